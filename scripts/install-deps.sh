@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the build, the application and the tests need.
+# Idempotent: packages already present are left alone, and the package lists are
+# refreshed at most once per run (and only when something is missing).
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build ccache pkg-config git
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
+  qt6-websockets-dev qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
+  qt6-connectivity-dev qt6-speech-dev qt6-tools-dev
+  libhidapi-dev libudev-dev libevdev-dev libx11-dev libxtst-dev
+  libsqlite3-dev sqlite3 zlib1g-dev libssl-dev
+  libnanopb-dev nanopb protobuf-compiler python3-protobuf
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libsbc-dev sox xvfb xauth xdotool python3
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+else
+  echo "install-deps: all packages present"
+fi

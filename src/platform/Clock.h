@@ -1,0 +1,16 @@
+#pragma once
+
+namespace platform {
+
+// Wall time as seconds since 1970 and a monotonic time in seconds.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual double now() const = 0;
+    virtual double monotonic() const = 0;
+
+    // The real clock of the process.
+    static Clock& system();
+};
+
+} // namespace platform
