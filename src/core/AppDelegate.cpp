@@ -1,0 +1,203 @@
+#include "core/AppDelegate.h"
+
+#include "core/LGNLocalizedString.h"
+#include "core/MMUserInfo.h"
+#include "core/Notifications.h"
+#include "core/WindowFrameAutosave.h"
+#include "platform/AppPaths.h"
+#include "platform/Resources.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QMainWindow>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QWindow>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+const QString AppDelegate::kHomeWindowAutoSaveName = QStringLiteral("HomeWindowAutoSaveName");
+const QString AppDelegate::kIconResource = QStringLiteral("images/Icon.png");
+
+namespace {
+
+AppDelegate* g_shared = nullptr;
+
+const QString kLogFolder = QStringLiteral("Log");
+const QString kLogFilePattern = QStringLiteral("log_%1.log");
+const QString kLogHeaderPattern = QStringLiteral("运行日志：%1\n\n");
+
+// Lets the user drag the window by any part of its background.
+class MoveByBackground : public QObject {
+public:
+    explicit MoveByBackground(QWidget* background)
+        : QObject(background)
+    {
+        background->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            auto* widget = qobject_cast<QWidget*>(watched);
+            if (mouse->button() == Qt::LeftButton && widget && widget->window()->windowHandle())
+                return widget->window()->windowHandle()->startSystemMove();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+AppDelegate::AppDelegate(std::unique_ptr<platform::StatusBar> statusBar, ControllerFactory makeController,
+                         MMUserInfo& userInfo, platform::Preferences& defaults, platform::NotificationCenter& center)
+    : statusBar_(std::move(statusBar))
+    , makeController_(std::move(makeController))
+    , userInfo_(userInfo)
+    , defaults_(defaults)
+    , center_(center)
+    , window_(new QMainWindow())
+{
+    window_->setWindowTitle(QStringLiteral("PraVik"));
+    g_shared = this;
+}
+
+AppDelegate::~AppDelegate()
+{
+    if (g_shared == this)
+        g_shared = nullptr;
+    homeVC_.reset();
+    delete window_;
+}
+
+AppDelegate* AppDelegate::shared()
+{
+    return g_shared;
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    if (redirectsLog_)
+        redirectLogToFile();
+    refreshLogObserver_ = center_.addObserver(notifications::kRefreshLog, [this](const auto&) { refreshLog(); });
+    addStatusItem();
+
+    homeVC_ = makeController_ ? makeController_() : nullptr;
+    // The first read of the view runs the controller's whole start-up.
+    QWidget* view = homeVC_ ? homeVC_->view() : nullptr;
+    auto* content = new QWidget();
+    window_->setCentralWidget(content);
+    window_->resize(view ? view->size() : QSize(0, 0));
+    if (view) {
+        view->setParent(content);
+        view->move(0, 0);
+        view->show();
+        new MoveByBackground(view);
+    }
+
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = window_->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window_->move(frame.topLeft());
+    }
+    new WindowFrameAutosave(window_, kHomeWindowAutoSaveName, defaults_);
+    window_->setProperty("frameAutosaveName", kHomeWindowAutoSaveName);
+    window_->show();
+
+    if (userInfo_.webConfig().backgroundMode() != 0)
+        hideApp();
+}
+
+bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
+{
+    if (!hasVisibleWindows)
+        openApp();
+    return true;
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    refreshLog();
+}
+
+void AppDelegate::addStatusItem()
+{
+    if (!statusBar_)
+        return;
+    auto item = statusBar_->newStatusItem();
+    item->setHighlighted(true);
+    const QString icon = platform::Resources::path(kIconResource);
+    if (!icon.isEmpty())
+        item->setIcon(QIcon(icon));
+    item->setMenu({
+        {LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("打开主页")), QString(), [this] { openApp(); }},
+        {LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("退出")), QString(), [this] { exitApp(); }},
+    });
+    statusItem_ = std::move(item); // the item held before disappears
+}
+
+void AppDelegate::openApp()
+{
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void AppDelegate::hideApp()
+{
+    window_->hide();
+}
+
+void AppDelegate::exitApp()
+{
+    QCoreApplication::quit();
+}
+
+void AppDelegate::refreshLog()
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+}
+
+QString AppDelegate::logFileName(const QDateTime& launchTime)
+{
+    // Calendar year ("yyyy"), fixed digits whatever the user's locale.
+    return kLogFilePattern.arg(QLocale::c().toString(launchTime, QStringLiteral("yyyyMMdd_HHmmss")));
+}
+
+QString AppDelegate::logHeader(const QDateTime& launchTime)
+{
+    return kLogHeaderPattern.arg(QLocale::c().toString(launchTime, QStringLiteral("yyyy年MM月dd日 HH:mm:ss")));
+}
+
+QString AppDelegate::redirectLogToFile(const QDateTime& launchTime)
+{
+    const QString folder = platform::AppPaths::documents() + QLatin1Char('/') + kLogFolder;
+    QDir().mkpath(folder); // a failure is not fatal: the program runs on without a log file
+    const QString path = folder + QLatin1Char('/') + logFileName(launchTime);
+    if (isatty(STDOUT_FILENO))
+        return path;
+
+    // One descriptor in append mode shared by both streams, so neither stream
+    // overwrites the other's lines and a second launch in the same second
+    // adds to the file instead of wiping it.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return path;
+    ::dup2(fd, STDERR_FILENO);
+    ::dup2(fd, STDOUT_FILENO);
+    ::close(fd);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // whole lines reach the file even if the process dies
+    const QByteArray header = logHeader(launchTime).toUtf8();
+    std::fwrite(header.constData(), 1, size_t(header.size()), stdout);
+    std::fflush(stdout);
+    return path;
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "core/MainContentController.h"
+#include "platform/NotificationCenter.h"
+#include "platform/StatusItem.h"
+
+#include <QDateTime>
+#include <QMainWindow>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+
+
+class MMUserInfo;
+class WindowFrameAutosave;
+
+namespace platform {
+class Preferences;
+}
+
+// The application's entry point object: when launching has finished it
+// redirects the log, installs the status-bar item, creates the main window
+// controller, puts its view into the main window and, in background mode,
+// closes the window again so the application lives in the status bar.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    using ControllerFactory = std::function<std::unique_ptr<MainContentController>()>;
+
+    static const QString kHomeWindowAutoSaveName; // "HomeWindowAutoSaveName"
+    static const QString kIconResource;
+
+    AppDelegate(std::unique_ptr<platform::StatusBar> statusBar, ControllerFactory makeController,
+                MMUserInfo& userInfo, platform::Preferences& defaults,
+                platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter());
+    ~AppDelegate() override;
+
+    // The delegate of the running application (the last one created).
+    static AppDelegate* shared();
+
+    QMainWindow* window() const { return window_; }
+    MainContentController* homeVC() const { return homeVC_.get(); }
+    platform::StatusItem* statusItem() const { return statusItem_.get(); }
+
+    // Tests that run inside a process with captured output turn this off.
+    void setRedirectsLog(bool on) { redirectsLog_ = on; }
+
+    void applicationDidFinishLaunching();
+    // Reopening the running application: shows the window when none is visible.
+    bool applicationShouldHandleReopen(bool hasVisibleWindows);
+    void applicationWillTerminate();
+
+    void addStatusItem();
+    void openApp();
+    void hideApp();
+    void exitApp();
+    void refreshLog();
+
+    // Creates Documents/Log and, when standard output is not a terminal,
+    // points standard output and standard error at the launch's log file.
+    // Returns the log file's path (also when nothing was redirected).
+    static QString redirectLogToFile(const QDateTime& launchTime = QDateTime::currentDateTime());
+    static QString logFileName(const QDateTime& launchTime);
+    static QString logHeader(const QDateTime& launchTime);
+
+private:
+    std::unique_ptr<platform::StatusBar> statusBar_;
+    ControllerFactory makeController_;
+    MMUserInfo& userInfo_;
+    platform::Preferences& defaults_;
+    platform::NotificationCenter& center_;
+    QPointer<QMainWindow> window_;
+    std::unique_ptr<MainContentController> homeVC_;
+    std::unique_ptr<platform::StatusItem> statusItem_;
+    platform::ObserverToken refreshLogObserver_;
+    bool redirectsLog_ = true;
+};

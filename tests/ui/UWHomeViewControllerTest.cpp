@@ -1,0 +1,81 @@
+#include "core/AppDelegate.h"
+#include "core/HRPSqliteOperation.h"
+#include "core/KWLangManager.h"
+#include "core/MMUserInfo.h"
+#include "core/Notifications.h"
+#include "fakes/FakeStatusBar.h"
+#include "fakes/TempHome.h"
+#include "platform/Preferences.h"
+#include "ui/UWHomeViewController.h"
+
+#include <QProcess>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QStringList tableColumns(const QString& database, const QString& table)
+{
+    QProcess sqlite;
+    sqlite.start(QStringLiteral("sqlite3"), {database, QStringLiteral("PRAGMA table_info(\"%1\");").arg(table)});
+    if (!sqlite.waitForFinished(10000))
+        return {};
+    QStringList columns;
+    for (const QString& line : QString::fromUtf8(sqlite.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+        columns << line.section('|', 1, 1);
+    return columns;
+}
+
+TEST(UWHomeViewController, FirstViewReadRunsStartUpOnceAndCreatesTheCommandTables)
+{
+    fakes::TempHome home;
+    const QString file = HRPSqliteOperation::defaultDatabasePath();
+    ASSERT_TRUE(file.startsWith(home.path()));
+    ASSERT_TRUE(file.endsWith(QStringLiteral("/Documents/MMmouseDataBase.sqlite")));
+    HRPSqliteOperation database(file);
+    UWHomeViewController controller(database);
+    EXPECT_FALSE(controller.isViewLoaded());
+    QWidget* view = controller.view();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(controller.view(), view);
+    EXPECT_EQ(controller.startupLog(), (QStringList{"view", "tables", "observers"}));
+
+    EXPECT_EQ(tableColumns(file, QStringLiteral("DBMyAppsoooCmdListKey")),
+              (QStringList{"name", "path", "icon", "cmdword"}));
+    EXPECT_EQ(tableColumns(file, QStringLiteral("DBCustomizeCmdList")),
+              (QStringList{"type", "word", "todo", "iconType", "name"}));
+}
+
+TEST(UWHomeViewController, LanguageChangeRebuildsTheStatusMenuInTheNewLanguage)
+{
+    fakes::TempHome home;
+    platform::Preferences prefs(home.path() + QStringLiteral("/prefs.plist"));
+    MMUserInfo userInfo(prefs);
+    HRPSqliteOperation database(home.path() + QStringLiteral("/db.sqlite"));
+    platform::NotificationCenter center;
+    auto bar = std::make_unique<fakes::FakeStatusBar>();
+    fakes::FakeStatusBar* statusBar = bar.get();
+    AppDelegate delegate(
+        std::move(bar), [&] { return std::make_unique<UWHomeViewController>(database, center); }, userInfo, prefs,
+        center);
+
+    delegate.setRedirectsLog(false);
+    KWLangManager& languages = KWLangManager::sharedManager();
+    const quint64 before = languages.indexOfUI();
+    languages.setIndexOfUI(0);
+    delegate.applicationDidFinishLaunching();
+    ASSERT_EQ(statusBar->aliveCount(), 1);
+    EXPECT_EQ(statusBar->items().back()->menu.at(0).title, QStringLiteral("打开主页"));
+
+    languages.setIndexOfUI(1);
+    center.post(notifications::kHadChangeUILanguage);
+    EXPECT_EQ(statusBar->aliveCount(), 1);
+    EXPECT_EQ(statusBar->items().size(), 2u);
+    const QString english = statusBar->items().back()->menu.at(0).title;
+    EXPECT_NE(english, QStringLiteral("打开主页"));
+    EXPECT_FALSE(english.isEmpty());
+    languages.setIndexOfUI(before);
+}
+
+} // namespace
