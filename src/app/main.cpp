@@ -1,9 +1,11 @@
 // PraVik: wires the libraries together and runs the event loop.
+#include "analytics/config/APMMonitor.h"
 #include "core/AppDelegate.h"
 #include "core/HRPSqliteOperation.h"
 #include "core/MMUserInfo.h"
 #include "platform/Preferences.h"
 #include "platform/SingleInstance.h"
+#include "ui/DeviceLinkWiring.h"
 #include "ui/UWHomeViewController.h"
 
 #include <QApplication>
@@ -23,6 +25,7 @@ static QString instanceKey()
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    APMMonitor::setLaunchArguments(QCoreApplication::arguments()); // read by the analytics monitor
     QApplication::setApplicationName(QStringLiteral("PraVik"));
     QApplication::setApplicationVersion(MMUserInfo::myVersion());
     QApplication::setQuitOnLastWindowClosed(false); // closing the window leaves the status item
@@ -31,8 +34,12 @@ int main(int argc, char** argv)
     if (!instance.claim())
         return 0; // the running instance shows its window instead
 
+    DeviceLinkWiring::connectLinks();
     AppDelegate delegate(platform::StatusBar::create(),
-                         [] { return std::make_unique<UWHomeViewController>(HRPSqliteOperation::shareOperation()); },
+                         [] {
+                             return std::make_unique<UWHomeViewController>(HRPSqliteOperation::shareOperation(),
+                                                                           &DeviceLinkWiring::startUsbWatcher);
+                         },
                          MMUserInfo::sharedMMUserInfo(), platform::Preferences::standard());
     instance.setReopenHandler(
         [&delegate] { delegate.applicationShouldHandleReopen(delegate.window() && delegate.window()->isVisible()); });

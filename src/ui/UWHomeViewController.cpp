@@ -14,8 +14,10 @@
 const QString UWHomeViewController::kAppTable = QStringLiteral("DBMyAppsoooCmdListKey");
 const QString UWHomeViewController::kCustomTable = QStringLiteral("DBCustomizeCmdList");
 
-UWHomeViewController::UWHomeViewController(HRPSqliteOperation& database, platform::NotificationCenter& center)
+UWHomeViewController::UWHomeViewController(HRPSqliteOperation& database, std::function<void()> startDeviceLinks,
+                                           platform::NotificationCenter& center)
     : database_(database)
+    , startDeviceLinks_(std::move(startDeviceLinks))
     , center_(center)
 {
 }
@@ -48,6 +50,7 @@ void UWHomeViewController::viewDidLoad()
     startupLog_ << QStringLiteral("view");
 
     init_data();
+    canUSB();
     registerObservers();
 }
 
@@ -58,6 +61,13 @@ void UWHomeViewController::init_data()
     if (!apps || !custom)
         qWarning("UWHomeViewController: creating the command tables failed");
     startupLog_ << QStringLiteral("tables");
+}
+
+void UWHomeViewController::canUSB()
+{
+    if (startDeviceLinks_)
+        startDeviceLinks_();
+    startupLog_ << QStringLiteral("devices");
 }
 
 void UWHomeViewController::registerObservers()

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 class QLabel;
@@ -20,7 +21,9 @@ public:
     static const QString kAppTable;    // "DBMyAppsoooCmdListKey"
     static const QString kCustomTable; // "DBCustomizeCmdList"
 
-    explicit UWHomeViewController(HRPSqliteOperation& database,
+    // startDeviceLinks runs once the start-up reaches the device links (the
+    // application starts the USB receiver watcher there; tests record it).
+    explicit UWHomeViewController(HRPSqliteOperation& database, std::function<void()> startDeviceLinks = {},
                                   platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter());
     ~UWHomeViewController() override;
 
@@ -33,11 +36,13 @@ public:
 private:
     void viewDidLoad();
     void init_data();
+    void canUSB();
     void registerObservers();
     void receivedUILanguageChangeNoti();
     void reloadTexts();
 
     HRPSqliteOperation& database_;
+    std::function<void()> startDeviceLinks_;
     platform::NotificationCenter& center_;
     QPointer<QWidget> view_;
     QPointer<QLabel> title_;

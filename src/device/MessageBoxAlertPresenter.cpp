@@ -1,0 +1,31 @@
+#include "device/MessageBoxAlertPresenter.h"
+
+#include "core/AppDelegate.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+void MessageBoxAlertPresenter::presentAlert(const QString& messageText, const QString& informativeText,
+    const QStringList& buttons, std::function<void(int button)> completion)
+{
+    QWidget* window = AppDelegate::shared() ? AppDelegate::shared()->window() : nullptr;
+    auto* box = new QMessageBox(window);
+    box->setIcon(QMessageBox::Information);
+    box->setText(messageText);
+    box->setInformativeText(informativeText);
+    QList<QAbstractButton*> added;
+    for (const QString& title : buttons)
+        added.append(box->addButton(title, QMessageBox::ActionRole));
+    box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QMessageBox::finished, box, [box, added, completion = std::move(completion)] {
+        if (completion)
+            completion(int(added.indexOf(box->clickedButton())));
+    });
+    box->open();
+    if (window) {
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }
+}

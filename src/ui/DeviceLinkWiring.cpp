@@ -1,0 +1,27 @@
+#include "ui/DeviceLinkWiring.h"
+
+#include "device/DeviceLinkHooks.h"
+#include "device/UWHidapiManager.h"
+#include "device/UWUsbInfoManager.h"
+#include "device/mmUtilities.h"
+#include "voice/MMAudioObjectManager.h"
+
+void DeviceLinkWiring::connectLinks()
+{
+    DeviceLinkHooks hooks;
+    hooks.getApiKeyWithDeviceMacAdress = [](const QString& sn) {
+        mmUtilities::shareInstance().getApiKeyWithDeviceMacAdress(sn);
+    };
+    hooks.getProductInfoWithDeviceMacAdress = [](const QString& sn, const QString& linkMode) {
+        mmUtilities::shareInstance().getProductInfoWithDeviceMacAdress(sn, linkMode);
+    };
+    hooks.chaDianchi = [] { mmUtilities::shareInstance().chaDianchi(); };
+    hooks.isQuite = [](const QByteArray& pcm) { MMAudioObjectManager::sharedManager().isQuite(pcm); };
+    hooks.writePcmData = [](const QByteArray& pcm) { MMAudioObjectManager::sharedManager().writePcmData(pcm); };
+    UWHidapiManager::sharedUWHidapiManager().setHooks(hooks);
+}
+
+void DeviceLinkWiring::startUsbWatcher()
+{
+    UWUsbInfoManager::sharedUWUsbInfoManager();
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "platform/HidLibrary.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <deque>
+#include <vector>
+
+namespace fakes {
+
+// A scripted mouse behind its USB receiver, seen through the HID library.
+// It records every report written to it, answers the commands it knows with
+// the mouse's reply reports (matched byte for byte; anything else is kept in
+// unexpectedWrites() and not answered), and while its microphone is on hands
+// out one audio report (9D 01, header byte, one 58-byte frame slot) per read
+// for each mSBC frame the test supplied. Replies waiting go out before audio.
+class FakeHidMouse final : public platform::HidLibrary {
+public:
+    static constexpr quint16 kVendorId = 0x3151;
+    static constexpr quint16 kProductId = 0x4011;
+    static const QByteArray kVendorPath;
+
+    FakeHidMouse();
+    ~FakeHidMouse() override;
+
+    // platform::HidLibrary
+    bool init() override;
+    std::vector<platform::HidDeviceInfo> enumerate(quint16 vendorId, quint16 productId) override;
+    std::unique_ptr<platform::HidDevice> open(const QByteArray& path) override;
+    QString lastError() const override;
+    void exit() override;
+
+    // --- Script ---
+    // The receiver's interfaces (by default a keyboard, an FF01 page and the FF00 vendor page).
+    void setInterfaces(std::vector<platform::HidDeviceInfo> interfaces)
+    {
+        interfaces_ = std::move(interfaces);
+    }
+    void setInitFails(bool fails) { initFails_ = fails; }
+    void setOpenFails(bool fails) { openFails_ = fails; }
+    void setWriteFails(bool fails) { writeFails_ = fails; }
+    // The first `count` device-information requests go unanswered.
+    void ignoreDeviceInfoRequests(int count) { ignoreInfo_ = count; }
+    // Reply reports are padded with zeros to this size (0: no padding).
+    void setReportSize(qsizetype size) { reportSize_ = size; }
+
+    void setSerial(const QByteArray& sixBytes) { serial_ = sixBytes; }
+    void setLinkByte(quint8 link) { link_ = link; }
+    void setDeviceName(const QByteArray& name) { name_ = name; }
+    void setFirmware(quint8 major, quint8 minor) { major_ = major, minor_ = minor; }
+    // Battery voltage in hundredths of a volt.
+    void setBatteryRaw(quint16 raw) { batteryRaw_ = raw; }
+    void setAudioFrames(const QList<QByteArray>& frames);
+
+    // A report the mouse sends next, as given (not padded).
+    void queueReport(const QByteArray& report) { reports_.push_back(report); }
+
+    // --- What happened ---
+    const std::vector<QByteArray>& writes() const { return writes_; }
+    const std::vector<QByteArray>& unexpectedWrites() const { return unexpected_; }
+    qsizetype countWrites(const QByteArray& report) const;
+    bool microphoneOn() const { return micOn_; }
+    quint16 dpi() const { return dpi_; }
+    bool popUpWebsite() const { return popUp_; }
+    bool isOpen() const { return openHandles_ > 0; }
+    int openCount() const { return opens_; }
+    int initCount() const { return inits_; }
+    int exitCount() const { return exits_; }
+    QByteArray openedPath() const { return openedPath_; }
+    size_t audioFramesLeft() const { return frames_.size(); }
+    size_t reportsWaiting() const { return reports_.size(); }
+
+    // The reply reports the mouse sends (unpadded), also for tests that build their own script.
+    QByteArray deviceNameReport() const;
+    QByteArray serialAndLinkReport() const;
+    QByteArray serialReport() const;
+    QByteArray batteryReport() const;
+    QByteArray dpiReport() const;
+    QByteArray popUpReport() const;
+    QByteArray microphoneReport() const;
+    QByteArray firmwareReport() const;
+    static QByteArray audioReport(const QByteArray& frame);
+
+private:
+    friend class FakeHidHandle;
+    int read(uchar* buffer, qsizetype capacity);
+    int write(const uchar* data, qsizetype size);
+    void answer(const QByteArray& report);
+    void reply(const QByteArray& report);
+
+    std::vector<platform::HidDeviceInfo> interfaces_;
+    bool initFails_ = false, openFails_ = false, writeFails_ = false;
+    int ignoreInfo_ = 0;
+    qsizetype reportSize_ = 64;
+
+    QByteArray serial_ = QByteArray::fromHex("a1b2c3d4e5f6");
+    quint8 link_ = 0x04;
+    QByteArray name_ = "KZ31 Mouse";
+    quint8 major_ = 1, minor_ = 2;
+    quint16 batteryRaw_ = 390;
+    quint16 dpi_ = 1000;
+    bool popUp_ = false;
+    bool micOn_ = false;
+
+    std::deque<QByteArray> reports_;
+    std::deque<QByteArray> frames_;
+    std::vector<QByteArray> writes_, unexpected_;
+    int openHandles_ = 0, opens_ = 0, inits_ = 0, exits_ = 0;
+    QByteArray openedPath_;
+    QString lastError_;
+};
+
+} // namespace fakes
