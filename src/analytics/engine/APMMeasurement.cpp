@@ -1,0 +1,10 @@
+#include "analytics/engine/APMMeasurement.h"
+
+#include "analytics/config/APMMonitor.h"
+
+APMMonitor& APMMeasurement::monitor()
+{
+    static APMMonitor* monitor
+        = new APMMonitor(kAppMeasurementLibraryVersion); // lives as long as the process
+    return *monitor;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QtGlobal>
+
+class APMMonitor;
+
+// The measurement engine's process-wide services that the data layer and the
+// configuration reach before (or without) an engine.
+class APMMeasurement {
+public:
+    // The library version, as the number that goes into monitoring keys
+    // (10.27.0 -> 102700).
+    static constexpr qint64 kAppMeasurementLibraryVersion = 102700;
+
+    // The one process-wide monitor, created on first use with the library
+    // version and the process's own environment.
+    static APMMonitor& monitor();
+};
