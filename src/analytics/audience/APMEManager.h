@@ -1,0 +1,73 @@
+#pragma once
+
+#include "analytics/audience/APMESnapshot.h"
+
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QMutex>
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+#include <memory>
+
+namespace platform {
+class Clock;
+}
+
+class APMEClient;
+class APMError;
+class APMESDKProperty;
+class APMMonitor;
+
+// The experimentation client of the analytics library. Components register
+// as SDKs with default flag values and get a client back. Snapshots that the
+// experiment service delivers wait as pending until their SDK activates
+// them; flag reads then answer the activated experiments' values, then those
+// of the launched experiments (id 0), then the defaults.
+//
+// State lives in memory under one lock; observers are told of new snapshots
+// and fetch errors synchronously, on the thread that delivers them, after
+// the lock is released.
+class APMEManager : public std::enable_shared_from_this<APMEManager> {
+public:
+    static std::shared_ptr<APMEManager> sharedInstance();
+    // The monitor the experiment classes log to: the engine's.
+    static APMMonitor& monitor();
+
+    explicit APMEManager(platform::Clock& clock);
+    APMEManager();
+
+    APMEManager(const APMEManager&) = delete;
+    APMEManager& operator=(const APMEManager&) = delete;
+
+    // Default flag values must be texts or numbers; anything else refuses
+    // the whole registration (level 0, code 800002). A second registration
+    // under the same name replaces the first.
+    std::shared_ptr<APMEClient> registerSDKProperty(
+        const std::shared_ptr<APMESDKProperty>& property, const QVariantMap& defaultFlags);
+    std::shared_ptr<APMEClient> clientForSDKName(const QString& name) const;
+    QVariant flagValueForFlagName(const QString& flagName, const QString& sdkName) const;
+    // Makes the SDK's pending snapshot the activated one (experiments of id 0
+    // become the launched snapshot). No pending snapshot: false, no error.
+    bool activateSnapshotOfSDK(const QString& sdkName, APMError* error);
+    // The ids of all activated experiments, ascending.
+    QList<qint64> experimentIDs() const;
+    // Drops every snapshot; registrations and default flags stay.
+    void reset();
+
+    // What the fetch task asks and reports.
+    bool taskManagerShouldFetchExperiments() const;
+    void taskManagerDidFinishFetchingExperimentSnapshotsWithErrors(
+        const QList<APMESnapshot>& snapshots, const QMap<QString, APMError>& errors);
+
+private:
+    platform::Clock& clock_;
+    mutable QMutex mutex_;
+    QHash<QString, std::shared_ptr<APMEClient>> clients_;
+    QHash<QString, QVariantMap> defaultFlags_;
+    QHash<QString, APMESnapshot> activated_;
+    QHash<QString, APMESnapshot> pending_;
+    QHash<QString, APMESnapshot> launched_;
+};

@@ -1,0 +1,557 @@
+#include "analytics/config/APMRemoteConfig.h"
+
+#include "analytics/audience/APMEClient.h"
+#include "analytics/audience/APMEManager.h"
+#include "analytics/audience/APMESDKProperty.h"
+#include "analytics/config/APMError.h"
+#include "analytics/config/APMEventNames.h"
+#include "analytics/config/APMMonitor.h"
+#include "analytics/config/APMRemoteConfigDatabase.h"
+#include "analytics/config/APMRemoteConfigPrivate.h"
+#include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMScheduler.h"
+#include "analytics/rules/APMPEventEditing.h"
+#include "analytics/store/APMPBEventConfig.h"
+#include "analytics/store/APMPBFieldAccess.h"
+#include "analytics/store/APMPBMeasurementConfig.h"
+#include "platform/Clock.h"
+
+#include <QCoreApplication>
+#include <QHash>
+
+#include <cmath>
+#include <limits>
+#include <utility>
+
+const QString APMRemoteConfig::kSDKName = QStringLiteral("app_measurement");
+const QString APMRemoteConfig::kDCUEventFeatureFlag = QStringLiteral("dcu_event_feature_enabled");
+const QString APMRemoteConfig::kRegionalDefaultsFlag = QStringLiteral("regional_defaults_enabled");
+const QString APMRemoteConfig::kSessionStitchingTokenFeatureFlag
+    = QStringLiteral("session_stitching_token_feature_enabled");
+const QString APMRemoteConfig::kSKANUpdateConversionValueFeatureFlag
+    = QStringLiteral("skan_update_conversion_value_feature_enabled");
+const QString APMRemoteConfig::kPSMPrefixEmailKey = QStringLiteral("measurement.psm_prefix_email");
+const QString APMRemoteConfig::kPSMPrefixPhoneKey = QStringLiteral("measurement.psm_prefix_phone");
+const QString APMRemoteConfig::kPSMSignInDelayKey = QStringLiteral("measurement.psm_signin_delay");
+const QString APMRemoteConfig::kModuleRemoteConfig = QStringLiteral("internal.remoteConfig");
+const QString APMRemoteConfig::kModuleAppMetadata = QStringLiteral("internal.appMetadata");
+const QString APMRemoteConfig::kModuleLogger = QStringLiteral("internal.logger");
+
+using namespace APMRemoteConfigPrivate;
+
+namespace {
+
+const QString kAdNestOriginText = QStringLiteral("am");
+constexpr qint64 kTrackingAuthorized = 3;
+constexpr qint32 kMinSamplingRate = 2;
+constexpr qint32 kMaxSamplingRate = 65535;
+
+const QString kRuntimeVersionKey = QStringLiteral("runtime_version");
+const QString kConfigPathFormat = QStringLiteral("/config/app/%1?");
+const QString kUploadPath = QStringLiteral("/a");
+
+bool hasError(const APMError& error)
+{
+    return !error.domain().isEmpty() || error.code() != 0;
+}
+
+QVariant errorContext(const APMError& error)
+{
+    return hasError(error) ? QVariant::fromValue(error) : QVariant();
+}
+
+// A configured upload subdomain is used only when it is a plain host-name
+// prefix: one or more labels of letters, digits and inner hyphens. Anything
+// else ("evil.example/", "x@y") would move uploads to another host.
+bool isValidSubdomain(const QString& subdomain)
+{
+    if (subdomain.size() > 200)
+        return false;
+    for (const QString& label : subdomain.split(QLatin1Char('.'))) {
+        if (label.isEmpty() || label.size() > 63 || label.startsWith(QLatin1Char('-'))
+            || label.endsWith(QLatin1Char('-')))
+            return false;
+        for (const QChar c : label) {
+            const bool ok = (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+                || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+                || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-');
+            if (!ok)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Everything but the unreserved characters (letters, digits, "-._~") is
+// percent-encoded, so no value can add, split or end a pair or a path.
+QByteArray percentEncoded(const QString& text)
+{
+    return QUrl::toPercentEncoding(text);
+}
+
+} // namespace
+
+// ---- Creation and life cycle ----------------------------------------------
+
+APMRemoteConfig::Environment APMRemoteConfig::defaultEnvironment()
+{
+    Environment environment;
+    environment.log = [](qint64 level, qint64 code, const QString& message, const QVariantList& contexts) {
+        APMMeasurement::monitor().logWithLevelContexts(level, code, message, contexts);
+    };
+    environment.isDebugModeEnabled = [] { return APMMeasurement::monitor().isDebugModeEnabled(); };
+    environment.checkOnBackgroundThread
+        = [](const QString& methodName) { APMScheduler::checkOnBackgroundThreadWithMethodName(methodName); };
+    environment.clock = &platform::Clock::system();
+    // Until the engine runs there is no origin, no tracking authorisation on
+    // this platform, no enabled engine and no known app version.
+    environment.identifiersOrigin = [] { return QString(); };
+    environment.appDataConsentStatus = [] { return std::numeric_limits<qint64>::max(); };
+    environment.isMeasurementEnabled = [] { return false; };
+    environment.appVersion = [] { return QString(); };
+    environment.bundleIdentifier = [] { return QCoreApplication::applicationName(); };
+    environment.configEndpoint = QStringLiteral("https://config.measurement.vireo.example");
+    environment.collectionHost = QStringLiteral("collect.measurement.vireo.example");
+    environment.authorizedCollectionHost = QStringLiteral("collect-authorized.measurement.vireo.example");
+    return environment;
+}
+
+std::shared_ptr<APMRemoteConfig> APMRemoteConfig::defaultInstance()
+{
+    static const std::shared_ptr<APMRemoteConfig> instance
+        = initWithAppID(QString(), nullptr, nullptr, nullptr, defaultEnvironment());
+    return instance;
+}
+
+std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(const QString& appID,
+    const std::shared_ptr<APMRemoteConfigDatabase>& database,
+    const std::shared_ptr<APMEManager>& experimentManager, Environment environment)
+{
+    if (appID.isEmpty() || !database) {
+        if (environment.log) {
+            if (appID.isEmpty()) {
+                environment.log(APMMonitor::kLevelErrorMonitored, 29000,
+                    QStringLiteral("Cannot init remote configuration without valid Vireo App ID"), {});
+            } else {
+                environment.log(APMMonitor::kLevelErrorMonitored, 29001,
+                    QStringLiteral("Cannot init remote configuration without valid database"), {});
+            }
+        }
+        return nullptr;
+    }
+    return initWithAppID(appID, database, nullptr, experimentManager, std::move(environment));
+}
+
+std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(const QString& appID,
+    const std::shared_ptr<APMRemoteConfigDatabase>& database,
+    std::shared_ptr<const APMPBMeasurementConfig> measurementConfig,
+    const std::shared_ptr<APMEManager>& experimentManager, Environment environment)
+{
+    auto config = std::make_shared<APMRemoteConfig>(
+        Token {}, appID, database, experimentManager, std::move(environment));
+    config->start(std::move(measurementConfig));
+    return config;
+}
+
+APMRemoteConfig::APMRemoteConfig(Token, QString appID,
+    const std::shared_ptr<APMRemoteConfigDatabase>& database, std::shared_ptr<APMEManager> experimentManager,
+    Environment environment)
+    : isDefaultInstance_(!database && appID.isEmpty())
+    , appID_(std::move(appID))
+    , database_(database)
+    , experimentManager_(std::move(experimentManager))
+    , environment_(std::move(environment))
+    , caches_(std::make_shared<Caches>())
+{
+}
+
+APMRemoteConfig::~APMRemoteConfig() = default;
+
+void APMRemoteConfig::start(std::shared_ptr<const APMPBMeasurementConfig> measurementConfig)
+{
+    if (experimentManager_) {
+        auto property = std::make_shared<APMESDKProperty>(kSDKName);
+        property->setVersion(APMMeasurement::kAppMeasurementLibraryVersion);
+        property->setDelegate(weak_from_this());
+        experimentClient_ = experimentManager_->registerSDKProperty(property, {});
+        if (experimentClient_)
+            experimentClient_->setDelegate(weak_from_this());
+    }
+    if (experimentClient_) {
+        APMError error;
+        if (!experimentClient_->activateLatestSnapshot(&error) && hasError(error)) {
+            log(APMMonitor::kLevelErrorSilent, 29023, QStringLiteral("Cannot activate stale snapshot. Error"),
+                { errorContext(error) });
+        }
+        updateCachedExperimentFlags();
+    }
+    if (isDefaultInstance_)
+        return;
+    if (measurementConfig) {
+        updateMeasurementConfig(std::move(measurementConfig));
+        return;
+    }
+    if (auto stored = measurementConfigFromDatabase()) {
+        {
+            QMutexLocker lock(&mutex_);
+            remoteConfigProto_ = stored;
+        }
+        parseRemoteConfigFromMeasurementConfig(*stored);
+    }
+}
+
+void APMRemoteConfig::log(
+    qint64 level, qint64 code, const QString& message, const QVariantList& contexts) const
+{
+    if (environment_.log)
+        environment_.log(level, code, message, contexts);
+}
+
+std::shared_ptr<APMRemoteConfig::Caches> APMRemoteConfig::currentCaches() const
+{
+    QMutexLocker lock(&mutex_);
+    return caches_;
+}
+
+std::shared_ptr<const APMPBMeasurementConfig> APMRemoteConfig::remoteConfigProto() const
+{
+    QMutexLocker lock(&mutex_);
+    return remoteConfigProto_;
+}
+
+bool APMRemoteConfig::updateMeasurementConfig(std::shared_ptr<const APMPBMeasurementConfig> measurementConfig)
+{
+    if (environment_.checkOnBackgroundThread)
+        environment_.checkOnBackgroundThread(QStringLiteral("updateMeasurementConfig:"));
+    if (isDefaultInstance_) {
+        log(APMMonitor::kLevelErrorSilent, 29002,
+            QStringLiteral("Cannot update the default measurement configuration"));
+        return false;
+    }
+    if (!measurementConfig) {
+        log(APMMonitor::kLevelWarningSilent, 29003,
+            QStringLiteral("Cannot set empty measurement config to database"));
+        return false;
+    }
+    const QString origin = environment_.identifiersOrigin ? environment_.identifiersOrigin() : QString();
+    if (origin == kAdNestOriginText
+        && APMPBGetStringField(measurementConfig.get(), kConfigAdNestAppID) != appID_) {
+        log(APMMonitor::kLevelErrorSilent, 29022,
+            QStringLiteral("Cannot set measurement config when AdNest App ID does not match"));
+        return false;
+    }
+    if (APMPBGetStringField(measurementConfig.get(), kConfigAppID) != appID_) {
+        log(APMMonitor::kLevelErrorSilent, 29004,
+            QStringLiteral("Cannot set measurement config when Vireo App ID does not match"));
+        return false;
+    }
+    // A write that fails is a failure whether or not the store explains why.
+    const std::shared_ptr<APMRemoteConfigDatabase> database = database_.lock();
+    APMError error;
+    if (!database || !database->updateRemoteConfig(*measurementConfig, &error)) {
+        log(APMMonitor::kLevelErrorMonitored, 29005, QStringLiteral("Cannot store config into the database"),
+            { errorContext(error) });
+        return false;
+    }
+    {
+        QMutexLocker lock(&mutex_);
+        remoteConfigProto_ = measurementConfig;
+    }
+    parseRemoteConfigFromMeasurementConfig(*measurementConfig);
+    return true;
+}
+
+std::shared_ptr<const APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromDatabase()
+{
+    if (environment_.checkOnBackgroundThread)
+        environment_.checkOnBackgroundThread(QStringLiteral("measurementConfigFromDatabase"));
+    if (isDefaultInstance_) {
+        log(APMMonitor::kLevelErrorSilent, 29015,
+            QStringLiteral(
+                "Cannot retrieve a measurement configuration from the database for the default instance"));
+        return nullptr;
+    }
+    APMError error;
+    std::shared_ptr<const APMPBMeasurementConfig> stored;
+    if (const std::shared_ptr<APMRemoteConfigDatabase> database = database_.lock())
+        stored = database->queryMeasurementConfigWithError(&error);
+    if (stored)
+        return stored;
+    if (hasError(error)) {
+        log(APMMonitor::kLevelErrorSilent, 29016,
+            QStringLiteral("Cannot retrieve configuration data from database. Error"),
+            { errorContext(error) });
+    } else {
+        log(APMMonitor::kLevelDebug, 29017,
+            QStringLiteral(
+                "Configuration was not found in database. The configuration will be fetched from the "
+                "network when necessary"));
+    }
+    return nullptr;
+}
+
+bool APMRemoteConfig::cacheValueIn(Caches& caches, const QVariant& value, const QString& key) const
+{
+    if (!value.isValid() || key.isEmpty()) {
+        log(APMMonitor::kLevelWarningSilent, 29019, QStringLiteral("Cannot cache empty configuration value"));
+        return false;
+    }
+    QMutexLocker lock(&caches.mutex);
+    caches.settings.insert(key, value);
+    return true;
+}
+
+void APMRemoteConfig::reset()
+{
+    {
+        QMutexLocker lock(&mutex_);
+        auto empty = std::make_shared<Caches>();
+        // The program stays; with the settings gone its lookups find nothing.
+        empty->eventEditing = caches_->eventEditing;
+        caches_ = std::move(empty);
+        cachedExperimentFlags_.clear();
+        if (!isDefaultInstance_)
+            remoteConfigProto_.reset();
+    }
+    if (experimentManager_)
+        experimentManager_->reset();
+}
+
+// ---- Experiments ------------------------------------------------------------
+
+void APMRemoteConfig::updateCachedExperimentFlags()
+{
+    if (!experimentClient_)
+        return;
+    const QString names[] = { kDCUEventFeatureFlag, kRegionalDefaultsFlag };
+    QVariantMap values;
+    for (const QString& name : names)
+        values.insert(name, experimentClient_->objectForKeyedSubscript(name));
+    QMutexLocker lock(&mutex_);
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+        if (it->isValid())
+            cachedExperimentFlags_.insert(it.key(), *it);
+        else
+            cachedExperimentFlags_.remove(it.key());
+    }
+}
+
+bool APMRemoteConfig::activateNewSnapshot()
+{
+    {
+        QMutexLocker lock(&mutex_);
+        if (!hasNewSnapshot_)
+            return false;
+    }
+    APMError error;
+    if (!experimentClient_ || !experimentClient_->activateLatestSnapshot(&error)) {
+        log(APMMonitor::kLevelErrorSilent, 29024, QStringLiteral("Cannot activate snapshot. Error"),
+            { errorContext(error) });
+        return false;
+    }
+    updateCachedExperimentFlags();
+    QMutexLocker lock(&mutex_);
+    hasNewSnapshot_ = false;
+    return true;
+}
+
+void APMRemoteConfig::clientDidReceiveNewSnapshot(APMEClient& client)
+{
+    (void)client;
+    QMutexLocker lock(&mutex_);
+    hasNewSnapshot_ = true;
+}
+
+void APMRemoteConfig::client(APMEClient& client, const APMError* error)
+{
+    (void)client;
+    if (error) {
+        log(APMMonitor::kLevelErrorSilent, 29025, QStringLiteral("Cannot fetch experiment. Error"),
+            { QVariant::fromValue(*error) });
+    }
+}
+
+bool APMRemoteConfig::shouldFetchExperimentsForClient(APMEClient& client)
+{
+    (void)client;
+    return environment_.isMeasurementEnabled && environment_.isMeasurementEnabled();
+}
+
+QVariant APMRemoteConfig::experimentFlag(const QString& name) const
+{
+    QMutexLocker lock(&mutex_);
+    return cachedExperimentFlags_.value(name);
+}
+
+QVariant APMRemoteConfig::clientFlag(const QString& name) const
+{
+    return experimentClient_ ? experimentClient_->objectForKeyedSubscript(name) : QVariant();
+}
+
+// ---- Event rules ------------------------------------------------------------
+
+std::shared_ptr<const APMPBEventConfig> APMRemoteConfig::eventConfigWithName(const QString& name) const
+{
+    if (name.isEmpty()) {
+        log(APMMonitor::kLevelWarningSilent, 29006,
+            QStringLiteral("Cannot find event config with empty event name"));
+        return nullptr;
+    }
+    return currentCaches()->eventConfigs.value(name);
+}
+
+bool APMRemoteConfig::isEventBlocklisted(const QString& name) const
+{
+    const auto config = eventConfigWithName(name);
+    if (config && APMPBHasField(config.get(), kEventConfigBlocklisted)
+        && APMPBGetBoolField(config.get(), kEventConfigBlocklisted))
+        return true;
+    return APMIsPublicName(name) ? blocklistPublic() : blocklistInternal();
+}
+
+bool APMRemoteConfig::isEventCustomConversion(const QString& name) const
+{
+    const auto config = eventConfigWithName(name);
+    return config && APMPBHasField(config.get(), kEventConfigCustomConversion)
+        && APMPBGetBoolField(config.get(), kEventConfigCustomConversion);
+}
+
+bool APMRemoteConfig::eventHasSamplingRate(const QString& name) const
+{
+    const auto config = eventConfigWithName(name);
+    return config && APMPBHasField(config.get(), kEventConfigSamplingRate);
+}
+
+qint32 APMRemoteConfig::samplingRateForEvent(const QString& name) const
+{
+    const auto config = eventConfigWithName(name);
+    if (!config || !APMPBHasField(config.get(), kEventConfigSamplingRate))
+        return 1;
+    const qint32 rate = APMPBGetInt32Field(config.get(), kEventConfigSamplingRate);
+    return rate >= kMinSamplingRate && rate <= kMaxSamplingRate ? rate : 1;
+}
+
+// ---- Configuration facts ----------------------------------------------------
+
+qint64 APMRemoteConfig::version() const
+{
+    const auto config = remoteConfigProto();
+    if (!config || !APMPBHasField(config.get(), kConfigVersion))
+        return -1;
+    return APMPBGetInt64Field(config.get(), kConfigVersion);
+}
+
+QString APMRemoteConfig::uploadSubdomain() const
+{
+    const auto config = remoteConfigProto();
+    return config ? APMPBGetStringField(config.get(), kConfigUploadSubdomain) : QString();
+}
+
+QUrl APMRemoteConfig::uploadURL() const
+{
+    const bool authorized
+        = environment_.appDataConsentStatus && environment_.appDataConsentStatus() == kTrackingAuthorized;
+    QString host = authorized ? environment_.authorizedCollectionHost : environment_.collectionHost;
+    const QString subdomain = uploadSubdomain();
+    if (!subdomain.isEmpty() && isValidSubdomain(subdomain))
+        host = subdomain + QLatin1Char('.') + host;
+    return QUrl(QStringLiteral("https://") + host + kUploadPath);
+}
+
+std::optional<QUrl> APMRemoteConfig::remoteConfigURLWithPlatform(
+    const QString& platform, qint64 sdkVersion, qint64 runtimeVersion) const
+{
+    if (platform.isNull()) {
+        log(APMMonitor::kLevelErrorSilent, 29010,
+            QStringLiteral("Cannot create a URL to fetch a configuration with empty platform"));
+        return std::nullopt;
+    }
+    // Keys in a fixed (alphabetical) order.
+    const QList<std::pair<QString, QString>> query = {
+        { kPlatformKey, platform },
+        { kRuntimeVersionKey, QString::number(runtimeVersion) },
+        { kVMPVersionKey, QString::number(sdkVersion) },
+    };
+    QByteArray address = environment_.configEndpoint.toUtf8();
+    address += kConfigPathFormat.arg(QString::fromLatin1(percentEncoded(appID_))).toLatin1();
+    for (qsizetype i = 0; i < query.size(); ++i) {
+        if (i > 0)
+            address += '&';
+        address += percentEncoded(query[i].first) + '=' + percentEncoded(query[i].second);
+    }
+    return QUrl::fromEncoded(address, QUrl::StrictMode);
+}
+
+double APMRemoteConfig::lastRemoteConfigUpdateTimestamp() const
+{
+    if (isDefaultInstance_) {
+        log(APMMonitor::kLevelErrorSilent, 29008,
+            QStringLiteral("Cannot fetch the last configuration update timestamp from the default instance"));
+        return 0;
+    }
+    const std::shared_ptr<APMRemoteConfigDatabase> database = database_.lock();
+    if (!database)
+        return 0;
+    APMError error;
+    const std::optional<double> timestamp = database->lastRemoteConfigUpdateTimestamp(&error);
+    if (!timestamp) {
+        if (hasError(error)) {
+            log(APMMonitor::kLevelWarningMonitored, 29009,
+                QStringLiteral("Failed to query last configuration update timestamp. Error"),
+                { errorContext(error) });
+        }
+        return 0;
+    }
+    return *timestamp;
+}
+
+bool APMRemoteConfig::isExpired() const
+{
+    if (isDefaultInstance_) {
+        log(APMMonitor::kLevelErrorSilent, 29007,
+            QStringLiteral("Cannot fetch the last update timestamp from the default configuration"));
+        return false;
+    }
+    const double now = environment_.clock ? environment_.clock->now() : platform::Clock::system().now();
+    return std::abs(now - lastRemoteConfigUpdateTimestamp()) >= remoteConfigCacheTimeInterval();
+}
+
+QStringList APMRemoteConfig::dataControls() const
+{
+    return currentCaches()->dataControls;
+}
+
+QList<qint64> APMRemoteConfig::experimentIDs() const
+{
+    return experimentManager_ ? experimentManager_->experimentIDs() : QList<qint64>();
+}
+
+std::shared_ptr<APMPEventEditing> APMRemoteConfig::eventEditing() const
+{
+    return currentCaches()->eventEditing;
+}
+
+QVariantMap APMRemoteConfig::consentDefaults() const
+{
+    return currentCaches()->consentDefaults;
+}
+
+QVariantMap APMRemoteConfig::consentDelegations() const
+{
+    return currentCaches()->consentDelegations;
+}
+
+QVariantMap APMRemoteConfig::regionalDefaults() const
+{
+    return currentCaches()->regionalDefaults;
+}
+
+QSet<QString> APMRemoteConfig::corePlatformServices() const
+{
+    return currentCaches()->corePlatformServices;
+}
+
+bool APMRemoteConfig::isDMARegion() const
+{
+    return currentCaches()->isDMARegion;
+}
