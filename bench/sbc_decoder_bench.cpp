@@ -6,11 +6,12 @@
 
 #include <algorithm>
 #include <array>
+#include "BestRunReporter.h"
+
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <map>
 #include <numbers>
 #include <random>
 #include <sbc/sbc.h>
@@ -111,28 +112,6 @@ void BM_Libsbc(benchmark::State& state)
 }
 BENCHMARK(BM_Libsbc)->Unit(benchmark::kMicrosecond)->Repetitions(5);
 
-// Console output as usual, plus the fastest repetition of each benchmark, per frame.
-class FrameTimeReporter : public benchmark::ConsoleReporter {
-public:
-    FrameTimeReporter()
-        : ConsoleReporter(OO_Tabular)
-    {
-    }
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred)
-                continue;
-            const double seconds = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            const double perFrame = seconds * 1e9 / kFrames;
-            auto [it, inserted] = bestNsPerFrame.try_emplace(run.run_name.function_name, perFrame);
-            if (!inserted)
-                it->second = std::min(it->second, perFrame);
-        }
-    }
-    std::map<std::string, double> bestNsPerFrame;
-};
 
 } // namespace
 
@@ -141,16 +120,16 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    FrameTimeReporter reporter;
+    BestRunReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    const auto ours = reporter.bestNsPerFrame.find(kOurs);
-    const auto libsbc = reporter.bestNsPerFrame.find(kLibsbc);
-    if (ours == reporter.bestNsPerFrame.end() || libsbc == reporter.bestNsPerFrame.end())
+    const auto ours = reporter.bestSeconds.find(kOurs);
+    const auto libsbc = reporter.bestSeconds.find(kLibsbc);
+    if (ours == reporter.bestSeconds.end() || libsbc == reporter.bestSeconds.end())
         return 0; // a filter left one of the pair out
     std::printf("ours: %.1f ns/frame, libsbc: %.1f ns/frame (CPU time, fastest of the repetitions)\n",
-        ours->second, libsbc->second);
+        ours->second * 1e9 / kFrames, libsbc->second * 1e9 / kFrames);
     std::printf("ratio ours/libsbc: %.2f\n", ours->second / libsbc->second);
     return 0;
 }
