@@ -37,8 +37,11 @@ int main(int argc, char** argv)
     DeviceLinkWiring::connectLinks();
     AppDelegate delegate(platform::StatusBar::create(),
                          [] {
-                             return std::make_unique<UWHomeViewController>(HRPSqliteOperation::shareOperation(),
-                                                                           &DeviceLinkWiring::startUsbWatcher);
+                             return std::make_unique<UWHomeViewController>(
+                                 HRPSqliteOperation::shareOperation(),
+                                 UWHomeViewController::StartupHooks{&DeviceLinkWiring::beginMouseMonitor,
+                                                                    &DeviceLinkWiring::checkPermission,
+                                                                    &DeviceLinkWiring::startUsbWatcher});
                          },
                          MMUserInfo::sharedMMUserInfo(), platform::Preferences::standard());
     instance.setReopenHandler(

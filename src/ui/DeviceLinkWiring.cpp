@@ -1,9 +1,11 @@
 #include "ui/DeviceLinkWiring.h"
 
 #include "device/DeviceLinkHooks.h"
+#include "device/MMpermissionCheck.h"
 #include "device/UWHidapiManager.h"
 #include "device/UWUsbInfoManager.h"
 #include "device/mmUtilities.h"
+#include "voice/MMAudioMonitorService.h"
 #include "voice/MMAudioObjectManager.h"
 
 void DeviceLinkWiring::connectLinks()
@@ -24,4 +26,15 @@ void DeviceLinkWiring::connectLinks()
 void DeviceLinkWiring::startUsbWatcher()
 {
     UWUsbInfoManager::sharedUWUsbInfoManager();
+}
+
+void DeviceLinkWiring::beginMouseMonitor()
+{
+    MMAudioMonitorService::sharedMMAudioMonitorService().beginMouseMonitor();
+}
+
+void DeviceLinkWiring::checkPermission()
+{
+    // The key tap keeps the checker that ran last as its target.
+    MMpermissionCheck::create()->permissionCheckCallback([](bool) {});
 }

@@ -14,10 +14,10 @@
 const QString UWHomeViewController::kAppTable = QStringLiteral("DBMyAppsoooCmdListKey");
 const QString UWHomeViewController::kCustomTable = QStringLiteral("DBCustomizeCmdList");
 
-UWHomeViewController::UWHomeViewController(HRPSqliteOperation& database, std::function<void()> startDeviceLinks,
+UWHomeViewController::UWHomeViewController(HRPSqliteOperation& database, StartupHooks hooks,
                                            platform::NotificationCenter& center)
     : database_(database)
-    , startDeviceLinks_(std::move(startDeviceLinks))
+    , hooks_(std::move(hooks))
     , center_(center)
 {
 }
@@ -50,6 +50,7 @@ void UWHomeViewController::viewDidLoad()
     startupLog_ << QStringLiteral("view");
 
     init_data();
+    checkPermission();
     canUSB();
     registerObservers();
 }
@@ -61,12 +62,22 @@ void UWHomeViewController::init_data()
     if (!apps || !custom)
         qWarning("UWHomeViewController: creating the command tables failed");
     startupLog_ << QStringLiteral("tables");
+    if (hooks_.beginMouseMonitor)
+        hooks_.beginMouseMonitor();
+    startupLog_ << QStringLiteral("press codes");
+}
+
+void UWHomeViewController::checkPermission()
+{
+    if (hooks_.checkPermission)
+        hooks_.checkPermission();
+    startupLog_ << QStringLiteral("permissions");
 }
 
 void UWHomeViewController::canUSB()
 {
-    if (startDeviceLinks_)
-        startDeviceLinks_();
+    if (hooks_.startDeviceLinks)
+        hooks_.startDeviceLinks();
     startupLog_ << QStringLiteral("devices");
 }
 

@@ -14,16 +14,25 @@ class QWidget;
 class HRPSqliteOperation;
 
 // The main window's content controller. The first call of view() builds the
-// view and runs the application's start-up: the two command tables and the
+// view and runs the application's start-up: the two command tables, the
+// press-code consumer, the permission check, the device links and the
 // notification observers.
 class UWHomeViewController : public MainContentController {
 public:
     static const QString kAppTable;    // "DBMyAppsoooCmdListKey"
     static const QString kCustomTable; // "DBCustomizeCmdList"
 
-    // startDeviceLinks runs once the start-up reaches the device links (the
-    // application starts the USB receiver watcher there; tests record it).
-    explicit UWHomeViewController(HRPSqliteOperation& database, std::function<void()> startDeviceLinks = {},
+    // What the start-up starts beyond the view and the tables: the consumer
+    // of the mouse's press codes, the permission check (which installs the
+    // key tap) and the device links. The application passes the real ones;
+    // tests record them.
+    struct StartupHooks {
+        std::function<void()> beginMouseMonitor;
+        std::function<void()> checkPermission;
+        std::function<void()> startDeviceLinks;
+    };
+
+    explicit UWHomeViewController(HRPSqliteOperation& database, StartupHooks hooks = {},
                                   platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter());
     ~UWHomeViewController() override;
 
@@ -36,13 +45,14 @@ public:
 private:
     void viewDidLoad();
     void init_data();
+    void checkPermission();
     void canUSB();
     void registerObservers();
     void receivedUILanguageChangeNoti();
     void reloadTexts();
 
     HRPSqliteOperation& database_;
-    std::function<void()> startDeviceLinks_;
+    StartupHooks hooks_;
     platform::NotificationCenter& center_;
     QPointer<QWidget> view_;
     QPointer<QLabel> title_;

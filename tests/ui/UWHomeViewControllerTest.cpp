@@ -34,14 +34,15 @@ TEST(UWHomeViewController, FirstViewReadRunsStartUpOnceAndCreatesTheCommandTable
     ASSERT_TRUE(file.startsWith(home.path()));
     ASSERT_TRUE(file.endsWith(QStringLiteral("/Documents/MMmouseDataBase.sqlite")));
     HRPSqliteOperation database(file);
-    int deviceStarts = 0;
-    UWHomeViewController controller(database, [&] { ++deviceStarts; });
+    QStringList started;
+    UWHomeViewController controller(database, { [&] { started << "press codes"; }, [&] { started << "permissions"; },
+                                                  [&] { started << "devices"; } });
     EXPECT_FALSE(controller.isViewLoaded());
     QWidget* view = controller.view();
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(controller.view(), view);
-    EXPECT_EQ(controller.startupLog(), (QStringList{"view", "tables", "devices", "observers"}));
-    EXPECT_EQ(deviceStarts, 1);
+    EXPECT_EQ(controller.startupLog(), (QStringList{"view", "tables", "press codes", "permissions", "devices", "observers"}));
+    EXPECT_EQ(started, (QStringList{"press codes", "permissions", "devices"}));
 
     EXPECT_EQ(tableColumns(file, QStringLiteral("DBMyAppsoooCmdListKey")),
               (QStringList{"name", "path", "icon", "cmdword"}));
@@ -59,7 +60,7 @@ TEST(UWHomeViewController, LanguageChangeRebuildsTheStatusMenuInTheNewLanguage)
     auto bar = std::make_unique<fakes::FakeStatusBar>();
     fakes::FakeStatusBar* statusBar = bar.get();
     AppDelegate delegate(
-        std::move(bar), [&] { return std::make_unique<UWHomeViewController>(database, nullptr, center); }, userInfo, prefs,
+        std::move(bar), [&] { return std::make_unique<UWHomeViewController>(database, UWHomeViewController::StartupHooks{}, center); }, userInfo, prefs,
         center);
 
     delegate.setRedirectsLog(false);

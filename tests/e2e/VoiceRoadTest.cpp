@@ -1,0 +1,133 @@
+// Holding the mouse's voice key types what was said into the focused text
+// field: key tap, press classifier, orchestrator, microphone command to the
+// mouse, mSBC audio decoded and streamed, frames checked by the fake
+// service, results scripted back, and the text typed through the pasteboard
+// and the key poster.
+#include "VoiceRoadFixture.h"
+
+#include <QDir>
+
+namespace voiceroad {
+namespace {
+
+using Reply = fakes::FakeDictationService::Reply;
+
+// Frames of a connection that carried the whole dictation: 0, 1..., 2.
+bool wellFormed(const fakes::FakeDictationService::Connection& connection)
+{
+    if (connection.frames.size() < 2 || connection.frames.first().status != 0
+        || connection.frames.last().status != 2)
+        return false;
+    for (qsizetype i = 1; i + 1 < connection.frames.size(); ++i) {
+        if (connection.frames[i].status != 1)
+            return false;
+    }
+    return true;
+}
+
+TEST_F(VoiceRoad, MainlandDictationTypesTheFinalSentence)
+{
+    connectMouse(QStringLiteral("cn"));
+    ASSERT_EQ(languages.TypingFromCode(), QStringLiteral("zh_cn"));
+    mainlandService.addSession({ 0,
+        { Reply::result("今天", "apd", false, 1).afterAudioFrames(5),
+            Reply::result("今天天气", "rpl", false, 2, std::pair(1, 1)).afterAudioFrames(20),
+            Reply::result("很好", "apd", true, 3).onLastFrame().thenClose() } });
+
+    holdVoiceKey(2.0, 400);
+    EXPECT_TRUE(mouse.microphoneOn());
+    ASSERT_TRUE(service.speechWC());
+    EXPECT_TRUE(service.speechWC()->window()->isVisible());
+
+    ASSERT_TRUE(waitFor([&] { return poster.fieldText() == QStringLiteral("今天天气很好"); }))
+        << poster.fieldText().toStdString();
+    EXPECT_FALSE(mouse.microphoneOn());
+    EXPECT_TRUE(service.speechEnd());
+    ASSERT_TRUE(waitFor([&] { return !service.speechWC()->window()->isVisible(); }));
+
+    // One connection, its frames in order, the audio the mouse sent: 400
+    // frames of silence decode to 240 bytes each, all streamed (none lost
+    // while the socket was opening).
+    ASSERT_EQ(mainlandService.connections().size(), 1);
+    const auto& connection = mainlandService.connections()[0];
+    EXPECT_TRUE(connection.accepted()) << connection.rejectReason.toStdString();
+    EXPECT_TRUE(wellFormed(connection));
+    EXPECT_EQ(connection.appId, QStringLiteral("cn-app"));
+    EXPECT_EQ(connection.business.value(QStringLiteral("language")).toString(), QStringLiteral("zh_cn"));
+    EXPECT_EQ(connection.audio().size(), qsizetype(400) * 240);
+    EXPECT_TRUE(overseasService.connections().isEmpty());
+    // The whole sentence went in one paste.
+    EXPECT_EQ(pasteboard.text(), QStringLiteral("今天天气很好"));
+
+    // The dictation was recorded.
+    const QStringList wavs = QDir(home.path() + QStringLiteral("/Documents/REC"))
+                                 .entryList({ QStringLiteral("PravikREC*.wav") }, QDir::Files);
+    EXPECT_EQ(wavs.size(), 1);
+}
+
+TEST_F(VoiceRoad, DynamicTypingTypesSegmentsAndCorrectsThem)
+{
+    connectMouse(QStringLiteral("cn"));
+    user.webConfig().setSec_dynamic_typing(1);
+    mainlandService.addSession({ 0,
+        { Reply::result("今天", "apd", false, 1).afterAudioFrames(5),
+            Reply::result("今天天气", "rpl", false, 2, std::pair(1, 1)).afterAudioFrames(30),
+            Reply::result("今日", "rpl", false, 3, std::pair(1, 2)).afterAudioFrames(60),
+            Reply::result("很好😀", "apd", true, 4).onLastFrame().thenClose() } });
+
+    QStringList fieldStates;
+    mouse.setAudioFrames(QList<QByteArray>(300, silentFrame()));
+    keyTap.press(platform::MouseKey::F19);
+    for (int i = 0; i < 150; ++i) {
+        run(kStep);
+        if (fieldStates.isEmpty() || fieldStates.last() != poster.fieldText())
+            fieldStates << poster.fieldText();
+    }
+    keyTap.release(platform::MouseKey::F19);
+    ASSERT_TRUE(waitFor([&] { return poster.fieldText() == QStringLiteral("今日很好😀"); }))
+        << poster.fieldText().toStdString();
+
+    // The text grew as it was recognised, before the key was released.
+    EXPECT_TRUE(fieldStates.contains(QStringLiteral("今天"))) << fieldStates.join('|').toStdString();
+    EXPECT_TRUE(fieldStates.contains(QStringLiteral("今天天气"))) << fieldStates.join('|').toStdString();
+    // Corrections are Backspace presses, never more than the changed part:
+    // "今天天气" to "今日" removes three characters.
+    int backspaces = 0;
+    for (const auto& press : poster.presses())
+        backspaces += press.key == platform::Key::Backspace;
+    EXPECT_EQ(backspaces, 3);
+}
+
+TEST_F(VoiceRoad, OverseasDictationTypesEachSegmentOfChinese)
+{
+    connectMouse(QStringLiteral("us"));
+    languages.setTypingFromCode(QStringLiteral("zh_cn"));
+    overseasService.addSession({ 0,
+        { Reply::result("你好", QString(), false, 1).afterAudioFrames(5),
+            Reply::result("世界", QString(), true, 2).onLastFrame().thenClose() } });
+
+    holdVoiceKey(1.0, 200);
+    ASSERT_TRUE(waitFor([&] { return poster.fieldText() == QStringLiteral("你好世界"); }))
+        << poster.fieldText().toStdString();
+    ASSERT_EQ(overseasService.connections().size(), 1);
+    EXPECT_TRUE(wellFormed(overseasService.connections()[0]));
+    EXPECT_EQ(overseasService.connections()[0].appId, QStringLiteral("int-app"));
+    EXPECT_TRUE(mainlandService.connections().isEmpty());
+}
+
+TEST_F(VoiceRoad, OverseasEnglishIsTypedOnceTheSessionEnds)
+{
+    connectMouse(QStringLiteral("us"));
+    ASSERT_EQ(languages.TypingFromCode(), QStringLiteral("en_us"));
+    overseasService.addSession({ 0,
+        { Reply::result("Hello", "apd", false, 1).afterAudioFrames(5),
+            Reply::result(" world.", "apd", true, 2).onLastFrame().thenClose() } });
+
+    holdVoiceKey(1.0, 200);
+    ASSERT_TRUE(waitFor([&] { return poster.fieldText() == QStringLiteral("Hello world."); }))
+        << poster.fieldText().toStdString();
+    EXPECT_EQ(pasteboard.writeCount(), 1);
+}
+
+} // namespace
+} // namespace voiceroad
