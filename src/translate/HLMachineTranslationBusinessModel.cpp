@@ -1,0 +1,6 @@
+#include "translate/HLMachineTranslationBusinessModel.h"
+
+QJsonObject HLMachineTranslationBusinessModel::toJson() const
+{
+    return { { QStringLiteral("from"), from }, { QStringLiteral("to"), to } };
+}

@@ -1,0 +1,6 @@
+#include "translate/HLMachineTranslationDataModel.h"
+
+QJsonObject HLMachineTranslationDataModel::toJson() const
+{
+    return { { QStringLiteral("text"), text } };
+}
