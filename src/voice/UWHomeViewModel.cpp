@@ -1,0 +1,147 @@
+#include "voice/UWHomeViewModel.h"
+
+#include "core/HRPSqliteOperation.h"
+#include "core/LGNLocalizedString.h"
+#include "core/Notifications.h"
+#include "core/StringCoding.h"
+#include "platform/MainQueue.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Preferences.h"
+#include "voice/CommandBookmarks.h"
+
+#include <QtDebug>
+
+#include <utility>
+
+namespace {
+
+const QString kFileScheme = QStringLiteral("file://");
+
+} // namespace
+
+UWHomeViewModel& UWHomeViewModel::sharedUWHomeViewModel()
+{
+    static UWHomeViewModel model(HRPSqliteOperation::shareOperation(), mmQuery());
+    return model;
+}
+
+UWHomeViewModel::UWHomeViewModel(
+    HRPSqliteOperation& database, mmQuery query, platform::Preferences* preferences)
+    : database_(database)
+    , query_(std::move(query))
+    , preferences_(preferences)
+{
+}
+
+platform::Preferences& UWHomeViewModel::preferences() const
+{
+    return preferences_ ? *preferences_ : platform::Preferences::standard();
+}
+
+bool UWHomeViewModel::createSQLTableWithtableName(
+    const QString& tableName, const SqliteRowModel& fieldNameModel)
+{
+    const bool created = database_.createTableWithtableName(tableName, fieldNameModel);
+    if (created && tableName == kDBMyAppsoooCmdListKey)
+        refreshAppList();
+    return created;
+}
+
+void UWHomeViewModel::refreshAppList()
+{
+    std::lock_guard lock(mutex_);
+    query_.queryMyAppListCallback([this](bool success, const QList<platform::InstalledApplication>& results) {
+        if (success)
+            myAppList_ = results;
+    });
+}
+
+QList<platform::InstalledApplication> UWHomeViewModel::myAppList() const
+{
+    std::lock_guard lock(mutex_);
+    return myAppList_;
+}
+
+void UWHomeViewModel::requestCreateCustomCmd(const MMCustomCmdItem& item, const Callback& callback)
+{
+    database_.insertDataBaseWithtableName(kDBCustomizeCmdList, item, callback);
+}
+
+QList<MMCustomCmdItem> UWHomeViewModel::getCustomCmdList()
+{
+    return database_.selectAllDataBaseWithtableName<MMCustomCmdItem>(kDBCustomizeCmdList);
+}
+
+bool UWHomeViewModel::cleanCustomeDB()
+{
+    return database_.cleanTableWithtableName(kDBCustomizeCmdList);
+}
+
+void UWHomeViewModel::requestCreateMyAppListCmd(const MMAppdataItem& item, const Callback& callback)
+{
+    database_.insertDataBaseWithtableName(kDBMyAppsoooCmdListKey, item, callback);
+}
+
+QList<MMAppdataItem> UWHomeViewModel::getLocalMyAppsCmdList()
+{
+    std::lock_guard lock(mutex_);
+    QList<MMAppdataItem> rows
+        = database_.selectAllDataBaseWithtableName<MMAppdataItem>(kDBMyAppsoooCmdListKey);
+    // A reader called back from within a rebuild gets what is there so far
+    // instead of starting a second rebuild.
+    if (!rows.isEmpty() || rebuilding_)
+        return rows;
+    rebuilding_ = true;
+    auto& center = platform::NotificationCenter::defaultCenter();
+    center.post(notifications::kGetMyApp, kGetMyAppBegin);
+    // The applications installed now, so that a refresh shows what was
+    // installed or removed since start-up.
+    refreshAppList();
+    getAppList();
+    rows = database_.selectAllDataBaseWithtableName<MMAppdataItem>(kDBMyAppsoooCmdListKey);
+    rebuilding_ = false;
+    center.post(notifications::kGetMyApp, kGetMyAppEnd);
+    return rows;
+}
+
+bool UWHomeViewModel::cleanLocalMyAppsCmdList()
+{
+    std::lock_guard lock(mutex_);
+    return database_.cleanTableWithtableName(kDBMyAppsoooCmdListKey);
+}
+
+void UWHomeViewModel::getAppList()
+{
+    std::lock_guard lock(mutex_);
+    const QString openWord = LGNLocalizedString::lgnAppLocalizedString(kOpenWordKey);
+    const QStringList dataFolders = query_.dataFolders();
+    qulonglong index = 0;
+    for (const platform::InstalledApplication& application : std::as_const(myAppList_)) {
+        MMAppdataItem row;
+        row.setName(application.displayName);
+        row.setPath(kFileScheme + application.path);
+        const QString icon = StringCoding::conversionImageToStringWithImage(
+            platform::InstalledApplications::iconImage(application.icon, kIconSize, dataFolders));
+        row.setIcon(icon.isNull() ? QStringLiteral("") : icon);
+        row.setCmdword(openWord + application.displayName);
+        requestCreateMyAppListCmd(row, [&row](bool success, const QString& error) {
+            if (!success)
+                qWarning().noquote() << "Cannot store the command of" << row.path() << ":" << error;
+        });
+        CommandBookmarks::storeBookmark(preferences(), row.path());
+        postProgress(index++);
+    }
+}
+
+void UWHomeViewModel::postProgress(qulonglong index)
+{
+    const QVariantMap object { { kIdxKey, QVariant::fromValue(index) } };
+    const auto post = [object] {
+        platform::NotificationCenter::defaultCenter().post(
+            notifications::kReloadMyAppNumbersOneByOne, object);
+    };
+    if (platform::MainQueue::isMainThread())
+        post();
+    else
+        platform::MainQueue::shared().async(post);
+}
