@@ -10,6 +10,7 @@
 #include "core/Notifications.h"
 #include "core/StringCoding.h"
 #include "device/MMHidManager.h"
+#include "translate/mmMicrosoftTextTrans.h"
 #include "voice/UWKeyboardEventManager.h"
 #include "voice/UWTipsViewShow.h"
 #include "voice/mmTypingManager.h"
@@ -154,7 +155,9 @@ void MMAudioMonitorService::voiceSearching(const QString& text)
     if (actions_->applications) {
         const QString name = StringCoding::deleteCharacters(query).remove(QLatin1Char(' '));
         for (const MMAppdataItem& application : actions_->applications()) {
-            if (application.cmdword().compare(name, Qt::CaseInsensitive) == 0) {
+            // Blanks count on neither side: an application whose name has
+            // one could otherwise never be opened by voice.
+            if (QString(application.cmdword()).remove(QLatin1Char(' ')).compare(name, Qt::CaseInsensitive) == 0) {
                 if (actions_->openTarget)
                     actions_->openTarget(application.path(), kFileTarget);
                 return;
@@ -208,13 +211,8 @@ void MMAudioMonitorService::microsoftTransWithFrom(const QString& from, const QS
 {
     if (!actions_ || !actions_->overseasTranslation)
         return;
-    QString target = to;
-    if (target.contains(QStringLiteral("cn")))
-        target = QStringLiteral("zh-Hans");
-    if (target.contains(QStringLiteral("cht")))
-        target = QStringLiteral("zh-Hant");
     std::weak_ptr<int> alive = alive_;
-    actions_->overseasTranslation(from, target, text, [this, alive](bool success, const QString& translation) {
+    actions_->overseasTranslation(from, mmMicrosoftTextTrans::translatorTargetCode(to), text, [this, alive](bool success, const QString& translation) {
         if (alive.expired())
             return;
         if (!success) {

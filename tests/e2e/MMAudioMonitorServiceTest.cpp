@@ -220,7 +220,7 @@ TEST_F(Orchestrator, VoiceSearchPrefersCustomCommandsThenApplications)
     command.setWord(QStringLiteral("open mail"));
     command.setTodo(QStringLiteral("https://mail.example.org/"));
     MMAppdataItem application;
-    application.setCmdword(QStringLiteral("texteditor"));
+    application.setCmdword(QStringLiteral("Text Editor")); // blanks in the command word too
     application.setPath(QStringLiteral("/usr/share/applications/org.example.Editor.desktop"));
     actions->customCommands = [&] { return QList<MMCustomCmdItem> { command }; };
     actions->applications = [&] { return QList<MMAppdataItem> { application }; };
