@@ -2,9 +2,17 @@
 
 #include "analytics/config/APMConfigStore.h"
 #include "analytics/config/APMEventNames.h"
+#include "analytics/config/APMLogNames.h"
 #include "analytics/config/APMMonitor.h"
 #include "analytics/engine/APMDataTypeValidator.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/rules/APMPEvent.h"
+#include "analytics/store/APMPBEvent.h"
+#include "analytics/store/APMPBEventParam.h"
+#include "analytics/store/APMPBFieldAccess.h"
+
+#include <limits>
+#include <vector>
 
 namespace {
 
@@ -12,10 +20,113 @@ using V = APMDataTypeValidator;
 namespace N = APMEventNames;
 
 const QString kForwardedOriginSuffix = QStringLiteral("+vtm");
+// The origin of an edited event that does not say where it came from.
+const QString kAppOrigin = QStringLiteral("app");
+
+// Slots of the event message.
+constexpr int32_t kEventParamsSlot = 0;
+constexpr int32_t kEventNameSlot = 1;
+constexpr int32_t kEventTimestampSlot = 2;
+constexpr int32_t kEventPreviousTimestampSlot = 3;
+// Slots of the event-parameter message.
+constexpr int32_t kParamNameSlot = 0;
+constexpr int32_t kParamStringSlot = 1;
+constexpr int32_t kParamIntSlot = 2;
+constexpr int32_t kParamDoubleSlot = 4;
+constexpr int32_t kParamArraySlot = 5;
 
 bool isValue(const QVariant& object)
 {
     return object.metaType() == QMetaType::fromType<APMValue>();
+}
+
+void setScalarValue(APMPBEventParam* param, const APMValue& value)
+{
+    switch (value.valueType()) {
+    case APMValue::Double:
+        APMPBSetDoubleField(param, kParamDoubleSlot, value.doubleValue());
+        break;
+    case APMValue::Int64:
+        APMPBSetInt64Field(param, kParamIntSlot, value.int64Value());
+        break;
+    case APMValue::String:
+        APMPBSetStringField(param, kParamStringSlot, value.stringValue());
+        break;
+    case APMValue::Array:
+        break;
+    }
+}
+
+// One element of an item array as a parameter message whose own array holds
+// the element's parameters. Only one level of nesting goes on the wire.
+std::unique_ptr<APMPBEventParam> itemParam(
+    const QVariant& item, const QString& eventName, const QString& paramName)
+{
+    const auto invalidValue = [&] {
+        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 16005,
+            QStringLiteral("Invalid event param value. Event name, param name"),
+            APMEventNameForLog(eventName), APMParameterNameForLog(paramName));
+    };
+    if (item.metaType().id() != QMetaType::QVariantMap) {
+        invalidValue();
+        return nullptr;
+    }
+    std::unique_ptr<APMPBEventParam> element = APMPBEventParam::initWithMessageInfo();
+    if (!element)
+        return nullptr;
+    std::vector<std::unique_ptr<APMPBEventParam>> fields;
+    const QVariantMap map = item.toMap();
+    for (auto it = map.cbegin(); it != map.cend(); ++it) {
+        if (!isValue(*it)) {
+            invalidValue();
+            continue;
+        }
+        const APMValue value = it->value<APMValue>();
+        if (value.isArray()) {
+            APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 16007,
+                QStringLiteral("Nested params cannot have more than 1 level. Event name, param name"),
+                APMEventNameForLog(eventName), APMParameterNameForLog(paramName));
+            continue;
+        }
+        std::unique_ptr<APMPBEventParam> field = APMPBEventParam::initWithMessageInfo();
+        if (!field)
+            return nullptr;
+        APMPBSetStringField(field.get(), kParamNameSlot, it.key());
+        setScalarValue(field.get(), value);
+        fields.push_back(std::move(field));
+    }
+    APMPBSetArrayField(element.get(), kParamArraySlot, fields);
+    return element;
+}
+
+// The plain object an event-editing program sees for a single value.
+QVariant plainScalar(const APMValue& value)
+{
+    switch (value.valueType()) {
+    case APMValue::Double:
+        return value.doubleValue();
+    case APMValue::Int64:
+        return value.int64Value();
+    case APMValue::String:
+        return value.stringValue();
+    case APMValue::Array:
+        break;
+    }
+    return QVariant();
+}
+
+// An item of an array as a plain dictionary; nested arrays and values of
+// other kinds stay out.
+QVariantMap plainItem(const QVariant& item)
+{
+    QVariantMap plain;
+    const QVariantMap map = item.toMap();
+    for (auto it = map.cbegin(); it != map.cend(); ++it) {
+        if (!isValue(*it) || it->value<APMValue>().isArray())
+            continue;
+        plain.insert(it.key(), plainScalar(it->value<APMValue>()));
+    }
+    return plain;
 }
 
 void removeErrorParameters(EventParameters& parameters)
@@ -212,4 +323,130 @@ bool APMEvent::addScreenParameters(const QVariantMap& screen)
         parameters_.insert(
             N::kScreenNameParameter, APMValue::initWithValueType(APMValue::String, *screenName));
     return true;
+}
+
+std::optional<qint64> APMMillisecondsFromSeconds(double seconds)
+{
+    const double millis = seconds * 1000.0;
+    // -2^63 is exact as a double; 2^63 is the first value past the range.
+    constexpr double kLowest = -9223372036854775808.0;
+    constexpr double kPastHighest = 9223372036854775808.0;
+    if (!(millis >= kLowest && millis < kPastHighest))
+        return std::nullopt;
+    return static_cast<qint64>(millis);
+}
+
+std::optional<APMEvent> APMEvent::initWithEventProto(
+    const APMPBEvent& proto, const EventParameterLimits& limits)
+{
+    const QString name = APMPBGetStringField(&proto, kEventNameSlot);
+    const double timestamp = static_cast<double>(APMPBGetInt64Field(&proto, kEventTimestampSlot)) / 1000.0;
+    const double previousTimestamp
+        = static_cast<double>(APMPBGetInt64Field(&proto, kEventPreviousTimestampSlot)) / 1000.0;
+
+    QString origin;
+    QVariantMap parameters;
+    for (const auto& param : APMPBGetArrayField<APMPBEventParam>(&proto, kEventParamsSlot)) {
+        const QString paramName = APMPBGetStringField(param.get(), kParamNameSlot);
+        if (paramName.isNull()) {
+            APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 15000,
+                QStringLiteral("Ignoring parameter. Parameter name is nil. Event name"),
+                APMEventNameForLog(name));
+            continue;
+        }
+        if (paramName == N::kOriginParameter) {
+            if (!APMPBHasField(param.get(), kParamStringSlot)) {
+                APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 15001,
+                    QStringLiteral(
+                        "Cannot create an event from event proto. Origin parameter is not a string. "
+                        "Event name"),
+                    APMEventNameForLog(name));
+                return std::nullopt;
+            }
+            origin = APMPBGetStringField(param.get(), kParamStringSlot);
+            continue;
+        }
+        std::optional<APMValue> value;
+        if (APMPBHasField(param.get(), kParamStringSlot))
+            value = APMValue::initWithValueType(
+                APMValue::String, APMPBGetStringField(param.get(), kParamStringSlot));
+        else if (APMPBHasField(param.get(), kParamIntSlot))
+            value = APMValue::initWithInt64(APMPBGetInt64Field(param.get(), kParamIntSlot));
+        else if (APMPBHasField(param.get(), kParamDoubleSlot))
+            value = APMValue::initWithDouble(APMPBGetDoubleField(param.get(), kParamDoubleSlot));
+        if (!value) {
+            APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarningSilent, 15002,
+                QStringLiteral(
+                    "Unknown event parameter type from converting an event proto into APMEvent instance. "
+                    "Event param name"),
+                APMParameterNameForLog(paramName));
+            continue;
+        }
+        parameters.insert(paramName, QVariant::fromValue(*value));
+    }
+    return initWithOrigin(origin, false, name, timestamp, previousTimestamp, parameters, limits);
+}
+
+std::unique_ptr<APMPBEvent> APMEvent::protoEvent() const
+{
+    std::unique_ptr<APMPBEvent> proto = APMPBEvent::initWithMessageInfo();
+    if (!proto)
+        return nullptr;
+    APMPBSetStringField(proto.get(), kEventNameSlot, name_);
+    if (previousTimestamp_ > std::numeric_limits<double>::epsilon()) {
+        if (const std::optional<qint64> millis = APMMillisecondsFromSeconds(previousTimestamp_))
+            APMPBSetInt64Field(proto.get(), kEventPreviousTimestampSlot, *millis);
+    }
+    if (const std::optional<qint64> millis = APMMillisecondsFromSeconds(timestamp_))
+        APMPBSetInt64Field(proto.get(), kEventTimestampSlot, *millis);
+
+    std::vector<std::unique_ptr<APMPBEventParam>> params;
+    for (auto it = parameters_.cbegin(); it != parameters_.cend(); ++it) {
+        std::unique_ptr<APMPBEventParam> param = APMPBEventParam::initWithMessageInfo();
+        if (!param)
+            return nullptr;
+        APMPBSetStringField(param.get(), kParamNameSlot, it.key());
+        if (it->isArray()) {
+            std::vector<std::unique_ptr<APMPBEventParam>> elements;
+            for (const QVariant& item : it->arrayValue()) {
+                std::unique_ptr<APMPBEventParam> element = itemParam(item, name_, it.key());
+                if (!element)
+                    continue;
+                elements.push_back(std::move(element));
+            }
+            APMPBSetArrayField(param.get(), kParamArraySlot, elements);
+        } else {
+            setScalarValue(param.get(), *it);
+        }
+        params.push_back(std::move(param));
+    }
+    APMPBSetArrayField(proto.get(), kEventParamsSlot, params);
+    return proto;
+}
+
+APMPEvent APMEvent::editEvent() const
+{
+    QVariantMap parameters;
+    for (auto it = parameters_.cbegin(); it != parameters_.cend(); ++it) {
+        if (!it->isArray()) {
+            parameters.insert(it.key(), plainScalar(*it));
+            continue;
+        }
+        QVariantList items;
+        for (const QVariant& item : it->arrayValue()) {
+            if (item.metaType().id() == QMetaType::QVariantMap)
+                items.append(plainItem(item));
+        }
+        parameters.insert(it.key(), items);
+    }
+    return APMPEvent(APMInternalToPublicEventNames().value(name_, name_), timestamp_, parameters);
+}
+
+std::optional<APMEvent> APMEvent::eventFromEditEvent(
+    const APMPEvent& editEvent, const EventParameterLimits& limits)
+{
+    const QString name = APMPublicToInternalEventNames().value(editEvent.name(), editEvent.name());
+    const QVariant origin = editEvent.parameters().value(N::kOriginParameter);
+    const QString originText = origin.metaType().id() == QMetaType::QString ? origin.toString() : kAppOrigin;
+    return initWithOrigin(originText, false, name, editEvent.timestamp(), 0, editEvent.parameters(), limits);
 }

@@ -6,7 +6,16 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <memory>
 #include <optional>
+
+class APMPBEvent;
+class APMPEvent;
+
+// Seconds as whole milliseconds, truncated toward zero, for the wire forms;
+// nothing when the seconds are not a number or the milliseconds fall outside
+// the int64 range.
+std::optional<qint64> APMMillisecondsFromSeconds(double seconds);
 
 // One logged event on its way through the measurement pipeline: where it
 // came from, its name, when it happened (seconds since 1970) and its cleaned
@@ -25,6 +34,26 @@ public:
     static std::optional<APMEvent> initWithOrigin(const QString& origin, bool isPublic, const QString& name,
         double timestamp, double previousTimestamp, const QVariantMap& parameters,
         const EventParameterLimits& limits);
+
+    // The event read back from its wire form, made the way events are made
+    // (not public, parameters cleaned again). Nothing when the name or origin
+    // is refused or the "_o" parameter is not a text. Parameters without a
+    // name or of a kind an event does not keep (floats, item arrays) are
+    // left out, logged.
+    static std::optional<APMEvent> initWithEventProto(
+        const APMPBEvent& proto, const EventParameterLimits& limits);
+    // The wire form: times in milliseconds (the previous time only when
+    // there is one), every parameter, item arrays one level deep. A time
+    // whose milliseconds are not a number or fall outside the int64 range
+    // is left unset.
+    std::unique_ptr<APMPBEvent> protoEvent() const;
+
+    // The event as event-editing programs see it (public name, plain
+    // values) and back (internal name, origin from "_o" or "app", no
+    // previous time).
+    APMPEvent editEvent() const;
+    static std::optional<APMEvent> eventFromEditEvent(
+        const APMPEvent& editEvent, const EventParameterLimits& limits);
 
     // Copies made the way events are made (parameters cleaned again, under
     // the internal rules), with one thing changed.
