@@ -1,0 +1,182 @@
+#include "analytics/config/APMMonitor.h"
+#include "analytics/config/APMPersistedConfig.h"
+#include "analytics/engine/APMMeasurement.h"
+#include "analytics/store/APMAppMetadata.h"
+#include "analytics/store/APMDailyCounts.h"
+#include "analytics/store/APMDatabase.h"
+#include "platform/Clock.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// The app metadata row is the row with this rowid.
+const QString kRowIDColumn = QStringLiteral("rowid");
+const QString kAppMetadataRowID = QStringLiteral("1");
+constexpr qint64 kAppMetadataTableLimit = 1;
+
+const QString kLastBundleIndexColumn = QStringLiteral("last_bundle_index");
+const QString kLastBundleStartColumn = QStringLiteral("last_bundle_start_timestamp");
+const QString kLastBundleEndColumn = QStringLiteral("last_bundle_end_timestamp");
+const QString kDayColumn = QStringLiteral("day");
+const QString kConversionsColumn = QStringLiteral("daily_conversions_count");
+const QString kEventsColumn = QStringLiteral("daily_events_count");
+const QString kPublicEventsColumn = QStringLiteral("daily_public_events_count");
+const QString kErrorEventsColumn = QStringLiteral("daily_error_events_count");
+const QString kRealtimeColumn = QStringLiteral("daily_real_time_conversion_events_count");
+const QString kDCURealtimeColumn = QStringLiteral("daily_real_time_dcu_events_count");
+
+const QString kEmptyMetadataRow = QStringLiteral("Received empty dictionary for getting app metadata");
+const QString kEmptyCountsRow = QStringLiteral("Received empty dictionary for getting daily counts");
+const QString kBadBundleColumns = QStringLiteral("Received invalid bundle columns for getting app metadata");
+const QString kNoAppMetadataRow = QStringLiteral("App metadata row does not exist");
+
+const QString kLogQueryFailed = QStringLiteral("Failed to query app metadata");
+const QString kLogUpdateFailed = QStringLiteral("Unable to update the app metadata. Error");
+
+bool isNumber(const QVariant& value)
+{
+    switch (value.metaType().id()) {
+    case QMetaType::LongLong:
+    case QMetaType::Double:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A stored number as a 32-bit integer; nothing when it is no number or lies
+// outside the range (a fraction is dropped).
+std::optional<qint32> int32FromColumn(const QVariant& value)
+{
+    if (!isNumber(value))
+        return std::nullopt;
+    const double number = value.toDouble();
+    if (value.metaType().id() == QMetaType::LongLong) {
+        const qint64 integer = value.toLongLong();
+        if (integer < std::numeric_limits<qint32>::min() || integer > std::numeric_limits<qint32>::max())
+            return std::nullopt;
+        return static_cast<qint32>(integer);
+    }
+    if (!std::isfinite(number) || number < std::numeric_limits<qint32>::min()
+        || number >= double(std::numeric_limits<qint32>::max()) + 1.0)
+        return std::nullopt;
+    return static_cast<qint32>(number);
+}
+
+std::optional<APMAppMetadata> appMetadataFromRow(const APMRow& row, APMError* error)
+{
+    if (!APMCheckCondition(!row.isEmpty(), error, APMError::StorageFailure, kEmptyMetadataRow))
+        return std::nullopt;
+    const std::optional<qint32> index = int32FromColumn(row.value(kLastBundleIndexColumn));
+    const QVariant start = row.value(kLastBundleStartColumn);
+    const QVariant end = row.value(kLastBundleEndColumn);
+    if (!index || !isNumber(end) || (!isNumber(start) && !APMIsSqlNull(start))) {
+        APMSetErrorWithCode(error, APMError::StorageFailure, kBadBundleColumns);
+        return std::nullopt;
+    }
+    return APMAppMetadata::initWithLastBundleIndex(
+        *index, isNumber(start) ? start.toDouble() : 0.0, end.toDouble());
+}
+
+APMRecord recordFromAppMetadata(const APMAppMetadata& metadata)
+{
+    return {
+        { kRowIDColumn, kAppMetadataRowID },
+        { kLastBundleIndexColumn, metadata.lastBundleIndex() },
+        { kLastBundleStartColumn, metadata.lastBundleStartTimestamp() },
+        { kLastBundleEndColumn, metadata.lastBundleEndTimestamp() },
+    };
+}
+
+APMRecord recordFromDailyCounts(const APMDailyCounts& counts)
+{
+    return {
+        { kDayColumn, counts.day() },
+        { kConversionsColumn, counts.conversionsCount() },
+        { kEventsColumn, counts.allEventsCount() },
+        { kPublicEventsColumn, counts.publicEventsCount() },
+        { kErrorEventsColumn, counts.errorEventsCount() },
+        { kRealtimeColumn, counts.realtimeCount() },
+        { kDCURealtimeColumn, counts.dcuRealtimeCount() },
+    };
+}
+
+// The first of the objects read, or nothing with an error when the row is missing.
+template <typename T> std::optional<T> firstOrMissing(std::optional<QList<T>> objects, APMError* error)
+{
+    if (!objects)
+        return std::nullopt;
+    if (objects->isEmpty()) {
+        APMSetErrorWithCode(error, APMError::InvalidState, kNoAppMetadataRow);
+        return std::nullopt;
+    }
+    return objects->first();
+}
+
+} // namespace
+
+bool APMDatabase::initializeAppMetadata()
+{
+    return performTransaction([this] {
+        APMError error;
+        const auto existing = dataTypesFromTableWithName<APMAppMetadata>(
+            kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, &error, &appMetadataFromRow);
+        if (!existing) {
+            APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 12005, kLogQueryFailed);
+            return false;
+        }
+        if (!existing->isEmpty())
+            return true;
+        const std::optional<APMAppMetadata> fresh = APMAppMetadata::initWithLastBundleIndex(0, 0.0, 0.0);
+        if (!upsertDataType(recordFromAppMetadata(*fresh), kAppMetadataTable, kRowIDColumn, kAppMetadataRowID,
+                kAppMetadataTableLimit, &error)) {
+            APMMeasurement::monitor().logWithLevel(
+                APMMonitor::kLevelErrorMonitored, 12006, kLogUpdateFailed, QVariant::fromValue(error));
+            return false;
+        }
+        return true;
+    });
+}
+
+std::optional<APMAppMetadata> APMDatabase::queryAppMetadata(APMError* error)
+{
+    return firstOrMissing(dataTypesFromTableWithName<APMAppMetadata>(
+                              kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, error, &appMetadataFromRow),
+        error);
+}
+
+bool APMDatabase::updateAppMetadata(const APMAppMetadata& metadata, APMError* error)
+{
+    return updateDataType(
+        recordFromAppMetadata(metadata), kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, error);
+}
+
+std::optional<APMDailyCounts> APMDatabase::dailyCounts(APMError* error)
+{
+    const double midnightOffset = persistedConfig_ ? persistedConfig_->midnightOffset() : 0.0;
+    const qint32 today = APMDailyCounts::dayNumberForTime(platform::Clock::system().now(), midnightOffset);
+    const CreateDataTypeBlock<APMDailyCounts> create
+        = [today](const APMRow& row, APMError* rowError) -> std::optional<APMDailyCounts> {
+        if (!APMCheckCondition(!row.isEmpty(), rowError, APMError::StorageFailure, kEmptyCountsRow))
+            return std::nullopt;
+        // A fresh row holds no counts yet: today, all zero.
+        const auto count = [&row](const QString& column) {
+            return std::max(0, int32FromColumn(row.value(column)).value_or(0));
+        };
+        return APMDailyCounts(int32FromColumn(row.value(kDayColumn)).value_or(today),
+            count(kConversionsColumn), count(kEventsColumn), count(kPublicEventsColumn),
+            count(kErrorEventsColumn), count(kRealtimeColumn), count(kDCURealtimeColumn));
+    };
+    return firstOrMissing(dataTypesFromTableWithName<APMDailyCounts>(
+                              kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, error, create),
+        error);
+}
+
+bool APMDatabase::updateDailyCounts(const APMDailyCounts& counts, APMError* error)
+{
+    return updateDataType(
+        recordFromDailyCounts(counts), kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, error);
+}
