@@ -1,0 +1,365 @@
+// Raw events: every accepted event waits in raw_events until it is bundled,
+// pointing by fingerprint at the bundle metadata (device, app and user
+// properties) that was current when it was logged; that metadata is stored
+// once per fingerprint in raw_events_metadata.
+
+#include "analytics/config/APMEvent.h"
+#include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMHelpers.h"
+#include "analytics/engine/APMMeasurementRemoteConfig.h"
+#include "analytics/store/APMDatabase.h"
+#include "analytics/store/APMPBEvent.h"
+#include "analytics/store/APMPBEventParam.h"
+#include "analytics/store/APMPBFieldAccess.h"
+#include "analytics/store/APMPBMeasurementBundle.h"
+#include "analytics/store/APMRawEventData.h"
+#include "analytics/store/APMValue.h"
+#include "platform/Clock.h"
+
+#include <memory>
+
+namespace {
+
+const QString kRowIDColumn = QStringLiteral("rowid");
+const QString kNameColumn = QStringLiteral("name");
+const QString kTimestampColumn = QStringLiteral("timestamp");
+const QString kFingerprintColumn = QStringLiteral("metadata_fingerprint");
+const QString kDataColumn = QStringLiteral("data");
+const QString kRealtimeColumn = QStringLiteral("is_realtime");
+const QString kMetadataColumn = QStringLiteral("metadata");
+
+// The event parameter that carries the event's origin.
+const QString kOriginParameter = QStringLiteral("_o");
+
+// New fingerprints are refused once the metadata table holds this many rows.
+constexpr qint64 kMaxRawEventsMetadataRows = 100000;
+// The most raw events one read hands out.
+constexpr qint64 kMaxRawEventsPerRead = 1000;
+
+// Slots of the event and event-parameter messages.
+constexpr int32_t kEventParamsSlot = 0;
+constexpr int32_t kEventNameSlot = 1;
+constexpr int32_t kEventPreviousTimestampSlot = 3;
+constexpr int32_t kParamNameSlot = 0;
+constexpr int32_t kParamStringSlot = 1;
+
+const QString kMetadataExistsQuery = QStringLiteral(
+    "SELECT EXISTS (SELECT 1 FROM raw_events_metadata WHERE metadata_fingerprint = ? AND metadata = ?)");
+const QString kRawEventsEmptyQuery = QStringLiteral("SELECT NOT EXISTS (SELECT 1 FROM raw_events LIMIT 1)");
+const QString kLatestRawEventTimeQuery = QStringLiteral("SELECT MAX(timestamp) FROM raw_events");
+const QString kRawEventsOfFingerprintQuery = QStringLiteral(
+    "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?");
+const QString kContainsFingerprintQuery
+    = QStringLiteral("SELECT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ? LIMIT 1)");
+const QString kContainsRealtimeQuery
+    = QStringLiteral("SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)");
+const QString kNextFingerprintQuery
+    = QStringLiteral("SELECT metadata_fingerprint, MIN(rowid) FROM raw_events");
+// Whether the row ids span at least ? + 1 values. The row count never
+// exceeds the span, so below it nothing can be over the limit; each
+// subquery is one index lookup, where a count would walk every row.
+const QString kRowIDSpanReachesQuery
+    = QStringLiteral("SELECT (SELECT MAX(rowid) FROM raw_events) - (SELECT MIN(rowid) FROM raw_events) >= ?");
+
+const QString kMetadataFingerprintCondition = QStringLiteral("metadata_fingerprint == ?");
+const QString kUnusedMetadataCondition
+    = QStringLiteral("metadata_fingerprint NOT IN (SELECT DISTINCT metadata_fingerprint FROM raw_events)");
+const QString kConsumedRawEventsCondition = QStringLiteral("rowid <= ? AND metadata_fingerprint = ?");
+const QString kOverAbsoluteLimitCondition
+    = QStringLiteral("rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)");
+const QString kStaleRawEventsCondition = QStringLiteral("abs(timestamp - cast(? as REAL)) > cast(? as REAL)");
+
+APMSqliteStore* openStore(const APMDatabase& database, APMError* error)
+{
+    APMSqliteStore* store = database.sqliteStore();
+    APMCheckPointerNotNull(store, error, APMError::InvalidState, QStringLiteral("Database not open"));
+    return store;
+}
+
+// A numeric probe that answers 0 or 1.
+std::optional<bool> booleanForQuery(
+    const APMDatabase& database, const QString& query, const QVariantList& parameters, APMError* error)
+{
+    APMSqliteStore* store = openStore(database, error);
+    if (!store)
+        return std::nullopt;
+    const QVariant number = store->numberForQuery(query, parameters, error);
+    if (!number.isValid())
+        return std::nullopt;
+    return number.toLongLong() != 0;
+}
+
+bool isInteger(const QVariant& value)
+{
+    return value.metaType().id() == QMetaType::LongLong;
+}
+
+bool isPresent(const QVariant& value)
+{
+    return value.isValid() && !APMIsSqlNull(value);
+}
+
+// A decoded parameter as the event takes it. An item list decodes to an
+// array of maps of plain values; handed over as a plain list it is cleaned
+// into the event's own item form, as the items of a newly logged event are,
+// so that the event's wire form carries them again.
+QVariant eventParameterObject(const QVariant& decoded)
+{
+    if (decoded.metaType() == QMetaType::fromType<APMValue>() && decoded.value<APMValue>().isArray())
+        return decoded.value<APMValue>().arrayValue();
+    return decoded;
+}
+
+} // namespace
+
+bool APMDatabase::insertIfNotExistsRawEventMetadata(const APMPBMeasurementBundle& metadata, APMError* error)
+{
+    const QByteArray encoding = metadata.protoBuffer().value_or(QByteArray());
+    if (!APMCheckCondition(!encoding.isEmpty(), error, APMError::StorageFailure,
+            QStringLiteral(
+                "Received empty measurement bundle metadata for getting dictionary representation")))
+        return false;
+    const qint64 fingerprint = apm_64LSBMD5(encoding);
+    // Comparing the stored bytes is all the check needs (no decoding), and
+    // a damaged row under this fingerprint is replaced by the good one.
+    const std::optional<bool> stored
+        = booleanForQuery(*this, kMetadataExistsQuery, { fingerprint, encoding }, nullptr);
+    if (stored.value_or(false))
+        return true;
+    const APMRecord record { { kFingerprintColumn, fingerprint }, { kMetadataColumn, encoding } };
+    return upsertDataType(
+        record, kRawEventsMetadataTable, kFingerprintColumn, fingerprint, kMaxRawEventsMetadataRows, error);
+}
+
+std::unique_ptr<APMPBMeasurementBundle> APMDatabase::queryRawEventsMetadataWithFingerprint(
+    qint64 fingerprint, APMError* error)
+{
+    using Metadata = std::shared_ptr<APMPBMeasurementBundle>;
+    const CreateDataTypeBlock<Metadata> create
+        = [](const APMRow& row, APMError* error) -> std::optional<Metadata> {
+        if (!APMCheckCondition(!row.isEmpty(), error, APMError::StorageFailure,
+                QStringLiteral("Received empty dictionary for getting measurement bundle")))
+            return std::nullopt;
+        const QVariant bytes = row.value(kMetadataColumn);
+        if (!APMCheckCondition(
+                bytes.metaType().id() == QMetaType::QByteArray && !bytes.toByteArray().isEmpty(), error,
+                APMError::StorageFailure,
+                QStringLiteral("Event metadata should not be empty for getting measurement bundle")))
+            return std::nullopt;
+        Metadata bundle = APMPBMeasurementBundle::initWithBuffer(bytes.toByteArray());
+        if (!bundle)
+            return std::nullopt;
+        return bundle;
+    };
+    const std::optional<QList<Metadata>> found
+        = dataTypesFromTableWithName(kRawEventsMetadataTable, kFingerprintColumn, fingerprint, error, create);
+    if (!found || found->isEmpty())
+        return nullptr;
+    return APMPBMeasurementBundle::initWithMessageInfo(found->first()->messageInfo());
+}
+
+bool APMDatabase::deleteRawEventMetadataWithMetadataFingerprint(qint64 fingerprint, APMError* error)
+{
+    APMSqliteStore* store = openStore(*this, error);
+    return store
+        && store->deleteRecordsFromTableWithName(
+            kRawEventsMetadataTable, kMetadataFingerprintCondition, { fingerprint }, error);
+}
+
+bool APMDatabase::deleteUnusedRawEventsMetadata(APMError* error)
+{
+    APMSqliteStore* store = openStore(*this, error);
+    return store
+        && store->deleteRecordsFromTableWithName(
+            kRawEventsMetadataTable, kUnusedMetadataCondition, {}, error);
+}
+
+bool APMDatabase::insertRawEvent(
+    const APMEvent& event, qint64 metadataFingerprint, bool isRealtime, APMError* error)
+{
+    // The name has its own column; the stored wire form goes without it.
+    std::unique_ptr<APMPBEvent> proto = event.protoEvent();
+    if (proto)
+        APMPBClearField(proto.get(), kEventNameSlot);
+    const QByteArray data = proto ? proto->protoBuffer().value_or(QByteArray()) : QByteArray();
+    if (!APMCheckCondition(!data.isEmpty(), error, APMError::StorageFailure,
+            QStringLiteral("Received empty raw event data for getting dictionary representation")))
+        return false;
+    const APMRecord record {
+        { kNameColumn, event.name() },
+        { kTimestampColumn, event.timestamp() },
+        { kFingerprintColumn, metadataFingerprint },
+        { kDataColumn, data },
+        { kRealtimeColumn, qint64(isRealtime ? 1 : 0) },
+    };
+    return insertDataType(record, kRawEventsTable, error);
+}
+
+std::optional<bool> APMDatabase::isRawEventsTableEmpty(APMError* error)
+{
+    return booleanForQuery(*this, kRawEventsEmptyQuery, {}, error);
+}
+
+std::optional<double> APMDatabase::queryLatestRawEventTime(APMError* error)
+{
+    APMSqliteStore* store = openStore(*this, error);
+    if (!store)
+        return std::nullopt;
+    const QVariant latest = store->numberForQuery(kLatestRawEventTimeQuery, {}, error);
+    if (!latest.isValid())
+        return std::nullopt;
+    return latest.toDouble();
+}
+
+std::optional<QList<APMRawEventData>> APMDatabase::rawEventsWithMetadataFingerprint(
+    qint64 fingerprint, APMError* error, const APMRowFilter& eventFilter)
+{
+    APMSqliteStore* store = openStore(*this, error);
+    if (!store)
+        return std::nullopt;
+    const std::optional<QList<APMRow>> rows = store->recordsForQueryWithFilter(
+        kRawEventsOfFingerprintQuery, { fingerprint, kMaxRawEventsPerRead }, error, eventFilter);
+    if (!rows)
+        return std::nullopt;
+    QList<APMRawEventData> events;
+    for (const APMRow& row : *rows) {
+        if (std::optional<APMRawEventData> event = rawEventDataFromDictionary(row, error))
+            events.append(*event);
+    }
+    if (!rows->isEmpty() && events.isEmpty())
+        return std::nullopt; // the conversion's error stands
+    return events;
+}
+
+std::optional<bool> APMDatabase::containsRawEventWithMetadataFingerprint(qint64 fingerprint, APMError* error)
+{
+    return booleanForQuery(*this, kContainsFingerprintQuery, { fingerprint }, error);
+}
+
+bool APMDatabase::deleteRawEventsWithMaxRowID(qint64 maxRowID, qint64 metadataFingerprint, APMError* error)
+{
+    // Only the events of the bundled fingerprint: events of other metadata
+    // logged in between keep their place until their own bundle.
+    APMSqliteStore* store = openStore(*this, error);
+    return store
+        && store->deleteRecordsFromTableWithName(
+            kRawEventsTable, kConsumedRawEventsCondition, { maxRowID, metadataFingerprint }, error);
+}
+
+std::optional<qint64> APMDatabase::deleteRawEventsOverAbsoluteLimit(APMError* error)
+{
+    APMSqliteStore* store = openStore(*this, error);
+    if (!store)
+        return std::nullopt;
+    // The newest limit - 1 events stay, leaving room for the one the engine
+    // inserts next. A limit of 0 gives the offset -1, which SQLite reads as
+    // no offset: every event goes.
+    const qint64 keep = qint64(APMMeasurementRemoteConfig::remoteConfig()->maxEventsStored()) - 1;
+    bool failed = false;
+    const QVariant mayBeOver = store->numberForQuery(kRowIDSpanReachesQuery, { keep }, error, &failed);
+    if (failed)
+        return std::nullopt;
+    if (!mayBeOver.isValid() || mayBeOver.toLongLong() == 0)
+        return 0; // empty, or too few row ids to hold more than the limit
+    const std::optional<qint32> deleted = store->deleteRecordsFromTableWithName(
+        kRawEventsTable, kOverAbsoluteLimitCondition, { keep }, error);
+    if (!deleted)
+        return std::nullopt;
+    return *deleted;
+}
+
+bool APMDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, APMError* error)
+{
+    // NaN compares false with everything and would delete nothing silently.
+    if (!APMCheckCondition(maxAge >= 0, error, APMError::InvalidArgument,
+            QStringLiteral("Cannot delete stale raw events given negative time period")))
+        return false;
+    APMSqliteStore* store = openStore(*this, error);
+    if (!store)
+        return false;
+    const double now = platform::Clock::system().now();
+    const std::optional<qint32> deleted = store->deleteRecordsFromTableWithName(
+        kRawEventsTable, kStaleRawEventsCondition, { now, maxAge }, error);
+    if (!deleted)
+        return false;
+    return *deleted == 0 || deleteUnusedRawEventsMetadata(error);
+}
+
+std::optional<qint64> APMDatabase::nextMetadataFingerprintToProcess(APMError* error)
+{
+    APMSqliteStore* store = openStore(*this, error);
+    if (!store)
+        return std::nullopt;
+    const std::optional<QList<APMRow>> rows = store->recordsForQuery(kNextFingerprintQuery, {}, error);
+    if (!rows)
+        return std::nullopt;
+    if (!APMCheckCondition(rows->size() == 1, error, APMError::InvalidState,
+            QStringLiteral("Only one event metadata should be processed")))
+        return std::nullopt;
+    const QVariant fingerprint = rows->first().value(kFingerprintColumn);
+    if (!isInteger(fingerprint))
+        return std::nullopt; // no raw events
+    return fingerprint.toLongLong();
+}
+
+std::optional<bool> APMDatabase::containsRealtimeRawEventsWithError(APMError* error)
+{
+    return booleanForQuery(*this, kContainsRealtimeQuery, {}, error);
+}
+
+std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APMRow& row, APMError* error)
+{
+    if (!APMCheckCondition(!row.isEmpty(), error, APMError::InvalidArgument,
+            QStringLiteral("Received empty dictionary for getting raw event data")))
+        return std::nullopt;
+    const QVariant rowID = row.value(kRowIDColumn);
+    const QVariant data = row.value(kDataColumn);
+    const QVariant fingerprint = row.value(kFingerprintColumn);
+    if (!APMCheckCondition(isPresent(rowID) && isInteger(rowID), error, APMError::InvalidArgument,
+            QStringLiteral("Unable to find row ID in the database dictionary"))
+        || !APMCheckCondition(isPresent(data) && data.metaType().id() == QMetaType::QByteArray, error,
+            APMError::InvalidArgument, QStringLiteral("Unable to find event data in the database dictionary"))
+        || !APMCheckCondition(isPresent(fingerprint) && isInteger(fingerprint), error,
+            APMError::InvalidArgument,
+            QStringLiteral("Unable to find event metadata in the database dictionary")))
+        return std::nullopt;
+
+    const std::unique_ptr<APMPBEvent> proto = APMPBEvent::initWithBuffer(data.toByteArray());
+    if (!APMCheckPointerNotNull(
+            proto.get(), error, APMError::StorageFailure, QStringLiteral("Failed to parse event from data")))
+        return std::nullopt;
+
+    QString origin;
+    QVariantMap parameters;
+    for (const auto& param : APMPBGetArrayField<APMPBEventParam>(proto.get(), kEventParamsSlot)) {
+        if (APMPBGetStringField(param.get(), kParamNameSlot) == kOriginParameter) {
+            if (!APMCheckCondition(APMPBHasField(param.get(), kParamStringSlot), error,
+                    APMError::InvalidState,
+                    QStringLiteral("Cannot create an event from database. Origin parameter is not a string")))
+                return std::nullopt;
+            origin = APMPBGetStringField(param.get(), kParamStringSlot);
+            continue;
+        }
+        const std::optional<QVariantMap> entry = eventParamsFromBlob(param.get(), false, error);
+        if (!APMCheckCondition(entry && !entry->isEmpty(), error, APMError::InvalidState,
+                QStringLiteral("Failed to parse event params from data")))
+            return std::nullopt;
+        for (auto it = entry->cbegin(); it != entry->cend(); ++it)
+            parameters.insert(it.key(), eventParameterObject(it.value()));
+    }
+    if (!APMCheckCondition(!origin.isEmpty(), error, APMError::InvalidState,
+            QStringLiteral("Cannot create an event from database. Missing origin parameter")))
+        return std::nullopt;
+
+    const double previousTimestamp
+        = double(APMPBGetInt64Field(proto.get(), kEventPreviousTimestampSlot)) / 1000.0;
+    const std::optional<APMEvent> event = APMEvent::initWithOrigin(origin, false,
+        row.value(kNameColumn).toString(), row.value(kTimestampColumn).toDouble(), previousTimestamp,
+        parameters, APMMeasurementRemoteConfig::remoteConfig()->eventParameterLimits());
+    std::optional<APMRawEventData> rawEvent = event
+        ? APMRawEventData::initWithRawEvent(event, rowID.toLongLong(), fingerprint.toLongLong())
+        : std::nullopt;
+    APMCheckCondition(rawEvent.has_value(), error, APMError::InvalidState,
+        QStringLiteral("Failed to initialize raw event data from dictionary"));
+    return rawEvent;
+}
