@@ -94,7 +94,9 @@ void SerialQueue::run()
         if (first->first.due > now) {
             if (stopping_)
                 return; // delayed work is dropped at destruction
-            wake_.wait_until(lock, first->first.due);
+            // A copy: a cancel() on another thread may erase the task while we wait.
+            const auto due = first->first.due;
+            wake_.wait_until(lock, due);
             continue;
         }
         auto task = std::move(first->second);

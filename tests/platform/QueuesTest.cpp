@@ -132,6 +132,23 @@ TEST(SerialQueue, DelayedTasksRunAfterPlainOnesAndCancelledOnesNever)
             QStringLiteral("plain"), QStringLiteral("late") }));
 }
 
+// The queue's thread sleeps until its first delayed task is due; cancelling
+// that task meanwhile (the address sanitizer catches a wait on the erased
+// task's due time) must leave the queue working.
+TEST(SerialQueue, CancellingTheTaskItWaitsForKeepsItWorking)
+{
+    SerialQueue queue(QStringLiteral("cancel-while-waiting"));
+    for (int round = 0; round < 20; ++round) {
+        const auto waitedFor = queue.asyncAfter(0.05, [] { ADD_FAILURE() << "a cancelled task ran"; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(2)); // the thread is waiting for it now
+        queue.cancel(waitedFor);
+        std::promise<void> ran;
+        auto done = ran.get_future();
+        queue.async([&] { ran.set_value(); });
+        ASSERT_TRUE(ready(done)) << round;
+    }
+}
+
 TEST(SerialQueue, DestructionFinishesDueTasksAndDropsDelayedOnes)
 {
     std::atomic<int> count = 0;
