@@ -164,14 +164,6 @@ bool ensureTables(APMSqliteStore& store, APMError* error)
     return true;
 }
 
-APMSqliteStore* openStore(APMSqliteStore* store, APMError* error)
-{
-    if (!store || !store->sqliteHandle()) {
-        APMSetErrorWithCode(error, APMError::InvalidState, kDatabaseNotOpen);
-        return nullptr;
-    }
-    return store;
-}
 
 std::optional<QVariantMap> decodeEventParam(const APMPBEventParam* param, bool nested, APMError* error)
 {
@@ -221,6 +213,16 @@ APMDatabase::APMDatabase(APMPersistedConfig* persistedConfig)
 }
 
 APMDatabase::~APMDatabase() = default;
+
+APMSqliteStore* APMDatabase::openStore(APMError* error) const
+{
+    APMSqliteStore* store = sqliteStore_.get();
+    if (!store || !store->sqliteHandle()) {
+        APMSetErrorWithCode(error, APMError::InvalidState, kDatabaseNotOpen);
+        return nullptr;
+    }
+    return store;
+}
 
 std::unique_ptr<APMDatabase> APMDatabase::initWithDatabaseName(
     const QString& name, APMPersistedConfig* persistedConfig, APMError* error)
@@ -298,7 +300,7 @@ bool APMDatabase::reset(APMError* error)
 bool APMDatabase::performTransaction(const std::function<bool()>& block)
 {
     APMError error;
-    APMSqliteStore* store = openStore(sqliteStore_.get(), &error);
+    APMSqliteStore* store = openStore(&error);
     if (store && store->performTransactionWithError(&error, block))
         return true;
     monitor().logWithLevel(
@@ -311,7 +313,7 @@ bool APMDatabase::performTransaction(const std::function<bool()>& block)
 std::optional<QList<APMRow>> APMDatabase::rowsOfTable(
     const QString& table, qint64 tableLimit, APMError* error)
 {
-    APMSqliteStore* store = openStore(sqliteStore_.get(), error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     return store->recordsForQuery(
@@ -322,7 +324,7 @@ std::optional<QList<APMRow>> APMDatabase::rowsOfTable(
 std::optional<QList<APMRow>> APMDatabase::rowsOfTableWhere(
     const QString& table, const QString& columnName, const QVariant& columnValue, APMError* error)
 {
-    APMSqliteStore* store = openStore(sqliteStore_.get(), error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     return store->recordsForQuery(
@@ -335,7 +337,7 @@ bool APMDatabase::insertDataType(const APMRecord& record, const QString& table, 
     if (!APMCheckCondition(!table.isEmpty(), error, APMError::InvalidArgument, kEmptyInsertTable)
         || !APMCheckCondition(!record.isEmpty(), error, APMError::InvalidState, kEmptyInsertRecord))
         return false;
-    APMSqliteStore* store = openStore(sqliteStore_.get(), error);
+    APMSqliteStore* store = openStore(error);
     return store && store->upsertRecord(record, table, error);
 }
 
@@ -345,7 +347,7 @@ bool APMDatabase::upsertDataType(const APMRecord& record, const QString& table, 
     if (!APMCheckCondition(!record.isEmpty(), error, APMError::InvalidArgument, kEmptyUpsertRecord)
         || !APMCheckCondition(!table.isEmpty(), error, APMError::InvalidArgument, kEmptyUpsertTable))
         return false;
-    APMSqliteStore* store = openStore(sqliteStore_.get(), error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
     const std::optional<qint64> matching
@@ -369,7 +371,7 @@ bool APMDatabase::updateDataType(const APMRecord& record, const QString& table, 
     if (!APMCheckCondition(!record.isEmpty(), error, APMError::InvalidArgument, kEmptyUpdateRecord)
         || !APMCheckCondition(!table.isEmpty(), error, APMError::InvalidArgument, kEmptyUpdateTable))
         return false;
-    APMSqliteStore* store = openStore(sqliteStore_.get(), error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
     const std::optional<qint64> matching

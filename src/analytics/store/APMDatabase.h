@@ -89,6 +89,9 @@ public:
     // After a reset that could not open a new store, the old one, closed:
     // every operation then fails with "Database not open".
     APMSqliteStore* sqliteStore() const { return sqliteStore_.get(); }
+    // The store when it is open; otherwise nothing, with the error "Database
+    // not open" (code 2). Every table operation starts here.
+    APMSqliteStore* openStore(APMError* error) const;
     APMPersistedConfig* persistedConfig() const { return persistedConfig_; }
     // The wall clock behind "now" in the time-based queries and stamps: the
     // system clock unless one is set (tests set a virtual one).

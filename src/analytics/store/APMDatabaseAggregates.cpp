@@ -42,24 +42,11 @@ const QString kSetTimestampColumn = QStringLiteral("set_timestamp");
 
 constexpr qint64 kSnapshotTableFailedCode = 12058;
 
-APMSqliteStore* openStore(const APMDatabase& database, APMError* error)
-{
-    APMSqliteStore* store = database.sqliteStore();
-    if (!store)
-        APMSetErrorWithCode(error, APMError::InvalidState, QStringLiteral("Database not open"));
-    return store;
-}
-
-bool isPresent(const QVariant& value)
-{
-    return value.isValid() && !APMIsSqlNull(value);
-}
-
 // A stored whole number; nothing for NULL, a missing column, text or a blob.
 // A REAL is accepted when it is finite, and saturates at the int64 bounds.
 std::optional<qint64> int64FromColumn(const QVariant& value)
 {
-    if (!isPresent(value))
+    if (!APMIsSqlValue(value))
         return std::nullopt;
     if (value.typeId() == QMetaType::LongLong)
         return value.toLongLong();
@@ -90,7 +77,7 @@ qint32 saturatedInt32(qint64 value)
 
 std::optional<double> doubleFromColumn(const QVariant& value)
 {
-    if (!isPresent(value))
+    if (!APMIsSqlValue(value))
         return std::nullopt;
     if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::Double)
         return value.toDouble();
@@ -184,7 +171,7 @@ std::optional<qint64> countForQuery(
 
 std::optional<qint64> APMDatabase::publicEventCount(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     return countForQuery(*store,
@@ -206,7 +193,7 @@ std::optional<APMEventAggregates> APMDatabase::eventAggregatesWithName(const QSt
 std::optional<APMEventAggregates> APMDatabase::eventAggregatesSnapshotWithName(
     const QString& name, APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const auto exists = store->tableExists(kEventsSnapshotTable, error);
@@ -234,26 +221,26 @@ bool APMDatabase::updateEventAggregates(const APMEventAggregates& aggregates, AP
 
 bool APMDatabase::clearCurrentSessionCounts(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     return store
         && store->updateAllRecordsInTableWithName(kEventsTable, kCurrentSessionCountColumn, 0, error);
 }
 
 bool APMDatabase::deleteAllEventAggregates(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     return store && store->deleteAllRecordsFromTableWithName(kEventsTable, error);
 }
 
 bool APMDatabase::deleteAllEventAggregatesInSnapshot(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     return store && store->deleteAllRecordsFromTableWithName(kEventsSnapshotTable, error);
 }
 
 bool APMDatabase::createEventsSnapshotTable(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
     const auto exists = store->tableExists(kEventsSnapshotTable, error);
@@ -273,7 +260,7 @@ bool APMDatabase::createEventsSnapshotTable(APMError* error)
 
 bool APMDatabase::restoreFromEventsSnapshotTable(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
     const auto exists = store->tableExists(kEventsSnapshotTable, error);
@@ -317,7 +304,7 @@ bool APMDatabase::restoreFromEventsSnapshotTable(APMError* error)
 
 std::optional<qint64> APMDatabase::publicUserAttributeCount(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     return countForQuery(*store,
@@ -331,7 +318,7 @@ std::optional<qint64> APMDatabase::userAttributeCountForOrigin(const QString& or
     if (!APMCheckCondition(!origin.isEmpty(), error, APMError::InvalidArgument,
             QStringLiteral("Received empty user property origin for count query")))
         return std::nullopt;
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     return countForQuery(*store,
@@ -344,7 +331,7 @@ std::optional<bool> APMDatabase::containsUserAttributeWithName(const QString& na
     if (!APMCheckCondition(!name.isEmpty(), error, APMError::InvalidArgument,
             QStringLiteral("Received empty user property name for exists query")))
         return std::nullopt;
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const auto exists = countForQuery(*store,
@@ -366,7 +353,7 @@ std::optional<APMUserAttribute> APMDatabase::userAttributeWithName(const QString
 
 std::optional<QList<APMUserAttribute>> APMDatabase::allLifetimeValueUserAttributes(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     // An exact prefix test: under LIKE the underscores of "_ltv_" would match
@@ -423,6 +410,6 @@ bool APMDatabase::updateUserAttribute(const APMUserAttribute& attribute, APMErro
 
 bool APMDatabase::deleteUserAttributeWithName(const QString& name, APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     return store && store->deleteRecordFromTableWithName(kUserAttributesTable, kNameColumn, name, error);
 }

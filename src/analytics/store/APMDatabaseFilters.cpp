@@ -41,14 +41,6 @@ constexpr int32_t kPropertyFilterSessionScopedSlot = 5; // tag 6
 // chunk repeats its last key, which deletes nothing twice).
 constexpr qsizetype kDeleteChunkSize = 100;
 
-APMSqliteStore* openStore(const APMDatabase& database, APMError* error)
-{
-    APMSqliteStore* store = database.sqliteStore();
-    if (!store)
-        APMSetErrorWithCode(error, APMError::InvalidState, QStringLiteral("Database not open"));
-    return store;
-}
-
 // A stored 32-bit number; nothing for anything else (NULL, text, a REAL, a
 // number outside 32 bits), which this table never holds from our writes.
 std::optional<qint32> int32FromColumn(const QVariant& value)
@@ -203,7 +195,7 @@ bool APMDatabase::updateEventFilters(const QList<APMEventFilter>& filters, APMEr
     if (!APMCheckCondition(!filters.isEmpty(), error, APMError::InvalidArgument,
             QStringLiteral("Received empty event filters to update")))
         return false;
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
     QList<FilterRow> rows;
@@ -222,7 +214,7 @@ bool APMDatabase::updatePropertyFilters(const QList<APMPropertyFilter>& filters,
     if (!APMCheckCondition(!filters.isEmpty(), error, APMError::InvalidArgument,
             QStringLiteral("Received empty property filters to update")))
         return false;
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
     QList<FilterRow> rows;
@@ -262,7 +254,7 @@ bool APMDatabase::deleteEventFilters(const QList<APMEventFilter>& filters, APMEr
     if (!APMCheckCondition(!filters.isEmpty(), error, APMError::InvalidArgument,
             QStringLiteral("Received empty event filters to delete")))
         return false;
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
     QList<QVariantList> keys;
@@ -277,7 +269,7 @@ bool APMDatabase::deletePropertyFilters(const QList<APMPropertyFilter>& filters,
     if (!APMCheckCondition(!filters.isEmpty(), error, APMError::InvalidArgument,
             QStringLiteral("Received empty property filters to delete")))
         return false;
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
     QList<QVariantList> keys;
@@ -289,19 +281,19 @@ bool APMDatabase::deletePropertyFilters(const QList<APMPropertyFilter>& filters,
 
 bool APMDatabase::deleteAllEventFilters(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     return store && store->deleteAllRecordsFromTableWithName(kEventFiltersTable, error);
 }
 
 bool APMDatabase::deleteAllPropertyFilters(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     return store && store->deleteAllRecordsFromTableWithName(kPropertyFiltersTable, error);
 }
 
 std::optional<QList<qint32>> APMDatabase::allAudienceIDs(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const auto rows
@@ -326,7 +318,7 @@ std::optional<QList<qint32>> APMDatabase::allAudienceIDs(APMError* error)
 
 std::optional<QMap<qint32, QList<qint32>>> APMDatabase::allSessionScopedFilters(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const auto rows = store->recordsForQuery(
@@ -351,7 +343,7 @@ bool APMDatabase::updateFilterResults(const QList<APMFilterResult>& results, APM
     if (!APMCheckCondition(!results.isEmpty(), error, APMError::InvalidArgument,
             QStringLiteral("Received empty filter results to update")))
         return false;
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
     for (const APMFilterResult& result : results) {
@@ -398,7 +390,7 @@ bool APMDatabase::deleteFilterResults(const QList<APMFilterResult>& results, APM
     if (!APMCheckCondition(!results.isEmpty(), error, APMError::InvalidArgument,
             QStringLiteral("Received empty filter results to delete")))
         return false;
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
     QSet<qint32> seen;

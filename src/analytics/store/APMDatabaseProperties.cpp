@@ -47,19 +47,6 @@ const QString kEventIDColumn = QStringLiteral("event_id");
 const QString kChildrenToProcessColumn = QStringLiteral("children_to_process");
 const QString kMainEventColumn = QStringLiteral("main_event");
 
-APMSqliteStore* openStore(const APMDatabase& database, APMError* error)
-{
-    APMSqliteStore* store = database.sqliteStore();
-    if (!store)
-        APMSetErrorWithCode(error, APMError::InvalidState, QStringLiteral("Database not open"));
-    return store;
-}
-
-bool isPresent(const QVariant& value)
-{
-    return value.isValid() && !APMIsSqlNull(value);
-}
-
 double doubleFromColumn(const QVariant& value)
 {
     return value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::Double ? value.toDouble()
@@ -114,12 +101,12 @@ std::optional<APMConditionalUserProperty> conditionalUserPropertyFromRow(const A
     APMConditionalUserProperty property;
     property.setName(row.value(kNameColumn).toString());
     property.setOrigin(row.value(kOriginColumn).toString());
-    if (isPresent(row.value(kValueColumn)))
+    if (APMIsSqlValue(row.value(kValueColumn)))
         property.setValue(APMValue::valueFromObject(row.value(kValueColumn)));
     property.setTriggerTimeout(doubleFromColumn(row.value(kTriggerTimeoutColumn)));
     property.setTimeToLive(doubleFromColumn(row.value(kTimeToLiveColumn)));
     const QVariant triggerEventName = row.value(kTriggerEventNameColumn);
-    if (isPresent(triggerEventName))
+    if (APMIsSqlValue(triggerEventName))
         property.setTriggerEventName(triggerEventName.toString());
 
     using Setter = void (APMConditionalUserProperty::*)(const std::optional<APMEvent>&);
@@ -130,7 +117,7 @@ std::optional<APMConditionalUserProperty> conditionalUserPropertyFromRow(const A
     };
     for (const auto& [column, setter] : eventColumns) {
         const QVariant blob = row.value(*column);
-        if (!isPresent(blob))
+        if (!APMIsSqlValue(blob))
             continue;
         auto event = eventFromBlob(blob, error);
         if (!event)
@@ -216,7 +203,7 @@ bool APMDatabase::updateRemoteConfigSuccessfulTimestamp(double timestamp, APMErr
 
 std::unique_ptr<APMPBMeasurementConfig> APMDatabase::queryMeasurementConfigWithError(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return nullptr;
     const auto rows = store->recordsForQuery(
@@ -234,7 +221,7 @@ std::unique_ptr<APMPBMeasurementConfig> APMDatabase::queryMeasurementConfigWithE
 
 std::optional<double> APMDatabase::lastRemoteConfigUpdateTimestamp(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const QVariant timestamp = store->numberForQuery(
@@ -251,7 +238,7 @@ std::optional<bool> APMDatabase::insertIfNotDuplicatePurchaseFingerprint(
 {
     if (fingerprint.isEmpty())
         return false;
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const auto inserted
@@ -268,7 +255,7 @@ std::optional<bool> APMDatabase::insertIfNotDuplicateSubscriptionID(
 {
     if (subscriptionID.isEmpty())
         return false;
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     return insertIfNotDuplicate(*store, kSubscriptionsTable, kSubscriptionIDColumn, subscriptionID, error);
@@ -276,7 +263,7 @@ std::optional<bool> APMDatabase::insertIfNotDuplicateSubscriptionID(
 
 std::optional<qint64> APMDatabase::deleteSubscriptionsOverLimit(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const auto deleted = deleteRowsOverLimit(*store, kSubscriptionsTable, kSubscriptionsLimit, error);
@@ -343,7 +330,7 @@ bool APMDatabase::updateConditionalUserProperty(const APMConditionalUserProperty
 
 bool APMDatabase::deleteConditionalUserPropertyWithName(const QString& name, APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     return store
         && store->deleteRecordFromTableWithName(kConditionalPropertiesTable, kNameColumn, name, error);
 }
@@ -404,7 +391,7 @@ std::optional<QList<APMConditionalUserProperty>> APMDatabase::conditionalUserPro
     if (!APMCheckCondition(!condition.isEmpty(), error, APMError::InvalidArgument,
             QStringLiteral("Received empty condition for querying a conditional user property")))
         return std::nullopt;
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const auto rows = store->recordsForQuery(
@@ -443,7 +430,7 @@ bool APMDatabase::updateComplexEventForAudienceEvaluationWithEventID(
 std::optional<std::pair<APMEvent, qint64>> APMDatabase::mainEventAndChildCountPairWithEventID(
     qint64 eventID, APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const auto rows = store->recordsForQuery(
@@ -453,7 +440,7 @@ std::optional<std::pair<APMEvent, qint64>> APMDatabase::mainEventAndChildCountPa
         return std::nullopt;
     const APMRow& row = rows->first();
     const QVariant blob = row.value(kMainEventColumn);
-    const auto mainEvent = isPresent(blob) ? eventFromBlob(blob, nullptr) : std::nullopt;
+    const auto mainEvent = APMIsSqlValue(blob) ? eventFromBlob(blob, nullptr) : std::nullopt;
     if (!mainEvent) {
         APMSetErrorWithCode(
             error, APMError::StorageFailure, QStringLiteral("Main event blob is nil in database"));
@@ -470,7 +457,7 @@ std::optional<std::pair<APMEvent, qint64>> APMDatabase::mainEventAndChildCountPa
 
 bool APMDatabase::deleteComplexEventForAudienceEvaluationWithEventID(qint64 eventID, APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     return store
         && store->deleteRecordsFromTableWithName(
             kMainEventParamsTable, QStringLiteral("event_id=?"), { eventID }, error);

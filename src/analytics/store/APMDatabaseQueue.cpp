@@ -58,13 +58,6 @@ constexpr qint64 kUnreadableBundleRemovedCode = 12019;
 constexpr qint64 kUnreadableBundleRemovalFailedCode = 12020;
 constexpr qint64 kRetryLimitReachedCode = 12054;
 
-APMSqliteStore* openStore(const APMDatabase& database, APMError* error)
-{
-    APMSqliteStore* store = database.sqliteStore();
-    APMCheckPointerNotNull(store, error, APMError::InvalidState, QStringLiteral("Database not open"));
-    return store;
-}
-
 // "rowid IN (?,?,...)" with one placeholder for each of count (> 0) ids;
 // the ids themselves are bound.
 QString rowIDInCondition(qsizetype count)
@@ -208,7 +201,7 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
     APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelDebug, kSavingBundleCode,
         QStringLiteral("Saving bundle. size (bytes)"), QString::number(compressed.size()));
 
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     const APMRecord record {
         { kEndTimestampColumn, endTimestamp },
         { kDataColumn, compressed },
@@ -221,7 +214,7 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
 std::optional<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLimit(
     qint64 countLimit, quint64 sizeLimit, APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     std::vector<APMQueuedBundle> taken;
@@ -261,7 +254,7 @@ std::optional<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLi
 std::optional<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithRowIDs(
     const QList<qint64>& rowIDs, APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     std::vector<APMQueuedBundle> bundles;
@@ -295,7 +288,7 @@ bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const QList<qint64>& ro
     if (!APMCheckCondition(!rowIDs.isEmpty(), error, APMError::InvalidArgument,
             QStringLiteral("Failed to increment retry counter")))
         return false;
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
     bool limitReached = false;
@@ -318,7 +311,7 @@ bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const QList<qint64>& ro
 
 bool APMDatabase::deleteBundlesWithRowIDs(const QList<qint64>& rowIDs, APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
     return forEachRowIDSlice(rowIDs, error, [&](const QString& condition, const QVariantList& parameters) {
@@ -351,7 +344,7 @@ bool APMDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, APMError* err
     if (!APMCheckCondition(maxAge >= 0, error, APMError::InvalidArgument,
             QStringLiteral("Cannot delete stale bundles after negative time period")))
         return false;
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     return store
         && store->deleteRecordsFromTableWithName(
             kQueueTable, kStaleBundlesCondition, { now(), maxAge }, error);
@@ -359,7 +352,7 @@ bool APMDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, APMError* err
 
 std::optional<double> APMDatabase::queryLatestBundleTime(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const QVariant latest = store->numberForQuery(kLatestBundleTimeQuery, {}, error);
@@ -370,7 +363,7 @@ std::optional<double> APMDatabase::queryLatestBundleTime(APMError* error)
 
 std::optional<bool> APMDatabase::isQueuedBundleTableEmpty(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const QVariant empty = store->numberForQuery(kQueueEmptyQuery, {}, error);
@@ -381,7 +374,7 @@ std::optional<bool> APMDatabase::isQueuedBundleTableEmpty(APMError* error)
 
 std::optional<bool> APMDatabase::containsRealtimeBundlesWithError(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const QVariant realtime = store->numberForQuery(kContainsRealtimeQuery, {}, error);

@@ -69,18 +69,11 @@ const QString kOverAbsoluteLimitCondition
     = QStringLiteral("rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)");
 const QString kStaleRawEventsCondition = QStringLiteral("abs(timestamp - cast(? as REAL)) > cast(? as REAL)");
 
-APMSqliteStore* openStore(const APMDatabase& database, APMError* error)
-{
-    APMSqliteStore* store = database.sqliteStore();
-    APMCheckPointerNotNull(store, error, APMError::InvalidState, QStringLiteral("Database not open"));
-    return store;
-}
-
 // A numeric probe that answers 0 or 1.
 std::optional<bool> booleanForQuery(
     const APMDatabase& database, const QString& query, const QVariantList& parameters, APMError* error)
 {
-    APMSqliteStore* store = openStore(database, error);
+    APMSqliteStore* store = database.openStore(error);
     if (!store)
         return std::nullopt;
     const QVariant number = store->numberForQuery(query, parameters, error);
@@ -92,11 +85,6 @@ std::optional<bool> booleanForQuery(
 bool isInteger(const QVariant& value)
 {
     return value.metaType().id() == QMetaType::LongLong;
-}
-
-bool isPresent(const QVariant& value)
-{
-    return value.isValid() && !APMIsSqlNull(value);
 }
 
 // A decoded parameter as the event takes it. An item list decodes to an
@@ -160,7 +148,7 @@ std::unique_ptr<APMPBMeasurementBundle> APMDatabase::queryRawEventsMetadataWithF
 
 bool APMDatabase::deleteRawEventMetadataWithMetadataFingerprint(qint64 fingerprint, APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     return store
         && store->deleteRecordsFromTableWithName(
             kRawEventsMetadataTable, kMetadataFingerprintCondition, { fingerprint }, error);
@@ -168,7 +156,7 @@ bool APMDatabase::deleteRawEventMetadataWithMetadataFingerprint(qint64 fingerpri
 
 bool APMDatabase::deleteUnusedRawEventsMetadata(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     return store
         && store->deleteRecordsFromTableWithName(
             kRawEventsMetadataTable, kUnusedMetadataCondition, {}, error);
@@ -202,7 +190,7 @@ std::optional<bool> APMDatabase::isRawEventsTableEmpty(APMError* error)
 
 std::optional<double> APMDatabase::queryLatestRawEventTime(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const QVariant latest = store->numberForQuery(kLatestRawEventTimeQuery, {}, error);
@@ -214,7 +202,7 @@ std::optional<double> APMDatabase::queryLatestRawEventTime(APMError* error)
 std::optional<QList<APMRawEventData>> APMDatabase::rawEventsWithMetadataFingerprint(
     qint64 fingerprint, APMError* error, const APMRowFilter& eventFilter)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const std::optional<QList<APMRow>> rows = store->recordsForQueryWithFilter(
@@ -240,7 +228,7 @@ bool APMDatabase::deleteRawEventsWithMaxRowID(qint64 maxRowID, qint64 metadataFi
 {
     // Only the events of the bundled fingerprint: events of other metadata
     // logged in between keep their place until their own bundle.
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     return store
         && store->deleteRecordsFromTableWithName(
             kRawEventsTable, kConsumedRawEventsCondition, { maxRowID, metadataFingerprint }, error);
@@ -248,7 +236,7 @@ bool APMDatabase::deleteRawEventsWithMaxRowID(qint64 maxRowID, qint64 metadataFi
 
 std::optional<qint64> APMDatabase::deleteRawEventsOverAbsoluteLimit(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     // The newest limit - 1 events stay, leaving room for the one the engine
@@ -274,7 +262,7 @@ bool APMDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, APMErro
     if (!APMCheckCondition(maxAge >= 0, error, APMError::InvalidArgument,
             QStringLiteral("Cannot delete stale raw events given negative time period")))
         return false;
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
     const double now = platform::Clock::system().now();
@@ -287,7 +275,7 @@ bool APMDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, APMErro
 
 std::optional<qint64> APMDatabase::nextMetadataFingerprintToProcess(APMError* error)
 {
-    APMSqliteStore* store = openStore(*this, error);
+    APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
     const std::optional<QList<APMRow>> rows = store->recordsForQuery(kNextFingerprintQuery, {}, error);
@@ -315,11 +303,11 @@ std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APM
     const QVariant rowID = row.value(kRowIDColumn);
     const QVariant data = row.value(kDataColumn);
     const QVariant fingerprint = row.value(kFingerprintColumn);
-    if (!APMCheckCondition(isPresent(rowID) && isInteger(rowID), error, APMError::InvalidArgument,
+    if (!APMCheckCondition(APMIsSqlValue(rowID) && isInteger(rowID), error, APMError::InvalidArgument,
             QStringLiteral("Unable to find row ID in the database dictionary"))
-        || !APMCheckCondition(isPresent(data) && data.metaType().id() == QMetaType::QByteArray, error,
+        || !APMCheckCondition(APMIsSqlValue(data) && data.metaType().id() == QMetaType::QByteArray, error,
             APMError::InvalidArgument, QStringLiteral("Unable to find event data in the database dictionary"))
-        || !APMCheckCondition(isPresent(fingerprint) && isInteger(fingerprint), error,
+        || !APMCheckCondition(APMIsSqlValue(fingerprint) && isInteger(fingerprint), error,
             APMError::InvalidArgument,
             QStringLiteral("Unable to find event metadata in the database dictionary")))
         return std::nullopt;

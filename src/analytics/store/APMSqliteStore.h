@@ -39,6 +39,8 @@ using APMRowFilter = std::function<bool(quint32 index, const APMRow& row)>;
 // The value that stands for SQL NULL in records and rows.
 QVariant APMSqlNull();
 bool APMIsSqlNull(const QVariant& value);
+// A column that holds a value: read, and not NULL.
+inline bool APMIsSqlValue(const QVariant& value) { return value.isValid() && !APMIsSqlNull(value); }
 
 // One SQLite database file with table-level operations: opening with an
 // integrity check (a corrupt file is deleted and recreated once), tables
