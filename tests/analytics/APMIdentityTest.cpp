@@ -465,7 +465,7 @@ TEST_F(IdentityTest, VersionNumbersFromText)
     for (const Case& c : cases)
         EXPECT_EQ(APMIdentity::numericFieldsFromAppVersionNumeric(QString::fromLatin1(c.text)), c.fields)
             << c.text;
-    EXPECT_EQ(APMIdentity::appMeasurementLibraryVersion(), 102700);
+    EXPECT_EQ(APMIdentity::appMetricsLibraryVersion(), 102700);
 }
 
 TEST_F(IdentityTest, NoIdentityWithoutPersistedConfig)

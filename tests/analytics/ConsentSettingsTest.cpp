@@ -226,7 +226,7 @@ TEST_F(ConsentSettingsTest, TypesAndValuesByNumber)
 TEST_F(ConsentSettingsTest, SettingsFromADictionary)
 {
     const QVariantMap options { { U::kAdStorage, U::kDenied }, { U::kAdUserData, 7 },
-        { QStringLiteral("app_measurement_log_tag"), QStringLiteral("x") } };
+        { QStringLiteral("app_metrics_log_tag"), QStringLiteral("x") } };
     EXPECT_EQ(U::consentSettingsFromDictionary(options),
         (QVariantMap { { U::kAdStorage, U::kDenied }, { U::kAdUserData, 7 } }));
     EXPECT_TRUE(U::consentSettingsFromDictionary({}).isEmpty());

@@ -115,7 +115,7 @@ TEST(EngineHelpers, BackgroundCheckComplainsOnTheMainThread)
     }).join();
     EXPECT_TRUE(offMain);
     EXPECT_EQ(&APMMeasurement::monitor(), &monitor);
-    EXPECT_EQ(monitor.libraryVersion(), APMMeasurement::kAppMeasurementLibraryVersion);
+    EXPECT_EQ(monitor.libraryVersion(), APMMeasurement::kAppMetricsLibraryVersion);
 }
 
 } // namespace

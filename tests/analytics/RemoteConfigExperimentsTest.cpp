@@ -49,7 +49,7 @@ TEST(RemoteConfigExperiments, RegistersAsAppMeasurement)
     auto manager = std::make_shared<APMEManager>(h.time);
     const auto config = h.make(manager);
     ASSERT_TRUE(config);
-    const auto client = manager->clientForSDKName(QStringLiteral("app_measurement"));
+    const auto client = manager->clientForSDKName(QStringLiteral("app_metrics"));
     ASSERT_TRUE(client);
     EXPECT_EQ(client, config->experimentClient());
     EXPECT_EQ(client->SDKProperty()->version(), 102700);
@@ -70,7 +70,7 @@ TEST(RemoteConfigExperiments, ANewSnapshotOverridesTheFourSwitchesOnceActivated)
     ASSERT_TRUE(config);
     EXPECT_FALSE(config->activateNewSnapshot()); // nothing reported yet
 
-    deliver(*manager, snapshot(QStringLiteral("app_measurement"), 5, kOverrides));
+    deliver(*manager, snapshot(QStringLiteral("app_metrics"), 5, kOverrides));
     // Waiting, not yet active.
     EXPECT_TRUE(config->dcuEventFeatureEnabled());
     EXPECT_TRUE(config->regionalDefaultsEnabled());
@@ -96,7 +96,7 @@ TEST(RemoteConfigExperiments, ASnapshotWaitingAtCreationIsActivatedThen)
 {
     Harness h;
     auto manager = std::make_shared<APMEManager>(h.time);
-    deliver(*manager, snapshot(QStringLiteral("app_measurement"), 8, kOverrides)); // nobody registered yet
+    deliver(*manager, snapshot(QStringLiteral("app_metrics"), 8, kOverrides)); // nobody registered yet
     const auto config = h.make(manager);
     ASSERT_TRUE(config);
     EXPECT_FALSE(config->dcuEventFeatureEnabled());
@@ -133,7 +133,7 @@ TEST(RemoteConfigExperiments, FlagValuesAsSwitches)
         const auto config = h.make(manager);
         ASSERT_TRUE(config);
         deliver(*manager,
-            snapshot(QStringLiteral("app_measurement"), 1,
+            snapshot(QStringLiteral("app_metrics"), 1,
                 { { QStringLiteral("dcu_event_feature_enabled"), row.value },
                     { QStringLiteral("session_stitching_token_feature_enabled"), row.value } }));
         ASSERT_TRUE(config->activateNewSnapshot());
@@ -149,7 +149,7 @@ TEST(RemoteConfigExperiments, FailedActivationIsReportedAndKeepsTheSettings)
     auto manager = std::make_shared<APMEManager>(h.time);
     const auto config = h.make(manager);
     ASSERT_TRUE(config);
-    deliver(*manager, snapshot(QStringLiteral("app_measurement"), 5, kOverrides));
+    deliver(*manager, snapshot(QStringLiteral("app_metrics"), 5, kOverrides));
     manager->reset(); // the pending snapshot is gone
     EXPECT_FALSE(config->activateNewSnapshot());
     EXPECT_TRUE(h.logged(2, 29024));
@@ -163,7 +163,7 @@ TEST(RemoteConfigExperiments, FetchErrorsAndFetchPermission)
     const auto config = h.make(manager);
     ASSERT_TRUE(config);
     manager->taskManagerDidFinishFetchingExperimentSnapshotsWithErrors({},
-        { { QStringLiteral("app_measurement"),
+        { { QStringLiteral("app_metrics"),
             APMError::apm_errorWithCode(5, QStringLiteral("timed out")) } });
     ASSERT_TRUE(h.logged(2, 29025));
     EXPECT_EQ(h.lines.back().contexts.value(0).value<APMError>().code(), 5);

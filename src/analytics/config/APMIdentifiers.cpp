@@ -111,7 +111,7 @@ QString APMIdentifiers::adEventID()
 
 QString APMIdentifiers::libraryVersion() const
 {
-    return QString::number(APMIdentity::appMeasurementLibraryVersion());
+    return QString::number(APMIdentity::appMetricsLibraryVersion());
 }
 
 QString APMIdentifiers::origin() const

@@ -109,9 +109,9 @@ APMIdentity& APMIdentity::sharedInstance()
     return *shared;
 }
 
-qint64 APMIdentity::appMeasurementLibraryVersion()
+qint64 APMIdentity::appMetricsLibraryVersion()
 {
-    return APMMeasurement::kAppMeasurementLibraryVersion;
+    return APMMeasurement::kAppMetricsLibraryVersion;
 }
 
 QList<qint32> APMIdentity::numericFieldsFromAppVersionNumeric(const QString& text)

@@ -76,7 +76,7 @@ public:
     // The process-wide identity over the shared persisted configuration.
     static APMIdentity& sharedInstance();
     // 102700.
-    static qint64 appMeasurementLibraryVersion();
+    static qint64 appMetricsLibraryVersion();
     // "1.2.3" gives 1, 2, 3; "2.0b4" gives 2, 4: empty parts are skipped and
     // other characters than digits dropped (logged at level 5, code 20002).
     // Numbers past the 32-bit range are held at its top.

@@ -23,7 +23,7 @@
 #include <limits>
 #include <utility>
 
-const QString APMRemoteConfig::kSDKName = QStringLiteral("app_measurement");
+const QString APMRemoteConfig::kSDKName = QStringLiteral("app_metrics");
 const QString APMRemoteConfig::kDCUEventFeatureFlag = QStringLiteral("dcu_event_feature_enabled");
 const QString APMRemoteConfig::kRegionalDefaultsFlag = QStringLiteral("regional_defaults_enabled");
 const QString APMRemoteConfig::kSessionStitchingTokenFeatureFlag
@@ -171,7 +171,7 @@ void APMRemoteConfig::start(std::shared_ptr<const APMPBMeasurementConfig> measur
 {
     if (experimentManager_) {
         auto property = std::make_shared<APMESDKProperty>(kSDKName);
-        property->setVersion(APMMeasurement::kAppMeasurementLibraryVersion);
+        property->setVersion(APMMeasurement::kAppMetricsLibraryVersion);
         property->setDelegate(weak_from_this());
         experimentClient_ = experimentManager_->registerSDKProperty(property, {});
         if (experimentClient_)

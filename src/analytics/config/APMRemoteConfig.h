@@ -87,7 +87,7 @@ public:
     };
     static Environment defaultEnvironment();
 
-    static const QString kSDKName; // "app_measurement"
+    static const QString kSDKName; // "app_metrics"
     static const QString kDCUEventFeatureFlag; // "dcu_event_feature_enabled"
     static const QString kRegionalDefaultsFlag; // "regional_defaults_enabled"
     static const QString kSessionStitchingTokenFeatureFlag; // "session_stitching_token_feature_enabled"

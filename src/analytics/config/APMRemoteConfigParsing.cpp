@@ -193,7 +193,7 @@ std::shared_ptr<APMPEventEditing> APMRemoteConfig::makeEventEditing(
                 const QString package = bundleIdentifier ? bundleIdentifier() : QString();
                 if (!package.isEmpty())
                     metadata.insert(kPackageNameKey, package);
-                metadata.insert(kVMPVersionKey, QVariant(APMMeasurement::kAppMeasurementLibraryVersion));
+                metadata.insert(kVMPVersionKey, QVariant(APMMeasurement::kAppMetricsLibraryVersion));
                 const QString version = appVersion ? appVersion() : QString();
                 if (!version.isNull())
                     metadata.insert(kAppVersionKey, version);

@@ -5,6 +5,6 @@
 APMMonitor& APMMeasurement::monitor()
 {
     static APMMonitor* monitor
-        = new APMMonitor(kAppMeasurementLibraryVersion); // lives as long as the process
+        = new APMMonitor(kAppMetricsLibraryVersion); // lives as long as the process
     return *monitor;
 }

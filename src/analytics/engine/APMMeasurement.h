@@ -10,7 +10,7 @@ class APMMeasurement {
 public:
     // The library version, as the number that goes into monitoring keys
     // (10.27.0 -> 102700).
-    static constexpr qint64 kAppMeasurementLibraryVersion = 102700;
+    static constexpr qint64 kAppMetricsLibraryVersion = 102700;
 
     // The one process-wide monitor, created on first use with the library
     // version and the process's own environment.
