@@ -1,5 +1,6 @@
 #include "device/mmUtilities.h"
 
+#include "core/BackendAddress.h"
 #include "core/HLBaseResponse.h"
 #include "core/KWLangManager.h"
 #include "core/LGNLocalizedString.h"
@@ -19,8 +20,6 @@
 const QString mmUtilities::kGetKeyPath = QStringLiteral("/api/system/v2/getKey");
 const QString mmUtilities::kAuthOpenKeyPath = QStringLiteral("/api/system/v1/authOpenKey");
 const QString mmUtilities::kScrambleKey = QStringLiteral("742");
-const QString mmUtilities::kDefaultBackendBaseUrl = QStringLiteral("http://api.pravik.invalid");
-const char* const mmUtilities::kBackendUrlVariable = "PRAVIK_BACKEND_URL";
 
 namespace {
 
@@ -106,8 +105,7 @@ mmUtilities::mmUtilities(MMUserInfo& user, KWLangManager& languages, SHHttpManag
 
 QString mmUtilities::configuredBackendBaseUrl()
 {
-    const QString configured = qEnvironmentVariable(kBackendUrlVariable).trimmed();
-    return configured.isEmpty() ? kDefaultBackendBaseUrl : configured;
+    return BackendAddress::configured();
 }
 
 void mmUtilities::setBackendBaseUrl(const QString& url)
@@ -127,10 +125,23 @@ QString mmUtilities::requestUrl(const QString& pathAndQuery) const
     return backendBaseUrl_ + pathAndQuery;
 }
 
+bool mmUtilities::backendUsable() const
+{
+    return BackendAddress::checkUsable(backendBaseUrl_);
+}
+
+void mmUtilities::reportFailure(const HttpFailure& failure) const
+{
+    if (failure.kind == HttpFailure::Kind::Transport || failure.kind == HttpFailure::Kind::Timeout)
+        BackendAddress::reportUnreachable(backendBaseUrl_, failure.message);
+}
+
 // Credentials ---------------------------------------------------------------
 
 void mmUtilities::getApiKeyWithDeviceMacAdress(const QString& /*mac*/)
 {
+    if (!backendUsable())
+        return;
     const QString serial = user_.deviceInfo().sn();
     const QString url = requestUrl(QStringLiteral("%1?serialstring=%2&customer=%3&product=%4")
                                        .arg(kGetKeyPath, encoded(serial), kCustomer, kProductKZ31));
@@ -141,7 +152,9 @@ void mmUtilities::getApiKeyWithDeviceMacAdress(const QString& /*mac*/)
             if (!alive.expired())
                 handleApiKeyReply(serial, json);
         },
-        [serial](const HttpFailure& failure) {
+        [this, alive, serial](const HttpFailure& failure) {
+            if (!alive.expired())
+                reportFailure(failure);
             // Nothing to retry with: the credentials stay as they were.
             qWarning("mmUtilities: credentials request for %s failed (%s); credentials unchanged",
                 qUtf8Printable(serial), qUtf8Printable(failure.message));
@@ -208,6 +221,8 @@ QString mmUtilities::tensix2ten(const QString& hexPair)
 
 void mmUtilities::getProductInfoWithDeviceMacAdress(const QString& mac, const QString& /*linkmode*/)
 {
+    if (!backendUsable())
+        return;
     const QString url = requestUrl(QStringLiteral("%1?serialstring=%2&customer=%3&pm_id=%4")
                                        .arg(kAuthOpenKeyPath, encoded(mac), kCustomer, kProductCatalogue));
     std::weak_ptr<int> alive = alive_;
@@ -217,7 +232,9 @@ void mmUtilities::getProductInfoWithDeviceMacAdress(const QString& mac, const QS
             if (!alive.expired())
                 handleProductInfoReply(mac, json);
         },
-        [mac](const HttpFailure& failure) {
+        [this, alive, mac](const HttpFailure& failure) {
+            if (!alive.expired())
+                reportFailure(failure);
             qWarning(
                 "mmUtilities: product-information request for %s failed (%s); region and product unchanged",
                 qUtf8Printable(mac), qUtf8Printable(failure.message));

@@ -6,6 +6,7 @@
 #include <memory>
 
 class DeviceCommandLink;
+struct HttpFailure;
 class KWLangManager;
 class MMUserInfo;
 class SHHttpManager;
@@ -36,9 +37,6 @@ public:
     static const QString kGetKeyPath;
     static const QString kAuthOpenKeyPath;
     static const QString kScrambleKey;
-    // Where the back end is reached when PRAVIK_BACKEND_URL does not say.
-    static const QString kDefaultBackendBaseUrl;
-    static const char* const kBackendUrlVariable;
 
     static constexpr quint64 kLinkBluetooth = 1;
     static constexpr quint64 kLinkUsb = 2;
@@ -46,13 +44,15 @@ public:
     static mmUtilities& shareInstance();
 
     // backendBaseUrl: scheme, host and port of the back end, e.g.
-    // "http://127.0.0.1:8080"; the request paths are appended to it.
+    // "http://127.0.0.1:8080"; the request paths are appended to it. Empty
+    // when no back end is configured: then no request is sent and the user
+    // is told so (once).
     mmUtilities(MMUserInfo& user, KWLangManager& languages, SHHttpManager& http,
         platform::NotificationCenter& center, QString backendBaseUrl);
     mmUtilities(const mmUtilities&) = delete;
     mmUtilities& operator=(const mmUtilities&) = delete;
 
-    // PRAVIK_BACKEND_URL when set, else kDefaultBackendBaseUrl.
+    // The address BackendAddress reads from the environment or the settings.
     static QString configuredBackendBaseUrl();
     QString backendBaseUrl() const { return backendBaseUrl_; }
     void setBackendBaseUrl(const QString& url);
@@ -98,6 +98,10 @@ public:
 
 private:
     QString requestUrl(const QString& pathAndQuery) const;
+    // Tells the user once when the address does not let any request out.
+    bool backendUsable() const;
+    // A request got no reply: tells the user once that the back end is unreachable.
+    void reportFailure(const HttpFailure& failure) const;
     DeviceCommandLink* activeLink() const;
     void handleApiKeyReply(const QString& serial, const QVariant& json);
     void handleProductInfoReply(const QString& serial, const QVariant& json);
