@@ -2,12 +2,24 @@
 
 #include "platform/AppPaths.h"
 
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
 #include <QtDebug>
+
+#include <sqlite3.h>
 
 namespace {
 
 const QString kDataBaseName = QStringLiteral("MMmouseDataBase");
 const QString kDataBaseFilePattern = QStringLiteral("%1.sqlite");
+// A damaged database is kept as "<file>.damaged-<yyyyMMdd-HHmmss>".
+const QString kDamagedSuffix = QStringLiteral(".damaged-");
+// The first bytes of every SQLite database file.
+const QByteArray kHeaderMagic("SQLite format 3\0", 16);
+// The files SQLite keeps beside a database; they belong to the damaged one.
+const QStringList kJournalSuffixes { QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm") };
 
 // The batch operations of every instance take turns.
 std::mutex& batchMutex()
@@ -78,6 +90,83 @@ SqliteDatabase* HRPSqliteOperation::connection(QString* error)
     return &database_;
 }
 
+std::optional<QString> HRPSqliteOperation::probe(bool* damaged)
+{
+    *damaged = false;
+    // Something that is no database at all is recognised without SQLite, so
+    // SQLite never treats a journal beside it as its own and plays it back.
+    {
+        QFile file(path_);
+        if (file.open(QIODevice::ReadOnly) && file.size() > 0
+            && file.read(kHeaderMagic.size()) != kHeaderMagic) {
+            *damaged = true;
+            return QStringLiteral("file is not a database");
+        }
+    }
+    QString error;
+    SqliteDatabase* db = connection(&error);
+    if (!db)
+        return error;
+    // Reading the whole schema touches the header and every schema page; an
+    // immediate transaction needs the file and its folder to be writable.
+    if (db->execute(QStringLiteral("SELECT count(*) FROM sqlite_master"), {}, &error)
+        && db->execute(QStringLiteral("BEGIN IMMEDIATE"), {}, &error)) {
+        db->rollback();
+        return std::nullopt;
+    }
+    const int code = db->lastErrorCode();
+    *damaged = code == SQLITE_NOTADB || code == SQLITE_CORRUPT;
+    return error;
+}
+
+bool HRPSqliteOperation::moveAside(QString* keptAs, QString* error)
+{
+    const QString stamp = QLocale::c().toString(QDateTime::currentDateTime(), QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString base = path_ + kDamagedSuffix + stamp;
+    QString target = base;
+    for (int n = 2; QFileInfo::exists(target); ++n)
+        target = base + QLatin1Char('-') + QString::number(n);
+    database_.close();
+    QFile file(path_);
+    if (!file.rename(target)) {
+        *error = file.errorString();
+        return false;
+    }
+    for (const QString& suffix : kJournalSuffixes) {
+        if (QFileInfo::exists(path_ + suffix))
+            QFile::rename(path_ + suffix, target + suffix);
+    }
+    *keptAs = target;
+    return true;
+}
+
+HRPSqliteOperation::Recovery HRPSqliteOperation::recoverIfDamaged()
+{
+    std::lock_guard lock(mutex_);
+    Recovery recovery;
+    bool damaged = false;
+    const std::optional<QString> problem = probe(&damaged);
+    if (!problem)
+        return recovery;
+    recovery.reason = *problem;
+    recovery.outcome = Recovery::Outcome::Unwritable;
+    if (!damaged)
+        return recovery;
+    QString moveError;
+    if (!moveAside(&recovery.keptAs, &moveError)) {
+        recovery.reason += QStringLiteral("; keeping it aside failed: ") + moveError;
+        openTried_ = false; // the file stays; the next use tries again
+        return recovery;
+    }
+    openTried_ = false;
+    if (const std::optional<QString> fresh = probe(&damaged)) {
+        recovery.reason += QStringLiteral("; the fresh database failed too: ") + *fresh;
+        return recovery;
+    }
+    recovery.outcome = Recovery::Outcome::MovedAside;
+    return recovery;
+}
+
 HRPSqliteOperation::Outcome HRPSqliteOperation::run(const QString& sql, const QVariantList& params)
 {
     Outcome outcome;
@@ -86,24 +175,32 @@ HRPSqliteOperation::Outcome HRPSqliteOperation::run(const QString& sql, const QV
     return outcome;
 }
 
-bool HRPSqliteOperation::createTableWithtableName(const QString& tableName, const SqliteRowModel& model)
+bool HRPSqliteOperation::createTableWithtableName(
+    const QString& tableName, const SqliteRowModel& model, QString* error)
 {
     std::lock_guard lock(mutex_);
-    QString error;
-    const auto table = identifier(tableName, &error);
-    const QStringList fields = HRPSqliteTool::allPropertyNamesFieldNameModel(model);
-    if (!table || fields.isEmpty())
+    QString reason;
+    const auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
         return false;
+    };
+    const auto table = identifier(tableName, &reason);
+    if (!table)
+        return fail(reason);
+    const QStringList fields = HRPSqliteTool::allPropertyNamesFieldNameModel(model);
+    if (fields.isEmpty())
+        return fail(QStringLiteral("the model has no fields"));
     QStringList columns;
     for (const QString& field : fields) {
-        const auto column = identifier(field, &error);
+        const auto column = identifier(field, &reason);
         if (!column)
-            return false;
+            return fail(reason);
         columns.append(*column);
     }
-    return run(
-        QStringLiteral("CREATE TABLE IF NOT EXISTS %1(%2)").arg(*table, columns.join(QLatin1Char(','))), {})
-        .success;
+    const Outcome outcome = run(
+        QStringLiteral("CREATE TABLE IF NOT EXISTS %1(%2)").arg(*table, columns.join(QLatin1Char(','))), {});
+    return outcome.success || fail(outcome.error);
 }
 
 bool HRPSqliteOperation::cleanTableWithtableName(const QString& tableName)

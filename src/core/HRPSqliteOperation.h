@@ -10,6 +10,7 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <optional>
 #include <mutex>
 #include <type_traits>
 #include <utility>
@@ -43,7 +44,26 @@ public:
     HRPSqliteOperation(const HRPSqliteOperation&) = delete;
     HRPSqliteOperation& operator=(const HRPSqliteOperation&) = delete;
 
+    // What recoverIfDamaged() found and did.
+    struct Recovery {
+        enum class Outcome {
+            Healthy, // readable and writable (or created fresh)
+            MovedAside, // damaged: kept under keptAs, a fresh database took its place
+            Unwritable, // cannot be created, written or moved aside; nothing was changed
+        };
+        Outcome outcome = Outcome::Healthy;
+        QString reason; // why it was not healthy, in SQLite's words
+        QString keptAs; // MovedAside: where the damaged file now lies
+    };
+
     QString databasePath() const { return path_; }
+    // Opens the database and checks that its schema reads and that it takes
+    // a write. A file that is not a database, or a damaged one, is renamed
+    // to a name no earlier file has ("<file>.damaged-<time>", with "-2", "-3"
+    // ... when taken), its journal files with it, and a fresh database is
+    // started at the path. A folder or file that cannot be written is only
+    // reported: renaming a file nobody may write would not mend anything.
+    Recovery recoverIfDamaged();
     // Opens the connection when it is not open yet; false (and the reason in
     // openError()) when the file cannot be opened.
     bool isOpen();
@@ -51,7 +71,7 @@ public:
 
     // Creates the table with one untyped column per field of the model, in
     // field order, unless a table of that name exists (then nothing changes).
-    bool createTableWithtableName(const QString& tableName, const SqliteRowModel& model);
+    bool createTableWithtableName(const QString& tableName, const SqliteRowModel& model, QString* error = nullptr);
     // Deletes every row.
     bool cleanTableWithtableName(const QString& tableName);
     // Inserts the model's fields that have a value; the others stay NULL.
@@ -114,6 +134,9 @@ private:
 
     // Callers hold mutex_.
     SqliteDatabase* connection(QString* error);
+    // The reason the schema cannot be read or written; nullopt when both work.
+    std::optional<QString> probe(bool* damaged);
+    bool moveAside(QString* keptAs, QString* error);
     Outcome run(const QString& sql, const QVariantList& params);
     bool whereClause(const QVariantMap& parameters, int selectType, QString* clause, QVariantList* params,
         QString* error) const;

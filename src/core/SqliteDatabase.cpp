@@ -68,6 +68,11 @@ QString SqliteDatabase::lastErrorMessage() const
     return QString::fromUtf8(sqlite3_errmsg(db_));
 }
 
+int SqliteDatabase::lastErrorCode() const
+{
+    return db_ ? (sqlite3_errcode(db_) & 0xFF) : 0;
+}
+
 SqliteStatement SqliteDatabase::prepare(const QString& sql, QString* error)
 {
     if (!db_) {

@@ -34,6 +34,9 @@ public:
 
     // The last error message of the connection ("not open" when closed).
     QString lastErrorMessage() const;
+    // The primary result code of the connection's last failure (SQLITE_NOTADB,
+    // SQLITE_READONLY, ...); 0 when closed or nothing failed.
+    int lastErrorCode() const;
 
     // Prepares exactly one statement; trailing statements are refused so that
     // a text can never smuggle a second command in.
