@@ -3,8 +3,10 @@
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/Notifications.h"
+#include "core/StorageCheck.h"
 #include "core/WindowFrameAutosave.h"
 #include "platform/AppPaths.h"
+#include "platform/DesktopEntryInstaller.h"
 #include "platform/Resources.h"
 
 #include <QApplication>
@@ -22,6 +24,7 @@
 
 const QString AppDelegate::kHomeWindowAutoSaveName = QStringLiteral("HomeWindowAutoSaveName");
 const QString AppDelegate::kIconResource = QStringLiteral("images/Icon.png");
+const QString AppDelegate::kLauncherId = QStringLiteral("pravik");
 
 namespace {
 
@@ -53,6 +56,31 @@ protected:
     }
 };
 
+// Without a status area the closed window could never be opened again: the
+// close ends the program instead.
+class QuitOnClose : public QObject {
+public:
+    QuitOnClose(QWidget* window, AppDelegate* delegate)
+        : QObject(window)
+        , delegate_(delegate)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close && !delegate_->hasStatusArea()) {
+            qInfo("The main window was closed and there is no system tray to reopen it from: PraVik quits");
+            delegate_->exitApp();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    AppDelegate* delegate_;
+};
+
 } // namespace
 
 AppDelegate::AppDelegate(std::unique_ptr<platform::StatusBar> statusBar, ControllerFactory makeController,
@@ -65,6 +93,10 @@ AppDelegate::AppDelegate(std::unique_ptr<platform::StatusBar> statusBar, Control
     , window_(new QMainWindow())
 {
     window_->setWindowTitle(QStringLiteral("PraVik"));
+    const QString icon = platform::Resources::path(kIconResource);
+    if (!icon.isEmpty())
+        window_->setWindowIcon(QIcon(icon));
+    new QuitOnClose(window_, this);
     g_shared = this;
 }
 
@@ -85,6 +117,8 @@ void AppDelegate::applicationDidFinishLaunching()
 {
     if (redirectsLog_)
         redirectLogToFile();
+    StorageCheck::checkFolders(
+        {platform::AppPaths::documents(), platform::AppPaths::applicationSupport(), platform::AppPaths::preferences()});
     refreshLogObserver_ = center_.addObserver(notifications::kRefreshLog, [this](const auto&) { refreshLog(); });
     addStatusItem();
 
@@ -110,8 +144,19 @@ void AppDelegate::applicationDidFinishLaunching()
     window_->setProperty("frameAutosaveName", kHomeWindowAutoSaveName);
     window_->show();
 
-    if (userInfo_.webConfig().backgroundMode() != 0)
-        hideApp();
+    if (!hasStatusArea())
+        qInfo("There is no system tray: closing the main window quits PraVik");
+    if (userInfo_.webConfig().backgroundMode() != 0) {
+        if (hasStatusArea())
+            hideApp();
+        else
+            qInfo("Background mode is on, but without a system tray the window stays open");
+    }
+}
+
+bool AppDelegate::hasStatusArea() const
+{
+    return statusBar_ && statusBar_->isAvailable();
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
@@ -135,6 +180,8 @@ void AppDelegate::addStatusItem()
     const QString icon = platform::Resources::path(kIconResource);
     if (!icon.isEmpty())
         item->setIcon(QIcon(icon));
+    item->setToolTip(QStringLiteral("PraVik"));
+    item->setPrimaryAction([this] { openApp(); });
     item->setMenu({
         {LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("打开主页")), QString(), [this] { openApp(); }},
         {LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("退出")), QString(), [this] { exitApp(); }},
@@ -174,6 +221,31 @@ QString AppDelegate::logFileName(const QDateTime& launchTime)
 QString AppDelegate::logHeader(const QDateTime& launchTime)
 {
     return kLogHeaderPattern.arg(QLocale::c().toString(launchTime, QStringLiteral("yyyy年MM月dd日 HH:mm:ss")));
+}
+
+bool AppDelegate::installDesktopLauncher(const QString& dataHome)
+{
+    using platform::DesktopEntryInstaller;
+    const DesktopEntryInstaller::Launcher launcher{
+        kLauncherId,
+        QStringLiteral("PraVik"),
+        QStringLiteral("Companion of the voice mouse: dictation, voice commands and translation"),
+        QCoreApplication::applicationFilePath(),
+        platform::Resources::path(kIconResource),
+        {QStringLiteral("Utility")},
+    };
+    QString error;
+    switch (DesktopEntryInstaller::install(launcher, dataHome, &error)) {
+    case DesktopEntryInstaller::Result::UpToDate:
+        return true;
+    case DesktopEntryInstaller::Result::Installed:
+        qInfo("Desktop launcher installed: %s", qUtf8Printable(DesktopEntryInstaller::entryPath(dataHome, kLauncherId)));
+        return true;
+    case DesktopEntryInstaller::Result::Failed:
+        break;
+    }
+    qWarning("The desktop launcher could not be installed: %s", qUtf8Printable(error));
+    return false;
 }
 
 QString AppDelegate::redirectLogToFile(const QDateTime& launchTime)

@@ -24,6 +24,10 @@ class Preferences;
 // redirects the log, installs the status-bar item, creates the main window
 // controller, puts its view into the main window and, in background mode,
 // closes the window again so the application lives in the status bar.
+//
+// Where the session has no status area (no system tray) nothing could bring
+// a closed window back: there closing the window quits, and background mode
+// does not hide it.
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
@@ -48,6 +52,8 @@ public:
     void setRedirectsLog(bool on) { redirectsLog_ = on; }
 
     void applicationDidFinishLaunching();
+    // Whether the status item is shown somewhere the user can click it.
+    bool hasStatusArea() const;
     // Reopening the running application: shows the window when none is visible.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
     void applicationWillTerminate();
@@ -63,6 +69,10 @@ public:
     // Returns the log file's path (also when nothing was redirected).
     static QString redirectLogToFile(const QDateTime& launchTime = QDateTime::currentDateTime());
     static QString logFileName(const QDateTime& launchTime);
+    // Puts this program, with its icon, into the desktop's application menus
+    // under dataHome (see platform::DesktopEntryInstaller); logs what it did.
+    static bool installDesktopLauncher(const QString& dataHome);
+    static const QString kLauncherId; // "pravik"
     static QString logHeader(const QDateTime& launchTime);
 
 private:

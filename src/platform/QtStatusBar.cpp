@@ -11,12 +11,19 @@ public:
     QtStatusItem()
     {
         tray_.setContextMenu(&menu_);
+        QObject::connect(&tray_, &QSystemTrayIcon::activated, &tray_, [this](QSystemTrayIcon::ActivationReason reason) {
+            // Trigger is the plain click; a double click starts with one as well.
+            if (reason == QSystemTrayIcon::Trigger && primaryAction_)
+                primaryAction_();
+        });
         tray_.show();
     }
     ~QtStatusItem() override { tray_.hide(); }
 
     void setIcon(const QIcon& icon) override { tray_.setIcon(icon); }
     void setHighlighted(bool) override {} // trays draw their own highlight
+    void setToolTip(const QString& text) override { tray_.setToolTip(text); }
+    void setPrimaryAction(std::function<void()> action) override { primaryAction_ = std::move(action); }
     void setMenu(const QList<StatusMenuEntry>& entries) override
     {
         menu_.clear();
@@ -35,6 +42,7 @@ public:
 private:
     QMenu menu_;
     QSystemTrayIcon tray_;
+    std::function<void()> primaryAction_;
 };
 
 class QtStatusBar final : public StatusBar {
@@ -48,6 +56,8 @@ public:
     void setIcon(const QIcon&) override {}
     void setHighlighted(bool) override {}
     void setMenu(const QList<StatusMenuEntry>&) override {}
+    void setToolTip(const QString&) override {}
+    void setPrimaryAction(std::function<void()>) override {}
 };
 
 class NullStatusBar final : public StatusBar {

@@ -23,6 +23,10 @@ public:
     virtual void setIcon(const QIcon& icon) = 0;
     virtual void setHighlighted(bool highlighted) = 0;
     virtual void setMenu(const QList<StatusMenuEntry>& entries) = 0;
+    // Shown when the pointer rests on the icon.
+    virtual void setToolTip(const QString& text) = 0;
+    // Run on a plain (left) click of the icon; the menu stays on the right button.
+    virtual void setPrimaryAction(std::function<void()> action) = 0;
 };
 
 // The status area. The Qt backend uses QSystemTrayIcon; where the session

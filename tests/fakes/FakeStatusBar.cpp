@@ -13,6 +13,8 @@ public:
     void setIcon(const QIcon& icon) override { record_->hasIcon = !icon.isNull(); }
     void setHighlighted(bool h) override { record_->highlighted = h; }
     void setMenu(const QList<platform::StatusMenuEntry>& entries) override { record_->menu = entries; }
+    void setToolTip(const QString& text) override { record_->toolTip = text; }
+    void setPrimaryAction(std::function<void()> action) override { record_->primaryAction = std::move(action); }
 
 private:
     std::shared_ptr<FakeStatusBar::Record> record_;

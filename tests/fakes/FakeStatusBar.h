@@ -15,15 +15,23 @@ public:
         bool highlighted = false;
         bool hasIcon = false;
         QList<platform::StatusMenuEntry> menu;
+        QString toolTip;
+        std::function<void()> primaryAction;
     };
 
-    bool isAvailable() const override { return true; }
+    // available: whether the session has a tray (the items are recorded either way).
+    explicit FakeStatusBar(bool available = true)
+        : available_(available)
+    {
+    }
+    bool isAvailable() const override { return available_; }
     std::unique_ptr<platform::StatusItem> newStatusItem() override;
 
     const std::vector<std::shared_ptr<Record>>& items() const { return items_; }
     int aliveCount() const;
 
 private:
+    bool available_;
     std::vector<std::shared_ptr<Record>> items_;
 };
 
