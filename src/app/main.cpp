@@ -1,8 +1,10 @@
 // PraVik: wires the libraries together and runs the event loop.
 #include "analytics/config/APMMonitor.h"
 #include "core/AppDelegate.h"
+#include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"
 #include "core/MMUserInfo.h"
+#include "platform/DesktopEntryInstaller.h"
 #include "platform/Preferences.h"
 #include "platform/SingleInstance.h"
 #include "ui/DeviceLinkWiring.h"
@@ -10,6 +12,10 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <xcb/xcb.h>
 
 // One running instance per user, or per PRAVIK_HOME when that is set (tests
 // and demos run beside the user's own instance).
@@ -22,8 +28,84 @@ static QString instanceKey()
         + QString::fromLatin1(QCryptographicHash::hash(home, QCryptographicHash::Sha256).toHex().left(16));
 }
 
+static bool x11Reachable()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return false;
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool ok = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return ok;
+}
+
+static bool waylandReachable()
+{
+    const QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
+    if (display.isEmpty())
+        return false;
+    const QString socket = display.startsWith(u'/') ? display : qEnvironmentVariable("XDG_RUNTIME_DIR") + u'/' + display;
+    return QFileInfo(socket).exists();
+}
+
+// The window system Qt will be asked for: "-platform" or QT_QPA_PLATFORM, as
+// a list of plugin names without their options; empty when nobody asked.
+static QStringList requestedPlatforms(int argc, char** argv)
+{
+    QString requested = qEnvironmentVariable("QT_QPA_PLATFORM");
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (qstrcmp(argv[i], "-platform") == 0 || qstrcmp(argv[i], "--platform") == 0)
+            requested = QString::fromLocal8Bit(argv[i + 1]);
+    }
+    QStringList names;
+    for (const QString& entry : requested.split(u';', Qt::SkipEmptyParts))
+        names << entry.section(u':', 0, 0).trimmed();
+    return names;
+}
+
+// Qt aborts when its window-system plugin finds no display. Check first and
+// say what is missing; empty when a window can be shown. With no platform
+// asked for, no X display but a Wayland one, Qt is pointed at Wayland.
+static QString missingDisplay(int argc, char** argv)
+{
+    const QStringList requested = requestedPlatforms(argc, argv);
+    if (requested.isEmpty()) {
+        if (x11Reachable())
+            return {};
+        if (waylandReachable()) {
+            qputenv("QT_QPA_PLATFORM", "wayland");
+            return {};
+        }
+    }
+    for (const QString& name : requested) {
+        if (name == QLatin1String("xcb")) {
+            if (x11Reachable())
+                return {};
+        } else if (name.startsWith(QLatin1String("wayland"))) {
+            if (waylandReachable())
+                return {};
+        } else {
+            return {}; // offscreen, vnc, eglfs, ...: no display server needed
+        }
+    }
+    const QString display = qEnvironmentVariable("DISPLAY");
+    const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
+    QString found = QStringLiteral("DISPLAY is %1, WAYLAND_DISPLAY is %2")
+                        .arg(display.isEmpty() ? QStringLiteral("not set") : QStringLiteral("\"%1\" (cannot be opened)").arg(display),
+                            wayland.isEmpty() ? QStringLiteral("not set") : QStringLiteral("\"%1\" (no such socket)").arg(wayland));
+    if (!requested.isEmpty())
+        found += QStringLiteral(", the window system asked for is \"%1\"").arg(requested.join(u';'));
+    return QStringLiteral("PraVik needs a graphical session (X11 or Wayland) and found none: %1.\n"
+                          "Start it from your desktop session, or without a screen under a virtual X server: "
+                          "xvfb-run -a pravik\n")
+        .arg(found);
+}
+
 int main(int argc, char** argv)
 {
+    if (const QString problem = missingDisplay(argc, argv); !problem.isEmpty()) {
+        std::fputs(problem.toLocal8Bit().constData(), stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     APMMonitor::setLaunchArguments(QCoreApplication::arguments()); // read by the analytics monitor
     QApplication::setApplicationName(QStringLiteral("PraVik"));
@@ -48,5 +130,8 @@ int main(int argc, char** argv)
         [&delegate] { delegate.applicationShouldHandleReopen(delegate.window() && delegate.window()->isVisible()); });
     QObject::connect(&app, &QApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
     delegate.applicationDidFinishLaunching();
+    BackendAddress::checkUsable(BackendAddress::configured()); // told now, not only when a mouse appears
+    if (qEnvironmentVariableIsEmpty("PRAVIK_HOME")) // a private home is a test or demo run: leave the menus alone
+        AppDelegate::installDesktopLauncher(platform::DesktopEntryInstaller::dataHome());
     return QApplication::exec();
 }
