@@ -16,12 +16,32 @@ SerialQueue::SerialQueue(QString name)
 
 SerialQueue::~SerialQueue()
 {
+    stop();
+}
+
+void SerialQueue::stop()
+{
     {
         std::lock_guard lock(mutex_);
+        if (stopping_)
+            return;
         stopping_ = true;
     }
     wake_.notify_all();
     thread_.join();
+    // A task posted while the thread was leaving is still owed a run; only
+    // work that is not yet due is dropped.
+    std::map<Key, std::function<void()>> left;
+    {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        left.swap(tasks_);
+    }
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& [key, task] : left) {
+        if (key.due <= now)
+            task();
+    }
 }
 
 bool SerialQueue::isCurrent() const
@@ -44,8 +64,14 @@ TaskId SerialQueue::asyncAfter(double seconds, std::function<void()> task)
     }
     TaskId id;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         id = nextId_++;
+        if (stopped_) {
+            lock.unlock();
+            if (delay == std::chrono::steady_clock::duration::zero())
+                task(); // nothing is lost once the thread is gone
+            return id;
+        }
         tasks_.emplace(Key{std::chrono::steady_clock::now() + delay, id}, std::move(task));
     }
     wake_.notify_all();
@@ -65,7 +91,12 @@ void SerialQueue::cancel(TaskId id)
 
 void SerialQueue::sync(const std::function<void()>& task)
 {
-    if (isCurrent()) {
+    bool stopped;
+    {
+        std::lock_guard lock(mutex_);
+        stopped = stopped_;
+    }
+    if (isCurrent() || stopped) {
         task();
         return;
     }

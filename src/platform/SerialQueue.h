@@ -21,6 +21,12 @@ public:
     // called from one of the queue's own tasks (it joins the queue's thread).
     ~SerialQueue() override;
 
+    // What the destructor does, for a queue that lives as long as the process
+    // and must be quiet before static destruction begins. Afterwards the
+    // queue has no thread: async() and sync() run the task on the caller,
+    // delayed tasks are dropped. Same restriction as the destructor.
+    void stop();
+
     SerialQueue(const SerialQueue&) = delete;
     SerialQueue& operator=(const SerialQueue&) = delete;
 
@@ -48,6 +54,7 @@ private:
     std::map<Key, std::function<void()>> tasks_;
     TaskId nextId_ = 1;
     bool stopping_ = false;
+    bool stopped_ = false; // the thread is joined; tasks run on the caller
     std::thread thread_;
 };
 

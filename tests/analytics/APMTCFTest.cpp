@@ -117,14 +117,16 @@ TEST_F(TCFTest, PlatformChoicesBecomeConsent)
             std::array { false, true, false }, "14I4f" },
         { "no purposes stored", { { APMTCFData::kPurposeConsentsKey, removed } },
             std::array { false, false, false }, "14I4f" },
+        // The framework writes these keys as numbers: text where a number
+        // belongs is malformed and counts as absent, so it never grants consent.
         { "gdprApplies written as text", { { APMTCFData::kGdprAppliesKey, QStringLiteral("1") } },
-            std::array { true, true, true }, "14I4f" },
+            std::nullopt, "14I4d" },
         { "gdprApplies as a boolean", { { APMTCFData::kGdprAppliesKey, true } },
             std::array { true, true, true }, "14I4f" },
         { "numbers written as text",
             { { APMTCFData::kPolicyVersionKey, QStringLiteral("4") },
                 { APMTCFData::kCmpSdkIDKey, QStringLiteral(" 300 ") } },
-            std::array { true, true, true }, "14I4f" },
+            std::array { true, true, false }, "1000f" },
         { "framework does not apply", { { APMTCFData::kGdprAppliesKey, 0 } }, std::nullopt, "14I4d" },
         { "framework does not apply, as text", { { APMTCFData::kGdprAppliesKey, QStringLiteral("0") } },
             std::nullopt, "14I4d" },
@@ -227,17 +229,17 @@ TEST_F(TCFTest, TheRememberedCopyFollowsTheKeys)
     EXPECT_EQ(stored.value(APMTCFData::kCmpSdkIDKey), QVariant(300));
     EXPECT_EQ(stored.value(APMTCFData::kVendorConsentsKey), vendorConsents(1100, true));
 
-    // A key the platform removed disappears from the copy too; a number
-    // written as text is remembered as the number.
+    // A key the platform removed disappears from the copy too, and so does a
+    // number written as text: it is malformed, so it counts as absent.
     appPreferences_.remove(APMTCFData::kVendorConsentsKey);
     appPreferences_.setValue(APMTCFData::kGdprAppliesKey, QStringLiteral("1"));
     appPreferences_.setValue(APMTCFData::kCmpSdkIDKey, 301);
     client->setConsentFromTCFData();
     const QVariantMap after = tcfPreferences().storedValues();
     EXPECT_FALSE(after.contains(APMTCFData::kVendorConsentsKey));
-    EXPECT_EQ(after.value(APMTCFData::kGdprAppliesKey).typeId(), QMetaType::LongLong);
+    EXPECT_FALSE(after.contains(APMTCFData::kGdprAppliesKey));
     EXPECT_EQ(client->stringRepresentationFromTCFData(),
-        QStringLiteral("isTCFDataEnabled=1,isAdvertiserConsentModeEnabled=1,cmpSDKID=301,gdprApplies=1,"
+        QStringLiteral("isTCFDataEnabled=1,isAdvertiserConsentModeEnabled=1,cmpSDKID=301,"
                        "policyVersion=4,purposeConsents=11111111111"));
 }
 

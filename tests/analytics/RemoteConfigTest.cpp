@@ -119,6 +119,12 @@ TEST(RemoteConfig, UpdateRefusals)
             QString(), FakeDatabase::Failure::None, 2, 29004 },
         { "AdNest app ID missing for origin am", valid, QStringLiteral("am"), FakeDatabase::Failure::None, 2,
             29022 },
+        { "no settings",
+            [] {
+                ConfigBuilder b;
+                return b.version(3).uploadSubdomain(QStringLiteral("eu")).build();
+            },
+            QString(), FakeDatabase::Failure::None, 2, 29012 },
         { "store fails with an error", valid, QString(), FakeDatabase::Failure::WithError, 1, 29005 },
         // A failed write is a failure even when the store gives no reason.
         { "store fails without an error", valid, QString(), FakeDatabase::Failure::WithoutError, 1, 29005 },
@@ -136,6 +142,39 @@ TEST(RemoteConfig, UpdateRefusals)
         EXPECT_EQ(config->uploadingRetryCount(), 6) << row.what;
         EXPECT_TRUE(h.backgroundChecks.contains(QStringLiteral("updateMeasurementConfig:"))) << row.what;
     }
+}
+
+// A configuration for this app that carries no settings is refused before
+// anything is written: the old configuration, its settings and its upload
+// host all stay, so uploads never go to the new subdomain with old settings.
+TEST(RemoteConfig, AConfigurationWithoutSettingsIsNeitherStoredNorAdopted)
+{
+    Harness h;
+    ConfigBuilder first;
+    first.version(1).setting(setting("measurement.upload.retry_count"), QStringLiteral("9"));
+    h.store(first);
+    const QByteArray storedBefore = h.database->bytes;
+    const auto config = h.make();
+    ASSERT_TRUE(config);
+
+    ConfigBuilder bare;
+    bare.version(2).uploadSubdomain(QStringLiteral("eu"));
+    EXPECT_FALSE(config->updateMeasurementConfig(bare.build()));
+
+    EXPECT_EQ(h.database->writes, 0);
+    EXPECT_EQ(h.database->bytes, storedBefore);
+    EXPECT_EQ(config->version(), 1);
+    EXPECT_EQ(config->uploadingRetryCount(), 9);
+    EXPECT_EQ(config->uploadSubdomain(), QString());
+    EXPECT_EQ(config->uploadURL().toString(), QStringLiteral("https://collect.test/a"));
+
+    // One written by an earlier version is not adopted at start either.
+    Harness later;
+    later.store(bare);
+    const auto restarted = later.make();
+    ASSERT_TRUE(restarted);
+    EXPECT_FALSE(restarted->remoteConfigProto());
+    EXPECT_EQ(restarted->uploadURL().toString(), QStringLiteral("https://collect.test/a"));
 }
 
 TEST(RemoteConfig, AdNestAppIDIsCheckedOnlyForTheAdNestOrigin)

@@ -167,6 +167,49 @@ TEST(SerialQueue, DestructionFinishesDueTasksAndDropsDelayedOnes)
     EXPECT_LT(clock.elapsed(), 5000);
 }
 
+TEST(SerialQueue, StoppedQueueFinishesDueWorkThenRunsTasksOnTheCaller)
+{
+    SerialQueue queue(QStringLiteral("stop"));
+    std::vector<QString> ran;
+    queue.async([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        ran.push_back(QStringLiteral("slow"));
+    });
+    queue.async([&] { ran.push_back(QStringLiteral("due")); });
+    queue.asyncAfter(60, [&] { ran.push_back(QStringLiteral("delayed")); });
+    queue.stop();
+    EXPECT_EQ(ran, (std::vector<QString> { QStringLiteral("slow"), QStringLiteral("due") }));
+
+    // No thread any more: work posted late (during exit) is not lost.
+    std::thread::id where;
+    queue.async([&] { where = std::this_thread::get_id(); });
+    EXPECT_EQ(where, std::this_thread::get_id());
+    int value = 0;
+    queue.sync([&] { value = 7; });
+    EXPECT_EQ(value, 7);
+    queue.asyncAfter(1, [&] { ran.push_back(QStringLiteral("late and delayed")); });
+    queue.stop(); // twice is harmless, and so is the destructor after it
+    EXPECT_EQ(ran.size(), 2u);
+}
+
+TEST(SerialQueue, StopWhilePostersRaceLosesNoDueTask)
+{
+    for (int round = 0; round < 20; ++round) {
+        SerialQueue queue(QStringLiteral("race"));
+        std::atomic<int> posted { 0 };
+        std::atomic<int> ran { 0 };
+        std::thread poster([&] {
+            for (int i = 0; i < 200; ++i) {
+                queue.async([&] { ++ran; });
+                ++posted;
+            }
+        });
+        queue.stop();
+        poster.join();
+        EXPECT_EQ(ran.load(), posted.load()) << "round " << round;
+    }
+}
+
 // --- MainQueue ---------------------------------------------------------------
 
 TEST(MainQueue, AsyncFromAnotherThreadRunsOnTheMainThreadInOrder)

@@ -10,6 +10,7 @@
 #include "analytics/engine/APMClassRegistry.h"
 #include "analytics/store/APMValue.h"
 #include "platform/Clock.h"
+#include "platform/ProcessExit.h"
 #include "platform/SerialQueue.h"
 
 #include <QDateTime>
@@ -201,7 +202,13 @@ struct APMMonitor::Shared {
 APMMonitor::Environment APMMonitor::defaultEnvironment()
 {
     // Process-wide companions of the process-wide monitor.
-    static platform::SerialQueue* queue = new platform::SerialQueue(kMonitorQueueName);
+    // The queue saves the health record; it is stopped (its last save
+    // finished) before static destruction, which the save would race.
+    static platform::SerialQueue* queue = [] {
+        auto* created = new platform::SerialQueue(kMonitorQueueName);
+        platform::ProcessExit::add([created] { created->stop(); });
+        return created;
+    }();
     static APMUserDefaults* monitorDefaults = new APMUserDefaults(kMonitorSuiteName);
     Environment environment;
     environment.queue = queue;

@@ -14,6 +14,7 @@
 #include "analytics/store/APMPBEventConfig.h"
 #include "analytics/store/APMPBFieldAccess.h"
 #include "analytics/store/APMPBMeasurementConfig.h"
+#include "analytics/store/APMPBSetting.h"
 #include "platform/Clock.h"
 
 #include <QCoreApplication>
@@ -58,6 +59,13 @@ bool hasError(const APMError& error)
 QVariant errorContext(const APMError& error)
 {
     return hasError(error) ? QVariant::fromValue(error) : QVariant();
+}
+
+// The parser adopts only a configuration that carries settings; nothing of
+// one without them (its upload subdomain included) may become current.
+bool carriesSettings(const APMPBMeasurementConfig& config)
+{
+    return !APMPBGetArrayField<APMPBSetting>(&config, kConfigSettings).empty();
 }
 
 // A configured upload subdomain is used only when it is a plain host-name
@@ -191,7 +199,7 @@ void APMRemoteConfig::start(std::shared_ptr<const APMPBMeasurementConfig> measur
         updateMeasurementConfig(std::move(measurementConfig));
         return;
     }
-    if (auto stored = measurementConfigFromDatabase()) {
+    if (auto stored = measurementConfigFromDatabase(); stored && carriesSettings(*stored)) {
         {
             QMutexLocker lock(&mutex_);
             remoteConfigProto_ = stored;
@@ -243,6 +251,13 @@ bool APMRemoteConfig::updateMeasurementConfig(std::shared_ptr<const APMPBMeasure
     if (APMPBGetStringField(measurementConfig.get(), kConfigAppID) != appID_) {
         log(APMMonitor::kLevelErrorSilent, 29004,
             QStringLiteral("Cannot set measurement config when Vireo App ID does not match"));
+        return false;
+    }
+    // A configuration the parser would refuse must not become current either:
+    // its upload subdomain would then apply beside the old one's settings.
+    if (!carriesSettings(*measurementConfig)) {
+        log(APMMonitor::kLevelErrorSilent, 29012,
+            QStringLiteral("Cannot parse empty measurement config. Using default values"));
         return false;
     }
     // A write that fails is a failure whether or not the store explains why.

@@ -21,15 +21,12 @@ APMTCFData::APMTCFData(APMConfigStore& userDefaults, const QVariantMap& infoDict
 
 std::optional<QVariant> APMTCFData::numberForKey(const QString& key) const
 {
+    // The framework stores these keys as numbers. Text where a number belongs
+    // is a malformed value and counts as absent: consent is never granted
+    // from a value the framework would not have written.
     const QVariant value = userDefaults_.objectForKey(key);
     if (APMConfigStore::isNumber(value))
         return value;
-    if (value.typeId() == QMetaType::QString) {
-        bool ok = false;
-        const qlonglong number = value.toString().trimmed().toLongLong(&ok);
-        if (ok)
-            return QVariant(number);
-    }
     return std::nullopt;
 }
 
