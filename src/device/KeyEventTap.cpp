@@ -5,6 +5,8 @@
 
 #include <QDebug>
 
+#include <utility>
+
 KeyEventTap::KeyEventTap(platform::KeyTap& keys)
     : keys_(keys)
 {
@@ -18,12 +20,12 @@ KeyEventTap& KeyEventTap::shared()
 
 bool KeyEventTap::install()
 {
-    if (attempted_)
-        return installed_;
-    attempted_ = true;
+    if (installed_)
+        return true;
     installed_
         = keys_.start([this](platform::MouseKey key, platform::KeyAction action) { deliver(key, action); });
-    if (!installed_)
+    // Checks repeat while the keys cannot be taken; the log says it once.
+    if (!installed_ && !std::exchange(refusalLogged_, true))
         qWarning() << "The mouse's keys cannot be taken; they reach the focused application as F18 to F20";
     return installed_;
 }

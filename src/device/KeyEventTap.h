@@ -8,7 +8,8 @@ class MMpermissionCheck;
 
 // The process's one tap on the mouse's function keys. It is installed at
 // most once, however many permission checks find input access granted, and
-// stays until the process ends. Each key event goes, as a key code (79 F18,
+// stays until the process ends; a tap the session refused is tried again at
+// the next check. Each key event goes, as a key code (79 F18,
 // 80 F19, 90 F20) and an event type (10 down, 11 up), to the tap target: the
 // checker that ran the latest permission check, which the tap keeps alive.
 // Main thread.
@@ -18,8 +19,7 @@ public:
     // Over the session's key tap.
     static KeyEventTap& shared();
 
-    // Starts taking the keys on the first call; later calls change nothing.
-    // Whether the tap runs.
+    // Starts taking the keys, unless the tap already runs. Whether it runs.
     bool install();
     bool installed() const { return installed_; }
 
@@ -30,7 +30,7 @@ private:
     void deliver(platform::MouseKey key, platform::KeyAction action);
 
     platform::KeyTap& keys_;
-    bool attempted_ = false;
+    bool refusalLogged_ = false;
     bool installed_ = false;
     std::shared_ptr<MMpermissionCheck> target_;
 };

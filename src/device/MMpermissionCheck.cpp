@@ -1,10 +1,24 @@
 #include "device/MMpermissionCheck.h"
 
+#include "core/LGNLocalizedString.h"
 #include "core/MMDeviceInfo.h"
 #include "core/MMUserInfo.h"
 #include "device/KeyEventTap.h"
 #include "device/MMHidManager.h"
 #include "platform/Permissions.h"
+#include "platform/UserNotices.h"
+
+const QString MMpermissionCheck::kKeyTapNoticeKey = QStringLiteral("keyTapUnavailable");
+const QString MMpermissionCheck::kKeyTapNoticeText = QStringLiteral(
+    "The mouse's voice, translation and AI keys cannot be used yet: this session does not let PraVik take "
+    "them from the keyboard input. PraVik keeps trying; the keys work as soon as it has access.");
+
+namespace {
+
+// "Some permissions are missing, so some features are unavailable."
+const QString kPermissionsMissingTip = QStringLiteral("系统权限未完整配置，部分功能不可用。");
+
+} // namespace
 
 std::shared_ptr<MMpermissionCheck> MMpermissionCheck::create()
 {
@@ -37,13 +51,35 @@ void MMpermissionCheck::permissionCheckCallback(Handler handler)
     checkBluetoothPermission();
 }
 
+void MMpermissionCheck::startupCheck(platform::Executor& executor, const Tip& tip)
+{
+    permissionCheckCallback([](bool) {});
+    if (keysTaken())
+        return;
+    if (tip)
+        tip(LGNLocalizedString::lgnAppLocalizedString(kPermissionsMissingTip));
+    keyTapRetry_.emplace(executor);
+    keyTapRetry_->start(kKeyTapRetryInterval, [this] {
+        canSystemAccessibility();
+        if (keysTaken())
+            keyTapRetry_->stop();
+    });
+}
+
 bool MMpermissionCheck::canSystemAccessibility()
 {
     permissionOfAccessibility_ = services_.permissions.inputAccess();
     report(permissionOfAccessibility_);
     if (permissionOfAccessibility_)
         requestAccessibilityAuth();
+    if (!keysTaken())
+        platform::UserNotices::shared().post(kKeyTapNoticeKey, kKeyTapNoticeText);
     return permissionOfAccessibility_;
+}
+
+bool MMpermissionCheck::keysTaken() const
+{
+    return services_.tap.installed();
 }
 
 void MMpermissionCheck::requestAccessibilityAuth()

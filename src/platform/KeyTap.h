@@ -30,8 +30,8 @@ public:
     virtual bool isAvailable() const = 0;
     // Starts taking the keys; events are then delivered to the handler on the
     // main thread until the tap is destroyed (keyboards plugged in later
-    // included). False when the backend cannot take keys at all. Called at
-    // most once.
+    // included). False when the backend cannot take keys at all. Called
+    // again only after it answered false: it tries once more.
     virtual bool start(Handler handler) = 0;
 
     // The backend of this session: X11 in an X session, evdev where the input

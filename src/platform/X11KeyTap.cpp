@@ -63,28 +63,32 @@ X11KeyTap::~X11KeyTap()
 
 bool X11KeyTap::start(Handler handler)
 {
-    if (notifier_)
-        return false;
     handler_ = std::move(handler);
+    const bool first = !notifier_;
 
     // Hot-plugged keyboards first, so none slips in between the scan and the selection.
-    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-    XISetMask(bits, XI_HierarchyChanged);
-    XIEventMask mask { XIAllDevices, int(sizeof bits), bits };
-    XISelectEvents(display_, DefaultRootWindow(display_), &mask, 1);
+    if (first) {
+        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+        XISetMask(bits, XI_HierarchyChanged);
+        XIEventMask mask { XIAllDevices, int(sizeof bits), bits };
+        XISelectEvents(display_, DefaultRootWindow(display_), &mask, 1);
+    }
 
+    // A later call (after no keyboard could be grabbed) tries the keyboards not grabbed yet.
     int count = 0;
     XIDeviceInfo* devices = XIQueryDevice(display_, XIAllDevices, &count);
     for (int i = 0; i < count; ++i) {
-        if (devices[i].use == XISlaveKeyboard)
+        if (devices[i].use == XISlaveKeyboard && !grabbed_.contains(devices[i].deviceid))
             grabKeyboard(devices[i].deviceid);
     }
     XIFreeDeviceInfo(devices);
 
-    notifier_ = std::make_unique<QSocketNotifier>(ConnectionNumber(display_), QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { receive(); });
+    if (first) {
+        notifier_ = std::make_unique<QSocketNotifier>(ConnectionNumber(display_), QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { receive(); });
+    }
     receive(); // events Xlib has already read from the socket
-    if (grabbed_.isEmpty())
+    if (first && grabbed_.isEmpty())
         qWarning() << "The mouse's keys could not be taken from any keyboard of this X session";
     return !grabbed_.isEmpty();
 }

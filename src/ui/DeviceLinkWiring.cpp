@@ -5,8 +5,10 @@
 #include "device/UWHidapiManager.h"
 #include "device/UWUsbInfoManager.h"
 #include "device/mmUtilities.h"
+#include "platform/MainQueue.h"
 #include "voice/MMAudioMonitorService.h"
 #include "voice/MMAudioObjectManager.h"
+#include "voice/UWTipsViewShow.h"
 
 void DeviceLinkWiring::connectLinks()
 {
@@ -36,5 +38,6 @@ void DeviceLinkWiring::beginMouseMonitor()
 void DeviceLinkWiring::checkPermission()
 {
     // The key tap keeps the checker that ran last as its target.
-    MMpermissionCheck::create()->permissionCheckCallback([](bool) {});
+    MMpermissionCheck::create()->startupCheck(platform::MainQueue::shared(),
+        [](const QString& tip) { UWTipsViewShow::sharedUWTipsViewShow().showTextWithString(tip); });
 }

@@ -21,6 +21,8 @@
 
 #include <QVariantMap>
 
+#include <utility>
+
 const QString MMAudioMonitorService::kRecordingTitle = QStringLiteral("PravikREC");
 
 namespace {
@@ -146,6 +148,11 @@ bool MMAudioMonitorService::beginAsr()
         env_.usbLink.sendGetDeviceInfoFromMouseCallBack();
         return false;
     }
+    // A dictation whose end step has not run yet (the key pressed again at
+    // once) ends now: its last frame goes out and its last reply is still
+    // handled, while the microphone and the audio pass to the new one.
+    if (current_ && !speechEnd_)
+        current_->client->endAsr();
     current_ = std::make_shared<Dictation>();
     current_->id = ++dictations_;
     current_->pressType = thePressType_;
@@ -268,7 +275,7 @@ void MMAudioMonitorService::handleResult(Dictation& dictation, const QString& te
     switch (pressType) {
     case PressTypeVoiceTranslationBegin:
     case PressTypeVoiceTranslationEnd:
-        transWrokWithText(text);
+        transWrokWithText(text, dictation.language);
         break;
     case PressTypeVoiceSearchBegin:
     case PressTypeVoiceSearchEnd:
@@ -291,18 +298,32 @@ void MMAudioMonitorService::TypingTextResult(const QString& text, RecognitionRes
 
 void MMAudioMonitorService::typeDynamically(Dictation& dictation, const QString& text, RecognitionResultType type)
 {
+    // A segment or a correction is followed by the running text of the
+    // session, which says what the session reads now: a correction may
+    // replace several earlier segments, not only the last. The typed text
+    // follows the running text, so it never holds a segment twice.
     switch (type) {
     case RecognitionResultType::NewSegment:
-        env_.typing.addPasteTask(text);
-        dictation.lastPasteText = text;
-        break;
     case RecognitionResultType::Corrected:
-        env_.typing.addEditTasks(mmTypingHelper::compareTextWithString1(dictation.lastPasteText, text));
-        dictation.lastPasteText = text;
+        dictation.runningTextDue = true;
         break;
-    default:
+    case RecognitionResultType::RunningText:
+        if (std::exchange(dictation.runningTextDue, false))
+            typeToward(dictation, text);
+        break;
+    case RecognitionResultType::SessionFinished:
+        // The next session's text follows this one's.
+        dictation.runningTextDue = false;
+        typeToward(dictation, text);
+        dictation.lastPasteText.clear();
         break;
     }
+}
+
+void MMAudioMonitorService::typeToward(Dictation& dictation, const QString& text)
+{
+    env_.typing.addEditTasks(mmTypingHelper::compareTextWithString1(dictation.lastPasteText, text));
+    dictation.lastPasteText = text;
 }
 
 void MMAudioMonitorService::pasteWithText(const QString& text)

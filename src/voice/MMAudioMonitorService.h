@@ -110,7 +110,8 @@ public:
     void showMainWindow();
     void changeVoiceKeyFunction();
     void voiceSearching(const QString& text);
-    void transWrokWithText(const QString& text);
+    // The final sentence of a translation dictation, recognised in recognitionLanguage.
+    void transWrokWithText(const QString& text, const QString& recognitionLanguage);
     void transWithFrom(const QString& from, const QString& to, const QString& text);
     void microsoftTransWithFrom(const QString& from, const QString& to, const QString& text);
     // The web-search address prefix of a search engine index ("" for an unknown one).
@@ -127,6 +128,7 @@ public:
     bool LongRecording() const { return LongRecording_; }
     quint64 thePressType() const { return thePressType_; }
     const QString& theAsrLanguage() const { return theAsrLanguage_; }
+    // What dynamic typing has typed of the latest dictation's running session.
     QString lastPasteText() const { return current_ ? current_->lastPasteText : QString(); }
     mmSpeechViewWC* speechWC() const { return speechWC_.get(); }
     // The identity of the latest dictation (0 before the first).
@@ -139,11 +141,16 @@ private:
         quint64 pressType = 0;
         QString language;
         mmXFYunDictationClient* client = nullptr;
-        QString lastPasteText; // the segment typed last in dynamic typing
+        // Dynamic typing: what has been typed of the running session, and
+        // whether a segment or correction came whose running text (the whole
+        // session as it now reads) is still to be typed.
+        QString lastPasteText;
+        bool runningTextDue = false;
     };
 
     void handleResult(Dictation& dictation, const QString& text, RecognitionResultType type);
     void typeDynamically(Dictation& dictation, const QString& text, RecognitionResultType type);
+    void typeToward(Dictation& dictation, const QString& text);
     void startRecognition(mmXFYunDictationClient& client, bool mainland);
     void recognitionFailed(const Dictation& dictation, RecognitionFailure failure);
     void toggleHandsFree();

@@ -174,14 +174,15 @@ void MMAudioMonitorService::voiceSearching(const QString& text)
     }
 }
 
-void MMAudioMonitorService::transWrokWithText(const QString& text)
+void MMAudioMonitorService::transWrokWithText(const QString& text, const QString& recognitionLanguage)
 {
     if (text.isEmpty())
         return;
     const QString to = KWLangManager::getLanguageCodeWithLanguageList(
         env_.languages.getTransLangeArray(), env_.languages.indexTransTo());
-    const QString from
-        = StringCoding::conversionlanguagecodeToTranslationLanguagecodeWithLanguage(theAsrLanguage_, kTranslationService);
+    // The language the sentence was said in, not that of a dictation begun since.
+    const QString from = StringCoding::conversionlanguagecodeToTranslationLanguagecodeWithLanguage(
+        recognitionLanguage, kTranslationService);
     if (env_.user.ipCountry() == kMainlandRegion)
         transWithFrom(from, to, text);
     else

@@ -4,48 +4,35 @@
 #include "voice/RecognitionFailure.h"
 #include "voice/RecognitionResult.h"
 #include "voice/mmXFYunRequestBuilder.h"
-#include "voice/mmXFYunResultAssembler.h"
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
-#include <deque>
 #include <functional>
-#include <optional>
 
 class MMUserInfo;
 class PcmSourceRegistry;
-class QWebSocket;
+class StreamingDictation;
 class mmApiKeyItem;
 
 namespace platform {
 class Clock;
 }
 
-// A client of the streaming dictation service: one dictation at a time, from
-// begin to end, possibly over several connections.
+// A client of the streaming dictation service: begins and ends dictations
+// and hands them the device's audio.
 //
-// Begin takes the PCM slot of the link the device state names and opens a
-// WebSocket on a freshly signed URL. Each PCM block becomes one frame (the
-// first of a connection carries the app id and the business parameters);
-// blocks that arrive while no connection is open wait in a bounded buffer
-// and go out, in order, as soon as one is. Replies become recognition
-// results. When the service finishes a session while the user still speaks,
-// a new connection carries the dictation on. End sends the last frame; the
-// reply that finishes that session ends the dictation.
+// Begin takes the PCM slot of the link the device state names and starts a
+// dictation (StreamingDictation), which opens a WebSocket on a freshly
+// signed URL, streams the audio and turns the replies into recognition
+// results. End tells the latest dictation that no more audio follows. A
+// dictation begun while an earlier one still runs ends the earlier one as
+// End would: it sends its last frame and still delivers its last reply to
+// its own callback, while the audio goes to the new one.
 //
-// Failures: a reply with a non-zero code, a failed handshake, a lost
-// connection or an open that takes too long finish the session with the text
-// it has, then reconnect after a growing pause; after kMaxReconnectAttempts
-// such tries in a row without a good reply the dictation stops and the
-// failure callback hears ConnectionFailed. Missing or unusable credentials
-// for the region stop it before any connection (MissingCredentials).
-//
-// Every dictation has its own identity: replies of replaced connections and
-// delayed steps of an earlier dictation never act on the current one.
-// Main thread only.
+// Missing or unusable credentials for the region stop a dictation before any
+// connection (MissingCredentials). Main thread only.
 class mmXFYunDictationClient : public QObject {
     Q_OBJECT
 public:
@@ -76,11 +63,12 @@ public:
     ~mmXFYunDictationClient() override;
 
     // Starts a dictation in a recognition language (an entry value of the
-    // dictation-language list). A dictation still running is finished first:
-    // its recognised text goes to its own callback as SessionFinished.
+    // dictation-language list). A dictation still running is ended first and
+    // finishes on its own connection.
     void beginAsrWithRecognitionLanguage(
         const QString& language, ResultCallback callback, FailureCallback failure = {});
-    // No more audio follows: the last frame goes out once the buffered audio has.
+    // No more audio follows for the latest dictation: its last frame goes out
+    // once its buffered audio has.
     void endAsr();
 
     // The endpoint and credentials this client would use for the language are all present.
@@ -88,8 +76,10 @@ public:
 
     // The identity of the latest dictation (0 before the first).
     quint64 dictationId() const { return dictationId_; }
-    // A dictation is running: it takes audio or waits for its last reply.
-    bool isRunning() const { return active_; }
+    // The latest dictation is running: it takes audio or waits for its last reply.
+    bool isRunning() const;
+    // Dictations that a newer one replaced and that still wait for their last reply.
+    int finishingCount() const;
     // Connections opened so far by this client, for diagnostics and tests.
     quint64 connectionCount() const { return connections_; }
 
@@ -109,56 +99,16 @@ protected:
     virtual DictationRegion region() const = 0;
 
 private:
-    enum FrameStatus { kFirst = 0, kMiddle = 1, kLast = 2 };
+    friend class StreamingDictation;
 
     void takePcmSlot();
-    void requestWebSocket();
-    void Requesting_iFlytek_authentication_again();
     void sendPcmToXunfei(const QByteArray& pcm);
-    void asrEngineWithPcm(const QByteArray& pcm);
-    void sendLastFrame();
-    void bufferPcm(const QByteArray& pcm);
-
-    void socketConnected(QWebSocket* socket);
-    void socketMessage(QWebSocket* socket, const QString& message);
-    void socketLost(QWebSocket* socket);
-    void resultDictionary(const mmXFYunReply& reply);
-
-    void connectionFailed();
-    void openTimedOut();
-    void reconnectAfterFailure();
-    void finalReplyTimedOut();
-    void fail(RecognitionFailure failure);
-    void finishDictation();
-    void dropSocket();
-
-    mmXFYunResultAssembler::Delivery deliverer();
-    platform::TaskId schedule(double seconds, void (mmXFYunDictationClient::*step)());
-    void cancel(std::optional<platform::TaskId>& task);
+    // A dictation stopped: one that is no longer the latest goes away.
+    void dictationFinished(StreamingDictation& dictation);
+    void connectionOpened() { ++connections_; }
 
     Environment env_;
-
-    // The dictation.
     quint64 dictationId_ = 0;
-    bool active_ = false;
-    bool ended_ = false;
-    QString language_;
-    ResultCallback callback_;
-    FailureCallback failure_;
-    mmXFYunResultAssembler assembler_;
-    std::deque<QByteArray> pending_;
-    qsizetype pendingBytes_ = 0;
-    bool droppedAudio_ = false;
-    int attempts_ = 0;
-    std::optional<platform::TaskId> reconnectTask_;
-    std::optional<platform::TaskId> finalTask_;
-
-    // The connection.
-    QWebSocket* socket_ = nullptr;
-    bool socketOpen_ = false;
-    int status_ = kFirst;
-    QString appId_;
-    QJsonObject business_;
-    std::optional<platform::TaskId> openTask_;
+    StreamingDictation* current_ = nullptr; // a child object
     quint64 connections_ = 0;
 };

@@ -8,6 +8,9 @@
 #include "fakes/TempHome.h"
 #include "fakes/VirtualTime.h"
 #include "platform/Preferences.h"
+#include "platform/UserNotices.h"
+
+#include <QStringList>
 
 #include <gtest/gtest.h>
 #include <utility>
@@ -110,14 +113,97 @@ TEST_F(PermissionCheckTest, TapIsInstalledOnceWhenInputAccessArrives)
     EXPECT_EQ(classifier.events, (std::vector<Event> { { 80, kDown } }));
 }
 
-TEST_F(PermissionCheckTest, RefusedTapIsNotRetriedAndNothingIsDelivered)
+// The mouse's keys were dead at start-up, by a refused tap or by missing
+// input access: every later check tries again and tells the user, until the
+// tap runs; from then on the keys reach the classifier and nobody is told.
+TEST_F(PermissionCheckTest, KeysThatCannotBeTakenAreTriedAgainAtEachCheck)
 {
+    struct Case {
+        const char* name;
+        bool input; // input access at the first checks
+        bool tapAvailable; // the session takes the keys at the first checks
+        int refusedStarts; // start() calls before access and tap are both there
+    };
+    const Case cases[] = {
+        { "tap refused", true, false, 2 },
+        { "no input access", false, true, 0 },
+        { "neither", false, false, 0 },
+    };
+    for (const Case& c : cases) {
+        fakes::FakeKeyTap session;
+        KeyEventTap sessionTap { session };
+        classifier.events.clear();
+        platform::UserNotices::shared().resetForTesting();
+        permissions.input = c.input;
+        session.setAvailable(c.tapAvailable);
+        auto check = MMpermissionCheck::create({ permissions, sessionTap, classifier, device });
+
+        check->permissionCheckCallback({});
+        check->permissionCheckCallback({});
+        EXPECT_FALSE(sessionTap.installed()) << c.name;
+        EXPECT_FALSE(check->keysTaken()) << c.name;
+        EXPECT_EQ(session.startCount(), c.refusedStarts) << c.name;
+        EXPECT_TRUE(platform::UserNotices::shared().wasPosted(MMpermissionCheck::kKeyTapNoticeKey)) << c.name;
+        EXPECT_EQ(platform::UserNotices::shared().pending().size(), 1u) << c.name; // told once
+        session.press(MouseKey::F19); // reaches the focused application instead
+        EXPECT_TRUE(classifier.events.empty()) << c.name;
+
+        permissions.input = true;
+        session.setAvailable(true);
+        platform::UserNotices::shared().resetForTesting();
+        check->permissionCheckCallback({});
+        EXPECT_TRUE(sessionTap.installed()) << c.name;
+        EXPECT_TRUE(check->keysTaken()) << c.name;
+        check->permissionCheckCallback({});
+        EXPECT_EQ(session.startCount(), c.refusedStarts + 1) << c.name; // installed once
+        EXPECT_FALSE(platform::UserNotices::shared().wasPosted(MMpermissionCheck::kKeyTapNoticeKey)) << c.name;
+        session.press(MouseKey::F19);
+        EXPECT_EQ(classifier.events, (std::vector<Event> { { 80, kDown } })) << c.name;
+    }
+    platform::UserNotices::shared().resetForTesting();
+}
+
+// At start-up the application does not wait for a guide window: while the
+// keys cannot be taken it says so once in the tip window and checks input
+// access again on its own, and stops once the tap runs.
+TEST_F(PermissionCheckTest, StartUpCheckRetriesOnItsOwnUntilTheKeysAreTaken)
+{
+    platform::UserNotices::shared().resetForTesting();
     keys.setAvailable(false);
     auto check = checker();
-    check->permissionCheckCallback({});
-    check->permissionCheckCallback({});
+    QStringList tips;
+    check->startupCheck(time, [&](const QString& text) { tips << text; });
+    ASSERT_EQ(tips.size(), 1);
+    EXPECT_FALSE(tips[0].isEmpty());
+    EXPECT_TRUE(platform::UserNotices::shared().wasPosted(MMpermissionCheck::kKeyTapNoticeKey));
     EXPECT_EQ(keys.startCount(), 1);
+
+    time.advance(MMpermissionCheck::kKeyTapRetryInterval * 3);
+    EXPECT_EQ(keys.startCount(), 4);
     EXPECT_FALSE(tap.installed());
+    EXPECT_EQ(tips.size(), 1);
+    EXPECT_EQ(permissions.screenAsked, 1); // only input access is checked again
+    EXPECT_EQ(permissions.bluetoothAsked, 1);
+
+    keys.setAvailable(true);
+    time.advance(MMpermissionCheck::kKeyTapRetryInterval);
+    EXPECT_TRUE(tap.installed());
+    time.advance(MMpermissionCheck::kKeyTapRetryInterval * 5);
+    EXPECT_EQ(keys.startCount(), 5);
+    EXPECT_EQ(time.pendingCount(), 0u);
+    keys.press(MouseKey::F20);
+    EXPECT_EQ(classifier.events, (std::vector<Event> { { 90, kDown } }));
+
+    // Keys taken at once: no tip and nothing left to retry.
+    fakes::FakeKeyTap fine;
+    KeyEventTap fineTap { fine };
+    auto quiet = MMpermissionCheck::create({ permissions, fineTap, classifier, device });
+    tips.clear();
+    quiet->startupCheck(time, [&](const QString& text) { tips << text; });
+    EXPECT_TRUE(fineTap.installed());
+    EXPECT_TRUE(tips.isEmpty());
+    EXPECT_EQ(time.pendingCount(), 0u);
+    platform::UserNotices::shared().resetForTesting();
 }
 
 TEST_F(PermissionCheckTest, FilterDropsRepeatsAndForwardsTheRest)

@@ -88,7 +88,25 @@ INSTANTIATE_TEST_SUITE_P(Table, OrchestratorRoutes,
                 { "今日好", Type::SessionFinished }, { "今日好", Type::RunningText } },
             "今日好" },
         RouteCase { "DynamicCorrectionNeverSplitsAnEmoji", "cn", "zh_cn", true,
-            { { "好👍🏽", Type::NewSegment }, { "好👍", Type::Corrected } }, "好👍" },
+            { { "好👍🏽", Type::NewSegment }, { "好👍🏽", Type::RunningText }, { "好👍", Type::Corrected },
+                { "好👍", Type::RunningText } },
+            "好👍" },
+        // A correction that replaces two earlier segments: the typed text
+        // follows the running text, never the last segment alone.
+        RouteCase { "DynamicCorrectionOverSeveralSegments", "cn", "zh_cn", true,
+            { { "今天", Type::NewSegment }, { "今天", Type::RunningText }, { "天气", Type::NewSegment },
+                { "今天天气", Type::RunningText }, { "今天天气很好", Type::Corrected },
+                { "今天天气很好", Type::RunningText }, { "。", Type::NewSegment },
+                { "今天天气很好。", Type::RunningText }, { "今天天气很好。", Type::SessionFinished },
+                { "今天天气很好。", Type::RunningText } },
+            "今天天气很好。" },
+        // A dictation that goes on after the service ended a session types
+        // the next session's text after the first one's.
+        RouteCase { "DynamicTypingCarriesOnInTheNextSession", "cn", "zh_cn", true,
+            { { "你好", Type::NewSegment }, { "你好", Type::RunningText }, { "你好", Type::SessionFinished },
+                { "你好", Type::RunningText }, { "世界", Type::NewSegment }, { "世界", Type::RunningText },
+                { "世间", Type::Corrected }, { "世间", Type::RunningText } },
+            "你好世间" },
         RouteCase { "RunningTextIsNeverTyped", "cn", "zh_cn", false, { { "今天", Type::RunningText } }, "" }),
     [](const ::testing::TestParamInfo<RouteCase>& info) { return std::string(info.param.name); });
 

@@ -5,10 +5,18 @@
 // and the key poster.
 #include "VoiceRoadFixture.h"
 
+#include "core/HLParamTools.h"
+#include "core/LGNLocalizedString.h"
+#include "fakes/FakeMachineTranslationService.h"
 #include "fakes/FakeTextTranslationService.h"
+#include "platform/UserNotices.h"
+#include "translate/HLMachineTranslationParam.h"
+#include "translate/HLMachineTranslationRequest.h"
 #include "translate/mmMicrosoftTextTrans.h"
 
 #include <QDir>
+#include <QLabel>
+#include <QTextEdit>
 
 namespace voiceroad {
 namespace {
@@ -99,6 +107,154 @@ TEST_F(VoiceRoad, DynamicTypingTypesSegmentsAndCorrectsThem)
     for (const auto& press : poster.presses())
         backspaces += press.key == platform::Key::Backspace;
     EXPECT_EQ(backspaces, 3);
+}
+
+// A correction over two earlier segments: the text field must read what the
+// speech window shows, each segment once.
+TEST_F(VoiceRoad, DynamicTypingFollowsACorrectionOverSeveralSegments)
+{
+    connectMouse(QStringLiteral("cn"));
+    user.webConfig().setSec_dynamic_typing(1);
+    mainlandService.addSession({ 0,
+        { Reply::result("今天", "apd", false, 1).afterAudioFrames(5),
+            Reply::result("天气", "apd", false, 2).afterAudioFrames(20),
+            Reply::result("今天天气很好", "rpl", false, 3, std::pair(1, 2)).afterAudioFrames(40),
+            Reply::result("。", "apd", true, 4).onLastFrame().thenClose() } });
+
+    holdVoiceKey(1.0, 200);
+    ASSERT_TRUE(waitFor([&] { return mainlandService.connections().size() == 1
+                                  && mainlandService.connections()[0].closed && !mainland.isRunning(); }));
+    run(0.5); // the typing queue empties
+    const QString shown = service.speechWC()->fromTextView()->toPlainText();
+    EXPECT_EQ(shown, QStringLiteral("今天天气很好。"));
+    EXPECT_EQ(poster.fieldText(), shown);
+}
+
+// The key pressed again right after it was released: the second dictation
+// begins before the first one's end step. The first still sends its last
+// frame and types the words the service returns for it.
+TEST_F(VoiceRoad, AQuickSecondPressLetsTheFirstDictationFinish)
+{
+    connectMouse(QStringLiteral("cn"));
+    mainlandService.addSession({ 0,
+        { Reply::result("第一句", "apd", false, 1).afterAudioFrames(5),
+            Reply::result("结尾", "apd", true, 2).onLastFrame().thenClose() } });
+    mainlandService.addSession({ 0, { Reply::result("第二句", "apd", true, 1).onLastFrame().thenClose() } });
+
+    holdVoiceKey(1.0, 200);
+    run(0.05);
+    holdVoiceKey(1.0, 200);
+    ASSERT_TRUE(waitFor([&] { return poster.fieldText() == QStringLiteral("第一句结尾第二句"); }))
+        << poster.fieldText().toStdString();
+    ASSERT_EQ(mainlandService.connections().size(), 2);
+    EXPECT_TRUE(wellFormed(mainlandService.connections()[0]));
+    EXPECT_TRUE(wellFormed(mainlandService.connections()[1]));
+    ASSERT_TRUE(waitFor([&] { return !service.speechWC()->window()->isVisible(); }));
+    EXPECT_FALSE(mouse.microphoneOn());
+}
+
+// A voice translation whose last reply comes after a typing dictation in
+// another language began: the sentence is translated from the language it
+// was said in.
+TEST_F(VoiceRoad, AVoiceTranslationUsesTheLanguageOfItsOwnDictation)
+{
+    fakes::FakeMachineTranslationService translator(
+        { QStringLiteral("ots-app"), QStringLiteral("ots-key"), QStringLiteral("ots-secret") });
+    translator.reply(fakes::FakeMachineTranslationService::translation(QStringLiteral("你好世界")));
+    actions->mainlandTranslation = [&](const QString& from, const QString& to, const QString& text,
+                                       MMAudioMonitorService::Actions::TranslationDone done) {
+        HLMachineTranslationParam param;
+        param.business.from = from;
+        param.business.to = to;
+        param.data.text = HLParamTools::base64EncodeString(text);
+        HLMachineTranslationRequest::getMachineTranslationWithParam(std::move(param), user, translator.baseUrl(),
+            [done = std::move(done)](bool, const QString& result) { done(result); });
+    };
+    connectMouse(QStringLiteral("cn"));
+    mmApiKeyItem keys = *user.apikeyItem();
+    keys.ots_appid = translator.credentials().appId;
+    keys.ots_appkey = translator.credentials().apiKey;
+    keys.ots_appsecret = translator.credentials().apiSecret;
+    user.setApikeyItem(keys);
+    user.webConfig().setFir_trans_long(2); // the translation key's long press translates
+    user.webConfig().setFir_voice_long(1); // the voice key's long press types
+    languages.setTransFromCode(QStringLiteral("en_us"));
+    languages.setTypingFromCode(QStringLiteral("zh_cn"));
+    mainlandService.addSession({ 0,
+        { Reply::result("Hello world", QString(), false, 1).afterAudioFrames(5),
+            Reply::result(" again", QString(), true, 2).onLastFrame().thenClose() } });
+    mainlandService.addSession({ 0, { Reply::result("好", "apd", true, 1).onLastFrame().thenClose() } });
+
+    mouse.setAudioFrames(QList<QByteArray>(200, silentFrame()));
+    keyTap.press(platform::MouseKey::F18);
+    run(1.0);
+    keyTap.release(platform::MouseKey::F18);
+    run(0.05);
+    holdVoiceKey(1.0, 200);
+    ASSERT_TRUE(waitFor([&] { return translator.received().size() == 1; }));
+    EXPECT_EQ(translator.received()[0].text, QStringLiteral("Hello world again"));
+    EXPECT_EQ(translator.received()[0].from, QStringLiteral("en"));
+    EXPECT_TRUE(translator.problems().isEmpty()) << translator.problems().join('\n').toStdString();
+    ASSERT_TRUE(waitFor([&] { return poster.fieldText().contains(QStringLiteral("好"))
+                                  && poster.fieldText().contains(QStringLiteral("你好世界")); }))
+        << poster.fieldText().toStdString();
+}
+
+// The mouse's keys could not be taken when the application started (the
+// session refused the tap, or input access was missing): the user is told,
+// and the keys work as soon as they can be taken, without a restart.
+TEST_F(VoiceRoad, KeysRefusedAtStartUpWorkOnceTheyCanBeTaken)
+{
+    struct Case {
+        const char* name;
+        bool inputAccess;
+        bool tapAvailable;
+    };
+    const Case cases[] = { { "tap refused", true, false }, { "no input access", false, true } };
+    connectMouse(QStringLiteral("cn"));
+    for (const Case& c : cases) {
+        platform::UserNotices::shared().resetForTesting();
+        fakes::FakeKeyTap session;
+        KeyEventTap sessionTap { session };
+        permissions.input = c.inputAccess;
+        session.setAvailable(c.tapAvailable);
+        auto startup = MMpermissionCheck::create({ permissions, sessionTap, classifier, user.deviceInfo() });
+        startup->startupCheck(time, [this](const QString& text) { tips.showTextWithString(text); });
+
+        ASSERT_TRUE(tips.tipTextView()) << c.name;
+        EXPECT_EQ(tips.tipTextView()->text(),
+            LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("系统权限未完整配置，部分功能不可用。")))
+            << c.name;
+        const std::vector<platform::UserNotices::Notice> notices = platform::UserNotices::shared().pending();
+        ASSERT_EQ(notices.size(), 1u) << c.name;
+        EXPECT_EQ(notices[0].key, MMpermissionCheck::kKeyTapNoticeKey) << c.name;
+        EXPECT_EQ(notices[0].text, MMpermissionCheck::kKeyTapNoticeText) << c.name;
+
+        // Still refused a while later: the keys do nothing yet.
+        const quint64 dictations = service.dictationId();
+        run(2.5);
+        session.press(platform::MouseKey::F19);
+        run(0.5);
+        session.release(platform::MouseKey::F19);
+        EXPECT_EQ(service.dictationId(), dictations) << c.name;
+        EXPECT_EQ(platform::UserNotices::shared().pending().size(), 1u) << c.name;
+
+        permissions.input = true;
+        session.setAvailable(true);
+        run(MMpermissionCheck::kKeyTapRetryInterval + 0.1);
+        ASSERT_TRUE(sessionTap.installed()) << c.name;
+        mainlandService.addSession(
+            { 0, { Reply::result(c.name, QString(), true, 1).onLastFrame().thenClose() } });
+        poster.setFieldText(QString());
+        mouse.setAudioFrames(QList<QByteArray>(100, silentFrame()));
+        session.press(platform::MouseKey::F19);
+        run(0.5);
+        session.release(platform::MouseKey::F19);
+        ASSERT_TRUE(waitFor([&] { return poster.fieldText() == QString::fromUtf8(c.name); }))
+            << c.name << ": " << poster.fieldText().toStdString();
+        ASSERT_TRUE(waitFor([&] { return !mouse.microphoneOn(); })) << c.name;
+    }
+    platform::UserNotices::shared().resetForTesting();
 }
 
 TEST_F(VoiceRoad, OverseasDictationTypesEachSegmentOfChinese)

@@ -374,12 +374,16 @@ TEST_F(AsrClientTest, ANewDictationIsNotTouchedByTheEarlierOne)
     Results second;
     begin(client, QStringLiteral("zh_cn"), &second);
     EXPECT_NE(client.dictationId(), firstId);
-    // The earlier dictation keeps what it recognised.
-    EXPECT_EQ(finished(first), QStringList { QStringLiteral("第一") });
-    const Results firstBefore = first;
+    // The earlier dictation still waits for its last reply, on its own connection.
+    EXPECT_TRUE(finished(first).isEmpty());
+    EXPECT_EQ(client.finishingCount(), 1);
     ASSERT_TRUE(
         waitUntil([&] { return mainland.connections().size() == 2 && mainland.connections()[1].open; }));
     mainland.sendOn(1, Reply::result("迟到", "apd", true, 2).message);
+    ASSERT_TRUE(waitUntil([&] { return !finished(first).isEmpty(); }));
+    EXPECT_EQ(finished(first), QStringList { QStringLiteral("第一迟到") });
+    EXPECT_EQ(client.finishingCount(), 0);
+    const Results firstBefore = first;
     time.advance(mmXFYunDictationClient::kFinalReplyTimeout + 1); // the first one's wait for its last reply
     settle();
     EXPECT_TRUE(client.isRunning());
@@ -392,6 +396,44 @@ TEST_F(AsrClientTest, ANewDictationIsNotTouchedByTheEarlierOne)
     EXPECT_EQ(second,
         (Results { { "第二", Type::NewSegment }, { "第二", Type::RunningText },
             { "第二", Type::SessionFinished }, { "第二", Type::RunningText } }));
+}
+
+// A dictation begun while the earlier one still streams (the key pressed
+// again before the earlier end went out): the earlier one sends its last
+// frame, and the words the service returns for its last audio still reach
+// its own callback; the audio from then on is the new one's.
+TEST_F(AsrClientTest, AReplacedDictationSendsItsLastFrameAndKeepsItsLastWords)
+{
+    mainland.addSession({ 0,
+        { Reply::result("第一", "apd", false, 1).afterAudioFrames(1),
+            Reply::result("句", "apd", true, 2).onLastFrame().thenClose() } });
+    mainland.addSession({ 0, { Reply::result("第二", "apd", true, 1).onLastFrame().thenClose() } });
+    mmXFYunWebApiDomestic client(environment());
+
+    Results first;
+    begin(client, QStringLiteral("zh_cn"), &first);
+    ASSERT_TRUE(waitUntil([&] { return mainland.openCount() == 1; }));
+    const QByteArray firstAudio = feed(0, 2);
+    ASSERT_TRUE(waitUntil([&] { return first.size() == 2; }));
+
+    Results second;
+    begin(client, QStringLiteral("zh_cn"), &second);
+    const QByteArray secondAudio = feed(2, 3);
+    ASSERT_TRUE(waitUntil([&] { return !finished(first).isEmpty(); }));
+    EXPECT_EQ(finished(first), QStringList { QStringLiteral("第一句") });
+    EXPECT_EQ(statuses(mainland.connections()[0]), audioSession(2));
+    EXPECT_EQ(mainland.connections()[0].audio(), firstAudio);
+    EXPECT_TRUE(client.isRunning());
+    EXPECT_TRUE(second.isEmpty());
+
+    client.endAsr();
+    ASSERT_TRUE(waitUntil([&] { return !client.isRunning(); }));
+    EXPECT_EQ(finished(second), QStringList { QStringLiteral("第二") });
+    ASSERT_EQ(mainland.connections().size(), 2);
+    EXPECT_EQ(statuses(mainland.connections()[1]), audioSession(3));
+    EXPECT_EQ(mainland.connections()[1].audio(), secondAudio);
+    EXPECT_EQ(finished(first), QStringList { QStringLiteral("第一句") });
+    EXPECT_EQ(client.finishingCount(), 0);
 }
 
 TEST_F(AsrClientTest, EmptyLastReplyFinishesWithTheAccumulatedText)
