@@ -9,6 +9,7 @@
 #include "fakes/FakeHidHotplugWatcher.h"
 #include "fakes/FakeHidMouse.h"
 #include "fakes/VirtualTime.h"
+#include "MouseTime.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 
@@ -43,6 +44,8 @@ protected:
                 modes.push_back(n.object.toMap().value(QStringLiteral("mode")).toULongLong());
             });
     }
+
+    void advance(double seconds) { advanceWithMouse(time, mouse, seconds); }
 
     QTemporaryDir dir;
     platform::Preferences prefs { dir.filePath(QStringLiteral("defaults.plist")) };
@@ -133,7 +136,7 @@ TEST_F(UWUsbInfoManagerTest, ALaterNodeOfTheHeldReceiverRetriesTheOpen)
 TEST_F(UWUsbInfoManagerTest, RemovalOfTheHeldReceiverReportsTheMouseGone)
 {
     watcher->attach(receiver());
-    time.advance(0.3);
+    advance(0.3);
     ASSERT_EQ(device.DeviceConnectionMode(), 4u);
     modes.clear();
 
@@ -157,7 +160,7 @@ TEST_F(UWUsbInfoManagerTest, RemovalWhileTheMouseIsOnBluetoothKeepsTheMode)
 TEST_F(UWUsbInfoManagerTest, RemovalOfAnotherDeviceKeepsTheLink)
 {
     watcher->attach(receiver());
-    time.advance(0.3);
+    advance(0.3);
     modes.clear();
     watcher->remove(receiver(QStringLiteral("usb2/2-1"))); // another receiver of the same name
     watcher->remove(FakeHidHotplugWatcher::device("usb1/1-2", "Keyboard", 1, 2));
