@@ -11,9 +11,14 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -310,6 +315,55 @@ TEST_F(UWHidapiManagerTest, LowPowerTimerPollsTheBatteryWhileRepliesComeIn)
     mouse.queueReport(hex("a55a0554ee"));
     advance(300.01);
     EXPECT_EQ(batteryPolls, 4);
+}
+
+// Closing joins the reader before the device closes, also when the receiver
+// was pulled out under a read; reopening reads again from the new handle.
+TEST_F(UWHidapiManagerTest, CloseStopsTheReaderFirstAndReopeningReadsAgain)
+{
+    open();
+    advance(0.3);
+    ASSERT_EQ(device.sn(), QStringLiteral("A1B2C3D4E5F6"));
+    link.hidRequestClose();
+    EXPECT_FALSE(mouse.isOpen());
+    EXPECT_EQ(mouse.closesDuringRead(), 0);
+
+    // A reply the mouse sends while the link is closed is read after the reopen.
+    device.setDeviceConnectionMode(0);
+    mouse.queueReport(mouse.serialAndLinkReport());
+    open();
+    advance(0.01);
+    EXPECT_EQ(device.DeviceConnectionMode(), 4u);
+
+    mouse.unplug();
+    advance(0.01);
+    EXPECT_TRUE(link.hidConnected()); // the watcher closes the link, not a failed read
+    link.hidRequestClose();
+    EXPECT_FALSE(mouse.isOpen());
+    EXPECT_EQ(mouse.closesDuringRead(), 0);
+}
+
+// Reports read but not yet handled when the link closes or goes away are
+// dropped, never handled by a closed or destroyed link.
+TEST_F(UWHidapiManagerTest, ReportsInFlightAtCloseAreDropped)
+{
+    QStringList calls;
+    {
+        FakeHidMouse receiver;
+        UWHidapiManager other(receiver, time, device, config, center, alerts, decoder);
+        other.rowdataPcmAudioCallBack([&](const QByteArray&, bool) { calls << "pcm"; });
+        other.hidRequestReadMouseInfoVid(FakeHidMouse::kVendorId, FakeHidMouse::kProductId, {});
+        receiver.queueReport(receiver.serialAndLinkReport());
+        QElapsedTimer started;
+        started.start();
+        while (receiver.reportsHandedOut() == 0 && started.elapsed() < 2000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(receiver.reportsHandedOut(), 1u);
+        other.hidRequestClose(); // before the main thread ran the hand-over
+    }
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(device.sn().isEmpty());
+    EXPECT_TRUE(calls.isEmpty());
 }
 
 } // namespace
