@@ -7,7 +7,6 @@
 #include "device/UWHidHelper.h"
 #include "fakes/FakeHidMouse.h"
 #include "fakes/VirtualTime.h"
-#include "MouseTime.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 
@@ -52,7 +51,7 @@ protected:
             });
     }
     qsizetype infoRequests() const { return mouse.countWrites(UWHidHelper::hidGetDeviceInfoReport()); }
-    void advance(double seconds) { advanceWithMouse(time, mouse, seconds); }
+    void advance(double seconds) { fakes::advanceWithMouse(time, mouse, seconds); }
 
     QTemporaryDir dir;
     platform::Preferences prefs { dir.filePath(QStringLiteral("defaults.plist")) };

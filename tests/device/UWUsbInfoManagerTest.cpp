@@ -9,7 +9,6 @@
 #include "fakes/FakeHidHotplugWatcher.h"
 #include "fakes/FakeHidMouse.h"
 #include "fakes/VirtualTime.h"
-#include "MouseTime.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 
@@ -45,7 +44,7 @@ protected:
             });
     }
 
-    void advance(double seconds) { advanceWithMouse(time, mouse, seconds); }
+    void advance(double seconds) { fakes::advanceWithMouse(time, mouse, seconds); }
 
     QTemporaryDir dir;
     platform::Preferences prefs { dir.filePath(QStringLiteral("defaults.plist")) };

@@ -12,7 +12,6 @@
 #include "fakes/FakeHidHotplugWatcher.h"
 #include "fakes/FakeHidMouse.h"
 #include "fakes/VirtualTime.h"
-#include "MouseTime.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 
@@ -133,7 +132,7 @@ protected:
         });
     }
 
-    void advance(double seconds) { advanceWithMouse(time, mouse, seconds); }
+    void advance(double seconds) { fakes::advanceWithMouse(time, mouse, seconds); }
     qsizetype infoRequests() const { return mouse.countWrites(UWHidHelper::hidGetDeviceInfoReport()); }
 
     const platform::HidHotplugDevice receiver

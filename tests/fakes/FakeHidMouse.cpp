@@ -134,6 +134,15 @@ void FakeHidMouse::setAudioFrames(const QList<QByteArray>& frames)
     changed_.notify_all();
 }
 
+void FakeHidMouse::allowAudioReports(int count)
+{
+    {
+        std::lock_guard lock(mutex_);
+        audioAllowance_ = count;
+    }
+    changed_.notify_all();
+}
+
 void FakeHidMouse::queueReport(const QByteArray& report)
 {
     {
@@ -257,6 +266,8 @@ int FakeHidMouse::read(uchar* buffer, qsizetype capacity, int timeoutMs)
         } else {
             report = audioReport(frames_.front());
             frames_.pop_front();
+            if (audioAllowance_ > 0)
+                --audioAllowance_;
         }
         const qsizetype n = std::min(capacity, report.size());
         std::memcpy(buffer, report.constData(), size_t(n));

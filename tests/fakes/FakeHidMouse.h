@@ -1,12 +1,15 @@
 #pragma once
 
+#include "fakes/VirtualTime.h"
 #include "platform/HidLibrary.h"
 
 #include <QByteArray>
 #include <QList>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <vector>
 
@@ -59,6 +62,10 @@ public:
     // Battery voltage in hundredths of a volt.
     void setBatteryRaw(quint16 raw) { batteryRaw_ = raw; }
     void setAudioFrames(const QList<QByteArray>& frames);
+
+    // Paces the audio: from the first call on, at most this many more audio
+    // reports go out until the next call; unpaced before.
+    void allowAudioReports(int count);
 
     // A report the mouse sends next, as given (not padded). Any thread.
     void queueReport(const QByteArray& report);
@@ -113,7 +120,10 @@ private:
     void reply(const QByteArray& report);
     QByteArray padded(const QByteArray& report) const;
     void closeHandle();
-    bool hasReportLocked() const { return !reports_.empty() || (micOn_ && !frames_.empty()); }
+    bool hasReportLocked() const
+    {
+        return !reports_.empty() || (micOn_ && !frames_.empty() && audioAllowance_ != 0);
+    }
 
     std::vector<platform::HidDeviceInfo> interfaces_;
     bool initFails_ = false, openFails_ = false, writeFails_ = false;
@@ -134,6 +144,7 @@ private:
     bool micOn_ = false;
     bool unplugged_ = false;
     bool interrupted_ = false; // reads of the open handle were interrupted
+    int audioAllowance_ = -1; // audio reports that may go out; -1: unpaced
     std::deque<QByteArray> reports_;
     std::deque<QByteArray> frames_;
     int readsUnderWay_ = 0;
@@ -147,5 +158,21 @@ private:
     QByteArray openedPath_;
     QString lastError_;
 };
+
+// Virtual time moved on in steps of a few milliseconds, every report the
+// mouse sent during a step handled before the next step, as reports from a
+// live receiver arrive while time runs.
+inline void advanceWithMouse(VirtualTime& time, FakeHidMouse& mouse, double seconds)
+{
+    constexpr double kStep = 0.004;
+    // Steps towards a fixed end, so rounding does not add up over long spans.
+    // One audio report per step, as a 4 ms poll of a streaming mouse took them.
+    const double end = time.now() + seconds;
+    while (time.now() < end) {
+        mouse.allowAudioReports(1);
+        time.advance(std::min(kStep, end - time.now()));
+        ASSERT_TRUE(mouse.deliverReports()) << "the link's reader did not take the mouse's reports";
+    }
+}
 
 } // namespace fakes
