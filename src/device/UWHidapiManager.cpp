@@ -71,7 +71,6 @@ UWHidapiManager::UWHidapiManager(platform::HidLibrary& hid, platform::Executor& 
     , decoder_(decoder)
     , battery_(device, center, alerts)
     , replies_(device, config, center, battery_, hooks_)
-    , timer_(executor)
     , checkInfoTimer_(executor)
     , lowPowerTimer_(executor)
 {
@@ -111,7 +110,8 @@ void UWHidapiManager::hidRequestReadMouseInfoVid(quint16 vid, quint16 pid, OpenC
         return;
     }
     hidConnected_ = true;
-    timer_.start(kPollInterval, [this] { timerRun(); });
+    reader_ = std::make_unique<HidReportReader>(*handle_, kReadBufferSize, platform::MainQueue::shared(),
+        [this](const QByteArray& report) { handleReport(report); });
     firstRequest_ = executor_.asyncAfter(kFirstRequestDelay, [this] {
         firstRequest_ = 0;
         sendGetDeviceInfoFromMouseCallBack();
@@ -122,7 +122,8 @@ void UWHidapiManager::hidRequestClose()
 {
     if (!hidConnected_ && !handle_)
         return;
-    timer_.stop();
+    // The reader is joined before the handle it reads from closes.
+    reader_.reset();
     hidConnected_ = false;
     removeLowPowerTimer();
     // Nothing may write through the closed handle: the repeats of the
@@ -224,18 +225,8 @@ void UWHidapiManager::setcustomLedCallBack(QVariantList& values)
     }
 }
 
-void UWHidapiManager::timerRun()
+void UWHidapiManager::handleReport(const QByteArray& report)
 {
-    if (!handle_)
-        return;
-    // A fresh buffer per read, cut to what arrived: bytes of an earlier,
-    // longer report never count.
-    QByteArray report(kReadBufferSize, Qt::Uninitialized);
-    const int received = handle_->read(reinterpret_cast<uchar*>(report.data()), report.size());
-    if (received < 1)
-        return;
-    report.truncate(std::min<qsizetype>(received, kReadBufferSize));
-
     const DeviceReplyFrame reply = DeviceReplyFrame::parse(report, DeviceLink::Usb);
     if (report.startsWith("\xA5\x5A")) {
         replies_.handle(reply, DeviceLink::Usb);

@@ -3,6 +3,7 @@
 #include "device/DeviceBattery.h"
 #include "device/DeviceLinkHooks.h"
 #include "device/DeviceReplyHandler.h"
+#include "device/HidReportReader.h"
 #include "device/RepeatingTimer.h"
 
 #include <QByteArray>
@@ -26,16 +27,17 @@ class NotificationCenter;
 } // namespace platform
 
 // The link to the mouse through its USB receiver: opens the receiver's vendor
-// interface, polls it every 4 ms for replies and audio, writes command
-// reports, asks for the device information until the serial is known, and
-// polls the battery every 300 s while replies come in. Main thread only.
+// interface, reads its replies and audio as they arrive (a reader thread
+// blocks in the read and hands each report to the main thread, so a silent
+// mouse costs nearly nothing), writes command reports, asks for the device
+// information until the serial is known, and polls the battery every 300 s
+// while replies come in. Main thread only, apart from that reader.
 class UWHidapiManager {
 public:
     using OpenCallback = std::function<void(bool ok, qint64 code)>;
     // Decoded PCM (16 kHz, 16-bit mono); the flag is always false.
     using PcmCallback = std::function<void(const QByteArray& pcm, bool flag)>;
 
-    static constexpr double kPollInterval = 0.004;
     static constexpr double kFirstRequestDelay = 0.2;
     static constexpr double kCheckInfoInterval = 1.0;
     static constexpr double kLowPowerInterval = 300.0;
@@ -75,8 +77,10 @@ public:
     // The single PCM subscriber; a new one replaces the last, an empty one clears it.
     void rowdataPcmAudioCallBack(PcmCallback callback) { pcmCallBack_ = std::move(callback); }
 
-    // One poll: reads at most one report and handles it.
-    void timerRun();
+    // Handles one input report as read from the receiver: a reply or an
+    // audio packet; anything else is ignored. The reader calls it for every
+    // report while the link is open.
+    void handleReport(const QByteArray& report);
 
     // The 300 s battery poll; started by every reply, stopped when the link closes.
     void initLowPowerTimer();
@@ -96,9 +100,10 @@ private:
     DeviceReplyHandler replies_;
 
     std::unique_ptr<platform::HidDevice> handle_;
+    // Declared after the handle: it reads from it and is stopped first.
+    std::unique_ptr<HidReportReader> reader_;
     bool hidConnected_ = false;
     PcmCallback pcmCallBack_;
-    RepeatingTimer timer_;
     RepeatingTimer checkInfoTimer_;
     RepeatingTimer lowPowerTimer_;
     quint64 firstRequest_ = 0;

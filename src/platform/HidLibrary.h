@@ -34,7 +34,7 @@ public:
     virtual bool init() = 0;
     // Interfaces with the given ids, in the order the system lists them.
     virtual std::vector<HidDeviceInfo> enumerate(quint16 vendorId, quint16 productId) = 0;
-    // Opens an interface for non-blocking reads; null on failure (see lastError()).
+    // Opens an interface; null on failure (see lastError()).
     virtual std::unique_ptr<HidDevice> open(const QByteArray& path) = 0;
     // The library's text for its last failure outside a device; empty when none.
     virtual QString lastError() const = 0;

@@ -1,6 +1,11 @@
 #include "platform/HidapiLibrary.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <hidapi.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -11,19 +16,51 @@ QString fromWide(const wchar_t* text)
     return text ? QString::fromWCharArray(text) : QString();
 }
 
+// Writes and error texts go through hidapi, on the thread that opened the
+// device. Reads go through a descriptor of the link's own on the same hidraw
+// node, waited on together with a wake-up descriptor: hidapi's read cannot be
+// woken before its timeout, so a reader could only stop by waking on a timer,
+// and its device calls share one error slot that each call frees and
+// replaces, so a read on another thread would race the writes on it. The
+// kernel gives every open descriptor of a hidraw node each input report.
 class HidapiDevice final : public HidDevice {
 public:
-    explicit HidapiDevice(hid_device* handle)
+    HidapiDevice(hid_device* handle, int readFd, int wakeFd)
         : handle_(handle)
+        , readFd_(readFd)
+        , wakeFd_(wakeFd)
     {
     }
-    ~HidapiDevice() override { hid_close(handle_); }
+    ~HidapiDevice() override
+    {
+        ::close(wakeFd_);
+        ::close(readFd_);
+        hid_close(handle_);
+    }
 
-    int read(uchar* buffer, qsizetype capacity) override
+    int read(uchar* buffer, qsizetype capacity, int timeoutMs) override
     {
         if (capacity <= 0)
             return 0;
-        return hid_read(handle_, buffer, size_t(capacity));
+        pollfd fds[] = { { readFd_, POLLIN, 0 }, { wakeFd_, POLLIN, 0 } };
+        const int ready = ::poll(fds, 2, timeoutMs < 0 ? -1 : timeoutMs);
+        if (ready < 0)
+            return errno == EINTR ? 0 : -1;
+        if (ready == 0 || (fds[1].revents & POLLIN))
+            return 0;
+        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
+            return -1;
+        const ssize_t n = ::read(readFd_, buffer, size_t(capacity));
+        if (n < 0)
+            return errno == EAGAIN || errno == EINTR ? 0 : -1;
+        return int(n);
+    }
+
+    void interruptReads() override
+    {
+        // The counter stays readable: every later wait ends at once too.
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
     }
 
     int write(const uchar* data, qsizetype size) override
@@ -37,6 +74,8 @@ public:
 
 private:
     hid_device* handle_;
+    int readFd_;
+    int wakeFd_;
 };
 
 } // namespace
@@ -73,11 +112,17 @@ std::unique_ptr<HidDevice> HidapiLibrary::open(const QByteArray& path)
     hid_device* handle = hid_open_path(path.constData());
     if (!handle)
         return nullptr;
-    if (hid_set_nonblocking(handle, 1) != 0) {
+    const int readFd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (hid_set_nonblocking(handle, 1) != 0 || readFd < 0 || wakeFd < 0) {
+        if (readFd >= 0)
+            ::close(readFd);
+        if (wakeFd >= 0)
+            ::close(wakeFd);
         hid_close(handle);
         return nullptr;
     }
-    return std::make_unique<HidapiDevice>(handle);
+    return std::make_unique<HidapiDevice>(handle, readFd, wakeFd);
 }
 
 QString HidapiLibrary::lastError() const

@@ -10,9 +10,14 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -46,6 +51,7 @@ protected:
             });
     }
     qsizetype infoRequests() const { return mouse.countWrites(UWHidHelper::hidGetDeviceInfoReport()); }
+    void advance(double seconds) { fakes::advanceWithMouse(time, mouse, seconds); }
 
     QTemporaryDir dir;
     platform::Preferences prefs { dir.filePath(QStringLiteral("defaults.plist")) };
@@ -68,11 +74,11 @@ TEST_F(UWHidapiManagerTest, OpensTheFirstVendorInterfaceAndAsksForTheDeviceSoonA
     ASSERT_TRUE(link.hidConnected());
     EXPECT_EQ(mouse.openedPath(), FakeHidMouse::kVendorPath); // FF01 is skipped
     EXPECT_TRUE(opens.empty()); // success is not reported
-    time.advance(0.19);
+    advance(0.19);
     EXPECT_EQ(infoRequests(), 0);
-    time.advance(0.02);
+    advance(0.02);
     EXPECT_EQ(infoRequests(), 1);
-    time.advance(0.1);
+    advance(0.1);
     // The answer was polled in: name and serial-and-link status.
     EXPECT_EQ(device.sn(), QStringLiteral("A1B2C3D4E5F6"));
     EXPECT_EQ(device.deviceModel(), 1u);
@@ -166,7 +172,7 @@ TEST_F(UWHidapiManagerTest, CommandWritersSendTheirReports)
     EXPECT_EQ(mouse.dpi(), 1300);
 
     // Their replies come back through the poll.
-    time.advance(0.1);
+    advance(0.1);
     EXPECT_EQ(config.fir_downAddress(), 1u);
     EXPECT_EQ(config.fir_dpi(), 3u);
     EXPECT_EQ(device.batteryPercentage(), QStringLiteral("83%")); // 3.90 V
@@ -189,21 +195,21 @@ TEST_F(UWHidapiManagerTest, DeviceInformationIsAskedEverySecondUntilTheSerialArr
 {
     mouse.ignoreDeviceInfoRequests(2);
     open();
-    time.advance(0.21);
+    advance(0.21);
     EXPECT_EQ(infoRequests(), 1);
-    time.advance(1.0);
+    advance(1.0);
     EXPECT_EQ(infoRequests(), 2);
     EXPECT_TRUE(device.sn().isEmpty());
-    time.advance(1.0); // the third is answered
+    advance(1.0); // the third is answered
     EXPECT_EQ(infoRequests(), 3);
-    time.advance(0.1);
+    advance(0.1);
     EXPECT_EQ(device.sn(), QStringLiteral("A1B2C3D4E5F6"));
-    time.advance(10);
+    advance(10);
     EXPECT_EQ(infoRequests(), 3);
 
     // A later explicit request writes once and starts the repeats again, which stop at once.
     link.sendGetDeviceInfoFromMouseCallBack();
-    time.advance(5);
+    advance(5);
     EXPECT_EQ(infoRequests(), 4);
 }
 
@@ -211,10 +217,10 @@ TEST_F(UWHidapiManagerTest, ClosingStopsEveryTimerAndEveryWrite)
 {
     mouse.ignoreDeviceInfoRequests(1000);
     open();
-    time.advance(2.5); // the first request and two repeats
+    advance(2.5); // the first request and two repeats
     EXPECT_EQ(infoRequests(), 3);
     mouse.queueReport(hex("a55a0554ee")); // any reply starts the low-power timer
-    time.advance(0.01);
+    advance(0.01);
 
     link.hidRequestClose();
     EXPECT_FALSE(link.hidConnected());
@@ -222,7 +228,7 @@ TEST_F(UWHidapiManagerTest, ClosingStopsEveryTimerAndEveryWrite)
     EXPECT_EQ(mouse.exitCount(), 1);
     EXPECT_EQ(time.pendingCount(), 0u);
     const size_t written = mouse.writes().size();
-    time.advance(600);
+    advance(600);
     link.SetMicrophoneOpen(true);
     link.getDianchi();
     link.sendGetDeviceInfoFromMouseCallBack();
@@ -246,7 +252,7 @@ TEST_F(UWHidapiManagerTest, OpeningAgainReplacesTheEarlierLink)
     EXPECT_EQ(mouse.openCount(), 2);
     EXPECT_EQ(mouse.exitCount(), 1);
     EXPECT_TRUE(mouse.isOpen());
-    time.advance(0.3);
+    advance(0.3);
     EXPECT_EQ(infoRequests(), 1); // one first request, not two
 }
 
@@ -255,12 +261,12 @@ TEST_F(UWHidapiManagerTest, BytesOfAnEarlierReportNeverCount)
     mouse.ignoreDeviceInfoRequests(1000);
     open();
     mouse.queueReport(mouse.serialAndLinkReport() + QByteArray(44, '\0'));
-    time.advance(0.01);
+    advance(0.01);
     ASSERT_EQ(device.sn(), QStringLiteral("A1B2C3D4E5F6"));
     device.setSn(QString());
     // A short serial status: with the earlier report's bytes behind it, it would pass as complete.
     mouse.queueReport(hex("a55a0c5406b1b2"));
-    time.advance(0.01);
+    advance(0.01);
     EXPECT_TRUE(device.sn().isEmpty());
     EXPECT_EQ(mouse.reportsWaiting(), 0u);
 }
@@ -277,7 +283,7 @@ TEST_F(UWHidapiManagerTest, ShortOrBadAudioReportsGiveNoPcm)
     mouse.queueReport(truncated);
     mouse.queueReport(hex("9d01"));
     mouse.queueReport(FakeHidMouse::audioReport(QByteArray(58, '\x11'))); // bad sync byte
-    time.advance(0.05);
+    advance(0.05);
     EXPECT_TRUE(calls.isEmpty());
     EXPECT_EQ(mouse.reportsWaiting(), 0u);
 }
@@ -287,27 +293,76 @@ TEST_F(UWHidapiManagerTest, LowPowerTimerPollsTheBatteryWhileRepliesComeIn)
     mouse.ignoreDeviceInfoRequests(1000);
     open();
     mouse.queueReport(hex("0011223344")); // not a reply: no timer
-    time.advance(0.01);
-    time.advance(400);
+    advance(0.01);
+    advance(400);
     EXPECT_EQ(batteryPolls, 0);
 
     mouse.queueReport(hex("a55a0554ee")); // a reply that matches nothing still starts it
-    time.advance(0.01);
-    time.advance(300);
+    advance(0.01);
+    advance(300);
     EXPECT_EQ(batteryPolls, 1);
-    time.advance(300);
+    advance(300);
     EXPECT_EQ(batteryPolls, 2);
 
     // With reminders off the timer removes itself at its next firing...
     device.setRemind(false);
-    time.advance(300);
+    advance(300);
     EXPECT_EQ(batteryPolls, 3);
-    time.advance(900);
+    advance(900);
     EXPECT_EQ(batteryPolls, 3);
     // ...and the next reply starts it again.
     mouse.queueReport(hex("a55a0554ee"));
-    time.advance(300.01);
+    advance(300.01);
     EXPECT_EQ(batteryPolls, 4);
+}
+
+// Closing joins the reader before the device closes, also when the receiver
+// was pulled out under a read; reopening reads again from the new handle.
+TEST_F(UWHidapiManagerTest, CloseStopsTheReaderFirstAndReopeningReadsAgain)
+{
+    open();
+    advance(0.3);
+    ASSERT_EQ(device.sn(), QStringLiteral("A1B2C3D4E5F6"));
+    link.hidRequestClose();
+    EXPECT_FALSE(mouse.isOpen());
+    EXPECT_EQ(mouse.closesDuringRead(), 0);
+
+    // A reply the mouse sends while the link is closed is read after the reopen.
+    device.setDeviceConnectionMode(0);
+    mouse.queueReport(mouse.serialAndLinkReport());
+    open();
+    advance(0.01);
+    EXPECT_EQ(device.DeviceConnectionMode(), 4u);
+
+    mouse.unplug();
+    advance(0.01);
+    EXPECT_TRUE(link.hidConnected()); // the watcher closes the link, not a failed read
+    link.hidRequestClose();
+    EXPECT_FALSE(mouse.isOpen());
+    EXPECT_EQ(mouse.closesDuringRead(), 0);
+}
+
+// Reports read but not yet handled when the link closes or goes away are
+// dropped, never handled by a closed or destroyed link.
+TEST_F(UWHidapiManagerTest, ReportsInFlightAtCloseAreDropped)
+{
+    QStringList calls;
+    {
+        FakeHidMouse receiver;
+        UWHidapiManager other(receiver, time, device, config, center, alerts, decoder);
+        other.rowdataPcmAudioCallBack([&](const QByteArray&, bool) { calls << "pcm"; });
+        other.hidRequestReadMouseInfoVid(FakeHidMouse::kVendorId, FakeHidMouse::kProductId, {});
+        receiver.queueReport(receiver.serialAndLinkReport());
+        QElapsedTimer started;
+        started.start();
+        while (receiver.reportsHandedOut() == 0 && started.elapsed() < 2000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(receiver.reportsHandedOut(), 1u);
+        other.hidRequestClose(); // before the main thread ran the hand-over
+    }
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(device.sn().isEmpty());
+    EXPECT_TRUE(calls.isEmpty());
 }
 
 } // namespace

@@ -44,6 +44,8 @@ protected:
             });
     }
 
+    void advance(double seconds) { fakes::advanceWithMouse(time, mouse, seconds); }
+
     QTemporaryDir dir;
     platform::Preferences prefs { dir.filePath(QStringLiteral("defaults.plist")) };
     MMwebconfig config { prefs };
@@ -133,7 +135,7 @@ TEST_F(UWUsbInfoManagerTest, ALaterNodeOfTheHeldReceiverRetriesTheOpen)
 TEST_F(UWUsbInfoManagerTest, RemovalOfTheHeldReceiverReportsTheMouseGone)
 {
     watcher->attach(receiver());
-    time.advance(0.3);
+    advance(0.3);
     ASSERT_EQ(device.DeviceConnectionMode(), 4u);
     modes.clear();
 
@@ -157,7 +159,7 @@ TEST_F(UWUsbInfoManagerTest, RemovalWhileTheMouseIsOnBluetoothKeepsTheMode)
 TEST_F(UWUsbInfoManagerTest, RemovalOfAnotherDeviceKeepsTheLink)
 {
     watcher->attach(receiver());
-    time.advance(0.3);
+    advance(0.3);
     modes.clear();
     watcher->remove(receiver(QStringLiteral("usb2/2-1"))); // another receiver of the same name
     watcher->remove(FakeHidHotplugWatcher::device("usb1/1-2", "Keyboard", 1, 2));

@@ -132,6 +132,7 @@ protected:
         });
     }
 
+    void advance(double seconds) { fakes::advanceWithMouse(time, mouse, seconds); }
     qsizetype infoRequests() const { return mouse.countWrites(UWHidHelper::hidGetDeviceInfoReport()); }
 
     const platform::HidHotplugDevice receiver
@@ -164,15 +165,15 @@ TEST_F(UsbRoadTest, AttachIdentifyStreamAndRemove)
     // Attach: the link opens; the first request leaves after 0.2 s, then one a second.
     watcher->attach(receiver);
     ASSERT_TRUE(link.hidConnected());
-    time.advance(0.21);
+    advance(0.21);
     EXPECT_EQ(infoRequests(), 1);
-    time.advance(1.0);
+    advance(1.0);
     EXPECT_EQ(infoRequests(), 2);
     EXPECT_TRUE(device.sn().isEmpty());
     EXPECT_TRUE(log.isEmpty());
-    time.advance(1.0);
+    advance(1.0);
     EXPECT_EQ(infoRequests(), 3);
-    time.advance(0.05);
+    advance(0.05);
 
     // The answer identifies the mouse, asks the back end, then announces the receiver link.
     EXPECT_EQ(device.sn(), QStringLiteral("A1B2C3D4E5F6"));
@@ -183,7 +184,7 @@ TEST_F(UsbRoadTest, AttachIdentifyStreamAndRemove)
     EXPECT_EQ(log,
         (QStringList {
             "getKey A1B2C3D4E5F6", "product A1B2C3D4E5F6 接收器", "kHadReloadConnectImageNoti mode=4" }));
-    time.advance(5);
+    advance(5);
     EXPECT_EQ(infoRequests(), 3); // the repeats stopped with the serial
 
     // Microphone on: each audio report is decoded once, recorded, then handed to the subscriber.
@@ -191,7 +192,7 @@ TEST_F(UsbRoadTest, AttachIdentifyStreamAndRemove)
     mouse.setAudioFrames(audio.frames);
     log.clear();
     link.SetMicrophoneOpen(true);
-    time.advance(0.5);
+    advance(0.5);
     ASSERT_TRUE(mouse.microphoneOn());
     EXPECT_EQ(mouse.audioFramesLeft(), 0u);
     ASSERT_EQ(delivered.size(), 40 * 240);
@@ -213,13 +214,13 @@ TEST_F(UsbRoadTest, AttachIdentifyStreamAndRemove)
     // Microphone off: the stream stops.
     link.SetMicrophoneOpen(false);
     mouse.setAudioFrames(audio.frames);
-    time.advance(0.5);
+    advance(0.5);
     EXPECT_EQ(delivered.size(), 40 * 240);
 
     // Replies keep the low-power timer going: 300 s later the battery is asked for.
     log.clear();
     mouse.setBatteryRaw(370);
-    time.advance(300);
+    advance(300);
     EXPECT_EQ(log, (QStringList { "chaDianchi", "kHadReloadDianciImageNoti" }));
     EXPECT_EQ(device.batteryPercentage(), QStringLiteral("59%"));
     EXPECT_EQ(alerts.shown, 0);
@@ -231,7 +232,7 @@ TEST_F(UsbRoadTest, AttachIdentifyStreamAndRemove)
     EXPECT_TRUE(link.hidConnected());
     EXPECT_EQ(device.DeviceConnectionMode(), 4u);
     link.getDianchi();
-    time.advance(0.05);
+    advance(0.05);
     EXPECT_EQ(log, QStringList { "kHadReloadDianciImageNoti" });
 
     // The receiver leaving closes the link: no timer left, nothing written afterwards.
@@ -244,7 +245,7 @@ TEST_F(UsbRoadTest, AttachIdentifyStreamAndRemove)
     EXPECT_EQ(time.pendingCount(), 0u);
     const size_t written = mouse.writes().size();
     device.setSn(QString()); // as the main window does when the mouse is gone
-    time.advance(1000);
+    advance(1000);
     link.SetMicrophoneOpen(true);
     link.sendGetDeviceInfoFromMouseCallBack();
     EXPECT_EQ(mouse.writes().size(), written);
@@ -255,16 +256,16 @@ TEST_F(UsbRoadTest, RemovedBeforeTheSerialArrives)
 {
     mouse.ignoreDeviceInfoRequests(1000);
     watcher->attach(receiver);
-    time.advance(3.5);
+    advance(3.5);
     EXPECT_EQ(infoRequests(), 4);
     watcher->remove(receiver);
     EXPECT_EQ(time.pendingCount(), 0u);
-    time.advance(60);
+    advance(60);
     EXPECT_EQ(infoRequests(), 4);
 
     // Plugged in again: a fresh link that asks again.
     watcher->attach(receiver);
-    time.advance(0.21);
+    advance(0.21);
     EXPECT_EQ(infoRequests(), 5);
 }
 

@@ -97,7 +97,7 @@ TEST(UsbBackendRoad, AttachIdentifyFetchCredentialsAndRecord)
                                                   QStringLiteral("USB Composite Device"), FakeHidMouse::kVendorId,
                                                   FakeHidMouse::kProductId));
     ASSERT_TRUE(link.hidConnected());
-    time.advance(1.5); // the device-information request and its answer
+    fakes::advanceWithMouse(time, mouse, 1.5); // the device-information request and its answer
     ASSERT_EQ(user.deviceInfo().sn(), serial);
     EXPECT_TRUE(notes.contains(notifications::kHadReloadConnectImage));
 
@@ -117,7 +117,7 @@ TEST(UsbBackendRoad, AttachIdentifyFetchCredentialsAndRecord)
     recorder.beginRecordWithRecordorZhiMu(QStringLiteral("PravikREC"));
     mouse.setAudioFrames(QList<QByteArray>(25, silentFrame()));
     link.SetMicrophoneOpen(true);
-    time.advance(0.5);
+    fakes::advanceWithMouse(time, mouse, 0.5);
     link.SetMicrophoneOpen(false);
     recorder.endRecord();
     EXPECT_EQ(delivered.size(), 25 * 240);

@@ -138,12 +138,12 @@ protected:
     }
 
     // Virtual time moves on in small steps while the real event loop turns,
-    // so timers, the 4 ms report polling and the sockets all make progress.
+    // so timers, the mouse's reports and the sockets all make progress.
     void run(double seconds)
     {
         const int steps = int(seconds / kStep + 0.5);
         for (int i = 0; i < steps; ++i) {
-            time.advance(kStep);
+            fakes::advanceWithMouse(time, mouse, kStep);
             QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
         }
     }

@@ -1,8 +1,13 @@
 #include "fakes/FakeHidMouse.h"
 
 #include "platform/HidDevice.h"
+#include "platform/MainQueue.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace fakes {
@@ -27,12 +32,26 @@ public:
     {
         ++mouse_.openHandles_;
     }
-    ~FakeHidHandle() override { --mouse_.openHandles_; }
+    ~FakeHidHandle() override { mouse_.closeHandle(); }
 
-    int read(uchar* buffer, qsizetype capacity) override { return mouse_.read(buffer, capacity); }
+    int read(uchar* buffer, qsizetype capacity, int timeoutMs) override
+    {
+        return mouse_.read(buffer, capacity, timeoutMs);
+    }
+    void interruptReads() override
+    {
+        {
+            std::lock_guard lock(mouse_.mutex_);
+            mouse_.interrupted_ = true;
+        }
+        mouse_.changed_.notify_all();
+    }
     int write(const uchar* data, qsizetype size) override { return mouse_.write(data, size); }
     QString lastError() const override
     {
+        std::lock_guard lock(mouse_.mutex_);
+        if (mouse_.unplugged_)
+            return QStringLiteral("fake device removed");
         return mouse_.writeFails_ ? QStringLiteral("fake write failure") : QString();
     }
 
@@ -89,6 +108,10 @@ std::unique_ptr<platform::HidDevice> FakeHidMouse::open(const QByteArray& path)
     }
     ++opens_;
     openedPath_ = path;
+    {
+        std::lock_guard lock(mutex_);
+        interrupted_ = false;
+    }
     return std::make_unique<FakeHidHandle>(*this);
 }
 
@@ -104,7 +127,110 @@ void FakeHidMouse::exit()
 
 void FakeHidMouse::setAudioFrames(const QList<QByteArray>& frames)
 {
-    frames_.assign(frames.begin(), frames.end());
+    {
+        std::lock_guard lock(mutex_);
+        frames_.assign(frames.begin(), frames.end());
+    }
+    changed_.notify_all();
+}
+
+void FakeHidMouse::allowAudioReports(int count)
+{
+    {
+        std::lock_guard lock(mutex_);
+        audioAllowance_ = count;
+    }
+    changed_.notify_all();
+}
+
+void FakeHidMouse::queueReport(const QByteArray& report)
+{
+    {
+        std::lock_guard lock(mutex_);
+        reports_.push_back(report);
+    }
+    changed_.notify_all();
+}
+
+void FakeHidMouse::unplug()
+{
+    {
+        std::lock_guard lock(mutex_);
+        unplugged_ = true;
+    }
+    changed_.notify_all();
+}
+
+void FakeHidMouse::closeHandle()
+{
+    std::lock_guard lock(mutex_);
+    --openHandles_;
+    if (readsUnderWay_ > 0)
+        ++closesDuringRead_;
+}
+
+bool FakeHidMouse::deliverReports(int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        {
+            std::unique_lock lock(mutex_);
+            // Nothing was handed out since the last delivery and nothing waits: done.
+            if (handedOut_ == delivered_
+                && (interrupted_ || unplugged_ || openHandles_ == 0 || !hasReportLocked()))
+                return true;
+            // A reader back in a blocked read has passed on every report it took before.
+            const auto settled = [this] {
+                return interrupted_ || unplugged_ || openHandles_ == 0
+                    || (readersWaiting_ > 0 && !hasReportLocked());
+            };
+            const auto left = std::chrono::milliseconds(std::max<qint64>(0, timeoutMs - clock.elapsed()));
+            if (!changed_.wait_for(lock, left, settled))
+                return false;
+            delivered_ = handedOut_;
+        }
+        bool reached = false;
+        platform::MainQueue::shared().async([&reached] { reached = true; });
+        while (!reached)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+}
+
+bool FakeHidMouse::microphoneOn() const
+{
+    std::lock_guard lock(mutex_);
+    return micOn_;
+}
+
+size_t FakeHidMouse::audioFramesLeft() const
+{
+    std::lock_guard lock(mutex_);
+    return frames_.size();
+}
+
+size_t FakeHidMouse::reportsWaiting() const
+{
+    std::lock_guard lock(mutex_);
+    return reports_.size();
+}
+
+quint64 FakeHidMouse::readCount() const
+{
+    std::lock_guard lock(mutex_);
+    return reads_;
+}
+
+quint64 FakeHidMouse::reportsHandedOut() const
+{
+    std::lock_guard lock(mutex_);
+    return handedOut_;
+}
+
+int FakeHidMouse::closesDuringRead() const
+{
+    std::lock_guard lock(mutex_);
+    return closesDuringRead_;
 }
 
 qsizetype FakeHidMouse::countWrites(const QByteArray& report) const
@@ -112,39 +238,72 @@ qsizetype FakeHidMouse::countWrites(const QByteArray& report) const
     return std::count(writes_.begin(), writes_.end(), report);
 }
 
-int FakeHidMouse::read(uchar* buffer, qsizetype capacity)
+int FakeHidMouse::read(uchar* buffer, qsizetype capacity, int timeoutMs)
 {
-    QByteArray report;
-    if (!reports_.empty()) {
-        report = reports_.front();
-        reports_.pop_front();
-    } else if (micOn_ && !frames_.empty()) {
-        report = audioReport(frames_.front());
-        frames_.pop_front();
-    } else {
-        return 0;
+    std::unique_lock lock(mutex_);
+    ++reads_;
+    ++readsUnderWay_;
+    const auto ready = [this] { return interrupted_ || unplugged_ || hasReportLocked(); };
+    if (!ready() && timeoutMs != 0) {
+        ++readersWaiting_;
+        changed_.notify_all();
+        if (timeoutMs < 0)
+            changed_.wait(lock, ready);
+        else
+            changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+        --readersWaiting_;
     }
-    const qsizetype n = std::min(capacity, report.size());
-    std::memcpy(buffer, report.constData(), size_t(n));
-    return int(n);
+    int result = 0;
+    if (interrupted_) {
+        result = 0;
+    } else if (unplugged_) {
+        result = -1;
+    } else if (hasReportLocked()) {
+        QByteArray report;
+        if (!reports_.empty()) {
+            report = reports_.front();
+            reports_.pop_front();
+        } else {
+            report = audioReport(frames_.front());
+            frames_.pop_front();
+            if (audioAllowance_ > 0)
+                --audioAllowance_;
+        }
+        const qsizetype n = std::min(capacity, report.size());
+        std::memcpy(buffer, report.constData(), size_t(n));
+        ++handedOut_;
+        result = int(n);
+    }
+    --readsUnderWay_;
+    return result;
 }
 
 int FakeHidMouse::write(const uchar* data, qsizetype size)
 {
     const QByteArray report(reinterpret_cast<const char*>(data), size);
     writes_.push_back(report);
+    {
+        std::lock_guard lock(mutex_);
+        if (unplugged_)
+            return -1;
+    }
     if (writeFails_)
         return -1;
     answer(report);
     return int(size);
 }
 
+QByteArray FakeHidMouse::padded(const QByteArray& report) const
+{
+    QByteArray out = report;
+    if (out.size() < reportSize_)
+        out.append(QByteArray(reportSize_ - out.size(), '\0'));
+    return out;
+}
+
 void FakeHidMouse::reply(const QByteArray& report)
 {
-    QByteArray padded = report;
-    if (padded.size() < reportSize_)
-        padded.append(QByteArray(reportSize_ - padded.size(), '\0'));
-    reports_.push_back(padded);
+    queueReport(padded(report));
 }
 
 void FakeHidMouse::answer(const QByteArray& report)
@@ -166,8 +325,13 @@ void FakeHidMouse::answer(const QByteArray& report)
             return;
         }
         if (report == bytes({ 0x00, 0xA5, 0x5A, 0x07, 0x52, 0x03, v, 0xFF })) {
-            micOn_ = v;
-            reply(microphoneReport());
+            // The switch and its reply at once: the reply goes out before the first audio.
+            {
+                std::lock_guard lock(mutex_);
+                micOn_ = v;
+                reports_.push_back(padded(bytes({ 0xA5, 0x5A, 0x07, 0x54, 0x03, v, 0x00 })));
+            }
+            changed_.notify_all();
             return;
         }
     }
@@ -221,7 +385,7 @@ QByteArray FakeHidMouse::popUpReport() const
 
 QByteArray FakeHidMouse::microphoneReport() const
 {
-    return bytes({ 0xA5, 0x5A, 0x07, 0x54, 0x03, micOn_ ? 1 : 0, 0x00 });
+    return bytes({ 0xA5, 0x5A, 0x07, 0x54, 0x03, microphoneOn() ? 1 : 0, 0x00 });
 }
 
 QByteArray FakeHidMouse::firmwareReport() const
