@@ -65,9 +65,14 @@ void reportDamaged(const QString& path, const QString& why)
 
 QVariantMap PropertyListFile::readDictionary(const QString& path)
 {
-    QFile file(path);
-    if (!file.exists())
+    const QFileInfo info(path);
+    if (!info.exists())
         return {};
+    if (!info.isFile()) { // a folder in its place: nothing to keep aside, and writes will fail
+        qWarning("Settings file %s is not a file", qUtf8Printable(path));
+        return {};
+    }
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         reportDamaged(path, file.errorString());
         return {};
