@@ -1,5 +1,7 @@
 #include "core/SqliteStatement.h"
 
+#include "platform/Utf8Text.h"
+
 #include <limits>
 #include <sqlite3.h>
 #include <utility>
@@ -211,7 +213,7 @@ QString SqliteStatement::columnText(int column) const
     const int size = sqlite3_column_bytes(stmt_, column);
     if (!text || size <= 0)
         return QStringLiteral("");
-    return QString::fromUtf8(text, size);
+    return platform::Utf8Text::decode(QByteArrayView(text, size));
 }
 
 qint64 SqliteStatement::columnInt64(int column) const

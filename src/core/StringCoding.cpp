@@ -2,6 +2,7 @@
 
 #include "core/MMImage.h"
 #include "platform/Clock.h"
+#include "platform/Utf8Text.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -9,7 +10,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QMessageAuthenticationCode>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <cmath>
@@ -107,11 +107,8 @@ bool isStrictBase64(const QString& text)
 
 QString utf8OrNull(const QByteArray& bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return {};
-    return nonNull(text);
+    const std::optional<QString> text = platform::Utf8Text::decodeStrict(bytes);
+    return text ? nonNull(*text) : QString();
 }
 
 QDateTime dateTimeFromSeconds(double seconds, Qt::TimeSpec spec)

@@ -2,9 +2,10 @@
 
 #include "platform/AppPaths.h"
 #include "platform/PropertyListCodec.h"
+#include "platform/PropertyListFile.h"
+#include "platform/UserNotices.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -17,7 +18,9 @@ namespace {
 
 const QString kStandardSuiteName = QStringLiteral("org.pravik.PraVik");
 const QString kFileSuffix = QStringLiteral(".plist");
-const QString kCorruptSuffix = QStringLiteral(".corrupt");
+const QString kUnwritableKeyPrefix = QStringLiteral("preferences-unwritable:");
+const QString kUnwritableNotice = QStringLiteral(
+    "Settings cannot be saved in %1 (%2). Changes made now last only until the program ends.");
 
 // A suite name becomes a file name; it must not lead out of the folder.
 QString fileNameFor(const QString& suiteName)
@@ -33,33 +36,15 @@ QString fileNameFor(const QString& suiteName)
     return name + kFileSuffix;
 }
 
-// Reads the stored values. A file that is not a property-list dictionary is
-// moved aside to "<file>.corrupt" so that the next write does not destroy
-// what someone may still want to recover.
-QVariantMap loadFile(const QString& path)
+// A folder that refuses writes fails every change; the user hears it once a
+// run, and the log says it once, with the first reason.
+void reportUnwritable(const QString& path, const QString& reason)
 {
-    QFile file(path);
-    if (!file.exists())
-        return {};
-    if (!file.open(QIODevice::ReadOnly)) {
-        qWarning("Preferences: cannot read %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
-        return {};
-    }
-    const QByteArray bytes = file.readAll();
-    file.close();
-    QString error;
-    const std::optional<QVariant> root = PropertyListCodec::fromXml(bytes, &error);
-    if (root && root->metaType().id() == QMetaType::QVariantMap)
-        return root->toMap();
-    if (root)
-        error = QStringLiteral("the top level is not a dictionary");
-    const QString aside = path + kCorruptSuffix;
-    QFile::remove(aside);
-    const QString fate = QFile::rename(path, aside) ? QStringLiteral("kept as ") + aside
-                                                    : QStringLiteral("could not move it aside");
-    qWarning("Preferences: %s is unreadable (%s); %s", qUtf8Printable(path), qUtf8Printable(error),
-        qUtf8Printable(fate));
-    return {};
+    const QString folder = QFileInfo(path).absolutePath();
+    if (UserNotices::shared().post(
+            kUnwritableKeyPrefix + folder, kUnwritableNotice.arg(QDir::toNativeSeparators(folder), reason)))
+        qWarning("Preferences: cannot write %s: %s; changes last only until the program ends",
+            qUtf8Printable(path), qUtf8Printable(reason));
 }
 
 // The value as it reads back from the file: integers become qlonglong,
@@ -109,7 +94,7 @@ QString Preferences::standardSuiteName()
 
 Preferences::Preferences(QString filePath)
     : filePath_(std::move(filePath))
-    , values_(loadFile(filePath_))
+    , values_(PropertyListFile::readDictionary(filePath_))
 {
 }
 
@@ -140,16 +125,26 @@ bool Preferences::setValue(const QString& key, const QVariant& value)
         qWarning("Preferences: refused \"%s\": %s", qUtf8Printable(key), qUtf8Printable(error));
         return false;
     }
-    QMutexLocker lock(&mutex_);
-    values_.insert(key, stored->toMap().value(key));
-    return writeLocked();
+    QString failure;
+    {
+        QMutexLocker lock(&mutex_);
+        values_.insert(key, stored->toMap().value(key));
+        if (writeLocked(&failure))
+            return true;
+    }
+    reportUnwritable(filePath_, failure);
+    return false;
 }
 
 void Preferences::remove(const QString& key)
 {
-    QMutexLocker lock(&mutex_);
-    if (values_.remove(key) > 0)
-        writeLocked();
+    QString failure;
+    {
+        QMutexLocker lock(&mutex_);
+        if (values_.remove(key) == 0 || writeLocked(&failure))
+            return;
+    }
+    reportUnwritable(filePath_, failure);
 }
 
 void Preferences::registerDefaults(const QVariantMap& defaults)
@@ -182,31 +177,40 @@ QVariantMap Preferences::storedValues() const
 
 bool Preferences::synchronize()
 {
-    QMutexLocker lock(&mutex_);
-    return writeLocked();
+    QString failure;
+    {
+        QMutexLocker lock(&mutex_);
+        if (writeLocked(&failure))
+            return true;
+    }
+    reportUnwritable(filePath_, failure);
+    return false;
 }
 
 void Preferences::reload()
 {
+    // Read outside the lock: a damaged file tells the user, whose listener
+    // may well read preferences.
+    QVariantMap values = PropertyListFile::readDictionary(filePath_);
     QMutexLocker lock(&mutex_);
-    values_ = loadFile(filePath_);
+    values_ = std::move(values);
 }
 
-bool Preferences::writeLocked()
+bool Preferences::writeLocked(QString* failure)
 {
-    QString error;
-    const std::optional<QByteArray> xml = PropertyListCodec::toXml(values_, &error);
-    if (!xml) { // cannot happen: every stored value was checked on the way in
-        qWarning("Preferences: cannot encode %s: %s", qUtf8Printable(filePath_), qUtf8Printable(error));
+    const std::optional<QByteArray> xml = PropertyListCodec::toXml(values_, failure);
+    if (!xml) // cannot happen: every stored value was checked on the way in
+        return false;
+    const QString folder = QFileInfo(filePath_).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        *failure = QStringLiteral("the folder cannot be created");
         return false;
     }
-    QDir().mkpath(QFileInfo(filePath_).absolutePath());
     // QSaveFile writes a temporary file beside the target and renames it over
     // the target on commit, so a crash leaves either the old or the new file.
     QSaveFile file(filePath_);
     if (!file.open(QIODevice::WriteOnly) || file.write(*xml) != xml->size() || !file.commit()) {
-        qWarning("Preferences: cannot write %s: %s", qUtf8Printable(filePath_),
-            qUtf8Printable(file.errorString()));
+        *failure = file.errorString();
         return false;
     }
     return true;

@@ -11,7 +11,9 @@ namespace platform {
 // their kind. Reads fall through to a registered-defaults layer that is never
 // written to disk. Every change is written through at once, atomically
 // (temporary file, then rename), so nothing is lost when the process ends.
-// Safe to use from any thread.
+// A file that cannot be read is kept aside and the suite starts empty (see
+// PropertyListFile). When the folder refuses writes, values still change in
+// memory for this run, and the user is told once. Safe to use from any thread.
 class Preferences {
 public:
     // The process-wide standard suite and named suites, stored under
@@ -49,7 +51,8 @@ public:
     QString stringValue(const QString& key, const QString& fallback = {}) const;
 
 private:
-    bool writeLocked();
+    // False with the reason when the file cannot be written.
+    bool writeLocked(QString* failure);
 
     QString filePath_;
     mutable QMutex mutex_;

@@ -1,5 +1,7 @@
 #include "platform/PropertyListCodec.h"
 
+#include "platform/BinaryPropertyListReader.h"
+
 #include <QDateTime>
 #include <QRegularExpression>
 #include <QStringList>
@@ -509,6 +511,16 @@ private:
     QString leafText_;
 };
 
+// What a reader hands out must be what the writer accepts: a value read from
+// a file is written back with the next change, so a value the writer refuses
+// would make every later write fail. Both readers end here.
+std::optional<QVariant> writable(std::optional<QVariant> value, QString* error)
+{
+    if (value && !checkSupported(*value, 0, error))
+        return std::nullopt;
+    return value;
+}
+
 } // namespace
 
 bool PropertyListCodec::isSupported(const QVariant& value, QString* error)
@@ -540,7 +552,14 @@ std::optional<QByteArray> PropertyListCodec::toXml(const QVariant& value, QStrin
 
 std::optional<QVariant> PropertyListCodec::fromXml(const QByteArray& xml, QString* error)
 {
-    return Reader(xml).read(error);
+    return writable(Reader(xml).read(error), error);
+}
+
+std::optional<QVariant> PropertyListCodec::fromData(const QByteArray& bytes, QString* error)
+{
+    if (BinaryPropertyListReader::isBinary(bytes))
+        return writable(BinaryPropertyListReader::read(bytes, error), error);
+    return fromXml(bytes, error);
 }
 
 } // namespace platform

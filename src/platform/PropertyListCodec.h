@@ -8,7 +8,8 @@
 
 namespace platform {
 
-// XML property lists (the Apple DTD, version 1.0) to and from QVariant.
+// Property lists to and from QVariant: written as XML (the Apple DTD, version
+// 1.0), read from XML or from the binary form ("bplist00").
 // Kinds map as: <true/>/<false/> bool, <integer> qlonglong, <real> double,
 // <string> QString, <data> QByteArray (Base64), <date> QDateTime (UTC,
 // ISO 8601 with "Z"), <array> QVariantList, <dict> QVariantMap.
@@ -24,8 +25,13 @@ public:
     // Returns nothing when the value is not supported.
     static std::optional<QByteArray> toXml(const QVariant& value, QString* error = nullptr);
     // Returns nothing for malformed XML, unknown elements, bad numbers or
-    // Base64, or nesting deeper than kMaxDepth.
+    // Base64, nesting deeper than kMaxDepth, or any value toXml() would
+    // refuse (a lone surrogate, a character XML 1.0 cannot hold, a date
+    // outside the years 1 to 9999): what is read can always be written back.
     static std::optional<QVariant> fromXml(const QByteArray& xml, QString* error = nullptr);
+    // Either form: binary when the bytes start with "bplist00", XML
+    // otherwise. The same values are refused as by fromXml().
+    static std::optional<QVariant> fromData(const QByteArray& bytes, QString* error = nullptr);
 };
 
 } // namespace platform

@@ -289,6 +289,14 @@ TEST_F(KeychainWrapperTest, AnItemHoldingNothingIsReplacedNotAddedTwice)
     EXPECT_EQ(store_.items().size(), 1);
 }
 
+TEST_F(KeychainWrapperTest, AValueStartingWithFeffReadsBackWhole)
+{
+    const QString value = QChar(0xFEFF) + QStringLiteral("id");
+    ASSERT_TRUE(APMKeychainWrapper::upsertKeychainValue(value, identifier_, appID_));
+    EXPECT_EQ(store_.items()[0].secret, QByteArray("\xef\xbb\xbfid"));
+    EXPECT_EQ(APMKeychainWrapper::keychainValueWithIdentifier(identifier_, appID_), value);
+}
+
 TEST_F(KeychainWrapperTest, BadArgumentsTouchNothing)
 {
     struct Case {

@@ -81,6 +81,8 @@ TEST_F(SqliteStoreTest, ValuesBindAndReadBackByKind)
         { "real one", 1.0, "real", 1.0 },
         { "float", QVariant::fromValue(2.5f), "real", 2.5 },
         { "text", QStringLiteral("grüß"), "text", QStringLiteral("grüß") },
+        { "text starting with U+FEFF", QChar(0xFEFF) + QStringLiteral("x"), "text",
+            QChar(0xFEFF) + QStringLiteral("x") },
         { "blob", blob, "blob", blob },
         { "null", APMSqlNull(), "null", APMSqlNull() },
     };

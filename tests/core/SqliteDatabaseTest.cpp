@@ -78,11 +78,13 @@ TEST_F(SqliteDatabaseTest, ValuesKeepTheirKindAndContent)
     };
     const QByteArray blobWithZeros("\x00\x01'\x00\"", 5);
     const QString textWithNul = QStringLiteral("a") + QChar(0) + QStringLiteral("b");
+    const QString textWithFeff = QChar(0xFEFF) + QStringLiteral("starts with U+FEFF");
     const Case cases[] = {
         { QStringLiteral("O'Brien"), QStringLiteral("O'Brien"), "text" },
         { QStringLiteral("'); DROP TABLE t; --"), QStringLiteral("'); DROP TABLE t; --"), "text" },
         { QStringLiteral("打开 🎤 \"x\""), QStringLiteral("打开 🎤 \"x\""), "text" },
         { textWithNul, textWithNul, "text" },
+        { textWithFeff, textWithFeff, "text" },
         { QStringLiteral(""), QStringLiteral(""), "text" },
         { QString(), QVariant(), "null" },
         { QVariant(), QVariant(), "null" },

@@ -106,6 +106,25 @@ TEST(StringCodingTest, FileNameDatesUseTheCalendarYear)
                     .hasMatch());
 }
 
+// Decoded bytes are text as they stand: U+FEFF at the start is a character
+// (ZERO WIDTH NO-BREAK SPACE), not a byte-order mark to strip. Encodings from
+// python3's base64 module.
+TEST(StringCodingTest, Base64DecodingKeepsALeadingFeff)
+{
+    const QChar feff(0xFEFF);
+    const std::pair<QString, const char*> cases[] = {
+        { QString(feff), "77u/" },
+        { feff + QStringLiteral("x"), "77u/eA==" },
+        { QStringLiteral("x") + feff, "eO+7vw==" },
+        { QString(feff) + feff + QStringLiteral("ab"), "77u/77u/YWI=" },
+    };
+    for (const auto& [text, encoded] : cases) {
+        SCOPED_TRACE(encoded);
+        EXPECT_EQ(StringCoding::uw_base64EncodeString(text), QString::fromLatin1(encoded));
+        EXPECT_EQ(StringCoding::uw_base64DecodeString(QString::fromLatin1(encoded)), text);
+    }
+}
+
 TEST(StringCodingTest, JsonTextGivesAnObjectOrNothing)
 {
     const auto object

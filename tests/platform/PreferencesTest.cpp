@@ -3,14 +3,18 @@
 #include "fakes/TempHome.h"
 #include "platform/AppPaths.h"
 #include "platform/PropertyListCodec.h"
+#include "platform/UserNotices.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPoint>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -37,13 +41,30 @@ void writeFile(const QString& path, const QByteArray& bytes)
 // What the file holds, read back by the codec on its own.
 QVariantMap fileContents(const QString& path)
 {
-    const auto value = PropertyListCodec::fromXml(readFile(path));
+    const auto value = PropertyListCodec::fromData(readFile(path));
     EXPECT_TRUE(value) << qPrintable(path);
     return value ? value->toMap() : QVariantMap();
 }
 
+// The copies a damaged file was kept under, beside it.
+QStringList damagedCopiesOf(const QString& path)
+{
+    const QFileInfo info(path);
+    QStringList copies;
+    const QRegularExpression name(QRegularExpression::anchoredPattern(
+        QRegularExpression::escape(info.fileName()) + QStringLiteral("\\.damaged-\\d{8}T\\d{6}Z(-\\d+)?")));
+    for (const QString& entry : QDir(info.absolutePath()).entryList(QDir::Files)) {
+        if (name.match(entry).hasMatch())
+            copies << info.absolutePath() + QLatin1Char('/') + entry;
+    }
+    return copies;
+}
+
 class PreferencesTest : public ::testing::Test {
 protected:
+    PreferencesTest() { platform::UserNotices::shared().resetForTesting(); }
+    ~PreferencesTest() override { platform::UserNotices::shared().resetForTesting(); }
+
     QString prefsDir() const { return platform::AppPaths::preferences(); }
     QString pathOf(const QString& name) const { return prefsDir() + QLatin1Char('/') + name; }
 
@@ -163,21 +184,123 @@ TEST_F(PreferencesTest, ACorruptFileIsKeptAsideAndTheSuiteStartsEmpty)
         { "truncated", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><true/>" },
         { "array at the top", "<plist version=\"1.0\"><array><true/></array></plist>" },
         { "unknown element", "<plist version=\"1.0\"><dict><key>a</key><nil/></dict></plist>" },
+        // A key that could never be written back would make every later write fail.
+        { "lone surrogate in a key",
+            "<?xml version=\"1.0\" encoding=\"UTF-7\"?><plist version=\"1.0\"><dict>"
+            "<key>+2AA-</key><true/><key>b</key><integer>2</integer></dict></plist>" },
+        { "binary cut short", QByteArray("bplist00\x09", 9) },
     };
     for (const auto& [name, bytes] : cases) {
         SCOPED_TRACE(name);
+        platform::UserNotices::shared().resetForTesting();
         const QString path = pathOf(QStringLiteral("corrupt-%1.plist").arg(QString::fromLatin1(name)));
         writeFile(path, bytes);
 
         Preferences prefs(path);
         EXPECT_TRUE(prefs.storedValues().isEmpty());
         EXPECT_FALSE(QFile::exists(path));
-        EXPECT_EQ(readFile(path + QStringLiteral(".corrupt")), bytes);
+        const QStringList kept = damagedCopiesOf(path);
+        ASSERT_EQ(kept.size(), 1) << qPrintable(kept.join(u' '));
+        EXPECT_EQ(readFile(kept[0]), bytes);
 
         ASSERT_TRUE(prefs.setValue(QStringLiteral("fresh"), true));
         EXPECT_EQ(fileContents(path), (QVariantMap { { QStringLiteral("fresh"), true } }));
-        EXPECT_EQ(readFile(path + QStringLiteral(".corrupt")), bytes);
+        EXPECT_EQ(readFile(kept[0]), bytes);
     }
+}
+
+TEST_F(PreferencesTest, EveryDamagedFileIsKeptAndTheUserIsToldWhere)
+{
+    const QString path = pathOf(QStringLiteral("org.pravik.PraVik.plist"));
+    const std::vector<QByteArray> damaged { "first damaged file", "second damaged file", "third" };
+    QStringList heard;
+    platform::UserNotices::shared().setListener([&](const auto& notice) { heard << notice.text; });
+    for (const QByteArray& bytes : damaged) {
+        writeFile(path, bytes);
+        Preferences prefs(path);
+        EXPECT_TRUE(prefs.storedValues().isEmpty());
+    }
+    // Within the same second: every copy has its own name and its own bytes.
+    QStringList kept = damagedCopiesOf(path);
+    ASSERT_EQ(kept.size(), 3) << qPrintable(kept.join(u' '));
+    QList<QByteArray> contents;
+    for (const QString& copy : kept)
+        contents << readFile(copy);
+    std::sort(contents.begin(), contents.end());
+    EXPECT_EQ(contents, (QList<QByteArray> { "first damaged file", "second damaged file", "third" }));
+
+    // The user hears it once a run, with the file and where it was kept.
+    const auto notices = platform::UserNotices::shared().pending();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_TRUE(notices[0].text.contains(path)) << qPrintable(notices[0].text);
+    EXPECT_TRUE(kept.contains(notices[0].text.section(QStringLiteral(" kept as "), 1).section(u',', 0, 0)))
+        << qPrintable(notices[0].text);
+    EXPECT_EQ(heard.size(), 1);
+}
+
+TEST_F(PreferencesTest, ABinaryFileIsReadAndKeptAcrossTheNextWrite)
+{
+    const QString path = pathOf(QStringLiteral("binary.plist"));
+    QProcess python;
+    python.start(QStringLiteral("python3"),
+        { QStringLiteral("-c"),
+            QStringLiteral("import plistlib, sys, datetime\n"
+                           "value = {'name': 'Grüße', 'count': 7, 'ratio': 0.5, 'on': True,\n"
+                           "         'blob': b'\\x00\\xff', 'when': datetime.datetime(2024, 5, 6, 7, 8, 9),\n"
+                           "         'list': [1, 'two', {'three': 3.0}]}\n"
+                           "with open(sys.argv[1], 'wb') as f:\n"
+                           "    plistlib.dump(value, f, fmt=plistlib.FMT_BINARY)\n"),
+            path });
+    ASSERT_TRUE(python.waitForFinished(30000));
+    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().constData();
+    ASSERT_TRUE(readFile(path).startsWith("bplist00"));
+
+    const QVariantMap expected {
+        { QStringLiteral("name"), QString::fromUtf8("Grüße") },
+        { QStringLiteral("count"), qlonglong(7) },
+        { QStringLiteral("ratio"), 0.5 },
+        { QStringLiteral("on"), true },
+        { QStringLiteral("blob"), QByteArray("\x00\xff", 2) },
+        { QStringLiteral("when"), QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9), Qt::UTC) },
+        { QStringLiteral("list"),
+            QVariantList {
+                qlonglong(1), QStringLiteral("two"), QVariantMap { { QStringLiteral("three"), 3.0 } } } },
+    };
+    Preferences prefs(path);
+    EXPECT_EQ(prefs.storedValues(), expected);
+    EXPECT_EQ(prefs.integerValue(QStringLiteral("count")), 7);
+    EXPECT_TRUE(damagedCopiesOf(path).isEmpty());
+
+    ASSERT_TRUE(prefs.setValue(QStringLiteral("added"), QStringLiteral("later")));
+    QVariantMap after = expected;
+    after.insert(QStringLiteral("added"), QStringLiteral("later"));
+    EXPECT_EQ(fileContents(path), after); // written back as XML, nothing lost
+}
+
+TEST_F(PreferencesTest, AFolderThatRefusesWritesIsReportedOnce)
+{
+    // A plain file where the folder belongs refuses writes even to root.
+    const QString folder = prefsDir() + QStringLiteral("/blocked");
+    writeFile(folder, "not a folder");
+    QStringList warnings;
+    static QStringList* sink = nullptr;
+    sink = &warnings;
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& message) { sink->append(message); });
+
+    Preferences prefs(folder + QStringLiteral("/prefs.plist"));
+    for (int i = 0; i < 16; ++i)
+        EXPECT_FALSE(prefs.setValue(QStringLiteral("key%1").arg(i), i));
+    prefs.remove(QStringLiteral("key0"));
+    EXPECT_FALSE(prefs.synchronize());
+    qInstallMessageHandler(previous);
+    sink = nullptr;
+
+    EXPECT_EQ(prefs.integerValue(QStringLiteral("key15")), 15); // kept for this run
+    EXPECT_EQ(warnings.size(), 1) << qPrintable(warnings.join(u'\n'));
+    const auto notices = platform::UserNotices::shared().pending();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_TRUE(notices[0].text.contains(folder)) << qPrintable(notices[0].text);
 }
 
 TEST_F(PreferencesTest, RegisteredDefaultsSitUnderStoredValuesAndAreNeverWritten)

@@ -422,6 +422,41 @@ TEST(PropertyListCodec, MalformedInputIsRefusedWithAReason)
     }
 }
 
+// Whatever the reader hands out is written back with the next change; a
+// value the writer refuses would make every later write of the file fail.
+TEST(PropertyListCodec, TextTheWriterRefusesIsRefusedOnReading)
+{
+    const auto declared = [](const char* encoding, const QByteArray& body) {
+        return QByteArray("<?xml version=\"1.0\" encoding=\"") + encoding + "\"?>\n<plist version=\"1.0\">"
+            + body + "</plist>\n";
+    };
+    const std::vector<std::pair<const char*, QByteArray>> cases {
+        // UTF-7 spells any UTF-16 unit, paired or not; the XML parser itself
+        // lets lone surrogates through.
+        { "lone high surrogate in a string", declared("UTF-7", "<string>a+2AA-b</string>") },
+        { "lone low surrogate in a string", declared("UTF-7", "<string>+3AA-</string>") },
+        { "lone surrogate in a key", declared("UTF-7", "<dict><key>+2AA-</key><true/></dict>") },
+        { "lone surrogate deep down",
+            declared(
+                "UTF-7", "<array><dict><key>k</key><array><string>+2D0-</string></array></dict></array>") },
+        { "non-character in a string", declared("UTF-7", "<string>+//8-</string>") },
+        { "control character in a string", declared("UTF-7", "<string>+AAE-</string>") },
+        { "control character in a key", declared("UTF-7", "<dict><key>+AAg-</key><true/></dict>") },
+    };
+    for (const auto& [name, xml] : cases) {
+        SCOPED_TRACE(name);
+        QString error;
+        EXPECT_FALSE(PropertyListCodec::fromXml(xml, &error));
+        EXPECT_FALSE(error.isEmpty());
+        EXPECT_FALSE(PropertyListCodec::fromData(xml));
+    }
+    // The same encoding with a surrogate pair is ordinary text.
+    const auto pair = PropertyListCodec::fromXml(declared("UTF-7", "<string>+2D3eAA-</string>"));
+    ASSERT_TRUE(pair);
+    EXPECT_TRUE(same(QString::fromUtf8("😀"), *pair));
+    EXPECT_TRUE(PropertyListCodec::toXml(*pair));
+}
+
 TEST(PropertyListCodec, ReadsTheSpellingsOtherWritersUse)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();

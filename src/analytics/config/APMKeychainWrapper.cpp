@@ -1,6 +1,7 @@
 #include "analytics/config/APMKeychainWrapper.h"
 
 #include "analytics/config/APMError.h"
+#include "platform/Utf8Text.h"
 
 #include <atomic>
 
@@ -72,7 +73,7 @@ std::optional<QString> APMKeychainWrapper::keychainValueWithIdentifier(
     const auto data = keychainDataWithIdentifier(identifier, appID, error);
     if (!data || data->isEmpty())
         return std::nullopt;
-    return QString::fromUtf8(*data);
+    return platform::Utf8Text::decode(*data);
 }
 
 bool APMKeychainWrapper::upsertKeychainValue(

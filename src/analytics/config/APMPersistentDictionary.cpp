@@ -4,6 +4,7 @@
 #include "analytics/config/APMMonitor.h"
 #include "analytics/config/VULLogger.h"
 #include "platform/PropertyListCodec.h"
+#include "platform/PropertyListFile.h"
 #include "platform/SerialQueue.h"
 
 #include <QDir>
@@ -28,17 +29,6 @@ void logStore(int level, qint64 code, const QString& message)
 {
     VULLogger::shared().log(
         level, APMMonitor::kDefaultLogTag, APMMonitor::formattedMessageCode(code), message);
-}
-
-QVariantMap readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const std::optional<QVariant> root = platform::PropertyListCodec::fromXml(file.readAll());
-    if (!root || root->metaType().id() != QMetaType::QVariantMap)
-        return {};
-    return root->toMap();
 }
 
 // The value as it reads back from the file, so that a value keeps its kind
@@ -143,7 +133,7 @@ APMPersistentDictionary::APMPersistentDictionary(
 {
     state_->filePath = filePath;
     if (!filePath.isEmpty())
-        state_->content = readFile(filePath);
+        state_->content = platform::PropertyListFile::readDictionary(filePath);
 }
 
 APMPersistentDictionary::~APMPersistentDictionary()

@@ -3,6 +3,7 @@
 #include "analytics/config/APMError.h"
 #include "analytics/config/APMMonitor.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "platform/Utf8Text.h"
 
 #include <QDir>
 #include <QFile>
@@ -498,7 +499,7 @@ QVariant APMSqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) cons
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
         if (!text)
             return QVariant();
-        return QString::fromUtf8(text, sqlite3_column_bytes(statement, column));
+        return platform::Utf8Text::decode(QByteArrayView(text, sqlite3_column_bytes(statement, column)));
     }
     case SQLITE_BLOB: {
         const void* blob = sqlite3_column_blob(statement, column);
