@@ -235,7 +235,11 @@ void UWHidapiManager::timerRun()
     if (received < 1)
         return;
     report.truncate(std::min<qsizetype>(received, kReadBufferSize));
+    handleReport(report);
+}
 
+void UWHidapiManager::handleReport(const QByteArray& report)
+{
     const DeviceReplyFrame reply = DeviceReplyFrame::parse(report, DeviceLink::Usb);
     if (report.startsWith("\xA5\x5A")) {
         replies_.handle(reply, DeviceLink::Usb);

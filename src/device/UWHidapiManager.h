@@ -77,6 +77,9 @@ public:
 
     // One poll: reads at most one report and handles it.
     void timerRun();
+    // One input report as the receiver delivered it: a reply goes to the
+    // reply handler, an audio report to the decoder, anything else is dropped.
+    void handleReport(const QByteArray& report);
 
     // The 300 s battery poll; started by every reply, stopped when the link closes.
     void initLowPowerTimer();
