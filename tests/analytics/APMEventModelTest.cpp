@@ -287,10 +287,12 @@ TEST_F(APMEventModelTest, ReadingTheWireFormLeavesOutTextThatIsNotUtf8)
 
     const std::optional<APMEvent> event = APMEvent::initWithEventProto(*proto, limits);
     ASSERT_TRUE(event);
-    EXPECT_EQ(event->parameters(), (EventParameters { { QStringLiteral("_o"), str(QStringLiteral("auto")) } }));
+    EXPECT_EQ(
+        event->parameters(), (EventParameters { { QStringLiteral("_o"), str(QStringLiteral("auto")) } }));
     const std::optional<QByteArray> written = event->protoEvent()->protoBuffer();
     ASSERT_TRUE(written);
-    const std::optional<APMEvent> back = APMEvent::initWithEventProto(*APMPBEvent::initWithBuffer(*written), limits);
+    const std::optional<APMEvent> back
+        = APMEvent::initWithEventProto(*APMPBEvent::initWithBuffer(*written), limits);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->parameters(), event->parameters());
 }

@@ -26,7 +26,9 @@ fuzz::Entry chosen = nullptr;
 
 // The code under test logs its refusals; millions of inputs would drown the
 // fuzzer's own output. PRAVIK_FUZZ_VERBOSE=1 keeps them.
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) { }
+void quiet(QtMsgType, const QMessageLogContext&, const QString&)
+{
+}
 
 constexpr char kPrefix[] = "fuzz_";
 
@@ -54,7 +56,7 @@ QString scratchDir()
 {
     static const std::unique_ptr<QTemporaryDir> dir = [] {
         const QString base = QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm")
-                                                                               : QDir::tempPath();
+                                                                                : QDir::tempPath();
         return std::make_unique<QTemporaryDir>(base + QStringLiteral("/pravik-fuzz-XXXXXX"));
     }();
     if (!dir->isValid())

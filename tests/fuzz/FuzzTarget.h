@@ -25,6 +25,6 @@ QString scratchDir();
 } // namespace fuzz
 
 #define PRAVIK_FUZZ_TARGET(name)                                                                             \
-    static void fuzzTarget_##name(const QByteArray& input);                                                 \
+    static void fuzzTarget_##name(const QByteArray& input);                                                  \
     static const fuzz::Registration fuzzRegistration_##name(#name, fuzzTarget_##name);                       \
     static void fuzzTarget_##name(const QByteArray& input)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "FuzzTarget.h"
-
 #include "platform/Preferences.h"
 
 #include <QFile>

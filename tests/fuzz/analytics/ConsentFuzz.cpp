@@ -6,7 +6,6 @@
 
 #include "FuzzInput.h"
 #include "FuzzTarget.h"
-
 #include "analytics/config/APMConsentSettingsUtil.h"
 
 #include <optional>
@@ -15,11 +14,11 @@ namespace {
 
 using Util = APMConsentSettingsUtil;
 
-const QString kKeys[] = { Util::kAdStorage, Util::kAnalyticsStorage, Util::kAdUserData, Util::kAdPersonalization,
-    Util::kDefaultAllowAdStorageKey, Util::kDefaultAllowAnalyticsStorageKey, Util::kDefaultAllowAdUserDataKey,
-    Util::kDefaultAllowAdPersonalizationSignalsKey };
-const QString kValues[] = { Util::kGranted, Util::kDenied, Util::kDefault, QStringLiteral("GRANTED"),
-    QStringLiteral("Denied") };
+const QString kKeys[] = { Util::kAdStorage, Util::kAnalyticsStorage, Util::kAdUserData,
+    Util::kAdPersonalization, Util::kDefaultAllowAdStorageKey, Util::kDefaultAllowAnalyticsStorageKey,
+    Util::kDefaultAllowAdUserDataKey, Util::kDefaultAllowAdPersonalizationSignalsKey };
+const QString kValues[]
+    = { Util::kGranted, Util::kDenied, Util::kDefault, QStringLiteral("GRANTED"), QStringLiteral("Denied") };
 constexpr qint64 kSources[] = { Util::SourceTCF, Util::SourceThirdParty, Util::SourceInfoDictionary,
     Util::SourceApplication, Util::SourceApplicationAtStart, Util::SourceNone };
 

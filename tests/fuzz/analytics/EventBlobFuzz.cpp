@@ -7,7 +7,6 @@
 #include "FuzzTarget.h"
 #include "MemoryConfigStore.h"
 #include "VirtualExecutor.h"
-
 #include "analytics/config/APMError.h"
 #include "analytics/config/APMEvent.h"
 #include "analytics/config/APMPersistedConfig.h"
@@ -58,7 +57,8 @@ PRAVIK_FUZZ_TARGET(event_blob)
     // The main event of a complex event: an event read from its blob must
     // write a blob that reads back to the same event.
     if (proto) {
-        if (const std::optional<APMEvent> event = APMEvent::initWithEventProto(*proto, EventParameterLimits())) {
+        if (const std::optional<APMEvent> event
+            = APMEvent::initWithEventProto(*proto, EventParameterLimits())) {
             const std::optional<QByteArray> blob = encoded(*event);
             if (!blob)
                 fuzz::fail("an event read from a blob does not write one");
@@ -74,7 +74,8 @@ PRAVIK_FUZZ_TARGET(event_blob)
 
     // A raw event's row, with the name it was stored under.
     const APMRow row { { QStringLiteral("rowid"), QVariant(qint64(1)) },
-        { QStringLiteral("name"), proto ? APMPBGetStringField(proto.get(), kEventNameSlot) : QStringLiteral("_e") },
+        { QStringLiteral("name"),
+            proto ? APMPBGetStringField(proto.get(), kEventNameSlot) : QStringLiteral("_e") },
         { QStringLiteral("timestamp"), QVariant(1'700'000'000.0) },
         { QStringLiteral("metadata_fingerprint"), QVariant(qint64(42)) },
         { QStringLiteral("data"), QVariant(input) } };

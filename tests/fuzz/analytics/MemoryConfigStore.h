@@ -36,7 +36,10 @@ public:
     {
     }
     QVariant objectForKey(const QString& key) override { return store_.objectForKey(key); }
-    bool setObject(const QVariant& value, const QString& key) override { return store_.setObject(value, key); }
+    bool setObject(const QVariant& value, const QString& key) override
+    {
+        return store_.setObject(value, key);
+    }
     void clearAllData() override { store_.clearAllData(); }
     bool synchronize() override { return store_.synchronize(); }
 

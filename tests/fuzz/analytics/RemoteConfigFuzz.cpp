@@ -5,7 +5,6 @@
 // Input: the configuration message.
 
 #include "FuzzTarget.h"
-
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/config/APMRemoteConfigDatabase.h"
 #include "analytics/store/APMPBEventConfig.h"
@@ -153,8 +152,8 @@ PRAVIK_FUZZ_TARGET(remote_config)
     const QString appID = APMPBGetStringField(message.get(), kAppIDSlot);
     static FixedClock clock;
     APMRemoteConfig::Environment environment = APMRemoteConfig::defaultEnvironment();
-    environment.log = [](qint64, qint64, const QString&, const QVariantList&) { };
-    environment.checkOnBackgroundThread = [](const QString&) { };
+    environment.log = [](qint64, qint64, const QString&, const QVariantList&) {};
+    environment.checkOnBackgroundThread = [](const QString&) {};
     environment.clock = &clock;
     const auto database = std::make_shared<MemoryDatabase>();
     const std::shared_ptr<APMRemoteConfig> config

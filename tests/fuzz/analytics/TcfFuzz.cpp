@@ -7,15 +7,14 @@
 #include "FuzzInput.h"
 #include "FuzzTarget.h"
 #include "MemoryConfigStore.h"
-
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMTCFClient.h"
 
 namespace {
 
-const QString kKeys[] = { APMTCFData::kEnableAdvertiserConsentModeKey, APMTCFData::kVendorConsentsKey,
-    APMTCFData::kCmpSdkIDKey, APMTCFData::kGdprAppliesKey, APMTCFData::kPolicyVersionKey,
-    APMTCFData::kPurposeConsentsKey };
+const QString kKeys[]
+    = { APMTCFData::kEnableAdvertiserConsentModeKey, APMTCFData::kVendorConsentsKey, APMTCFData::kCmpSdkIDKey,
+          APMTCFData::kGdprAppliesKey, APMTCFData::kPolicyVersionKey, APMTCFData::kPurposeConsentsKey };
 
 bool isBundleCharacter(QChar c)
 {
@@ -29,6 +28,7 @@ PRAVIK_FUZZ_TARGET(tcf)
 {
     fuzz::InputReader reader(input);
     MemoryConfigStore appDefaults;
+    // The client's private suite outlives each client, as its file does.
     MemoryConfigStore privateSuite;
 
     for (int launch = 0; launch < 2; ++launch) {
@@ -38,18 +38,18 @@ PRAVIK_FUZZ_TARGET(tcf)
         for (const QString& key : kKeys)
             appDefaults.setObject(reader.value(), key);
 
-        // The private suite outlives each client, as its file does.
         APMTCFClient::Environment environment;
         environment.userDefaults = &appDefaults;
         environment.tcfUserDefaults = std::make_unique<BorrowedConfigStore>(privateSuite);
         environment.infoDictionary = info;
         environment.setConsent = [](const QVariantMap& consent, const QString&) {
             for (auto it = consent.cbegin(); it != consent.cend(); ++it) {
-                if (it.value() != APMConsentSettingsUtil::kGranted && it.value() != APMConsentSettingsUtil::kDenied)
+                if (it.value() != APMConsentSettingsUtil::kGranted
+                    && it.value() != APMConsentSettingsUtil::kDenied)
                     fuzz::fail("passed on a consent that is neither granted nor denied");
             }
         };
-        environment.logInternalEvent = [](const QString&, const QString&, const QVariantMap&) { };
+        environment.logInternalEvent = [](const QString&, const QString&, const QVariantMap&) {};
         APMTCFClient client(std::move(environment));
         client.setIsDMARegion(launch == 1);
         client.setConsentFromTCFData();

@@ -6,7 +6,6 @@
 // name), then the message bytes.
 
 #include "FuzzTarget.h"
-
 #include "analytics/store/APMPBCodec.h"
 #include "analytics/store/APMPBExperimentRequest.h"
 #include "analytics/store/APMPBExperimentResponse.h"
@@ -37,8 +36,9 @@ std::vector<const apmpb::MessageType*> allTypes()
                 found.push_back(nested);
         }
     }
-    std::sort(found.begin(), found.end(),
-        [](const apmpb::MessageType* a, const apmpb::MessageType* b) { return std::strcmp(a->name, b->name) < 0; });
+    std::sort(found.begin(), found.end(), [](const apmpb::MessageType* a, const apmpb::MessageType* b) {
+        return std::strcmp(a->name, b->name) < 0;
+    });
     return found;
 }
 
@@ -58,7 +58,8 @@ Record newRecord(const apmpb::MessageType& type)
 
 bool decode(const apmpb::MessageType& type, const QByteArray& bytes, APMPBMessageInfo* info)
 {
-    return apmpb::decode(type, reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()), info);
+    return apmpb::decode(
+        type, reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()), info);
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 
 #include "FuzzTarget.h"
 #include "SettledPreferences.h"
-
 #include "core/KWLangManager.h"
 #include "core/MMUserInfo.h"
 #include "core/SHHttpManager.h"

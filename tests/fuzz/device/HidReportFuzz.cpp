@@ -9,7 +9,6 @@
 #include "FuzzTarget.h"
 #include "SettledPreferences.h"
 #include "VirtualExecutor.h"
-
 #include "core/MMDeviceInfo.h"
 #include "core/MMwebconfig.h"
 #include "device/DeviceAlertPresenter.h"
@@ -39,7 +38,10 @@ public:
         info.usagePage = 0xFF00;
         return { info };
     }
-    std::unique_ptr<platform::HidDevice> open(const QByteArray&) override { return std::make_unique<Handle>(); }
+    std::unique_ptr<platform::HidDevice> open(const QByteArray&) override
+    {
+        return std::make_unique<Handle>();
+    }
     QString lastError() const override { return {}; }
     void exit() override { }
 
@@ -54,7 +56,8 @@ private:
 
 class Alerts final : public DeviceAlertPresenter {
 public:
-    void presentAlert(const QString&, const QString&, const QStringList&, std::function<void(int)> completion) override
+    void presentAlert(
+        const QString&, const QString&, const QStringList&, std::function<void(int)> completion) override
     {
         if (completion)
             completion(0);

@@ -5,7 +5,6 @@
 // the stream cut into pieces of that size; the last slot may be short.
 
 #include "FuzzTarget.h"
-
 #include "device/SBCDecoder.h"
 
 #include <array>
@@ -32,8 +31,9 @@ PRAVIK_FUZZ_TARGET(msbc)
         std::array<qint16, SBCDecoder::kMaxSamples> buffer;
         buffer.fill(kUntouched);
         qsizetype samples = -1;
-        const SBCDecoder::Status status = buffers.decodeFrame(reinterpret_cast<const uchar*>(slot.constData()),
-            slot.size(), buffer.data(), qsizetype(buffer.size()), samples);
+        const SBCDecoder::Status status
+            = buffers.decodeFrame(reinterpret_cast<const uchar*>(slot.constData()), slot.size(),
+                buffer.data(), qsizetype(buffer.size()), samples);
 
         if (status != SBCDecoder::Status::Decoded) {
             if (samples != 0 || !pcm.isEmpty())

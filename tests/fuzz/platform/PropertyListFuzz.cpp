@@ -1,7 +1,6 @@
 // The property-list codec reads stored settings files and resource lists.
 
 #include "FuzzTarget.h"
-
 #include "platform/PropertyListCodec.h"
 
 using platform::PropertyListCodec;

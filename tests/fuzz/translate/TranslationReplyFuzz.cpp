@@ -3,7 +3,6 @@
 // Input: a byte that picks the HTTP status, then the reply body.
 
 #include "FuzzTarget.h"
-
 #include "core/HLBaseResponse.h"
 #include "core/HLHttpManager.h"
 #include "translate/HLMachineTranslationRequest.h"
@@ -37,7 +36,8 @@ PRAVIK_FUZZ_TARGET(translation_mainland)
     const std::optional<QVariant> json = HLBaseResponse::parseJson(reply.body);
     if (!json)
         return;
-    const HLMachineTranslationRequest::Outcome outcome = HLMachineTranslationRequest::transResultParseWithDic(*json);
+    const HLMachineTranslationRequest::Outcome outcome
+        = HLMachineTranslationRequest::transResultParseWithDic(*json);
     if (outcome.failed && outcome.text.isEmpty())
         fuzz::fail("a failed translation says nothing about why");
 }

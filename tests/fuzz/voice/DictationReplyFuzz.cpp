@@ -4,7 +4,6 @@
 // Input: the text messages of a connection, one per line.
 
 #include "FuzzTarget.h"
-
 #include "voice/mmXFYunReply.h"
 #include "voice/mmXFYunResultAssembler.h"
 
