@@ -274,6 +274,29 @@ TEST_F(APMEventModelTest, ReadingTheWireFormNeedsATextOrigin)
     EXPECT_FALSE(APMEvent::initWithEventProto(*empty, limits));
 }
 
+// A stored text that is not UTF-8 reads as no value: the parameter is left
+// out, so the event writes a wire form that reads back as the same event.
+TEST_F(APMEventModelTest, ReadingTheWireFormLeavesOutTextThatIsNotUtf8)
+{
+    const QByteArray origin = QByteArray::fromHex("0a025f6f1204") + "auto";
+    const QByteArray broken = QByteArray::fromHex("0a03") + "cur" + QByteArray::fromHex("1203") + "EU\xD3";
+    const QByteArray bytes = QByteArray::fromHex("0a0a") + origin + QByteArray::fromHex("0a0a") + broken
+        + QByteArray::fromHex("12025f65");
+    const std::unique_ptr<APMPBEvent> proto = APMPBEvent::initWithBuffer(bytes);
+    ASSERT_TRUE(proto);
+
+    const std::optional<APMEvent> event = APMEvent::initWithEventProto(*proto, limits);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(
+        event->parameters(), (EventParameters { { QStringLiteral("_o"), str(QStringLiteral("auto")) } }));
+    const std::optional<QByteArray> written = event->protoEvent()->protoBuffer();
+    ASSERT_TRUE(written);
+    const std::optional<APMEvent> back
+        = APMEvent::initWithEventProto(*APMPBEvent::initWithBuffer(*written), limits);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->parameters(), event->parameters());
+}
+
 TEST_F(APMEventModelTest, EditFormUsesPublicNamesAndPlainValues)
 {
     const QVariantList items { QVariantMap { { QStringLiteral("item_id"), QStringLiteral("sku") },

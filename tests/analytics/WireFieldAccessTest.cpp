@@ -292,7 +292,8 @@ TEST_F(WireFieldAccess, AWrongElementEmptiesTheArray)
             },
             QStringLiteral("<ERROR> Invalid object type. Int64 fields expect NSNumber. Type: QString") },
         { "uint64 and a list", data.get(), 0,
-            [&] { APMPBSetArrayField(data.get(), 0, QVariantList { QVariantList {} }); },
+            // Wrapped: Clang reads a list of one empty list as a copy of the empty list.
+            [&] { APMPBSetArrayField(data.get(), 0, QVariantList { QVariant(QVariantList {}) }); },
             QStringLiteral("<ERROR> Invalid object type. Int64 fields expect NSNumber. Type: QVariantList") },
         { "uint32 and nothing", bundle.get(), 37,
             [&] { APMPBSetArrayField(bundle.get(), 37, QVariantList { QVariant() }); },

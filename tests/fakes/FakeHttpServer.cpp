@@ -339,7 +339,8 @@ private:
             if (reply.delayMs > 0) {
                 connection.busy = true;
                 QPointer<QTcpSocket> guard(socket);
-                QTimer::singleShot(reply.delayMs, this, [this, guard, request, reply] {
+                // Copies, not the structured bindings: Clang 14 cannot capture those.
+                QTimer::singleShot(reply.delayMs, this, [this, guard, request = request, reply = reply] {
                     if (!guard || !connections_.contains(guard))
                         return;
                     connections_[guard].busy = false;

@@ -367,10 +367,12 @@ std::optional<APMEvent> APMEvent::initWithEventProto(
             continue;
         }
         std::optional<APMValue> value;
-        if (APMPBHasField(param.get(), kParamStringSlot))
-            value = APMValue::initWithValueType(
-                APMValue::String, APMPBGetStringField(param.get(), kParamStringSlot));
-        else if (APMPBHasField(param.get(), kParamIntSlot))
+        if (APMPBHasField(param.get(), kParamStringSlot)) {
+            // Stored text that is not UTF-8 reads as null: no value, which the
+            // wire form could not carry back.
+            if (const QString text = APMPBGetStringField(param.get(), kParamStringSlot); !text.isNull())
+                value = APMValue::initWithValueType(APMValue::String, text);
+        } else if (APMPBHasField(param.get(), kParamIntSlot))
             value = APMValue::initWithInt64(APMPBGetInt64Field(param.get(), kParamIntSlot));
         else if (APMPBHasField(param.get(), kParamDoubleSlot))
             value = APMValue::initWithDouble(APMPBGetDoubleField(param.get(), kParamDoubleSlot));
