@@ -339,7 +339,7 @@ private:
             if (reply.delayMs > 0) {
                 connection.busy = true;
                 QPointer<QTcpSocket> guard(socket);
-                QTimer::singleShot(reply.delayMs, this, [this, guard, request, reply] {
+                QTimer::singleShot(reply.delayMs, this, [this, guard, request = request, reply = reply] {
                     if (!guard || !connections_.contains(guard))
                         return;
                     connections_[guard].busy = false;
