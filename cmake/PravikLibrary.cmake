@@ -33,6 +33,15 @@ function(pravik_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
+# Under the sanitizers test code is compiled without optimisation: at -O1 the
+# gtest-heavy sources took about 40 % longer to compile, and the sanitizers
+# check -O0 code just as well. The libraries under test stay at -O1.
+function(pravik_test_code name)
+  if(PRAVIK_SANITIZE)
+    target_compile_options(${name} PRIVATE -O0)
+  endif()
+endfunction()
+
 # One test binary per folder, registered with CTest.
 function(pravik_test name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
@@ -42,6 +51,7 @@ function(pravik_test name)
   endif()
   add_executable(${name} ${_sources})
   pravik_keep_xlib_apart(${_sources})
+  pravik_test_code(${name})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} pravik_fakes GTest::gtest GTest::gmock)
   add_dependencies(${name} pravik_resources)
   add_test(NAME ${name} COMMAND ${name})
