@@ -292,7 +292,7 @@ TEST_F(WireFieldAccess, AWrongElementEmptiesTheArray)
             },
             QStringLiteral("<ERROR> Invalid object type. Int64 fields expect NSNumber. Type: QString") },
         { "uint64 and a list", data.get(), 0,
-            [&] { APMPBSetArrayField(data.get(), 0, QVariantList { QVariantList {} }); },
+            [&] { APMPBSetArrayField(data.get(), 0, QVariantList { QVariant(QVariantList {}) }); },
             QStringLiteral("<ERROR> Invalid object type. Int64 fields expect NSNumber. Type: QVariantList") },
         { "uint32 and nothing", bundle.get(), 37,
             [&] { APMPBSetArrayField(bundle.get(), 37, QVariantList { QVariant() }); },
