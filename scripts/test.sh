@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test.
-#   scripts/test.sh          the development build (build/)
-#   scripts/test.sh asan     the same tests under AddressSanitizer and UBSan (build-asan/)
+# Installs what is missing, builds every test and runs it.
+#   scripts/test.sh          under AddressSanitizer and UBSan (clang, -O1; build-asan/)
+#   scripts/test.sh dev      the development build with the application (build/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-preset="${1:-dev}"
+preset="${1:-asan}"
 bash scripts/install-deps.sh
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
@@ -13,4 +13,5 @@ if [ "$preset" = asan ]; then
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 fi
 # Widget tests run offscreen; tests that need a real X server start their own.
-xvfb-run -a -s "-screen 0 1440x900x24" ctest --preset "$preset"
+# One test binary per core that this process may use.
+xvfb-run -a -s "-screen 0 1440x900x24" ctest --preset "$preset" -j "$(nproc)"

@@ -12,9 +12,9 @@ using platform::HttpResponse;
 namespace {
 
 const QByteArray kContentTypeLower = "content-type";
-const QByteArray kContentType = "Content-Type";
-const QByteArray kJsonContentType = "application/json";
-const QByteArray kFormContentType = "application/x-www-form-urlencoded";
+const QByteArray kSignedContentType = "Content-Type";
+const QByteArray kSignedJsonContentType = "application/json";
+const QByteArray kSignedFormContentType = "application/x-www-form-urlencoded";
 const QString kOAuthTokenPath = QStringLiteral("/oauth/2.0/token");
 const QString kOcrPath = QStringLiteral("/rest/2.0/ocr/v1/accurate_basic");
 
@@ -44,7 +44,7 @@ void deliver(const HttpResponse& response, const SHHttpManager::Success& success
         failure(HttpFailure::notJson(response));
 }
 
-void failLater(SHHttpManager::Failure failure, HttpFailure what)
+void failSignedLater(SHHttpManager::Failure failure, HttpFailure what)
 {
     if (!failure)
         return;
@@ -109,7 +109,7 @@ HttpRequest SHHttpManager::newRequest(const QByteArray& method, const QString& u
 void SHHttpManager::sendForJson(HttpRequest request, Success success, Failure failure)
 {
     if (!request.url.isValid()) {
-        failLater(std::move(failure), HttpFailure::invalidRequest(QStringLiteral("Invalid URL")));
+        failSignedLater(std::move(failure), HttpFailure::invalidRequest(QStringLiteral("Invalid URL")));
         return;
     }
     client_.send(
@@ -121,7 +121,7 @@ void SHHttpManager::sendForJson(HttpRequest request, Success success, Failure fa
 void SHHttpManager::httpGetApiKeyWithURL(const QString& url, Success success, Failure failure)
 {
     HttpRequest request = newRequest("GET", url);
-    HLHttpManager::setHeaderField(request.headers, kContentTypeLower, kJsonContentType);
+    HLHttpManager::setHeaderField(request.headers, kContentTypeLower, kSignedJsonContentType);
     sendForJson(std::move(request), std::move(success), std::move(failure));
 }
 
@@ -133,7 +133,7 @@ void SHHttpManager::httpGetOpenkey(const QString& url, Success success, Failure 
 void SHHttpManager::httpRequestNewVersion(const QString& url, Success success, Failure failure)
 {
     HttpRequest request = newRequest("POST", url);
-    HLHttpManager::setHeaderField(request.headers, kContentTypeLower, kJsonContentType);
+    HLHttpManager::setHeaderField(request.headers, kContentTypeLower, kSignedJsonContentType);
     sendForJson(std::move(request), std::move(success), std::move(failure));
 }
 
@@ -144,7 +144,7 @@ void SHHttpManager::httpXfeiGetTokenWithURL(
     request.method = "POST";
     request.url = HLHttpManager::requestUrl(url);
     request.timeoutSeconds = blockingTimeout_;
-    request.headers = { { kContentTypeLower, kJsonContentType } };
+    request.headers = { { kContentTypeLower, kSignedJsonContentType } };
     HttpResponse response;
     if (!request.url.isValid()) {
         response.error = HttpResponse::Error::InvalidRequest;
@@ -171,15 +171,15 @@ void SHHttpManager::sendForm(
 {
     if (parameters.isValid() && parameters.typeId() != QMetaType::Nullptr
         && parameters.typeId() != QMetaType::QVariantMap) {
-        failLater(
+        failSignedLater(
             std::move(failure), HttpFailure::invalidRequest(QStringLiteral("Parameters must be a map")));
         return;
     }
     HttpRequest request = newRequest("POST", url);
     request.body = HLHttpManager::queryString(parameters);
     // These requests carry the JSON label over a form-encoded body.
-    HLHttpManager::setHeaderField(request.headers, labelJson ? kContentTypeLower : kContentType,
-        labelJson ? kJsonContentType : kFormContentType);
+    HLHttpManager::setHeaderField(request.headers, labelJson ? kContentTypeLower : kSignedContentType,
+        labelJson ? kSignedJsonContentType : kSignedFormContentType);
     sendForJson(std::move(request), std::move(success), std::move(failure));
 }
 
@@ -228,7 +228,7 @@ void SHHttpManager::httpBaiduOCRWithFrom(const QString& from, const QString& /*t
     const QByteArray boundary = HLHttpManager::newBoundary();
     // The multipart body needs its own content type; it replaces the form
     // label this request is described with.
-    HLHttpManager::setHeaderField(request.headers, kContentType, "multipart/form-data; boundary=" + boundary);
+    HLHttpManager::setHeaderField(request.headers, kSignedContentType, "multipart/form-data; boundary=" + boundary);
     request.body = HLHttpManager::multipartBody(HLHttpManager::formFields(parameters), boundary);
     sendForJson(std::move(request), std::move(success), std::move(failure));
 }

@@ -2,6 +2,8 @@
 
 #include "device/DeviceLink.h"
 
+#include <QString>
+
 struct DeviceLinkHooks;
 struct DeviceReplyFrame;
 class DeviceBattery;

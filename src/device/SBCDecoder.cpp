@@ -15,7 +15,7 @@ constexpr int kMsbcBlocks = 15;
 constexpr int kMsbcSubbands = 8;
 constexpr int kMsbcBitpool = 26;
 constexpr int kMinBitpool = 2;
-constexpr int kMaxBitsPerSubband = 16;
+constexpr int kDecoderMaxBitsPerSubband = 16;
 constexpr int kHeaderBytes = 4;
 constexpr quint16 kSampleRates[4] = { 16000, 32000, 44100, 48000 };
 
@@ -92,7 +92,7 @@ SBCDecoder::Status readHeader(const uchar* data, qsizetype size, SbcCommonContex
         frame.subbands = (data[1] & 1) ? 8 : 4;
         frame.bitpool = data[2];
     }
-    const int maxBitpool = kMaxBitsPerSubband * frame.subbands * (sharesBitpool(frame.channel_mode) ? 2 : 1);
+    const int maxBitpool = kDecoderMaxBitsPerSubband * frame.subbands * (sharesBitpool(frame.channel_mode) ? 2 : 1);
     if (frame.bitpool < kMinBitpool || frame.bitpool > maxBitpool)
         return SBCDecoder::Status::BadBitpool;
     if (size < frameLength(frame.channel_mode, frame.blocks, frame.subbands, frame.bitpool))

@@ -10,7 +10,7 @@
 
 namespace {
 
-const QString kModeKey = QStringLiteral("mode");
+const QString kUsbModeKey = QStringLiteral("mode");
 constexpr quint64 kUsbReceiverConnection = 4;
 
 } // namespace
@@ -78,6 +78,6 @@ void UWUsbInfoManager::usbDeviceRemoved(const platform::HidHotplugDevice& device
     if (device_.DeviceConnectionMode() == kUsbReceiverConnection) {
         device_.setDeviceConnectionMode(0);
         center_.post(notifications::kHadReloadConnectImage,
-            QVariantMap { { kModeKey, QVariant::fromValue(quint64(0)) } });
+            QVariantMap { { kUsbModeKey, QVariant::fromValue(quint64(0)) } });
     }
 }

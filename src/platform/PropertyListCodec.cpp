@@ -24,7 +24,7 @@ const QString kNan = QStringLiteral("nan");
 const QString kPlusInfinity = QStringLiteral("+infinity");
 const QString kMinusInfinity = QStringLiteral("-infinity");
 
-void setError(QString* error, const QString& text)
+void setCodecError(QString* error, const QString& text)
 {
     if (error)
         *error = text;
@@ -64,7 +64,7 @@ bool checkSupported(const QVariant& value, int depth, QString* error)
 {
     const int typeId = value.metaType().id();
     if (isContainer(typeId) && depth >= PropertyListCodec::kMaxDepth) {
-        setError(error, QStringLiteral("nesting deeper than %1 levels").arg(PropertyListCodec::kMaxDepth));
+        setCodecError(error, QStringLiteral("nesting deeper than %1 levels").arg(PropertyListCodec::kMaxDepth));
         return false;
     }
     switch (typeId) {
@@ -82,7 +82,7 @@ bool checkSupported(const QVariant& value, int depth, QString* error)
     case QMetaType::ULong:
     case QMetaType::ULongLong:
         if (value.toULongLong() > quint64(std::numeric_limits<qlonglong>::max())) {
-            setError(error,
+            setCodecError(error,
                 QStringLiteral("unsigned integer %1 is larger than a property list integer")
                     .arg(value.toULongLong()));
             return false;
@@ -90,7 +90,7 @@ bool checkSupported(const QVariant& value, int depth, QString* error)
         return true;
     case QMetaType::QString:
         if (!isXmlText(value.toString())) {
-            setError(error, QStringLiteral("string contains characters XML cannot carry"));
+            setCodecError(error, QStringLiteral("string contains characters XML cannot carry"));
             return false;
         }
         return true;
@@ -98,7 +98,7 @@ bool checkSupported(const QVariant& value, int depth, QString* error)
         const QDateTime date = value.toDateTime();
         const int year = date.isValid() ? date.toUTC().date().year() : 0;
         if (year < 1 || year > 9999) {
-            setError(error, QStringLiteral("date is invalid or outside the years 1 to 9999"));
+            setCodecError(error, QStringLiteral("date is invalid or outside the years 1 to 9999"));
             return false;
         }
         return true;
@@ -107,7 +107,7 @@ bool checkSupported(const QVariant& value, int depth, QString* error)
         const QStringList list = value.toStringList();
         for (const QString& s : list) {
             if (!isXmlText(s)) {
-                setError(error, QStringLiteral("string contains characters XML cannot carry"));
+                setCodecError(error, QStringLiteral("string contains characters XML cannot carry"));
                 return false;
             }
         }
@@ -125,7 +125,7 @@ bool checkSupported(const QVariant& value, int depth, QString* error)
         const QVariantMap map = value.toMap();
         for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
             if (!isXmlText(it.key())) {
-                setError(error, QStringLiteral("dictionary key contains characters XML cannot carry"));
+                setCodecError(error, QStringLiteral("dictionary key contains characters XML cannot carry"));
                 return false;
             }
             if (!checkSupported(it.value(), depth + 1, error))
@@ -134,7 +134,7 @@ bool checkSupported(const QVariant& value, int depth, QString* error)
         return true;
     }
     default:
-        setError(error,
+        setCodecError(error,
             value.isValid() ? QStringLiteral("a property list cannot hold a %1")
                                   .arg(QString::fromLatin1(value.typeName()))
                             : QStringLiteral("a property list cannot hold an empty value"));
@@ -341,7 +341,7 @@ public:
             const QString text = !error_.isEmpty() ? error_
                 : xml_.hasError()                  ? xml_.errorString()
                                                    : QStringLiteral("unexpected end of the property list");
-            setError(error, QStringLiteral("line %1: %2").arg(xml_.lineNumber()).arg(text));
+            setCodecError(error, QStringLiteral("line %1: %2").arg(xml_.lineNumber()).arg(text));
         }
         return result;
     }
@@ -544,7 +544,7 @@ std::optional<QByteArray> PropertyListCodec::toXml(const QVariant& value, QStrin
     w.writeEndElement();
     w.writeEndDocument();
     if (w.hasError()) {
-        setError(error, QStringLiteral("the XML writer failed"));
+        setCodecError(error, QStringLiteral("the XML writer failed"));
         return std::nullopt;
     }
     return out;

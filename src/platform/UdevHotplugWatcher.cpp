@@ -8,7 +8,7 @@ namespace platform {
 
 namespace {
 
-const char* const kSubsystem = "hidraw";
+const char* const kUdevSubsystem = "hidraw";
 
 quint16 hexId(const char* text)
 {
@@ -26,7 +26,7 @@ std::unique_ptr<UdevHotplugWatcher> UdevHotplugWatcher::open()
         return nullptr;
     // The "udev" source reports a node after its rules ran, so its permissions are in place.
     udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
-    if (!monitor || udev_monitor_filter_add_match_subsystem_devtype(monitor, kSubsystem, nullptr) < 0
+    if (!monitor || udev_monitor_filter_add_match_subsystem_devtype(monitor, kUdevSubsystem, nullptr) < 0
         || udev_monitor_enable_receiving(monitor) < 0 || udev_monitor_get_fd(monitor) < 0) {
         if (monitor)
             udev_monitor_unref(monitor);
@@ -60,7 +60,7 @@ bool UdevHotplugWatcher::start(Handler attached, Handler removed)
     // lost; a node seen twice is reported once.
     udev_enumerate* scan = udev_enumerate_new(udev_);
     if (scan) {
-        udev_enumerate_add_match_subsystem(scan, kSubsystem);
+        udev_enumerate_add_match_subsystem(scan, kUdevSubsystem);
         udev_enumerate_scan_devices(scan);
         udev_list_entry* entry;
         udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan))

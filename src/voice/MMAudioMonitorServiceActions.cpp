@@ -20,9 +20,9 @@
 namespace {
 
 const QString kFileTarget = QStringLiteral("file");
-const QString kFileScheme = QStringLiteral("file:///");
+const QString kActionsFileScheme = QStringLiteral("file:///");
 const QString kTranslationService = QStringLiteral("ify");
-const QString kMainlandRegion = QStringLiteral("cn");
+const QString kActionsMainlandRegion = QStringLiteral("cn");
 
 enum ClickFunction : quint64 {
     kReturn = 1,
@@ -147,7 +147,7 @@ void MMAudioMonitorService::voiceSearching(const QString& text)
             if (command.word().compare(word, Qt::CaseInsensitive) == 0) {
                 if (actions_->openTarget)
                     actions_->openTarget(
-                        command.todo(), command.todo().startsWith(kFileScheme) ? kFileTarget : QString());
+                        command.todo(), command.todo().startsWith(kActionsFileScheme) ? kFileTarget : QString());
                 return;
             }
         }
@@ -183,7 +183,7 @@ void MMAudioMonitorService::transWrokWithText(const QString& text, const QString
     // The language the sentence was said in, not that of a dictation begun since.
     const QString from = StringCoding::conversionlanguagecodeToTranslationLanguagecodeWithLanguage(
         recognitionLanguage, kTranslationService);
-    if (env_.user.ipCountry() == kMainlandRegion)
+    if (env_.user.ipCountry() == kActionsMainlandRegion)
         transWithFrom(from, to, text);
     else
         microsoftTransWithFrom(from, to, text);

@@ -15,7 +15,7 @@
 
 namespace {
 
-const QString kFileScheme = QStringLiteral("file://");
+const QString kHomeFileScheme = QStringLiteral("file://");
 
 } // namespace
 
@@ -119,7 +119,7 @@ void UWHomeViewModel::getAppList()
     for (const platform::InstalledApplication& application : std::as_const(myAppList_)) {
         MMAppdataItem row;
         row.setName(application.displayName);
-        row.setPath(kFileScheme + application.path);
+        row.setPath(kHomeFileScheme + application.path);
         const QString icon = StringCoding::conversionImageToStringWithImage(
             platform::InstalledApplications::iconImage(application.icon, kIconSize, dataFolders));
         row.setIcon(icon.isNull() ? QStringLiteral("") : icon);

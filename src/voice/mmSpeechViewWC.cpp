@@ -25,8 +25,8 @@ namespace {
 
 constexpr int kWindowWidth = 420;
 constexpr int kWindowHeight = 150;
-constexpr int kCornerRadius = 12;
-constexpr int kBottomMargin = 120; // above the bottom of the screen's free area
+constexpr int kSpeechCornerRadius = 12;
+constexpr int kSpeechBottomMargin = 120; // above the bottom of the screen's free area
 constexpr int kTextFontPixels = 16;
 constexpr int kTextInset = 10;
 constexpr int kLineSpacing = 4;
@@ -105,10 +105,10 @@ void mmSpeechViewWC::buildWindow()
                        " QLabel { color: %4; } QTextEdit { background: transparent; color: black; }")
             .arg(MMColor::mm_colorWithHexString(QStringLiteral("#F4F6F9")).name(),
                 MMColor::mm_colorWithHexString(QStringLiteral("#AEB8C5")).name())
-            .arg(kCornerRadius)
+            .arg(kSpeechCornerRadius)
             .arg(MMColor::mm_colorWithHexString(QStringLiteral("#4A5563")).name()));
     QPainterPath rounded;
-    rounded.addRoundedRect(QRectF(0, 0, kWindowWidth, kWindowHeight), kCornerRadius, kCornerRadius);
+    rounded.addRoundedRect(QRectF(0, 0, kWindowWidth, kWindowHeight), kSpeechCornerRadius, kSpeechCornerRadius);
     window_->setMask(QRegion(rounded.toFillPolygon().toPolygon()));
 
     languageLabel_ = new QLabel(window_.get());
@@ -160,7 +160,7 @@ void mmSpeechViewWC::placeWindowByDefault()
         return;
     const QRect free = screen->availableGeometry();
     window_->move(
-        free.x() + (free.width() - kWindowWidth) / 2, free.bottom() + 1 - kBottomMargin - kWindowHeight);
+        free.x() + (free.width() - kWindowWidth) / 2, free.bottom() + 1 - kSpeechBottomMargin - kWindowHeight);
 }
 
 void mmSpeechViewWC::showWindow()

@@ -13,7 +13,7 @@ const QString kPath = QStringLiteral("/v2/iat");
 const QString kCommon = QStringLiteral("common");
 const QString kAppId = QStringLiteral("app_id");
 const QString kBusiness = QStringLiteral("business");
-const QString kData = QStringLiteral("data");
+const QString kRequestData = QStringLiteral("data");
 const QString kStatus = QStringLiteral("status");
 const QString kFormat = QStringLiteral("format");
 const QString kEncoding = QStringLiteral("encoding");
@@ -53,7 +53,7 @@ const std::pair<QString, QString> kAccents[] = {
     { QStringLiteral("zh_cn_hakkanese"), QStringLiteral("hakkanese") },
 };
 
-enum FrameStatus { kFirst = 0, kMiddle = 1, kLast = 2 };
+enum FrameStatus { kFirst = 0, kMiddle = 1, kRequestLast = 2 };
 
 QByteArray serialise(const QJsonObject& frame)
 {
@@ -159,16 +159,16 @@ QByteArray mmXFYunRequestBuilder::firstFrame(
     return serialise({
         { kCommon, QJsonObject { { kAppId, appId } } },
         { kBusiness, business },
-        { kData, dataObject(kFirst, pcm) },
+        { kRequestData, dataObject(kFirst, pcm) },
     });
 }
 
 QByteArray mmXFYunRequestBuilder::middleFrame(const QByteArray& pcm)
 {
-    return serialise({ { kData, dataObject(kMiddle, pcm) } });
+    return serialise({ { kRequestData, dataObject(kMiddle, pcm) } });
 }
 
 QByteArray mmXFYunRequestBuilder::lastFrame()
 {
-    return serialise({ { kData, dataObject(kLast, {}) } });
+    return serialise({ { kRequestData, dataObject(kRequestLast, {}) } });
 }

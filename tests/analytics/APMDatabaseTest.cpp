@@ -21,7 +21,7 @@ namespace {
 
 // The sqlite3 command-line tool: builds fixtures of older schemas and reads
 // what the database wrote, independently of the store.
-QString sqliteCLI(const QString& path, const QString& sql)
+QString databaseSqliteCLI(const QString& path, const QString& sql)
 {
     QProcess process;
     process.start(QStringLiteral("sqlite3"), { path, sql });
@@ -45,7 +45,7 @@ protected:
 
     QString tableSQL(const QString& table)
     {
-        return sqliteCLI(path_, QStringLiteral("SELECT sql FROM sqlite_master WHERE name='%1'").arg(table));
+        return databaseSqliteCLI(path_, QStringLiteral("SELECT sql FROM sqlite_master WHERE name='%1'").arg(table));
     }
 
     QTemporaryDir dir_;
@@ -57,13 +57,13 @@ TEST_F(DatabaseTest, ANewDatabaseHasEveryTableAndTheMetadataRow)
     APMError error;
     auto database = open(&error);
     ASSERT_TRUE(database) << error.description().toStdString();
-    EXPECT_EQ(sqliteCLI(path_,
+    EXPECT_EQ(databaseSqliteCLI(path_,
                   "SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_master "
                   "WHERE type='table' ORDER BY name)"),
         "app_metadata audience_filter_values conditional_properties event_filters events main_event_params "
         "property_filters purchase_transactions queue raw_events raw_events_metadata subscriptions "
         "user_attributes");
-    EXPECT_EQ(sqliteCLI(path_,
+    EXPECT_EQ(databaseSqliteCLI(path_,
                   "SELECT rowid, last_bundle_index, last_bundle_start_timestamp, last_bundle_end_timestamp, "
                   "quote(day), quote(daily_events_count) FROM app_metadata"),
         "1|0|0.0|0.0|NULL|NULL");
@@ -78,7 +78,7 @@ TEST_F(DatabaseTest, ANewDatabaseHasEveryTableAndTheMetadataRow)
 
 TEST_F(DatabaseTest, AnOlderSchemaIsBroughtUpToDateKeepingItsRows)
 {
-    sqliteCLI(path_,
+    databaseSqliteCLI(path_,
         "CREATE TABLE app_metadata (last_bundle_index INTEGER NOT NULL, last_bundle_end_timestamp REAL NOT "
         "NULL);"
         "INSERT INTO app_metadata VALUES (7, 123.5);"
@@ -96,13 +96,13 @@ TEST_F(DatabaseTest, AnOlderSchemaIsBroughtUpToDateKeepingItsRows)
         EXPECT_EQ(metadata->lastBundleIndex(), 7);
         EXPECT_EQ(metadata->lastBundleStartTimestamp(), 0.0);
         EXPECT_EQ(metadata->lastBundleEndTimestamp(), 123.5);
-        EXPECT_EQ(sqliteCLI(path_,
+        EXPECT_EQ(databaseSqliteCLI(path_,
                       "SELECT rowid, name, typeof(timestamp), timestamp, metadata_fingerprint, hex(data), "
                       "quote(is_realtime) FROM raw_events ORDER BY rowid"),
             "1|open|real|1700000000.0|-5|0A01|NULL\n2|tap|real|1700000001.0|9||NULL");
-        EXPECT_EQ(sqliteCLI(path_, "SELECT data_kept FROM (SELECT someday_column AS data_kept FROM queue)"),
+        EXPECT_EQ(databaseSqliteCLI(path_, "SELECT data_kept FROM (SELECT someday_column AS data_kept FROM queue)"),
             "kept");
-        EXPECT_EQ(sqliteCLI(path_, "SELECT count(*) FROM sqlite_master WHERE name LIKE '%old'"), "0");
+        EXPECT_EQ(databaseSqliteCLI(path_, "SELECT count(*) FROM sqlite_master WHERE name LIKE '%old'"), "0");
         EXPECT_TRUE(
             database->sqliteStore()->columnsForTableWithName("queue", &error).contains("retry_count"));
     }
@@ -110,7 +110,7 @@ TEST_F(DatabaseTest, AnOlderSchemaIsBroughtUpToDateKeepingItsRows)
 
 TEST_F(DatabaseTest, AnUnusableSchemaDeletesTheFileAndTheNextAttemptStartsEmpty)
 {
-    sqliteCLI(path_,
+    databaseSqliteCLI(path_,
         "CREATE TABLE raw_events (name TEXT NOT NULL, timestamp REAL NOT NULL, metadata_fingerprint INTEGER "
         "NOT "
         "NULL, data BLOB NOT NULL, unknown_required TEXT NOT NULL);"
@@ -134,7 +134,7 @@ TEST_F(DatabaseTest, ALockedDatabaseIsKeptAndTheOpenFails)
     // pass but stops the schema update (the missing add-on columns).
     for (const char* lock : { "BEGIN EXCLUSIVE TRANSACTION", "BEGIN IMMEDIATE TRANSACTION" }) {
         QFile::remove(path_);
-        sqliteCLI(path_,
+        databaseSqliteCLI(path_,
             "CREATE TABLE app_metadata (last_bundle_index INTEGER NOT NULL, last_bundle_end_timestamp REAL "
             "NOT "
             "NULL); INSERT INTO app_metadata VALUES (3, 1.0);");
@@ -148,7 +148,7 @@ TEST_F(DatabaseTest, ALockedDatabaseIsKeptAndTheOpenFails)
             << error.description().toStdString();
         sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
         sqlite3_close(other);
-        EXPECT_EQ(sqliteCLI(path_, "SELECT last_bundle_index FROM app_metadata"), "3") << lock;
+        EXPECT_EQ(databaseSqliteCLI(path_, "SELECT last_bundle_index FROM app_metadata"), "3") << lock;
         auto database = open(&error);
         ASSERT_TRUE(database) << lock;
         EXPECT_EQ(database->queryAppMetadata(&error)->lastBundleIndex(), 3) << lock;
@@ -182,7 +182,7 @@ TEST_F(DatabaseTest, UpsertWithATableLimitRefusesNewKeysOnceFull)
     EXPECT_EQ(error.code(), APMError::InvalidState);
     EXPECT_EQ(error.localizedDescription(), "Failed to insert data type. Table is full");
     EXPECT_TRUE(upsert("a", &error)); // an existing key is replaced even in a full table
-    EXPECT_EQ(sqliteCLI(path_, "SELECT group_concat(fingerprint) FROM purchase_transactions"), "b,a");
+    EXPECT_EQ(databaseSqliteCLI(path_, "SELECT group_concat(fingerprint) FROM purchase_transactions"), "b,a");
 
     EXPECT_FALSE(database->upsertDataType({}, table, "fingerprint", "x", 2, &error));
     EXPECT_EQ(error.localizedDescription(), "Received empty data type to upsert");
@@ -201,7 +201,7 @@ TEST_F(DatabaseTest, UpdateNeedsAnExistingKey)
         database->insertDataType({ { "subscription_id", "s1" } }, APMDatabase::kSubscriptionsTable, &error));
     EXPECT_TRUE(database->updateDataType(
         { { "subscription_id", "s2" } }, APMDatabase::kSubscriptionsTable, "subscription_id", "s1", &error));
-    EXPECT_EQ(sqliteCLI(path_, "SELECT subscription_id FROM subscriptions"), "s2");
+    EXPECT_EQ(databaseSqliteCLI(path_, "SELECT subscription_id FROM subscriptions"), "s2");
 }
 
 TEST_F(DatabaseTest, GenericReadersConvertRowsInRowidOrder)
@@ -245,7 +245,7 @@ TEST_F(DatabaseTest, TransactionsRollBackWhenTheBlockFailsOrThrows)
         return database->insertDataType(
             { { "fingerprint", "f" } }, APMDatabase::kPurchaseTransactionsTable, nullptr);
     };
-    const auto count = [&] { return sqliteCLI(path_, "SELECT count(*) FROM purchase_transactions"); };
+    const auto count = [&] { return databaseSqliteCLI(path_, "SELECT count(*) FROM purchase_transactions"); };
     ValidatorLogRecorder log;
     EXPECT_FALSE(database->performTransaction([&] { return insert() && false; }));
     EXPECT_EQ(count(), "0");
@@ -274,7 +274,7 @@ TEST_F(DatabaseTest, ResetLeavesEmptyTablesAndAFreshMetadataRow)
 
     APMError error;
     ASSERT_TRUE(database->reset(&error)) << error.description().toStdString();
-    EXPECT_EQ(sqliteCLI(path_, "SELECT count(*) FROM purchase_transactions"), "0");
+    EXPECT_EQ(databaseSqliteCLI(path_, "SELECT count(*) FROM purchase_transactions"), "0");
     EXPECT_EQ(database->queryAppMetadata(&error)->lastBundleIndex(), 0);
 }
 

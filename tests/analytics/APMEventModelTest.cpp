@@ -47,7 +47,7 @@ QByteArray decodeRaw(const QByteArray& bytes)
     return process.readAllStandardOutput();
 }
 
-std::unique_ptr<APMPBEventParam> param(const QString& name)
+std::unique_ptr<APMPBEventParam> eventParam(const QString& name)
 {
     auto p = APMPBEventParam::initWithMessageInfo();
     if (!name.isNull())
@@ -211,28 +211,28 @@ TEST_F(APMEventModelTest, ReadingTheWireFormSkipsWhatAnEventDoesNotKeep)
     APMPBSetInt64Field(proto.get(), 3, 1'699'999'999'000);
 
     std::vector<std::unique_ptr<APMPBEventParam>> params;
-    auto origin = param(QStringLiteral("_o"));
+    auto origin = eventParam(QStringLiteral("_o"));
     APMPBSetStringField(origin.get(), 1, QStringLiteral("auto"));
     params.push_back(std::move(origin));
-    auto nameless = param(QString());
+    auto nameless = eventParam(QString());
     APMPBSetInt64Field(nameless.get(), 2, 1);
     params.push_back(std::move(nameless));
-    auto floating = param(QStringLiteral("f"));
+    auto floating = eventParam(QStringLiteral("f"));
     APMPBSetFloatField(floating.get(), 3, 1.5f);
     params.push_back(std::move(floating));
-    auto array = param(QStringLiteral("items"));
+    auto array = eventParam(QStringLiteral("items"));
     std::vector<std::unique_ptr<APMPBEventParam>> elements;
-    elements.push_back(param(QStringLiteral("x")));
+    elements.push_back(eventParam(QStringLiteral("x")));
     APMPBSetArrayField(array.get(), 5, elements);
     params.push_back(std::move(array));
-    params.push_back(param(QStringLiteral("empty")));
-    auto text = param(QStringLiteral("_sn"));
+    params.push_back(eventParam(QStringLiteral("empty")));
+    auto text = eventParam(QStringLiteral("_sn"));
     APMPBSetStringField(text.get(), 1, QStringLiteral("Home"));
     params.push_back(std::move(text));
-    auto integer = param(QStringLiteral("_si"));
+    auto integer = eventParam(QStringLiteral("_si"));
     APMPBSetInt64Field(integer.get(), 2, -7);
     params.push_back(std::move(integer));
-    auto real = param(QStringLiteral("_et"));
+    auto real = eventParam(QStringLiteral("_et"));
     APMPBSetDoubleField(real.get(), 4, 0.25);
     params.push_back(std::move(real));
     APMPBSetArrayField(proto.get(), 0, params);
@@ -261,11 +261,11 @@ TEST_F(APMEventModelTest, ReadingTheWireFormNeedsATextOrigin)
         APMPBSetArrayField(proto.get(), 0, params);
         return proto;
     };
-    auto numeric = param(QStringLiteral("_o"));
+    auto numeric = eventParam(QStringLiteral("_o"));
     APMPBSetInt64Field(numeric.get(), 2, 1);
     EXPECT_FALSE(APMEvent::initWithEventProto(*build(std::move(numeric)), limits));
     EXPECT_FALSE(APMEvent::initWithEventProto(*build(nullptr), limits));
-    auto invalid = param(QStringLiteral("_o"));
+    auto invalid = eventParam(QStringLiteral("_o"));
     APMPBSetStringField(invalid.get(), 1, QStringLiteral("a-b"));
     EXPECT_FALSE(APMEvent::initWithEventProto(*build(std::move(invalid)), limits));
     // Bytes that come from outside: whatever decodes, nothing crashes.

@@ -19,7 +19,7 @@ namespace {
 
 // Runs SQL through the sqlite3 command-line tool: an oracle independent of
 // the store, and the clearest way to build fixtures of older schemas.
-QString sqliteCLI(const QString& path, const QString& sql)
+QString storeSqliteCLI(const QString& path, const QString& sql)
 {
     QProcess process;
     process.start(QStringLiteral("sqlite3"), { path, sql });
@@ -91,7 +91,7 @@ TEST_F(SqliteStoreTest, ValuesBindAndReadBackByKind)
         ++id;
         ASSERT_TRUE(store_->upsertRecord({ { "id", id }, { "value", c.value } }, "t", &error_)) << c.name;
         EXPECT_EQ(
-            sqliteCLI(path_, QStringLiteral("SELECT typeof(value) FROM t WHERE id=%1").arg(id)), c.storedType)
+            storeSqliteCLI(path_, QStringLiteral("SELECT typeof(value) FROM t WHERE id=%1").arg(id)), c.storedType)
             << c.name;
         const auto rows = store_->recordsForQuery("SELECT value FROM t WHERE id=?", { id }, &error_);
         ASSERT_TRUE(rows && rows->size() == 1) << c.name;
@@ -126,7 +126,7 @@ TEST_F(SqliteStoreTest, ValuesWithoutAFaithfulColumnValueAreRefused)
         EXPECT_FALSE(store_->recordsForQuery("SELECT * FROM t WHERE value=?", { value }, &error)) << name;
         EXPECT_EQ(error.code(), APMError::StorageFailure) << name;
     }
-    EXPECT_EQ(sqliteCLI(path_, "SELECT count(*) FROM t"), "0");
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT count(*) FROM t"), "0");
 }
 
 TEST_F(SqliteStoreTest, AZeroLengthBlobReadsBackAsNoValue)
@@ -275,25 +275,25 @@ TEST_F(SqliteStoreTest, UpdatesDeletesAndIncreases)
 {
     insertRows(3);
     ASSERT_TRUE(store_->updateRecord({ { "name", "x" }, { "value", 7 } }, "t", "id", 2, &error_));
-    EXPECT_EQ(sqliteCLI(path_, "SELECT name, value FROM t WHERE id=2"), "x|7");
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT name, value FROM t WHERE id=2"), "x|7");
     ASSERT_TRUE(store_->updateAllRecordsInTableWithName("t", "data", QByteArray("d"), &error_));
-    EXPECT_EQ(sqliteCLI(path_, "SELECT count(*) FROM t WHERE data = x'64'"), "3");
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT count(*) FROM t WHERE data = x'64'"), "3");
 
     ASSERT_TRUE(store_->executeSQL("CREATE TABLE c (k TEXT, n INTEGER NOT NULL, r REAL)", &error_));
     ASSERT_TRUE(store_->upsertRecord({ { "k", "a" }, { "n", 1 }, { "r", 0.5 } }, "c", &error_));
     ASSERT_TRUE(store_->increaseColumn("n", 4, "c", "k = ?", { "a" }, &error_));
-    EXPECT_EQ(sqliteCLI(path_, "SELECT n FROM c"), "5");
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT n FROM c"), "5");
     ASSERT_TRUE(store_->increaseColumn("n", -2, "c", "k = 'a'", {}, &error_));
-    EXPECT_EQ(sqliteCLI(path_, "SELECT n FROM c"), "3");
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT n FROM c"), "3");
     // A sum past the 64-bit range stays an integer at the end of the range.
     ASSERT_TRUE(
         store_->increaseColumn("n", std::numeric_limits<qint64>::max(), "c", "k = ?", { "a" }, &error_));
-    EXPECT_EQ(sqliteCLI(path_, "SELECT typeof(n), n FROM c"), "integer|9223372036854775807");
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT typeof(n), n FROM c"), "integer|9223372036854775807");
     ASSERT_TRUE(
         store_->increaseColumn("n", std::numeric_limits<qint64>::min(), "c", "k = ?", { "a" }, &error_));
     ASSERT_TRUE(
         store_->increaseColumn("n", std::numeric_limits<qint64>::min(), "c", "k = ?", { "a" }, &error_));
-    EXPECT_EQ(sqliteCLI(path_, "SELECT typeof(n), n FROM c"), "integer|-9223372036854775808");
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT typeof(n), n FROM c"), "integer|-9223372036854775808");
 
     APMError error;
     EXPECT_FALSE(store_->increaseColumn("r", 1, "c", "k = ?", { "a" }, &error));
@@ -304,7 +304,7 @@ TEST_F(SqliteStoreTest, UpdatesDeletesAndIncreases)
     ASSERT_TRUE(store_->deleteRecordFromTableWithName("t", "id", 1, &error_));
     EXPECT_EQ(store_->deleteRecordsFromTableWithName("t", "id > ?", { 0 }, &error_), 2);
     ASSERT_TRUE(store_->deleteAllRecordsFromTableWithName("c", &error_));
-    EXPECT_EQ(sqliteCLI(path_, "SELECT (SELECT count(*) FROM t) + (SELECT count(*) FROM c)"), "0");
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT (SELECT count(*) FROM t) + (SELECT count(*) FROM c)"), "0");
 }
 
 TEST_F(SqliteStoreTest, TransactionsRollBackWhenTheBlockFailsOrThrows)
@@ -356,7 +356,7 @@ TEST_F(SqliteStoreTest, AFailedCommitDoesNotLeaveTheTransactionOpen)
     EXPECT_EQ(error.localizedDescription(), "Failed to end transaction");
     EXPECT_EQ(sqlite3_get_autocommit(store_->sqliteHandle()), 1);
     EXPECT_TRUE(store_->performTransactionWithError(&error, [] { return true; }));
-    EXPECT_EQ(sqliteCLI(path_, "SELECT count(*) FROM ch"), "0");
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT count(*) FROM ch"), "0");
 }
 
 TEST_F(SqliteStoreTest, AClosedStoreFailsEveryOperationWithItsOwnError)
@@ -431,7 +431,7 @@ protected:
         sql += QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < %1) "
                               "INSERT INTO t SELECT i, printf('%.200c', 'x') FROM n;")
                    .arg(rows);
-        sqliteCLI(path, sql);
+        storeSqliteCLI(path, sql);
         return path;
     }
 
@@ -493,7 +493,7 @@ TEST_F(SqliteStoreOpenTest, ABusyDatabaseIsNotDeleted)
 
     ASSERT_EQ(sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(other);
-    EXPECT_EQ(sqliteCLI(path, "SELECT count(*) FROM t"), "3");
+    EXPECT_EQ(storeSqliteCLI(path, "SELECT count(*) FROM t"), "3");
     auto store = APMSqliteStore::initWithDatabasePath(path, &error);
     ASSERT_TRUE(store);
     EXPECT_EQ(store->rowCountForTableWithName("t", &error), 3);
@@ -551,13 +551,13 @@ TEST_F(SqliteStoreTableTest, ATableConstraintBecomesPartOfTheCreateText)
         = { { "a", "INTEGER NOT NULL" }, { "b", "INTEGER NOT NULL" }, { "PRIMARY KEY", "(a, b)" } };
     ASSERT_TRUE(store_->ensureTableWithName("pk", columns, {}, &error_))
         << error_.description().toStdString();
-    EXPECT_EQ(sqliteCLI(path_, "SELECT sql FROM sqlite_master WHERE name='pk'"),
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT sql FROM sqlite_master WHERE name='pk'"),
         "CREATE TABLE pk ( a INTEGER NOT NULL, b INTEGER NOT NULL, PRIMARY KEY (a, b))");
 }
 
 TEST_F(SqliteStoreTableTest, AChangedDeclarationRebuildsTheTableKeepingItsRows)
 {
-    sqliteCLI(path_,
+    storeSqliteCLI(path_,
         "CREATE TABLE e (k TEXT NOT NULL PRIMARY KEY, n INTEGER NOT NULL, extra REAL);"
         "INSERT INTO e VALUES ('a', 1, 0.5), ('b', 2, NULL);");
     const APMModifyColumnInfo modify = { { "n", "REAL NOT NULL" } };
@@ -565,30 +565,30 @@ TEST_F(SqliteStoreTableTest, AChangedDeclarationRebuildsTheTableKeepingItsRows)
         << error_.description().toStdString();
     EXPECT_EQ(store_->columnInfoForTableWithName("e", &error_).value("n"), "REAL");
     EXPECT_EQ(
-        sqliteCLI(path_, "SELECT k, typeof(n), n, extra FROM e ORDER BY k"), "a|real|1.0|0.5\nb|real|2.0|");
+        storeSqliteCLI(path_, "SELECT k, typeof(n), n, extra FROM e ORDER BY k"), "a|real|1.0|0.5\nb|real|2.0|");
     EXPECT_EQ(store_->tableExists("e_old", &error_), false);
-    const QString sqlAfter = sqliteCLI(path_, "SELECT sql FROM sqlite_master WHERE name='e'");
+    const QString sqlAfter = storeSqliteCLI(path_, "SELECT sql FROM sqlite_master WHERE name='e'");
     // A second pass finds the schema as wanted and leaves it alone.
     ASSERT_TRUE(store_->ensureTableWithNameModify("e", elementary_, addOn_, modify, &error_));
-    EXPECT_EQ(sqliteCLI(path_, "SELECT sql FROM sqlite_master WHERE name='e'"), sqlAfter);
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT sql FROM sqlite_master WHERE name='e'"), sqlAfter);
 }
 
 TEST_F(SqliteStoreTableTest, ARebuildCopiesByColumnName)
 {
     // The add-on column sits before an elementary one, and an unknown
     // nullable column is present: a positional copy would misplace or fail.
-    sqliteCLI(path_,
+    storeSqliteCLI(path_,
         "CREATE TABLE e (extra REAL, k TEXT NOT NULL PRIMARY KEY, later TEXT, n INTEGER NOT NULL);"
         "INSERT INTO e VALUES (0.25, 'a', 'x', 3);");
     ASSERT_TRUE(
         store_->ensureTableWithNameModify("e", elementary_, addOn_, { { "n", "REAL NOT NULL" } }, &error_))
         << error_.description().toStdString();
-    EXPECT_EQ(sqliteCLI(path_, "SELECT k, n, extra FROM e"), "a|3.0|0.25");
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT k, n, extra FROM e"), "a|3.0|0.25");
 }
 
 TEST_F(SqliteStoreTableTest, AFailedRebuildLeavesTheTableAsItWas)
 {
-    sqliteCLI(path_,
+    storeSqliteCLI(path_,
         "CREATE TABLE e (k TEXT NOT NULL PRIMARY KEY, n INTEGER NOT NULL, extra REAL);"
         "INSERT INTO e VALUES ('a', 1, NULL), ('b', 1, NULL);");
     APMError error;
@@ -598,7 +598,7 @@ TEST_F(SqliteStoreTableTest, AFailedRebuildLeavesTheTableAsItWas)
     EXPECT_EQ(error.code(), APMError::StorageFailure);
     EXPECT_EQ(error.localizedDescription(), "Transaction failed");
     EXPECT_EQ(store_->columnInfoForTableWithName("e", &error_).value("n"), "INTEGER");
-    EXPECT_EQ(sqliteCLI(path_, "SELECT count(*) FROM e"), "2");
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT count(*) FROM e"), "2");
     EXPECT_EQ(store_->tableExists("e_old", &error_), false);
 }
 

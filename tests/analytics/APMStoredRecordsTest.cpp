@@ -15,14 +15,14 @@
 
 namespace {
 
-APMValue str(const QString& s)
+APMValue recordStr(const QString& s)
 {
     return APMValue::initWithValueType(APMValue::String, s);
 }
 
 // What `protoc --decode_raw` makes of the bytes: an encoder-independent view
 // of the tags and values actually written.
-QByteArray decodeRaw(const QByteArray& bytes)
+QByteArray decodeRawRecord(const QByteArray& bytes)
 {
     const QString protoc = QStandardPaths::findExecutable(QStringLiteral("protoc"));
     if (protoc.isEmpty()) {
@@ -59,16 +59,16 @@ TEST_F(APMStoredRecordsTest, UserAttributeNeedsAValidNameAndValue)
         APMValue value;
         bool made;
     } rows[] = {
-        { QStringLiteral("favorite_food"), str(QStringLiteral("pizza")), true },
+        { QStringLiteral("favorite_food"), recordStr(QStringLiteral("pizza")), true },
         { QStringLiteral("_fot"), APMValue::initWithInt64(5), true },
         { QStringLiteral("_ltv_USD"), APMValue::initWithDouble(2.5), true },
-        { QString(), str(QStringLiteral("x")), false },
-        { QStringLiteral("bad name"), str(QStringLiteral("x")), false },
-        { QString(25, QLatin1Char('n')), str(QStringLiteral("x")), false },
-        { QStringLiteral("food"), str(QString(37, QLatin1Char('v'))), false },
-        { QStringLiteral("food"), str(QString()), false },
+        { QString(), recordStr(QStringLiteral("x")), false },
+        { QStringLiteral("bad name"), recordStr(QStringLiteral("x")), false },
+        { QString(25, QLatin1Char('n')), recordStr(QStringLiteral("x")), false },
+        { QStringLiteral("food"), recordStr(QString(37, QLatin1Char('v'))), false },
+        { QStringLiteral("food"), recordStr(QString()), false },
         // The long identifiers may take up to 256 characters.
-        { QStringLiteral("_id"), str(QString(256, QLatin1Char('v'))), true },
+        { QStringLiteral("_id"), recordStr(QString(256, QLatin1Char('v'))), true },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(qPrintable(row.name));
@@ -95,7 +95,7 @@ TEST_F(APMStoredRecordsTest, UserAttributeWireFormAsProtocReadsIt)
     } rows[] = {
         { APMValue::initWithInt64(5), 12.3459, "1: 12345\n2: \"food\"\n4: 5\n" },
         { APMValue::initWithDouble(2.5), 1, "1: 1000\n2: \"food\"\n6: 0x4004000000000000\n" },
-        { str(QStringLiteral("pizza")), 0, "1: 0\n2: \"food\"\n3: \"pizza\"\n" },
+        { recordStr(QStringLiteral("pizza")), 0, "1: 0\n2: \"food\"\n3: \"pizza\"\n" },
         // -1000 as protoc prints an unsigned varint.
         { APMValue::initWithInt64(-1), -1.0005,
             "1: 18446744073709550616\n2: \"food\"\n4: 18446744073709551615\n" },
@@ -110,7 +110,7 @@ TEST_F(APMStoredRecordsTest, UserAttributeWireFormAsProtocReadsIt)
         ASSERT_TRUE(attribute);
         const std::unique_ptr<APMPBUserAttribute> proto = attribute->protoUserAttribute();
         ASSERT_TRUE(proto);
-        EXPECT_EQ(decodeRaw(proto->protoBuffer().value_or(QByteArray())).toStdString(), row.decoded);
+        EXPECT_EQ(decodeRawRecord(proto->protoBuffer().value_or(QByteArray())).toStdString(), row.decoded);
     }
 
     // An array value (it passes the validator) writes no value at all.
@@ -119,7 +119,7 @@ TEST_F(APMStoredRecordsTest, UserAttributeWireFormAsProtocReadsIt)
     ASSERT_TRUE(array);
     const std::unique_ptr<APMPBUserAttribute> proto = array->protoUserAttribute();
     ASSERT_TRUE(proto);
-    EXPECT_EQ(decodeRaw(proto->protoBuffer().value_or(QByteArray())).toStdString(), "1: 2000\n2: \"food\"\n");
+    EXPECT_EQ(decodeRawRecord(proto->protoBuffer().value_or(QByteArray())).toStdString(), "1: 2000\n2: \"food\"\n");
 }
 
 TEST_F(APMStoredRecordsTest, RawEventDataNeedsAnEventAndARowNumber)
@@ -176,7 +176,7 @@ TEST_F(APMStoredRecordsTest, ConditionalUserPropertyIsAPlainCopyableRecord)
     APMConditionalUserProperty property;
     property.setName(QStringLiteral("plan"));
     property.setOrigin(QStringLiteral("app"));
-    property.setValue(str(QStringLiteral("gold")));
+    property.setValue(recordStr(QStringLiteral("gold")));
     property.setTriggerEventName(QStringLiteral("purchase"));
     property.setTriggerTimeout(60);
     property.setTimeToLive(3600);
@@ -195,7 +195,7 @@ TEST_F(APMStoredRecordsTest, ConditionalUserPropertyIsAPlainCopyableRecord)
 
     EXPECT_EQ(copy.name(), QStringLiteral("plan"));
     EXPECT_EQ(copy.origin(), QStringLiteral("app"));
-    EXPECT_EQ(copy.value(), str(QStringLiteral("gold")));
+    EXPECT_EQ(copy.value(), recordStr(QStringLiteral("gold")));
     EXPECT_EQ(copy.triggerEventName(), QStringLiteral("purchase"));
     EXPECT_EQ(copy.triggerTimeout(), 60.0);
     EXPECT_EQ(copy.timeToLive(), 3600.0);

@@ -25,7 +25,7 @@
 
 namespace {
 
-struct Line {
+struct StoreLine {
     int level;
     QString code;
     QString message;
@@ -44,16 +44,16 @@ public:
     ~LoggerCapture() { VULLogger::shared().setSink({}); }
     bool has(const char* code, int level) const
     {
-        for (const Line& l : lines) {
+        for (const StoreLine& l : lines) {
             if (l.code == QLatin1String(code) && l.level == level)
                 return true;
         }
         return false;
     }
-    std::vector<Line> lines;
+    std::vector<StoreLine> lines;
 };
 
-QVariantMap fileContents(const QString& path)
+QVariantMap storeFileContents(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -137,7 +137,7 @@ TEST_F(PersistentDictionaryTest, ChangesAreCoalescedIntoOneWriteASecondAfterTheF
     time_.advance(0.49);
     EXPECT_FALSE(QFileInfo::exists(path));
     time_.advance(0.01); // one second after the first change
-    EXPECT_EQ(fileContents(path),
+    EXPECT_EQ(storeFileContents(path),
         (QVariantMap { { QStringLiteral("k1"), QStringLiteral("a") }, { QStringLiteral("k2"), 2LL } }));
     EXPECT_FALSE(store->hasPendingPersistence());
     EXPECT_EQ(time_.pendingCount(), 0u);
@@ -166,7 +166,7 @@ TEST_F(PersistentDictionaryTest, NoChangeNoWrite)
     store->setBool(true, QStringLiteral("b"));
     EXPECT_TRUE(store->hasPendingPersistence());
     time_.advance(1);
-    EXPECT_EQ(fileContents(store->filePath()).value(QStringLiteral("b")).metaType().id(), QMetaType::Bool);
+    EXPECT_EQ(storeFileContents(store->filePath()).value(QStringLiteral("b")).metaType().id(), QMetaType::Bool);
 }
 
 TEST_F(PersistentDictionaryTest, ReopenedStoreAnswersBeforeAnyWrite)
@@ -236,7 +236,7 @@ TEST_F(PersistentDictionaryTest, FailedWriteIsLoggedAndRetriedOnTheNextChange)
     store->setObject(2, QStringLiteral("b"));
     time_.advance(1);
     EXPECT_TRUE(store->synchronize());
-    EXPECT_EQ(fileContents(path).size(), 2);
+    EXPECT_EQ(storeFileContents(path).size(), 2);
 }
 
 TEST_F(PersistentDictionaryTest, FolderThatCannotBeMadeGivesNoStore)
@@ -328,7 +328,7 @@ TEST_F(UserDefaultsTest, KindsAreKeptAndSuitesShared)
     EXPECT_TRUE(a.removeObjectForKey(QStringLiteral("never there")));
 
     // The suite is the shared preferences service's own file.
-    const QVariantMap file = fileContents(APMPreferencesPlistPath(QStringLiteral("APMAnalyticsSuiteName")));
+    const QVariantMap file = storeFileContents(APMPreferencesPlistPath(QStringLiteral("APMAnalyticsSuiteName")));
     EXPECT_EQ(file.value(QStringLiteral("int")), QVariant(7LL));
 
     a.clearAllData();

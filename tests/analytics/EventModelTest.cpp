@@ -7,9 +7,9 @@
 
 namespace {
 
-const double kNow = 1'700'000'000.5;
+const double kModelNow = 1'700'000'000.5;
 
-APMValue str(const QString& s)
+APMValue eventStr(const QString& s)
 {
     return APMValue::initWithValueType(APMValue::String, s);
 }
@@ -33,7 +33,7 @@ protected:
         const QString& origin = QStringLiteral("app"))
     {
         std::optional<APMEvent> event
-            = APMEvent::initWithOrigin(origin, isPublic, name, kNow, 0, parameters, limits);
+            = APMEvent::initWithOrigin(origin, isPublic, name, kModelNow, 0, parameters, limits);
         EXPECT_TRUE(event.has_value()) << qPrintable(name);
         return event.value_or(
             *APMEvent::initWithOrigin(QStringLiteral("app"), false, QStringLiteral("_x"), 0, 0, {}, limits));
@@ -63,11 +63,11 @@ TEST_F(EventModelTest, OriginAndNameDecideWhetherAnEventIsMade)
     for (const auto& row : rows) {
         SCOPED_TRACE(qPrintable(QString::fromLatin1(row.origin) + QStringLiteral(" ") + row.name));
         const std::optional<APMEvent> event = APMEvent::initWithOrigin(
-            QString::fromLatin1(row.origin), row.isPublic, row.name, kNow, 0, {}, limits);
+            QString::fromLatin1(row.origin), row.isPublic, row.name, kModelNow, 0, {}, limits);
         ASSERT_EQ(event.has_value(), row.made);
         if (event) {
             EXPECT_EQ(event->origin(), QString::fromLatin1(row.origin));
-            EXPECT_EQ(event->parameters(), (EventParameters { { QStringLiteral("_o"), str(row.origin) } }));
+            EXPECT_EQ(event->parameters(), (EventParameters { { QStringLiteral("_o"), eventStr(row.origin) } }));
         }
     }
 }
@@ -78,20 +78,20 @@ TEST_F(EventModelTest, ParametersAreCleanedAndCarryTheOrigin)
         { { QStringLiteral("count"), 3 }, { QStringLiteral("_o"), QStringLiteral("forged") },
             { QStringLiteral("label"), QStringLiteral("ok") } });
     EXPECT_EQ(event.parameters().value(QStringLiteral("count")), num(3));
-    EXPECT_EQ(event.parameters().value(QStringLiteral("label")), str(QStringLiteral("ok")));
-    EXPECT_EQ(event.parameters().value(QStringLiteral("_o")), str(QStringLiteral("app")));
+    EXPECT_EQ(event.parameters().value(QStringLiteral("label")), eventStr(QStringLiteral("ok")));
+    EXPECT_EQ(event.parameters().value(QStringLiteral("_o")), eventStr(QStringLiteral("app")));
     // The application may not set internal parameters; the first refusal is recorded.
     EXPECT_EQ(event.parameters().value(QStringLiteral("_err")), num(APMEventErrorCodeInvalidParameterName));
-    EXPECT_EQ(event.parameters().value(QStringLiteral("_ev")), str(QStringLiteral("_o")));
-    EXPECT_EQ(event.timestamp(), kNow);
+    EXPECT_EQ(event.parameters().value(QStringLiteral("_ev")), eventStr(QStringLiteral("_o")));
+    EXPECT_EQ(event.timestamp(), kModelNow);
 }
 
 TEST_F(EventModelTest, PreviousTimestampAfterTimestampStillMakesAnEvent)
 {
     const std::optional<APMEvent> event = APMEvent::initWithOrigin(
-        QStringLiteral("app"), true, QStringLiteral("tap"), kNow, kNow + 5, {}, limits);
+        QStringLiteral("app"), true, QStringLiteral("tap"), kModelNow, kModelNow + 5, {}, limits);
     ASSERT_TRUE(event.has_value());
-    EXPECT_EQ(event->previousTimestamp(), kNow + 5);
+    EXPECT_EQ(event->previousTimestamp(), kModelNow + 5);
 }
 
 TEST_F(EventModelTest, ConversionFlag)
@@ -135,7 +135,7 @@ TEST_F(EventModelTest, AdImpressionValueIsChecked)
     EXPECT_FALSE(bad.parameters().contains(QStringLiteral("value")));
     EXPECT_FALSE(bad.isConversion());
     EXPECT_EQ(bad.parameters().value(QStringLiteral("_err")), num(APMEventErrorCodeValueIsNotNumeric));
-    EXPECT_EQ(bad.parameters().value(QStringLiteral("_ev")), str(QStringLiteral("value")));
+    EXPECT_EQ(bad.parameters().value(QStringLiteral("_ev")), eventStr(QStringLiteral("value")));
 
     const APMEvent good = make(QStringLiteral("ad_impression"),
         { { QStringLiteral("value"), 0.25 }, { QStringLiteral("currency"), QStringLiteral("USD") } });
@@ -169,17 +169,17 @@ TEST_F(EventModelTest, AppliedParametersNeverReplaceTheEventsOwn)
     APMEvent event = make(QStringLiteral("tap"), { { QStringLiteral("label"), QStringLiteral("mine") } });
     event.applyParameters({ { QStringLiteral("label"), QStringLiteral("default") },
         { QStringLiteral("theme"), QStringLiteral("dark") } });
-    EXPECT_EQ(event.parameters().value(QStringLiteral("label")), str(QStringLiteral("mine")));
-    EXPECT_EQ(event.parameters().value(QStringLiteral("theme")), str(QStringLiteral("dark")));
-    EXPECT_EQ(event.parameters().value(QStringLiteral("_o")), str(QStringLiteral("app")));
+    EXPECT_EQ(event.parameters().value(QStringLiteral("label")), eventStr(QStringLiteral("mine")));
+    EXPECT_EQ(event.parameters().value(QStringLiteral("theme")), eventStr(QStringLiteral("dark")));
+    EXPECT_EQ(event.parameters().value(QStringLiteral("_o")), eventStr(QStringLiteral("app")));
 
     // A refused default is described only when the event has no error of its own.
     APMEvent clean = make(QStringLiteral("tap"));
     clean.applyParameters({ { QStringLiteral("a-b"), 1 } });
-    EXPECT_EQ(clean.parameters().value(QStringLiteral("_ev")), str(QStringLiteral("a-b")));
+    EXPECT_EQ(clean.parameters().value(QStringLiteral("_ev")), eventStr(QStringLiteral("a-b")));
     APMEvent refused = make(QStringLiteral("tap"), { { QStringLiteral("x-y"), 1 } });
     refused.applyParameters({ { QStringLiteral("a-b"), 1 }, { QStringLiteral("ok"), 2 } });
-    EXPECT_EQ(refused.parameters().value(QStringLiteral("_ev")), str(QStringLiteral("x-y")));
+    EXPECT_EQ(refused.parameters().value(QStringLiteral("_ev")), eventStr(QStringLiteral("x-y")));
     EXPECT_EQ(refused.parameters().value(QStringLiteral("ok")), num(2));
 
     APMEvent untouched = make(QStringLiteral("tap"));
@@ -205,7 +205,7 @@ TEST_F(EventModelTest, ScreenParameters)
             true, {} },
         { "instance id alone", { { QStringLiteral("_si"), 5 } }, true, {} },
         { "values",
-            { { QStringLiteral("_si"), boxed(num(5)) }, { QStringLiteral("_sc"), boxed(str("Main")) } }, true,
+            { { QStringLiteral("_si"), boxed(num(5)) }, { QStringLiteral("_sc"), boxed(eventStr("Main")) } }, true,
             {} },
         { "long class", { { QStringLiteral("_si"), 5 }, { QStringLiteral("_sc"), tooLong } }, false, 16003 },
         { "empty name", { { QStringLiteral("_si"), 5 }, { QStringLiteral("_sn"), QString() } }, false,
@@ -248,15 +248,15 @@ TEST_F(EventModelTest, ScreenParameters)
 TEST_F(EventModelTest, CopiesKeepOriginNameAndTimes)
 {
     const APMEvent event = make(QStringLiteral("tap"), { { QStringLiteral("n"), 1 } });
-    const APMEvent later = event.copyWithPreviousTimestamp(kNow - 60);
-    EXPECT_EQ(later.previousTimestamp(), kNow - 60);
-    EXPECT_EQ(later.timestamp(), kNow);
+    const APMEvent later = event.copyWithPreviousTimestamp(kModelNow - 60);
+    EXPECT_EQ(later.previousTimestamp(), kModelNow - 60);
+    EXPECT_EQ(later.timestamp(), kModelNow);
     EXPECT_EQ(later.name(), QStringLiteral("tap"));
     EXPECT_EQ(later.parameters(), event.parameters());
 
     const APMEvent replaced = event.copyWithParameters({ { QStringLiteral("m"), 2 } });
     EXPECT_EQ(replaced.parameters(),
-        (EventParameters { { QStringLiteral("m"), num(2) }, { QStringLiteral("_o"), str("app") } }));
+        (EventParameters { { QStringLiteral("m"), num(2) }, { QStringLiteral("_o"), eventStr("app") } }));
     EXPECT_EQ(replaced.origin(), QStringLiteral("app"));
 }
 

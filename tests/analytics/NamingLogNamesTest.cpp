@@ -9,7 +9,7 @@ namespace {
 
 const QString kPublicInterface = QStringLiteral("BASAnalytics");
 
-APMValue num(qint64 v)
+APMValue logNum(qint64 v)
 {
     return APMValue::initWithInt64(v);
 }
@@ -32,7 +32,7 @@ TEST_F(NamingLogNamesTest, NamesPrintPlainlyOutsideDebugMode)
     monitor.setDebugModeEnabled(false);
     EXPECT_EQ(APMEventNameForLog(QStringLiteral("_vs")), QStringLiteral("_vs"));
     EXPECT_EQ(APMParameterNameForLog(QStringLiteral("_sn")), QStringLiteral("_sn"));
-    const EventParameters parameters { { QStringLiteral("_err"), num(5) } };
+    const EventParameters parameters { { QStringLiteral("_err"), logNum(5) } };
     EXPECT_EQ(APMParametersDescription(parameters), QStringLiteral("{_err = 5; }"));
 }
 
@@ -68,13 +68,13 @@ TEST_F(NamingLogNamesTest, InternalNamesShowTheirPublicNamesInDebugMode)
 TEST_F(NamingLogNamesTest, ParameterDictionariesPrintOneLineEach)
 {
     monitor.setDebugModeEnabled(true);
-    EXPECT_EQ(APMParametersDescription(EventParameters { { QStringLiteral("_err"), num(5) } }),
+    EXPECT_EQ(APMParametersDescription(EventParameters { { QStringLiteral("_err"), logNum(5) } }),
         QStringLiteral("{\n    va_error (_err) = ParameterLimitReached (5);\n}"));
 
     const QVariantMap parameters {
         { QStringLiteral("Zeta"), 1 },
         { QStringLiteral("alpha"), QStringLiteral("a") },
-        { QStringLiteral("_err"), QVariant::fromValue(num(99)) },
+        { QStringLiteral("_err"), QVariant::fromValue(logNum(99)) },
         { QStringLiteral("items"),
             QVariant::fromValue(APMValue::initWithValueType(
                 APMValue::Array, QVariantList { QVariantMap { { QStringLiteral("item_id"), 7 } } })) },

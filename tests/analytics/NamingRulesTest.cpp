@@ -11,17 +11,17 @@ namespace {
 
 const QString kEmoji = QString::fromUcs4(U"\U0001F600");
 
-APMValue str(const QString& s)
+APMValue ruleStr(const QString& s)
 {
     return APMValue::initWithValueType(APMValue::String, s);
 }
 
-APMValue num(qint64 v)
+APMValue ruleNum(qint64 v)
 {
     return APMValue::initWithInt64(v);
 }
 
-QVariant boxed(const APMValue& value)
+QVariant ruleBoxed(const APMValue& value)
 {
     return QVariant::fromValue(value);
 }
@@ -110,7 +110,7 @@ TEST_F(NamingRulesTest, NameFamilies)
     EXPECT_TRUE(APMHasScreenParameters(screen));
     EXPECT_EQ(APMScreenParametersFromParameters(screen),
         (QVariantMap { { QStringLiteral("_sc"), QStringLiteral("Main") } }));
-    EXPECT_FALSE(APMHasScreenParameters(EventParameters { { QStringLiteral("_s"), num(1) } }));
+    EXPECT_FALSE(APMHasScreenParameters(EventParameters { { QStringLiteral("_s"), ruleNum(1) } }));
     EXPECT_TRUE(APMHasArrayParameter(QVariantMap { { QStringLiteral("items"), items(1) } }));
     EXPECT_FALSE(APMHasArrayParameter(QVariantMap { { QStringLiteral("x"), QStringLiteral("[]") } }));
 }
@@ -133,7 +133,7 @@ TEST_F(NamingRulesTest, TrimmingCountsCodePoints)
         { "nil", QVariant(), QVariant(), QStringLiteral("(nil)"), -1 },
         { "not a string", 42, QVariant(), QStringLiteral("int"), -1 },
         { "length of a list", QStringLiteral("items"), QVariantList { 1, 2, 3 }, QStringLiteral("items"), 3 },
-        { "length of a value", QStringLiteral("p"), boxed(str(kEmoji.repeated(3))), QStringLiteral("p"), 3 },
+        { "length of a value", QStringLiteral("p"), ruleBoxed(ruleStr(kEmoji.repeated(3))), QStringLiteral("p"), 3 },
         { "no length for a number", QStringLiteral("p"), 7, QStringLiteral("p"), 0 },
     };
     for (const auto& row : rows) {
@@ -143,7 +143,7 @@ TEST_F(NamingRulesTest, TrimmingCountsCodePoints)
         EXPECT_EQ(errorValue(p), row.expectedText);
         EXPECT_EQ(errorLength(p), row.expectedLength);
     }
-    EventParameters recorded { { QStringLiteral("_el"), num(5) } };
+    EventParameters recorded { { QStringLiteral("_el"), ruleNum(5) } };
     trimStringToLength(recorded, QStringLiteral("late"), 40, QStringLiteral("late"));
     EXPECT_FALSE(recorded.contains(QStringLiteral("_ev")));
     EXPECT_EQ(errorLength(recorded), 5);
@@ -182,7 +182,7 @@ TEST_F(NamingRulesTest, ParameterNameRules)
         EXPECT_EQ(errorValue(errors), row.errorText);
         EXPECT_EQ(errorLength(errors), row.errorLen);
     }
-    EventParameters earlier { { QStringLiteral("_err"), num(APMEventErrorCodeValueIsNotNumeric) } };
+    EventParameters earlier { { QStringLiteral("_err"), ruleNum(APMEventErrorCodeValueIsNotNumeric) } };
     EXPECT_FALSE(APMIsValidParameterName(QStringLiteral("a-b"), true, &earlier));
     EXPECT_EQ(earlier.size(), 1);
     EXPECT_EQ(errorCode(earlier), APMEventErrorCodeValueIsNotNumeric);
@@ -193,14 +193,14 @@ TEST_F(NamingRulesTest, CleaningConvertsValues)
     const EventParameters p
         = clean({ { QStringLiteral("s"), QStringLiteral("text") }, { QStringLiteral("i"), 7 },
                     { QStringLiteral("d"), 7.0 }, { QStringLiteral("b"), true },
-                    { QStringLiteral("v"), boxed(str(QStringLiteral("kept"))) } },
+                    { QStringLiteral("v"), ruleBoxed(ruleStr(QStringLiteral("kept"))) } },
             QStringLiteral("tap"), true);
     EXPECT_EQ(p.size(), 5);
-    EXPECT_EQ(p.value(QStringLiteral("s")), str(QStringLiteral("text")));
-    EXPECT_EQ(p.value(QStringLiteral("i")), num(7));
+    EXPECT_EQ(p.value(QStringLiteral("s")), ruleStr(QStringLiteral("text")));
+    EXPECT_EQ(p.value(QStringLiteral("i")), ruleNum(7));
     EXPECT_EQ(p.value(QStringLiteral("d")), APMValue::initWithDouble(7.0));
-    EXPECT_EQ(p.value(QStringLiteral("b")), num(1));
-    EXPECT_EQ(p.value(QStringLiteral("v")), str(QStringLiteral("kept")));
+    EXPECT_EQ(p.value(QStringLiteral("b")), ruleNum(1));
+    EXPECT_EQ(p.value(QStringLiteral("v")), ruleStr(QStringLiteral("kept")));
     EXPECT_FALSE(APMCleanEventParameters({}, QStringLiteral("tap"), true, false, limits).has_value());
 }
 
@@ -232,7 +232,7 @@ TEST_F(NamingRulesTest, CleaningKeepsAnExistingError)
     EXPECT_EQ(errorCode(p), 13);
     EXPECT_EQ(errorValue(p), QStringLiteral("older"));
     EXPECT_FALSE(p.contains(QStringLiteral("bad-name")));
-    EXPECT_EQ(p.value(QStringLiteral("fine")), num(2));
+    EXPECT_EQ(p.value(QStringLiteral("fine")), ruleNum(2));
 }
 
 TEST_F(NamingRulesTest, TooLongValuesAreDroppedAndDescribed)
@@ -245,14 +245,14 @@ TEST_F(NamingRulesTest, TooLongValuesAreDroppedAndDescribed)
     } rows[] = {
         { "100 emoji", kEmoji.repeated(100), false, -1 },
         { "101 emoji", kEmoji.repeated(101), true, 101 },
-        { "101 letters as a value", boxed(str(QString(101, QLatin1Char('x')))), true, 101 },
+        { "101 letters as a value", ruleBoxed(ruleStr(QString(101, QLatin1Char('x')))), true, 101 },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         const EventParameters p = clean({ { QStringLiteral("note"), row.value }, { QStringLiteral("n"), 1 } },
             QStringLiteral("tap"), true);
         EXPECT_EQ(p.contains(QStringLiteral("note")), !row.dropped);
-        EXPECT_EQ(p.value(QStringLiteral("n")), num(1));
+        EXPECT_EQ(p.value(QStringLiteral("n")), ruleNum(1));
         EXPECT_EQ(errorCode(p), row.dropped ? qint64(APMEventErrorCodeInvalidParameterValue) : -1);
         EXPECT_EQ(errorValue(p), row.dropped ? QStringLiteral("note") : QString());
         EXPECT_EQ(errorLength(p), row.length);
@@ -265,7 +265,7 @@ TEST_F(NamingRulesTest, UnsupportedValuesAreDropped)
     const EventParameters p = clean(
         { { QStringLiteral("map"), QVariantMap { { QStringLiteral("a"), 1 } } }, { QStringLiteral("n"), 1 } },
         QStringLiteral("tap"), true);
-    EXPECT_EQ(p, (EventParameters { { QStringLiteral("n"), num(1) } }));
+    EXPECT_EQ(p, (EventParameters { { QStringLiteral("n"), ruleNum(1) } }));
     EXPECT_TRUE(recorder.has(APMMonitor::kLevelWarning, 18015));
 }
 
@@ -274,7 +274,7 @@ TEST_F(NamingRulesTest, ErrorValueStaysTrimmed)
     // The error event's own "_ev" is cut to the internal limit, whether it
     // arrives as text or as a value, and "_el" keeps the full length.
     const QString longText = QString(300, QLatin1Char('e'));
-    for (const QVariant& value : { QVariant(longText), boxed(str(longText)) }) {
+    for (const QVariant& value : { QVariant(longText), ruleBoxed(ruleStr(longText)) }) {
         const EventParameters p = clean({ { QStringLiteral("_err"), 4 }, { QStringLiteral("_ev"), value } },
             QStringLiteral("_err"), false);
         EXPECT_EQ(errorValue(p), QString(256, QLatin1Char('e')) + QStringLiteral("..."));
@@ -382,7 +382,7 @@ TEST_F(NamingRulesTest, ItemElementsAreCleaned)
     // A nested array is refused inside the element; the custom parameter stays.
     const EventParameters allowed = cleanedElement(limits);
     EXPECT_FALSE(allowed.contains(QStringLiteral("nested")));
-    EXPECT_EQ(allowed.value(QStringLiteral("colour")), str(QStringLiteral("red")));
+    EXPECT_EQ(allowed.value(QStringLiteral("colour")), ruleStr(QStringLiteral("red")));
     EXPECT_EQ(allowed.value(QStringLiteral("price")), APMValue::initWithDouble(9.5));
     EXPECT_EQ(errorCode(allowed), APMEventErrorCodeInvalidArrayParamNesting);
     EXPECT_EQ(errorValue(allowed), QStringLiteral("nested"));
@@ -415,7 +415,7 @@ TEST_F(NamingRulesTest, ItemElementsAreCleaned)
         { { QStringLiteral("colour"), QStringLiteral("red") } }, QStringLiteral("purchase"), true, true, off)
                                     .value_or(EventParameters());
     EXPECT_EQ(one,
-        (EventParameters { { QStringLiteral("_err"), num(APMEventErrorCodeCustomParamsInArrayElement) } }));
+        (EventParameters { { QStringLiteral("_err"), ruleNum(APMEventErrorCodeCustomParamsInArrayElement) } }));
 }
 
 TEST_F(NamingRulesTest, ValueAndCurrency)
@@ -428,18 +428,18 @@ TEST_F(NamingRulesTest, ValueAndCurrency)
         qint64 error;
         QString errorText;
     } rows[] = {
-        { "no value", { { QStringLiteral("x"), num(1) } }, true, false, -1, QString() },
+        { "no value", { { QStringLiteral("x"), ruleNum(1) } }, true, false, -1, QString() },
         { "value and currency",
             { { QStringLiteral("value"), APMValue::initWithDouble(9.99) },
-                { QStringLiteral("currency"), str("EUR") } },
+                { QStringLiteral("currency"), ruleStr("EUR") } },
             true, true, -1, QString() },
-        { "value without currency", { { QStringLiteral("value"), num(5) } }, false, false,
+        { "value without currency", { { QStringLiteral("value"), ruleNum(5) } }, false, false,
             APMEventErrorCodeCurrencyCodeIsMissingOrInvalid, QStringLiteral("currency") },
         { "value with a bad currency",
-            { { QStringLiteral("value"), num(5) }, { QStringLiteral("currency"), str("E1") } }, false, false,
+            { { QStringLiteral("value"), ruleNum(5) }, { QStringLiteral("currency"), ruleStr("E1") } }, false, false,
             APMEventErrorCodeCurrencyCodeIsMissingOrInvalid, QStringLiteral("currency") },
         { "value that is text",
-            { { QStringLiteral("value"), str("5") }, { QStringLiteral("currency"), str("EUR") } }, false,
+            { { QStringLiteral("value"), ruleStr("5") }, { QStringLiteral("currency"), ruleStr("EUR") } }, false,
             false, APMEventErrorCodeValueIsNotNumeric, QStringLiteral("value") },
     };
     for (const auto& row : rows) {
@@ -454,9 +454,9 @@ TEST_F(NamingRulesTest, ValueAndCurrency)
 
 TEST_F(NamingRulesTest, TrimmingToALimitRemovesTheLastPublicKeys)
 {
-    EventParameters p { { QStringLiteral("a"), num(1) }, { QStringLiteral("price"), num(2) },
-        { QStringLiteral("z"), num(3) }, { QStringLiteral("_r"), num(1) },
-        { QStringLiteral("value"), num(4) } };
+    EventParameters p { { QStringLiteral("a"), ruleNum(1) }, { QStringLiteral("price"), ruleNum(2) },
+        { QStringLiteral("z"), ruleNum(3) }, { QStringLiteral("_r"), ruleNum(1) },
+        { QStringLiteral("value"), ruleNum(4) } };
     EventParameters itemScoped = p;
     APMTrimPublicParametersToLimit(p, 2);
     EXPECT_EQ(p.keys(), (QStringList { QStringLiteral("_r"), QStringLiteral("a"), QStringLiteral("price") }));
@@ -509,7 +509,7 @@ TEST_F(NamingRulesTest, ErrorEvents)
     EXPECT_EQ(logged.back().origin, QStringLiteral("auto"));
     EXPECT_EQ(logged.back().name, QStringLiteral("_err"));
     EXPECT_EQ(logged.back().parameters.size(), 1);
-    EXPECT_EQ(value(QStringLiteral("_err")), num(8));
+    EXPECT_EQ(value(QStringLiteral("_err")), ruleNum(8));
 
     const struct {
         qint64 code;
@@ -517,19 +517,19 @@ TEST_F(NamingRulesTest, ErrorEvents)
         qint64 length; // -1: no "_el"
     } rows[] = {
         { APMEventErrorCodeInvalidParameterValue, QStringLiteral("abc"), 3 },
-        { APMEventErrorCodeUserPropertyValueTooLong, boxed(str(kEmoji.repeated(37))), 37 },
+        { APMEventErrorCodeUserPropertyValueTooLong, ruleBoxed(ruleStr(kEmoji.repeated(37))), 37 },
         { APMEventErrorCodeInvalidUserPropertyName, QStringLiteral("short"), -1 },
         { APMEventErrorCodeInvalidUserPropertyName, QString(41, QLatin1Char('v')), 41 },
         { APMEventErrorCodeInvalidParameterValue, QVariant(), -1 },
     };
     for (const auto& row : rows) {
         APMLogErrorEventWithValue(row.code, kEmoji.repeated(41), 40, row.value, logger);
-        EXPECT_EQ(value(QStringLiteral("_err")), num(row.code));
+        EXPECT_EQ(value(QStringLiteral("_err")), ruleNum(row.code));
         EXPECT_EQ(value(QStringLiteral("_ev")).stringValue(), kEmoji.repeated(40) + QStringLiteral("..."));
         if (row.length < 0)
             EXPECT_FALSE(logged.back().parameters.contains(QStringLiteral("_el")));
         else
-            EXPECT_EQ(value(QStringLiteral("_el")), num(row.length));
+            EXPECT_EQ(value(QStringLiteral("_el")), ruleNum(row.length));
     }
 }
 

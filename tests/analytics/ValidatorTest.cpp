@@ -15,7 +15,7 @@ QString repeated(const QString& unit, int count)
     return unit.repeated(count);
 }
 
-const QString kEmoji = QString::fromUcs4(U"\U0001F600"); // one code point, two UTF-16 units
+const QString kValidatorEmoji = QString::fromUcs4(U"\U0001F600"); // one code point, two UTF-16 units
 const QString kWideLetter = QString::fromUcs4(U"\U00020000"); // a CJK letter outside the BMP
 
 QVariant text(const QString& s)
@@ -46,7 +46,7 @@ struct Log {
     qint64 code;
 };
 
-struct Case {
+struct ValidatorCase {
     const char* what;
     std::function<bool(qint64*)> check;
     bool valid;
@@ -90,7 +90,7 @@ EventParameterLimits publicLimit(qint64 length)
     return limits;
 }
 
-std::vector<Case> cases()
+std::vector<ValidatorCase> cases()
 {
     const QString a40 = repeated(QStringLiteral("a"), 40);
     const QString a41 = repeated(QStringLiteral("a"), 41);
@@ -102,7 +102,7 @@ std::vector<Case> cases()
             V::Valid, {} },
         { "41 letters outside the BMP", publicEventName(repeated(kWideLetter, 41)), false, V::TooLong,
             Log { kError, 13000 } },
-        { "emoji are not letters", publicEventName(repeated(kEmoji, 40)), false, V::BadCharacters,
+        { "emoji are not letters", publicEventName(repeated(kValidatorEmoji, 40)), false, V::BadCharacters,
             Log { kError, 13002 } },
         { "accented letters", publicEventName(QStringLiteral("caf\u00e9_2")), true, V::Valid, {} },
         { "combining mark", publicEventName(QStringLiteral("cafe\u0301")), false, V::BadCharacters,
@@ -170,8 +170,8 @@ std::vector<Case> cases()
             V::Valid, {} },
 
         // Parameter values: warnings, lengths in code points, empty allowed.
-        { "100 code points", publicValue(text(repeated(kEmoji, 100))), true, V::Valid, {} },
-        { "101 code points", publicValue(text(repeated(kEmoji, 101))), false, V::TooLong,
+        { "100 code points", publicValue(text(repeated(kValidatorEmoji, 100))), true, V::Valid, {} },
+        { "101 code points", publicValue(text(repeated(kValidatorEmoji, 101))), false, V::TooLong,
             Log { kWarning, 13000 } },
         { "configured public limit", publicValue(text(repeated(QStringLiteral("x"), 300)), publicLimit(300)),
             true, V::Valid, {} },
@@ -304,7 +304,7 @@ std::vector<Case> cases()
 TEST(ValidatorTest, FailureCodesAndMonitorLines)
 {
     ValidatorLogRecorder recorder;
-    for (const Case& c : cases()) {
+    for (const ValidatorCase& c : cases()) {
         SCOPED_TRACE(c.what);
         recorder.clear();
         qint64 failureCode = 99;

@@ -157,7 +157,7 @@ struct RecordDeleter {
 };
 using Record = std::unique_ptr<APMPBMessageInfo, RecordDeleter>;
 
-Record newRecord(const apmpb::MessageType& type)
+Record newOracleRecord(const apmpb::MessageType& type)
 {
     auto* info = static_cast<APMPBMessageInfo*>(std::calloc(1, sizeof(APMPBMessageInfo)));
     EXPECT_TRUE(apmpb::initRecord(type, info));
@@ -259,7 +259,7 @@ TEST(WireOracle, EveryTypeWithEveryFieldMatchesProtoc)
     ASSERT_EQ(types.size(), 41u);
     for (const apmpb::MessageType* type : types) {
         SCOPED_TRACE(type->name);
-        Record record = newRecord(*type);
+        Record record = newOracleRecord(*type);
         std::string text;
         fillEverything(*type, record.get(), text, 0);
         const QByteArray expected = protocEncode(type->name, QByteArray::fromStdString(text));
@@ -270,7 +270,7 @@ TEST(WireOracle, EveryTypeWithEveryFieldMatchesProtoc)
         EXPECT_EQ(hex(*ours), hex(expected));
 
         // protoc's bytes through our decoder and encoder again.
-        Record decoded = newRecord(*type);
+        Record decoded = newOracleRecord(*type);
         ASSERT_TRUE(apmpb::decode(*type, reinterpret_cast<const uint8_t*>(expected.constData()),
             static_cast<size_t>(expected.size()), decoded.get()));
         EXPECT_EQ(hex(apmpb::encodeToByteArray(*type, decoded.get()).value_or("<failed>")), hex(expected));
@@ -293,7 +293,7 @@ TEST(WireRobustness, DamagedEncodingsFailCleanlyOrRoundTrip)
     testing::internal::CaptureStdout();
     for (const apmpb::MessageType* type : allTypes()) {
         SCOPED_TRACE(type->name);
-        Record full = newRecord(*type);
+        Record full = newOracleRecord(*type);
         std::string text;
         fillEverything(*type, full.get(), text, 0);
         const QByteArray original = apmpb::encodeToByteArray(*type, full.get()).value_or(QByteArray());
@@ -320,13 +320,13 @@ TEST(WireRobustness, DamagedEncodingsFailCleanlyOrRoundTrip)
                     break;
                 }
             }
-            Record decoded = newRecord(*type);
+            Record decoded = newOracleRecord(*type);
             if (!apmpb::decode(*type, reinterpret_cast<const uint8_t*>(bytes.constData()),
                     static_cast<size_t>(bytes.size()), decoded.get()))
                 continue;
             const std::optional<QByteArray> once = apmpb::encodeToByteArray(*type, decoded.get());
             ASSERT_TRUE(once.has_value()) << bytes.toHex().constData();
-            Record again = newRecord(*type);
+            Record again = newOracleRecord(*type);
             ASSERT_TRUE(apmpb::decode(*type, reinterpret_cast<const uint8_t*>(once->constData()),
                 static_cast<size_t>(once->size()), again.get()));
             EXPECT_EQ(apmpb::encodeToByteArray(*type, again.get()), once);
@@ -338,7 +338,7 @@ TEST(WireRobustness, DamagedEncodingsFailCleanlyOrRoundTrip)
 TEST(WireOracle, EmptyMessagesEncodeToNothingAndProtocAgrees)
 {
     for (const apmpb::MessageType* type : allTypes()) {
-        Record record = newRecord(*type);
+        Record record = newOracleRecord(*type);
         const std::optional<QByteArray> ours = apmpb::encodeToByteArray(*type, record.get());
         ASSERT_TRUE(ours.has_value()) << type->name;
         EXPECT_TRUE(ours->isEmpty()) << type->name;
@@ -505,7 +505,7 @@ TEST(WireOracle, PackedRepeatedFieldsDecodeLikeUnpackedOnes)
         EXPECT_FALSE(protocDecodeRaw(c.packed).isNull()); // the hand-made bytes are valid protobuf
         const QByteArray expected = protocEncode(c.type, c.unpackedText);
         const apmpb::MessageType& type = typeNamed(c.type);
-        Record record = newRecord(type);
+        Record record = newOracleRecord(type);
         ASSERT_TRUE(apmpb::decode(type, reinterpret_cast<const uint8_t*>(c.packed.constData()),
             static_cast<size_t>(c.packed.size()), record.get()));
         EXPECT_EQ(hex(apmpb::encodeToByteArray(type, record.get()).value_or("<failed>")), hex(expected));
@@ -566,7 +566,7 @@ TEST(WireOracle, RepeatedOccurrencesMergeAsProtocMergesThem)
         const QByteArray concatenated = protocEncode(c.type, c.first) + protocEncode(c.type, c.second);
         const QByteArray expected = protocEncode(c.type, protocDecode(c.type, concatenated));
         const apmpb::MessageType& type = typeNamed(c.type);
-        Record record = newRecord(type);
+        Record record = newOracleRecord(type);
         ASSERT_TRUE(apmpb::decode(type, reinterpret_cast<const uint8_t*>(concatenated.constData()),
             static_cast<size_t>(concatenated.size()), record.get()));
         EXPECT_EQ(hex(apmpb::encodeToByteArray(type, record.get()).value_or("<failed>")), hex(expected));

@@ -4,6 +4,7 @@
 #include "fakes/FakeHttpServer.h"
 #include "platform/MainQueue.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 

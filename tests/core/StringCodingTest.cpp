@@ -12,7 +12,7 @@
 
 namespace {
 
-QString withNul(const char* before, const char* after)
+QString codingWithNul(const char* before, const char* after)
 {
     return QString::fromLatin1(before) + QChar(u'\0') + QString::fromLatin1(after);
 }
@@ -34,11 +34,11 @@ TEST(StringCodingTest, Sha256ReproducesFipsVectorsUpToNul)
     EXPECT_EQ(
         StringCoding::sha256Value(QStringLiteral("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
         QStringLiteral("248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"));
-    EXPECT_EQ(StringCoding::sha256Value(withNul("a", "b")),
+    EXPECT_EQ(StringCoding::sha256Value(codingWithNul("a", "b")),
         QStringLiteral("ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb"));
     EXPECT_EQ(
         StringCoding::uw_md5(QStringLiteral("abc")), QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
-    EXPECT_EQ(StringCoding::uw_md5(withNul("a", "b")), QStringLiteral("0cc175b9c0f1b6a831c399e269772661"));
+    EXPECT_EQ(StringCoding::uw_md5(codingWithNul("a", "b")), QStringLiteral("0cc175b9c0f1b6a831c399e269772661"));
 }
 
 TEST(StringCodingTest, FileMd5HashesTheWholeFileOrGivesEmptyText)

@@ -7,7 +7,7 @@
 
 namespace {
 
-QByteArray hex(const char* text)
+QByteArray helperHex(const char* text)
 {
     return QByteArray::fromHex(text);
 }
@@ -41,7 +41,7 @@ TEST(UWHidHelperTest, CommandFramesOnBothLinks)
         { "HID download address", UWHidHelper::hidDownloadUrlReport(QStringLiteral("x")), "9da55a060978" },
     };
     for (const FrameCase& c : cases)
-        EXPECT_EQ(c.built.toHex(), hex(c.expected).toHex()) << c.name;
+        EXPECT_EQ(c.built.toHex(), helperHex(c.expected).toHex()) << c.name;
 }
 
 TEST(UWHidHelperTest, DpiLevelsDifferBetweenTheLinks)
@@ -60,8 +60,8 @@ TEST(UWHidHelperTest, DpiLevelsDifferBetweenTheLinks)
         { 1000, "00a55a08520404b0ff", "9da55a08040000ff" },
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(UWHidHelper::hidDpiReport(c.level).toHex(), hex(c.hid).toHex()) << c.level;
-        EXPECT_EQ(UWHidHelper::sharedManager().sendSetDpiNum(c.level).toHex(), hex(c.ble).toHex()) << c.level;
+        EXPECT_EQ(UWHidHelper::hidDpiReport(c.level).toHex(), helperHex(c.hid).toHex()) << c.level;
+        EXPECT_EQ(UWHidHelper::sharedManager().sendSetDpiNum(c.level).toHex(), helperHex(c.ble).toHex()) << c.level;
     }
 }
 
@@ -86,7 +86,7 @@ TEST(UWHidHelperTest, CustomLedTakesTheModeFromTheCallersList)
     const std::optional<QByteArray> frame = UWHidHelper::hidCustomLedReport(values);
     ASSERT_TRUE(frame);
     // mode 03; 255/10 = 25, 1000/10 = 100, 19.9 -> 19 -> 1, 2570/10 = 257 -> low byte 01; n = 4.
-    EXPECT_EQ(frame->toHex(), hex("9da55a090c0319640101ff").toHex());
+    EXPECT_EQ(frame->toHex(), helperHex("9da55a090c0319640101ff").toHex());
     EXPECT_EQ(values, (QVariantList { 255, 1000, 19.9, 2570 }));
 
     QVariantList empty;
@@ -96,7 +96,7 @@ TEST(UWHidHelperTest, CustomLedTakesTheModeFromTheCallersList)
     QVariantList odd { 1e300, qQNaN(), "abc" };
     const std::optional<QByteArray> oddFrame = UWHidHelper::hidCustomLedReport(odd);
     ASSERT_TRUE(oddFrame);
-    EXPECT_EQ(oddFrame->toHex(), hex("9da55a070c000000ff").toHex());
+    EXPECT_EQ(oddFrame->toHex(), helperHex("9da55a070c000000ff").toHex());
 }
 
 } // namespace

@@ -23,12 +23,12 @@ namespace {
 
 using fakes::FakeHidMouse;
 
-QByteArray hex(const char* text)
+QByteArray managerHex(const char* text)
 {
     return QByteArray::fromHex(text);
 }
 
-class NoAlerts final : public DeviceAlertPresenter {
+class NoManagerAlerts final : public DeviceAlertPresenter {
 public:
     void presentAlert(const QString&, const QString&, const QStringList&, std::function<void(int)>) override
     {
@@ -60,7 +60,7 @@ protected:
     fakes::VirtualTime time;
     MMDeviceInfo device;
     platform::NotificationCenter center;
-    NoAlerts alerts;
+    NoManagerAlerts alerts;
     SBCDecoder decoder;
     UWHidapiManager link { mouse, time, device, config, center, alerts, decoder };
     DeviceLinkHooks hooks;
@@ -155,19 +155,19 @@ TEST_F(UWHidapiManagerTest, CommandWritersSendTheirReports)
     EXPECT_EQ(led, QVariantList { 20 });
 
     const std::vector<QByteArray> expected = {
-        hex("00a55a07520201000000ff"),
-        hex("00a55a07520301ff"),
-        hex("00a55a07520300ff"),
-        hex("00a55a0852041405ff"),
-        hex("9da55a050a"),
-        hex("9da55a07084142"),
-        hex("9da55a060978"),
-        hex("9da55a060c0102ff"),
+        managerHex("00a55a07520201000000ff"),
+        managerHex("00a55a07520301ff"),
+        managerHex("00a55a07520300ff"),
+        managerHex("00a55a0852041405ff"),
+        managerHex("9da55a050a"),
+        managerHex("9da55a07084142"),
+        managerHex("9da55a060978"),
+        managerHex("9da55a060c0102ff"),
     };
     EXPECT_EQ(mouse.writes(), expected);
     // The mouse understood every command it knows.
     EXPECT_EQ(mouse.unexpectedWrites(),
-        (std::vector<QByteArray> { hex("9da55a07084142"), hex("9da55a060978"), hex("9da55a060c0102ff") }));
+        (std::vector<QByteArray> { managerHex("9da55a07084142"), managerHex("9da55a060978"), managerHex("9da55a060c0102ff") }));
     EXPECT_TRUE(mouse.popUpWebsite());
     EXPECT_EQ(mouse.dpi(), 1300);
 
@@ -219,7 +219,7 @@ TEST_F(UWHidapiManagerTest, ClosingStopsEveryTimerAndEveryWrite)
     open();
     advance(2.5); // the first request and two repeats
     EXPECT_EQ(infoRequests(), 3);
-    mouse.queueReport(hex("a55a0554ee")); // any reply starts the low-power timer
+    mouse.queueReport(managerHex("a55a0554ee")); // any reply starts the low-power timer
     advance(0.01);
 
     link.hidRequestClose();
@@ -265,7 +265,7 @@ TEST_F(UWHidapiManagerTest, BytesOfAnEarlierReportNeverCount)
     ASSERT_EQ(device.sn(), QStringLiteral("A1B2C3D4E5F6"));
     device.setSn(QString());
     // A short serial status: with the earlier report's bytes behind it, it would pass as complete.
-    mouse.queueReport(hex("a55a0c5406b1b2"));
+    mouse.queueReport(managerHex("a55a0c5406b1b2"));
     advance(0.01);
     EXPECT_TRUE(device.sn().isEmpty());
     EXPECT_EQ(mouse.reportsWaiting(), 0u);
@@ -281,7 +281,7 @@ TEST_F(UWHidapiManagerTest, ShortOrBadAudioReportsGiveNoPcm)
     open();
     QByteArray truncated = FakeHidMouse::audioReport(QByteArray(57, '\xAD')).left(30);
     mouse.queueReport(truncated);
-    mouse.queueReport(hex("9d01"));
+    mouse.queueReport(managerHex("9d01"));
     mouse.queueReport(FakeHidMouse::audioReport(QByteArray(58, '\x11'))); // bad sync byte
     advance(0.05);
     EXPECT_TRUE(calls.isEmpty());
@@ -292,12 +292,12 @@ TEST_F(UWHidapiManagerTest, LowPowerTimerPollsTheBatteryWhileRepliesComeIn)
 {
     mouse.ignoreDeviceInfoRequests(1000);
     open();
-    mouse.queueReport(hex("0011223344")); // not a reply: no timer
+    mouse.queueReport(managerHex("0011223344")); // not a reply: no timer
     advance(0.01);
     advance(400);
     EXPECT_EQ(batteryPolls, 0);
 
-    mouse.queueReport(hex("a55a0554ee")); // a reply that matches nothing still starts it
+    mouse.queueReport(managerHex("a55a0554ee")); // a reply that matches nothing still starts it
     advance(0.01);
     advance(300);
     EXPECT_EQ(batteryPolls, 1);
@@ -311,7 +311,7 @@ TEST_F(UWHidapiManagerTest, LowPowerTimerPollsTheBatteryWhileRepliesComeIn)
     advance(900);
     EXPECT_EQ(batteryPolls, 3);
     // ...and the next reply starts it again.
-    mouse.queueReport(hex("a55a0554ee"));
+    mouse.queueReport(managerHex("a55a0554ee"));
     advance(300.01);
     EXPECT_EQ(batteryPolls, 4);
 }

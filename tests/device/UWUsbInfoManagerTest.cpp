@@ -21,7 +21,7 @@ namespace {
 using fakes::FakeHidHotplugWatcher;
 using fakes::FakeHidMouse;
 
-class NoAlerts final : public DeviceAlertPresenter {
+class NoUsbInfoAlerts final : public DeviceAlertPresenter {
 public:
     void presentAlert(const QString&, const QString&, const QStringList&, std::function<void(int)>) override
     {
@@ -53,7 +53,7 @@ protected:
     fakes::VirtualTime time;
     MMDeviceInfo device;
     platform::NotificationCenter center;
-    NoAlerts alerts;
+    NoUsbInfoAlerts alerts;
     SBCDecoder decoder;
     UWHidapiManager link { mouse, time, device, config, center, alerts, decoder };
     FakeHidHotplugWatcher* watcher = new FakeHidHotplugWatcher;

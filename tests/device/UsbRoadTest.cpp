@@ -77,7 +77,7 @@ std::vector<qint16> samples(const QByteArray& pcm)
     return out;
 }
 
-double snrDb(const std::vector<qint16>& reference, const std::vector<qint16>& test)
+double roadSnrDb(const std::vector<qint16>& reference, const std::vector<qint16>& test)
 {
     double signal = 0, noise = 0;
     for (size_t i = 0; i < reference.size(); ++i) {
@@ -88,7 +88,7 @@ double snrDb(const std::vector<qint16>& reference, const std::vector<qint16>& te
     return noise == 0 ? 200 : 10 * std::log10(signal / noise);
 }
 
-class NoAlerts final : public DeviceAlertPresenter {
+class NoRoadAlerts final : public DeviceAlertPresenter {
 public:
     void presentAlert(const QString&, const QString&, const QStringList&, std::function<void(int)>) override
     {
@@ -146,7 +146,7 @@ protected:
     fakes::VirtualTime time;
     MMDeviceInfo device;
     platform::NotificationCenter center;
-    NoAlerts alerts;
+    NoRoadAlerts alerts;
     SBCDecoder decoder;
     UWHidapiManager link { mouse, time, device, config, center, alerts, decoder };
     FakeHidHotplugWatcher* watcher = new FakeHidHotplugWatcher;
@@ -204,7 +204,7 @@ TEST_F(UsbRoadTest, AttachIdentifyStreamAndRemove)
                  << "pcm 240";
     EXPECT_EQ(log, expected);
     // Our decoder on the road against libsbc's decoding of the same frames.
-    EXPECT_GE(snrDb(audio.decoded, samples(delivered)), 60.0);
+    EXPECT_GE(roadSnrDb(audio.decoded, samples(delivered)), 60.0);
     SBCDecoder fresh;
     QByteArray inOrder;
     for (const QByteArray& frame : audio.frames)

@@ -18,7 +18,7 @@ namespace fakes {
 
 namespace {
 
-const QByteArray kPath = "/v2/iat";
+const QByteArray kDictationPath = "/v2/iat";
 
 QByteArray compact(const QJsonObject& object)
 {
@@ -153,7 +153,7 @@ FakeDictationService::~FakeDictationService()
 
 QString FakeDictationService::endpoint() const
 {
-    return QStringLiteral("ws://127.0.0.1:%1%2").arg(tcp_->serverPort()).arg(QString::fromLatin1(kPath));
+    return QStringLiteral("ws://127.0.0.1:%1%2").arg(tcp_->serverPort()).arg(QString::fromLatin1(kDictationPath));
 }
 
 int FakeDictationService::acceptedCount() const
@@ -211,7 +211,7 @@ QString FakeDictationService::checkHandshake(const QByteArray& head, Connection&
         return QStringLiteral("bad request line");
     connection.target = requestLine[1];
     const qsizetype question = connection.target.indexOf('?');
-    if (question < 0 || connection.target.left(question) != kPath)
+    if (question < 0 || connection.target.left(question) != kDictationPath)
         return QStringLiteral("bad path");
 
     // The query values, each exactly once, percent-decoded ("+" stays "+").
@@ -254,7 +254,7 @@ QString FakeDictationService::checkHandshake(const QByteArray& head, Connection&
     if (match.captured(3) != QLatin1String("host date request-line"))
         return QStringLiteral("headers");
     const QByteArray origin
-        = "host: " + host.toUtf8() + "\ndate: " + connection.date.toUtf8() + "\nGET " + kPath + " HTTP/1.1";
+        = "host: " + host.toUtf8() + "\ndate: " + connection.date.toUtf8() + "\nGET " + kDictationPath + " HTTP/1.1";
     const QByteArray expected = QMessageAuthenticationCode::hash(
         origin, credentials_.apiSecret.toUtf8(), QCryptographicHash::Sha256)
                                     .toBase64();

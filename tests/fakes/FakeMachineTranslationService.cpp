@@ -15,9 +15,9 @@ namespace fakes {
 
 namespace {
 
-const QString kPath = QStringLiteral("/v2/ots");
+const QString kMtPath = QStringLiteral("/v2/ots");
 
-QString describe(const FakeHttpServer::Request& request)
+QString describeMtRequest(const FakeHttpServer::Request& request)
 {
     return QString::fromLatin1(request.method + ' ' + request.target);
 }
@@ -81,7 +81,7 @@ QString FakeMachineTranslationService::baseUrl() const
 
 void FakeMachineTranslationService::reply(const FakeHttpServer::Reply& reply)
 {
-    server_.enqueue("POST", kPath, reply);
+    server_.enqueue("POST", kMtPath, reply);
 }
 
 FakeHttpServer::Reply FakeMachineTranslationService::translation(const QString& dst, const QString& src)
@@ -124,11 +124,11 @@ QStringList FakeMachineTranslationService::problems() const
     QStringList problems;
     const QByteArray expectedHost = QByteArray("127.0.0.1:") + QByteArray::number(server_.port());
     for (const FakeHttpServer::Request& request : server_.requests()) {
-        const QString what = describe(request);
+        const QString what = describeMtRequest(request);
         auto problem = [&](const QString& text) { problems << what + QStringLiteral(": ") + text; };
         if (request.method != "POST")
             problem(QStringLiteral("method is not POST"));
-        if (request.target != kPath.toLatin1())
+        if (request.target != kMtPath.toLatin1())
             problem(QStringLiteral("unknown target"));
         if (request.header("content-type") != "application/json")
             problem(QStringLiteral("content-type is \"%1\"")

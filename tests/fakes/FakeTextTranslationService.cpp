@@ -11,7 +11,7 @@ const QString FakeTextTranslationService::kRegion = QStringLiteral("southeastasi
 
 namespace {
 
-QString describe(const FakeHttpServer::Request& request)
+QString describeTextRequest(const FakeHttpServer::Request& request)
 {
     return QString::fromLatin1(request.method + ' ' + request.target);
 }
@@ -83,7 +83,7 @@ QStringList FakeTextTranslationService::problems() const
 {
     QStringList problems;
     for (const FakeHttpServer::Request& request : server_.requests()) {
-        const QString what = describe(request);
+        const QString what = describeTextRequest(request);
         auto problem = [&](const QString& text) { problems << what + QStringLiteral(": ") + text; };
         if (request.method != "POST")
             problem(QStringLiteral("method is not POST"));

@@ -17,14 +17,15 @@
 #include <QTemporaryFile>
 #include <QThread>
 #include <QWindow>
+#include <gtest/gtest.h>
 
+// Xlib last: its macros (None, Status, Bool) would break the headers after it.
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <atomic>
-#include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 

@@ -31,7 +31,7 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeFile(const QString& path, const QByteArray& bytes)
+void writePreferencesFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -194,7 +194,7 @@ TEST_F(PreferencesTest, ACorruptFileIsKeptAsideAndTheSuiteStartsEmpty)
         SCOPED_TRACE(name);
         platform::UserNotices::shared().resetForTesting();
         const QString path = pathOf(QStringLiteral("corrupt-%1.plist").arg(QString::fromLatin1(name)));
-        writeFile(path, bytes);
+        writePreferencesFile(path, bytes);
 
         Preferences prefs(path);
         EXPECT_TRUE(prefs.storedValues().isEmpty());

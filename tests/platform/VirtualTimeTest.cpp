@@ -1,5 +1,8 @@
 #include "fakes/VirtualTime.h"
 
+#include <QString>
+#include <QStringList>
+
 #include <gtest/gtest.h>
 #include <limits>
 #include <vector>

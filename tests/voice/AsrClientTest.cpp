@@ -1,5 +1,6 @@
 // The dictation clients against the fake service on 127.0.0.1: real sockets,
 // virtual time for the client's own delays.
+#include "PrintRecognitionResult.h"
 #include "core/MMUserInfo.h"
 #include "core/mmApiKeyItem.h"
 #include "fakes/FakeDictationService.h"
@@ -17,12 +18,6 @@
 
 #include <gtest/gtest.h>
 #include <ostream>
-
-// Found by argument-dependent lookup: the type lives in the global namespace.
-static void PrintTo(const RecognitionResult& r, std::ostream* os)
-{
-    *os << "(" << r.text.toStdString() << ", " << qint64(r.type) << ")";
-}
 
 namespace {
 

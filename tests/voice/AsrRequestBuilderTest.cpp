@@ -12,7 +12,7 @@ namespace {
 const QString kEndpoint = QStringLiteral("wss://iat-api.xfyun.cn/v2/iat");
 const QString kApiKey = QStringLiteral("0a1b2c3d4e5f60718293a4b5c6d7e8f9");
 const QString kApiSecret = QStringLiteral("NzI0ZjFiYjY2ZTc5ZGQ1MjkwYmFiZmQy");
-const QString kDate = QStringLiteral("Tue, 14 Nov 2023 22:13:20 GMT"); // 1700000000
+const QString kRequestDate = QStringLiteral("Tue, 14 Nov 2023 22:13:20 GMT"); // 1700000000
 const QString kGoldenAuthorization = QStringLiteral(
     "YXBpX2tleT0iMGExYjJjM2Q0ZTVmNjA3MTgyOTNhNGI1YzZkN2U4ZjkiLCBhbGdvcml0aG09ImhtYWMtc2hhMjU2IiwgaGVhZGVycz0i"
     "aG9zdCBkYXRlIHJlcXVlc3QtbGluZSIsIHNpZ25hdHVyZT0iQXhGUlo0T0pRbVpwMFp3VmZ0b3NLa25BS0RLUG5wZzArbndsRkd2dVdI"
@@ -23,12 +23,12 @@ const QString kGoldenUrl = QStringLiteral("wss://iat-api.xfyun.cn/v2/iat?authori
 
 TEST(AsrSignedUrlTest, MatchesTheGoldenUrlForAFixedDateAndCredentials)
 {
-    EXPECT_EQ(mmXFYunRequestBuilder::signatureOrigin(kEndpoint, kDate),
+    EXPECT_EQ(mmXFYunRequestBuilder::signatureOrigin(kEndpoint, kRequestDate),
         QStringLiteral("host: wss://iat-api.xfyun.cn/v2/iat\ndate: Tue, 14 Nov 2023 22:13:20 GMT\n"
                        "GET /v2/iat HTTP/1.1"));
     EXPECT_EQ(
-        mmXFYunRequestBuilder::authorization(kEndpoint, kDate, kApiKey, kApiSecret), kGoldenAuthorization);
-    EXPECT_EQ(mmXFYunRequestBuilder::signedUrl(kEndpoint, kDate, kApiKey, kApiSecret), kGoldenUrl);
+        mmXFYunRequestBuilder::authorization(kEndpoint, kRequestDate, kApiKey, kApiSecret), kGoldenAuthorization);
+    EXPECT_EQ(mmXFYunRequestBuilder::signedUrl(kEndpoint, kRequestDate, kApiKey, kApiSecret), kGoldenUrl);
 }
 
 TEST(AsrSignedUrlTest, EscapesEverythingOutsideTheQueryCharacterSet)
@@ -36,7 +36,7 @@ TEST(AsrSignedUrlTest, EscapesEverythingOutsideTheQueryCharacterSet)
     // An endpoint with a port, a percent sign, a hash and a non-ASCII letter,
     // an empty key: only the signature part is opaque here.
     const QString endpoint = QStringLiteral("ws://127.0.0.1:8080/v2/iat#é%");
-    const QString url = mmXFYunRequestBuilder::signedUrl(endpoint, kDate, QString(), kApiSecret);
+    const QString url = mmXFYunRequestBuilder::signedUrl(endpoint, kRequestDate, QString(), kApiSecret);
     EXPECT_TRUE(url.startsWith(QStringLiteral("ws://127.0.0.1:8080/v2/iat%23%C3%A9%25?authorization=")))
         << url.toStdString();
     EXPECT_TRUE(url.endsWith(QStringLiteral("&host=ws://127.0.0.1:8080/v2/iat%23%C3%A9%25")))
@@ -49,8 +49,8 @@ TEST(AsrSignedUrlTest, EscapesEverythingOutsideTheQueryCharacterSet)
 TEST(AsrSignedUrlTest, ASecretThatCannotKeyTheMacGivesNoUrl)
 {
     EXPECT_TRUE(
-        mmXFYunRequestBuilder::authorization(kEndpoint, kDate, kApiKey, QStringLiteral("秘密")).isNull());
-    EXPECT_TRUE(mmXFYunRequestBuilder::signedUrl(kEndpoint, kDate, kApiKey, QStringLiteral("秘密")).isNull());
+        mmXFYunRequestBuilder::authorization(kEndpoint, kRequestDate, kApiKey, QStringLiteral("秘密")).isNull());
+    EXPECT_TRUE(mmXFYunRequestBuilder::signedUrl(kEndpoint, kRequestDate, kApiKey, QStringLiteral("秘密")).isNull());
 }
 
 struct BusinessCase {

@@ -1,15 +1,10 @@
+#include "PrintRecognitionResult.h"
 #include "voice/mmXFYunResultAssembler.h"
 
 #include <QList>
 
 #include <gtest/gtest.h>
 #include <ostream>
-
-// Found by argument-dependent lookup: the type lives in the global namespace.
-static void PrintTo(const RecognitionResult& r, std::ostream* os)
-{
-    *os << "(" << r.text.toStdString() << ", " << qint64(r.type) << ")";
-}
 
 namespace {
 

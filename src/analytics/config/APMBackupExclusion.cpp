@@ -9,14 +9,14 @@ namespace {
 
 const QString kNoFileDescription = QStringLiteral("No file to exclude from backup");
 
-struct State {
+struct ExcluderState {
     QMutex mutex;
     APMBackupExclusion::Excluder excluder;
 };
 
-State& state()
+ExcluderState& excluderState()
 {
-    static State* s = new State(); // lives as long as the process
+    static ExcluderState* s = new ExcluderState(); // lives as long as the process
     return *s;
 }
 
@@ -33,16 +33,16 @@ bool defaultExcluder(const QString& path, APMError* error)
 
 void APMBackupExclusion::setExcluder(Excluder excluder)
 {
-    QMutexLocker lock(&state().mutex);
-    state().excluder = std::move(excluder);
+    QMutexLocker lock(&excluderState().mutex);
+    excluderState().excluder = std::move(excluder);
 }
 
 bool APMBackupExclusion::excludePath(const QString& path, APMError* error)
 {
     Excluder excluder;
     {
-        QMutexLocker lock(&state().mutex);
-        excluder = state().excluder;
+        QMutexLocker lock(&excluderState().mutex);
+        excluder = excluderState().excluder;
     }
     return excluder ? excluder(path, error) : defaultExcluder(path, error);
 }

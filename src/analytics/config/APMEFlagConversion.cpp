@@ -18,7 +18,7 @@ enum FlagSlot : int32_t {
 
 const QString kNilNameMessage = QStringLiteral("Flag name must not be nil");
 const QString kNameNotStringMessage = QStringLiteral("Flag name must be a string");
-const QString kInvalidValueMessage = QStringLiteral("Flag value is invalid");
+const QString kInvalidFlagValueMessage = QStringLiteral("Flag value is invalid");
 
 // The kind of a refused object for the log; nil has none.
 QVariant kindName(const QVariant& value)
@@ -62,7 +62,7 @@ std::unique_ptr<APMPBFlag> APMEFlagProtoFromNameAndValue(
     }
     const bool isString = value.metaType().id() == QMetaType::QString;
     if (!isString && !APMConfigStore::isNumber(value)) {
-        monitor.logWithLevel(APMMonitor::kLevelErrorMonitored, 850002, kInvalidValueMessage, kindName(value));
+        monitor.logWithLevel(APMMonitor::kLevelErrorMonitored, 850002, kInvalidFlagValueMessage, kindName(value));
         return nullptr;
     }
     std::unique_ptr<APMPBFlag> flag = APMPBFlag::initWithMessageInfo();

@@ -19,7 +19,7 @@ namespace {
 using V = APMDataTypeValidator;
 namespace N = APMEventNames;
 
-const QString kForwardedOriginSuffix = QStringLiteral("+vtm");
+const QString kEventForwardedOriginSuffix = QStringLiteral("+vtm");
 // The origin of an edited event that does not say where it came from.
 const QString kAppOrigin = QStringLiteral("app");
 
@@ -148,7 +148,7 @@ std::optional<APMEvent> APMEvent::initWithOrigin(const QString& origin, bool isP
     double timestamp, double previousTimestamp, const QVariantMap& parameters,
     const EventParameterLimits& limits)
 {
-    const bool originValid = origin.endsWith(kForwardedOriginSuffix)
+    const bool originValid = origin.endsWith(kEventForwardedOriginSuffix)
         ? V::isValidForwardedEventOrigin(origin, nullptr)
         : V::isValidInternalEventOrigin(origin, nullptr);
     if (!originValid)

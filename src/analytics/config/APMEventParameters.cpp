@@ -18,17 +18,17 @@ const QString kEllipsis = QStringLiteral("...");
 // Offending names are cut where a parameter name would have to end.
 constexpr qint64 kMaxErrorNameLength = V::kMaxEventParameterNameLength;
 
-bool isNil(const QVariant& object)
+bool isNilParameter(const QVariant& object)
 {
     return !object.isValid() || object.metaType().id() == QMetaType::Nullptr;
 }
 
-bool isValue(const QVariant& object)
+bool isParameterValue(const QVariant& object)
 {
     return object.metaType() == QMetaType::fromType<APMValue>();
 }
 
-bool isList(const QVariant& object)
+bool isParameterList(const QVariant& object)
 {
     const int id = object.metaType().id();
     return id == QMetaType::QVariantList || id == QMetaType::QStringList;
@@ -37,7 +37,7 @@ bool isList(const QVariant& object)
 // What an APMValue holds, so that a value is measured like the plain object.
 QVariant unwrapped(const QVariant& object)
 {
-    return isValue(object) ? object.value<APMValue>().value() : object;
+    return isParameterValue(object) ? object.value<APMValue>().value() : object;
 }
 
 APMValue stringValue(const QString& text)
@@ -126,7 +126,7 @@ EventParameters APMScreenParametersFromParameters(const EventParameters& paramet
 bool APMHasArrayParameter(const QVariantMap& parameters)
 {
     for (const QVariant& value : parameters) {
-        if (isList(value) || (isValue(value) && value.value<APMValue>().isArray()))
+        if (isParameterList(value) || (isParameterValue(value) && value.value<APMValue>().isArray()))
             return true;
     }
     return false;
@@ -199,7 +199,7 @@ void trimStringToLength(
     if (parameters.contains(N::kErrorValueParameter) || parameters.contains(N::kErrorLengthParameter))
         return;
     QString text;
-    if (isNil(value))
+    if (isNilParameter(value))
         text = kNilDescription;
     else if (value.metaType().id() == QMetaType::QString)
         text = value.toString();
@@ -210,13 +210,13 @@ void trimStringToLength(
         text = CodePoints::left(text, limit) + kEllipsis;
     parameters.insert(N::kErrorValueParameter, stringValue(text));
 
-    if (isNil(lengthSource))
+    if (isNilParameter(lengthSource))
         return;
     const QVariant source = unwrapped(lengthSource);
     qint64 length = 0;
     if (source.metaType().id() == QMetaType::QString)
         length = CodePoints::length(source.toString());
-    else if (isList(source))
+    else if (isParameterList(source))
         length = source.toList().size();
     parameters.insert(N::kErrorLengthParameter, APMValue::initWithInt64(length));
 }
@@ -265,7 +265,7 @@ void APMLogErrorEventWithValue(qint64 code, const QString& name, qint64 maxLengt
     const QVariant plain = unwrapped(value);
     const bool tooLong
         = plain.metaType().id() == QMetaType::QString && CodePoints::length(plain.toString()) > maxLength;
-    const bool withLength = !isNil(value)
+    const bool withLength = !isNilParameter(value)
         && (code == APMEventErrorCodeInvalidParameterValue
             || code == APMEventErrorCodeUserPropertyValueTooLong || tooLong);
     trimStringToLength(parameters, name, maxLength, withLength ? value : QVariant());
@@ -317,7 +317,7 @@ std::optional<EventParameters> APMCleanEventParameters(const QVariantMap& parame
         } else if (internalEvent
             && !V::isValidInternalEventParameterValue(QVariant::fromValue(*value), limits, &failureCode)) {
             keep = false;
-        } else if (value->isArray() && !isValue(it.value())) {
+        } else if (value->isArray() && !isParameterValue(it.value())) {
             std::optional<APMValue> cleaned = APMCleanArrayParameter(
                 value->arrayValue(), key, eventName, &errors, isItem, checkPublic, limits, &failureCode);
             if (cleaned)

@@ -13,7 +13,7 @@
 namespace {
 
 const QString kPublicInterfaceClass = QStringLiteral("BASAnalytics");
-const QString kBasaltPrefix = QStringLiteral("basalt_");
+const QString kLogBasaltPrefix = QStringLiteral("basalt_");
 const QString kExperimentPrefix = QStringLiteral("_exp_");
 const QString kExperimentName = QStringLiteral("experiment_id");
 const QString kNestedIndent = QStringLiteral("    ");
@@ -28,7 +28,7 @@ QString withInternalName(const QString& publicName, const QString& internalName)
     return QStringLiteral("%1 (%2)").arg(publicName, internalName);
 }
 
-bool isList(const QVariant& object)
+bool isLogList(const QVariant& object)
 {
     const int id = object.metaType().id();
     return id == QMetaType::QVariantList || id == QMetaType::QStringList;
@@ -37,7 +37,7 @@ bool isList(const QVariant& object)
 // The list inside a plain list or an array value; nothing for anything else.
 std::optional<QVariantList> listOf(const QVariant& object)
 {
-    if (isList(object))
+    if (isLogList(object))
         return object.toList();
     if (object.metaType() == QMetaType::fromType<APMValue>() && object.value<APMValue>().isArray())
         return object.value<APMValue>().arrayValue();
@@ -73,7 +73,7 @@ QString APMNameForLog(const QString& name, const QMap<QString, QString>& table)
     for (auto it = table.cbegin(); it != table.cend(); ++it) {
         if (it.value() != name)
             continue;
-        if (!it.key().startsWith(kBasaltPrefix))
+        if (!it.key().startsWith(kLogBasaltPrefix))
             return withInternalName(it.key(), name);
         if (fallback.isEmpty())
             fallback = it.key();

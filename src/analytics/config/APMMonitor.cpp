@@ -73,12 +73,12 @@ bool containsAny(const QStringList& arguments, const QStringList& wanted)
     return false;
 }
 
-bool isNil(const QVariant& context)
+bool isNilContext(const QVariant& context)
 {
     return !context.isValid() || context.metaType().id() == QMetaType::Nullptr;
 }
 
-bool isReal(const QVariant& value)
+bool isRealContext(const QVariant& value)
 {
     const int type = value.metaType().id();
     return type == QMetaType::Double || type == QMetaType::Float;
@@ -96,14 +96,14 @@ QString describeList(const QVariantList& list)
 
 QString APMMonitor::describedContext(const QVariant& context)
 {
-    if (isNil(context))
+    if (isNilContext(context))
         return kNilContext;
     const int type = context.metaType().id();
     if (type == QMetaType::QString)
         return context.toString();
     if (type == QMetaType::Bool)
         return context.toBool() ? QStringLiteral("1") : QStringLiteral("0");
-    if (isReal(context))
+    if (isRealContext(context))
         return QString::number(context.toDouble(), 'g', QLocale::FloatingPointShortest);
     if (APMConfigStore::isNumber(context))
         return context.toString();
@@ -485,7 +485,7 @@ bool APMMonitor::isMonitorableLevel(qint64 level)
 
 QString APMMonitor::encodedStringWithContextObject(const QVariant& context)
 {
-    if (isNil(context))
+    if (isNilContext(context))
         return QStringLiteral("");
     const int type = context.metaType().id();
     if (type == QMetaType::QString)

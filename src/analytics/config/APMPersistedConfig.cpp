@@ -16,7 +16,7 @@ const QString APMPersistedConfig::kSuiteName = QStringLiteral("com.vireo.vmp.mea
 
 namespace {
 
-const QString kQueueName = QStringLiteral("APMPersistedConfig");
+const QString kConfigQueueName = QStringLiteral("APMPersistedConfig");
 const QString kUnsupportedDictionaryMessage = QStringLiteral("Unsupported value passed in dictionary");
 const QString kMemoryOnlyMessage
     = QStringLiteral("Cannot create the persisted configuration file. Values are kept in memory only");
@@ -103,7 +103,7 @@ APMPersistedConfig::APMPersistedConfig(const QString& name, Environment environm
     if (environment.queue) {
         queue_ = environment.queue;
     } else {
-        ownQueue_ = std::make_unique<platform::SerialQueue>(kQueueName);
+        ownQueue_ = std::make_unique<platform::SerialQueue>(kConfigQueueName);
         queue_ = ownQueue_.get();
     }
     state_->store = std::move(environment.store);

@@ -12,13 +12,13 @@ namespace {
 
 const QString kExcludeFailedMessage
     = QStringLiteral("Failed to exclude preferences file from backup. Error code %1");
-const QString kInvalidGetKeyMessage = QStringLiteral("Cannot get object for invalid user default key.");
-const QString kInvalidSetKeyMessage = QStringLiteral("Cannot set object for invalid user default key.");
-const QString kInvalidValueMessage = QStringLiteral(
+const QString kDefaultsInvalidGetKeyMessage = QStringLiteral("Cannot get object for invalid user default key.");
+const QString kDefaultsInvalidSetKeyMessage = QStringLiteral("Cannot set object for invalid user default key.");
+const QString kDefaultsInvalidValueMessage = QStringLiteral(
     "Cannot set invalid object to user defaults. Must be a string or number or an array. Value %1");
 const QString kSynchronizeFailedMessage = QStringLiteral("Cannot synchronize user defaults to disk");
 
-void logStore(int level, qint64 code, const QString& message)
+void logDefaults(int level, qint64 code, const QString& message)
 {
     VULLogger::shared().log(
         level, APMMonitor::kDefaultLogTag, APMMonitor::formattedMessageCode(code), message);
@@ -73,7 +73,7 @@ void APMUserDefaults::setPreferenceFileExcluded(bool excluded)
 QVariant APMUserDefaults::objectForKey(const QString& key)
 {
     if (key.isEmpty()) {
-        logStore(VULLogger::Warning, 41001, kInvalidGetKeyMessage);
+        logDefaults(VULLogger::Warning, 41001, kDefaultsInvalidGetKeyMessage);
         return QVariant();
     }
     return preferences_.value(key);
@@ -82,7 +82,7 @@ QVariant APMUserDefaults::objectForKey(const QString& key)
 bool APMUserDefaults::setObject(const QVariant& value, const QString& key)
 {
     if (key.isEmpty()) {
-        logStore(VULLogger::Warning, 41002, kInvalidSetKeyMessage);
+        logDefaults(VULLogger::Warning, 41002, kDefaultsInvalidSetKeyMessage);
         return false;
     }
     if (!value.isValid()) {
@@ -90,7 +90,7 @@ bool APMUserDefaults::setObject(const QVariant& value, const QString& key)
         return true;
     }
     if (!isValidValue(value)) {
-        logStore(VULLogger::Warning, 41003, kInvalidValueMessage.arg(value.toString()));
+        logDefaults(VULLogger::Warning, 41003, kDefaultsInvalidValueMessage.arg(value.toString()));
         return false;
     }
     return preferences_.setValue(key, value);
@@ -107,7 +107,7 @@ bool APMUserDefaults::synchronize()
 {
     const bool flushed = preferences_.synchronize();
     if (!flushed)
-        logStore(VULLogger::Error, 41004, kSynchronizeFailedMessage);
+        logDefaults(VULLogger::Error, 41004, kSynchronizeFailedMessage);
 
     if (suiteName_.isEmpty())
         return flushed; // the application's own defaults are not a suite file
@@ -118,7 +118,7 @@ bool APMUserDefaults::synchronize()
         if (APMExcludePathFromBackup(path, &error))
             preferenceFileExcluded_ = true;
         else
-            logStore(VULLogger::Warning, 41000, kExcludeFailedMessage.arg(error.code()));
+            logDefaults(VULLogger::Warning, 41000, kExcludeFailedMessage.arg(error.code()));
     }
     return flushed;
 }

@@ -69,7 +69,7 @@ void clear(qint64* failureCode)
         *failureCode = V::Valid;
 }
 
-bool isNil(const QVariant& object)
+bool isNilObject(const QVariant& object)
 {
     return !object.isValid() || object.metaType().id() == QMetaType::Nullptr;
 }
@@ -79,7 +79,7 @@ bool isString(const QVariant& object)
     return object.metaType().id() == QMetaType::QString;
 }
 
-bool isValue(const QVariant& object)
+bool isValueObject(const QVariant& object)
 {
     return object.metaType() == QMetaType::fromType<APMValue>();
 }
@@ -125,12 +125,12 @@ bool startsWithNameLetter(const QString& text)
 // The type check that every value rule starts with.
 bool checkIsValue(const QVariant& value, int type, qint64* failureCode)
 {
-    if (isNil(value)) {
+    if (isNilObject(value)) {
         log(APMMonitor::kLevelWarning, kCodeNilValue,
             V::labelForType(type) + QStringLiteral(" cannot be nil"));
         return refuse(failureCode, V::Missing);
     }
-    if (!isValue(value)) {
+    if (!isValueObject(value)) {
         log(APMMonitor::kLevelWarning, kCodeNotAValue,
             V::labelForType(type) + QStringLiteral(" must be a APMValue instance. value"),
             QString::fromLatin1(value.typeName() ? value.typeName() : "(unknown)"));
@@ -175,7 +175,7 @@ bool APMDataTypeValidator::isValidString(
     clear(failureCode);
     const qint64 level = levelForType(type);
     const QString label = labelForType(type);
-    if (isNil(object)) {
+    if (isNilObject(object)) {
         log(level, kCodeMissingString, label + QStringLiteral(" is required and can't be nil"));
         return refuse(failureCode, Missing);
     }

@@ -52,13 +52,13 @@ const QString kLogEnsureTableFailed = QStringLiteral("Failed to ensure table. Ta
 const QString kLogTransactionFailed = QStringLiteral("Transaction failed. %1");
 
 // Field slots of the event parameter message.
-constexpr int32_t kParamNameSlot = 0;
-constexpr int32_t kParamStringSlot = 1;
-constexpr int32_t kParamIntSlot = 2;
-constexpr int32_t kParamDoubleSlot = 4;
+constexpr int32_t kDatabaseParamNameSlot = 0;
+constexpr int32_t kDatabaseParamStringSlot = 1;
+constexpr int32_t kDatabaseParamIntSlot = 2;
+constexpr int32_t kDatabaseParamDoubleSlot = 4;
 constexpr int32_t kParamNestedSlot = 5;
 
-APMMonitor& monitor()
+APMMonitor& databaseMonitor()
 {
     return APMMeasurement::monitor();
 }
@@ -154,7 +154,7 @@ bool ensureTables(APMSqliteStore& store, APMError* error)
                 table.name, table.elementary, table.addOn, table.modify, &tableError))
             continue;
         if (tableError.code() != 0) {
-            monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 12047, kLogEnsureTableFailed, table.name,
+            databaseMonitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 12047, kLogEnsureTableFailed, table.name,
                 QVariant::fromValue(tableError));
             if (error)
                 *error = tableError;
@@ -169,16 +169,16 @@ std::optional<QVariantMap> decodeEventParam(const APMPBEventParam* param, bool n
 {
     if (!APMCheckPointerNotNull(param, error, APMError::InvalidArgument, kEmptyParamsData))
         return std::nullopt;
-    const QString name = APMPBGetStringField(param, kParamNameSlot);
+    const QString name = APMPBGetStringField(param, kDatabaseParamNameSlot);
     if (!nested && !APMCheckCondition(!name.isEmpty(), error, APMError::InvalidArgument, kEmptyParamName))
         return std::nullopt;
-    if (APMPBHasField(param, kParamStringSlot))
-        return QVariantMap { { name, APMPBGetStringField(param, kParamStringSlot) } };
-    if (APMPBHasField(param, kParamIntSlot))
+    if (APMPBHasField(param, kDatabaseParamStringSlot))
+        return QVariantMap { { name, APMPBGetStringField(param, kDatabaseParamStringSlot) } };
+    if (APMPBHasField(param, kDatabaseParamIntSlot))
         return QVariantMap { { name,
-            QVariant::fromValue<qint64>(APMPBGetInt64Field(param, kParamIntSlot)) } };
-    if (APMPBHasField(param, kParamDoubleSlot))
-        return QVariantMap { { name, APMPBGetDoubleField(param, kParamDoubleSlot) } };
+            QVariant::fromValue<qint64>(APMPBGetInt64Field(param, kDatabaseParamIntSlot)) } };
+    if (APMPBHasField(param, kDatabaseParamDoubleSlot))
+        return QVariantMap { { name, APMPBGetDoubleField(param, kDatabaseParamDoubleSlot) } };
     const auto children = APMPBGetArrayField<APMPBEventParam>(param, kParamNestedSlot);
     if (!nested) {
         // A top-level parameter holding a list of items.
@@ -193,7 +193,7 @@ std::optional<QVariantMap> decodeEventParam(const APMPBEventParam* param, bool n
     // An item: its parameters side by side, not under the item's own name.
     QVariantMap entries;
     for (const auto& child : children) {
-        const QString childName = APMPBGetStringField(child.get(), kParamNameSlot);
+        const QString childName = APMPBGetStringField(child.get(), kDatabaseParamNameSlot);
         if (childName.isEmpty())
             continue; // an entry needs a name
         const auto decoded = decodeEventParam(child.get(), true, error);
@@ -251,7 +251,7 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(
     sqliteStore_->clearLastDatabaseErrorCode();
     APMError tablesError;
     if (!ensureTables(*sqliteStore_, &tablesError)) {
-        monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 12002, kLogTablesFailed.arg(context));
+        databaseMonitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 12002, kLogTablesFailed.arg(context));
         if (APMSqliteStore::isEnvironmentResultCode(sqliteStore_->lastDatabaseErrorCode())) {
             // A lock, the disk or permissions failed, not the schema: the
             // data stays for the next attempt.
@@ -265,13 +265,13 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(
         // empty file (journal files included).
         if (!sqliteStore_->closeAndDeleteDatabase()) {
             APMError deleteError = APMError::apm_errorWithCode(APMError::InvalidState, kResetDeleteFailed);
-            monitor().logWithLevel(APMMonitor::kLevelWarningMonitored, 12003,
+            databaseMonitor().logWithLevel(APMMonitor::kLevelWarningMonitored, 12003,
                 kLogDeleteAfterValidation.arg(context), QVariant::fromValue(deleteError));
         }
         return false;
     }
     if (!initializeAppMetadata()) {
-        monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 12004, kLogAppMetadataFailed.arg(context));
+        databaseMonitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 12004, kLogAppMetadataFailed.arg(context));
         APMSetErrorWithCode(error, APMError::InvalidState, kAppMetadataFailed);
         return false;
     }
@@ -303,7 +303,7 @@ bool APMDatabase::performTransaction(const std::function<bool()>& block)
     APMSqliteStore* store = openStore(&error);
     if (store && store->performTransactionWithError(&error, block))
         return true;
-    monitor().logWithLevel(
+    databaseMonitor().logWithLevel(
         APMMonitor::kLevelErrorMonitored, 12056, kLogTransactionFailed.arg(error.localizedDescription()));
     return false;
 }

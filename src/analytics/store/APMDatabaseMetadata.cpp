@@ -13,7 +13,7 @@
 namespace {
 
 // The app metadata row is the row with this rowid.
-const QString kRowIDColumn = QStringLiteral("rowid");
+const QString kMetadataRowIDColumn = QStringLiteral("rowid");
 const QString kAppMetadataRowID = QStringLiteral("1");
 constexpr qint64 kAppMetadataTableLimit = 1;
 
@@ -25,7 +25,7 @@ const QString kConversionsColumn = QStringLiteral("daily_conversions_count");
 const QString kEventsColumn = QStringLiteral("daily_events_count");
 const QString kPublicEventsColumn = QStringLiteral("daily_public_events_count");
 const QString kErrorEventsColumn = QStringLiteral("daily_error_events_count");
-const QString kRealtimeColumn = QStringLiteral("daily_real_time_conversion_events_count");
+const QString kMetadataRealtimeColumn = QStringLiteral("daily_real_time_conversion_events_count");
 const QString kDCURealtimeColumn = QStringLiteral("daily_real_time_dcu_events_count");
 
 const QString kEmptyMetadataRow = QStringLiteral("Received empty dictionary for getting app metadata");
@@ -36,7 +36,7 @@ const QString kNoAppMetadataRow = QStringLiteral("App metadata row does not exis
 const QString kLogQueryFailed = QStringLiteral("Failed to query app metadata");
 const QString kLogUpdateFailed = QStringLiteral("Unable to update the app metadata. Error");
 
-bool isNumber(const QVariant& value)
+bool isMetadataNumber(const QVariant& value)
 {
     switch (value.metaType().id()) {
     case QMetaType::LongLong:
@@ -49,9 +49,9 @@ bool isNumber(const QVariant& value)
 
 // A stored number as a 32-bit integer; nothing when it is no number or lies
 // outside the range (a fraction is dropped).
-std::optional<qint32> int32FromColumn(const QVariant& value)
+std::optional<qint32> metadataInt32FromColumn(const QVariant& value)
 {
-    if (!isNumber(value))
+    if (!isMetadataNumber(value))
         return std::nullopt;
     const double number = value.toDouble();
     if (value.metaType().id() == QMetaType::LongLong) {
@@ -70,21 +70,21 @@ std::optional<APMAppMetadata> appMetadataFromRow(const APMRow& row, APMError* er
 {
     if (!APMCheckCondition(!row.isEmpty(), error, APMError::StorageFailure, kEmptyMetadataRow))
         return std::nullopt;
-    const std::optional<qint32> index = int32FromColumn(row.value(kLastBundleIndexColumn));
+    const std::optional<qint32> index = metadataInt32FromColumn(row.value(kLastBundleIndexColumn));
     const QVariant start = row.value(kLastBundleStartColumn);
     const QVariant end = row.value(kLastBundleEndColumn);
-    if (!index || !isNumber(end) || (!isNumber(start) && !APMIsSqlNull(start))) {
+    if (!index || !isMetadataNumber(end) || (!isMetadataNumber(start) && !APMIsSqlNull(start))) {
         APMSetErrorWithCode(error, APMError::StorageFailure, kBadBundleColumns);
         return std::nullopt;
     }
     return APMAppMetadata::initWithLastBundleIndex(
-        *index, isNumber(start) ? start.toDouble() : 0.0, end.toDouble());
+        *index, isMetadataNumber(start) ? start.toDouble() : 0.0, end.toDouble());
 }
 
 APMRecord recordFromAppMetadata(const APMAppMetadata& metadata)
 {
     return {
-        { kRowIDColumn, kAppMetadataRowID },
+        { kMetadataRowIDColumn, kAppMetadataRowID },
         { kLastBundleIndexColumn, metadata.lastBundleIndex() },
         { kLastBundleStartColumn, metadata.lastBundleStartTimestamp() },
         { kLastBundleEndColumn, metadata.lastBundleEndTimestamp() },
@@ -99,7 +99,7 @@ APMRecord recordFromDailyCounts(const APMDailyCounts& counts)
         { kEventsColumn, counts.allEventsCount() },
         { kPublicEventsColumn, counts.publicEventsCount() },
         { kErrorEventsColumn, counts.errorEventsCount() },
-        { kRealtimeColumn, counts.realtimeCount() },
+        { kMetadataRealtimeColumn, counts.realtimeCount() },
         { kDCURealtimeColumn, counts.dcuRealtimeCount() },
     };
 }
@@ -123,7 +123,7 @@ bool APMDatabase::initializeAppMetadata()
     return performTransaction([this] {
         APMError error;
         const auto existing = dataTypesFromTableWithName<APMAppMetadata>(
-            kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, &error, &appMetadataFromRow);
+            kAppMetadataTable, kMetadataRowIDColumn, kAppMetadataRowID, &error, &appMetadataFromRow);
         if (!existing) {
             APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 12005, kLogQueryFailed);
             return false;
@@ -131,7 +131,7 @@ bool APMDatabase::initializeAppMetadata()
         if (!existing->isEmpty())
             return true;
         const std::optional<APMAppMetadata> fresh = APMAppMetadata::initWithLastBundleIndex(0, 0.0, 0.0);
-        if (!upsertDataType(recordFromAppMetadata(*fresh), kAppMetadataTable, kRowIDColumn, kAppMetadataRowID,
+        if (!upsertDataType(recordFromAppMetadata(*fresh), kAppMetadataTable, kMetadataRowIDColumn, kAppMetadataRowID,
                 kAppMetadataTableLimit, &error)) {
             APMMeasurement::monitor().logWithLevel(
                 APMMonitor::kLevelErrorMonitored, 12006, kLogUpdateFailed, QVariant::fromValue(error));
@@ -144,14 +144,14 @@ bool APMDatabase::initializeAppMetadata()
 std::optional<APMAppMetadata> APMDatabase::queryAppMetadata(APMError* error)
 {
     return firstOrMissing(dataTypesFromTableWithName<APMAppMetadata>(
-                              kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, error, &appMetadataFromRow),
+                              kAppMetadataTable, kMetadataRowIDColumn, kAppMetadataRowID, error, &appMetadataFromRow),
         error);
 }
 
 bool APMDatabase::updateAppMetadata(const APMAppMetadata& metadata, APMError* error)
 {
     return updateDataType(
-        recordFromAppMetadata(metadata), kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, error);
+        recordFromAppMetadata(metadata), kAppMetadataTable, kMetadataRowIDColumn, kAppMetadataRowID, error);
 }
 
 std::optional<APMDailyCounts> APMDatabase::dailyCounts(APMError* error)
@@ -164,19 +164,19 @@ std::optional<APMDailyCounts> APMDatabase::dailyCounts(APMError* error)
             return std::nullopt;
         // A fresh row holds no counts yet: today, all zero.
         const auto count = [&row](const QString& column) {
-            return std::max(0, int32FromColumn(row.value(column)).value_or(0));
+            return std::max(0, metadataInt32FromColumn(row.value(column)).value_or(0));
         };
-        return APMDailyCounts(int32FromColumn(row.value(kDayColumn)).value_or(today),
+        return APMDailyCounts(metadataInt32FromColumn(row.value(kDayColumn)).value_or(today),
             count(kConversionsColumn), count(kEventsColumn), count(kPublicEventsColumn),
-            count(kErrorEventsColumn), count(kRealtimeColumn), count(kDCURealtimeColumn));
+            count(kErrorEventsColumn), count(kMetadataRealtimeColumn), count(kDCURealtimeColumn));
     };
     return firstOrMissing(dataTypesFromTableWithName<APMDailyCounts>(
-                              kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, error, create),
+                              kAppMetadataTable, kMetadataRowIDColumn, kAppMetadataRowID, error, create),
         error);
 }
 
 bool APMDatabase::updateDailyCounts(const APMDailyCounts& counts, APMError* error)
 {
     return updateDataType(
-        recordFromDailyCounts(counts), kAppMetadataTable, kRowIDColumn, kAppMetadataRowID, error);
+        recordFromDailyCounts(counts), kAppMetadataTable, kMetadataRowIDColumn, kAppMetadataRowID, error);
 }

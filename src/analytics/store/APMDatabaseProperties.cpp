@@ -26,14 +26,14 @@ constexpr qint64 kConditionalPropertiesLimit = 1000;
 // The measurement configuration's app ID (tag 2).
 constexpr int32_t kMeasurementConfigAppIDSlot = 1;
 
-const QString kRowIDColumn = QStringLiteral("rowid");
+const QString kPropertiesRowIDColumn = QStringLiteral("rowid");
 const QString kRemoteConfigDataColumn = QStringLiteral("remote_config_data");
 const QString kRemoteConfigTimestampColumn = QStringLiteral("remote_config_timestamp");
-const QString kFingerprintColumn = QStringLiteral("fingerprint");
+const QString kPropertiesFingerprintColumn = QStringLiteral("fingerprint");
 const QString kSubscriptionIDColumn = QStringLiteral("subscription_id");
-const QString kNameColumn = QStringLiteral("name");
-const QString kOriginColumn = QStringLiteral("origin");
-const QString kValueColumn = QStringLiteral("value");
+const QString kPropertiesNameColumn = QStringLiteral("name");
+const QString kPropertiesOriginColumn = QStringLiteral("origin");
+const QString kPropertiesValueColumn = QStringLiteral("value");
 const QString kCreationTimestampColumn = QStringLiteral("creation_timestamp");
 const QString kActiveColumn = QStringLiteral("active");
 const QString kTriggerTimeoutColumn = QStringLiteral("trigger_timeout");
@@ -47,7 +47,7 @@ const QString kEventIDColumn = QStringLiteral("event_id");
 const QString kChildrenToProcessColumn = QStringLiteral("children_to_process");
 const QString kMainEventColumn = QStringLiteral("main_event");
 
-double doubleFromColumn(const QVariant& value)
+double propertyDoubleFromColumn(const QVariant& value)
 {
     return value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::Double ? value.toDouble()
                                                                                         : 0;
@@ -99,12 +99,12 @@ std::optional<APMEvent> eventFromBlob(const QVariant& blob, APMError* error)
 std::optional<APMConditionalUserProperty> conditionalUserPropertyFromRow(const APMRow& row, APMError* error)
 {
     APMConditionalUserProperty property;
-    property.setName(row.value(kNameColumn).toString());
-    property.setOrigin(row.value(kOriginColumn).toString());
-    if (APMIsSqlValue(row.value(kValueColumn)))
-        property.setValue(APMValue::valueFromObject(row.value(kValueColumn)));
-    property.setTriggerTimeout(doubleFromColumn(row.value(kTriggerTimeoutColumn)));
-    property.setTimeToLive(doubleFromColumn(row.value(kTimeToLiveColumn)));
+    property.setName(row.value(kPropertiesNameColumn).toString());
+    property.setOrigin(row.value(kPropertiesOriginColumn).toString());
+    if (APMIsSqlValue(row.value(kPropertiesValueColumn)))
+        property.setValue(APMValue::valueFromObject(row.value(kPropertiesValueColumn)));
+    property.setTriggerTimeout(propertyDoubleFromColumn(row.value(kTriggerTimeoutColumn)));
+    property.setTimeToLive(propertyDoubleFromColumn(row.value(kTimeToLiveColumn)));
     const QVariant triggerEventName = row.value(kTriggerEventNameColumn);
     if (APMIsSqlValue(triggerEventName))
         property.setTriggerEventName(triggerEventName.toString());
@@ -125,9 +125,9 @@ std::optional<APMConditionalUserProperty> conditionalUserPropertyFromRow(const A
         (property.*setter)(event);
     }
 
-    property.setActive(doubleFromColumn(row.value(kActiveColumn)) != 0);
-    property.setCreationTimestamp(doubleFromColumn(row.value(kCreationTimestampColumn)));
-    property.setTriggeredTimestamp(doubleFromColumn(row.value(kTriggeredTimestampColumn)));
+    property.setActive(propertyDoubleFromColumn(row.value(kActiveColumn)) != 0);
+    property.setCreationTimestamp(propertyDoubleFromColumn(row.value(kCreationTimestampColumn)));
+    property.setTriggeredTimestamp(propertyDoubleFromColumn(row.value(kTriggeredTimestampColumn)));
     return property;
 }
 
@@ -189,7 +189,7 @@ bool APMDatabase::updateRemoteConfig(const APMPBMeasurementConfig& config, APMEr
         { kRemoteConfigDataColumn, data },
         { kRemoteConfigTimestampColumn, clock().now() },
     };
-    return updateDataType(record, kAppMetadataTable, kRowIDColumn, qint64(1), error);
+    return updateDataType(record, kAppMetadataTable, kPropertiesRowIDColumn, qint64(1), error);
 }
 
 bool APMDatabase::updateRemoteConfigSuccessfulTimestamp(double timestamp, APMError* error)
@@ -198,7 +198,7 @@ bool APMDatabase::updateRemoteConfigSuccessfulTimestamp(double timestamp, APMErr
             QStringLiteral("Received remote config timestamp that is not a number")))
         return false;
     return updateDataType(
-        { { kRemoteConfigTimestampColumn, timestamp } }, kAppMetadataTable, kRowIDColumn, qint64(1), error);
+        { { kRemoteConfigTimestampColumn, timestamp } }, kAppMetadataTable, kPropertiesRowIDColumn, qint64(1), error);
 }
 
 std::unique_ptr<APMPBMeasurementConfig> APMDatabase::queryMeasurementConfigWithError(APMError* error)
@@ -242,7 +242,7 @@ std::optional<bool> APMDatabase::insertIfNotDuplicatePurchaseFingerprint(
     if (!store)
         return std::nullopt;
     const auto inserted
-        = insertIfNotDuplicate(*store, kPurchaseTransactionsTable, kFingerprintColumn, fingerprint, error);
+        = insertIfNotDuplicate(*store, kPurchaseTransactionsTable, kPropertiesFingerprintColumn, fingerprint, error);
     if (!inserted || !*inserted)
         return inserted;
     if (!deleteRowsOverLimit(*store, kPurchaseTransactionsTable, kPurchaseTransactionsLimit, error))
@@ -278,7 +278,7 @@ std::optional<APMConditionalUserProperty> APMDatabase::conditionalUserPropertyWi
     const QString& name, APMError* error)
 {
     const auto properties = dataTypesFromTableWithName<APMConditionalUserProperty>(
-        kConditionalPropertiesTable, kNameColumn, name, error, conditionalUserPropertyFromRow);
+        kConditionalPropertiesTable, kPropertiesNameColumn, name, error, conditionalUserPropertyFromRow);
     if (!properties || properties->isEmpty())
         return std::nullopt;
     return properties->first();
@@ -298,9 +298,9 @@ bool APMDatabase::updateConditionalUserProperty(const APMConditionalUserProperty
         return false;
 
     APMRecord record {
-        { kNameColumn, property.name() },
-        { kOriginColumn, property.origin() },
-        { kValueColumn, APMColumnObjectFromValue(*property.value()) },
+        { kPropertiesNameColumn, property.name() },
+        { kPropertiesOriginColumn, property.origin() },
+        { kPropertiesValueColumn, APMColumnObjectFromValue(*property.value()) },
         { kCreationTimestampColumn, property.creationTimestamp() },
         { kActiveColumn, property.isActive() },
         { kTriggerTimeoutColumn, property.triggerTimeout() },
@@ -324,7 +324,7 @@ bool APMDatabase::updateConditionalUserProperty(const APMConditionalUserProperty
             return false;
         record.insert(*column, blob);
     }
-    return upsertDataType(record, kConditionalPropertiesTable, kNameColumn, property.name(),
+    return upsertDataType(record, kConditionalPropertiesTable, kPropertiesNameColumn, property.name(),
         kConditionalPropertiesLimit, error);
 }
 
@@ -332,7 +332,7 @@ bool APMDatabase::deleteConditionalUserPropertyWithName(const QString& name, APM
 {
     APMSqliteStore* store = openStore(error);
     return store
-        && store->deleteRecordFromTableWithName(kConditionalPropertiesTable, kNameColumn, name, error);
+        && store->deleteRecordFromTableWithName(kConditionalPropertiesTable, kPropertiesNameColumn, name, error);
 }
 
 std::optional<QList<APMConditionalUserProperty>> APMDatabase::timedOutConditionalUserPropertiesWithError(

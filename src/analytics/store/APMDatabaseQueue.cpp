@@ -21,10 +21,10 @@
 
 namespace {
 
-const QString kRowIDColumn = QStringLiteral("rowid");
-const QString kDataColumn = QStringLiteral("data");
+const QString kQueueRowIDColumn = QStringLiteral("rowid");
+const QString kQueueDataColumn = QStringLiteral("data");
 const QString kEndTimestampColumn = QStringLiteral("bundle_end_timestamp");
-const QString kRealtimeColumn = QStringLiteral("is_realtime");
+const QString kQueueRealtimeColumn = QStringLiteral("is_realtime");
 const QString kRetryCountColumn = QStringLiteral("retry_count");
 
 // Slots of the bundle message: end time (ms), app ID, upload retry count.
@@ -106,11 +106,11 @@ std::optional<DecodedRow> bundleFromQueueRow(const APMRow& row, APMError* error)
     if (!APMCheckCondition(
             !row.isEmpty(), error, APMError::StorageFailure, QStringLiteral("Cannot process empty rowData")))
         return std::nullopt;
-    const QVariant rowID = row.value(kRowIDColumn);
+    const QVariant rowID = row.value(kQueueRowIDColumn);
     if (!APMCheckCondition(rowID.metaType().id() == QMetaType::LongLong, error, APMError::StorageFailure,
             QStringLiteral("Cannot process queued bundle without row ID")))
         return std::nullopt;
-    const QVariant data = row.value(kDataColumn);
+    const QVariant data = row.value(kQueueDataColumn);
     if (!APMCheckCondition(data.metaType().id() == QMetaType::QByteArray && !data.toByteArray().isEmpty(),
             error, APMError::StorageFailure, QStringLiteral("Cannot decompress an empty bundle data")))
         return std::nullopt;
@@ -160,13 +160,13 @@ void logUnreadableRow(const APMRow& row, const APMError& reason)
 {
     APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, kUnreadableBundleRemovedCode,
         QStringLiteral("Data loss. Removing queued bundle that cannot be read. Row ID, error"),
-        row.value(kRowIDColumn), QVariant::fromValue(reason));
+        row.value(kQueueRowIDColumn), QVariant::fromValue(reason));
 }
 
 // The row's id when it has one that can be named in a delete.
 std::optional<qint64> rowIDOf(const APMRow& row)
 {
-    const QVariant rowID = row.value(kRowIDColumn);
+    const QVariant rowID = row.value(kQueueRowIDColumn);
     if (rowID.metaType().id() != QMetaType::LongLong)
         return std::nullopt;
     return rowID.toLongLong();
@@ -204,8 +204,8 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
     APMSqliteStore* store = openStore(error);
     const APMRecord record {
         { kEndTimestampColumn, endTimestamp },
-        { kDataColumn, compressed },
-        { kRealtimeColumn, qint64(isRealtime ? 1 : 0) },
+        { kQueueDataColumn, compressed },
+        { kQueueRealtimeColumn, qint64(isRealtime ? 1 : 0) },
         { kRetryCountColumn, qint64(APMPBGetInt32Field(&bundle, kBundleRetryCountSlot)) },
     };
     return store && store->upsertRecord(record, kQueueTable, error);

@@ -20,12 +20,12 @@
 
 namespace {
 
-const QString kRowIDColumn = QStringLiteral("rowid");
-const QString kNameColumn = QStringLiteral("name");
+const QString kRawEventRowIDColumn = QStringLiteral("rowid");
+const QString kRawEventNameColumn = QStringLiteral("name");
 const QString kTimestampColumn = QStringLiteral("timestamp");
-const QString kFingerprintColumn = QStringLiteral("metadata_fingerprint");
-const QString kDataColumn = QStringLiteral("data");
-const QString kRealtimeColumn = QStringLiteral("is_realtime");
+const QString kRawEventFingerprintColumn = QStringLiteral("metadata_fingerprint");
+const QString kRawEventDataColumn = QStringLiteral("data");
+const QString kRawEventRealtimeColumn = QStringLiteral("is_realtime");
 const QString kMetadataColumn = QStringLiteral("metadata");
 
 // The event parameter that carries the event's origin.
@@ -37,11 +37,11 @@ constexpr qint64 kMaxRawEventsMetadataRows = 100000;
 constexpr qint64 kMaxRawEventsPerRead = 1000;
 
 // Slots of the event and event-parameter messages.
-constexpr int32_t kEventParamsSlot = 0;
-constexpr int32_t kEventNameSlot = 1;
-constexpr int32_t kEventPreviousTimestampSlot = 3;
-constexpr int32_t kParamNameSlot = 0;
-constexpr int32_t kParamStringSlot = 1;
+constexpr int32_t kRawEventParamsSlot = 0;
+constexpr int32_t kRawEventNameSlot = 1;
+constexpr int32_t kRawEventPreviousTimestampSlot = 3;
+constexpr int32_t kRawEventParamNameSlot = 0;
+constexpr int32_t kRawEventParamStringSlot = 1;
 
 const QString kMetadataExistsQuery = QStringLiteral(
     "SELECT EXISTS (SELECT 1 FROM raw_events_metadata WHERE metadata_fingerprint = ? AND metadata = ?)");
@@ -51,7 +51,7 @@ const QString kRawEventsOfFingerprintQuery = QStringLiteral(
     "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?");
 const QString kContainsFingerprintQuery
     = QStringLiteral("SELECT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ? LIMIT 1)");
-const QString kContainsRealtimeQuery
+const QString kRawEventContainsRealtimeQuery
     = QStringLiteral("SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)");
 const QString kNextFingerprintQuery
     = QStringLiteral("SELECT metadata_fingerprint, MIN(rowid) FROM raw_events");
@@ -82,7 +82,7 @@ std::optional<bool> booleanForQuery(
     return number.toLongLong() != 0;
 }
 
-bool isInteger(const QVariant& value)
+bool isRawEventInteger(const QVariant& value)
 {
     return value.metaType().id() == QMetaType::LongLong;
 }
@@ -114,9 +114,9 @@ bool APMDatabase::insertIfNotExistsRawEventMetadata(const APMPBMeasurementBundle
         = booleanForQuery(*this, kMetadataExistsQuery, { fingerprint, encoding }, nullptr);
     if (stored.value_or(false))
         return true;
-    const APMRecord record { { kFingerprintColumn, fingerprint }, { kMetadataColumn, encoding } };
+    const APMRecord record { { kRawEventFingerprintColumn, fingerprint }, { kMetadataColumn, encoding } };
     return upsertDataType(
-        record, kRawEventsMetadataTable, kFingerprintColumn, fingerprint, kMaxRawEventsMetadataRows, error);
+        record, kRawEventsMetadataTable, kRawEventFingerprintColumn, fingerprint, kMaxRawEventsMetadataRows, error);
 }
 
 std::unique_ptr<APMPBMeasurementBundle> APMDatabase::queryRawEventsMetadataWithFingerprint(
@@ -140,7 +140,7 @@ std::unique_ptr<APMPBMeasurementBundle> APMDatabase::queryRawEventsMetadataWithF
         return bundle;
     };
     const std::optional<QList<Metadata>> found
-        = dataTypesFromTableWithName(kRawEventsMetadataTable, kFingerprintColumn, fingerprint, error, create);
+        = dataTypesFromTableWithName(kRawEventsMetadataTable, kRawEventFingerprintColumn, fingerprint, error, create);
     if (!found || found->isEmpty())
         return nullptr;
     return APMPBMeasurementBundle::initWithMessageInfo(found->first()->messageInfo());
@@ -168,17 +168,17 @@ bool APMDatabase::insertRawEvent(
     // The name has its own column; the stored wire form goes without it.
     std::unique_ptr<APMPBEvent> proto = event.protoEvent();
     if (proto)
-        APMPBClearField(proto.get(), kEventNameSlot);
+        APMPBClearField(proto.get(), kRawEventNameSlot);
     const QByteArray data = proto ? proto->protoBuffer().value_or(QByteArray()) : QByteArray();
     if (!APMCheckCondition(!data.isEmpty(), error, APMError::StorageFailure,
             QStringLiteral("Received empty raw event data for getting dictionary representation")))
         return false;
     const APMRecord record {
-        { kNameColumn, event.name() },
+        { kRawEventNameColumn, event.name() },
         { kTimestampColumn, event.timestamp() },
-        { kFingerprintColumn, metadataFingerprint },
-        { kDataColumn, data },
-        { kRealtimeColumn, qint64(isRealtime ? 1 : 0) },
+        { kRawEventFingerprintColumn, metadataFingerprint },
+        { kRawEventDataColumn, data },
+        { kRawEventRealtimeColumn, qint64(isRealtime ? 1 : 0) },
     };
     return insertDataType(record, kRawEventsTable, error);
 }
@@ -284,15 +284,15 @@ std::optional<qint64> APMDatabase::nextMetadataFingerprintToProcess(APMError* er
     if (!APMCheckCondition(rows->size() == 1, error, APMError::InvalidState,
             QStringLiteral("Only one event metadata should be processed")))
         return std::nullopt;
-    const QVariant fingerprint = rows->first().value(kFingerprintColumn);
-    if (!isInteger(fingerprint))
+    const QVariant fingerprint = rows->first().value(kRawEventFingerprintColumn);
+    if (!isRawEventInteger(fingerprint))
         return std::nullopt; // no raw events
     return fingerprint.toLongLong();
 }
 
 std::optional<bool> APMDatabase::containsRealtimeRawEventsWithError(APMError* error)
 {
-    return booleanForQuery(*this, kContainsRealtimeQuery, {}, error);
+    return booleanForQuery(*this, kRawEventContainsRealtimeQuery, {}, error);
 }
 
 std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APMRow& row, APMError* error)
@@ -300,14 +300,14 @@ std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APM
     if (!APMCheckCondition(!row.isEmpty(), error, APMError::InvalidArgument,
             QStringLiteral("Received empty dictionary for getting raw event data")))
         return std::nullopt;
-    const QVariant rowID = row.value(kRowIDColumn);
-    const QVariant data = row.value(kDataColumn);
-    const QVariant fingerprint = row.value(kFingerprintColumn);
-    if (!APMCheckCondition(APMIsSqlValue(rowID) && isInteger(rowID), error, APMError::InvalidArgument,
+    const QVariant rowID = row.value(kRawEventRowIDColumn);
+    const QVariant data = row.value(kRawEventDataColumn);
+    const QVariant fingerprint = row.value(kRawEventFingerprintColumn);
+    if (!APMCheckCondition(APMIsSqlValue(rowID) && isRawEventInteger(rowID), error, APMError::InvalidArgument,
             QStringLiteral("Unable to find row ID in the database dictionary"))
         || !APMCheckCondition(APMIsSqlValue(data) && data.metaType().id() == QMetaType::QByteArray, error,
             APMError::InvalidArgument, QStringLiteral("Unable to find event data in the database dictionary"))
-        || !APMCheckCondition(APMIsSqlValue(fingerprint) && isInteger(fingerprint), error,
+        || !APMCheckCondition(APMIsSqlValue(fingerprint) && isRawEventInteger(fingerprint), error,
             APMError::InvalidArgument,
             QStringLiteral("Unable to find event metadata in the database dictionary")))
         return std::nullopt;
@@ -319,13 +319,13 @@ std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APM
 
     QString origin;
     QVariantMap parameters;
-    for (const auto& param : APMPBGetArrayField<APMPBEventParam>(proto.get(), kEventParamsSlot)) {
-        if (APMPBGetStringField(param.get(), kParamNameSlot) == kOriginParameter) {
-            if (!APMCheckCondition(APMPBHasField(param.get(), kParamStringSlot), error,
+    for (const auto& param : APMPBGetArrayField<APMPBEventParam>(proto.get(), kRawEventParamsSlot)) {
+        if (APMPBGetStringField(param.get(), kRawEventParamNameSlot) == kOriginParameter) {
+            if (!APMCheckCondition(APMPBHasField(param.get(), kRawEventParamStringSlot), error,
                     APMError::InvalidState,
                     QStringLiteral("Cannot create an event from database. Origin parameter is not a string")))
                 return std::nullopt;
-            origin = APMPBGetStringField(param.get(), kParamStringSlot);
+            origin = APMPBGetStringField(param.get(), kRawEventParamStringSlot);
             continue;
         }
         const std::optional<QVariantMap> entry = eventParamsFromBlob(param.get(), false, error);
@@ -340,9 +340,9 @@ std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APM
         return std::nullopt;
 
     const double previousTimestamp
-        = double(APMPBGetInt64Field(proto.get(), kEventPreviousTimestampSlot)) / 1000.0;
+        = double(APMPBGetInt64Field(proto.get(), kRawEventPreviousTimestampSlot)) / 1000.0;
     const std::optional<APMEvent> event = APMEvent::initWithOrigin(origin, false,
-        row.value(kNameColumn).toString(), row.value(kTimestampColumn).toDouble(), previousTimestamp,
+        row.value(kRawEventNameColumn).toString(), row.value(kTimestampColumn).toDouble(), previousTimestamp,
         parameters, APMMeasurementRemoteConfig::remoteConfig()->eventParameterLimits());
     std::optional<APMRawEventData> rawEvent = event
         ? APMRawEventData::initWithRawEvent(event, rowID.toLongLong(), fingerprint.toLongLong())

@@ -22,7 +22,7 @@ namespace {
 
 constexpr char kNotMessageArray[]
     = "<Nano/Failure> Field type isn't a repeated MESSAGE. Message: %s, field ID: %d";
-constexpr char kWrongMessageType[]
+constexpr char kArrayWrongMessageType[]
     = "<Nano/Failure> Message type doesn't match the field. Message: %s, field ID: %d, given: %s";
 constexpr char kProvidedClass[]
     = "<ERROR> Provided class doesn't implement initWithMessageInfo: method. Class: %s";
@@ -42,7 +42,7 @@ constexpr char kInvalidMessage[]
     = "<ERROR> Invalid object type. Message fields expect NANOMessageBase. Type: %s";
 constexpr char kVariantClass[] = "QVariant";
 
-bool isNumber(const QVariant& v)
+bool isArrayNumber(const QVariant& v)
 {
     switch (v.metaType().id()) {
     case QMetaType::Bool:
@@ -181,7 +181,7 @@ void* elementFromVariant(uint32_t flags, const QVariant& v)
             }
             return element;
         }
-    } else if (!(flags & APMPBFieldMessage) && isNumber(v)) {
+    } else if (!(flags & APMPBFieldMessage) && isArrayNumber(v)) {
         if (flags & APMPBFieldBool)
             APMPBStoreBool(&element, booleanReading(v));
         else if (flags & (APMPBFieldInt32 | APMPBFieldUInt32 | APMPBFieldEnum))
@@ -323,7 +323,7 @@ void APMPBSetArrayField(
             return nullptr;
         }
         if (&value->messageType() != slot.type->slotInfo[slot.index].messageType) {
-            qWarning(kWrongMessageType, slot.info->name, static_cast<int>(slot.index), value->messageID());
+            qWarning(kArrayWrongMessageType, slot.info->name, static_cast<int>(slot.index), value->messageID());
             return nullptr;
         }
         APMPBMessageInfo* copy = nullptr;

@@ -9,15 +9,15 @@
 
 namespace {
 
-constexpr char kMissingArray[] = "<ERROR> %s Encoder: '%s' should have been allocated";
+constexpr char kEncoderMissingArray[] = "<ERROR> %s Encoder: '%s' should have been allocated";
 constexpr char kEncodeTooDeep[] = "<ERROR> %s encoder failed: message nested deeper than %d levels";
 
-struct FreeDeleter {
+struct EncoderFreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
-using HeapBlock = std::unique_ptr<void, FreeDeleter>;
+using EncoderHeapBlock = std::unique_ptr<void, EncoderFreeDeleter>;
 
-uint64_t readCell(const void* cell)
+uint64_t readRawCell(const void* cell)
 {
     uint64_t value;
     std::memcpy(&value, cell, sizeof value);
@@ -31,7 +31,7 @@ template <class T> void writeNano(void* data, T value)
 
 void writeScalar(uint32_t flags, const void* cell, void* data)
 {
-    const uint64_t raw = readCell(cell);
+    const uint64_t raw = readRawCell(cell);
     if (flags & APMPBFieldBool) {
         writeNano<bool>(data, *static_cast<const uint8_t*>(cell) != 0);
     } else if (flags & APMPBFieldEnum) {
@@ -56,7 +56,7 @@ void writeScalar(uint32_t flags, const void* cell, void* data)
 }
 
 // The filled nanopb structure of a record, ready for pb_encode.
-HeapBlock prepare(const apmpb::MessageType& type, const APMPBMessageInfo* info)
+EncoderHeapBlock prepare(const apmpb::MessageType& type, const APMPBMessageInfo* info)
 {
     if (!info)
         return nullptr;
@@ -64,7 +64,7 @@ HeapBlock prepare(const apmpb::MessageType& type, const APMPBMessageInfo* info)
         apmpb::printError(kEncodeTooDeep, type.name, apmpb::kMaxNestingDepth);
         return nullptr;
     }
-    HeapBlock nano(std::calloc(1, type.nanoSize));
+    EncoderHeapBlock nano(std::calloc(1, type.nanoSize));
     if (!nano || !apmpb::fillEncoder(type, info, nano.get()))
         return nullptr;
     return nano;
@@ -84,7 +84,7 @@ bool fillEncoder(const MessageType& type, const APMPBMessageInfo* info, void* na
         if (flags & APMPBFieldRepeated) {
             const auto* repeated = static_cast<const APMPBRepeated*>(value);
             if (!repeated) {
-                printError(kMissingArray, type.name, type.slotInfo[slot].name);
+                printError(kEncoderMissingArray, type.name, type.slotInfo[slot].name);
                 return false;
             }
             if (repeated->count == 0)
@@ -121,7 +121,7 @@ int64_t encode(const MessageType& type, const APMPBMessageInfo* info, uint8_t** 
     if (!buffer || !info)
         return -1;
     *buffer = nullptr;
-    HeapBlock nano = prepare(type, info);
+    EncoderHeapBlock nano = prepare(type, info);
     if (!nano)
         return -1;
     return APMPBEncodeToBuffer(type.descriptor, nano.get(), buffer);
@@ -129,7 +129,7 @@ int64_t encode(const MessageType& type, const APMPBMessageInfo* info, uint8_t** 
 
 std::optional<QByteArray> encodeToByteArray(const MessageType& type, const APMPBMessageInfo* info)
 {
-    HeapBlock nano = prepare(type, info);
+    EncoderHeapBlock nano = prepare(type, info);
     if (!nano)
         return std::nullopt;
     size_t size = 0;
@@ -154,7 +154,7 @@ bool encodeRepeatedMessage(
     if (!repeated->elements)
         return false;
     for (uint32_t i = 0; i < repeated->count; ++i) {
-        HeapBlock nano(std::calloc(1, type.nanoSize));
+        EncoderHeapBlock nano(std::calloc(1, type.nanoSize));
         const auto* element = static_cast<const APMPBMessageInfo*>(repeated->elements[i]);
         if (!nano || !fillEncoder(type, element, nano.get()) || !pb_encode_tag_for_field(stream, field)
             || !pb_encode_submessage(stream, type.descriptor, nano.get()))
@@ -194,7 +194,7 @@ bool APMPBEncodeRepeatedVarintCallback(pb_ostream_t* stream, const pb_field_t* f
         return false;
     for (uint32_t i = 0; i < repeated->count; ++i) {
         const void* cell = repeated->elements[i];
-        if (!cell || !pb_encode_tag_for_field(stream, field) || !pb_encode_varint(stream, readCell(cell)))
+        if (!cell || !pb_encode_tag_for_field(stream, field) || !pb_encode_varint(stream, readRawCell(cell)))
             return false;
     }
     return true;

@@ -68,7 +68,7 @@ const QString kLogCloseFailed = QStringLiteral("Failed to close database. Got er
 const QString kLogDeleteFailed = QStringLiteral("Failed to delete database. Error");
 const QString kLogStatementMismatch = QStringLiteral("Statement is not the same one in the cache");
 
-APMMonitor& monitor()
+APMMonitor& storeMonitor()
 {
     return APMMeasurement::monitor();
 }
@@ -239,7 +239,7 @@ void APMSqliteStore::closeDatabase()
     finalizeAndClearStatements();
     const int result = sqlite3_close(handle_);
     if (result != SQLITE_OK) {
-        monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 34018, kLogCloseFailed, result);
+        storeMonitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 34018, kLogCloseFailed, result);
         // Let SQLite release the connection once whatever still holds it is gone.
         sqlite3_close_v2(handle_);
     }
@@ -258,7 +258,7 @@ bool APMSqliteStore::closeAndDeleteDatabase()
         if (!file.exists())
             continue;
         if (!file.remove()) {
-            monitor().logWithLevel(
+            storeMonitor().logWithLevel(
                 APMMonitor::kLevelErrorMonitored, 34019, kLogDeleteFailed, file.errorString());
             deleted = false;
         }
@@ -404,7 +404,7 @@ void APMSqliteStore::cleanUpStatement(sqlite3_stmt* statement, const QString& qu
         return;
     }
     if (cached.value() != statement) {
-        monitor().logWithLevel(APMMonitor::kLevelWarningSilent, 34016, kLogStatementMismatch);
+        storeMonitor().logWithLevel(APMMonitor::kLevelWarningSilent, 34016, kLogStatementMismatch);
         sqlite3_finalize(statement);
         return;
     }
@@ -555,13 +555,13 @@ bool APMSqliteStore::performTransactionWithError(APMError* error, const std::fun
         succeeded = block();
     } catch (...) {
         if (!rollbackTransaction())
-            monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 34009, kLogRollbackAfterException);
+            storeMonitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 34009, kLogRollbackAfterException);
         throw;
     }
     if (!succeeded) {
         APMSetErrorWithCode(error, APMError::StorageFailure, kTransactionFailed);
         if (!rollbackTransaction())
-            monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 34011, kLogRollbackFailed);
+            storeMonitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 34011, kLogRollbackFailed);
         return false;
     }
     if (!endTransaction()) {
@@ -570,7 +570,7 @@ bool APMSqliteStore::performTransactionWithError(APMError* error, const std::fun
         // A commit that failed leaves the transaction open; every later
         // transaction would then fail to begin.
         if (handle_ && !sqlite3_get_autocommit(handle_) && !rollbackTransaction())
-            monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 34011, kLogRollbackFailed);
+            storeMonitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 34011, kLogRollbackFailed);
         return false;
     }
     return true;

@@ -10,7 +10,7 @@
 
 namespace {
 
-const QString kOpExecuteStatement = QStringLiteral("execute statement");
+const QString kRecordsOpExecuteStatement = QStringLiteral("execute statement");
 const QString kOpUpdateAllRecords = QStringLiteral("update all records value");
 const QString kOpIncreaseRecords = QStringLiteral("increase records value");
 const QString kOpDeleteRecord = QStringLiteral("delete record");
@@ -20,13 +20,13 @@ const QString kOpQueryNumericResult = QStringLiteral("query numeric result");
 const QString kOpQueryRecords = QStringLiteral("query records");
 const QString kIntegerType = QStringLiteral("INTEGER");
 const QString kSelectPrefix = QStringLiteral("select");
-const QString kEmptyUpsertRecord = QStringLiteral("Received empty record for upsert");
-const QString kEmptyUpsertTable = QStringLiteral("Received empty table name for upsert");
+const QString kEmptyUpsertRecordMessage = QStringLiteral("Received empty record for upsert");
+const QString kEmptyUpsertTableMessage = QStringLiteral("Received empty table name for upsert");
 const QString kUpsertNotOpen = QStringLiteral("Upsert record failed. Database not open.");
 const QString kUpsertUnexpectedType
     = QStringLiteral("Failed to bind parameter of unexpected type to upsert statement");
-const QString kEmptyUpdateRecord = QStringLiteral("Empty record for update");
-const QString kEmptyUpdateTable = QStringLiteral("Empty table name for update");
+const QString kEmptyUpdateRecordMessage = QStringLiteral("Empty record for update");
+const QString kEmptyUpdateTableMessage = QStringLiteral("Empty table name for update");
 const QString kEmptyUpdateColumn = QStringLiteral("Empty column name for update");
 const QString kNilUpdateValue = QStringLiteral("Nil column value for update");
 const QString kUpdateNotOpen = QStringLiteral("Update record failed. Database not open.");
@@ -68,8 +68,8 @@ const QString kLogUnexpectedTypeUpdate = QStringLiteral("Record has value of une
 
 bool APMSqliteStore::upsertRecord(const APMRecord& record, const QString& table, APMError* error)
 {
-    if (!APMCheckCondition(!record.isEmpty(), error, APMError::InvalidArgument, kEmptyUpsertRecord)
-        || !APMCheckCondition(!table.isEmpty(), error, APMError::InvalidArgument, kEmptyUpsertTable)
+    if (!APMCheckCondition(!record.isEmpty(), error, APMError::InvalidArgument, kEmptyUpsertRecordMessage)
+        || !APMCheckCondition(!table.isEmpty(), error, APMError::InvalidArgument, kEmptyUpsertTableMessage)
         || !APMCheckCondition(handle_ != nullptr, error, APMError::InvalidState, kUpsertNotOpen))
         return false;
     QStringList columns;
@@ -91,14 +91,14 @@ bool APMSqliteStore::upsertRecord(const APMRecord& record, const QString& table,
               .arg(table, columns.join(QStringLiteral(", ")), placeholders.join(QStringLiteral(", ")));
     // A table's rows are written with the same columns over and over (one
     // raw event per logged event): the statement is kept for reuse.
-    return runCachedStatement(sql, values, kOpExecuteStatement, error);
+    return runCachedStatement(sql, values, kRecordsOpExecuteStatement, error);
 }
 
 bool APMSqliteStore::updateRecord(const APMRecord& record, const QString& table, const QString& columnName,
     const QVariant& columnValue, APMError* error)
 {
-    if (!APMCheckCondition(!record.isEmpty(), error, APMError::InvalidArgument, kEmptyUpdateRecord)
-        || !APMCheckCondition(!table.isEmpty(), error, APMError::InvalidArgument, kEmptyUpdateTable)
+    if (!APMCheckCondition(!record.isEmpty(), error, APMError::InvalidArgument, kEmptyUpdateRecordMessage)
+        || !APMCheckCondition(!table.isEmpty(), error, APMError::InvalidArgument, kEmptyUpdateTableMessage)
         || !APMCheckCondition(!columnName.isEmpty(), error, APMError::InvalidArgument, kEmptyUpdateColumn)
         || !APMCheckCondition(columnValue.isValid(), error, APMError::InvalidArgument, kNilUpdateValue)
         || !APMCheckCondition(handle_ != nullptr, error, APMError::InvalidState, kUpdateNotOpen))
@@ -144,7 +144,7 @@ bool APMSqliteStore::runCachedStatement(
 bool APMSqliteStore::updateAllRecordsInTableWithName(
     const QString& table, const QString& columnName, const QVariant& columnValue, APMError* error)
 {
-    if (!APMCheckCondition(!table.isEmpty(), error, APMError::InvalidArgument, kEmptyUpdateTable)
+    if (!APMCheckCondition(!table.isEmpty(), error, APMError::InvalidArgument, kEmptyUpdateTableMessage)
         || !APMCheckCondition(!columnName.isEmpty(), error, APMError::InvalidArgument, kEmptyUpdateColumn)
         || !APMCheckCondition(columnValue.isValid(), error, APMError::InvalidArgument, kNilUpdateValue)
         || !APMCheckCondition(handle_ != nullptr, error, APMError::InvalidState, kUpdateNotOpen))

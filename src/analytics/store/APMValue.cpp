@@ -20,7 +20,7 @@ const QString kNonStringMessage = QStringLiteral("Cannot create String value wit
 const QString kNilArrayMessage = QStringLiteral("Cannot create Array value with nil");
 const QString kNonArrayMessage = QStringLiteral("Cannot create Array value with non-array value. Value");
 
-bool isNil(const QVariant& object)
+bool isNilValue(const QVariant& object)
 {
     return !object.isValid() || object.metaType().id() == QMetaType::Nullptr;
 }
@@ -92,7 +92,7 @@ std::optional<APMValue> APMValue::valueFromObject(const QVariant& object)
 
 std::optional<APMValue> APMValue::valueFromObject(const QVariant& object, bool allowArray)
 {
-    if (isNil(object)) {
+    if (isNilValue(object)) {
         logError(35000, kNilValueMessage);
         return std::nullopt;
     }
@@ -126,7 +126,7 @@ APMValue APMValue::initWithInt64(qint64 value)
 
 std::optional<APMValue> APMValue::initWithString(const QVariant& value)
 {
-    if (isNil(value)) {
+    if (isNilValue(value)) {
         logError(35002, kNilStringMessage);
         return std::nullopt;
     }
@@ -139,7 +139,7 @@ std::optional<APMValue> APMValue::initWithString(const QVariant& value)
 
 std::optional<APMValue> APMValue::initWithArray(const QVariant& value)
 {
-    if (isNil(value)) {
+    if (isNilValue(value)) {
         logError(35004, kNilArrayMessage);
         return std::nullopt;
     }
