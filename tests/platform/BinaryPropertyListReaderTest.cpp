@@ -1,6 +1,7 @@
 #include "platform/BinaryPropertyListReader.h"
 
 #include "platform/PropertyListCodec.h"
+#include "PropertyListTestSupport.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -20,63 +21,14 @@ using platform::PropertyListCodec;
 
 namespace {
 
-constexpr qlonglong kMaxInt = std::numeric_limits<qlonglong>::max();
-constexpr qlonglong kMinInt = std::numeric_limits<qlonglong>::min();
+using plisttest::allBytes;
+using plisttest::kMaxInt;
+using plisttest::kMinInt;
+using plisttest::same;
+using plisttest::utc;
 
-QDateTime utc(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
-{
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
-}
 
-// Equality that also demands the same kind at every level, bit-equal reals
-// and NaN equal to NaN.
-testing::AssertionResult same(
-    const QVariant& expected, const QVariant& actual, const QString& at = QStringLiteral("top"))
-{
-    if (expected.metaType() != actual.metaType())
-        return testing::AssertionFailure()
-            << qPrintable(at) << ": kind " << expected.typeName() << " expected, got "
-            << (actual.isValid() ? actual.typeName() : "nothing");
-    switch (expected.metaType().id()) {
-    case QMetaType::Double: {
-        const double e = expected.toDouble();
-        const double a = actual.toDouble();
-        if ((std::isnan(e) && std::isnan(a)) || std::memcmp(&e, &a, sizeof e) == 0)
-            return testing::AssertionSuccess();
-        return testing::AssertionFailure() << qPrintable(at) << ": " << e << " expected, got " << a;
-    }
-    case QMetaType::QVariantList: {
-        const QVariantList e = expected.toList();
-        const QVariantList a = actual.toList();
-        if (e.size() != a.size())
-            return testing::AssertionFailure()
-                << qPrintable(at) << ": " << e.size() << " items expected, got " << a.size();
-        for (qsizetype i = 0; i < e.size(); ++i) {
-            if (auto r = same(e[i], a[i], at + QStringLiteral("[%1]").arg(i)); !r)
-                return r;
-        }
-        return testing::AssertionSuccess();
-    }
-    case QMetaType::QVariantMap: {
-        const QVariantMap e = expected.toMap();
-        const QVariantMap a = actual.toMap();
-        if (e.keys() != a.keys())
-            return testing::AssertionFailure()
-                << qPrintable(at) << ": keys " << qPrintable(e.keys().join(u',')) << " expected, got "
-                << qPrintable(a.keys().join(u','));
-        for (auto it = e.begin(); it != e.end(); ++it) {
-            if (auto r = same(it.value(), a.value(it.key()), at + QLatin1Char('.') + it.key()); !r)
-                return r;
-        }
-        return testing::AssertionSuccess();
-    }
-    default:
-        if (expected == actual)
-            return testing::AssertionSuccess();
-        return testing::AssertionFailure() << qPrintable(at) << ": " << qPrintable(expected.toString())
-                                           << " expected, got " << qPrintable(actual.toString());
-    }
-}
+
 
 QByteArray bigEndian(quint64 value, unsigned width)
 {
@@ -214,13 +166,6 @@ QByteArray pythonBinary(const QByteArray& valueExpression)
     return file.readAll();
 }
 
-QByteArray allBytes()
-{
-    QByteArray bytes;
-    for (int i = 0; i < 256; ++i)
-        bytes.append(char(i));
-    return bytes;
-}
 
 } // namespace
 
