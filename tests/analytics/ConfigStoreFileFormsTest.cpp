@@ -52,7 +52,7 @@ QByteArray readBytes(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QVariantMap fileContents(const QString& path)
+QVariantMap fileFormContents(const QString& path)
 {
     const auto value = platform::PropertyListCodec::fromData(readBytes(path));
     return value ? value->toMap() : QVariantMap();
@@ -93,7 +93,7 @@ TEST_F(ConfigStoreFileFormsTest, PersistentDictionaryReadsABinaryFileAndKeepsIts
     time_.advance(APMPersistentDictionary::kPersistDelaySeconds);
     QVariantMap expected = kStored;
     expected.insert(QStringLiteral("new"), QStringLiteral("added"));
-    EXPECT_EQ(fileContents(path), expected);
+    EXPECT_EQ(fileFormContents(path), expected);
 }
 
 TEST_F(ConfigStoreFileFormsTest, UserDefaultsReadABinarySuiteFile)
@@ -122,7 +122,7 @@ TEST_F(ConfigStoreFileFormsTest, ADamagedStoreFileIsKeptAsideAndTheUserTold)
     store->setObject(1, QStringLiteral("fresh"));
     time_.advance(APMPersistentDictionary::kPersistDelaySeconds);
 
-    EXPECT_EQ(fileContents(path), (QVariantMap { { QStringLiteral("fresh"), qlonglong(1) } }));
+    EXPECT_EQ(fileFormContents(path), (QVariantMap { { QStringLiteral("fresh"), qlonglong(1) } }));
     const QStringList kept = damagedCopiesOf(path);
     ASSERT_EQ(kept.size(), 1);
     EXPECT_EQ(readBytes(kept[0]), damaged);

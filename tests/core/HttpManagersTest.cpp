@@ -24,7 +24,7 @@ namespace {
 constexpr double kShortTimeout = 0.5;
 
 // What the handlers of one request received.
-struct Outcome {
+struct HttpOutcome {
     int successes = 0;
     int failures = 0;
     bool onMainThread = true;
@@ -109,7 +109,7 @@ std::vector<ReplyCase> replyCases()
     };
 }
 
-void expectOutcome(const Outcome& outcome, const ReplyCase& c, const std::optional<Kind>& expected)
+void expectOutcome(const HttpOutcome& outcome, const ReplyCase& c, const std::optional<Kind>& expected)
 {
     if (!expected) {
         EXPECT_EQ(outcome.successes, 1) << outcome.failure.message.toStdString();
@@ -135,18 +135,18 @@ TEST_F(HttpManagersTest, RepliesAreSortedIntoSuccessAndFailure)
         SCOPED_TRACE(c.name);
         server.on("*", "/r", c.reply);
 
-        Outcome get;
+        HttpOutcome get;
         manager.httpGetApiKeyWithURL(url("/r"), get.success(), get.fail());
         get.wait();
         expectOutcome(get, c, c.readerOutcome == Kind::ContentType ? std::nullopt : c.readerOutcome);
 
-        Outcome blocking;
+        HttpOutcome blocking;
         manager.httpXfeiGetTokenWithURL(
             url("/r"), QVariantMap { { "a", 1 } }, blocking.success(), blocking.fail());
         EXPECT_EQ(blocking.calls(), 1) << "on the main thread the handler has run on return";
         expectOutcome(blocking, c, c.readerOutcome);
 
-        Outcome body;
+        HttpOutcome body;
         EXPECT_NE(HLHttpManager::POSTBODY(url("/r"), "{}", {}, body.success(), body.fail()), nullptr);
         body.wait();
         expectOutcome(body, c, c.bodyPostOutcome);
@@ -157,7 +157,7 @@ TEST_F(HttpManagersTest, BlockingPostIsBoundedByItsTimeout)
 {
     EXPECT_EQ(SHHttpManager::kBlockingTimeoutSeconds, 10);
     server.on("POST", "/ocr", Reply::neverAnswer());
-    Outcome outcome;
+    HttpOutcome outcome;
     QElapsedTimer elapsed;
     elapsed.start();
     manager.httpXfeiGetTokenWithURL(
@@ -171,7 +171,7 @@ TEST_F(HttpManagersTest, BlockingPostIsBoundedByItsTimeout)
 TEST_F(HttpManagersTest, BlockingPostFromAWorkerThreadHandsTheResultToTheMainThread)
 {
     server.on("POST", "/ocr", Reply::json(R"({"header":{"code":0}})"));
-    Outcome outcome;
+    HttpOutcome outcome;
     std::thread worker([&] {
         manager.httpXfeiGetTokenWithURL(url("/ocr"), QVariantList { 1 }, outcome.success(), outcome.fail());
     });
@@ -187,7 +187,7 @@ TEST_F(HttpManagersTest, EachRequestGoesOutAsDescribed)
 {
     struct Case {
         const char* name;
-        std::function<void(Outcome&)> send;
+        std::function<void(HttpOutcome&)> send;
         QByteArray method;
         QString path;
         QByteArray contentType; // empty: no content-type field at all
@@ -196,28 +196,28 @@ TEST_F(HttpManagersTest, EachRequestGoesOutAsDescribed)
     const QVariantMap form { { "b", "2 3" }, { "a", "x/y&z" } };
     const Case cases[] = {
         { "api key",
-            [&](Outcome& o) {
+            [&](HttpOutcome& o) {
                 manager.httpGetApiKeyWithURL(url("/key?serialstring=A1"), o.success(), o.fail());
             },
             "GET", "/key", "application/json", "" },
         { "product info",
-            [&](Outcome& o) {
+            [&](HttpOutcome& o) {
                 manager.httpGetProductInfoWithURL(url("/key?serialstring=A1"), o.success(), o.fail());
             },
             "GET", "/key", "application/json", "" },
         { "open key",
-            [&](Outcome& o) { manager.httpGetOpenkey(url("/open?pm_id=2"), o.success(), o.fail()); }, "GET",
+            [&](HttpOutcome& o) { manager.httpGetOpenkey(url("/open?pm_id=2"), o.success(), o.fail()); }, "GET",
             "/open", "", "" },
         { "new version",
-            [&](Outcome& o) { manager.httpRequestNewVersion(url("/update"), o.success(), o.fail()); }, "POST",
+            [&](HttpOutcome& o) { manager.httpRequestNewVersion(url("/update"), o.success(), o.fail()); }, "POST",
             "/update", "application/json", "" },
         { "form token",
-            [&](Outcome& o) {
+            [&](HttpOutcome& o) {
                 manager.httpXunfeiGetTokenWithURL(url("/token"), form, o.success(), o.fail());
             },
             "POST", "/token", "application/json", "a=x/y%26z&b=2%203" },
         { "form token twin",
-            [&](Outcome& o) {
+            [&](HttpOutcome& o) {
                 manager.AAAAAhttpXunfeiGetTokenWithURL(url("/token"), form, o.success(), o.fail());
             },
             "POST", "/token", "application/json", "a=x/y%26z&b=2%203" },
@@ -226,7 +226,7 @@ TEST_F(HttpManagersTest, EachRequestGoesOutAsDescribed)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         server.clearRequests();
-        Outcome outcome;
+        HttpOutcome outcome;
         c.send(outcome);
         outcome.wait();
         EXPECT_EQ(outcome.successes, 1);
@@ -250,7 +250,7 @@ TEST_F(HttpManagersTest, BlockingPostSendsPrettyJsonWithOneHeaderField)
 {
     server.on("POST", "/ocr", Reply::json(R"({"ok":1})"));
     const QVariantMap param { { "header", QVariantMap { { "app_id", "id" } } }, { "payload", "data" } };
-    Outcome outcome;
+    HttpOutcome outcome;
     manager.httpXfeiGetTokenWithURL(
         url("/ocr?host=h&date=Tue,%2001%20Jan&authorization=YQ=="), param, outcome.success(), outcome.fail());
     ASSERT_EQ(outcome.successes, 1) << outcome.failure.message.toStdString();
@@ -267,16 +267,16 @@ TEST_F(HttpManagersTest, BlockingPostSendsPrettyJsonWithOneHeaderField)
 
 TEST_F(HttpManagersTest, RequestsThatCannotBeMadeFailWithoutTraffic)
 {
-    Outcome badUrl, badParam, badForm;
+    HttpOutcome badUrl, badParam, badForm;
     manager.httpGetOpenkey("not a url", badUrl.success(), badUrl.fail());
     manager.httpXfeiGetTokenWithURL(url("/ocr"), QString("text"), badParam.success(), badParam.fail());
     manager.httpXunfeiGetTokenWithURL(url("/t"), QVariantList { 1 }, badForm.success(), badForm.fail());
-    for (Outcome* o : { &badUrl, &badParam, &badForm }) {
+    for (HttpOutcome* o : { &badUrl, &badParam, &badForm }) {
         o->wait();
         EXPECT_EQ(o->failures, 1);
         EXPECT_EQ(o->failure.kind, Kind::InvalidRequest);
     }
-    Outcome post;
+    HttpOutcome post;
     EXPECT_EQ(HLHttpManager::POSTBODY("ftp://x/", "{}", {}, post.success(), post.fail()), nullptr);
     EXPECT_EQ(post.calls(), 0) << "failure comes later, on the main thread";
     post.wait();
@@ -294,7 +294,7 @@ TEST_F(HttpManagersTest, BaiduRequestsUseTheConfiguredEndpoints)
     manager.setBaiduConfiguration(baidu);
     server.setFallback(Reply::json(R"({"access_token":"t"})"));
 
-    Outcome token;
+    HttpOutcome token;
     manager.httpBaiduGetTokenSuccess(token.success(), token.fail());
     token.wait();
     EXPECT_EQ(token.value.toMap().value("access_token"), "t");
@@ -305,7 +305,7 @@ TEST_F(HttpManagersTest, BaiduRequestsUseTheConfiguredEndpoints)
     EXPECT_EQ(request.body, "client_id=test-id&client_secret=test-secret&grant_type=client_credentials");
 
     server.clearRequests();
-    Outcome ocr;
+    HttpOutcome ocr;
     manager.httpBaiduOCRWithFrom("CHN_ENG", "ENG", "tok", "aW1n+/=", ocr.success(), ocr.fail());
     ocr.wait();
     request = server.requests().value(0);
@@ -323,7 +323,7 @@ TEST_F(HttpManagersTest, BaiduRequestsUseTheConfiguredEndpoints)
     EXPECT_TRUE(request.body.endsWith("--" + boundary + "--\r\n"));
 
     server.clearRequests();
-    Outcome translate;
+    HttpOutcome translate;
     manager.httpBaiduTranslateRequestWithQ("text", "en", "zh", translate.success(), translate.fail());
     ASSERT_TRUE(server.waitForRequests(1));
     FakeHttpServer::waitUntil([] { return false; }, 100);
@@ -348,7 +348,7 @@ TEST_F(HttpManagersTest, BodyPostSendsTheHeaderMapOverTheDefaults)
         { "Content-Type", "application/json" },
         { "user-agent", "custom/1" },
     };
-    Outcome outcome;
+    HttpOutcome outcome;
     HLHttpManager::POSTBODY(url("/v2/ots"), body, header, outcome.success(), outcome.fail());
     outcome.wait();
     const auto request = server.requests().value(0);
@@ -362,7 +362,7 @@ TEST_F(HttpManagersTest, BodyPostSendsTheHeaderMapOverTheDefaults)
 
     // No header map: the defaults alone.
     server.clearRequests();
-    Outcome bare;
+    HttpOutcome bare;
     HLHttpManager::POSTBODY(url("/v2/ots"), "{}", {}, bare.success(), bare.fail());
     bare.wait();
     const auto bareRequest = server.requests().value(0);
@@ -376,7 +376,7 @@ TEST_F(HttpManagersTest, BodyPostReplacesTheSessionTimeout)
 {
     EXPECT_EQ(HLHttpManager::requestTimeoutInterval(), HLHttpManager::kInitialTimeoutSeconds);
     server.on("POST", "/v2/ots", Reply::json(R"({"code":0})"));
-    Outcome outcome;
+    HttpOutcome outcome;
     HLHttpManager::POSTBODY(url("/v2/ots"), "{}", {}, outcome.success(), outcome.fail());
     outcome.wait();
     EXPECT_EQ(HLHttpManager::requestTimeoutInterval(), HLHttpManager::kSerializerTimeoutSeconds);
@@ -385,7 +385,7 @@ TEST_F(HttpManagersTest, BodyPostReplacesTheSessionTimeout)
 TEST_F(HttpManagersTest, RunningRequestsAreListedUntilTheyEnd)
 {
     server.on("POST", "/v2/ots", Reply::json(R"({"code":0})").after(200));
-    Outcome outcome;
+    HttpOutcome outcome;
     const auto task = HLHttpManager::POSTBODY(url("/v2/ots"), "{}", {}, outcome.success(), outcome.fail());
     ASSERT_NE(task, nullptr);
     EXPECT_EQ(task->method, "POST");
@@ -424,7 +424,7 @@ TEST_F(HttpManagersTest, SessionParametersFollowTheRequestSerializer)
         SCOPED_TRACE(c.name);
         HLHttpManager::setRequestSerializer(c.serializer);
         server.clearRequests();
-        Outcome outcome;
+        HttpOutcome outcome;
         if (c.method == "GET")
             HLHttpManager::GET(url("/s?k=v"), parameters, outcome.success(), outcome.fail());
         else
@@ -444,7 +444,7 @@ TEST_F(HttpManagersTest, RawReaderHandsOverTheBytes)
     HLHttpManager::setResponseSerializer(HLHttpManager::kPlainSerializer);
     server.on("GET", "/raw", Reply::text("not json", 200, "application/octet-stream"));
     server.on("GET", "/missing", Reply::text("gone", 404));
-    Outcome raw, missing;
+    HttpOutcome raw, missing;
     HLHttpManager::GET(url("/raw"), {}, raw.success(), raw.fail());
     HLHttpManager::GET(url("/missing"), {}, missing.success(), missing.fail());
     raw.wait();
@@ -460,7 +460,7 @@ TEST_F(HttpManagersTest, SessionTimeoutAppliesToItsRequests)
     EXPECT_FALSE(HLHttpManager::setRequestSerializerWithKey("allowsCellularAccess", true));
     EXPECT_TRUE(HLHttpManager::setRequestSerializerWithKey("timeoutInterval", kShortTimeout));
     server.on("GET", "/slow", Reply::neverAnswer());
-    Outcome outcome;
+    HttpOutcome outcome;
     HLHttpManager::GET(url("/slow"), {}, outcome.success(), outcome.fail());
     outcome.wait();
     EXPECT_EQ(outcome.failure.kind, Kind::Timeout);
@@ -476,7 +476,7 @@ TEST_F(HttpManagersTest, UploadSendsFieldsAndFileParts)
     file.close();
     server.on("POST", "/up", Reply::json(R"({"stored":1})"));
 
-    Outcome outcome;
+    HttpOutcome outcome;
     qint64 lastSent = 0, lastTotal = 0;
     const auto task = HLHttpManager::uploadFileWithURL(
         url("/up"), QVariantMap { { "kind", "log" } }, { path },
@@ -499,7 +499,7 @@ TEST_F(HttpManagersTest, UploadSendsFieldsAndFileParts)
     EXPECT_EQ(lastTotal, request.body.size());
     EXPECT_EQ(lastSent, lastTotal);
 
-    Outcome unreadable;
+    HttpOutcome unreadable;
     EXPECT_EQ(HLHttpManager::uploadFileWithURL(
                   url("/up"), {}, { dir.filePath("absent") }, {}, unreadable.success(), unreadable.fail()),
         nullptr);

@@ -2,6 +2,7 @@
 #include "core/BackendAddress.h"
 #include "platform/UserNotices.h"
 
+#include <QCoreApplication>
 #include <QTcpServer>
 
 namespace {

@@ -216,7 +216,7 @@ TEST_F(PreferencesTest, EveryDamagedFileIsKeptAndTheUserIsToldWhere)
     QStringList heard;
     platform::UserNotices::shared().setListener([&](const auto& notice) { heard << notice.text; });
     for (const QByteArray& bytes : damaged) {
-        writeFile(path, bytes);
+        writePreferencesFile(path, bytes);
         Preferences prefs(path);
         EXPECT_TRUE(prefs.storedValues().isEmpty());
     }
@@ -281,7 +281,7 @@ TEST_F(PreferencesTest, AFolderThatRefusesWritesIsReportedOnce)
 {
     // A plain file where the folder belongs refuses writes even to root.
     const QString folder = prefsDir() + QStringLiteral("/blocked");
-    writeFile(folder, "not a folder");
+    writePreferencesFile(folder, "not a folder");
     QStringList warnings;
     static QStringList* sink = nullptr;
     sink = &warnings;

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int32_t kEventNameSlot = 1;
+constexpr int32_t kBlobEventNameSlot = 1;
 
 APMDatabase& database()
 {
@@ -75,7 +75,7 @@ PRAVIK_FUZZ_TARGET(event_blob)
     // A raw event's row, with the name it was stored under.
     const APMRow row { { QStringLiteral("rowid"), QVariant(qint64(1)) },
         { QStringLiteral("name"),
-            proto ? APMPBGetStringField(proto.get(), kEventNameSlot) : QStringLiteral("_e") },
+            proto ? APMPBGetStringField(proto.get(), kBlobEventNameSlot) : QStringLiteral("_e") },
         { QStringLiteral("timestamp"), QVariant(1'700'000'000.0) },
         { QStringLiteral("metadata_fingerprint"), QVariant(qint64(42)) },
         { QStringLiteral("data"), QVariant(input) } };

@@ -12,7 +12,7 @@
 
 namespace {
 
-const QString kKeys[]
+const QString kTcfKeys[]
     = { APMTCFData::kEnableAdvertiserConsentModeKey, APMTCFData::kVendorConsentsKey, APMTCFData::kCmpSdkIDKey,
           APMTCFData::kGdprAppliesKey, APMTCFData::kPolicyVersionKey, APMTCFData::kPurposeConsentsKey };
 
@@ -35,7 +35,7 @@ PRAVIK_FUZZ_TARGET(tcf)
         QVariantMap info;
         if (const QVariant enabled = reader.value(); enabled.isValid())
             info.insert(APMTCFData::kTCFDataEnabledKey, enabled);
-        for (const QString& key : kKeys)
+        for (const QString& key : kTcfKeys)
             appDefaults.setObject(reader.value(), key);
 
         APMTCFClient::Environment environment;

@@ -20,6 +20,10 @@
 
 #include <QRegularExpression>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 namespace {
 
 // A receiver with one vendor interface that accepts every command and has
@@ -46,11 +50,32 @@ public:
     void exit() override { }
 
 private:
+    // The link's reader thread waits here until the link closes.
     class Handle final : public platform::HidDevice {
     public:
-        int read(uchar*, qsizetype) override { return 0; }
+        int read(uchar*, qsizetype, int timeoutMs) override
+        {
+            std::unique_lock lock(mutex_);
+            const auto interrupted = [this] { return interrupted_; };
+            if (timeoutMs < 0)
+                wake_.wait(lock, interrupted);
+            else
+                wake_.wait_for(lock, std::chrono::milliseconds(timeoutMs), interrupted);
+            return 0;
+        }
+        void interruptReads() override
+        {
+            const std::lock_guard lock(mutex_);
+            interrupted_ = true;
+            wake_.notify_all();
+        }
         int write(const uchar*, qsizetype size) override { return int(size); }
         QString lastError() const override { return {}; }
+
+    private:
+        std::mutex mutex_;
+        std::condition_variable wake_;
+        bool interrupted_ = false;
     };
 };
 
