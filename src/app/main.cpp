@@ -1,5 +1,5 @@
 // PraVik: wires the libraries together and runs the event loop.
-#include "analytics/config/APMMonitor.h"
+#include "analytics/base/APMMonitor.h"
 #include "core/AppDelegate.h"
 #include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"

@@ -1,10 +1,10 @@
 #include "analytics/audience/APMEManager.h"
 
 #include "analytics/audience/APMEClient.h"
-#include "analytics/audience/APMEExperimentObserverDelegate.h"
+#include "analytics/config/APMEExperimentObserverDelegate.h"
 #include "analytics/audience/APMESDKProperty.h"
-#include "analytics/config/APMError.h"
-#include "analytics/config/APMMonitor.h"
+#include "analytics/base/APMError.h"
+#include "analytics/base/APMMonitor.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "platform/Clock.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "analytics/audience/APMEExperimentObserverDelegate.h"
-#include "analytics/audience/APMESDKPropertyProviderDelegate.h"
-#include "analytics/config/EventParameterLimits.h"
+#include "analytics/config/APMEExperimentObserverDelegate.h"
+#include "analytics/config/APMESDKPropertyProviderDelegate.h"
+#include "analytics/model/EventParameterLimits.h"
 
 #include <QList>
 #include <QMutex>

@@ -1,5 +1,5 @@
-#include "analytics/config/APMDecimalNumber.h"
-#include "analytics/config/APMMonitor.h"
+#include "analytics/base/APMDecimalNumber.h"
+#include "analytics/base/APMMonitor.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/config/APMRemoteConfigPrivate.h"
 

@@ -1,6 +1,6 @@
 #include "analytics/engine/APMMeasurement.h"
 
-#include "analytics/config/APMMonitor.h"
+#include "analytics/base/APMMonitor.h"
 
 APMMonitor& APMMeasurement::monitor()
 {

@@ -1,6 +1,6 @@
 #include "analytics/rules/APMPixieLogger.h"
 
-#include "analytics/config/APMMonitor.h"
+#include "analytics/base/APMMonitor.h"
 #include "analytics/engine/APMMeasurement.h"
 
 #include <QVariantList>

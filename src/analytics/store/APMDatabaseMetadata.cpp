@@ -1,8 +1,8 @@
-#include "analytics/config/APMMonitor.h"
-#include "analytics/config/APMPersistedConfig.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMPersistedConfig.h"
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/store/APMAppMetadata.h"
-#include "analytics/store/APMDailyCounts.h"
+#include "analytics/model/APMAppMetadata.h"
+#include "analytics/model/APMDailyCounts.h"
 #include "analytics/store/APMDatabase.h"
 #include "platform/Clock.h"
 

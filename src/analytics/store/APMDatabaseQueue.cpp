@@ -3,15 +3,15 @@
 // removed as soon as a read meets them, so they never hold up the uploads
 // behind them.
 
-#include "analytics/config/APMMonitor.h"
-#include "analytics/config/APMPersistedConfig.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMPersistedConfig.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMMeasurementRemoteConfig.h"
 #include "analytics/store/APMDatabase.h"
 #include "analytics/store/APMGzip.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBMeasurementBundle.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementBundle.h"
 #include "platform/Clock.h"
 
 #include <algorithm>

@@ -3,17 +3,17 @@
 // properties) that was current when it was logged; that metadata is stored
 // once per fingerprint in raw_events_metadata.
 
-#include "analytics/config/APMEvent.h"
+#include "analytics/model/APMEvent.h"
 #include "analytics/config/APMRemoteConfig.h"
-#include "analytics/engine/APMHelpers.h"
+#include "analytics/base/APMHelpers.h"
 #include "analytics/engine/APMMeasurementRemoteConfig.h"
 #include "analytics/store/APMDatabase.h"
-#include "analytics/store/APMPBEvent.h"
-#include "analytics/store/APMPBEventParam.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBMeasurementBundle.h"
-#include "analytics/store/APMRawEventData.h"
-#include "analytics/store/APMValue.h"
+#include "analytics/wire/APMPBEvent.h"
+#include "analytics/wire/APMPBEventParam.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementBundle.h"
+#include "analytics/model/APMRawEventData.h"
+#include "analytics/base/APMValue.h"
 #include "platform/Clock.h"
 
 #include <memory>

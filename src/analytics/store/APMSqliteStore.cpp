@@ -1,7 +1,7 @@
 #include "analytics/store/APMSqliteStore.h"
 
-#include "analytics/config/APMError.h"
-#include "analytics/config/APMMonitor.h"
+#include "analytics/base/APMError.h"
+#include "analytics/base/APMMonitor.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "platform/Utf8Text.h"
 

@@ -1,5 +1,5 @@
-#include "analytics/config/APMError.h"
-#include "analytics/config/APMMonitor.h"
+#include "analytics/base/APMError.h"
+#include "analytics/base/APMMonitor.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/store/APMSqliteStore.h"
 

@@ -7,10 +7,10 @@
 #include "FuzzTarget.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/config/APMRemoteConfigDatabase.h"
-#include "analytics/store/APMPBEventConfig.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBMeasurementConfig.h"
-#include "analytics/store/APMPBSetting.h"
+#include "analytics/wire/APMPBEventConfig.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementConfig.h"
+#include "analytics/wire/APMPBSetting.h"
 #include "platform/Clock.h"
 
 namespace {
