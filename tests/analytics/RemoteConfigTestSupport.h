@@ -5,9 +5,11 @@
 // writes configurations with our encoder, and an environment on virtual
 // time that records every monitor report.
 
+#include "analytics/audience/APMEManager.h"
 #include "analytics/base/APMError.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/config/APMRemoteConfigDatabase.h"
+#include "analytics/rules/APMPEventEditingProvider.h"
 #include "analytics/wire/APMPBConsentConfig.h"
 #include "analytics/wire/APMPBConsentDefaultEntry.h"
 #include "analytics/wire/APMPBConsentDelegationEntry.h"
@@ -349,6 +351,7 @@ public:
         e.configEndpoint = QStringLiteral("https://config.test");
         e.collectionHost = QStringLiteral("collect.test");
         e.authorizedCollectionHost = QStringLiteral("collect-authorized.test");
+        e.eventEditingProvider = std::make_shared<APMPEventEditingProvider>();
         return e;
     }
 

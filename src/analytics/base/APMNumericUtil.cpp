@@ -1,7 +1,7 @@
 #include "analytics/base/APMNumericUtil.h"
 
 #include "analytics/base/APMMonitor.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 
 #include <QRegularExpression>
 
@@ -34,7 +34,7 @@ qint64 APMNumericUtil::randomInt64()
         const unsigned long code = ERR_get_error();
         char reason[256] = {};
         ERR_error_string_n(code, reason, sizeof(reason));
-        APMMeasurement::monitor().logWithLevel(
+        APMLibrary::monitor().logWithLevel(
             APMMonitor::kLevelWarningSilent, 26004, kRandomFailedMessage, QString::fromLatin1(reason));
         return 0;
     }
@@ -52,7 +52,7 @@ bool APMIsDecimalNumberString(const QString& string)
 
 std::optional<APMDecimalNumber> APMDecimalNumberFromString(const QString& string)
 {
-    APMMonitor& monitor = APMMeasurement::monitor();
+    APMMonitor& monitor = APMLibrary::monitor();
     if (!APMIsDecimalNumberString(string)) {
         monitor.logWithLevel(APMMonitor::kLevelErrorSilent, 26001, kNotNumericMessage, string);
         return std::nullopt;

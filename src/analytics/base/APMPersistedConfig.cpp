@@ -4,7 +4,7 @@
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistentDictionary.h"
 #include "analytics/base/APMUserDefaults.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 #include "platform/MainQueue.h"
 #include "platform/SerialQueue.h"
 
@@ -97,7 +97,7 @@ APMPersistedConfig::APMPersistedConfig(const QString& name, Environment environm
     : name_(name)
     , sharedUserDefaults_(environment.sharedUserDefaults ? environment.sharedUserDefaults
                                                          : &APMUserDefaults::sharedUserDefaults())
-    , monitor_(environment.monitor ? environment.monitor : &APMMeasurement::monitor())
+    , monitor_(environment.monitor ? environment.monitor : &APMLibrary::monitor())
     , state_(std::make_shared<State>())
 {
     if (environment.queue) {

@@ -1,7 +1,7 @@
 #include "analytics/base/APMScheduler.h"
 
 #include "analytics/base/APMMonitor.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 #include "platform/MainQueue.h"
 
 namespace {
@@ -13,7 +13,7 @@ bool APMScheduler::checkOnBackgroundThreadWithMethodName(const QString& methodNa
 {
     if (!platform::MainQueue::isMainThread())
         return true;
-    APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 30001,
+    APMLibrary::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 30001,
         kMainThreadMessage.arg(methodName.isEmpty() ? kEmptyMethodName : methodName));
     return false;
 }

@@ -2,7 +2,7 @@
 
 #include "analytics/base/APMConfigStore.h"
 #include "analytics/base/APMMonitor.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 
 #include <QLocale>
 
@@ -39,12 +39,12 @@ bool isRealKind(const QVariant& object)
 
 void logError(qint64 code, const QString& message)
 {
-    APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelError, code, message);
+    APMLibrary::monitor().logWithLevel(APMMonitor::kLevelError, code, message);
 }
 
 void logError(qint64 code, const QString& message, const QVariant& context)
 {
-    APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelError, code, message, context);
+    APMLibrary::monitor().logWithLevel(APMMonitor::kLevelError, code, message, context);
 }
 
 quint64 hashOf(const QVariant& value);

@@ -3,7 +3,7 @@
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMNumericUtil.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 
 #include <atomic>
 #include <mutex>
@@ -34,7 +34,7 @@ APMIdentifiers::Environment APMIdentifiers::defaultEnvironment()
     environment.engineIdentity = [] { return static_cast<APMIdentity*>(nullptr); };
     environment.sharedIdentity = [] { return &APMIdentity::sharedInstance(); };
     environment.log = [](qint64 level, qint64 code, const QString& message, const QVariantList& contexts) {
-        APMMeasurement::monitor().logWithLevelContexts(level, code, message, contexts);
+        APMLibrary::monitor().logWithLevelContexts(level, code, message, contexts);
     };
     environment.randomInt64 = APMNumericUtil::randomInt64;
     return environment;

@@ -8,7 +8,7 @@
 #include "analytics/base/APMAEU.h"
 #include "analytics/base/APMClassRegistry.h"
 #include "analytics/base/APMHelpers.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 #include "platform/Clock.h"
 #include "platform/SerialQueue.h"
 #include "platform/TrackingAuthorization.h"
@@ -45,7 +45,7 @@ std::atomic<bool> adNestAppIDSet { false };
 
 void monitorLog(qint64 level, qint64 code, const QString& message, const QVariantList& contexts)
 {
-    APMMeasurement::monitor().logWithLevelContexts(level, code, message, contexts);
+    APMLibrary::monitor().logWithLevelContexts(level, code, message, contexts);
 }
 
 QList<qint32> numericFields(const QString& text, const LogFunction& log)
@@ -111,7 +111,7 @@ APMIdentity& APMIdentity::sharedInstance()
 
 qint64 APMIdentity::appMetricsLibraryVersion()
 {
-    return APMMeasurement::kAppMetricsLibraryVersion;
+    return APMLibrary::kAppMetricsLibraryVersion;
 }
 
 QList<qint32> APMIdentity::numericFieldsFromAppVersionNumeric(const QString& text)

@@ -1,7 +1,7 @@
 #include "analytics/model/APMAppMetadata.h"
 
 #include "analytics/base/APMMonitor.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 
 #include <QString>
 
@@ -27,7 +27,7 @@ std::optional<APMAppMetadata> APMAppMetadata::initWithLastBundleIndex(
     qint32 lastBundleIndex, double lastBundleStartTimestamp, double lastBundleEndTimestamp)
 {
     if (lastBundleIndex < 0) {
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 4000, kLogNegativeIndex);
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 4000, kLogNegativeIndex);
         return std::nullopt;
     }
     return APMAppMetadata(lastBundleIndex, lastBundleStartTimestamp, lastBundleEndTimestamp);
@@ -37,7 +37,7 @@ void APMAppMetadata::incrementLastBundleIndex()
 {
     if (lastBundleIndex_ == std::numeric_limits<qint32>::max()) {
         lastBundleIndex_ = 0;
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarningSilent, 4001, kLogIndexOverflow);
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarningSilent, 4001, kLogIndexOverflow);
         return;
     }
     ++lastBundleIndex_;

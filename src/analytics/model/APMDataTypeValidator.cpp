@@ -4,7 +4,7 @@
 #include "analytics/base/APMMonitor.h"
 #include "analytics/model/APMUserPropertyNames.h"
 #include "analytics/base/CodePoints.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMValue.h"
 
 #include <QStringList>
@@ -47,12 +47,12 @@ constexpr qint64 kCodeArrayItemNotDictionary = 13014;
 
 void log(qint64 level, qint64 code, const QString& message)
 {
-    APMMeasurement::monitor().logWithLevel(level, code, message);
+    APMLibrary::monitor().logWithLevel(level, code, message);
 }
 
 void log(qint64 level, qint64 code, const QString& message, const QVariant& context)
 {
-    APMMeasurement::monitor().logWithLevel(level, code, message, context);
+    APMLibrary::monitor().logWithLevel(level, code, message, context);
 }
 
 // Writes a refusal's reason and answers false.

@@ -5,7 +5,7 @@
 #include "analytics/model/APMLogNames.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/model/APMDataTypeValidator.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 #include "analytics/model/APMPEvent.h"
 #include "analytics/wire/APMPBEvent.h"
 #include "analytics/wire/APMPBEventParam.h"
@@ -63,7 +63,7 @@ std::unique_ptr<APMPBEventParam> itemParam(
     const QVariant& item, const QString& eventName, const QString& paramName)
 {
     const auto invalidValue = [&] {
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 16005,
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 16005,
             QStringLiteral("Invalid event param value. Event name, param name"),
             APMEventNameForLog(eventName), APMParameterNameForLog(paramName));
     };
@@ -83,7 +83,7 @@ std::unique_ptr<APMPBEventParam> itemParam(
         }
         const APMValue value = it->value<APMValue>();
         if (value.isArray()) {
-            APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 16007,
+            APMLibrary::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 16007,
                 QStringLiteral("Nested params cannot have more than 1 level. Event name, param name"),
                 APMEventNameForLog(eventName), APMParameterNameForLog(paramName));
             continue;
@@ -164,7 +164,7 @@ APMEvent APMEvent::make(const QString& origin, bool isPublic, const QString& nam
     double previousTimestamp, const QVariantMap& parameters, const EventParameterLimits& limits)
 {
     if (previousTimestamp > timestamp)
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarningSilent, 16002,
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarningSilent, 16002,
             QStringLiteral("Event created with previous timestamp after current timestamp"));
     APMEvent event;
     event.origin_ = origin;
@@ -239,7 +239,7 @@ bool APMEvent::isRealtime() const
     if (it == parameters_.cend())
         return false;
     if (!it->isInt64()) {
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 16006,
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 16006,
             QStringLiteral("Realtime parameter must be an int64. Event name"), name_);
         return false;
     }
@@ -292,7 +292,7 @@ bool APMEvent::addScreenParameters(const QVariantMap& screen)
               else
                   return false;
               if (!V::isValidScreenParameterValue(candidate, limits_, nullptr)) {
-                  APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarning, code, message, *it);
+                  APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarning, code, message, *it);
                   return false;
               }
               *text = candidate;
@@ -349,14 +349,14 @@ std::optional<APMEvent> APMEvent::initWithEventProto(
     for (const auto& param : APMPBGetArrayField<APMPBEventParam>(&proto, kEventParamsSlot)) {
         const QString paramName = APMPBGetStringField(param.get(), kParamNameSlot);
         if (paramName.isNull()) {
-            APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 15000,
+            APMLibrary::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 15000,
                 QStringLiteral("Ignoring parameter. Parameter name is nil. Event name"),
                 APMEventNameForLog(name));
             continue;
         }
         if (paramName == N::kOriginParameter) {
             if (!APMPBHasField(param.get(), kParamStringSlot)) {
-                APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 15001,
+                APMLibrary::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 15001,
                     QStringLiteral(
                         "Cannot create an event from event proto. Origin parameter is not a string. "
                         "Event name"),
@@ -377,7 +377,7 @@ std::optional<APMEvent> APMEvent::initWithEventProto(
         else if (APMPBHasField(param.get(), kParamDoubleSlot))
             value = APMValue::initWithDouble(APMPBGetDoubleField(param.get(), kParamDoubleSlot));
         if (!value) {
-            APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarningSilent, 15002,
+            APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarningSilent, 15002,
                 QStringLiteral(
                     "Unknown event parameter type from converting an event proto into APMEvent instance. "
                     "Event param name"),

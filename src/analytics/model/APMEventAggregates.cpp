@@ -2,7 +2,7 @@
 
 #include "analytics/base/APMMonitor.h"
 #include "analytics/model/APMDataTypeValidator.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 
 #include <limits>
 
@@ -12,7 +12,7 @@ namespace {
 void increment(qint32& count, qint64 code, const QString& message)
 {
     if (count == std::numeric_limits<qint32>::max()) {
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarningSilent, code, message);
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarningSilent, code, message);
         count = 0;
         return;
     }
@@ -27,7 +27,7 @@ std::optional<APMEventAggregates> APMEventAggregates::initWithName(const QString
     if (!APMDataTypeValidator::isValidInternalEventName(name, nullptr))
         return std::nullopt;
     if (lifetimeCount < 0 || currentBundleCount < 0 || currentSessionCount < 0) {
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarningSilent, 17000,
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarningSilent, 17000,
             QStringLiteral("Failed to create event aggregates object. Received negative count."));
         return std::nullopt;
     }

@@ -2,7 +2,7 @@
 
 #include "analytics/model/APMEvent.h"
 #include "analytics/base/APMMonitor.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 
 #include <QSet>
 
@@ -173,7 +173,7 @@ const QMap<qint64, QString>& APMEventErrorCodeNames()
 bool APMIsPublicName(const QString& name)
 {
     if (name.isEmpty()) {
-        APMMeasurement::monitor().logWithLevel(
+        APMLibrary::monitor().logWithLevel(
             APMMonitor::kLevelErrorSilent, 18003, QStringLiteral("Cannot check the name. Name is empty"));
         return false;
     }
@@ -183,7 +183,7 @@ bool APMIsPublicName(const QString& name)
 bool APMIsErrorEvent(const APMEvent& event)
 {
     if (event.name().isEmpty()) {
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 18004,
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 18004,
             QStringLiteral("Cannot check the event name. Name is empty"));
         return false;
     }

@@ -5,7 +5,7 @@
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/CodePoints.h"
 #include "analytics/model/APMDataTypeValidator.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ bool hasAnyError(const EventParameters& parameters)
 
 void applyParameterLimits(EventParameters& parameters, bool isItem, const EventParameterLimits& limits)
 {
-    APMMonitor& monitor = APMMeasurement::monitor();
+    APMMonitor& monitor = APMLibrary::monitor();
     if (!isItem) {
         const qint64 limit = limits.maxPublicEventParams;
         if (APMCountPublicParameters(parameters, false) > limit) {
@@ -293,7 +293,7 @@ std::optional<EventParameters> APMCleanEventParameters(const QVariantMap& parame
             continue;
         std::optional<APMValue> value = APMValue::valueFromObject(it.value(), true);
         if (!value) {
-            APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarning, 18015,
+            APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarning, 18015,
                 QStringLiteral("Event parameter value must be of type NSString, NSNumber or NSArray. Type"),
                 QString::fromLatin1(it.value().typeName() ? it.value().typeName() : "(nil)"));
             continue;
@@ -394,7 +394,7 @@ bool APMCheckValueAndCurrency(EventParameters& parameters)
     const QVariant currencyValue
         = currency == parameters.cend() ? QVariant() : QVariant::fromValue(currency.value());
     if (!V::isValidCurrencyCode(currencyValue, nullptr)) {
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarning, 18014,
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarning, 18014,
             QStringLiteral(
                 "Value parameter discarded. You must also supply a 3-letter ISO_4217 currency code in the "
                 "currency parameter."));

@@ -4,7 +4,7 @@
 #include "analytics/base/APMMonitor.h"
 #include "analytics/model/APMUserPropertyNames.h"
 #include "analytics/base/APMClassRegistry.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 
 #include <QStringList>
 
@@ -20,7 +20,7 @@ const QString kNestedIndent = QStringLiteral("    ");
 
 bool debugModeOn()
 {
-    return APMMeasurement::monitor().isDebugModeEnabled();
+    return APMLibrary::monitor().isDebugModeEnabled();
 }
 
 QString withInternalName(const QString& publicName, const QString& internalName)

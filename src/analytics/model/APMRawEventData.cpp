@@ -1,18 +1,18 @@
 #include "analytics/model/APMRawEventData.h"
 
 #include "analytics/base/APMMonitor.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 
 std::optional<APMRawEventData> APMRawEventData::initWithRawEvent(
     const std::optional<APMEvent>& rawEvent, qint64 rowID, qint64 metadataFingerprint)
 {
     if (!rawEvent) {
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarningMonitored, 28000,
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarningMonitored, 28000,
             QStringLiteral("Failed to create raw event data. Received invalid raw event."));
         return std::nullopt;
     }
     if (rowID < 0) {
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarningMonitored, 28001,
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarningMonitored, 28001,
             QStringLiteral("Failed to create raw event data. Received invalid row ID. Row ID"), rowID);
         return std::nullopt;
     }

@@ -2,7 +2,7 @@
 
 #include "analytics/base/APMFileLocations.h"
 #include "analytics/base/APMMonitor.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 #include "analytics/wire/APMPBEventParam.h"
 #include "analytics/wire/APMPBFieldAccess.h"
 #include "analytics/base/APMValue.h"
@@ -60,7 +60,7 @@ constexpr int32_t kParamNestedSlot = 5;
 
 APMMonitor& databaseMonitor()
 {
-    return APMMeasurement::monitor();
+    return APMLibrary::monitor();
 }
 
 // One table of the schema: the columns it was first created with, the

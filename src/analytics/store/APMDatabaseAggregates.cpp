@@ -5,7 +5,7 @@
 #include "analytics/base/APMMonitor.h"
 #include "analytics/model/APMUserPropertyNames.h"
 #include "analytics/model/APMDataTypeValidator.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMLibrary.h"
 #include "analytics/store/APMDatabase.h"
 #include "analytics/model/APMUserAttribute.h"
 #include "analytics/base/APMValue.h"
@@ -251,7 +251,7 @@ bool APMDatabase::createEventsSnapshotTable(APMError* error)
     if (*exists && !store->dropTableWithName(kEventsSnapshotTable, error))
         return false;
     if (!store->createEmptyTable(kEventsSnapshotTable, kEventsTable, error)) {
-        APMMeasurement::monitor().logWithLevel(
+        APMLibrary::monitor().logWithLevel(
             4, kSnapshotTableFailedCode, QStringLiteral("Failed to ensure event snapshot table"));
         return false;
     }
