@@ -56,6 +56,14 @@ def describe(unit):
     return f"{folder}/{layer}" if layer else folder
 
 
+def against_order(levels, source, target):
+    if levels[target] > levels[source]:
+        return "upward"
+    if levels[target] == levels[source]:
+        return "sideways"
+    return None
+
+
 def violation(source, target):
     """Why the include from source to target breaks the order, or None."""
     if source == target:
@@ -65,18 +73,10 @@ def violation(source, target):
     if s_folder == t_folder == "analytics":
         if s_layer is None or t_layer is None:
             return "outside the analytics layers"
-        if ANALYTICS[t_layer] > ANALYTICS[s_layer]:
-            return "upward"
-        if ANALYTICS[t_layer] == ANALYTICS[s_layer]:
-            return "sideways"
-        return None
+        return against_order(ANALYTICS, s_layer, t_layer)
     if s_folder == "analytics" and t_folder != "platform":
         return "the analytics library depends on platform only"
-    if APPLICATION[t_folder] > APPLICATION[s_folder]:
-        return "upward"
-    if APPLICATION[t_folder] == APPLICATION[s_folder]:
-        return "sideways"
-    return None
+    return against_order(APPLICATION, s_folder, t_folder)
 
 
 def check(root):
