@@ -5,14 +5,14 @@
 // the same rows into the same schema with one prepared INSERT, one
 // transaction per row. Prints both rates and the ratio.
 #include "BestRunReporter.h"
-#include "analytics/config/APMError.h"
-#include "analytics/config/APMEvent.h"
-#include "analytics/engine/APMHelpers.h"
+#include "analytics/base/APMError.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/base/APMHelpers.h"
 #include "analytics/store/APMDatabase.h"
-#include "analytics/store/APMPBEvent.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBMeasurementBundle.h"
-#include "analytics/store/APMPBUserAttribute.h"
+#include "analytics/wire/APMPBEvent.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementBundle.h"
+#include "analytics/wire/APMPBUserAttribute.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,5 +1,5 @@
 // PraVik: wires the libraries together and runs the event loop.
-#include "analytics/config/APMMonitor.h"
+#include "analytics/base/APMMonitor.h"
 #include "core/AppDelegate.h"
 #include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"
@@ -9,6 +9,7 @@
 #include "platform/SingleInstance.h"
 #include "ui/DeviceLinkWiring.h"
 #include "ui/UWHomeViewController.h"
+#include "ui/VoiceTranslationWiring.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -117,6 +118,7 @@ int main(int argc, char** argv)
         return 0; // the running instance shows its window instead
 
     DeviceLinkWiring::connectLinks();
+    VoiceTranslationWiring::connectTranslation();
     AppDelegate delegate(platform::StatusBar::create(),
                          [] {
                              return std::make_unique<UWHomeViewController>(

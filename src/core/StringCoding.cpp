@@ -353,6 +353,15 @@ QString StringCoding::conversionImageToStringWithImage(const QImage& image)
     return QString::fromLatin1(png.toBase64());
 }
 
+QString StringCoding::translatorTargetCode(const QString& code)
+{
+    if (code.contains(QLatin1String("cn")))
+        return QStringLiteral("zh-Hans");
+    if (code.contains(QLatin1String("cht")))
+        return QStringLiteral("zh-Hant");
+    return code;
+}
+
 QString StringCoding::conversionlanguagecodeToTranslationLanguagecodeWithLanguage(
     const QString& language, const QString& whichTransApi)
 {

@@ -66,6 +66,10 @@ public:
     // Language code for the machine-translation service "ify"; empty for any other service.
     static QString conversionlanguagecodeToTranslationLanguagecodeWithLanguage(
         const QString& language, const QString& whichTransApi);
+    // The overseas text-translation service's code for a target code of the
+    // language lists: one that contains "cn" becomes "zh-Hans", then one that
+    // contains "cht" "zh-Hant"; any other code stays as it is.
+    static QString translatorTargetCode(const QString& code);
 
     // Each byte becomes the character with that 8-bit code.
     static QString stringFromData(const QByteArray& data);

@@ -1,5 +1,7 @@
 #include "translate/mmMicrosoftTextTrans.h"
 
+#include "core/StringCoding.h"
+
 #include "core/HLBaseResponse.h"
 #include "core/MMUserInfo.h"
 #include "platform/MainQueue.h"
@@ -78,11 +80,7 @@ void mmMicrosoftTextTrans::textTranslationWithFromLang(
 
 QString mmMicrosoftTextTrans::translatorTargetCode(const QString& code)
 {
-    if (code.contains(QLatin1String("cn")))
-        return QStringLiteral("zh-Hans");
-    if (code.contains(QLatin1String("cht")))
-        return QStringLiteral("zh-Hant");
-    return code;
+    return StringCoding::translatorTargetCode(code);
 }
 
 std::optional<platform::HttpRequest> mmMicrosoftTextTrans::request(

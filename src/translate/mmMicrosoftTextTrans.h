@@ -41,9 +41,8 @@ public:
     void textTranslationWithFromLang(
         const QString& from, const QString& to, const QString& text, Callback callback) const;
 
-    // The service's code for a target code of the language lists: one that
-    // contains "cn" becomes "zh-Hans", then one that contains "cht"
-    // "zh-Hant"; any other code stays as it is.
+    // The service's code for a target code of the language lists
+    // (StringCoding::translatorTargetCode).
     static QString translatorTargetCode(const QString& code);
 
     // The request for the credentials, or nullopt when their address is

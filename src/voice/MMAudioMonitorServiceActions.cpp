@@ -10,7 +10,6 @@
 #include "core/Notifications.h"
 #include "core/StringCoding.h"
 #include "device/MMHidManager.h"
-#include "translate/mmMicrosoftTextTrans.h"
 #include "voice/UWKeyboardEventManager.h"
 #include "voice/UWTipsViewShow.h"
 #include "voice/mmTypingManager.h"
@@ -213,7 +212,7 @@ void MMAudioMonitorService::microsoftTransWithFrom(const QString& from, const QS
     if (!actions_ || !actions_->overseasTranslation)
         return;
     std::weak_ptr<int> alive = alive_;
-    actions_->overseasTranslation(from, mmMicrosoftTextTrans::translatorTargetCode(to), text, [this, alive](bool success, const QString& translation) {
+    actions_->overseasTranslation(from, StringCoding::translatorTargetCode(to), text, [this, alive](bool success, const QString& translation) {
         if (alive.expired())
             return;
         if (!success) {

@@ -30,6 +30,7 @@ struct MMAudioMonitorService::Actions {
     std::function<void(const QString& from, const QString& to, const QString& text, TextTranslationDone done)>
         overseasTranslation;
 
-    // Over the application's command store, command service and translation clients.
+    // Over the application's command store and command service; the
+    // translation clients are connected by VoiceTranslationWiring (ui).
     static std::shared_ptr<Actions> shared();
 };

@@ -1,9 +1,5 @@
 #include "voice/MMAudioMonitorServiceActions.h"
 
-#include "translate/HLMachineTranslationParam.h"
-#include "translate/HLMachineTranslationRequest.h"
-#include "translate/mmMicrosoftTextTrans.h"
-#include "core/HLParamTools.h"
 #include "voice/UWCmdService.h"
 #include "voice/UWHomeViewModel.h"
 
@@ -16,20 +12,8 @@ std::shared_ptr<MMAudioMonitorService::Actions> MMAudioMonitorService::Actions::
         made->openTarget = [](const QString& path, const QString& cmdType) {
             UWCmdService::sharedUWCmdService().openFileWithCmdPath(path, cmdType);
         };
-        made->mainlandTranslation = [](const QString& from, const QString& to, const QString& text,
-                                        TranslationDone done) {
-            HLMachineTranslationParam param;
-            param.business.from = from;
-            param.business.to = to;
-            param.data.text = HLParamTools::base64EncodeString(text);
-            // The translation, or the text of what went wrong: either is typed.
-            HLMachineTranslationRequest::getMachineTranslationWithParam(
-                std::move(param), [done = std::move(done)](bool, const QString& result) { done(result); });
-        };
-        made->overseasTranslation = [](const QString& from, const QString& to, const QString& text,
-                                        TextTranslationDone done) {
-            mmMicrosoftTextTrans().textTranslationWithFromLang(from, to, text, std::move(done));
-        };
+        // The translation clients sit beside this library, not below it:
+        // VoiceTranslationWiring (ui) connects them at start-up.
         return made;
     }();
     return actions;

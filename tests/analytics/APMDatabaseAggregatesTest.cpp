@@ -1,8 +1,8 @@
-#include "analytics/config/APMError.h"
-#include "analytics/config/APMEventAggregates.h"
+#include "analytics/base/APMError.h"
+#include "analytics/model/APMEventAggregates.h"
 #include "analytics/store/APMDatabase.h"
-#include "analytics/store/APMUserAttribute.h"
-#include "analytics/store/APMValue.h"
+#include "analytics/model/APMUserAttribute.h"
+#include "analytics/base/APMValue.h"
 #include "fakes/TempHome.h"
 
 #include <QProcess>

@@ -1,11 +1,11 @@
-#include "analytics/config/APMError.h"
-#include "analytics/config/APMEventFilter.h"
-#include "analytics/config/APMFilterResult.h"
+#include "analytics/base/APMError.h"
+#include "analytics/model/APMEventFilter.h"
+#include "analytics/model/APMFilterResult.h"
 #include "analytics/store/APMDatabase.h"
-#include "analytics/store/APMPBEventFilter.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBPropertyFilter.h"
-#include "analytics/store/APMPropertyFilter.h"
+#include "analytics/wire/APMPBEventFilter.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBPropertyFilter.h"
+#include "analytics/model/APMPropertyFilter.h"
 #include "fakes/TempHome.h"
 
 #include <QProcess>

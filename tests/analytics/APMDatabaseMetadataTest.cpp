@@ -1,7 +1,7 @@
 #include "ValidatorLogRecorder.h"
-#include "analytics/config/APMError.h"
-#include "analytics/store/APMAppMetadata.h"
-#include "analytics/store/APMDailyCounts.h"
+#include "analytics/base/APMError.h"
+#include "analytics/model/APMAppMetadata.h"
+#include "analytics/model/APMDailyCounts.h"
 #include "analytics/store/APMDatabase.h"
 #include "platform/Clock.h"
 

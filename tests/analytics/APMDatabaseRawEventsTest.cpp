@@ -2,9 +2,9 @@
 // against the rows the sqlite3 tool reads back.
 
 #include "APMDatabaseRawQueueFixture.h"
-#include "analytics/store/APMPBEvent.h"
-#include "analytics/store/APMPBEventParam.h"
-#include "analytics/store/APMRawEventData.h"
+#include "analytics/wire/APMPBEvent.h"
+#include "analytics/wire/APMPBEventParam.h"
+#include "analytics/model/APMRawEventData.h"
 
 #include <QRegularExpression>
 

@@ -7,15 +7,15 @@
 
 #include "RemoteConfigTestSupport.h"
 #include "ValidatorLogRecorder.h"
-#include "analytics/config/APMConfigStore.h"
-#include "analytics/config/APMError.h"
-#include "analytics/config/APMEvent.h"
-#include "analytics/config/APMPersistedConfig.h"
+#include "analytics/base/APMConfigStore.h"
+#include "analytics/base/APMError.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/base/APMPersistedConfig.h"
 #include "analytics/engine/APMMeasurementRemoteConfig.h"
 #include "analytics/store/APMDatabase.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBMeasurementBundle.h"
-#include "analytics/store/APMPBUserAttribute.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementBundle.h"
+#include "analytics/wire/APMPBUserAttribute.h"
 #include "fakes/VirtualTime.h"
 
 #include <QByteArray>

@@ -1,12 +1,12 @@
 #include "analytics/store/APMDatabase.h"
 
 #include "ValidatorLogRecorder.h"
-#include "analytics/config/APMError.h"
-#include "analytics/config/APMFileLocations.h"
-#include "analytics/store/APMAppMetadata.h"
-#include "analytics/store/APMPBEventParam.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMValue.h"
+#include "analytics/base/APMError.h"
+#include "analytics/base/APMFileLocations.h"
+#include "analytics/model/APMAppMetadata.h"
+#include "analytics/wire/APMPBEventParam.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/base/APMValue.h"
 #include "fakes/TempHome.h"
 
 #include <QFile>

@@ -1,13 +1,13 @@
 #include "ValidatorLogRecorder.h"
-#include "analytics/config/APMEvent.h"
-#include "analytics/config/APMEventAggregates.h"
-#include "analytics/config/APMEventFilter.h"
-#include "analytics/config/APMFilterResult.h"
-#include "analytics/rules/APMPEvent.h"
-#include "analytics/store/APMPBEvent.h"
-#include "analytics/store/APMPBEventParam.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMValue.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/model/APMEventAggregates.h"
+#include "analytics/model/APMEventFilter.h"
+#include "analytics/model/APMFilterResult.h"
+#include "analytics/model/APMPEvent.h"
+#include "analytics/wire/APMPBEvent.h"
+#include "analytics/wire/APMPBEventParam.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/base/APMValue.h"
 
 #include <QProcess>
 #include <QStandardPaths>

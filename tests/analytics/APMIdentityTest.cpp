@@ -1,9 +1,9 @@
-#include "analytics/config/APMIdentity.h"
+#include "analytics/identity/APMIdentity.h"
 
 #include "analytics/config/APMConsentSettingsUtil.h"
-#include "analytics/config/APMMonitor.h"
-#include "analytics/config/APMPersistedConfig.h"
-#include "analytics/config/APMPersistentDictionary.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMPersistentDictionary.h"
 #include "fakes/FakeTrackingAuthorization.h"
 #include "fakes/TempHome.h"
 #include "fakes/VirtualTime.h"

@@ -1,7 +1,7 @@
 #include "analytics/store/APMSqliteStore.h"
 
 #include "ValidatorLogRecorder.h"
-#include "analytics/config/APMError.h"
+#include "analytics/base/APMError.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,11 +1,11 @@
 #include "ValidatorLogRecorder.h"
-#include "analytics/audience/APMConditionalUserProperty.h"
-#include "analytics/config/APMEvent.h"
-#include "analytics/store/APMPBUserAttribute.h"
-#include "analytics/store/APMPropertyFilter.h"
-#include "analytics/store/APMRawEventData.h"
-#include "analytics/store/APMUserAttribute.h"
-#include "analytics/store/APMValue.h"
+#include "analytics/model/APMConditionalUserProperty.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/wire/APMPBUserAttribute.h"
+#include "analytics/model/APMPropertyFilter.h"
+#include "analytics/model/APMRawEventData.h"
+#include "analytics/model/APMUserAttribute.h"
+#include "analytics/base/APMValue.h"
 
 #include <QProcess>
 #include <QStandardPaths>

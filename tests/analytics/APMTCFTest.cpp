@@ -1,5 +1,5 @@
-#include "analytics/config/APMTCFClient.h"
-#include "analytics/config/APMUserDefaults.h"
+#include "analytics/identity/APMTCFClient.h"
+#include "analytics/base/APMUserDefaults.h"
 #include "platform/Preferences.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "analytics/config/APMDecimalNumber.h"
-#include "analytics/config/APMMonitor.h"
-#include "analytics/config/APMNumericUtil.h"
-#include "analytics/config/APMUserPropertyNames.h"
+#include "analytics/base/APMDecimalNumber.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMNumericUtil.h"
+#include "analytics/model/APMUserPropertyNames.h"
 #include "analytics/engine/APMMeasurement.h"
 
 #include <QLocale>

@@ -1,11 +1,11 @@
-#include "analytics/config/APMMonitor.h"
-#include "analytics/config/VULLogger.h"
-#include "analytics/engine/APMAEU.h"
-#include "analytics/engine/APMASLLogger.h"
-#include "analytics/engine/APMClassRegistry.h"
-#include "analytics/engine/APMHelpers.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/VULLogger.h"
+#include "analytics/base/APMAEU.h"
+#include "analytics/base/APMASLLogger.h"
+#include "analytics/base/APMClassRegistry.h"
+#include "analytics/base/APMHelpers.h"
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMScheduler.h"
+#include "analytics/base/APMScheduler.h"
 
 #include <QtEndian>
 

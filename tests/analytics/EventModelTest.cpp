@@ -1,7 +1,7 @@
 #include "ValidatorLogRecorder.h"
-#include "analytics/config/APMEvent.h"
-#include "analytics/config/APMEventNames.h"
-#include "analytics/store/APMValue.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/model/APMEventNames.h"
+#include "analytics/base/APMValue.h"
 
 #include <gtest/gtest.h>
 

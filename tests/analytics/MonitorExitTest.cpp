@@ -1,4 +1,4 @@
-#include "analytics/config/APMMonitor.h"
+#include "analytics/base/APMMonitor.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "platform/ProcessExit.h"
 

@@ -1,7 +1,7 @@
 #include "ValidatorLogRecorder.h"
-#include "analytics/config/APMLogNames.h"
-#include "analytics/engine/APMClassRegistry.h"
-#include "analytics/store/APMValue.h"
+#include "analytics/model/APMLogNames.h"
+#include "analytics/base/APMClassRegistry.h"
+#include "analytics/base/APMValue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "ValidatorLogRecorder.h"
-#include "analytics/config/APMEventNames.h"
-#include "analytics/config/APMEventParameters.h"
-#include "analytics/config/CodePoints.h"
-#include "analytics/store/APMValue.h"
+#include "analytics/model/APMEventNames.h"
+#include "analytics/model/APMEventParameters.h"
+#include "analytics/base/CodePoints.h"
+#include "analytics/base/APMValue.h"
 
 #include <gtest/gtest.h>
 #include <optional>

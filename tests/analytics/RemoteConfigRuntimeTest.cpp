@@ -4,7 +4,7 @@
 
 #include "RemoteConfigTestSupport.h"
 #include "ValidatorLogRecorder.h"
-#include "analytics/config/APMError.h"
+#include "analytics/base/APMError.h"
 #include "analytics/rules/APMPEventEditing.h"
 #include "analytics/rules/APMPKeyValueStore.h"
 #include "analytics/rules/APMPLoggerDelegate.h"

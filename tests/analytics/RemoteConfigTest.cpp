@@ -11,8 +11,8 @@
 #include "analytics/rules/APMPObjectProvider.h"
 #include "analytics/rules/APMPRuntime.h"
 #include "analytics/rules/APMPixieLogger.h"
-#include "analytics/store/APMPBEventConfig.h"
-#include "analytics/store/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBEventConfig.h"
+#include "analytics/wire/APMPBFieldAccess.h"
 
 #include <QDir>
 #include <QProcess>

@@ -5,23 +5,25 @@
 // writes configurations with our encoder, and an environment on virtual
 // time that records every monitor report.
 
-#include "analytics/config/APMError.h"
+#include "analytics/audience/APMEManager.h"
+#include "analytics/base/APMError.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/config/APMRemoteConfigDatabase.h"
-#include "analytics/store/APMPBConsentConfig.h"
-#include "analytics/store/APMPBConsentDefaultEntry.h"
-#include "analytics/store/APMPBConsentDelegationEntry.h"
-#include "analytics/store/APMPBCorePlatformServiceEntry.h"
-#include "analytics/store/APMPBDataControl.h"
-#include "analytics/store/APMPBEventConfig.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBMeasurementConfig.h"
-#include "analytics/store/APMPBOgtActivities.h"
-#include "analytics/store/APMPBOgtActivity.h"
-#include "analytics/store/APMPBProgram.h"
-#include "analytics/store/APMPBPsmSetting.h"
-#include "analytics/store/APMPBRuntimeEntity.h"
-#include "analytics/store/APMPBSetting.h"
+#include "analytics/rules/APMPEventEditingProvider.h"
+#include "analytics/wire/APMPBConsentConfig.h"
+#include "analytics/wire/APMPBConsentDefaultEntry.h"
+#include "analytics/wire/APMPBConsentDelegationEntry.h"
+#include "analytics/wire/APMPBCorePlatformServiceEntry.h"
+#include "analytics/wire/APMPBDataControl.h"
+#include "analytics/wire/APMPBEventConfig.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementConfig.h"
+#include "analytics/wire/APMPBOgtActivities.h"
+#include "analytics/wire/APMPBOgtActivity.h"
+#include "analytics/wire/APMPBProgram.h"
+#include "analytics/wire/APMPBPsmSetting.h"
+#include "analytics/wire/APMPBRuntimeEntity.h"
+#include "analytics/wire/APMPBSetting.h"
 #include "fakes/VirtualTime.h"
 
 #include <QByteArray>
@@ -349,6 +351,7 @@ public:
         e.configEndpoint = QStringLiteral("https://config.test");
         e.collectionHost = QStringLiteral("collect.test");
         e.authorizedCollectionHost = QStringLiteral("collect-authorized.test");
+        e.eventEditingProvider = std::make_shared<APMPEventEditingProvider>();
         return e;
     }
 

@@ -5,9 +5,9 @@
 // each line. Lines of silent levels (2 and 5) never reach the console and are
 // not seen here.
 
-#include "analytics/config/APMMonitor.h"
-#include "analytics/config/VULLogger.h"
-#include "analytics/engine/APMASLLogger.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/VULLogger.h"
+#include "analytics/base/APMASLLogger.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "fakes/TempHome.h"
 #include "platform/SerialQueue.h"

@@ -1,6 +1,6 @@
 #include "ValidatorLogRecorder.h"
-#include "analytics/engine/APMDataTypeValidator.h"
-#include "analytics/store/APMValue.h"
+#include "analytics/model/APMDataTypeValidator.h"
+#include "analytics/base/APMValue.h"
 
 #include <functional>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "analytics/config/VULLogger.h"
-#include "analytics/store/APMValue.h"
+#include "analytics/base/VULLogger.h"
+#include "analytics/base/APMValue.h"
 
 #include <QCoreApplication>
 #include <QHash>

@@ -1,19 +1,19 @@
 // The record-level codec: store routines, field freeing, copies, the two
 // decoding passes, embedded submessages and the failure diagnostics.
-#include "analytics/store/APMPBCodec.h"
-#include "analytics/store/APMPBConfigurationSchema.h"
-#include "analytics/store/APMPBConsentConfig.h"
-#include "analytics/store/APMPBEvent.h"
-#include "analytics/store/APMPBExperimentRequest.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBFilter.h"
-#include "analytics/store/APMPBFlag.h"
-#include "analytics/store/APMPBMeasurementConfig.h"
-#include "analytics/store/APMPBPropertyFilter.h"
-#include "analytics/store/APMPBPsmSetting.h"
-#include "analytics/store/APMPBRuntimeEntity.h"
-#include "analytics/store/APMPBSdkResponse.h"
-#include "analytics/store/APMPBStringFilter.h"
+#include "analytics/wire/APMPBCodec.h"
+#include "analytics/wire/APMPBConfigurationSchema.h"
+#include "analytics/wire/APMPBConsentConfig.h"
+#include "analytics/wire/APMPBEvent.h"
+#include "analytics/wire/APMPBExperimentRequest.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBFilter.h"
+#include "analytics/wire/APMPBFlag.h"
+#include "analytics/wire/APMPBMeasurementConfig.h"
+#include "analytics/wire/APMPBPropertyFilter.h"
+#include "analytics/wire/APMPBPsmSetting.h"
+#include "analytics/wire/APMPBRuntimeEntity.h"
+#include "analytics/wire/APMPBSdkResponse.h"
+#include "analytics/wire/APMPBStringFilter.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,15 +1,15 @@
 // Typed access to message fields by slot: type checks, presence, copies and
 // the conversions of array elements.
-#include "analytics/store/APMPBEvent.h"
-#include "analytics/store/APMPBEventParam.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBFilter.h"
-#include "analytics/store/APMPBMeasurementBundle.h"
-#include "analytics/store/APMPBNumberFilter.h"
-#include "analytics/store/APMPBPropertyFilter.h"
-#include "analytics/store/APMPBResultData.h"
-#include "analytics/store/APMPBSequenceFilterResultTimestamp.h"
-#include "analytics/store/APMPBStringFilter.h"
+#include "analytics/wire/APMPBEvent.h"
+#include "analytics/wire/APMPBEventParam.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBFilter.h"
+#include "analytics/wire/APMPBMeasurementBundle.h"
+#include "analytics/wire/APMPBNumberFilter.h"
+#include "analytics/wire/APMPBPropertyFilter.h"
+#include "analytics/wire/APMPBResultData.h"
+#include "analytics/wire/APMPBSequenceFilterResultTimestamp.h"
+#include "analytics/wire/APMPBStringFilter.h"
 
 #include <QStringList>
 

@@ -2,7 +2,7 @@
 
 #include "analytics/audience/APMEManager.h"
 #include "analytics/audience/APMESDKProperty.h"
-#include "analytics/config/APMMonitor.h"
+#include "analytics/base/APMMonitor.h"
 
 #include <utility>
 

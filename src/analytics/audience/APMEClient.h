@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analytics/config/APMExperimentSource.h"
+
 #include <QMutex>
 #include <QString>
 #include <QVariant>
@@ -16,7 +18,7 @@ class APMESDKProperty;
 // activates the snapshot waiting for it. Every operation goes to the manager
 // under the SDK's name; once the manager is gone, flags read as none and
 // activation fails.
-class APMEClient {
+class APMEClient final : public APMExperimentFlagClient {
 public:
     APMEClient(std::shared_ptr<APMESDKProperty> property, QVariantMap defaultFlags,
         std::weak_ptr<APMEManager> manager);
@@ -30,12 +32,12 @@ public:
     QVariant valueForFlag(const QString& flagName) const;
     // The same, for a key of any kind: a key that is not a text logs level 0,
     // code 830003 and reads as none.
-    QVariant objectForKeyedSubscript(const QVariant& key) const;
-    bool activateLatestSnapshot(APMError* error);
+    QVariant objectForKeyedSubscript(const QVariant& key) const override;
+    bool activateLatestSnapshot(APMError* error) override;
 
     // Held weakly: the client never keeps its observer alive.
     std::shared_ptr<APMEExperimentObserverDelegate> delegate() const;
-    void setDelegate(std::weak_ptr<APMEExperimentObserverDelegate> delegate);
+    void setDelegate(std::weak_ptr<APMEExperimentObserverDelegate> delegate) override;
 
 private:
     const std::shared_ptr<APMESDKProperty> property_;

@@ -1,11 +1,11 @@
 #include "analytics/audience/APMEManager.h"
 
 #include "analytics/audience/APMEClient.h"
-#include "analytics/audience/APMEExperimentObserverDelegate.h"
+#include "analytics/config/APMEExperimentObserverDelegate.h"
 #include "analytics/audience/APMESDKProperty.h"
-#include "analytics/config/APMError.h"
-#include "analytics/config/APMMonitor.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMError.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMLibrary.h"
 #include "platform/Clock.h"
 
 #include <algorithm>
@@ -41,7 +41,7 @@ std::shared_ptr<APMEManager> APMEManager::sharedInstance()
 
 APMMonitor& APMEManager::monitor()
 {
-    return APMMeasurement::monitor();
+    return APMLibrary::monitor();
 }
 
 APMEManager::APMEManager(platform::Clock& clock)
@@ -92,6 +92,15 @@ std::shared_ptr<APMEClient> APMEManager::registerSDKProperty(
     }
     monitor().logWithLevel(APMMonitor::kLevelVerbose, 800005, QStringLiteral("Registered client"), name);
     return client;
+}
+
+std::shared_ptr<APMExperimentFlagClient> APMEManager::registerSDK(const QString& name, qint64 version,
+    std::weak_ptr<APMESDKPropertyProviderDelegate> propertyProvider, const QVariantMap& defaultFlags)
+{
+    auto property = std::make_shared<APMESDKProperty>(name);
+    property->setVersion(version);
+    property->setDelegate(std::move(propertyProvider));
+    return registerSDKProperty(property, defaultFlags);
 }
 
 std::shared_ptr<APMEClient> APMEManager::clientForSDKName(const QString& name) const

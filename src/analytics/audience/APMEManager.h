@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analytics/audience/APMESnapshot.h"
+#include "analytics/config/APMExperimentSource.h"
 
 #include <QHash>
 #include <QList>
@@ -30,7 +31,7 @@ class APMMonitor;
 // State lives in memory under one lock; observers are told of new snapshots
 // and fetch errors synchronously, on the thread that delivers them, after
 // the lock is released.
-class APMEManager : public std::enable_shared_from_this<APMEManager> {
+class APMEManager : public APMExperimentSource, public std::enable_shared_from_this<APMEManager> {
 public:
     static std::shared_ptr<APMEManager> sharedInstance();
     // The monitor the experiment classes log to: the engine's.
@@ -47,15 +48,19 @@ public:
     // under the same name replaces the first.
     std::shared_ptr<APMEClient> registerSDKProperty(
         const std::shared_ptr<APMESDKProperty>& property, const QVariantMap& defaultFlags);
+    // The same registration for a property made of name, version and
+    // provider: what the configuration uses.
+    std::shared_ptr<APMExperimentFlagClient> registerSDK(const QString& name, qint64 version,
+        std::weak_ptr<APMESDKPropertyProviderDelegate> propertyProvider, const QVariantMap& defaultFlags) override;
     std::shared_ptr<APMEClient> clientForSDKName(const QString& name) const;
     QVariant flagValueForFlagName(const QString& flagName, const QString& sdkName) const;
     // Makes the SDK's pending snapshot the activated one (experiments of id 0
     // become the launched snapshot). No pending snapshot: false, no error.
     bool activateSnapshotOfSDK(const QString& sdkName, APMError* error);
     // The ids of all activated experiments, ascending.
-    QList<qint64> experimentIDs() const;
+    QList<qint64> experimentIDs() const override;
     // Drops every snapshot; registrations and default flags stay.
-    void reset();
+    void reset() override;
 
     // What the fetch task asks and reports.
     bool taskManagerShouldFetchExperiments() const;

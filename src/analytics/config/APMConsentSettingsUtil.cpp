@@ -1,7 +1,7 @@
 #include "analytics/config/APMConsentSettingsUtil.h"
 
-#include "analytics/config/APMConfigStore.h"
-#include "analytics/config/APMMonitor.h"
+#include "analytics/base/APMConfigStore.h"
+#include "analytics/base/APMMonitor.h"
 
 #include <QMutex>
 

@@ -1,9 +1,9 @@
 #include "analytics/config/APMEFlagConversion.h"
 
-#include "analytics/config/APMConfigStore.h"
-#include "analytics/config/APMMonitor.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBFlag.h"
+#include "analytics/base/APMConfigStore.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBFlag.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "analytics/config/APMInfoPlistFileUtil.h"
 
-#include "analytics/config/APMError.h"
+#include "analytics/base/APMError.h"
 #include "platform/PropertyListCodec.h"
 #include "platform/Resources.h"
 

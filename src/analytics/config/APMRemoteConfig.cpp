@@ -1,20 +1,18 @@
 #include "analytics/config/APMRemoteConfig.h"
 
-#include "analytics/audience/APMEClient.h"
-#include "analytics/audience/APMEManager.h"
-#include "analytics/audience/APMESDKProperty.h"
-#include "analytics/config/APMError.h"
-#include "analytics/config/APMEventNames.h"
-#include "analytics/config/APMMonitor.h"
+#include "analytics/config/APMExperimentSource.h"
+
+#include "analytics/base/APMError.h"
+#include "analytics/model/APMEventNames.h"
+#include "analytics/base/APMMonitor.h"
 #include "analytics/config/APMRemoteConfigDatabase.h"
 #include "analytics/config/APMRemoteConfigPrivate.h"
-#include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMScheduler.h"
-#include "analytics/rules/APMPEventEditing.h"
-#include "analytics/store/APMPBEventConfig.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBMeasurementConfig.h"
-#include "analytics/store/APMPBSetting.h"
+#include "analytics/base/APMLibrary.h"
+#include "analytics/base/APMScheduler.h"
+#include "analytics/wire/APMPBEventConfig.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementConfig.h"
+#include "analytics/wire/APMPBSetting.h"
 #include "platform/Clock.h"
 
 #include <QCoreApplication>
@@ -105,9 +103,9 @@ APMRemoteConfig::Environment APMRemoteConfig::defaultEnvironment()
 {
     Environment environment;
     environment.log = [](qint64 level, qint64 code, const QString& message, const QVariantList& contexts) {
-        APMMeasurement::monitor().logWithLevelContexts(level, code, message, contexts);
+        APMLibrary::monitor().logWithLevelContexts(level, code, message, contexts);
     };
-    environment.isDebugModeEnabled = [] { return APMMeasurement::monitor().isDebugModeEnabled(); };
+    environment.isDebugModeEnabled = [] { return APMLibrary::monitor().isDebugModeEnabled(); };
     environment.checkOnBackgroundThread
         = [](const QString& methodName) { APMScheduler::checkOnBackgroundThreadWithMethodName(methodName); };
     environment.clock = &platform::Clock::system();
@@ -133,7 +131,7 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::defaultInstance()
 
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(const QString& appID,
     const std::shared_ptr<APMRemoteConfigDatabase>& database,
-    const std::shared_ptr<APMEManager>& experimentManager, Environment environment)
+    const std::shared_ptr<APMExperimentSource>& experimentManager, Environment environment)
 {
     if (appID.isEmpty() || !database) {
         if (environment.log) {
@@ -153,7 +151,7 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(const QString& a
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(const QString& appID,
     const std::shared_ptr<APMRemoteConfigDatabase>& database,
     std::shared_ptr<const APMPBMeasurementConfig> measurementConfig,
-    const std::shared_ptr<APMEManager>& experimentManager, Environment environment)
+    const std::shared_ptr<APMExperimentSource>& experimentManager, Environment environment)
 {
     auto config = std::make_shared<APMRemoteConfig>(
         Token {}, appID, database, experimentManager, std::move(environment));
@@ -162,7 +160,7 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(const QString& a
 }
 
 APMRemoteConfig::APMRemoteConfig(Token, QString appID,
-    const std::shared_ptr<APMRemoteConfigDatabase>& database, std::shared_ptr<APMEManager> experimentManager,
+    const std::shared_ptr<APMRemoteConfigDatabase>& database, std::shared_ptr<APMExperimentSource> experimentManager,
     Environment environment)
     : isDefaultInstance_(!database && appID.isEmpty())
     , appID_(std::move(appID))
@@ -178,10 +176,8 @@ APMRemoteConfig::~APMRemoteConfig() = default;
 void APMRemoteConfig::start(std::shared_ptr<const APMPBMeasurementConfig> measurementConfig)
 {
     if (experimentManager_) {
-        auto property = std::make_shared<APMESDKProperty>(kSDKName);
-        property->setVersion(APMMeasurement::kAppMetricsLibraryVersion);
-        property->setDelegate(weak_from_this());
-        experimentClient_ = experimentManager_->registerSDKProperty(property, {});
+        experimentClient_ = experimentManager_->registerSDK(
+            kSDKName, APMLibrary::kAppMetricsLibraryVersion, weak_from_this(), {});
         if (experimentClient_)
             experimentClient_->setDelegate(weak_from_this());
     }

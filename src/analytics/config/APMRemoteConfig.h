@@ -1,8 +1,10 @@
 #pragma once
 
-#include "analytics/audience/APMEExperimentObserverDelegate.h"
-#include "analytics/audience/APMESDKPropertyProviderDelegate.h"
-#include "analytics/config/EventParameterLimits.h"
+#include "analytics/config/APMEExperimentObserverDelegate.h"
+#include "analytics/config/APMESDKPropertyProviderDelegate.h"
+#include "analytics/config/APMEventEditingProvider.h"
+#include "analytics/model/APMStoreLimits.h"
+#include "analytics/model/EventParameterLimits.h"
 
 #include <QList>
 #include <QMutex>
@@ -23,7 +25,8 @@ class Clock;
 }
 
 class APMEClient;
-class APMEManager;
+class APMExperimentFlagClient;
+class APMExperimentSource;
 class APMPBEventConfig;
 class APMPBMeasurementConfig;
 class APMPEventEditing;
@@ -52,6 +55,7 @@ class APMRemoteConfigDatabase;
 // and the event-editing modules refer back to them weakly.
 class APMRemoteConfig final : public APMEExperimentObserverDelegate,
                               public APMESDKPropertyProviderDelegate,
+                              public APMStoreLimits,
                               public std::enable_shared_from_this<APMRemoteConfig> {
     struct Token { };
     struct Caches;
@@ -84,6 +88,10 @@ public:
         // The collection host, and the one used when tracking is authorised.
         QString collectionHost;
         QString authorizedCollectionHost;
+        // Makes the runner of a configuration's event-editing program; none
+        // (the default here) drops programs as if they failed to load. The
+        // engine's creator hands in the rules layer's provider.
+        std::shared_ptr<const APMEventEditingProvider> eventEditingProvider;
     };
     static Environment defaultEnvironment();
 
@@ -111,7 +119,7 @@ public:
     // configuration.
     static std::shared_ptr<APMRemoteConfig> initWithAppID(const QString& appID,
         const std::shared_ptr<APMRemoteConfigDatabase>& database,
-        const std::shared_ptr<APMEManager>& experimentManager,
+        const std::shared_ptr<APMExperimentSource>& experimentManager,
         Environment environment = defaultEnvironment());
     // Starts from the given configuration (stored first) or, without one,
     // from the stored configuration; registers with the experiment manager
@@ -119,11 +127,11 @@ public:
     static std::shared_ptr<APMRemoteConfig> initWithAppID(const QString& appID,
         const std::shared_ptr<APMRemoteConfigDatabase>& database,
         std::shared_ptr<const APMPBMeasurementConfig> measurementConfig,
-        const std::shared_ptr<APMEManager>& experimentManager,
+        const std::shared_ptr<APMExperimentSource>& experimentManager,
         Environment environment = defaultEnvironment());
 
     APMRemoteConfig(Token, QString appID, const std::shared_ptr<APMRemoteConfigDatabase>& database,
-        std::shared_ptr<APMEManager> experimentManager, Environment environment);
+        std::shared_ptr<APMExperimentSource> experimentManager, Environment environment);
     ~APMRemoteConfig() override;
 
     APMRemoteConfig(const APMRemoteConfig&) = delete;
@@ -133,8 +141,8 @@ public:
     const QString& appID() const { return appID_; }
     // The configuration last adopted, or nothing.
     std::shared_ptr<const APMPBMeasurementConfig> remoteConfigProto() const;
-    const std::shared_ptr<APMEClient>& experimentClient() const { return experimentClient_; }
-    const std::shared_ptr<APMEManager>& experimentManager() const { return experimentManager_; }
+    const std::shared_ptr<APMExperimentFlagClient>& experimentClient() const { return experimentClient_; }
+    const std::shared_ptr<APMExperimentSource>& experimentManager() const { return experimentManager_; }
 
     // Checks that the configuration is for this app, stores it and adopts
     // it. False, after logging, on the default instance (29002), for no
@@ -217,8 +225,8 @@ public:
     qint32 maxFiltersPerAudience() const;
     qint32 maxFilterResultCount() const;
     qint32 maxParametersPerFilter() const;
-    double databaseDeleteStaleBundlesInterval() const;
-    double maxQueueTime() const;
+    double databaseDeleteStaleBundlesInterval() const override;
+    double maxQueueTime() const override;
     double adIDCacheTime() const;
     bool gateIDFAOnATTMASEnabled() const;
     double monitoringSamplePeriod() const;
@@ -237,7 +245,7 @@ public:
     qint32 maxPublicUserProperties() const;
     qint32 maxEventNameCardinality() const;
     qint32 maxPublicEventParams() const;
-    qint32 maxEventsStored() const;
+    qint32 maxEventsStored() const override;
     double uploadingInterval() const;
     double uploadingInitialDelayInterval() const;
     qint64 uploadMaxBundlesLimit() const;
@@ -300,7 +308,7 @@ public:
     // At least 256, more when the public limit is configured higher.
     qint32 maxInternalEventParameterValueLength() const;
     // The limits the event naming rules apply, as configured now.
-    EventParameterLimits eventParameterLimits() const;
+    EventParameterLimits eventParameterLimits() const override;
 
 private:
     void start(std::shared_ptr<const APMPBMeasurementConfig> measurementConfig);
@@ -310,16 +318,16 @@ private:
     // A settings entry as programs read it: a text as it is, a number read
     // earlier as its text, nothing otherwise.
     static std::optional<QString> settingText(const QVariant& entry);
-    std::shared_ptr<APMPEventEditing> makeEventEditing(const std::shared_ptr<Caches>& caches) const;
+    APMEventEditingProvider::Modules eventEditingModules(const std::shared_ptr<Caches>& caches) const;
     QVariant experimentFlag(const QString& name) const;
     QVariant clientFlag(const QString& name) const;
 
     const bool isDefaultInstance_;
     const QString appID_;
     const std::weak_ptr<APMRemoteConfigDatabase> database_;
-    const std::shared_ptr<APMEManager> experimentManager_;
+    const std::shared_ptr<APMExperimentSource> experimentManager_;
     const Environment environment_;
-    std::shared_ptr<APMEClient> experimentClient_; // set once, while starting
+    std::shared_ptr<APMExperimentFlagClient> experimentClient_; // set once, while starting
 
     mutable QMutex mutex_; // guards what follows
     std::shared_ptr<Caches> caches_;

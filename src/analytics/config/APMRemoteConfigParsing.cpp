@@ -1,26 +1,22 @@
 #include "analytics/config/APMConsentSettingsUtil.h"
-#include "analytics/config/APMError.h"
-#include "analytics/config/APMEventNames.h"
-#include "analytics/config/APMMonitor.h"
+#include "analytics/config/APMEventEditingProvider.h"
+#include "analytics/base/APMError.h"
+#include "analytics/model/APMEventNames.h"
+#include "analytics/base/APMMonitor.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/config/APMRemoteConfigPrivate.h"
-#include "analytics/engine/APMMeasurement.h"
-#include "analytics/rules/APMPEventEditing.h"
-#include "analytics/rules/APMPKeyValueStore.h"
-#include "analytics/rules/APMPMessageLogger.h"
-#include "analytics/rules/APMPObjectProvider.h"
-#include "analytics/rules/APMPixieLogger.h"
-#include "analytics/store/APMPBConsentConfig.h"
-#include "analytics/store/APMPBConsentDefaultEntry.h"
-#include "analytics/store/APMPBConsentDelegationEntry.h"
-#include "analytics/store/APMPBCorePlatformServiceEntry.h"
-#include "analytics/store/APMPBDataControl.h"
-#include "analytics/store/APMPBEventConfig.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBMeasurementConfig.h"
-#include "analytics/store/APMPBProgram.h"
-#include "analytics/store/APMPBPsmSetting.h"
-#include "analytics/store/APMPBSetting.h"
+#include "analytics/base/APMLibrary.h"
+#include "analytics/wire/APMPBConsentConfig.h"
+#include "analytics/wire/APMPBConsentDefaultEntry.h"
+#include "analytics/wire/APMPBConsentDelegationEntry.h"
+#include "analytics/wire/APMPBCorePlatformServiceEntry.h"
+#include "analytics/wire/APMPBDataControl.h"
+#include "analytics/wire/APMPBEventConfig.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementConfig.h"
+#include "analytics/wire/APMPBProgram.h"
+#include "analytics/wire/APMPBPsmSetting.h"
+#include "analytics/wire/APMPBSetting.h"
 
 #include <utility>
 
@@ -103,9 +99,12 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const APMPBMeasurem
 
     const auto programs = APMPBGetArrayField<APMPBProgram>(&measurementConfig, kConfigPrograms);
     if (!programs.empty()) {
-        auto eventEditing = makeEventEditing(next);
         APMError error;
-        if (eventEditing->loadProgram(*programs.front(), &error)) {
+        std::shared_ptr<APMPEventEditing> eventEditing = environment_.eventEditingProvider
+            ? environment_.eventEditingProvider->eventEditingWithProgram(
+                *programs.front(), eventEditingModules(next), &error)
+            : nullptr;
+        if (eventEditing) {
             next->eventEditing = std::move(eventEditing);
             log(APMMonitor::kLevelDebug, 29027,
                 QStringLiteral("Loading Event Modification and Creation programs"),
@@ -162,50 +161,34 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const APMPBMeasurem
     caches_ = std::move(next);
 }
 
-std::shared_ptr<APMPEventEditing> APMRemoteConfig::makeEventEditing(
-    const std::shared_ptr<Caches>& caches) const
+APMEventEditingProvider::Modules APMRemoteConfig::eventEditingModules(const std::shared_ptr<Caches>& caches) const
 {
-    auto eventEditing = std::make_shared<APMPEventEditing>();
+    APMEventEditingProvider::Modules modules;
 
     // The program reads the settings of its own configuration as they are
     // now: a text not yet read, or the number a getter made of it.
     const std::weak_ptr<Caches> weakCaches = caches;
-    eventEditing->setModuleCreator(
-        [weakCaches]() -> std::shared_ptr<APMPRuntimeValue> {
-            return std::make_shared<APMPKeyValueStore>(
-                kModuleRemoteConfig, [weakCaches](const QString& key) -> std::optional<QString> {
-                    const std::shared_ptr<Caches> current = weakCaches.lock();
-                    if (!current)
-                        return std::nullopt;
-                    QMutexLocker lock(&current->mutex);
-                    return settingText(current->settings.value(key));
-                });
-        },
-        kModuleRemoteConfig);
+    modules.settingText = [weakCaches](const QString& key) -> std::optional<QString> {
+        const std::shared_ptr<Caches> current = weakCaches.lock();
+        if (!current)
+            return std::nullopt;
+        QMutexLocker lock(&current->mutex);
+        return settingText(current->settings.value(key));
+    };
 
     const auto bundleIdentifier = environment_.bundleIdentifier;
     const auto appVersion = environment_.appVersion;
-    eventEditing->setModuleCreator(
-        [bundleIdentifier, appVersion]() -> std::shared_ptr<APMPRuntimeValue> {
-            return std::make_shared<APMPObjectProvider>(kModuleAppMetadata, [bundleIdentifier, appVersion]() {
-                QVariantMap metadata;
-                metadata.insert(kPlatformKey, kPlatformName);
-                const QString package = bundleIdentifier ? bundleIdentifier() : QString();
-                if (!package.isEmpty())
-                    metadata.insert(kPackageNameKey, package);
-                metadata.insert(kVMPVersionKey, QVariant(APMMeasurement::kAppMetricsLibraryVersion));
-                const QString version = appVersion ? appVersion() : QString();
-                if (!version.isNull())
-                    metadata.insert(kAppVersionKey, version);
-                return QVariant(metadata);
-            });
-        },
-        kModuleAppMetadata);
-
-    eventEditing->setModuleCreator(
-        []() -> std::shared_ptr<APMPRuntimeValue> {
-            return std::make_shared<APMPMessageLogger>(std::make_shared<APMPixieLogger>());
-        },
-        kModuleLogger);
-    return eventEditing;
+    modules.appMetadata = [bundleIdentifier, appVersion]() {
+        QVariantMap metadata;
+        metadata.insert(kPlatformKey, kPlatformName);
+        const QString package = bundleIdentifier ? bundleIdentifier() : QString();
+        if (!package.isEmpty())
+            metadata.insert(kPackageNameKey, package);
+        metadata.insert(kVMPVersionKey, QVariant(APMLibrary::kAppMetricsLibraryVersion));
+        const QString version = appVersion ? appVersion() : QString();
+        if (!version.isNull())
+            metadata.insert(kAppVersionKey, version);
+        return QVariant(metadata);
+    };
+    return modules;
 }

@@ -1,5 +1,5 @@
-#include "analytics/config/APMDecimalNumber.h"
-#include "analytics/config/APMMonitor.h"
+#include "analytics/base/APMDecimalNumber.h"
+#include "analytics/base/APMMonitor.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/config/APMRemoteConfigPrivate.h"
 
@@ -248,13 +248,14 @@ qint32 APMRemoteConfig::maxParametersPerFilter() const
 double APMRemoteConfig::databaseDeleteStaleBundlesInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
-        QStringLiteral("measurement.upload.stale_data_deletion_interval"), 86400, 604800, 3600);
+        QStringLiteral("measurement.upload.stale_data_deletion_interval"),
+        kDefaultDatabaseDeleteStaleBundlesInterval, 604800, 3600);
 }
 
 double APMRemoteConfig::maxQueueTime() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
-        QStringLiteral("measurement.upload.max_queue_time"), 2419200, 7862400, 604800);
+        QStringLiteral("measurement.upload.max_queue_time"), kDefaultMaxQueueTime, 7862400, 604800);
 }
 
 double APMRemoteConfig::adIDCacheTime() const
@@ -365,7 +366,7 @@ qint32 APMRemoteConfig::maxPublicEventParams() const
 qint32 APMRemoteConfig::maxEventsStored() const
 {
     return intValueFromCacheWithKey(
-        QStringLiteral("measurement.store.max_stored_events_per_app"), 100000, 1000000, 0);
+        QStringLiteral("measurement.store.max_stored_events_per_app"), kDefaultMaxEventsStored, 1000000, 0);
 }
 
 double APMRemoteConfig::uploadingInterval() const

@@ -1,10 +1,6 @@
 #include "analytics/engine/APMMeasurement.h"
 
-#include "analytics/config/APMMonitor.h"
-
 APMMonitor& APMMeasurement::monitor()
 {
-    static APMMonitor* monitor
-        = new APMMonitor(kAppMetricsLibraryVersion); // lives as long as the process
-    return *monitor;
+    return APMLibrary::monitor();
 }

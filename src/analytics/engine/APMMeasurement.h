@@ -1,18 +1,17 @@
 #pragma once
 
+#include "analytics/base/APMLibrary.h"
+
 #include <QtGlobal>
 
 class APMMonitor;
 
-// The measurement engine's process-wide services that the data layer and the
-// configuration reach before (or without) an engine.
+// The measurement engine's class-level services. The monitor and the version
+// live in the base layer (APMLibrary) so that lower layers reach them without
+// the engine; these forward to it.
 class APMMeasurement {
 public:
-    // The library version, as the number that goes into monitoring keys
-    // (10.27.0 -> 102700).
-    static constexpr qint64 kAppMetricsLibraryVersion = 102700;
+    static constexpr qint64 kAppMetricsLibraryVersion = APMLibrary::kAppMetricsLibraryVersion;
 
-    // The one process-wide monitor, created on first use with the library
-    // version and the process's own environment.
     static APMMonitor& monitor();
 };

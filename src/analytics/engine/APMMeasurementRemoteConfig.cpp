@@ -2,6 +2,8 @@
 
 #include "analytics/config/APMRemoteConfig.h"
 
+#include "analytics/model/APMStoreLimits.h"
+
 #include <QMutex>
 
 namespace {
@@ -33,5 +35,7 @@ std::shared_ptr<APMRemoteConfig> APMMeasurementRemoteConfig::remoteConfig()
 void APMMeasurementRemoteConfig::setRemoteConfig(std::shared_ptr<APMRemoteConfig> remoteConfig)
 {
     QMutexLocker locker(&lock());
+    // The store reads its limits from the same configuration.
+    APMStoreLimits::install(remoteConfig);
     engineRemoteConfig() = std::move(remoteConfig);
 }

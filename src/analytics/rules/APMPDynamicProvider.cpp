@@ -1,6 +1,6 @@
 #include "analytics/rules/APMPDynamicProvider.h"
 
-#include "analytics/config/APMError.h"
+#include "analytics/base/APMError.h"
 #include "analytics/rules/APMPRuntime.h"
 #include "analytics/rules/APMPRuntimeValue.h"
 

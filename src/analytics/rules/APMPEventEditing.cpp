@@ -1,12 +1,12 @@
 #include "analytics/rules/APMPEventEditing.h"
 
-#include "analytics/config/APMError.h"
+#include "analytics/base/APMError.h"
 #include "analytics/rules/APMPRuntime.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBOgtActivities.h"
-#include "analytics/store/APMPBOgtActivity.h"
-#include "analytics/store/APMPBProgram.h"
-#include "analytics/store/APMPBRuntimeEntity.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBOgtActivities.h"
+#include "analytics/wire/APMPBOgtActivity.h"
+#include "analytics/wire/APMPBProgram.h"
+#include "analytics/wire/APMPBRuntimeEntity.h"
 
 const QString APMPEventEditing::kEditingErrorDomain
     = QStringLiteral("com.vireo.vmp.measurement.pixie.editing.ErrorDomain");

@@ -1,6 +1,6 @@
 #include "analytics/rules/APMPRuntime.h"
 
-#include "analytics/config/APMError.h"
+#include "analytics/base/APMError.h"
 #include "analytics/rules/APMPRuntimeValue.h"
 
 const QString APMPRuntime::kErrorDomain = QStringLiteral("com.vireo.vmp.measurement.pixie.ErrorDomain");

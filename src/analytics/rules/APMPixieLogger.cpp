@@ -1,12 +1,12 @@
 #include "analytics/rules/APMPixieLogger.h"
 
-#include "analytics/config/APMMonitor.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMLibrary.h"
 
 #include <QVariantList>
 
 APMPixieLogger::APMPixieLogger()
-    : APMPixieLogger(APMMeasurement::monitor())
+    : APMPixieLogger(APMLibrary::monitor())
 {
 }
 

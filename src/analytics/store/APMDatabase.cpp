@@ -1,11 +1,11 @@
 #include "analytics/store/APMDatabase.h"
 
-#include "analytics/config/APMFileLocations.h"
-#include "analytics/config/APMMonitor.h"
-#include "analytics/engine/APMMeasurement.h"
-#include "analytics/store/APMPBEventParam.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMValue.h"
+#include "analytics/base/APMFileLocations.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMLibrary.h"
+#include "analytics/wire/APMPBEventParam.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/base/APMValue.h"
 
 const QString APMDatabase::kDatabaseName = QStringLiteral("vireo-app-metrics.sql");
 const QString APMDatabase::kAppMetadataTable = QStringLiteral("app_metadata");
@@ -60,7 +60,7 @@ constexpr int32_t kParamNestedSlot = 5;
 
 APMMonitor& databaseMonitor()
 {
-    return APMMeasurement::monitor();
+    return APMLibrary::monitor();
 }
 
 // One table of the schema: the columns it was first created with, the

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analytics/config/APMError.h"
+#include "analytics/base/APMError.h"
 #include "analytics/store/APMSqliteStore.h"
 #include "platform/Clock.h"
 

@@ -1,14 +1,14 @@
 // Event aggregates (the events table and its snapshot) and user attributes
 // (the user_attributes table) of the measurement database.
 
-#include "analytics/config/APMEventAggregates.h"
-#include "analytics/config/APMMonitor.h"
-#include "analytics/config/APMUserPropertyNames.h"
-#include "analytics/engine/APMDataTypeValidator.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/model/APMEventAggregates.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/model/APMUserPropertyNames.h"
+#include "analytics/model/APMDataTypeValidator.h"
+#include "analytics/base/APMLibrary.h"
 #include "analytics/store/APMDatabase.h"
-#include "analytics/store/APMUserAttribute.h"
-#include "analytics/store/APMValue.h"
+#include "analytics/model/APMUserAttribute.h"
+#include "analytics/base/APMValue.h"
 
 #include <QMetaType>
 
@@ -251,7 +251,7 @@ bool APMDatabase::createEventsSnapshotTable(APMError* error)
     if (*exists && !store->dropTableWithName(kEventsSnapshotTable, error))
         return false;
     if (!store->createEmptyTable(kEventsSnapshotTable, kEventsTable, error)) {
-        APMMeasurement::monitor().logWithLevel(
+        APMLibrary::monitor().logWithLevel(
             4, kSnapshotTableFailedCode, QStringLiteral("Failed to ensure event snapshot table"));
         return false;
     }

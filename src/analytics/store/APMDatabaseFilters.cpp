@@ -1,13 +1,13 @@
 // Audience filters (event_filters, property_filters) and audience results
 // (audience_filter_values) of the measurement database.
 
-#include "analytics/config/APMEventFilter.h"
-#include "analytics/config/APMFilterResult.h"
+#include "analytics/model/APMEventFilter.h"
+#include "analytics/model/APMFilterResult.h"
 #include "analytics/store/APMDatabase.h"
-#include "analytics/store/APMPBEventFilter.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBPropertyFilter.h"
-#include "analytics/store/APMPropertyFilter.h"
+#include "analytics/wire/APMPBEventFilter.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBPropertyFilter.h"
+#include "analytics/model/APMPropertyFilter.h"
 
 #include <QMetaType>
 #include <QSet>

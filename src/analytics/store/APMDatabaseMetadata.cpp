@@ -1,8 +1,8 @@
-#include "analytics/config/APMMonitor.h"
-#include "analytics/config/APMPersistedConfig.h"
-#include "analytics/engine/APMMeasurement.h"
-#include "analytics/store/APMAppMetadata.h"
-#include "analytics/store/APMDailyCounts.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMLibrary.h"
+#include "analytics/model/APMAppMetadata.h"
+#include "analytics/model/APMDailyCounts.h"
 #include "analytics/store/APMDatabase.h"
 #include "platform/Clock.h"
 
@@ -125,7 +125,7 @@ bool APMDatabase::initializeAppMetadata()
         const auto existing = dataTypesFromTableWithName<APMAppMetadata>(
             kAppMetadataTable, kMetadataRowIDColumn, kAppMetadataRowID, &error, &appMetadataFromRow);
         if (!existing) {
-            APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 12005, kLogQueryFailed);
+            APMLibrary::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 12005, kLogQueryFailed);
             return false;
         }
         if (!existing->isEmpty())
@@ -133,7 +133,7 @@ bool APMDatabase::initializeAppMetadata()
         const std::optional<APMAppMetadata> fresh = APMAppMetadata::initWithLastBundleIndex(0, 0.0, 0.0);
         if (!upsertDataType(recordFromAppMetadata(*fresh), kAppMetadataTable, kMetadataRowIDColumn, kAppMetadataRowID,
                 kAppMetadataTableLimit, &error)) {
-            APMMeasurement::monitor().logWithLevel(
+            APMLibrary::monitor().logWithLevel(
                 APMMonitor::kLevelErrorMonitored, 12006, kLogUpdateFailed, QVariant::fromValue(error));
             return false;
         }

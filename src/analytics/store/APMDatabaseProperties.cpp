@@ -2,13 +2,13 @@
 // subscription de-duplication, conditional user properties and the main
 // events of complex events, in the measurement database.
 
-#include "analytics/audience/APMConditionalUserProperty.h"
-#include "analytics/config/APMEvent.h"
+#include "analytics/model/APMConditionalUserProperty.h"
+#include "analytics/model/APMEvent.h"
 #include "analytics/store/APMDatabase.h"
-#include "analytics/store/APMPBEvent.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBMeasurementConfig.h"
-#include "analytics/store/APMValue.h"
+#include "analytics/wire/APMPBEvent.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementConfig.h"
+#include "analytics/base/APMValue.h"
 
 #include <QMetaType>
 #include <QStringList>

@@ -3,15 +3,14 @@
 // removed as soon as a read meets them, so they never hold up the uploads
 // behind them.
 
-#include "analytics/config/APMMonitor.h"
-#include "analytics/config/APMPersistedConfig.h"
-#include "analytics/config/APMRemoteConfig.h"
-#include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMMeasurementRemoteConfig.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMLibrary.h"
+#include "analytics/model/APMStoreLimits.h"
 #include "analytics/store/APMDatabase.h"
 #include "analytics/store/APMGzip.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBMeasurementBundle.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementBundle.h"
 #include "platform/Clock.h"
 
 #include <algorithm>
@@ -151,14 +150,14 @@ void removeUnreadableRows(APMSqliteStore& store, const QList<qint64>& rowIDs)
                   .has_value();
           });
     if (!removed)
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored,
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored,
             kUnreadableBundleRemovalFailedCode,
             QStringLiteral("Failed to remove unreadable queued bundles. Error"), QVariant::fromValue(error));
 }
 
 void logUnreadableRow(const APMRow& row, const APMError& reason)
 {
-    APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, kUnreadableBundleRemovedCode,
+    APMLibrary::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, kUnreadableBundleRemovedCode,
         QStringLiteral("Data loss. Removing queued bundle that cannot be read. Row ID, error"),
         row.value(kQueueRowIDColumn), QVariant::fromValue(reason));
 }
@@ -189,8 +188,8 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
         return false;
 
     const double endTimestamp = double(endMilliseconds) / 1000.0;
-    if (std::fabs(now() - endTimestamp) > APMMeasurementRemoteConfig::remoteConfig()->maxQueueTime())
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarningMonitored,
+    if (std::fabs(now() - endTimestamp) > APMStoreLimits::current()->maxQueueTime())
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarningMonitored,
             kStoringOutsideMaxQueueTimeCode,
             QStringLiteral("Storing bundle outside of the max uploading time span"));
 
@@ -198,7 +197,7 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
     if (!APMCheckCondition(!compressed.isEmpty(), error, APMError::InvalidState,
             QStringLiteral("Failed to compress bundle")))
         return false;
-    APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelDebug, kSavingBundleCode,
+    APMLibrary::monitor().logWithLevel(APMMonitor::kLevelDebug, kSavingBundleCode,
         QStringLiteral("Saving bundle. size (bytes)"), QString::number(compressed.size()));
 
     APMSqliteStore* store = openStore(error);
@@ -304,7 +303,7 @@ bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const QList<qint64>& ro
                   kRetryBelowLimitCondition.arg(condition), parameters, error);
           });
     if (limitReached)
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, kRetryLimitReachedCode,
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, kRetryLimitReachedCode,
             QStringLiteral("The number of upload retries exceeds the limit. Will remain unchanged."));
     return raised;
 }
@@ -324,13 +323,13 @@ std::optional<bool> APMDatabase::maybeDeleteStaleData(APMError* error)
     if (!APMCheckPointerNotNull(persistedConfig_, error, APMError::InvalidState,
             QStringLiteral("Cannot delete stale data without persisted configuration")))
         return std::nullopt;
-    const std::shared_ptr<APMRemoteConfig> remoteConfig = APMMeasurementRemoteConfig::remoteConfig();
+    const std::shared_ptr<const APMStoreLimits> limits = APMStoreLimits::current();
     const double current = now();
     // A clock set back counts too: the interval is measured both ways.
     if (std::fabs(current - persistedConfig_->lastDeleteStaleBundlesTimestamp())
-        <= remoteConfig->databaseDeleteStaleBundlesInterval())
+        <= limits->databaseDeleteStaleBundlesInterval())
         return false;
-    const double maxAge = remoteConfig->maxQueueTime();
+    const double maxAge = limits->maxQueueTime();
     if (!deleteStaleRawEventsDataOlderThanMaxAge(maxAge, error)
         || !deleteStaleBundlesOlderThanMaxAge(maxAge, error))
         return std::nullopt;

@@ -3,17 +3,16 @@
 // properties) that was current when it was logged; that metadata is stored
 // once per fingerprint in raw_events_metadata.
 
-#include "analytics/config/APMEvent.h"
-#include "analytics/config/APMRemoteConfig.h"
-#include "analytics/engine/APMHelpers.h"
-#include "analytics/engine/APMMeasurementRemoteConfig.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/base/APMHelpers.h"
+#include "analytics/model/APMStoreLimits.h"
 #include "analytics/store/APMDatabase.h"
-#include "analytics/store/APMPBEvent.h"
-#include "analytics/store/APMPBEventParam.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBMeasurementBundle.h"
-#include "analytics/store/APMRawEventData.h"
-#include "analytics/store/APMValue.h"
+#include "analytics/wire/APMPBEvent.h"
+#include "analytics/wire/APMPBEventParam.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementBundle.h"
+#include "analytics/model/APMRawEventData.h"
+#include "analytics/base/APMValue.h"
 #include "platform/Clock.h"
 
 #include <memory>
@@ -242,7 +241,7 @@ std::optional<qint64> APMDatabase::deleteRawEventsOverAbsoluteLimit(APMError* er
     // The newest limit - 1 events stay, leaving room for the one the engine
     // inserts next. A limit of 0 gives the offset -1, which SQLite reads as
     // no offset: every event goes.
-    const qint64 keep = qint64(APMMeasurementRemoteConfig::remoteConfig()->maxEventsStored()) - 1;
+    const qint64 keep = qint64(APMStoreLimits::current()->maxEventsStored()) - 1;
     bool failed = false;
     const QVariant mayBeOver = store->numberForQuery(kRowIDSpanReachesQuery, { keep }, error, &failed);
     if (failed)
@@ -343,7 +342,7 @@ std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APM
         = double(APMPBGetInt64Field(proto.get(), kRawEventPreviousTimestampSlot)) / 1000.0;
     const std::optional<APMEvent> event = APMEvent::initWithOrigin(origin, false,
         row.value(kRawEventNameColumn).toString(), row.value(kTimestampColumn).toDouble(), previousTimestamp,
-        parameters, APMMeasurementRemoteConfig::remoteConfig()->eventParameterLimits());
+        parameters, APMStoreLimits::current()->eventParameterLimits());
     std::optional<APMRawEventData> rawEvent = event
         ? APMRawEventData::initWithRawEvent(event, rowID.toLongLong(), fingerprint.toLongLong())
         : std::nullopt;

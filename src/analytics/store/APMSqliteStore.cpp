@@ -1,8 +1,8 @@
 #include "analytics/store/APMSqliteStore.h"
 
-#include "analytics/config/APMError.h"
-#include "analytics/config/APMMonitor.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMError.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMLibrary.h"
 #include "platform/Utf8Text.h"
 
 #include <QDir>
@@ -70,7 +70,7 @@ const QString kLogStatementMismatch = QStringLiteral("Statement is not the same 
 
 APMMonitor& storeMonitor()
 {
-    return APMMeasurement::monitor();
+    return APMLibrary::monitor();
 }
 
 // How a value is written to a column, decided by its kind.

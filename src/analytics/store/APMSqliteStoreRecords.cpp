@@ -1,6 +1,6 @@
-#include "analytics/config/APMError.h"
-#include "analytics/config/APMMonitor.h"
-#include "analytics/engine/APMMeasurement.h"
+#include "analytics/base/APMError.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMLibrary.h"
 #include "analytics/store/APMSqliteStore.h"
 
 #include <limits>
@@ -77,7 +77,7 @@ bool APMSqliteStore::upsertRecord(const APMRecord& record, const QString& table,
     QVariantList values;
     for (auto it = record.constBegin(); it != record.constEnd(); ++it) {
         if (!isBindableValue(it.value())) {
-            APMMeasurement::monitor().logWithLevel(
+            APMLibrary::monitor().logWithLevel(
                 APMMonitor::kLevelWarningMonitored, 34020, kLogUnexpectedType);
             APMSetErrorWithCode(error, APMError::InvalidArgument, kUpsertUnexpectedType);
             return false;
@@ -107,7 +107,7 @@ bool APMSqliteStore::updateRecord(const APMRecord& record, const QString& table,
     QVariantList values;
     for (auto it = record.constBegin(); it != record.constEnd(); ++it) {
         if (!isBindableValue(it.value())) {
-            APMMeasurement::monitor().logWithLevel(
+            APMLibrary::monitor().logWithLevel(
                 APMMonitor::kLevelWarningMonitored, 34021, kLogUnexpectedTypeUpdate);
             APMSetErrorWithCode(error, APMError::InvalidArgument, kUpdateUnexpectedType);
             return false;
@@ -316,14 +316,14 @@ std::optional<QList<APMRow>> APMSqliteStore::recordsForQueryWithFilter(
         for (int column = 0; column < columns; ++column) {
             const char* name = sqlite3_column_name(statement, column);
             if (!name) {
-                APMMeasurement::monitor().logWithLevel(
+                APMLibrary::monitor().logWithLevel(
                     APMMonitor::kLevelWarningMonitored, 34003, kLogNoColumnName);
                 continue;
             }
             const QString columnName = QString::fromUtf8(name);
             const QVariant value = valueAtColumn(column, statement);
             if (!value.isValid()) {
-                APMMeasurement::monitor().logWithLevel(
+                APMLibrary::monitor().logWithLevel(
                     APMMonitor::kLevelWarningMonitored, 34004, kLogNilColumnValue, columnName);
                 continue;
             }
@@ -344,6 +344,6 @@ std::optional<QList<APMRow>> APMSqliteStore::recordsForQueryWithFilter(
     if (failedStep)
         return std::nullopt;
     if (anyRead && rows.isEmpty())
-        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarningMonitored, 34005, kLogAllFilteredOut);
+        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarningMonitored, 34005, kLogAllFilteredOut);
     return rows;
 }

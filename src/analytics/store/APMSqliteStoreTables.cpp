@@ -1,4 +1,4 @@
-#include "analytics/config/APMError.h"
+#include "analytics/base/APMError.h"
 #include "analytics/store/APMSqliteStore.h"
 
 #include <sqlite3.h>

@@ -7,13 +7,13 @@
 #include "FuzzTarget.h"
 #include "MemoryConfigStore.h"
 #include "VirtualExecutor.h"
-#include "analytics/config/APMError.h"
-#include "analytics/config/APMEvent.h"
-#include "analytics/config/APMPersistedConfig.h"
+#include "analytics/base/APMError.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/base/APMPersistedConfig.h"
 #include "analytics/store/APMDatabase.h"
-#include "analytics/store/APMPBEvent.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMRawEventData.h"
+#include "analytics/wire/APMPBEvent.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/model/APMRawEventData.h"
 
 namespace {
 

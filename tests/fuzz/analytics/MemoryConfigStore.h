@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analytics/config/APMConfigStore.h"
+#include "analytics/base/APMConfigStore.h"
 
 #include <QHash>
 

@@ -7,10 +7,11 @@
 #include "FuzzTarget.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/config/APMRemoteConfigDatabase.h"
-#include "analytics/store/APMPBEventConfig.h"
-#include "analytics/store/APMPBFieldAccess.h"
-#include "analytics/store/APMPBMeasurementConfig.h"
-#include "analytics/store/APMPBSetting.h"
+#include "analytics/rules/APMPEventEditingProvider.h"
+#include "analytics/wire/APMPBEventConfig.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementConfig.h"
+#include "analytics/wire/APMPBSetting.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -155,6 +156,7 @@ PRAVIK_FUZZ_TARGET(remote_config)
     environment.log = [](qint64, qint64, const QString&, const QVariantList&) {};
     environment.checkOnBackgroundThread = [](const QString&) {};
     environment.clock = &clock;
+    environment.eventEditingProvider = std::make_shared<APMPEventEditingProvider>();
     const auto database = std::make_shared<MemoryDatabase>();
     const std::shared_ptr<APMRemoteConfig> config
         = APMRemoteConfig::initWithAppID(appID, database, message, nullptr, std::move(environment));

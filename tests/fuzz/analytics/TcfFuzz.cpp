@@ -8,7 +8,7 @@
 #include "FuzzTarget.h"
 #include "MemoryConfigStore.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
-#include "analytics/config/APMTCFClient.h"
+#include "analytics/identity/APMTCFClient.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 // name), then the message bytes.
 
 #include "FuzzTarget.h"
-#include "analytics/store/APMPBCodec.h"
-#include "analytics/store/APMPBExperimentRequest.h"
-#include "analytics/store/APMPBExperimentResponse.h"
-#include "analytics/store/APMPBMeasurementBatch.h"
-#include "analytics/store/APMPBMeasurementConfig.h"
-#include "analytics/store/APMPBSkAdNetworkConversionValueRequest.h"
-#include "analytics/store/APMPBSkAdNetworkConversionValueResponse.h"
+#include "analytics/wire/APMPBCodec.h"
+#include "analytics/wire/APMPBExperimentRequest.h"
+#include "analytics/wire/APMPBExperimentResponse.h"
+#include "analytics/wire/APMPBMeasurementBatch.h"
+#include "analytics/wire/APMPBMeasurementConfig.h"
+#include "analytics/wire/APMPBSkAdNetworkConversionValueRequest.h"
+#include "analytics/wire/APMPBSkAdNetworkConversionValueResponse.h"
 
 #include <algorithm>
 #include <cstdlib>

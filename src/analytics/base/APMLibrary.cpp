@@ -1,0 +1,10 @@
+#include "analytics/base/APMLibrary.h"
+
+#include "analytics/base/APMMonitor.h"
+
+APMMonitor& APMLibrary::monitor()
+{
+    static APMMonitor* monitor
+        = new APMMonitor(kAppMetricsLibraryVersion); // lives as long as the process
+    return *monitor;
+}

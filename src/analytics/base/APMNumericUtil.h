@@ -1,0 +1,25 @@
+#pragma once
+
+#include "analytics/base/APMDecimalNumber.h"
+
+#include <QString>
+
+#include <optional>
+
+// Numbers the analytics library needs beyond plain arithmetic.
+class APMNumericUtil {
+public:
+    // 64 bits from the system's secure random source; 0 (logged at level 5,
+    // code 26004) when the source fails.
+    static qint64 randomInt64();
+};
+
+// True for plain decimal text: an optional sign and either digits with an
+// optional trailing point or optional digits, a point and at least one digit
+// ("12", "12.", ".5", "-0.5", "+3"). No exponents, spaces or separators.
+bool APMIsDecimalNumberString(const QString& string);
+
+// The exact number the text denotes, or nothing (logged at level 2) when the
+// text is not decimal (26001), cannot be held (26002) or would lose digits
+// (26003). The user's locale plays no part.
+std::optional<APMDecimalNumber> APMDecimalNumberFromString(const QString& string);

@@ -1,9 +1,0 @@
-#include "analytics/config/APMFilterResult.h"
-
-APMFilterResult::APMFilterResult(
-    qint32 audienceID, const QByteArray& currentResults, const QByteArray& previousResults)
-    : audienceID_(audienceID)
-    , currentResults_(currentResults)
-    , previousResults_(previousResults)
-{
-}

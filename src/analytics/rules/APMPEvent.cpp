@@ -1,8 +1,0 @@
-#include "analytics/rules/APMPEvent.h"
-
-APMPEvent::APMPEvent(const QString& name, double timestamp, const QVariantMap& parameters)
-    : name_(name)
-    , timestamp_(timestamp)
-    , parameters_(parameters)
-{
-}
