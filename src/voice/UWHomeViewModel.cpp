@@ -72,6 +72,14 @@ QList<MMCustomCmdItem> UWHomeViewModel::getCustomCmdList()
     return database_.selectAllDataBaseWithtableName<MMCustomCmdItem>(kDBCustomizeCmdList);
 }
 
+bool UWHomeViewModel::replaceCustomCmdList(const QList<MMCustomCmdItem>& items, QString* error)
+{
+    QList<const SqliteRowModel*> rows;
+    for (const MMCustomCmdItem& item : items)
+        rows.append(&item);
+    return database_.replaceAllDataBaseWithtableName(kDBCustomizeCmdList, rows, error);
+}
+
 bool UWHomeViewModel::cleanCustomeDB()
 {
     return database_.cleanTableWithtableName(kDBCustomizeCmdList);

@@ -59,6 +59,9 @@ public:
     // Every custom command, in table order.
     QList<MMCustomCmdItem> getCustomCmdList();
     bool cleanCustomeDB();
+    // Replaces every custom command with the list, in order, in one
+    // transaction: on failure the commands stay as they were.
+    bool replaceCustomCmdList(const QList<MMCustomCmdItem>& items, QString* error = nullptr);
 
     // Inserts the row; the callback (may be empty) gets the outcome.
     void requestCreateMyAppListCmd(const MMAppdataItem& item, const Callback& callback);
