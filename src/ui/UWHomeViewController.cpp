@@ -194,6 +194,8 @@ void UWHomeViewController::init_ui()
     leftMenuTableView_->setObjectName(QStringLiteral("leftMenu"));
     leftMenuTableView_->setFocusPolicy(Qt::NoFocus);
     leftMenuTableView_->setCursor(Qt::PointingHandCursor);
+    leftMenuTableView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    leftMenuTableView_->setTextElideMode(Qt::ElideRight);
     leftLayout->addWidget(leftMenuTableView_, 1);
 
     auto* status = new QWidget(left);
