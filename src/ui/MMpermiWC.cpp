@@ -27,7 +27,8 @@ struct RowText {
 const std::vector<RowText>& rowTexts()
 {
     static const std::vector<RowText> rows {
-        { QStringLiteral("辅助功能"), QStringLiteral("用于语音打字文字输入"), MMpermiWC::kInputHowTo },
+        // Input-device access stands where other desktops ask for accessibility.
+        { QStringLiteral("输入设备"), QStringLiteral("用于语音打字文字输入"), MMpermiWC::kInputHowTo },
         { QStringLiteral("蓝牙"), QStringLiteral("用于检查鼠标的连接状态"), MMpermiWC::kBluetoothHowTo },
         { QStringLiteral("屏幕录制"), QStringLiteral("用于截图翻译"), MMpermiWC::kScreenHowTo },
     };

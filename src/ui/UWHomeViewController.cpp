@@ -183,7 +183,7 @@ void UWHomeViewController::init_ui()
     auto* left = new QWidget(view_);
     left->setObjectName(QStringLiteral("leftColumn"));
     left->setAttribute(Qt::WA_StyledBackground);
-    left->setFixedWidth(230);
+    left->setFixedWidth(256);
     auto* leftLayout = new QVBoxLayout(left);
     leftLayout->setContentsMargins(14, 18, 14, 14);
     leftLayout->setSpacing(10);
@@ -195,7 +195,7 @@ void UWHomeViewController::init_ui()
     leftMenuTableView_->setFocusPolicy(Qt::NoFocus);
     leftMenuTableView_->setCursor(Qt::PointingHandCursor);
     leftMenuTableView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    leftMenuTableView_->setTextElideMode(Qt::ElideRight);
+    leftMenuTableView_->setWordWrap(true); // long titles wrap rather than lose their end
     leftLayout->addWidget(leftMenuTableView_, 1);
 
     auto* status = new QWidget(left);
