@@ -153,7 +153,8 @@ void MMpermiWC::getPermisstionState()
         const std::shared_ptr<MMpermissionCheck> check = weak.lock();
         if (!check)
             return;
-        rows_[0].granted = check->permissionOfAccessibility();
+        // Input access counts once the mouse's keys are really taken.
+        rows_[0].granted = check->permissionOfAccessibility() && check->keysTaken();
         rows_[1].granted = check->permissionOfBluetooth();
         rows_[2].granted = check->permissionOfcScreen();
         reloadRows();

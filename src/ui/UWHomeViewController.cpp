@@ -414,7 +414,8 @@ void UWHomeViewController::checkPermission()
     permissionCheck_ = checker;
     std::weak_ptr<MMpermissionCheck> weak = checker;
     std::weak_ptr<bool> alive = alive_;
-    checker->permissionCheckCallback([this, weak, alive](bool granted) {
+    auto probes = std::make_shared<int>(0);
+    checker->permissionCheckCallback([this, weak, alive, probes](bool granted) {
         if (alive.expired())
             return;
         if (!granted) {
@@ -422,9 +423,16 @@ void UWHomeViewController::checkPermission()
             permissionTipsView_->show();
         }
         const std::shared_ptr<MMpermissionCheck> check = weak.lock();
-        if (check && check->permissionOfAccessibility() && check->permissionOfcScreen()
-            && check->permissionOfBluetooth())
+        if (!check)
+            return;
+        if (check->permissionOfAccessibility() && check->permissionOfcScreen() && check->permissionOfBluetooth())
             canUSB();
+        // Input access granted but the keys still not taken (the session
+        // refused the tap): the guide says so and its checks try again.
+        if (++*probes == 3 && check->permissionOfAccessibility() && !check->keysTaken()) {
+            showpermissionCheckWindow();
+            permissionTipsView_->show();
+        }
     });
 }
 

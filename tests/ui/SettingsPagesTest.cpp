@@ -305,6 +305,24 @@ TEST_F(HomeControllerTest, RefusedPermissionWaitsUntilALaterCheckPasses)
     EXPECT_EQ(linkStarts, 1);
 }
 
+TEST_F(HomeControllerTest, AKeyTapTheSessionRefusedIsTriedAgainAtEachCheck)
+{
+    keys.setAvailable(false); // input access, but the tap cannot be installed
+    auto controller = make();
+    EXPECT_EQ(linkStarts, 1); // the three permissions are there
+    EXPECT_TRUE(controller->tipBarVisible());
+    ASSERT_NE(controller->permissionWindow(), nullptr);
+    const int tries = keys.startCount();
+    time.advance(1.0);
+    EXPECT_GT(keys.startCount(), tries);
+    EXPECT_TRUE(controller->permissionWindow()->polling());
+    keys.setAvailable(true);
+    time.advance(1.0);
+    EXPECT_TRUE(keys.started());
+    EXPECT_FALSE(controller->permissionWindow()->polling());
+    EXPECT_FALSE(controller->tipBarVisible());
+}
+
 TEST_F(HomeControllerTest, PageMessagesReachTheSettings)
 {
     auto controller = make();
@@ -449,8 +467,27 @@ TEST_F(PagesInBrowserTest, PagesLoadRenderAndPostTheirChanges)
     ASSERT_EQ(commands.getCustomCmdList().size(), 1);
     EXPECT_EQ(commands.getCustomCmdList().at(0).word(), QStringLiteral("notes 'x'"));
 
-    // The language switch in the page, and a reload sends the first data again.
+    // The application list arrives from the listing thread and is drawn.
+    MMAppdataItem app;
+    app.setName(QStringLiteral("Notes <b>&amp;</b>"));
+    app.setPath(QStringLiteral("file:///usr/share/applications/notes.desktop"));
+    app.setCmdword(QStringLiteral("open Notes"));
+    commands.requestCreateMyAppListCmd(app, {});
+    controller->tableViewSelectionDidChange(3);
+    EXPECT_TRUE(waitFor([&] {
+        time.runPending();
+        return evaluate(*controller, "document.querySelector('#appTable tbody').textContent").toString()
+            == QStringLiteral("Notes <b>&amp;</b>open Notes");
+    }));
+
+    // The software page shows its object.
+    user.deviceInfo().setSn(QStringLiteral("A1B2C3D4E5F6"));
     controller->tableViewSelectionDidChange(4);
+    EXPECT_TRUE(waitFor([&] {
+        return evaluate(*controller, "document.getElementById('deviceSN').textContent").toString() == "A1B2C3D4E5F6";
+    }));
+
+    // The language switch in the page, and a reload sends the first data again.
     evaluate(*controller, "var l = document.getElementById('systemLanguage'); l.value = '3';"
                           "l.dispatchEvent(new Event('change'))");
     EXPECT_TRUE(waitFor([&] { return languages.indexOfUI() == 3; }));
