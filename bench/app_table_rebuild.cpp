@@ -88,8 +88,12 @@ int main(int argc, char** argv)
     QTemporaryDir home;
     qputenv("PRAVIK_HOME", home.path().toUtf8());
     for (int round = 0; round < kRounds; ++round) {
-        benchmark::RegisterBenchmark(kBatched, BM_BatchedRebuild)->Iterations(3)->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(kPerRow, BM_RowByRowRebuild)->Iterations(3)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(kBatched, BM_BatchedRebuild)
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(kPerRow, BM_RowByRowRebuild)
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

@@ -29,7 +29,8 @@ const QString MMJsModel::kSetSystemLanguage = QStringLiteral("setSystemLanguage"
 const QString MMJsModel::kScreenshotTranslationKey = QStringLiteral("screenshotTranslationKey");
 const QString MMJsModel::kLogExport = QStringLiteral("logExport");
 const QString MMJsModel::kNoticeTitle = QStringLiteral("温馨提醒");
-const QString MMJsModel::kNoticeText = QStringLiteral("开启后如果打字出现闪退，关闭此项即可恢复正常，然后重启一次鼠标和App。");
+const QString MMJsModel::kNoticeText
+    = QStringLiteral("开启后如果打字出现闪退，关闭此项即可恢复正常，然后重启一次鼠标和App。");
 const QString MMJsModel::kNoticeConfirm = QStringLiteral("确认");
 const QString MMJsModel::kNoticeCancel = QStringLiteral("取消");
 
@@ -123,7 +124,8 @@ MMJsModel::Services MMJsModel::sharedServices()
                 LGNLocalizedString::lgnAppLocalizedString(kNoticeTitle),
                 LGNLocalizedString::lgnAppLocalizedString(kNoticeTitle), QMessageBox::NoButton, parent);
             box->setInformativeText(LGNLocalizedString::lgnAppLocalizedString(kNoticeText));
-            box->addButton(LGNLocalizedString::lgnAppLocalizedString(kNoticeConfirm), QMessageBox::AcceptRole);
+            box->addButton(
+                LGNLocalizedString::lgnAppLocalizedString(kNoticeConfirm), QMessageBox::AcceptRole);
             box->addButton(LGNLocalizedString::lgnAppLocalizedString(kNoticeCancel), QMessageBox::RejectRole);
             box->setAttribute(Qt::WA_DeleteOnClose);
             box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
@@ -351,12 +353,18 @@ bool MMJsModel::saveWebConfig1stWebWithMsg(const QJsonValue& body)
                 if (services_.setdpi)
                     services_.setdpi(v);
             } },
-        { QStringLiteral("voice_key_short_click"), jsmodel::kClickAction, [&](quint64 v) { config.setFir_voice_short(v); } },
-        { QStringLiteral("voice_key_long_click"), jsmodel::kLongPress, [&](quint64 v) { config.setFir_voice_long(v); } },
-        { QStringLiteral("translation_key_short_click"), jsmodel::kClickAction, [&](quint64 v) { config.setFir_trans_short(v); } },
-        { QStringLiteral("translation_key_long_click"), jsmodel::kLongPress, [&](quint64 v) { config.setFir_trans_long(v); } },
-        { QStringLiteral("ai_assistant_short_click"), jsmodel::kClickAction, [&](quint64 v) { config.setFir_ai_short(v); } },
-        { QStringLiteral("ai_assistant_long_click"), jsmodel::kLongPress, [&](quint64 v) { config.setFir_ai_long(v); } },
+        { QStringLiteral("voice_key_short_click"), jsmodel::kClickAction,
+            [&](quint64 v) { config.setFir_voice_short(v); } },
+        { QStringLiteral("voice_key_long_click"), jsmodel::kLongPress,
+            [&](quint64 v) { config.setFir_voice_long(v); } },
+        { QStringLiteral("translation_key_short_click"), jsmodel::kClickAction,
+            [&](quint64 v) { config.setFir_trans_short(v); } },
+        { QStringLiteral("translation_key_long_click"), jsmodel::kLongPress,
+            [&](quint64 v) { config.setFir_trans_long(v); } },
+        { QStringLiteral("ai_assistant_short_click"), jsmodel::kClickAction,
+            [&](quint64 v) { config.setFir_ai_short(v); } },
+        { QStringLiteral("ai_assistant_long_click"), jsmodel::kLongPress,
+            [&](quint64 v) { config.setFir_ai_long(v); } },
         { QStringLiteral("wheel_button_long_click"), jsmodel::kSwitch,
             [&](quint64 v) {
                 config.setFir_downAddress(v);
@@ -392,7 +400,8 @@ bool MMJsModel::saveWebConfig2ndWebWithMsg(const QJsonValue& body)
         { QStringLiteral("phonetic_translation_identify_language_id"), &KWLangManager::setTransFromCode },
     };
     for (const auto& [key, setter] : texts) {
-        if (object.contains(key) && (!object.value(key).isString() || object.value(key).toString().size() > 256)) {
+        if (object.contains(key)
+            && (!object.value(key).isString() || object.value(key).toString().size() > 256)) {
             qWarning("MMJsModel: \"%s\" refused: \"%s\" is not a short text", qUtf8Printable(kAiSettings),
                 qUtf8Printable(key));
             return false;
@@ -401,34 +410,44 @@ bool MMJsModel::saveWebConfig2ndWebWithMsg(const QJsonValue& body)
 
     using jsmodel::IntegerKey;
     const std::vector<IntegerKey> keys {
-        { QStringLiteral("backend_operation_mode_click"), jsmodel::kSwitch, [&](quint64 v) { config.setBackgroundMode(v); } },
+        { QStringLiteral("backend_operation_mode_click"), jsmodel::kSwitch,
+            [&](quint64 v) { config.setBackgroundMode(v); } },
         { QStringLiteral("system_auto_start_click"), jsmodel::kSwitch,
             [&](quint64 v) {
                 config.setAppstartup(v);
                 if (startupBlock)
                     startupBlock(v != 0);
             } },
-        { QStringLiteral("speech_recognition_punctuation_click"), jsmodel::kSwitch, [&](quint64 v) { config.setSec_punctution(v); } },
+        { QStringLiteral("speech_recognition_punctuation_click"), jsmodel::kSwitch,
+            [&](quint64 v) { config.setSec_punctution(v); } },
         { QStringLiteral("dynamic_typing_click"), jsmodel::kSwitch,
             [&](quint64 v) {
                 config.setSec_dynamic_typing(v);
                 if (v != 0 && services_.showDynamicTypingNotice)
                     services_.showDynamicTypingNotice();
             } },
-        { QStringLiteral("speech_recognition_identify_language_click"), jsmodel::kLanguageIndex, [&](quint64 v) { lang.setIndexTypingFrom(v); } },
-        { QStringLiteral("phonetic_translation_identify_language_click"), jsmodel::kLanguageIndex, [&](quint64 v) { lang.setIndexTransFrom(v); } },
-        { QStringLiteral("phonetic_translation_translation_language_click"), jsmodel::kLanguageIndex, [&](quint64 v) { lang.setIndexTransTo(v); } },
+        { QStringLiteral("speech_recognition_identify_language_click"), jsmodel::kLanguageIndex,
+            [&](quint64 v) { lang.setIndexTypingFrom(v); } },
+        { QStringLiteral("phonetic_translation_identify_language_click"), jsmodel::kLanguageIndex,
+            [&](quint64 v) { lang.setIndexTransFrom(v); } },
+        { QStringLiteral("phonetic_translation_translation_language_click"), jsmodel::kLanguageIndex,
+            [&](quint64 v) { lang.setIndexTransTo(v); } },
         { QStringLiteral("scribe_translation_check_click"), jsmodel::kSwitch,
             [&](quint64 v) {
                 config.setSec_huaciOpen(v);
                 if (huaci)
                     huaci(v != 0);
             } },
-        { QStringLiteral("scribe_translation_identify_language_click"), jsmodel::kLanguageIndex, [&](quint64 v) { lang.setIndexHuaciFrom(v); } },
-        { QStringLiteral("scribe_translation_translation_language_click"), jsmodel::kLanguageIndex, [&](quint64 v) { lang.setIndexHuaciTo(v); } },
-        { QStringLiteral("screenshot_translation_identify_language_click"), jsmodel::kLanguageIndex, [&](quint64 v) { lang.setIndexOcrFrom(v); } },
-        { QStringLiteral("screenshot_translation_translation_language_click"), jsmodel::kLanguageIndex, [&](quint64 v) { lang.setIndexOcrTo(v); } },
-        { QStringLiteral("search_engines_click"), jsmodel::kSearchEngines, [&](quint64 v) { config.setSec_searchEngine(v); } },
+        { QStringLiteral("scribe_translation_identify_language_click"), jsmodel::kLanguageIndex,
+            [&](quint64 v) { lang.setIndexHuaciFrom(v); } },
+        { QStringLiteral("scribe_translation_translation_language_click"), jsmodel::kLanguageIndex,
+            [&](quint64 v) { lang.setIndexHuaciTo(v); } },
+        { QStringLiteral("screenshot_translation_identify_language_click"), jsmodel::kLanguageIndex,
+            [&](quint64 v) { lang.setIndexOcrFrom(v); } },
+        { QStringLiteral("screenshot_translation_translation_language_click"), jsmodel::kLanguageIndex,
+            [&](quint64 v) { lang.setIndexOcrTo(v); } },
+        { QStringLiteral("search_engines_click"), jsmodel::kSearchEngines,
+            [&](quint64 v) { config.setSec_searchEngine(v); } },
     };
     bool found = false;
     const auto chosen = jsmodel::firstKey(object, keys, "aiSettings", &found);
@@ -457,7 +476,8 @@ bool MMJsModel::saveCustomInstructionList(const QJsonValue& body)
         QJsonParseError error;
         const QJsonDocument document = QJsonDocument::fromJson(body.toString().toUtf8(), &error);
         if (error.error != QJsonParseError::NoError || !document.isArray()) {
-            qWarning("MMJsModel: \"%s\" refused: the text is not a JSON array", qUtf8Printable(kRefreshInstructionData));
+            qWarning("MMJsModel: \"%s\" refused: the text is not a JSON array",
+                qUtf8Printable(kRefreshInstructionData));
             return false;
         }
         array = document.array();
@@ -470,7 +490,8 @@ bool MMJsModel::saveCustomInstructionList(const QJsonValue& body)
     QList<MMCustomCmdItem> items;
     for (const QJsonValue& element : std::as_const(array)) {
         if (!element.isObject()) {
-            qWarning("MMJsModel: \"%s\" refused: an element is not an object", qUtf8Printable(kRefreshInstructionData));
+            qWarning("MMJsModel: \"%s\" refused: an element is not an object",
+                qUtf8Printable(kRefreshInstructionData));
             return false;
         }
         const QJsonObject row = element.toObject();

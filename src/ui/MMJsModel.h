@@ -46,8 +46,8 @@ public:
     const Services& services() const { return services_; }
 
     // Page messages, as the pages post them.
-    static const QString kMouseSettings, kAiSettings, kSelfAdaption, kRefreshInstructionData, kExecutionLocation,
-        kCheckLevel, kSetSystemLanguage, kScreenshotTranslationKey, kLogExport;
+    static const QString kMouseSettings, kAiSettings, kSelfAdaption, kRefreshInstructionData,
+        kExecutionLocation, kCheckLevel, kSetSystemLanguage, kScreenshotTranslationKey, kLogExport;
     // The interface texts of the dynamic-typing notice (lookup keys).
     static const QString kNoticeTitle, kNoticeText, kNoticeConfirm, kNoticeCancel;
 

@@ -10,10 +10,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-const QString MMpermiWC::kInputHowTo = QStringLiteral(
-    "安装接收器的 udev 规则（scripts/install-deps.sh 会安装），然后拔下接收器再插上。");
-const QString MMpermiWC::kScreenHowTo = QStringLiteral("截图翻译需要 X11 会话：请在登录界面选择 X11（Xorg）会话。");
-const QString MMpermiWC::kBluetoothHowTo = QStringLiteral("请接入蓝牙适配器并启动蓝牙服务（sudo systemctl start bluetooth）。");
+const QString MMpermiWC::kInputHowTo
+    = QStringLiteral("安装接收器的 udev 规则（scripts/install-deps.sh 会安装），然后拔下接收器再插上。");
+const QString MMpermiWC::kScreenHowTo
+    = QStringLiteral("截图翻译需要 X11 会话：请在登录界面选择 X11（Xorg）会话。");
+const QString MMpermiWC::kBluetoothHowTo
+    = QStringLiteral("请接入蓝牙适配器并启动蓝牙服务（sudo systemctl start bluetooth）。");
 
 namespace guide {
 
@@ -42,19 +44,19 @@ QString tr(const QString& key)
 
 } // namespace guide
 
-MMpermiWC::MMpermiWC(CheckFactory makeCheck, platform::Executor& executor, platform::NotificationCenter& center,
-                     QWidget* parent)
+MMpermiWC::MMpermiWC(CheckFactory makeCheck, platform::Executor& executor,
+    platform::NotificationCenter& center, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , makeCheck_(std::move(makeCheck))
     , executor_(executor)
     , center_(center)
 {
-    setStyleSheet(QStringLiteral(
-        "QWidget#permissionRow { background: #f4f6fa; border-radius: 10px; }"
-        "QLabel#rowTitle { font-size: 15px; font-weight: 600; color: #1e2431; }"
-        "QLabel#rowSub, QLabel#rowHowTo { color: #5b6478; }"
-        "QLabel#rowGranted { color: #2e9e62; font-size: 18px; }"
-        "QPushButton { background: #3b6df2; color: white; border: none; border-radius: 5px; padding: 5px 14px; }"));
+    setStyleSheet(QStringLiteral("QWidget#permissionRow { background: #f4f6fa; border-radius: 10px; }"
+                                 "QLabel#rowTitle { font-size: 15px; font-weight: 600; color: #1e2431; }"
+                                 "QLabel#rowSub, QLabel#rowHowTo { color: #5b6478; }"
+                                 "QLabel#rowGranted { color: #2e9e62; font-size: 18px; }"
+                                 "QPushButton { background: #3b6df2; color: white; border: none; "
+                                 "border-radius: 5px; padding: 5px 14px; }"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 24);
     layout->setSpacing(20);
@@ -90,10 +92,11 @@ MMpermiWC::MMpermiWC(CheckFactory makeCheck, platform::Executor& executor, platf
     init_uidata();
     reloadRows();
     check_ = makeCheck_ ? makeCheck_() : nullptr;
-    languageObserver_ = center_.addObserver(notifications::kHadChangeUILanguage, [this](const platform::Notification&) {
-        init_uidata();
-        reloadRows();
-    });
+    languageObserver_
+        = center_.addObserver(notifications::kHadChangeUILanguage, [this](const platform::Notification&) {
+              init_uidata();
+              reloadRows();
+          });
     scheduleTick();
 }
 

@@ -29,7 +29,7 @@ public:
     static const QString kInputHowTo, kScreenHowTo, kBluetoothHowTo;
 
     MMpermiWC(CheckFactory makeCheck, platform::Executor& executor, platform::NotificationCenter& center,
-              QWidget* parent = nullptr);
+        QWidget* parent = nullptr);
     ~MMpermiWC() override;
 
     bool polling() const { return polling_; }

@@ -73,7 +73,8 @@ QString ScriptMessageWebView::bridgeScript(const QStringList& messageNames)
         source = QString::fromUtf8(channelScript.readAll());
     else
         qWarning("ScriptMessageWebView: the web channel script is missing; pages cannot post messages");
-    const QString names = QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(messageNames)).toJson(QJsonDocument::Compact));
+    const QString names = QString::fromUtf8(
+        QJsonDocument(QJsonArray::fromStringList(messageNames)).toJson(QJsonDocument::Compact));
     return source + QString::fromUtf8(webview::kShim).arg(names, webview::kRelayName);
 }
 

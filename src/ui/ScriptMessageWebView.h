@@ -15,7 +15,8 @@ class WeakScriptMessageDelegate;
 class ScriptMessageWebView : public QWebEngineView {
     Q_OBJECT
 public:
-    ScriptMessageWebView(const QStringList& messageNames, WeakScriptMessageDelegate* relay, QWidget* parent = nullptr);
+    ScriptMessageWebView(
+        const QStringList& messageNames, WeakScriptMessageDelegate* relay, QWidget* parent = nullptr);
 
     // Loads a local entry page; its relative references resolve beside it.
     void loadEntryPage(const QString& filePath);

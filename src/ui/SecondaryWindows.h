@@ -25,7 +25,11 @@ public:
     virtual void checkNewVersion() { unavailable("update"); }
     virtual void exportDocumentFolder() { unavailable("documents export"); }
     // Selection translation: the drag monitor on or off.
-    virtual void setSelectionMonitor(bool on) { (void)on; unavailable("selection translation"); }
+    virtual void setSelectionMonitor(bool on)
+    {
+        (void)on;
+        unavailable("selection translation");
+    }
     // Asks the Bluetooth link to attach to a mouse the system already has
     // connected, repeating every `seconds` (at most one such attempt runs).
     virtual void waitingForConnectMouseWithDaley(double seconds) { (void)seconds; }

@@ -25,8 +25,8 @@
 #include "voice/MMCustomCmdItem.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -64,7 +64,8 @@ struct MenuEntry {
 const QList<MenuEntry>& menuEntries()
 {
     static const QList<MenuEntry> entries { { QStringLiteral("鼠标设置") }, { QStringLiteral("AI智能设置") },
-        { QStringLiteral("自定义指令") }, { QStringLiteral("语音指令设置") }, { QStringLiteral("软件设置") } };
+        { QStringLiteral("自定义指令") }, { QStringLiteral("语音指令设置") },
+        { QStringLiteral("软件设置") } };
     return entries;
 }
 
@@ -98,14 +99,15 @@ const char* const kStyle = R"CSS(
 
 const QStringList& UWHomeViewController::messageNames()
 {
-    static const QStringList names { MMJsModel::kMouseSettings, MMJsModel::kAiSettings, MMJsModel::kSelfAdaption,
-        MMJsModel::kRefreshInstructionData, MMJsModel::kExecutionLocation, MMJsModel::kCheckLevel,
-        MMJsModel::kSetSystemLanguage, MMJsModel::kScreenshotTranslationKey, MMJsModel::kLogExport };
+    static const QStringList names { MMJsModel::kMouseSettings, MMJsModel::kAiSettings,
+        MMJsModel::kSelfAdaption, MMJsModel::kRefreshInstructionData, MMJsModel::kExecutionLocation,
+        MMJsModel::kCheckLevel, MMJsModel::kSetSystemLanguage, MMJsModel::kScreenshotTranslationKey,
+        MMJsModel::kLogExport };
     return names;
 }
 
 UWHomeViewController::UWHomeViewController(HRPSqliteOperation& database, StartupHooks hooks,
-                                           platform::NotificationCenter& center, Environment environment)
+    platform::NotificationCenter& center, Environment environment)
     : database_(database)
     , hooks_(std::move(hooks))
     , center_(center)
@@ -319,8 +321,9 @@ void UWHomeViewController::initUIData()
     for (const home::MenuEntry& entry : home::menuEntries())
         leftMenuTableView_->addItem(home::tr(entry.title));
     leftMenuTableView_->setCurrentRow(leftTableViewSelectedIndex_);
-    versionLb_->setText(home::tr(QStringLiteral("%1: %2 (%3)").arg(home::tr(home::kVersion), MMUserInfo::myVersion(),
-        QCoreApplication::applicationVersion())));
+    versionLb_->setText(home::tr(
+        QStringLiteral("%1: %2 (%3)")
+            .arg(home::tr(home::kVersion), MMUserInfo::myVersion(), QCoreApplication::applicationVersion())));
 }
 
 void UWHomeViewController::init_permissionTipsView()
@@ -340,9 +343,11 @@ void UWHomeViewController::init_WebView()
         if (ok)
             webViewDidFinishNavigation();
     });
-    webView_->loadEntryPage(environment_.pagesFolder.isEmpty() ? platform::Resources::path(home::kPagesEntry)
-                                                                : QDir(environment_.pagesFolder).filePath(home::kPagesEntry));
-    relay_->setUucDelegate(view_, [this](const QString& name, const QJsonValue& body) { userContentController(name, body); });
+    webView_->loadEntryPage(environment_.pagesFolder.isEmpty()
+            ? platform::Resources::path(home::kPagesEntry)
+            : QDir(environment_.pagesFolder).filePath(home::kPagesEntry));
+    relay_->setUucDelegate(
+        view_, [this](const QString& name, const QJsonValue& body) { userContentController(name, body); });
 }
 
 QStringList UWHomeViewController::noticeTexts() const
@@ -376,8 +381,8 @@ void UWHomeViewController::openCommandDatabase()
         qWarning("UWHomeViewController: the command database %s could not be read (%s); it was kept as %s "
                  "and a new one started",
             qUtf8Printable(path), qUtf8Printable(recovery.reason), qUtf8Printable(recovery.keptAs));
-        platform::UserNotices::shared().post(
-            kCommandDatabaseNotice, NoticeTexts::commandDatabaseDamaged(path, recovery.reason, recovery.keptAs));
+        platform::UserNotices::shared().post(kCommandDatabaseNotice,
+            NoticeTexts::commandDatabaseDamaged(path, recovery.reason, recovery.keptAs));
         break;
     case Outcome::Unwritable:
         StorageCheck::reportUnwritable(QFileInfo(path).absolutePath(), recovery.reason);
@@ -391,7 +396,8 @@ void UWHomeViewController::init_data()
     QString error;
     if (!database_.createTableWithtableName(kAppTable, MMAppdataItem(), &error)
         || !database_.createTableWithtableName(kCustomTable, MMCustomCmdItem(), &error))
-        qWarning("UWHomeViewController: creating the command tables in %s failed: %s; voice commands will not work",
+        qWarning("UWHomeViewController: creating the command tables in %s failed: %s; voice commands will "
+                 "not work",
             qUtf8Printable(database_.databasePath()), qUtf8Printable(error));
     startupLog_ << QStringLiteral("tables");
     checkPermission();
@@ -405,7 +411,8 @@ void UWHomeViewController::init_data()
 
 void UWHomeViewController::checkPermission()
 {
-    std::shared_ptr<MMpermissionCheck> checker = hooks_.makePermissionCheck ? hooks_.makePermissionCheck() : nullptr;
+    std::shared_ptr<MMpermissionCheck> checker
+        = hooks_.makePermissionCheck ? hooks_.makePermissionCheck() : nullptr;
     if (!checker) {
         canUSB();
         return;
@@ -425,7 +432,8 @@ void UWHomeViewController::checkPermission()
         const std::shared_ptr<MMpermissionCheck> check = weak.lock();
         if (!check)
             return;
-        if (check->permissionOfAccessibility() && check->permissionOfcScreen() && check->permissionOfBluetooth())
+        if (check->permissionOfAccessibility() && check->permissionOfcScreen()
+            && check->permissionOfBluetooth())
             canUSB();
         // Input access granted but the keys still not taken (the session
         // refused the tap): the guide says so and its checks try again.
@@ -494,7 +502,8 @@ void UWHomeViewController::init_noti()
     observe(notifications::kHadUSBShutdownInfo,
         [this](const Notification&) { js_ocSendMsgWithString(jsModel().reloadWithIndex(1)); });
     observe(notifications::kGetMyApp, [this, onMain](const Notification& note) {
-        const QString object = note.object.typeId() == QMetaType::QString ? note.object.toString() : QString();
+        const QString object
+            = note.object.typeId() == QMetaType::QString ? note.object.toString() : QString();
         onMain([this, object] {
             if (object == home::kBegin)
                 loadingViewShow();
@@ -540,7 +549,9 @@ void UWHomeViewController::reloadConnectImageNoti(const QVariant& object)
         return;
     }
     setIndicator(deviceConnectModeImage_, &connectImage_, QStringLiteral("connect_mode%1").arg(mode));
-    connectLb_->setText(mode == 1 ? home::tr(QStringLiteral("蓝牙")) : mode == 2 ? QStringLiteral("USB") : QString());
+    connectLb_->setText(mode == 1 ? home::tr(QStringLiteral("蓝牙"))
+            : mode == 2           ? QStringLiteral("USB")
+                                  : QString());
     if (mode == 0) {
         setIndicator(batteryImgView_, &batteryImage_, QStringLiteral("disconnected"));
         batteryLb_->setText(QString());
@@ -711,7 +722,8 @@ void UWHomeViewController::userContentController(const QString& name, const QJso
     } else if (name == MMJsModel::kSetSystemLanguage) {
         const std::optional<quint64> index = MMJsModel::systemLanguageIndex(body);
         if (!index) {
-            qWarning("UWHomeViewController: \"setSystemLanguage\" ignored: the body is not a language index 0 to 4");
+            qWarning("UWHomeViewController: \"setSystemLanguage\" ignored: the body is not a language index "
+                     "0 to 4");
             return;
         }
         model.services().languages.setIndexOfUI(*index);

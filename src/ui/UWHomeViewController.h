@@ -35,11 +35,11 @@ struct UWHomeEnvironment {
     // The page-data services, made when the model is first used.
     std::function<MMJsModel::Services()> pageServices; // none: the process-wide ones
     std::shared_ptr<SecondaryWindows> windows; // none: the logging base
-    std::function<void(bool)> setLoginItem;    // start at login on or off
+    std::function<void(bool)> setLoginItem; // start at login on or off
     std::function<void(const QString&)> openUrl;
     platform::Executor* mainQueue = nullptr; // none: the main queue
-    QString pagesFolder;                     // none: the "h5" resources
-    bool webView = true;                     // false: no pages (tests without a browser)
+    QString pagesFolder; // none: the "h5" resources
+    bool webView = true; // false: no pages (tests without a browser)
 };
 
 // The main window's content controller. The first call of view() builds the
@@ -51,7 +51,7 @@ struct UWHomeEnvironment {
 // pages' bridge, and the secondary windows.
 class UWHomeViewController : public MainContentController {
 public:
-    static const QString kAppTable;    // "DBMyAppsoooCmdListKey"
+    static const QString kAppTable; // "DBMyAppsoooCmdListKey"
     static const QString kCustomTable; // "DBCustomizeCmdList"
     // The nine messages the settings pages may post, in registration order.
     static const QStringList& messageNames();
@@ -69,8 +69,8 @@ public:
     using Environment = UWHomeEnvironment;
 
     explicit UWHomeViewController(HRPSqliteOperation& database, StartupHooks hooks = {},
-                                  platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter(),
-                                  Environment environment = {});
+        platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter(),
+        Environment environment = {});
     ~UWHomeViewController() override;
 
     QWidget* view() override;

@@ -19,7 +19,8 @@ std::optional<QJsonValue> WeakScriptMessageDelegate::parseBody(const QString& js
     // A document holds an object or an array; a body may be any value, so it
     // is read as the single element of a list.
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(QByteArray("[") + json.toUtf8() + QByteArray("]"), &error);
+    const QJsonDocument document
+        = QJsonDocument::fromJson(QByteArray("[") + json.toUtf8() + QByteArray("]"), &error);
     if (error.error != QJsonParseError::NoError || !document.isArray() || document.array().size() != 1)
         return std::nullopt;
     return document.array().at(0);
@@ -29,7 +30,8 @@ void WeakScriptMessageDelegate::postMessage(const QString& name, const QString& 
 {
     const std::optional<QJsonValue> body = parseBody(bodyJson);
     if (!body) {
-        qWarning("Settings page: message \"%s\" ignored: its body is not JSON", qUtf8Printable(name.left(64)));
+        qWarning(
+            "Settings page: message \"%s\" ignored: its body is not JSON", qUtf8Printable(name.left(64)));
         return;
     }
     if (owner_ && receiver_)

@@ -66,7 +66,10 @@ struct RecordingWindows : SecondaryWindows {
     void checkNewVersion() override { calls << "check version"; }
     void exportDocumentFolder() override { calls << "export"; }
     void setSelectionMonitor(bool on) override { calls << (on ? "monitor on" : "monitor off"); }
-    void waitingForConnectMouseWithDaley(double seconds) override { calls << QStringLiteral("ble wait %1").arg(seconds); }
+    void waitingForConnectMouseWithDaley(double seconds) override
+    {
+        calls << QStringLiteral("ble wait %1").arg(seconds);
+    }
 };
 
 // One private home with the settings, languages, command store and a
@@ -103,8 +106,10 @@ TEST_F(MMJsModelTest, PageCallsCarryAnyTextAsAnInertStringLiteral)
     const QString nasty = QStringLiteral("it's \"q\" \\ back\nline\r\u2028\u2029</script><b>&\x01");
     const QString literal = MMJsModel::scriptLiteral(nasty);
     EXPECT_EQ(literal,
-        QStringLiteral("'it\\'s \\u0022q\\u0022 \\\\ back\\nline\\r\\u2028\\u2029\\u003c/script\\u003e\\u003cb\\u003e\\u0026\\u0001'"));
-    EXPECT_EQ(MMJsModel::pageFunctionCall(QStringLiteral("goToPage"), { QStringLiteral("4"), QStringLiteral("{}") }),
+        QStringLiteral("'it\\'s \\u0022q\\u0022 \\\\ "
+                       "back\\nline\\r\\u2028\\u2029\\u003c/script\\u003e\\u003cb\\u003e\\u0026\\u0001'"));
+    EXPECT_EQ(MMJsModel::pageFunctionCall(
+                  QStringLiteral("goToPage"), { QStringLiteral("4"), QStringLiteral("{}") }),
         QStringLiteral("goToPage('4','{}')"));
 }
 
@@ -139,7 +144,8 @@ TEST_F(MMJsModelTest, MessagesApplyTheFirstKeyAndRefuseBodiesOfTheWrongKind)
     };
     const Case cases[] = {
         { "mouseSettings", R"({"auxiliary_click": 3})", true, "key_1st_dpi", 3 },
-        { "mouseSettings", R"({"auxiliary_click": "2", "voice_key_short_click": 5})", true, "key_1st_voice_short", 0 },
+        { "mouseSettings", R"({"auxiliary_click": "2", "voice_key_short_click": 5})", true,
+            "key_1st_voice_short", 0 },
         { "mouseSettings", R"({"voice_key_short_click": "7"})", true, "key_1st_voice_short", 7 },
         { "mouseSettings", R"({"voice_key_long_click": 9})", false, "key_1st_voice_long", 1 },
         { "mouseSettings", R"({"auxiliary_click": "x"})", false, "key_1st_dpi", 2 },
@@ -156,7 +162,8 @@ TEST_F(MMJsModelTest, MessagesApplyTheFirstKeyAndRefuseBodiesOfTheWrongKind)
         { "aiSettings", R"({"scribe_translation_check_click": "1"})", true, "key_2nd_huaciOpen", 1 },
         { "aiSettings", R"({"system_auto_start_click": true})", false, "key_appstarup_2", 0 },
         { "aiSettings", R"({"system_auto_start_click": "1"})", true, "key_appstarup_2", 1 },
-        { "aiSettings", R"({"speech_recognition_identify_language_click": 2, "speech_recognition_identify_language_name": 5})",
+        { "aiSettings",
+            R"({"speech_recognition_identify_language_click": 2, "speech_recognition_identify_language_name": 5})",
             false, nullptr, 0 },
     };
     MMJsModel model(services());
@@ -193,8 +200,10 @@ TEST_F(MMJsModelTest, CustomCommandsAreReplacedWholeOrNotAtAll)
 {
     MMJsModel model(services());
     const QString tricky = QStringLiteral("say \"it's\" \\ \u2028 </script>");
-    QJsonObject row { { "type", "url" }, { "word", tricky }, { "todo", "example.org" }, { "iconType", "url" }, { "name", "x" } };
-    const QString list = QString::fromUtf8(QJsonDocument(QJsonArray { row, row }).toJson(QJsonDocument::Compact));
+    QJsonObject row { { "type", "url" }, { "word", tricky }, { "todo", "example.org" }, { "iconType", "url" },
+        { "name", "x" } };
+    const QString list
+        = QString::fromUtf8(QJsonDocument(QJsonArray { row, row }).toJson(QJsonDocument::Compact));
     ASSERT_TRUE(model.saveCustomInstructionList(QJsonValue(list)));
     ASSERT_EQ(commands.getCustomCmdList().size(), 2);
     EXPECT_EQ(commands.getCustomCmdList().at(0).word(), tricky);
@@ -211,8 +220,8 @@ TEST_F(MMJsModelTest, CustomCommandsAreReplacedWholeOrNotAtAll)
 
 TEST(IndicatorImageTest, BatteryLevelsAndPictures)
 {
-    const std::pair<float, long> cases[] = { { 100, 100 }, { 90, 100 }, { 89.99f, 90 }, { 50, 60 }, { 9.99f, 10 },
-        { 0, 10 }, { -1, 0 }, { std::numeric_limits<float>::quiet_NaN(), 0 } };
+    const std::pair<float, long> cases[] = { { 100, 100 }, { 90, 100 }, { 89.99f, 90 }, { 50, 60 },
+        { 9.99f, 10 }, { 0, 10 }, { -1, 0 }, { std::numeric_limits<float>::quiet_NaN(), 0 } };
     for (const auto& [percent, level] : cases)
         EXPECT_EQ(IndicatorImage::batteryLevel(percent), level) << percent;
     for (const char* name : { "battery0", "battery100", "connect_mode0", "connect_mode2", "disconnected" })
@@ -223,7 +232,8 @@ TEST(IndicatorImageTest, BatteryLevelsAndPictures)
 TEST(LoginItemTest, EnablingWritesAnAutostartEntryAndDisablingRemovesIt)
 {
     fakes::TempHome home;
-    platform::LoginItem item(home.path(), QStringLiteral("pravik"), QStringLiteral("PraVik"), QStringLiteral("/opt/pra vik/pravik"));
+    platform::LoginItem item(home.path(), QStringLiteral("pravik"), QStringLiteral("PraVik"),
+        QStringLiteral("/opt/pra vik/pravik"));
     EXPECT_FALSE(item.isEnabled());
     ASSERT_TRUE(item.setEnabled(true));
     QFile entry(home.path() + QStringLiteral("/autostart/pravik.desktop"));
@@ -327,7 +337,8 @@ TEST_F(HomeControllerTest, PageMessagesReachTheSettings)
 {
     auto controller = make();
     int languageChanges = 0;
-    auto token = center.addObserver(notifications::kHadChangeUILanguage, [&](const platform::Notification&) { ++languageChanges; });
+    auto token = center.addObserver(
+        notifications::kHadChangeUILanguage, [&](const platform::Notification&) { ++languageChanges; });
     languages.setIndexOfUI(0);
     controller->userContentController(QStringLiteral("setSystemLanguage"), json("1"));
     EXPECT_EQ(languages.indexOfUI(), 1u);
@@ -344,8 +355,10 @@ TEST_F(HomeControllerTest, PageMessagesReachTheSettings)
     EXPECT_EQ(user.webConfig().fir_dpi(), 0u);
     controller->userContentController(QStringLiteral("mouseSettings"), json(R"({"auxiliary_click": 4})"));
     EXPECT_EQ(user.webConfig().fir_dpi(), 4u);
-    controller->userContentController(QStringLiteral("aiSettings"), json(R"({"system_auto_start_click": "1"})"));
-    controller->userContentController(QStringLiteral("aiSettings"), json(R"({"scribe_translation_check_click": 1})"));
+    controller->userContentController(
+        QStringLiteral("aiSettings"), json(R"({"system_auto_start_click": "1"})"));
+    controller->userContentController(
+        QStringLiteral("aiSettings"), json(R"({"scribe_translation_check_click": 1})"));
     controller->userContentController(QStringLiteral("screenshotTranslationKey"), json(R"("")"));
     controller->userContentController(QStringLiteral("logExport"), json("null"));
     EXPECT_EQ(loginItem, (QList<bool> { true }));
@@ -454,11 +467,13 @@ TEST_F(PagesInBrowserTest, PagesLoadRenderAndPostTheirChanges)
 
     // Custom commands: added in the page, stored; a malformed list changes nothing.
     controller->tableViewSelectionDidChange(2);
-    evaluate(*controller, "document.getElementById('newWord').value = 'notes \\'x\\'';"
-                          "document.getElementById('newTarget').value = 'example.org';"
-                          "document.getElementById('addCommand').click()");
+    evaluate(*controller,
+        "document.getElementById('newWord').value = 'notes \\'x\\'';"
+        "document.getElementById('newTarget').value = 'example.org';"
+        "document.getElementById('addCommand').click()");
     EXPECT_TRUE(waitFor([&] { return commands.getCustomCmdList().size() == 1; }));
-    evaluate(*controller, "window.webkit.messageHandlers.refreshInstructionData.postMessage('[{\"word\": 1}]')");
+    evaluate(
+        *controller, "window.webkit.messageHandlers.refreshInstructionData.postMessage('[{\"word\": 1}]')");
     evaluate(*controller, "window.webkit.messageHandlers.noSuchThing === undefined");
     evaluate(*controller, "window.webkit.messageHandlers.mouseSettings.postMessage([1, 2])");
     QEventLoop settle;
@@ -484,12 +499,14 @@ TEST_F(PagesInBrowserTest, PagesLoadRenderAndPostTheirChanges)
     user.deviceInfo().setSn(QStringLiteral("A1B2C3D4E5F6"));
     controller->tableViewSelectionDidChange(4);
     EXPECT_TRUE(waitFor([&] {
-        return evaluate(*controller, "document.getElementById('deviceSN').textContent").toString() == "A1B2C3D4E5F6";
+        return evaluate(*controller, "document.getElementById('deviceSN').textContent").toString()
+            == "A1B2C3D4E5F6";
     }));
 
     // The language switch in the page, and a reload sends the first data again.
-    evaluate(*controller, "var l = document.getElementById('systemLanguage'); l.value = '3';"
-                          "l.dispatchEvent(new Event('change'))");
+    evaluate(*controller,
+        "var l = document.getElementById('systemLanguage'); l.value = '3';"
+        "l.dispatchEvent(new Event('change'))");
     EXPECT_TRUE(waitFor([&] { return languages.indexOfUI() == 3; }));
     const qsizetype before = controller->sentScripts().size();
     controller->webView()->reload();

@@ -17,13 +17,11 @@ namespace pagemessagefuzz {
 struct World {
     SettledPreferences settled { QStringLiteral("page-message"), [](platform::Preferences& prefs) {
                                     MMUserInfo user(prefs);
-                                    KWLangManager(prefs, { QStringLiteral("en-US") }, [] { return QString(); });
+                                    KWLangManager(
+                                        prefs, { QStringLiteral("en-US") }, [] { return QString(); });
                                 } };
     HRPSqliteOperation database { fuzz::scratchDir() + QStringLiteral("/page-message.sqlite") };
-    World()
-    {
-        database.createTableWithtableName(UWHomeViewModel::kDBCustomizeCmdList, MMCustomCmdItem());
-    }
+    World() { database.createTableWithtableName(UWHomeViewModel::kDBCustomizeCmdList, MMCustomCmdItem()); }
 };
 
 // A page-function argument must stay one inert string literal.
@@ -67,10 +65,11 @@ PRAVIK_FUZZ_TARGET(page_message)
     MMUserInfo user(prefs);
     KWLangManager languages(prefs, { QStringLiteral("en-US") }, [] { return QString(); });
     UWHomeViewModel commands(world.database, mmQuery(QStringList {}), &prefs);
-    MMJsModel model({ user, languages, commands, prefs, [](quint64 level) {
-                         if (level > 4)
-                             fuzz::fail("a DPI level out of range reached the mouse");
-                     },
+    MMJsModel model({ user, languages, commands, prefs,
+        [](quint64 level) {
+            if (level > 4)
+                fuzz::fail("a DPI level out of range reached the mouse");
+        },
         [](bool) {}, [] {} });
     const qsizetype before = commands.getCustomCmdList().size();
     if (name == MMJsModel::kMouseSettings) {
@@ -84,7 +83,8 @@ PRAVIK_FUZZ_TARGET(page_message)
         if (const std::optional<quint64> index = MMJsModel::systemLanguageIndex(*body); index && *index > 4)
             fuzz::fail("an interface language out of range was accepted");
     }
-    if (user.webConfig().fir_dpi() > 4 || user.webConfig().sec_searchEngine() > 2 || user.webConfig().sec_huaciOpen() > 1)
+    if (user.webConfig().fir_dpi() > 4 || user.webConfig().sec_searchEngine() > 2
+        || user.webConfig().sec_huaciOpen() > 1)
         fuzz::fail("a setting out of range was stored");
     pagemessagefuzz::checkLiteral(model.readUserDefaultWebConfig2nd());
 }
