@@ -2,6 +2,7 @@
 // pages themselves in the real browser engine.
 #include "core/HRPSqliteOperation.h"
 #include "core/KWLangManager.h"
+#include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/MMwebconfig.h"
 #include "core/Notifications.h"
@@ -23,6 +24,7 @@
 #include "ui/WeakScriptMessageDelegate.h"
 #include "voice/UWHomeViewModel.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -31,6 +33,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QWebEnginePage>
 
@@ -246,6 +250,25 @@ TEST(LoginItemTest, EnablingWritesAnAutostartEntryAndDisablingRemovesIt)
     EXPECT_TRUE(item.setEnabled(false));
 }
 
+TEST_F(MMJsModelTest, TheDynamicTypingNoticeIsADialogInTheInterfaceLanguage)
+{
+    KWLangManager& shared = KWLangManager::sharedManager();
+    const quint64 before = shared.indexOfUI();
+    shared.setIndexOfUI(1);
+    MMJsModel::sharedServices().showDynamicTypingNotice();
+    QMessageBox* box = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* candidate = qobject_cast<QMessageBox*>(widget); candidate && candidate->isVisible())
+            box = candidate;
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), LGNLocalizedString::lgnAppLocalizedString(MMJsModel::kNoticeTitle));
+    EXPECT_NE(box->informativeText(), MMJsModel::kNoticeText); // translated
+    EXPECT_EQ(box->buttons().size(), 2);
+    box->buttons().at(0)->click();
+    EXPECT_FALSE(box->isVisible());
+    shared.setIndexOfUI(before);
+}
+
 // The controller without a browser: dispatch, notifications, gating.
 class HomeControllerTest : public PagesFixture {
 protected:
@@ -403,6 +426,19 @@ TEST_F(HomeControllerTest, IndicatorsMenuAndLoadingFollowTheirNotifications)
     EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("goToPage('2','')"));
     center.post(notifications::kHadProductConnected);
     EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("indexLoading('')"));
+    MMCustomCmdItem command;
+    command.setWord(QStringLiteral("news"));
+    command.setTodo(QStringLiteral("example.org"));
+    commands.requestCreateCustomCmd(command, {});
+    controller->tableViewSelectionDidChange(0);
+    controller->tableViewSelectionDidChange(2); // the list follows 0.3 s after the page switch
+    EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("goToPage('2','')"));
+    time.advance(0.29);
+    EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("goToPage('2','')"));
+    time.advance(0.02);
+    EXPECT_EQ(controller->sentScripts().last(),
+        QStringLiteral("indexLoading('[{\\u0022todo\\u0022:\\u0022example.org\\u0022,\\u0022word\\u0022:"
+                       "\\u0022news\\u0022}]')"));
     center.post(notifications::kHadOpenGPT);
     center.post(notifications::kHadSnipTrans);
     EXPECT_TRUE(windows->calls.contains("chat"));
