@@ -356,6 +356,32 @@ TEST_F(HomeControllerTest, AKeyTapTheSessionRefusedIsTriedAgainAtEachCheck)
     EXPECT_FALSE(controller->tipBarVisible());
 }
 
+TEST_F(HomeControllerTest, SelfAdaptionListsTheApplicationsAnewOffTheMainThread)
+{
+    auto controller = make();
+    MMAppdataItem stale;
+    stale.setName(QStringLiteral("Gone"));
+    stale.setPath(QStringLiteral("file:///nowhere.desktop"));
+    commands.requestCreateMyAppListCmd(stale, {});
+    QDir(home.path()).mkpath(QStringLiteral("apps/applications"));
+    QFile entry(home.path() + QStringLiteral("/apps/applications/notes.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write("[Desktop Entry]\nType=Application\nName=Notes\nExec=notes\n");
+    entry.close();
+
+    controller->userContentController(QStringLiteral("selfAdaption"), json(R"("")"));
+    EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("goToPage('3','')"));
+    QElapsedTimer clock;
+    clock.start();
+    while (!controller->sentScripts().last().startsWith(QStringLiteral("indexLoading('[")) && clock.elapsed() < 10000) {
+        time.runPending();
+        QCoreApplication::processEvents();
+    }
+    const QString sent = controller->sentScripts().last();
+    EXPECT_TRUE(sent.contains(QStringLiteral("Notes"))) << sent.toStdString();
+    EXPECT_FALSE(sent.contains(QStringLiteral("Gone"))) << sent.toStdString();
+}
+
 TEST_F(HomeControllerTest, PageMessagesReachTheSettings)
 {
     auto controller = make();
