@@ -180,8 +180,9 @@ TEST_F(MMJsModelTest, MessagesApplyTheFirstKeyAndRefuseBodiesOfTheWrongKind)
             ? model.saveWebConfig1stWebWithMsg(body)
             : model.saveWebConfig2ndWebWithMsg(body);
         EXPECT_EQ(applied, c.applied) << c.message << " " << c.body;
-        if (c.key)
+        if (c.key) {
             EXPECT_EQ(prefs.value(QString::fromUtf8(c.key)).toLongLong(), c.expected) << c.body;
+        }
     }
     EXPECT_EQ(dpiSent, (QList<quint64> { 3, 2 }));
     EXPECT_EQ(popupSent, (QList<bool> { true }));
