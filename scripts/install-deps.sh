@@ -35,3 +35,16 @@ if [ "${#missing[@]}" -gt 0 ]; then
 else
   echo "install-deps: all packages present"
 fi
+
+# The receiver's udev rule: a logged-in user reaches its HID nodes and keys
+# without root or the "input" group (the permission guide checks for this).
+rule_source="$(cd "$(dirname "$0")/.." && pwd)/resources/udev/70-pravik.rules"
+rule_target=/etc/udev/rules.d/70-pravik.rules
+if [ -d /etc/udev/rules.d ] && ! cmp -s "$rule_source" "$rule_target"; then
+  echo "install-deps: installing $rule_target"
+  $SUDO install -m 644 "$rule_source" "$rule_target"
+  if command -v udevadm >/dev/null && [ -d /run/udev ]; then
+    $SUDO udevadm control --reload || true
+    $SUDO udevadm trigger --subsystem-match=hidraw --subsystem-match=input || true
+  fi
+fi

@@ -5,6 +5,7 @@
 #include "core/HRPSqliteOperation.h"
 #include "core/MMUserInfo.h"
 #include "platform/DesktopEntryInstaller.h"
+#include "platform/LoginItem.h"
 #include "platform/Preferences.h"
 #include "platform/SingleInstance.h"
 #include "ui/DeviceLinkWiring.h"
@@ -16,6 +17,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 // One running instance per user, or per PRAVIK_HOME when that is set (tests
@@ -101,12 +103,43 @@ static QString missingDisplay(int argc, char** argv)
         .arg(found);
 }
 
+// The main window's reach beyond the database: start at login through the
+// desktop's autostart folder.
+static UWHomeViewController::Environment homeEnvironment()
+{
+    UWHomeViewController::Environment environment;
+    environment.setLoginItem = [](bool on) {
+        QString error;
+        if (!platform::LoginItem::shared().setEnabled(on, &error))
+            qWarning("Start at login could not be %s: %s", on ? "enabled" : "disabled", qUtf8Printable(error));
+    };
+    return environment;
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+// The browser engine's own library frees some objects with a size that the
+// sanitizer cannot match; that is not this program's fault.
+extern "C" const char* __asan_default_options()
+{
+    return "new_delete_type_mismatch=0";
+}
+#endif
+#endif
+
 int main(int argc, char** argv)
 {
     if (const QString problem = missingDisplay(argc, argv); !problem.isEmpty()) {
         std::fputs(problem.toLocal8Bit().constData(), stderr);
         return 1;
     }
+    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
+        // The browser engine refuses to start its sandbox for root (a
+        // container, a test machine); the settings pages are local only.
+        std::fputs("PraVik runs as root: the settings pages' browser engine runs without its sandbox\n", stderr);
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    }
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // the settings pages' web engine asks for it
     QApplication app(argc, argv);
     APMMonitor::setLaunchArguments(QCoreApplication::arguments()); // read by the analytics monitor
     QApplication::setApplicationName(QStringLiteral("PraVik"));
@@ -124,8 +157,9 @@ int main(int argc, char** argv)
                              return std::make_unique<UWHomeViewController>(
                                  HRPSqliteOperation::shareOperation(),
                                  UWHomeViewController::StartupHooks{&DeviceLinkWiring::beginMouseMonitor,
-                                                                    &DeviceLinkWiring::checkPermission,
-                                                                    &DeviceLinkWiring::startUsbWatcher});
+                                                                    &DeviceLinkWiring::makePermissionCheck,
+                                                                    &DeviceLinkWiring::startUsbWatcher},
+                                 platform::NotificationCenter::defaultCenter(), homeEnvironment());
                          },
                          MMUserInfo::sharedMMUserInfo(), platform::Preferences::standard());
     instance.setReopenHandler(

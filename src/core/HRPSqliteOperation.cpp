@@ -464,6 +464,32 @@ void HRPSqliteOperation::insertsDataBaseWithtableName(const QString& tableName,
         completed(failed);
 }
 
+bool HRPSqliteOperation::replaceAllDataBaseWithtableName(
+    const QString& tableName, const QList<const SqliteRowModel*>& modelArr, QString* error)
+{
+    std::lock_guard batch(batchMutex());
+    std::lock_guard lock(mutex_);
+    Outcome outcome;
+    const auto table = identifier(tableName, &outcome.error);
+    SqliteDatabase* db = table ? connection(&outcome.error) : nullptr;
+    if (db && db->beginTransaction(&outcome.error)) {
+        outcome = run(QStringLiteral("DELETE FROM %1").arg(*table), {});
+        for (qsizetype i = 0; outcome.success && i < modelArr.size(); ++i) {
+            if (modelArr.at(i))
+                outcome = insertRow(tableName, *modelArr.at(i));
+        }
+        if (outcome.success)
+            outcome.success = db->commit(&outcome.error);
+        if (!outcome.success) {
+            QString ignored;
+            db->rollback(&ignored);
+        }
+    }
+    if (!outcome.success && error)
+        *error = outcome.error;
+    return outcome.success;
+}
+
 void HRPSqliteOperation::updataTableWithtableNameFieldNameModelArrCompleted(const QString& tableName,
     const QString& fieldName, const QList<const SqliteRowModel*>& modelArr,
     const BatchUpdateCompletion& completed)

@@ -125,6 +125,10 @@ public:
     void updataTableWithtableNameFieldNameModelArrCompleted(const QString& tableName,
         const QString& fieldName, const QList<const SqliteRowModel*>& modelArr,
         const BatchUpdateCompletion& completed);
+    // Replaces every row of the table with the models, in order, in one
+    // transaction: on any failure the table keeps the rows it had.
+    bool replaceAllDataBaseWithtableName(
+        const QString& tableName, const QList<const SqliteRowModel*>& modelArr, QString* error = nullptr);
 
 private:
     struct Outcome {

@@ -136,6 +136,36 @@ bool Preferences::setValue(const QString& key, const QVariant& value)
     return false;
 }
 
+bool Preferences::setValues(const QVariantMap& values)
+{
+    QVariantMap stored;
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+        if (!it.value().isValid())
+            continue;
+        QString error;
+        const std::optional<QVariant> v = normalized(QVariantMap { { it.key(), it.value() } }, &error);
+        if (!v) {
+            qWarning("Preferences: refused \"%s\": %s", qUtf8Printable(it.key()), qUtf8Printable(error));
+            return false;
+        }
+        stored.insert(it.key(), v->toMap().value(it.key()));
+    }
+    QString failure;
+    {
+        QMutexLocker lock(&mutex_);
+        for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+            if (it.value().isValid())
+                values_.insert(it.key(), stored.value(it.key()));
+            else
+                values_.remove(it.key());
+        }
+        if (writeLocked(&failure))
+            return true;
+    }
+    reportUnwritable(filePath_, failure);
+    return false;
+}
+
 void Preferences::remove(const QString& key)
 {
     QString failure;

@@ -34,6 +34,10 @@ public:
     // failed write also answers false; the value then stays in memory.
     bool setValue(const QString& key, const QVariant& value);
     void remove(const QString& key);
+    // Stores several values (an invalid QVariant removes its key) with one
+    // write of the file. A value a property list cannot hold refuses the
+    // whole batch (false) and nothing changes.
+    bool setValues(const QVariantMap& values);
     void registerDefaults(const QVariantMap& defaults);
     QVariantMap dictionaryRepresentation() const; // stored values over defaults
     QVariantMap storedValues() const;

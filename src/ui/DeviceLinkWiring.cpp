@@ -5,10 +5,8 @@
 #include "device/UWHidapiManager.h"
 #include "device/UWUsbInfoManager.h"
 #include "device/mmUtilities.h"
-#include "platform/MainQueue.h"
 #include "voice/MMAudioMonitorService.h"
 #include "voice/MMAudioObjectManager.h"
-#include "voice/UWTipsViewShow.h"
 
 void DeviceLinkWiring::connectLinks()
 {
@@ -35,9 +33,7 @@ void DeviceLinkWiring::beginMouseMonitor()
     MMAudioMonitorService::sharedMMAudioMonitorService().beginMouseMonitor();
 }
 
-void DeviceLinkWiring::checkPermission()
+std::shared_ptr<MMpermissionCheck> DeviceLinkWiring::makePermissionCheck()
 {
-    // The key tap keeps the checker that ran last as its target.
-    MMpermissionCheck::create()->startupCheck(platform::MainQueue::shared(),
-        [](const QString& tip) { UWTipsViewShow::sharedUWTipsViewShow().showTextWithString(tip); });
+    return MMpermissionCheck::create();
 }

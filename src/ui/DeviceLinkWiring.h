@@ -1,5 +1,9 @@
 #pragma once
 
+#include <memory>
+
+class MMpermissionCheck;
+
 // Connects the device links to the parts above them (the back-end client,
 // the dictation recording and the voice-key orchestrator), which the links
 // cannot reach themselves, and starts the USB receiver watcher.
@@ -11,7 +15,7 @@ public:
     static void startUsbWatcher();
     // Hands the press classifier's codes to the voice-key orchestrator.
     static void beginMouseMonitor();
-    // Checks the session's permissions; granted input access installs the
-    // tap on the mouse's keys.
-    static void checkPermission();
+    // A permission checker over the session; its input-access probe installs
+    // the tap on the mouse's keys when it can (tried again at every check).
+    static std::shared_ptr<MMpermissionCheck> makePermissionCheck();
 };

@@ -1,19 +1,40 @@
 #include "ui/UWHomeViewController.h"
 
 #include "core/AppDelegate.h"
+#include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"
+#include "core/KWLangManager.h"
 #include "core/LGNLocalizedString.h"
+#include "core/MMDeviceInfo.h"
+#include "core/MMUserInfo.h"
 #include "core/NoticeTexts.h"
 #include "core/Notifications.h"
 #include "core/StorageCheck.h"
+#include "device/MMpermissionCheck.h"
+#include "platform/GlobalQueue.h"
+#include "platform/MainQueue.h"
+#include "platform/Resources.h"
 #include "platform/UserNotices.h"
+#include "ui/IndicatorImage.h"
+#include "ui/MMpermiWC.h"
 #include "ui/NoticeArea.h"
+#include "ui/ScriptMessageWebView.h"
+#include "ui/SecondaryWindows.h"
+#include "ui/WeakScriptMessageDelegate.h"
 #include "voice/MMAppdataItem.h"
 #include "voice/MMCustomCmdItem.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QStackedLayout>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -21,21 +42,87 @@ const QString UWHomeViewController::kAppTable = QStringLiteral("DBMyAppsoooCmdLi
 const QString UWHomeViewController::kCustomTable = QStringLiteral("DBCustomizeCmdList");
 const QString UWHomeViewController::kCommandDatabaseNotice = QStringLiteral("command-database-replaced");
 
+namespace home {
+
+const QString kTipText = QStringLiteral("系统权限未完整配置，部分功能不可用。");
+const QString kTipButton = QStringLiteral("立即授权");
+const QString kSearching = QStringLiteral("检索中");
+const QString kVersion = QStringLiteral("版本号");
+const QString kManualPath = QStringLiteral("/manual/KZ-31.html");
+const QString kMode = QStringLiteral("mode");
+const QString kIdx = QStringLiteral("idx");
+const QString kBegin = QStringLiteral("Begin");
+const QString kEnd = QStringLiteral("End");
+const QString kPagesEntry = QStringLiteral("h5/index.html");
+constexpr double kCustomListDelay = 0.3;
+constexpr qsizetype kScriptsKept = 64;
+
+struct MenuEntry {
+    QString title;
+};
+
+const QList<MenuEntry>& menuEntries()
+{
+    static const QList<MenuEntry> entries { { QStringLiteral("鼠标设置") }, { QStringLiteral("AI智能设置") },
+        { QStringLiteral("自定义指令") }, { QStringLiteral("语音指令设置") },
+        { QStringLiteral("软件设置") } };
+    return entries;
+}
+
+QString tr(const QString& key)
+{
+    return LGNLocalizedString::lgnAppLocalizedString(key);
+}
+
+const char* const kStyle = R"CSS(
+#homeRoot { background: #eef1f6; }
+#leftColumn { background: #1e2431; }
+#appTitle { color: #ffffff; font-size: 18px; font-weight: 600; padding: 4px 6px; }
+#leftMenu { background: transparent; border: none; color: #c9d1e2; font-size: 14px; outline: 0; }
+#leftMenu::item { padding: 10px 12px; border-radius: 8px; margin: 2px 0; }
+#leftMenu::item:hover { background: #2a3244; }
+#leftMenu::item:selected { background: #3b6df2; color: #ffffff; }
+#statusBox { background: #262e3f; border-radius: 10px; }
+#statusText { color: #c9d1e2; font-size: 12px; }
+#versionLine { color: #7f8aa3; font-size: 11px; }
+#tipBar { background: #fff4e0; border: 1px solid #f3c98b; border-radius: 5px; }
+#tipText { color: #8a5a14; }
+#tipButton { background: #f0a030; color: #ffffff; border: none; border-radius: 4px; padding: 4px 12px; }
+#rightPanel { background: #ffffff; border-radius: 7px; }
+#windowButton { border: none; color: #5b6478; font-size: 15px; padding: 2px 8px; }
+#windowButton:hover { background: #e3e7ef; border-radius: 4px; }
+#loadingView { background: rgba(255, 255, 255, 200); border-radius: 5px; }
+#loadingText { color: #3b4357; font-size: 14px; }
+)CSS";
+
+} // namespace home
+
+const QStringList& UWHomeViewController::messageNames()
+{
+    static const QStringList names { MMJsModel::kMouseSettings, MMJsModel::kAiSettings,
+        MMJsModel::kSelfAdaption, MMJsModel::kRefreshInstructionData, MMJsModel::kExecutionLocation,
+        MMJsModel::kCheckLevel, MMJsModel::kSetSystemLanguage, MMJsModel::kScreenshotTranslationKey,
+        MMJsModel::kLogExport };
+    return names;
+}
+
 UWHomeViewController::UWHomeViewController(HRPSqliteOperation& database, StartupHooks hooks,
-                                           platform::NotificationCenter& center)
+    platform::NotificationCenter& center, Environment environment)
     : database_(database)
     , hooks_(std::move(hooks))
     , center_(center)
+    , environment_(std::move(environment))
+    , windows_(environment_.windows ? environment_.windows : std::make_shared<SecondaryWindows>())
 {
 }
 
 UWHomeViewController::~UWHomeViewController()
 {
+    *alive_ = false;
     if (notices_)
         platform::UserNotices::shared().setListener(nullptr);
     observers_.clear();
-    // The view belongs to the window it was put into; delete it only when it
-    // was never handed over.
+    delete pmsWC_;
     if (view_ && !view_->parent())
         delete view_;
 }
@@ -47,24 +134,220 @@ QWidget* UWHomeViewController::view()
     return view_;
 }
 
+platform::Executor& UWHomeViewController::mainQueue()
+{
+    return environment_.mainQueue ? *environment_.mainQueue : platform::MainQueue::shared();
+}
+
+MMJsModel& UWHomeViewController::jsModel()
+{
+    return *jsModelShared();
+}
+
+std::shared_ptr<MMJsModel> UWHomeViewController::jsModelShared()
+{
+    if (!jsModel_) {
+        jsModel_ = std::make_shared<MMJsModel>(
+            environment_.pageServices ? environment_.pageServices() : MMJsModel::sharedServices());
+        std::weak_ptr<bool> alive = alive_;
+        jsModel_->huaci = [this, alive](bool on) {
+            if (alive.expired())
+                return;
+            windows_->setSelectionMonitor(on);
+            refreshUIData();
+        };
+        jsModel_->startupBlock = [this, alive](bool on) {
+            if (!alive.expired())
+                startupAppWhenLoginWithStartup(on);
+        };
+    }
+    return jsModel_;
+}
+
 void UWHomeViewController::viewDidLoad()
 {
-    view_ = new QWidget();
-    view_->resize(960, 640);
-    auto* layout = new QVBoxLayout(view_);
-    notices_ = new NoticeArea(view_);
-    layout->addWidget(notices_);
-    title_ = new QLabel(view_);
-    title_->setAlignment(Qt::AlignCenter);
-    layout->addWidget(title_, 1);
-    reloadTexts();
+    init_ui();
     showNotices();
     startupLog_ << QStringLiteral("view");
-
     init_data();
-    checkPermission();
-    canUSB();
-    registerObservers();
+}
+
+void UWHomeViewController::init_ui()
+{
+    view_ = new QWidget();
+    view_->setObjectName(QStringLiteral("homeRoot"));
+    view_->setStyleSheet(QString::fromUtf8(home::kStyle));
+    view_->resize(1080, 700);
+    auto* root = new QHBoxLayout(view_);
+    root->setContentsMargins(0, 0, 12, 12);
+    root->setSpacing(12);
+
+    auto* left = new QWidget(view_);
+    left->setObjectName(QStringLiteral("leftColumn"));
+    left->setAttribute(Qt::WA_StyledBackground);
+    left->setFixedWidth(256);
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(14, 18, 14, 14);
+    leftLayout->setSpacing(10);
+    auto* title = new QLabel(QStringLiteral("PraVik"), left);
+    title->setObjectName(QStringLiteral("appTitle"));
+    leftLayout->addWidget(title);
+    leftMenuTableView_ = new QListWidget(left);
+    leftMenuTableView_->setObjectName(QStringLiteral("leftMenu"));
+    leftMenuTableView_->setFocusPolicy(Qt::NoFocus);
+    leftMenuTableView_->setCursor(Qt::PointingHandCursor);
+    leftMenuTableView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    leftMenuTableView_->setWordWrap(true); // long titles wrap rather than lose their end
+    leftLayout->addWidget(leftMenuTableView_, 1);
+
+    auto* status = new QWidget(left);
+    status->setObjectName(QStringLiteral("statusBox"));
+    status->setAttribute(Qt::WA_StyledBackground);
+    auto* statusLayout = new QHBoxLayout(status);
+    statusLayout->setContentsMargins(12, 10, 12, 10);
+    deviceConnectModeImage_ = new QLabel(status);
+    connectLb_ = new QLabel(status);
+    connectLb_->setObjectName(QStringLiteral("statusText"));
+    batteryImgView_ = new QLabel(status);
+    batteryLb_ = new QLabel(status);
+    batteryLb_->setObjectName(QStringLiteral("statusText"));
+    statusLayout->addWidget(deviceConnectModeImage_);
+    statusLayout->addWidget(connectLb_, 1);
+    statusLayout->addWidget(batteryImgView_);
+    statusLayout->addWidget(batteryLb_);
+    leftLayout->addWidget(status);
+    versionLb_ = new QLabel(left);
+    versionLb_->setObjectName(QStringLiteral("versionLine"));
+    versionLb_->setWordWrap(true);
+    leftLayout->addWidget(versionLb_);
+    root->addWidget(left);
+
+    auto* right = new QVBoxLayout();
+    right->setContentsMargins(0, 6, 0, 0);
+    right->setSpacing(8);
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    const auto windowButton = [this](const QString& text, const QString& tip) {
+        auto* button = new QPushButton(text, view_);
+        button->setObjectName(QStringLiteral("windowButton"));
+        button->setToolTip(tip);
+        button->setCursor(Qt::PointingHandCursor);
+        return button;
+    };
+    QPushButton* manual = windowButton(QStringLiteral("?"), QStringLiteral("Manual"));
+    QPushButton* minimise = windowButton(QStringLiteral("–"), QStringLiteral("Minimise"));
+    QPushButton* close = windowButton(QStringLiteral("×"), QStringLiteral("Close"));
+    buttons->addWidget(manual);
+    buttons->addWidget(minimise);
+    buttons->addWidget(close);
+    right->addLayout(buttons);
+    QObject::connect(close, &QPushButton::clicked, view_, [] {
+        if (AppDelegate* delegate = AppDelegate::shared(); delegate && delegate->window())
+            delegate->window()->close();
+    });
+    QObject::connect(minimise, &QPushButton::clicked, view_, [] {
+        if (AppDelegate* delegate = AppDelegate::shared(); delegate && delegate->window())
+            delegate->window()->showMinimized();
+    });
+    QObject::connect(manual, &QPushButton::clicked, view_, [this] {
+        const QString backend = BackendAddress::configured();
+        if (!BackendAddress::checkUsable(backend))
+            return;
+        const QString address = QUrl(backend).resolved(QUrl(home::kManualPath)).toString();
+        if (environment_.openUrl)
+            environment_.openUrl(address);
+        else
+            QDesktopServices::openUrl(QUrl(address));
+    });
+
+    notices_ = new NoticeArea(view_);
+    right->addWidget(notices_);
+
+    permissionTipsView_ = new QWidget(view_);
+    permissionTipsView_->setObjectName(QStringLiteral("tipBar"));
+    permissionTipsView_->setAttribute(Qt::WA_StyledBackground);
+    auto* tipLayout = new QHBoxLayout(permissionTipsView_);
+    tipLayout->setContentsMargins(12, 6, 8, 6);
+    permissionTipLb_ = new QLabel(permissionTipsView_);
+    permissionTipLb_->setObjectName(QStringLiteral("tipText"));
+    permissionTipLb_->setWordWrap(true);
+    permissionTipBtn_ = new QPushButton(permissionTipsView_);
+    permissionTipBtn_->setObjectName(QStringLiteral("tipButton"));
+    permissionTipBtn_->setCursor(Qt::PointingHandCursor);
+    tipLayout->addWidget(permissionTipLb_, 1);
+    tipLayout->addWidget(permissionTipBtn_);
+    QObject::connect(permissionTipBtn_, &QPushButton::clicked, view_, [this] { permissionTipBtnAction(); });
+    permissionTipsView_->hide();
+    right->addWidget(permissionTipsView_);
+
+    AIVoiceSetView_ = new QWidget(view_);
+    AIVoiceSetView_->setObjectName(QStringLiteral("rightPanel"));
+    AIVoiceSetView_->setAttribute(Qt::WA_StyledBackground);
+    auto* stack = new QStackedLayout(AIVoiceSetView_);
+    stack->setStackingMode(QStackedLayout::StackAll);
+    right->addWidget(AIVoiceSetView_, 1);
+    root->addLayout(right, 1);
+
+    initUIData();
+    init_WebView();
+
+    // The overlay lies over the page and takes its clicks while shown.
+    loadingView_ = new QWidget(AIVoiceSetView_);
+    loadingView_->setObjectName(QStringLiteral("loadingView"));
+    loadingView_->setAttribute(Qt::WA_StyledBackground);
+    auto* loadingLayout = new QVBoxLayout(loadingView_);
+    loadingViewText_ = new QLabel(loadingView_);
+    loadingViewText_->setObjectName(QStringLiteral("loadingText"));
+    loadingViewText_->setAlignment(Qt::AlignCenter);
+    loadingLayout->addWidget(loadingViewText_);
+    stack->addWidget(loadingView_);
+    loadingView_->hide();
+
+    init_permissionTipsView();
+    setIndicator(deviceConnectModeImage_, &connectImage_, QStringLiteral("connect_mode0"));
+    setIndicator(batteryImgView_, &batteryImage_, QStringLiteral("disconnected"));
+    QObject::connect(leftMenuTableView_, &QListWidget::currentRowChanged, view_, [this](int row) {
+        if (row >= 0)
+            tableViewSelectionDidChange(row);
+    });
+}
+
+void UWHomeViewController::initUIData()
+{
+    if (!leftMenuTableView_)
+        return;
+    const QSignalBlocker quiet(leftMenuTableView_);
+    leftMenuTableView_->clear();
+    for (const home::MenuEntry& entry : home::menuEntries())
+        leftMenuTableView_->addItem(home::tr(entry.title));
+    leftMenuTableView_->setCurrentRow(leftTableViewSelectedIndex_);
+    versionLb_->setText(home::tr(
+        QStringLiteral("%1: %2 (%3)")
+            .arg(home::tr(home::kVersion), MMUserInfo::myVersion(), QCoreApplication::applicationVersion())));
+}
+
+void UWHomeViewController::init_permissionTipsView()
+{
+    permissionTipLb_->setText(home::tr(home::kTipText));
+    permissionTipBtn_->setText(home::tr(home::kTipButton));
+}
+
+void UWHomeViewController::init_WebView()
+{
+    relay_ = new WeakScriptMessageDelegate(view_);
+    if (!environment_.webView)
+        return;
+    webView_ = new ScriptMessageWebView(messageNames(), relay_, AIVoiceSetView_);
+    static_cast<QStackedLayout*>(AIVoiceSetView_->layout())->addWidget(webView_);
+    QObject::connect(webView_, &QWebEngineView::loadFinished, view_, [this](bool ok) {
+        if (ok)
+            webViewDidFinishNavigation();
+    });
+    webView_->loadEntryPage(environment_.pagesFolder.isEmpty()
+            ? platform::Resources::path(home::kPagesEntry)
+            : QDir(environment_.pagesFolder).filePath(home::kPagesEntry));
+    relay_->setUucDelegate(
+        view_, [this](const QString& name, const QJsonValue& body) { userContentController(name, body); });
 }
 
 QStringList UWHomeViewController::noticeTexts() const
@@ -75,11 +358,8 @@ QStringList UWHomeViewController::noticeTexts() const
 void UWHomeViewController::showNotices()
 {
     platform::UserNotices& notices = platform::UserNotices::shared();
-    // Listen first, then read what is pending: a notice posted in between
-    // arrives twice and the area keeps one, instead of arriving not at all.
     QPointer<NoticeArea> area = notices_;
     notices.setListener([area](const platform::UserNotices::Notice& notice) {
-        // Posters may run on any thread; widgets live on the main thread.
         QMetaObject::invokeMethod(QCoreApplication::instance(), [area, notice] {
             if (area)
                 area->addNotice(notice.key, notice.text);
@@ -101,8 +381,8 @@ void UWHomeViewController::openCommandDatabase()
         qWarning("UWHomeViewController: the command database %s could not be read (%s); it was kept as %s "
                  "and a new one started",
             qUtf8Printable(path), qUtf8Printable(recovery.reason), qUtf8Printable(recovery.keptAs));
-        platform::UserNotices::shared().post(
-            kCommandDatabaseNotice, NoticeTexts::commandDatabaseDamaged(path, recovery.reason, recovery.keptAs));
+        platform::UserNotices::shared().post(kCommandDatabaseNotice,
+            NoticeTexts::commandDatabaseDamaged(path, recovery.reason, recovery.keptAs));
         break;
     case Outcome::Unwritable:
         StorageCheck::reportUnwritable(QFileInfo(path).absolutePath(), recovery.reason);
@@ -116,44 +396,348 @@ void UWHomeViewController::init_data()
     QString error;
     if (!database_.createTableWithtableName(kAppTable, MMAppdataItem(), &error)
         || !database_.createTableWithtableName(kCustomTable, MMCustomCmdItem(), &error))
-        qWarning("UWHomeViewController: creating the command tables in %s failed: %s; voice commands will not work",
+        qWarning("UWHomeViewController: creating the command tables in %s failed: %s; voice commands will "
+                 "not work",
             qUtf8Printable(database_.databasePath()), qUtf8Printable(error));
     startupLog_ << QStringLiteral("tables");
+    checkPermission();
+    startupLog_ << QStringLiteral("permissions");
     if (hooks_.beginMouseMonitor)
         hooks_.beginMouseMonitor();
     startupLog_ << QStringLiteral("press codes");
+    init_noti();
+    startupLog_ << QStringLiteral("observers");
 }
 
 void UWHomeViewController::checkPermission()
 {
-    if (hooks_.checkPermission)
-        hooks_.checkPermission();
-    startupLog_ << QStringLiteral("permissions");
+    std::shared_ptr<MMpermissionCheck> checker
+        = hooks_.makePermissionCheck ? hooks_.makePermissionCheck() : nullptr;
+    if (!checker) {
+        canUSB();
+        return;
+    }
+    // The checker stays the key tap's target until the next check.
+    permissionCheck_ = checker;
+    std::weak_ptr<MMpermissionCheck> weak = checker;
+    std::weak_ptr<bool> alive = alive_;
+    auto probes = std::make_shared<int>(0);
+    checker->permissionCheckCallback([this, weak, alive, probes](bool granted) {
+        if (alive.expired())
+            return;
+        if (!granted) {
+            showpermissionCheckWindow();
+            permissionTipsView_->show();
+        }
+        const std::shared_ptr<MMpermissionCheck> check = weak.lock();
+        if (!check)
+            return;
+        if (check->permissionOfAccessibility() && check->permissionOfcScreen()
+            && check->permissionOfBluetooth())
+            canUSB();
+        // Input access granted but the keys still not taken (the session
+        // refused the tap): the guide says so and its checks try again.
+        if (++*probes == 3 && check->permissionOfAccessibility() && !check->keysTaken()) {
+            showpermissionCheckWindow();
+            permissionTipsView_->show();
+        }
+    });
+}
+
+void UWHomeViewController::permissionTipBtnAction()
+{
+    checkPermission();
 }
 
 void UWHomeViewController::canUSB()
 {
+    if (linksStarted_)
+        return;
+    linksStarted_ = true;
+    ++deviceLinkStarts_;
     if (hooks_.startDeviceLinks)
         hooks_.startDeviceLinks();
     startupLog_ << QStringLiteral("devices");
 }
 
-void UWHomeViewController::registerObservers()
+void UWHomeViewController::showpermissionCheckWindow()
 {
-    observers_.push_back(center_.addObserver(notifications::kHadChangeUILanguage,
-                                             [this](const platform::Notification&) { receivedUILanguageChangeNoti(); }));
-    startupLog_ << QStringLiteral("observers");
+    ++guideWindowShows_;
+    if (!pmsWC_) {
+        pmsWC_ = new MMpermiWC(hooks_.makePermissionCheck, mainQueue(), center_);
+        pmsWC_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    pmsWC_->show();
+    pmsWC_->raise();
 }
 
-void UWHomeViewController::receivedUILanguageChangeNoti()
+MMpermiWC* UWHomeViewController::permissionWindow() const
+{
+    return pmsWC_;
+}
+
+void UWHomeViewController::init_noti()
+{
+    using platform::Notification;
+    const auto observe = [this](const QString& name, std::function<void(const Notification&)> handler) {
+        observers_.push_back(center_.addObserver(name, std::move(handler)));
+    };
+    // Loading notifications may come from the thread that lists applications.
+    const auto onMain = [this](std::function<void()> work) {
+        if (platform::MainQueue::isMainThread()) {
+            work();
+            return;
+        }
+        std::weak_ptr<bool> alive = alive_;
+        platform::MainQueue::shared().async([alive, work] {
+            if (!alive.expired())
+                work();
+        });
+    };
+    observe(notifications::kHadOpenGPT, [this](const Notification&) { windows_->showChatWindow(); });
+    observe(notifications::kHadProductConnected,
+        [this](const Notification&) { js_ocSendMsgWithString(jsModel().reloadWithIndex(selectedIndex_)); });
+    observe(notifications::kHadNewOCRHotkey,
+        [this](const Notification&) { js_ocSendMsgWithString(jsModel().reloadWithIndex(1)); });
+    observe(notifications::kHadUSBShutdownInfo,
+        [this](const Notification&) { js_ocSendMsgWithString(jsModel().reloadWithIndex(1)); });
+    observe(notifications::kGetMyApp, [this, onMain](const Notification& note) {
+        const QString object
+            = note.object.typeId() == QMetaType::QString ? note.object.toString() : QString();
+        onMain([this, object] {
+            if (object == home::kBegin)
+                loadingViewShow();
+            else if (object == home::kEnd)
+                loadingViewHide();
+        });
+    });
+    observe(notifications::kReloadMyAppNumbersOneByOne, [this, onMain](const Notification& note) {
+        const qlonglong index = note.object.toMap().value(home::kIdx).toLongLong();
+        onMain([this, index] {
+            loadingViewText_->setText(QStringLiteral("%1.. %2").arg(home::tr(home::kSearching)).arg(index));
+        });
+    });
+    observe(notifications::kHadChangeUILanguage, [this](const Notification&) { refreshUIData(); });
+    observe(notifications::kHadPermissinAllAccept, [this](const Notification&) {
+        permissionTipsView_->hide();
+        // Both links wait for the permissions; a check that passes later
+        // starts them then (the USB watcher alone would leave a Bluetooth
+        // mouse unseen until the next start).
+        canUSB();
+    });
+    observe(notifications::kHadSnipTrans, [this](const Notification&) { windows_->showSnipTransWC(); });
+    observe(notifications::kHadCancelSnipTrans, [this](const Notification&) { windows_->cancelSnipTrans(); });
+    observe(notifications::kHadReloadConnectImage,
+        [this](const Notification& note) { reloadConnectImageNoti(note.object); });
+    observe(notifications::kHadReloadDianciImage, [this](const Notification&) { reloadDianciImageNoti(); });
+}
+
+void UWHomeViewController::setIndicator(QLabel* label, QString* nameField, const QString& name)
+{
+    *nameField = name;
+    if (label)
+        label->setPixmap(IndicatorImage::imageNamed(name, label->devicePixelRatioF()));
+}
+
+void UWHomeViewController::reloadConnectImageNoti(const QVariant& object)
+{
+    const QVariant modeValue = object.toMap().value(home::kMode);
+    bool ok = false;
+    const qlonglong mode = modeValue.toLongLong(&ok);
+    if (!ok) {
+        qWarning("UWHomeViewController: a connection change without a mode was ignored");
+        return;
+    }
+    setIndicator(deviceConnectModeImage_, &connectImage_, QStringLiteral("connect_mode%1").arg(mode));
+    connectLb_->setText(mode == 1 ? home::tr(QStringLiteral("蓝牙"))
+            : mode == 2           ? QStringLiteral("USB")
+                                  : QString());
+    if (mode == 0) {
+        setIndicator(batteryImgView_, &batteryImage_, QStringLiteral("disconnected"));
+        batteryLb_->setText(QString());
+        jsModel().services().user.deviceInfo().setSn(QStringLiteral(""));
+        windows_->waitingForConnectMouseWithDaley(1.0);
+    }
+}
+
+void UWHomeViewController::reloadDianciImageNoti()
+{
+    const MMDeviceInfo& device = jsModel().services().user.deviceInfo();
+    setIndicator(batteryImgView_, &batteryImage_,
+        QStringLiteral("battery%1").arg(IndicatorImage::batteryLevel(device.batteryfloat())));
+    batteryLb_->setText(device.batteryPercentage());
+}
+
+void UWHomeViewController::refreshUIData()
 {
     if (AppDelegate* delegate = AppDelegate::shared())
         delegate->addStatusItem();
-    reloadTexts();
+    initUIData();
+    init_permissionTipsView();
 }
 
-void UWHomeViewController::reloadTexts()
+void UWHomeViewController::loadingViewShow()
 {
-    if (title_)
-        title_->setText(QStringLiteral("PraVik  ") + LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("打开主页")));
+    loadingView_->show();
+    loadingView_->raise();
+}
+
+void UWHomeViewController::loadingViewHide()
+{
+    loadingView_->hide();
+}
+
+bool UWHomeViewController::tipBarVisible() const
+{
+    return permissionTipsView_ && !permissionTipsView_->isHidden();
+}
+
+bool UWHomeViewController::loadingViewVisible() const
+{
+    return loadingView_ && !loadingView_->isHidden();
+}
+
+QString UWHomeViewController::loadingText() const
+{
+    return loadingViewText_ ? loadingViewText_->text() : QString();
+}
+
+QString UWHomeViewController::batteryText() const
+{
+    return batteryLb_ ? batteryLb_->text() : QString();
+}
+
+QStringList UWHomeViewController::menuTitles() const
+{
+    QStringList titles;
+    for (int i = 0; leftMenuTableView_ && i < leftMenuTableView_->count(); ++i)
+        titles << leftMenuTableView_->item(i)->text();
+    return titles;
+}
+
+QString UWHomeViewController::versionText() const
+{
+    return versionLb_ ? versionLb_->text() : QString();
+}
+
+void UWHomeViewController::webViewDidFinishNavigation()
+{
+    js_ocSendMsgWithString(jsModel().reloadWithIndex(0));
+    js_ocSendMsgWithString(jsModel().loadSomeObjFirst());
+}
+
+void UWHomeViewController::js_ocSendMsgWithString(const QString& script)
+{
+    if (script.isEmpty())
+        return;
+    sentScripts_ << script;
+    if (sentScripts_.size() > home::kScriptsKept)
+        sentScripts_.removeFirst();
+    if (webView_)
+        webView_->evaluate(script);
+}
+
+void UWHomeViewController::tableViewSelectionDidChange(int row)
+{
+    if (row < 0 || row >= home::menuEntries().size())
+        return;
+    selectedIndex_ = row;
+    if (row == leftTableViewSelectedIndex_)
+        return;
+    js_ocSendMsgWithString(jsModel().oc_sendMegToH5WithSelectedMenuIndex(row));
+    leftTableViewSelectedIndex_ = row;
+    if (leftMenuTableView_ && leftMenuTableView_->currentRow() != row) {
+        const QSignalBlocker quiet(leftMenuTableView_);
+        leftMenuTableView_->setCurrentRow(row);
+    }
+    if (loadingViewVisible())
+        loadingViewHide();
+    std::weak_ptr<bool> alive = alive_;
+    if (row == 3) {
+        mainQueue().async([this, alive] {
+            if (!alive.expired())
+                sendMyAppListToJS();
+        });
+    } else if (row == 2) {
+        mainQueue().asyncAfter(home::kCustomListDelay, [this, alive] {
+            if (!alive.expired())
+                sendCustomCommandList();
+        });
+    }
+}
+
+void UWHomeViewController::sendMyAppListToJS()
+{
+    // Listing the installed applications can take a while: off the main
+    // thread, the page call sent back through the main queue.
+    std::shared_ptr<MMJsModel> model = jsModelShared();
+    std::weak_ptr<bool> alive = alive_;
+    platform::Executor* queue = &mainQueue();
+    platform::GlobalQueue::async([this, model, alive, queue] {
+        QString script = model->oc_sendLocalAppList();
+        queue->async([this, alive, script = std::move(script)] {
+            if (!alive.expired())
+                js_ocSendMsgWithString(script);
+        });
+    });
+}
+
+void UWHomeViewController::sendCustomCommandList()
+{
+    js_ocSendMsgWithString(jsModel().oc_sendCustomCmdList());
+}
+
+void UWHomeViewController::myAppListRefreshAction()
+{
+    jsModel().services().commands.cleanLocalMyAppsCmdList();
+    js_ocSendMsgWithString(jsModel().oc_sendMegToH5WithSelectedMenuIndex(3));
+    std::weak_ptr<bool> alive = alive_;
+    mainQueue().async([this, alive] {
+        if (!alive.expired())
+            sendMyAppListToJS();
+    });
+}
+
+void UWHomeViewController::startupAppWhenLoginWithStartup(bool on)
+{
+    if (environment_.setLoginItem)
+        environment_.setLoginItem(on);
+}
+
+void UWHomeViewController::userContentController(const QString& name, const QJsonValue& body)
+{
+    MMJsModel& model = jsModel();
+    if (name == MMJsModel::kMouseSettings) {
+        model.saveWebConfig1stWebWithMsg(body);
+    } else if (name == MMJsModel::kAiSettings) {
+        model.saveWebConfig2ndWebWithMsg(body);
+    } else if (name == MMJsModel::kRefreshInstructionData) {
+        model.saveCustomInstructionList(body);
+    } else if (name == MMJsModel::kSelfAdaption) {
+        myAppListRefreshAction();
+    } else if (name == MMJsModel::kExecutionLocation) {
+        windows_->changeFolderAction();
+    } else if (name == MMJsModel::kCheckLevel) {
+        windows_->checkNewVersion();
+    } else if (name == MMJsModel::kSetSystemLanguage) {
+        const std::optional<quint64> index = MMJsModel::systemLanguageIndex(body);
+        if (!index) {
+            qWarning("UWHomeViewController: \"setSystemLanguage\" ignored: the body is not a language index "
+                     "0 to 4");
+            return;
+        }
+        model.services().languages.setIndexOfUI(*index);
+        center_.post(notifications::kHadChangeUILanguage);
+    } else if (name == MMJsModel::kScreenshotTranslationKey) {
+        windows_->showShortCutWindow();
+    } else if (name == MMJsModel::kLogExport) {
+        windows_->exportDocumentFolder();
+    } else {
+        qWarning("UWHomeViewController: unknown page message \"%s\" ignored", qUtf8Printable(name.left(64)));
+    }
+}
+
+ScriptMessageWebView* UWHomeViewController::webView() const
+{
+    return webView_;
 }

@@ -2,70 +2,171 @@
 
 #include "core/MainContentController.h"
 #include "platform/NotificationCenter.h"
+#include "ui/MMJsModel.h"
 
+#include <QJsonValue>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <vector>
 
 class QLabel;
+class QListWidget;
+class QPushButton;
 class QWidget;
 class HRPSqliteOperation;
+class MMpermiWC;
+class MMpermissionCheck;
 class NoticeArea;
+class ScriptMessageWebView;
+class SecondaryWindows;
+class WeakScriptMessageDelegate;
+
+namespace platform {
+class Executor;
+}
+
+// What the controller reaches beyond the database; tests pass their own.
+struct UWHomeEnvironment {
+    // The page-data services, made when the model is first used.
+    std::function<MMJsModel::Services()> pageServices; // none: the process-wide ones
+    std::shared_ptr<SecondaryWindows> windows; // none: the logging base
+    std::function<void(bool)> setLoginItem; // start at login on or off
+    std::function<void(const QString&)> openUrl;
+    platform::Executor* mainQueue = nullptr; // none: the main queue
+    QString pagesFolder; // none: the "h5" resources
+    bool webView = true; // false: no pages (tests without a browser)
+};
 
 // The main window's content controller. The first call of view() builds the
-// view and runs the application's start-up: the two command tables, the
-// press-code consumer, the permission check, the device links and the
-// notification observers. The top of the view shows the notices of
-// platform::UserNotices: those posted before it was built and every later one.
+// view and runs the application's start-up: the left menu, the settings web
+// view, the two command tables, the permission check (the device links start
+// only once it passes), the press-code consumer and the notification
+// observers. Afterwards it is the hub of the interface: menu, connection and
+// battery indicators, permission tip bar, loading overlay, the settings
+// pages' bridge, and the secondary windows.
 class UWHomeViewController : public MainContentController {
 public:
-    static const QString kAppTable;    // "DBMyAppsoooCmdListKey"
+    static const QString kAppTable; // "DBMyAppsoooCmdListKey"
     static const QString kCustomTable; // "DBCustomizeCmdList"
+    // The nine messages the settings pages may post, in registration order.
+    static const QStringList& messageNames();
 
-    // What the start-up starts beyond the view and the tables: the consumer
-    // of the mouse's press codes, the permission check (which installs the
-    // key tap) and the device links. The application passes the real ones;
-    // tests record them.
     struct StartupHooks {
+        // Hands the mouse's press codes to the voice-key orchestrator.
         std::function<void()> beginMouseMonitor;
-        std::function<void()> checkPermission;
+        // A fresh permission checker for each check; none means the session
+        // is not checked (every permission counts as granted).
+        std::function<std::shared_ptr<MMpermissionCheck>()> makePermissionCheck;
+        // Starts the USB receiver watcher and the Bluetooth central.
         std::function<void()> startDeviceLinks;
     };
 
+    using Environment = UWHomeEnvironment;
+
     explicit UWHomeViewController(HRPSqliteOperation& database, StartupHooks hooks = {},
-                                  platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter());
+        platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter(),
+        Environment environment = {});
     ~UWHomeViewController() override;
 
     QWidget* view() override;
-
     bool isViewLoaded() const { return view_ != nullptr; }
-    // Start-up steps, in the order they ran (for diagnostics and tests).
     const QStringList& startupLog() const { return startupLog_; }
-    // The texts of the notices shown, in order; empty before the view is built.
     QStringList noticeTexts() const;
-
-    // Notice key of a command database that had to be replaced.
     static const QString kCommandDatabaseNotice;
+
+    // Page messages, as the bridge delivers them.
+    void userContentController(const QString& name, const QJsonValue& body);
+    // The menu: row chosen by the user (also what a click does).
+    void tableViewSelectionDidChange(int row);
+    // The tip bar's button: the whole permission check again.
+    void permissionTipBtnAction();
+
+    // State the window shows, for tests and diagnostics.
+    QString connectImageName() const { return connectImage_; }
+    QString batteryImageName() const { return batteryImage_; }
+    QString batteryText() const;
+    bool tipBarVisible() const;
+    bool loadingViewVisible() const;
+    QString loadingText() const;
+    QStringList menuTitles() const;
+    QString versionText() const;
+    int leftTableViewSelectedIndex() const { return leftTableViewSelectedIndex_; }
+    int deviceLinkStarts() const { return deviceLinkStarts_; }
+    int guideWindowShows() const { return guideWindowShows_; }
+    MMpermiWC* permissionWindow() const;
+    ScriptMessageWebView* webView() const;
+    MMJsModel& jsModel();
+    // Every page-function call sent, in order (the last 64).
+    const QStringList& sentScripts() const { return sentScripts_; }
 
 private:
     void viewDidLoad();
+    void init_ui();
+    void initUIData();
+    void init_WebView();
+    void init_permissionTipsView();
     void showNotices();
     void init_data();
     void openCommandDatabase();
     void checkPermission();
     void canUSB();
-    void registerObservers();
-    void receivedUILanguageChangeNoti();
-    void reloadTexts();
+    void init_noti();
+    void refreshUIData();
+    void loadingViewShow();
+    void loadingViewHide();
+    void showpermissionCheckWindow();
+    void reloadConnectImageNoti(const QVariant& object);
+    void reloadDianciImageNoti();
+    void webViewDidFinishNavigation();
+    void js_ocSendMsgWithString(const QString& script);
+    void sendMyAppListToJS();
+    void sendCustomCommandList();
+    void myAppListRefreshAction();
+    void startupAppWhenLoginWithStartup(bool on);
+    void setIndicator(QLabel* label, QString* nameField, const QString& name);
+    platform::Executor& mainQueue();
+    std::shared_ptr<MMJsModel> jsModelShared();
 
     HRPSqliteOperation& database_;
     StartupHooks hooks_;
     platform::NotificationCenter& center_;
+    Environment environment_;
+    std::shared_ptr<SecondaryWindows> windows_;
+    std::shared_ptr<MMJsModel> jsModel_;
+    std::shared_ptr<MMpermissionCheck> permissionCheck_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
     QPointer<QWidget> view_;
-    QPointer<QLabel> title_;
     QPointer<NoticeArea> notices_;
+    QPointer<QListWidget> leftMenuTableView_;
+    QPointer<QLabel> versionLb_;
+    QPointer<QLabel> deviceConnectModeImage_;
+    QPointer<QLabel> connectLb_;
+    QPointer<QLabel> batteryImgView_;
+    QPointer<QLabel> batteryLb_;
+    QPointer<QWidget> permissionTipsView_;
+    QPointer<QLabel> permissionTipLb_;
+    QPointer<QPushButton> permissionTipBtn_;
+    QPointer<QWidget> AIVoiceSetView_;
+    QPointer<QWidget> loadingView_;
+    QPointer<QLabel> loadingViewText_;
+    QPointer<ScriptMessageWebView> webView_;
+    QPointer<WeakScriptMessageDelegate> relay_;
+    QPointer<MMpermiWC> pmsWC_;
+
+    QString connectImage_;
+    QString batteryImage_;
+    int leftTableViewSelectedIndex_ = 0;
+    int selectedIndex_ = 0;
+    bool linksStarted_ = false;
+    int deviceLinkStarts_ = 0;
+    int guideWindowShows_ = 0;
     QStringList startupLog_;
+    QStringList sentScripts_;
     std::vector<platform::ObserverToken> observers_;
 };

@@ -31,17 +31,26 @@ QString CommandBookmarks::localPath(const QString& target)
     return path.startsWith(QLatin1Char('/')) ? path : QString();
 }
 
-bool CommandBookmarks::storeBookmark(platform::Preferences& preferences, const QString& target)
+std::optional<QVariant> CommandBookmarks::bookmarkEntry(const QString& target)
 {
     const QString path = localPath(target);
-    const QString canonical = path.isNull() ? QString() : existingTarget(path);
-    if (canonical.isEmpty()) {
+    if (path.isNull())
+        return std::nullopt;
+    const QString canonical = existingTarget(path);
+    return canonical.isEmpty() ? QVariant() : QVariant(canonical);
+}
+
+bool CommandBookmarks::storeBookmark(platform::Preferences& preferences, const QString& target)
+{
+    const std::optional<QVariant> entry = bookmarkEntry(target);
+    if (!entry)
+        return false;
+    if (!entry->isValid()) {
         // Only a key of the target's own form is ever ours to remove.
-        if (!path.isNull())
-            preferences.remove(target);
+        preferences.remove(target);
         return false;
     }
-    return preferences.setValue(target, canonical);
+    return preferences.setValue(target, *entry);
 }
 
 QString CommandBookmarks::resolveBookmark(const platform::Preferences& preferences, const QString& target)

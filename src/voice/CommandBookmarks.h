@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QVariant>
+
+#include <optional>
 
 namespace platform {
 class Preferences;
@@ -25,6 +28,10 @@ public:
     // that exists, an earlier entry under that text is removed and the answer
     // is false.
     static bool storeBookmark(platform::Preferences& preferences, const QString& target);
+    // What storeBookmark would write under the target text: the canonical
+    // path, or an invalid QVariant (remove the entry) for a local address
+    // naming nothing; nothing at all for a target that is not a local address.
+    static std::optional<QVariant> bookmarkEntry(const QString& target);
     // The stored path when it still names a file or folder; null otherwise
     // (no entry, an entry of another kind, a path that is gone).
     static QString resolveBookmark(const platform::Preferences& preferences, const QString& target);

@@ -72,6 +72,14 @@ QList<MMCustomCmdItem> UWHomeViewModel::getCustomCmdList()
     return database_.selectAllDataBaseWithtableName<MMCustomCmdItem>(kDBCustomizeCmdList);
 }
 
+bool UWHomeViewModel::replaceCustomCmdList(const QList<MMCustomCmdItem>& items, QString* error)
+{
+    QList<const SqliteRowModel*> rows;
+    for (const MMCustomCmdItem& item : items)
+        rows.append(&item);
+    return database_.replaceAllDataBaseWithtableName(kDBCustomizeCmdList, rows, error);
+}
+
 bool UWHomeViewModel::cleanCustomeDB()
 {
     return database_.cleanTableWithtableName(kDBCustomizeCmdList);
@@ -115,6 +123,10 @@ void UWHomeViewModel::getAppList()
     std::lock_guard lock(mutex_);
     const QString openWord = LGNLocalizedString::lgnAppLocalizedString(kOpenWordKey);
     const QStringList dataFolders = query_.dataFolders();
+    // All rows in one transaction and all grants in one preferences write:
+    // row by row, a few hundred applications took over a second.
+    QList<MMAppdataItem> rows;
+    QVariantMap bookmarks;
     qulonglong index = 0;
     for (const platform::InstalledApplication& application : std::as_const(myAppList_)) {
         MMAppdataItem row;
@@ -124,13 +136,19 @@ void UWHomeViewModel::getAppList()
             platform::InstalledApplications::iconImage(application.icon, kIconSize, dataFolders));
         row.setIcon(icon.isNull() ? QStringLiteral("") : icon);
         row.setCmdword(openWord + application.displayName);
-        requestCreateMyAppListCmd(row, [&row](bool success, const QString& error) {
-            if (!success)
-                qWarning().noquote() << "Cannot store the command of" << row.path() << ":" << error;
-        });
-        CommandBookmarks::storeBookmark(preferences(), row.path());
+        if (const std::optional<QVariant> entry = CommandBookmarks::bookmarkEntry(row.path()))
+            bookmarks.insert(row.path(), *entry);
+        rows.append(row);
         postProgress(index++);
     }
+    QList<const SqliteRowModel*> models;
+    for (const MMAppdataItem& row : std::as_const(rows))
+        models.append(&row);
+    QString error;
+    if (!database_.replaceAllDataBaseWithtableName(kDBMyAppsoooCmdListKey, models, &error))
+        qWarning().noquote() << "Cannot store the application commands:" << error;
+    if (!bookmarks.isEmpty())
+        preferences().setValues(bookmarks);
 }
 
 void UWHomeViewModel::postProgress(qulonglong index)

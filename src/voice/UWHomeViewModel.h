@@ -59,6 +59,9 @@ public:
     // Every custom command, in table order.
     QList<MMCustomCmdItem> getCustomCmdList();
     bool cleanCustomeDB();
+    // Replaces every custom command with the list, in order, in one
+    // transaction: on failure the commands stay as they were.
+    bool replaceCustomCmdList(const QList<MMCustomCmdItem>& items, QString* error = nullptr);
 
     // Inserts the row; the callback (may be empty) gets the outcome.
     void requestCreateMyAppListCmd(const MMAppdataItem& item, const Callback& callback);
@@ -68,10 +71,13 @@ public:
     QList<MMAppdataItem> getLocalMyAppsCmdList();
     bool cleanLocalMyAppsCmdList();
 
-    // Adds one row per application of myAppList, in order: name, "file://"
+    // Fills the application table (only ever rebuilt when empty; whatever it
+    // held is replaced) with one row per application of myAppList, in one
+    // transaction and in order: name, "file://"
     // and the path of its desktop entry, the icon as Base64 PNG text (empty
     // when there is none), the command word (the localised "打开" directly
-    // followed by the name); stores the bookmark of the path; and posts
+    // followed by the name); stores the bookmarks of the paths in one
+    // preferences write; and posts
     // "kReloadMyAppNumbersOneByOne" with {"idx": index} on the main thread.
     void getAppList();
 

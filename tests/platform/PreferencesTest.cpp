@@ -432,3 +432,27 @@ TEST_F(PreferencesTest, ConcurrentWritersLoseNothing)
         EXPECT_EQ(p, seen.front());
     EXPECT_EQ(fileContents(seen.front()->filePath()).size(), kThreads * kKeysEach);
 }
+
+namespace {
+
+TEST_F(PreferencesTest, ABatchIsWrittenWholeOrRefusedWhole)
+{
+    const QString path = pathOf(QStringLiteral("batch.plist"));
+    platform::Preferences prefs(path);
+    ASSERT_TRUE(prefs.setValue(QStringLiteral("gone"), 1));
+    ASSERT_TRUE(prefs.setValues({ { QStringLiteral("a"), QStringLiteral("x") }, { QStringLiteral("b"), 2 },
+        { QStringLiteral("gone"), QVariant() } }));
+    const QVariantMap written = fileContents(path);
+    EXPECT_EQ(written.value(QStringLiteral("a")), QVariant(QStringLiteral("x")));
+    EXPECT_EQ(written.value(QStringLiteral("b")).toLongLong(), 2);
+    EXPECT_FALSE(written.contains(QStringLiteral("gone")));
+
+    // A value no property list can hold refuses the batch; nothing changes.
+    EXPECT_FALSE(prefs.setValues({ { QStringLiteral("a"), QStringLiteral("y") },
+        { QStringLiteral("c"), QVariant::fromValue(static_cast<QObject*>(nullptr)) } }));
+    EXPECT_EQ(prefs.value(QStringLiteral("a")), QVariant(QStringLiteral("x")));
+    EXPECT_FALSE(prefs.contains(QStringLiteral("c")));
+    EXPECT_EQ(fileContents(path), written);
+}
+
+} // namespace

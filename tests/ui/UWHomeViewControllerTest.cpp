@@ -35,14 +35,18 @@ TEST(UWHomeViewController, FirstViewReadRunsStartUpOnceAndCreatesTheCommandTable
     ASSERT_TRUE(file.endsWith(QStringLiteral("/Documents/MMmouseDataBase.sqlite")));
     HRPSqliteOperation database(file);
     QStringList started;
-    UWHomeViewController controller(database, { [&] { started << "press codes"; }, [&] { started << "permissions"; },
-                                                  [&] { started << "devices"; } });
+    UWHomeViewController::Environment environment;
+    environment.webView = false;
+    UWHomeViewController controller(database,
+        { [&] { started << "press codes"; }, {}, [&] { started << "devices"; } },
+        platform::NotificationCenter::defaultCenter(), environment);
     EXPECT_FALSE(controller.isViewLoaded());
     QWidget* view = controller.view();
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(controller.view(), view);
-    EXPECT_EQ(controller.startupLog(), (QStringList{"view", "tables", "press codes", "permissions", "devices", "observers"}));
-    EXPECT_EQ(started, (QStringList{"press codes", "permissions", "devices"}));
+    // With no session to check, every permission counts as granted.
+    EXPECT_EQ(controller.startupLog(), (QStringList{"view", "tables", "devices", "permissions", "press codes", "observers"}));
+    EXPECT_EQ(started, (QStringList{"devices", "press codes"}));
 
     EXPECT_EQ(tableColumns(file, QStringLiteral("DBMyAppsoooCmdListKey")),
               (QStringList{"name", "path", "icon", "cmdword"}));
@@ -60,7 +64,9 @@ TEST(UWHomeViewController, LanguageChangeRebuildsTheStatusMenuInTheNewLanguage)
     auto bar = std::make_unique<fakes::FakeStatusBar>();
     fakes::FakeStatusBar* statusBar = bar.get();
     AppDelegate delegate(
-        std::move(bar), [&] { return std::make_unique<UWHomeViewController>(database, UWHomeViewController::StartupHooks{}, center); }, userInfo, prefs,
+        std::move(bar), [&] { UWHomeViewController::Environment environment;
+            environment.webView = false;
+            return std::make_unique<UWHomeViewController>(database, UWHomeViewController::StartupHooks{}, center, environment); }, userInfo, prefs,
         center);
 
     delegate.setRedirectsLog(false);

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+namespace platform {
+
+// Start at login: an XDG autostart entry "<id>.desktop" in
+// <config home>/autostart that runs the program. Enabling writes the entry
+// atomically; disabling removes it.
+class LoginItem {
+public:
+    LoginItem(QString configHome, QString id, QString name, QString program);
+
+    // $XDG_CONFIG_HOME, or ~/.config when it is unset or relative.
+    static QString configHome();
+    // Over the running program, in the user's configuration folder.
+    static LoginItem& shared();
+
+    QString entryPath() const;
+    bool isEnabled() const;
+    // False, with the reason in error, when the entry could not be written or removed.
+    bool setEnabled(bool enabled, QString* error = nullptr);
+
+private:
+    QString configHome_;
+    QString id_;
+    QString name_;
+    QString program_;
+};
+
+} // namespace platform

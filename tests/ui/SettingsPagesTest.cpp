@@ -1,0 +1,579 @@
+// The settings pages' data model and dispatcher, the start-up gating, and the
+// pages themselves in the real browser engine.
+#include "core/HRPSqliteOperation.h"
+#include "core/KWLangManager.h"
+#include "core/LGNLocalizedString.h"
+#include "core/MMUserInfo.h"
+#include "core/MMwebconfig.h"
+#include "core/Notifications.h"
+#include "device/KeyEventTap.h"
+#include "device/MMHidManager.h"
+#include "device/MMpermissionCheck.h"
+#include "fakes/FakeKeyTap.h"
+#include "fakes/FakePermissions.h"
+#include "fakes/TempHome.h"
+#include "fakes/VirtualTime.h"
+#include "platform/LoginItem.h"
+#include "platform/Preferences.h"
+#include "ui/IndicatorImage.h"
+#include "ui/MMJsModel.h"
+#include "ui/MMpermiWC.h"
+#include "ui/ScriptMessageWebView.h"
+#include "ui/SecondaryWindows.h"
+#include "ui/UWHomeViewController.h"
+#include "ui/WeakScriptMessageDelegate.h"
+#include "voice/UWHomeViewModel.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QWebEnginePage>
+
+#include <gtest/gtest.h>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+// The browser engine's library frees some objects with a size the sanitizer
+// cannot match (not this program's fault); the test binary starts it.
+extern "C" const char* __asan_default_options()
+{
+    return "new_delete_type_mismatch=0";
+}
+#endif
+#endif
+
+namespace settingspages {
+
+QJsonValue json(const char* text)
+{
+    const std::optional<QJsonValue> value = WeakScriptMessageDelegate::parseBody(QString::fromUtf8(text));
+    EXPECT_TRUE(value.has_value()) << text;
+    return value.value_or(QJsonValue());
+}
+
+struct RecordingWindows : SecondaryWindows {
+    QStringList calls;
+    void showChatWindow() override { calls << "chat"; }
+    void showShortCutWindow() override { calls << "hotkey"; }
+    void showSnipTransWC() override { calls << "snip"; }
+    void cancelSnipTrans() override { calls << "cancel snip"; }
+    void changeFolderAction() override { calls << "choose target"; }
+    void checkNewVersion() override { calls << "check version"; }
+    void exportDocumentFolder() override { calls << "export"; }
+    void setSelectionMonitor(bool on) override { calls << (on ? "monitor on" : "monitor off"); }
+    void waitingForConnectMouseWithDaley(double seconds) override
+    {
+        calls << QStringLiteral("ble wait %1").arg(seconds);
+    }
+};
+
+// One private home with the settings, languages, command store and a
+// recording of everything sent to the mouse.
+class PagesFixture : public ::testing::Test {
+protected:
+    fakes::TempHome home;
+    platform::Preferences prefs { home.path() + QStringLiteral("/prefs.plist") };
+    MMUserInfo user { prefs };
+    KWLangManager languages { prefs, { QStringLiteral("en-US") }, [] { return QStringLiteral("us"); } };
+    HRPSqliteOperation database { home.path() + QStringLiteral("/db.sqlite") };
+    UWHomeViewModel commands { database, mmQuery({ home.path() + QStringLiteral("/apps") }), &prefs };
+    QList<quint64> dpiSent;
+    QList<bool> popupSent;
+    int notices = 0;
+
+    PagesFixture()
+    {
+        database.createTableWithtableName(UWHomeViewModel::kDBCustomizeCmdList, MMCustomCmdItem());
+        database.createTableWithtableName(UWHomeViewModel::kDBMyAppsoooCmdListKey, MMAppdataItem());
+    }
+
+    MMJsModel::Services services()
+    {
+        return { user, languages, commands, prefs, [this](quint64 level) { dpiSent << level; },
+            [this](bool on) { popupSent << on; }, [this] { ++notices; } };
+    }
+};
+
+using MMJsModelTest = PagesFixture;
+
+TEST_F(MMJsModelTest, PageCallsCarryAnyTextAsAnInertStringLiteral)
+{
+    const QString nasty = QStringLiteral("it's \"q\" \\ back\nline\r\u2028\u2029</script><b>&\x01");
+    const QString literal = MMJsModel::scriptLiteral(nasty);
+    EXPECT_EQ(literal,
+        QStringLiteral("'it\\'s \\u0022q\\u0022 \\\\ "
+                       "back\\nline\\r\\u2028\\u2029\\u003c/script\\u003e\\u003cb\\u003e\\u0026\\u0001'"));
+    EXPECT_EQ(MMJsModel::pageFunctionCall(
+                  QStringLiteral("goToPage"), { QStringLiteral("4"), QStringLiteral("{}") }),
+        QStringLiteral("goToPage('4','{}')"));
+}
+
+TEST_F(MMJsModelTest, PageObjectsOfAFreshInstall)
+{
+    MMJsModel model(services());
+    const QJsonObject first = QJsonDocument::fromJson(model.readUserDefaultWebConfig1st().toUtf8()).object();
+    EXPECT_EQ(first.value("auxiliary_click"), "0");
+    EXPECT_EQ(first.value("product_model_name"), "(null)");
+    EXPECT_EQ(first.value("product_myDev_name"), "");
+    user.deviceInfo().setDeviceModel(6);
+    EXPECT_EQ(model.readMyDevModel(), "");
+    user.deviceInfo().setDeviceModel(3);
+    EXPECT_EQ(model.readMyDevModel(), "KZ43");
+    const QJsonObject fifth = QJsonDocument::fromJson(model.readUserDefaultWebConfig5ve().toUtf8()).object();
+    EXPECT_EQ(fifth.value("deviceSN"), "");
+    EXPECT_EQ(fifth.value("firmwareVersion"), "");
+    EXPECT_EQ(model.reloadWithIndex(3), QStringLiteral("indexLoading('')"));
+    EXPECT_EQ(model.oc_sendCustomCmdList(), QString(""));
+    languages.setIndexOfUI(2);
+    EXPECT_EQ(model.loadSomeObjFirst(), QStringLiteral("init('{\\u0022lang\\u0022:2}')"));
+}
+
+TEST_F(MMJsModelTest, MessagesApplyTheFirstKeyAndRefuseBodiesOfTheWrongKind)
+{
+    struct Case {
+        const char* message;
+        const char* body;
+        bool applied;
+        const char* key; // settings key read back, or nullptr
+        qlonglong expected;
+    };
+    const Case cases[] = {
+        { "mouseSettings", R"({"auxiliary_click": 3})", true, "key_1st_dpi", 3 },
+        { "mouseSettings", R"({"auxiliary_click": "2", "voice_key_short_click": 5})", true,
+            "key_1st_voice_short", 0 },
+        { "mouseSettings", R"({"voice_key_short_click": "7"})", true, "key_1st_voice_short", 7 },
+        { "mouseSettings", R"({"voice_key_long_click": 9})", false, "key_1st_voice_long", 1 },
+        { "mouseSettings", R"({"auxiliary_click": "x"})", false, "key_1st_dpi", 2 },
+        { "mouseSettings", R"({"auxiliary_click": 1.5})", false, "key_1st_dpi", 2 },
+        { "mouseSettings", R"({"auxiliary_click": -1})", false, "key_1st_dpi", 2 },
+        { "mouseSettings", R"({"auxiliary_click": 1e300})", false, "key_1st_dpi", 2 },
+        { "mouseSettings", R"([{"auxiliary_click": 1}])", false, "key_1st_dpi", 2 },
+        { "mouseSettings", R"("auxiliary_click")", false, "key_1st_dpi", 2 },
+        { "mouseSettings", R"({"unknown": 1})", false, nullptr, 0 },
+        { "mouseSettings", R"({"wheel_button_long_click": "1"})", true, "key_1st_downAddress", 1 },
+        { "aiSettings", R"({"dynamic_typing_click": "0"})", true, "key_2nd_dynamic_typing", 0 },
+        { "aiSettings", R"({"dynamic_typing_click": 1})", true, "key_2nd_dynamic_typing", 1 },
+        { "aiSettings", R"({"search_engines_click": "3"})", false, "key_2nd_searchEngineKey", 0 },
+        { "aiSettings", R"({"scribe_translation_check_click": "1"})", true, "key_2nd_huaciOpen", 1 },
+        { "aiSettings", R"({"system_auto_start_click": true})", false, "key_appstarup_2", 0 },
+        { "aiSettings", R"({"system_auto_start_click": "1"})", true, "key_appstarup_2", 1 },
+        { "aiSettings",
+            R"({"speech_recognition_identify_language_click": 2, "speech_recognition_identify_language_name": 5})",
+            false, nullptr, 0 },
+    };
+    MMJsModel model(services());
+    QList<bool> huaci, startup;
+    model.huaci = [&](bool on) { huaci << on; };
+    model.startupBlock = [&](bool on) { startup << on; };
+    for (const Case& c : cases) {
+        const QJsonValue body = json(c.body);
+        const bool applied = QString::fromUtf8(c.message) == MMJsModel::kMouseSettings
+            ? model.saveWebConfig1stWebWithMsg(body)
+            : model.saveWebConfig2ndWebWithMsg(body);
+        EXPECT_EQ(applied, c.applied) << c.message << " " << c.body;
+        if (c.key) {
+            EXPECT_EQ(prefs.value(QString::fromUtf8(c.key)).toLongLong(), c.expected) << c.body;
+        }
+    }
+    EXPECT_EQ(dpiSent, (QList<quint64> { 3, 2 }));
+    EXPECT_EQ(popupSent, (QList<bool> { true }));
+    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(huaci, (QList<bool> { true }));
+    EXPECT_EQ(startup, (QList<bool> { true }));
+}
+
+TEST_F(MMJsModelTest, LanguageChoiceStoresIndexNameAndCode)
+{
+    MMJsModel model(services());
+    ASSERT_TRUE(model.saveWebConfig2ndWebWithMsg(json(R"({"speech_recognition_identify_language_click": "2",
+        "speech_recognition_identify_language_name": "英语", "speech_recognition_identify_language_id": "en_us"})")));
+    EXPECT_EQ(languages.indexTypingFrom(), 2u);
+    EXPECT_EQ(languages.TypingFromName(), QStringLiteral("英语"));
+    EXPECT_EQ(languages.TypingFromCode(), QStringLiteral("en_us"));
+}
+
+TEST_F(MMJsModelTest, CustomCommandsAreReplacedWholeOrNotAtAll)
+{
+    MMJsModel model(services());
+    const QString tricky = QStringLiteral("say \"it's\" \\ \u2028 </script>");
+    QJsonObject row { { "type", "url" }, { "word", tricky }, { "todo", "example.org" }, { "iconType", "url" },
+        { "name", "x" } };
+    const QString list
+        = QString::fromUtf8(QJsonDocument(QJsonArray { row, row }).toJson(QJsonDocument::Compact));
+    ASSERT_TRUE(model.saveCustomInstructionList(QJsonValue(list)));
+    ASSERT_EQ(commands.getCustomCmdList().size(), 2);
+    EXPECT_EQ(commands.getCustomCmdList().at(0).word(), tricky);
+
+    const char* malformed[] = { R"("[{\"word\": \"a\"}, 3]")", R"("not json")", R"({"word": "a"})", R"(7)",
+        R"([{"word": 5}])", R"([[]])" };
+    for (const char* body : malformed) {
+        EXPECT_FALSE(model.saveCustomInstructionList(json(body))) << body;
+        EXPECT_EQ(commands.getCustomCmdList().size(), 2) << body;
+    }
+    ASSERT_TRUE(model.saveCustomInstructionList(json("[]")));
+    EXPECT_TRUE(commands.getCustomCmdList().isEmpty());
+}
+
+TEST(IndicatorImageTest, BatteryLevelsAndPictures)
+{
+    const std::pair<float, long> cases[] = { { 100, 100 }, { 90, 100 }, { 89.99f, 90 }, { 50, 60 },
+        { 9.99f, 10 }, { 0, 10 }, { -1, 0 }, { std::numeric_limits<float>::quiet_NaN(), 0 } };
+    for (const auto& [percent, level] : cases)
+        EXPECT_EQ(IndicatorImage::batteryLevel(percent), level) << percent;
+    for (const char* name : { "battery0", "battery100", "connect_mode0", "connect_mode2", "disconnected" })
+        EXPECT_FALSE(IndicatorImage::imageNamed(QString::fromUtf8(name)).isNull()) << name;
+    EXPECT_TRUE(IndicatorImage::imageNamed(QStringLiteral("battery55")).isNull());
+}
+
+TEST(LoginItemTest, EnablingWritesAnAutostartEntryAndDisablingRemovesIt)
+{
+    fakes::TempHome home;
+    platform::LoginItem item(home.path(), QStringLiteral("pravik"), QStringLiteral("PraVik"),
+        QStringLiteral("/opt/pra vik/pravik"));
+    EXPECT_FALSE(item.isEnabled());
+    ASSERT_TRUE(item.setEnabled(true));
+    QFile entry(home.path() + QStringLiteral("/autostart/pravik.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(entry.readAll());
+    EXPECT_TRUE(text.contains(QStringLiteral("Exec=\"/opt/pra vik/pravik\""))) << text.toStdString();
+    EXPECT_TRUE(item.isEnabled());
+    ASSERT_TRUE(item.setEnabled(false));
+    EXPECT_FALSE(item.isEnabled());
+    EXPECT_TRUE(item.setEnabled(false));
+}
+
+TEST_F(MMJsModelTest, TheDynamicTypingNoticeIsADialogInTheInterfaceLanguage)
+{
+    KWLangManager& shared = KWLangManager::sharedManager();
+    const quint64 before = shared.indexOfUI();
+    shared.setIndexOfUI(1);
+    MMJsModel::sharedServices().showDynamicTypingNotice();
+    QMessageBox* box = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* candidate = qobject_cast<QMessageBox*>(widget); candidate && candidate->isVisible())
+            box = candidate;
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), LGNLocalizedString::lgnAppLocalizedString(MMJsModel::kNoticeTitle));
+    EXPECT_NE(box->informativeText(), MMJsModel::kNoticeText); // translated
+    EXPECT_EQ(box->buttons().size(), 2);
+    box->buttons().at(0)->click();
+    EXPECT_FALSE(box->isVisible());
+    shared.setIndexOfUI(before);
+}
+
+// The controller without a browser: dispatch, notifications, gating.
+class HomeControllerTest : public PagesFixture {
+protected:
+    platform::NotificationCenter center;
+    fakes::VirtualTime time;
+    std::shared_ptr<RecordingWindows> windows = std::make_shared<RecordingWindows>();
+    fakes::FakePermissions permissions;
+    fakes::FakeKeyTap keys;
+    KeyEventTap tap { keys };
+    MMHidManager classifier { user.webConfig(), time, time };
+    int linkStarts = 0;
+    QList<bool> loginItem;
+
+    std::unique_ptr<UWHomeViewController> make(bool webView = false, bool checkPermissions = true)
+    {
+        UWHomeViewController::Environment environment;
+        environment.pageServices = [this] { return services(); };
+        environment.windows = windows;
+        environment.setLoginItem = [this](bool on) { loginItem << on; };
+        environment.mainQueue = &time;
+        environment.webView = webView;
+        UWHomeViewController::StartupHooks hooks;
+        if (checkPermissions)
+            hooks.makePermissionCheck = [this] {
+                return MMpermissionCheck::create({ permissions, tap, classifier, user.deviceInfo() });
+            };
+        hooks.startDeviceLinks = [this] { ++linkStarts; };
+        auto controller = std::make_unique<UWHomeViewController>(database, hooks, center, environment);
+        controller->view();
+        return controller;
+    }
+};
+
+TEST_F(HomeControllerTest, AllPermissionsGrantedStartsTheLinksOnceWithoutGuideOrTip)
+{
+    auto controller = make();
+    EXPECT_EQ(linkStarts, 1);
+    EXPECT_FALSE(controller->tipBarVisible());
+    EXPECT_EQ(controller->guideWindowShows(), 0);
+}
+
+TEST_F(HomeControllerTest, RefusedPermissionWaitsUntilALaterCheckPasses)
+{
+    permissions.input = false;
+    auto controller = make();
+    EXPECT_EQ(linkStarts, 0);
+    EXPECT_TRUE(controller->tipBarVisible());
+    EXPECT_EQ(controller->guideWindowShows(), 1);
+    ASSERT_NE(controller->permissionWindow(), nullptr);
+    EXPECT_EQ(controller->permissionWindow()->rowsGranted(), (std::vector<bool> { false, false, false }));
+
+    time.advance(1.0); // the guide's first poll: still refused
+    EXPECT_EQ(controller->permissionWindow()->rowsGranted(), (std::vector<bool> { false, true, true }));
+    EXPECT_TRUE(controller->permissionWindow()->polling());
+
+    controller->permissionTipBtnAction(); // the tip bar's button: refused again
+    EXPECT_EQ(controller->guideWindowShows(), 2);
+    EXPECT_EQ(linkStarts, 0);
+
+    permissions.input = true; // the user installed the udev rule
+    time.advance(1.0);
+    EXPECT_FALSE(controller->permissionWindow()->polling());
+    EXPECT_FALSE(controller->tipBarVisible());
+    EXPECT_EQ(linkStarts, 1);
+    time.advance(5.0);
+    controller->permissionTipBtnAction();
+    EXPECT_EQ(linkStarts, 1);
+}
+
+TEST_F(HomeControllerTest, AKeyTapTheSessionRefusedIsTriedAgainAtEachCheck)
+{
+    keys.setAvailable(false); // input access, but the tap cannot be installed
+    auto controller = make();
+    EXPECT_EQ(linkStarts, 1); // the three permissions are there
+    EXPECT_TRUE(controller->tipBarVisible());
+    ASSERT_NE(controller->permissionWindow(), nullptr);
+    const int tries = keys.startCount();
+    time.advance(1.0);
+    EXPECT_GT(keys.startCount(), tries);
+    EXPECT_TRUE(controller->permissionWindow()->polling());
+    keys.setAvailable(true);
+    time.advance(1.0);
+    EXPECT_TRUE(keys.started());
+    EXPECT_FALSE(controller->permissionWindow()->polling());
+    EXPECT_FALSE(controller->tipBarVisible());
+}
+
+TEST_F(HomeControllerTest, SelfAdaptionListsTheApplicationsAnewOffTheMainThread)
+{
+    auto controller = make();
+    MMAppdataItem stale;
+    stale.setName(QStringLiteral("Gone"));
+    stale.setPath(QStringLiteral("file:///nowhere.desktop"));
+    commands.requestCreateMyAppListCmd(stale, {});
+    QDir(home.path()).mkpath(QStringLiteral("apps/applications"));
+    QFile entry(home.path() + QStringLiteral("/apps/applications/notes.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write("[Desktop Entry]\nType=Application\nName=Notes\nExec=notes\n");
+    entry.close();
+
+    controller->userContentController(QStringLiteral("selfAdaption"), json(R"("")"));
+    EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("goToPage('3','')"));
+    QElapsedTimer clock;
+    clock.start();
+    while (!controller->sentScripts().last().startsWith(QStringLiteral("indexLoading('[")) && clock.elapsed() < 10000) {
+        time.runPending();
+        QCoreApplication::processEvents();
+    }
+    const QString sent = controller->sentScripts().last();
+    EXPECT_TRUE(sent.contains(QStringLiteral("Notes"))) << sent.toStdString();
+    EXPECT_FALSE(sent.contains(QStringLiteral("Gone"))) << sent.toStdString();
+}
+
+TEST_F(HomeControllerTest, PageMessagesReachTheSettings)
+{
+    auto controller = make();
+    int languageChanges = 0;
+    auto token = center.addObserver(
+        notifications::kHadChangeUILanguage, [&](const platform::Notification&) { ++languageChanges; });
+    languages.setIndexOfUI(0);
+    controller->userContentController(QStringLiteral("setSystemLanguage"), json("1"));
+    EXPECT_EQ(languages.indexOfUI(), 1u);
+    languages.setIndexOfUI(0);
+    controller->userContentController(QStringLiteral("setSystemLanguage"), json(R"("1")"));
+    EXPECT_EQ(languages.indexOfUI(), 1u);
+    EXPECT_EQ(languageChanges, 2);
+    controller->userContentController(QStringLiteral("setSystemLanguage"), json(R"("9")"));
+    controller->userContentController(QStringLiteral("setSystemLanguage"), json(R"({"lang": 1})"));
+    EXPECT_EQ(languageChanges, 2);
+    EXPECT_EQ(controller->menuTitles().at(0), QStringLiteral("Mouse Settings"));
+
+    controller->userContentController(QStringLiteral("noSuchMessage"), json(R"({"auxiliary_click": 4})"));
+    EXPECT_EQ(user.webConfig().fir_dpi(), 0u);
+    controller->userContentController(QStringLiteral("mouseSettings"), json(R"({"auxiliary_click": 4})"));
+    EXPECT_EQ(user.webConfig().fir_dpi(), 4u);
+    controller->userContentController(
+        QStringLiteral("aiSettings"), json(R"({"system_auto_start_click": "1"})"));
+    controller->userContentController(
+        QStringLiteral("aiSettings"), json(R"({"scribe_translation_check_click": 1})"));
+    controller->userContentController(QStringLiteral("screenshotTranslationKey"), json(R"("")"));
+    controller->userContentController(QStringLiteral("logExport"), json("null"));
+    EXPECT_EQ(loginItem, (QList<bool> { true }));
+    EXPECT_EQ(windows->calls, (QStringList { "monitor on", "hotkey", "export" }));
+}
+
+TEST_F(HomeControllerTest, IndicatorsMenuAndLoadingFollowTheirNotifications)
+{
+    auto controller = make();
+    user.deviceInfo().setSn(QStringLiteral("A1B2C3D4E5F6"));
+    center.post(notifications::kHadReloadConnectImage, QVariantMap { { "mode", 2 } });
+    EXPECT_EQ(controller->connectImageName(), "connect_mode2");
+    EXPECT_EQ(user.deviceInfo().sn(), "A1B2C3D4E5F6");
+    user.deviceInfo().setBatteryfloat(90);
+    user.deviceInfo().setBatteryPercentage(QStringLiteral("90%"));
+    center.post(notifications::kHadReloadDianciImage);
+    EXPECT_EQ(controller->batteryImageName(), "battery100");
+    EXPECT_EQ(controller->batteryText(), "90%");
+    center.post(notifications::kHadReloadConnectImage, QVariantMap { { "mode", 0 } });
+    EXPECT_EQ(controller->connectImageName(), "connect_mode0");
+    EXPECT_EQ(controller->batteryImageName(), "disconnected");
+    EXPECT_EQ(controller->batteryText(), "");
+    EXPECT_EQ(user.deviceInfo().sn(), "");
+    EXPECT_TRUE(windows->calls.contains("ble wait 1"));
+
+    center.post(notifications::kGetMyApp, QStringLiteral("Other"));
+    EXPECT_FALSE(controller->loadingViewVisible());
+    center.post(notifications::kGetMyApp, QStringLiteral("Begin"));
+    EXPECT_TRUE(controller->loadingViewVisible());
+    center.post(notifications::kReloadMyAppNumbersOneByOne, QVariantMap { { "idx", 7 } });
+    EXPECT_TRUE(controller->loadingText().endsWith(QStringLiteral(".. 7")));
+    controller->tableViewSelectionDidChange(0); // already selected: nothing sent, overlay stays
+    EXPECT_TRUE(controller->loadingViewVisible());
+    EXPECT_TRUE(controller->sentScripts().isEmpty());
+    controller->tableViewSelectionDidChange(4);
+    EXPECT_FALSE(controller->loadingViewVisible());
+    ASSERT_EQ(controller->sentScripts().size(), 1);
+    EXPECT_TRUE(controller->sentScripts().at(0).startsWith(QStringLiteral("goToPage('4','{")));
+
+    controller->tableViewSelectionDidChange(2); // no custom commands: only the page switch
+    time.advance(1.0);
+    EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("goToPage('2','')"));
+    center.post(notifications::kHadProductConnected);
+    EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("indexLoading('')"));
+    MMCustomCmdItem command;
+    command.setWord(QStringLiteral("news"));
+    command.setTodo(QStringLiteral("example.org"));
+    commands.requestCreateCustomCmd(command, {});
+    controller->tableViewSelectionDidChange(0);
+    controller->tableViewSelectionDidChange(2); // the list follows 0.3 s after the page switch
+    EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("goToPage('2','')"));
+    time.advance(0.29);
+    EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("goToPage('2','')"));
+    time.advance(0.02);
+    EXPECT_EQ(controller->sentScripts().last(),
+        QStringLiteral("indexLoading('[{\\u0022todo\\u0022:\\u0022example.org\\u0022,\\u0022word\\u0022:"
+                       "\\u0022news\\u0022}]')"));
+    center.post(notifications::kHadOpenGPT);
+    center.post(notifications::kHadSnipTrans);
+    EXPECT_TRUE(windows->calls.contains("chat"));
+    EXPECT_TRUE(windows->calls.contains("snip"));
+}
+
+// The pages in the browser engine.
+class PagesInBrowserTest : public HomeControllerTest {
+protected:
+    static bool waitFor(const std::function<bool()>& done, int milliseconds = 20000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < milliseconds) {
+            QEventLoop loop;
+            QTimer::singleShot(20, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        return done();
+    }
+
+    static QVariant evaluate(UWHomeViewController& controller, const QString& script)
+    {
+        QVariant result;
+        bool finished = false;
+        controller.webView()->page()->runJavaScript(script, [&](const QVariant& value) {
+            result = value;
+            finished = true;
+        });
+        waitFor([&] { return finished; });
+        return result;
+    }
+};
+
+TEST_F(PagesInBrowserTest, PagesLoadRenderAndPostTheirChanges)
+{
+    auto controller = make(true);
+    ASSERT_NE(controller->webView(), nullptr);
+    const auto loaded = [&] {
+        return controller->sentScripts().size() >= 2 && controller->sentScripts().last().startsWith("init(");
+    };
+    ASSERT_TRUE(waitFor(loaded));
+    EXPECT_TRUE(controller->sentScripts().at(0).startsWith("indexLoading('{"));
+    ASSERT_TRUE(waitFor([&] { return evaluate(*controller, "typeof goToPage").toString() == "function"; }));
+
+    // A click in the page posts the message and the dispatcher applies it.
+    evaluate(*controller, "document.querySelector('[data-key=auxiliary_click] button[value=\"3\"]').click()");
+    EXPECT_TRUE(waitFor([&] { return user.webConfig().fir_dpi() == 3; }));
+    EXPECT_EQ(dpiSent.last(), 3u);
+    evaluate(*controller,
+        "var s = document.querySelector('select[data-key=voice_key_short_click]'); s.value = '4';"
+        "s.dispatchEvent(new Event('change'))");
+    EXPECT_TRUE(waitFor([&] { return user.webConfig().fir_voice_short() == 4; }));
+
+    // Data with quotes, backslashes and U+2028 reaches the page intact.
+    user.deviceInfo().setProductModelString(QStringLiteral("Model \"A\" \\ it's\u2028</script>"));
+    center.post(notifications::kHadProductConnected);
+    EXPECT_TRUE(waitFor([&] {
+        return evaluate(*controller, "document.getElementById('productModel').textContent").toString()
+            == QStringLiteral("Model \"A\" \\ it's\u2028</script>");
+    }));
+
+    // Custom commands: added in the page, stored; a malformed list changes nothing.
+    controller->tableViewSelectionDidChange(2);
+    evaluate(*controller,
+        "document.getElementById('newWord').value = 'notes \\'x\\'';"
+        "document.getElementById('newTarget').value = 'example.org';"
+        "document.getElementById('addCommand').click()");
+    EXPECT_TRUE(waitFor([&] { return commands.getCustomCmdList().size() == 1; }));
+    evaluate(
+        *controller, "window.webkit.messageHandlers.refreshInstructionData.postMessage('[{\"word\": 1}]')");
+    evaluate(*controller, "window.webkit.messageHandlers.noSuchThing === undefined");
+    evaluate(*controller, "window.webkit.messageHandlers.mouseSettings.postMessage([1, 2])");
+    QEventLoop settle;
+    QTimer::singleShot(300, &settle, &QEventLoop::quit);
+    settle.exec();
+    ASSERT_EQ(commands.getCustomCmdList().size(), 1);
+    EXPECT_EQ(commands.getCustomCmdList().at(0).word(), QStringLiteral("notes 'x'"));
+
+    // The application list arrives from the listing thread and is drawn.
+    MMAppdataItem app;
+    app.setName(QStringLiteral("Notes <b>&amp;</b>"));
+    app.setPath(QStringLiteral("file:///usr/share/applications/notes.desktop"));
+    app.setCmdword(QStringLiteral("open Notes"));
+    commands.requestCreateMyAppListCmd(app, {});
+    controller->tableViewSelectionDidChange(3);
+    EXPECT_TRUE(waitFor([&] {
+        time.runPending();
+        return evaluate(*controller, "document.querySelector('#appTable tbody').textContent").toString()
+            == QStringLiteral("Notes <b>&amp;</b>open Notes");
+    }));
+
+    // The software page shows its object.
+    user.deviceInfo().setSn(QStringLiteral("A1B2C3D4E5F6"));
+    controller->tableViewSelectionDidChange(4);
+    EXPECT_TRUE(waitFor([&] {
+        return evaluate(*controller, "document.getElementById('deviceSN').textContent").toString()
+            == "A1B2C3D4E5F6";
+    }));
+
+    // The language switch in the page, and a reload sends the first data again.
+    evaluate(*controller,
+        "var l = document.getElementById('systemLanguage'); l.value = '3';"
+        "l.dispatchEvent(new Event('change'))");
+    EXPECT_TRUE(waitFor([&] { return languages.indexOfUI() == 3; }));
+    const qsizetype before = controller->sentScripts().size();
+    controller->webView()->reload();
+    EXPECT_TRUE(waitFor([&] { return controller->sentScripts().size() >= before + 2 && loaded(); }));
+}
+
+} // namespace settingspages
