@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+// A dark rounded label with white bold text centred in it: the size tip of
+// the capture window. It takes no mouse input.
+class SimpleLabelView : public QWidget {
+    Q_OBJECT
+public:
+    explicit SimpleLabelView(QWidget* parent = nullptr);
+
+    QString text() const { return text_; }
+    void setText(const QString& text);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString text_;
+};
