@@ -20,6 +20,7 @@ const QString XunfeiDocumentOcr::kRequestLine = QStringLiteral("POST /v1/private
 const QString XunfeiDocumentOcr::kAlgorithm = QStringLiteral("hmac-sha256");
 const QString XunfeiDocumentOcr::kSignedHeaders = QStringLiteral("host date request-line");
 const QString XunfeiDocumentOcr::kServiceErrorFormat = QStringLiteral("Error: %1");
+const QString XunfeiDocumentOcr::kNoText = QStringLiteral("Error: no text was recognised in the picture");
 const QString XunfeiDocumentOcr::kUnreadableReply = QStringLiteral("Error: the recognition service's reply cannot be read");
 
 namespace {
@@ -153,5 +154,7 @@ OcrResult XunfeiDocumentOcr::readFromResponseDic(const platform::HttpResponse& r
     const QJsonValue whole = QJsonDocument::fromJson(*decoded).object().value(QStringLiteral("whole_text"));
     if (!whole.isString())
         return OcrResult::failure(kUnreadableReply);
+    if (whole.toString().isEmpty())
+        return OcrResult::failure(kNoText);
     return OcrResult::success(whole.toString());
 }

@@ -28,6 +28,7 @@ public:
     static const QString kSignedHeaders;
     static const QString kServiceErrorFormat;
     static const QString kUnreadableReply;
+    static const QString kNoText;
     static constexpr double kTimeoutSeconds = 10;
 
     struct Credentials {
@@ -52,6 +53,6 @@ public:
         const Credentials& credentials, const QByteArray& png, const QString& baseUrl, const QString& date);
     // What a reply comes to: a code other than 0 is a service error
     // (kServiceErrorFormat); a reply without a header code, or whose text
-    // cannot be read, is kUnreadableReply.
+    // cannot be read, is kUnreadableReply; an empty text is kNoText.
     static OcrResult readFromResponseDic(const platform::HttpResponse& response);
 };
