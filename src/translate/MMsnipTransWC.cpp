@@ -201,14 +201,23 @@ void MMsnipTransWC::selectionTranslate()
 {
     QPointer<MMsnipTransWC> self(this);
     services_.selection.getText([self](const QString& text) {
-        if (!self || text.isEmpty())
-            return;
-        self->show();
-        self->raise();
-        self->ini_selectionLangs();
-        self->setSourceText(text);
-        self->transRetry();
+        if (self)
+            self->translateSelectedText(text);
     });
+}
+
+void MMsnipTransWC::translateSelectedText(const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    // In front, but the application the text came from keeps the focus.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    show();
+    raise();
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
+    ini_selectionLangs();
+    setSourceText(text);
+    transRetry();
 }
 
 void MMsnipTransWC::transRetry()

@@ -53,6 +53,8 @@ public:
     void snipTranslate();
     // Translates the text selected in another application.
     void selectionTranslate();
+    // Shows a selected text and translates it; an empty text does nothing.
+    void translateSelectedText(const QString& text);
     // The picture of a capture: recognised by the region's service.
     void recognizeImage(const QImage& image);
     // Translates the source text (also the refresh button).
