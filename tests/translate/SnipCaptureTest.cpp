@@ -23,6 +23,7 @@
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -450,6 +451,58 @@ TEST_F(SnipCaptureTest, PointerEventsOfTheWindowDriveTheSelection)
     send(QEvent::MouseButtonRelease, { 80, 60 }, Qt::NoButton);
     EXPECT_EQ(c.captureWindowRect(), QRectF(40, 40, 41, 21));
     EXPECT_EQ(manager_.captureState(), SnipManager::AreaSet);
+}
+
+} // namespace
+
+namespace {
+
+// Run with two screens of different sizes and scales (see two-screens.json):
+// the left one 1024 x 768 at scale 1, the right one 800 x 600 at scale 2
+// beside it. Skipped with one screen.
+class TwoScreenCaptureTest : public SnipCaptureTest {
+protected:
+    void SetUp() override
+    {
+        if (QGuiApplication::screens().size() != 2)
+            GTEST_SKIP() << "needs the two-screen configuration";
+        // The desktop in device pixels: 1024 + 1600 wide.
+        grabber_.setDesktop(snipPatternDesktop(QSize(1024 + 1600, 1200)));
+    }
+};
+
+TEST_F(TwoScreenCaptureTest, EachScreenIsGrabbedInItsOwnDevicePixels)
+{
+    manager_.startCapture();
+    ASSERT_EQ(manager_.windowControllers().size(), 2u);
+    EXPECT_EQ(grabber_.requests(), (QList<QRect> { QRect(0, 0, 1024, 768), QRect(1024, 0, 1600, 1200) }));
+    RCSnipWindowController& right = *manager_.windowControllers()[1];
+    EXPECT_EQ(right.screenFrame(), QRectF(1024, 0, 800, 600));
+    EXPECT_EQ(right.originImage().size(), QSize(1600, 1200));
+
+    // 40 x 30 points at (1100, 100) on the right screen: 80 x 60 pixels.
+    drag(right, { 1100, 100 }, { 1139, 129 });
+    const QImage picture = translated(right);
+    EXPECT_EQ(picture, snipPatternDesktop(QSize(2624, 1200)).copy(1024 + 152, 200, 80, 60));
+}
+
+TEST_F(TwoScreenCaptureTest, TheHighlightFollowsThePointerAcrossScreensAndEscapeEndsBoth)
+{
+    manager_.startCapture();
+    RCSnipWindowController& left = *manager_.windowControllers()[0];
+    RCSnipWindowController& right = *manager_.windowControllers()[1];
+    left.mouseMoved({ 100, 100 });
+    EXPECT_TRUE(left.snipView()->showsImage());
+    right.mouseMoved({ 1200, 100 });
+    EXPECT_TRUE(right.snipView()->showsImage());
+    EXPECT_FALSE(left.snipView()->showsImage()) << "the left screen let go of its highlight";
+
+    std::vector<QPointer<RCSnipWindow>> windows { left.window(), right.window() };
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(right.window(), &escape);
+    EXPECT_FALSE(manager_.isWorking());
+    for (const auto& window : windows)
+        EXPECT_FALSE(window && window->isVisible());
 }
 
 } // namespace
