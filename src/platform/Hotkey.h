@@ -7,7 +7,7 @@ namespace platform {
 // A global hot key as it is stored: a virtual key code of the ANSI keyboard
 // layout and modifier flags, the format the settings have always used (the
 // default Command-3 is key code 20 with flag 0x100000). Command is Ctrl on
-// this platform.
+// this platform, Control the Super key, Option Alt.
 struct Hotkey {
     static constexpr quint32 kShift = 0x20000;
     static constexpr quint32 kControl = 0x40000;

@@ -58,8 +58,11 @@ GlobalHotkey::Result X11GlobalHotkey::registerHotkey(const Hotkey& hotkey, Actio
     if (!code)
         return Result::UnknownKey;
     unsigned int modifiers = 0;
-    if (hotkey.modifierFlags & (Hotkey::kCommand | Hotkey::kControl))
+    // Command is Ctrl here; the stored Control flag is the Super key.
+    if (hotkey.modifierFlags & Hotkey::kCommand)
         modifiers |= ControlMask;
+    if (hotkey.modifierFlags & Hotkey::kControl)
+        modifiers |= Mod4Mask;
     if (hotkey.modifierFlags & Hotkey::kShift)
         modifiers |= ShiftMask;
     if (hotkey.modifierFlags & Hotkey::kOption)
