@@ -6,7 +6,6 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <cstring>
 
 namespace platform {
 
@@ -53,36 +52,33 @@ QImage X11ScreenGrabber::grab(const QRect& devicePixels)
     if (!image)
         return {};
 
-    QImage result;
     // 24 and 32-bit visuals with the usual masks hold one 32-bit word per
     // pixel in the server's byte order, which QImage's RGB32 reads directly.
     const bool direct = image->bits_per_pixel == 32 && image->red_mask == 0xff0000 && image->green_mask == 0xff00
         && image->blue_mask == 0xff && image->byte_order == LSBFirst;
     if (direct) {
-        result = QImage(area.size(), QImage::Format_RGB32);
-        const int rowBytes = area.width() * 4;
-        for (int y = 0; y < area.height(); ++y)
-            std::memcpy(result.scanLine(y), image->data + static_cast<qsizetype>(y) * image->bytes_per_line,
-                static_cast<size_t>(rowBytes));
-    } else {
-        // Other visuals (16-bit, other masks): slower, pixel by pixel.
-        result = QImage(area.size(), QImage::Format_RGB32);
-        auto channel = [](unsigned long pixel, unsigned long mask) -> int {
-            if (!mask)
-                return 0;
-            int shift = 0;
-            while (!((mask >> shift) & 1))
-                ++shift;
-            const unsigned long bits = mask >> shift;
-            return static_cast<int>(((pixel >> shift) & bits) * 255 / bits);
-        };
-        for (int y = 0; y < area.height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(result.scanLine(y));
-            for (int x = 0; x < area.width(); ++x) {
-                const unsigned long pixel = XGetPixel(image, x, y);
-                line[x] = qRgb(channel(pixel, image->red_mask), channel(pixel, image->green_mask),
-                    channel(pixel, image->blue_mask));
-            }
+        // The picture keeps Xlib's buffer (read-only, so a change copies it
+        // first): no copy of a whole screen.
+        return QImage(reinterpret_cast<const uchar*>(image->data), area.width(), area.height(), image->bytes_per_line,
+            QImage::Format_RGB32, [](void* xImage) { XDestroyImage(static_cast<XImage*>(xImage)); }, image);
+    }
+    // Other visuals (16-bit, other masks): slower, pixel by pixel.
+    QImage result(area.size(), QImage::Format_RGB32);
+    auto channel = [](unsigned long pixel, unsigned long mask) -> int {
+        if (!mask)
+            return 0;
+        int shift = 0;
+        while (!((mask >> shift) & 1))
+            ++shift;
+        const unsigned long bits = mask >> shift;
+        return static_cast<int>(((pixel >> shift) & bits) * 255 / bits);
+    };
+    for (int y = 0; y < area.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(result.scanLine(y));
+        for (int x = 0; x < area.width(); ++x) {
+            const unsigned long pixel = XGetPixel(image, x, y);
+            line[x] = qRgb(channel(pixel, image->red_mask), channel(pixel, image->green_mask),
+                channel(pixel, image->blue_mask));
         }
     }
     XDestroyImage(image);

@@ -72,10 +72,22 @@ void RCSnipWindowController::doSnapshot()
         originImage_ = black;
     }
     originImage_.setDevicePixelRatio(ratio);
-    darkImage_ = originImage_.copy();
+    // One pass over the screen's pixels: each channel kept at 30 %, as
+    // black at 70 % over it would leave it.
+    const QImage origin = originImage_.convertToFormat(QImage::Format_RGB32);
+    darkImage_ = QImage(origin.size(), QImage::Format_RGB32);
+    const int keep = qRound((1 - kDimming) * 256);
+    for (int y = 0; y < origin.height(); ++y) {
+        const auto* from = reinterpret_cast<const QRgb*>(origin.constScanLine(y));
+        auto* to = reinterpret_cast<QRgb*>(darkImage_.scanLine(y));
+        for (int x = 0; x < origin.width(); ++x) {
+            const QRgb p = from[x];
+            const quint32 redBlue = ((p & 0xff00ff) * quint32(keep) >> 8) & 0xff00ff;
+            const quint32 green = ((p & 0x00ff00) * quint32(keep) >> 8) & 0x00ff00;
+            to[x] = 0xff000000 | redBlue | green;
+        }
+    }
     darkImage_.setDevicePixelRatio(ratio);
-    QPainter painter(&darkImage_);
-    painter.fillRect(QRectF(QPointF(0, 0), screenFrame_.size()), QColor(0, 0, 0, qRound(kDimming * 255)));
 }
 
 void RCSnipWindowController::takeKeyboard()
