@@ -17,13 +17,20 @@ void SimpleLabelView::setText(const QString& text)
     update();
 }
 
+void SimpleLabelView::paintDarkBox(QPainter& painter, const QRectF& box, double radius)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath rounded;
+    rounded.addRoundedRect(box, radius, radius);
+    painter.fillPath(rounded, QColor(0, 0, 0, qRound(0.8 * 255)));
+    painter.restore();
+}
+
 void SimpleLabelView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath rounded;
-    rounded.addRoundedRect(QRectF(rect()), 6, 6);
-    painter.fillPath(rounded, QColor(0, 0, 0, qRound(0.8 * 255)));
+    paintDarkBox(painter, QRectF(rect()), 6);
     if (text_.isEmpty())
         return;
     QFont font = painter.font();

@@ -1,11 +1,11 @@
 #include "translate/ToolContainer.h"
 
 #include "core/RCImageButton.h"
+#include "translate/SimpleLabelView.h"
 #include "translate/SnipManager.h"
 
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <algorithm>
 
@@ -93,10 +93,7 @@ void ToolContainer::onToolClick(RCImageButton* sender)
 void ToolContainer::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath rounded;
-    rounded.addRoundedRect(QRectF(rect()), 3, 3);
-    painter.fillPath(rounded, QColor(0, 0, 0, qRound(0.8 * 255)));
+    SimpleLabelView::paintDarkBox(painter, QRectF(rect()), 3);
 }
 
 void ToolContainer::mousePressEvent(QMouseEvent* event)

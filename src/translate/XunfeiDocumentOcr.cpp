@@ -5,6 +5,7 @@
 #include "core/StringCoding.h"
 #include "platform/MainQueue.h"
 #include "translate/TranslationEndpoint.h"
+#include "translate/XunfeiSignature.h"
 
 #include <QJsonDocument>
 #include <QStringList>
@@ -17,7 +18,6 @@ const QString XunfeiDocumentOcr::kDefaultBaseUrl = QStringLiteral("https://api.x
 const char* const XunfeiDocumentOcr::kBaseUrlVariable = "PRAVIK_DOCUMENT_OCR_URL";
 const QString XunfeiDocumentOcr::kPath = QStringLiteral("/v1/private/hh_ocr_recognize_doc");
 const QString XunfeiDocumentOcr::kRequestLine = QStringLiteral("POST /v1/private/hh_ocr_recognize_doc HTTP/1.1");
-const QString XunfeiDocumentOcr::kAlgorithm = QStringLiteral("hmac-sha256");
 const QString XunfeiDocumentOcr::kSignedHeaders = QStringLiteral("host date request-line");
 const QString XunfeiDocumentOcr::kServiceErrorFormat = QStringLiteral("Error: %1");
 const QString XunfeiDocumentOcr::kNoText = QStringLiteral("Error: no text was recognised in the picture");
@@ -26,21 +26,6 @@ const QString XunfeiDocumentOcr::kUnreadableReply = QStringLiteral("Error: the r
 namespace {
 
 const QString kXunfeiOcrMainland = QStringLiteral("cn");
-
-QString xunfeiOcrQuoted(const QString& name, const QString& value)
-{
-    return name + QStringLiteral("=\"") + value + u'"';
-}
-
-// The host as the signature names it: the host name, with the port when the
-// address gives one.
-QString xunfeiOcrHost(const QUrl& url)
-{
-    QString host = url.host(QUrl::FullyEncoded);
-    if (url.port() != -1)
-        host += u':' + QString::number(url.port());
-    return host;
-}
 
 } // namespace
 
@@ -99,14 +84,10 @@ platform::HttpRequest XunfeiDocumentOcr::signedRequest(
     QUrl url(baseUrl);
     url.setPath(kPath);
     url.setFragment(QString());
-    const QString host = xunfeiOcrHost(url);
+    const QString host = XunfeiSignature::hostField(url);
     const QString signedText = QStringLiteral("host: ") + host + QStringLiteral("\ndate: ") + date + u'\n' + kRequestLine;
     const QString signature = HLParamTools::hmacSHA256WithSecret(credentials.apiSecret, signedText);
-    const QString authorization = QStringList { xunfeiOcrQuoted(QStringLiteral("api_key"), credentials.apiKey),
-        xunfeiOcrQuoted(QStringLiteral("algorithm"), kAlgorithm),
-        xunfeiOcrQuoted(QStringLiteral("headers"), kSignedHeaders),
-        xunfeiOcrQuoted(QStringLiteral("signature"), signature) }
-                                      .join(QStringLiteral(", "));
+    const QString authorization = XunfeiSignature::authorization(credentials.apiKey, kSignedHeaders, signature);
     // Every value fully percent-encoded, so that the "+", "/" and "=" of the
     // Base64 texts reach the service as they are meant.
     auto encoded = [](const QString& value) { return QString::fromLatin1(QUrl::toPercentEncoding(value)); };

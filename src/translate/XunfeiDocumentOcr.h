@@ -24,7 +24,6 @@ public:
     static const char* const kBaseUrlVariable;
     static const QString kPath;
     static const QString kRequestLine;
-    static const QString kAlgorithm;
     static const QString kSignedHeaders;
     static const QString kServiceErrorFormat;
     static const QString kUnreadableReply;
