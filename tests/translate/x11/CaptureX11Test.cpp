@@ -41,6 +41,7 @@
 #include <gtest/gtest.h>
 
 // Xlib last: its macros would break the headers after it.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -316,6 +317,38 @@ TEST_F(CaptureX11Test, SelectionWithAnnotationsIsCopiedAndSavedPixelForPixel)
         for (int x = 0; x < copied.width() && exact; ++x)
             exact = copied.pixel(x, y) == capturePatternPixel(copiedOffset.x() + x, copiedOffset.y() + y);
     EXPECT_TRUE(exact) << "the clipboard holds exactly the selected pixels";
+}
+
+TEST_F(CaptureX11Test, TheWindowManagersStackingListGivesFramesAndLayers)
+{
+    CapturePatternWindow pattern;
+    showPattern(pattern, QRect(100, 100, 300, 200));
+    CapturePatternWindow desktop;
+    showPattern(desktop, QRect(20, 320, 60, 40)); // on screen at scale 2 too
+    const Window root = DefaultRootWindow(display_);
+    auto atom = [&](const char* name) { return XInternAtom(display_, name, False); };
+    // As a window manager keeps them: bottom to top, frame extents left,
+    // right, top, bottom, and a desktop window.
+    const unsigned long stack[] = { desktop.winId(), pattern.winId() };
+    XChangeProperty(display_, root, atom("_NET_CLIENT_LIST_STACKING"), XA_WINDOW, 32, PropModeReplace,
+        reinterpret_cast<const unsigned char*>(stack), 2);
+    const unsigned long extents[] = { 4, 4, 20, 4 };
+    XChangeProperty(display_, pattern.winId(), atom("_NET_FRAME_EXTENTS"), XA_CARDINAL, 32, PropModeReplace,
+        reinterpret_cast<const unsigned char*>(extents), 4);
+    const unsigned long desktopType[] = { atom("_NET_WM_WINDOW_TYPE_DESKTOP") };
+    XChangeProperty(display_, desktop.winId(), atom("_NET_WM_WINDOW_TYPE"), XA_ATOM, 32, PropModeReplace,
+        reinterpret_cast<const unsigned char*>(desktopType), 1);
+    XSync(display_, False);
+
+    const QList<platform::WindowInfo> windows = windowList_->windows();
+    XDeleteProperty(display_, root, atom("_NET_CLIENT_LIST_STACKING"));
+    XSync(display_, False);
+    ASSERT_EQ(windows.size(), 2);
+    const double ratio = pattern.devicePixelRatioF();
+    const QRect client(devicePoint(QPointF(100, 100)), QSize(qRound(300 * ratio), qRound(200 * ratio)));
+    EXPECT_EQ(windows[0].frame, client.adjusted(-4, -20, 4, 4)) << "front first, with its frame";
+    EXPECT_EQ(windows[0].layer, 0);
+    EXPECT_EQ(windows[1].layer, -1) << "the desktop";
 }
 
 TEST_F(CaptureX11Test, HotkeyIsDeliveredThroughTheGrabWhateverTheLocksAndRefusedWhenTaken)
