@@ -1,6 +1,7 @@
 #include "platform/ScreenGrabber.h"
 
 #include "platform/NullScreenGrabber.h"
+#include "platform/PortalScreenGrabber.h"
 #include "platform/X11ScreenGrabber.h"
 #include "platform/X11Session.h"
 
@@ -14,6 +15,10 @@ std::unique_ptr<ScreenGrabber> ScreenGrabber::create(const QString& choice)
         return std::make_unique<NullScreenGrabber>();
     if (choice == QLatin1StringView("x11") || (choice.isEmpty() && X11Session::isX11())) {
         if (auto grabber = X11ScreenGrabber::open())
+            return grabber;
+    }
+    if (choice == QLatin1StringView("portal") || choice.isEmpty()) {
+        if (auto grabber = PortalScreenGrabber::open())
             return grabber;
     }
     qWarning() << "The screen cannot be read in this session" << choice;

@@ -19,8 +19,9 @@ public:
     // root window's coordinates). Null when the screen cannot be read.
     virtual QImage grab(const QRect& devicePixels) = 0;
 
-    // The backend of this session: X11 in an X session, else the null
-    // backend. PRAVIK_SCREENGRABBER=x11|null overrides the probe.
+    // The backend of this session: X11 in an X session, the desktop portal
+    // where the session bus offers it (Wayland), else the null backend.
+    // PRAVIK_SCREENGRABBER=x11|portal|null overrides the probe.
     static ScreenGrabber& shared();
     static std::unique_ptr<ScreenGrabber> create(const QString& choice);
 };
