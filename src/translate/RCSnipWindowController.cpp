@@ -9,6 +9,7 @@
 #include "translate/ToolContainer.h"
 
 #include <QCursor>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
@@ -55,7 +56,15 @@ void RCSnipWindowController::startCaptureWithScreen(QScreen* screen)
     mouseChangeToken_ = manager_.notificationCenter().addObserver(SnipManager::kNotifyMouseLocationChange,
         [this](const platform::Notification& n) { onNotifyMouseChange(n); });
 
-    window_->show();
+    if (QGuiApplication::platformName().startsWith(QLatin1StringView("wayland"))) {
+        // Wayland places no window where a client asks: a full-screen
+        // window on the chosen screen covers it.
+        window_->winId();
+        window_->windowHandle()->setScreen(screen);
+        window_->showFullScreen();
+    } else {
+        window_->show();
+    }
     window_->raise();
     captureAppScreen(QCursor::pos(screen));
 }
