@@ -32,6 +32,7 @@ const QString MMsnipTransWC::kSnipFlowTitle = QStringLiteral("PraVik 截屏翻�
 const QString MMsnipTransWC::kSelectionFlowTitle = QStringLiteral("PraVik 划词翻译");
 const QString MMsnipTransWC::kRetryTitle = QStringLiteral("刷新");
 const QString MMsnipTransWC::kCopyTitle = QStringLiteral("复制");
+const QString MMsnipTransWC::kEmptyTranslation = QStringLiteral("Error: the translation service returned no translation");
 
 namespace {
 
@@ -250,9 +251,9 @@ void MMsnipTransWC::transWithFrom(const QString& from, const QString& to, const 
     param.data.text = HLParamTools::base64EncodeString(text);
     QPointer<MMsnipTransWC> self(this);
     HLMachineTranslationRequest::getMachineTranslationWithParam(
-        std::move(param), services_.user, services_.machineTranslationBaseUrl, [self](bool, const QString& result) {
+        std::move(param), services_.user, services_.machineTranslationBaseUrl, [self](bool failed, const QString& result) {
             if (self)
-                self->showTranslation(result);
+                self->showTranslation(!failed && result.isEmpty() ? kEmptyTranslation : result);
         });
 }
 
@@ -262,8 +263,10 @@ void MMsnipTransWC::microsoftTransWithFrom(const QString& from, const QString& t
     mmMicrosoftTextTrans(services_.user)
         .textTranslationWithFromLang(from, mmMicrosoftTextTrans::translatorTargetCode(to), text,
             [self](bool success, const QString& result) {
-                if (self && (!success || !result.isEmpty()))
-                    self->showTranslation(result);
+                // An empty answer must not leave the last translation
+                // standing beside a new source text.
+                if (self)
+                    self->showTranslation(success && result.isEmpty() ? kEmptyTranslation : result);
             });
 }
 

@@ -41,6 +41,8 @@ public:
 
     static const QString kFromTitle, kToTitle, kSnipTitle, kSelectionTitle, kSnipFlowTitle, kSelectionFlowTitle,
         kRetryTitle, kCopyTitle;
+    // Shown when a translation service answers without a translation.
+    static const QString kEmptyTranslation;
 
     explicit MMsnipTransWC(Services services);
     // Over the shared services.

@@ -248,6 +248,39 @@ TEST_F(ResultWindowTest, SelectionIsTranslatedFromThePrimarySelection)
     EXPECT_TRUE(keys_.presses().empty()) << "no copy needed";
 }
 
+TEST_F(ResultWindowTest, TranslationFailuresAndEmptyAnswersReplaceTheLastTranslation)
+{
+    struct Case {
+        const char* name;
+        bool mainland;
+        FakeHttpServer::Reply reply;
+        QString expected;
+    };
+    const Case cases[] = {
+        { "overseas empty", false, fakes::FakeTextTranslationService::translation(QString()),
+            MMsnipTransWC::kEmptyTranslation },
+        { "overseas error", false, fakes::FakeTextTranslationService::error(401000, QStringLiteral("No."), 401),
+            QStringLiteral("ErrorCode=401000,No.") },
+        { "mainland empty", true, fakes::FakeMachineTranslationService::translation(QString()),
+            MMsnipTransWC::kEmptyTranslation },
+        { "mainland error", true, fakes::FakeMachineTranslationService::error(10700, QStringLiteral("bad")),
+            QStringLiteral("翻译错误，错误码：10700。") },
+    };
+    for (const Case& k : cases) {
+        setRegion(k.mainland ? QStringLiteral("cn") : QStringLiteral("us"));
+        if (k.mainland)
+            machineTranslation_.reply(k.reply);
+        else
+            textTranslation_.reply(k.reply);
+        window_.setIsSniping(false);
+        window_.translateSelectedText(QStringLiteral("text"));
+        waitForPanes(window_.translationText()); // each case's answer differs from the one before
+        EXPECT_EQ(window_.translationText(), k.expected) << k.name;
+    }
+    EXPECT_EQ(machineTranslation_.problems(), QStringList());
+    EXPECT_EQ(textTranslation_.problems(), QStringList());
+}
+
 TEST_F(ResultWindowTest, ALanguageChoiceIsStoredAndAnnounced)
 {
     int announced = 0;
