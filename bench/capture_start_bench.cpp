@@ -2,7 +2,6 @@
 // on a 3840 x 2160 screen, against a bare XGetImage of the same screen
 // measured in the same run. Run under a virtual X server of that size:
 //   xvfb-run -a -s "-screen 0 3840x2160x24" build/bench/capture_start_bench
-#include <benchmark/benchmark.h>
 #include "core/MMUserInfo.h"
 #include "platform/NotificationCenter.h"
 #include "platform/NullWindowList.h"
@@ -19,6 +18,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -37,7 +37,8 @@ public:
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Iteration || run.error_occurred)
                 continue;
-            const double seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            const double seconds
+                = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
             auto [it, inserted] = bestSeconds.try_emplace(run.run_name.function_name, seconds);
             if (!inserted)
                 it->second = std::min(it->second, seconds);
@@ -110,7 +111,7 @@ int main(int argc, char** argv)
     if (ours <= 0 || bare <= 0)
         return 1;
     std::printf("capture start %.1f ms, bare grab %.1f ms\n", ours * 1e3, bare * 1e3);
-    std::printf("capture start against a bare grab: ratio %.2f (goal at most %.1f): %s\n", ours / bare, kGoalRatio,
-        ours / bare <= kGoalRatio ? "met" : "not met");
+    std::printf("capture start against a bare grab: ratio %.2f (goal at most %.1f): %s\n", ours / bare,
+        kGoalRatio, ours / bare <= kGoalRatio ? "met" : "not met");
     return 0;
 }

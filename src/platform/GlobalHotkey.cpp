@@ -14,7 +14,8 @@ QString GlobalHotkey::problemText(Result result, const Hotkey& hotkey)
     case Result::NotAvailable:
         return QStringLiteral("The screenshot hot key is not available in this desktop session.");
     case Result::Taken:
-        return QStringLiteral("The screenshot hot key %1 is already used by another program; choose another one.")
+        return QStringLiteral(
+            "The screenshot hot key %1 is already used by another program; choose another one.")
             .arg(hotkey.displayText());
     case Result::UnknownKey:
         return QStringLiteral("The screenshot hot key %1 has no key on this keyboard; choose another one.")

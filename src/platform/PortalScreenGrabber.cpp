@@ -72,22 +72,27 @@ QImage PortalScreenGrabber::desktop()
         return cache_->desktop;
     // The request's object path is known before the call, so the answer
     // cannot arrive before anyone listens for it.
-    const QString token = QStringLiteral("pravik%1_%2").arg(++requests_).arg(QRandomGenerator::global()->generate());
+    const QString token
+        = QStringLiteral("pravik%1_%2").arg(++requests_).arg(QRandomGenerator::global()->generate());
     QString sender = bus_.baseService();
     sender.remove(0, 1).replace(u'.', u'_');
-    const QString requestPath = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+    const QString requestPath
+        = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
     PortalResponse response;
     bus_.connect(kService, requestPath, kRequestInterface, QStringLiteral("Response"), &response,
         SLOT(onResponse(uint, QVariantMap)));
 
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Screenshot"));
-    call << QString() << QVariantMap { { QStringLiteral("handle_token"), token },
-        { QStringLiteral("interactive"), false }, { QStringLiteral("modal"), false } };
+    QDBusMessage call
+        = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Screenshot"));
+    call << QString()
+         << QVariantMap { { QStringLiteral("handle_token"), token }, { QStringLiteral("interactive"), false },
+                { QStringLiteral("modal"), false } };
     QDBusPendingCallWatcher watcher(bus_.asyncCall(call, kTimeoutMs));
-    QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &response, [&response](QDBusPendingCallWatcher* w) {
-        if (w->isError())
-            response.loop.quit();
-    });
+    QObject::connect(
+        &watcher, &QDBusPendingCallWatcher::finished, &response, [&response](QDBusPendingCallWatcher* w) {
+            if (w->isError())
+                response.loop.quit();
+        });
     QTimer::singleShot(kTimeoutMs, &response.loop, &QEventLoop::quit);
     if (!response.answered)
         response.loop.exec();

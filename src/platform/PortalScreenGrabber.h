@@ -24,7 +24,8 @@ public:
     static constexpr int kTimeoutMs = 60000;
 
     // Null when the bus has no portal.
-    static std::unique_ptr<PortalScreenGrabber> open(const QDBusConnection& bus = QDBusConnection::sessionBus());
+    static std::unique_ptr<PortalScreenGrabber> open(
+        const QDBusConnection& bus = QDBusConnection::sessionBus());
 
     bool isAvailable() const override { return true; }
     QImage grab(const QRect& devicePixels) override;

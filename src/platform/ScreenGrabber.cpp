@@ -27,7 +27,8 @@ std::unique_ptr<ScreenGrabber> ScreenGrabber::create(const QString& choice)
 
 ScreenGrabber& ScreenGrabber::shared()
 {
-    static const std::unique_ptr<ScreenGrabber> grabber = create(qEnvironmentVariable("PRAVIK_SCREENGRABBER"));
+    static const std::unique_ptr<ScreenGrabber> grabber
+        = create(qEnvironmentVariable("PRAVIK_SCREENGRABBER"));
     return *grabber;
 }
 

@@ -54,12 +54,13 @@ QImage X11ScreenGrabber::grab(const QRect& devicePixels)
 
     // 24 and 32-bit visuals with the usual masks hold one 32-bit word per
     // pixel in the server's byte order, which QImage's RGB32 reads directly.
-    const bool direct = image->bits_per_pixel == 32 && image->red_mask == 0xff0000 && image->green_mask == 0xff00
-        && image->blue_mask == 0xff && image->byte_order == LSBFirst;
+    const bool direct = image->bits_per_pixel == 32 && image->red_mask == 0xff0000
+        && image->green_mask == 0xff00 && image->blue_mask == 0xff && image->byte_order == LSBFirst;
     if (direct) {
         // The picture keeps Xlib's buffer (read-only, so a change copies it
         // first): no copy of a whole screen.
-        return QImage(reinterpret_cast<const uchar*>(image->data), area.width(), area.height(), image->bytes_per_line,
+        return QImage(
+            reinterpret_cast<const uchar*>(image->data), area.width(), area.height(), image->bytes_per_line,
             QImage::Format_RGB32, [](void* xImage) { XDestroyImage(static_cast<XImage*>(xImage)); }, image);
     }
     // Other visuals (16-bit, other masks): slower, pixel by pixel.

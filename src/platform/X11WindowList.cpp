@@ -19,8 +19,8 @@ std::vector<unsigned long> x11WindowListProperty(Display* display, Window window
     unsigned long count = 0, remaining = 0;
     unsigned char* data = nullptr;
     std::vector<unsigned long> items;
-    if (XGetWindowProperty(display, window, property, 0, 4096, False, type, &actualType, &actualFormat, &count,
-            &remaining, &data)
+    if (XGetWindowProperty(display, window, property, 0, 4096, False, type, &actualType, &actualFormat,
+            &count, &remaining, &data)
             == Success
         && data && actualFormat == 32) {
         const auto* values = reinterpret_cast<const unsigned long*>(data);
@@ -126,8 +126,8 @@ QList<WindowInfo> X11WindowList::windows()
         if (!XTranslateCoordinates(display_, window, root, 0, 0, &x, &y, &child))
             continue;
         QRect frame(x, y, attributes.width, attributes.height);
-        const std::vector<unsigned long> extents =
-            x11WindowListProperty(display_, window, atoms.frameExtents, XA_CARDINAL);
+        const std::vector<unsigned long> extents
+            = x11WindowListProperty(display_, window, atoms.frameExtents, XA_CARDINAL);
         if (extents.size() == 4) {
             // left, right, top, bottom; a hostile value must not overflow.
             auto side = [](unsigned long v) { return static_cast<int>(qMin<unsigned long>(v, 4096)); };

@@ -11,9 +11,11 @@
 #include <QUrl>
 
 const QString MMMicrosoftOCRRecognition::kAddressFormat = QStringLiteral("%1/vision/v3.2/ocr");
-const QString MMMicrosoftOCRRecognition::kHttpErrorFormat = QStringLiteral("HTTP Response Code:%1\nError Response:%2");
+const QString MMMicrosoftOCRRecognition::kHttpErrorFormat
+    = QStringLiteral("HTTP Response Code:%1\nError Response:%2");
 const QString MMMicrosoftOCRRecognition::kTransportErrorFormat = QStringLiteral("Error: %1");
-const QString MMMicrosoftOCRRecognition::kNoText = QStringLiteral("Error: no text was recognised in the picture");
+const QString MMMicrosoftOCRRecognition::kNoText
+    = QStringLiteral("Error: no text was recognised in the picture");
 const QString MMMicrosoftOCRRecognition::kNoAddress = QStringLiteral("Error: no recognition service address");
 const QString MMMicrosoftOCRRecognition::kUnreadableReply
     = QStringLiteral("Error: the recognition service's reply cannot be read");
@@ -27,17 +29,21 @@ void MMMicrosoftOCRRecognition::performOCRWithImage(const QImage& image, Callbac
 {
     if (!callback)
         callback = [](const OcrResult&) {};
-    const std::optional<platform::HttpRequest> built = request(user_.apikeyItem().value_or(mmApiKeyItem()), image);
+    const std::optional<platform::HttpRequest> built
+        = request(user_.apikeyItem().value_or(mmApiKeyItem()), image);
     if (!built) {
         platform::MainQueue::shared().async(
             [callback = std::move(callback)] { callback(OcrResult::failure(kNoAddress)); });
         return;
     }
-    platform::HttpClient::shared().send(*built,
-        [callback = std::move(callback)](const platform::HttpResponse& response) { callback(readReply(response)); });
+    platform::HttpClient::shared().send(
+        *built, [callback = std::move(callback)](const platform::HttpResponse& response) {
+            callback(readReply(response));
+        });
 }
 
-std::optional<platform::HttpRequest> MMMicrosoftOCRRecognition::request(const mmApiKeyItem& keys, const QImage& image)
+std::optional<platform::HttpRequest> MMMicrosoftOCRRecognition::request(
+    const mmApiKeyItem& keys, const QImage& image)
 {
     if (keys.azure_ocr_url.isEmpty())
         return std::nullopt;
@@ -69,12 +75,14 @@ OcrResult MMMicrosoftOCRRecognition::readReply(const platform::HttpResponse& res
     if (response.error != platform::HttpResponse::Error::None)
         return OcrResult::failure(kTransportErrorFormat.arg(response.errorString));
     if (response.status != 200)
-        return OcrResult::failure(kHttpErrorFormat.arg(response.status).arg(QString::fromUtf8(response.body)));
+        return OcrResult::failure(
+            kHttpErrorFormat.arg(response.status).arg(QString::fromUtf8(response.body)));
     QJsonParseError error;
     const QJsonDocument reply = QJsonDocument::fromJson(response.body, &error);
     if (error.error != QJsonParseError::NoError || !reply.isObject())
         return OcrResult::failure(kUnreadableReply);
-    const bool joined = reply.object().value(QStringLiteral("language")).toString().contains(QLatin1StringView("zh"));
+    const bool joined
+        = reply.object().value(QStringLiteral("language")).toString().contains(QLatin1StringView("zh"));
     QString text;
     bool anyWord = false;
     for (const QJsonValue& region : reply.object().value(QStringLiteral("regions")).toArray()) {

@@ -32,7 +32,8 @@ const QString MMsnipTransWC::kSnipFlowTitle = QStringLiteral("PraVik 截屏翻�
 const QString MMsnipTransWC::kSelectionFlowTitle = QStringLiteral("PraVik 划词翻译");
 const QString MMsnipTransWC::kRetryTitle = QStringLiteral("刷新");
 const QString MMsnipTransWC::kCopyTitle = QStringLiteral("复制");
-const QString MMsnipTransWC::kEmptyTranslation = QStringLiteral("Error: the translation service returned no translation");
+const QString MMsnipTransWC::kEmptyTranslation
+    = QStringLiteral("Error: the translation service returned no translation");
 
 namespace {
 
@@ -57,8 +58,9 @@ QTextEdit* snipTransTextView(QWidget* parent)
 } // namespace
 
 MMsnipTransWC::MMsnipTransWC()
-    : MMsnipTransWC(Services { SnipManager::sharedInstance(), Selection::shared(), MMUserInfo::sharedMMUserInfo(),
-        KWLangManager::sharedManager(), platform::NotificationCenter::defaultCenter(), platform::Pasteboard::shared(),
+    : MMsnipTransWC(Services { SnipManager::sharedInstance(), Selection::shared(),
+        MMUserInfo::sharedMMUserInfo(), KWLangManager::sharedManager(),
+        platform::NotificationCenter::defaultCenter(), platform::Pasteboard::shared(),
         XunfeiDocumentOcr::configuredBaseUrl(), HLMachineTranslationRequest::configuredBaseUrl() })
 {
 }
@@ -107,8 +109,10 @@ void MMsnipTransWC::loadSubviews()
 
     connect(retryButton_, &QPushButton::clicked, this, [this] { transRetry(); });
     connect(playButton_, &QPushButton::clicked, this, [this] { tts(); });
-    connect(langListBtnFrom_, &QComboBox::activated, this, [this](int index) { languageSelectionBtnAction(true, index); });
-    connect(langListBtnTo_, &QComboBox::activated, this, [this](int index) { languageSelectionBtnAction(false, index); });
+    connect(langListBtnFrom_, &QComboBox::activated, this,
+        [this](int index) { languageSelectionBtnAction(true, index); });
+    connect(langListBtnTo_, &QComboBox::activated, this,
+        [this](int index) { languageSelectionBtnAction(false, index); });
 }
 
 void MMsnipTransWC::init_uidata()
@@ -230,12 +234,16 @@ void MMsnipTransWC::transRetry()
     QString from, to;
     if (isSniping_) {
         from = StringCoding::conversionlanguagecodeToTranslationLanguagecodeWithLanguage(
-            KWLangManager::getLanguageCodeWithLanguageList(languages.getOcrLangeArray(), languages.indexOcrFrom()),
+            KWLangManager::getLanguageCodeWithLanguageList(
+                languages.getOcrLangeArray(), languages.indexOcrFrom()),
             kSnipTransOcrApi);
-        to = KWLangManager::getLanguageCodeWithLanguageList(languages.getTransLangeArray(), languages.indexOcrTo());
+        to = KWLangManager::getLanguageCodeWithLanguageList(
+            languages.getTransLangeArray(), languages.indexOcrTo());
     } else {
-        from = KWLangManager::getLanguageCodeWithLanguageList(languages.getHuaciLangeArray(), languages.indexHuaciFrom());
-        to = KWLangManager::getLanguageCodeWithLanguageList(languages.getTransLangeArray(), languages.indexHuaciTo());
+        from = KWLangManager::getLanguageCodeWithLanguageList(
+            languages.getHuaciLangeArray(), languages.indexHuaciFrom());
+        to = KWLangManager::getLanguageCodeWithLanguageList(
+            languages.getTransLangeArray(), languages.indexHuaciTo());
     }
     if (services_.user.ipCountry() == kSnipTransMainland)
         transWithFrom(from, to, text);
@@ -250,8 +258,8 @@ void MMsnipTransWC::transWithFrom(const QString& from, const QString& to, const 
     param.business.to = to;
     param.data.text = HLParamTools::base64EncodeString(text);
     QPointer<MMsnipTransWC> self(this);
-    HLMachineTranslationRequest::getMachineTranslationWithParam(
-        std::move(param), services_.user, services_.machineTranslationBaseUrl, [self](bool failed, const QString& result) {
+    HLMachineTranslationRequest::getMachineTranslationWithParam(std::move(param), services_.user,
+        services_.machineTranslationBaseUrl, [self](bool failed, const QString& result) {
             if (self)
                 self->showTranslation(!failed && result.isEmpty() ? kEmptyTranslation : result);
         });

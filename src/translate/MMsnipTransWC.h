@@ -39,8 +39,8 @@ public:
         QString machineTranslationBaseUrl;
     };
 
-    static const QString kFromTitle, kToTitle, kSnipTitle, kSelectionTitle, kSnipFlowTitle, kSelectionFlowTitle,
-        kRetryTitle, kCopyTitle;
+    static const QString kFromTitle, kToTitle, kSnipTitle, kSelectionTitle, kSnipFlowTitle,
+        kSelectionFlowTitle, kRetryTitle, kCopyTitle;
     // Shown when a translation service answers without a translation.
     static const QString kEmptyTranslation;
 

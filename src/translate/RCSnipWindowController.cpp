@@ -253,7 +253,8 @@ void RCSnipWindowController::mouseDragged(const QPointF& point)
     case SnipManager::Pressed:
     case SnipManager::Dragging:
         endPoint_ = point;
-        captureWindowRect_ = snipSquareAt(startPoint_).united(snipSquareAt(endPoint_)).intersected(screenFrame_);
+        captureWindowRect_
+            = snipSquareAt(startPoint_).united(snipSquareAt(endPoint_)).intersected(screenFrame_);
         redrawView(true);
         manager_.setCaptureState(SnipManager::Dragging);
         break;
@@ -264,7 +265,8 @@ void RCSnipWindowController::mouseDragged(const QPointF& point)
     case SnipManager::Annotating:
         if (rectDrawing_ && snipView_->pathView()) {
             rectEndPoint_ = point;
-            snipView_->pathView()->setCurrentInfo(DrawPathInfo { rectBeginPoint_, rectEndPoint_, manager_.drawType() });
+            snipView_->pathView()->setCurrentInfo(
+                DrawPathInfo { rectBeginPoint_, rectEndPoint_, manager_.drawType() });
             snipView_->pathView()->update();
         }
         break;

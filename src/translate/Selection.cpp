@@ -5,7 +5,8 @@
 #include "platform/MainQueue.h"
 #include "platform/Pasteboard.h"
 
-Selection::Selection(platform::Pasteboard& pasteboard, platform::KeyPoster& keys, platform::Executor& executor)
+Selection::Selection(
+    platform::Pasteboard& pasteboard, platform::KeyPoster& keys, platform::Executor& executor)
     : pasteboard_(pasteboard)
     , keys_(keys)
     , executor_(executor)

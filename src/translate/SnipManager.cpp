@@ -25,8 +25,9 @@ const QString SnipManager::kNotifyMouseLocationChange = QStringLiteral("kNotifyM
 const QString SnipManager::kImageKey = QStringLiteral("image");
 const QString SnipManager::kContextKey = QStringLiteral("context");
 const QString SnipManager::kNotAvailableNoticeKey = QStringLiteral("screen-capture-not-available");
-const QString SnipManager::kNotAvailableNotice = QStringLiteral(
-    "Screenshot translation is not available: this desktop session does not let applications read the screen.");
+const QString SnipManager::kNotAvailableNotice
+    = QStringLiteral("Screenshot translation is not available: this desktop session does not let "
+                     "applications read the screen.");
 const QString SnipManager::kSavePanelTitle = QStringLiteral("保存图片");
 const QString SnipManager::kSavePanelMessage = QStringLiteral("选择图片保存地址");
 const QString SnipManager::kProposedNameFormat = QStringLiteral("PK-%1.png");
@@ -76,9 +77,9 @@ SnipManager::~SnipManager()
 
 SnipManager& SnipManager::sharedInstance()
 {
-    static SnipManager* manager = new SnipManager(platform::ScreenGrabber::shared(), platform::WindowList::shared(),
-        platform::NotificationCenter::defaultCenter(), platform::Pasteboard::shared(),
-        MMUserInfo::sharedMMUserInfo());
+    static SnipManager* manager = new SnipManager(platform::ScreenGrabber::shared(),
+        platform::WindowList::shared(), platform::NotificationCenter::defaultCenter(),
+        platform::Pasteboard::shared(), MMUserInfo::sharedMMUserInfo());
     return *manager;
 }
 
@@ -153,7 +154,8 @@ bool SnipManager::exportImage(const QImage& image)
     if (path.isEmpty() || image.isNull())
         return false;
     const QString suffix = QFileInfo(path).suffix().toLower();
-    const char* format = (suffix == QLatin1StringView("jpg") || suffix == QLatin1StringView("jpeg")) ? "JPEG" : "PNG";
+    const char* format
+        = (suffix == QLatin1StringView("jpg") || suffix == QLatin1StringView("jpeg")) ? "JPEG" : "PNG";
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || !image.save(&file, format) || !file.commit()) {
         qWarning() << "The picture could not be saved to" << path;

@@ -55,7 +55,8 @@ platform::Hotkey SnipTranslationLauncher::storedHotkey(const platform::Preferenc
 void SnipTranslationLauncher::storeHotkey(platform::Preferences& defaults, const platform::Hotkey& hotkey)
 {
     defaults.setValue(kShortcutKey,
-        QVariantMap { { kKeyCodeField, qlonglong(hotkey.keyCode) }, { kModifierFlagsField, qlonglong(hotkey.modifierFlags) } });
+        QVariantMap { { kKeyCodeField, qlonglong(hotkey.keyCode) },
+            { kModifierFlagsField, qlonglong(hotkey.modifierFlags) } });
 }
 
 void SnipTranslationLauncher::start()

@@ -34,8 +34,7 @@ QRect SnipUtil::devicePixelRect(const QScreen& screen)
 {
     const QRect logical = screen.geometry();
     const double ratio = screen.devicePixelRatio();
-    return QRect(logical.topLeft(),
-        QSize(qRound(logical.width() * ratio), qRound(logical.height() * ratio)));
+    return QRect(logical.topLeft(), QSize(qRound(logical.width() * ratio), qRound(logical.height() * ratio)));
 }
 
 QRectF SnipUtil::logicalRect(const QRect& devicePixels)
@@ -52,6 +51,6 @@ QRectF SnipUtil::logicalRect(const QRect& devicePixels)
         return QRectF(devicePixels);
     const double ratio = holder->devicePixelRatio();
     const QPointF origin = holder->geometry().topLeft();
-    return QRectF(origin + (QPointF(devicePixels.topLeft()) - origin) / ratio,
-        QSizeF(devicePixels.size()) / ratio);
+    return QRectF(
+        origin + (QPointF(devicePixels.topLeft()) - origin) / ratio, QSizeF(devicePixels.size()) / ratio);
 }

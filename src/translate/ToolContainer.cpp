@@ -17,7 +17,8 @@ const QString ToolContainer::kExportImage = QStringLiteral("ScreenCapture_toolba
 const QString ToolContainer::kCancelImage = QStringLiteral("ScreenCapture_toolbar_cross_normal.png");
 const QString ToolContainer::kOkImage = QStringLiteral("ScreenCapture_toolbar_tick_normal.png");
 const QString ToolContainer::kRectSelectedImage = QStringLiteral("ScreenCapture_toolbar_rect_effect.png");
-const QString ToolContainer::kEllipseSelectedImage = QStringLiteral("ScreenCapture_toolbar_ellipse_effect.png");
+const QString ToolContainer::kEllipseSelectedImage
+    = QStringLiteral("ScreenCapture_toolbar_ellipse_effect.png");
 const QString ToolContainer::kArrowSelectedImage = QStringLiteral("ScreenCapture_toolbar_arrow_effect.png");
 
 namespace {

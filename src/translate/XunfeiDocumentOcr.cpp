@@ -17,11 +17,13 @@
 const QString XunfeiDocumentOcr::kDefaultBaseUrl = QStringLiteral("https://api.xf-yun.com");
 const char* const XunfeiDocumentOcr::kBaseUrlVariable = "PRAVIK_DOCUMENT_OCR_URL";
 const QString XunfeiDocumentOcr::kPath = QStringLiteral("/v1/private/hh_ocr_recognize_doc");
-const QString XunfeiDocumentOcr::kRequestLine = QStringLiteral("POST /v1/private/hh_ocr_recognize_doc HTTP/1.1");
+const QString XunfeiDocumentOcr::kRequestLine
+    = QStringLiteral("POST /v1/private/hh_ocr_recognize_doc HTTP/1.1");
 const QString XunfeiDocumentOcr::kSignedHeaders = QStringLiteral("host date request-line");
 const QString XunfeiDocumentOcr::kServiceErrorFormat = QStringLiteral("Error: %1");
 const QString XunfeiDocumentOcr::kNoText = QStringLiteral("Error: no text was recognised in the picture");
-const QString XunfeiDocumentOcr::kUnreadableReply = QStringLiteral("Error: the recognition service's reply cannot be read");
+const QString XunfeiDocumentOcr::kUnreadableReply
+    = QStringLiteral("Error: the recognition service's reply cannot be read");
 
 namespace {
 
@@ -40,9 +42,10 @@ void XunfeiDocumentOcr::recognize(
         });
         return;
     }
-    const platform::HttpRequest request = signedRequest(credentialsFor(user), png, baseUrl, StringCoding::getTime());
-    platform::HttpClient::shared().send(request,
-        [callback = std::move(callback)](const platform::HttpResponse& response) {
+    const platform::HttpRequest request
+        = signedRequest(credentialsFor(user), png, baseUrl, StringCoding::getTime());
+    platform::HttpClient::shared().send(
+        request, [callback = std::move(callback)](const platform::HttpResponse& response) {
             callback(readFromResponseDic(response));
         });
 }
@@ -64,7 +67,8 @@ QString XunfeiDocumentOcr::configuredBaseUrl()
 QJsonObject XunfeiDocumentOcr::getDic(const QString& appId, const QString& imageBase64)
 {
     return QJsonObject {
-        { QStringLiteral("header"), QJsonObject { { QStringLiteral("app_id"), appId }, { QStringLiteral("status"), 3 } } },
+        { QStringLiteral("header"),
+            QJsonObject { { QStringLiteral("app_id"), appId }, { QStringLiteral("status"), 3 } } },
         { QStringLiteral("parameter"),
             QJsonObject { { QStringLiteral("hh_ocr_recognize_doc"),
                 QJsonObject { { QStringLiteral("recognizeDocumentRes"),
@@ -73,8 +77,8 @@ QJsonObject XunfeiDocumentOcr::getDic(const QString& appId, const QString& image
                         { QStringLiteral("format"), QStringLiteral("json") } } } } } } },
         { QStringLiteral("payload"),
             QJsonObject { { QStringLiteral("image"),
-                QJsonObject { { QStringLiteral("encoding"), QStringLiteral("png") }, { QStringLiteral("status"), 3 },
-                    { QStringLiteral("image"), imageBase64 } } } } },
+                QJsonObject { { QStringLiteral("encoding"), QStringLiteral("png") },
+                    { QStringLiteral("status"), 3 }, { QStringLiteral("image"), imageBase64 } } } } },
     };
 }
 
@@ -85,14 +89,17 @@ platform::HttpRequest XunfeiDocumentOcr::signedRequest(
     url.setPath(kPath);
     url.setFragment(QString());
     const QString host = XunfeiSignature::hostField(url);
-    const QString signedText = QStringLiteral("host: ") + host + QStringLiteral("\ndate: ") + date + u'\n' + kRequestLine;
+    const QString signedText
+        = QStringLiteral("host: ") + host + QStringLiteral("\ndate: ") + date + u'\n' + kRequestLine;
     const QString signature = HLParamTools::hmacSHA256WithSecret(credentials.apiSecret, signedText);
-    const QString authorization = XunfeiSignature::authorization(credentials.apiKey, kSignedHeaders, signature);
+    const QString authorization
+        = XunfeiSignature::authorization(credentials.apiKey, kSignedHeaders, signature);
     // Every value fully percent-encoded, so that the "+", "/" and "=" of the
     // Base64 texts reach the service as they are meant.
     auto encoded = [](const QString& value) { return QString::fromLatin1(QUrl::toPercentEncoding(value)); };
-    url.setQuery(QStringLiteral("host=%1&date=%2&authorization=%3")
-                     .arg(encoded(host), encoded(date), encoded(HLParamTools::base64EncodeString(authorization))),
+    url.setQuery(
+        QStringLiteral("host=%1&date=%2&authorization=%3")
+            .arg(encoded(host), encoded(date), encoded(HLParamTools::base64EncodeString(authorization))),
         QUrl::StrictMode);
 
     platform::HttpRequest request;
@@ -110,7 +117,8 @@ OcrResult XunfeiDocumentOcr::readFromResponseDic(const platform::HttpResponse& r
     if (response.error != platform::HttpResponse::Error::None)
         return OcrResult::failure(kServiceErrorFormat.arg(response.errorString));
     const QJsonDocument reply = QJsonDocument::fromJson(response.body);
-    const QJsonValue code = reply.object().value(QStringLiteral("header")).toObject().value(QStringLiteral("code"));
+    const QJsonValue code
+        = reply.object().value(QStringLiteral("header")).toObject().value(QStringLiteral("code"));
     if (!code.isDouble())
         return OcrResult::failure(response.isSuccessStatus()
                 ? kUnreadableReply
@@ -129,7 +137,8 @@ OcrResult XunfeiDocumentOcr::readFromResponseDic(const platform::HttpResponse& r
                                 .value(QStringLiteral("text"));
     if (!text.isString())
         return OcrResult::failure(kUnreadableReply);
-    const auto decoded = QByteArray::fromBase64Encoding(text.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded
+        = QByteArray::fromBase64Encoding(text.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         return OcrResult::failure(kUnreadableReply);
     const QJsonValue whole = QJsonDocument::fromJson(*decoded).object().value(QStringLiteral("whole_text"));

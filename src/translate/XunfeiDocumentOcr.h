@@ -37,7 +37,8 @@ public:
     };
 
     // Sends the picture (PNG bytes) and calls back once, on the main thread.
-    static void recognize(const QByteArray& png, const MMUserInfo& user, const QString& baseUrl, Callback callback);
+    static void recognize(
+        const QByteArray& png, const MMUserInfo& user, const QString& baseUrl, Callback callback);
 
     // The mainland signing set when the region is exactly "cn", the overseas
     // one otherwise; the app id is the mainland one either way.

@@ -17,10 +17,14 @@ QString XunfeiSignature::hostField(const QUrl& url)
     return host;
 }
 
-QString XunfeiSignature::authorization(const QString& apiKey, const QString& signedHeaders, const QString& signature)
+QString XunfeiSignature::authorization(
+    const QString& apiKey, const QString& signedHeaders, const QString& signature)
 {
-    auto quoted = [](const QString& name, const QString& value) { return name + QStringLiteral("=\"") + value + u'"'; };
-    return QStringList { quoted(QStringLiteral("api_key"), apiKey), quoted(QStringLiteral("algorithm"), algorithm()),
-        quoted(QStringLiteral("headers"), signedHeaders), quoted(QStringLiteral("signature"), signature) }
+    auto quoted = [](const QString& name, const QString& value) {
+        return name + QStringLiteral("=\"") + value + u'"';
+    };
+    return QStringList { quoted(QStringLiteral("api_key"), apiKey),
+        quoted(QStringLiteral("algorithm"), algorithm()), quoted(QStringLiteral("headers"), signedHeaders),
+        quoted(QStringLiteral("signature"), signature) }
         .join(QStringLiteral(", "));
 }

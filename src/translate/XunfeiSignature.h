@@ -11,7 +11,8 @@ public:
     // when the address gives one.
     static QString hostField(const QUrl& url);
     // api_key="…", algorithm="hmac-sha256", headers="…", signature="…".
-    static QString authorization(const QString& apiKey, const QString& signedHeaders, const QString& signature);
+    static QString authorization(
+        const QString& apiKey, const QString& signedHeaders, const QString& signature);
 
     // "hmac-sha256".
     static QString algorithm();

@@ -76,8 +76,8 @@ mmShortcutWindow::mmShortcutWindow(
     titleString_ = new QLabel(this);
     shortcutView_ = new QLabel(this);
     shortcutView_->setAlignment(Qt::AlignCenter);
-    shortcutView_->setStyleSheet(
-        QStringLiteral("QLabel { border: 1px solid #1191FE; border-radius: 6px; padding: 8px; font-size: 18px; }"));
+    shortcutView_->setStyleSheet(QStringLiteral(
+        "QLabel { border: 1px solid #1191FE; border-radius: 6px; padding: 8px; font-size: 18px; }"));
     hint_ = new QLabel(this);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(titleString_);

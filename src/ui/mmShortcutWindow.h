@@ -27,7 +27,8 @@ public:
     static const QString kNeedsModifierHint;
     static const QString kUnknownKeyHint;
 
-    mmShortcutWindow(platform::Preferences& defaults, MMwebconfig& config, platform::NotificationCenter& center);
+    mmShortcutWindow(
+        platform::Preferences& defaults, MMwebconfig& config, platform::NotificationCenter& center);
 
     // The hot key a key press stands for; nullopt for a key the hot key
     // cannot use (modifiers alone, keys without a stored code).

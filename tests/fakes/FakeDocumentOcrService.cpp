@@ -45,7 +45,8 @@ QImage documentOcrBodyImage(const QByteArray& body, const QString& appId, QStrin
         || res.value(QStringLiteral("compress")) != QJsonValue(QStringLiteral("raw"))
         || res.value(QStringLiteral("format")) != QJsonValue(QStringLiteral("json")))
         problem(QStringLiteral("recognizeDocumentRes is not utf8/raw/json"));
-    const QJsonObject image = root.value(QStringLiteral("payload")).toObject().value(QStringLiteral("image")).toObject();
+    const QJsonObject image
+        = root.value(QStringLiteral("payload")).toObject().value(QStringLiteral("image")).toObject();
     if (image.value(QStringLiteral("encoding")) != QJsonValue(QStringLiteral("png"))
         || image.value(QStringLiteral("status")) != QJsonValue(3))
         problem(QStringLiteral("payload.image is not png with status 3"));
@@ -65,7 +66,8 @@ QImage documentOcrBodyImage(const QByteArray& body, const QString& appId, QStrin
 FakeDocumentOcrService::FakeDocumentOcrService(Credentials credentials)
     : credentials_(std::move(credentials))
 {
-    server_.setFallback(FakeHttpServer::Reply::json(R"({"header":{"code":10404,"message":"not scripted"}})", 404));
+    server_.setFallback(
+        FakeHttpServer::Reply::json(R"({"header":{"code":10404,"message":"not scripted"}})", 404));
 }
 
 QString FakeDocumentOcrService::baseUrl() const
@@ -80,11 +82,13 @@ void FakeDocumentOcrService::reply(const FakeHttpServer::Reply& reply)
 
 FakeHttpServer::Reply FakeDocumentOcrService::recognised(const QString& wholeText)
 {
-    const QByteArray inner
-        = QJsonDocument(QJsonObject { { QStringLiteral("whole_text"), wholeText } }).toJson(QJsonDocument::Compact);
+    const QByteArray inner = QJsonDocument(
+        QJsonObject { { QStringLiteral("whole_text"),
+            wholeText } }).toJson(QJsonDocument::Compact);
     const QJsonObject body {
         { QStringLiteral("header"),
-            QJsonObject { { QStringLiteral("code"), 0 }, { QStringLiteral("message"), QStringLiteral("success") },
+            QJsonObject { { QStringLiteral("code"), 0 },
+                { QStringLiteral("message"), QStringLiteral("success") },
                 { QStringLiteral("sid"), QStringLiteral("ase0001") } } },
         { QStringLiteral("payload"),
             QJsonObject { { QStringLiteral("recognizeDocumentRes"),
@@ -132,7 +136,8 @@ QStringList FakeDocumentOcrService::problems() const
         if (!sent.isValid() || std::abs(sent.secsTo(QDateTime::currentDateTimeUtc())) > kMaxClockSkewSeconds)
             problem(QStringLiteral("date \"%1\" is not a current GMT date").arg(date));
 
-        const QString authorization = query.queryItemValue(QStringLiteral("authorization"), QUrl::FullyDecoded);
+        const QString authorization
+            = query.queryItemValue(QStringLiteral("authorization"), QUrl::FullyDecoded);
         if (!documentOcrBase64().match(authorization).hasMatch()) {
             problem(QStringLiteral("authorization is not strict Base64"));
         } else {

@@ -27,7 +27,8 @@ public:
     void reply(const FakeHttpServer::Reply& reply);
 
     // {"language": language, "regions": [{"lines": [{"words": [{"text"}...]}...]}...]}.
-    static FakeHttpServer::Reply recognised(const QString& language, const QList<QList<QStringList>>& regions);
+    static FakeHttpServer::Reply recognised(
+        const QString& language, const QList<QList<QStringList>>& regions);
 
     QList<QImage> received() const;
     QStringList problems() const;

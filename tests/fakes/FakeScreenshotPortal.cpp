@@ -18,7 +18,8 @@ FakeScreenshotPortal::FakeScreenshotPortal()
     if (!portal_.isConnected())
         return;
     portal_.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
-    portal_.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), this, QDBusConnection::ExportAllSlots);
+    portal_.registerObject(
+        QStringLiteral("/org/freedesktop/portal/desktop"), this, QDBusConnection::ExportAllSlots);
 }
 
 FakeScreenshotPortal::~FakeScreenshotPortal()
@@ -51,7 +52,8 @@ QDBusObjectPath FakeScreenshotPortal::Screenshot(const QString& parentWindow, co
         problems_ << QStringLiteral("an interactive dialog was asked for");
     QString sender = call.service();
     sender.remove(0, 1).replace(u'.', u'_');
-    const QString requestPath = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+    const QString requestPath
+        = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
 
     QVariantMap results;
     if (responseCode_ == 0) {

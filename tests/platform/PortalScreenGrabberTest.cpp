@@ -1,10 +1,12 @@
 // The screen read through the desktop portal, against a fake portal on a
 // private session bus.
-#include "fakes/FakeScreenshotPortal.h"
 #include "platform/PortalScreenGrabber.h"
+
+#include "fakes/FakeScreenshotPortal.h"
 
 #include <QCoreApplication>
 #include <QFile>
+
 #include <gtest/gtest.h>
 
 namespace {

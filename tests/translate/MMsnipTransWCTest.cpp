@@ -1,5 +1,7 @@
 // The result window's roads against the fake recognition and translation
 // services of both regions, failures included.
+#include "translate/MMsnipTransWC.h"
+
 #include "core/KWLangManager.h"
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
@@ -16,7 +18,6 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 #include "translate/MMMicrosoftOCRRecognition.h"
-#include "translate/MMsnipTransWC.h"
 #include "translate/Selection.h"
 #include "translate/SnipManager.h"
 #include "translate/XunfeiDocumentOcr.h"
@@ -24,6 +25,7 @@
 #include <QComboBox>
 #include <QPainter>
 #include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -96,17 +98,17 @@ protected:
     fakes::FakeDocumentOcrService documentOcr_ { { QStringLiteral("ocr-app"), QStringLiteral("ocr-key"),
         QStringLiteral("ocr-secret") } };
     fakes::FakeImageOcrService imageOcr_ { QStringLiteral("azure-ocr-key") };
-    fakes::FakeMachineTranslationService machineTranslation_ { { QStringLiteral("ots-app"), QStringLiteral("ots-key"),
-        QStringLiteral("ots-secret") } };
+    fakes::FakeMachineTranslationService machineTranslation_ { { QStringLiteral("ots-app"),
+        QStringLiteral("ots-key"), QStringLiteral("ots-secret") } };
     fakes::FakeTextTranslationService textTranslation_ { QStringLiteral("azure-translate-key") };
-    MMsnipTransWC window_ { { snip_, selection_, user_, languages_, center_, pasteboard_, documentOcr_.baseUrl(),
-        machineTranslation_.baseUrl() } };
+    MMsnipTransWC window_ { { snip_, selection_, user_, languages_, center_, pasteboard_,
+        documentOcr_.baseUrl(), machineTranslation_.baseUrl() } };
 };
 
 TEST_F(ResultWindowTest, OverseasPictureIsRecognisedAndTranslated)
 {
-    imageOcr_.reply(fakes::FakeImageOcrService::recognised(
-        QStringLiteral("en"), { { { QStringLiteral("Hello"), QStringLiteral("there") }, { QStringLiteral("again") } } }));
+    imageOcr_.reply(fakes::FakeImageOcrService::recognised(QStringLiteral("en"),
+        { { { QStringLiteral("Hello"), QStringLiteral("there") }, { QStringLiteral("again") } } }));
     textTranslation_.reply(fakes::FakeTextTranslationService::translation(QStringLiteral("Hallo")));
     window_.recognizeImage(resultWindowPicture());
     waitForPanes();
@@ -152,9 +154,11 @@ TEST_F(ResultWindowTest, RecognitionFailuresAreShownWithTheirReasonAndNotTransla
     const Case cases[] = {
         { "service error", true, fakes::FakeDocumentOcrService::error(10163, QStringLiteral("bad image")),
             QStringLiteral("Error: 10163") },
-        { "no header", true, FakeHttpServer::Reply::json(R"({"payload":{}})"), XunfeiDocumentOcr::kUnreadableReply },
+        { "no header", true, FakeHttpServer::Reply::json(R"({"payload":{}})"),
+            XunfeiDocumentOcr::kUnreadableReply },
         { "text not Base64", true,
-            FakeHttpServer::Reply::json(R"({"header":{"code":0},"payload":{"recognizeDocumentRes":{"text":"%%"}}})"),
+            FakeHttpServer::Reply::json(
+                R"({"header":{"code":0},"payload":{"recognizeDocumentRes":{"text":"%%"}}})"),
             XunfeiDocumentOcr::kUnreadableReply },
         { "mainland HTTP error", true, FakeHttpServer::Reply::text("down", 502),
             QStringLiteral("Error: HTTP status 502") },
@@ -166,8 +170,10 @@ TEST_F(ResultWindowTest, RecognitionFailuresAreShownWithTheirReasonAndNotTransla
     };
     for (const Case& k : cases) {
         setRegion(k.mainland ? QStringLiteral("cn") : QStringLiteral("us"));
-        (k.mainland ? documentOcr_.server() : imageOcr_.server()).enqueue("POST",
-            k.mainland ? fakes::FakeDocumentOcrService::kPath : fakes::FakeImageOcrService::kPath, k.reply);
+        (k.mainland ? documentOcr_.server() : imageOcr_.server())
+            .enqueue("POST",
+                k.mainland ? fakes::FakeDocumentOcrService::kPath : fakes::FakeImageOcrService::kPath,
+                k.reply);
         window_.setSourceText({});
         window_.recognizeImage(resultWindowPicture());
         waitForPanes();
@@ -181,13 +187,15 @@ TEST_F(ResultWindowTest, RecognitionFailuresAreShownWithTheirReasonAndNotTransla
         setRegion(mainland ? QStringLiteral("cn") : QStringLiteral("us"));
         // Twice: the network stack may send again on a fresh connection.
         for (int i = 0; i < 2; ++i)
-            (mainland ? documentOcr_.server() : imageOcr_.server()).enqueue("POST",
-                mainland ? fakes::FakeDocumentOcrService::kPath : fakes::FakeImageOcrService::kPath,
-                FakeHttpServer::Reply::closeConnection());
+            (mainland ? documentOcr_.server() : imageOcr_.server())
+                .enqueue("POST",
+                    mainland ? fakes::FakeDocumentOcrService::kPath : fakes::FakeImageOcrService::kPath,
+                    FakeHttpServer::Reply::closeConnection());
         window_.setSourceText({});
         window_.recognizeImage(resultWindowPicture());
         waitForPanes();
-        EXPECT_TRUE(window_.sourceText().startsWith(QStringLiteral("Error: "))) << mainland << " " << window_.sourceText().toStdString();
+        EXPECT_TRUE(window_.sourceText().startsWith(QStringLiteral("Error: ")))
+            << mainland << " " << window_.sourceText().toStdString();
         EXPECT_GT(window_.sourceText().size(), 7) << "with a reason";
         (mainland ? documentOcr_.server() : imageOcr_.server()).clearRequests();
     }
@@ -213,7 +221,8 @@ TEST(OcrReplyTest, TimeoutsAndWordSpacing)
         platform::HttpResponse reply;
         reply.status = 200;
         reply.body = fakes::FakeImageOcrService::recognised(k.language,
-            { { { QStringLiteral("a"), QStringLiteral("b") }, { QStringLiteral("c"), QStringLiteral("d") } } })
+            { { { QStringLiteral("a"), QStringLiteral("b") },
+                { QStringLiteral("c"), QStringLiteral("d") } } })
                          .body;
         const OcrResult result = MMMicrosoftOCRRecognition::readReply(reply);
         EXPECT_TRUE(result.ok);
@@ -227,8 +236,8 @@ TEST_F(ResultWindowTest, TheBodyCarriesTheMainlandAppIdWhateverSetSigns)
     const XunfeiDocumentOcr::Credentials credentials = XunfeiDocumentOcr::credentialsFor(user_);
     EXPECT_EQ(credentials.appId, QStringLiteral("ocr-app"));
     EXPECT_EQ(credentials.apiKey, QStringLiteral("int-ocr-key"));
-    const platform::HttpRequest request = XunfeiDocumentOcr::signedRequest(
-        credentials, QByteArray("png"), QStringLiteral("https://ocr.example"), QStringLiteral("Thu, 10 Dec 2026 10:00:00 GMT"));
+    const platform::HttpRequest request = XunfeiDocumentOcr::signedRequest(credentials, QByteArray("png"),
+        QStringLiteral("https://ocr.example"), QStringLiteral("Thu, 10 Dec 2026 10:00:00 GMT"));
     EXPECT_TRUE(request.body.contains("\"app_id\":\"ocr-app\""));
     EXPECT_EQ(request.url.path(), XunfeiDocumentOcr::kPath);
     EXPECT_TRUE(request.url.query(QUrl::FullyEncoded).contains(QStringLiteral("date=Thu%2C%2010%20Dec")));
@@ -237,14 +246,16 @@ TEST_F(ResultWindowTest, TheBodyCarriesTheMainlandAppIdWhateverSetSigns)
 TEST_F(ResultWindowTest, SelectionIsTranslatedFromThePrimarySelection)
 {
     pasteboard_.setText(QStringLiteral("selected words"), platform::PasteboardKind::Selection);
-    textTranslation_.reply(fakes::FakeTextTranslationService::translation(QStringLiteral("ausgewählte Wörter")));
+    textTranslation_.reply(
+        fakes::FakeTextTranslationService::translation(QStringLiteral("ausgewählte Wörter")));
     window_.setIsSniping(false);
     window_.selectionTranslate();
     time_.runPending();
     waitForPanes();
     EXPECT_EQ(window_.sourceText(), QStringLiteral("selected words"));
     EXPECT_EQ(window_.translationText(), QStringLiteral("ausgewählte Wörter"));
-    EXPECT_EQ(window_.windowTitle(), LGNLocalizedString::lgnAppLocalizedString(MMsnipTransWC::kSelectionFlowTitle));
+    EXPECT_EQ(
+        window_.windowTitle(), LGNLocalizedString::lgnAppLocalizedString(MMsnipTransWC::kSelectionFlowTitle));
     EXPECT_TRUE(keys_.presses().empty()) << "no copy needed";
 }
 
@@ -259,7 +270,8 @@ TEST_F(ResultWindowTest, TranslationFailuresAndEmptyAnswersReplaceTheLastTransla
     const Case cases[] = {
         { "overseas empty", false, fakes::FakeTextTranslationService::translation(QString()),
             MMsnipTransWC::kEmptyTranslation },
-        { "overseas error", false, fakes::FakeTextTranslationService::error(401000, QStringLiteral("No."), 401),
+        { "overseas error", false,
+            fakes::FakeTextTranslationService::error(401000, QStringLiteral("No."), 401),
             QStringLiteral("ErrorCode=401000,No.") },
         { "mainland empty", true, fakes::FakeMachineTranslationService::translation(QString()),
             MMsnipTransWC::kEmptyTranslation },
@@ -303,13 +315,15 @@ TEST_F(ResultWindowTest, ACaptureEndsInRecognitionThroughTheCallback)
     window_.snipTranslate();
     ASSERT_TRUE(snip_.isWorking());
     ASSERT_TRUE(snip_.snipCallback());
-    imageOcr_.reply(fakes::FakeImageOcrService::recognised(QStringLiteral("en"), { { { QStringLiteral("x") } } }));
+    imageOcr_.reply(
+        fakes::FakeImageOcrService::recognised(QStringLiteral("en"), { { { QStringLiteral("x") } } }));
     textTranslation_.reply(fakes::FakeTextTranslationService::translation(QStringLiteral("y")));
     snip_.endCapture({});
     snip_.snipCallback()(resultWindowPicture());
     waitForPanes();
     EXPECT_EQ(window_.translationText(), QStringLiteral("y"));
-    EXPECT_EQ(window_.windowTitle(), LGNLocalizedString::lgnAppLocalizedString(MMsnipTransWC::kSnipFlowTitle));
+    EXPECT_EQ(
+        window_.windowTitle(), LGNLocalizedString::lgnAppLocalizedString(MMsnipTransWC::kSnipFlowTitle));
     EXPECT_GT(window_.fromPopUp()->count(), 1);
 }
 
