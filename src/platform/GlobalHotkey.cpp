@@ -1,6 +1,7 @@
 #include "platform/GlobalHotkey.h"
 
 #include "platform/NullGlobalHotkey.h"
+#include "platform/PortalGlobalHotkey.h"
 #include "platform/X11GlobalHotkey.h"
 #include "platform/X11Session.h"
 
@@ -30,6 +31,10 @@ std::unique_ptr<GlobalHotkey> GlobalHotkey::create(const QString& choice)
         return std::make_unique<NullGlobalHotkey>();
     if (choice == QLatin1StringView("x11") || (choice.isEmpty() && X11Session::isX11())) {
         if (auto hotkey = X11GlobalHotkey::open())
+            return hotkey;
+    }
+    if (choice == QLatin1StringView("portal") || (choice.isEmpty() && !X11Session::isX11())) {
+        if (auto hotkey = PortalGlobalHotkey::open())
             return hotkey;
     }
     return std::make_unique<NullGlobalHotkey>();

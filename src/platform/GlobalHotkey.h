@@ -34,8 +34,9 @@ public:
     // Registered.
     static QString problemText(Result result, const Hotkey& hotkey);
 
-    // X11 key grab in an X session, else the null backend.
-    // PRAVIK_GLOBALHOTKEY=x11|null overrides the probe.
+    // X11 key grab in an X session, the desktop portal's global shortcuts
+    // where the session bus offers them (Wayland), else the null backend.
+    // PRAVIK_GLOBALHOTKEY=x11|portal|null overrides the probe.
     static GlobalHotkey& shared();
     static std::unique_ptr<GlobalHotkey> create(const QString& choice);
 };

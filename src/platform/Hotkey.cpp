@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <array>
 
@@ -116,6 +117,15 @@ int Hotkey::keyCodeForSymbol(unsigned long keySymbol)
             return int(key.code);
     }
     return -1;
+}
+
+QString Hotkey::keyName() const
+{
+    const unsigned long symbol = keySymbol();
+    if (!symbol)
+        return {};
+    // Key symbol names as X spells them, which shortcut triggers use.
+    return QString::fromLatin1(XKeysymToString(symbol));
 }
 
 QString Hotkey::displayText() const

@@ -26,6 +26,9 @@ struct Hotkey {
     unsigned long keySymbol() const;
     // The stored key code of an X key symbol; -1 when it has none.
     static int keyCodeForSymbol(unsigned long keySymbol);
+    // The key's name in shortcut triggers: "a", "3", "F5", "Return"; empty
+    // for a code without one.
+    QString keyName() const;
     // What the settings page shows: the modifier symbols in the order
     // ⌃ ⌥ ⇧ ⌘, then the key, with " + " between them ("⌘ + 3").
     QString displayText() const;

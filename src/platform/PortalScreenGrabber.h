@@ -16,10 +16,7 @@ namespace platform {
 // capture share one portal request.
 class PortalScreenGrabber final : public ScreenGrabber {
 public:
-    static const QString kService; // "org.freedesktop.portal.Desktop"
-    static const QString kPath; // "/org/freedesktop/portal/desktop"
     static const QString kInterface; // "org.freedesktop.portal.Screenshot"
-    static const QString kRequestInterface; // "org.freedesktop.portal.Request"
     // How long the portal may take (it may ask the user first).
     static constexpr int kTimeoutMs = 60000;
 
@@ -43,7 +40,6 @@ private:
 
     QDBusConnection bus_;
     std::shared_ptr<Cache> cache_ = std::make_shared<Cache>();
-    quint64 requests_ = 0;
 };
 
 } // namespace platform

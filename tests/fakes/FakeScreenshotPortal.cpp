@@ -8,35 +8,19 @@ namespace fakes {
 
 FakeScreenshotPortal::FakeScreenshotPortal()
 {
-    daemon_.start(QStringLiteral("dbus-daemon"),
-        { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1") });
-    if (!daemon_.waitForStarted(5000) || !daemon_.waitForReadyRead(5000))
+    if (!bus_.isRunning())
         return;
-    address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-    const QString name = QStringLiteral("fake-portal-%1").arg(quintptr(this));
-    portal_ = QDBusConnection::connectToBus(address_, name);
-    if (!portal_.isConnected())
-        return;
+    portal_ = bus_.connect();
     portal_.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
     portal_.registerObject(
         QStringLiteral("/org/freedesktop/portal/desktop"), this, QDBusConnection::ExportAllSlots);
 }
 
-FakeScreenshotPortal::~FakeScreenshotPortal()
-{
-    for (const QString& client : clients_)
-        QDBusConnection::disconnectFromBus(client);
-    if (portal_.isConnected())
-        QDBusConnection::disconnectFromBus(portal_.name());
-    daemon_.terminate();
-    daemon_.waitForFinished(5000);
-}
+FakeScreenshotPortal::~FakeScreenshotPortal() = default;
 
 QDBusConnection FakeScreenshotPortal::clientConnection()
 {
-    const QString name = QStringLiteral("fake-portal-client-%1-%2").arg(quintptr(this)).arg(clients_.size());
-    clients_ << name;
-    return QDBusConnection::connectToBus(address_, name);
+    return bus_.connect();
 }
 
 QDBusObjectPath FakeScreenshotPortal::Screenshot(const QString& parentWindow, const QVariantMap& options)

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "fakes/FakeSessionBus.h"
+
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QImage>
 #include <QObject>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariantMap>
@@ -42,8 +43,7 @@ public slots:
     QDBusObjectPath Screenshot(const QString& parentWindow, const QVariantMap& options);
 
 private:
-    QProcess daemon_;
-    QString address_;
+    FakeSessionBus bus_;
     QDBusConnection portal_ { QString() };
     QTemporaryDir dir_;
     QImage picture_;
@@ -51,7 +51,6 @@ private:
     int calls_ = 0;
     QStringList problems_;
     QStringList files_;
-    QStringList clients_;
 };
 
 } // namespace fakes
