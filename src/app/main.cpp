@@ -5,9 +5,16 @@
 #include "core/HRPSqliteOperation.h"
 #include "core/MMUserInfo.h"
 #include "platform/DesktopEntryInstaller.h"
+#include "platform/DragMonitor.h"
+#include "platform/GlobalHotkey.h"
 #include "platform/LoginItem.h"
+#include "platform/MainQueue.h"
+#include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 #include "platform/SingleInstance.h"
+#include "translate/MMsnipTransWC.h"
+#include "translate/Selection.h"
+#include "translate/SnipTranslationLauncher.h"
 #include "ui/DeviceLinkWiring.h"
 #include "ui/UWHomeViewController.h"
 #include "ui/VoiceTranslationWiring.h"
@@ -167,6 +174,12 @@ int main(int argc, char** argv)
     QObject::connect(&app, &QApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
     delegate.applicationDidFinishLaunching();
     BackendAddress::checkUsable(BackendAddress::configured()); // told now, not only when a mouse appears
+    // Screenshot translation (hot key, click function) and selection translation.
+    SnipTranslationLauncher translation({ platform::Preferences::standard(), MMUserInfo::sharedMMUserInfo().webConfig(),
+        platform::GlobalHotkey::shared(), platform::DragMonitor::shared(), Selection::shared(),
+        platform::MainQueue::shared(), platform::NotificationCenter::defaultCenter(),
+        [] { return std::make_unique<MMsnipTransWC>(); } });
+    translation.start();
     if (qEnvironmentVariableIsEmpty("PRAVIK_HOME")) // a private home is a test or demo run: leave the menus alone
         AppDelegate::installDesktopLauncher(platform::DesktopEntryInstaller::dataHome());
     return QApplication::exec();

@@ -7,6 +7,7 @@
 #include "core/StringCoding.h"
 #include "platform/MainQueue.h"
 #include "translate/TranslationEndpoint.h"
+#include "translate/XunfeiSignature.h"
 
 #include <QCryptographicHash>
 #include <QUrl>
@@ -16,7 +17,7 @@ const QString HLMachineTranslationRequest::kDefaultBaseUrl = QStringLiteral("htt
 const char* const HLMachineTranslationRequest::kBaseUrlVariable = "PRAVIK_OTS_URL";
 const QString HLMachineTranslationRequest::kPath = QStringLiteral("/v2/ots");
 const QString HLMachineTranslationRequest::kRequestLine = QStringLiteral("POST /v2/ots HTTP/1.1");
-const QString HLMachineTranslationRequest::kAlgorithm = QStringLiteral("hmac-sha256");
+const QString HLMachineTranslationRequest::kAlgorithm = XunfeiSignature::algorithm();
 const QString HLMachineTranslationRequest::kSignedHeaders = QStringLiteral("host date request-line digest");
 const QString HLMachineTranslationRequest::kDigestFormat = QStringLiteral("SHA-256=%1");
 const QString HLMachineTranslationRequest::kServiceErrorFormat = QStringLiteral("翻译错误，错误码：%1。");
@@ -27,22 +28,6 @@ namespace {
 
 const QString kRegionMainland = QStringLiteral("cn");
 const QString kCodeKey = QStringLiteral("code");
-
-// The Host header value: the host name, with the port when the address names one.
-QString hostField(const QUrl& url)
-{
-    QString host = url.host(QUrl::FullyEncoded);
-    if (host.contains(u':'))
-        host = u'[' + host + u']';
-    if (url.port() != -1)
-        host += u':' + QString::number(url.port());
-    return host;
-}
-
-QString quoted(const QString& name, const QString& value)
-{
-    return name + QStringLiteral("=\"") + value + u'"';
-}
 
 void deliverLater(HLMachineTranslationRequest::CallBack callBack, bool failed, QString text)
 {
@@ -125,14 +110,11 @@ HLMachineTranslationRequest::SignedRequest HLMachineTranslationRequest::signedRe
     // The digest covers the very bytes that are sent.
     const QString digest = kDigestFormat.arg(
         HLParamTools::base64WithData(QCryptographicHash::hash(request.body, QCryptographicHash::Sha256)));
-    const QString host = hostField(url);
+    const QString host = XunfeiSignature::hostField(url);
     const QString signedText = QStringLiteral("host: ") + host + QStringLiteral("\ndate: ") + date + u'\n'
         + kRequestLine + QStringLiteral("\ndigest: ") + digest;
     const QString signature = HLParamTools::hmacSHA256WithSecret(credentials.apiSecret, signedText);
-    const QString authorization = QStringList { quoted(QStringLiteral("api_key"), credentials.apiKey),
-        quoted(QStringLiteral("algorithm"), kAlgorithm), quoted(QStringLiteral("headers"), kSignedHeaders),
-        quoted(QStringLiteral("signature"), signature) }
-                                      .join(QStringLiteral(", "));
+    const QString authorization = XunfeiSignature::authorization(credentials.apiKey, kSignedHeaders, signature);
 
     request.header.insert(QStringLiteral("Host"), host);
     request.header.insert(QStringLiteral("Date"), date);

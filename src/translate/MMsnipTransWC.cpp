@@ -1,0 +1,318 @@
+#include "translate/MMsnipTransWC.h"
+
+#include "core/HLParamTools.h"
+#include "core/KWLangManager.h"
+#include "core/LGNLocalizedString.h"
+#include "core/MMUserInfo.h"
+#include "core/Notifications.h"
+#include "core/StringCoding.h"
+#include "platform/Pasteboard.h"
+#include "translate/HLMachineTranslationRequest.h"
+#include "translate/MMMicrosoftOCRRecognition.h"
+#include "translate/Selection.h"
+#include "translate/SnipManager.h"
+#include "translate/XunfeiDocumentOcr.h"
+#include "translate/mmMicrosoftTextTrans.h"
+
+#include <QBuffer>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextEdit>
+
+const QString MMsnipTransWC::kFromTitle = QStringLiteral("原文");
+const QString MMsnipTransWC::kToTitle = QStringLiteral("翻译");
+const QString MMsnipTransWC::kSnipTitle = QStringLiteral("PraVik截屏翻译");
+const QString MMsnipTransWC::kSelectionTitle = QStringLiteral("PraVik划词翻译");
+const QString MMsnipTransWC::kSnipFlowTitle = QStringLiteral("PraVik 截屏翻译");
+const QString MMsnipTransWC::kSelectionFlowTitle = QStringLiteral("PraVik 划词翻译");
+const QString MMsnipTransWC::kRetryTitle = QStringLiteral("刷新");
+const QString MMsnipTransWC::kCopyTitle = QStringLiteral("复制");
+const QString MMsnipTransWC::kEmptyTranslation
+    = QStringLiteral("Error: the translation service returned no translation");
+
+namespace {
+
+const QString kSnipTransMainland = QStringLiteral("cn");
+const QString kSnipTransOcrApi = QStringLiteral("ify");
+
+QString snipTransLocalized(const QString& key)
+{
+    return LGNLocalizedString::lgnAppLocalizedString(key);
+}
+
+QTextEdit* snipTransTextView(QWidget* parent)
+{
+    auto* view = new QTextEdit(parent);
+    view->setAcceptRichText(false);
+    view->setStyleSheet(QStringLiteral(
+        "QTextEdit { border: 1px solid #c8c8c8; border-radius: 10px; padding: 10px; color: black; "
+        "font-size: 16px; background: transparent; }"));
+    return view;
+}
+
+} // namespace
+
+MMsnipTransWC::MMsnipTransWC()
+    : MMsnipTransWC(Services { SnipManager::sharedInstance(), Selection::shared(),
+        MMUserInfo::sharedMMUserInfo(), KWLangManager::sharedManager(),
+        platform::NotificationCenter::defaultCenter(), platform::Pasteboard::shared(),
+        XunfeiDocumentOcr::configuredBaseUrl(), HLMachineTranslationRequest::configuredBaseUrl() })
+{
+}
+
+MMsnipTransWC::MMsnipTransWC(Services services)
+    : QWidget(nullptr, Qt::Window)
+    , services_(std::move(services))
+{
+    loadSubviews();
+    init_uidata();
+    languageToken_ = services_.center.addObserver(
+        notifications::kHadChangeUILanguage, [this](const platform::Notification&) { init_uidata(); });
+}
+
+void MMsnipTransWC::loadSubviews()
+{
+    resize(720, 420);
+    fromTitleLb_ = new QLabel(this);
+    toTitleLb_ = new QLabel(this);
+    langListBtnFrom_ = new QComboBox(this);
+    langListBtnTo_ = new QComboBox(this);
+    fromTextView_ = snipTransTextView(this);
+    toTextView_ = snipTransTextView(this);
+    retryButton_ = new QPushButton(this);
+    playButton_ = new QPushButton(this);
+
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setHorizontalSpacing(16);
+    auto header = [](QLabel* title, QComboBox* popUp) {
+        auto* row = new QHBoxLayout;
+        row->addWidget(title);
+        row->addStretch();
+        row->addWidget(popUp);
+        return row;
+    };
+    layout->addLayout(header(fromTitleLb_, langListBtnFrom_), 0, 0);
+    layout->addLayout(header(toTitleLb_, langListBtnTo_), 0, 1);
+    layout->addWidget(fromTextView_, 1, 0);
+    layout->addWidget(toTextView_, 1, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(retryButton_);
+    buttons->addWidget(playButton_);
+    layout->addLayout(buttons, 2, 0, 1, 2);
+
+    connect(retryButton_, &QPushButton::clicked, this, [this] { transRetry(); });
+    connect(playButton_, &QPushButton::clicked, this, [this] { tts(); });
+    connect(langListBtnFrom_, &QComboBox::activated, this,
+        [this](int index) { languageSelectionBtnAction(true, index); });
+    connect(langListBtnTo_, &QComboBox::activated, this,
+        [this](int index) { languageSelectionBtnAction(false, index); });
+}
+
+void MMsnipTransWC::init_uidata()
+{
+    fromTitleLb_->setText(snipTransLocalized(kFromTitle));
+    toTitleLb_->setText(snipTransLocalized(kToTitle));
+    setWindowTitle(snipTransLocalized(isSniping_ ? kSnipTitle : kSelectionTitle));
+    retryButton_->setText(snipTransLocalized(kRetryTitle));
+    playButton_->setText(snipTransLocalized(kCopyTitle));
+}
+
+void MMsnipTransWC::ini_snipLangs()
+{
+    const KWLangManager& languages = services_.languages;
+    QSignalBlocker fromBlocker(langListBtnFrom_), toBlocker(langListBtnTo_);
+    langListBtnFrom_->clear();
+    for (const QString& name : KWLangManager::getAllNamesWithLanguageList(languages.getOcrLangeArray()))
+        langListBtnFrom_->addItem(snipTransLocalized(name));
+    langListBtnFrom_->setCurrentIndex(int(languages.indexOcrFrom()));
+    langListBtnTo_->clear();
+    for (const QString& name : KWLangManager::getAllNamesWithLanguageList(languages.getTransLangeArray()))
+        langListBtnTo_->addItem(snipTransLocalized(name));
+    langListBtnTo_->setCurrentIndex(int(languages.indexOcrTo()));
+    setWindowTitle(snipTransLocalized(kSnipFlowTitle));
+}
+
+void MMsnipTransWC::ini_selectionLangs()
+{
+    const KWLangManager& languages = services_.languages;
+    QSignalBlocker fromBlocker(langListBtnFrom_), toBlocker(langListBtnTo_);
+    langListBtnFrom_->clear();
+    langListBtnFrom_->addItems(KWLangManager::getAllNamesWithLanguageList(languages.getHuaciLangeArray()));
+    langListBtnFrom_->setCurrentIndex(int(languages.indexHuaciFrom()));
+    langListBtnTo_->clear();
+    langListBtnTo_->addItems(KWLangManager::getAllNamesWithLanguageList(languages.getTransLangeArray()));
+    langListBtnTo_->setCurrentIndex(int(languages.indexHuaciTo()));
+    setWindowTitle(snipTransLocalized(kSelectionFlowTitle));
+}
+
+void MMsnipTransWC::bringToFront()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void MMsnipTransWC::snipTranslate()
+{
+    services_.snip.startCapture();
+    QPointer<MMsnipTransWC> self(this);
+    services_.snip.setSnipCallback([self](const QImage& image) {
+        if (self && !image.isNull())
+            self->recognizeImage(image);
+    });
+}
+
+void MMsnipTransWC::recognizeImage(const QImage& image)
+{
+    bringToFront();
+    ini_snipLangs();
+    QPointer<MMsnipTransWC> self(this);
+    auto deliver = [self](const OcrResult& result) {
+        if (self)
+            self->showOcrResult(result);
+    };
+    if (services_.user.ipCountry() == kSnipTransMainland) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        XunfeiDocumentOcr::recognize(png, services_.user, services_.documentOcrBaseUrl, deliver);
+    } else {
+        MMMicrosoftOCRRecognition(services_.user).performOCRWithImage(image, deliver);
+    }
+}
+
+void MMsnipTransWC::showOcrResult(const OcrResult& result)
+{
+    setSourceText(result.text);
+    if (!result.ok) {
+        // A failure is no text to translate; an old translation beside it
+        // would look like its result.
+        toTextView_->clear();
+        return;
+    }
+    ocrText_ = result.text;
+    transRetry();
+}
+
+void MMsnipTransWC::selectionTranslate()
+{
+    QPointer<MMsnipTransWC> self(this);
+    services_.selection.getText([self](const QString& text) {
+        if (self)
+            self->translateSelectedText(text);
+    });
+}
+
+void MMsnipTransWC::translateSelectedText(const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    // In front, but the application the text came from keeps the focus.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    show();
+    raise();
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
+    ini_selectionLangs();
+    setSourceText(text);
+    transRetry();
+}
+
+void MMsnipTransWC::transRetry()
+{
+    const QString text = sourceText();
+    if (text.isEmpty())
+        return;
+    const KWLangManager& languages = services_.languages;
+    QString from, to;
+    if (isSniping_) {
+        from = StringCoding::conversionlanguagecodeToTranslationLanguagecodeWithLanguage(
+            KWLangManager::getLanguageCodeWithLanguageList(
+                languages.getOcrLangeArray(), languages.indexOcrFrom()),
+            kSnipTransOcrApi);
+        to = KWLangManager::getLanguageCodeWithLanguageList(
+            languages.getTransLangeArray(), languages.indexOcrTo());
+    } else {
+        from = KWLangManager::getLanguageCodeWithLanguageList(
+            languages.getHuaciLangeArray(), languages.indexHuaciFrom());
+        to = KWLangManager::getLanguageCodeWithLanguageList(
+            languages.getTransLangeArray(), languages.indexHuaciTo());
+    }
+    if (services_.user.ipCountry() == kSnipTransMainland)
+        transWithFrom(from, to, text);
+    else
+        microsoftTransWithFrom(from, to, text);
+}
+
+void MMsnipTransWC::transWithFrom(const QString& from, const QString& to, const QString& text)
+{
+    HLMachineTranslationParam param;
+    param.business.from = from;
+    param.business.to = to;
+    param.data.text = HLParamTools::base64EncodeString(text);
+    QPointer<MMsnipTransWC> self(this);
+    HLMachineTranslationRequest::getMachineTranslationWithParam(std::move(param), services_.user,
+        services_.machineTranslationBaseUrl, [self](bool failed, const QString& result) {
+            if (self)
+                self->showTranslation(!failed && result.isEmpty() ? kEmptyTranslation : result);
+        });
+}
+
+void MMsnipTransWC::microsoftTransWithFrom(const QString& from, const QString& to, const QString& text)
+{
+    QPointer<MMsnipTransWC> self(this);
+    mmMicrosoftTextTrans(services_.user)
+        .textTranslationWithFromLang(from, mmMicrosoftTextTrans::translatorTargetCode(to), text,
+            [self](bool success, const QString& result) {
+                // An empty answer must not leave the last translation
+                // standing beside a new source text.
+                if (self)
+                    self->showTranslation(success && result.isEmpty() ? kEmptyTranslation : result);
+            });
+}
+
+void MMsnipTransWC::showTranslation(const QString& text)
+{
+    toTextView_->setPlainText(text);
+}
+
+void MMsnipTransWC::languageSelectionBtnAction(bool from, int index)
+{
+    if (index < 0)
+        return;
+    KWLangManager& languages = services_.languages;
+    const auto value = quint64(index);
+    if (isSniping_)
+        from ? languages.setIndexOcrFrom(value) : languages.setIndexOcrTo(value);
+    else
+        from ? languages.setIndexHuaciFrom(value) : languages.setIndexHuaciTo(value);
+    services_.center.post(notifications::kHadUSBShutdownInfo);
+    transRetry();
+}
+
+void MMsnipTransWC::tts()
+{
+    services_.pasteboard.setText(toTextView_->toPlainText());
+}
+
+QString MMsnipTransWC::sourceText() const
+{
+    return fromTextView_->toPlainText();
+}
+
+QString MMsnipTransWC::translationText() const
+{
+    return toTextView_->toPlainText();
+}
+
+void MMsnipTransWC::setSourceText(const QString& text)
+{
+    fromTextView_->setPlainText(text);
+}

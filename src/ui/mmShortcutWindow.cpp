@@ -1,0 +1,166 @@
+#include "ui/mmShortcutWindow.h"
+
+#include "core/LGNLocalizedString.h"
+#include "core/MMwebconfig.h"
+#include "core/Notifications.h"
+#include "translate/SnipTranslationLauncher.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include <X11/keysym.h>
+
+const QString mmShortcutWindow::kTitle = QStringLiteral("设置截屏翻译快捷键");
+const QString mmShortcutWindow::kNeedsModifierHint
+    = QStringLiteral("Hold Ctrl, Alt, Shift or Super with the key.");
+const QString mmShortcutWindow::kUnknownKeyHint = QStringLiteral("This key cannot be used as the hot key.");
+
+namespace {
+
+// Digits as Shift turns them on the US layout: the key is still the digit.
+int shortcutShiftedDigit(int key)
+{
+    static const QString shifted = QStringLiteral(")!@#$%^&*(");
+    if (key < 0x20 || key > 0x7e)
+        return 0;
+    const int index = shifted.indexOf(QChar(key));
+    return index < 0 ? 0 : Qt::Key_0 + index;
+}
+
+unsigned long shortcutKeySymbol(const QKeyEvent& event)
+{
+    int key = event.key();
+    if (const int digit = shortcutShiftedDigit(key))
+        key = digit;
+    if (key >= Qt::Key_A && key <= Qt::Key_Z)
+        return XK_a + (key - Qt::Key_A);
+    if (key >= 0x20 && key <= 0x7e)
+        return static_cast<unsigned long>(key);
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F12)
+        return XK_F1 + static_cast<unsigned long>(key - Qt::Key_F1);
+    switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return XK_Return;
+    case Qt::Key_Tab:
+        return XK_Tab;
+    case Qt::Key_Backspace:
+        return XK_BackSpace;
+    case Qt::Key_Delete:
+        return XK_Delete;
+    case Qt::Key_Home:
+        return XK_Home;
+    case Qt::Key_Left:
+        return XK_Left;
+    case Qt::Key_Right:
+        return XK_Right;
+    case Qt::Key_Up:
+        return XK_Up;
+    case Qt::Key_Down:
+        return XK_Down;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+mmShortcutWindow::mmShortcutWindow(
+    platform::Preferences& defaults, MMwebconfig& config, platform::NotificationCenter& center)
+    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint)
+    , defaults_(defaults)
+    , config_(config)
+    , center_(center)
+{
+    titleString_ = new QLabel(this);
+    shortcutView_ = new QLabel(this);
+    shortcutView_->setAlignment(Qt::AlignCenter);
+    shortcutView_->setStyleSheet(QStringLiteral(
+        "QLabel { border: 1px solid #1191FE; border-radius: 6px; padding: 8px; font-size: 18px; }"));
+    hint_ = new QLabel(this);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(titleString_);
+    layout->addWidget(shortcutView_);
+    layout->addWidget(hint_);
+    setFocusPolicy(Qt::StrongFocus);
+    resize(360, 150);
+    init_uidata();
+    showCurrent();
+    languageToken_ = center_.addObserver(
+        notifications::kHadChangeUILanguage, [this](const platform::Notification&) { init_uidata(); });
+}
+
+void mmShortcutWindow::init_uidata()
+{
+    titleString_->setText(LGNLocalizedString::lgnAppLocalizedString(kTitle));
+    setWindowTitle(titleString_->text());
+}
+
+void mmShortcutWindow::showCurrent()
+{
+    shortcutView_->setText(SnipTranslationLauncher::storedHotkey(defaults_).displayText());
+}
+
+QString mmShortcutWindow::shownHotkey() const
+{
+    return shortcutView_->text();
+}
+
+QString mmShortcutWindow::hint() const
+{
+    return hint_->text();
+}
+
+std::optional<platform::Hotkey> mmShortcutWindow::hotkeyForKeyEvent(const QKeyEvent& event)
+{
+    switch (event.key()) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt:
+    case Qt::Key_Meta:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+    case Qt::Key_CapsLock:
+    case Qt::Key_NumLock:
+        return std::nullopt;
+    default:
+        break;
+    }
+    const int code = platform::Hotkey::keyCodeForSymbol(shortcutKeySymbol(event));
+    if (code < 0)
+        return std::nullopt;
+    quint32 flags = 0;
+    const Qt::KeyboardModifiers modifiers = event.modifiers();
+    if (modifiers & Qt::ControlModifier)
+        flags |= platform::Hotkey::kCommand;
+    if (modifiers & Qt::MetaModifier)
+        flags |= platform::Hotkey::kControl;
+    if (modifiers & Qt::AltModifier)
+        flags |= platform::Hotkey::kOption;
+    if (modifiers & Qt::ShiftModifier)
+        flags |= platform::Hotkey::kShift;
+    return platform::Hotkey { quint32(code), flags };
+}
+
+void mmShortcutWindow::keyPressEvent(QKeyEvent* event)
+{
+    const std::optional<platform::Hotkey> hotkey = hotkeyForKeyEvent(*event);
+    if (!hotkey) {
+        // Modifiers alone are the start of a combination, not a mistake.
+        if (event->key() != Qt::Key_Shift && event->key() != Qt::Key_Control && event->key() != Qt::Key_Alt
+            && event->key() != Qt::Key_Meta)
+            hint_->setText(kUnknownKeyHint);
+        return;
+    }
+    if (!hotkey->hasModifier()) {
+        hint_->setText(kNeedsModifierHint);
+        return;
+    }
+    hint_->clear();
+    SnipTranslationLauncher::storeHotkey(defaults_, *hotkey);
+    const QString text = hotkey->displayText();
+    config_.setSec_ocr_ShortcutKey(text);
+    showCurrent();
+    center_.post(notifications::kHadNewOCRHotkey);
+}
