@@ -33,6 +33,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QScreen>
 #include <QWebEnginePage>
 #include <QWidget>
 
@@ -311,6 +312,49 @@ TEST_F(ChatWindowTest, ThePresenterBuildsOneWindowAndANewOneAfterClosing)
     center.post(notifications::kHadOpenGPT);
     EXPECT_EQ(built, 2);
     EXPECT_TRUE(presenter.chat()->window()->isVisible());
+}
+
+} // namespace chatwindowtest
+
+namespace chatwindowtest {
+
+// A conversation as a user sees it: a question asked with the AI key was
+// sent, and the page listens again. With PRAVIK_CHAT_WINDOW_SHOT set (see
+// scripts/chat-demo.sh) the screen is saved there.
+TEST_F(ChatWindowTest, AConversationOnScreen)
+{
+    user.deviceInfo().setSn(QStringLiteral("A1B2C3D4E5F6"));
+    mmChatWC chat(environment());
+    QWidget* window = chat.window();
+    window->resize(420, 640);
+    window->move(60, 60);
+    window->show();
+    QWebEnginePage* page = chat.page();
+    ASSERT_TRUE(waitForPage(page, QStringLiteral("typeof portal === 'object' && !!window.webkit")));
+
+    center.post(notifications::kHadGPTSpeechText,
+        QVariantMap { { QStringLiteral("text"), QStringLiteral("What will the weather be like in Jakarta tomorrow?") } });
+    time.advance(mmChatWC::kSendDelay);
+    ASSERT_TRUE(waitForPage(page, QStringLiteral("portal.sent.length === 1")));
+    evaluate(page, QStringLiteral("document.getElementById('mic').click()"));
+    ASSERT_TRUE(waitForPage(page, QStringLiteral("portal.recorder.length === 1")));
+    streamAudio(40);
+    ASSERT_TRUE(waitForPage(page, QStringLiteral("portal.audioMessages === 40")));
+    EXPECT_TRUE(evaluate(page, QStringLiteral("document.getElementById('status').textContent")).toString().startsWith(
+        QStringLiteral("Listening")));
+
+    const QString shot = qEnvironmentVariable("PRAVIK_CHAT_WINDOW_SHOT");
+    if (shot.isEmpty())
+        return;
+    // Let the engine paint what the page now shows.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 1500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QScreen* screen = window->screen();
+    ASSERT_TRUE(screen);
+    const QRect frame = window->frameGeometry().adjusted(-20, -20, 20, 20);
+    EXPECT_TRUE(screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()).save(shot));
 }
 
 } // namespace chatwindowtest
