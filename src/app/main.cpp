@@ -7,6 +7,9 @@
 #include "platform/DesktopEntryInstaller.h"
 #include "platform/Preferences.h"
 #include "platform/SingleInstance.h"
+#include "platform/MainQueue.h"
+#include "platform/NotificationCenter.h"
+#include "ui/ChatWindowPresenter.h"
 #include "ui/DeviceLinkWiring.h"
 #include "ui/UWHomeViewController.h"
 
@@ -117,6 +120,8 @@ int main(int argc, char** argv)
         return 0; // the running instance shows its window instead
 
     DeviceLinkWiring::connectLinks();
+    ChatWindowPresenter chat(ChatWindowPresenter::applicationFactory(), platform::NotificationCenter::defaultCenter(),
+                             platform::MainQueue::shared());
     AppDelegate delegate(platform::StatusBar::create(),
                          [] {
                              return std::make_unique<UWHomeViewController>(
