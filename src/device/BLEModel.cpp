@@ -42,7 +42,10 @@ BLEModel::BLEModel(platform::BleCentral& central, platform::Executor& executor, 
     , center_(center)
     , tool_(tool)
     , retryTimer_(executor)
-    , lowPowerTimer_(executor)
+    , lowPowerTimer_(executor, device, [this] {
+        if (hooks_.chaDianchi)
+            hooks_.chaDianchi();
+    })
 {
     central_.setDelegate(this);
 }
@@ -227,14 +230,7 @@ void BLEModel::sendGetMouseInfo()
 
 void BLEModel::initLowPowerTimer()
 {
-    if (lowPowerTimer_.isActive())
-        return;
-    lowPowerTimer_.start(kLowPowerInterval, [this] {
-        if (hooks_.chaDianchi)
-            hooks_.chaDianchi();
-        if (!device_.remind())
-            removeLowPowerTimer();
-    });
+    lowPowerTimer_.start();
 }
 
 void BLEModel::removeLowPowerTimer()

@@ -2,6 +2,7 @@
 
 #include "device/DeviceCommandLink.h"
 #include "device/DeviceLinkHooks.h"
+#include "device/LowPowerTimer.h"
 #include "device/RepeatingTimer.h"
 #include "platform/BleCentral.h"
 #include "platform/Executor.h"
@@ -40,7 +41,7 @@ public:
     // The single-precision 0.3 the device-information request waits.
     static constexpr double kDeviceInfoDelay = double(0.3f);
     static constexpr double kUsbRecheckDelay = 3.0;
-    static constexpr double kLowPowerInterval = 300.0;
+    static constexpr double kLowPowerInterval = LowPowerTimer::kInterval;
 
     // The process's link over the session's central; created idle.
     static BLEModel& sharedManager();
@@ -125,7 +126,7 @@ private:
     bool connected_ = false;
     QString bleName_;
     RepeatingTimer retryTimer_;
-    RepeatingTimer lowPowerTimer_;
+    LowPowerTimer lowPowerTimer_;
     platform::TaskId infoRequest_ = 0;
     std::optional<QByteArray> splicedVoicePack_;
 };

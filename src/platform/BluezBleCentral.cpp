@@ -26,7 +26,7 @@ const QString kDeviceInterface = QStringLiteral("org.bluez.Device1");
 constexpr int kBusTimeoutMs = 1000;
 
 // "AE50" for a 16-bit UUID, the full upper-case text otherwise.
-QString uuidText(const QBluetoothUuid& uuid)
+QString bleUuidText(const QBluetoothUuid& uuid)
 {
     bool ok = false;
     const quint16 shortId = uuid.toUInt16(&ok);
@@ -35,7 +35,7 @@ QString uuidText(const QBluetoothUuid& uuid)
     return uuid.toString(QUuid::WithoutBraces).toUpper();
 }
 
-QBluetoothUuid uuidFromText(const QString& text)
+QBluetoothUuid bleUuidFromText(const QString& text)
 {
     if (text.size() == 4) {
         bool ok = false;
@@ -81,7 +81,7 @@ BleAdapterState BluezBleCentral::state() const
 
 QList<BlePeripheral> BluezBleCentral::retrieveConnectedPeripherals(const QString& service)
 {
-    const QString wanted = uuidFromText(service).toString(QUuid::WithoutBraces).toLower();
+    const QString wanted = bleUuidFromText(service).toString(QUuid::WithoutBraces).toLower();
     QDBusMessage call = QDBusMessage::createMethodCall(
         kBluezService, QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
         QStringLiteral("GetManagedObjects"));
@@ -151,7 +151,7 @@ void BluezBleCentral::connectPeripheral(const QString& identifier)
             return;
         QStringList services;
         for (const QBluetoothUuid& uuid : it->controller->services())
-            services << uuidText(uuid);
+            services << bleUuidText(uuid);
         delegate_->servicesDiscovered(identifier, services, true);
     });
     controller->connectToDevice();
@@ -178,7 +178,7 @@ void BluezBleCentral::discoverCharacteristics(const QString& identifier, const Q
         return;
     QLowEnergyService* object = it->services.value(service);
     if (!object) {
-        object = it->controller->createServiceObject(uuidFromText(service), it->controller);
+        object = it->controller->createServiceObject(bleUuidFromText(service), it->controller);
         if (!object) {
             if (delegate_)
                 delegate_->characteristicsDiscovered(identifier, service, {}, false);
@@ -198,7 +198,7 @@ void BluezBleCentral::watchService(const QString& identifier, const QString& ser
                 return;
             QStringList characteristics;
             for (const QLowEnergyCharacteristic& c : service->characteristics())
-                characteristics << uuidText(c.uuid());
+                characteristics << bleUuidText(c.uuid());
             delegate_->characteristicsDiscovered(identifier, serviceText, characteristics, true);
         });
     QObject::connect(service, &QLowEnergyService::errorOccurred, this,
@@ -211,7 +211,7 @@ void BluezBleCentral::watchService(const QString& identifier, const QString& ser
         });
     const auto value = [this, identifier](const QLowEnergyCharacteristic& c, const QByteArray& bytes) {
         if (delegate_)
-            delegate_->valueUpdated(identifier, uuidText(c.uuid()), bytes, true);
+            delegate_->valueUpdated(identifier, bleUuidText(c.uuid()), bytes, true);
     };
     QObject::connect(service, &QLowEnergyService::characteristicChanged, this, value);
     QObject::connect(service, &QLowEnergyService::characteristicRead, this, value);
@@ -221,7 +221,7 @@ void BluezBleCentral::watchService(const QString& identifier, const QString& ser
                 return;
             for (const QLowEnergyCharacteristic& c : service->characteristics()) {
                 if (c.descriptors().contains(descriptor))
-                    delegate_->notificationStateUpdated(identifier, uuidText(c.uuid()), true);
+                    delegate_->notificationStateUpdated(identifier, bleUuidText(c.uuid()), true);
             }
         });
 }
@@ -231,7 +231,7 @@ QLowEnergyService* BluezBleCentral::serviceHolding(const QString& identifier, co
     const auto it = connections_.constFind(identifier);
     if (it == connections_.constEnd())
         return nullptr;
-    const QBluetoothUuid uuid = uuidFromText(characteristic);
+    const QBluetoothUuid uuid = bleUuidFromText(characteristic);
     for (QLowEnergyService* service : it->services) {
         if (service->characteristic(uuid).isValid())
             return service;
@@ -244,7 +244,7 @@ void BluezBleCentral::setNotifyValue(const QString& identifier, const QString& c
     QLowEnergyService* service = serviceHolding(identifier, characteristic);
     if (!service)
         return;
-    const QLowEnergyDescriptor config = service->characteristic(uuidFromText(characteristic))
+    const QLowEnergyDescriptor config = service->characteristic(bleUuidFromText(characteristic))
                                             .descriptor(QBluetoothUuid::DescriptorType::ClientCharacteristicConfiguration);
     if (!config.isValid()) {
         if (delegate_)
@@ -258,13 +258,13 @@ void BluezBleCentral::setNotifyValue(const QString& identifier, const QString& c
 void BluezBleCentral::readValue(const QString& identifier, const QString& characteristic)
 {
     if (QLowEnergyService* service = serviceHolding(identifier, characteristic))
-        service->readCharacteristic(service->characteristic(uuidFromText(characteristic)));
+        service->readCharacteristic(service->characteristic(bleUuidFromText(characteristic)));
 }
 
 void BluezBleCentral::writeValue(const QString& identifier, const QString& characteristic, const QByteArray& value)
 {
     if (QLowEnergyService* service = serviceHolding(identifier, characteristic))
-        service->writeCharacteristic(service->characteristic(uuidFromText(characteristic)), value,
+        service->writeCharacteristic(service->characteristic(bleUuidFromText(characteristic)), value,
             QLowEnergyService::WriteWithoutResponse);
 }
 

@@ -11,7 +11,7 @@ namespace platform {
 
 namespace {
 
-QString localeTag(const QLocale& locale)
+QString speechLocaleTag(const QLocale& locale)
 {
     return locale.name().replace(u'_', u'-');
 }
@@ -61,7 +61,7 @@ QList<SpeechVoice> QtSpeechSynthesizer::voices()
     for (const QLocale& locale : speech_->availableLocales()) {
         speech_->setLocale(locale);
         for (const QVoice& voice : speech_->availableVoices())
-            out << SpeechVoice { voice.name(), localeTag(locale) };
+            out << SpeechVoice { voice.name(), speechLocaleTag(locale) };
     }
     speech_->setLocale(current);
     return out;
@@ -82,7 +82,7 @@ bool QtSpeechSynthesizer::speak(const QString& text, const SpeechVoice& voice, d
 {
     const QList<QLocale> locales = speech_->availableLocales();
     const auto locale = std::find_if(
-        locales.begin(), locales.end(), [&](const QLocale& l) { return localeTag(l) == voice.locale; });
+        locales.begin(), locales.end(), [&](const QLocale& l) { return speechLocaleTag(l) == voice.locale; });
     if (locale == locales.end())
         return false;
     speech_->setLocale(*locale);

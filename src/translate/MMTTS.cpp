@@ -5,7 +5,7 @@
 namespace {
 
 // "zh_CN", "zh-cn" -> language "zh", region "CN".
-std::pair<QString, QString> languageAndRegion(const QString& identifier)
+std::pair<QString, QString> ttsLanguageAndRegion(const QString& identifier)
 {
     const QStringList parts = QString(identifier).replace(u'_', u'-').split(u'-', Qt::SkipEmptyParts);
     if (parts.isEmpty())
@@ -14,7 +14,7 @@ std::pair<QString, QString> languageAndRegion(const QString& identifier)
 }
 
 // The engines' rate runs from -1 to 1 with 0 normal; this one from 0 to 1 with 0.5 normal.
-double engineRate(double rate)
+double ttsEngineRate(double rate)
 {
     return (rate - 0.5) * 2.0;
 }
@@ -30,12 +30,12 @@ MMTTS::MMTTS(platform::SpeechSynthesizer& synthesizer, KWLangManager& languages)
 std::optional<platform::SpeechVoice> MMTTS::voiceForLanguage(
     const QList<platform::SpeechVoice>& voices, const QString& identifier)
 {
-    const auto [language, region] = languageAndRegion(identifier);
+    const auto [language, region] = ttsLanguageAndRegion(identifier);
     if (language.isEmpty())
         return std::nullopt;
     std::optional<platform::SpeechVoice> sameLanguage;
     for (const platform::SpeechVoice& voice : voices) {
-        const auto [voiceLanguage, voiceRegion] = languageAndRegion(voice.locale);
+        const auto [voiceLanguage, voiceRegion] = ttsLanguageAndRegion(voice.locale);
         if (voiceLanguage != language)
             continue;
         if (voiceRegion == region)
@@ -64,7 +64,7 @@ MMTTS::Result MMTTS::ttsWithText(const QString& text)
         qInfo("Speech output: no voice for %s", qUtf8Printable(identifier));
         return Result::NotAvailable;
     }
-    if (!synthesizer_.speak(text, *chosen, engineRate(kRate)))
+    if (!synthesizer_.speak(text, *chosen, ttsEngineRate(kRate)))
         return Result::NotAvailable;
     voice_ = chosen;
     theLanguage_ = identifier;

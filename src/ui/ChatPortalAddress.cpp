@@ -9,7 +9,7 @@ const QString ChatPortalAddress::kNotConfiguredNotice = QStringLiteral("chat-por
 
 namespace {
 
-QString normalisedOrigin(QString address)
+QString normalisedPortalOrigin(QString address)
 {
     address = address.trimmed();
     while (address.endsWith(u'/'))
@@ -21,10 +21,10 @@ QString normalisedOrigin(QString address)
 
 QString ChatPortalAddress::configured(const platform::Preferences& defaults)
 {
-    const QString fromEnvironment = normalisedOrigin(qEnvironmentVariable(kEnvironmentVariable));
+    const QString fromEnvironment = normalisedPortalOrigin(qEnvironmentVariable(kEnvironmentVariable));
     if (!fromEnvironment.isEmpty())
         return fromEnvironment;
-    return normalisedOrigin(defaults.stringValue(kPreferenceKey));
+    return normalisedPortalOrigin(defaults.stringValue(kPreferenceKey));
 }
 
 QString ChatPortalAddress::configured()
@@ -48,5 +48,5 @@ QUrl ChatPortalAddress::pageAddress(
     const QString query = QStringLiteral("serialstring=%1&customer=zorvane&openkey=%2")
                               .arg(QString::fromLatin1(QUrl::toPercentEncoding(serial)),
                                   QString::fromLatin1(QUrl::toPercentEncoding(openKey)));
-    return QUrl(normalisedOrigin(origin) + path + u'?' + query, QUrl::StrictMode);
+    return QUrl(normalisedPortalOrigin(origin) + path + u'?' + query, QUrl::StrictMode);
 }

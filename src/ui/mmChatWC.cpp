@@ -30,16 +30,16 @@ const QString mmChatWC::kFrameAutosaveName = QStringLiteral("mmChatWindow");
 
 namespace {
 
-const QString kTypeKey = QStringLiteral("type");
-const QString kDataKey = QStringLiteral("data");
-const QString kStartRecorder = QStringLiteral("start-recorder");
-const QString kEndRecorder = QStringLiteral("end-recorder");
-const QString kIngRecorder = QStringLiteral("ing-recorder");
-const QString kStartBody = QStringLiteral("start");
-const QString kStopBody = QStringLiteral("stop");
-const QString kTextKey = QStringLiteral("text");
+const QString kChatTypeKey = QStringLiteral("type");
+const QString kChatDataKey = QStringLiteral("data");
+const QString kChatStartRecorder = QStringLiteral("start-recorder");
+const QString kChatEndRecorder = QStringLiteral("end-recorder");
+const QString kChatIngRecorder = QStringLiteral("ing-recorder");
+const QString kChatStartBody = QStringLiteral("start");
+const QString kChatStopBody = QStringLiteral("stop");
+const QString kChatTextKey = QStringLiteral("text");
 
-QString compactJson(const QJsonObject& object)
+QString chatJsonText(const QJsonObject& object)
 {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
@@ -173,7 +173,7 @@ void mmChatWC::windowDidLoad()
     }
 
     speechObserver_ = env_.center.addObserver(notifications::kHadGPTSpeechText,
-        [this](const platform::Notification& n) { sendSpeechTextToJS(n.object.toMap().value(kTextKey).toString()); });
+        [this](const platform::Notification& n) { sendSpeechTextToJS(n.object.toMap().value(kChatTextKey).toString()); });
     pcmdatacallback();
 }
 
@@ -182,10 +182,10 @@ void mmChatWC::userContentController(const QString& name, const QJsonValue& body
     if (name != kMessageName || closed_ || !body.isString())
         return;
     const QString text = body.toString();
-    if (text == kStartBody) {
+    if (text == kChatStartBody) {
         sendPcmStatusToJS(true);
         sendOpenMicrophoneWithOpen(true);
-    } else if (text == kStopBody) {
+    } else if (text == kChatStopBody) {
         sendPcmStatusToJS(false);
         sendOpenMicrophoneWithOpen(false);
     }
@@ -215,14 +215,14 @@ void mmChatWC::sendPcmToJS(const QByteArray& pcm)
     // Only what the page asked for, and nothing once the window is closed.
     if (!recording_ || closed_ || pcm.isEmpty())
         return;
-    const QJsonObject message { { kTypeKey, kIngRecorder }, { kDataKey, QString::fromLatin1(pcm.toBase64()) } };
-    runScript(QStringLiteral("onRecorder(%1)").arg(ScriptMessageBridge::stringLiteral(compactJson(message))));
+    const QJsonObject message { { kChatTypeKey, kChatIngRecorder }, { kChatDataKey, QString::fromLatin1(pcm.toBase64()) } };
+    runScript(QStringLiteral("onRecorder(%1)").arg(ScriptMessageBridge::stringLiteral(chatJsonText(message))));
 }
 
 void mmChatWC::sendPcmStatusToJS(bool status)
 {
-    const QJsonObject message { { kTypeKey, status ? kStartRecorder : kEndRecorder } };
-    runScript(QStringLiteral("onRecorder(%1)").arg(ScriptMessageBridge::stringLiteral(compactJson(message))));
+    const QJsonObject message { { kChatTypeKey, status ? kChatStartRecorder : kChatEndRecorder } };
+    runScript(QStringLiteral("onRecorder(%1)").arg(ScriptMessageBridge::stringLiteral(chatJsonText(message))));
 }
 
 void mmChatWC::sendSpeechTextToJS(const QString& text)

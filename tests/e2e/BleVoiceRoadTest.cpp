@@ -8,8 +8,6 @@
 #include "device/BLEModel.h"
 #include "device/BLETool.h"
 #include "fakes/FakeBleMouse.h"
-#include "fakes/FakeTextTranslationService.h"
-#include "translate/mmMicrosoftTextTrans.h"
 #include "voice/BLEToolPcmSource.h"
 
 #include <QDir>
@@ -46,23 +44,7 @@ protected:
     // the mouse identifies itself and the back end answers.
     void connectBleMouse(const QString& country)
     {
-        const QJsonObject credentials {
-            { "cn_urlstr", mainlandService.endpoint() },
-            { "iat_appid", mainlandService.credentials().appId },
-            { "iat_appkey", mainlandService.credentials().apiKey },
-            { "iat_appsecret", mainlandService.credentials().apiSecret },
-            { "int_urlstr", overseasService.endpoint() },
-            { "int_iat_appid", overseasService.credentials().appId },
-            { "int_iat_appkey", overseasService.credentials().apiKey },
-            { "int_iat_appsecret", overseasService.credentials().apiSecret },
-        };
-        backend.expectGetKey(QString::fromLatin1(kSerial), fakes::FakeBackend::credentials(credentials));
-        fakes::FakeBackend::ProductInfo product;
-        product.country = country;
-        product.openkey = QStringLiteral("open-1");
-        product.product = QStringLiteral("KZ32");
-        backend.expectAuthOpenKey(QString::fromLatin1(kSerial), fakes::FakeBackend::productInfo(product));
-
+        scriptBackend(country);
         bleMouse.setDeviceName("KZ32 Voice Mouse");
         bleLink.start();
         run(1.5);
@@ -122,27 +104,10 @@ TEST_F(BleVoiceRoad, DictationOverBluetoothTypesTheFinalSentence)
 TEST_F(BleVoiceRoad, VoiceTranslationOverBluetooth)
 {
     fakes::FakeTextTranslationService translator(QStringLiteral("azure-key"));
-    translator.reply(fakes::FakeTextTranslationService::translation(QStringLiteral("Bonjour le monde"), "fr"));
-    actions->overseasTranslation = [this](const QString& from, const QString& to, const QString& text,
-                                       MMAudioMonitorService::Actions::TextTranslationDone done) {
-        mmMicrosoftTextTrans(user).textTranslationWithFromLang(from, to, text, std::move(done));
-    };
     connectBleMouse(QStringLiteral("us"));
-    mmApiKeyItem keys = *user.apikeyItem();
-    keys.azure_translate_key = QStringLiteral("azure-key");
-    keys.azure_translate_url = translator.address();
-    user.setApikeyItem(keys);
-    user.webConfig().setFir_voice_long(2); // the voice key's long press translates
-    overseasService.addSession({ 0,
-        { Reply::result("Hello world", "apd", false, 1).afterAudioFrames(5),
-            Reply::result("", "apd", true, 2).onLastFrame().thenClose() } });
-
+    translateOverseasWith(translator);
     holdKeyWhileStreaming(platform::MouseKey::F19, 1.0, 100);
-    ASSERT_TRUE(waitFor([&] { return poster.fieldText() == QStringLiteral("Bonjour le monde"); }))
-        << poster.fieldText().toStdString();
-    ASSERT_EQ(translator.received().size(), 1);
-    EXPECT_EQ(translator.received()[0].text, QStringLiteral("Hello world"));
-    EXPECT_TRUE(translator.problems().isEmpty()) << translator.problems().join('\n').toStdString();
+    expectOverseasTranslationTyped(translator);
     ASSERT_EQ(overseasService.connections().size(), 1);
     EXPECT_GT(overseasService.connections()[0].audio().size(), 0);
 }
