@@ -91,10 +91,16 @@ void BLEModel::centralStateChanged(platform::BleAdapterState state)
     bleWorkState_ = stateText(state);
     if (!started_)
         return;
-    if (state == platform::BleAdapterState::PoweredOn)
+    if (state == platform::BleAdapterState::PoweredOn) {
         waitingForConnectMouseWithDaley(kRetryInterval);
-    else
-        retryTimer_.stop(); // nothing can be found until the adapter is on again
+        return;
+    }
+    retryTimer_.stop(); // nothing can be found until the adapter is on again
+    // A mouse held through an adapter that went away is gone too.
+    if (held_) {
+        central_.cancelPeripheralConnection(held_->identifier);
+        peripheralHasbeenDisconnected();
+    }
 }
 
 void BLEModel::waitingForConnectMouseWithDaley(double interval)

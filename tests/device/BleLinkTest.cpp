@@ -464,6 +464,24 @@ TEST_F(BleLinkTest, DisconnectionReportsModeZeroAndTheMouseIsAttachedAgain)
     EXPECT_EQ(mouse.commandWrites().count(QByteArray::fromHex("9da55a0601ff")), 2);
 }
 
+TEST_F(BleLinkTest, TheAdapterGoingOffLetsGoOfTheMouseOnce)
+{
+    attach();
+    log.clear();
+    mouse.setAdapterState(BleAdapterState::PoweredOff);
+    time.runPending();
+    EXPECT_FALSE(link.connected());
+    EXPECT_FALSE(link.holdsMouse());
+    EXPECT_FALSE(link.isRetrying());
+    EXPECT_EQ(log.count("kHadReloadConnectImageNoti mode=0"), 1);
+
+    mouse.setSystemConnected(true);
+    mouse.setAdapterState(BleAdapterState::PoweredOn);
+    time.advance(1.0 + BLEModel::kDeviceInfoDelay);
+    EXPECT_TRUE(link.connected());
+    EXPECT_EQ(device.DeviceConnectionMode(), 2u);
+}
+
 TEST_F(BleLinkTest, ADisconnectionBeforeTheRequestLeavesCancelsIt)
 {
     link.start();

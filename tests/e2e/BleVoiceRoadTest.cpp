@@ -143,10 +143,16 @@ TEST_F(BleVoiceRoad, ALostLinkEndsTheDictationAndTheMouseComesBack)
     EXPECT_TRUE(service.speechEnd());
     keyTap.release(platform::MouseKey::F19);
 
-    // The system still holds the mouse: attached and identified again.
+    // The system still holds the mouse: attached and identified again, and
+    // the back end asked again.
+    scriptBackend(QStringLiteral("cn"));
     run(1.5);
     EXPECT_TRUE(bleLink.connected());
     EXPECT_EQ(user.deviceInfo().DeviceConnectionMode(), 2u);
+    EXPECT_TRUE(waitFor([&] {
+        return backend.requestsTo(mmUtilities::kGetKeyPath).size() == 2
+            && backend.requestsTo(mmUtilities::kAuthOpenKeyPath).size() == 2;
+    }));
 }
 
 } // namespace
