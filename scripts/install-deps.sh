@@ -16,6 +16,7 @@ PACKAGES=(
   libsbc-dev sox xvfb xauth xdotool imagemagick python3
   clang libclang-rt-14-dev zip unzip
   fonts-noto-cjk qt6-wayland
+  qt6-speech-flite-plugin pulseaudio
 )
 
 SUDO=""

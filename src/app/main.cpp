@@ -15,6 +15,7 @@
 #include "translate/MMsnipTransWC.h"
 #include "translate/Selection.h"
 #include "translate/SnipTranslationLauncher.h"
+#include "ui/ChatWindowPresenter.h"
 #include "ui/DeviceLinkWiring.h"
 #include "ui/UWHomeViewController.h"
 #include "ui/VoiceTranslationWiring.h"
@@ -159,6 +160,8 @@ int main(int argc, char** argv)
 
     DeviceLinkWiring::connectLinks();
     VoiceTranslationWiring::connectTranslation();
+    ChatWindowPresenter chat(ChatWindowPresenter::applicationFactory(), platform::NotificationCenter::defaultCenter(),
+                             platform::MainQueue::shared());
     AppDelegate delegate(platform::StatusBar::create(),
                          [] {
                              return std::make_unique<UWHomeViewController>(

@@ -20,5 +20,7 @@ inline const QString kHadNewOCRHotkey = QStringLiteral("kHadNewOCRHotkeyNoti");
 inline const QString kHadUSBShutdownInfo = QStringLiteral("HadUSBShutdownInfoNotification");
 inline const QString kGetMyApp = QStringLiteral("kGetMyAppNoti");
 inline const QString kReloadMyAppNumbersOneByOne = QStringLiteral("kReloadMyAppNumbersOneByOne");
+// Texts for the Bluetooth debug window's log; nothing posts it yet.
+inline const QString kBleData = QStringLiteral("bleDataNoti");
 
 } // namespace notifications

@@ -72,7 +72,10 @@ UWHidapiManager::UWHidapiManager(platform::HidLibrary& hid, platform::Executor& 
     , battery_(device, center, alerts)
     , replies_(device, config, center, battery_, hooks_)
     , checkInfoTimer_(executor)
-    , lowPowerTimer_(executor)
+    , lowPowerTimer_(executor, device, [this] {
+        if (hooks_.chaDianchi)
+            hooks_.chaDianchi();
+    })
 {
 }
 
@@ -253,14 +256,7 @@ void UWHidapiManager::handleAudio(const QByteArray& report)
 
 void UWHidapiManager::initLowPowerTimer()
 {
-    if (lowPowerTimer_.isActive())
-        return;
-    lowPowerTimer_.start(kLowPowerInterval, [this] {
-        if (hooks_.chaDianchi)
-            hooks_.chaDianchi();
-        if (!device_.remind())
-            removeLowPowerTimer();
-    });
+    lowPowerTimer_.start();
 }
 
 void UWHidapiManager::removeLowPowerTimer()

@@ -4,6 +4,7 @@
 #include "device/DeviceLinkHooks.h"
 #include "device/DeviceReplyHandler.h"
 #include "device/HidReportReader.h"
+#include "device/LowPowerTimer.h"
 #include "device/RepeatingTimer.h"
 
 #include <QByteArray>
@@ -40,7 +41,7 @@ public:
 
     static constexpr double kFirstRequestDelay = 0.2;
     static constexpr double kCheckInfoInterval = 1.0;
-    static constexpr double kLowPowerInterval = 300.0;
+    static constexpr double kLowPowerInterval = LowPowerTimer::kInterval;
     static constexpr qsizetype kReadBufferSize = 244;
 
     static UWHidapiManager& sharedUWHidapiManager();
@@ -105,6 +106,6 @@ private:
     bool hidConnected_ = false;
     PcmCallback pcmCallBack_;
     RepeatingTimer checkInfoTimer_;
-    RepeatingTimer lowPowerTimer_;
+    LowPowerTimer lowPowerTimer_;
     quint64 firstRequest_ = 0;
 };

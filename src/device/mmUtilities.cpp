@@ -7,6 +7,7 @@
 #include "core/MMUserInfo.h"
 #include "core/Notifications.h"
 #include "core/SHHttpManager.h"
+#include "device/BLEModel.h"
 #include "device/BackendReply.h"
 #include "device/DeviceCommandLink.h"
 #include "device/UWHidapiManager.h"
@@ -88,6 +89,7 @@ mmUtilities& mmUtilities::shareInstance()
         static const std::unique_ptr<DeviceCommandLink> usb
             = usbCommandLink(UWHidapiManager::sharedUWHidapiManager());
         utilities->setUsbLink(usb.get());
+        utilities->setBluetoothLink(&BLEModel::sharedManager());
         return utilities;
     }();
     return *shared;

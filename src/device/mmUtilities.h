@@ -61,6 +61,8 @@ public:
     // caller keeps ownership and clears its link before destroying it.
     void setBluetoothLink(DeviceCommandLink* link) { bluetooth_ = link; }
     void setUsbLink(DeviceCommandLink* link) { usb_ = link; }
+    // The link named by the device state's link mode; null for any other mode.
+    DeviceCommandLink* activeLink() const;
     // The USB receiver's link as a command link.
     static std::unique_ptr<DeviceCommandLink> usbCommandLink(UWHidapiManager& manager);
 
@@ -102,7 +104,6 @@ private:
     bool backendUsable() const;
     // A request got no reply: tells the user once that the back end is unreachable.
     void reportFailure(const HttpFailure& failure) const;
-    DeviceCommandLink* activeLink() const;
     void handleApiKeyReply(const QString& serial, const QVariant& json);
     void handleProductInfoReply(const QString& serial, const QVariant& json);
     bool isCurrentSerial(const QString& serial, const char* request) const;

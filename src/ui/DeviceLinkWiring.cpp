@@ -1,5 +1,7 @@
 #include "ui/DeviceLinkWiring.h"
 
+#include "device/BLEModel.h"
+#include "device/BLETool.h"
 #include "device/DeviceLinkHooks.h"
 #include "device/MMpermissionCheck.h"
 #include "device/UWHidapiManager.h"
@@ -21,11 +23,14 @@ void DeviceLinkWiring::connectLinks()
     hooks.isQuite = [](const QByteArray& pcm) { MMAudioObjectManager::sharedManager().isQuite(pcm); };
     hooks.writePcmData = [](const QByteArray& pcm) { MMAudioObjectManager::sharedManager().writePcmData(pcm); };
     UWHidapiManager::sharedUWHidapiManager().setHooks(hooks);
+    BLETool::sharedBLETool().setHooks(hooks);
+    BLEModel::sharedManager().setHooks(hooks);
 }
 
 void DeviceLinkWiring::startUsbWatcher()
 {
     UWUsbInfoManager::sharedUWUsbInfoManager();
+    BLEModel::sharedManager().start();
 }
 
 void DeviceLinkWiring::beginMouseMonitor()

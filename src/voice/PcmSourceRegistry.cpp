@@ -1,6 +1,8 @@
 #include "voice/PcmSourceRegistry.h"
 
+#include "device/BLETool.h"
 #include "device/UWHidapiManager.h"
+#include "voice/BLEToolPcmSource.h"
 #include "voice/UWHidapiPcmSource.h"
 
 namespace {
@@ -8,11 +10,14 @@ namespace {
 struct SharedRegistry {
     SharedRegistry()
         : usb(UWHidapiManager::sharedUWHidapiManager())
+        , ble(BLETool::sharedBLETool())
     {
         registry.setSource(PcmSourceRegistry::kLinkUsb, &usb);
+        registry.setSource(PcmSourceRegistry::kLinkBluetooth, &ble);
     }
     PcmSourceRegistry registry;
     UWHidapiPcmSource usb;
+    BLEToolPcmSource ble;
 };
 
 } // namespace

@@ -14,7 +14,7 @@ public:
     static constexpr quint64 kLinkBluetooth = 1;
     static constexpr quint64 kLinkUsb = 2;
 
-    // The application's registry; the USB receiver's source is in it from the start.
+    // The application's registry; both links' sources are in it from the start.
     static PcmSourceRegistry& shared();
 
     PcmSourceRegistry() = default;

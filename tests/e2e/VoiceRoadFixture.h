@@ -28,11 +28,13 @@
 #include "fakes/FakeKeyTap.h"
 #include "fakes/FakePasteboard.h"
 #include "fakes/FakePermissions.h"
+#include "fakes/FakeTextTranslationService.h"
 #include "fakes/TempHome.h"
 #include "fakes/VirtualTime.h"
 #include "platform/HttpClient.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
+#include "translate/mmMicrosoftTextTrans.h"
 #include "voice/MMAudioMonitorService.h"
 #include "voice/MMAudioMonitorServiceActions.h"
 #include "voice/MMAudioObjectManager.h"
@@ -102,9 +104,9 @@ protected:
         EXPECT_TRUE(backend.problems().isEmpty()) << backend.problems().join('\n').toStdString();
     }
 
-    // The receiver is plugged in, the mouse identifies itself and the back
-    // end answers with the credentials of both services and the region.
-    void connectMouse(const QString& country)
+    // The back end answers the mouse's serial with the credentials of both
+    // dictation services and the region.
+    void scriptBackend(const QString& country)
     {
         const QJsonObject credentials {
             { "cn_urlstr", mainlandService.endpoint() },
@@ -122,13 +124,48 @@ protected:
         product.openkey = QStringLiteral("open-1");
         product.product = QStringLiteral("KZ32");
         backend.expectAuthOpenKey(QString::fromLatin1(kSerial), fakes::FakeBackend::productInfo(product));
+    }
 
+    // The receiver is plugged in, the mouse identifies itself and the back
+    // end answers with the credentials of both services and the region.
+    void connectMouse(const QString& country)
+    {
+        scriptBackend(country);
         mouse.setDeviceName("KZ32 Voice Mouse");
         watcher->attach(receiver());
         ASSERT_TRUE(link.hidConnected());
         run(1.5);
         ASSERT_TRUE(waitFor([&] { return user.apikeyItem().has_value() && user.ipCountry() == country; }));
         ASSERT_NE(user.deviceInfo().DeviceConnectionMode(), 0u);
+    }
+
+    // The voice key's long press translates, with the overseas text
+    // translation of `translator`; the dictation hears "Hello world".
+    void translateOverseasWith(fakes::FakeTextTranslationService& translator)
+    {
+        translator.reply(fakes::FakeTextTranslationService::translation(QStringLiteral("Bonjour le monde"), "fr"));
+        actions->overseasTranslation = [this](const QString& from, const QString& to, const QString& text,
+                                           MMAudioMonitorService::Actions::TextTranslationDone done) {
+            mmMicrosoftTextTrans(user).textTranslationWithFromLang(from, to, text, std::move(done));
+        };
+        mmApiKeyItem keys = *user.apikeyItem();
+        keys.azure_translate_key = QStringLiteral("azure-key");
+        keys.azure_translate_url = translator.address();
+        user.setApikeyItem(keys);
+        user.webConfig().setFir_voice_long(2);
+        overseasService.addSession({ 0,
+            { fakes::FakeDictationService::Reply::result("Hello world", "apd", false, 1).afterAudioFrames(5),
+                fakes::FakeDictationService::Reply::result("", "apd", true, 2).onLastFrame().thenClose() } });
+    }
+
+    // What translateOverseasWith() set up was typed.
+    void expectOverseasTranslationTyped(const fakes::FakeTextTranslationService& translator)
+    {
+        ASSERT_TRUE(waitFor([&] { return poster.fieldText() == QStringLiteral("Bonjour le monde"); }))
+            << poster.fieldText().toStdString();
+        ASSERT_EQ(translator.received().size(), 1);
+        EXPECT_EQ(translator.received()[0].text, QStringLiteral("Hello world"));
+        EXPECT_TRUE(translator.problems().isEmpty()) << translator.problems().join('\n').toStdString();
     }
 
     static platform::HidHotplugDevice receiver()

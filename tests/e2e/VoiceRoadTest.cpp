@@ -291,27 +291,10 @@ TEST_F(VoiceRoad, OverseasEnglishIsTypedOnceTheSessionEnds)
 TEST_F(VoiceRoad, VoiceTranslationTypesTheTranslationOfTheFinalSentence)
 {
     fakes::FakeTextTranslationService translator(QStringLiteral("azure-key"));
-    translator.reply(fakes::FakeTextTranslationService::translation(QStringLiteral("Bonjour le monde"), "fr"));
-    actions->overseasTranslation = [this](const QString& from, const QString& to, const QString& text,
-                                       MMAudioMonitorService::Actions::TextTranslationDone done) {
-        mmMicrosoftTextTrans(user).textTranslationWithFromLang(from, to, text, std::move(done));
-    };
     connectMouse(QStringLiteral("us"));
-    mmApiKeyItem keys = *user.apikeyItem();
-    keys.azure_translate_key = QStringLiteral("azure-key");
-    keys.azure_translate_url = translator.address();
-    user.setApikeyItem(keys);
-    user.webConfig().setFir_voice_long(2); // the voice key's long press translates
-    overseasService.addSession({ 0,
-        { Reply::result("Hello world", "apd", false, 1).afterAudioFrames(5),
-            Reply::result("", "apd", true, 2).onLastFrame().thenClose() } });
-
+    translateOverseasWith(translator);
     holdVoiceKey(1.0, 200);
-    ASSERT_TRUE(waitFor([&] { return poster.fieldText() == QStringLiteral("Bonjour le monde"); }))
-        << poster.fieldText().toStdString();
-    ASSERT_EQ(translator.received().size(), 1);
-    EXPECT_EQ(translator.received()[0].text, QStringLiteral("Hello world"));
-    EXPECT_TRUE(translator.problems().isEmpty()) << translator.problems().join('\n').toStdString();
+    expectOverseasTranslationTyped(translator);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "fakes/FakeHidMouse.h"
 
+#include "fakes/MouseReplies.h"
+
 #include "platform/HidDevice.h"
 #include "platform/MainQueue.h"
 
@@ -12,17 +14,7 @@
 
 namespace fakes {
 
-namespace {
-
-QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray out;
-    for (int v : values)
-        out.append(char(quint8(v)));
-    return out;
-}
-
-} // namespace
+using mouse_replies::bytes;
 
 // The open receiver interface handed to the link; it talks to its mouse.
 class FakeHidHandle final : public platform::HidDevice {
@@ -350,47 +342,42 @@ void FakeHidMouse::answer(const QByteArray& report)
 
 QByteArray FakeHidMouse::deviceNameReport() const
 {
-    QByteArray out = bytes({ 0xA5, 0x5A, 0x00, 0x54, 0x0B }) + name_ + bytes({ major_, minor_, 0xFF });
-    out[2] = char(quint8(out.size()));
-    return out;
+    return mouse_replies::deviceName(name_, major_, minor_);
 }
 
 QByteArray FakeHidMouse::serialAndLinkReport() const
 {
-    QByteArray out = bytes({ 0xA5, 0x5A, 0x14, 0x54, 0x06 }) + serial_ + QByteArray(7, '\0');
-    out.append(char(link_));
-    out.append('\0');
-    return out;
+    return mouse_replies::serialAndLink(serial_, link_);
 }
 
 QByteArray FakeHidMouse::serialReport() const
 {
-    return bytes({ 0xA5, 0x5A, 0x0C, 0x54, 0x06 }) + serial_ + QByteArray(1, '\0');
+    return mouse_replies::serial(serial_);
 }
 
 QByteArray FakeHidMouse::batteryReport() const
 {
-    return bytes({ 0xA5, 0x5A, 0x09, 0x54, 0x06, batteryRaw_ & 0xFF, batteryRaw_ >> 8, 0x00, 0x00 });
+    return mouse_replies::battery(batteryRaw_);
 }
 
 QByteArray FakeHidMouse::dpiReport() const
 {
-    return bytes({ 0xA5, 0x5A, 0x08, 0x54, 0x04, dpi_ & 0xFF, dpi_ >> 8, 0x00 });
+    return mouse_replies::dpi(dpi_);
 }
 
 QByteArray FakeHidMouse::popUpReport() const
 {
-    return bytes({ 0xA5, 0x5A, 0x07, 0x54, 0x02, popUp_ ? 1 : 0, 0x00 });
+    return mouse_replies::popUp(popUp_);
 }
 
 QByteArray FakeHidMouse::microphoneReport() const
 {
-    return bytes({ 0xA5, 0x5A, 0x07, 0x54, 0x03, microphoneOn() ? 1 : 0, 0x00 });
+    return mouse_replies::microphone(microphoneOn());
 }
 
 QByteArray FakeHidMouse::firmwareReport() const
 {
-    return bytes({ 0xA5, 0x5A, 0x07, 0x0B, major_, minor_, 0x00 });
+    return mouse_replies::firmware(major_, minor_);
 }
 
 QByteArray FakeHidMouse::audioReport(const QByteArray& frame)

@@ -95,6 +95,20 @@ def mouse():
     sbc = sbc_frames(False, 2)
     write("msbc", "sbc", bytes([len(sbc[0]) - 1]) + b"".join(sbc))
 
+    # Over Bluetooth LE: the same replies on "AE52", and audio packets of
+    # four 61-byte pieces on "AE42", whole or in parts.
+    notification = lambda audio, data, error=False: bytes([int(audio) | int(error) << 1, len(data)]) + data
+    for i, hex_text in enumerate(replies):
+        write("ble_notification", f"reply-{i}", notification(False, bytes.fromhex(hex_text)))
+    pieces = [(bytes.fromhex("9d0100") if i == 0 else bytes([0, 0, i])) + frame + b"\x5a" for i, frame in enumerate(msbc)]
+    packet = b"".join(pieces)
+    write("ble_notification", "identify-then-audio",
+          b"".join(notification(False, bytes.fromhex(h)) for h in replies[3:5]) + notification(True, packet))
+    write("ble_notification", "audio-in-parts",
+          b"".join(notification(True, part) for part in pieces)
+          + notification(True, packet[:100]) + notification(False, bytes.fromhex(replies[2]))
+          + notification(True, packet[100:]) + notification(True, packet, True))
+
 
 # ---- replies of services ----------------------------------------------------------
 

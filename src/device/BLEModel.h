@@ -1,0 +1,132 @@
+#pragma once
+
+#include "device/DeviceCommandLink.h"
+#include "device/DeviceLinkHooks.h"
+#include "device/LowPowerTimer.h"
+#include "device/RepeatingTimer.h"
+#include "platform/BleCentral.h"
+#include "platform/Executor.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class BLETool;
+class MMDeviceInfo;
+
+namespace platform {
+class NotificationCenter;
+}
+
+// The link to the mouse over Bluetooth LE, in the central role. It does not
+// scan: every second while it holds no mouse and the adapter is on, it
+// looks for a mouse the system already has connected that offers the
+// service "AE50", connects it, finds the command characteristic "AE51"
+// (write), the reply characteristic "AE52" and the audio characteristic
+// "AE42" (both notify), asks for the device information, and hands every
+// notification to BLETool, joining audio packets that arrive in parts.
+// Commands (DeviceCommandLink) are written to "AE51" without response.
+// Main thread only.
+class BLEModel final : public platform::BleCentralDelegate, public DeviceCommandLink {
+public:
+    static const QString kServiceUuid; // "AE50"
+    static const QString kWriteUuid; // "AE51"
+    static const QString kReplyUuid; // "AE52"
+    static const QString kAudioUuid; // "AE42"
+    static const QString kNotConnectedName; // "Not connected"
+
+    static constexpr double kRetryInterval = 1.0;
+    // The single-precision 0.3 the device-information request waits.
+    static constexpr double kDeviceInfoDelay = double(0.3f);
+    static constexpr double kUsbRecheckDelay = 3.0;
+    static constexpr double kLowPowerInterval = LowPowerTimer::kInterval;
+
+    // The process's link over the session's central; created idle.
+    static BLEModel& sharedManager();
+
+    BLEModel(platform::BleCentral& central, platform::Executor& executor, MMDeviceInfo& device,
+        platform::NotificationCenter& center, BLETool& tool);
+    ~BLEModel() override;
+    BLEModel(const BLEModel&) = delete;
+    BLEModel& operator=(const BLEModel&) = delete;
+
+    // The low-power timer's battery query (chaDianchi) comes from here.
+    void setHooks(DeviceLinkHooks hooks) { hooks_ = std::move(hooks); }
+    // Asked 3 s after a disconnection: the USB receiver link's device-information request.
+    void setUsbDeviceInfoRequest(std::function<void()> request) { usbDeviceInfoRequest_ = std::move(request); }
+
+    // Starts the link: takes the adapter's state as it is now (attachment
+    // starts 1 s later when it is on). Later calls do nothing.
+    void start();
+
+    bool connected() const { return connected_; }
+    bool holdsMouse() const { return held_.has_value(); }
+    QString BLEName() const { return bleName_; }
+    QString bleWorkState() const { return bleWorkState_; }
+    bool isRetrying() const { return retryTimer_.isActive(); }
+
+    // Starts the attachment retry unless it runs, a mouse is held or the
+    // adapter is not on.
+    void waitingForConnectMouseWithDaley(double interval);
+    // One attachment attempt: holds and connects the first connected device
+    // that offers the service.
+    void retrievePeripheralWithUUIDString(const QString& service);
+    // Writes one command frame to "AE51" of the held mouse; nothing until it is connected.
+    void sendData(const QByteArray& frame);
+    // The device-information request, 0.3 s from now.
+    void sendGetMouseInfo();
+
+    void initLowPowerTimer();
+    void removeLowPowerTimer();
+
+    // DeviceCommandLink
+    void setPopUpWebsite(bool on) override;
+    void setMicrophone(bool on) override;
+    void setDpi(quint64 level) override;
+    void queryBattery() override;
+    void queryDeviceInfo() override;
+
+    // platform::BleCentralDelegate
+    void centralStateChanged(platform::BleAdapterState state) override;
+    void peripheralConnected(const QString& identifier) override;
+    void peripheralConnectFailed(const QString& identifier) override;
+    void peripheralDisconnected(const QString& identifier) override;
+    void servicesDiscovered(const QString& identifier, const QStringList& services, bool ok) override;
+    void characteristicsDiscovered(
+        const QString& identifier, const QString& service, const QStringList& characteristics, bool ok) override;
+    void notificationStateUpdated(const QString& identifier, const QString& characteristic, bool ok) override;
+    void valueUpdated(
+        const QString& identifier, const QString& characteristic, const QByteArray& value, bool ok) override;
+
+    // The adapter state's text ("蓝牙已打开", ...).
+    static QString stateText(platform::BleAdapterState state);
+
+private:
+    bool isHeld(const QString& identifier) const { return held_ && held_->identifier == identifier; }
+    void peripheralHasbeenConnected();
+    void peripheralHasbeenDisconnected();
+    // A notification of "AE52" or "AE42": replies and whole packets to the
+    // decoder, parts of a packet joined first.
+    void handleNotification(const QByteArray& value);
+
+    platform::BleCentral& central_;
+    platform::Executor& executor_;
+    MMDeviceInfo& device_;
+    platform::NotificationCenter& center_;
+    BLETool& tool_;
+    DeviceLinkHooks hooks_;
+    std::function<void()> usbDeviceInfoRequest_;
+
+    bool started_ = false;
+    platform::BleAdapterState state_ = platform::BleAdapterState::Unknown;
+    QString bleWorkState_;
+    std::optional<platform::BlePeripheral> held_;
+    bool connected_ = false;
+    QString bleName_;
+    RepeatingTimer retryTimer_;
+    LowPowerTimer lowPowerTimer_;
+    platform::TaskId infoRequest_ = 0;
+    std::optional<QByteArray> splicedVoicePack_;
+};

@@ -1,0 +1,73 @@
+#include "device/BLETool.h"
+
+#include "core/MMUserInfo.h"
+#include "device/DeviceReplyFrame.h"
+#include "device/MessageBoxAlertPresenter.h"
+#include "device/SBCDecoder.h"
+#include "platform/NotificationCenter.h"
+
+BLETool& BLETool::sharedBLETool()
+{
+    static MessageBoxAlertPresenter alerts;
+    static BLETool tool(MMUserInfo::sharedMMUserInfo().deviceInfo(), MMUserInfo::sharedMMUserInfo().webConfig(),
+        platform::NotificationCenter::defaultCenter(), alerts, SBCDecoder::shareInstance());
+    return tool;
+}
+
+BLETool::BLETool(MMDeviceInfo& device, MMwebconfig& config, platform::NotificationCenter& center,
+    DeviceAlertPresenter& alerts, SBCDecoder& decoder)
+    : decoder_(decoder)
+    , battery_(device, center, alerts)
+    , replies_(device, config, center, battery_, hooks_)
+{
+}
+
+int BLETool::eventTypeConvertDataToHexStr(const QByteArray& data)
+{
+    using Kind = DeviceReplyFrame::Kind;
+    const DeviceReplyFrame reply = DeviceReplyFrame::parse(data, DeviceLink::Ble);
+    if (reply.kind == Kind::Audio) {
+        if (data.size() != kAudioPacketBytes)
+            return kEventNone;
+        handleAudio(data);
+        return kEventAudio;
+    }
+    replies_.handle(reply, DeviceLink::Ble);
+    if (reply.tooShort)
+        return kEventNone;
+    switch (reply.kind) {
+    case Kind::Dpi:
+        return kEventDpi;
+    case Kind::PopUpState:
+        return kEventPopUpState;
+    case Kind::Serial:
+    case Kind::SerialAndLink:
+        return kEventSerial;
+    case Kind::Status05:
+        return kEventStatus05;
+    case Kind::None:
+    case Kind::Audio:
+    case Kind::Firmware:
+    case Kind::DeviceName:
+    case Kind::Microphone:
+    case Kind::Battery:
+        break;
+    }
+    return kEventNone;
+}
+
+void BLETool::handleAudio(const QByteArray& packet)
+{
+    QByteArray pcm;
+    for (qsizetype piece = 0; piece + kAudioPieceBytes <= packet.size(); piece += kAudioPieceBytes)
+        pcm += decoder_.decodeFrame(packet.mid(piece + kAudioSlotOffset, kAudioSlotBytes));
+    if (pcm.isEmpty())
+        return;
+    // On this link the subscriber hears the audio before the recording does.
+    if (const PcmCallback subscriber = pcmCallBack_)
+        subscriber(pcm);
+    if (hooks_.isQuite)
+        hooks_.isQuite(pcm);
+    if (hooks_.writePcmData)
+        hooks_.writePcmData(pcm);
+}

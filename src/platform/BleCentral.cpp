@@ -1,0 +1,27 @@
+#include "platform/BleCentral.h"
+
+#include "platform/BluezBleCentral.h"
+#include "platform/NullBleCentral.h"
+
+#include <QDebug>
+
+namespace platform {
+
+std::unique_ptr<BleCentral> BleCentral::create(const QString& choice)
+{
+    if (choice == QLatin1StringView("null"))
+        return std::make_unique<NullBleCentral>();
+    if (choice == QLatin1StringView("bluez") || BluezBleCentral::isAvailable())
+        return std::make_unique<BluezBleCentral>();
+    qWarning() << "Bluetooth LE is not available (BlueZ does not answer on the system bus); a mouse paired over "
+                  "Bluetooth can only be reached through its USB receiver";
+    return std::make_unique<NullBleCentral>();
+}
+
+BleCentral& BleCentral::shared()
+{
+    static const std::unique_ptr<BleCentral> central = create(qEnvironmentVariable("PRAVIK_BLE"));
+    return *central;
+}
+
+} // namespace platform

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/BleCentral.h"
+
+namespace platform {
+
+// No Bluetooth in this session: the adapter is unsupported, no device is
+// ever found and every request is dropped.
+class NullBleCentral final : public BleCentral {
+public:
+    void setDelegate(BleCentralDelegate*) override { }
+    BleAdapterState state() const override { return BleAdapterState::Unsupported; }
+    QList<BlePeripheral> retrieveConnectedPeripherals(const QString&) override { return {}; }
+    void connectPeripheral(const QString&) override { }
+    void cancelPeripheralConnection(const QString&) override { }
+    void discoverServices(const QString&) override { }
+    void discoverCharacteristics(const QString&, const QString&) override { }
+    void setNotifyValue(const QString&, const QString&, bool) override { }
+    void readValue(const QString&, const QString&) override { }
+    void writeValue(const QString&, const QString&, const QByteArray&) override { }
+};
+
+} // namespace platform

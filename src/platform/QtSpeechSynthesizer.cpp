@@ -1,0 +1,99 @@
+#include "platform/QtSpeechSynthesizer.h"
+
+#include <QDebug>
+#include <QLocale>
+#include <QTextToSpeech>
+#include <QVoice>
+
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+
+QString speechLocaleTag(const QLocale& locale)
+{
+    return locale.name().replace(u'_', u'-');
+}
+
+} // namespace
+
+std::unique_ptr<QtSpeechSynthesizer> QtSpeechSynthesizer::open(const QString& engine)
+{
+    const QStringList engines = QTextToSpeech::availableEngines();
+    if (engines.isEmpty() || (!engine.isEmpty() && !engines.contains(engine)))
+        return nullptr;
+    auto speech = std::make_unique<QTextToSpeech>(engine.isEmpty() ? engines.first() : engine);
+    if (speech->state() == QTextToSpeech::Error) {
+        qInfo() << "Speech output: the engine" << speech->engine() << "did not start:" << speech->errorString();
+        return nullptr;
+    }
+    return std::unique_ptr<QtSpeechSynthesizer>(new QtSpeechSynthesizer(std::move(speech)));
+}
+
+QtSpeechSynthesizer::QtSpeechSynthesizer(std::unique_ptr<QTextToSpeech> speech)
+    : speech_(std::move(speech))
+{
+}
+
+QtSpeechSynthesizer::~QtSpeechSynthesizer() = default;
+
+QString QtSpeechSynthesizer::engineName() const
+{
+    return speech_->engine();
+}
+
+QString QtSpeechSynthesizer::lastError() const
+{
+    return speech_->state() == QTextToSpeech::Error ? speech_->errorString() : QString();
+}
+
+bool QtSpeechSynthesizer::isAvailable() const
+{
+    return speech_->state() != QTextToSpeech::Error;
+}
+
+QList<SpeechVoice> QtSpeechSynthesizer::voices()
+{
+    QList<SpeechVoice> out;
+    // The engine lists the voices of one language at a time.
+    const QLocale current = speech_->locale();
+    for (const QLocale& locale : speech_->availableLocales()) {
+        speech_->setLocale(locale);
+        for (const QVoice& voice : speech_->availableVoices())
+            out << SpeechVoice { voice.name(), speechLocaleTag(locale) };
+    }
+    speech_->setLocale(current);
+    return out;
+}
+
+bool QtSpeechSynthesizer::isSpeaking() const
+{
+    return speech_->state() == QTextToSpeech::Speaking;
+}
+
+void QtSpeechSynthesizer::stop(SpeechBoundary boundary)
+{
+    speech_->stop(boundary == SpeechBoundary::Word ? QTextToSpeech::BoundaryHint::Word
+                                                   : QTextToSpeech::BoundaryHint::Immediate);
+}
+
+bool QtSpeechSynthesizer::speak(const QString& text, const SpeechVoice& voice, double rate)
+{
+    const QList<QLocale> locales = speech_->availableLocales();
+    const auto locale = std::find_if(
+        locales.begin(), locales.end(), [&](const QLocale& l) { return speechLocaleTag(l) == voice.locale; });
+    if (locale == locales.end())
+        return false;
+    speech_->setLocale(*locale);
+    const QList<QVoice> voices = speech_->availableVoices();
+    const auto chosen = std::find_if(voices.begin(), voices.end(), [&](const QVoice& v) { return v.name() == voice.name; });
+    if (chosen == voices.end())
+        return false;
+    speech_->setVoice(*chosen);
+    speech_->setRate(std::clamp(rate, -1.0, 1.0));
+    speech_->say(text);
+    return speech_->state() != QTextToSpeech::Error;
+}
+
+} // namespace platform

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+namespace platform {
+
+// A voice of the speech engine and the language it speaks, as a BCP 47
+// tag with a hyphen ("en-US").
+struct SpeechVoice {
+    QString name;
+    QString locale;
+};
+
+enum class SpeechBoundary { Immediate, Word };
+
+// Reads text aloud with the session's speech engine. Main thread only.
+class SpeechSynthesizer {
+public:
+    virtual ~SpeechSynthesizer() = default;
+
+    // Whether an engine runs at all.
+    virtual bool isAvailable() const = 0;
+    // Every voice of every language the engine offers.
+    virtual QList<SpeechVoice> voices() = 0;
+    virtual bool isSpeaking() const = 0;
+    // Stops speaking at once, or at the end of the word being spoken.
+    virtual void stop(SpeechBoundary boundary) = 0;
+    // Starts reading the text with the voice; rate -1 (slowest) to 1
+    // (fastest), 0 the engine's normal pace. False when nothing could start
+    // (no engine, or a voice the engine does not have).
+    virtual bool speak(const QString& text, const SpeechVoice& voice, double rate) = 0;
+
+    // The engine of this session: Qt TextToSpeech with its first engine
+    // (speech-dispatcher, flite, ...) when there is one, else the null
+    // backend ("not available"). PRAVIK_SPEECH=qt|null overrides the probe.
+    static SpeechSynthesizer& shared();
+    static std::unique_ptr<SpeechSynthesizer> create(const QString& choice);
+};
+
+} // namespace platform
