@@ -15,5 +15,5 @@ run() {
 }
 run core_tests 'ArtProgressHUDShot.*'
 run voice_tests 'UWSpeechViewShowTest.PictureOfTheOverlay'
-run ui_tests 'MMupdateWindowShot.*'
+run ui_tests 'MMupdateWindowTest.PictureOfTheUpdateWindow'
 ls -l "$out"
