@@ -221,7 +221,7 @@ QString UWLanguageManager::readAudioLanguageCodeForMkeyTranslate() const
     }
 }
 
-QString UWLanguageManager::readAudioLanguageName() const
+QString UWLanguageManager::dictationNameAt(quint64 position) const
 {
     using namespace old_language_manager;
     switch (asrLanguageType_) {
@@ -230,27 +230,20 @@ QString UWLanguageManager::readAudioLanguageName() const
     case 3:
     case 4:
     case 5:
-        return rowOr(readAudioLanguageNameList(), audioLanguageIndex_,
-            asrLanguageType_ == 0 ? kPastEndMicrosoft : kPastEndAiui);
+        return rowOr(readAudioLanguageNameList(), position, asrLanguageType_ == 0 ? kPastEndMicrosoft : kPastEndAiui);
     default:
         return QStringLiteral("");
     }
 }
 
+QString UWLanguageManager::readAudioLanguageName() const
+{
+    return dictationNameAt(audioLanguageIndex_);
+}
+
 QString UWLanguageManager::readAudioLanguageNameForMkeyTranslate() const
 {
-    using namespace old_language_manager;
-    switch (asrLanguageType_) {
-    case 0:
-    case 1:
-    case 3:
-    case 4:
-    case 5:
-        return rowOr(readAudioLanguageNameList(), audioLanguageIndexForTranslate_,
-            asrLanguageType_ == 0 ? kPastEndMicrosoft : kPastEndAiui);
-    default:
-        return QStringLiteral("");
-    }
+    return dictationNameAt(audioLanguageIndexForTranslate_);
 }
 
 QString UWLanguageManager::readToLanguageCode() const

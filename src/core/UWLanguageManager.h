@@ -72,6 +72,7 @@ public:
 
 private:
     quint64 load(const QString& key, quint64 absent) const;
+    QString dictationNameAt(quint64 position) const;
     void store(quint64& field, quint64 value, const QString& key);
 
     platform::Preferences& defaults_;

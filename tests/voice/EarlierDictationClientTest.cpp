@@ -1,6 +1,7 @@
 // The two earlier dictation clients against the fake dictation service on
 // 127.0.0.1, with the device links' audio and the computer's microphone.
 #include "PrintRecognitionResult.h"
+#include "ScriptedPcmSource.h"
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/UWSanboxFileManager.h"
@@ -32,21 +33,7 @@ using Results = QList<RecognitionResult>;
 using Service = fakes::FakeDictationService;
 using Reply = Service::Reply;
 
-class LinkAudio final : public PcmAudioSource {
-public:
-    void setPcmSubscriber(Subscriber s) override
-    {
-        subscriber = std::move(s);
-        ++subscriptions;
-    }
-    void push(const QByteArray& pcm)
-    {
-        if (subscriber)
-            subscriber(pcm);
-    }
-    Subscriber subscriber;
-    int subscriptions = 0;
-};
+using LinkAudio = ScriptedPcmSource;
 
 class AlertLog final : public DeviceAlertPresenter {
 public:
