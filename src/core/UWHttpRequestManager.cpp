@@ -258,6 +258,29 @@ QString UWHttpRequestManager::baiduSalt()
     return QString::number(QRandomGenerator::global()->bounded(500, 1001));
 }
 
+UWHttpRequestManager::BaiduOutcome UWHttpRequestManager::baiduReply(const QByteArray& body)
+{
+    const QJsonObject reply = request_manager::jsonObject(body).value_or(QJsonObject());
+    if (reply.contains(QStringLiteral("trans_result"))) {
+        const QJsonArray results = reply.value(QStringLiteral("trans_result")).toArray();
+        // A result without a text of its own counts as an empty text.
+        const auto dst = [](const QJsonValue& result) {
+            return result.toObject().value(QStringLiteral("dst")).toString(QStringLiteral(""));
+        };
+        if (results.size() == 1)
+            return { true, dst(results.first()) };
+        QString joined = QStringLiteral("");
+        for (const QJsonValue& result : results)
+            joined += u'\n' + dst(result);
+        return { true, joined };
+    }
+    if (reply.contains(QStringLiteral("error_code")))
+        return { false,
+            QStringLiteral("Error: %1").arg(reply.value(QStringLiteral("error_code")).toVariant().toString()) };
+    // Neither a translation nor an error code: still an answer for the caller.
+    return { false, kNoTranslation };
+}
+
 void UWHttpRequestManager::httpBaiduTranslateRequestWithQ(const QString& q, const QString& from, const QString& to,
     std::function<void(const QString&)> success, std::function<void(const QString&)> failure)
 {
@@ -287,23 +310,11 @@ void UWHttpRequestManager::httpBaiduTranslateRequestWithQ(const QString& q, cons
             failure(response.errorString);
             return;
         }
-        const QJsonObject reply = request_manager::jsonObject(response.body).value_or(QJsonObject());
-        if (reply.contains(QStringLiteral("trans_result"))) {
-            const QJsonArray results = reply.value(QStringLiteral("trans_result")).toArray();
-            if (results.size() == 1) {
-                success(results.first().toObject().value(QStringLiteral("dst")).toString());
-                return;
-            }
-            QString joined = QStringLiteral("");
-            for (const QJsonValue& result : results)
-                joined += u'\n' + result.toObject().value(QStringLiteral("dst")).toString();
-            success(joined);
-        } else if (reply.contains(QStringLiteral("error_code"))) {
-            failure(QStringLiteral("Error: %1").arg(reply.value(QStringLiteral("error_code")).toVariant().toString()));
-        } else {
-            // Neither a translation nor an error code: still an answer for the caller.
-            failure(kNoTranslation);
-        }
+        const BaiduOutcome outcome = baiduReply(response.body);
+        if (outcome.success)
+            success(outcome.text);
+        else
+            failure(outcome.text);
     });
 }
 

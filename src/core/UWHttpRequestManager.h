@@ -79,6 +79,12 @@ public:
         std::function<void(const QString&)> success, std::function<void(const QString&)> failure);
     // MD5 (lower-case hex) of the "appid", "q", "salt" and "pwd" values joined.
     static QString generateSignWithBaiduDict(const QVariantMap& dict);
+    // What a Baidu reply comes to: a translation or a failure text.
+    struct BaiduOutcome {
+        bool success = false;
+        QString text;
+    };
+    static BaiduOutcome baiduReply(const QByteArray& body);
     // A salt between 500 and 1000.
     static QString baiduSalt();
 

@@ -189,6 +189,8 @@ TEST_F(UWHttpRequestManagerTest, BaiduTranslationIsSignedAndItsRepliesRead)
         { "two results", FakeHttpServer::Reply::json(R"({"trans_result":[{"dst":"A"},{"dst":"B"}]})"),
             QStringLiteral("\nA\nB"), std::nullopt },
         { "no results", FakeHttpServer::Reply::json(R"({"trans_result":[]})"), QStringLiteral(""), std::nullopt },
+        { "a result without dst", FakeHttpServer::Reply::json(R"({"trans_result":[{"src":"x"}]})"), QStringLiteral(""),
+            std::nullopt },
         { "service error", FakeHttpServer::Reply::json(R"({"error_code":"54001","error_msg":"Invalid Sign"})"),
             std::nullopt, QStringLiteral("Error: 54001") },
         { "empty object", FakeHttpServer::Reply::json("{}"), std::nullopt, Manager::kNoTranslation },
