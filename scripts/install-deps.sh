@@ -14,7 +14,7 @@ PACKAGES=(
   libnanopb-dev nanopb protobuf-compiler python3-protobuf
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsbc-dev sox xvfb xauth xdotool imagemagick python3
-  clang libclang-rt-14-dev zip unzip
+  clang libclang-rt-14-dev zip unzip pulseaudio
   fonts-noto-cjk qt6-wayland
 )
 
