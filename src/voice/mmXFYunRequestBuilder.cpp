@@ -5,6 +5,17 @@
 #include <QJsonDocument>
 #include <QUrl>
 
+const QString mmXFYunRequestBuilder::kAccentKey = QStringLiteral("accent");
+const QString mmXFYunRequestBuilder::kVadEosKey = QStringLiteral("vad_eos");
+const QString mmXFYunRequestBuilder::kRlangKey = QStringLiteral("rlang");
+const QString mmXFYunRequestBuilder::kDwaKey = QStringLiteral("dwa");
+const QString mmXFYunRequestBuilder::kDynamicCorrection = QStringLiteral("wpgs");
+const QString mmXFYunRequestBuilder::kMandarin = QStringLiteral("mandarin");
+const QString mmXFYunRequestBuilder::kChineseFamily = QStringLiteral("zh_cn");
+const QString mmXFYunRequestBuilder::kCantoneseTraditional = QStringLiteral("zh_cn_cantonese_traditional");
+const QString mmXFYunRequestBuilder::kRlangTraditional = QStringLiteral("zh-hk");
+const QString mmXFYunRequestBuilder::kRlangSimplified = QStringLiteral("zh-cn");
+
 namespace {
 
 const QString kPath = QStringLiteral("/v2/iat");
@@ -22,21 +33,21 @@ const QString kAudio = QStringLiteral("audio");
 // Business parameters.
 const QString kLanguage = QStringLiteral("language");
 const QString kDomain = QStringLiteral("domain");
-const QString kAccent = QStringLiteral("accent");
-const QString kVadEosKey = QStringLiteral("vad_eos");
+const QString& kAccent = mmXFYunRequestBuilder::kAccentKey;
+const QString& kVadEosKey = mmXFYunRequestBuilder::kVadEosKey;
 const QString kPtt = QStringLiteral("ptt");
-const QString kRlang = QStringLiteral("rlang");
+const QString& kRlang = mmXFYunRequestBuilder::kRlangKey;
 const QString kNunum = QStringLiteral("nunum");
-const QString kDwa = QStringLiteral("dwa");
+const QString& kDwa = mmXFYunRequestBuilder::kDwaKey;
 
 const QString kDomainIat = QStringLiteral("iat");
-const QString kDynamicCorrection = QStringLiteral("wpgs");
-const QString kMandarin = QStringLiteral("mandarin");
-const QString kChineseFamily = QStringLiteral("zh_cn");
-const QString kCantoneseTraditional = QStringLiteral("zh_cn_cantonese_traditional");
+const QString& kDynamicCorrection = mmXFYunRequestBuilder::kDynamicCorrection;
+const QString& kMandarin = mmXFYunRequestBuilder::kMandarin;
+const QString& kChineseFamily = mmXFYunRequestBuilder::kChineseFamily;
+const QString& kCantoneseTraditional = mmXFYunRequestBuilder::kCantoneseTraditional;
 const QString kTaiwanTraditional = QStringLiteral("zh_cn_taiwan_traditional");
-const QString kRlangTraditional = QStringLiteral("zh-hk");
-const QString kRlangSimplified = QStringLiteral("zh-cn");
+const QString& kRlangTraditional = mmXFYunRequestBuilder::kRlangTraditional;
+const QString& kRlangSimplified = mmXFYunRequestBuilder::kRlangSimplified;
 
 // Dialects of the Chinese family, by a substring of the language code; the
 // first that matches wins, so the longer codes come before their prefixes.

@@ -21,6 +21,18 @@ public:
     static const QString kAlgorithm;
     static const QString kSignedHeaders;
 
+    // Business parameters the earlier clients set differently.
+    static const QString kAccentKey; // "accent"
+    static const QString kVadEosKey; // "vad_eos"
+    static const QString kRlangKey; // "rlang"
+    static const QString kDwaKey; // "dwa"
+    static const QString kDynamicCorrection; // "wpgs"
+    static const QString kMandarin; // "mandarin"
+    static const QString kChineseFamily; // "zh_cn"
+    static const QString kCantoneseTraditional; // "zh_cn_cantonese_traditional"
+    static const QString kRlangTraditional; // "zh-hk"
+    static const QString kRlangSimplified; // "zh-cn"
+
     static const QString kAudioFormat;
     static const QString kAudioEncoding;
     // Trailing silence, in milliseconds, after which the service ends a session.

@@ -9,6 +9,7 @@ namespace {
 
 const QString kGetKeyPath = QStringLiteral("/api/system/v2/getKey");
 const QString kAuthOpenKeyPath = QStringLiteral("/api/system/v1/authOpenKey");
+const QString kAppUpdatePath = QStringLiteral("/api/system/v1/setAppUpdate");
 
 QString describe(const FakeHttpServer::Request& request)
 {
@@ -49,6 +50,18 @@ void FakeBackend::expectAuthOpenKey(const QString& serial, const FakeHttpServer:
 {
     expected_.append({ kAuthOpenKeyPath, serial });
     server_.enqueue("GET", kAuthOpenKeyPath, reply);
+}
+
+void FakeBackend::expectAppUpdate(const FakeHttpServer::Reply& reply)
+{
+    expected_.append({ kAppUpdatePath, QString() });
+    server_.enqueue("POST", kAppUpdatePath, reply);
+}
+
+FakeHttpServer::Reply FakeBackend::appUpdate(const QString& version, const QString& url)
+{
+    return FakeHttpServer::Reply::json(QVariantMap { { QStringLiteral("code"), 0 },
+        { QStringLiteral("data"), QVariantMap { { QStringLiteral("ver"), version }, { QStringLiteral("url"), url } } } });
 }
 
 QByteArray FakeBackend::scramble(const QByteArray& plain, int key)
@@ -141,8 +154,25 @@ QStringList FakeBackend::problems() const
             }
         }
     }
+    qsizetype updateChecks = 0;
+    for (const Expectation& e : expected_)
+        updateChecks += e.path == kAppUpdatePath ? 1 : 0;
+    const QList<FakeHttpServer::Request> checks = requestsTo(kAppUpdatePath);
+    for (qsizetype i = 0; i < checks.size(); ++i) {
+        const FakeHttpServer::Request& request = checks[i];
+        if (i >= updateChecks)
+            problems << QStringLiteral("%1: not scripted").arg(describe(request));
+        if (request.method != "POST")
+            problems << QStringLiteral("%1: method is not POST").arg(describe(request));
+        if (!request.body.isEmpty())
+            problems << QStringLiteral("%1: carries a body").arg(describe(request));
+        checkField(problems, request, QStringLiteral("fr_id"), QStringLiteral("31"));
+        if (request.header("content-type") != "application/json")
+            problems << QStringLiteral("%1: content-type is \"%2\"")
+                            .arg(describe(request), QString::fromLatin1(request.header("content-type")));
+    }
     for (const FakeHttpServer::Request& request : server_.requests())
-        if (request.path() != kGetKeyPath && request.path() != kAuthOpenKeyPath)
+        if (request.path() != kGetKeyPath && request.path() != kAuthOpenKeyPath && request.path() != kAppUpdatePath)
             problems << QStringLiteral("%1: unknown path").arg(describe(request));
     return problems;
 }

@@ -13,8 +13,10 @@
 namespace fakes {
 
 // The maker's back end on 127.0.0.1: the credentials request
-// "/api/system/v2/getKey" and the product-information request
-// "/api/system/v1/authOpenKey".
+// "/api/system/v2/getKey", the product-information request
+// "/api/system/v1/authOpenKey" and the update check
+// "/api/system/v1/setAppUpdate" (a POST with "fr_id=31", an empty body and
+// the JSON content type).
 //
 // Answers come from a per-serial script, one answer per expected request, in
 // the order the requests reach the server (a test that needs a particular
@@ -52,6 +54,11 @@ public:
     void expectGetKey(const QString& serial, const FakeHttpServer::Reply& reply);
     // The next product-information request must be for this serial.
     void expectAuthOpenKey(const QString& serial, const FakeHttpServer::Reply& reply);
+
+    // The next update check gets the reply.
+    void expectAppUpdate(const FakeHttpServer::Reply& reply);
+    // {"code": 0, "data": {"ver": version, "url": url}}.
+    static FakeHttpServer::Reply appUpdate(const QString& version, const QString& url);
 
     // {"errCode": 0, "data": <scrambled credential document>}.
     static FakeHttpServer::Reply credentials(const QJsonObject& document, int key = kScrambleKey);

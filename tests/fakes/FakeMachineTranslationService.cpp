@@ -68,8 +68,9 @@ bool isNonEmptyString(const QJsonValue& value)
 
 } // namespace
 
-FakeMachineTranslationService::FakeMachineTranslationService(Credentials credentials)
+FakeMachineTranslationService::FakeMachineTranslationService(Credentials credentials, BodyStyle style)
     : credentials_(std::move(credentials))
+    , style_(style)
 {
     server_.setFallback(FakeHttpServer::Reply::json(R"({"code":10404,"message":"not scripted"})", 404));
 }
@@ -108,15 +109,65 @@ QList<FakeMachineTranslationService::Translation> FakeMachineTranslationService:
 {
     QList<Translation> result;
     for (const FakeHttpServer::Request& request : server_.requests()) {
-        const QJsonObject body = QJsonDocument::fromJson(request.body).object();
-        const QJsonObject business = body.value(QStringLiteral("business")).toObject();
-        const std::optional<QString> text
-            = decodedText(body.value(QStringLiteral("data")).toObject().value(QStringLiteral("text")));
-        if (text)
-            result.append({ business.value(QStringLiteral("from")).toString(),
-                business.value(QStringLiteral("to")).toString(), *text });
+        const std::optional<Translation> translation = style_ == BodyStyle::Flat
+            ? flatTranslation(request.body, nullptr)
+            : nestedTranslation(request.body, nullptr);
+        if (translation)
+            result.append(*translation);
     }
     return result;
+}
+
+std::optional<FakeMachineTranslationService::Translation> FakeMachineTranslationService::nestedTranslation(
+    const QByteArray& bytes, QStringList* problems) const
+{
+    QStringList found;
+    const QJsonObject body = QJsonDocument::fromJson(bytes).object();
+    const QJsonObject common = body.value(QStringLiteral("common")).toObject();
+    const QJsonObject business = body.value(QStringLiteral("business")).toObject();
+    if (body.size() != 3)
+        found << QStringLiteral("body has keys %1").arg(body.keys().join(u','));
+    if (common.value(QStringLiteral("app_id")).toString() != credentials_.appId)
+        found << QStringLiteral("unknown app_id");
+    if (!isNonEmptyString(business.value(QStringLiteral("from")))
+        || !isNonEmptyString(business.value(QStringLiteral("to"))))
+        found << QStringLiteral("business lacks from or to");
+    const std::optional<QString> text
+        = decodedText(body.value(QStringLiteral("data")).toObject().value(QStringLiteral("text")));
+    if (!text || text->isEmpty())
+        found << QStringLiteral("data.text is not Base64 of UTF-8 text");
+    if (problems)
+        *problems << found;
+    if (!text)
+        return std::nullopt;
+    return Translation { business.value(QStringLiteral("from")).toString(),
+        business.value(QStringLiteral("to")).toString(), *text };
+}
+
+std::optional<FakeMachineTranslationService::Translation> FakeMachineTranslationService::flatTranslation(
+    const QByteArray& bytes, QStringList* problems) const
+{
+    QStringList found;
+    const QJsonObject body = QJsonDocument::fromJson(bytes).object();
+    const QStringList keys { QStringLiteral("appId"), QStringLiteral("srcLang"), QStringLiteral("tgtLang"),
+        QStringLiteral("text") };
+    QStringList sortedKeys = keys;
+    sortedKeys.sort();
+    if (body.keys() != sortedKeys)
+        found << QStringLiteral("body has keys %1").arg(body.keys().join(u','));
+    if (body.value(QStringLiteral("appId")).toString() != credentials_.appId)
+        found << QStringLiteral("unknown appId");
+    if (!isNonEmptyString(body.value(QStringLiteral("srcLang")))
+        || !isNonEmptyString(body.value(QStringLiteral("tgtLang"))))
+        found << QStringLiteral("body lacks srcLang or tgtLang");
+    if (!isNonEmptyString(body.value(QStringLiteral("text"))))
+        found << QStringLiteral("text is missing or empty");
+    if (problems)
+        *problems << found;
+    if (!body.value(QStringLiteral("text")).isString())
+        return std::nullopt;
+    return Translation { body.value(QStringLiteral("srcLang")).toString(),
+        body.value(QStringLiteral("tgtLang")).toString(), body.value(QStringLiteral("text")).toString() };
 }
 
 QStringList FakeMachineTranslationService::problems() const
@@ -176,24 +227,17 @@ QStringList FakeMachineTranslationService::problems() const
 
         QJsonParseError error;
         const QJsonDocument document = QJsonDocument::fromJson(request.body, &error);
-        const QJsonObject body = document.object();
         if (error.error != QJsonParseError::NoError || !document.isObject()) {
             problem(QStringLiteral("body is not a JSON object"));
             continue;
         }
-        const QJsonObject common = body.value(QStringLiteral("common")).toObject();
-        const QJsonObject business = body.value(QStringLiteral("business")).toObject();
-        if (body.size() != 3)
-            problem(QStringLiteral("body has keys %1").arg(body.keys().join(u',')));
-        if (common.value(QStringLiteral("app_id")).toString() != credentials_.appId)
-            problem(QStringLiteral("unknown app_id"));
-        if (!isNonEmptyString(business.value(QStringLiteral("from")))
-            || !isNonEmptyString(business.value(QStringLiteral("to"))))
-            problem(QStringLiteral("business lacks from or to"));
-        const std::optional<QString> text
-            = decodedText(body.value(QStringLiteral("data")).toObject().value(QStringLiteral("text")));
-        if (!text || text->isEmpty())
-            problem(QStringLiteral("data.text is not Base64 of UTF-8 text"));
+        QStringList bodyProblems;
+        if (style_ == BodyStyle::Flat)
+            flatTranslation(request.body, &bodyProblems);
+        else
+            nestedTranslation(request.body, &bodyProblems);
+        for (const QString& text : bodyProblems)
+            problem(text);
     }
     return problems;
 }

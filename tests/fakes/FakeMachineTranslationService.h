@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace fakes {
 
 // The mainland machine-translation service on 127.0.0.1: POST "/v2/ots".
@@ -39,7 +41,12 @@ public:
         QString text; // decoded from Base64
     };
 
-    explicit FakeMachineTranslationService(Credentials credentials);
+    // How the client lays out its body: the nested objects described above,
+    // or the flat form of the second client ({"appId", "srcLang", "tgtLang",
+    // "text"} with the text as it is, not Base64).
+    enum class BodyStyle { Nested, Flat };
+
+    explicit FakeMachineTranslationService(Credentials credentials, BodyStyle style = BodyStyle::Nested);
 
     // "http://127.0.0.1:<port>": scheme, host and port the client is given.
     QString baseUrl() const;
@@ -59,7 +66,11 @@ public:
     QStringList problems() const;
 
 private:
+    std::optional<Translation> nestedTranslation(const QByteArray& body, QStringList* problems) const;
+    std::optional<Translation> flatTranslation(const QByteArray& body, QStringList* problems) const;
+
     Credentials credentials_;
+    BodyStyle style_;
     FakeHttpServer server_;
 };
 

@@ -1,6 +1,7 @@
 // The dictation clients against the fake service on 127.0.0.1: real sockets,
 // virtual time for the client's own delays.
 #include "PrintRecognitionResult.h"
+#include "ScriptedPcmSource.h"
 #include "core/MMUserInfo.h"
 #include "core/mmApiKeyItem.h"
 #include "fakes/FakeDictationService.h"
@@ -26,21 +27,7 @@ using Results = QList<RecognitionResult>;
 using Service = fakes::FakeDictationService;
 using Reply = Service::Reply;
 
-class FakePcmSource final : public PcmAudioSource {
-public:
-    void setPcmSubscriber(Subscriber s) override
-    {
-        subscriber = std::move(s);
-        ++subscriptions;
-    }
-    void push(const QByteArray& pcm)
-    {
-        if (subscriber)
-            subscriber(pcm);
-    }
-    Subscriber subscriber;
-    int subscriptions = 0;
-};
+using FakePcmSource = ScriptedPcmSource;
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000)
 {

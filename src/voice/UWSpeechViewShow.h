@@ -1,0 +1,81 @@
+#pragma once
+
+#include "platform/Executor.h"
+
+#include <QObject>
+#include <QPoint>
+#include <QString>
+
+#include <memory>
+
+class MMAudioObjectManager;
+class MMAudioObjectManagerDelegate;
+class QLabel;
+class QWidget;
+
+// A floating speech overlay: a prompt image, a line of text and a
+// microphone level image, in a small white rounded panel at the upper right
+// of the screen. It floats above every window and never takes the keyboard
+// focus. It listens to the recorder's level reports from its creation.
+//
+// Every call may come from any thread; the display work is moved to the
+// main thread. Timed dismissals run on the injected executor.
+class UWSpeechViewShow : public QObject {
+public:
+    static constexpr int kWidth = 250;
+    static constexpr int kHeight = 60;
+    static constexpr double kFinishDelay = 0.5;
+    // Prompt kinds of changePromptImgByType().
+    static constexpr int kPromptHeld = 135;
+    static constexpr int kPromptIdle = 133;
+
+    static UWSpeechViewShow& sharedUWSpeechViewShow();
+
+    UWSpeechViewShow(platform::Executor& executor, MMAudioObjectManager& recorder);
+    ~UWSpeechViewShow() override;
+    UWSpeechViewShow(const UWSpeechViewShow&) = delete;
+    UWSpeechViewShow& operator=(const UWSpeechViewShow&) = delete;
+
+    void showSpeechView(const QString& text, int type = 0);
+    void changePromptString(const QString& text);
+    void changePromptImgByType(int type);
+    // Shows the text, then dismisses after the delay; an empty text dismisses at once.
+    void dismissWithFinishString(const QString& text, double delay = kFinishDelay);
+    void dismiss();
+    void dismissSpeechView();
+    void dismissSpeechView(double seconds);
+    // A level report of the recorder: shows the level image.
+    void getAudioDecibelValue(int level);
+    void hideMicrophoneLevel();
+    // Above 30 shows level image level / 10 (at most 8), otherwise image 0.
+    void changeVolumeLevel(int level);
+    static QPoint getCurrentSystemCursorPoint();
+
+    bool isLast() const { return isLast_; }
+    bool isShow() const { return isShow_; }
+    QWidget* speechWindow();
+    QLabel* tipImageView();
+    QLabel* tipTextView();
+    QLabel* volumeView();
+    QString promptImageName() const { return promptImageName_; }
+    QString levelImageName() const { return levelImageName_; }
+
+private:
+    bool onMainThread(std::function<void()> work);
+    void createWindow();
+    void setPromptImage(const QString& name);
+    void setLevelImage(int number);
+    void cancelTimer();
+
+    platform::Executor& executor_;
+    std::shared_ptr<MMAudioObjectManagerDelegate> levelListener_;
+    std::unique_ptr<QWidget> speechWindow_;
+    QLabel* tipImageView_ = nullptr;
+    QLabel* tipTextView_ = nullptr;
+    QLabel* volumeView_ = nullptr;
+    bool isLast_ = true;
+    bool isShow_ = false;
+    QString promptImageName_;
+    QString levelImageName_;
+    platform::TaskId timer_ = 0;
+};

@@ -1,0 +1,231 @@
+#include "core/ArtHUDView.h"
+#include "core/ArtProgressHUD.h"
+#include "core/HUDPresenting.h"
+#include "fakes/ScreenShot.h"
+#include "fakes/VirtualTime.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class HudCaller : public HUDPresenting { };
+
+class ArtProgressHUDTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        host_ = std::make_unique<QWidget>();
+        host_->setGeometry(200, 150, 800, 500);
+        host_->show();
+        ArtProgressHUD::configure(time_, [this] { return host_.get(); });
+    }
+    void TearDown() override
+    {
+        ArtProgressHUD::dismissLoading();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ArtProgressHUD::configure(time_, {});
+    }
+    static void press(QWidget* target, QPoint local, Qt::MouseButton button = Qt::LeftButton)
+    {
+        QMouseEvent event(QEvent::MouseButtonPress, QPointF(local), QPointF(target->mapToGlobal(local)), button,
+            button, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+    }
+
+    fakes::VirtualTime time_;
+    std::unique_ptr<QWidget> host_;
+};
+
+TEST_F(ArtProgressHUDTest, EachKindShowsItsOwnViews)
+{
+    struct Case {
+        quint64 type;
+        const char* image;
+        bool icon, tip, onlyTip, spinner;
+    };
+    const Case cases[] = {
+        { ArtProgressHUD::kInfo, "MLHudAlertInfo", true, true, false, false },
+        { ArtProgressHUD::kWarning, "MLHudAlertWarn", true, true, false, false },
+        { ArtProgressHUD::kError, "MLHudAlertError", true, true, false, false },
+        { ArtProgressHUD::kSuccess, "MLHudAlertSuccess", true, true, false, false },
+        { ArtProgressHUD::kLoading, "", false, false, false, true },
+        { ArtProgressHUD::kTextOnly, "", false, false, true, false },
+        { 9, "", true, true, false, false }, // unknown kinds look like the icon kinds, without an image
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        ArtProgressHUD::showText(QStringLiteral("note"), c.type, nullptr);
+        ArtProgressHUD* hud = ArtProgressHUD::shared();
+        ASSERT_NE(hud, nullptr);
+        EXPECT_EQ(hud->alertType(), c.type);
+        EXPECT_EQ(hud->iconImageName(), QLatin1String(c.image));
+        EXPECT_EQ(hud->iconImageView()->isVisible(), c.icon);
+        EXPECT_EQ(hud->tipTextField()->isVisible(), c.tip);
+        EXPECT_EQ(hud->onlyTipTextField()->isVisible(), c.onlyTip);
+        EXPECT_EQ(hud->loadingIndicator()->isVisible(), c.spinner);
+        EXPECT_EQ(hud->tipTextField()->text(), QStringLiteral("note"));
+        EXPECT_EQ(hud->onlyTipTextField()->text(), QStringLiteral("note"));
+        EXPECT_TRUE(hud->window()->isVisible());
+        EXPECT_EQ(hud->window()->focusPolicy(), Qt::NoFocus);
+        EXPECT_TRUE(hud->window()->testAttribute(Qt::WA_ShowWithoutActivating));
+    }
+}
+
+TEST_F(ArtProgressHUDTest, ShortcutsPickTheirKinds)
+{
+    HudCaller caller;
+    caller.art_showInfoText(QStringLiteral("a"));
+    EXPECT_EQ(ArtProgressHUD::shared()->alertType(), ArtProgressHUD::kInfo);
+    caller.art_showErrorText(QStringLiteral("b"));
+    EXPECT_EQ(ArtProgressHUD::shared()->alertType(), ArtProgressHUD::kError);
+    caller.art_showSuccessText(QStringLiteral("c"));
+    EXPECT_EQ(ArtProgressHUD::shared()->alertType(), ArtProgressHUD::kSuccess);
+    caller.art_showText(QStringLiteral("d"));
+    EXPECT_EQ(ArtProgressHUD::shared()->alertType(), ArtProgressHUD::kTextOnly);
+    caller.art_showLoading();
+    EXPECT_EQ(ArtProgressHUD::shared()->alertType(), ArtProgressHUD::kLoading);
+    caller.art_dismissLoading();
+    EXPECT_EQ(ArtProgressHUD::shared(), nullptr);
+}
+
+TEST_F(ArtProgressHUDTest, TwoShowsInARowGiveOneHudWithTheSecondText)
+{
+    ArtProgressHUD::showInfoText(QStringLiteral("first"));
+    ArtProgressHUD* first = ArtProgressHUD::shared();
+    ArtProgressHUD::showErrorText(QStringLiteral("second"));
+    EXPECT_EQ(ArtProgressHUD::shared(), first);
+    EXPECT_EQ(first->tipTextField()->text(), QStringLiteral("second"));
+    EXPECT_EQ(first->alertType(), ArtProgressHUD::kError);
+    int huds = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        huds += dynamic_cast<ArtHUDView*>(w) && w->isVisible() ? 1 : 0;
+    EXPECT_EQ(huds, 1);
+}
+
+TEST_F(ArtProgressHUDTest, NoticeEndsAfterTwoSecondsOrOnAClick)
+{
+    ArtProgressHUD::showSuccessText(QStringLiteral("saved"));
+    time_.advance(ArtProgressHUD::kDismissSeconds - 0.1);
+    ASSERT_NE(ArtProgressHUD::shared(), nullptr);
+    time_.advance(0.2);
+    EXPECT_EQ(ArtProgressHUD::shared(), nullptr);
+
+    // A click outside, on the host window, ends it and still reaches the host.
+    ArtProgressHUD::showInfoText(QStringLiteral("x"));
+    press(host_.get(), QPoint(5, 5), Qt::RightButton);
+    EXPECT_EQ(ArtProgressHUD::shared(), nullptr);
+
+    // A click on the HUD itself ends it too.
+    ArtProgressHUD::showInfoText(QStringLiteral("y"));
+    press(ArtProgressHUD::shared()->window(), QPoint(10, 10));
+    EXPECT_EQ(ArtProgressHUD::shared(), nullptr);
+}
+
+TEST_F(ArtProgressHUDTest, LoadingIgnoresTimerAndClicksUntilDismissed)
+{
+    ArtProgressHUD::showLoading();
+    ArtProgressHUD* hud = ArtProgressHUD::shared();
+    time_.advance(10);
+    press(host_.get(), QPoint(5, 5));
+    press(hud->window(), QPoint(10, 10));
+    EXPECT_EQ(ArtProgressHUD::shared(), hud);
+    // Shown again: the same window, not a second one.
+    ArtProgressHUD::showLoading();
+    EXPECT_EQ(ArtProgressHUD::shared(), hud);
+    ArtProgressHUD::dismissLoading();
+    EXPECT_EQ(ArtProgressHUD::shared(), nullptr);
+    ArtProgressHUD::dismissLoading(); // nothing shown: nothing happens
+    EXPECT_EQ(ArtProgressHUD::shared(), nullptr);
+}
+
+TEST_F(ArtProgressHUDTest, TimerOfADismissedHudNeverEndsANewerOne)
+{
+    ArtProgressHUD::showInfoText(QStringLiteral("old"));
+    time_.advance(1.5);
+    ArtProgressHUD::dismissLoading();
+    ArtProgressHUD::showInfoText(QStringLiteral("new"));
+    ArtProgressHUD* newer = ArtProgressHUD::shared();
+    time_.advance(1.0); // the old HUD's timer would have fired here
+    EXPECT_EQ(ArtProgressHUD::shared(), newer);
+    time_.advance(1.1);
+    EXPECT_EQ(ArtProgressHUD::shared(), nullptr);
+}
+
+TEST_F(ArtProgressHUDTest, CentredOverTheHostOrOverAView)
+{
+    ArtProgressHUD::showInfoText(QStringLiteral("centre"));
+    QWidget* window = ArtProgressHUD::shared()->window();
+    EXPECT_EQ(window->size(), QSize(ArtProgressHUD::kWidth, ArtProgressHUD::kHeight));
+    EXPECT_LE((window->geometry().center() - host_->frameGeometry().center()).manhattanLength(), 2);
+
+    auto* view = new QWidget(host_.get());
+    view->setGeometry(10, 20, 120, 60);
+    view->show();
+    ArtProgressHUD::showText(QStringLiteral("small"), ArtProgressHUD::kInfo, view);
+    EXPECT_EQ(ArtProgressHUD::shared()->popView(), view);
+    EXPECT_EQ(window->size(), QSize(120, 60));
+    const QRect viewRect(view->mapToGlobal(QPoint(0, 0)), view->size());
+    EXPECT_LE((window->geometry().center() - viewRect.center()).manhattanLength(), 2);
+    // A later show without a view keeps the stored one.
+    ArtProgressHUD::showInfoText(QStringLiteral("still small"));
+    EXPECT_EQ(ArtProgressHUD::shared()->popView(), view);
+}
+
+TEST_F(ArtProgressHUDTest, TextBesideAnIconWrapsAndALongTextOnlyNoticeGrows)
+{
+    const QString longText = QStringLiteral("A rather long notice that does not fit into one short line");
+    ArtProgressHUD::showInfoText(longText);
+    ArtProgressHUD* hud = ArtProgressHUD::shared();
+    EXPECT_LE(hud->tipTextField()->width(), ArtProgressHUD::kTipTextMaxWidth);
+    EXPECT_TRUE(hud->tipTextField()->wordWrap());
+    ArtProgressHUD::showText(longText);
+    EXPECT_GT(hud->onlyTipTextField()->width(), ArtProgressHUD::kTipTextMaxWidth);
+}
+
+} // namespace
+
+namespace {
+
+// A picture of the three looks, for people to check (scripts/window-shots.sh).
+TEST(ArtProgressHUDShot, NoticesOverTheMainWindow)
+{
+    if (!fakes::screenShotsWanted())
+        GTEST_SKIP() << "PRAVIK_SHOT_DIR is not set";
+    fakes::VirtualTime time;
+    QWidget host;
+    host.setWindowTitle(QStringLiteral("main window"));
+    host.setGeometry(100, 100, 900, 560);
+    host.setStyleSheet(QStringLiteral("background: #dfe6ee;"));
+    auto* left = new QWidget(&host);
+    left->setGeometry(0, 0, 300, 560);
+    auto* middle = new QWidget(&host);
+    middle->setGeometry(300, 0, 300, 560);
+    auto* right = new QWidget(&host);
+    right->setGeometry(600, 0, 300, 560);
+    host.show();
+    ArtProgressHUD::configure(time, [&host] { return &host; });
+    // Three HUD objects cannot be shown at once through the shared instance,
+    // so each is shown, captured into the picture by its own shot.
+    ArtProgressHUD::showText(QStringLiteral("Saved"), ArtProgressHUD::kSuccess, left);
+    const QString one = fakes::saveScreenShot(QStringLiteral("hud-success"));
+    ArtProgressHUD::showText(QStringLiteral("The export could not be written"), ArtProgressHUD::kError, middle);
+    const QString two = fakes::saveScreenShot(QStringLiteral("hud-error"));
+    ArtProgressHUD::showLoading(right);
+    const QString three = fakes::saveScreenShot(QStringLiteral("hud-loading"));
+    ArtProgressHUD::dismissLoading();
+    ArtProgressHUD::configure(time, {});
+    EXPECT_FALSE(one.isEmpty());
+    EXPECT_FALSE(two.isEmpty());
+    EXPECT_FALSE(three.isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,279 @@
+#include "ui/DocumentExporter.h"
+#include "ui/TargetChooser.h"
+#include "ui/VersionCheckAction.h"
+
+#include "core/LGNLocalizedString.h"
+#include "core/MMUserInfo.h"
+#include "core/Notifications.h"
+#include "core/SHHttpManager.h"
+#include "device/DeviceAlertPresenter.h"
+#include "fakes/FakeBackend.h"
+#include "fakes/FakeFilePanels.h"
+#include "platform/HttpClient.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Preferences.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using fakes::FakeBackend;
+using fakes::FakeHttpServer;
+
+class RecordedAlerts final : public DeviceAlertPresenter {
+public:
+    struct Alert {
+        QString message, informative;
+        QStringList buttons;
+    };
+    void presentAlert(const QString& messageText, const QString& informativeText, const QStringList& buttons,
+        std::function<void(int)> completion) override
+    {
+        alerts.append({ messageText, informativeText, buttons });
+        if (completion)
+            completion(0);
+    }
+    QList<Alert> alerts;
+};
+
+bool writeExportFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+struct ToolRun {
+    int exitCode = -1;
+    QString output;
+};
+
+ToolRun runTool(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000))
+        return {};
+    return { process.exitCode(), QString::fromUtf8(process.readAll()) };
+}
+
+class DocumentExporterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("unzip")).isEmpty()) << "unzip is needed";
+        documents_ = root_.filePath(QStringLiteral("home/Documents"));
+        ASSERT_TRUE(writeExportFile(documents_ + QStringLiteral("/Log/log_20261211_001500.log"), "a log line\n"));
+        ASSERT_TRUE(writeExportFile(documents_ + QStringLiteral("/REC/PravikREC 20261211.wav"), QByteArray(3000, 'w')));
+        ASSERT_TRUE(writeExportFile(documents_ + QStringLiteral("/MMmouseDataBase.sqlite"), "SQLite format 3"));
+        refreshObserver_ = center_.addObserver(notifications::kRefreshLog, [this](const platform::Notification&) {
+            // The log is flushed before the panel of this export opens.
+            EXPECT_EQ(panels_.requests().size(), refreshes_);
+            ++refreshes_;
+        });
+    }
+
+    DocumentExporter exporter() { return DocumentExporter(panels_, center_, alerts_, documents_); }
+
+    QTemporaryDir root_;
+    QString documents_;
+    fakes::FakeFilePanels panels_;
+    platform::NotificationCenter center_;
+    platform::ObserverToken refreshObserver_;
+    RecordedAlerts alerts_;
+    int refreshes_ = 0;
+};
+
+TEST_F(DocumentExporterTest, WritesAnEncryptedArchiveThatUnzipReadsBackWithThePassword)
+{
+    const QString destination = root_.filePath(QStringLiteral("out/DocumentFolder.zip"));
+    QDir().mkpath(root_.filePath(QStringLiteral("out")));
+    panels_.setChoice(destination);
+    exporter().exportDocumentFolder();
+    EXPECT_EQ(refreshes_, 1);
+    ASSERT_EQ(panels_.requests().size(), 1);
+    EXPECT_EQ(panels_.requests()[0].kind, QStringLiteral("save"));
+    EXPECT_EQ(panels_.requests()[0].texts,
+        QStringList({ QStringLiteral("DocumentFolder.zip"), QStringLiteral("选择保存位置"), QStringLiteral("zip") }));
+    EXPECT_TRUE(alerts_.alerts.isEmpty());
+    ASSERT_TRUE(QFileInfo::exists(destination));
+
+    const ToolRun listing = runTool(QStringLiteral("unzip"), { QStringLiteral("-Z1"), destination });
+    ASSERT_EQ(listing.exitCode, 0) << listing.output.toStdString();
+    QStringList entries = listing.output.split(u'\n', Qt::SkipEmptyParts);
+    entries.sort();
+    EXPECT_EQ(entries,
+        QStringList({ "Documents/", "Documents/Log/", "Documents/Log/log_20261211_001500.log",
+            "Documents/MMmouseDataBase.sqlite", "Documents/REC/", "Documents/REC/PravikREC 20261211.wav" }));
+
+    // Encrypted: the wrong password gets nothing, the right one everything.
+    const QString wrong = root_.filePath(QStringLiteral("wrong"));
+    EXPECT_NE(runTool(QStringLiteral("unzip"), { "-P", "000", "-d", wrong, destination }).exitCode, 0);
+    const QString extracted = root_.filePath(QStringLiteral("extracted"));
+    const ToolRun unzip = runTool(QStringLiteral("unzip"), { "-P", "803", "-d", extracted, destination });
+    ASSERT_EQ(unzip.exitCode, 0) << unzip.output.toStdString();
+    QDirIterator files(documents_, QDir::Files, QDirIterator::Subdirectories);
+    int compared = 0;
+    while (files.hasNext()) {
+        const QString original = files.next();
+        QFile a(original);
+        QFile b(extracted + QStringLiteral("/Documents/") + QDir(documents_).relativeFilePath(original));
+        ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly)) << original.toStdString();
+        EXPECT_EQ(a.readAll(), b.readAll());
+        ++compared;
+    }
+    EXPECT_EQ(compared, 3);
+}
+
+TEST_F(DocumentExporterTest, AnArchiveAlreadyAtTheDestinationIsReplaced)
+{
+    const QString destination = root_.filePath(QStringLiteral("DocumentFolder.zip"));
+    ASSERT_TRUE(writeExportFile(destination, "an old archive"));
+    const DocumentExporter::Result result = exporter().zipDocumentDirectory(documents_, destination, "803");
+    ASSERT_TRUE(result.ok) << result.error.toStdString();
+    QFile file(destination);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.read(4).startsWith("PK\x03\x04"));
+    EXPECT_EQ(runTool(QStringLiteral("unzip"), { QStringLiteral("-tq"), "-P", "803", destination }).exitCode, 0);
+}
+
+TEST_F(DocumentExporterTest, AFailingOrMissingArchiverIsReportedAndTheDestinationKept)
+{
+    const QString destination = root_.filePath(QStringLiteral("DocumentFolder.zip"));
+    ASSERT_TRUE(writeExportFile(destination, "keep me"));
+    panels_.setChoice(destination);
+    for (const char* archiver : { "/bin/false", "/nonexistent/zip" }) {
+        SCOPED_TRACE(archiver);
+        alerts_.alerts.clear();
+        DocumentExporter failing = exporter();
+        failing.setArchiver(QString::fromLatin1(archiver));
+        failing.exportDocumentFolder();
+        ASSERT_EQ(alerts_.alerts.size(), 1);
+        EXPECT_EQ(alerts_.alerts[0].message, LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("导出失败")));
+        EXPECT_TRUE(alerts_.alerts[0].informative.contains(QString::fromLatin1(archiver)));
+        QFile file(destination);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), "keep me");
+    }
+    // A documents folder that is not there is no archive either.
+    EXPECT_FALSE(exporter().zipDocumentDirectory(root_.filePath("none"), destination, "803").ok);
+    // Nor is a destination that cannot be written.
+    EXPECT_FALSE(exporter().zipDocumentDirectory(documents_, root_.filePath("no/such/dir/a.zip"), "803").ok);
+}
+
+TEST_F(DocumentExporterTest, CancelStartsNoArchiverButTheLogWasFlushed)
+{
+    panels_.setChoice(std::nullopt);
+    DocumentExporter cancelled = exporter();
+    cancelled.setArchiver(QStringLiteral("/nonexistent/zip")); // would be reported if it ran
+    cancelled.exportDocumentFolder();
+    EXPECT_EQ(refreshes_, 1);
+    EXPECT_TRUE(alerts_.alerts.isEmpty());
+}
+
+TEST(TargetChooserTest, SendsTheChosenFolderAsADecodedFileAddress)
+{
+    QTemporaryDir dir;
+    const QString music = dir.filePath(QStringLiteral("My Music ♪"));
+    ASSERT_TRUE(QDir().mkpath(music));
+    fakes::FakeFilePanels panels;
+    panels.setChoice(music);
+    TargetChooser chooser(panels, QStringLiteral("/start/here"));
+    QStringList scripts;
+    chooser.changeFolderAction([&](const QString& script) { scripts << script; });
+    ASSERT_EQ(scripts.size(), 1);
+    EXPECT_EQ(scripts[0], QStringLiteral("executionLocationLoad('file://%1/')").arg(QDir::cleanPath(music)));
+    ASSERT_EQ(panels.requests().size(), 1);
+    EXPECT_EQ(panels.requests()[0].texts,
+        QStringList({ LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("选择")), "/start/here" }));
+
+    panels.setChoice(std::nullopt);
+    chooser.changeFolderAction([&](const QString& script) { scripts << script; });
+    EXPECT_EQ(scripts.size(), 1);
+}
+
+TEST(TargetChooserTest, FileNamesCannotBreakOutOfTheScriptString)
+{
+    const struct {
+        const char* address;
+        const char* script;
+    } cases[] = {
+        { "file:///a/b.txt", "executionLocationLoad('file:///a/b.txt')" },
+        { "file:///x');alert(1);('", "executionLocationLoad('file:///x\\');alert(1);(\\'')" },
+        { "file:///back\\slash", "executionLocationLoad('file:///back\\\\slash')" },
+        { "file:///line\nbreak", "executionLocationLoad('file:///line\\nbreak')" },
+        { "file:///</script>", "executionLocationLoad('file:///\\x3c/script>')" },
+        { "file:///sep\xe2\x80\xa8x", "executionLocationLoad('file:///sep\\u2028x')" },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TargetChooser::pageScript(QString::fromUtf8(c.address)), QString::fromUtf8(c.script)) << c.address;
+    EXPECT_EQ(TargetChooser::addressText(QStringLiteral("/no/such/file.txt")), QStringLiteral("file:///no/such/file.txt"));
+}
+
+class VersionCheckActionTest : public ::testing::Test {
+protected:
+    VersionCheckActionTest()
+        : prefs_(dir_.filePath(QStringLiteral("defaults.plist")))
+        , user_(prefs_)
+        , http_(platform::HttpClient::shared())
+        , action_(user_, alerts_,
+              [this] { return std::make_unique<MMupdateInfo>(user_, http_, backend_.baseUrl(), QStringLiteral("2.0.0")); },
+              [this] { ++windows_; })
+    {
+    }
+    void run()
+    {
+        const int before = windows_ + static_cast<int>(alerts_.alerts.size());
+        action_.web_checkNewVersionAction();
+        ASSERT_TRUE(FakeHttpServer::waitUntil(
+            [&] { return windows_ + static_cast<int>(alerts_.alerts.size()) > before; }));
+    }
+
+    QTemporaryDir dir_;
+    platform::Preferences prefs_;
+    MMUserInfo user_;
+    SHHttpManager http_;
+    FakeBackend backend_;
+    RecordedAlerts alerts_;
+    int windows_ = 0;
+    VersionCheckAction action_;
+};
+
+TEST_F(VersionCheckActionTest, ASkippedVersionIsOfferedAgainOnDemand)
+{
+    user_.setJumpVersion(QStringLiteral("2.0.1"));
+    backend_.expectAppUpdate(FakeBackend::appUpdate(QStringLiteral("2.0.1"), QStringLiteral("https://e.com/d")));
+    run();
+    EXPECT_EQ(windows_, 1);
+    EXPECT_TRUE(alerts_.alerts.isEmpty());
+    EXPECT_EQ(user_.jumpVersion(), QString());
+}
+
+TEST_F(VersionCheckActionTest, UpToDateAndUnknownAreToldApart)
+{
+    const auto tr = LGNLocalizedString::lgnAppLocalizedString;
+    backend_.expectAppUpdate(FakeBackend::appUpdate(QStringLiteral("2.0.0"), QStringLiteral("https://e.com/d")));
+    run();
+    backend_.expectAppUpdate(FakeHttpServer::Reply::json(R"({"data":{}})"));
+    run();
+    backend_.expectAppUpdate(FakeHttpServer::Reply::json(R"({"data":{"ver":"3.0"}})", 500));
+    run();
+    ASSERT_EQ(alerts_.alerts.size(), 3);
+    EXPECT_EQ(windows_, 0);
+    EXPECT_EQ(alerts_.alerts[0].message, tr(VersionCheckAction::kTitleKey));
+    EXPECT_EQ(alerts_.alerts[0].informative, tr(VersionCheckAction::kLatestKey));
+    EXPECT_EQ(alerts_.alerts[0].buttons, QStringList({ tr(QStringLiteral("确认")), tr(QStringLiteral("取消")) }));
+    EXPECT_EQ(alerts_.alerts[1].informative, tr(VersionCheckAction::kUnknownKey));
+    EXPECT_EQ(alerts_.alerts[2].informative, tr(VersionCheckAction::kUnknownKey));
+    EXPECT_TRUE(backend_.problems().isEmpty()) << backend_.problems().join(u'\n').toStdString();
+}
+
+} // namespace
