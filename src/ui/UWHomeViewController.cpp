@@ -23,6 +23,7 @@
 #include "ui/WeakScriptMessageDelegate.h"
 #include "voice/MMAppdataItem.h"
 #include "voice/MMCustomCmdItem.h"
+#include "voice/UWHomeViewModel.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

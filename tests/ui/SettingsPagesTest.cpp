@@ -40,17 +40,6 @@
 
 #include <gtest/gtest.h>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-// The browser engine's library frees some objects with a size the sanitizer
-// cannot match (not this program's fault); the test binary starts it.
-extern "C" const char* __asan_default_options()
-{
-    return "new_delete_type_mismatch=0";
-}
-#endif
-#endif
-
 namespace settingspages {
 
 QJsonValue json(const char* text)
