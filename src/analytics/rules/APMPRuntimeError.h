@@ -66,7 +66,7 @@ constexpr int kMaxInstructions = 1000000; // evaluations per run
 constexpr qsizetype kMaxStringLength = 1 << 20; // UTF-16 code units
 constexpr qsizetype kMaxArrayLength = 1 << 20; // elements, holes included
 constexpr int kMaxEvaluationDepth = 300; // nested evaluations (calls included)
-constexpr int kMaxEntityDepth = 200; // nesting of a program tree from the configuration
+constexpr int kMaxEntityDepth = 64; // nesting of a program tree from the configuration
 constexpr int kMaxConversionDepth = 64; // nesting of maps and arrays converted to plain objects
 // Bulk work (copying, joining, sorting) costs one instruction per this many
 // elements or code units, so that the budget bounds time as well as steps.
