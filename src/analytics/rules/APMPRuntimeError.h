@@ -70,7 +70,7 @@ constexpr int kMaxEntityDepth = 64; // nesting of a program tree from the config
 constexpr int kMaxConversionDepth = 64; // nesting of maps and arrays converted to plain objects
 // Bulk work (copying, joining, sorting) costs one instruction per this many
 // elements or code units, so that the budget bounds time as well as steps.
-constexpr qsizetype kUnitsPerInstruction = 64;
+constexpr qsizetype kUnitsPerInstruction = 16;
 // One regular-expression match costs this many instructions.
 constexpr int kRegularExpressionCost = 1000;
 } // namespace APMPLimits
