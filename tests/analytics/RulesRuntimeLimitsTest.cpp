@@ -9,7 +9,7 @@
 
 using rulesrunner::run;
 
-namespace {
+namespace rules_limits_test {
 
 TEST(RulesBudget, EveryEvaluationCountsLiteralsIncluded)
 {
@@ -170,4 +170,4 @@ TEST(RulesModules, RequireMakesEachModuleOnce)
     EXPECT_EQ(run(runtime, "(require)"), QStringLiteral("error 9"));
 }
 
-} // namespace
+} // namespace rules_limits_test

@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 
-namespace {
+namespace rules_values_test {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 const double kNaN = std::nan("");
@@ -315,4 +315,4 @@ TEST(RulesValues, PlainObjectsConvertBothWays)
     EXPECT_EQ(error.code(), APMPRuntimeError::LimitExceeded);
 }
 
-} // namespace
+} // namespace rules_values_test
