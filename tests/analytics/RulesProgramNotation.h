@@ -29,7 +29,6 @@
 #include <QHash>
 #include <QString>
 
-#include <gtest/gtest.h>
 #include <memory>
 #include <stdexcept>
 #include <utility>
