@@ -20,6 +20,8 @@
 
 #include <QStringList>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 namespace rulesrunner {

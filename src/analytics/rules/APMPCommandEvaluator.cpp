@@ -1,8 +1,11 @@
 #include "analytics/rules/APMPCommandEvaluator.h"
 
 #include "analytics/rules/APMPEvaluator.h"
+#include "analytics/rules/APMPValueFunctions.h"
 #include "analytics/rules/APMPRuntimeError.h"
 #include "analytics/rules/APMPUndefinedValue.h"
+
+
 
 int APMPCommandEvaluator::opcodeForCommand(const QString& command)
 {
@@ -49,12 +52,13 @@ APMPValue APMPCommandEvaluator::evaluateOpcode(
         APMPRuntimeError::set(error, APMPRuntimeError::ArgumentCount);
         return APMPUndefinedValue::sharedInstance();
     }
-    APMPValueList values;
-    values.reserve(arguments.size());
+    // The evaluated arguments go to a list kept per nesting level, so that
+    // evaluating a command allocates nothing once the lists have grown.
+    const APMPPooledValueList values(scope);
     for (const APMPValue& argument : arguments) {
-        values.push_back(APMPEvaluator::evaluateStatement(argument, scope, error));
+        values->push_back(APMPEvaluator::evaluateStatement(argument, scope, error));
         if (APMPRuntimeError::failed(error))
             return APMPUndefinedValue::sharedInstance();
     }
-    return handler(values, scope, error);
+    return handler(*values, scope, error);
 }

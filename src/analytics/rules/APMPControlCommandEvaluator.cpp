@@ -7,6 +7,7 @@
 #include "analytics/rules/APMPObjectManager.h"
 #include "analytics/rules/APMPRuntimeError.h"
 #include "analytics/rules/APMPScope.h"
+#include "analytics/rules/APMPStatementValue.h"
 #include "analytics/rules/APMPStringValue.h"
 #include "analytics/rules/APMPUndefinedValue.h"
 #include "analytics/rules/APMPValueFunctions.h"
@@ -29,6 +30,7 @@ bool countBetween(const APMPValueList& arguments, std::size_t low, std::size_t h
 }
 
 constexpr std::size_t kAny = static_cast<std::size_t>(-1);
+constexpr int kStatementListOpcode = 46;
 
 // Runs an array's elements as a statement list in the scope. The elements
 // are copied first: the statements may change the array.
@@ -120,6 +122,14 @@ APMPValue ifElse(const APMPValueList& arguments, APMPScope& scope, APMError* err
     const std::size_t branch = truth ? 1 : 2;
     if (branch >= arguments.size())
         return controlUndefined();
+    // A branch written as a statement list literal runs its statements
+    // directly: the same instruction is counted, and the array it would
+    // make is never seen by the program.
+    if (const auto* list = APMPAs<APMPStatementValue>(arguments[branch]); list && list->opcode() == kStatementListOpcode) {
+        if (!scope.incrementInstructionCount(error))
+            return controlUndefined();
+        return APMPEvaluator::executeStatements(list->arguments(), scope, error);
+    }
     const APMPValue result = APMPEvaluator::evaluateStatement(arguments[branch], scope, error);
     if (failed(error))
         return controlUndefined();

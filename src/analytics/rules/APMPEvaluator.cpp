@@ -6,7 +6,8 @@
 
 APMPValue APMPEvaluator::evaluateStatement(const APMPValue& value, APMPScope& scope, APMError* error)
 {
-    return APMPCommandRegistrar::sharedInstance().evaluateStatement(value, scope, error);
+    static APMPCommandRegistrar& registrar = APMPCommandRegistrar::sharedInstance();
+    return registrar.evaluateStatement(value, scope, error);
 }
 
 APMPValue APMPEvaluator::executeStatements(const APMPValueList& statements, APMPScope& scope, APMError* error)

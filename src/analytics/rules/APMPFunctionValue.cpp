@@ -45,10 +45,13 @@ double APMPFunctionValue::doubleValueOrError(APMError*) const
 
 APMPValue APMPFunctionValue::invokeWithArguments(const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
-    if (failed(error))
-        return APMPUndefinedValue::sharedInstance();
-    return invokeWithEvaluatedArguments(values, error);
+    const APMPPooledValueList values(scope);
+    for (const APMPValue& argument : arguments) {
+        values->push_back(APMPEvaluator::evaluateStatement(argument, scope, error));
+        if (failed(error))
+            return APMPUndefinedValue::sharedInstance();
+    }
+    return invokeWithEvaluatedArguments(*values, error);
 }
 
 APMPValue APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList& values, APMError* error)

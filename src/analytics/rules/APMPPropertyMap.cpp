@@ -42,7 +42,7 @@ void APMPPropertyMap::clear()
     if (entries_.empty())
         return;
     APMPValueList values;
-    values.reserve(entries_.size());
+    values.reserve(static_cast<std::size_t>(entries_.size()));
     for (Entry& entry : entries_)
         values.push_back(std::move(entry.value));
     entries_.clear();
@@ -56,7 +56,7 @@ int APMPPropertyMap::indexOf(const QString& name) const
         return index_->value(name, -1);
     const QChar* data = name.constData();
     const qsizetype size = name.size();
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
+    for (qsizetype i = 0; i < entries_.size(); ++i) {
         const QString& candidate = entries_[i].name;
         if (candidate.size() == size && (candidate.constData() == data || candidate == name))
             return static_cast<int>(i);
@@ -66,14 +66,14 @@ int APMPPropertyMap::indexOf(const QString& name) const
 
 void APMPPropertyMap::rebuildIndex()
 {
-    if (entries_.size() <= kIndexThreshold) {
+    if (static_cast<std::size_t>(entries_.size()) <= kIndexThreshold) {
         index_.reset();
         return;
     }
     if (!index_)
         index_ = std::make_unique<QHash<QString, int>>();
     index_->clear();
-    for (std::size_t i = 0; i < entries_.size(); ++i)
+    for (qsizetype i = 0; i < entries_.size(); ++i)
         index_->insert(entries_[i].name, static_cast<int>(i));
 }
 
@@ -83,7 +83,7 @@ void APMPPropertyMap::store(const APMPValue& value, const QString& name, bool im
         return;
     const int at = indexOf(name);
     if (at >= 0) {
-        Entry& entry = entries_[static_cast<std::size_t>(at)];
+        Entry& entry = entries_[at];
         if (entry.immutable)
             return;
         APMPValue old = std::move(entry.value);
@@ -92,10 +92,10 @@ void APMPPropertyMap::store(const APMPValue& value, const QString& name, bool im
         APMPReleaseValue(std::move(old));
         return;
     }
-    entries_.push_back({ name, value, immutable });
+    entries_.append({ name, value, immutable });
     if (index_)
         index_->insert(name, static_cast<int>(entries_.size() - 1));
-    else if (entries_.size() > kIndexThreshold)
+    else if (static_cast<std::size_t>(entries_.size()) > kIndexThreshold)
         rebuildIndex();
 }
 
@@ -104,9 +104,9 @@ void APMPPropertyMap::removeValueForName(const QString& name)
     if (immutable_)
         return;
     const int at = indexOf(name);
-    if (at < 0 || entries_[static_cast<std::size_t>(at)].immutable)
+    if (at < 0 || entries_[at].immutable)
         return;
-    APMPValue old = std::move(entries_[static_cast<std::size_t>(at)].value);
+    APMPValue old = std::move(entries_[at].value);
     entries_.erase(entries_.begin() + at);
     if (index_)
         rebuildIndex();
@@ -122,7 +122,7 @@ const APMPValue& APMPPropertyMap::valueForName(const QString& name) const
 QStringList APMPPropertyMap::allNames() const
 {
     QStringList names;
-    names.reserve(static_cast<qsizetype>(entries_.size()));
+    names.reserve(entries_.size());
     for (const Entry& entry : entries_)
         names << entry.name;
     return names;

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QStringList>
+#include <QVarLengthArray>
 
 // Named values behind objects and scopes. Names set as immutable, and every
 // name once the whole map is made immutable, refuse later sets and removals
@@ -25,7 +26,7 @@ public:
     const APMPValue* find(const QString& name) const
     {
         const int at = indexOf(name);
-        return at < 0 ? nullptr : &entries_[static_cast<std::size_t>(at)].value;
+        return at < 0 ? nullptr : &entries_[at].value;
     }
     void makeImmutable() { immutable_ = true; }
     bool isImmutable() const { return immutable_; }
@@ -53,7 +54,8 @@ private:
     void store(const APMPValue& value, const QString& name, bool immutable);
     void rebuildIndex();
 
-    std::vector<Entry> entries_;
+    // Most maps and scopes hold a handful of names: those stay inline.
+    QVarLengthArray<Entry, 4> entries_;
     std::unique_ptr<QHash<QString, int>> index_; // for larger maps
     bool immutable_ = false;
 };

@@ -14,6 +14,9 @@
 #include "analytics/rules/APMPValueFunctions.h"
 #include "analytics/store/APMPBRuntimeEntity.h"
 
+#include <QMutex>
+#include <QSet>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -58,6 +61,26 @@ QString textOf(const APMPBMessageInfo& record, std::size_t slot)
     return QString::fromUtf8(reinterpret_cast<const char*>(string->bytes), static_cast<qsizetype>(string->length));
 }
 
+// Short texts of programs (names above all) are shared process-wide, so
+// that a name read by a program and the name a scope stores it under are
+// one string and compare at once.
+QString interned(const QString& text)
+{
+    constexpr qsizetype kLongest = 64;
+    constexpr qsizetype kMostShared = 16384;
+    if (text.size() > kLongest)
+        return text;
+    static QMutex mutex;
+    static QSet<QString> shared;
+    const QMutexLocker lock(&mutex);
+    const auto found = shared.constFind(text);
+    if (found != shared.constEnd())
+        return *found;
+    if (shared.size() < kMostShared)
+        shared.insert(text);
+    return text;
+}
+
 APMPValue convert(const APMPBMessageInfo& record, int depth, APMError* error)
 {
     if (depth > APMPLimits::kMaxEntityDepth) {
@@ -69,7 +92,7 @@ APMPValue convert(const APMPBMessageInfo& record, int depth, APMError* error)
     switch (type) {
     case 1: {
         const QString text = textOf(record, kStringSlot);
-        return std::make_shared<APMPStringValue>(text.isNull() ? QLatin1String("") : text);
+        return std::make_shared<APMPStringValue>(interned(text.isNull() ? QString(QLatin1String("")) : text));
     }
     case 2: {
         double number = std::numeric_limits<double>::quiet_NaN();

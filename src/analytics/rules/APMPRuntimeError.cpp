@@ -19,9 +19,4 @@ void setEditing(APMError* error, qint64 code)
         *error = APMError(kEditingDomain, code);
 }
 
-bool failed(const APMError* error)
-{
-    return error && error->code() != 0;
-}
-
 } // namespace APMPRuntimeError

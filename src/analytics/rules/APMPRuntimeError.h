@@ -1,10 +1,11 @@
 #pragma once
 
+#include "analytics/config/APMError.h"
+
 #include <QString>
 
 #include <memory>
 
-class APMError;
 class APMPRuntimeValue;
 
 // Error domains and codes of the rules runtime. Runtime operations never
@@ -55,7 +56,10 @@ enum EditingCode : qint64 {
 // Fills the error with a runtime-domain code.
 void set(APMError* error, qint64 code);
 void setEditing(APMError* error, qint64 code);
-bool failed(const APMError* error);
+inline bool failed(const APMError* error)
+{
+    return error && error->code() != 0;
+}
 
 } // namespace APMPRuntimeError
 

@@ -2,6 +2,7 @@
 
 #include "analytics/rules/APMPPropertyMap.h"
 
+#include <deque>
 #include <memory>
 
 class APMPObjectManager;
@@ -51,6 +52,22 @@ public:
     bool enterEvaluation(APMError* error);
     void leaveEvaluation() { --root_->depth_; }
 
+    // Value lists lent for the length of one call (APMPPooledValueList);
+    // only on a root scope, given back in the reverse order.
+    APMPValueList* borrowValueList()
+    {
+        if (lentLists_ == valueLists_.size())
+            valueLists_.emplace_back();
+        return &valueLists_[lentLists_++];
+    }
+    void giveBackValueList(APMPValueList* values)
+    {
+        for (APMPValue& value : *values)
+            APMPReleaseValue(std::move(value));
+        values->clear(); // the capacity stays for the next borrower
+        --lentLists_;
+    }
+
     // Marks the values bound here and every enclosing scope.
     void mark(APMPMarker& marker) override;
 
@@ -63,6 +80,8 @@ private:
     int instructionCount_ = 0;
     int depth_ = 0;
     std::shared_ptr<APMPObjectManager> objectManager_;
+    std::deque<APMPValueList> valueLists_; // elements stay in place as it grows
+    std::size_t lentLists_ = 0;
 };
 
 using APMPScopePtr = std::shared_ptr<APMPScope>;

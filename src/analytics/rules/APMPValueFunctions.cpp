@@ -2,6 +2,7 @@
 
 #include "analytics/config/APMError.h"
 #include "analytics/rules/APMPEvaluator.h"
+#include "analytics/rules/APMPScope.h"
 #include "analytics/rules/APMPRuntimeError.h"
 #include "analytics/rules/APMPStringValue.h"
 
@@ -10,6 +11,11 @@
 
 using namespace APMPRuntimeError;
 using Kind = APMPRuntimeValue::Kind;
+
+namespace APMPValueFunctionsLocal {
+
+thread_local std::vector<const APMPRuntimeValue*> visitedValues;
+}
 
 APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
@@ -21,6 +27,17 @@ APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, APMPScope& s
             break;
     }
     return values;
+}
+
+APMPPooledValueList::APMPPooledValueList(APMPScope& scope)
+    : root_(scope.rootScope())
+    , values_(root_.borrowValueList())
+{
+}
+
+APMPPooledValueList::~APMPPooledValueList()
+{
+    root_.giveBackValueList(values_);
 }
 
 bool APMPCheckArgumentCount(const APMPValueList& values, std::size_t n, APMError* error)
@@ -153,9 +170,6 @@ QString APMPTypeName(const APMPRuntimeValue& value)
     }
 }
 
-namespace APMPValueFunctionsLocal {
-thread_local std::vector<const APMPRuntimeValue*> visitedValues;
-}
 
 APMPNestingGuard::APMPNestingGuard(const APMPRuntimeValue* value)
 {

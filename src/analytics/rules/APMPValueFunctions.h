@@ -11,6 +11,24 @@
 // first error (the list then ends with that statement's result).
 APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, APMPScope& scope, APMError* error);
 
+// A value list borrowed from the run's pool (kept by the root scope) for the
+// length of a call, so that evaluating arguments allocates nothing once the
+// pool has grown. The list is empty when borrowed and emptied when given back.
+class APMPPooledValueList {
+public:
+    explicit APMPPooledValueList(APMPScope& scope);
+    ~APMPPooledValueList();
+    APMPPooledValueList(const APMPPooledValueList&) = delete;
+    APMPPooledValueList& operator=(const APMPPooledValueList&) = delete;
+
+    APMPValueList& operator*() const { return *values_; }
+    APMPValueList* operator->() const { return values_; }
+
+private:
+    APMPScope& root_;
+    APMPValueList* values_;
+};
+
 // Argument counts: true when the count fits, else error 9.
 bool APMPCheckArgumentCount(const APMPValueList& values, std::size_t n, APMError* error);
 bool APMPCheckMinimumArgumentCount(const APMPValueList& values, std::size_t n, APMError* error);
