@@ -228,15 +228,8 @@ APMPValueList APMPArrayValue::allElements() const
 APMPValue APMPArrayValue::applyWithName(
     const QString& name, const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
-    if (const APMPValue* property = properties_.find(name)) {
-        const APMPValue method = *property;
-        auto* function = APMPAs<APMPFunctionValue>(method);
-        if (!function) {
-            set(error, NoSuchMethod);
-            return APMPUndefinedValue::sharedInstance();
-        }
-        return function->invokeWithArguments(arguments, scope, error);
-    }
+    if (const APMPValue* property = properties_.find(name))
+        return APMPInvokeMethodProperty(*property, arguments, scope, error);
     const auto self = std::static_pointer_cast<APMPArrayValue>(shared_from_this());
     return APMPArrayCommandEvaluator::sharedInstance().evaluateCommand(name, self, arguments, scope, error);
 }

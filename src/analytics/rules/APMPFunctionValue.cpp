@@ -100,15 +100,8 @@ APMPValue APMPFunctionValue::applyWithName(
     const QString& name, const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
     if (properties_) {
-        if (const APMPValue* property = properties_->find(name)) {
-            const APMPValue method = *property;
-            auto* function = APMPAs<APMPFunctionValue>(method);
-            if (!function) {
-                set(error, NoSuchMethod);
-                return APMPUndefinedValue::sharedInstance();
-            }
-            return function->invokeWithArguments(arguments, scope, error);
-        }
+        if (const APMPValue* property = properties_->find(name))
+            return APMPInvokeMethodProperty(*property, arguments, scope, error);
     }
     if (name == APMPFunctionValueLocal::kHasOwnProperty) {
         const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);

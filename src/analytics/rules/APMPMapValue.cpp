@@ -22,15 +22,8 @@ double APMPMapValue::doubleValueOrError(APMError*) const
 APMPValue APMPMapValue::applyWithName(
     const QString& name, const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
-    if (const APMPValue* property = properties_.find(name)) {
-        const APMPValue method = *property;
-        auto* function = APMPAs<APMPFunctionValue>(method);
-        if (!function) {
-            set(error, NoSuchMethod);
-            return APMPUndefinedValue::sharedInstance();
-        }
-        return function->invokeWithArguments(arguments, scope, error);
-    }
+    if (const APMPValue* property = properties_.find(name))
+        return APMPInvokeMethodProperty(*property, arguments, scope, error);
     if (name == APMPMapValueLocal::kMapHasOwnProperty) {
         const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
         if (failed(error) || !APMPCheckArgumentCount(values, 1, error))

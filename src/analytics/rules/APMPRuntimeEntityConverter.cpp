@@ -3,6 +3,7 @@
 #include "analytics/config/APMError.h"
 #include "analytics/rules/APMPArrayValue.h"
 #include "analytics/rules/APMPBooleanValue.h"
+#include "analytics/rules/APMPEvent.h"
 #include "analytics/rules/APMPMapValue.h"
 #include "analytics/rules/APMPNullValue.h"
 #include "analytics/rules/APMPNumberValue.h"
@@ -138,21 +139,7 @@ bool isBooleanVariant(const QVariant& object)
 
 bool isNumberVariant(const QVariant& object)
 {
-    switch (object.metaType().id()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
+    return APMPIsIntegerVariant(object) || APMPIsFloatingVariant(object);
 }
 
 APMPValue fromObject(const QVariant& object, APMPScope& scope, int depth, APMError* error)

@@ -2,6 +2,8 @@
 
 #include "analytics/config/APMError.h"
 #include "analytics/rules/APMPEvaluator.h"
+#include "analytics/rules/APMPFunctionValue.h"
+#include "analytics/rules/APMPUndefinedValue.h"
 #include "analytics/rules/APMPScope.h"
 #include "analytics/rules/APMPRuntimeError.h"
 #include "analytics/rules/APMPStringValue.h"
@@ -38,6 +40,18 @@ APMPPooledValueList::APMPPooledValueList(APMPScope& scope)
 APMPPooledValueList::~APMPPooledValueList()
 {
     root_.giveBackValueList(values_);
+}
+
+APMPValue APMPInvokeMethodProperty(
+    const APMPValue& property, const APMPValueList& arguments, APMPScope& scope, APMError* error)
+{
+    const APMPValue method = property; // the call may replace the property
+    auto* function = APMPAs<APMPFunctionValue>(method);
+    if (!function) {
+        set(error, NoSuchMethod);
+        return APMPUndefinedValue::sharedInstance();
+    }
+    return function->invokeWithArguments(arguments, scope, error);
 }
 
 bool APMPCheckArgumentCount(const APMPValueList& values, std::size_t n, APMError* error)

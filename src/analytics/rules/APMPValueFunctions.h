@@ -29,6 +29,11 @@ private:
     APMPValueList* values_;
 };
 
+// Calls a property as a method: a function value is invoked with the
+// argument statements in the scope; any other value is error 17.
+APMPValue APMPInvokeMethodProperty(
+    const APMPValue& property, const APMPValueList& arguments, APMPScope& scope, APMError* error);
+
 // Argument counts: true when the count fits, else error 9.
 bool APMPCheckArgumentCount(const APMPValueList& values, std::size_t n, APMError* error);
 bool APMPCheckMinimumArgumentCount(const APMPValueList& values, std::size_t n, APMError* error);
