@@ -2,7 +2,6 @@
 
 #include "analytics/rules/APMPPropertyMap.h"
 
-#include <deque>
 #include <memory>
 
 class APMPObjectManager;
@@ -57,8 +56,8 @@ public:
     APMPValueList* borrowValueList()
     {
         if (lentLists_ == valueLists_.size())
-            valueLists_.emplace_back();
-        return &valueLists_[lentLists_++];
+            valueLists_.push_back(std::make_unique<APMPValueList>());
+        return valueLists_[lentLists_++].get();
     }
     void giveBackValueList(APMPValueList* values)
     {
@@ -80,7 +79,9 @@ private:
     int instructionCount_ = 0;
     int depth_ = 0;
     std::shared_ptr<APMPObjectManager> objectManager_;
-    std::deque<APMPValueList> valueLists_; // elements stay in place as it grows
+    // Each list stays in place as the pool grows; an empty pool (every
+    // scope that is no root) costs no allocation.
+    std::vector<std::unique_ptr<APMPValueList>> valueLists_;
     std::size_t lentLists_ = 0;
 };
 
