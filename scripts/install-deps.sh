@@ -12,7 +12,7 @@ PACKAGES=(
   libhidapi-dev libudev-dev libevdev-dev libx11-dev libxi-dev libxtst-dev
   libsqlite3-dev sqlite3 zlib1g-dev libssl-dev
   libnanopb-dev nanopb protobuf-compiler python3-protobuf
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev duktape-dev
   libsbc-dev sox xvfb xauth xdotool imagemagick python3
   clang libclang-rt-14-dev zip unzip pulseaudio
   fonts-noto-cjk qt6-wayland

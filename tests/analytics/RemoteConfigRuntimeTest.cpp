@@ -60,7 +60,7 @@ TEST(RulesRuntime, ProgramsAreCheckedAsTheInterpreterReadsThem)
             },
             runtime, 12 },
         { "activity without a name",
-            [] { return program(entity(1), QStringLiteral(""), entity(4, QStringLiteral("map"))); }, editing,
+            [] { return program(entity(1), QStringLiteral(""), entity(4, QStringLiteral("8"))); }, editing,
             7 },
         { "activity data that is not a statement or literal",
             [] { return program(entity(1), QStringLiteral("onEvent"), entity(4)); }, runtime, 14 },

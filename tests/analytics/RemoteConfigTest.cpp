@@ -570,8 +570,12 @@ TEST(RemoteConfig, ReadsAConfigurationEncodedByProtoc)
         settings { name: "measurement.tcf_enabled" value: "0" }
         event_config { name: "first_open" blocklisted: true sampling_rate: 40 }
         dynamic_event_editing {
-          instructions { type: NUMBER_4 statement: "let" value { type: NUMBER_1 string_value: "x" } }
-          activities { activities { name: "onEvent" data { type: NUMBER_4 statement: "map" } } }
+          instructions {
+            type: NUMBER_4 statement: "50"
+            value { type: NUMBER_1 string_value: "onEvent" }
+            value { type: NUMBER_4 statement: "46" value { type: NUMBER_1 string_value: "rule" } }
+          }
+          activities { activities { name: "onEvent" data { type: NUMBER_4 statement: "8" } } }
         }
         data_controls { name: "ads" opt_out_regions { tag_1: "EU" } }
         upload_subdomain: "eu"

@@ -166,13 +166,21 @@ inline std::unique_ptr<APMPBProgram> program(std::unique_ptr<APMPBRuntimeEntity>
     return p;
 }
 
+// A program that defines the function "onEvent" at top level and hands it
+// one activity whose data is an empty map, as the interpreter runs it.
 inline std::unique_ptr<APMPBProgram> goodProgram()
 {
+    auto name = entity(1);
+    APMPBSetStringField(name.get(), 3, QStringLiteral("onEvent"));
+    auto parameter = entity(1);
+    APMPBSetStringField(parameter.get(), 3, QStringLiteral("rule"));
+    std::vector<std::unique_ptr<APMPBRuntimeEntity>> parameters;
+    parameters.push_back(std::move(parameter));
     std::vector<std::unique_ptr<APMPBRuntimeEntity>> args;
-    args.push_back(entity(1));
-    args.push_back(entity(2));
-    return program(entity(4, QStringLiteral("declare"), std::move(args)), QStringLiteral("onEvent"),
-        entity(4, QStringLiteral("map")));
+    args.push_back(std::move(name));
+    args.push_back(entity(4, QStringLiteral("46"), std::move(parameters)));
+    return program(entity(4, QStringLiteral("50"), std::move(args)), QStringLiteral("onEvent"),
+        entity(4, QStringLiteral("8")));
 }
 
 // A configuration written with our encoder; build() gives it back decoded

@@ -5,7 +5,12 @@
 
 #include <QRegularExpression>
 
+#include <charconv>
+#include <cmath>
 #include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
 #include <openssl/err.h>
 #include <openssl/rand.h>
 
@@ -73,4 +78,64 @@ std::optional<APMDecimalNumber> APMDecimalNumberFromString(const QString& string
         return std::nullopt;
     }
     return number;
+}
+
+QString APMShortestNumberText(double value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("NaN");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
+    if (value == 0)
+        return QStringLiteral("0");
+
+    // The shortest round-trip digits and their decimal exponent.
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific);
+    const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
+    const std::size_t e = text.find('e');
+    std::string digits;
+    for (char c : text.substr(0, e)) {
+        if (c != '.')
+            digits.push_back(c);
+    }
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
+    const int exponent = std::stoi(std::string(text.substr(e + 1)));
+
+    std::string out = value < 0 ? "-" : "";
+    const double magnitude = std::fabs(value);
+    if (magnitude >= 1e21 || magnitude < 1e-6) {
+        out += digits[0];
+        if (digits.size() > 1) {
+            out += '.';
+            out += digits.substr(1);
+        }
+        out += exponent < 0 ? "e-" : "e+";
+        out += std::to_string(std::abs(exponent));
+    } else if (exponent < 0) {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-exponent - 1), '0');
+        out += digits;
+    } else if (static_cast<std::size_t>(exponent) + 1 >= digits.size()) {
+        out += digits;
+        out.append(static_cast<std::size_t>(exponent) + 1 - digits.size(), '0');
+    } else {
+        out += digits.substr(0, static_cast<std::size_t>(exponent) + 1);
+        out += '.';
+        out += digits.substr(static_cast<std::size_t>(exponent) + 1);
+    }
+    return QString::fromLatin1(out.data(), static_cast<qsizetype>(out.size()));
+}
+
+int64_t APMSaturatingInt64(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    // 2^63 is exactly representable; everything at or beyond it saturates.
+    if (value >= 9223372036854775808.0)
+        return std::numeric_limits<int64_t>::max();
+    if (value <= -9223372036854775808.0)
+        return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(value);
 }

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 
 // Numbers the analytics library needs beyond plain arithmetic.
@@ -23,3 +24,12 @@ bool APMIsDecimalNumberString(const QString& string);
 // text is not decimal (26001), cannot be held (26002) or would lose digits
 // (26003). The user's locale plays no part.
 std::optional<APMDecimalNumber> APMDecimalNumberFromString(const QString& string);
+
+// The shortest text that reads back as the same double, in the script
+// languages' form: "NaN", "Infinity", "-Infinity", "0", plain digits between
+// 1e-6 and 1e21, otherwise an exponent ("1.5e+21").
+QString APMShortestNumberText(double value);
+
+// Truncated toward zero; NaN gives 0 and values beyond the 64-bit range the
+// nearest end of it.
+int64_t APMSaturatingInt64(double value);

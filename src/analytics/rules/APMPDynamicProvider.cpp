@@ -1,7 +1,6 @@
 #include "analytics/rules/APMPDynamicProvider.h"
 
-#include "analytics/base/APMError.h"
-#include "analytics/rules/APMPRuntime.h"
+#include "analytics/rules/APMPRuntimeError.h"
 #include "analytics/rules/APMPRuntimeValue.h"
 
 void APMPDynamicProvider::setModuleCreator(Creator creator, const QString& name)
@@ -12,14 +11,13 @@ void APMPDynamicProvider::setModuleCreator(Creator creator, const QString& name)
         creators_.remove(name);
 }
 
-std::shared_ptr<APMPRuntimeValue> APMPDynamicProvider::moduleForName(
-    const QString& name, APMError* error) const
+std::shared_ptr<APMPRuntimeValue> APMPDynamicProvider::moduleForName(const QString& name, APMError* error) const
 {
     const auto it = creators_.constFind(name);
     if (it == creators_.constEnd())
         return nullptr;
     std::shared_ptr<APMPRuntimeValue> module = (*it)();
-    if (!module && error)
-        *error = APMError(APMPRuntime::kErrorDomain, APMPRuntime::ErrorModuleCreatorFailed);
+    if (!module)
+        APMPRuntimeError::set(error, APMPRuntimeError::ModuleCreatorFailed);
     return module;
 }

@@ -21,8 +21,8 @@ public:
     bool hasModuleCreatorForName(const QString& name) const { return creators_.contains(name); }
 
     // The creator's module, made anew on every call. A name without a
-    // creator gives nothing and no error; a creator that makes nothing gives
-    // nothing and runtime error 15.
+    // creator gives nothing (undefined) and no error; a creator that makes
+    // nothing gives nothing and runtime error 15.
     std::shared_ptr<APMPRuntimeValue> moduleForName(const QString& name, APMError* error) const;
 
 private:

@@ -1,11 +1,12 @@
 #include "analytics/rules/APMPKeyValueStore.h"
 
-#include <utility>
+#include "analytics/rules/APMPKeyValueStoreGetValue.h"
 
 APMPKeyValueStore::APMPKeyValueStore(QString functionName, GetValueBlock getValueBlock)
-    : functionName_(std::move(functionName))
+    : APMPFunctionValue(std::move(functionName))
     , getValueBlock_(std::move(getValueBlock))
 {
+    setValueForProperty(std::make_shared<APMPKeyValueStoreGetValue>(getValueBlock_), QStringLiteral("getValue"));
 }
 
 std::optional<QString> APMPKeyValueStore::getValue(const QString& key) const

@@ -1,9 +1,9 @@
 #include "analytics/rules/APMPObjectProvider.h"
 
-#include <utility>
+#include "analytics/rules/APMPRuntimeEntityConverter.h"
 
 APMPObjectProvider::APMPObjectProvider(QString name, ObjectProviderBlock block)
-    : name_(std::move(name))
+    : APMPFunctionValue(std::move(name))
     , block_(std::move(block))
 {
 }
@@ -11,4 +11,9 @@ APMPObjectProvider::APMPObjectProvider(QString name, ObjectProviderBlock block)
 QVariant APMPObjectProvider::object() const
 {
     return block_ ? block_() : QVariant();
+}
+
+APMPValue APMPObjectProvider::invokeWithArguments(const APMPValueList&, APMPScope& scope, APMError* error)
+{
+    return APMPRuntimeEntityConverter::runtimeValueFromNSObject(object(), scope, error);
 }

@@ -1,38 +1,65 @@
 #pragma once
 
 #include "analytics/rules/APMPDynamicProvider.h"
-
-#include <QHash>
-#include <QString>
+#include "analytics/rules/APMPRuntimeError.h"
+#include "analytics/rules/APMPScope.h"
 
 #include <memory>
+#include <vector>
 
-class APMError;
-class APMPRuntimeValue;
+class APMPBRuntimeEntity;
+class APMPObjectManager;
+class APMPRequire;
 
-// One instance of the rules interpreter, as far as the host sees it: the
-// registry of the modules that programs load with "require", and the
-// modules loaded so far. Each module is made at most once per runtime.
+// One instance of the rules interpreter: a root scope holding the run's
+// instruction count, a global scope holding "require" and whatever a loaded
+// program declares at top level, the module registry and the collector.
+// A runtime and everything it makes are used from one thread at a time.
 class APMPRuntime {
 public:
-    static const QString kErrorDomain; // "com.vireo.vmp.measurement.pixie.ErrorDomain"
+    static const QString& kErrorDomain; // "com.vireo.vmp.measurement.pixie.ErrorDomain"
 
-    // Runtime error codes raised so far.
+    // The runtime error codes the host sees most (all are in APMPRuntimeError).
     enum ErrorCode : qint64 {
-        ErrorUnknownEntityType = 12,
-        ErrorStatementWithoutFunctionName = 14,
-        ErrorModuleCreatorFailed = 15,
+        ErrorUnknownEntityType = APMPRuntimeError::UnknownEntityType,
+        ErrorStatementWithoutFunctionName = APMPRuntimeError::StatementWithoutFunctionName,
+        ErrorModuleCreatorFailed = APMPRuntimeError::ModuleCreatorFailed,
+        ErrorInstructionBudgetExhausted = APMPRuntimeError::InstructionBudgetExhausted,
     };
+
+    // Sent with every configuration request as "runtime_version".
+    static qint64 runtimeVersion() { return 0; }
+
+    APMPRuntime();
+    ~APMPRuntime();
+    APMPRuntime(const APMPRuntime&) = delete;
+    APMPRuntime& operator=(const APMPRuntime&) = delete;
 
     void setModuleCreator(APMPDynamicProvider::Creator creator, const QString& name);
 
-    // What a program's require(name) answers: the module loaded earlier
-    // under the name, else the registry's (kept for later calls, "none"
-    // included). A creator registered after the name was first required is
-    // not consulted again. On an error nothing is kept and nothing returned.
+    // What a program's require(name) answers, null standing for undefined.
     std::shared_ptr<APMPRuntimeValue> require(const QString& name, APMError* error);
 
+    // Converts and evaluates each entity in order in the global scope; the
+    // last result, or undefined with the first error. Control values are
+    // handed back as they are.
+    APMPValue executeStatements(const std::vector<const APMPBRuntimeEntity*>& entities, APMError* error);
+
+    // A new child of the global scope, for one handled event.
+    APMPScopePtr getRunScope();
+    int getInstructionCount(APMError* error = nullptr) const;
+    void resetInstructionCount();
+
+    const APMPScopePtr& initialScope() const { return initScope_; }
+    const APMPScopePtr& globalScope() const { return globalScope_; }
+    APMPObjectManager& objectManager() const { return *objectManager_; }
+    void addGarbageCollectionRoot(const std::shared_ptr<APMPMarkable>& root);
+    void collectGarbage();
+
 private:
-    APMPDynamicProvider provider_;
-    QHash<QString, std::shared_ptr<APMPRuntimeValue>> modules_;
+    std::shared_ptr<APMPObjectManager> objectManager_;
+    APMPScopePtr initScope_;
+    APMPScopePtr globalScope_;
+    std::shared_ptr<APMPDynamicProvider> apiProvider_;
+    std::shared_ptr<APMPRequire> require_;
 };

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "analytics/rules/APMPRuntimeValue.h"
+
+#include <QStringList>
+
+#include <array>
+
+// The base of the evaluators that implement the runtime's built-in commands.
+// A command is named by its opcode, a decimal string "0" to "66". Value
+// evaluators receive their arguments evaluated, left to right; statement
+// evaluators receive them raw and evaluate what they need themselves.
+class APMPCommandEvaluator {
+public:
+    static constexpr int kOpcodeCount = 67;
+    using Handler = APMPValue (*)(const APMPValueList& arguments, APMPScope& scope, APMError* error);
+
+    virtual ~APMPCommandEvaluator() = default;
+
+    // The command's result; a command without a handler yields undefined
+    // without error.
+    virtual APMPValue evaluateCommand(
+        const QString& command, const APMPValueList& arguments, APMPScope& scope, APMError* error);
+    virtual QStringList allSupportedCommands() const;
+
+    // The same, by opcode (the registrar's fast path).
+    APMPValue evaluateOpcode(int opcode, const APMPValueList& arguments, APMPScope& scope, APMError* error);
+
+    // The opcode a command name stands for: its canonical decimal form
+    // between 0 and 66, else -1.
+    static int opcodeForCommand(const QString& command);
+
+protected:
+    enum class Arguments { Evaluated, Raw };
+    explicit APMPCommandEvaluator(Arguments arguments = Arguments::Raw)
+        : arguments_(arguments)
+    {
+    }
+    void addHandler(int opcode, Handler handler) { handlers_[static_cast<std::size_t>(opcode)] = handler; }
+    // Checked before any argument is evaluated (the comparison operators
+    // require exactly two).
+    std::size_t requiredArgumentCount_ = 0;
+
+private:
+    Arguments arguments_;
+    std::array<Handler, kOpcodeCount> handlers_ {};
+};

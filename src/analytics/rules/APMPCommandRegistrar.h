@@ -1,0 +1,31 @@
+#pragma once
+
+#include "analytics/rules/APMPCommandEvaluator.h"
+#include "analytics/rules/APMPFunctionEvaluator.h"
+
+#include <QHash>
+
+#include <memory>
+#include <vector>
+
+// Maps every opcode to the evaluator that implements it; every evaluation
+// in the runtime passes through evaluateStatement. One shared instance,
+// immutable once made.
+class APMPCommandRegistrar {
+public:
+    static APMPCommandRegistrar& sharedInstance();
+
+    // The evaluator of a command name and its opcode; null and -1 when the
+    // name is no built-in command.
+    APMPCommandEvaluator* evaluatorForCommand(const QString& name, int* opcode) const;
+
+    APMPValue evaluateStatement(const APMPValue& value, APMPScope& scope, APMError* error);
+
+private:
+    APMPCommandRegistrar();
+    void registerEvaluator(std::unique_ptr<APMPCommandEvaluator> evaluator);
+
+    std::vector<std::unique_ptr<APMPCommandEvaluator>> evaluators_;
+    std::array<APMPCommandEvaluator*, APMPCommandEvaluator::kOpcodeCount> commandEvaluators_ {};
+    APMPFunctionEvaluator functionEvaluator_;
+};

@@ -1,0 +1,144 @@
+#include "analytics/rules/APMPComparisonCommandEvaluator.h"
+
+#include "analytics/rules/APMPBooleanValue.h"
+#include "analytics/rules/APMPRuntimeError.h"
+#include "analytics/rules/APMPUndefinedValue.h"
+#include "analytics/rules/APMPValueFunctions.h"
+
+using namespace APMPRuntimeError;
+using Kind = APMPRuntimeValue::Kind;
+
+namespace APMPComparisonCommandEvaluatorLocal {
+
+enum class Order { Less, Equal, Greater };
+
+// Text order when both are text-like, else numeric order with NaN unordered
+// (which counts as greater).
+Order ordering(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMError* error)
+{
+    if (APMPIsStringLikeValue(a) && APMPIsStringLikeValue(b)) {
+        const QString first = a.stringValueOrError(error);
+        if (failed(error))
+            return Order::Greater;
+        const QString second = b.stringValueOrError(error);
+        if (failed(error))
+            return Order::Greater;
+        const int order = first.compare(second);
+        return order < 0 ? Order::Less : (order == 0 ? Order::Equal : Order::Greater);
+    }
+    const double first = a.doubleValueOrError(error);
+    if (failed(error))
+        return Order::Greater;
+    const double second = b.doubleValueOrError(error);
+    if (failed(error))
+        return Order::Greater;
+    if (first < second)
+        return Order::Less;
+    return first == second ? Order::Equal : Order::Greater;
+}
+
+int looseCategory(const APMPRuntimeValue& value)
+{
+    switch (value.kind()) {
+    case Kind::Undefined:
+    case Kind::Null:
+        return 0;
+    case Kind::Number:
+    case Kind::Boolean:
+        return 1;
+    case Kind::String:
+        return 2;
+    default:
+        return 3;
+    }
+}
+
+bool looseEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMError* error)
+{
+    const bool aLower = looseCategory(a) <= looseCategory(b);
+    const APMPRuntimeValue& low = aLower ? a : b;
+    const APMPRuntimeValue& high = aLower ? b : a;
+    switch (looseCategory(low)) {
+    case 0:
+        return looseCategory(high) == 0;
+    case 1:
+        return APMPNumberValuesEqual(low, high, error);
+    case 2:
+        return APMPStringValuesEqual(low, high, error);
+    default:
+        return &a == &b;
+    }
+}
+
+template <class Test> APMPValue compare(const APMPValueList& values, APMError* error, Test test)
+{
+    const bool result = test(*values[0], *values[1]);
+    if (failed(error))
+        return APMPUndefinedValue::sharedInstance();
+    return APMPBooleanValue::booleanValueWithBool(result);
+}
+
+APMPValue lessThan(const APMPValueList& values, APMPScope&, APMError* error)
+{
+    return compare(values, error,
+        [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return ordering(a, b, error) == Order::Less; });
+}
+
+APMPValue lessThanOrEqual(const APMPValueList& values, APMPScope&, APMError* error)
+{
+    return compare(values, error,
+        [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return ordering(a, b, error) != Order::Greater; });
+}
+
+APMPValue greaterThan(const APMPValueList& values, APMPScope&, APMError* error)
+{
+    return compare(values, error,
+        [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return ordering(b, a, error) == Order::Less; });
+}
+
+APMPValue greaterThanOrEqual(const APMPValueList& values, APMPScope&, APMError* error)
+{
+    return compare(values, error,
+        [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return ordering(b, a, error) != Order::Greater; });
+}
+
+APMPValue looseEqual(const APMPValueList& values, APMPScope&, APMError* error)
+{
+    return compare(values, error,
+        [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return looseEquals(a, b, error); });
+}
+
+APMPValue looseNotEqual(const APMPValueList& values, APMPScope&, APMError* error)
+{
+    return compare(values, error,
+        [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return !looseEquals(a, b, error); });
+}
+
+APMPValue strictEqual(const APMPValueList& values, APMPScope&, APMError* error)
+{
+    return compare(values, error,
+        [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return APMPStrictEquals(a, b, error); });
+}
+
+APMPValue strictNotEqual(const APMPValueList& values, APMPScope&, APMError* error)
+{
+    return compare(values, error,
+        [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return !APMPStrictEquals(a, b, error); });
+}
+
+} // namespace
+
+APMPComparisonCommandEvaluator::APMPComparisonCommandEvaluator()
+    : APMPCommandEvaluator(Arguments::Evaluated)
+{
+    using namespace APMPComparisonCommandEvaluatorLocal;
+    requiredArgumentCount_ = 2;
+    addHandler(12, looseEqual);
+    addHandler(18, greaterThan);
+    addHandler(19, greaterThanOrEqual);
+    addHandler(20, strictEqual);
+    addHandler(21, strictNotEqual);
+    addHandler(23, lessThan);
+    addHandler(24, lessThanOrEqual);
+    addHandler(29, looseNotEqual);
+}

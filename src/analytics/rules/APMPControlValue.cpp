@@ -1,0 +1,50 @@
+#include "analytics/rules/APMPControlValue.h"
+
+#include "analytics/rules/APMPUndefinedValue.h"
+
+const APMPValue& APMPControlValue::breakValue()
+{
+    static const APMPValue instance = std::make_shared<APMPControlValue>(Type::Break, nullptr);
+    return instance;
+}
+
+const APMPValue& APMPControlValue::continueValue()
+{
+    static const APMPValue instance = std::make_shared<APMPControlValue>(Type::Continue, nullptr);
+    return instance;
+}
+
+APMPValue APMPControlValue::returnValueWithData(APMPValue data)
+{
+    return std::make_shared<APMPControlValue>(Type::Return, std::move(data));
+}
+
+APMPControlValue::APMPControlValue(Type type, APMPValue data)
+    : APMPRuntimeValue(kKind)
+    , type_(type)
+    , data_(data ? std::move(data) : APMPUndefinedValue::sharedInstance())
+{
+}
+
+QString APMPControlValue::typeName() const
+{
+    switch (type_) {
+    case Type::Break:
+        return QStringLiteral("break");
+    case Type::Continue:
+        return QStringLiteral("continue");
+    case Type::Return:
+        break;
+    }
+    return QStringLiteral("return");
+}
+
+bool APMPControlValue::isEqualToRuntimeValue(const APMPRuntimeValue& other) const
+{
+    if (this == &other)
+        return true;
+    if (other.kind() != kKind)
+        return false;
+    const auto& theirs = static_cast<const APMPControlValue&>(other);
+    return theirs.type_ == type_ && data_->isEqualToRuntimeValue(*theirs.data_);
+}

@@ -1,0 +1,24 @@
+#include "analytics/rules/APMPEvaluator.h"
+
+#include "analytics/rules/APMPCommandRegistrar.h"
+#include "analytics/rules/APMPRuntimeError.h"
+#include "analytics/rules/APMPUndefinedValue.h"
+
+APMPValue APMPEvaluator::evaluateStatement(const APMPValue& value, APMPScope& scope, APMError* error)
+{
+    static APMPCommandRegistrar& registrar = APMPCommandRegistrar::sharedInstance();
+    return registrar.evaluateStatement(value, scope, error);
+}
+
+APMPValue APMPEvaluator::executeStatements(const APMPValueList& statements, APMPScope& scope, APMError* error)
+{
+    APMPValue result = APMPUndefinedValue::sharedInstance();
+    for (const APMPValue& statement : statements) {
+        result = evaluateStatement(statement, scope, error);
+        if (APMPRuntimeError::failed(error))
+            return APMPUndefinedValue::sharedInstance();
+        if (result->kind() == APMPRuntimeValue::Kind::Control)
+            return result;
+    }
+    return result;
+}

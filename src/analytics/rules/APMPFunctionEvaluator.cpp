@@ -1,0 +1,14 @@
+#include "analytics/rules/APMPFunctionEvaluator.h"
+
+#include "analytics/rules/APMPFunctionValue.h"
+#include "analytics/rules/APMPScope.h"
+#include "analytics/rules/APMPUndefinedValue.h"
+
+APMPValue APMPFunctionEvaluator::evaluateCommand(
+    const QString& command, const APMPValueList& arguments, APMPScope& scope, APMError* error)
+{
+    const APMPValue bound = scope.valueForName(command);
+    if (auto* function = APMPAs<APMPFunctionValue>(bound))
+        return function->invokeWithArguments(arguments, scope, error);
+    return APMPUndefinedValue::sharedInstance();
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "analytics/rules/APMPCommandEvaluator.h"
+
+// Runs a statement whose name is not a built-in command: a function value
+// bound under that name in scope is called with the raw arguments; any
+// other binding, or none, yields undefined without error (and the
+// arguments are not evaluated).
+class APMPFunctionEvaluator final : public APMPCommandEvaluator {
+public:
+    APMPValue evaluateCommand(
+        const QString& command, const APMPValueList& arguments, APMPScope& scope, APMError* error) override;
+};

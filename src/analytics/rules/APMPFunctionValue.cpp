@@ -1,0 +1,146 @@
+#include "analytics/rules/APMPFunctionValue.h"
+
+#include "analytics/base/APMError.h"
+#include "analytics/rules/APMPBooleanValue.h"
+#include "analytics/rules/APMPControlValue.h"
+#include "analytics/rules/APMPEvaluator.h"
+#include "analytics/rules/APMPRuntimeError.h"
+#include "analytics/rules/APMPScope.h"
+#include "analytics/rules/APMPUndefinedValue.h"
+#include "analytics/rules/APMPValueFunctions.h"
+
+#include <limits>
+
+using namespace APMPRuntimeError;
+
+namespace APMPFunctionValueLocal {
+const QString kHasOwnProperty = QStringLiteral("hasOwnProperty");
+}
+
+APMPFunctionValue::APMPFunctionValue(QString functionName, QStringList parameterNames, APMPValueList statements,
+    std::shared_ptr<APMPScope> definingScope)
+    : APMPRuntimeValue(kKind)
+    , functionName_(std::move(functionName))
+    , parameterNames_(std::move(parameterNames))
+    , statements_(std::move(statements))
+    , definingScope_(std::move(definingScope))
+    , properties_(std::make_unique<APMPPropertyMap>())
+{
+}
+
+APMPFunctionValue::APMPFunctionValue(QString functionName)
+    : APMPFunctionValue(std::move(functionName), {}, {}, std::make_shared<APMPScope>())
+{
+}
+
+APMPFunctionValue::~APMPFunctionValue()
+{
+    APMPReleaseValues(std::move(statements_));
+}
+
+double APMPFunctionValue::doubleValueOrError(APMError*) const
+{
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
+APMPValue APMPFunctionValue::invokeWithArguments(const APMPValueList& arguments, APMPScope& scope, APMError* error)
+{
+    const APMPPooledValueList values(scope);
+    for (const APMPValue& argument : arguments) {
+        values->push_back(APMPEvaluator::evaluateStatement(argument, scope, error));
+        if (failed(error))
+            return APMPUndefinedValue::sharedInstance();
+    }
+    return invokeWithEvaluatedArguments(*values, error);
+}
+
+APMPValue APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList& values, APMError* error)
+{
+    if (!definingScope_)
+        return APMPUndefinedValue::sharedInstance();
+    // Hold the function while its body runs: the body may drop the last
+    // other reference to it.
+    const std::shared_ptr<APMPScope> callScope = definingScope_->createChildScope();
+    const auto self = shared_from_this();
+    for (qsizetype i = 0; i < parameterNames_.size(); ++i) {
+        const std::size_t at = static_cast<std::size_t>(i);
+        callScope->addValue(at < values.size() ? values[at] : APMPUndefinedValue::sharedInstance(), parameterNames_[i]);
+    }
+    APMPValue result = APMPEvaluator::executeStatements(statements_, *callScope, error);
+    if (failed(error))
+        return result;
+    if (const auto* control = APMPAs<APMPControlValue>(result); control && control->isReturn())
+        return control->data();
+    return result;
+}
+
+void APMPFunctionValue::setValueForProperty(const APMPValue& value, const QString& name)
+{
+    if (properties_)
+        properties_->setValue(value, name);
+}
+
+APMPValue APMPFunctionValue::valueForProperty(const QString& name) const
+{
+    return properties_ ? properties_->valueForName(name) : APMPUndefinedValue::sharedInstance();
+}
+
+void APMPFunctionValue::removeValueForProperty(const QString& name)
+{
+    if (properties_)
+        properties_->removeValueForName(name);
+}
+
+QStringList APMPFunctionValue::allPropertyNames() const
+{
+    return properties_ ? properties_->allNames() : QStringList();
+}
+
+APMPValue APMPFunctionValue::applyWithName(
+    const QString& name, const APMPValueList& arguments, APMPScope& scope, APMError* error)
+{
+    if (properties_) {
+        if (const APMPValue* property = properties_->find(name))
+            return APMPInvokeMethodProperty(*property, arguments, scope, error);
+    }
+    if (name == APMPFunctionValueLocal::kHasOwnProperty) {
+        const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+        if (failed(error) || !APMPCheckArgumentCount(values, 1, error))
+            return APMPUndefinedValue::sharedInstance();
+        const QString key = values[0]->stringValueOrError(error);
+        if (failed(error))
+            return APMPUndefinedValue::sharedInstance();
+        return APMPBooleanValue::booleanValueWithBool(hasProperty(key));
+    }
+    return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
+}
+
+bool APMPFunctionValue::isEqualToRuntimeValue(const APMPRuntimeValue& other) const
+{
+    if (this == &other)
+        return true;
+    return other.kind() == kKind && !functionName_.isEmpty()
+        && static_cast<const APMPFunctionValue&>(other).functionName_ == functionName_;
+}
+
+void APMPFunctionValue::mark(APMPMarker& marker)
+{
+    if (markEpoch_ == marker.epoch())
+        return;
+    markEpoch_ = marker.epoch();
+    if (properties_)
+        properties_->markValues(marker);
+    for (const APMPValue& statement : statements_)
+        marker.push(statement.get());
+    marker.push(definingScope_.get());
+}
+
+void APMPFunctionValue::sweep(quint64 epoch)
+{
+    if (markEpoch_ == epoch)
+        return;
+    APMPReleaseValues(std::move(statements_));
+    statements_.clear();
+    properties_.reset();
+    definingScope_.reset();
+}

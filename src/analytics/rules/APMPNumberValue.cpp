@@ -1,0 +1,48 @@
+#include "analytics/rules/APMPNumberValue.h"
+
+#include "analytics/base/APMNumericUtil.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+
+namespace APMPNumberValueLocal {
+
+constexpr int kCachedLow = -16;
+constexpr int kCachedHigh = 1023;
+
+const std::array<APMPValue, kCachedHigh - kCachedLow + 1>& cachedNumbers()
+{
+    static const auto numbers = [] {
+        std::array<APMPValue, kCachedHigh - kCachedLow + 1> made;
+        for (int i = kCachedLow; i <= kCachedHigh; ++i)
+            made[i - kCachedLow] = std::make_shared<APMPNumberValue>(i);
+        return made;
+    }();
+    return numbers;
+}
+
+} // namespace
+
+APMPValue APMPNumberValue::valueWithDouble(double value)
+{
+    if (value >= APMPNumberValueLocal::kCachedLow && value <= APMPNumberValueLocal::kCachedHigh) {
+        const int whole = static_cast<int>(value);
+        if (whole == value && !(whole == 0 && std::signbit(value)))
+            return APMPNumberValueLocal::cachedNumbers()[whole - APMPNumberValueLocal::kCachedLow];
+    }
+    return std::make_shared<APMPNumberValue>(value);
+}
+
+QString APMPNumberValue::textForDouble(double value)
+{
+    return APMShortestNumberText(value);
+}
+
+bool APMPNumberValue::isEqualToRuntimeValue(const APMPRuntimeValue& other) const
+{
+    if (other.kind() != kKind)
+        return false;
+    const double theirs = static_cast<const APMPNumberValue&>(other).value_;
+    return value_ == theirs || (std::isnan(value_) && std::isnan(theirs));
+}

@@ -1,0 +1,129 @@
+#include "analytics/rules/APMPPropertyMap.h"
+
+#include "analytics/rules/APMPUndefinedValue.h"
+
+namespace APMPPropertyMapLocal {
+
+struct PendingReleases {
+    bool draining = false;
+    APMPValueList values;
+};
+
+thread_local PendingReleases pendingReleases;
+
+} // namespace
+
+void APMPReleaseValues(APMPValueList&& values)
+{
+    APMPPropertyMapLocal::PendingReleases& pending = APMPPropertyMapLocal::pendingReleases;
+    for (APMPValue& value : values) {
+        if (value)
+            pending.values.push_back(std::move(value));
+    }
+    values.clear();
+    if (pending.draining)
+        return;
+    pending.draining = true;
+    while (!pending.values.empty()) {
+        APMPValue next = std::move(pending.values.back());
+        pending.values.pop_back();
+        next.reset(); // may queue what the value held
+    }
+    pending.draining = false;
+}
+
+APMPPropertyMap::~APMPPropertyMap()
+{
+    clear();
+}
+
+void APMPPropertyMap::clear()
+{
+    if (entries_.empty())
+        return;
+    APMPValueList values;
+    values.reserve(static_cast<std::size_t>(entries_.size()));
+    for (Entry& entry : entries_)
+        values.push_back(std::move(entry.value));
+    entries_.clear();
+    index_.reset();
+    APMPReleaseValues(std::move(values));
+}
+
+int APMPPropertyMap::indexOf(const QString& name) const
+{
+    if (index_)
+        return index_->value(name, -1);
+    const QChar* data = name.constData();
+    const qsizetype size = name.size();
+    for (qsizetype i = 0; i < entries_.size(); ++i) {
+        const QString& candidate = entries_[i].name;
+        if (candidate.size() == size && (candidate.constData() == data || candidate == name))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void APMPPropertyMap::rebuildIndex()
+{
+    if (static_cast<std::size_t>(entries_.size()) <= kIndexThreshold) {
+        index_.reset();
+        return;
+    }
+    if (!index_)
+        index_ = std::make_unique<QHash<QString, int>>();
+    index_->clear();
+    for (qsizetype i = 0; i < entries_.size(); ++i)
+        index_->insert(entries_[i].name, static_cast<int>(i));
+}
+
+void APMPPropertyMap::store(const APMPValue& value, const QString& name, bool immutable)
+{
+    if (immutable_)
+        return;
+    const int at = indexOf(name);
+    if (at >= 0) {
+        Entry& entry = entries_[at];
+        if (entry.immutable)
+            return;
+        APMPValue old = std::move(entry.value);
+        entry.value = value;
+        entry.immutable = immutable;
+        APMPReleaseValue(std::move(old));
+        return;
+    }
+    entries_.append({ name, value, immutable });
+    if (index_)
+        index_->insert(name, static_cast<int>(entries_.size() - 1));
+    else if (static_cast<std::size_t>(entries_.size()) > kIndexThreshold)
+        rebuildIndex();
+}
+
+void APMPPropertyMap::removeValueForName(const QString& name)
+{
+    if (immutable_)
+        return;
+    const int at = indexOf(name);
+    if (at < 0 || entries_[at].immutable)
+        return;
+    APMPValue old = std::move(entries_[at].value);
+    entries_.erase(entries_.begin() + at);
+    if (index_)
+        rebuildIndex();
+    APMPReleaseValue(std::move(old));
+}
+
+const APMPValue& APMPPropertyMap::valueForName(const QString& name) const
+{
+    const APMPValue* found = find(name);
+    return found ? *found : APMPUndefinedValue::sharedInstance();
+}
+
+QStringList APMPPropertyMap::allNames() const
+{
+    QStringList names;
+    names.reserve(entries_.size());
+    for (const Entry& entry : entries_)
+        names << entry.name;
+    return names;
+}

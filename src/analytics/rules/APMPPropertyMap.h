@@ -1,0 +1,83 @@
+#pragma once
+
+#include "analytics/rules/APMPRuntimeValue.h"
+
+#include <QHash>
+#include <QStringList>
+#include <QVarLengthArray>
+
+// Named values behind objects and scopes. Names set as immutable, and every
+// name once the whole map is made immutable, refuse later sets and removals
+// silently. Names keep the order in which they were first set.
+class APMPPropertyMap {
+public:
+    APMPPropertyMap() = default;
+    ~APMPPropertyMap();
+    APMPPropertyMap(const APMPPropertyMap&) = delete;
+    APMPPropertyMap& operator=(const APMPPropertyMap&) = delete;
+
+    bool hasName(const QString& name) const { return indexOf(name) >= 0; }
+    void setValue(const APMPValue& value, const QString& name) { store(value, name, false); }
+    void setImmutableValue(const APMPValue& value, const QString& name) { store(value, name, true); }
+    void removeValueForName(const QString& name);
+    // The undefined value when absent.
+    const APMPValue& valueForName(const QString& name) const;
+    // Null when absent.
+    const APMPValue* find(const QString& name) const
+    {
+        const int at = indexOf(name);
+        return at < 0 ? nullptr : &entries_[at].value;
+    }
+    void makeImmutable() { immutable_ = true; }
+    bool isImmutable() const { return immutable_; }
+    QStringList allNames() const;
+    int count() const { return static_cast<int>(entries_.size()); }
+
+    void markValues(APMPMarker& marker) const
+    {
+        for (const Entry& entry : entries_)
+            marker.push(entry.value.get());
+    }
+    // Drops every entry (immutable ones included): used when the collector
+    // breaks a cycle.
+    void clear();
+
+private:
+    struct Entry {
+        QString name;
+        APMPValue value;
+        bool immutable;
+    };
+    static constexpr std::size_t kIndexThreshold = 12;
+
+    int indexOf(const QString& name) const;
+    void store(const APMPValue& value, const QString& name, bool immutable);
+    void rebuildIndex();
+
+    // Most maps and scopes hold a handful of names: those stay inline.
+    QVarLengthArray<Entry, 4> entries_;
+    std::unique_ptr<QHash<QString, int>> index_; // for larger maps
+    bool immutable_ = false;
+};
+
+// Releases values without deepening the stack: containers hand the values
+// they drop to this, and a chain of nested arrays or maps is released one
+// link at a time instead of by recursive destructors.
+void APMPReleaseValues(APMPValueList&& values);
+
+// The same for one value; values that hold nothing are simply dropped.
+inline void APMPReleaseValue(APMPValue&& value)
+{
+    if (!value)
+        return;
+    const auto kind = value->kind();
+    if (value.use_count() == 1
+        && (kind == APMPRuntimeValue::Kind::Array || kind == APMPRuntimeValue::Kind::Map
+            || kind == APMPRuntimeValue::Kind::Function)) {
+        APMPValueList one;
+        one.push_back(std::move(value));
+        APMPReleaseValues(std::move(one));
+        return;
+    }
+    value.reset();
+}

@@ -1,0 +1,118 @@
+#include "analytics/rules/APMPScope.h"
+
+#include "analytics/rules/APMPNumberValue.h"
+#include "analytics/rules/APMPObjectManager.h"
+#include "analytics/rules/APMPRuntimeError.h"
+#include "analytics/rules/APMPUndefinedValue.h"
+
+const QString APMPScope::kInstructionCounterName = QStringLiteral("runtime_counter");
+
+APMPScope::APMPScope(std::shared_ptr<APMPScope> parentScope)
+    : parent_(std::move(parentScope))
+    , root_(parent_ ? parent_->root_ : this)
+{
+}
+
+APMPScope::~APMPScope() = default;
+
+std::shared_ptr<APMPScope> APMPScope::createChildScope()
+{
+    return std::make_shared<APMPScope>(shared_from_this());
+}
+
+void APMPScope::setObjectManager(std::shared_ptr<APMPObjectManager> objectManager)
+{
+    if (root_ == this)
+        objectManager_ = std::move(objectManager);
+}
+
+bool APMPScope::hasName(const QString& name) const
+{
+    for (const APMPScope* scope = this; scope; scope = scope->parent_.get()) {
+        if (scope->contents_.hasName(name))
+            return true;
+    }
+    return name == kInstructionCounterName;
+}
+
+void APMPScope::addValue(const APMPValue& value, const QString& name)
+{
+    if (root_ == this && name == kInstructionCounterName)
+        return;
+    contents_.setValue(value, name);
+}
+
+void APMPScope::addImmutableValue(const APMPValue& value, const QString& name)
+{
+    if (root_ == this && name == kInstructionCounterName)
+        return;
+    contents_.setImmutableValue(value, name);
+}
+
+void APMPScope::setValue(const APMPValue& value, const QString& name)
+{
+    APMPScope* scope = this;
+    while (!scope->contents_.isImmutable() && !scope->contents_.hasName(name) && scope->parent_
+        && scope->parent_->hasName(name))
+        scope = scope->parent_.get();
+    if (scope->contents_.isImmutable())
+        return;
+    scope->addValue(value, name);
+}
+
+APMPValue APMPScope::valueForName(const QString& name) const
+{
+    for (const APMPScope* scope = this; scope; scope = scope->parent_.get()) {
+        if (const APMPValue* found = scope->contents_.find(name))
+            return *found;
+    }
+    if (name == kInstructionCounterName)
+        return APMPNumberValue::valueWithDouble(root_->instructionCount_);
+    return APMPUndefinedValue::sharedInstance();
+}
+
+bool APMPScope::incrementInstructionCount(APMError* error)
+{
+    int& count = root_->instructionCount_;
+    if (count >= APMPLimits::kMaxInstructions) {
+        APMPRuntimeError::set(error, APMPRuntimeError::InstructionBudgetExhausted);
+        return false;
+    }
+    ++count;
+    return true;
+}
+
+bool APMPScope::chargeWork(qint64 units, APMError* error)
+{
+    if (units < APMPLimits::kUnitsPerInstruction)
+        return true;
+    int& count = root_->instructionCount_;
+    const qint64 cost = units / APMPLimits::kUnitsPerInstruction;
+    if (count + cost > APMPLimits::kMaxInstructions) {
+        count = APMPLimits::kMaxInstructions;
+        APMPRuntimeError::set(error, APMPRuntimeError::InstructionBudgetExhausted);
+        return false;
+    }
+    count += static_cast<int>(cost);
+    return true;
+}
+
+bool APMPScope::enterEvaluation(APMError* error)
+{
+    if (root_->depth_ >= APMPLimits::kMaxEvaluationDepth) {
+        APMPRuntimeError::set(error, APMPRuntimeError::LimitExceeded);
+        return false;
+    }
+    ++root_->depth_;
+    return true;
+}
+
+void APMPScope::mark(APMPMarker& marker)
+{
+    // Scopes are marked once per pass; the enclosing scopes of a closure
+    // are reachable through it, so they are marked too.
+    for (APMPScope* scope = this; scope && scope->markEpoch_ != marker.epoch(); scope = scope->parent_.get()) {
+        scope->markEpoch_ = marker.epoch();
+        scope->contents_.markValues(marker);
+    }
+}

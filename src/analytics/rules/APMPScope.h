@@ -1,0 +1,88 @@
+#pragma once
+
+#include "analytics/rules/APMPPropertyMap.h"
+
+#include <memory>
+
+class APMPObjectManager;
+
+// A scope of variables. A root scope (no parent) also carries the state of
+// one run: the instruction count, the nesting depth and the object manager.
+// The instruction count is visible to programs as the read-only name
+// "runtime_counter" of the root scope; programs cannot change it.
+class APMPScope final : public APMPMarkable, public std::enable_shared_from_this<APMPScope> {
+public:
+    static const QString kInstructionCounterName; // "runtime_counter"
+
+    explicit APMPScope(std::shared_ptr<APMPScope> parentScope = nullptr);
+    ~APMPScope() override;
+    APMPScope(const APMPScope&) = delete;
+    APMPScope& operator=(const APMPScope&) = delete;
+
+    std::shared_ptr<APMPScope> createChildScope();
+    APMPScope* parentScope() const { return parent_.get(); }
+    APMPScope& rootScope() const { return *root_; }
+
+    // Whether this scope or an enclosing one binds the name.
+    bool hasName(const QString& name) const;
+    // Declares in this scope (ignored when the scope is immutable or the
+    // name is a constant here).
+    void addValue(const APMPValue& value, const QString& name);
+    void addImmutableValue(const APMPValue& value, const QString& name);
+    // Assigns to the nearest enclosing binding, else declares here.
+    void setValue(const APMPValue& value, const QString& name);
+    // The nearest binding, or the undefined value.
+    APMPValue valueForName(const QString& name) const;
+    void makeImmutable() { contents_.makeImmutable(); }
+    const APMPPropertyMap& contents() const { return contents_; }
+
+    APMPObjectManager* objectManager() const { return root_->objectManager_.get(); }
+    // Only on a root scope.
+    void setObjectManager(std::shared_ptr<APMPObjectManager> objectManager);
+
+    // The run state of the root scope.
+    int instructionCount() const { return root_->instructionCount_; }
+    void resetInstructionCount() { root_->instructionCount_ = 0; }
+    // Counts one evaluation; error 18 once the run has made the most allowed.
+    bool incrementInstructionCount(APMError* error);
+    // Counts bulk work of `units` elements or code units.
+    bool chargeWork(qint64 units, APMError* error);
+    // Nesting of evaluations; error 19 when too deep.
+    bool enterEvaluation(APMError* error);
+    void leaveEvaluation() { --root_->depth_; }
+
+    // Value lists lent for the length of one call (APMPPooledValueList);
+    // only on a root scope, given back in the reverse order.
+    APMPValueList* borrowValueList()
+    {
+        if (lentLists_ == valueLists_.size())
+            valueLists_.push_back(std::make_unique<APMPValueList>());
+        return valueLists_[lentLists_++].get();
+    }
+    void giveBackValueList(APMPValueList* values)
+    {
+        for (APMPValue& value : *values)
+            APMPReleaseValue(std::move(value));
+        values->clear(); // the capacity stays for the next borrower
+        --lentLists_;
+    }
+
+    // Marks the values bound here and every enclosing scope.
+    void mark(APMPMarker& marker) override;
+
+private:
+    std::shared_ptr<APMPScope> parent_;
+    APMPScope* root_;
+    APMPPropertyMap contents_;
+    quint64 markEpoch_ = 0;
+    // Root scope only.
+    int instructionCount_ = 0;
+    int depth_ = 0;
+    std::shared_ptr<APMPObjectManager> objectManager_;
+    // Each list stays in place as the pool grows; an empty pool (every
+    // scope that is no root) costs no allocation.
+    std::vector<std::unique_ptr<APMPValueList>> valueLists_;
+    std::size_t lentLists_ = 0;
+};
+
+using APMPScopePtr = std::shared_ptr<APMPScope>;

@@ -1,0 +1,27 @@
+#include "analytics/rules/APMPStatementValue.h"
+
+#include "analytics/rules/APMPCommandRegistrar.h"
+
+APMPStatementValue::APMPStatementValue(QString functionName, APMPValueList arguments)
+    : APMPRuntimeValue(kKind)
+    , functionName_(std::move(functionName))
+    , arguments_(std::move(arguments))
+{
+    evaluator_ = APMPCommandRegistrar::sharedInstance().evaluatorForCommand(functionName_, &opcode_);
+}
+
+bool APMPStatementValue::isEqualToRuntimeValue(const APMPRuntimeValue& other) const
+{
+    if (this == &other)
+        return true;
+    if (other.kind() != kKind)
+        return false;
+    const auto& theirs = static_cast<const APMPStatementValue&>(other);
+    if (theirs.functionName_ != functionName_ || theirs.arguments_.size() != arguments_.size())
+        return false;
+    for (std::size_t i = 0; i < arguments_.size(); ++i) {
+        if (!arguments_[i]->isEqualToRuntimeValue(*theirs.arguments_[i]))
+            return false;
+    }
+    return true;
+}

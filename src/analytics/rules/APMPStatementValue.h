@@ -1,0 +1,31 @@
+#pragma once
+
+#include "analytics/rules/APMPRuntimeValue.h"
+
+class APMPCommandEvaluator;
+
+// An unevaluated call: a command (an opcode "0" to "66") or function name
+// and its argument values, nested statements among them. Immutable. The
+// evaluator of a built-in command is found once, when the statement is made.
+class APMPStatementValue final : public APMPRuntimeValue {
+public:
+    static constexpr Kind kKind = Kind::Statement;
+
+    APMPStatementValue(QString functionName, APMPValueList arguments);
+
+    const QString& functionName() const { return functionName_; }
+    const APMPValueList& arguments() const { return arguments_; }
+    // The built-in command's evaluator and opcode, or null and -1 for a
+    // function name.
+    APMPCommandEvaluator* commandEvaluator() const { return evaluator_; }
+    int opcode() const { return opcode_; }
+
+    // Same name and pairwise equal arguments.
+    bool isEqualToRuntimeValue(const APMPRuntimeValue& other) const override;
+
+private:
+    QString functionName_;
+    APMPValueList arguments_;
+    APMPCommandEvaluator* evaluator_ = nullptr;
+    int opcode_ = -1;
+};
