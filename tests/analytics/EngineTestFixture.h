@@ -10,6 +10,7 @@
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/identity/APMIdentity.h"
+#include "analytics/model/APMUserAttribute.h"
 #include "analytics/store/APMDatabase.h"
 #include "fakes/FakeCollectionServer.h"
 #include "fakes/FakeTrackingAuthorization.h"

@@ -197,7 +197,7 @@ bool readBundle(const QByteArray& bytes, FakeCollectionServer::Bundle& bundle, Q
 
 FakeCollectionServer::FakeCollectionServer()
 {
-    http_.on("POST", kBatchPath, replyFor(standing_));
+    http_.on("POST", kBatchPath, replyFor(Answer::Ok));
 }
 
 QUrl FakeCollectionServer::url() const
@@ -217,8 +217,20 @@ void FakeCollectionServer::script(const QList<Answer>& answers)
 
 void FakeCollectionServer::setStandingAnswer(Answer answer)
 {
-    standing_ = answer;
+    standing_.append({ http_.requestCount(), answer });
     http_.on("POST", kBatchPath, replyFor(answer));
+}
+
+FakeCollectionServer::Answer FakeCollectionServer::answerForRequest(qsizetype index) const
+{
+    if (index < scripted_.size())
+        return scripted_[index];
+    Answer answer = Answer::Ok;
+    for (const auto& [from, standing] : standing_) {
+        if (from <= index)
+            answer = standing;
+    }
+    return answer;
 }
 
 FakeHttpServer::Reply FakeCollectionServer::replyFor(Answer answer)
@@ -310,7 +322,7 @@ QList<FakeCollectionServer::Batch> FakeCollectionServer::batches() const
         Batch batch = problem.isEmpty() ? decodeBatch(payload) : Batch {};
         if (!problem.isEmpty())
             batch.problems.append(problem);
-        batch.answer = i < scripted_.size() ? scripted_[i] : standing_;
+        batch.answer = answerForRequest(i);
         if (request.method != "POST" || request.path() != kBatchPath)
             batch.problems.append(QStringLiteral("request %1 %2").arg(QString::fromLatin1(request.method), request.path()));
         if (request.header("content-encoding") != "gzip")

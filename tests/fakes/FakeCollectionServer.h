@@ -68,6 +68,7 @@ public:
     // "http://127.0.0.1:<port>": the collection address to configure.
     QUrl url() const;
     // Answers for the next requests, in order; after them the standing answer.
+    // Set both while no request is in flight.
     void script(const QList<Answer>& answers);
     void setStandingAnswer(Answer answer);
 
@@ -86,8 +87,11 @@ private:
     static FakeHttpServer::Reply replyFor(Answer answer);
 
     FakeHttpServer http_;
+    Answer answerForRequest(qsizetype index) const;
+
     QList<Answer> scripted_; // every scripted answer, in the order requests take them
-    Answer standing_ = Answer::Ok;
+    // The standing answers, each from the request count at which it was set.
+    QList<std::pair<int, Answer>> standing_ { { 0, Answer::Ok } };
 };
 
 } // namespace fakes

@@ -416,7 +416,8 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
     APMPBMeasurementBundle& bundle = *metadata;
     APMPBSetInt32Field(&bundle, kProtocolVersion, 1);
     APMPBSetStringField(&bundle, kPlatform, kPlatformName);
-    APMPBSetStringField(&bundle, kAppID, identity_->appID().isEmpty() ? appID_ : identity_->appID());
+    // The app ID the engine was started with: the identity's is the bundle identifier.
+    APMPBSetStringField(&bundle, kAppID, appID_);
     if (!identity_->isFromAppStore())
         APMPBSetStringField(&bundle, kAppStore, kManualInstall);
     if (!identity_->appVersion().isEmpty())
