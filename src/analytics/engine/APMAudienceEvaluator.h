@@ -6,7 +6,7 @@
 
 class APMEvent;
 class APMEventAggregates;
-class APMPBAudienceLeafFilterResult;
+#include "analytics/wire/APMPBAudienceLeafFilterResult.h"
 class APMPBUserAttribute;
 
 // What bundling asks of audience evaluation: every event and user property

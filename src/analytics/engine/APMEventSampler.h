@@ -5,7 +5,7 @@
 #include <vector>
 
 class APMError;
-class APMPBEvent;
+#include "analytics/wire/APMPBEvent.h"
 
 // What bundling asks of event sampling when the configuration switches it
 // on: the events of a bundle that are kept. The engine starts with the
