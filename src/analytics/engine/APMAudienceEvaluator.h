@@ -1,12 +1,13 @@
 #pragma once
 
+#include "analytics/wire/APMPBAudienceLeafFilterResult.h"
+
 #include <memory>
 #include <optional>
 #include <vector>
 
 class APMEvent;
 class APMEventAggregates;
-#include "analytics/wire/APMPBAudienceLeafFilterResult.h"
 class APMPBUserAttribute;
 
 // What bundling asks of audience evaluation: every event and user property

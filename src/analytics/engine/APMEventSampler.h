@@ -1,11 +1,12 @@
 #pragma once
 
+#include "analytics/wire/APMPBEvent.h"
+
 #include <memory>
 #include <optional>
 #include <vector>
 
 class APMError;
-#include "analytics/wire/APMPBEvent.h"
 
 // What bundling asks of event sampling when the configuration switches it
 // on: the events of a bundle that are kept. The engine starts with the
