@@ -97,9 +97,11 @@ protected:
         return *engine_;
     }
 
-    // Adopts a configuration the way a fetch would.
+    // Adopts a configuration the way a fetch would (a configuration carries
+    // at least one setting).
     bool configure(rcfg::ConfigBuilder& builder)
     {
+        builder.setting(QStringLiteral("measurement.upload.interval"), QStringLiteral("3600000"));
         bool adopted = false;
         const auto config = builder.build();
         engine_->dispatchSyncOnWorkerQueue([&] { adopted = engine_->remoteConfigInstance()->updateMeasurementConfig(config); });
@@ -128,7 +130,7 @@ protected:
 
     void logEvent(const QString& name, const QVariantMap& parameters = {}, bool isPublic = true)
     {
-        engine_->logEventWithOrigin(QStringLiteral("app"), isPublic, name, parameters, time_.now(), true, false, true,
+        engine_->logEventWithOrigin(QStringLiteral("app"), isPublic, name, parameters, time_.now(), true, false, false,
             nullptr, {});
         drain();
     }
