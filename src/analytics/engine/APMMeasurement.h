@@ -274,6 +274,8 @@ private:
     double initTimestamp_ = 0;
     QString previousVMPAppID_;
     QList<qint64> uploadingBundleIDs_;
+    qint64 timeZoneHour_ = -1;
+    qint32 timeZoneOffsetMinutes_ = 0;
 
     // Last: the queue stops (finishing its work) before the state above goes,
     // and the alarm goes before the queue.

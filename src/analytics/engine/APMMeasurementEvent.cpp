@@ -450,10 +450,20 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
     if (dma)
         APMApplyDMAConsentToBundle(bundle, APMConsentSettingsUtil::consentDiagnostics(),
             APMConsentSettingsUtil::isAdUserDataDenied(), nullptr, *remoteConfig_, true);
-    APMPBSetStringField(&bundle, kDeviceModel, QSysInfo::currentCpuArchitecture());
-    APMPBSetStringField(&bundle, kOSVersion, QSysInfo::productVersion());
-    APMPBSetInt32Field(&bundle, kTimeZoneOffsetMinutes, QDateTime::currentDateTime().offsetFromUtc() / 60);
-    APMPBSetStringField(&bundle, kUserDefaultLanguage, QLocale::system().name());
+    // The machine's facts do not change while the process runs (the time
+    // zone is read again when its offset could have changed, each hour).
+    static const QString deviceModel = QSysInfo::currentCpuArchitecture();
+    static const QString osVersion = QSysInfo::productVersion();
+    static const QString language = QLocale::system().name();
+    const qint64 hour = qint64(now() / 3600);
+    if (hour != timeZoneHour_) {
+        timeZoneHour_ = hour;
+        timeZoneOffsetMinutes_ = QDateTime::currentDateTime().offsetFromUtc() / 60;
+    }
+    APMPBSetStringField(&bundle, kDeviceModel, deviceModel);
+    APMPBSetStringField(&bundle, kOSVersion, osVersion);
+    APMPBSetInt32Field(&bundle, kTimeZoneOffsetMinutes, timeZoneOffsetMinutes_);
+    APMPBSetStringField(&bundle, kUserDefaultLanguage, language);
     if (!attributes.isEmpty()) {
         std::vector<std::unique_ptr<APMPBUserAttribute>> properties;
         bool hasNPA = false;

@@ -46,15 +46,18 @@ double retryStep(int attempt, double interval)
 
 double APMMeasurement::nextUploadingTime()
 {
-    APMError error;
-    const std::optional<double> rawTime = database_->queryLatestRawEventTime(&error);
-    if (!rawTime)
+    // An empty table answers nothing without an error: no time, not a failure.
+    APMError rawError;
+    const std::optional<double> rawTime = database_->queryLatestRawEventTime(&rawError);
+    if (!rawTime && rawError.code() != 0)
         log(APMMonitor::kLevelWarningSilent, 23029, QStringLiteral("Failed to query latest raw event time. Error"),
-            error.description());
-    const std::optional<double> bundleTime = database_->queryLatestBundleTime(&error);
-    if (!bundleTime)
+            rawError.description());
+    APMError bundleError;
+    const std::optional<double> bundleTime = database_->queryLatestBundleTime(&bundleError);
+    if (!bundleTime && bundleError.code() != 0)
         log(APMMonitor::kLevelWarningSilent, 23030, QStringLiteral("Failed to query latest bundle time. Error"),
-            error.description());
+            bundleError.description());
+    APMError error;
     const double latest = std::max(rawTime.value_or(0), bundleTime.value_or(0));
     if (std::fabs(latest) < kEpsilon)
         return 0;
