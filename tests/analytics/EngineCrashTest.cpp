@@ -89,7 +89,7 @@ TEST_F(EngineCrashTest, KilledWhileBundlingThenRestarted)
 
 TEST_F(EngineCrashTest, KilledWhileUploadingThenRestarted)
 {
-    server_.script({ Answer::Timeout });
+    server_.script({ EngineAnswer::Timeout });
     runChild(QStringLiteral("upload"));
     ASSERT_EQ(server_.requestCount(), 1);
     EXPECT_FALSE(server_.batches()[0].accepted());

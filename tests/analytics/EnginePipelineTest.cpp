@@ -205,7 +205,7 @@ TEST_F(EnginePipelineTest, SafelistAndBlockList)
     identity_ = newIdentity();
     APMMeasurement::Environment e = environment();
     e.identity = identity_.get();
-    engine_ = APMMeasurement::initWithAppID(kAppID, true, false, { QStringLiteral("allowed"), QStringLiteral("blocked") }, e);
+    engine_ = APMMeasurement::initWithAppID(kEngineAppID, true, false, { QStringLiteral("allowed"), QStringLiteral("blocked") }, e);
     drain();
     rcfg::ConfigBuilder config;
     config.eventConfig(QStringLiteral("blocked"), true);

@@ -61,7 +61,7 @@ TEST_F(EngineStartupTest, PersistedSwitchWinsOverTheAppSettingAndDeactivationWin
     persisted_->setMeasurementEnabledState(1);
     engine_.reset();
     identity_ = newIdentity();
-    engine_ = APMMeasurement::initWithAppID(kAppID, true, true, {}, environment());
+    engine_ = APMMeasurement::initWithAppID(kEngineAppID, true, true, {}, environment());
     drain();
     engine_->setEnabled(true);
     drain();

@@ -27,9 +27,9 @@
 
 namespace engine_test {
 
-using Answer = fakes::FakeCollectionServer::Answer;
+using EngineAnswer = fakes::FakeCollectionServer::Answer;
 
-inline const QString kAppID = QStringLiteral("1:1234567890:linux:0a1b2c3d");
+inline const QString kEngineAppID = QStringLiteral("1:1234567890:linux:0a1b2c3d");
 
 class EngineFixture : public ::testing::Test {
 protected:
@@ -92,7 +92,7 @@ protected:
         identity_ = newIdentity(appIDFromVMP);
         APMMeasurement::Environment e = custom ? *custom : environment();
         e.identity = identity_.get();
-        engine_ = APMMeasurement::initWithAppID(kAppID, enabled, false, {}, std::move(e));
+        engine_ = APMMeasurement::initWithAppID(kEngineAppID, enabled, false, {}, std::move(e));
         drain();
         return *engine_;
     }

@@ -71,7 +71,7 @@ TEST_F(EngineUploadTest, LoggedEventsReachTheServerOnceAfterTheInitialDelay)
     EXPECT_TRUE(batches[0].problems.isEmpty()) << batches[0].problems.join(QStringLiteral("; ")).toStdString();
     ASSERT_EQ(batches[0].bundles.size(), 1);
     const auto& bundle = batches[0].bundles[0];
-    EXPECT_EQ(bundle.appID, kAppID);
+    EXPECT_EQ(bundle.appID, kEngineAppID);
     EXPECT_EQ(bundle.platform, QStringLiteral("macos"));
     EXPECT_EQ(bundle.bundleIndex, 1);
     EXPECT_EQ(bundle.uploadTimestampMillis, qint64(time_.now() * 1000));
@@ -109,7 +109,7 @@ TEST_F(EngineUploadTest, ProtocDecodesTheBatchTheServerReceived)
     EXPECT_TRUE(decoded.startsWith(QStringLiteral("1 {"))) << decoded.toStdString();
     EXPECT_TRUE(decoded.contains(QStringLiteral("2: \"oracle_event\""))) << decoded.toStdString();
     EXPECT_TRUE(decoded.contains(QStringLiteral("1: \"size\"\n      3: 42"))) << decoded.toStdString();
-    EXPECT_TRUE(decoded.contains(QStringLiteral("14: \"%1\"").arg(kAppID))) << decoded.toStdString();
+    EXPECT_TRUE(decoded.contains(QStringLiteral("14: \"%1\"").arg(kEngineAppID))) << decoded.toStdString();
 }
 
 TEST_F(EngineUploadTest, SeveralBatchesGoOutOneAfterAnother)
@@ -143,18 +143,18 @@ TEST_F(EngineUploadTest, SeveralBatchesGoOutOneAfterAnother)
 TEST_F(EngineUploadTest, EachServerAnswer)
 {
     struct Case {
-        Answer answer;
+        EngineAnswer answer;
         bool delivered;
         bool backoff;
     };
     const Case cases[] = {
-        { Answer::Ok, true, false },
-        { Answer::NoContent, true, false },
-        { Answer::ServerError, false, false },
-        { Answer::TooManyRequests, false, true },
-        { Answer::Unavailable, false, true },
-        { Answer::Timeout, false, false },
-        { Answer::Drop, false, false },
+        { EngineAnswer::Ok, true, false },
+        { EngineAnswer::NoContent, true, false },
+        { EngineAnswer::ServerError, false, false },
+        { EngineAnswer::TooManyRequests, false, true },
+        { EngineAnswer::Unavailable, false, true },
+        { EngineAnswer::Timeout, false, false },
+        { EngineAnswer::Drop, false, false },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.answer));
@@ -165,7 +165,7 @@ TEST_F(EngineUploadTest, EachServerAnswer)
         fakes::FakeCollectionServer server;
         // The HTTP client sends a request once more when its connection is
         // dropped before any reply; the second one is dropped too.
-        server.script(c.answer == Answer::Drop ? QList<Answer> { c.answer, c.answer } : QList<Answer> { c.answer });
+        server.script(c.answer == EngineAnswer::Drop ? QList<EngineAnswer> { c.answer, c.answer } : QList<EngineAnswer> { c.answer });
         APMMeasurement::Environment e = environment();
         e.collectionURL = server.url();
         e.http = &shortTimeout_;
@@ -174,7 +174,7 @@ TEST_F(EngineUploadTest, EachServerAnswer)
         const double logged = time_.now();
         advance(kInitialDelay);
         const int attempts = server.requestCount();
-        ASSERT_EQ(attempts, c.answer == Answer::Drop ? 2 : 1);
+        ASSERT_EQ(attempts, c.answer == EngineAnswer::Drop ? 2 : 1);
         EXPECT_TRUE(server.batches()[0].problems.isEmpty());
         EXPECT_FALSE(engine_->isNetworkRequestPending());
         EXPECT_TRUE(engine_->uploadingBundleIDs().isEmpty());
@@ -198,7 +198,7 @@ TEST_F(EngineUploadTest, EachServerAnswer)
         else
             EXPECT_DOUBLE_EQ(*due, logged + kInitialDelay + kRetryInterval);
         // The retry succeeds: the event arrives exactly once.
-        server.setStandingAnswer(Answer::Ok);
+        server.setStandingAnswer(EngineAnswer::Ok);
         advance(*due - time_.now());
         ASSERT_EQ(server.requestCount(), attempts + 1);
         EXPECT_EQ(server.acceptedEvents().size(), 1);
@@ -208,7 +208,7 @@ TEST_F(EngineUploadTest, EachServerAnswer)
 
 TEST_F(EngineUploadTest, RetriesDoubleTheirWaitAndStopAfterTheRetryCount)
 {
-    server_.setStandingAnswer(Answer::ServerError);
+    server_.setStandingAnswer(EngineAnswer::ServerError);
     start();
     logEvent(QStringLiteral("failing_event"));
     const double base = time_.now() + kInitialDelay;
@@ -225,7 +225,7 @@ TEST_F(EngineUploadTest, RetriesDoubleTheirWaitAndStopAfterTheRetryCount)
     }
     EXPECT_FALSE(alarmDue().has_value());
     EXPECT_EQ(rowCount(APMDatabase::kQueueTable), 1); // kept until new data brings a new attempt
-    server_.setStandingAnswer(Answer::Ok);
+    server_.setStandingAnswer(EngineAnswer::Ok);
     advance(60);
     logEvent(QStringLiteral("new_event"));
     advance(kInitialDelay);

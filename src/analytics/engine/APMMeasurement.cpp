@@ -36,7 +36,6 @@ const QString APMMeasurement::kCollectionURLVariable = QStringLiteral("PRAVIK_AN
 namespace {
 
 const QString kLibraryVersionText = QStringLiteral("102700000");
-const QString kMeasurementFolder = QStringLiteral("Vireo/Measurement");
 
 // The remote configuration's store in the measurement database.
 class MeasurementConfigStore final : public APMRemoteConfigDatabase {
