@@ -245,3 +245,39 @@ TEST_F(EngineUploadTest, WithoutACollectionAddressEventsAreKept)
 }
 
 } // namespace
+
+namespace {
+
+class EngineSuspensionTest : public EngineFixture {
+protected:
+    void execute(const QString& sql)
+    {
+        engine_->dispatchSyncOnWorkerQueue(
+            [&] { ASSERT_TRUE(engine_->database()->sqliteStore()->executeSQL(sql, nullptr)); });
+    }
+};
+
+TEST_F(EngineSuspensionTest, UploadsPauseForAnHourWhenDeliveredBundlesCannotBeDeleted)
+{
+    start();
+    logEvent(QStringLiteral("delivered_event"));
+    execute(QStringLiteral("CREATE TRIGGER keep_queue BEFORE DELETE ON queue BEGIN SELECT RAISE(ABORT, 'kept'); END"));
+    advance(15);
+    ASSERT_EQ(server_.requestCount(), 1);
+    EXPECT_GT(engine_->suspendedUploadTimestamp(), 0);
+    EXPECT_FALSE(alarmDue().has_value());
+    // New data within the hour schedules nothing, and nothing is sent.
+    logEvent(QStringLiteral("waiting_event"));
+    EXPECT_FALSE(alarmDue().has_value());
+    advance(3500);
+    EXPECT_EQ(server_.requestCount(), 1);
+    execute(QStringLiteral("DROP TRIGGER keep_queue"));
+    advance(200);
+    logEvent(QStringLiteral("later_event"));
+    ASSERT_TRUE(alarmDue().has_value());
+    advance(*alarmDue() - time_.now());
+    EXPECT_EQ(server_.requestCount(), 2);
+    EXPECT_EQ(rowCount(APMDatabase::kQueueTable), 0);
+}
+
+} // namespace
