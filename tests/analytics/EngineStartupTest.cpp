@@ -83,6 +83,20 @@ TEST_F(EngineStartupTest, ChangedAppIDWipesTheDataAndTheSameOneKeepsIt)
     EXPECT_EQ(persisted_->appIDFromVMP(), QStringLiteral("1:222:linux:bbbb"));
 }
 
+TEST_F(EngineStartupTest, RawEventsAgeOnTheInjectedClock)
+{
+    APMMeasurement::Environment e = environment();
+    e.collectionURL = QUrl(); // nothing is uploaded: the event can only age
+    start(QString(), true, &e);
+    logEvent(QStringLiteral("aging_event"));
+    time_.advance(27 * 86400);
+    start(QString(), true, &e);
+    EXPECT_EQ(rowCount(APMDatabase::kRawEventsTable), 1);
+    time_.advance(2 * 86400); // past the 28 days a raw event may wait
+    start(QString(), true, &e);
+    EXPECT_EQ(rowCount(APMDatabase::kRawEventsTable), 0);
+}
+
 TEST_F(EngineStartupTest, WipeRule)
 {
     APMMeasurement& engine = start();
