@@ -18,6 +18,7 @@
 #include "analytics/engine/APMMeasurementRemoteConfig.h"
 #include "analytics/engine/APMSessionState.h"
 #include "analytics/identity/APMIdentity.h"
+#include "analytics/rules/APMPEventEditingProvider.h"
 #include "analytics/store/APMDatabase.h"
 #include "analytics/wire/APMPBMeasurementConfig.h"
 #include "platform/Clock.h"
@@ -377,6 +378,8 @@ std::shared_ptr<APMRemoteConfig> APMMeasurement::makeRemoteConfig()
     };
     const QString appVersion = identity_->appVersion();
     environment.appVersion = [appVersion] { return appVersion; };
+    // A configuration's event-editing program gets its runner from the rules layer.
+    environment.eventEditingProvider = std::make_shared<APMPEventEditingProvider>();
     if (environment_.collectionURL.isValid() && !environment_.collectionURL.host().isEmpty()) {
         environment.collectionHost = environment_.collectionURL.host();
         environment.authorizedCollectionHost = environment_.collectionURL.host();
