@@ -223,6 +223,7 @@ private:
     bool shouldDropDuplicatedSessionStartWithRolloutEvent(const APMEvent& event);
     void writeSessionStartEventOnWorkerQueue(const APMEvent& event);
     void writeEditedEventsOnWorkerQueue(const APMEvent& event);
+    bool isScheduleUnmovedByNewData();
     void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
     void logFirstOpenConsentedEvent(double timestamp);
     std::function<void(const QString&, const QString&, const QVariantMap&)> internalEventLogger();
@@ -270,6 +271,7 @@ private:
     bool isNetworkRequestPending_ = false;
     bool loggedMissingCollectionURL_ = false;
     bool shouldUpdateNPAUserProperty_ = false;
+    bool wroteRealtimeEvent_ = false; // among the events of the current logging
     double suspendedUploadTimestamp_ = 0; // boot clock; 0 = not suspended
     double initTimestamp_ = 0;
     QString previousVMPAppID_;

@@ -2,6 +2,7 @@
 // row under its metadata fingerprint, or is dropped by rule.
 #include "analytics/engine/APMMeasurement.h"
 
+#include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMHelpers.h"
 #include "analytics/base/APMMonitor.h"
@@ -181,6 +182,7 @@ void APMMeasurement::writeSessionStartEventOnWorkerQueue(const APMEvent& event)
 
 void APMMeasurement::writeEditedEventsOnWorkerQueue(const APMEvent& event)
 {
+    wroteRealtimeEvent_ = false;
     APMError error;
     const std::optional<APMEventEditor::Result> result
         = environment_.eventEditor->handleEvent(event, *remoteConfig_, &error);
@@ -201,7 +203,18 @@ void APMMeasurement::writeEditedEventsOnWorkerQueue(const APMEvent& event)
                 originText, false, created.name(), created.timestamp(), 0, created.parameters(), event.limits()))
             writeEventOnWorkerQueue(*made);
     }
-    updateSchedule();
+    if (!isScheduleUnmovedByNewData())
+        updateSchedule();
+}
+
+bool APMMeasurement::isScheduleUnmovedByNewData()
+{
+    // With an upload already armed, data that is neither real-time nor newer
+    // than a failure (there is none) can only move the next upload time
+    // later, so the armed one stays: the six queries of updateSchedule()
+    // would decide the same. Anything else is decided in full.
+    return alarm_->scheduledTimestamp() && !wroteRealtimeEvent_ && !isDebugMode() && suspendedUploadTimestamp_ == 0
+        && persistedConfig_->lastFailedUploadTimestamp() == 0;
 }
 
 void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event)
@@ -254,7 +267,11 @@ void APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& input)
                 APMEventNameForLog(event.name()), error.description());
             return false;
         }
-        return keep ? writeEvent(event, isPublic, realtime) : true;
+        if (!keep)
+            return true;
+        const bool written = writeEvent(event, isPublic, realtime);
+        wroteRealtimeEvent_ = wroteRealtimeEvent_ || (written && realtime);
+        return written;
     });
 }
 
