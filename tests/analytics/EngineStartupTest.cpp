@@ -5,6 +5,7 @@
 #include "analytics/base/APMScheduler.h"
 #include "platform/SerialQueue.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <atomic>
@@ -27,6 +28,29 @@ TEST_F(EngineStartupTest, StartCreatesComponentsAndInstallsTheConfiguration)
     EXPECT_EQ(APMMeasurement::remoteConfig().get(), engine.remoteConfigInstance());
     engine_.reset();
     EXPECT_EQ(APMRemoteConfig::engineInstance(), APMRemoteConfig::defaultInstance());
+}
+
+TEST_F(EngineStartupTest, TheIdentityReadsTheEnginesConfiguration)
+{
+    // The configured tracking gate reaches the identity: without tracking
+    // authorisation the advertising identifier is not taken.
+    for (const bool gate : { false, true }) {
+        SCOPED_TRACE(gate);
+        engine_.reset();
+        identity_.reset();
+        QFile::remove(databasePath());
+        persisted_ = newPersistedConfig();
+        tracking_.setUnavailable();
+        start();
+        rcfg::ConfigBuilder config;
+        config.setting(QStringLiteral("measurement.attmas_gate"), gate ? QStringLiteral("1") : QStringLiteral("0"));
+        ASSERT_TRUE(configure(config));
+        tracking_.setAvailable(
+            QStringLiteral("6D92078A-8246-4BA4-AE5B-76104861E7DC"), platform::TrackingAuthorization::Denied);
+        time_.advance(2); // past the identifier cache time
+        identity_->updateIdentifiersAndWait();
+        EXPECT_EQ(identity_->resettableDeviceID().isEmpty(), gate);
+    }
 }
 
 TEST_F(EngineStartupTest, EmptyAppIDMakesNoEngine)
