@@ -8,12 +8,16 @@
 #include <vector>
 
 // Console output as usual, plus the fastest repetition of each benchmark as
-// CPU seconds per iteration, so a benchmark can print its figure against the
-// reference measured in the same run.
+// CPU seconds per iteration (or wall seconds, for work done on other
+// threads), so a benchmark can print its figure against the reference
+// measured in the same run.
 class BestRunReporter : public benchmark::ConsoleReporter {
 public:
-    BestRunReporter()
+    enum class Time { Cpu, Wall };
+
+    explicit BestRunReporter(Time time = Time::Cpu)
         : ConsoleReporter(OO_Tabular)
+        , time_(time)
     {
     }
 
@@ -23,7 +27,8 @@ public:
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Iteration || run.error_occurred)
                 continue;
-            const double seconds = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            const double adjusted = time_ == Time::Wall ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
+            const double seconds = adjusted / benchmark::GetTimeUnitMultiplier(run.time_unit);
             auto [it, inserted] = bestSeconds.try_emplace(run.run_name.function_name, seconds);
             if (!inserted)
                 it->second = std::min(it->second, seconds);
@@ -32,4 +37,7 @@ public:
 
     // CPU seconds per iteration of the fastest repetition, keyed by function name.
     std::map<std::string, double> bestSeconds;
+
+private:
+    Time time_;
 };

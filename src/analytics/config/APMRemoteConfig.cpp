@@ -129,6 +129,38 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::defaultInstance()
     return instance;
 }
 
+namespace {
+
+QMutex& engineInstanceMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+std::shared_ptr<APMRemoteConfig>& engineInstanceSlot()
+{
+    static std::shared_ptr<APMRemoteConfig> instance;
+    return instance;
+}
+
+} // namespace
+
+std::shared_ptr<APMRemoteConfig> APMRemoteConfig::engineInstance()
+{
+    {
+        QMutexLocker locker(&engineInstanceMutex());
+        if (engineInstanceSlot())
+            return engineInstanceSlot();
+    }
+    return defaultInstance();
+}
+
+void APMRemoteConfig::setEngineInstance(std::shared_ptr<APMRemoteConfig> remoteConfig)
+{
+    QMutexLocker locker(&engineInstanceMutex());
+    engineInstanceSlot() = std::move(remoteConfig);
+}
+
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(const QString& appID,
     const std::shared_ptr<APMRemoteConfigDatabase>& database,
     const std::shared_ptr<APMExperimentSource>& experimentManager, Environment environment)

@@ -114,6 +114,13 @@ public:
     // answers every setting with its default and refuses what needs a
     // database.
     static std::shared_ptr<APMRemoteConfig> defaultInstance();
+    // The configuration of the running measurement engine, which the lower
+    // layers (the identity among them) read their settings from; the default
+    // instance while no engine has installed one.
+    static std::shared_ptr<APMRemoteConfig> engineInstance();
+    // The engine installs its configuration when it starts; nullptr goes
+    // back to the default instance.
+    static void setEngineInstance(std::shared_ptr<APMRemoteConfig> remoteConfig);
     // Nothing, after logging, for an empty app ID (level 1, code 29000) or
     // no database (level 1, code 29001). Otherwise starts from the stored
     // configuration.

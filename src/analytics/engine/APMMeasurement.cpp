@@ -1,6 +1,470 @@
 #include "analytics/engine/APMMeasurement.h"
 
+#include "analytics/base/APMAlarm.h"
+#include "analytics/base/APMBackupExclusion.h"
+#include "analytics/base/APMError.h"
+#include "analytics/base/APMFileLocations.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMScheduler.h"
+#include "analytics/config/APMConsentSettingsUtil.h"
+#include "analytics/config/APMRemoteConfig.h"
+#include "analytics/config/APMRemoteConfigDatabase.h"
+#include "analytics/engine/APMAudienceEvaluator.h"
+#include "analytics/engine/APMConditionalPropertyProcessor.h"
+#include "analytics/engine/APMEventEditor.h"
+#include "analytics/engine/APMEventSampler.h"
+#include "analytics/engine/APMLifetimeValueRecorder.h"
+#include "analytics/engine/APMMeasurementRemoteConfig.h"
+#include "analytics/engine/APMSessionState.h"
+#include "analytics/identity/APMIdentity.h"
+#include "analytics/rules/APMPEventEditingProvider.h"
+#include "analytics/store/APMDatabase.h"
+#include "analytics/wire/APMPBMeasurementConfig.h"
+#include "platform/Clock.h"
+#include "platform/HttpClient.h"
+#include "platform/SerialQueue.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+
+const QString APMMeasurement::kDatabaseName = QStringLiteral("vireo-app-metrics.sql");
+const QString APMMeasurement::kWorkerQueueLabel = QStringLiteral("com.vireo.basa.worker");
+const QString APMMeasurement::kAlarmName = QStringLiteral("Measurement timer");
+const QString APMMeasurement::kCollectionURLVariable = QStringLiteral("PRAVIK_ANALYTICS_COLLECTION_URL");
+
+namespace {
+
+const QString kLibraryVersionText = QStringLiteral("102700000");
+
+// The remote configuration's store in the measurement database.
+class MeasurementConfigStore final : public APMRemoteConfigDatabase {
+public:
+    explicit MeasurementConfigStore(APMDatabase& database)
+        : database_(database)
+    {
+    }
+    bool updateRemoteConfig(const APMPBMeasurementConfig& config, APMError* error) override
+    {
+        return database_.updateRemoteConfig(config, error);
+    }
+    std::unique_ptr<APMPBMeasurementConfig> queryMeasurementConfigWithError(APMError* error) override
+    {
+        return database_.queryMeasurementConfigWithError(error);
+    }
+    std::optional<double> lastRemoteConfigUpdateTimestamp(APMError* error) override
+    {
+        return database_.lastRemoteConfigUpdateTimestamp(error);
+    }
+
+private:
+    APMDatabase& database_;
+};
+
+std::mutex& sharedInstanceMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+struct SharedEngine {
+    bool initialized = false;
+    std::unique_ptr<APMMeasurement> instance;
+};
+
+SharedEngine& sharedEngine()
+{
+    static SharedEngine* engine = new SharedEngine; // lives with the process
+    return *engine;
+}
+
+bool isPresent(const QString& text)
+{
+    return !text.isEmpty();
+}
+
+} // namespace
+
+APMMeasurement::Environment APMMeasurement::defaultEnvironment()
+{
+    Environment environment;
+    environment.clock = &platform::Clock::system();
+    environment.http = &platform::HttpClient::shared();
+    const QString address = qEnvironmentVariable(qPrintable(kCollectionURLVariable));
+    if (!address.isEmpty())
+        environment.collectionURL = QUrl(address);
+    environment.persistedConfig = &APMPersistedConfig::sharedInstance();
+    environment.identity = &APMIdentity::sharedInstance();
+    return environment;
+}
+
 APMMonitor& APMMeasurement::monitor()
 {
     return APMLibrary::monitor();
+}
+
+// ---- Shared instance --------------------------------------------------------
+
+void APMMeasurement::initializeSharedInstanceWithAppID(const QString& appID, bool isAnalyticsCollectionEnabled,
+    bool isAnalyticsCollectionDeactivated, const QStringList& safelistedEvents)
+{
+    std::lock_guard locker(sharedInstanceMutex());
+    SharedEngine& shared = sharedEngine();
+    if (shared.initialized)
+        return;
+    shared.initialized = true;
+    if (appID.isEmpty())
+        return;
+    monitor();
+    shared.instance = initWithAppID(
+        appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated, safelistedEvents);
+}
+
+bool APMMeasurement::hasSharedInstance()
+{
+    std::lock_guard locker(sharedInstanceMutex());
+    return sharedEngine().initialized && sharedEngine().instance;
+}
+
+APMMeasurement* APMMeasurement::sharedInstance()
+{
+    std::lock_guard locker(sharedInstanceMutex());
+    return sharedEngine().instance.get();
+}
+
+std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfig()
+{
+    return APMMeasurementRemoteConfig::remoteConfig();
+}
+
+// ---- Creation -----------------------------------------------------------------
+
+std::unique_ptr<APMMeasurement> APMMeasurement::initWithAppID(const QString& appID,
+    bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated, const QStringList& safelistedEvents,
+    Environment environment)
+{
+    if (appID.isEmpty()) {
+        monitor().logWithLevel(
+            APMMonitor::kLevelErrorMonitored, 23170, QStringLiteral("Cannot start Measurement. App ID is empty."));
+        return nullptr;
+    }
+    APMMonitor& engineMonitor = environment.monitor ? *environment.monitor : monitor();
+    engineMonitor.logWithLevel(APMMonitor::kLevelNotice, 23007, QStringLiteral("Analytics v.%1 started").arg(kLibraryVersionText));
+    if (engineMonitor.isDebugModeEnabled()) {
+        engineMonitor.logWithLevel(APMMonitor::kLevelNotice, 23008,
+            QStringLiteral("To disable debug logging set the following application argument: %1 (see the README)")
+                .arg(QStringLiteral("-noAPMAnalyticsDebugEnabled")));
+    } else {
+        engineMonitor.logWithLevel(APMMonitor::kLevelNotice, 23008,
+            QStringLiteral("To enable debug logging set the following application argument: %1 (see the README)")
+                .arg(QStringLiteral("-APMAnalyticsDebugEnabled")));
+    }
+    engineMonitor.logWithLevel(APMMonitor::kLevelDebug, 23009, QStringLiteral("Debug logging enabled"));
+    return std::unique_ptr<APMMeasurement>(new APMMeasurement(appID, isAnalyticsCollectionEnabled,
+        isAnalyticsCollectionDeactivated, safelistedEvents, std::move(environment)));
+}
+
+APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionEnabled,
+    bool isAnalyticsCollectionDeactivated, const QStringList& safelistedEvents, Environment environment)
+    : environment_(std::move(environment))
+    , appID_(appID)
+    , safelistedEvents_(safelistedEvents)
+    , isAnalyticsCollectionEnabled_(isAnalyticsCollectionEnabled)
+    , isAnalyticsCollectionDeactivated_(isAnalyticsCollectionDeactivated)
+    , self_(std::make_shared<APMMeasurement*>(this))
+{
+    if (!environment_.clock)
+        environment_.clock = &platform::Clock::system();
+    if (!environment_.http)
+        environment_.http = &platform::HttpClient::shared();
+    if (!environment_.persistedConfig)
+        environment_.persistedConfig = &APMPersistedConfig::sharedInstance();
+    if (!environment_.monitor)
+        environment_.monitor = &monitor();
+    if (!environment_.eventEditor)
+        environment_.eventEditor = APMEventEditor::withoutPrograms();
+    if (!environment_.conditionalProperties)
+        environment_.conditionalProperties = APMConditionalPropertyProcessor::withoutProperties();
+    if (!environment_.audience)
+        environment_.audience = APMAudienceEvaluator::withoutAudiences();
+    if (!environment_.session)
+        environment_.session = APMSessionState::foreground();
+    if (!environment_.sampler)
+        environment_.sampler = APMEventSampler::keepingAll();
+    if (!environment_.lifetimeValue)
+        environment_.lifetimeValue = APMLifetimeValueRecorder::recordingNothing();
+    persistedConfig_ = environment_.persistedConfig;
+
+    scheduler_ = std::make_unique<APMScheduler>(kWorkerQueueLabel);
+    platform::Executor& timer = environment_.timer ? *environment_.timer : scheduler_->workerQueue();
+    alarm_ = std::make_unique<APMAlarm>(scheduler_->workerQueue(), timer, *environment_.clock, kAlarmName);
+
+    const QVariant loadTimestamp = persistedConfig_->loadTimestampValue();
+    if (loadTimestamp.isValid() && loadTimestamp.canConvert<double>()) {
+        initTimestamp_ = loadTimestamp.toDouble();
+    } else {
+        initTimestamp_ = now();
+        persistedConfig_->setLoadTimestampValue(initTimestamp_);
+    }
+    const bool enable = shouldEnableMeasurement();
+    setEnabled(enable);
+    wasEnabledDuringInitialization_ = enable;
+}
+
+APMMeasurement::~APMMeasurement()
+{
+    // Work posted before runs first; then no firing and no reply reaches us.
+    scheduler_->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:dealloc"), [this] { alarm_->cancel(); });
+    self_.reset();
+    scheduler_->workerQueue().stop();
+    alarm_.reset();
+    if (remoteConfig_ && APMMeasurementRemoteConfig::remoteConfig() == remoteConfig_)
+        APMMeasurementRemoteConfig::setRemoteConfig(nullptr);
+}
+
+// ---- Helpers --------------------------------------------------------------------
+
+void APMMeasurement::log(qint64 level, qint64 code, const QString& message) const
+{
+    environment_.monitor->logWithLevel(level, code, message);
+}
+
+void APMMeasurement::log(qint64 level, qint64 code, const QString& message, const QVariant& context) const
+{
+    environment_.monitor->logWithLevel(level, code, message, context);
+}
+
+void APMMeasurement::log(
+    qint64 level, qint64 code, const QString& message, const QVariant& context1, const QVariant& context2) const
+{
+    environment_.monitor->logWithLevel(level, code, message, context1, context2);
+}
+
+bool APMMeasurement::isDebugMode() const
+{
+    return environment_.monitor->isDebugModeEnabled();
+}
+
+double APMMeasurement::now() const
+{
+    return environment_.clock->now();
+}
+
+double APMMeasurement::bootClock() const
+{
+    return environment_.clock->monotonic();
+}
+
+void APMMeasurement::dispatchSyncOnWorkerQueue(const std::function<void()>& work)
+{
+    scheduler_->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:sync"), work);
+}
+
+// ---- Enabling -------------------------------------------------------------------
+
+bool APMMeasurement::shouldEnableMeasurement()
+{
+    if (isAnalyticsCollectionDeactivated_)
+        return false;
+    switch (persistedConfig_->measurementEnabledState()) {
+    case 1:
+        return true;
+    case 2:
+        return false;
+    default:
+        return isAnalyticsCollectionEnabled_;
+    }
+}
+
+void APMMeasurement::setEnabled(bool enabled)
+{
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:611"), [weak, enabled] {
+        if (const auto self = weak.lock(); self && *self)
+            (*self)->setEnabledOnWorkerQueue(enabled);
+    });
+}
+
+void APMMeasurement::setEnabledOnWorkerQueue(bool enabled)
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("setIsEnabledOnWorkerQueue"));
+    if (enabled && isAnalyticsCollectionDeactivated_) {
+        log(APMMonitor::kLevelNotice, 23206, QStringLiteral("Analytics collection deactivated"));
+        return;
+    }
+    enabled_ = enabled;
+    if (enabled) {
+        if (!startMeasurementOnWorkerQueue()) {
+            log(APMMonitor::kLevelError, 23011, QStringLiteral("Failed to start Analytics. Analytics is disabled"));
+            setEnabled(false);
+            return;
+        }
+        log(APMMonitor::kLevelNotice, 23012, QStringLiteral("Analytics collection enabled"));
+    } else {
+        alarm_->cancel();
+        log(APMMonitor::kLevelNotice, 23013, QStringLiteral("Analytics collection disabled"));
+    }
+}
+
+bool APMMeasurement::startMeasurementOnWorkerQueue()
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("startMeasurementOnWorkerQueue"));
+    {
+        std::lock_guard locker(initializeComponentsLock_);
+        if (!didInitializeComponents_.load()) {
+            if (!initializeComponents())
+                return false;
+            didInitializeComponents_.store(true);
+        }
+    }
+    updateSchedule();
+    return true;
+}
+
+bool APMMeasurement::initializeComponents()
+{
+    identity_ = environment_.identity ? environment_.identity : &APMIdentity::sharedInstance();
+
+    const QString persistedVMP = persistedConfig_->appIDFromVMP();
+    const QString persistedAdNest = persistedConfig_->appIDFromAdNest();
+    if (shouldWipeDataWithAppID(
+            appID_, identity_->appIDFromVMP(), identity_->appIDFromAdNest(), persistedVMP, persistedAdNest)) {
+        if (!wipeoutAnalyticsDataAndResetComponents())
+            log(APMMonitor::kLevelWarningMonitored, 23208, QStringLiteral("Failed to wipe out Analytics data"));
+    }
+    identity_->updateIdentifiers();
+    updatePersistedAppIDFromVMPAndAdNest();
+
+    const QString path
+        = environment_.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName) : environment_.databasePath;
+    APMError error;
+    for (int attempt = 0; attempt < 2 && !database_; ++attempt)
+        database_ = APMDatabase::initWithDatabasePath(path, persistedConfig_, &error);
+    if (!database_)
+        return false;
+    database_->setClock(environment_.clock);
+    remoteConfigDatabase_ = std::make_shared<MeasurementConfigStore>(*database_);
+    remoteConfig_ = makeRemoteConfig();
+    if (!remoteConfig_)
+        return false;
+    // The store, the identity and the naming rules read this configuration from now on.
+    APMMeasurementRemoteConfig::setRemoteConfig(remoteConfig_);
+
+    APMError backupError;
+    if (!APMExcludePathFromBackup(QFileInfo(path).absolutePath(), &backupError))
+        log(APMMonitor::kLevelWarningSilent, 23015, QStringLiteral("Failed to exclude directory from backup. Error"),
+            backupError.description());
+    log(APMMonitor::kLevelDebug, 23016, QStringLiteral("Analytics is ready to receive events"));
+    environment_.monitor->setEncodeContexts(identity_->isFromAppStore());
+
+    APMError staleError;
+    if (!database_->maybeDeleteStaleData(&staleError))
+        log(APMMonitor::kLevelWarningSilent, 23018, QStringLiteral("Unable to delete stale data. Error"),
+            staleError.description());
+    if (remoteConfig_->DMAConsentEnabled())
+        updateConsentSettingsUtilWithRemoteConfig();
+    return true;
+}
+
+std::shared_ptr<APMRemoteConfig> APMMeasurement::makeRemoteConfig()
+{
+    APMRemoteConfig::Environment environment = APMRemoteConfig::defaultEnvironment();
+    environment.clock = environment_.clock;
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    environment.isMeasurementEnabled = [weak] {
+        const auto self = weak.lock();
+        return self && *self && (*self)->isEnabled();
+    };
+    const QString appVersion = identity_->appVersion();
+    environment.appVersion = [appVersion] { return appVersion; };
+    // A configuration's event-editing program gets its runner from the rules layer.
+    environment.eventEditingProvider = std::make_shared<APMPEventEditingProvider>();
+    if (environment_.collectionURL.isValid() && !environment_.collectionURL.host().isEmpty()) {
+        environment.collectionHost = environment_.collectionURL.host();
+        environment.authorizedCollectionHost = environment_.collectionURL.host();
+    }
+    return APMRemoteConfig::initWithAppID(appID_, remoteConfigDatabase_, nullptr, std::move(environment));
+}
+
+// ---- Wiping ---------------------------------------------------------------------
+
+bool APMMeasurement::shouldWipeDataWithAppID(const QString& appID, const QString& appIDFromVMP,
+    const QString& appIDFromAdNest, const QString& persistedAppIDFromVMP, const QString& persistedAppIDFromAdNest) const
+{
+    if (isPresent(persistedAppIDFromVMP) && isPresent(appIDFromVMP))
+        return persistedAppIDFromVMP != appIDFromVMP;
+    if (!isPresent(persistedAppIDFromVMP) && isPresent(persistedAppIDFromAdNest) && isPresent(appIDFromVMP))
+        return !isPresent(appIDFromAdNest) || appIDFromAdNest != persistedAppIDFromAdNest;
+    if (isPresent(persistedAppIDFromVMP) && !isPresent(appIDFromVMP) && isPresent(appIDFromAdNest)
+        && !isPresent(persistedAppIDFromAdNest))
+        return isPresent(appID);
+    if (!isPresent(appIDFromVMP) && isPresent(persistedAppIDFromAdNest))
+        return isPresent(appID) && appID != persistedAppIDFromAdNest;
+    return false;
+}
+
+void APMMeasurement::updatePersistedAppIDFromVMPAndAdNest()
+{
+    const QString vmp = identity_->appIDFromVMP();
+    const QString adNest = identity_->appIDFromAdNest();
+    if (vmp != persistedConfig_->appIDFromVMP())
+        persistedConfig_->setAppIDFromVMP(vmp);
+    if (adNest != persistedConfig_->appIDFromAdNest())
+        persistedConfig_->setAppIDFromAdNest(adNest);
+}
+
+bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents()
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("wipeoutAnalyticsDataAndResetComponents"));
+    log(APMMonitor::kLevelNotice, 23171, QStringLiteral("Resetting App Measurement data"));
+    previousVMPAppID_ = persistedConfig_->appIDFromVMP();
+    persistedConfig_->clearValues();
+    environment_.monitor->clearMonitoringData();
+    if (remoteConfig_ && remoteConfig_->DMAConsentEnabled() && APMConsentSettingsUtil::adPersonalization()) {
+        APMConsentSettingsUtil::unsetAdPersonalization();
+        APMConsentSettingsUtil::setDefaultSettings(std::nullopt);
+        APMConsentSettingsUtil::setDelegatedSettings(std::nullopt);
+    }
+    if (database_) {
+        APMError error;
+        if (!database_->reset(&error)) {
+            log(APMMonitor::kLevelErrorMonitored, 23209, QStringLiteral("Failed to reset database"));
+            return false;
+        }
+        remoteConfig_->reset();
+    } else {
+        const QString path = environment_.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName)
+                                                                 : environment_.databasePath;
+        APMError error;
+        if (QFileInfo::exists(path) && !APMDeleteFileAtPath(path, &error))
+            log(APMMonitor::kLevelErrorMonitored, 23014, QStringLiteral("Failed to delete old database file. Error"),
+                error.description());
+    }
+    identity_->updateIdentifiersAndWait();
+    identity_->resetEphemeralAppInstanceID();
+    identity_->resetSessionStitchingToken();
+    return true;
+}
+
+void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig()
+{
+    const std::optional<qint64> before = APMConsentSettingsUtil::adPersonalization();
+    const bool dma = remoteConfig_->DMAConsentEnabled();
+    const QVariantMap defaults = remoteConfig_->consentDefaults();
+    const QVariantMap delegations = remoteConfig_->consentDelegations();
+    if (dma && (!defaults.isEmpty() || !delegations.isEmpty())) {
+        APMConsentSettingsUtil::setDefaultSettings(defaults);
+        APMConsentSettingsUtil::setDelegatedSettings(delegations);
+    }
+    if (remoteConfig_->regionalDefaultsEnabled()) {
+        const QVariantMap regional = remoteConfig_->regionalDefaults();
+        if (!regional.isEmpty())
+            APMConsentSettingsUtil::setRegionalDefaults(regional);
+    } else {
+        APMConsentSettingsUtil::setRegionalDefaults(std::nullopt);
+    }
+    const std::optional<qint64> after = APMConsentSettingsUtil::adPersonalization();
+    if (dma && after && after != before)
+        shouldUpdateNPAUserProperty_ = true;
 }

@@ -92,9 +92,9 @@ APMIdentity::Environment APMIdentity::defaultEnvironment()
     environment.log = monitorLog;
     environment.clock = &platform::Clock::system();
     environment.identitySupport = &platform::TrackingAuthorization::shared();
-    environment.adIDCacheTime = [] { return APMRemoteConfig::defaultInstance()->adIDCacheTime(); };
+    environment.adIDCacheTime = [] { return APMRemoteConfig::engineInstance()->adIDCacheTime(); };
     environment.gateIDFAOnATTMASEnabled
-        = [] { return APMRemoteConfig::defaultInstance()->gateIDFAOnATTMASEnabled(); };
+        = [] { return APMRemoteConfig::engineInstance()->gateIDFAOnATTMASEnabled(); };
     environment.serviceInfoDictionary
         = [] { return APMInfoPlistFileUtil::dictionaryFromVireoServiceInfoPlist(); };
     environment.infoDictionary = APMInfoPlistFileUtil::mainBundleInfoDictionary();

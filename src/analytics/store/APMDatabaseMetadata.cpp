@@ -157,7 +157,7 @@ bool APMDatabase::updateAppMetadata(const APMAppMetadata& metadata, APMError* er
 std::optional<APMDailyCounts> APMDatabase::dailyCounts(APMError* error)
 {
     const double midnightOffset = persistedConfig_ ? persistedConfig_->midnightOffset() : 0.0;
-    const qint32 today = APMDailyCounts::dayNumberForTime(platform::Clock::system().now(), midnightOffset);
+    const qint32 today = APMDailyCounts::dayNumberForTime(clock().now(), midnightOffset);
     const CreateDataTypeBlock<APMDailyCounts> create
         = [today](const APMRow& row, APMError* rowError) -> std::optional<APMDailyCounts> {
         if (!APMCheckCondition(!row.isEmpty(), rowError, APMError::StorageFailure, kEmptyCountsRow))

@@ -88,11 +88,6 @@ bool forEachRowIDSlice(const QList<qint64>& rowIDs, APMError* error,
     return true;
 }
 
-double now()
-{
-    return platform::Clock::system().now();
-}
-
 // The bundle of one queue row with its row id and its encoded size, or
 // nothing (with the reason) when the row cannot be read.
 struct DecodedRow {
@@ -188,7 +183,7 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
         return false;
 
     const double endTimestamp = double(endMilliseconds) / 1000.0;
-    if (std::fabs(now() - endTimestamp) > APMStoreLimits::current()->maxQueueTime())
+    if (std::fabs(clock().now() - endTimestamp) > APMStoreLimits::current()->maxQueueTime())
         APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarningMonitored,
             kStoringOutsideMaxQueueTimeCode,
             QStringLiteral("Storing bundle outside of the max uploading time span"));
@@ -324,7 +319,7 @@ std::optional<bool> APMDatabase::maybeDeleteStaleData(APMError* error)
             QStringLiteral("Cannot delete stale data without persisted configuration")))
         return std::nullopt;
     const std::shared_ptr<const APMStoreLimits> limits = APMStoreLimits::current();
-    const double current = now();
+    const double current = clock().now();
     // A clock set back counts too: the interval is measured both ways.
     if (std::fabs(current - persistedConfig_->lastDeleteStaleBundlesTimestamp())
         <= limits->databaseDeleteStaleBundlesInterval())
@@ -346,7 +341,7 @@ bool APMDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, APMError* err
     APMSqliteStore* store = openStore(error);
     return store
         && store->deleteRecordsFromTableWithName(
-            kQueueTable, kStaleBundlesCondition, { now(), maxAge }, error);
+            kQueueTable, kStaleBundlesCondition, { clock().now(), maxAge }, error);
 }
 
 std::optional<double> APMDatabase::queryLatestBundleTime(APMError* error)

@@ -264,7 +264,7 @@ bool APMDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, APMErro
     APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
-    const double now = platform::Clock::system().now();
+    const double now = clock().now();
     const std::optional<qint32> deleted = store->deleteRecordsFromTableWithName(
         kRawEventsTable, kStaleRawEventsCondition, { now, maxAge }, error);
     if (!deleted)

@@ -1,0 +1,169 @@
+// The measurement engine end to end, against the bare SQLite insert loop
+// measured in the same run:
+//  - events logged through the engine's public entry until they are stored
+//    raw events (the whole pipeline, one transaction per event);
+//  - 10,000 stored raw events bundled and uploaded as gzipped batches to the
+//    fake collection server on 127.0.0.1.
+// All figures are wall-clock time (the engine works on its own thread).
+#include "BestRunReporter.h"
+#include "RawEventBench.h"
+
+#include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMPersistentDictionary.h"
+#include "analytics/engine/APMMeasurement.h"
+#include "analytics/identity/APMIdentity.h"
+#include "fakes/FakeCollectionServer.h"
+#include "fakes/FakeTrackingAuthorization.h"
+#include "fakes/VirtualTime.h"
+#include "platform/HttpClient.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <cstdio>
+
+namespace {
+
+using namespace raw_event_bench;
+
+constexpr int kEventsPerRun = 3000;
+constexpr int kUploadEvents = 10000;
+constexpr int kRounds = 5;
+const char* const kLogging = "BM_EngineLogEvents";
+const char* const kUpload = "BM_EngineBundleAndUpload";
+const char* const kBare = "BM_BareSqlite";
+
+// An engine on a fresh database, its alarms on a virtual clock that never
+// moves (the benchmark drives uploads itself).
+struct EngineSetup {
+    explicit EngineSetup(const QUrl& collectionURL)
+    {
+        APMPersistedConfig::Environment config;
+        config.store = APMPersistentDictionary::inMemory();
+        config.sharedUserDefaults = sharedDefaults.get();
+        config.queue = &flushQueue;
+        persisted = APMPersistedConfig::initWithSuiteName(QStringLiteral("engine-bench"), std::move(config));
+        APMIdentity::Environment identityEnvironment = APMIdentity::defaultEnvironment();
+        identityEnvironment.identitySupport = &tracking;
+        identityEnvironment.serviceInfoDictionary = [] { return std::optional<QVariantMap>(); };
+        identity = APMIdentity::initWithPersistedConfig(persisted.get(), std::move(identityEnvironment));
+        APMMeasurement::Environment e;
+        e.timer = &time;
+        e.collectionURL = collectionURL;
+        e.databasePath = dir.filePath(APMDatabase::kDatabaseName);
+        e.persistedConfig = persisted.get();
+        e.identity = identity.get();
+        engine = APMMeasurement::initWithAppID(QStringLiteral("1:1234567890:linux:0a1b2c3d"), true, false, {}, e);
+        drain();
+    }
+    void drain() { engine->dispatchSyncOnWorkerQueue([] { }); }
+    void log(int index)
+    {
+        const APMEvent& event = events()[size_t(index) % events().size()];
+        engine->logEventWithOrigin(QStringLiteral("auto"), false, event.name(),
+            APMVariantMapFromParameters(event.parameters()), event.timestamp(), true, false, true, nullptr, {});
+    }
+
+    QTemporaryDir dir { benchFolder() + QStringLiteral("/engine_pipeline-XXXXXX") };
+    fakes::VirtualTime time;
+    fakes::VirtualTime flushQueue;
+    fakes::FakeTrackingAuthorization tracking;
+    std::unique_ptr<APMConfigStore> sharedDefaults = APMPersistentDictionary::inMemory();
+    std::unique_ptr<APMPersistedConfig> persisted;
+    std::unique_ptr<APMIdentity> identity;
+    std::unique_ptr<APMMeasurement> engine;
+};
+
+void BM_EngineLogEvents(benchmark::State& state)
+{
+    // A configured collection address, as in use: the upload alarm is armed
+    // (on the virtual clock, so it never fires here).
+    fakes::FakeCollectionServer server;
+    EngineSetup setup { server.url() };
+    int logged = 0;
+    for (auto _ : state) {
+        setup.log(logged);
+        // The last one waits until the worker has stored everything.
+        if (++logged == int(state.max_iterations))
+            setup.drain();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_EngineBundleAndUpload(benchmark::State& state)
+{
+    fakes::FakeCollectionServer server;
+    for (auto _ : state) {
+        state.PauseTiming();
+        EngineSetup setup { server.url() };
+        for (int i = 0; i < kUploadEvents; ++i)
+            setup.log(i);
+        setup.drain();
+        const int before = server.requestCount();
+        state.ResumeTiming();
+        setup.engine->dispatchSyncOnWorkerQueue([&] { setup.engine->uploadData(); });
+        // A successful reply starts the next batch until nothing is left.
+        const bool done = fakes::FakeHttpServer::waitUntil(
+            [&] {
+                bool idle = false;
+                setup.engine->dispatchSyncOnWorkerQueue(
+                    [&] { idle = !setup.engine->isNetworkRequestPending() && !setup.engine->hasDataToUpload(); });
+                return idle;
+            },
+            120000);
+        state.PauseTiming();
+        if (!done || server.requestCount() == before)
+            state.SkipWithError("the upload did not finish");
+        setup.engine.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kUploadEvents);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir home;
+    qputenv("PRAVIK_HOME", home.path().toUtf8());
+    QCoreApplication app(argc, argv);
+    for (int round = 0; round < kRounds; ++round) {
+        benchmark::RegisterBenchmark(kLogging, BM_EngineLogEvents)
+            ->Iterations(kEventsPerRun)
+            ->UseRealTime()
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(kBare, BM_BareSqlite)
+            ->Iterations(kEventsPerRun)
+            ->UseRealTime()
+            ->Unit(benchmark::kMicrosecond);
+    }
+    for (int round = 0; round < 3; ++round) {
+        benchmark::RegisterBenchmark(kUpload, BM_EngineBundleAndUpload)
+            ->Iterations(1)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    BestRunReporter reporter(BestRunReporter::Time::Wall);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    const auto bare = reporter.bestSeconds.find(kBare);
+    if (bare == reporter.bestSeconds.end())
+        return 0;
+    std::printf("databases in %s\n", qPrintable(benchFolder()));
+    std::printf("bare sqlite3 insert loop: %.0f events/s\n", 1.0 / bare->second);
+    if (const auto logging = reporter.bestSeconds.find(kLogging); logging != reporter.bestSeconds.end()) {
+        std::printf("engine, logged to stored raw event: %.0f events/s\n", 1.0 / logging->second);
+        std::printf("ratio engine logging/bare insert: %.2f (goal: at most 2.0)\n", logging->second / bare->second);
+    }
+    if (const auto upload = reporter.bestSeconds.find(kUpload); upload != reporter.bestSeconds.end()) {
+        const double perEvent = upload->second / kUploadEvents; // one iteration handles them all
+        std::printf("engine, %d raw events bundled and uploaded: %.0f events/s\n", kUploadEvents, 1.0 / perEvent);
+        std::printf("ratio bundling and upload/bare insert (time per event): %.2f\n", perEvent / bare->second);
+    }
+    return 0;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "analytics/wire/APMPBAudienceLeafFilterResult.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class APMEvent;
+class APMEventAggregates;
+class APMPBUserAttribute;
+
+// What bundling asks of audience evaluation: every event and user property
+// of a bundle is evaluated against the stored audience filters, and the
+// results travel with the bundle. The audience layer supplies the real
+// evaluator; the engine starts with the one for no audience definition.
+// A false answer fails the bundling step (it is rolled back and retried).
+class APMAudienceEvaluator {
+public:
+    using Results = std::vector<std::unique_ptr<APMPBAudienceLeafFilterResult>>;
+
+    virtual ~APMAudienceEvaluator() = default;
+
+    // A new bundle begins (timestamps of its evaluations are cached per bundle).
+    virtual void beginBundle() = 0;
+    virtual bool evaluateFiltersForEvent(const APMEvent& event, const APMEventAggregates& aggregates) = 0;
+    // Without an evaluation time when a session starts.
+    virtual bool evaluateFiltersForUserProperty(
+        const APMPBUserAttribute& property, std::optional<double> evaluationTime) = 0;
+    virtual std::optional<Results> resultsForBundling() = 0;
+    virtual void clearEvaluationResultsForSessionScopedFilters() = 0;
+
+    // No audience definitions: nothing to evaluate, no result.
+    static std::shared_ptr<APMAudienceEvaluator> withoutAudiences();
+};

@@ -1,0 +1,533 @@
+// The event pipeline: one event on the worker queue becomes one raw_events
+// row under its metadata fingerprint, or is dropped by rule.
+#include "analytics/engine/APMMeasurement.h"
+
+#include "analytics/base/APMAlarm.h"
+#include "analytics/base/APMError.h"
+#include "analytics/base/APMHelpers.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMScheduler.h"
+#include "analytics/config/APMConsentSettingsUtil.h"
+#include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMBundleFields.h"
+#include "analytics/engine/APMConditionalPropertyProcessor.h"
+#include "analytics/engine/APMEventEditor.h"
+#include "analytics/engine/APMLifetimeValueRecorder.h"
+#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/engine/APMSessionState.h"
+#include "analytics/identity/APMIdentity.h"
+#include "analytics/model/APMDailyCounts.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/model/APMEventAggregates.h"
+#include "analytics/model/APMEventNames.h"
+#include "analytics/model/APMEventParameters.h"
+#include "analytics/model/APMLogNames.h"
+#include "analytics/model/APMUserAttribute.h"
+#include "analytics/store/APMDatabase.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementBundle.h"
+#include "analytics/wire/APMPBUserAttribute.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QSysInfo>
+
+#include <limits>
+
+using namespace apm_engine;
+using namespace APMBundleSlot;
+
+namespace {
+
+const QString kSafelistedParameter = QStringLiteral("va_safelisted");
+const QString kRolloutSessionStartEvent = QStringLiteral("_ssr");
+const QString kAppExceptionEvent = QStringLiteral("_ae");
+const QString kRolloutsParameter = QStringLiteral("_ffr");
+const QString kSubscriptionIDParameter = QStringLiteral("_did");
+const QString kProductIDParameter = QStringLiteral("product_id");
+const QString kFirstOpenConsentedEvent = QStringLiteral("_fx");
+const QString kPlatformName = QStringLiteral("macos");
+const QString kManualInstall = QStringLiteral("manual_install");
+constexpr qint64 kErrorCodeEventCardinality = 8;
+constexpr qint64 kErrorCodeBlocklisted = 11;
+constexpr qint64 kErrorCodePublicEventsPerDay = 16;
+constexpr qint32 kRefusalLogInterval = 1000;
+
+bool isExemptFromRealtimeLimits(const QString& name)
+{
+    return name == QLatin1String("_iap") || name == QLatin1String("_f") || name == QLatin1String("_dcu")
+        || name == QLatin1String("_fx");
+}
+
+QVariantMap plainParameters(const APMEvent& event)
+{
+    return APMVariantMapFromParameters(event.parameters());
+}
+
+// A refusal past a limit is logged at the limit and every 1000 after it
+// (the count before this event minus the limit a multiple of 1000).
+bool isLoggedRefusal(qint64 countBefore, qint64 limit)
+{
+    return countBefore >= limit && (countBefore - limit) % kRefusalLogInterval == 0;
+}
+
+} // namespace
+
+// ---- Entry -----------------------------------------------------------------------
+
+void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& input)
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("handleEventOnWorkerQueue"));
+    if (!enabled_ || !database_) {
+        log(APMMonitor::kLevelDebug, 23049, QStringLiteral("Analytics is disabled. Event not logged"));
+        return;
+    }
+    std::optional<APMEvent> event = eventAfterSafelistingEvent(input);
+    if (!event)
+        return;
+    // Background session handling needs the session reporter; while the
+    // application is active there is none to do.
+    if (!dedupeSubscriptionEvent(*event) || shouldDropDuplicatedSessionStartWithRolloutEvent(*event))
+        return;
+    const QString rollouts = persistedConfig_->basaltFeatureRollouts();
+    if (event->name() == kAppExceptionEvent && !rollouts.isNull()) {
+        QVariantMap parameters = plainParameters(*event);
+        parameters.insert(kRolloutsParameter, rollouts);
+        event = event->copyWithParameters(parameters);
+    }
+    writeSessionStartEventOnWorkerQueue(*event);
+    writeEditedEventsOnWorkerQueue(*event);
+}
+
+std::optional<APMEvent> APMMeasurement::eventAfterSafelistingEvent(const APMEvent& event)
+{
+    if (safelistedEvents_.isEmpty())
+        return event;
+    if (!safelistedEvents_.contains(event.name())) {
+        log(APMMonitor::kLevelWarning, 23174, QStringLiteral("Event dropped. Reason: not in allowlist. Event name, origin"),
+            APMEventNameForLog(event.name()), event.origin());
+        return std::nullopt;
+    }
+    QVariantMap parameters = plainParameters(event);
+    parameters.insert(kSafelistedParameter, qint64(1));
+    return event.copyWithParameters(parameters);
+}
+
+bool APMMeasurement::dedupeSubscriptionEvent(const APMEvent& event)
+{
+    if (!APMIsSubscriptionEvent(event))
+        return true;
+    const auto id = event.parameters().constFind(kSubscriptionIDParameter);
+    if (id == event.parameters().cend() || !id->isInt64())
+        return true;
+    const QVariant productID
+        = event.parameters().contains(kProductIDParameter) ? QVariant(event.parameters().value(kProductIDParameter).stringValue()) : QVariant();
+    APMError error;
+    const std::optional<bool> inserted = database_->insertIfNotDuplicateSubscriptionID(QString::number(id->int64Value()), &error);
+    if (!inserted) {
+        log(APMMonitor::kLevelErrorSilent, 23181, QStringLiteral("Failed to save subscription ID. Product ID, error"),
+            productID, error.description());
+    } else if (!*inserted) {
+        log(APMMonitor::kLevelWarningMonitored, 23182,
+            QStringLiteral("Event dropped. Reason: Subscription purchase is a duplicate. Product ID"), productID);
+        return false;
+    }
+    const std::optional<qint64> deleted = database_->deleteSubscriptionsOverLimit(&error);
+    if (!deleted) {
+        log(APMMonitor::kLevelWarningSilent, 23183, QStringLiteral("Failed to delete older subscription records. Error"),
+            error.description());
+        return false;
+    }
+    if (*deleted > 0)
+        log(APMMonitor::kLevelWarningSilent, 23184, QStringLiteral("Deleted older subscription records beyond limit"));
+    return true;
+}
+
+bool APMMeasurement::shouldDropDuplicatedSessionStartWithRolloutEvent(const APMEvent& event)
+{
+    if (event.name() != kRolloutSessionStartEvent)
+        return false;
+    const QString stored = persistedConfig_->basaltFeatureRollouts();
+    const auto parameter = event.parameters().constFind(kRolloutsParameter);
+    const bool present = parameter != event.parameters().cend();
+    const bool isString = present && parameter->isString();
+    const QString text = isString ? parameter->stringValue() : QString();
+    if ((isString && !stored.isNull() && text == stored) || (stored.isNull() && isString && text.isEmpty())
+        || (stored.isNull() && !present)) {
+        log(APMMonitor::kLevelVerbose, 23191, QStringLiteral("Feature rollouts value is a duplicate, dropping event"));
+        return true;
+    }
+    if (isString && !text.isEmpty()) {
+        persistedConfig_->setBasaltFeatureRollouts(text);
+    } else {
+        persistedConfig_->setBasaltFeatureRollouts(QString());
+        if (present && !isString)
+            log(APMMonitor::kLevelErrorSilent, 23190,
+                QStringLiteral("Unable to process basalt feature rollouts, value is not a string."));
+    }
+    return false;
+}
+
+void APMMeasurement::writeSessionStartEventOnWorkerQueue(const APMEvent& event)
+{
+    const QString rollouts = persistedConfig_->basaltFeatureRollouts();
+    if (event.name() != kSessionStartEvent || rollouts.isNull())
+        return;
+    const std::optional<APMEvent> companion = APMEvent::initWithOrigin(kAutoOrigin, false, kRolloutSessionStartEvent,
+        now(), 0, { { kRolloutsParameter, rollouts } }, event.limits());
+    if (companion)
+        writeEventOnWorkerQueue(*companion);
+}
+
+void APMMeasurement::writeEditedEventsOnWorkerQueue(const APMEvent& event)
+{
+    wroteRealtimeEvent_ = false;
+    APMError error;
+    const std::optional<APMEventEditor::Result> result
+        = environment_.eventEditor->handleEvent(event, *remoteConfig_, &error);
+    if (!result) {
+        writeEventOnWorkerQueue(event);
+        log(APMMonitor::kLevelErrorMonitored, 23223, QStringLiteral("Event editing failed. Event name"),
+            APMEventNameForLog(event.name()));
+        return;
+    }
+    std::optional<APMEvent> edited;
+    if (result->editedEvent)
+        edited = APMEvent::eventFromEditEvent(*result->editedEvent, event.limits());
+    writeEventOnWorkerQueue(edited ? *edited : event);
+    for (const APMPEvent& created : result->eventsToLog) {
+        const QVariant origin = created.parameters().value(QStringLiteral("_o"));
+        const QString originText = origin.typeId() == QMetaType::QString ? origin.toString() : kAppOrigin;
+        if (const auto made = APMEvent::initWithOrigin(
+                originText, false, created.name(), created.timestamp(), 0, created.parameters(), event.limits()))
+            writeEventOnWorkerQueue(*made);
+    }
+    if (!isScheduleUnmovedByNewData())
+        updateSchedule();
+}
+
+bool APMMeasurement::isScheduleUnmovedByNewData()
+{
+    // With an upload already armed, data that is neither real-time nor newer
+    // than a failure (there is none) can only move the next upload time
+    // later, so the armed one stays: the six queries of updateSchedule()
+    // would decide the same. Anything else is decided in full.
+    return alarm_->scheduledTimestamp() && !wroteRealtimeEvent_ && !isDebugMode() && suspendedUploadTimestamp_ == 0
+        && persistedConfig_->lastFailedUploadTimestamp() == 0;
+}
+
+void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event)
+{
+    log(APMMonitor::kLevelDebug, 23051, QStringLiteral("Logging event: origin, name, params"), event.origin(),
+        APMEventNameForLog(event.name()));
+    const std::optional<QList<APMEvent>> triggered = environment_.conditionalProperties->processEventOnWorkerQueue(
+        event, [this](const APMEvent& produced) { writeFilteredEventOnWorkerQueue(produced); });
+    if (!triggered)
+        log(APMMonitor::kLevelWarningMonitored, 23050,
+            QStringLiteral("Unable to process conditional user property. Event name, origin"),
+            APMEventNameForLog(event.name()), event.origin());
+    writeFilteredEventOnWorkerQueue(event);
+    for (const APMEvent& produced : triggered.value_or(QList<APMEvent>()))
+        writeFilteredEventOnWorkerQueue(produced);
+}
+
+void APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& input)
+{
+    if (remoteConfig_->isEventBlocklisted(input.name())) {
+        log(APMMonitor::kLevelWarningSilent, 23052, QStringLiteral("Rejected event. Event name"),
+            APMEventNameForLog(input.name()));
+        if (!remoteConfig_->blocklistInternal() && !remoteConfig_->blocklistPublic() && input.name() != APMEventNames::kErrorEvent)
+            APMLogErrorEventWithValue(kErrorCodeBlocklisted, QStringLiteral("_ev"), 100, input.name(), internalEventLogger());
+        return;
+    }
+    identity_->updateIdentifiers();
+    APMEvent event = input;
+    if (APMIsPurchaseRelatedEvent(event.name()))
+        event.setConversion(true);
+    const bool isPublic = APMIsPublicName(event.name());
+    database_->performTransaction([&] {
+        if (!environment_.lifetimeValue->updateLifetimeValueWithEvent(event)) {
+            log(APMMonitor::kLevelErrorMonitored, 23053,
+                QStringLiteral("Cannot record lifetime value of event. Name, currency code, transaction value"),
+                APMEventNameForLog(event.name()));
+            return false;
+        }
+        APMError error;
+        std::optional<APMDailyCounts> counts = database_->dailyCounts(&error);
+        if (!counts) {
+            log(APMMonitor::kLevelErrorMonitored, 23054, QStringLiteral("Data loss. Unable to query daily event counts. Error"),
+                error.description());
+            return false;
+        }
+        const bool keep = shouldProcessEvent(event, *counts, isPublic);
+        const bool realtime = isRealtimeEvent(event, *counts);
+        if (!database_->updateDailyCounts(*counts, &error)) {
+            log(APMMonitor::kLevelErrorMonitored, 23061, QStringLiteral("Data loss. Unable to update daily event counts. Name, error"),
+                APMEventNameForLog(event.name()), error.description());
+            return false;
+        }
+        if (!keep)
+            return true;
+        const bool written = writeEvent(event, isPublic, realtime);
+        wroteRealtimeEvent_ = wroteRealtimeEvent_ || (written && realtime);
+        return written;
+    });
+}
+
+// ---- Limits ------------------------------------------------------------------------
+
+bool APMMeasurement::shouldProcessEvent(const APMEvent& event, APMDailyCounts& counts, bool isPublicEvent)
+{
+    const qint32 today = APMDailyCounts::dayNumberForTime(now(), persistedConfig_->midnightOffset());
+    if (counts.day() != today)
+        counts.resetWithNewDay(today);
+    const bool isError = event.name() == APMEventNames::kErrorEvent;
+    const qint64 maxEvents = remoteConfig_->maxEventsPerDay();
+    const bool overAllEvents = counts.allEventsCount() >= maxEvents;
+    bool refused = overAllEvents;
+    if (overAllEvents) {
+        if (isLoggedRefusal(counts.allEventsCount(), maxEvents))
+            log(APMMonitor::kLevelErrorMonitored, 23055, QStringLiteral("Data loss. Too many events logged. Name, limit"),
+                APMEventNameForLog(event.name()), maxEvents);
+    } else if (isError) {
+        const qint64 maxErrors = remoteConfig_->maxErrorEventsPerDay();
+        if (counts.errorEventsCount() >= maxErrors) {
+            refused = true;
+            if (isLoggedRefusal(counts.errorEventsCount(), maxErrors))
+                log(APMMonitor::kLevelErrorMonitored, 23056, QStringLiteral("Too many error events logged. Error code, limit"),
+                    plainParameters(event).value(APMEventNames::kErrorParameter), maxErrors);
+        }
+    } else if (isPublicEvent && counts.publicEventsCount() >= remoteConfig_->maxPublicEventsPerDay()) {
+        refused = true;
+        const qint64 maxPublic = remoteConfig_->maxPublicEventsPerDay();
+        if (isLoggedRefusal(counts.publicEventsCount(), maxPublic))
+            log(APMMonitor::kLevelErrorMonitored, 23057, QStringLiteral("Data loss. Too many public events logged. Name, limit"),
+                APMEventNameForLog(event.name()), maxPublic);
+        APMLogErrorEvent(kErrorCodePublicEventsPerDay, internalEventLogger());
+    }
+    if (isError) {
+        counts.incrementErrorEventsCountForCurrentDay(today);
+    } else {
+        const qint64 items = std::max<qint64>(APMEventArrayItemCount(&event), 0);
+        const qint32 effective = qint32(std::min<qint64>(1 + items, std::numeric_limits<qint32>::max()));
+        counts.incrementCountsForCurrentDayByEffectiveEventCount(today, isPublicEvent, false, effective);
+    }
+    // Under the all-events limit a refused event gives one place back; past
+    // it the refused events stay counted.
+    if (refused && !overAllEvents)
+        counts.decrementAllEventsCount();
+    return !refused;
+}
+
+bool APMMeasurement::isRealtimeEvent(APMEvent& event, APMDailyCounts& counts)
+{
+    const bool debug = isDebugMode();
+    const qint32 maxRealtime = remoteConfig_->maxRealtimeEventCountPerDay();
+    const bool exempt = !debug && isExemptFromRealtimeLimits(event.name());
+    const bool conversion = event.isConversion() || remoteConfig_->isEventCustomConversion(event.name());
+    const bool conversionRealtime = conversion && (debug || exempt || counts.realtimeCount() < maxRealtime);
+    if (!debug && event.isRealtime() && !exempt && counts.realtimeCount() >= maxRealtime) {
+        event.setRealtime(false);
+        log(APMMonitor::kLevelWarningMonitored, 23060,
+            QStringLiteral("Too many real-time events. Event is no longer real-time. Event name, parameters"),
+            APMEventNameForLog(event.name()), APMParametersDescription(event.parameters()));
+    }
+    if (!debug && event.isRealtime() && event.name() == QLatin1String("_dcu")
+        && counts.dcuRealtimeCount() >= remoteConfig_->maxRealtimeDCUEventCountPerDay())
+        event.setRealtime(false);
+    if (debug) {
+        event.setRealtime(true);
+        event.setDebug(true);
+        log(APMMonitor::kLevelDebug, 23073,
+            QStringLiteral("Debug mode is enabled. Marking event as debug and real-time. Event name, parameters"),
+            APMEventNameForLog(event.name()), APMParametersDescription(event.parameters()));
+    }
+    return conversionRealtime || event.isRealtime();
+}
+
+// ---- Storing -----------------------------------------------------------------------
+
+bool APMMeasurement::writeEvent(const APMEvent& event, bool isPublicEvent, bool isRealtime)
+{
+    APMError error;
+    APMError aggregatesError;
+    const std::optional<APMEventAggregates> aggregates = database_->eventAggregatesWithName(event.name(), &aggregatesError);
+    if (!aggregates && aggregatesError.code() != 0) {
+        log(APMMonitor::kLevelErrorMonitored, 23063, QStringLiteral("Cannot query event aggregates. Name, error"),
+            APMEventNameForLog(event.name()), aggregatesError.description());
+        return false;
+    }
+    if (!aggregates) {
+        if (isPublicEvent) {
+            const std::optional<qint64> count = database_->publicEventCount(&error);
+            if (!count) {
+                log(APMMonitor::kLevelErrorMonitored, 23064, QStringLiteral("Cannot query event count. Error"),
+                    error.description());
+                return false;
+            }
+            if (*count >= remoteConfig_->maxEventNameCardinality()) {
+                log(APMMonitor::kLevelErrorMonitored, 23065,
+                    QStringLiteral("Cannot set event. Reached limit on set events. Name"), APMEventNameForLog(event.name()));
+                APMLogErrorEvent(kErrorCodeEventCardinality, internalEventLogger());
+                return false;
+            }
+        }
+        const std::optional<APMEventAggregates> fresh = APMEventAggregates::initWithName(event.name(), 0, 0, 0, 0);
+        if (!fresh || !database_->updateEventAggregates(*fresh, &error)) {
+            log(APMMonitor::kLevelErrorMonitored, 23066, QStringLiteral("Data loss. Cannot record event aggregates. Error"),
+                error.description());
+            return false;
+        }
+    }
+    if (identity_->shouldSetLastAdvertisingIDResetUserProperty())
+        setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
+    const std::optional<QList<APMUserAttribute>> attributes = database_->userAttributesIncludingInternal(true, &error);
+    if (!attributes) {
+        log(APMMonitor::kLevelErrorMonitored, 23067, QStringLiteral("Data loss. Cannot query user properties. Error"),
+            error.description());
+        return false;
+    }
+    const std::unique_ptr<APMPBMeasurementBundle> metadata = createRawEventMetadataWithUserAttributes(*attributes);
+    if (APMPBHasField(metadata.get(), kResettableDeviceID)) {
+        if (persistedConfig_->unmatchedFirstOpenWithoutIDFA())
+            logFirstOpenConsentedEvent(event.timestamp());
+    } else if (event.name() == kFirstOpenEvent) {
+        persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(true);
+    }
+    if (!database_->insertIfNotExistsRawEventMetadata(*metadata, &error)) {
+        log(APMMonitor::kLevelErrorMonitored, 23068, QStringLiteral("Data loss. Cannot record event metadata. Error"),
+            error.description());
+        return false;
+    }
+    const std::optional<qint64> deleted = database_->deleteRawEventsOverAbsoluteLimit(&error);
+    if (!deleted) {
+        log(APMMonitor::kLevelErrorMonitored, 23069, QStringLiteral("Data loss. Unable to check raw event storage limit. Error"),
+            error.description());
+        return false;
+    }
+    if (*deleted > 0)
+        log(APMMonitor::kLevelWarningMonitored, 23070, QStringLiteral("Data loss. Too many events stored on disk. Deleted count"),
+            *deleted);
+    const qint64 fingerprint = apm_64LSBMD5(metadata->protoBuffer().value_or(QByteArray()));
+    if (!database_->insertRawEvent(event, fingerprint, isRealtime, &error)) {
+        log(APMMonitor::kLevelErrorMonitored, 23071, QStringLiteral("Data loss. Cannot record raw event. Error"),
+            error.description());
+        return false;
+    }
+    if (event.name() == kFirstOpenEvent) {
+        const qint64 previous = persistedConfig_->previousFirstOpenCount().toLongLong();
+        const qint64 base = previous < 1 ? 0 : previous;
+        const qint64 next = base == std::numeric_limits<qint64>::max() ? base : base + 1;
+        persistedConfig_->setPreviousFirstOpenCount(QString::number(next));
+    }
+    log(APMMonitor::kLevelDebug, 23072, QStringLiteral("Event logged. Event name, event params"),
+        APMEventNameForLog(event.name()), APMParametersDescription(event.parameters()));
+    return true;
+}
+
+std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWithUserAttributes(
+    const QList<APMUserAttribute>& attributes)
+{
+    auto metadata = APMPBMeasurementBundle::initWithMessageInfo();
+    APMPBMeasurementBundle& bundle = *metadata;
+    APMPBSetInt32Field(&bundle, kProtocolVersion, 1);
+    APMPBSetStringField(&bundle, kPlatform, kPlatformName);
+    // The app ID the engine was started with: the identity's is the bundle identifier.
+    APMPBSetStringField(&bundle, kAppID, appID_);
+    if (!identity_->isFromAppStore())
+        APMPBSetStringField(&bundle, kAppStore, kManualInstall);
+    if (!identity_->appVersion().isEmpty())
+        APMPBSetStringField(&bundle, kAppVersion, identity_->appVersion());
+    const QString vmpAppID = identity_->appIDFromVMP();
+    const QString adNestAppID = identity_->appIDFromAdNest();
+    if (!vmpAppID.isEmpty())
+        APMPBSetStringField(&bundle, kVMPAppID, vmpAppID);
+    else if (!adNestAppID.isEmpty())
+        APMPBSetStringField(&bundle, kAdNestAppID, adNestAppID);
+    APMPBSetInt64Field(&bundle, kLibraryVersion, kAppMetricsLibraryVersion);
+    const QString installationID = identity_->basaltInstallationID();
+    if (!installationID.isEmpty())
+        APMPBSetStringField(&bundle, kInstallationID, installationID);
+    const bool hasUserID = std::any_of(attributes.begin(), attributes.end(),
+        [](const APMUserAttribute& attribute) { return attribute.name() == kUserIDProperty; });
+    const QString token = identity_->sessionStitchingTokenWithSessionNumber(
+        persistedConfig_->sessionNumber(), environment_.session->isSessionExpired(), hasUserID);
+    if (!token.isEmpty())
+        APMPBSetStringField(&bundle, kSessionStitchingToken, token);
+    if (const auto major = identity_->appVersionMajor())
+        APMPBSetInt32Field(&bundle, kAppVersionMajor, *major);
+    if (const auto minor = identity_->appVersionMinor())
+        APMPBSetInt32Field(&bundle, kAppVersionMinor, *minor);
+    if (const auto release = identity_->appVersionRelease())
+        APMPBSetInt32Field(&bundle, kAppVersionRelease, *release);
+    APMApplyIdentifiersToBundle(
+        bundle, APMConsentSettingsUtil::consentSignals(), remoteConfig_->gateIDFAOnATTMASEnabled(), *identity_, true);
+    const bool dma = remoteConfig_->DMAConsentEnabled();
+    if (dma)
+        APMApplyDMAConsentToBundle(bundle, APMConsentSettingsUtil::consentDiagnostics(),
+            APMConsentSettingsUtil::isAdUserDataDenied(), nullptr, *remoteConfig_, true);
+    // The machine's facts do not change while the process runs (the time
+    // zone is read again when its offset could have changed, each hour).
+    static const QString deviceModel = QSysInfo::currentCpuArchitecture();
+    static const QString osVersion = QSysInfo::productVersion();
+    static const QString language = QLocale::system().name();
+    const qint64 hour = qint64(now() / 3600);
+    if (hour != timeZoneHour_) {
+        timeZoneHour_ = hour;
+        timeZoneOffsetMinutes_ = QDateTime::currentDateTime().offsetFromUtc() / 60;
+    }
+    APMPBSetStringField(&bundle, kDeviceModel, deviceModel);
+    APMPBSetStringField(&bundle, kOSVersion, osVersion);
+    APMPBSetInt32Field(&bundle, kTimeZoneOffsetMinutes, timeZoneOffsetMinutes_);
+    APMPBSetStringField(&bundle, kUserDefaultLanguage, language);
+    if (!attributes.isEmpty()) {
+        std::vector<std::unique_ptr<APMPBUserAttribute>> properties;
+        bool hasNPA = false;
+        for (const APMUserAttribute& attribute : attributes) {
+            hasNPA = hasNPA || attribute.name() == kNPAProperty;
+            if (auto property = attribute.protoUserAttribute())
+                properties.push_back(std::move(property));
+        }
+        if (dma && !hasNPA) {
+            if (const auto npa = database_->userAttributeWithName(kNPAProperty, nullptr))
+                properties.push_back(npa->protoUserAttribute());
+        }
+        APMPBSetArrayField(&bundle, kUserAttributes, properties);
+    }
+    return metadata;
+}
+
+void APMMeasurement::setLastAdvertisingIDResetUserPropertyOnWorkerQueue()
+{
+    if (!database_->containsUserAttributeWithName(kUserIDProperty, nullptr).value_or(false))
+        return;
+    const std::optional<bool> hasReset = database_->containsUserAttributeWithName(kLastAdvertisingIDResetProperty, nullptr);
+    if (!hasReset || *hasReset)
+        return;
+    if (const auto attribute = APMUserAttribute::initWithOrigin(
+            kAutoOrigin, kLastAdvertisingIDResetProperty, APMValue::initWithInt64(1), now()))
+        setUserAttributeOnWorkerQueue(*attribute);
+    identity_->setShouldSetLastAdvertisingIDResetUserProperty(false);
+}
+
+void APMMeasurement::logFirstOpenConsentedEvent(double timestamp)
+{
+    persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(false);
+    const qint64 count = persistedConfig_->previousFirstOpenCount().toLongLong();
+    const std::optional<APMUserAttribute> firstInstall = database_->userAttributeWithName(QStringLiteral("_fi"), nullptr);
+    const bool withoutAttribution = firstInstall && firstInstall->value().isInt64() && firstInstall->value().int64Value() < 1;
+    const QVariantMap parameters { { QStringLiteral("_pfo"), count < 2 ? qint64(0) : count - 1 },
+        { QStringLiteral("_uwa"), qint64(withoutAttribution ? 1 : 0) } };
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:933"), [weak, timestamp, parameters] {
+        const auto self = weak.lock();
+        if (!self || !*self)
+            return;
+        if (auto event = APMEvent::initWithOrigin(kAutoOrigin, false, kFirstOpenConsentedEvent, timestamp, 0,
+                parameters, (*self)->remoteConfig_->eventParameterLimits())) {
+            event->setRealtime(true);
+            (*self)->writeEventOnWorkerQueue(*event);
+        }
+    });
+}

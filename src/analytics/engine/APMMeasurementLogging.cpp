@@ -1,0 +1,325 @@
+// The engine's doors for events, default event parameters and user
+// properties: each public method posts its work to the worker queue.
+#include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMMeasurementNames.h"
+
+#include "analytics/base/APMError.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMScheduler.h"
+#include "analytics/base/APMValue.h"
+#include "analytics/config/APMRemoteConfig.h"
+#include "analytics/identity/APMIdentity.h"
+#include "analytics/model/APMDataTypeValidator.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/model/APMEventNames.h"
+#include "analytics/model/APMEventParameters.h"
+#include "analytics/model/APMLogNames.h"
+#include "analytics/model/APMUserAttribute.h"
+#include "analytics/store/APMDatabase.h"
+#include "platform/GlobalQueue.h"
+
+using namespace apm_engine;
+
+namespace {
+
+constexpr qint64 kMaxInternalUserPropertiesPerOrigin = 25;
+constexpr qint64 kErrorCodeUserPropertyLimit = 9;
+constexpr qint64 kErrorCodeDefaultParameterArray = 27;
+constexpr qint64 kErrorCodeDefaultParameterLimit = 26;
+
+bool isAdEventForLogging(const APMEvent& event)
+{
+    return event.origin() == QLatin1String("am") || event.name() == QLatin1String("_xa")
+        || event.name() == QLatin1String("_xu");
+}
+
+// The plain form of a stored value: a text or a number.
+QVariant plainUserPropertyValue(const APMValue& value)
+{
+    if (value.isString())
+        return value.stringValue();
+    if (value.isInt64())
+        return value.int64Value();
+    return value.doubleValue();
+}
+
+} // namespace
+
+void APMMeasurement::logEventWithOrigin(const QString& origin, bool isPublicEvent, const QString& name,
+    const QVariantMap& parameters, double timestamp, bool enabled, bool ignoreEnabled, bool ignoreInterceptor,
+    Interceptor interceptor, const QVariantMap& addedScreenParameters)
+{
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2403"),
+        [=, interceptor = std::move(interceptor)] {
+            if (const auto self = weak.lock(); self && *self)
+                (*self)->logEventOnWorkerQueueWithOrigin(origin, isPublicEvent, name, parameters, timestamp, enabled,
+                    ignoreEnabled, ignoreInterceptor, interceptor, addedScreenParameters);
+        });
+}
+
+void APMMeasurement::logEventOnWorkerQueueWithOrigin(const QString& origin, bool isPublicEvent, const QString& name,
+    const QVariantMap& parameters, double timestamp, bool enabled, bool ignoreEnabled, bool ignoreInterceptor,
+    const Interceptor& interceptor, const QVariantMap& addedScreenParameters)
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("logEventOnWorkerQueueWithOrigin"));
+    const QVariantMap withDefaults = ignoreInterceptor || name == APMEventNames::kErrorEvent
+        ? parameters
+        : parametersWithAddedDefaultEventParameters(parameters);
+    std::optional<APMEvent> event = APMEvent::initWithOrigin(
+        origin, isPublicEvent, name, timestamp, 0, withDefaults, remoteConfig()->eventParameterLimits());
+    if (!event) {
+        log(APMMonitor::kLevelErrorMonitored, 23219, QStringLiteral("Attempted to log nil event. Origin, name, parameters"),
+            origin, name);
+        return;
+    }
+    if (!addedScreenParameters.isEmpty())
+        event->addScreenParameters(addedScreenParameters);
+    // The event listeners belong to the front end; without one, handling is all there is.
+    if ((!enabled && !ignoreEnabled) || isAdEventForLogging(*event)) {
+        handleEventOnWorkerQueue(*event);
+        return;
+    }
+    if (!ignoreInterceptor && isPublicEvent && interceptor) {
+        QVariantMap intercepted = parameters;
+        for (auto it = addedScreenParameters.begin(); it != addedScreenParameters.end(); ++it)
+            intercepted.insert(it.key(), it.value());
+        interceptor(origin, name, intercepted, timestamp);
+        return;
+    }
+    handleEventOnWorkerQueue(*event);
+}
+
+void APMMeasurement::logInternalEvent(const QString& name, const QVariantMap& parameters)
+{
+    logEventWithOrigin(kAutoOrigin, false, name, parameters, now(), true, true, true, nullptr, {});
+}
+
+std::function<void(const QString&, const QString&, const QVariantMap&)> APMMeasurement::internalEventLogger()
+{
+    return [this](const QString& origin, const QString& name, const QVariantMap& parameters) {
+        logEventWithOrigin(origin, false, name, parameters, now(), true, true, true, nullptr, {});
+    };
+}
+
+// ---- Default event parameters ---------------------------------------------------
+
+void APMMeasurement::setDefaultEventParameters(const std::optional<QVariantMap>& parameters)
+{
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2518"), [weak, parameters] {
+        if (const auto self = weak.lock(); self && *self)
+            (*self)->handleSetDefaultEventParametersOnWorkerQueue(parameters);
+    });
+}
+
+void APMMeasurement::handleSetDefaultEventParametersOnWorkerQueue(const std::optional<QVariantMap>& parameters)
+{
+    if (!enabled_) {
+        log(APMMonitor::kLevelDebug, 23211, QStringLiteral("Analytics is disabled. Default event parameters not updated"));
+        return;
+    }
+    QVariantMap defaults = parameters ? persistedConfig_->defaultEventParameters().value_or(QVariantMap()) : QVariantMap();
+    const EventParameterLimits limits = remoteConfig()->eventParameterLimits();
+    for (auto it = parameters.value_or(QVariantMap()).cbegin(); parameters && it != parameters->cend(); ++it) {
+        const QVariant& value = it.value();
+        const bool isNull = value.isNull() && value.typeId() != QMetaType::QString;
+        const bool isPlain = value.typeId() == QMetaType::QString || value.canConvert<double>();
+        if (!isNull && (!isPlain || value.typeId() == QMetaType::QVariantList)) {
+            log(APMMonitor::kLevelWarningMonitored, 23213,
+                QStringLiteral("Invalid key in default event parameters. Parameter ignored."), it.key());
+            if (value.typeId() == QMetaType::QVariantList)
+                APMLogErrorEvent(kErrorCodeDefaultParameterArray, internalEventLogger());
+            continue;
+        }
+        qint64 failure = 0;
+        if (!APMDataTypeValidator::isValidPublicEventParameterName(it.key(), &failure)) {
+            log(APMMonitor::kLevelWarningMonitored, 23214, QStringLiteral("Invalid default event parameter name. Name"),
+                it.key());
+            continue;
+        }
+        if (isNull) {
+            defaults.remove(it.key());
+            continue;
+        }
+        const std::optional<APMValue> typed = APMValue::valueFromObject(value);
+        if (typed && APMDataTypeValidator::isValidPublicEventParameterValue(QVariant::fromValue(*typed), limits, &failure))
+            defaults.insert(it.key(), value);
+    }
+    const qint64 limit = remoteConfig()->maxPublicEventParams();
+    if (defaults.size() > limit) {
+        EventParameters typed;
+        for (auto it = defaults.cbegin(); it != defaults.cend(); ++it) {
+            if (const auto value = APMValue::valueFromObject(it.value()))
+                typed.insert(it.key(), *value);
+        }
+        APMTrimPublicParametersToLimit(typed, limit);
+        QVariantMap trimmed;
+        for (auto it = typed.cbegin(); it != typed.cend(); ++it)
+            trimmed.insert(it.key(), defaults.value(it.key()));
+        defaults = trimmed;
+        APMLogErrorEvent(kErrorCodeDefaultParameterLimit, internalEventLogger());
+        log(APMMonitor::kLevelWarningMonitored, 23215,
+            QStringLiteral("Too many default event parameters set. Discarding beyond event parameter limit"));
+    }
+    log(APMMonitor::kLevelDebug, 23216, QStringLiteral("Updating default event parameters. Parameters"),
+        APMParametersDescription(QVariant(defaults)));
+    persistedConfig_->setDefaultEventParameters(defaults);
+}
+
+QVariantMap APMMeasurement::parametersWithAddedDefaultEventParameters(const QVariantMap& parameters)
+{
+    const std::optional<QVariantMap> defaults = persistedConfig_->defaultEventParameters();
+    if (!defaults || defaults->isEmpty())
+        return parameters;
+    QVariantMap merged = *defaults;
+    for (auto it = parameters.cbegin(); it != parameters.cend(); ++it)
+        merged.insert(it.key(), it.value());
+    return merged;
+}
+
+// ---- User properties -------------------------------------------------------------
+
+void APMMeasurement::setUserAttribute(const std::optional<APMUserAttribute>& attribute)
+{
+    if (!attribute) {
+        log(APMMonitor::kLevelWarning, 23079, QStringLiteral("Attempted to set nil user property"));
+        return;
+    }
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2745"), [weak, attribute] {
+        if (const auto self = weak.lock(); self && *self)
+            (*self)->setUserAttributeOnWorkerQueue(*attribute);
+    });
+}
+
+void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute)
+{
+    if (!enabled_) {
+        log(APMMonitor::kLevelDebug, 23081, QStringLiteral("Analytics is disabled. User property not set"));
+        return;
+    }
+    setUserPropertyInDatabaseOnWorkerQueue(attribute);
+}
+
+bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute)
+{
+    APMError error;
+    const std::optional<bool> exists = database_->containsUserAttributeWithName(attribute.name(), &error);
+    if (!exists) {
+        log(APMMonitor::kLevelErrorMonitored, 23082, QStringLiteral("Unable to query existence of user property. Name, error"),
+            APMUserPropertyNameForLog(attribute.name()), error.description());
+        return false;
+    }
+    if (*exists && attribute.name() == kUserIDProperty) {
+        const std::optional<APMUserAttribute> stored = database_->userAttributeWithName(kUserIDProperty, nullptr);
+        if (stored && plainUserPropertyValue(stored->value()).toString() != plainUserPropertyValue(attribute.value()).toString()) {
+            identity_->resetSessionStitchingToken();
+            database_->deleteUserAttributeWithName(kLastAdvertisingIDResetProperty, nullptr);
+        }
+    }
+    if (!*exists) {
+        const std::optional<qint64> count = attribute.isPublic()
+            ? database_->publicUserAttributeCount(&error)
+            : database_->userAttributeCountForOrigin(attribute.origin(), &error);
+        if (!count) {
+            log(APMMonitor::kLevelErrorMonitored, 23083, QStringLiteral("Unable to query user property count. Origin, error"),
+                attribute.origin(), error.description());
+            return false;
+        }
+        const qint64 limit = attribute.isPublic() ? qint64(remoteConfig()->maxPublicUserProperties())
+                                                  : kMaxInternalUserPropertiesPerOrigin;
+        if (*count >= limit) {
+            log(APMMonitor::kLevelWarning, 23084,
+                QStringLiteral("Unable to set user property. Reached limit on set user properties for origin. Origin, name, value"),
+                attribute.origin(), APMUserPropertyNameForLog(attribute.name()));
+            APMLogErrorEvent(kErrorCodeUserPropertyLimit, internalEventLogger());
+            return false;
+        }
+    }
+    if (!database_->updateUserAttribute(attribute, &error)) {
+        log(APMMonitor::kLevelErrorMonitored, 23085, QStringLiteral("Unable to set user property. Name, value, error"),
+            APMUserPropertyNameForLog(attribute.name()), error.description());
+        return false;
+    }
+    log(APMMonitor::kLevelDebug, 23087, QStringLiteral("User property set. Name, value"),
+        APMUserPropertyNameForLog(attribute.name()), plainUserPropertyValue(attribute.value()));
+    return true;
+}
+
+void APMMeasurement::removeUserAttribute(const QString& name)
+{
+    if (name.isEmpty()) {
+        log(APMMonitor::kLevelWarning, 23074, QStringLiteral("Attempted to remove nil user property"));
+        return;
+    }
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2700"), [weak, name] {
+        if (const auto self = weak.lock(); self && *self)
+            (*self)->removeUserAttributeOnWorkerQueue(name);
+    });
+}
+
+void APMMeasurement::removeUserAttributeOnWorkerQueue(const QString& name)
+{
+    if (!enabled_) {
+        log(APMMonitor::kLevelDebug, 23076, QStringLiteral("Analytics is disabled. User property not removed"));
+        return;
+    }
+    if (name == kUserIDProperty)
+        identity_->resetSessionStitchingToken();
+    APMError error;
+    if (database_->deleteUserAttributeWithName(name, &error))
+        log(APMMonitor::kLevelDebug, 23078, QStringLiteral("User property removed. Name"), APMUserPropertyNameForLog(name));
+    else
+        log(APMMonitor::kLevelErrorMonitored, 23077, QStringLiteral("Unable to remove user property. Name, error"),
+            APMUserPropertyNameForLog(name), error.description());
+}
+
+void APMMeasurement::userAttributeWithName(
+    const QString& name, std::function<void(std::optional<APMUserAttribute>)> callback)
+{
+    if (!callback) {
+        log(APMMonitor::kLevelError, 23088, QStringLiteral("userAttributeWithName callback is nil"));
+        return;
+    }
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2887"), [weak, name, callback] {
+        const auto self = weak.lock();
+        if (!self || !*self)
+            return;
+        APMError error;
+        std::optional<APMUserAttribute> attribute
+            = (*self)->database_ ? (*self)->database_->userAttributeWithName(name, &error) : std::nullopt;
+        if (!attribute && error.code() != 0)
+            (*self)->log(APMMonitor::kLevelErrorMonitored, 23089, QStringLiteral("Unable to get user attribute by name. Name"),
+                APMUserPropertyNameForLog(name));
+        platform::GlobalQueue::async([callback, attribute] { callback(attribute); });
+    });
+}
+
+void APMMeasurement::userPropertiesIncludingInternal(bool includeInternal, std::function<void(QVariantMap)> callback)
+{
+    if (!callback) {
+        log(APMMonitor::kLevelError, 23090, QStringLiteral("Unable to retrieve user properties. Callback is nil"));
+        return;
+    }
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2942"), [weak, includeInternal, callback] {
+        const auto self = weak.lock();
+        if (!self || !*self)
+            return;
+        APMError error;
+        const auto attributes = (*self)->database_
+            ? (*self)->database_->userAttributesIncludingInternal(includeInternal, &error)
+            : std::nullopt;
+        if (!attributes)
+            (*self)->log(
+                APMMonitor::kLevelErrorMonitored, 23091, QStringLiteral("Unable to retrieve user properties. Error"), error.description());
+        QVariantMap result;
+        for (const APMUserAttribute& attribute : attributes.value_or(QList<APMUserAttribute>()))
+            result.insert(attribute.name(), plainUserPropertyValue(attribute.value()));
+        platform::GlobalQueue::async([callback, result] { callback(result); });
+    });
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// Names the engine's own code uses in more than one place.
+namespace apm_engine {
+inline const QString kAutoOrigin = QStringLiteral("auto");
+inline const QString kAppOrigin = QStringLiteral("app");
+inline const QString kUserIDProperty = QStringLiteral("_id");
+inline const QString kLastAdvertisingIDResetProperty = QStringLiteral("_lair");
+inline const QString kNPAProperty = QStringLiteral("_npa");
+inline const QString kSessionStartEvent = QStringLiteral("_s");
+inline const QString kFirstOpenEvent = QStringLiteral("_f");
+inline const QString kEngagementEvent = QStringLiteral("_e");
+inline const QString kEngagementTimeParameter = QStringLiteral("_et");
+inline const QString kFirstRunParameter = QStringLiteral("_fr");
+inline const QString kLifetimeEngagementProperty = QStringLiteral("_lte");
+inline const QString kSessionEngagementProperty = QStringLiteral("_se");
+} // namespace apm_engine

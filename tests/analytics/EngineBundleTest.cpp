@@ -1,0 +1,141 @@
+// Bundling raw events: runs of one fingerprint within one hour, event
+// aggregates, engagement totals, rejected events, and raw events that cannot
+// be read, which must not hold up the others.
+#include "EngineTestFixture.h"
+
+#include "analytics/model/APMEventAggregates.h"
+
+#include <QFile>
+
+using namespace engine_test;
+
+namespace {
+
+class EngineBundleTest : public EngineFixture {
+protected:
+    void setProperty(const QString& name, qint64 value)
+    {
+        engine_->setUserAttribute(APMUserAttribute::initWithOrigin(
+            QStringLiteral("app"), name, APMValue::initWithInt64(value), time_.now()));
+        drain();
+    }
+
+    void bundleAll()
+    {
+        engine_->dispatchSyncOnWorkerQueue([&] {
+            while (engine_->bundleRawEvents()) {
+            }
+        });
+    }
+
+    void uploadNow()
+    {
+        engine_->dispatchSyncOnWorkerQueue([&] { engine_->uploadData(); });
+        settle();
+    }
+
+    void corrupt(const QString& table, const QString& column, const QString& keyColumn, const QVariant& key)
+    {
+        engine_->dispatchSyncOnWorkerQueue([&] {
+            ASSERT_TRUE(engine_->database()->sqliteStore()->updateRecord(
+                { { column, QByteArray("\xff\xff\xff", 3) } }, table, keyColumn, key, nullptr));
+        });
+    }
+
+    qint64 firstFingerprint()
+    {
+        qint64 fingerprint = 0;
+        engine_->dispatchSyncOnWorkerQueue([&] {
+            fingerprint = engine_->database()->nextMetadataFingerprintToProcess(nullptr).value_or(0);
+        });
+        return fingerprint;
+    }
+};
+
+TEST_F(EngineBundleTest, SeveralFingerprintsWithAggregatesAndEngagement)
+{
+    start();
+    logEvent(QStringLiteral("_e"), { { QStringLiteral("_et"), 1000 } }, false);
+    logEvent(QStringLiteral("tap"));
+    setProperty(QStringLiteral("level"), 2);
+    time_.advance(1);
+    logEvent(QStringLiteral("_e"), { { QStringLiteral("_et"), 500 } }, false);
+    logEvent(QStringLiteral("tap"));
+    bundleAll();
+    EXPECT_EQ(rowCount(APMDatabase::kQueueTable), 2);
+    EXPECT_EQ(rowCount(APMDatabase::kRawEventsTable), 0);
+    EXPECT_EQ(rowCount(APMDatabase::kRawEventsMetadataTable), 0);
+    std::optional<APMEventAggregates> taps;
+    engine_->dispatchSyncOnWorkerQueue(
+        [&] { taps = engine_->database()->eventAggregatesWithName(QStringLiteral("tap"), nullptr); });
+    ASSERT_TRUE(taps.has_value());
+    EXPECT_EQ(taps->lifetimeCount(), 2);
+    EXPECT_DOUBLE_EQ(taps->lastFireTimestamp(), time_.now());
+
+    uploadNow();
+    ASSERT_EQ(server_.batches().size(), 1);
+    const auto bundles = server_.batches()[0].bundles;
+    ASSERT_EQ(bundles.size(), 2);
+    EXPECT_EQ(bundles[0].bundleIndex, 1);
+    EXPECT_EQ(bundles[1].bundleIndex, 2);
+    // Engagement adds up over the bundles in the lifetime total.
+    EXPECT_EQ(bundles[0].userProperties.value(QStringLiteral("_lte")), QVariant(qint64(1000)));
+    EXPECT_EQ(bundles[1].userProperties.value(QStringLiteral("_lte")), QVariant(qint64(1500)));
+    EXPECT_EQ(bundles[1].userProperties.value(QStringLiteral("level")), QVariant(qint64(2)));
+    EXPECT_EQ(bundles[1].startTimestampMillis, qint64(time_.now() * 1000));
+}
+
+TEST_F(EngineBundleTest, AnHourBoundaryEndsTheRun)
+{
+    start();
+    logEvent(QStringLiteral("before_hour"));
+    time_.advance(3600);
+    logEvent(QStringLiteral("after_hour"));
+    bundleAll();
+    EXPECT_EQ(rowCount(APMDatabase::kQueueTable), 2);
+}
+
+TEST_F(EngineBundleTest, AllEventsBlocklistedAtBundlingLeaveNoBundleAndNoRawEvents)
+{
+    start();
+    logEvent(QStringLiteral("soon_blocked"));
+    rcfg::ConfigBuilder config;
+    config.eventConfig(QStringLiteral("soon_blocked"), true);
+    ASSERT_TRUE(configure(config));
+    bundleAll();
+    EXPECT_EQ(rowCount(APMDatabase::kQueueTable), 0);
+    EXPECT_EQ(rowCount(APMDatabase::kRawEventsTable), 0);
+}
+
+TEST_F(EngineBundleTest, UnreadableRawEventsAreSkippedAndTheOthersGoOn)
+{
+    struct Case {
+        const char* what;
+        bool corruptMetadata;
+    };
+    const Case cases[] = { { "the oldest raw event", false }, { "the metadata of the oldest run", true } };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        engine_.reset();
+        identity_.reset();
+        QFile::remove(databasePath());
+        persisted_ = newPersistedConfig();
+        start();
+        logEvent(QStringLiteral("damaged"));
+        setProperty(QStringLiteral("run"), 2);
+        logEvent(QStringLiteral("healthy"));
+        if (c.corruptMetadata)
+            corrupt(APMDatabase::kRawEventsMetadataTable, QStringLiteral("metadata"),
+                QStringLiteral("metadata_fingerprint"), firstFingerprint());
+        else
+            corrupt(APMDatabase::kRawEventsTable, QStringLiteral("data"), QStringLiteral("rowid"), qint64(1));
+        bundleAll();
+        EXPECT_EQ(rowCount(APMDatabase::kRawEventsTable), 0);
+        EXPECT_EQ(rowCount(APMDatabase::kQueueTable), 1);
+        const qsizetype before = acceptedEventNames().size();
+        uploadNow();
+        EXPECT_EQ(acceptedEventNames().mid(before), QStringList({ QStringLiteral("healthy") }));
+    }
+}
+
+} // namespace
