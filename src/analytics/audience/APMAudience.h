@@ -1,0 +1,82 @@
+#pragma once
+
+#include "analytics/audience/APMAudienceLimits.h"
+#include "analytics/model/APMEventParameters.h"
+
+#include <QSet>
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class APMAudienceTimestampsCache;
+class APMDatabase;
+class APMEvent;
+class APMEventAggregates;
+class APMFilterResult;
+class APMPBAudience;
+class APMPBAudienceLeafFilterResult;
+class APMPBUserAttribute;
+class APMUserAttribute;
+
+// The audiences of the remote configuration on this device: stores their
+// definitions as filter rows, evaluates every event and user property
+// against the filters of its name, keeps the outcome per audience as a
+// result record (bit sets with timestamps) and hands the results to every
+// upload bundle.
+//
+// What the engine calls, all inside its own database work on its worker
+// queue:
+// - a new configuration: updateAudiences();
+// - bundling: evaluateFiltersForEvent() per event and
+//   evaluateFiltersForNanoUserProperty() per user property of the bundle,
+//   all with one timestamps cache for the pass; at a session start
+//   clearEvaluationResultsForSessionScopedFilters(); then
+//   resultsForBundling(), whose messages go into the bundle's audience
+//   results.
+// A false answer reports a failure already logged; the caller stops its own
+// work on it. Not locked.
+class APMAudience {
+public:
+    using LimitsProvider = std::function<APMAudienceLimits()>;
+
+    // The limits are read at each use; without a provider the defaults apply.
+    explicit APMAudience(APMDatabase& database, LimitsProvider limits = {});
+
+    bool updateAudiences(const std::vector<std::unique_ptr<APMPBAudience>>& audiences);
+    bool maybeDeleteStaleFilterResults(const QSet<qint32>& acceptedAudienceIDs);
+
+    // The cache may be null: the call then uses one of its own.
+    bool evaluateFiltersForEvent(
+        const APMEvent& event, const APMEventAggregates* aggregates, APMAudienceTimestampsCache* cache);
+    bool evaluateFiltersForEventName(const QString& eventName, const EventParameters& parameters,
+        const APMEventAggregates* aggregates, double eventTimestamp, APMAudienceTimestampsCache* cache);
+    bool evaluateFiltersForUserProperty(
+        const APMUserAttribute& attribute, APMAudienceTimestampsCache* cache, double evaluationTimestamp);
+    // A user property in its bundle form; without an evaluation time, its
+    // own set time counts.
+    bool evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& property, APMAudienceTimestampsCache* cache,
+        std::optional<double> evaluationTime);
+
+    // One leaf-filter result per audience that has an evaluated filter; the
+    // stored current result becomes the previous one. Nothing on failure.
+    std::optional<std::vector<std::unique_ptr<APMPBAudienceLeafFilterResult>>> resultsForBundling();
+    bool clearEvaluationResultsForSessionScopedFilters();
+
+    static bool isFilterResultTrueForFilterID(const APMFilterResult* result, qint32 filterID);
+    static APMFilterResult updatedFilterResultWithFilterID(qint32 filterID, qint32 audienceID,
+        const APMFilterResult* current, std::optional<bool> newEvaluationResult, APMAudienceTimestampsCache& cache);
+
+    // The user attribute a bundle's user property stands for: the text, else
+    // the double, else the integer value (the float field is not used).
+    static std::optional<APMUserAttribute> userAttributeFromNanoUserProperty(const APMPBUserAttribute& property);
+
+private:
+    APMAudienceLimits limits() const;
+
+    APMDatabase& database_;
+    LimitsProvider limits_;
+};
