@@ -160,11 +160,11 @@ void BM_AudienceEvaluationPerBundle(benchmark::State& state)
         auto bundle = APMPBMeasurementBundle::initWithMessageInfo();
         const bool done = database.performTransaction([&] {
             APMAudienceTimestampsCache cache;
-            for (size_t i = 0; i < events.size(); ++i) {
-                if (!audience.evaluateFiltersForEvent(events[i], &aggregates[i % kEventNames], &cache))
-                    return false;
-            }
-            if (!audience.evaluateFiltersForUserProperty(*tier, &cache, events.back().timestamp()))
+            std::vector<APMAudience::BundleEvent> entries;
+            entries.reserve(events.size());
+            for (size_t i = 0; i < events.size(); ++i)
+                entries.push_back({ &events[i], &aggregates[i % kEventNames] });
+            if (!audience.evaluateBundle(entries, { *tier }, events.back().timestamp(), cache))
                 return false;
             auto results = audience.resultsForBundling();
             if (!results)

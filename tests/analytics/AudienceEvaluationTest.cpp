@@ -8,6 +8,7 @@
 #include "analytics/audience/APMAudienceFilterMatching.h"
 #include "analytics/audience/APMAudienceTimestampsCache.h"
 #include "analytics/base/APMValue.h"
+#include "analytics/model/APMEvent.h"
 #include "analytics/model/APMEventAggregates.h"
 #include "analytics/model/APMEventFilter.h"
 #include "analytics/model/APMFilterResult.h"
@@ -379,4 +380,41 @@ TEST_F(AudienceEvaluationTest, ResultsTravelInTheBundleAsTheWireSchemaSays)
     EXPECT_EQ(decoded,
         "audience_evaluation_results { audience_id: 17 current_results { status: 32 results: 32 "
         "dynamic_filter_timestamps { filter_id: 5 timestamp_millis: 1700000123 } } previous_results_cleared: true }");
+}
+
+TEST_F(AudienceEvaluationTest, ABundleAtOnceGivesWhatItsEventsOneByOneGive)
+{
+    std::vector<std::unique_ptr<APMPBAudience>> list;
+    std::vector<std::unique_ptr<APMPBEventFilter>> filters;
+    filters.push_back(eventFilter(0, "buy", listOf(numberOf("value", kComparisonGreaterThan, "10")), nullptr,
+        { .dynamic = true }));
+    filters.push_back(eventFilter(1, "step", {}, nullptr, { .sequence = true }));
+    list.push_back(audience(1, std::move(filters),
+        listOf(propertyFilter(2, "tier", valueFilter(stringFilter(kMatchExact, "gold").get(), nullptr).get()))));
+    list.push_back(audience(2, listOf(eventFilter(0, "buy"))));
+    ASSERT_TRUE(evaluator.updateAudiences(list));
+    std::vector<APMEvent> events;
+    for (int i = 0; i < 6; ++i) {
+        events.push_back(*APMEvent::initWithOrigin("app", false, i % 2 ? "buy" : "step", 100 + i * 1.5, 0,
+            { { "value", i * 4 } }, EventParameterLimits()));
+    }
+    const auto tier = *APMUserAttribute::initWithOrigin("app", "tier", evalText("gold"), 50);
+
+    APMAudienceTimestampsCache oneByOne;
+    for (const APMEvent& event : events)
+        ASSERT_TRUE(evaluator.evaluateFiltersForEvent(event, nullptr, &oneByOne));
+    ASSERT_TRUE(evaluator.evaluateFiltersForUserProperty(tier, &oneByOne, 200));
+    const QByteArray first = db.filterResultForAudienceID(1, nullptr)->currentResults();
+    const QByteArray second = db.filterResultForAudienceID(2, nullptr)->currentResults();
+    ASSERT_TRUE(db.deleteFilterResults({ *db.filterResultForAudienceID(1, nullptr), *db.filterResultForAudienceID(2, nullptr) }, nullptr));
+
+    std::vector<APMAudience::BundleEvent> bundle;
+    for (const APMEvent& event : events)
+        bundle.push_back({ &event, nullptr });
+    APMAudienceTimestampsCache atOnce;
+    ASSERT_TRUE(evaluator.evaluateBundle(bundle, { tier }, 200, atOnce));
+    EXPECT_EQ(db.filterResultForAudienceID(1, nullptr)->currentResults(), first);
+    EXPECT_EQ(db.filterResultForAudienceID(2, nullptr)->currentResults(), second);
+    EXPECT_EQ(current(1)->sequence.value(1), (QList<qint64> { 100, 103, 106 }));
+    EXPECT_EQ(current(1)->dynamic.value(0), 107);
 }

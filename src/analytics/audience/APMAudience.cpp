@@ -79,38 +79,48 @@ struct FrameTexts {
     QString saveMessage;
 };
 
-// Evaluates the filter rows of one name and saves the audiences' new
-// results in one write. `evaluate` answers the outcome of one row (nothing
-// when it is not evaluable or does not decode); `decide` turns the outcome
-// and the earlier state into the value recorded, and records its time.
-template <class FilterRow>
-bool evaluateFilterRows(APMDatabase& database, const QList<FilterRow>& rows, APMAudienceTimestampsCache* given,
-    const FrameTexts& texts, const std::function<std::optional<bool>(const FilterRow&)>& evaluate,
-    const std::function<bool(const FilterRow&, bool wasTrue, bool outcome, APMAudienceTimestampsCache&)>& decide)
-{
-    APMAudienceTimestampsCache own;
-    APMAudienceTimestampsCache& cache = given ? *given : own;
+} // namespace audience_evaluation
+
+// The result rows of the audiences one evaluation touches: each read from
+// the database at most once and written once, at the end of the call or,
+// for a whole bundle, at the end of the bundle.
+class APMAudience::ResultRows {
+public:
     QHash<qint32, APMFilterResult> updated;
     QHash<qint32, std::optional<APMFilterResult>> loaded;
+};
+
+namespace audience_evaluation {
+
+// Evaluates the filter rows of one name into the rows store. `evaluate`
+// answers the outcome of one row (nothing when it is not evaluable or does
+// not decode); `decide` turns the outcome and the earlier state into the
+// value recorded, and records its time.
+template <class FilterRow>
+bool evaluateFilterRows(APMDatabase& database, const QList<FilterRow>& rows, APMAudienceTimestampsCache& cache,
+    APMAudience::ResultRows& store, const FrameTexts& texts,
+    const std::function<std::optional<bool>(const FilterRow&)>& evaluate,
+    const std::function<bool(const FilterRow&, bool wasTrue, bool outcome, APMAudienceTimestampsCache&)>& decide)
+{
     for (const FilterRow& row : rows) {
         const qint32 audienceID = row.audienceID();
         const qint32 filterID = row.filterID();
         if (filterID < 0 || filterID >= kMaxFilterID)
             continue;
         const APMFilterResult* current = nullptr;
-        if (const auto it = updated.constFind(audienceID); it != updated.constEnd()) {
+        if (const auto it = store.updated.constFind(audienceID); it != store.updated.constEnd()) {
             current = &*it;
         } else {
-            auto stored = loaded.find(audienceID);
-            if (stored == loaded.end()) {
+            auto stored = store.loaded.find(audienceID);
+            if (stored == store.loaded.end()) {
                 APMError error;
                 auto read = database.filterResultForAudienceID(audienceID, &error);
-                if (!read && audience_evaluation::hasError(error)) {
-                    audience_evaluation::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, texts.readCode, texts.readMessage,
+                if (!read && hasError(error)) {
+                    monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, texts.readCode, texts.readMessage,
                         texts.nameForLog, errorForLog(error));
                     return false;
                 }
-                stored = loaded.insert(audienceID, std::move(read));
+                stored = store.loaded.insert(audienceID, std::move(read));
             }
             current = stored->has_value() ? &**stored : nullptr;
         }
@@ -124,17 +134,24 @@ bool evaluateFilterRows(APMDatabase& database, const QList<FilterRow>& rows, APM
         const bool recorded = decide(row, wasTrue, *outcome, cache);
         APMFilterResult next
             = APMAudience::updatedFilterResultWithFilterID(filterID, audienceID, current, recorded, cache);
-        updated.insert(audienceID, std::move(next));
-        loaded.remove(audienceID);
+        store.updated.insert(audienceID, std::move(next));
+        store.loaded.remove(audienceID);
     }
-    if (updated.isEmpty())
+    return true;
+}
+
+// Writes the updated rows in one call.
+bool saveResultRows(APMDatabase& database, APMAudience::ResultRows& store, qint64 code, const QString& message,
+    const QString& nameForLog)
+{
+    if (store.updated.isEmpty())
         return true;
     APMError error;
-    if (!database.updateFilterResults(updated.values(), &error) && audience_evaluation::hasError(error)) {
-        audience_evaluation::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, texts.saveCode, texts.saveMessage,
-            texts.nameForLog, errorForLog(error));
+    if (!database.updateFilterResults(store.updated.values(), &error) && hasError(error)) {
+        monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, code, message, nameForLog, errorForLog(error));
         return false;
     }
+    store.updated.clear();
     return true;
 }
 
@@ -230,6 +247,7 @@ bool APMAudience::updateAudiences(const std::vector<std::unique_ptr<APMPBAudienc
     }
     if (!maybeDeleteStaleFilterResults(accepted))
         return false;
+    forgetDefinitions();
     auto step = [](bool ok, const APMError& error, qint64 code, const char* message) {
         if (!ok && audience_evaluation::hasError(error)) {
             audience_evaluation::monitor().logWithLevel(
@@ -257,6 +275,64 @@ bool APMAudience::updateAudiences(const std::vector<std::unique_ptr<APMPBAudienc
             "Unable to save Audience user property filters. Audiences will not be saved. Error"))
         return false;
     return true;
+}
+
+void APMAudience::forgetDefinitions()
+{
+    eventFiltersByName_.clear();
+    propertyFiltersByName_.clear();
+    decodedEventFilters_.clear();
+    decodedPropertyFilters_.clear();
+}
+
+std::optional<QList<APMEventFilter>> APMAudience::eventFilterRows(const QString& eventName, APMError* error)
+{
+    if (const auto it = eventFiltersByName_.constFind(eventName); it != eventFiltersByName_.constEnd())
+        return *it;
+    auto rows = database_.eventFiltersForEventName(eventName, error);
+    if (rows) {
+        if (eventFiltersByName_.size() >= kMaxCachedNames)
+            eventFiltersByName_.clear();
+        eventFiltersByName_.insert(eventName, *rows);
+    }
+    return rows;
+}
+
+std::optional<QList<APMPropertyFilter>> APMAudience::propertyFilterRows(const QString& propertyName, APMError* error)
+{
+    if (const auto it = propertyFiltersByName_.constFind(propertyName); it != propertyFiltersByName_.constEnd())
+        return *it;
+    auto rows = database_.propertyFiltersForPropertyName(propertyName, error);
+    if (rows) {
+        if (propertyFiltersByName_.size() >= kMaxCachedNames)
+            propertyFiltersByName_.clear();
+        propertyFiltersByName_.insert(propertyName, *rows);
+    }
+    return rows;
+}
+
+std::shared_ptr<const APMPBEventFilter> APMAudience::decodedEventFilter(const QByteArray& data)
+{
+    if (data.isEmpty())
+        return nullptr;
+    if (const auto it = decodedEventFilters_.constFind(data); it != decodedEventFilters_.constEnd())
+        return *it;
+    std::shared_ptr<const APMPBEventFilter> decoded = APMPBEventFilter::initWithBuffer(data);
+    if (decoded && decodedEventFilters_.size() < kMaxCachedNames * 4)
+        decodedEventFilters_.insert(data, decoded);
+    return decoded;
+}
+
+std::shared_ptr<const APMPBPropertyFilter> APMAudience::decodedPropertyFilter(const QByteArray& data)
+{
+    if (data.isEmpty())
+        return nullptr;
+    if (const auto it = decodedPropertyFilters_.constFind(data); it != decodedPropertyFilters_.constEnd())
+        return *it;
+    std::shared_ptr<const APMPBPropertyFilter> decoded = APMPBPropertyFilter::initWithBuffer(data);
+    if (decoded && decodedPropertyFilters_.size() < kMaxCachedNames * 4)
+        decodedPropertyFilters_.insert(data, decoded);
+    return decoded;
 }
 
 bool APMAudience::maybeDeleteStaleFilterResults(const QSet<qint32>& acceptedAudienceIDs)
@@ -311,8 +387,20 @@ bool APMAudience::evaluateFiltersForEvent(
 bool APMAudience::evaluateFiltersForEventName(const QString& eventName, const EventParameters& parameters,
     const APMEventAggregates* aggregates, double eventTimestamp, APMAudienceTimestampsCache* cache)
 {
+    APMAudienceTimestampsCache own;
+    ResultRows rows;
+    return evaluateEvent(eventName, parameters, aggregates, eventTimestamp, cache ? *cache : own, rows)
+        && audience_evaluation::saveResultRows(database_, rows, 6003,
+            QStringLiteral(
+                "Unable to save updated Audience filter results. Event will not be evaluated. Event name, error"),
+            APMEventNameForLog(eventName));
+}
+
+bool APMAudience::evaluateEvent(const QString& eventName, const EventParameters& parameters,
+    const APMEventAggregates* aggregates, double eventTimestamp, APMAudienceTimestampsCache& cache, ResultRows& store)
+{
     APMError error;
-    const auto rows = database_.eventFiltersForEventName(eventName, &error);
+    const auto rows = eventFilterRows(eventName, &error);
     if (!rows) {
         if (!audience_evaluation::hasError(error))
             return true;
@@ -329,7 +417,7 @@ bool APMAudience::evaluateFiltersForEventName(const QString& eventName, const Ev
         QStringLiteral(
             "Unable to save updated Audience filter results. Event will not be evaluated. Event name, error") };
     const auto evaluate = [&](const APMEventFilter& row) -> std::optional<bool> {
-        const auto filter = row.data().isEmpty() ? nullptr : APMPBEventFilter::initWithBuffer(row.data());
+        const auto filter = decodedEventFilter(row.data());
         if (!filter) {
             audience_evaluation::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 6035,
                 QStringLiteral("Event filter contains no data or corrupt data. Event will not be evaluated. Event "
@@ -349,15 +437,27 @@ bool APMAudience::evaluateFiltersForEventName(const QString& eventName, const Ev
               return outcome || wasTrue;
           };
     return audience_evaluation::evaluateFilterRows<APMEventFilter>(
-        database_, *rows, cache, texts, evaluate, decide);
+        database_, *rows, cache, store, texts, evaluate, decide);
 }
 
 bool APMAudience::evaluateFiltersForUserProperty(
     const APMUserAttribute& attribute, APMAudienceTimestampsCache* cache, double evaluationTimestamp)
 {
+    APMAudienceTimestampsCache own;
+    ResultRows rows;
+    return evaluateProperty(attribute, cache ? *cache : own, evaluationTimestamp, rows)
+        && audience_evaluation::saveResultRows(database_, rows, 6007,
+            QStringLiteral("Unable to save updated Audience filter results. User property will not be evaluated. "
+                           "User property name, error"),
+            APMUserPropertyNameForLog(attribute.name()));
+}
+
+bool APMAudience::evaluateProperty(
+    const APMUserAttribute& attribute, APMAudienceTimestampsCache& cache, double evaluationTimestamp, ResultRows& store)
+{
     APMError error;
     const QString nameForLog = APMUserPropertyNameForLog(attribute.name());
-    const auto rows = database_.propertyFiltersForPropertyName(attribute.name(), &error);
+    const auto rows = propertyFilterRows(attribute.name(), &error);
     if (!rows) {
         if (!audience_evaluation::hasError(error))
             return true;
@@ -376,7 +476,7 @@ bool APMAudience::evaluateFiltersForUserProperty(
         QStringLiteral("Unable to save updated Audience filter results. User property will not be evaluated. User "
                        "property name, error") };
     const auto evaluate = [&](const APMPropertyFilter& row) -> std::optional<bool> {
-        const auto filter = row.data().isEmpty() ? nullptr : APMPBPropertyFilter::initWithBuffer(row.data());
+        const auto filter = decodedPropertyFilter(row.data());
         if (!filter) {
             audience_evaluation::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 6036,
                 QStringLiteral("User property filter contains no data or corrupt data. User property will not be "
@@ -399,7 +499,25 @@ bool APMAudience::evaluateFiltersForUserProperty(
               return wasTrue;
           };
     return audience_evaluation::evaluateFilterRows<APMPropertyFilter>(
-        database_, *rows, cache, texts, evaluate, decide);
+        database_, *rows, cache, store, texts, evaluate, decide);
+}
+
+bool APMAudience::evaluateBundle(const std::vector<BundleEvent>& events, const QList<APMUserAttribute>& properties,
+    double evaluationTimestamp, APMAudienceTimestampsCache& cache)
+{
+    ResultRows rows;
+    for (const BundleEvent& entry : events) {
+        if (!entry.event || !evaluateEvent(entry.event->name(), entry.event->parameters(), entry.aggregates,
+                entry.event->timestamp(), cache, rows))
+            return false;
+    }
+    for (const APMUserAttribute& property : properties) {
+        if (!evaluateProperty(property, cache, evaluationTimestamp, rows))
+            return false;
+    }
+    return audience_evaluation::saveResultRows(database_, rows, 6003,
+        QStringLiteral("Unable to save updated Audience filter results. Event will not be evaluated. Event name, error"),
+        QString());
 }
 
 std::optional<APMUserAttribute> APMAudience::userAttributeFromNanoUserProperty(const APMPBUserAttribute& property)

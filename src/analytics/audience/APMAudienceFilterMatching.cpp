@@ -273,10 +273,11 @@ std::optional<bool> evaluateParameterFilter(const APMPBFilter& filter, const APM
 
 bool validateNumberFilter(const APMPBNumberFilter& filter)
 {
-    const QString context = APMAudienceMessageForLog(&filter);
+    // Encoded only when a refusal is logged: evaluation runs per event.
+    const auto context = [&filter] { return APMAudienceMessageForLog(&filter); };
     if (!APMPBHasField(&filter, kNumberComparisonType)) {
         audience_matching::monitor().logWithLevel(
-            APMMonitor::kLevelErrorMonitored, 8006, QStringLiteral("Number filter has no comparison type"), context);
+            APMMonitor::kLevelErrorMonitored, 8006, QStringLiteral("Number filter has no comparison type"), context());
         return false;
     }
     switch (APMPBGetInt32Field(&filter, kNumberComparisonType)) {
@@ -285,7 +286,7 @@ bool validateNumberFilter(const APMPBNumberFilter& filter)
     case kComparisonEqual:
         if (!audience_matching::isPresentDecimalText(filter, kNumberComparisonValue)) {
             audience_matching::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 8008,
-                QStringLiteral("Numeric filter does not have a valid comparison value. Filter"), context);
+                QStringLiteral("Numeric filter does not have a valid comparison value. Filter"), context());
             return false;
         }
         return true;
@@ -293,23 +294,23 @@ bool validateNumberFilter(const APMPBNumberFilter& filter)
         bool valid = true;
         if (!audience_matching::isPresentDecimalText(filter, kNumberMin)) {
             audience_matching::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 8009,
-                QStringLiteral("Numeric filter does not have a valid min comparison value. Filter"), context);
+                QStringLiteral("Numeric filter does not have a valid min comparison value. Filter"), context());
             valid = false;
         }
         if (!audience_matching::isPresentDecimalText(filter, kNumberMax)) {
             audience_matching::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 8010,
-                QStringLiteral("Numeric filter does not have a valid max comparison value. Filter"), context);
+                QStringLiteral("Numeric filter does not have a valid max comparison value. Filter"), context());
             valid = false;
         }
         return valid;
     }
     case kComparisonUnknown:
         audience_matching::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 8007,
-            QStringLiteral("Number filter has unknown comparison type"), context);
+            QStringLiteral("Number filter has unknown comparison type"), context());
         return false;
     default:
         audience_matching::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 8011,
-            QStringLiteral("Number filter has a real unknown comparison type"), context);
+            QStringLiteral("Number filter has a real unknown comparison type"), context());
         return false;
     }
 }
@@ -372,11 +373,12 @@ std::optional<bool> evaluateNumberFilter(const APMPBNumberFilter& filter, const 
 {
     if (!validateNumberFilter(filter))
         return std::nullopt;
-    const QString context = APMAudienceMessageForLog(&filter);
+    // Encoded only when a refusal is logged: evaluation runs per event.
+    const auto context = [&filter] { return APMAudienceMessageForLog(&filter); };
     const qint32 type = APMPBGetInt32Field(&filter, kNumberComparisonType);
     APMAudienceComparisonValues values;
     auto fail = [&](qint64 code, const QString& message) {
-        audience_matching::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, code, message, context);
+        audience_matching::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, code, message, context());
         values.valid = false;
     };
     switch (type) {
@@ -416,7 +418,7 @@ std::optional<bool> evaluateNumberFilter(const APMPBNumberFilter& filter, const 
         audience_matching::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 8015,
             QStringLiteral(
                 "Parsed decimal number comparison values are not valid. Audience filter will not be evaluated. Filter"),
-            context);
+            context());
         return std::nullopt;
     }
     switch (type) {
@@ -440,29 +442,30 @@ std::optional<bool> evaluateNumberFilter(const APMPBNumberFilter& filter, const 
 
 bool validateStringFilter(const APMPBStringFilter& filter, std::optional<QRegularExpression>* compiled)
 {
-    const QString context = APMAudienceMessageForLog(&filter);
+    // Encoded only when a refusal is logged: evaluation runs per event.
+    const auto context = [&filter] { return APMAudienceMessageForLog(&filter); };
     if (!APMPBHasField(&filter, kStringMatchType)) {
         audience_matching::monitor().logWithLevel(
-            APMMonitor::kLevelErrorMonitored, 9000, QStringLiteral("String filter has no match type"), context);
+            APMMonitor::kLevelErrorMonitored, 9000, QStringLiteral("String filter has no match type"), context());
         return false;
     }
     const qint32 type = APMPBGetInt32Field(&filter, kStringMatchType);
     if (type == kMatchUnknown) {
         audience_matching::monitor().logWithLevel(
-            APMMonitor::kLevelErrorMonitored, 9001, QStringLiteral("String filter has unknown match type"), context);
+            APMMonitor::kLevelErrorMonitored, 9001, QStringLiteral("String filter has unknown match type"), context());
         return false;
     }
     if (type == kMatchInList) {
         if (APMPBGetArrayField(&filter, kStringExpressionList).isEmpty()) {
             audience_matching::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 9003,
-                QStringLiteral("String filter has no expression list"), context);
+                QStringLiteral("String filter has no expression list"), context());
             return false;
         }
         return true;
     }
     if (!APMPBHasField(&filter, kStringExpression)) {
         audience_matching::monitor().logWithLevel(
-            APMMonitor::kLevelErrorMonitored, 9002, QStringLiteral("String filter has no expression"), context);
+            APMMonitor::kLevelErrorMonitored, 9002, QStringLiteral("String filter has no expression"), context());
         return false;
     }
     if (type == kMatchRegularExpression) {
@@ -470,7 +473,7 @@ bool validateStringFilter(const APMPBStringFilter& filter, std::optional<QRegula
             APMPBGetStringField(&filter, kStringExpression), audience_matching::caseSensitive(filter));
         if (!expression.isValid()) {
             audience_matching::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 9004,
-                QStringLiteral("Unable to parse regular expression"), context, expression.errorString());
+                QStringLiteral("Unable to parse regular expression"), context(), expression.errorString());
             return false;
         }
         if (compiled)
