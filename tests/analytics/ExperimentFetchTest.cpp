@@ -261,3 +261,23 @@ TEST_F(ExperimentFetchTest, AnUnconfiguredAddressFetchesNothing)
     EXPECT_EQ(server.requestCount(), 0);
     EXPECT_EQ(unconfigured.scheduledFetchTime(), 0);
 }
+
+TEST(ExperimentServiceAddress, ComesFromTheEnvironmentAndIsEmptyWhenUnusable)
+{
+    const QByteArray saved = qgetenv(APMETaskManager::kAddressVariable);
+    struct Case {
+        const char* value;
+        const char* expected;
+    };
+    const Case cases[] = { { "https://exp.example.org", "https://exp.example.org" },
+        { " http://127.0.0.1:8080 ", "http://127.0.0.1:8080" }, { "", "" }, { "ftp://exp.example.org", "" },
+        { "not an address", "" } };
+    for (const Case& c : cases) {
+        qputenv(APMETaskManager::kAddressVariable, c.value);
+        EXPECT_EQ(APMETaskManager::configuredServiceAddress().toString(), QString::fromLatin1(c.expected)) << c.value;
+    }
+    if (saved.isNull())
+        qunsetenv(APMETaskManager::kAddressVariable);
+    else
+        qputenv(APMETaskManager::kAddressVariable, saved);
+}

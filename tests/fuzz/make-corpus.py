@@ -284,6 +284,17 @@ def audiences():
     record = ('status: 5 status: 0 results: 1 dynamic_filter_timestamps { filter_id: 2 timestamp_millis: 100 } '
               'sequence_filter_timestamps { filter_id: 7 eval_timestamps: 10 eval_timestamps: 30 }')
     write("audience_filters", "stored-record", bytes([1]) + encode("ResultData", record))
+    flags = ('flags { name: "i" int_value: 7 } flags { name: "s" string_value: "blue" } '
+             'flags { name: "d" double_value: 0.25 } flags { name: "b" bool_value: true }')
+    responses = {
+        "experiment-snapshots": f'snapshots {{ sdk_name: "app_metrics" experiments {{ experiment_id: 11 {flags} }} '
+                                'experiments { experiment_id: 0 flags { name: "launched" int_value: 1 } } } '
+                                'sdk_responses { sdk_name: "app_metrics" error_code: NUMBER_2 }',
+        "experiment-sdk-responses": 'sdk_responses { sdk_name: "x" snapshot { sdk_name: "y" experiments { '
+                                    'experiment_id: 4 flags { name: "f" } } } } sdk_responses { error_code: NUMBER_7 }',
+    }
+    for name, text in responses.items():
+        write("audience_filters", name, bytes([2]) + encode("ExperimentResponse", text))
 
 
 def main():

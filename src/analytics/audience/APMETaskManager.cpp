@@ -66,6 +66,15 @@ std::optional<QByteArray> inflated(const QByteArray& body)
 
 } // namespace experiment_fetch
 
+QUrl APMETaskManager::configuredServiceAddress()
+{
+    const QUrl address(qEnvironmentVariable(kAddressVariable).trimmed());
+    if (!address.isValid() || address.host().isEmpty()
+        || (address.scheme() != QLatin1String("https") && address.scheme() != QLatin1String("http")))
+        return QUrl();
+    return address;
+}
+
 APMETaskManager::APMETaskManager(Environment environment)
     : environment_(std::move(environment))
 {

@@ -67,6 +67,10 @@ public:
         double networkTimeout = 60;
     };
 
+    // The experiment service's address from the environment variable; empty
+    // (not configured) when unset or not an http(s) address.
+    static QUrl configuredServiceAddress();
+
     explicit APMETaskManager(Environment environment);
     ~APMETaskManager();
 

@@ -1,9 +1,11 @@
 // Audience definitions of a remote configuration, which arrive from the
 // network: every audience is checked as for storing, and every filter of it
 // (checked or not) is evaluated against a fixed set of events and user
-// properties, its answers recorded into a result record and read back. The
-// first input byte picks the form: 0 a measurement configuration, 1 a
-// stored result record (a damaged row of the database).
+// properties, its answers recorded into a result record and read back.
+// Experiment responses, also from the network, are decoded into snapshots
+// and errors, and every snapshot must survive its own wire form. The first
+// input byte picks the form: 0 a measurement configuration, 1 a stored
+// result record (a damaged row of the database), 2 an experiment response.
 //
 // Input: the form byte, then the encoded message.
 
@@ -12,6 +14,7 @@
 #include "analytics/audience/APMAudienceDefinitionCheck.h"
 #include "analytics/audience/APMAudienceFilterMatching.h"
 #include "analytics/audience/APMAudienceTimestampsCache.h"
+#include "analytics/audience/APMETaskManager.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/model/APMEventAggregates.h"
@@ -20,9 +23,11 @@
 #include "analytics/model/APMUserAttribute.h"
 #include "analytics/wire/APMPBAudience.h"
 #include "analytics/wire/APMPBEventFilter.h"
+#include "analytics/wire/APMPBExperimentResponse.h"
 #include "analytics/wire/APMPBFieldAccess.h"
 #include "analytics/wire/APMPBMeasurementConfig.h"
 #include "analytics/wire/APMPBPropertyFilter.h"
+#include "analytics/wire/APMPBSnapshot.h"
 
 #include <limits>
 #include <vector>
@@ -120,6 +125,25 @@ void storedRecord(const QByteArray& bytes)
     APMAudience::updatedFilterResultWithFilterID(7, 3, &row, true, cache);
 }
 
+void experimentResponse(const QByteArray& bytes)
+{
+    const auto snapshots = APMETaskManager::experimentSnapshotsFromData(bytes, 1000);
+    const auto response = APMPBExperimentResponse::initWithBuffer(bytes);
+    APMETaskManager::errorsFromExperimentResponse(response.get());
+    for (const APMESnapshot& snapshot : snapshots.value_or(QList<APMESnapshot>())) {
+        if (snapshot.sdkName().isEmpty())
+            fuzz::fail("a snapshot without SDK name");
+        const auto message = snapshot.proto();
+        const auto bytesBack = message ? message->protoBuffer() : std::nullopt;
+        if (!bytesBack)
+            fuzz::fail("a snapshot without wire form");
+        const auto decoded = APMPBSnapshot::initWithBuffer(*bytesBack);
+        const auto again = decoded ? APMESnapshot::initWithProtobuf(*decoded, 1000) : std::nullopt;
+        if (!again || again->flagsByExperimentID().keys() != snapshot.flagsByExperimentID().keys())
+            fuzz::fail("a snapshot changed on its way through the wire");
+    }
+}
+
 } // namespace audience_filters_fuzz
 
 PRAVIK_FUZZ_TARGET(audience_filters)
@@ -127,7 +151,7 @@ PRAVIK_FUZZ_TARGET(audience_filters)
     if (input.isEmpty())
         return;
     const QByteArray body = input.mid(1);
-    switch (quint8(input[0]) % 2) {
+    switch (quint8(input[0]) % 3) {
     case 0: {
         const auto config = APMPBMeasurementConfig::initWithBuffer(body);
         if (!config)
@@ -139,8 +163,11 @@ PRAVIK_FUZZ_TARGET(audience_filters)
         }
         break;
     }
-    default:
+    case 1:
         audience_filters_fuzz::storedRecord(body);
+        break;
+    default:
+        audience_filters_fuzz::experimentResponse(body);
         break;
     }
 }
