@@ -75,8 +75,6 @@ struct FrameTexts {
     QString nameForLog;
     qint64 readCode;
     QString readMessage;
-    qint64 saveCode;
-    QString saveMessage;
 };
 
 } // namespace audience_evaluation
@@ -86,16 +84,71 @@ struct FrameTexts {
 // for a whole bundle, at the end of the bundle.
 class APMAudience::ResultRows {
 public:
-    QHash<qint32, APMFilterResult> updated;
-    QHash<qint32, std::optional<APMFilterResult>> loaded;
+    // One audience's result as read, and its words as evaluated so far.
+    struct Audience {
+        std::optional<APMFilterResult> stored;
+        QList<quint64> status, results;
+        bool changed = false;
+    };
+    QHash<qint32, Audience> audiences;
 };
 
 namespace audience_evaluation {
 
+// The words of a stored result; a row with result bytes but without both
+// word lists counts as no result (logged, as when reading one filter).
+void wordsOf(const APMFilterResult* row, QList<quint64>& status, QList<quint64>& results)
+{
+    if (!row || row->currentResults().isEmpty())
+        return;
+    const auto message = currentResultOf(row);
+    if (message) {
+        status = wordsFromVariants(APMPBGetArrayField(message.get(), kResultStatusSlot));
+        results = wordsFromVariants(APMPBGetArrayField(message.get(), kResultResultsSlot));
+    }
+    if (status.isEmpty() || results.isEmpty()) {
+        monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 6023,
+            QStringLiteral("Audience filter result is non-nil and is missing status or results array. Audience "
+                           "result will not be bundled. Audience ID, result data"),
+            row->audienceID(), message ? APMAudienceMessageForLog(message.get()) : QString());
+        status.clear();
+        results.clear();
+    }
+}
+
+// The result message of the words with the audience's times from the cache.
+QByteArray encodedResult(
+    const QList<quint64>& status, const QList<quint64>& results, qint32 audienceID, APMAudienceTimestampsCache& cache)
+{
+    auto next = APMPBResultData::initWithMessageInfo();
+    APMPBSetArrayField(next.get(), kResultStatusSlot, variantsFromWords(status));
+    APMPBSetArrayField(next.get(), kResultResultsSlot, variantsFromWords(results));
+    APMPBSetArrayField(next.get(), kResultDynamicSlot, cache.dynamicTimestampsForAudienceID(audienceID));
+    if (const auto sequence = cache.sequenceTimestampsForAudienceID(audienceID))
+        APMPBSetArrayField(next.get(), kResultSequenceSlot, *sequence);
+    return encoded(*next);
+}
+
+// Records one outcome into the words; both lists keep one length, grown
+// with zero words as higher IDs come.
+void recordOutcome(QList<quint64>& status, QList<quint64>& results, qint32 filterID, std::optional<bool> outcome)
+{
+    const qsizetype word = audienceResultWordIndex(qMax(filterID, 0));
+    while (status.size() <= word || results.size() <= word) {
+        if (status.size() <= word)
+            status.append(0);
+        if (results.size() <= word)
+            results.append(0);
+    }
+    setBit(status, filterID, outcome.has_value());
+    setBit(results, filterID, outcome.value_or(false));
+}
+
 // Evaluates the filter rows of one name into the rows store. `evaluate`
 // answers the outcome of one row (nothing when it is not evaluable or does
 // not decode); `decide` turns the outcome and the earlier state into the
-// value recorded, and records its time.
+// value recorded, and records its time. Each audience's row is read once
+// and held as words until the store is saved.
 template <class FilterRow>
 bool evaluateFilterRows(APMDatabase& database, const QList<FilterRow>& rows, APMAudienceTimestampsCache& cache,
     APMAudience::ResultRows& store, const FrameTexts& texts,
@@ -107,51 +160,52 @@ bool evaluateFilterRows(APMDatabase& database, const QList<FilterRow>& rows, APM
         const qint32 filterID = row.filterID();
         if (filterID < 0 || filterID >= kMaxFilterID)
             continue;
-        const APMFilterResult* current = nullptr;
-        if (const auto it = store.updated.constFind(audienceID); it != store.updated.constEnd()) {
-            current = &*it;
-        } else {
-            auto stored = store.loaded.find(audienceID);
-            if (stored == store.loaded.end()) {
-                APMError error;
-                auto read = database.filterResultForAudienceID(audienceID, &error);
-                if (!read && hasError(error)) {
-                    monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, texts.readCode, texts.readMessage,
-                        texts.nameForLog, errorForLog(error));
-                    return false;
-                }
-                stored = store.loaded.insert(audienceID, std::move(read));
+        auto audience = store.audiences.find(audienceID);
+        if (audience == store.audiences.end()) {
+            APMError error;
+            auto read = database.filterResultForAudienceID(audienceID, &error);
+            if (!read && hasError(error)) {
+                monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, texts.readCode, texts.readMessage,
+                    texts.nameForLog, errorForLog(error));
+                return false;
             }
-            current = stored->has_value() ? &**stored : nullptr;
+            APMAudience::ResultRows::Audience loaded;
+            loaded.stored = std::move(read);
+            wordsOf(loaded.stored ? &*loaded.stored : nullptr, loaded.status, loaded.results);
+            audience = store.audiences.insert(audienceID, std::move(loaded));
         }
-        const bool wasTrue = APMAudience::isFilterResultTrueForFilterID(current, filterID);
+        const bool wasTrue = isBitSet(audience->status, filterID) && isBitSet(audience->results, filterID);
         if (wasTrue && !row.isDynamic() && !row.isSequence() && !row.isSessionScoped())
             continue;
         const std::optional<bool> outcome = evaluate(row);
         if (!outcome)
             continue;
-        cache.populateCachedTimestamps(current, audienceID);
-        const bool recorded = decide(row, wasTrue, *outcome, cache);
-        APMFilterResult next
-            = APMAudience::updatedFilterResultWithFilterID(filterID, audienceID, current, recorded, cache);
-        store.updated.insert(audienceID, std::move(next));
-        store.loaded.remove(audienceID);
+        cache.populateCachedTimestamps(audience->stored ? &*audience->stored : nullptr, audienceID);
+        recordOutcome(audience->status, audience->results, filterID, decide(row, wasTrue, *outcome, cache));
+        audience->changed = true;
     }
     return true;
 }
 
-// Writes the updated rows in one call.
-bool saveResultRows(APMDatabase& database, APMAudience::ResultRows& store, qint64 code, const QString& message,
-    const QString& nameForLog)
+// Writes the changed rows in one call.
+bool saveResultRows(APMDatabase& database, APMAudience::ResultRows& store, APMAudienceTimestampsCache& cache,
+    qint64 code, const QString& message, const QString& nameForLog)
 {
-    if (store.updated.isEmpty())
+    QList<APMFilterResult> rows;
+    for (auto it = store.audiences.begin(); it != store.audiences.end(); ++it) {
+        if (!it->changed)
+            continue;
+        rows.append(APMFilterResult(it.key(), encodedResult(it->status, it->results, it.key(), cache),
+            it->stored ? it->stored->previousResults() : QByteArray()));
+    }
+    if (rows.isEmpty())
         return true;
     APMError error;
-    if (!database.updateFilterResults(store.updated.values(), &error) && hasError(error)) {
+    if (!database.updateFilterResults(rows, &error) && hasError(error)) {
         monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, code, message, nameForLog, errorForLog(error));
         return false;
     }
-    store.updated.clear();
+    store.audiences.clear();
     return true;
 }
 
@@ -388,9 +442,10 @@ bool APMAudience::evaluateFiltersForEventName(const QString& eventName, const Ev
     const APMEventAggregates* aggregates, double eventTimestamp, APMAudienceTimestampsCache* cache)
 {
     APMAudienceTimestampsCache own;
+    APMAudienceTimestampsCache& timestamps = cache ? *cache : own;
     ResultRows rows;
-    return evaluateEvent(eventName, parameters, aggregates, eventTimestamp, cache ? *cache : own, rows)
-        && audience_evaluation::saveResultRows(database_, rows, 6003,
+    return evaluateEvent(eventName, parameters, aggregates, eventTimestamp, timestamps, rows)
+        && audience_evaluation::saveResultRows(database_, rows, timestamps, 6003,
             QStringLiteral(
                 "Unable to save updated Audience filter results. Event will not be evaluated. Event name, error"),
             APMEventNameForLog(eventName));
@@ -412,10 +467,7 @@ bool APMAudience::evaluateEvent(const QString& eventName, const EventParameters&
     if (rows->isEmpty())
         return true;
     const audience_evaluation::FrameTexts texts { APMEventNameForLog(eventName), 6001,
-        QStringLiteral("Unable to query filter result for audience. Event will not be evaluated. Event name, error"),
-        6003,
-        QStringLiteral(
-            "Unable to save updated Audience filter results. Event will not be evaluated. Event name, error") };
+        QStringLiteral("Unable to query filter result for audience. Event will not be evaluated. Event name, error") };
     const auto evaluate = [&](const APMEventFilter& row) -> std::optional<bool> {
         const auto filter = decodedEventFilter(row.data());
         if (!filter) {
@@ -444,9 +496,10 @@ bool APMAudience::evaluateFiltersForUserProperty(
     const APMUserAttribute& attribute, APMAudienceTimestampsCache* cache, double evaluationTimestamp)
 {
     APMAudienceTimestampsCache own;
+    APMAudienceTimestampsCache& timestamps = cache ? *cache : own;
     ResultRows rows;
-    return evaluateProperty(attribute, cache ? *cache : own, evaluationTimestamp, rows)
-        && audience_evaluation::saveResultRows(database_, rows, 6007,
+    return evaluateProperty(attribute, timestamps, evaluationTimestamp, rows)
+        && audience_evaluation::saveResultRows(database_, rows, timestamps, 6007,
             QStringLiteral("Unable to save updated Audience filter results. User property will not be evaluated. "
                            "User property name, error"),
             APMUserPropertyNameForLog(attribute.name()));
@@ -471,10 +524,7 @@ bool APMAudience::evaluateProperty(
         return true;
     const audience_evaluation::FrameTexts texts { nameForLog, 6005,
         QStringLiteral(
-            "Unable to query filter result for audience. Property will not be evaluated. Property name, error"),
-        6007,
-        QStringLiteral("Unable to save updated Audience filter results. User property will not be evaluated. User "
-                       "property name, error") };
+            "Unable to query filter result for audience. Property will not be evaluated. Property name, error") };
     const auto evaluate = [&](const APMPropertyFilter& row) -> std::optional<bool> {
         const auto filter = decodedPropertyFilter(row.data());
         if (!filter) {
@@ -515,7 +565,7 @@ bool APMAudience::evaluateBundle(const std::vector<BundleEvent>& events, const Q
         if (!evaluateProperty(property, cache, evaluationTimestamp, rows))
             return false;
     }
-    return audience_evaluation::saveResultRows(database_, rows, 6003,
+    return audience_evaluation::saveResultRows(database_, rows, cache, 6003,
         QStringLiteral("Unable to save updated Audience filter results. Event will not be evaluated. Event name, error"),
         QString());
 }
@@ -579,23 +629,9 @@ APMFilterResult APMAudience::updatedFilterResultWithFilterID(qint32 filterID, qi
         status = wordsFromVariants(APMPBGetArrayField(message.get(), kResultStatusSlot));
         results = wordsFromVariants(APMPBGetArrayField(message.get(), kResultResultsSlot));
     }
-    const qsizetype word = audienceResultWordIndex(qMax(filterID, 0));
-    // Both lists keep one length, grown with zero words as higher IDs come.
-    while (status.size() <= word || results.size() <= word) {
-        if (status.size() <= word)
-            status.append(0);
-        if (results.size() <= word)
-            results.append(0);
-    }
-    setBit(status, filterID, newEvaluationResult.has_value());
-    setBit(results, filterID, newEvaluationResult.value_or(false));
-    auto next = APMPBResultData::initWithMessageInfo();
-    APMPBSetArrayField(next.get(), kResultStatusSlot, variantsFromWords(status));
-    APMPBSetArrayField(next.get(), kResultResultsSlot, variantsFromWords(results));
-    APMPBSetArrayField(next.get(), kResultDynamicSlot, cache.dynamicTimestampsForAudienceID(audienceID));
-    if (const auto sequence = cache.sequenceTimestampsForAudienceID(audienceID))
-        APMPBSetArrayField(next.get(), kResultSequenceSlot, *sequence);
-    return APMFilterResult(audienceID, encoded(*next), current ? current->previousResults() : QByteArray());
+    recordOutcome(status, results, filterID, newEvaluationResult);
+    return APMFilterResult(audienceID, encodedResult(status, results, audienceID, cache),
+        current ? current->previousResults() : QByteArray());
 }
 
 std::optional<std::vector<std::unique_ptr<APMPBAudienceLeafFilterResult>>> APMAudience::resultsForBundling()
