@@ -71,6 +71,19 @@ protected:
     std::shared_ptr<Observer> observer = std::make_shared<Observer>();
     std::shared_ptr<APMExperimentFlagClient> client;
 
+    // Virtual time, the Qt network client, the times in memory, a database
+    // in the test's folder; no service address.
+    APMETaskManager::Environment localEnvironment()
+    {
+        APMETaskManager::Environment environment;
+        environment.workerQueue = &time;
+        environment.clock = &time;
+        environment.network = &platform::HttpClient::shared();
+        environment.persistedStorage = &times;
+        environment.databasePath = dir.filePath(APMEDatabase::kDatabaseName);
+        return environment;
+    }
+
     void start(bool withObserver = true)
     {
         APMEExperimentRequestBuilder::Environment facts;
@@ -78,12 +91,7 @@ protected:
         facts.bundleIdentifier = [] { return QStringLiteral("org.pravik.app"); };
         facts.isFromAppStore = [] { return false; };
         facts.fallbackDiversionKey = [] { return QStringLiteral("abcde"); };
-        APMETaskManager::Environment environment;
-        environment.workerQueue = &time;
-        environment.clock = &time;
-        environment.network = &platform::HttpClient::shared();
-        environment.persistedStorage = &times;
-        environment.databasePath = dir.filePath(APMEDatabase::kDatabaseName);
+        APMETaskManager::Environment environment = localEnvironment();
         environment.serviceAddress = server.address();
         environment.requestBuilder = std::make_shared<APMEExperimentRequestBuilder>(facts);
         environment.networkTimeout = 5;
@@ -249,13 +257,7 @@ TEST_F(ExperimentFetchTest, GzippedRepliesAndPerSDKErrors)
 
 TEST_F(ExperimentFetchTest, AnUnconfiguredAddressFetchesNothing)
 {
-    APMETaskManager::Environment environment;
-    environment.workerQueue = &time;
-    environment.clock = &time;
-    environment.network = &platform::HttpClient::shared();
-    environment.persistedStorage = &times;
-    environment.databasePath = dir.filePath(APMEDatabase::kDatabaseName);
-    APMETaskManager unconfigured(environment);
+    APMETaskManager unconfigured(localEnvironment());
     unconfigured.startTaskManager();
     time.advance(20);
     EXPECT_EQ(server.requestCount(), 0);
