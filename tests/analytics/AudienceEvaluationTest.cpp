@@ -418,3 +418,38 @@ TEST_F(AudienceEvaluationTest, ABundleAtOnceGivesWhatItsEventsOneByOneGive)
     EXPECT_EQ(current(1)->sequence.value(1), (QList<qint64> { 100, 103, 106 }));
     EXPECT_EQ(current(1)->dynamic.value(0), 107);
 }
+
+TEST_F(AudienceEvaluationTest, OverTheResultLimitWithNothingStaleTheDefinitionsAreStillSaved)
+{
+    // The data layer refuses an empty delete; with nothing stale the
+    // clean-up must not ask for one and fail the whole configuration.
+    store(audience(1, listOf(eventFilter(0, "buy"))));
+    ASSERT_TRUE(logEvent("buy", {}, 100));
+    limits.maxFilterResultCount = 0;
+    std::vector<std::unique_ptr<APMPBAudience>> list;
+    list.push_back(audience(1, listOf(eventFilter(0, "sell"))));
+    EXPECT_TRUE(evaluator.updateAudiences(list));
+    EXPECT_EQ(db.eventFiltersForEventName("sell", nullptr)->size(), 1);
+    EXPECT_TRUE(db.filterResultForAudienceID(1, nullptr).has_value());
+    // A result of an audience that is gone is stale and goes.
+    list.clear();
+    list.push_back(audience(2, listOf(eventFilter(0, "sell"))));
+    ASSERT_TRUE(evaluator.updateAudiences(list)); // audience 1 still stored while cleaning up
+    list.clear();
+    list.push_back(audience(3, listOf(eventFilter(0, "sell"))));
+    ASSERT_TRUE(evaluator.updateAudiences(list));
+    EXPECT_FALSE(db.filterResultForAudienceID(1, nullptr).has_value());
+}
+
+TEST_F(AudienceEvaluationTest, AStoredFilterWithAnIDBeyondTheConfigurationsRangeIsSkipped)
+{
+    // A damaged or foreign row: evaluating it would grow the word lists to
+    // the ID's size.
+    const auto filter = eventFilter(5000, "buy");
+    ASSERT_TRUE(db.updateEventFilters(
+        { APMEventFilter(1, 5000, "buy", *filter->protoBuffer(), false, false, false),
+            APMEventFilter(1, 2, "buy", *eventFilter(2, "buy")->protoBuffer(), false, false, false) },
+        nullptr));
+    ASSERT_TRUE(logEvent("buy", {}, 100));
+    EXPECT_EQ(current(1)->status, (QList<quint64> { 0b100 }));
+}
