@@ -12,7 +12,7 @@
 #include "analytics/wire/APMPBSequenceFilterResultTimestamp.h"
 
 namespace {
-constexpr int kResultDynamicSlot = 2, kResultSequenceSlot = 3;
+constexpr int kStoredDynamicSlot = 2, kStoredSequenceSlot = 3;
 constexpr int kTimestampFilterIDSlot = 0, kTimestampTimeSlot = 1;
 } // namespace
 
@@ -29,7 +29,7 @@ void APMAudienceTimestampsCache::populateCachedTimestamps(const APMFilterResult*
         QMap<qint32, double> times;
         if (stored) {
             for (const auto& entry :
-                APMPBGetArrayField<APMPBDynamicFilterResultTimestamp>(stored.get(), kResultDynamicSlot))
+                APMPBGetArrayField<APMPBDynamicFilterResultTimestamp>(stored.get(), kStoredDynamicSlot))
                 times.insert(APMPBGetInt32Field(entry.get(), kTimestampFilterIDSlot),
                     double(APMPBGetInt64Field(entry.get(), kTimestampTimeSlot)));
         }
@@ -39,7 +39,7 @@ void APMAudienceTimestampsCache::populateCachedTimestamps(const APMFilterResult*
         APMSequenceTimestampsCache sequence(audienceID);
         if (stored) {
             for (const auto& entry :
-                APMPBGetArrayField<APMPBSequenceFilterResultTimestamp>(stored.get(), kResultSequenceSlot)) {
+                APMPBGetArrayField<APMPBSequenceFilterResultTimestamp>(stored.get(), kStoredSequenceSlot)) {
                 const QVariantList times = APMPBGetArrayField(entry.get(), kTimestampTimeSlot);
                 if (!times.isEmpty())
                     sequence.addEventFilterTimestamp(

@@ -9,7 +9,7 @@
 #include <algorithm>
 
 namespace {
-constexpr int kSequenceFilterIDSlot = 0, kSequenceTimesSlot = 1;
+constexpr int kCacheFilterIDSlot = 0, kCacheTimesSlot = 1;
 }
 
 APMSequenceTimestampsCache::APMSequenceTimestampsCache(qint32 audienceID)
@@ -59,14 +59,14 @@ APMSequenceTimestampsCache::sequenceFilterResultTimestamps() const
         auto message = APMPBSequenceFilterResultTimestamp::initWithMessageInfo();
         if (!message)
             continue;
-        APMPBSetInt32Field(message.get(), kSequenceFilterIDSlot, it.key());
+        APMPBSetInt32Field(message.get(), kCacheFilterIDSlot, it.key());
         if (!it->isEmpty()) {
             QList<double> sorted = *it;
             std::sort(sorted.begin(), sorted.end());
             QVariantList seconds;
             for (double time : sorted)
                 seconds.append(audience_words::wholeSeconds(time));
-            APMPBSetArrayField(message.get(), kSequenceTimesSlot, seconds);
+            APMPBSetArrayField(message.get(), kCacheTimesSlot, seconds);
         }
         messages.push_back(std::move(message));
     }
