@@ -272,6 +272,45 @@ def consent():
                       value_text("4"), value_text("1011")]))
 
 
+# ---- audience definitions ------------------------------------------------------
+
+def audiences():
+    configs = {
+        "mixed": 'audiences { audience_id: 1 event_filters { filter_id: 0 event_name: "purchase" '
+                 'filters { param_name: "value" number_filter { comparison_type: NUMBER_4 '
+                 'min_comparison_value: "10" max_comparison_value: "50.5" } } '
+                 'filters { param_name: "currency" string_filter { match_type: NUMBER_6 expression_list: "eur" '
+                 'expression_list: "USD" } } event_count_filter { comparison_type: NUMBER_2 comparison_value: "2" } '
+                 'session_scoped: true } '
+                 'property_filters { filter_id: 1 property_name: "tier" filter { string_filter { '
+                 'match_type: NUMBER_1 expression: "^g(o)+ld$" } complement: true } dynamic: true } } '
+                 'audiences { audience_id: 2 event_filters { filter_id: 0 event_name: "level_up" sequence: true } '
+                 'event_filters { filter_id: 64 event_name: "_f" filters { param_name: "price" number_filter { '
+                 'comparison_type: NUMBER_3 comparison_value: "0.1" } } } }',
+        "malformed-numbers": 'audiences { audience_id: 3 event_filters { filter_id: 0 event_name: "purchase" '
+                             'filters { param_name: "value" number_filter { comparison_type: NUMBER_1 '
+                             'comparison_value: "123456789012345678901234567890123456789012" } } '
+                             'filters { param_name: "count" number_filter { comparison_type: NUMBER_7 '
+                             'comparison_value: "1e5" } } } }',
+    }
+    for name, text in configs.items():
+        write("audience_filters", name, bytes([0]) + encode("MeasurementConfig", text))
+    record = ('status: 5 status: 0 results: 1 dynamic_filter_timestamps { filter_id: 2 timestamp_millis: 100 } '
+              'sequence_filter_timestamps { filter_id: 7 eval_timestamps: 10 eval_timestamps: 30 }')
+    write("audience_filters", "stored-record", bytes([1]) + encode("ResultData", record))
+    flags = ('flags { name: "i" int_value: 7 } flags { name: "s" string_value: "blue" } '
+             'flags { name: "d" double_value: 0.25 } flags { name: "b" bool_value: true }')
+    responses = {
+        "experiment-snapshots": f'snapshots {{ sdk_name: "app_metrics" experiments {{ experiment_id: 11 {flags} }} '
+                                'experiments { experiment_id: 0 flags { name: "launched" int_value: 1 } } } '
+                                'sdk_responses { sdk_name: "app_metrics" error_code: NUMBER_2 }',
+        "experiment-sdk-responses": 'sdk_responses { sdk_name: "x" snapshot { sdk_name: "y" experiments { '
+                                    'experiment_id: 4 flags { name: "f" } } } } sdk_responses { error_code: NUMBER_7 }',
+    }
+    for name, text in responses.items():
+        write("audience_filters", name, bytes([2]) + encode("ExperimentResponse", text))
+
+
 def main():
     if shutil.which("protoc") is None:
         sys.exit("protoc is needed")
@@ -280,6 +319,7 @@ def main():
     services()
     wire()
     consent()
+    audiences()
 
 
 if __name__ == "__main__":

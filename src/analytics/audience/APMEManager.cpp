@@ -3,6 +3,8 @@
 #include "analytics/audience/APMEClient.h"
 #include "analytics/config/APMEExperimentObserverDelegate.h"
 #include "analytics/audience/APMESDKProperty.h"
+#include "analytics/audience/APMEExperimentRequestBuilder.h"
+#include "analytics/audience/APMETaskManager.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMLibrary.h"
@@ -54,6 +56,18 @@ APMEManager::APMEManager()
 {
 }
 
+std::shared_ptr<APMEManager> APMEManager::initWithTaskManager(
+    platform::Clock& clock, std::shared_ptr<APMETaskManager> taskManager)
+{
+    auto manager = std::make_shared<APMEManager>(clock);
+    manager->taskManager_ = std::move(taskManager);
+    if (manager->taskManager_) {
+        manager->taskManager_->setDelegate(manager);
+        manager->taskManager_->startTaskManager();
+    }
+    return manager;
+}
+
 std::shared_ptr<APMEClient> APMEManager::registerSDKProperty(
     const std::shared_ptr<APMESDKProperty>& property, const QVariantMap& defaultFlags)
 {
@@ -90,6 +104,8 @@ std::shared_ptr<APMEClient> APMEManager::registerSDKProperty(
                 "Registered an SDK that has already registered. Default flags will be overwritten. SDK name"),
             name);
     }
+    if (taskManager_ && taskManager_->requestBuilder())
+        taskManager_->requestBuilder()->addSDKProperty(property);
     monitor().logWithLevel(APMMonitor::kLevelVerbose, 800005, QStringLiteral("Registered client"), name);
     return client;
 }
@@ -172,8 +188,11 @@ bool APMEManager::activateSnapshotOfSDK(const QString& sdkName, APMError* error)
                 }
             }
             activated_.insert(sdkName, activated);
+            const APMESnapshot stored = *pending;
             pending_.erase(pending);
             lock.unlock();
+            if (taskManager_)
+                taskManager_->activatePendingSnapshot(stored, now);
             monitor().logWithLevel(APMMonitor::kLevelVerbose, 800028,
                 QStringLiteral("Successfully activated a snapshot of SDK"), sdkName);
             return true;
@@ -200,10 +219,70 @@ QList<qint64> APMEManager::experimentIDs() const
 
 void APMEManager::reset()
 {
+    if (taskManager_)
+        taskManager_->reset();
     QMutexLocker lock(&mutex_);
     activated_.clear();
     pending_.clear();
     launched_.clear();
+}
+
+void APMEManager::resetToDefaultsOfSDKName(const QString& sdkName)
+{
+    if (sdkName.isEmpty()) {
+        monitor().logWithLevel(
+            APMMonitor::kLevelError, 800025, QStringLiteral("Cannot reset to defaults for empty SDK Name"));
+        return;
+    }
+    bool removed = false;
+    {
+        QMutexLocker lock(&mutex_);
+        removed = activated_.remove(sdkName) > 0;
+    }
+    if (!removed) {
+        monitor().logWithLevel(APMMonitor::kLevelError, 800026,
+            QStringLiteral("Cannot reset to defaults for unregistered SDK name"), sdkName);
+        return;
+    }
+    if (taskManager_)
+        taskManager_->resetToDefaultsForSDKName(sdkName);
+    monitor().logWithLevel(
+        APMMonitor::kLevelVerbose, 800027, QStringLiteral("Reset all experiments to default. SDK name"), sdkName);
+}
+
+void APMEManager::taskManagerDidStartWithSnapshots(
+    const QList<APMESnapshot>& activated, const QList<APMESnapshot>& pending, const QList<APMESnapshot>& launched)
+{
+    // Copies taken now: a snapshot loaded at start is not stale.
+    const double now = clock_.now();
+    auto fresh = [now](APMESnapshot snapshot) {
+        snapshot.setTimestamp(now);
+        snapshot.setManuallyActivated(false);
+        return snapshot;
+    };
+    QMutexLocker lock(&mutex_);
+    for (const APMESnapshot& snapshot : activated)
+        activated_.insert(snapshot.sdkName(), fresh(snapshot));
+    for (const APMESnapshot& snapshot : pending)
+        pending_.insert(snapshot.sdkName(), fresh(snapshot));
+    for (const APMESnapshot& snapshot : launched)
+        launched_.insert(snapshot.sdkName(), fresh(snapshot));
+}
+
+void APMEManager::taskManagerDidUpsertPendingSnapshots(const QList<APMESnapshot>& snapshots)
+{
+    for (const APMESnapshot& snapshot : snapshots) {
+        const auto client = clientForSDKName(snapshot.sdkName());
+        const auto delegate = client ? client->delegate() : nullptr;
+        if (!delegate) {
+            monitor().logWithLevel(APMMonitor::kLevelError, 800021,
+                QStringLiteral("Cannot notify new snapshot for SDK because the delegate does not implement "
+                               "-clientDidReceiveNewSnapshot:"),
+                snapshot.sdkName());
+            continue;
+        }
+        delegate->clientDidReceiveNewSnapshot(*client);
+    }
 }
 
 bool APMEManager::taskManagerShouldFetchExperiments() const
@@ -231,21 +310,35 @@ void APMEManager::taskManagerDidFinishFetchingExperimentSnapshotsWithErrors(
     }
     std::vector<std::shared_ptr<APMEClient>> notified;
     std::vector<std::pair<std::shared_ptr<APMEClient>, APMError>> failed;
+    QList<APMESnapshot> marked;
     {
         QMutexLocker lock(&mutex_);
-        for (const APMESnapshot& snapshot : snapshots) {
-            pending_.insert(snapshot.sdkName(), snapshot);
-            if (const auto client = clients_.value(snapshot.sdkName()))
+        for (APMESnapshot snapshot : snapshots) {
+            snapshot.setManuallyActivated(false);
+            const auto client = clients_.value(snapshot.sdkName());
+            // An SDK with an observer activates its snapshot itself; any
+            // other is activated at the next start.
+            if (client && client->delegate()) {
+                snapshot.setManuallyActivated(true);
+                marked.append(snapshot);
                 notified.push_back(client);
+            }
+            pending_.insert(snapshot.sdkName(), snapshot);
         }
         for (auto it = errors.constBegin(); it != errors.constEnd(); ++it) {
             if (const auto client = clients_.value(it.key()))
                 failed.emplace_back(client, it.value());
         }
     }
-    for (const auto& client : notified) {
-        if (const auto delegate = client->delegate())
-            delegate->clientDidReceiveNewSnapshot(*client);
+    if (taskManager_) {
+        // Observers hear of the snapshots once they are stored with the mark.
+        if (!marked.isEmpty())
+            taskManager_->upsertPendingSnapshots(marked);
+    } else {
+        for (const auto& client : notified) {
+            if (const auto delegate = client->delegate())
+                delegate->clientDidReceiveNewSnapshot(*client);
+        }
     }
     for (const auto& [client, error] : failed) {
         if (const auto delegate = client->delegate())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analytics/audience/APMESnapshot.h"
+#include "analytics/audience/APMETaskManagerDelegate.h"
 #include "analytics/config/APMExperimentSource.h"
 
 #include <QHash>
@@ -20,6 +21,7 @@ class Clock;
 class APMEClient;
 class APMError;
 class APMESDKProperty;
+class APMETaskManager;
 class APMMonitor;
 
 // The experimentation client of the analytics library. Components register
@@ -31,7 +33,15 @@ class APMMonitor;
 // State lives in memory under one lock; observers are told of new snapshots
 // and fetch errors synchronously, on the thread that delivers them, after
 // the lock is released.
-class APMEManager : public APMExperimentSource, public std::enable_shared_from_this<APMEManager> {
+//
+// With a fetch task (initWithTaskManager), snapshots are fetched on the
+// task's schedule and kept in its database: the stored ones are loaded at
+// start, new ones stored as pending (marked for manual activation when
+// their SDK has an observer, which is told once they are stored), and
+// activations and resets reach the database too.
+class APMEManager : public APMExperimentSource,
+                    public APMETaskManagerDelegate,
+                    public std::enable_shared_from_this<APMEManager> {
 public:
     static std::shared_ptr<APMEManager> sharedInstance();
     // The monitor the experiment classes log to: the engine's.
@@ -39,6 +49,9 @@ public:
 
     explicit APMEManager(platform::Clock& clock);
     APMEManager();
+    // A manager driving the fetch task, which it starts.
+    static std::shared_ptr<APMEManager> initWithTaskManager(
+        platform::Clock& clock, std::shared_ptr<APMETaskManager> taskManager);
 
     APMEManager(const APMEManager&) = delete;
     APMEManager& operator=(const APMEManager&) = delete;
@@ -62,13 +75,21 @@ public:
     // Drops every snapshot; registrations and default flags stay.
     void reset() override;
 
+    // Drops the SDK's activated snapshot (memory and database); flags then
+    // come from the launched snapshot, then the defaults.
+    void resetToDefaultsOfSDKName(const QString& sdkName);
+
     // What the fetch task asks and reports.
-    bool taskManagerShouldFetchExperiments() const;
+    bool taskManagerShouldFetchExperiments() const override;
+    void taskManagerDidStartWithSnapshots(const QList<APMESnapshot>& activated,
+        const QList<APMESnapshot>& pending, const QList<APMESnapshot>& launched) override;
     void taskManagerDidFinishFetchingExperimentSnapshotsWithErrors(
-        const QList<APMESnapshot>& snapshots, const QMap<QString, APMError>& errors);
+        const QList<APMESnapshot>& snapshots, const QMap<QString, APMError>& errors) override;
+    void taskManagerDidUpsertPendingSnapshots(const QList<APMESnapshot>& snapshots) override;
 
 private:
     platform::Clock& clock_;
+    std::shared_ptr<APMETaskManager> taskManager_;
     mutable QMutex mutex_;
     QHash<QString, std::shared_ptr<APMEClient>> clients_;
     QHash<QString, QVariantMap> defaultFlags_;

@@ -1,0 +1,285 @@
+// The experimentation client end to end on virtual time: the fetch task
+// POSTs its request to a fake experiment service on 127.0.0.1, stores the
+// snapshots it gets as pending, the manager activates them and serves their
+// flags through the interfaces the remote configuration reads; failures,
+// back-off, malformed replies and a restart.
+
+#include "analytics/audience/APMEClient.h"
+#include "analytics/audience/APMEDatabase.h"
+#include "analytics/audience/APMEExperimentRequestBuilder.h"
+#include "analytics/audience/APMEManager.h"
+#include "analytics/audience/APMETaskManager.h"
+#include "analytics/base/APMConfigStore.h"
+#include "analytics/config/APMEExperimentObserverDelegate.h"
+#include "analytics/config/APMExperimentSource.h"
+#include "analytics/store/APMGzip.h"
+#include "fakes/FakeExperimentServer.h"
+#include "fakes/VirtualTime.h"
+#include "platform/HttpClient.h"
+
+#include <QHash>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace experiment_fetch_test {
+
+constexpr double kStart = 1'700'000'000.0;
+const QString kSDK = QStringLiteral("app_metrics");
+
+class MemoryTimes final : public APMConfigStore {
+public:
+    QVariant objectForKey(const QString& key) override { return values.value(key); }
+    bool setObject(const QVariant& value, const QString& key) override
+    {
+        if (value.isValid())
+            values.insert(key, value);
+        else
+            values.remove(key);
+        return true;
+    }
+    void clearAllData() override { values.clear(); }
+    bool synchronize() override { return true; }
+    QHash<QString, QVariant> values;
+};
+
+// What the remote configuration does as an observer: it activates new
+// snapshots itself and hears of fetch errors.
+class Observer final : public APMEExperimentObserverDelegate {
+public:
+    void clientDidReceiveNewSnapshot(APMEClient&) override { ++newSnapshots; }
+    void client(APMEClient&, const APMError* error) override { errors.append(error ? *error : APMError()); }
+    int newSnapshots = 0;
+    QList<APMError> errors;
+};
+
+using Server = fakes::FakeExperimentServer;
+
+Server::Snapshot snapshotOf(const QString& sdk, QList<Server::Experiment> experiments)
+{
+    return { sdk, std::move(experiments) };
+}
+
+class ExperimentFetchTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    fakes::VirtualTime time { kStart };
+    Server server;
+    MemoryTimes times;
+    std::shared_ptr<APMETaskManager> task;
+    std::shared_ptr<APMEManager> manager;
+    std::shared_ptr<Observer> observer = std::make_shared<Observer>();
+    std::shared_ptr<APMExperimentFlagClient> client;
+
+    // Virtual time, the Qt network client, the times in memory, a database
+    // in the test's folder; no service address.
+    APMETaskManager::Environment localEnvironment()
+    {
+        APMETaskManager::Environment environment;
+        environment.workerQueue = &time;
+        environment.clock = &time;
+        environment.network = &platform::HttpClient::shared();
+        environment.persistedStorage = &times;
+        environment.databasePath = dir.filePath(APMEDatabase::kDatabaseName);
+        return environment;
+    }
+
+    void start(bool withObserver = true)
+    {
+        APMEExperimentRequestBuilder::Environment facts;
+        facts.language = [] { return QStringLiteral("de-de"); };
+        facts.bundleIdentifier = [] { return QStringLiteral("org.pravik.app"); };
+        facts.isFromAppStore = [] { return false; };
+        facts.fallbackDiversionKey = [] { return QStringLiteral("abcde"); };
+        APMETaskManager::Environment environment = localEnvironment();
+        environment.serviceAddress = server.address();
+        environment.requestBuilder = std::make_shared<APMEExperimentRequestBuilder>(facts);
+        environment.networkTimeout = 5;
+        task = std::make_shared<APMETaskManager>(environment);
+        manager = APMEManager::initWithTaskManager(time, task);
+        std::shared_ptr<APMExperimentSource> source = manager;
+        client = source->registerSDK(kSDK, 102700, {}, { { "feature", 0 } });
+        ASSERT_TRUE(client);
+        if (withObserver)
+            client->setDelegate(observer);
+        time.runPending(); // the start: database opened, snapshots loaded, first fetch scheduled
+    }
+
+    // Lets the due fetch go out and its reply come back and be handled.
+    void fetchAt(double when)
+    {
+        const int before = server.requestCount();
+        time.advance(when - time.now());
+        ASSERT_TRUE(server.waitForRequests(before + 1)) << "no request at " << when - kStart;
+        ASSERT_TRUE(fakes::FakeHttpServer::waitUntil([&] { return time.pendingCount() > 0; }))
+            << "the reply was not handed to the worker queue";
+        time.runPending();
+        time.runPending();
+    }
+
+    QVariant flag(const QString& name) { return client->objectForKeyedSubscript(name); }
+};
+
+} // namespace experiment_fetch_test
+
+using namespace experiment_fetch_test;
+
+TEST_F(ExperimentFetchTest, FetchTimesFollowTheScheduleOfSuccessesAndFailures)
+{
+    start();
+    // The first computation of a process: 10 s after now, or S + 4 h when later.
+    EXPECT_EQ(task->scheduledFetchTime(), kStart + 10);
+    struct Case {
+        double success, failure, expected;
+        const char* why;
+    };
+    const double s = kStart - 3600;
+    const Case cases[] = {
+        { s, 0, s + 14400, "4 h after the last success" },
+        { kStart + 3600, 0, kStart - 3600 + 14400, "a success in the future counts as that far in the past" },
+        { s, s + 100, s + 14400 + 1800, "first retry" },
+        { s, s + 14400 + 1800, s + 14400 + 1800 + 3600, "second retry" },
+        { s, s + 14400 + 63000, s + 14400 + 113400, "sixth retry" },
+        { s, s + 14400 + 113400, 0, "retries used up" },
+        { 0, kStart + 100, kStart + 1800, "never a success: from the start of the process" },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(task->fetchTimeFromLastSuccessfulTimestamp(c.success, c.failure), c.expected) << c.why;
+}
+
+TEST_F(ExperimentFetchTest, FetchedSnapshotsWaitAsPendingUntilActivatedThenServeTheirFlags)
+{
+    server.replyWithSnapshots({ snapshotOf(kSDK, { { 11, { { "feature", 1 } } }, { 0, { { "launched", "yes" } } } }) });
+    start();
+    fetchAt(kStart + 10);
+    EXPECT_TRUE(server.problems().isEmpty()) << server.problems().join("; ").toStdString();
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1);
+    EXPECT_EQ(requests[0].platform, "macos");
+    EXPECT_EQ(requests[0].clientVersion, 10000);
+    ASSERT_EQ(requests[0].clients.size(), 1);
+    EXPECT_EQ(requests[0].clients[0].sdkName, kSDK);
+    EXPECT_EQ(requests[0].clients[0].diversionKey, "abcde-app_metrics");
+    EXPECT_EQ(requests[0].clients[0].version, 102700);
+
+    // Pending, stored with the mark, the observer told: defaults still apply.
+    EXPECT_EQ(observer->newSnapshots, 1);
+    EXPECT_EQ(flag("feature").toLongLong(), 0);
+    EXPECT_TRUE(manager->experimentIDs().isEmpty());
+    EXPECT_EQ(times.doubleForKey(APMETaskManager::kSuccessTimestampKey), kStart + 10);
+    EXPECT_EQ(task->scheduledFetchTime(), kStart + 10 + 14400);
+
+    ASSERT_TRUE(client->activateLatestSnapshot(nullptr));
+    time.runPending(); // the activation reaches the database
+    EXPECT_EQ(flag("feature").toLongLong(), 1);
+    EXPECT_EQ(flag("launched").toString(), "yes");
+    EXPECT_EQ(manager->experimentIDs(), QList<qint64> { 11 });
+
+    // After a restart the stored snapshots are served at once.
+    client.reset();
+    manager.reset();
+    task.reset();
+    start();
+    EXPECT_EQ(flag("feature").toLongLong(), 1);
+    EXPECT_EQ(flag("launched").toString(), "yes");
+    // The last success was just now: the next fetch 4 h after it.
+    EXPECT_EQ(task->scheduledFetchTime(), kStart + 10 + 14400);
+}
+
+TEST_F(ExperimentFetchTest, WithoutAnObserverPendingSnapshotsActivateAtTheNextStart)
+{
+    server.replyWithSnapshots({}, { { kSDK, 0, snapshotOf("renamed-by-response", { { 5, { { "feature", 2.5 } } } }) } });
+    start(false);
+    fetchAt(kStart + 10);
+    EXPECT_EQ(flag("feature").toLongLong(), 0);
+    client.reset();
+    manager.reset();
+    task.reset();
+    start(false);
+    EXPECT_EQ(flag("feature").toDouble(), 2.5);
+}
+
+TEST_F(ExperimentFetchTest, FailuresRetryAndUnavailableRepliesBackOff)
+{
+    server.replyWithStatus(500);
+    server.replyWithStatus(503);
+    start();
+    fetchAt(kStart + 10);
+    EXPECT_EQ(times.doubleForKey(APMETaskManager::kFailureTimestampKey), kStart + 10);
+    EXPECT_EQ(times.doubleForKey(APMETaskManager::kBackoffTimestampKey), 0);
+    // Never a success: the first retry 30 min after the process started.
+    EXPECT_EQ(task->scheduledFetchTime(), kStart + 1800);
+    fetchAt(kStart + 1800);
+    EXPECT_EQ(times.doubleForKey(APMETaskManager::kBackoffTimestampKey), kStart + 1800);
+    // 503: nothing before 12 h have passed.
+    EXPECT_EQ(task->scheduledFetchTime(), kStart + 1800 + 43200);
+    EXPECT_EQ(server.requestCount(), 2);
+    EXPECT_EQ(flag("feature").toLongLong(), 0);
+}
+
+TEST_F(ExperimentFetchTest, AMalformedReplyLeavesEverySnapshotAsItWas)
+{
+    server.replyWithSnapshots({ snapshotOf(kSDK, { { 11, { { "feature", 1 } } } }) });
+    server.replyWithBody(QByteArray("\x0a\xff\x01garbage", 10));
+    server.replyWithBody(QByteArray("\x1f\x8b\x08\x00broken gzip", 15));
+    start();
+    fetchAt(kStart + 10);
+    ASSERT_TRUE(client->activateLatestSnapshot(nullptr));
+    time.runPending();
+    ASSERT_EQ(flag("feature").toLongLong(), 1);
+    const double success = times.doubleForKey(APMETaskManager::kSuccessTimestampKey);
+
+    fetchAt(kStart + 10 + 14400);
+    EXPECT_EQ(flag("feature").toLongLong(), 1);
+    EXPECT_EQ(times.doubleForKey(APMETaskManager::kSuccessTimestampKey), success);
+    EXPECT_EQ(times.doubleForKey(APMETaskManager::kFailureTimestampKey), kStart + 10 + 14400);
+    EXPECT_EQ(task->scheduledFetchTime(), success + 14400 + 1800);
+    fetchAt(success + 14400 + 1800);
+    EXPECT_EQ(flag("feature").toLongLong(), 1);
+    EXPECT_EQ(observer->newSnapshots, 1);
+    EXPECT_EQ(manager->experimentIDs(), QList<qint64> { 11 });
+}
+
+TEST_F(ExperimentFetchTest, GzippedRepliesAndPerSDKErrors)
+{
+    const QByteArray body = Server::encodeResponse({ snapshotOf(kSDK, { { 3, { { "feature", 4 } } } }) },
+        { { kSDK, 2, std::nullopt }, { "other", 7, std::nullopt } });
+    server.replyWithBody(APMGzip::dataByGzippingData(body, nullptr));
+    start();
+    fetchAt(kStart + 10);
+    // Snapshots come from the first list; the SDK responses still give errors.
+    ASSERT_EQ(observer->errors.size(), 1);
+    EXPECT_EQ(observer->errors[0].domain(), APMETaskManager::kErrorDomain);
+    EXPECT_EQ(observer->errors[0].code(), -3);
+    ASSERT_TRUE(client->activateLatestSnapshot(nullptr));
+    EXPECT_EQ(flag("feature").toLongLong(), 4);
+}
+
+TEST_F(ExperimentFetchTest, AnUnconfiguredAddressFetchesNothing)
+{
+    APMETaskManager unconfigured(localEnvironment());
+    unconfigured.startTaskManager();
+    time.advance(20);
+    EXPECT_EQ(server.requestCount(), 0);
+    EXPECT_EQ(unconfigured.scheduledFetchTime(), 0);
+}
+
+TEST(ExperimentServiceAddress, ComesFromTheEnvironmentAndIsEmptyWhenUnusable)
+{
+    const QByteArray saved = qgetenv(APMETaskManager::kAddressVariable);
+    struct Case {
+        const char* value;
+        const char* expected;
+    };
+    const Case cases[] = { { "https://exp.example.org", "https://exp.example.org" },
+        { " http://127.0.0.1:8080 ", "http://127.0.0.1:8080" }, { "", "" }, { "ftp://exp.example.org", "" },
+        { "not an address", "" } };
+    for (const Case& c : cases) {
+        qputenv(APMETaskManager::kAddressVariable, c.value);
+        EXPECT_EQ(APMETaskManager::configuredServiceAddress().toString(), QString::fromLatin1(c.expected)) << c.value;
+    }
+    if (saved.isNull())
+        qunsetenv(APMETaskManager::kAddressVariable);
+    else
+        qputenv(APMETaskManager::kAddressVariable, saved);
+}
