@@ -5,8 +5,10 @@
 #include "RulesTestRunner.h"
 #include "analytics/rules/APMPEditingCallbackHandler.h"
 #include "analytics/rules/APMPEventEditing.h"
+#include "analytics/rules/APMPKeyValueStore.h"
 #include "analytics/rules/APMPLoggerDelegate.h"
 #include "analytics/rules/APMPMessageLogger.h"
+#include "analytics/rules/APMPObjectProvider.h"
 
 #include <gtest/gtest.h>
 
