@@ -19,9 +19,9 @@
 #include "ui/MMJsModel.h"
 #include "ui/MMpermiWC.h"
 #include "ui/ScriptMessageWebView.h"
+#include "ui/ScriptMessageBridge.h"
 #include "ui/SecondaryWindows.h"
 #include "ui/UWHomeViewController.h"
-#include "ui/WeakScriptMessageDelegate.h"
 #include "voice/UWHomeViewModel.h"
 
 #include <QApplication>
@@ -44,7 +44,7 @@ namespace settingspages {
 
 QJsonValue json(const char* text)
 {
-    const std::optional<QJsonValue> value = WeakScriptMessageDelegate::parseBody(QString::fromUtf8(text));
+    const std::optional<QJsonValue> value = ScriptMessageBridge::parseBody(QString::fromUtf8(text));
     EXPECT_TRUE(value.has_value()) << text;
     return value.value_or(QJsonValue());
 }
@@ -109,11 +109,11 @@ using MMJsModelTest = PagesFixture;
 TEST_F(MMJsModelTest, PageCallsCarryAnyTextAsAnInertStringLiteral)
 {
     const QString nasty = QStringLiteral("it's \"q\" \\ back\nline\r\u2028\u2029</script><b>&\x01");
-    const QString literal = MMJsModel::scriptLiteral(nasty);
+    const QString literal = ScriptMessageBridge::stringLiteral(nasty);
     EXPECT_EQ(literal,
         QStringLiteral("'it\\'s \\u0022q\\u0022 \\\\ "
                        "back\\nline\\r\\u2028\\u2029\\u003c/script\\u003e\\u003cb\\u003e\\u0026\\u0001'"));
-    EXPECT_EQ(MMJsModel::pageFunctionCall(
+    EXPECT_EQ(ScriptMessageBridge::functionCall(
                   QStringLiteral("goToPage"), { QStringLiteral("4"), QStringLiteral("{}") }),
         QStringLiteral("goToPage('4','{}')"));
 }
