@@ -45,10 +45,11 @@ std::shared_ptr<ApplicationWindows> ApplicationWindows::create(
     ChatWindowPresenter& chat, SnipTranslationLauncher& translation)
 {
     static MessageBoxAlertPresenter messageBoxes;
-    return std::make_shared<ApplicationWindows>(Services { chat, translation, MMUserInfo::sharedMMUserInfo(),
-        UWCmdService::sharedUWCmdService(), platform::Preferences::standard(), platform::NotificationCenter::defaultCenter(), messageBoxes,
-        [] { return std::make_unique<MMupdateInfo>(); },
-        [](double seconds) { BLEModel::sharedManager().waitingForConnectMouseWithDaley(seconds); } });
+    return std::make_shared<ApplicationWindows>(
+        Services { chat, translation, MMUserInfo::sharedMMUserInfo(), UWCmdService::sharedUWCmdService(),
+            platform::Preferences::standard(), platform::NotificationCenter::defaultCenter(), messageBoxes,
+            [] { return std::make_unique<MMupdateInfo>(); },
+            [](double seconds) { BLEModel::sharedManager().waitingForConnectMouseWithDaley(seconds); } });
 }
 
 void ApplicationWindows::showChatWindow()

@@ -48,7 +48,8 @@ public:
     ~ApplicationWindows() override;
 
     // Over the shared settings, back end, message boxes and Bluetooth link.
-    static std::shared_ptr<ApplicationWindows> create(ChatWindowPresenter& chat, SnipTranslationLauncher& translation);
+    static std::shared_ptr<ApplicationWindows> create(
+        ChatWindowPresenter& chat, SnipTranslationLauncher& translation);
 
     void showChatWindow() override;
     void showShortCutWindow() override;

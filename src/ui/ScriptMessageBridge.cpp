@@ -65,13 +65,15 @@ ScriptMessageBridge::ScriptMessageBridge(QWebEnginePage* page, const QStringList
     channel_->registerObject(kBridgeObject, this);
     page->setWebChannel(channel_, QWebEngineScript::MainWorld);
 
-    const QString namesJson = QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(names)).toJson(QJsonDocument::Compact));
+    const QString namesJson
+        = QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(names)).toJson(QJsonDocument::Compact));
     QWebEngineScript script;
     script.setName(QStringLiteral("pravik-script-messages"));
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setWorldId(QWebEngineScript::MainWorld);
     script.setRunsOnSubFrames(false);
-    script.setSourceCode(channelLibrary() + QString::fromLatin1(kHandlersScript).arg(namesJson, stringLiteral(kBridgeObject)));
+    script.setSourceCode(
+        channelLibrary() + QString::fromLatin1(kHandlersScript).arg(namesJson, stringLiteral(kBridgeObject)));
     page->scripts().insert(script);
 }
 

@@ -61,9 +61,11 @@ protected:
 
     std::unique_ptr<ApplicationWindows> make()
     {
-        return std::make_unique<ApplicationWindows>(ApplicationWindows::Services { chat, translation, user, commands,
-            prefs, center, alerts,
-            [this] { return std::make_unique<MMupdateInfo>(user, http, backend.baseUrl(), QStringLiteral("2.0.0")); },
+        return std::make_unique<ApplicationWindows>(ApplicationWindows::Services { chat, translation, user,
+            commands, prefs, center, alerts,
+            [this] {
+                return std::make_unique<MMupdateInfo>(user, http, backend.baseUrl(), QStringLiteral("2.0.0"));
+            },
             [this](double seconds) { bleRetries << seconds; } });
     }
 
@@ -89,9 +91,9 @@ protected:
     // The chat window has its own tests; here it is never asked for.
     ChatWindowPresenter chat { [] { return std::unique_ptr<mmChatWC>(); }, time };
     SnipTranslationLauncher translation { { prefs, config, hotkey, drags, selection, time, center, [this] {
-                                               return std::make_unique<MMsnipTransWC>(MMsnipTransWC::Services {
-                                                   snip, selection, user, languages, center, pasteboard, QString(),
-                                                   QString() });
+                                               return std::make_unique<MMsnipTransWC>(
+                                                   MMsnipTransWC::Services { snip, selection, user, languages,
+                                                       center, pasteboard, QString(), QString() });
                                            } } };
     QList<double> bleRetries;
 };
@@ -99,14 +101,16 @@ protected:
 TEST_F(ApplicationWindowsTest, TheStartUpCheckOpensTheUpdateWindowOnlyForANewerVersion)
 {
     auto windows = make();
-    backend.expectAppUpdate(FakeBackend::appUpdate(QStringLiteral("2.0.0"), QStringLiteral("https://e.com/2")));
+    backend.expectAppUpdate(
+        FakeBackend::appUpdate(QStringLiteral("2.0.0"), QStringLiteral("https://e.com/2")));
     windows->checkVersion();
     ASSERT_TRUE(FakeHttpServer::waitUntil([&] { return user.neewVersion() == QStringLiteral("2.0.0"); }));
     QApplication::processEvents();
     EXPECT_FALSE(windows->updateWindow()) << "the same version opens nothing";
     EXPECT_TRUE(alerts.titles.isEmpty()) << "the start-up check tells nothing";
 
-    backend.expectAppUpdate(FakeBackend::appUpdate(QStringLiteral("2.1.0"), QStringLiteral("https://e.com/3")));
+    backend.expectAppUpdate(
+        FakeBackend::appUpdate(QStringLiteral("2.1.0"), QStringLiteral("https://e.com/3")));
     windows->checkVersion();
     ASSERT_TRUE(FakeHttpServer::waitUntil([&] { return windows->updateWindow() != nullptr; }));
     QPointer<MMupdateWindow> first = windows->updateWindow();
@@ -114,7 +118,8 @@ TEST_F(ApplicationWindowsTest, TheStartUpCheckOpensTheUpdateWindowOnlyForANewerV
 
     // On demand, a newer version brings the open window forward; an
     // up-to-date one is told.
-    backend.expectAppUpdate(FakeBackend::appUpdate(QStringLiteral("2.2.0"), QStringLiteral("https://e.com/4")));
+    backend.expectAppUpdate(
+        FakeBackend::appUpdate(QStringLiteral("2.2.0"), QStringLiteral("https://e.com/4")));
     windows->checkNewVersion();
     ASSERT_TRUE(FakeHttpServer::waitUntil([&] { return user.neewVersion() == QStringLiteral("2.2.0"); }));
     QApplication::processEvents();
@@ -126,7 +131,8 @@ TEST_F(ApplicationWindowsTest, TheStartUpCheckOpensTheUpdateWindowOnlyForANewerV
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(first);
     EXPECT_FALSE(windows->updateWindow());
-    backend.expectAppUpdate(FakeBackend::appUpdate(QStringLiteral("1.0.0"), QStringLiteral("https://e.com/1")));
+    backend.expectAppUpdate(
+        FakeBackend::appUpdate(QStringLiteral("1.0.0"), QStringLiteral("https://e.com/1")));
     windows->checkNewVersion();
     ASSERT_TRUE(FakeHttpServer::waitUntil([&] { return !alerts.titles.isEmpty(); }));
     EXPECT_FALSE(windows->updateWindow());
