@@ -15,6 +15,7 @@
 #include "translate/MMsnipTransWC.h"
 #include "translate/Selection.h"
 #include "translate/SnipTranslationLauncher.h"
+#include "ui/ApplicationWindows.h"
 #include "ui/ChatWindowPresenter.h"
 #include "ui/DeviceLinkWiring.h"
 #include "ui/UWHomeViewController.h"
@@ -111,11 +112,12 @@ static QString missingDisplay(int argc, char** argv)
         .arg(found);
 }
 
-// The main window's reach beyond the database: start at login through the
-// desktop's autostart folder.
-static UWHomeViewController::Environment homeEnvironment()
+// The main window's reach beyond the database: the secondary windows, start
+// at login through the desktop's autostart folder.
+static UWHomeViewController::Environment homeEnvironment(std::shared_ptr<SecondaryWindows> windows)
 {
     UWHomeViewController::Environment environment;
+    environment.windows = std::move(windows);
     environment.setLoginItem = [](bool on) {
         QString error;
         if (!platform::LoginItem::shared().setEnabled(on, &error))
@@ -160,16 +162,21 @@ int main(int argc, char** argv)
 
     DeviceLinkWiring::connectLinks();
     VoiceTranslationWiring::connectTranslation();
-    ChatWindowPresenter chat(ChatWindowPresenter::applicationFactory(), platform::NotificationCenter::defaultCenter(),
-                             platform::MainQueue::shared());
+    ChatWindowPresenter chat(ChatWindowPresenter::applicationFactory(), platform::MainQueue::shared());
+    // Screenshot translation (hot key, click function) and selection translation.
+    SnipTranslationLauncher translation({ platform::Preferences::standard(), MMUserInfo::sharedMMUserInfo().webConfig(),
+        platform::GlobalHotkey::shared(), platform::DragMonitor::shared(), Selection::shared(),
+        platform::MainQueue::shared(), platform::NotificationCenter::defaultCenter(),
+        [] { return std::make_unique<MMsnipTransWC>(); } });
+    const std::shared_ptr<ApplicationWindows> windows = ApplicationWindows::create(chat, translation);
     AppDelegate delegate(platform::StatusBar::create(),
-                         [] {
+                         [windows] {
                              return std::make_unique<UWHomeViewController>(
                                  HRPSqliteOperation::shareOperation(),
                                  UWHomeViewController::StartupHooks{&DeviceLinkWiring::beginMouseMonitor,
                                                                     &DeviceLinkWiring::makePermissionCheck,
                                                                     &DeviceLinkWiring::startUsbWatcher},
-                                 platform::NotificationCenter::defaultCenter(), homeEnvironment());
+                                 platform::NotificationCenter::defaultCenter(), homeEnvironment(windows));
                          },
                          MMUserInfo::sharedMMUserInfo(), platform::Preferences::standard());
     instance.setReopenHandler(
@@ -177,12 +184,9 @@ int main(int argc, char** argv)
     QObject::connect(&app, &QApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
     delegate.applicationDidFinishLaunching();
     BackendAddress::checkUsable(BackendAddress::configured()); // told now, not only when a mouse appears
-    // Screenshot translation (hot key, click function) and selection translation.
-    SnipTranslationLauncher translation({ platform::Preferences::standard(), MMUserInfo::sharedMMUserInfo().webConfig(),
-        platform::GlobalHotkey::shared(), platform::DragMonitor::shared(), Selection::shared(),
-        platform::MainQueue::shared(), platform::NotificationCenter::defaultCenter(),
-        [] { return std::make_unique<MMsnipTransWC>(); } });
     translation.start();
+    if (QCoreApplication::arguments().contains(QStringLiteral("--ble-debug")))
+        windows->showBleDebugWindow(); // the Bluetooth link's diagnostic log
     if (qEnvironmentVariableIsEmpty("PRAVIK_HOME")) // a private home is a test or demo run: leave the menus alone
         AppDelegate::installDesktopLauncher(platform::DesktopEntryInstaller::dataHome());
     return QApplication::exec();

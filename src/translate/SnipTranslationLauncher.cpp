@@ -25,12 +25,7 @@ SnipTranslationLauncher::SnipTranslationLauncher(Services services)
         tokens_.push_back(services_.center.addObserver(
             name, [action = std::move(action)](const platform::Notification&) { action(); }));
     };
-    observe(notifications::kHadSnipTrans, [this] { showSnipTransWC(); });
     observe(notifications::kHadNewOCRHotkey, [this] { registerHotKey(); });
-    observe(notifications::kHadCancelSnipTrans, [this] {
-        if (window_)
-            window_->hide();
-    });
 }
 
 SnipTranslationLauncher::~SnipTranslationLauncher()
@@ -119,6 +114,12 @@ void SnipTranslationLauncher::showSelectionTranslateWindow()
         window.setIsSniping(false);
         window.translateSelectedText(text);
     });
+}
+
+void SnipTranslationLauncher::cancelSnipTrans()
+{
+    if (window_)
+        window_->hide();
 }
 
 void SnipTranslationLauncher::beginGlobalEventMonitor()

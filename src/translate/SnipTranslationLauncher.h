@@ -21,7 +21,8 @@ class Preferences;
 } // namespace platform
 
 // Starts the two translation features: screenshot translation from the hot
-// key and from the mouse's click function ("kHadSnipTransNoti"), selection
+// key and, through the main window, from the mouse's click function and the
+// capture's cancel ("kHadSnipTransNoti", "HadCancelSnipTransNoti"); selection
 // translation when a drag in another application ends while the selection
 // switch is on. Owns the result window, made on first use and kept; a
 // cancelled capture hides it. Main thread.
@@ -66,6 +67,8 @@ public:
     void registerHotKey();
 
     void showSnipTransWC();
+    // Hides the result window when there is one.
+    void cancelSnipTrans();
     void showSelectionTranslateWindow();
     void beginGlobalEventMonitor();
     void endGlobalEventMonitor();

@@ -1,9 +1,9 @@
 #include "ui/ChatWindowPresenter.h"
 
 #include "core/MMUserInfo.h"
-#include "core/Notifications.h"
 #include "device/mmUtilities.h"
 #include "platform/MainQueue.h"
+#include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 #include "platform/Workspace.h"
 #include "ui/ChatPortalAddress.h"
@@ -12,10 +12,9 @@
 
 #include <QWidget>
 
-ChatWindowPresenter::ChatWindowPresenter(Factory factory, platform::NotificationCenter& center, platform::Executor& executor)
+ChatWindowPresenter::ChatWindowPresenter(Factory factory, platform::Executor& executor)
     : factory_(std::move(factory))
     , executor_(executor)
-    , observer_(center.addObserver(notifications::kHadOpenGPT, [this](const platform::Notification&) { showChatWindow(); }))
 {
 }
 

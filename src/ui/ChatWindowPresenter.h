@@ -1,22 +1,22 @@
 #pragma once
 
 #include "platform/Executor.h"
-#include "platform/NotificationCenter.h"
 
 #include <functional>
 #include <memory>
 
 class mmChatWC;
 
-// Opens the AI-assistant chat window on "kHadOpenGPTNoti": builds one when
-// none is open, otherwise brings the open one to the front. Closing the
+// Opens the AI-assistant chat window (the main window asks on
+// "kHadOpenGPTNoti"): builds one when none is open, otherwise brings the open
+// one to the front. Closing the
 // window drops its controller, so the next notification builds a new
 // window with a freshly loaded page. Main thread only.
 class ChatWindowPresenter {
 public:
     using Factory = std::function<std::unique_ptr<mmChatWC>()>;
 
-    ChatWindowPresenter(Factory factory, platform::NotificationCenter& center, platform::Executor& executor);
+    ChatWindowPresenter(Factory factory, platform::Executor& executor);
     ~ChatWindowPresenter();
     ChatWindowPresenter(const ChatWindowPresenter&) = delete;
     ChatWindowPresenter& operator=(const ChatWindowPresenter&) = delete;
@@ -32,7 +32,6 @@ public:
 private:
     Factory factory_;
     platform::Executor& executor_;
-    platform::ObserverToken observer_;
     std::unique_ptr<mmChatWC> chat_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

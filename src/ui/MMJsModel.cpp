@@ -7,6 +7,7 @@
 #include "core/MMwebconfig.h"
 #include "device/mmUtilities.h"
 #include "platform/Preferences.h"
+#include "ui/ScriptMessageBridge.h"
 #include "voice/CommandBookmarks.h"
 #include "voice/UWHomeViewModel.h"
 
@@ -169,48 +170,6 @@ std::optional<quint64> MMJsModel::systemLanguageIndex(const QJsonValue& body)
     return integerValue(body, jsmodel::kInterfaceLanguages);
 }
 
-QString MMJsModel::scriptLiteral(const QString& text)
-{
-    QString out;
-    out.reserve(text.size() + 2);
-    out += u'\'';
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        switch (u) {
-        case u'\\':
-            out += QStringLiteral("\\\\");
-            break;
-        case u'\'':
-            out += QStringLiteral("\\'");
-            break;
-        case u'\n':
-            out += QStringLiteral("\\n");
-            break;
-        case u'\r':
-            out += QStringLiteral("\\r");
-            break;
-        default:
-            // Separators end a line in older engines; '<', '>' and '&' keep the
-            // call inert wherever it is ever placed into markup.
-            if (u < 0x20 || u == 0x7f || u == 0x2028 || u == 0x2029 || u == u'"' || u == u'<' || u == u'>'
-                || u == u'&')
-                out += QStringLiteral("\\u%1").arg(static_cast<uint>(u), 4, 16, QLatin1Char('0'));
-            else
-                out += c;
-        }
-    }
-    out += u'\'';
-    return out;
-}
-
-QString MMJsModel::pageFunctionCall(const QString& function, const QStringList& arguments)
-{
-    QStringList literals;
-    for (const QString& argument : arguments)
-        literals << scriptLiteral(argument);
-    return function + u'(' + literals.join(u',') + u')';
-}
-
 QString MMJsModel::readMyDevModel() const
 {
     switch (services_.user.deviceInfo().deviceModel()) {
@@ -301,12 +260,12 @@ QString MMJsModel::pageData(quint64 index) const
 
 QString MMJsModel::oc_sendMegToH5WithSelectedMenuIndex(quint64 index) const
 {
-    return pageFunctionCall(QStringLiteral("goToPage"), { QString::number(index), pageData(index) });
+    return ScriptMessageBridge::functionCall(QStringLiteral("goToPage"), { QString::number(index), pageData(index) });
 }
 
 QString MMJsModel::reloadWithIndex(quint64 index) const
 {
-    return pageFunctionCall(QStringLiteral("indexLoading"), { pageData(index) });
+    return ScriptMessageBridge::functionCall(QStringLiteral("indexLoading"), { pageData(index) });
 }
 
 QString MMJsModel::oc_sendLocalAppList() const
@@ -314,7 +273,7 @@ QString MMJsModel::oc_sendLocalAppList() const
     QJsonArray list;
     for (const MMAppdataItem& item : services_.commands.getLocalMyAppsCmdList())
         list.append(QJsonObject::fromVariantMap(item.keyValues()));
-    return pageFunctionCall(QStringLiteral("indexLoading"), { jsmodel::compact(list) });
+    return ScriptMessageBridge::functionCall(QStringLiteral("indexLoading"), { jsmodel::compact(list) });
 }
 
 QString MMJsModel::oc_sendCustomCmdList() const
@@ -324,18 +283,13 @@ QString MMJsModel::oc_sendCustomCmdList() const
         list.append(QJsonObject::fromVariantMap(item.keyValues()));
     if (list.isEmpty())
         return QStringLiteral("");
-    return pageFunctionCall(QStringLiteral("indexLoading"), { jsmodel::compact(list) });
-}
-
-QString MMJsModel::oc_sendLocalFilepath(const QString& path) const
-{
-    return pageFunctionCall(QStringLiteral("executionLocationLoad"), { path });
+    return ScriptMessageBridge::functionCall(QStringLiteral("indexLoading"), { jsmodel::compact(list) });
 }
 
 QString MMJsModel::loadSomeObjFirst() const
 {
     const QJsonObject object { { jsmodel::kLang, static_cast<qint64>(services_.languages.indexOfUI()) } };
-    return pageFunctionCall(QStringLiteral("init"), { jsmodel::compact(object) });
+    return ScriptMessageBridge::functionCall(QStringLiteral("init"), { jsmodel::compact(object) });
 }
 
 bool MMJsModel::saveWebConfig1stWebWithMsg(const QJsonValue& body)

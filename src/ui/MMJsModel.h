@@ -62,7 +62,6 @@ public:
     QString oc_sendLocalAppList() const;
     // Empty when there is no custom command (then nothing is sent).
     QString oc_sendCustomCmdList() const;
-    QString oc_sendLocalFilepath(const QString& path) const;
     QString loadSomeObjFirst() const;
 
     QString readUserDefaultWebConfig1st() const;
@@ -83,12 +82,6 @@ public:
     // A body value read as a whole number within [0, maximum]: a JSON number
     // without fraction or a text of decimal digits; nothing otherwise.
     static std::optional<quint64> integerValue(const QJsonValue& value, quint64 maximum);
-    // "name('arg1','arg2')" with each argument as an escaped string literal.
-    static QString pageFunctionCall(const QString& function, const QStringList& arguments);
-    // A single-quoted JavaScript string literal of the text: quotes,
-    // backslashes, line and paragraph separators, control characters and
-    // '<' '>' '&' written as escapes.
-    static QString scriptLiteral(const QString& text);
 
 private:
     Services services_;

@@ -8,7 +8,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 
-namespace {
+namespace script_message_bridge {
 
 const QString kBridgeObject = QStringLiteral("pravikScriptMessages");
 
@@ -22,9 +22,10 @@ const char kHandlersScript[] = R"JS(
     names.forEach(function (name) {
         handlers[name] = {
             postMessage: function (body) {
-                var message = [name, body === undefined ? null : body];
-                if (bridge) bridge.postMessage(message[0], message[1]);
-                else pending.push(message);
+                var text = JSON.stringify(body === undefined ? null : body);
+                if (text === undefined) text = 'null';
+                if (bridge) bridge.postMessage(name, text);
+                else pending.push([name, text]);
             }
         };
     });
@@ -51,7 +52,9 @@ QString channelLibrary()
     return QString::fromUtf8(file.readAll());
 }
 
-} // namespace
+} // namespace script_message_bridge
+
+using namespace script_message_bridge;
 
 ScriptMessageBridge::ScriptMessageBridge(QWebEnginePage* page, const QStringList& names, Handler handler)
     : QObject(page)
@@ -62,38 +65,58 @@ ScriptMessageBridge::ScriptMessageBridge(QWebEnginePage* page, const QStringList
     channel_->registerObject(kBridgeObject, this);
     page->setWebChannel(channel_, QWebEngineScript::MainWorld);
 
-    const QString namesJson = QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(names)).toJson(QJsonDocument::Compact));
+    const QString namesJson
+        = QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(names)).toJson(QJsonDocument::Compact));
     QWebEngineScript script;
     script.setName(QStringLiteral("pravik-script-messages"));
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setWorldId(QWebEngineScript::MainWorld);
     script.setRunsOnSubFrames(false);
-    script.setSourceCode(channelLibrary() + QString::fromLatin1(kHandlersScript).arg(namesJson, stringLiteral(kBridgeObject)));
+    script.setSourceCode(
+        channelLibrary() + QString::fromLatin1(kHandlersScript).arg(namesJson, stringLiteral(kBridgeObject)));
     page->scripts().insert(script);
 }
 
-void ScriptMessageBridge::postMessage(const QString& name, const QJsonValue& body)
+void ScriptMessageBridge::postMessage(const QString& name, const QString& bodyJson)
 {
     if (!names_.contains(name)) {
-        qInfo() << "Web pages: a message of unknown name" << name << "is ignored";
+        qInfo("Web pages: a message of unknown name \"%s\" is ignored", qUtf8Printable(name.left(64)));
+        return;
+    }
+    const std::optional<QJsonValue> body = parseBody(bodyJson);
+    if (!body) {
+        qWarning("Web pages: message \"%s\" ignored: its body is not JSON", qUtf8Printable(name));
         return;
     }
     if (handler_)
-        handler_(name, body);
+        handler_(name, *body);
+}
+
+std::optional<QJsonValue> ScriptMessageBridge::parseBody(const QString& json)
+{
+    // A document holds an object or an array; a body may be any value, so it
+    // is read as the single element of a list.
+    QJsonParseError error;
+    const QJsonDocument document
+        = QJsonDocument::fromJson(QByteArray("[") + json.toUtf8() + QByteArray("]"), &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray() || document.array().size() != 1)
+        return std::nullopt;
+    return document.array().at(0);
 }
 
 QString ScriptMessageBridge::stringLiteral(const QString& text)
 {
     QString out;
     out.reserve(text.size() + 2);
-    out += u'"';
+    out += u'\'';
     for (const QChar c : text) {
-        switch (c.unicode()) {
-        case u'"':
-            out += QStringLiteral("\\\"");
-            break;
+        const char16_t u = c.unicode();
+        switch (u) {
         case u'\\':
             out += QStringLiteral("\\\\");
+            break;
+        case u'\'':
+            out += QStringLiteral("\\'");
             break;
         case u'\n':
             out += QStringLiteral("\\n");
@@ -101,25 +124,24 @@ QString ScriptMessageBridge::stringLiteral(const QString& text)
         case u'\r':
             out += QStringLiteral("\\r");
             break;
-        case u'\t':
-            out += QStringLiteral("\\t");
-            break;
-        case u'<':
-            out += QStringLiteral("\\u003c");
-            break;
-        case 0x2028:
-            out += QStringLiteral("\\u2028");
-            break;
-        case 0x2029:
-            out += QStringLiteral("\\u2029");
-            break;
         default:
-            if (c.unicode() < 0x20)
-                out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            // Separators end a line in older engines; '<', '>' and '&' keep the
+            // call inert wherever it is ever placed into markup.
+            if (u < 0x20 || u == 0x7f || u == 0x2028 || u == 0x2029 || u == u'"' || u == u'<' || u == u'>'
+                || u == u'&')
+                out += QStringLiteral("\\u%1").arg(static_cast<uint>(u), 4, 16, QLatin1Char('0'));
             else
                 out += c;
         }
     }
-    out += u'"';
+    out += u'\'';
     return out;
+}
+
+QString ScriptMessageBridge::functionCall(const QString& function, const QStringList& arguments)
+{
+    QStringList literals;
+    for (const QString& argument : arguments)
+        literals << stringLiteral(argument);
+    return function + u'(' + literals.join(u',') + u')';
 }

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class QWebChannel;
 class QWebEnginePage;
@@ -13,9 +14,12 @@ class QWebEnginePage;
 // Gives a web page the script-message API its pages are written against,
 // `window.webkit.messageHandlers.NAME.postMessage(body)`, for the names
 // given, over a QWebChannel: a script injected at document creation makes
-// the handlers, queues messages until the channel is up, and hands each
-// message to the handler on the main thread. Bodies arrive as JSON values
-// (a page may send anything; the handler checks the kind).
+// the handlers, queues messages until the channel is up, and sends each
+// message as its name and its body serialised as JSON text (so a number
+// stays a number and a text a text). The bridge reads the body back and
+// hands name and value to the handler on the main thread; unknown names and
+// bodies that are not JSON are dropped with a log line. The other way, the
+// application calls page functions with scripts built by functionCall().
 class ScriptMessageBridge final : public QObject {
     Q_OBJECT
 public:
@@ -24,13 +28,21 @@ public:
     // Installs itself on the page (a child of it).
     ScriptMessageBridge(QWebEnginePage* page, const QStringList& names, Handler handler);
 
-    // A JavaScript string literal (double-quoted) that reads as `text`:
-    // quotes, backslashes, line breaks, U+2028/U+2029 and "</" escaped.
+    // One JSON value of any kind (number, text, object, array, true, false,
+    // null); nothing for anything else. Page bodies are outside input.
+    static std::optional<QJsonValue> parseBody(const QString& json);
+
+    // A single-quoted JavaScript string literal that reads as `text`:
+    // quotes, backslashes, line and paragraph separators, control characters
+    // and '<' '>' '&' written as escapes, so no text can end the literal or
+    // a surrounding script element.
     static QString stringLiteral(const QString& text);
+    // "name('arg1','arg2')" with each argument as a string literal.
+    static QString functionCall(const QString& function, const QStringList& arguments);
 
 public slots:
     // Called by the page's script; not for the application.
-    void postMessage(const QString& name, const QJsonValue& body);
+    void postMessage(const QString& name, const QString& bodyJson);
 
 private:
     QStringList names_;

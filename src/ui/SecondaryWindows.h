@@ -2,41 +2,42 @@
 
 #include <QString>
 
-// The windows the main window opens on demand that other parts of the
-// application build: the chat window, the update window, the hot-key
-// recorder, the device debug window and the translation result window with
-// its capture tool. Each operation of this base logs that the window is not
-// available; the application installs the implementation that has them.
+#include <functional>
+
+class QWidget;
+
+// What the main window opens or runs beyond its own view: the chat window,
+// the hot-key recorder, the screenshot translation with its result window,
+// the update check and window, the page actions that need a dialog, the
+// selection monitor and the Bluetooth link's retry. The application gives
+// the main window its implementation; tests give a recording one.
 class SecondaryWindows {
 public:
+    // Sends a script to the settings page.
+    using PageCall = std::function<void(const QString& script)>;
+
     virtual ~SecondaryWindows() = default;
 
-    virtual void showChatWindow() { unavailable("chat"); }
-    virtual void showUpdateWindow() { unavailable("update"); }
-    virtual void showShortCutWindow() { unavailable("hot-key recorder"); }
-    virtual void showBleDebugWindow() { unavailable("device debug"); }
+    virtual void showChatWindow() = 0;
+    virtual void showShortCutWindow() = 0;
     // A screenshot translation: the capture tool, then the result window.
-    virtual void showSnipTransWC() { unavailable("screenshot translation"); }
+    virtual void showSnipTransWC() = 0;
     // Closes the result window when there is one.
-    virtual void cancelSnipTrans() { }
-    // Page actions: choose a command target, check for a new version,
-    // export the documents folder.
-    virtual void changeFolderAction() { unavailable("target chooser"); }
-    virtual void checkNewVersion() { unavailable("update"); }
-    virtual void exportDocumentFolder() { unavailable("documents export"); }
+    virtual void cancelSnipTrans() = 0;
+    // The start-up update check: a newer version the user did not skip
+    // opens the update window; anything else shows nothing.
+    virtual void checkVersion() = 0;
+    // The settings page's check on demand: a skipped version is offered
+    // again, and the answer is always told.
+    virtual void checkNewVersion() = 0;
+    // The open panel for a custom command's target, over `window`; the
+    // choice goes to the page through `sendToPage`.
+    virtual void changeFolderAction(QWidget* window, PageCall sendToPage) = 0;
+    // The documents folder saved as an archive where the user chooses.
+    virtual void exportDocumentFolder(QWidget* window) = 0;
     // Selection translation: the drag monitor on or off.
-    virtual void setSelectionMonitor(bool on)
-    {
-        (void)on;
-        unavailable("selection translation");
-    }
+    virtual void setSelectionMonitor(bool on) = 0;
     // Asks the Bluetooth link to attach to a mouse the system already has
     // connected, repeating every `seconds` (at most one such attempt runs).
-    virtual void waitingForConnectMouseWithDaley(double seconds) { (void)seconds; }
-
-protected:
-    static void unavailable(const char* window)
-    {
-        qInfo("The %s window is not available in this build", window);
-    }
+    virtual void waitingForConnectMouseWithDaley(double seconds) = 0;
 };

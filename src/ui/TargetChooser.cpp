@@ -2,6 +2,7 @@
 
 #include "core/LGNLocalizedString.h"
 #include "platform/FilePanels.h"
+#include "ui/ScriptMessageBridge.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -43,39 +44,5 @@ QString TargetChooser::addressText(const QString& path)
 
 QString TargetChooser::pageScript(const QString& address)
 {
-    QString escaped;
-    escaped.reserve(address.size() + 8);
-    for (const QChar c : address) {
-        switch (c.unicode()) {
-        case '\\':
-            escaped += QStringLiteral("\\\\");
-            break;
-        case '\'':
-            escaped += QStringLiteral("\\'");
-            break;
-        case '"':
-            escaped += QStringLiteral("\\\"");
-            break;
-        case '\n':
-            escaped += QStringLiteral("\\n");
-            break;
-        case '\r':
-            escaped += QStringLiteral("\\r");
-            break;
-        case '<':
-            // Keeps "</script>" inert wherever the page puts the text.
-            escaped += QStringLiteral("\\x3c");
-            break;
-        case 0x2028:
-        case 0x2029:
-            escaped += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-            break;
-        default:
-            if (c.unicode() < 0x20)
-                escaped += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-            else
-                escaped += c;
-        }
-    }
-    return kPageFunction + QStringLiteral("('") + escaped + QStringLiteral("')");
+    return ScriptMessageBridge::functionCall(kPageFunction, { address });
 }

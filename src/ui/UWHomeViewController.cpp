@@ -113,7 +113,6 @@ UWHomeViewController::UWHomeViewController(HRPSqliteOperation& database, Startup
     , hooks_(std::move(hooks))
     , center_(center)
     , environment_(std::move(environment))
-    , windows_(environment_.windows ? environment_.windows : std::make_shared<SecondaryWindows>())
 {
 }
 
@@ -154,7 +153,8 @@ std::shared_ptr<MMJsModel> UWHomeViewController::jsModelShared()
         jsModel_->huaci = [this, alive](bool on) {
             if (alive.expired())
                 return;
-            windows_->setSelectionMonitor(on);
+            if (SecondaryWindows* windows = environment_.windows.get())
+                windows->setSelectionMonitor(on);
             refreshUIData();
         };
         jsModel_->startupBlock = [this, alive](bool on) {
@@ -403,11 +403,25 @@ void UWHomeViewController::init_data()
     startupLog_ << QStringLiteral("tables");
     checkPermission();
     startupLog_ << QStringLiteral("permissions");
+    somethingNetWork();
     if (hooks_.beginMouseMonitor)
         hooks_.beginMouseMonitor();
     startupLog_ << QStringLiteral("press codes");
     init_noti();
     startupLog_ << QStringLiteral("observers");
+}
+
+// Asks the back end whether a newer version exists; the update window opens only for one.
+void UWHomeViewController::somethingNetWork()
+{
+    withWindows(&SecondaryWindows::checkVersion);
+    startupLog_ << QStringLiteral("update check");
+}
+
+void UWHomeViewController::withWindows(void (SecondaryWindows::*open)())
+{
+    if (SecondaryWindows* windows = environment_.windows.get())
+        (windows->*open)();
 }
 
 void UWHomeViewController::checkPermission()
@@ -495,7 +509,7 @@ void UWHomeViewController::init_noti()
                 work();
         });
     };
-    observe(notifications::kHadOpenGPT, [this](const Notification&) { windows_->showChatWindow(); });
+    observe(notifications::kHadOpenGPT, [this](const Notification&) { withWindows(&SecondaryWindows::showChatWindow); });
     observe(notifications::kHadProductConnected,
         [this](const Notification&) { js_ocSendMsgWithString(jsModel().reloadWithIndex(selectedIndex_)); });
     observe(notifications::kHadNewOCRHotkey,
@@ -526,8 +540,9 @@ void UWHomeViewController::init_noti()
         // mouse unseen until the next start).
         canUSB();
     });
-    observe(notifications::kHadSnipTrans, [this](const Notification&) { windows_->showSnipTransWC(); });
-    observe(notifications::kHadCancelSnipTrans, [this](const Notification&) { windows_->cancelSnipTrans(); });
+    observe(notifications::kHadSnipTrans, [this](const Notification&) { withWindows(&SecondaryWindows::showSnipTransWC); });
+    observe(
+        notifications::kHadCancelSnipTrans, [this](const Notification&) { withWindows(&SecondaryWindows::cancelSnipTrans); });
     observe(notifications::kHadReloadConnectImage,
         [this](const Notification& note) { reloadConnectImageNoti(note.object); });
     observe(notifications::kHadReloadDianciImage, [this](const Notification&) { reloadDianciImageNoti(); });
@@ -557,7 +572,8 @@ void UWHomeViewController::reloadConnectImageNoti(const QVariant& object)
         setIndicator(batteryImgView_, &batteryImage_, QStringLiteral("disconnected"));
         batteryLb_->setText(QString());
         jsModel().services().user.deviceInfo().setSn(QStringLiteral(""));
-        windows_->waitingForConnectMouseWithDaley(1.0);
+        if (SecondaryWindows* windows = environment_.windows.get())
+            windows->waitingForConnectMouseWithDaley(1.0);
     }
 }
 
@@ -717,9 +733,13 @@ void UWHomeViewController::userContentController(const QString& name, const QJso
     } else if (name == MMJsModel::kSelfAdaption) {
         myAppListRefreshAction();
     } else if (name == MMJsModel::kExecutionLocation) {
-        windows_->changeFolderAction();
+        if (SecondaryWindows* windows = environment_.windows.get())
+            windows->changeFolderAction(view_, [this, alive = std::weak_ptr<bool>(alive_)](const QString& script) {
+                if (!alive.expired())
+                    js_ocSendMsgWithString(script);
+            });
     } else if (name == MMJsModel::kCheckLevel) {
-        windows_->checkNewVersion();
+        withWindows(&SecondaryWindows::checkNewVersion);
     } else if (name == MMJsModel::kSetSystemLanguage) {
         const std::optional<quint64> index = MMJsModel::systemLanguageIndex(body);
         if (!index) {
@@ -730,9 +750,10 @@ void UWHomeViewController::userContentController(const QString& name, const QJso
         model.services().languages.setIndexOfUI(*index);
         center_.post(notifications::kHadChangeUILanguage);
     } else if (name == MMJsModel::kScreenshotTranslationKey) {
-        windows_->showShortCutWindow();
+        withWindows(&SecondaryWindows::showShortCutWindow);
     } else if (name == MMJsModel::kLogExport) {
-        windows_->exportDocumentFolder();
+        if (SecondaryWindows* windows = environment_.windows.get())
+            windows->exportDocumentFolder(view_);
     } else {
         qWarning("UWHomeViewController: unknown page message \"%s\" ignored", qUtf8Printable(name.left(64)));
     }

@@ -34,7 +34,7 @@ class Executor;
 struct UWHomeEnvironment {
     // The page-data services, made when the model is first used.
     std::function<MMJsModel::Services()> pageServices; // none: the process-wide ones
-    std::shared_ptr<SecondaryWindows> windows; // none: the logging base
+    std::shared_ptr<SecondaryWindows> windows; // none: no secondary windows (tests)
     std::function<void(bool)> setLoginItem; // start at login on or off
     std::function<void(const QString&)> openUrl;
     platform::Executor* mainQueue = nullptr; // none: the main queue
@@ -113,6 +113,8 @@ private:
     void showNotices();
     void init_data();
     void openCommandDatabase();
+    void somethingNetWork();
+    void withWindows(void (SecondaryWindows::*open)());
     void checkPermission();
     void canUSB();
     void init_noti();
@@ -136,7 +138,6 @@ private:
     StartupHooks hooks_;
     platform::NotificationCenter& center_;
     Environment environment_;
-    std::shared_ptr<SecondaryWindows> windows_;
     std::shared_ptr<MMJsModel> jsModel_;
     std::shared_ptr<MMpermissionCheck> permissionCheck_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -6,13 +6,10 @@
 #include <QString>
 
 #include <functional>
-#include <optional>
 
-// The object a settings page talks to. The page script posts each message as
-// its name and its body serialised as JSON text (so a number stays a number
-// and a text a text); the relay reads the body back and hands name and body
-// to its receiver. It holds the receiver weakly: a message arriving after
-// the receiver is gone reaches nobody.
+// Where the settings pages' messages go: it hands name and body to its
+// receiver, which it holds weakly: a message arriving after the receiver is
+// gone reaches nobody.
 class WeakScriptMessageDelegate : public QObject {
     Q_OBJECT
 public:
@@ -23,13 +20,7 @@ public:
     // The receiver is called while `owner` lives.
     void setUucDelegate(QObject* owner, Receiver receiver);
 
-    // One JSON value of any kind (number, text, object, array, true, false,
-    // null); nothing for anything else. Page bodies are outside input.
-    static std::optional<QJsonValue> parseBody(const QString& json);
-
-public slots:
-    // Called by the page through the web channel.
-    void postMessage(const QString& name, const QString& bodyJson);
+    void postMessage(const QString& name, const QJsonValue& body);
 
 private:
     QPointer<QObject> owner_;

@@ -216,20 +216,20 @@ void mmChatWC::sendPcmToJS(const QByteArray& pcm)
     if (!recording_ || closed_ || pcm.isEmpty())
         return;
     const QJsonObject message { { kChatTypeKey, kChatIngRecorder }, { kChatDataKey, QString::fromLatin1(pcm.toBase64()) } };
-    runScript(QStringLiteral("onRecorder(%1)").arg(ScriptMessageBridge::stringLiteral(chatJsonText(message))));
+    runScript(ScriptMessageBridge::functionCall(QStringLiteral("onRecorder"), { chatJsonText(message) }));
 }
 
 void mmChatWC::sendPcmStatusToJS(bool status)
 {
     const QJsonObject message { { kChatTypeKey, status ? kChatStartRecorder : kChatEndRecorder } };
-    runScript(QStringLiteral("onRecorder(%1)").arg(ScriptMessageBridge::stringLiteral(chatJsonText(message))));
+    runScript(ScriptMessageBridge::functionCall(QStringLiteral("onRecorder"), { chatJsonText(message) }));
 }
 
 void mmChatWC::sendSpeechTextToJS(const QString& text)
 {
     if (closed_ || !myWebView_)
         return;
-    runScript(QStringLiteral("inputData(%1)").arg(ScriptMessageBridge::stringLiteral(text)));
+    runScript(ScriptMessageBridge::functionCall(QStringLiteral("inputData"), { text }));
     env_.executor.asyncAfter(kSendDelay, [this, alive = std::weak_ptr<int>(alive_)] {
         if (!alive.expired())
             sendEnterToJS();

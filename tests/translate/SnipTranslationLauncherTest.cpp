@@ -90,10 +90,14 @@ TEST_F(LauncherTest, FreshInstallBindsCommand3AndAPressStartsACaptureAfterTheWin
     EXPECT_TRUE(snip_.snipCallback());
     EXPECT_EQ(windowsMade_, 1);
 
-    // A cancelled capture hides the window; the click function starts the
-    // same sequence again with the same window.
+    // A cancelled capture hides the window; the click function (through the
+    // main window) starts the same sequence again with the same window.
     snip_.endCapture({});
-    center_.post(notifications::kHadSnipTrans);
+    ASSERT_TRUE(launcher->window());
+    launcher->window()->show();
+    launcher->cancelSnipTrans();
+    EXPECT_FALSE(launcher->window()->isVisible());
+    launcher->showSnipTransWC();
     time_.advance(SnipTranslationLauncher::kSnipDelaySeconds);
     EXPECT_TRUE(snip_.isWorking());
     EXPECT_EQ(windowsMade_, 1);

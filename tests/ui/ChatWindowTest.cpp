@@ -295,12 +295,12 @@ TEST_F(ChatWindowTest, ThePresenterBuildsOneWindowAndANewOneAfterClosing)
             unconfigured.portalOrigin.clear();
             return std::make_unique<mmChatWC>(unconfigured);
         },
-        center, time);
-    center.post(notifications::kHadOpenGPT);
+        time);
+    presenter.showChatWindow();
     ASSERT_TRUE(presenter.chat());
     QWidget* window = presenter.chat()->window();
     EXPECT_TRUE(window->isVisible());
-    center.post(notifications::kHadOpenGPT);
+    presenter.showChatWindow();
     EXPECT_EQ(built, 1);
     // Without a portal address the user is told, once.
     EXPECT_TRUE(platform::UserNotices::shared().wasPosted(ChatPortalAddress::kNotConfiguredNotice));
@@ -309,7 +309,7 @@ TEST_F(ChatWindowTest, ThePresenterBuildsOneWindowAndANewOneAfterClosing)
     window->close();
     time.runPending();
     EXPECT_FALSE(presenter.chat());
-    center.post(notifications::kHadOpenGPT);
+    presenter.showChatWindow();
     EXPECT_EQ(built, 2);
     EXPECT_TRUE(presenter.chat()->window()->isVisible());
 }

@@ -210,7 +210,7 @@ TEST(TargetChooserTest, FileNamesCannotBreakOutOfTheScriptString)
         { "file:///x');alert(1);('", "executionLocationLoad('file:///x\\');alert(1);(\\'')" },
         { "file:///back\\slash", "executionLocationLoad('file:///back\\\\slash')" },
         { "file:///line\nbreak", "executionLocationLoad('file:///line\\nbreak')" },
-        { "file:///</script>", "executionLocationLoad('file:///\\x3c/script>')" },
+        { "file:///</script>", "executionLocationLoad('file:///\\u003c/script\\u003e')" },
         { "file:///sep\xe2\x80\xa8x", "executionLocationLoad('file:///sep\\u2028x')" },
     };
     for (const auto& c : cases)

@@ -19,9 +19,9 @@
 #include "ui/MMJsModel.h"
 #include "ui/MMpermiWC.h"
 #include "ui/ScriptMessageWebView.h"
+#include "ui/ScriptMessageBridge.h"
 #include "ui/SecondaryWindows.h"
 #include "ui/UWHomeViewController.h"
-#include "ui/WeakScriptMessageDelegate.h"
 #include "voice/UWHomeViewModel.h"
 
 #include <QApplication>
@@ -44,20 +44,32 @@ namespace settingspages {
 
 QJsonValue json(const char* text)
 {
-    const std::optional<QJsonValue> value = WeakScriptMessageDelegate::parseBody(QString::fromUtf8(text));
+    const std::optional<QJsonValue> value = ScriptMessageBridge::parseBody(QString::fromUtf8(text));
     EXPECT_TRUE(value.has_value()) << text;
     return value.value_or(QJsonValue());
 }
 
 struct RecordingWindows : SecondaryWindows {
     QStringList calls;
+    QWidget* over = nullptr; // the window the last dialog was asked over
+    QString chosenTarget = QStringLiteral("executionLocationLoad('file:///chosen/')");
     void showChatWindow() override { calls << "chat"; }
     void showShortCutWindow() override { calls << "hotkey"; }
     void showSnipTransWC() override { calls << "snip"; }
     void cancelSnipTrans() override { calls << "cancel snip"; }
-    void changeFolderAction() override { calls << "choose target"; }
+    void checkVersion() override { calls << "startup check"; }
+    void changeFolderAction(QWidget* window, PageCall sendToPage) override
+    {
+        calls << "choose target";
+        over = window;
+        sendToPage(chosenTarget);
+    }
     void checkNewVersion() override { calls << "check version"; }
-    void exportDocumentFolder() override { calls << "export"; }
+    void exportDocumentFolder(QWidget* window) override
+    {
+        calls << "export";
+        over = window;
+    }
     void setSelectionMonitor(bool on) override { calls << (on ? "monitor on" : "monitor off"); }
     void waitingForConnectMouseWithDaley(double seconds) override
     {
@@ -97,11 +109,11 @@ using MMJsModelTest = PagesFixture;
 TEST_F(MMJsModelTest, PageCallsCarryAnyTextAsAnInertStringLiteral)
 {
     const QString nasty = QStringLiteral("it's \"q\" \\ back\nline\r\u2028\u2029</script><b>&\x01");
-    const QString literal = MMJsModel::scriptLiteral(nasty);
+    const QString literal = ScriptMessageBridge::stringLiteral(nasty);
     EXPECT_EQ(literal,
         QStringLiteral("'it\\'s \\u0022q\\u0022 \\\\ "
                        "back\\nline\\r\\u2028\\u2029\\u003c/script\\u003e\\u003cb\\u003e\\u0026\\u0001'"));
-    EXPECT_EQ(MMJsModel::pageFunctionCall(
+    EXPECT_EQ(ScriptMessageBridge::functionCall(
                   QStringLiteral("goToPage"), { QStringLiteral("4"), QStringLiteral("{}") }),
         QStringLiteral("goToPage('4','{}')"));
 }
@@ -401,7 +413,48 @@ TEST_F(HomeControllerTest, PageMessagesReachTheSettings)
     controller->userContentController(QStringLiteral("screenshotTranslationKey"), json(R"("")"));
     controller->userContentController(QStringLiteral("logExport"), json("null"));
     EXPECT_EQ(loginItem, (QList<bool> { true }));
-    EXPECT_EQ(windows->calls, (QStringList { "monitor on", "hotkey", "export" }));
+    EXPECT_EQ(windows->calls, (QStringList { "startup check", "monitor on", "hotkey", "export" }));
+}
+
+// Each page message and notification that needs another window reaches the
+// one it names, once; dialogs open over the main window, and the chosen
+// target goes to the page.
+TEST_F(HomeControllerTest, EachWindowRequestReachesItsWindowOnce)
+{
+    auto controller = make();
+    EXPECT_EQ(windows->calls, (QStringList { "startup check" })) << "the update check runs at start-up";
+    struct Case {
+        const char* message; // page message, or empty for the notification
+        QString notification;
+        const char* body;
+        QStringList expected;
+    };
+    const Case cases[] = {
+        { "executionLocation", {}, "null", { "choose target" } },
+        { "checkLevel", {}, "null", { "check version" } },
+        { "screenshotTranslationKey", {}, R"("")", { "hotkey" } },
+        { "logExport", {}, "null", { "export" } },
+        { "aiSettings", {}, R"({"scribe_translation_check_click": 1})", { "monitor on" } },
+        { "aiSettings", {}, R"({"scribe_translation_check_click": 0})", { "monitor off" } },
+        { "", notifications::kHadOpenGPT, "", { "chat" } },
+        { "", notifications::kHadSnipTrans, "", { "snip" } },
+        { "", notifications::kHadCancelSnipTrans, "", { "cancel snip" } },
+        { "", notifications::kHadReloadConnectImage, "", { "ble wait 1" } },
+    };
+    for (const Case& c : cases) {
+        windows->calls.clear();
+        windows->over = nullptr;
+        if (c.notification.isEmpty())
+            controller->userContentController(QString::fromUtf8(c.message), json(c.body));
+        else if (c.notification == notifications::kHadReloadConnectImage)
+            center.post(c.notification, QVariantMap { { "mode", 0 } });
+        else
+            center.post(c.notification);
+        EXPECT_EQ(windows->calls, c.expected) << c.message << c.notification.toStdString();
+        if (c.expected.first() == "choose target" || c.expected.first() == "export")
+            EXPECT_EQ(windows->over, controller->view()) << c.message;
+    }
+    EXPECT_TRUE(controller->sentScripts().contains(windows->chosenTarget));
 }
 
 TEST_F(HomeControllerTest, IndicatorsMenuAndLoadingFollowTheirNotifications)
@@ -455,10 +508,6 @@ TEST_F(HomeControllerTest, IndicatorsMenuAndLoadingFollowTheirNotifications)
     EXPECT_EQ(controller->sentScripts().last(),
         QStringLiteral("indexLoading('[{\\u0022todo\\u0022:\\u0022example.org\\u0022,\\u0022word\\u0022:"
                        "\\u0022news\\u0022}]')"));
-    center.post(notifications::kHadOpenGPT);
-    center.post(notifications::kHadSnipTrans);
-    EXPECT_TRUE(windows->calls.contains("chat"));
-    EXPECT_TRUE(windows->calls.contains("snip"));
 }
 
 // The pages in the browser engine.

@@ -45,7 +45,7 @@ TEST(UWHomeViewController, FirstViewReadRunsStartUpOnceAndCreatesTheCommandTable
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(controller.view(), view);
     // With no session to check, every permission counts as granted.
-    EXPECT_EQ(controller.startupLog(), (QStringList{"view", "tables", "devices", "permissions", "press codes", "observers"}));
+    EXPECT_EQ(controller.startupLog(), (QStringList{"view", "tables", "devices", "permissions", "update check", "press codes", "observers"}));
     EXPECT_EQ(started, (QStringList{"devices", "press codes"}));
 
     EXPECT_EQ(tableColumns(file, QStringLiteral("DBMyAppsoooCmdListKey")),

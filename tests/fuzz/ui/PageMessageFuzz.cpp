@@ -9,7 +9,7 @@
 #include "core/KWLangManager.h"
 #include "core/MMUserInfo.h"
 #include "ui/MMJsModel.h"
-#include "ui/WeakScriptMessageDelegate.h"
+#include "ui/ScriptMessageBridge.h"
 #include "voice/UWHomeViewModel.h"
 
 namespace pagemessagefuzz {
@@ -27,7 +27,7 @@ struct World {
 // A page-function argument must stay one inert string literal.
 void checkLiteral(const QString& text)
 {
-    const QString literal = MMJsModel::scriptLiteral(text);
+    const QString literal = ScriptMessageBridge::stringLiteral(text);
     if (!literal.startsWith(u'\'') || !literal.endsWith(u'\'') || literal.size() < 2)
         fuzz::fail("the literal is not quoted");
     bool escaped = false;
@@ -57,7 +57,7 @@ PRAVIK_FUZZ_TARGET(page_message)
     const QString name = QString::fromUtf8(input.left(newline < 0 ? input.size() : newline));
     const QString bodyText = newline < 0 ? QString() : QString::fromUtf8(input.mid(newline + 1));
     pagemessagefuzz::checkLiteral(bodyText);
-    const std::optional<QJsonValue> body = WeakScriptMessageDelegate::parseBody(bodyText);
+    const std::optional<QJsonValue> body = ScriptMessageBridge::parseBody(bodyText);
     if (!body)
         return;
 
