@@ -107,8 +107,9 @@ public:
 };
 
 // Starts a capture and returns once it is ready: every capture window is
-// mapped, its content has painted (the paint event returns only once its
-// frame went to the server) and the server has put the frames on the screen.
+// mapped, its content has received a paint event (the event loop call that
+// delivers it returns only after the window's frame was painted and sent)
+// and the server has handled the frames (a round trip on Qt's connection).
 void captureBenchStartAndWait(SnipManager& manager)
 {
     PaintCounter counter;
