@@ -19,10 +19,13 @@ public:
 
 // The frameless, always-on-top window that covers one screen during a
 // capture session. It passes its pointer events and Escape to its delegate.
+// Kept hidden between sessions, so a session starts without creating it.
 class RCSnipWindow : public QWidget {
     Q_OBJECT
 public:
     explicit RCSnipWindow(MouseEventProtocol& delegate);
+    // The next session's delegate.
+    void setDelegate(MouseEventProtocol& delegate) { delegate_ = &delegate; }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -32,5 +35,5 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    MouseEventProtocol& delegate_;
+    MouseEventProtocol* delegate_;
 };

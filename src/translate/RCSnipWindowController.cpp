@@ -20,8 +20,6 @@
 
 namespace {
 
-// How dark the screen looks outside the area.
-constexpr double kDimming = 0.7;
 // A keyboard grab fails until the server has mapped the window; it is
 // tried again this often, this many times.
 constexpr int kKeyboardGrabRetryMs = 20;
@@ -47,11 +45,11 @@ void RCSnipWindowController::startCaptureWithScreen(QScreen* screen)
     screenFrame_ = QRectF(screen->geometry());
     doSnapshot();
 
-    window_ = std::make_unique<RCSnipWindow>(*this);
+    window_ = manager_.takeWindow(screen, *this);
     window_->setGeometry(screen->geometry());
     snipView_ = new SnipView(manager_, window_.get());
     snipView_->setGeometry(QRect(QPoint(0, 0), screen->geometry().size()));
-    snipView_->setImages(originImage_, darkImage_);
+    snipView_->setImage(originImage_);
 
     mouseChangeToken_ = manager_.notificationCenter().addObserver(SnipManager::kNotifyMouseLocationChange,
         [this](const platform::Notification& n) { onNotifyMouseChange(n); });
@@ -81,22 +79,6 @@ void RCSnipWindowController::doSnapshot()
         originImage_ = black;
     }
     originImage_.setDevicePixelRatio(ratio);
-    // One pass over the screen's pixels: each channel kept at 30 %, as
-    // black at 70 % over it would leave it.
-    const QImage origin = originImage_.convertToFormat(QImage::Format_RGB32);
-    darkImage_ = QImage(origin.size(), QImage::Format_RGB32);
-    const int keep = qRound((1 - kDimming) * 256);
-    for (int y = 0; y < origin.height(); ++y) {
-        const auto* from = reinterpret_cast<const QRgb*>(origin.constScanLine(y));
-        auto* to = reinterpret_cast<QRgb*>(darkImage_.scanLine(y));
-        for (int x = 0; x < origin.width(); ++x) {
-            const QRgb p = from[x];
-            const quint32 redBlue = ((p & 0xff00ff) * quint32(keep) >> 8) & 0xff00ff;
-            const quint32 green = ((p & 0x00ff00) * quint32(keep) >> 8) & 0x00ff00;
-            to[x] = 0xff000000 | redBlue | green;
-        }
-    }
-    darkImage_.setDevicePixelRatio(ratio);
 }
 
 void RCSnipWindowController::takeKeyboard()
@@ -121,11 +103,17 @@ void RCSnipWindowController::takeKeyboard()
 void RCSnipWindowController::close()
 {
     mouseChangeToken_.reset();
-    if (window_) {
-        if (window_->windowHandle())
-            window_->windowHandle()->setKeyboardGrabEnabled(false);
-        window_->hide();
-    }
+    if (!window_)
+        return;
+    if (window_->windowHandle())
+        window_->windowHandle()->setKeyboardGrabEnabled(false);
+    window_->hide();
+    // This session's content goes once the event that ended the session has
+    // been handled (it may be a click on its toolbar); the window stays for
+    // the next session.
+    snipView_->hide();
+    snipView_->deleteLater();
+    manager_.keepWindow(screen_, std::move(window_));
 }
 
 void RCSnipWindowController::captureAppScreen(const QPointF& pointer)

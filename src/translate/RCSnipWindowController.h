@@ -82,7 +82,6 @@ private:
     std::unique_ptr<RCSnipWindow> window_;
     SnipView* snipView_ = nullptr;
     QImage originImage_;
-    QImage darkImage_;
     QRectF captureWindowRect_;
     QRectF dragWindowRect_;
     QRectF lastRect_;

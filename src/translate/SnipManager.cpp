@@ -9,6 +9,7 @@
 #include "platform/ScreenGrabber.h"
 #include "platform/UserNotices.h"
 #include "platform/WindowList.h"
+#include "translate/RCSnipWindow.h"
 #include "translate/RCSnipWindowController.h"
 #include "translate/SnipUtil.h"
 
@@ -127,6 +128,23 @@ void SnipManager::screenChanged()
 {
     if (isWorking_)
         endCapture({});
+    idleWindows_.clear();
+}
+
+std::unique_ptr<RCSnipWindow> SnipManager::takeWindow(QScreen* screen, MouseEventProtocol& delegate)
+{
+    const auto idle = idleWindows_.find(screen);
+    if (idle == idleWindows_.end())
+        return std::make_unique<RCSnipWindow>(delegate);
+    std::unique_ptr<RCSnipWindow> window = std::move(idle->second);
+    idleWindows_.erase(idle);
+    window->setDelegate(delegate);
+    return window;
+}
+
+void SnipManager::keepWindow(QScreen* screen, std::unique_ptr<RCSnipWindow> window)
+{
+    idleWindows_[screen] = std::move(window);
 }
 
 void SnipManager::clearController()

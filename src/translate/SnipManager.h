@@ -7,9 +7,14 @@
 #include <QString>
 
 #include <functional>
+#include <map>
+#include <memory>
 #include <vector>
 
 class MMUserInfo;
+class MouseEventProtocol;
+class QScreen;
+class RCSnipWindow;
 class RCSnipWindowController;
 
 namespace platform {
@@ -84,6 +89,12 @@ public:
     // The screens changed: a running session ends without a result.
     void screenChanged();
 
+    // The capture window of a screen: the one of an earlier session, hidden
+    // since, else a new one.
+    std::unique_ptr<RCSnipWindow> takeWindow(QScreen* screen, MouseEventProtocol& delegate);
+    // Keeps a session's window, hidden, for the next session on its screen.
+    void keepWindow(QScreen* screen, std::unique_ptr<RCSnipWindow> window);
+
     // A toolbar image by its file name; null when it cannot be read.
     QImage getImageFromResource(const QString& name) const;
 
@@ -110,4 +121,7 @@ private:
     // Owned; released with deleteLater, since a session usually ends inside
     // one of their own event handlers.
     std::vector<RCSnipWindowController*> controllers_;
+    // Hidden windows of ended sessions, by screen; dropped when the screens
+    // change.
+    std::map<QScreen*, std::unique_ptr<RCSnipWindow>> idleWindows_;
 };

@@ -5,6 +5,7 @@
 #include "translate/SnipManager.h"
 #include "translate/ToolContainer.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <cmath>
@@ -26,18 +27,31 @@ SnipView::SnipView(const SnipManager& manager, QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void SnipView::setImages(const QImage& origin, const QImage& dark)
+void SnipView::setImage(const QImage& origin)
 {
     origin_ = origin;
-    dark_ = dark;
     update();
 }
 
 void SnipView::setArea(bool showImage, const QRectF& drawingRect)
 {
+    if (showImage == showImage_ && drawingRect == drawingRect_)
+        return;
+    // Only the old and the new area change, with their border and handles.
+    QRegion changed;
+    if (showImage_)
+        changed += areaBounds(drawingRect_);
+    if (showImage)
+        changed += areaBounds(drawingRect);
     showImage_ = showImage;
     drawingRect_ = drawingRect;
-    update();
+    update(changed);
+}
+
+QRect SnipView::areaBounds(const QRectF& area) const
+{
+    const double reach = kHandleSize / 2.0 + 2;
+    return area.intersected(QRectF(rect())).adjusted(-reach, -reach, reach, reach).toAlignedRect();
 }
 
 QPointF SnipView::handlePoint(int index, const QRectF& r)
@@ -134,19 +148,35 @@ void SnipView::hideTip()
         tipView_->hide();
 }
 
-void SnipView::paintEvent(QPaintEvent*)
+void SnipView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    if (dark_.isNull())
+    const QRegion exposed = event->region();
+    if (origin_.isNull()) {
         painter.fillRect(rect(), Qt::black);
-    else
-        painter.drawImage(QRectF(rect()), dark_);
-    if (!showImage_ || origin_.isNull())
         return;
-    const QRectF r = drawingRect_.intersected(QRectF(rect()));
+    }
+    // The picture once, where exposed, then the dimming over what lies
+    // outside the area: no dimmed copy of the screen is ever made.
     const double ratio = origin_.devicePixelRatio();
-    const QRectF source(r.x() * ratio, r.y() * ratio, r.width() * ratio, r.height() * ratio);
-    painter.drawImage(r, origin_, source);
+    for (const QRect& r : exposed) {
+        const QRectF source(r.x() * ratio, r.y() * ratio, r.width() * ratio, r.height() * ratio);
+        painter.drawImage(QRectF(r), origin_, source);
+    }
+    const QRectF r = drawingRect_.intersected(QRectF(rect()));
+    const bool area = showImage_ && !r.isEmpty();
+    QRegion dimmed = exposed;
+    if (area) {
+        // The pixels wholly inside the area keep their picture; those it
+        // covers in part lie under its border.
+        const QRect inner(QPoint(int(std::ceil(r.left())), int(std::ceil(r.top()))),
+            QPoint(int(std::floor(r.right())) - 1, int(std::floor(r.bottom())) - 1));
+        dimmed -= QRegion(inner);
+    }
+    for (const QRect& d : dimmed)
+        painter.fillRect(d, QColor::fromRgba(kDimColor));
+    if (!area)
+        return;
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(QColor::fromRgb(kBorderColor), 2));
     painter.setBrush(Qt::NoBrush);

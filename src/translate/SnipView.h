@@ -19,11 +19,14 @@ class SnipView : public QWidget {
 public:
     static constexpr int kHandleSize = 10;
     static constexpr QRgb kBorderColor = 0x1191FE;
+    // Laid over the picture outside the area: black at 70 %.
+    static constexpr QRgb kDimColor = qRgba(0, 0, 0, 179);
 
     SnipView(const SnipManager& manager, QWidget* parent);
 
-    // The screen picture (device pixels, its ratio set) and its dimmed copy.
-    void setImages(const QImage& origin, const QImage& dark);
+    // The screen picture (device pixels, its ratio set), shown dimmed
+    // outside the area.
+    void setImage(const QImage& origin);
     // Whether the area shows the picture undimmed; false shows no area.
     bool showsImage() const { return showImage_; }
     QRectF drawingRect() const { return drawingRect_; }
@@ -51,9 +54,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // What painting an area touches: the area with its border and handles.
+    QRect areaBounds(const QRectF& area) const;
+
     const SnipManager& manager_;
     QImage origin_;
-    QImage dark_;
     bool showImage_ = false;
     QRectF drawingRect_;
     ToolContainer* toolContainer_ = nullptr;

@@ -226,6 +226,45 @@ TEST_F(CaptureX11Test, EscapeThroughTheKeyboardGrabEndsTheSession)
     EXPECT_TRUE(!window || !window->isVisible());
 }
 
+TEST_F(CaptureX11Test, AHeldPictureKeepsItsPixelsWhileTheScreenIsReadAgain)
+{
+    EXPECT_TRUE(grabber_->usesSharedMemory()) << "a local server shares memory";
+    CapturePatternWindow pattern;
+    const QRect frame(50, 50, 120, 80);
+    showPattern(pattern, frame);
+    const QRect device(devicePoint(frame.topLeft()), QSize(20, 20));
+    const QImage held = grabber_->grab(device);
+    const QImage expected = held.copy();
+    ASSERT_EQ(expected.pixel(1, 1), capturePatternPixel(1, 1));
+    pattern.hide();
+    ASSERT_TRUE(captureWaitFor([&] { return grabber_->grab(device).pixel(1, 1) != capturePatternPixel(1, 1); }))
+        << "the pattern window never went";
+    EXPECT_NE(grabber_->grab(device), expected);
+    EXPECT_EQ(held, expected) << "a later read wrote over a picture still held";
+}
+
+TEST_F(CaptureX11Test, ASecondSessionShowsTheScreenAsItIsThen)
+{
+    manager_->startCapture();
+    ASSERT_FALSE(manager_->windowControllers().empty());
+    QPointer<RCSnipWindow> first = manager_->windowControllers().front()->window();
+    ASSERT_TRUE(captureWaitFor([&] { return first->isVisible(); }));
+    manager_->endCapture({});
+    EXPECT_FALSE(first->isVisible());
+
+    CapturePatternWindow pattern;
+    const QRect frame(60, 40, 100, 90);
+    showPattern(pattern, frame);
+    manager_->startCapture();
+    RCSnipWindowController* c = controllerAt(frame.center());
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->window(), first.data()) << "the window of the first session is shown again";
+    ASSERT_TRUE(captureWaitFor([&] { return c->window()->isVisible(); }));
+    const QPoint at = devicePoint(frame.topLeft()) - devicePoint(c->screenFrame().topLeft().toPoint());
+    EXPECT_EQ(c->originImage().pixel(at + QPoint(1, 1)), capturePatternPixel(1, 1));
+    manager_->endCapture({});
+}
+
 TEST_F(CaptureX11Test, SelectionWithAnnotationsIsCopiedAndSavedPixelForPixel)
 {
     CapturePatternWindow pattern;
