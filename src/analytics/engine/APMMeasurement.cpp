@@ -16,6 +16,7 @@
 #include "analytics/engine/APMEventSampler.h"
 #include "analytics/engine/APMLifetimeValueRecorder.h"
 #include "analytics/engine/APMMeasurementRemoteConfig.h"
+#include "analytics/engine/APMRulesEventEditor.h"
 #include "analytics/engine/APMSessionState.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/rules/APMPEventEditingProvider.h"
@@ -183,7 +184,7 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
     if (!environment_.monitor)
         environment_.monitor = &monitor();
     if (!environment_.eventEditor)
-        environment_.eventEditor = APMEventEditor::withoutPrograms();
+        environment_.eventEditor = std::make_shared<APMRulesEventEditor>();
     if (!environment_.conditionalProperties)
         environment_.conditionalProperties = APMConditionalPropertyProcessor::withoutProperties();
     if (!environment_.audience)

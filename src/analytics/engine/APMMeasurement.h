@@ -83,7 +83,8 @@ public:
         APMIdentity* identity = nullptr;
         // The measurement-enabled switch's debug mode comes from the monitor.
         APMMonitor* monitor = nullptr;
-        // The services of later layers, each replaceable on its own.
+        // The services of later layers, each replaceable on its own. Null
+        // event editor: the configuration's programs edit events.
         std::shared_ptr<APMEventEditor> eventEditor;
         std::shared_ptr<APMConditionalPropertyProcessor> conditionalProperties;
         std::shared_ptr<APMAudienceEvaluator> audience;
