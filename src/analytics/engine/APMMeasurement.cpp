@@ -11,7 +11,6 @@
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/config/APMRemoteConfigDatabase.h"
 #include "analytics/engine/APMAudienceEvaluator.h"
-#include "analytics/engine/APMConditionalPropertyProcessor.h"
 #include "analytics/engine/APMEventEditor.h"
 #include "analytics/engine/APMEventSampler.h"
 #include "analytics/engine/APMLifetimeValueRecorder.h"
@@ -185,10 +184,6 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
         environment_.monitor = &monitor();
     if (!environment_.eventEditor)
         environment_.eventEditor = std::make_shared<APMRulesEventEditor>();
-    if (!environment_.conditionalProperties)
-        environment_.conditionalProperties = APMConditionalPropertyProcessor::withoutProperties();
-    if (!environment_.audience)
-        environment_.audience = APMAudienceEvaluator::withoutAudiences();
     if (!environment_.session)
         environment_.session = APMSessionState::foreground();
     if (!environment_.sampler)
@@ -351,6 +346,7 @@ bool APMMeasurement::initializeComponents()
         return false;
     // The store, the identity and the naming rules read this configuration from now on.
     APMMeasurementRemoteConfig::setRemoteConfig(remoteConfig_);
+    initializeServices();
 
     APMError backupError;
     if (!APMExcludePathFromBackup(QFileInfo(path).absolutePath(), &backupError))
@@ -434,6 +430,12 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents()
             return false;
         }
         remoteConfig_->reset();
+        // The stored audience definitions went with the data; the evaluator
+        // must not go on with the ones it read before.
+        if (environment_.audience && !environment_.audience->updateAudiences({})) {
+            log(APMMonitor::kLevelErrorMonitored, 23209, QStringLiteral("Failed to reset database"));
+            return false;
+        }
     } else {
         const QString path = environment_.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName)
                                                                  : environment_.databasePath;

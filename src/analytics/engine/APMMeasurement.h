@@ -25,6 +25,7 @@ struct HttpResponse;
 class APMAlarm;
 class APMAudienceEvaluator;
 class APMConditionalPropertyProcessor;
+class APMConditionalUserPropertyController;
 class APMDailyCounts;
 class APMDatabase;
 class APMEvent;
@@ -83,8 +84,9 @@ public:
         APMIdentity* identity = nullptr;
         // The measurement-enabled switch's debug mode comes from the monitor.
         APMMonitor* monitor = nullptr;
-        // The services of later layers, each replaceable on its own. Null
-        // event editor: the configuration's programs edit events.
+        // The services of later layers, each replaceable on its own. Null:
+        // the engine's own (event editing by the configuration's programs;
+        // audiences and conditional user properties over its database).
         std::shared_ptr<APMEventEditor> eventEditor;
         std::shared_ptr<APMConditionalPropertyProcessor> conditionalProperties;
         std::shared_ptr<APMAudienceEvaluator> audience;
@@ -160,6 +162,20 @@ public:
     void userAttributeWithName(const QString& name, std::function<void(std::optional<APMUserAttribute>)> callback);
     void userPropertiesIncludingInternal(bool includeInternal, std::function<void(QVariantMap)> callback);
 
+    // ---- Configuration and services (APMMeasurementServices.cpp) --------------
+
+    // Applies a fetched configuration body in one transaction: it must parse
+    // and name this app; its audience definitions go to the audience
+    // evaluator, the rest to the remote configuration. False: nothing
+    // applied (the failure is logged). Worker queue.
+    bool applyMeasurementConfigData(const QByteArray& data);
+    // Sets, clears and triggers conditional user properties; null until the
+    // components are initialized.
+    APMConditionalUserPropertyController* conditionalUserPropertyController() const
+    {
+        return conditionalUserPropertyController_.get();
+    }
+
     // ---- Event pipeline (worker queue) ----------------------------------------
 
     void handleEventOnWorkerQueue(const APMEvent& event);
@@ -217,6 +233,7 @@ private:
     double bootClock() const;
     bool initializeComponents();
     std::shared_ptr<APMRemoteConfig> makeRemoteConfig();
+    void initializeServices();
 
     // Pipeline pieces (APMMeasurementEvent.cpp).
     std::optional<APMEvent> eventAfterSafelistingEvent(const APMEvent& event);
@@ -265,6 +282,7 @@ private:
     std::unique_ptr<APMDatabase> database_;
     std::shared_ptr<APMRemoteConfigDatabase> remoteConfigDatabase_;
     std::shared_ptr<APMRemoteConfig> remoteConfig_;
+    std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;
 
     // Worker-queue state.
     std::atomic<bool> enabled_ { false };
