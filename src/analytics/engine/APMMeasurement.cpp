@@ -17,6 +17,8 @@
 #include "analytics/engine/APMMeasurementRemoteConfig.h"
 #include "analytics/engine/APMRulesEventEditor.h"
 #include "analytics/engine/APMSessionState.h"
+#include "analytics/audience/APMEManager.h"
+#include "analytics/audience/APMETaskManager.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/rules/APMPEventEditingProvider.h"
 #include "analytics/store/APMDatabase.h"
@@ -96,6 +98,7 @@ APMMeasurement::Environment APMMeasurement::defaultEnvironment()
         environment.collectionURL = QUrl(address);
     environment.persistedConfig = &APMPersistedConfig::sharedInstance();
     environment.identity = &APMIdentity::sharedInstance();
+    environment.experimentsURL = APMETaskManager::configuredServiceAddress();
     return environment;
 }
 
@@ -217,6 +220,10 @@ APMMeasurement::~APMMeasurement()
     alarm_.reset();
     if (remoteConfig_ && APMMeasurementRemoteConfig::remoteConfig() == remoteConfig_)
         APMMeasurementRemoteConfig::setRemoteConfig(nullptr);
+    // The experiment fetch task cancels its alarm on the queue it was given:
+    // it goes (with the configuration holding it) while that queue exists.
+    remoteConfig_.reset();
+    experimentManager_.reset();
 }
 
 // ---- Helpers --------------------------------------------------------------------
@@ -381,7 +388,8 @@ std::shared_ptr<APMRemoteConfig> APMMeasurement::makeRemoteConfig()
         environment.collectionHost = environment_.collectionURL.host();
         environment.authorizedCollectionHost = environment_.collectionURL.host();
     }
-    return APMRemoteConfig::initWithAppID(appID_, remoteConfigDatabase_, nullptr, std::move(environment));
+    experimentManager_ = makeExperimentManager();
+    return APMRemoteConfig::initWithAppID(appID_, remoteConfigDatabase_, experimentManager_, std::move(environment));
 }
 
 // ---- Wiping ---------------------------------------------------------------------

@@ -26,6 +26,8 @@ class APMAlarm;
 class APMAudienceEvaluator;
 class APMConditionalPropertyProcessor;
 class APMConditionalUserPropertyController;
+class APMConfigStore;
+class APMEManager;
 class APMDailyCounts;
 class APMDatabase;
 class APMEvent;
@@ -93,6 +95,11 @@ public:
         std::shared_ptr<APMSessionState> session;
         std::shared_ptr<APMEventSampler> sampler;
         std::shared_ptr<APMLifetimeValueRecorder> lifetimeValue;
+        // "https://host" of the experiment service; empty: not configured,
+        // nothing is fetched.
+        QUrl experimentsURL;
+        // The experiment fetch times; null: the suite "APMExperimentSuiteName".
+        APMConfigStore* experimentStore = nullptr;
     };
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.
@@ -176,6 +183,10 @@ public:
         return conditionalUserPropertyController_.get();
     }
 
+    // The experimentation client the remote configuration reads its flags
+    // from; null until the components are initialized.
+    APMEManager* experimentManager() const { return experimentManager_.get(); }
+
     // ---- Event pipeline (worker queue) ----------------------------------------
 
     void handleEventOnWorkerQueue(const APMEvent& event);
@@ -234,6 +245,7 @@ private:
     bool initializeComponents();
     std::shared_ptr<APMRemoteConfig> makeRemoteConfig();
     void initializeServices();
+    std::shared_ptr<APMEManager> makeExperimentManager();
 
     // Pipeline pieces (APMMeasurementEvent.cpp).
     std::optional<APMEvent> eventAfterSafelistingEvent(const APMEvent& event);
@@ -283,6 +295,8 @@ private:
     std::shared_ptr<APMRemoteConfigDatabase> remoteConfigDatabase_;
     std::shared_ptr<APMRemoteConfig> remoteConfig_;
     std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;
+    std::unique_ptr<APMConfigStore> experimentStore_;
+    std::shared_ptr<APMEManager> experimentManager_;
 
     // Worker-queue state.
     std::atomic<bool> enabled_ { false };

@@ -1,8 +1,15 @@
 // The engine's services over its database (audiences, conditional user
-// properties) and the application of a fetched configuration.
+// properties), the experimentation client, and the application of a fetched
+// configuration.
 #include "analytics/audience/APMAudience.h"
 #include "analytics/audience/APMAudienceLimits.h"
 #include "analytics/audience/APMConditionalUserPropertyController.h"
+#include "analytics/audience/APMEDatabase.h"
+#include "analytics/audience/APMEExperimentRequestBuilder.h"
+#include "analytics/audience/APMEManager.h"
+#include "analytics/audience/APMETaskManager.h"
+#include "analytics/base/APMFileLocations.h"
+#include "analytics/base/APMUserDefaults.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMScheduler.h"
 #include "analytics/config/APMRemoteConfig.h"
@@ -14,7 +21,11 @@
 #include "analytics/wire/APMPBAudience.h"
 #include "analytics/wire/APMPBFieldAccess.h"
 #include "analytics/wire/APMPBMeasurementConfig.h"
+#include "platform/HttpClient.h"
 #include "platform/SerialQueue.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -50,6 +61,25 @@ void APMMeasurement::initializeServices()
         environment_.conditionalProperties
             = std::make_shared<APMConditionalPropertyEventProcessor>(conditionalUserPropertyController_);
     }
+}
+
+std::shared_ptr<APMEManager> APMMeasurement::makeExperimentManager()
+{
+    APMETaskManager::Environment environment;
+    // Fetches and their alarm run where the engine's own alarm is measured:
+    // its worker queue, or the injected timer.
+    environment.workerQueue = environment_.timer ? environment_.timer : &scheduler_->workerQueue();
+    environment.clock = environment_.clock;
+    environment.network = environment_.http;
+    if (!environment_.experimentStore && !experimentStore_)
+        experimentStore_ = std::make_unique<APMUserDefaults>(APMETaskManager::kSuiteName);
+    environment.persistedStorage = environment_.experimentStore ? environment_.experimentStore : experimentStore_.get();
+    const QString measurementPath
+        = environment_.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName) : environment_.databasePath;
+    environment.databasePath = QFileInfo(measurementPath).absoluteDir().filePath(APMEDatabase::kDatabaseName);
+    environment.serviceAddress = environment_.experimentsURL;
+    environment.requestBuilder = std::make_shared<APMEExperimentRequestBuilder>();
+    return APMEManager::initWithTaskManager(*environment_.clock, std::make_shared<APMETaskManager>(environment));
 }
 
 bool APMMeasurement::applyMeasurementConfigData(const QByteArray& data)
