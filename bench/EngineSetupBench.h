@@ -2,7 +2,7 @@
 
 // What the benchmarks that drive the whole engine share: an engine on a
 // fresh database in the benchmark folder, logging the raw-event benchmark's
-// events through its public entry.
+// events through its public entry, and the benchmark of that logging.
 #include "RawEventBench.h"
 
 #include "analytics/base/APMPersistedConfig.h"
@@ -10,11 +10,14 @@
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMEventParameters.h"
+#include "fakes/FakeCollectionServer.h"
 #include "fakes/FakeTrackingAuthorization.h"
 #include "fakes/VirtualTime.h"
 
 #include <QTemporaryDir>
 #include <QUrl>
+
+#include <benchmark/benchmark.h>
 
 #include <memory>
 
@@ -63,5 +66,21 @@ struct EngineSetup {
     std::unique_ptr<APMIdentity> identity;
     std::unique_ptr<APMMeasurement> engine;
 };
+
+inline void BM_EngineLogEvents(benchmark::State& state)
+{
+    // A configured collection address, as in use: the upload alarm is armed
+    // (on the virtual clock, so it never fires here).
+    fakes::FakeCollectionServer server;
+    EngineSetup setup { server.url() };
+    int logged = 0;
+    for (auto _ : state) {
+        setup.log(logged);
+        // The last one waits until the worker has stored everything.
+        if (++logged == int(state.max_iterations))
+            setup.drain();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
 
 } // namespace engine_setup_bench

@@ -29,7 +29,6 @@
 #include "analytics/wire/APMPBNumberFilter.h"
 #include "analytics/wire/APMPBPropertyFilter.h"
 #include "analytics/wire/APMPBStringFilter.h"
-#include "fakes/FakeCollectionServer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -217,22 +216,6 @@ void BM_RawEventInsert(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 
-void BM_EnginePipeline(benchmark::State& state)
-{
-    // A configured collection address, as in use: the upload alarm is armed
-    // (on the virtual clock, so it never fires here).
-    fakes::FakeCollectionServer server;
-    engine_setup_bench::EngineSetup setup { server.url() };
-    int logged = 0;
-    for (auto _ : state) {
-        setup.log(logged);
-        // The last one waits until the worker has stored everything.
-        if (++logged == int(state.max_iterations))
-            setup.drain();
-    }
-    state.SetItemsProcessed(state.iterations());
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -249,7 +232,7 @@ int main(int argc, char** argv)
             ->Iterations(kInsertsPerRun)
             ->UseRealTime()
             ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(kPipeline, BM_EnginePipeline)
+        benchmark::RegisterBenchmark(kPipeline, engine_setup_bench::BM_EngineLogEvents)
             ->Iterations(kInsertsPerRun)
             ->UseRealTime()
             ->Unit(benchmark::kMicrosecond);

@@ -21,6 +21,7 @@
 namespace {
 
 using namespace raw_event_bench;
+using engine_setup_bench::BM_EngineLogEvents;
 using engine_setup_bench::EngineSetup;
 
 constexpr int kEventsPerRun = 3000;
@@ -29,22 +30,6 @@ constexpr int kRounds = 5;
 const char* const kLogging = "BM_EngineLogEvents";
 const char* const kUpload = "BM_EngineBundleAndUpload";
 const char* const kBare = "BM_BareSqlite";
-
-void BM_EngineLogEvents(benchmark::State& state)
-{
-    // A configured collection address, as in use: the upload alarm is armed
-    // (on the virtual clock, so it never fires here).
-    fakes::FakeCollectionServer server;
-    EngineSetup setup { server.url() };
-    int logged = 0;
-    for (auto _ : state) {
-        setup.log(logged);
-        // The last one waits until the worker has stored everything.
-        if (++logged == int(state.max_iterations))
-            setup.drain();
-    }
-    state.SetItemsProcessed(state.iterations());
-}
 
 void BM_EngineBundleAndUpload(benchmark::State& state)
 {
