@@ -5,8 +5,12 @@
 // way the bundling pass does it (one transaction for the bundle). Reported
 // per event, against the per-event cost of storing one event as a raw event
 // through the same database (one transaction per event: the metadata row,
-// the trim to the limit, the insert), measured in the same run.
+// the trim to the limit, the insert), and against the engine's whole
+// pipeline (an event logged through the public entry until it is a stored
+// raw event), both measured in the same run. All figures are wall-clock
+// time (the engine works on its own thread).
 #include "BestRunReporter.h"
+#include "EngineSetupBench.h"
 #include "analytics/audience/APMAudience.h"
 #include "analytics/audience/APMAudienceTimestampsCache.h"
 #include "analytics/base/APMError.h"
@@ -26,6 +30,7 @@
 #include "analytics/wire/APMPBPropertyFilter.h"
 #include "analytics/wire/APMPBStringFilter.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -45,6 +50,7 @@ constexpr int kInsertsPerRun = 3000;
 constexpr int kRounds = 5;
 const char* const kAudience = "BM_AudienceEvaluationPerBundle";
 const char* const kInsert = "BM_RawEventInsert";
+const char* const kPipeline = "BM_EnginePipeline";
 
 QString eventName(int i)
 {
@@ -216,18 +222,25 @@ int main(int argc, char** argv)
 {
     QTemporaryDir home;
     qputenv("PRAVIK_HOME", home.path().toUtf8());
+    QCoreApplication app(argc, argv);
     for (int round = 0; round < kRounds; ++round) {
         benchmark::RegisterBenchmark(kAudience, BM_AudienceEvaluationPerBundle)
             ->Iterations(kBundlesPerRun)
+            ->UseRealTime()
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(kInsert, BM_RawEventInsert)
             ->Iterations(kInsertsPerRun)
+            ->UseRealTime()
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(kPipeline, engine_setup_bench::BM_EngineLogEvents)
+            ->Iterations(kInsertsPerRun)
+            ->UseRealTime()
             ->Unit(benchmark::kMicrosecond);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    BestRunReporter reporter;
+    BestRunReporter reporter(BestRunReporter::Time::Wall);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
@@ -238,9 +251,12 @@ int main(int argc, char** argv)
     const double perEvent = audience->second / kEventsPerBundle;
     std::printf("audience evaluation, %d definitions over %d events: %.2f us per event\n", kDefinitions,
         kEventsPerBundle, perEvent * 1e6);
-    std::printf("raw-event insert (reference for the engine's per-event pipeline cost): %.2f us per event\n",
-        insert->second * 1e6);
-    std::printf("ratio audience evaluation/raw-event insert per event: %.2f (goal: below 0.50)\n",
-        perEvent / insert->second);
+    std::printf("raw-event insert: %.2f us per event\n", insert->second * 1e6);
+    std::printf("ratio audience evaluation/raw-event insert per event: %.2f\n", perEvent / insert->second);
+    if (const auto pipeline = reporter.bestSeconds.find(kPipeline); pipeline != reporter.bestSeconds.end()) {
+        std::printf("engine pipeline, logged to stored raw event: %.2f us per event\n", pipeline->second * 1e6);
+        std::printf("ratio audience evaluation/engine pipeline per event: %.2f (goal: below 0.50)\n",
+            perEvent / pipeline->second);
+    }
     return 0;
 }

@@ -6,19 +6,14 @@
 //    fake collection server on 127.0.0.1.
 // All figures are wall-clock time (the engine works on its own thread).
 #include "BestRunReporter.h"
+#include "EngineSetupBench.h"
 #include "RawEventBench.h"
 
-#include "analytics/base/APMPersistedConfig.h"
-#include "analytics/base/APMPersistentDictionary.h"
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/identity/APMIdentity.h"
 #include "fakes/FakeCollectionServer.h"
-#include "fakes/FakeTrackingAuthorization.h"
-#include "fakes/VirtualTime.h"
 #include "platform/HttpClient.h"
 
 #include <QCoreApplication>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -26,6 +21,8 @@
 namespace {
 
 using namespace raw_event_bench;
+using engine_setup_bench::BM_EngineLogEvents;
+using engine_setup_bench::EngineSetup;
 
 constexpr int kEventsPerRun = 3000;
 constexpr int kUploadEvents = 10000;
@@ -33,63 +30,6 @@ constexpr int kRounds = 5;
 const char* const kLogging = "BM_EngineLogEvents";
 const char* const kUpload = "BM_EngineBundleAndUpload";
 const char* const kBare = "BM_BareSqlite";
-
-// An engine on a fresh database, its alarms on a virtual clock that never
-// moves (the benchmark drives uploads itself).
-struct EngineSetup {
-    explicit EngineSetup(const QUrl& collectionURL)
-    {
-        APMPersistedConfig::Environment config;
-        config.store = APMPersistentDictionary::inMemory();
-        config.sharedUserDefaults = sharedDefaults.get();
-        config.queue = &flushQueue;
-        persisted = APMPersistedConfig::initWithSuiteName(QStringLiteral("engine-bench"), std::move(config));
-        APMIdentity::Environment identityEnvironment = APMIdentity::defaultEnvironment();
-        identityEnvironment.identitySupport = &tracking;
-        identityEnvironment.serviceInfoDictionary = [] { return std::optional<QVariantMap>(); };
-        identity = APMIdentity::initWithPersistedConfig(persisted.get(), std::move(identityEnvironment));
-        APMMeasurement::Environment e;
-        e.timer = &time;
-        e.collectionURL = collectionURL;
-        e.databasePath = dir.filePath(APMDatabase::kDatabaseName);
-        e.persistedConfig = persisted.get();
-        e.identity = identity.get();
-        engine = APMMeasurement::initWithAppID(QStringLiteral("1:1234567890:linux:0a1b2c3d"), true, false, {}, e);
-        drain();
-    }
-    void drain() { engine->dispatchSyncOnWorkerQueue([] { }); }
-    void log(int index)
-    {
-        const APMEvent& event = events()[size_t(index) % events().size()];
-        engine->logEventWithOrigin(QStringLiteral("auto"), false, event.name(),
-            APMVariantMapFromParameters(event.parameters()), event.timestamp(), true, false, true, nullptr, {});
-    }
-
-    QTemporaryDir dir { benchFolder() + QStringLiteral("/engine_pipeline-XXXXXX") };
-    fakes::VirtualTime time;
-    fakes::VirtualTime flushQueue;
-    fakes::FakeTrackingAuthorization tracking;
-    std::unique_ptr<APMConfigStore> sharedDefaults = APMPersistentDictionary::inMemory();
-    std::unique_ptr<APMPersistedConfig> persisted;
-    std::unique_ptr<APMIdentity> identity;
-    std::unique_ptr<APMMeasurement> engine;
-};
-
-void BM_EngineLogEvents(benchmark::State& state)
-{
-    // A configured collection address, as in use: the upload alarm is armed
-    // (on the virtual clock, so it never fires here).
-    fakes::FakeCollectionServer server;
-    EngineSetup setup { server.url() };
-    int logged = 0;
-    for (auto _ : state) {
-        setup.log(logged);
-        // The last one waits until the worker has stored everything.
-        if (++logged == int(state.max_iterations))
-            setup.drain();
-    }
-    state.SetItemsProcessed(state.iterations());
-}
 
 void BM_EngineBundleAndUpload(benchmark::State& state)
 {

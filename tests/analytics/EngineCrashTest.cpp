@@ -28,6 +28,7 @@ const QStringList kSecondRunEvents = { QStringLiteral("crash_b1"), QStringLitera
 // being built, inside its transaction.
 class KillingAudience final : public APMAudienceEvaluator {
 public:
+    bool updateAudiences(const std::vector<std::unique_ptr<APMPBAudience>>&) override { return true; }
     void beginBundle() override { }
     bool evaluateFiltersForEvent(const APMEvent&, const APMEventAggregates&) override { return true; }
     bool evaluateFiltersForUserProperty(const APMPBUserAttribute&, std::optional<double>) override { return true; }

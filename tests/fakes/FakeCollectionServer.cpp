@@ -128,6 +128,67 @@ bool readEvent(const QByteArray& bytes, FakeCollectionServer::Event& event, QStr
     return true;
 }
 
+// Repeated uint64 words, packed (one length-delimited field) or one per field.
+bool appendWords(const WireField& field, QList<quint64>& words, QString* problem)
+{
+    if (field.type == 0) {
+        words.append(field.value);
+        return true;
+    }
+    if (field.type != 2) {
+        *problem = QStringLiteral("bad result words");
+        return false;
+    }
+    quint64 word = 0;
+    int shift = 0;
+    for (const char c : field.bytes) {
+        const auto byte = uchar(c);
+        if (shift >= 64) {
+            *problem = QStringLiteral("bad varint in result words");
+            return false;
+        }
+        word |= quint64(byte & 0x7f) << shift;
+        shift += 7;
+        if (!(byte & 0x80)) {
+            words.append(word);
+            word = 0;
+            shift = 0;
+        }
+    }
+    if (shift != 0) {
+        *problem = QStringLiteral("truncated result words");
+        return false;
+    }
+    return true;
+}
+
+bool readAudienceResult(const QByteArray& bytes, FakeCollectionServer::AudienceResult& result, QString* problem)
+{
+    const auto fields = readWireFields(bytes, problem);
+    if (!fields)
+        return false;
+    for (const WireField& field : *fields) {
+        if (field.number == 1 && field.type == 0) {
+            result.audienceID = qint32(field.value);
+        } else if (field.number == 2 && field.type == 2) {
+            const auto data = readWireFields(field.bytes, problem);
+            if (!data)
+                return false;
+            for (const WireField& part : *data) {
+                if (part.number == 1 && !appendWords(part, result.statusWords, problem))
+                    return false;
+                if (part.number == 2 && !appendWords(part, result.resultWords, problem))
+                    return false;
+            }
+        } else if (field.number == 3 && field.type == 2) {
+            result.hasPrevious = true;
+        } else if (field.number == 4 && field.type == 0) {
+            result.isNew = field.value != 0;
+        }
+    }
+    return true;
+}
+
 bool readBundle(const QByteArray& bytes, FakeCollectionServer::Bundle& bundle, QString* problem)
 {
     const auto fields = readWireFields(bytes, problem);
@@ -180,6 +241,13 @@ bool readBundle(const QByteArray& bytes, FakeCollectionServer::Bundle& bundle, Q
         case 23:
             bundle.bundleIndex = qint32(field.value);
             break;
+        case 29: {
+            FakeCollectionServer::AudienceResult result;
+            if (field.type != 2 || !readAudienceResult(field.bytes, result, problem))
+                return false;
+            bundle.audienceResults.append(result);
+            break;
+        }
         default:
             break;
         }

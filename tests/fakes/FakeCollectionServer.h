@@ -41,6 +41,16 @@ public:
         qint64 timestampMillis = 0;
         QVariantMap parameters; // qint64, double or QString values
     };
+    // One audience's result in a bundle (field 29): which of its filters were
+    // evaluated (status) and which matched (result), filter f being bit f % 64
+    // of word f / 64.
+    struct AudienceResult {
+        qint32 audienceID = 0;
+        QList<quint64> statusWords;
+        QList<quint64> resultWords;
+        bool hasPrevious = false;
+        bool isNew = false; // field 4: no previous result existed
+    };
     struct Bundle {
         QString appID; // field 14
         QString appInstanceID; // field 21
@@ -51,6 +61,7 @@ public:
         QString platform; // field 8
         QList<Event> events;
         QVariantMap userProperties;
+        QList<AudienceResult> audienceResults;
     };
     struct Batch {
         Answer answer = Answer::Ok; // what the server answered (or would have)

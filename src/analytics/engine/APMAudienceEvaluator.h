@@ -8,18 +8,23 @@
 
 class APMEvent;
 class APMEventAggregates;
+class APMPBAudience;
 class APMPBUserAttribute;
 
 // What bundling asks of audience evaluation: every event and user property
 // of a bundle is evaluated against the stored audience filters, and the
-// results travel with the bundle. The audience layer supplies the real
-// evaluator; the engine starts with the one for no audience definition.
+// results travel with the bundle. The engine's own is
+// APMAudienceBundleEvaluator; tests may put another in its place.
 // A false answer fails the bundling step (it is rolled back and retried).
 class APMAudienceEvaluator {
 public:
     using Results = std::vector<std::unique_ptr<APMPBAudienceLeafFilterResult>>;
 
     virtual ~APMAudienceEvaluator() = default;
+
+    // A new configuration's audience definitions replace the stored ones;
+    // false fails applying the configuration.
+    virtual bool updateAudiences(const std::vector<std::unique_ptr<APMPBAudience>>& audiences) = 0;
 
     // A new bundle begins (timestamps of its evaluations are cached per bundle).
     virtual void beginBundle() = 0;
@@ -29,7 +34,4 @@ public:
         const APMPBUserAttribute& property, std::optional<double> evaluationTime) = 0;
     virtual std::optional<Results> resultsForBundling() = 0;
     virtual void clearEvaluationResultsForSessionScopedFilters() = 0;
-
-    // No audience definitions: nothing to evaluate, no result.
-    static std::shared_ptr<APMAudienceEvaluator> withoutAudiences();
 };

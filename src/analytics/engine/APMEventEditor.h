@@ -12,9 +12,8 @@ class APMEvent;
 class APMRemoteConfig;
 
 // What the event pipeline asks of event editing: runs the configuration's
-// rules on one event and tells what became of it. The rules layer supplies
-// the real editor; the engine starts with the one that edits nothing, which
-// is what editing does while the configuration carries no program.
+// rules on one event and tells what became of it. The engine's own is
+// APMRulesEventEditor; tests may put another in its place.
 class APMEventEditor {
 public:
     struct Result {
@@ -30,7 +29,4 @@ public:
     // writes the event unedited).
     virtual std::optional<Result> handleEvent(
         const APMEvent& event, const APMRemoteConfig& remoteConfig, APMError* error) = 0;
-
-    // No program: no edit, no created event.
-    static std::shared_ptr<APMEventEditor> withoutPrograms();
 };

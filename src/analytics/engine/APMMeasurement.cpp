@@ -11,12 +11,14 @@
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/config/APMRemoteConfigDatabase.h"
 #include "analytics/engine/APMAudienceEvaluator.h"
-#include "analytics/engine/APMConditionalPropertyProcessor.h"
 #include "analytics/engine/APMEventEditor.h"
 #include "analytics/engine/APMEventSampler.h"
 #include "analytics/engine/APMLifetimeValueRecorder.h"
 #include "analytics/engine/APMMeasurementRemoteConfig.h"
+#include "analytics/engine/APMRulesEventEditor.h"
 #include "analytics/engine/APMSessionState.h"
+#include "analytics/audience/APMEManager.h"
+#include "analytics/audience/APMETaskManager.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/rules/APMPEventEditingProvider.h"
 #include "analytics/store/APMDatabase.h"
@@ -96,6 +98,7 @@ APMMeasurement::Environment APMMeasurement::defaultEnvironment()
         environment.collectionURL = QUrl(address);
     environment.persistedConfig = &APMPersistedConfig::sharedInstance();
     environment.identity = &APMIdentity::sharedInstance();
+    environment.experimentsURL = APMETaskManager::configuredServiceAddress();
     return environment;
 }
 
@@ -183,11 +186,7 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
     if (!environment_.monitor)
         environment_.monitor = &monitor();
     if (!environment_.eventEditor)
-        environment_.eventEditor = APMEventEditor::withoutPrograms();
-    if (!environment_.conditionalProperties)
-        environment_.conditionalProperties = APMConditionalPropertyProcessor::withoutProperties();
-    if (!environment_.audience)
-        environment_.audience = APMAudienceEvaluator::withoutAudiences();
+        environment_.eventEditor = std::make_shared<APMRulesEventEditor>();
     if (!environment_.session)
         environment_.session = APMSessionState::foreground();
     if (!environment_.sampler)
@@ -221,6 +220,10 @@ APMMeasurement::~APMMeasurement()
     alarm_.reset();
     if (remoteConfig_ && APMMeasurementRemoteConfig::remoteConfig() == remoteConfig_)
         APMMeasurementRemoteConfig::setRemoteConfig(nullptr);
+    // The experiment fetch task cancels its alarm on the queue it was given:
+    // it goes (with the configuration holding it) while that queue exists.
+    remoteConfig_.reset();
+    experimentManager_.reset();
 }
 
 // ---- Helpers --------------------------------------------------------------------
@@ -350,6 +353,7 @@ bool APMMeasurement::initializeComponents()
         return false;
     // The store, the identity and the naming rules read this configuration from now on.
     APMMeasurementRemoteConfig::setRemoteConfig(remoteConfig_);
+    initializeServices();
 
     APMError backupError;
     if (!APMExcludePathFromBackup(QFileInfo(path).absolutePath(), &backupError))
@@ -384,7 +388,8 @@ std::shared_ptr<APMRemoteConfig> APMMeasurement::makeRemoteConfig()
         environment.collectionHost = environment_.collectionURL.host();
         environment.authorizedCollectionHost = environment_.collectionURL.host();
     }
-    return APMRemoteConfig::initWithAppID(appID_, remoteConfigDatabase_, nullptr, std::move(environment));
+    experimentManager_ = makeExperimentManager();
+    return APMRemoteConfig::initWithAppID(appID_, remoteConfigDatabase_, experimentManager_, std::move(environment));
 }
 
 // ---- Wiping ---------------------------------------------------------------------
@@ -433,6 +438,12 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents()
             return false;
         }
         remoteConfig_->reset();
+        // The stored audience definitions went with the data; the evaluator
+        // must not go on with the ones it read before.
+        if (environment_.audience && !environment_.audience->updateAudiences({})) {
+            log(APMMonitor::kLevelErrorMonitored, 23209, QStringLiteral("Failed to reset database"));
+            return false;
+        }
     } else {
         const QString path = environment_.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName)
                                                                  : environment_.databasePath;

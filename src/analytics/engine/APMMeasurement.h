@@ -25,6 +25,9 @@ struct HttpResponse;
 class APMAlarm;
 class APMAudienceEvaluator;
 class APMConditionalPropertyProcessor;
+class APMConditionalUserPropertyController;
+class APMConfigStore;
+class APMEManager;
 class APMDailyCounts;
 class APMDatabase;
 class APMEvent;
@@ -83,13 +86,20 @@ public:
         APMIdentity* identity = nullptr;
         // The measurement-enabled switch's debug mode comes from the monitor.
         APMMonitor* monitor = nullptr;
-        // The services of later layers, each replaceable on its own.
+        // The services of later layers, each replaceable on its own. Null:
+        // the engine's own (event editing by the configuration's programs;
+        // audiences and conditional user properties over its database).
         std::shared_ptr<APMEventEditor> eventEditor;
         std::shared_ptr<APMConditionalPropertyProcessor> conditionalProperties;
         std::shared_ptr<APMAudienceEvaluator> audience;
         std::shared_ptr<APMSessionState> session;
         std::shared_ptr<APMEventSampler> sampler;
         std::shared_ptr<APMLifetimeValueRecorder> lifetimeValue;
+        // "https://host" of the experiment service; empty: not configured,
+        // nothing is fetched.
+        QUrl experimentsURL;
+        // The experiment fetch times; null: the suite "APMExperimentSuiteName".
+        APMConfigStore* experimentStore = nullptr;
     };
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.
@@ -159,6 +169,24 @@ public:
     void userAttributeWithName(const QString& name, std::function<void(std::optional<APMUserAttribute>)> callback);
     void userPropertiesIncludingInternal(bool includeInternal, std::function<void(QVariantMap)> callback);
 
+    // ---- Configuration and services (APMMeasurementServices.cpp) --------------
+
+    // Applies a fetched configuration body in one transaction: it must parse
+    // and name this app; its audience definitions go to the audience
+    // evaluator, the rest to the remote configuration. False: nothing
+    // applied (the failure is logged). Worker queue.
+    bool applyMeasurementConfigData(const QByteArray& data);
+    // Sets, clears and triggers conditional user properties; null until the
+    // components are initialized.
+    APMConditionalUserPropertyController* conditionalUserPropertyController() const
+    {
+        return conditionalUserPropertyController_.get();
+    }
+
+    // The experimentation client the remote configuration reads its flags
+    // from; null until the components are initialized.
+    APMEManager* experimentManager() const { return experimentManager_.get(); }
+
     // ---- Event pipeline (worker queue) ----------------------------------------
 
     void handleEventOnWorkerQueue(const APMEvent& event);
@@ -216,6 +244,8 @@ private:
     double bootClock() const;
     bool initializeComponents();
     std::shared_ptr<APMRemoteConfig> makeRemoteConfig();
+    void initializeServices();
+    std::shared_ptr<APMEManager> makeExperimentManager();
 
     // Pipeline pieces (APMMeasurementEvent.cpp).
     std::optional<APMEvent> eventAfterSafelistingEvent(const APMEvent& event);
@@ -264,6 +294,9 @@ private:
     std::unique_ptr<APMDatabase> database_;
     std::shared_ptr<APMRemoteConfigDatabase> remoteConfigDatabase_;
     std::shared_ptr<APMRemoteConfig> remoteConfig_;
+    std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;
+    std::unique_ptr<APMConfigStore> experimentStore_;
+    std::shared_ptr<APMEManager> experimentManager_;
 
     // Worker-queue state.
     std::atomic<bool> enabled_ { false };

@@ -190,6 +190,11 @@ void APMMeasurement::writeEditedEventsOnWorkerQueue(const APMEvent& event)
         writeEventOnWorkerQueue(event);
         log(APMMonitor::kLevelErrorMonitored, 23223, QStringLiteral("Event editing failed. Event name"),
             APMEventNameForLog(event.name()));
+        // The unedited event is stored like any other and needs its upload
+        // scheduled: with a program that fails on every event nothing else
+        // would ever schedule one.
+        if (!isScheduleUnmovedByNewData())
+            updateSchedule();
         return;
     }
     std::optional<APMEvent> edited;

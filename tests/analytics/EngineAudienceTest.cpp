@@ -1,0 +1,162 @@
+// Audiences and conditional user properties in the engine: the audience
+// definitions of an applied configuration are evaluated on the events of
+// every bundle and their results reach the collection server with the
+// bundle; a conditional user property triggered by a logged event reaches
+// the server as a user property.
+#include "AudienceTestSupport.h"
+#include "EngineTestFixture.h"
+
+#include "analytics/audience/APMAudienceFilterMatching.h"
+#include "analytics/audience/APMConditionalUserPropertyController.h"
+#include "analytics/base/APMValue.h"
+#include "analytics/model/APMConditionalUserProperty.h"
+#include "analytics/wire/APMPBAudience.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementConfig.h"
+
+using namespace engine_test;
+
+namespace engine_audience_test {
+
+constexpr int32_t kConfigAudiencesSlotInTest = 5; // field 6 of the configuration
+
+class EngineAudienceTest : public EngineFixture {
+protected:
+    // Applies a configuration with these audiences the way a fetched body is applied.
+    bool applyAudiences(std::vector<std::unique_ptr<APMPBAudience>> audiences, const QString& appID = rcfg::kAppID)
+    {
+        rcfg::ConfigBuilder builder(appID);
+        builder.setting(QStringLiteral("measurement.upload.interval"), QStringLiteral("3600000"));
+        auto config = APMPBMeasurementConfig::initWithBuffer(builder.bytes());
+        EXPECT_TRUE(config);
+        if (!config)
+            return false;
+        APMPBSetArrayField(config.get(), kConfigAudiencesSlotInTest, audiences);
+        const QByteArray body = config->protoBuffer().value_or(QByteArray());
+        bool applied = false;
+        engine_->dispatchSyncOnWorkerQueue([&] { applied = engine_->applyMeasurementConfigData(body); });
+        return applied;
+    }
+
+    QList<fakes::FakeCollectionServer::Bundle> uploadedBundles()
+    {
+        advance(15); // measurement.upload.initial_upload_delay_time
+        QList<fakes::FakeCollectionServer::Bundle> bundles;
+        for (const auto& batch : server_.batches()) {
+            EXPECT_TRUE(batch.problems.isEmpty()) << batch.problems.join(QStringLiteral("; ")).toStdString();
+            if (batch.accepted())
+                bundles.append(batch.bundles);
+        }
+        return bundles;
+    }
+
+    static const fakes::FakeCollectionServer::AudienceResult* resultOf(
+        const fakes::FakeCollectionServer::Bundle& bundle, qint32 audienceID)
+    {
+        for (const auto& result : bundle.audienceResults) {
+            if (result.audienceID == audienceID)
+                return &result;
+        }
+        return nullptr;
+    }
+};
+
+TEST_F(EngineAudienceTest, AudienceResultsTravelWithTheUploadedBundle)
+{
+    using namespace audience_test;
+    start(rcfg::kAppID);
+    std::vector<std::unique_ptr<APMPBAudience>> audiences;
+    // Audience 7: filter 0 matches "checkout", filter 1 a checkout of an
+    // amount above 9; audience 8 waits for an event never logged.
+    std::vector<std::unique_ptr<APMPBEventFilter>> checkouts;
+    checkouts.push_back(eventFilter(0, QStringLiteral("checkout")));
+    std::vector<std::unique_ptr<APMPBFilter>> amountAboveNine;
+    amountAboveNine.push_back(numberOf(QStringLiteral("amount"), kComparisonGreaterThan, QStringLiteral("9")));
+    checkouts.push_back(eventFilter(1, QStringLiteral("checkout"), std::move(amountAboveNine)));
+    audiences.push_back(audience(7, std::move(checkouts)));
+    audiences.push_back(audience(8, listOf(eventFilter(0, QStringLiteral("refund")))));
+    ASSERT_TRUE(applyAudiences(std::move(audiences)));
+
+    logEvent(QStringLiteral("checkout"), { { QStringLiteral("amount"), 4 } });
+    const auto bundles = uploadedBundles();
+    ASSERT_EQ(bundles.size(), 1);
+    const auto* result = resultOf(bundles[0], 7);
+    ASSERT_TRUE(result);
+    // Both filters evaluated; only the first matched.
+    EXPECT_EQ(result->statusWords, (QList<quint64> { 0b11 }));
+    EXPECT_EQ(result->resultWords, (QList<quint64> { 0b01 }));
+    EXPECT_TRUE(result->isNew);
+    EXPECT_FALSE(resultOf(bundles[0], 8)) << "no filter of audience 8 was evaluated";
+}
+
+TEST_F(EngineAudienceTest, AConfigurationForAnotherAppOrUnreadableIsNotApplied)
+{
+    using namespace audience_test;
+    start(rcfg::kAppID);
+    EXPECT_FALSE(applyAudiences(listOf(audience(7, listOf(eventFilter(0, QStringLiteral("checkout"))))),
+        QStringLiteral("1:999:linux:ffff")));
+    bool applied = true;
+    engine_->dispatchSyncOnWorkerQueue(
+        [&] { applied = engine_->applyMeasurementConfigData(QByteArrayLiteral("\xff\xff\xff")); });
+    EXPECT_FALSE(applied);
+    EXPECT_EQ(rowCount(APMDatabase::kEventFiltersTable), 0);
+
+    logEvent(QStringLiteral("checkout"));
+    const auto bundles = uploadedBundles();
+    ASSERT_EQ(bundles.size(), 1);
+    EXPECT_TRUE(bundles[0].audienceResults.isEmpty());
+}
+
+TEST_F(EngineAudienceTest, WipingTheDataForgetsTheAudiences)
+{
+    using namespace audience_test;
+    start(rcfg::kAppID);
+    ASSERT_TRUE(applyAudiences(listOf(audience(7, listOf(eventFilter(0, QStringLiteral("checkout")))))));
+    // Evaluated once, so the evaluator has read the definitions.
+    logEvent(QStringLiteral("checkout"));
+    ASSERT_TRUE(bundle());
+    bool wiped = false;
+    engine_->dispatchSyncOnWorkerQueue([&] { wiped = engine_->wipeoutAnalyticsDataAndResetComponents(); });
+    ASSERT_TRUE(wiped);
+
+    logEvent(QStringLiteral("checkout"));
+    const auto bundles = uploadedBundles();
+    ASSERT_EQ(bundles.size(), 1);
+    EXPECT_TRUE(bundles[0].audienceResults.isEmpty());
+}
+
+TEST_F(EngineAudienceTest, ATriggeredConditionalPropertyReachesTheServerAsAUserProperty)
+{
+    start();
+    ASSERT_TRUE(engine_->conditionalUserPropertyController());
+    APMConditionalUserProperty property;
+    property.setOrigin(QStringLiteral("app"));
+    property.setValue(APMValue::initWithString(QStringLiteral("gold")));
+    property.setTriggerEventName(QStringLiteral("checkout"));
+    property.setTriggerTimeout(60);
+    property.setTimeToLive(3600);
+    property.setTriggeredEvent(*APMEvent::initWithOrigin(QStringLiteral("app"), false, QStringLiteral("tier_on"), 0,
+        0, {}, EventParameterLimits()));
+    engine_->conditionalUserPropertyController()->setConditionalUserProperty(property, QStringLiteral("tier"));
+    drain();
+
+    logEvent(QStringLiteral("browse"));
+    logEvent(QStringLiteral("checkout"));
+    const auto bundles = uploadedBundles();
+    ASSERT_FALSE(bundles.isEmpty());
+    QStringList names;
+    QVariant tier;
+    for (const auto& bundle : bundles) {
+        for (const auto& event : bundle.events)
+            names.append(event.name);
+        if (bundle.userProperties.contains(QStringLiteral("tier")))
+            tier = bundle.userProperties.value(QStringLiteral("tier"));
+    }
+    EXPECT_EQ(tier, QVariant(QStringLiteral("gold")));
+    // The triggered event follows the event that triggered it.
+    const qsizetype trigger = names.indexOf(QStringLiteral("checkout"));
+    ASSERT_GE(trigger, 0);
+    EXPECT_EQ(names.indexOf(QStringLiteral("tier_on")), trigger + 1);
+}
+
+} // namespace engine_audience_test
