@@ -46,6 +46,13 @@ bool APMEClient::activateLatestSnapshot(APMError* error)
     return manager && manager->activateSnapshotOfSDK(SDKName(), error);
 }
 
+bool APMEClient::hasStaleSnapshot() const
+{
+    const std::shared_ptr<APMEManager> manager = manager_.lock();
+    return manager
+        && manager->activatedSnapshotStatusOfSDKName(SDKName()) == APMEManager::kSnapshotStatusStale;
+}
+
 std::shared_ptr<APMEExperimentObserverDelegate> APMEClient::delegate() const
 {
     QMutexLocker lock(&mutex_);

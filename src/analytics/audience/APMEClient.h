@@ -34,6 +34,9 @@ public:
     // code 830003 and reads as none.
     QVariant objectForKeyedSubscript(const QVariant& key) const override;
     bool activateLatestSnapshot(APMError* error) override;
+    // True when the SDK's activated snapshot is more than three days off
+    // the clock; false without one or once the manager is gone.
+    bool hasStaleSnapshot() const;
 
     // Held weakly: the client never keeps its observer alive.
     std::shared_ptr<APMEExperimentObserverDelegate> delegate() const;

@@ -11,6 +11,8 @@
 #include "platform/Clock.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -44,6 +46,18 @@ std::shared_ptr<APMEManager> APMEManager::sharedInstance()
 APMMonitor& APMEManager::monitor()
 {
     return APMLibrary::monitor();
+}
+
+qint64 APMEManager::versionFromVersionString(const QString& versionString)
+{
+    if (versionString.size() < 4)
+        return 0;
+    return versionString.chopped(3).toLongLong();
+}
+
+qint64 APMEManager::version()
+{
+    return versionFromVersionString(QStringLiteral("10000000"));
 }
 
 APMEManager::APMEManager(platform::Clock& clock)
@@ -225,6 +239,23 @@ void APMEManager::reset()
     activated_.clear();
     pending_.clear();
     launched_.clear();
+}
+
+APMEManager::SnapshotStatus APMEManager::activatedSnapshotStatusOfSDKName(const QString& sdkName) const
+{
+    if (sdkName.isEmpty()) {
+        monitor().logWithLevel(
+            APMMonitor::kLevelError, 800024, QStringLiteral("Cannot check activated snapshot for empty SDK Name"));
+        return kSnapshotStatusUnknownSDK;
+    }
+    QMutexLocker lock(&mutex_);
+    if (!clients_.contains(sdkName))
+        return kSnapshotStatusUnknownSDK;
+    const auto it = activated_.constFind(sdkName);
+    if (it == activated_.constEnd() || it->timestamp() <= std::numeric_limits<double>::epsilon())
+        return kSnapshotStatusNoSnapshot;
+    return std::abs(clock_.now() - it->timestamp()) > kStaleSnapshotAge ? kSnapshotStatusStale
+                                                                        : kSnapshotStatusFresh;
 }
 
 void APMEManager::resetToDefaultsOfSDKName(const QString& sdkName)

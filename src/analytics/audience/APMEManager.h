@@ -46,6 +46,22 @@ public:
     static std::shared_ptr<APMEManager> sharedInstance();
     // The monitor the experiment classes log to: the engine's.
     static APMMonitor& monitor();
+    // The version of the experiment client: the library version text with
+    // its last three characters cut off, read as a number (0 when the text
+    // is too short to leave anything).
+    static qint64 version();
+    static qint64 versionFromVersionString(const QString& versionString);
+
+    // How current an SDK's activated snapshot is.
+    enum SnapshotStatus : qint64 {
+        kSnapshotStatusFresh = 0,
+        kSnapshotStatusStale = 1,
+        kSnapshotStatusUnknownSDK = -1,
+        kSnapshotStatusNoSnapshot = -2,
+    };
+    // An activated snapshot is stale once its time lies more than this far
+    // from now, either way (a clock set back counts too).
+    static constexpr double kStaleSnapshotAge = 259200; // three days
 
     explicit APMEManager(platform::Clock& clock);
     APMEManager();
@@ -74,6 +90,10 @@ public:
     QList<qint64> experimentIDs() const override;
     // Drops every snapshot; registrations and default flags stay.
     void reset() override;
+
+    // Unknown SDK (or an empty name, level 0 code 800024), no activated
+    // snapshot (or one without a time), fresh or stale.
+    SnapshotStatus activatedSnapshotStatusOfSDKName(const QString& sdkName) const;
 
     // Drops the SDK's activated snapshot (memory and database); flags then
     // come from the launched snapshot, then the defaults.
