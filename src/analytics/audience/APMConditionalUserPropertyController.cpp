@@ -10,7 +10,10 @@
 #include "analytics/store/APMDatabase.h"
 #include "platform/Executor.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 namespace conditional_properties {
@@ -98,6 +101,92 @@ void APMConditionalUserPropertyController::setConditionalUserProperty(
         if (event && writeEvent_)
             writeEvent_(*event);
     });
+}
+
+namespace conditional_properties {
+
+// A query's answer, handed from the worker queue (or the timer) to the
+// waiting caller; whichever comes first finishes it.
+struct QueryAnswer {
+    std::mutex mutex;
+    std::condition_variable finishedChanged;
+    bool finished = false;
+    std::optional<QList<APMConditionalUserProperty>> properties;
+
+    void finish(std::optional<QList<APMConditionalUserProperty>> answer)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (finished)
+                return;
+            finished = true;
+            properties = std::move(answer);
+        }
+        finishedChanged.notify_all();
+    }
+};
+
+} // namespace conditional_properties
+
+void APMConditionalUserPropertyController::setQueryWaiting(
+    platform::Executor* timer, std::function<bool()> isOnWorkerQueue)
+{
+    queryTimer_ = timer;
+    isOnWorkerQueue_ = std::move(isOnWorkerQueue);
+}
+
+std::optional<QList<APMConditionalUserProperty>> APMConditionalUserPropertyController::queryOnWorkerQueue(
+    const QString& prefix, const QString& origin)
+{
+    if (!enabled()) {
+        conditional_properties::monitor().logWithLevel(APMMonitor::kLevelWarning, 11005,
+            QStringLiteral("Cannot query for conditional user properties. Analytics is disabled"));
+        return std::nullopt;
+    }
+    APMError error;
+    auto properties = database_.conditionalUserPropertiesWithPrefix(prefix, origin, &error);
+    if (!properties && conditional_properties::hasError(error)) {
+        conditional_properties::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 11006,
+            QStringLiteral("Cannot query for conditional user properties. Name prefix, origin, error"), prefix,
+            origin, error.description());
+    }
+    return properties;
+}
+
+std::optional<QList<APMConditionalUserProperty>> APMConditionalUserPropertyController::
+    conditionalUserPropertiesWithNamePrefix(const QString& prefix, const QString& origin)
+{
+    // A task of the worker queue waiting for the queue would only ever time out.
+    if (isOnWorkerQueue_ && isOnWorkerQueue_())
+        return queryOnWorkerQueue(prefix, origin);
+
+    auto answer = std::make_shared<conditional_properties::QueryAnswer>();
+    std::weak_ptr<bool> alive = alive_;
+    worker_.async([this, alive, answer, prefix, origin] {
+        if (alive.expired()) {
+            answer->finish(std::nullopt);
+            return;
+        }
+        answer->finish(queryOnWorkerQueue(prefix, origin));
+    });
+    platform::TaskId timeout = 0;
+    if (queryTimer_)
+        timeout = queryTimer_->asyncAfter(kQueryTimeout, [answer] { answer->finish(std::nullopt); });
+
+    std::unique_lock lock(answer->mutex);
+    if (queryTimer_) {
+        answer->finishedChanged.wait(lock, [&] { return answer->finished; });
+    } else {
+        const bool answered = answer->finishedChanged.wait_for(lock,
+            std::chrono::duration<double>(kQueryTimeout), [&] { return answer->finished; });
+        if (!answered)
+            answer->finished = true; // a late answer is dropped
+    }
+    auto properties = answer->properties;
+    lock.unlock();
+    if (queryTimer_)
+        queryTimer_->cancel(timeout);
+    return properties;
 }
 
 void APMConditionalUserPropertyController::clearConditionalUserPropertyWithClearEvent(

@@ -65,6 +65,19 @@ public:
     // that name existed.
     void clearConditionalUserPropertyWithClearEvent(const std::optional<APMEvent>& clearEvent, const QString& name);
 
+    // How long a query waits for the worker queue.
+    static constexpr double kQueryTimeout = 30;
+    // The query's bound is measured on `timer` (null: the real clock), and
+    // `isOnWorkerQueue` tells whether the caller is a task of the worker
+    // queue (then the query runs inline instead of waiting on itself).
+    void setQueryWaiting(platform::Executor* timer, std::function<bool()> isOnWorkerQueue);
+    // Any thread. The properties whose name starts with the prefix and whose
+    // origin matches (each only when not empty). Nothing when measurement is
+    // off (level 3, code 11005), the database fails (level 2, code 11006) or
+    // the worker queue does not answer within kQueryTimeout.
+    std::optional<QList<APMConditionalUserProperty>> conditionalUserPropertiesWithNamePrefix(
+        const QString& prefix, const QString& origin);
+
     // Worker queue. Each answers the companion event the engine is to write
     // after the work committed, if any.
     std::optional<APMEvent> setConditionalUserPropertyOnWorkerQueue(APMConditionalUserProperty property);
@@ -79,11 +92,15 @@ public:
 private:
     bool enabled() const { return !isEnabled_ || isEnabled_(); }
     double now() const;
+    std::optional<QList<APMConditionalUserProperty>> queryOnWorkerQueue(
+        const QString& prefix, const QString& origin);
 
     APMDatabase& database_;
     platform::Executor& worker_;
     EventWriter writeEvent_;
     EnabledCheck isEnabled_;
+    platform::Executor* queryTimer_ = nullptr;
+    std::function<bool()> isOnWorkerQueue_;
     // Work posted to the worker queue holds this weakly and does nothing
     // once the controller is gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

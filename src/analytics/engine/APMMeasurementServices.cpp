@@ -58,6 +58,12 @@ void APMMeasurement::initializeServices()
                 const auto self = weak.lock();
                 return self && *self && (*self)->isEnabled();
             });
+        // Queries wait for the worker queue on the engine's timer; from the
+        // worker queue itself they run inline.
+        conditionalUserPropertyController_->setQueryWaiting(environment_.timer, [weak] {
+            const auto self = weak.lock();
+            return self && *self && (*self)->scheduler().isOnWorkerQueue();
+        });
         environment_.conditionalProperties
             = std::make_shared<APMConditionalPropertyEventProcessor>(conditionalUserPropertyController_);
     }
