@@ -159,4 +159,30 @@ TEST_F(EngineAudienceTest, ATriggeredConditionalPropertyReachesTheServerAsAUserP
     EXPECT_EQ(names.indexOf(QStringLiteral("tier_on")), trigger + 1);
 }
 
+TEST_F(EngineAudienceTest, ConditionalPropertiesAreQueriedFromAnyThreadAndFromTheWorkerQueue)
+{
+    start();
+    APMConditionalUserPropertyController* controller = engine_->conditionalUserPropertyController();
+    ASSERT_TRUE(controller);
+    APMConditionalUserProperty property;
+    property.setOrigin(QStringLiteral("app"));
+    property.setValue(APMValue::initWithString(QStringLiteral("gold")));
+    property.setTriggerTimeout(60);
+    property.setTimeToLive(3600);
+    controller->setConditionalUserProperty(property, QStringLiteral("tier"));
+
+    const auto fromHere = controller->conditionalUserPropertiesWithNamePrefix(QStringLiteral("ti"), QString());
+    ASSERT_TRUE(fromHere);
+    ASSERT_EQ(fromHere->size(), 1);
+    EXPECT_EQ(fromHere->front().name(), QStringLiteral("tier"));
+
+    // A task of the worker queue is answered at once, not after the time-out.
+    std::optional<QList<APMConditionalUserProperty>> fromWorker;
+    engine_->dispatchSyncOnWorkerQueue([&] {
+        fromWorker = controller->conditionalUserPropertiesWithNamePrefix(QStringLiteral("tier"), QStringLiteral("app"));
+    });
+    ASSERT_TRUE(fromWorker);
+    EXPECT_EQ(fromWorker->size(), 1);
+}
+
 } // namespace engine_audience_test
