@@ -97,11 +97,11 @@ APMPValue returnCommand(const APMPValueList& arguments, APMPScope& scope, APMErr
     if (!countBetween(arguments, 0, 1, error))
         return controlUndefined();
     if (arguments.empty())
-        return APMPControlValue::returnValueWithData(nullptr);
+        return APMPControlValue::returnValueWithData(nullptr, scope.spareReturnValue());
     APMPValue data = APMPEvaluator::evaluateStatement(arguments[0], scope, error);
     if (failed(error))
         return controlUndefined();
-    return APMPControlValue::returnValueWithData(std::move(data));
+    return APMPControlValue::returnValueWithData(std::move(data), scope.spareReturnValue());
 }
 
 bool truthOf(const APMPValue& condition, APMPScope& scope, APMError* error)

@@ -1,6 +1,9 @@
 #include "analytics/rules/APMPControlValue.h"
 
+#include "analytics/rules/APMPPropertyMap.h"
 #include "analytics/rules/APMPUndefinedValue.h"
+
+#include <utility>
 
 const APMPValue& APMPControlValue::breakValue()
 {
@@ -17,6 +20,30 @@ const APMPValue& APMPControlValue::continueValue()
 APMPValue APMPControlValue::returnValueWithData(APMPValue data)
 {
     return std::make_shared<APMPControlValue>(Type::Return, std::move(data));
+}
+
+APMPValue APMPControlValue::returnValueWithData(APMPValue data, APMPValue& spare)
+{
+    if (spare && spare.use_count() == 1) {
+        auto& control = static_cast<APMPControlValue&>(*spare);
+        APMPValue old = std::exchange(control.data_, data ? std::move(data) : APMPUndefinedValue::sharedInstance());
+        APMPReleaseValue(std::move(old));
+        return spare;
+    }
+    spare = returnValueWithData(std::move(data));
+    return spare;
+}
+
+void APMPControlValue::releaseSpare(APMPValue& spare)
+{
+    if (!spare)
+        return;
+    if (spare.use_count() != 1) {
+        spare.reset();
+        return;
+    }
+    auto& control = static_cast<APMPControlValue&>(*spare);
+    APMPReleaseValue(std::exchange(control.data_, APMPUndefinedValue::sharedInstance()));
 }
 
 APMPControlValue::APMPControlValue(Type type, APMPValue data)

@@ -13,6 +13,12 @@ public:
     static const APMPValue& breakValue();
     static const APMPValue& continueValue();
     static APMPValue returnValueWithData(APMPValue data);
+    // The same, reusing `spare` when nothing else holds it (a return
+    // allocates nothing once a run has made one); `spare` keeps the value.
+    static APMPValue returnValueWithData(APMPValue data, APMPValue& spare);
+    // Lets go of the data of a spare return value nothing else holds, and
+    // of a spare still held elsewhere (the holders keep it).
+    static void releaseSpare(APMPValue& spare);
 
     APMPControlValue(Type type, APMPValue data);
 

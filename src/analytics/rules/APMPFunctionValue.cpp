@@ -15,6 +15,7 @@ using namespace APMPRuntimeError;
 
 namespace APMPFunctionValueLocal {
 const QString kHasOwnProperty = QStringLiteral("hasOwnProperty");
+constexpr std::size_t kMaxSpareCallScopes = 64;
 }
 
 APMPFunctionValue::APMPFunctionValue(QString functionName, QStringList parameterNames, APMPValueList statements,
@@ -58,20 +59,43 @@ APMPValue APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList& v
 {
     if (!definingScope_)
         return APMPUndefinedValue::sharedInstance();
+    std::shared_ptr<APMPScope> callScope;
+    if (spareCallScopes_.empty()) {
+        callScope = definingScope_->createChildScope();
+    } else {
+        callScope = std::move(spareCallScopes_.back());
+        spareCallScopes_.pop_back();
+    }
     // Hold the function while its body runs: the body may drop the last
     // other reference to it.
-    const std::shared_ptr<APMPScope> callScope = definingScope_->createChildScope();
     const auto self = shared_from_this();
     for (qsizetype i = 0; i < parameterNames_.size(); ++i) {
         const std::size_t at = static_cast<std::size_t>(i);
         callScope->addValue(at < values.size() ? values[at] : APMPUndefinedValue::sharedInstance(), parameterNames_[i]);
     }
     APMPValue result = APMPEvaluator::executeStatements(statements_, *callScope, error);
-    if (failed(error))
-        return result;
-    if (const auto* control = APMPAs<APMPControlValue>(result); control && control->isReturn())
-        return control->data();
+    if (!failed(error)) {
+        if (const auto* control = APMPAs<APMPControlValue>(result); control && control->isReturn()) {
+            APMPValue data = control->data();
+            // The reused return value must not keep the data alive.
+            result = std::move(data);
+            APMPControlValue::releaseSpare(callScope->spareReturnValue());
+        }
+    }
+    recycleCallScope(std::move(callScope));
     return result;
+}
+
+void APMPFunctionValue::recycleCallScope(std::shared_ptr<APMPScope> callScope)
+{
+    // A scope captured by a closure, or one the body made immutable, is
+    // left to its holders. The sweep may have cut the function loose while
+    // its body ran: then its scopes are not kept either.
+    if (callScope.use_count() != 1 || callScope->contents().isImmutable() || !definingScope_
+        || spareCallScopes_.size() >= APMPFunctionValueLocal::kMaxSpareCallScopes)
+        return;
+    callScope->resetForReuse();
+    spareCallScopes_.push_back(std::move(callScope));
 }
 
 void APMPFunctionValue::setValueForProperty(const APMPValue& value, const QString& name)
@@ -142,5 +166,6 @@ void APMPFunctionValue::sweep(quint64 epoch)
     APMPReleaseValues(std::move(statements_));
     statements_.clear();
     properties_.reset();
+    spareCallScopes_.clear();
     definingScope_.reset();
 }

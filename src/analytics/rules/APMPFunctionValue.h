@@ -55,10 +55,15 @@ protected:
     explicit APMPFunctionValue(QString functionName);
 
 private:
+    void recycleCallScope(std::shared_ptr<APMPScope> callScope);
+
     QString functionName_;
     QStringList parameterNames_;
     APMPValueList statements_;
     std::shared_ptr<APMPScope> definingScope_;
     std::unique_ptr<APMPPropertyMap> properties_;
+    // Call scopes that no closure kept, ready for the next call (one per
+    // level of recursion at most).
+    std::vector<std::shared_ptr<APMPScope>> spareCallScopes_;
     quint64 markEpoch_ = 0;
 };

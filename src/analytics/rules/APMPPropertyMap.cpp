@@ -50,6 +50,22 @@ void APMPPropertyMap::clear()
     APMPReleaseValues(std::move(values));
 }
 
+void APMPPropertyMap::reset()
+{
+    immutable_ = false;
+    if (entries_.empty())
+        return;
+    // The values are taken out before any is released, so that nothing a
+    // release runs sees a half-emptied map.
+    QVarLengthArray<APMPValue, 8> values;
+    for (Entry& entry : entries_)
+        values.append(std::move(entry.value));
+    entries_.clear();
+    index_.reset();
+    for (APMPValue& value : values)
+        APMPReleaseValue(std::move(value));
+}
+
 int APMPPropertyMap::indexOf(const QString& name) const
 {
     if (index_)

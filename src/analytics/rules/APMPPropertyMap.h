@@ -41,6 +41,9 @@ public:
     // Drops every entry (immutable ones included): used when the collector
     // breaks a cycle.
     void clear();
+    // Drops every entry and leaves the map mutable and as if new, keeping
+    // the inline capacity (a scope made again for the next call).
+    void reset();
 
 private:
     struct Entry {

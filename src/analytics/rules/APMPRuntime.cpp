@@ -1,6 +1,7 @@
 #include "analytics/rules/APMPRuntime.h"
 
 #include "analytics/base/APMError.h"
+#include "analytics/rules/APMPControlValue.h"
 #include "analytics/rules/APMPEvaluator.h"
 #include "analytics/rules/APMPObjectManager.h"
 #include "analytics/rules/APMPRequire.h"
@@ -32,6 +33,7 @@ APMPRuntime::~APMPRuntime()
     // Break the cycles among what programs left behind (closures held by
     // the scopes that define them), so that their memory is released.
     objectManager_->sweepEverything();
+    APMPControlValue::releaseSpare(initScope_->spareReturnValue());
 }
 
 void APMPRuntime::setModuleCreator(APMPDynamicProvider::Creator creator, const QString& name)
@@ -49,6 +51,14 @@ APMPValue APMPRuntime::executeStatements(const std::vector<const APMPBRuntimeEnt
     APMError local;
     APMError* out = error ? error : &local;
     *out = APMError();
+    APMPValue result = runStatements(entities, out);
+    // The return value a run reuses must not outlive it holding data.
+    APMPControlValue::releaseSpare(globalScope_->spareReturnValue());
+    return result;
+}
+
+APMPValue APMPRuntime::runStatements(const std::vector<const APMPBRuntimeEntity*>& entities, APMError* out)
+{
     APMPValue result = APMPUndefinedValue::sharedInstance();
     for (const APMPBRuntimeEntity* entity : entities) {
         const APMPValue statement = APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(*entity, out);

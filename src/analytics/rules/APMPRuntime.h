@@ -57,6 +57,8 @@ public:
     void collectGarbage();
 
 private:
+    APMPValue runStatements(const std::vector<const APMPBRuntimeEntity*>& entities, APMError* out);
+
     std::shared_ptr<APMPObjectManager> objectManager_;
     APMPScopePtr initScope_;
     APMPScopePtr globalScope_;

@@ -20,6 +20,13 @@ public:
     APMPScope& operator=(const APMPScope&) = delete;
 
     std::shared_ptr<APMPScope> createChildScope();
+    // Empties a scope nobody else holds, so that it can serve as a fresh
+    // child of the same parent.
+    void resetForReuse()
+    {
+        contents_.reset();
+        markEpoch_ = 0;
+    }
     APMPScope* parentScope() const { return parent_.get(); }
     APMPScope& rootScope() const { return *root_; }
 
@@ -67,6 +74,10 @@ public:
         --lentLists_;
     }
 
+    // The return value this run reuses (APMPControlValue); only on a root
+    // scope.
+    APMPValue& spareReturnValue() { return root_->spareReturnValue_; }
+
     // Marks the values bound here and every enclosing scope.
     void mark(APMPMarker& marker) override;
 
@@ -79,6 +90,7 @@ private:
     int instructionCount_ = 0;
     int depth_ = 0;
     std::shared_ptr<APMPObjectManager> objectManager_;
+    APMPValue spareReturnValue_;
     // Each list stays in place as the pool grows; an empty pool (every
     // scope that is no root) costs no allocation.
     std::vector<std::unique_ptr<APMPValueList>> valueLists_;
