@@ -53,6 +53,17 @@ TEST(RulesCommands, Control)
         { "(defun \"counter\" (list) (let \"c\") (= \"c\" 0) (return (fn \"\" (list) (= \"c\" (+ $c 1)))))"
           " (let \"k\") (= \"k\" (counter)) (k) (k) (k)",
             "3" },
+        // Each call starts from an empty scope, even when an earlier call's
+        // scope is used again; a scope a closure kept is never used again.
+        { "(defun \"f\" (list \"p\") (if $p (list (let \"y\") (= \"y\" 4))) (typeof $y)) (f true) (f false)",
+            "\"undefined\"" },
+        { "(defun \"f\" (list \"n\") (if (> $n 0) (list (return (fn \"\" (list) $n)))) $n)"
+          " (f 0) (let \"g\") (= \"g\" (f 5)) (f 0) (f 6) (g)",
+            "5" },
+        // Returns nested in the evaluation of another return each keep their data.
+        { "(defun \"id\" (list \"v\") (return $v)) (defun \"pair\" (list) (return (array (id 1) (id (+ (id 1) 1)))))"
+          " (pair)",
+            "[1,2]" },
         // Method calls.
         { "(call \"abc\" \"toUpperCase\" (array))", "\"ABC\"" },
         { "(call \"abc\" 5 (array))", "error 10" },
