@@ -9,14 +9,14 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
   qt6-websockets-dev qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
   qt6-connectivity-dev qt6-speech-dev qt6-tools-dev qt6-multimedia-dev
-  libhidapi-dev libudev-dev libevdev-dev libx11-dev libxi-dev libxtst-dev
+  libhidapi-dev libudev-dev libevdev-dev libx11-dev libxi-dev libxtst-dev libxext-dev
   libsqlite3-dev sqlite3 zlib1g-dev libssl-dev
   libnanopb-dev nanopb protobuf-compiler python3-protobuf
   libgtest-dev libgmock-dev googletest libbenchmark-dev duktape-dev
   libsbc-dev sox xvfb xauth xdotool imagemagick python3
   clang libclang-rt-14-dev zip unzip pulseaudio
   fonts-noto-cjk qt6-wayland
-  qt6-speech-flite-plugin pulseaudio
+  qt6-speech-flite-plugin dbus-daemon
 )
 
 SUDO=""
