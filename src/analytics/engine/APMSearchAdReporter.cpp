@@ -263,51 +263,72 @@ void APMSearchAdReporter::requestAttributionPayloadWithToken(const QString& toke
     });
 }
 
-void APMSearchAdReporter::handleResponse(const platform::HttpResponse& response)
+APMSearchAdReporter::AttributionReply APMSearchAdReporter::attributionReplyFromResponse(
+    const platform::HttpResponse& response)
 {
+    AttributionReply reply;
     // An error status is a failed request whatever its body says: a body
     // read as an answer would end the attempts for good.
     if (response.error != platform::HttpResponse::Error::None || response.status < 200 || response.status > 299) {
-        const QString error = response.error != platform::HttpResponse::Error::None
+        reply.error = response.error != platform::HttpResponse::Error::None
             ? response.errorString
             : QStringLiteral("HTTP status %1").arg(response.status);
-        log(APMMonitor::kLevelErrorMonitored, 32015,
-            QStringLiteral("Cannot send request for Search Ad campaign attribution. Error"), error);
-        scheduleSearchAdReport();
-        return;
+        return reply;
     }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(response.body, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        const QString error = parseError.error != QJsonParseError::NoError ? parseError.errorString()
-                                                                           : QStringLiteral("not an object");
-        log(APMMonitor::kLevelErrorMonitored, 32017, QStringLiteral("Search Ad Reporter failed to parse JSON data. Error"),
-            error);
-        scheduleSearchAdReport();
-        return;
+        reply.kind = AttributionReply::Kind::Unreadable;
+        reply.error = parseError.error != QJsonParseError::NoError ? parseError.errorString() : QStringLiteral("not an object");
+        return reply;
     }
-    const QJsonObject reply = document.object();
-    if (reply.isEmpty()) {
-        scheduleSearchAdReport();
-        return;
+    const QJsonObject object = document.object();
+    if (object.isEmpty()) {
+        reply.kind = AttributionReply::Kind::Empty;
+        return reply;
     }
     // Without its verdict a reply is no answer: storing "no" from it would
     // end the attempts on a reply that never said no.
-    if (!reply.contains(kSearchAdAttributionKey)) {
+    if (!object.contains(kSearchAdAttributionKey)) {
+        reply.kind = AttributionReply::Kind::Unreadable;
+        reply.error = QStringLiteral("no attribution");
+        return reply;
+    }
+    reply.campaign = searchAdStringValue(object.value(kSearchAdCampaignIDKey));
+    if (searchAdStringValue(object.value(kSearchAdAdIDKey)) == kSearchAdTestIdentifier
+        && reply.campaign == kSearchAdTestIdentifier) {
+        reply.kind = AttributionReply::Kind::TestData;
+        return reply;
+    }
+    reply.kind = AttributionReply::Kind::Answer;
+    reply.attributed = searchAdBoolValue(object.value(kSearchAdAttributionKey));
+    reply.term = searchAdStringValue(object.value(kSearchAdKeywordIDKey));
+    return reply;
+}
+
+void APMSearchAdReporter::handleResponse(const platform::HttpResponse& response)
+{
+    const AttributionReply reply = attributionReplyFromResponse(response);
+    switch (reply.kind) {
+    case AttributionReply::Kind::Failed:
+        log(APMMonitor::kLevelErrorMonitored, 32015,
+            QStringLiteral("Cannot send request for Search Ad campaign attribution. Error"), reply.error);
+        break;
+    case AttributionReply::Kind::Unreadable:
         log(APMMonitor::kLevelErrorMonitored, 32017, QStringLiteral("Search Ad Reporter failed to parse JSON data. Error"),
-            QStringLiteral("no attribution"));
-        scheduleSearchAdReport();
-        return;
-    }
-    const QString campaign = searchAdStringValue(reply.value(kSearchAdCampaignIDKey));
-    if (searchAdStringValue(reply.value(kSearchAdAdIDKey)) == kSearchAdTestIdentifier && campaign == kSearchAdTestIdentifier) {
+            reply.error);
+        break;
+    case AttributionReply::Kind::Empty:
+        break;
+    case AttributionReply::Kind::TestData:
         log(APMMonitor::kLevelDebug, 32016, QStringLiteral("Search Ad Reporter returned test data. Will retry next time."));
-        scheduleSearchAdReport();
+        break;
+    case AttributionReply::Kind::Answer:
+        logCampaignEventWithSearchAdCampaign(reply.attributed, reply.campaign, reply.term);
+        cancelScheduling();
         return;
     }
-    logCampaignEventWithSearchAdCampaign(
-        searchAdBoolValue(reply.value(kSearchAdAttributionKey)), campaign, searchAdStringValue(reply.value(kSearchAdKeywordIDKey)));
-    cancelScheduling();
+    scheduleSearchAdReport();
 }
 
 void APMSearchAdReporter::logCampaignEventWithSearchAdCampaign(

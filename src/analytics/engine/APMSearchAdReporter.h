@@ -80,6 +80,23 @@ public:
     // Whether the system offers attribution tokens.
     bool adClientInstance() const;
 
+    // What a reply of the attribution service says.
+    struct AttributionReply {
+        enum class Kind {
+            Failed, // no reply, or an error status (code 32015)
+            Unreadable, // not a JSON object, or without its verdict (32017)
+            Empty, // an empty object
+            TestData, // the service's test answer (32016)
+            Answer, // a verdict: store it
+        };
+        Kind kind = Kind::Failed;
+        QString error; // for Failed and Unreadable
+        bool attributed = false;
+        QString campaign;
+        QString term;
+    };
+    static AttributionReply attributionReplyFromResponse(const platform::HttpResponse& response);
+
     bool isSearchAdReporterEnabled() const { return enabled_; }
     // Disabling also cancels a pending attempt, so nothing is asked while
     // collection is off; enabling again after start schedules the next one.
