@@ -370,6 +370,32 @@ TEST_F(OnDeviceConversionTest, NotModifiedIsReadLikeAnAnswer)
     EXPECT_FALSE(engine_->hasPSMClient());
 }
 
+TEST_F(OnDeviceConversionTest, QueryWaitsForAnUploadInFlight)
+{
+    startWithComponent();
+    psmServer_.enqueue("GET", kOdcPath, fakes::FakeHttpServer::Reply::text("late-match"));
+    logEvent(QStringLiteral("level_up"));
+    drain();
+    time_.advance(15); // the upload starts; its reply is not handled yet
+    drain();
+    ASSERT_TRUE(engine_->isNetworkRequestPending());
+
+    ValidatorLogRecorder recorder;
+    engine_->setUserData({ { APMMeasurement::kUserDataEmailAddressKey, QStringLiteral("a@b.c") } });
+    drain();
+    EXPECT_TRUE(recorder.has(APMMonitor::kLevelDebug, 23232));
+    EXPECT_TRUE(engine_->isPSMRequestPostponed());
+    EXPECT_EQ(psmServer_.requestCount(), 0);
+
+    settle(); // the upload finishes, then the query goes out
+    EXPECT_EQ(server_.requestCount(), 1);
+    EXPECT_EQ(psmServer_.requestCount(), 1);
+    EXPECT_FALSE(engine_->isPSMRequestPostponed());
+    const std::optional<APMUserAttribute> value = property(QStringLiteral("_psmvalue"));
+    ASSERT_TRUE(value.has_value());
+    EXPECT_EQ(value->value().stringValue(), QStringLiteral("late-match"));
+}
+
 TEST_F(OnDeviceConversionTest, AnInvalidAddressIsReportedAndNothingIsSent)
 {
     component_->setInvalidURL(true);
