@@ -72,6 +72,13 @@ std::pair<QString, QString> PSMCountNamesForInputType(qint32 type)
     }
 }
 
+// A client of the component, or null without one.
+std::unique_ptr<APMPrivateSetMembershipClient> PSMClientFromClass(APMPrivateSetMembershipClientClass* found,
+    APMPrivateSetMembershipClient::InputType type, const QByteArray& digest, const QString& appID, qint32 prefixBitLength)
+{
+    return found ? found->clientWithIdentifier(type, digest, appID, prefixBitLength) : nullptr;
+}
+
 } // namespace measurement_conversion
 
 using namespace measurement_conversion;
@@ -146,38 +153,26 @@ void APMMeasurement::checkPSMDependencyOnWorkerQueue()
 
 std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithEmailAddress(const QString& address)
 {
-    APMPrivateSetMembershipClientClass* found = PSMClientClass();
-    if (!found)
-        return nullptr;
-    return found->clientWithIdentifier(APMPrivateSetMembershipClient::EmailAddress, APMUserDataHashing::hashedEmailAddress(address),
-        identity_->appID(), remoteConfig_->hashPrefixBitLengthEmail());
+    return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::EmailAddress,
+        APMUserDataHashing::hashedEmailAddress(address), identity_->appID(), remoteConfig_->hashPrefixBitLengthEmail());
 }
 
 std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithPhoneNumber(const QString& number)
 {
-    APMPrivateSetMembershipClientClass* found = PSMClientClass();
-    if (!found)
-        return nullptr;
-    return found->clientWithIdentifier(APMPrivateSetMembershipClient::PhoneNumber, APMUserDataHashing::hashedPhoneNumber(number),
-        identity_->appID(), remoteConfig_->hashPrefixBitLengthPhone());
+    return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::PhoneNumber,
+        APMUserDataHashing::hashedPhoneNumber(number), identity_->appID(), remoteConfig_->hashPrefixBitLengthPhone());
 }
 
 std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHashedEmailAddress(const QByteArray& digest)
 {
-    APMPrivateSetMembershipClientClass* found = PSMClientClass();
-    if (!found)
-        return nullptr;
-    return found->clientWithIdentifier(
-        APMPrivateSetMembershipClient::HashedEmailAddress, digest, identity_->appID(), remoteConfig_->hashPrefixBitLengthEmail());
+    return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::HashedEmailAddress, digest,
+        identity_->appID(), remoteConfig_->hashPrefixBitLengthEmail());
 }
 
 std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHashedPhoneNumber(const QByteArray& digest)
 {
-    APMPrivateSetMembershipClientClass* found = PSMClientClass();
-    if (!found)
-        return nullptr;
-    return found->clientWithIdentifier(
-        APMPrivateSetMembershipClient::HashedPhoneNumber, digest, identity_->appID(), remoteConfig_->hashPrefixBitLengthPhone());
+    return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::HashedPhoneNumber, digest,
+        identity_->appID(), remoteConfig_->hashPrefixBitLengthPhone());
 }
 
 // ---- Gate -----------------------------------------------------------------------------
