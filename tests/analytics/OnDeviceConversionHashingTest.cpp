@@ -7,7 +7,7 @@
 
 namespace {
 
-struct HashingCase {
+struct OdcHashingCase {
     const char* input;
     const char* normalized;
     const char* sha256Hex; // empty: nothing to hash
@@ -15,7 +15,7 @@ struct HashingCase {
 
 TEST(OnDeviceConversionHashing, EmailAddressesAreTrimmedAndLowerCasedBeforeHashing)
 {
-    const HashingCase cases[] = {
+    const OdcHashingCase cases[] = {
         { "test@example.com", "test@example.com", "973dfe463ec85785f5f95af5ba3906eedb2d931c24e69824a89ea65dba4e813b" },
         { "  Test@Example.COM \n", "test@example.com",
             "973dfe463ec85785f5f95af5ba3906eedb2d931c24e69824a89ea65dba4e813b" },
@@ -32,7 +32,7 @@ TEST(OnDeviceConversionHashing, EmailAddressesAreTrimmedAndLowerCasedBeforeHashi
         { "", "", "" },
         { " \t\n ", "", "" },
     };
-    for (const HashingCase& c : cases) {
+    for (const OdcHashingCase& c : cases) {
         const QString input = QString::fromUtf8(c.input);
         SCOPED_TRACE(input.toStdString());
         EXPECT_EQ(APMUserDataHashing::normalizedEmailAddress(input), QString::fromUtf8(c.normalized));
@@ -42,7 +42,7 @@ TEST(OnDeviceConversionHashing, EmailAddressesAreTrimmedAndLowerCasedBeforeHashi
 
 TEST(OnDeviceConversionHashing, PhoneNumbersAreHashedInInternationalForm)
 {
-    const HashingCase cases[] = {
+    const OdcHashingCase cases[] = {
         { "+16505551234", "+16505551234", "a2996076d3ad4af5dc818b908b3d8e354f26ededf7df0e0aa6ac354143805ee0" },
         { "+1 (650) 555-1234", "+16505551234", "a2996076d3ad4af5dc818b908b3d8e354f26ededf7df0e0aa6ac354143805ee0" },
         { " +1.650.555.1234 ", "+16505551234", "a2996076d3ad4af5dc818b908b3d8e354f26ededf7df0e0aa6ac354143805ee0" },
@@ -54,7 +54,7 @@ TEST(OnDeviceConversionHashing, PhoneNumbersAreHashedInInternationalForm)
         { "+", "", "" },
         { "call me", "", "" },
     };
-    for (const HashingCase& c : cases) {
+    for (const OdcHashingCase& c : cases) {
         const QString input = QString::fromUtf8(c.input);
         SCOPED_TRACE(input.toStdString());
         EXPECT_EQ(APMUserDataHashing::normalizedPhoneNumber(input), QString::fromUtf8(c.normalized));
