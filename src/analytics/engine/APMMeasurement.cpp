@@ -6,6 +6,7 @@
 #include "analytics/base/APMFileLocations.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMPrivateSetMembershipClient.h"
 #include "analytics/base/APMScheduler.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
@@ -16,6 +17,7 @@
 #include "analytics/engine/APMLifetimeValueRecorder.h"
 #include "analytics/engine/APMMeasurementRemoteConfig.h"
 #include "analytics/engine/APMRulesEventEditor.h"
+#include "analytics/engine/APMSearchAdReporter.h"
 #include "analytics/engine/APMSessionState.h"
 #include "analytics/audience/APMEManager.h"
 #include "analytics/audience/APMETaskManager.h"
@@ -99,6 +101,7 @@ APMMeasurement::Environment APMMeasurement::defaultEnvironment()
     environment.persistedConfig = &APMPersistedConfig::sharedInstance();
     environment.identity = &APMIdentity::sharedInstance();
     environment.experimentsURL = APMETaskManager::configuredServiceAddress();
+    environment.searchAdsURL = APMSearchAdReporter::configuredServiceURL();
     return environment;
 }
 
@@ -214,7 +217,12 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
 APMMeasurement::~APMMeasurement()
 {
     // Work posted before runs first; then no firing and no reply reaches us.
-    scheduler_->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:dealloc"), [this] { alarm_->cancel(); });
+    scheduler_->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:dealloc"), [this] {
+        alarm_->cancel();
+        // Their alarms belong to the queue: they go on it.
+        searchAdReporter_.reset();
+        PSMRetryAlarm_.reset();
+    });
     self_.reset();
     scheduler_->workerQueue().stop();
     alarm_.reset();
@@ -303,9 +311,13 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled)
             setEnabled(false);
             return;
         }
+        if (searchAdReporter_)
+            searchAdReporter_->setSearchAdReporterEnabled(true);
         log(APMMonitor::kLevelNotice, 23012, QStringLiteral("Analytics collection enabled"));
     } else {
         alarm_->cancel();
+        if (searchAdReporter_)
+            searchAdReporter_->setSearchAdReporterEnabled(false);
         log(APMMonitor::kLevelNotice, 23013, QStringLiteral("Analytics collection disabled"));
     }
 }
@@ -368,7 +380,33 @@ bool APMMeasurement::initializeComponents()
             staleError.description());
     if (remoteConfig_->DMAConsentEnabled())
         updateConsentSettingsUtilWithRemoteConfig();
+    checkPSMDependencyOnWorkerQueue();
+    maybeDeleteExpiredPSMValueOnWorkerQueue();
+    makeSearchAdReporter();
     return true;
+}
+
+void APMMeasurement::makeSearchAdReporter()
+{
+    APMSearchAdReporter::Environment environment;
+    environment.clock = environment_.clock;
+    environment.timer = environment_.timer;
+    environment.http = environment_.http;
+    environment.tokenSource = environment_.attributionTokenSource;
+    environment.serviceURL = environment_.searchAdsURL;
+    environment.monitor = environment_.monitor;
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    environment.logEvent = [weak](const QString& origin, const QString& name, const QVariantMap& parameters,
+                               double timestamp) {
+        if (const auto self = weak.lock(); self && *self)
+            (*self)->logEventWithOrigin(origin, false, name, parameters, timestamp, true, true, true, nullptr, {});
+    };
+    searchAdReporter_ = APMSearchAdReporter::initWithWorkerQueue(
+        &scheduler_->workerQueue(), persistedConfig_, std::move(environment));
+    if (!searchAdReporter_)
+        return;
+    searchAdReporter_->setSearchAdReporterEnabled(true);
+    searchAdReporter_->start();
 }
 
 std::shared_ptr<APMRemoteConfig> APMMeasurement::makeRemoteConfig()
@@ -423,6 +461,7 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("wipeoutAnalyticsDataAndResetComponents"));
     log(APMMonitor::kLevelNotice, 23171, QStringLiteral("Resetting App Measurement data"));
+    resetPSMCounts();
     previousVMPAppID_ = persistedConfig_->appIDFromVMP();
     persistedConfig_->clearValues();
     environment_.monitor->clearMonitoringData();

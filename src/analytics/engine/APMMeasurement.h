@@ -16,6 +16,7 @@
 #include <optional>
 
 namespace platform {
+class AttributionTokenSource;
 class Clock;
 class Executor;
 class HttpClient;
@@ -38,6 +39,9 @@ class APMLifetimeValueRecorder;
 class APMMonitor;
 class APMPBMeasurementBundle;
 class APMPersistedConfig;
+class APMPrivateSetMembershipClient;
+class APMPrivateSetMembershipClientClass;
+class APMSearchAdReporter;
 class APMRawEventData;
 class APMRemoteConfig;
 class APMRemoteConfigDatabase;
@@ -100,6 +104,14 @@ public:
         QUrl experimentsURL;
         // The experiment fetch times; null: the suite "APMExperimentSuiteName".
         APMConfigStore* experimentStore = nullptr;
+        // The optional on-device conversion component; null: none (every
+        // attempt is refused with a message).
+        std::shared_ptr<APMPrivateSetMembershipClientClass> PSMClientClass;
+        // The system's attribution tokens; null: the system's own.
+        platform::AttributionTokenSource* attributionTokenSource = nullptr;
+        // "https://host" of the search-ad attribution service; empty: not
+        // configured, nothing is asked.
+        QUrl searchAdsURL;
     };
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.
@@ -186,6 +198,52 @@ public:
     // The experimentation client the remote configuration reads its flags
     // from; null until the components are initialized.
     APMEManager* experimentManager() const { return experimentManager_.get(); }
+
+    // ---- On-device conversion measurement (APMMeasurementConversion.cpp) ------
+
+    // Keys of the user data: "email_address" and "phone_number" (text),
+    // "hashed_email_address" and "hashed_phone_number" (SHA-256 digests of
+    // the normalised forms, as bytes). Plain values are normalised and hashed
+    // before they go anywhere, and never logged.
+    static const QString kUserDataEmailAddressKey;
+    static const QString kUserDataPhoneNumberKey;
+    static const QString kUserDataHashedEmailAddressKey;
+    static const QString kUserDataHashedPhoneNumberKey;
+    static const QString kPSMAlarmName; // "On-device conversion measurement timer"
+    static const QString kDebugPSMArgument; // "-DebugOnDeviceConversionMeasurement"
+
+    void setUserData(const QVariantMap& userData);
+    void setUserDataOnWorkerQueue(const QVariantMap& userData);
+    // The component, or null when there is none.
+    APMPrivateSetMembershipClientClass* PSMClientClass() const;
+    void checkPSMDependencyOnWorkerQueue();
+    bool shouldRetrievePSMResponse();
+    bool shouldRetrievePSMResponseWithEmailAddress(const QString& address);
+    bool shouldRetrievePSMResponseWithPhoneNumber(const QString& number);
+    bool shouldRetrievePSMResponseWithHashedIdentifier(const QByteArray& identifier);
+    std::unique_ptr<APMPrivateSetMembershipClient> PSMClientWithEmailAddress(const QString& address);
+    std::unique_ptr<APMPrivateSetMembershipClient> PSMClientWithPhoneNumber(const QString& number);
+    std::unique_ptr<APMPrivateSetMembershipClient> PSMClientWithHashedEmailAddress(const QByteArray& digest);
+    std::unique_ptr<APMPrivateSetMembershipClient> PSMClientWithHashedPhoneNumber(const QByteArray& digest);
+    void retrievePSMResponse();
+    void maybeSchedulePSMRetry();
+    void handlePSMValueOnWorkerQueue(const QString& value);
+    void incrementPSMCountOnWorkerQueueWithName(const QString& name);
+    void maybeDeleteExpiredPSMValueOnWorkerQueue();
+    void resetPSMCounts();
+
+    bool isPSMRequestInProgress() const { return isPSMRequestInProgress_; }
+    bool isPSMRequestPostponed() const { return isPSMRequestPostponed_; }
+    qint32 PSMStartCount() const { return PSMStartCount_; }
+    qint32 PSMRetryCount() const { return PSMRetryCount_; }
+    bool hasPSMClient() const { return privateSetMembershipClient_ != nullptr; }
+    // Null until the first retry was scheduled.
+    APMAlarm* PSMRetryAlarm() const { return PSMRetryAlarm_.get(); }
+
+    // ---- Search-ad attribution ------------------------------------------------
+
+    // Null before start, or when there is nothing left to ask.
+    APMSearchAdReporter* searchAdReporter() const { return searchAdReporter_.get(); }
 
     // ---- Event pipeline (worker queue) ----------------------------------------
 
@@ -311,6 +369,18 @@ private:
     QList<qint64> uploadingBundleIDs_;
     qint64 timeZoneHour_ = -1;
     qint32 timeZoneOffsetMinutes_ = 0;
+
+    // On-device conversion measurement and search-ad attribution (worker
+    // queue); their alarms go in the destructor's last task on the queue.
+    std::unique_ptr<APMPrivateSetMembershipClient> privateSetMembershipClient_;
+    bool isPSMRequestInProgress_ = false;
+    bool isPSMRequestPostponed_ = false;
+    qint32 PSMStartCount_ = 0;
+    qint32 PSMRetryCount_ = 0;
+    std::unique_ptr<APMAlarm> PSMRetryAlarm_;
+    std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
+    void makeSearchAdReporter();
+    double firstOpenTimestamp();
 
     // Last: the queue stops (finishing its work) before the state above goes,
     // and the alarm goes before the queue.

@@ -381,10 +381,15 @@ void APMMeasurement::networkUploadCompletionHandlerWithResponse(const platform::
             suspendedUploadTimestamp_ = bootClock();
         }
         uploadingBundleIDs_.clear();
-        if (isNetworkConnected() && hasDataToUpload() && suspendedUploadTimestamp_ == 0)
+        if (isNetworkConnected() && hasDataToUpload() && suspendedUploadTimestamp_ == 0) {
             uploadData();
-        else
+        } else if (isPSMRequestPostponed_) {
+            // The conversion query waited for this upload to finish.
+            isPSMRequestPostponed_ = false;
+            retrievePSMResponse();
+        } else {
             updateSchedule();
+        }
         return;
     }
     persistedConfig_->setLastFailedUploadTimestamp(now());

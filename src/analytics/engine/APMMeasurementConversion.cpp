@@ -1,0 +1,420 @@
+// On-device conversion measurement: user data handed over shortly after the
+// first open is asked about through the optional membership component; a
+// match becomes the user property "_psmvalue" and a real-time "_fx" event.
+// Plain e-mail addresses and phone numbers are normalised and hashed here,
+// before anything else sees them, and never written to a log.
+#include "analytics/engine/APMMeasurement.h"
+
+#include "analytics/base/APMAEU.h"
+#include "analytics/base/APMAlarm.h"
+#include "analytics/base/APMError.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMPrivateSetMembershipClientClass.h"
+#include "analytics/base/APMScheduler.h"
+#include "analytics/base/APMUserDataHashing.h"
+#include "analytics/base/APMValue.h"
+#include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/identity/APMIdentity.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/model/APMUserAttribute.h"
+#include "analytics/store/APMDatabase.h"
+#include "platform/Clock.h"
+#include "platform/HttpClient.h"
+#include "platform/SerialQueue.h"
+
+#include <QUrlQuery>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+using namespace apm_engine;
+
+const QString APMMeasurement::kUserDataEmailAddressKey = QStringLiteral("email_address");
+const QString APMMeasurement::kUserDataPhoneNumberKey = QStringLiteral("phone_number");
+const QString APMMeasurement::kUserDataHashedEmailAddressKey = QStringLiteral("hashed_email_address");
+const QString APMMeasurement::kUserDataHashedPhoneNumberKey = QStringLiteral("hashed_phone_number");
+const QString APMMeasurement::kPSMAlarmName = QStringLiteral("On-device conversion measurement timer");
+const QString APMMeasurement::kDebugPSMArgument = QStringLiteral("-DebugOnDeviceConversionMeasurement");
+
+namespace measurement_conversion {
+
+
+const QString kPSMValueProperty = QStringLiteral("_psmvalue");
+const QString kPSMEmailCountProperty = QStringLiteral("_psmcount");
+const QString kPSMPhoneCountProperty = QStringLiteral("_psmcountph");
+const QString kPSMHashedEmailCountProperty = QStringLiteral("_psmcounth");
+const QString kPSMHashedPhoneCountProperty = QStringLiteral("_psmcounthph");
+const QString kPSMMatchEvent = QStringLiteral("_fx");
+const QString kPSMMatchSourceParameter = QStringLiteral("_fxs");
+const QString kPSMMatchSource = QStringLiteral("psm");
+const QString kPSMCountQueryKey = QStringLiteral("psm_count");
+const QString kPSMPhoneCountQueryKey = QStringLiteral("psm_phone_count");
+const QString kPSMFirstOpenQueryKey = QStringLiteral("timestamp_first_open");
+const QString kPSMDebugQueryKey = QStringLiteral("debug_psm_key");
+const QString kPSMFailurePrefix = QStringLiteral("Failed to initiate on-device conversion measurement. ");
+constexpr double kPSMValueLifetime = 7776000; // 90 days
+
+// The count property and the query key of a client's input type.
+std::pair<QString, QString> PSMCountNamesForInputType(qint32 type)
+{
+    switch (type) {
+    case APMPrivateSetMembershipClient::PhoneNumber:
+        return { kPSMPhoneCountProperty, kPSMPhoneCountQueryKey };
+    case APMPrivateSetMembershipClient::HashedEmailAddress:
+        return { kPSMHashedEmailCountProperty, kPSMCountQueryKey };
+    case APMPrivateSetMembershipClient::HashedPhoneNumber:
+        return { kPSMHashedPhoneCountProperty, kPSMPhoneCountQueryKey };
+    default:
+        return { kPSMEmailCountProperty, kPSMCountQueryKey };
+    }
+}
+
+// A client of the component, or null without one.
+std::unique_ptr<APMPrivateSetMembershipClient> PSMClientFromClass(APMPrivateSetMembershipClientClass* found,
+    APMPrivateSetMembershipClient::InputType type, const QByteArray& digest, const QString& appID, qint32 prefixBitLength)
+{
+    return found ? found->clientWithIdentifier(type, digest, appID, prefixBitLength) : nullptr;
+}
+
+} // namespace measurement_conversion
+
+using namespace measurement_conversion;
+
+// ---- Entry --------------------------------------------------------------------------
+
+void APMMeasurement::setUserData(const QVariantMap& userData)
+{
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:3105"), [weak, userData] {
+        if (const auto self = weak.lock(); self && *self)
+            (*self)->setUserDataOnWorkerQueue(userData);
+    });
+}
+
+void APMMeasurement::setUserDataOnWorkerQueue(const QVariantMap& userData)
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("setUserDataOnWorkerQueue"));
+    if (!database_)
+        return;
+    if (userData.contains(kUserDataEmailAddressKey)) {
+        const QString address = userData.value(kUserDataEmailAddressKey).toString();
+        if (shouldRetrievePSMResponseWithEmailAddress(address))
+            privateSetMembershipClient_ = PSMClientWithEmailAddress(address);
+    }
+    if (!privateSetMembershipClient_ && userData.contains(kUserDataPhoneNumberKey)) {
+        const QString number = userData.value(kUserDataPhoneNumberKey).toString();
+        if (shouldRetrievePSMResponseWithPhoneNumber(number))
+            privateSetMembershipClient_ = PSMClientWithPhoneNumber(number);
+    }
+    if (!privateSetMembershipClient_ && userData.contains(kUserDataHashedEmailAddressKey)) {
+        const QByteArray digest = userData.value(kUserDataHashedEmailAddressKey).toByteArray();
+        if (shouldRetrievePSMResponseWithHashedIdentifier(digest))
+            privateSetMembershipClient_ = PSMClientWithHashedEmailAddress(digest);
+    }
+    if (!privateSetMembershipClient_ && userData.contains(kUserDataHashedPhoneNumberKey)) {
+        const QByteArray digest = userData.value(kUserDataHashedPhoneNumberKey).toByteArray();
+        if (shouldRetrievePSMResponseWithHashedIdentifier(digest))
+            privateSetMembershipClient_ = PSMClientWithHashedPhoneNumber(digest);
+    }
+    if (!privateSetMembershipClient_)
+        return;
+    PSMRetryCount_ = 0;
+    ++PSMStartCount_;
+    retrievePSMResponse();
+    log(APMMonitor::kLevelDebug, 23225, QStringLiteral("Initiated on-device conversion measurement"));
+}
+
+// ---- The component ------------------------------------------------------------------
+
+APMPrivateSetMembershipClientClass* APMMeasurement::PSMClientClass() const
+{
+    APMPrivateSetMembershipClientClass* found = environment_.PSMClientClass.get();
+    return found && found->isAvailable() ? found : nullptr;
+}
+
+void APMMeasurement::checkPSMDependencyOnWorkerQueue()
+{
+    if (PSMClientClass()) {
+        log(APMMonitor::kLevelDebug, 23253,
+            QStringLiteral("VireoAppMetricsOnDeviceConversion dependency is linked. On-device conversion measurement "
+                           "is ready to initiate."));
+        return;
+    }
+    const bool counted = database_->containsUserAttributeWithName(kPSMEmailCountProperty, nullptr).value_or(false)
+        || database_->containsUserAttributeWithName(kPSMPhoneCountProperty, nullptr).value_or(false);
+    if (counted)
+        log(APMMonitor::kLevelWarningMonitored, 23254,
+            QStringLiteral("VireoAppMetricsOnDeviceConversion dependency is not currently linked. On-device conversion "
+                           "measurement will fail to initiate."));
+}
+
+std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithEmailAddress(const QString& address)
+{
+    return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::EmailAddress,
+        APMUserDataHashing::hashedEmailAddress(address), identity_->appID(), remoteConfig_->hashPrefixBitLengthEmail());
+}
+
+std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithPhoneNumber(const QString& number)
+{
+    return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::PhoneNumber,
+        APMUserDataHashing::hashedPhoneNumber(number), identity_->appID(), remoteConfig_->hashPrefixBitLengthPhone());
+}
+
+std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHashedEmailAddress(const QByteArray& digest)
+{
+    return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::HashedEmailAddress, digest,
+        identity_->appID(), remoteConfig_->hashPrefixBitLengthEmail());
+}
+
+std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHashedPhoneNumber(const QByteArray& digest)
+{
+    return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::HashedPhoneNumber, digest,
+        identity_->appID(), remoteConfig_->hashPrefixBitLengthPhone());
+}
+
+// ---- Gate -----------------------------------------------------------------------------
+
+double APMMeasurement::firstOpenTimestamp()
+{
+    const qint64 firstOpenMs = persistedConfig_->firstOpenTimestampMilliseconds();
+    return firstOpenMs != 0 ? double(firstOpenMs) / 1000.0 : initTimestamp_;
+}
+
+bool APMMeasurement::shouldRetrievePSMResponse()
+{
+    if (!PSMClientClass()) {
+        log(APMMonitor::kLevelErrorMonitored, 23233,
+            kPSMFailurePrefix + QStringLiteral("VireoAppMetricsOnDeviceConversion dependency not linked in."));
+        return false;
+    }
+    if (!remoteConfig_->PSMFeatureEnabled())
+        return false;
+    const double window = double(remoteConfig_->maxSignInDelayInDays()) * 86400.0;
+    if (std::fabs(now() - firstOpenTimestamp()) > window) {
+        log(APMMonitor::kLevelErrorMonitored, 23261,
+            kPSMFailurePrefix + QStringLiteral("Attempted to initiate outside the first open window."));
+        return false;
+    }
+    if (isPSMRequestInProgress_) {
+        log(APMMonitor::kLevelErrorMonitored, 23235,
+            kPSMFailurePrefix
+                + QStringLiteral("Request to query data set for on-device conversion measurement already in progress."));
+        return false;
+    }
+    if (PSMStartCount_ >= remoteConfig_->maxPSMStartCount()) {
+        log(APMMonitor::kLevelErrorMonitored, 23236, kPSMFailurePrefix + QStringLiteral("Exceeded limit per app run."));
+        return false;
+    }
+    if (database_->containsUserAttributeWithName(kPSMValueProperty, nullptr).value_or(false)) {
+        log(APMMonitor::kLevelErrorMonitored, 23237, kPSMFailurePrefix + QStringLiteral("Found existing match."));
+        return false;
+    }
+    if (PSMRetryCount_ >= remoteConfig_->maxPSMRetryCount()) {
+        log(APMMonitor::kLevelErrorMonitored, 23238, kPSMFailurePrefix + QStringLiteral("Exceeded retry limit."));
+        return false;
+    }
+    return true;
+}
+
+bool APMMeasurement::shouldRetrievePSMResponseWithEmailAddress(const QString& address)
+{
+    // An address of blanks only has nothing to match: refused like an empty one.
+    if (APMUserDataHashing::normalizedEmailAddress(address).isEmpty()) {
+        log(APMMonitor::kLevelErrorMonitored, 23234, kPSMFailurePrefix + QStringLiteral("Email address was empty."));
+        return false;
+    }
+    return shouldRetrievePSMResponse();
+}
+
+bool APMMeasurement::shouldRetrievePSMResponseWithPhoneNumber(const QString& number)
+{
+    if (APMUserDataHashing::normalizedPhoneNumber(number).isEmpty()) {
+        log(APMMonitor::kLevelErrorMonitored, 23239, kPSMFailurePrefix + QStringLiteral("Phone number was empty."));
+        return false;
+    }
+    const APMPrivateSetMembershipClientClass* found = PSMClientClass();
+    if (found && !found->supportsInputType(APMPrivateSetMembershipClient::PhoneNumber)) {
+        log(APMMonitor::kLevelErrorMonitored, 23262,
+            kPSMFailurePrefix
+                + QStringLiteral("Linked VireoAppMetricsOnDeviceConversion dependency does not support phone numbers."));
+        return false;
+    }
+    return shouldRetrievePSMResponse();
+}
+
+bool APMMeasurement::shouldRetrievePSMResponseWithHashedIdentifier(const QByteArray& identifier)
+{
+    if (identifier.isEmpty()) {
+        log(APMMonitor::kLevelErrorMonitored, 23264, kPSMFailurePrefix + QStringLiteral("Hashed identifier was empty."));
+        return false;
+    }
+    const APMPrivateSetMembershipClientClass* found = PSMClientClass();
+    if (found && !found->supportsInputType(APMPrivateSetMembershipClient::HashedEmailAddress)
+        && !found->supportsInputType(APMPrivateSetMembershipClient::HashedPhoneNumber)) {
+        log(APMMonitor::kLevelErrorMonitored, 23265,
+            kPSMFailurePrefix
+                + QStringLiteral(
+                    "Linked VireoAppMetricsOnDeviceConversion dependency does not support hashed identifiers."));
+        return false;
+    }
+    return shouldRetrievePSMResponse();
+}
+
+// ---- Request ----------------------------------------------------------------------------
+
+void APMMeasurement::retrievePSMResponse()
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("retrievePSMResponse"));
+    std::optional<QUrl> url;
+    if (privateSetMembershipClient_)
+        url = privateSetMembershipClient_->PSMRequestURLWithRetryCount(PSMRetryCount_);
+    if (!url || !url->isValid()) {
+        log(APMMonitor::kLevelErrorMonitored, 23227,
+            QStringLiteral("URL to query data set for on-device conversion measurement is invalid"));
+        return;
+    }
+    const auto [countProperty, countKey] = PSMCountNamesForInputType(privateSetMembershipClient_->inputType());
+    qint64 count = 0;
+    if (const auto stored = database_->userAttributeWithName(countProperty, nullptr); stored && stored->value().isInt64())
+        count = stored->value().int64Value();
+    QUrlQuery query(*url);
+    query.addQueryItem(countKey, QString::number(count));
+    const double firstOpen = firstOpenTimestamp();
+    if (firstOpen > 0) {
+        const double minute = std::floor(firstOpen / 60.0) * 60.0 + 60.0;
+        query.addQueryItem(kPSMFirstOpenQueryKey, QString::number(minute, 'f', 0));
+    }
+    const bool debugging = isDebugMode() || environment_.monitor->isVerboseLoggingEnabled();
+    const std::optional<QString> debugKey = privateSetMembershipClient_->debugKey();
+    if (debugging && !APMAEU::isFAS() && debugKey && APMMonitor::launchArguments().contains(kDebugPSMArgument))
+        query.addQueryItem(kPSMDebugQueryKey, *debugKey);
+    url->setQuery(query);
+
+    if (!isNetworkReadyForRequest()) {
+        log(APMMonitor::kLevelDebug, 23232,
+            QStringLiteral("Network operation is pending. Request to query data set for on-device conversion "
+                           "measurement postponed."));
+        isPSMRequestPostponed_ = true;
+        return;
+    }
+    if (PSMRetryAlarm_)
+        PSMRetryAlarm_->cancel();
+    isPSMRequestInProgress_ = true;
+    isNetworkRequestPending_ = true;
+    platform::HttpRequest request;
+    request.method = "GET";
+    request.url = *url;
+    request.timeoutSeconds = remoteConfig_->networkTimeout();
+    const QString countName = countProperty;
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    environment_.http->send(request, [weak, countName](const platform::HttpResponse& response) {
+        const auto self = weak.lock();
+        if (!self || !*self)
+            return;
+        (*self)->scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:psm"), [weak, countName, response] {
+            const auto engine = weak.lock();
+            if (!engine || !*engine)
+                return;
+            APMMeasurement& measurement = **engine;
+            measurement.isNetworkRequestPending_ = false;
+            measurement.incrementPSMCountOnWorkerQueueWithName(countName);
+            const int status = response.error == platform::HttpResponse::Error::None ? response.status : 0;
+            if (status != 200 && status != 204 && status != 304) {
+                measurement.log(APMMonitor::kLevelErrorMonitored, 23228,
+                    QStringLiteral("Failed to query data set for on-device conversion measurement. Will retry later. "
+                                   "Code, error"),
+                    status, response.errorString);
+                measurement.isPSMRequestInProgress_ = false;
+                measurement.maybeSchedulePSMRetry();
+                measurement.updateSchedule();
+                return;
+            }
+            const QString value = measurement.privateSetMembershipClient_
+                ? measurement.privateSetMembershipClient_->parsedPSMValueFromResponse(response.body)
+                : QString();
+            if (!value.isEmpty()) {
+                measurement.log(APMMonitor::kLevelDebug, 23229, QStringLiteral("On-device conversion measurement found a match"));
+                measurement.handlePSMValueOnWorkerQueue(value);
+            } else {
+                measurement.log(APMMonitor::kLevelDebug, 23230,
+                    QStringLiteral("On-device conversion measurement did not find a match. Will try again given new user "
+                                   "data."));
+            }
+            measurement.isPSMRequestInProgress_ = false;
+            measurement.privateSetMembershipClient_.reset();
+            measurement.updateSchedule();
+        });
+    });
+}
+
+void APMMeasurement::maybeSchedulePSMRetry()
+{
+    const qint32 attempt = PSMRetryCount_;
+    PSMRetryCount_ = attempt + 1;
+    if (PSMRetryCount_ >= remoteConfig_->maxPSMRetryCount()) {
+        log(APMMonitor::kLevelWarningMonitored, 23231,
+            QStringLiteral("On-device conversion measurement failed to find a match. Reached retry limit."));
+        return;
+    }
+    if (!PSMRetryAlarm_) {
+        platform::Executor& timer = environment_.timer ? *environment_.timer : scheduler_->workerQueue();
+        PSMRetryAlarm_ = std::make_unique<APMAlarm>(scheduler_->workerQueue(), timer, *environment_.clock, kPSMAlarmName);
+    }
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    PSMRetryAlarm_->runAfterDelay(std::ldexp(remoteConfig_->PSMRetryInterval(), std::min(attempt, 1000)), [weak] {
+        if (const auto self = weak.lock(); self && *self)
+            (*self)->retrievePSMResponse();
+    });
+}
+
+// ---- Stored state -------------------------------------------------------------------
+
+void APMMeasurement::handlePSMValueOnWorkerQueue(const QString& value)
+{
+    if (value.isEmpty())
+        return;
+    const double timestamp = now();
+    if (const std::optional<APMValue> typed = APMValue::initWithString(value)) {
+        if (const auto attribute = APMUserAttribute::initWithOrigin(kAutoOrigin, kPSMValueProperty, *typed, timestamp))
+            setUserAttributeOnWorkerQueue(*attribute);
+    }
+    if (auto event = APMEvent::initWithOrigin(kAutoOrigin, false, kPSMMatchEvent, timestamp, 0,
+            { { kPSMMatchSourceParameter, kPSMMatchSource } }, remoteConfig_->eventParameterLimits())) {
+        event->setRealtime(true);
+        writeEventOnWorkerQueue(*event);
+    }
+}
+
+void APMMeasurement::incrementPSMCountOnWorkerQueueWithName(const QString& name)
+{
+    qint64 count = 0;
+    if (const auto stored = database_->userAttributeWithName(name, nullptr); stored && stored->value().isInt64())
+        count = stored->value().int64Value();
+    if (const auto attribute = APMUserAttribute::initWithOrigin(
+            kAutoOrigin, name, APMValue::initWithInt64(count < std::numeric_limits<qint64>::max() ? count + 1 : count), now()))
+        setUserAttributeOnWorkerQueue(*attribute);
+}
+
+void APMMeasurement::maybeDeleteExpiredPSMValueOnWorkerQueue()
+{
+    const std::optional<APMUserAttribute> stored = database_->userAttributeWithName(kPSMValueProperty, nullptr);
+    if (!stored || now() - stored->lastSetTimestamp() < kPSMValueLifetime)
+        return;
+    for (const QString& name :
+        { kPSMValueProperty, kPSMEmailCountProperty, kPSMPhoneCountProperty, kPSMHashedEmailCountProperty, kPSMHashedPhoneCountProperty }) {
+        APMError error;
+        if (database_->containsUserAttributeWithName(name, nullptr).value_or(false)
+            && !database_->deleteUserAttributeWithName(name, &error))
+            log(APMMonitor::kLevelErrorMonitored, 23077, QStringLiteral("Unable to remove user property. Name, error"), name,
+                error.description());
+    }
+}
+
+void APMMeasurement::resetPSMCounts()
+{
+    PSMStartCount_ = 0;
+    PSMRetryCount_ = 0;
+}
