@@ -25,6 +25,7 @@
 #include "analytics/wire/APMPBMeasurementConfig.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
+#include "platform/Reachability.h"
 #include "platform/SerialQueue.h"
 
 #include <QFileInfo>
@@ -99,6 +100,7 @@ APMMeasurement::Environment APMMeasurement::defaultEnvironment()
     environment.persistedConfig = &APMPersistedConfig::sharedInstance();
     environment.identity = &APMIdentity::sharedInstance();
     environment.experimentsURL = APMETaskManager::configuredServiceAddress();
+    environment.reachability = &platform::Reachability::shared();
     return environment;
 }
 
@@ -215,6 +217,8 @@ APMMeasurement::~APMMeasurement()
 {
     // Work posted before runs first; then no firing and no reply reaches us.
     scheduler_->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:dealloc"), [this] { alarm_->cancel(); });
+    if (environment_.reachability)
+        environment_.reachability->setChangeHandler({});
     self_.reset();
     scheduler_->workerQueue().stop();
     alarm_.reset();
@@ -368,6 +372,10 @@ bool APMMeasurement::initializeComponents()
             staleError.description());
     if (remoteConfig_->DMAConsentEnabled())
         updateConsentSettingsUtilWithRemoteConfig();
+    // Feature rollouts are kept only for a configuration library that is
+    // there to use them.
+    if (!persistedConfig_->basaltFeatureRollouts().isEmpty() && !isBasaltRemoteConfigSDKPresent())
+        persistedConfig_->setBasaltFeatureRollouts(QString());
     return true;
 }
 
@@ -388,6 +396,9 @@ std::shared_ptr<APMRemoteConfig> APMMeasurement::makeRemoteConfig()
         environment.collectionHost = environment_.collectionURL.host();
         environment.authorizedCollectionHost = environment_.collectionURL.host();
     }
+    // Only the configured address is ever asked; none: nothing is fetched.
+    environment.configEndpoint = configAddress().toString(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment
+        | QUrl::StripTrailingSlash | QUrl::RemoveUserInfo);
     experimentManager_ = makeExperimentManager();
     return APMRemoteConfig::initWithAppID(appID_, remoteConfigDatabase_, experimentManager_, std::move(environment));
 }

@@ -20,6 +20,7 @@ class Clock;
 class Executor;
 class HttpClient;
 struct HttpResponse;
+class Reachability;
 } // namespace platform
 
 class APMAlarm;
@@ -44,6 +45,7 @@ class APMRemoteConfigDatabase;
 class APMScheduler;
 class APMSessionState;
 class APMUserAttribute;
+struct APMStoreTransaction;
 
 // The measurement engine: owns the measurement database, the remote
 // configuration, the identity, the worker queue with its upload alarm and the
@@ -60,7 +62,8 @@ class APMUserAttribute;
 // The code is split by duty: APMMeasurement.cpp (life cycle),
 // APMMeasurementLogging.cpp (logging entry and user properties),
 // APMMeasurementEvent.cpp (event pipeline), APMMeasurementBundle.cpp
-// (bundling) and APMMeasurementUpload.cpp (upload schedule and batches).
+// (bundling), APMMeasurementUpload.cpp (upload schedule and batches) and
+// APMMeasurementFetch.cpp (configuration fetch and small services).
 class APMMeasurement {
 public:
     static constexpr qint64 kAppMetricsLibraryVersion = APMLibrary::kAppMetricsLibraryVersion;
@@ -100,6 +103,15 @@ public:
         QUrl experimentsURL;
         // The experiment fetch times; null: the suite "APMExperimentSuiteName".
         APMConfigStore* experimentStore = nullptr;
+        // Scheme, host and port the configuration is fetched from (path
+        // "/config/app/<app ID>"); empty: the collection address.
+        QUrl configURL;
+        // Whether the machine is online; null: always connected.
+        platform::Reachability* reachability = nullptr;
+        // The duplicate filter's fingerprint of a purchased transaction (the
+        // purchase reporter's); null or empty answers: not checked for
+        // duplicates.
+        std::function<QString(const APMStoreTransaction&)> transactionFingerprint;
     };
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.
@@ -213,6 +225,34 @@ public:
     bool isNetworkConnected() const;
     bool isNetworkReadyForRequest();
     void networkUploadCompletionHandlerWithResponse(const platform::HttpResponse& response);
+    // uploadData() when online with data to send, else updateSchedule().
+    void uploadDataOrRegisterAlarm();
+    // The network came or went while an upload waited for it: posts
+    // updateSchedule() (any thread).
+    void reachabilityDidChange();
+
+    // ---- Configuration fetch and engine services (APMMeasurementFetch.cpp) ----
+
+    // A conditional GET of this app's configuration; the reply is handled on
+    // the worker queue. Worker queue.
+    void fetchRemoteConfig();
+    void networkRemoteConfigFetchCompletionHandler(const platform::HttpResponse& response);
+    // Posts the duplicate filter: the purchased transactions whose
+    // fingerprint was not seen before (or cannot be checked), in order. The
+    // callback runs on a global queue; never when the engine is gone. Any
+    // thread.
+    void filterPurchaseTransactions(
+        const QList<APMStoreTransaction>& transactions, std::function<void(QList<APMStoreTransaction>)> callback);
+    // When the first open was recorded (seconds since 1970); 0 when unknown.
+    // Worker queue.
+    double firstOpenTimestamp();
+    static bool isBasaltRemoteConfigSDKPresent();
+    // The network library's log lines, as monitor lines.
+    void VULNetwork_logWithLevel(qint64 level, qint64 code, const QString& message);
+    void VULNetwork_logWithLevelMessageCodeMessageContext(
+        qint64 level, qint64 code, const QString& message, const QVariant& context);
+    void VULNetwork_logWithLevelMessageCodeMessageContexts(
+        qint64 level, qint64 code, const QString& message, const QVariantList& contexts);
 
     // ---- State ----------------------------------------------------------------
 
@@ -276,10 +316,14 @@ private:
 
     // Upload pieces (APMMeasurementUpload.cpp).
     void stopSchedule();
+    void setReachabilityDelegate(bool waiting);
     void incrementRetryCounter();
     void setUploadInProgressWithBundleIDs(const QList<qint64>& rowIDs);
     bool removeBundlesFromDatabaseWithIDs(const QList<qint64>& rowIDs);
     QUrl uploadURL() const;
+    QUrl configAddress() const;
+    // Fetch pieces (APMMeasurementFetch.cpp).
+    void recordConfigFetchTime(qint64 failureCode, const QString& failureMessage);
 
     Environment environment_;
     const QString appID_;
