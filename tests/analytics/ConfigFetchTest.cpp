@@ -425,6 +425,48 @@ TEST_F(ConfigFetchFixture, FirstOpenTimestampFromTheUserProperties)
     }
 }
 
+// ---- Data reset ------------------------------------------------------------------------
+
+TEST_F(ConfigFetchFixture, DataResetWipesUnlessTheNewIDIsMissing)
+{
+    const struct {
+        const char* name;
+        QString appInstanceID;
+        bool analyticsDenied;
+        bool reset;
+    } cases[] = {
+        { "new id", QStringLiteral("0123456789abcdef0123456789abcdef"), false, true },
+        { "empty id", QString(), false, false },
+        { "empty id with analytics storage denied", QString(), true, true },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        APMConsentSettingsUtil::clearAllSettings();
+        persisted_->setAppInstanceID(QStringLiteral("previous-id"));
+        const double loadTime = time_.now() - 30;
+        APMMeasurement::Environment e = environment();
+        e.loadTimestamp = [loadTime] { return loadTime; };
+        startWithStoredConfig(&e);
+        logEvent(QStringLiteral("before_reset"));
+        ASSERT_EQ(rowCount(APMDatabase::kRawEventsTable), 1);
+        if (c.analyticsDenied)
+            APMConsentSettingsUtil::setConsentSettings(
+                QVariantMap { { APMConsentSettingsUtil::kAnalyticsStorage, APMConsentSettingsUtil::kDenied } });
+
+        EXPECT_EQ(engine_->resetAnalyticsDataWithAppInstanceID(c.appInstanceID), c.reset);
+        EXPECT_EQ(rowCount(APMDatabase::kRawEventsTable), c.reset ? 0 : 1);
+        EXPECT_EQ(storedMaxBundles(), c.reset ? -1 : kStoredMaxBundles);
+        EXPECT_EQ(persisted_->appInstanceID(), c.reset ? c.appInstanceID : QStringLiteral("previous-id"));
+        if (c.reset) {
+            EXPECT_DOUBLE_EQ(persisted_->loadTimestampValue().toDouble(), loadTime);
+            // The validators went with the configuration they named.
+            EXPECT_TRUE(persisted_->configServerETag().isEmpty());
+        }
+        engine_.reset();
+        QFile::remove(databasePath());
+    }
+}
+
 // ---- Configuration library, network log lines --------------------------------------------
 
 TEST_F(ConfigFetchFixture, FeatureRolloutsAreKeptOnlyWithTheConfigurationLibrary)

@@ -112,6 +112,9 @@ public:
         // purchase reporter's); null or empty answers: not checked for
         // duplicates.
         std::function<QString(const APMStoreTransaction&)> transactionFingerprint;
+        // The front end's load time (seconds since 1970), which a data reset
+        // makes the new first-open time; null: the engine's own start time.
+        std::function<double()> loadTimestamp;
     };
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.
@@ -247,6 +250,10 @@ public:
     // Worker queue.
     double firstOpenTimestamp();
     static bool isBasaltRemoteConfigSDKPresent();
+    // Wipes the measurement data and starts over under the given app
+    // instance ID; false (nothing wiped) for an empty ID unless analytics
+    // storage is denied, or when the wipe fails. Waits for the worker queue.
+    bool resetAnalyticsDataWithAppInstanceID(const QString& appInstanceID);
     // The network library's log lines, as monitor lines.
     void VULNetwork_logWithLevel(qint64 level, qint64 code, const QString& message);
     void VULNetwork_logWithLevelMessageCodeMessageContext(

@@ -1,7 +1,8 @@
 // The configuration fetch (a conditional GET whose reply is checked in full
 // before anything of it is kept), and the engine's small services: the
-// purchase duplicate filter, the first-open time, the configuration
-// library's presence and the network library's log lines.
+// purchase duplicate filter, the first-open time, the data reset the front
+// end asks for, the configuration library's presence and the network
+// library's log lines.
 #include "analytics/engine/APMMeasurement.h"
 
 #include "analytics/base/APMClassRegistry.h"
@@ -9,6 +10,7 @@
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMScheduler.h"
+#include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/model/APMStoreTransaction.h"
 #include "analytics/model/APMUserAttribute.h"
@@ -215,6 +217,30 @@ double APMMeasurement::firstOpenTimestamp()
         earliest = std::min(earliest, property.lastSetTimestamp());
     }
     return earliest;
+}
+
+bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const QString& appInstanceID)
+{
+    if (appInstanceID.isEmpty()) {
+        if (!APMConsentSettingsUtil::isAnalyticsStorageDenied()) {
+            log(APMMonitor::kLevelErrorMonitored, 23167, QStringLiteral("Cannot reset with an empty app instance ID"));
+            return false;
+        }
+        log(APMMonitor::kLevelDebug, 23218, QStringLiteral("Resetting with an empty app instance ID"));
+    }
+    const double loadTimestamp = environment_.loadTimestamp ? environment_.loadTimestamp() : initTimestamp_;
+    bool reset = false;
+    scheduler_->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:3644"), [&] {
+        if (!wipeoutAnalyticsDataAndResetComponents())
+            return;
+        reset = true;
+        persistedConfig_->setAppInstanceID(appInstanceID);
+        updatePersistedAppIDFromVMPAndAdNest();
+        log(APMMonitor::kLevelNotice, 23168, QStringLiteral("Analytics data has been reset"));
+        initTimestamp_ = loadTimestamp;
+        persistedConfig_->setLoadTimestampValue(loadTimestamp);
+    });
+    return reset;
 }
 
 bool APMMeasurement::isBasaltRemoteConfigSDKPresent()
