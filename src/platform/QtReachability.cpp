@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QNetworkInformation>
+#include <QThread>
 
 namespace platform {
 
@@ -16,7 +17,10 @@ bool isOnline(QNetworkInformation::Reachability reachability)
 
 std::unique_ptr<QtReachability> QtReachability::create()
 {
-    if (!QCoreApplication::instance())
+    // Changes arrive on the thread that loads the backend: only the
+    // application's own turns an event loop for certain.
+    const QCoreApplication* application = QCoreApplication::instance();
+    if (!application || QThread::currentThread() != application->thread())
         return nullptr;
     if (!QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability) || !QNetworkInformation::instance())
         return nullptr;

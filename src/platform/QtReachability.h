@@ -14,7 +14,8 @@ namespace platform {
 // thread of the application object; the state is read from any thread.
 class QtReachability final : public Reachability {
 public:
-    // Nothing when no backend loads (no NetworkManager, no application object).
+    // Nothing when no backend loads (no NetworkManager, no application
+    // object) or when called off the application's thread.
     static std::unique_ptr<QtReachability> create();
     ~QtReachability() override;
 

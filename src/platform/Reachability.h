@@ -22,7 +22,8 @@ public:
 
     // The process's own: the system's network information when a backend
     // answers, else "always connected". PRAVIK_REACHABILITY=qt|null
-    // overrides the probe.
+    // overrides the probe. First call it on the application's thread, where
+    // the system's changes arrive.
     static Reachability& shared();
 };
 
