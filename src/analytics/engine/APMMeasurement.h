@@ -19,6 +19,7 @@ namespace platform {
 class Clock;
 class Executor;
 class HttpClient;
+struct HttpRequest;
 struct HttpResponse;
 class Reachability;
 } // namespace platform
@@ -328,6 +329,10 @@ private:
     void setUploadInProgressWithBundleIDs(const QList<qint64>& rowIDs);
     bool removeBundlesFromDatabaseWithIDs(const QList<qint64>& rowIDs);
     QUrl uploadURL() const;
+    // Sends the request with the network marked busy; the reply clears the
+    // mark and goes to the completion on the worker queue.
+    void sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
+        void (APMMeasurement::*completion)(const platform::HttpResponse&));
     QUrl configAddress() const;
     // Fetch pieces (APMMeasurementFetch.cpp).
     void recordConfigFetchTime(qint64 failureCode, const QString& failureMessage);

@@ -65,21 +65,8 @@ void APMMeasurement::fetchRemoteConfig()
     if (!eTag.isEmpty())
         request.headers.append({ kIfNoneMatchHeader, eTag.toUtf8() });
     request.timeoutSeconds = remoteConfig_->networkTimeout();
-    isNetworkRequestPending_ = true;
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    environment_.http->send(request, [weak](const platform::HttpResponse& response) {
-        // The reply arrives on the main thread; the engine's state lives on its queue.
-        const auto self = weak.lock();
-        if (!self || !*self)
-            return;
-        (*self)->scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:config"), [weak, response] {
-            const auto engine = weak.lock();
-            if (!engine || !*engine)
-                return;
-            (*engine)->isNetworkRequestPending_ = false;
-            (*engine)->networkRemoteConfigFetchCompletionHandler(response);
-        });
-    });
+    sendNetworkRequest(request, QStringLiteral("APMMeasurement:config"),
+        &APMMeasurement::networkRemoteConfigFetchCompletionHandler);
 }
 
 void APMMeasurement::recordConfigFetchTime(qint64 failureCode, const QString& failureMessage)

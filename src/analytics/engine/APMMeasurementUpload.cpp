@@ -375,19 +375,26 @@ void APMMeasurement::uploadData()
     request.headers = { { "Content-Type", "application/x-protobuf" }, { "Content-Encoding", "gzip" } };
     request.body = body;
     request.timeoutSeconds = remoteConfig_->networkTimeout();
+    sendNetworkRequest(request, QStringLiteral("APMMeasurement:upload"),
+        &APMMeasurement::networkUploadCompletionHandlerWithResponse);
+}
+
+void APMMeasurement::sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
+    void (APMMeasurement::*completion)(const platform::HttpResponse&))
+{
     isNetworkRequestPending_ = true;
     const std::weak_ptr<APMMeasurement*> weak = self_;
-    environment_.http->send(request, [weak](const platform::HttpResponse& response) {
+    environment_.http->send(request, [weak, blockID, completion](const platform::HttpResponse& response) {
         // The reply arrives on the main thread; the engine's state lives on its queue.
         const auto self = weak.lock();
         if (!self || !*self)
             return;
-        (*self)->scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:upload"), [weak, response] {
+        (*self)->scheduler_->scheduleOnWorkerQueueBlockID(blockID, [weak, response, completion] {
             const auto engine = weak.lock();
             if (!engine || !*engine)
                 return;
             (*engine)->isNetworkRequestPending_ = false;
-            (*engine)->networkUploadCompletionHandlerWithResponse(response);
+            ((*engine)->*completion)(response);
         });
     });
 }
