@@ -22,7 +22,8 @@ std::unique_ptr<QtReachability> QtReachability::create()
     const QCoreApplication* application = QCoreApplication::instance();
     if (!application || QThread::currentThread() != application->thread())
         return nullptr;
-    if (!QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability) || !QNetworkInformation::instance())
+    if (!QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)
+        || !QNetworkInformation::instance())
         return nullptr;
     return std::unique_ptr<QtReachability>(new QtReachability);
 }

@@ -4,7 +4,6 @@
 // services (purchase duplicates, first-open time, network log lines).
 #include "EngineTestFixture.h"
 #include "ValidatorLogRecorder.h"
-
 #include "analytics/base/APMClassRegistry.h"
 #include "analytics/engine/APMAudienceEvaluator.h"
 #include "analytics/model/APMStoreTransaction.h"
@@ -49,7 +48,10 @@ public:
     }
     void beginBundle() override { }
     bool evaluateFiltersForEvent(const APMEvent&, const APMEventAggregates&) override { return true; }
-    bool evaluateFiltersForUserProperty(const APMPBUserAttribute&, std::optional<double>) override { return true; }
+    bool evaluateFiltersForUserProperty(const APMPBUserAttribute&, std::optional<double>) override
+    {
+        return true;
+    }
     std::optional<Results> resultsForBundling() override { return Results(); }
     void clearEvaluationResultsForSessionScopedFilters() override { }
 };
@@ -62,8 +64,9 @@ protected:
     {
         start(kEngineAppID, true, custom);
         bool applied = false;
-        engine_->dispatchSyncOnWorkerQueue(
-            [&] { applied = engine_->applyMeasurementConfigData(encodedConfig(kEngineAppID, kStoredMaxBundles)); });
+        engine_->dispatchSyncOnWorkerQueue([&] {
+            applied = engine_->applyMeasurementConfigData(encodedConfig(kEngineAppID, kStoredMaxBundles));
+        });
         ASSERT_TRUE(applied);
         persisted_->setConfigServerETag(QString::fromUtf8(kStoredETag));
         persisted_->setConfigServerLastModifiedString(QString::fromUtf8(kStoredLastModified));
@@ -81,7 +84,8 @@ protected:
     qint64 liveMaxBundles()
     {
         qint64 value = 0;
-        engine_->dispatchSyncOnWorkerQueue([&] { value = engine_->remoteConfigInstance()->uploadMaxBundlesLimit(); });
+        engine_->dispatchSyncOnWorkerQueue(
+            [&] { value = engine_->remoteConfigInstance()->uploadMaxBundlesLimit(); });
         return value;
     }
 
@@ -142,8 +146,8 @@ using Answer = fakes::FakeConfigServer::Answer;
 
 const AnswerCase kAnswerCases[] = {
     { "configuration_with_validators",
-        Answer::configuration(encodedConfig(kEngineAppID, kFetchedMaxBundles), kNewETag, kNewLastModified), kNewETag,
-        kNewLastModified, Stamp::Cleared, Stamp::Cleared, true, kFetchedMaxBundles },
+        Answer::configuration(encodedConfig(kEngineAppID, kFetchedMaxBundles), kNewETag, kNewLastModified),
+        kNewETag, kNewLastModified, Stamp::Cleared, Stamp::Cleared, true, kFetchedMaxBundles },
     { "configuration_without_validators",
         Answer::configuration(encodedConfig(kEngineAppID, kFetchedMaxBundles)), "", "", Stamp::Cleared,
         Stamp::Cleared, true, kFetchedMaxBundles },
@@ -151,23 +155,24 @@ const AnswerCase kAnswerCases[] = {
         kStoredMaxBundles },
     { "ok_with_empty_body", Answer::configuration({}), "", "", Stamp::Cleared, Stamp::Cleared, true,
         kStoredMaxBundles },
-    { "not_modified", Answer::withStatus(304, kStoredETag, kStoredLastModified), kStoredETag, kStoredLastModified,
-        Stamp::Cleared, Stamp::Cleared, true, kStoredMaxBundles },
+    { "not_modified", Answer::withStatus(304, kStoredETag, kStoredLastModified), kStoredETag,
+        kStoredLastModified, Stamp::Cleared, Stamp::Cleared, true, kStoredMaxBundles },
     { "not_found", Answer::withStatus(404), "", "", Stamp::Cleared, Stamp::Cleared, true, kStoredMaxBundles },
     { "too_many_requests", Answer::withStatus(429, kNewETag), kStoredETag, kStoredLastModified, Stamp::Now,
         Stamp::Now, false, kStoredMaxBundles },
     { "unavailable", Answer::withStatus(503), kStoredETag, kStoredLastModified, Stamp::Now, Stamp::Now, false,
         kStoredMaxBundles },
-    { "server_error", Answer::withStatus(500), kStoredETag, kStoredLastModified, Stamp::Now, Stamp::Kept, false,
-        kStoredMaxBundles },
-    { "dropped_connection", Answer::dropped(), kStoredETag, kStoredLastModified, Stamp::Now, Stamp::Kept, false,
-        kStoredMaxBundles },
+    { "server_error", Answer::withStatus(500), kStoredETag, kStoredLastModified, Stamp::Now, Stamp::Kept,
+        false, kStoredMaxBundles },
+    { "dropped_connection", Answer::dropped(), kStoredETag, kStoredLastModified, Stamp::Now, Stamp::Kept,
+        false, kStoredMaxBundles },
     // Refused bodies: nothing of them is kept, validators included, so the
     // next fetch gets the whole configuration again.
-    { "undecodable_body", Answer::configuration(QByteArray("\x0a\xff\xff\xff\xff\x0f", 6), kNewETag), kStoredETag,
-        kStoredLastModified, Stamp::Cleared, Stamp::Cleared, true, kStoredMaxBundles },
+    { "undecodable_body", Answer::configuration(QByteArray("\x0a\xff\xff\xff\xff\x0f", 6), kNewETag),
+        kStoredETag, kStoredLastModified, Stamp::Cleared, Stamp::Cleared, true, kStoredMaxBundles },
     { "another_app",
-        Answer::configuration(encodedConfig(QStringLiteral("1:999:linux:ffff"), kFetchedMaxBundles), kNewETag),
+        Answer::configuration(
+            encodedConfig(QStringLiteral("1:999:linux:ffff"), kFetchedMaxBundles), kNewETag),
         kStoredETag, kStoredLastModified, Stamp::Cleared, Stamp::Cleared, true, kStoredMaxBundles },
     { "no_settings", Answer::configuration(encodedConfig(kEngineAppID, std::nullopt), kNewETag), kStoredETag,
         kStoredLastModified, Stamp::Cleared, Stamp::Cleared, true, kStoredMaxBundles },
@@ -199,7 +204,9 @@ TEST_P(ConfigFetchAnswerTest, StoresAndAppliesWhatTheAnswerWarrants)
 
     EXPECT_EQ(persisted_->configServerETag().toUtf8(), c.eTagAfter);
     EXPECT_EQ(persisted_->configServerLastModifiedString().toUtf8(), c.lastModifiedAfter);
-    const auto stamp = [&](Stamp s, double before) { return s == Stamp::Cleared ? 0 : s == Stamp::Now ? fetchedAt : before; };
+    const auto stamp = [&](Stamp s, double before) {
+        return s == Stamp::Cleared ? 0 : s == Stamp::Now ? fetchedAt : before;
+    };
     EXPECT_DOUBLE_EQ(persisted_->lastFailedUploadTimestamp(), stamp(c.failed, storedAt_ - 100));
     EXPECT_DOUBLE_EQ(persisted_->lastBackoffTimestamp(), stamp(c.backoff, storedAt_ - 200));
     EXPECT_DOUBLE_EQ(lastFetchTime(), c.fetchTimeRecorded ? fetchedAt : storedAt_);
@@ -252,7 +259,8 @@ TEST_F(ConfigFetchFixture, RefusedAudiencesLeaveTheLiveConfigurationAsItWas)
 TEST_F(ConfigFetchFixture, FetchTimeThatCannotBeRecordedSuspendsUploads)
 {
     startWithStoredConfig();
-    execute(QStringLiteral("CREATE TRIGGER keep_metadata BEFORE UPDATE ON app_metadata BEGIN SELECT RAISE(ABORT, 'kept'); END"));
+    execute(QStringLiteral(
+        "CREATE TRIGGER keep_metadata BEFORE UPDATE ON app_metadata BEGIN SELECT RAISE(ABORT, 'kept'); END"));
     configServer_.setAnswer(Answer::withStatus(304));
     fetch();
     EXPECT_GT(engine_->suspendedUploadTimestamp(), 0);
@@ -346,7 +354,8 @@ TEST_F(ConfigFetchFixture, UploadWaitsForTheNetworkToComeBack)
 
 // ---- Purchase duplicates ----------------------------------------------------------------
 
-APMStoreTransaction transaction(const QString& id, APMStoreTransaction::State state = APMStoreTransaction::State::Purchased)
+APMStoreTransaction transaction(
+    const QString& id, APMStoreTransaction::State state = APMStoreTransaction::State::Purchased)
 {
     APMStoreTransaction t;
     t.transactionIdentifier = id;
@@ -414,8 +423,8 @@ TEST_F(ConfigFetchFixture, FirstOpenTimestampFromTheUserProperties)
             ASSERT_TRUE(engine_->database()->sqliteStore()->executeSQL(
                 QStringLiteral("DELETE FROM %1").arg(APMDatabase::kUserAttributesTable), nullptr));
             for (const auto& [name, time] : c.properties) {
-                const auto property
-                    = APMUserAttribute::initWithOrigin(QStringLiteral("auto"), name, APMValue::initWithInt64(1), time);
+                const auto property = APMUserAttribute::initWithOrigin(
+                    QStringLiteral("auto"), name, APMValue::initWithInt64(1), time);
                 ASSERT_TRUE(property.has_value());
                 ASSERT_TRUE(engine_->database()->updateUserAttribute(*property, nullptr));
             }
@@ -450,8 +459,8 @@ TEST_F(ConfigFetchFixture, DataResetWipesUnlessTheNewIDIsMissing)
         logEvent(QStringLiteral("before_reset"));
         ASSERT_EQ(rowCount(APMDatabase::kRawEventsTable), 1);
         if (c.analyticsDenied)
-            APMConsentSettingsUtil::setConsentSettings(
-                QVariantMap { { APMConsentSettingsUtil::kAnalyticsStorage, APMConsentSettingsUtil::kDenied } });
+            APMConsentSettingsUtil::setConsentSettings(QVariantMap {
+                { APMConsentSettingsUtil::kAnalyticsStorage, APMConsentSettingsUtil::kDenied } });
 
         EXPECT_EQ(engine_->resetAnalyticsDataWithAppInstanceID(c.appInstanceID), c.reset);
         EXPECT_EQ(rowCount(APMDatabase::kRawEventsTable), c.reset ? 0 : 1);

@@ -8,8 +8,8 @@ namespace fakes {
 namespace config_service {
 
 const QString kPathPrefix = QStringLiteral("/config/app/");
-const QStringList kQueryKeys = { QStringLiteral("platform"), QStringLiteral("runtime_version"),
-    QStringLiteral("vmp_version") };
+const QStringList kQueryKeys
+    = { QStringLiteral("platform"), QStringLiteral("runtime_version"), QStringLiteral("vmp_version") };
 
 QString queryValue(const QList<std::pair<QString, QString>>& items, const QString& key)
 {
@@ -67,7 +67,8 @@ void FakeConfigServer::setAnswer(const Answer& answer)
         http_.setFallback(FakeHttpServer::Reply::closeConnection());
         return;
     }
-    FakeHttpServer::Reply reply = FakeHttpServer::Reply::text(answer.body, answer.status, "application/x-protobuf");
+    FakeHttpServer::Reply reply
+        = FakeHttpServer::Reply::text(answer.body, answer.status, "application/x-protobuf");
     if (!answer.eTag.isEmpty())
         reply.withHeader("ETag", answer.eTag);
     if (!answer.lastModified.isEmpty())
@@ -124,7 +125,9 @@ QStringList FakeConfigServer::problems() const
             found << QStringLiteral("a body on a GET");
         for (const QByteArray& header : { QByteArray("If-Modified-Since"), QByteArray("If-None-Match") }) {
             if (sent.headerCount(header) > 1)
-                found << QStringLiteral("%1 sent %2 times").arg(QString::fromLatin1(header)).arg(sent.headerCount(header));
+                found << QStringLiteral("%1 sent %2 times")
+                             .arg(QString::fromLatin1(header))
+                             .arg(sent.headerCount(header));
             if (sent.hasHeader(header) && sent.header(header).isEmpty())
                 found << QStringLiteral("empty %1").arg(QString::fromLatin1(header));
         }

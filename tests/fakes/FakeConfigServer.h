@@ -59,7 +59,10 @@ public:
     void setAnswer(const Answer& answer);
 
     int requestCount() const { return http_.requestCount(); }
-    bool waitForRequests(int count, int timeoutMs = 5000) const { return http_.waitForRequests(count, timeoutMs); }
+    bool waitForRequests(int count, int timeoutMs = 5000) const
+    {
+        return http_.waitForRequests(count, timeoutMs);
+    }
     QList<Request> requests() const;
     QStringList problems() const;
 

@@ -5,7 +5,6 @@
 #include "platform/QtReachability.h"
 
 #include <gtest/gtest.h>
-
 #include <thread>
 
 namespace reachability_test {
@@ -27,7 +26,7 @@ TEST(ReachabilityTest, SystemBackendOnTheApplicationThreadAnswersOrIsAbsent)
     if (!reachability)
         GTEST_SKIP() << "no network information backend in this session";
     (void)reachability->isConnected();
-    reachability->setChangeHandler([] { });
+    reachability->setChangeHandler([] {});
     reachability->setChangeHandler({});
 }
 

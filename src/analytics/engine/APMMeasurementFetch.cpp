@@ -3,8 +3,6 @@
 // purchase duplicate filter, the first-open time, the data reset the front
 // end asks for, the configuration library's presence and the network
 // library's log lines.
-#include "analytics/engine/APMMeasurement.h"
-
 #include "analytics/base/APMClassRegistry.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
@@ -12,6 +10,7 @@
 #include "analytics/base/APMScheduler.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMMeasurement.h"
 #include "analytics/model/APMStoreTransaction.h"
 #include "analytics/model/APMUserAttribute.h"
 #include "analytics/rules/APMPRuntime.h"
@@ -39,7 +38,8 @@ using namespace apm_fetch;
 
 QUrl APMMeasurement::configAddress() const
 {
-    const QUrl address = environment_.configURL.isEmpty() ? environment_.collectionURL : environment_.configURL;
+    const QUrl address
+        = environment_.configURL.isEmpty() ? environment_.collectionURL : environment_.configURL;
     return address.isValid() && !address.host().isEmpty() ? address : QUrl();
 }
 
@@ -84,18 +84,21 @@ void APMMeasurement::recordConfigFetchTime(qint64 failureCode, const QString& fa
 
 void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::HttpResponse& response)
 {
-    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("networkRemoteConfigFetchCompletionHandler"));
+    APMScheduler::checkOnBackgroundThreadWithMethodName(
+        QStringLiteral("networkRemoteConfigFetchCompletionHandler"));
     if (!database_)
         return;
     const int status = response.error == platform::HttpResponse::Error::None ? response.status : 0;
     log(APMMonitor::kLevelVerbose, 23127, QStringLiteral("Fetched configuration. Status code"), status);
     if (status != 200 && status != 204 && status != 304 && status != 404) {
-        log(APMMonitor::kLevelWarning, 23128, QStringLiteral("Network request failed to fetch remote config. Code, Error"),
-            status, response.errorString);
+        log(APMMonitor::kLevelWarning, 23128,
+            QStringLiteral("Network request failed to fetch remote config. Code, Error"), status,
+            response.errorString);
         persistedConfig_->setLastFailedUploadTimestamp(now());
         if (status == 503 || status == 429)
             persistedConfig_->setLastBackoffTimestamp(now());
-        log(APMMonitor::kLevelWarning, 23129, QStringLiteral("Network fetch failed. Will retry later. Code, error"), status,
+        log(APMMonitor::kLevelWarning, 23129,
+            QStringLiteral("Network fetch failed. Will retry later. Code, error"), status,
             response.errorString);
         updateSchedule();
         return;
@@ -109,13 +112,16 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::H
     if (status == 304 || status == 404) {
         if (status == 304)
             log(APMMonitor::kLevelVerbose, 23131,
-                QStringLiteral("Configuration has not been modified. Using the same configuration. Code"), status);
+                QStringLiteral("Configuration has not been modified. Using the same configuration. Code"),
+                status);
         else
-            log(APMMonitor::kLevelWarning, 23130, QStringLiteral("Configuration not found. Using default configuration"));
+            log(APMMonitor::kLevelWarning, 23130,
+                QStringLiteral("Configuration not found. Using default configuration"));
         recordConfigFetchTime(23132, QStringLiteral("Failed to update config last set timestamp. Error"));
     } else {
-        log(APMMonitor::kLevelVerbose, 23133, QStringLiteral("Successfully fetched configuration from the server. Code, size"),
-            status, qint64(response.body.size()));
+        log(APMMonitor::kLevelVerbose, 23133,
+            QStringLiteral("Successfully fetched configuration from the server. Code, size"), status,
+            qint64(response.body.size()));
         // A refused body leaves the configuration in use until the next
         // fetch falls due.
         recordConfigFetchTime(23134, QStringLiteral("Failed to set last set timestamp in database. Error"));
@@ -123,7 +129,8 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::H
             keepValidators = applyMeasurementConfigData(response.body);
     }
     if (keepValidators) {
-        persistedConfig_->setConfigServerLastModifiedString(QString::fromUtf8(response.header(kLastModifiedHeader)));
+        persistedConfig_->setConfigServerLastModifiedString(
+            QString::fromUtf8(response.header(kLastModifiedHeader)));
         persistedConfig_->setConfigServerETag(QString::fromUtf8(response.header(kETagHeader)));
     }
     uploadDataOrRegisterAlarm();
@@ -135,47 +142,50 @@ void APMMeasurement::filterPurchaseTransactions(
     const QList<APMStoreTransaction>& transactions, std::function<void(QList<APMStoreTransaction>)> callback)
 {
     const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:4063"), [weak, transactions, callback] {
-        const auto self = weak.lock();
-        if (!self || !*self)
-            return;
-        APMMeasurement& engine = **self;
-        QList<APMStoreTransaction> result;
-        for (const APMStoreTransaction& transaction : transactions) {
-            if (transaction.transactionState != APMStoreTransaction::State::Purchased)
-                continue;
-            const QString fingerprint = engine.environment_.transactionFingerprint
-                ? engine.environment_.transactionFingerprint(transaction)
-                : QString();
-            if (fingerprint.isEmpty()) {
-                engine.log(APMMonitor::kLevelErrorSilent, 23139,
-                    QStringLiteral("Purchase has nil or empty fingerprint. Purchase will not be checked for duplicates. "
-                                   "Product ID"),
-                    transaction.productIdentifier);
-                result.append(transaction);
-                continue;
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        QStringLiteral("APMMeasurement:4063"), [weak, transactions, callback] {
+            const auto self = weak.lock();
+            if (!self || !*self)
+                return;
+            APMMeasurement& engine = **self;
+            QList<APMStoreTransaction> result;
+            for (const APMStoreTransaction& transaction : transactions) {
+                if (transaction.transactionState != APMStoreTransaction::State::Purchased)
+                    continue;
+                const QString fingerprint = engine.environment_.transactionFingerprint
+                    ? engine.environment_.transactionFingerprint(transaction)
+                    : QString();
+                if (fingerprint.isEmpty()) {
+                    engine.log(APMMonitor::kLevelErrorSilent, 23139,
+                        QStringLiteral("Purchase has nil or empty fingerprint. Purchase will not be checked "
+                                       "for duplicates. "
+                                       "Product ID"),
+                        transaction.productIdentifier);
+                    result.append(transaction);
+                    continue;
+                }
+                APMError error;
+                const std::optional<bool> isNew = engine.database_
+                    ? engine.database_->insertIfNotDuplicatePurchaseFingerprint(fingerprint, &error)
+                    : std::nullopt;
+                if (!isNew) {
+                    engine.log(APMMonitor::kLevelErrorMonitored, 23140,
+                        QStringLiteral("Failed to save purchase fingerprint. Purchase will not be checked "
+                                       "for duplicates. "
+                                       "Product ID, error"),
+                        transaction.productIdentifier, error.description());
+                    result.append(transaction);
+                } else if (*isNew) {
+                    result.append(transaction);
+                } else {
+                    engine.log(APMMonitor::kLevelWarningMonitored, 23141,
+                        QStringLiteral("Purchase is a duplicate and will not be reported. Product ID"),
+                        transaction.productIdentifier);
+                }
             }
-            APMError error;
-            const std::optional<bool> isNew = engine.database_
-                ? engine.database_->insertIfNotDuplicatePurchaseFingerprint(fingerprint, &error)
-                : std::nullopt;
-            if (!isNew) {
-                engine.log(APMMonitor::kLevelErrorMonitored, 23140,
-                    QStringLiteral("Failed to save purchase fingerprint. Purchase will not be checked for duplicates. "
-                                   "Product ID, error"),
-                    transaction.productIdentifier, error.description());
-                result.append(transaction);
-            } else if (*isNew) {
-                result.append(transaction);
-            } else {
-                engine.log(APMMonitor::kLevelWarningMonitored, 23141,
-                    QStringLiteral("Purchase is a duplicate and will not be reported. Product ID"),
-                    transaction.productIdentifier);
-            }
-        }
-        if (callback)
-            platform::GlobalQueue::async([callback, result] { callback(result); });
-    });
+            if (callback)
+                platform::GlobalQueue::async([callback, result] { callback(result); });
+        });
 }
 
 double APMMeasurement::firstOpenTimestamp()
@@ -184,10 +194,11 @@ double APMMeasurement::firstOpenTimestamp()
     if (!database_)
         return 0;
     APMError error;
-    const std::optional<QList<APMUserAttribute>> properties = database_->userAttributesIncludingInternal(true, &error);
+    const std::optional<QList<APMUserAttribute>> properties
+        = database_->userAttributesIncludingInternal(true, &error);
     if (!properties) {
-        log(APMMonitor::kLevelErrorMonitored, 23123, QStringLiteral("Unable to query current user properties. Error"),
-            error.description());
+        log(APMMonitor::kLevelErrorMonitored, 23123,
+            QStringLiteral("Unable to query current user properties. Error"), error.description());
         return 0;
     }
     if (properties->isEmpty()) {
@@ -210,7 +221,8 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const QString& appInsta
 {
     if (appInstanceID.isEmpty()) {
         if (!APMConsentSettingsUtil::isAnalyticsStorageDenied()) {
-            log(APMMonitor::kLevelErrorMonitored, 23167, QStringLiteral("Cannot reset with an empty app instance ID"));
+            log(APMMonitor::kLevelErrorMonitored, 23167,
+                QStringLiteral("Cannot reset with an empty app instance ID"));
             return false;
         }
         log(APMMonitor::kLevelDebug, 23218, QStringLiteral("Resetting with an empty app instance ID"));
