@@ -11,6 +11,7 @@
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
+#include "platform/Reachability.h"
 #include "platform/SingleInstance.h"
 #include "translate/MMsnipTransWC.h"
 #include "translate/Selection.h"
@@ -152,6 +153,7 @@ int main(int argc, char** argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // the settings pages' web engine asks for it
     QApplication app(argc, argv);
     APMMonitor::setLaunchArguments(QCoreApplication::arguments()); // read by the analytics monitor
+    platform::Reachability::shared(); // probed here, on the thread its changes arrive on
     QApplication::setApplicationName(QStringLiteral("PraVik"));
     QApplication::setApplicationVersion(MMUserInfo::myVersion());
     QApplication::setQuitOnLastWindowClosed(false); // closing the window leaves the status item

@@ -13,6 +13,7 @@
 #include "analytics/model/APMUserAttribute.h"
 #include "analytics/store/APMDatabase.h"
 #include "fakes/FakeCollectionServer.h"
+#include "fakes/FakeConfigServer.h"
 #include "fakes/FakeTrackingAuthorization.h"
 #include "fakes/TempHome.h"
 #include "fakes/VirtualTime.h"
@@ -75,6 +76,7 @@ protected:
         e.timer = &time_;
         e.http = &platform::HttpClient::shared();
         e.collectionURL = server_.url();
+        e.configURL = configServer_.url();
         e.databasePath = databasePath();
         e.persistedConfig = persisted_.get();
         e.identity = identity_.get();
@@ -174,6 +176,8 @@ protected:
     std::unique_ptr<APMConfigStore> sharedDefaults_ = APMPersistentDictionary::inMemory();
     std::unique_ptr<APMPersistedConfig> persisted_;
     fakes::FakeCollectionServer server_;
+    // Answers 404 (no configuration) unless a test sets another answer.
+    fakes::FakeConfigServer configServer_ { kEngineAppID, QString::number(APMMeasurement::kAppMetricsLibraryVersion) };
     std::unique_ptr<APMIdentity> identity_;
     std::unique_ptr<APMMeasurement> engine_;
 };

@@ -260,6 +260,11 @@ protected:
 TEST_F(EngineSuspensionTest, UploadsPauseForAnHourWhenDeliveredBundlesCannotBeDeleted)
 {
     start();
+    // A configuration that stays current for the whole test: no fetch comes
+    // between the uploads counted below.
+    rcfg::ConfigBuilder config(kEngineAppID);
+    config.setting(QStringLiteral("measurement.config.cache_time"), QStringLiteral("86400000"));
+    ASSERT_TRUE(configure(config));
     logEvent(QStringLiteral("delivered_event"));
     execute(QStringLiteral("CREATE TRIGGER keep_queue BEFORE DELETE ON queue BEGIN SELECT RAISE(ABORT, 'kept'); END"));
     advance(15);

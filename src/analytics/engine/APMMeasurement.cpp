@@ -27,6 +27,7 @@
 #include "analytics/wire/APMPBMeasurementConfig.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
+#include "platform/Reachability.h"
 #include "platform/SerialQueue.h"
 
 #include <QFileInfo>
@@ -102,6 +103,7 @@ APMMeasurement::Environment APMMeasurement::defaultEnvironment()
     environment.identity = &APMIdentity::sharedInstance();
     environment.experimentsURL = APMETaskManager::configuredServiceAddress();
     environment.searchAdsURL = APMSearchAdReporter::configuredServiceURL();
+    environment.reachability = &platform::Reachability::shared();
     return environment;
 }
 
@@ -223,6 +225,8 @@ APMMeasurement::~APMMeasurement()
         searchAdReporter_.reset();
         PSMRetryAlarm_.reset();
     });
+    if (environment_.reachability)
+        environment_.reachability->setChangeHandler({});
     self_.reset();
     scheduler_->workerQueue().stop();
     alarm_.reset();
@@ -380,6 +384,10 @@ bool APMMeasurement::initializeComponents()
             staleError.description());
     if (remoteConfig_->DMAConsentEnabled())
         updateConsentSettingsUtilWithRemoteConfig();
+    // Feature rollouts are kept only for a configuration library that is
+    // there to use them.
+    if (!persistedConfig_->basaltFeatureRollouts().isEmpty() && !isBasaltRemoteConfigSDKPresent())
+        persistedConfig_->setBasaltFeatureRollouts(QString());
     checkPSMDependencyOnWorkerQueue();
     maybeDeleteExpiredPSMValueOnWorkerQueue();
     makeSearchAdReporter();
@@ -426,6 +434,9 @@ std::shared_ptr<APMRemoteConfig> APMMeasurement::makeRemoteConfig()
         environment.collectionHost = environment_.collectionURL.host();
         environment.authorizedCollectionHost = environment_.collectionURL.host();
     }
+    // Only the configured address is ever asked; none: nothing is fetched.
+    environment.configEndpoint = configAddress().toString(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment
+        | QUrl::StripTrailingSlash | QUrl::RemoveUserInfo);
     experimentManager_ = makeExperimentManager();
     return APMRemoteConfig::initWithAppID(appID_, remoteConfigDatabase_, experimentManager_, std::move(environment));
 }

@@ -20,7 +20,9 @@ class AttributionTokenSource;
 class Clock;
 class Executor;
 class HttpClient;
+struct HttpRequest;
 struct HttpResponse;
+class Reachability;
 } // namespace platform
 
 class APMAlarm;
@@ -48,6 +50,7 @@ class APMRemoteConfigDatabase;
 class APMScheduler;
 class APMSessionState;
 class APMUserAttribute;
+struct APMStoreTransaction;
 
 // The measurement engine: owns the measurement database, the remote
 // configuration, the identity, the worker queue with its upload alarm and the
@@ -64,7 +67,8 @@ class APMUserAttribute;
 // The code is split by duty: APMMeasurement.cpp (life cycle),
 // APMMeasurementLogging.cpp (logging entry and user properties),
 // APMMeasurementEvent.cpp (event pipeline), APMMeasurementBundle.cpp
-// (bundling) and APMMeasurementUpload.cpp (upload schedule and batches).
+// (bundling), APMMeasurementUpload.cpp (upload schedule and batches) and
+// APMMeasurementFetch.cpp (configuration fetch and small services).
 class APMMeasurement {
 public:
     static constexpr qint64 kAppMetricsLibraryVersion = APMLibrary::kAppMetricsLibraryVersion;
@@ -112,6 +116,18 @@ public:
         // "https://host" of the search-ad attribution service; empty: not
         // configured, nothing is asked.
         QUrl searchAdsURL;
+        // Scheme, host and port the configuration is fetched from (path
+        // "/config/app/<app ID>"); empty: the collection address.
+        QUrl configURL;
+        // Whether the machine is online; null: always connected.
+        platform::Reachability* reachability = nullptr;
+        // The duplicate filter's fingerprint of a purchased transaction (the
+        // purchase reporter's); null or empty answers: not checked for
+        // duplicates.
+        std::function<QString(const APMStoreTransaction&)> transactionFingerprint;
+        // The front end's load time (seconds since 1970), which a data reset
+        // makes the new first-open time; null: the engine's own start time.
+        std::function<double()> loadTimestamp;
     };
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.
@@ -271,6 +287,38 @@ public:
     bool isNetworkConnected() const;
     bool isNetworkReadyForRequest();
     void networkUploadCompletionHandlerWithResponse(const platform::HttpResponse& response);
+    // uploadData() when online with data to send, else updateSchedule().
+    void uploadDataOrRegisterAlarm();
+    // The network came or went while an upload waited for it: posts
+    // updateSchedule() (any thread).
+    void reachabilityDidChange();
+
+    // ---- Configuration fetch and engine services (APMMeasurementFetch.cpp) ----
+
+    // A conditional GET of this app's configuration; the reply is handled on
+    // the worker queue. Worker queue.
+    void fetchRemoteConfig();
+    void networkRemoteConfigFetchCompletionHandler(const platform::HttpResponse& response);
+    // Posts the duplicate filter: the purchased transactions whose
+    // fingerprint was not seen before (or cannot be checked), in order. The
+    // callback runs on a global queue; never when the engine is gone. Any
+    // thread.
+    void filterPurchaseTransactions(
+        const QList<APMStoreTransaction>& transactions, std::function<void(QList<APMStoreTransaction>)> callback);
+    // When the first open was recorded (seconds since 1970); 0 when unknown.
+    // Worker queue.
+    double firstOpenTimestamp();
+    static bool isBasaltRemoteConfigSDKPresent();
+    // Wipes the measurement data and starts over under the given app
+    // instance ID; false (nothing wiped) for an empty ID unless analytics
+    // storage is denied, or when the wipe fails. Waits for the worker queue.
+    bool resetAnalyticsDataWithAppInstanceID(const QString& appInstanceID);
+    // The network library's log lines, as monitor lines.
+    void VULNetwork_logWithLevel(qint64 level, qint64 code, const QString& message);
+    void VULNetwork_logWithLevelMessageCodeMessageContext(
+        qint64 level, qint64 code, const QString& message, const QVariant& context);
+    void VULNetwork_logWithLevelMessageCodeMessageContexts(
+        qint64 level, qint64 code, const QString& message, const QVariantList& contexts);
 
     // ---- State ----------------------------------------------------------------
 
@@ -334,10 +382,18 @@ private:
 
     // Upload pieces (APMMeasurementUpload.cpp).
     void stopSchedule();
+    void setReachabilityDelegate(bool waiting);
     void incrementRetryCounter();
     void setUploadInProgressWithBundleIDs(const QList<qint64>& rowIDs);
     bool removeBundlesFromDatabaseWithIDs(const QList<qint64>& rowIDs);
     QUrl uploadURL() const;
+    // Sends the request with the network marked busy; the reply clears the
+    // mark and goes to the completion on the worker queue.
+    void sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
+        void (APMMeasurement::*completion)(const platform::HttpResponse&));
+    QUrl configAddress() const;
+    // Fetch pieces (APMMeasurementFetch.cpp).
+    void recordConfigFetchTime(qint64 failureCode, const QString& failureMessage);
 
     Environment environment_;
     const QString appID_;

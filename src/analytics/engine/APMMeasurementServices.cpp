@@ -21,6 +21,7 @@
 #include "analytics/wire/APMPBAudience.h"
 #include "analytics/wire/APMPBFieldAccess.h"
 #include "analytics/wire/APMPBMeasurementConfig.h"
+#include "analytics/wire/APMPBSetting.h"
 #include "platform/HttpClient.h"
 #include "platform/SerialQueue.h"
 
@@ -30,6 +31,7 @@
 namespace {
 
 constexpr int32_t kConfigAppIDSlot = 1; // field 2
+constexpr int32_t kConfigSettingsSlot = 3; // field 4
 constexpr int32_t kConfigAudiencesSlot = 5; // field 6
 
 } // namespace
@@ -91,29 +93,51 @@ std::shared_ptr<APMEManager> APMMeasurement::makeExperimentManager()
 bool APMMeasurement::applyMeasurementConfigData(const QByteArray& data)
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("applyMeasurementConfigData"));
-    return database_->performTransaction([&] {
-        std::unique_ptr<APMPBMeasurementConfig> config = APMPBMeasurementConfig::initWithBuffer(data);
-        if (!config) {
-            log(APMMonitor::kLevelErrorSilent, 23135, QStringLiteral("Configuration data is invalid."));
-            return false;
-        }
-        if (APMPBGetStringField(config.get(), kConfigAppIDSlot) != identity_->appIDFromVMP()) {
-            log(APMMonitor::kLevelErrorSilent, 23136, QStringLiteral("Configuration does not have valid Vireo App ID."));
-            return false;
-        }
-        const auto audiences = APMPBGetArrayField<APMPBAudience>(config.get(), kConfigAudiencesSlot);
-        APMPBClearField(config.get(), kConfigAudiencesSlot);
-        if (!remoteConfig_->updateMeasurementConfig(std::shared_ptr<const APMPBMeasurementConfig>(std::move(config)))) {
-            log(APMMonitor::kLevelErrorSilent, 23138,
-                QStringLiteral("Failed to update configuration with new server configuration"), data);
-            return false;
-        }
-        updateConsentSettingsUtilWithRemoteConfig();
+    // Every check comes before anything is stored or applied: a reply that
+    // fails one leaves the stored and the live configuration as they were.
+    std::unique_ptr<APMPBMeasurementConfig> config = APMPBMeasurementConfig::initWithBuffer(data);
+    if (!config) {
+        log(APMMonitor::kLevelErrorSilent, 23135, QStringLiteral("Configuration data is invalid."));
+        return false;
+    }
+    if (APMPBGetStringField(config.get(), kConfigAppIDSlot) != identity_->appIDFromVMP()) {
+        log(APMMonitor::kLevelErrorSilent, 23136, QStringLiteral("Configuration does not have valid Vireo App ID."));
+        return false;
+    }
+    if (APMPBGetArrayField<APMPBSetting>(config.get(), kConfigSettingsSlot).empty()) {
+        log(APMMonitor::kLevelErrorSilent, 23135, QStringLiteral("Configuration data is invalid."),
+            QStringLiteral("no settings"));
+        return false;
+    }
+    const auto audiences = APMPBGetArrayField<APMPBAudience>(config.get(), kConfigAudiencesSlot);
+    APMPBClearField(config.get(), kConfigAudiencesSlot);
+    std::shared_ptr<const APMPBMeasurementConfig> adopted(std::move(config));
+    const std::shared_ptr<const APMPBMeasurementConfig> previous = remoteConfig_->remoteConfigProto();
+    bool adoptedLive = false;
+    const bool applied = database_->performTransaction([&] {
+        // The audiences go first: they only write rows, which a rollback
+        // takes back. Adopting the configuration replaces the live one in a
+        // single step and is the last step that can fail.
         if (!environment_.audience->updateAudiences(audiences)) {
             log(APMMonitor::kLevelErrorSilent, 23137,
                 QStringLiteral("Failed to update audiences with new server configuration"), data);
             return false;
         }
+        if (!remoteConfig_->updateMeasurementConfig(adopted)) {
+            log(APMMonitor::kLevelErrorSilent, 23138,
+                QStringLiteral("Failed to update configuration with new server configuration"), data);
+            return false;
+        }
+        adoptedLive = true;
         return true;
     });
+    if (!applied) {
+        // The commit failed after the configuration went live: back to the
+        // one the database still holds.
+        if (adoptedLive && previous)
+            remoteConfig_->updateMeasurementConfig(previous);
+        return false;
+    }
+    updateConsentSettingsUtilWithRemoteConfig();
+    return true;
 }

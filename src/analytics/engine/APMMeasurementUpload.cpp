@@ -21,6 +21,7 @@
 #include "analytics/wire/APMPBMeasurementBundle.h"
 #include "analytics/wire/APMPBUserAttribute.h"
 #include "platform/HttpClient.h"
+#include "platform/Reachability.h"
 
 #include <cmath>
 #include <limits>
@@ -99,6 +100,39 @@ double APMMeasurement::nextUploadingTime()
 void APMMeasurement::stopSchedule()
 {
     alarm_->cancel();
+    setReachabilityDelegate(false);
+}
+
+void APMMeasurement::setReachabilityDelegate(bool waiting)
+{
+    if (!environment_.reachability)
+        return;
+    if (!waiting) {
+        environment_.reachability->setChangeHandler({});
+        return;
+    }
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    environment_.reachability->setChangeHandler([weak] {
+        if (const auto self = weak.lock(); self && *self)
+            (*self)->reachabilityDidChange();
+    });
+}
+
+void APMMeasurement::reachabilityDidChange()
+{
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:1034"), [weak] {
+        if (const auto self = weak.lock(); self && *self)
+            (*self)->updateSchedule();
+    });
+}
+
+void APMMeasurement::uploadDataOrRegisterAlarm()
+{
+    if (isNetworkConnected() && hasDataToUpload())
+        uploadData();
+    else
+        updateSchedule();
 }
 
 void APMMeasurement::updateSchedule()
@@ -130,9 +164,12 @@ void APMMeasurement::updateSchedule()
     }
     if (!isNetworkConnected()) {
         log(APMMonitor::kLevelVerbose, 23026, QStringLiteral("No network. Upload task will not be scheduled"));
-        stopSchedule();
+        // Woken by reachabilityDidChange() when the network comes back.
+        alarm_->cancel();
+        setReachabilityDelegate(true);
         return;
     }
+    setReachabilityDelegate(false);
     const double lastBackoff = persistedConfig_->lastBackoffTimestamp();
     const double backoff = remoteConfig_->uploadingBackoffInterval();
     if (lastBackoff > 0 && backoff > now() - lastBackoff)
@@ -187,7 +224,7 @@ bool APMMeasurement::isNetworkConnected() const
             QStringLiteral("No collection address is configured (%1). Events are kept and not uploaded")
                 .arg(kCollectionURLVariable));
     }
-    return configured;
+    return configured && (!environment_.reachability || environment_.reachability->isConnected());
 }
 
 bool APMMeasurement::isNetworkReadyForRequest()
@@ -226,10 +263,13 @@ void APMMeasurement::uploadData()
         updateSchedule();
         return;
     }
-    // Bundling does not wait for a fresh configuration: this engine fetches
-    // none, and an expired configuration must not hold the data back.
-    const qint32 rounds = std::max(1, remoteConfig_->maxBundlesCreatedPerIteration());
-    for (qint32 i = 0; i < rounds && bundleRawEvents(); ++i) {
+    // Raw events are bundled under a current configuration only: an expired
+    // one is fetched again first (below, once the queue is empty).
+    const bool expired = remoteConfig_->isExpired();
+    if (!expired) {
+        const qint32 rounds = std::max(1, remoteConfig_->maxBundlesCreatedPerIteration());
+        for (qint32 i = 0; i < rounds && bundleRawEvents(); ++i) {
+        }
     }
     APMError error;
     std::optional<std::vector<APMQueuedBundle>> bundles = database_->queryBundlesWithCountLimit(
@@ -241,6 +281,8 @@ void APMMeasurement::uploadData()
     if (bundles->empty()) {
         remoteConfig_->activateNewSnapshot();
         log(APMMonitor::kLevelVerbose, 23037, QStringLiteral("No data to upload"));
+        if (expired)
+            fetchRemoteConfig();
         return;
     }
 
@@ -333,19 +375,26 @@ void APMMeasurement::uploadData()
     request.headers = { { "Content-Type", "application/x-protobuf" }, { "Content-Encoding", "gzip" } };
     request.body = body;
     request.timeoutSeconds = remoteConfig_->networkTimeout();
+    sendNetworkRequest(request, QStringLiteral("APMMeasurement:upload"),
+        &APMMeasurement::networkUploadCompletionHandlerWithResponse);
+}
+
+void APMMeasurement::sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
+    void (APMMeasurement::*completion)(const platform::HttpResponse&))
+{
     isNetworkRequestPending_ = true;
     const std::weak_ptr<APMMeasurement*> weak = self_;
-    environment_.http->send(request, [weak](const platform::HttpResponse& response) {
+    environment_.http->send(request, [weak, blockID, completion](const platform::HttpResponse& response) {
         // The reply arrives on the main thread; the engine's state lives on its queue.
         const auto self = weak.lock();
         if (!self || !*self)
             return;
-        (*self)->scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:upload"), [weak, response] {
+        (*self)->scheduler_->scheduleOnWorkerQueueBlockID(blockID, [weak, response, completion] {
             const auto engine = weak.lock();
             if (!engine || !*engine)
                 return;
             (*engine)->isNetworkRequestPending_ = false;
-            (*engine)->networkUploadCompletionHandlerWithResponse(response);
+            ((*engine)->*completion)(response);
         });
     });
 }
@@ -381,7 +430,10 @@ void APMMeasurement::networkUploadCompletionHandlerWithResponse(const platform::
             suspendedUploadTimestamp_ = bootClock();
         }
         uploadingBundleIDs_.clear();
-        if (isNetworkConnected() && hasDataToUpload() && suspendedUploadTimestamp_ == 0) {
+        // An expired configuration is fetched by the next round once the
+        // queue is empty.
+        if (suspendedUploadTimestamp_ == 0
+            && ((isNetworkConnected() && hasDataToUpload()) || remoteConfig_->isExpired())) {
             uploadData();
         } else if (isPSMRequestPostponed_) {
             // The conversion query waited for this upload to finish.

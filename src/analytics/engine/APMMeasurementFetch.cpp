@@ -1,0 +1,289 @@
+// The configuration fetch (a conditional GET whose reply is checked in full
+// before anything of it is kept), and the engine's small services: the
+// purchase duplicate filter, the first-open time, the data reset the front
+// end asks for, the configuration library's presence and the network
+// library's log lines.
+#include "analytics/base/APMClassRegistry.h"
+#include "analytics/base/APMError.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMScheduler.h"
+#include "analytics/config/APMConsentSettingsUtil.h"
+#include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMMeasurement.h"
+#include "analytics/model/APMStoreTransaction.h"
+#include "analytics/model/APMUserAttribute.h"
+#include "analytics/rules/APMPRuntime.h"
+#include "analytics/store/APMDatabase.h"
+#include "platform/GlobalQueue.h"
+#include "platform/HttpClient.h"
+
+#include <limits>
+
+namespace apm_fetch {
+
+const QString kConfigRequestPlatform = QStringLiteral("macos");
+const QString kRemoteConfigClassName = QStringLiteral("BASRemoteConfig");
+const QString kFirstOpenTimeProperty = QStringLiteral("_fot");
+const QByteArray kIfModifiedSinceHeader = "If-Modified-Since";
+const QByteArray kIfNoneMatchHeader = "If-None-Match";
+const QByteArray kLastModifiedHeader = "Last-Modified";
+const QByteArray kETagHeader = "ETag";
+
+} // namespace apm_fetch
+
+using namespace apm_fetch;
+
+// ---- Fetch ----------------------------------------------------------------------------
+
+QUrl APMMeasurement::configAddress() const
+{
+    const QUrl address
+        = environment_.configURL.isEmpty() ? environment_.collectionURL : environment_.configURL;
+    return address.isValid() && !address.host().isEmpty() ? address : QUrl();
+}
+
+void APMMeasurement::fetchRemoteConfig()
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("fetchRemoteConfig"));
+    if (!remoteConfig_)
+        return;
+    const std::optional<QUrl> url = remoteConfig_->remoteConfigURLWithPlatform(
+        kConfigRequestPlatform, kAppMetricsLibraryVersion, APMPRuntime::runtimeVersion());
+    if (!url || !url->isValid() || url->host().isEmpty()) {
+        log(APMMonitor::kLevelErrorSilent, 23125, QStringLiteral("Invalid server URL to get configuration"));
+        return;
+    }
+    log(APMMonitor::kLevelVerbose, 23126, QStringLiteral("Fetching configuration from the server"));
+    platform::HttpRequest request;
+    request.method = "GET";
+    request.url = *url;
+    const QString lastModified = persistedConfig_->configServerLastModifiedString();
+    if (!lastModified.isEmpty())
+        request.headers.append({ kIfModifiedSinceHeader, lastModified.toUtf8() });
+    const QString eTag = persistedConfig_->configServerETag();
+    if (!eTag.isEmpty())
+        request.headers.append({ kIfNoneMatchHeader, eTag.toUtf8() });
+    request.timeoutSeconds = remoteConfig_->networkTimeout();
+    sendNetworkRequest(request, QStringLiteral("APMMeasurement:config"),
+        &APMMeasurement::networkRemoteConfigFetchCompletionHandler);
+}
+
+void APMMeasurement::recordConfigFetchTime(qint64 failureCode, const QString& failureMessage)
+{
+    APMError error;
+    if (database_->updateRemoteConfigSuccessfulTimestamp(now(), &error)) {
+        suspendedUploadTimestamp_ = 0;
+        return;
+    }
+    // Without the fetch time the configuration would read as expired and be
+    // fetched again at once: uploads and fetches pause instead.
+    log(APMMonitor::kLevelErrorMonitored, failureCode, failureMessage, error.description());
+    suspendedUploadTimestamp_ = bootClock();
+}
+
+void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::HttpResponse& response)
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(
+        QStringLiteral("networkRemoteConfigFetchCompletionHandler"));
+    if (!database_)
+        return;
+    const int status = response.error == platform::HttpResponse::Error::None ? response.status : 0;
+    log(APMMonitor::kLevelVerbose, 23127, QStringLiteral("Fetched configuration. Status code"), status);
+    if (status != 200 && status != 204 && status != 304 && status != 404) {
+        log(APMMonitor::kLevelWarning, 23128,
+            QStringLiteral("Network request failed to fetch remote config. Code, Error"), status,
+            response.errorString);
+        persistedConfig_->setLastFailedUploadTimestamp(now());
+        if (status == 503 || status == 429)
+            persistedConfig_->setLastBackoffTimestamp(now());
+        log(APMMonitor::kLevelWarning, 23129,
+            QStringLiteral("Network fetch failed. Will retry later. Code, error"), status,
+            response.errorString);
+        updateSchedule();
+        return;
+    }
+    persistedConfig_->setLastFailedUploadTimestamp(0);
+    persistedConfig_->setLastBackoffTimestamp(0);
+    // The validators name the configuration the server sent; they are kept
+    // only with a configuration that was kept, so a refused body is sent in
+    // full again rather than answered "not modified".
+    bool keepValidators = true;
+    if (status == 304 || status == 404) {
+        if (status == 304)
+            log(APMMonitor::kLevelVerbose, 23131,
+                QStringLiteral("Configuration has not been modified. Using the same configuration. Code"),
+                status);
+        else
+            log(APMMonitor::kLevelWarning, 23130,
+                QStringLiteral("Configuration not found. Using default configuration"));
+        recordConfigFetchTime(23132, QStringLiteral("Failed to update config last set timestamp. Error"));
+    } else {
+        log(APMMonitor::kLevelVerbose, 23133,
+            QStringLiteral("Successfully fetched configuration from the server. Code, size"), status,
+            qint64(response.body.size()));
+        // A refused body leaves the configuration in use until the next
+        // fetch falls due.
+        recordConfigFetchTime(23134, QStringLiteral("Failed to set last set timestamp in database. Error"));
+        if (!response.body.isEmpty())
+            keepValidators = applyMeasurementConfigData(response.body);
+    }
+    if (keepValidators) {
+        persistedConfig_->setConfigServerLastModifiedString(
+            QString::fromUtf8(response.header(kLastModifiedHeader)));
+        persistedConfig_->setConfigServerETag(QString::fromUtf8(response.header(kETagHeader)));
+    }
+    uploadDataOrRegisterAlarm();
+}
+
+// ---- Services ---------------------------------------------------------------------------
+
+void APMMeasurement::filterPurchaseTransactions(
+    const QList<APMStoreTransaction>& transactions, std::function<void(QList<APMStoreTransaction>)> callback)
+{
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        QStringLiteral("APMMeasurement:4063"), [weak, transactions, callback] {
+            const auto self = weak.lock();
+            if (!self || !*self)
+                return;
+            APMMeasurement& engine = **self;
+            QList<APMStoreTransaction> result;
+            for (const APMStoreTransaction& transaction : transactions) {
+                if (transaction.transactionState != APMStoreTransaction::State::Purchased)
+                    continue;
+                const QString fingerprint = engine.environment_.transactionFingerprint
+                    ? engine.environment_.transactionFingerprint(transaction)
+                    : QString();
+                if (fingerprint.isEmpty()) {
+                    engine.log(APMMonitor::kLevelErrorSilent, 23139,
+                        QStringLiteral("Purchase has nil or empty fingerprint. Purchase will not be checked "
+                                       "for duplicates. "
+                                       "Product ID"),
+                        transaction.productIdentifier);
+                    result.append(transaction);
+                    continue;
+                }
+                APMError error;
+                const std::optional<bool> isNew = engine.database_
+                    ? engine.database_->insertIfNotDuplicatePurchaseFingerprint(fingerprint, &error)
+                    : std::nullopt;
+                if (!isNew) {
+                    engine.log(APMMonitor::kLevelErrorMonitored, 23140,
+                        QStringLiteral("Failed to save purchase fingerprint. Purchase will not be checked "
+                                       "for duplicates. "
+                                       "Product ID, error"),
+                        transaction.productIdentifier, error.description());
+                    result.append(transaction);
+                } else if (*isNew) {
+                    result.append(transaction);
+                } else {
+                    engine.log(APMMonitor::kLevelWarningMonitored, 23141,
+                        QStringLiteral("Purchase is a duplicate and will not be reported. Product ID"),
+                        transaction.productIdentifier);
+                }
+            }
+            if (callback)
+                platform::GlobalQueue::async([callback, result] { callback(result); });
+        });
+}
+
+double APMMeasurement::firstOpenTimestamp()
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("firstOpenTimestamp"));
+    if (!database_)
+        return 0;
+    APMError error;
+    const std::optional<QList<APMUserAttribute>> properties
+        = database_->userAttributesIncludingInternal(true, &error);
+    if (!properties) {
+        log(APMMonitor::kLevelErrorMonitored, 23123,
+            QStringLiteral("Unable to query current user properties. Error"), error.description());
+        return 0;
+    }
+    if (properties->isEmpty()) {
+        log(APMMonitor::kLevelErrorSilent, 23124,
+            QStringLiteral("Cannot extract first open timestamp. Empty user properties"));
+        return 0;
+    }
+    // Without a first-open property, the earliest property set is the
+    // nearest the first open can be placed.
+    double earliest = std::numeric_limits<double>::infinity();
+    for (const APMUserAttribute& property : *properties) {
+        if (property.name() == kFirstOpenTimeProperty)
+            return property.lastSetTimestamp();
+        earliest = std::min(earliest, property.lastSetTimestamp());
+    }
+    return earliest;
+}
+
+bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const QString& appInstanceID)
+{
+    if (appInstanceID.isEmpty()) {
+        if (!APMConsentSettingsUtil::isAnalyticsStorageDenied()) {
+            log(APMMonitor::kLevelErrorMonitored, 23167,
+                QStringLiteral("Cannot reset with an empty app instance ID"));
+            return false;
+        }
+        log(APMMonitor::kLevelDebug, 23218, QStringLiteral("Resetting with an empty app instance ID"));
+    }
+    const double loadTimestamp = environment_.loadTimestamp ? environment_.loadTimestamp() : initTimestamp_;
+    bool reset = false;
+    scheduler_->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:3644"), [&] {
+        if (!wipeoutAnalyticsDataAndResetComponents())
+            return;
+        reset = true;
+        persistedConfig_->setAppInstanceID(appInstanceID);
+        updatePersistedAppIDFromVMPAndAdNest();
+        log(APMMonitor::kLevelNotice, 23168, QStringLiteral("Analytics data has been reset"));
+        initTimestamp_ = loadTimestamp;
+        persistedConfig_->setLoadTimestampValue(loadTimestamp);
+    });
+    return reset;
+}
+
+bool APMMeasurement::isBasaltRemoteConfigSDKPresent()
+{
+    return APMClassRegistry::classExists(kRemoteConfigClassName);
+}
+
+// ---- Network log lines ----------------------------------------------------------------
+
+void APMMeasurement::VULNetwork_logWithLevel(qint64 level, qint64 code, const QString& message)
+{
+    VULNetwork_logWithLevelMessageCodeMessageContexts(level, code, message, {});
+}
+
+void APMMeasurement::VULNetwork_logWithLevelMessageCodeMessageContext(
+    qint64 level, qint64 code, const QString& message, const QVariant& context)
+{
+    VULNetwork_logWithLevelMessageCodeMessageContexts(level, code, message, QVariantList { context });
+}
+
+void APMMeasurement::VULNetwork_logWithLevelMessageCodeMessageContexts(
+    qint64 level, qint64 code, const QString& message, const QVariantList& contexts)
+{
+    // The network library counts its levels like the system log (3 error,
+    // 4 warning, 5 notice, 6 info, 7 debug).
+    qint64 monitorLevel = APMMonitor::kLevelWarning;
+    switch (level) {
+    case 3:
+        monitorLevel = APMMonitor::kLevelErrorMonitored;
+        break;
+    case 4:
+        monitorLevel = APMMonitor::kLevelWarningMonitored;
+        break;
+    case 5:
+        monitorLevel = APMMonitor::kLevelWarning;
+        break;
+    case 6:
+        monitorLevel = APMMonitor::kLevelNotice;
+        break;
+    case 7:
+        monitorLevel = APMMonitor::kLevelDebug;
+        break;
+    default:
+        break;
+    }
+    environment_.monitor->logWithLevelContexts(monitorLevel, code, message, contexts);
+}
