@@ -436,7 +436,8 @@ private:
     std::unique_ptr<APMAlarm> PSMRetryAlarm_;
     std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
     void makeSearchAdReporter();
-    double firstOpenTimestamp();
+    // The persisted first-open time, or the engine's start before one is known.
+    double PSMFirstOpenTimestamp();
 
     // Last: the queue stops (finishing its work) before the state above goes,
     // and the alarm goes before the queue.

@@ -177,7 +177,7 @@ std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHash
 
 // ---- Gate -----------------------------------------------------------------------------
 
-double APMMeasurement::firstOpenTimestamp()
+double APMMeasurement::PSMFirstOpenTimestamp()
 {
     const qint64 firstOpenMs = persistedConfig_->firstOpenTimestampMilliseconds();
     return firstOpenMs != 0 ? double(firstOpenMs) / 1000.0 : initTimestamp_;
@@ -193,7 +193,7 @@ bool APMMeasurement::shouldRetrievePSMResponse()
     if (!remoteConfig_->PSMFeatureEnabled())
         return false;
     const double window = double(remoteConfig_->maxSignInDelayInDays()) * 86400.0;
-    if (std::fabs(now() - firstOpenTimestamp()) > window) {
+    if (std::fabs(now() - PSMFirstOpenTimestamp()) > window) {
         log(APMMonitor::kLevelErrorMonitored, 23261,
             kPSMFailurePrefix + QStringLiteral("Attempted to initiate outside the first open window."));
         return false;
@@ -282,7 +282,7 @@ void APMMeasurement::retrievePSMResponse()
         count = stored->value().int64Value();
     QUrlQuery query(*url);
     query.addQueryItem(countKey, QString::number(count));
-    const double firstOpen = firstOpenTimestamp();
+    const double firstOpen = PSMFirstOpenTimestamp();
     if (firstOpen > 0) {
         const double minute = std::floor(firstOpen / 60.0) * 60.0 + 60.0;
         query.addQueryItem(kPSMFirstOpenQueryKey, QString::number(minute, 'f', 0));
