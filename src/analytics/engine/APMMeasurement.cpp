@@ -6,8 +6,11 @@
 #include "analytics/base/APMFileLocations.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMDeepLinkStore.h"
 #include "analytics/base/APMScheduler.h"
+#include "analytics/base/APMUserDefaults.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
+#include "analytics/config/APMInfoPlistFileUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/config/APMRemoteConfigDatabase.h"
 #include "analytics/engine/APMAudienceEvaluator.h"
@@ -26,6 +29,9 @@
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
 #include "platform/SerialQueue.h"
+#include "platform/SystemFacts.h"
+
+#include <QCoreApplication>
 
 #include <QFileInfo>
 
@@ -35,6 +41,7 @@ const QString APMMeasurement::kDatabaseName = QStringLiteral("vireo-app-metrics.
 const QString APMMeasurement::kWorkerQueueLabel = QStringLiteral("com.vireo.basa.worker");
 const QString APMMeasurement::kAlarmName = QStringLiteral("Measurement timer");
 const QString APMMeasurement::kCollectionURLVariable = QStringLiteral("PRAVIK_ANALYTICS_COLLECTION_URL");
+const QString APMMeasurement::kAdServicesURLVariable = QStringLiteral("PRAVIK_ANALYTICS_ADSERVICES_URL");
 
 namespace {
 
@@ -99,6 +106,9 @@ APMMeasurement::Environment APMMeasurement::defaultEnvironment()
     environment.persistedConfig = &APMPersistedConfig::sharedInstance();
     environment.identity = &APMIdentity::sharedInstance();
     environment.experimentsURL = APMETaskManager::configuredServiceAddress();
+    const QString adServices = qEnvironmentVariable(qPrintable(kAdServicesURLVariable));
+    if (!adServices.isEmpty())
+        environment.adServicesURL = QUrl(adServices);
     return environment;
 }
 
@@ -194,6 +204,14 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
     if (!environment_.lifetimeValue)
         environment_.lifetimeValue = APMLifetimeValueRecorder::recordingNothing();
     persistedConfig_ = environment_.persistedConfig;
+    if (!environment_.systemFacts)
+        environment_.systemFacts = &platform::SystemFacts::shared();
+    if (!environment_.deepLinkStore)
+        environment_.deepLinkStore = &APMUserDefaults::sharedUserDefaults();
+    if (!environment_.infoDictionary)
+        environment_.infoDictionary = APMInfoPlistFileUtil::mainBundleInfoDictionary();
+    if (!environment_.processArguments)
+        environment_.processArguments = QCoreApplication::arguments();
 
     scheduler_ = std::make_unique<APMScheduler>(kWorkerQueueLabel);
     platform::Executor& timer = environment_.timer ? *environment_.timer : scheduler_->workerQueue();
@@ -305,6 +323,7 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled)
         }
         log(APMMonitor::kLevelNotice, 23012, QStringLiteral("Analytics collection enabled"));
     } else {
+        clearExpiredStoredDeepLink(deepLinkStore(), remoteConfig()->attributionCacheTTLInterval(), now());
         alarm_->cancel();
         log(APMMonitor::kLevelNotice, 23013, QStringLiteral("Analytics collection disabled"));
     }
@@ -319,8 +338,10 @@ bool APMMeasurement::startMeasurementOnWorkerQueue()
             if (!initializeComponents())
                 return false;
             didInitializeComponents_.store(true);
+            reportLifecycleOnStartOnWorkerQueue();
         }
     }
+    setPersonalizedAdsUserPropertyOnWorkerQueue();
     updateSchedule();
     return true;
 }
