@@ -1,6 +1,5 @@
 #include "platform/SystemFacts.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
@@ -86,11 +85,6 @@ QStringList LinuxSystemFacts::preferredLanguages() const
 int LinuxSystemFacts::timeZoneOffsetSeconds() const
 {
     return QDateTime::currentDateTime().offsetFromUtc();
-}
-
-QString LinuxSystemFacts::applicationVersion() const
-{
-    return QCoreApplication::applicationVersion();
 }
 
 } // namespace platform

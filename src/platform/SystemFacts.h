@@ -22,16 +22,14 @@ public:
     virtual QStringList preferredLanguages() const = 0;
     // Offset of local time from UTC, in seconds (east positive).
     virtual int timeZoneOffsetSeconds() const = 0;
-    // The running application's version; empty when it has none.
-    virtual QString applicationVersion() const = 0;
 
     // The backend of this system.
     static SystemFacts& shared();
 };
 
 // The facts of a Linux system: the version from the os-release file
-// (VERSION_ID), the model from the firmware's DMI product name, the rest
-// from Qt's locale, time zone and application objects.
+// (VERSION_ID), the model from the firmware's DMI product name, languages
+// and time zone from Qt's locale and time objects.
 class LinuxSystemFacts final : public SystemFacts {
 public:
     static const QString kDefaultOsReleasePath; // "/etc/os-release"
@@ -45,7 +43,6 @@ public:
     QString deviceModel() const override;
     QStringList preferredLanguages() const override;
     int timeZoneOffsetSeconds() const override;
-    QString applicationVersion() const override;
 
     // The VERSION_ID of os-release contents: shell-style "KEY=value" lines,
     // the value optionally in single or double quotes (backslash escapes

@@ -15,13 +15,11 @@ public:
     QString deviceModel() const override { return get(&Facts::deviceModel); }
     QStringList preferredLanguages() const override { return get(&Facts::languages); }
     int timeZoneOffsetSeconds() const override { return get(&Facts::offsetSeconds); }
-    QString applicationVersion() const override { return get(&Facts::applicationVersion); }
 
     void setOsVersion(const QString& value) { set(&Facts::osVersion, value); }
     void setDeviceModel(const QString& value) { set(&Facts::deviceModel, value); }
     void setPreferredLanguages(const QStringList& value) { set(&Facts::languages, value); }
     void setTimeZoneOffsetSeconds(int value) { set(&Facts::offsetSeconds, value); }
-    void setApplicationVersion(const QString& value) { set(&Facts::applicationVersion, value); }
 
 private:
     struct Facts {
@@ -29,7 +27,6 @@ private:
         QString deviceModel = QStringLiteral("Test Model");
         QStringList languages { QStringLiteral("en-US") };
         int offsetSeconds = 0;
-        QString applicationVersion = QStringLiteral("1.0");
     };
     template <typename T> T get(T Facts::* member) const
     {

@@ -338,10 +338,12 @@ bool APMMeasurement::startMeasurementOnWorkerQueue()
             if (!initializeComponents())
                 return false;
             didInitializeComponents_.store(true);
-            reportLifecycleOnStartOnWorkerQueue();
+            if (environment_.reportsLifecycleAtStart)
+                reportLifecycleOnStartOnWorkerQueue();
         }
     }
-    setPersonalizedAdsUserPropertyOnWorkerQueue();
+    if (environment_.reportsLifecycleAtStart)
+        setPersonalizedAdsUserPropertyOnWorkerQueue();
     updateSchedule();
     return true;
 }

@@ -126,6 +126,10 @@ public:
         std::function<void(const QString& origin, const QString& name, const QVariantMap& parameters,
             double timestamp)>
             logInternalEventWithOrigin;
+        // False: the start leaves out the automatic lifecycle reports (first
+        // open, updates, stored campaign, deferred deep link, personalized
+        // ads), for callers that drive them one by one.
+        bool reportsLifecycleAtStart = true;
     };
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.
@@ -399,6 +403,10 @@ private:
     bool isVersionSameAsOriginalVersion_ = false;
     bool shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
     qint32 timeZoneOffsetMinutes_ = 0;
+    bool systemFactsRead_ = false;
+    QString deviceModel_;
+    QString osVersion_;
+    QString language_;
 
     // Last: the queue stops (finishing its work) before the state above goes,
     // and the alarm goes before the queue.
