@@ -82,6 +82,21 @@ TEST_F(DeepLinkDeferredTest, TheStartAsksOnceWithAWellFormedQuery)
     EXPECT_EQ(server_.requestCount(), 1);
 }
 
+TEST_F(DeepLinkDeferredTest, ValuesCannotAddPairsToTheQuery)
+{
+    // An application identifier is the application's own text: it travels
+    // as one value, whatever it holds.
+    bundleIdentifier_ = QStringLiteral("org.pravik&rdid=forged&evil=1 #+%");
+    launch();
+    server_.script({ fakes::FakeAdServicesServer::Reply::text("", 204) });
+    ASSERT_TRUE(askNow());
+    ASSERT_EQ(server_.requestCount(), 1);
+    const auto lookup = server_.lookups()[0];
+    EXPECT_TRUE(lookup.problems.isEmpty()) << lookup.problems.join(QStringLiteral("; ")).toStdString();
+    EXPECT_EQ(lookup.value(QStringLiteral("bundleid")), bundleIdentifier_);
+    EXPECT_EQ(lookup.value(QStringLiteral("rdid")), kAdvertisingID);
+}
+
 TEST_F(DeepLinkDeferredTest, ConsentAndDebugKeysJoinTheQuery)
 {
     struct Case {

@@ -90,7 +90,7 @@ protected:
         ie.identitySupport = &tracking_;
         ie.serviceInfoDictionary = [] { return std::optional<QVariantMap>(); };
         ie.infoDictionary = { { APMInfoPlistFileUtil::kShortVersionKey, appVersion_ },
-            { APMInfoPlistFileUtil::kBundleIdentifierKey, QStringLiteral("org.pravik.test") } };
+            { APMInfoPlistFileUtil::kBundleIdentifierKey, bundleIdentifier_ } };
         identity_ = APMIdentity::initWithPersistedConfig(persisted_.get(), std::move(ie));
         APMMeasurement::Environment e = lifecycleEnvironment();
         e.identity = identity_.get();
@@ -131,6 +131,7 @@ protected:
     std::unique_ptr<APMConfigStore> deepLinks_;
     QVariantMap infoDictionary_;
     QString appVersion_ = QStringLiteral("1.0");
+    QString bundleIdentifier_ = QStringLiteral("org.pravik.test");
     std::shared_ptr<std::optional<QString>> originalVersion_ = std::make_shared<std::optional<QString>>();
     QUrl adServicesURL_;
     std::shared_ptr<RecordingEventEditor> editor_ = std::make_shared<RecordingEventEditor>();
