@@ -123,9 +123,7 @@ TEST_F(DeepLinkCampaignTest, ClickIdentifiersNeedAnIdentifierOrTrackingConsent)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        restart();
-        QFile::remove(databasePath());
-        persisted_->clearValues();
+        freshInstall();
         if (c.identifier || c.status)
             tracking_.setAvailable(c.identifier, c.status);
         else

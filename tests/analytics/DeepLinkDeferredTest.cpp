@@ -242,10 +242,7 @@ TEST_F(DeepLinkDeferredTest, TheLookupIsAllowedOnlyWithEverythingInPlace)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        restart();
-        QFile::remove(databasePath());
-        persisted_->clearValues();
-        APMConsentSettingsUtil::clearAllSettings();
+        freshInstall();
         infoDictionary_ = { { kSwitchKey, true } };
         tracking_.setAvailable(kAdvertisingID, platform::TrackingAuthorization::Authorized);
         launch();

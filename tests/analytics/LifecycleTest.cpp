@@ -81,9 +81,7 @@ TEST_F(LifecycleTest, InstallFlagFollowsTheReceiptAndAnEarlierFirstOpen)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        restart();
-        QFile::remove(databasePath());
-        persisted_->clearValues();
+        freshInstall();
         *originalVersion_ = c.originalVersion;
         appVersion_ = c.runningVersion;
         if (c.previousFirstOpens)
@@ -214,9 +212,7 @@ TEST_F(LifecycleTest, AStoredLaunchLinkBecomesTheFirstOpensCampaign)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        restart();
-        QFile::remove(databasePath());
-        persisted_->clearValues();
+        freshInstall();
         const double storedAt = time_.now() - c.storedAgo;
         storeDeepLink(*deepLinks_, QStringLiteral("pravik://open?utm_source=news&utm_medium=mail&utm_term=a+b"), storedAt);
         persisted_->setLoadTimestampValue(time_.now());
@@ -305,11 +301,7 @@ TEST_F(LifecycleTest, PersonalizedAdsPropertyFollowsTheFirstSourceWithAValue)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        restart();
-        QFile::remove(databasePath());
-        persisted_->clearValues();
-        APMConsentSettingsUtil::clearAllSettings();
-        infoDictionary_.clear();
+        freshInstall();
         if (c.plist.isValid())
             infoDictionary_.insert(APMConsentSettingsUtil::kDefaultAllowAdPersonalizationSignalsKey, c.plist);
         launch();
@@ -378,11 +370,7 @@ TEST_F(LifecycleTest, WithDMAThePropertyGivesTheMissingConsentAndItsDiagnosticSo
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        restart();
-        QFile::remove(databasePath());
-        persisted_->clearValues();
-        APMConsentSettingsUtil::clearAllSettings();
-        infoDictionary_.clear();
+        freshInstall();
         if (c.storedChoice)
             persisted_->setAllowPersonalizedAds(false);
         if (c.plist)

@@ -11,6 +11,7 @@
 #include "analytics/model/APMEventParameters.h"
 #include "fakes/FakeSystemFacts.h"
 
+#include <QFile>
 #include <QMutex>
 
 namespace lifecycle_test {
@@ -118,6 +119,17 @@ protected:
         deepLinks_.reset();
         editor_->clear();
         reopenStores();
+    }
+
+    // A new installation: no database, no persisted state, no consent, no
+    // information-dictionary entries; the next launch is a first open.
+    void freshInstall()
+    {
+        restart();
+        QFile::remove(databasePath());
+        persisted_->clearValues();
+        APMConsentSettingsUtil::clearAllSettings();
+        infoDictionary_.clear();
     }
 
     std::optional<APMUserAttribute> userProperty(const QString& name)
