@@ -148,6 +148,39 @@ TEST_F(DeepLinkDeferredTest, ConsentAndDebugKeysJoinTheQuery)
     EXPECT_EQ(server_.lookups().last().value(QStringLiteral("ddl_test")), QStringLiteral("1"));
 }
 
+TEST_F(DeepLinkDeferredTest, InADMARegionTheCorePlatformServicesGoSortedAndJoined)
+{
+    struct Case {
+        const char* name;
+        bool dmaRegion;
+        QStringList services;
+        QString dma;
+        QVariant cps; // invalid: absent
+    };
+    const Case cases[] = {
+        { "region with services", true, { "zeta", "alpha", "mid" }, "1", QStringLiteral("alphamidzeta") },
+        { "region without services", true, {}, "1", QVariant() },
+        { "outside the region", false, { "zeta", "alpha" }, "0", QVariant() },
+    };
+    launch();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        rcfg::ConfigBuilder config;
+        config.setting(QStringLiteral("measurement.upload.dma_consent_enabled"), "1");
+        config.consent({}, {}, c.services, c.dmaRegion, {});
+        ASSERT_TRUE(configure(config));
+        persisted_->setDeferredDeepLinkRetrievalComplete(QVariant());
+        server_.script({ fakes::FakeAdServicesServer::Reply::text("", 204) });
+        ASSERT_TRUE(askNow());
+        const auto lookup = server_.lookups().last();
+        EXPECT_TRUE(lookup.problems.isEmpty()) << lookup.problems.join(QStringLiteral("; ")).toStdString();
+        EXPECT_EQ(lookup.value(QStringLiteral("dma")), c.dma);
+        EXPECT_EQ(lookup.has(QStringLiteral("dma_cps")), c.cps.isValid());
+        if (c.cps.isValid())
+            EXPECT_EQ(lookup.value(QStringLiteral("dma_cps")), c.cps.toString());
+    }
+}
+
 TEST_F(DeepLinkDeferredTest, EachAnswerSetsTheRetrievalState)
 {
     using Reply = fakes::FakeAdServicesServer::Reply;
