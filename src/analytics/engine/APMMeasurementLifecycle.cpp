@@ -46,7 +46,7 @@ constexpr qint64 kMillisecondsPerHour = 3'600'000;
 qint64 lifecycleMillisFromSeconds(double seconds)
 {
     const double ms = std::trunc(seconds * 1000.0);
-    if (!(ms == ms))
+    if (std::isnan(ms))
         return 0;
     if (ms >= 9.2e18)
         return std::numeric_limits<qint64>::max();
