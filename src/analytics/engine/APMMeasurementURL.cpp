@@ -32,8 +32,8 @@ const QString APMMeasurement::kLaunchOptionsURLKey = QStringLiteral("UIApplicati
 
 namespace {
 
-const QString kCampaignEvent = QStringLiteral("_cmp");
-const QString kCachedCampaignEvent = QStringLiteral("_cmpx");
+const QString kURLCampaignEvent = QStringLiteral("_cmp");
+const QString kURLCachedCampaignEvent = QStringLiteral("_cmpx");
 const QString kCampaignCacheKey = QStringLiteral("_cc");
 const QString kClickTimestampParameter = QStringLiteral("click_timestamp");
 const QString kVbraidParameter = QStringLiteral("vbraid");
@@ -167,7 +167,7 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<q
             = APMUserAttribute::initWithOrigin(kAutoOrigin, kVbraidProperty, APMValue::valueFromObject(vbraid).value(), eventTime))
             setUserPropertyInDatabaseOnWorkerQueue(*attribute);
     }
-    const QString name = isNumberOne(parameters.value(kCampaignCacheKey)) ? kCachedCampaignEvent : kCampaignEvent;
+    const QString name = isNumberOne(parameters.value(kCampaignCacheKey)) ? kURLCachedCampaignEvent : kURLCampaignEvent;
     logLifecycleEventOnWorkerQueue(name, parameters, eventTime);
 }
 
