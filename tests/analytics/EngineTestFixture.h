@@ -80,6 +80,9 @@ protected:
         e.databasePath = databasePath();
         e.persistedConfig = persisted_.get();
         e.identity = identity_.get();
+        // The tests of the pipeline, bundling and upload count exactly what
+        // they log; the lifecycle tests switch the start's reports on.
+        e.reportsLifecycleAtStart = false;
         return e;
     }
 

@@ -311,6 +311,21 @@ def audiences():
         write("audience_filters", name, bytes([2]) + encode("ExperimentResponse", text))
 
 
+# ---- campaign addresses and deferred deep-link replies ------------------------
+
+def campaigns():
+    # The address, a newline, the reply body.
+    write("campaign_url", "campaign-and-link",
+          'pravik://open?utm_source=news&utm_medium=mail&utm_campaign=spring\n'
+          '{"deeplink":"pravik://welcome","timestamp":12}')
+    write("campaign_url", "every-key",
+          "https://example.org/p?aclid=1&anid=2&cis=4&utm_content=5&cp1=6&dclid=d&vclid=v&vbraid=b&srsltid=s"
+          "&utm_term=9&utm_id=10&utm_creative_format=11&utm_marketing_tactic=12&utm_source_platform=13"
+          '&sfmc_id=14\n{"deeplink":"relative"}')
+    write("campaign_url", "malformed-escapes", "pravik://open?utm_source=%zz&utm_medium=a+b%20c&utm_source=x&=&&utm_campaign\n{")
+    write("campaign_url", "encodings", 'pravik://open?utm_source=%E2%9C%93%C3%28%00#utm_medium=m\n["pravik://x"]')
+
+
 def main():
     if shutil.which("protoc") is None:
         sys.exit("protoc is needed")
@@ -320,6 +335,7 @@ def main():
     wire()
     consent()
     audiences()
+    campaigns()
 
 
 if __name__ == "__main__":

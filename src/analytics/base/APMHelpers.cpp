@@ -3,6 +3,7 @@
 #include "analytics/base/APMMonitor.h"
 
 #include <QCryptographicHash>
+#include <QStringDecoder>
 #include <QStringList>
 #include <QUrl>
 #include <QtEndian>
@@ -33,6 +34,17 @@ QString encoded(const QVariant& value)
     return QString::fromLatin1(QUrl::toPercentEncoding(APMMonitor::describedContext(value), kQueryLiteral));
 }
 
+int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 } // namespace
 
 QString apm_MD5String(const QString& text)
@@ -59,4 +71,53 @@ QString apm_queryString(const QVariantMap& parameters)
 bool isBitEnabledAtIndex(const QString& text, qint64 index)
 {
     return index >= 0 && index < text.size() && text[static_cast<qsizetype>(index)] == QLatin1Char('1');
+}
+
+QString apm_stringByUnescapingFromURLArgument(const QString& text)
+{
+    QString plus = text;
+    plus.replace(QLatin1Char('+'), QLatin1Char(' '));
+    const QByteArray bytes = plus.toUtf8();
+    QByteArray decoded;
+    decoded.reserve(bytes.size());
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != '%') {
+            decoded.append(bytes[i]);
+            continue;
+        }
+        const int high = i + 2 < bytes.size() ? hexDigitValue(bytes[i + 1]) : -1;
+        const int low = high >= 0 ? hexDigitValue(bytes[i + 2]) : -1;
+        if (low < 0)
+            return QString();
+        decoded.append(static_cast<char>(high * 16 + low));
+        i += 2;
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString result = decoder.decode(decoded);
+    if (decoder.hasError())
+        return QString();
+    if (result.isNull())
+        result = QLatin1String("");
+    return result;
+}
+
+QVariantMap apm_dictionaryWithHttpArgumentsString(const QString& text)
+{
+    QVariantMap result;
+    const QStringList pieces = text.split(QLatin1Char('&'));
+    for (auto it = pieces.crbegin(); it != pieces.crend(); ++it) {
+        if (it->isEmpty())
+            continue;
+        const qsizetype equals = it->indexOf(QLatin1Char('='));
+        const QString rawKey = equals < 0 ? *it : it->left(equals);
+        const QString rawValue = equals < 0 ? QString() : it->mid(equals + 1);
+        QString key = apm_stringByUnescapingFromURLArgument(rawKey);
+        QString value = apm_stringByUnescapingFromURLArgument(rawValue);
+        if (key.isNull())
+            key = QLatin1String("");
+        if (value.isNull())
+            value = QLatin1String("");
+        result.insert(key, value);
+    }
+    return result;
 }

@@ -21,5 +21,16 @@ qint64 apm_64LSBMD5(const QByteArray& data);
 // or change a pair.
 QString apm_queryString(const QVariantMap& parameters);
 
+// A URL argument decoded: every "+" becomes a space, then percent escapes
+// are decoded as UTF-8. A null QString when an escape is malformed or the
+// bytes are not UTF-8.
+QString apm_stringByUnescapingFromURLArgument(const QString& text);
+
+// The pairs of a query "k1=v1&k2=v2" ("+" and percent escapes decoded).
+// Empty pieces are skipped; a piece without "=" is a key with an empty
+// value; a key given twice keeps its first value; a key or value that does
+// not decode becomes the empty string.
+QVariantMap apm_dictionaryWithHttpArgumentsString(const QString& text);
+
 // True when the index lies inside the text and the character there is "1".
 bool isBitEnabledAtIndex(const QString& text, qint64 index);

@@ -7,8 +7,11 @@
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMPrivateSetMembershipClient.h"
+#include "analytics/base/APMDeepLinkStore.h"
 #include "analytics/base/APMScheduler.h"
+#include "analytics/base/APMUserDefaults.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
+#include "analytics/config/APMInfoPlistFileUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/config/APMRemoteConfigDatabase.h"
 #include "analytics/engine/APMAudienceEvaluator.h"
@@ -29,6 +32,9 @@
 #include "platform/HttpClient.h"
 #include "platform/Reachability.h"
 #include "platform/SerialQueue.h"
+#include "platform/SystemFacts.h"
+
+#include <QCoreApplication>
 
 #include <QFileInfo>
 
@@ -38,6 +44,7 @@ const QString APMMeasurement::kDatabaseName = QStringLiteral("vireo-app-metrics.
 const QString APMMeasurement::kWorkerQueueLabel = QStringLiteral("com.vireo.basa.worker");
 const QString APMMeasurement::kAlarmName = QStringLiteral("Measurement timer");
 const QString APMMeasurement::kCollectionURLVariable = QStringLiteral("PRAVIK_ANALYTICS_COLLECTION_URL");
+const QString APMMeasurement::kAdServicesURLVariable = QStringLiteral("PRAVIK_ANALYTICS_ADSERVICES_URL");
 
 namespace {
 
@@ -104,6 +111,9 @@ APMMeasurement::Environment APMMeasurement::defaultEnvironment()
     environment.experimentsURL = APMETaskManager::configuredServiceAddress();
     environment.searchAdsURL = APMSearchAdReporter::configuredServiceURL();
     environment.reachability = &platform::Reachability::shared();
+    const QString adServices = qEnvironmentVariable(qPrintable(kAdServicesURLVariable));
+    if (!adServices.isEmpty())
+        environment.adServicesURL = QUrl(adServices);
     return environment;
 }
 
@@ -199,6 +209,14 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
     if (!environment_.lifetimeValue)
         environment_.lifetimeValue = APMLifetimeValueRecorder::recordingNothing();
     persistedConfig_ = environment_.persistedConfig;
+    if (!environment_.systemFacts)
+        environment_.systemFacts = &platform::SystemFacts::shared();
+    if (!environment_.deepLinkStore)
+        environment_.deepLinkStore = &APMUserDefaults::sharedUserDefaults();
+    if (!environment_.infoDictionary)
+        environment_.infoDictionary = APMInfoPlistFileUtil::mainBundleInfoDictionary();
+    if (!environment_.processArguments)
+        environment_.processArguments = QCoreApplication::arguments();
 
     scheduler_ = std::make_unique<APMScheduler>(kWorkerQueueLabel);
     platform::Executor& timer = environment_.timer ? *environment_.timer : scheduler_->workerQueue();
@@ -319,6 +337,7 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled)
             searchAdReporter_->setSearchAdReporterEnabled(true);
         log(APMMonitor::kLevelNotice, 23012, QStringLiteral("Analytics collection enabled"));
     } else {
+        clearExpiredStoredDeepLink(deepLinkStore(), remoteConfig()->attributionCacheTTLInterval(), now());
         alarm_->cancel();
         if (searchAdReporter_)
             searchAdReporter_->setSearchAdReporterEnabled(false);
@@ -335,8 +354,12 @@ bool APMMeasurement::startMeasurementOnWorkerQueue()
             if (!initializeComponents())
                 return false;
             didInitializeComponents_.store(true);
+            if (environment_.reportsLifecycleAtStart)
+                reportLifecycleOnStartOnWorkerQueue();
         }
     }
+    if (environment_.reportsLifecycleAtStart)
+        setPersonalizedAdsUserPropertyOnWorkerQueue();
     updateSchedule();
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analytics/base/APMLibrary.h"
+#include "analytics/base/APMUserActivity.h"
 
 #include <QList>
 #include <QString>
@@ -23,6 +24,7 @@ class HttpClient;
 struct HttpRequest;
 struct HttpResponse;
 class Reachability;
+class SystemFacts;
 } // namespace platform
 
 class APMAlarm;
@@ -76,6 +78,7 @@ public:
     static const QString kWorkerQueueLabel; // "com.vireo.basa.worker"
     static const QString kAlarmName; // "Measurement timer"
     static const QString kCollectionURLVariable; // "PRAVIK_ANALYTICS_COLLECTION_URL"
+    static const QString kAdServicesURLVariable; // "PRAVIK_ANALYTICS_ADSERVICES_URL"
 
     // Everything the engine takes from outside; each member has a working
     // default (defaultEnvironment()), tests replace them.
@@ -128,6 +131,33 @@ public:
         // The front end's load time (seconds since 1970), which a data reset
         // makes the new first-open time; null: the engine's own start time.
         std::function<double()> loadTimestamp;
+
+        // Lifecycle reports and deep links (APMMeasurementLifecycle.cpp,
+        // APMMeasurementURL.cpp).
+        // The operating system's version; null: the system's own facts.
+        platform::SystemFacts* systemFacts = nullptr;
+        // Where a pending deep link waits; null: the application's defaults.
+        APMConfigStore* deepLinkStore = nullptr;
+        // Scheme, host and port of the ad-services host the deferred deep
+        // link comes from (PRAVIK_ANALYTICS_ADSERVICES_URL); empty: not
+        // configured, never asked.
+        QUrl adServicesURL;
+        // The application's information dictionary; none: the main bundle's.
+        std::optional<QVariantMap> infoDictionary;
+        // The process's arguments; none: the application's own.
+        std::optional<QStringList> processArguments;
+        // The version first installed, as the store receipt records it;
+        // null or nothing: no receipt.
+        std::function<std::optional<QString>()> originalApplicationVersion;
+        // Where the automatic reports log their internal events; null: the
+        // engine's own logging entry (not public, ignoring the interceptor).
+        std::function<void(const QString& origin, const QString& name, const QVariantMap& parameters,
+            double timestamp)>
+            logInternalEventWithOrigin;
+        // False: the start leaves out the automatic lifecycle reports (first
+        // open, updates, stored campaign, deferred deep link, personalized
+        // ads), for callers that drive them one by one.
+        bool reportsLifecycleAtStart = true;
     };
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.
@@ -320,6 +350,56 @@ public:
     void VULNetwork_logWithLevelMessageCodeMessageContexts(
         qint64 level, qint64 code, const QString& message, const QVariantList& contexts);
 
+    // ---- Lifecycle reports and the personalized-ads property -------------------
+    // (APMMeasurementLifecycle.cpp; worker queue unless noted)
+
+    void reportFirstOpenOnWorkerQueue();
+    void reportAppUpdateOnWorkerQueue();
+    void reportOSUpdateOnWorkerQueue();
+    void reportStoredCampaignEventOnWorkerQueue(std::optional<qint64> clickTimestampInMillis);
+    void setPersonalizedAdsUserPropertyOnWorkerQueue();
+    void updateAdPersonalizationConsentFromNPAValue(qint64 value);
+    // 1 (disable), 0 (allow) or nothing, from the first source that has a value.
+    std::optional<qint64> shouldDisableAdPersonalization();
+    // Any thread: the next whole hour after the time (an hour start moves on).
+    static qint64 timestampMillisRoundedUpToNextHour(qint64 milliseconds);
+    // Any thread: whether the running version is the one first installed.
+    bool isVersionSameAsOriginalVersion();
+    QString previousFirstOpenCount();
+    void setPreviousFirstOpenCount(const QString& count);
+
+    // ---- Deep links and campaign URLs (APMMeasurementURL.cpp) -----------------
+
+    // The page address of a browsing activity; nothing for any other.
+    static std::optional<QUrl> deepLinkFromUserActivity(const std::optional<APMUserActivity>& activity);
+    // The application finished launching (any thread): keeps the address it
+    // was launched with (from a continued activity, else the launch URL) in
+    // the deep-link store, for the engine's next start to report.
+    static void handleStoredURLAfterAppLaunchWithNotification(const QVariantMap& userInfo,
+        APMConfigStore* deepLinkStore = nullptr, platform::Clock* clock = nullptr);
+    static const QString kLaunchOptionsUserActivityDictionaryKey; // "UIApplicationLaunchOptionsUserActivityDictionaryKey"
+    static const QString kLaunchOptionsUserActivityKey; // "UIApplicationLaunchOptionsUserActivityKey"
+    static const QString kLaunchOptionsURLKey; // "UIApplicationLaunchOptionsURLKey"
+
+    // An address the application was opened with, reported as a campaign.
+    // Never from the worker queue.
+    void handleNonFirstOpenEventURL(const QUrl& url, double eventTimestampInSeconds);
+    void handleOpenURL(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds);
+    void handleDeepLink(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds);
+    void handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<qint64> clickTimestampInMs,
+        double eventTimestampInSeconds, const QVariantMap& extraParameters);
+    bool shouldAllowClickID();
+    bool shouldAllowRequestDeferredDeepLink();
+    void requestDeferredDeepLink();
+    void handleDeferredDeepLinkInfo(const QVariantMap& info);
+    // Handing a deep link to the application has no receiver here: false.
+    static bool sendDeepLinkURLToAppDelegateOnMainThread(const QUrl& url, const QVariantMap& extraInfo);
+    // Set at start when the deferred deep link must wait for a fresh
+    // configuration (an expired one with DMA consent on); the configuration
+    // fetch asks for the link once it has adopted the new one.
+    bool shouldRequestDeferredDeepLinkAfterConfigFetch() const { return shouldRequestDeferredDeepLinkAfterConfigFetch_; }
+    void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value) { shouldRequestDeferredDeepLinkAfterConfigFetch_ = value; }
+
     // ---- State ----------------------------------------------------------------
 
     const QString& appID() const { return appID_; }
@@ -363,6 +443,14 @@ private:
     void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
     void logFirstOpenConsentedEvent(double timestamp);
     std::function<void(const QString&, const QString&, const QVariantMap&)> internalEventLogger();
+
+    // Lifecycle and deep-link pieces (APMMeasurementLifecycle.cpp, APMMeasurementURL.cpp).
+    void logLifecycleEventOnWorkerQueue(const QString& name, const QVariantMap& parameters, double timestamp);
+    void logInternalEventWithOrigin(const QString& origin, const QString& name, const QVariantMap& parameters);
+    void reportLifecycleOnStartOnWorkerQueue();
+    APMConfigStore& deepLinkStore() const;
+    platform::SystemFacts& systemFacts() const;
+    void deferredDeepLinkCompletionOnWorkerQueue(const platform::HttpResponse& response);
 
     // Bundling pieces (APMMeasurementBundle.cpp).
     struct RawEventRun;
@@ -424,7 +512,15 @@ private:
     QString previousVMPAppID_;
     QList<qint64> uploadingBundleIDs_;
     qint64 timeZoneHour_ = -1;
+    bool foundAdPersonalizationPlistFlag_ = false;
+    std::once_flag originalVersionOnce_;
+    bool isVersionSameAsOriginalVersion_ = false;
+    bool shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
     qint32 timeZoneOffsetMinutes_ = 0;
+    bool systemFactsRead_ = false;
+    QString deviceModel_;
+    QString osVersion_;
+    QString language_;
 
     // On-device conversion measurement and search-ad attribution (worker
     // queue); their alarms go in the destructor's last task on the queue.

@@ -3,6 +3,7 @@
 #include "analytics/engine/APMMeasurement.h"
 
 #include "analytics/base/APMAlarm.h"
+#include "analytics/base/APMAEU.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMHelpers.h"
 #include "analytics/base/APMMonitor.h"
@@ -29,9 +30,7 @@
 #include "analytics/wire/APMPBMeasurementBundle.h"
 #include "analytics/wire/APMPBUserAttribute.h"
 
-#include <QDateTime>
-#include <QLocale>
-#include <QSysInfo>
+#include "platform/SystemFacts.h"
 
 #include <limits>
 
@@ -474,16 +473,21 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
             APMConsentSettingsUtil::isAdUserDataDenied(), nullptr, *remoteConfig_, true);
     // The machine's facts do not change while the process runs (the time
     // zone is read again when its offset could have changed, each hour).
-    static const QString deviceModel = QSysInfo::currentCpuArchitecture();
-    static const QString osVersion = QSysInfo::productVersion();
-    static const QString language = QLocale::system().name();
+    if (!systemFactsRead_) {
+        systemFactsRead_ = true;
+        deviceModel_ = APMAEU::deviceModel(environment_.systemFacts);
+        osVersion_ = APMAEU::systemVersion(environment_.systemFacts);
+        const QStringList languages = environment_.systemFacts->preferredLanguages();
+        language_ = languages.isEmpty() ? QString() : languages.first().toLower();
+    }
     const qint64 hour = qint64(now() / 3600);
     if (hour != timeZoneHour_) {
         timeZoneHour_ = hour;
-        timeZoneOffsetMinutes_ = QDateTime::currentDateTime().offsetFromUtc() / 60;
+        timeZoneOffsetMinutes_ = environment_.systemFacts->timeZoneOffsetSeconds() / 60;
     }
-    APMPBSetStringField(&bundle, kDeviceModel, deviceModel);
-    APMPBSetStringField(&bundle, kOSVersion, osVersion);
+    const QString& language = language_;
+    APMPBSetStringField(&bundle, kDeviceModel, deviceModel_);
+    APMPBSetStringField(&bundle, kOSVersion, osVersion_);
     APMPBSetInt32Field(&bundle, kTimeZoneOffsetMinutes, timeZoneOffsetMinutes_);
     APMPBSetStringField(&bundle, kUserDefaultLanguage, language);
     if (!attributes.isEmpty()) {

@@ -219,6 +219,9 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribu
             database_->deleteUserAttributeWithName(kLastAdvertisingIDResetProperty, nullptr);
         }
     }
+    // The stored personalized-ads choice and the ad-personalization consent go together.
+    if (attribute.name() == kNPAProperty && attribute.value().isInt64() && remoteConfig()->DMAConsentEnabled())
+        updateAdPersonalizationConsentFromNPAValue(attribute.value().int64Value());
     if (!*exists) {
         const std::optional<qint64> count = attribute.isPublic()
             ? database_->publicUserAttributeCount(&error)

@@ -7,6 +7,8 @@
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/base/APMAEU.h"
 #include "analytics/base/APMClassRegistry.h"
+#include "analytics/base/APMConfigStore.h"
+#include "analytics/base/APMDefaultIdentitySupport.h"
 #include "analytics/base/APMHelpers.h"
 #include "analytics/base/APMLibrary.h"
 #include "platform/Clock.h"
@@ -91,7 +93,7 @@ APMIdentity::Environment APMIdentity::defaultEnvironment()
     Environment environment;
     environment.log = monitorLog;
     environment.clock = &platform::Clock::system();
-    environment.identitySupport = &platform::TrackingAuthorization::shared();
+    environment.identitySupport = &APMDefaultIdentitySupport::sharedInstance();
     environment.adIDCacheTime = [] { return APMRemoteConfig::engineInstance()->adIDCacheTime(); };
     environment.gateIDFAOnATTMASEnabled
         = [] { return APMRemoteConfig::engineInstance()->gateIDFAOnATTMASEnabled(); };
@@ -100,6 +102,13 @@ APMIdentity::Environment APMIdentity::defaultEnvironment()
     environment.infoDictionary = APMInfoPlistFileUtil::mainBundleInfoDictionary();
     environment.classExists = APMClassRegistry::classExists;
     return environment;
+}
+
+std::optional<QString> APMIdentity::identifierForVendor() const
+{
+    if (APMConfigStore::isNumber(isIDFVCollectionEnabledNumber_) && !isIDFVCollectionEnabledNumber_.toBool())
+        return std::nullopt;
+    return APMDefaultIdentitySupport::identifierForVendor(persistedConfig_);
 }
 
 APMIdentity& APMIdentity::sharedInstance()

@@ -131,8 +131,10 @@ public:
     void resetEphemeralAppInstanceID();
 
     bool isFromAppStore() const;
-    // This system has no identifier for vendors.
-    std::optional<QString> identifierForVendor() const { return std::nullopt; }
+    // The system has no identifier for vendors; the library keeps one of its
+    // own in the persisted state. Nothing when the information dictionary
+    // switches its collection off.
+    std::optional<QString> identifierForVendor() const;
     // The tracking-authorisation scheme always applies.
     bool iOS14OrAbove() const { return true; }
 

@@ -1,0 +1,361 @@
+// The automatic lifecycle reports of the engine: first open, app and OS
+// updates, the campaign of a stored deep link, and the personalized-ads user
+// property with the ad-personalization consent it implies.
+#include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMMeasurementNames.h"
+
+#include "analytics/base/APMAEU.h"
+#include "analytics/base/APMConfigStore.h"
+#include "analytics/base/APMDeepLinkStore.h"
+#include "analytics/base/APMError.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMScheduler.h"
+#include "analytics/base/APMValue.h"
+#include "analytics/config/APMConsentSettingsUtil.h"
+#include "analytics/config/APMRemoteConfig.h"
+#include "analytics/identity/APMIdentity.h"
+#include "analytics/model/APMUserAttribute.h"
+#include "analytics/store/APMDatabase.h"
+#include "platform/SystemFacts.h"
+
+#include <cmath>
+#include <limits>
+
+using namespace apm_engine;
+
+namespace {
+
+const QString kLifecycleFirstOpenTimeProperty = QStringLiteral("_fot");
+const QString kFirstOpenAfterInstallProperty = QStringLiteral("_fi");
+const QString kAppUpdateEvent = QStringLiteral("_au");
+const QString kOSUpdateEvent = QStringLiteral("_ou");
+const QString kPreviousAppVersionParameter = QStringLiteral("_pv");
+const QString kPreviousOSVersionParameter = QStringLiteral("_po");
+const QString kPreviousVMPAppIDParameter = QStringLiteral("_pvmp");
+const QString kPreviousFirstOpenCountParameter = QStringLiteral("_pfo");
+const QString kUpdateWithAnalyticsParameter = QStringLiteral("_uwa");
+const QString kCampaignCacheParameter = QStringLiteral("_cc");
+const QString kNotSet = QStringLiteral("(not set)");
+const QString kUTMSource = QStringLiteral("utm_source");
+const QString kUTMMedium = QStringLiteral("utm_medium");
+
+constexpr qint64 kMillisecondsPerHour = 3'600'000;
+
+// Seconds since 1970 as whole milliseconds, held inside the int64 range.
+qint64 lifecycleMillisFromSeconds(double seconds)
+{
+    const double ms = std::trunc(seconds * 1000.0);
+    if (std::isnan(ms))
+        return 0;
+    if (ms >= 9.2e18)
+        return std::numeric_limits<qint64>::max();
+    if (ms <= -9.2e18)
+        return std::numeric_limits<qint64>::min();
+    return static_cast<qint64>(ms);
+}
+
+} // namespace
+
+// ---- Helpers -----------------------------------------------------------------
+
+void APMMeasurement::logLifecycleEventOnWorkerQueue(const QString& name, const QVariantMap& parameters, double timestamp)
+{
+    // Internal events of the engine get the default event parameters and
+    // run the whole pipeline; no interceptor applies to them.
+    logEventOnWorkerQueueWithOrigin(kAutoOrigin, false, name, parameters, timestamp, true, true, false, nullptr, {});
+}
+
+void APMMeasurement::logInternalEventWithOrigin(
+    const QString& origin, const QString& name, const QVariantMap& parameters)
+{
+    if (environment_.logInternalEventWithOrigin) {
+        environment_.logInternalEventWithOrigin(origin, name, parameters, now());
+        return;
+    }
+    logEventWithOrigin(origin, false, name, parameters, now(), true, true, true, nullptr, {});
+}
+
+APMConfigStore& APMMeasurement::deepLinkStore() const
+{
+    return *environment_.deepLinkStore;
+}
+
+platform::SystemFacts& APMMeasurement::systemFacts() const
+{
+    return *environment_.systemFacts;
+}
+
+QString APMMeasurement::previousFirstOpenCount()
+{
+    const QVariant count = persistedConfig_->previousFirstOpenCount();
+    if (!APMConfigStore::isNumber(count))
+        return QString();
+    return QString::number(APMConfigStore::int64FromNumber(count));
+}
+
+void APMMeasurement::setPreviousFirstOpenCount(const QString& count)
+{
+    if (count.isNull()) {
+        persistedConfig_->setPreviousFirstOpenCount(QVariant());
+        return;
+    }
+    persistedConfig_->setPreviousFirstOpenCount(count.toLongLong());
+}
+
+qint64 APMMeasurement::timestampMillisRoundedUpToNextHour(qint64 milliseconds)
+{
+    const qint64 hourStart = milliseconds / kMillisecondsPerHour * kMillisecondsPerHour;
+    // The last hour of the 64-bit range has no next one.
+    if (hourStart > std::numeric_limits<qint64>::max() - kMillisecondsPerHour)
+        return hourStart;
+    return hourStart + kMillisecondsPerHour;
+}
+
+bool APMMeasurement::isVersionSameAsOriginalVersion()
+{
+    std::call_once(originalVersionOnce_, [this] {
+        const std::optional<QString> original
+            = environment_.originalApplicationVersion ? environment_.originalApplicationVersion() : std::nullopt;
+        const QString running = identity_ ? identity_->appVersion() : QString();
+        isVersionSameAsOriginalVersion_ = original && !original->isEmpty() && *original == running;
+    });
+    return isVersionSameAsOriginalVersion_;
+}
+
+// The reports of a start, after the components are made.
+void APMMeasurement::reportLifecycleOnStartOnWorkerQueue()
+{
+    setPersonalizedAdsUserPropertyOnWorkerQueue();
+    reportFirstOpenOnWorkerQueue();
+    if (deepLinkStore().objectForKey(APMDeepLinkStore::kDeepLinkKey).isValid()) {
+        reportStoredCampaignEventOnWorkerQueue(std::nullopt);
+    } else if (shouldAllowRequestDeferredDeepLink()) {
+        if (remoteConfig_->isExpired() && remoteConfig_->DMAConsentEnabled())
+            shouldRequestDeferredDeepLinkAfterConfigFetch_ = true;
+        else
+            requestDeferredDeepLink();
+    }
+    reportAppUpdateOnWorkerQueue();
+    reportOSUpdateOnWorkerQueue();
+}
+
+// ---- First open ------------------------------------------------------------------
+
+void APMMeasurement::reportFirstOpenOnWorkerQueue()
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportFirstOpenOnWorkerQueue"));
+    APMError error;
+    const std::optional<bool> hasFirstOpen = database_->containsUserAttributeWithName(kLifecycleFirstOpenTimeProperty, &error);
+    if (!hasFirstOpen) {
+        log(APMMonitor::kLevelErrorMonitored, 23019, QStringLiteral("Failed to query first open property. Error"),
+            error.description());
+        return;
+    }
+    const QString countText = previousFirstOpenCount();
+    const qint64 count = countText.toLongLong();
+    if (*hasFirstOpen) {
+        if (count < 1)
+            setPreviousFirstOpenCount(QStringLiteral("1"));
+        persistedConfig_->setLoadTimestampValue(QVariant());
+        return;
+    }
+
+    const bool installFlag = count > 0 || isVersionSameAsOriginalVersion();
+    const qint64 storedFirstOpenMs = persistedConfig_->firstOpenTimestampMilliseconds();
+    const double installTime = storedFirstOpenMs != 0 ? double(storedFirstOpenMs) / 1000.0 : initTimestamp_;
+    if (const auto attribute = APMUserAttribute::initWithOrigin(
+            kAutoOrigin, kFirstOpenAfterInstallProperty, APMValue::initWithInt64(installFlag ? 1 : 0), installTime))
+        setUserAttributeOnWorkerQueue(*attribute);
+    const std::optional<bool> hasInstallFlag
+        = database_->containsUserAttributeWithName(kFirstOpenAfterInstallProperty, &error);
+    if (!hasInstallFlag) {
+        log(APMMonitor::kLevelErrorMonitored, 23161,
+            QStringLiteral("Failed to query first open after install property after setting it. Error"),
+            error.description());
+        return;
+    }
+    if (!*hasInstallFlag) {
+        log(APMMonitor::kLevelErrorMonitored, 23162, QStringLiteral("Failed to set first open after install property"));
+        return;
+    }
+
+    const qint64 firstOpenMs = lifecycleMillisFromSeconds(initTimestamp_);
+    if (const auto attribute = APMUserAttribute::initWithOrigin(kAutoOrigin, kLifecycleFirstOpenTimeProperty,
+            APMValue::initWithInt64(timestampMillisRoundedUpToNextHour(firstOpenMs)), initTimestamp_))
+        setUserAttributeOnWorkerQueue(*attribute);
+    const std::optional<bool> hasFirstOpenTime = database_->containsUserAttributeWithName(kLifecycleFirstOpenTimeProperty, &error);
+    if (!hasFirstOpenTime) {
+        log(APMMonitor::kLevelErrorMonitored, 23020,
+            QStringLiteral("Failed to query first open property after setting it. Error"), error.description());
+        return;
+    }
+    if (!*hasFirstOpenTime) {
+        log(APMMonitor::kLevelErrorMonitored, 23021, QStringLiteral("Failed to set first open property"));
+        return;
+    }
+
+    const bool efficientEngagement = remoteConfig_->efficientEngagementReportingEnabled();
+    QVariantMap parameters;
+    if (!previousVMPAppID_.isEmpty())
+        parameters.insert(kPreviousVMPAppIDParameter, previousVMPAppID_);
+    parameters.insert(kPreviousFirstOpenCountParameter, qint64(count < 1 ? 0 : count));
+    parameters.insert(kUpdateWithAnalyticsParameter, qint64(installFlag ? 0 : 1));
+    if (efficientEngagement)
+        parameters.insert(kEngagementTimeParameter, qint64(1));
+    logLifecycleEventOnWorkerQueue(kFirstOpenEvent, parameters, initTimestamp_);
+    persistedConfig_->setLoadTimestampValue(QVariant());
+
+    if (!remoteConfig_->redundantEngagementRemovalEnabled()) {
+        QVariantMap engagement { { kEngagementTimeParameter, qint64(1) } };
+        if (efficientEngagement)
+            engagement.insert(kFirstRunParameter, qint64(1));
+        logLifecycleEventOnWorkerQueue(kEngagementEvent, engagement, initTimestamp_);
+    }
+    persistedConfig_->setFirstOpenTimestampMilliseconds(firstOpenMs);
+    reportStoredCampaignEventOnWorkerQueue(firstOpenMs - 1);
+}
+
+// ---- Updates -----------------------------------------------------------------------
+
+void APMMeasurement::reportAppUpdateOnWorkerQueue()
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportAppUpdateOnWorkerQueue"));
+    const QString current = identity_->appVersion();
+    const QString stored = persistedConfig_->appVersion();
+    if (current == stored)
+        return;
+    persistedConfig_->setAppVersion(current);
+    if (!stored.isEmpty())
+        logInternalEventWithOrigin(kAutoOrigin, kAppUpdateEvent, { { kPreviousAppVersionParameter, stored } });
+}
+
+void APMMeasurement::reportOSUpdateOnWorkerQueue()
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportOSUpdateOnWorkerQueue"));
+    const QString current = APMAEU::systemVersion(&systemFacts());
+    const QString stored = persistedConfig_->osVersion();
+    if (current == stored)
+        return;
+    persistedConfig_->setOSVersion(current);
+    if (!stored.isEmpty())
+        logInternalEventWithOrigin(kAutoOrigin, kOSUpdateEvent, { { kPreviousOSVersionParameter, stored } });
+}
+
+// ---- Stored campaign -----------------------------------------------------------------
+
+void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<qint64> clickTimestampInMillis)
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(
+        QStringLiteral("reportStoredCampaignEventWithClickTimestampInMillisOnWorkerQueue:"));
+    APMConfigStore& store = deepLinkStore();
+    QString link = store.stringForKey(APMDeepLinkStore::kDeepLinkKey);
+    if (link.isEmpty())
+        return;
+    const QVariant storedTime = store.numberForKey(APMDeepLinkStore::kDeepLinkTimestampKey);
+    const double timestamp = storedTime.isValid() ? storedTime.toDouble() : 0;
+    QVariantMap parameters;
+    if (storedTime.isValid() && std::fabs(now() - timestamp) > remoteConfig_->attributionCacheTTLInterval()) {
+        // Too old to attribute: the campaign is reported without its source.
+        link = kNotSet;
+        parameters.insert(kUTMSource, kNotSet);
+        parameters.insert(kUTMMedium, kNotSet);
+        parameters.insert(kCampaignCacheParameter, qint64(1));
+    } else {
+        parameters.insert(kCampaignCacheParameter, lifecycleMillisFromSeconds(timestamp));
+    }
+    clearStoredDeepLink(store);
+    handleOpenURLOnWorkerQueue(QUrl(link), clickTimestampInMillis, timestamp, parameters);
+}
+
+// ---- Personalized ads -------------------------------------------------------------------
+
+std::optional<qint64> APMMeasurement::shouldDisableAdPersonalization()
+{
+    const QVariant allow = persistedConfig_->allowPersonalizedAds();
+    if (APMConfigStore::isNumber(allow))
+        return allow.toBool() ? 0 : 1;
+    const bool dma = remoteConfig_ && remoteConfig_->DMAConsentEnabled();
+    if (dma) {
+        const std::optional<QVariantMap> settings = APMConsentSettingsUtil::consentSettings();
+        if (settings && settings->contains(APMConsentSettingsUtil::kAdPersonalization)) {
+            if (const std::optional<qint64> granted = APMConsentSettingsUtil::adPersonalization())
+                return *granted ? 0 : 1;
+        }
+    }
+    const auto plist = environment_.infoDictionary->constFind(
+        APMConsentSettingsUtil::kDefaultAllowAdPersonalizationSignalsKey);
+    if (plist != environment_.infoDictionary->constEnd()) {
+        if (APMConfigStore::isNumber(*plist)) {
+            foundAdPersonalizationPlistFlag_ = true;
+            return plist->toBool() ? 0 : 1;
+        }
+        return 0;
+    }
+    if (dma) {
+        const QString value = APMConsentSettingsUtil::defaultSettings()
+                                  .value_or(QVariantMap())
+                                  .value(APMConsentSettingsUtil::kAdPersonalization)
+                                  .toString();
+        if (value.compare(APMConsentSettingsUtil::kDenied, Qt::CaseInsensitive) == 0)
+            return 1;
+        if (value.compare(APMConsentSettingsUtil::kGranted, Qt::CaseInsensitive) == 0)
+            return 0;
+    }
+    return std::nullopt;
+}
+
+void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue()
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("setPersonalizedAdsUserPropertyOnWorkerQueue"));
+    APMError error;
+    const std::optional<APMUserAttribute> stored = database_->userAttributeWithName(kNPAProperty, &error);
+    if (!stored && error.code() != 0) {
+        log(APMMonitor::kLevelErrorMonitored, 23172, QStringLiteral("Unable to read personalized ads user property. Error"),
+            error.description());
+        return;
+    }
+    const std::optional<qint64> wanted = shouldDisableAdPersonalization();
+    if (!wanted) {
+        if (!stored)
+            return;
+        APMError removeError;
+        if (database_->deleteUserAttributeWithName(kNPAProperty, &removeError)) {
+            log(APMMonitor::kLevelWarningMonitored, 23180,
+                QStringLiteral("No value set for personalized ads. Removing user property."));
+            APMConsentSettingsUtil::setDiagnosticSource(0, APMConsentSettingsUtil::kAdPersonalization);
+        } else {
+            log(APMMonitor::kLevelErrorMonitored, 23173,
+                QStringLiteral("Unable to remove personalized ads user property in the database. Error"),
+                removeError.description());
+        }
+        return;
+    }
+    if (remoteConfig_->DMAConsentEnabled() && !APMConsentSettingsUtil::adPersonalization())
+        updateAdPersonalizationConsentFromNPAValue(*wanted);
+    if (stored && stored->value().isInt64() && stored->value().int64Value() == *wanted)
+        return;
+    if (const auto attribute
+        = APMUserAttribute::initWithOrigin(kAutoOrigin, kNPAProperty, APMValue::initWithInt64(*wanted), now()))
+        setUserAttributeOnWorkerQueue(*attribute);
+}
+
+void APMMeasurement::updateAdPersonalizationConsentFromNPAValue(qint64 value)
+{
+    const std::optional<qint64> consent = APMConsentSettingsUtil::adPersonalization();
+    // Consent granted (1) goes with ads not disabled (0): already consistent.
+    if (consent && (*consent != 0) != (value != 0))
+        return;
+    APMConsentSettingsUtil::updateSettings({ { APMConsentSettingsUtil::kAdPersonalization,
+        value != 0 ? APMConsentSettingsUtil::kDenied : APMConsentSettingsUtil::kGranted } });
+    std::optional<qint64> source;
+    if (persistedConfig_->allowPersonalizedAds().isValid())
+        source = 5;
+    else if (foundAdPersonalizationPlistFlag_)
+        source = 3;
+    else if (APMConsentSettingsUtil::defaultSettings().value_or(QVariantMap()).contains(
+                 APMConsentSettingsUtil::kAdPersonalization))
+        source = 1;
+    if (source)
+        APMConsentSettingsUtil::setDiagnosticSource(*source, APMConsentSettingsUtil::kAdPersonalization);
+}

@@ -1,0 +1,309 @@
+// Campaign addresses and deep links: an address the application was opened
+// with becomes a campaign event, the deferred deep link is asked for once
+// after installation, and the launch address is kept for the next start.
+#include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMMeasurementNames.h"
+
+#include "analytics/base/APMAEU.h"
+#include "analytics/base/APMCampaignURL.h"
+#include "analytics/base/APMConfigStore.h"
+#include "analytics/base/APMDeepLinkStore.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMScheduler.h"
+#include "analytics/base/APMUserDefaults.h"
+#include "analytics/base/APMValue.h"
+#include "analytics/config/APMConsentSettingsUtil.h"
+#include "analytics/config/APMRemoteConfig.h"
+#include "analytics/identity/APMIdentity.h"
+#include "analytics/model/APMUserAttribute.h"
+#include "platform/Clock.h"
+#include "platform/HttpClient.h"
+#include "platform/MainQueue.h"
+
+#include <algorithm>
+
+using namespace apm_engine;
+
+const QString APMMeasurement::kLaunchOptionsUserActivityDictionaryKey
+    = QStringLiteral("UIApplicationLaunchOptionsUserActivityDictionaryKey");
+const QString APMMeasurement::kLaunchOptionsUserActivityKey = QStringLiteral("UIApplicationLaunchOptionsUserActivityKey");
+const QString APMMeasurement::kLaunchOptionsURLKey = QStringLiteral("UIApplicationLaunchOptionsURLKey");
+
+namespace {
+
+const QString kURLCampaignEvent = QStringLiteral("_cmp");
+const QString kURLCachedCampaignEvent = QStringLiteral("_cmpx");
+const QString kCampaignCacheKey = QStringLiteral("_cc");
+const QString kClickTimestampParameter = QStringLiteral("click_timestamp");
+const QString kVbraidParameter = QStringLiteral("vbraid");
+const QString kVbraidProperty = QStringLiteral("_vbraid");
+const QString kDeferredDeepLinkSwitchKey = QStringLiteral("VIREO_ANALYTICS_DEFERRED_DEEP_LINK_ENABLED");
+const QString kDebugDeferredDeepLinkArgument = QStringLiteral("-DebugDeferredDeepLink");
+const QString kDeferredDeepLinkPath = QStringLiteral("/pagead/conversion/app/deeplink");
+
+bool isNumberOne(const QVariant& value)
+{
+    return APMConfigStore::isNumber(value) && value.toDouble() == 1.0;
+}
+
+} // namespace
+
+// ---- Launch -----------------------------------------------------------------------
+
+std::optional<QUrl> APMMeasurement::deepLinkFromUserActivity(const std::optional<APMUserActivity>& activity)
+{
+    if (!activity) {
+        monitor().logWithLevel(APMMonitor::kLevelDebug, 23003, QStringLiteral("User Activity is empty. User Activity"));
+        return std::nullopt;
+    }
+    if (activity->activityType == APMUserActivity::kBrowsingWebActivityType && !activity->webpageURL.isEmpty())
+        return activity->webpageURL;
+    monitor().logWithLevel(APMMonitor::kLevelWarning, 23006,
+        QStringLiteral("User Activity does not have Deep Link. User Activity"), activity->activityType);
+    return std::nullopt;
+}
+
+void APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(
+    const QVariantMap& userInfo, APMConfigStore* deepLinkStore, platform::Clock* clock)
+{
+    APMConfigStore& store = deepLinkStore ? *deepLinkStore : APMUserDefaults::sharedUserDefaults();
+    const double now = (clock ? *clock : platform::Clock::system()).now();
+    const QVariantMap activities = userInfo.value(kLaunchOptionsUserActivityDictionaryKey).toMap();
+    const QVariant activity = activities.value(kLaunchOptionsUserActivityKey);
+    if (activity.canConvert<APMUserActivity>()) {
+        const std::optional<QUrl> link = deepLinkFromUserActivity(activity.value<APMUserActivity>());
+        if (link && !link->isEmpty()) {
+            storeDeepLink(store, link->toString(QUrl::FullyEncoded), now);
+            return;
+        }
+    }
+    const QUrl url = userInfo.value(kLaunchOptionsURLKey).toUrl();
+    const QString text = url.toString(QUrl::FullyEncoded);
+    if (!url.isRelative() && !text.isEmpty())
+        storeDeepLink(store, text, now);
+}
+
+// ---- Opened addresses --------------------------------------------------------------
+
+void APMMeasurement::handleNonFirstOpenEventURL(const QUrl& url, double eventTimestampInSeconds)
+{
+    if (scheduler_->workerQueue().isCurrent()) {
+        log(APMMonitor::kLevelErrorSilent, 23163,
+            QStringLiteral("Do not call handleNonFirstOpenOpenURL on the measurement worker queue"));
+        return;
+    }
+    handleOpenURL(url, std::nullopt, eventTimestampInSeconds);
+}
+
+void APMMeasurement::handleOpenURL(
+    const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds)
+{
+    if (url.toString(QUrl::FullyEncoded).isEmpty())
+        return;
+    handleDeepLink(url, clickTimestampInMs, eventTimestampInSeconds);
+}
+
+void APMMeasurement::handleDeepLink(
+    const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds)
+{
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        QStringLiteral("APMMeasurement:446"), [weak, url, clickTimestampInMs, eventTimestampInSeconds] {
+            if (const auto self = weak.lock(); self && *self)
+                (*self)->handleOpenURLOnWorkerQueue(url, clickTimestampInMs, eventTimestampInSeconds, {});
+        });
+}
+
+bool APMMeasurement::shouldAllowClickID()
+{
+    if (!identity_->iOS14OrAbove())
+        return true;
+    if (!identity_->resettableDeviceID().isEmpty())
+        return true;
+    return identity_->appleConsentStatus() == APMIdentity::StatusAuthorized;
+}
+
+void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<qint64> clickTimestampInMs,
+    double eventTimestampInSeconds, const QVariantMap& extraParameters)
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(
+        QStringLiteral("handleOpenURLOnWorkerQueue:clickTimestampInMs:eventTimestampInSeconds:extraParameters:"));
+    QVariantMap working;
+    QVariantMap numberExtras;
+    for (auto it = extraParameters.cbegin(); it != extraParameters.cend(); ++it) {
+        if (it->typeId() == QMetaType::QString)
+            working.insert(it.key(), *it);
+        else if (APMConfigStore::isNumber(*it))
+            numberExtras.insert(it.key(), *it);
+    }
+    const QVariantMap query = APMCampaignURL::queryParameters(url);
+    for (auto it = query.cbegin(); it != query.cend(); ++it)
+        working.insert(it.key(), *it);
+    if (working.isEmpty()) {
+        log(APMMonitor::kLevelDebug, 23000, QStringLiteral("Deep Link Web URL query is empty"));
+        return;
+    }
+    if (!APMCampaignURL::isValidCampaignURLParamDictionary(working)) {
+        log(APMMonitor::kLevelWarning, 23001, QStringLiteral("Deep Link does not contain valid required params. URL params"),
+            QVariant(working.keys()));
+        return;
+    }
+    QVariantMap parameters = APMCampaignURL::campaignParameters(working);
+    if (!shouldAllowClickID()) {
+        for (const QString& name : APMCampaignURL::clickIdentifierParameters())
+            parameters.remove(name);
+    }
+    for (auto it = numberExtras.cbegin(); it != numberExtras.cend(); ++it)
+        parameters.insert(it.key(), *it);
+    if (clickTimestampInMs)
+        parameters.insert(kClickTimestampParameter, *clickTimestampInMs);
+
+    const double firstOpen = double(persistedConfig_->firstOpenTimestampMilliseconds()) / 1000.0;
+    const double eventTime = std::max(firstOpen, eventTimestampInSeconds);
+    const QString vbraid = parameters.value(kVbraidParameter).toString();
+    if (!vbraid.isEmpty()) {
+        if (const auto attribute
+            = APMUserAttribute::initWithOrigin(kAutoOrigin, kVbraidProperty, APMValue::valueFromObject(vbraid).value(), eventTime))
+            setUserPropertyInDatabaseOnWorkerQueue(*attribute);
+    }
+    const QString name = isNumberOne(parameters.value(kCampaignCacheKey)) ? kURLCachedCampaignEvent : kURLCampaignEvent;
+    logLifecycleEventOnWorkerQueue(name, parameters, eventTime);
+}
+
+// ---- Deferred deep link --------------------------------------------------------------
+
+bool APMMeasurement::shouldAllowRequestDeferredDeepLink()
+{
+    if (!remoteConfig_->isDeferredDeepLinkEnabled()) {
+        log(APMMonitor::kLevelWarningSilent, 23193, QStringLiteral("Deferred Deep Link feature disabled"));
+        return false;
+    }
+    const QVariant enabled = environment_.infoDictionary->value(kDeferredDeepLinkSwitchKey);
+    if (!APMConfigStore::isNumber(enabled) || !enabled.toBool())
+        return false;
+    if (persistedConfig_->deferredDeepLinkRetrievalComplete().isValid()) {
+        log(APMMonitor::kLevelDebug, 23194, QStringLiteral("Already retrieved Deferred Deep Link. Skipping"));
+        return false;
+    }
+    if (persistedConfig_->deferredDeepLinkRetryCount() >= remoteConfig_->maxDeferredDeepLinkRetryCount()) {
+        log(APMMonitor::kLevelWarning, 23195, QStringLiteral("Failed to retrieve Deferred Deep Link. Reached retry limit"));
+        persistedConfig_->setDeferredDeepLinkRetrievalComplete(qint64(1));
+        return false;
+    }
+    if (APMConsentSettingsUtil::isAdStorageDenied()) {
+        log(APMMonitor::kLevelWarning, 23252,
+            QStringLiteral("IDFA unavailable to retrieve Deferred Deep Link due to denied ad storage consent. Skipping"));
+        return false;
+    }
+    if (identity_->hasLimitedAdTracking() && !identity_->limitedAdTracking()) {
+        log(APMMonitor::kLevelDebug, 23197, QStringLiteral("Deferred Deep Link feature enabled"));
+        return true;
+    }
+    log(APMMonitor::kLevelWarning, 23196, QStringLiteral("IDFA unavailable to retrieve Deferred Deep Link. Skipping"));
+    return false;
+}
+
+void APMMeasurement::requestDeferredDeepLink()
+{
+    const QUrl& host = environment_.adServicesURL;
+    if (!host.isValid() || host.host().isEmpty()) {
+        log(APMMonitor::kLevelWarning, 23198, QStringLiteral("URL to retrieve Deferred Deep Link is invalid"));
+        return;
+    }
+    // Values are percent-encoded into the query, so no value can add a pair.
+    QStringList query;
+    const auto add = [&query](const QString& key, const QString& value) {
+        query.append(key + QLatin1Char('=') + QString::fromLatin1(QUrl::toPercentEncoding(value)));
+    };
+    add(QStringLiteral("sdk_version"), QString::number(kAppMetricsLibraryVersion));
+    add(QStringLiteral("rdid"), identity_->resettableDeviceID());
+    add(QStringLiteral("id_type"), QStringLiteral("idfa"));
+    add(QStringLiteral("bundleid"), identity_->appID());
+    add(QStringLiteral("retry"), QString::number(persistedConfig_->deferredDeepLinkRetryCount()));
+    if (environment_.processArguments->contains(kDebugDeferredDeepLinkArgument) && !APMAEU::isFAS())
+        add(QStringLiteral("ddl_test"), QStringLiteral("1"));
+    if (remoteConfig_->DMAConsentEnabled()) {
+        const QString consentSignalText = APMConsentSettingsUtil::consentSignals();
+        if (!consentSignalText.isEmpty())
+            add(QStringLiteral("gcs"), consentSignalText);
+        const bool dmaRegion = remoteConfig_->isDMARegion();
+        add(QStringLiteral("dma"), dmaRegion ? QStringLiteral("1") : QStringLiteral("0"));
+        const QSet<QString> services = remoteConfig_->corePlatformServices();
+        if (APMConsentSettingsUtil::isAdUserDataDenied()) {
+            add(QStringLiteral("dma_cps"), QStringLiteral("-"));
+        } else if (dmaRegion && !services.isEmpty()) {
+            QStringList sorted(services.cbegin(), services.cend());
+            sorted.sort();
+            add(QStringLiteral("dma_cps"), sorted.join(QString()));
+        }
+        if (const std::optional<qint64> personalization = APMConsentSettingsUtil::adPersonalization())
+            add(QStringLiteral("npa"), *personalization ? QStringLiteral("0") : QStringLiteral("1"));
+    }
+    QUrl url = host;
+    url.setPath(kDeferredDeepLinkPath);
+    url.setQuery(query.join(QLatin1Char('&')), QUrl::StrictMode);
+    if (!url.isValid()) {
+        log(APMMonitor::kLevelWarning, 23198, QStringLiteral("URL to retrieve Deferred Deep Link is invalid"));
+        return;
+    }
+
+    platform::HttpRequest request;
+    request.method = "GET";
+    request.url = url;
+    request.timeoutSeconds = remoteConfig_->networkTimeout();
+    isNetworkRequestPending_ = true;
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    environment_.http->send(request, [weak](const platform::HttpResponse& response) {
+        const auto self = weak.lock();
+        if (!self || !*self)
+            return;
+        (*self)->scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:ddl"), [weak, response] {
+            if (const auto engine = weak.lock(); engine && *engine)
+                (*engine)->deferredDeepLinkCompletionOnWorkerQueue(response);
+        });
+    });
+}
+
+void APMMeasurement::deferredDeepLinkCompletionOnWorkerQueue(const platform::HttpResponse& response)
+{
+    isNetworkRequestPending_ = false;
+    const bool answered = response.error == platform::HttpResponse::Error::None
+        && (response.status == 200 || response.status == 204 || response.status == 304);
+    if (!answered) {
+        log(APMMonitor::kLevelErrorMonitored, 23199,
+            QStringLiteral("Failed to retrieve Deferred Deep Link. Will retry on next launch. Code, error"),
+            response.status, response.errorString);
+        persistedConfig_->setDeferredDeepLinkRetryCount(persistedConfig_->deferredDeepLinkRetryCount() + 1);
+        updateSchedule();
+        return;
+    }
+    persistedConfig_->setDeferredDeepLinkRetrievalComplete(qint64(0));
+    if (const std::optional<QVariantMap> info
+        = APMCampaignURL::deepLinkInfoFromResponseData(response.body, *environment_.monitor)) {
+        log(APMMonitor::kLevelDebug, 23200, QStringLiteral("Successfully retrieved Deferred Deep Link"));
+        handleDeferredDeepLinkInfo(*info);
+    } else {
+        updateSchedule();
+    }
+}
+
+void APMMeasurement::handleDeferredDeepLinkInfo(const QVariantMap& info)
+{
+    const QUrl url(info.value(APMCampaignURL::kDeepLinkKey).toString());
+    log(APMMonitor::kLevelVerbose, 23203, QStringLiteral("Sending Deferred Deep Link to app delegate"));
+    QVariantMap extraInfo;
+    if (info.contains(APMCampaignURL::kTimestampKey))
+        extraInfo.insert(APMCampaignURL::kTimestampKey, info.value(APMCampaignURL::kTimestampKey));
+    APMMonitor* engineMonitor = environment_.monitor;
+    platform::MainQueue::shared().async([url, extraInfo, engineMonitor] {
+        if (!sendDeepLinkURLToAppDelegateOnMainThread(url, extraInfo))
+            engineMonitor->logWithLevel(APMMonitor::kLevelWarning, 23204,
+                QStringLiteral("App delegate not configured to handle Deferred Deep Link"), url.toString());
+    });
+}
+
+bool APMMeasurement::sendDeepLinkURLToAppDelegateOnMainThread(const QUrl&, const QVariantMap&)
+{
+    return false;
+}
