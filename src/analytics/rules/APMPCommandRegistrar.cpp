@@ -49,18 +49,33 @@ APMPCommandEvaluator* APMPCommandRegistrar::evaluatorForCommand(const QString& n
 
 APMPValue APMPCommandRegistrar::evaluateStatement(const APMPValue& value, APMPScope& scope, APMError* error)
 {
-    if (!scope.incrementInstructionCount(error))
-        return APMPUndefinedValue::sharedInstance();
     const auto* statement = APMPAs<APMPStatementValue>(value);
-    if (!statement)
+    if (!statement) {
+        if (!scope.incrementInstructionCount(error))
+            return APMPUndefinedValue::sharedInstance();
         return value;
-    if (!scope.enterEvaluation(error))
+    }
+    return evaluateStatementValue(*statement, scope, error);
+}
+
+APMPValue APMPCommandRegistrar::evaluateStatementValue(
+    const APMPStatementValue& statement, APMPScope& scope, APMError* error)
+{
+    if (!scope.incrementInstructionCount(error) || !scope.enterEvaluation(error))
         return APMPUndefinedValue::sharedInstance();
     // Statements are immutable and held by whoever evaluates them (their
     // parent statement, a function body, a copied statement list).
-    APMPValue result = statement->commandEvaluator()
-        ? statement->commandEvaluator()->evaluateOpcode(statement->opcode(), statement->arguments(), scope, error)
-        : functionEvaluator_.evaluateCommand(statement->functionName(), statement->arguments(), scope, error);
+    APMPValue result;
+    if (const QString* name = statement.variableName()) {
+        // Reading a variable named by a literal: the literal costs its
+        // instruction, and the read needs no argument list.
+        result = scope.incrementInstructionCount(error) ? scope.valueForName(*name)
+                                                        : APMPUndefinedValue::sharedInstance();
+    } else if (APMPCommandEvaluator* evaluator = statement.commandEvaluator()) {
+        result = evaluator->evaluateOpcode(statement.opcode(), statement.arguments(), scope, error);
+    } else {
+        result = functionEvaluator_.evaluateCommand(statement.functionName(), statement.arguments(), scope, error);
+    }
     scope.leaveEvaluation();
     return result;
 }

@@ -3,10 +3,12 @@
 #include "analytics/rules/APMPCommandEvaluator.h"
 #include "analytics/rules/APMPFunctionEvaluator.h"
 
-#include <QHash>
 
+#include <array>
 #include <memory>
 #include <vector>
+
+class APMPStatementValue;
 
 // Maps every opcode to the evaluator that implements it; every evaluation
 // in the runtime passes through evaluateStatement. One shared instance,
@@ -20,6 +22,8 @@ public:
     APMPCommandEvaluator* evaluatorForCommand(const QString& name, int* opcode) const;
 
     APMPValue evaluateStatement(const APMPValue& value, APMPScope& scope, APMError* error);
+    // The same for a value known to be a statement.
+    APMPValue evaluateStatementValue(const APMPStatementValue& statement, APMPScope& scope, APMError* error);
 
 private:
     APMPCommandRegistrar();

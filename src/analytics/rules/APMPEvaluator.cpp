@@ -2,12 +2,12 @@
 
 #include "analytics/rules/APMPCommandRegistrar.h"
 #include "analytics/rules/APMPRuntimeError.h"
-#include "analytics/rules/APMPUndefinedValue.h"
+#include "analytics/rules/APMPStatementValue.h"
 
-APMPValue APMPEvaluator::evaluateStatement(const APMPValue& value, APMPScope& scope, APMError* error)
+APMPValue APMPEvaluator::evaluateStatementValue(APMPRuntimeValue& statement, APMPScope& scope, APMError* error)
 {
     static APMPCommandRegistrar& registrar = APMPCommandRegistrar::sharedInstance();
-    return registrar.evaluateStatement(value, scope, error);
+    return registrar.evaluateStatementValue(static_cast<const APMPStatementValue&>(statement), scope, error);
 }
 
 APMPValue APMPEvaluator::executeStatements(const APMPValueList& statements, APMPScope& scope, APMError* error)

@@ -71,15 +71,10 @@ APMPValue APMPScope::valueForName(const QString& name) const
     return APMPUndefinedValue::sharedInstance();
 }
 
-bool APMPScope::incrementInstructionCount(APMError* error)
+bool APMPScope::refuseInstruction(APMError* error)
 {
-    int& count = root_->instructionCount_;
-    if (count >= APMPLimits::kMaxInstructions) {
-        APMPRuntimeError::set(error, APMPRuntimeError::InstructionBudgetExhausted);
-        return false;
-    }
-    ++count;
-    return true;
+    APMPRuntimeError::set(error, APMPRuntimeError::InstructionBudgetExhausted);
+    return false;
 }
 
 bool APMPScope::chargeWork(qint64 units, APMError* error)
@@ -97,14 +92,10 @@ bool APMPScope::chargeWork(qint64 units, APMError* error)
     return true;
 }
 
-bool APMPScope::enterEvaluation(APMError* error)
+bool APMPScope::refuseNesting(APMError* error)
 {
-    if (root_->depth_ >= APMPLimits::kMaxEvaluationDepth) {
-        APMPRuntimeError::set(error, APMPRuntimeError::LimitExceeded);
-        return false;
-    }
-    ++root_->depth_;
-    return true;
+    APMPRuntimeError::set(error, APMPRuntimeError::LimitExceeded);
+    return false;
 }
 
 void APMPScope::mark(APMPMarker& marker)

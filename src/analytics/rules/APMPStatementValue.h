@@ -19,6 +19,9 @@ public:
     // function name.
     APMPCommandEvaluator* commandEvaluator() const { return evaluator_; }
     int opcode() const { return opcode_; }
+    // The name when the statement reads a variable named by a string
+    // literal (the common form of a read), else null.
+    const QString* variableName() const { return variableName_; }
 
     // Same name and pairwise equal arguments.
     bool isEqualToRuntimeValue(const APMPRuntimeValue& other) const override;
@@ -28,4 +31,5 @@ private:
     APMPValueList arguments_;
     APMPCommandEvaluator* evaluator_ = nullptr;
     int opcode_ = -1;
+    const QString* variableName_ = nullptr;
 };
