@@ -60,7 +60,9 @@ void APMPPropertyMap::reset()
     QVarLengthArray<APMPValue, 8> values;
     for (Entry& entry : entries_)
         values.append(std::move(entry.value));
-    entries_.clear();
+    // Element by element: clearing would reallocate the inline storage.
+    while (!entries_.empty())
+        entries_.removeLast();
     index_.reset();
     for (APMPValue& value : values)
         APMPReleaseValue(std::move(value));
