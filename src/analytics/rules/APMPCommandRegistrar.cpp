@@ -74,7 +74,7 @@ APMPValue APMPCommandRegistrar::evaluateStatementValue(
     } else if (APMPCommandEvaluator* evaluator = statement.commandEvaluator()) {
         result = evaluator->evaluateOpcode(statement.opcode(), statement.arguments(), scope, error);
     } else {
-        result = functionEvaluator_.evaluateCommand(statement.functionName(), statement.arguments(), scope, error);
+        result = APMPFunctionEvaluator::callFunction(statement.functionName(), statement.arguments(), scope, error);
     }
     scope.leaveEvaluation();
     return result;

@@ -3,7 +3,6 @@
 #include "analytics/rules/APMPCommandEvaluator.h"
 #include "analytics/rules/APMPFunctionEvaluator.h"
 
-
 #include <array>
 #include <memory>
 #include <vector>
@@ -22,8 +21,9 @@ public:
     APMPCommandEvaluator* evaluatorForCommand(const QString& name, int* opcode) const;
 
     APMPValue evaluateStatement(const APMPValue& value, APMPScope& scope, APMError* error);
-    // The same for a value known to be a statement.
-    APMPValue evaluateStatementValue(const APMPStatementValue& statement, APMPScope& scope, APMError* error);
+    // The same for a value known to be a statement. A statement found its
+    // evaluator when it was made, so this needs no registrar.
+    static APMPValue evaluateStatementValue(const APMPStatementValue& statement, APMPScope& scope, APMError* error);
 
 private:
     APMPCommandRegistrar();
@@ -31,5 +31,4 @@ private:
 
     std::vector<std::unique_ptr<APMPCommandEvaluator>> evaluators_;
     std::array<APMPCommandEvaluator*, APMPCommandEvaluator::kOpcodeCount> commandEvaluators_ {};
-    APMPFunctionEvaluator functionEvaluator_;
 };

@@ -6,8 +6,7 @@
 
 APMPValue APMPEvaluator::evaluateStatementValue(APMPRuntimeValue& statement, APMPScope& scope, APMError* error)
 {
-    static APMPCommandRegistrar& registrar = APMPCommandRegistrar::sharedInstance();
-    return registrar.evaluateStatementValue(static_cast<const APMPStatementValue&>(statement), scope, error);
+    return APMPCommandRegistrar::evaluateStatementValue(static_cast<const APMPStatementValue&>(statement), scope, error);
 }
 
 APMPValue APMPEvaluator::executeStatements(const APMPValueList& statements, APMPScope& scope, APMError* error)

@@ -7,6 +7,12 @@
 APMPValue APMPFunctionEvaluator::evaluateCommand(
     const QString& command, const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
+    return callFunction(command, arguments, scope, error);
+}
+
+APMPValue APMPFunctionEvaluator::callFunction(
+    const QString& command, const APMPValueList& arguments, APMPScope& scope, APMError* error)
+{
     const APMPValue bound = scope.valueForName(command); // holds the function while it runs
     if (auto* function = APMPAs<APMPFunctionValue>(bound))
         return function->callWithArguments(arguments, scope, error);

@@ -2,6 +2,8 @@
 
 #include "analytics/rules/APMPUndefinedValue.h"
 
+#include <algorithm>
+
 namespace APMPPropertyMapLocal {
 
 struct PendingReleases {
@@ -76,7 +78,8 @@ int APMPPropertyMap::indexOf(const QString& name) const
     const qsizetype size = name.size();
     for (qsizetype i = 0; i < entries_.size(); ++i) {
         const QString& candidate = entries_[i].name;
-        if (candidate.size() == size && (candidate.constData() == data || candidate == name))
+        if (candidate.size() == size
+            && (candidate.constData() == data || std::equal(data, data + size, candidate.constData())))
             return static_cast<int>(i);
     }
     return -1;
