@@ -30,6 +30,16 @@ public:
     // The same, by opcode (the registrar's fast path).
     APMPValue evaluateOpcode(int opcode, const APMPValueList& arguments, APMPScope& scope, APMError* error);
 
+    // The handler of a statement evaluator's opcode, which takes the raw
+    // arguments and can be called directly; null for a value evaluator or
+    // an opcode without a handler.
+    Handler rawHandler(int opcode) const
+    {
+        return arguments_ == Arguments::Raw && opcode >= 0 && opcode < kOpcodeCount
+            ? handlers_[static_cast<std::size_t>(opcode)]
+            : nullptr;
+    }
+
     // The opcode a command name stands for: its canonical decimal form
     // between 0 and 66, else -1.
     static int opcodeForCommand(const QString& command);

@@ -3,6 +3,7 @@
 #include "analytics/rules/APMPBitwiseCommandEvaluator.h"
 #include "analytics/rules/APMPComparisonCommandEvaluator.h"
 #include "analytics/rules/APMPControlCommandEvaluator.h"
+#include "analytics/rules/APMPEvaluator.h"
 #include "analytics/rules/APMPLogicalCommandEvaluator.h"
 #include "analytics/rules/APMPLoopCommandEvaluator.h"
 #include "analytics/rules/APMPMathCommandEvaluator.h"
@@ -61,21 +62,5 @@ APMPValue APMPCommandRegistrar::evaluateStatement(const APMPValue& value, APMPSc
 APMPValue APMPCommandRegistrar::evaluateStatementValue(
     const APMPStatementValue& statement, APMPScope& scope, APMError* error)
 {
-    if (!scope.incrementInstructionCount(error) || !scope.enterEvaluation(error))
-        return APMPUndefinedValue::sharedInstance();
-    // Statements are immutable and held by whoever evaluates them (their
-    // parent statement, a function body, a copied statement list).
-    APMPValue result;
-    if (const QString* name = statement.variableName()) {
-        // Reading a variable named by a literal: the literal costs its
-        // instruction, and the read needs no argument list.
-        result = scope.incrementInstructionCount(error) ? scope.valueForName(*name)
-                                                        : APMPUndefinedValue::sharedInstance();
-    } else if (APMPCommandEvaluator* evaluator = statement.commandEvaluator()) {
-        result = evaluator->evaluateOpcode(statement.opcode(), statement.arguments(), scope, error);
-    } else {
-        result = APMPFunctionEvaluator::callFunction(statement.functionName(), statement.arguments(), scope, error);
-    }
-    scope.leaveEvaluation();
-    return result;
+    return APMPEvaluator::evaluateStatementValue(statement, scope, error);
 }

@@ -1,9 +1,8 @@
 #pragma once
 
 #include "analytics/rules/APMPScope.h"
+#include "analytics/rules/APMPStatementValue.h"
 #include "analytics/rules/APMPUndefinedValue.h"
-
-class APMPStatementValue;
 
 // Evaluation of one value, and of a statement list.
 class APMPEvaluator {
@@ -20,12 +19,11 @@ public:
                 return APMPUndefinedValue::sharedInstance();
             return value;
         }
-        return evaluateStatementValue(*value, scope, error);
+        return evaluateStatementValue(static_cast<const APMPStatementValue&>(*value), scope, error);
     }
+    // The same for a value known to be a statement.
+    static APMPValue evaluateStatementValue(const APMPStatementValue& statement, APMPScope& scope, APMError* error);
     // In order; stops at the first error (undefined) or control value (that
     // value); otherwise the last result (undefined for none).
     static APMPValue executeStatements(const APMPValueList& statements, APMPScope& scope, APMError* error);
-
-private:
-    static APMPValue evaluateStatementValue(APMPRuntimeValue& statement, APMPScope& scope, APMError* error);
 };

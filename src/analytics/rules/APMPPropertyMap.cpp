@@ -55,19 +55,14 @@ void APMPPropertyMap::clear()
 void APMPPropertyMap::reset()
 {
     immutable_ = false;
-    if (entries_.empty())
-        return;
-    // The values are taken out before any is released, so that nothing a
-    // release runs sees a half-emptied map.
-    QVarLengthArray<APMPValue, 8> values;
-    for (Entry& entry : entries_)
-        values.append(std::move(entry.value));
-    // Element by element: clearing would reallocate the inline storage.
-    while (!entries_.empty())
-        entries_.removeLast();
     index_.reset();
-    for (APMPValue& value : values)
+    // From the back, one entry at a time: the map stays whole while each
+    // value is released, and clearing would reallocate the inline storage.
+    while (!entries_.empty()) {
+        APMPValue value = std::move(entries_.back().value);
+        entries_.removeLast();
         APMPReleaseValue(std::move(value));
+    }
 }
 
 int APMPPropertyMap::indexOf(const QString& name) const

@@ -13,6 +13,8 @@ APMPStatementValue::APMPStatementValue(QString functionName, APMPValueList argum
     , arguments_(std::move(arguments))
 {
     evaluator_ = APMPCommandRegistrar::sharedInstance().evaluatorForCommand(functionName_, &opcode_);
+    if (evaluator_)
+        rawHandler_ = evaluator_->rawHandler(opcode_);
     if (opcode_ == APMPStatementValueLocal::kReadVariableOpcode && arguments_.size() == 1) {
         if (const auto* name = APMPAs<APMPStringValue>(arguments_[0]))
             variableName_ = &name->value();
