@@ -30,7 +30,9 @@ APMPValue APMPEvaluator::evaluateStatementValue(const APMPStatementValue& statem
 
 APMPValue APMPEvaluator::executeStatements(const APMPValueList& statements, APMPScope& scope, APMError* error)
 {
-    APMPValue result = APMPUndefinedValue::sharedInstance();
+    if (statements.empty())
+        return APMPUndefinedValue::sharedInstance();
+    APMPValue result;
     for (const APMPValue& statement : statements) {
         result = evaluateStatement(statement, scope, error);
         if (APMPRuntimeError::failed(error))

@@ -88,8 +88,9 @@ APMPValue APMPFunctionValue::callWithArguments(const APMPValueList& arguments, A
             return APMPUndefinedValue::sharedInstance();
         }
         if (i < parameterCount)
-            callScope->addValue(value, parameterNames_[static_cast<qsizetype>(i)]);
-        APMPReleaseValue(std::move(value));
+            callScope->addValue(std::move(value), parameterNames_[static_cast<qsizetype>(i)]);
+        else
+            APMPReleaseValue(std::move(value));
     }
     for (std::size_t i = arguments.size(); i < parameterCount; ++i)
         callScope->addValue(APMPUndefinedValue::sharedInstance(), parameterNames_[static_cast<qsizetype>(i)]);

@@ -3,6 +3,7 @@
 #include "analytics/rules/APMPUndefinedValue.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace APMPPropertyMapLocal {
 
@@ -93,22 +94,25 @@ void APMPPropertyMap::rebuildIndex()
         index_->insert(entries_[i].name, static_cast<int>(i));
 }
 
-void APMPPropertyMap::store(const APMPValue& value, const QString& name, bool immutable)
+void APMPPropertyMap::store(APMPValue&& value, const QString& name, bool immutable)
 {
-    if (immutable_)
+    if (immutable_) {
+        APMPReleaseValue(std::move(value));
         return;
+    }
     const int at = indexOf(name);
     if (at >= 0) {
         Entry& entry = entries_[at];
-        if (entry.immutable)
+        if (entry.immutable) {
+            APMPReleaseValue(std::move(value));
             return;
-        APMPValue old = std::move(entry.value);
-        entry.value = value;
+        }
+        APMPValue old = std::exchange(entry.value, std::move(value));
         entry.immutable = immutable;
         APMPReleaseValue(std::move(old));
         return;
     }
-    entries_.append({ name, value, immutable });
+    entries_.append({ name, std::move(value), immutable });
     if (index_)
         index_->insert(name, static_cast<int>(entries_.size() - 1));
     else if (static_cast<std::size_t>(entries_.size()) > kIndexThreshold)

@@ -35,11 +35,13 @@ bool APMPScope::hasName(const QString& name) const
     return name == kInstructionCounterName;
 }
 
-void APMPScope::addValue(const APMPValue& value, const QString& name)
+void APMPScope::addValue(APMPValue&& value, const QString& name)
 {
-    if (root_ == this && name == kInstructionCounterName)
+    if (root_ == this && name == kInstructionCounterName) {
+        APMPReleaseValue(std::move(value));
         return;
-    contents_.setValue(value, name);
+    }
+    contents_.setValue(std::move(value), name);
 }
 
 void APMPScope::addImmutableValue(const APMPValue& value, const QString& name)

@@ -35,7 +35,8 @@ public:
     bool hasName(const QString& name) const;
     // Declares in this scope (ignored when the scope is immutable or the
     // name is a constant here).
-    void addValue(const APMPValue& value, const QString& name);
+    void addValue(const APMPValue& value, const QString& name) { addValue(APMPValue(value), name); }
+    void addValue(APMPValue&& value, const QString& name);
     void addImmutableValue(const APMPValue& value, const QString& name);
     // Assigns to the nearest enclosing binding, else declares here.
     void setValue(const APMPValue& value, const QString& name);
