@@ -7,9 +7,6 @@
 #include "analytics/rules/APMPLogicalCommandEvaluator.h"
 #include "analytics/rules/APMPLoopCommandEvaluator.h"
 #include "analytics/rules/APMPMathCommandEvaluator.h"
-#include "analytics/rules/APMPScope.h"
-#include "analytics/rules/APMPStatementValue.h"
-#include "analytics/rules/APMPUndefinedValue.h"
 #include "analytics/rules/APMPVariableCommandEvaluator.h"
 
 APMPCommandRegistrar& APMPCommandRegistrar::sharedInstance()
@@ -50,17 +47,5 @@ APMPCommandEvaluator* APMPCommandRegistrar::evaluatorForCommand(const QString& n
 
 APMPValue APMPCommandRegistrar::evaluateStatement(const APMPValue& value, APMPScope& scope, APMError* error)
 {
-    const auto* statement = APMPAs<APMPStatementValue>(value);
-    if (!statement) {
-        if (!scope.incrementInstructionCount(error))
-            return APMPUndefinedValue::sharedInstance();
-        return value;
-    }
-    return evaluateStatementValue(*statement, scope, error);
-}
-
-APMPValue APMPCommandRegistrar::evaluateStatementValue(
-    const APMPStatementValue& statement, APMPScope& scope, APMError* error)
-{
-    return APMPEvaluator::evaluateStatementValue(statement, scope, error);
+    return APMPEvaluator::evaluateStatement(value, scope, error);
 }

@@ -1,17 +1,13 @@
 #pragma once
 
 #include "analytics/rules/APMPCommandEvaluator.h"
-#include "analytics/rules/APMPFunctionEvaluator.h"
 
 #include <array>
 #include <memory>
 #include <vector>
 
-class APMPStatementValue;
-
-// Maps every opcode to the evaluator that implements it; every evaluation
-// in the runtime passes through evaluateStatement. One shared instance,
-// immutable once made.
+// Maps every opcode to the evaluator that implements it; every statement
+// asks it once, when it is made. One shared instance, immutable once made.
 class APMPCommandRegistrar {
 public:
     static APMPCommandRegistrar& sharedInstance();
@@ -20,10 +16,9 @@ public:
     // name is no built-in command.
     APMPCommandEvaluator* evaluatorForCommand(const QString& name, int* opcode) const;
 
+    // The same as APMPEvaluator::evaluateStatement: a statement found its
+    // evaluator when it was made, so evaluating needs no registrar.
     APMPValue evaluateStatement(const APMPValue& value, APMPScope& scope, APMError* error);
-    // The same for a value known to be a statement. A statement found its
-    // evaluator when it was made, so this needs no registrar.
-    static APMPValue evaluateStatementValue(const APMPStatementValue& statement, APMPScope& scope, APMError* error);
 
 private:
     APMPCommandRegistrar();
