@@ -1,11 +1,10 @@
 #include "analytics/rules/APMPCommandEvaluator.h"
 
 #include "analytics/rules/APMPEvaluator.h"
-#include "analytics/rules/APMPValueFunctions.h"
+#include "analytics/rules/APMPNumberValue.h"
 #include "analytics/rules/APMPRuntimeError.h"
 #include "analytics/rules/APMPUndefinedValue.h"
-
-
+#include "analytics/rules/APMPValueFunctions.h"
 
 int APMPCommandEvaluator::opcodeForCommand(const QString& command)
 {
@@ -52,6 +51,10 @@ APMPValue APMPCommandEvaluator::evaluateOpcode(
         APMPRuntimeError::set(error, APMPRuntimeError::ArgumentCount);
         return APMPUndefinedValue::sharedInstance();
     }
+    if (arguments.size() == 2) {
+        if (const NumberOperation operation = numberOperations_[static_cast<std::size_t>(opcode)])
+            return evaluateTwoOperands(operation, handler, arguments, scope, error);
+    }
     // The evaluated arguments go to a list kept per nesting level, so that
     // evaluating a command allocates nothing once the lists have grown.
     const APMPPooledValueList values(scope);
@@ -60,5 +63,29 @@ APMPValue APMPCommandEvaluator::evaluateOpcode(
         if (APMPRuntimeError::failed(error))
             return APMPUndefinedValue::sharedInstance();
     }
+    return handler(*values, scope, error);
+}
+
+APMPValue APMPCommandEvaluator::evaluateTwoOperands(
+    NumberOperation operation, Handler handler, const APMPValueList& arguments, APMPScope& scope, APMError* error)
+{
+    APMPValue first = APMPEvaluator::evaluateStatement(arguments[0], scope, error);
+    if (APMPRuntimeError::failed(error)) {
+        APMPReleaseValue(std::move(first));
+        return APMPUndefinedValue::sharedInstance();
+    }
+    APMPValue second = APMPEvaluator::evaluateStatement(arguments[1], scope, error);
+    if (APMPRuntimeError::failed(error)) {
+        APMPReleaseValue(std::move(first));
+        APMPReleaseValue(std::move(second));
+        return APMPUndefinedValue::sharedInstance();
+    }
+    const auto* a = APMPAs<APMPNumberValue>(first);
+    const auto* b = APMPAs<APMPNumberValue>(second);
+    if (a && b)
+        return operation(a->value(), b->value());
+    const APMPPooledValueList values(scope);
+    values->push_back(std::move(first));
+    values->push_back(std::move(second));
     return handler(*values, scope, error);
 }

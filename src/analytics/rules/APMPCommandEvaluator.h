@@ -14,6 +14,10 @@ class APMPCommandEvaluator {
 public:
     static constexpr int kOpcodeCount = 67;
     using Handler = APMPValue (*)(const APMPValueList& arguments, APMPScope& scope, APMError* error);
+    // A two-operand command on two number values: the common case of the
+    // arithmetic and comparison operators, which then needs no argument
+    // list. Its result must be the handler's for the same operands.
+    using NumberOperation = APMPValue (*)(double first, double second);
 
     virtual ~APMPCommandEvaluator() = default;
 
@@ -26,6 +30,16 @@ public:
     // The same, by opcode (the registrar's fast path).
     APMPValue evaluateOpcode(int opcode, const APMPValueList& arguments, APMPScope& scope, APMError* error);
 
+    // The handler of a statement evaluator's opcode, which takes the raw
+    // arguments and can be called directly; null for a value evaluator or
+    // an opcode without a handler.
+    Handler rawHandler(int opcode) const
+    {
+        return arguments_ == Arguments::Raw && opcode >= 0 && opcode < kOpcodeCount
+            ? handlers_[static_cast<std::size_t>(opcode)]
+            : nullptr;
+    }
+
     // The opcode a command name stands for: its canonical decimal form
     // between 0 and 66, else -1.
     static int opcodeForCommand(const QString& command);
@@ -37,11 +51,19 @@ protected:
     {
     }
     void addHandler(int opcode, Handler handler) { handlers_[static_cast<std::size_t>(opcode)] = handler; }
+    void addNumberOperation(int opcode, NumberOperation operation)
+    {
+        numberOperations_[static_cast<std::size_t>(opcode)] = operation;
+    }
     // Checked before any argument is evaluated (the comparison operators
     // require exactly two).
     std::size_t requiredArgumentCount_ = 0;
 
 private:
     Arguments arguments_;
+    APMPValue evaluateTwoOperands(NumberOperation operation, Handler handler, const APMPValueList& arguments,
+        APMPScope& scope, APMError* error);
+
     std::array<Handler, kOpcodeCount> handlers_ {};
+    std::array<NumberOperation, kOpcodeCount> numberOperations_ {};
 };

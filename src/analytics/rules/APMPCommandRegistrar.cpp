@@ -3,12 +3,10 @@
 #include "analytics/rules/APMPBitwiseCommandEvaluator.h"
 #include "analytics/rules/APMPComparisonCommandEvaluator.h"
 #include "analytics/rules/APMPControlCommandEvaluator.h"
+#include "analytics/rules/APMPEvaluator.h"
 #include "analytics/rules/APMPLogicalCommandEvaluator.h"
 #include "analytics/rules/APMPLoopCommandEvaluator.h"
 #include "analytics/rules/APMPMathCommandEvaluator.h"
-#include "analytics/rules/APMPScope.h"
-#include "analytics/rules/APMPStatementValue.h"
-#include "analytics/rules/APMPUndefinedValue.h"
 #include "analytics/rules/APMPVariableCommandEvaluator.h"
 
 APMPCommandRegistrar& APMPCommandRegistrar::sharedInstance()
@@ -49,18 +47,5 @@ APMPCommandEvaluator* APMPCommandRegistrar::evaluatorForCommand(const QString& n
 
 APMPValue APMPCommandRegistrar::evaluateStatement(const APMPValue& value, APMPScope& scope, APMError* error)
 {
-    if (!scope.incrementInstructionCount(error))
-        return APMPUndefinedValue::sharedInstance();
-    const auto* statement = APMPAs<APMPStatementValue>(value);
-    if (!statement)
-        return value;
-    if (!scope.enterEvaluation(error))
-        return APMPUndefinedValue::sharedInstance();
-    // Statements are immutable and held by whoever evaluates them (their
-    // parent statement, a function body, a copied statement list).
-    APMPValue result = statement->commandEvaluator()
-        ? statement->commandEvaluator()->evaluateOpcode(statement->opcode(), statement->arguments(), scope, error)
-        : functionEvaluator_.evaluateCommand(statement->functionName(), statement->arguments(), scope, error);
-    scope.leaveEvaluation();
-    return result;
+    return APMPEvaluator::evaluateStatement(value, scope, error);
 }

@@ -1,16 +1,13 @@
 #pragma once
 
 #include "analytics/rules/APMPCommandEvaluator.h"
-#include "analytics/rules/APMPFunctionEvaluator.h"
 
-#include <QHash>
-
+#include <array>
 #include <memory>
 #include <vector>
 
-// Maps every opcode to the evaluator that implements it; every evaluation
-// in the runtime passes through evaluateStatement. One shared instance,
-// immutable once made.
+// Maps every opcode to the evaluator that implements it; every statement
+// asks it once, when it is made. One shared instance, immutable once made.
 class APMPCommandRegistrar {
 public:
     static APMPCommandRegistrar& sharedInstance();
@@ -19,6 +16,8 @@ public:
     // name is no built-in command.
     APMPCommandEvaluator* evaluatorForCommand(const QString& name, int* opcode) const;
 
+    // The same as APMPEvaluator::evaluateStatement: a statement found its
+    // evaluator when it was made, so evaluating needs no registrar.
     APMPValue evaluateStatement(const APMPValue& value, APMPScope& scope, APMError* error);
 
 private:
@@ -27,5 +26,4 @@ private:
 
     std::vector<std::unique_ptr<APMPCommandEvaluator>> evaluators_;
     std::array<APMPCommandEvaluator*, APMPCommandEvaluator::kOpcodeCount> commandEvaluators_ {};
-    APMPFunctionEvaluator functionEvaluator_;
 };

@@ -126,6 +126,37 @@ APMPValue strictNotEqual(const APMPValueList& values, APMPScope&, APMError* erro
         [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return !APMPStrictEquals(a, b, error); });
 }
 
+// The same comparisons of two numbers (NaN is unordered and unequal).
+APMPValue lessThanNumbers(double a, double b)
+{
+    return APMPBooleanValue::booleanValueWithBool(a < b);
+}
+
+APMPValue lessThanOrEqualNumbers(double a, double b)
+{
+    return APMPBooleanValue::booleanValueWithBool(a <= b);
+}
+
+APMPValue greaterThanNumbers(double a, double b)
+{
+    return APMPBooleanValue::booleanValueWithBool(a > b);
+}
+
+APMPValue greaterThanOrEqualNumbers(double a, double b)
+{
+    return APMPBooleanValue::booleanValueWithBool(a >= b);
+}
+
+APMPValue equalNumbers(double a, double b)
+{
+    return APMPBooleanValue::booleanValueWithBool(a == b);
+}
+
+APMPValue notEqualNumbers(double a, double b)
+{
+    return APMPBooleanValue::booleanValueWithBool(!(a == b));
+}
+
 } // namespace
 
 APMPComparisonCommandEvaluator::APMPComparisonCommandEvaluator()
@@ -141,4 +172,12 @@ APMPComparisonCommandEvaluator::APMPComparisonCommandEvaluator()
     addHandler(23, lessThan);
     addHandler(24, lessThanOrEqual);
     addHandler(29, looseNotEqual);
+    addNumberOperation(12, equalNumbers);
+    addNumberOperation(18, greaterThanNumbers);
+    addNumberOperation(19, greaterThanOrEqualNumbers);
+    addNumberOperation(20, equalNumbers);
+    addNumberOperation(21, notEqualNumbers);
+    addNumberOperation(23, lessThanNumbers);
+    addNumberOperation(24, lessThanOrEqualNumbers);
+    addNumberOperation(29, notEqualNumbers);
 }

@@ -7,8 +7,14 @@
 APMPValue APMPFunctionEvaluator::evaluateCommand(
     const QString& command, const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
-    const APMPValue bound = scope.valueForName(command);
+    return callFunction(command, arguments, scope, error);
+}
+
+APMPValue APMPFunctionEvaluator::callFunction(
+    const QString& command, const APMPValueList& arguments, APMPScope& scope, APMError* error)
+{
+    const APMPValue bound = scope.valueForName(command); // holds the function while it runs
     if (auto* function = APMPAs<APMPFunctionValue>(bound))
-        return function->invokeWithArguments(arguments, scope, error);
+        return function->callWithArguments(arguments, scope, error);
     return APMPUndefinedValue::sharedInstance();
 }

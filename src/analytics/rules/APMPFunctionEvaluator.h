@@ -10,4 +10,7 @@ class APMPFunctionEvaluator final : public APMPCommandEvaluator {
 public:
     APMPValue evaluateCommand(
         const QString& command, const APMPValueList& arguments, APMPScope& scope, APMError* error) override;
+    // The same without an evaluator object (the statement dispatch's path).
+    static APMPValue callFunction(
+        const QString& name, const APMPValueList& arguments, APMPScope& scope, APMError* error);
 };

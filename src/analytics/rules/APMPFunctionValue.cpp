@@ -26,12 +26,14 @@ APMPFunctionValue::APMPFunctionValue(QString functionName, QStringList parameter
     , statements_(std::move(statements))
     , definingScope_(std::move(definingScope))
     , properties_(std::make_unique<APMPPropertyMap>())
+    , scripted_(true)
 {
 }
 
 APMPFunctionValue::APMPFunctionValue(QString functionName)
     : APMPFunctionValue(std::move(functionName), {}, {}, std::make_shared<APMPScope>())
 {
+    scripted_ = false;
 }
 
 APMPFunctionValue::~APMPFunctionValue()
@@ -59,13 +61,7 @@ APMPValue APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList& v
 {
     if (!definingScope_)
         return APMPUndefinedValue::sharedInstance();
-    std::shared_ptr<APMPScope> callScope;
-    if (spareCallScopes_.empty()) {
-        callScope = definingScope_->createChildScope();
-    } else {
-        callScope = std::move(spareCallScopes_.back());
-        spareCallScopes_.pop_back();
-    }
+    std::shared_ptr<APMPScope> callScope = takeCallScope();
     // Hold the function while its body runs: the body may drop the last
     // other reference to it.
     const auto self = shared_from_this();
@@ -73,6 +69,45 @@ APMPValue APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList& v
         const std::size_t at = static_cast<std::size_t>(i);
         callScope->addValue(at < values.size() ? values[at] : APMPUndefinedValue::sharedInstance(), parameterNames_[i]);
     }
+    return runBody(std::move(callScope), error);
+}
+
+APMPValue APMPFunctionValue::callWithArguments(const APMPValueList& arguments, APMPScope& scope, APMError* error)
+{
+    if (!scripted_ || !definingScope_)
+        return invokeWithArguments(arguments, scope, error);
+    // The call scope is nobody else's until the body runs, so nothing the
+    // arguments do can see it.
+    std::shared_ptr<APMPScope> callScope = takeCallScope();
+    const std::size_t parameterCount = static_cast<std::size_t>(parameterNames_.size());
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        APMPValue value = APMPEvaluator::evaluateStatement(arguments[i], scope, error);
+        if (failed(error)) {
+            APMPReleaseValue(std::move(value));
+            recycleCallScope(std::move(callScope));
+            return APMPUndefinedValue::sharedInstance();
+        }
+        if (i < parameterCount)
+            callScope->addValue(std::move(value), parameterNames_[static_cast<qsizetype>(i)]);
+        else
+            APMPReleaseValue(std::move(value));
+    }
+    for (std::size_t i = arguments.size(); i < parameterCount; ++i)
+        callScope->addValue(APMPUndefinedValue::sharedInstance(), parameterNames_[static_cast<qsizetype>(i)]);
+    return runBody(std::move(callScope), error);
+}
+
+std::shared_ptr<APMPScope> APMPFunctionValue::takeCallScope()
+{
+    if (spareCallScopes_.empty())
+        return definingScope_->createChildScope();
+    std::shared_ptr<APMPScope> callScope = std::move(spareCallScopes_.back());
+    spareCallScopes_.pop_back();
+    return callScope;
+}
+
+APMPValue APMPFunctionValue::runBody(std::shared_ptr<APMPScope> callScope, APMError* error)
+{
     APMPValue result = APMPEvaluator::executeStatements(statements_, *callScope, error);
     if (!failed(error)) {
         if (const auto* control = APMPAs<APMPControlValue>(result); control && control->isReturn()) {

@@ -32,6 +32,11 @@ public:
     // Binds the parameters in a child of the defining scope (missing ones to
     // undefined) and runs the body; a return hands back its data.
     virtual APMPValue invokeWithEvaluatedArguments(const APMPValueList& values, APMError* error);
+    // The call of a statement naming the function, for a caller that holds
+    // the function while it runs. The same as invokeWithArguments, but a
+    // script function binds each argument as it is evaluated, without an
+    // argument list.
+    APMPValue callWithArguments(const APMPValueList& arguments, APMPScope& scope, APMError* error);
 
     bool hasProperty(const QString& name) const { return properties_ && properties_->hasName(name); }
     void setValueForProperty(const APMPValue& value, const QString& name);
@@ -55,6 +60,10 @@ protected:
     explicit APMPFunctionValue(QString functionName);
 
 private:
+    std::shared_ptr<APMPScope> takeCallScope();
+    // Runs the body in the call scope (its parameters bound) and recycles
+    // the scope.
+    APMPValue runBody(std::shared_ptr<APMPScope> callScope, APMError* error);
     void recycleCallScope(std::shared_ptr<APMPScope> callScope);
 
     QString functionName_;
@@ -66,4 +75,7 @@ private:
     // level of recursion at most).
     std::vector<std::shared_ptr<APMPScope>> spareCallScopes_;
     quint64 markEpoch_ = 0;
+    // Made by a program (not a native function, whose subclass may
+    // override the calls).
+    bool scripted_ = false;
 };

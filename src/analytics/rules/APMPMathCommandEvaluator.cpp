@@ -30,6 +30,11 @@ bool twoNumbers(const APMPValueList& values, double* a, double* b, APMError* err
     return !failed(error);
 }
 
+APMPValue addNumbers(double a, double b)
+{
+    return APMPNumberValue::valueWithDouble(a + b);
+}
+
 APMPValue add(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckArgumentCount(values, 2, error))
@@ -53,31 +58,51 @@ APMPValue add(const APMPValueList& values, APMPScope& scope, APMError* error)
     double a = 0, b = 0;
     if (!twoNumbers(values, &a, &b, error))
         return mathUndefined();
-    return APMPNumberValue::valueWithDouble(a + b);
+    return addNumbers(a, b);
+}
+
+APMPValue subtractNumbers(double a, double b)
+{
+    return APMPNumberValue::valueWithDouble(a - b);
 }
 
 APMPValue subtract(const APMPValueList& values, APMPScope&, APMError* error)
 {
     double a = 0, b = 0;
-    return twoNumbers(values, &a, &b, error) ? APMPNumberValue::valueWithDouble(a - b) : mathUndefined();
+    return twoNumbers(values, &a, &b, error) ? subtractNumbers(a, b) : mathUndefined();
+}
+
+APMPValue multiplyNumbers(double a, double b)
+{
+    return APMPNumberValue::valueWithDouble(a * b);
 }
 
 APMPValue multiply(const APMPValueList& values, APMPScope&, APMError* error)
 {
     double a = 0, b = 0;
-    return twoNumbers(values, &a, &b, error) ? APMPNumberValue::valueWithDouble(a * b) : mathUndefined();
+    return twoNumbers(values, &a, &b, error) ? multiplyNumbers(a, b) : mathUndefined();
+}
+
+APMPValue divideNumbers(double a, double b)
+{
+    return APMPNumberValue::valueWithDouble(a / b);
 }
 
 APMPValue divide(const APMPValueList& values, APMPScope&, APMError* error)
 {
     double a = 0, b = 0;
-    return twoNumbers(values, &a, &b, error) ? APMPNumberValue::valueWithDouble(a / b) : mathUndefined();
+    return twoNumbers(values, &a, &b, error) ? divideNumbers(a, b) : mathUndefined();
+}
+
+APMPValue remainderNumbers(double a, double b)
+{
+    return APMPNumberValue::valueWithDouble(std::fmod(a, b));
 }
 
 APMPValue remainder(const APMPValueList& values, APMPScope&, APMError* error)
 {
     double a = 0, b = 0;
-    return twoNumbers(values, &a, &b, error) ? APMPNumberValue::valueWithDouble(std::fmod(a, b)) : mathUndefined();
+    return twoNumbers(values, &a, &b, error) ? remainderNumbers(a, b) : mathUndefined();
 }
 
 APMPValue negate(const APMPValueList& values, APMPScope&, APMError* error)
@@ -114,4 +139,9 @@ APMPMathCommandEvaluator::APMPMathCommandEvaluator()
     addHandler(34, onlyOne);
     addHandler(35, onlyOne);
     addHandler(37, subtract);
+    addNumberOperation(0, addNumbers);
+    addNumberOperation(10, divideNumbers);
+    addNumberOperation(25, remainderNumbers);
+    addNumberOperation(26, multiplyNumbers);
+    addNumberOperation(37, subtractNumbers);
 }

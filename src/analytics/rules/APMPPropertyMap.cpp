@@ -2,6 +2,9 @@
 
 #include "analytics/rules/APMPUndefinedValue.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace APMPPropertyMapLocal {
 
 struct PendingReleases {
@@ -53,17 +56,14 @@ void APMPPropertyMap::clear()
 void APMPPropertyMap::reset()
 {
     immutable_ = false;
-    if (entries_.empty())
-        return;
-    // The values are taken out before any is released, so that nothing a
-    // release runs sees a half-emptied map.
-    QVarLengthArray<APMPValue, 8> values;
-    for (Entry& entry : entries_)
-        values.append(std::move(entry.value));
-    entries_.clear();
     index_.reset();
-    for (APMPValue& value : values)
+    // From the back, one entry at a time: the map stays whole while each
+    // value is released, and clearing would reallocate the inline storage.
+    while (!entries_.empty()) {
+        APMPValue value = std::move(entries_.back().value);
+        entries_.removeLast();
         APMPReleaseValue(std::move(value));
+    }
 }
 
 int APMPPropertyMap::indexOf(const QString& name) const
@@ -74,7 +74,8 @@ int APMPPropertyMap::indexOf(const QString& name) const
     const qsizetype size = name.size();
     for (qsizetype i = 0; i < entries_.size(); ++i) {
         const QString& candidate = entries_[i].name;
-        if (candidate.size() == size && (candidate.constData() == data || candidate == name))
+        if (candidate.size() == size
+            && (candidate.constData() == data || std::equal(data, data + size, candidate.constData())))
             return static_cast<int>(i);
     }
     return -1;
@@ -93,22 +94,25 @@ void APMPPropertyMap::rebuildIndex()
         index_->insert(entries_[i].name, static_cast<int>(i));
 }
 
-void APMPPropertyMap::store(const APMPValue& value, const QString& name, bool immutable)
+void APMPPropertyMap::store(APMPValue&& value, const QString& name, bool immutable)
 {
-    if (immutable_)
+    if (immutable_) {
+        APMPReleaseValue(std::move(value));
         return;
+    }
     const int at = indexOf(name);
     if (at >= 0) {
         Entry& entry = entries_[at];
-        if (entry.immutable)
+        if (entry.immutable) {
+            APMPReleaseValue(std::move(value));
             return;
-        APMPValue old = std::move(entry.value);
-        entry.value = value;
+        }
+        APMPValue old = std::exchange(entry.value, std::move(value));
         entry.immutable = immutable;
         APMPReleaseValue(std::move(old));
         return;
     }
-    entries_.append({ name, value, immutable });
+    entries_.append({ name, std::move(value), immutable });
     if (index_)
         index_->insert(name, static_cast<int>(entries_.size() - 1));
     else if (static_cast<std::size_t>(entries_.size()) > kIndexThreshold)

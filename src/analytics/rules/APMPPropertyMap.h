@@ -17,8 +17,9 @@ public:
     APMPPropertyMap& operator=(const APMPPropertyMap&) = delete;
 
     bool hasName(const QString& name) const { return indexOf(name) >= 0; }
-    void setValue(const APMPValue& value, const QString& name) { store(value, name, false); }
-    void setImmutableValue(const APMPValue& value, const QString& name) { store(value, name, true); }
+    void setValue(const APMPValue& value, const QString& name) { store(APMPValue(value), name, false); }
+    void setValue(APMPValue&& value, const QString& name) { store(std::move(value), name, false); }
+    void setImmutableValue(const APMPValue& value, const QString& name) { store(APMPValue(value), name, true); }
     void removeValueForName(const QString& name);
     // The undefined value when absent.
     const APMPValue& valueForName(const QString& name) const;
@@ -54,7 +55,7 @@ private:
     static constexpr std::size_t kIndexThreshold = 12;
 
     int indexOf(const QString& name) const;
-    void store(const APMPValue& value, const QString& name, bool immutable);
+    void store(APMPValue&& value, const QString& name, bool immutable);
     void rebuildIndex();
 
     // Most maps and scopes hold a handful of names: those stay inline.

@@ -35,11 +35,13 @@ bool APMPScope::hasName(const QString& name) const
     return name == kInstructionCounterName;
 }
 
-void APMPScope::addValue(const APMPValue& value, const QString& name)
+void APMPScope::addValue(APMPValue&& value, const QString& name)
 {
-    if (root_ == this && name == kInstructionCounterName)
+    if (root_ == this && name == kInstructionCounterName) {
+        APMPReleaseValue(std::move(value));
         return;
-    contents_.setValue(value, name);
+    }
+    contents_.setValue(std::move(value), name);
 }
 
 void APMPScope::addImmutableValue(const APMPValue& value, const QString& name)
@@ -71,15 +73,10 @@ APMPValue APMPScope::valueForName(const QString& name) const
     return APMPUndefinedValue::sharedInstance();
 }
 
-bool APMPScope::incrementInstructionCount(APMError* error)
+bool APMPScope::refuseInstruction(APMError* error)
 {
-    int& count = root_->instructionCount_;
-    if (count >= APMPLimits::kMaxInstructions) {
-        APMPRuntimeError::set(error, APMPRuntimeError::InstructionBudgetExhausted);
-        return false;
-    }
-    ++count;
-    return true;
+    APMPRuntimeError::set(error, APMPRuntimeError::InstructionBudgetExhausted);
+    return false;
 }
 
 bool APMPScope::chargeWork(qint64 units, APMError* error)
@@ -97,14 +94,10 @@ bool APMPScope::chargeWork(qint64 units, APMError* error)
     return true;
 }
 
-bool APMPScope::enterEvaluation(APMError* error)
+bool APMPScope::refuseNesting(APMError* error)
 {
-    if (root_->depth_ >= APMPLimits::kMaxEvaluationDepth) {
-        APMPRuntimeError::set(error, APMPRuntimeError::LimitExceeded);
-        return false;
-    }
-    ++root_->depth_;
-    return true;
+    APMPRuntimeError::set(error, APMPRuntimeError::LimitExceeded);
+    return false;
 }
 
 void APMPScope::mark(APMPMarker& marker)

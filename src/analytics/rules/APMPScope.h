@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analytics/rules/APMPPropertyMap.h"
+#include "analytics/rules/APMPRuntimeError.h"
 
 #include <memory>
 
@@ -34,7 +35,8 @@ public:
     bool hasName(const QString& name) const;
     // Declares in this scope (ignored when the scope is immutable or the
     // name is a constant here).
-    void addValue(const APMPValue& value, const QString& name);
+    void addValue(const APMPValue& value, const QString& name) { addValue(APMPValue(value), name); }
+    void addValue(APMPValue&& value, const QString& name);
     void addImmutableValue(const APMPValue& value, const QString& name);
     // Assigns to the nearest enclosing binding, else declares here.
     void setValue(const APMPValue& value, const QString& name);
@@ -51,11 +53,24 @@ public:
     int instructionCount() const { return root_->instructionCount_; }
     void resetInstructionCount() { root_->instructionCount_ = 0; }
     // Counts one evaluation; error 18 once the run has made the most allowed.
-    bool incrementInstructionCount(APMError* error);
+    bool incrementInstructionCount(APMError* error)
+    {
+        int& count = root_->instructionCount_;
+        if (count >= APMPLimits::kMaxInstructions)
+            return refuseInstruction(error);
+        ++count;
+        return true;
+    }
     // Counts bulk work of `units` elements or code units.
     bool chargeWork(qint64 units, APMError* error);
     // Nesting of evaluations; error 19 when too deep.
-    bool enterEvaluation(APMError* error);
+    bool enterEvaluation(APMError* error)
+    {
+        if (root_->depth_ >= APMPLimits::kMaxEvaluationDepth)
+            return refuseNesting(error);
+        ++root_->depth_;
+        return true;
+    }
     void leaveEvaluation() { --root_->depth_; }
 
     // Value lists lent for the length of one call (APMPPooledValueList);
@@ -82,6 +97,9 @@ public:
     void mark(APMPMarker& marker) override;
 
 private:
+    static bool refuseInstruction(APMError* error);
+    static bool refuseNesting(APMError* error);
+
     std::shared_ptr<APMPScope> parent_;
     APMPScope* root_;
     APMPPropertyMap contents_;

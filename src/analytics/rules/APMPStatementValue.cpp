@@ -1,6 +1,11 @@
 #include "analytics/rules/APMPStatementValue.h"
 
 #include "analytics/rules/APMPCommandRegistrar.h"
+#include "analytics/rules/APMPStringValue.h"
+
+namespace APMPStatementValueLocal {
+constexpr int kReadVariableOpcode = 15;
+}
 
 APMPStatementValue::APMPStatementValue(QString functionName, APMPValueList arguments)
     : APMPRuntimeValue(kKind)
@@ -8,6 +13,12 @@ APMPStatementValue::APMPStatementValue(QString functionName, APMPValueList argum
     , arguments_(std::move(arguments))
 {
     evaluator_ = APMPCommandRegistrar::sharedInstance().evaluatorForCommand(functionName_, &opcode_);
+    if (evaluator_)
+        rawHandler_ = evaluator_->rawHandler(opcode_);
+    if (opcode_ == APMPStatementValueLocal::kReadVariableOpcode && arguments_.size() == 1) {
+        if (const auto* name = APMPAs<APMPStringValue>(arguments_[0]))
+            variableName_ = &name->value();
+    }
 }
 
 bool APMPStatementValue::isEqualToRuntimeValue(const APMPRuntimeValue& other) const

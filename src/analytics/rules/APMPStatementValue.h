@@ -2,7 +2,7 @@
 
 #include "analytics/rules/APMPRuntimeValue.h"
 
-class APMPCommandEvaluator;
+#include "analytics/rules/APMPCommandEvaluator.h"
 
 // An unevaluated call: a command (an opcode "0" to "66") or function name
 // and its argument values, nested statements among them. Immutable. The
@@ -19,6 +19,11 @@ public:
     // function name.
     APMPCommandEvaluator* commandEvaluator() const { return evaluator_; }
     int opcode() const { return opcode_; }
+    // The handler when the command's evaluator takes raw arguments.
+    APMPCommandEvaluator::Handler rawHandler() const { return rawHandler_; }
+    // The name when the statement reads a variable named by a string
+    // literal (the common form of a read), else null.
+    const QString* variableName() const { return variableName_; }
 
     // Same name and pairwise equal arguments.
     bool isEqualToRuntimeValue(const APMPRuntimeValue& other) const override;
@@ -28,4 +33,6 @@ private:
     APMPValueList arguments_;
     APMPCommandEvaluator* evaluator_ = nullptr;
     int opcode_ = -1;
+    APMPCommandEvaluator::Handler rawHandler_ = nullptr;
+    const QString* variableName_ = nullptr;
 };

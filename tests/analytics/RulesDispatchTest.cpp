@@ -1,0 +1,111 @@
+// The short ways through statement evaluation: reads of a literal name,
+// operators on two numbers and calls by name. Each must give the result and
+// cost the instructions of the general path, to the last unit of the budget.
+
+#include "RulesTestRunner.h"
+
+#include <gtest/gtest.h>
+
+using rulesrunner::run;
+
+namespace rules_dispatch_test {
+
+struct DispatchCase {
+    const char* program;
+    const char* expected;
+    int instructions; // evaluations the program costs; -1 when not checked
+};
+
+// Every evaluation counts, literals included: a statement costs one plus
+// what it evaluates, so a read of a literal name costs two.
+const DispatchCase kDispatchCases[] = {
+    // Reads and assignments.
+    { "(let \"x\") $x", "undefined", 4 },
+    { "(let \"x\") (= \"x\" 5) $x", "5", 7 },
+    { "$nowhere", "undefined", 2 },
+    { "(get 12)", "error 10", 2 },
+    // Two operands: numbers take the short way, everything else the handler.
+    { "(+ 1 2)", "3", 3 },
+    { "(+ 1 \"a\")", "\"1a\"", 3 },
+    { "(+ (array 1) 2)", "\"12\"", 4 },
+    { "(- \"5\" 2)", "3", 3 },
+    { "(* true 4)", "4", 3 },
+    { "(/ 1 0)", "Infinity", 3 },
+    { "(% 7 0)", "NaN", 3 },
+    { "(% -7 2)", "-1", 3 },
+    { "(< 1 2)", "true", 3 },
+    { "(< \"10\" \"9\")", "true", 3 },
+    { "(< 10 \"9\")", "false", 3 },
+    { "(<= 2 2)", "true", 3 },
+    { "(> nan 1)", "false", 3 },
+    { "(>= nan nan)", "false", 3 },
+    { "(== 1 \"1\")", "true", 3 },
+    { "(=== 1 \"1\")", "false", 3 },
+    { "(=== nan nan)", "false", 3 },
+    { "(!= nan nan)", "true", 3 },
+    { "(!== 0 (neg 0))", "false", 4 },
+    { "(=== 1 1 1)", "error 9", 1 },
+    { "(+ 1 2 3)", "error 9", 4 },
+    { "(+ (array) (= \"undeclared\" 1))", "error 2", 5 },
+    // Calls by name: arguments are evaluated in the caller's scope, in
+    // order, extra ones too; missing parameters are undefined.
+    { "(defun \"f\" (list \"a\" \"b\") (return (+ $a $b))) (f 1 2)", "3", 11 },
+    { "(defun \"f\" (list \"a\" \"b\") (return $b)) (f 1)", "undefined", 7 },
+    { "(let \"c\") (= \"c\" 0) (defun \"f\" (list \"a\") (return $a)) (f 1 (= \"c\" 5)) $c", "5", 17 },
+    { "(let \"a\") (= \"a\" 7) (defun \"f\" (list \"a\" \"b\") (return $b)) (f 1 $a)", "7", 14 },
+    { "(defun \"f\" (list \"x\" \"x\") (return $x)) (f 1 2)", "2", 8 },
+    // Calls inside the arguments of a call of the same function keep their
+    // own parameters.
+    { "(defun \"f\" (list \"a\" \"b\") (return (+ (* $a 10) $b))) (f (f 1 2) (f 3 4))", "154", 33 },
+    { "(defun \"fib\" (list \"n\") (if (< $n 2) (list (return $n))) (return (+ (fib (- $n 1)) (fib (- $n 2)))))"
+      " (fib 10)",
+        "55", 2301 },
+    // A name bound to something else is no call, and its arguments are not
+    // evaluated.
+    { "(let \"g\") (= \"g\" 1) (g (= \"undeclared\" 1))", "undefined", 6 },
+    { "(defun \"f\" (list \"a\") (return $a)) (f (= \"undeclared\" 1))", "error 2", -1 },
+};
+
+TEST(RulesDispatch, ResultsAndCostsMatchTheGeneralPath)
+{
+    for (const DispatchCase& c : kDispatchCases) {
+        APMPRuntime runtime;
+        EXPECT_EQ(run(runtime, QString::fromUtf8(c.program)).toStdString(), std::string(c.expected)) << c.program;
+        if (c.instructions >= 0)
+            EXPECT_EQ(runtime.getInstructionCount(), c.instructions) << c.program;
+    }
+}
+
+TEST(RulesDispatch, TheLastUnitOfTheBudgetIsExact)
+{
+    for (const DispatchCase& c : kDispatchCases) {
+        if (c.instructions < 0 || QByteArray(c.expected).startsWith("error"))
+            continue;
+        for (const int spare : { 0, 1 }) {
+            APMPRuntime runtime;
+            APMError charged;
+            const qint64 used = APMPLimits::kMaxInstructions - c.instructions + spare;
+            ASSERT_TRUE(runtime.initialScope()->chargeWork(used * APMPLimits::kUnitsPerInstruction, &charged));
+            const std::string expected = spare == 0 ? c.expected : "error 18";
+            EXPECT_EQ(run(runtime, QString::fromUtf8(c.program)).toStdString(), expected) << c.program;
+        }
+    }
+}
+
+TEST(RulesDispatch, AFailedArgumentLeavesTheFunctionCallable)
+{
+    APMPRuntime runtime;
+    EXPECT_EQ(run(runtime, "(defun \"f\" (list \"a\" \"b\") (return (+ $a $b)))"), QStringLiteral("fn:f"));
+    EXPECT_EQ(run(runtime, "(f 1 (= \"undeclared\" 1))"), QStringLiteral("error 2"));
+    EXPECT_EQ(run(runtime, "(f 2)"), QStringLiteral("NaN"));
+    EXPECT_EQ(run(runtime, "(f 2 3)"), QStringLiteral("5"));
+}
+
+TEST(RulesDispatch, AFunctionThatDropsItsOwnBindingFinishesItsCall)
+{
+    // The call holds the function while its body runs.
+    EXPECT_EQ(run("(defun \"f\" (list \"a\") (= \"f\" (null)) (return (+ $a 1))) (+ (f 1) (typeof $f))"),
+        QStringLiteral("\"2object\""));
+}
+
+} // namespace rules_dispatch_test
