@@ -1,9 +1,30 @@
 #pragma once
 
+#include <QFileInfo>
+#include <QString>
+#include <QtGlobal>
+
 // Whether the application is a store build. Store builds ignore the debug
 // and verbose logging switches. This application is never distributed
 // through a store that marks its bundles, so the answer is always no.
 class APMAEU {
 public:
     static bool isFAS() { return false; }
+
+    // ---- Store receipt ----------------------------------------------------------
+
+    static constexpr const char* kReceiptPathVariable = "PRAVIK_ANALYTICS_RECEIPT_PATH";
+    static constexpr const char* kSandboxReceiptName = "sandboxReceipt";
+
+    // The store receipt's file: no store hands this application one, so it
+    // is whatever PRAVIK_ANALYTICS_RECEIPT_PATH names; empty when unset.
+    static QString appStoreRURL() { return qEnvironmentVariable(kReceiptPathVariable); }
+    // A sandbox (test purchase) receipt: its file is named "sandboxReceipt".
+    static bool isASRS()
+    {
+        const QString path = appStoreRURL();
+        return !path.isEmpty() && QFileInfo(path).fileName() == QLatin1String(kSandboxReceiptName);
+    }
+    // Running on a simulator: never.
+    static bool isNOD() { return false; }
 };
