@@ -16,7 +16,7 @@
 
 #include <limits>
 
-namespace {
+namespace lifetime_value_test {
 
 APMEvent lifetimeValueEvent(const QString& name, const QVariantMap& parameters, double timestamp)
 {
@@ -202,4 +202,4 @@ TEST_F(LifetimeValueEngineTest, BundlesCarryTheTotalsOfEachCurrency)
     EXPECT_EQ(bundles[2].userProperties.value(QStringLiteral("_ltv_USD")), QVariant(qint64(2000000)));
 }
 
-} // namespace
+} // namespace lifetime_value_test

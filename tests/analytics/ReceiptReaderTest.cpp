@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace receipt_reader_test {
 
 using namespace receipt_test;
 namespace R = APMStoreReceipt;
@@ -233,4 +233,4 @@ TEST(ReceiptFile, PathFromTheEnvironment)
         qputenv(APMAEU::kReceiptPathVariable, previous);
 }
 
-} // namespace
+} // namespace receipt_reader_test

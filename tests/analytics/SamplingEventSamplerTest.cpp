@@ -11,7 +11,7 @@
 
 using namespace engine_test;
 
-namespace {
+namespace sampling_test {
 
 const QString kSampledName = QStringLiteral("tap");
 const QString kPlainName = QStringLiteral("open");
@@ -219,4 +219,4 @@ TEST_F(SamplingAcrossBundlesTest, BundledDayPreviousTimeComplexEventAndAccountTi
     EXPECT_TRUE(rolls_.empty());
 }
 
-} // namespace
+} // namespace sampling_test
