@@ -5,6 +5,7 @@
 #include "EngineTestFixture.h"
 #include "ReceiptTestBuilder.h"
 
+#include "analytics/base/APMAEU.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/engine/APMInAppPurchaseProductCache.h"
 #include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
@@ -540,6 +541,32 @@ TEST_F(PurchaseEngineTest, AReportedPurchaseIsUploadedAndCountsTowardsLifetimeVa
     EXPECT_EQ(purchases[0].parameters.value(QStringLiteral("_did")), QVariant(purchaseDid("11coins")));
     const auto bundles = server_.batches().last().bundles;
     EXPECT_EQ(bundles.last().userProperties.value(QStringLiteral("_ltv_USD")), QVariant(qint64(580000)));
+}
+
+TEST_F(PurchaseEngineTest, PurchasesUnderASandboxReceiptAreMarkedWhenBundled)
+{
+    const QString receiptPath = home_.path() + QStringLiteral("/sandboxReceipt");
+    const QByteArray previous = qgetenv(APMAEU::kReceiptPathVariable);
+    qputenv(APMAEU::kReceiptPathVariable, receiptPath.toUtf8());
+    start();
+    logEvent(QStringLiteral("_iap"),
+        { { QStringLiteral("value"), qint64(290000) }, { QStringLiteral("currency"), QStringLiteral("USD") } }, false);
+    logEvent(QStringLiteral("tap"));
+    engine_->dispatchSyncOnWorkerQueue([&] {
+        while (engine_->bundleRawEvents()) {
+        }
+        engine_->uploadData();
+    });
+    settle();
+    if (previous.isNull())
+        qunsetenv(APMAEU::kReceiptPathVariable);
+    else
+        qputenv(APMAEU::kReceiptPathVariable, previous);
+    QMap<QString, QVariant> sandboxByName;
+    for (const auto& event : server_.acceptedEvents())
+        sandboxByName.insert(event.name, event.parameters.value(QStringLiteral("sandbox")));
+    EXPECT_EQ(sandboxByName.value(QStringLiteral("_iap")), QVariant(qint64(1)));
+    EXPECT_EQ(sandboxByName.value(QStringLiteral("tap")), QVariant());
 }
 
 } // namespace purchase_reporter_test
