@@ -5,6 +5,7 @@
 #include "analytics/base/APMHelpers.h"
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMNumericUtil.h"
 #include "analytics/base/APMStoreReceipt.h"
 #include "analytics/engine/APMInAppPurchaseProductCache.h"
 #include "analytics/engine/APMMeasurement.h"
@@ -12,7 +13,7 @@
 #include "platform/GlobalQueue.h"
 
 #include <algorithm>
-#include <cmath>
+#include <limits>
 
 const QString APMInAppPurchaseTransactionReporter::kInAppPurchaseEvent = QStringLiteral("_iap");
 const QString APMInAppPurchaseTransactionReporter::kInvalidInAppPurchaseEvent = QStringLiteral("_iapx");
@@ -39,8 +40,6 @@ const QString kSubRenew = QStringLiteral("sub_renew");
 const QString kSubConvert = QStringLiteral("sub_convert");
 const QString kReceiptDateFormat = QStringLiteral("yyyy-MM-dd'T'HH:mm:ssZZZZZ");
 constexpr qsizetype kRememberedTransactions = 1000;
-// 2^63: the first double above the int64 range.
-constexpr double kInt64Bound = 9223372036854775808.0;
 
 bool isOne(const QVariantMap& map, const QString& key)
 {
@@ -460,12 +459,9 @@ std::optional<qint64> APMInAppPurchaseTransactionReporter::purchaseValueInMicros
     const bool negative = decimal->isNegative() != (quantity < 0);
     bool ok = false;
     const double micros = QString::fromLatin1(digits + 'e' + QByteArray::number(exponent + 6)).toDouble(&ok);
-    if (!ok || !(micros < kInt64Bound))
+    if (!ok)
         return std::nullopt;
-    const double truncated = std::trunc(negative ? -micros : micros);
-    if (!(truncated >= -kInt64Bound && truncated < kInt64Bound))
-        return std::nullopt;
-    return qint64(truncated);
+    return APMCheckedInt64(negative ? -micros : micros);
 }
 
 qint64 APMInAppPurchaseTransactionReporter::purchaseDeduplicationID(

@@ -2,6 +2,7 @@
 
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMNumericUtil.h"
 #include "analytics/base/CodePoints.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/model/APMEvent.h"
@@ -24,8 +25,6 @@ const QString kEcommercePurchase = QStringLiteral("ecommerce_purchase");
 const QString kPurchase = QStringLiteral("purchase");
 const QString kRefund = QStringLiteral("refund");
 constexpr double kMicrosPerUnit = 1000000.0;
-// 2^63: the first double above the int64 range.
-constexpr double kInt64Bound = 9223372036854775808.0;
 
 class DatabaseRecorder final : public APMLifetimeValueRecorder {
 public:
@@ -49,15 +48,6 @@ public:
 private:
     Sources sources_;
 };
-
-// A double in the int64 range, truncated; nothing outside it (or NaN).
-std::optional<qint64> int64FromDouble(double value)
-{
-    // -2^63 itself is in range; the negated test also refuses NaN.
-    if (!(value >= -kInt64Bound && value < kInt64Bound))
-        return std::nullopt;
-    return static_cast<qint64>(value);
-}
 
 } // namespace lifetime_value
 
@@ -110,7 +100,7 @@ bool APMLifetimeValueRecorder::recordLifetimeValueToDatabase(
     qint64 amount = 0;
     if (isEcommercePurchaseEvent(event)) {
         const double units = value->isDouble() ? value->doubleValue() : double(value->int64Value());
-        const std::optional<qint64> micros = int64FromDouble(std::round(units * kMicrosPerUnit));
+        const std::optional<int64_t> micros = APMCheckedInt64(std::round(units * kMicrosPerUnit));
         if (!micros)
             return outOfBounds();
         amount = *micros;
@@ -123,7 +113,7 @@ bool APMLifetimeValueRecorder::recordLifetimeValueToDatabase(
     } else if (value->isInt64()) {
         amount = value->int64Value();
     } else {
-        const std::optional<qint64> micros = int64FromDouble(value->doubleValue());
+        const std::optional<int64_t> micros = APMCheckedInt64(value->doubleValue());
         if (!micros)
             return outOfBounds();
         amount = *micros;
