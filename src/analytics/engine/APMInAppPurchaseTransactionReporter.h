@@ -37,6 +37,10 @@ public:
     static const QString kInvalidInAppPurchaseEvent; // "_iapx"
     static const QString kSubscriptionRenewalEvent; // "_assr"
     static const QString kSubscriptionConversionEvent; // "_assc"
+    // Markers in the parameters that pick the event; removed before logging.
+    static const QString kInvalidMarker; // "invalid": no revenue
+    static const QString kSubRenewMarker; // "sub_renew"
+    static const QString kSubConvertMarker; // "sub_convert"
 
     // origin, name, parameters, timestamp (seconds since 1970).
     using EventLogger = std::function<void(
@@ -116,6 +120,7 @@ public:
     static std::optional<double> receiptDate(const QString& text);
 
 private:
+    static bool hasMarker(const QVariantMap& parameters, const QString& marker);
     void log(qint64 level, qint64 code, const QString& message) const;
     void log(qint64 level, qint64 code, const QString& message, const QVariant& context) const;
     // True the first time a transaction identifier of a product is seen.
