@@ -326,6 +326,57 @@ def campaigns():
     write("campaign_url", "encodings", 'pravik://open?utm_source=%E2%9C%93%C3%28%00#utm_medium=m\n["pravik://x"]')
 
 
+# ---- store receipts -------------------------------------------------------------
+
+def der(tag, content):
+    n = len(content)
+    if n < 0x80:
+        length = bytes([n])
+    elif n <= 0xFF:
+        length = bytes([0x81, n])
+    else:
+        length = bytes([0x82, n >> 8, n & 0xFF])
+    return bytes([tag]) + length + content
+
+
+def der_int(value):
+    body = value.to_bytes(max(1, (value.bit_length() + 8) // 8), "big", signed=True)
+    return der(0x02, body)
+
+
+def receipt_attribute(kind, value, version=1):
+    return der(0x30, der_int(kind) + der_int(version) + der(0x04, value))
+
+
+def receipt_record(product, tid, otid, date, kind, trial=None, intro=None, web=None):
+    fields = [(1702, der(0x0C, product.encode())), (1703, der(0x0C, tid.encode())),
+              (1705, der(0x0C, otid.encode())), (1704, der(0x16, date.encode())), (1707, der_int(kind))]
+    if trial is not None:
+        fields.append((1713, der_int(trial)))
+    if intro is not None:
+        fields.append((1719, der_int(intro)))
+    if web is not None:
+        fields.append((1711, der_int(web)))
+    return receipt_attribute(17, der(0x31, b"".join(receipt_attribute(k, v) for k, v in fields)))
+
+
+def receipts():
+    version = receipt_attribute(19, der(0x0C, b"2.4.1"))
+    records = [
+        receipt_record("coins.100", "1000000011", "1000000011", "2024-03-01T10:00:00Z", 1),
+        receipt_record("pro.monthly", "1000000021", "1000000021", "2024-02-01T10:00:00Z", 3, trial=1, web=7001),
+        receipt_record("pro.monthly", "1000000022", "1000000021", "2024-03-01T10:00:00Z", 3, intro=1, web=7002),
+    ]
+    whole = der(0x30, version + b"".join(records))
+    write("store_receipt", "subscriptions", whole)
+    write("store_receipt", "version-only", der(0x30, version))
+    write("store_receipt", "indefinite", b"\x30\x80" + version + records[0] + b"\x00\x00")
+    write("store_receipt", "truncated", whole[:-7])
+    # A one-byte length of 0x85 that is taken as the length itself.
+    write("store_receipt", "long-length-byte",
+          der(0x30, records[0] + bytes.fromhex("020206a602010104870c85") + b"p" * 0x85))
+
+
 def main():
     if shutil.which("protoc") is None:
         sys.exit("protoc is needed")
@@ -336,6 +387,7 @@ def main():
     consent()
     audiences()
     campaigns()
+    receipts()
 
 
 if __name__ == "__main__":

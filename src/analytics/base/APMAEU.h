@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QFileInfo>
 #include <QString>
+#include <QtGlobal>
 
 namespace platform {
 class SystemFacts;
@@ -19,4 +21,21 @@ public:
     // operating system's version, from the given facts or the system's own.
     static QString deviceModel(const platform::SystemFacts* facts = nullptr);
     static QString systemVersion(const platform::SystemFacts* facts = nullptr);
+
+    // ---- Store receipt ----------------------------------------------------------
+
+    static constexpr const char* kReceiptPathVariable = "PRAVIK_ANALYTICS_RECEIPT_PATH";
+    static constexpr const char* kSandboxReceiptName = "sandboxReceipt";
+
+    // The store receipt's file: no store hands this application one, so it
+    // is whatever PRAVIK_ANALYTICS_RECEIPT_PATH names; empty when unset.
+    static QString appStoreRURL() { return qEnvironmentVariable(kReceiptPathVariable); }
+    // A sandbox (test purchase) receipt: its file is named "sandboxReceipt".
+    static bool isASRS()
+    {
+        const QString path = appStoreRURL();
+        return !path.isEmpty() && QFileInfo(path).fileName() == QLatin1String(kSandboxReceiptName);
+    }
+    // Running on a simulator: never.
+    static bool isNOD() { return false; }
 };

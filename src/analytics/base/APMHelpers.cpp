@@ -8,6 +8,8 @@
 #include <QUrl>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace {
 
 // Characters a query may hold literally, without those that separate or
@@ -58,6 +60,14 @@ qint64 apm_64LSBMD5(const QByteArray& data)
 {
     const QByteArray digest = QCryptographicHash::hash(data, QCryptographicHash::Md5);
     return qFromBigEndian<qint64>(digest.constData() + digest.size() - 8);
+}
+
+qint64 apm_64LeastSignificantBits(const QByteArray& data)
+{
+    quint64 value = 0;
+    for (qsizetype i = std::max<qsizetype>(0, data.size() - 8); i < data.size(); ++i)
+        value = (value << 8) | quint8(data.at(i));
+    return qint64(value);
 }
 
 QString apm_queryString(const QVariantMap& parameters)

@@ -14,6 +14,10 @@ QString apm_MD5String(const QString& text);
 // signed 64-bit integer.
 qint64 apm_64LSBMD5(const QByteArray& data);
 
+// The last eight bytes of the data (all of them when fewer) read as one
+// big-endian number, as a signed 64-bit integer; 0 for empty data.
+qint64 apm_64LeastSignificantBits(const QByteArray& data);
+
 // The map as a URL query "k1=v1&k2=v2" in key order. Keys and values are
 // written as text (numbers as "42" or "1.5") and percent-encoded so that
 // only unreserved and harmless query characters stay literal; "&", "=", "+"

@@ -139,3 +139,11 @@ int64_t APMSaturatingInt64(double value)
         return std::numeric_limits<int64_t>::min();
     return static_cast<int64_t>(value);
 }
+
+std::optional<int64_t> APMCheckedInt64(double value)
+{
+    // -2^63 itself is in range; the negated test also refuses NaN.
+    if (!(value >= -9223372036854775808.0 && value < 9223372036854775808.0))
+        return std::nullopt;
+    return static_cast<int64_t>(value);
+}

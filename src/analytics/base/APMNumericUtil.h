@@ -33,3 +33,7 @@ QString APMShortestNumberText(double value);
 // Truncated toward zero; NaN gives 0 and values beyond the 64-bit range the
 // nearest end of it.
 int64_t APMSaturatingInt64(double value);
+
+// Truncated toward zero; nothing for NaN and for values outside the 64-bit
+// range, where an amount must be refused rather than clamped.
+std::optional<int64_t> APMCheckedInt64(double value);

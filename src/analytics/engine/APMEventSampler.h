@@ -9,8 +9,8 @@
 class APMError;
 
 // What bundling asks of event sampling when the configuration switches it
-// on: the events of a bundle that are kept. The engine starts with the
-// sampler for no sampling rate, which keeps every event.
+// on: the events of a bundle that are kept. The engine's own is
+// APMRateEventSampler.
 class APMEventSampler {
 public:
     using Events = std::vector<std::unique_ptr<APMPBEvent>>;
@@ -19,6 +19,4 @@ public:
 
     // Nothing, with the error set, when sampling failed.
     virtual std::optional<Events> sampleEvents(Events events, APMError* error) = 0;
-
-    static std::shared_ptr<APMEventSampler> keepingAll();
 };

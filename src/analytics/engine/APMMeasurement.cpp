@@ -16,9 +16,9 @@
 #include "analytics/config/APMRemoteConfigDatabase.h"
 #include "analytics/engine/APMAudienceEvaluator.h"
 #include "analytics/engine/APMEventEditor.h"
-#include "analytics/engine/APMEventSampler.h"
 #include "analytics/engine/APMLifetimeValueRecorder.h"
 #include "analytics/engine/APMMeasurementRemoteConfig.h"
+#include "analytics/engine/APMRateEventSampler.h"
 #include "analytics/engine/APMRulesEventEditor.h"
 #include "analytics/engine/APMSearchAdReporter.h"
 #include "analytics/engine/APMSessionState.h"
@@ -204,10 +204,23 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
         environment_.eventEditor = std::make_shared<APMRulesEventEditor>();
     if (!environment_.session)
         environment_.session = APMSessionState::foreground();
-    if (!environment_.sampler)
-        environment_.sampler = APMEventSampler::keepingAll();
-    if (!environment_.lifetimeValue)
-        environment_.lifetimeValue = APMLifetimeValueRecorder::recordingNothing();
+    // Sampling and lifetime value reach the database and configuration the
+    // worker queue makes at start; both run only on that queue.
+    if (!environment_.sampler) {
+        APMRateEventSampler::Sources sources;
+        sources.database = [this] { return database_.get(); };
+        sources.remoteConfig = [this] { return remoteConfig_.get(); };
+        sources.monitor = environment_.monitor;
+        environment_.sampler = std::make_shared<APMRateEventSampler>(std::move(sources));
+    }
+    if (!environment_.lifetimeValue) {
+        APMLifetimeValueRecorder::Sources sources;
+        sources.database = [this] { return database_.get(); };
+        sources.remoteConfig = [this] { return remoteConfig_.get(); };
+        sources.clock = environment_.clock;
+        sources.monitor = environment_.monitor;
+        environment_.lifetimeValue = APMLifetimeValueRecorder::recordingToDatabase(std::move(sources));
+    }
     persistedConfig_ = environment_.persistedConfig;
     if (!environment_.systemFacts)
         environment_.systemFacts = &platform::SystemFacts::shared();

@@ -3,6 +3,7 @@
 // transaction.
 #include "analytics/engine/APMMeasurement.h"
 
+#include "analytics/base/APMAEU.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistedConfig.h"
@@ -283,6 +284,12 @@ std::optional<QList<APMEvent>> APMMeasurement::processRawEvents(const QList<APMR
         }
         changed = checkConversion(event, *counts) || changed;
         changed = checkRealtime(event, *counts) || changed;
+        // Purchases made with a sandbox (test) receipt are marked as such.
+        if (event.name() == APMEventNames::kInAppPurchaseEvent && APMAEU::isASRS()) {
+            QVariantMap parameters = APMVariantMapFromParameters(event.parameters());
+            parameters.insert(QStringLiteral("sandbox"), qint64(1));
+            event = event.copyWithParameters(parameters);
+        }
         result.append(event);
     }
     if (changed && !database_->updateDailyCounts(*counts, &error)) {
