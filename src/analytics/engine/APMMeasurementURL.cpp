@@ -20,6 +20,7 @@
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
 #include "platform/MainQueue.h"
+#include "platform/SerialQueue.h"
 
 #include <algorithm>
 
