@@ -28,6 +28,7 @@ class APMConditionalPropertyProcessor;
 class APMConditionalUserPropertyController;
 class APMConfigStore;
 class APMEManager;
+class APMEnvironmentInfo;
 class APMDailyCounts;
 class APMDatabase;
 class APMEvent;
@@ -100,6 +101,8 @@ public:
         QUrl experimentsURL;
         // The experiment fetch times; null: the suite "APMExperimentSuiteName".
         APMConfigStore* experimentStore = nullptr;
+        // The device facts of every bundle; null: the shared ones.
+        APMEnvironmentInfo* environmentInfo = nullptr;
     };
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.

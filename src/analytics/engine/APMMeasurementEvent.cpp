@@ -3,6 +3,7 @@
 #include "analytics/engine/APMMeasurement.h"
 
 #include "analytics/base/APMAlarm.h"
+#include "analytics/base/APMEnvironmentInfo.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMHelpers.h"
 #include "analytics/base/APMMonitor.h"
@@ -472,20 +473,19 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
     if (dma)
         APMApplyDMAConsentToBundle(bundle, APMConsentSettingsUtil::consentDiagnostics(),
             APMConsentSettingsUtil::isAdUserDataDenied(), nullptr, *remoteConfig_, true);
-    // The machine's facts do not change while the process runs (the time
-    // zone is read again when its offset could have changed, each hour).
-    static const QString deviceModel = QSysInfo::currentCpuArchitecture();
-    static const QString osVersion = QSysInfo::productVersion();
-    static const QString language = QLocale::system().name();
+    // The time zone is read again when its offset could have changed, each hour.
+    APMEnvironmentInfo& facts
+        = environment_.environmentInfo ? *environment_.environmentInfo : APMEnvironmentInfo::sharedInstance();
     const qint64 hour = qint64(now() / 3600);
     if (hour != timeZoneHour_) {
         timeZoneHour_ = hour;
-        timeZoneOffsetMinutes_ = QDateTime::currentDateTime().offsetFromUtc() / 60;
+        timeZoneOffsetMinutes_ = facts.timeZoneOffsetMinutes();
     }
-    APMPBSetStringField(&bundle, kDeviceModel, deviceModel);
-    APMPBSetStringField(&bundle, kOSVersion, osVersion);
+    APMPBSetStringField(&bundle, kDeviceModel, facts.deviceModel());
+    APMPBSetStringField(&bundle, kOSVersion, facts.deviceOSVersion());
     APMPBSetInt32Field(&bundle, kTimeZoneOffsetMinutes, timeZoneOffsetMinutes_);
-    APMPBSetStringField(&bundle, kUserDefaultLanguage, language);
+    if (const QString language = facts.userDefaultLanguage(); !language.isEmpty())
+        APMPBSetStringField(&bundle, kUserDefaultLanguage, language);
     if (!attributes.isEmpty()) {
         std::vector<std::unique_ptr<APMPBUserAttribute>> properties;
         bool hasNPA = false;
