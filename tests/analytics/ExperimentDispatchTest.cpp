@@ -253,16 +253,16 @@ TEST_F(ExperimentDispatchTest, PostedStepsDoNothingOnceTheManagerIsGone)
 {
     auto observer = std::make_shared<DispatchObserver>(QStringLiteral("late"));
     registerWith(QStringLiteral("sdk"), observer);
-    std::promise<void> release;
-    auto released = release.get_future().share();
-    // Hold the queue so the steps below are still waiting when the manager goes.
-    manager->dispatchAsyncOnSerialQueue([released] { released.wait(); });
+    // Hold the queue until the manager is gone, so the steps below are
+    // still waiting then.
+    manager->dispatchAsyncOnSerialQueue([weak = std::weak_ptr<APMEManager>(manager)] {
+        while (!weak.expired())
+            std::this_thread::yield();
+    });
     manager->taskManagerDidFinishFetchingExperimentSnapshotsWithErrors(
         { dispatchSnapshot(QStringLiteral("sdk"), 1) }, dispatchErrors(QStringLiteral("sdk"), 2));
     manager->taskManagerDidStartWithSnapshots({ dispatchSnapshot(QStringLiteral("sdk"), 3) }, {}, {});
-    auto destroyed = std::async(std::launch::async, [this] { manager.reset(); });
-    release.set_value();
-    ASSERT_EQ(destroyed.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    manager.reset(); // waits for the queue, whose steps find no manager
     notices.runPending();
     EXPECT_TRUE(observer->calls().isEmpty());
 }

@@ -328,6 +328,17 @@ std::optional<APMConditionalUserPropertyController::ProcessedEvent>
 APMConditionalUserPropertyController::processEventOnWorkerQueue(const APMEvent& event)
 {
     ProcessedEvent processed;
+    // With no conditional property stored nothing can time out, expire or
+    // be triggered; a count is much cheaper than a write transaction, which
+    // every logged event would otherwise open. A failed count takes the
+    // full road.
+    if (APMSqliteStore* store = database_.sqliteStore()) {
+        APMError countError;
+        const std::optional<qint64> stored
+            = store->rowCountForTableWithName(APMDatabase::kConditionalPropertiesTable, &countError);
+        if (stored && *stored == 0)
+            return processed;
+    }
     QList<APMEvent> timedOut, expired;
     std::optional<QList<APMEvent>> triggered;
     const bool committed = database_.performTransaction([&] {

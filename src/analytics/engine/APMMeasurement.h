@@ -314,6 +314,8 @@ private:
     QList<qint64> uploadingBundleIDs_;
     qint64 timeZoneHour_ = -1;
     qint32 timeZoneOffsetMinutes_ = 0;
+    QString osVersion_;
+    QString userDefaultLanguage_;
 
     // Last: the queue stops (finishing its work) before the state above goes,
     // and the alarm goes before the queue.

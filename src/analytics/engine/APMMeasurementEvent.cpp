@@ -473,19 +473,23 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
     if (dma)
         APMApplyDMAConsentToBundle(bundle, APMConsentSettingsUtil::consentDiagnostics(),
             APMConsentSettingsUtil::isAdUserDataDenied(), nullptr, *remoteConfig_, true);
-    // The time zone is read again when its offset could have changed, each hour.
+    // Every event's metadata carries the device facts; reading them costs
+    // file reads, so they are read again once an hour (when the time zone's
+    // offset could have changed too).
     APMEnvironmentInfo& facts
         = environment_.environmentInfo ? *environment_.environmentInfo : APMEnvironmentInfo::sharedInstance();
     const qint64 hour = qint64(now() / 3600);
     if (hour != timeZoneHour_) {
         timeZoneHour_ = hour;
         timeZoneOffsetMinutes_ = facts.timeZoneOffsetMinutes();
+        osVersion_ = facts.deviceOSVersion();
+        userDefaultLanguage_ = facts.userDefaultLanguage();
     }
     APMPBSetStringField(&bundle, kDeviceModel, facts.deviceModel());
-    APMPBSetStringField(&bundle, kOSVersion, facts.deviceOSVersion());
+    APMPBSetStringField(&bundle, kOSVersion, osVersion_);
     APMPBSetInt32Field(&bundle, kTimeZoneOffsetMinutes, timeZoneOffsetMinutes_);
-    if (const QString language = facts.userDefaultLanguage(); !language.isEmpty())
-        APMPBSetStringField(&bundle, kUserDefaultLanguage, language);
+    if (!userDefaultLanguage_.isEmpty())
+        APMPBSetStringField(&bundle, kUserDefaultLanguage, userDefaultLanguage_);
     if (!attributes.isEmpty()) {
         std::vector<std::unique_ptr<APMPBUserAttribute>> properties;
         bool hasNPA = false;
