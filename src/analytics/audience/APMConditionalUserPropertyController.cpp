@@ -265,6 +265,7 @@ std::optional<APMEvent> APMConditionalUserPropertyController::setConditionalUser
             property.setTriggeredTimestamp(stored->triggeredTimestamp());
         }
         error = APMError();
+        knownEmpty_ = false;
         if (database_.updateConditionalUserProperty(property, &error)) {
             conditional_properties::monitor().logWithLevel(APMMonitor::kLevelDebug, 11013,
                 QStringLiteral("Conditional user property added. Name, origin"), nameForLog, property.origin());
@@ -329,15 +330,18 @@ APMConditionalUserPropertyController::processEventOnWorkerQueue(const APMEvent& 
 {
     ProcessedEvent processed;
     // With no conditional property stored nothing can time out, expire or
-    // be triggered; a count is much cheaper than a write transaction, which
-    // every logged event would otherwise open. A failed count takes the
-    // full road.
+    // be triggered, and every logged event would open a write transaction
+    // for nothing. A failed count takes the full road.
+    if (knownEmpty_)
+        return processed;
     if (APMSqliteStore* store = database_.sqliteStore()) {
         APMError countError;
         const std::optional<qint64> stored
             = store->rowCountForTableWithName(APMDatabase::kConditionalPropertiesTable, &countError);
-        if (stored && *stored == 0)
+        if (stored && *stored == 0) {
+            knownEmpty_ = true;
             return processed;
+        }
     }
     QList<APMEvent> timedOut, expired;
     std::optional<QList<APMEvent>> triggered;
