@@ -3,12 +3,10 @@
 // system's own source; and the facts as they travel in every bundle.
 
 #include "EngineTestFixture.h"
+#include "TestMonitorHarness.h"
 #include "analytics/base/APMEnvironmentInfo.h"
 #include "analytics/base/APMSystemEnvironmentSource.h"
-#include "analytics/base/APMUserDefaults.h"
-#include "analytics/base/VULLogger.h"
 #include "fakes/FakeEnvironmentSource.h"
-#include "platform/Preferences.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -20,35 +18,16 @@
 
 namespace experiment_environment_info_test {
 
-// A monitor of its own whose sampled record shows the silent reports.
+// Facts from a script, reported on a monitor of the test's own, whose
+// sampled record shows the silent reports.
 class EnvironmentInfoTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        vul_.setSink([](int, const QString&, const QString&, const QString&) {});
-        APMMonitor::Environment e;
-        e.queue = &time_;
-        e.clock = &time_;
-        e.monitorUserDefaults = &monitorDefaults_;
-        e.sharedUserDefaults = &sharedDefaults_;
-        e.utilitiesLogger = &vul_;
-        e.randomBelow = [](quint64) { return quint64(0); };
-        monitor_ = std::make_unique<APMMonitor>(102700, e);
-        info_ = std::make_unique<APMEnvironmentInfo>(source_, monitor_.get());
-    }
+    QString takeRecord() { return harness_.takeRecord(); }
 
-    QString takeRecord() { return monitor_->monitoringDataForDispatchWithSamplePeriod(-1, 0); }
-
-    fakes::TempHome home_;
-    fakes::VirtualTime time_;
-    platform::Preferences monitorPrefs_ { home_.path() + QStringLiteral("/m.plist") };
-    platform::Preferences sharedPrefs_ { home_.path() + QStringLiteral("/s.plist") };
-    APMUserDefaults monitorDefaults_ { APMMonitor::kMonitorSuiteName, monitorPrefs_ };
-    APMUserDefaults sharedDefaults_ { QString(), sharedPrefs_ };
-    VULLogger vul_;
-    std::unique_ptr<APMMonitor> monitor_;
+    test_monitor::TestMonitorHarness harness_ { [](int, const QString&, const QString&, const QString&) {} };
     std::shared_ptr<fakes::FakeEnvironmentSource> source_ = std::make_shared<fakes::FakeEnvironmentSource>();
-    std::unique_ptr<APMEnvironmentInfo> info_;
+    std::unique_ptr<APMEnvironmentInfo> info_
+        = std::make_unique<APMEnvironmentInfo>(source_, harness_.monitor.get());
 };
 
 } // namespace experiment_environment_info_test

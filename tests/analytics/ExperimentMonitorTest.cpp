@@ -2,6 +2,7 @@
 // the analytics monitor it wraps, and the manager and clients report their
 // refusals through it.
 
+#include "TestMonitorHarness.h"
 #include "ValidatorLogRecorder.h"
 #include "analytics/audience/APMEClient.h"
 #include "analytics/audience/APMEManager.h"
@@ -9,11 +10,7 @@
 #include "analytics/base/APMEMonitor.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
-#include "analytics/base/APMUserDefaults.h"
-#include "analytics/base/VULLogger.h"
-#include "fakes/TempHome.h"
 #include "fakes/VirtualTime.h"
-#include "platform/Preferences.h"
 
 #include <gtest/gtest.h>
 
@@ -27,44 +24,22 @@ struct MonitorLine {
     QString message;
 };
 
-// A monitor of its own on virtual time, whose console lines and sampled
-// record the test reads.
+// The front over a monitor of the test's own, whose console lines and
+// sampled record the test reads.
 class ExperimentMonitorTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        vul_.setLevel(VULLogger::Debug);
-        vul_.setSink([this](int, const QString&, const QString& code, const QString& message) {
-            lines_.push_back({ code, message });
-        });
-        APMMonitor::Environment e;
-        e.queue = &time_;
-        e.clock = &time_;
-        e.monitorUserDefaults = &monitorDefaults_;
-        e.sharedUserDefaults = &sharedDefaults_;
-        e.utilitiesLogger = &vul_;
-        e.randomBelow = [](quint64) { return quint64(0); };
-        monitor_ = std::make_unique<APMMonitor>(102700, e);
-        front_ = std::make_unique<APMEMonitor>(*monitor_);
-    }
-
     std::vector<MonitorLine> takeLines()
     {
-        time_.runPending();
+        harness_.flush();
         return std::exchange(lines_, {});
     }
-    QString takeRecord() { return monitor_->monitoringDataForDispatchWithSamplePeriod(-1, 0); }
+    QString takeRecord() { return harness_.takeRecord(); }
 
-    fakes::TempHome home_;
-    fakes::VirtualTime time_;
-    platform::Preferences monitorPrefs_ { home_.path() + QStringLiteral("/m.plist") };
-    platform::Preferences sharedPrefs_ { home_.path() + QStringLiteral("/s.plist") };
-    APMUserDefaults monitorDefaults_ { APMMonitor::kMonitorSuiteName, monitorPrefs_ };
-    APMUserDefaults sharedDefaults_ { QString(), sharedPrefs_ };
-    VULLogger vul_;
-    std::unique_ptr<APMMonitor> monitor_;
-    std::unique_ptr<APMEMonitor> front_;
     std::vector<MonitorLine> lines_;
+    test_monitor::TestMonitorHarness harness_ { [this](int, const QString&, const QString& code,
+                                                    const QString& message) { lines_.push_back({ code, message }); } };
+    APMMonitor* monitor_ = harness_.monitor.get();
+    std::unique_ptr<APMEMonitor> front_ = std::make_unique<APMEMonitor>(*monitor_);
 };
 
 } // namespace experiment_monitor_test
@@ -110,7 +85,7 @@ TEST_F(ExperimentMonitorTest, SilentReportsAreSampledAndClearedThroughTheFront)
     front_->logWithLevel(APMMonitor::kLevelErrorSilent, 800104, QStringLiteral("Quiet experiment report"));
     front_->clearMonitoringData();
     EXPECT_TRUE(takeRecord().isNull());
-    EXPECT_EQ(&front_->monitor(), monitor_.get());
+    EXPECT_EQ(&front_->monitor(), monitor_);
 }
 
 // The manager's and the client's refusals, as the process-wide monitor
