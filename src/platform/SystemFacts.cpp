@@ -73,7 +73,9 @@ QString LinuxSystemFacts::osVersion() const
 
 QString LinuxSystemFacts::deviceModel() const
 {
-    const QString model = QString::fromUtf8(readSmallFile(productNamePath_)).trimmed();
+    // A product name is a short line; a longer file is not one.
+    constexpr qsizetype kMaxModelBytes = 256;
+    const QString model = QString::fromUtf8(readSmallFile(productNamePath_).left(kMaxModelBytes)).trimmed();
     return model.isEmpty() ? kUnknownDeviceModel : model;
 }
 

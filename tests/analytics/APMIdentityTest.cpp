@@ -244,6 +244,13 @@ TEST_F(IdentityTest, TrackingStatusAndTheGate)
         EXPECT_EQ(identity->limitedAdTracking(), !c.source);
         EXPECT_EQ(identity->hasLimitedAdTracking(), c.source);
         EXPECT_TRUE(isAppInstanceID(identity->appInstanceID()));
+        // Read together, the same answers.
+        const APMIdentity::AdvertisingIdentifiers together = identity->advertisingIdentifiers();
+        EXPECT_EQ(together.appleConsentStatus, c.status);
+        EXPECT_EQ(together.resettableDeviceID, c.identifierTaken ? kFirstAdID : QString());
+        EXPECT_EQ(together.limitedAdTracking, !c.source);
+        EXPECT_EQ(together.hasLimitedAdTracking, c.source);
+        EXPECT_EQ(together.appInstanceID, identity->appInstanceID());
     }
 }
 
@@ -273,6 +280,8 @@ TEST_F(IdentityTest, AnalyticsStorageDeniedHandsOutAndCreatesNoAppInstanceID)
     // Ad storage is granted: the hash of a first identifier is kept.
     EXPECT_EQ(identity->hashedResettableDeviceID(), md5(kFirstAdID));
     EXPECT_EQ(identity->sessionStitchingTokenWithSessionNumber(1, false, false), QString());
+    EXPECT_TRUE(identity->advertisingIdentifiers().appInstanceID.isNull());
+    EXPECT_EQ(config_->appInstanceID(), QString());
 
     // Once analytics storage is allowed an ID is made; a first hash is no reset.
     setConsent(Consent::kGranted, Consent::kGranted);

@@ -225,3 +225,32 @@ TEST_F(ConditionalPropertyTest, ChecksOfTimesAndValues)
             << c.timeout << " " << c.timeToLive << " " << c.value.size();
     }
 }
+
+TEST_F(ConditionalPropertyTest, EventsBeforeAnyPropertyDoNotHideALaterOne)
+{
+    // Nothing stored: the events find nothing to do.
+    for (const char* name : { "browse", "buy", "browse" }) {
+        const auto processed = controller.processEventOnWorkerQueue(templateEvent(name));
+        ASSERT_TRUE(processed) << name;
+        EXPECT_TRUE(processed->eventsBefore.isEmpty());
+        EXPECT_TRUE(processed->triggeredEvents.isEmpty());
+    }
+
+    // A property set after those events is triggered, times out and expires
+    // as if the table had been looked at every time.
+    EXPECT_FALSE(controller.setConditionalUserPropertyOnWorkerQueue(handedIn(property("gold", "buy"), "tier")));
+    EXPECT_FALSE(controller.setConditionalUserPropertyOnWorkerQueue(handedIn(property("late", "never"), "slow")));
+    time.advance(3);
+    const auto processed = controller.processEventOnWorkerQueue(templateEvent("buy"));
+    ASSERT_TRUE(processed);
+    EXPECT_EQ(namesOf(processed->triggeredEvents), QStringList { "cup_on" });
+    time.advance(10);
+    const auto later = controller.processEventOnWorkerQueue(templateEvent("browse"));
+    ASSERT_TRUE(later);
+    EXPECT_EQ(namesOf(later->eventsBefore), QStringList { "cup_late" });
+    time.advance(60);
+    const auto last = controller.processEventOnWorkerQueue(templateEvent("browse"));
+    ASSERT_TRUE(last);
+    EXPECT_EQ(namesOf(last->eventsBefore), QStringList { "cup_off" });
+    EXPECT_FALSE(db->conditionalUserPropertyWithName("tier", nullptr));
+}

@@ -25,12 +25,19 @@ protected:
     {
         const int before = experiments_.requestCount();
         drain(); // the engine's start posted the task's own start
+        engine_->experimentManager()->dispatchSyncOnSerialQueue([] {}); // registrations are in
         time_.advance(seconds);
         if (!experiments_.waitForRequests(before + 1))
             return ::testing::AssertionFailure() << "no experiment request";
         if (!fakes::FakeHttpServer::waitUntil([&] { return time_.pendingCount() > 0; }))
             return ::testing::AssertionFailure() << "the reply was not handed to the fetch task";
-        time_.runPending();
+        // The reply's consequences go back and forth between the worker queue
+        // and the experiment manager's own queue: pending snapshots, their
+        // marks stored, the configuration told.
+        for (int round = 0; round < 3; ++round) {
+            time_.runPending();
+            engine_->experimentManager()->dispatchSyncOnSerialQueue([] {});
+        }
         time_.runPending();
         return ::testing::AssertionSuccess();
     }

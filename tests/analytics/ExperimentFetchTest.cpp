@@ -96,13 +96,13 @@ protected:
         environment.requestBuilder = std::make_shared<APMEExperimentRequestBuilder>(facts);
         environment.networkTimeout = 5;
         task = std::make_shared<APMETaskManager>(environment);
-        manager = APMEManager::initWithTaskManager(time, task);
+        manager = APMEManager::initWithTaskManager(time, task, &time);
         std::shared_ptr<APMExperimentSource> source = manager;
         client = source->registerSDK(kSDK, 102700, {}, { { "feature", 0 } });
         ASSERT_TRUE(client);
         if (withObserver)
             client->setDelegate(observer);
-        time.runPending(); // the start: database opened, snapshots loaded, first fetch scheduled
+        settle(); // the start: database opened, snapshots loaded, first fetch scheduled
     }
 
     // Lets the due fetch go out and its reply come back and be handled.
@@ -113,8 +113,19 @@ protected:
         ASSERT_TRUE(server.waitForRequests(before + 1)) << "no request at " << when - kStart;
         ASSERT_TRUE(fakes::FakeHttpServer::waitUntil([&] { return time.pendingCount() > 0; }))
             << "the reply was not handed to the worker queue";
-        time.runPending();
-        time.runPending();
+        settle();
+    }
+
+    // Lets work go back and forth between the manager's serial queue and the
+    // worker queue (which also delivers the observer's notices) until a
+    // reply's last consequence has run: reply, pending snapshots on the
+    // manager's queue, marks stored on the worker queue, notice.
+    void settle()
+    {
+        for (int round = 0; round < 3; ++round) {
+            manager->dispatchSyncOnSerialQueue([] {});
+            time.runPending();
+        }
     }
 
     QVariant flag(const QString& name) { return client->objectForKeyedSubscript(name); }

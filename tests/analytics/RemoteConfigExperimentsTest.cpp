@@ -22,9 +22,13 @@ APMESnapshot snapshot(const QString& sdk, qint64 experimentID, const QVariantMap
     return s;
 }
 
-void deliver(APMEManager& manager, const APMESnapshot& s)
+// Hands a fetched snapshot over as the fetch task does, then lets the
+// manager's queue and the new-snapshot notice it posts to `time` run.
+void deliver(APMEManager& manager, const APMESnapshot& s, fakes::VirtualTime& time)
 {
     manager.taskManagerDidFinishFetchingExperimentSnapshotsWithErrors({ s }, {});
+    manager.dispatchSyncOnSerialQueue([] {});
+    time.runPending();
 }
 
 // Settings that say the opposite of what the experiments below say.
@@ -46,7 +50,7 @@ const QVariantMap kOverrides = {
 TEST(RemoteConfigExperiments, RegistersAsAppMeasurement)
 {
     Harness h;
-    auto manager = std::make_shared<APMEManager>(h.time);
+    auto manager = std::make_shared<APMEManager>(h.time, &h.time);
     const auto config = h.make(manager);
     ASSERT_TRUE(config);
     const auto client = manager->clientForSDKName(QStringLiteral("app_metrics"));
@@ -62,7 +66,7 @@ TEST(RemoteConfigExperiments, RegistersAsAppMeasurement)
 TEST(RemoteConfigExperiments, ANewSnapshotOverridesTheFourSwitchesOnceActivated)
 {
     Harness h;
-    auto manager = std::make_shared<APMEManager>(h.time);
+    auto manager = std::make_shared<APMEManager>(h.time, &h.time);
     ConfigBuilder builder;
     switches(builder);
     h.store(builder);
@@ -70,7 +74,7 @@ TEST(RemoteConfigExperiments, ANewSnapshotOverridesTheFourSwitchesOnceActivated)
     ASSERT_TRUE(config);
     EXPECT_FALSE(config->activateNewSnapshot()); // nothing reported yet
 
-    deliver(*manager, snapshot(QStringLiteral("app_metrics"), 5, kOverrides));
+    deliver(*manager, snapshot(QStringLiteral("app_metrics"), 5, kOverrides), h.time);
     // Waiting, not yet active.
     EXPECT_TRUE(config->dcuEventFeatureEnabled());
     EXPECT_TRUE(config->regionalDefaultsEnabled());
@@ -95,8 +99,8 @@ TEST(RemoteConfigExperiments, ANewSnapshotOverridesTheFourSwitchesOnceActivated)
 TEST(RemoteConfigExperiments, ASnapshotWaitingAtCreationIsActivatedThen)
 {
     Harness h;
-    auto manager = std::make_shared<APMEManager>(h.time);
-    deliver(*manager, snapshot(QStringLiteral("app_metrics"), 8, kOverrides)); // nobody registered yet
+    auto manager = std::make_shared<APMEManager>(h.time, &h.time);
+    deliver(*manager, snapshot(QStringLiteral("app_metrics"), 8, kOverrides), h.time); // nobody registered yet
     const auto config = h.make(manager);
     ASSERT_TRUE(config);
     EXPECT_FALSE(config->dcuEventFeatureEnabled());
@@ -129,13 +133,13 @@ TEST(RemoteConfigExperiments, FlagValuesAsSwitches)
     };
     for (const Row& row : rows) {
         Harness h;
-        auto manager = std::make_shared<APMEManager>(h.time);
+        auto manager = std::make_shared<APMEManager>(h.time, &h.time);
         const auto config = h.make(manager);
         ASSERT_TRUE(config);
         deliver(*manager,
             snapshot(QStringLiteral("app_metrics"), 1,
                 { { QStringLiteral("dcu_event_feature_enabled"), row.value },
-                    { QStringLiteral("session_stitching_token_feature_enabled"), row.value } }));
+                    { QStringLiteral("session_stitching_token_feature_enabled"), row.value } }), h.time);
         ASSERT_TRUE(config->activateNewSnapshot());
         EXPECT_EQ(config->dcuEventFeatureEnabled(), row.on) << row.value.toString().toStdString();
         EXPECT_EQ(config->sessionStitchingTokenFeatureEnabled(), row.on)
@@ -146,10 +150,10 @@ TEST(RemoteConfigExperiments, FlagValuesAsSwitches)
 TEST(RemoteConfigExperiments, FailedActivationIsReportedAndKeepsTheSettings)
 {
     Harness h;
-    auto manager = std::make_shared<APMEManager>(h.time);
+    auto manager = std::make_shared<APMEManager>(h.time, &h.time);
     const auto config = h.make(manager);
     ASSERT_TRUE(config);
-    deliver(*manager, snapshot(QStringLiteral("app_metrics"), 5, kOverrides));
+    deliver(*manager, snapshot(QStringLiteral("app_metrics"), 5, kOverrides), h.time);
     manager->reset(); // the pending snapshot is gone
     EXPECT_FALSE(config->activateNewSnapshot());
     EXPECT_TRUE(h.logged(2, 29024));
@@ -159,12 +163,13 @@ TEST(RemoteConfigExperiments, FailedActivationIsReportedAndKeepsTheSettings)
 TEST(RemoteConfigExperiments, FetchErrorsAndFetchPermission)
 {
     Harness h;
-    auto manager = std::make_shared<APMEManager>(h.time);
+    auto manager = std::make_shared<APMEManager>(h.time, &h.time);
     const auto config = h.make(manager);
     ASSERT_TRUE(config);
     manager->taskManagerDidFinishFetchingExperimentSnapshotsWithErrors({},
         { { QStringLiteral("app_metrics"),
             APMError::apm_errorWithCode(5, QStringLiteral("timed out")) } });
+    manager->dispatchSyncOnSerialQueue([] {}); // observers hear of errors on the manager's queue
     ASSERT_TRUE(h.logged(2, 29025));
     EXPECT_EQ(h.lines.back().contexts.value(0).value<APMError>().code(), 5);
 
@@ -179,7 +184,7 @@ TEST(RemoteConfigExperiments, FetchErrorsAndFetchPermission)
 TEST(ExperimentManager, FlagsComeFromActivatedThenLaunchedThenDefaults)
 {
     fakes::VirtualTime time;
-    auto manager = std::make_shared<APMEManager>(time);
+    auto manager = std::make_shared<APMEManager>(time, &time);
     const auto client = manager->registerSDKProperty(std::make_shared<APMESDKProperty>(QStringLiteral("sdk")),
         { { QStringLiteral("a"), QStringLiteral("default-a") }, { QStringLiteral("b"), 2 },
             { QStringLiteral("c"), 3.5 } });
@@ -187,7 +192,7 @@ TEST(ExperimentManager, FlagsComeFromActivatedThenLaunchedThenDefaults)
     APMESnapshot s(QStringLiteral("sdk"));
     s.addFlags({ { QStringLiteral("a"), QStringLiteral("experiment-a") } }, 40);
     s.addFlags({ { QStringLiteral("b"), 20 } }, 0); // a launched experiment
-    deliver(*manager, s);
+    deliver(*manager, s, time);
     EXPECT_EQ(client->valueForFlag(QStringLiteral("a")), QVariant(QStringLiteral("default-a")));
     APMError error;
     ASSERT_TRUE(client->activateLatestSnapshot(&error));
@@ -204,7 +209,7 @@ TEST(ExperimentManager, FlagsComeFromActivatedThenLaunchedThenDefaults)
 TEST(ExperimentManager, RegistrationRules)
 {
     fakes::VirtualTime time;
-    auto manager = std::make_shared<APMEManager>(time);
+    auto manager = std::make_shared<APMEManager>(time, &time);
     EXPECT_FALSE(manager->registerSDKProperty(nullptr, {}));
     EXPECT_FALSE(manager->registerSDKProperty(std::make_shared<APMESDKProperty>(QString()), {}));
     EXPECT_FALSE(manager->registerSDKProperty(std::make_shared<APMESDKProperty>(QStringLiteral("x")),
@@ -221,8 +226,8 @@ TEST(ExperimentManager, RegistrationRules)
 
     const auto other
         = manager->registerSDKProperty(std::make_shared<APMESDKProperty>(QStringLiteral("y")), {});
-    deliver(*manager, snapshot(QStringLiteral("x"), 30, {}));
-    deliver(*manager, snapshot(QStringLiteral("y"), 7, {}));
+    deliver(*manager, snapshot(QStringLiteral("x"), 30, {}), time);
+    deliver(*manager, snapshot(QStringLiteral("y"), 7, {}), time);
     APMError error;
     ASSERT_TRUE(second->activateLatestSnapshot(&error));
     ASSERT_TRUE(other->activateLatestSnapshot(&error));

@@ -232,6 +232,18 @@ bool readBundle(const QByteArray& bytes, FakeCollectionServer::Bundle& bundle, Q
         case 8:
             bundle.platform = QString::fromUtf8(field.bytes);
             break;
+        case 9:
+            bundle.osVersion = QString::fromUtf8(field.bytes);
+            break;
+        case 10:
+            bundle.deviceModel = QString::fromUtf8(field.bytes);
+            break;
+        case 11:
+            bundle.language = QString::fromUtf8(field.bytes);
+            break;
+        case 12:
+            bundle.timeZoneOffsetMinutes = qint32(field.value);
+            break;
         case 14:
             bundle.appID = QString::fromUtf8(field.bytes);
             break;

@@ -10,6 +10,8 @@
 #include <QUrl>
 #include <QVariant>
 
+#include <optional>
+
 namespace fakes {
 
 // The analytics collection service on 127.0.0.1: takes batch uploads (POST
@@ -59,6 +61,10 @@ public:
         qint64 endTimestampMillis = 0; // field 6
         qint32 bundleIndex = 0; // field 23
         QString platform; // field 8
+        QString osVersion; // field 9
+        QString deviceModel; // field 10
+        QString language; // field 11; null when absent
+        std::optional<qint32> timeZoneOffsetMinutes; // field 12
         QList<Event> events;
         QVariantMap userProperties;
         QList<AudienceResult> audienceResults;

@@ -61,6 +61,11 @@ TEST(SystemFactsTest, FilesGiveVersionAndModelWithFallbacks)
     product.write(" \n");
     product.close();
     EXPECT_EQ(facts.deviceModel(), QStringLiteral("linux"));
+    // A file far longer than any product name is cut, not read whole.
+    ASSERT_TRUE(product.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    product.write(QByteArray(1 << 20, 'x'));
+    product.close();
+    EXPECT_EQ(facts.deviceModel().size(), 256);
 
     // The version is read anew on each call (a system update while running).
     ASSERT_TRUE(release.open(QIODevice::WriteOnly | QIODevice::Truncate));

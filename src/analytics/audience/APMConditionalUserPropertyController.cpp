@@ -265,6 +265,7 @@ std::optional<APMEvent> APMConditionalUserPropertyController::setConditionalUser
             property.setTriggeredTimestamp(stored->triggeredTimestamp());
         }
         error = APMError();
+        knownEmpty_ = false;
         if (database_.updateConditionalUserProperty(property, &error)) {
             conditional_properties::monitor().logWithLevel(APMMonitor::kLevelDebug, 11013,
                 QStringLiteral("Conditional user property added. Name, origin"), nameForLog, property.origin());
@@ -328,6 +329,20 @@ std::optional<APMConditionalUserPropertyController::ProcessedEvent>
 APMConditionalUserPropertyController::processEventOnWorkerQueue(const APMEvent& event)
 {
     ProcessedEvent processed;
+    // With no conditional property stored nothing can time out, expire or
+    // be triggered, and every logged event would open a write transaction
+    // for nothing. A failed count takes the full road.
+    if (knownEmpty_)
+        return processed;
+    if (APMSqliteStore* store = database_.sqliteStore()) {
+        APMError countError;
+        const std::optional<qint64> stored
+            = store->rowCountForTableWithName(APMDatabase::kConditionalPropertiesTable, &countError);
+        if (stored && *stored == 0) {
+            knownEmpty_ = true;
+            return processed;
+        }
+    }
     QList<APMEvent> timedOut, expired;
     std::optional<QList<APMEvent>> triggered;
     const bool committed = database_.performTransaction([&] {

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -101,6 +102,10 @@ private:
     EnabledCheck isEnabled_;
     platform::Executor* queryTimer_ = nullptr;
     std::function<bool()> isOnWorkerQueue_;
+    // Conditional properties reach the database only through this
+    // controller, so once a count found none stored, the table stays empty
+    // until the controller stores one: events then skip the table.
+    std::atomic<bool> knownEmpty_ { false };
     // Work posted to the worker queue holds this weakly and does nothing
     // once the controller is gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -2,6 +2,7 @@
 
 #include "analytics/audience/APMEManager.h"
 #include "analytics/audience/APMESDKProperty.h"
+#include "analytics/base/APMEMonitor.h"
 #include "analytics/base/APMMonitor.h"
 
 #include <utility>

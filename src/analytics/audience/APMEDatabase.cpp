@@ -1,7 +1,8 @@
 #include "analytics/audience/APMEDatabase.h"
 
 #include "analytics/base/APMError.h"
-#include "analytics/base/APMLibrary.h"
+#include "analytics/audience/APMEManager.h"
+#include "analytics/base/APMEMonitor.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/store/APMSqliteStore.h"
 #include "analytics/wire/APMPBSnapshot.h"
@@ -23,9 +24,9 @@ const QString kTimestampColumn = QStringLiteral("timestamp");
 const QString kManuallyActivatedColumn = QStringLiteral("manually_activated");
 constexpr qint64 kMaxRows = 100000;
 
-APMMonitor& monitor()
+APMEMonitor& monitor()
 {
-    return APMLibrary::monitor();
+    return APMEManager::monitor();
 }
 
 const APMColumnInfo& columns()

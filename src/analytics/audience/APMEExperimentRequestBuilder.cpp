@@ -1,7 +1,9 @@
 #include "analytics/audience/APMEExperimentRequestBuilder.h"
 
 #include "analytics/audience/APMESDKProperty.h"
-#include "analytics/base/APMLibrary.h"
+#include "analytics/audience/APMEManager.h"
+#include "analytics/base/APMEMonitor.h"
+#include "analytics/base/APMEnvironmentInfo.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/identity/APMIdentity.h"
@@ -10,8 +12,6 @@
 #include "analytics/wire/APMPBExperimentRequest.h"
 #include "analytics/wire/APMPBFieldAccess.h"
 
-#include <QLocale>
-
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -19,10 +19,7 @@
 APMEExperimentRequestBuilder::Environment APMEExperimentRequestBuilder::defaultEnvironment()
 {
     Environment environment;
-    environment.language = [] {
-        const QStringList languages = QLocale::system().uiLanguages();
-        return languages.isEmpty() ? QString() : languages.first().toLower();
-    };
+    environment.language = [] { return APMEnvironmentInfo::sharedInstance().userDefaultLanguage(); };
     environment.bundleIdentifier = [] {
         const auto identifier = APMRemoteConfig::defaultEnvironment().bundleIdentifier;
         return identifier ? identifier() : QString();
@@ -40,7 +37,7 @@ APMEExperimentRequestBuilder::APMEExperimentRequestBuilder(Environment environme
 void APMEExperimentRequestBuilder::addSDKProperty(const std::shared_ptr<APMESDKProperty>& property)
 {
     if (!property) {
-        APMLibrary::monitor().logWithLevel(
+        APMEManager::monitor().logWithLevel(
             APMMonitor::kLevelErrorSilent, 880000, QStringLiteral("Cannot add an empty SDK property."));
         return;
     }

@@ -5,18 +5,23 @@
 #include "analytics/audience/APMESDKProperty.h"
 #include "analytics/audience/APMEExperimentRequestBuilder.h"
 #include "analytics/audience/APMETaskManager.h"
+#include "analytics/base/APMEMonitor.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMLibrary.h"
 #include "platform/Clock.h"
+#include "platform/MainQueue.h"
+#include "platform/SerialQueue.h"
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <limits>
+#include <thread>
 #include <utility>
 #include <vector>
 
-namespace {
+namespace experiment_manager {
 
 bool isFlagValue(const QVariant& value)
 {
@@ -35,7 +40,37 @@ bool isFlagValue(const QVariant& value)
     }
 }
 
-} // namespace
+// Runs a callback and logs, instead of passing on, what it throws.
+void runCatching(const std::function<void()>& callback, qint64 code, const QString& message)
+{
+    try {
+        callback();
+    } catch (const std::exception& exception) {
+        APMEManager::monitor().logWithLevel(
+            APMMonitor::kLevelErrorMonitored, code, message, QString::fromLocal8Bit(exception.what()));
+    } catch (...) {
+        APMEManager::monitor().logWithLevel(
+            APMMonitor::kLevelErrorMonitored, code, message, QStringLiteral("unknown exception"));
+    }
+}
+
+// A snapshot as a log context: its experiment ids.
+QVariant snapshotContext(const APMESnapshot& snapshot)
+{
+    QVariantList ids;
+    for (qint64 id : snapshot.experimentIDs())
+        ids << id;
+    return ids;
+}
+
+const QString kAsyncExceptionMessage = QStringLiteral("Exception on async Experimentation serial queue");
+const QString kSyncExceptionMessage = QStringLiteral("Exception on sync Experimentation serial queue");
+
+} // namespace experiment_manager
+
+using experiment_manager::isFlagValue;
+
+const QString APMEManager::kSerialQueueLabel = QStringLiteral("APMEExperimentSerialQueue");
 
 std::shared_ptr<APMEManager> APMEManager::sharedInstance()
 {
@@ -43,9 +78,10 @@ std::shared_ptr<APMEManager> APMEManager::sharedInstance()
     return instance;
 }
 
-APMMonitor& APMEManager::monitor()
+APMEMonitor& APMEManager::monitor()
 {
-    return APMLibrary::monitor();
+    static APMEMonitor instance(APMLibrary::monitor());
+    return instance;
 }
 
 qint64 APMEManager::versionFromVersionString(const QString& versionString)
@@ -60,8 +96,10 @@ qint64 APMEManager::version()
     return versionFromVersionString(QStringLiteral("10000000"));
 }
 
-APMEManager::APMEManager(platform::Clock& clock)
+APMEManager::APMEManager(platform::Clock& clock, platform::Executor* noticeQueue)
     : clock_(clock)
+    , noticeQueue_(noticeQueue)
+    , queue_(std::make_unique<platform::SerialQueue>(kSerialQueueLabel))
 {
 }
 
@@ -70,16 +108,45 @@ APMEManager::APMEManager()
 {
 }
 
-std::shared_ptr<APMEManager> APMEManager::initWithTaskManager(
-    platform::Clock& clock, std::shared_ptr<APMETaskManager> taskManager)
+APMEManager::~APMEManager()
 {
-    auto manager = std::make_shared<APMEManager>(clock);
+    // The last owner may let go inside one of the queue's own tasks; the
+    // queue cannot wait for its own thread, so another thread does.
+    if (queue_->isCurrent())
+        std::thread([queue = std::move(queue_)]() mutable { queue.reset(); }).detach();
+}
+
+std::shared_ptr<APMEManager> APMEManager::initWithTaskManager(
+    platform::Clock& clock, std::shared_ptr<APMETaskManager> taskManager, platform::Executor* noticeQueue)
+{
+    auto manager = std::make_shared<APMEManager>(clock, noticeQueue);
     manager->taskManager_ = std::move(taskManager);
     if (manager->taskManager_) {
         manager->taskManager_->setDelegate(manager);
         manager->taskManager_->startTaskManager();
     }
     return manager;
+}
+
+void APMEManager::dispatchAsyncOnSerialQueue(std::function<void()> callback)
+{
+    queue_->async([callback = std::move(callback)] {
+        experiment_manager::runCatching(callback, 800017, experiment_manager::kAsyncExceptionMessage);
+    });
+}
+
+void APMEManager::dispatchSyncOnSerialQueue(const std::function<void()>& callback)
+{
+    queue_->sync(
+        [&callback] { experiment_manager::runCatching(callback, 800018, experiment_manager::kSyncExceptionMessage); });
+}
+
+void APMEManager::dispatchAsyncWhileAlive(std::function<void(APMEManager&)> step)
+{
+    dispatchAsyncOnSerialQueue([weak = weak_from_this(), step = std::move(step)] {
+        if (const auto self = weak.lock())
+            step(*self);
+    });
 }
 
 std::shared_ptr<APMEClient> APMEManager::registerSDKProperty(
@@ -105,22 +172,19 @@ std::shared_ptr<APMEClient> APMEManager::registerSDKProperty(
         }
     }
     auto client = std::make_shared<APMEClient>(property, defaultFlags, weak_from_this());
-    bool replaced = false;
-    {
-        QMutexLocker lock(&mutex_);
-        replaced = clients_.contains(name);
-        clients_.insert(name, client);
-        defaultFlags_.insert(name, defaultFlags);
-    }
-    if (replaced) {
-        monitor().logWithLevel(APMMonitor::kLevelWarning, 800003,
-            QStringLiteral(
-                "Registered an SDK that has already registered. Default flags will be overwritten. SDK name"),
-            name);
-    }
-    if (taskManager_ && taskManager_->requestBuilder())
-        taskManager_->requestBuilder()->addSDKProperty(property);
-    monitor().logWithLevel(APMMonitor::kLevelVerbose, 800005, QStringLiteral("Registered client"), name);
+    dispatchAsyncWhileAlive([client, property, defaultFlags, name](APMEManager& self) {
+        if (self.clients_.contains(name)) {
+            monitor().logWithLevel(APMMonitor::kLevelWarning, 800003,
+                QStringLiteral(
+                    "Registered an SDK that has already registered. Default flags will be overwritten. SDK name"),
+                name);
+        }
+        self.clients_.insert(name, client);
+        self.defaultFlags_.insert(name, defaultFlags);
+        if (self.taskManager_ && self.taskManager_->requestBuilder())
+            self.taskManager_->requestBuilder()->addSDKProperty(property);
+        monitor().logWithLevel(APMMonitor::kLevelVerbose, 800005, QStringLiteral("Registered client"), name);
+    });
     return client;
 }
 
@@ -135,8 +199,14 @@ std::shared_ptr<APMExperimentFlagClient> APMEManager::registerSDK(const QString&
 
 std::shared_ptr<APMEClient> APMEManager::clientForSDKName(const QString& name) const
 {
-    QMutexLocker lock(&mutex_);
-    return clients_.value(name);
+    if (name.isEmpty()) {
+        monitor().logWithLevel(
+            APMMonitor::kLevelError, 800007, QStringLiteral("Cannot find the client for empty SDK Name"));
+        return nullptr;
+    }
+    std::shared_ptr<APMEClient> client;
+    const_cast<APMEManager*>(this)->dispatchSyncOnSerialQueue([&] { client = clients_.value(name); });
+    return client;
 }
 
 QVariant APMEManager::flagValueForFlagName(const QString& flagName, const QString& sdkName) const
@@ -152,28 +222,46 @@ QVariant APMEManager::flagValueForFlagName(const QString& flagName, const QStrin
         return QVariant();
     }
     QVariant value;
-    bool registered = false;
-    {
-        QMutexLocker lock(&mutex_);
-        registered = clients_.contains(sdkName);
-        if (registered) {
-            if (const auto it = activated_.constFind(sdkName); it != activated_.constEnd())
-                value = it->flagByName(flagName);
-            if (!value.isValid()) {
-                if (const auto it = launched_.constFind(sdkName); it != launched_.constEnd())
-                    value = it->flagByName(flagName);
-            }
-            if (!value.isValid())
-                value = defaultFlags_.value(sdkName).value(flagName);
+    const_cast<APMEManager*>(this)->dispatchSyncOnSerialQueue([&] {
+        if (!clients_.contains(sdkName)) {
+            monitor().logWithLevel(
+                APMMonitor::kLevelWarning, 800012, QStringLiteral("SDK is not registered yet"), sdkName);
+            return;
         }
-    }
-    if (!registered) {
-        monitor().logWithLevel(
-            APMMonitor::kLevelWarning, 800012, QStringLiteral("SDK is not registered yet"), sdkName);
-    } else if (!value.isValid()) {
-        monitor().logWithLevel(APMMonitor::kLevelVerbose, 800014,
-            QStringLiteral("No default flag value. SDK name, flag name"), sdkName, flagName);
-    }
+        const auto defaults = defaultFlags_.constFind(sdkName);
+        if (defaults == defaultFlags_.constEnd()) {
+            monitor().logWithLevel(APMMonitor::kLevelWarning, 800013,
+                QStringLiteral("Cannot get flag for unregistered SDK. SDK name, flag name"), sdkName, flagName);
+            return;
+        }
+        if (const auto it = activated_.constFind(sdkName); it != activated_.constEnd()) {
+            monitor().logWithLevel(APMMonitor::kLevelVerbose, 800015,
+                QStringLiteral("Looking for activated flag. SDK name, flag name, activated snapshot"), sdkName,
+                flagName, experiment_manager::snapshotContext(*it));
+            value = it->flagByName(flagName);
+            if (value.isValid())
+                return;
+        }
+        if (const auto it = launched_.constFind(sdkName); it != launched_.constEnd()) {
+            monitor().logWithLevel(APMMonitor::kLevelVerbose, 800016,
+                QStringLiteral("Cannot find activated flag. Looking for launched flag. SDK name, flag name, "
+                               "launched flag"),
+                sdkName, flagName, experiment_manager::snapshotContext(*it));
+            value = it->flagByName(flagName);
+            if (value.isValid())
+                return;
+        }
+        value = defaults->value(flagName);
+        if (value.isValid()) {
+            monitor().logWithLevel(APMMonitor::kLevelVerbose, 800019,
+                QStringLiteral("Cannot find launched flag. Returned the default flag value. SDK name, flag name, "
+                               "default flag"),
+                sdkName, flagName, value);
+        } else {
+            monitor().logWithLevel(APMMonitor::kLevelVerbose, 800014,
+                QStringLiteral("No default flag value. SDK name, flag name"), sdkName, flagName);
+        }
+    });
     return value;
 }
 
@@ -185,60 +273,78 @@ bool APMEManager::activateSnapshotOfSDK(const QString& sdkName, APMError* error)
             QStringLiteral("Cannot activate a pending snapshot for an empty SDK name"));
         return false;
     }
-    {
-        QMutexLocker lock(&mutex_);
+    bool activatedOne = false;
+    dispatchSyncOnSerialQueue([&] {
         const auto pending = pending_.constFind(sdkName);
-        if (pending != pending_.constEnd()) {
-            const double now = clock_.now();
-            APMESnapshot activated(sdkName, now);
-            const QMap<qint64, QVariantMap>& experiments = pending->flagsByExperimentID();
-            for (auto it = experiments.constBegin(); it != experiments.constEnd(); ++it) {
-                if (it.key() == 0) {
-                    APMESnapshot launched(sdkName, now);
-                    launched.addFlags(it.value(), 0);
-                    launched_.insert(sdkName, launched);
-                } else {
-                    activated.addFlags(it.value(), it.key());
-                }
-            }
-            activated_.insert(sdkName, activated);
-            const APMESnapshot stored = *pending;
-            pending_.erase(pending);
-            lock.unlock();
-            if (taskManager_)
-                taskManager_->activatePendingSnapshot(stored, now);
-            monitor().logWithLevel(APMMonitor::kLevelVerbose, 800028,
-                QStringLiteral("Successfully activated a snapshot of SDK"), sdkName);
-            return true;
+        if (pending == pending_.constEnd()) {
+            monitor().logWithLevel(APMMonitor::kLevelWarning, 800023,
+                QStringLiteral("No pending snapshot to activate. SDK name"), sdkName);
+            return;
         }
+        const double now = clock_.now();
+        APMESnapshot activated(sdkName, now);
+        const QMap<qint64, QVariantMap>& experiments = pending->flagsByExperimentID();
+        for (auto it = experiments.constBegin(); it != experiments.constEnd(); ++it) {
+            if (it.key() == 0) {
+                APMESnapshot launched(sdkName, now);
+                launched.addFlags(it.value(), 0);
+                launched_.insert(sdkName, launched);
+            } else {
+                activated.addFlags(it.value(), it.key());
+            }
+        }
+        activated_.insert(sdkName, activated);
+        const APMESnapshot stored = *pending;
+        pending_.erase(pending);
+        if (taskManager_)
+            taskManager_->activatePendingSnapshot(stored, now);
+        activatedOne = true;
+    });
+    if (activatedOne) {
+        monitor().logWithLevel(
+            APMMonitor::kLevelVerbose, 800028, QStringLiteral("Successfully activated a snapshot of SDK"), sdkName);
     }
-    monitor().logWithLevel(APMMonitor::kLevelWarning, 800023,
-        QStringLiteral("No pending snapshot to activate. SDK name"), sdkName);
-    return false;
+    return activatedOne;
 }
 
 QList<qint64> APMEManager::experimentIDs() const
 {
     QList<qint64> ids;
-    {
-        QMutexLocker lock(&mutex_);
-        for (const APMESnapshot& snapshot : activated_) {
-            if (clients_.contains(snapshot.sdkName()))
-                ids << snapshot.experimentIDs();
+    const_cast<APMEManager*>(this)->dispatchSyncOnSerialQueue([&] {
+        for (auto client = clients_.constBegin(); client != clients_.constEnd(); ++client) {
+            // An SDK with a diversion key of its own is not part of the
+            // measurement's experiments.
+            const auto& property = client.value()->SDKProperty();
+            if (property && !property->diversionKey().isNull())
+                continue;
+            if (const auto snapshot = activated_.constFind(client.key()); snapshot != activated_.constEnd())
+                ids << snapshot->experimentIDs();
         }
-    }
+    });
     std::sort(ids.begin(), ids.end());
     return ids;
 }
 
 void APMEManager::reset()
 {
-    if (taskManager_)
-        taskManager_->reset();
-    QMutexLocker lock(&mutex_);
-    activated_.clear();
-    pending_.clear();
-    launched_.clear();
+    dispatchAsyncWhileAlive([](APMEManager& self) {
+        if (self.taskManager_)
+            self.taskManager_->reset();
+        self.activated_.clear();
+        self.pending_.clear();
+        self.launched_.clear();
+    });
+}
+
+void APMEManager::clearAndDelete()
+{
+    dispatchAsyncWhileAlive([](APMEManager& self) {
+        if (self.taskManager_)
+            self.taskManager_->clearAndDelete();
+        self.activated_.clear();
+        self.pending_.clear();
+        self.launched_.clear();
+    });
 }
 
 APMEManager::SnapshotStatus APMEManager::activatedSnapshotStatusOfSDKName(const QString& sdkName) const
@@ -248,14 +354,19 @@ APMEManager::SnapshotStatus APMEManager::activatedSnapshotStatusOfSDKName(const 
             APMMonitor::kLevelError, 800024, QStringLiteral("Cannot check activated snapshot for empty SDK Name"));
         return kSnapshotStatusUnknownSDK;
     }
-    QMutexLocker lock(&mutex_);
-    if (!clients_.contains(sdkName))
-        return kSnapshotStatusUnknownSDK;
-    const auto it = activated_.constFind(sdkName);
-    if (it == activated_.constEnd() || it->timestamp() <= std::numeric_limits<double>::epsilon())
-        return kSnapshotStatusNoSnapshot;
-    return std::abs(clock_.now() - it->timestamp()) > kStaleSnapshotAge ? kSnapshotStatusStale
-                                                                        : kSnapshotStatusFresh;
+    SnapshotStatus status = kSnapshotStatusUnknownSDK;
+    const_cast<APMEManager*>(this)->dispatchSyncOnSerialQueue([&] {
+        if (!clients_.contains(sdkName))
+            return;
+        const auto it = activated_.constFind(sdkName);
+        if (it == activated_.constEnd() || it->timestamp() <= std::numeric_limits<double>::epsilon()) {
+            status = kSnapshotStatusNoSnapshot;
+            return;
+        }
+        status = std::abs(clock_.now() - it->timestamp()) > kStaleSnapshotAge ? kSnapshotStatusStale
+                                                                              : kSnapshotStatusFresh;
+    });
+    return status;
 }
 
 void APMEManager::resetToDefaultsOfSDKName(const QString& sdkName)
@@ -265,64 +376,72 @@ void APMEManager::resetToDefaultsOfSDKName(const QString& sdkName)
             APMMonitor::kLevelError, 800025, QStringLiteral("Cannot reset to defaults for empty SDK Name"));
         return;
     }
-    bool removed = false;
-    {
-        QMutexLocker lock(&mutex_);
-        removed = activated_.remove(sdkName) > 0;
-    }
-    if (!removed) {
-        monitor().logWithLevel(APMMonitor::kLevelError, 800026,
-            QStringLiteral("Cannot reset to defaults for unregistered SDK name"), sdkName);
-        return;
-    }
-    if (taskManager_)
-        taskManager_->resetToDefaultsForSDKName(sdkName);
-    monitor().logWithLevel(
-        APMMonitor::kLevelVerbose, 800027, QStringLiteral("Reset all experiments to default. SDK name"), sdkName);
+    dispatchSyncOnSerialQueue([&] {
+        if (activated_.remove(sdkName) == 0) {
+            monitor().logWithLevel(APMMonitor::kLevelError, 800026,
+                QStringLiteral("Cannot reset to defaults for unregistered SDK name"), sdkName);
+            return;
+        }
+        if (taskManager_)
+            taskManager_->resetToDefaultsForSDKName(sdkName);
+        monitor().logWithLevel(APMMonitor::kLevelVerbose, 800027,
+            QStringLiteral("Reset all experiments to default. SDK name"), sdkName);
+    });
 }
 
 void APMEManager::taskManagerDidStartWithSnapshots(
     const QList<APMESnapshot>& activated, const QList<APMESnapshot>& pending, const QList<APMESnapshot>& launched)
 {
-    // Copies taken now: a snapshot loaded at start is not stale.
-    const double now = clock_.now();
-    auto fresh = [now](APMESnapshot snapshot) {
-        snapshot.setTimestamp(now);
-        snapshot.setManuallyActivated(false);
-        return snapshot;
-    };
-    QMutexLocker lock(&mutex_);
-    for (const APMESnapshot& snapshot : activated)
-        activated_.insert(snapshot.sdkName(), fresh(snapshot));
-    for (const APMESnapshot& snapshot : pending)
-        pending_.insert(snapshot.sdkName(), fresh(snapshot));
-    for (const APMESnapshot& snapshot : launched)
-        launched_.insert(snapshot.sdkName(), fresh(snapshot));
+    dispatchAsyncWhileAlive([activated, pending, launched](APMEManager& self) {
+        // Copies taken now: a snapshot loaded at start is not stale.
+        const double now = self.clock_.now();
+        auto fresh = [now](APMESnapshot snapshot) {
+            snapshot.setTimestamp(now);
+            snapshot.setManuallyActivated(false);
+            return snapshot;
+        };
+        for (const APMESnapshot& snapshot : activated)
+            self.activated_.insert(snapshot.sdkName(), fresh(snapshot));
+        for (const APMESnapshot& snapshot : pending)
+            self.pending_.insert(snapshot.sdkName(), fresh(snapshot));
+        for (const APMESnapshot& snapshot : launched)
+            self.launched_.insert(snapshot.sdkName(), fresh(snapshot));
+    });
+}
+
+void APMEManager::notifyNewSnapshot(const std::shared_ptr<APMEClient>& client)
+{
+    const auto delegate = client->delegate();
+    platform::Executor* queue = delegate->queue();
+    if (!queue)
+        queue = noticeQueue_ ? noticeQueue_ : &platform::MainQueue::shared();
+    queue->async([client, observer = std::weak_ptr<APMEExperimentObserverDelegate>(delegate)] {
+        if (const auto delegate = observer.lock()) {
+            experiment_manager::runCatching([&] { delegate->clientDidReceiveNewSnapshot(*client); }, 800017,
+                experiment_manager::kAsyncExceptionMessage);
+        }
+    });
 }
 
 void APMEManager::taskManagerDidUpsertPendingSnapshots(const QList<APMESnapshot>& snapshots)
 {
     for (const APMESnapshot& snapshot : snapshots) {
         const auto client = clientForSDKName(snapshot.sdkName());
-        const auto delegate = client ? client->delegate() : nullptr;
-        if (!delegate) {
+        if (!client || !client->delegate()) {
             monitor().logWithLevel(APMMonitor::kLevelError, 800021,
                 QStringLiteral("Cannot notify new snapshot for SDK because the delegate does not implement "
                                "-clientDidReceiveNewSnapshot:"),
                 snapshot.sdkName());
             continue;
         }
-        delegate->clientDidReceiveNewSnapshot(*client);
+        notifyNewSnapshot(client);
     }
 }
 
 bool APMEManager::taskManagerShouldFetchExperiments() const
 {
     QList<std::shared_ptr<APMEClient>> clients;
-    {
-        QMutexLocker lock(&mutex_);
-        clients = clients_.values();
-    }
+    const_cast<APMEManager*>(this)->dispatchSyncOnSerialQueue([&] { clients = clients_.values(); });
     for (const auto& client : clients) {
         const auto delegate = client->delegate();
         if (!delegate || delegate->shouldFetchExperimentsForClient(*client))
@@ -339,40 +458,33 @@ void APMEManager::taskManagerDidFinishFetchingExperimentSnapshotsWithErrors(
             APMMonitor::kLevelWarning, 800020, QStringLiteral("No pending snapshots to notify the clients"));
         return;
     }
-    std::vector<std::shared_ptr<APMEClient>> notified;
-    std::vector<std::pair<std::shared_ptr<APMEClient>, APMError>> failed;
-    QList<APMESnapshot> marked;
-    {
-        QMutexLocker lock(&mutex_);
+    dispatchAsyncWhileAlive([snapshots, errors](APMEManager& self) {
+        QList<APMESnapshot> marked;
         for (APMESnapshot snapshot : snapshots) {
             snapshot.setManuallyActivated(false);
-            const auto client = clients_.value(snapshot.sdkName());
+            const auto client = self.clients_.value(snapshot.sdkName());
             // An SDK with an observer activates its snapshot itself; any
             // other is activated at the next start.
             if (client && client->delegate()) {
                 snapshot.setManuallyActivated(true);
                 marked.append(snapshot);
-                notified.push_back(client);
             }
-            pending_.insert(snapshot.sdkName(), snapshot);
+            self.pending_.insert(snapshot.sdkName(), snapshot);
+        }
+        // Observers hear of the snapshots once they are stored with the
+        // mark; without a fetch task there is nothing to store first. This
+        // comes before the error notices, so an observer that throws there
+        // cannot keep the marks from being stored.
+        if (!marked.isEmpty()) {
+            if (self.taskManager_)
+                self.taskManager_->upsertPendingSnapshots(marked);
+            else
+                self.taskManagerDidUpsertPendingSnapshots(marked);
         }
         for (auto it = errors.constBegin(); it != errors.constEnd(); ++it) {
-            if (const auto client = clients_.value(it.key()))
-                failed.emplace_back(client, it.value());
+            const auto client = self.clients_.value(it.key());
+            if (const auto delegate = client ? client->delegate() : nullptr)
+                delegate->client(*client, &it.value());
         }
-    }
-    if (taskManager_) {
-        // Observers hear of the snapshots once they are stored with the mark.
-        if (!marked.isEmpty())
-            taskManager_->upsertPendingSnapshots(marked);
-    } else {
-        for (const auto& client : notified) {
-            if (const auto delegate = client->delegate())
-                delegate->clientDidReceiveNewSnapshot(*client);
-        }
-    }
-    for (const auto& [client, error] : failed) {
-        if (const auto delegate = client->delegate())
-            delegate->client(*client, &error);
-    }
+    });
 }

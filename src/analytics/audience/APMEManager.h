@@ -7,22 +7,24 @@
 #include <QHash>
 #include <QList>
 #include <QMap>
-#include <QMutex>
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 
 namespace platform {
 class Clock;
-}
+class Executor;
+class SerialQueue;
+} // namespace platform
 
 class APMEClient;
+class APMEMonitor;
 class APMError;
 class APMESDKProperty;
 class APMETaskManager;
-class APMMonitor;
 
 // The experimentation client of the analytics library. Components register
 // as SDKs with default flag values and get a client back. Snapshots that the
@@ -30,9 +32,14 @@ class APMMonitor;
 // them; flag reads then answer the activated experiments' values, then those
 // of the launched experiments (id 0), then the defaults.
 //
-// State lives in memory under one lock; observers are told of new snapshots
-// and fetch errors synchronously, on the thread that delivers them, after
-// the lock is released.
+// State lives in memory and is read and written only on the manager's own
+// serial queue ("APMEExperimentSerialQueue"). Registration, the fetch
+// task's reports and resets are posted to it; lookups, activation, status
+// and reset to defaults wait for it (from a task of the queue they run
+// inline). A callback that throws there is caught and logged, never passed
+// on, so one bad observer cannot stop the queue. Fetch errors reach
+// observers on the serial queue; new-snapshot notices go to the observer's
+// own queue, else to the notice queue (the main queue unless injected).
 //
 // With a fetch task (initWithTaskManager), snapshots are fetched on the
 // task's schedule and kept in its database: the stored ones are loaded at
@@ -43,9 +50,11 @@ class APMEManager : public APMExperimentSource,
                     public APMETaskManagerDelegate,
                     public std::enable_shared_from_this<APMEManager> {
 public:
+    static const QString kSerialQueueLabel; // "APMEExperimentSerialQueue"
+
     static std::shared_ptr<APMEManager> sharedInstance();
-    // The monitor the experiment classes log to: the engine's.
-    static APMMonitor& monitor();
+    // The monitor the experiment classes log to: a front of the engine's.
+    static APMEMonitor& monitor();
     // The version of the experiment client: the library version text with
     // its last three characters cut off, read as a number (0 when the text
     // is too short to leave anything).
@@ -63,11 +72,14 @@ public:
     // from now, either way (a clock set back counts too).
     static constexpr double kStaleSnapshotAge = 259200; // three days
 
-    explicit APMEManager(platform::Clock& clock);
+    // `noticeQueue` null: new-snapshot notices for observers without a
+    // queue of their own go to the main queue.
+    explicit APMEManager(platform::Clock& clock, platform::Executor* noticeQueue = nullptr);
     APMEManager();
+    ~APMEManager();
     // A manager driving the fetch task, which it starts.
-    static std::shared_ptr<APMEManager> initWithTaskManager(
-        platform::Clock& clock, std::shared_ptr<APMETaskManager> taskManager);
+    static std::shared_ptr<APMEManager> initWithTaskManager(platform::Clock& clock,
+        std::shared_ptr<APMETaskManager> taskManager, platform::Executor* noticeQueue = nullptr);
 
     APMEManager(const APMEManager&) = delete;
     APMEManager& operator=(const APMEManager&) = delete;
@@ -88,8 +100,15 @@ public:
     bool activateSnapshotOfSDK(const QString& sdkName, APMError* error);
     // The ids of all activated experiments, ascending.
     QList<qint64> experimentIDs() const override;
-    // Drops every snapshot; registrations and default flags stay.
+    // Drops every snapshot, in memory and stored; registrations and default
+    // flags stay. clearAndDelete also deletes the stored times.
     void reset() override;
+    void clearAndDelete();
+
+    // Runs the callback on the serial queue, later respectively now; what it
+    // throws is logged (level 1, codes 800017 and 800018) and swallowed.
+    void dispatchAsyncOnSerialQueue(std::function<void()> callback);
+    void dispatchSyncOnSerialQueue(const std::function<void()>& callback);
 
     // Unknown SDK (or an empty name, level 0 code 800024), no activated
     // snapshot (or one without a time), fresh or stale.
@@ -108,9 +127,14 @@ public:
     void taskManagerDidUpsertPendingSnapshots(const QList<APMESnapshot>& snapshots) override;
 
 private:
+    // Async steps hold the manager weakly and do nothing once it is gone.
+    void dispatchAsyncWhileAlive(std::function<void(APMEManager&)> step);
+    void notifyNewSnapshot(const std::shared_ptr<APMEClient>& client);
+
     platform::Clock& clock_;
+    platform::Executor* const noticeQueue_;
     std::shared_ptr<APMETaskManager> taskManager_;
-    mutable QMutex mutex_;
+    std::unique_ptr<platform::SerialQueue> queue_;
     QHash<QString, std::shared_ptr<APMEClient>> clients_;
     QHash<QString, QVariantMap> defaultFlags_;
     QHash<QString, APMESnapshot> activated_;

@@ -1,6 +1,7 @@
 #include "analytics/audience/APMESDKProperty.h"
 
-#include "analytics/base/APMLibrary.h"
+#include "analytics/audience/APMEManager.h"
+#include "analytics/base/APMEMonitor.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/config/APMESDKPropertyProviderDelegate.h"
 #include "analytics/wire/APMPBClientProperty.h"
@@ -81,7 +82,7 @@ std::unique_ptr<APMPBClientProperty> APMESDKProperty::proto(const QString& fallb
     if (key.isEmpty())
         key = fallbackDiversionKey;
     if (key.isEmpty()) {
-        APMLibrary::monitor().logWithLevel(
+        APMEManager::monitor().logWithLevel(
             APMMonitor::kLevelErrorMonitored, 860001, QStringLiteral("Diversion key is empty"));
         return nullptr;
     }

@@ -1,6 +1,7 @@
 #include "analytics/audience/APMESnapshot.h"
 
-#include "analytics/base/APMLibrary.h"
+#include "analytics/audience/APMEManager.h"
+#include "analytics/base/APMEMonitor.h"
 #include "analytics/config/APMEFlagConversion.h"
 #include "analytics/wire/APMPBExperiment.h"
 #include "analytics/wire/APMPBFieldAccess.h"
@@ -53,7 +54,7 @@ std::unique_ptr<APMPBSnapshot> APMESnapshot::proto() const
         APMPBSetInt32Field(experiment.get(), kExperimentIDSlot, static_cast<qint32>(it.key()));
         std::vector<std::unique_ptr<APMPBFlag>> flags;
         for (auto flag = it->constBegin(); flag != it->constEnd(); ++flag) {
-            if (auto built = APMEFlagProtoFromNameAndValue(flag.key(), flag.value(), APMLibrary::monitor()))
+            if (auto built = APMEFlagProtoFromNameAndValue(flag.key(), flag.value(), APMEManager::monitor().monitor()))
                 flags.push_back(std::move(built));
         }
         APMPBSetArrayField(experiment.get(), kExperimentFlagsSlot, flags);

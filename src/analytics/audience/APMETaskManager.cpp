@@ -4,7 +4,8 @@
 #include "analytics/audience/APMEExperimentRequestBuilder.h"
 #include "analytics/audience/APMETaskManagerDelegate.h"
 #include "analytics/base/APMConfigStore.h"
-#include "analytics/base/APMLibrary.h"
+#include "analytics/audience/APMEManager.h"
+#include "analytics/base/APMEMonitor.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/store/APMGzip.h"
 #include "analytics/wire/APMPBExperimentRequest.h"
@@ -34,9 +35,9 @@ constexpr int kResponseSnapshotsSlot = 0, kResponseSdkResponsesSlot = 1;
 constexpr int kSdkNameSlot = 0, kSdkStatusSlot = 1, kSdkSnapshotSlot = 2;
 constexpr int kSnapshotNameSlot = 0;
 
-APMMonitor& monitor()
+APMEMonitor& monitor()
 {
-    return APMLibrary::monitor();
+    return APMEManager::monitor();
 }
 
 bool isZero(double value)

@@ -3,6 +3,10 @@
 class APMEClient;
 class APMError;
 
+namespace platform {
+class Executor;
+}
+
 // What an experiment client tells the component that registered it. Every
 // method has a neutral default, so an observer answers only what it needs.
 class APMEExperimentObserverDelegate {
@@ -23,4 +27,7 @@ public:
         (void)client;
         return true;
     }
+    // Where new-snapshot notices reach this observer; null: the manager's
+    // notice queue (the main queue).
+    virtual platform::Executor* queue() { return nullptr; }
 };

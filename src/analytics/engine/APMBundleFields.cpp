@@ -52,15 +52,17 @@ void APMApplyIdentifiersToBundle(
         adStorageDenied = source.size() > 2 && isDeniedCharacter(source.at(2));
         analyticsStorageDenied = source.size() > 3 && isDeniedCharacter(source.at(3));
     }
+    // One trip to the identity's queue for all its values.
+    const APMIdentity::AdvertisingIdentifiers identifiers = identity.advertisingIdentifiers();
     bool trackingGated = false;
     if (identity.iOS14OrAbove()) {
-        const quint64 status = identity.appleConsentStatus();
+        const quint64 status = identifiers.appleConsentStatus;
         if (status != kTrackingStatusUnavailable)
             APMPBSetInt32Field(&bundle, kTrackingStatus, qint32(status));
         trackingGated = status != kTrackingStatusAuthorized && gate;
     }
-    const bool hasLimitedAdTracking = identity.hasLimitedAdTracking();
-    const QString resettable = identity.resettableDeviceID();
+    const bool hasLimitedAdTracking = identifiers.hasLimitedAdTracking;
+    const QString& resettable = identifiers.resettableDeviceID;
     const bool useResettable = hasLimitedAdTracking && !resettable.isEmpty() && !adStorageDenied && !trackingGated;
     if (useResettable) {
         setStringUnlessPresent(bundle, kResettableDeviceID, resettable);
@@ -74,7 +76,7 @@ void APMApplyIdentifiersToBundle(
             APMPBClearField(&bundle, kVendorDeviceID);
     }
     if (!analyticsStorageDenied) {
-        const QString appInstanceID = identity.appInstanceID();
+        const QString& appInstanceID = identifiers.appInstanceID;
         if (!appInstanceID.isEmpty())
             setStringUnlessPresent(bundle, kAppInstanceID, appInstanceID);
     }
@@ -87,7 +89,7 @@ void APMApplyIdentifiersToBundle(
         APMPBClearField(&bundle, kAudienceResults);
     }
     if (hasLimitedAdTracking)
-        APMPBSetBoolField(&bundle, kLimitedAdTracking, identity.limitedAdTracking());
+        APMPBSetBoolField(&bundle, kLimitedAdTracking, identifiers.limitedAdTracking);
 }
 
 void APMApplyDMAConsentToBundle(APMPBMeasurementBundle& bundle, const QString& diagnostics, bool adUserDataDenied,

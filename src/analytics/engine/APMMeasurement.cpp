@@ -8,6 +8,7 @@
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMPrivateSetMembershipClient.h"
 #include "analytics/base/APMDeepLinkStore.h"
+#include "analytics/base/APMEnvironmentInfo.h"
 #include "analytics/base/APMScheduler.h"
 #include "analytics/base/APMUserDefaults.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
@@ -224,6 +225,7 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
     persistedConfig_ = environment_.persistedConfig;
     if (!environment_.systemFacts)
         environment_.systemFacts = &platform::SystemFacts::shared();
+    ownEnvironmentInfo_ = std::make_unique<APMEnvironmentInfo>(*environment_.systemFacts, environment_.monitor);
     if (!environment_.deepLinkStore)
         environment_.deepLinkStore = &APMUserDefaults::sharedUserDefaults();
     if (!environment_.infoDictionary)

@@ -33,6 +33,7 @@ class APMConditionalPropertyProcessor;
 class APMConditionalUserPropertyController;
 class APMConfigStore;
 class APMEManager;
+class APMEnvironmentInfo;
 class APMDailyCounts;
 class APMDatabase;
 class APMEvent;
@@ -158,6 +159,9 @@ public:
         // open, updates, stored campaign, deferred deep link, personalized
         // ads), for callers that drive them one by one.
         bool reportsLifecycleAtStart = true;
+        // The device facts of every bundle; null: the engine's own over
+        // `systemFacts`.
+        APMEnvironmentInfo* environmentInfo = nullptr;
     };
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.
@@ -517,10 +521,9 @@ private:
     bool isVersionSameAsOriginalVersion_ = false;
     bool shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
     qint32 timeZoneOffsetMinutes_ = 0;
-    bool systemFactsRead_ = false;
-    QString deviceModel_;
+    std::unique_ptr<APMEnvironmentInfo> ownEnvironmentInfo_;
     QString osVersion_;
-    QString language_;
+    QString userDefaultLanguage_;
 
     // On-device conversion measurement and search-ad attribution (worker
     // queue); their alarms go in the destructor's last task on the queue.

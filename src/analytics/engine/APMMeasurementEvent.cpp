@@ -4,6 +4,7 @@
 
 #include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMAEU.h"
+#include "analytics/base/APMEnvironmentInfo.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMHelpers.h"
 #include "analytics/base/APMMonitor.h"
@@ -471,25 +472,23 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
     if (dma)
         APMApplyDMAConsentToBundle(bundle, APMConsentSettingsUtil::consentDiagnostics(),
             APMConsentSettingsUtil::isAdUserDataDenied(), nullptr, *remoteConfig_, true);
-    // The machine's facts do not change while the process runs (the time
-    // zone is read again when its offset could have changed, each hour).
-    if (!systemFactsRead_) {
-        systemFactsRead_ = true;
-        deviceModel_ = APMAEU::deviceModel(environment_.systemFacts);
-        osVersion_ = APMAEU::systemVersion(environment_.systemFacts);
-        const QStringList languages = environment_.systemFacts->preferredLanguages();
-        language_ = languages.isEmpty() ? QString() : languages.first().toLower();
-    }
+    // Every event's metadata carries the device facts; reading them costs
+    // file reads, so they are read again once an hour (when the time zone's
+    // offset could have changed too).
+    APMEnvironmentInfo& facts
+        = environment_.environmentInfo ? *environment_.environmentInfo : *ownEnvironmentInfo_;
     const qint64 hour = qint64(now() / 3600);
     if (hour != timeZoneHour_) {
         timeZoneHour_ = hour;
-        timeZoneOffsetMinutes_ = environment_.systemFacts->timeZoneOffsetSeconds() / 60;
+        timeZoneOffsetMinutes_ = facts.timeZoneOffsetMinutes();
+        osVersion_ = facts.deviceOSVersion();
+        userDefaultLanguage_ = facts.userDefaultLanguage();
     }
-    const QString& language = language_;
-    APMPBSetStringField(&bundle, kDeviceModel, deviceModel_);
+    APMPBSetStringField(&bundle, kDeviceModel, facts.deviceModel());
     APMPBSetStringField(&bundle, kOSVersion, osVersion_);
     APMPBSetInt32Field(&bundle, kTimeZoneOffsetMinutes, timeZoneOffsetMinutes_);
-    APMPBSetStringField(&bundle, kUserDefaultLanguage, language);
+    if (!userDefaultLanguage_.isEmpty())
+        APMPBSetStringField(&bundle, kUserDefaultLanguage, userDefaultLanguage_);
     if (!attributes.isEmpty()) {
         std::vector<std::unique_ptr<APMPBUserAttribute>> properties;
         bool hasNPA = false;

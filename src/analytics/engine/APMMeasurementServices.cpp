@@ -87,7 +87,10 @@ std::shared_ptr<APMEManager> APMMeasurement::makeExperimentManager()
     environment.databasePath = QFileInfo(measurementPath).absoluteDir().filePath(APMEDatabase::kDatabaseName);
     environment.serviceAddress = environment_.experimentsURL;
     environment.requestBuilder = std::make_shared<APMEExperimentRequestBuilder>();
-    return APMEManager::initWithTaskManager(*environment_.clock, std::make_shared<APMETaskManager>(environment));
+    // New-snapshot notices go where the fetch task's alarm runs when that is
+    // injected (tests on virtual time), else to the main queue.
+    return APMEManager::initWithTaskManager(
+        *environment_.clock, std::make_shared<APMETaskManager>(environment), environment_.timer);
 }
 
 bool APMMeasurement::applyMeasurementConfigData(const QByteArray& data)

@@ -204,6 +204,17 @@ template <typename Read> auto APMIdentity::readOnQueue(Read read) -> decltype(re
     return result;
 }
 
+// What updateIdentifiers() followed by readOnQueue() gives, in one trip to
+// the queue instead of two: these reads come once per logged event, several
+// of them, and each trip wakes the queue's thread.
+template <typename Read> auto APMIdentity::refreshedReadOnQueue(Read read) -> decltype(read())
+{
+    return readOnQueue([&] {
+        refreshOnWorkerQueue();
+        return read();
+    });
+}
+
 // ---- Advertising-derived identifiers ---------------------------------------
 
 void APMIdentity::updateIdentifiers()
@@ -302,8 +313,7 @@ QString APMIdentity::appInstanceID()
 {
     if (Consent::isAnalyticsStorageDenied())
         return QString();
-    updateIdentifiers();
-    return readOnQueue([this] { return persistedConfig_.appInstanceID(); });
+    return refreshedReadOnQueue([this] { return persistedConfig_.appInstanceID(); });
 }
 
 void APMIdentity::setAppInstanceID(const QString& appInstanceID)
@@ -315,44 +325,56 @@ QString APMIdentity::hashedResettableDeviceID()
 {
     if (Consent::isAdStorageDenied())
         return QString();
-    updateIdentifiers();
-    return readOnQueue([this] { return persistedConfig_.hashedResettableDeviceID(); });
+    return refreshedReadOnQueue([this] { return persistedConfig_.hashedResettableDeviceID(); });
 }
 
 QString APMIdentity::resettableDeviceID()
 {
-    updateIdentifiers();
-    return readOnQueue([this] { return resettableDeviceID_.value_or(QString()); });
+    return refreshedReadOnQueue([this] { return resettableDeviceID_.value_or(QString()); });
 }
 
 bool APMIdentity::limitedAdTracking()
 {
-    updateIdentifiers();
-    return readOnQueue([this] { return limitedAdTracking_; });
+    return refreshedReadOnQueue([this] { return limitedAdTracking_; });
 }
 
 quint64 APMIdentity::appleConsentStatus()
 {
-    updateIdentifiers();
-    return readOnQueue([this] { return appleConsentStatus_; });
+    return refreshedReadOnQueue([this] { return appleConsentStatus_; });
 }
 
 bool APMIdentity::hasLimitedAdTracking()
 {
-    updateIdentifiers();
-    return readOnQueue([this] { return environment_.identitySupport->hasLimitedAdTracking(); });
+    return refreshedReadOnQueue([this] { return environment_.identitySupport->hasLimitedAdTracking(); });
+}
+
+APMIdentity::AdvertisingIdentifiers APMIdentity::advertisingIdentifiers()
+{
+    const bool analyticsStorageDenied = Consent::isAnalyticsStorageDenied();
+    return refreshedReadOnQueue([this, analyticsStorageDenied] {
+        AdvertisingIdentifiers identifiers;
+        identifiers.appleConsentStatus = appleConsentStatus_;
+        identifiers.hasLimitedAdTracking = environment_.identitySupport->hasLimitedAdTracking();
+        identifiers.limitedAdTracking = limitedAdTracking_;
+        identifiers.resettableDeviceID = resettableDeviceID_.value_or(QString());
+        if (!analyticsStorageDenied)
+            identifiers.appInstanceID = persistedConfig_.appInstanceID();
+        return identifiers;
+    });
 }
 
 // ---- App IDs and the reset flag --------------------------------------------
 
 QString APMIdentity::appIDFromVMP()
 {
-    return readOnQueue([this] { return appIDFromVMP_; });
+    QMutexLocker lock(&appIDsMutex_);
+    return appIDFromVMP_;
 }
 
 QString APMIdentity::appIDFromAdNest()
 {
-    return readOnQueue([this] { return appIDFromAdNest_; });
+    QMutexLocker lock(&appIDsMutex_);
+    return appIDFromAdNest_;
 }
 
 void APMIdentity::setAppIDFromVMP(const QString& appID)
@@ -363,7 +385,8 @@ void APMIdentity::setAppIDFromVMP(const QString& appID)
     }
     if (vmpAppIDSet.exchange(true))
         return;
-    queue_->async([this, appID] { appIDFromVMP_ = appID; });
+    QMutexLocker lock(&appIDsMutex_);
+    appIDFromVMP_ = appID;
 }
 
 void APMIdentity::setAppIDFromAdNest(const QString& appID)
@@ -374,7 +397,8 @@ void APMIdentity::setAppIDFromAdNest(const QString& appID)
     }
     if (adNestAppIDSet.exchange(true))
         return;
-    queue_->async([this, appID] { appIDFromAdNest_ = appID; });
+    QMutexLocker lock(&appIDsMutex_);
+    appIDFromAdNest_ = appID;
 }
 
 bool APMIdentity::shouldSetLastAdvertisingIDResetUserProperty()

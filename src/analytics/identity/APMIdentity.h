@@ -107,6 +107,18 @@ public:
     quint64 appleConsentStatus();
     bool hasLimitedAdTracking();
 
+    // The five advertising-derived values above, after one refresh, read
+    // together in one trip to the identity's queue (they go into every
+    // event's metadata).
+    struct AdvertisingIdentifiers {
+        quint64 appleConsentStatus = 0;
+        bool hasLimitedAdTracking = false;
+        bool limitedAdTracking = false;
+        QString resettableDeviceID;
+        QString appInstanceID; // null with analytics storage denied
+    };
+    AdvertisingIdentifiers advertisingIdentifiers();
+
     QString appIDFromVMP();
     QString appIDFromAdNest();
     // Only the first non-empty call of each setter in the process stores its
@@ -158,6 +170,7 @@ private:
     void resetEphemeralAppInstanceIDOnWorkerQueue();
     // Runs the task on the queue and waits for it.
     template <typename Read> auto readOnQueue(Read read) -> decltype(read());
+    template <typename Read> auto refreshedReadOnQueue(Read read) -> decltype(read());
 
     APMPersistedConfig& persistedConfig_;
     Environment environment_;
@@ -174,6 +187,9 @@ private:
     QString basaltInstallationID_;
 
     // Worker-queue state.
+    // Set once and read for every event: held under a lock of their own
+    // rather than read through the queue.
+    mutable QMutex appIDsMutex_;
     QString appIDFromVMP_;
     QString appIDFromAdNest_;
     std::optional<double> lastAppInstanceIDUpdateTimestamp_;

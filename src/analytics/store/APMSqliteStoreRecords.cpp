@@ -118,14 +118,9 @@ bool APMSqliteStore::updateRecord(const APMRecord& record, const QString& table,
     values << columnValue;
     const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3=?")
                             .arg(table, assignments.join(QLatin1Char(',')), columnName);
-    sqlite3_stmt* statement = prepareSQL(sql, error);
-    if (!statement)
-        return false;
-    if (!bindValues(values, statement, error)) {
-        sqlite3_finalize(statement);
-        return false;
-    }
-    return executeSQLStatement(statement, error);
+    // The same rows are updated with the same columns over and over (the
+    // daily counts once per logged event): the statement is kept for reuse.
+    return runCachedStatement(sql, values, kRecordsOpExecuteStatement, error);
 }
 
 bool APMSqliteStore::runCachedStatement(
