@@ -16,6 +16,7 @@
 #include "analytics/engine/APMLifetimeValueRecorder.h"
 #include "analytics/engine/APMMeasurementRemoteConfig.h"
 #include "analytics/engine/APMRulesEventEditor.h"
+#include "analytics/engine/APMSessionReporter.h"
 #include "analytics/engine/APMSessionState.h"
 #include "analytics/audience/APMEManager.h"
 #include "analytics/audience/APMETaskManager.h"
@@ -187,8 +188,6 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
         environment_.monitor = &monitor();
     if (!environment_.eventEditor)
         environment_.eventEditor = std::make_shared<APMRulesEventEditor>();
-    if (!environment_.session)
-        environment_.session = APMSessionState::foreground();
     if (!environment_.sampler)
         environment_.sampler = APMEventSampler::keepingAll();
     if (!environment_.lifetimeValue)
@@ -303,9 +302,13 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled)
             setEnabled(false);
             return;
         }
+        if (const auto reporter = sessionReporter())
+            reporter->setReportingEnabled(true);
         log(APMMonitor::kLevelNotice, 23012, QStringLiteral("Analytics collection enabled"));
     } else {
         alarm_->cancel();
+        if (const auto reporter = sessionReporter())
+            reporter->setReportingEnabled(false);
         log(APMMonitor::kLevelNotice, 23013, QStringLiteral("Analytics collection disabled"));
     }
 }
@@ -354,6 +357,8 @@ bool APMMeasurement::initializeComponents()
     // The store, the identity and the naming rules read this configuration from now on.
     APMMeasurementRemoteConfig::setRemoteConfig(remoteConfig_);
     initializeServices();
+    if (!environment_.session)
+        makeSessionReporter();
 
     APMError backupError;
     if (!APMExcludePathFromBackup(QFileInfo(path).absolutePath(), &backupError))
@@ -368,6 +373,7 @@ bool APMMeasurement::initializeComponents()
             staleError.description());
     if (remoteConfig_->DMAConsentEnabled())
         updateConsentSettingsUtilWithRemoteConfig();
+    subscribeForAppForegroundBackgroundNotifications();
     return true;
 }
 
@@ -444,6 +450,9 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents()
             log(APMMonitor::kLevelErrorMonitored, 23209, QStringLiteral("Failed to reset database"));
             return false;
         }
+        // The session number and activity went with the persisted state.
+        if (sessionReporter())
+            makeSessionReporter()->setReportingEnabled(enabled_);
     } else {
         const QString path = environment_.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName)
                                                                  : environment_.databasePath;
