@@ -131,6 +131,9 @@ TEST_F(SessionReporterTest, ARestartAfterARebootWithinTheTimeoutKeepsTheSession)
     time_.jumpWallClock(10 * 60);
     time_.setBootClock(12);
     launch();
+    // Neither does the wall clock set back now end the session carried over.
+    time_.jumpWallClock(-7200);
+    EXPECT_FALSE(reporter().isSessionExpired());
     activate();
     pass(7);
     resign();

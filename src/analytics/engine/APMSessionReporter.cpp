@@ -75,7 +75,13 @@ APMSessionReporter::APMSessionReporter(APMPersistedConfig& persistedConfig, Envi
         environment_.remoteConfig = [] { return APMMeasurementRemoteConfig::remoteConfig(); };
     timer_ = std::make_shared<Timer>(*environment_.mainQueue, *environment_.clock);
     timeoutSessionInterval_ = config()->sessionDefaultTimeoutInterval();
-    engagementStartUptime_ = freerideEngagementStartUptime_ = currentUptime();
+    const double uptime = currentUptime();
+    engagementStartUptime_ = freerideEngagementStartUptime_ = uptime;
+    // The last activity of an earlier run is known only as wall time: how
+    // long ago it was is read once, now (a wall clock set back counts the
+    // same as one moved on), and placed on this run's boot clock, which
+    // measures all idle time from here on.
+    lastActivityUptime_ = uptime - std::fabs(currentClockTime() - persistedConfig_.lastSessionActivityClockTime());
 }
 
 APMSessionReporter::~APMSessionReporter()
@@ -170,21 +176,11 @@ bool APMSessionReporter::isAppActive() const
 
 bool APMSessionReporter::isSessionExpired() const
 {
-    double timeout = 0;
-    std::optional<double> lastUptime;
-    {
-        std::lock_guard locker(mutex_);
-        timeout = timeoutSessionInterval_;
-        lastUptime = lastActivityUptime_;
-    }
+    // The boot clock tells how long ago, whatever was done to the wall
+    // clock since.
     const double uptime = currentUptime();
-    // This run saw the last activity: the boot clock tells how long ago,
-    // whatever was done to the wall clock since.
-    if (lastUptime && uptime >= *lastUptime)
-        return uptime - *lastUptime > timeout;
-    // An earlier run's activity: only its wall time is known; a wall clock
-    // set back counts the same as one moved on.
-    return std::fabs(currentClockTime() - persistedConfig_.lastSessionActivityClockTime()) > timeout;
+    std::lock_guard locker(mutex_);
+    return uptime - lastActivityUptime_ > timeoutSessionInterval_;
 }
 
 bool APMSessionReporter::shouldStartNewSession() const

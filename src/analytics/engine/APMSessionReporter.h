@@ -31,8 +31,8 @@ class APMEvent;
 //
 // Engagement is measured on the boot clock, which counts time asleep and is
 // not moved by changes of the wall clock. Session expiry is measured on the
-// boot clock too while this run saw the last activity; only a last activity
-// of an earlier run (persisted as wall time) is compared with the wall clock.
+// boot clock too; only the last activity of an earlier run (persisted as
+// wall time) is compared with the wall clock, once, when the reporter is made.
 // So a wall clock set forward or back neither ends a live session nor counts
 // as engagement, a reboot's lower boot clock never gives negative time, and
 // time spent while the application is not active is never engagement.
@@ -131,8 +131,8 @@ private:
     double freerideEngagementStartUptime_ = 0;
     bool reportingEnabled_ = false;
     double timeoutSessionInterval_ = 0;
-    // Boot-clock time of the last session activity seen by this run.
-    std::optional<double> lastActivityUptime_;
+    // Boot-clock time of the last session activity.
+    double lastActivityUptime_ = 0;
 };
 
 // The engine's own session start "_s" (origin "auto") at the timestamp: "_sid"
