@@ -72,13 +72,8 @@ APMAdExposureReporter::APMAdExposureReporter(Environment environment)
         environment_.isAppActive = [] { return APMScreenViewReporter::sharedInstance().isAppActive(); };
     if (!environment_.screenParameters)
         environment_.screenParameters = [] { return APMScreenViewReporter::sharedInstance().screenParameters(); };
-    if (!environment_.logEvent) {
-        environment_.logEvent = [](const QString& origin, const QString& name, const QVariantMap& parameters,
-                                    double timestamp) {
-            if (APMMeasurement* engine = APMMeasurement::sharedInstance())
-                engine->logInternalEventWithOrigin(origin, name, parameters, timestamp);
-        };
-    }
+    if (!environment_.logEvent)
+        environment_.logEvent = &APMMeasurement::logInternalEventOnSharedInstance;
 }
 
 APMAdExposureReporter::~APMAdExposureReporter()

@@ -244,6 +244,9 @@ public:
     // screen unless it names its own.
     void logInternalEventWithOrigin(
         const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
+    // The same on the shared engine; nothing without one.
+    static void logInternalEventOnSharedInstance(
+        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
 
     // ---- State ----------------------------------------------------------------
 

@@ -124,6 +124,13 @@ void APMMeasurement::logInternalEventWithOrigin(
     logEventWithOrigin(origin, false, name, parameters, timestamp, true, true, true, nullptr, screen);
 }
 
+void APMMeasurement::logInternalEventOnSharedInstance(
+    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
+{
+    if (APMMeasurement* engine = sharedInstance())
+        engine->logInternalEventWithOrigin(origin, name, parameters, timestamp);
+}
+
 // ---- Session starts -------------------------------------------------------------------------
 
 void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground)

@@ -100,13 +100,8 @@ APMScreenViewReporter::APMScreenViewReporter(Environment environment)
         environment_.sessionReporter = &sharedEngineSessionReporter;
     if (!environment_.adExposureReporter)
         environment_.adExposureReporter = [] { return &APMAdExposureReporter::sharedInstance(); };
-    if (!environment_.logEvent) {
-        environment_.logEvent = [](const QString& origin, const QString& name, const QVariantMap& parameters,
-                                    double timestamp) {
-            if (APMMeasurement* engine = APMMeasurement::sharedInstance())
-                engine->logInternalEventWithOrigin(origin, name, parameters, timestamp);
-        };
-    }
+    if (!environment_.logEvent)
+        environment_.logEvent = &APMMeasurement::logInternalEventOnSharedInstance;
     currentScreenInstanceID_ = environment_.firstInstanceID.value_or(APMNumericUtil::randomInt64());
 }
 
