@@ -18,7 +18,8 @@ ApplicationStateNotifier::ApplicationStateNotifier(QGuiApplication& application,
 {
     connect(&application, &QGuiApplication::applicationStateChanged, this,
         &ApplicationStateNotifier::applicationStateChanged);
-    connect(&application, &QGuiApplication::focusWindowChanged, this, &ApplicationStateNotifier::focusWindowChanged);
+    connect(&application, &QGuiApplication::focusWindowChanged, this,
+        &ApplicationStateNotifier::focusWindowChanged);
 }
 
 void ApplicationStateNotifier::postDidFinishLaunching(const QVariantMap& userInfo)
@@ -32,7 +33,8 @@ void ApplicationStateNotifier::postDidFinishLaunching(const QVariantMap& userInf
 
 QString ApplicationStateNotifier::windowName(const QWindow& window)
 {
-    return window.objectName().isEmpty() ? QString::fromLatin1(window.metaObject()->className()) : window.objectName();
+    return window.objectName().isEmpty() ? QString::fromLatin1(window.metaObject()->className())
+                                         : window.objectName();
 }
 
 void ApplicationStateNotifier::applicationStateChanged(Qt::ApplicationState state)

@@ -23,9 +23,10 @@ protected:
         e.notificationCenter = &center_;
         e.isAppActive = [this] { return active_; };
         e.screenParameters = [this] { return screen_; };
-        e.logEvent = [this](const QString& origin, const QString& name, const QVariantMap& parameters, double) {
-            logged_.append({ origin, name, parameters });
-        };
+        e.logEvent
+            = [this](const QString& origin, const QString& name, const QVariantMap& parameters, double) {
+                  logged_.append({ origin, name, parameters });
+              };
         reporter_ = APMAdExposureReporter::create(std::move(e));
     }
 
@@ -67,7 +68,8 @@ TEST_F(AdExposureReporterTest, OverlappingExposuresOfAUnitEndWithTheLastEnd)
     reporter_->endAdUnitExposure(QStringLiteral("banner"));
     ASSERT_EQ(names(), QStringList({ QStringLiteral("_xu"), QStringLiteral("_xa") }));
     EXPECT_EQ(logged_[0].origin, QStringLiteral("am"));
-    EXPECT_EQ(logged_[0].parameters.value(QStringLiteral("_ai")).value<APMValue>().stringValue(), QStringLiteral("banner"));
+    EXPECT_EQ(logged_[0].parameters.value(QStringLiteral("_ai")).value<APMValue>().stringValue(),
+        QStringLiteral("banner"));
     EXPECT_EQ(exposure(logged_[0]), 4'500);
     EXPECT_EQ(exposure(logged_[1]), 4'500);
     EXPECT_EQ(logged_[0].parameters.value(QStringLiteral("_si")).value<APMValue>().int64Value(), 9);
@@ -101,9 +103,11 @@ TEST_F(AdExposureReporterTest, FlushesReportOpenExposuresAndMeasureAgain)
     QMap<QString, qint64> perUnit;
     for (const Logged& event : logged_) {
         if (event.name == QLatin1String("_xu"))
-            perUnit.insert(event.parameters.value(QStringLiteral("_ai")).value<APMValue>().stringValue(), exposure(event));
+            perUnit.insert(event.parameters.value(QStringLiteral("_ai")).value<APMValue>().stringValue(),
+                exposure(event));
     }
-    EXPECT_EQ(perUnit, (QMap<QString, qint64> { { QStringLiteral("a"), 5'000 }, { QStringLiteral("b"), 3'000 } }));
+    EXPECT_EQ(
+        perUnit, (QMap<QString, qint64> { { QStringLiteral("a"), 5'000 }, { QStringLiteral("b"), 3'000 } }));
     EXPECT_EQ(logged_.last().name, QStringLiteral("_xa"));
     EXPECT_EQ(exposure(logged_.last()), 5'000);
 
@@ -116,7 +120,8 @@ TEST_F(AdExposureReporterTest, FlushesReportOpenExposuresAndMeasureAgain)
     for (const Logged& event : logged_) {
         EXPECT_EQ(exposure(event), 4'000);
         EXPECT_EQ(event.parameters.value(QStringLiteral("_si")).value<APMValue>().int64Value(), 41);
-        EXPECT_EQ(event.parameters.value(QStringLiteral("_sn")).value<APMValue>().stringValue(), QStringLiteral("Home"));
+        EXPECT_EQ(event.parameters.value(QStringLiteral("_sn")).value<APMValue>().stringValue(),
+            QStringLiteral("Home"));
     }
 
     // A first screen (nothing left behind) flushes nothing.

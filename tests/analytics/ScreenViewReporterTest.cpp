@@ -2,7 +2,6 @@
 // parameters on other events, refusals, engagement per screen, and the whole
 // road of "_s" and "_e" with their screen to the collection server.
 #include "SessionTestFixture.h"
-
 #include "ValidatorLogRecorder.h"
 
 using namespace session_test;
@@ -25,7 +24,8 @@ TEST_F(ScreenViewReporterTest, ScreenViewsCarryTheirScreenAndTheOneLeftBehind)
 {
     launch();
     activate();
-    trackScreen(QStringLiteral("Home"), QStringLiteral("HomeWindow"), { { QStringLiteral("tab"), QStringLiteral("devices") } });
+    trackScreen(QStringLiteral("Home"), QStringLiteral("HomeWindow"),
+        { { QStringLiteral("tab"), QStringLiteral("devices") } });
     pass(4);
     trackScreen(QStringLiteral("Settings"), QStringLiteral("SettingsWindow"));
 
@@ -58,7 +58,8 @@ TEST_F(ScreenViewReporterTest, ScreenViewsCarryTheirScreenAndTheOneLeftBehind)
     // Other events are placed on the current screen.
     const QVariantMap current = screens_->screenParameters();
     EXPECT_EQ(current.value(QStringLiteral("_si")).value<APMValue>().int64Value(), kFirstScreenID + 2);
-    EXPECT_EQ(current.value(QStringLiteral("_sc")).value<APMValue>().stringValue(), QStringLiteral("SettingsWindow"));
+    EXPECT_EQ(current.value(QStringLiteral("_sc")).value<APMValue>().stringValue(),
+        QStringLiteral("SettingsWindow"));
 }
 
 TEST_F(ScreenViewReporterTest, ScreensWithoutNameOrClassAndQuickChanges)
@@ -196,7 +197,8 @@ TEST_F(ScreenViewReporterTest, SessionAndEngagementReachTheCollectionServerWithT
     bool sawSessionNumber = false;
     for (const auto& batch : server_.batches()) {
         for (const auto& bundle : batch.bundles)
-            sawSessionNumber = sawSessionNumber || bundle.userProperties.value(QStringLiteral("_sno")).toLongLong() == 1;
+            sawSessionNumber
+                = sawSessionNumber || bundle.userProperties.value(QStringLiteral("_sno")).toLongLong() == 1;
     }
     EXPECT_TRUE(sawSessionNumber);
     for (const auto& batch : server_.batches())

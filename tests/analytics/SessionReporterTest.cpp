@@ -238,8 +238,8 @@ TEST_F(SessionReporterTest, TimeoutSettings)
         double idle;
         bool expired;
     };
-    const Case cases[] = { { 0, 0, 0, false }, { 0, 0, 1, true }, { -5, 0, 1, true }, { 120, 120, 119, false },
-        { 120, 120, 121, true } };
+    const Case cases[] = { { 0, 0, 0, false }, { 0, 0, 1, true }, { -5, 0, 1, true },
+        { 120, 120, 119, false }, { 120, 120, 121, true } };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.timeout);
         engine_->setSessionTimeoutInterval(c.timeout);

@@ -4,7 +4,6 @@
 // reporter, and a screen-view and ad exposure reporter wired to it, all
 // hearing the application's state from a private notification centre.
 #include "EngineTestFixture.h"
-
 #include "analytics/engine/APMAdExposureReporter.h"
 #include "analytics/engine/APMScreenViewReporter.h"
 #include "analytics/engine/APMSessionReporter.h"
@@ -27,10 +26,11 @@ protected:
         s.notificationCenter = &center_;
         s.sessionReporter = [this] { return engine_ ? engine_->sessionReporter() : nullptr; };
         s.adExposureReporter = [this] { return ads_.get(); };
-        s.logEvent = [this](const QString& origin, const QString& name, const QVariantMap& parameters, double at) {
-            if (engine_)
-                engine_->logInternalEventWithOrigin(origin, name, parameters, at);
-        };
+        s.logEvent
+            = [this](const QString& origin, const QString& name, const QVariantMap& parameters, double at) {
+                  if (engine_)
+                      engine_->logInternalEventWithOrigin(origin, name, parameters, at);
+              };
         s.firstInstanceID = kFirstScreenID;
         screens_ = APMScreenViewReporter::create(std::move(s));
 
@@ -39,10 +39,11 @@ protected:
         a.notificationCenter = &center_;
         a.isAppActive = [this] { return screens_->isAppActive(); };
         a.screenParameters = [this] { return screens_->screenParameters(); };
-        a.logEvent = [this](const QString& origin, const QString& name, const QVariantMap& parameters, double at) {
-            if (engine_)
-                engine_->logInternalEventWithOrigin(origin, name, parameters, at);
-        };
+        a.logEvent
+            = [this](const QString& origin, const QString& name, const QVariantMap& parameters, double at) {
+                  if (engine_)
+                      engine_->logInternalEventWithOrigin(origin, name, parameters, at);
+              };
         ads_ = APMAdExposureReporter::create(std::move(a));
     }
     ~SessionFixture() override
@@ -134,7 +135,7 @@ protected:
                 const auto& parameters = data->rawEvent().parameters();
                 for (auto it = parameters.cbegin(); it != parameters.cend(); ++it) {
                     event.parameters.insert(it.key(),
-                        it->isString() ? QVariant(it->stringValue())
+                        it->isString()      ? QVariant(it->stringValue())
                             : it->isInt64() ? QVariant(it->int64Value())
                                             : QVariant(it->doubleValue()));
                 }
@@ -175,7 +176,8 @@ protected:
     // Uploads what is kept, so that the collection server has seen it all.
     void uploadEverything()
     {
-        for (int round = 0; round < 4 && rowCount(APMDatabase::kRawEventsTable) + rowCount(APMDatabase::kQueueTable) > 0;
+        for (int round = 0;
+             round < 4 && rowCount(APMDatabase::kRawEventsTable) + rowCount(APMDatabase::kQueueTable) > 0;
              ++round) {
             engine_->dispatchSyncOnWorkerQueue([&] { engine_->uploadData(); });
             settle();

@@ -1,6 +1,7 @@
 // The application's state as notifications: launch first, then activation
 // and resignation from Qt's application state, and windows losing focus.
 #include "platform/ApplicationStateNotifier.h"
+
 #include "platform/NotificationCenter.h"
 
 #include <QGuiApplication>
@@ -75,8 +76,9 @@ TEST_F(ApplicationStateNotifierTest, AWindowLosingTheFocusIsNamed)
     emit qGuiApp->focusWindowChanged(&home);
     emit qGuiApp->focusWindowChanged(&unnamed);
     emit qGuiApp->focusWindowChanged(nullptr);
-    EXPECT_EQ(posted_, QStringList({ N::kWindowDidResignKey + QStringLiteral(":HomeWindow"),
-                           N::kWindowDidResignKey + QStringLiteral(":QWindow") }));
+    EXPECT_EQ(posted_,
+        QStringList({ N::kWindowDidResignKey + QStringLiteral(":HomeWindow"),
+            N::kWindowDidResignKey + QStringLiteral(":QWindow") }));
 }
 
 } // namespace

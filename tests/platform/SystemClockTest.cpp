@@ -1,7 +1,6 @@
 #include "platform/Clock.h"
 
 #include <gtest/gtest.h>
-
 #include <time.h>
 
 // The system clock's monotonic time is the boot clock: it counts time

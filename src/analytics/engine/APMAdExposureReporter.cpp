@@ -71,7 +71,8 @@ APMAdExposureReporter::APMAdExposureReporter(Environment environment)
     if (!environment_.isAppActive)
         environment_.isAppActive = [] { return APMScreenViewReporter::sharedInstance().isAppActive(); };
     if (!environment_.screenParameters)
-        environment_.screenParameters = [] { return APMScreenViewReporter::sharedInstance().screenParameters(); };
+        environment_.screenParameters
+            = [] { return APMScreenViewReporter::sharedInstance().screenParameters(); };
     if (!environment_.logEvent)
         environment_.logEvent = &APMMeasurement::logInternalEventOnSharedInstance;
 }
@@ -87,7 +88,8 @@ void APMAdExposureReporter::log(qint64 level, qint64 code, const QString& messag
     environment_.monitor->logWithLevel(level, code, message);
 }
 
-void APMAdExposureReporter::log(qint64 level, qint64 code, const QString& message, const QVariant& context) const
+void APMAdExposureReporter::log(
+    qint64 level, qint64 code, const QString& message, const QVariant& context) const
 {
     environment_.monitor->logWithLevel(level, code, message, context);
 }
@@ -135,7 +137,8 @@ void APMAdExposureReporter::endAdUnitExposure(const QString& adUnitID)
     queue_.sync([&] {
         const auto count = adUnitCounts_.constFind(adUnitID);
         if (count == adUnitCounts_.cend()) {
-            log(APMMonitor::kLevelWarningSilent, 1004, QStringLiteral("Unknown ad unit. Ignoring ad unit with ID"), adUnitID);
+            log(APMMonitor::kLevelWarningSilent, 1004,
+                QStringLiteral("Unknown ad unit. Ignoring ad unit with ID"), adUnitID);
             return;
         }
         if (*count >= 2) {
@@ -171,34 +174,41 @@ void APMAdExposureReporter::flush(double endTime, const QVariantMap& screenParam
     adExposureStartTime_ = endTime;
 }
 
-void APMAdExposureReporter::logUnitEvent(const QString& adUnitID, double endTime, const QVariantMap& screenParameters)
+void APMAdExposureReporter::logUnitEvent(
+    const QString& adUnitID, double endTime, const QVariantMap& screenParameters)
 {
     if (!reportingEnabled()) {
-        log(APMMonitor::kLevelWarningSilent, 1007, QStringLiteral("Ad unit exposure not logged. Reporting is disabled."));
+        log(APMMonitor::kLevelWarningSilent, 1007,
+            QStringLiteral("Ad unit exposure not logged. Reporting is disabled."));
         return;
     }
     if (adUnitID.isEmpty()) {
-        log(APMMonitor::kLevelWarningSilent, 1008, QStringLiteral("Ad unit exposure not logged. Received empty ad unit ID"));
+        log(APMMonitor::kLevelWarningSilent, 1008,
+            QStringLiteral("Ad unit exposure not logged. Received empty ad unit ID"));
         return;
     }
     if (!environment_.isAppActive()) {
-        log(APMMonitor::kLevelVerbose, 1011, QStringLiteral("Ad unit exposure not logged. App is not active."));
+        log(APMMonitor::kLevelVerbose, 1011,
+            QStringLiteral("Ad unit exposure not logged. App is not active."));
         return;
     }
     const qint64 ms = exposureMs(endTime, adUnitStartTimes_.value(adUnitID, endTime));
     if (ms < kMinExposureMs) {
-        log(APMMonitor::kLevelVerbose, 1009, QStringLiteral("Ad unit exposure not logged. Exposure time was less than 1 sec"));
+        log(APMMonitor::kLevelVerbose, 1009,
+            QStringLiteral("Ad unit exposure not logged. Exposure time was less than 1 sec"));
         return;
     }
     QVariantMap parameters = withExposure(screenParameters, ms);
-    parameters.insert(kAdUnitParameter, QVariant::fromValue(APMValue::initWithString(adUnitID).value_or(APMValue())));
+    parameters.insert(
+        kAdUnitParameter, QVariant::fromValue(APMValue::initWithString(adUnitID).value_or(APMValue())));
     environment_.logEvent(kAdOrigin, kUnitExposureEvent, parameters, environment_.clock->now());
 }
 
 void APMAdExposureReporter::logOverallEvent(double endTime, const QVariantMap& screenParameters)
 {
     if (!reportingEnabled()) {
-        log(APMMonitor::kLevelWarningSilent, 1005, QStringLiteral("Ad exposure not logged. Reporting is disabled."));
+        log(APMMonitor::kLevelWarningSilent, 1005,
+            QStringLiteral("Ad exposure not logged. Reporting is disabled."));
         return;
     }
     if (!environment_.isAppActive()) {
@@ -207,13 +217,16 @@ void APMAdExposureReporter::logOverallEvent(double endTime, const QVariantMap& s
     }
     const qint64 ms = exposureMs(endTime, adExposureStartTime_);
     if (ms < kMinExposureMs) {
-        log(APMMonitor::kLevelVerbose, 1006, QStringLiteral("Ad exposure not logged. Exposure time was less than 1 sec"));
+        log(APMMonitor::kLevelVerbose, 1006,
+            QStringLiteral("Ad exposure not logged. Exposure time was less than 1 sec"));
         return;
     }
-    environment_.logEvent(kAdOrigin, kOverallExposureEvent, withExposure(screenParameters, ms), environment_.clock->now());
+    environment_.logEvent(
+        kAdOrigin, kOverallExposureEvent, withExposure(screenParameters, ms), environment_.clock->now());
 }
 
-void APMAdExposureReporter::handleScreenDidChangeFromScreen(const APMScreen* previous, const APMScreen* /*next*/)
+void APMAdExposureReporter::handleScreenDidChangeFromScreen(
+    const APMScreen* previous, const APMScreen* /*next*/)
 {
     if (previous)
         logExposureEventsWithScreenParameters(APMScreenParametersForScreen(*previous));
@@ -248,5 +261,5 @@ void APMAdExposureReporter::handleAppWillResignActiveWithScreen(const APMScreen*
 
 void APMAdExposureReporter::waitForPendingWork()
 {
-    queue_.sync([] { });
+    queue_.sync([] {});
 }

@@ -1,13 +1,12 @@
 // The engine's sessions: its session reporter, the session start it makes
 // itself, sessions of events logged while the application is not active, and
 // its reactions to the application's launch and state.
-#include "analytics/engine/APMMeasurement.h"
-
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMScheduler.h"
 #include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMMeasurementNames.h"
 #include "analytics/engine/APMScreenViewReporter.h"
 #include "analytics/engine/APMSessionReporter.h"
@@ -36,7 +35,8 @@ void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(platform::No
 {
     // Held for the rest of the process.
     static auto* token = new platform::ObserverToken;
-    *token = center.addObserver(platform::ApplicationStateNotifier::kDidFinishLaunching, &handleAppDidFinishLaunching);
+    *token = center.addObserver(
+        platform::ApplicationStateNotifier::kDidFinishLaunching, &handleAppDidFinishLaunching);
 }
 
 void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& /*notification*/)
@@ -49,7 +49,8 @@ void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& /
 
 APMScreenViewReporter& APMMeasurement::screenViewReporter() const
 {
-    return environment_.screenViewReporter ? *environment_.screenViewReporter : APMScreenViewReporter::sharedInstance();
+    return environment_.screenViewReporter ? *environment_.screenViewReporter
+                                           : APMScreenViewReporter::sharedInstance();
 }
 
 std::shared_ptr<APMSessionReporter> APMMeasurement::sessionReporter() const
@@ -78,7 +79,8 @@ std::shared_ptr<APMSessionReporter> APMMeasurement::makeSessionReporter()
         APMMeasurement* self = engine();
         return self && self->screenViewReporter().isAppActive();
     };
-    e.logEvent = [engine](const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp) {
+    e.logEvent = [engine](const QString& origin, const QString& name, const QVariantMap& parameters,
+                     double timestamp) {
         if (APMMeasurement* self = engine())
             self->logInternalEventWithOrigin(origin, name, parameters, timestamp);
     };
@@ -89,7 +91,8 @@ std::shared_ptr<APMSessionReporter> APMMeasurement::makeSessionReporter()
         const double now = self->now();
         const auto set = [&](const QString& name, const std::optional<qint64>& value) {
             if (value)
-                self->setUserAttribute(APMUserAttribute::initWithOrigin(kAutoOrigin, name, APMValue::initWithInt64(*value), now));
+                self->setUserAttribute(APMUserAttribute::initWithOrigin(
+                    kAutoOrigin, name, APMValue::initWithInt64(*value), now));
             else
                 self->removeUserAttribute(name);
         };
@@ -120,7 +123,8 @@ void APMMeasurement::setSessionTimeoutInterval(double seconds)
 void APMMeasurement::logInternalEventWithOrigin(
     const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
 {
-    const QVariantMap screen = APMHasScreenParameters(parameters) ? QVariantMap() : screenViewReporter().screenParameters();
+    const QVariantMap screen
+        = APMHasScreenParameters(parameters) ? QVariantMap() : screenViewReporter().screenParameters();
     logEventWithOrigin(origin, false, name, parameters, timestamp, true, true, true, nullptr, screen);
 }
 
@@ -145,8 +149,8 @@ void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timesta
     if (const auto number = reporter->sessionNumberProperty())
         setUserAttributeOnWorkerQueue(*number);
     const bool markBackground = appInBackground && remoteConfig_->appInBackgroundParameterEnabled();
-    const std::optional<APMEvent> event = APMSessionStartEvent(persistedConfig_->sessionNumber(), markBackground,
-        timestamp, markBackground ? QVariantMap() : screenViewReporter().screenParameters());
+    const std::optional<APMEvent> event = APMSessionStartEvent(persistedConfig_->sessionNumber(),
+        markBackground, timestamp, markBackground ? QVariantMap() : screenViewReporter().screenParameters());
     if (event)
         handleEventOnWorkerQueue(*event);
 }
@@ -179,8 +183,10 @@ void APMMeasurement::processSessionFromEvent(const APMEvent& event)
         const char* message;
     };
     const Removal removals[] = {
-        { kSessionIDProperty, 23177, "Failed to remove session ID user property on session expiration. Error" },
-        { kSessionNumberProperty, 23178, "Failed to remove session number user property on session expiration. Error" },
+        { kSessionIDProperty, 23177,
+            "Failed to remove session ID user property on session expiration. Error" },
+        { kSessionNumberProperty, 23178,
+            "Failed to remove session number user property on session expiration. Error" },
         { kSessionEngagementProperty, 23192,
             "Failed to remove session user engagement user property on session expiration. Error" },
     };
@@ -188,7 +194,8 @@ void APMMeasurement::processSessionFromEvent(const APMEvent& event)
         for (const Removal& removal : removals) {
             APMError error;
             if (!database_->deleteUserAttributeWithName(removal.name, &error) && error.code() != 0) {
-                log(APMMonitor::kLevelErrorSilent, removal.code, QString::fromLatin1(removal.message), error.description());
+                log(APMMonitor::kLevelErrorSilent, removal.code, QString::fromLatin1(removal.message),
+                    error.description());
                 return false;
             }
         }
@@ -200,21 +207,23 @@ void APMMeasurement::processSessionFromEvent(const APMEvent& event)
 
 void APMMeasurement::subscribeForAppForegroundBackgroundNotifications()
 {
-    platform::NotificationCenter& center = environment_.notificationCenter ? *environment_.notificationCenter
-                                                                           : platform::NotificationCenter::defaultCenter();
+    platform::NotificationCenter& center = environment_.notificationCenter
+        ? *environment_.notificationCenter
+        : platform::NotificationCenter::defaultCenter();
     observers_ = std::make_shared<APMMeasurementObservers>();
     const std::weak_ptr<APMMeasurement*> weak = self_;
-    observers_->willResignActive
-        = center.addObserver(platform::ApplicationStateNotifier::kWillResignActive, [weak](const platform::Notification&) {
-              if (const auto self = weak.lock(); self && *self)
-                  (*self)->handleAppWillResignActiveEvent();
-          });
+    observers_->willResignActive = center.addObserver(
+        platform::ApplicationStateNotifier::kWillResignActive, [weak](const platform::Notification&) {
+            if (const auto self = weak.lock(); self && *self)
+                (*self)->handleAppWillResignActiveEvent();
+        });
 }
 
 void APMMeasurement::handleAppWillResignActiveEvent()
 {
     persistedConfig_->synchronizeToDisk();
-    log(APMMonitor::kLevelVerbose, 23144, QStringLiteral("App will resign active state. Scheduling data upload"));
+    log(APMMonitor::kLevelVerbose, 23144,
+        QStringLiteral("App will resign active state. Scheduling data upload"));
     const std::weak_ptr<APMMeasurement*> weak = self_;
     scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:4250"), [weak] {
         if (const auto self = weak.lock(); self && *self)

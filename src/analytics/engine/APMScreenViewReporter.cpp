@@ -72,11 +72,11 @@ std::shared_ptr<APMScreenViewReporter> APMScreenViewReporter::create(Environment
     std::shared_ptr<APMScreenViewReporter> reporter(new APMScreenViewReporter(std::move(environment)));
     const std::weak_ptr<APMScreenViewReporter> weak = reporter;
     platform::NotificationCenter& center = *reporter->environment_.notificationCenter;
-    reporter->didBecomeActive_
-        = center.addObserver(platform::ApplicationStateNotifier::kDidBecomeActive, [weak](const platform::Notification&) {
-              if (const auto self = weak.lock())
-                  self->handleApplicationDidBecomeActive();
-          });
+    reporter->didBecomeActive_ = center.addObserver(
+        platform::ApplicationStateNotifier::kDidBecomeActive, [weak](const platform::Notification&) {
+            if (const auto self = weak.lock())
+                self->handleApplicationDidBecomeActive();
+        });
     reporter->willResignActive_ = center.addObserver(
         platform::ApplicationStateNotifier::kWillResignActive, [weak](const platform::Notification&) {
             if (const auto self = weak.lock())
@@ -117,7 +117,8 @@ void APMScreenViewReporter::log(qint64 level, qint64 code, const QString& messag
     environment_.monitor->logWithLevel(level, code, message);
 }
 
-void APMScreenViewReporter::log(qint64 level, qint64 code, const QString& message, const QVariant& context) const
+void APMScreenViewReporter::log(
+    qint64 level, qint64 code, const QString& message, const QVariant& context) const
 {
     environment_.monitor->logWithLevel(level, code, message, context);
 }
@@ -133,7 +134,8 @@ qint64 APMScreenViewReporter::incrementScreenInstanceID()
     qint64 current = currentScreenInstanceID_.load();
     qint64 next = 0;
     do {
-        next = current == std::numeric_limits<qint64>::max() ? std::numeric_limits<qint64>::min() : current + 1;
+        next = current == std::numeric_limits<qint64>::max() ? std::numeric_limits<qint64>::min()
+                                                             : current + 1;
     } while (!currentScreenInstanceID_.compare_exchange_weak(current, next));
     return next;
 }
@@ -141,18 +143,23 @@ qint64 APMScreenViewReporter::incrementScreenInstanceID()
 void APMScreenViewReporter::trackScreenWithParameters(const QVariantMap& parameters, double timestamp)
 {
     if (isBlocked()) {
-        log(APMMonitor::kLevelWarning, 31026, QStringLiteral("Cannot log screen view event when the app is not active"));
+        log(APMMonitor::kLevelWarning, 31026,
+            QStringLiteral("Cannot log screen view event when the app is not active"));
         return;
     }
     const EventParameterLimits limits = config()->eventParameterLimits();
     const QVariant nameArgument = screenTextArgument(parameters.value(kScreenNameParameter));
     const QVariant classArgument = screenTextArgument(parameters.value(kScreenClassParameter));
-    if (nameArgument.isValid() && !APMDataTypeValidator::isValidScreenParameterValue(nameArgument, limits, nullptr)) {
-        log(APMMonitor::kLevelWarning, 31027, QStringLiteral("Received invalid name for screen"), nameArgument);
+    if (nameArgument.isValid()
+        && !APMDataTypeValidator::isValidScreenParameterValue(nameArgument, limits, nullptr)) {
+        log(APMMonitor::kLevelWarning, 31027, QStringLiteral("Received invalid name for screen"),
+            nameArgument);
         return;
     }
-    if (classArgument.isValid() && !APMDataTypeValidator::isValidScreenParameterValue(classArgument, limits, nullptr)) {
-        log(APMMonitor::kLevelWarning, 31028, QStringLiteral("Received invalid class for screen"), classArgument);
+    if (classArgument.isValid()
+        && !APMDataTypeValidator::isValidScreenParameterValue(classArgument, limits, nullptr)) {
+        log(APMMonitor::kLevelWarning, 31028, QStringLiteral("Received invalid class for screen"),
+            classArgument);
         return;
     }
     const QString name = nameArgument.isValid() ? nameArgument.toString() : QString();
@@ -176,7 +183,8 @@ void APMScreenViewReporter::trackScreenWithParameters(const QVariantMap& paramet
             return;
         self->postScreenDidChangeNotificationWithPreviousScreen(previous, next);
         QVariantMap extra;
-        if (const auto cleaned = APMCleanEventParameters(parameters, kScreenViewPublicEvent, true, false, limits))
+        if (const auto cleaned
+            = APMCleanEventParameters(parameters, kScreenViewPublicEvent, true, false, limits))
             extra = APMVariantMapFromParameters(*cleaned);
         extra.remove(kScreenNameParameter);
         extra.remove(kScreenClassParameter);
@@ -201,7 +209,8 @@ void APMScreenViewReporter::logViewScreenEventWithPreviousScreen(
     const std::optional<APMScreen>& previous, const APMScreen& next, const QVariantMap& extra)
 {
     if (isBlocked()) {
-        log(APMMonitor::kLevelDebug, 31013, QStringLiteral("Screen view event not logged. App is not active."));
+        log(APMMonitor::kLevelDebug, 31013,
+            QStringLiteral("Screen view event not logged. App is not active."));
         return;
     }
     const std::shared_ptr<APMRemoteConfig> settings = config();
@@ -210,14 +219,16 @@ void APMScreenViewReporter::logViewScreenEventWithPreviousScreen(
     for (auto it = screen.begin(); it != screen.end(); ++it)
         parameters.insert(it.key(), it.value());
     if (previous) {
-        const QVariantMap left = APMPreviousScreenParametersForScreen(*previous, settings->eventParameterLimits());
+        const QVariantMap left
+            = APMPreviousScreenParametersForScreen(*previous, settings->eventParameterLimits());
         for (auto it = left.begin(); it != left.end(); ++it)
             parameters.insert(it.key(), it.value());
         if (settings->efficientEngagementReportingEnabled()) {
             if (const auto session = environment_.sessionReporter()) {
                 const qint64 ms = session->cutFreerideEngagementTimeMillis();
                 if (ms > 0)
-                    parameters.insert(apm_engine::kEngagementTimeParameter, QVariant::fromValue(APMValue::initWithInt64(ms)));
+                    parameters.insert(apm_engine::kEngagementTimeParameter,
+                        QVariant::fromValue(APMValue::initWithInt64(ms)));
             }
         }
     }
@@ -228,8 +239,8 @@ void APMScreenViewReporter::logViewScreenEventWithPreviousScreen(
         return;
     }
     const bool manual = next.isManuallyTracked();
-    environment_.logEvent(manual ? apm_engine::kAppOrigin : apm_engine::kAutoOrigin, kScreenViewEvent, parameters,
-        manual ? next.eventTimestamp() : environment_.clock->now());
+    environment_.logEvent(manual ? apm_engine::kAppOrigin : apm_engine::kAutoOrigin, kScreenViewEvent,
+        parameters, manual ? next.eventTimestamp() : environment_.clock->now());
 }
 
 QVariantMap APMScreenViewReporter::screenParameters()
@@ -240,7 +251,8 @@ QVariantMap APMScreenViewReporter::screenParameters()
     queue_.sync([&] {
         if (!currentScreen_)
             return;
-        parameters.insert(kScreenInstanceKey, QVariant::fromValue(APMValue::initWithInt64(currentScreen_->instanceID())));
+        parameters.insert(
+            kScreenInstanceKey, QVariant::fromValue(APMValue::initWithInt64(currentScreen_->instanceID())));
         if (!currentScreen_->className().isNull())
             parameters.insert(kScreenClassKey, valueOf(currentScreen_->className()));
         if (!currentScreen_->name().isNull())
@@ -278,5 +290,5 @@ void APMScreenViewReporter::handleApplicationWillResignActive()
 
 void APMScreenViewReporter::waitForPendingWork()
 {
-    queue_.sync([] { });
+    queue_.sync([] {});
 }

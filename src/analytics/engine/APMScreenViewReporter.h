@@ -83,7 +83,8 @@ private:
     void log(qint64 level, qint64 code, const QString& message) const;
     void log(qint64 level, qint64 code, const QString& message, const QVariant& context) const;
     std::shared_ptr<APMRemoteConfig> config() const;
-    void postScreenDidChangeNotificationWithPreviousScreen(const std::optional<APMScreen>& previous, const APMScreen& next);
+    void postScreenDidChangeNotificationWithPreviousScreen(
+        const std::optional<APMScreen>& previous, const APMScreen& next);
     void logViewScreenEventWithPreviousScreen(
         const std::optional<APMScreen>& previous, const APMScreen& next, const QVariantMap& extra);
 

@@ -56,7 +56,8 @@ struct APMSessionReporter::Timer {
 std::shared_ptr<APMSessionReporter> APMSessionReporter::initWithPersistedConfig(
     APMPersistedConfig& persistedConfig, Environment environment)
 {
-    return std::shared_ptr<APMSessionReporter>(new APMSessionReporter(persistedConfig, std::move(environment)));
+    return std::shared_ptr<APMSessionReporter>(
+        new APMSessionReporter(persistedConfig, std::move(environment)));
 }
 
 APMSessionReporter::APMSessionReporter(APMPersistedConfig& persistedConfig, Environment environment)
@@ -81,7 +82,8 @@ APMSessionReporter::APMSessionReporter(APMPersistedConfig& persistedConfig, Envi
     // long ago it was is read once, now (a wall clock set back counts the
     // same as one moved on), and placed on this run's boot clock, which
     // measures all idle time from here on.
-    lastActivityUptime_ = uptime - std::fabs(currentClockTime() - persistedConfig_.lastSessionActivityClockTime());
+    lastActivityUptime_
+        = uptime - std::fabs(currentClockTime() - persistedConfig_.lastSessionActivityClockTime());
 }
 
 APMSessionReporter::~APMSessionReporter()
@@ -233,7 +235,8 @@ void APMSessionReporter::setSessionID(
 void APMSessionReporter::logSessionStartEvent()
 {
     if (!isAppActive()) {
-        log(APMMonitor::kLevelDebug, 33005, QStringLiteral("Session start event not logged. Application is not active"));
+        log(APMMonitor::kLevelDebug, 33005,
+            QStringLiteral("Session start event not logged. Application is not active"));
         return;
     }
     if (!isReportingEnabled())
@@ -242,7 +245,8 @@ void APMSessionReporter::logSessionStartEvent()
     const qint64 id = APMSaturatingInt64(currentClockTime());
     const qint64 number = persistedConfig_.sessionNumber();
     setSessionID(id, number);
-    logEvent(kSessionStartEvent, { { kSessionIDProperty, int64Value(id) }, { kSessionNumberProperty, int64Value(number) } });
+    logEvent(kSessionStartEvent,
+        { { kSessionIDProperty, int64Value(id) }, { kSessionNumberProperty, int64Value(number) } });
 }
 
 // ---- Engagement ---------------------------------------------------------------------
@@ -269,19 +273,23 @@ void APMSessionReporter::logUserEngagementEvent()
     logEngagementEventAndReturnTimeWithScreen(nullptr, false);
 }
 
-qint64 APMSessionReporter::logEngagementEventAndReturnTimeWithScreen(const APMScreen* screen, bool isRedundant)
+qint64 APMSessionReporter::logEngagementEventAndReturnTimeWithScreen(
+    const APMScreen* screen, bool isRedundant)
 {
     if (!isAppActive()) {
-        log(APMMonitor::kLevelDebug, 33006, QStringLiteral("User engagement event not logged. Application is not active"));
+        log(APMMonitor::kLevelDebug, 33006,
+            QStringLiteral("User engagement event not logged. Application is not active"));
         return 0;
     }
     const bool efficient = isEfficientMode();
     qint64 ms = 0;
     if (isReportingEnabled()) {
-        ms = APMSaturatingInt64(std::min(incurredEngagementTime(), session_reporter::kMaxEngagementSeconds) * 1000.0);
+        ms = APMSaturatingInt64(
+            std::min(incurredEngagementTime(), session_reporter::kMaxEngagementSeconds) * 1000.0);
         QVariantMap parameters { { kEngagementTimeParameter, int64Value(ms) } };
         if (screen) {
-            const QVariantMap screenParameters = APMScreenParametersForScreen(*screen, config()->eventParameterLimits());
+            const QVariantMap screenParameters
+                = APMScreenParametersForScreen(*screen, config()->eventParameterLimits());
             for (auto it = screenParameters.begin(); it != screenParameters.end(); ++it)
                 parameters.insert(it.key(), it.value());
         }
@@ -319,7 +327,8 @@ void APMSessionReporter::logAppBackgroundEvent(qint64 engagementMs)
     if (!isReportingEnabled() || !config()->appBackgroundedEventEnabled())
         return;
     if (!isAppActive()) {
-        log(APMMonitor::kLevelDebug, 33008, QStringLiteral("App backgrounded event not logged. Application is not active"));
+        log(APMMonitor::kLevelDebug, 33008,
+            QStringLiteral("App backgrounded event not logged. Application is not active"));
         return;
     }
     QVariantMap parameters;
@@ -411,6 +420,6 @@ std::optional<APMEvent> APMSessionStartEvent(
         for (auto it = screenParameters.begin(); it != screenParameters.end(); ++it)
             parameters.insert(it.key(), it.value());
     }
-    return APMEvent::initWithOrigin(
-        kAutoOrigin, false, kSessionStartEvent, timestamp, 0, parameters, APMMeasurementRemoteConfig::remoteConfig()->eventParameterLimits());
+    return APMEvent::initWithOrigin(kAutoOrigin, false, kSessionStartEvent, timestamp, 0, parameters,
+        APMMeasurementRemoteConfig::remoteConfig()->eventParameterLimits());
 }

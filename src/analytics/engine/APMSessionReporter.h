@@ -40,7 +40,8 @@ class APMEvent;
 // Calls come from the main thread (application state, screen changes, the
 // timer) and from the engine's worker queue (expiry, session start,
 // extension); the state they share is guarded here.
-class APMSessionReporter final : public APMSessionState, public std::enable_shared_from_this<APMSessionReporter> {
+class APMSessionReporter final : public APMSessionState,
+                                 public std::enable_shared_from_this<APMSessionReporter> {
 public:
     static const QString kEngagementTimerName; // "Engagement timer"
     static const QString kEngagementTimerDidFireNotification; // "kAPMSessionReporterEngagementTimerDidFire"
@@ -50,8 +51,8 @@ public:
         const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)>;
     // Sets (or, with nothing, clears) the internal user properties "_sid"
     // and "_sno".
-    using SessionPropertySetter
-        = std::function<void(const std::optional<qint64>& sessionID, const std::optional<qint64>& sessionNumber)>;
+    using SessionPropertySetter = std::function<void(
+        const std::optional<qint64>& sessionID, const std::optional<qint64>& sessionNumber)>;
 
     struct Environment {
         platform::Clock* clock = nullptr; // null: the system clock

@@ -19,7 +19,8 @@ QVariant screenText(const QString& text)
     return QVariant::fromValue(APMValue::initWithString(text).value_or(APMValue()));
 }
 
-bool isUsableScreenText(const QString& text, const EventParameterLimits& limits, qint64* failureCode = nullptr)
+bool isUsableScreenText(
+    const QString& text, const EventParameterLimits& limits, qint64* failureCode = nullptr)
 {
     return !text.isNull() && APMDataTypeValidator::isValidScreenParameterValue(text, limits, failureCode);
 }
@@ -28,14 +29,16 @@ bool isUsableScreenText(const QString& text, const EventParameterLimits& limits,
 
 QVariantMap APMScreenParametersForScreen(const APMScreen& screen, const EventParameterLimits& limits)
 {
-    QVariantMap parameters { { kScreenInstanceKey, QVariant::fromValue(APMValue::initWithInt64(screen.instanceID())) } };
+    QVariantMap parameters { { kScreenInstanceKey,
+        QVariant::fromValue(APMValue::initWithInt64(screen.instanceID())) } };
     if (screen.className().isEmpty())
-        APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarning, 31014, QStringLiteral("Screen class name is empty"));
+        APMLibrary::monitor().logWithLevel(
+            APMMonitor::kLevelWarning, 31014, QStringLiteral("Screen class name is empty"));
     if (!screen.className().isNull()) {
         qint64 failure = 0;
         if (!isUsableScreenText(screen.className(), limits, &failure)) {
-            APMLibrary::monitor().logWithLevel(
-                APMMonitor::kLevelWarning, 31015, QStringLiteral("Screen class name is invalid. Error code"), failure);
+            APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarning, 31015,
+                QStringLiteral("Screen class name is invalid. Error code"), failure);
             return parameters;
         }
         parameters.insert(kScreenClassKey, screenText(screen.className()));
@@ -47,7 +50,8 @@ QVariantMap APMScreenParametersForScreen(const APMScreen& screen, const EventPar
 
 QVariantMap APMPreviousScreenParametersForScreen(const APMScreen& screen, const EventParameterLimits& limits)
 {
-    QVariantMap parameters { { kPreviousInstanceKey, QVariant::fromValue(APMValue::initWithInt64(screen.instanceID())) } };
+    QVariantMap parameters { { kPreviousInstanceKey,
+        QVariant::fromValue(APMValue::initWithInt64(screen.instanceID())) } };
     if (!screen.className().isEmpty() && isUsableScreenText(screen.className(), limits))
         parameters.insert(kPreviousClassKey, screenText(screen.className()));
     if (isUsableScreenText(screen.name(), limits))

@@ -44,4 +44,5 @@ private:
 // noted with code 31014).
 QVariantMap APMScreenParametersForScreen(const APMScreen& screen, const EventParameterLimits& limits = {});
 // The same for the screen left behind, as "_pi", "_pc", "_pn"; silent.
-QVariantMap APMPreviousScreenParametersForScreen(const APMScreen& screen, const EventParameterLimits& limits = {});
+QVariantMap APMPreviousScreenParametersForScreen(
+    const APMScreen& screen, const EventParameterLimits& limits = {});
