@@ -1,9 +1,11 @@
 // PraVik: wires the libraries together and runs the event loop.
 #include "analytics/base/APMMonitor.h"
+#include "analytics/engine/APMMeasurement.h"
 #include "core/AppDelegate.h"
 #include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"
 #include "core/MMUserInfo.h"
+#include "platform/ApplicationStateNotifier.h"
 #include "platform/DesktopEntryInstaller.h"
 #include "platform/DragMonitor.h"
 #include "platform/GlobalHotkey.h"
@@ -157,6 +159,9 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("PraVik"));
     QApplication::setApplicationVersion(MMUserInfo::myVersion());
     QApplication::setQuitOnLastWindowClosed(false); // closing the window leaves the status item
+    // The analytics engine's load-time hook, and the application state it follows.
+    APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter::defaultCenter());
+    platform::ApplicationStateNotifier applicationState(app, platform::NotificationCenter::defaultCenter());
 
     platform::SingleInstance instance(instanceKey());
     if (!instance.claim())
@@ -185,6 +190,7 @@ int main(int argc, char** argv)
         [&delegate] { delegate.applicationShouldHandleReopen(delegate.window() && delegate.window()->isVisible()); });
     QObject::connect(&app, &QApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
     delegate.applicationDidFinishLaunching();
+    applicationState.postDidFinishLaunching();
     BackendAddress::checkUsable(BackendAddress::configured()); // told now, not only when a mouse appears
     translation.start();
     if (QCoreApplication::arguments().contains(QStringLiteral("--ble-debug")))

@@ -2,7 +2,9 @@
 
 namespace platform {
 
-// Wall time as seconds since 1970 and a monotonic time in seconds.
+// Wall time as seconds since 1970 and a monotonic time in seconds: the boot
+// clock (seconds since boot, time asleep included), which wall-clock changes
+// do not move and which starts again near 0 after a reboot.
 class Clock {
 public:
     virtual ~Clock() = default;

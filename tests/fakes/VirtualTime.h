@@ -20,8 +20,15 @@ public:
     {
     }
 
-    double now() const override { return now_; }
-    double monotonic() const override { return now_ - start_ + 1000.0; }
+    // Tasks never run are dropped; what they hold may still cancel others.
+    ~VirtualTime() override
+    {
+        auto tasks = std::move(tasks_);
+        tasks_.clear();
+    }
+
+    double now() const override { return now_ + wallOffset_; }
+    double monotonic() const override { return now_ - start_ + bootBase_; }
 
     void async(std::function<void()> task) override { asyncAfter(0, std::move(task)); }
     platform::TaskId asyncAfter(double seconds, std::function<void()> task) override;
@@ -37,6 +44,12 @@ public:
         std::lock_guard lock(mutex_);
         return tasks_.size();
     }
+    // Someone sets the wall clock: now() jumps by the seconds (either way);
+    // the boot clock and the tasks' due times stay where they are.
+    void jumpWallClock(double seconds) { wallOffset_ = wallOffset_ + seconds; }
+    // The boot clock reads `seconds` from here on (a reboot: lower than
+    // before), moving on with time as usual.
+    void setBootClock(double seconds) { bootBase_ = seconds - (now_ - start_); }
 
 private:
     struct Key {
@@ -47,6 +60,8 @@ private:
     std::atomic<double> now_;
     const double start_ = now_;
     mutable std::mutex mutex_;
+    std::atomic<double> wallOffset_ = 0;
+    std::atomic<double> bootBase_ = 1000.0;
     platform::TaskId nextId_ = 1;
     std::map<Key, std::function<void()>> tasks_;
 };

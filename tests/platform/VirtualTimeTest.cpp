@@ -96,3 +96,38 @@ TEST(VirtualTime, CancelledTasksNeverRun)
     EXPECT_EQ(ran, QStringList { QStringLiteral("canceller") });
     EXPECT_EQ(time.pendingCount(), 0u);
 }
+
+TEST(VirtualTime, WallAndBootClocksMoveApartWhenSetOrRebooted)
+{
+    VirtualTime time(kStart);
+    std::vector<Event> ran;
+    time.asyncAfter(10, [&] { ran.push_back({ QStringLiteral("due"), time.now() }); });
+    const double boot = time.monotonic();
+    time.jumpWallClock(-500);
+    EXPECT_EQ(time.now(), kStart - 500);
+    EXPECT_EQ(time.monotonic(), boot);
+    time.advance(9);
+    EXPECT_TRUE(ran.empty()); // tasks keep their own due times
+    time.advance(1);
+    EXPECT_EQ(ran, (std::vector<Event> { { QStringLiteral("due"), kStart + 10 - 500 } }));
+    time.setBootClock(3);
+    EXPECT_EQ(time.monotonic(), 3);
+    time.advance(2);
+    EXPECT_EQ(time.monotonic(), 5);
+}
+
+TEST(VirtualTime, TasksLeftAtDestructionMayCancelOthers)
+{
+    // A task that holds something whose destruction cancels another task.
+    auto time = std::make_unique<VirtualTime>(kStart);
+    struct Canceller {
+        VirtualTime* time;
+        platform::TaskId other;
+        ~Canceller() { time->cancel(other); }
+    };
+    const platform::TaskId other = time->asyncAfter(5, [] { });
+    auto canceller = std::make_shared<Canceller>(Canceller { time.get(), other });
+    time->asyncAfter(1, [canceller] { });
+    canceller.reset();
+    time.reset(); // must not touch the tasks while they go
+}

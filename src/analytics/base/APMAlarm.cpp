@@ -8,7 +8,7 @@
 #include <cmath>
 
 struct APMAlarm::State {
-    platform::SerialQueue& queue;
+    platform::SerialQueue* queue; // null: the work runs in the timer task
     platform::Executor& timer;
     platform::Clock& clock;
     QString name;
@@ -35,7 +35,13 @@ struct APMAlarm::State {
 
 APMAlarm::APMAlarm(platform::SerialQueue& queue, platform::Executor& timer, platform::Clock& clock, const QString& name)
     : state_(std::make_shared<State>(
-        State { queue, timer, clock, name.isEmpty() ? QStringLiteral("Timer") : name, {}, {}, {}, 0 }))
+        State { &queue, timer, clock, name.isEmpty() ? QStringLiteral("Timer") : name, {}, {}, {}, 0 }))
+{
+}
+
+APMAlarm::APMAlarm(platform::Executor& timer, platform::Clock& clock, const QString& name)
+    : state_(std::make_shared<State>(
+        State { nullptr, timer, clock, name.isEmpty() ? QStringLiteral("Timer") : name, {}, {}, {}, 0 }))
 {
 }
 
@@ -67,7 +73,7 @@ void APMAlarm::runAfterDelay(double delay, std::function<void()> block)
         const std::shared_ptr<State> state = weak.lock();
         if (!state)
             return;
-        state->queue.sync([weak, generation] {
+        const auto fire = [weak, generation] {
             const std::shared_ptr<State> firing = weak.lock();
             // Cancelled or re-armed while the firing waited for the queue.
             if (!firing || firing->generation != generation || !firing->scheduledTimestamp)
@@ -80,7 +86,11 @@ void APMAlarm::runAfterDelay(double delay, std::function<void()> block)
             firing->timerTask.reset();
             firing->scheduledTimestamp.reset();
             work();
-        });
+        };
+        if (state->queue)
+            state->queue->sync(fire);
+        else
+            fire();
     });
     APMLibrary::monitor().logWithLevel(
         APMMonitor::kLevelDebug, 2002, state_->name + QStringLiteral(" scheduled to fire in approx. (s)"), seconds);

@@ -23,6 +23,10 @@ public:
     // The timer task waits for the queue to run the firing; the executor may
     // be the queue itself. An empty name is shown as "Timer".
     APMAlarm(platform::SerialQueue& queue, platform::Executor& timer, platform::Clock& clock, const QString& name);
+    // An alarm whose work runs in the timer's own task, for an executor that
+    // is itself the queue the work belongs on (the main queue). All calls
+    // then come from that executor's thread.
+    APMAlarm(platform::Executor& timer, platform::Clock& clock, const QString& name);
     ~APMAlarm();
 
     APMAlarm(const APMAlarm&) = delete;

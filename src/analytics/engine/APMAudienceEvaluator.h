@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analytics/wire/APMPBAudience.h"
 #include "analytics/wire/APMPBAudienceLeafFilterResult.h"
 
 #include <memory>
@@ -8,7 +9,6 @@
 
 class APMEvent;
 class APMEventAggregates;
-class APMPBAudience;
 class APMPBUserAttribute;
 
 // What bundling asks of audience evaluation: every event and user property

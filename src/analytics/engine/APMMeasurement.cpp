@@ -22,6 +22,7 @@
 #include "analytics/engine/APMRateEventSampler.h"
 #include "analytics/engine/APMRulesEventEditor.h"
 #include "analytics/engine/APMSearchAdReporter.h"
+#include "analytics/engine/APMSessionReporter.h"
 #include "analytics/engine/APMSessionState.h"
 #include "analytics/audience/APMEManager.h"
 #include "analytics/audience/APMETaskManager.h"
@@ -203,8 +204,6 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
         environment_.monitor = &monitor();
     if (!environment_.eventEditor)
         environment_.eventEditor = std::make_shared<APMRulesEventEditor>();
-    if (!environment_.session)
-        environment_.session = APMSessionState::foreground();
     // Sampling and lifetime value reach the database and configuration the
     // worker queue makes at start; both run only on that queue.
     if (!environment_.sampler) {
@@ -350,12 +349,16 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled)
         }
         if (searchAdReporter_)
             searchAdReporter_->setSearchAdReporterEnabled(true);
+        if (const auto reporter = sessionReporter())
+            reporter->setReportingEnabled(true);
         log(APMMonitor::kLevelNotice, 23012, QStringLiteral("Analytics collection enabled"));
     } else {
         clearExpiredStoredDeepLink(deepLinkStore(), remoteConfig()->attributionCacheTTLInterval(), now());
         alarm_->cancel();
         if (searchAdReporter_)
             searchAdReporter_->setSearchAdReporterEnabled(false);
+        if (const auto reporter = sessionReporter())
+            reporter->setReportingEnabled(false);
         log(APMMonitor::kLevelNotice, 23013, QStringLiteral("Analytics collection disabled"));
     }
 }
@@ -408,6 +411,8 @@ bool APMMeasurement::initializeComponents()
     // The store, the identity and the naming rules read this configuration from now on.
     APMMeasurementRemoteConfig::setRemoteConfig(remoteConfig_);
     initializeServices();
+    if (!environment_.session)
+        makeSessionReporter();
 
     APMError backupError;
     if (!APMExcludePathFromBackup(QFileInfo(path).absolutePath(), &backupError))
@@ -429,6 +434,7 @@ bool APMMeasurement::initializeComponents()
     checkPSMDependencyOnWorkerQueue();
     maybeDeleteExpiredPSMValueOnWorkerQueue();
     makeSearchAdReporter();
+    subscribeForAppForegroundBackgroundNotifications();
     return true;
 }
 
@@ -532,6 +538,9 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents()
             log(APMMonitor::kLevelErrorMonitored, 23209, QStringLiteral("Failed to reset database"));
             return false;
         }
+        // The session number and activity went with the persisted state.
+        if (sessionReporter())
+            makeSessionReporter()->setReportingEnabled(enabled_);
     } else {
         const QString path = environment_.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName)
                                                                  : environment_.databasePath;

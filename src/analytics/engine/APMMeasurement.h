@@ -21,8 +21,10 @@ class AttributionTokenSource;
 class Clock;
 class Executor;
 class HttpClient;
+class NotificationCenter;
 struct HttpRequest;
 struct HttpResponse;
+struct Notification;
 class Reachability;
 class SystemFacts;
 } // namespace platform
@@ -51,6 +53,8 @@ class APMRawEventData;
 class APMRemoteConfig;
 class APMRemoteConfigDatabase;
 class APMScheduler;
+class APMScreenViewReporter;
+class APMSessionReporter;
 class APMSessionState;
 class APMUserAttribute;
 struct APMStoreTransaction;
@@ -162,6 +166,14 @@ public:
         // The device facts of every bundle; null: the engine's own over
         // `systemFacts`.
         APMEnvironmentInfo* environmentInfo = nullptr;
+        // Sessions: where the engagement timer runs (null: the main queue),
+        // where the application's state is posted (null: the default
+        // centre), and which screen-view reporter knows whether the
+        // application is active and on which screen (null: the shared one).
+        // Without an injected `session` the engine makes its session reporter.
+        platform::Executor* mainQueue = nullptr;
+        platform::NotificationCenter* notificationCenter = nullptr;
+        std::shared_ptr<APMScreenViewReporter> screenViewReporter;
     };
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.
@@ -404,6 +416,28 @@ public:
     bool shouldRequestDeferredDeepLinkAfterConfigFetch() const { return shouldRequestDeferredDeepLinkAfterConfigFetch_; }
     void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value) { shouldRequestDeferredDeepLinkAfterConfigFetch_ = value; }
 
+    // ---- Sessions and the application's state (APMMeasurementSession.cpp) -----
+
+    // Installed once when the program starts: on the application's launch
+    // the screen-view reporter comes to life.
+    static void subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter& center);
+    static void handleAppDidFinishLaunching(const platform::Notification& notification);
+    // Null until the components are initialized or when a session state was injected.
+    std::shared_ptr<APMSessionReporter> sessionReporter() const;
+    void setSessionTimeoutInterval(double seconds);
+    // A new session when the current one has expired (worker queue).
+    void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground);
+    // Sessions of events logged while the application is not active.
+    void processSessionFromEvent(const APMEvent& event);
+    void handleAppWillResignActiveEvent();
+    // An internal event of the engine's reporters, placed on the current
+    // screen unless it names its own.
+    void logInternalEventWithOrigin(
+        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
+    // The same on the shared engine; nothing without one.
+    static void logInternalEventOnSharedInstance(
+        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
+
     // ---- State ----------------------------------------------------------------
 
     const QString& appID() const { return appID_; }
@@ -472,6 +506,11 @@ private:
     bool deleteConsumedRawEvents(qint64 maxRowID, qint64 fingerprint);
     bool dropUnreadableRawEvents(qint64 maxRowID, qint64 fingerprint, const QString& reason);
 
+    // Session pieces (APMMeasurementSession.cpp).
+    APMScreenViewReporter& screenViewReporter() const;
+    std::shared_ptr<APMSessionReporter> makeSessionReporter();
+    void subscribeForAppForegroundBackgroundNotifications();
+
     // Upload pieces (APMMeasurementUpload.cpp).
     void stopSchedule();
     void setReachabilityDelegate(bool waiting);
@@ -537,6 +576,11 @@ private:
     void makeSearchAdReporter();
     // The persisted first-open time, or the engine's start before one is known.
     double PSMFirstOpenTimestamp();
+
+    // Replaced by a wipe on the worker queue, read from the main thread too.
+    mutable std::mutex sessionReporterMutex_;
+    std::shared_ptr<APMSessionReporter> sessionReporter_;
+    std::shared_ptr<struct APMMeasurementObservers> observers_;
 
     // Last: the queue stops (finishing its work) before the state above goes,
     // and the alarm goes before the queue.

@@ -86,8 +86,7 @@ void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& input)
     std::optional<APMEvent> event = eventAfterSafelistingEvent(input);
     if (!event)
         return;
-    // Background session handling needs the session reporter; while the
-    // application is active there is none to do.
+    processSessionFromEvent(*event);
     if (!dedupeSubscriptionEvent(*event) || shouldDropDuplicatedSessionStartWithRolloutEvent(*event))
         return;
     const QString rollouts = persistedConfig_->basaltFeatureRollouts();

@@ -17,3 +17,11 @@ inline const QString kFirstRunParameter = QStringLiteral("_fr");
 inline const QString kLifetimeEngagementProperty = QStringLiteral("_lte");
 inline const QString kSessionEngagementProperty = QStringLiteral("_se");
 } // namespace apm_engine
+
+// Sessions.
+namespace apm_engine {
+inline const QString kSessionIDProperty = QStringLiteral("_sid");
+inline const QString kSessionNumberProperty = QStringLiteral("_sno");
+inline const QString kAppInBackgroundParameter = QStringLiteral("_aib");
+inline const QString kAppBackgroundedEvent = QStringLiteral("_ab");
+} // namespace apm_engine

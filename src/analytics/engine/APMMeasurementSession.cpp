@@ -1,0 +1,232 @@
+// The engine's sessions: its session reporter, the session start it makes
+// itself, sessions of events logged while the application is not active, and
+// its reactions to the application's launch and state.
+#include "analytics/base/APMError.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMScheduler.h"
+#include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/engine/APMScreenViewReporter.h"
+#include "analytics/engine/APMSessionReporter.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/model/APMEventParameters.h"
+#include "analytics/model/APMUserAttribute.h"
+#include "analytics/store/APMDatabase.h"
+#include "platform/ApplicationStateNotifier.h"
+#include "platform/NotificationCenter.h"
+
+using namespace apm_engine;
+
+struct APMMeasurementObservers {
+    platform::ObserverToken willResignActive;
+};
+
+namespace measurement_session {
+
+const QString kExtendSessionParameter = QStringLiteral("extend_session");
+
+} // namespace measurement_session
+
+// ---- Launch ---------------------------------------------------------------------------
+
+void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter& center)
+{
+    // Held for the rest of the process.
+    static auto* token = new platform::ObserverToken;
+    *token = center.addObserver(
+        platform::ApplicationStateNotifier::kDidFinishLaunching, &handleAppDidFinishLaunching);
+}
+
+void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& /*notification*/)
+{
+    // The reporter must follow the application's state from its first activation.
+    APMScreenViewReporter::sharedInstance();
+}
+
+// ---- The session reporter ---------------------------------------------------------------
+
+APMScreenViewReporter& APMMeasurement::screenViewReporter() const
+{
+    return environment_.screenViewReporter ? *environment_.screenViewReporter
+                                           : APMScreenViewReporter::sharedInstance();
+}
+
+std::shared_ptr<APMSessionReporter> APMMeasurement::sessionReporter() const
+{
+    std::lock_guard locker(sessionReporterMutex_);
+    return sessionReporter_;
+}
+
+std::shared_ptr<APMSessionReporter> APMMeasurement::makeSessionReporter()
+{
+    APMSessionReporter::Environment e;
+    e.clock = environment_.clock;
+    e.mainQueue = environment_.mainQueue;
+    e.notificationCenter = environment_.notificationCenter;
+    e.monitor = environment_.monitor;
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    const auto engine = [weak]() -> APMMeasurement* {
+        const auto self = weak.lock();
+        return self ? *self : nullptr;
+    };
+    e.remoteConfig = [engine] {
+        APMMeasurement* self = engine();
+        return self && self->remoteConfig_ ? self->remoteConfig_ : APMMeasurement::remoteConfig();
+    };
+    e.isAppActive = [engine] {
+        APMMeasurement* self = engine();
+        return self && self->screenViewReporter().isAppActive();
+    };
+    e.logEvent = [engine](const QString& origin, const QString& name, const QVariantMap& parameters,
+                     double timestamp) {
+        if (APMMeasurement* self = engine())
+            self->logInternalEventWithOrigin(origin, name, parameters, timestamp);
+    };
+    e.setSessionProperties = [engine](const std::optional<qint64>& id, const std::optional<qint64>& number) {
+        APMMeasurement* self = engine();
+        if (!self)
+            return;
+        const double now = self->now();
+        const auto set = [&](const QString& name, const std::optional<qint64>& value) {
+            if (value)
+                self->setUserAttribute(APMUserAttribute::initWithOrigin(
+                    kAutoOrigin, name, APMValue::initWithInt64(*value), now));
+            else
+                self->removeUserAttribute(name);
+        };
+        set(kSessionIDProperty, id);
+        set(kSessionNumberProperty, number);
+    };
+    auto reporter = APMSessionReporter::initWithPersistedConfig(*persistedConfig_, std::move(e));
+    {
+        std::lock_guard locker(sessionReporterMutex_);
+        sessionReporter_ = reporter;
+    }
+    environment_.session = reporter;
+    return reporter;
+}
+
+void APMMeasurement::setSessionTimeoutInterval(double seconds)
+{
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:1584"), [weak, seconds] {
+        const auto self = weak.lock();
+        if (!self || !*self)
+            return;
+        if (const auto reporter = (*self)->sessionReporter())
+            reporter->setTimeoutSessionInterval(seconds);
+    });
+}
+
+void APMMeasurement::logInternalEventWithOrigin(
+    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
+{
+    const QVariantMap screen
+        = APMHasScreenParameters(parameters) ? QVariantMap() : screenViewReporter().screenParameters();
+    logEventWithOrigin(origin, false, name, parameters, timestamp, true, true, true, nullptr, screen);
+}
+
+void APMMeasurement::logInternalEventOnSharedInstance(
+    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
+{
+    if (APMMeasurement* engine = sharedInstance())
+        engine->logInternalEventWithOrigin(origin, name, parameters, timestamp);
+}
+
+// ---- Session starts -------------------------------------------------------------------------
+
+void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground)
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportSessionStartOnWorkerQueue"));
+    const std::shared_ptr<APMSessionReporter> reporter = sessionReporter();
+    if (!reporter || !reporter->isSessionExpired())
+        return;
+    reporter->updatePropertiesForNewSessionStart();
+    if (const auto id = reporter->sessionIDPropertyWithTimestamp(timestamp))
+        setUserAttributeOnWorkerQueue(*id);
+    if (const auto number = reporter->sessionNumberProperty())
+        setUserAttributeOnWorkerQueue(*number);
+    const bool markBackground = appInBackground && remoteConfig_->appInBackgroundParameterEnabled();
+    const std::optional<APMEvent> event = APMSessionStartEvent(persistedConfig_->sessionNumber(),
+        markBackground, timestamp, markBackground ? QVariantMap() : screenViewReporter().screenParameters());
+    if (event)
+        handleEventOnWorkerQueue(*event);
+}
+
+void APMMeasurement::processSessionFromEvent(const APMEvent& event)
+{
+    const std::shared_ptr<APMSessionState>& session = environment_.session;
+    if (!session || session->isAppActive())
+        return;
+    const std::shared_ptr<APMSessionReporter> reporter = sessionReporter();
+    const auto extend = event.parameters().constFind(measurement_session::kExtendSessionParameter);
+    if (extend != event.parameters().cend()) {
+        if (extend->isInt64() && extend->int64Value() == 1) {
+            if (reporter && reporter->isSessionExpired())
+                reportSessionStartOnWorkerQueueWithTimestamp(event.timestamp(), true);
+            else if (reporter)
+                reporter->extendSession();
+        } else {
+            log(APMMonitor::kLevelWarning, 23179,
+                QStringLiteral("extend_session is a reserved parameter. To extend or start a session in the "
+                               "background, set an event parameter {@'extend_session': @1}"));
+        }
+    }
+    if (!session->isSessionExpired())
+        return;
+    // The session is over: its properties must not ride on later events.
+    struct Removal {
+        const QString& name;
+        qint64 code;
+        const char* message;
+    };
+    const Removal removals[] = {
+        { kSessionIDProperty, 23177,
+            "Failed to remove session ID user property on session expiration. Error" },
+        { kSessionNumberProperty, 23178,
+            "Failed to remove session number user property on session expiration. Error" },
+        { kSessionEngagementProperty, 23192,
+            "Failed to remove session user engagement user property on session expiration. Error" },
+    };
+    database_->performTransaction([&] {
+        for (const Removal& removal : removals) {
+            APMError error;
+            if (!database_->deleteUserAttributeWithName(removal.name, &error) && error.code() != 0) {
+                log(APMMonitor::kLevelErrorSilent, removal.code, QString::fromLatin1(removal.message),
+                    error.description());
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
+// ---- The application's state -------------------------------------------------------------
+
+void APMMeasurement::subscribeForAppForegroundBackgroundNotifications()
+{
+    platform::NotificationCenter& center = environment_.notificationCenter
+        ? *environment_.notificationCenter
+        : platform::NotificationCenter::defaultCenter();
+    observers_ = std::make_shared<APMMeasurementObservers>();
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    observers_->willResignActive = center.addObserver(
+        platform::ApplicationStateNotifier::kWillResignActive, [weak](const platform::Notification&) {
+            if (const auto self = weak.lock(); self && *self)
+                (*self)->handleAppWillResignActiveEvent();
+        });
+}
+
+void APMMeasurement::handleAppWillResignActiveEvent()
+{
+    persistedConfig_->synchronizeToDisk();
+    log(APMMonitor::kLevelVerbose, 23144,
+        QStringLiteral("App will resign active state. Scheduling data upload"));
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:4250"), [weak] {
+        if (const auto self = weak.lock(); self && *self)
+            (*self)->uploadData();
+    });
+}

@@ -1,0 +1,60 @@
+#include "analytics/model/APMScreen.h"
+
+#include "analytics/base/APMLibrary.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMValue.h"
+#include "analytics/model/APMDataTypeValidator.h"
+
+namespace {
+
+const QString kScreenInstanceKey = QStringLiteral("_si");
+const QString kScreenClassKey = QStringLiteral("_sc");
+const QString kScreenNameKey = QStringLiteral("_sn");
+const QString kPreviousInstanceKey = QStringLiteral("_pi");
+const QString kPreviousClassKey = QStringLiteral("_pc");
+const QString kPreviousNameKey = QStringLiteral("_pn");
+
+QVariant screenText(const QString& text)
+{
+    return QVariant::fromValue(APMValue::initWithString(text).value_or(APMValue()));
+}
+
+bool isUsableScreenText(
+    const QString& text, const EventParameterLimits& limits, qint64* failureCode = nullptr)
+{
+    return !text.isNull() && APMDataTypeValidator::isValidScreenParameterValue(text, limits, failureCode);
+}
+
+} // namespace
+
+QVariantMap APMScreenParametersForScreen(const APMScreen& screen, const EventParameterLimits& limits)
+{
+    QVariantMap parameters { { kScreenInstanceKey,
+        QVariant::fromValue(APMValue::initWithInt64(screen.instanceID())) } };
+    if (screen.className().isEmpty())
+        APMLibrary::monitor().logWithLevel(
+            APMMonitor::kLevelWarning, 31014, QStringLiteral("Screen class name is empty"));
+    if (!screen.className().isNull()) {
+        qint64 failure = 0;
+        if (!isUsableScreenText(screen.className(), limits, &failure)) {
+            APMLibrary::monitor().logWithLevel(APMMonitor::kLevelWarning, 31015,
+                QStringLiteral("Screen class name is invalid. Error code"), failure);
+            return parameters;
+        }
+        parameters.insert(kScreenClassKey, screenText(screen.className()));
+    }
+    if (isUsableScreenText(screen.name(), limits))
+        parameters.insert(kScreenNameKey, screenText(screen.name()));
+    return parameters;
+}
+
+QVariantMap APMPreviousScreenParametersForScreen(const APMScreen& screen, const EventParameterLimits& limits)
+{
+    QVariantMap parameters { { kPreviousInstanceKey,
+        QVariant::fromValue(APMValue::initWithInt64(screen.instanceID())) } };
+    if (!screen.className().isEmpty() && isUsableScreenText(screen.className(), limits))
+        parameters.insert(kPreviousClassKey, screenText(screen.className()));
+    if (isUsableScreenText(screen.name(), limits))
+        parameters.insert(kPreviousNameKey, screenText(screen.name()));
+    return parameters;
+}
