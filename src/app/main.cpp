@@ -1,5 +1,6 @@
 // PraVik: wires the libraries together and runs the event loop.
 #include "analytics/base/APMMonitor.h"
+#include "analytics/engine/APMAnalytics.h"
 #include "core/AppDelegate.h"
 #include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"
@@ -152,6 +153,7 @@ int main(int argc, char** argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // the settings pages' web engine asks for it
     QApplication app(argc, argv);
     APMMonitor::setLaunchArguments(QCoreApplication::arguments()); // read by the analytics monitor
+    APMAnalytics::load(); // the analytics front end's load time
     QApplication::setApplicationName(QStringLiteral("PraVik"));
     QApplication::setApplicationVersion(MMUserInfo::myVersion());
     QApplication::setQuitOnLastWindowClosed(false); // closing the window leaves the status item

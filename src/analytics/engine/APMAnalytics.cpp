@@ -65,14 +65,37 @@ bool isNumberValue(const QVariant& value)
     return APMConfigStore::isNumber(value);
 }
 
+// The environment the state is first made with, when a test gives one
+// before anything else used the front end.
+std::optional<APMAnalytics::Environment>& firstEnvironment()
+{
+    static std::optional<APMAnalytics::Environment> environment;
+    return environment;
+}
+
 FrontEndState& state()
 {
     static FrontEndState* shared = [] {
         auto* made = new FrontEndState; // lives with the process
-        made->environment = APMAnalytics::defaultEnvironment();
+        std::optional<APMAnalytics::Environment>& given = firstEnvironment();
+        made->environment = given ? std::move(*given) : APMAnalytics::defaultEnvironment();
+        given.reset();
         made->makeQueues();
         return made;
     }();
+    return *shared;
+}
+
+// The load time does not need the rest of the state: recording it at start
+// makes nothing else of the library.
+struct LoadTime {
+    std::mutex mutex;
+    double timestamp = 0;
+};
+
+LoadTime& loadTime()
+{
+    static LoadTime* shared = new LoadTime; // lives with the process
     return *shared;
 }
 
@@ -109,7 +132,13 @@ APMAnalytics::Environment APMAnalytics::defaultEnvironment()
 
 void APMAnalytics::resetForTesting(Environment environment)
 {
+    const double start = environment.clock->now();
+    firstEnvironment() = environment;
     FrontEndState& s = state();
+    setLoadTimestamp(start);
+    if (!firstEnvironment())
+        return; // just made with it
+    firstEnvironment().reset();
     s.serialQueue->sync([] {});
     s.timestampQueue->sync([] {});
     APMMeasurement::resetSharedInstance();
@@ -133,7 +162,6 @@ void APMAnalytics::resetForTesting(Environment environment)
     s.collectionDeactivated = false;
     s.environment = std::move(environment);
     s.makeQueues();
-    setLoadTimestamp(s.environment.clock->now());
 }
 
 void APMAnalytics::log(qint64 level, qint64 code, const QString& message, const QVariantList& contexts)
@@ -152,21 +180,21 @@ double APMAnalytics::now()
 
 void APMAnalytics::load()
 {
-    setLoadTimestamp(now());
+    setLoadTimestamp(platform::Clock::system().now());
 }
 
 double APMAnalytics::loadTimestamp()
 {
-    FrontEndState& s = state();
-    std::lock_guard locker(s.loadTimestampMutex);
-    return s.loadTimestamp;
+    LoadTime& l = loadTime();
+    std::lock_guard locker(l.mutex);
+    return l.timestamp;
 }
 
 void APMAnalytics::setLoadTimestamp(double timestamp)
 {
-    FrontEndState& s = state();
-    std::lock_guard locker(s.loadTimestampMutex);
-    s.loadTimestamp = timestamp;
+    LoadTime& l = loadTime();
+    std::lock_guard locker(l.mutex);
+    l.timestamp = timestamp;
 }
 
 // ---- Queues ---------------------------------------------------------------------------
@@ -631,6 +659,11 @@ QString APMAnalytics::appInstanceID()
     if (!afterReset.isEmpty())
         return afterReset;
     return state().environment.identity->appInstanceID();
+}
+
+APMIdentity& APMAnalytics::identity()
+{
+    return *state().environment.identity;
 }
 
 // ---- Queries, interceptor and listeners ---------------------------------------------------------

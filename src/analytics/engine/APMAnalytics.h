@@ -111,7 +111,8 @@ public:
     // (the operation queue suspended, nothing started).
     static void resetForTesting(Environment environment);
 
-    // Records the load time; the program calls it once as it starts.
+    // Records the load time (system clock); the program calls it once as it
+    // starts. Nothing else of the library is made by it.
     static void load();
     static double loadTimestamp();
     static void setLoadTimestamp(double timestamp);
@@ -159,6 +160,8 @@ public:
     // A null QString stands for none.
     static QString appInstanceID();
     static void resetAnalyticsData();
+    // The identity the front end works with.
+    static APMIdentity& identity();
 
     // ---- Consent (APMAnalyticsConsent.cpp) --------------------------------------
 

@@ -29,9 +29,6 @@ struct FrontEndState {
     std::unique_ptr<platform::SerialQueue> serialQueue;
     std::unique_ptr<platform::SerialQueue> timestampQueue;
 
-    std::mutex loadTimestampMutex;
-    double loadTimestamp = 0;
-
     std::atomic<bool> enabled { false };
     std::atomic<bool> collectionDeactivated { false };
 

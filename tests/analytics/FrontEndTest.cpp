@@ -1,0 +1,553 @@
+// The analytics front end: start and its checks, the held operation queue,
+// enabling, events, user properties and user id within their limits,
+// listeners, the interceptor, queries, session id and reset.
+#include "FrontEndTestFixture.h"
+
+#include "analytics/base/APMValue.h"
+#include "analytics/model/APMUserAttribute.h"
+
+#include <QRegularExpression>
+
+using namespace front_end_test;
+
+namespace {
+
+class FrontEndTest : public FrontEndFixture { };
+
+const QString kStartNotification = QStringLiteral("kBASAnalyticsWillStartNotification");
+
+} // namespace
+
+TEST_F(FrontEndTest, WorkBeforeStartIsTimestampedAtTheCallAndRunsBehindTheEngineStart)
+{
+    listen();
+    const double first = time_.now();
+    APMAnalytics::logEventWithName(QStringLiteral("early_one"), { { QStringLiteral("n"), 1 } });
+    time_.advance(5);
+    APMAnalytics::logEventWithName(QStringLiteral("early_two"), {});
+    APMAnalytics::queue().sync([] {});
+    EXPECT_FALSE(APMMeasurement::hasSharedInstance());
+    EXPECT_TRUE(APMAnalytics::isOperationQueueSuspended());
+
+    time_.advance(60);
+    start();
+    ASSERT_TRUE(APMMeasurement::hasSharedInstance());
+    EXPECT_FALSE(APMAnalytics::isOperationQueueSuspended());
+    const std::vector<HeardEvent> events = heard();
+    ASSERT_EQ(events.size(), 2U);
+    EXPECT_EQ(events[0].name, QStringLiteral("early_one"));
+    EXPECT_EQ(events[0].origin, QStringLiteral("app"));
+    EXPECT_DOUBLE_EQ(events[0].timestamp, first);
+    EXPECT_EQ(events[0].parameters.value(QStringLiteral("n")), QVariant(qint64(1)));
+    EXPECT_EQ(events[1].name, QStringLiteral("early_two"));
+    EXPECT_DOUBLE_EQ(events[1].timestamp, first + 5);
+}
+
+TEST_F(FrontEndTest, WorkPostedDirectlyBeforeStartFindsNoEngine)
+{
+    bool sawEngine = true;
+    APMAnalytics::dispatchAsyncOnSerialQueue([&sawEngine] { sawEngine = APMMeasurement::hasSharedInstance(); });
+    bool queuedSawEngine = false;
+    APMAnalytics::queueOperationWithBlock([&queuedSawEngine] { queuedSawEngine = APMMeasurement::hasSharedInstance(); });
+    APMAnalytics::queue().sync([] {});
+    EXPECT_FALSE(sawEngine);
+    EXPECT_FALSE(queuedSawEngine); // still held
+    start();
+    EXPECT_TRUE(queuedSawEngine);
+}
+
+TEST_F(FrontEndTest, SecondStartRepeatsTheChecksAndTheLogTagButStartsNothing)
+{
+    int willStart = 0;
+    const platform::ObserverToken token
+        = notifications_.addObserver(kStartNotification, [&willStart](const platform::Notification&) { ++willStart; });
+    start({ { APMAnalytics::kLogTagOption, QStringLiteral("FirstTag") } });
+    APMMeasurement* engine = APMMeasurement::sharedInstance();
+    ASSERT_NE(engine, nullptr);
+    EXPECT_EQ(engine->appID(), kFrontEndAppID);
+    EXPECT_EQ(APMMeasurement::monitor().logTag(), QStringLiteral("FirstTag"));
+
+    APMAnalytics::startWithAppID(QStringLiteral("1:999:linux:ffff"), APMAnalytics::kPlatformOrigin,
+        { { APMAnalytics::kLogTagOption, QStringLiteral("SecondTag") } });
+    drain();
+    EXPECT_EQ(APMMeasurement::sharedInstance(), engine);
+    EXPECT_EQ(engine->appID(), kFrontEndAppID);
+    EXPECT_EQ(willStart, 1);
+    EXPECT_EQ(APMMeasurement::monitor().logTag(), QStringLiteral("SecondTag"));
+
+    classes_.insert(QStringLiteral("BASADatabase"));
+    clearLog();
+    APMAnalytics::startWithAppID(kFrontEndAppID, APMAnalytics::kPlatformOrigin, {});
+    EXPECT_EQ(loggedCodes(), QList<qint64>({ 25029 }));
+}
+
+TEST_F(FrontEndTest, StartChecksDeferOrWarnByWhatIsPresent)
+{
+    struct Case {
+        const char* label;
+        QStringList classes;
+        QString origin;
+        QString plistPath;
+        bool serviceDictionary;
+        QVariantMap options;
+        QList<qint64> codes;
+        bool starts;
+    };
+    const QVariantMap goodTag { { APMAnalytics::kLogTagOption, QStringLiteral("Tag") } };
+    const QList<Case> cases {
+        { "older database class", { QStringLiteral("BASADatabase") }, QStringLiteral("fa"), {}, false, goodTag,
+            { 25029 }, false },
+        { "public interface present, start from the ad library",
+            { QStringLiteral("BASAnalytics") }, QStringLiteral("am"), {}, false, goodTag, { 25026 }, false },
+        { "no public interface but a service file", {}, QStringLiteral("fa"), QStringLiteral("/x/VireoService-Info.plist"),
+            false, goodTag, { 25027 }, false },
+        { "ad library not linked to the app", { QStringLiteral("BASAnalytics"), QStringLiteral("ADNMobileAds") },
+            QStringLiteral("fa"), {}, true, goodTag, { 25028 }, true },
+        { "tag that is not text", {}, QStringLiteral("fa"), {}, false,
+            { { APMAnalytics::kLogTagOption, 5 } }, { 25030 }, true },
+        { "empty options take no tag", {}, QStringLiteral("fa"), {}, false, {}, {}, true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        APMAnalytics::resetForTesting(environment());
+        clearLog();
+        classes_ = QSet<QString>(c.classes.begin(), c.classes.end());
+        serviceInfoPlistPath_ = c.plistPath;
+        serviceInfoDictionary_
+            = c.serviceDictionary ? std::optional<QVariantMap>(QVariantMap { { QStringLiteral("k"), 1 } }) : std::nullopt;
+        APMAnalytics::startWithAppID(kFrontEndAppID, c.origin, c.options);
+        drain();
+        QList<qint64> codes;
+        for (qint64 code : loggedCodes()) {
+            if (code != 25020) // the app ID change of a first start
+                codes.append(code);
+        }
+        EXPECT_EQ(codes, c.codes);
+        EXPECT_EQ(APMMeasurement::hasSharedInstance(), c.starts);
+        EXPECT_EQ(APMAnalytics::isOperationQueueSuspended(), !c.starts);
+    }
+}
+
+TEST_F(FrontEndTest, StartTakesTheAppIDAndASafelistThatPassesWhole)
+{
+    struct Case {
+        const char* label;
+        QVariant safelist;
+        QStringList expected;
+        QList<qint64> codes;
+    };
+    const QList<Case> cases {
+        { "valid names", QVariantList { QStringLiteral("_s"), QStringLiteral("level_up") },
+            { QStringLiteral("_s"), QStringLiteral("level_up") }, {} },
+        { "not an array", QStringLiteral("_s"), {}, { 25034 } },
+        { "one bad name drops all", QVariantList { QStringLiteral("_s"), 7 }, {}, { 25035 } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        APMAnalytics::resetForTesting(environment());
+        clearLog();
+        start({ { APMAnalytics::kSafelistedEventsOption, c.safelist },
+            { APMAnalytics::kLogTagOption, QStringLiteral("Tag") } });
+        ASSERT_NE(APMMeasurement::sharedInstance(), nullptr);
+        EXPECT_EQ(APMMeasurement::sharedInstance()->safelistedEvents(), c.expected);
+        QList<qint64> codes = loggedCodes();
+        codes.removeAll(25020);
+        EXPECT_EQ(codes, c.codes);
+    }
+    // The platform's app ID is stored with the identity; a change is logged once.
+    EXPECT_EQ(identity_->appIDFromVMP(), kFrontEndAppID);
+}
+
+TEST_F(FrontEndTest, DeactivatedCollectionCannotBeEnabledButCanBeDisabled)
+{
+    start({ { APMAnalytics::kCollectionDeactivatedOption, true }, { APMAnalytics::kCollectionEnabledOption, true } });
+    EXPECT_FALSE(APMAnalytics::isEnabled());
+    APMAnalytics::setAnalyticsEnabled(true, true);
+    drain();
+    EXPECT_FALSE(APMAnalytics::isEnabled());
+    EXPECT_FALSE(APMMeasurement::sharedInstance()->isEnabled());
+
+    APMAnalytics::setAnalyticsEnabled(false, true);
+    drain();
+    EXPECT_FALSE(APMAnalytics::isEnabled());
+    EXPECT_EQ(persisted_->measurementEnabledState(), 2);
+}
+
+TEST_F(FrontEndTest, EnablingReachesTheEngineAndPersistsOnlyWhenAsked)
+{
+    start({ { APMAnalytics::kCollectionEnabledOption, false } });
+    EXPECT_FALSE(APMAnalytics::isEnabled());
+    APMAnalytics::setAnalyticsEnabled(true);
+    drain();
+    EXPECT_TRUE(APMAnalytics::isEnabled());
+    EXPECT_TRUE(APMMeasurement::sharedInstance()->isEnabled());
+    EXPECT_EQ(persisted_->measurementEnabledState(), 0);
+
+    APMAnalytics::setAnalyticsEnabled(false, true);
+    drain();
+    EXPECT_FALSE(APMMeasurement::sharedInstance()->isEnabled());
+    EXPECT_EQ(persisted_->measurementEnabledState(), 2);
+}
+
+TEST_F(FrontEndTest, TheConfigurationObjectSwitchesCollectionByNotification)
+{
+    const QVariant configuration = QStringLiteral("configuration-1");
+    start({ { APMAnalytics::kConfigurationOption, configuration } });
+    ASSERT_TRUE(APMAnalytics::isEnabled());
+    const QString& key = APMAnalytics::kConfigurationSetEnabledNotification;
+
+    notifications_.post(key, QStringLiteral("another object"), { { key, false } });
+    drain();
+    EXPECT_TRUE(APMAnalytics::isEnabled());
+    notifications_.post(key, configuration, { { key, QStringLiteral("no") } });
+    drain();
+    EXPECT_TRUE(APMAnalytics::isEnabled());
+    EXPECT_TRUE(loggedCodes().contains(25000));
+    notifications_.post(key, configuration, { { key, false } });
+    drain();
+    EXPECT_FALSE(APMAnalytics::isEnabled());
+    EXPECT_EQ(persisted_->measurementEnabledState(), 0); // not persisted
+}
+
+TEST_F(FrontEndTest, HoldingTheOperationQueueReleasesItHalfASecondLater)
+{
+    start();
+    QStringList ran;
+    QMutex mutex;
+    const auto record = [&](const QString& what) {
+        return [&, what] {
+            QMutexLocker lock(&mutex);
+            ran.append(what);
+        };
+    };
+    APMAnalytics::queueOperationWithBlockThenWait(record(QStringLiteral("held")));
+    APMAnalytics::queueOperationWithBlock(record(QStringLiteral("after")));
+    drain();
+    EXPECT_EQ(ran, QStringList({ QStringLiteral("held") }));
+    EXPECT_TRUE(APMAnalytics::isOperationQueueSuspended());
+    time_.advance(0.49);
+    drain();
+    EXPECT_EQ(ran, QStringList({ QStringLiteral("held") }));
+    time_.advance(0.01);
+    drain();
+    EXPECT_EQ(ran, QStringList({ QStringLiteral("held"), QStringLiteral("after") }));
+    EXPECT_FALSE(APMAnalytics::isOperationQueueSuspended());
+}
+
+TEST_F(FrontEndTest, RefusedEventNamesLogAnErrorEventInstead)
+{
+    start();
+    listen();
+    struct Case {
+        QString name;
+        qint64 errorCode;
+    };
+    const QList<Case> cases {
+        { QStringLiteral("_reserved"), 2 },
+        { QStringLiteral("basalt_event"), 13 },
+        { QStringLiteral("1starts_with_digit"), 2 },
+        { QString(41, QLatin1Char('a')), 2 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        clearLog();
+        APMAnalytics::logEventWithName(c.name, {});
+        drain();
+        EXPECT_EQ(heardErrorCodes(), QList<qint64>({ c.errorCode }));
+        EXPECT_FALSE(heardNames().contains(c.name));
+    }
+}
+
+TEST_F(FrontEndTest, PublicUserPropertiesWithinTheirLimits)
+{
+    start();
+    listen();
+    struct Case {
+        const char* label;
+        QVariant value;
+        QString name;
+        QVariant stored; // invalid: nothing stored
+        QList<qint64> errorEvents;
+        QList<qint64> logCodes;
+    };
+    const QList<Case> cases {
+        { "valid", QStringLiteral("blue"), QStringLiteral("colour"), QStringLiteral("blue"), {}, {} },
+        { "reserved prefix", QStringLiteral("x"), QStringLiteral("basalt_colour"), {}, { 15 }, {} },
+        { "internal name", QStringLiteral("x"), QStringLiteral("_colour"), {}, { 6 }, {} },
+        { "name too long", QStringLiteral("x"), QString(25, QLatin1Char('n')), {}, { 6 }, {} },
+        { "value too long", QString(37, QLatin1Char('v')), QStringLiteral("long_value"), {}, { 7 }, {} },
+        { "value of 36 fits", QString(36, QLatin1Char('v')), QStringLiteral("just_fits"), QString(36, QLatin1Char('v')),
+            {}, {} },
+        { "not text", 42, QStringLiteral("number_value"), {}, {}, { 25003 } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        clearLog();
+        APMAnalytics::setUserPropertyString(c.value, c.name);
+        drain();
+        EXPECT_EQ(userProperties().value(c.name), c.stored);
+        EXPECT_EQ(heardErrorCodes(), c.errorEvents);
+        EXPECT_EQ(loggedCodes(), c.logCodes);
+    }
+
+    // Nil removes.
+    APMAnalytics::setUserPropertyString(QVariant(), QStringLiteral("colour"));
+    drain();
+    EXPECT_FALSE(userProperties().contains(QStringLiteral("colour")));
+}
+
+TEST_F(FrontEndTest, TheTwentySixthPublicPropertyIsRefusedWhileReplacingOneSucceeds)
+{
+    start();
+    listen();
+    for (int i = 0; i < 25; ++i)
+        APMAnalytics::setUserPropertyString(QStringLiteral("v"), QStringLiteral("property_%1").arg(i));
+    drain();
+    EXPECT_TRUE(heardErrorCodes().isEmpty());
+    APMAnalytics::setUserPropertyString(QStringLiteral("v"), QStringLiteral("one_too_many"));
+    APMAnalytics::setUserPropertyString(QStringLiteral("changed"), QStringLiteral("property_3"));
+    drain();
+    const QVariantMap properties = userProperties();
+    EXPECT_FALSE(properties.contains(QStringLiteral("one_too_many")));
+    EXPECT_EQ(properties.value(QStringLiteral("property_3")), QVariant(QStringLiteral("changed")));
+    EXPECT_EQ(heardErrorCodes(), QList<qint64>({ 9 }));
+}
+
+TEST_F(FrontEndTest, UserIDIsAnInternalPropertyWithItsOwnLength)
+{
+    start();
+    listen();
+    struct Case {
+        const char* label;
+        QVariant id;
+        QVariant stored;
+        QList<qint64> errorEvents;
+        QList<qint64> logCodes;
+    };
+    const QList<Case> cases {
+        { "text", QStringLiteral("user-1"), QStringLiteral("user-1"), {}, {} },
+        { "256 characters", QString(256, QLatin1Char('u')), QString(256, QLatin1Char('u')), {}, {} },
+        { "257 characters keep the last", QString(257, QLatin1Char('u')), QString(256, QLatin1Char('u')), { 7 }, {} },
+        { "not text", 12, QString(256, QLatin1Char('u')), {}, { 25004 } },
+        { "nil removes", QVariant(), QVariant(), {}, {} },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        clearLog();
+        APMAnalytics::setUserID(c.id);
+        drain();
+        EXPECT_EQ(userProperties().value(QStringLiteral("_id")), c.stored);
+        EXPECT_EQ(heardErrorCodes(), c.errorEvents);
+        EXPECT_EQ(loggedCodes(), c.logCodes);
+    }
+}
+
+TEST_F(FrontEndTest, InternalPropertiesCheckTheirOriginAndEachOriginHoldsTwentyFive)
+{
+    start();
+    const APMAnalytics& frontEnd = APMAnalytics::sharedInstance();
+    frontEnd.setInternalUserProperty(1, QStringLiteral("_x"), QString());
+    frontEnd.setInternalUserProperty(1, QStringLiteral("_x"), QString(33, QLatin1Char('o')));
+    drain();
+    EXPECT_EQ(loggedCodes(), QList<qint64>({ 25005, 25005 }));
+    EXPECT_FALSE(userProperties().contains(QStringLiteral("_x")));
+
+    for (int i = 0; i < 26; ++i)
+        frontEnd.setInternalUserProperty(i, QStringLiteral("_p%1").arg(i), QStringLiteral("biam"));
+    APMAnalytics::setUserAttributeNumber(2.5, QStringLiteral("score"));
+    drain();
+    const QVariantMap properties = userProperties();
+    EXPECT_TRUE(properties.contains(QStringLiteral("_p24")));
+    EXPECT_FALSE(properties.contains(QStringLiteral("_p25")));
+    EXPECT_EQ(properties.value(QStringLiteral("_p3")), QVariant(qint64(3)));
+    EXPECT_EQ(properties.value(QStringLiteral("score")), QVariant(2.5));
+}
+
+TEST_F(FrontEndTest, ListenerRemovalRefusalsAndDelivery)
+{
+    start();
+    APMAnalytics::removeLogEventListener(7);
+    drain();
+    EXPECT_EQ(loggedCodes(), QList<qint64>({ 25014 })); // before any was added
+
+    clearLog();
+    EXPECT_EQ(APMAnalytics::addLogEventListener(nullptr), 0U);
+    APMAnalytics::removeLogEventListener(0);
+    EXPECT_EQ(loggedCodes(), QList<qint64>({ 25012, 25013 }));
+
+    clearLog();
+    const APMAnalytics::ListenerToken token = listen();
+    APMAnalytics::removeLogEventListener(token + 100);
+    drain();
+    EXPECT_EQ(loggedCodes(), QList<qint64>({ 25015 }));
+
+    APMAnalytics::logEventWithName(QStringLiteral("heard"), {});
+    drain();
+    APMAnalytics::removeLogEventListener(token);
+    APMAnalytics::logEventWithName(QStringLiteral("not_heard"), {});
+    drain();
+    EXPECT_EQ(heardNames(), QStringList({ QStringLiteral("heard") }));
+}
+
+TEST_F(FrontEndTest, TheInterceptorTakesPublicEventsOnly)
+{
+    start();
+    listen();
+    QStringList intercepted;
+    QMutex mutex;
+    APMAnalytics::setLogEventInterceptor([&](const QString&, const QString& name, const QVariantMap&, double) {
+        QMutexLocker lock(&mutex);
+        intercepted.append(name);
+    });
+    APMAnalytics::logEventWithName(QStringLiteral("public_one"), {});
+    APMAnalytics::logInternalEventWithOrigin(QStringLiteral("auto"), QStringLiteral("_internal"), {});
+    APMAnalytics::logEventWithOrigin(QStringLiteral("app"), true, QStringLiteral("forwarded"), {}, time_.now(), false, true);
+    drain();
+    EXPECT_EQ(intercepted, QStringList({ QStringLiteral("public_one") }));
+    EXPECT_EQ(heardNames(), QStringList({ QStringLiteral("_internal"), QStringLiteral("forwarded") }));
+}
+
+TEST_F(FrontEndTest, ForwardedEventsCarryTheirScreenParametersAsScreenParameters)
+{
+    start();
+    listen();
+    APMAnalytics::logEventWithOrigin(QStringLiteral("app+vtm"), false, QStringLiteral("_vs"),
+        { { QStringLiteral("_sn"), QStringLiteral("Settings") }, { QStringLiteral("_si"), 5 }, { QStringLiteral("k"), 1 } },
+        time_.now(), true, true);
+    drain();
+    const std::vector<HeardEvent> events = heard();
+    ASSERT_EQ(events.size(), 1U);
+    EXPECT_EQ(events[0].parameters.value(QStringLiteral("_sn")), QVariant(QStringLiteral("Settings")));
+    EXPECT_EQ(events[0].parameters.value(QStringLiteral("_si")), QVariant(qint64(5)));
+    EXPECT_EQ(events[0].parameters.value(QStringLiteral("k")), QVariant(qint64(1)));
+}
+
+TEST_F(FrontEndTest, DefaultEventParametersReachTheEngineOnlyWhenEnabled)
+{
+    start();
+    listen();
+    APMAnalytics::setDefaultEventParameters(QVariantMap { { QStringLiteral("shop"), QStringLiteral("north") } });
+    APMAnalytics::logEventWithName(QStringLiteral("with_defaults"), {});
+    drain();
+    ASSERT_EQ(heard().size(), 1U);
+    EXPECT_EQ(heard()[0].parameters.value(QStringLiteral("shop")), QVariant(QStringLiteral("north")));
+
+    APMAnalytics::setAnalyticsEnabled(false);
+    APMAnalytics::setDefaultEventParameters(std::nullopt);
+    drain();
+    EXPECT_EQ(persisted_->defaultEventParameters().value_or(QVariantMap()).value(QStringLiteral("shop")),
+        QVariant(QStringLiteral("north")));
+}
+
+TEST_F(FrontEndTest, UserPropertyQueriesAnswerOnTheGivenQueue)
+{
+    APMAnalytics::userPropertiesIncludingInternal(true, nullptr, nullptr);
+    start();
+    EXPECT_EQ(loggedCodes(), QList<qint64>({ 25006 }));
+
+    APMAnalytics::setUserPropertyString(QStringLiteral("v"), QStringLiteral("kept"));
+    drain();
+    fakes::VirtualTime answerQueue;
+    std::optional<QVariantMap> answer;
+    APMAnalytics::userPropertiesIncludingInternal(
+        false, &answerQueue, [&answer](const QVariantMap& properties) { answer = properties; });
+    drain();
+    EXPECT_FALSE(answer.has_value()); // not until the given queue runs
+    answerQueue.runPending();
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(*answer, QVariantMap({ { QStringLiteral("kept"), QStringLiteral("v") } }));
+
+    APMAnalytics::setAnalyticsEnabled(false);
+    clearLog();
+    answer.reset();
+    APMAnalytics::userPropertiesIncludingInternal(
+        false, &answerQueue, [&answer](const QVariantMap& properties) { answer = properties; });
+    drain();
+    answerQueue.runPending();
+    EXPECT_EQ(answer, QVariantMap());
+    EXPECT_EQ(loggedCodes(), QList<qint64>({ 25008 }));
+}
+
+TEST_F(FrontEndTest, MaxUserPropertiesIsTwentyFiveAndArgumentsAreChecked)
+{
+    start();
+    const APMAnalytics& frontEnd = APMAnalytics::sharedInstance();
+    fakes::VirtualTime answerQueue;
+    qint64 answer = -1;
+    frontEnd.maxUserPropertiesForOrigin(QString(), &answerQueue, [&answer](qint64 n) { answer = n; });
+    frontEnd.maxUserPropertiesForOrigin(QStringLiteral("biam"), nullptr, [&answer](qint64 n) { answer = n; });
+    frontEnd.maxUserPropertiesForOrigin(QStringLiteral("biam"), &answerQueue, nullptr);
+    EXPECT_EQ(loggedCodes(), QList<qint64>({ 25009, 25010, 25011 }));
+    frontEnd.maxUserPropertiesForOrigin(QStringLiteral("biam"), &answerQueue, [&answer](qint64 n) { answer = n; });
+    drain();
+    answerQueue.runPending();
+    EXPECT_EQ(answer, 25);
+}
+
+TEST_F(FrontEndTest, SessionIDAnswers)
+{
+    struct Answer {
+        qint64 id = -1;
+        std::optional<APMError> error;
+    };
+    const auto ask = [] {
+        Answer answer;
+        APMAnalytics::sessionIDWithCompletion([&answer](qint64 id, const std::optional<APMError>& error) {
+            answer = { id, error };
+        });
+        drain();
+        return answer;
+    };
+    APMAnalytics::sessionIDWithCompletion(nullptr);
+    EXPECT_EQ(loggedCodes(), QList<qint64>({ 25050 }));
+
+    Answer answer = ask();
+    EXPECT_EQ(answer.id, 0);
+    ASSERT_TRUE(answer.error.has_value());
+    EXPECT_EQ(answer.error->code(), 13);
+    EXPECT_EQ(answer.error->localizedDescription(), QStringLiteral("Analytics uninitialized"));
+
+    start();
+    answer = ask();
+    ASSERT_TRUE(answer.error.has_value());
+    EXPECT_EQ(answer.error->localizedDescription(), QStringLiteral("Session ID not found"));
+
+    const auto stored = APMUserAttribute::initWithOrigin(
+        QStringLiteral("auto"), QStringLiteral("_sid"), APMValue::initWithInt64(1700000123), time_.now());
+    ASSERT_TRUE(stored.has_value());
+    APMMeasurement::sharedInstance()->setUserAttribute(stored);
+    answer = ask();
+    EXPECT_FALSE(answer.error.has_value());
+    EXPECT_EQ(answer.id, 1700000123);
+
+    APMAnalytics::setAnalyticsEnabled(false);
+    answer = ask();
+    ASSERT_TRUE(answer.error.has_value());
+    EXPECT_EQ(answer.error->localizedDescription(), QStringLiteral("Analytics disabled"));
+}
+
+TEST_F(FrontEndTest, ResetKeepsItsBookkeepingAndANewAppInstanceID)
+{
+    start();
+    const QString before = APMAnalytics::appInstanceID();
+    EXPECT_FALSE(before.isEmpty());
+    time_.advance(100);
+    APMAnalytics::resetAnalyticsData();
+    EXPECT_DOUBLE_EQ(APMAnalytics::loadTimestamp(), time_.now());
+    EXPECT_EQ(APMAnalytics::resetRetryCount(), 1);
+    EXPECT_TRUE(APMAnalytics::needFirstOpenAfterReset());
+    const QString after = APMAnalytics::appInstanceID();
+    EXPECT_NE(after, before);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9A-F]{32}$")).match(after).hasMatch()) << after.toStdString();
+    EXPECT_EQ(APMAnalytics::appInstanceIDAfterReset(), after);
+
+    // With analytics storage denied no identifier is handed out or kept.
+    APMAnalytics::setConsent({ { APMConsentSettingsUtil::kAnalyticsStorage, APMConsentSettingsUtil::kDenied } });
+    APMAnalytics::resetAnalyticsData();
+    EXPECT_EQ(APMAnalytics::resetRetryCount(), 2);
+    EXPECT_TRUE(APMAnalytics::appInstanceID().isNull());
+    EXPECT_EQ(APMAnalytics::appInstanceIDAfterReset(), after);
+
+    APMAnalytics::setResetRetryCount(0);
+    EXPECT_FALSE(preferences_->objectForKey(APMAnalytics::kResetRetryCountKey).isValid());
+}
