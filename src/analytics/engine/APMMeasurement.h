@@ -196,6 +196,7 @@ public:
     // The application's "VIREO_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED"
     // when it is a number; true otherwise.
     bool shouldAllowAdNetworkRegistration() const;
+    static bool shouldAllowAdNetworkRegistrationWithInfoDictionary(const QVariantMap& infoDictionary);
     bool hasUserPropertyUserIDOnWorkerQueue();
     // The "_sid" user property, or an error of code 13; answered on the
     // worker queue (on the caller's thread once the engine is gone).

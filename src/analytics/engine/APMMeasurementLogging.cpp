@@ -365,7 +365,12 @@ void APMMeasurement::maxUserPropertiesForOrigin(const QString& origin, std::func
 
 bool APMMeasurement::shouldAllowAdNetworkRegistration() const
 {
-    const QVariant value = APMInfoPlistFileUtil::mainBundleInfoDictionary().value(kAdNetworkRegistrationKey);
+    return shouldAllowAdNetworkRegistrationWithInfoDictionary(APMInfoPlistFileUtil::mainBundleInfoDictionary());
+}
+
+bool APMMeasurement::shouldAllowAdNetworkRegistrationWithInfoDictionary(const QVariantMap& infoDictionary)
+{
+    const QVariant value = infoDictionary.value(kAdNetworkRegistrationKey);
     const int type = value.typeId();
     if (type == QMetaType::Bool || type == QMetaType::Int || type == QMetaType::LongLong || type == QMetaType::Double)
         return value.toDouble() != 0;
