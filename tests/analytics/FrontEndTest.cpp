@@ -551,3 +551,33 @@ TEST_F(FrontEndTest, ResetKeepsItsBookkeepingAndANewAppInstanceID)
     APMAnalytics::setResetRetryCount(0);
     EXPECT_FALSE(preferences_->objectForKey(APMAnalytics::kResetRetryCountKey).isValid());
 }
+
+TEST_F(FrontEndTest, ThePersonalizedAdsPropertyIsKeptAsASettingNotAUserProperty)
+{
+    start({ { APMAnalytics::kCollectionEnabledOption, false }, { APMAnalytics::kLogTagOption, QStringLiteral("Tag") } });
+    struct Case {
+        QVariant value;
+        QVariant persisted;
+    };
+    const QList<Case> cases {
+        { QStringLiteral("NO"), false },
+        { QStringLiteral("YES"), true },
+        { QStringLiteral("true"), true },
+        { QStringLiteral("false"), false },
+        { QStringLiteral(" 007"), true },
+        { QStringLiteral("0"), false },
+        { QVariant(), QVariant() },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value.toString().toStdString());
+        clearLog();
+        APMAnalytics::setUserPropertyString(c.value, APMAnalytics::kAllowPersonalizedAdsProperty);
+        drain();
+        EXPECT_EQ(persisted_->allowPersonalizedAds(), c.persisted);
+        EXPECT_EQ(loggedCodes(), QList<qint64>({ 25033 })); // collection is off
+    }
+    APMAnalytics::setAnalyticsEnabled(true);
+    APMAnalytics::setUserPropertyString(QStringLiteral("NO"), APMAnalytics::kAllowPersonalizedAdsProperty);
+    drain();
+    EXPECT_FALSE(userProperties().contains(APMAnalytics::kAllowPersonalizedAdsProperty));
+}

@@ -65,6 +65,31 @@ bool isNumberValue(const QVariant& value)
     return APMConfigStore::isNumber(value);
 }
 
+// A text's truth the way the platform's callers mean it: after blanks, a
+// sign and leading zeros, "Y", "y", "T", "t" or a digit 1-9 is true;
+// anything else ("NO", "false", "0", "") is false. Numbers are true when
+// not zero.
+bool boolValueOf(const QVariant& value)
+{
+    if (isNumberValue(value))
+        return value.toDouble() != 0;
+    if (value.typeId() != QMetaType::QString)
+        return false;
+    const QString text = value.toString();
+    qsizetype i = 0;
+    while (i < text.size() && text.at(i).isSpace())
+        ++i;
+    if (i < text.size() && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-')))
+        ++i;
+    while (i < text.size() && text.at(i) == QLatin1Char('0'))
+        ++i;
+    if (i >= text.size())
+        return false;
+    const QChar first = text.at(i);
+    return first == QLatin1Char('Y') || first == QLatin1Char('y') || first == QLatin1Char('T') || first == QLatin1Char('t')
+        || (first >= QLatin1Char('1') && first <= QLatin1Char('9'));
+}
+
 // The environment the state is first made with, when a test gives one
 // before anything else used the front end.
 std::optional<APMAnalytics::Environment>& firstEnvironment()
@@ -574,7 +599,7 @@ void APMAnalytics::setAllowPersonalizedAds(const QVariant& value)
         FrontEndState& s = state();
         if (!s.enabled)
             log(APMMonitor::kLevelDebug, 25033, QStringLiteral("Personalized Ads property changed while Analytics is disabled"));
-        s.environment.persistedConfig->setAllowPersonalizedAds(value.isValid() ? QVariant(value.toBool()) : QVariant());
+        s.environment.persistedConfig->setAllowPersonalizedAds(value.isValid() ? QVariant(boolValueOf(value)) : QVariant());
         if (!value.isValid() && APMMeasurement::remoteConfig()->DMAConsentEnabled()
             && APMConsentSettingsUtil::adPersonalization())
             APMConsentSettingsUtil::unsetAdPersonalization();
