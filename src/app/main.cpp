@@ -1,6 +1,7 @@
 // PraVik: wires the libraries together and runs the event loop.
 #include "analytics/base/APMMonitor.h"
 #include "analytics/engine/APMAnalytics.h"
+#include "analytics/interface/BASAnalyticsConnector.h"
 #include "core/AppDelegate.h"
 #include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"
@@ -154,6 +155,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     APMMonitor::setLaunchArguments(QCoreApplication::arguments()); // read by the analytics monitor
     APMAnalytics::load(); // the analytics front end's load time
+    BASAnalyticsConnector::load(); // announces the analytics library to the platform registry
     QApplication::setApplicationName(QStringLiteral("PraVik"));
     QApplication::setApplicationVersion(MMUserInfo::myVersion());
     QApplication::setQuitOnLastWindowClosed(false); // closing the window leaves the status item
