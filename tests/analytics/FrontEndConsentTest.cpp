@@ -160,3 +160,28 @@ TEST_F(FrontEndConsentTest, ClearingConsentRemovesEveryKey)
     EXPECT_EQ(APMConsentSettingsUtil::consentSource(), 100);
     EXPECT_FALSE(APMConsentSettingsUtil::consentSettings().has_value());
 }
+
+TEST_F(FrontEndConsentTest, AdPersonalizationConsentSetsThePersonalizedAdsSetting)
+{
+    // The configuration's switch for the ad-personalization consent is on by default.
+    start();
+    struct Case {
+        QString value;
+        QVariant allowed;
+    };
+    const QList<Case> cases {
+        { QStringLiteral("denied"), false },
+        { QStringLiteral("granted"), true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value.toStdString());
+        APMAnalytics::setConsent({ { APMConsentSettingsUtil::kAdPersonalization, c.value } });
+        drain();
+        EXPECT_EQ(persisted_->allowPersonalizedAds(), c.allowed);
+    }
+    // Taking the setting away also takes the explicit consent away.
+    APMAnalytics::setUserPropertyString(QVariant(), APMAnalytics::kAllowPersonalizedAdsProperty);
+    drain();
+    EXPECT_FALSE(persisted_->allowPersonalizedAds().isValid());
+    EXPECT_FALSE(APMConsentSettingsUtil::adPersonalization().has_value());
+}

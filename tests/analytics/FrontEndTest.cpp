@@ -581,3 +581,21 @@ TEST_F(FrontEndTest, ThePersonalizedAdsPropertyIsKeptAsASettingNotAUserProperty)
     drain();
     EXPECT_FALSE(userProperties().contains(APMAnalytics::kAllowPersonalizedAdsProperty));
 }
+
+TEST_F(FrontEndTest, AdEventIDsFromTheAdLibraryBecomeNumbers)
+{
+    start();
+    const APMAnalytics& frontEnd = APMAnalytics::sharedInstance();
+    frontEnd.logLibraryInternalEventWithOrigin(
+        QStringLiteral("am"), QStringLiteral("_ad_shown"), { { QStringLiteral("_aeid"), QStringLiteral("12345") } });
+    frontEnd.logLibraryInternalEventWithOrigin(
+        QStringLiteral("am"), QStringLiteral("_ad_clicked"), { { QStringLiteral("_aeid"), QStringLiteral("x12") } });
+    drain();
+    EXPECT_EQ(loggedCodes(), QList<qint64>({ 25024 }));
+    advance(15);
+    QMap<QString, QVariant> ids;
+    for (const auto& event : server_.acceptedEvents())
+        ids.insert(event.name, event.parameters.value(QStringLiteral("_aeid")));
+    EXPECT_EQ(ids.value(QStringLiteral("_ad_shown")), QVariant(qint64(12345)));
+    EXPECT_EQ(ids.value(QStringLiteral("_ad_clicked")), QVariant(QStringLiteral("x12")));
+}

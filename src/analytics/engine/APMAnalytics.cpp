@@ -65,29 +65,13 @@ bool isNumberValue(const QVariant& value)
     return APMConfigStore::isNumber(value);
 }
 
-// A text's truth the way the platform's callers mean it: after blanks, a
-// sign and leading zeros, "Y", "y", "T", "t" or a digit 1-9 is true;
-// anything else ("NO", "false", "0", "") is false. Numbers are true when
-// not zero.
+// A value's truth the way the platform's callers mean it: numbers when not
+// zero, texts by their leading characters, anything else false.
 bool boolValueOf(const QVariant& value)
 {
     if (isNumberValue(value))
         return value.toDouble() != 0;
-    if (value.typeId() != QMetaType::QString)
-        return false;
-    const QString text = value.toString();
-    qsizetype i = 0;
-    while (i < text.size() && text.at(i).isSpace())
-        ++i;
-    if (i < text.size() && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-')))
-        ++i;
-    while (i < text.size() && text.at(i) == QLatin1Char('0'))
-        ++i;
-    if (i >= text.size())
-        return false;
-    const QChar first = text.at(i);
-    return first == QLatin1Char('Y') || first == QLatin1Char('y') || first == QLatin1Char('T') || first == QLatin1Char('t')
-        || (first >= QLatin1Char('1') && first <= QLatin1Char('9'));
+    return value.typeId() == QMetaType::QString && APMBoolValueOfText(value.toString());
 }
 
 // The environment the state is first made with, when a test gives one
