@@ -387,6 +387,16 @@ TEST_F(FrontEndTest, ListenerRemovalRefusalsAndDelivery)
     APMAnalytics::logEventWithName(QStringLiteral("not_heard"), {});
     drain();
     EXPECT_EQ(heardNames(), QStringList({ QStringLiteral("heard") }));
+
+    // A token is never handed out twice: removing a stale one leaves a newer listener alone.
+    clearLog();
+    const APMAnalytics::ListenerToken newer = listen();
+    EXPECT_NE(newer, token);
+    APMAnalytics::removeLogEventListener(token);
+    APMAnalytics::logEventWithName(QStringLiteral("heard_by_newer"), {});
+    drain();
+    EXPECT_EQ(loggedCodes(), QList<qint64>({ 25015 }));
+    EXPECT_EQ(heardNames(), QStringList({ QStringLiteral("heard_by_newer") }));
 }
 
 TEST_F(FrontEndTest, TheInterceptorTakesPublicEventsOnly)
