@@ -109,7 +109,7 @@ TEST_F(FrontEndTest, StartChecksDeferOrWarnByWhatIsPresent)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        APMAnalytics::resetForTesting(environment());
+        APMAnalytics::resetForTesting(frontEndEnvironment());
         clearLog();
         classes_ = QSet<QString>(c.classes.begin(), c.classes.end());
         serviceInfoPlistPath_ = c.plistPath;
@@ -144,7 +144,7 @@ TEST_F(FrontEndTest, StartTakesTheAppIDAndASafelistThatPassesWhole)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        APMAnalytics::resetForTesting(environment());
+        APMAnalytics::resetForTesting(frontEndEnvironment());
         clearLog();
         start({ { APMAnalytics::kSafelistedEventsOption, c.safelist },
             { APMAnalytics::kLogTagOption, QStringLiteral("Tag") } });

@@ -1,31 +1,25 @@
 #pragma once
 
-// The analytics front end on virtual time, over a real SQLite file and the
-// fake collection server: what the front-end and public-interface tests share.
+// The analytics front end on virtual time, over the engine fixture's real
+// SQLite file and fake collection server: what the front-end, public-interface
+// and connector tests share.
+#include "EngineTestFixture.h"
+
 #include "analytics/base/APMMonitor.h"
-#include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMPersistentDictionary.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
-#include "analytics/config/APMInfoPlistFileUtil.h"
 #include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMEvent.h"
-#include "analytics/store/APMDatabase.h"
-#include "fakes/FakeCollectionServer.h"
 #include "fakes/FakeHttpServer.h"
-#include "fakes/FakeTrackingAuthorization.h"
-#include "fakes/TempHome.h"
 #include "fakes/VirtualTime.h"
 #include "platform/Clock.h"
 #include "platform/GlobalQueue.h"
-#include "platform/HttpClient.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SerialQueue.h"
 
 #include <QMutex>
 #include <QSet>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -34,7 +28,7 @@
 
 namespace front_end_test {
 
-inline const QString kFrontEndAppID = QStringLiteral("1:1234567890:linux:0a1b2c3d");
+inline const QString& kFrontEndAppID = engine_test::kEngineAppID;
 
 struct LoggedLine {
     qint64 level = 0;
@@ -50,26 +44,13 @@ struct HeardEvent {
     QVariantMap parameters;
 };
 
-class FrontEndFixture : public ::testing::Test {
+class FrontEndFixture : public engine_test::EngineFixture {
 protected:
     FrontEndFixture()
     {
-        APMConsentSettingsUtil::clearAllSettings();
-        APMPersistedConfig::Environment e;
-        e.store = APMPersistentDictionary::inMemory();
-        e.sharedUserDefaults = sharedDefaults_.get();
-        e.queue = &flushQueue_;
-        persisted_ = APMPersistedConfig::initWithSuiteName(QStringLiteral("front-end-test"), std::move(e));
-        APMIdentity::Environment identityEnvironment = APMIdentity::defaultEnvironment();
-        identityEnvironment.clock = &time_;
-        identityEnvironment.identitySupport = &tracking_;
         // The service configuration names the app the tests start.
-        identityEnvironment.serviceInfoDictionary = [] {
-            return std::optional<QVariantMap>(QVariantMap { { APMInfoPlistFileUtil::kVireoAppIDKey, kFrontEndAppID } });
-        };
-        identityEnvironment.classExists = [](const QString&) { return false; };
-        identity_ = APMIdentity::initWithPersistedConfig(persisted_.get(), std::move(identityEnvironment));
-        APMAnalytics::resetForTesting(environment());
+        identity_ = newIdentity(kFrontEndAppID);
+        APMAnalytics::resetForTesting(frontEndEnvironment());
     }
 
     ~FrontEndFixture() override
@@ -81,23 +62,9 @@ protected:
         APMAnalytics::resetForTesting(quiet);
         platform::GlobalQueue::waitForDone();
         APMMeasurement::monitor().setLogTag(APMMonitor::kDefaultLogTag);
-        APMConsentSettingsUtil::clearAllSettings();
     }
 
-    APMMeasurement::Environment engineEnvironment()
-    {
-        APMMeasurement::Environment e;
-        e.clock = &time_;
-        e.timer = &time_;
-        e.http = &platform::HttpClient::shared();
-        e.collectionURL = server_.url();
-        e.databasePath = dir_.filePath(APMDatabase::kDatabaseName);
-        e.persistedConfig = persisted_.get();
-        e.identity = identity_.get();
-        return e;
-    }
-
-    APMAnalytics::Environment environment()
+    APMAnalytics::Environment frontEndEnvironment()
     {
         APMAnalytics::Environment e;
         e.clock = &time_;
@@ -114,7 +81,7 @@ protected:
         e.classExists = [this](const QString& name) { return classes_.contains(name); };
         e.serviceInfoPlistPath = [this] { return serviceInfoPlistPath_; };
         e.serviceInfoDictionary = [this] { return serviceInfoDictionary_; };
-        e.engineEnvironment = [this] { return engineEnvironment(); };
+        e.engineEnvironment = [this] { return environment(); };
         return e;
     }
 
@@ -226,16 +193,7 @@ protected:
         return answer;
     }
 
-    fakes::TempHome home_;
-    QTemporaryDir dir_;
-    fakes::VirtualTime time_;
-    fakes::VirtualTime flushQueue_;
-    fakes::FakeTrackingAuthorization tracking_;
-    std::unique_ptr<APMConfigStore> sharedDefaults_ = APMPersistentDictionary::inMemory();
     std::unique_ptr<APMConfigStore> preferences_ = APMPersistentDictionary::inMemory();
-    std::unique_ptr<APMPersistedConfig> persisted_;
-    std::unique_ptr<APMIdentity> identity_;
-    fakes::FakeCollectionServer server_;
     platform::NotificationCenter notifications_;
     QSet<QString> classes_;
     QString serviceInfoPlistPath_;
