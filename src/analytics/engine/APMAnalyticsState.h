@@ -45,4 +45,7 @@ struct FrontEndState {
 
 FrontEndState& state();
 
+// A boolean, integer or real value.
+bool isNumberValue(const QVariant& value);
+
 } // namespace apm_frontend
