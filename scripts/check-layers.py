@@ -34,6 +34,7 @@ ANALYTICS = {
     "rules": 6,
     "audience": 6,
     "engine": 7,
+    "interface": 8,
 }
 SOURCE_SUFFIXES = {".h", ".hpp", ".cpp", ".cc"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')

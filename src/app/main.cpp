@@ -1,6 +1,8 @@
 // PraVik: wires the libraries together and runs the event loop.
 #include "analytics/base/APMMonitor.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMAnalytics.h"
+#include "analytics/interface/BASAnalyticsConnector.h"
 #include "core/AppDelegate.h"
 #include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"
@@ -156,6 +158,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     APMMonitor::setLaunchArguments(QCoreApplication::arguments()); // read by the analytics monitor
     platform::Reachability::shared(); // probed here, on the thread its changes arrive on
+    APMAnalytics::load(); // the analytics front end's load time
+    BASAnalyticsConnector::load(); // announces the analytics library to the platform registry
     QApplication::setApplicationName(QStringLiteral("PraVik"));
     QApplication::setApplicationVersion(MMUserInfo::myVersion());
     QApplication::setQuitOnLastWindowClosed(false); // closing the window leaves the status item

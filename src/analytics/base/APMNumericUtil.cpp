@@ -48,6 +48,22 @@ qint64 APMNumericUtil::randomInt64()
     return value;
 }
 
+bool APMBoolValueOfText(const QString& text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text.at(i).isSpace())
+        ++i;
+    if (i < text.size() && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-')))
+        ++i;
+    while (i < text.size() && text.at(i) == QLatin1Char('0'))
+        ++i;
+    if (i >= text.size())
+        return false;
+    const QChar c = text.at(i);
+    return c == QLatin1Char('Y') || c == QLatin1Char('y') || c == QLatin1Char('T') || c == QLatin1Char('t')
+        || (c >= QLatin1Char('1') && c <= QLatin1Char('9'));
+}
+
 bool APMIsDecimalNumberString(const QString& string)
 {
     if (string.isEmpty())

@@ -20,6 +20,11 @@ public:
 // ("12", "12.", ".5", "-0.5", "+3"). No exponents, spaces or separators.
 bool APMIsDecimalNumberString(const QString& string);
 
+// What a text's leading characters say when read as a yes or no: "Y", "y",
+// "T", "t" or a digit 1-9 after blanks, a sign and zeros mean yes; anything
+// else ("NO", "false", "0", "") means no.
+bool APMBoolValueOfText(const QString& text);
+
 // The exact number the text denotes, or nothing (logged at level 2) when the
 // text is not decimal (26001), cannot be held (26002) or would lose digits
 // (26003). The user's locale plays no part.

@@ -2,6 +2,7 @@
 
 #include "analytics/base/APMConfigStore.h"
 #include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMNumericUtil.h"
 
 #include <QMutex>
 
@@ -181,28 +182,10 @@ QString signalCharacter(const QString& value)
     return QStringLiteral("-");
 }
 
-// What a text's leading characters say when read as a yes or no: "Y", "y",
-// "T", "t" or a digit 1-9 after blanks, a sign and zeros mean yes.
-bool boolReadingOfText(const QString& text)
-{
-    qsizetype i = 0;
-    while (i < text.size() && text.at(i).isSpace())
-        ++i;
-    if (i < text.size() && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-')))
-        ++i;
-    while (i < text.size() && text.at(i) == QLatin1Char('0'))
-        ++i;
-    if (i >= text.size())
-        return false;
-    const QChar c = text.at(i);
-    return c == QLatin1Char('Y') || c == QLatin1Char('y') || c == QLatin1Char('T') || c == QLatin1Char('t')
-        || (c >= QLatin1Char('1') && c <= QLatin1Char('9'));
-}
-
 std::optional<bool> boolReading(const QVariant& value)
 {
     if (value.metaType().id() == QMetaType::QString)
-        return boolReadingOfText(value.toString());
+        return APMBoolValueOfText(value.toString());
     if (APMConfigStore::isNumber(value))
         return value.toDouble() != 0.0;
     return std::nullopt;

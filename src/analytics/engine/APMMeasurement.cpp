@@ -93,6 +93,24 @@ SharedEngine& sharedEngine()
     return *engine;
 }
 
+// Makes the shared engine once per process (or per resetSharedInstance());
+// the environment is only built when the engine is.
+void initializeSharedEngine(const QString& appID, bool isAnalyticsCollectionEnabled,
+    bool isAnalyticsCollectionDeactivated, const QStringList& safelistedEvents,
+    const std::function<APMMeasurement::Environment()>& makeEnvironment)
+{
+    std::lock_guard locker(sharedInstanceMutex());
+    SharedEngine& shared = sharedEngine();
+    if (shared.initialized)
+        return;
+    shared.initialized = true;
+    if (appID.isEmpty())
+        return;
+    APMMeasurement::monitor();
+    shared.instance = APMMeasurement::initWithAppID(
+        appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated, safelistedEvents, makeEnvironment());
+}
+
 bool isPresent(const QString& text)
 {
     return !text.isEmpty();
@@ -129,16 +147,26 @@ APMMonitor& APMMeasurement::monitor()
 void APMMeasurement::initializeSharedInstanceWithAppID(const QString& appID, bool isAnalyticsCollectionEnabled,
     bool isAnalyticsCollectionDeactivated, const QStringList& safelistedEvents)
 {
-    std::lock_guard locker(sharedInstanceMutex());
-    SharedEngine& shared = sharedEngine();
-    if (shared.initialized)
-        return;
-    shared.initialized = true;
-    if (appID.isEmpty())
-        return;
-    monitor();
-    shared.instance = initWithAppID(
-        appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated, safelistedEvents);
+    initializeSharedEngine(appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated, safelistedEvents,
+        [] { return defaultEnvironment(); });
+}
+
+void APMMeasurement::initializeSharedInstanceWithAppID(const QString& appID, bool isAnalyticsCollectionEnabled,
+    bool isAnalyticsCollectionDeactivated, const QStringList& safelistedEvents, Environment environment)
+{
+    initializeSharedEngine(appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated, safelistedEvents,
+        [&environment] { return std::move(environment); });
+}
+
+void APMMeasurement::resetSharedInstance()
+{
+    std::unique_ptr<APMMeasurement> instance;
+    {
+        std::lock_guard locker(sharedInstanceMutex());
+        instance = std::move(sharedEngine().instance);
+        sharedEngine().initialized = false;
+    }
+    // Destroyed outside the lock: its last work may ask for the shared instance.
 }
 
 bool APMMeasurement::hasSharedInstance()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analytics/base/APMError.h"
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMUserActivity.h"
 
@@ -174,6 +175,9 @@ public:
         platform::Executor* mainQueue = nullptr;
         platform::NotificationCenter* notificationCenter = nullptr;
         std::shared_ptr<APMScreenViewReporter> screenViewReporter;
+        // Hears a copy of every event the engine handled and was asked to
+        // announce (the front end's event listeners); null: nobody listens.
+        std::function<void(const APMEvent&)> eventListeners;
     };
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.
@@ -187,6 +191,13 @@ public:
     // empty. A later call (or one after an empty ID) changes nothing.
     static void initializeSharedInstanceWithAppID(const QString& appID, bool isAnalyticsCollectionEnabled,
         bool isAnalyticsCollectionDeactivated, const QStringList& safelistedEvents);
+    // The same with the engine's environment given (the front end passes
+    // the one it was set up with).
+    static void initializeSharedInstanceWithAppID(const QString& appID, bool isAnalyticsCollectionEnabled,
+        bool isAnalyticsCollectionDeactivated, const QStringList& safelistedEvents, Environment environment);
+    // Tests only: destroys the shared engine (finishing its work) so that
+    // the next initialisation makes a new one.
+    static void resetSharedInstance();
     static bool hasSharedInstance();
     static APMMeasurement* sharedInstance();
     // The engine's remote configuration, or the default instance without one.
@@ -242,6 +253,35 @@ public:
     // The callbacks run on the worker queue's caller side: a global queue.
     void userAttributeWithName(const QString& name, std::function<void(std::optional<APMUserAttribute>)> callback);
     void userPropertiesIncludingInternal(bool includeInternal, std::function<void(QVariantMap)> callback);
+
+    // ---- Doors of the front end (APMMeasurementLogging.cpp) --------------------
+
+    static constexpr qint64 kMaxUserPropertiesPerOrigin = 25;
+    using SessionIDCompletion = std::function<void(qint64 sessionID, const std::optional<APMError>& error)>;
+
+    // An event made elsewhere goes through the pipeline; nothing is refused
+    // with level 4, code 23048.
+    void logEvent(const std::optional<APMEvent>& event);
+    // Handles the event; with notifyEventListeners its copy then goes to the
+    // environment's event listeners.
+    void logEventOnWorkerQueue(const APMEvent& event, bool notifyEventListeners);
+    // The callback receives 25 for every non-empty origin, on a global queue.
+    void maxUserPropertiesForOrigin(const QString& origin, std::function<void(qint64)> callback);
+    // The application's "VIREO_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED"
+    // when it is a number; true otherwise.
+    bool shouldAllowAdNetworkRegistration() const;
+    static bool shouldAllowAdNetworkRegistrationWithInfoDictionary(const QVariantMap& infoDictionary);
+    bool hasUserPropertyUserIDOnWorkerQueue();
+    // The "_sid" user property, or an error of code 13; answered on the
+    // worker queue (on the caller's thread once the engine is gone).
+    void sessionIDWithCompletion(SessionIDCompletion completion);
+    // The number of first-open events stored so far as decimal text; a null
+    // QString when unset. The setter stores the text's integer value; a null
+    // or non-numeric text clears it.
+    QString previousFirstOpenCount();
+    void setPreviousFirstOpenCount(const QString& count);
+    // Whether enabling was asked for when the engine was made.
+    bool wasEnabledDuringInitialization() const { return wasEnabledDuringInitialization_; }
 
     // ---- Configuration and services (APMMeasurementServices.cpp) --------------
 

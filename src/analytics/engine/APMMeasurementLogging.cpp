@@ -8,6 +8,8 @@
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMScheduler.h"
 #include "analytics/base/APMValue.h"
+#include "analytics/config/APMInfoPlistFileUtil.h"
+#include "analytics/engine/APMSessionState.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMDataTypeValidator.h"
@@ -23,10 +25,10 @@ using namespace apm_engine;
 
 namespace {
 
-constexpr qint64 kMaxInternalUserPropertiesPerOrigin = 25;
 constexpr qint64 kErrorCodeUserPropertyLimit = 9;
 constexpr qint64 kErrorCodeDefaultParameterArray = 27;
 constexpr qint64 kErrorCodeDefaultParameterLimit = 26;
+const QString kAdNetworkRegistrationKey = QStringLiteral("VIREO_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED");
 
 bool isAdEventForLogging(const APMEvent& event)
 {
@@ -76,9 +78,8 @@ void APMMeasurement::logEventOnWorkerQueueWithOrigin(const QString& origin, bool
     }
     if (!addedScreenParameters.isEmpty())
         event->addScreenParameters(addedScreenParameters);
-    // The event listeners belong to the front end; without one, handling is all there is.
     if ((!enabled && !ignoreEnabled) || isAdEventForLogging(*event)) {
-        handleEventOnWorkerQueue(*event);
+        logEventOnWorkerQueue(*event, false);
         return;
     }
     if (!ignoreInterceptor && isPublicEvent && interceptor) {
@@ -88,7 +89,7 @@ void APMMeasurement::logEventOnWorkerQueueWithOrigin(const QString& origin, bool
         interceptor(origin, name, intercepted, timestamp);
         return;
     }
-    handleEventOnWorkerQueue(*event);
+    logEventOnWorkerQueue(*event, true);
 }
 
 void APMMeasurement::logInternalEvent(const QString& name, const QVariantMap& parameters)
@@ -232,7 +233,7 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribu
             return false;
         }
         const qint64 limit = attribute.isPublic() ? qint64(remoteConfig()->maxPublicUserProperties())
-                                                  : kMaxInternalUserPropertiesPerOrigin;
+                                                  : kMaxUserPropertiesPerOrigin;
         if (*count >= limit) {
             log(APMMonitor::kLevelWarning, 23084,
                 QStringLiteral("Unable to set user property. Reached limit on set user properties for origin. Origin, name, value"),
@@ -325,4 +326,115 @@ void APMMeasurement::userPropertiesIncludingInternal(bool includeInternal, std::
             result.insert(attribute.name(), plainUserPropertyValue(attribute.value()));
         platform::GlobalQueue::async([callback, result] { callback(result); });
     });
+}
+
+// ---- Doors of the front end -------------------------------------------------------
+
+void APMMeasurement::logEvent(const std::optional<APMEvent>& event)
+{
+    if (!event) {
+        log(APMMonitor::kLevelWarningMonitored, 23048, QStringLiteral("Attempted to log nil event"));
+        return;
+    }
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2509"), [weak, event] {
+        if (const auto self = weak.lock(); self && *self)
+            (*self)->handleEventOnWorkerQueue(*event);
+    });
+}
+
+void APMMeasurement::logEventOnWorkerQueue(const APMEvent& event, bool notifyEventListeners)
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("logEventOnWorkerQueue"));
+    // The copy is taken first: handling may not change what listeners hear.
+    const APMEvent announced = event;
+    handleEventOnWorkerQueue(event);
+    if (notifyEventListeners && environment_.eventListeners)
+        environment_.eventListeners(announced);
+}
+
+void APMMeasurement::maxUserPropertiesForOrigin(const QString& origin, std::function<void(qint64)> callback)
+{
+    if (origin.isEmpty()) {
+        log(APMMonitor::kLevelError, 23093, QStringLiteral("Origin for querying MaxUserProperties cannot be nil"));
+        return;
+    }
+    if (!callback) {
+        log(APMMonitor::kLevelError, 23094, QStringLiteral("MaxUserProperties callback cannot be nil. Origin"), origin);
+        return;
+    }
+    platform::GlobalQueue::async([callback = std::move(callback)] { callback(kMaxUserPropertiesPerOrigin); });
+}
+
+bool APMMeasurement::shouldAllowAdNetworkRegistration() const
+{
+    return shouldAllowAdNetworkRegistrationWithInfoDictionary(APMInfoPlistFileUtil::mainBundleInfoDictionary());
+}
+
+bool APMMeasurement::shouldAllowAdNetworkRegistrationWithInfoDictionary(const QVariantMap& infoDictionary)
+{
+    const QVariant value = infoDictionary.value(kAdNetworkRegistrationKey);
+    const int type = value.typeId();
+    if (type == QMetaType::Bool || type == QMetaType::Int || type == QMetaType::LongLong || type == QMetaType::Double)
+        return value.toDouble() != 0;
+    return true;
+}
+
+bool APMMeasurement::hasUserPropertyUserIDOnWorkerQueue()
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("hasUserPropertyUserIDOnWorkerQueue"));
+    if (!database_)
+        return false;
+    return database_->containsUserAttributeWithName(kUserIDProperty, nullptr).value_or(false);
+}
+
+void APMMeasurement::sessionIDWithCompletion(SessionIDCompletion completion)
+{
+    if (!completion)
+        return;
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:3098"), [weak, completion] {
+        const auto answerError = [&completion](const QString& description) {
+            completion(0, APMError::apm_errorWithCode(APMError::SessionIDUnavailable, description));
+        };
+        const auto self = weak.lock();
+        if (!self || !*self) {
+            answerError(QStringLiteral("Analytics deallocated"));
+            return;
+        }
+        APMMeasurement& engine = **self;
+        if (!engine.enabled_) {
+            answerError(QStringLiteral("Analytics disabled"));
+            return;
+        }
+        if (engine.environment_.session->isSessionExpired()) {
+            answerError(QStringLiteral("Session expired"));
+            return;
+        }
+        const std::optional<APMUserAttribute> stored
+            = engine.database_ ? engine.database_->userAttributeWithName(kSessionIDProperty, nullptr) : std::nullopt;
+        // The reporter stores the identifier as an integer; anything else is no identifier.
+        if (!stored || !stored->value().isInt64()) {
+            answerError(QStringLiteral("Session ID not found"));
+            return;
+        }
+        completion(stored->value().int64Value(), std::nullopt);
+    });
+}
+
+QString APMMeasurement::previousFirstOpenCount()
+{
+    const QVariant count = persistedConfig_->previousFirstOpenCount();
+    if (!count.isValid() || count.isNull())
+        return QString();
+    bool ok = false;
+    const qint64 number = count.toLongLong(&ok);
+    return ok ? QString::number(number) : QString();
+}
+
+void APMMeasurement::setPreviousFirstOpenCount(const QString& count)
+{
+    bool ok = false;
+    const qint64 number = count.toLongLong(&ok);
+    persistedConfig_->setPreviousFirstOpenCount(ok ? QVariant(number) : QVariant());
 }

@@ -1,0 +1,226 @@
+#include "analytics/interface/BASAnalytics.h"
+#include "analytics/interface/BASInstallations.h"
+
+#include "analytics/base/APMClassRegistry.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/identity/APMIdentity.h"
+#include "analytics/model/APMLogNames.h"
+#include "platform/NotificationCenter.h"
+
+#include <mutex>
+
+const QString BASAnalytics::kClassName = QStringLiteral("BASAnalytics");
+const QString BASAnalytics::kAppOrigin = QStringLiteral("app");
+const QString BASAnalytics::kLogTag = QStringLiteral("BasaltAnalytics");
+const QString BASAnalytics::kTopLevelVersion = QStringLiteral("10.27.0");
+
+namespace bas_analytics {
+
+const QString kPublicConsentKey = QStringLiteral("consent_settings_3p");
+
+struct InstallationObserver {
+    std::mutex mutex;
+    platform::ObserverToken token;
+};
+
+InstallationObserver& installationObserver()
+{
+    static InstallationObserver* shared = new InstallationObserver; // lives with the process
+    return *shared;
+}
+
+void warn(qint64 code, const QString& message, const QVariant& context)
+{
+    APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarning, code, message, context);
+}
+
+} // namespace bas_analytics
+
+void BASAnalytics::logEventWithName(const QString& name, const QVariantMap& parameters)
+{
+    logEventWithOrigin(kAppOrigin, name, parameters);
+}
+
+void BASAnalytics::logEventWithOrigin(const QString& origin, const QString& name, const QVariantMap& parameters)
+{
+    if (!BASApp::isDefaultAppConfigured()) {
+        bas_analytics::warn(25018, QStringLiteral("Event not logged. Call +[BASApp configure]"), APMEventNameForLog(name));
+        return;
+    }
+    APMAnalytics::logEventWithOrigin(origin, name, parameters);
+}
+
+void BASAnalytics::logInternalEventWithOrigin(const QString& origin, const QString& name, const QVariantMap& parameters)
+{
+    APMAnalytics::logInternalEventWithOrigin(origin, name, parameters);
+}
+
+void BASAnalytics::logEventWithOrigin(const QString& origin, bool isPublicEvent, const QString& name,
+    const QVariantMap& parameters, double timestamp, bool ignoreEnabled, bool ignoreInterceptor)
+{
+    APMAnalytics::logEventWithOrigin(origin, isPublicEvent, name, parameters, timestamp, ignoreEnabled, ignoreInterceptor);
+}
+
+void BASAnalytics::setUserPropertyString(const QVariant& value, const QString& name)
+{
+    if (!BASApp::isDefaultAppConfigured()) {
+        bas_analytics::warn(
+            25019, QStringLiteral("User property not set. Call +[BASApp configure]"), APMUserPropertyNameForLog(name));
+        return;
+    }
+    APMAnalytics::setUserPropertyString(value, name);
+}
+
+void BASAnalytics::setUserID(const QVariant& userID)
+{
+    APMAnalytics::setUserID(userID);
+}
+
+void BASAnalytics::setAnalyticsCollectionEnabled(bool enabled)
+{
+    APMAnalytics::setAnalyticsEnabled(enabled, true);
+}
+
+void BASAnalytics::sessionIDWithCompletion(APMAnalytics::SessionIDCompletion completion)
+{
+    APMAnalytics::sessionIDWithCompletion(std::move(completion));
+}
+
+QString BASAnalytics::appInstanceID()
+{
+    return APMAnalytics::appInstanceID();
+}
+
+void BASAnalytics::resetAnalyticsData()
+{
+    APMAnalytics::resetAnalyticsData();
+}
+
+void BASAnalytics::setConsent(const QVariantMap& consent)
+{
+    APMAnalytics::setConsent(consent, bas_analytics::kPublicConsentKey);
+}
+
+void BASAnalytics::setDefaultEventParameters(const std::optional<QVariantMap>& parameters)
+{
+    APMAnalytics::setDefaultEventParameters(parameters);
+}
+
+void BASAnalytics::setLogEventInterceptor(APMAnalytics::Interceptor interceptor)
+{
+    APMAnalytics::setLogEventInterceptor(std::move(interceptor));
+}
+
+APMAnalytics::ListenerToken BASAnalytics::addLogEventListener(APMAnalytics::Listener listener)
+{
+    return APMAnalytics::addLogEventListener(std::move(listener));
+}
+
+void BASAnalytics::removeLogEventListener(APMAnalytics::ListenerToken token)
+{
+    APMAnalytics::removeLogEventListener(token);
+}
+
+void BASAnalytics::notifyEventListeners(const APMEvent& event)
+{
+    APMAnalytics::notifyEventListeners(event);
+}
+
+void BASAnalytics::userPropertiesIncludingInternal(
+    bool includeInternal, platform::Executor* queue, APMAnalytics::UserPropertiesCallback callback)
+{
+    APMAnalytics::userPropertiesIncludingInternal(includeInternal, queue, std::move(callback));
+}
+
+void BASAnalytics::dispatchAsyncOnSerialQueue(APMAnalytics::Block block)
+{
+    APMAnalytics::dispatchAsyncOnSerialQueue(std::move(block));
+}
+
+void BASAnalytics::queueOperationWithBlock(APMAnalytics::Block block)
+{
+    APMAnalytics::queueOperationWithBlock(std::move(block));
+}
+
+void BASAnalytics::unsuspendOperationQueue()
+{
+    APMAnalytics::unsuspendOperationQueue();
+}
+
+double BASAnalytics::loadTimestamp()
+{
+    return APMAnalytics::loadTimestamp();
+}
+
+QString BASAnalytics::topLevelVersion()
+{
+    return kTopLevelVersion;
+}
+
+void BASAnalytics::startWithConfiguration(const QVariant& configuration, const BASApp::Options& options)
+{
+    // From now on the library defers to this interface: the front end
+    // refuses starts from other origins.
+    APMClassRegistry::registerClassName(kClassName);
+    QVariantMap startOptions;
+    if (configuration.isValid())
+        startOptions.insert(APMAnalytics::kConfigurationOption, configuration);
+    startOptions.insert(APMAnalytics::kCollectionDeactivatedOption, options.isAnalyticsCollectionDeactivated);
+    startOptions.insert(APMAnalytics::kCollectionEnabledOption, options.isAnalyticsCollectionEnabled);
+    startOptions.insert(APMAnalytics::kLogTagOption, kLogTag);
+    APMAnalytics::startWithAppID(options.vireoAppID, APMAnalytics::kPlatformOrigin, startOptions);
+    updateBasaltInstallationID();
+    observeBasaltInstallationIDChanges();
+}
+
+void BASAnalytics::updateBasaltInstallationID()
+{
+    BASInstallations::shared().installationIDWithCompletion(
+        [](const QString& installationID, const std::optional<APMError>& error) {
+            if (installationID.isNull() && error) {
+                APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarningMonitored, 25038,
+                    QStringLiteral("Failed to get Installation ID."), error->description());
+            }
+            APMAnalytics::identity().setBasaltInstallationID(installationID);
+        });
+}
+
+void BASAnalytics::observeBasaltInstallationIDChanges()
+{
+    bas_analytics::InstallationObserver& observer = bas_analytics::installationObserver();
+    std::lock_guard locker(observer.mutex);
+    observer.token.reset();
+    observer.token = platform::NotificationCenter::defaultCenter().addObserver(
+        BASInstallations::kIDDidChangeNotification, [](const platform::Notification&) { updateBasaltInstallationID(); });
+}
+
+void BASAnalytics::resetForTesting()
+{
+    bas_analytics::InstallationObserver& observer = bas_analytics::installationObserver();
+    std::lock_guard locker(observer.mutex);
+    observer.token.reset();
+    APMClassRegistry::unregisterClassName(kClassName);
+}
+
+BASAnalytics& BASAnalytics::sharedInstance()
+{
+    static BASAnalytics* shared = new BASAnalytics; // lives with the process
+    return *shared;
+}
+
+void BASAnalytics::logLibraryInternalEventWithOrigin(
+    const QString& origin, const QString& name, const QVariantMap& parameters) const
+{
+    APMAnalytics::sharedInstance().logLibraryInternalEventWithOrigin(origin, name, parameters);
+}
+
+void BASAnalytics::setInternalUserProperty(const QVariant& value, const QString& name, const QString& origin) const
+{
+    APMAnalytics::sharedInstance().setInternalUserProperty(value, name, origin);
+}
+
+void BASAnalytics::maxUserPropertiesForOrigin(
+    const QString& origin, platform::Executor* queue, std::function<void(qint64)> callback) const
+{
+    APMAnalytics::sharedInstance().maxUserPropertiesForOrigin(origin, queue, std::move(callback));
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+// The names callers of the older interface know, for the same classes.
+#include "analytics/audience/APMConditionalUserPropertyController.h"
+#include "analytics/base/APMValue.h"
+#include "analytics/identity/APMIdentifiers.h"
+#include "analytics/model/APMConditionalUserProperty.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/model/APMUserAttribute.h"
+
+using BASAConditionalUserProperty = APMConditionalUserProperty;
+using BASAConditionalUserPropertyController = APMConditionalUserPropertyController;
+using BASAEvent = APMEvent;
+using BASAValue = APMValue;
+using BASAUserAttribute = APMUserAttribute;
+using BASAIdentifiers = APMIdentifiers;

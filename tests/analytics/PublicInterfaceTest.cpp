@@ -1,0 +1,156 @@
+// The public interface: the configured check, what it forwards regardless,
+// the start through the platform registry with the installation id, and the
+// whole road from a host program's calls to the collection server.
+#include "FrontEndTestFixture.h"
+#include "ValidatorLogRecorder.h"
+
+#include "analytics/interface/BASAMeasurement.h"
+#include "analytics/interface/BASAnalytics.h"
+#include "analytics/interface/BASApp.h"
+#include "analytics/interface/BASInstallations.h"
+
+using namespace front_end_test;
+
+namespace {
+
+// An installations service that answers from a script and counts the questions.
+class ScriptedInstallations final : public BASInstallations {
+public:
+    void installationIDWithCompletion(Completion completion) override
+    {
+        ++asked;
+        completion(id, error);
+    }
+    QString id;
+    std::optional<APMError> error;
+    int asked = 0;
+};
+
+class PublicInterfaceTest : public FrontEndFixture {
+protected:
+    PublicInterfaceTest() { BASApp::resetForTesting(); }
+    ~PublicInterfaceTest() override
+    {
+        BASAnalytics::resetForTesting();
+        BASApp::resetForTesting();
+        BASInstallations::setShared(nullptr);
+    }
+
+    static BASApp::Options hostOptions()
+    {
+        BASApp::Options options;
+        options.vireoAppID = kFrontEndAppID;
+        return options;
+    }
+};
+
+} // namespace
+
+TEST_F(PublicInterfaceTest, BeforeTheRegistryIsConfiguredEventsAndPropertiesAreRefused)
+{
+    ValidatorLogRecorder recorder;
+    BASAnalytics::logEventWithName(QStringLiteral("too_early"), {});
+    EXPECT_TRUE(recorder.has(APMMonitor::kLevelWarning, 25018));
+    BASAnalytics::setUserPropertyString(QStringLiteral("v"), QStringLiteral("early_property"));
+    EXPECT_TRUE(recorder.has(APMMonitor::kLevelWarning, 25019));
+    // These two have no such check and reach the front end.
+    BASAnalytics::setUserID(QStringLiteral("user-7"));
+    BASAnalytics::setConsent({ { APMConsentSettingsUtil::kAdStorage, QStringLiteral("denied") } });
+    EXPECT_EQ(APMAnalytics::persistedConsentSource(), 10);
+    EXPECT_TRUE(APMAnalytics::consentSettings3P().has_value());
+
+    listen();
+    start();
+    const QVariantMap properties = userProperties();
+    EXPECT_EQ(properties.value(QStringLiteral("_id")), QVariant(QStringLiteral("user-7")));
+    EXPECT_FALSE(properties.contains(QStringLiteral("early_property")));
+    EXPECT_FALSE(heardNames().contains(QStringLiteral("too_early")));
+}
+
+TEST_F(PublicInterfaceTest, StartThroughTheRegistryPassesTheOptionsAndTheInstallationID)
+{
+    ScriptedInstallations installations;
+    installations.id = QStringLiteral("installation-1");
+    BASInstallations::setShared(&installations);
+    BASApp::Options options = hostOptions();
+    options.isAnalyticsCollectionEnabled = false;
+    BASApp::configure(options);
+    BASAnalytics::startWithConfiguration(QVariant(), BASApp::defaultAppOptions());
+    drain();
+    ASSERT_TRUE(APMMeasurement::hasSharedInstance());
+    EXPECT_EQ(BASAMeasurement::sharedInstance(), APMMeasurement::sharedInstance());
+    EXPECT_EQ(APMMeasurement::sharedInstance()->appID(), kFrontEndAppID);
+    EXPECT_FALSE(APMAnalytics::isEnabled());
+    EXPECT_EQ(APMMeasurement::monitor().logTag(), BASAnalytics::kLogTag);
+    EXPECT_EQ(identity_->basaltInstallationID(), QStringLiteral("installation-1"));
+    EXPECT_EQ(installations.asked, 1);
+
+    // A change is asked about again, once however often observing began.
+    BASAnalytics::observeBasaltInstallationIDChanges();
+    installations.id = QStringLiteral("installation-2");
+    platform::NotificationCenter::defaultCenter().post(BASInstallations::kIDDidChangeNotification);
+    EXPECT_EQ(installations.asked, 2);
+    EXPECT_EQ(identity_->basaltInstallationID(), QStringLiteral("installation-2"));
+
+    // A failure without an identifier is logged and stores none.
+    ValidatorLogRecorder recorder;
+    installations.id = QString();
+    installations.error = APMError::apm_errorWithCode(1, QStringLiteral("offline"));
+    BASAnalytics::updateBasaltInstallationID();
+    EXPECT_TRUE(recorder.has(APMMonitor::kLevelWarningMonitored, 25038));
+    EXPECT_TRUE(identity_->basaltInstallationID().isNull());
+}
+
+TEST_F(PublicInterfaceTest, WithoutAnInstallationsServiceTheIdentifierIsNone)
+{
+    identity_->setBasaltInstallationID(QStringLiteral("stale"));
+    BASApp::configure(hostOptions());
+    BASAnalytics::startWithConfiguration(QVariant(), BASApp::defaultAppOptions());
+    drain();
+    EXPECT_TRUE(identity_->basaltInstallationID().isNull());
+    EXPECT_EQ(BASAnalytics::topLevelVersion(), QStringLiteral("10.27.0"));
+}
+
+TEST_F(PublicInterfaceTest, AHostProgramsEventsAndUserPropertyReachTheCollectionServer)
+{
+    BASApp::configure(hostOptions());
+    BASAnalytics::logEventWithName(QStringLiteral("before_start"), { { QStringLiteral("step"), 1 } });
+    BASAnalytics::startWithConfiguration(QStringLiteral("host-configuration"), BASApp::defaultAppOptions());
+    BASAnalytics::setUserPropertyString(QStringLiteral("large"), QStringLiteral("mouse_size"));
+    BASAnalytics::logEventWithName(QStringLiteral("dictation_started"), { { QStringLiteral("language"), QStringLiteral("de") } });
+    BASAnalytics::sharedInstance().logLibraryInternalEventWithOrigin(QStringLiteral("biam"), QStringLiteral("_biam_shown"), {});
+    drain();
+
+    advance(15); // the first upload waits that long
+    ASSERT_GE(server_.requestCount(), 1);
+    const QList<fakes::FakeCollectionServer::Batch> batches = server_.batches();
+    ASSERT_FALSE(batches.isEmpty());
+    EXPECT_TRUE(batches[0].problems.isEmpty()) << batches[0].problems.join(QStringLiteral("; ")).toStdString();
+    QStringList names;
+    for (const auto& event : server_.acceptedEvents())
+        names.append(event.name);
+    EXPECT_EQ(names.indexOf(QStringLiteral("before_start")) < names.indexOf(QStringLiteral("dictation_started")), true);
+    EXPECT_TRUE(names.contains(QStringLiteral("before_start")));
+    EXPECT_TRUE(names.contains(QStringLiteral("dictation_started")));
+    EXPECT_TRUE(names.contains(QStringLiteral("_biam_shown")));
+    const auto& bundle = batches.last().bundles.last();
+    EXPECT_EQ(bundle.appID, kFrontEndAppID);
+    EXPECT_EQ(bundle.userProperties.value(QStringLiteral("mouse_size")), QVariant(QStringLiteral("large")));
+    for (const auto& event : server_.acceptedEvents()) {
+        if (event.name == QStringLiteral("dictation_started"))
+            EXPECT_EQ(event.parameters.value(QStringLiteral("language")), QVariant(QStringLiteral("de")));
+    }
+}
+
+TEST_F(PublicInterfaceTest, TheRegistryKeepsLibrariesAndItsDefaultApp)
+{
+    EXPECT_FALSE(BASApp::isDefaultAppConfigured());
+    EXPECT_TRUE(BASApp::defaultAppOptions().vireoAppID.isEmpty());
+    BASApp::registerInternalLibrary(QStringLiteral("basalt-analytics"), QStringLiteral("10.27.0"));
+    BASApp::registerInternalLibrary(QString(), QStringLiteral("1"));
+    EXPECT_EQ(BASApp::registeredLibraries(),
+        (QMap<QString, QString> { { QStringLiteral("basalt-analytics"), QStringLiteral("10.27.0") } }));
+    BASApp::configure(hostOptions());
+    EXPECT_TRUE(BASApp::isDefaultAppConfigured());
+    EXPECT_EQ(BASApp::defaultAppOptions().vireoAppID, kFrontEndAppID);
+}
