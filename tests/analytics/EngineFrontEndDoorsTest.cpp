@@ -151,7 +151,7 @@ TEST_F(EngineFrontEndDoorsTest, FirstOpenCountIsKeptAsANumberAndHandedOutAsText)
     const QList<Case> cases {
         { QStringLiteral("3"), QStringLiteral("3") },
         { QStringLiteral("9223372036854775807"), QStringLiteral("9223372036854775807") },
-        { QStringLiteral("many"), QString() },
+        { QStringLiteral("many"), QStringLiteral("0") }, // a text without a number counts as 0
         { QString(), QString() },
     };
     for (const Case& c : cases) {

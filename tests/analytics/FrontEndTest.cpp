@@ -7,6 +7,8 @@
 
 #include <QRegularExpression>
 
+#include <atomic>
+
 using namespace front_end_test;
 
 namespace {
@@ -343,8 +345,22 @@ TEST_F(FrontEndTest, DefaultEventParametersReachTheEngineOnlyWhenEnabled)
         QVariant(QStringLiteral("north")));
 }
 
+namespace front_end_test {
+
+// A session that is running or has expired, as the test says.
+class FrontEndScriptedSession final : public APMSessionState {
+public:
+    bool isAppActive() const override { return true; }
+    bool isSessionExpired() const override { return expired; }
+    std::atomic<bool> expired { false };
+};
+
+} // namespace front_end_test
+
 TEST_F(FrontEndTest, SessionIDAnswers)
 {
+    const auto session = std::make_shared<FrontEndScriptedSession>();
+    session_ = session;
     struct Answer {
         qint64 id = -1;
         std::optional<APMError> error;
@@ -378,6 +394,12 @@ TEST_F(FrontEndTest, SessionIDAnswers)
     answer = ask();
     EXPECT_FALSE(answer.error.has_value());
     EXPECT_EQ(answer.id, 1700000123);
+
+    session->expired = true;
+    answer = ask();
+    ASSERT_TRUE(answer.error.has_value());
+    EXPECT_EQ(answer.error->localizedDescription(), QStringLiteral("Session expired"));
+    session->expired = false;
 
     APMAnalytics::setAnalyticsEnabled(false);
     answer = ask();

@@ -10,6 +10,7 @@
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMSessionState.h"
 #include "analytics/model/APMEvent.h"
 #include "fakes/FakeHttpServer.h"
 #include "fakes/VirtualTime.h"
@@ -81,7 +82,14 @@ protected:
         e.classExists = [this](const QString& name) { return classes_.contains(name); };
         e.serviceInfoPlistPath = [this] { return serviceInfoPlistPath_; };
         e.serviceInfoDictionary = [this] { return serviceInfoDictionary_; };
-        e.engineEnvironment = [this] { return environment(); };
+        e.engineEnvironment = [this] {
+            // The session reporter's engagement timer runs on virtual time;
+            // a test may answer for the session itself.
+            APMMeasurement::Environment engine = environment();
+            engine.mainQueue = &time_;
+            engine.session = session_;
+            return engine;
+        };
         return e;
     }
 
@@ -195,6 +203,7 @@ protected:
 
     std::unique_ptr<APMConfigStore> preferences_ = APMPersistentDictionary::inMemory();
     platform::NotificationCenter notifications_;
+    std::shared_ptr<APMSessionState> session_;
     QSet<QString> classes_;
     QString serviceInfoPlistPath_;
     std::optional<QVariantMap> serviceInfoDictionary_;

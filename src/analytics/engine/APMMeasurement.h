@@ -275,11 +275,6 @@ public:
     // The "_sid" user property, or an error of code 13; answered on the
     // worker queue (on the caller's thread once the engine is gone).
     void sessionIDWithCompletion(SessionIDCompletion completion);
-    // The number of first-open events stored so far as decimal text; a null
-    // QString when unset. The setter stores the text's integer value; a null
-    // or non-numeric text clears it.
-    QString previousFirstOpenCount();
-    void setPreviousFirstOpenCount(const QString& count);
     // Whether enabling was asked for when the engine was made.
     bool wasEnabledDuringInitialization() const { return wasEnabledDuringInitialization_; }
 
@@ -421,6 +416,9 @@ public:
     static qint64 timestampMillisRoundedUpToNextHour(qint64 milliseconds);
     // Any thread: whether the running version is the one first installed.
     bool isVersionSameAsOriginalVersion();
+    // The number of first-open events stored so far as decimal text; a null
+    // QString when unset. The setter stores the text's integer value; a null
+    // text clears it.
     QString previousFirstOpenCount();
     void setPreviousFirstOpenCount(const QString& count);
 

@@ -421,20 +421,3 @@ void APMMeasurement::sessionIDWithCompletion(SessionIDCompletion completion)
         completion(stored->value().int64Value(), std::nullopt);
     });
 }
-
-QString APMMeasurement::previousFirstOpenCount()
-{
-    const QVariant count = persistedConfig_->previousFirstOpenCount();
-    if (!count.isValid() || count.isNull())
-        return QString();
-    bool ok = false;
-    const qint64 number = count.toLongLong(&ok);
-    return ok ? QString::number(number) : QString();
-}
-
-void APMMeasurement::setPreviousFirstOpenCount(const QString& count)
-{
-    bool ok = false;
-    const qint64 number = count.toLongLong(&ok);
-    persistedConfig_->setPreviousFirstOpenCount(ok ? QVariant(number) : QVariant());
-}

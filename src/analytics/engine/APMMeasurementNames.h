@@ -9,7 +9,6 @@ inline const QString kAppOrigin = QStringLiteral("app");
 inline const QString kUserIDProperty = QStringLiteral("_id");
 inline const QString kLastAdvertisingIDResetProperty = QStringLiteral("_lair");
 inline const QString kNPAProperty = QStringLiteral("_npa");
-inline const QString kSessionIDProperty = QStringLiteral("_sid");
 inline const QString kSessionStartEvent = QStringLiteral("_s");
 inline const QString kFirstOpenEvent = QStringLiteral("_f");
 inline const QString kEngagementEvent = QStringLiteral("_e");
