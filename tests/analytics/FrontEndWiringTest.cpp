@@ -10,6 +10,7 @@
 #include "analytics/engine/APMScreenViewReporter.h"
 #include "analytics/engine/APMSessionReporter.h"
 #include "analytics/identity/APMIdentity.h"
+#include "analytics/interface/BASAnalytics.h"
 #include "fakes/FakeAppStore.h"
 
 #include <QUrl>
@@ -314,6 +315,35 @@ TEST_F(FrontEndWiringTest, TheEngineDefaultsLeadBackToTheFrontEnd)
     EXPECT_EQ(report->origin, QStringLiteral("auto"));
     EXPECT_DOUBLE_EQ(report->timestamp, time_.now() - 5);
     EXPECT_EQ(report->parameters.value(QStringLiteral("n")).toLongLong(), 3);
+}
+
+TEST_F(FrontEndWiringTest, ThePublicInterfaceForwardsLinksPurchasesAndTheSessionTimeout)
+{
+    start();
+    listen();
+    BASAnalytics::setSessionTimeoutInterval(77);
+    QList<QUrl> opened;
+    BASAnalytics::setOpenURLListener([&opened](const QUrl& url) { opened.append(url); });
+    const QUrl link(QStringLiteral("pravik://open?utm_source=mail&utm_medium=email&utm_campaign=autumn"));
+    BASAnalytics::handleOpenURL(link);
+    drain();
+    EXPECT_DOUBLE_EQ(APMMeasurement::sharedInstance()->sessionReporter()->timeoutSessionInterval(), 77);
+    EXPECT_EQ(opened, QList<QUrl>({ link }));
+    ASSERT_NE(heardEvent(QStringLiteral("_cmp")), nullptr);
+
+    clearLog();
+    BASAnalytics::handleUserActivity(APMUserActivity { APMUserActivity::kBrowsingWebActivityType,
+        QUrl(QStringLiteral("https://pravik.example/?utm_source=site&utm_medium=link&utm_campaign=x")) });
+    drain();
+    const HeardEvent* campaign = heardEvent(QStringLiteral("_cmp"));
+    ASSERT_NE(campaign, nullptr);
+    EXPECT_EQ(campaign->parameters.value(QStringLiteral("source")).toString(), QStringLiteral("site"));
+
+    BASAnalytics::logTransactionWithProductID(QStringLiteral("coins"), 1, QStringLiteral("3001"), QStringLiteral("3001"),
+        1'700'000'200, QByteArray(), QString(), QString());
+    const std::vector<ReportedPurchase> reported = reportedPurchases();
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported.front().parameters.value(QStringLiteral("product_id")).toString(), QStringLiteral("coins"));
 }
 
 } // namespace front_end_wiring_test
