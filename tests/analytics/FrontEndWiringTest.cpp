@@ -4,7 +4,6 @@
 // lead back to the front end.
 #include "FrontEndTestFixture.h"
 #include "ValidatorLogRecorder.h"
-
 #include "analytics/base/APMUserActivity.h"
 #include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
 #include "analytics/engine/APMScreenViewReporter.h"
@@ -45,10 +44,11 @@ protected:
         purchases.monitor = &APMMeasurement::monitor();
         purchases.receipt = [] { return std::optional<QByteArray>(); };
         purchases.isSandbox = [] { return false; };
-        purchases.logEvent = [this](const QString& origin, const QString& name, const QVariantMap& parameters, double) {
-            QMutexLocker lock(&logMutex_);
-            purchases_.push_back({ origin, name, parameters });
-        };
+        purchases.logEvent
+            = [this](const QString& origin, const QString& name, const QVariantMap& parameters, double) {
+                  QMutexLocker lock(&logMutex_);
+                  purchases_.push_back({ origin, name, parameters });
+              };
         purchaseReporter_ = std::make_unique<APMInAppPurchaseTransactionReporter>(std::move(purchases));
         store_.addProduct({ QStringLiteral("coins"), QStringLiteral("0.99"), QStringLiteral("EUR"),
             QStringLiteral("Coins"), std::nullopt });
@@ -122,25 +122,31 @@ TEST_F(FrontEndWiringTest, ScreenViewsGoToTheReporterAndOtherEventsLandOnTheCurr
     drain();
     // The reporter logs the screen view itself, as "_vs"; the event under
     // its public name never reaches the engine.
-    EXPECT_FALSE(heardNames().contains(QStringLiteral("screen_view"))) << heardNames().join(',').toStdString();
+    EXPECT_FALSE(heardNames().contains(QStringLiteral("screen_view")))
+        << heardNames().join(',').toStdString();
     const HeardEvent* view = heardEvent(QStringLiteral("_vs"));
     ASSERT_NE(view, nullptr) << heardNames().join(',').toStdString();
     EXPECT_EQ(view->parameters.value(QStringLiteral("_sn")).toString(), QStringLiteral("Home"));
     const qint64 screenID = view->parameters.value(QStringLiteral("_si")).toLongLong();
 
-    APMAnalytics::logEventWithName(QStringLiteral("tap"), { { QStringLiteral("button"), QStringLiteral("ok") } });
-    APMAnalytics::logInternalEventWithOrigin(QStringLiteral("auto"), QStringLiteral("_later"), time_.now(), {});
+    APMAnalytics::logEventWithName(
+        QStringLiteral("tap"), { { QStringLiteral("button"), QStringLiteral("ok") } });
+    APMAnalytics::logInternalEventWithOrigin(
+        QStringLiteral("auto"), QStringLiteral("_later"), time_.now(), {});
     // An event that names its own screen keeps it.
     APMAnalytics::logInternalEventWithOrigin(QStringLiteral("auto"), QStringLiteral("_own"),
-        { { QStringLiteral("_sn"), QVariant::fromValue(APMValue::initWithString(QStringLiteral("Elsewhere")).value()) } });
+        { { QStringLiteral("_sn"),
+            QVariant::fromValue(APMValue::initWithString(QStringLiteral("Elsewhere")).value()) } });
     drain();
     for (const QString& name : { QStringLiteral("tap"), QStringLiteral("_later") }) {
         const HeardEvent* event = heardEvent(name);
         ASSERT_NE(event, nullptr) << name.toStdString();
-        EXPECT_EQ(event->parameters.value(QStringLiteral("_sn")).toString(), QStringLiteral("Home")) << name.toStdString();
+        EXPECT_EQ(event->parameters.value(QStringLiteral("_sn")).toString(), QStringLiteral("Home"))
+            << name.toStdString();
         EXPECT_EQ(event->parameters.value(QStringLiteral("_sc")).toString(), QStringLiteral("HomeView"))
             << name.toStdString();
-        EXPECT_EQ(event->parameters.value(QStringLiteral("_si")).toLongLong(), screenID) << name.toStdString();
+        EXPECT_EQ(event->parameters.value(QStringLiteral("_si")).toLongLong(), screenID)
+            << name.toStdString();
     }
     const HeardEvent* own = heardEvent(QStringLiteral("_own"));
     ASSERT_NE(own, nullptr);
@@ -161,7 +167,8 @@ TEST_F(FrontEndWiringTest, UserDataReachesTheEngineOnlyWhileEnabled)
         return false;
     };
 
-    APMAnalytics::setUserData({ { APMMeasurement::kUserDataEmailAddressKey, QStringLiteral("a@b.example") } });
+    APMAnalytics::setUserData(
+        { { APMMeasurement::kUserDataEmailAddressKey, QStringLiteral("a@b.example") } });
     advance(1);
     EXPECT_TRUE(engineTried());
     EXPECT_FALSE(loggedCodes().contains(25044));
@@ -193,11 +200,13 @@ TEST_F(FrontEndWiringTest, OpenedLinksAndBrowsingActivitiesBecomeCampaigns)
         std::optional<APMUserActivity> activity;
         bool campaign;
     };
-    const QUrl page(QStringLiteral("https://pravik.example/deal?utm_source=web&utm_medium=cpc&utm_campaign=summer"));
+    const QUrl page(
+        QStringLiteral("https://pravik.example/deal?utm_source=web&utm_medium=cpc&utm_campaign=summer"));
     const std::vector<ActivityCase> cases = {
         { "browsing", APMUserActivity { APMUserActivity::kBrowsingWebActivityType, page }, true },
         { "another kind of activity", APMUserActivity { QStringLiteral("com.example.other"), page }, false },
-        { "browsing without a page", APMUserActivity { APMUserActivity::kBrowsingWebActivityType, QUrl() }, false },
+        { "browsing without a page", APMUserActivity { APMUserActivity::kBrowsingWebActivityType, QUrl() },
+            false },
         { "none", std::nullopt, false },
     };
     for (const ActivityCase& c : cases) {
@@ -207,7 +216,8 @@ TEST_F(FrontEndWiringTest, OpenedLinksAndBrowsingActivitiesBecomeCampaigns)
         const HeardEvent* event = heardEvent(QStringLiteral("_cmp"));
         EXPECT_EQ(event != nullptr, c.campaign) << c.label;
         if (event)
-            EXPECT_EQ(event->parameters.value(QStringLiteral("source")).toString(), QStringLiteral("web")) << c.label;
+            EXPECT_EQ(event->parameters.value(QStringLiteral("source")).toString(), QStringLiteral("web"))
+                << c.label;
     }
     // Activities never reach the open-URL listener.
     EXPECT_EQ(opened.size(), 1);
@@ -273,7 +283,8 @@ TEST_F(FrontEndWiringTest, StorePurchasesReachTheReporterWhileEnabled)
     ASSERT_EQ(reported.size(), 1u);
     // Without a store receipt nothing counts as revenue.
     EXPECT_EQ(reported.front().name, QStringLiteral("_iapx"));
-    EXPECT_EQ(reported.front().parameters.value(QStringLiteral("product_id")).toString(), QStringLiteral("coins"));
+    EXPECT_EQ(
+        reported.front().parameters.value(QStringLiteral("product_id")).toString(), QStringLiteral("coins"));
 
     // A transaction still in progress is not reported.
     platform::StorePaymentTransaction pending = purchased(QStringLiteral("1002"));
@@ -288,7 +299,8 @@ TEST_F(FrontEndWiringTest, StorePurchasesReachTheReporterWhileEnabled)
     // The newer store interface's transactions are handed on whether or not
     // collection is on; the reporter's logging decides.
     APMAnalytics::logTransactionWithProductID(QStringLiteral("coins"), 2, QStringLiteral("2001"),
-        QStringLiteral("2001"), 1'700'000'100, QByteArray("v"), QStringLiteral("uuid"), QStringLiteral("nonce"));
+        QStringLiteral("2001"), 1'700'000'100, QByteArray("v"), QStringLiteral("uuid"),
+        QStringLiteral("nonce"));
     reported = reportedPurchases();
     ASSERT_EQ(reported.size(), 2u);
     EXPECT_EQ(reported.back().parameters.value(QStringLiteral("quantity")).toLongLong(), 2);
@@ -339,11 +351,12 @@ TEST_F(FrontEndWiringTest, ThePublicInterfaceForwardsLinksPurchasesAndTheSession
     ASSERT_NE(campaign, nullptr);
     EXPECT_EQ(campaign->parameters.value(QStringLiteral("source")).toString(), QStringLiteral("site"));
 
-    BASAnalytics::logTransactionWithProductID(QStringLiteral("coins"), 1, QStringLiteral("3001"), QStringLiteral("3001"),
-        1'700'000'200, QByteArray(), QString(), QString());
+    BASAnalytics::logTransactionWithProductID(QStringLiteral("coins"), 1, QStringLiteral("3001"),
+        QStringLiteral("3001"), 1'700'000'200, QByteArray(), QString(), QString());
     const std::vector<ReportedPurchase> reported = reportedPurchases();
     ASSERT_EQ(reported.size(), 1u);
-    EXPECT_EQ(reported.front().parameters.value(QStringLiteral("product_id")).toString(), QStringLiteral("coins"));
+    EXPECT_EQ(
+        reported.front().parameters.value(QStringLiteral("product_id")).toString(), QStringLiteral("coins"));
 }
 
 } // namespace front_end_wiring_test

@@ -1,9 +1,8 @@
 // The front end's links (opened addresses and continued activities) and the
 // store's purchases.
+#include "analytics/base/APMUserActivity.h"
 #include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMAnalyticsState.h"
-
-#include "analytics/base/APMUserActivity.h"
 #include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
 #include "analytics/model/APMStoreTransaction.h"
 #include "platform/AppStore.h"
@@ -30,8 +29,9 @@ APMStoreTransaction storeTransactionForFilter(const platform::StorePaymentTransa
 // The filter keeps an ordered part of what it was given: the originals it
 // kept, in order, without a conversion back that could lose what the
 // filter's form does not carry.
-QList<platform::StorePaymentTransaction> keptTransactions(const QList<platform::StorePaymentTransaction>& originals,
-    const QList<APMStoreTransaction>& converted, const QList<APMStoreTransaction>& kept)
+QList<platform::StorePaymentTransaction> keptTransactions(
+    const QList<platform::StorePaymentTransaction>& originals, const QList<APMStoreTransaction>& converted,
+    const QList<APMStoreTransaction>& kept)
 {
     QList<platform::StorePaymentTransaction> result;
     qsizetype next = 0;
@@ -95,15 +95,16 @@ void APMAnalytics::setOpenURLListener(OpenURLListener listener)
 
 void APMAnalytics::logTransactionWithProductID(const QString& productID, qint64 paymentQuantity,
     const QString& transactionIdentifier, const QString& originalTransactionIdentifier,
-    std::optional<double> transactionDate, const QByteArray& deviceVerification, const QString& deviceVerificationUUID,
-    const QString& deviceVerificationNonce)
+    std::optional<double> transactionDate, const QByteArray& deviceVerification,
+    const QString& deviceVerificationUUID, const QString& deviceVerificationNonce)
 {
     purchaseReporter().reportTransactionWithProductID(productID, paymentQuantity, transactionIdentifier,
         originalTransactionIdentifier, transactionDate, deviceVerification, deviceVerificationUUID,
         deviceVerificationNonce);
 }
 
-void APMAnalytics::paymentQueueUpdatedTransactions(const QList<platform::StorePaymentTransaction>& transactions)
+void APMAnalytics::paymentQueueUpdatedTransactions(
+    const QList<platform::StorePaymentTransaction>& transactions)
 {
     queueOperationWithBlock([transactions] {
         APMMeasurement* engine = APMMeasurement::sharedInstance();

@@ -38,6 +38,16 @@ void warn(qint64 code, const QString& message, const QVariant& context = QVarian
         APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarning, code, message);
 }
 
+// On-device conversion needs the default app; the value goes on under its key.
+void initiateOnDeviceConversion(qint64 code, const QString& refusal, const QString& key, const QVariant& value)
+{
+    if (!BASApp::isDefaultAppConfigured()) {
+        warn(code, refusal);
+        return;
+    }
+    APMAnalytics::setUserData({ { key, value } });
+}
+
 } // namespace bas_analytics
 
 void BASAnalytics::logEventWithName(const QString& name, const QVariantMap& parameters)
@@ -107,42 +117,28 @@ void BASAnalytics::setSessionTimeoutInterval(double seconds)
 
 void BASAnalytics::initiateOnDeviceConversionMeasurementWithEmailAddress(const QString& emailAddress)
 {
-    if (!BASApp::isDefaultAppConfigured()) {
-        bas_analytics::warn(25051, QStringLiteral("Email address not set. Call +[BASApp configure]"));
-        return;
-    }
-    APMAnalytics::setUserData(
-        { { APMMeasurement::kUserDataEmailAddressKey, emailAddress.isEmpty() ? QStringLiteral("") : emailAddress } });
+    bas_analytics::initiateOnDeviceConversion(25051, QStringLiteral("Email address not set. Call +[BASApp configure]"),
+        APMMeasurement::kUserDataEmailAddressKey, emailAddress.isEmpty() ? QStringLiteral("") : emailAddress);
 }
 
 void BASAnalytics::initiateOnDeviceConversionMeasurementWithPhoneNumber(const QString& phoneNumber)
 {
-    if (!BASApp::isDefaultAppConfigured()) {
-        bas_analytics::warn(25052, QStringLiteral("Phone number not set. Call +[BASApp configure]"));
-        return;
-    }
-    APMAnalytics::setUserData(
-        { { APMMeasurement::kUserDataPhoneNumberKey, phoneNumber.isEmpty() ? QStringLiteral("") : phoneNumber } });
+    bas_analytics::initiateOnDeviceConversion(25052, QStringLiteral("Phone number not set. Call +[BASApp configure]"),
+        APMMeasurement::kUserDataPhoneNumberKey, phoneNumber.isEmpty() ? QStringLiteral("") : phoneNumber);
 }
 
 void BASAnalytics::initiateOnDeviceConversionMeasurementWithHashedEmailAddress(const QByteArray& hashedEmailAddress)
 {
-    if (!BASApp::isDefaultAppConfigured()) {
-        bas_analytics::warn(25053, QStringLiteral("Hashed email address not set. Call +[BASApp configure]"));
-        return;
-    }
-    APMAnalytics::setUserData({ { APMMeasurement::kUserDataHashedEmailAddressKey,
-        hashedEmailAddress.isEmpty() ? QByteArray("") : hashedEmailAddress } });
+    bas_analytics::initiateOnDeviceConversion(25053,
+        QStringLiteral("Hashed email address not set. Call +[BASApp configure]"),
+        APMMeasurement::kUserDataHashedEmailAddressKey, hashedEmailAddress.isEmpty() ? QByteArray("") : hashedEmailAddress);
 }
 
 void BASAnalytics::initiateOnDeviceConversionMeasurementWithHashedPhoneNumber(const QByteArray& hashedPhoneNumber)
 {
-    if (!BASApp::isDefaultAppConfigured()) {
-        bas_analytics::warn(25054, QStringLiteral("Hashed phone number not set. Call +[BASApp configure]"));
-        return;
-    }
-    APMAnalytics::setUserData({ { APMMeasurement::kUserDataHashedPhoneNumberKey,
-        hashedPhoneNumber.isEmpty() ? QByteArray("") : hashedPhoneNumber } });
+    bas_analytics::initiateOnDeviceConversion(25054,
+        QStringLiteral("Hashed phone number not set. Call +[BASApp configure]"),
+        APMMeasurement::kUserDataHashedPhoneNumberKey, hashedPhoneNumber.isEmpty() ? QByteArray("") : hashedPhoneNumber);
 }
 
 void BASAnalytics::logTransactionWithProductID(const QString& productID, qint64 paymentQuantity,
