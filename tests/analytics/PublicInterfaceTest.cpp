@@ -1,4 +1,4 @@
-// The public interface: the configured check, what it forwards regardless,
+// The public interface: the configured checks (on-device conversion too), what it forwards regardless,
 // the start through the platform registry with the installation id, and the
 // whole road from a host program's calls to the collection server.
 #include "FrontEndTestFixture.h"
@@ -153,4 +153,60 @@ TEST_F(PublicInterfaceTest, TheRegistryKeepsLibrariesAndItsDefaultApp)
     BASApp::configure(hostOptions());
     EXPECT_TRUE(BASApp::isDefaultAppConfigured());
     EXPECT_EQ(BASApp::defaultAppOptions().vireoAppID, kFrontEndAppID);
+}
+
+// Whether the engine took up user data: it refuses each attempt with a line
+// of its own (no on-device conversion component here, or an empty value of
+// the kind named).
+static bool publicInterfaceEngineTried(ValidatorLogRecorder& console)
+{
+    for (const qint64 code : { 23233, 23234, 23239, 23264 }) {
+        if (console.has(APMMonitor::kLevelErrorMonitored, code))
+            return true;
+    }
+    return false;
+}
+
+TEST_F(PublicInterfaceTest, OnDeviceConversionEntriesAreRefusedUntilConfiguredAndThenReachTheEngine)
+{
+    struct Entry {
+        const char* label;
+        qint64 refusalCode;
+        // How the engine answers it: missing component, or an empty value.
+        qint64 engineCode;
+        std::function<void()> call;
+    };
+    const std::vector<Entry> entries = {
+        { "email address", 25051, 23233,
+            [] { BASAnalytics::initiateOnDeviceConversionMeasurementWithEmailAddress(QStringLiteral("a@b.example")); } },
+        { "empty email address", 25051, 23234,
+            [] { BASAnalytics::initiateOnDeviceConversionMeasurementWithEmailAddress(QString()); } },
+        { "phone number", 25052, 23233,
+            [] { BASAnalytics::initiateOnDeviceConversionMeasurementWithPhoneNumber(QStringLiteral("+15550100")); } },
+        { "hashed email address", 25053, 23233,
+            [] { BASAnalytics::initiateOnDeviceConversionMeasurementWithHashedEmailAddress(QByteArray(32, 'e')); } },
+        { "empty hashed phone number", 25054, 23264,
+            [] { BASAnalytics::initiateOnDeviceConversionMeasurementWithHashedPhoneNumber(QByteArray()); } },
+    };
+
+    ValidatorLogRecorder console;
+    for (const Entry& entry : entries) {
+        console.clear();
+        entry.call();
+        EXPECT_TRUE(console.has(APMMonitor::kLevelWarning, entry.refusalCode)) << entry.label;
+    }
+    BASApp::configure(hostOptions());
+    BASAnalytics::startWithConfiguration(QVariant(), BASApp::defaultAppOptions());
+    advance(1);
+    ASSERT_TRUE(APMAnalytics::isEnabled());
+    // Nothing refused earlier was held for later.
+    EXPECT_FALSE(publicInterfaceEngineTried(console));
+
+    for (const Entry& entry : entries) {
+        console.clear();
+        entry.call();
+        advance(1);
+        EXPECT_TRUE(console.has(APMMonitor::kLevelErrorMonitored, entry.engineCode)) << entry.label;
+        EXPECT_FALSE(console.has(APMMonitor::kLevelWarning, entry.refusalCode)) << entry.label;
+    }
 }

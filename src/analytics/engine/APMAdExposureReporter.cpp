@@ -74,7 +74,7 @@ APMAdExposureReporter::APMAdExposureReporter(Environment environment)
         environment_.screenParameters
             = [] { return APMScreenViewReporter::sharedInstance().screenParameters(); };
     if (!environment_.logEvent)
-        environment_.logEvent = &APMMeasurement::logInternalEventOnSharedInstance;
+        environment_.logEvent = &APMMeasurement::logReportedInternalEvent;
 }
 
 APMAdExposureReporter::~APMAdExposureReporter()

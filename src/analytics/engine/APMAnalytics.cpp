@@ -9,9 +9,12 @@
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMInfoPlistFileUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
+#include "analytics/engine/APMScreenViewReporter.h"
 #include "analytics/identity/APMIdentifiers.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMDataTypeValidator.h"
+#include "platform/AppStore.h"
 #include "platform/Clock.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SerialQueue.h"
@@ -136,6 +139,10 @@ void APMAnalytics::resetForTesting(Environment environment)
     }
     {
         std::lock_guard locker(s.mutex);
+        if (s.observingStore)
+            store().setTransactionObserver({});
+        s.observingStore = false;
+        s.openURLListener = nullptr;
         s.interceptor = nullptr;
         s.listeners.reset();
         s.nextListenerToken = 1;
@@ -153,6 +160,25 @@ void APMAnalytics::log(qint64 level, qint64 code, const QString& message, const 
     const FrontEndState& s = state();
     if (s.environment.log)
         s.environment.log(level, code, message, contexts);
+}
+
+APMScreenViewReporter& APMAnalytics::screenViewReporter()
+{
+    const FrontEndState& s = state();
+    return s.environment.screenViewReporter ? *s.environment.screenViewReporter : APMScreenViewReporter::sharedInstance();
+}
+
+APMInAppPurchaseTransactionReporter& APMAnalytics::purchaseReporter()
+{
+    const FrontEndState& s = state();
+    return s.environment.purchaseReporter ? *s.environment.purchaseReporter
+                                          : APMInAppPurchaseTransactionReporter::sharedInstance();
+}
+
+platform::AppStore& APMAnalytics::store()
+{
+    const FrontEndState& s = state();
+    return s.environment.store ? *s.environment.store : platform::AppStore::shared();
 }
 
 double APMAnalytics::now()
@@ -246,6 +272,13 @@ void APMAnalytics::unsuspendOperationQueue()
     for (Block& block : s.heldOperations)
         s.serialQueue->async(std::move(block));
     s.heldOperations.clear();
+}
+
+bool APMAnalytics::hasStarted()
+{
+    FrontEndState& s = state();
+    std::lock_guard locker(s.mutex);
+    return s.started;
 }
 
 bool APMAnalytics::isOperationQueueSuspended()
@@ -383,6 +416,12 @@ void APMAnalytics::startUp(const QString& appID, const QString& origin, const QV
     });
     if (configuration.isValid())
         observeNotificationsForAnalyticsConfiguration(configuration);
+    store().setTransactionObserver(
+        [](const QList<platform::StorePaymentTransaction>& transactions) { paymentQueueUpdatedTransactions(transactions); });
+    {
+        std::lock_guard locker(s.mutex);
+        s.observingStore = true;
+    }
     unsuspendOperationQueue();
 }
 

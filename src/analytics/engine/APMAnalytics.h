@@ -8,16 +8,27 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <QByteArray>
+#include <QList>
+#include <QUrl>
+
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace platform {
+class AppStore;
 class Clock;
 class Executor;
 class NotificationCenter;
 class SerialQueue;
 struct Notification;
+struct StorePaymentTransaction;
 } // namespace platform
+
+struct APMUserActivity;
+class APMInAppPurchaseTransactionReporter;
+class APMScreenViewReporter;
 
 class APMConfigStore;
 class APMEvent;
@@ -103,6 +114,14 @@ public:
         // The environment the engine is made with; the front end adds its
         // event listeners to it.
         std::function<APMMeasurement::Environment()> engineEnvironment;
+        // Tracks "screen_view" events and places every other event on the
+        // current screen; null: the shared one.
+        std::shared_ptr<APMScreenViewReporter> screenViewReporter;
+        // Reports store purchases; null: the shared one.
+        APMInAppPurchaseTransactionReporter* purchaseReporter = nullptr;
+        // Whose payment queue the front end observes from start; null: the
+        // application's store.
+        platform::AppStore* store = nullptr;
     };
     static Environment defaultEnvironment();
 
@@ -127,6 +146,8 @@ public:
     static void queueOperationWithBlockThenWait(Block block);
     static void unsuspendOperationQueue();
     static bool isOperationQueueSuspended();
+    // Whether a start got past its checks (the engine is made, or on its way).
+    static bool hasStarted();
 
     // ---- Events -----------------------------------------------------------------
 
@@ -160,6 +181,10 @@ public:
     // A null QString stands for none.
     static QString appInstanceID();
     static void resetAnalyticsData();
+    static void setSessionTimeoutInterval(double seconds);
+    // On-device conversion measurement: the keys of APMMeasurement's user data.
+    static void setUserData(const QVariantMap& userData);
+    static void setUserDataOnSerialQueue(const QVariantMap& userData);
     // The identity the front end works with.
     static APMIdentity& identity();
 
@@ -205,6 +230,21 @@ public:
     static void notifyEventListeners(const APMEvent& event);
     static void notifyEventListenersOnSerialQueue(const APMEvent& event);
 
+    // ---- Links and purchases (APMAnalyticsLinks.cpp) -------------------------------
+
+    using OpenURLListener = std::function<void(const QUrl&)>;
+    static void handleOpenURL(const QUrl& url);
+    static void handleUserActivity(const std::optional<APMUserActivity>& activity);
+    static void setOpenURLListener(OpenURLListener listener);
+    // A transaction of the newer store interface, handed on at once.
+    static void logTransactionWithProductID(const QString& productID, qint64 paymentQuantity,
+        const QString& transactionIdentifier, const QString& originalTransactionIdentifier,
+        std::optional<double> transactionDate, const QByteArray& deviceVerification,
+        const QString& deviceVerificationUUID, const QString& deviceVerificationNonce);
+    // The store's payment queue observer: while enabled, transactions not
+    // seen before go to the purchase reporter.
+    static void paymentQueueUpdatedTransactions(const QList<platform::StorePaymentTransaction>& transactions);
+
     // ---- The shared instance --------------------------------------------------------
 
     static APMAnalytics& sharedInstance();
@@ -227,6 +267,9 @@ private:
     static void startUp(const QString& appID, const QString& origin, const QVariantMap& options);
     static std::optional<QStringList> checkedSafelist(const QVariant& value);
     static void observeNotificationsForAnalyticsConfiguration(const QVariant& configuration);
+    static APMScreenViewReporter& screenViewReporter();
+    static APMInAppPurchaseTransactionReporter& purchaseReporter();
+    static platform::AppStore& store();
     static void logErrorEvent(qint64 code, const QString& name, qint64 maxLength, const QVariant& value);
     static double now();
 };

@@ -242,6 +242,22 @@ void APMAnalytics::resetAnalyticsData()
         log(APMMonitor::kLevelErrorMonitored, 25039, QStringLiteral("Cannot generate a new app instance ID"));
         return;
     }
-    if (!APMConsentSettingsUtil::isAnalyticsStorageDenied())
+    // Without analytics storage the engine makes no new id of its own.
+    QString used;
+    if (!APMConsentSettingsUtil::isAnalyticsStorageDenied()) {
+        used = appInstanceID;
         setAppInstanceIDAfterReset(appInstanceID);
+    }
+    queueOperationWithBlock([used] {
+        APMMeasurement* engine = APMMeasurement::sharedInstance();
+        if (!engine)
+            return;
+        if (!engine->resetAnalyticsDataWithAppInstanceID(used)) {
+            log(APMMonitor::kLevelErrorMonitored, 25037, QStringLiteral("Failed to reset Analytics data"));
+            return;
+        }
+        setResetRetryCount(0);
+        if (appInstanceIDAfterReset() == used)
+            preferences().removeObjectForKey(kAppInstanceIDAfterResetKey);
+    });
 }

@@ -9,6 +9,7 @@
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMScreenViewReporter.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMDataTypeValidator.h"
 #include "analytics/model/APMEvent.h"
@@ -26,6 +27,8 @@ const QString kAutoOriginName = QStringLiteral("auto");
 const QString kAdEventIDParameter = QStringLiteral("_aeid");
 const QString kUserIDPropertyName = QStringLiteral("_id");
 const QString kAdvertisingIDResetPropertyName = QStringLiteral("_lair");
+const QString kNonPersonalizedAdsPropertyName = QStringLiteral("_npa");
+const QString kScreenViewEventName = QStringLiteral("screen_view");
 constexpr qint64 kMaxEventNameLength = 40;
 constexpr qint64 kMaxUserPropertyNameLength = 24;
 const QStringList kScreenParameterNames
@@ -75,12 +78,18 @@ void APMAnalytics::logEventWithOrigin(const QString& origin, const QString& name
 void APMAnalytics::logEventWithOrigin(
     const QString& origin, bool isPublicEvent, const QString& name, const QVariantMap& parameters)
 {
+    // The screen-view reporter logs screen views itself, as "_vs".
+    if (name == kScreenViewEventName) {
+        screenViewReporter().trackScreenWithParameters(parameters, now());
+        return;
+    }
+    const QVariantMap added = APMHasScreenParameters(parameters) ? QVariantMap() : screenViewReporter().screenParameters();
     FrontEndState& s = state();
     // Taking the time and queueing under one queue keeps timestamps in queue order.
     s.timestampQueue->sync([&] {
         const double timestamp = now();
         queueOperationWithBlock([=] {
-            logEventOnSerialQueue(origin, isPublicEvent, name, parameters, timestamp, false, false, {});
+            logEventOnSerialQueue(origin, isPublicEvent, name, parameters, timestamp, false, false, added);
         });
     });
 }
@@ -101,7 +110,9 @@ void APMAnalytics::logInternalEventWithOrigin(const QString& origin, const QStri
 void APMAnalytics::logInternalEventWithOrigin(
     const QString& origin, const QString& name, double timestamp, const QVariantMap& parameters)
 {
-    queueOperationWithBlock([=] { logEventOnSerialQueue(origin, false, name, parameters, timestamp, false, false, {}); });
+    const QVariantMap added = APMHasScreenParameters(parameters) ? QVariantMap() : screenViewReporter().screenParameters();
+    queueOperationWithBlock(
+        [=] { logEventOnSerialQueue(origin, false, name, parameters, timestamp, false, false, added); });
 }
 
 void APMAnalytics::logEventOnSerialQueue(const QString& origin, bool isPublicEvent, const QString& name,
@@ -171,6 +182,19 @@ void APMAnalytics::setAllowPersonalizedAds(const QVariant& value)
         if (!value.isValid() && APMMeasurement::remoteConfig()->DMAConsentEnabled()
             && APMConsentSettingsUtil::adPersonalization())
             APMConsentSettingsUtil::unsetAdPersonalization();
+        APMMeasurement* engine = APMMeasurement::sharedInstance();
+        if (!s.enabled || !engine)
+            return;
+        // The engine's answer weighs the stored choice against consent and
+        // configuration on its own queue.
+        std::optional<qint64> disable;
+        engine->dispatchSyncOnWorkerQueue([engine, &disable] { disable = engine->shouldDisableAdPersonalization(); });
+        if (disable) {
+            engine->setUserAttribute(APMUserAttribute::initWithOrigin(
+                kAutoOriginName, kNonPersonalizedAdsPropertyName, APMValue::initWithInt64(*disable), now()));
+        } else {
+            engine->removeUserAttribute(kNonPersonalizedAdsPropertyName);
+        }
     });
 }
 
@@ -220,6 +244,29 @@ void APMAnalytics::setDefaultEventParameters(const std::optional<QVariantMap>& p
         if (state().enabled && engine)
             engine->setDefaultEventParameters(parameters);
     });
+}
+
+void APMAnalytics::setSessionTimeoutInterval(double seconds)
+{
+    dispatchAsyncOnSerialQueue([seconds] {
+        if (APMMeasurement* engine = APMMeasurement::sharedInstance())
+            engine->setSessionTimeoutInterval(seconds);
+    });
+}
+
+void APMAnalytics::setUserData(const QVariantMap& userData)
+{
+    queueOperationWithBlockThenWait([userData] { setUserDataOnSerialQueue(userData); });
+}
+
+void APMAnalytics::setUserDataOnSerialQueue(const QVariantMap& userData)
+{
+    if (!state().enabled) {
+        log(APMMonitor::kLevelWarningMonitored, 25044, QStringLiteral("Analytics is disabled. User data not set."));
+        return;
+    }
+    if (APMMeasurement* engine = APMMeasurement::sharedInstance())
+        engine->setUserData(userData);
 }
 
 void APMAnalytics::sessionIDWithCompletion(SessionIDCompletion completion)

@@ -39,6 +39,9 @@ struct FrontEndState {
     std::optional<std::map<APMAnalytics::ListenerToken, APMAnalytics::Listener>> listeners;
     APMAnalytics::ListenerToken nextListenerToken = 1;
     platform::ObserverToken configurationObserver;
+    APMAnalytics::OpenURLListener openURLListener;
+    // Whether the store's payment queue reports to the front end.
+    bool observingStore = false;
 
     void makeQueues();
 };

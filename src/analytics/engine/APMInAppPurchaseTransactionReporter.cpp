@@ -4,6 +4,7 @@
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMStoreReceipt.h"
+#include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMInAppPurchaseProductCache.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "platform/Clock.h"
@@ -43,7 +44,9 @@ APMInAppPurchaseTransactionReporter::Environment APMInAppPurchaseTransactionRepo
     e.receipt = [] { return APMStoreReceipt::readReceipt(); };
     e.isSandbox = [] { return APMAEU::isASRS(); };
     e.logEvent = [](const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp) {
-        if (APMMeasurement* engine = APMMeasurement::sharedInstance())
+        if (APMAnalytics::hasStarted())
+            APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
+        else if (APMMeasurement* engine = APMMeasurement::sharedInstance())
             engine->logEventWithOrigin(
                 origin, false, name, parameters, timestamp, engine->isEnabled(), false, true, nullptr, {});
     };

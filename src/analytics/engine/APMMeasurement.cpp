@@ -1,4 +1,5 @@
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMAnalytics.h"
 
 #include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMBackupExclusion.h"
@@ -134,7 +135,20 @@ APMMeasurement::Environment APMMeasurement::defaultEnvironment()
     const QString adServices = qEnvironmentVariable(qPrintable(kAdServicesURLVariable));
     if (!adServices.isEmpty())
         environment.adServicesURL = QUrl(adServices);
+    // A data reset restarts first open at the front end's load time, and
+    // the automatic reports go through the front end like every other event.
+    environment.loadTimestamp = [] { return APMAnalytics::loadTimestamp(); };
+    environment.logInternalEventWithOrigin = &APMMeasurement::logReportedInternalEvent;
     return environment;
+}
+
+void APMMeasurement::logReportedInternalEvent(
+    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
+{
+    if (APMAnalytics::hasStarted())
+        APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
+    else
+        logInternalEventOnSharedInstance(origin, name, parameters, timestamp);
 }
 
 APMMonitor& APMMeasurement::monitor()
@@ -478,7 +492,9 @@ void APMMeasurement::makeSearchAdReporter()
     const std::weak_ptr<APMMeasurement*> weak = self_;
     environment.logEvent = [weak](const QString& origin, const QString& name, const QVariantMap& parameters,
                                double timestamp) {
-        if (const auto self = weak.lock(); self && *self)
+        if (APMAnalytics::hasStarted())
+            APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
+        else if (const auto self = weak.lock(); self && *self)
             (*self)->logEventWithOrigin(origin, false, name, parameters, timestamp, true, true, true, nullptr, {});
     };
     searchAdReporter_ = APMSearchAdReporter::initWithWorkerQueue(

@@ -475,6 +475,12 @@ public:
     // The same on the shared engine; nothing without one.
     static void logInternalEventOnSharedInstance(
         const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
+    // Where the reporters and lifecycle reports log by default: the front
+    // end's internal-event entry once a front end has started (its queue
+    // keeps their order with the application's events), else the shared
+    // engine's own entry.
+    static void logReportedInternalEvent(
+        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
 
     // ---- State ----------------------------------------------------------------
 

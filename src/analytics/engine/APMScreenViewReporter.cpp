@@ -101,7 +101,7 @@ APMScreenViewReporter::APMScreenViewReporter(Environment environment)
     if (!environment_.adExposureReporter)
         environment_.adExposureReporter = [] { return &APMAdExposureReporter::sharedInstance(); };
     if (!environment_.logEvent)
-        environment_.logEvent = &APMMeasurement::logInternalEventOnSharedInstance;
+        environment_.logEvent = &APMMeasurement::logReportedInternalEvent;
     currentScreenInstanceID_ = environment_.firstInstanceID.value_or(APMNumericUtil::randomInt64());
 }
 

@@ -3,6 +3,7 @@
 
 #include "analytics/base/APMClassRegistry.h"
 #include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMUserActivity.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMLogNames.h"
 #include "platform/NotificationCenter.h"
@@ -29,9 +30,22 @@ InstallationObserver& installationObserver()
     return *shared;
 }
 
-void warn(qint64 code, const QString& message, const QVariant& context)
+void warn(qint64 code, const QString& message, const QVariant& context = QVariant())
 {
-    APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarning, code, message, context);
+    if (context.isValid())
+        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarning, code, message, context);
+    else
+        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarning, code, message);
+}
+
+// On-device conversion needs the default app; the value goes on under its key.
+void initiateOnDeviceConversion(qint64 code, const QString& refusal, const QString& key, const QVariant& value)
+{
+    if (!BASApp::isDefaultAppConfigured()) {
+        warn(code, refusal);
+        return;
+    }
+    APMAnalytics::setUserData({ { key, value } });
 }
 
 } // namespace bas_analytics
@@ -94,6 +108,62 @@ QString BASAnalytics::appInstanceID()
 void BASAnalytics::resetAnalyticsData()
 {
     APMAnalytics::resetAnalyticsData();
+}
+
+void BASAnalytics::setSessionTimeoutInterval(double seconds)
+{
+    APMAnalytics::setSessionTimeoutInterval(seconds);
+}
+
+void BASAnalytics::initiateOnDeviceConversionMeasurementWithEmailAddress(const QString& emailAddress)
+{
+    bas_analytics::initiateOnDeviceConversion(25051, QStringLiteral("Email address not set. Call +[BASApp configure]"),
+        APMMeasurement::kUserDataEmailAddressKey, emailAddress.isEmpty() ? QStringLiteral("") : emailAddress);
+}
+
+void BASAnalytics::initiateOnDeviceConversionMeasurementWithPhoneNumber(const QString& phoneNumber)
+{
+    bas_analytics::initiateOnDeviceConversion(25052, QStringLiteral("Phone number not set. Call +[BASApp configure]"),
+        APMMeasurement::kUserDataPhoneNumberKey, phoneNumber.isEmpty() ? QStringLiteral("") : phoneNumber);
+}
+
+void BASAnalytics::initiateOnDeviceConversionMeasurementWithHashedEmailAddress(const QByteArray& hashedEmailAddress)
+{
+    bas_analytics::initiateOnDeviceConversion(25053,
+        QStringLiteral("Hashed email address not set. Call +[BASApp configure]"),
+        APMMeasurement::kUserDataHashedEmailAddressKey, hashedEmailAddress.isEmpty() ? QByteArray("") : hashedEmailAddress);
+}
+
+void BASAnalytics::initiateOnDeviceConversionMeasurementWithHashedPhoneNumber(const QByteArray& hashedPhoneNumber)
+{
+    bas_analytics::initiateOnDeviceConversion(25054,
+        QStringLiteral("Hashed phone number not set. Call +[BASApp configure]"),
+        APMMeasurement::kUserDataHashedPhoneNumberKey, hashedPhoneNumber.isEmpty() ? QByteArray("") : hashedPhoneNumber);
+}
+
+void BASAnalytics::logTransactionWithProductID(const QString& productID, qint64 paymentQuantity,
+    const QString& transactionIdentifier, const QString& originalTransactionIdentifier,
+    std::optional<double> transactionDate, const QByteArray& deviceVerification, const QString& deviceVerificationUUID,
+    const QString& deviceVerificationNonce)
+{
+    APMAnalytics::logTransactionWithProductID(productID, paymentQuantity, transactionIdentifier,
+        originalTransactionIdentifier, transactionDate, deviceVerification, deviceVerificationUUID,
+        deviceVerificationNonce);
+}
+
+void BASAnalytics::handleOpenURL(const QUrl& url)
+{
+    APMAnalytics::handleOpenURL(url);
+}
+
+void BASAnalytics::handleUserActivity(const std::optional<APMUserActivity>& activity)
+{
+    APMAnalytics::handleUserActivity(activity);
+}
+
+void BASAnalytics::setOpenURLListener(APMAnalytics::OpenURLListener listener)
+{
+    APMAnalytics::setOpenURLListener(std::move(listener));
 }
 
 void BASAnalytics::setConsent(const QVariantMap& consent)

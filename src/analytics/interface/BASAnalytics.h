@@ -3,7 +3,9 @@
 #include "analytics/engine/APMAnalytics.h"
 #include "analytics/interface/BASApp.h"
 
+#include <QByteArray>
 #include <QString>
+#include <QUrl>
 #include <QVariant>
 #include <QVariantMap>
 
@@ -37,6 +39,19 @@ public:
     static void sessionIDWithCompletion(APMAnalytics::SessionIDCompletion completion);
     static QString appInstanceID();
     static void resetAnalyticsData();
+    static void setSessionTimeoutInterval(double seconds);
+    // On-device conversion measurement; a null or empty value is sent empty.
+    static void initiateOnDeviceConversionMeasurementWithEmailAddress(const QString& emailAddress);
+    static void initiateOnDeviceConversionMeasurementWithPhoneNumber(const QString& phoneNumber);
+    static void initiateOnDeviceConversionMeasurementWithHashedEmailAddress(const QByteArray& hashedEmailAddress);
+    static void initiateOnDeviceConversionMeasurementWithHashedPhoneNumber(const QByteArray& hashedPhoneNumber);
+    static void logTransactionWithProductID(const QString& productID, qint64 paymentQuantity,
+        const QString& transactionIdentifier, const QString& originalTransactionIdentifier,
+        std::optional<double> transactionDate, const QByteArray& deviceVerification,
+        const QString& deviceVerificationUUID, const QString& deviceVerificationNonce);
+    static void handleOpenURL(const QUrl& url);
+    static void handleUserActivity(const std::optional<APMUserActivity>& activity);
+    static void setOpenURLListener(APMAnalytics::OpenURLListener listener);
     // Consent from the application through this interface ranks as
     // third-party settings ("consent_settings_3p").
     static void setConsent(const QVariantMap& consent);
