@@ -83,7 +83,7 @@ TEST_F(DeepLinkDeferredTest, TheWaitingRequestGoesOutOnceTheConfigurationFetchSu
         engine_->dispatchSyncOnWorkerQueue([this] { engine_->fetchRemoteConfig(); });
         settle(); // the configuration
         settle(); // the deep link it lets out
-        EXPECT_EQ(server_.requestCount(), before + (c.asks ? 1 : 0));
+        ASSERT_EQ(server_.requestCount(), before + (c.asks ? 1 : 0));
         EXPECT_EQ(engine_->shouldRequestDeferredDeepLinkAfterConfigFetch(), !c.asks);
         if (c.asks) {
             const auto lookup = server_.lookups().last();
