@@ -5,11 +5,15 @@
 #include "EngineTestFixture.h"
 #include "ValidatorLogRecorder.h"
 #include "analytics/base/APMClassRegistry.h"
+#include "analytics/base/APMHelpers.h"
 #include "analytics/engine/APMAudienceEvaluator.h"
+#include "analytics/model/APMRawEventData.h"
 #include "analytics/model/APMStoreTransaction.h"
 #include "analytics/wire/APMPBSetting.h"
 #include "fakes/FakeReachability.h"
+#include "platform/ApplicationStateNotifier.h"
 #include "platform/GlobalQueue.h"
+#include "platform/NotificationCenter.h"
 
 #include <QMap>
 
@@ -111,6 +115,38 @@ protected:
         engine_->dispatchSyncOnWorkerQueue(
             [&] { value = engine_->remoteConfigInstance()->lastRemoteConfigUpdateTimestamp(); });
         return value;
+    }
+
+    // The raw events waiting in the database, in order, as name -> timestamp.
+    QList<std::pair<QString, double>> rawEvents()
+    {
+        QList<std::pair<QString, double>> events;
+        engine_->dispatchSyncOnWorkerQueue([&] {
+            APMDatabase& database = *engine_->database();
+            const auto rows = database.sqliteStore()->recordsForQuery(
+                QStringLiteral("SELECT rowid, * FROM raw_events ORDER BY rowid"), {}, nullptr);
+            for (const APMRow& row : rows.value_or(QList<APMRow>())) {
+                if (const auto data = database.rawEventDataFromDictionary(row, nullptr))
+                    events.append({ data->rawEvent().name(), data->rawEvent().timestamp() });
+            }
+        });
+        return events;
+    }
+
+    // The identifiers of the transactions the duplicate filter lets through;
+    // {"<no answer>"} when it never answers.
+    QStringList keptByDuplicateFilter(const QList<APMStoreTransaction>& given)
+    {
+        std::atomic<bool> done { false };
+        QStringList kept;
+        engine_->filterPurchaseTransactions(given, [&](QList<APMStoreTransaction> result) {
+            for (const auto& t : result)
+                kept << t.transactionIdentifier;
+            done = true;
+        });
+        drain();
+        platform::GlobalQueue::waitForDone();
+        return done ? kept : QStringList { QStringLiteral("<no answer>") };
     }
 
     void execute(const QString& sql)
@@ -352,6 +388,49 @@ TEST_F(ConfigFetchFixture, UploadWaitsForTheNetworkToComeBack)
     engine_.reset(); // before the network state it watches
 }
 
+// ---- Becoming active ---------------------------------------------------------------------
+
+TEST_F(ConfigFetchFixture, BecomingActiveRefreshesAWeekOldConfigurationWhenInternalEventsAreBlocklisted)
+{
+    constexpr double kDay = 24 * 3600;
+    struct Case {
+        const char* name;
+        bool blocklistInternal;
+        double sinceLastFetch;
+        bool fetches;
+    };
+    const Case cases[] = {
+        { "internal events allowed", false, 30 * kDay, false },
+        { "fetched six days ago", true, 6 * kDay, false },
+        { "fetched a week ago", true, 7 * kDay, true },
+        { "fetched a month ago", true, 30 * kDay, true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform::NotificationCenter center;
+        APMMeasurement::Environment e = environment();
+        e.notificationCenter = &center;
+        start(kEngineAppID, true, &e);
+        rcfg::ConfigBuilder config;
+        config.setting(QStringLiteral("measurement.upload.blacklist_internal"), c.blocklistInternal ? "1" : "0");
+        ASSERT_TRUE(configure(config));
+        fetch(); // the server has none: the fetch time is recorded all the same
+        const double fetchedAt = lastFetchTime();
+        ASSERT_GT(fetchedAt, 0);
+        time_.advance(c.sinceLastFetch);
+        settle();
+        const int before = configServer_.requestCount();
+        center.post(platform::ApplicationStateNotifier::kDidBecomeActive);
+        drain();
+        settle();
+        EXPECT_EQ(configServer_.requestCount(), before + (c.fetches ? 1 : 0));
+        // Only a fetch moves the fetch time.
+        EXPECT_EQ(lastFetchTime() > fetchedAt, c.fetches);
+        engine_.reset();
+        QFile::remove(databasePath());
+    }
+}
+
 // ---- Purchase duplicates ----------------------------------------------------------------
 
 APMStoreTransaction transaction(
@@ -388,18 +467,42 @@ TEST_F(ConfigFetchFixture, DuplicatePurchasesAreFilteredOut)
         { {}, {} },
     };
     for (const auto& call : calls) {
-        std::atomic<bool> done { false };
-        QStringList kept;
-        engine_->filterPurchaseTransactions(call.given, [&](QList<APMStoreTransaction> result) {
-            for (const auto& t : result)
-                kept << t.transactionIdentifier;
-            done = true;
-        });
-        drain();
-        platform::GlobalQueue::waitForDone();
-        ASSERT_TRUE(done);
-        EXPECT_EQ(kept, call.kept);
+        EXPECT_EQ(keptByDuplicateFilter(call.given), call.kept);
     }
+}
+
+TEST_F(ConfigFetchFixture, WithoutAnInjectedFingerprintThePurchaseReportersIsUsed)
+{
+    start(kEngineAppID, true);
+    APMStoreTransaction missing = transaction(QString());
+    missing.transactionIdentifier = QString(); // no identifier at all
+    const struct {
+        const char* name;
+        QList<APMStoreTransaction> given;
+        QStringList kept;
+    } calls[] = {
+        { "first sight", { transaction("t-1"), transaction("t-2"), transaction("t-1") }, { "t-1", "t-2" } },
+        { "seen before", { transaction("t-2"), transaction("t-3") }, { "t-3" } },
+        // Identifiers the reporter cannot fingerprint are never checked.
+        { "unfingerprintable", { missing, transaction(""), transaction("0-00-0"), transaction("0-00-0") },
+            { "", "", "0-00-0", "0-00-0" } },
+    };
+    for (const auto& call : calls) {
+        SCOPED_TRACE(call.name);
+        EXPECT_EQ(keptByDuplicateFilter(call.given), call.kept);
+    }
+    // What is remembered is the identifier's digest, not the identifier.
+    QStringList stored;
+    engine_->dispatchSyncOnWorkerQueue([&] {
+        const auto rows = engine_->database()->sqliteStore()->recordsForQuery(
+            QStringLiteral("SELECT * FROM %1").arg(APMDatabase::kPurchaseTransactionsTable), {}, nullptr);
+        for (const APMRow& row : rows.value_or(QList<APMRow>()))
+            for (const QVariant& value : row)
+                stored << value.toString();
+    });
+    for (const char* id : { "t-1", "t-2", "t-3" })
+        EXPECT_TRUE(stored.contains(apm_MD5String(QString::fromLatin1(id)))) << id;
+    EXPECT_FALSE(stored.contains(QStringLiteral("t-1")));
 }
 
 // ---- First open time ---------------------------------------------------------------------
@@ -442,11 +545,13 @@ TEST_F(ConfigFetchFixture, DataResetWipesUnlessTheNewIDIsMissing)
         const char* name;
         QString appInstanceID;
         bool analyticsDenied;
+        bool enabled;
         bool reset;
     } cases[] = {
-        { "new id", QStringLiteral("0123456789abcdef0123456789abcdef"), false, true },
-        { "empty id", QString(), false, false },
-        { "empty id with analytics storage denied", QString(), true, true },
+        { "new id", QStringLiteral("0123456789abcdef0123456789abcdef"), false, true, true },
+        { "empty id", QString(), false, true, false },
+        { "empty id with analytics storage denied", QString(), true, true, true },
+        { "new id while collection is off", QStringLiteral("0123456789abcdef0123456789abcdef"), false, false, true },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -458,16 +563,37 @@ TEST_F(ConfigFetchFixture, DataResetWipesUnlessTheNewIDIsMissing)
         startWithStoredConfig(&e);
         logEvent(QStringLiteral("before_reset"));
         ASSERT_EQ(rowCount(APMDatabase::kRawEventsTable), 1);
+        if (!c.enabled) {
+            engine_->setEnabled(false);
+            drain();
+        }
         if (c.analyticsDenied)
             APMConsentSettingsUtil::setConsentSettings(QVariantMap {
                 { APMConsentSettingsUtil::kAnalyticsStorage, APMConsentSettingsUtil::kDenied } });
 
         EXPECT_EQ(engine_->resetAnalyticsDataWithAppInstanceID(c.appInstanceID), c.reset);
-        EXPECT_EQ(rowCount(APMDatabase::kRawEventsTable), c.reset ? 0 : 1);
+        drain();
+        const auto events = rawEvents();
+        QStringList names;
+        for (const auto& [name, timestamp] : events)
+            names.append(name);
+        EXPECT_EQ(names.contains(QStringLiteral("before_reset")), !c.reset) << names.join(u' ').toStdString();
         EXPECT_EQ(storedMaxBundles(), c.reset ? -1 : kStoredMaxBundles);
         EXPECT_EQ(persisted_->appInstanceID(), c.reset ? c.appInstanceID : QStringLiteral("previous-id"));
+        // A reset of a collecting engine is a new first open, at the time the
+        // front end was loaded, with the session it starts.
+        const bool reportsFirstOpen = c.reset && c.enabled;
+        EXPECT_EQ(names.contains(QStringLiteral("_f")), reportsFirstOpen) << names.join(u' ').toStdString();
+        EXPECT_EQ(names.contains(QStringLiteral("_s")), reportsFirstOpen) << names.join(u' ').toStdString();
+        for (const auto& [name, timestamp] : events) {
+            if (name == QStringLiteral("_f") || name == QStringLiteral("_s"))
+                EXPECT_DOUBLE_EQ(timestamp, loadTime) << name.toStdString();
+        }
         if (c.reset) {
-            EXPECT_DOUBLE_EQ(persisted_->loadTimestampValue().toDouble(), loadTime);
+            // The first open consumes the load time it was reported at.
+            EXPECT_EQ(persisted_->loadTimestampValue().isValid(), !reportsFirstOpen);
+            if (!reportsFirstOpen)
+                EXPECT_DOUBLE_EQ(persisted_->loadTimestampValue().toDouble(), loadTime);
             // The validators went with the configuration they named.
             EXPECT_TRUE(persisted_->configServerETag().isEmpty());
         }

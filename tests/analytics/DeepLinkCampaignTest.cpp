@@ -7,6 +7,9 @@
 #include "analytics/base/APMDeepLinkStore.h"
 #include "analytics/base/APMHelpers.h"
 #include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMUserDefaults.h"
+#include "platform/ApplicationStateNotifier.h"
+#include "platform/NotificationCenter.h"
 
 #include <QFile>
 
@@ -254,6 +257,33 @@ TEST_F(DeepLinkCampaignTest, TheLaunchAddressIsKeptForTheNextStart)
     launch();
     ASSERT_EQ(editor_->named(kCampaign).size(), 1);
     EXPECT_EQ(editor_->named(kCampaign)[0].parameters.value(QStringLiteral("source")).toString(), QStringLiteral("launch"));
+}
+
+TEST_F(DeepLinkCampaignTest, TheLaunchNotificationKeepsItsAddressInTheSharedStore)
+{
+    // The launch hook has no store of its own: it keeps the address where
+    // the engine's default start looks for it.
+    APMConfigStore& shared = APMUserDefaults::sharedUserDefaults();
+    const QUrl launchURL(QStringLiteral("pravik://open?utm_source=hook"));
+    struct Case {
+        const char* name;
+        QVariantMap userInfo;
+        QString stored; // empty: nothing
+    };
+    const Case cases[] = {
+        { "launched with an address", { { APMMeasurement::kLaunchOptionsURLKey, launchURL } }, launchURL.toString() },
+        { "launched plainly", {}, "" },
+    };
+    platform::NotificationCenter launchCenter;
+    APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(launchCenter);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        clearStoredDeepLink(shared);
+        launchCenter.post(platform::ApplicationStateNotifier::kDidFinishLaunching, {}, c.userInfo);
+        EXPECT_EQ(shared.stringForKey(APMDeepLinkStore::kDeepLinkKey), c.stored);
+        EXPECT_EQ(shared.objectForKey(APMDeepLinkStore::kDeepLinkTimestampKey).isValid(), !c.stored.isEmpty());
+    }
+    clearStoredDeepLink(shared);
 }
 
 TEST_F(DeepLinkCampaignTest, HttpArgumentsAreSplitAndDecoded)

@@ -59,6 +59,41 @@ TEST_F(DeepLinkDeferredTest, AnExpiredConfigurationWithDMAMakesTheRequestWaitFor
     EXPECT_EQ(server_.requestCount(), 0);
 }
 
+TEST_F(DeepLinkDeferredTest, TheWaitingRequestGoesOutOnceTheConfigurationFetchSucceeds)
+{
+    struct Case {
+        const char* name;
+        int configStatus;
+        bool asks;
+    };
+    const Case cases[] = {
+        { "no configuration on the server", 404, true },
+        { "configuration not modified", 304, true },
+        { "server error: still waiting", 500, false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        freshInstall();
+        infoDictionary_.insert(kSwitchKey, true);
+        configServer_.setAnswer(fakes::FakeConfigServer::Answer::withStatus(c.configStatus));
+        const int before = server_.requestCount();
+        launch();
+        ASSERT_TRUE(engine_->shouldRequestDeferredDeepLinkAfterConfigFetch());
+        server_.script({ fakes::FakeAdServicesServer::Reply::text("", 204) });
+        engine_->dispatchSyncOnWorkerQueue([this] { engine_->fetchRemoteConfig(); });
+        settle(); // the configuration
+        settle(); // the deep link it lets out
+        ASSERT_EQ(server_.requestCount(), before + (c.asks ? 1 : 0));
+        EXPECT_EQ(engine_->shouldRequestDeferredDeepLinkAfterConfigFetch(), !c.asks);
+        if (c.asks) {
+            const auto lookup = server_.lookups().last();
+            EXPECT_TRUE(lookup.problems.isEmpty()) << lookup.problems.join(QStringLiteral("; ")).toStdString();
+            EXPECT_EQ(lookup.value(QStringLiteral("rdid")), kAdvertisingID);
+            EXPECT_EQ(persisted_->deferredDeepLinkRetrievalComplete(), QVariant(qint64(0)));
+        }
+    }
+}
+
 TEST_F(DeepLinkDeferredTest, TheStartAsksOnceWithAWellFormedQuery)
 {
     server_.script({ fakes::FakeAdServicesServer::Reply::json(QByteArray(R"({"deeplink":"pravik://welcome?utm_source=ad","timestamp":12})")) });

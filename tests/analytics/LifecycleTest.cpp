@@ -4,7 +4,10 @@
 #include "LifecycleTestSupport.h"
 
 #include "analytics/base/APMDeepLinkStore.h"
+#include "analytics/base/APMAEU.h"
 #include "analytics/base/APMScheduler.h"
+#include "analytics/model/APMEventAggregates.h"
+#include "ReceiptTestBuilder.h"
 
 #include <QFile>
 
@@ -19,6 +22,7 @@ const QString kEngagement = QStringLiteral("_e");
 const QString kAppUpdate = QStringLiteral("_au");
 const QString kOSUpdate = QStringLiteral("_ou");
 const QString kNPA = QStringLiteral("_npa");
+const QString kSessionStart = QStringLiteral("_s");
 
 class LifecycleTest : public LifecycleFixture { };
 
@@ -93,6 +97,124 @@ TEST_F(LifecycleTest, InstallFlagFollowsTheReceiptAndAnEarlierFirstOpen)
         EXPECT_EQ(firstOpens[0].parameters.value(QStringLiteral("_pfo")), QVariant(c.pfo));
         ASSERT_TRUE(userProperty(QStringLiteral("_fi")).has_value());
         EXPECT_EQ(userProperty(QStringLiteral("_fi"))->value().int64Value(), c.fi);
+    }
+}
+
+TEST_F(LifecycleTest, WithoutAnInjectedVersionTheStoreReceiptDecidesTheInstallFlag)
+{
+    struct Case {
+        const char* name;
+        const char* fileName; // nullptr: no receipt configured
+        std::optional<QString> receiptVersion; // nothing: the file is not written
+        QString runningVersion;
+        qint64 fi;
+    };
+    const Case cases[] = {
+        { "no receipt configured", nullptr, std::nullopt, "2.1", 0 },
+        { "receipt of the running version", "receipt", QStringLiteral("2.1"), "2.1", 1 },
+        { "receipt of an older version", "receipt", QStringLiteral("2.0"), "2.1", 0 },
+        { "receipt without a version", "receipt", QString(), "2.1", 0 },
+        { "configured receipt missing", "receipt", std::nullopt, "2.1", 0 },
+        { "sandbox receipt counts as the same", "sandboxReceipt", QStringLiteral("2.0"), "2.1", 1 },
+    };
+    const QByteArray previous = qgetenv(APMAEU::kReceiptPathVariable);
+    readsReceiptFile_ = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        freshInstall();
+        appVersion_ = c.runningVersion;
+        if (c.fileName) {
+            const QString path = dir_.filePath(QString::fromLatin1(c.fileName));
+            QFile::remove(path);
+            if (c.receiptVersion) {
+                QFile file(path);
+                ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+                file.write(receipt_test::receipt({}, *c.receiptVersion));
+            }
+            qputenv(APMAEU::kReceiptPathVariable, path.toUtf8());
+        } else {
+            qunsetenv(APMAEU::kReceiptPathVariable);
+        }
+        launch();
+        const QList<SeenEvent> firstOpens = editor_->named(kFirstOpen);
+        ASSERT_EQ(firstOpens.size(), 1);
+        EXPECT_EQ(firstOpens[0].parameters.value(QStringLiteral("_uwa")), QVariant(1 - c.fi));
+        ASSERT_TRUE(userProperty(QStringLiteral("_fi")).has_value());
+        EXPECT_EQ(userProperty(QStringLiteral("_fi"))->value().int64Value(), c.fi);
+    }
+    if (previous.isNull())
+        qunsetenv(APMAEU::kReceiptPathVariable);
+    else
+        qputenv(APMAEU::kReceiptPathVariable, previous);
+}
+
+TEST_F(LifecycleTest, FirstOpenAndLaterLaunchesStartASessionWhenTheLastOneExpired)
+{
+    const double firstLoad = time_.now();
+    launch();
+    // The first open's session starts with it, in the foreground.
+    QList<SeenEvent> starts = editor_->named(kSessionStart);
+    ASSERT_EQ(starts.size(), 1);
+    EXPECT_EQ(starts[0].origin, QStringLiteral("auto"));
+    EXPECT_EQ(starts[0].timestamp, firstLoad);
+    EXPECT_EQ(starts[0].parameters.value(QStringLiteral("_sno")), QVariant(qint64(1)));
+    EXPECT_EQ(starts[0].parameters.value(QStringLiteral("_sid")), QVariant(qint64(firstLoad)));
+    EXPECT_FALSE(starts[0].parameters.contains(QStringLiteral("_aib")));
+    EXPECT_EQ(persisted_->sessionNumber(), 1);
+
+    struct Step {
+        const char* name;
+        double after; // seconds since the previous launch
+        bool starts;
+        qint64 sessionNumber;
+    };
+    const Step steps[] = {
+        { "relaunch within the session", 60, false, 1 },
+        { "relaunch after the session expired", 7200, true, 2 },
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        restart();
+        time_.advance(step.after);
+        launch();
+        EXPECT_TRUE(editor_->named(kFirstOpen).isEmpty());
+        starts = editor_->named(kSessionStart);
+        ASSERT_EQ(starts.size(), step.starts ? 1 : 0);
+        if (step.starts) {
+            EXPECT_EQ(starts[0].timestamp, time_.now());
+            EXPECT_EQ(starts[0].parameters.value(QStringLiteral("_sno")), QVariant(step.sessionNumber));
+        }
+        EXPECT_EQ(persisted_->sessionNumber(), step.sessionNumber);
+    }
+}
+
+TEST_F(LifecycleTest, AStoreWithoutASessionNumberTakesTheCountOfSessionsSeen)
+{
+    launch();
+    engine_->dispatchSyncOnWorkerQueue([this] {
+        const auto aggregates = APMEventAggregates::initWithName(kSessionStart, 5, 0, 0, time_.now());
+        ASSERT_TRUE(aggregates.has_value());
+        ASSERT_TRUE(engine_->database()->updateEventAggregates(*aggregates, nullptr));
+    });
+    struct Step {
+        const char* name;
+        qint64 stored; // the session number before the launch
+        qint64 numbered; // the new session's number
+    };
+    const Step steps[] = {
+        { "no number kept: the count of sessions carries on", 0, 6 },
+        { "a kept number wins over the count", 9, 10 },
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        restart();
+        persisted_->setSessionNumber(step.stored);
+        time_.advance(7200);
+        launch();
+        const QList<SeenEvent> starts = editor_->named(kSessionStart);
+        ASSERT_EQ(starts.size(), 1);
+        EXPECT_EQ(starts[0].parameters.value(QStringLiteral("_sno")), QVariant(step.numbered));
+        EXPECT_EQ(persisted_->sessionNumber(), step.numbered);
     }
 }
 

@@ -74,8 +74,10 @@ protected:
         e.infoDictionary = infoDictionary_;
         e.processArguments = QStringList { QStringLiteral("pravik") };
         e.eventEditor = editor_;
-        const auto original = originalVersion_;
-        e.originalApplicationVersion = [original] { return *original; };
+        if (!readsReceiptFile_) {
+            const auto original = originalVersion_;
+            e.originalApplicationVersion = [original] { return *original; };
+        }
         e.adServicesURL = adServicesURL_;
         return e;
     }
@@ -145,6 +147,8 @@ protected:
     QString appVersion_ = QStringLiteral("1.0");
     QString bundleIdentifier_ = QStringLiteral("org.pravik.test");
     std::shared_ptr<std::optional<QString>> originalVersion_ = std::make_shared<std::optional<QString>>();
+    // True: no version is injected and the engine reads the store receipt.
+    bool readsReceiptFile_ = false;
     QUrl adServicesURL_;
     std::shared_ptr<RecordingEventEditor> editor_ = std::make_shared<RecordingEventEditor>();
 

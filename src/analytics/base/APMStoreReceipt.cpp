@@ -286,19 +286,22 @@ std::optional<QByteArray> readReceipt()
     return file.readAll();
 }
 
+bool receiptFileOriginalVersionMatches(const QString& version)
+{
+    if (APMAEU::isNOD() || APMAEU::isASRS())
+        return true;
+    const std::optional<QByteArray> data = readReceipt();
+    if (!data) {
+        store_receipt::monitor().logWithLevel(
+            APMMonitor::kLevelWarningSilent, 39002, QStringLiteral("Version data is nil"));
+        return false;
+    }
+    return receiptOriginalVersionMatchesVersion(*data, version);
+}
+
 bool receiptOriginalVersionMatches()
 {
-    static const bool matches = [] {
-        if (APMAEU::isNOD() || APMAEU::isASRS())
-            return true;
-        const std::optional<QByteArray> data = readReceipt();
-        if (!data) {
-            store_receipt::monitor().logWithLevel(
-                APMMonitor::kLevelWarningSilent, 39002, QStringLiteral("Version data is nil"));
-            return false;
-        }
-        return receiptOriginalVersionMatchesVersion(*data, QCoreApplication::applicationVersion());
-    }();
+    static const bool matches = receiptFileOriginalVersionMatches(QCoreApplication::applicationVersion());
     return matches;
 }
 

@@ -40,6 +40,11 @@ std::optional<QList<APMInAppPurchaseItem>> receiptInAppPurchaseItems(const QByte
 // given; false without a well-formed receipt or version field.
 bool receiptOriginalVersionMatchesVersion(const QByteArray& data, const QString& version);
 
+// The receipt file named by APMAEU::appStoreRURL() compared with the version
+// given, read anew on each call. True without reading when the receipt is a
+// sandbox receipt; false without a readable receipt.
+bool receiptFileOriginalVersionMatches(const QString& version);
+
 // The receipt file named by APMAEU::appStoreRURL() compared with the running
 // application's version, once per process. True without reading when the
 // receipt is a sandbox receipt.

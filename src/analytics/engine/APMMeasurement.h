@@ -130,9 +130,8 @@ public:
         QUrl configURL;
         // Whether the machine is online; null: always connected.
         platform::Reachability* reachability = nullptr;
-        // The duplicate filter's fingerprint of a purchased transaction (the
-        // purchase reporter's); null or empty answers: not checked for
-        // duplicates.
+        // The duplicate filter's fingerprint of a purchased transaction; null:
+        // the purchase reporter's. Empty answers: not checked for duplicates.
         std::function<QString(const APMStoreTransaction&)> transactionFingerprint;
         // The front end's load time (seconds since 1970), which a data reset
         // makes the new first-open time; null: the engine's own start time.
@@ -152,8 +151,8 @@ public:
         std::optional<QVariantMap> infoDictionary;
         // The process's arguments; none: the application's own.
         std::optional<QStringList> processArguments;
-        // The version first installed, as the store receipt records it;
-        // null or nothing: no receipt.
+        // The version first installed; null: the store receipt's (read
+        // once per engine), nothing: unknown.
         std::function<std::optional<QString>()> originalApplicationVersion;
         // Where the automatic reports log their internal events; null: the
         // engine's own logging entry (not public, ignoring the interceptor).
@@ -405,6 +404,8 @@ public:
     // (APMMeasurementLifecycle.cpp; worker queue unless noted)
 
     void reportFirstOpenOnWorkerQueue();
+    // A store without a session number takes the count of sessions seen.
+    void backfillSessionNumber();
     void reportAppUpdateOnWorkerQueue();
     void reportOSUpdateOnWorkerQueue();
     void reportStoredCampaignEventOnWorkerQueue(std::optional<qint64> clickTimestampInMillis);
@@ -457,7 +458,8 @@ public:
     // ---- Sessions and the application's state (APMMeasurementSession.cpp) -----
 
     // Installed once when the program starts: on the application's launch
-    // the screen-view reporter comes to life.
+    // the screen-view reporter comes to life and the address the
+    // application was launched with is kept.
     static void subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter& center);
     static void handleAppDidFinishLaunching(const platform::Notification& notification);
     // Null until the components are initialized or when a session state was injected.
@@ -468,6 +470,9 @@ public:
     // Sessions of events logged while the application is not active.
     void processSessionFromEvent(const APMEvent& event);
     void handleAppWillResignActiveEvent();
+    // Any thread: refreshes a week-old configuration when internal events
+    // are blocklisted.
+    void handleAppDidBecomeActiveEvent();
     // An internal event of the engine's reporters, placed on the current
     // screen unless it names its own.
     void logInternalEventWithOrigin(

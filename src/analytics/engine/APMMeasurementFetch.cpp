@@ -10,11 +10,13 @@
 #include "analytics/base/APMScheduler.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/model/APMStoreTransaction.h"
 #include "analytics/model/APMUserAttribute.h"
 #include "analytics/rules/APMPRuntime.h"
 #include "analytics/store/APMDatabase.h"
+#include "platform/AppStore.h"
 #include "platform/GlobalQueue.h"
 #include "platform/HttpClient.h"
 
@@ -29,6 +31,22 @@ const QByteArray kIfModifiedSinceHeader = "If-Modified-Since";
 const QByteArray kIfNoneMatchHeader = "If-None-Match";
 const QByteArray kLastModifiedHeader = "Last-Modified";
 const QByteArray kETagHeader = "ETag";
+
+// The purchase reporter's fingerprint of a store transaction; empty when it
+// has none.
+QString purchaseReporterFingerprint(const APMStoreTransaction& transaction, APMMonitor& monitor)
+{
+    platform::StorePaymentTransaction payment;
+    payment.state = static_cast<platform::StorePaymentTransaction::State>(transaction.transactionState);
+    payment.productIdentifier = transaction.productIdentifier;
+    payment.quantity = transaction.quantity;
+    if (!transaction.transactionIdentifier.isNull())
+        payment.transactionIdentifier = transaction.transactionIdentifier;
+    payment.originalTransactionIdentifier = transaction.originalTransactionIdentifier;
+    payment.transactionDate = transaction.transactionDate;
+    payment.errorCode = transaction.errorCode;
+    return APMInAppPurchaseTransactionReporter::transactionFingerprint(&payment, monitor).value_or(QString());
+}
 
 } // namespace apm_fetch
 
@@ -133,7 +151,14 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::H
             QString::fromUtf8(response.header(kLastModifiedHeader)));
         persistedConfig_->setConfigServerETag(QString::fromUtf8(response.header(kETagHeader)));
     }
-    uploadDataOrRegisterAlarm();
+    // A deferred deep link held back at start for want of a fresh
+    // configuration goes out now, in place of this round's upload.
+    if (remoteConfig_->DMAConsentEnabled() && shouldRequestDeferredDeepLinkAfterConfigFetch_) {
+        shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
+        requestDeferredDeepLink();
+    } else {
+        uploadDataOrRegisterAlarm();
+    }
 }
 
 // ---- Services ---------------------------------------------------------------------------
@@ -154,7 +179,7 @@ void APMMeasurement::filterPurchaseTransactions(
                     continue;
                 const QString fingerprint = engine.environment_.transactionFingerprint
                     ? engine.environment_.transactionFingerprint(transaction)
-                    : QString();
+                    : purchaseReporterFingerprint(transaction, *engine.environment_.monitor);
                 if (fingerprint.isEmpty()) {
                     engine.log(APMMonitor::kLevelErrorSilent, 23139,
                         QStringLiteral("Purchase has nil or empty fingerprint. Purchase will not be checked "
@@ -238,6 +263,10 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const QString& appInsta
         log(APMMonitor::kLevelNotice, 23168, QStringLiteral("Analytics data has been reset"));
         initTimestamp_ = loadTimestamp;
         persistedConfig_->setLoadTimestampValue(loadTimestamp);
+        if (enabled_) {
+            setPersonalizedAdsUserPropertyOnWorkerQueue();
+            reportFirstOpenOnWorkerQueue();
+        }
     });
     return reset;
 }

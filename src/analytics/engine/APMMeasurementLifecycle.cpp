@@ -1,6 +1,6 @@
 // The automatic lifecycle reports of the engine: first open, app and OS
-// updates, the campaign of a stored deep link, and the personalized-ads user
-// property with the ad-personalization consent it implies.
+// updates, the campaign of a stored deep link, the session-number backfill,
+// and the personalized-ads user property with the ad-personalization consent it implies.
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMMeasurementNames.h"
 
@@ -11,10 +11,13 @@
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMScheduler.h"
+#include "analytics/base/APMStoreReceipt.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/identity/APMIdentity.h"
+#include "analytics/model/APMEventAggregates.h"
+#include "analytics/model/APMLogNames.h"
 #include "analytics/model/APMUserAttribute.h"
 #include "analytics/store/APMDatabase.h"
 #include "platform/SystemFacts.h"
@@ -115,9 +118,12 @@ qint64 APMMeasurement::timestampMillisRoundedUpToNextHour(qint64 milliseconds)
 bool APMMeasurement::isVersionSameAsOriginalVersion()
 {
     std::call_once(originalVersionOnce_, [this] {
-        const std::optional<QString> original
-            = environment_.originalApplicationVersion ? environment_.originalApplicationVersion() : std::nullopt;
         const QString running = identity_ ? identity_->appVersion() : QString();
+        if (!environment_.originalApplicationVersion) {
+            isVersionSameAsOriginalVersion_ = APMStoreReceipt::receiptFileOriginalVersionMatches(running);
+            return;
+        }
+        const std::optional<QString> original = environment_.originalApplicationVersion();
         isVersionSameAsOriginalVersion_ = original && !original->isEmpty() && *original == running;
     });
     return isVersionSameAsOriginalVersion_;
@@ -127,6 +133,7 @@ bool APMMeasurement::isVersionSameAsOriginalVersion()
 void APMMeasurement::reportLifecycleOnStartOnWorkerQueue()
 {
     setPersonalizedAdsUserPropertyOnWorkerQueue();
+    backfillSessionNumber();
     reportFirstOpenOnWorkerQueue();
     if (deepLinkStore().objectForKey(APMDeepLinkStore::kDeepLinkKey).isValid()) {
         reportStoredCampaignEventOnWorkerQueue(std::nullopt);
@@ -157,6 +164,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
     if (*hasFirstOpen) {
         if (count < 1)
             setPreviousFirstOpenCount(QStringLiteral("1"));
+        reportSessionStartOnWorkerQueueWithTimestamp(initTimestamp_, false);
         persistedConfig_->setLoadTimestampValue(QVariant());
         return;
     }
@@ -205,6 +213,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
         parameters.insert(kEngagementTimeParameter, qint64(1));
     logLifecycleEventOnWorkerQueue(kFirstOpenEvent, parameters, initTimestamp_);
     persistedConfig_->setLoadTimestampValue(QVariant());
+    reportSessionStartOnWorkerQueueWithTimestamp(initTimestamp_, false);
 
     if (!remoteConfig_->redundantEngagementRemovalEnabled()) {
         QVariantMap engagement { { kEngagementTimeParameter, qint64(1) } };
@@ -214,6 +223,28 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
     }
     persistedConfig_->setFirstOpenTimestampMilliseconds(firstOpenMs);
     reportStoredCampaignEventOnWorkerQueue(firstOpenMs - 1);
+}
+
+// ---- Session number ------------------------------------------------------------------
+
+// Session numbers began to be kept after sessions were already counted as
+// events: a store without one takes the number of sessions seen so far.
+void APMMeasurement::backfillSessionNumber()
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("backfillSessionNumber"));
+    if (persistedConfig_->sessionNumber() != 0)
+        return;
+    APMError error;
+    const std::optional<APMEventAggregates> aggregates
+        = database_->eventAggregatesWithName(kSessionStartEvent, &error);
+    if (!aggregates) {
+        if (error.code() != 0)
+            log(APMMonitor::kLevelErrorMonitored, 23063,
+                QStringLiteral("Unable to query event aggregates. Name, error"), APMEventNameForLog(kSessionStartEvent),
+                error.description());
+        return;
+    }
+    persistedConfig_->setSessionNumber(aggregates->lifetimeCount());
 }
 
 // ---- Updates -----------------------------------------------------------------------

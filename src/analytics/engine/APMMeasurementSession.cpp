@@ -17,15 +17,19 @@
 #include "platform/ApplicationStateNotifier.h"
 #include "platform/NotificationCenter.h"
 
+#include <cmath>
+
 using namespace apm_engine;
 
 struct APMMeasurementObservers {
     platform::ObserverToken willResignActive;
+    platform::ObserverToken didBecomeActive;
 };
 
 namespace measurement_session {
 
 const QString kExtendSessionParameter = QStringLiteral("extend_session");
+constexpr double kConfigRefreshInterval = 7 * 24 * 3600.0;
 
 } // namespace measurement_session
 
@@ -39,10 +43,12 @@ void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(platform::No
         platform::ApplicationStateNotifier::kDidFinishLaunching, &handleAppDidFinishLaunching);
 }
 
-void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& /*notification*/)
+void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& notification)
 {
     // The reporter must follow the application's state from its first activation.
     APMScreenViewReporter::sharedInstance();
+    if (!notification.userInfo.isEmpty())
+        handleStoredURLAfterAppLaunchWithNotification(notification.userInfo);
 }
 
 // ---- The session reporter ---------------------------------------------------------------
@@ -217,6 +223,34 @@ void APMMeasurement::subscribeForAppForegroundBackgroundNotifications()
             if (const auto self = weak.lock(); self && *self)
                 (*self)->handleAppWillResignActiveEvent();
         });
+    observers_->didBecomeActive = center.addObserver(
+        platform::ApplicationStateNotifier::kDidBecomeActive, [weak](const platform::Notification&) {
+            if (const auto self = weak.lock(); self && *self)
+                (*self)->handleAppDidBecomeActiveEvent();
+        });
+}
+
+void APMMeasurement::handleAppDidBecomeActiveEvent()
+{
+    // The configuration is read on the worker queue only, so the whole
+    // decision is made there.
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:4197"), [weak] {
+        const auto self = weak.lock();
+        if (!self || !*self)
+            return;
+        APMMeasurement& engine = **self;
+        if (!engine.remoteConfig_ || !engine.remoteConfig_->blocklistInternal())
+            return;
+        const double age = std::fabs(engine.now() - engine.remoteConfig_->lastRemoteConfigUpdateTimestamp());
+        if (age < measurement_session::kConfigRefreshInterval)
+            return;
+        if (engine.isNetworkReadyForRequest())
+            engine.fetchRemoteConfig();
+        else
+            engine.log(APMMonitor::kLevelVerbose, 23143,
+                QStringLiteral("Network operation is pending. Ignoring request to fetch configuration"));
+    });
 }
 
 void APMMeasurement::handleAppWillResignActiveEvent()
