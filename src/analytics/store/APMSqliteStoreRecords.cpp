@@ -123,6 +123,11 @@ bool APMSqliteStore::updateRecord(const APMRecord& record, const QString& table,
     return runCachedStatement(sql, values, kRecordsOpExecuteStatement, error);
 }
 
+qint64 APMSqliteStore::lastChangedRowCount() const
+{
+    return handle_ ? sqlite3_changes64(handle_) : 0;
+}
+
 bool APMSqliteStore::runCachedStatement(
     const QString& sql, const QVariantList& parameterValues, const QString& operation, APMError* error)
 {
