@@ -203,6 +203,44 @@ TEST_F(IdentityTest, ARefreshHoldsForTheCacheTime)
     EXPECT_EQ(identity->resettableDeviceID(), kFirstAdID);
 }
 
+TEST_F(IdentityTest, CombinedReadsRefreshInTheirOwnTrip)
+{
+    support_.setAvailable(kFirstAdID, platform::TrackingAuthorization::Authorized);
+    auto identity = launch();
+    const QString first = identity->appInstanceID();
+
+    // A reset identifier past the cache time: the flag read together with
+    // the refresh already sees the reset, with no refresh asked for before.
+    support_.setResettableDeviceID(kSecondAdID);
+    time_.advance(cacheTime_);
+    EXPECT_TRUE(identity->updateIdentifiersAndReadShouldSetLastAdvertisingIDResetUserProperty());
+    EXPECT_EQ(config_->hashedResettableDeviceID(), md5(kSecondAdID));
+    identity->setShouldSetLastAdvertisingIDResetUserProperty(false);
+    EXPECT_FALSE(identity->updateIdentifiersAndReadShouldSetLastAdvertisingIDResetUserProperty());
+
+    // The token and the advertising identifiers: refreshed in the same trip,
+    // the token following sessions as the single read does.
+    support_.setResettableDeviceID(kFirstAdID);
+    time_.advance(cacheTime_);
+    const APMIdentity::EventIdentifiers read = identity->eventIdentifiersWithSessionNumber(3, false, false);
+    EXPECT_EQ(read.advertising.resettableDeviceID, kFirstAdID);
+    EXPECT_EQ(read.advertising.appInstanceID, config_->appInstanceID());
+    EXPECT_NE(read.advertising.appInstanceID, first);
+    EXPECT_TRUE(isAppInstanceID(read.sessionStitchingToken));
+    EXPECT_EQ(identity->sessionStitchingTokenWithSessionNumber(3, false, false), read.sessionStitchingToken);
+    EXPECT_EQ(identity->eventIdentifiersWithSessionNumber(3, false, false).sessionStitchingToken,
+        read.sessionStitchingToken);
+    EXPECT_NE(identity->eventIdentifiersWithSessionNumber(5, false, false).sessionStitchingToken,
+        read.sessionStitchingToken);
+
+    // Analytics storage denied: neither a token nor an app instance ID.
+    setConsent(Consent::kDenied, Consent::kGranted);
+    const APMIdentity::EventIdentifiers denied = identity->eventIdentifiersWithSessionNumber(6, false, false);
+    EXPECT_TRUE(denied.sessionStitchingToken.isNull());
+    EXPECT_TRUE(denied.advertising.appInstanceID.isNull());
+    EXPECT_EQ(denied.advertising.resettableDeviceID, kFirstAdID);
+}
+
 TEST_F(IdentityTest, TrackingStatusAndTheGate)
 {
     constexpr quint64 kNone = platform::TrackingAuthorization::kStatusUnavailable;

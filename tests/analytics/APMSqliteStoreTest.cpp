@@ -307,6 +307,25 @@ TEST_F(SqliteStoreTest, UpdatesDeletesAndIncreases)
     EXPECT_EQ(storeSqliteCLI(path_, "SELECT (SELECT count(*) FROM t) + (SELECT count(*) FROM c)"), "0");
 }
 
+TEST_F(SqliteStoreTest, KeyedDeletesReuseOneStatement)
+{
+    insertRows(3);
+    const int before = store_->cachedStatementCount();
+    ASSERT_TRUE(store_->deleteRecordFromTableWithName("t", "id", 2, &error_));
+    EXPECT_EQ(store_->cachedStatementCount(), before + 1);
+    // The reused statement is bound afresh: no row of that key deletes nothing.
+    ASSERT_TRUE(store_->deleteRecordFromTableWithName("t", "id", 9, &error_));
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT group_concat(id) FROM t"), "1,3");
+    ASSERT_TRUE(store_->deleteRecordFromTableWithName("t", "id", 3, &error_));
+    EXPECT_EQ(store_->cachedStatementCount(), before + 1);
+    EXPECT_EQ(storeSqliteCLI(path_, "SELECT group_concat(id) FROM t"), "1");
+
+    APMError error;
+    EXPECT_FALSE(store_->deleteRecordFromTableWithName("t", "zz", 1, &error));
+    EXPECT_EQ(error.code(), APMError::StorageFailure);
+    EXPECT_EQ(store_->cachedStatementCount(), before + 1);
+}
+
 TEST_F(SqliteStoreTest, TransactionsRollBackWhenTheBlockFailsOrThrows)
 {
     const auto countRows = [this] { return store_->rowCountForTableWithName("t", nullptr).value_or(-1); };

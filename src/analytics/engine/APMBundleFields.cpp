@@ -38,6 +38,13 @@ bool APMIsAnalyticsStorageDeniedInSignal(const QString& consentSignals)
 void APMApplyIdentifiersToBundle(
     APMPBMeasurementBundle& bundle, const QString& consentSignals, bool gate, APMIdentity& identity, bool override)
 {
+    // One trip to the identity's queue for all its values.
+    APMApplyIdentifiersToBundle(bundle, consentSignals, gate, identity, identity.advertisingIdentifiers(), override);
+}
+
+void APMApplyIdentifiersToBundle(APMPBMeasurementBundle& bundle, const QString& consentSignals, bool gate,
+    APMIdentity& identity, const APMIdentity::AdvertisingIdentifiers& identifiers, bool override)
+{
     bool adStorageDenied = false;
     bool analyticsStorageDenied = false;
     if (consentSignals.size() < 4) {
@@ -52,8 +59,6 @@ void APMApplyIdentifiersToBundle(
         adStorageDenied = source.size() > 2 && isDeniedCharacter(source.at(2));
         analyticsStorageDenied = source.size() > 3 && isDeniedCharacter(source.at(3));
     }
-    // One trip to the identity's queue for all its values.
-    const APMIdentity::AdvertisingIdentifiers identifiers = identity.advertisingIdentifiers();
     bool trackingGated = false;
     if (identity.iOS14OrAbove()) {
         const quint64 status = identifiers.appleConsentStatus;

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "analytics/identity/APMIdentity.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <memory>
 
-class APMIdentity;
 class APMPBMeasurementBundle;
 class APMPBUserAttribute;
 class APMRemoteConfig;
@@ -76,6 +77,9 @@ bool APMIsAnalyticsStorageDeniedInSignal(const QString& consentSignals);
 // The identifiers and consent consentSignals a bundle carries, as consent allows.
 void APMApplyIdentifiersToBundle(APMPBMeasurementBundle& bundle, const QString& consentSignals, bool gate,
     APMIdentity& identity, bool override);
+// The same with the advertising identifiers already read from the identity.
+void APMApplyIdentifiersToBundle(APMPBMeasurementBundle& bundle, const QString& consentSignals, bool gate,
+    APMIdentity& identity, const APMIdentity::AdvertisingIdentifiers& identifiers, bool override);
 // The DMA consent fields and the "_npa" user property.
 void APMApplyDMAConsentToBundle(APMPBMeasurementBundle& bundle, const QString& diagnostics,
     bool adUserDataDenied, const APMPBUserAttribute* npa, const APMRemoteConfig& remoteConfig, bool override);

@@ -348,7 +348,7 @@ public:
     void writeFilteredEventOnWorkerQueue(const APMEvent& event);
     bool shouldProcessEvent(const APMEvent& event, APMDailyCounts& counts, bool isPublicEvent);
     bool isRealtimeEvent(APMEvent& event, APMDailyCounts& counts);
-    bool writeEvent(const APMEvent& event, bool isPublicEvent, bool isRealtime);
+    bool writeEvent(const APMEvent& event, bool isPublicEvent, bool isRealtime, bool setLastAdvertisingIDReset);
     std::unique_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
         const QList<APMUserAttribute>& attributes);
 

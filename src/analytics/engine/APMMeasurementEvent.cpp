@@ -245,7 +245,9 @@ void APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& input)
             APMLogErrorEventWithValue(kErrorCodeBlocklisted, QStringLiteral("_ev"), 100, input.name(), internalEventLogger());
         return;
     }
-    identity_->updateIdentifiers();
+    // The refresh and the reset flag the stored event needs, in one trip.
+    const bool setLastAdvertisingIDReset
+        = identity_->updateIdentifiersAndReadShouldSetLastAdvertisingIDResetUserProperty();
     APMEvent event = input;
     if (APMIsPurchaseRelatedEvent(event.name()))
         event.setConversion(true);
@@ -273,7 +275,7 @@ void APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& input)
         }
         if (!keep)
             return true;
-        const bool written = writeEvent(event, isPublic, realtime);
+        const bool written = writeEvent(event, isPublic, realtime, setLastAdvertisingIDReset);
         wroteRealtimeEvent_ = wroteRealtimeEvent_ || (written && realtime);
         return written;
     });
@@ -352,7 +354,8 @@ bool APMMeasurement::isRealtimeEvent(APMEvent& event, APMDailyCounts& counts)
 
 // ---- Storing -----------------------------------------------------------------------
 
-bool APMMeasurement::writeEvent(const APMEvent& event, bool isPublicEvent, bool isRealtime)
+bool APMMeasurement::writeEvent(
+    const APMEvent& event, bool isPublicEvent, bool isRealtime, bool setLastAdvertisingIDReset)
 {
     APMError error;
     APMError aggregatesError;
@@ -384,7 +387,7 @@ bool APMMeasurement::writeEvent(const APMEvent& event, bool isPublicEvent, bool 
             return false;
         }
     }
-    if (identity_->shouldSetLastAdvertisingIDResetUserProperty())
+    if (setLastAdvertisingIDReset)
         setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
     const std::optional<QList<APMUserAttribute>> attributes = database_->userAttributesIncludingInternal(true, &error);
     if (!attributes) {
@@ -455,8 +458,9 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
         APMPBSetStringField(&bundle, kInstallationID, installationID);
     const bool hasUserID = std::any_of(attributes.begin(), attributes.end(),
         [](const APMUserAttribute& attribute) { return attribute.name() == kUserIDProperty; });
-    const QString token = identity_->sessionStitchingTokenWithSessionNumber(
+    const APMIdentity::EventIdentifiers identifiers = identity_->eventIdentifiersWithSessionNumber(
         persistedConfig_->sessionNumber(), environment_.session->isSessionExpired(), hasUserID);
+    const QString& token = identifiers.sessionStitchingToken;
     if (!token.isEmpty())
         APMPBSetStringField(&bundle, kSessionStitchingToken, token);
     if (const auto major = identity_->appVersionMajor())
@@ -465,8 +469,8 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
         APMPBSetInt32Field(&bundle, kAppVersionMinor, *minor);
     if (const auto release = identity_->appVersionRelease())
         APMPBSetInt32Field(&bundle, kAppVersionRelease, *release);
-    APMApplyIdentifiersToBundle(
-        bundle, APMConsentSettingsUtil::consentSignals(), remoteConfig_->gateIDFAOnATTMASEnabled(), *identity_, true);
+    APMApplyIdentifiersToBundle(bundle, APMConsentSettingsUtil::consentSignals(),
+        remoteConfig_->gateIDFAOnATTMASEnabled(), *identity_, identifiers.advertising, true);
     const bool dma = remoteConfig_->DMAConsentEnabled();
     if (dma)
         APMApplyDMAConsentToBundle(bundle, APMConsentSettingsUtil::consentDiagnostics(),

@@ -351,16 +351,20 @@ bool APMIdentity::hasLimitedAdTracking()
 APMIdentity::AdvertisingIdentifiers APMIdentity::advertisingIdentifiers()
 {
     const bool analyticsStorageDenied = Consent::isAnalyticsStorageDenied();
-    return refreshedReadOnQueue([this, analyticsStorageDenied] {
-        AdvertisingIdentifiers identifiers;
-        identifiers.appleConsentStatus = appleConsentStatus_;
-        identifiers.hasLimitedAdTracking = environment_.identitySupport->hasLimitedAdTracking();
-        identifiers.limitedAdTracking = limitedAdTracking_;
-        identifiers.resettableDeviceID = resettableDeviceID_.value_or(QString());
-        if (!analyticsStorageDenied)
-            identifiers.appInstanceID = persistedConfig_.appInstanceID();
-        return identifiers;
-    });
+    return refreshedReadOnQueue(
+        [this, analyticsStorageDenied] { return advertisingIdentifiersOnWorkerQueue(analyticsStorageDenied); });
+}
+
+APMIdentity::AdvertisingIdentifiers APMIdentity::advertisingIdentifiersOnWorkerQueue(bool analyticsStorageDenied)
+{
+    AdvertisingIdentifiers identifiers;
+    identifiers.appleConsentStatus = appleConsentStatus_;
+    identifiers.hasLimitedAdTracking = environment_.identitySupport->hasLimitedAdTracking();
+    identifiers.limitedAdTracking = limitedAdTracking_;
+    identifiers.resettableDeviceID = resettableDeviceID_.value_or(QString());
+    if (!analyticsStorageDenied)
+        identifiers.appInstanceID = persistedConfig_.appInstanceID();
+    return identifiers;
 }
 
 // ---- App IDs and the reset flag --------------------------------------------
@@ -406,6 +410,11 @@ bool APMIdentity::shouldSetLastAdvertisingIDResetUserProperty()
     return readOnQueue([this] { return persistedConfig_.shouldSetLastAdvertisingIDResetUserProperty(); });
 }
 
+bool APMIdentity::updateIdentifiersAndReadShouldSetLastAdvertisingIDResetUserProperty()
+{
+    return refreshedReadOnQueue([this] { return persistedConfig_.shouldSetLastAdvertisingIDResetUserProperty(); });
+}
+
 void APMIdentity::setShouldSetLastAdvertisingIDResetUserProperty(bool value)
 {
     queue_->async([this, value] { persistedConfig_.setShouldSetLastAdvertisingIDResetUserProperty(value); });
@@ -416,29 +425,46 @@ void APMIdentity::setShouldSetLastAdvertisingIDResetUserProperty(bool value)
 QString APMIdentity::sessionStitchingTokenWithSessionNumber(
     qint64 sessionNumber, bool sessionExpired, bool userIDAvailable)
 {
-    return readOnQueue([&]() -> QString {
-        if (Consent::isAnalyticsStorageDenied())
-            return QString();
-        const bool sameSession
-            = sessionNumber == lastSessionNumber_ && sessionExpired == lastIsSessionExpired_;
-        const bool nextAfterExpiry = lastSessionNumber_ < std::numeric_limits<qint64>::max()
-            && sessionNumber == lastSessionNumber_ + 1 && lastIsSessionExpired_ && !sessionExpired;
-        if (!sameSession && !nextAfterExpiry)
-            resetSessionStitchingTokenOnWorkerQueue();
-        lastSessionNumber_ = sessionNumber;
-        lastIsSessionExpired_ = sessionExpired;
+    return readOnQueue(
+        [&] { return sessionStitchingTokenOnWorkerQueue(sessionNumber, sessionExpired, userIDAvailable); });
+}
 
-        const double now = environment_.clock->now();
-        if (!userIDAvailable && sessionStitchingTokenExpirationTime_
-            && *sessionStitchingTokenExpirationTime_ <= now)
-            resetSessionStitchingTokenOnWorkerQueue();
-        if (sessionStitchingToken_.isEmpty()) {
-            sessionStitchingToken_ = randomAppInstanceID();
-            if (!userIDAvailable)
-                sessionStitchingTokenExpirationTime_ = now + kSessionStitchingTokenLifetime;
-        }
-        return sessionStitchingToken_;
+APMIdentity::EventIdentifiers APMIdentity::eventIdentifiersWithSessionNumber(
+    qint64 sessionNumber, bool sessionExpired, bool userIDAvailable)
+{
+    const bool analyticsStorageDenied = Consent::isAnalyticsStorageDenied();
+    return readOnQueue([&] {
+        EventIdentifiers identifiers;
+        identifiers.sessionStitchingToken
+            = sessionStitchingTokenOnWorkerQueue(sessionNumber, sessionExpired, userIDAvailable);
+        refreshOnWorkerQueue();
+        identifiers.advertising = advertisingIdentifiersOnWorkerQueue(analyticsStorageDenied);
+        return identifiers;
     });
+}
+
+QString APMIdentity::sessionStitchingTokenOnWorkerQueue(
+    qint64 sessionNumber, bool sessionExpired, bool userIDAvailable)
+{
+    if (Consent::isAnalyticsStorageDenied())
+        return QString();
+    const bool sameSession = sessionNumber == lastSessionNumber_ && sessionExpired == lastIsSessionExpired_;
+    const bool nextAfterExpiry = lastSessionNumber_ < std::numeric_limits<qint64>::max()
+        && sessionNumber == lastSessionNumber_ + 1 && lastIsSessionExpired_ && !sessionExpired;
+    if (!sameSession && !nextAfterExpiry)
+        resetSessionStitchingTokenOnWorkerQueue();
+    lastSessionNumber_ = sessionNumber;
+    lastIsSessionExpired_ = sessionExpired;
+
+    const double now = environment_.clock->now();
+    if (!userIDAvailable && sessionStitchingTokenExpirationTime_ && *sessionStitchingTokenExpirationTime_ <= now)
+        resetSessionStitchingTokenOnWorkerQueue();
+    if (sessionStitchingToken_.isEmpty()) {
+        sessionStitchingToken_ = randomAppInstanceID();
+        if (!userIDAvailable)
+            sessionStitchingTokenExpirationTime_ = now + kSessionStitchingTokenLifetime;
+    }
+    return sessionStitchingToken_;
 }
 
 void APMIdentity::resetSessionStitchingToken()

@@ -127,6 +127,9 @@ public:
     void setAppIDFromAdNest(const QString& appID);
 
     bool shouldSetLastAdvertisingIDResetUserProperty();
+    // What updateIdentifiers() followed by the flag's read gives, in one
+    // trip to the queue (the engine needs both for every event it stores).
+    bool updateIdentifiersAndReadShouldSetLastAdvertisingIDResetUserProperty();
     void setShouldSetLastAdvertisingIDResetUserProperty(bool value);
 
     // The token for this session, or none with analytics storage denied.
@@ -134,6 +137,16 @@ public:
     // expired session to the next; without a user ID it expires a day after
     // it was made.
     QString sessionStitchingTokenWithSessionNumber(
+        qint64 sessionNumber, bool sessionExpired, bool userIDAvailable);
+    // The token and the advertising identifiers together, in one trip to
+    // the queue instead of two (every stored event's metadata needs both):
+    // the same as sessionStitchingTokenWithSessionNumber() followed by
+    // advertisingIdentifiers().
+    struct EventIdentifiers {
+        QString sessionStitchingToken;
+        AdvertisingIdentifiers advertising;
+    };
+    EventIdentifiers eventIdentifiersWithSessionNumber(
         qint64 sessionNumber, bool sessionExpired, bool userIDAvailable);
     void resetSessionStitchingToken();
     // The stored key when it has exactly five characters; else a new one,
@@ -167,6 +180,8 @@ private:
     void log(qint64 level, qint64 code, const QString& message, const QVariantList& contexts = {}) const;
     void refreshOnWorkerQueue();
     void resetSessionStitchingTokenOnWorkerQueue();
+    QString sessionStitchingTokenOnWorkerQueue(qint64 sessionNumber, bool sessionExpired, bool userIDAvailable);
+    AdvertisingIdentifiers advertisingIdentifiersOnWorkerQueue(bool analyticsStorageDenied);
     void resetEphemeralAppInstanceIDOnWorkerQueue();
     // Runs the task on the queue and waits for it.
     template <typename Read> auto readOnQueue(Read read) -> decltype(read());

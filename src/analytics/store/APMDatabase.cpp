@@ -374,13 +374,12 @@ bool APMDatabase::updateDataType(const APMRecord& record, const QString& table, 
     APMSqliteStore* store = openStore(error);
     if (!store)
         return false;
-    const std::optional<qint64> matching
-        = store->rowCountForTableWithNameColumn(table, columnName, columnValue, error);
-    if (!matching)
+    // The update itself tells whether the row exists (an update of no row
+    // succeeds and changes nothing): no count query before it, which the
+    // daily counts would pay on every logged event.
+    if (!store->updateRecord(record, table, columnName, columnValue, error))
         return false;
-    if (!APMCheckCondition(*matching > 0, error, APMError::InvalidState, kItemMissing))
-        return false;
-    return store->updateRecord(record, table, columnName, columnValue, error);
+    return APMCheckCondition(store->lastChangedRowCount() > 0, error, APMError::InvalidState, kItemMissing);
 }
 
 // --- Value conversions ---

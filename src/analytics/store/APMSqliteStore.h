@@ -101,6 +101,8 @@ public:
     bool upsertRecord(const APMRecord& record, const QString& table, APMError* error);
     bool updateRecord(const APMRecord& record, const QString& table, const QString& columnName,
         const QVariant& columnValue, APMError* error);
+    // Rows the last INSERT, UPDATE or DELETE on this connection touched.
+    qint64 lastChangedRowCount() const;
     bool updateAllRecordsInTableWithName(
         const QString& table, const QString& columnName, const QVariant& columnValue, APMError* error);
     // Adds to an INTEGER column where the condition holds; the sum stops at

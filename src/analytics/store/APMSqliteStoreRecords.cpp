@@ -123,6 +123,11 @@ bool APMSqliteStore::updateRecord(const APMRecord& record, const QString& table,
     return runCachedStatement(sql, values, kRecordsOpExecuteStatement, error);
 }
 
+qint64 APMSqliteStore::lastChangedRowCount() const
+{
+    return handle_ ? sqlite3_changes64(handle_) : 0;
+}
+
 bool APMSqliteStore::runCachedStatement(
     const QString& sql, const QVariantList& parameterValues, const QString& operation, APMError* error)
 {
@@ -190,19 +195,11 @@ bool APMSqliteStore::deleteRecordFromTableWithName(
         || !APMCheckCondition(columnValue.isValid(), error, APMError::InvalidArgument, kNilDeleteValue)
         || !APMCheckCondition(handle_ != nullptr, error, APMError::InvalidState, kDeleteNotOpen))
         return false;
-    sqlite3_stmt* statement
-        = prepareSQL(QStringLiteral("DELETE FROM %1 WHERE %2=?").arg(table, columnName), error);
-    if (!statement)
-        return false;
-    if (!bindValues({ columnValue }, statement, error)) {
-        sqlite3_finalize(statement);
-        return false;
-    }
-    const bool done = sqlite3_step(statement) == SQLITE_DONE;
-    if (!done)
-        setDatabaseError(error, kOpDeleteRecord);
-    sqlite3_finalize(statement);
-    return done;
+    // The same few keyed deletes come again and again (the session's
+    // properties on every event after the session ended): the statement is
+    // kept for reuse.
+    return runCachedStatement(
+        QStringLiteral("DELETE FROM %1 WHERE %2=?").arg(table, columnName), { columnValue }, kOpDeleteRecord, error);
 }
 
 std::optional<qint32> APMSqliteStore::deleteRecordsFromTableWithName(
