@@ -7,6 +7,7 @@
 #include "analytics/base/APMScheduler.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMMeasurementNames.h"
 #include "analytics/engine/APMScreenViewReporter.h"
 #include "analytics/engine/APMSessionReporter.h"
@@ -17,6 +18,7 @@
 #include "platform/ApplicationStateNotifier.h"
 #include "platform/NotificationCenter.h"
 
+#include <algorithm>
 #include <cmath>
 
 using namespace apm_engine;
@@ -87,7 +89,10 @@ std::shared_ptr<APMSessionReporter> APMMeasurement::makeSessionReporter()
     };
     e.logEvent = [engine](const QString& origin, const QString& name, const QVariantMap& parameters,
                      double timestamp) {
-        if (APMMeasurement* self = engine())
+        // Through the front end once one runs, as every automatic report.
+        if (APMAnalytics::hasStarted())
+            APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
+        else if (APMMeasurement* self = engine())
             self->logInternalEventWithOrigin(origin, name, parameters, timestamp);
     };
     e.setSessionProperties = [engine](const std::optional<qint64>& id, const std::optional<qint64>& number) {
@@ -196,6 +201,13 @@ void APMMeasurement::processSessionFromEvent(const APMEvent& event)
         { kSessionEngagementProperty, 23192,
             "Failed to remove session user engagement user property on session expiration. Error" },
     };
+    // Most events after a session ended find nothing to remove; a read is
+    // much cheaper than a write transaction (a failed read counts as stored).
+    const bool anyStored = std::any_of(std::begin(removals), std::end(removals), [this](const Removal& removal) {
+        return database_->containsUserAttributeWithName(removal.name, nullptr).value_or(true);
+    });
+    if (!anyStored)
+        return;
     database_->performTransaction([&] {
         for (const Removal& removal : removals) {
             APMError error;
