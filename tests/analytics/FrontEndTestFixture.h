@@ -88,6 +88,7 @@ protected:
             APMMeasurement::Environment engine = environment();
             engine.mainQueue = &time_;
             engine.session = session_;
+            engine.reportsLifecycleAtStart = reportsLifecycleAtStart_;
             return engine;
         };
         return e;
@@ -204,6 +205,8 @@ protected:
     std::unique_ptr<APMConfigStore> preferences_ = APMPersistentDictionary::inMemory();
     platform::NotificationCenter notifications_;
     std::shared_ptr<APMSessionState> session_;
+    // The automatic first-open and update reports at the engine's start.
+    bool reportsLifecycleAtStart_ = false;
     QSet<QString> classes_;
     QString serviceInfoPlistPath_;
     std::optional<QVariantMap> serviceInfoDictionary_;

@@ -142,6 +142,37 @@ TEST_F(PublicInterfaceTest, AHostProgramsEventsAndUserPropertyReachTheCollection
     }
 }
 
+TEST_F(PublicInterfaceTest, AHostProgramsEventsArriveWithTheAutomaticOnes)
+{
+    reportsLifecycleAtStart_ = true;
+    BASApp::configure(hostOptions());
+    BASAnalytics::startWithConfiguration(QStringLiteral("host-configuration"), BASApp::defaultAppOptions());
+    BASAnalytics::logEventWithName(QStringLiteral("screen_view"),
+        { { QStringLiteral("screen_name"), QStringLiteral("Settings") },
+            { QStringLiteral("screen_class"), QStringLiteral("HomeWindow") } });
+    drain();
+    BASAnalytics::logEventWithName(QStringLiteral("dictation_started"), {});
+    drain();
+
+    advance(15); // the first upload waits that long
+    drain();
+    QStringList names;
+    QVariantMap dictationParameters;
+    for (const auto& event : server_.acceptedEvents()) {
+        names.append(event.name);
+        if (event.name == QStringLiteral("dictation_started"))
+            dictationParameters = event.parameters;
+    }
+    // First open and the session it starts, beside the host's own events.
+    EXPECT_TRUE(names.contains(QStringLiteral("_f"))) << names.join(',').toStdString();
+    EXPECT_TRUE(names.contains(QStringLiteral("_s"))) << names.join(',').toStdString();
+    EXPECT_TRUE(names.contains(QStringLiteral("_vs"))) << names.join(',').toStdString();
+    ASSERT_TRUE(names.contains(QStringLiteral("dictation_started")));
+    // The host's later event carries the screen it was logged on.
+    EXPECT_EQ(dictationParameters.value(QStringLiteral("_sn")), QVariant(QStringLiteral("Settings")));
+    EXPECT_EQ(dictationParameters.value(QStringLiteral("_sc")), QVariant(QStringLiteral("HomeWindow")));
+}
+
 TEST_F(PublicInterfaceTest, TheRegistryKeepsLibrariesAndItsDefaultApp)
 {
     EXPECT_FALSE(BASApp::isDefaultAppConfigured());
