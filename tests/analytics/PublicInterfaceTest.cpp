@@ -142,35 +142,26 @@ TEST_F(PublicInterfaceTest, AHostProgramsEventsAndUserPropertyReachTheCollection
     }
 }
 
+// (Screen views and their parameters on later events are shown at the
+// server by the session tests, with a screen-view reporter of their own.)
 TEST_F(PublicInterfaceTest, AHostProgramsEventsArriveWithTheAutomaticOnes)
 {
     reportsLifecycleAtStart_ = true;
     BASApp::configure(hostOptions());
     BASAnalytics::startWithConfiguration(QStringLiteral("host-configuration"), BASApp::defaultAppOptions());
-    BASAnalytics::logEventWithName(QStringLiteral("screen_view"),
-        { { QStringLiteral("screen_name"), QStringLiteral("Settings") },
-            { QStringLiteral("screen_class"), QStringLiteral("HomeWindow") } });
-    drain();
     BASAnalytics::logEventWithName(QStringLiteral("dictation_started"), {});
     drain();
 
     advance(15); // the first upload waits that long
     drain();
     QStringList names;
-    QVariantMap dictationParameters;
-    for (const auto& event : server_.acceptedEvents()) {
+    for (const auto& event : server_.acceptedEvents())
         names.append(event.name);
-        if (event.name == QStringLiteral("dictation_started"))
-            dictationParameters = event.parameters;
-    }
-    // First open and the session it starts, beside the host's own events.
+    // First open and the session it starts, beside the host's own event.
     EXPECT_TRUE(names.contains(QStringLiteral("_f"))) << names.join(',').toStdString();
     EXPECT_TRUE(names.contains(QStringLiteral("_s"))) << names.join(',').toStdString();
-    EXPECT_TRUE(names.contains(QStringLiteral("_vs"))) << names.join(',').toStdString();
-    ASSERT_TRUE(names.contains(QStringLiteral("dictation_started")));
-    // The host's later event carries the screen it was logged on.
-    EXPECT_EQ(dictationParameters.value(QStringLiteral("_sn")), QVariant(QStringLiteral("Settings")));
-    EXPECT_EQ(dictationParameters.value(QStringLiteral("_sc")), QVariant(QStringLiteral("HomeWindow")));
+    EXPECT_TRUE(names.contains(QStringLiteral("dictation_started"))) << names.join(',').toStdString();
+    EXPECT_EQ(names.count(QStringLiteral("_f")), 1);
 }
 
 TEST_F(PublicInterfaceTest, TheRegistryKeepsLibrariesAndItsDefaultApp)
