@@ -83,6 +83,12 @@ protected:
         // The tests of the pipeline, bundling and upload count exactly what
         // they log; the lifecycle tests switch the start's reports on.
         e.reportsLifecycleAtStart = false;
+        // What a consent-management platform wrote, and the TCF client's
+        // record of it, kept across launches of one test.
+        e.tcfUserDefaults = tcfDefaults_.get();
+        e.tcfPrivateStore = [] {
+            return APMPersistentDictionary::initWithFileName(QStringLiteral("tcf-record"));
+        };
         return e;
     }
 
@@ -177,6 +183,7 @@ protected:
     fakes::VirtualTime flushQueue_;
     fakes::FakeTrackingAuthorization tracking_;
     std::unique_ptr<APMConfigStore> sharedDefaults_ = APMPersistentDictionary::inMemory();
+    std::unique_ptr<APMConfigStore> tcfDefaults_ = APMPersistentDictionary::inMemory();
     std::unique_ptr<APMPersistedConfig> persisted_;
     fakes::FakeCollectionServer server_;
     // Answers 404 (no configuration) unless a test sets another answer.

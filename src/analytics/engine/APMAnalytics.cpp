@@ -408,6 +408,8 @@ void APMAnalytics::startUp(const QString& appID, const QString& origin, const QV
         ? s.environment.engineEnvironment()
         : APMMeasurement::defaultEnvironment();
     engineEnvironment.eventListeners = [](const APMEvent& event) { notifyEventListeners(event); };
+    engineEnvironment.frontEnd = APMMeasurement::Environment::FrontEnd { origin,
+        s.environment.classExists && s.environment.classExists(kPublicInterfaceClass) };
     s.serialQueue->async([appID, collectionEnabled, deactivated, safelist, engineEnvironment]() mutable {
         APMMeasurement::initializeSharedInstanceWithAppID(
             appID, collectionEnabled, deactivated, safelist, std::move(engineEnvironment));

@@ -28,6 +28,7 @@
 #include "analytics/audience/APMEManager.h"
 #include "analytics/audience/APMETaskManager.h"
 #include "analytics/identity/APMIdentity.h"
+#include "analytics/identity/APMTCFClient.h"
 #include "analytics/rules/APMPEventEditingProvider.h"
 #include "analytics/store/APMDatabase.h"
 #include "analytics/wire/APMPBMeasurementConfig.h"
@@ -116,6 +117,16 @@ bool isPresent(const QString& text)
 {
     return !text.isEmpty();
 }
+
+// A reset that did not finish raises the count; the next starts wipe again,
+// but not for ever.
+bool isResetPending(qint64 resetRetryCount)
+{
+    return resetRetryCount >= 1 && resetRetryCount <= 9;
+}
+
+const QString kPublicInterfaceOrigin = QStringLiteral("fa");
+const QString kAdLibraryOrigin = QStringLiteral("am");
 
 } // namespace
 
@@ -382,6 +393,11 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled)
         log(APMMonitor::kLevelNotice, 23206, QStringLiteral("Analytics collection deactivated"));
         return;
     }
+    // Whether collection was off when the engine first decided: first open
+    // reports it and clears the mark.
+    if (environment_.frontEnd && !isAnalyticsCollectionDeactivated_
+        && !APMAnalytics::deferredAnalyticsCollection().isValid())
+        APMAnalytics::setDeferredAnalyticsCollection(qint64(enabled ? 0 : 1));
     enabled_ = enabled;
     if (enabled) {
         if (!startMeasurementOnWorkerQueue()) {
@@ -418,8 +434,14 @@ bool APMMeasurement::startMeasurementOnWorkerQueue()
                 reportLifecycleOnStartOnWorkerQueue();
         }
     }
-    if (environment_.reportsLifecycleAtStart)
+    if (environment_.reportsLifecycleAtStart) {
         setPersonalizedAdsUserPropertyOnWorkerQueue();
+        // A data reset the front end asked for restarts the install's story.
+        if (environment_.frontEnd && APMAnalytics::needFirstOpenAfterReset()) {
+            reportFirstOpenOnWorkerQueue();
+            APMAnalytics::removeNeedFirstOpenAfterReset();
+        }
+    }
     updateSchedule();
     return true;
 }
@@ -427,15 +449,33 @@ bool APMMeasurement::startMeasurementOnWorkerQueue()
 bool APMMeasurement::initializeComponents()
 {
     identity_ = environment_.identity ? environment_.identity : &APMIdentity::sharedInstance();
+    if (environment_.frontEnd) {
+        setProspectiveConsentSettings();
+        APMAnalytics::removeStartUpConsentSettings();
+        APMAnalytics::removeDeferredResetOnDeniedConsent();
+    }
 
     const QString persistedVMP = persistedConfig_->appIDFromVMP();
     const QString persistedAdNest = persistedConfig_->appIDFromAdNest();
     if (shouldWipeDataWithAppID(
             appID_, identity_->appIDFromVMP(), identity_->appIDFromAdNest(), persistedVMP, persistedAdNest)) {
+        // Raised first: a crash in the middle of the wipe leaves the next
+        // start to wipe again.
+        if (environment_.frontEnd)
+            APMAnalytics::setResetRetryCount(APMAnalytics::resetRetryCount() + 1);
         if (!wipeoutAnalyticsDataAndResetComponents())
             log(APMMonitor::kLevelWarningMonitored, 23208, QStringLiteral("Failed to wipe out Analytics data"));
+        else if (environment_.frontEnd)
+            APMAnalytics::setResetRetryCount(0);
     }
     identity_->updateIdentifiers();
+    if (environment_.frontEnd) {
+        const QString afterReset = APMAnalytics::appInstanceIDAfterReset();
+        if (!afterReset.isEmpty()) {
+            identity_->setAppInstanceID(afterReset);
+            APMAnalytics::setAppInstanceIDAfterReset(QString());
+        }
+    }
     updatePersistedAppIDFromVMPAndAdNest();
 
     const QString path
@@ -476,8 +516,39 @@ bool APMMeasurement::initializeComponents()
     checkPSMDependencyOnWorkerQueue();
     maybeDeleteExpiredPSMValueOnWorkerQueue();
     makeSearchAdReporter();
+    if (remoteConfig_->tcfFeatureEnabled())
+        makeTCFClient();
     subscribeForAppForegroundBackgroundNotifications();
     return true;
+}
+
+void APMMeasurement::makeTCFClient()
+{
+    APMTCFClient::Environment environment;
+    environment.userDefaults = environment_.tcfUserDefaults;
+    if (environment_.tcfPrivateStore)
+        environment.tcfUserDefaults = environment_.tcfPrivateStore();
+    environment.infoDictionary = environment_.infoDictionary;
+    // The platform's consent goes through the front end, which keeps it
+    // under the TCF source; an engine alone has nowhere to keep it.
+    if (environment_.frontEnd)
+        environment.setConsent = [](const QVariantMap& consent, const QString& key) {
+            APMAnalytics::setConsent(consent, key);
+        };
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    environment.logInternalEvent = [weak](const QString& origin, const QString& name, const QVariantMap& parameters) {
+        if (const auto self = weak.lock(); self && *self)
+            (*self)->logInternalEventWithOrigin(origin, name, parameters);
+    };
+    tcfClient_ = std::make_unique<APMTCFClient>(std::move(environment));
+    tcfClient_->setIsDMARegion(remoteConfig_->isDMARegion());
+    tcfClientSetConsentFromData();
+}
+
+void APMMeasurement::tcfClientSetConsentFromData()
+{
+    if (tcfClient_)
+        tcfClient_->setConsentFromTCFData();
 }
 
 void APMMeasurement::makeSearchAdReporter()
@@ -534,6 +605,8 @@ std::shared_ptr<APMRemoteConfig> APMMeasurement::makeRemoteConfig()
 bool APMMeasurement::shouldWipeDataWithAppID(const QString& appID, const QString& appIDFromVMP,
     const QString& appIDFromAdNest, const QString& persistedAppIDFromVMP, const QString& persistedAppIDFromAdNest) const
 {
+    if (environment_.frontEnd && isResetPending(APMAnalytics::resetRetryCount()))
+        return true;
     if (isPresent(persistedAppIDFromVMP) && isPresent(appIDFromVMP))
         return persistedAppIDFromVMP != appIDFromVMP;
     if (!isPresent(persistedAppIDFromVMP) && isPresent(persistedAppIDFromAdNest) && isPresent(appIDFromVMP))
@@ -554,6 +627,13 @@ void APMMeasurement::updatePersistedAppIDFromVMPAndAdNest()
         persistedConfig_->setAppIDFromVMP(vmp);
     if (adNest != persistedConfig_->appIDFromAdNest())
         persistedConfig_->setAppIDFromAdNest(adNest);
+    // The ID the engine was started with belongs to whoever started it.
+    if (!environment_.frontEnd)
+        return;
+    if (environment_.frontEnd->origin == kPublicInterfaceOrigin)
+        persistedConfig_->setAppIDFromVMP(appID_);
+    else if (environment_.frontEnd->origin == kAdLibraryOrigin)
+        persistedConfig_->setAppIDFromAdNest(appID_);
 }
 
 bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents()
@@ -597,6 +677,43 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents()
     identity_->resetEphemeralAppInstanceID();
     identity_->resetSessionStitchingToken();
     return true;
+}
+
+void APMMeasurement::setProspectiveConsentSettings()
+{
+    const auto wins = [](qint64 source) { return APMConsentSettingsUtil::isConsentSourceHigherPriority(source); };
+    const qint64 current = APMConsentSettingsUtil::consentSource();
+    const QVariantMap thirdParty = APMAnalytics::consentSettings3P().value_or(QVariantMap());
+    const QVariantMap atStart = APMAnalytics::consentSettings1PStart().value_or(QVariantMap());
+    const QVariantMap fromPlist = APMConsentSettingsUtil::consentSettingsFromPlist(
+        environment_.infoDictionary.value_or(QVariantMap()));
+    const QVariantMap tcf = APMAnalytics::consentSettingsTCF().value_or(QVariantMap());
+
+    QVariantMap settings;
+    qint64 source = APMConsentSettingsUtil::SourceThirdParty;
+    if (!tcf.isEmpty() && wins(APMConsentSettingsUtil::SourceTCF)
+        && (thirdParty.isEmpty() || current == APMConsentSettingsUtil::SourceTCF)) {
+        settings = tcf;
+        source = APMConsentSettingsUtil::SourceTCF;
+    } else if (!fromPlist.isEmpty() && wins(APMConsentSettingsUtil::SourceInfoDictionary)) {
+        settings = fromPlist;
+        source = APMConsentSettingsUtil::SourceInfoDictionary;
+    } else if (environment_.frontEnd->hasPublicInterface
+        && (current == APMConsentSettingsUtil::SourceApplication
+            || current == APMConsentSettingsUtil::SourceApplicationAtStart)) {
+        APMAnalytics::clearConsent();
+    } else {
+        settings = thirdParty;
+        if (!atStart.isEmpty() && wins(APMConsentSettingsUtil::SourceApplicationAtStart)) {
+            settings = atStart;
+            source = APMConsentSettingsUtil::SourceApplicationAtStart;
+        }
+    }
+    if (settings.isEmpty() || !wins(source))
+        return;
+    APMConsentSettingsUtil::setConsentSettings(settings);
+    APMConsentSettingsUtil::setConsentSource(source);
+    APMAnalytics::persistConsentSettings(settings, source);
 }
 
 void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig()

@@ -57,6 +57,7 @@ class APMScheduler;
 class APMScreenViewReporter;
 class APMSessionReporter;
 class APMSessionState;
+class APMTCFClient;
 class APMUserAttribute;
 struct APMStoreTransaction;
 
@@ -177,6 +178,24 @@ public:
         // Hears a copy of every event the engine handled and was asked to
         // announce (the front end's event listeners); null: nobody listens.
         std::function<void(const APMEvent&)> eventListeners;
+        // What the front end that makes the engine tells it. With one, the
+        // start reads the front end's stored state (consent from earlier
+        // runs and from the start options, the reset bookkeeping, the
+        // deferred-collection mark); without one the engine runs alone and
+        // none of it applies.
+        struct FrontEnd {
+            // "fa" or "am": which persisted app ID takes the engine's.
+            QString origin;
+            // The public interface is linked: first-party consent of an
+            // earlier run is not carried into this one.
+            bool hasPublicInterface = false;
+        };
+        std::optional<FrontEnd> frontEnd;
+        // The TCF client's stores: where a consent-management platform
+        // writes (null: the application's defaults) and the client's own
+        // record of what it saw (null: its private suite).
+        APMConfigStore* tcfUserDefaults = nullptr;
+        std::function<std::unique_ptr<APMConfigStore>()> tcfPrivateStore;
     };
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.
@@ -224,6 +243,14 @@ public:
         const QString& persistedAppIDFromVMP, const QString& persistedAppIDFromAdNest) const;
     void updatePersistedAppIDFromVMPAndAdNest();
     void updateConsentSettingsUtilWithRemoteConfig();
+    // Restores the consent that applies from start: the stored TCF,
+    // third-party and start-up settings and the information dictionary's,
+    // by source priority.
+    void setProspectiveConsentSettings();
+    // The TCF client reads the platform's keys and applies what changed;
+    // nothing without a client (the feature is off).
+    void tcfClientSetConsentFromData();
+    APMTCFClient* tcfClient() const { return tcfClient_.get(); }
 
     // Runs the work on the worker queue and waits for it (tests, shutdown).
     void dispatchSyncOnWorkerQueue(const std::function<void()>& work);
@@ -535,6 +562,8 @@ private:
     void logLifecycleEventOnWorkerQueue(const QString& name, const QVariantMap& parameters, double timestamp);
     void logInternalEventWithOrigin(const QString& origin, const QString& name, const QVariantMap& parameters);
     void reportLifecycleOnStartOnWorkerQueue();
+    // First open has reported (or did not need) the deferred-collection mark.
+    void clearDeferredAnalyticsCollection();
     APMConfigStore& deepLinkStore() const;
     platform::SystemFacts& systemFacts() const;
     void deferredDeepLinkCompletionOnWorkerQueue(const platform::HttpResponse& response);
@@ -623,6 +652,8 @@ private:
     std::unique_ptr<APMAlarm> PSMRetryAlarm_;
     std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
     void makeSearchAdReporter();
+    std::unique_ptr<APMTCFClient> tcfClient_;
+    void makeTCFClient();
     // The persisted first-open time, or the engine's start before one is known.
     double PSMFirstOpenTimestamp();
 

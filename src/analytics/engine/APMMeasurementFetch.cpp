@@ -10,8 +10,10 @@
 #include "analytics/base/APMScheduler.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/identity/APMTCFClient.h"
 #include "analytics/model/APMStoreTransaction.h"
 #include "analytics/model/APMUserAttribute.h"
 #include "analytics/rules/APMPRuntime.h"
@@ -159,6 +161,8 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::H
     } else {
         uploadDataOrRegisterAlarm();
     }
+    if (tcfClient_)
+        tcfClient_->setIsDMARegion(remoteConfig_->isDMARegion());
 }
 
 // ---- Services ---------------------------------------------------------------------------
@@ -261,6 +265,9 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const QString& appInsta
         persistedConfig_->setAppInstanceID(appInstanceID);
         updatePersistedAppIDFromVMPAndAdNest();
         log(APMMonitor::kLevelNotice, 23168, QStringLiteral("Analytics data has been reset"));
+        if (environment_.frontEnd && !isAnalyticsCollectionDeactivated_
+            && !APMAnalytics::deferredAnalyticsCollection().isValid())
+            APMAnalytics::setDeferredAnalyticsCollection(qint64(enabled_ ? 0 : 1));
         initTimestamp_ = loadTimestamp;
         persistedConfig_->setLoadTimestampValue(loadTimestamp);
         if (enabled_) {

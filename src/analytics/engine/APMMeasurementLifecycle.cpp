@@ -3,6 +3,7 @@
 // and the personalized-ads user property with the ad-personalization consent it implies.
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/engine/APMAnalytics.h"
 
 #include "analytics/base/APMAEU.h"
 #include "analytics/base/APMConfigStore.h"
@@ -39,6 +40,7 @@ const QString kPreviousVMPAppIDParameter = QStringLiteral("_pvmp");
 const QString kPreviousFirstOpenCountParameter = QStringLiteral("_pfo");
 const QString kUpdateWithAnalyticsParameter = QStringLiteral("_uwa");
 const QString kCampaignCacheParameter = QStringLiteral("_cc");
+const QString kDeferredAnalyticsCollectionParameter = QStringLiteral("_dac");
 const QString kNotSet = QStringLiteral("(not set)");
 const QString kUTMSource = QStringLiteral("utm_source");
 const QString kUTMMedium = QStringLiteral("utm_medium");
@@ -164,6 +166,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
     if (*hasFirstOpen) {
         if (count < 1)
             setPreviousFirstOpenCount(QStringLiteral("1"));
+        clearDeferredAnalyticsCollection();
         reportSessionStartOnWorkerQueueWithTimestamp(initTimestamp_, false);
         persistedConfig_->setLoadTimestampValue(QVariant());
         return;
@@ -209,9 +212,14 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
         parameters.insert(kPreviousVMPAppIDParameter, previousVMPAppID_);
     parameters.insert(kPreviousFirstOpenCountParameter, qint64(count < 1 ? 0 : count));
     parameters.insert(kUpdateWithAnalyticsParameter, qint64(installFlag ? 0 : 1));
+    // Collection was off when the engine first decided and is on now.
+    if (environment_.frontEnd && APMConfigStore::isNumber(APMAnalytics::deferredAnalyticsCollection())
+        && APMAnalytics::deferredAnalyticsCollection().toBool())
+        parameters.insert(kDeferredAnalyticsCollectionParameter, qint64(1));
     if (efficientEngagement)
         parameters.insert(kEngagementTimeParameter, qint64(1));
     logLifecycleEventOnWorkerQueue(kFirstOpenEvent, parameters, initTimestamp_);
+    clearDeferredAnalyticsCollection();
     persistedConfig_->setLoadTimestampValue(QVariant());
     reportSessionStartOnWorkerQueueWithTimestamp(initTimestamp_, false);
 
@@ -223,6 +231,12 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
     }
     persistedConfig_->setFirstOpenTimestampMilliseconds(firstOpenMs);
     reportStoredCampaignEventOnWorkerQueue(firstOpenMs - 1);
+}
+
+void APMMeasurement::clearDeferredAnalyticsCollection()
+{
+    if (environment_.frontEnd)
+        APMAnalytics::setDeferredAnalyticsCollection(QVariant());
 }
 
 // ---- Session number ------------------------------------------------------------------

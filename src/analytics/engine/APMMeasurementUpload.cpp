@@ -286,6 +286,9 @@ void APMMeasurement::uploadData()
         return;
     }
 
+    // Consent a platform changed since the last look counts for this upload.
+    if (remoteConfig_->tcfFeatureEnabled())
+        tcfClientSetConsentFromData();
     const QString consentSignals = APMConsentSettingsUtil::consentSignals();
     const bool gate = remoteConfig_->gateIDFAOnATTMASEnabled();
     const bool dma = remoteConfig_->DMAConsentEnabled();
