@@ -2,6 +2,8 @@
 // changed app ID, and the worker queue's alarm on virtual time.
 #include "EngineTestFixture.h"
 
+#include "TestMonitorHarness.h"
+#include "analytics/base/APMClassRegistry.h"
 #include "analytics/base/APMScheduler.h"
 #include "platform/SerialQueue.h"
 
@@ -203,3 +205,43 @@ TEST_F(EngineStartupTest, AlarmFiresOnceAtTheLastArmingOnVirtualTime)
 }
 
 } // namespace
+
+namespace engine_startup_banner_test {
+
+// The lines an engine writes as it is made: which library version it names
+// and which launch argument it points to, with and without the public
+// interface linked.
+TEST_F(EngineStartupTest, TheStartBannerNamesTheLinkedInterface)
+{
+    struct Case {
+        const char* label;
+        std::optional<QString> publicInterfaceVersion; // none: not linked
+        QString version;
+        QString argument;
+    };
+    const QList<Case> cases {
+        { "the library alone", std::nullopt, QStringLiteral("102700000"), QStringLiteral("-APMAnalyticsDebugEnabled") },
+        { "the public interface linked", QStringLiteral("10.27.0"), QStringLiteral("10.27.0"),
+            QStringLiteral("-BASAnalyticsDebugEnabled") },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        QStringList lines;
+        test_monitor::TestMonitorHarness harness { [&lines](int, const QString&, const QString& code,
+                                                       const QString& message) { lines.append(code + ' ' + message); } };
+        if (c.publicInterfaceVersion)
+            APMClassRegistry::registerClassName(QStringLiteral("BASAnalytics"), *c.publicInterfaceVersion);
+        APMMeasurement::Environment e = environment();
+        e.monitor = harness.monitor.get();
+        auto engine = APMMeasurement::initWithAppID(kEngineAppID, true, false, {}, std::move(e));
+        engine->dispatchSyncOnWorkerQueue([] { });
+        APMClassRegistry::unregisterClassName(QStringLiteral("BASAnalytics"));
+        harness.flush();
+        const QString all = lines.join('\n');
+        EXPECT_TRUE(all.contains(QStringLiteral("Analytics v.%1 started").arg(c.version))) << all.toStdString();
+        EXPECT_TRUE(all.contains(c.argument)) << all.toStdString();
+        engine.reset();
+    }
+}
+
+} // namespace engine_startup_banner_test

@@ -1,13 +1,13 @@
 #include "analytics/base/APMClassRegistry.h"
 
 #include <QMutex>
-#include <QSet>
+#include <QHash>
 
 namespace {
 
 struct Registry {
     QMutex mutex;
-    QSet<QString> names;
+    QHash<QString, QString> versions; // by class name
 };
 
 Registry& registry()
@@ -18,23 +18,30 @@ Registry& registry()
 
 } // namespace
 
-void APMClassRegistry::registerClassName(const QString& name)
+void APMClassRegistry::registerClassName(const QString& name, const QString& version)
 {
     Registry& r = registry();
     QMutexLocker lock(&r.mutex);
-    r.names.insert(name);
+    r.versions.insert(name, version);
 }
 
 void APMClassRegistry::unregisterClassName(const QString& name)
 {
     Registry& r = registry();
     QMutexLocker lock(&r.mutex);
-    r.names.remove(name);
+    r.versions.remove(name);
 }
 
 bool APMClassRegistry::classExists(const QString& name)
 {
     Registry& r = registry();
     QMutexLocker lock(&r.mutex);
-    return r.names.contains(name);
+    return r.versions.contains(name);
+}
+
+QString APMClassRegistry::classVersion(const QString& name)
+{
+    Registry& r = registry();
+    QMutexLocker lock(&r.mutex);
+    return r.versions.value(name);
 }

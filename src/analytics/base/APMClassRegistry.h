@@ -7,7 +7,11 @@
 // themselves here; nothing is registered unless it is really present.
 class APMClassRegistry {
 public:
-    static void registerClassName(const QString& name);
+    // A component that has a version to tell (the public interface's
+    // release) gives it with its name.
+    static void registerClassName(const QString& name, const QString& version = QString());
     static void unregisterClassName(const QString& name);
     static bool classExists(const QString& name);
+    // Empty when the class is absent or registered without one.
+    static QString classVersion(const QString& name);
 };

@@ -3,6 +3,7 @@
 
 #include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMBackupExclusion.h"
+#include "analytics/base/APMClassRegistry.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMFileLocations.h"
 #include "analytics/base/APMMonitor.h"
@@ -53,6 +54,7 @@ const QString APMMeasurement::kAdServicesURLVariable = QStringLiteral("PRAVIK_AN
 namespace {
 
 const QString kLibraryVersionText = QStringLiteral("102700000");
+const QString kPublicInterfaceClassName = QStringLiteral("BASAnalytics");
 
 // The remote configuration's store in the measurement database.
 class MeasurementConfigStore final : public APMRemoteConfigDatabase {
@@ -223,17 +225,35 @@ std::unique_ptr<APMMeasurement> APMMeasurement::initWithAppID(const QString& app
         return nullptr;
     }
     APMMonitor& engineMonitor = environment.monitor ? *environment.monitor : monitor();
-    engineMonitor.logWithLevel(APMMonitor::kLevelNotice, 23007, QStringLiteral("Analytics v.%1 started").arg(kLibraryVersionText));
+    // With the public interface linked, its release names the library and
+    // its launch arguments switch the logging.
+    const bool publicInterface = APMClassRegistry::classExists(kPublicInterfaceClassName);
+    const QString publicVersion = APMClassRegistry::classVersion(kPublicInterfaceClassName);
+    engineMonitor.logWithLevel(APMMonitor::kLevelNotice, 23007,
+        QStringLiteral("Analytics v.%1 started").arg(publicVersion.isEmpty() ? kLibraryVersionText : publicVersion));
+    if (publicInterface)
+        engineMonitor.logWithLevel(APMMonitor::kLevelVerbose, 23222,
+            QStringLiteral("Build %1").arg(APMIdentity::appMetricsLibraryVersion()));
+    const QString prefix = publicInterface ? QStringLiteral("BAS") : QStringLiteral("APM");
     if (engineMonitor.isDebugModeEnabled()) {
         engineMonitor.logWithLevel(APMMonitor::kLevelNotice, 23008,
             QStringLiteral("To disable debug logging set the following application argument: %1 (see the README)")
-                .arg(QStringLiteral("-noAPMAnalyticsDebugEnabled")));
+                .arg(QStringLiteral("-no%1AnalyticsDebugEnabled").arg(prefix)));
     } else {
         engineMonitor.logWithLevel(APMMonitor::kLevelNotice, 23008,
             QStringLiteral("To enable debug logging set the following application argument: %1 (see the README)")
-                .arg(QStringLiteral("-APMAnalyticsDebugEnabled")));
+                .arg(QStringLiteral("-%1AnalyticsDebugEnabled").arg(prefix)));
     }
     engineMonitor.logWithLevel(APMMonitor::kLevelDebug, 23009, QStringLiteral("Debug logging enabled"));
+    if (engineMonitor.isVerboseLoggingEnabled()) {
+        engineMonitor.logWithLevel(APMMonitor::kLevelDebug, 23207,
+            QStringLiteral("To disable verbose logging set the following application argument: %1 (see the README)")
+                .arg(QStringLiteral("-%1AnalyticsVerboseLoggingDisabled").arg(prefix)));
+    } else {
+        engineMonitor.logWithLevel(APMMonitor::kLevelDebug, 23207,
+            QStringLiteral("To enable verbose logging set the following application argument: %1 (see the README)")
+                .arg(QStringLiteral("-%1AnalyticsVerboseLoggingEnabled").arg(prefix)));
+    }
     return std::unique_ptr<APMMeasurement>(new APMMeasurement(appID, isAnalyticsCollectionEnabled,
         isAnalyticsCollectionDeactivated, safelistedEvents, std::move(environment)));
 }

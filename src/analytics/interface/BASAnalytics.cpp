@@ -231,7 +231,7 @@ void BASAnalytics::startWithConfiguration(const QVariant& configuration, const B
 {
     // From now on the library defers to this interface: the front end
     // refuses starts from other origins.
-    APMClassRegistry::registerClassName(kClassName);
+    APMClassRegistry::registerClassName(kClassName, kTopLevelVersion);
     QVariantMap startOptions;
     if (configuration.isValid())
         startOptions.insert(APMAnalytics::kConfigurationOption, configuration);
