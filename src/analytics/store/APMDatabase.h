@@ -127,6 +127,9 @@ public:
 
     // --- Raw events ---
     bool insertIfNotExistsRawEventMetadata(const APMPBMeasurementBundle& metadata, APMError* error);
+    // The same for metadata already encoded, under its fingerprint
+    // (apm_64LSBMD5 of the encoding).
+    bool insertIfNotExistsRawEventMetadataEncoding(const QByteArray& encoding, qint64 fingerprint, APMError* error);
     std::unique_ptr<APMPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(
         qint64 fingerprint, APMError* error);
     bool deleteRawEventMetadataWithMetadataFingerprint(qint64 fingerprint, APMError* error);
