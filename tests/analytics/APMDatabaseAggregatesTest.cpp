@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -371,6 +372,58 @@ TEST_F(DatabaseAggregatesTest, UserAttributeTableTakesAThousandNames)
     EXPECT_EQ(database_->userAttributesIncludingInternal(true, &error)->size(), 1000);
     EXPECT_EQ(
         database_->userAttributeWithName(QStringLiteral("p7"), &error)->value(), APMValue::initWithInt64(70));
+}
+
+// The properties are kept between reads; whatever changes a row, empties
+// the table or undoes a change must show in the next read.
+TEST_F(DatabaseAggregatesTest, KeptUserPropertiesFollowTheTable)
+{
+    struct Case {
+        const char* name;
+        std::function<void(APMDatabase&)> change;
+        std::string expected; // "name=value" in rowid order
+    };
+    const QList<Case> cases = {
+        { "a set property",
+            [&](APMDatabase& db) {
+                db.updateUserAttribute(attribute(QStringLiteral("b"), APMValue::initWithInt64(2)), nullptr);
+            },
+            "a=1,b=2" },
+        { "a removed property",
+            [](APMDatabase& db) { db.deleteUserAttributeWithName(QStringLiteral("a"), nullptr); }, "" },
+        { "a set rolled back",
+            [&](APMDatabase& db) {
+                db.performTransaction([&] {
+                    db.updateUserAttribute(attribute(QStringLiteral("b"), APMValue::initWithInt64(2)), nullptr);
+                    return false;
+                });
+            },
+            "a=1" },
+        { "another connection's write", [&](APMDatabase&) { sqlite("DELETE FROM user_attributes"); }, "" },
+        { "the table emptied on this connection",
+            [](APMDatabase& db) {
+                db.sqliteStore()->deleteAllRecordsFromTableWithName(APMDatabase::kUserAttributesTable, nullptr);
+            },
+            "" },
+        { "a statement of this connection",
+            [](APMDatabase& db) {
+                db.sqliteStore()->executeSQL(QStringLiteral("UPDATE user_attributes SET value = 5"), nullptr);
+            },
+            "a=5" },
+        { "a reset", [](APMDatabase& db) { db.reset(nullptr); }, "" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        APMError error;
+        ASSERT_TRUE(database_->reset(&error));
+        ASSERT_TRUE(database_->updateUserAttribute(attribute(QStringLiteral("a"), APMValue::initWithInt64(1)), &error));
+        ASSERT_EQ(database_->userAttributesIncludingInternal(true, &error)->size(), 1); // now kept
+        c.change(*database_);
+        QStringList rows;
+        for (const auto& a : database_->userAttributesIncludingInternal(true, &error).value_or(QList<APMUserAttribute>()))
+            rows << QStringLiteral("%1=%2").arg(a.name()).arg(a.value().int64Value());
+        EXPECT_EQ(rows.join(QLatin1Char(',')).toStdString(), c.expected);
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "analytics/model/APMAppMetadata.h"
 #include "analytics/model/APMDailyCounts.h"
 #include "analytics/store/APMDatabase.h"
+#include "fakes/VirtualTime.h"
 #include "platform/Clock.h"
 
 #include <QProcess>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <limits>
+#include <stdexcept>
 
 namespace {
 
@@ -177,6 +179,78 @@ TEST_F(DatabaseMetadataTest, AMissingRowIsAnError)
     EXPECT_EQ(error.code(), APMError::InvalidState);
     EXPECT_FALSE(database_->queryAppMetadata(&error));
     EXPECT_EQ(error.code(), APMError::InvalidState);
+}
+
+// The counts are kept between reads; whatever changes or undoes a change
+// of the row, or starts a new day, must show in the next read.
+TEST_F(DatabaseMetadataTest, KeptCountsFollowTheRowThroughRollbacksOtherWritersResetsAndNewDays)
+{
+    fakes::VirtualTime time;
+    const qint32 today = APMDailyCounts::dayNumberForTime(time.now(), 0);
+    const APMDailyCounts stored(today, 1, 2, 3, 4, 5, 6);
+    const APMDailyCounts written(today, 7, 8, 9, 10, 11, 12);
+    const APMDailyCounts fresh(today, 0, 0, 0, 0, 0, 0);
+    struct Case {
+        const char* name;
+        std::function<void(APMDatabase&, const QString& path)> change;
+        APMDailyCounts expected;
+    };
+    const QList<Case> cases = {
+        { "a committed write",
+            [&](APMDatabase& db, const QString&) {
+                db.performTransaction([&] { return db.updateDailyCounts(written, nullptr); });
+            },
+            written },
+        { "a write rolled back by its transaction",
+            [&](APMDatabase& db, const QString&) {
+                db.performTransaction([&] { return !db.updateDailyCounts(written, nullptr); });
+            },
+            stored },
+        { "a write undone by an exception",
+            [&](APMDatabase& db, const QString&) {
+                EXPECT_THROW(db.performTransaction([&]() -> bool {
+                    db.updateDailyCounts(written, nullptr);
+                    throw std::runtime_error("block failed");
+                }),
+                    std::runtime_error);
+            },
+            stored },
+        { "counts below zero read as zero",
+            [&](APMDatabase& db, const QString&) {
+                db.updateDailyCounts(APMDailyCounts(today, -1, 8, 9, 10, 11, 12), nullptr);
+            },
+            APMDailyCounts(today, 0, 8, 9, 10, 11, 12) },
+        { "another connection's write",
+            [&](APMDatabase&, const QString& path) {
+                sqliteCLI(path, "UPDATE app_metadata SET daily_events_count = 42");
+            },
+            APMDailyCounts(today, 1, 42, 3, 4, 5, 6) },
+        { "this connection's write past the counts",
+            [&](APMDatabase& db, const QString&) {
+                db.sqliteStore()->executeSQL(QStringLiteral("UPDATE app_metadata SET daily_events_count = 43"), nullptr);
+            },
+            APMDailyCounts(today, 1, 43, 3, 4, 5, 6) },
+        { "a reset", [&](APMDatabase& db, const QString&) { db.reset(nullptr); }, fresh },
+        { "a new day for a row that holds none",
+            [&](APMDatabase& db, const QString&) {
+                db.sqliteStore()->executeSQL(QStringLiteral("UPDATE app_metadata SET day = NULL"), nullptr);
+                EXPECT_EQ(db.dailyCounts(nullptr), APMDailyCounts(today, 1, 2, 3, 4, 5, 6));
+                time.advance(APMDailyCounts::kSecondsPerDay);
+            },
+            APMDailyCounts(today + 1, 1, 2, 3, 4, 5, 6) },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("counts.sql"));
+        auto database = APMDatabase::initWithDatabasePath(path, nullptr, &error_);
+        ASSERT_TRUE(database);
+        database->setClock(&time);
+        ASSERT_TRUE(database->updateDailyCounts(stored, &error_));
+        ASSERT_EQ(database->dailyCounts(&error_), stored); // now kept
+        c.change(*database, path);
+        EXPECT_EQ(database->dailyCounts(&error_), c.expected);
+    }
 }
 
 TEST_F(DatabaseMetadataTest, StoredValuesOutsideTheModelAreRefusedOrNeutral)

@@ -12,8 +12,12 @@
 #include <QMutex>
 #include <QRegularExpression>
 
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <future>
 #include <limits>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -529,6 +533,42 @@ TEST_F(IdentityTest, QueuedWritesFinishBeforeTheIdentityGoes)
     identity.reset();
     EXPECT_EQ(config_->appInstanceID(), QStringLiteral("0123456789ABCDEF0123456789ABCDEF"));
     EXPECT_TRUE(config_->shouldSetLastAdvertisingIDResetUserProperty());
+}
+
+// A read runs on its caller while nothing is queued, and waits for the
+// writes queued before it otherwise: a refresh held on the queue keeps the
+// flag's write behind it, and the read answers the written flag only once
+// the refresh is let go.
+TEST_F(IdentityTest, ReadsWaitForQueuedWritesAndRunOnTheCallerOtherwise)
+{
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> hold { false };
+    std::atomic<bool> refreshedOnCaller { false };
+    const std::thread::id caller = std::this_thread::get_id();
+    APMIdentity::Environment e = environment();
+    e.gateIDFAOnATTMASEnabled = [&] {
+        if (std::this_thread::get_id() == caller)
+            refreshedOnCaller = true;
+        if (hold)
+            released.wait();
+        return false;
+    };
+    auto identity = APMIdentity::initWithPersistedConfig(config_.get(), std::move(e));
+    ASSERT_NE(identity, nullptr);
+
+    EXPECT_FALSE(identity->updateIdentifiersAndReadShouldSetLastAdvertisingIDResetUserProperty());
+    EXPECT_TRUE(refreshedOnCaller);
+
+    hold = true;
+    time_.advance(cacheTime_ + 1); // the next refresh is due again
+    identity->updateIdentifiers();
+    identity->setShouldSetLastAdvertisingIDResetUserProperty(true);
+    std::future<bool> read = std::async(
+        std::launch::async, [&] { return identity->shouldSetLastAdvertisingIDResetUserProperty(); });
+    EXPECT_EQ(read.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    release.set_value();
+    EXPECT_TRUE(read.get());
 }
 
 } // namespace

@@ -74,6 +74,16 @@ bool isLoggedRefusal(qint64 countBefore, qint64 limit)
 
 } // namespace
 
+namespace apm_measurement_event {
+
+// Whether the monitor does anything with a line of this level.
+bool isLogged(const APMMonitor& monitor, qint64 level)
+{
+    return monitor.isLoggableLevel(level) || APMMonitor::isMonitorableLevel(level);
+}
+
+} // namespace apm_measurement_event
+
 // ---- Entry -----------------------------------------------------------------------
 
 void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& input)
@@ -402,7 +412,10 @@ bool APMMeasurement::writeEvent(
     } else if (event.name() == kFirstOpenEvent) {
         persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(true);
     }
-    if (!database_->insertIfNotExistsRawEventMetadata(*metadata, &error)) {
+    // Encoded once: the stored row and the event's fingerprint use the same bytes.
+    const QByteArray metadataEncoding = metadata->protoBuffer().value_or(QByteArray());
+    const qint64 fingerprint = apm_64LSBMD5(metadataEncoding);
+    if (!database_->insertIfNotExistsRawEventMetadataEncoding(metadataEncoding, fingerprint, &error)) {
         log(APMMonitor::kLevelErrorMonitored, 23068, QStringLiteral("Data loss. Cannot record event metadata. Error"),
             error.description());
         return false;
@@ -416,7 +429,6 @@ bool APMMeasurement::writeEvent(
     if (*deleted > 0)
         log(APMMonitor::kLevelWarningMonitored, 23070, QStringLiteral("Data loss. Too many events stored on disk. Deleted count"),
             *deleted);
-    const qint64 fingerprint = apm_64LSBMD5(metadata->protoBuffer().value_or(QByteArray()));
     if (!database_->insertRawEvent(event, fingerprint, isRealtime, &error)) {
         log(APMMonitor::kLevelErrorMonitored, 23071, QStringLiteral("Data loss. Cannot record raw event. Error"),
             error.description());
@@ -428,8 +440,10 @@ bool APMMeasurement::writeEvent(
         const qint64 next = base == std::numeric_limits<qint64>::max() ? base : base + 1;
         persistedConfig_->setPreviousFirstOpenCount(QString::number(next));
     }
-    log(APMMonitor::kLevelDebug, 23072, QStringLiteral("Event logged. Event name, event params"),
-        APMEventNameForLog(event.name()), APMParametersDescription(event.parameters()));
+    // The parameters' description is costly and only wanted when the line is.
+    if (apm_measurement_event::isLogged(*environment_.monitor, APMMonitor::kLevelDebug))
+        log(APMMonitor::kLevelDebug, 23072, QStringLiteral("Event logged. Event name, event params"),
+            APMEventNameForLog(event.name()), APMParametersDescription(event.parameters()));
     return true;
 }
 

@@ -199,9 +199,32 @@ void APMIdentity::log(qint64 level, qint64 code, const QString& message, const Q
 
 template <typename Read> auto APMIdentity::readOnQueue(Read read) -> decltype(read())
 {
+    {
+        // Nothing queued: the read sees every write already, and waking the
+        // queue's thread for it would cost two context switches.
+        QMutexLocker lock(&stateMutex_);
+        if (queuedWrites_ == 0)
+            return read();
+    }
     decltype(read()) result {};
-    queue_->sync([&] { result = read(); });
+    queue_->sync([&] {
+        QMutexLocker lock(&stateMutex_);
+        result = read();
+    });
     return result;
+}
+
+void APMIdentity::post(std::function<void()> write)
+{
+    {
+        QMutexLocker lock(&stateMutex_);
+        ++queuedWrites_;
+    }
+    queue_->async([this, write = std::move(write)] {
+        QMutexLocker lock(&stateMutex_);
+        write();
+        --queuedWrites_;
+    });
 }
 
 // What updateIdentifiers() followed by readOnQueue() gives, in one trip to
@@ -219,7 +242,7 @@ template <typename Read> auto APMIdentity::refreshedReadOnQueue(Read read) -> de
 
 void APMIdentity::updateIdentifiers()
 {
-    queue_->async([this] { refreshOnWorkerQueue(); });
+    post([this] { refreshOnWorkerQueue(); });
 }
 
 void APMIdentity::updateIdentifiersAndWait()
@@ -318,7 +341,7 @@ QString APMIdentity::appInstanceID()
 
 void APMIdentity::setAppInstanceID(const QString& appInstanceID)
 {
-    queue_->async([this, appInstanceID] { persistedConfig_.setAppInstanceID(appInstanceID); });
+    post([this, appInstanceID] { persistedConfig_.setAppInstanceID(appInstanceID); });
 }
 
 QString APMIdentity::hashedResettableDeviceID()
@@ -417,7 +440,7 @@ bool APMIdentity::updateIdentifiersAndReadShouldSetLastAdvertisingIDResetUserPro
 
 void APMIdentity::setShouldSetLastAdvertisingIDResetUserProperty(bool value)
 {
-    queue_->async([this, value] { persistedConfig_.setShouldSetLastAdvertisingIDResetUserProperty(value); });
+    post([this, value] { persistedConfig_.setShouldSetLastAdvertisingIDResetUserProperty(value); });
 }
 
 // ---- Session stitching token, diversion key, ephemeral ID ------------------
@@ -469,7 +492,7 @@ QString APMIdentity::sessionStitchingTokenOnWorkerQueue(
 
 void APMIdentity::resetSessionStitchingToken()
 {
-    queue_->async([this] { resetSessionStitchingTokenOnWorkerQueue(); });
+    post([this] { resetSessionStitchingTokenOnWorkerQueue(); });
 }
 
 void APMIdentity::resetSessionStitchingTokenOnWorkerQueue()
@@ -501,7 +524,7 @@ QString APMIdentity::ephemeralAppInstanceID()
 
 void APMIdentity::resetEphemeralAppInstanceID()
 {
-    queue_->async([this] { resetEphemeralAppInstanceIDOnWorkerQueue(); });
+    post([this] { resetEphemeralAppInstanceIDOnWorkerQueue(); });
 }
 
 void APMIdentity::resetEphemeralAppInstanceIDOnWorkerQueue()

@@ -34,9 +34,12 @@ class APMPersistedConfig;
 // is denied none of them is, and the change is taken up by the first
 // refresh after analytics storage is allowed again.
 //
-// All state lives on the serial queue "APMIdentityWorkerQueue": reads wait
-// for it, writes are queued. Never call a reading operation from a task of
-// that queue. Destroying the identity finishes the tasks already queued.
+// All state lives behind the serial queue "APMIdentityWorkerQueue": writes
+// are queued, and a read waits for the writes queued before it. A read while
+// nothing is queued runs on the caller under the state's lock instead of
+// waking the queue's thread (the engine reads for every event it stores).
+// Never call a reading operation from a task of that queue or from within
+// another read. Destroying the identity finishes the tasks already queued.
 class APMIdentity {
 public:
     static const QString kQueueName; // "APMIdentityWorkerQueue"
@@ -185,6 +188,8 @@ private:
     void resetEphemeralAppInstanceIDOnWorkerQueue();
     // Runs the task on the queue and waits for it.
     template <typename Read> auto readOnQueue(Read read) -> decltype(read());
+    // Queues a write; it runs under the state's lock.
+    void post(std::function<void()> write);
     template <typename Read> auto refreshedReadOnQueue(Read read) -> decltype(read());
 
     APMPersistedConfig& persistedConfig_;
@@ -201,12 +206,17 @@ private:
     mutable QMutex installationIDMutex_;
     QString basaltInstallationID_;
 
-    // Worker-queue state.
     // Set once and read for every event: held under a lock of their own
     // rather than read through the queue.
     mutable QMutex appIDsMutex_;
     QString appIDFromVMP_;
     QString appIDFromAdNest_;
+
+    // Worker-queue state, guarded by stateMutex_: the queue's tasks and the
+    // reads that run on their callers take it. queuedWrites_ counts the
+    // writes posted and not yet finished.
+    QMutex stateMutex_;
+    int queuedWrites_ = 0;
     std::optional<double> lastAppInstanceIDUpdateTimestamp_;
     quint64 appleConsentStatus_ = 0;
     std::optional<QString> resettableDeviceID_;

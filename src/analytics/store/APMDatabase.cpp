@@ -7,6 +7,8 @@
 #include "analytics/wire/APMPBFieldAccess.h"
 #include "analytics/base/APMValue.h"
 
+#include <QScopeGuard>
+
 const QString APMDatabase::kDatabaseName = QStringLiteral("vireo-app-metrics.sql");
 const QString APMDatabase::kAppMetadataTable = QStringLiteral("app_metadata");
 const QString APMDatabase::kRawEventsMetadataTable = QStringLiteral("raw_events_metadata");
@@ -248,6 +250,8 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(
     if (!store)
         return false; // a failed reset keeps the closed store, so its path is not lost
     sqliteStore_ = std::move(store);
+    forgetKeptRows(nullptr);
+    sqliteStore_->setChangeObserver([this](const char* table) { forgetKeptRows(table); });
     sqliteStore_->clearLastDatabaseErrorCode();
     APMError tablesError;
     if (!ensureTables(*sqliteStore_, &tablesError)) {
@@ -290,6 +294,7 @@ bool APMDatabase::reset(APMError* error)
         return false;
     }
     const QString path = sqliteStore_->databasePath();
+    forgetKeptRows(nullptr);
     if (!sqliteStore_->closeAndDeleteDatabase()) {
         APMSetErrorWithCode(error, APMError::InvalidState, kResetDeleteFailed);
         return false;
@@ -301,11 +306,33 @@ bool APMDatabase::performTransaction(const std::function<bool()>& block)
 {
     APMError error;
     APMSqliteStore* store = openStore(&error);
-    if (store && store->performTransactionWithError(&error, block))
+    bool committed = false;
+    // What the block wrote is not in the file unless it commits (the block
+    // may throw as well).
+    const auto forgetUncommitted = qScopeGuard([&] {
+        if (!committed)
+            forgetKeptRows(nullptr);
+    });
+    committed = store && store->performTransactionWithError(&error, block);
+    if (committed)
         return true;
     databaseMonitor().logWithLevel(
         APMMonitor::kLevelErrorMonitored, 12056, kLogTransactionFailed.arg(error.localizedDescription()));
     return false;
+}
+
+void APMDatabase::forgetKeptRows(const char* table)
+{
+    if (!table || kAppMetadataTable == QLatin1StringView(table))
+        dailyCountsCache_.reset();
+    if (!table || kUserAttributesTable == QLatin1StringView(table))
+        userAttributesCache_.reset();
+}
+
+qint64 APMDatabase::dataVersion() const
+{
+    // Data versions are never negative.
+    return sqliteStore_ ? sqliteStore_->dataVersion().value_or(-1) : -1;
 }
 
 // --- Generic row operations ---

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "analytics/base/APMError.h"
+#include "analytics/model/APMDailyCounts.h"
+#include "analytics/model/APMUserAttribute.h"
 #include "analytics/store/APMSqliteStore.h"
 #include "platform/Clock.h"
 
@@ -18,7 +20,6 @@
 
 class APMAppMetadata;
 class APMConditionalUserProperty;
-class APMDailyCounts;
 class APMEvent;
 class APMEventAggregates;
 class APMEventFilter;
@@ -29,7 +30,6 @@ class APMPBMeasurementConfig;
 class APMPersistedConfig;
 class APMPropertyFilter;
 class APMRawEventData;
-class APMUserAttribute;
 class APMValue;
 
 // One queued bundle read back from the upload queue, with its row number.
@@ -122,11 +122,18 @@ public:
     // --- App metadata and daily counts ---
     std::optional<APMAppMetadata> queryAppMetadata(APMError* error);
     bool updateAppMetadata(const APMAppMetadata& metadata, APMError* error);
+    // The counts are read from the file once and then kept as written: a
+    // failed or rolled-back transaction, a reset, another change to the row,
+    // another connection's change to the file and a new day by the clock
+    // read them again.
     std::optional<APMDailyCounts> dailyCounts(APMError* error);
     bool updateDailyCounts(const APMDailyCounts& counts, APMError* error);
 
     // --- Raw events ---
     bool insertIfNotExistsRawEventMetadata(const APMPBMeasurementBundle& metadata, APMError* error);
+    // The same for metadata already encoded, under its fingerprint
+    // (apm_64LSBMD5 of the encoding).
+    bool insertIfNotExistsRawEventMetadataEncoding(const QByteArray& encoding, qint64 fingerprint, APMError* error);
     std::unique_ptr<APMPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(
         qint64 fingerprint, APMError* error);
     bool deleteRawEventMetadataWithMetadataFingerprint(qint64 fingerprint, APMError* error);
@@ -179,6 +186,7 @@ public:
     std::optional<bool> containsUserAttributeWithName(const QString& name, APMError* error);
     std::optional<APMUserAttribute> userAttributeWithName(const QString& name, APMError* error);
     std::optional<QList<APMUserAttribute>> allLifetimeValueUserAttributes(APMError* error);
+    // Kept between reads like the daily counts (without the day).
     std::optional<QList<APMUserAttribute>> userAttributesIncludingInternal(bool includeInternal, APMError* error);
     bool updateUserAttribute(const APMUserAttribute& attribute, APMError* error);
     bool deleteUserAttributeWithName(const QString& name, APMError* error);
@@ -239,6 +247,28 @@ private:
     std::optional<QList<APMRow>> rowsOfTable(const QString& table, qint64 tableLimit, APMError* error);
     std::optional<QList<APMRow>> rowsOfTableWhere(
         const QString& table, const QString& columnName, const QVariant& columnValue, APMError* error);
+
+    // What every logged event reads, kept from one read to the next: the
+    // daily counts (with the day the clock gave when they were read) and the
+    // user properties, each with the file's data version at the read. A
+    // change to their table or a rollback on this connection forgets them
+    // (forgetKeptRows), and so does a new store. Before the store: its
+    // change observer clears them until it is closed.
+    struct DailyCountsCache {
+        APMDailyCounts counts;
+        qint32 today;
+        qint64 dataVersion;
+    };
+    std::optional<DailyCountsCache> dailyCountsCache_;
+    struct UserAttributesCache {
+        QList<APMUserAttribute> attributes;
+        qint64 dataVersion;
+    };
+    std::optional<UserAttributesCache> userAttributesCache_;
+    // A table's name, or nullptr for a rollback.
+    void forgetKeptRows(const char* table);
+    // The file's data version, or -1 when it cannot be read.
+    qint64 dataVersion() const;
 
     std::unique_ptr<APMSqliteStore> sqliteStore_;
     APMPersistedConfig* persistedConfig_ = nullptr;

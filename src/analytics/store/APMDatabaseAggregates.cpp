@@ -380,8 +380,24 @@ std::optional<QList<APMUserAttribute>> APMDatabase::allLifetimeValueUserAttribut
 std::optional<QList<APMUserAttribute>> APMDatabase::userAttributesIncludingInternal(
     bool includeInternal, APMError* error)
 {
-    auto attributes = allDataTypesFromTableWithName<APMUserAttribute>(
-        kUserAttributesTable, kUserAttributesTableLimit, error, userAttributeFromRow);
+    const qint64 version = dataVersion();
+    std::optional<QList<APMUserAttribute>> attributes;
+    if (userAttributesCache_ && version >= 0 && userAttributesCache_->dataVersion == version) {
+        attributes = userAttributesCache_->attributes;
+    } else {
+        userAttributesCache_.reset();
+        // A row that cannot be read is left out with an error beside the
+        // list; such a read is not kept, so that the error is seen each time.
+        APMError readError;
+        attributes = allDataTypesFromTableWithName<APMUserAttribute>(
+            kUserAttributesTable, kUserAttributesTableLimit, &readError, userAttributeFromRow);
+        if (readError.code() != 0) {
+            if (error)
+                *error = readError;
+        } else if (attributes && version >= 0) {
+            userAttributesCache_ = UserAttributesCache { *attributes, version };
+        }
+    }
     if (attributes && !includeInternal) {
         attributes->removeIf(
             [](const APMUserAttribute& attribute) { return isInternalUserAttributeName(attribute.name()); });

@@ -158,6 +158,11 @@ std::optional<APMDailyCounts> APMDatabase::dailyCounts(APMError* error)
 {
     const double midnightOffset = persistedConfig_ ? persistedConfig_->midnightOffset() : 0.0;
     const qint32 today = APMDailyCounts::dayNumberForTime(clock().now(), midnightOffset);
+    const qint64 version = dataVersion();
+    if (dailyCountsCache_ && version >= 0 && dailyCountsCache_->dataVersion == version
+        && dailyCountsCache_->today == today)
+        return dailyCountsCache_->counts;
+    dailyCountsCache_.reset();
     const CreateDataTypeBlock<APMDailyCounts> create
         = [today](const APMRow& row, APMError* rowError) -> std::optional<APMDailyCounts> {
         if (!APMCheckCondition(!row.isEmpty(), rowError, APMError::StorageFailure, kEmptyCountsRow))
@@ -170,13 +175,29 @@ std::optional<APMDailyCounts> APMDatabase::dailyCounts(APMError* error)
             count(kConversionsColumn), count(kEventsColumn), count(kPublicEventsColumn),
             count(kErrorEventsColumn), count(kMetadataRealtimeColumn), count(kDCURealtimeColumn));
     };
-    return firstOrMissing(dataTypesFromTableWithName<APMDailyCounts>(
-                              kAppMetadataTable, kMetadataRowIDColumn, kAppMetadataRowID, error, create),
+    std::optional<APMDailyCounts> counts = firstOrMissing(dataTypesFromTableWithName<APMDailyCounts>(
+                                                              kAppMetadataTable, kMetadataRowIDColumn, kAppMetadataRowID, error, create),
         error);
+    if (counts && version >= 0)
+        dailyCountsCache_ = DailyCountsCache { *counts, today, version };
+    return counts;
 }
 
 bool APMDatabase::updateDailyCounts(const APMDailyCounts& counts, APMError* error)
 {
-    return updateDataType(
-        recordFromDailyCounts(counts), kAppMetadataTable, kMetadataRowIDColumn, kAppMetadataRowID, error);
+    // The row's change drops the counts kept; once it is made they are these.
+    std::optional<DailyCountsCache> kept = std::move(dailyCountsCache_);
+    dailyCountsCache_.reset();
+    if (!updateDataType(
+            recordFromDailyCounts(counts), kAppMetadataTable, kMetadataRowIDColumn, kAppMetadataRowID, error))
+        return false;
+    if (kept) {
+        // What a read of the row gives back: counts below zero read as zero.
+        const auto stored = [](qint32 count) { return std::max(0, count); };
+        kept->counts = APMDailyCounts(counts.day(), stored(counts.conversionsCount()),
+            stored(counts.allEventsCount()), stored(counts.publicEventsCount()), stored(counts.errorEventsCount()),
+            stored(counts.realtimeCount()), stored(counts.dcuRealtimeCount()));
+        dailyCountsCache_ = std::move(kept);
+    }
+    return true;
 }

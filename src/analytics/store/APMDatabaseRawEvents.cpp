@@ -102,11 +102,16 @@ QVariant eventParameterObject(const QVariant& decoded)
 bool APMDatabase::insertIfNotExistsRawEventMetadata(const APMPBMeasurementBundle& metadata, APMError* error)
 {
     const QByteArray encoding = metadata.protoBuffer().value_or(QByteArray());
+    return insertIfNotExistsRawEventMetadataEncoding(encoding, apm_64LSBMD5(encoding), error);
+}
+
+bool APMDatabase::insertIfNotExistsRawEventMetadataEncoding(
+    const QByteArray& encoding, qint64 fingerprint, APMError* error)
+{
     if (!APMCheckCondition(!encoding.isEmpty(), error, APMError::StorageFailure,
             QStringLiteral(
                 "Received empty measurement bundle metadata for getting dictionary representation")))
         return false;
-    const qint64 fingerprint = apm_64LSBMD5(encoding);
     // Comparing the stored bytes is all the check needs (no decoding), and
     // a damaged row under this fingerprint is replaced by the good one.
     const std::optional<bool> stored

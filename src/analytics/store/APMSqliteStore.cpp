@@ -34,6 +34,7 @@ const QString kIntegrityOk = QStringLiteral("ok");
 const char kBeginTransactionSQL[] = "BEGIN EXCLUSIVE TRANSACTION";
 const char kEndTransactionSQL[] = "END TRANSACTION";
 const char kRollbackSQL[] = "ROLLBACK";
+const char kDataVersionSQL[] = "PRAGMA data_version";
 const QString kWhere = QStringLiteral("WHERE");
 
 // Files SQLite keeps beside the database; a leftover journal would be played
@@ -230,6 +231,8 @@ void APMSqliteStore::finalizeAndClearStatements()
         sqlite3_finalize(statement);
         statement = nullptr;
     }
+    sqlite3_finalize(dataVersionStatement_);
+    dataVersionStatement_ = nullptr;
 }
 
 void APMSqliteStore::closeDatabase()
@@ -420,7 +423,9 @@ bool APMSqliteStore::executeSQL(const QString& sql, APMError* error)
     sqlite3_stmt* statement = prepareSQL(sql, error);
     if (!statement)
         return false;
-    return executeSQLStatement(statement, error);
+    const bool done = executeSQLStatement(statement, error);
+    notifyChange(nullptr);
+    return done;
 }
 
 bool APMSqliteStore::executeSQLStatement(sqlite3_stmt* statement, APMError* error)
@@ -532,6 +537,44 @@ bool APMSqliteStore::runTransactionStatement(TransactionStatement which)
     const int result = sqlite3_step(statement);
     sqlite3_reset(statement);
     return result == SQLITE_DONE;
+}
+
+void APMSqliteStore::setChangeObserver(std::function<void(const char* table)> changed)
+{
+    changeObserver_ = std::move(changed);
+    if (!handle_)
+        return;
+    sqlite3_update_hook(
+        handle_,
+        [](void* context, int, const char*, const char* table, sqlite3_int64) {
+            static_cast<APMSqliteStore*>(context)->notifyChange(table);
+        },
+        this);
+    sqlite3_rollback_hook(
+        handle_,
+        [](void* context) {
+            static_cast<APMSqliteStore*>(context)->notifyChange(nullptr);
+        },
+        this);
+}
+
+std::optional<qint64> APMSqliteStore::dataVersion()
+{
+    // Asked for every logged event (to tell whether what was read before
+    // still holds): prepared once per connection, like the transactions.
+    if (!handle_)
+        return std::nullopt;
+    if (!dataVersionStatement_
+        && sqlite3_prepare_v2(handle_, kDataVersionSQL, -1, &dataVersionStatement_, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(dataVersionStatement_);
+        dataVersionStatement_ = nullptr;
+        return std::nullopt;
+    }
+    std::optional<qint64> version;
+    if (sqlite3_step(dataVersionStatement_) == SQLITE_ROW)
+        version = sqlite3_column_int64(dataVersionStatement_, 0);
+    sqlite3_reset(dataVersionStatement_);
+    return version;
 }
 
 bool APMSqliteStore::beginTransaction() { return runTransactionStatement(kBegin); }

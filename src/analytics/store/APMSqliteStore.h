@@ -137,6 +137,16 @@ public:
     bool endTransaction();
     bool rollbackTransaction();
 
+    // Called with the table's name after every change this connection makes
+    // to a row or, emptying it, to a whole table; with nullptr after every
+    // rollback and every statement run by executeSQL (it may change any
+    // table). For a caller that keeps what it read. One observer per store.
+    void setChangeObserver(std::function<void(const char* table)> changed);
+
+    // PRAGMA data_version: it changes when another connection commits a
+    // change to the file, never for this connection's own. Nothing on failure.
+    std::optional<qint64> dataVersion();
+
     // Runs one statement that yields no rows (prepared for this use only).
     bool executeSQL(const QString& sql, APMError* error);
 
@@ -195,5 +205,12 @@ private:
     enum TransactionStatement { kBegin, kEnd, kRollback };
     bool runTransactionStatement(TransactionStatement which);
     sqlite3_stmt* transactionStatements_[3] = {};
+    sqlite3_stmt* dataVersionStatement_ = nullptr;
+    std::function<void(const char* table)> changeObserver_;
+    void notifyChange(const char* table) const
+    {
+        if (changeObserver_)
+            changeObserver_(table);
+    }
     mutable int lastDatabaseErrorCode_ = 0;
 };

@@ -220,7 +220,11 @@ bool APMSqliteStore::deleteAllRecordsFromTableWithName(const QString& table, APM
     if (!APMCheckCondition(!table.isEmpty(), error, APMError::InvalidArgument, kEmptyDeleteAllTable)
         || !APMCheckCondition(handle_ != nullptr, error, APMError::InvalidState, kDeleteAllNotOpen))
         return false;
-    return runCachedStatement(QStringLiteral("DELETE FROM %1").arg(table), {}, kOpDeleteAllRecords, error);
+    const bool done
+        = runCachedStatement(QStringLiteral("DELETE FROM %1").arg(table), {}, kOpDeleteAllRecords, error);
+    // SQLite empties a table without a word to the update hook.
+    notifyChange(table.toUtf8().constData());
+    return done;
 }
 
 std::optional<qint64> APMSqliteStore::rowCountForTableWithName(const QString& table, APMError* error)
