@@ -41,7 +41,6 @@ using apm_frontend::state;
 namespace apm_frontend {
 
 const QString kOlderDatabaseClass = QStringLiteral("BASADatabase");
-const QString kPublicInterfaceClass = QStringLiteral("BASAnalytics");
 const QString kAdLibraryClass = QStringLiteral("ADNMobileAds");
 const QString kHelpLink = QStringLiteral("https://pravik.invalid/help/analytics-setup");
 
@@ -302,7 +301,7 @@ void APMAnalytics::startWithAppID(const QString& appID, const QString& origin, c
                            "disabled. Please upgrade to the latest version of Vireo Analytics for Basalt"));
         return;
     }
-    const bool hasPublicInterface = classExists(kPublicInterfaceClass);
+    const bool hasPublicInterface = classExists(APMIdentity::kBASAnalyticsClassName);
     if (hasPublicInterface && origin != kPlatformOrigin) {
         log(APMMonitor::kLevelWarning, 25026, QStringLiteral("Deferring to Basalt for event data collection"));
         return;
@@ -409,7 +408,7 @@ void APMAnalytics::startUp(const QString& appID, const QString& origin, const QV
         : APMMeasurement::defaultEnvironment();
     engineEnvironment.eventListeners = [](const APMEvent& event) { notifyEventListeners(event); };
     engineEnvironment.frontEnd = APMMeasurement::Environment::FrontEnd { origin,
-        s.environment.classExists && s.environment.classExists(kPublicInterfaceClass) };
+        s.environment.classExists && s.environment.classExists(APMIdentity::kBASAnalyticsClassName) };
     s.serialQueue->async([appID, collectionEnabled, deactivated, safelist, engineEnvironment]() mutable {
         APMMeasurement::initializeSharedInstanceWithAppID(
             appID, collectionEnabled, deactivated, safelist, std::move(engineEnvironment));

@@ -54,7 +54,6 @@ const QString APMMeasurement::kAdServicesURLVariable = QStringLiteral("PRAVIK_AN
 namespace {
 
 const QString kLibraryVersionText = QStringLiteral("102700000");
-const QString kPublicInterfaceClassName = QStringLiteral("BASAnalytics");
 
 // The remote configuration's store in the measurement database.
 class MeasurementConfigStore final : public APMRemoteConfigDatabase {
@@ -126,9 +125,6 @@ bool isResetPending(qint64 resetRetryCount)
 {
     return resetRetryCount >= 1 && resetRetryCount <= 9;
 }
-
-const QString kPublicInterfaceOrigin = QStringLiteral("fa");
-const QString kAdLibraryOrigin = QStringLiteral("am");
 
 } // namespace
 
@@ -227,8 +223,8 @@ std::unique_ptr<APMMeasurement> APMMeasurement::initWithAppID(const QString& app
     APMMonitor& engineMonitor = environment.monitor ? *environment.monitor : monitor();
     // With the public interface linked, its release names the library and
     // its launch arguments switch the logging.
-    const bool publicInterface = APMClassRegistry::classExists(kPublicInterfaceClassName);
-    const QString publicVersion = APMClassRegistry::classVersion(kPublicInterfaceClassName);
+    const bool publicInterface = APMClassRegistry::classExists(APMIdentity::kBASAnalyticsClassName);
+    const QString publicVersion = APMClassRegistry::classVersion(APMIdentity::kBASAnalyticsClassName);
     engineMonitor.logWithLevel(APMMonitor::kLevelNotice, 23007,
         QStringLiteral("Analytics v.%1 started").arg(publicVersion.isEmpty() ? kLibraryVersionText : publicVersion));
     if (publicInterface)
@@ -413,11 +409,7 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled)
         log(APMMonitor::kLevelNotice, 23206, QStringLiteral("Analytics collection deactivated"));
         return;
     }
-    // Whether collection was off when the engine first decided: first open
-    // reports it and clears the mark.
-    if (environment_.frontEnd && !isAnalyticsCollectionDeactivated_
-        && !APMAnalytics::deferredAnalyticsCollection().isValid())
-        APMAnalytics::setDeferredAnalyticsCollection(qint64(enabled ? 0 : 1));
+    markDeferredAnalyticsCollection(enabled);
     enabled_ = enabled;
     if (enabled) {
         if (!startMeasurementOnWorkerQueue()) {
@@ -650,9 +642,9 @@ void APMMeasurement::updatePersistedAppIDFromVMPAndAdNest()
     // The ID the engine was started with belongs to whoever started it.
     if (!environment_.frontEnd)
         return;
-    if (environment_.frontEnd->origin == kPublicInterfaceOrigin)
+    if (environment_.frontEnd->origin == APMAnalytics::kPlatformOrigin)
         persistedConfig_->setAppIDFromVMP(appID_);
-    else if (environment_.frontEnd->origin == kAdLibraryOrigin)
+    else if (environment_.frontEnd->origin == APMAnalytics::kAdOrigin)
         persistedConfig_->setAppIDFromAdNest(appID_);
 }
 

@@ -562,7 +562,9 @@ private:
     void logLifecycleEventOnWorkerQueue(const QString& name, const QVariantMap& parameters, double timestamp);
     void logInternalEventWithOrigin(const QString& origin, const QString& name, const QVariantMap& parameters);
     void reportLifecycleOnStartOnWorkerQueue();
-    // First open has reported (or did not need) the deferred-collection mark.
+    // The deferred-collection mark: set once (1 when collection is off),
+    // cleared when first open has reported it or did not need it.
+    void markDeferredAnalyticsCollection(bool enabled);
     void clearDeferredAnalyticsCollection();
     APMConfigStore& deepLinkStore() const;
     platform::SystemFacts& systemFacts() const;

@@ -265,9 +265,7 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const QString& appInsta
         persistedConfig_->setAppInstanceID(appInstanceID);
         updatePersistedAppIDFromVMPAndAdNest();
         log(APMMonitor::kLevelNotice, 23168, QStringLiteral("Analytics data has been reset"));
-        if (environment_.frontEnd && !isAnalyticsCollectionDeactivated_
-            && !APMAnalytics::deferredAnalyticsCollection().isValid())
-            APMAnalytics::setDeferredAnalyticsCollection(qint64(enabled_ ? 0 : 1));
+        markDeferredAnalyticsCollection(enabled_);
         initTimestamp_ = loadTimestamp;
         persistedConfig_->setLoadTimestampValue(loadTimestamp);
         if (enabled_) {

@@ -213,8 +213,8 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
     parameters.insert(kPreviousFirstOpenCountParameter, qint64(count < 1 ? 0 : count));
     parameters.insert(kUpdateWithAnalyticsParameter, qint64(installFlag ? 0 : 1));
     // Collection was off when the engine first decided and is on now.
-    if (environment_.frontEnd && APMConfigStore::isNumber(APMAnalytics::deferredAnalyticsCollection())
-        && APMAnalytics::deferredAnalyticsCollection().toBool())
+    const QVariant deferred = environment_.frontEnd ? APMAnalytics::deferredAnalyticsCollection() : QVariant();
+    if (APMConfigStore::isNumber(deferred) && deferred.toBool())
         parameters.insert(kDeferredAnalyticsCollectionParameter, qint64(1));
     if (efficientEngagement)
         parameters.insert(kEngagementTimeParameter, qint64(1));
@@ -231,6 +231,15 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
     }
     persistedConfig_->setFirstOpenTimestampMilliseconds(firstOpenMs);
     reportStoredCampaignEventOnWorkerQueue(firstOpenMs - 1);
+}
+
+// Whether collection was off when the engine first decided: first open
+// reports it and clears the mark.
+void APMMeasurement::markDeferredAnalyticsCollection(bool enabled)
+{
+    if (environment_.frontEnd && !isAnalyticsCollectionDeactivated_
+        && !APMAnalytics::deferredAnalyticsCollection().isValid())
+        APMAnalytics::setDeferredAnalyticsCollection(qint64(enabled ? 0 : 1));
 }
 
 void APMMeasurement::clearDeferredAnalyticsCollection()
