@@ -71,6 +71,7 @@ protected:
         engine().dispatchSyncOnWorkerQueue([this] { engine().fetchRemoteConfig(); });
         advance(0);
         EXPECT_EQ(configServer_.requestCount(), before + 1);
+        EXPECT_EQ(configServer_.problems(), QStringList());
     }
 
     // From here on, only what the server accepts later counts.
