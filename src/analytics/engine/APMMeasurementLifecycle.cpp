@@ -30,7 +30,6 @@ using namespace apm_engine;
 
 namespace {
 
-const QString kLifecycleFirstOpenTimeProperty = QStringLiteral("_fot");
 const QString kFirstOpenAfterInstallProperty = QStringLiteral("_fi");
 const QString kAppUpdateEvent = QStringLiteral("_au");
 const QString kOSUpdateEvent = QStringLiteral("_ou");
@@ -155,7 +154,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportFirstOpenOnWorkerQueue"));
     APMError error;
-    const std::optional<bool> hasFirstOpen = database_->containsUserAttributeWithName(kLifecycleFirstOpenTimeProperty, &error);
+    const std::optional<bool> hasFirstOpen = database_->containsUserAttributeWithName(kFirstOpenTimeProperty, &error);
     if (!hasFirstOpen) {
         log(APMMonitor::kLevelErrorMonitored, 23019, QStringLiteral("Failed to query first open property. Error"),
             error.description());
@@ -192,10 +191,10 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
     }
 
     const qint64 firstOpenMs = lifecycleMillisFromSeconds(initTimestamp_);
-    if (const auto attribute = APMUserAttribute::initWithOrigin(kAutoOrigin, kLifecycleFirstOpenTimeProperty,
+    if (const auto attribute = APMUserAttribute::initWithOrigin(kAutoOrigin, kFirstOpenTimeProperty,
             APMValue::initWithInt64(timestampMillisRoundedUpToNextHour(firstOpenMs)), initTimestamp_))
         setUserAttributeOnWorkerQueue(*attribute);
-    const std::optional<bool> hasFirstOpenTime = database_->containsUserAttributeWithName(kLifecycleFirstOpenTimeProperty, &error);
+    const std::optional<bool> hasFirstOpenTime = database_->containsUserAttributeWithName(kFirstOpenTimeProperty, &error);
     if (!hasFirstOpenTime) {
         log(APMMonitor::kLevelErrorMonitored, 23020,
             QStringLiteral("Failed to query first open property after setting it. Error"), error.description());
