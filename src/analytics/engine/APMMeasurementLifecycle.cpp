@@ -10,6 +10,7 @@
 #include "analytics/base/APMDeepLinkStore.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMNumericUtil.h"
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMScheduler.h"
 #include "analytics/base/APMStoreReceipt.h"
@@ -45,19 +46,6 @@ const QString kUTMSource = QStringLiteral("utm_source");
 const QString kUTMMedium = QStringLiteral("utm_medium");
 
 constexpr qint64 kMillisecondsPerHour = 3'600'000;
-
-// Seconds since 1970 as whole milliseconds, held inside the int64 range.
-qint64 lifecycleMillisFromSeconds(double seconds)
-{
-    const double ms = std::trunc(seconds * 1000.0);
-    if (std::isnan(ms))
-        return 0;
-    if (ms >= 9.2e18)
-        return std::numeric_limits<qint64>::max();
-    if (ms <= -9.2e18)
-        return std::numeric_limits<qint64>::min();
-    return static_cast<qint64>(ms);
-}
 
 } // namespace
 
@@ -190,7 +178,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
         return;
     }
 
-    const qint64 firstOpenMs = lifecycleMillisFromSeconds(initTimestamp_);
+    const qint64 firstOpenMs = APMSaturatingInt64(initTimestamp_ * 1000.0);
     if (const auto attribute = APMUserAttribute::initWithOrigin(kAutoOrigin, kFirstOpenTimeProperty,
             APMValue::initWithInt64(timestampMillisRoundedUpToNextHour(firstOpenMs)), initTimestamp_))
         setUserAttributeOnWorkerQueue(*attribute);
@@ -315,7 +303,7 @@ void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<qint64
         parameters.insert(kUTMMedium, kNotSet);
         parameters.insert(kCampaignCacheParameter, qint64(1));
     } else {
-        parameters.insert(kCampaignCacheParameter, lifecycleMillisFromSeconds(timestamp));
+        parameters.insert(kCampaignCacheParameter, qint64(APMSaturatingInt64(timestamp * 1000.0)));
     }
     clearStoredDeepLink(store);
     handleOpenURLOnWorkerQueue(QUrl(link), clickTimestampInMillis, timestamp, parameters);
