@@ -81,9 +81,14 @@ platform::SystemFacts& APMMeasurement::systemFacts() const
 QString APMMeasurement::previousFirstOpenCount()
 {
     const QVariant count = persistedConfig_->previousFirstOpenCount();
-    if (!APMConfigStore::isNumber(count))
+    if (APMConfigStore::isNumber(count))
+        return QString::number(APMConfigStore::int64FromNumber(count));
+    // Earlier versions stored the count as decimal text: it still counts.
+    if (count.metaType().id() != QMetaType::QString || !APMIsDecimalNumberString(count.toString()))
         return QString();
-    return QString::number(APMConfigStore::int64FromNumber(count));
+    bool whole = false;
+    const qint64 value = count.toString().toLongLong(&whole);
+    return QString::number(whole ? value : APMSaturatingInt64(count.toString().toDouble()));
 }
 
 void APMMeasurement::setPreviousFirstOpenCount(const QString& count)
