@@ -24,7 +24,6 @@
 #include "analytics/store/APMDatabase.h"
 #include "platform/SystemFacts.h"
 
-#include <cmath>
 #include <limits>
 
 using namespace apm_engine;
@@ -296,12 +295,16 @@ void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<qint64
         QStringLiteral("reportStoredCampaignEventWithClickTimestampInMillisOnWorkerQueue:"));
     APMConfigStore& store = deepLinkStore();
     QString link = store.stringForKey(APMDeepLinkStore::kDeepLinkKey);
-    if (link.isEmpty())
+    if (link.isEmpty()) {
+        // Something stored that is no link would otherwise stay and keep
+        // every later start from asking for the deferred deep link.
+        clearStoredDeepLink(store);
         return;
+    }
     const QVariant storedTime = store.numberForKey(APMDeepLinkStore::kDeepLinkTimestampKey);
     const double timestamp = storedTime.isValid() ? storedTime.toDouble() : 0;
     QVariantMap parameters;
-    if (storedTime.isValid() && std::fabs(now() - timestamp) > remoteConfig_->attributionCacheTTLInterval()) {
+    if (isStoredDeepLinkExpired(store, remoteConfig_->attributionCacheTTLInterval(), now())) {
         // Too old to attribute: the campaign is reported without its source.
         link = kNotSet;
         parameters.insert(kUTMSource, kNotSet);
