@@ -4,6 +4,7 @@
 #include "LifecycleTestSupport.h"
 
 #include "analytics/base/APMCampaignURL.h"
+#include "analytics/base/APMDeepLinkStore.h"
 #include "analytics/base/APMMonitor.h"
 #include "fakes/FakeAdServicesServer.h"
 
@@ -115,6 +116,28 @@ TEST_F(DeepLinkDeferredTest, TheStartAsksOnceWithAWellFormedQuery)
     launch();
     settle();
     EXPECT_EQ(server_.requestCount(), 1);
+}
+
+TEST_F(DeepLinkDeferredTest, SomethingStoredThatIsNoLinkIsDroppedAndTheNextStartAsks)
+{
+    launch();
+    rcfg::ConfigBuilder config;
+    config.setting(QStringLiteral("measurement.upload.dma_consent_enabled"), "0");
+    ASSERT_TRUE(configure(config));
+    restart();
+    deepLinks_->setObject(QVariant(qint64(42)), APMDeepLinkStore::kDeepLinkKey);
+    const int before = server_.requestCount();
+    launch();
+    settle();
+    // This start saw something stored and went to report it, not to ask.
+    EXPECT_EQ(server_.requestCount(), before);
+    EXPECT_FALSE(deepLinks_->objectForKey(APMDeepLinkStore::kDeepLinkKey).isValid());
+
+    server_.script({ fakes::FakeAdServicesServer::Reply::text("", 204) });
+    restart();
+    launch();
+    settle();
+    EXPECT_EQ(server_.requestCount(), before + 1);
 }
 
 TEST_F(DeepLinkDeferredTest, ValuesCannotAddPairsToTheQuery)

@@ -3,6 +3,7 @@
 // exactly once across restarts.
 #include "LifecycleTestSupport.h"
 
+#include "analytics/base/APMConfigStore.h"
 #include "analytics/base/APMDeepLinkStore.h"
 #include "analytics/base/APMAEU.h"
 #include "analytics/base/APMScheduler.h"
@@ -97,6 +98,50 @@ TEST_F(LifecycleTest, InstallFlagFollowsTheReceiptAndAnEarlierFirstOpen)
         EXPECT_EQ(firstOpens[0].parameters.value(QStringLiteral("_pfo")), QVariant(c.pfo));
         ASSERT_TRUE(userProperty(QStringLiteral("_fi")).has_value());
         EXPECT_EQ(userProperty(QStringLiteral("_fi"))->value().int64Value(), c.fi);
+    }
+}
+
+TEST_F(LifecycleTest, TheFirstOpenCountKeptByALoggedFirstOpenReachesTheNextOne)
+{
+    launch();
+    ASSERT_EQ(editor_->named(kFirstOpen).size(), 1);
+    // Kept as a number (a text "1" would compare equal to the number 1).
+    EXPECT_TRUE(APMConfigStore::isNumber(persisted_->previousFirstOpenCount()));
+    EXPECT_EQ(persisted_->previousFirstOpenCount(), QVariant(qint64(1)));
+    // The first-open time goes (a data reset that keeps the state file):
+    // the next launch reports a first open again, counting the earlier one.
+    engine_->dispatchSyncOnWorkerQueue(
+        [&] { engine_->database()->deleteUserAttributeWithName(QStringLiteral("_fot"), nullptr); });
+    restart();
+    launch();
+    const QList<SeenEvent> firstOpens = editor_->named(kFirstOpen);
+    ASSERT_EQ(firstOpens.size(), 1);
+    EXPECT_EQ(firstOpens[0].parameters.value(QStringLiteral("_pfo")), QVariant(qint64(1)));
+    EXPECT_EQ(firstOpens[0].parameters.value(QStringLiteral("_uwa")), QVariant(qint64(0)));
+    EXPECT_EQ(persisted_->previousFirstOpenCount(), QVariant(qint64(2)));
+}
+
+TEST_F(LifecycleTest, AFirstOpenCountStoredAsTextSurvivesARestart)
+{
+    struct Case {
+        const char* stored;
+        QString read;
+    };
+    const Case cases[] = {
+        { "3", QStringLiteral("3") },
+        { "+4", QStringLiteral("4") },
+        { "5.", QStringLiteral("5") },
+        { "99999999999999999999", QString::number(std::numeric_limits<qint64>::max()) },
+        { "many", QStringLiteral("1") }, // no number: none kept, a restart counts one
+    };
+    launch();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        persisted_->setPreviousFirstOpenCount(QString::fromLatin1(c.stored));
+        restart();
+        launch();
+        EXPECT_TRUE(editor_->named(kFirstOpen).isEmpty());
+        EXPECT_EQ(engine_->previousFirstOpenCount(), c.read);
     }
 }
 

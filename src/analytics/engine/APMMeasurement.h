@@ -349,6 +349,7 @@ public:
     std::unique_ptr<APMPrivateSetMembershipClient> PSMClientWithHashedEmailAddress(const QByteArray& digest);
     std::unique_ptr<APMPrivateSetMembershipClient> PSMClientWithHashedPhoneNumber(const QByteArray& digest);
     void retrievePSMResponse();
+    void PSMResponseCompletionOnWorkerQueue(const platform::HttpResponse& response);
     void maybeSchedulePSMRetry();
     void handlePSMValueOnWorkerQueue(const QString& value);
     void incrementPSMCountOnWorkerQueueWithName(const QString& name);

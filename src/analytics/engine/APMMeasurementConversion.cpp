@@ -303,51 +303,46 @@ void APMMeasurement::retrievePSMResponse()
     if (PSMRetryAlarm_)
         PSMRetryAlarm_->cancel();
     isPSMRequestInProgress_ = true;
-    isNetworkRequestPending_ = true;
     platform::HttpRequest request;
     request.method = "GET";
     request.url = *url;
     request.timeoutSeconds = remoteConfig_->networkTimeout();
-    const QString countName = countProperty;
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    environment_.http->send(request, [weak, countName](const platform::HttpResponse& response) {
-        const auto self = weak.lock();
-        if (!self || !*self)
-            return;
-        (*self)->scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:psm"), [weak, countName, response] {
-            const auto engine = weak.lock();
-            if (!engine || !*engine)
-                return;
-            APMMeasurement& measurement = **engine;
-            measurement.isNetworkRequestPending_ = false;
-            measurement.incrementPSMCountOnWorkerQueueWithName(countName);
-            const int status = response.error == platform::HttpResponse::Error::None ? response.status : 0;
-            if (status != 200 && status != 204 && status != 304) {
-                measurement.log(APMMonitor::kLevelErrorMonitored, 23228,
-                    QStringLiteral("Failed to query data set for on-device conversion measurement. Will retry later. "
-                                   "Code, error"),
-                    status, response.errorString);
-                measurement.isPSMRequestInProgress_ = false;
-                measurement.maybeSchedulePSMRetry();
-                measurement.updateSchedule();
-                return;
-            }
-            const QString value = measurement.privateSetMembershipClient_
-                ? measurement.privateSetMembershipClient_->parsedPSMValueFromResponse(response.body)
-                : QString();
-            if (!value.isEmpty()) {
-                measurement.log(APMMonitor::kLevelDebug, 23229, QStringLiteral("On-device conversion measurement found a match"));
-                measurement.handlePSMValueOnWorkerQueue(value);
-            } else {
-                measurement.log(APMMonitor::kLevelDebug, 23230,
-                    QStringLiteral("On-device conversion measurement did not find a match. Will try again given new user "
-                                   "data."));
-            }
-            measurement.isPSMRequestInProgress_ = false;
-            measurement.privateSetMembershipClient_.reset();
-            measurement.updateSchedule();
-        });
-    });
+    sendNetworkRequest(
+        request, QStringLiteral("APMMeasurement:psm"), &APMMeasurement::PSMResponseCompletionOnWorkerQueue);
+}
+
+void APMMeasurement::PSMResponseCompletionOnWorkerQueue(const platform::HttpResponse& response)
+{
+    // No new client is taken while a request is in progress: the one here
+    // is the one that asked, and its input type names the count to raise.
+    if (privateSetMembershipClient_) {
+        const qint32 type = privateSetMembershipClient_->inputType();
+        incrementPSMCountOnWorkerQueueWithName(PSMCountNamesForInputType(type).first);
+    }
+    const int status = response.error == platform::HttpResponse::Error::None ? response.status : 0;
+    if (status != 200 && status != 204 && status != 304) {
+        log(APMMonitor::kLevelErrorMonitored, 23228,
+            QStringLiteral("Failed to query data set for on-device conversion measurement. Will retry later. "
+                           "Code, error"),
+            status, response.errorString);
+        isPSMRequestInProgress_ = false;
+        maybeSchedulePSMRetry();
+        updateSchedule();
+        return;
+    }
+    const QString value
+        = privateSetMembershipClient_ ? privateSetMembershipClient_->parsedPSMValueFromResponse(response.body) : QString();
+    if (!value.isEmpty()) {
+        log(APMMonitor::kLevelDebug, 23229, QStringLiteral("On-device conversion measurement found a match"));
+        handlePSMValueOnWorkerQueue(value);
+    } else {
+        log(APMMonitor::kLevelDebug, 23230,
+            QStringLiteral("On-device conversion measurement did not find a match. Will try again given new user "
+                           "data."));
+    }
+    isPSMRequestInProgress_ = false;
+    privateSetMembershipClient_.reset();
+    updateSchedule();
 }
 
 void APMMeasurement::maybeSchedulePSMRetry()

@@ -435,10 +435,10 @@ bool APMMeasurement::writeEvent(
         return false;
     }
     if (event.name() == kFirstOpenEvent) {
-        const qint64 previous = persistedConfig_->previousFirstOpenCount().toLongLong();
+        const qint64 previous = previousFirstOpenCount().toLongLong();
         const qint64 base = previous < 1 ? 0 : previous;
         const qint64 next = base == std::numeric_limits<qint64>::max() ? base : base + 1;
-        persistedConfig_->setPreviousFirstOpenCount(QString::number(next));
+        setPreviousFirstOpenCount(QString::number(next));
     }
     // The parameters' description is costly and only wanted when the line is.
     if (apm_measurement_event::isLogged(*environment_.monitor, APMMonitor::kLevelDebug))
@@ -539,7 +539,7 @@ void APMMeasurement::setLastAdvertisingIDResetUserPropertyOnWorkerQueue()
 void APMMeasurement::logFirstOpenConsentedEvent(double timestamp)
 {
     persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(false);
-    const qint64 count = persistedConfig_->previousFirstOpenCount().toLongLong();
+    const qint64 count = previousFirstOpenCount().toLongLong();
     const std::optional<APMUserAttribute> firstInstall = database_->userAttributeWithName(QStringLiteral("_fi"), nullptr);
     const bool withoutAttribution = firstInstall && firstInstall->value().isInt64() && firstInstall->value().int64Value() < 1;
     const QVariantMap parameters { { QStringLiteral("_pfo"), count < 2 ? qint64(0) : count - 1 },

@@ -13,6 +13,7 @@
 #include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMMeasurementNames.h"
 #include "analytics/identity/APMTCFClient.h"
 #include "analytics/model/APMStoreTransaction.h"
 #include "analytics/model/APMUserAttribute.h"
@@ -28,7 +29,7 @@ namespace apm_fetch {
 
 const QString kConfigRequestPlatform = QStringLiteral("macos");
 const QString kRemoteConfigClassName = QStringLiteral("BASRemoteConfig");
-const QString kFirstOpenTimeProperty = QStringLiteral("_fot");
+using apm_engine::kFirstOpenTimeProperty;
 const QByteArray kIfModifiedSinceHeader = "If-Modified-Since";
 const QByteArray kIfNoneMatchHeader = "If-None-Match";
 const QByteArray kLastModifiedHeader = "Last-Modified";

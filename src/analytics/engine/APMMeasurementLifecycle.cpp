@@ -10,6 +10,7 @@
 #include "analytics/base/APMDeepLinkStore.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMNumericUtil.h"
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMScheduler.h"
 #include "analytics/base/APMStoreReceipt.h"
@@ -23,14 +24,12 @@
 #include "analytics/store/APMDatabase.h"
 #include "platform/SystemFacts.h"
 
-#include <cmath>
 #include <limits>
 
 using namespace apm_engine;
 
 namespace {
 
-const QString kLifecycleFirstOpenTimeProperty = QStringLiteral("_fot");
 const QString kFirstOpenAfterInstallProperty = QStringLiteral("_fi");
 const QString kAppUpdateEvent = QStringLiteral("_au");
 const QString kOSUpdateEvent = QStringLiteral("_ou");
@@ -46,19 +45,6 @@ const QString kUTMSource = QStringLiteral("utm_source");
 const QString kUTMMedium = QStringLiteral("utm_medium");
 
 constexpr qint64 kMillisecondsPerHour = 3'600'000;
-
-// Seconds since 1970 as whole milliseconds, held inside the int64 range.
-qint64 lifecycleMillisFromSeconds(double seconds)
-{
-    const double ms = std::trunc(seconds * 1000.0);
-    if (std::isnan(ms))
-        return 0;
-    if (ms >= 9.2e18)
-        return std::numeric_limits<qint64>::max();
-    if (ms <= -9.2e18)
-        return std::numeric_limits<qint64>::min();
-    return static_cast<qint64>(ms);
-}
 
 } // namespace
 
@@ -94,9 +80,14 @@ platform::SystemFacts& APMMeasurement::systemFacts() const
 QString APMMeasurement::previousFirstOpenCount()
 {
     const QVariant count = persistedConfig_->previousFirstOpenCount();
-    if (!APMConfigStore::isNumber(count))
+    if (APMConfigStore::isNumber(count))
+        return QString::number(APMConfigStore::int64FromNumber(count));
+    // Earlier versions stored the count as decimal text: it still counts.
+    if (count.metaType().id() != QMetaType::QString || !APMIsDecimalNumberString(count.toString()))
         return QString();
-    return QString::number(APMConfigStore::int64FromNumber(count));
+    bool whole = false;
+    const qint64 value = count.toString().toLongLong(&whole);
+    return QString::number(whole ? value : APMSaturatingInt64(count.toString().toDouble()));
 }
 
 void APMMeasurement::setPreviousFirstOpenCount(const QString& count)
@@ -155,7 +146,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportFirstOpenOnWorkerQueue"));
     APMError error;
-    const std::optional<bool> hasFirstOpen = database_->containsUserAttributeWithName(kLifecycleFirstOpenTimeProperty, &error);
+    const std::optional<bool> hasFirstOpen = database_->containsUserAttributeWithName(kFirstOpenTimeProperty, &error);
     if (!hasFirstOpen) {
         log(APMMonitor::kLevelErrorMonitored, 23019, QStringLiteral("Failed to query first open property. Error"),
             error.description());
@@ -191,11 +182,11 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
         return;
     }
 
-    const qint64 firstOpenMs = lifecycleMillisFromSeconds(initTimestamp_);
-    if (const auto attribute = APMUserAttribute::initWithOrigin(kAutoOrigin, kLifecycleFirstOpenTimeProperty,
+    const qint64 firstOpenMs = APMSaturatingInt64(initTimestamp_ * 1000.0);
+    if (const auto attribute = APMUserAttribute::initWithOrigin(kAutoOrigin, kFirstOpenTimeProperty,
             APMValue::initWithInt64(timestampMillisRoundedUpToNextHour(firstOpenMs)), initTimestamp_))
         setUserAttributeOnWorkerQueue(*attribute);
-    const std::optional<bool> hasFirstOpenTime = database_->containsUserAttributeWithName(kLifecycleFirstOpenTimeProperty, &error);
+    const std::optional<bool> hasFirstOpenTime = database_->containsUserAttributeWithName(kFirstOpenTimeProperty, &error);
     if (!hasFirstOpenTime) {
         log(APMMonitor::kLevelErrorMonitored, 23020,
             QStringLiteral("Failed to query first open property after setting it. Error"), error.description());
@@ -304,19 +295,23 @@ void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<qint64
         QStringLiteral("reportStoredCampaignEventWithClickTimestampInMillisOnWorkerQueue:"));
     APMConfigStore& store = deepLinkStore();
     QString link = store.stringForKey(APMDeepLinkStore::kDeepLinkKey);
-    if (link.isEmpty())
+    if (link.isEmpty()) {
+        // Something stored that is no link would otherwise stay and keep
+        // every later start from asking for the deferred deep link.
+        clearStoredDeepLink(store);
         return;
+    }
     const QVariant storedTime = store.numberForKey(APMDeepLinkStore::kDeepLinkTimestampKey);
     const double timestamp = storedTime.isValid() ? storedTime.toDouble() : 0;
     QVariantMap parameters;
-    if (storedTime.isValid() && std::fabs(now() - timestamp) > remoteConfig_->attributionCacheTTLInterval()) {
+    if (isStoredDeepLinkExpired(store, remoteConfig_->attributionCacheTTLInterval(), now())) {
         // Too old to attribute: the campaign is reported without its source.
         link = kNotSet;
         parameters.insert(kUTMSource, kNotSet);
         parameters.insert(kUTMMedium, kNotSet);
         parameters.insert(kCampaignCacheParameter, qint64(1));
     } else {
-        parameters.insert(kCampaignCacheParameter, lifecycleMillisFromSeconds(timestamp));
+        parameters.insert(kCampaignCacheParameter, qint64(APMSaturatingInt64(timestamp * 1000.0)));
     }
     clearStoredDeepLink(store);
     handleOpenURLOnWorkerQueue(QUrl(link), clickTimestampInMillis, timestamp, parameters);

@@ -11,6 +11,8 @@ inline const QString kLastAdvertisingIDResetProperty = QStringLiteral("_lair");
 inline const QString kNPAProperty = QStringLiteral("_npa");
 inline const QString kSessionStartEvent = QStringLiteral("_s");
 inline const QString kFirstOpenEvent = QStringLiteral("_f");
+// The hour of the first open; its presence marks a first open as reported.
+inline const QString kFirstOpenTimeProperty = QStringLiteral("_fot");
 inline const QString kEngagementEvent = QStringLiteral("_e");
 inline const QString kEngagementTimeParameter = QStringLiteral("_et");
 inline const QString kFirstRunParameter = QStringLiteral("_fr");

@@ -253,22 +253,12 @@ void APMMeasurement::requestDeferredDeepLink()
     request.method = "GET";
     request.url = url;
     request.timeoutSeconds = remoteConfig_->networkTimeout();
-    isNetworkRequestPending_ = true;
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    environment_.http->send(request, [weak](const platform::HttpResponse& response) {
-        const auto self = weak.lock();
-        if (!self || !*self)
-            return;
-        (*self)->scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:ddl"), [weak, response] {
-            if (const auto engine = weak.lock(); engine && *engine)
-                (*engine)->deferredDeepLinkCompletionOnWorkerQueue(response);
-        });
-    });
+    sendNetworkRequest(
+        request, QStringLiteral("APMMeasurement:ddl"), &APMMeasurement::deferredDeepLinkCompletionOnWorkerQueue);
 }
 
 void APMMeasurement::deferredDeepLinkCompletionOnWorkerQueue(const platform::HttpResponse& response)
 {
-    isNetworkRequestPending_ = false;
     const bool answered = response.error == platform::HttpResponse::Error::None
         && (response.status == 200 || response.status == 204 || response.status == 304);
     if (!answered) {

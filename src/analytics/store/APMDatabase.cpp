@@ -307,8 +307,11 @@ bool APMDatabase::performTransaction(const std::function<bool()>& block)
     APMError error;
     APMSqliteStore* store = openStore(&error);
     bool committed = false;
-    // What the block wrote is not in the file unless it commits (the block
-    // may throw as well).
+    // A rollback already makes the kept rows go, through the store's rollback
+    // hook. A ROLLBACK statement that fails itself never reaches that hook,
+    // and the block's writes may then still be in the open transaction, so
+    // any transaction that did not commit (a throwing block too) forgets
+    // them here as well: at worst one more read from the file.
     const auto forgetUncommitted = qScopeGuard([&] {
         if (!committed)
             forgetKeptRows(nullptr);
