@@ -176,19 +176,17 @@ void APMScreenViewReporter::trackScreenWithParameters(const QVariantMap& paramet
         previous = currentScreen_;
         currentScreen_ = next;
     });
-    const std::weak_ptr<APMScreenViewReporter> weak = weak_from_this();
-    queue_.async([weak, previous, next, parameters, limits] {
-        const auto self = weak.lock();
-        if (!self)
-            return;
-        self->postScreenDidChangeNotificationWithPreviousScreen(previous, next);
+    // The task holds no owner: the destructor's stop() runs it first, while
+    // every member still lives, and the last owner is never this queue's task.
+    queue_.async([this, previous, next, parameters, limits] {
+        postScreenDidChangeNotificationWithPreviousScreen(previous, next);
         QVariantMap extra;
         if (const auto cleaned
             = APMCleanEventParameters(parameters, kScreenViewPublicEvent, true, false, limits))
             extra = APMVariantMapFromParameters(*cleaned);
         extra.remove(kScreenNameParameter);
         extra.remove(kScreenClassParameter);
-        self->logViewScreenEventWithPreviousScreen(previous, next, extra);
+        logViewScreenEventWithPreviousScreen(previous, next, extra);
     });
 }
 
