@@ -7,10 +7,11 @@
 #include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMInAppPurchaseProductCache.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/model/APMEventNames.h"
 #include "platform/Clock.h"
 #include "platform/GlobalQueue.h"
 
-const QString APMInAppPurchaseTransactionReporter::kInAppPurchaseEvent = QStringLiteral("_iap");
 const QString APMInAppPurchaseTransactionReporter::kInvalidInAppPurchaseEvent = QStringLiteral("_iapx");
 const QString APMInAppPurchaseTransactionReporter::kSubscriptionRenewalEvent = QStringLiteral("_assr");
 const QString APMInAppPurchaseTransactionReporter::kSubscriptionConversionEvent = QStringLiteral("_assc");
@@ -25,7 +26,6 @@ bool APMInAppPurchaseTransactionReporter::hasMarker(const QVariantMap& parameter
 
 namespace purchase_reporter {
 
-const QString kAutoOrigin = QStringLiteral("auto");
 const QString kSandbox = QStringLiteral("sandbox");
 constexpr qsizetype kRememberedTransactions = 1000;
 
@@ -209,7 +209,7 @@ void APMInAppPurchaseTransactionReporter::reportTransactionWithProduct(const std
             transactionIdentifier);
         return;
     }
-    QString name = kInAppPurchaseEvent;
+    QString name = APMEventNames::kInAppPurchaseEvent;
     if (hasMarker(*parameters, kInvalidMarker)) {
         name = kInvalidInAppPurchaseEvent;
         if (environment_.isSandbox())
@@ -224,5 +224,5 @@ void APMInAppPurchaseTransactionReporter::reportTransactionWithProduct(const std
         parameters->remove(kSubConvertMarker);
         name = kSubscriptionConversionEvent;
     }
-    environment_.logEvent(kAutoOrigin, name, *parameters, environment_.clock->now());
+    environment_.logEvent(apm_engine::kAutoOrigin, name, *parameters, environment_.clock->now());
 }

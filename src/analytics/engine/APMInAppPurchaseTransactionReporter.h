@@ -33,7 +33,6 @@ class APMMonitor;
 // skipped, so a purchase is never counted twice.
 class APMInAppPurchaseTransactionReporter {
 public:
-    static const QString kInAppPurchaseEvent; // "_iap"
     static const QString kInvalidInAppPurchaseEvent; // "_iapx"
     static const QString kSubscriptionRenewalEvent; // "_assr"
     static const QString kSubscriptionConversionEvent; // "_assc"

@@ -4,6 +4,7 @@
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistedConfig.h"
+#include "analytics/engine/APMMeasurementNames.h"
 #include "platform/AttributionTokenSource.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
@@ -23,7 +24,6 @@ const QString APMSearchAdReporter::kCampaignEvent = QStringLiteral("_cmp");
 
 namespace search_ad_reporter {
 
-const QString kSearchAdAutoOrigin = QStringLiteral("auto");
 // The service's answer to a test token: not a real campaign.
 const QString kSearchAdTestIdentifier = QStringLiteral("1234567890");
 const QString kSearchAdAttributionKey = QStringLiteral("attribution");
@@ -356,5 +356,5 @@ void APMSearchAdReporter::logCampaignEventWithSearchAdCampaign(
     else
         parameters.insert(QStringLiteral("click_timestamp"), firstOpen - 1);
     if (environment_.logEvent)
-        environment_.logEvent(kSearchAdAutoOrigin, kCampaignEvent, parameters, environment_.clock->now());
+        environment_.logEvent(apm_engine::kAutoOrigin, kCampaignEvent, parameters, environment_.clock->now());
 }
