@@ -65,6 +65,10 @@ public:
 
     static APMInAppPurchaseTransactionReporter& sharedInstance();
     explicit APMInAppPurchaseTransactionReporter(Environment environment = defaultEnvironment());
+    ~APMInAppPurchaseTransactionReporter();
+
+    APMInAppPurchaseTransactionReporter(const APMInAppPurchaseTransactionReporter&) = delete;
+    APMInAppPurchaseTransactionReporter& operator=(const APMInAppPurchaseTransactionReporter&) = delete;
 
     // ---- Entries ----------------------------------------------------------------
 
@@ -126,6 +130,9 @@ private:
     bool claimTransaction(const QString& productID, const QString& transactionIdentifier);
 
     Environment environment_;
+    // What queued work and the product cache's answers hold: empty once the
+    // reporter is gone, so that late work does nothing.
+    std::shared_ptr<APMInAppPurchaseTransactionReporter*> self_;
     std::mutex reportedLock_;
     std::deque<QString> reportedOrder_;
     QSet<QString> reported_;
