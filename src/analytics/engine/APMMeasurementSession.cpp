@@ -157,9 +157,10 @@ void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timesta
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportSessionStartOnWorkerQueue"));
     const std::shared_ptr<APMSessionReporter> reporter = sessionReporter();
-    if (!reporter || !reporter->isSessionExpired())
+    // The main thread may start a session on activation at the same moment:
+    // only the one whose check-and-start succeeds reports it.
+    if (!reporter || !reporter->startNewSessionIfExpired())
         return;
-    reporter->updatePropertiesForNewSessionStart();
     if (const auto id = reporter->sessionIDPropertyWithTimestamp(timestamp))
         setUserAttributeOnWorkerQueue(*id);
     if (const auto number = reporter->sessionNumberProperty())

@@ -185,11 +185,6 @@ bool APMSessionReporter::isSessionExpired() const
     return uptime - lastActivityUptime_ > timeoutSessionInterval_;
 }
 
-bool APMSessionReporter::shouldStartNewSession() const
-{
-    return isAppActive() && isSessionExpired();
-}
-
 void APMSessionReporter::markActivity()
 {
     const double uptime = currentUptime();
@@ -220,9 +215,29 @@ std::optional<APMUserAttribute> APMSessionReporter::sessionNumberProperty() cons
 
 void APMSessionReporter::updatePropertiesForNewSessionStart()
 {
+    const double uptime = currentUptime();
+    const double clockTime = currentClockTime();
+    std::lock_guard locker(mutex_);
+    startSessionLocked(uptime, clockTime);
+}
+
+bool APMSessionReporter::startNewSessionIfExpired()
+{
+    const double uptime = currentUptime();
+    const double clockTime = currentClockTime();
+    std::lock_guard locker(mutex_);
+    if (!(uptime - lastActivityUptime_ > timeoutSessionInterval_))
+        return false;
+    startSessionLocked(uptime, clockTime);
+    return true;
+}
+
+void APMSessionReporter::startSessionLocked(double uptime, double clockTime)
+{
     const qint64 number = persistedConfig_.sessionNumber();
     persistedConfig_.setSessionNumber(number < std::numeric_limits<qint64>::max() ? number + 1 : number);
-    markActivity();
+    persistedConfig_.setLastSessionActivityClockTime(clockTime);
+    lastActivityUptime_ = uptime;
 }
 
 void APMSessionReporter::setSessionID(
@@ -242,6 +257,11 @@ void APMSessionReporter::logSessionStartEvent()
     if (!isReportingEnabled())
         return;
     updatePropertiesForNewSessionStart();
+    logStartedSession();
+}
+
+void APMSessionReporter::logStartedSession()
+{
     const qint64 id = APMSaturatingInt64(currentClockTime());
     const qint64 number = persistedConfig_.sessionNumber();
     setSessionID(id, number);
@@ -347,10 +367,12 @@ void APMSessionReporter::handleAppDidBecomeActive()
         engagementStartUptime_ = freerideEngagementStartUptime_ = uptime;
     }
     rescheduleUserEngagementTimer();
-    if (shouldStartNewSession() && isReportingEnabled()) {
-        setSessionID(std::nullopt, std::nullopt);
-        logSessionStartEvent();
-    }
+    // The engine's worker queue may start a session at the same moment: the
+    // check and the start are one step, so only one of the two does.
+    if (!isAppActive() || !isReportingEnabled() || !startNewSessionIfExpired())
+        return;
+    setSessionID(std::nullopt, std::nullopt);
+    logStartedSession();
 }
 
 void APMSessionReporter::handleAppWillResignActiveWithScreen(const APMScreen* screen)
