@@ -399,6 +399,9 @@ void APMSessionReporter::handleScreenDidChangeFromScreen(const APMScreen* previo
 
 void APMSessionReporter::rescheduleUserEngagementTimer()
 {
+    // Turning reporting back on arms the timer again.
+    if (!isReportingEnabled())
+        return;
     const double interval = config()->sessionEventUserEngagementInterval();
     const std::weak_ptr<APMSessionReporter> weak = weak_from_this();
     const std::weak_ptr<Timer> weakTimer = timer_;
