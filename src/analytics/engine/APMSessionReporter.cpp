@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 using namespace apm_engine;
 
@@ -82,8 +83,10 @@ APMSessionReporter::APMSessionReporter(APMPersistedConfig& persistedConfig, Envi
     // long ago it was is read once, now (a wall clock set back counts the
     // same as one moved on), and placed on this run's boot clock, which
     // measures all idle time from here on.
-    lastActivityUptime_
-        = uptime - std::fabs(currentClockTime() - persistedConfig_.lastSessionActivityClockTime());
+    // A stored time that is no number tells nothing: the session counts as
+    // long expired, never as one that cannot expire.
+    const double idle = std::fabs(currentClockTime() - persistedConfig_.lastSessionActivityClockTime());
+    lastActivityUptime_ = uptime - (std::isfinite(idle) ? idle : std::numeric_limits<double>::infinity());
 }
 
 APMSessionReporter::~APMSessionReporter()
