@@ -334,14 +334,11 @@ void APMSearchAdReporter::handleResponse(const platform::HttpResponse& response)
 void APMSearchAdReporter::logCampaignEventWithSearchAdCampaign(
     bool attributed, const QString& campaign, const QString& term)
 {
-    {
-        std::lock_guard locker(answerLock_);
-        if (persistedConfig_.searchAdCampaignValue().isValid()) {
-            log(APMMonitor::kLevelWarningSilent, 32008, QStringLiteral("Search Ad Campaign is already tracked"));
-            return;
-        }
-        persistedConfig_.setSearchAdCampaignValue(attributed);
+    if (persistedConfig_.searchAdCampaignValue().isValid()) {
+        log(APMMonitor::kLevelWarningSilent, 32008, QStringLiteral("Search Ad Campaign is already tracked"));
+        return;
     }
+    persistedConfig_.setSearchAdCampaignValue(attributed);
     if (!attributed)
         return;
     QVariantMap parameters { { QStringLiteral("source"), QStringLiteral("Apple") },
