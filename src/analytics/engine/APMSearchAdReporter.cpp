@@ -326,9 +326,9 @@ void APMSearchAdReporter::handleResponse(const platform::HttpResponse& response)
     case AttributionReply::Kind::Answer:
         logCampaignEventWithSearchAdCampaign(reply.attributed, reply.campaign, reply.term);
         cancelScheduling();
-        return;
+        break;
     }
-    scheduleSearchAdReport();
+    // Without an answer the next attempt stays as the attempt itself armed it.
 }
 
 void APMSearchAdReporter::logCampaignEventWithSearchAdCampaign(
