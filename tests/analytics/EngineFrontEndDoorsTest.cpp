@@ -2,9 +2,9 @@
 // told of handled events, the user-property limit per origin, the session
 // identifier and the first-open count.
 #include "EngineTestFixture.h"
+#include "ScriptedSession.h"
 
 #include "analytics/base/APMValue.h"
-#include "analytics/engine/APMSessionState.h"
 #include "analytics/model/APMEvent.h"
 #include "platform/GlobalQueue.h"
 
@@ -15,14 +15,6 @@ using namespace engine_test;
 namespace {
 
 class EngineFrontEndDoorsTest : public EngineFixture { };
-
-// A session whose expiry the test decides.
-class SwitchableSession final : public APMSessionState {
-public:
-    bool isAppActive() const override { return true; }
-    bool isSessionExpired() const override { return expired.load(); }
-    std::atomic<bool> expired { false };
-};
 
 struct SessionAnswer {
     qint64 id = -1;
@@ -95,7 +87,7 @@ TEST_F(EngineFrontEndDoorsTest, MaxUserPropertiesAndTheUserIDQuery)
 
 TEST_F(EngineFrontEndDoorsTest, SessionIDAnswersInTheirOrder)
 {
-    auto session = std::make_shared<SwitchableSession>();
+    auto session = std::make_shared<session_test::ScriptedSession>();
     APMMeasurement::Environment e = environment();
     e.session = session;
     start(QString(), true, &e);

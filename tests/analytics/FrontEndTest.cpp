@@ -1,13 +1,12 @@
 // The analytics front end: start and its checks, the held operation queue,
 // enabling, events, listeners, the interceptor, session id and reset.
 #include "FrontEndTestFixture.h"
+#include "ScriptedSession.h"
 
 #include "analytics/base/APMValue.h"
 #include "analytics/model/APMUserAttribute.h"
 
 #include <QRegularExpression>
-
-#include <atomic>
 
 using namespace front_end_test;
 
@@ -345,21 +344,9 @@ TEST_F(FrontEndTest, DefaultEventParametersReachTheEngineOnlyWhenEnabled)
         QVariant(QStringLiteral("north")));
 }
 
-namespace front_end_test {
-
-// A session that is running or has expired, as the test says.
-class FrontEndScriptedSession final : public APMSessionState {
-public:
-    bool isAppActive() const override { return true; }
-    bool isSessionExpired() const override { return expired; }
-    std::atomic<bool> expired { false };
-};
-
-} // namespace front_end_test
-
 TEST_F(FrontEndTest, SessionIDAnswers)
 {
-    const auto session = std::make_shared<FrontEndScriptedSession>();
+    const auto session = std::make_shared<session_test::ScriptedSession>();
     session_ = session;
     struct Answer {
         qint64 id = -1;

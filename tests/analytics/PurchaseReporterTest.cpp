@@ -93,7 +93,10 @@ protected:
         e.queue = [this](std::function<void()> task) { time_.async(std::move(task)); };
         e.clock = &time_;
         e.monitor = &APMMeasurement::monitor();
-        e.receipt = [this] { return receipt_; };
+        e.receipt = [this] {
+            ++receiptReads_;
+            return receipt_;
+        };
         e.isSandbox = [this] { return sandbox_; };
         e.logEvent = [this](const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp) {
             logged_.push_back({ origin, name, parameters, timestamp });
@@ -118,6 +121,7 @@ protected:
     fakes::VirtualTime time_;
     fakes::FakeAppStore store_;
     std::optional<QByteArray> receipt_;
+    int receiptReads_ = 0;
     bool sandbox_ = false;
     std::vector<LoggedPurchase> logged_;
     std::unique_ptr<Reporter> reporter_;
@@ -320,6 +324,34 @@ TEST_F(PurchaseProductRequestTest, UnknownProductsAndStoreFailuresReportNothing)
     time_.runPending();
     ASSERT_EQ(logged_.size(), 2u);
     EXPECT_EQ(logged_[1].name, QStringLiteral("_iap"));
+}
+
+TEST_F(PurchaseProductRequestTest, TheNewerInterfaceReadsTheReceiptInItsQueuedWork)
+{
+    useRecords({ rec("coins", "11", "11", kT1, 1) });
+    reporter_->paymentQueueUpdatedFilteredTransactions({}); // nothing to read for
+    reporter_->reportTransactionWithProductID(
+        QStringLiteral("coins"), 1, QStringLiteral("11"), QString(), purchaseSeconds(kT1), {}, {}, {});
+    EXPECT_EQ(receiptReads_, 0) << "the receipt was read on the caller's thread";
+    time_.runPending();
+    EXPECT_EQ(receiptReads_, 1);
+    EXPECT_EQ(logged_.size(), 1u);
+}
+
+TEST_F(PurchaseProductRequestTest, WorkStillQueuedWhenTheReporterGoesDoesNothing)
+{
+    useRecords({ rec("coins", "11", "11", kT1, 1), rec("coins", "12", "12", kT2, 1),
+        rec("gold", "21", "21", kT1, 0) });
+    deliver({ purchasedTransaction("coins", "11", "", kT1) });
+    ASSERT_EQ(logged_.size(), 1u);
+    // A cached product, one still to be asked for, and the newer interface.
+    reporter_->paymentQueueUpdatedFilteredTransactions({ purchasedTransaction("coins", "12", "", kT2) });
+    reporter_->paymentQueueUpdatedFilteredTransactions({ purchasedTransaction("gold", "21", "", kT1) });
+    reporter_->reportTransactionWithProductID(
+        QStringLiteral("gold"), 1, QStringLiteral("22"), QString(), purchaseSeconds(kT1), {}, {}, {});
+    reporter_.reset();
+    time_.runPending();
+    EXPECT_EQ(logged_.size(), 1u);
 }
 
 TEST_F(PurchaseProductRequestTest, WithoutAStoreNothingIsReported)

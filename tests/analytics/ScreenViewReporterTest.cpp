@@ -4,6 +4,11 @@
 #include "SessionTestFixture.h"
 #include "ValidatorLogRecorder.h"
 
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
 using namespace session_test;
 
 namespace {
@@ -203,6 +208,43 @@ TEST_F(ScreenViewReporterTest, SessionAndEngagementReachTheCollectionServerWithT
     EXPECT_TRUE(sawSessionNumber);
     for (const auto& batch : server_.batches())
         EXPECT_TRUE(batch.problems.isEmpty()) << batch.problems.join(u'\n').toStdString();
+}
+
+TEST_F(ScreenViewReporterTest, TheLastOwnerLettingGoDuringQueuedWorkWaitsForIt)
+{
+    // The owner lets go while a screen view is being logged on the
+    // reporter's queue: the destructor must run on the owner's thread and
+    // wait for that work, not on the queue's own thread (which cannot join
+    // itself).
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    platform::NotificationCenter center;
+    APMScreenViewReporter::Environment e;
+    e.clock = &time_;
+    e.notificationCenter = &center;
+    e.sessionReporter = [] { return nullptr; };
+    e.adExposureReporter = [] { return nullptr; };
+    e.logEvent = [&entered, released](const QString&, const QString&, const QVariantMap&, double) {
+        entered.set_value();
+        released.wait();
+    };
+    std::shared_ptr<APMScreenViewReporter> reporter = APMScreenViewReporter::create(std::move(e));
+    center.post(platform::ApplicationStateNotifier::kDidBecomeActive);
+    reporter->trackScreenWithParameters(
+        { { QStringLiteral("screen_name"), QStringLiteral("Home") } }, time_.now());
+    entered.get_future().wait();
+
+    std::atomic<bool> gone { false };
+    std::thread owner([&] {
+        reporter.reset();
+        gone = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(gone.load()) << "the owner's release did not wait for the queued work";
+    release.set_value();
+    owner.join();
+    EXPECT_TRUE(gone.load());
 }
 
 TEST_F(ScreenViewReporterTest, TheLaunchHookBringsTheSharedReporterToLife)

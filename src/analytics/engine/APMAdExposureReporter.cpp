@@ -107,21 +107,19 @@ void APMAdExposureReporter::beginAdUnitExposure(const QString& adUnitID)
         return;
     }
     const double time = currentTime();
-    const std::weak_ptr<APMAdExposureReporter> weak = weak_from_this();
-    queue_.async([weak, adUnitID, time] {
-        const auto self = weak.lock();
-        if (!self)
-            return;
-        if (self->adUnitCounts_.size() >= kMaxAdUnits) {
-            self->log(APMMonitor::kLevelWarningSilent, 1002,
+    // The task holds no owner: the destructor's stop() runs it first, while
+    // every member still lives, and the last owner is never this queue's task.
+    queue_.async([this, adUnitID, time] {
+        if (adUnitCounts_.size() >= kMaxAdUnits) {
+            log(APMMonitor::kLevelWarningSilent, 1002,
                 QStringLiteral("Reached limit on ad units. Ignoring ad unit with ID"), adUnitID);
             return;
         }
-        if (self->adUnitCounts_.isEmpty())
-            self->adExposureStartTime_ = time;
-        if (!self->adUnitStartTimes_.contains(adUnitID))
-            self->adUnitStartTimes_.insert(adUnitID, time);
-        self->adUnitCounts_[adUnitID] += 1;
+        if (adUnitCounts_.isEmpty())
+            adExposureStartTime_ = time;
+        if (!adUnitStartTimes_.contains(adUnitID))
+            adUnitStartTimes_.insert(adUnitID, time);
+        adUnitCounts_[adUnitID] += 1;
     });
 }
 

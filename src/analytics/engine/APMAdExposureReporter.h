@@ -25,7 +25,7 @@ class APMScreen;
 // "_xu" for one unit and "_xa" for all exposure together (origin "am").
 // Time is the boot clock, so wall-clock changes are not exposure; time
 // spent while the application was not active is not counted.
-class APMAdExposureReporter final : public std::enable_shared_from_this<APMAdExposureReporter> {
+class APMAdExposureReporter final {
 public:
     static const QString kQueueName; // "APMAdExposureReporter"
     static constexpr int kMaxAdUnits = 100;

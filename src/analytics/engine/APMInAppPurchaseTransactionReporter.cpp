@@ -7,10 +7,11 @@
 #include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMInAppPurchaseProductCache.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/model/APMEventNames.h"
 #include "platform/Clock.h"
 #include "platform/GlobalQueue.h"
 
-const QString APMInAppPurchaseTransactionReporter::kInAppPurchaseEvent = QStringLiteral("_iap");
 const QString APMInAppPurchaseTransactionReporter::kInvalidInAppPurchaseEvent = QStringLiteral("_iapx");
 const QString APMInAppPurchaseTransactionReporter::kSubscriptionRenewalEvent = QStringLiteral("_assr");
 const QString APMInAppPurchaseTransactionReporter::kSubscriptionConversionEvent = QStringLiteral("_assc");
@@ -25,7 +26,6 @@ bool APMInAppPurchaseTransactionReporter::hasMarker(const QVariantMap& parameter
 
 namespace purchase_reporter {
 
-const QString kAutoOrigin = QStringLiteral("auto");
 const QString kSandbox = QStringLiteral("sandbox");
 constexpr qsizetype kRememberedTransactions = 1000;
 
@@ -61,6 +61,7 @@ APMInAppPurchaseTransactionReporter& APMInAppPurchaseTransactionReporter::shared
 
 APMInAppPurchaseTransactionReporter::APMInAppPurchaseTransactionReporter(Environment environment)
     : environment_(std::move(environment))
+    , self_(std::make_shared<APMInAppPurchaseTransactionReporter*>(this))
 {
     const Environment defaults = defaultEnvironment();
     if (!environment_.store)
@@ -79,6 +80,11 @@ APMInAppPurchaseTransactionReporter::APMInAppPurchaseTransactionReporter(Environ
         environment_.isSandbox = defaults.isSandbox;
     if (!environment_.logEvent)
         environment_.logEvent = defaults.logEvent;
+}
+
+APMInAppPurchaseTransactionReporter::~APMInAppPurchaseTransactionReporter()
+{
+    self_.reset();
 }
 
 void APMInAppPurchaseTransactionReporter::log(qint64 level, qint64 code, const QString& message) const
@@ -109,19 +115,26 @@ void APMInAppPurchaseTransactionReporter::paymentQueueUpdatedFilteredTransaction
     }
     if (purchased.isEmpty())
         return;
+    const std::weak_ptr<APMInAppPurchaseTransactionReporter*> weak = self_;
     if (missing.isEmpty()) {
-        environment_.queue([this, purchased] { reportTransactionsFromArray(purchased); });
+        environment_.queue([weak, purchased] {
+            if (const auto self = weak.lock(); self && *self)
+                (*self)->reportTransactionsFromArray(purchased);
+        });
         return;
     }
     environment_.productCache->requestProductsWithProductIdentifiers(missing, environment_.queue,
-        [this, purchased](std::optional<APMProductsRequest::Products> products, std::optional<QSet<QString>>,
+        [weak, purchased](std::optional<APMProductsRequest::Products> products, std::optional<QSet<QString>>,
             std::optional<APMError> error) {
+            const auto self = weak.lock();
+            if (!self || !*self)
+                return;
             if (error && (!products || products->isEmpty())) {
-                log(APMMonitor::kLevelErrorMonitored, 21027, QStringLiteral("Cannot request product information. Error"),
-                    error->description());
+                (*self)->log(APMMonitor::kLevelErrorMonitored, 21027,
+                    QStringLiteral("Cannot request product information. Error"), error->description());
                 return;
             }
-            reportTransactionsFromArray(purchased);
+            (*self)->reportTransactionsFromArray(purchased);
         });
 }
 
@@ -129,11 +142,18 @@ void APMInAppPurchaseTransactionReporter::reportTransactionWithProductID(const Q
     qint64 paymentQuantity, const QString& transactionIdentifier, const QString& originalTransactionIdentifier,
     std::optional<double> transactionDate, const QByteArray&, const QString&, const QString&)
 {
-    const std::optional<QList<APMInAppPurchaseItem>> records = parsePurchasedItemsFromReceipt();
-    const auto report = [=, this](const platform::StoreProduct& product) {
-        environment_.queue([=, this] {
-            reportTransactionWithProduct(
-                product, paymentQuantity, transactionIdentifier, originalTransactionIdentifier, transactionDate, records);
+    const std::weak_ptr<APMInAppPurchaseTransactionReporter*> weak = self_;
+    const APMDispatch queue = environment_.queue;
+    // The receipt is read and parsed in the queued work, as for a batch,
+    // never on the caller's thread.
+    const auto report = [=](const platform::StoreProduct& product) {
+        queue([=] {
+            const auto self = weak.lock();
+            if (!self || !*self)
+                return;
+            APMInAppPurchaseTransactionReporter& reporter = **self;
+            reporter.reportTransactionWithProduct(product, paymentQuantity, transactionIdentifier,
+                originalTransactionIdentifier, transactionDate, reporter.parsePurchasedItemsFromReceipt());
         });
     };
     if (const auto cached = environment_.productCache->cachedProductForProductIdentifier(productID)) {
@@ -141,10 +161,14 @@ void APMInAppPurchaseTransactionReporter::reportTransactionWithProductID(const Q
         return;
     }
     environment_.productCache->requestProductsWithProductIdentifiers({ productID }, environment_.queue,
-        [this, report](std::optional<APMProductsRequest::Products> products, std::optional<QSet<QString>>,
+        [weak, report](std::optional<APMProductsRequest::Products> products, std::optional<QSet<QString>>,
             std::optional<APMError> error) {
+            const auto self = weak.lock();
+            if (!self || !*self)
+                return;
             if (!products || products->isEmpty()) {
-                log(APMMonitor::kLevelErrorMonitored, 21027, QStringLiteral("Cannot request product information. Error"),
+                (*self)->log(APMMonitor::kLevelErrorMonitored, 21027,
+                    QStringLiteral("Cannot request product information. Error"),
                     error ? QVariant(error->description()) : QVariant());
                 return;
             }
@@ -209,7 +233,7 @@ void APMInAppPurchaseTransactionReporter::reportTransactionWithProduct(const std
             transactionIdentifier);
         return;
     }
-    QString name = kInAppPurchaseEvent;
+    QString name = APMEventNames::kInAppPurchaseEvent;
     if (hasMarker(*parameters, kInvalidMarker)) {
         name = kInvalidInAppPurchaseEvent;
         if (environment_.isSandbox())
@@ -224,5 +248,5 @@ void APMInAppPurchaseTransactionReporter::reportTransactionWithProduct(const std
         parameters->remove(kSubConvertMarker);
         name = kSubscriptionConversionEvent;
     }
-    environment_.logEvent(kAutoOrigin, name, *parameters, environment_.clock->now());
+    environment_.logEvent(apm_engine::kAutoOrigin, name, *parameters, environment_.clock->now());
 }

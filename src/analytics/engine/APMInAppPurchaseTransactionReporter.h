@@ -33,7 +33,6 @@ class APMMonitor;
 // skipped, so a purchase is never counted twice.
 class APMInAppPurchaseTransactionReporter {
 public:
-    static const QString kInAppPurchaseEvent; // "_iap"
     static const QString kInvalidInAppPurchaseEvent; // "_iapx"
     static const QString kSubscriptionRenewalEvent; // "_assr"
     static const QString kSubscriptionConversionEvent; // "_assc"
@@ -66,6 +65,10 @@ public:
 
     static APMInAppPurchaseTransactionReporter& sharedInstance();
     explicit APMInAppPurchaseTransactionReporter(Environment environment = defaultEnvironment());
+    ~APMInAppPurchaseTransactionReporter();
+
+    APMInAppPurchaseTransactionReporter(const APMInAppPurchaseTransactionReporter&) = delete;
+    APMInAppPurchaseTransactionReporter& operator=(const APMInAppPurchaseTransactionReporter&) = delete;
 
     // ---- Entries ----------------------------------------------------------------
 
@@ -127,6 +130,9 @@ private:
     bool claimTransaction(const QString& productID, const QString& transactionIdentifier);
 
     Environment environment_;
+    // What queued work and the product cache's answers hold: empty once the
+    // reporter is gone, so that late work does nothing.
+    std::shared_ptr<APMInAppPurchaseTransactionReporter*> self_;
     std::mutex reportedLock_;
     std::deque<QString> reportedOrder_;
     QSet<QString> reported_;

@@ -7,6 +7,7 @@
 #include "analytics/base/APMHelpers.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMNumericUtil.h"
+#include "analytics/model/APMEventNames.h"
 
 #include <algorithm>
 #include <limits>
@@ -15,12 +16,9 @@ namespace purchase_parameters {
 
 const QString kProductID = QStringLiteral("product_id");
 const QString kPrice = QStringLiteral("price");
-const QString kValue = QStringLiteral("value");
 const QString kQuantity = QStringLiteral("quantity");
-const QString kCurrency = QStringLiteral("currency");
 const QString kProductName = QStringLiteral("product_name");
 const QString kDeduplicationID = QStringLiteral("_did");
-const QString kSubscription = QStringLiteral("subscription");
 const QString kFreeTrial = QStringLiteral("free_trial");
 const QString kPriceIsDiscounted = QStringLiteral("price_is_discounted");
 const QString kOriginalPrice = QStringLiteral("original_price");
@@ -64,12 +62,12 @@ std::optional<QVariantMap> APMInAppPurchaseTransactionReporter::transactionEvent
             result.insert(kPrice, *price);
         if (quantity != 0) {
             if (const auto value = purchaseValueInMicros(*product->price, quantity))
-                result.insert(kValue, *value);
+                result.insert(APMEventNames::kValueParameter, *value);
             result.insert(kQuantity, quantity);
         }
     }
     if (!product->currencyCode.isEmpty())
-        result.insert(kCurrency, product->currencyCode);
+        result.insert(APMEventNames::kCurrencyParameter, product->currencyCode);
     if (product->localizedTitle)
         result.insert(kProductName, *product->localizedTitle);
     if (tid.isEmpty())
@@ -108,25 +106,25 @@ std::optional<QVariantMap> APMInAppPurchaseTransactionReporter::transactionEvent
                 log(verbose, 40023, QStringLiteral("Subscription transaction missing in receipt will be reported as invalid"),
                     product->productIdentifier);
                 result.insert(kInvalidMarker, qint64(1));
-                result.insert(kSubscription, qint64(1));
+                result.insert(APMEventNames::kSubscriptionParameter, qint64(1));
             } else if (D.size() > 1) {
                 environment_.monitor->logWithLevel(verbose, 40024,
                     QStringLiteral("Subscription transaction with duplicate transaction date will be reported as invalid"),
                     product->productIdentifier, D.size());
                 result.insert(kInvalidMarker, qint64(1));
-                result.insert(kSubscription, qint64(1));
+                result.insert(APMEventNames::kSubscriptionParameter, qint64(1));
             } else {
                 const std::optional<APMInAppPurchaseItem> V
                     = D.isEmpty() ? std::nullopt : std::optional<APMInAppPurchaseItem>(D.first());
                 const QString vOtid = V ? V->originalTransactionID() : QString();
                 const QString vProduct = V ? V->productID() : QString();
                 if (type == APMInAppPurchaseItem::NonRenewingSubscription) {
-                    result.insert(kSubscription, qint64(1));
+                    result.insert(APMEventNames::kSubscriptionParameter, qint64(1));
                     result.insert(kDeduplicationID, purchaseDeduplicationID(vOtid, std::nullopt, vProduct));
                     log(verbose, 40025, QStringLiteral("Transaction of non-renewing subscription will be reported"));
                 } else {
                     if (V && V->originalTransactionID() == V->transactionID())
-                        result.insert(kSubscription, qint64(1));
+                        result.insert(APMEventNames::kSubscriptionParameter, qint64(1));
                     result.insert(kDeduplicationID,
                         purchaseDeduplicationID(vOtid, V ? V->webOrderLineItemID() : std::nullopt, vProduct));
                     const bool trial = V && V->isFreeTrial();
@@ -167,7 +165,7 @@ std::optional<QVariantMap> APMInAppPurchaseTransactionReporter::transactionEvent
                 result.insert(kOriginalPrice, result.value(kPrice));
             result.insert(kPriceIsDiscounted, qint64(1));
             result.insert(kPrice, qint64(0));
-            result.insert(kValue, qint64(0));
+            result.insert(APMEventNames::kValueParameter, qint64(0));
         };
         if (hasMarker(result, kFreeTrial)) {
             asFree();
@@ -180,12 +178,13 @@ std::optional<QVariantMap> APMInAppPurchaseTransactionReporter::transactionEvent
                 result.insert(kPrice, *price);
                 if (quantity != 0) {
                     if (const auto value = purchaseValueInMicros(discount->price, quantity))
-                        result.insert(kValue, *value);
+                        result.insert(APMEventNames::kValueParameter, *value);
                 }
             }
         }
     }
-    for (const QString& key : { kPrice, kValue, kCurrency, kProductID }) {
+    for (const QString& key :
+        { kPrice, APMEventNames::kValueParameter, APMEventNames::kCurrencyParameter, kProductID }) {
         if (!result.contains(key))
             return std::nullopt;
     }

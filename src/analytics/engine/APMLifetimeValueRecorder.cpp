@@ -5,6 +5,7 @@
 #include "analytics/base/APMNumericUtil.h"
 #include "analytics/base/CodePoints.h"
 #include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMMeasurementNames.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMEventNames.h"
 #include "analytics/model/APMLogNames.h"
@@ -20,7 +21,6 @@ const QString APMLifetimeValueRecorder::kPropertyPrefix = QStringLiteral("_ltv_"
 
 namespace lifetime_value {
 
-const QString kAutoOrigin = QStringLiteral("auto");
 const QString kEcommercePurchase = QStringLiteral("ecommerce_purchase");
 const QString kPurchase = QStringLiteral("purchase");
 const QString kRefund = QStringLiteral("refund");
@@ -148,8 +148,8 @@ bool APMLifetimeValueRecorder::recordLifetimeValueToDatabase(
             return false;
         }
     }
-    const std::optional<APMUserAttribute> property
-        = APMUserAttribute::initWithOrigin(kAutoOrigin, name, APMValue::initWithInt64(total), now);
+    const std::optional<APMUserAttribute> property = APMUserAttribute::initWithOrigin(
+        apm_engine::kAutoOrigin, name, APMValue::initWithInt64(total), now);
     if (!property) {
         // Only a name the validator refuses gets here: the currency code
         // makes one (digits or symbols pass the length test).

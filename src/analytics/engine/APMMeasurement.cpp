@@ -575,10 +575,8 @@ void APMMeasurement::makeSearchAdReporter()
     const std::weak_ptr<APMMeasurement*> weak = self_;
     environment.logEvent = [weak](const QString& origin, const QString& name, const QVariantMap& parameters,
                                double timestamp) {
-        if (APMAnalytics::hasStarted())
-            APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
-        else if (const auto self = weak.lock(); self && *self)
-            (*self)->logEventWithOrigin(origin, false, name, parameters, timestamp, true, true, true, nullptr, {});
+        if (const auto self = weak.lock(); self && *self)
+            (*self)->logInternalEventWithOrigin(origin, name, parameters, timestamp);
     };
     searchAdReporter_ = APMSearchAdReporter::initWithWorkerQueue(
         &scheduler_->workerQueue(), persistedConfig_, std::move(environment));

@@ -501,11 +501,15 @@ public:
     // Any thread: refreshes a week-old configuration when internal events
     // are blocklisted.
     void handleAppDidBecomeActiveEvent();
-    // An internal event of the engine's reporters, placed on the current
-    // screen unless it names its own.
+    // An internal event of the engine's reporters: where the environment's
+    // `logInternalEventWithOrigin` sends it, else the engine's own entry.
     void logInternalEventWithOrigin(
         const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
-    // The same on the shared engine; nothing without one.
+    // The engine's own entry for a reporter's internal event, placed on the
+    // current screen unless it names its own.
+    void logOwnInternalEvent(
+        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
+    // The engine's own entry on the shared engine; nothing without one.
     static void logInternalEventOnSharedInstance(
         const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
     // Where the reporters and lifecycle reports log by default: the front

@@ -7,7 +7,6 @@
 #include "analytics/base/APMScheduler.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMMeasurementNames.h"
 #include "analytics/engine/APMScreenViewReporter.h"
 #include "analytics/engine/APMSessionReporter.h"
@@ -89,10 +88,7 @@ std::shared_ptr<APMSessionReporter> APMMeasurement::makeSessionReporter()
     };
     e.logEvent = [engine](const QString& origin, const QString& name, const QVariantMap& parameters,
                      double timestamp) {
-        // Through the front end once one runs, as every automatic report.
-        if (APMAnalytics::hasStarted())
-            APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
-        else if (APMMeasurement* self = engine())
+        if (APMMeasurement* self = engine())
             self->logInternalEventWithOrigin(origin, name, parameters, timestamp);
     };
     e.setSessionProperties = [engine](const std::optional<qint64>& id, const std::optional<qint64>& number) {
@@ -134,6 +130,15 @@ void APMMeasurement::setSessionTimeoutInterval(double seconds)
 void APMMeasurement::logInternalEventWithOrigin(
     const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
 {
+    if (environment_.logInternalEventWithOrigin)
+        environment_.logInternalEventWithOrigin(origin, name, parameters, timestamp);
+    else
+        logOwnInternalEvent(origin, name, parameters, timestamp);
+}
+
+void APMMeasurement::logOwnInternalEvent(
+    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
+{
     const QVariantMap screen
         = APMHasScreenParameters(parameters) ? QVariantMap() : screenViewReporter().screenParameters();
     logEventWithOrigin(origin, false, name, parameters, timestamp, true, true, true, nullptr, screen);
@@ -143,7 +148,7 @@ void APMMeasurement::logInternalEventOnSharedInstance(
     const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
 {
     if (APMMeasurement* engine = sharedInstance())
-        engine->logInternalEventWithOrigin(origin, name, parameters, timestamp);
+        engine->logOwnInternalEvent(origin, name, parameters, timestamp);
 }
 
 // ---- Session starts -------------------------------------------------------------------------
@@ -152,9 +157,10 @@ void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timesta
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportSessionStartOnWorkerQueue"));
     const std::shared_ptr<APMSessionReporter> reporter = sessionReporter();
-    if (!reporter || !reporter->isSessionExpired())
+    // The main thread may start a session on activation at the same moment:
+    // only the one whose check-and-start succeeds reports it.
+    if (!reporter || !reporter->startNewSessionIfExpired())
         return;
-    reporter->updatePropertiesForNewSessionStart();
     if (const auto id = reporter->sessionIDPropertyWithTimestamp(timestamp))
         setUserAttributeOnWorkerQueue(*id);
     if (const auto number = reporter->sessionNumberProperty())

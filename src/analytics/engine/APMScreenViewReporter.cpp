@@ -11,7 +11,9 @@
 #include "analytics/engine/APMMeasurementRemoteConfig.h"
 #include "analytics/engine/APMSessionReporter.h"
 #include "analytics/model/APMDataTypeValidator.h"
+#include "analytics/model/APMEventNames.h"
 #include "analytics/model/APMEventParameters.h"
+#include "analytics/model/APMScreen.h"
 #include "platform/ApplicationStateNotifier.h"
 #include "platform/Clock.h"
 
@@ -19,14 +21,16 @@ const QString APMScreenViewReporter::kQueueName = QStringLiteral("APMScreenViewR
 
 namespace screen_view_reporter {
 
-const QString kScreenViewPublicEvent = QStringLiteral("screen_view");
-const QString kScreenViewEvent = QStringLiteral("_vs");
 const QString kScreenNameParameter = QStringLiteral("screen_name");
 const QString kScreenClassParameter = QStringLiteral("screen_class");
 const QString kManualScreenParameter = QStringLiteral("_mst");
-const QString kScreenInstanceKey = QStringLiteral("_si");
-const QString kScreenClassKey = QStringLiteral("_sc");
-const QString kScreenNameKey = QStringLiteral("_sn");
+
+// "_vs", the stored form of "screen_view", as the name table has it.
+const QString& internalScreenViewEvent()
+{
+    static const QString name = APMPublicToInternalEventNames().value(APMEventNames::kScreenViewEvent);
+    return name;
+}
 
 // A screen text as the application gave it: a string, plain or as APMValue;
 // anything else is kept as it came so that validation refuses it.
@@ -38,11 +42,6 @@ QVariant screenTextArgument(const QVariant& value)
             return text.stringValue();
     }
     return value;
-}
-
-QVariant valueOf(const QString& text)
-{
-    return QVariant::fromValue(APMValue::initWithString(text).value_or(APMValue()));
 }
 
 std::shared_ptr<APMSessionReporter> sharedEngineSessionReporter()
@@ -176,19 +175,17 @@ void APMScreenViewReporter::trackScreenWithParameters(const QVariantMap& paramet
         previous = currentScreen_;
         currentScreen_ = next;
     });
-    const std::weak_ptr<APMScreenViewReporter> weak = weak_from_this();
-    queue_.async([weak, previous, next, parameters, limits] {
-        const auto self = weak.lock();
-        if (!self)
-            return;
-        self->postScreenDidChangeNotificationWithPreviousScreen(previous, next);
+    // The task holds no owner: the destructor's stop() runs it first, while
+    // every member still lives, and the last owner is never this queue's task.
+    queue_.async([this, previous, next, parameters, limits] {
+        postScreenDidChangeNotificationWithPreviousScreen(previous, next);
         QVariantMap extra;
         if (const auto cleaned
-            = APMCleanEventParameters(parameters, kScreenViewPublicEvent, true, false, limits))
+            = APMCleanEventParameters(parameters, APMEventNames::kScreenViewEvent, true, false, limits))
             extra = APMVariantMapFromParameters(*cleaned);
         extra.remove(kScreenNameParameter);
         extra.remove(kScreenClassParameter);
-        self->logViewScreenEventWithPreviousScreen(previous, next, extra);
+        logViewScreenEventWithPreviousScreen(previous, next, extra);
     });
 }
 
@@ -239,8 +236,8 @@ void APMScreenViewReporter::logViewScreenEventWithPreviousScreen(
         return;
     }
     const bool manual = next.isManuallyTracked();
-    environment_.logEvent(manual ? apm_engine::kAppOrigin : apm_engine::kAutoOrigin, kScreenViewEvent,
-        parameters, manual ? next.eventTimestamp() : environment_.clock->now());
+    environment_.logEvent(manual ? apm_engine::kAppOrigin : apm_engine::kAutoOrigin,
+        internalScreenViewEvent(), parameters, manual ? next.eventTimestamp() : environment_.clock->now());
 }
 
 QVariantMap APMScreenViewReporter::screenParameters()
@@ -251,12 +248,13 @@ QVariantMap APMScreenViewReporter::screenParameters()
     queue_.sync([&] {
         if (!currentScreen_)
             return;
-        parameters.insert(
-            kScreenInstanceKey, QVariant::fromValue(APMValue::initWithInt64(currentScreen_->instanceID())));
+        parameters.insert(APMEventNames::kScreenIDParameter,
+            QVariant::fromValue(APMValue::initWithInt64(currentScreen_->instanceID())));
         if (!currentScreen_->className().isNull())
-            parameters.insert(kScreenClassKey, valueOf(currentScreen_->className()));
+            parameters.insert(
+                APMEventNames::kScreenClassParameter, APMScreenText(currentScreen_->className()));
         if (!currentScreen_->name().isNull())
-            parameters.insert(kScreenNameKey, valueOf(currentScreen_->name()));
+            parameters.insert(APMEventNames::kScreenNameParameter, APMScreenText(currentScreen_->name()));
     });
     return parameters;
 }

@@ -30,7 +30,7 @@ class APMSessionReporter;
 //
 // While the application is not the active one (after it was active once),
 // screen views are refused and events carry no screen.
-class APMScreenViewReporter final : public std::enable_shared_from_this<APMScreenViewReporter> {
+class APMScreenViewReporter final {
 public:
     static const QString kQueueName; // "APMScreenViewReporter"
 

@@ -4,6 +4,7 @@
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistedConfig.h"
+#include "analytics/engine/APMMeasurementNames.h"
 #include "platform/AttributionTokenSource.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
@@ -23,7 +24,6 @@ const QString APMSearchAdReporter::kCampaignEvent = QStringLiteral("_cmp");
 
 namespace search_ad_reporter {
 
-const QString kSearchAdAutoOrigin = QStringLiteral("auto");
 // The service's answer to a test token: not a real campaign.
 const QString kSearchAdTestIdentifier = QStringLiteral("1234567890");
 const QString kSearchAdAttributionKey = QStringLiteral("attribution");
@@ -326,22 +326,19 @@ void APMSearchAdReporter::handleResponse(const platform::HttpResponse& response)
     case AttributionReply::Kind::Answer:
         logCampaignEventWithSearchAdCampaign(reply.attributed, reply.campaign, reply.term);
         cancelScheduling();
-        return;
+        break;
     }
-    scheduleSearchAdReport();
+    // Without an answer the next attempt stays as the attempt itself armed it.
 }
 
 void APMSearchAdReporter::logCampaignEventWithSearchAdCampaign(
     bool attributed, const QString& campaign, const QString& term)
 {
-    {
-        std::lock_guard locker(answerLock_);
-        if (persistedConfig_.searchAdCampaignValue().isValid()) {
-            log(APMMonitor::kLevelWarningSilent, 32008, QStringLiteral("Search Ad Campaign is already tracked"));
-            return;
-        }
-        persistedConfig_.setSearchAdCampaignValue(attributed);
+    if (persistedConfig_.searchAdCampaignValue().isValid()) {
+        log(APMMonitor::kLevelWarningSilent, 32008, QStringLiteral("Search Ad Campaign is already tracked"));
+        return;
     }
+    persistedConfig_.setSearchAdCampaignValue(attributed);
     if (!attributed)
         return;
     QVariantMap parameters { { QStringLiteral("source"), QStringLiteral("Apple") },
@@ -356,5 +353,5 @@ void APMSearchAdReporter::logCampaignEventWithSearchAdCampaign(
     else
         parameters.insert(QStringLiteral("click_timestamp"), firstOpen - 1);
     if (environment_.logEvent)
-        environment_.logEvent(kSearchAdAutoOrigin, kCampaignEvent, parameters, environment_.clock->now());
+        environment_.logEvent(apm_engine::kAutoOrigin, kCampaignEvent, parameters, environment_.clock->now());
 }

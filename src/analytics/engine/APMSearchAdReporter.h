@@ -6,7 +6,6 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 namespace platform {
@@ -119,7 +118,6 @@ private:
     std::unique_ptr<APMAlarm> alarm_;
     bool enabled_ = false;
     bool started_ = false;
-    std::mutex answerLock_;
     // Lets replies and firings that arrive after destruction do nothing.
     std::shared_ptr<APMSearchAdReporter*> self_;
 };

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 using namespace apm_engine;
 
@@ -82,8 +83,10 @@ APMSessionReporter::APMSessionReporter(APMPersistedConfig& persistedConfig, Envi
     // long ago it was is read once, now (a wall clock set back counts the
     // same as one moved on), and placed on this run's boot clock, which
     // measures all idle time from here on.
-    lastActivityUptime_
-        = uptime - std::fabs(currentClockTime() - persistedConfig_.lastSessionActivityClockTime());
+    // A stored time that is no number tells nothing: the session counts as
+    // long expired, never as one that cannot expire.
+    const double idle = std::fabs(currentClockTime() - persistedConfig_.lastSessionActivityClockTime());
+    lastActivityUptime_ = uptime - (std::isfinite(idle) ? idle : std::numeric_limits<double>::infinity());
 }
 
 APMSessionReporter::~APMSessionReporter()
@@ -185,11 +188,6 @@ bool APMSessionReporter::isSessionExpired() const
     return uptime - lastActivityUptime_ > timeoutSessionInterval_;
 }
 
-bool APMSessionReporter::shouldStartNewSession() const
-{
-    return isAppActive() && isSessionExpired();
-}
-
 void APMSessionReporter::markActivity()
 {
     const double uptime = currentUptime();
@@ -220,9 +218,29 @@ std::optional<APMUserAttribute> APMSessionReporter::sessionNumberProperty() cons
 
 void APMSessionReporter::updatePropertiesForNewSessionStart()
 {
+    const double uptime = currentUptime();
+    const double clockTime = currentClockTime();
+    std::lock_guard locker(mutex_);
+    startSessionLocked(uptime, clockTime);
+}
+
+bool APMSessionReporter::startNewSessionIfExpired()
+{
+    const double uptime = currentUptime();
+    const double clockTime = currentClockTime();
+    std::lock_guard locker(mutex_);
+    if (!(uptime - lastActivityUptime_ > timeoutSessionInterval_))
+        return false;
+    startSessionLocked(uptime, clockTime);
+    return true;
+}
+
+void APMSessionReporter::startSessionLocked(double uptime, double clockTime)
+{
     const qint64 number = persistedConfig_.sessionNumber();
     persistedConfig_.setSessionNumber(number < std::numeric_limits<qint64>::max() ? number + 1 : number);
-    markActivity();
+    persistedConfig_.setLastSessionActivityClockTime(clockTime);
+    lastActivityUptime_ = uptime;
 }
 
 void APMSessionReporter::setSessionID(
@@ -242,6 +260,11 @@ void APMSessionReporter::logSessionStartEvent()
     if (!isReportingEnabled())
         return;
     updatePropertiesForNewSessionStart();
+    logStartedSession();
+}
+
+void APMSessionReporter::logStartedSession()
+{
     const qint64 id = APMSaturatingInt64(currentClockTime());
     const qint64 number = persistedConfig_.sessionNumber();
     setSessionID(id, number);
@@ -347,10 +370,12 @@ void APMSessionReporter::handleAppDidBecomeActive()
         engagementStartUptime_ = freerideEngagementStartUptime_ = uptime;
     }
     rescheduleUserEngagementTimer();
-    if (shouldStartNewSession() && isReportingEnabled()) {
-        setSessionID(std::nullopt, std::nullopt);
-        logSessionStartEvent();
-    }
+    // The engine's worker queue may start a session at the same moment: the
+    // check and the start are one step, so only one of the two does.
+    if (!isAppActive() || !isReportingEnabled() || !startNewSessionIfExpired())
+        return;
+    setSessionID(std::nullopt, std::nullopt);
+    logStartedSession();
 }
 
 void APMSessionReporter::handleAppWillResignActiveWithScreen(const APMScreen* screen)
@@ -377,6 +402,9 @@ void APMSessionReporter::handleScreenDidChangeFromScreen(const APMScreen* previo
 
 void APMSessionReporter::rescheduleUserEngagementTimer()
 {
+    // Turning reporting back on arms the timer again.
+    if (!isReportingEnabled())
+        return;
     const double interval = config()->sessionEventUserEngagementInterval();
     const std::weak_ptr<APMSessionReporter> weak = weak_from_this();
     const std::weak_ptr<Timer> weakTimer = timer_;

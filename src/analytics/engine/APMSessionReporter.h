@@ -86,12 +86,15 @@ public:
     bool isAppActive() const override;
     bool isSessionExpired() const override;
 
-    bool shouldStartNewSession() const;
     // False when expired; otherwise the session lives on from now.
     bool extendSession();
     std::optional<APMUserAttribute> sessionIDPropertyWithTimestamp(double timestamp) const;
     std::optional<APMUserAttribute> sessionNumberProperty() const;
+    // Counts a new session from now, whether or not the last one expired.
     void updatePropertiesForNewSessionStart();
+    // The same, only when the session has expired, checked and done in one
+    // step against a start from another thread; whether it started one.
+    bool startNewSessionIfExpired();
     void setSessionID(const std::optional<qint64>& sessionID, const std::optional<qint64>& sessionNumber);
 
     void logSessionStartEvent();
@@ -121,6 +124,10 @@ private:
     void log(qint64 level, qint64 code, const QString& message) const;
     void logEvent(const QString& name, const QVariantMap& parameters) const;
     void markActivity();
+    // Under mutex_: the new session's number and its first activity.
+    void startSessionLocked(double uptime, double clockTime);
+    // "_sid" and "_sno" set and "_s" logged for the session just started.
+    void logStartedSession();
     void cancelEngagementTimer();
 
     APMPersistedConfig& persistedConfig_;

@@ -4,20 +4,13 @@
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/model/APMDataTypeValidator.h"
+#include "analytics/model/APMEventNames.h"
 
 namespace {
 
-const QString kScreenInstanceKey = QStringLiteral("_si");
-const QString kScreenClassKey = QStringLiteral("_sc");
-const QString kScreenNameKey = QStringLiteral("_sn");
 const QString kPreviousInstanceKey = QStringLiteral("_pi");
 const QString kPreviousClassKey = QStringLiteral("_pc");
 const QString kPreviousNameKey = QStringLiteral("_pn");
-
-QVariant screenText(const QString& text)
-{
-    return QVariant::fromValue(APMValue::initWithString(text).value_or(APMValue()));
-}
 
 bool isUsableScreenText(
     const QString& text, const EventParameterLimits& limits, qint64* failureCode = nullptr)
@@ -27,9 +20,14 @@ bool isUsableScreenText(
 
 } // namespace
 
+QVariant APMScreenText(const QString& text)
+{
+    return QVariant::fromValue(APMValue::initWithString(text).value_or(APMValue()));
+}
+
 QVariantMap APMScreenParametersForScreen(const APMScreen& screen, const EventParameterLimits& limits)
 {
-    QVariantMap parameters { { kScreenInstanceKey,
+    QVariantMap parameters { { APMEventNames::kScreenIDParameter,
         QVariant::fromValue(APMValue::initWithInt64(screen.instanceID())) } };
     if (screen.className().isEmpty())
         APMLibrary::monitor().logWithLevel(
@@ -41,10 +39,10 @@ QVariantMap APMScreenParametersForScreen(const APMScreen& screen, const EventPar
                 QStringLiteral("Screen class name is invalid. Error code"), failure);
             return parameters;
         }
-        parameters.insert(kScreenClassKey, screenText(screen.className()));
+        parameters.insert(APMEventNames::kScreenClassParameter, APMScreenText(screen.className()));
     }
     if (isUsableScreenText(screen.name(), limits))
-        parameters.insert(kScreenNameKey, screenText(screen.name()));
+        parameters.insert(APMEventNames::kScreenNameParameter, APMScreenText(screen.name()));
     return parameters;
 }
 
@@ -53,8 +51,8 @@ QVariantMap APMPreviousScreenParametersForScreen(const APMScreen& screen, const 
     QVariantMap parameters { { kPreviousInstanceKey,
         QVariant::fromValue(APMValue::initWithInt64(screen.instanceID())) } };
     if (!screen.className().isEmpty() && isUsableScreenText(screen.className(), limits))
-        parameters.insert(kPreviousClassKey, screenText(screen.className()));
+        parameters.insert(kPreviousClassKey, APMScreenText(screen.className()));
     if (isUsableScreenText(screen.name(), limits))
-        parameters.insert(kPreviousNameKey, screenText(screen.name()));
+        parameters.insert(kPreviousNameKey, APMScreenText(screen.name()));
     return parameters;
 }

@@ -38,6 +38,8 @@ private:
     double eventTimestamp_ = 0;
 };
 
+// A screen's name or class as a parameter value (an APMValue string).
+QVariant APMScreenText(const QString& text);
 // The parameters that place an event on a screen, values as APMValue:
 // "_si" the instance id, "_sc" the class and "_sn" the name when usable. An
 // unusable class leaves "_si" alone (level 3, code 31015; an empty one is
