@@ -5,7 +5,6 @@
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMMonitor.h"
 
-#include <QCoreApplication>
 #include <QFile>
 
 #include <array>
@@ -297,12 +296,6 @@ bool receiptFileOriginalVersionMatches(const QString& version)
         return false;
     }
     return receiptOriginalVersionMatchesVersion(*data, version);
-}
-
-bool receiptOriginalVersionMatches()
-{
-    static const bool matches = receiptFileOriginalVersionMatches(QCoreApplication::applicationVersion());
-    return matches;
 }
 
 } // namespace APMStoreReceipt

@@ -45,11 +45,6 @@ bool receiptOriginalVersionMatchesVersion(const QByteArray& data, const QString&
 // sandbox receipt; false without a readable receipt.
 bool receiptFileOriginalVersionMatches(const QString& version);
 
-// The receipt file named by APMAEU::appStoreRURL() compared with the running
-// application's version, once per process. True without reading when the
-// receipt is a sandbox receipt.
-bool receiptOriginalVersionMatches();
-
 // The receipt file's bytes; nothing when no receipt is configured or the
 // file cannot be read.
 std::optional<QByteArray> readReceipt();
