@@ -51,6 +51,25 @@ def plists():
             write(target, name, data)
 
 
+# ---- system facts -----------------------------------------------------------------
+
+def system_facts():
+    examples = {
+        "debian": 'PRETTY_NAME="Debian GNU/Linux 13"\nNAME="Debian GNU/Linux"\nVERSION_ID="13"\nID=debian\n',
+        "bare.os-release": "NAME=Arch\nVERSION_ID=rolling\n",
+        "single-quoted": "VERSION_ID='24.04'\n",
+        "escaped": 'VERSION_ID="1\\"2\\\\3\\$x"\n',
+        "unterminated": 'VERSION_ID="12.1\nID=x\n',
+        "trailing-backslash": 'VERSION_ID="12\\"\n',
+        "indented-twice": "  VERSION_ID=  7 \r\nVERSION_ID=8\n",
+        "product-name": "ThinkPad X1 Carbon Gen 11  \n",
+        "no-newline": "VERSION_ID=3",
+        "binary": b"VERSION_ID=\"\xff\xfe\x00\"\n\x00\x01",
+    }
+    for name, data in examples.items():
+        write("os_release", name, data)
+
+
 # ---- the mouse ------------------------------------------------------------------
 
 class Sbc(ctypes.Structure):
@@ -381,6 +400,7 @@ def main():
     if shutil.which("protoc") is None:
         sys.exit("protoc is needed")
     plists()
+    system_facts()
     mouse()
     services()
     wire()
