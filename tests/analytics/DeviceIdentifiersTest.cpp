@@ -8,6 +8,7 @@
 #include "analytics/base/APMPersistentDictionary.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/config/APMInfoPlistFileUtil.h"
+#include "fakes/FakeHttpServer.h"
 #include "fakes/FakeTrackingAuthorization.h"
 #include "fakes/TempHome.h"
 #include "fakes/VirtualTime.h"
@@ -122,8 +123,10 @@ TEST_F(DeviceIdentifiersTest, ASlowSourceNeverHoldsTheCallerAndItsAnswerIsKeptFo
         // Each call asks again (and waits at most its ten milliseconds);
         // once an answer has come, it is what callers get.
         std::optional<QString> later;
-        for (int i = 0; i < 100 && !later; ++i)
+        EXPECT_TRUE(fakes::FakeHttpServer::waitUntil([&] {
             later = support.resettableDeviceID();
+            return later.has_value();
+        }));
         EXPECT_EQ(later, kIdentifier);
         EXPECT_FALSE(support.limitedAdTracking());
     }

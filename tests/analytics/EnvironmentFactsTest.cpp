@@ -1,50 +1,13 @@
-// The environment facts the engine reads (through their fake), the pending
-// deep-link store and the hour arithmetic beside it.
+// The pending deep-link store and the hour arithmetic beside it.
 #include "EngineTestFixture.h"
 
-#include "analytics/base/APMAEU.h"
 #include "analytics/base/APMDeepLinkStore.h"
-#include "analytics/engine/APMBundleFields.h"
-#include "analytics/wire/APMPBFieldAccess.h"
-#include "analytics/wire/APMPBMeasurementBundle.h"
-#include "fakes/FakeSystemFacts.h"
 
 #include <limits>
 
 namespace {
 
-class EnvironmentFactsTest : public engine_test::EngineFixture {
-protected:
-    fakes::FakeSystemFacts facts_;
-};
-
-TEST_F(EnvironmentFactsTest, TheEnvironmentQueriesAnswerFromTheGivenFacts)
-{
-    facts_.setDeviceModel(QStringLiteral("Latitude 7440"));
-    facts_.setOsVersion(QStringLiteral("12"));
-    EXPECT_EQ(APMAEU::deviceModel(&facts_), QStringLiteral("Latitude 7440"));
-    EXPECT_EQ(APMAEU::systemVersion(&facts_), QStringLiteral("12"));
-    EXPECT_FALSE(APMAEU::isFAS());
-    EXPECT_FALSE(APMAEU::deviceModel().isEmpty()); // the system's own: a model or "linux"
-}
-
-TEST_F(EnvironmentFactsTest, BundleMetadataCarriesTheFacts)
-{
-    facts_.setDeviceModel(QStringLiteral("Latitude 7440"));
-    facts_.setOsVersion(QStringLiteral("12"));
-    facts_.setPreferredLanguages({ QStringLiteral("de-CH"), QStringLiteral("en-US") });
-    facts_.setTimeZoneOffsetSeconds(-(5 * 3600 + 30 * 60 + 59)); // truncated toward zero
-    APMMeasurement::Environment e = environment();
-    e.systemFacts = &facts_;
-    APMMeasurement& engine = start(QString(), true, &e);
-    std::unique_ptr<APMPBMeasurementBundle> metadata;
-    engine.dispatchSyncOnWorkerQueue([&] { metadata = engine.createRawEventMetadataWithUserAttributes({}); });
-    ASSERT_NE(metadata, nullptr);
-    EXPECT_EQ(APMPBGetStringField(metadata.get(), APMBundleSlot::kDeviceModel), QStringLiteral("Latitude 7440"));
-    EXPECT_EQ(APMPBGetStringField(metadata.get(), APMBundleSlot::kOSVersion), QStringLiteral("12"));
-    EXPECT_EQ(APMPBGetStringField(metadata.get(), APMBundleSlot::kUserDefaultLanguage), QStringLiteral("de-ch"));
-    EXPECT_EQ(APMPBGetInt32Field(metadata.get(), APMBundleSlot::kTimeZoneOffsetMinutes), -330);
-}
+class EnvironmentFactsTest : public engine_test::EngineFixture { };
 
 TEST_F(EnvironmentFactsTest, StoredDeepLinksExpireAfterTheirTimeToLiveEitherWay)
 {

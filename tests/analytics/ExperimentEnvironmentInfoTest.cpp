@@ -5,58 +5,14 @@
 #include "EngineTestFixture.h"
 #include "TestMonitorHarness.h"
 #include "analytics/base/APMEnvironmentInfo.h"
-#include "platform/SystemFacts.h"
-
-#include <QMutex>
-#include <QMutexLocker>
+#include "fakes/FakeSystemFacts.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <thread>
 #include <vector>
 
 namespace experiment_environment_info_test {
-
-// Device facts from a script; counts how often the model and the version
-// were asked. An empty model sets errno, as a failed system query would.
-class CountingSystemFacts final : public platform::SystemFacts {
-public:
-    QString osVersion() const override
-    {
-        QMutexLocker lock(&mutex_);
-        ++versionQueries;
-        return version;
-    }
-    QString deviceModel() const override
-    {
-        QMutexLocker lock(&mutex_);
-        ++modelQueries;
-        if (model.isEmpty())
-            errno = ENOENT;
-        return model;
-    }
-    QStringList preferredLanguages() const override
-    {
-        QMutexLocker lock(&mutex_);
-        return languages;
-    }
-    int timeZoneOffsetSeconds() const override
-    {
-        QMutexLocker lock(&mutex_);
-        return offsetSeconds;
-    }
-
-    QString model = QStringLiteral("Test Machine 1");
-    QString version = QStringLiteral("12");
-    QStringList languages { QStringLiteral("en-US") };
-    int offsetSeconds = 0;
-    mutable int modelQueries = 0;
-    mutable int versionQueries = 0;
-
-private:
-    mutable QMutex mutex_;
-};
 
 // Facts from a script, reported on a monitor of the test's own, whose
 // sampled record shows the silent reports.
@@ -65,7 +21,7 @@ protected:
     QString takeRecord() { return harness_.takeRecord(); }
 
     test_monitor::TestMonitorHarness harness_ { [](int, const QString&, const QString&, const QString&) {} };
-    std::shared_ptr<CountingSystemFacts> source_ = std::make_shared<CountingSystemFacts>();
+    std::shared_ptr<fakes::FakeSystemFacts> source_ = std::make_shared<fakes::FakeSystemFacts>();
     std::unique_ptr<APMEnvironmentInfo> info_
         = std::make_unique<APMEnvironmentInfo>(*source_, harness_.monitor.get());
 };
@@ -78,17 +34,17 @@ TEST_F(EnvironmentInfoTest, TheModelIsAskedOnceTheOtherFactsOnEveryCall)
 {
     std::vector<std::thread> readers;
     for (int i = 0; i < 4; ++i)
-        readers.emplace_back([this] { EXPECT_EQ(info_->deviceModel(), QStringLiteral("Test Machine 1")); });
+        readers.emplace_back([this] { EXPECT_EQ(info_->deviceModel(), QStringLiteral("Test Model")); });
     for (std::thread& reader : readers)
         reader.join();
-    source_->model = QStringLiteral("Another Machine");
-    EXPECT_EQ(info_->deviceModel(), QStringLiteral("Test Machine 1"));
-    EXPECT_EQ(source_->modelQueries, 1);
+    source_->setDeviceModel(QStringLiteral("Another Machine"));
+    EXPECT_EQ(info_->deviceModel(), QStringLiteral("Test Model"));
+    EXPECT_EQ(source_->modelQueries(), 1);
 
     EXPECT_EQ(info_->deviceOSVersion(), QStringLiteral("12"));
-    source_->version = QStringLiteral("13");
+    source_->setOsVersion(QStringLiteral("13"));
     EXPECT_EQ(info_->deviceOSVersion(), QStringLiteral("13"));
-    EXPECT_EQ(source_->versionQueries, 2);
+    EXPECT_EQ(source_->versionQueries(), 2);
     EXPECT_TRUE(takeRecord().isNull()); // nothing failed
 }
 
@@ -104,7 +60,7 @@ TEST_F(EnvironmentInfoTest, LanguageAndTimeZoneOffset)
         { { QStringLiteral("zh-Hant-TW") }, QStringLiteral("zh-hant-tw") },
     };
     for (const LanguageCase& c : languages) {
-        source_->languages = c.preferred;
+        source_->setPreferredLanguages(c.preferred);
         EXPECT_EQ(info_->userDefaultLanguage(), c.expected) << c.preferred.join(',').toStdString();
     }
 
@@ -119,24 +75,25 @@ TEST_F(EnvironmentInfoTest, LanguageAndTimeZoneOffset)
         { 59, 0 },
         { -59, 0 }, // toward zero, not down
         { -61, -1 },
+        { -(5 * 3600 + 30 * 60 + 59), -330 },
         { 50400, 840 },
     };
     for (const OffsetCase& c : offsets) {
-        source_->offsetSeconds = c.seconds;
+        source_->setTimeZoneOffsetSeconds(c.seconds);
         EXPECT_EQ(info_->timeZoneOffsetMinutes(), c.minutes) << c.seconds;
     }
 }
 
 TEST_F(EnvironmentInfoTest, MissingFactsAreReportedOnTheMonitor)
 {
-    source_->model.clear();
+    source_->setDeviceModel(QString());
     EXPECT_TRUE(info_->deviceModel().isEmpty());
     EXPECT_TRUE(info_->deviceModel().isEmpty());
-    EXPECT_EQ(source_->modelQueries, 1);
+    EXPECT_EQ(source_->modelQueries(), 1);
     const QString record = takeRecord();
     EXPECT_EQ(record.count(QStringLiteral("Failed to get device model")), 1) << record.toStdString();
 
-    source_->languages.clear();
+    source_->setPreferredLanguages({});
     EXPECT_TRUE(info_->userDefaultLanguage().isNull());
     EXPECT_TRUE(takeRecord().contains(QStringLiteral("Failed to get preferred language")));
 }
@@ -145,7 +102,7 @@ namespace experiment_environment_info_test {
 
 class EngineEnvironmentInfoTest : public engine_test::EngineFixture {
 protected:
-    CountingSystemFacts facts_;
+    fakes::FakeSystemFacts facts_;
     APMEnvironmentInfo info_ { facts_ };
 };
 
@@ -153,10 +110,10 @@ protected:
 
 TEST_F(EngineEnvironmentInfoTest, BundlesCarryTheDeviceFacts)
 {
-    facts_.model = QStringLiteral("Bench Machine 3");
-    facts_.version = QStringLiteral("Debian 12");
-    facts_.languages = { QStringLiteral("pt-BR") };
-    facts_.offsetSeconds = -12600;
+    facts_.setDeviceModel(QStringLiteral("Bench Machine 3"));
+    facts_.setOsVersion(QStringLiteral("Debian 12"));
+    facts_.setPreferredLanguages({ QStringLiteral("pt-BR") });
+    facts_.setTimeZoneOffsetSeconds(-12600);
     APMMeasurement::Environment e = environment();
     e.environmentInfo = &info_;
     start(QString(), true, &e);
@@ -172,7 +129,7 @@ TEST_F(EngineEnvironmentInfoTest, BundlesCarryTheDeviceFacts)
 
     // The facts are read again once an hour; without a preferred language
     // the field stays out.
-    facts_.languages.clear();
+    facts_.setPreferredLanguages({});
     advance(3600);
     logEvent(QStringLiteral("tock"));
     advance(3600);

@@ -9,6 +9,7 @@
 #include "analytics/base/APMScheduler.h"
 #include "analytics/model/APMEventAggregates.h"
 #include "ReceiptTestBuilder.h"
+#include "fakes/ScopedEnv.h"
 
 #include <QFile>
 
@@ -162,7 +163,7 @@ TEST_F(LifecycleTest, WithoutAnInjectedVersionTheStoreReceiptDecidesTheInstallFl
         { "configured receipt missing", "receipt", std::nullopt, "2.1", 0 },
         { "sandbox receipt counts as the same", "sandboxReceipt", QStringLiteral("2.0"), "2.1", 1 },
     };
-    const QByteArray previous = qgetenv(APMAEU::kReceiptPathVariable);
+    fakes::ScopedEnv receiptPath(APMAEU::kReceiptPathVariable, QString());
     readsReceiptFile_ = true;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -176,9 +177,9 @@ TEST_F(LifecycleTest, WithoutAnInjectedVersionTheStoreReceiptDecidesTheInstallFl
                 ASSERT_TRUE(file.open(QIODevice::WriteOnly));
                 file.write(receipt_test::receipt({}, *c.receiptVersion));
             }
-            qputenv(APMAEU::kReceiptPathVariable, path.toUtf8());
+            receiptPath.set(path);
         } else {
-            qunsetenv(APMAEU::kReceiptPathVariable);
+            receiptPath.set(QString());
         }
         launch();
         const QList<SeenEvent> firstOpens = editor_->named(kFirstOpen);
@@ -187,10 +188,6 @@ TEST_F(LifecycleTest, WithoutAnInjectedVersionTheStoreReceiptDecidesTheInstallFl
         ASSERT_TRUE(userProperty(QStringLiteral("_fi")).has_value());
         EXPECT_EQ(userProperty(QStringLiteral("_fi"))->value().int64Value(), c.fi);
     }
-    if (previous.isNull())
-        qunsetenv(APMAEU::kReceiptPathVariable);
-    else
-        qputenv(APMAEU::kReceiptPathVariable, previous);
 }
 
 TEST_F(LifecycleTest, FirstOpenAndLaterLaunchesStartASessionWhenTheLastOneExpired)

@@ -10,6 +10,7 @@
 #include "analytics/engine/APMInAppPurchaseProductCache.h"
 #include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
 #include "fakes/FakeAppStore.h"
+#include "fakes/ScopedEnv.h"
 #include "fakes/VirtualTime.h"
 #include "platform/NullAppStore.h"
 
@@ -578,8 +579,7 @@ TEST_F(PurchaseEngineTest, AReportedPurchaseIsUploadedAndCountsTowardsLifetimeVa
 TEST_F(PurchaseEngineTest, PurchasesUnderASandboxReceiptAreMarkedWhenBundled)
 {
     const QString receiptPath = home_.path() + QStringLiteral("/sandboxReceipt");
-    const QByteArray previous = qgetenv(APMAEU::kReceiptPathVariable);
-    qputenv(APMAEU::kReceiptPathVariable, receiptPath.toUtf8());
+    const fakes::ScopedEnv receiptVariable(APMAEU::kReceiptPathVariable, receiptPath);
     start();
     logEvent(QStringLiteral("_iap"),
         { { QStringLiteral("value"), qint64(290000) }, { QStringLiteral("currency"), QStringLiteral("USD") } }, false);
@@ -590,10 +590,6 @@ TEST_F(PurchaseEngineTest, PurchasesUnderASandboxReceiptAreMarkedWhenBundled)
         engine_->uploadData();
     });
     settle();
-    if (previous.isNull())
-        qunsetenv(APMAEU::kReceiptPathVariable);
-    else
-        qputenv(APMAEU::kReceiptPathVariable, previous);
     QMap<QString, QVariant> sandboxByName;
     for (const auto& event : server_.acceptedEvents())
         sandboxByName.insert(event.name, event.parameters.value(QStringLiteral("sandbox")));

@@ -6,9 +6,12 @@
 #include "analytics/base/APMAEU.h"
 #include "analytics/base/APMHelpers.h"
 #include "analytics/base/APMStoreReceipt.h"
+#include "fakes/ScopedEnv.h"
 #include "fakes/TempHome.h"
 
 #include <QFile>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -210,8 +213,7 @@ TEST(ReceiptVersion, OriginalVersionAgainstTheRunningOne)
 TEST(ReceiptFile, PathFromTheEnvironment)
 {
     fakes::TempHome home;
-    const QByteArray previous = qgetenv(APMAEU::kReceiptPathVariable);
-    qunsetenv(APMAEU::kReceiptPathVariable);
+    fakes::ScopedEnv receiptPath(APMAEU::kReceiptPathVariable, QString());
     EXPECT_EQ(R::readReceipt(), std::nullopt);
     EXPECT_FALSE(APMAEU::isASRS());
 
@@ -220,17 +222,43 @@ TEST(ReceiptFile, PathFromTheEnvironment)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(receipt({}));
     file.close();
-    qputenv(APMAEU::kReceiptPathVariable, path.toUtf8());
+    receiptPath.set(path);
     EXPECT_EQ(R::readReceipt(), std::optional<QByteArray>(receipt({})));
     EXPECT_TRUE(APMAEU::isASRS());
-    qputenv(APMAEU::kReceiptPathVariable, (home.path() + QStringLiteral("/missing")).toUtf8());
+    receiptPath.set(home.path() + QStringLiteral("/missing"));
     EXPECT_EQ(R::readReceipt(), std::nullopt);
     EXPECT_FALSE(APMAEU::isASRS());
+}
 
-    if (previous.isNull())
-        qunsetenv(APMAEU::kReceiptPathVariable);
-    else
-        qputenv(APMAEU::kReceiptPathVariable, previous);
+// The path comes from the environment: whatever it names must neither hang
+// the reader nor be read whole into memory.
+TEST(ReceiptFile, OversizedOrSpecialFilesAreNoReceipt)
+{
+    fakes::TempHome home;
+    fakes::ScopedEnv receiptPath(APMAEU::kReceiptPathVariable, QString());
+
+    const QString atCap = home.path() + QStringLiteral("/atCap");
+    const QString overCap = home.path() + QStringLiteral("/overCap");
+    for (const auto& [path, size] : { std::pair { atCap, qint64(4 * 1024 * 1024) },
+             std::pair { overCap, qint64(4 * 1024 * 1024 + 1) } }) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(size)); // sparse
+    }
+    receiptPath.set(atCap);
+    const std::optional<QByteArray> read = R::readReceipt();
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->size(), 4 * 1024 * 1024);
+    receiptPath.set(overCap);
+    EXPECT_EQ(R::readReceipt(), std::nullopt);
+
+    // A pipe without a writer would block an open or read for ever.
+    const QString fifo = home.path() + QStringLiteral("/fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    receiptPath.set(fifo);
+    EXPECT_EQ(R::readReceipt(), std::nullopt);
+    receiptPath.set(QStringLiteral("/dev/zero"));
+    EXPECT_EQ(R::readReceipt(), std::nullopt);
 }
 
 } // namespace receipt_reader_test

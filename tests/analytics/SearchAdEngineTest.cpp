@@ -4,6 +4,7 @@
 #include "EngineTestFixture.h"
 
 #include "analytics/engine/APMSearchAdReporter.h"
+#include "fakes/CountingHttpClient.h"
 #include "fakes/FakeAttributionTokenSource.h"
 #include "fakes/FakeSearchAdsServer.h"
 
@@ -17,11 +18,14 @@ protected:
         tokens_.script({ fakes::FakeAttributionTokenSource::token(QStringLiteral("engine-token")) });
         searchAds_.expectToken(QStringLiteral("engine-token"));
     }
+    // The engine goes before the client it sends through.
+    ~SearchAdEngineTest() override { engine_.reset(); }
 
     APMMeasurement& startWithSearchAds(bool enabled = true)
     {
         APMMeasurement::Environment e = environment();
         e.attributionTokenSource = &tokens_;
+        e.http = &http_;
         e.searchAdsURL = searchAds_.url();
         return start(QString(), enabled, &e);
     }
@@ -36,6 +40,12 @@ protected:
         return due;
     }
 
+    // Counted as the reporter sends, on the worker queue: the search-ad
+    // request leaves no network request pending, so after advance() one sent
+    // by mistake may not have reached the server yet.
+    int searchAdRequestsSent() const { return http_.sentTo(searchAds_.url()); }
+
+    fakes::CountingHttpClient http_;
     fakes::FakeAttributionTokenSource tokens_;
     fakes::FakeSearchAdsServer searchAds_;
 };
@@ -89,6 +99,7 @@ TEST_F(SearchAdEngineTest, CollectionSwitchesTheReporter)
     EXPECT_FALSE(engine_->searchAdReporter()->isSearchAdReporterEnabled());
     EXPECT_FALSE(reporterDue().has_value());
     advance(3 * 86400);
+    EXPECT_EQ(searchAdRequestsSent(), 1);
     EXPECT_EQ(searchAds_.requestCount(), 1);
 
     engine_->setEnabled(true);
@@ -110,6 +121,7 @@ TEST_F(SearchAdEngineTest, NoReporterWorkWithoutTheSystemsTokens)
     ASSERT_NE(engine_->searchAdReporter(), nullptr);
     EXPECT_FALSE(reporterDue().has_value());
     advance(2 * 86400);
+    EXPECT_EQ(searchAdRequestsSent(), 0);
     EXPECT_EQ(searchAds_.requestCount(), 0);
     EXPECT_EQ(persisted_->searchAdRetryCount(), 0);
 }

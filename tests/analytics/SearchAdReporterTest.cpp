@@ -5,6 +5,7 @@
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMPersistentDictionary.h"
 #include "analytics/engine/APMSearchAdReporter.h"
+#include "fakes/CountingHttpClient.h"
 #include "fakes/FakeAttributionTokenSource.h"
 #include "fakes/FakeHttpServer.h"
 #include "fakes/FakeSearchAdsServer.h"
@@ -14,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
 
 namespace {
@@ -24,26 +24,6 @@ using fakes::FakeSearchAdsServer;
 
 const QString kSearchAdToken = QStringLiteral("token-ab12+/=");
 constexpr double kSearchAdDay = 86400;
-
-// Passes requests to the real client and counts the replies handed back, so
-// a test knows when the reporter has seen its answer.
-class SearchAdCountingHttpClient final : public platform::HttpClient {
-public:
-    void send(const platform::HttpRequest& request, Completion completion) override
-    {
-        ++sent;
-        platform::HttpClient::shared().send(request, [this, completion](const platform::HttpResponse& response) {
-            completion(response);
-            ++replies;
-        });
-    }
-    platform::HttpResponse sendBlocking(const platform::HttpRequest& request) override
-    {
-        return platform::HttpClient::shared().sendBlocking(request);
-    }
-    std::atomic<int> sent { 0 };
-    std::atomic<int> replies { 0 };
-};
 
 struct SearchAdLoggedEvent {
     QString origin;
@@ -123,7 +103,7 @@ protected:
     std::unique_ptr<APMPersistedConfig> persisted_;
     FakeAttributionTokenSource tokens_;
     FakeSearchAdsServer server_;
-    SearchAdCountingHttpClient http_;
+    fakes::CountingHttpClient http_;
     QList<SearchAdLoggedEvent> events_;
     platform::SerialQueue queue_ { QStringLiteral("SearchAdReporterTest") };
     std::unique_ptr<APMSearchAdReporter> reporter_;

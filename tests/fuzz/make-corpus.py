@@ -51,6 +51,25 @@ def plists():
             write(target, name, data)
 
 
+# ---- system facts -----------------------------------------------------------------
+
+def system_facts():
+    examples = {
+        "debian": 'PRETTY_NAME="Debian GNU/Linux 13"\nNAME="Debian GNU/Linux"\nVERSION_ID="13"\nID=debian\n',
+        "bare.os-release": "NAME=Arch\nVERSION_ID=rolling\n",
+        "single-quoted": "VERSION_ID='24.04'\n",
+        "escaped": 'VERSION_ID="1\\"2\\\\3\\$x"\n',
+        "unterminated": 'VERSION_ID="12.1\nID=x\n',
+        "trailing-backslash": 'VERSION_ID="12\\"\n',
+        "indented-twice": "  VERSION_ID=  7 \r\nVERSION_ID=8\n",
+        "product-name": "ThinkPad X1 Carbon Gen 11  \n",
+        "no-newline": "VERSION_ID=3",
+        "binary": b"VERSION_ID=\"\xff\xfe\x00\"\n\x00\x01",
+    }
+    for name, data in examples.items():
+        write("os_release", name, data)
+
+
 # ---- the mouse ------------------------------------------------------------------
 
 class Sbc(ctypes.Structure):
@@ -326,6 +345,34 @@ def campaigns():
     write("campaign_url", "encodings", 'pravik://open?utm_source=%E2%9C%93%C3%28%00#utm_medium=m\n["pravik://x"]')
 
 
+# ---- search-ad attribution replies and hashed user data ---------------------------
+
+def search_ads():
+    # A status selector byte (0: a success), then the reply body.
+    attributed = ('{"attribution":true,"orgId":40669820,"campaignId":542370539,"conversionType":"Download",'
+                  '"adGroupId":542317095,"countryOrRegion":"US","keywordId":87675432,"adId":542317136}')
+    replies = {
+        "attributed": (0, attributed),
+        "test-answer": (0, '{"attribution":true,"campaignId":1234567890,"adId":1234567890,"keywordId":12323222}'),
+        "not-attributed": (0, '{"attribution":false}'),
+        "server-error": (7, '{"attribution":false}'),
+        "empty": (0, "{}"),
+    }
+    for name, (status, body) in replies.items():
+        write("search_ad_reply", name, bytes([status]) + body.encode())
+
+
+def user_data():
+    examples = {
+        "email": "  Jane.Doe@Example.com ",
+        "phone": "+1 (650) 555-1234",
+        "phone-prefix": "0049 30 123456",
+        "unicode": "MÜLLER@example.de",
+    }
+    for name, text in examples.items():
+        write("user_data_hashing", name, text)
+
+
 # ---- store receipts -------------------------------------------------------------
 
 def der(tag, content):
@@ -381,12 +428,15 @@ def main():
     if shutil.which("protoc") is None:
         sys.exit("protoc is needed")
     plists()
+    system_facts()
     mouse()
     services()
     wire()
     consent()
     audiences()
     campaigns()
+    search_ads()
+    user_data()
     receipts()
 
 

@@ -1,5 +1,6 @@
 #include "platform/AppPaths.h"
 
+#include "fakes/ScopedEnv.h"
 #include "fakes/TempHome.h"
 #include "platform/Resources.h"
 
@@ -14,34 +15,6 @@ using platform::AppPaths;
 using platform::Resources;
 
 namespace {
-
-// Sets (or, with a null value, unsets) an environment variable for the life
-// of the object.
-class EnvVar {
-public:
-    EnvVar(const char* name, const QString& value)
-        : name_(name)
-        , had_(qEnvironmentVariableIsSet(name))
-        , previous_(qgetenv(name))
-    {
-        if (value.isNull())
-            qunsetenv(name);
-        else
-            qputenv(name, value.toLocal8Bit());
-    }
-    ~EnvVar()
-    {
-        if (had_)
-            qputenv(name_, previous_);
-        else
-            qunsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    bool had_;
-    QByteArray previous_;
-};
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {
@@ -70,11 +43,11 @@ TEST(AppPaths, PravikHomeHoldsEverything)
 TEST(AppPaths, WithoutPravikHomeTheXdgFoldersAreUsed)
 {
     QTemporaryDir data, config, home;
-    EnvVar noPravikHome("PRAVIK_HOME", QString());
-    EnvVar userHome("HOME", home.path());
+    fakes::ScopedEnv noPravikHome("PRAVIK_HOME", QString());
+    fakes::ScopedEnv userHome("HOME", home.path());
     {
-        EnvVar dataHome("XDG_DATA_HOME", data.path());
-        EnvVar configHome("XDG_CONFIG_HOME", config.path());
+        fakes::ScopedEnv dataHome("XDG_DATA_HOME", data.path());
+        fakes::ScopedEnv configHome("XDG_CONFIG_HOME", config.path());
         EXPECT_EQ(AppPaths::documents(), data.path() + QStringLiteral("/pravik/Documents"));
         EXPECT_EQ(
             AppPaths::applicationSupport(), data.path() + QStringLiteral("/pravik/Application Support"));
@@ -83,8 +56,8 @@ TEST(AppPaths, WithoutPravikHomeTheXdgFoldersAreUsed)
     // Unset, empty or relative XDG variables fall back to the defaults under $HOME.
     for (const QString& value : { QString(), QStringLiteral(""), QStringLiteral("relative/dir") }) {
         SCOPED_TRACE(qPrintable(value));
-        EnvVar dataHome("XDG_DATA_HOME", value);
-        EnvVar configHome("XDG_CONFIG_HOME", value);
+        fakes::ScopedEnv dataHome("XDG_DATA_HOME", value);
+        fakes::ScopedEnv configHome("XDG_CONFIG_HOME", value);
         EXPECT_EQ(AppPaths::documents(), home.path() + QStringLiteral("/.local/share/pravik/Documents"));
         EXPECT_EQ(AppPaths::preferences(), home.path() + QStringLiteral("/.config/pravik"));
     }
@@ -128,7 +101,7 @@ protected:
 
 TEST_F(ResourcesTest, FindsFilesUnderPravikResources)
 {
-    EnvVar resources("PRAVIK_RESOURCES", resDir());
+    fakes::ScopedEnv resources("PRAVIK_RESOURCES", resDir());
     EXPECT_EQ(Resources::root(), resDir());
     EXPECT_EQ(Resources::path(QStringLiteral("h5/page.html")), resDir() + QStringLiteral("/h5/page.html"));
     EXPECT_EQ(Resources::read(QStringLiteral("h5/page.html")), QByteArray("<html/>"));
@@ -138,7 +111,7 @@ TEST_F(ResourcesTest, FindsFilesUnderPravikResources)
 
 TEST_F(ResourcesTest, PathsNeverLeadOutOfTheResourceFolder)
 {
-    EnvVar resources("PRAVIK_RESOURCES", resDir());
+    fakes::ScopedEnv resources("PRAVIK_RESOURCES", resDir());
     ASSERT_TRUE(QFile::exists(resDir() + QStringLiteral("/../secret.txt")));
     for (const char* relative :
         { "../secret.txt", "h5/../../secret.txt", "./../secret.txt", "", ".", "h5/.." }) {
@@ -156,7 +129,7 @@ TEST_F(ResourcesTest, ARelativePravikResourcesGivesAbsolutePaths)
     const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(root_.path()));
     {
-        EnvVar resources("PRAVIK_RESOURCES", QStringLiteral("res"));
+        fakes::ScopedEnv resources("PRAVIK_RESOURCES", QStringLiteral("res"));
         EXPECT_EQ(Resources::root(), resDir());
         EXPECT_EQ(
             Resources::path(QStringLiteral("h5/page.html")), resDir() + QStringLiteral("/h5/page.html"));
@@ -167,7 +140,7 @@ TEST_F(ResourcesTest, ARelativePravikResourcesGivesAbsolutePaths)
 TEST_F(ResourcesTest, WithoutPravikResourcesTheFolderBesideTheBinaryIsUsed)
 {
     // The build copies resources/ next to bin/.
-    EnvVar resources("PRAVIK_RESOURCES", root_.filePath(QStringLiteral("no-such-folder")));
+    fakes::ScopedEnv resources("PRAVIK_RESOURCES", root_.filePath(QStringLiteral("no-such-folder")));
     const QString root = Resources::root();
     EXPECT_TRUE(root.endsWith(QStringLiteral("/resources"))) << qPrintable(root);
     EXPECT_TRUE(QFileInfo(root).isAbsolute());

@@ -4,6 +4,8 @@
 #include "platform/NullReachability.h"
 #include "platform/QtReachability.h"
 
+#include <QNetworkInformation>
+
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -20,14 +22,29 @@ TEST(ReachabilityTest, SystemBackendIsNotLoadedOffTheApplicationThread)
 
 TEST(ReachabilityTest, SystemBackendOnTheApplicationThreadAnswersOrIsAbsent)
 {
-    // Whether NetworkManager answers depends on the session; either way
-    // asking must not fail, and a loaded backend takes and drops a handler.
+    // Whether NetworkManager answers depends on the session. A loaded backend
+    // reports what the system reports, and follows its changes (sent here
+    // through the backend's own signal) to the handler while one is set.
     std::unique_ptr<platform::QtReachability> reachability = platform::QtReachability::create();
     if (!reachability)
         GTEST_SKIP() << "no network information backend in this session";
-    (void)reachability->isConnected();
-    reachability->setChangeHandler([] {});
+    QNetworkInformation* information = QNetworkInformation::instance();
+    ASSERT_NE(information, nullptr);
+    const QNetworkInformation::Reachability system = information->reachability();
+    EXPECT_EQ(reachability->isConnected(), system != QNetworkInformation::Reachability::Disconnected);
+
+    int calls = 0;
+    reachability->setChangeHandler([&] { ++calls; });
+    emit information->reachabilityChanged(QNetworkInformation::Reachability::Disconnected);
+    EXPECT_FALSE(reachability->isConnected());
+    EXPECT_EQ(calls, 1);
+    emit information->reachabilityChanged(QNetworkInformation::Reachability::Online);
+    EXPECT_TRUE(reachability->isConnected());
+    EXPECT_EQ(calls, 2);
+
     reachability->setChangeHandler({});
+    emit information->reachabilityChanged(system);
+    EXPECT_EQ(calls, 2);
 }
 
 TEST(ReachabilityTest, NullBackendIsAlwaysConnected)

@@ -6,7 +6,6 @@
 #include <QStringDecoder>
 #include <QStringList>
 #include <QUrl>
-#include <QtEndian>
 
 #include <algorithm>
 
@@ -58,8 +57,7 @@ QString apm_MD5String(const QString& text)
 
 qint64 apm_64LSBMD5(const QByteArray& data)
 {
-    const QByteArray digest = QCryptographicHash::hash(data, QCryptographicHash::Md5);
-    return qFromBigEndian<qint64>(digest.constData() + digest.size() - 8);
+    return apm_64LeastSignificantBits(QCryptographicHash::hash(data, QCryptographicHash::Md5));
 }
 
 qint64 apm_64LeastSignificantBits(const QByteArray& data)

@@ -6,8 +6,8 @@
 
 // The optional on-device conversion component as the engine finds it: which
 // kinds of input it takes, and a client per attempt. The component is not
-// part of this application; without one, notAvailable() stands in and every
-// attempt is refused with a message.
+// part of this application; without one the environment holds none (or one
+// that is not available) and every attempt is refused with a message.
 class APMPrivateSetMembershipClientClass {
 public:
     virtual ~APMPrivateSetMembershipClientClass() = default;
@@ -21,7 +21,4 @@ public:
         APMPrivateSetMembershipClient::InputType type, const QByteArray& hashedIdentifier, const QString& appID,
         qint32 prefixBitLength)
         = 0;
-
-    // The stand-in without a component.
-    static std::shared_ptr<APMPrivateSetMembershipClientClass> notAvailable();
 };

@@ -5,8 +5,8 @@
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMMonitor.h"
 
-#include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 
 #include <array>
 
@@ -15,6 +15,8 @@ namespace store_receipt {
 constexpr char kWildcard = char(0xFF);
 constexpr quint8 kSequenceTag = 0x30;
 constexpr quint8 kUTF8StringTag = 0x0C;
+// The largest receipt file read.
+constexpr qint64 kMaxReceiptBytes = 4 * 1024 * 1024;
 
 QByteArray bytes(std::initializer_list<quint8> list)
 {
@@ -280,10 +282,20 @@ std::optional<QByteArray> readReceipt()
     const QString path = APMAEU::appStoreRURL();
     if (path.isEmpty())
         return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // The path comes from the environment: a device, a pipe or a huge file
+    // must not hang the worker queue or fill memory. A receipt is a few
+    // kilobytes; anything over the cap is not one. Opening a pipe blocks
+    // until a writer comes, so the kind of file is checked before the open.
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() > store_receipt::kMaxReceiptBytes)
         return std::nullopt;
-    return file.readAll();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.isSequential())
+        return std::nullopt;
+    QByteArray data = file.read(store_receipt::kMaxReceiptBytes + 1);
+    if (data.size() > store_receipt::kMaxReceiptBytes)
+        return std::nullopt;
+    return data;
 }
 
 bool receiptFileOriginalVersionMatches(const QString& version)
@@ -297,12 +309,6 @@ bool receiptFileOriginalVersionMatches(const QString& version)
         return false;
     }
     return receiptOriginalVersionMatchesVersion(*data, version);
-}
-
-bool receiptOriginalVersionMatches()
-{
-    static const bool matches = receiptFileOriginalVersionMatches(QCoreApplication::applicationVersion());
-    return matches;
 }
 
 } // namespace APMStoreReceipt

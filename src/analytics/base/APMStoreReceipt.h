@@ -45,13 +45,8 @@ bool receiptOriginalVersionMatchesVersion(const QByteArray& data, const QString&
 // sandbox receipt; false without a readable receipt.
 bool receiptFileOriginalVersionMatches(const QString& version);
 
-// The receipt file named by APMAEU::appStoreRURL() compared with the running
-// application's version, once per process. True without reading when the
-// receipt is a sandbox receipt.
-bool receiptOriginalVersionMatches();
-
-// The receipt file's bytes; nothing when no receipt is configured or the
-// file cannot be read.
+// The receipt file's bytes; nothing when no receipt is configured, the file
+// cannot be read, is not a regular file or is larger than 4 MiB.
 std::optional<QByteArray> readReceipt();
 
 } // namespace APMStoreReceipt

@@ -8,16 +8,25 @@
 #include "FuzzTarget.h"
 #include "analytics/base/APMStoreReceipt.h"
 
+#include <utility>
+
 namespace store_receipt_fuzz {
 
 void checkPatterns(const QByteArray& input)
 {
-    // A field pattern and the record-start pattern at every offset.
+    // A field pattern and the record-start pattern (an in-app record's type
+    // 17, then its set's length) at every offset. A value is exactly the
+    // bytes after the pattern, as many as its last wildcard byte says.
     const QByteArray field = QByteArray::fromHex("020206a6020101ff04ff0cff");
+    const QByteArray recordStart = QByteArray::fromHex("0201110201ff04");
     for (qsizetype offset = -1; offset <= input.size(); ++offset) {
-        for (const auto& value : { APMStoreReceipt::receiptDataMatchingPattern(field, input, offset),
-                 APMStoreReceipt::receiptInAppRecordStart(input, offset) }) {
-            if (value && (value->isEmpty() || offset + value->size() > input.size()))
+        for (const auto& [pattern, value] :
+            { std::pair { field, APMStoreReceipt::receiptDataMatchingPattern(field, input, offset) },
+                std::pair { recordStart, APMStoreReceipt::receiptInAppRecordStart(input, offset) } }) {
+            if (!value)
+                continue;
+            const qsizetype length = quint8(input.at(offset + pattern.lastIndexOf(char(0xFF))));
+            if (value->isEmpty() || *value != input.mid(offset + pattern.size(), length) || value->size() != length)
                 fuzz::fail("a value of %lld bytes at offset %lld of %lld", qlonglong(value->size()),
                     qlonglong(offset), qlonglong(input.size()));
         }
