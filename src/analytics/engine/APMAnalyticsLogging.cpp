@@ -185,16 +185,10 @@ void APMAnalytics::setAllowPersonalizedAds(const QVariant& value)
         APMMeasurement* engine = APMMeasurement::sharedInstance();
         if (!s.enabled || !engine)
             return;
-        // The engine's answer weighs the stored choice against consent and
-        // configuration on its own queue.
-        std::optional<qint64> disable;
-        engine->dispatchSyncOnWorkerQueue([engine, &disable] { disable = engine->shouldDisableAdPersonalization(); });
-        if (disable) {
-            engine->setUserAttribute(APMUserAttribute::initWithOrigin(
-                kAutoOriginName, kNonPersonalizedAdsPropertyName, APMValue::initWithInt64(*disable), now()));
-        } else {
-            engine->removeUserAttribute(kNonPersonalizedAdsPropertyName);
-        }
+        // The engine weighs the stored choice against consent and
+        // configuration on its own queue, in the same block that writes the
+        // answer.
+        engine->setPersonalizedAdsUserPropertyWithTimestamp(now());
     });
 }
 

@@ -276,6 +276,10 @@ public:
     bool setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute);
     void removeUserAttribute(const QString& name);
     void removeUserAttributeOnWorkerQueue(const QString& name);
+    // Any thread: one worker-queue block asks shouldDisableAdPersonalization()
+    // and sets "_npa" (origin "auto", at the timestamp) to its answer or
+    // removes it, so that no consent change can come between the two.
+    void setPersonalizedAdsUserPropertyWithTimestamp(double timestamp);
     // The callbacks run on the worker queue's caller side: a global queue.
     void userAttributeWithName(const QString& name, std::function<void(std::optional<APMUserAttribute>)> callback);
     void userPropertiesIncludingInternal(bool includeInternal, std::function<void(QVariantMap)> callback);

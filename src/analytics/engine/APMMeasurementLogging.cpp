@@ -281,6 +281,24 @@ void APMMeasurement::removeUserAttributeOnWorkerQueue(const QString& name)
             APMUserPropertyNameForLog(name), error.description());
 }
 
+void APMMeasurement::setPersonalizedAdsUserPropertyWithTimestamp(double timestamp)
+{
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2760"), [weak, timestamp] {
+        const auto self = weak.lock();
+        if (!self || !*self)
+            return;
+        APMMeasurement& engine = **self;
+        if (const std::optional<qint64> disable = engine.shouldDisableAdPersonalization()) {
+            if (const auto attribute = APMUserAttribute::initWithOrigin(
+                    kAutoOrigin, kNPAProperty, APMValue::initWithInt64(*disable), timestamp))
+                engine.setUserAttributeOnWorkerQueue(*attribute);
+        } else {
+            engine.removeUserAttributeOnWorkerQueue(kNPAProperty);
+        }
+    });
+}
+
 void APMMeasurement::userAttributeWithName(
     const QString& name, std::function<void(std::optional<APMUserAttribute>)> callback)
 {
