@@ -8,9 +8,9 @@
 #include "analytics/base/APMHelpers.h"
 #include "analytics/engine/APMAudienceEvaluator.h"
 #include "analytics/model/APMRawEventData.h"
-#include "analytics/model/APMStoreTransaction.h"
 #include "analytics/wire/APMPBSetting.h"
 #include "fakes/FakeReachability.h"
+#include "platform/AppStore.h"
 #include "platform/ApplicationStateNotifier.h"
 #include "platform/GlobalQueue.h"
 #include "platform/NotificationCenter.h"
@@ -135,13 +135,13 @@ protected:
 
     // The identifiers of the transactions the duplicate filter lets through;
     // {"<no answer>"} when it never answers.
-    QStringList keptByDuplicateFilter(const QList<APMStoreTransaction>& given)
+    QStringList keptByDuplicateFilter(const QList<platform::StorePaymentTransaction>& given)
     {
         std::atomic<bool> done { false };
         QStringList kept;
-        engine_->filterPurchaseTransactions(given, [&](QList<APMStoreTransaction> result) {
+        engine_->filterPurchaseTransactions(given, [&](QList<platform::StorePaymentTransaction> result) {
             for (const auto& t : result)
-                kept << t.transactionIdentifier;
+                kept << t.transactionIdentifier.value_or(QString());
             done = true;
         });
         drain();
@@ -433,13 +433,13 @@ TEST_F(ConfigFetchFixture, BecomingActiveRefreshesAWeekOldConfigurationWhenInter
 
 // ---- Purchase duplicates ----------------------------------------------------------------
 
-APMStoreTransaction transaction(
-    const QString& id, APMStoreTransaction::State state = APMStoreTransaction::State::Purchased)
+platform::StorePaymentTransaction transaction(const QString& id,
+    platform::StorePaymentTransaction::State state = platform::StorePaymentTransaction::State::Purchased)
 {
-    APMStoreTransaction t;
+    platform::StorePaymentTransaction t;
     t.transactionIdentifier = id;
     t.productIdentifier = QStringLiteral("product.") + id;
-    t.transactionState = state;
+    t.state = state;
     return t;
 }
 
@@ -450,13 +450,13 @@ TEST_F(ConfigFetchFixture, DuplicatePurchasesAreFilteredOut)
         { QStringLiteral("a-again"), QStringLiteral("fa") }, { QStringLiteral("b"), QStringLiteral("fb") },
         { QStringLiteral("c"), QStringLiteral("fc") }, { QStringLiteral("d"), QStringLiteral("fd") } };
     APMMeasurement::Environment e = environment();
-    e.transactionFingerprint = [fingerprints](const APMStoreTransaction& t) {
-        return fingerprints.value(t.transactionIdentifier);
+    e.transactionFingerprint = [fingerprints](const platform::StorePaymentTransaction& t) {
+        return fingerprints.value(t.transactionIdentifier.value_or(QString()));
     };
     start(kEngineAppID, true, &e);
-    using State = APMStoreTransaction::State;
+    using State = platform::StorePaymentTransaction::State;
     const struct {
-        QList<APMStoreTransaction> given;
+        QList<platform::StorePaymentTransaction> given;
         QStringList kept;
     } calls[] = {
         { { transaction("a"), transaction("a-again"), transaction("b", State::Restored), transaction("blank"),
@@ -474,11 +474,11 @@ TEST_F(ConfigFetchFixture, DuplicatePurchasesAreFilteredOut)
 TEST_F(ConfigFetchFixture, WithoutAnInjectedFingerprintThePurchaseReportersIsUsed)
 {
     start(kEngineAppID, true);
-    APMStoreTransaction missing = transaction(QString());
-    missing.transactionIdentifier = QString(); // no identifier at all
+    platform::StorePaymentTransaction missing = transaction(QString());
+    missing.transactionIdentifier = std::nullopt; // no identifier at all
     const struct {
         const char* name;
-        QList<APMStoreTransaction> given;
+        QList<platform::StorePaymentTransaction> given;
         QStringList kept;
     } calls[] = {
         { "first sight", { transaction("t-1"), transaction("t-2"), transaction("t-1") }, { "t-1", "t-2" } },

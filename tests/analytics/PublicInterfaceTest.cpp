@@ -7,7 +7,10 @@
 #include "analytics/interface/BASAMeasurement.h"
 #include "analytics/interface/BASAnalytics.h"
 #include "analytics/interface/BASApp.h"
+#include "analytics/interface/BASCompatibility.h"
 #include "analytics/interface/BASInstallations.h"
+
+#include <type_traits>
 
 using namespace front_end_test;
 
@@ -65,6 +68,26 @@ TEST_F(PublicInterfaceTest, BeforeTheRegistryIsConfiguredEventsAndPropertiesAreR
     EXPECT_EQ(properties.value(QStringLiteral("_id")), QVariant(QStringLiteral("user-7")));
     EXPECT_FALSE(properties.contains(QStringLiteral("early_property")));
     EXPECT_FALSE(heardNames().contains(QStringLiteral("too_early")));
+}
+
+// Callers that know the older names reach the very same classes and shared
+// instances.
+TEST_F(PublicInterfaceTest, CompatibilityNamesReachTheSameClasses)
+{
+    static_assert(std::is_same_v<BASAConditionalUserProperty, APMConditionalUserProperty>);
+    static_assert(std::is_same_v<BASAConditionalUserPropertyController, APMConditionalUserPropertyController>);
+    static_assert(std::is_same_v<BASAEvent, APMEvent>);
+    EXPECT_EQ(&BASAScreenViewReporter::sharedInstance(), &APMScreenViewReporter::sharedInstance());
+    EXPECT_EQ(&BASAAdExposureReporter::sharedInstance(), &APMAdExposureReporter::sharedInstance());
+    EXPECT_EQ(&BASAIdentifiers::sharedInstance(), &APMIdentifiers::sharedInstance());
+
+    const std::optional<BASAValue> value = BASAValue::initWithString(QStringLiteral("gold"));
+    ASSERT_TRUE(value);
+    const std::optional<BASAUserAttribute> attribute
+        = BASAUserAttribute::initWithOrigin(QStringLiteral("app"), QStringLiteral("tier"), *value, 1);
+    ASSERT_TRUE(attribute);
+    const APMUserAttribute& plain = *attribute;
+    EXPECT_EQ(plain.value().stringValue(), QStringLiteral("gold"));
 }
 
 TEST_F(PublicInterfaceTest, StartThroughTheRegistryPassesTheOptionsAndTheInstallationID)

@@ -1,5 +1,6 @@
 #include "analytics/base/APMNumericUtil.h"
 
+#include "analytics/base/APMConfigStore.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMLibrary.h"
 
@@ -62,6 +63,15 @@ bool APMBoolValueOfText(const QString& text)
     const QChar c = text.at(i);
     return c == QLatin1Char('Y') || c == QLatin1Char('y') || c == QLatin1Char('T') || c == QLatin1Char('t')
         || (c >= QLatin1Char('1') && c <= QLatin1Char('9'));
+}
+
+std::optional<bool> APMBoolValueOf(const QVariant& value)
+{
+    if (value.metaType().id() == QMetaType::QString)
+        return APMBoolValueOfText(value.toString());
+    if (APMConfigStore::isNumber(value))
+        return value.toDouble() != 0.0;
+    return std::nullopt;
 }
 
 bool APMIsDecimalNumberString(const QString& string)

@@ -3,6 +3,7 @@
 #include "analytics/base/APMDecimalNumber.h"
 
 #include <QString>
+#include <QVariant>
 
 #include <cstdint>
 #include <optional>
@@ -24,6 +25,10 @@ bool APMIsDecimalNumberString(const QString& string);
 // "T", "t" or a digit 1-9 after blanks, a sign and zeros mean yes; anything
 // else ("NO", "false", "0", "") means no.
 bool APMBoolValueOfText(const QString& text);
+// A value's truth the way callers of the public interface mean it: a number
+// when it is not zero, a text by APMBoolValueOfText; nothing for any other
+// kind.
+std::optional<bool> APMBoolValueOf(const QVariant& value);
 
 // The exact number the text denotes, or nothing (logged at level 2) when the
 // text is not decimal (26001), cannot be held (26002) or would lose digits

@@ -188,6 +188,21 @@ QVariantList APMValue::arrayValue() const
     return type_ == Array && isArrayKind(value_) ? value_.toList() : QVariantList();
 }
 
+QVariant APMValue::plainValue() const
+{
+    switch (type_) {
+    case Double:
+        return doubleValue();
+    case Int64:
+        return int64Value();
+    case String:
+        return stringValue();
+    case Array:
+        break;
+    }
+    return QVariant();
+}
+
 QString APMValue::description() const
 {
     return APMMonitor::describedContext(value_);

@@ -57,6 +57,9 @@ public:
     qint64 int64Value() const;
     QString stringValue() const;
     QVariantList arrayValue() const;
+    // The plain number (double or qint64) or text that callers outside the
+    // engine see; an invalid QVariant for an array.
+    QVariant plainValue() const;
 
     // The boxed value as stored.
     const QVariant& value() const { return value_; }

@@ -1,6 +1,5 @@
 #include "analytics/config/APMConsentSettingsUtil.h"
 
-#include "analytics/base/APMConfigStore.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMNumericUtil.h"
 
@@ -180,15 +179,6 @@ QString signalCharacter(const QString& value)
     if (value == U::kGranted)
         return QStringLiteral("1");
     return QStringLiteral("-");
-}
-
-std::optional<bool> boolReading(const QVariant& value)
-{
-    if (value.metaType().id() == QMetaType::QString)
-        return APMBoolValueOfText(value.toString());
-    if (APMConfigStore::isNumber(value))
-        return value.toDouble() != 0.0;
-    return std::nullopt;
 }
 
 } // namespace
@@ -473,7 +463,7 @@ QVariantMap APMConsentSettingsUtil::consentSettingsFromPlist(const QVariantMap& 
         // The ad-personalization switch is only honoured when written as text.
         if (k.type == kAdPersonalization && !isText)
             continue;
-        if (const std::optional<bool> allow = boolReading(*it))
+        if (const std::optional<bool> allow = APMBoolValueOf(*it))
             settings.insert(k.type, *allow ? kGranted : kDenied);
     }
     return settings;

@@ -19,6 +19,8 @@
 #include "platform/NotificationCenter.h"
 #include "platform/SerialQueue.h"
 
+#include <atomic>
+
 const QString APMAnalytics::kOperationQueueName = QStringLiteral("APMAnalyticsOperationQueue");
 const QString APMAnalytics::kSerialQueueName = QStringLiteral("APMAnalyticsQueue");
 const QString APMAnalytics::kTimestampQueueName = QStringLiteral("APMAnalyticsTimestampQueue");
@@ -85,6 +87,15 @@ LoadTime& loadTime()
     return *shared;
 }
 
+// Whether the front end started. The engine asks this in every process,
+// also in one that never uses the front end, so it stands apart from the
+// state as well.
+std::atomic<bool>& started()
+{
+    static std::atomic<bool> flag { false };
+    return flag;
+}
+
 void FrontEndState::makeQueues()
 {
     serialQueue = std::make_unique<platform::SerialQueue>(APMAnalytics::kSerialQueueName);
@@ -145,7 +156,7 @@ void APMAnalytics::resetForTesting(Environment environment)
         s.interceptor = nullptr;
         s.listeners.reset();
         s.nextListenerToken = 1;
-        s.started = false;
+        apm_frontend::started() = false;
         s.configurationObserver.reset();
     }
     s.enabled = false;
@@ -275,9 +286,7 @@ void APMAnalytics::unsuspendOperationQueue()
 
 bool APMAnalytics::hasStarted()
 {
-    FrontEndState& s = state();
-    std::lock_guard locker(s.mutex);
-    return s.started;
+    return apm_frontend::started();
 }
 
 bool APMAnalytics::isOperationQueueSuspended()
@@ -328,13 +337,9 @@ void APMAnalytics::startWithAppID(const QString& appID, const QString& origin, c
             log(APMMonitor::kLevelErrorSilent, 25030, QStringLiteral("Invalid monitor tag. It must be a non-empty string."));
         }
     }
-    {
-        std::lock_guard locker(s.mutex);
-        if (s.started)
-            return;
-        s.started = true;
-    }
-    startUp(appID, origin, options);
+    if (apm_frontend::started().exchange(true))
+        return;
+    startUp(appID, origin, options, hasPublicInterface);
 }
 
 std::optional<QStringList> APMAnalytics::checkedSafelist(const QVariant& value)
@@ -356,7 +361,8 @@ std::optional<QStringList> APMAnalytics::checkedSafelist(const QVariant& value)
     return names;
 }
 
-void APMAnalytics::startUp(const QString& appID, const QString& origin, const QVariantMap& options)
+void APMAnalytics::startUp(
+    const QString& appID, const QString& origin, const QVariantMap& options, bool hasPublicInterface)
 {
     FrontEndState& s = state();
     if (APMConsentSettingsUtil::consentSource() == APMConsentSettingsUtil::SourceNone)
@@ -407,8 +413,7 @@ void APMAnalytics::startUp(const QString& appID, const QString& origin, const QV
         ? s.environment.engineEnvironment()
         : APMMeasurement::defaultEnvironment();
     engineEnvironment.eventListeners = [](const APMEvent& event) { notifyEventListeners(event); };
-    engineEnvironment.frontEnd = APMMeasurement::Environment::FrontEnd { origin,
-        s.environment.classExists && s.environment.classExists(APMIdentity::kBASAnalyticsClassName) };
+    engineEnvironment.frontEnd = APMMeasurement::Environment::FrontEnd { origin, hasPublicInterface };
     s.serialQueue->async([appID, collectionEnabled, deactivated, safelist, engineEnvironment]() mutable {
         APMMeasurement::initializeSharedInstanceWithAppID(
             appID, collectionEnabled, deactivated, safelist, std::move(engineEnvironment));

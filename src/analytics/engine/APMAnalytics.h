@@ -264,7 +264,8 @@ private:
         QVariantMap parameters, double timestamp, bool ignoreEnabled, bool ignoreInterceptor,
         QVariantMap addedScreenParameters);
     static void setAllowPersonalizedAds(const QVariant& value);
-    static void startUp(const QString& appID, const QString& origin, const QVariantMap& options);
+    static void startUp(
+        const QString& appID, const QString& origin, const QVariantMap& options, bool hasPublicInterface);
     static std::optional<QStringList> checkedSafelist(const QVariant& value);
     static void observeNotificationsForAnalyticsConfiguration(const QVariant& configuration);
     static APMScreenViewReporter& screenViewReporter();

@@ -4,52 +4,11 @@
 #include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMAnalyticsState.h"
 #include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
-#include "analytics/model/APMStoreTransaction.h"
 #include "platform/AppStore.h"
 #include "platform/SerialQueue.h"
 
-namespace apm_frontend_links {
-
-// The engine's duplicate filter and the purchase reporter each know the
-// store's transactions in their own form; this is the one place where
-// they meet.
-APMStoreTransaction storeTransactionForFilter(const platform::StorePaymentTransaction& transaction)
-{
-    APMStoreTransaction converted;
-    converted.transactionIdentifier = transaction.transactionIdentifier.value_or(QString());
-    converted.originalTransactionIdentifier = transaction.originalTransactionIdentifier;
-    converted.productIdentifier = transaction.productIdentifier;
-    converted.quantity = transaction.quantity;
-    converted.transactionDate = transaction.transactionDate.value_or(0);
-    converted.transactionState = static_cast<APMStoreTransaction::State>(transaction.state);
-    converted.errorCode = transaction.errorCode;
-    return converted;
-}
-
-// The filter keeps an ordered part of what it was given: the originals it
-// kept, in order, without a conversion back that could lose what the
-// filter's form does not carry.
-QList<platform::StorePaymentTransaction> keptTransactions(
-    const QList<platform::StorePaymentTransaction>& originals, const QList<APMStoreTransaction>& converted,
-    const QList<APMStoreTransaction>& kept)
-{
-    QList<platform::StorePaymentTransaction> result;
-    qsizetype next = 0;
-    for (const APMStoreTransaction& transaction : kept) {
-        while (next < converted.size() && !(converted.at(next) == transaction))
-            ++next;
-        if (next == converted.size())
-            break;
-        result.append(originals.at(next++));
-    }
-    return result;
-}
-
-} // namespace apm_frontend_links
-
 using apm_frontend::FrontEndState;
 using apm_frontend::state;
-using namespace apm_frontend_links;
 
 // ---- Links ----------------------------------------------------------------------------------------
 
@@ -110,16 +69,10 @@ void APMAnalytics::paymentQueueUpdatedTransactions(
         APMMeasurement* engine = APMMeasurement::sharedInstance();
         if (!state().enabled || !engine)
             return;
-        QList<APMStoreTransaction> converted;
-        converted.reserve(transactions.size());
-        for (const platform::StorePaymentTransaction& transaction : transactions)
-            converted.append(storeTransactionForFilter(transaction));
         APMInAppPurchaseTransactionReporter* reporter = &purchaseReporter();
-        engine->filterPurchaseTransactions(
-            converted, [reporter, transactions, converted](const QList<APMStoreTransaction>& kept) {
-                const QList<platform::StorePaymentTransaction> filtered
-                    = keptTransactions(transactions, converted, kept);
-                reporter->paymentQueueUpdatedFilteredTransactions(filtered);
+        engine->filterPurchaseTransactions(transactions,
+            [reporter](const QList<platform::StorePaymentTransaction>& kept) {
+                reporter->paymentQueueUpdatedFilteredTransactions(kept);
             });
     });
 }

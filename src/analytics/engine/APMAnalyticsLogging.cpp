@@ -9,10 +9,12 @@
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMMeasurementNames.h"
 #include "analytics/engine/APMScreenViewReporter.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMDataTypeValidator.h"
 #include "analytics/model/APMEvent.h"
+#include "analytics/model/APMEventNames.h"
 #include "analytics/model/APMEventParameters.h"
 #include "analytics/model/APMUserAttribute.h"
 #include "platform/Clock.h"
@@ -22,26 +24,11 @@
 
 namespace apm_frontend_logging {
 
-const QString kAppOriginName = QStringLiteral("app");
-const QString kAutoOriginName = QStringLiteral("auto");
 const QString kAdEventIDParameter = QStringLiteral("_aeid");
-const QString kUserIDPropertyName = QStringLiteral("_id");
-const QString kAdvertisingIDResetPropertyName = QStringLiteral("_lair");
-const QString kNonPersonalizedAdsPropertyName = QStringLiteral("_npa");
-const QString kScreenViewEventName = QStringLiteral("screen_view");
 constexpr qint64 kMaxEventNameLength = 40;
 constexpr qint64 kMaxUserPropertyNameLength = 24;
 const QStringList kScreenParameterNames
     = { QStringLiteral("_sn"), QStringLiteral("_sc"), QStringLiteral("_si") };
-
-// A value's truth the way the platform's callers mean it: numbers when not
-// zero, texts by their leading characters, anything else false.
-bool boolValueOf(const QVariant& value)
-{
-    if (apm_frontend::isNumberValue(value))
-        return value.toDouble() != 0;
-    return value.typeId() == QMetaType::QString && APMBoolValueOfText(value.toString());
-}
 
 } // namespace apm_frontend_logging
 
@@ -62,7 +49,7 @@ void APMAnalytics::logErrorEvent(qint64 code, const QString& name, qint64 maxLen
 
 void APMAnalytics::logEventWithName(const QString& name, const QVariantMap& parameters)
 {
-    logEventWithOrigin(kAppOriginName, name, parameters);
+    logEventWithOrigin(apm_engine::kAppOrigin, name, parameters);
 }
 
 void APMAnalytics::logEventWithOrigin(const QString& origin, const QString& name, const QVariantMap& parameters)
@@ -79,7 +66,7 @@ void APMAnalytics::logEventWithOrigin(
     const QString& origin, bool isPublicEvent, const QString& name, const QVariantMap& parameters)
 {
     // The screen-view reporter logs screen views itself, as "_vs".
-    if (name == kScreenViewEventName) {
+    if (name == APMEventNames::kScreenViewEvent) {
         screenViewReporter().trackScreenWithParameters(parameters, now());
         return;
     }
@@ -169,7 +156,7 @@ void APMAnalytics::setUserPropertyString(const QVariant& value, const QString& n
             logErrorEvent(7, name, kMaxUserPropertyNameLength, value);
         return;
     }
-    sharedInstance().setInternalUserProperty(value, name, kAppOriginName);
+    sharedInstance().setInternalUserProperty(value, name, apm_engine::kAppOrigin);
 }
 
 void APMAnalytics::setAllowPersonalizedAds(const QVariant& value)
@@ -178,38 +165,32 @@ void APMAnalytics::setAllowPersonalizedAds(const QVariant& value)
         FrontEndState& s = state();
         if (!s.enabled)
             log(APMMonitor::kLevelDebug, 25033, QStringLiteral("Personalized Ads property changed while Analytics is disabled"));
-        s.environment.persistedConfig->setAllowPersonalizedAds(value.isValid() ? QVariant(boolValueOf(value)) : QVariant());
+        s.environment.persistedConfig->setAllowPersonalizedAds(value.isValid() ? QVariant(APMBoolValueOf(value).value_or(false)) : QVariant());
         if (!value.isValid() && APMMeasurement::remoteConfig()->DMAConsentEnabled()
             && APMConsentSettingsUtil::adPersonalization())
             APMConsentSettingsUtil::unsetAdPersonalization();
         APMMeasurement* engine = APMMeasurement::sharedInstance();
         if (!s.enabled || !engine)
             return;
-        // The engine's answer weighs the stored choice against consent and
-        // configuration on its own queue.
-        std::optional<qint64> disable;
-        engine->dispatchSyncOnWorkerQueue([engine, &disable] { disable = engine->shouldDisableAdPersonalization(); });
-        if (disable) {
-            engine->setUserAttribute(APMUserAttribute::initWithOrigin(
-                kAutoOriginName, kNonPersonalizedAdsPropertyName, APMValue::initWithInt64(*disable), now()));
-        } else {
-            engine->removeUserAttribute(kNonPersonalizedAdsPropertyName);
-        }
+        // The engine weighs the stored choice against consent and
+        // configuration on its own queue, in the same block that writes the
+        // answer.
+        engine->setPersonalizedAdsUserPropertyWithTimestamp(now());
     });
 }
 
 void APMAnalytics::setUserID(const QVariant& userID)
 {
     if (!userID.isValid()) {
-        sharedInstance().removeInternalUserAttributeForName(kUserIDPropertyName);
-        sharedInstance().removeInternalUserAttributeForName(kAdvertisingIDResetPropertyName);
+        sharedInstance().removeInternalUserAttributeForName(apm_engine::kUserIDProperty);
+        sharedInstance().removeInternalUserAttributeForName(apm_engine::kLastAdvertisingIDResetProperty);
         return;
     }
     if (userID.typeId() != QMetaType::QString) {
         log(APMMonitor::kLevelError, 25004, QStringLiteral("User ID must be NSString. User ID"), { userID });
         return;
     }
-    sharedInstance().setInternalUserProperty(userID, kUserIDPropertyName, kAppOriginName);
+    sharedInstance().setInternalUserProperty(userID, apm_engine::kUserIDProperty, apm_engine::kAppOrigin);
 }
 
 void APMAnalytics::setUserAttributeNumber(const QVariant& number, const QString& name)
@@ -224,7 +205,7 @@ void APMAnalytics::setUserAttributeNumber(const QVariant& number, const QString&
     const QVariant typed = number.typeId() == QMetaType::Double || number.typeId() == QMetaType::Float
         ? QVariant::fromValue(APMValue::initWithDouble(number.toDouble()))
         : QVariant::fromValue(APMValue::initWithInt64(number.toLongLong()));
-    sharedInstance().setInternalUserProperty(typed, name, kAutoOriginName);
+    sharedInstance().setInternalUserProperty(typed, name, apm_engine::kAutoOrigin);
 }
 
 void APMAnalytics::removeUserAttributeForName(const QString& name)

@@ -33,7 +33,6 @@ struct FrontEndState {
     std::atomic<bool> collectionDeactivated { false };
 
     std::mutex mutex; // guards what follows
-    bool started = false;
     APMAnalytics::Interceptor interceptor;
     // Nothing until the first listener is added.
     std::optional<std::map<APMAnalytics::ListenerToken, APMAnalytics::Listener>> listeners;

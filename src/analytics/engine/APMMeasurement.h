@@ -24,6 +24,7 @@ class Executor;
 class HttpClient;
 class NotificationCenter;
 struct HttpRequest;
+struct StorePaymentTransaction;
 struct HttpResponse;
 struct Notification;
 class Reachability;
@@ -59,7 +60,6 @@ class APMSessionReporter;
 class APMSessionState;
 class APMTCFClient;
 class APMUserAttribute;
-struct APMStoreTransaction;
 
 // The measurement engine: owns the measurement database, the remote
 // configuration, the identity, the worker queue with its upload alarm and the
@@ -133,7 +133,7 @@ public:
         platform::Reachability* reachability = nullptr;
         // The duplicate filter's fingerprint of a purchased transaction; null:
         // the purchase reporter's. Empty answers: not checked for duplicates.
-        std::function<QString(const APMStoreTransaction&)> transactionFingerprint;
+        std::function<QString(const platform::StorePaymentTransaction&)> transactionFingerprint;
         // The front end's load time (seconds since 1970), which a data reset
         // makes the new first-open time; null: the engine's own start time.
         std::function<double()> loadTimestamp;
@@ -276,6 +276,10 @@ public:
     bool setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute);
     void removeUserAttribute(const QString& name);
     void removeUserAttributeOnWorkerQueue(const QString& name);
+    // Any thread: one worker-queue block asks shouldDisableAdPersonalization()
+    // and sets "_npa" (origin "auto", at the timestamp) to its answer or
+    // removes it, so that no consent change can come between the two.
+    void setPersonalizedAdsUserPropertyWithTimestamp(double timestamp);
     // The callbacks run on the worker queue's caller side: a global queue.
     void userAttributeWithName(const QString& name, std::function<void(std::optional<APMUserAttribute>)> callback);
     void userPropertiesIncludingInternal(bool includeInternal, std::function<void(QVariantMap)> callback);
@@ -411,8 +415,8 @@ public:
     // fingerprint was not seen before (or cannot be checked), in order. The
     // callback runs on a global queue; never when the engine is gone. Any
     // thread.
-    void filterPurchaseTransactions(
-        const QList<APMStoreTransaction>& transactions, std::function<void(QList<APMStoreTransaction>)> callback);
+    void filterPurchaseTransactions(const QList<platform::StorePaymentTransaction>& transactions,
+        std::function<void(QList<platform::StorePaymentTransaction>)> callback);
     // When the first open was recorded (seconds since 1970); 0 when unknown.
     // Worker queue.
     double firstOpenTimestamp();

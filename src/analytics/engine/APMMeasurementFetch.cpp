@@ -15,7 +15,6 @@
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMMeasurementNames.h"
 #include "analytics/identity/APMTCFClient.h"
-#include "analytics/model/APMStoreTransaction.h"
 #include "analytics/model/APMUserAttribute.h"
 #include "analytics/rules/APMPRuntime.h"
 #include "analytics/store/APMDatabase.h"
@@ -37,18 +36,9 @@ const QByteArray kETagHeader = "ETag";
 
 // The purchase reporter's fingerprint of a store transaction; empty when it
 // has none.
-QString purchaseReporterFingerprint(const APMStoreTransaction& transaction, APMMonitor& monitor)
+QString purchaseReporterFingerprint(const platform::StorePaymentTransaction& transaction, APMMonitor& monitor)
 {
-    platform::StorePaymentTransaction payment;
-    payment.state = static_cast<platform::StorePaymentTransaction::State>(transaction.transactionState);
-    payment.productIdentifier = transaction.productIdentifier;
-    payment.quantity = transaction.quantity;
-    if (!transaction.transactionIdentifier.isNull())
-        payment.transactionIdentifier = transaction.transactionIdentifier;
-    payment.originalTransactionIdentifier = transaction.originalTransactionIdentifier;
-    payment.transactionDate = transaction.transactionDate;
-    payment.errorCode = transaction.errorCode;
-    return APMInAppPurchaseTransactionReporter::transactionFingerprint(&payment, monitor).value_or(QString());
+    return APMInAppPurchaseTransactionReporter::transactionFingerprint(&transaction, monitor).value_or(QString());
 }
 
 } // namespace apm_fetch
@@ -168,8 +158,8 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::H
 
 // ---- Services ---------------------------------------------------------------------------
 
-void APMMeasurement::filterPurchaseTransactions(
-    const QList<APMStoreTransaction>& transactions, std::function<void(QList<APMStoreTransaction>)> callback)
+void APMMeasurement::filterPurchaseTransactions(const QList<platform::StorePaymentTransaction>& transactions,
+    std::function<void(QList<platform::StorePaymentTransaction>)> callback)
 {
     const std::weak_ptr<APMMeasurement*> weak = self_;
     scheduler_->scheduleOnWorkerQueueBlockID(
@@ -178,9 +168,9 @@ void APMMeasurement::filterPurchaseTransactions(
             if (!self || !*self)
                 return;
             APMMeasurement& engine = **self;
-            QList<APMStoreTransaction> result;
-            for (const APMStoreTransaction& transaction : transactions) {
-                if (transaction.transactionState != APMStoreTransaction::State::Purchased)
+            QList<platform::StorePaymentTransaction> result;
+            for (const platform::StorePaymentTransaction& transaction : transactions) {
+                if (transaction.state != platform::StorePaymentTransaction::State::Purchased)
                     continue;
                 const QString fingerprint = engine.environment_.transactionFingerprint
                     ? engine.environment_.transactionFingerprint(transaction)

@@ -36,16 +36,6 @@ bool isAdEventForLogging(const APMEvent& event)
         || event.name() == QLatin1String("_xu");
 }
 
-// The plain form of a stored value: a text or a number.
-QVariant plainUserPropertyValue(const APMValue& value)
-{
-    if (value.isString())
-        return value.stringValue();
-    if (value.isInt64())
-        return value.int64Value();
-    return value.doubleValue();
-}
-
 } // namespace
 
 void APMMeasurement::logEventWithOrigin(const QString& origin, bool isPublicEvent, const QString& name,
@@ -215,7 +205,7 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribu
     }
     if (*exists && attribute.name() == kUserIDProperty) {
         const std::optional<APMUserAttribute> stored = database_->userAttributeWithName(kUserIDProperty, nullptr);
-        if (stored && plainUserPropertyValue(stored->value()).toString() != plainUserPropertyValue(attribute.value()).toString()) {
+        if (stored && stored->value().plainValue().toString() != attribute.value().plainValue().toString()) {
             identity_->resetSessionStitchingToken();
             database_->deleteUserAttributeWithName(kLastAdvertisingIDResetProperty, nullptr);
         }
@@ -248,7 +238,7 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribu
         return false;
     }
     log(APMMonitor::kLevelDebug, 23087, QStringLiteral("User property set. Name, value"),
-        APMUserPropertyNameForLog(attribute.name()), plainUserPropertyValue(attribute.value()));
+        APMUserPropertyNameForLog(attribute.name()), attribute.value().plainValue());
     return true;
 }
 
@@ -279,6 +269,24 @@ void APMMeasurement::removeUserAttributeOnWorkerQueue(const QString& name)
     else
         log(APMMonitor::kLevelErrorMonitored, 23077, QStringLiteral("Unable to remove user property. Name, error"),
             APMUserPropertyNameForLog(name), error.description());
+}
+
+void APMMeasurement::setPersonalizedAdsUserPropertyWithTimestamp(double timestamp)
+{
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2760"), [weak, timestamp] {
+        const auto self = weak.lock();
+        if (!self || !*self)
+            return;
+        APMMeasurement& engine = **self;
+        if (const std::optional<qint64> disable = engine.shouldDisableAdPersonalization()) {
+            if (const auto attribute = APMUserAttribute::initWithOrigin(
+                    kAutoOrigin, kNPAProperty, APMValue::initWithInt64(*disable), timestamp))
+                engine.setUserAttributeOnWorkerQueue(*attribute);
+        } else {
+            engine.removeUserAttributeOnWorkerQueue(kNPAProperty);
+        }
+    });
 }
 
 void APMMeasurement::userAttributeWithName(
@@ -323,7 +331,7 @@ void APMMeasurement::userPropertiesIncludingInternal(bool includeInternal, std::
                 APMMonitor::kLevelErrorMonitored, 23091, QStringLiteral("Unable to retrieve user properties. Error"), error.description());
         QVariantMap result;
         for (const APMUserAttribute& attribute : attributes.value_or(QList<APMUserAttribute>()))
-            result.insert(attribute.name(), plainUserPropertyValue(attribute.value()));
+            result.insert(attribute.name(), attribute.value().plainValue());
         platform::GlobalQueue::async([callback, result] { callback(result); });
     });
 }

@@ -10,14 +10,12 @@
 
 #include <mutex>
 
-const QString BASAnalytics::kClassName = QStringLiteral("BASAnalytics");
+const QString& BASAnalytics::kClassName = APMIdentity::kBASAnalyticsClassName;
 const QString BASAnalytics::kAppOrigin = QStringLiteral("app");
 const QString BASAnalytics::kLogTag = QStringLiteral("BasaltAnalytics");
 const QString BASAnalytics::kTopLevelVersion = QStringLiteral("10.27.0");
 
 namespace bas_analytics {
-
-const QString kPublicConsentKey = QStringLiteral("consent_settings_3p");
 
 struct InstallationObserver {
     std::mutex mutex;
@@ -168,7 +166,7 @@ void BASAnalytics::setOpenURLListener(APMAnalytics::OpenURLListener listener)
 
 void BASAnalytics::setConsent(const QVariantMap& consent)
 {
-    APMAnalytics::setConsent(consent, bas_analytics::kPublicConsentKey);
+    APMAnalytics::setConsent(consent, APMAnalytics::kConsentSettings3PKey);
 }
 
 void BASAnalytics::setDefaultEventParameters(const std::optional<QVariantMap>& parameters)

@@ -21,7 +21,8 @@ class Executor;
 // default app of the platform registry is configured.
 class BASAnalytics {
 public:
-    static const QString kClassName; // "BASAnalytics"
+    // The name the engine's identity looks for to tell that this interface is present.
+    static const QString& kClassName; // "BASAnalytics"
     static const QString kAppOrigin; // "app"
     static const QString kLogTag; // "BasaltAnalytics"
     static const QString kTopLevelVersion; // "10.27.0"

@@ -7,8 +7,11 @@
 #include "analytics/base/APMConfigStore.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMSearchAdReporter.h"
 #include "analytics/model/APMConditionalUserProperty.h"
 #include "analytics/model/APMEvent.h"
+#include "analytics/model/APMEventNames.h"
+#include "analytics/model/APMEventParameters.h"
 #include "platform/Clock.h"
 #include "platform/MainQueue.h"
 #include "platform/SerialQueue.h"
@@ -17,29 +20,19 @@
 
 const QString BASAnalyticsConnector::kQueueName = QStringLiteral("com.vireo.analytics_connector.queue");
 const QString BASAnalyticsConnector::kLibraryName = QStringLiteral("basalt-analytics");
-const QString BASAnalyticsConnector::kLibraryVersion = QStringLiteral("10.27.0");
+const QString& BASAnalyticsConnector::kLibraryVersion = BASAnalytics::kTopLevelVersion;
 const QString BASAnalyticsConnector::kInteropProtocol = QStringLiteral("BASAnalyticsInterop");
 
 namespace bas_connector {
 
-const QString kCampaignEvent = QStringLiteral("_cmp");
 const QString kCampaignIntegrationParameter = QStringLiteral("_cis");
 const QString kAppExceptionEvent = QStringLiteral("_ae");
-const QString kReasonParameter = QStringLiteral("_r");
 const QString kCrashOrigin = QStringLiteral("clx");
 
+// A typed value as its plain number or text; anything else as it is.
 QVariant plainValue(const QVariant& value)
 {
-    if (value.metaType() != QMetaType::fromType<APMValue>())
-        return value;
-    const APMValue typed = value.value<APMValue>();
-    if (typed.isDouble())
-        return typed.doubleValue();
-    if (typed.isInt64())
-        return typed.int64Value();
-    if (typed.isString())
-        return typed.stringValue();
-    return QVariant();
+    return value.metaType() == QMetaType::fromType<APMValue>() ? value.value<APMValue>().plainValue() : value;
 }
 
 bool isPlainNumberOrText(const QVariant& value)
@@ -129,7 +122,7 @@ void BASAnalyticsConnector::logEventWithOrigin(const QString& origin, const QStr
     if (!BASConnectorUtils::isOriginAllowed(origin) || !BASConnectorUtils::shouldLogEventWithName(name, parameters))
         return;
     QVariantMap copy = parameters;
-    if (name == kCampaignEvent) {
+    if (name == APMSearchAdReporter::kCampaignEvent) {
         static const QMap<QString, QString> integrations {
             { QStringLiteral("bcm"), QStringLiteral("bcm_integration") },
             { QStringLiteral("bdl"), QStringLiteral("bdl_integration") },
@@ -140,7 +133,7 @@ void BASAnalyticsConnector::logEventWithOrigin(const QString& origin, const QStr
             copy.insert(kCampaignIntegrationParameter, integrations.value(origin));
     }
     if (name == kAppExceptionEvent && origin == kCrashOrigin)
-        copy.insert(kReasonParameter, qint64(1));
+        copy.insert(APMEventNames::kRealtimeParameter, qint64(1));
     BASAnalytics::logInternalEventWithOrigin(origin, name, copy);
 }
 
@@ -325,9 +318,7 @@ void BASAnalyticsConnector::handleLoggedEvent(const APMEvent& event)
     }
     if (targets.empty())
         return;
-    QVariantMap parameters;
-    for (auto it = event.parameters().cbegin(); it != event.parameters().cend(); ++it)
-        parameters.insert(it.key(), QVariant::fromValue(it.value()));
+    const QVariantMap parameters = APMVariantMapFromParameters(event.parameters());
     const QString name = event.name();
     platform::Executor* listenerQueue = environment_.listenerQueue;
     queue().async([targets, parameters, name, listenerQueue] {

@@ -28,7 +28,7 @@ class BASAnalyticsConnector final : public BASAnalyticsInterop,
 public:
     static const QString kQueueName; // "com.vireo.analytics_connector.queue"
     static const QString kLibraryName; // "basalt-analytics"
-    static const QString kLibraryVersion; // "10.27.0"
+    static const QString& kLibraryVersion; // the public interface's version
     static const QString kInteropProtocol; // "BASAnalyticsInterop"
     static constexpr double kMaxUserPropertiesWait = 10;
 

@@ -3,6 +3,8 @@
 // The names callers of the older interface know, for the same classes.
 #include "analytics/audience/APMConditionalUserPropertyController.h"
 #include "analytics/base/APMValue.h"
+#include "analytics/engine/APMAdExposureReporter.h"
+#include "analytics/engine/APMScreenViewReporter.h"
 #include "analytics/identity/APMIdentifiers.h"
 #include "analytics/model/APMConditionalUserProperty.h"
 #include "analytics/model/APMEvent.h"
@@ -14,3 +16,6 @@ using BASAEvent = APMEvent;
 using BASAValue = APMValue;
 using BASAUserAttribute = APMUserAttribute;
 using BASAIdentifiers = APMIdentifiers;
+using BASAAdExposureReporter = APMAdExposureReporter;
+// Its sharedInstance() is the engine's shared screen view reporter.
+using BASAScreenViewReporter = APMScreenViewReporter;

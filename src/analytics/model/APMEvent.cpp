@@ -99,22 +99,6 @@ std::unique_ptr<APMPBEventParam> itemParam(
     return element;
 }
 
-// The plain object an event-editing program sees for a single value.
-QVariant plainScalar(const APMValue& value)
-{
-    switch (value.valueType()) {
-    case APMValue::Double:
-        return value.doubleValue();
-    case APMValue::Int64:
-        return value.int64Value();
-    case APMValue::String:
-        return value.stringValue();
-    case APMValue::Array:
-        break;
-    }
-    return QVariant();
-}
-
 // An item of an array as a plain dictionary; nested arrays and values of
 // other kinds stay out.
 QVariantMap plainItem(const QVariant& item)
@@ -124,7 +108,7 @@ QVariantMap plainItem(const QVariant& item)
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
         if (!isValue(*it) || it->value<APMValue>().isArray())
             continue;
-        plain.insert(it.key(), plainScalar(it->value<APMValue>()));
+        plain.insert(it.key(), it->value<APMValue>().plainValue());
     }
     return plain;
 }
@@ -431,7 +415,7 @@ APMPEvent APMEvent::editEvent() const
     QVariantMap parameters;
     for (auto it = parameters_.cbegin(); it != parameters_.cend(); ++it) {
         if (!it->isArray()) {
-            parameters.insert(it.key(), plainScalar(*it));
+            parameters.insert(it.key(), it->plainValue());
             continue;
         }
         QVariantList items;
