@@ -11,7 +11,7 @@ public:
     QList<SpeechVoice> voices() override { return {}; }
     bool isSpeaking() const override { return false; }
     void stop(SpeechBoundary) override { }
-    bool speak(const QString&, const SpeechVoice&, double) override { return false; }
+    bool speak(const QString&, const std::optional<SpeechVoice>&, double) override { return false; }
 };
 
 } // namespace platform

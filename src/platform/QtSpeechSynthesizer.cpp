@@ -6,6 +6,7 @@
 #include <QVoice>
 
 #include <algorithm>
+#include <utility>
 
 namespace platform {
 
@@ -33,7 +34,16 @@ std::unique_ptr<QtSpeechSynthesizer> QtSpeechSynthesizer::open(const QString& en
 
 QtSpeechSynthesizer::QtSpeechSynthesizer(std::unique_ptr<QTextToSpeech> speech)
     : speech_(std::move(speech))
+    , defaultLocale_(speech_->locale())
+    , defaultVoice_(speech_->voice().name())
 {
+    QObject::connect(speech_.get(), &QTextToSpeech::stateChanged, speech_.get(), [this](QTextToSpeech::State state) {
+        if (state != QTextToSpeech::Ready)
+            return;
+        if (std::exchange(stopping_, false))
+            return;
+        utteranceFinished();
+    });
 }
 
 QtSpeechSynthesizer::~QtSpeechSynthesizer() = default;
@@ -74,23 +84,27 @@ bool QtSpeechSynthesizer::isSpeaking() const
 
 void QtSpeechSynthesizer::stop(SpeechBoundary boundary)
 {
+    stopping_ = speech_->state() == QTextToSpeech::Speaking;
     speech_->stop(boundary == SpeechBoundary::Word ? QTextToSpeech::BoundaryHint::Word
                                                    : QTextToSpeech::BoundaryHint::Immediate);
 }
 
-bool QtSpeechSynthesizer::speak(const QString& text, const SpeechVoice& voice, double rate)
+bool QtSpeechSynthesizer::speak(const QString& text, const std::optional<SpeechVoice>& voice, double rate)
 {
+    const QString localeTag = voice ? voice->locale : speechLocaleTag(defaultLocale_);
+    const QString voiceName = voice ? voice->name : defaultVoice_;
     const QList<QLocale> locales = speech_->availableLocales();
     const auto locale = std::find_if(
-        locales.begin(), locales.end(), [&](const QLocale& l) { return speechLocaleTag(l) == voice.locale; });
+        locales.begin(), locales.end(), [&](const QLocale& l) { return speechLocaleTag(l) == localeTag; });
     if (locale == locales.end())
         return false;
     speech_->setLocale(*locale);
     const QList<QVoice> voices = speech_->availableVoices();
-    const auto chosen = std::find_if(voices.begin(), voices.end(), [&](const QVoice& v) { return v.name() == voice.name; });
-    if (chosen == voices.end())
+    const auto chosen = std::find_if(voices.begin(), voices.end(), [&](const QVoice& v) { return v.name() == voiceName; });
+    if (chosen != voices.end())
+        speech_->setVoice(*chosen);
+    else if (voice)
         return false;
-    speech_->setVoice(*chosen);
     speech_->setRate(std::clamp(rate, -1.0, 1.0));
     speech_->say(text);
     return speech_->state() != QTextToSpeech::Error;

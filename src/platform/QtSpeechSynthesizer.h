@@ -2,6 +2,8 @@
 
 #include "platform/SpeechSynthesizer.h"
 
+#include <QLocale>
+
 #include <memory>
 
 class QTextToSpeech;
@@ -19,7 +21,7 @@ public:
     QList<SpeechVoice> voices() override;
     bool isSpeaking() const override;
     void stop(SpeechBoundary boundary) override;
-    bool speak(const QString& text, const SpeechVoice& voice, double rate) override;
+    bool speak(const QString& text, const std::optional<SpeechVoice>& voice, double rate) override;
 
     QString engineName() const;
     // The engine's text for its last failure (for example no audio output); empty when none.
@@ -29,6 +31,11 @@ private:
     explicit QtSpeechSynthesizer(std::unique_ptr<QTextToSpeech> speech);
 
     std::unique_ptr<QTextToSpeech> speech_;
+    // The engine's own choice at start, for texts without a voice of their language.
+    QLocale defaultLocale_;
+    QString defaultVoice_;
+    // Set by stop(): the end that follows is no utterance read to its end.
+    bool stopping_ = false;
 };
 
 } // namespace platform

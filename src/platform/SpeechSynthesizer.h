@@ -3,7 +3,9 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace platform {
 
@@ -28,16 +30,30 @@ public:
     virtual bool isSpeaking() const = 0;
     // Stops speaking at once, or at the end of the word being spoken.
     virtual void stop(SpeechBoundary boundary) = 0;
-    // Starts reading the text with the voice; rate -1 (slowest) to 1
-    // (fastest), 0 the engine's normal pace. False when nothing could start
-    // (no engine, or a voice the engine does not have).
-    virtual bool speak(const QString& text, const SpeechVoice& voice, double rate) = 0;
+    // Starts reading the text with the voice, or with the engine's default
+    // voice when none is given; rate -1 (slowest) to 1 (fastest), 0 the
+    // engine's normal pace. False when nothing could start (no engine, or a
+    // voice the engine does not have).
+    virtual bool speak(const QString& text, const std::optional<SpeechVoice>& voice, double rate) = 0;
+    // Called on the main thread when an utterance has been read to its end
+    // (not when it was stopped).
+    void setFinishedHandler(std::function<void()> handler) { finished_ = std::move(handler); }
 
     // The engine of this session: Qt TextToSpeech with its first engine
     // (speech-dispatcher, flite, ...) when there is one, else the null
     // backend ("not available"). PRAVIK_SPEECH=qt|null overrides the probe.
     static SpeechSynthesizer& shared();
     static std::unique_ptr<SpeechSynthesizer> create(const QString& choice);
+
+protected:
+    void utteranceFinished()
+    {
+        if (finished_)
+            finished_();
+    }
+
+private:
+    std::function<void()> finished_;
 };
 
 } // namespace platform

@@ -21,10 +21,33 @@ double ttsEngineRate(double rate)
 
 } // namespace
 
-MMTTS::MMTTS(platform::SpeechSynthesizer& synthesizer, KWLangManager& languages)
+MMTTS::MMTTS(platform::SpeechSynthesizer& synthesizer, KWLangManager& languages, platform::Executor& queue)
     : synthesizer_(synthesizer)
     , languages_(languages)
+    , queue_(queue)
 {
+    synthesizer_.setFinishedHandler([this] {
+        endPause();
+        pause_ = queue_.asyncAfter(kPauseSeconds, [this] { pause_.reset(); });
+    });
+}
+
+MMTTS::~MMTTS()
+{
+    synthesizer_.setFinishedHandler({});
+    endPause();
+}
+
+void MMTTS::endPause()
+{
+    if (pause_)
+        queue_.cancel(*pause_);
+    pause_.reset();
+}
+
+bool MMTTS::isSpeaking() const
+{
+    return pause_ || synthesizer_.isSpeaking();
 }
 
 std::optional<platform::SpeechVoice> MMTTS::voiceForLanguage(
@@ -52,19 +75,20 @@ MMTTS::Result MMTTS::ttsWithText(const QString& text)
         = KWLangManager::getLanguageCodeWithLanguageList(languages_.getTTSLangeArray(), languages_.indexOcrTo());
     if (!theLanguage_.isEmpty() && theLanguage_ == identifier) {
         synthesizer_.stop(platform::SpeechBoundary::Immediate);
+        endPause();
         theLanguage_.clear();
         return Result::Stopped;
     }
-    if (synthesizer_.isSpeaking())
+    if (isSpeaking())
         synthesizer_.stop(platform::SpeechBoundary::Word);
+    endPause();
     if (!synthesizer_.isAvailable())
         return Result::NotAvailable;
+    // Without a voice of the language the engine's default voice reads it.
     const std::optional<platform::SpeechVoice> chosen = voiceForLanguage(synthesizer_.voices(), identifier);
-    if (!chosen) {
-        qInfo("Speech output: no voice for %s", qUtf8Printable(identifier));
-        return Result::NotAvailable;
-    }
-    if (!synthesizer_.speak(text, *chosen, ttsEngineRate(kRate)))
+    if (!chosen)
+        qInfo("Speech output: no voice for %s; the default voice speaks", qUtf8Printable(identifier));
+    if (!synthesizer_.speak(text, chosen, ttsEngineRate(kRate)))
         return Result::NotAvailable;
     voice_ = chosen;
     theLanguage_ = identifier;

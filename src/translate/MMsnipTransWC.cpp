@@ -6,7 +6,9 @@
 #include "core/MMUserInfo.h"
 #include "core/Notifications.h"
 #include "core/StringCoding.h"
+#include "platform/MainQueue.h"
 #include "platform/Pasteboard.h"
+#include "platform/SpeechSynthesizer.h"
 #include "translate/HLMachineTranslationRequest.h"
 #include "translate/MMMicrosoftOCRRecognition.h"
 #include "translate/Selection.h"
@@ -14,15 +16,20 @@
 #include "translate/XunfeiDocumentOcr.h"
 #include "translate/mmMicrosoftTextTrans.h"
 
-#include <QBuffer>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QScreen>
 #include <QTextEdit>
+#include <QWindow>
+
+#include <utility>
 
 const QString MMsnipTransWC::kFromTitle = QStringLiteral("原文");
 const QString MMsnipTransWC::kToTitle = QStringLiteral("翻译");
@@ -32,8 +39,7 @@ const QString MMsnipTransWC::kSnipFlowTitle = QStringLiteral("PraVik 截屏翻�
 const QString MMsnipTransWC::kSelectionFlowTitle = QStringLiteral("PraVik 划词翻译");
 const QString MMsnipTransWC::kRetryTitle = QStringLiteral("刷新");
 const QString MMsnipTransWC::kCopyTitle = QStringLiteral("复制");
-const QString MMsnipTransWC::kEmptyTranslation
-    = QStringLiteral("Error: the translation service returned no translation");
+const QString MMsnipTransWC::kEmptyTranslation = QStringLiteral("翻译服务没有返回译文。");
 
 namespace {
 
@@ -86,6 +92,12 @@ void MMsnipTransWC::loadSubviews()
     toTextView_ = snipTransTextView(this);
     retryButton_ = new QPushButton(this);
     playButton_ = new QPushButton(this);
+    messageLb_ = new QLabel(this);
+    messageLb_->setWordWrap(true);
+    messageLb_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    messageLb_->setStyleSheet(QStringLiteral("QLabel { color: #c62828; }"));
+    messageLb_->hide();
+    playButton_->setEnabled(false);
 
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(16, 16, 16, 16);
@@ -102,6 +114,8 @@ void MMsnipTransWC::loadSubviews()
     layout->addWidget(fromTextView_, 1, 0);
     layout->addWidget(toTextView_, 1, 1);
     auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(12);
+    buttons->addWidget(messageLb_, 1);
     buttons->addStretch();
     buttons->addWidget(retryButton_);
     buttons->addWidget(playButton_);
@@ -109,6 +123,9 @@ void MMsnipTransWC::loadSubviews()
 
     connect(retryButton_, &QPushButton::clicked, this, [this] { transRetry(); });
     connect(playButton_, &QPushButton::clicked, this, [this] { tts(); });
+    // Nothing to copy, nothing to press.
+    connect(toTextView_, &QTextEdit::textChanged, this,
+        [this] { playButton_->setEnabled(!toTextView_->toPlainText().isEmpty()); });
     connect(langListBtnFrom_, &QComboBox::activated, this,
         [this](int index) { languageSelectionBtnAction(true, index); });
     connect(langListBtnTo_, &QComboBox::activated, this,
@@ -122,6 +139,26 @@ void MMsnipTransWC::init_uidata()
     setWindowTitle(snipTransLocalized(isSniping_ ? kSnipTitle : kSelectionTitle));
     retryButton_->setText(snipTransLocalized(kRetryTitle));
     playButton_->setText(snipTransLocalized(kCopyTitle));
+    showMessage(messageReason_, messageDetail_);
+}
+
+void MMsnipTransWC::showEvent(QShowEvent* event)
+{
+    if (!std::exchange(centred_, true))
+        centreOnScreen();
+    QWidget::showEvent(event);
+}
+
+void MMsnipTransWC::centreOnScreen()
+{
+    const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
 }
 
 void MMsnipTransWC::ini_snipLangs()
@@ -173,33 +210,50 @@ void MMsnipTransWC::recognizeImage(const QImage& image)
 {
     bringToFront();
     ini_snipLangs();
+    showMessage(QString());
+    // A slow answer to an earlier picture must not replace this one's.
+    const quint64 recognition = ++recognition_;
     QPointer<MMsnipTransWC> self(this);
-    auto deliver = [self](const OcrResult& result) {
-        if (self)
+    auto deliver = [self, recognition](const OcrResult& result) {
+        if (self && self->recognition_ == recognition)
             self->showOcrResult(result);
     };
-    if (services_.user.ipCountry() == kSnipTransMainland) {
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        XunfeiDocumentOcr::recognize(png, services_.user, services_.documentOcrBaseUrl, deliver);
-    } else {
+    if (services_.user.ipCountry() == kSnipTransMainland)
+        XunfeiDocumentOcr::recognize(image, services_.user, services_.documentOcrBaseUrl, deliver);
+    else
         MMMicrosoftOCRRecognition(services_.user).performOCRWithImage(image, deliver);
-    }
 }
 
 void MMsnipTransWC::showOcrResult(const OcrResult& result)
 {
-    setSourceText(result.text);
     if (!result.ok) {
-        // A failure is no text to translate; an old translation beside it
-        // would look like its result.
+        // A failure is no recognised text: it stands beside the panes, and
+        // neither an earlier text nor its translation stays as if it were
+        // this picture's.
+        fromTextView_->clear();
         toTextView_->clear();
+        showMessage(result.text, result.detail);
         return;
     }
+    showMessage(QString());
+    setSourceText(result.text);
     ocrText_ = result.text;
     transRetry();
+}
+
+void MMsnipTransWC::showMessage(const QString& reason, const QString& detail)
+{
+    messageReason_ = reason;
+    messageDetail_ = detail;
+    QString text = reason.isEmpty() ? QString() : snipTransLocalized(reason);
+    text.replace(QLatin1StringView("%@"), detail);
+    messageLb_->setText(text);
+    messageLb_->setVisible(!text.isEmpty());
+}
+
+QString MMsnipTransWC::message() const
+{
+    return messageLb_->text();
 }
 
 void MMsnipTransWC::selectionTranslate()
@@ -221,6 +275,7 @@ void MMsnipTransWC::translateSelectedText(const QString& text)
     raise();
     setAttribute(Qt::WA_ShowWithoutActivating, false);
     ini_selectionLangs();
+    showMessage(QString());
     setSourceText(text);
     transRetry();
 }
@@ -261,7 +316,7 @@ void MMsnipTransWC::transWithFrom(const QString& from, const QString& to, const 
     HLMachineTranslationRequest::getMachineTranslationWithParam(std::move(param), services_.user,
         services_.machineTranslationBaseUrl, [self](bool failed, const QString& result) {
             if (self)
-                self->showTranslation(!failed && result.isEmpty() ? kEmptyTranslation : result);
+                self->showTranslation(!failed, result);
         });
 }
 
@@ -271,16 +326,24 @@ void MMsnipTransWC::microsoftTransWithFrom(const QString& from, const QString& t
     mmMicrosoftTextTrans(services_.user)
         .textTranslationWithFromLang(from, mmMicrosoftTextTrans::translatorTargetCode(to), text,
             [self](bool success, const QString& result) {
-                // An empty answer must not leave the last translation
-                // standing beside a new source text.
                 if (self)
-                    self->showTranslation(success && result.isEmpty() ? kEmptyTranslation : result);
+                    self->showTranslation(success, result);
             });
 }
 
-void MMsnipTransWC::showTranslation(const QString& text)
+void MMsnipTransWC::showTranslation(bool ok, const QString& text)
 {
-    toTextView_->setPlainText(text);
+    if (ok && !text.isEmpty()) {
+        showMessage(QString());
+        toTextView_->setPlainText(text);
+        return;
+    }
+    // A failure, or an answer without a translation (which must not leave
+    // the last translation standing beside a new source text), is told
+    // beside the panes; the translation pane holds only translations, so
+    // Copy never copies an error.
+    toTextView_->clear();
+    showMessage(ok ? kEmptyTranslation : text);
 }
 
 void MMsnipTransWC::languageSelectionBtnAction(bool from, int index)
@@ -300,6 +363,54 @@ void MMsnipTransWC::languageSelectionBtnAction(bool from, int index)
 void MMsnipTransWC::tts()
 {
     services_.pasteboard.setText(toTextView_->toPlainText());
+}
+
+MMTTS& MMsnipTransWC::mytts()
+{
+    if (!mytts_) {
+        mytts_ = std::make_unique<MMTTS>(
+            services_.speech ? *services_.speech : platform::SpeechSynthesizer::shared(), services_.languages,
+            services_.speechQueue ? *services_.speechQueue : static_cast<platform::Executor&>(platform::MainQueue::shared()));
+    }
+    return *mytts_;
+}
+
+MMTTS::Result MMsnipTransWC::speakTranslation()
+{
+    return mytts().ttsWithText(toTextView_->toPlainText());
+}
+
+void MMsnipTransWC::mousePressEvent(QMouseEvent* event)
+{
+    // Presses on the controls never get here: only the background moves the
+    // window. The window manager moves it where it can; elsewhere the window
+    // follows the pointer itself.
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    if (windowHandle() && windowHandle()->startSystemMove()) {
+        event->accept();
+        return;
+    }
+    dragOffset_ = event->globalPosition().toPoint() - pos();
+    event->accept();
+}
+
+void MMsnipTransWC::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!dragOffset_ || !(event->buttons() & Qt::LeftButton)) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    move(event->globalPosition().toPoint() - *dragOffset_);
+    event->accept();
+}
+
+void MMsnipTransWC::mouseReleaseEvent(QMouseEvent* event)
+{
+    dragOffset_.reset();
+    QWidget::mouseReleaseEvent(event);
 }
 
 QString MMsnipTransWC::sourceText() const

@@ -1,11 +1,16 @@
 #pragma once
 
 #include "platform/NotificationCenter.h"
+#include "translate/MMTTS.h"
 #include "translate/OcrResult.h"
 
 #include <QImage>
+#include <QPoint>
 #include <QString>
 #include <QWidget>
+
+#include <memory>
+#include <optional>
 
 class KWLangManager;
 class MMUserInfo;
@@ -17,7 +22,9 @@ class Selection;
 class SnipManager;
 
 namespace platform {
+class Executor;
 class Pasteboard;
+class SpeechSynthesizer;
 }
 
 // The translation result window: the source text and its translation, each
@@ -37,6 +44,10 @@ public:
         // Addresses of the mainland services (recognition and translation).
         QString documentOcrBaseUrl;
         QString machineTranslationBaseUrl;
+        // Speech output and the queue that times its pauses; null: the
+        // session's speech engine and the main queue.
+        platform::SpeechSynthesizer* speech = nullptr;
+        platform::Executor* speechQueue = nullptr;
     };
 
     static const QString kFromTitle, kToTitle, kSnipTitle, kSelectionTitle, kSnipFlowTitle,
@@ -65,12 +76,30 @@ public:
     void languageSelectionBtnAction(bool from, int index);
     // Copies the translation to the clipboard.
     void tts();
+    // The speech output, made on first use.
+    MMTTS& mytts();
+    // Reads the translation aloud through mytts(): a second call stops it.
+    MMTTS::Result speakTranslation();
 
     QString sourceText() const;
     QString translationText() const;
     void setSourceText(const QString& text);
     QComboBox* fromPopUp() const { return langListBtnFrom_; }
     QComboBox* toPopUp() const { return langListBtnTo_; }
+    QPushButton* retryButton() const { return retryButton_; }
+    QPushButton* copyButton() const { return playButton_; }
+    // What went wrong with the last recognition or translation, shown beside
+    // the panes; empty when nothing did.
+    QString message() const;
+
+protected:
+    // Centred on its screen the first time it opens; where the user put it
+    // after that.
+    void showEvent(QShowEvent* event) override;
+    // The window moves when dragged by its background.
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void loadSubviews();
@@ -78,7 +107,11 @@ private:
     void ini_snipLangs();
     void ini_selectionLangs();
     void showOcrResult(const OcrResult& result);
-    void showTranslation(const QString& text);
+    void showTranslation(bool ok, const QString& text);
+    // A failure beside the panes: an interface-string key (or a service's own
+    // words) with what fills its "%@"; an empty reason hides it.
+    void showMessage(const QString& reason, const QString& detail = QString());
+    void centreOnScreen();
     void transWithFrom(const QString& from, const QString& to, const QString& text);
     void microsoftTransWithFrom(const QString& from, const QString& to, const QString& text);
     void bringToFront();
@@ -93,6 +126,13 @@ private:
     QTextEdit* toTextView_ = nullptr;
     QPushButton* retryButton_ = nullptr;
     QPushButton* playButton_ = nullptr;
+    QLabel* messageLb_ = nullptr;
+    QString messageReason_, messageDetail_;
     QString ocrText_;
+    // Counts recognitions: only the answer to the latest is shown.
+    quint64 recognition_ = 0;
+    std::optional<QPoint> dragOffset_;
+    bool centred_ = false;
+    std::unique_ptr<MMTTS> mytts_;
     platform::ObserverToken languageToken_;
 };

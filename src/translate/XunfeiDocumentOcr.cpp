@@ -1,8 +1,10 @@
 #include "translate/XunfeiDocumentOcr.h"
 
 #include "core/HLParamTools.h"
+#include "core/MMImage.h"
 #include "core/MMUserInfo.h"
 #include "core/StringCoding.h"
+#include "platform/GlobalQueue.h"
 #include "platform/MainQueue.h"
 #include "translate/TranslationEndpoint.h"
 #include "translate/XunfeiSignature.h"
@@ -20,10 +22,12 @@ const QString XunfeiDocumentOcr::kPath = QStringLiteral("/v1/private/hh_ocr_reco
 const QString XunfeiDocumentOcr::kRequestLine
     = QStringLiteral("POST /v1/private/hh_ocr_recognize_doc HTTP/1.1");
 const QString XunfeiDocumentOcr::kSignedHeaders = QStringLiteral("host date request-line");
-const QString XunfeiDocumentOcr::kServiceErrorFormat = QStringLiteral("Error: %1");
-const QString XunfeiDocumentOcr::kNoText = QStringLiteral("Error: no text was recognised in the picture");
-const QString XunfeiDocumentOcr::kUnreadableReply
-    = QStringLiteral("Error: the recognition service's reply cannot be read");
+const QString XunfeiDocumentOcr::kServiceError = QStringLiteral("识别服务返回错误码 %@。");
+const QString XunfeiDocumentOcr::kHttpError = QStringLiteral("识别服务返回 HTTP 状态 %@。");
+const QString XunfeiDocumentOcr::kTransportError = QStringLiteral("无法连接识别服务：%@");
+const QString XunfeiDocumentOcr::kRefusedAddress = QStringLiteral("识别服务地址不可用：%@");
+const QString XunfeiDocumentOcr::kNoText = QStringLiteral("图片中没有识别到文字。");
+const QString XunfeiDocumentOcr::kUnreadableReply = QStringLiteral("识别服务的回复无法读取。");
 
 namespace {
 
@@ -32,21 +36,25 @@ const QString kXunfeiOcrMainland = QStringLiteral("cn");
 } // namespace
 
 void XunfeiDocumentOcr::recognize(
-    const QByteArray& png, const MMUserInfo& user, const QString& baseUrl, Callback callback)
+    const QImage& image, const MMUserInfo& user, const QString& baseUrl, Callback callback)
 {
     if (!callback)
         callback = [](const OcrResult&) {};
     if (const QString refusal = TranslationEndpoint::refusal(QUrl(baseUrl)); !refusal.isNull()) {
         platform::MainQueue::shared().async([callback = std::move(callback), refusal] {
-            callback(OcrResult::failure(kServiceErrorFormat.arg(refusal)));
+            callback(OcrResult::failure(kRefusedAddress, refusal));
         });
         return;
     }
-    const platform::HttpRequest request
-        = signedRequest(credentialsFor(user), png, baseUrl, StringCoding::getTime());
-    platform::HttpClient::shared().send(
-        request, [callback = std::move(callback)](const platform::HttpResponse& response) {
-            callback(readFromResponseDic(response));
+    // The settings are read here, on the main thread; the worker gets copies.
+    platform::GlobalQueue::async(
+        [image, credentials = credentialsFor(user), baseUrl, callback = std::move(callback)] {
+            const platform::HttpRequest request
+                = signedRequest(credentials, MMImage(image).mm_PNGData(), baseUrl, StringCoding::getTime());
+            platform::HttpClient::shared().send(
+                request, [callback](const platform::HttpResponse& response) {
+                    callback(readFromResponseDic(response));
+                });
         });
 }
 
@@ -115,19 +123,18 @@ platform::HttpRequest XunfeiDocumentOcr::signedRequest(
 OcrResult XunfeiDocumentOcr::readFromResponseDic(const platform::HttpResponse& response)
 {
     if (response.error != platform::HttpResponse::Error::None)
-        return OcrResult::failure(kServiceErrorFormat.arg(response.errorString));
+        return OcrResult::failure(kTransportError, response.errorString);
     const QJsonDocument reply = QJsonDocument::fromJson(response.body);
     const QJsonValue code
         = reply.object().value(QStringLiteral("header")).toObject().value(QStringLiteral("code"));
     if (!code.isDouble())
-        return OcrResult::failure(response.isSuccessStatus()
-                ? kUnreadableReply
-                : QStringLiteral("Error: HTTP status %1").arg(response.status));
+        return response.isSuccessStatus() ? OcrResult::failure(kUnreadableReply)
+                                          : OcrResult::failure(kHttpError, QString::number(response.status));
     if (code.toDouble() != 0) {
         const double value = code.toDouble();
         const bool whole = value == std::trunc(value) && std::abs(value) < 9.0e15;
         return OcrResult::failure(
-            kServiceErrorFormat.arg(whole ? QString::number(qint64(value)) : QString::number(value)));
+            kServiceError, whole ? QString::number(qint64(value)) : QString::number(value));
     }
     const QJsonValue text = reply.object()
                                 .value(QStringLiteral("payload"))

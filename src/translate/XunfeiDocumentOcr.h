@@ -4,6 +4,7 @@
 #include "translate/OcrResult.h"
 
 #include <QByteArray>
+#include <QImage>
 #include <QJsonObject>
 #include <QString>
 
@@ -25,7 +26,11 @@ public:
     static const QString kPath;
     static const QString kRequestLine;
     static const QString kSignedHeaders;
-    static const QString kServiceErrorFormat;
+    // Failure reasons (interface-string keys; see OcrResult).
+    static const QString kServiceError; // detail: the service's code
+    static const QString kHttpError; // detail: the HTTP status
+    static const QString kTransportError; // detail: the transport's text
+    static const QString kRefusedAddress; // detail: why the address is refused
     static const QString kUnreadableReply;
     static const QString kNoText;
     static constexpr double kTimeoutSeconds = 10;
@@ -36,9 +41,11 @@ public:
         QString apiSecret;
     };
 
-    // Sends the picture (PNG bytes) and calls back once, on the main thread.
+    // Sends the picture and calls back once, on the main thread. The picture
+    // is encoded (PNG, then Base64) and the request built on a worker: for a
+    // large screen that takes seconds.
     static void recognize(
-        const QByteArray& png, const MMUserInfo& user, const QString& baseUrl, Callback callback);
+        const QImage& image, const MMUserInfo& user, const QString& baseUrl, Callback callback);
 
     // The mainland signing set when the region is exactly "cn", the overseas
     // one otherwise; the app id is the mainland one either way.
@@ -52,7 +59,8 @@ public:
     static platform::HttpRequest signedRequest(
         const Credentials& credentials, const QByteArray& png, const QString& baseUrl, const QString& date);
     // What a reply comes to: a code other than 0 is a service error
-    // (kServiceErrorFormat); a reply without a header code, or whose text
-    // cannot be read, is kUnreadableReply; an empty text is kNoText.
+    // (kServiceError); a reply without a header code, or whose text cannot be
+    // read, is kUnreadableReply (kHttpError when the status was not a
+    // success); an empty text is kNoText.
     static OcrResult readFromResponseDic(const platform::HttpResponse& response);
 };

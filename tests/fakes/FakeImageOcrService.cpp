@@ -7,6 +7,7 @@
 namespace fakes {
 
 const QString FakeImageOcrService::kPath = QStringLiteral("/vision/v3.2/ocr");
+const QString FakeImageOcrService::kPath31 = QStringLiteral("/vision/v3.1/ocr");
 
 FakeImageOcrService::FakeImageOcrService(QString subscriptionKey)
     : key_(std::move(subscriptionKey))
@@ -50,7 +51,7 @@ QList<QImage> FakeImageOcrService::received() const
     QList<QImage> result;
     for (const FakeHttpServer::Request& request : server_.requests()) {
         QImage picture;
-        if (picture.loadFromData(request.body, "JPEG"))
+        if (picture.loadFromData(request.body, request.target == kPath31.toLatin1() ? "PNG" : "JPEG"))
             result.append(picture);
     }
     return result;
@@ -64,18 +65,19 @@ QStringList FakeImageOcrService::problems() const
         auto problem = [&](const QString& text) { problems << what + QStringLiteral(": ") + text; };
         if (request.method != "POST")
             problem(QStringLiteral("method is not POST"));
-        if (request.target != kPath.toLatin1())
+        const bool older = request.target == kPath31.toLatin1();
+        if (request.target != kPath.toLatin1() && !older)
             problem(QStringLiteral("unknown target"));
         if (request.headerCount("ocp-apim-subscription-key") != 1
             || request.header("ocp-apim-subscription-key") != key_.toUtf8())
             problem(QStringLiteral("subscription key is wrong"));
         if (request.header("content-type") != "application/octet-stream")
             problem(QStringLiteral("content-type is not application/octet-stream"));
-        if (request.header("accept") != "application/json")
+        if (!older && request.header("accept") != "application/json")
             problem(QStringLiteral("accept is not application/json"));
         QImage picture;
-        if (!picture.loadFromData(request.body, "JPEG"))
-            problem(QStringLiteral("body is not a JPEG picture"));
+        if (!picture.loadFromData(request.body, older ? "PNG" : "JPEG"))
+            problem(older ? QStringLiteral("body is not a PNG picture") : QStringLiteral("body is not a JPEG picture"));
     }
     return problems;
 }

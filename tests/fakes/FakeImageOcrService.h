@@ -9,15 +9,18 @@
 
 namespace fakes {
 
-// The overseas OCR service on 127.0.0.1: POST "/vision/v3.2/ocr".
+// The overseas OCR service on 127.0.0.1: POST "/vision/v3.2/ocr" and the
+// older "/vision/v3.1/ocr".
 //
 // Every request is checked as the real service checks it: the subscription
-// key header, once; the octet-stream content type; JSON accepted; a body
-// that is a picture (JPEG). problems() lists everything it would refuse.
-// Replies come from a script, one per request in order (reply()).
+// key header, once; the octet-stream content type; a body that is a picture
+// (JPEG, PNG on the older path); JSON accepted on the newer path.
+// problems() lists everything it would refuse. Replies come from a script,
+// one per request in order (reply(), or server().enqueue() for the older path).
 class FakeImageOcrService {
 public:
     static const QString kPath;
+    static const QString kPath31;
 
     explicit FakeImageOcrService(QString subscriptionKey);
 
@@ -30,6 +33,7 @@ public:
     static FakeHttpServer::Reply recognised(
         const QString& language, const QList<QList<QStringList>>& regions);
 
+    // The pictures of the requests, in arrival order.
     QList<QImage> received() const;
     QStringList problems() const;
 

@@ -1,6 +1,7 @@
 #include "fakes/FakeSpeechSynthesizer.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace fakes {
 
@@ -10,12 +11,21 @@ void FakeSpeechSynthesizer::stop(platform::SpeechBoundary boundary)
     speaking_ = false;
 }
 
-bool FakeSpeechSynthesizer::speak(const QString& text, const platform::SpeechVoice& voice, double rate)
+void FakeSpeechSynthesizer::finish()
+{
+    if (!std::exchange(speaking_, false))
+        return;
+    utteranceFinished();
+}
+
+bool FakeSpeechSynthesizer::speak(
+    const QString& text, const std::optional<platform::SpeechVoice>& voice, double rate)
 {
     if (!available_)
         return false;
-    const bool known = std::any_of(voices_.begin(), voices_.end(),
-        [&](const platform::SpeechVoice& v) { return v.name == voice.name && v.locale == voice.locale; });
+    const bool known = !voice || std::any_of(voices_.begin(), voices_.end(), [&](const platform::SpeechVoice& v) {
+        return v.name == voice->name && v.locale == voice->locale;
+    });
     if (!known)
         return false;
     utterances_ << Utterance { text, voice, rate };

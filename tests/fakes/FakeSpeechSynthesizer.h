@@ -12,20 +12,20 @@ class FakeSpeechSynthesizer final : public platform::SpeechSynthesizer {
 public:
     struct Utterance {
         QString text;
-        platform::SpeechVoice voice;
+        std::optional<platform::SpeechVoice> voice; // none: the engine's default voice
         double rate = 0;
     };
 
     void setAvailable(bool available) { available_ = available; }
     void setVoices(const QList<platform::SpeechVoice>& voices) { voices_ = voices; }
     // The running utterance ends by itself.
-    void finish() { speaking_ = false; }
+    void finish();
 
     bool isAvailable() const override { return available_; }
     QList<platform::SpeechVoice> voices() override { return available_ ? voices_ : QList<platform::SpeechVoice>(); }
     bool isSpeaking() const override { return speaking_; }
     void stop(platform::SpeechBoundary boundary) override;
-    bool speak(const QString& text, const platform::SpeechVoice& voice, double rate) override;
+    bool speak(const QString& text, const std::optional<platform::SpeechVoice>& voice, double rate) override;
 
     const QList<Utterance>& utterances() const { return utterances_; }
     // "immediate" or "word" for each stop, in order.

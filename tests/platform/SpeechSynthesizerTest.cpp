@@ -64,7 +64,7 @@ TEST(SpeechSynthesizerTest, TheNullBackendSpeaksNothing)
     platform::NullSpeechSynthesizer none;
     EXPECT_FALSE(none.isAvailable());
     EXPECT_TRUE(none.voices().isEmpty());
-    EXPECT_FALSE(none.speak(QStringLiteral("Hello"), { QStringLiteral("x"), QStringLiteral("en-US") }, 0));
+    EXPECT_FALSE(none.speak(QStringLiteral("Hello"), platform::SpeechVoice { QStringLiteral("x"), QStringLiteral("en-US") }, 0));
     EXPECT_EQ(platform::SpeechSynthesizer::create(QStringLiteral("null"))->isAvailable(), false);
 }
 
@@ -80,7 +80,7 @@ TEST(SpeechSynthesizerTest, ARealUtteranceWhereAnEngineExists)
         EXPECT_TRUE(voice.locale.contains(u'-') || voice.locale.size() == 2) << voice.locale.toStdString();
 
     // A voice the engine does not have starts nothing.
-    EXPECT_FALSE(speech->speak(QStringLiteral("Hello"), { QStringLiteral("no such voice"), voices.first().locale }, 0));
+    EXPECT_FALSE(speech->speak(QStringLiteral("Hello"), platform::SpeechVoice { QStringLiteral("no such voice"), voices.first().locale }, 0));
 
     ASSERT_TRUE(speech->speak(QStringLiteral("Hello"), voices.first(), 0.04));
     QElapsedTimer timer;

@@ -3,6 +3,7 @@
 #include "core/KWLangManager.h"
 #include "fakes/FakeSpeechSynthesizer.h"
 #include "fakes/TempHome.h"
+#include "fakes/VirtualTime.h"
 #include "platform/Preferences.h"
 
 #include <gtest/gtest.h>
@@ -57,7 +58,8 @@ protected:
     platform::Preferences prefs { home.path() + QStringLiteral("/defaults.plist") };
     KWLangManager languages { prefs, { QStringLiteral("en-US") }, [] { return QStringLiteral("us"); } };
     fakes::FakeSpeechSynthesizer speech;
-    MMTTS tts { speech, languages };
+    fakes::VirtualTime time;
+    MMTTS tts { speech, languages, time };
 };
 
 TEST_F(MMTTSTest, CallsWithTheSameVoiceSpeakThenStopThenSpeak)
@@ -68,7 +70,7 @@ TEST_F(MMTTSTest, CallsWithTheSameVoiceSpeakThenStopThenSpeak)
     EXPECT_EQ(tts.ttsWithText(QStringLiteral("Hello")), MMTTS::Result::Spoken);
     ASSERT_EQ(speech.utterances().size(), 1);
     EXPECT_EQ(speech.utterances()[0].text, QStringLiteral("Hello"));
-    EXPECT_EQ(speech.utterances()[0].voice.name, QStringLiteral("Bob"));
+    EXPECT_EQ(speech.utterances()[0].voice->name, QStringLiteral("Bob"));
     EXPECT_NEAR(speech.utterances()[0].rate, 0.04, 1e-9); // 0.52 on a scale where 0.5 is normal
     EXPECT_EQ(tts.theLanguage(), QStringLiteral("en-US"));
 
@@ -93,21 +95,53 @@ TEST_F(MMTTSTest, AnotherTargetLanguageCutsTheUtteranceAtAWordAndSpeaksAtOnce)
     EXPECT_EQ(tts.ttsWithText(QStringLiteral("你好")), MMTTS::Result::Spoken);
     EXPECT_EQ(speech.stops(), QStringList { "word" });
     ASSERT_EQ(speech.utterances().size(), 2);
-    EXPECT_EQ(speech.utterances()[1].voice.name, QStringLiteral("Mei"));
+    EXPECT_EQ(speech.utterances()[1].voice->name, QStringLiteral("Mei"));
     EXPECT_EQ(tts.theLanguage(), QStringLiteral("zh-CN"));
 }
 
-TEST_F(MMTTSTest, NotAvailableWithoutAnEngineOrAVoice)
+TEST_F(MMTTSTest, WithoutAVoiceOfTheLanguageTheDefaultVoiceSpeaks)
 {
     languages.setIndexOcrTo(kKorean);
-    EXPECT_EQ(tts.ttsWithText(QStringLiteral("안녕")), MMTTS::Result::NotAvailable);
-    EXPECT_TRUE(speech.utterances().isEmpty());
-    EXPECT_EQ(tts.theLanguage(), QString());
+    EXPECT_EQ(tts.ttsWithText(QStringLiteral("안녕")), MMTTS::Result::Spoken);
+    ASSERT_EQ(speech.utterances().size(), 1);
+    EXPECT_EQ(speech.utterances()[0].text, QStringLiteral("안녕"));
+    EXPECT_FALSE(speech.utterances()[0].voice) << "the engine's default voice";
+    EXPECT_FALSE(tts.voice());
+    EXPECT_EQ(tts.theLanguage(), QStringLiteral("ko-KR"));
+    // The pair still alternates.
+    EXPECT_EQ(tts.ttsWithText(QStringLiteral("안녕")), MMTTS::Result::Stopped);
 
+    // Only a session without any engine cannot speak.
     speech.setAvailable(false);
     languages.setIndexOcrTo(kEnglish);
     EXPECT_EQ(tts.ttsWithText(QStringLiteral("Hello")), MMTTS::Result::NotAvailable);
-    EXPECT_TRUE(speech.utterances().isEmpty());
+    EXPECT_EQ(speech.utterances().size(), 1);
+}
+
+TEST_F(MMTTSTest, AnUtteranceIsFollowedByAOneSecondPause)
+{
+    languages.setIndexOcrTo(kEnglish);
+    EXPECT_EQ(tts.ttsWithText(QStringLiteral("Hello")), MMTTS::Result::Spoken);
+    speech.finish();
+    // Within the pause speech still runs: another language first stops it.
+    time.advance(0.99);
+    EXPECT_TRUE(tts.isSpeaking());
+    languages.setIndexOcrTo(kChinese);
+    EXPECT_EQ(tts.ttsWithText(QStringLiteral("你好")), MMTTS::Result::Spoken);
+    EXPECT_EQ(speech.stops(), QStringList { "word" });
+
+    // After the pause nothing runs, and nothing is stopped before the next.
+    speech.finish();
+    time.advance(MMTTS::kPauseSeconds);
+    EXPECT_FALSE(tts.isSpeaking());
+    languages.setIndexOcrTo(kEnglish);
+    EXPECT_EQ(tts.ttsWithText(QStringLiteral("Hello")), MMTTS::Result::Spoken);
+    EXPECT_EQ(speech.stops(), QStringList { "word" });
+
+    // A stop ends the pause with the utterance.
+    speech.finish();
+    EXPECT_EQ(tts.ttsWithText(QStringLiteral("Hello")), MMTTS::Result::Stopped);
+    EXPECT_FALSE(tts.isSpeaking());
 }
 
 } // namespace mmttstest

@@ -12,8 +12,10 @@
 #include "fakes/FakeMachineTranslationService.h"
 #include "fakes/FakePasteboard.h"
 #include "fakes/FakeScreenGrabber.h"
+#include "fakes/FakeSpeechSynthesizer.h"
 #include "fakes/FakeTextTranslationService.h"
 #include "fakes/FakeWindowList.h"
+#include "fakes/ScreenShot.h"
 #include "fakes/VirtualTime.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
@@ -22,7 +24,11 @@
 #include "translate/SnipManager.h"
 #include "translate/XunfeiDocumentOcr.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
 #include <QPainter>
 #include <QTemporaryDir>
 
@@ -39,6 +45,12 @@ QImage resultWindowPicture()
     QPainter painter(&image);
     painter.fillRect(10, 10, 50, 20, Qt::black);
     return image;
+}
+
+// What the window shows for a failure reason and its detail.
+QString shownReason(const QString& reason, const QString& detail = QString())
+{
+    return LGNLocalizedString::lgnAppLocalizedString(reason).replace(QStringLiteral("%@"), detail);
 }
 
 class ResultWindowTest : public ::testing::Test {
@@ -74,9 +86,7 @@ protected:
     {
         FakeHttpServer::waitUntil(
             [&] {
-                return window_.translationText() != translationBefore
-                    || window_.sourceText().startsWith(QStringLiteral("Error"))
-                    || window_.sourceText().startsWith(QStringLiteral("HTTP"));
+                return window_.translationText() != translationBefore || !window_.message().isEmpty();
             },
             10000);
         FakeHttpServer::waitUntil([] { return false; }, 30);
@@ -101,8 +111,9 @@ protected:
     fakes::FakeMachineTranslationService machineTranslation_ { { QStringLiteral("ots-app"),
         QStringLiteral("ots-key"), QStringLiteral("ots-secret") } };
     fakes::FakeTextTranslationService textTranslation_ { QStringLiteral("azure-translate-key") };
+    fakes::FakeSpeechSynthesizer speech_;
     MMsnipTransWC window_ { { snip_, selection_, user_, languages_, center_, pasteboard_,
-        documentOcr_.baseUrl(), machineTranslation_.baseUrl() } };
+        documentOcr_.baseUrl(), machineTranslation_.baseUrl(), &speech_, &time_ } };
 };
 
 TEST_F(ResultWindowTest, OverseasPictureIsRecognisedAndTranslated)
@@ -143,7 +154,7 @@ TEST_F(ResultWindowTest, MainlandPictureIsRecognisedAndTranslatedWithSignedReque
     EXPECT_EQ(machineTranslation_.received()[0].text, QStringLiteral("你好"));
 }
 
-TEST_F(ResultWindowTest, RecognitionFailuresAreShownWithTheirReasonAndNotTranslated)
+TEST_F(ResultWindowTest, RecognitionFailuresAreToldBesideThePanesAndNotTranslated)
 {
     struct Case {
         const char* name;
@@ -153,20 +164,23 @@ TEST_F(ResultWindowTest, RecognitionFailuresAreShownWithTheirReasonAndNotTransla
     };
     const Case cases[] = {
         { "service error", true, fakes::FakeDocumentOcrService::error(10163, QStringLiteral("bad image")),
-            QStringLiteral("Error: 10163") },
+            shownReason(XunfeiDocumentOcr::kServiceError, QStringLiteral("10163")) },
         { "no header", true, FakeHttpServer::Reply::json(R"({"payload":{}})"),
-            XunfeiDocumentOcr::kUnreadableReply },
+            shownReason(XunfeiDocumentOcr::kUnreadableReply) },
         { "text not Base64", true,
             FakeHttpServer::Reply::json(
                 R"({"header":{"code":0},"payload":{"recognizeDocumentRes":{"text":"%%"}}})"),
-            XunfeiDocumentOcr::kUnreadableReply },
+            shownReason(XunfeiDocumentOcr::kUnreadableReply) },
+        { "no text", true, fakes::FakeDocumentOcrService::recognised(QString()),
+            shownReason(XunfeiDocumentOcr::kNoText) },
         { "mainland HTTP error", true, FakeHttpServer::Reply::text("down", 502),
-            QStringLiteral("Error: HTTP status 502") },
+            shownReason(XunfeiDocumentOcr::kHttpError, QStringLiteral("502")) },
         { "no words", false, fakes::FakeImageOcrService::recognised(QStringLiteral("en"), {}),
-            MMMicrosoftOCRRecognition::kNoText },
-        { "not JSON", false, FakeHttpServer::Reply::json("{"), MMMicrosoftOCRRecognition::kUnreadableReply },
+            shownReason(MMMicrosoftOCRRecognition::kNoText) },
+        { "not JSON", false, FakeHttpServer::Reply::json("{"),
+            shownReason(MMMicrosoftOCRRecognition::kUnreadableReply) },
         { "overseas HTTP error", false, FakeHttpServer::Reply::json(R"({"error":"quota"})", 429),
-            QStringLiteral("HTTP Response Code:429\nError Response:{\"error\":\"quota\"}") },
+            shownReason(MMMicrosoftOCRRecognition::kHttpError, QStringLiteral("429")) },
     };
     for (const Case& k : cases) {
         setRegion(k.mainland ? QStringLiteral("cn") : QStringLiteral("us"));
@@ -174,11 +188,14 @@ TEST_F(ResultWindowTest, RecognitionFailuresAreShownWithTheirReasonAndNotTransla
             .enqueue("POST",
                 k.mainland ? fakes::FakeDocumentOcrService::kPath : fakes::FakeImageOcrService::kPath,
                 k.reply);
-        window_.setSourceText({});
+        // An earlier result stands in the panes until the failure replaces it.
+        window_.setSourceText(QStringLiteral("earlier text"));
         window_.recognizeImage(resultWindowPicture());
         waitForPanes();
-        EXPECT_EQ(window_.sourceText(), k.expected) << k.name;
+        EXPECT_EQ(window_.message(), k.expected) << k.name;
+        EXPECT_EQ(window_.sourceText(), QString()) << k.name << ": no failure as recognised text";
         EXPECT_EQ(window_.translationText(), QString()) << k.name;
+        EXPECT_FALSE(window_.copyButton()->isEnabled()) << k.name;
     }
     EXPECT_EQ(documentOcr_.problems(), QStringList());
     EXPECT_EQ(imageOcr_.problems(), QStringList());
@@ -194,9 +211,10 @@ TEST_F(ResultWindowTest, RecognitionFailuresAreShownWithTheirReasonAndNotTransla
         window_.setSourceText({});
         window_.recognizeImage(resultWindowPicture());
         waitForPanes();
-        EXPECT_TRUE(window_.sourceText().startsWith(QStringLiteral("Error: ")))
-            << mainland << " " << window_.sourceText().toStdString();
-        EXPECT_GT(window_.sourceText().size(), 7) << "with a reason";
+        const QString lead = shownReason(XunfeiDocumentOcr::kTransportError);
+        EXPECT_TRUE(window_.message().startsWith(lead)) << mainland << " " << window_.message().toStdString();
+        EXPECT_GT(window_.message().size(), lead.size()) << "with a reason";
+        EXPECT_EQ(window_.sourceText(), QString());
         (mainland ? documentOcr_.server() : imageOcr_.server()).clearRequests();
     }
     EXPECT_EQ(machineTranslation_.server().requestCount(), 0);
@@ -208,7 +226,8 @@ TEST(OcrReplyTest, TimeoutsAndWordSpacing)
     platform::HttpResponse timeout;
     timeout.error = platform::HttpResponse::Error::Timeout;
     timeout.errorString = QStringLiteral("timed out");
-    EXPECT_EQ(XunfeiDocumentOcr::readFromResponseDic(timeout).text, QStringLiteral("Error: timed out"));
+    EXPECT_EQ(XunfeiDocumentOcr::readFromResponseDic(timeout).text, XunfeiDocumentOcr::kTransportError);
+    EXPECT_EQ(XunfeiDocumentOcr::readFromResponseDic(timeout).detail, QStringLiteral("timed out"));
     EXPECT_FALSE(MMMicrosoftOCRRecognition::readReply(timeout).ok);
 
     struct Case {
@@ -259,7 +278,7 @@ TEST_F(ResultWindowTest, SelectionIsTranslatedFromThePrimarySelection)
     EXPECT_TRUE(keys_.presses().empty()) << "no copy needed";
 }
 
-TEST_F(ResultWindowTest, TranslationFailuresAndEmptyAnswersReplaceTheLastTranslation)
+TEST_F(ResultWindowTest, TranslationFailuresAndEmptyAnswersAreToldAndClearTheLastTranslation)
 {
     struct Case {
         const char* name;
@@ -269,25 +288,35 @@ TEST_F(ResultWindowTest, TranslationFailuresAndEmptyAnswersReplaceTheLastTransla
     };
     const Case cases[] = {
         { "overseas empty", false, fakes::FakeTextTranslationService::translation(QString()),
-            MMsnipTransWC::kEmptyTranslation },
+            shownReason(MMsnipTransWC::kEmptyTranslation) },
         { "overseas error", false,
             fakes::FakeTextTranslationService::error(401000, QStringLiteral("No."), 401),
             QStringLiteral("ErrorCode=401000,No.") },
         { "mainland empty", true, fakes::FakeMachineTranslationService::translation(QString()),
-            MMsnipTransWC::kEmptyTranslation },
+            shownReason(MMsnipTransWC::kEmptyTranslation) },
         { "mainland error", true, fakes::FakeMachineTranslationService::error(10700, QStringLiteral("bad")),
             QStringLiteral("翻译错误，错误码：10700。") },
     };
     for (const Case& k : cases) {
         setRegion(k.mainland ? QStringLiteral("cn") : QStringLiteral("us"));
-        if (k.mainland)
+        // A good translation first, which the failure must not leave standing.
+        if (k.mainland) {
+            machineTranslation_.reply(fakes::FakeMachineTranslationService::translation(QStringLiteral("good")));
             machineTranslation_.reply(k.reply);
-        else
+        } else {
+            textTranslation_.reply(fakes::FakeTextTranslationService::translation(QStringLiteral("good")));
             textTranslation_.reply(k.reply);
+        }
         window_.setIsSniping(false);
+        window_.translateSelectedText(QStringLiteral("first"));
+        waitForPanes(window_.translationText());
+        ASSERT_EQ(window_.translationText(), QStringLiteral("good")) << k.name;
+        ASSERT_TRUE(window_.copyButton()->isEnabled()) << k.name;
         window_.translateSelectedText(QStringLiteral("text"));
-        waitForPanes(window_.translationText()); // each case's answer differs from the one before
-        EXPECT_EQ(window_.translationText(), k.expected) << k.name;
+        waitForPanes(window_.translationText());
+        EXPECT_EQ(window_.message(), k.expected) << k.name;
+        EXPECT_EQ(window_.translationText(), QString()) << k.name;
+        EXPECT_FALSE(window_.copyButton()->isEnabled()) << k.name << ": nothing to copy";
     }
     EXPECT_EQ(machineTranslation_.problems(), QStringList());
     EXPECT_EQ(textTranslation_.problems(), QStringList());
@@ -325,6 +354,178 @@ TEST_F(ResultWindowTest, ACaptureEndsInRecognitionThroughTheCallback)
     EXPECT_EQ(
         window_.windowTitle(), LGNLocalizedString::lgnAppLocalizedString(MMsnipTransWC::kSnipFlowTitle));
     EXPECT_GT(window_.fromPopUp()->count(), 1);
+}
+
+TEST_F(ResultWindowTest, OnlyTheLatestPicturesRecognitionIsShown)
+{
+    setRegion(QStringLiteral("cn"));
+    // The first picture's answer comes late, after the second's.
+    documentOcr_.reply(fakes::FakeDocumentOcrService::recognised(QStringLiteral("old")).after(800));
+    documentOcr_.reply(fakes::FakeDocumentOcrService::recognised(QStringLiteral("new")));
+    machineTranslation_.reply(fakes::FakeMachineTranslationService::translation(QStringLiteral("neu")));
+    window_.recognizeImage(resultWindowPicture());
+    ASSERT_TRUE(documentOcr_.server().waitForRequests(1));
+    window_.recognizeImage(resultWindowPicture());
+    ASSERT_TRUE(documentOcr_.server().waitForRequests(2));
+    waitForPanes();
+    FakeHttpServer::waitUntil([] { return false; }, 1200); // the late answer arrives
+    EXPECT_EQ(window_.sourceText(), QStringLiteral("new"));
+    EXPECT_EQ(window_.translationText(), QStringLiteral("neu"));
+    EXPECT_EQ(machineTranslation_.server().requestCount(), 1);
+}
+
+TEST_F(ResultWindowTest, CopyIsOffUntilThereIsATranslation)
+{
+    EXPECT_FALSE(window_.copyButton()->isEnabled());
+    textTranslation_.reply(fakes::FakeTextTranslationService::translation(QStringLiteral("Hallo")));
+    window_.setIsSniping(false);
+    window_.translateSelectedText(QStringLiteral("Hello"));
+    waitForPanes();
+    EXPECT_TRUE(window_.copyButton()->isEnabled());
+    window_.copyButton()->click();
+    EXPECT_EQ(pasteboard_.text(), QStringLiteral("Hallo"));
+}
+
+TEST_F(ResultWindowTest, OpensCentredAndMovesWhenDraggedByItsBackground)
+{
+    window_.show();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((window_.frameGeometry().center() - screen.center()).manhattanLength(), 1);
+
+    // A drag on the background between the panes and the buttons.
+    const QPoint start = window_.copyButton()->geometry().topLeft() - QPoint(4, 4);
+    ASSERT_EQ(window_.childAt(start), nullptr) << "the point must be background";
+    const QPoint before = window_.pos();
+    auto drag = [&](QWidget* target, const QPoint& local) {
+        auto send = [&](QEvent::Type type, const QPoint& at, Qt::MouseButtons buttons) {
+            QMouseEvent event(
+                type, QPointF(at), QPointF(target->mapToGlobal(at)), Qt::LeftButton, buttons, Qt::NoModifier);
+            QApplication::sendEvent(target, &event);
+        };
+        send(QEvent::MouseButtonPress, local, Qt::LeftButton);
+        send(QEvent::MouseMove, local + QPoint(30, 20), Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, local + QPoint(30, 20), Qt::NoButton);
+    };
+    drag(&window_, start);
+    EXPECT_EQ(window_.pos(), before + QPoint(30, 20));
+    // A drag on a control leaves the window where it is.
+    drag(window_.retryButton(), QPoint(5, 5));
+    EXPECT_EQ(window_.pos(), before + QPoint(30, 20));
+}
+
+TEST_F(ResultWindowTest, TheTranslationIsSpokenInTheVoiceOfTheTargetLanguage)
+{
+    speech_.setVoices({ { QStringLiteral("Bob"), QStringLiteral("en-US") },
+        { QStringLiteral("Mei"), QStringLiteral("zh-CN") } });
+    textTranslation_.reply(fakes::FakeTextTranslationService::translation(QStringLiteral("Hello")));
+    languages_.setIndexOcrTo(2); // English
+    window_.setIsSniping(false);
+    window_.translateSelectedText(QStringLiteral("你好"));
+    waitForPanes();
+    EXPECT_EQ(&window_.mytts(), &window_.mytts()) << "one speech output, kept";
+    EXPECT_EQ(window_.speakTranslation(), MMTTS::Result::Spoken);
+    ASSERT_EQ(speech_.utterances().size(), 1);
+    EXPECT_EQ(speech_.utterances()[0].text, QStringLiteral("Hello"));
+    ASSERT_TRUE(speech_.utterances()[0].voice);
+    EXPECT_EQ(speech_.utterances()[0].voice->name, QStringLiteral("Bob"));
+    EXPECT_EQ(window_.speakTranslation(), MMTTS::Result::Stopped);
+}
+
+TEST_F(ResultWindowTest, TheOlderRecognitionSendsPngAndAnswersPerRegion)
+{
+    imageOcr_.server().enqueue("POST", fakes::FakeImageOcrService::kPath31,
+        fakes::FakeImageOcrService::recognised(QStringLiteral("en"),
+            { { { QStringLiteral("Hello"), QStringLiteral("there") }, { QStringLiteral("again") } }, {},
+                { { QStringLiteral("bye") } } }));
+    QStringList texts;
+    MMMicrosoftOCRRecognition(user_).performOCRWithImage222(resultWindowPicture(), [&](const OcrResult& result) {
+        EXPECT_TRUE(result.ok);
+        texts << result.text;
+    });
+    FakeHttpServer::waitUntil([&] { return texts.size() == 2; });
+    FakeHttpServer::waitUntil([] { return false; }, 30);
+    EXPECT_EQ(texts, (QStringList { QStringLiteral("Hello there again "), QStringLiteral("bye ") }));
+    EXPECT_EQ(imageOcr_.problems(), QStringList());
+    ASSERT_EQ(imageOcr_.received().size(), 1);
+    EXPECT_EQ(imageOcr_.received()[0].convertToFormat(QImage::Format_RGB32), resultWindowPicture())
+        << "lossless";
+
+    // Failures are told once, never dropped.
+    struct Case {
+        const char* name;
+        FakeHttpServer::Reply reply;
+        QString reason;
+    };
+    const Case cases[] = {
+        { "not JSON", FakeHttpServer::Reply::text("<html>"), MMMicrosoftOCRRecognition::kUnreadableReply },
+        { "no words", fakes::FakeImageOcrService::recognised(QStringLiteral("en"), { {} }),
+            MMMicrosoftOCRRecognition::kNoText },
+        { "HTTP error", FakeHttpServer::Reply::json(R"({"error":{"code":"401"}})", 401),
+            MMMicrosoftOCRRecognition::kHttpError },
+    };
+    for (const Case& k : cases) {
+        imageOcr_.server().enqueue("POST", fakes::FakeImageOcrService::kPath31, k.reply);
+        QList<OcrResult> results;
+        MMMicrosoftOCRRecognition(user_).performOCRWithImage222(
+            resultWindowPicture(), [&](const OcrResult& result) { results << result; });
+        FakeHttpServer::waitUntil([&] { return !results.isEmpty(); });
+        FakeHttpServer::waitUntil([] { return false; }, 30);
+        ASSERT_EQ(results.size(), 1) << k.name;
+        EXPECT_FALSE(results[0].ok) << k.name;
+        EXPECT_EQ(results[0].text, k.reason) << k.name;
+    }
+}
+
+TEST(OcrReplyTest, TheOlderReadingJoinsEachRegionsWords)
+{
+    struct Case {
+        QString language;
+        QStringList texts;
+    };
+    for (const Case& k : { Case { QStringLiteral("en"), { QStringLiteral("a b c d "), QStringLiteral("e ") } },
+             Case { QStringLiteral("zh-Hans"), { QStringLiteral("abcd"), QStringLiteral("e") } },
+             Case { QStringLiteral("ja"), { QStringLiteral("abcd"), QStringLiteral("e") } } }) {
+        platform::HttpResponse reply;
+        reply.status = 200;
+        reply.body = fakes::FakeImageOcrService::recognised(k.language,
+            { { { QStringLiteral("a"), QStringLiteral("b") }, { QStringLiteral("c"), QStringLiteral("d") } },
+                { { QStringLiteral("e") } } })
+                         .body;
+        QStringList texts;
+        for (const OcrResult& result : MMMicrosoftOCRRecognition::readReply222(reply))
+            texts << result.text;
+        EXPECT_EQ(texts, k.texts) << k.language.toStdString();
+    }
+}
+
+// Pictures of the window for people to look at (scripts/window-shots.sh):
+// a translation and a recognition failure, in English and in Chinese.
+TEST_F(ResultWindowTest, PicturesOfTheWindow)
+{
+    if (!fakes::screenShotsWanted())
+        GTEST_SKIP() << "PRAVIK_SHOT_DIR is not set";
+    KWLangManager& shared = KWLangManager::sharedManager();
+    const quint64 before = shared.indexOfUI();
+    for (const auto& [index, name] : { std::pair { quint64(1), "en" }, std::pair { quint64(0), "zh" } }) {
+        shared.setIndexOfUI(index);
+        center_.post(notifications::kHadChangeUILanguage);
+        imageOcr_.reply(fakes::FakeImageOcrService::recognised(QStringLiteral("en"),
+            { { { QStringLiteral("Meeting"), QStringLiteral("moved"), QStringLiteral("to"),
+                    QStringLiteral("Thursday") },
+                { QStringLiteral("at"), QStringLiteral("10:30") } } }));
+        textTranslation_.reply(fakes::FakeTextTranslationService::translation(QStringLiteral("会议改到周四 10:30")));
+        window_.recognizeImage(resultWindowPicture());
+        waitForPanes();
+        FakeHttpServer::waitUntil([] { return false; }, 200);
+        EXPECT_FALSE(fakes::saveScreenShot(QStringLiteral("result-window-success-%1").arg(QLatin1String(name))).isEmpty());
+
+        imageOcr_.reply(FakeHttpServer::Reply::json(R"({"error":"quota"})", 429));
+        window_.recognizeImage(resultWindowPicture());
+        waitForPanes();
+        FakeHttpServer::waitUntil([] { return false; }, 200);
+        EXPECT_FALSE(fakes::saveScreenShot(QStringLiteral("result-window-failure-%1").arg(QLatin1String(name))).isEmpty());
+    }
+    shared.setIndexOfUI(before);
 }
 
 } // namespace

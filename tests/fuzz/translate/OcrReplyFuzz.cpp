@@ -1,10 +1,13 @@
-// Replies of the two recognition services.
+// Replies of the two recognition services (the image service read whole and
+// per region).
 //
 // Input: a byte that picks the HTTP status, then the reply body.
 
 #include "FuzzTarget.h"
 #include "translate/MMMicrosoftOCRRecognition.h"
 #include "translate/XunfeiDocumentOcr.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -39,4 +42,15 @@ PRAVIK_FUZZ_TARGET(ocr_document)
 PRAVIK_FUZZ_TARGET(ocr_image)
 {
     checkOcrResult(MMMicrosoftOCRRecognition::readReply(ocrFuzzResponse(input)), "image");
+}
+
+PRAVIK_FUZZ_TARGET(ocr_image_regions)
+{
+    const QList<OcrResult> results = MMMicrosoftOCRRecognition::readReply222(ocrFuzzResponse(input));
+    if (results.isEmpty())
+        fuzz::fail("image regions: no answer at all");
+    for (const OcrResult& result : results)
+        checkOcrResult(result, "image regions");
+    if (results.size() > 1 && !std::all_of(results.begin(), results.end(), [](const OcrResult& r) { return r.ok; }))
+        fuzz::fail("image regions: a failure among the regions");
 }
