@@ -13,8 +13,8 @@ std::unique_ptr<BleCentral> BleCentral::create(const QString& choice)
         return std::make_unique<NullBleCentral>();
     if (choice == QLatin1StringView("bluez") || BluezBleCentral::isAvailable())
         return std::make_unique<BluezBleCentral>();
-    qWarning() << "Bluetooth LE is not available (BlueZ does not answer on the system bus); a mouse paired over "
-                  "Bluetooth can only be reached through its USB receiver";
+    // Said to the user once, with the missing adapter, by the session's permissions.
+    qDebug() << "Bluetooth LE is not available (BlueZ does not answer on the system bus)";
     return std::make_unique<NullBleCentral>();
 }
 
