@@ -243,6 +243,7 @@ void UWHomeViewController::init_ui()
     auto* statusLayout = new QHBoxLayout(status);
     statusLayout->setContentsMargins(12, 10, 12, 10);
     deviceConnectModeImage_ = new QLabel(status);
+    deviceConnectModeImage_->setObjectName(QStringLiteral("connectImage"));
     connectLb_ = new QLabel(status);
     connectLb_->setObjectName(QStringLiteral("statusText"));
     batteryImgView_ = new QLabel(status);

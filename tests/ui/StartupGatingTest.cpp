@@ -292,7 +292,12 @@ TEST_F(StartupGating, TheConnectionIndicatorFollowsTheScriptedMice)
         QStringLiteral("USB Composite Device"), fakes::FakeHidMouse::kVendorId, fakes::FakeHidMouse::kProductId);
     watcher->attach(receiver);
     fakes::advanceWithMouse(time, hid, 1.5);
+    const auto pictureShown = [&] {
+        const QLabel* picture = controller->view()->findChild<QLabel*>(QStringLiteral("connectImage"));
+        return picture && !picture->pixmap().isNull();
+    };
     ASSERT_EQ(controller->connectImageName(), QStringLiteral("connect_mode4"));
+    EXPECT_TRUE(pictureShown());
     EXPECT_EQ(controller->connectText(), tr("USB 接收器"));
     EXPECT_TRUE(controller->statusToolTip().contains(tr("USB 接收器")));
     watcher->remove(receiver);
@@ -308,6 +313,7 @@ TEST_F(StartupGating, TheConnectionIndicatorFollowsTheScriptedMice)
         bluetooth.start();
         time.advance(1.0 + BLEModel::kDeviceInfoDelay);
         EXPECT_EQ(controller->connectImageName(), QStringLiteral("connect_mode%1").arg(linkByte));
+        EXPECT_TRUE(pictureShown()) << int(linkByte);
         EXPECT_EQ(controller->connectText(), tr("蓝牙"));
         EXPECT_TRUE(controller->statusToolTip().contains(tr("蓝牙")));
         ble.dropLink();
