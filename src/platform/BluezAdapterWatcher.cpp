@@ -64,8 +64,8 @@ void BluezAdapterWatcher::objectsChanged(const QDBusMessage& message)
 void BluezAdapterWatcher::refresh()
 {
     const quint64 generation = ++generation_;
-    const QDBusMessage call = QDBusMessage::createMethodCall(
-        bluez_adapters::kService, QStringLiteral("/"), bluez_adapters::kObjectManager, QStringLiteral("GetManagedObjects"));
+    const QDBusMessage call = QDBusMessage::createMethodCall(bluez_adapters::kService, QStringLiteral("/"),
+        bluez_adapters::kObjectManager, QStringLiteral("GetManagedObjects"));
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, bluez_adapters::kAnswerTimeoutMs), this);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation] {
         watcher->deleteLater();
@@ -73,7 +73,8 @@ void BluezAdapterWatcher::refresh()
             return; // a later question is under way
         const QDBusPendingReply<BluezAdapterObjects> reply = *watcher;
         if (reply.isError()) {
-            setPresent(false, QStringLiteral("the Bluetooth service does not answer (%1)").arg(reply.error().name()));
+            setPresent(false,
+                QStringLiteral("the Bluetooth service does not answer (%1)").arg(reply.error().name()));
             return;
         }
         bool found = false;
@@ -88,8 +89,9 @@ void BluezAdapterWatcher::setPresent(bool present, const QString& reason)
 {
     if (!present && !bluez_adapters::g_missingSaid) {
         bluez_adapters::g_missingSaid = true;
-        qInfo("No Bluetooth adapter (%s): the mouse is used through its USB receiver; Bluetooth starts when an "
-              "adapter appears",
+        qInfo(
+            "No Bluetooth adapter (%s): the mouse is used through its USB receiver; Bluetooth starts when an "
+            "adapter appears",
             qUtf8Printable(reason));
     }
     if (present == present_)

@@ -101,7 +101,7 @@ MMpermiWC::MMpermiWC(CheckFactory makeCheck, platform::Executor& executor,
         auto* grid = new QGridLayout(box);
         grid->setContentsMargins(16, 12, 16, 12);
         Row row { new QLabel(box), new QLabel(box), new QLabel(box), new QLabel(box), new QLabel(box),
-            new QLabel(box), new QPushButton(box) };
+            new QLabel(box), new QPushButton(box), false };
         row.title->setObjectName(QStringLiteral("rowTitle"));
         row.optional->setObjectName(QStringLiteral("rowOptional"));
         row.optional->setVisible(guide::rowTexts().at(size_t(i)).optional);

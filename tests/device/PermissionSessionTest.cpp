@@ -88,14 +88,16 @@ TEST(PermissionSession, AdaptersAreFollowedWithoutWaitingForTheBus)
     EXPECT_FALSE(permissions.bluetoothAdapter());
     bluez.holdListings(false);
 
-    bluez.addObject(QStringLiteral("/org/bluez/hci0/dev_00_11_22_33_44_55"), QStringLiteral("org.bluez.Device1"));
+    bluez.addObject(
+        QStringLiteral("/org/bluez/hci0/dev_00_11_22_33_44_55"), QStringLiteral("org.bluez.Device1"));
     bluez.addObject(QStringLiteral("/org/bluez/hci0"), QStringLiteral("org.bluez.Adapter1"));
     ASSERT_TRUE(waitFor([&] { return permissions.bluetoothAdapter(); }));
     EXPECT_EQ(changes, 1);
     const int listings = bluez.listings();
 
     bluez.removeObject(QStringLiteral("/org/bluez/hci0/dev_00_11_22_33_44_55"));
-    bluez.addObject(QStringLiteral("/org/bluez/hci0/dev_66_77_88_99_AA_BB"), QStringLiteral("org.bluez.Device1"));
+    bluez.addObject(
+        QStringLiteral("/org/bluez/hci0/dev_66_77_88_99_AA_BB"), QStringLiteral("org.bluez.Device1"));
     waitFor([] { return false; }, 200);
     EXPECT_EQ(bluez.listings(), listings) << "devices do not make it ask again";
 

@@ -32,8 +32,8 @@ FakeBluez::~FakeBluez()
 void FakeBluez::addObject(const QString& path, const QString& interface)
 {
     objects_.insert(path, interface);
-    QDBusMessage signal
-        = QDBusMessage::createSignal(QStringLiteral("/"), fake_bluez::kObjectManager, QStringLiteral("InterfacesAdded"));
+    QDBusMessage signal = QDBusMessage::createSignal(
+        QStringLiteral("/"), fake_bluez::kObjectManager, QStringLiteral("InterfacesAdded"));
     signal << QVariant::fromValue(QDBusObjectPath(path))
            << QVariant::fromValue(FakeBluezInterfaces { { interface, QVariantMap() } });
     service_.send(signal);

@@ -42,9 +42,9 @@ void settle(int milliseconds)
         return ::testing::AssertionFailure() << "not shown";
     const QRect rect(widget->mapTo(window, QPoint(0, 0)), widget->size());
     if (rect.width() < 8 || rect.height() < 8 || !window->rect().contains(rect))
-        return ::testing::AssertionFailure() << "at " << rect.x() << "," << rect.y() << " " << rect.width() << "x"
-                                             << rect.height() << " in " << window->width() << "x"
-                                             << window->height();
+        return ::testing::AssertionFailure()
+            << "at " << rect.x() << "," << rect.y() << " " << rect.width() << "x" << rect.height() << " in "
+            << window->width() << "x" << window->height();
     return ::testing::AssertionSuccess();
 }
 
@@ -102,12 +102,14 @@ TEST_F(MainWindowSize, SmallWindowsKeepEveryControlAndLargeOnesAreFilled)
         const std::string label = std::to_string(size.width()) + "x" + std::to_string(size.height());
         EXPECT_EQ(window->size(), size) << label << ": the window keeps the size it was given";
         QWidget* content = window->centralWidget();
-        const QList<QPushButton*> buttons = content->findChildren<QPushButton*>(QStringLiteral("windowButton"));
+        const QList<QPushButton*> buttons
+            = content->findChildren<QPushButton*>(QStringLiteral("windowButton"));
         ASSERT_EQ(buttons.size(), 3);
         for (QPushButton* button : buttons)
             EXPECT_TRUE(reachable(button, window)) << label << " " << button->toolTip().toStdString();
         EXPECT_TRUE(reachable(content->findChild<QWidget*>(QStringLiteral("tipBar")), window)) << label;
-        EXPECT_TRUE(reachable(content->findChild<QPushButton*>(QStringLiteral("tipButton")), window)) << label;
+        EXPECT_TRUE(reachable(content->findChild<QPushButton*>(QStringLiteral("tipButton")), window))
+            << label;
         EXPECT_TRUE(reachable(content->findChild<QWidget*>(QStringLiteral("statusBox")), window)) << label;
         QWidget* page = content->findChild<QWidget*>(QStringLiteral("rightPanel"));
         ASSERT_TRUE(reachable(page, window)) << label;
@@ -117,7 +119,9 @@ TEST_F(MainWindowSize, SmallWindowsKeepEveryControlAndLargeOnesAreFilled)
         EXPECT_GE(pageRect.bottom(), window->height() - 14) << label;
         EXPECT_GE(pageRect.height(), 150) << label << ": room for the page, which scrolls";
         if (fakes::screenShotsWanted()) {
-            EXPECT_FALSE(fakes::saveScreenShot(QStringLiteral("main-window-%1").arg(QString::fromStdString(label))).isEmpty());
+            EXPECT_FALSE(
+                fakes::saveScreenShot(QStringLiteral("main-window-%1").arg(QString::fromStdString(label)))
+                    .isEmpty());
         }
     }
 }

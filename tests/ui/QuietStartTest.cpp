@@ -24,8 +24,10 @@ TEST(QuietStart, AStartWritesAFewUsefulLines)
     env.insert(QStringLiteral("ASAN_OPTIONS"), qEnvironmentVariable("ASAN_OPTIONS"));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     // Nothing of this machine's devices, buses or desktop is touched.
-    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=") + home.filePath("no-bus"));
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + home.filePath("no-bus"));
+    env.insert(
+        QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=") + home.filePath("no-bus"));
+    env.insert(
+        QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + home.filePath("no-bus"));
     for (const char* layer : { "PRAVIK_KEYTAP", "PRAVIK_KEYPOSTER", "PRAVIK_HID", "PRAVIK_STATUSITEM" })
         env.insert(QString::fromLatin1(layer), QStringLiteral("null"));
     QProcess pravik;
@@ -41,14 +43,16 @@ TEST(QuietStart, AStartWritesAFewUsefulLines)
     while (clock.elapsed() < 30000 && !text.contains(QStringLiteral("Looking for the mouse"))
         && !text.contains(QStringLiteral("cannot be used yet"))) {
         QThread::msleep(200);
-        for (const QFileInfo& file : QDir(logFolder).entryInfoList({ QStringLiteral("log_*.log") }, QDir::Files)) {
+        for (const QFileInfo& file :
+            QDir(logFolder).entryInfoList({ QStringLiteral("log_*.log") }, QDir::Files)) {
             QFile log(file.absoluteFilePath());
             if (log.open(QIODevice::ReadOnly))
                 text = QString::fromUtf8(log.readAll());
         }
     }
     QThread::msleep(3000); // the settings pages' engine has started by now
-    for (const QFileInfo& file : QDir(logFolder).entryInfoList({ QStringLiteral("log_*.log") }, QDir::Files)) {
+    for (const QFileInfo& file :
+        QDir(logFolder).entryInfoList({ QStringLiteral("log_*.log") }, QDir::Files)) {
         QFile log(file.absoluteFilePath());
         if (log.open(QIODevice::ReadOnly))
             text = QString::fromUtf8(log.readAll());

@@ -30,15 +30,14 @@
 #include "voice/UWHomeViewModel.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QListWidget>
-#include <QPushButton>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
 #include <QMouseEvent>
+#include <QPushButton>
 
 #include <gtest/gtest.h>
-
 #include <optional>
 
 namespace gating {
@@ -70,15 +69,19 @@ void pressKey(Qt::Key key)
 void click(QWidget* widget, const QPoint& at)
 {
     const QPointF global = widget->mapToGlobal(QPointF(at));
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(
+        QEvent::MouseButtonPress, QPointF(at), global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(widget, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent release(
+        QEvent::MouseButtonRelease, QPointF(at), global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(widget, &release);
 }
 
 class NoAlerts final : public DeviceAlertPresenter {
 public:
-    void presentAlert(const QString&, const QString&, const QStringList&, std::function<void(int)>) override { }
+    void presentAlert(const QString&, const QString&, const QStringList&, std::function<void(int)>) override
+    {
+    }
 };
 
 // The real controller over scripted session facts and a key tap that
@@ -109,13 +112,15 @@ protected:
     {
         UWHomeViewController::Environment environment;
         environment.pageServices = [this] {
-            return MMJsModel::Services { user, languages, commands, prefs, [](quint64) {}, [](bool) {}, [] {} };
+            return MMJsModel::Services { user, languages, commands, prefs, [](quint64) {}, [](bool) {},
+                [] {} };
         };
         environment.mainQueue = &time;
         environment.webView = false;
         UWHomeViewController::StartupHooks hooks;
-        hooks.makePermissionCheck
-            = [this] { return MMpermissionCheck::create({ permissions, *tap, classifier, user.deviceInfo() }); };
+        hooks.makePermissionCheck = [this] {
+            return MMpermissionCheck::create({ permissions, *tap, classifier, user.deviceInfo() });
+        };
         hooks.startUsbWatcher = [this] {
             ++usbStarts;
             if (onUsbStart)
@@ -126,7 +131,8 @@ protected:
             if (onBluetoothStart)
                 onBluetoothStart();
         };
-        hooks.watchPermissions = [this](std::function<void()> changed) { permissions.setChangeListener(changed); };
+        hooks.watchPermissions
+            = [this](std::function<void()> changed) { permissions.setChangeListener(changed); };
         auto controller = std::make_unique<UWHomeViewController>(database, hooks, center, environment);
         controller->view();
         return controller;
@@ -288,8 +294,9 @@ TEST_F(StartupGating, TheConnectionIndicatorFollowsTheScriptedMice)
     EXPECT_EQ(controller->statusToolTip(), tr("未连接鼠标"));
 
     // The receiver.
-    const platform::HidHotplugDevice receiver = fakes::FakeHidHotplugWatcher::device(QStringLiteral("/sys/devices/usb1/1-2"),
-        QStringLiteral("USB Composite Device"), fakes::FakeHidMouse::kVendorId, fakes::FakeHidMouse::kProductId);
+    const platform::HidHotplugDevice receiver = fakes::FakeHidHotplugWatcher::device(
+        QStringLiteral("/sys/devices/usb1/1-2"), QStringLiteral("USB Composite Device"),
+        fakes::FakeHidMouse::kVendorId, fakes::FakeHidMouse::kProductId);
     watcher->attach(receiver);
     fakes::advanceWithMouse(time, hid, 1.5);
     const auto pictureShown = [&] {
