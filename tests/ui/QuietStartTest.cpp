@@ -32,10 +32,11 @@ TEST(QuietStart, AStartWritesAFewUsefulLines)
         env.insert(QString::fromLatin1(layer), QStringLiteral("null"));
     QProcess pravik;
     pravik.setProcessEnvironment(env);
+    pravik.setProcessChannelMode(QProcess::MergedChannels);
     pravik.start(QStringLiteral(PRAVIK_APP_BINARY), {});
     ASSERT_TRUE(pravik.waitForStarted(10000));
 
-    // Started with its output piped, it writes to the day's log file.
+    // Started with its output piped, it writes to a log file once it has one.
     const QString logFolder = home.filePath(QStringLiteral("Documents/Log"));
     QString text;
     QElapsedTimer clock;
@@ -59,14 +60,19 @@ TEST(QuietStart, AStartWritesAFewUsefulLines)
     }
     pravik.terminate();
     pravik.waitForFinished(10000);
+    // What came before the log file was opened went to the pipe.
+    text = QString::fromUtf8(pravik.readAll()) + text;
 
     EXPECT_TRUE(text.contains(QStringLiteral("cannot be used yet"))) << text.toStdString();
     for (const char* dump : { "GL Type", "Init Parameters", "browser-subprocess-path", "QSG RHI Backend" }) {
         EXPECT_FALSE(text.contains(QString::fromLatin1(dump))) << dump << "\n" << text.toStdString();
     }
-    EXPECT_EQ(text.count(QStringLiteral("Bluetooth adapter")), 1) << text.toStdString();
+    const QStringList lines = text.split(u'\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.filter(QStringLiteral("Bluetooth")).size(), 1) << text.toStdString();
+    EXPECT_EQ(lines.filter(QStringLiteral("Bluetooth adapter")).size(), 1) << text.toStdString();
     EXPECT_FALSE(text.contains(QStringLiteral("Bluez"))) << text.toStdString();
-    EXPECT_LE(text.split(u'\n', Qt::SkipEmptyParts).size(), 12) << text.toStdString();
+    // A handful of lines (this offscreen test session adds a few of its own), not dozens.
+    EXPECT_LE(lines.size(), 20) << text.toStdString();
 }
 
 } // namespace
