@@ -29,6 +29,7 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QFileInfo>
+#include <QLoggingCategory>
 
 #include <cstdio>
 #include <unistd.h>
@@ -154,6 +155,12 @@ int main(int argc, char** argv)
         std::fputs("PraVik runs as root: the settings pages' browser engine runs without its sandbox\n", stderr);
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     }
+    // A start says what matters to the person who started it: not the
+    // browser engine's configuration dump, nor Qt Bluetooth's complaint about
+    // a missing BlueZ (the missing adapter is said once by the permissions).
+    // QT_LOGGING_RULES still overrides this.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false\n"
+                                                    "qt.bluetooth.bluez.warning=false"));
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // the settings pages' web engine asks for it
     QApplication app(argc, argv);
     APMMonitor::setLaunchArguments(QCoreApplication::arguments()); // read by the analytics monitor
@@ -186,7 +193,9 @@ int main(int argc, char** argv)
                                  HRPSqliteOperation::shareOperation(),
                                  UWHomeViewController::StartupHooks{&DeviceLinkWiring::beginMouseMonitor,
                                                                     &DeviceLinkWiring::makePermissionCheck,
-                                                                    &DeviceLinkWiring::startUsbWatcher},
+                                                                    &DeviceLinkWiring::startUsbWatcher,
+                                                                    &DeviceLinkWiring::startBluetoothLink,
+                                                                    &DeviceLinkWiring::watchPermissions},
                                  platform::NotificationCenter::defaultCenter(), homeEnvironment(windows));
                          },
                          MMUserInfo::sharedMMUserInfo(), platform::Preferences::standard());

@@ -16,6 +16,7 @@
 #include <QMainWindow>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QVBoxLayout>
 #include <QWindow>
 
 #include <cstdio>
@@ -129,8 +130,10 @@ void AppDelegate::applicationDidFinishLaunching()
     window_->setCentralWidget(content);
     window_->resize(view ? view->size() : QSize(0, 0));
     if (view) {
-        view->setParent(content);
-        view->move(0, 0);
+        // The view follows the window's size.
+        auto* fill = new QVBoxLayout(content);
+        fill->setContentsMargins(0, 0, 0, 0);
+        fill->addWidget(view);
         view->show();
         new MoveByBackground(view);
     }

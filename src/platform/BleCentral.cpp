@@ -3,8 +3,6 @@
 #include "platform/BluezBleCentral.h"
 #include "platform/NullBleCentral.h"
 
-#include <QDebug>
-
 namespace platform {
 
 std::unique_ptr<BleCentral> BleCentral::create(const QString& choice)
@@ -13,8 +11,7 @@ std::unique_ptr<BleCentral> BleCentral::create(const QString& choice)
         return std::make_unique<NullBleCentral>();
     if (choice == QLatin1StringView("bluez") || BluezBleCentral::isAvailable())
         return std::make_unique<BluezBleCentral>();
-    qWarning() << "Bluetooth LE is not available (BlueZ does not answer on the system bus); a mouse paired over "
-                  "Bluetooth can only be reached through its USB receiver";
+    // Not said here: the session's permissions tell the user once that there is no adapter.
     return std::make_unique<NullBleCentral>();
 }
 

@@ -2,16 +2,21 @@
 
 #include "platform/KeyPoster.h"
 #include "platform/KeyTap.h"
-#include "platform/X11Session.h"
-
-#include <QBluetoothLocalDevice>
+#include "platform/ScreenGrabber.h"
 
 namespace platform {
 
-SessionPermissions::SessionPermissions(const KeyTap& tap, const KeyPoster& poster)
+SessionPermissions::SessionPermissions(
+    const KeyTap& tap, const KeyPoster& poster, const ScreenGrabber& grabber, const QDBusConnection& bus)
     : tap_(tap)
     , poster_(poster)
+    , grabber_(grabber)
+    , adapters_(bus)
 {
+    QObject::connect(&adapters_, &BluezAdapterWatcher::presenceChanged, &adapters_, [this] {
+        if (listener_)
+            listener_();
+    });
 }
 
 bool SessionPermissions::inputAccess() const
@@ -21,12 +26,17 @@ bool SessionPermissions::inputAccess() const
 
 bool SessionPermissions::screenCapture() const
 {
-    return X11Session::isX11();
+    return grabber_.isAvailable();
 }
 
 bool SessionPermissions::bluetoothAdapter() const
 {
-    return !QBluetoothLocalDevice::allDevices().isEmpty();
+    return adapters_.present();
+}
+
+void SessionPermissions::setChangeListener(std::function<void()> listener)
+{
+    listener_ = std::move(listener);
 }
 
 } // namespace platform

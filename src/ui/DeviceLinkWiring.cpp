@@ -7,6 +7,7 @@
 #include "device/UWHidapiManager.h"
 #include "device/UWUsbInfoManager.h"
 #include "device/mmUtilities.h"
+#include "platform/Permissions.h"
 #include "voice/MMAudioMonitorService.h"
 #include "voice/MMAudioObjectManager.h"
 
@@ -30,7 +31,16 @@ void DeviceLinkWiring::connectLinks()
 void DeviceLinkWiring::startUsbWatcher()
 {
     UWUsbInfoManager::sharedUWUsbInfoManager();
+}
+
+void DeviceLinkWiring::startBluetoothLink()
+{
     BLEModel::sharedManager().start();
+}
+
+void DeviceLinkWiring::watchPermissions(std::function<void()> changed)
+{
+    platform::Permissions::shared().setChangeListener(std::move(changed));
 }
 
 void DeviceLinkWiring::beginMouseMonitor()

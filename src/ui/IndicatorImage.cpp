@@ -50,7 +50,7 @@ QPixmap connection(int mode, qreal ratio)
     p.setRenderHint(QPainter::Antialiasing);
     const QColor color = mode == 0 ? kOff : kGood;
     p.setPen(QPen(color, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    if (mode == 1) { // the Bluetooth rune
+    if (mode == 2 || mode == 3) { // the Bluetooth rune
         QPainterPath path;
         path.moveTo(5, 5.5);
         path.lineTo(13, 12.5);
@@ -59,7 +59,7 @@ QPixmap connection(int mode, qreal ratio)
         path.lineTo(13, 5.5);
         path.lineTo(5, 12.5);
         p.drawPath(path);
-    } else if (mode == 2) { // a receiver plug
+    } else if (mode == 4) { // a receiver plug
         p.drawRoundedRect(QRectF(5, 7, 8, 9), 1.5, 1.5);
         p.drawRect(QRectF(6.5, 2, 5, 5));
     } else { // a ring with a bar: no link
@@ -85,7 +85,7 @@ QPixmap IndicatorImage::imageNamed(const QString& name, qreal devicePixelRatio)
     if (name.startsWith(QLatin1String("connect_mode"))) {
         bool ok = false;
         const int mode = name.mid(12).toInt(&ok);
-        if (ok && mode >= 0 && mode <= 2)
+        if (ok && (mode == 0 || (mode >= 2 && mode <= 4)))
             return indicator::connection(mode, devicePixelRatio);
     }
     return {};

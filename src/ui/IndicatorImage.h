@@ -4,9 +4,10 @@
 #include <QString>
 
 // The small pictures of the main window's status column, drawn by name:
-// "connect_mode0" (no link), "connect_mode1" (Bluetooth), "connect_mode2"
-// (USB receiver), "battery0" to "battery100" in steps of ten, and
-// "disconnected". An unknown name gives a null pixmap.
+// "connect_mode0" (no link), "connect_mode2" and "connect_mode3" (the two
+// Bluetooth links), "connect_mode4" (USB receiver), "battery0" to
+// "battery100" in steps of ten, and "disconnected". An unknown name gives a
+// null pixmap.
 class IndicatorImage {
 public:
     static QPixmap imageNamed(const QString& name, qreal devicePixelRatio = 1.0);

@@ -4,25 +4,32 @@
 #include "core/Notifications.h"
 #include "device/MMpermissionCheck.h"
 #include "platform/Executor.h"
+#include "platform/Resources.h"
 
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 const QString MMpermiWC::kInputHowTo
-    = QStringLiteral("安装接收器的 udev 规则（scripts/install-deps.sh 会安装），然后拔下接收器再插上。");
-const QString MMpermiWC::kScreenHowTo
-    = QStringLiteral("截图翻译需要 X11 会话：请在登录界面选择 X11（Xorg）会话。");
+    = QStringLiteral("让你的用户可以使用接收器和按键：在终端运行下面的命令，然后拔下接收器再插上。");
+const QString MMpermiWC::kScreenHowTo = QStringLiteral(
+    "此会话不允许读取屏幕。请在登录界面选择 X11（Xorg）会话，或使用提供截图门户（xdg-desktop-portal）的桌面。");
 const QString MMpermiWC::kBluetoothHowTo
-    = QStringLiteral("请接入蓝牙适配器并启动蓝牙服务（sudo systemctl start bluetooth）。");
+    = QStringLiteral("接入蓝牙适配器并启动蓝牙服务；鼠标配对后即可通过蓝牙使用：");
 
 namespace guide {
 
 constexpr double kPollInterval = 1.0;
 
+const QString kOptional = QStringLiteral("可选");
+const QString kClose = QStringLiteral("关闭");
+const QString kRulesFile = QStringLiteral("udev/70-pravik.rules");
+
 struct RowText {
     QString title, subTitle, howTo;
+    bool optional;
 };
 
 // Rows in the order the guide lists them.
@@ -30,11 +37,30 @@ const std::vector<RowText>& rowTexts()
 {
     static const std::vector<RowText> rows {
         // Input-device access stands where other desktops ask for accessibility.
-        { QStringLiteral("输入设备"), QStringLiteral("用于语音打字文字输入"), MMpermiWC::kInputHowTo },
-        { QStringLiteral("蓝牙"), QStringLiteral("用于检查鼠标的连接状态"), MMpermiWC::kBluetoothHowTo },
-        { QStringLiteral("屏幕录制"), QStringLiteral("用于截图翻译"), MMpermiWC::kScreenHowTo },
+        { QStringLiteral("输入设备"), QStringLiteral("鼠标的接收器和语音、翻译、AI 三个按键需要它"),
+            MMpermiWC::kInputHowTo, false },
+        { QStringLiteral("蓝牙"), QStringLiteral("不用接收器，通过蓝牙连接鼠标"), MMpermiWC::kBluetoothHowTo,
+            true },
+        { QStringLiteral("屏幕截取"), QStringLiteral("用于截图翻译和划词翻译"), MMpermiWC::kScreenHowTo, true },
     };
     return rows;
+}
+
+// The commands a row's how-to asks for, one per line; each line is shown
+// whole, never broken, so it can be copied as it is.
+QString command(size_t row)
+{
+    if (row == 0) {
+        QString rules = platform::Resources::path(kRulesFile);
+        if (rules.isEmpty())
+            rules = platform::Resources::root() + u'/' + kRulesFile;
+        return QStringLiteral("sudo install -m 644 %1 /etc/udev/rules.d/\n"
+                              "sudo udevadm control --reload && sudo udevadm trigger")
+            .arg(rules);
+    }
+    if (row == 1)
+        return QStringLiteral("sudo systemctl enable --now bluetooth");
+    return QString();
 }
 
 QString tr(const QString& key)
@@ -53,33 +79,53 @@ MMpermiWC::MMpermiWC(CheckFactory makeCheck, platform::Executor& executor,
 {
     setStyleSheet(QStringLiteral("QWidget#permissionRow { background: #f4f6fa; border-radius: 10px; }"
                                  "QLabel#rowTitle { font-size: 15px; font-weight: 600; color: #1e2431; }"
+                                 "QLabel#rowOptional { color: #5b6478; border: 1px solid #b8c0d0; "
+                                 "border-radius: 4px; padding: 0 5px; }"
                                  "QLabel#rowSub, QLabel#rowHowTo { color: #5b6478; }"
+                                 "QLabel#rowCommand { background: #1e2431; color: #e8ecf4; border-radius: 4px; "
+                                 "padding: 6px 8px; }"
                                  "QLabel#rowGranted { color: #2e9e62; font-size: 18px; }"
                                  "QPushButton { background: #3b6df2; color: white; border: none; "
                                  "border-radius: 5px; padding: 5px 14px; }"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 24);
-    layout->setSpacing(20);
+    layout->setSpacing(16);
     titleLable_ = new QLabel(this);
     titleLable_->setWordWrap(true);
     layout->addWidget(titleLable_);
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     for (int i = 0; i < 3; ++i) {
         auto* box = new QWidget(this);
         box->setObjectName(QStringLiteral("permissionRow"));
         box->setAttribute(Qt::WA_StyledBackground);
         auto* grid = new QGridLayout(box);
         grid->setContentsMargins(16, 12, 16, 12);
-        Row row { new QLabel(box), new QLabel(box), new QLabel(box), new QLabel(box), new QPushButton(box) };
+        Row row { new QLabel(box), new QLabel(box), new QLabel(box), new QLabel(box), new QLabel(box),
+            new QLabel(box), new QPushButton(box), false };
         row.title->setObjectName(QStringLiteral("rowTitle"));
+        row.optional->setObjectName(QStringLiteral("rowOptional"));
+        row.optional->setVisible(guide::rowTexts().at(size_t(i)).optional);
         row.subTitle->setObjectName(QStringLiteral("rowSub"));
+        row.subTitle->setWordWrap(true);
         row.howTo->setObjectName(QStringLiteral("rowHowTo"));
         row.howTo->setWordWrap(true);
         row.howTo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        row.command->setObjectName(QStringLiteral("rowCommand"));
+        row.command->setFont(fixed);
+        row.command->setWordWrap(false); // a command is copied whole: never broken
+        row.command->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        row.command->setText(guide::command(size_t(i)));
         row.state->setObjectName(QStringLiteral("rowGranted"));
         row.state->setText(QStringLiteral("✓"));
-        grid->addWidget(row.title, 0, 0);
+        auto* heading = new QHBoxLayout();
+        heading->setSpacing(8);
+        heading->addWidget(row.title);
+        heading->addWidget(row.optional);
+        heading->addStretch(1);
+        grid->addLayout(heading, 0, 0);
         grid->addWidget(row.subTitle, 1, 0);
         grid->addWidget(row.howTo, 2, 0, 1, 2);
+        grid->addWidget(row.command, 3, 0, 1, 2);
         grid->addWidget(row.state, 0, 1, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(row.addBtn, 0, 1, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
         grid->setColumnStretch(0, 1);
@@ -88,7 +134,13 @@ MMpermiWC::MMpermiWC(CheckFactory makeCheck, platform::Executor& executor,
         layout->addWidget(box);
     }
     layout->addStretch(1);
-    resize(560, 520);
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    closeBtn_ = new QPushButton(this);
+    buttons->addWidget(closeBtn_);
+    layout->addLayout(buttons);
+    QObject::connect(closeBtn_, &QPushButton::clicked, this, &QWidget::close);
+    resize(640, 600);
     init_uidata();
     reloadRows();
     check_ = makeCheck_ ? makeCheck_() : nullptr;
@@ -112,10 +164,12 @@ void MMpermiWC::init_uidata()
     for (size_t i = 0; i < rows_.size(); ++i) {
         const guide::RowText& text = guide::rowTexts().at(i);
         rows_[i].title->setText(guide::tr(text.title));
+        rows_[i].optional->setText(guide::tr(guide::kOptional));
         rows_[i].subTitle->setText(guide::tr(text.subTitle));
         rows_[i].howTo->setText(guide::tr(text.howTo));
         rows_[i].addBtn->setText(guide::tr(QStringLiteral("添加")));
     }
+    closeBtn_->setText(guide::tr(guide::kClose));
 }
 
 void MMpermiWC::reloadRows()
@@ -123,6 +177,7 @@ void MMpermiWC::reloadRows()
     for (Row& row : rows_) {
         row.addBtn->setVisible(!row.granted);
         row.howTo->setVisible(!row.granted);
+        row.command->setVisible(!row.granted && !row.command->text().isEmpty());
         row.state->setVisible(row.granted);
     }
 }
@@ -133,6 +188,14 @@ std::vector<bool> MMpermiWC::rowsGranted() const
     for (const Row& row : rows_)
         granted.push_back(row.granted);
     return granted;
+}
+
+MMpermiWC::RowView MMpermiWC::rowView(int row) const
+{
+    if (row < 0 || size_t(row) >= rows_.size())
+        return {};
+    const Row& r = rows_[size_t(row)];
+    return { r.title->text(), r.subTitle->text(), r.howTo->text(), r.command->text(), !r.optional->isHidden() };
 }
 
 void MMpermiWC::scheduleTick()
@@ -152,20 +215,23 @@ void MMpermiWC::getPermisstionState()
     if (!check_)
         return;
     std::weak_ptr<MMpermissionCheck> weak = check_;
-    check_->permissionCheckCallback([this, weak](bool) {
+    auto probes = std::make_shared<int>(0);
+    check_->permissionCheckCallback([this, weak, probes](bool) {
         const std::shared_ptr<MMpermissionCheck> check = weak.lock();
-        if (!check)
+        if (!check || ++*probes < 3)
             return;
         // Input access counts once the mouse's keys are really taken.
         rows_[0].granted = check->permissionOfAccessibility() && check->keysTaken();
         rows_[1].granted = check->permissionOfBluetooth();
         rows_[2].granted = check->permissionOfcScreen();
         reloadRows();
-        if (polling_ && rows_[0].granted && rows_[1].granted && rows_[2].granted) {
-            // Once: the rest of the application starts what waited for these.
-            polling_ = false;
+        if (rows_[0].granted && !mouseReadyPosted_) {
+            // Once: the rest of the application starts what waited for it.
+            mouseReadyPosted_ = true;
             center_.post(notifications::kHadPermissinAllAccept);
         }
+        if (rows_[0].granted && rows_[1].granted && rows_[2].granted)
+            polling_ = false;
     });
 }
 

@@ -16,11 +16,13 @@ namespace platform {
 class Executor;
 }
 
-// The permission guide: the three things the application needs of the
-// session — input-device access (the receiver and the mouse's keys), screen
-// capture, a Bluetooth adapter — each with whether it is there now and, when
-// it is not, exactly how to provide it. It checks again once a second until
-// all three are there, then posts "kHadPermissinAllAcceptNoti" and stops.
+// The permission guide: what the application needs of the session, each
+// with whether it is there now and, when it is not, how to provide it.
+// Input-device access is what the mouse itself needs (the receiver and its
+// keys); a Bluetooth adapter and screen capture are optional and say what
+// they add. It checks again once a second while it is open; when what the
+// mouse needs is there it posts "kHadPermissinAllAcceptNoti" (once), and it
+// stops checking when everything is there.
 class MMpermiWC : public QWidget {
 public:
     using CheckFactory = std::function<std::shared_ptr<MMpermissionCheck>()>;
@@ -40,12 +42,22 @@ public:
     // The add button of a row.
     void addBtnAction(int row);
 
+    // What a row shows, for tests and diagnostics.
+    struct RowView {
+        QString title, subTitle, howTo, command;
+        bool optional = false;
+    };
+    RowView rowView(int row) const;
+    QPushButton* closeButton() const { return closeBtn_; }
+
 private:
     struct Row {
         QLabel* title;
+        QLabel* optional;
         QLabel* subTitle;
         QLabel* state;
         QLabel* howTo;
+        QLabel* command;
         QPushButton* addBtn;
         bool granted = false;
     };
@@ -58,8 +70,10 @@ private:
     platform::NotificationCenter& center_;
     std::shared_ptr<MMpermissionCheck> check_;
     QLabel* titleLable_ = nullptr;
+    QPushButton* closeBtn_ = nullptr;
     std::vector<Row> rows_;
     bool polling_ = true;
+    bool mouseReadyPosted_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     platform::ObserverToken languageObserver_;
 };

@@ -39,14 +39,30 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <algorithm>
+#include <iterator>
+
 const QString UWHomeViewController::kAppTable = QStringLiteral("DBMyAppsoooCmdListKey");
 const QString UWHomeViewController::kCustomTable = QStringLiteral("DBCustomizeCmdList");
 const QString UWHomeViewController::kCommandDatabaseNotice = QStringLiteral("command-database-replaced");
 
 namespace home {
 
-const QString kTipText = QStringLiteral("系统权限未完整配置，部分功能不可用。");
+// The tip bar: what the mouse itself needs is missing; or only what the
+// capture tool and selection translation need. A missing Bluetooth adapter
+// gets no tip: the receiver serves the mouse and the guide tells what
+// Bluetooth would add.
+const QString kTipMouse = QStringLiteral("鼠标的接收器和按键还不能使用：需要输入设备的访问权限。");
+const QString kTipScreen = QStringLiteral("此会话不允许读取屏幕：截图翻译和划词翻译不可用。");
 const QString kTipButton = QStringLiteral("立即授权");
+// The connection as the status box names it.
+const QString kUsbReceiver = QStringLiteral("USB 接收器");
+const QString kBluetooth = QStringLiteral("蓝牙");
+const QString kNotConnected = QStringLiteral("未连接鼠标");
+const QString kConnectedBy = QStringLiteral("鼠标已通过%@连接");
+const QString kManual = QStringLiteral("使用手册");
+const QString kMinimise = QStringLiteral("最小化");
+const QString kClose = QStringLiteral("关闭");
 const QString kSearching = QStringLiteral("检索中");
 const QString kVersion = QStringLiteral("版本号");
 const QString kManualPath = QStringLiteral("/manual/KZ-31.html");
@@ -55,6 +71,12 @@ const QString kIdx = QStringLiteral("idx");
 const QString kBegin = QStringLiteral("Begin");
 const QString kEnd = QStringLiteral("End");
 const QString kPagesEntry = QStringLiteral("h5/index.html");
+// Link modes the device links post: the two Bluetooth links, the receiver.
+constexpr qlonglong kBluetoothModes[] = { 2, 3 };
+constexpr qlonglong kUsbReceiverMode = 4;
+// The smallest window the page still works in, and the size it opens with.
+constexpr QSize kMinimumSize(600, 420);
+constexpr QSize kStartSize(1080, 700);
 constexpr double kCustomListDelay = 0.3;
 constexpr qsizetype kScriptsKept = 64;
 
@@ -73,6 +95,16 @@ const QList<MenuEntry>& menuEntries()
 QString tr(const QString& key)
 {
     return LGNLocalizedString::lgnAppLocalizedString(key);
+}
+
+// The words for a link mode, empty when no mouse is linked.
+QString connectWords(qlonglong mode)
+{
+    if (mode == kUsbReceiverMode)
+        return tr(kUsbReceiver);
+    if (std::find(std::begin(kBluetoothModes), std::end(kBluetoothModes), mode) != std::end(kBluetoothModes))
+        return tr(kBluetooth);
+    return QString();
 }
 
 const char* const kStyle = R"CSS(
@@ -178,7 +210,8 @@ void UWHomeViewController::init_ui()
     view_ = new QWidget();
     view_->setObjectName(QStringLiteral("homeRoot"));
     view_->setStyleSheet(QString::fromUtf8(home::kStyle));
-    view_->resize(1080, 700);
+    view_->setMinimumSize(home::kMinimumSize);
+    view_->resize(home::kStartSize);
     auto* root = new QHBoxLayout(view_);
     root->setContentsMargins(0, 0, 12, 12);
     root->setSpacing(12);
@@ -195,18 +228,22 @@ void UWHomeViewController::init_ui()
     leftLayout->addWidget(title);
     leftMenuTableView_ = new QListWidget(left);
     leftMenuTableView_->setObjectName(QStringLiteral("leftMenu"));
-    leftMenuTableView_->setFocusPolicy(Qt::NoFocus);
+    // Tab reaches the menu and the arrow keys move through it.
+    leftMenuTableView_->setFocusPolicy(Qt::StrongFocus);
+    leftMenuTableView_->setSelectionMode(QAbstractItemView::SingleSelection);
     leftMenuTableView_->setCursor(Qt::PointingHandCursor);
     leftMenuTableView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     leftMenuTableView_->setWordWrap(true); // long titles wrap rather than lose their end
     leftLayout->addWidget(leftMenuTableView_, 1);
 
     auto* status = new QWidget(left);
+    statusBox_ = status;
     status->setObjectName(QStringLiteral("statusBox"));
     status->setAttribute(Qt::WA_StyledBackground);
     auto* statusLayout = new QHBoxLayout(status);
     statusLayout->setContentsMargins(12, 10, 12, 10);
     deviceConnectModeImage_ = new QLabel(status);
+    deviceConnectModeImage_->setObjectName(QStringLiteral("connectImage"));
     connectLb_ = new QLabel(status);
     connectLb_->setObjectName(QStringLiteral("statusText"));
     batteryImgView_ = new QLabel(status);
@@ -231,13 +268,14 @@ void UWHomeViewController::init_ui()
     const auto windowButton = [this](const QString& text, const QString& tip) {
         auto* button = new QPushButton(text, view_);
         button->setObjectName(QStringLiteral("windowButton"));
-        button->setToolTip(tip);
+        button->setProperty("toolTipKey", tip);
+        button->setToolTip(home::tr(tip));
         button->setCursor(Qt::PointingHandCursor);
         return button;
     };
-    QPushButton* manual = windowButton(QStringLiteral("?"), QStringLiteral("Manual"));
-    QPushButton* minimise = windowButton(QStringLiteral("–"), QStringLiteral("Minimise"));
-    QPushButton* close = windowButton(QStringLiteral("×"), QStringLiteral("Close"));
+    QPushButton* manual = windowButton(QStringLiteral("?"), home::kManual);
+    QPushButton* minimise = windowButton(QStringLiteral("–"), home::kMinimise);
+    QPushButton* close = windowButton(QStringLiteral("×"), home::kClose);
     buttons->addWidget(manual);
     buttons->addWidget(minimise);
     buttons->addWidget(close);
@@ -311,6 +349,14 @@ void UWHomeViewController::init_ui()
         if (row >= 0)
             tableViewSelectionDidChange(row);
     });
+    // A click on the empty space below the entries clears the list's
+    // selection; the page shown has not changed, so neither does the mark.
+    QObject::connect(leftMenuTableView_, &QListWidget::itemSelectionChanged, view_, [this] {
+        if (leftMenuTableView_->selectedItems().isEmpty()) {
+            if (QListWidgetItem* item = leftMenuTableView_->item(leftTableViewSelectedIndex_))
+                item->setSelected(true);
+        }
+    });
 }
 
 void UWHomeViewController::initUIData()
@@ -325,12 +371,32 @@ void UWHomeViewController::initUIData()
     versionLb_->setText(home::tr(
         QStringLiteral("%1: %2 (%3)")
             .arg(home::tr(home::kVersion), MMUserInfo::myVersion(), QCoreApplication::applicationVersion())));
+    for (QPushButton* button : view_->findChildren<QPushButton*>()) {
+        const QString key = button->property("toolTipKey").toString();
+        if (!key.isEmpty())
+            button->setToolTip(home::tr(key));
+    }
+    if (connectLb_)
+        connectLb_->setText(home::connectWords(connectMode_));
+    updateStatusToolTip();
 }
 
 void UWHomeViewController::init_permissionTipsView()
 {
-    permissionTipLb_->setText(home::tr(home::kTipText));
+    permissionTipLb_->setText(tipKey_.isEmpty() ? QString() : home::tr(tipKey_));
     permissionTipBtn_->setText(home::tr(home::kTipButton));
+}
+
+void UWHomeViewController::showTip(const QString& key)
+{
+    tipKey_ = key;
+    init_permissionTipsView();
+    permissionTipsView_->setVisible(!key.isEmpty());
+}
+
+QString UWHomeViewController::tipText() const
+{
+    return permissionTipLb_ && tipBarVisible() ? permissionTipLb_->text() : QString();
 }
 
 void UWHomeViewController::init_WebView()
@@ -401,6 +467,13 @@ void UWHomeViewController::init_data()
                  "not work",
             qUtf8Printable(database_.databasePath()), qUtf8Printable(error));
     startupLog_ << QStringLiteral("tables");
+    if (hooks_.watchPermissions) {
+        std::weak_ptr<bool> alive = alive_;
+        hooks_.watchPermissions([this, alive] {
+            if (!alive.expired())
+                checkPermission(false);
+        });
+    }
     checkPermission();
     startupLog_ << QStringLiteral("permissions");
     somethingNetWork();
@@ -424,12 +497,13 @@ void UWHomeViewController::withWindows(void (SecondaryWindows::*open)())
         (windows->*open)();
 }
 
-void UWHomeViewController::checkPermission()
+void UWHomeViewController::checkPermission(bool mayOpenGuide)
 {
     std::shared_ptr<MMpermissionCheck> checker
         = hooks_.makePermissionCheck ? hooks_.makePermissionCheck() : nullptr;
     if (!checker) {
         canUSB();
+        startBluetoothLink();
         return;
     }
     // The checker stays the key tap's target until the next check.
@@ -437,42 +511,70 @@ void UWHomeViewController::checkPermission()
     std::weak_ptr<MMpermissionCheck> weak = checker;
     std::weak_ptr<bool> alive = alive_;
     auto probes = std::make_shared<int>(0);
-    checker->permissionCheckCallback([this, weak, alive, probes](bool granted) {
-        if (alive.expired())
+    checker->permissionCheckCallback([this, weak, alive, probes, mayOpenGuide](bool) {
+        // Decided once all three answers are in.
+        if (alive.expired() || ++*probes < 3)
             return;
-        if (!granted) {
-            showpermissionCheckWindow();
-            permissionTipsView_->show();
-        }
-        const std::shared_ptr<MMpermissionCheck> check = weak.lock();
-        if (!check)
-            return;
-        if (check->permissionOfAccessibility() && check->permissionOfcScreen()
-            && check->permissionOfBluetooth())
-            canUSB();
-        // Input access granted but the keys still not taken (the session
-        // refused the tap): the guide says so and its checks try again.
-        if (++*probes == 3 && check->permissionOfAccessibility() && !check->keysTaken()) {
-            showpermissionCheckWindow();
-            permissionTipsView_->show();
-        }
+        if (const std::shared_ptr<MMpermissionCheck> check = weak.lock())
+            applyPermissions(*check, mayOpenGuide);
     });
+}
+
+// Each link starts as soon as what it needs is there; only a missing need of
+// the mouse itself opens the guide by itself.
+void UWHomeViewController::applyPermissions(const MMpermissionCheck& check, bool mayOpenGuide)
+{
+    if (check.permissionOfAccessibility())
+        canUSB();
+    if (check.permissionOfBluetooth())
+        startBluetoothLink();
+    // Input access without the keys taken (the session refused the tap)
+    // still leaves the mouse's keys dead: the guide's checks try again.
+    if (!check.permissionOfAccessibility() || !check.keysTaken()) {
+        if (tipKey_ != home::kTipMouse)
+            qWarning("The mouse's receiver and keys cannot be used yet: input-device access is missing (the "
+                     "permission window shows how to give it)");
+        showTip(home::kTipMouse);
+        if (mayOpenGuide)
+            showpermissionCheckWindow();
+    } else if (!check.permissionOfcScreen()) {
+        if (tipKey_ != home::kTipScreen)
+            qInfo("This session does not let PraVik read the screen: screenshot and selection translation are off");
+        showTip(home::kTipScreen);
+    } else {
+        showTip(QString());
+    }
 }
 
 void UWHomeViewController::permissionTipBtnAction()
 {
-    checkPermission();
+    // Asked for: the guide opens whatever is missing, to show how to add it.
+    checkPermission(false);
+    showpermissionCheckWindow();
 }
 
 void UWHomeViewController::canUSB()
 {
-    if (linksStarted_)
+    if (usbStarted_)
         return;
-    linksStarted_ = true;
-    ++deviceLinkStarts_;
-    if (hooks_.startDeviceLinks)
-        hooks_.startDeviceLinks();
-    startupLog_ << QStringLiteral("devices");
+    usbStarted_ = true;
+    ++usbWatcherStarts_;
+    if (hooks_.startUsbWatcher)
+        hooks_.startUsbWatcher();
+    qInfo("Looking for the mouse on its USB receiver");
+    startupLog_ << QStringLiteral("receiver");
+}
+
+void UWHomeViewController::startBluetoothLink()
+{
+    if (bluetoothStarted_)
+        return;
+    bluetoothStarted_ = true;
+    ++bluetoothLinkStarts_;
+    if (hooks_.startBluetoothLink)
+        hooks_.startBluetoothLink();
+    qInfo("Looking for the mouse over Bluetooth");
+    startupLog_ << QStringLiteral("bluetooth");
 }
 
 void UWHomeViewController::showpermissionCheckWindow()
@@ -533,13 +635,9 @@ void UWHomeViewController::init_noti()
         });
     });
     observe(notifications::kHadChangeUILanguage, [this](const Notification&) { refreshUIData(); });
-    observe(notifications::kHadPermissinAllAccept, [this](const Notification&) {
-        permissionTipsView_->hide();
-        // Both links wait for the permissions; a check that passes later
-        // starts them then (the USB watcher alone would leave a Bluetooth
-        // mouse unseen until the next start).
-        canUSB();
-    });
+    // The guide saw the mouse's needs met: start what that allows and let
+    // the tip bar say what is still missing, if anything.
+    observe(notifications::kHadPermissinAllAccept, [this](const Notification&) { checkPermission(false); });
     observe(notifications::kHadSnipTrans, [this](const Notification&) { withWindows(&SecondaryWindows::showSnipTransWC); });
     observe(
         notifications::kHadCancelSnipTrans, [this](const Notification&) { withWindows(&SecondaryWindows::cancelSnipTrans); });
@@ -565,9 +663,9 @@ void UWHomeViewController::reloadConnectImageNoti(const QVariant& object)
         return;
     }
     setIndicator(deviceConnectModeImage_, &connectImage_, QStringLiteral("connect_mode%1").arg(mode));
-    connectLb_->setText(mode == 1 ? home::tr(QStringLiteral("蓝牙"))
-            : mode == 2           ? QStringLiteral("USB")
-                                  : QString());
+    connectMode_ = mode;
+    connectLb_->setText(home::connectWords(mode));
+    updateStatusToolTip();
     if (mode == 0) {
         setIndicator(batteryImgView_, &batteryImage_, QStringLiteral("disconnected"));
         batteryLb_->setText(QString());
@@ -575,6 +673,25 @@ void UWHomeViewController::reloadConnectImageNoti(const QVariant& object)
         if (SecondaryWindows* windows = environment_.windows.get())
             windows->waitingForConnectMouseWithDaley(1.0);
     }
+}
+
+void UWHomeViewController::updateStatusToolTip()
+{
+    if (!statusBox_)
+        return;
+    const QString words = home::connectWords(connectMode_);
+    statusBox_->setToolTip(words.isEmpty() ? home::tr(home::kNotConnected)
+                                           : home::tr(home::kConnectedBy).replace(QStringLiteral("%@"), words));
+}
+
+QString UWHomeViewController::connectText() const
+{
+    return connectLb_ ? connectLb_->text() : QString();
+}
+
+QString UWHomeViewController::statusToolTip() const
+{
+    return statusBox_ ? statusBox_->toolTip() : QString();
 }
 
 void UWHomeViewController::reloadDianciImageNoti()

@@ -44,9 +44,9 @@ struct UWHomeEnvironment {
 
 // The main window's content controller. The first call of view() builds the
 // view and runs the application's start-up: the left menu, the settings web
-// view, the two command tables, the permission check (the device links start
-// only once it passes), the press-code consumer and the notification
-// observers. Afterwards it is the hub of the interface: menu, connection and
+// view, the two command tables, the permission check (each device link
+// starts as soon as what it needs is there), the press-code consumer and the
+// notification observers. Afterwards it is the hub of the interface: menu, connection and
 // battery indicators, permission tip bar, loading overlay, the settings
 // pages' bridge, and the secondary windows.
 class UWHomeViewController : public MainContentController {
@@ -62,8 +62,13 @@ public:
         // A fresh permission checker for each check; none means the session
         // is not checked (every permission counts as granted).
         std::function<std::shared_ptr<MMpermissionCheck>()> makePermissionCheck;
-        // Starts the USB receiver watcher and the Bluetooth central.
-        std::function<void()> startDeviceLinks;
+        // Starts the USB receiver watcher (once input-device access is there).
+        std::function<void()> startUsbWatcher;
+        // Starts the Bluetooth link (once an adapter is there).
+        std::function<void()> startBluetoothLink;
+        // Has the given function called whenever the session's answers
+        // change by themselves (an adapter plugged in).
+        std::function<void(std::function<void()>)> watchPermissions;
     };
 
     using Environment = UWHomeEnvironment;
@@ -83,7 +88,7 @@ public:
     void userContentController(const QString& name, const QJsonValue& body);
     // The menu: row chosen by the user (also what a click does).
     void tableViewSelectionDidChange(int row);
-    // The tip bar's button: the whole permission check again.
+    // The tip bar's button: the whole permission check again, and the guide.
     void permissionTipBtnAction();
 
     // State the window shows, for tests and diagnostics.
@@ -96,7 +101,11 @@ public:
     QStringList menuTitles() const;
     QString versionText() const;
     int leftTableViewSelectedIndex() const { return leftTableViewSelectedIndex_; }
-    int deviceLinkStarts() const { return deviceLinkStarts_; }
+    QString connectText() const;
+    QString statusToolTip() const;
+    QString tipText() const;
+    int usbWatcherStarts() const { return usbWatcherStarts_; }
+    int bluetoothLinkStarts() const { return bluetoothLinkStarts_; }
     int guideWindowShows() const { return guideWindowShows_; }
     MMpermiWC* permissionWindow() const;
     ScriptMessageWebView* webView() const;
@@ -115,8 +124,14 @@ private:
     void openCommandDatabase();
     void somethingNetWork();
     void withWindows(void (SecondaryWindows::*open)());
-    void checkPermission();
+    // Runs the probes and starts what they allow; `mayOpenGuide` lets a
+    // missing need of the mouse open the permission guide.
+    void checkPermission(bool mayOpenGuide = true);
+    void applyPermissions(const MMpermissionCheck& check, bool mayOpenGuide);
     void canUSB();
+    void startBluetoothLink();
+    void showTip(const QString& key);
+    void updateStatusToolTip();
     void init_noti();
     void refreshUIData();
     void loadingViewShow();
@@ -150,6 +165,7 @@ private:
     QPointer<QLabel> connectLb_;
     QPointer<QLabel> batteryImgView_;
     QPointer<QLabel> batteryLb_;
+    QPointer<QWidget> statusBox_;
     QPointer<QWidget> permissionTipsView_;
     QPointer<QLabel> permissionTipLb_;
     QPointer<QPushButton> permissionTipBtn_;
@@ -164,8 +180,12 @@ private:
     QString batteryImage_;
     int leftTableViewSelectedIndex_ = 0;
     int selectedIndex_ = 0;
-    bool linksStarted_ = false;
-    int deviceLinkStarts_ = 0;
+    bool usbStarted_ = false;
+    bool bluetoothStarted_ = false;
+    int usbWatcherStarts_ = 0;
+    int bluetoothLinkStarts_ = 0;
+    QString tipKey_; // the tip bar's text (interface-string key)
+    qlonglong connectMode_ = 0;
     int guideWindowShows_ = 0;
     QStringList startupLog_;
     QStringList sentScripts_;

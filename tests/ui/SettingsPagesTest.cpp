@@ -297,7 +297,7 @@ protected:
             hooks.makePermissionCheck = [this] {
                 return MMpermissionCheck::create({ permissions, tap, classifier, user.deviceInfo() });
             };
-        hooks.startDeviceLinks = [this] { ++linkStarts; };
+        hooks.startUsbWatcher = [this] { ++linkStarts; };
         auto controller = std::make_unique<UWHomeViewController>(database, hooks, center, environment);
         controller->view();
         return controller;

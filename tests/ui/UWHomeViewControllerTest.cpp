@@ -38,15 +38,15 @@ TEST(UWHomeViewController, FirstViewReadRunsStartUpOnceAndCreatesTheCommandTable
     UWHomeViewController::Environment environment;
     environment.webView = false;
     UWHomeViewController controller(database,
-        { [&] { started << "press codes"; }, {}, [&] { started << "devices"; } },
+        { [&] { started << "press codes"; }, {}, [&] { started << "receiver"; }, [&] { started << "bluetooth"; }, {} },
         platform::NotificationCenter::defaultCenter(), environment);
     EXPECT_FALSE(controller.isViewLoaded());
     QWidget* view = controller.view();
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(controller.view(), view);
     // With no session to check, every permission counts as granted.
-    EXPECT_EQ(controller.startupLog(), (QStringList{"view", "tables", "devices", "permissions", "update check", "press codes", "observers"}));
-    EXPECT_EQ(started, (QStringList{"devices", "press codes"}));
+    EXPECT_EQ(controller.startupLog(), (QStringList{"view", "tables", "receiver", "bluetooth", "permissions", "update check", "press codes", "observers"}));
+    EXPECT_EQ(started, (QStringList{"receiver", "bluetooth", "press codes"}));
 
     EXPECT_EQ(tableColumns(file, QStringLiteral("DBMyAppsoooCmdListKey")),
               (QStringList{"name", "path", "icon", "cmdword"}));
