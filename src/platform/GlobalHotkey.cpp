@@ -17,10 +17,10 @@ QString GlobalHotkey::problemText(Result result, const Hotkey& hotkey)
     case Result::Taken:
         return QStringLiteral(
             "The screenshot hot key %1 is already used by another program; choose another one.")
-            .arg(hotkey.displayText());
+            .arg(hotkey.shownText());
     case Result::UnknownKey:
         return QStringLiteral("The screenshot hot key %1 has no key on this keyboard; choose another one.")
-            .arg(hotkey.displayText());
+            .arg(hotkey.shownText());
     }
     return {};
 }

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <array>
@@ -99,6 +101,49 @@ const HotkeyKey* hotkeyKeyByCode(quint32 code)
     return nullptr;
 }
 
+// This desktop's words for the modifiers, in the order it writes them.
+// Command is Ctrl here, Control the Super key, Option Alt.
+struct HotkeyModifierWord {
+    quint32 flag;
+    char16_t sign;
+    const char* word;
+};
+
+constexpr std::array<HotkeyModifierWord, 4> kHotkeyModifierWords { {
+    { Hotkey::kCommand, u'\u2318', "Ctrl" },
+    { Hotkey::kOption, u'\u2325', "Alt" },
+    { Hotkey::kShift, u'\u21e7', "Shift" },
+    { Hotkey::kControl, u'\u2303', "Super" },
+} };
+
+// Keys written as symbols in the readable form, and their names here.
+struct HotkeyKeyWord {
+    const char* sign;
+    const char* word;
+};
+
+constexpr std::array<HotkeyKeyWord, 10> kHotkeyKeyWords { {
+    { "↩", "Enter" },
+    { "⇥", "Tab" },
+    { "⌫", "Backspace" },
+    { "⎋", "Esc" },
+    { "⌦", "Del" },
+    { "↖", "Home" },
+    { "←", "Left" },
+    { "→", "Right" },
+    { "↓", "Down" },
+    { "↑", "Up" },
+} };
+
+QString hotkeyKeyWord(const QString& key)
+{
+    for (const HotkeyKeyWord& entry : kHotkeyKeyWords) {
+        if (key == QString::fromUtf8(entry.sign))
+            return QString::fromLatin1(entry.word);
+    }
+    return key.size() == 1 ? key.toUpper() : key;
+}
+
 } // namespace
 
 unsigned long Hotkey::keySymbol() const
@@ -142,6 +187,42 @@ QString Hotkey::displayText() const
     const HotkeyKey* key = hotkeyKeyByCode(keyCode);
     parts << (key ? QString::fromUtf8(key->text) : QStringLiteral("#%1").arg(keyCode));
     return parts.join(QStringLiteral(" + "));
+}
+
+} // namespace platform
+
+namespace platform {
+
+QString Hotkey::shownText() const
+{
+    return shownText(displayText());
+}
+
+QString Hotkey::shownText(const QString& displayText)
+{
+    // The readable form puts " + " between its elements; older writers put
+    // it between every two characters, so a key name comes apart ("F + 5").
+    QString rest = displayText.trimmed();
+    rest.replace(QStringLiteral(" + "), QString());
+    quint32 flags = 0;
+    while (!rest.isEmpty()) {
+        const auto modifier = std::find_if(kHotkeyModifierWords.begin(), kHotkeyModifierWords.end(),
+            [&](const HotkeyModifierWord& entry) { return rest.front() == QChar(entry.sign); });
+        if (modifier == kHotkeyModifierWords.end())
+            break;
+        flags |= modifier->flag;
+        rest.remove(0, 1);
+    }
+    if (flags == 0)
+        return displayText;
+    QStringList parts;
+    for (const HotkeyModifierWord& entry : kHotkeyModifierWords) {
+        if (flags & entry.flag)
+            parts << QString::fromLatin1(entry.word);
+    }
+    if (!rest.isEmpty())
+        parts << hotkeyKeyWord(rest);
+    return parts.join(u'+');
 }
 
 } // namespace platform

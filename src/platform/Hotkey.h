@@ -29,9 +29,15 @@ struct Hotkey {
     // The key's name in shortcut triggers: "a", "3", "F5", "Return"; empty
     // for a code without one.
     QString keyName() const;
-    // What the settings page shows: the modifier symbols in the order
-    // ⌃ ⌥ ⇧ ⌘, then the key, with " + " between them ("⌘ + 3").
+    // The readable form kept in the settings: the modifier symbols in the
+    // order ⌃ ⌥ ⇧ ⌘, then the key, with " + " between them ("⌘ + 3").
     QString displayText() const;
+    // What a person sees, in this desktop's words: "Ctrl+3", "Ctrl+Shift+F5".
+    QString shownText() const;
+    // The shown form of a stored readable text, whichever writer made it:
+    // "⌘ + 3" and "⌘ + F + 5" read "Ctrl+3" and "Ctrl+F5". A text without
+    // the symbols is shown as it is.
+    static QString shownText(const QString& displayText);
 };
 
 } // namespace platform

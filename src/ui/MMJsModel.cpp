@@ -6,6 +6,7 @@
 #include "core/MMUserInfo.h"
 #include "core/MMwebconfig.h"
 #include "device/mmUtilities.h"
+#include "platform/Hotkey.h"
 #include "platform/Preferences.h"
 #include "ui/ScriptMessageBridge.h"
 #include "voice/CommandBookmarks.h"
@@ -215,7 +216,8 @@ QString MMJsModel::readUserDefaultWebConfig2nd() const
     return jsmodel::compact(QJsonObject {
         { QStringLiteral("country"), jsmodel::described(services_.user.ipCountry()) },
         { QStringLiteral("search_engines_click"), decimal(config.sec_searchEngine()) },
-        { QStringLiteral("screenshot_translation_key"), config.sec_ocr_ShortcutKey() },
+        // Stored in its readable form; the page shows this desktop's words.
+        { QStringLiteral("screenshot_translation_key"), platform::Hotkey::shownText(config.sec_ocr_ShortcutKey()) },
         { QStringLiteral("screenshot_translation_translation_language_click"), decimal(lang.indexOcrTo()) },
         { QStringLiteral("screenshot_translation_identify_language_click"), decimal(lang.indexOcrFrom()) },
         { QStringLiteral("scribe_translation_check_click"), decimal(config.sec_huaciOpen()) },

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QUrl>
 #include <QWebChannel>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
@@ -56,10 +57,13 @@ QString channelLibrary()
 
 using namespace script_message_bridge;
 
-ScriptMessageBridge::ScriptMessageBridge(QWebEnginePage* page, const QStringList& names, Handler handler)
+ScriptMessageBridge::ScriptMessageBridge(
+    QWebEnginePage* page, const QStringList& names, Handler handler, const QString& origin)
     : QObject(page)
+    , page_(page)
     , names_(names)
     , handler_(std::move(handler))
+    , origin_(origin)
     , channel_(new QWebChannel(this))
 {
     channel_->registerObject(kBridgeObject, this);
@@ -72,13 +76,23 @@ ScriptMessageBridge::ScriptMessageBridge(QWebEnginePage* page, const QStringList
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setWorldId(QWebEngineScript::MainWorld);
     script.setRunsOnSubFrames(false);
-    script.setSourceCode(
-        channelLibrary() + QString::fromLatin1(kHandlersScript).arg(namesJson, stringLiteral(kBridgeObject)));
+    // The engine injects a script whose header names addresses into those
+    // documents only; '*' and '?' never occur in an origin.
+    const QString header = origin_.isEmpty()
+        ? QString()
+        : QStringLiteral("// ==UserScript==\n// @include %1/*\n// ==/UserScript==\n").arg(origin_);
+    script.setSourceCode(header + channelLibrary()
+        + QString::fromLatin1(kHandlersScript).arg(namesJson, stringLiteral(kBridgeObject)));
     page->scripts().insert(script);
 }
 
 void ScriptMessageBridge::postMessage(const QString& name, const QString& bodyJson)
 {
+    if (!documentAllowed()) {
+        qWarning("Web pages: message \"%s\" from %s ignored: only %s may send it", qUtf8Printable(name.left(64)),
+            qUtf8Printable(originOf(page_->url()).left(200)), qUtf8Printable(origin_));
+        return;
+    }
     if (!names_.contains(name)) {
         qInfo("Web pages: a message of unknown name \"%s\" is ignored", qUtf8Printable(name.left(64)));
         return;
@@ -90,6 +104,39 @@ void ScriptMessageBridge::postMessage(const QString& name, const QString& bodyJs
     }
     if (handler_)
         handler_(name, *body);
+}
+
+QString ScriptMessageBridge::originOf(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() || (scheme != u"http" && scheme != u"https"))
+        return {};
+    const int defaultPort = scheme == u"https" ? 443 : 80;
+    QUrl origin;
+    origin.setScheme(scheme);
+    origin.setHost(url.host());
+    if (url.port() != -1 && url.port() != defaultPort)
+        origin.setPort(url.port());
+    return origin.toString(QUrl::FullyEncoded);
+}
+
+bool ScriptMessageBridge::documentAllowed() const
+{
+    return origin_.isEmpty() || originOf(page_->url()) == origin_;
+}
+
+bool ScriptMessageBridge::runInPage(const QString& script)
+{
+    if (!documentAllowed())
+        return false;
+    if (origin_.isEmpty()) {
+        page_->runJavaScript(script, QWebEngineScript::MainWorld);
+        return true;
+    }
+    page_->runJavaScript(
+        QStringLiteral("if (window.location.origin === %1) { %2 }").arg(stringLiteral(origin_), script),
+        QWebEngineScript::MainWorld);
+    return true;
 }
 
 std::optional<QJsonValue> ScriptMessageBridge::parseBody(const QString& json)

@@ -65,26 +65,35 @@ private:
     std::function<void()> closing_;
 };
 
-// Links the user follows open in the browser as well; "blob:" links are the
-// portal's downloads and stay in the engine.
+// Links the user follows within the portal open in the browser as well;
+// "blob:" links are the portal's downloads and stay in the engine. A link to
+// another origin opens in the browser only: the window is the portal's, and
+// its page is joined to the mouse.
 class ChatPage final : public QWebEnginePage {
 public:
-    ChatPage(platform::Workspace& workspace, QObject* parent)
+    ChatPage(platform::Workspace& workspace, const QString& origin, QObject* parent)
         : QWebEnginePage(parent)
         , workspace_(workspace)
+        , origin_(origin)
     {
     }
 
 protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool) override
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
     {
-        if (type == NavigationTypeLinkClicked && url.scheme() != QLatin1StringView("blob"))
-            workspace_.openUrl(url);
-        return true;
+        if (type != NavigationTypeLinkClicked || !isMainFrame || url.scheme() == QLatin1StringView("blob"))
+            return true;
+        workspace_.openUrl(url);
+        if (ScriptMessageBridge::originOf(url) == origin_)
+            return true;
+        qInfo("Chat: a link to %s opens in the browser, not in the portal's window",
+            qUtf8Printable(ScriptMessageBridge::originOf(url).left(200)));
+        return false;
     }
 
 private:
     platform::Workspace& workspace_;
+    QString origin_;
 };
 
 } // namespace
@@ -127,17 +136,29 @@ void mmChatWC::windowDidLoad()
     auto* layout = new QVBoxLayout(window_);
     layout->setContentsMargins(0, 0, 0, 0);
     myWebView_ = new QWebEngineView(window_);
-    auto* page = new ChatPage(env_.workspace, myWebView_);
+    const QString origin = ScriptMessageBridge::originOf(QUrl(env_.portalOrigin));
+    auto* page = new ChatPage(env_.workspace, origin, myWebView_);
     page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
     page->settings()->setFontSize(QWebEngineSettings::MinimumFontSize, 0);
     myWebView_->setPage(page);
     layout->addWidget(myWebView_);
 
-    new ScriptMessageBridge(page, { kMessageName },
-        [this, alive = std::weak_ptr<int>(alive_)](const QString& name, const QJsonValue& body) {
-            if (!alive.expired())
-                userContentController(name, body);
-        });
+    // The bridge serves the portal's documents only; without a portal
+    // there is none.
+    if (!origin.isEmpty()) {
+        bridge_ = new ScriptMessageBridge(
+            page, { kMessageName },
+            [this, alive = std::weak_ptr<int>(alive_)](const QString& name, const QJsonValue& body) {
+                if (!alive.expired())
+                    userContentController(name, body);
+            },
+            origin);
+        QObject::connect(page, &QWebEnginePage::urlChanged, myWebView_,
+            [this, alive = std::weak_ptr<int>(alive_)](const QUrl&) {
+                if (!alive.expired())
+                    documentChanged();
+            });
+    }
 
     // Downloads the page starts go to a private folder of their own and open when complete.
     QObject::connect(page->profile(), &QWebEngineProfile::downloadRequested, myWebView_,
@@ -159,7 +180,7 @@ void mmChatWC::windowDidLoad()
             download->accept();
         });
 
-    if (env_.portalOrigin.isEmpty()) {
+    if (origin.isEmpty()) {
         ChatPortalAddress::reportNotConfigured();
         myWebView_->setHtml(QStringLiteral("<html><body style=\"font-family: sans-serif; margin: 2em;\"><p>The AI "
                                            "assistant's portal is not configured.</p><p>Set %1 or the setting %2 to "
@@ -244,8 +265,21 @@ void mmChatWC::sendEnterToJS()
 
 void mmChatWC::runScript(const QString& script)
 {
-    if (QWebEnginePage* target = page())
-        target->runJavaScript(script);
+    if (!bridge_ || bridge_->runInPage(script) || refusalLogged_)
+        return;
+    refusalLogged_ = true;
+    qWarning("Chat: nothing is sent to %s; only the portal's pages get audio and text",
+        qUtf8Printable(page() ? ScriptMessageBridge::originOf(page()->url()).left(200) : QString()));
+}
+
+void mmChatWC::documentChanged()
+{
+    refusalLogged_ = false;
+    if (!bridge_ || bridge_->documentAllowed() || !recording_)
+        return;
+    // The page that asked for the microphone is gone.
+    qInfo("Chat: the page left the portal; the microphone is switched off");
+    sendOpenMicrophoneWithOpen(false);
 }
 
 void mmChatWC::windowWillClose()

@@ -15,6 +15,7 @@ class MMUserInfo;
 class PcmSourceRegistry;
 class QWebEnginePage;
 class QWebEngineView;
+class ScriptMessageBridge;
 class QWidget;
 class WindowFrameAutosave;
 class mmUtilities;
@@ -30,8 +31,10 @@ class Workspace;
 // over the active link; while its request is on it receives the decoded
 // audio, buffer by buffer, as Base64 in onRecorder('{"type":"ing-recorder",
 // "data":...}'); the text recognised for the AI key goes into the page with
-// inputData(...) and is sent with sendData() half a second later.
-// Main thread only.
+// inputData(...) and is sent with sendData() half a second later. Only
+// documents of the portal's origin are joined to the mouse: messages from
+// any other are ignored, nothing is sent to it, and a link to another origin
+// opens in the browser. Main thread only.
 class mmChatWC {
 public:
     static const QString kMessageName; // "callRecorder"
@@ -75,12 +78,16 @@ private:
     void sendPcmToJS(const QByteArray& pcm);
     void sendPcmStatusToJS(bool status);
     void sendEnterToJS();
+    // Scripts reach only a document of the portal's origin.
     void runScript(const QString& script);
+    void documentChanged();
     void windowWillClose();
 
     Environment env_;
     QPointer<QWidget> window_;
     QPointer<QWebEngineView> myWebView_;
+    QPointer<ScriptMessageBridge> bridge_;
+    bool refusalLogged_ = false; // once per document
     std::unique_ptr<WindowFrameAutosave> frameAutosave_;
     platform::ObserverToken speechObserver_;
     bool recording_ = false;

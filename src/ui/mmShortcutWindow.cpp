@@ -5,16 +5,23 @@
 #include "core/Notifications.h"
 #include "translate/SnipTranslationLauncher.h"
 
+#include <QCursor>
+#include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include <X11/keysym.h>
 
 const QString mmShortcutWindow::kTitle = QStringLiteral("设置截屏翻译快捷键");
-const QString mmShortcutWindow::kNeedsModifierHint
-    = QStringLiteral("Hold Ctrl, Alt, Shift or Super with the key.");
-const QString mmShortcutWindow::kUnknownKeyHint = QStringLiteral("This key cannot be used as the hot key.");
+const QString mmShortcutWindow::kPrompt = QStringLiteral("按下新的快捷键（例如 Ctrl+3），按 Esc 取消。");
+const QString mmShortcutWindow::kCancel = QStringLiteral("取消");
+const QString mmShortcutWindow::kNeedsModifierHint = QStringLiteral("请同时按住 Ctrl、Alt、Shift 或 Super 键。");
+const QString mmShortcutWindow::kUnknownKeyHint = QStringLiteral("该按键不能用作快捷键。");
 
 namespace {
 
@@ -78,13 +85,26 @@ mmShortcutWindow::mmShortcutWindow(
     shortcutView_->setAlignment(Qt::AlignCenter);
     shortcutView_->setStyleSheet(QStringLiteral(
         "QLabel { border: 1px solid #1191FE; border-radius: 6px; padding: 8px; font-size: 18px; }"));
+    prompt_ = new QLabel(this);
+    prompt_->setWordWrap(true);
     hint_ = new QLabel(this);
+    hint_->setWordWrap(true);
+    hint_->setStyleSheet(QStringLiteral("QLabel { color: #c0392b; }"));
+    // The button never takes the keyboard: every key goes to the recorder.
+    cancel_ = new QPushButton(this);
+    cancel_->setFocusPolicy(Qt::NoFocus);
+    connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(titleString_);
+    layout->addWidget(prompt_);
     layout->addWidget(shortcutView_);
     layout->addWidget(hint_);
+    layout->addLayout(buttons);
     setFocusPolicy(Qt::StrongFocus);
-    resize(360, 150);
+    resize(380, 200);
     init_uidata();
     showCurrent();
     languageToken_ = center_.addObserver(
@@ -95,11 +115,38 @@ void mmShortcutWindow::init_uidata()
 {
     titleString_->setText(LGNLocalizedString::lgnAppLocalizedString(kTitle));
     setWindowTitle(titleString_->text());
+    prompt_->setText(LGNLocalizedString::lgnAppLocalizedString(kPrompt));
+    cancel_->setText(LGNLocalizedString::lgnAppLocalizedString(kCancel));
 }
 
 void mmShortcutWindow::showCurrent()
 {
-    shortcutView_->setText(SnipTranslationLauncher::storedHotkey(defaults_).displayText());
+    shortcutView_->setText(SnipTranslationLauncher::storedHotkey(defaults_).shownText());
+}
+
+void mmShortcutWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!centred_)
+        centre();
+}
+
+void mmShortcutWindow::centre()
+{
+    centred_ = true;
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+QString mmShortcutWindow::prompt() const
+{
+    return prompt_->text();
 }
 
 QString mmShortcutWindow::shownHotkey() const
@@ -145,22 +192,27 @@ std::optional<platform::Hotkey> mmShortcutWindow::hotkeyForKeyEvent(const QKeyEv
 
 void mmShortcutWindow::keyPressEvent(QKeyEvent* event)
 {
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
     const std::optional<platform::Hotkey> hotkey = hotkeyForKeyEvent(*event);
     if (!hotkey) {
         // Modifiers alone are the start of a combination, not a mistake.
         if (event->key() != Qt::Key_Shift && event->key() != Qt::Key_Control && event->key() != Qt::Key_Alt
             && event->key() != Qt::Key_Meta)
-            hint_->setText(kUnknownKeyHint);
+            hint_->setText(LGNLocalizedString::lgnAppLocalizedString(kUnknownKeyHint));
         return;
     }
     if (!hotkey->hasModifier()) {
-        hint_->setText(kNeedsModifierHint);
+        hint_->setText(LGNLocalizedString::lgnAppLocalizedString(kNeedsModifierHint));
         return;
     }
     hint_->clear();
     SnipTranslationLauncher::storeHotkey(defaults_, *hotkey);
-    const QString text = hotkey->displayText();
-    config_.setSec_ocr_ShortcutKey(text);
+    // The settings keep the readable form their readers know.
+    config_.setSec_ocr_ShortcutKey(hotkey->displayText());
     showCurrent();
     center_.post(notifications::kHadNewOCRHotkey);
+    close();
 }

@@ -153,6 +153,15 @@ protected:
         return false;
     }
 
+    // What the window asked the portal for, without the icon the engine
+    // fetches on its own whenever it gets to it.
+    QList<fakes::FakeHttpServer::Request> pageRequests() const
+    {
+        QList<fakes::FakeHttpServer::Request> requests = portal.requests();
+        requests.removeIf([](const fakes::FakeHttpServer::Request& r) { return r.path() == QStringLiteral("/favicon.ico"); });
+        return requests;
+    }
+
     QStringList recorderMessages(QWebEnginePage* page)
     {
         return evaluate(page, QStringLiteral("portal.recorder")).toStringList();
@@ -197,8 +206,8 @@ TEST_F(ChatWindowTest, ThePageSwitchesTheMicrophoneHearsTheAudioAndSendsTheRecog
     ASSERT_TRUE(waitForPage(page, QStringLiteral("typeof portal === 'object' && !!window.webkit")));
 
     // The address: the mainland path, the serial and the open key percent-encoded.
-    ASSERT_EQ(portal.requests().size(), 1);
-    EXPECT_EQ(portal.requests()[0].target, QByteArray("/?serialstring=A1B2C3D4E5F6&customer=zorvane&openkey=open%2B1%26x"));
+    ASSERT_EQ(pageRequests().size(), 1);
+    EXPECT_EQ(pageRequests()[0].target, QByteArray("/?serialstring=A1B2C3D4E5F6&customer=zorvane&openkey=open%2B1%26x"));
 
     // Audio before the page asked for it goes nowhere.
     streamAudio(2);
@@ -275,13 +284,88 @@ TEST_F(ChatWindowTest, LinksOpenInTheBrowserAndTheRegionPicksThePath)
     chat.window()->show();
     QWebEnginePage* page = chat.page();
     ASSERT_TRUE(waitForPage(page, QStringLiteral("typeof portal === 'object'")));
-    ASSERT_EQ(portal.requests().size(), 1);
-    EXPECT_EQ(portal.requests()[0].path(), QStringLiteral("/id/"));
+    ASSERT_EQ(pageRequests().size(), 1);
+    EXPECT_EQ(pageRequests()[0].path(), QStringLiteral("/id/"));
 
     evaluate(page, QStringLiteral("var a = document.createElement('a'); a.href = '/id/help?x=1'; a.id = 'help';"
                                   "a.textContent = 'help'; document.body.appendChild(a); a.click();"));
     ASSERT_TRUE(fakes::FakeHttpServer::waitUntil([&] { return !workspace.openedUrls().isEmpty(); }, 10000));
     EXPECT_EQ(workspace.openedUrls().first().path(), QStringLiteral("/id/help"));
+}
+
+QByteArray elsewherePage()
+{
+    QFile file(qEnvironmentVariable("PRAVIK_TEST_SOURCE_DIR") + QStringLiteral("/ui/chatportal/elsewhere.html"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray channelLibrary()
+{
+    QFile file(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A second local server is another origin. Its page is reached two ways: a
+// link the user clicks (it opens in the browser, not in the window), and a
+// redirect of the portal (it loads in the window, which then neither hears
+// it nor sends it anything, and lets go of the microphone).
+TEST_F(ChatWindowTest, AnotherOriginGetsNeitherTheMicrophoneNorAnythingSent)
+{
+    fakes::FakeHttpServer elsewhere;
+    elsewhere.on("GET", QStringLiteral("/"), fakes::FakeHttpServer::Reply::text(elsewherePage(), 200, "text/html; charset=utf-8"));
+    elsewhere.on("GET", QStringLiteral("/qwebchannel.js"),
+        fakes::FakeHttpServer::Reply::text(channelLibrary(), 200, "text/javascript"));
+    ASSERT_FALSE(channelLibrary().isEmpty());
+    const QUrl elsewhereUrl = elsewhere.url(QStringLiteral("/"));
+    fakes::FakeHttpServer::Reply away = fakes::FakeHttpServer::Reply::text("", 302);
+    away.headers.append({ QByteArray("Location"), elsewhereUrl.toEncoded() });
+    portal.on("GET", QStringLiteral("/away"), away);
+
+    mmChatWC chat(environment());
+    chat.window()->show();
+    QWebEnginePage* page = chat.page();
+    ASSERT_TRUE(waitForPage(page, QStringLiteral("typeof portal === 'object' && !!window.webkit")));
+    evaluate(page, QStringLiteral("document.getElementById('mic').click()"));
+    ASSERT_TRUE(waitForPage(page, QStringLiteral("portal.recorder.length === 1")));
+    ASSERT_TRUE(mouse.microphoneOn());
+
+    // The user clicks a link to the other origin.
+    evaluate(page, QStringLiteral("var a = document.createElement('a'); a.href = '%1'; a.textContent = 'out';"
+                                  "document.body.appendChild(a); a.click();")
+                       .arg(elsewhereUrl.toString()));
+    ASSERT_TRUE(fakes::FakeHttpServer::waitUntil([&] { return !workspace.openedUrls().isEmpty(); }, 10000));
+    EXPECT_EQ(workspace.openedUrls().last(), elsewhereUrl);
+    EXPECT_TRUE(evaluate(page, QStringLiteral("typeof portal === 'object'")).toBool()) << "the portal stays";
+    EXPECT_EQ(elsewhere.requestCount(), 0);
+    EXPECT_TRUE(mouse.microphoneOn());
+
+    // The portal sends the window on to the other origin.
+    evaluate(page, QStringLiteral("location.replace('/away')"));
+    ASSERT_TRUE(waitForPage(page, QStringLiteral("typeof caught === 'object'")));
+    // The engine's channel reaches every document of the page; the page uses it if it can.
+    waitForPage(page, QStringLiteral("caught.channel !== 'none'"), 3000);
+    EXPECT_EQ(evaluate(page, QStringLiteral("caught.handlers")).toString(), QStringLiteral("undefined"))
+        << "the handlers are not given to another origin";
+    EXPECT_FALSE(mouse.microphoneOn()) << "the page that asked for it is gone";
+    const qsizetype micOn = mouse.commandWrites().count(QByteArray::fromHex("9da55a070301ff"));
+    EXPECT_EQ(micOn, 1);
+
+    // Its request for the microphone is ignored; no audio or text reaches it.
+    evaluate(page, QStringLiteral("new QWebChannel(qt.webChannelTransport, function (c) {"
+                                  " c.objects.pravikScriptMessages.postMessage('callRecorder', '\"start\"'); });"));
+    center.post(notifications::kHadGPTSpeechText, QVariantMap { { QStringLiteral("text"), QStringLiteral("secret") } });
+    time.advance(mmChatWC::kSendDelay);
+    streamAudio(3);
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    time.runPending();
+    EXPECT_FALSE(chat.isRecording());
+    EXPECT_FALSE(mouse.microphoneOn());
+    EXPECT_EQ(mouse.commandWrites().count(QByteArray::fromHex("9da55a070301ff")), micOn);
+    EXPECT_EQ(evaluate(page, QStringLiteral("JSON.stringify(caught.recorder)")).toString(), QStringLiteral("[]"));
+    EXPECT_EQ(evaluate(page, QStringLiteral("caught.inputs.length + caught.sent")).toInt(), 0);
 }
 
 TEST_F(ChatWindowTest, ThePresenterBuildsOneWindowAndANewOneAfterClosing)

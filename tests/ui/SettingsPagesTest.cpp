@@ -35,6 +35,7 @@
 #include <QJsonObject>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QWebEnginePage>
 
@@ -451,8 +452,9 @@ TEST_F(HomeControllerTest, EachWindowRequestReachesItsWindowOnce)
         else
             center.post(c.notification);
         EXPECT_EQ(windows->calls, c.expected) << c.message << c.notification.toStdString();
-        if (c.expected.first() == "choose target" || c.expected.first() == "export")
+        if (c.expected.first() == "choose target" || c.expected.first() == "export") {
             EXPECT_EQ(windows->over, controller->view()) << c.message;
+        }
     }
     EXPECT_TRUE(controller->sentScripts().contains(windows->chosenTarget));
 }
@@ -575,7 +577,8 @@ TEST_F(PagesInBrowserTest, PagesLoadRenderAndPostTheirChanges)
     EXPECT_TRUE(waitFor([&] { return commands.getCustomCmdList().size() == 1; }));
     evaluate(
         *controller, "window.webkit.messageHandlers.refreshInstructionData.postMessage('[{\"word\": 1}]')");
-    evaluate(*controller, "window.webkit.messageHandlers.noSuchThing === undefined");
+    EXPECT_TRUE(evaluate(*controller, "window.webkit.messageHandlers.noSuchThing === undefined").toBool())
+        << "a page sees only the handlers of the registered names";
     evaluate(*controller, "window.webkit.messageHandlers.mouseSettings.postMessage([1, 2])");
     QEventLoop settle;
     QTimer::singleShot(300, &settle, &QEventLoop::quit);
@@ -612,6 +615,134 @@ TEST_F(PagesInBrowserTest, PagesLoadRenderAndPostTheirChanges)
     const qsizetype before = controller->sentScripts().size();
     controller->webView()->reload();
     EXPECT_TRUE(waitFor([&] { return controller->sentScripts().size() >= before + 2 && loaded(); }));
+}
+
+// What the pages show comes only from what the application sent whole: a
+// call with nothing in it, the data of another page, or the application list
+// arriving late never blanks a page, and an add stores the whole list.
+TEST_F(PagesInBrowserTest, NoCallBlanksAPageOrTruncatesTheStoredCommands)
+{
+    for (const char* word : { "alpha", "beta" }) {
+        MMCustomCmdItem command;
+        command.setType(QStringLiteral("url"));
+        command.setWord(QString::fromUtf8(word));
+        command.setTodo(QStringLiteral("example.org/") + QString::fromUtf8(word));
+        commands.requestCreateCustomCmd(command, {});
+    }
+    MMAppdataItem app;
+    app.setName(QStringLiteral("Notes"));
+    app.setPath(QStringLiteral("file:///usr/share/applications/notes.desktop"));
+    app.setCmdword(QStringLiteral("open Notes"));
+    commands.requestCreateMyAppListCmd(app, {});
+    user.deviceInfo().setSn(QStringLiteral("A1B2C3D4E5F6"));
+
+    auto controller = make(true);
+    ASSERT_TRUE(waitFor([&] { return evaluate(*controller, "typeof goToPage").toString() == "function"; }));
+    const auto rows = [&] {
+        return evaluate(*controller,
+            "Array.prototype.map.call(document.querySelectorAll('#commandTable tbody tr'),"
+            " function (r) { return r.cells[0].textContent; }).join(',')")
+            .toString();
+    };
+    const auto storedWords = [&] {
+        QStringList words;
+        for (const MMCustomCmdItem& item : commands.getCustomCmdList())
+            words << item.word();
+        return words.join(u',');
+    };
+    const auto add = [&](const char* word) {
+        evaluate(*controller,
+            QStringLiteral("document.getElementById('newWord').value = '%1';"
+                           "document.getElementById('newTarget').value = 'example.org/%1';"
+                           "document.getElementById('addCommand').click()")
+                .arg(QString::fromUtf8(word)));
+    };
+
+    // The applications' page asks for its list; the user moves on to the
+    // custom commands before it arrives.
+    controller->tableViewSelectionDidChange(3);
+    controller->tableViewSelectionDidChange(2);
+    time.advance(0.31);
+    ASSERT_TRUE(waitFor([&] { return rows() == "alpha,beta"; })) << rows().toStdString();
+    ASSERT_TRUE(waitFor([&] {
+        time.runPending();
+        return controller->sentScripts().last().contains(QStringLiteral("open Notes"));
+    }));
+    EXPECT_EQ(rows(), "alpha,beta") << "the late application list is not the custom commands";
+
+    // The mouse connects: the page of index 2 gets an empty call.
+    center.post(notifications::kHadProductConnected);
+    EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("indexLoading('')"));
+    EXPECT_EQ(rows(), "alpha,beta");
+    add("gamma");
+    EXPECT_TRUE(waitFor([&] { return storedWords() == "alpha,beta,gamma"; })) << storedWords().toStdString();
+
+    // The software page keeps its serial when the AI page's data is sent
+    // again (a new hot key) and when an empty call arrives.
+    controller->tableViewSelectionDidChange(4);
+    ASSERT_TRUE(waitFor([&] {
+        return evaluate(*controller, "document.getElementById('deviceSN').textContent").toString() == "A1B2C3D4E5F6";
+    }));
+    center.post(notifications::kHadNewOCRHotkey);
+    evaluate(*controller, "indexLoading('')");
+    EXPECT_EQ(evaluate(*controller, "document.getElementById('deviceSN').textContent").toString(), "A1B2C3D4E5F6");
+
+    // Back on the commands: the list the page holds is still whole.
+    controller->tableViewSelectionDidChange(2);
+    time.advance(0.31);
+    add("delta");
+    EXPECT_TRUE(waitFor([&] { return storedWords() == "alpha,beta,gamma,delta"; })) << storedWords().toStdString();
+}
+
+// The language list of the software page shows the new choice at once.
+TEST_F(PagesInBrowserTest, TheInterfaceLanguageListShowsTheNewChoice)
+{
+    languages.setIndexOfUI(1);
+    auto controller = make(true);
+    ASSERT_TRUE(waitFor([&] { return evaluate(*controller, "typeof goToPage").toString() == "function"; }));
+    controller->tableViewSelectionDidChange(4);
+    ASSERT_TRUE(waitFor([&] {
+        return evaluate(*controller, "document.getElementById('appVersion').textContent").toString() != "";
+    }));
+    EXPECT_EQ(evaluate(*controller, "document.getElementById('systemLanguage').value").toString(), "1");
+    evaluate(*controller,
+        "var l = document.getElementById('systemLanguage'); l.value = '4';"
+        "l.dispatchEvent(new Event('change'))");
+    EXPECT_TRUE(waitFor([&] { return languages.indexOfUI() == 4; }));
+    EXPECT_EQ(evaluate(*controller, "document.getElementById('systemLanguage').value").toString(), "4");
+    EXPECT_EQ(evaluate(*controller, "document.querySelector('#page-4 h1').textContent").toString(),
+        QStringLiteral("앱 설정"));
+}
+
+// The AI page shows the hot key as this desktop writes it, whatever form the
+// settings keep. With PRAVIK_DEMO_DIR set the page is saved there.
+TEST_F(PagesInBrowserTest, TheAiPageShowsTheHotKeyInThisDesktopsWords)
+{
+    ASSERT_EQ(user.webConfig().sec_ocr_ShortcutKey(), QStringLiteral("⌘ + 3"));
+    auto controller = make(true);
+    controller->view()->resize(1080, 700);
+    controller->view()->show();
+    ASSERT_TRUE(waitFor([&] { return evaluate(*controller, "typeof goToPage").toString() == "function"; }));
+    controller->tableViewSelectionDidChange(1);
+    const auto shown = [&] { return evaluate(*controller, "document.getElementById('hotKey').textContent").toString(); };
+    EXPECT_TRUE(waitFor([&] { return shown() == QStringLiteral("Ctrl+3"); })) << shown().toStdString();
+
+    // A new key from the recorder: the settings keep the signs, the page is told again.
+    user.webConfig().setSec_ocr_ShortcutKey(QStringLiteral("⇧ + ⌘ + F + 5"));
+    center.post(notifications::kHadNewOCRHotkey);
+    EXPECT_TRUE(waitFor([&] { return shown() == QStringLiteral("Ctrl+Shift+F5"); })) << shown().toStdString();
+
+    if (const QString demo = qEnvironmentVariable("PRAVIK_DEMO_DIR"); !demo.isEmpty()) {
+        QEventLoop settle;
+        QTimer::singleShot(1000, &settle, &QEventLoop::quit);
+        settle.exec();
+        QWidget* window = controller->view()->window();
+        QScreen* screen = window->screen();
+        ASSERT_TRUE(screen);
+        const QRect frame = window->frameGeometry();
+        EXPECT_TRUE(screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+                        .save(demo + QStringLiteral("/ai-page.png")));
+    }
 }
 
 } // namespace settingspages

@@ -1,5 +1,7 @@
 // The hot-key recorder: what it stores, what it refuses, and that the
 // binding follows at once.
+#include "core/KWLangManager.h"
+#include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/MMwebconfig.h"
 #include "core/Notifications.h"
@@ -17,10 +19,16 @@
 #include "ui/mmShortcutWindow.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -47,11 +55,11 @@ TEST_F(ShortcutRecorderTest, AKeyWithModifiersIsStoredShownAndAnnouncedOnce)
     int announced = 0;
     platform::ObserverToken token
         = center_.addObserver(notifications::kHadNewOCRHotkey, [&](const platform::Notification&) { ++announced; });
-    EXPECT_EQ(window_.shownHotkey(), QStringLiteral("⌘ + 3")) << "the default before anything is recorded";
+    EXPECT_EQ(window_.shownHotkey(), QStringLiteral("Ctrl+3")) << "the default before anything is recorded";
     press(Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("A"));
     EXPECT_EQ(SnipTranslationLauncher::storedHotkey(prefs_), (Hotkey { 0, Hotkey::kCommand | Hotkey::kShift }));
-    EXPECT_EQ(config_.sec_ocr_ShortcutKey(), QStringLiteral("⇧ + ⌘ + A"));
-    EXPECT_EQ(window_.shownHotkey(), QStringLiteral("⇧ + ⌘ + A"));
+    EXPECT_EQ(config_.sec_ocr_ShortcutKey(), QStringLiteral("⇧ + ⌘ + A")) << "the settings keep their form";
+    EXPECT_EQ(window_.shownHotkey(), QStringLiteral("Ctrl+Shift+A"));
     EXPECT_EQ(announced, 1);
 
     // Shift turns 3 into #, the key stays 3.
@@ -74,12 +82,57 @@ TEST_F(ShortcutRecorderTest, KeysWithoutAModifierOrWithoutACodeAreRefused)
     platform::ObserverToken token
         = center_.addObserver(notifications::kHadNewOCRHotkey, [&](const platform::Notification&) { ++announced; });
     press(Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
-    EXPECT_EQ(window_.hint(), mmShortcutWindow::kNeedsModifierHint);
+    EXPECT_EQ(window_.hint(), LGNLocalizedString::lgnAppLocalizedString(mmShortcutWindow::kNeedsModifierHint));
     press(Qt::Key_Control, Qt::ControlModifier);
     press(Qt::Key_Print, Qt::ControlModifier);
-    EXPECT_EQ(window_.hint(), mmShortcutWindow::kUnknownKeyHint);
+    EXPECT_EQ(window_.hint(), LGNLocalizedString::lgnAppLocalizedString(mmShortcutWindow::kUnknownKeyHint));
     EXPECT_EQ(announced, 0);
     EXPECT_FALSE(prefs_.storedValues().contains(SnipTranslationLauncher::kShortcutKey));
+}
+
+// The window as a person meets it: centred, saying what to press, in the
+// interface language; it closes when a key was taken, and Escape or Cancel
+// close it without a change.
+TEST_F(ShortcutRecorderTest, OpensCentredSaysWhatToPressAndClosesOnAKeyEscapeOrCancel)
+{
+    int announced = 0;
+    platform::ObserverToken token
+        = center_.addObserver(notifications::kHadNewOCRHotkey, [&](const platform::Notification&) { ++announced; });
+    KWLangManager& languages = KWLangManager::sharedManager();
+    const quint64 before = languages.indexOfUI();
+    languages.setIndexOfUI(1);
+    center_.post(notifications::kHadChangeUILanguage);
+    EXPECT_EQ(window_.prompt(), QStringLiteral("Press the new hot key (for example Ctrl+3), or Esc to cancel."));
+    EXPECT_EQ(window_.cancelButton()->text(), QStringLiteral("Cancel"));
+
+    struct Case {
+        const char* how;
+        std::function<void()> act;
+        bool stored;
+    };
+    const Case cases[] = {
+        { "Escape", [&] { press(Qt::Key_Escape, Qt::NoModifier); }, false },
+        { "Escape with a modifier", [&] { press(Qt::Key_Escape, Qt::ControlModifier); }, false },
+        { "Cancel", [&] { window_.cancelButton()->click(); }, false },
+        { "a key taken", [&] { press(Qt::Key_5, Qt::ControlModifier | Qt::AltModifier, QStringLiteral("5")); }, true },
+    };
+    for (const Case& c : cases) {
+        window_.show();
+        QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        ASSERT_TRUE(screen);
+        const QPoint offset = window_.frameGeometry().center() - screen->availableGeometry().center();
+        EXPECT_LE(offset.manhattanLength(), 2) << c.how << ": the window opens centred";
+        EXPECT_TRUE(window_.isVisible()) << c.how;
+        c.act();
+        EXPECT_FALSE(window_.isVisible()) << c.how;
+        EXPECT_EQ(prefs_.storedValues().contains(SnipTranslationLauncher::kShortcutKey), c.stored) << c.how;
+        EXPECT_EQ(announced, c.stored ? 1 : 0) << c.how;
+    }
+    EXPECT_EQ(config_.sec_ocr_ShortcutKey(), QStringLiteral("⌥ + ⌘ + 5"));
+    EXPECT_EQ(window_.shownHotkey(), QStringLiteral("Ctrl+Alt+5"));
+    languages.setIndexOfUI(before);
 }
 
 TEST_F(ShortcutRecorderTest, TheNewKeyReplacesTheBoundOneAtOnce)

@@ -4,6 +4,10 @@
 (function () {
   "use strict";
 
+  // data: every page object's keys as last received; a later object (of any
+  // page) updates its own keys and leaves the others. commands: the custom
+  // commands as the application last sent them whole, or as the page itself
+  // last stored them; the application sends no list for an empty table.
   var state = { page: 0, lang: 0, country: "", data: {}, commands: [], apps: [], lists: {}, strings: {} };
   var LANGUAGE_FOLDERS = ["zh-Hans", "en", "id", "vi", "ko"];
 
@@ -209,17 +213,39 @@
     window.scrollTo(0, 0);
   }
 
-  // Data for the page on show: a page object, or one of the two lists.
+  function isObjectRow(row) {
+    return row !== null && typeof row === "object" && !Array.isArray(row);
+  }
+
+  // The two lists are told apart by their rows, not by the page on show: an
+  // application list built on another thread may arrive after the user moved
+  // on. A custom command has a word or a target; an application has neither.
+  // The application sends the custom commands only when there are some.
+  function isCommandList(list) {
+    return list.length > 0 && list.every(function (row) {
+      return isObjectRow(row) && ("word" in row || "todo" in row) && !("path" in row) && !("cmdword" in row);
+    });
+  }
+
+  function isAppList(list) {
+    return list.every(function (row) { return isObjectRow(row) && !("word" in row) && !("todo" in row); });
+  }
+
+  // Data from the application: a page object or one of the two lists. An
+  // empty or unreadable text carries nothing and changes nothing.
   function load(json) {
     var value = parse(json);
     if (Array.isArray(value)) {
-      if (state.page === 3) state.apps = value; else state.commands = value;
-    } else if (value && typeof value === "object") {
-      state.data = value;
-      if (value.country !== undefined) state.country = value.country;
-      if (state.page === 1) translate();
-    } else if (state.page === 2) {
-      state.commands = [];
+      if (isCommandList(value)) state.commands = value;
+      else if (isAppList(value)) state.apps = value;
+    } else if (isObjectRow(value)) {
+      var countryChanged = value.country !== undefined && value.country !== state.country;
+      Object.keys(value).forEach(function (key) { state.data[key] = value[key]; });
+      if (countryChanged) {
+        state.country = value.country;
+        translate();
+        return;
+      }
     }
     render();
   }
@@ -285,6 +311,7 @@
     });
     document.getElementById("systemLanguage").addEventListener("change", function (event) {
       state.lang = Number(event.target.value);
+      state.data.SystemLanguage = String(state.lang);
       post("setSystemLanguage", state.lang);
       translate();
     });
