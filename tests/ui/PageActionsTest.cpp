@@ -117,15 +117,17 @@ protected:
     }
 
     // An archiver that takes its time: it waits (at most ten seconds) for
-    // the file release() to appear, then archives as zip does.
+    // the file release() to appear, then archives as zip does and leaves
+    // the file ended() behind.
     QString release() const { return root_.filePath(QStringLiteral("release")); }
+    QString ended() const { return root_.filePath(QStringLiteral("ended")); }
     QString slowArchiver() const
     {
         const QString path = root_.filePath(QStringLiteral("slow-zip"));
         const bool written = writeExportFile(path,
             QStringLiteral("#!/bin/sh\nfor i in $(seq 200); do [ -e '%1' ] && break; sleep 0.05; done\n"
-                           "exec /usr/bin/zip \"$@\"\n")
-                .arg(release())
+                           "/usr/bin/zip \"$@\"; status=$?; : > '%2'; exit $status\n")
+                .arg(release(), ended())
                 .toUtf8());
         return written && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
             ? path
@@ -246,8 +248,8 @@ TEST_F(DocumentExporterTest, TheWindowGoesOnWhileTheArchiverRunsAndASecondExport
     first.exportDocumentFolder();
     // Back at once, the archiver still at work.
     EXPECT_TRUE(DocumentExporter::isExporting());
-    EXPECT_FALSE(QFileInfo::exists(release()));
-    EXPECT_FALSE(QFileInfo::exists(destination)) << "the export held up its caller until the archive was written";
+    EXPECT_FALSE(QFileInfo::exists(ended())) << "the export held up its caller until the archiver ended";
+    EXPECT_FALSE(QFileInfo::exists(destination));
     EXPECT_TRUE(alerts_.alerts.isEmpty());
 
     // Another export meanwhile (the page's button pressed again) is refused
