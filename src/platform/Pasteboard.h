@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 
-#include <memory>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -18,6 +20,15 @@ enum class PasteboardKind {
 // thread while waiting for a thread that uses the pasteboard.
 class Pasteboard {
 public:
+    // Everything the clipboard holds, in every format it offers, so that it
+    // can be put back exactly as it was.
+    struct Content {
+        std::vector<std::pair<QString, QByteArray>> formats; // MIME type, bytes
+        QImage image; // a picture held as a picture (not as bytes of a format)
+        bool isEmpty() const { return formats.empty() && image.isNull(); }
+        bool operator==(const Content&) const = default;
+    };
+
     virtual ~Pasteboard() = default;
 
     // The plain text on it; a null string when it holds no text.
@@ -27,6 +38,9 @@ public:
     // Replaces the whole content of the clipboard by the picture.
     virtual void setImage(const QImage& image) = 0;
     virtual void clear(PasteboardKind kind = PasteboardKind::Clipboard) = 0;
+    // A copy of the clipboard's whole content, and its replacement by one.
+    virtual Content content() const = 0;
+    virtual void setContent(const Content& content) = 0;
     // False where the session has no primary selection (its calls then do nothing).
     virtual bool supportsSelection() const = 0;
 

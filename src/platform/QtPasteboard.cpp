@@ -14,6 +14,9 @@ QClipboard::Mode mode(PasteboardKind kind)
     return kind == PasteboardKind::Selection ? QClipboard::Selection : QClipboard::Clipboard;
 }
 
+// Qt's own name for a picture held as a picture; it has no bytes of its own.
+const QString kQtImageFormat = QStringLiteral("application/x-qt-image");
+
 } // namespace
 
 void QtPasteboard::onMainThread(const std::function<void()>& work)
@@ -49,6 +52,39 @@ void QtPasteboard::setImage(const QImage& image)
 void QtPasteboard::clear(PasteboardKind kind)
 {
     onMainThread([&] { QGuiApplication::clipboard()->clear(mode(kind)); });
+}
+
+Pasteboard::Content QtPasteboard::content() const
+{
+    Content result;
+    onMainThread([&] {
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        if (!data)
+            return;
+        for (const QString& format : data->formats()) {
+            if (format != kQtImageFormat)
+                result.formats.emplace_back(format, data->data(format));
+        }
+        if (data->hasImage())
+            result.image = qvariant_cast<QImage>(data->imageData());
+    });
+    return result;
+}
+
+void QtPasteboard::setContent(const Content& content)
+{
+    onMainThread([&] {
+        if (content.isEmpty()) {
+            QGuiApplication::clipboard()->clear();
+            return;
+        }
+        auto* data = new QMimeData;
+        for (const auto& [format, bytes] : content.formats)
+            data->setData(format, bytes);
+        if (!content.image.isNull())
+            data->setImageData(content.image);
+        QGuiApplication::clipboard()->setMimeData(data); // takes ownership
+    });
 }
 
 bool QtPasteboard::supportsSelection() const

@@ -14,6 +14,8 @@ public:
     void setText(const QString& text, PasteboardKind kind = PasteboardKind::Clipboard) override;
     void setImage(const QImage& image) override;
     void clear(PasteboardKind kind = PasteboardKind::Clipboard) override;
+    Content content() const override;
+    void setContent(const Content& content) override;
     bool supportsSelection() const override;
 
 private:

@@ -3,7 +3,6 @@
 #include "platform/Executor.h"
 #include "platform/KeyPoster.h"
 #include "platform/MainQueue.h"
-#include "platform/Pasteboard.h"
 
 Selection::Selection(
     platform::Pasteboard& pasteboard, platform::KeyPoster& keys, platform::Executor& executor)
@@ -24,27 +23,41 @@ void Selection::getText(Handler handler)
 {
     if (!handler)
         return;
+    waiting_.push_back(std::move(handler));
+    readNext();
+}
+
+void Selection::readNext()
+{
+    if (reading_ || waiting_.empty())
+        return;
+    reading_ = true;
+    Handler handler = std::move(waiting_.front());
+    waiting_.pop_front();
+
     if (pasteboard_.supportsSelection()) {
         const QString selected = pasteboard_.text(platform::PasteboardKind::Selection);
         if (!selected.isEmpty()) {
-            executor_.async([handler = std::move(handler), selected] { handler(selected); });
+            executor_.async([this, handler = std::move(handler), selected] { finishRead(handler, selected); });
             return;
         }
     }
-    // The copy replaces the clipboard; the user's own text goes back after it
-    // has been read.
-    const QString saved = pasteboard_.text();
+    // An emptied clipboard tells the copy's text apart from the user's own:
+    // whatever text is there after the copy was put there by it.
+    saved_ = pasteboard_.content();
+    pasteboard_.clear();
     keys_.press(platform::Key::C, platform::Modifier::Command);
-    executor_.asyncAfter(kCopyDelaySeconds, [this, handler = std::move(handler), saved] {
+    executor_.asyncAfter(kCopyDelaySeconds, [this, handler = std::move(handler)] {
         const QString copied = pasteboard_.text();
-        // An unchanged clipboard means the copy found nothing: the earlier
-        // clipboard text is no selection.
-        if (copied == saved) {
-            handler(QString());
-            return;
-        }
-        if (!saved.isNull())
-            pasteboard_.setText(saved);
-        handler(copied);
+        pasteboard_.setContent(saved_);
+        saved_ = {};
+        finishRead(handler, copied.isEmpty() ? QString() : copied);
     });
+}
+
+void Selection::finishRead(const Handler& handler, const QString& text)
+{
+    reading_ = false;
+    handler(text);
+    readNext();
 }

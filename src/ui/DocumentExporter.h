@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class DeviceAlertPresenter;
 class QWidget;
 
@@ -21,12 +23,19 @@ class NotificationCenter;
 // step). An archiver that is missing or fails, or an archive that cannot be
 // put in place, is reported to the user; the destination is then left as it
 // was.
+//
+// A large folder takes the archiver a long time, so it runs while the
+// window goes on (the exporter returns at once) and the outcome is shown
+// when it ends. One export runs at a time in the process: another asked for
+// meanwhile is refused with a message. Main thread.
 class DocumentExporter {
 public:
     static const QString kArchiveName; // "DocumentFolder.zip"
     static const QString kPassword; // "803"
     static const QString kSavePanelMessage; // "选择保存位置", shown as it is in every language
     static const QString kFailureTitleKey; // "导出失败"
+    static const QString kSuccessTitleKey; // "导出完成"
+    static const QString kBusyTitleKey; // "已有导出正在进行"
     static const QString kDefaultArchiver; // "/usr/bin/zip"
     // The longest an archive may take before the archiver is stopped.
     static constexpr int kArchiverTimeoutMs = 10 * 60 * 1000;
@@ -35,6 +44,7 @@ public:
         bool ok = false;
         QString error; // what went wrong, for the user; empty on success
     };
+    using Completion = std::function<void(const Result& result)>;
 
     // Uses the shared panels, notification centre and documents folder, and
     // the message boxes over the given window.
@@ -44,13 +54,23 @@ public:
 
     void setArchiver(const QString& program) { archiver_ = program; }
 
-    // Flushes the log, asks where to save and, unless cancelled, writes the
-    // archive there; a failure is shown to the user.
+    // Flushes the log, asks where to save and, unless cancelled, starts
+    // writing the archive there. The outcome is shown when the archiver
+    // ends; while another export runs, only the refusal is shown.
     void exportDocumentFolder();
-    // Writes the archive of the folder to the destination with the password.
-    Result zipDocumentDirectory(const QString& documentsFolder, const QString& destination, const QString& password);
+    // Starts writing the archive of the folder to the destination with the
+    // password; the completion runs once, on the main thread, when it is
+    // done (at once for a failure found before the archiver starts). False,
+    // and no completion, while another export runs.
+    bool zipDocumentDirectory(
+        const QString& documentsFolder, const QString& destination, const QString& password, Completion completion);
+    // Whether an export is running in this process.
+    static bool isExporting();
 
 private:
+    // Outlives the exporter: the outcome arrives after it may be gone.
+    static void showOutcome(DeviceAlertPresenter& alerts, const QString& destination, const Result& result);
+
     platform::FilePanels& panels_;
     platform::NotificationCenter& notifications_;
     DeviceAlertPresenter& alerts_;

@@ -24,9 +24,13 @@ MMupdateInfo::MMupdateInfo(MMUserInfo& user, SHHttpManager& http, QString backen
 {
 }
 
-std::optional<int> MMupdateInfo::compareVersions(const QString& local, const QString& server)
+std::optional<int> MMupdateInfo::compareVersions(const QString& localText, const QString& serverText)
 {
-    static const QRegularExpression version(QStringLiteral("^[0-9]+(\\.[0-9]+)*$"));
+    // The whole text, white space around it aside: "$" alone would let a
+    // final line break through into the last part.
+    static const QRegularExpression version(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]+(\\.[0-9]+)*")));
+    const QString local = localText.trimmed();
+    const QString server = serverText.trimmed();
     if (!version.match(local).hasMatch() || !version.match(server).hasMatch())
         return std::nullopt;
     QStringList localParts = local.split(u'.');
@@ -83,7 +87,7 @@ MMupdateInfo::Outcome MMupdateInfo::outcomeFor(
     const std::optional<int> order = compareVersions(myVersion, reply.ver);
     if (!order)
         return Outcome::Unknown;
-    if (*order != -1 || reply.ver == jumpVersion)
+    if (*order != -1 || reply.ver.trimmed() == jumpVersion.trimmed())
         return Outcome::NotNewer;
     return Outcome::Newer;
 }

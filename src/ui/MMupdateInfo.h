@@ -14,8 +14,9 @@ class SHHttpManager;
 //
 // The reply's "data" → "ver" and "data" → "url" are stored in the shared
 // state (neewVersion, updateURL) whatever the outcome. Versions are dotted
-// decimal numbers compared part by part, numerically, the shorter padded
-// with zeros. A transport failure, an HTTP error, a reply that is not JSON,
+// decimal numbers, white space around them aside (a reply's "1.2.3\n" is
+// "1.2.3"), compared part by part, numerically, the shorter padded with
+// zeros. A transport failure, an HTTP error, a reply that is not JSON,
 // a missing "ver" or a "ver" that is not a version are Unknown, never Newer.
 // A newer version the user chose to skip (jumpVersion) is NotNewer.
 class MMupdateInfo {
@@ -47,7 +48,8 @@ public:
     bool compareVersionWithServerVersin(const QString& serverVersion) const;
 
     // -1 when local is older than server, 0 when equal, 1 when newer;
-    // nullopt when either text is not a dotted decimal version.
+    // nullopt when either text, white space around it aside, is not a dotted
+    // decimal version.
     static std::optional<int> compareVersions(const QString& local, const QString& server);
     // "data" → "ver" and "url" of a reply read as JSON; members of the wrong
     // kind count as absent.

@@ -93,20 +93,28 @@ void UWHomeViewModel::requestCreateMyAppListCmd(const MMAppdataItem& item, const
 QList<MMAppdataItem> UWHomeViewModel::getLocalMyAppsCmdList()
 {
     std::lock_guard lock(mutex_);
-    QList<MMAppdataItem> rows
-        = database_.selectAllDataBaseWithtableName<MMAppdataItem>(kDBMyAppsoooCmdListKey);
     // A reader called back from within a rebuild gets what is there so far
     // instead of starting a second rebuild.
-    if (!rows.isEmpty() || rebuilding_)
-        return rows;
+    if (rebuilding_)
+        return database_.selectAllDataBaseWithtableName<MMAppdataItem>(kDBMyAppsoooCmdListKey);
+    if (!emptied_.exchange(false)) {
+        const QList<MMAppdataItem> rows
+            = database_.selectAllDataBaseWithtableName<MMAppdataItem>(kDBMyAppsoooCmdListKey);
+        if (!rows.isEmpty())
+            return rows;
+    }
     rebuilding_ = true;
     auto& center = platform::NotificationCenter::defaultCenter();
     center.post(notifications::kGetMyApp, kGetMyAppBegin);
     // The applications installed now, so that a refresh shows what was
-    // installed or removed since start-up.
-    refreshAppList();
-    getAppList();
-    rows = database_.selectAllDataBaseWithtableName<MMAppdataItem>(kDBMyAppsoooCmdListKey);
+    // installed or removed since start-up. An emptying asked for meanwhile
+    // means the list may be out of date already: build it again.
+    do {
+        refreshAppList();
+        getAppList();
+    } while (emptied_.exchange(false));
+    const QList<MMAppdataItem> rows
+        = database_.selectAllDataBaseWithtableName<MMAppdataItem>(kDBMyAppsoooCmdListKey);
     rebuilding_ = false;
     center.post(notifications::kGetMyApp, kGetMyAppEnd);
     return rows;
@@ -114,7 +122,12 @@ QList<MMAppdataItem> UWHomeViewModel::getLocalMyAppsCmdList()
 
 bool UWHomeViewModel::cleanLocalMyAppsCmdList()
 {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock() || rebuilding_) {
+        emptied_ = true;
+        return true;
+    }
+    emptied_ = false;
     return database_.cleanTableWithtableName(kDBMyAppsoooCmdListKey);
 }
 

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 
@@ -65,10 +66,16 @@ public:
 
     // Inserts the row; the callback (may be empty) gets the outcome.
     void requestCreateMyAppListCmd(const MMAppdataItem& item, const Callback& callback);
-    // Every application command, in table order. An empty table is rebuilt
-    // first from the applications installed now: "kGetMyAppNoti" with "Begin"
-    // and "End" (on the calling thread) around the rebuild.
+    // Every application command, in table order. An empty (or emptied)
+    // table is rebuilt first from the applications installed now:
+    // "kGetMyAppNoti" with "Begin" and "End" (on the calling thread) around
+    // the rebuild.
     QList<MMAppdataItem> getLocalMyAppsCmdList();
+    // Empties the application table so that the next read rebuilds it.
+    // Never waits for a rebuild (the settings page calls it on the main
+    // thread, and a rebuild of many applications takes seconds): while one
+    // runs, the table is marked emptied instead, and the running rebuild
+    // starts over with the applications installed by then.
     bool cleanLocalMyAppsCmdList();
 
     // Fills the application table (only ever rebuilt when empty; whatever it
@@ -97,5 +104,8 @@ private:
     // notifications may read the store.
     mutable std::recursive_mutex mutex_;
     bool rebuilding_ = false;
+    // An emptying asked for while the store was busy: the stored rows are
+    // out of date and the next read (or the running rebuild) builds again.
+    std::atomic<bool> emptied_ { false };
     QList<platform::InstalledApplication> myAppList_;
 };

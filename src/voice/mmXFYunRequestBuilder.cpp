@@ -34,20 +34,14 @@ const QString kAudio = QStringLiteral("audio");
 const QString kLanguage = QStringLiteral("language");
 const QString kDomain = QStringLiteral("domain");
 const QString& kAccent = mmXFYunRequestBuilder::kAccentKey;
-const QString& kVadEosKey = mmXFYunRequestBuilder::kVadEosKey;
 const QString kPtt = QStringLiteral("ptt");
 const QString& kRlang = mmXFYunRequestBuilder::kRlangKey;
 const QString kNunum = QStringLiteral("nunum");
 const QString& kDwa = mmXFYunRequestBuilder::kDwaKey;
 
 const QString kDomainIat = QStringLiteral("iat");
-const QString& kDynamicCorrection = mmXFYunRequestBuilder::kDynamicCorrection;
-const QString& kMandarin = mmXFYunRequestBuilder::kMandarin;
-const QString& kChineseFamily = mmXFYunRequestBuilder::kChineseFamily;
 const QString& kCantoneseTraditional = mmXFYunRequestBuilder::kCantoneseTraditional;
 const QString kTaiwanTraditional = QStringLiteral("zh_cn_taiwan_traditional");
-const QString& kRlangTraditional = mmXFYunRequestBuilder::kRlangTraditional;
-const QString& kRlangSimplified = mmXFYunRequestBuilder::kRlangSimplified;
 
 // Dialects of the Chinese family, by a substring of the language code; the
 // first that matches wins, so the longer codes come before their prefixes.

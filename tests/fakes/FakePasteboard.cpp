@@ -2,14 +2,18 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
+
 namespace fakes {
 
-FakePasteboard::Content& FakePasteboard::content(platform::PasteboardKind kind)
+const QString FakePasteboard::kTextFormat = QStringLiteral("text/plain");
+
+FakePasteboard::Content& FakePasteboard::held(platform::PasteboardKind kind)
 {
     return kind == platform::PasteboardKind::Selection ? selection_ : clipboard_;
 }
 
-const FakePasteboard::Content& FakePasteboard::content(platform::PasteboardKind kind) const
+const FakePasteboard::Content& FakePasteboard::held(platform::PasteboardKind kind) const
 {
     return kind == platform::PasteboardKind::Selection ? selection_ : clipboard_;
 }
@@ -17,28 +21,47 @@ const FakePasteboard::Content& FakePasteboard::content(platform::PasteboardKind 
 QString FakePasteboard::text(platform::PasteboardKind kind) const
 {
     QMutexLocker lock(&mutex_);
-    return content(kind).text;
+    const auto& formats = held(kind).formats;
+    const auto found = std::find_if(
+        formats.begin(), formats.end(), [](const auto& format) { return format.first == kTextFormat; });
+    if (found == formats.end())
+        return QString();
+    // Like a real clipboard, an empty text is still a text.
+    const QString text = QString::fromUtf8(found->second);
+    return text.isNull() ? QStringLiteral("") : text;
 }
 
 void FakePasteboard::setText(const QString& text, platform::PasteboardKind kind)
 {
     QMutexLocker lock(&mutex_);
-    // Like a real clipboard, an empty text is still a text.
-    content(kind) = Content { text.isNull() ? QStringLiteral("") : text, {} };
+    held(kind) = Content { { { kTextFormat, text.toUtf8() } }, {} };
     ++writes_;
 }
 
 void FakePasteboard::setImage(const QImage& image)
 {
     QMutexLocker lock(&mutex_);
-    clipboard_ = Content { QString(), image };
+    clipboard_ = Content { {}, image };
     ++writes_;
 }
 
 void FakePasteboard::clear(platform::PasteboardKind kind)
 {
     QMutexLocker lock(&mutex_);
-    content(kind) = Content {};
+    held(kind) = Content {};
+    ++writes_;
+}
+
+platform::Pasteboard::Content FakePasteboard::content() const
+{
+    QMutexLocker lock(&mutex_);
+    return clipboard_;
+}
+
+void FakePasteboard::setContent(const Content& content)
+{
+    QMutexLocker lock(&mutex_);
+    clipboard_ = content;
     ++writes_;
 }
 

@@ -42,6 +42,28 @@ TEST_P(PasteboardTest, TextRoundTripsAndAbsenceIsNull)
     EXPECT_TRUE(pasteboard->text().isNull()); // a picture only: no text
 }
 
+TEST_P(PasteboardTest, TheWholeContentIsTakenAndPutBack)
+{
+    QImage picture(4, 4, QImage::Format_ARGB32);
+    picture.fill(QColor(10, 200, 30));
+    const platform::Pasteboard::Content rich { { { QStringLiteral("text/plain"), "bold words" },
+                                                   { QStringLiteral("text/html"), "<b>bold</b> words" } },
+        picture };
+    pasteboard->setContent(rich);
+    EXPECT_EQ(pasteboard->text(), QStringLiteral("bold words"));
+    const platform::Pasteboard::Content taken = pasteboard->content();
+    EXPECT_EQ(taken, rich);
+
+    pasteboard->setText(QStringLiteral("borrowed"));
+    EXPECT_EQ(pasteboard->content().formats.size(), 1u);
+    pasteboard->setContent(taken);
+    EXPECT_EQ(pasteboard->content(), rich);
+
+    pasteboard->setContent({});
+    EXPECT_TRUE(pasteboard->content().isEmpty());
+    EXPECT_TRUE(pasteboard->text().isNull());
+}
+
 TEST_P(PasteboardTest, WritesFromAnotherThreadAreDoneOnTheMainThread)
 {
     std::atomic<bool> done { false };

@@ -5,8 +5,8 @@
 #include "core/MMwebconfig.h"
 #include "core/Notifications.h"
 #include "fakes/FakeDragMonitor.h"
+#include "fakes/FakeForegroundApplication.h"
 #include "fakes/FakeGlobalHotkey.h"
-#include "fakes/FakeKeyPoster.h"
 #include "fakes/FakePasteboard.h"
 #include "fakes/FakeScreenGrabber.h"
 #include "fakes/FakeWindowList.h"
@@ -65,11 +65,11 @@ protected:
     fakes::FakeScreenGrabber grabber_;
     fakes::FakeWindowList windows_;
     fakes::FakePasteboard pasteboard_;
-    fakes::FakeKeyPoster keys_ { &pasteboard_ };
     fakes::VirtualTime time_;
+    fakes::FakeForegroundApplication app_ { pasteboard_, time_ };
     platform::NotificationCenter center_;
     SnipManager snip_ { grabber_, windows_, center_, pasteboard_, user_ };
-    Selection selection_ { pasteboard_, keys_, time_ };
+    Selection selection_ { pasteboard_, app_, time_ };
     int windowsMade_ = 0;
 };
 
@@ -183,6 +183,31 @@ TEST_F(LauncherTest, ADragTranslatesItsSelectionOnceAndTheSameSelectionNotAgain)
 
     launcher->endGlobalEventMonitor();
     EXPECT_FALSE(drags_.isRunning());
+}
+
+TEST_F(LauncherTest, OverlappingDragsTranslateEachSelectionAndNeverTheClipboard)
+{
+    config_.setSec_huaciOpen(1);
+    auto launcher = makeLauncher();
+    launcher->start();
+    // No primary selection: each selection is read by a copy.
+    pasteboard_.setText(QStringLiteral("my password 1234"));
+
+    app_.select(QStringLiteral("first"));
+    ASSERT_TRUE(drags_.drag());
+    time_.advance(0.3);
+    app_.select(QStringLiteral("second"));
+    ASSERT_TRUE(drags_.drag());
+    // The first copy has been read; the second one has the clipboard now.
+    time_.advance(SnipTranslationLauncher::kSelectionDelaySeconds + Selection::kCopyDelaySeconds - 0.3 + 0.02);
+    ASSERT_NE(launcher->window(), nullptr);
+    EXPECT_EQ(launcher->window()->sourceText(), QStringLiteral("first"));
+
+    time_.advance(2);
+    EXPECT_EQ(launcher->window()->sourceText(), QStringLiteral("second"));
+    EXPECT_EQ(launcher->selectionText(), QStringLiteral("second"));
+    EXPECT_EQ(pasteboard_.text(), QStringLiteral("my password 1234"));
+    EXPECT_EQ(app_.copies(), 2);
 }
 
 } // namespace

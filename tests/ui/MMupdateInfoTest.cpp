@@ -43,7 +43,15 @@ TEST(MMupdateVersionTest, PartsCompareNumericallyAndAnythingElseIsNoVersion)
         { "1.0", "2.0-beta", std::nullopt },
         { "1.0", "", std::nullopt },
         { "1.0", "1..0", std::nullopt },
-        { "1.0", " 1.1", std::nullopt },
+        // White space around a version is not part of it.
+        { "1.2.3", "1.2.3\n", 0 },
+        { "1.2.3", "1.2.3\r\n", 0 },
+        { "1.2.3\n", "1.2.3", 0 },
+        { "1.0", " 1.1", -1 },
+        { "1.2.3", "\t1.2.2 \n\n", 1 },
+        { "1.0", "1.\n0", std::nullopt },
+        { "1.0", "1. 1", std::nullopt },
+        { "1.0", " \n", std::nullopt },
         { "1.0", "-2", std::nullopt },
         { "1.0", "١.٢", std::nullopt }, // digits of another script are not read as a version
     };
@@ -94,6 +102,8 @@ TEST_F(MMupdateCheckTest, NewerSameOlderAndSkippedVersions)
         { "1.4.2", Outcome::NotNewer },
         { "1.4.2.0", Outcome::NotNewer },
         { "1.3.99", Outcome::NotNewer },
+        { "1.4.2\n", Outcome::NotNewer },
+        { " 1.4.3\r\n", Outcome::Newer },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.version);
@@ -110,6 +120,11 @@ TEST_F(MMupdateCheckTest, NewerSameOlderAndSkippedVersions)
     EXPECT_EQ(check(), Outcome::NotNewer);
     backend_.expectAppUpdate(FakeBackend::appUpdate(QStringLiteral("2.0.2"), QStringLiteral("https://e.com/3")));
     EXPECT_EQ(check(), Outcome::Newer);
+    // Skipped as the server sent it once, with a line break; sent without
+    // one later, it is the same version.
+    user_.setJumpVersion(QStringLiteral("2.0.1\n"));
+    backend_.expectAppUpdate(FakeBackend::appUpdate(QStringLiteral("2.0.1"), QStringLiteral("https://e.com/2")));
+    EXPECT_EQ(check(), Outcome::NotNewer);
     user_.setJumpVersion(QString());
     backend_.expectAppUpdate(FakeBackend::appUpdate(QStringLiteral("2.0.1"), QStringLiteral("https://e.com/2")));
     EXPECT_EQ(check(), Outcome::Newer);

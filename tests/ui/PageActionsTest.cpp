@@ -7,20 +7,27 @@
 #include "core/Notifications.h"
 #include "core/SHHttpManager.h"
 #include "device/DeviceAlertPresenter.h"
+#include "device/MessageBoxAlertPresenter.h"
 #include "fakes/FakeBackend.h"
 #include "fakes/FakeFilePanels.h"
+#include "fakes/ScreenShot.h"
 #include "platform/HttpClient.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 
+#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -83,6 +90,50 @@ protected:
 
     DocumentExporter exporter() { return DocumentExporter(panels_, center_, alerts_, documents_); }
 
+    // Lets the event loop turn until no export runs (at most 30 seconds).
+    static bool waitForExport()
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (DocumentExporter::isExporting() && waited.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return !DocumentExporter::isExporting();
+    }
+
+    // The archive written straight to the destination, the way the page's
+    // export does it, without its save panel and messages.
+    DocumentExporter::Result zip(const QString& folder, const QString& destination, const QString& archiver = {})
+    {
+        DocumentExporter writer = exporter();
+        if (!archiver.isEmpty())
+            writer.setArchiver(archiver);
+        std::optional<DocumentExporter::Result> outcome;
+        EXPECT_TRUE(writer.zipDocumentDirectory(
+            folder, destination, DocumentExporter::kPassword, [&](const auto& result) { outcome = result; }));
+        EXPECT_TRUE(waitForExport());
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(outcome.has_value());
+        return outcome.value_or(DocumentExporter::Result {});
+    }
+
+    // An archiver that takes its time: it waits (at most ten seconds) for
+    // the file release() to appear, then archives as zip does and leaves
+    // the file ended() behind.
+    QString release() const { return root_.filePath(QStringLiteral("release")); }
+    QString ended() const { return root_.filePath(QStringLiteral("ended")); }
+    QString slowArchiver() const
+    {
+        const QString path = root_.filePath(QStringLiteral("slow-zip"));
+        const bool written = writeExportFile(path,
+            QStringLiteral("#!/bin/sh\nfor i in $(seq 200); do [ -e '%1' ] && break; sleep 0.05; done\n"
+                           "/usr/bin/zip \"$@\"; status=$?; : > '%2'; exit $status\n")
+                .arg(release(), ended())
+                .toUtf8());
+        return written && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
+            ? path
+            : QString();
+    }
+
     QTemporaryDir root_;
     QString documents_;
     fakes::FakeFilePanels panels_;
@@ -98,12 +149,15 @@ TEST_F(DocumentExporterTest, WritesAnEncryptedArchiveThatUnzipReadsBackWithThePa
     QDir().mkpath(root_.filePath(QStringLiteral("out")));
     panels_.setChoice(destination);
     exporter().exportDocumentFolder();
+    ASSERT_TRUE(waitForExport());
     EXPECT_EQ(refreshes_, 1);
     ASSERT_EQ(panels_.requests().size(), 1);
     EXPECT_EQ(panels_.requests()[0].kind, QStringLiteral("save"));
     EXPECT_EQ(panels_.requests()[0].texts,
         QStringList({ QStringLiteral("DocumentFolder.zip"), QStringLiteral("选择保存位置"), QStringLiteral("zip") }));
-    EXPECT_TRUE(alerts_.alerts.isEmpty());
+    ASSERT_EQ(alerts_.alerts.size(), 1);
+    EXPECT_EQ(alerts_.alerts[0].message, LGNLocalizedString::lgnAppLocalizedString(DocumentExporter::kSuccessTitleKey));
+    EXPECT_EQ(alerts_.alerts[0].informative, destination);
     ASSERT_TRUE(QFileInfo::exists(destination));
 
     const ToolRun listing = runTool(QStringLiteral("unzip"), { QStringLiteral("-Z1"), destination });
@@ -137,7 +191,7 @@ TEST_F(DocumentExporterTest, AnArchiveAlreadyAtTheDestinationIsReplaced)
 {
     const QString destination = root_.filePath(QStringLiteral("DocumentFolder.zip"));
     ASSERT_TRUE(writeExportFile(destination, "an old archive"));
-    const DocumentExporter::Result result = exporter().zipDocumentDirectory(documents_, destination, "803");
+    const DocumentExporter::Result result = zip(documents_, destination);
     ASSERT_TRUE(result.ok) << result.error.toStdString();
     QFile file(destination);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -156,6 +210,7 @@ TEST_F(DocumentExporterTest, AFailingOrMissingArchiverIsReportedAndTheDestinatio
         DocumentExporter failing = exporter();
         failing.setArchiver(QString::fromLatin1(archiver));
         failing.exportDocumentFolder();
+        ASSERT_TRUE(waitForExport());
         ASSERT_EQ(alerts_.alerts.size(), 1);
         EXPECT_EQ(alerts_.alerts[0].message, LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("导出失败")));
         EXPECT_TRUE(alerts_.alerts[0].informative.contains(QString::fromLatin1(archiver)));
@@ -164,9 +219,9 @@ TEST_F(DocumentExporterTest, AFailingOrMissingArchiverIsReportedAndTheDestinatio
         EXPECT_EQ(file.readAll(), "keep me");
     }
     // A documents folder that is not there is no archive either.
-    EXPECT_FALSE(exporter().zipDocumentDirectory(root_.filePath("none"), destination, "803").ok);
+    EXPECT_FALSE(zip(root_.filePath("none"), destination).ok);
     // Nor is a destination that cannot be written.
-    EXPECT_FALSE(exporter().zipDocumentDirectory(documents_, root_.filePath("no/such/dir/a.zip"), "803").ok);
+    EXPECT_FALSE(zip(documents_, root_.filePath("no/such/dir/a.zip")).ok);
 }
 
 TEST_F(DocumentExporterTest, CancelStartsNoArchiverButTheLogWasFlushed)
@@ -175,8 +230,68 @@ TEST_F(DocumentExporterTest, CancelStartsNoArchiverButTheLogWasFlushed)
     DocumentExporter cancelled = exporter();
     cancelled.setArchiver(QStringLiteral("/nonexistent/zip")); // would be reported if it ran
     cancelled.exportDocumentFolder();
+    EXPECT_FALSE(DocumentExporter::isExporting());
+    QCoreApplication::processEvents();
     EXPECT_EQ(refreshes_, 1);
     EXPECT_TRUE(alerts_.alerts.isEmpty());
+}
+
+TEST_F(DocumentExporterTest, TheWindowGoesOnWhileTheArchiverRunsAndASecondExportIsRefused)
+{
+    const QString slowZip = slowArchiver();
+    ASSERT_FALSE(slowZip.isEmpty());
+    const QString destination = root_.filePath(QStringLiteral("DocumentFolder.zip"));
+    panels_.setChoice(destination);
+
+    DocumentExporter first = exporter();
+    first.setArchiver(slowZip);
+    first.exportDocumentFolder();
+    // Back at once, the archiver still at work.
+    EXPECT_TRUE(DocumentExporter::isExporting());
+    EXPECT_FALSE(QFileInfo::exists(ended())) << "the export held up its caller until the archiver ended";
+    EXPECT_FALSE(QFileInfo::exists(destination));
+    EXPECT_TRUE(alerts_.alerts.isEmpty());
+
+    // Another export meanwhile (the page's button pressed again) is refused
+    // with a message, before any panel opens.
+    exporter().exportDocumentFolder();
+    ASSERT_EQ(alerts_.alerts.size(), 1);
+    EXPECT_EQ(alerts_.alerts[0].message, LGNLocalizedString::lgnAppLocalizedString(DocumentExporter::kBusyTitleKey));
+    EXPECT_EQ(panels_.requests().size(), 1);
+    EXPECT_FALSE(exporter().zipDocumentDirectory(documents_, destination, DocumentExporter::kPassword, {}));
+
+    ASSERT_TRUE(writeExportFile(release(), ""));
+    ASSERT_TRUE(waitForExport());
+    ASSERT_EQ(alerts_.alerts.size(), 2);
+    EXPECT_EQ(alerts_.alerts[1].message, LGNLocalizedString::lgnAppLocalizedString(DocumentExporter::kSuccessTitleKey));
+    EXPECT_EQ(runTool(QStringLiteral("unzip"), { QStringLiteral("-tq"), "-P", "803", destination }).exitCode, 0);
+
+    // Once it has ended the next export runs.
+    exporter().exportDocumentFolder();
+    ASSERT_TRUE(waitForExport());
+    EXPECT_EQ(panels_.requests().size(), 2);
+    ASSERT_EQ(alerts_.alerts.size(), 3);
+    EXPECT_EQ(alerts_.alerts[2].message, LGNLocalizedString::lgnAppLocalizedString(DocumentExporter::kSuccessTitleKey));
+}
+
+TEST_F(DocumentExporterTest, PictureOfTheExportMessages)
+{
+    if (!fakes::screenShotsWanted())
+        GTEST_SKIP() << "PRAVIK_SHOT_DIR is not set";
+    MessageBoxAlertPresenter boxes;
+    DocumentExporter exporting(panels_, center_, boxes, documents_);
+    exporting.setArchiver(slowArchiver());
+    panels_.setChoice(root_.filePath(QStringLiteral("DocumentFolder.zip")));
+    exporting.exportDocumentFolder();
+    exporting.exportDocumentFolder(); // refused: the first one runs
+    EXPECT_FALSE(fakes::saveScreenShot(QStringLiteral("export-refused")).isEmpty());
+    for (QWidget* box : QApplication::topLevelWidgets())
+        box->close();
+    ASSERT_TRUE(writeExportFile(release(), ""));
+    ASSERT_TRUE(waitForExport());
+    EXPECT_FALSE(fakes::saveScreenShot(QStringLiteral("export-finished")).isEmpty());
+    for (QWidget* box : QApplication::topLevelWidgets())
+        box->close();
 }
 
 TEST(TargetChooserTest, SendsTheChosenFolderAsADecodedFileAddress)

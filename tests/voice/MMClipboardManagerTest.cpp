@@ -3,10 +3,15 @@
 #include "fakes/FakeKeyPoster.h"
 #include "fakes/FakePasteboard.h"
 #include "fakes/VirtualTime.h"
+#include "platform/SerialQueue.h"
 #include "voice/UWKeyboardEventManager.h"
 #include "voice/mmTypingManager.h"
 
+#include <QStringList>
+
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -66,6 +71,30 @@ TEST_F(MMClipboardManagerTest, SimulatePastePressesCtrlV)
     pasteboard_.setText(QStringLiteral("clip"));
     EXPECT_TRUE(clipboard_.simulatePaste());
     EXPECT_EQ(poster_.fieldText(), QStringLiteral("clip"));
+}
+
+// The pastes on the application's own kind of typing queue, a thread of its
+// own that really pauses after each paste, while the main thread enqueues
+// far faster than they are pasted.
+TEST(MMClipboardManagerQueue, TextsEnqueuedFasterThanTheyArePastedArriveInOrder)
+{
+    fakes::FakePasteboard pasteboard;
+    fakes::FakeKeyPoster poster(&pasteboard);
+    UWKeyboardEventManager keys(poster);
+    fakes::VirtualTime timer;
+    platform::SerialQueue queue(mmTypingManager::kTypingQueueName);
+    mmTypingManager typing(queue, keys, pasteboard,
+        [](double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds / 25)); });
+    MMClipboardManager clipboard(typing, keys, timer);
+
+    QStringList texts;
+    for (int i = 0; i < 40; ++i)
+        texts << QStringLiteral("<%1>").arg(i);
+    for (const QString& text : texts)
+        clipboard.enqueueText(text);
+    queue.sync([] {});
+    EXPECT_EQ(poster.fieldText(), texts.join(QString()));
+    EXPECT_EQ(pasteboard.writeCount(), texts.size());
 }
 
 } // namespace

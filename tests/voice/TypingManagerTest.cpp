@@ -58,6 +58,12 @@ public:
         log_.add(QStringLiteral("clear"));
         pasteboard_.clear(kind);
     }
+    Content content() const override { return pasteboard_.content(); }
+    void setContent(const Content& content) override
+    {
+        log_.add(QStringLiteral("content"));
+        pasteboard_.setContent(content);
+    }
     bool supportsSelection() const override { return pasteboard_.supportsSelection(); }
 
 private:

@@ -15,6 +15,8 @@
 #include <QImage>
 #include <QThread>
 
+#include <chrono>
+#include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
@@ -334,6 +336,64 @@ TEST_F(UWHomeViewModelTest, AnObserverMayReadTheStoreDuringARebuild)
     // the table as it was instead of waiting or starting a second rebuild.
     EXPECT_EQ(seen, QList<qsizetype> { 0 });
     EXPECT_EQ(database_.selectAllDataBaseWithtableName(kApps).size(), 1);
+}
+
+TEST_F(UWHomeViewModelTest, EmptyingTheTableNeverWaitsForARebuild)
+{
+    install(QStringLiteral("a.desktop"), QStringLiteral("A"));
+    createTables();
+    // A rebuild on a worker is held up at its start until the main thread
+    // has emptied the table (or five seconds have passed).
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool rebuildStarted = false, emptied = false, heldTooLong = false;
+    const platform::ObserverToken token = platform::NotificationCenter::defaultCenter().addObserver(
+        notifications::kGetMyApp, [&](const platform::Notification& n) {
+            if (n.object != QVariant(UWHomeViewModel::kGetMyAppBegin) || QThread::currentThread() == qApp->thread())
+                return;
+            std::unique_lock lock(mutex);
+            rebuildStarted = true;
+            changed.notify_all();
+            heldTooLong = !changed.wait_for(lock, std::chrono::seconds(5), [&] { return emptied; });
+        });
+    QList<MMAppdataItem> workerRows;
+    std::thread worker([&] { workerRows = model_.getLocalMyAppsCmdList(); });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return rebuildStarted; });
+    }
+    install(QStringLiteral("b.desktop"), QStringLiteral("B"));
+    EXPECT_TRUE(model_.cleanLocalMyAppsCmdList());
+    {
+        std::lock_guard lock(mutex);
+        emptied = true;
+    }
+    changed.notify_all();
+    worker.join();
+    EXPECT_FALSE(heldTooLong) << "the main thread waited for the rebuild";
+    EXPECT_EQ(names(workerRows), (QStringList { QStringLiteral("A"), QStringLiteral("B") }));
+    EXPECT_EQ(names(model_.getLocalMyAppsCmdList()), (QStringList { QStringLiteral("A"), QStringLiteral("B") }));
+}
+
+TEST_F(UWHomeViewModelTest, EmptyingDuringARebuildBuildsAgainWithTheApplicationsInstalledNow)
+{
+    install(QStringLiteral("old.desktop"), QStringLiteral("Old"));
+    createTables();
+    // On the main thread progress arrives during the rebuild, after the
+    // applications were listed: one more is installed and the page asks
+    // for the list to be made again.
+    bool refreshed = false;
+    const platform::ObserverToken token = platform::NotificationCenter::defaultCenter().addObserver(
+        notifications::kReloadMyAppNumbersOneByOne, [&](const platform::Notification&) {
+            if (refreshed)
+                return;
+            refreshed = true;
+            install(QStringLiteral("new.desktop"), QStringLiteral("New"));
+            EXPECT_TRUE(model_.cleanLocalMyAppsCmdList());
+        });
+    EXPECT_EQ(names(model_.getLocalMyAppsCmdList()), (QStringList { QStringLiteral("New"), QStringLiteral("Old") }));
+    EXPECT_EQ(names(database_.selectAllDataBaseWithtableName<MMAppdataItem>(kApps)),
+        (QStringList { QStringLiteral("New"), QStringLiteral("Old") }));
 }
 
 } // namespace
