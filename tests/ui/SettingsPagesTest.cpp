@@ -451,8 +451,9 @@ TEST_F(HomeControllerTest, EachWindowRequestReachesItsWindowOnce)
         else
             center.post(c.notification);
         EXPECT_EQ(windows->calls, c.expected) << c.message << c.notification.toStdString();
-        if (c.expected.first() == "choose target" || c.expected.first() == "export")
+        if (c.expected.first() == "choose target" || c.expected.first() == "export") {
             EXPECT_EQ(windows->over, controller->view()) << c.message;
+        }
     }
     EXPECT_TRUE(controller->sentScripts().contains(windows->chosenTarget));
 }
