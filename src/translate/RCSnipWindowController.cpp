@@ -86,17 +86,19 @@ void RCSnipWindowController::takeKeyboard()
 {
     QPointer<RCSnipWindow> window = window_.get();
     auto tries = std::make_shared<int>(0);
+    // The attempt refers to itself weakly: only a pending retry keeps it, so
+    // it goes once the grab is taken or given up.
     auto attempt = std::make_shared<std::function<void()>>();
-    *attempt = [window, tries, attempt]() {
+    *attempt = [window, tries, self = std::weak_ptr<std::function<void()>>(attempt)]() {
         if (!window || !window->isVisible())
             return;
         window->activateWindow();
         if (window->windowHandle() && window->windowHandle()->setKeyboardGrabEnabled(true))
             return;
-        if (++*tries < kKeyboardGrabTries)
-            QTimer::singleShot(kKeyboardGrabRetryMs, window, [attempt]() { (*attempt)(); });
-        else
-            *attempt = nullptr;
+        if (++*tries >= kKeyboardGrabTries)
+            return;
+        if (const std::shared_ptr<std::function<void()>> again = self.lock())
+            QTimer::singleShot(kKeyboardGrabRetryMs, window, [again]() { (*again)(); });
     };
     (*attempt)();
 }
