@@ -1,23 +1,36 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package the build, the application and the tests need.
+# Installs the Debian 12 packages PraVik needs.
+#   scripts/install-deps.sh        what building and running the program needs
+#   scripts/install-deps.sh test   that, and the test toolchain: clang and its
+#                                  sanitizer and fuzzing runtime, GoogleTest,
+#                                  Google Benchmark, the independent oracles
+#                                  (libsbc, protoc, python3-protobuf, sqlite3,
+#                                  sox) and the screenshot tools
 # Idempotent: packages already present are left alone, and the package lists are
 # refreshed at most once per run (and only when something is missing).
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build ccache pkg-config git
+  build-essential cmake ninja-build ccache pkg-config python3
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
   qt6-websockets-dev qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
-  qt6-connectivity-dev qt6-speech-dev qt6-tools-dev qt6-multimedia-dev
-  libhidapi-dev libudev-dev libevdev-dev libx11-dev libxi-dev libxtst-dev libxext-dev
-  libsqlite3-dev sqlite3 zlib1g-dev libssl-dev
-  libnanopb-dev nanopb protobuf-compiler python3-protobuf
-  libgtest-dev libgmock-dev googletest libbenchmark-dev duktape-dev
-  libsbc-dev sox xvfb xauth xdotool imagemagick python3
-  clang libclang-rt-14-dev zip unzip pulseaudio
-  fonts-noto-cjk qt6-wayland
-  qt6-speech-flite-plugin dbus-daemon
+  qt6-connectivity-dev qt6-speech-dev qt6-multimedia-dev
+  libhidapi-dev libudev-dev libevdev-dev libx11-dev libxi-dev libxtst-dev libxext-dev libxrandr-dev
+  libsqlite3-dev zlib1g-dev libssl-dev libnanopb-dev
+  xvfb xauth zip fonts-noto-cjk qt6-wayland qt6-speech-flite-plugin
 )
+TEST_PACKAGES=(
+  clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev duktape-dev
+  libsbc-dev nanopb protobuf-compiler python3-protobuf sqlite3 sox
+  xdotool imagemagick x11-xserver-utils unzip pulseaudio dbus-daemon
+)
+
+case "${1:-}" in
+  "") ;;
+  test) PACKAGES+=("${TEST_PACKAGES[@]}") ;;
+  *) echo "usage: $0 [test]" >&2; exit 2 ;;
+esac
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi

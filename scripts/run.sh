@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds PraVik and starts it. Without a display
-# (no DISPLAY and no WAYLAND_DISPLAY) it runs under a virtual X server.
+# Installs what building and running needs (not the test toolchain), builds
+# PraVik and starts it. Without a display (no DISPLAY and no WAYLAND_DISPLAY)
+# it runs under a virtual X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh

@@ -11,14 +11,16 @@ if [ "${1:-}" = --damaged-database ]; then
   damaged=1
   shift
 fi
-out="${1:-pravik-screenshot.png}"
-build="${2:-build}"
+out="$(realpath -m "${1:-pravik-screenshot.png}")"
+build="$(realpath -m "${2:-build}")"
+bash scripts/demo-build.sh "$build" pravik
+mkdir -p "$(dirname "$out")"
 home="$(mktemp -d)"
 if [ "$damaged" = 1 ]; then
   mkdir -p "$home/Documents"
   head -c 4096 /dev/urandom > "$home/Documents/MMmouseDataBase.sqlite"
 fi
-export PRAVIK_HOME="$home" PRAVIK_RESOURCES="$PWD/$build/resources"
+export PRAVIK_HOME="$home" PRAVIK_RESOURCES="$build/resources"
 xvfb-run -a -s "-screen 0 1440x900x24" bash -c '
   "$0/bin/pravik" & pid=$!
   sleep 4

@@ -8,11 +8,11 @@
 # At 200 %: QT_SCALE_FACTOR=2 PRAVIK_DEMO_SCREEN=2400x1600 scripts/settings-pages-demo.sh ...
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out="${1:-settings-pages}"
-build="${2:-build}"
+out="$(realpath -m "${1:-settings-pages}")"
+build="$(realpath -m "${2:-build}")"
 languages="${3:-0 1}"
+bash scripts/demo-build.sh "$build" pravik
 mkdir -p "$out"
-out="$(cd "$out" && pwd)"
 for lang in $languages; do
   home="$(mktemp -d)"
   mkdir -p "$home/Preferences"
@@ -22,7 +22,7 @@ import plistlib, sys
 with open(sys.argv[1], "wb") as f:
     plistlib.dump({"k_indexOfUIKey": int(sys.argv[2])}, f, fmt=plistlib.FMT_XML)
 PY
-  PRAVIK_HOME="$home" PRAVIK_RESOURCES="$PWD/$build/resources" \
+  PRAVIK_HOME="$home" PRAVIK_RESOURCES="$build/resources" \
   PRAVIK_KEYTAP=null PRAVIK_KEYPOSTER=null PRAVIK_HID=null PRAVIK_STATUSITEM=null \
   QT_SCALE_FACTOR="${QT_SCALE_FACTOR:-1}" \
   xvfb-run -a -s "-screen 0 ${PRAVIK_DEMO_SCREEN:-1440x900}x24" bash -c '

@@ -6,9 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="$(realpath -m "${1:-speech-window.png}")"
-build="${2:-build}"
-cmake --build "$build" --target voice_tests
-PRAVIK_SPEECH_WINDOW_SHOT="$out" QT_QPA_PLATFORM=xcb PRAVIK_RESOURCES="$PWD/$build/resources" \
+build="$(realpath -m "${2:-build}")"
+bash scripts/demo-build.sh "$build" voice_tests
+mkdir -p "$(dirname "$out")"
+PRAVIK_SPEECH_WINDOW_SHOT="$out" QT_QPA_PLATFORM=xcb PRAVIK_RESOURCES="$build/resources" \
   xvfb-run -a -s "-screen 0 1280x800x24" \
   "$build/bin/voice_tests" --gtest_filter='SpeechWindowFocusTest.*'
 echo "screenshot: $out"

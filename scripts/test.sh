@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds every test and runs it.
+# Installs what is missing (the test toolchain too), builds every test and runs it.
 #   scripts/test.sh          under AddressSanitizer and UBSan (clang, -O1; build-asan/)
 #   scripts/test.sh dev      the development build with the application (build/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-asan}"
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh test
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 if [ "$preset" = asan ]; then

@@ -6,9 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="$(realpath -m "${1:-voice-typing.png}")"
-build="${2:-build}"
-cmake --build "$build" --target e2e_tests
-PRAVIK_VOICE_ROAD_SHOT="$out" QT_QPA_PLATFORM=xcb PRAVIK_RESOURCES="$PWD/$build/resources" \
+build="$(realpath -m "${2:-build}")"
+bash scripts/demo-build.sh "$build" e2e_tests
+mkdir -p "$(dirname "$out")"
+PRAVIK_VOICE_ROAD_SHOT="$out" QT_QPA_PLATFORM=xcb PRAVIK_RESOURCES="$build/resources" \
   xvfb-run -a -s "-screen 0 1280x800x24" \
   "$build/bin/e2e_tests" --gtest_filter='VoiceRoadOnX11.*'
 echo "screenshot: $out"

@@ -6,10 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="$(realpath -m "${1:-window-shots}")"
-build="${2:-build}"
+build="$(realpath -m "${2:-build}")"
+bash scripts/demo-build.sh "$build" core_tests voice_tests ui_tests
 mkdir -p "$out"
-cmake --build "$build" --target core_tests voice_tests ui_tests
-export PRAVIK_SHOT_DIR="$out" QT_QPA_PLATFORM=xcb PRAVIK_RESOURCES="$PWD/$build/resources"
+export PRAVIK_SHOT_DIR="$out" QT_QPA_PLATFORM=xcb PRAVIK_RESOURCES="$build/resources"
 run() {
   xvfb-run -a -s "-screen 0 1280x800x24" "$build/bin/$1" --gtest_filter="$2"
 }

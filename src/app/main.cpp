@@ -7,6 +7,7 @@
 #include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"
 #include "core/MMUserInfo.h"
+#include "platform/AppPaths.h"
 #include "platform/ApplicationStateNotifier.h"
 #include "platform/DesktopEntryInstaller.h"
 #include "platform/DragMonitor.h"
@@ -163,6 +164,7 @@ int main(int argc, char** argv)
                                                     "qt.bluetooth.bluez.warning=false"));
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // the settings pages' web engine asks for it
     QApplication app(argc, argv);
+    platform::AppPaths::keepToolkitSettingsInPreferences(); // the file dialogs' state stays under PRAVIK_HOME
     APMMonitor::setLaunchArguments(QCoreApplication::arguments()); // read by the analytics monitor
     platform::Reachability::shared(); // probed here, on the thread its changes arrive on
     APMAnalytics::load(); // the analytics front end's load time

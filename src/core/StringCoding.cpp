@@ -2,6 +2,7 @@
 
 #include "core/MMImage.h"
 #include "platform/Clock.h"
+#include "platform/PrimaryInterface.h"
 #include "platform/Utf8Text.h"
 
 #include <QCryptographicHash>
@@ -17,7 +18,6 @@
 
 namespace {
 
-const QString kDefaultInterface = QStringLiteral("en0");
 const QString kInterfacesFolder = QStringLiteral("/sys/class/net");
 const QString kAddressFile = QStringLiteral("address");
 constexpr char kNoInterfaceMessage[] = "Error: if_nametoindex error\n";
@@ -501,7 +501,7 @@ QString StringCoding::changeMySN(const QString& sn)
 
 QString StringCoding::uw_getMacAddress()
 {
-    return uw_getMacAddress(kDefaultInterface, kInterfacesFolder);
+    return uw_getMacAddress(platform::PrimaryInterface::name(), kInterfacesFolder);
 }
 
 QString StringCoding::uw_getMacAddress(const QString& interfaceName, const QString& interfacesFolder)

@@ -93,7 +93,8 @@ public:
     // "kwzn" + the serial with its third and fourth characters set to "00"; null when shorter than four.
     static QString changeMySN(const QString& sn);
 
-    // Link-level address of the interface "en0" as "AA:BB:CC:DD:EE:FF"; null on failure,
+    // Link-level address of the computer's primary interface (that of the default route,
+    // else the first that is up and not loopback) as "AA:BB:CC:DD:EE:FF"; null on failure,
     // after one line of explanation on standard output.
     static QString uw_getMacAddress();
     // The same for any interface, read from a sysfs-style folder of interfaces.

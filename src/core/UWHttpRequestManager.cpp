@@ -5,6 +5,8 @@
 #include "core/MMUserInfo.h"
 #include "core/MMwebconfig.h"
 #include "core/StringCoding.h"
+#include "platform/Preferences.h"
+#include "platform/PrimaryInterface.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -14,6 +16,7 @@
 #include <QNetworkInterface>
 #include <QPointer>
 #include <QRandomGenerator>
+#include <QSet>
 
 const QString UWHttpRequestManager::kBaiduAppId = QStringLiteral("31846027719054863");
 const QString UWHttpRequestManager::kBaiduSecret = QStringLiteral("Tr4kWq8LmZpE2vHc7Nsd");
@@ -23,6 +26,8 @@ const QString UWHttpRequestManager::kXunfeiApiKey = QStringLiteral("c71f0e4a9b28
 const QString UWHttpRequestManager::kNoNetworkKey = QStringLiteral("请检查网络");
 const QString UWHttpRequestManager::kSystemErrorKey = QStringLiteral("系统错误");
 const QString UWHttpRequestManager::kNotFound = QStringLiteral("Not found");
+const QString UWHttpRequestManager::kPublicAddressCountryKey = QStringLiteral("PublicAddressCountryURL");
+const QString UWHttpRequestManager::kAddressCountryKey = QStringLiteral("AddressCountryURL");
 const QString UWHttpRequestManager::kNoTranslation = QStringLiteral("Error: the reply holds no translation");
 
 namespace request_manager {
@@ -30,7 +35,6 @@ namespace request_manager {
 const QString kBaiduPath = QStringLiteral("/api/trans/vip/translate");
 const QString kXunfeiPath = QStringLiteral("/v2/ots");
 const QString kXunfeiRequestLine = QStringLiteral("POST /v2/ots HTTP/1.1");
-const QString kPrimaryInterface = QStringLiteral("en0");
 
 QString overridden(const char* variable, const QString& fallback)
 {
@@ -85,16 +89,35 @@ UWHttpRequestManager::Reachability systemReachability()
     }
 }
 
+// A lookup without its service: said once per service and run.
+void tellNotConfigured(const char* variable, const QString& key)
+{
+    static QSet<QString> told;
+    if (told.contains(key))
+        return;
+    told.insert(key);
+    qInfo("UWHttpRequestManager: no country service configured (%s or the setting \"%s\"); the search engine "
+          "setting is left as it is",
+        variable, qPrintable(key));
+}
+
 } // namespace request_manager
 
-UWHttpRequestManager::Endpoints UWHttpRequestManager::Endpoints::configured()
+UWHttpRequestManager::Endpoints UWHttpRequestManager::Endpoints::configured(const platform::Preferences& defaults)
 {
     Endpoints e;
     e.baiduTranslate = request_manager::overridden("PRAVIK_BAIDU_TRANSLATE_URL", e.baiduTranslate);
     e.xunfeiTranslate = request_manager::overridden("PRAVIK_OTS_URL", e.xunfeiTranslate);
-    e.publicAddressCountry = request_manager::overridden("PRAVIK_PUBLIC_GEO_URL", e.publicAddressCountry);
-    e.addressCountry = request_manager::overridden("PRAVIK_ADDRESS_GEO_URL", e.addressCountry);
+    e.publicAddressCountry = request_manager::overridden(
+        "PRAVIK_PUBLIC_GEO_URL", defaults.value(kPublicAddressCountryKey).toString().trimmed());
+    e.addressCountry
+        = request_manager::overridden("PRAVIK_ADDRESS_GEO_URL", defaults.value(kAddressCountryKey).toString().trimmed());
     return e;
+}
+
+UWHttpRequestManager::Endpoints UWHttpRequestManager::Endpoints::configured()
+{
+    return configured(platform::Preferences::standard());
 }
 
 UWHttpRequestManager& UWHttpRequestManager::sharedUWHttpRequestManager()
@@ -332,7 +355,7 @@ void UWHttpRequestManager::httpXunfeiTranslateRequestWithQ(const QString& q, con
     const QJsonObject object { { QStringLiteral("common"), QJsonObject { { QStringLiteral("app_id"), kXunfeiAppId } } },
         { QStringLiteral("business"), QJsonObject { { QStringLiteral("from"), from }, { QStringLiteral("to"), to } } },
         { QStringLiteral("data"),
-            QJsonObject { { QStringLiteral("text"), QString::fromLatin1(q.toUtf8().toBase64()) } } } };
+            QJsonObject { { QStringLiteral("text"), q } } } };
     const QByteArray body = QJsonDocument(object).toJson(QJsonDocument::Compact);
     const QString date = StringCoding::getTime();
     const QString host = url.authority(QUrl::FullyEncoded);
@@ -394,6 +417,10 @@ void UWHttpRequestManager::setSearchEngineFromCountry(const QUrl& url, const QSt
 
 void UWHttpRequestManager::fetchCountryForPublicIPAddress()
 {
+    if (endpoints_.publicAddressCountry.isEmpty()) {
+        request_manager::tellNotConfigured("PRAVIK_PUBLIC_GEO_URL", kPublicAddressCountryKey);
+        return;
+    }
     QUrl url(endpoints_.publicAddressCountry);
     url.setPath(QStringLiteral("/json/"));
     setSearchEngineFromCountry(url, QStringLiteral("country_name"), QStringLiteral("China"));
@@ -401,17 +428,21 @@ void UWHttpRequestManager::fetchCountryForPublicIPAddress()
 
 void UWHttpRequestManager::fetchLocationForIPAddress(const QString& address)
 {
+    if (endpoints_.addressCountry.isEmpty()) {
+        request_manager::tellNotConfigured("PRAVIK_ADDRESS_GEO_URL", kAddressCountryKey);
+        return;
+    }
     QUrl url(endpoints_.addressCountry);
     // The address is one path segment, whatever it holds.
     url.setPath(QStringLiteral("/%1/json").arg(QString::fromLatin1(request_manager::encoded(address))), QUrl::StrictMode);
     setSearchEngineFromCountry(url, QStringLiteral("country"), QStringLiteral("CN"));
 }
 
-QString UWHttpRequestManager::getIPAddress(const QList<InterfaceAddress>& addresses)
+QString UWHttpRequestManager::getIPAddress(const QString& interfaceName, const QList<InterfaceAddress>& addresses)
 {
     QString found = kNotFound;
     for (const InterfaceAddress& entry : addresses) {
-        if (entry.interfaceName == request_manager::kPrimaryInterface
+        if (!interfaceName.isEmpty() && entry.interfaceName == interfaceName
             && entry.address.protocol() == QAbstractSocket::IPv4Protocol)
             found = entry.address.toString();
     }
@@ -425,5 +456,5 @@ QString UWHttpRequestManager::getIPAddress()
         for (const QNetworkAddressEntry& entry : interface.addressEntries())
             addresses.append({ interface.name(), entry.ip() });
     }
-    return getIPAddress(addresses);
+    return getIPAddress(platform::PrimaryInterface::name(), addresses);
 }

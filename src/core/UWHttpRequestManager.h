@@ -14,6 +14,10 @@
 
 class MMwebconfig;
 
+namespace platform {
+class Preferences;
+}
+
 // A second style of HTTP requests, used by nothing else in the application:
 // requests described by scenes, two direct machine-translation calls with
 // their own credentials, a reachability watch, and where the computer is on
@@ -36,14 +40,19 @@ public:
 
     enum class Reachability { Unknown, NotReachable, Reachable };
 
-    // Where the direct requests go; each has an environment override.
+    // Where the direct requests go; each has an environment override. The
+    // two country services are ours to choose: settings, not configured
+    // (empty, nothing is asked) until set.
     struct Endpoints {
         QString baiduTranslate = QStringLiteral("https://fanyi-api.baidu.com"); // PRAVIK_BAIDU_TRANSLATE_URL
         QString xunfeiTranslate = QStringLiteral("https://ntrans.xfyun.cn"); // PRAVIK_OTS_URL
-        QString publicAddressCountry = QStringLiteral("https://ipapi.co"); // PRAVIK_PUBLIC_GEO_URL
-        QString addressCountry = QStringLiteral("https://ipinfo.io"); // PRAVIK_ADDRESS_GEO_URL
-        static Endpoints configured();
+        QString publicAddressCountry; // PRAVIK_PUBLIC_GEO_URL, setting "PublicAddressCountryURL"
+        QString addressCountry; // PRAVIK_ADDRESS_GEO_URL, setting "AddressCountryURL"
+        static Endpoints configured(const platform::Preferences& defaults);
+        static Endpoints configured(); // from the standard defaults
     };
+    static const QString kPublicAddressCountryKey; // "PublicAddressCountryURL"
+    static const QString kAddressCountryKey; // "AddressCountryURL"
 
     static const QString kBaiduAppId; // "31846027719054863"
     static const QString kBaiduSecret;
@@ -89,20 +98,24 @@ public:
     static QString baiduSalt();
 
     // iFlytek machine translation; returns once a block has run (at most
-    // kXunfeiTimeoutSeconds). success gets the reply object, failure a text.
+    // kXunfeiTimeoutSeconds). The text goes as given: the service wants it
+    // Base64-encoded, which is the caller's to do. success gets the reply
+    // object, failure a text.
     void httpXunfeiTranslateRequestWithQ(const QString& q, const QString& from, const QString& to,
         std::function<void(const QVariant&)> success, std::function<void(const QString&)> failure);
 
     void fetchCountryForPublicIPAddress();
     void fetchLocationForIPAddress(const QString& address);
 
-    // The IPv4 address of the interface "en0", the last one listed; kNotFound when none.
+    // The IPv4 address of the computer's primary interface (the one of the
+    // default route, else the first that is up and not loopback), the last
+    // one listed; kNotFound when none.
     struct InterfaceAddress {
         QString interfaceName;
         QHostAddress address;
     };
     static QString getIPAddress();
-    static QString getIPAddress(const QList<InterfaceAddress>& addresses);
+    static QString getIPAddress(const QString& interfaceName, const QList<InterfaceAddress>& addresses);
 
     // Why a request must not go to the address; null when it may.
     static QString refusal(const QUrl& url);

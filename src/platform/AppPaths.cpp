@@ -2,13 +2,24 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QStandardPaths>
 
 namespace platform {
 
-static QString pravikHome()
+QString AppPaths::pravikHome()
 {
-    return qEnvironmentVariable("PRAVIK_HOME");
+    const QString home = qEnvironmentVariable("PRAVIK_HOME");
+    return home.isEmpty() ? home : QFileInfo(home).absoluteFilePath();
+}
+
+void AppPaths::keepToolkitSettingsInPreferences()
+{
+    if (pravikHome().isEmpty())
+        return;
+    const QString folder = preferences();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
 }
 
 // An XDG base folder; relative values are invalid and ignored, as the base

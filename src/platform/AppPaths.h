@@ -18,6 +18,13 @@ public:
     static QString applicationSupport();
     static QString preferences();
 
+    // With PRAVIK_HOME set, the toolkit's own settings (the file dialogs'
+    // last folder and view, "QtProject.conf") go to the preferences folder
+    // too, so nothing is written outside it. Call before any dialog opens.
+    static void keepToolkitSettingsInPreferences();
+    // PRAVIK_HOME as an absolute path; empty when it is not set.
+    static QString pravikHome();
+
     // True when path lies inside root (after resolving "." and ".."); the
     // root itself does not count.
     static bool isInside(const QString& path, const QString& root);

@@ -91,10 +91,21 @@ QString DesktopEntryInstaller::entryPath(const QString& dataHome, const QString&
     return dataHome + QStringLiteral("/applications/") + id + QStringLiteral(".desktop");
 }
 
-QByteArray DesktopEntryInstaller::entryText(const Launcher& launcher)
+QByteArray DesktopEntryInstaller::entryText(const Launcher& launcher, const QStringList& environment)
 {
-    if (launcher.program.contains(u'\n') || launcher.program.contains(u'\r'))
+    const auto breaksLine = [](const QString& text) { return text.contains(u'\n') || text.contains(u'\r'); };
+    if (breaksLine(launcher.program))
         return {};
+    QString exec;
+    if (!environment.isEmpty()) {
+        exec = QStringLiteral("env ");
+        for (const QString& assignment : environment) {
+            if (breaksLine(assignment) || !assignment.contains(u'='))
+                return {};
+            exec += execArgument(assignment) + u' ';
+        }
+    }
+    exec += execArgument(launcher.program);
     QString categories;
     for (const QString& category : launcher.categories)
         categories += QString(category).replace(u';', QStringLiteral("\\;")) + u';';
@@ -104,7 +115,7 @@ QByteArray DesktopEntryInstaller::entryText(const Launcher& launcher)
     text += QStringLiteral("Name=") + escaped(launcher.name) + u'\n';
     if (!launcher.comment.isEmpty())
         text += QStringLiteral("Comment=") + escaped(launcher.comment) + u'\n';
-    text += QStringLiteral("Exec=") + execArgument(launcher.program) + u'\n';
+    text += QStringLiteral("Exec=") + exec + u'\n';
     text += QStringLiteral("TryExec=") + escaped(launcher.program) + u'\n';
     text += QStringLiteral("Icon=") + escaped(launcher.id) + u'\n';
     text += QStringLiteral("Terminal=false\n");

@@ -26,9 +26,10 @@ public:
 
     // $XDG_DATA_HOME, or ~/.local/share when it is unset or relative.
     static QString dataHome();
-    // The entry's text; empty when the program path cannot be written in an
-    // Exec line (it holds a line break).
-    static QByteArray entryText(const Launcher& launcher);
+    // The entry's text; empty when the program path or an environment
+    // assignment cannot be written in an Exec line (it holds a line break).
+    // Assignments ("NAME=value") are set for the program through env(1).
+    static QByteArray entryText(const Launcher& launcher, const QStringList& environment = {});
     static QString entryPath(const QString& dataHome, const QString& id);
 
     // Installs into dataHome; on Failed, error receives the reason.

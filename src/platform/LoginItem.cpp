@@ -1,5 +1,6 @@
 #include "platform/LoginItem.h"
 
+#include "platform/AppPaths.h"
 #include "platform/DesktopEntryInstaller.h"
 
 #include <QCoreApplication>
@@ -9,11 +10,12 @@
 
 namespace platform {
 
-LoginItem::LoginItem(QString configHome, QString id, QString name, QString program)
+LoginItem::LoginItem(QString configHome, QString id, QString name, QString program, QStringList environment)
     : configHome_(std::move(configHome))
     , id_(std::move(id))
     , name_(std::move(name))
     , program_(std::move(program))
+    , environment_(std::move(environment))
 {
 }
 
@@ -27,8 +29,10 @@ QString LoginItem::configHome()
 
 LoginItem& LoginItem::shared()
 {
+    const QString home = AppPaths::pravikHome();
     static LoginItem item(configHome(), QStringLiteral("pravik"), QStringLiteral("PraVik"),
-        QCoreApplication::applicationFilePath());
+        QCoreApplication::applicationFilePath(),
+        home.isEmpty() ? QStringList() : QStringList { QStringLiteral("PRAVIK_HOME=") + home });
     return item;
 }
 
@@ -55,9 +59,9 @@ bool LoginItem::setEnabled(bool enabled, QString* error)
             return fail(QStringLiteral("%1 cannot be removed").arg(path));
         return true;
     }
-    QByteArray text = DesktopEntryInstaller::entryText({ id_, name_, {}, program_, {}, {} });
+    QByteArray text = DesktopEntryInstaller::entryText({ id_, name_, {}, program_, {}, {} }, environment_);
     if (text.isEmpty())
-        return fail(QStringLiteral("the program path cannot be written in a desktop entry"));
+        return fail(QStringLiteral("the program path or its environment cannot be written in a desktop entry"));
     text += "X-GNOME-Autostart-enabled=true\n";
     if (!QDir().mkpath(configHome_ + QStringLiteral("/autostart")))
         return fail(QStringLiteral("the folder %1/autostart cannot be made").arg(configHome_));

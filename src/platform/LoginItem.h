@@ -1,19 +1,23 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace platform {
 
 // Start at login: an XDG autostart entry "<id>.desktop" in
-// <config home>/autostart that runs the program. Enabling writes the entry
-// atomically; disabling removes it.
+// <config home>/autostart that runs the program, with the environment
+// assignments given ("NAME=value"). Enabling writes the entry atomically;
+// disabling removes it.
 class LoginItem {
 public:
-    LoginItem(QString configHome, QString id, QString name, QString program);
+    LoginItem(QString configHome, QString id, QString name, QString program, QStringList environment = {});
 
     // $XDG_CONFIG_HOME, or ~/.config when it is unset or relative.
     static QString configHome();
-    // Over the running program, in the user's configuration folder.
+    // Over the running program, in the user's configuration folder (where
+    // the desktop reads it, whatever PRAVIK_HOME says); a program started
+    // with PRAVIK_HOME starts at login with the same one.
     static LoginItem& shared();
 
     QString entryPath() const;
@@ -26,6 +30,7 @@ private:
     QString id_;
     QString name_;
     QString program_;
+    QStringList environment_;
 };
 
 } // namespace platform

@@ -10,6 +10,7 @@ class NullScreenGrabber final : public ScreenGrabber {
 public:
     bool isAvailable() const override { return false; }
     QImage grab(const QRect&) override { return {}; }
+    QRect screenArea(const QScreen&) override { return {}; }
 };
 
 } // namespace platform

@@ -13,7 +13,9 @@ namespace platform {
 // writes a picture of the whole desktop to a file and answers with its
 // address; the picture is read, the file removed at once (the user did not
 // ask to keep it), and the areas asked for are cut from it. The grabs of one
-// capture share one portal request.
+// capture share one portal request. The picture covers the desktop's
+// logical extent at one scale of its own, so a screen's area is its logical
+// place scaled by the picture's own size.
 class PortalScreenGrabber final : public ScreenGrabber {
 public:
     static const QString kInterface; // "org.freedesktop.portal.Screenshot"
@@ -26,6 +28,10 @@ public:
 
     bool isAvailable() const override { return true; }
     QImage grab(const QRect& devicePixels) override;
+    QRect screenArea(const QScreen& screen) override;
+    // Where a screen's logical geometry lies in a picture of the whole
+    // desktop (the union of every screen's logical geometry).
+    static QRect areaInPicture(const QRect& screen, const QRect& desktop, const QSize& picture);
 
 private:
     explicit PortalScreenGrabber(const QDBusConnection& bus);

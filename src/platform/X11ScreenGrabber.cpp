@@ -3,9 +3,11 @@
 #include "platform/X11ErrorTrap.h"
 
 #include <QDebug>
+#include <QScreen>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 #include <X11/extensions/XShm.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -128,6 +130,40 @@ X11ScreenGrabber::~X11ScreenGrabber()
     }
     sharedImages_.clear();
     XCloseDisplay(display_);
+}
+
+QRect X11ScreenGrabber::screenArea(const QScreen& screen)
+{
+    const Window root = DefaultRootWindow(display_);
+    XWindowAttributes rootAttributes {};
+    if (!XGetWindowAttributes(display_, root, &rootAttributes))
+        return {};
+    const QRect rootArea(0, 0, rootAttributes.width, rootAttributes.height);
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    if (!XRRQueryExtension(display_, &eventBase, &errorBase) || !XRRQueryVersion(display_, &major, &minor)
+        || major * 100 + minor < 105)
+        return rootArea;
+    int count = 0;
+    XRRMonitorInfo* monitors = XRRGetMonitors(display_, root, True, &count);
+    if (!monitors || count <= 0) {
+        if (monitors)
+            XRRFreeMonitors(monitors);
+        return rootArea;
+    }
+    QRect byName, byCorner;
+    for (int i = 0; i < count; ++i) {
+        const XRRMonitorInfo& m = monitors[i];
+        const QRect area = QRect(m.x, m.y, m.width, m.height) & rootArea;
+        char* name = XGetAtomName(display_, m.name);
+        if (name && QString::fromUtf8(name) == screen.name())
+            byName = area;
+        if (name)
+            XFree(name);
+        if (area.topLeft() == screen.geometry().topLeft() && byCorner.isEmpty())
+            byCorner = area;
+    }
+    XRRFreeMonitors(monitors);
+    return byName.isEmpty() ? byCorner : byName;
 }
 
 QImage X11ScreenGrabber::grab(const QRect& devicePixels)

@@ -26,6 +26,10 @@ public:
 
     bool isAvailable() const override { return true; }
     QImage grab(const QRect& devicePixels) override;
+    // The RandR monitor of the screen's name (else the one at its top left
+    // corner, where Qt keeps a scaled screen's origin); the root window when
+    // the server lists no monitors.
+    QRect screenArea(const QScreen& screen) override;
 
     // Whether reads go through shared memory.
     bool usesSharedMemory() const { return sharedMemory_; }

@@ -9,6 +9,7 @@
 #include "translate/ToolContainer.h"
 
 #include <QCursor>
+#include <QDebug>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPointer>
@@ -69,33 +70,35 @@ void RCSnipWindowController::startCaptureWithScreen(QScreen* screen)
 
 void RCSnipWindowController::doSnapshot()
 {
-    const double ratio = screen_->devicePixelRatio();
-    const QRect device = SnipUtil::devicePixelRect(*screen_);
-    originImage_ = manager_.screenGrabber().grab(device);
-    if (originImage_.size() != device.size()) {
-        // A read the server refused shows a black screen rather than none.
-        QImage black(device.size(), QImage::Format_RGB32);
-        black.fill(Qt::black);
-        originImage_ = black;
-    }
-    originImage_.setDevicePixelRatio(ratio);
+    // The screen's own pixels as the session places them: a picture the
+    // server gives smaller than asked is kept as it is, never swapped for a
+    // black one, so what exists is still shown and recognised. No picture
+    // at all leaves the view black and the selection without a picture.
+    const QRect device = manager_.screenArea(screen_);
+    originImage_ = device.isEmpty() ? QImage() : manager_.screenGrabber().grab(device);
+    if (originImage_.isNull())
+        qWarning() << "The screen" << screen_->name() << "could not be read";
+    else
+        originImage_.setDevicePixelRatio(screen_->devicePixelRatio());
 }
 
 void RCSnipWindowController::takeKeyboard()
 {
     QPointer<RCSnipWindow> window = window_.get();
     auto tries = std::make_shared<int>(0);
+    // The attempt refers to itself weakly: only a pending retry keeps it, so
+    // it goes once the grab is taken or given up.
     auto attempt = std::make_shared<std::function<void()>>();
-    *attempt = [window, tries, attempt]() {
+    *attempt = [window, tries, self = std::weak_ptr<std::function<void()>>(attempt)]() {
         if (!window || !window->isVisible())
             return;
         window->activateWindow();
         if (window->windowHandle() && window->windowHandle()->setKeyboardGrabEnabled(true))
             return;
-        if (++*tries < kKeyboardGrabTries)
-            QTimer::singleShot(kKeyboardGrabRetryMs, window, [attempt]() { (*attempt)(); });
-        else
-            *attempt = nullptr;
+        if (++*tries >= kKeyboardGrabTries)
+            return;
+        if (const std::shared_ptr<std::function<void()>> again = self.lock())
+            QTimer::singleShot(kKeyboardGrabRetryMs, window, [again]() { (*again)(); });
     };
     (*attempt)();
 }

@@ -3,6 +3,7 @@
 #include "core/MMUserInfo.h"
 #include "core/Notifications.h"
 #include "core/StringCoding.h"
+#include "platform/DesktopWatch.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Pasteboard.h"
 #include "platform/Resources.h"
@@ -14,6 +15,7 @@
 #include "translate/SnipUtil.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -33,6 +35,7 @@ const QString SnipManager::kSavePanelTitle = QStringLiteral("保存图片");
 const QString SnipManager::kSavePanelMessage = QStringLiteral("选择图片保存地址");
 const QString SnipManager::kProposedNameFormat = QStringLiteral("PK-%1.png");
 const QString SnipManager::kImagesFolder = QStringLiteral("Images");
+const QString SnipManager::kSnipFolderFormat = QStringLiteral("%1/snip");
 
 namespace {
 
@@ -47,14 +50,18 @@ QString chooseSavePathInDialog(const QString& folder, const QString& proposedNam
 } // namespace
 
 SnipManager::SnipManager(platform::ScreenGrabber& grabber, platform::WindowList& windowList,
-    platform::NotificationCenter& center, platform::Pasteboard& pasteboard, MMUserInfo& user)
+    platform::NotificationCenter& center, platform::Pasteboard& pasteboard, MMUserInfo& user,
+    platform::DesktopWatch* desktopWatch)
     : grabber_(grabber)
     , windowList_(windowList)
     , center_(center)
     , pasteboard_(pasteboard)
     , user_(user)
+    , desktopWatch_(desktopWatch)
     , savePathChooser_(chooseSavePathInDialog)
 {
+    if (desktopWatch_)
+        desktopWatch_->setHandler([this] { screenChanged(); });
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!app)
         return;
@@ -72,6 +79,8 @@ SnipManager::SnipManager(platform::ScreenGrabber& grabber, platform::WindowList&
 
 SnipManager::~SnipManager()
 {
+    if (desktopWatch_)
+        desktopWatch_->setHandler({});
     for (RCSnipWindowController* controller : controllers_)
         delete controller;
 }
@@ -80,7 +89,7 @@ SnipManager& SnipManager::sharedInstance()
 {
     static SnipManager* manager = new SnipManager(platform::ScreenGrabber::shared(),
         platform::WindowList::shared(), platform::NotificationCenter::defaultCenter(),
-        platform::Pasteboard::shared(), MMUserInfo::sharedMMUserInfo());
+        platform::Pasteboard::shared(), MMUserInfo::sharedMMUserInfo(), &platform::DesktopWatch::shared());
     return *manager;
 }
 
@@ -95,8 +104,9 @@ void SnipManager::startCapture()
     isWorking_ = true;
     // Read before any capture window exists, so it never lists them.
     arrayRect_.clear();
+    screenAreas_ = SnipUtil::screenAreas(grabber_);
     for (const platform::WindowInfo& window : windowList_.windows())
-        arrayRect_.append(WindowRect { SnipUtil::logicalRect(window.frame), window.layer });
+        arrayRect_.append(WindowRect { SnipUtil::logicalRect(window.frame, screenAreas_), window.layer });
     const QList<QScreen*> screens = QGuiApplication::screens();
     for (QScreen* screen : screens) {
         auto* controller = new RCSnipWindowController(*this);
@@ -129,6 +139,15 @@ void SnipManager::screenChanged()
     if (isWorking_)
         endCapture({});
     idleWindows_.clear();
+}
+
+QRect SnipManager::screenArea(const QScreen* screen) const
+{
+    for (const SnipUtil::ScreenArea& area : screenAreas_) {
+        if (area.screen == screen)
+            return area.devicePixels;
+    }
+    return {};
 }
 
 std::unique_ptr<RCSnipWindow> SnipManager::takeWindow(QScreen* screen, MouseEventProtocol& delegate)
@@ -181,4 +200,21 @@ bool SnipManager::exportImage(const QImage& image)
     }
     user_.setSnipImgPath(QFileInfo(path).absolutePath());
     return true;
+}
+
+QString SnipManager::checkSnipFolder(const QString& folder)
+{
+    const QString snip = kSnipFolderFormat.arg(folder);
+    if (!QDir().mkpath(folder) || !QDir().mkpath(snip)) {
+        qWarning() << "The folder" << snip << "could not be made";
+        return {};
+    }
+    return snip;
+}
+
+QString SnipManager::getExportPath()
+{
+    if (exportPath_.isEmpty())
+        exportPath_ = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return checkSnipFolder(exportPath_);
 }

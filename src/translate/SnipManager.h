@@ -1,5 +1,7 @@
 #pragma once
 
+#include "translate/SnipUtil.h"
+
 #include <QImage>
 #include <QList>
 #include <QObject>
@@ -18,6 +20,7 @@ class RCSnipWindow;
 class RCSnipWindowController;
 
 namespace platform {
+class DesktopWatch;
 class NotificationCenter;
 class Pasteboard;
 class ScreenGrabber;
@@ -56,9 +59,13 @@ public:
     static const QString kSavePanelMessage;
     static const QString kProposedNameFormat;
     static const QString kImagesFolder;
+    static const QString kSnipFolderFormat; // "%1/snip"
 
+    // A switch of the virtual desktop, where the session tells, ends a
+    // running session like a change of the screens.
     SnipManager(platform::ScreenGrabber& grabber, platform::WindowList& windowList,
-        platform::NotificationCenter& center, platform::Pasteboard& pasteboard, MMUserInfo& user);
+        platform::NotificationCenter& center, platform::Pasteboard& pasteboard, MMUserInfo& user,
+        platform::DesktopWatch* desktopWatch = nullptr);
     ~SnipManager() override;
 
     // Over the session's screen, window list, pasteboard and settings.
@@ -79,6 +86,9 @@ public:
     platform::NotificationCenter& notificationCenter() const { return center_; }
     platform::Pasteboard& pasteboard() const { return pasteboard_; }
     platform::ScreenGrabber& screenGrabber() const { return grabber_; }
+    // A screen's place in the desktop's device pixels, read when the
+    // session started; empty when the session does not know the screen.
+    QRect screenArea(const QScreen* screen) const;
 
     // Starts a session on every screen; ignored while one runs. Where the
     // screen cannot be read the user is told so and nothing starts.
@@ -86,8 +96,11 @@ public:
     // Ends the running session on every screen; a null image means no
     // result. Outside a session it does nothing.
     void endCapture(const QImage& image);
-    // The screens changed: a running session ends without a result.
+    // The screens changed, or the desktop shown: a running session ends
+    // without a result.
     void screenChanged();
+    // Ending a session is endCapture's; this asks nothing of a running one.
+    void cancelCapture() { }
 
     // The capture window of a screen: the one of an earlier session, hidden
     // since, else a new one.
@@ -104,6 +117,15 @@ public:
     // cancelled or the file could not be written.
     bool exportImage(const QImage& image);
 
+    // The folder "snip" inside the given one, both made when missing; empty
+    // when they cannot be made.
+    static QString checkSnipFolder(const QString& folder);
+    // The "snip" folder of the export folder, which is the user's Pictures
+    // folder until configured otherwise.
+    QString getExportPath();
+    void configExportPath(const QString& path) { exportPath_ = path; }
+    const QString& exportPath() const { return exportPath_; }
+
 private:
     void clearController();
 
@@ -112,12 +134,15 @@ private:
     platform::NotificationCenter& center_;
     platform::Pasteboard& pasteboard_;
     MMUserInfo& user_;
+    platform::DesktopWatch* desktopWatch_;
+    QString exportPath_;
     bool isWorking_ = false;
     qint32 drawType_ = 0;
     qint64 captureState_ = Hover;
     SnipCallback snipCallback_;
     SavePathChooser savePathChooser_;
     QList<WindowRect> arrayRect_;
+    QList<SnipUtil::ScreenArea> screenAreas_;
     // Owned; released with deleteLater, since a session usually ends inside
     // one of their own event handlers.
     std::vector<RCSnipWindowController*> controllers_;

@@ -1,5 +1,7 @@
 #include "translate/SnipUtil.h"
 
+#include "platform/ScreenGrabber.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -30,27 +32,33 @@ QRectF SnipUtil::uniformRect(const QRectF& rect)
     return QRectF(x, y, w, h);
 }
 
-QRect SnipUtil::devicePixelRect(const QScreen& screen)
+QRectF SnipUtil::rectToZero(const QRectF& rect)
 {
-    const QRect logical = screen.geometry();
-    const double ratio = screen.devicePixelRatio();
-    return QRect(logical.topLeft(), QSize(qRound(logical.width() * ratio), qRound(logical.height() * ratio)));
+    return QRectF(QPointF(0, 0), rect.size());
 }
 
-QRectF SnipUtil::logicalRect(const QRect& devicePixels)
+QList<SnipUtil::ScreenArea> SnipUtil::screenAreas(platform::ScreenGrabber& grabber)
 {
-    const QList<QScreen*> screens = QGuiApplication::screens();
-    const QScreen* holder = screens.isEmpty() ? nullptr : screens.first();
-    for (const QScreen* screen : screens) {
-        if (devicePixelRect(*screen).contains(devicePixels.topLeft())) {
-            holder = screen;
+    QList<ScreenArea> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.append(ScreenArea { screen, grabber.screenArea(*screen) });
+    return areas;
+}
+
+QRectF SnipUtil::logicalRect(const QRect& devicePixels, const QList<ScreenArea>& screens)
+{
+    if (screens.isEmpty())
+        return QRectF(devicePixels);
+    const ScreenArea* holder = &screens.first();
+    for (const ScreenArea& area : screens) {
+        if (area.devicePixels.contains(devicePixels.topLeft())) {
+            holder = &area;
             break;
         }
     }
-    if (!holder)
-        return QRectF(devicePixels);
-    const double ratio = holder->devicePixelRatio();
-    const QPointF origin = holder->geometry().topLeft();
-    return QRectF(
-        origin + (QPointF(devicePixels.topLeft()) - origin) / ratio, QSizeF(devicePixels.size()) / ratio);
+    const double ratio = holder->screen->devicePixelRatio();
+    const QPointF logicalOrigin = holder->screen->geometry().topLeft();
+    const QPointF deviceOrigin = holder->devicePixels.isEmpty() ? logicalOrigin : QPointF(holder->devicePixels.topLeft());
+    return QRectF(logicalOrigin + (QPointF(devicePixels.topLeft()) - deviceOrigin) / ratio,
+        QSizeF(devicePixels.size()) / ratio);
 }

@@ -1,10 +1,15 @@
 #pragma once
 
+#include <QList>
 #include <QPointF>
 #include <QRect>
 #include <QRectF>
 
 class QScreen;
+
+namespace platform {
+class ScreenGrabber;
+}
 
 // Geometry helpers of the capture tool. Every point and rectangle is in the
 // desktop's logical coordinates (origin at the top left, y downwards) unless
@@ -18,12 +23,19 @@ public:
     // The same area with non-negative width and height.
     static QRectF uniformRect(const QRectF& rect);
 
-    // A screen's area in the desktop's device pixels. The top left corner
-    // stays where it is (that is how Qt places scaled screens), the size is
-    // scaled by the screen's own ratio.
-    static QRect devicePixelRect(const QScreen& screen);
+    // A rectangle of the same size at the origin.
+    static QRectF rectToZero(const QRectF& rect);
+
+    // A screen with its place in the desktop's device pixels, as the
+    // session's screen reader knows it.
+    struct ScreenArea {
+        const QScreen* screen = nullptr;
+        QRect devicePixels;
+    };
+    static QList<ScreenArea> screenAreas(platform::ScreenGrabber& grabber);
     // A rectangle in device pixels (a window's frame from the window list)
-    // in logical coordinates, by the ratio of the screen that holds its top
-    // left corner (the first screen when none does).
-    static QRectF logicalRect(const QRect& devicePixels);
+    // in logical coordinates, by the screen whose area holds its top left
+    // corner (the first screen when none does), scaled by that screen's
+    // ratio from the screen's corner.
+    static QRectF logicalRect(const QRect& devicePixels, const QList<ScreenArea>& screens);
 };

@@ -1,5 +1,6 @@
 #include "translate/ToolContainer.h"
 
+#include "core/LGNLocalizedString.h"
 #include "core/RCImageButton.h"
 #include "translate/SimpleLabelView.h"
 #include "translate/SnipManager.h"
@@ -27,17 +28,19 @@ struct ToolButtonPlace {
     int code;
     int x;
     const QString* image;
+    // The interface-string key of what the button does.
+    const char* tip;
 };
 
 // Left to right; 35 points apart with 10 free at each end of the bar.
 const ToolButtonPlace kToolButtonPlaces[] = {
-    { ToolContainer::Rectangle, 10, &ToolContainer::kRectImage },
-    { ToolContainer::Ellipse, 45, &ToolContainer::kEllipseImage },
-    { ToolContainer::Arrow, 80, &ToolContainer::kArrowImage },
-    { ToolContainer::Translate, 115, &ToolContainer::kTransImage },
-    { ToolContainer::Export, 150, &ToolContainer::kExportImage },
-    { ToolContainer::Cancel, 185, &ToolContainer::kCancelImage },
-    { ToolContainer::Ok, 220, &ToolContainer::kOkImage },
+    { ToolContainer::Rectangle, 10, &ToolContainer::kRectImage, "画矩形" },
+    { ToolContainer::Ellipse, 45, &ToolContainer::kEllipseImage, "画椭圆" },
+    { ToolContainer::Arrow, 80, &ToolContainer::kArrowImage, "画箭头" },
+    { ToolContainer::Translate, 115, &ToolContainer::kTransImage, "识别并翻译选中区域" },
+    { ToolContainer::Export, 150, &ToolContainer::kExportImage, "保存为图片文件" },
+    { ToolContainer::Cancel, 185, &ToolContainer::kCancelImage, "取消截图" },
+    { ToolContainer::Ok, 220, &ToolContainer::kOkImage, "复制到剪贴板" },
 };
 
 constexpr int kToolButtonWidth = 28;
@@ -53,6 +56,8 @@ ToolContainer::ToolContainer(const SnipManager& manager, QWidget* parent)
         auto* button = new RCImageButton(this);
         button->setGeometry(place.x, 0, kToolButtonWidth, kHeight);
         button->setAlignment(Qt::AlignCenter);
+        // The pictures alone do not say what each button does.
+        button->setToolTip(LGNLocalizedString::lgnAppLocalizedString(QString::fromUtf8(place.tip)));
         buttons_[static_cast<size_t>(place.code)] = button;
         showImage(place.code, *place.image);
         connect(button, &RCImageButton::triggered, this, &ToolContainer::onToolClick);

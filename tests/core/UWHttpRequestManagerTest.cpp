@@ -3,13 +3,17 @@
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/MMVoiceCmdItem.h"
+#include "core/StringCoding.h"
 #include "fakes/FakeHttpServer.h"
 #include "fakes/FakeMachineTranslationService.h"
+#include "fakes/ScopedEnv.h"
 #include "platform/HttpClient.h"
 #include "platform/Preferences.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
+#include <QNetworkInterface>
+#include <QUdpSocket>
 #include <QTemporaryDir>
 #include <QUrlQuery>
 
@@ -245,13 +249,16 @@ TEST_F(UWHttpRequestManagerTest, XunfeiTranslationIsSignedAsTheServiceChecksAndB
     service.reply(FakeHttpServer::Reply::text("<html>busy</html>", 503));
     std::optional<QVariant> success;
     std::optional<QString> failure;
-    manager.httpXunfeiTranslateRequestWithQ(QStringLiteral("早上好"), QStringLiteral("cn"), QStringLiteral("en"),
+    // The service takes the text Base64-encoded; the caller encodes it and the
+    // request carries it as given, not encoded a second time.
+    auto encoded = [](const QString& text) { return QString::fromLatin1(text.toUtf8().toBase64()); };
+    manager.httpXunfeiTranslateRequestWithQ(encoded(QStringLiteral("早上好")), QStringLiteral("cn"), QStringLiteral("en"),
         [&](const QVariant& reply) { success = reply; }, [&](const QString& e) { failure = e; });
     ASSERT_TRUE(success.has_value()); // the call has returned: the answer is already here
     EXPECT_EQ(QJsonDocument::fromVariant(*success).object().value("data").toObject().value("result").toObject()
                   .value("trans_result").toObject().value("dst").toString(),
         QStringLiteral("Good morning"));
-    manager.httpXunfeiTranslateRequestWithQ(QStringLiteral("再见"), QStringLiteral("cn"), QStringLiteral("en"),
+    manager.httpXunfeiTranslateRequestWithQ(encoded(QStringLiteral("再见")), QStringLiteral("cn"), QStringLiteral("en"),
         [&](const QVariant& reply) { success = reply; }, [&](const QString& e) { failure = e; });
     ASSERT_TRUE(failure.has_value());
     EXPECT_TRUE(service.problems().isEmpty()) << service.problems().join('\n').toStdString();
@@ -300,23 +307,111 @@ TEST_F(UWHttpRequestManagerTest, CountryLookupsSetTheSearchEngine)
     EXPECT_EQ(server_.requests()[0].target, "/1.2.3.4%2F..%2Fadmin%3Fx%3D1%23y/json");
 }
 
-TEST(UWHttpRequestManagerAddressTest, TheLastIPv4AddressOfEn0)
+// The country services are ours to choose: the environment wins over the
+// setting, and with neither nothing is asked and the setting stays.
+TEST_F(UWHttpRequestManagerTest, CountryServicesAreSettingsAndNotConfiguredUntilSet)
+{
+    const struct {
+        const char* name;
+        const char* setting;
+        const char* environment;
+        QString expected;
+    } cases[] = {
+        { "neither", nullptr, nullptr, QString() },
+        { "setting", "https://geo.example.org", nullptr, QStringLiteral("https://geo.example.org") },
+        { "environment wins", "https://geo.example.org", "https://env.example.org", QStringLiteral("https://env.example.org") },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        platform::Preferences defaults(dir.filePath(QStringLiteral("defaults.plist")));
+        if (c.setting) {
+            defaults.setValue(Manager::kPublicAddressCountryKey, QString::fromLatin1(c.setting));
+            defaults.setValue(Manager::kAddressCountryKey, QString::fromLatin1(c.setting));
+        }
+        fakes::ScopedEnv publicVariable("PRAVIK_PUBLIC_GEO_URL", c.environment ? QString::fromLatin1(c.environment) : QString());
+        fakes::ScopedEnv addressVariable("PRAVIK_ADDRESS_GEO_URL", c.environment ? QString::fromLatin1(c.environment) : QString());
+        const Manager::Endpoints endpoints = Manager::Endpoints::configured(defaults);
+        EXPECT_EQ(endpoints.publicAddressCountry, c.expected);
+        EXPECT_EQ(endpoints.addressCountry, c.expected);
+    }
+
+    Manager::Endpoints none = endpoints();
+    none.publicAddressCountry.clear();
+    none.addressCountry.clear();
+    Manager manager(platform::HttpClient::shared(), user_.webConfig(), none);
+    server_.enqueue("GET", QStringLiteral("/json/"), FakeHttpServer::Reply::json(R"({"country_name":"China"})"));
+    user_.webConfig().setSec_searchEngine(1);
+    manager.fetchCountryForPublicIPAddress();
+    manager.fetchLocationForIPAddress(QStringLiteral("8.8.8.8"));
+    EXPECT_FALSE(server_.waitForRequests(1, 300)) << "nothing is asked of a service not configured";
+    EXPECT_EQ(user_.webConfig().sec_searchEngine(), 1u);
+}
+
+TEST(UWHttpRequestManagerAddressTest, TheLastIPv4AddressOfTheInterfaceAsked)
 {
     using Entry = Manager::InterfaceAddress;
     const struct {
         const char* name;
+        const char* interfaceName;
         QList<Entry> entries;
         const char* address;
     } cases[] = {
-        { "one", { { "en0", QHostAddress("10.0.0.2") } }, "10.0.0.2" },
-        { "last wins", { { "en0", QHostAddress("10.0.0.2") }, { "en0", QHostAddress("192.168.1.9") } }, "192.168.1.9" },
-        { "IPv6 only", { { "en0", QHostAddress("fe80::1") } }, "Not found" },
-        { "other interfaces", { { "eth0", QHostAddress("10.0.0.2") }, { "lo", QHostAddress("127.0.0.1") } }, "Not found" },
-        { "none", {}, "Not found" },
+        { "one", "eth0", { { "eth0", QHostAddress("10.0.0.2") } }, "10.0.0.2" },
+        { "last wins", "eth0", { { "eth0", QHostAddress("10.0.0.2") }, { "eth0", QHostAddress("192.168.1.9") } },
+            "192.168.1.9" },
+        { "IPv6 only", "eth0", { { "eth0", QHostAddress("fe80::1") } }, "Not found" },
+        { "other interfaces", "wlan0", { { "eth0", QHostAddress("10.0.0.2") }, { "lo", QHostAddress("127.0.0.1") } },
+            "Not found" },
+        { "no primary interface", "", { { "", QHostAddress("10.0.0.2") } }, "Not found" },
+        { "none", "eth0", {}, "Not found" },
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Manager::getIPAddress(c.entries), QString::fromLatin1(c.address)) << c.name;
-    EXPECT_FALSE(Manager::getIPAddress().isEmpty());
+        EXPECT_EQ(Manager::getIPAddress(QString::fromLatin1(c.interfaceName), c.entries), QString::fromLatin1(c.address))
+            << c.name;
+}
+
+// The computer's own address and link address are those of the interface
+// the kernel sends through to reach another network (asked of the kernel
+// with a UDP socket connected to a documentation address: nothing is sent);
+// without a route, those of the first interface that is up.
+TEST(UWHttpRequestManagerAddressTest, TheComputersAddressIsThatOfItsRouteToOtherNetworks)
+{
+    QUdpSocket probe;
+    probe.connectToHost(QHostAddress(QStringLiteral("198.51.100.1")), 9);
+    const bool routed = probe.waitForConnected(2000);
+    QNetworkInterface expected;
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        const auto flags = interface.flags();
+        if (routed) {
+            for (const QNetworkAddressEntry& entry : interface.addressEntries()) {
+                if (entry.ip() == probe.localAddress())
+                    expected = interface;
+            }
+        } else if (!expected.isValid() && flags.testFlag(QNetworkInterface::IsUp)
+            && !flags.testFlag(QNetworkInterface::IsLoopBack)) {
+            expected = interface;
+        }
+    }
+    if (!expected.isValid()) {
+        EXPECT_EQ(Manager::getIPAddress(), Manager::kNotFound) << "only loopback here";
+        return;
+    }
+    QString address = Manager::kNotFound;
+    for (const QNetworkAddressEntry& entry : expected.addressEntries()) {
+        if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+            address = entry.ip().toString();
+    }
+    EXPECT_EQ(Manager::getIPAddress(), address) << "interface " << expected.name().toStdString();
+    if (routed) {
+        EXPECT_EQ(Manager::getIPAddress(), probe.localAddress().toString());
+    }
+    if (!expected.hardwareAddress().isEmpty()) {
+        EXPECT_EQ(StringCoding::uw_getMacAddress(), expected.hardwareAddress().toUpper());
+        UWNetBaseScene scene;
+        EXPECT_EQ(scene.requestParameters().value(QStringLiteral("macAddr")).toString(),
+            expected.hardwareAddress().toUpper());
+    }
 }
 
 } // namespace request_manager_test

@@ -1,11 +1,14 @@
 // The capture session on the offscreen platform: a fake desktop picture,
 // a scripted window list, pointer input given to the capture windows.
+#include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/Notifications.h"
 #include "core/RCImageButton.h"
+#include "fakes/FakeDesktopWatch.h"
 #include "fakes/FakePasteboard.h"
 #include "fakes/FakeScreenGrabber.h"
 #include "fakes/FakeWindowList.h"
+#include "fakes/ScopedEnv.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 #include "platform/UserNotices.h"
@@ -19,6 +22,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QKeyEvent>
@@ -27,6 +32,9 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
 
 namespace {
 
@@ -46,7 +54,7 @@ protected:
     SnipCaptureTest()
         : prefs_(dir_.filePath(QStringLiteral("defaults.plist")))
         , user_(prefs_)
-        , manager_(grabber_, windows_, center_, pasteboard_, user_)
+        , manager_(grabber_, windows_, center_, pasteboard_, user_, &desktop_)
     {
         screen_ = QGuiApplication::primaryScreen();
         frame_ = screen_->geometry();
@@ -102,6 +110,7 @@ protected:
     fakes::FakeWindowList windows_;
     platform::NotificationCenter center_;
     fakes::FakePasteboard pasteboard_;
+    fakes::FakeDesktopWatch desktop_;
     SnipManager manager_;
     QScreen* screen_ = nullptr;
     QRect frame_;
@@ -115,6 +124,7 @@ TEST(SnipUtilTest, Geometry)
     EXPECT_EQ(SnipUtil::uniformRect(QRectF(10, 10, 4, -6)), QRectF(10, 4, 4, 6));
     EXPECT_EQ(SnipUtil::uniformRect(QRectF(1, 2, 3, 4)), QRectF(1, 2, 3, 4));
     EXPECT_EQ(SnipUtil::pointDistance({ 0, 0 }, { 3, 4 }), 25);
+    EXPECT_EQ(SnipUtil::rectToZero(QRectF(-40, 12.5, 30, 20)), QRectF(0, 0, 30, 20));
     const QRectF r(10, 10, 20, 20);
     struct Case {
         QPointF point;
@@ -160,12 +170,68 @@ TEST_F(SnipCaptureTest, EndingPostsByResult)
     ASSERT_EQ(posted_.size(), 1u);
     EXPECT_EQ(posted_[0].userInfo.value(SnipManager::kImageKey).value<QImage>(), picture);
 
-    posted_.clear();
-    start();
-    manager_.screenChanged();
-    EXPECT_EQ(posted_.size(), 2u);
-    manager_.screenChanged();
-    EXPECT_EQ(posted_.size(), 2u);
+    // A change of the screens or of the desktop shown ends a session like a
+    // cancel, and outside one does nothing.
+    for (const auto& change : std::vector<std::function<void()>> {
+             [&] { manager_.screenChanged(); }, [&] { desktop_.switchDesktop(); } }) {
+        posted_.clear();
+        QPointer<RCSnipWindow> shown = start().window();
+        change();
+        EXPECT_FALSE(manager_.isWorking());
+        EXPECT_FALSE(shown && shown->isVisible());
+        ASSERT_EQ(posted_.size(), 2u);
+        EXPECT_TRUE(posted_[0].name == SnipManager::kNotifyCaptureEnd && posted_[0].userInfo.isEmpty());
+        EXPECT_EQ(posted_[1].name, notifications::kHadCancelSnipTrans);
+        change();
+        EXPECT_EQ(posted_.size(), 2u);
+    }
+}
+
+TEST(SnipManagerTest, TheDesktopWatchIsLetGoWithTheManager)
+{
+    QTemporaryDir dir;
+    platform::Preferences prefs(dir.filePath(QStringLiteral("defaults.plist")));
+    MMUserInfo user(prefs);
+    fakes::FakeScreenGrabber grabber;
+    fakes::FakeWindowList windows;
+    platform::NotificationCenter center;
+    fakes::FakePasteboard pasteboard;
+    fakes::FakeDesktopWatch desktop;
+    {
+        SnipManager manager(grabber, windows, center, pasteboard, user, &desktop);
+        EXPECT_TRUE(desktop.hasHandler());
+    }
+    EXPECT_FALSE(desktop.hasHandler());
+    desktop.switchDesktop(); // reaches no manager that is gone
+}
+
+TEST_F(SnipCaptureTest, ExportFolderIsThePicturesFolderUntilConfiguredAndGetsItsSnipFolder)
+{
+    QTemporaryDir home;
+    fakes::ScopedEnv homeVariable("HOME", home.path());
+    fakes::ScopedEnv config("XDG_CONFIG_HOME", home.filePath(QStringLiteral(".config")));
+    EXPECT_EQ(manager_.getExportPath(), home.filePath(QStringLiteral("Pictures/snip")));
+    EXPECT_TRUE(QFileInfo(home.filePath(QStringLiteral("Pictures/snip"))).isDir());
+    EXPECT_EQ(manager_.exportPath(), home.filePath(QStringLiteral("Pictures")));
+
+    const QString chosen = home.filePath(QStringLiteral("a/b"));
+    manager_.configExportPath(chosen);
+    EXPECT_EQ(manager_.getExportPath(), chosen + QStringLiteral("/snip"));
+    EXPECT_TRUE(QFileInfo(chosen + QStringLiteral("/snip")).isDir()) << "made with the folders above it";
+    EXPECT_EQ(SnipManager::checkSnipFolder(chosen), chosen + QStringLiteral("/snip")) << "an existing one is kept";
+
+    // A file where a folder should be: no folder, and no path that does not exist.
+    QFile blocker(home.filePath(QStringLiteral("file")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_EQ(SnipManager::checkSnipFolder(blocker.fileName()), QString());
+
+    manager_.cancelCapture();
+    EXPECT_FALSE(manager_.isWorking());
+    RCSnipWindowController& c = start();
+    manager_.cancelCapture();
+    EXPECT_TRUE(manager_.isWorking()) << "a cancel asks nothing of a running session";
+    EXPECT_TRUE(c.window()->isVisible());
 }
 
 TEST_F(SnipCaptureTest, AnUnreadableScreenIsReportedAndStartsNothing)
@@ -177,6 +243,25 @@ TEST_F(SnipCaptureTest, AnUnreadableScreenIsReportedAndStartsNothing)
     EXPECT_TRUE(manager_.windowControllers().empty());
     EXPECT_TRUE(platform::UserNotices::shared().wasPosted(SnipManager::kNotAvailableNoticeKey));
     platform::UserNotices::shared().resetForTesting();
+}
+
+// The screen reader says where the screen lies; a picture it gives smaller
+// than asked (the server clips at the desktop's edge) is shown and used as
+// it is, and no picture at all gives no selection picture, never a black one.
+TEST_F(SnipCaptureTest, TheScreensOwnAreaIsReadAndAClippedPictureIsKept)
+{
+    grabber_.setScreenArea(screen_->name(), QRect(frame_.topLeft(), frame_.size() + QSize(1, 1)));
+    RCSnipWindowController& c = start();
+    EXPECT_EQ(grabber_.requests().front(), QRect(frame_.topLeft(), frame_.size() + QSize(1, 1)));
+    EXPECT_EQ(c.originImage().size(), frame_.size()) << "what the screen gave, not a black picture";
+    drag(c, { 10, 10 }, { 29, 19 });
+    EXPECT_EQ(translated(c), snipPatternDesktop(frame_.size()).copy(10, 10, 20, 10));
+
+    grabber_.setScreenArea(screen_->name(), QRect(frame_.width(), 0, 50, 50)); // off the desktop
+    RCSnipWindowController& unread = start();
+    EXPECT_TRUE(unread.originImage().isNull());
+    drag(unread, { 10, 10 }, { 29, 19 });
+    EXPECT_TRUE(translated(unread).isNull()) << "nothing to recognise rather than a black picture";
 }
 
 TEST_F(SnipCaptureTest, HoverTakesTheFrontmostOrdinaryWindowUnderThePointer)
@@ -363,6 +448,16 @@ TEST_F(SnipCaptureTest, ToolbarShowsTheLastShapeAndReportsCodes)
 {
     RCSnipWindowController& c = startWithArea();
     ToolContainer* bar = c.snipView()->toolContainer();
+    // Each button says what it does, in the interface's language.
+    const std::pair<int, QString> tips[] = { { ToolContainer::Rectangle, QStringLiteral("画矩形") },
+        { ToolContainer::Ellipse, QStringLiteral("画椭圆") }, { ToolContainer::Arrow, QStringLiteral("画箭头") },
+        { ToolContainer::Translate, QStringLiteral("识别并翻译选中区域") },
+        { ToolContainer::Export, QStringLiteral("保存为图片文件") }, { ToolContainer::Cancel, QStringLiteral("取消截图") },
+        { ToolContainer::Ok, QStringLiteral("复制到剪贴板") } };
+    for (const auto& [code, key] : tips) {
+        EXPECT_EQ(bar->button(code)->toolTip(), LGNLocalizedString::lgnAppLocalizedString(key)) << code;
+        EXPECT_NE(LGNLocalizedString::lookup(key, QStringLiteral("en")), key) << "in the tables";
+    }
     std::vector<int> codes;
     bar->setToolClick([&](int code) { codes.push_back(code); });
     auto press = [&](int code) {

@@ -1,11 +1,14 @@
 // The capture tool, the hot key and the drag monitor on a real X server,
 // driven by synthetic pointer and key events (XTest). Run under xvfb-run
-// with QT_QPA_PLATFORM=xcb; QT_SCALE_FACTOR may be set.
+// with QT_QPA_PLATFORM=xcb; QT_SCALE_FACTOR may be set, and several screens
+// may be laid side by side as RandR monitors on one root window (xrandr
+// --setmonitor), each with its own scale (QT_SCREEN_SCALE_FACTORS).
 //
 // PRAVIK_DEMO_DIR, when set, receives pictures of the capture window with a
 // selection and annotations and of the result window (scripts/capture-demo.sh).
 #include "core/KWLangManager.h"
 #include "core/MMUserInfo.h"
+#include "core/Notifications.h"
 #include "core/RCImageButton.h"
 #include "fakes/FakeHttpServer.h"
 #include "fakes/FakeImageOcrService.h"
@@ -16,6 +19,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 #include "platform/QtPasteboard.h"
+#include "platform/X11DesktopWatch.h"
 #include "platform/X11DragMonitor.h"
 #include "platform/X11GlobalHotkey.h"
 #include "platform/X11ScreenGrabber.h"
@@ -40,10 +44,13 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <map>
+
 // Xlib last: its macros would break the headers after it.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xrandr.h>
 #include <X11/keysym.h>
 
 namespace {
@@ -103,6 +110,7 @@ protected:
         display_ = XOpenDisplay(nullptr);
         grabber_ = platform::X11ScreenGrabber::open();
         windowList_ = platform::X11WindowList::open();
+        desktopWatch_ = platform::X11DesktopWatch::open();
     }
     ~CaptureX11Test() override
     {
@@ -115,9 +123,10 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_TRUE(display_ && grabber_ && windowList_) << "needs an X server";
+        ASSERT_TRUE(display_ && grabber_ && windowList_ && desktopWatch_) << "needs an X server";
         ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
-        manager_ = std::make_unique<SnipManager>(*grabber_, *windowList_, center_, pasteboard_, user_);
+        manager_ = std::make_unique<SnipManager>(
+            *grabber_, *windowList_, center_, pasteboard_, user_, desktopWatch_.get());
     }
 
     // A logical desktop point as the X server's device pixel.
@@ -199,9 +208,38 @@ protected:
         grabber_->grab(device).save(QDir(dir).filePath(name));
     }
 
+    // The server's own word on where a screen lies, independent of Qt and
+    // of the grabber: the RandR monitor of its name, else the root window.
+    QRect serverArea(const QScreen& screen) const
+    {
+        const Window root = DefaultRootWindow(display_);
+        XWindowAttributes attributes {};
+        XGetWindowAttributes(display_, root, &attributes);
+        QRect area(0, 0, attributes.width, attributes.height);
+        int count = 0;
+        XRRMonitorInfo* monitors = XRRGetMonitors(display_, root, True, &count);
+        for (int i = 0; i < count; ++i) {
+            char* name = XGetAtomName(display_, monitors[i].name);
+            if (QString::fromUtf8(name) == screen.name())
+                area = QRect(monitors[i].x, monitors[i].y, monitors[i].width, monitors[i].height);
+            XFree(name);
+        }
+        if (monitors)
+            XRRFreeMonitors(monitors);
+        return area;
+    }
+
+    static void savePicture(const QString& name, const QImage& picture)
+    {
+        const QString dir = qEnvironmentVariable("PRAVIK_DEMO_DIR");
+        if (!dir.isEmpty())
+            picture.save(QDir(dir).filePath(name));
+    }
+
     Display* display_ = nullptr;
     std::unique_ptr<platform::X11ScreenGrabber> grabber_;
     std::unique_ptr<platform::X11WindowList> windowList_;
+    std::unique_ptr<platform::X11DesktopWatch> desktopWatch_;
     QTemporaryDir dir_;
     platform::Preferences prefs_ { dir_.filePath(QStringLiteral("defaults.plist")) };
     MMUserInfo user_ { prefs_ };
@@ -214,16 +252,108 @@ TEST_F(CaptureX11Test, EscapeThroughTheKeyboardGrabEndsTheSession)
 {
     manager_->startCapture();
     ASSERT_FALSE(manager_->windowControllers().empty());
-    for (RCSnipWindowController* c : manager_->windowControllers()) {
+    for (RCSnipWindowController* c : manager_->windowControllers())
         EXPECT_EQ(c->window()->geometry(), c->screen()->geometry());
-        EXPECT_EQ(c->originImage().size(), SnipUtil::devicePixelRect(*c->screen()).size()) << "device pixels";
-    }
     QPointer<RCSnipWindow> window = manager_->windowControllers().front()->window();
     ASSERT_TRUE(captureWaitFor([&] { return window->isVisible(); }));
     captureSettle(300); // the keyboard grab needs the window mapped
     key(XK_Escape);
     EXPECT_TRUE(captureWaitFor([&] { return !manager_->isWorking(); })) << "Escape reached the capture";
     EXPECT_TRUE(!window || !window->isVisible());
+}
+
+// On every screen, whatever its scale: the picture is the whole screen in
+// its own device pixels (not black, nothing cut off), the window list's
+// frames land on the windows, and a selection gives exactly its pixels.
+TEST_F(CaptureX11Test, EveryScreenIsCapturedWholeInItsOwnPixels)
+{
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    std::vector<std::unique_ptr<CapturePatternWindow>> patterns;
+    std::vector<QRect> frames;
+    for (QScreen* screen : screens) {
+        // Logical places that fall on whole device pixels at 1.25 and 1.5.
+        const QRect frame(screen->geometry().topLeft() + QPoint(80, 40), QSize(240, 160));
+        patterns.push_back(std::make_unique<CapturePatternWindow>());
+        showPattern(*patterns.back(), frame);
+        frames.push_back(frame);
+    }
+    // Each screen's bottom right corner as the server shows it before the
+    // capture covers it.
+    std::map<const QScreen*, QImage> corners;
+    for (QScreen* screen : screens) {
+        const QRect area = serverArea(*screen);
+        corners[screen] = grabber_->grab(QRect(area.bottomRight() - QPoint(7, 7), QSize(8, 8))).copy();
+    }
+    manager_->startCapture();
+    ASSERT_EQ(manager_->windowControllers().size(), size_t(screens.size()));
+    captureSettle(300);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        RCSnipWindowController* c = controllerAt(QPointF(frames[i].center()));
+        ASSERT_NE(c, nullptr);
+        const QRect area = serverArea(*c->screen());
+        SCOPED_TRACE(c->screen()->name().toStdString() + " at "
+            + std::to_string(c->screen()->devicePixelRatio()));
+        const QImage& origin = c->originImage();
+        ASSERT_EQ(origin.size(), area.size()) << "the screen's own pixels, not its logical size times its scale";
+        QImage corner = origin.copy(origin.rect().adjusted(origin.width() - 8, origin.height() - 8, 0, 0));
+        corner.setDevicePixelRatio(1);
+        EXPECT_EQ(corner, corners[c->screen()]) << "the bottom right corner is the screen's";
+        const QPoint inPicture = devicePoint(frames[i].topLeft()) - area.topLeft();
+        EXPECT_EQ(origin.pixel(inPicture + QPoint(3, 2)), capturePatternPixel(3, 2)) << "the pattern window";
+
+        // Hovering over the window highlights its frame from the window list.
+        moveTo(QPointF(frames[i].center()));
+        moveTo(QPointF(frames[i].center()) + QPointF(1, 1));
+        EXPECT_EQ(c->captureWindowRect().toAlignedRect(), frames[i]);
+    }
+
+    // A selection on the last screen.
+    const QRect last = frames.back();
+    RCSnipWindowController* c = controllerAt(QPointF(last.center()));
+    dragFromTo(QPointF(last.topLeft() + QPoint(20, 20)), QPointF(last.topLeft() + QPoint(139, 99)));
+    ASSERT_EQ(manager_->captureState(), SnipManager::AreaSet);
+    const QImage picture = c->getCaptureImage();
+    const double ratio = c->screen()->devicePixelRatio();
+    ASSERT_EQ(picture.size(), QSize(qRound(120 * ratio), qRound(80 * ratio)));
+    const int offset = qRound(20 * ratio);
+    bool exact = true;
+    for (int y = 0; y < picture.height() && exact; ++y)
+        for (int x = 0; x < picture.width() && exact; ++x)
+            exact = picture.pixel(x, y) == capturePatternPixel(offset + x, offset + y);
+    EXPECT_TRUE(exact) << "the selection holds exactly the pattern's pixels";
+    saveDemo(QStringLiteral("capture-screen-%1.png").arg(screens.size() - 1), last.adjusted(-60, -30, 60, 30));
+    savePicture(QStringLiteral("capture-selection-%1.png").arg(ratio), picture);
+}
+
+// The window manager shows another virtual desktop: the capture ends as
+// when the screens change. The same number written again is no switch.
+TEST_F(CaptureX11Test, SwitchingTheVirtualDesktopEndsTheSession)
+{
+    const Window root = DefaultRootWindow(display_);
+    const Atom current = XInternAtom(display_, "_NET_CURRENT_DESKTOP", False);
+    auto showDesktop = [&](unsigned long number) {
+        XChangeProperty(display_, root, current, XA_CARDINAL, 32, PropModeReplace,
+            reinterpret_cast<const unsigned char*>(&number), 1);
+        XFlush(display_);
+        captureSettle(200);
+    };
+    showDesktop(0);
+    int cancels = 0;
+    platform::ObserverToken token = center_.addObserver(
+        notifications::kHadCancelSnipTrans, [&](const platform::Notification&) { ++cancels; });
+    manager_->startCapture();
+    QPointer<RCSnipWindow> window = manager_->windowControllers().front()->window();
+    ASSERT_TRUE(captureWaitFor([&] { return window->isVisible(); }));
+    showDesktop(0);
+    EXPECT_TRUE(manager_->isWorking()) << "the same desktop again";
+    showDesktop(1);
+    EXPECT_TRUE(captureWaitFor([&] { return !manager_->isWorking(); })) << "another desktop ends the capture";
+    EXPECT_TRUE(!window || !window->isVisible());
+    EXPECT_EQ(cancels, 1);
+    showDesktop(0);
+    EXPECT_EQ(cancels, 1) << "outside a session nothing is posted";
+    XDeleteProperty(display_, root, current);
+    XFlush(display_);
 }
 
 TEST_F(CaptureX11Test, AHeldPictureKeepsItsPixelsWhileTheScreenIsReadAgain)
