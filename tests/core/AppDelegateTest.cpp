@@ -131,7 +131,7 @@ TEST(AppDelegateLog, FileNameAndHeaderUseTheCalendarYear)
     // 30 December 2024 lies in week 1 of 2025; the name must still say 2024.
     const QDateTime t(QDate(2024, 12, 30), QTime(7, 5, 9));
     EXPECT_EQ(AppDelegate::logFileName(t), QStringLiteral("log_20241230_070509.log"));
-    EXPECT_EQ(AppDelegate::logHeader(t), QStringLiteral("运行日志：2024年12月30日 07:05:09\n\n"));
+    EXPECT_EQ(AppDelegate::logHeader(t), QStringLiteral("Run log: 2024-12-30 07:05:09\n\n"));
 }
 
 // Runs in a child process whose standard output is a pipe (see below).
