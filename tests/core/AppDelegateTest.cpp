@@ -167,7 +167,7 @@ TEST(AppDelegateLog, RedirectionInAChildProcess)
     QFile log(home.path() + QStringLiteral("/Documents/Log/log_20261210_120001.log"));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(log.readAll());
-    const QString header = QStringLiteral("运行日志：2026年12月10日 12:00:01\n\n");
+    const QString header = QStringLiteral("Run log: 2026-12-10 12:00:01\n\n");
     EXPECT_TRUE(text.startsWith(header));
     EXPECT_EQ(text.count(header), 2);
     EXPECT_EQ(text.count(QStringLiteral("line on stdout\n")), 4);
