@@ -33,7 +33,7 @@ AppDelegate* g_shared = nullptr;
 
 const QString kLogFolder = QStringLiteral("Log");
 const QString kLogFilePattern = QStringLiteral("log_%1.log");
-const QString kLogHeaderPattern = QStringLiteral("运行日志：%1\n\n");
+const QString kLogHeaderPattern = QStringLiteral("Run log: %1\n\n");
 
 // Lets the user drag the window by any part of its background.
 class MoveByBackground : public QObject {
@@ -223,7 +223,7 @@ QString AppDelegate::logFileName(const QDateTime& launchTime)
 
 QString AppDelegate::logHeader(const QDateTime& launchTime)
 {
-    return kLogHeaderPattern.arg(QLocale::c().toString(launchTime, QStringLiteral("yyyy年MM月dd日 HH:mm:ss")));
+    return kLogHeaderPattern.arg(QLocale::c().toString(launchTime, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
 }
 
 bool AppDelegate::installDesktopLauncher(const QString& dataHome)

@@ -17,11 +17,13 @@ const QString UWLanguageManager::kToLanguageKey = QStringLiteral("toLanguageInde
 
 namespace old_language_manager {
 
-const QString kPastEndMicrosoft = QStringLiteral("UWASRLanguageTypeMicrosoft 下标超出");
-const QString kPastEndTransferWebapi = QStringLiteral("UWASRLanguageTypeTransferWebapi 下标超出");
-const QString kPastEndAiui = QStringLiteral("UWASRLanguageTypeAiui 下标超出");
-const QString kPastEndIFly = QStringLiteral("UWASRLanguageTypeiFly 下标超出");
-const QString kPastEndAiuiMain = QStringLiteral("UWASRLanguageTypeAiuiMain 下标超出");
+// What an index past a list answers in place of a service code; it goes to
+// the service, never to a person.
+const QString kPastEndMicrosoft = QStringLiteral("UWASRLanguageTypeMicrosoft 下标超出"); // not shown: a code
+const QString kPastEndTransferWebapi = QStringLiteral("UWASRLanguageTypeTransferWebapi 下标超出"); // not shown: a code
+const QString kPastEndAiui = QStringLiteral("UWASRLanguageTypeAiui 下标超出"); // not shown: a code
+const QString kPastEndIFly = QStringLiteral("UWASRLanguageTypeiFly 下标超出"); // not shown: a code
+const QString kPastEndAiuiMain = QStringLiteral("UWASRLanguageTypeAiuiMain 下标超出"); // not shown: a code
 
 QStringList localized(const QStringList& keys)
 {

@@ -32,11 +32,11 @@ DeviceReplyHandler::DeviceReplyHandler(MMDeviceInfo& device, MMwebconfig& config
 QString DeviceReplyHandler::linkModeText(const QString& linkText)
 {
     if (linkText == QLatin1StringView("02"))
-        return QStringLiteral("蓝牙1");
+        return QStringLiteral("蓝牙1"); // not shown: sent to the back end
     if (linkText == QLatin1StringView("03"))
-        return QStringLiteral("蓝牙2");
+        return QStringLiteral("蓝牙2"); // not shown: sent to the back end
     if (linkText == QLatin1StringView("04"))
-        return QStringLiteral("接收器");
+        return QStringLiteral("接收器"); // not shown: sent to the back end
     return QString();
 }
 

@@ -9,9 +9,8 @@
 #include "platform/UserNotices.h"
 
 const QString MMpermissionCheck::kKeyTapNoticeKey = QStringLiteral("keyTapUnavailable");
-const QString MMpermissionCheck::kKeyTapNoticeText = QStringLiteral(
-    "The mouse's voice, translation and AI keys cannot be used yet: this session does not let PraVik take "
-    "them from the keyboard input. PraVik keeps trying; the keys work as soon as it has access.");
+const QString MMpermissionCheck::kKeyTapNoticeText
+    = QStringLiteral("鼠标的语音、翻译和AI按键暂时无法使用：当前会话不允许PraVik从键盘输入中获取这些按键。PraVik会继续尝试，获得权限后按键即可使用。");
 
 namespace {
 
@@ -73,7 +72,7 @@ bool MMpermissionCheck::canSystemAccessibility()
     if (permissionOfAccessibility_)
         requestAccessibilityAuth();
     if (!keysTaken())
-        platform::UserNotices::shared().post(kKeyTapNoticeKey, kKeyTapNoticeText);
+        platform::UserNotices::shared().post(kKeyTapNoticeKey, LGNLocalizedString::lgnAppLocalizedString(kKeyTapNoticeText));
     return permissionOfAccessibility_;
 }
 

@@ -34,7 +34,7 @@ public:
 
     // The notice that the mouse's keys do not work.
     static const QString kKeyTapNoticeKey; // "keyTapUnavailable"
-    static const QString kKeyTapNoticeText;
+    static const QString kKeyTapNoticeText; // an interface-string key
     // Input access is checked again this often while the keys cannot be taken.
     static constexpr double kKeyTapRetryInterval = 1.0;
 

@@ -3,6 +3,7 @@
 #include "core/HLBaseResponse.h"
 #include "core/HLHttpManager.h"
 #include "core/HLParamTools.h"
+#include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/StringCoding.h"
 #include "platform/MainQueue.h"
@@ -29,6 +30,17 @@ namespace {
 const QString kRegionMainland = QStringLiteral("cn");
 const QString kCodeKey = QStringLiteral("code");
 
+// The error texts are shown in the result window: in the interface language.
+QString serviceError(qint64 code)
+{
+    return LGNLocalizedString::lgnAppLocalizedString(HLMachineTranslationRequest::kServiceErrorFormat).arg(code);
+}
+
+QString requestError(const QString& reason)
+{
+    return LGNLocalizedString::lgnAppLocalizedString(HLMachineTranslationRequest::kRequestErrorFormat).arg(reason);
+}
+
 void deliverLater(HLMachineTranslationRequest::CallBack callBack, bool failed, QString text)
 {
     platform::MainQueue::shared().async(
@@ -42,9 +54,9 @@ QString failureText(const HttpFailure& failure)
     if (failure.reply.typeId() == QMetaType::QVariantMap) {
         const qint64 code = HLBaseResponse::integerValue(failure.reply.toMap().value(kCodeKey));
         if (code != 0)
-            return HLMachineTranslationRequest::kServiceErrorFormat.arg(code);
+            return serviceError(code);
     }
-    return HLMachineTranslationRequest::kRequestErrorFormat.arg(failure.message);
+    return requestError(failure.message);
 }
 
 } // namespace
@@ -63,7 +75,7 @@ void HLMachineTranslationRequest::getMachineTranslationWithParam(
         callBack = [](bool, const QString&) {};
     if (const QString refusal = TranslationEndpoint::refusal(QUrl(baseUrl)); !refusal.isNull()) {
         qWarning("HLMachineTranslationRequest: %s", qPrintable(refusal));
-        deliverLater(std::move(callBack), true, kRequestErrorFormat.arg(refusal));
+        deliverLater(std::move(callBack), true, requestError(refusal));
         return;
     }
     const SignedRequest request
@@ -128,11 +140,11 @@ HLMachineTranslationRequest::Outcome HLMachineTranslationRequest::transResultPar
     const QVariant& reply)
 {
     if (reply.typeId() != QMetaType::QVariantMap)
-        return { true, kRequestErrorFormat.arg(kNoTranslation) };
+        return { true, requestError(kNoTranslation) };
     const QVariantMap dic = reply.toMap();
     const qint64 code = HLBaseResponse::integerValue(dic.value(kCodeKey));
     if (code != 0)
-        return { true, kServiceErrorFormat.arg(code) };
+        return { true, serviceError(code) };
     const QVariant dst = dic.value(QStringLiteral("data"))
                              .toMap()
                              .value(QStringLiteral("result"))
@@ -141,6 +153,6 @@ HLMachineTranslationRequest::Outcome HLMachineTranslationRequest::transResultPar
                              .toMap()
                              .value(QStringLiteral("dst"));
     if (dst.typeId() != QMetaType::QString)
-        return { true, kRequestErrorFormat.arg(kNoTranslation) };
+        return { true, requestError(kNoTranslation) };
     return { false, dst.toString() };
 }

@@ -181,10 +181,12 @@ void MMsnipTransWC::ini_selectionLangs()
     const KWLangManager& languages = services_.languages;
     QSignalBlocker fromBlocker(langListBtnFrom_), toBlocker(langListBtnTo_);
     langListBtnFrom_->clear();
-    langListBtnFrom_->addItems(KWLangManager::getAllNamesWithLanguageList(languages.getHuaciLangeArray()));
+    for (const QString& name : KWLangManager::getAllNamesWithLanguageList(languages.getHuaciLangeArray()))
+        langListBtnFrom_->addItem(snipTransLocalized(name));
     langListBtnFrom_->setCurrentIndex(int(languages.indexHuaciFrom()));
     langListBtnTo_->clear();
-    langListBtnTo_->addItems(KWLangManager::getAllNamesWithLanguageList(languages.getTransLangeArray()));
+    for (const QString& name : KWLangManager::getAllNamesWithLanguageList(languages.getTransLangeArray()))
+        langListBtnTo_->addItem(snipTransLocalized(name));
     langListBtnTo_->setCurrentIndex(int(languages.indexHuaciTo()));
     setWindowTitle(snipTransLocalized(kSelectionFlowTitle));
 }

@@ -160,7 +160,8 @@ void DocumentExporter::exportDocumentFolder()
     }
     notifications_.post(notifications::kRefreshLog);
     const std::optional<QString> destination
-        = panels_.chooseSaveLocation(window_, kArchiveName, kSavePanelMessage, QStringLiteral("zip"));
+        = panels_.chooseSaveLocation(window_, kArchiveName,
+        LGNLocalizedString::lgnAppLocalizedString(kSavePanelMessage), QStringLiteral("zip"));
     if (!destination)
         return;
     DeviceAlertPresenter& alerts = alerts_;

@@ -9,6 +9,7 @@
 #include "platform/Preferences.h"
 #include "voice/CommandBookmarks.h"
 
+#include <algorithm>
 #include <QtDebug>
 
 #include <utility>
@@ -100,7 +101,7 @@ QList<MMAppdataItem> UWHomeViewModel::getLocalMyAppsCmdList()
     if (!emptied_.exchange(false)) {
         const QList<MMAppdataItem> rows
             = database_.selectAllDataBaseWithtableName<MMAppdataItem>(kDBMyAppsoooCmdListKey);
-        if (!rows.isEmpty())
+        if (!rows.isEmpty() && wordsInInterfaceLanguage(rows))
             return rows;
     }
     rebuilding_ = true;
@@ -129,6 +130,18 @@ bool UWHomeViewModel::cleanLocalMyAppsCmdList()
     }
     emptied_ = false;
     return database_.cleanTableWithtableName(kDBMyAppsoooCmdListKey);
+}
+
+bool UWHomeViewModel::wordsInInterfaceLanguage(const QList<MMAppdataItem>& rows)
+{
+    // A list built under another interface language (before a switch, or by
+    // an earlier run) would keep asking for the other language's word.
+    const QString openWord = LGNLocalizedString::lgnAppLocalizedString(kOpenWordKey);
+    return std::none_of(rows.cbegin(), rows.cend(), [&openWord](const MMAppdataItem& row) {
+        const QString word = row.cmdword();
+        return word.endsWith(row.name()) && word.size() > row.name().size()
+            && word.chopped(row.name().size()) != openWord;
+    });
 }
 
 void UWHomeViewModel::getAppList()

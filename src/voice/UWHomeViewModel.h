@@ -95,6 +95,8 @@ private:
     platform::Preferences& preferences() const;
     void refreshAppList();
     static void postProgress(qulonglong index);
+    // Whether the stored command words use the interface language's word.
+    static bool wordsInInterfaceLanguage(const QList<MMAppdataItem>& rows);
 
     HRPSqliteOperation& database_;
     const mmQuery query_;

@@ -131,7 +131,7 @@ TEST(AppDelegateLog, FileNameAndHeaderUseTheCalendarYear)
     // 30 December 2024 lies in week 1 of 2025; the name must still say 2024.
     const QDateTime t(QDate(2024, 12, 30), QTime(7, 5, 9));
     EXPECT_EQ(AppDelegate::logFileName(t), QStringLiteral("log_20241230_070509.log"));
-    EXPECT_EQ(AppDelegate::logHeader(t), QStringLiteral("运行日志：2024年12月30日 07:05:09\n\n"));
+    EXPECT_EQ(AppDelegate::logHeader(t), QStringLiteral("Run log: 2024-12-30 07:05:09\n\n"));
 }
 
 // Runs in a child process whose standard output is a pipe (see below).
@@ -167,7 +167,7 @@ TEST(AppDelegateLog, RedirectionInAChildProcess)
     QFile log(home.path() + QStringLiteral("/Documents/Log/log_20261210_120001.log"));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(log.readAll());
-    const QString header = QStringLiteral("运行日志：2026年12月10日 12:00:01\n\n");
+    const QString header = QStringLiteral("Run log: 2026-12-10 12:00:01\n\n");
     EXPECT_TRUE(text.startsWith(header));
     EXPECT_EQ(text.count(header), 2);
     EXPECT_EQ(text.count(QStringLiteral("line on stdout\n")), 4);

@@ -1,3 +1,4 @@
+#include "core/KWLangManager.h"
 #include "core/MMDeviceInfo.h"
 #include "core/MMwebconfig.h"
 #include "device/KeyEventTap.h"
@@ -203,6 +204,34 @@ TEST_F(PermissionCheckTest, StartUpCheckRetriesOnItsOwnUntilTheKeysAreTaken)
     EXPECT_TRUE(fineTap.installed());
     EXPECT_TRUE(tips.isEmpty());
     EXPECT_EQ(time.pendingCount(), 0u);
+    platform::UserNotices::shared().resetForTesting();
+}
+
+// The notice is in the interface language, not one language for everyone.
+TEST_F(PermissionCheckTest, TheKeysNoticeIsInTheInterfaceLanguage)
+{
+    struct Case {
+        quint64 language;
+        const char* startsWith;
+    };
+    const Case cases[] = {
+        { 0, "鼠标的语音" },
+        { 1, "The mouse's voice" },
+        { 4, "마우스의 음성" },
+    };
+    KWLangManager& languages = KWLangManager::sharedManager();
+    const quint64 before = languages.indexOfUI();
+    keys.setAvailable(false);
+    for (const Case& c : cases) {
+        platform::UserNotices::shared().resetForTesting();
+        languages.setIndexOfUI(c.language);
+        auto check = checker();
+        check->permissionCheckCallback({});
+        const std::vector<platform::UserNotices::Notice> notices = platform::UserNotices::shared().pending();
+        ASSERT_EQ(notices.size(), 1u) << c.language;
+        EXPECT_TRUE(notices[0].text.startsWith(QString::fromUtf8(c.startsWith))) << notices[0].text.toStdString();
+    }
+    languages.setIndexOfUI(before);
     platform::UserNotices::shared().resetForTesting();
 }
 

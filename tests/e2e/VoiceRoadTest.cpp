@@ -228,7 +228,7 @@ TEST_F(VoiceRoad, KeysRefusedAtStartUpWorkOnceTheyCanBeTaken)
         const std::vector<platform::UserNotices::Notice> notices = platform::UserNotices::shared().pending();
         ASSERT_EQ(notices.size(), 1u) << c.name;
         EXPECT_EQ(notices[0].key, MMpermissionCheck::kKeyTapNoticeKey) << c.name;
-        EXPECT_EQ(notices[0].text, MMpermissionCheck::kKeyTapNoticeText) << c.name;
+        EXPECT_EQ(notices[0].text, LGNLocalizedString::lgnAppLocalizedString(MMpermissionCheck::kKeyTapNoticeText)) << c.name;
 
         // Still refused a while later: the keys do nothing yet.
         const quint64 dictations = service.dictationId();

@@ -1,5 +1,6 @@
 #include "translate/HLMachineTranslationRequest.h"
 
+#include "core/LGNLocalizedString.h"
 #include "core/HLHttpManager.h"
 #include "core/HLParamTools.h"
 #include "core/MMUserInfo.h"
@@ -112,7 +113,7 @@ TEST(HLMachineTranslationCredentialsTest, OnlyTheRegionCnUsesTheMainlandSet)
 
 TEST(HLMachineTranslationParseTest, ReadsTheTranslationOrTheErrorCode)
 {
-    const QString noTranslation = Request::kRequestErrorFormat.arg(Request::kNoTranslation);
+    const QString noTranslation = LGNLocalizedString::lgnAppLocalizedString(Request::kRequestErrorFormat).arg(Request::kNoTranslation);
     const QVariantMap withDst { { QStringLiteral("data"),
         QVariantMap { { QStringLiteral("result"),
             QVariantMap { { QStringLiteral("trans_result"),
@@ -130,11 +131,11 @@ TEST(HLMachineTranslationParseTest, ReadsTheTranslationOrTheErrorCode)
         { "code 0 with dst", with(withDst, QStringLiteral("code"), 0), false, QStringLiteral("T") },
         { "no code with dst", withDst, false, QStringLiteral("T") },
         { "error code, whatever else", with(withDst, QStringLiteral("code"), 10001), true,
-            QStringLiteral("翻译错误，错误码：10001。") },
+            LGNLocalizedString::lgnAppLocalizedString(HLMachineTranslationRequest::kServiceErrorFormat).arg(10001) },
         { "error code as text", QVariantMap { { QStringLiteral("code"), QStringLiteral("10313") } }, true,
-            QStringLiteral("翻译错误，错误码：10313。") },
+            LGNLocalizedString::lgnAppLocalizedString(HLMachineTranslationRequest::kServiceErrorFormat).arg(10313) },
         { "negative code", QVariantMap { { QStringLiteral("code"), -1 } }, true,
-            QStringLiteral("翻译错误，错误码：-1。") },
+            LGNLocalizedString::lgnAppLocalizedString(HLMachineTranslationRequest::kServiceErrorFormat).arg(-1) },
         { "code 0 without data", QVariantMap { { QStringLiteral("code"), 0 } }, true, noTranslation },
         { "dst not a text",
             QVariantMap { { QStringLiteral("data"),
@@ -229,16 +230,16 @@ TEST_F(HLMachineTranslationClientTest, EveryReplyReachesTheCallbackOnceWithTheRi
         { "slow translation", FakeMachineTranslationService::translation(QStringLiteral("late")).after(300),
             false, QStringLiteral("late") },
         { "service error", FakeMachineTranslationService::error(10001, QStringLiteral("bad param")), true,
-            QStringLiteral("翻译错误，错误码：10001。") },
+            LGNLocalizedString::lgnAppLocalizedString(HLMachineTranslationRequest::kServiceErrorFormat).arg(10001) },
         { "service error with an HTTP error",
             FakeMachineTranslationService::error(10313, QStringLiteral("appid"), 403), true,
-            QStringLiteral("翻译错误，错误码：10313。") },
+            LGNLocalizedString::lgnAppLocalizedString(HLMachineTranslationRequest::kServiceErrorFormat).arg(10313) },
         { "HTTP error", FakeHttpServer::Reply::text("busy", 503), true,
-            QStringLiteral("翻译错误：HTTP status 503") },
+            LGNLocalizedString::lgnAppLocalizedString(HLMachineTranslationRequest::kRequestErrorFormat).arg(QStringLiteral("HTTP status 503")) },
         { "bad JSON", FakeHttpServer::Reply::json("{\"code\":0,\"data\":"), true,
-            QStringLiteral("翻译错误：The reply is not JSON") },
+            LGNLocalizedString::lgnAppLocalizedString(HLMachineTranslationRequest::kRequestErrorFormat).arg(QStringLiteral("The reply is not JSON")) },
         { "no translation", FakeHttpServer::Reply::json(R"({"code":0,"message":"success"})"), true,
-            Request::kRequestErrorFormat.arg(Request::kNoTranslation) },
+            LGNLocalizedString::lgnAppLocalizedString(Request::kRequestErrorFormat).arg(Request::kNoTranslation) },
     };
     int sent = 0;
     for (const auto& c : cases) {
@@ -266,7 +267,7 @@ TEST_F(HLMachineTranslationClientTest, ADroppedConnectionOrATimeoutIsAFailure)
     const Result dropped = translate(QStringLiteral("a"));
     EXPECT_EQ(dropped.calls, 1);
     EXPECT_TRUE(dropped.failed);
-    EXPECT_TRUE(dropped.text.startsWith(QStringLiteral("翻译错误："))) << dropped.text.toStdString();
+    EXPECT_TRUE(dropped.text.startsWith(LGNLocalizedString::lgnAppLocalizedString(HLMachineTranslationRequest::kRequestErrorFormat).arg(QStringLiteral("")))) << dropped.text.toStdString();
     EXPECT_GT(dropped.text.size(), Request::kRequestErrorFormat.size());
 
     HLHttpManager::setSerializerTimeout(0.3);
@@ -274,7 +275,7 @@ TEST_F(HLMachineTranslationClientTest, ADroppedConnectionOrATimeoutIsAFailure)
     const Result late = translate(QStringLiteral("b"));
     EXPECT_EQ(late.calls, 1);
     EXPECT_TRUE(late.failed);
-    EXPECT_EQ(late.text, QStringLiteral("翻译错误：No complete reply within 0.3 s"));
+    EXPECT_EQ(late.text, LGNLocalizedString::lgnAppLocalizedString(HLMachineTranslationRequest::kRequestErrorFormat).arg(QStringLiteral("No complete reply within 0.3 s")));
 }
 
 TEST_F(HLMachineTranslationClientTest, TheMainlandRegionSignsWithTheMainlandSet)
@@ -299,7 +300,7 @@ TEST_F(HLMachineTranslationClientTest, RefusesToSendOverPlainHttpToAnotherMachin
         const Result result = translate(QStringLiteral("secret text"), address);
         EXPECT_EQ(result.calls, 1) << address.toStdString();
         EXPECT_TRUE(result.failed) << address.toStdString();
-        EXPECT_TRUE(result.text.startsWith(QStringLiteral("翻译错误："))) << address.toStdString();
+        EXPECT_TRUE(result.text.startsWith(LGNLocalizedString::lgnAppLocalizedString(HLMachineTranslationRequest::kRequestErrorFormat).arg(QStringLiteral("")))) << address.toStdString();
         EXPECT_TRUE(result.onMainThread);
     }
     EXPECT_EQ(service.server().requestCount(), 0);

@@ -1,5 +1,6 @@
 // The result window's roads against the fake recognition and translation
 // services of both regions, failures included.
+#include "translate/HLMachineTranslationRequest.h"
 #include "translate/MMsnipTransWC.h"
 
 #include "core/KWLangManager.h"
@@ -295,7 +296,7 @@ TEST_F(ResultWindowTest, TranslationFailuresAndEmptyAnswersAreToldAndClearTheLas
         { "mainland empty", true, fakes::FakeMachineTranslationService::translation(QString()),
             shownReason(MMsnipTransWC::kEmptyTranslation) },
         { "mainland error", true, fakes::FakeMachineTranslationService::error(10700, QStringLiteral("bad")),
-            QStringLiteral("翻译错误，错误码：10700。") },
+            LGNLocalizedString::lgnAppLocalizedString(HLMachineTranslationRequest::kServiceErrorFormat).arg(10700) },
     };
     for (const Case& k : cases) {
         setRegion(k.mainland ? QStringLiteral("cn") : QStringLiteral("us"));

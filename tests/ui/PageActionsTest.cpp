@@ -2,6 +2,7 @@
 #include "ui/TargetChooser.h"
 #include "ui/VersionCheckAction.h"
 
+#include "core/KWLangManager.h"
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/Notifications.h"
@@ -154,7 +155,8 @@ TEST_F(DocumentExporterTest, WritesAnEncryptedArchiveThatUnzipReadsBackWithThePa
     ASSERT_EQ(panels_.requests().size(), 1);
     EXPECT_EQ(panels_.requests()[0].kind, QStringLiteral("save"));
     EXPECT_EQ(panels_.requests()[0].texts,
-        QStringList({ QStringLiteral("DocumentFolder.zip"), QStringLiteral("选择保存位置"), QStringLiteral("zip") }));
+        QStringList({ QStringLiteral("DocumentFolder.zip"),
+            LGNLocalizedString::lgnAppLocalizedString(DocumentExporter::kSavePanelMessage), QStringLiteral("zip") }));
     ASSERT_EQ(alerts_.alerts.size(), 1);
     EXPECT_EQ(alerts_.alerts[0].message, LGNLocalizedString::lgnAppLocalizedString(DocumentExporter::kSuccessTitleKey));
     EXPECT_EQ(alerts_.alerts[0].informative, destination);
@@ -185,6 +187,27 @@ TEST_F(DocumentExporterTest, WritesAnEncryptedArchiveThatUnzipReadsBackWithThePa
         ++compared;
     }
     EXPECT_EQ(compared, 3);
+}
+
+// The save panel speaks the interface language (it said Chinese to everyone).
+TEST_F(DocumentExporterTest, TheSavePanelIsInTheInterfaceLanguage)
+{
+    struct Case {
+        quint64 language;
+        const char* message;
+    };
+    const Case cases[] = { { 0, "选择保存位置" }, { 1, "Choose where to save" }, { 4, "저장 위치 선택" } };
+    KWLangManager& languages = KWLangManager::sharedManager();
+    const quint64 before = languages.indexOfUI();
+    for (const Case& c : cases) {
+        languages.setIndexOfUI(c.language);
+        exporter().exportDocumentFolder(); // cancelled: nothing is written
+    }
+    languages.setIndexOfUI(before);
+    ASSERT_EQ(panels_.requests().size(), 3);
+    for (qsizetype i = 0; i < 3; ++i) {
+        EXPECT_EQ(panels_.requests()[i].texts.value(1), QString::fromUtf8(cases[i].message));
+    }
 }
 
 TEST_F(DocumentExporterTest, AnArchiveAlreadyAtTheDestinationIsReplaced)

@@ -237,6 +237,30 @@ TEST_F(UWHomeViewModelTest, TheCommandWordFollowsTheInterfaceLanguage)
     EXPECT_EQ(chinese.at(0).cmdword(), QStringLiteral("打开Files"));
 }
 
+TEST_F(UWHomeViewModelTest, AListStoredUnderAnotherLanguageIsBuiltAgainWithTheNewWord)
+{
+    // No emptying in between: a switch of language, or a list an earlier run
+    // stored in another language, must still give this language's word.
+    KWLangManager& languages = KWLangManager::sharedManager();
+    const quint64 previous = languages.indexOfUI();
+    install(QStringLiteral("files.desktop"), QStringLiteral("Files"));
+    createTables();
+
+    languages.setIndexOfUI(1);
+    const QList<MMAppdataItem> english = model_.getLocalMyAppsCmdList();
+    languages.setIndexOfUI(0);
+    const QList<MMAppdataItem> chinese = model_.getLocalMyAppsCmdList();
+    const QList<MMAppdataItem> again = model_.getLocalMyAppsCmdList();
+    languages.setIndexOfUI(previous);
+
+    ASSERT_EQ(english.size(), 1);
+    EXPECT_EQ(english.at(0).cmdword(), QStringLiteral("OpenFiles"));
+    ASSERT_EQ(chinese.size(), 1);
+    EXPECT_EQ(chinese.at(0).cmdword(), QStringLiteral("打开Files"));
+    ASSERT_EQ(again.size(), 1);
+    EXPECT_EQ(again.at(0).cmdword(), QStringLiteral("打开Files"));
+}
+
 TEST_F(UWHomeViewModelTest, ARefreshShowsTheApplicationsInstalledNow)
 {
     install(QStringLiteral("old.desktop"), QStringLiteral("Old"));
