@@ -187,8 +187,9 @@ TEST(QtMicrophoneInputTest, DeliversBlocksOfTheRightSizeFromTheSessionsInput)
     ASSERT_GE(blocks.size(), 3u);
     for (const QByteArray& block : blocks)
         EXPECT_EQ(block.size(), MMAudioQueueCapture::kBlockBytes);
-    if (ownServer) // the null source is silent
+    if (ownServer) { // the null source is silent
         EXPECT_EQ(blocks.front(), QByteArray(MMAudioQueueCapture::kBlockBytes, '\0'));
+    }
 }
 
 TEST(MicrophoneInputTest, EnvironmentChoosesTheNullBackend)
