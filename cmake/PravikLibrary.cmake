@@ -52,6 +52,11 @@ function(pravik_test name)
   add_executable(${name} ${_sources})
   pravik_keep_xlib_apart(${_sources})
   pravik_test_code(${name})
+  # The release tree compiles the tests only to hold them to the second
+  # compiler's warnings (CI runs them in the sanitizer tree): no optimisation.
+  if(NOT PRAVIK_SANITIZE AND CMAKE_BUILD_TYPE STREQUAL "Release")
+    target_compile_options(${name} PRIVATE -O0)
+  endif()
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} pravik_fakes GTest::gtest GTest::gmock)
   add_dependencies(${name} pravik_resources)
   add_test(NAME ${name} COMMAND ${name})

@@ -586,14 +586,16 @@ TEST_F(ConfigFetchFixture, DataResetWipesUnlessTheNewIDIsMissing)
         EXPECT_EQ(names.contains(QStringLiteral("_f")), reportsFirstOpen) << names.join(u' ').toStdString();
         EXPECT_EQ(names.contains(QStringLiteral("_s")), reportsFirstOpen) << names.join(u' ').toStdString();
         for (const auto& [name, timestamp] : events) {
-            if (name == QStringLiteral("_f") || name == QStringLiteral("_s"))
+            if (name == QStringLiteral("_f") || name == QStringLiteral("_s")) {
                 EXPECT_DOUBLE_EQ(timestamp, loadTime) << name.toStdString();
+            }
         }
         if (c.reset) {
             // The first open consumes the load time it was reported at.
             EXPECT_EQ(persisted_->loadTimestampValue().isValid(), !reportsFirstOpen);
-            if (!reportsFirstOpen)
+            if (!reportsFirstOpen) {
                 EXPECT_DOUBLE_EQ(persisted_->loadTimestampValue().toDouble(), loadTime);
+            }
             // The validators went with the configuration they named.
             EXPECT_TRUE(persisted_->configServerETag().isEmpty());
         }

@@ -247,8 +247,9 @@ TEST_F(DeepLinkCampaignTest, TheLaunchAddressIsKeptForTheNextStart)
         clearStoredDeepLink(*deepLinks_);
         APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(c.userInfo, deepLinks_.get(), &time_);
         EXPECT_EQ(deepLinks_->stringForKey(APMDeepLinkStore::kDeepLinkKey), c.stored);
-        if (!c.stored.isEmpty())
+        if (!c.stored.isEmpty()) {
             EXPECT_EQ(deepLinks_->doubleForKey(APMDeepLinkStore::kDeepLinkTimestampKey), time_.now());
+        }
     }
     // The next start reports the kept address as its campaign.
     clearStoredDeepLink(*deepLinks_);

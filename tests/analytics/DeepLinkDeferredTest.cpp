@@ -190,8 +190,9 @@ TEST_F(DeepLinkDeferredTest, ConsentAndDebugKeysJoinTheQuery)
             engine_->remoteConfigInstance()->isDMARegion() ? QStringLiteral("1") : QStringLiteral("0"));
         for (auto it = c.expected.cbegin(); it != c.expected.cend(); ++it) {
             EXPECT_EQ(lookup.has(it.key()), it->isValid()) << it.key().toStdString();
-            if (it->isValid())
+            if (it->isValid()) {
                 EXPECT_EQ(lookup.value(it.key()), it->toString()) << it.key().toStdString();
+            }
         }
         persisted_->setDeferredDeepLinkRetrievalComplete(QVariant());
     }
@@ -234,8 +235,9 @@ TEST_F(DeepLinkDeferredTest, InADMARegionTheCorePlatformServicesGoSortedAndJoine
         EXPECT_TRUE(lookup.problems.isEmpty()) << lookup.problems.join(QStringLiteral("; ")).toStdString();
         EXPECT_EQ(lookup.value(QStringLiteral("dma")), c.dma);
         EXPECT_EQ(lookup.has(QStringLiteral("dma_cps")), c.cps.isValid());
-        if (c.cps.isValid())
+        if (c.cps.isValid()) {
             EXPECT_EQ(lookup.value(QStringLiteral("dma_cps")), c.cps.toString());
+        }
     }
 }
 

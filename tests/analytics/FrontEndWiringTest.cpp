@@ -215,9 +215,10 @@ TEST_F(FrontEndWiringTest, OpenedLinksAndBrowsingActivitiesBecomeCampaigns)
         drain();
         const HeardEvent* event = heardEvent(QStringLiteral("_cmp"));
         EXPECT_EQ(event != nullptr, c.campaign) << c.label;
-        if (event)
+        if (event) {
             EXPECT_EQ(event->parameters.value(QStringLiteral("source")).toString(), QStringLiteral("web"))
                 << c.label;
+        }
     }
     // Activities never reach the open-URL listener.
     EXPECT_EQ(opened.size(), 1);
@@ -269,8 +270,9 @@ TEST_F(FrontEndWiringTest, AllowPersonalizedAdsSetsOrRemovesTheNonPersonalizedPr
         drain();
         const QVariantMap properties = userProperties();
         EXPECT_EQ(properties.contains(QStringLiteral("_npa")), c.npa.has_value()) << c.label;
-        if (c.npa)
+        if (c.npa) {
             EXPECT_EQ(properties.value(QStringLiteral("_npa")).toLongLong(), *c.npa) << c.label;
+        }
     }
 }
 

@@ -60,17 +60,17 @@ inline QByteArray ia5(const QString& text)
 }
 
 struct Record {
-    std::optional<QString> productID;
-    std::optional<QString> transactionID;
-    std::optional<QString> originalTransactionID;
-    std::optional<QString> purchaseDate; // "2024-03-01T10:00:00Z"
-    std::optional<QString> originalPurchaseDate;
-    std::optional<QString> expirationDate;
-    std::optional<QString> cancellationDate;
-    std::optional<int> type; // 0 non-consumable ... 3 auto-renewable
-    std::optional<int> freeTrial; // the raw one-byte value
-    std::optional<int> introductoryOffer;
-    std::optional<quint64> webOrderLineItemID;
+    std::optional<QString> productID {};
+    std::optional<QString> transactionID {};
+    std::optional<QString> originalTransactionID {};
+    std::optional<QString> purchaseDate {}; // "2024-03-01T10:00:00Z"
+    std::optional<QString> originalPurchaseDate {};
+    std::optional<QString> expirationDate {};
+    std::optional<QString> cancellationDate {};
+    std::optional<int> type {}; // 0 non-consumable ... 3 auto-renewable
+    std::optional<int> freeTrial {}; // the raw one-byte value
+    std::optional<int> introductoryOffer {};
+    std::optional<quint64> webOrderLineItemID {};
 };
 
 inline QByteArray recordFields(const Record& r)

@@ -71,8 +71,9 @@ TEST(RulesDispatch, ResultsAndCostsMatchTheGeneralPath)
     for (const DispatchCase& c : kDispatchCases) {
         APMPRuntime runtime;
         EXPECT_EQ(run(runtime, QString::fromUtf8(c.program)).toStdString(), std::string(c.expected)) << c.program;
-        if (c.instructions >= 0)
+        if (c.instructions >= 0) {
             EXPECT_EQ(runtime.getInstructionCount(), c.instructions) << c.program;
+        }
     }
 }
 

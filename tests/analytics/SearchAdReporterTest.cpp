@@ -174,8 +174,9 @@ TEST_F(SearchAdReporterTest, AnswersOfTheServiceDecideWhetherToAskAgain)
 
         const QVariant stored = persisted_->searchAdCampaignValue();
         EXPECT_EQ(stored.isValid(), c.stored.isValid());
-        if (c.stored.isValid())
+        if (c.stored.isValid()) {
             EXPECT_EQ(stored.toBool(), c.stored.toBool());
+        }
         EXPECT_EQ(events_.size(), c.logsEvent ? 1 : 0);
         if (c.stored.isValid()) {
             EXPECT_FALSE(due().has_value()); // finished for good

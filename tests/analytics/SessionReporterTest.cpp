@@ -283,8 +283,9 @@ TEST_F(SessionReporterTest, ResigningActiveInEachEngagementMode)
                 EXPECT_EQ(event.parameters.contains(QStringLiteral("_fr")), c.firstRunMark);
             } else {
                 EXPECT_EQ(event.parameters.contains(QStringLiteral("_et")), c.backgroundTime);
-                if (c.backgroundTime)
+                if (c.backgroundTime) {
                     EXPECT_EQ(event.parameters.value(QStringLiteral("_et")).toLongLong(), 12'000);
+                }
             }
         }
         engine_.reset();
