@@ -117,10 +117,15 @@ TEST(AudienceFilterMatching, IntegersAndNumericTextsCompareAsExactDecimals)
             "one tenth is below, though both round to the same double" },
         { kComparisonGreaterThan, "4", {}, {}, matchText("5"), true, "numeric text" },
         { kComparisonBetween, {}, "-1.5", "+2", matchText("-1.5"), true, "ends included" },
-        { kComparisonBetween, {}, "-1.5", "+2", matchText("2.0000000000000000001"), false, "just past the end" },
+        { kComparisonBetween, {}, "-1.5", "+2", matchText("2.0000000000000000001"), false,
+            "just past the end" },
         { kComparisonEqual, "5", {}, {}, matchText("5a"), kNil, "not numeric text" },
         { kComparisonEqual, "12345678901234567890123456789012345678901234567890", {}, {},
             APMValue::initWithInt64(5), kNil, "a definition number that cannot be held exactly" },
+        { kComparisonEqual, "5", {}, {}, matchText("5.0000000000000000000000000000000000000001"), kNil,
+            "more digits than an exact decimal holds" },
+        { kComparisonLessThan, "5.0000000000000000000000000000000000000001", {}, {}, matchText("5"), kNil,
+            "nor may a definition number be rounded to one" },
     };
     for (const DecimalCase& c : cases) {
         const auto filter = valueFilter(nullptr, numberFilter(c.type, c.value, c.min, c.max).get());
@@ -163,6 +168,25 @@ TEST(AudienceFilterMatching, StringFiltersOfEveryMatchType)
             << "type " << c.type.value_or(-1) << " expression " << qPrintable(c.expression) << " input "
             << qPrintable(c.input);
     }
+}
+
+TEST(AudienceFilterMatching, ARegularExpressionTheMatcherGivesUpOnIsNotEvaluableAndLogged)
+{
+    ValidatorLogRecorder log;
+    log.clear(); // lines earlier tests left on the monitor's queue
+    // Nested repetition makes the matcher try every split of the a's before
+    // it can reach the "z" alternative.
+    const auto filter = stringFilter(kMatchRegularExpression, "(a+)+c|z");
+    const QString hostile = QString(30, QLatin1Char('a')) + QLatin1Char('z');
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round); // the second time the outcome is remembered
+        EXPECT_EQ(show(evaluateStringFilter(*filter, hostile)), "nil");
+        EXPECT_TRUE(log.hasOnly(APMMonitor::kLevelErrorMonitored, 9009));
+        log.clear();
+    }
+    // The same expression still answers for values it can finish on.
+    EXPECT_EQ(show(evaluateStringFilter(*filter, QStringLiteral("aaz"))), "YES");
+    EXPECT_EQ(show(evaluateStringFilter(*filter, QStringLiteral("aab"))), "NO");
 }
 
 TEST(AudienceFilterMatching, ComplementInvertsAnAnswerAndLeavesNilAlone)

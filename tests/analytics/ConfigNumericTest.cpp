@@ -65,6 +65,15 @@ TEST_F(DecimalParsing, ExactValuesAndRefusals)
         // 39 significant digits cannot be held exactly.
         { "123456789012345678901234567890123456789", nullptr, 26003 },
         { "0.123456789012345678901234567890123456789", nullptr, 26003 },
+        // Rounding that lands on digits the text also holds is still a loss.
+        { "5.0000000000000000000000000000000000000001", nullptr, 26003 },
+        { "10000000000000000000000000000000000000001", nullptr, 26003 },
+        { "-0.00100000000000000000000000000000000000001", nullptr, 26003 },
+        // Zeros at either end are not digits to hold.
+        { "000120000000000000000000000000000000000000000000.000000000000",
+            "120000000000000000000000000000000000000000000", 0 },
+        { "0.00000000000000000000000000000000000000000012", "0.00000000000000000000000000000000000000000012",
+            0 },
     };
     for (const ParseCase& c : cases) {
         SCOPED_TRACE(c.text);

@@ -5,14 +5,17 @@
 // the server as a user property.
 #include "AudienceTestSupport.h"
 #include "EngineTestFixture.h"
-
 #include "analytics/audience/APMAudienceFilterMatching.h"
 #include "analytics/audience/APMConditionalUserPropertyController.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/model/APMConditionalUserProperty.h"
+#include "analytics/model/APMFilterResult.h"
+#include "analytics/model/APMUserAttribute.h"
 #include "analytics/wire/APMPBAudience.h"
+#include "analytics/wire/APMPBDynamicFilterResultTimestamp.h"
 #include "analytics/wire/APMPBFieldAccess.h"
 #include "analytics/wire/APMPBMeasurementConfig.h"
+#include "analytics/wire/APMPBResultData.h"
 
 using namespace engine_test;
 
@@ -87,6 +90,59 @@ TEST_F(EngineAudienceTest, AudienceResultsTravelWithTheUploadedBundle)
     EXPECT_EQ(result->resultWords, (QList<quint64> { 0b01 }));
     EXPECT_TRUE(result->isNew);
     EXPECT_FALSE(resultOf(bundles[0], 8)) << "no filter of audience 8 was evaluated";
+}
+
+TEST_F(EngineAudienceTest, ASessionStartLeavesNoTimeForASessionScopedFilterItCleared)
+{
+    using namespace audience_test;
+    start(rcfg::kAppID);
+    // Audience 9, filter 0: the property "tier" is "gold", within a session.
+    const auto gold = stringOf(QString(), kMatchExact, QStringLiteral("gold"));
+    std::vector<std::unique_ptr<APMPBAudience>> audiences;
+    audiences.push_back(audience(
+        9, {}, listOf(propertyFilter(0, QStringLiteral("tier"), gold.get(), { .dynamic = true, .sessionScoped = true }))));
+    ASSERT_TRUE(applyAudiences(std::move(audiences)));
+    const auto setTier = [&](const QString& tier) {
+        bool stored = false;
+        engine_->dispatchSyncOnWorkerQueue([&] {
+            stored = engine_->setUserPropertyInDatabaseOnWorkerQueue(*APMUserAttribute::initWithOrigin(
+                QStringLiteral("app"), QStringLiteral("tier"), *APMValue::initWithString(tier), time_.now()));
+        });
+        return stored;
+    };
+    const auto storedRecord = [&] {
+        std::optional<APMFilterResult> row;
+        engine_->dispatchSyncOnWorkerQueue(
+            [&] { row = engine_->database()->filterResultForAudienceID(9, nullptr); });
+        EXPECT_TRUE(row.has_value());
+        return row ? APMPBResultData::initWithBuffer(row->currentResults()) : nullptr;
+    };
+    const auto hasTimeForFilterZero = [](const APMPBResultData& message) {
+        for (const auto& entry : APMPBGetArrayField<APMPBDynamicFilterResultTimestamp>(&message, 2)) {
+            if (APMPBGetInt32Field(entry.get(), 0) == 0)
+                return true;
+        }
+        return false;
+    };
+
+    ASSERT_TRUE(setTier(QStringLiteral("gold")));
+    logEvent(QStringLiteral("browse"));
+    ASSERT_TRUE(bundle());
+    const auto matched = storedRecord();
+    ASSERT_TRUE(matched);
+    EXPECT_TRUE(hasTimeForFilterZero(*matched));
+
+    ASSERT_TRUE(setTier(QStringLiteral("silver")));
+    engine_->logEventWithOrigin(QStringLiteral("auto"), false, QStringLiteral("_s"), {}, time_.now(), true,
+        false, false, nullptr, {});
+    drain();
+    ASSERT_TRUE(bundle());
+    const auto cleared = storedRecord();
+    ASSERT_TRUE(cleared);
+    const QVariantList results = APMPBGetArrayField(cleared.get(), 1);
+    EXPECT_TRUE(results.isEmpty() || (results.first().toULongLong() & 1) == 0) << "silver is no gold";
+    EXPECT_FALSE(hasTimeForFilterZero(*cleared))
+        << "a time survived for the filter the session start cleared";
 }
 
 TEST_F(EngineAudienceTest, AConfigurationForAnotherAppOrUnreadableIsNotApplied)

@@ -2,7 +2,7 @@
 // aggregates, engagement totals, rejected events, and raw events that cannot
 // be read, which must not hold up the others.
 #include "EngineTestFixture.h"
-
+#include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/model/APMEventAggregates.h"
 
 #include <QFile>
@@ -83,6 +83,36 @@ TEST_F(EngineBundleTest, SeveralFingerprintsWithAggregatesAndEngagement)
     EXPECT_EQ(bundles[1].userProperties.value(QStringLiteral("_lte")), QVariant(qint64(1500)));
     EXPECT_EQ(bundles[1].userProperties.value(QStringLiteral("level")), QVariant(qint64(2)));
     EXPECT_EQ(bundles[1].startTimestampMillis, qint64(time_.now() * 1000));
+}
+
+TEST_F(EngineBundleTest, AConfigurationThatChangesAdPersonalizationConsentUpdatesTheNPAProperty)
+{
+    start(rcfg::kAppID);
+    logEvent(QStringLiteral("before_config"));
+    rcfg::ConfigBuilder builder(rcfg::kAppID);
+    builder.setting(QStringLiteral("measurement.upload.interval"), QStringLiteral("3600000"));
+    const qint64 adPersonalization
+        = APMConsentSettingsUtil::numberForConsentType(APMConsentSettingsUtil::kAdPersonalization);
+    builder.consent({ { int32_t(adPersonalization), 2 } }, {}, {}, std::nullopt, {}); // denied by default
+    const QByteArray body = builder.bytes();
+    bool applied = false;
+    engine_->dispatchSyncOnWorkerQueue([&] { applied = engine_->applyMeasurementConfigData(body); });
+    ASSERT_TRUE(applied);
+    bool flagged = false;
+    engine_->dispatchSyncOnWorkerQueue([&] { flagged = engine_->shouldUpdateNPAUserProperty(); });
+    EXPECT_TRUE(flagged);
+
+    advance(15); // the first upload bundles, and bundling brings "_npa" in line
+    ASSERT_EQ(server_.acceptedEvents().size(), 1);
+    engine_->dispatchSyncOnWorkerQueue([&] { flagged = engine_->shouldUpdateNPAUserProperty(); });
+    EXPECT_FALSE(flagged);
+    logEvent(QStringLiteral("after_config"));
+    advance(3600);
+    const auto batches = server_.batches();
+    ASSERT_EQ(batches.size(), 2);
+    ASSERT_EQ(batches[1].bundles.size(), 1);
+    // Ads personalization denied: non-personalized ads.
+    EXPECT_EQ(batches[1].bundles[0].userProperties.value(QStringLiteral("_npa")), QVariant(qint64(1)));
 }
 
 TEST_F(EngineBundleTest, AnHourBoundaryEndsTheRun)

@@ -2,11 +2,15 @@
 // under their metadata fingerprint, within the daily limits, with the
 // real-time decision, default parameters, safelist and block list.
 #include "EngineTestFixture.h"
-
 #include "analytics/base/APMHelpers.h"
+#include "analytics/base/APMMonitor.h"
 #include "analytics/model/APMDailyCounts.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMRawEventData.h"
+
+#include <QFile>
+
+#include <functional>
 
 using namespace engine_test;
 
@@ -218,6 +222,119 @@ TEST_F(EnginePipelineTest, SafelistAndBlockList)
     ASSERT_EQ(events.size(), 1);
     EXPECT_EQ(events[0].name, QStringLiteral("allowed"));
     EXPECT_EQ(events[0].parameters.value(QStringLiteral("va_safelisted")), QVariant(qint64(1)));
+}
+
+// Each guard of the pipeline, bundling and upload, shown by a small
+// scenario on a fresh store: what the guard keeps out must stay out.
+TEST_F(EnginePipelineTest, EachGuardOfThePipelineHolds)
+{
+    struct Case {
+        const char* guard;
+        QList<std::pair<QString, QString>> settings;
+        std::function<void()> act;
+        std::function<void()> check;
+    };
+    const auto logInternal = [this](const QString& name, const QVariantMap& parameters) {
+        engine_->logEventWithOrigin(
+            QStringLiteral("auto"), false, name, parameters, time_.now(), true, false, false, nullptr, {});
+        drain();
+    };
+    const auto countNamed = [this](const QString& name) { return storedNames().count(name); };
+    const auto purchase = [this] {
+        logEvent(QStringLiteral("purchase"),
+            { { QStringLiteral("value"), 2.5 }, { QStringLiteral("currency"), QStringLiteral("EUR") } });
+    };
+    qsizetype batchesBefore = 0;
+    const QList<Case> cases {
+        { "a rollout session start repeating the stored rollouts is dropped", {},
+            [&] {
+                logInternal(QStringLiteral("_ssr"), { { QStringLiteral("_ffr"), QStringLiteral("r1") } });
+                logInternal(QStringLiteral("_ssr"), { { QStringLiteral("_ffr"), QStringLiteral("r1") } });
+                logInternal(QStringLiteral("_ssr"), { { QStringLiteral("_ffr"), QStringLiteral("r2") } });
+            },
+            [&] { EXPECT_EQ(countNamed(QStringLiteral("_ssr")), 2); } },
+        { "a subscription purchase seen before is dropped", {},
+            [&] {
+                logInternal(QStringLiteral("_assr"), { { QStringLiteral("_did"), 42 } });
+                logInternal(QStringLiteral("_assr"), { { QStringLiteral("_did"), 42 } });
+                logInternal(QStringLiteral("_assr"), { { QStringLiteral("_did"), 43 } });
+            },
+            [&] { EXPECT_EQ(countNamed(QStringLiteral("_assr")), 2); } },
+        { "error events past their daily limit are dropped",
+            { { QStringLiteral("measurement.upload.max_error_events_per_day"), QStringLiteral("1") } },
+            [&] {
+                logInternal(QStringLiteral("_err"), { { QStringLiteral("_err"), 5 } });
+                logInternal(QStringLiteral("_err"), { { QStringLiteral("_err"), 6 } });
+            },
+            [&] { EXPECT_EQ(countNamed(QStringLiteral("_err")), 1); } },
+        { "a public event name past the name cardinality limit is refused", {},
+            [&] {
+                for (int i = 0; i <= 500; ++i) {
+                    engine_->logEventWithOrigin(QStringLiteral("app"), true, QStringLiteral("name_%1").arg(i),
+                        {}, time_.now(), true, false, false, nullptr, {});
+                }
+                drain();
+            },
+            [&] {
+                const QStringList names = storedNames();
+                EXPECT_TRUE(names.contains(QStringLiteral("name_499")));
+                EXPECT_FALSE(names.contains(QStringLiteral("name_500")));
+            } },
+        { "in debug mode every event is real-time", {},
+            [&] {
+                APMMeasurement::monitor().setDebugModeEnabled(true);
+                logEvent(QStringLiteral("button"));
+                APMMeasurement::monitor().setDebugModeEnabled(false);
+            },
+            [&] {
+                const QList<StoredEvent> events = storedEvents();
+                ASSERT_EQ(events.size(), 1);
+                EXPECT_TRUE(events[0].realtime);
+            } },
+        { "bundling keeps the daily real-time limit",
+            { { QStringLiteral("measurement.upload.max_realtime_events_per_day"), QStringLiteral("1") } },
+            [&] {
+                purchase(); // both are real-time when logged: none was counted yet
+                purchase();
+                // The first purchase's lifetime value gives the second other
+                // metadata: two bundles.
+                ASSERT_TRUE(bundle());
+                ASSERT_TRUE(bundle());
+            },
+            [&] {
+                const auto counts = dailyCounts();
+                ASSERT_TRUE(counts.has_value());
+                EXPECT_EQ(counts->realtimeCount(), 1);
+            } },
+        { "bundles of different consent states go in different batches", {},
+            [&] {
+                setProperty(QStringLiteral("_npa"), APMValue::initWithInt64(0), QStringLiteral("auto"));
+                logEvent(QStringLiteral("personalized"));
+                setProperty(QStringLiteral("_npa"), APMValue::initWithInt64(1), QStringLiteral("auto"));
+                logEvent(QStringLiteral("not_personalized"));
+                batchesBefore = server_.batches().size();
+                advance(15);
+            },
+            [&] {
+                const auto batches = server_.batches().mid(batchesBefore);
+                ASSERT_FALSE(batches.isEmpty());
+                EXPECT_EQ(batches[0].bundles.size(), 1);
+            } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.guard);
+        engine_.reset();
+        identity_.reset();
+        QFile::remove(databasePath());
+        persisted_ = newPersistedConfig();
+        start();
+        rcfg::ConfigBuilder config;
+        for (const auto& [name, value] : c.settings)
+            config.setting(name, value);
+        ASSERT_TRUE(configure(config));
+        c.act();
+        c.check();
+    }
 }
 
 } // namespace

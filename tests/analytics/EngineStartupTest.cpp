@@ -1,8 +1,8 @@
 // Start-up of the measurement engine, enabling and disabling, the wipe on a
 // changed app ID, and the worker queue's alarm on virtual time.
 #include "EngineTestFixture.h"
-
 #include "TestMonitorHarness.h"
+#include "ValidatorLogRecorder.h"
 #include "analytics/base/APMClassRegistry.h"
 #include "analytics/base/APMScheduler.h"
 #include "platform/SerialQueue.h"
@@ -170,7 +170,30 @@ TEST_F(EngineStartupTest, WorkerQueueRunsInOrderAndSurvivesAnException)
     });
     EXPECT_TRUE(ran);
     EXPECT_EQ(order, QStringList({ QStringLiteral("a"), QStringLiteral("b") }));
-    scheduler.dispatchSyncOnWorkerQueueBlockID(QStringLiteral("t:6"), [] { throw std::runtime_error("sync"); });
+}
+
+TEST_F(EngineStartupTest, WorkerQueueExceptionsAreLoggedAndTheCallerGoesOn)
+{
+    ValidatorLogRecorder recorder;
+    recorder.clear(); // lines earlier tests left on the monitor's queue
+    APMScheduler scheduler(QStringLiteral("engine-startup-test"));
+    scheduler.scheduleOnWorkerQueueBlockID(QStringLiteral("t:1"), [] { throw std::runtime_error("async"); });
+    scheduler.dispatchSyncOnWorkerQueueBlockID(QStringLiteral("t:2"), [] {});
+    EXPECT_TRUE(recorder.hasOnly(APMMonitor::kLevelErrorMonitored, 30000));
+    const std::vector<RecordedLine> asyncLines = recorder.lines();
+    ASSERT_EQ(asyncLines.size(), 1u);
+    EXPECT_TRUE(asyncLines.front().message.contains(QStringLiteral("Block ID=t:1")));
+    recorder.clear();
+    scheduler.dispatchSyncOnWorkerQueueBlockID(
+        QStringLiteral("t:3"), [] { throw std::runtime_error("sync"); });
+    // The queue's own line first, then the caller's.
+    const std::vector<RecordedLine> syncLines = recorder.lines();
+    ASSERT_EQ(syncLines.size(), 2u);
+    EXPECT_EQ(syncLines[0].code, 30003);
+    EXPECT_EQ(syncLines[1].code, 30004);
+    EXPECT_TRUE(recorder.has(APMMonitor::kLevelErrorMonitored, 30003));
+    EXPECT_TRUE(recorder.has(APMMonitor::kLevelWarningMonitored, 30004));
+    EXPECT_TRUE(syncLines[1].message.contains(QStringLiteral("Block ID=t:3")));
 }
 
 TEST_F(EngineStartupTest, AlarmFiresOnceAtTheLastArmingOnVirtualTime)
@@ -202,6 +225,56 @@ TEST_F(EngineStartupTest, AlarmFiresOnceAtTheLastArmingOnVirtualTime)
     time_.advance(5);
     EXPECT_EQ(first.load(), 0);
     queue.sync([&] { alarm.reset(); });
+}
+
+// The machine sleeps: the wall and boot clocks move on, the executor's own
+// time (which tasks wait on) does not.
+void sleepMachine(fakes::VirtualTime& time, double seconds)
+{
+    time.jumpWallClock(seconds);
+    time.setBootClock(time.monotonic() + seconds);
+}
+
+TEST_F(EngineStartupTest, AlarmFiresAtItsWallClockMomentAfterASuspendAndIsNotPostponedByAClockSetBack)
+{
+    platform::SerialQueue queue(QStringLiteral("engine-alarm-wall-test"));
+    std::unique_ptr<APMAlarm> alarm;
+    queue.sync([&] { alarm = std::make_unique<APMAlarm>(queue, time_, time_, QStringLiteral("Wall")); });
+    std::atomic<int> fired { 0 };
+    queue.sync([&] { alarm->runAfterDelay(3600, [&] { ++fired; }); });
+    time_.advance(600);
+    sleepMachine(time_, 3000);
+    // Within a minute of waking: the wall clock is looked at again.
+    time_.advance(59);
+    EXPECT_EQ(fired.load(), 0);
+    time_.advance(1);
+    EXPECT_EQ(fired.load(), 1);
+    queue.sync([&] {
+        EXPECT_FALSE(alarm->scheduledTimestamp().has_value());
+        alarm->runAfterDelay(100, [&] { ++fired; });
+    });
+    time_.jumpWallClock(-86400);
+    time_.advance(99);
+    EXPECT_EQ(fired.load(), 1);
+    time_.advance(1);
+    EXPECT_EQ(fired.load(), 2);
+    queue.sync([&] { alarm.reset(); });
+}
+
+TEST_F(EngineStartupTest, AnUploadWhoseMomentPassedDuringASuspendIsArmedAgain)
+{
+    start();
+    logEvent(QStringLiteral("before_sleep"));
+    ASSERT_TRUE(alarmDue().has_value());
+    sleepMachine(time_, 7200);
+    logEvent(QStringLiteral("after_wake"));
+    // Armed again from now rather than kept at a moment already past.
+    const std::optional<double> due = alarmDue();
+    ASSERT_TRUE(due.has_value());
+    EXPECT_GE(*due, time_.now());
+    advance(std::max(*due - time_.now(), 0.0));
+    EXPECT_EQ(
+        acceptedEventNames(), QStringList({ QStringLiteral("before_sleep"), QStringLiteral("after_wake") }));
 }
 
 } // namespace

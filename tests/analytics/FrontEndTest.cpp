@@ -312,6 +312,31 @@ TEST_F(FrontEndTest, TheInterceptorTakesPublicEventsOnly)
     EXPECT_EQ(heardNames(), QStringList({ QStringLiteral("_internal"), QStringLiteral("forwarded") }));
 }
 
+TEST_F(FrontEndTest, TheInterceptorReceivesTheCallersParametersWithTheDefaultsAdded)
+{
+    start();
+    APMAnalytics::setDefaultEventParameters(
+        QVariantMap { { QStringLiteral("shelf"), QStringLiteral("top") }, { QStringLiteral("level"), 1 } });
+    drain();
+    QVariantMap received;
+    QMutex mutex;
+    APMAnalytics::setLogEventInterceptor(
+        [&](const QString&, const QString&, const QVariantMap& parameters, double) {
+            QMutexLocker lock(&mutex);
+            received = parameters;
+        });
+    APMAnalytics::logEventWithName(QStringLiteral("pick"), { { QStringLiteral("level"), 2 } });
+    drain();
+    QMutexLocker lock(&mutex);
+    const auto plain = [](const QVariant& value) {
+        return value.metaType() == QMetaType::fromType<APMValue>() ? value.value<APMValue>().plainValue()
+                                                                   : value;
+    };
+    // The default joins; the caller's own value of a default's name wins.
+    EXPECT_EQ(plain(received.value(QStringLiteral("shelf"))), QVariant(QStringLiteral("top")));
+    EXPECT_EQ(plain(received.value(QStringLiteral("level"))).toLongLong(), 2);
+}
+
 TEST_F(FrontEndTest, ForwardedEventsCarryTheirScreenParametersAsScreenParameters)
 {
     start();
@@ -422,18 +447,36 @@ TEST_F(FrontEndTest, ResetKeepsItsBookkeepingAndANewAppInstanceID)
 
 TEST_F(FrontEndTest, AdEventIDsFromTheAdLibraryBecomeNumbers)
 {
+    struct Case {
+        const char* event;
+        QString sent;
+        QVariant received;
+    };
+    const QString twentyDigits = QStringLiteral("12345678901234567890");
+    const QList<Case> cases {
+        { "_ad_shown", QStringLiteral("12345"), QVariant(qint64(12345)) },
+        { "_ad_decimal", QStringLiteral("12.5"), QVariant(qint64(12)) }, // the whole part
+        { "_ad_point", QStringLiteral("12."), QVariant(qint64(12)) },
+        { "_ad_negative", QStringLiteral("-7.9"), QVariant(qint64(-7)) },
+        { "_ad_fraction", QStringLiteral(".5"), QVariant(qint64(0)) },
+        // Beyond 64 bits: kept as sent rather than clamped or zeroed.
+        { "_ad_twenty", twentyDigits, QVariant(twentyDigits) },
+        { "_ad_clicked", QStringLiteral("x12"), QVariant(QStringLiteral("x12")) },
+    };
     start();
     const APMAnalytics& frontEnd = APMAnalytics::sharedInstance();
-    frontEnd.logLibraryInternalEventWithOrigin(
-        QStringLiteral("am"), QStringLiteral("_ad_shown"), { { QStringLiteral("_aeid"), QStringLiteral("12345") } });
-    frontEnd.logLibraryInternalEventWithOrigin(
-        QStringLiteral("am"), QStringLiteral("_ad_clicked"), { { QStringLiteral("_aeid"), QStringLiteral("x12") } });
+    for (const Case& c : cases) {
+        frontEnd.logLibraryInternalEventWithOrigin(
+            QStringLiteral("am"), QString::fromLatin1(c.event), { { QStringLiteral("_aeid"), c.sent } });
+    }
     drain();
-    EXPECT_EQ(loggedCodes(), QList<qint64>({ 25024 }));
+    EXPECT_EQ(loggedCodes(), QList<qint64>({ 25024, 25024 }));
     advance(15);
     QMap<QString, QVariant> ids;
     for (const auto& event : server_.acceptedEvents())
         ids.insert(event.name, event.parameters.value(QStringLiteral("_aeid")));
-    EXPECT_EQ(ids.value(QStringLiteral("_ad_shown")), QVariant(qint64(12345)));
-    EXPECT_EQ(ids.value(QStringLiteral("_ad_clicked")), QVariant(QStringLiteral("x12")));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.event);
+        EXPECT_EQ(ids.value(QString::fromLatin1(c.event)), c.received);
+    }
 }

@@ -47,7 +47,7 @@ const QVariantMap kOverrides = {
     { QStringLiteral("skan_update_conversion_value_feature_enabled"), QStringLiteral("yes") },
 };
 
-TEST(RemoteConfigExperiments, RegistersAsAppMeasurement)
+TEST(RemoteConfigExperiments, RegistersAsAppMetrics)
 {
     Harness h;
     auto manager = std::make_shared<APMEManager>(h.time, &h.time);

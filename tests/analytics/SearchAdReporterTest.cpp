@@ -141,17 +141,34 @@ TEST_F(SearchAdReporterTest, AnswersOfTheServiceDecideWhetherToAskAgain)
         bool logsEvent;
     };
     const QList<Case> cases {
-        { "attributed", FakeSearchAdsServer::attributed(QStringLiteral("542370539"), QStringLiteral("87675432")), true, true },
+        { "attributed",
+            FakeSearchAdsServer::attributed(QStringLiteral("542370539"), QStringLiteral("87675432")), true,
+            true },
         { "not attributed", FakeSearchAdsServer::notAttributed(), false, false },
         { "test answer", FakeSearchAdsServer::testData(), QVariant(), false },
         { "empty object", FakeSearchAdsServer::emptyObject(), QVariant(), false },
         { "malformed JSON", FakeSearchAdsServer::malformed(), QVariant(), false },
-        { "array instead of object", fakes::FakeHttpServer::Reply::json(QByteArrayLiteral("[true]")), QVariant(), false },
+        { "array instead of object", fakes::FakeHttpServer::Reply::json(QByteArrayLiteral("[true]")),
+            QVariant(), false },
         // An error status is no answer, whatever its body claims.
         { "server error with a body", FakeSearchAdsServer::serverError(), QVariant(), false },
-        { "unavailable", fakes::FakeHttpServer::Reply::json(QByteArrayLiteral("{}"), 503), QVariant(), false },
+        { "unavailable", fakes::FakeHttpServer::Reply::json(QByteArrayLiteral("{}"), 503), QVariant(),
+            false },
         // A reply without its verdict must not end the attempts as a "no".
-        { "no verdict", fakes::FakeHttpServer::Reply::json(QByteArrayLiteral("{\"campaignId\":7}")), QVariant(), false },
+        { "no verdict", fakes::FakeHttpServer::Reply::json(QByteArrayLiteral("{\"campaignId\":7}")),
+            QVariant(), false },
+        // A verdict given as text reads by the library's one truth-of-a-value rule.
+        { "text T",
+            fakes::FakeHttpServer::Reply::json(QByteArrayLiteral("{\"attribution\":\"T\",\"campaignId\":7}")),
+            true, true },
+        { "text 1.0",
+            fakes::FakeHttpServer::Reply::json(
+                QByteArrayLiteral("{\"attribution\":\"1.0\",\"campaignId\":7}")),
+            true, true },
+        { "text no",
+            fakes::FakeHttpServer::Reply::json(
+                QByteArrayLiteral("{\"attribution\":\"no\",\"campaignId\":7}")),
+            false, false },
     };
     tokens_.setAvailable(true);
     tokens_.script({ FakeAttributionTokenSource::token(kSearchAdToken) });

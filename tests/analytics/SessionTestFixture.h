@@ -37,7 +37,7 @@ protected:
         APMAdExposureReporter::Environment a;
         a.clock = &time_;
         a.notificationCenter = &center_;
-        a.isAppActive = [this] { return screens_->isAppActive(); };
+        a.isAppActive = [this] { return screens_->isInForeground(); };
         a.screenParameters = [this] { return screens_->screenParameters(); };
         a.logEvent
             = [this](const QString& origin, const QString& name, const QVariantMap& parameters, double at) {

@@ -17,6 +17,7 @@
 
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <cmath>
 #include <limits>
@@ -38,7 +39,7 @@ class RegexCache {
 public:
     QRegularExpression get(const QString& pattern, bool caseSensitive)
     {
-        const QString key = (caseSensitive ? QLatin1Char('s') : QLatin1Char('i')) + pattern;
+        const QString key = cacheKey(pattern, caseSensitive);
         if (const auto it = cache_.constFind(key); it != cache_.constEnd())
             return *it;
         if (cache_.size() >= kMaxEntries)
@@ -50,15 +51,62 @@ public:
         return expression;
     }
 
+    // A match that ran into the matcher's step limit costs the whole limit;
+    // the same value meets the same expression again with every event and
+    // bundle, so the outcome is remembered (bounded like the expressions).
+    bool isExhausted(const QString& pattern, bool caseSensitive, const QString& value) const
+    {
+        return exhausted_.contains(cacheKey(pattern, caseSensitive) + QChar(0) + value);
+    }
+    void markExhausted(const QString& pattern, bool caseSensitive, const QString& value)
+    {
+        if (exhausted_.size() >= kMaxEntries)
+            exhausted_.clear();
+        exhausted_.insert(cacheKey(pattern, caseSensitive) + QChar(0) + value);
+    }
+
 private:
+    static QString cacheKey(const QString& pattern, bool caseSensitive)
+    {
+        return (caseSensitive ? QLatin1Char('s') : QLatin1Char('i')) + pattern;
+    }
+
     static constexpr qsizetype kMaxEntries = 256;
     QHash<QString, QRegularExpression> cache_;
+    QSet<QString> exhausted_;
 };
+
+RegexCache& regexCache()
+{
+    thread_local RegexCache cache;
+    return cache;
+}
 
 QRegularExpression compiledExpression(const QString& pattern, bool caseSensitive)
 {
-    thread_local RegexCache cache;
-    return cache.get(pattern, caseSensitive);
+    return regexCache().get(pattern, caseSensitive);
+}
+
+// Whether the expression occurs in the value; nothing (logged) when the
+// matcher gave up before it could tell.
+std::optional<bool> regexMatch(const QRegularExpression& expression, bool caseSensitive, const QString& value)
+{
+    RegexCache& cache = regexCache();
+    std::optional<bool> found;
+    if (!cache.isExhausted(expression.pattern(), caseSensitive, value)) {
+        const QRegularExpressionMatch match = expression.match(value);
+        if (match.isValid())
+            found = match.hasMatch();
+        else
+            cache.markExhausted(expression.pattern(), caseSensitive, value);
+    }
+    if (!found) {
+        monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 9009,
+            QStringLiteral(
+                "Regular expression match could not be completed. Audience filter will not be evaluated"),
+            expression.pattern(), value);
+    }
+    return found;
 }
 
 QString valueForLog(const APMValue& value)
@@ -505,7 +553,7 @@ std::optional<bool> evaluateStringFilter(const APMPBStringFilter& filter, const 
                 QStringLiteral("Parsed regex is nil. Audience filter will not be evaluated"));
             return std::nullopt;
         }
-        return expression->match(value).hasMatch();
+        return audience_matching::regexMatch(*expression, sensitive, value);
     case kMatchBeginsWith:
         return value.startsWith(pattern, cs);
     case kMatchEndsWith:

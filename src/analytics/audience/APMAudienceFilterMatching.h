@@ -26,7 +26,9 @@ class NANOMessageBase;
 //
 // Definitions come from the remote configuration and are outside input:
 // the messages hold no nesting beyond filter → string or number filter, so
-// every evaluation is bounded by the size of the definition itself.
+// every evaluation is bounded by the size of the definition itself, and a
+// regular expression by the matcher's step limit: a match that runs into it
+// is not evaluable (nothing, logged), and the same value is not tried again.
 
 // Message slots, as the configuration schema numbers them.
 namespace audience_slot {

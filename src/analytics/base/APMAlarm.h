@@ -15,9 +15,11 @@ class SerialQueue;
 
 // A named one-shot timer whose work runs on a serial queue. The delay is
 // measured by an injected executor and clock (the queue itself and the
-// system clock in the application, virtual time in tests). Arming replaces a
-// pending firing, so there is never more than one. All calls come from the
-// queue the alarm fires on.
+// system clock in the application, virtual time in tests). The firing is due
+// at a wall-clock moment: after the machine slept through it, it comes within
+// a minute of waking; it never comes later than the delay on the executor's
+// own time. Arming replaces a pending firing, so there is never more than
+// one. All calls come from the queue the alarm fires on.
 class APMAlarm {
 public:
     // The timer task waits for the queue to run the firing; the executor may

@@ -33,6 +33,30 @@ const QRegularExpression& decimalPattern()
 
 } // namespace
 
+namespace APMNumericUtilText {
+
+// The digits of decimal text from its first to its last non-zero one,
+// across the point: what an exact decimal has to hold.
+int significantDigitCount(const QString& decimalText)
+{
+    int first = -1;
+    int last = -1;
+    int position = 0;
+    for (const QChar c : decimalText) {
+        if (!c.isDigit())
+            continue;
+        if (c != QLatin1Char('0')) {
+            if (first < 0)
+                first = position;
+            last = position;
+        }
+        ++position;
+    }
+    return first < 0 ? 0 : last - first + 1;
+}
+
+} // namespace APMNumericUtilText
+
 qint64 APMNumericUtil::randomInt64()
 {
     unsigned char bytes[sizeof(qint64)] = {};
@@ -93,13 +117,7 @@ std::optional<APMDecimalNumber> APMDecimalNumberFromString(const QString& string
         monitor.logWithLevel(APMMonitor::kLevelErrorSilent, 26002, kCannotCreateMessage, string);
         return std::nullopt;
     }
-    QString patched = string;
-    if (patched.startsWith(QLatin1String("+.")) || patched.startsWith(QLatin1String("-."))
-        || patched.startsWith(QLatin1Char('.')))
-        patched.replace(QLatin1Char('.'), QLatin1String("0."));
-    // Rounding to the representable digits shows as text that no longer
-    // occurs in the input.
-    if (!patched.contains(number->abs().stringValue())) {
+    if (APMNumericUtilText::significantDigitCount(string) > APMDecimalNumber::kMaxDigits) {
         monitor.logWithLevel(APMMonitor::kLevelErrorSilent, 26003, kPrecisionLossMessage, string);
         return std::nullopt;
     }

@@ -69,7 +69,7 @@ APMAdExposureReporter::APMAdExposureReporter(Environment environment)
     if (!environment_.monitor)
         environment_.monitor = &APMLibrary::monitor();
     if (!environment_.isAppActive)
-        environment_.isAppActive = [] { return APMScreenViewReporter::sharedInstance().isAppActive(); };
+        environment_.isAppActive = [] { return APMScreenViewReporter::sharedInstance().isInForeground(); };
     if (!environment_.screenParameters)
         environment_.screenParameters
             = [] { return APMScreenViewReporter::sharedInstance().screenParameters(); };

@@ -405,14 +405,34 @@ APMAnalytics& APMAnalytics::sharedInstance()
     return *shared;
 }
 
+namespace APMAnalyticsLoggingAdEvent {
+
+// The whole part of decimal text ("12.5" and "12." are 12, ".5" is 0).
+// Text beyond the 64-bit range has no such number and stays text: clamping
+// would report an identifier that was never sent, which is our own choice.
+std::optional<qint64> adEventNumber(const QString& text)
+{
+    if (!APMIsDecimalNumberString(text))
+        return std::nullopt;
+    const QString whole = text.section(QLatin1Char('.'), 0, 0);
+    if (whole.isEmpty() || whole == QLatin1String("+") || whole == QLatin1String("-"))
+        return 0;
+    bool ok = false;
+    const qint64 number = whole.toLongLong(&ok);
+    return ok ? std::optional<qint64>(number) : std::nullopt;
+}
+
+} // namespace APMAnalyticsLoggingAdEvent
+
 void APMAnalytics::logLibraryInternalEventWithOrigin(
     const QString& origin, const QString& name, const QVariantMap& parameters) const
 {
     QVariantMap converted = parameters;
     const QVariant adEventID = parameters.value(kAdEventIDParameter);
     if (origin == kAdOrigin && adEventID.typeId() == QMetaType::QString) {
-        if (APMIsDecimalNumberString(adEventID.toString()))
-            converted.insert(kAdEventIDParameter, QVariant::fromValue(APMValue::initWithInt64(adEventID.toString().toLongLong())));
+        const std::optional<qint64> number = APMAnalyticsLoggingAdEvent::adEventNumber(adEventID.toString());
+        if (number)
+            converted.insert(kAdEventIDParameter, QVariant::fromValue(APMValue::initWithInt64(*number)));
         else
             log(APMMonitor::kLevelErrorSilent, 25024, QStringLiteral("AdEvent ID string is not a number"));
     }

@@ -29,7 +29,10 @@ bool APMAudienceBundleEvaluator::evaluateFiltersForEvent(const APMEvent& event, 
 bool APMAudienceBundleEvaluator::evaluateFiltersForUserProperty(
     const APMPBUserAttribute& property, std::optional<double> evaluationTime)
 {
-    return audience_->evaluateFiltersForNanoUserProperty(property, cache_.get(), evaluationTime);
+    // At a session start (no time) the previous bundle's cache would put the
+    // times of filters just cleared back into their results.
+    return audience_->evaluateFiltersForNanoUserProperty(
+        property, evaluationTime ? cache_.get() : nullptr, evaluationTime);
 }
 
 std::optional<APMAudienceEvaluator::Results> APMAudienceBundleEvaluator::resultsForBundling()

@@ -29,7 +29,8 @@ public:
     // A new bundle begins (timestamps of its evaluations are cached per bundle).
     virtual void beginBundle() = 0;
     virtual bool evaluateFiltersForEvent(const APMEvent& event, const APMEventAggregates& aggregates) = 0;
-    // Without an evaluation time when a session starts.
+    // Without an evaluation time when a session starts, and then without the
+    // bundle's timestamps cache either.
     virtual bool evaluateFiltersForUserProperty(
         const APMPBUserAttribute& property, std::optional<double> evaluationTime) = 0;
     virtual std::optional<Results> resultsForBundling() = 0;

@@ -100,6 +100,8 @@ bool APMLifetimeValueRecorder::recordLifetimeValueToDatabase(
     qint64 amount = 0;
     if (isEcommercePurchaseEvent(event)) {
         const double units = value->isDouble() ? value->doubleValue() : double(value->int64Value());
+        // An amount beyond the 64-bit range is refused rather than clamped:
+        // our own choice, as a clamped amount would be a made-up value.
         const std::optional<int64_t> micros = APMCheckedInt64(std::round(units * kMicrosPerUnit));
         if (!micros)
             return outOfBounds();
@@ -133,7 +135,9 @@ bool APMLifetimeValueRecorder::recordLifetimeValueToDatabase(
         if (attribute.name() != name)
             continue;
         found = true;
-        // A total that would wrap around is refused like an out-of-range value.
+        // A total that would wrap around is refused like an out-of-range
+        // value: our own choice, since a wrapped total would be a wrong
+        // amount reported as right.
         if (__builtin_add_overflow(attribute.value().int64Value(), amount, &total))
             return outOfBounds();
         break;

@@ -302,6 +302,10 @@ public:
     bool shouldAllowAdNetworkRegistration() const;
     static bool shouldAllowAdNetworkRegistrationWithInfoDictionary(const QVariantMap& infoDictionary);
     bool hasUserPropertyUserIDOnWorkerQueue();
+    // Set when a new configuration changed the ad-personalization consent;
+    // the next bundling step brings "_npa" in line and clears it.
+    bool shouldUpdateNPAUserProperty() const { return shouldUpdateNPAUserProperty_; }
+    void setShouldUpdateNPAUserProperty(bool value) { shouldUpdateNPAUserProperty_ = value; }
     // The "_sid" user property, or an error of code 13; answered on the
     // worker queue (on the caller's thread once the engine is gone).
     void sessionIDWithCompletion(SessionIDCompletion completion);
@@ -568,7 +572,8 @@ private:
     std::function<void(const QString&, const QString&, const QVariantMap&)> internalEventLogger();
 
     // Lifecycle and deep-link pieces (APMMeasurementLifecycle.cpp, APMMeasurementURL.cpp).
-    void logLifecycleEventOnWorkerQueue(const QString& name, const QVariantMap& parameters, double timestamp);
+    void logLifecycleEventOnWorkerQueue(
+        const QString& name, const QVariantMap& parameters, double timestamp, const QVariantMap& screen = {});
     void logInternalEventWithOrigin(const QString& origin, const QString& name, const QVariantMap& parameters);
     void reportLifecycleOnStartOnWorkerQueue();
     // The deferred-collection mark: set once (1 when collection is off),

@@ -146,6 +146,10 @@ bool APMMeasurement::bundleRawEvents()
         }
         if (!updateAppMetadataForBundle(*bundle, start, end))
             return false;
+        if (remoteConfig_->DMAConsentEnabled() && shouldUpdateNPAUserProperty()) {
+            setPersonalizedAdsUserPropertyOnWorkerQueue();
+            setShouldUpdateNPAUserProperty(false);
+        }
         if (!denied) {
             for (const auto& property : APMPBGetArrayField<APMPBUserAttribute>(bundle.get(), kUserAttributes)) {
                 if (!environment_.audience->evaluateFiltersForUserProperty(*property, start))

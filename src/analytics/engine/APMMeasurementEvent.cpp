@@ -227,8 +227,9 @@ bool APMMeasurement::isScheduleUnmovedByNewData()
     // than a failure (there is none) can only move the next upload time
     // later, so the armed one stays: the six queries of updateSchedule()
     // would decide the same. Anything else is decided in full.
-    return alarm_->scheduledTimestamp() && !wroteRealtimeEvent_ && !isDebugMode() && suspendedUploadTimestamp_ == 0
-        && persistedConfig_->lastFailedUploadTimestamp() == 0;
+    const std::optional<double> scheduled = alarm_->scheduledTimestamp();
+    return scheduled && *scheduled >= now() && !wroteRealtimeEvent_ && !isDebugMode()
+        && suspendedUploadTimestamp_ == 0 && persistedConfig_->lastFailedUploadTimestamp() == 0;
 }
 
 void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event)

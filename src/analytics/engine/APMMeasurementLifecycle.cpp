@@ -17,6 +17,7 @@
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMScreenViewReporter.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMEventAggregates.h"
 #include "analytics/model/APMLogNames.h"
@@ -50,11 +51,13 @@ constexpr qint64 kMillisecondsPerHour = 3'600'000;
 
 // ---- Helpers -----------------------------------------------------------------
 
-void APMMeasurement::logLifecycleEventOnWorkerQueue(const QString& name, const QVariantMap& parameters, double timestamp)
+void APMMeasurement::logLifecycleEventOnWorkerQueue(
+    const QString& name, const QVariantMap& parameters, double timestamp, const QVariantMap& screen)
 {
     // Internal events of the engine get the default event parameters and
     // run the whole pipeline; no interceptor applies to them.
-    logEventOnWorkerQueueWithOrigin(kAutoOrigin, false, name, parameters, timestamp, true, true, false, nullptr, {});
+    logEventOnWorkerQueueWithOrigin(
+        kAutoOrigin, false, name, parameters, timestamp, true, true, false, nullptr, screen);
 }
 
 void APMMeasurement::logInternalEventWithOrigin(
@@ -209,7 +212,10 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
         parameters.insert(kDeferredAnalyticsCollectionParameter, qint64(1));
     if (efficientEngagement)
         parameters.insert(kEngagementTimeParameter, qint64(1));
-    logLifecycleEventOnWorkerQueue(kFirstOpenEvent, parameters, initTimestamp_);
+    // First open and its engagement carry the screen, as the session start
+    // between them does.
+    const QVariantMap screen = screenViewReporter().screenParameters();
+    logLifecycleEventOnWorkerQueue(kFirstOpenEvent, parameters, initTimestamp_, screen);
     clearDeferredAnalyticsCollection();
     persistedConfig_->setLoadTimestampValue(QVariant());
     reportSessionStartOnWorkerQueueWithTimestamp(initTimestamp_, false);
@@ -218,7 +224,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
         QVariantMap engagement { { kEngagementTimeParameter, qint64(1) } };
         if (efficientEngagement)
             engagement.insert(kFirstRunParameter, qint64(1));
-        logLifecycleEventOnWorkerQueue(kEngagementEvent, engagement, initTimestamp_);
+        logLifecycleEventOnWorkerQueue(kEngagementEvent, engagement, initTimestamp_, screen);
     }
     persistedConfig_->setFirstOpenTimestampMilliseconds(firstOpenMs);
     reportStoredCampaignEventOnWorkerQueue(firstOpenMs - 1);

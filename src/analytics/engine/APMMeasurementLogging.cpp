@@ -73,7 +73,7 @@ void APMMeasurement::logEventOnWorkerQueueWithOrigin(const QString& origin, bool
         return;
     }
     if (!ignoreInterceptor && isPublicEvent && interceptor) {
-        QVariantMap intercepted = parameters;
+        QVariantMap intercepted = withDefaults;
         for (auto it = addedScreenParameters.begin(); it != addedScreenParameters.end(); ++it)
             intercepted.insert(it.key(), it.value());
         interceptor(origin, name, intercepted, timestamp);

@@ -84,7 +84,7 @@ std::shared_ptr<APMSessionReporter> APMMeasurement::makeSessionReporter()
     };
     e.isAppActive = [engine] {
         APMMeasurement* self = engine();
-        return self && self->screenViewReporter().isAppActive();
+        return self && self->screenViewReporter().isInForeground();
     };
     e.logEvent = [engine](const QString& origin, const QString& name, const QVariantMap& parameters,
                      double timestamp) {

@@ -175,7 +175,9 @@ void APMMeasurement::updateSchedule()
     if (lastBackoff > 0 && backoff > now() - lastBackoff)
         next = std::max(next, lastBackoff + backoff);
     const std::optional<double> scheduled = alarm_->scheduledTimestamp();
-    if (scheduled && *scheduled <= next) {
+    // An armed upload whose wall-clock moment already passed (the machine
+    // slept through it) is stale: it is armed again rather than trusted.
+    if (scheduled && *scheduled <= next && *scheduled >= now()) {
         log(APMMonitor::kLevelVerbose, 23027,
             QStringLiteral("Do not schedule an upload task. Task already exists. Will be executed in seconds"),
             *scheduled - now());

@@ -269,6 +269,7 @@ void APMScreenViewReporter::handleApplicationDidBecomeActive()
 {
     isAppActive_ = true;
     appHasBeenInitialized_ = true;
+    isInForeground_ = true;
     if (const auto session = environment_.sessionReporter())
         session->handleAppDidBecomeActive();
     if (APMAdExposureReporter* ads = environment_.adExposureReporter())
@@ -281,9 +282,11 @@ void APMScreenViewReporter::handleApplicationWillResignActive()
         session->handleAppWillResignActiveWithScreen(nullptr);
     if (APMAdExposureReporter* ads = environment_.adExposureReporter())
         ads->handleAppWillResignActiveWithScreen(nullptr);
-    // From here on the user is elsewhere: no engagement, no screen views,
-    // and events are handled as background events, until it is active again.
-    isAppActive_ = false;
+    // The active flags stay: a tray program spends most of its time with the
+    // user in another application, and its screen views and the screen its
+    // events carry must not stop then. Only the time in front ends here,
+    // after the engagement up to now was reported.
+    isInForeground_ = false;
 }
 
 void APMScreenViewReporter::waitForPendingWork()

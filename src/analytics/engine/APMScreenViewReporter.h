@@ -60,7 +60,14 @@ public:
     APMScreenViewReporter(const APMScreenViewReporter&) = delete;
     APMScreenViewReporter& operator=(const APMScreenViewReporter&) = delete;
 
+    // Once active, the application stays active for screen views and the
+    // screen its events carry, also while the user is in another one.
     bool isAppActive() const { return isAppActive_.load(); }
+    // Whether the user is in the application now: from activation to the
+    // next resignation. Engagement and exposure are measured only then, so
+    // time spent in other applications never counts; our own choice, since
+    // a tray program is mostly not in front.
+    bool isInForeground() const { return isInForeground_.load(); }
     // A "screen_view" event of the application with its time.
     void trackScreenWithParameters(const QVariantMap& parameters, double timestamp);
     // "_si", "_sc", "_sn" of the current screen as APMValue; empty without one
@@ -91,6 +98,7 @@ private:
     Environment environment_;
     std::atomic<bool> isAppActive_ { false };
     std::atomic<bool> appHasBeenInitialized_ { false };
+    std::atomic<bool> isInForeground_ { false };
     std::atomic<qint64> currentScreenInstanceID_ { 0 };
     std::optional<APMScreen> currentScreen_; // only on the queue
     platform::SerialQueue queue_ { kQueueName };

@@ -3,6 +3,7 @@
 #include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMNumericUtil.h"
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/engine/APMMeasurementNames.h"
 #include "platform/AttributionTokenSource.h"
@@ -52,12 +53,8 @@ bool searchAdBoolValue(const QJsonValue& value)
 {
     if (value.isBool())
         return value.toBool();
-    if (value.isDouble())
-        return value.toDouble() != 0;
-    if (value.isString()) {
-        const QString text = value.toString().trimmed().toLower();
-        return text == QLatin1String("true") || text == QLatin1String("yes") || text.toLongLong() != 0;
-    }
+    if (value.isDouble() || value.isString())
+        return APMBoolValueOf(value.toVariant()).value_or(false);
     return false;
 }
 

@@ -79,14 +79,7 @@ APMSessionReporter::APMSessionReporter(APMPersistedConfig& persistedConfig, Envi
     timeoutSessionInterval_ = config()->sessionDefaultTimeoutInterval();
     const double uptime = currentUptime();
     engagementStartUptime_ = freerideEngagementStartUptime_ = uptime;
-    // The last activity of an earlier run is known only as wall time: how
-    // long ago it was is read once, now (a wall clock set back counts the
-    // same as one moved on), and placed on this run's boot clock, which
-    // measures all idle time from here on.
-    // A stored time that is no number tells nothing: the session counts as
-    // long expired, never as one that cannot expire.
-    const double idle = std::fabs(currentClockTime() - persistedConfig_.lastSessionActivityClockTime());
-    lastActivityUptime_ = uptime - (std::isfinite(idle) ? idle : std::numeric_limits<double>::infinity());
+    lastActivityClockTime_ = persistedConfig_.lastSessionActivityClockTime();
 }
 
 APMSessionReporter::~APMSessionReporter()
@@ -181,19 +174,26 @@ bool APMSessionReporter::isAppActive() const
 
 bool APMSessionReporter::isSessionExpired() const
 {
-    // The boot clock tells how long ago, whatever was done to the wall
-    // clock since.
-    const double uptime = currentUptime();
+    const double clockTime = currentClockTime();
     std::lock_guard locker(mutex_);
-    return uptime - lastActivityUptime_ > timeoutSessionInterval_;
+    return isExpiredLocked(clockTime);
+}
+
+// Expiry goes by the wall clock, either way: time asleep ends a session, and
+// so does a clock set back by more than the time-out. A stored time that is
+// no number tells nothing: the session counts as expired, never as one that
+// cannot expire.
+bool APMSessionReporter::isExpiredLocked(double clockTime) const
+{
+    return !(std::fabs(clockTime - lastActivityClockTime_) <= timeoutSessionInterval_);
 }
 
 void APMSessionReporter::markActivity()
 {
-    const double uptime = currentUptime();
-    persistedConfig_.setLastSessionActivityClockTime(currentClockTime());
+    const double clockTime = currentClockTime();
+    persistedConfig_.setLastSessionActivityClockTime(clockTime);
     std::lock_guard locker(mutex_);
-    lastActivityUptime_ = uptime;
+    lastActivityClockTime_ = clockTime;
 }
 
 bool APMSessionReporter::extendSession()
@@ -218,29 +218,27 @@ std::optional<APMUserAttribute> APMSessionReporter::sessionNumberProperty() cons
 
 void APMSessionReporter::updatePropertiesForNewSessionStart()
 {
-    const double uptime = currentUptime();
     const double clockTime = currentClockTime();
     std::lock_guard locker(mutex_);
-    startSessionLocked(uptime, clockTime);
+    startSessionLocked(clockTime);
 }
 
 bool APMSessionReporter::startNewSessionIfExpired()
 {
-    const double uptime = currentUptime();
     const double clockTime = currentClockTime();
     std::lock_guard locker(mutex_);
-    if (!(uptime - lastActivityUptime_ > timeoutSessionInterval_))
+    if (!isExpiredLocked(clockTime))
         return false;
-    startSessionLocked(uptime, clockTime);
+    startSessionLocked(clockTime);
     return true;
 }
 
-void APMSessionReporter::startSessionLocked(double uptime, double clockTime)
+void APMSessionReporter::startSessionLocked(double clockTime)
 {
     const qint64 number = persistedConfig_.sessionNumber();
     persistedConfig_.setSessionNumber(number < std::numeric_limits<qint64>::max() ? number + 1 : number);
     persistedConfig_.setLastSessionActivityClockTime(clockTime);
-    lastActivityUptime_ = uptime;
+    lastActivityClockTime_ = clockTime;
 }
 
 void APMSessionReporter::setSessionID(

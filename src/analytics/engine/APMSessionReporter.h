@@ -30,12 +30,12 @@ class APMEvent;
 // timer on the main queue.
 //
 // Engagement is measured on the boot clock, which counts time asleep and is
-// not moved by changes of the wall clock. Session expiry is measured on the
-// boot clock too; only the last activity of an earlier run (persisted as
-// wall time) is compared with the wall clock, once, when the reporter is made.
-// So a wall clock set forward or back neither ends a live session nor counts
-// as engagement, a reboot's lower boot clock never gives negative time, and
-// time spent while the application is not active is never engagement.
+// not moved by changes of the wall clock, so a wall clock set forward or
+// back never counts as engagement, and time spent while the application is
+// not active is never engagement. Session expiry is measured on the wall
+// clock against the persisted last activity, as a distance either way: a
+// wall clock moved by more than the time-out, forward or back, ends the
+// session.
 //
 // Calls come from the main thread (application state, screen changes, the
 // timer) and from the engine's worker queue (expiry, session start,
@@ -125,7 +125,8 @@ private:
     void logEvent(const QString& name, const QVariantMap& parameters) const;
     void markActivity();
     // Under mutex_: the new session's number and its first activity.
-    void startSessionLocked(double uptime, double clockTime);
+    void startSessionLocked(double clockTime);
+    bool isExpiredLocked(double clockTime) const;
     // "_sid" and "_sno" set and "_s" logged for the session just started.
     void logStartedSession();
     void cancelEngagementTimer();
@@ -139,8 +140,8 @@ private:
     double freerideEngagementStartUptime_ = 0;
     bool reportingEnabled_ = false;
     double timeoutSessionInterval_ = 0;
-    // Boot-clock time of the last session activity.
-    double lastActivityUptime_ = 0;
+    // Wall-clock time of the last session activity.
+    double lastActivityClockTime_ = 0;
 };
 
 // The engine's own session start "_s" (origin "auto") at the timestamp: "_sid"
