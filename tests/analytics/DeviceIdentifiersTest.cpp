@@ -189,8 +189,9 @@ TEST_F(DeviceIdentifiersTest, TheIdentityHandsOutTheVendorIdentifierUnlessSwitch
         const auto identity = APMIdentity::initWithPersistedConfig(persisted.get(), std::move(e));
         const std::optional<QString> vendor = identity->identifierForVendor();
         EXPECT_EQ(vendor.has_value(), c.handedOut);
-        if (vendor)
+        if (vendor) {
             EXPECT_EQ(*vendor, APMDefaultIdentitySupport::identifierForVendor(*persisted));
+        }
     }
 }
 

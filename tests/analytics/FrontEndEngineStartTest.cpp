@@ -227,8 +227,9 @@ TEST_F(FrontEndEngineStartTest, AResetACrashCutShortIsFinishedByTheNextStart)
         EXPECT_FALSE(preferences_->objectForKey(APMAnalytics::kAppInstanceIDAfterResetKey).isValid());
         EXPECT_EQ(identity_->appInstanceID(), handedOut);
         EXPECT_NE(identity_->appInstanceID(), before);
-        if (c.wiped)
+        if (c.wiped) {
             EXPECT_EQ(acceptedNames().count(QStringLiteral("_f")), 1) << acceptedNames().join(',').toStdString();
+        }
     }
 }
 
@@ -262,8 +263,9 @@ TEST_F(FrontEndEngineStartTest, FirstOpenSaysWhetherCollectionWasDeferred)
         const auto firstOpen = accepted(QStringLiteral("_f"));
         ASSERT_TRUE(firstOpen) << acceptedNames().join(',').toStdString();
         EXPECT_EQ(firstOpen->parameters.contains(QStringLiteral("_dac")), c.dac);
-        if (c.dac)
+        if (c.dac) {
             EXPECT_EQ(firstOpen->parameters.value(QStringLiteral("_dac")).toLongLong(), 1);
+        }
         EXPECT_FALSE(preferences_->objectForKey(APMAnalytics::kDeferredAnalyticsCollectionKey).isValid());
 
         // Later launches: first open is not reported again, and the mark

@@ -166,8 +166,9 @@ TEST_F(PublicInterfaceTest, AHostProgramsEventsAndUserPropertyReachTheCollection
     EXPECT_EQ(bundle.vireoAppID, kFrontEndAppID);
     EXPECT_EQ(bundle.userProperties.value(QStringLiteral("mouse_size")), QVariant(QStringLiteral("large")));
     for (const auto& event : server_.acceptedEvents()) {
-        if (event.name == QStringLiteral("dictation_started"))
+        if (event.name == QStringLiteral("dictation_started")) {
             EXPECT_EQ(event.parameters.value(QStringLiteral("language")), QVariant(QStringLiteral("de")));
+        }
     }
 }
 
