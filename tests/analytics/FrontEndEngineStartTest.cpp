@@ -376,6 +376,11 @@ TEST_F(FrontEndEngineStartTest, StartHooksPlaceTheDelegateProxyAndStartALinkedTa
 TEST_F(FrontEndEngineStartTest, TheUploadOnResigningActiveCarriesTheEventsTheFrontEndHeld)
 {
     start();
+    // A current configuration: the only upload is the one on resigning.
+    rcfg::ConfigBuilder config(kFrontEndAppID);
+    config.setting(QStringLiteral("measurement.config.cache_time"), QStringLiteral("86400000"));
+    fetchConfiguration(config);
+    forgetAccepted();
     std::promise<void> gate;
     std::shared_future<void> opened = gate.get_future().share();
     APMAnalytics::dispatchAsyncOnSerialQueue([opened] { opened.wait(); });
@@ -385,7 +390,7 @@ TEST_F(FrontEndEngineStartTest, TheUploadOnResigningActiveCarriesTheEventsTheFro
     drain();
     ASSERT_TRUE(fakes::FakeHttpServer::waitUntil([this] {
         drain();
-        return acceptedEventNames().contains(QStringLiteral("held_event"));
+        return acceptedNames().contains(QStringLiteral("held_event"));
     })) << "the upload left before the held event reached the engine";
 }
 
