@@ -6,6 +6,7 @@
 #include "RawEventBench.h"
 
 #include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMPlatformIdentitySupport.h"
 #include "analytics/base/APMPersistentDictionary.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/identity/APMIdentity.h"
@@ -37,7 +38,7 @@ struct EngineSetup {
         config.queue = &flushQueue;
         persisted = APMPersistedConfig::initWithSuiteName(QStringLiteral("engine-bench"), std::move(config));
         APMIdentity::Environment identityEnvironment = APMIdentity::defaultEnvironment();
-        identityEnvironment.identitySupport = &tracking;
+        identityEnvironment.identitySupport = &trackingSupport;
         identityEnvironment.serviceInfoDictionary = [] { return std::optional<QVariantMap>(); };
         identity = APMIdentity::initWithPersistedConfig(persisted.get(), std::move(identityEnvironment));
         APMMeasurement::Environment e;
@@ -61,6 +62,7 @@ struct EngineSetup {
     fakes::VirtualTime time;
     fakes::VirtualTime flushQueue;
     fakes::FakeTrackingAuthorization tracking;
+    APMPlatformIdentitySupport trackingSupport { tracking };
     std::unique_ptr<APMConfigStore> sharedDefaults = APMPersistentDictionary::inMemory();
     std::unique_ptr<APMPersistedConfig> persisted;
     std::unique_ptr<APMIdentity> identity;

@@ -2,6 +2,7 @@
 #include "analytics/base/APMMonitor.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMAnalytics.h"
+#include "analytics/interface/BASAnalytics.h"
 #include "analytics/interface/BASAnalyticsConnector.h"
 #include "core/AppDelegate.h"
 #include "core/BackendAddress.h"
@@ -169,6 +170,7 @@ int main(int argc, char** argv)
     platform::Reachability::shared(); // probed here, on the thread its changes arrive on
     APMAnalytics::load(); // the analytics front end's load time
     BASAnalyticsConnector::load(); // announces the analytics library to the platform registry
+    BASAnalytics::load(); // the analytics public interface counts as linked from here on
     QApplication::setApplicationName(QStringLiteral("PraVik"));
     QApplication::setApplicationVersion(MMUserInfo::myVersion());
     QApplication::setQuitOnLastWindowClosed(false); // closing the window leaves the status item

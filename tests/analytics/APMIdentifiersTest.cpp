@@ -1,3 +1,4 @@
+#include "analytics/base/APMPlatformIdentitySupport.h"
 #include "analytics/identity/APMIdentifiers.h"
 
 #include "analytics/config/APMConsentSettingsUtil.h"
@@ -48,7 +49,7 @@ protected:
         APMIdentity::Environment e;
         e.log = [](qint64, qint64, const QString&, const QVariantList&) {};
         e.clock = &time_;
-        e.identitySupport = &support_;
+        e.identitySupport = &platformSupport_;
         e.adIDCacheTime = [] { return 60.0; };
         e.gateIDFAOnATTMASEnabled = [] { return false; };
         e.serviceInfoDictionary = [vmp, adNest]() -> std::optional<QVariantMap> {
@@ -83,6 +84,7 @@ protected:
     std::unique_ptr<APMPersistedConfig> config_;
     fakes::VirtualTime time_;
     fakes::FakeTrackingAuthorization support_;
+    APMPlatformIdentitySupport platformSupport_ { support_ };
     QMutex mutex_;
     std::vector<std::pair<qint64, qint64>> logged_;
 };

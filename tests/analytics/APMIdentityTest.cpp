@@ -1,3 +1,4 @@
+#include "analytics/base/APMPlatformIdentitySupport.h"
 #include "analytics/identity/APMIdentity.h"
 
 #include "analytics/config/APMConsentSettingsUtil.h"
@@ -76,7 +77,7 @@ protected:
             logs_.push_back({ level, code, message });
         };
         e.clock = &time_;
-        e.identitySupport = &support_;
+        e.identitySupport = &platformSupport_;
         e.adIDCacheTime = [this] { return cacheTime_; };
         e.gateIDFAOnATTMASEnabled = [this] { return gate_; };
         e.serviceInfoDictionary = [this] { return serviceInfo_; };
@@ -129,6 +130,7 @@ protected:
     fakes::VirtualTime time_;
     fakes::VirtualTime flushQueue_;
     fakes::FakeTrackingAuthorization support_;
+    APMPlatformIdentitySupport platformSupport_ { support_ };
     double cacheTime_ = 60;
     bool gate_ = false;
     std::optional<QVariantMap> serviceInfo_;
@@ -299,7 +301,7 @@ TEST_F(IdentityTest, TrackingStatusAndTheGate)
 TEST_F(IdentityTest, ThisSystemHasNoAdvertisingIdentifiers)
 {
     APMIdentity::Environment e = environment();
-    e.identitySupport = &platform::TrackingAuthorization::shared();
+    e.identitySupport = &APMPlatformIdentitySupport::sharedInstance();
     auto identity = APMIdentity::initWithPersistedConfig(config_.get(), std::move(e));
     EXPECT_EQ(identity->appleConsentStatus(), quint64(APMIdentity::StatusUnavailable));
     EXPECT_TRUE(identity->limitedAdTracking());

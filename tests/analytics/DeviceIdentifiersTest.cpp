@@ -1,6 +1,7 @@
 // The default identity support: the "unknown" answers without a system
 // source, the all-zero identifier, the bounded wait for a slow source, and
 // the vendor identifier kept across launches.
+#include "analytics/base/APMPlatformIdentitySupport.h"
 #include "analytics/base/APMDefaultIdentitySupport.h"
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMMonitor.h"
@@ -101,7 +102,9 @@ TEST_F(DeviceIdentifiersTest, AnswersWithoutASourceAndFromEachKindOfSource)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        APMDefaultIdentitySupport support(c.source, APMLibrary::monitor());
+        const std::optional<APMPlatformIdentitySupport> platformSupport
+            = c.source ? std::optional<APMPlatformIdentitySupport>(std::in_place, *c.source) : std::nullopt;
+        APMDefaultIdentitySupport support(platformSupport ? &*platformSupport : nullptr, APMLibrary::monitor());
         EXPECT_EQ(support.hasAppDataConsentStatus(), c.hasStatus);
         EXPECT_EQ(support.appDataConsentStatus(), c.status);
         EXPECT_EQ(support.hasLimitedAdTracking(), c.hasLimited);
@@ -115,7 +118,8 @@ TEST_F(DeviceIdentifiersTest, ASlowSourceNeverHoldsTheCallerAndItsAnswerIsKeptFo
 {
     HeldTrackingAuthorization held;
     {
-        APMDefaultIdentitySupport support(&held, APMLibrary::monitor());
+        APMPlatformIdentitySupport platformSupport(held);
+        APMDefaultIdentitySupport support(&platformSupport, APMLibrary::monitor());
         // The source does not answer within the wait: nothing yet.
         EXPECT_EQ(support.resettableDeviceID(), std::nullopt);
         EXPECT_TRUE(support.limitedAdTracking());
@@ -163,6 +167,7 @@ TEST_F(DeviceIdentifiersTest, TheIdentityHandsOutTheVendorIdentifierUnlessSwitch
 {
     const auto persisted = persistedOver(QStringLiteral("identity-vendor-state"));
     fakes::FakeTrackingAuthorization tracking;
+    APMPlatformIdentitySupport trackingSupport(tracking);
     struct Case {
         const char* name;
         QVariant idfvSwitch;
@@ -177,7 +182,7 @@ TEST_F(DeviceIdentifiersTest, TheIdentityHandsOutTheVendorIdentifierUnlessSwitch
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         APMIdentity::Environment e = APMIdentity::defaultEnvironment();
-        e.identitySupport = &tracking;
+        e.identitySupport = &trackingSupport;
         e.infoDictionary = {};
         if (c.idfvSwitch.isValid())
             e.infoDictionary.insert(APMIdentity::kIDFVCollectionEnabledKey, c.idfvSwitch);
@@ -191,3 +196,14 @@ TEST_F(DeviceIdentifiersTest, TheIdentityHandsOutTheVendorIdentifierUnlessSwitch
 }
 
 } // namespace
+
+// This system offers neither an advertising identifier nor a tracking
+// authorisation: the platform identity support answers "unknown" throughout.
+TEST_F(DeviceIdentifiersTest, ThePlatformIdentitySupportOfThisSystemKnowsNothing)
+{
+    const APMIdentitySupport& platformSupport = APMPlatformIdentitySupport::sharedInstance();
+    EXPECT_FALSE(platformSupport.hasAppDataConsentStatus());
+    EXPECT_EQ(platformSupport.appDataConsentStatus(), platform::TrackingAuthorization::kStatusUnavailable);
+    EXPECT_FALSE(platformSupport.hasLimitedAdTracking());
+    EXPECT_EQ(platformSupport.resettableDeviceID(), std::nullopt);
+}

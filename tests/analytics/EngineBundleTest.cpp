@@ -2,6 +2,8 @@
 // aggregates, engagement totals, rejected events, and raw events that cannot
 // be read, which must not hold up the others.
 #include "EngineTestFixture.h"
+#include "ValidatorLogRecorder.h"
+
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/model/APMEventAggregates.h"
 
@@ -132,8 +134,27 @@ TEST_F(EngineBundleTest, AllEventsBlocklistedAtBundlingLeaveNoBundleAndNoRawEven
     rcfg::ConfigBuilder config;
     config.eventConfig(QStringLiteral("soon_blocked"), true);
     ASSERT_TRUE(configure(config));
-    bundleAll();
+    // The rejected run is committed but made no bundle: the step answers
+    // so, and the upload does not ask for another one on its account.
+    EXPECT_FALSE(bundle());
     EXPECT_EQ(rowCount(APMDatabase::kQueueTable), 0);
+    EXPECT_EQ(rowCount(APMDatabase::kRawEventsTable), 0);
+}
+
+// Resetting the session counts of a session start fails: the engagement
+// step ends there, the bundle is still made.
+TEST_F(EngineBundleTest, AFailedSessionResetAtBundlingStillMakesTheBundle)
+{
+    start();
+    logEvent(QStringLiteral("_s"), {}, false);
+    engine_->dispatchSyncOnWorkerQueue([&] {
+        ASSERT_TRUE(engine_->database()->sqliteStore()->executeSQL(
+            QStringLiteral("CREATE TRIGGER keep_session_counts BEFORE UPDATE OF current_session_count ON events "
+                           "WHEN NEW.current_session_count = 0 BEGIN SELECT RAISE(ABORT, 'kept'); END"),
+            nullptr));
+    });
+    EXPECT_TRUE(bundle());
+    EXPECT_EQ(rowCount(APMDatabase::kQueueTable), 1);
     EXPECT_EQ(rowCount(APMDatabase::kRawEventsTable), 0);
 }
 
@@ -146,6 +167,7 @@ TEST_F(EngineBundleTest, UnreadableRawEventsAreSkippedAndTheOthersGoOn)
     const Case cases[] = { { "the oldest raw event", false }, { "the metadata of the oldest run", true } };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        ValidatorLogRecorder recorder;
         engine_.reset();
         identity_.reset();
         QFile::remove(databasePath());
@@ -162,6 +184,20 @@ TEST_F(EngineBundleTest, UnreadableRawEventsAreSkippedAndTheOthersGoOn)
         bundleAll();
         EXPECT_EQ(rowCount(APMDatabase::kRawEventsTable), 0);
         EXPECT_EQ(rowCount(APMDatabase::kQueueTable), 1);
+        // The drop has a code of its own, apart from a raw event the filter
+        // could not read.
+        bool dropped = false;
+        for (const RecordedLine& line : recorder.lines()) {
+            if (line.message.startsWith(QStringLiteral("Dropping raw events"))) {
+                EXPECT_EQ(line.code, 23271);
+                dropped = true;
+            }
+            if (line.code == 23096) {
+                EXPECT_TRUE(line.message.startsWith(QStringLiteral("Failed to filter raw event")))
+                    << line.message.toStdString();
+            }
+        }
+        EXPECT_TRUE(dropped);
         const qsizetype before = acceptedEventNames().size();
         uploadNow();
         EXPECT_EQ(acceptedEventNames().mid(before), QStringList({ QStringLiteral("healthy") }));

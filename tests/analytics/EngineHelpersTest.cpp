@@ -2,14 +2,17 @@
 #include "analytics/base/VULLogger.h"
 #include "analytics/base/APMAEU.h"
 #include "analytics/base/APMASLLogger.h"
+#include "analytics/base/APMBackwardCompatibilityUtil.h"
 #include "analytics/base/APMClassRegistry.h"
 #include "analytics/base/APMHelpers.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/base/APMScheduler.h"
+#include "fakes/ScopedEnv.h"
 
 #include <QtEndian>
 
 #include <gtest/gtest.h>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -119,3 +122,68 @@ TEST(EngineHelpers, BackgroundCheckComplainsOnTheMainThread)
 }
 
 } // namespace
+
+TEST(EngineHelpers, TheReceiptCheckSwitchAndExtensionBundles)
+{
+    fakes::ScopedEnv receipt(APMAEU::kReceiptPathVariable, QStringLiteral("/tmp/store/sandboxReceipt"));
+    struct Case {
+        const char* what;
+        QVariantMap info;
+        bool found;
+    };
+    const Case cases[] = {
+        { "no switch", {}, true },
+        { "switched on", { { QLatin1String(APMAEU::kReceiptURLCheckEnabledKey), true } }, true },
+        { "switched off", { { QLatin1String(APMAEU::kReceiptURLCheckEnabledKey), false } }, false },
+        { "switched off as the number 0", { { QLatin1String(APMAEU::kReceiptURLCheckEnabledKey), 0 } }, false },
+        { "a text is no switch", { { QLatin1String(APMAEU::kReceiptURLCheckEnabledKey), QStringLiteral("NO") } }, true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(APMAEU::appStoreRURL(c.info).isEmpty(), !c.found);
+        EXPECT_EQ(APMAEU::isASRS(c.info), c.found);
+    }
+    EXPECT_TRUE(APMAEU::isAEX(QStringLiteral("/opt/host/Plugins/Share.appex")));
+    EXPECT_FALSE(APMAEU::isAEX(QStringLiteral("/opt/host/bin")));
+    EXPECT_FALSE(APMAEU::isAEX());
+}
+
+namespace engine_helpers_test {
+
+class OlderMeasurementProbe final : public APMBackwardCompatibilityUtil::OlderMeasurement {
+public:
+    void setIsEnabled(bool enabled) override { calls.push_back(enabled); }
+    std::vector<bool> calls;
+};
+
+} // namespace engine_helpers_test
+
+TEST(EngineHelpers, AnOlderMeasurementLibraryIsSwitchedOffOnlyWhenPresent)
+{
+    using engine_helpers_test::OlderMeasurementProbe;
+    EXPECT_FALSE(APMBackwardCompatibilityUtil::disableVMRMeasurement());
+    auto older = std::make_shared<OlderMeasurementProbe>();
+    APMBackwardCompatibilityUtil::registerOlderMeasurement(older);
+    EXPECT_TRUE(APMClassRegistry::classExists(QStringLiteral("VMRMeasurement")));
+    EXPECT_TRUE(APMBackwardCompatibilityUtil::disableVMRMeasurement());
+    EXPECT_EQ(older->calls, std::vector<bool> { false });
+    APMBackwardCompatibilityUtil::registerOlderMeasurement(nullptr);
+    EXPECT_FALSE(APMClassRegistry::classExists(QStringLiteral("VMRMeasurement")));
+    EXPECT_FALSE(APMBackwardCompatibilityUtil::disableVMRMeasurement());
+    EXPECT_EQ(older->calls.size(), 1u);
+}
+
+TEST(EngineHelpers, ClassMethodsBelongToTheirRegisteredClass)
+{
+    int calls = 0;
+    APMClassRegistry::registerClassMethod(QStringLiteral("EngineHelpersTool"), QStringLiteral("start"), [&] { ++calls; });
+    EXPECT_FALSE(APMClassRegistry::classMethod(QStringLiteral("EngineHelpersTool"), QStringLiteral("start")));
+    APMClassRegistry::registerClassName(QStringLiteral("EngineHelpersTool"));
+    const auto start = APMClassRegistry::classMethod(QStringLiteral("EngineHelpersTool"), QStringLiteral("start"));
+    ASSERT_TRUE(start);
+    start();
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(APMClassRegistry::classMethod(QStringLiteral("EngineHelpersTool"), QStringLiteral("stop")));
+    APMClassRegistry::unregisterClassName(QStringLiteral("EngineHelpersTool"));
+    EXPECT_FALSE(APMClassRegistry::classMethod(QStringLiteral("EngineHelpersTool"), QStringLiteral("start")));
+}

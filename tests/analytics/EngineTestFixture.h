@@ -2,6 +2,7 @@
 
 // The measurement engine on virtual time with a real SQLite file and the fake
 // collection server: what the engine tests share.
+#include "analytics/base/APMPlatformIdentitySupport.h"
 #include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMPersistentDictionary.h"
@@ -59,7 +60,7 @@ protected:
     {
         APMIdentity::Environment e = APMIdentity::defaultEnvironment();
         e.clock = &time_;
-        e.identitySupport = &tracking_;
+        e.identitySupport = &trackingSupport_;
         // The Vireo app ID comes from the service configuration file.
         e.serviceInfoDictionary = [appIDFromVMP] {
             return appIDFromVMP.isEmpty()
@@ -182,6 +183,7 @@ protected:
     fakes::VirtualTime time_;
     fakes::VirtualTime flushQueue_;
     fakes::FakeTrackingAuthorization tracking_;
+    APMPlatformIdentitySupport trackingSupport_ { tracking_ };
     std::unique_ptr<APMConfigStore> sharedDefaults_ = APMPersistentDictionary::inMemory();
     std::unique_ptr<APMConfigStore> tcfDefaults_ = APMPersistentDictionary::inMemory();
     std::unique_ptr<APMPersistedConfig> persisted_;

@@ -2,6 +2,7 @@
 // batches, each server answer, retry, back-off, and the batch read back by an
 // independent decoder.
 #include "EngineTestFixture.h"
+#include "ValidatorLogRecorder.h"
 
 #include "analytics/base/APMPersistedConfig.h"
 
@@ -71,7 +72,7 @@ TEST_F(EngineUploadTest, LoggedEventsReachTheServerOnceAfterTheInitialDelay)
     EXPECT_TRUE(batches[0].problems.isEmpty()) << batches[0].problems.join(QStringLiteral("; ")).toStdString();
     ASSERT_EQ(batches[0].bundles.size(), 1);
     const auto& bundle = batches[0].bundles[0];
-    EXPECT_EQ(bundle.appID, kEngineAppID);
+    EXPECT_EQ(bundle.appID, identity_->appID()); // the application identifier
     EXPECT_EQ(bundle.platform, QStringLiteral("macos"));
     EXPECT_EQ(bundle.bundleIndex, 1);
     EXPECT_EQ(bundle.uploadTimestampMillis, qint64(time_.now() * 1000));
@@ -105,11 +106,12 @@ TEST_F(EngineUploadTest, ProtocDecodesTheBatchTheServerReceived)
     ASSERT_EQ(protoc.exitCode(), 0) << protoc.readAllStandardError().toStdString();
     const QString decoded = QString::fromUtf8(protoc.readAllStandardOutput());
     // Batch field 1 holds the bundle; in it field 2 the event with its name
-    // (field 2) and the parameter "size" = 42 (fields 1 and 3); field 14 the app ID.
+    // (field 2) and the parameter "size" = 42 (fields 1 and 3); field 14 the
+    // application identifier.
     EXPECT_TRUE(decoded.startsWith(QStringLiteral("1 {"))) << decoded.toStdString();
     EXPECT_TRUE(decoded.contains(QStringLiteral("2: \"oracle_event\""))) << decoded.toStdString();
     EXPECT_TRUE(decoded.contains(QStringLiteral("1: \"size\"\n      3: 42"))) << decoded.toStdString();
-    EXPECT_TRUE(decoded.contains(QStringLiteral("14: \"%1\"").arg(kEngineAppID))) << decoded.toStdString();
+    EXPECT_TRUE(decoded.contains(QStringLiteral("14: \"%1\"").arg(identity_->appID()))) << decoded.toStdString();
 }
 
 TEST_F(EngineUploadTest, SeveralBatchesGoOutOneAfterAnother)
@@ -242,6 +244,28 @@ TEST_F(EngineUploadTest, WithoutACollectionAddressEventsAreKept)
     engine_->dispatchSyncOnWorkerQueue([&] { engine_->uploadData(); });
     EXPECT_EQ(server_.requestCount(), 0);
     EXPECT_EQ(rowCount(APMDatabase::kRawEventsTable), 1);
+}
+
+// A message code means one message: the missing address has a code of its
+// own, apart from "no network".
+TEST_F(EngineUploadTest, TheMissingCollectionAddressHasACodeOfItsOwn)
+{
+    ValidatorLogRecorder recorder;
+    APMMeasurement::Environment e = environment();
+    e.collectionURL = QUrl();
+    start(QString(), true, &e);
+    logEvent(QStringLiteral("kept_event"));
+    bool toldOnce = false;
+    for (const RecordedLine& line : recorder.lines()) {
+        if (line.message.startsWith(QStringLiteral("No collection address"))) {
+            EXPECT_EQ(line.code, 23270);
+            toldOnce = true;
+        }
+        if (line.code == 23026) {
+            EXPECT_TRUE(line.message.startsWith(QStringLiteral("No network."))) << line.message.toStdString();
+        }
+    }
+    EXPECT_TRUE(toldOnce);
 }
 
 } // namespace

@@ -3,6 +3,9 @@
 // start, the age limit, and rows that no longer decode.
 
 #include "analytics/audience/APMEDatabase.h"
+#include "analytics/audience/APMEExperiment.h"
+#include "analytics/wire/APMPBExperiment.h"
+#include "analytics/wire/APMPBFlag.h"
 #include "analytics/base/APMError.h"
 #include "analytics/store/APMSqliteStore.h"
 #include "analytics/wire/APMPBFieldAccess.h"
@@ -58,7 +61,7 @@ TEST_F(ExperimentDatabaseTest, PendingSnapshotsKeepTheirTimeMarkAndFlags)
     EXPECT_TRUE(pending->at(0).manuallyActivated());
     EXPECT_EQ(pending->at(0).timestamp(), kNow);
     const QVariantMap stored = pending->at(0).flagsByExperimentID().value(5);
-    EXPECT_EQ(stored.value("on").toLongLong(), 1); // booleans travel as integers
+    EXPECT_EQ(stored.value("on").toLongLong(), 1); // booleans given by value travel as integers
     EXPECT_EQ(stored.value("ratio").toDouble(), 0.25);
     EXPECT_EQ(stored.value("name").toString(), "blue");
     EXPECT_EQ(stored.value("count").toLongLong(), 7);
@@ -150,4 +153,106 @@ TEST_F(ExperimentDatabaseTest, ResetAndDelete)
     EXPECT_FALSE(QFile::exists(path));
     EXPECT_FALSE(db->fetchAllPendingSnapshots(nullptr).has_value());
     EXPECT_FALSE(APMEDatabase::initWithPath(QString()));
+}
+
+namespace experiment_database_test {
+
+std::shared_ptr<APMPBFlag> flagMessage(const char* name, int valueSlot, const QVariant& value)
+{
+    std::shared_ptr<APMPBFlag> flag = APMPBFlag::initWithMessageInfo();
+    if (name)
+        APMPBSetStringField(flag.get(), 0, QString::fromLatin1(name));
+    switch (valueSlot) {
+    case 1:
+        APMPBSetInt64Field(flag.get(), 1, value.toLongLong());
+        break;
+    case 4:
+        APMPBSetBoolField(flag.get(), 4, value.toBool());
+        break;
+    default:
+        break;
+    }
+    return flag;
+}
+
+} // namespace experiment_database_test
+
+// A boolean flag from the service comes back from the database as a
+// boolean flag, not as an integer.
+TEST_F(ExperimentDatabaseTest, ABooleanFlagFromTheWireStaysABoolean)
+{
+    ASSERT_TRUE(db);
+    const auto response = fakes::FakeExperimentServer::encodeResponse({ { "sdk", { { 4, { { "on", true } } } } } }, {});
+    const auto message = APMPBSnapshot::initWithBuffer(response.mid(2));
+    ASSERT_TRUE(message);
+    const auto snapshot = APMESnapshot::initWithProtobuf(*message, kNow);
+    ASSERT_TRUE(snapshot);
+    ASSERT_TRUE(db->upsertPendingExperimentSnapshots({ *snapshot }, nullptr));
+    const auto pending = db->fetchAllPendingSnapshots(nullptr);
+    ASSERT_EQ(namesOf(pending), QStringList { "sdk" });
+    EXPECT_EQ(pending->first().flagByName("on").typeId(), QMetaType::Bool);
+    const auto experiments = pending->first().experiments();
+    ASSERT_EQ(experiments.size(), 1);
+    const auto flag = experiments.first().flagWithName("on");
+    ASSERT_TRUE(flag);
+    EXPECT_TRUE(APMPBHasField(flag.get(), 4));
+    EXPECT_FALSE(APMPBHasField(flag.get(), 1));
+    // The wire form written back carries the boolean field as well.
+    const auto written = experiments.first().proto();
+    const auto flags = APMPBGetArrayField<APMPBFlag>(written.get(), 1);
+    ASSERT_EQ(flags.size(), 1u);
+    EXPECT_TRUE(APMPBGetBoolField(flags.front().get(), 4));
+}
+
+TEST(ExperimentModel, ExperimentsAndSnapshotsRefuseWhatCannotBeStored)
+{
+    using Messages = QList<std::shared_ptr<const NANOMessageBase>>;
+    const std::shared_ptr<const NANOMessageBase> on = flagMessage("on", 4, true);
+    const std::shared_ptr<const NANOMessageBase> nameless = flagMessage(nullptr, 1, 3);
+    const std::shared_ptr<const NANOMessageBase> notAFlag = APMPBExperiment::initWithMessageInfo();
+    struct Case {
+        const char* what;
+        QVariant id;
+        std::optional<Messages> flags;
+        bool made;
+    };
+    const Case cases[] = {
+        { "no id", QVariant(), Messages {}, false },
+        { "an id that is no number", QStringLiteral("7"), Messages {}, false },
+        { "no flag list", 7, std::nullopt, false },
+        { "a message that is no flag", 7, Messages { on, notAFlag }, false },
+        { "a null element", 7, Messages { nullptr }, false },
+        { "flags", 7, Messages { on }, true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(APMEExperiment::initWithExperimentID(c.id, c.flags).has_value(), c.made);
+    }
+
+    auto experiment = APMEExperiment::initWithExperimentID(7, Messages {});
+    ASSERT_TRUE(experiment);
+    experiment->addFlag(nullptr);
+    experiment->addFlag(notAFlag);
+    experiment->addFlag(nameless);
+    EXPECT_TRUE(experiment->flags().isEmpty());
+    experiment->addFlag(on);
+    experiment->addFlag(flagMessage("on", 1, 5)); // a later flag of a name replaces the earlier one
+    ASSERT_EQ(experiment->flags().size(), 1);
+    EXPECT_EQ(APMPBGetInt64Field(experiment->flagWithName("on").get(), 1), 5);
+    EXPECT_FALSE(experiment->flagWithName(QString()));
+
+    using Experiments = QList<std::shared_ptr<const APMEExperiment>>;
+    const auto shared = std::make_shared<const APMEExperiment>(*experiment);
+    EXPECT_FALSE(APMESnapshot::initWithSDKName(QString(), Experiments { shared }, kNow));
+    EXPECT_FALSE(APMESnapshot::initWithSDKName(7, Experiments { shared }, kNow));
+    EXPECT_FALSE(APMESnapshot::initWithSDKName(QStringLiteral("sdk"), std::nullopt, kNow));
+    EXPECT_FALSE(APMESnapshot::initWithSDKName(QStringLiteral("sdk"), Experiments { nullptr }, kNow));
+    auto snapshot = APMESnapshot::initWithSDKName(QStringLiteral("sdk"), Experiments { shared }, kNow);
+    ASSERT_TRUE(snapshot);
+    snapshot->addFlag(on, QVariant()); // no experiment id
+    snapshot->addFlag(notAFlag, 8);
+    EXPECT_EQ(snapshot->experimentIDs(), QList<qint64> { 7 });
+    snapshot->addFlag(on, 8); // a new experiment for a new id
+    EXPECT_EQ(snapshot->experimentIDs(), (QList<qint64> { 7, 8 }));
+    EXPECT_EQ(snapshot->flagByName("on").typeId(), QMetaType::LongLong); // experiment 7 comes first
 }

@@ -9,6 +9,8 @@
 #include "analytics/audience/APMEExperimentRequestBuilder.h"
 #include "analytics/audience/APMEManager.h"
 #include "analytics/audience/APMETaskManager.h"
+#include "analytics/audience/APMETaskManagerDelegate.h"
+#include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMConfigStore.h"
 #include "analytics/config/APMEExperimentObserverDelegate.h"
 #include "analytics/config/APMExperimentSource.h"
@@ -16,9 +18,13 @@
 #include "fakes/FakeExperimentServer.h"
 #include "fakes/VirtualTime.h"
 #include "platform/HttpClient.h"
+#include "platform/SerialQueue.h"
 
 #include <QHash>
 #include <QTemporaryDir>
+
+#include <atomic>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -293,4 +299,52 @@ TEST(ExperimentServiceAddress, ComesFromTheEnvironmentAndIsEmptyWhenUnusable)
         qunsetenv(APMETaskManager::kAddressVariable);
     else
         qputenv(APMETaskManager::kAddressVariable, saved);
+}
+
+namespace experiment_fetch_test {
+
+// Records on which queue the start was reported.
+class QueueRecordingDelegate final : public APMETaskManagerDelegate {
+public:
+    std::function<bool()> onWorkerQueue;
+    std::atomic<int> starts { 0 };
+    std::atomic<bool> startedOnWorkerQueue { false };
+
+    bool taskManagerShouldFetchExperiments() const override { return true; }
+    void taskManagerDidStartWithSnapshots(
+        const QList<APMESnapshot>&, const QList<APMESnapshot>&, const QList<APMESnapshot>&) override
+    {
+        startedOnWorkerQueue = onWorkerQueue();
+        ++starts;
+    }
+    void taskManagerDidFinishFetchingExperimentSnapshotsWithErrors(
+        const QList<APMESnapshot>&, const QMap<QString, APMError>&) override
+    {
+    }
+    void taskManagerDidUpsertPendingSnapshots(const QList<APMESnapshot>&) override { }
+};
+
+} // namespace experiment_fetch_test
+
+TEST_F(ExperimentFetchTest, WithoutAnInjectedQueueTheTaskRunsOnItsOwnQueueWithItsOwnAlarm)
+{
+    APMETaskManager::Environment environment = localEnvironment();
+    environment.workerQueue = nullptr;
+    environment.serviceAddress = server.address();
+    auto own = std::make_shared<APMETaskManager>(environment);
+    auto* queue = dynamic_cast<platform::SerialQueue*>(&own->workerQueue());
+    ASSERT_NE(queue, nullptr);
+    EXPECT_EQ(queue->name(), QStringLiteral("APMExperimentWorkerQueue"));
+    EXPECT_EQ(own->alarm().name(), QStringLiteral("APMExperimentAlarm"));
+
+    auto delegate = std::make_shared<QueueRecordingDelegate>();
+    delegate->onWorkerQueue = [queue] { return queue->isCurrent(); };
+    own->setDelegate(delegate);
+    own->startTaskManager();
+    ASSERT_TRUE(fakes::FakeHttpServer::waitUntil([&] { return delegate->starts.load() == 1; }));
+    EXPECT_TRUE(delegate->startedOnWorkerQueue.load());
+    // The first fetch waits on the task's own alarm, 10 s after the start.
+    queue->sync([] {});
+    EXPECT_EQ(own->scheduledFetchTime(), kStart + 10);
+    EXPECT_TRUE(own->alarm().hasActiveTimer());
 }

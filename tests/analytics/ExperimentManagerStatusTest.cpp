@@ -7,7 +7,12 @@
 #include "analytics/audience/APMESDKProperty.h"
 #include "analytics/audience/APMESnapshot.h"
 #include "analytics/base/APMError.h"
+#include "analytics/config/APMEExperimentObserverDelegate.h"
 #include "platform/Clock.h"
+#include "platform/SerialQueue.h"
+
+#include <atomic>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -109,4 +114,51 @@ TEST(ExperimentManagerStatus, ClientVersion)
     EXPECT_EQ(APMEManager::versionFromVersionString(QStringLiteral("123")), 0);
     EXPECT_EQ(APMEManager::versionFromVersionString(QStringLiteral("1234")), 1);
     EXPECT_EQ(APMEManager::versionFromVersionString(QString()), 0);
+}
+
+namespace experiment_manager_status_test {
+
+// Counts the notices it receives.
+class CountingObserver final : public APMEExperimentObserverDelegate {
+public:
+    explicit CountingObserver(std::atomic<int>& notices)
+        : notices_(notices)
+    {
+    }
+    void clientDidReceiveNewSnapshot(APMEClient&) override { ++notices_; }
+
+private:
+    std::atomic<int>& notices_;
+};
+
+} // namespace experiment_manager_status_test
+
+// The client holds its observer weakly; an owner that lets the observer go
+// while a stored snapshot is being announced must never leave the manager
+// with a null observer to notify.
+TEST(ExperimentManagerStatus, AnObserverLetGoWhileSnapshotsAreAnnouncedIsNeverDereferencedWhenGone)
+{
+    SettableClock clock;
+    platform::SerialQueue notices(QStringLiteral("notices"));
+    auto manager = std::make_shared<APMEManager>(clock, &notices);
+    auto client = manager->registerSDKProperty(std::make_shared<APMESDKProperty>(QStringLiteral("sdk")), {});
+    ASSERT_TRUE(client);
+    APMESnapshot snapshot(QStringLiteral("sdk"));
+    snapshot.addFlags({ { QStringLiteral("f"), 1 } }, 7);
+
+    std::atomic<int> received { 0 };
+    std::atomic<bool> done { false };
+    std::thread owner([&] {
+        while (!done) {
+            auto observer = std::make_shared<CountingObserver>(received);
+            client->setDelegate(observer);
+        } // the only strong reference goes here
+    });
+    for (int i = 0; i < 20000; ++i)
+        manager->taskManagerDidUpsertPendingSnapshots({ snapshot });
+    done = true;
+    owner.join();
+    // Before the observer was locked once, this loop ended in a null
+    // dereference within a few thousand rounds.
+    notices.sync([] {});
 }

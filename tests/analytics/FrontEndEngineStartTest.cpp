@@ -4,12 +4,18 @@
 // consent a consent-management platform wrote.
 #include "FrontEndTestFixture.h"
 
+#include "analytics/base/APMClassRegistry.h"
+#include "analytics/engine/APMAppDelegateInterceptor.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/identity/APMTCFClient.h"
 #include "analytics/identity/APMTCFData.h"
 #include "fakes/FakeConfigServer.h"
+#include "platform/ApplicationStateNotifier.h"
+#include "platform/NotificationCenter.h"
 
 #include <QFile>
+
+#include <future>
 
 using namespace front_end_test;
 
@@ -316,6 +322,76 @@ TEST_F(FrontEndEngineStartTest, WithTheFeatureOffThereIsNoTCFClient)
     start();
     EXPECT_EQ(engine().tcfClient(), nullptr);
     EXPECT_NE(APMConsentSettingsUtil::consentSource(), APMConsentSettingsUtil::SourceTCF);
+}
+
+
+// The start puts the application's delegate proxy in place (on the main
+// queue) unless it is switched off, and starts a linked tag manager.
+TEST_F(FrontEndEngineStartTest, StartHooksPlaceTheDelegateProxyAndStartALinkedTagManager)
+{
+    struct Case {
+        const char* what;
+        bool proxyEnabled;
+        bool tagManagerLinked;
+        bool tagManagerHasInitializer;
+        bool expectProxyMessage;
+        bool expectTagManagerMessage;
+        int expectedInitializations;
+    };
+    const Case cases[] = {
+        { "proxy off, no tag manager", false, false, false, true, false, 0 },
+        { "tag manager without its initializer", true, true, false, false, true, 0 },
+        { "tag manager with its initializer", true, true, true, false, false, 1 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int initializations = 0;
+        classes_.clear();
+        if (c.tagManagerLinked) {
+            classes_.insert(QStringLiteral("VTMTagManager"));
+            APMClassRegistry::registerClassName(QStringLiteral("VTMTagManager"));
+            if (c.tagManagerHasInitializer) {
+                APMClassRegistry::registerClassMethod(QStringLiteral("VTMTagManager"),
+                    QStringLiteral("initializeSharedInstance"), [&initializations] { ++initializations; });
+            }
+        }
+        APMAnalytics::Environment e = frontEndEnvironment();
+        e.appDelegateProxyEnabled = [&c] { return c.proxyEnabled; };
+        APMAnalytics::resetForTesting(e);
+        clearLog();
+        start();
+        EXPECT_EQ(loggedCodes().contains(25036), c.expectProxyMessage);
+        EXPECT_EQ(loggedCodes().contains(25016), c.expectTagManagerMessage);
+        EXPECT_EQ(initializations, c.expectedInitializations);
+        APMClassRegistry::unregisterClassName(QStringLiteral("VTMTagManager"));
+        if (c.proxyEnabled) {
+            EXPECT_TRUE(fakes::FakeHttpServer::waitUntil(
+                [] { return APMAppDelegateInterceptor::sharedInstance().isRegistered(); }));
+        }
+    }
+}
+
+// The upload on resigning active queues behind the front end's own work, so
+// an event the front end still holds is in it.
+TEST_F(FrontEndEngineStartTest, TheUploadOnResigningActiveCarriesTheEventsTheFrontEndHeld)
+{
+    start();
+    // A current configuration: the only upload is the one on resigning.
+    rcfg::ConfigBuilder config(kFrontEndAppID);
+    config.setting(QStringLiteral("measurement.config.cache_time"), QStringLiteral("86400000"));
+    fetchConfiguration(config);
+    forgetAccepted();
+    std::promise<void> gate;
+    std::shared_future<void> opened = gate.get_future().share();
+    APMAnalytics::dispatchAsyncOnSerialQueue([opened] { opened.wait(); });
+    APMAnalytics::logEventWithName(QStringLiteral("held_event"), {});
+    platform::NotificationCenter::defaultCenter().post(platform::ApplicationStateNotifier::kWillResignActive);
+    gate.set_value();
+    drain();
+    ASSERT_TRUE(fakes::FakeHttpServer::waitUntil([this] {
+        drain();
+        return acceptedNames().contains(QStringLiteral("held_event"));
+    })) << "the upload left before the held event reached the engine";
 }
 
 } // namespace front_end_engine_start_test

@@ -329,7 +329,7 @@ TEST_F(LifecycleTest, UpdatesGoThroughTheInjectedInternalEventLogger)
     identity_.reset();
     APMIdentity::Environment ie = APMIdentity::defaultEnvironment();
     ie.clock = &time_;
-    ie.identitySupport = &tracking_;
+    ie.identitySupport = &trackingSupport_;
     ie.infoDictionary = { { APMInfoPlistFileUtil::kShortVersionKey, appVersion_ } };
     identity_ = APMIdentity::initWithPersistedConfig(persisted_.get(), std::move(ie));
     e.identity = identity_.get();

@@ -90,7 +90,7 @@ protected:
         identity_.reset();
         APMIdentity::Environment ie = APMIdentity::defaultEnvironment();
         ie.clock = &time_;
-        ie.identitySupport = &tracking_;
+        ie.identitySupport = &trackingSupport_;
         ie.serviceInfoDictionary = [] { return std::optional<QVariantMap>(); };
         ie.infoDictionary = { { APMInfoPlistFileUtil::kShortVersionKey, appVersion_ },
             { APMInfoPlistFileUtil::kBundleIdentifierKey, bundleIdentifier_ } };

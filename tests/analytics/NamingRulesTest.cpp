@@ -546,3 +546,30 @@ TEST(CodePointsTest, SurrogatePairsAreOneCodePoint)
 }
 
 } // namespace
+
+TEST_F(NamingRulesTest, ValidParameterNamesSortAsAnEnglishReaderWould)
+{
+    EventParameters errors;
+    const QVariantMap parameters {
+        { "zeta", 1 }, { "Beta", 2 }, { "alpha", 3 }, { "1bad", 4 }, { "basalt_reserved", 5 }
+    };
+    // Letters before case: not the code-unit order ("Beta" < "alpha").
+    EXPECT_EQ(APMValidParameterNamesSorted(parameters, true, &errors), (QStringList { "alpha", "Beta", "zeta" }));
+    EXPECT_TRUE(errors.contains(QStringLiteral("_err")));
+
+    struct Case {
+        QString a, b;
+        int expected;
+    };
+    const Case cases[] = {
+        { QString(), QStringLiteral("a"), -1 },
+        { QStringLiteral("a"), QString(), 1 },
+        { QString(), QString(), -1 },
+        { QStringLiteral("b"), QStringLiteral("C"), -1 },
+        { QStringLiteral("same"), QStringLiteral("same"), 0 },
+        { QStringLiteral("item2"), QStringLiteral("item10"), 1 },
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(APMCompareNamesEnUS(c.a, c.b), c.expected) << c.a.toStdString() << " vs " << c.b.toStdString();
+    }
+}

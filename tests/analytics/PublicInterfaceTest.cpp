@@ -4,6 +4,7 @@
 #include "FrontEndTestFixture.h"
 #include "ValidatorLogRecorder.h"
 
+#include "analytics/base/APMClassRegistry.h"
 #include "analytics/interface/BASAMeasurement.h"
 #include "analytics/interface/BASAnalytics.h"
 #include "analytics/interface/BASApp.h"
@@ -31,7 +32,11 @@ public:
 
 class PublicInterfaceTest : public FrontEndFixture {
 protected:
-    PublicInterfaceTest() { BASApp::resetForTesting(); }
+    PublicInterfaceTest()
+    {
+        BASApp::resetForTesting();
+        BASAnalytics::load();
+    }
     ~PublicInterfaceTest() override
     {
         BASAnalytics::resetForTesting();
@@ -157,7 +162,8 @@ TEST_F(PublicInterfaceTest, AHostProgramsEventsAndUserPropertyReachTheCollection
     EXPECT_TRUE(names.contains(QStringLiteral("dictation_started")));
     EXPECT_TRUE(names.contains(QStringLiteral("_biam_shown")));
     const auto& bundle = batches.last().bundles.last();
-    EXPECT_EQ(bundle.appID, kFrontEndAppID);
+    EXPECT_EQ(bundle.appID, identity_->appID()); // the application identifier
+    EXPECT_EQ(bundle.vireoAppID, kFrontEndAppID);
     EXPECT_EQ(bundle.userProperties.value(QStringLiteral("mouse_size")), QVariant(QStringLiteral("large")));
     for (const auto& event : server_.acceptedEvents()) {
         if (event.name == QStringLiteral("dictation_started")) {
@@ -255,4 +261,24 @@ TEST_F(PublicInterfaceTest, OnDeviceConversionEntriesAreRefusedUntilConfiguredAn
         EXPECT_TRUE(console.has(APMMonitor::kLevelErrorMonitored, entry.engineCode)) << entry.label;
         EXPECT_FALSE(console.has(APMMonitor::kLevelWarning, entry.refusalCode)) << entry.label;
     }
+}
+
+// The interface is linked into the program, so it counts as present from
+// load time, before any start: an ad library's start is deferred to it and
+// the engine reports its version.
+TEST_F(PublicInterfaceTest, TheInterfaceCountsAsLinkedFromLoadTime)
+{
+    BASAnalytics::resetForTesting();
+    EXPECT_FALSE(APMClassRegistry::classExists(BASAnalytics::kClassName));
+    BASAnalytics::load();
+    EXPECT_TRUE(APMClassRegistry::classExists(BASAnalytics::kClassName));
+    EXPECT_EQ(APMClassRegistry::classVersion(BASAnalytics::kClassName), BASAnalytics::kTopLevelVersion);
+
+    APMAnalytics::Environment e = frontEndEnvironment();
+    e.classExists = &APMClassRegistry::classExists;
+    APMAnalytics::resetForTesting(e);
+    APMAnalytics::startWithAppID(kFrontEndAppID, APMAnalytics::kAdOrigin, {});
+    drain();
+    EXPECT_TRUE(loggedCodes().contains(25026));
+    EXPECT_FALSE(APMAnalytics::hasStarted());
 }

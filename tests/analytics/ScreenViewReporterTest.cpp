@@ -1,6 +1,7 @@
 // Screen views: "_vs" with the screen and the screen left behind, screen
 // parameters on other events, refusals, engagement per screen, and the whole
 // road of "_s" and "_e" with their screen to the collection server.
+#include "analytics/model/APMScreen.h"
 #include "SessionTestFixture.h"
 #include "ValidatorLogRecorder.h"
 
@@ -82,6 +83,8 @@ TEST_F(ScreenViewReporterTest, ScreensWithoutNameOrClassAndQuickChanges)
     EXPECT_FALSE(views[1].parameters.contains(QStringLiteral("_pn")));
     EXPECT_EQ(textParameter(views[1], "_sn"), QStringLiteral("Chat"));
     EXPECT_TRUE(eventsNamed(QStringLiteral("_e")).isEmpty());
+    // Screens come only from screen views; none is discovered on its own.
+    EXPECT_FALSE(APMAutomaticScreenReportingEnabled());
 }
 
 TEST_F(ScreenViewReporterTest, UnusableNamesAndClassesAreRefused)

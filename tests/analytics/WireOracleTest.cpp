@@ -160,7 +160,7 @@ using Record = std::unique_ptr<APMPBMessageInfo, RecordDeleter>;
 Record newOracleRecord(const apmpb::MessageType& type)
 {
     auto* info = static_cast<APMPBMessageInfo*>(std::calloc(1, sizeof(APMPBMessageInfo)));
-    EXPECT_TRUE(apmpb::initRecord(type, info));
+    EXPECT_TRUE(apmpb::InitMessageInfo(type, info));
     return Record(info, RecordDeleter { &type });
 }
 
@@ -191,7 +191,7 @@ void fillEverything(const apmpb::MessageType& type, APMPBMessageInfo* record, st
                 void** element = &repeated->elements[k];
                 if (flags & APMPBFieldMessage) {
                     auto* sub = static_cast<APMPBMessageInfo*>(std::calloc(1, sizeof(APMPBMessageInfo)));
-                    apmpb::initRecord(*info.messageType, sub);
+                    apmpb::InitMessageInfo(*info.messageType, sub);
                     *element = sub;
                     text += name + " { ";
                     fillEverything(*info.messageType, sub, text, depth + 1);
@@ -218,7 +218,7 @@ void fillEverything(const apmpb::MessageType& type, APMPBMessageInfo* record, st
             }
         } else if (flags & APMPBFieldMessage) {
             auto* sub = static_cast<APMPBMessageInfo*>(std::calloc(1, sizeof(APMPBMessageInfo)));
-            apmpb::initRecord(*info.messageType, sub);
+            apmpb::InitMessageInfo(*info.messageType, sub);
             *value = sub;
             text += name + " { ";
             fillEverything(*info.messageType, sub, text, depth + 1);

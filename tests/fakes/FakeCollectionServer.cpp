@@ -247,6 +247,9 @@ bool readBundle(const QByteArray& bytes, FakeCollectionServer::Bundle& bundle, Q
         case 14:
             bundle.appID = QString::fromUtf8(field.bytes);
             break;
+        case 25:
+            bundle.vireoAppID = QString::fromUtf8(field.bytes);
+            break;
         case 21:
             bundle.appInstanceID = QString::fromUtf8(field.bytes);
             break;

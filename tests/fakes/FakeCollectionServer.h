@@ -55,6 +55,7 @@ public:
     };
     struct Bundle {
         QString appID; // field 14
+        QString vireoAppID; // field 25
         QString appInstanceID; // field 21
         qint64 uploadTimestampMillis = 0; // field 4
         qint64 startTimestampMillis = 0; // field 5

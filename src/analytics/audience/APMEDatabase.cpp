@@ -216,18 +216,17 @@ bool APMEDatabase::activateSnapshot(const APMESnapshot& snapshot, double timesta
     }
     APMESnapshot activated(snapshot.sdkName(), timestamp);
     std::optional<APMESnapshot> launched;
-    const QMap<qint64, QVariantMap>& experiments = snapshot.flagsByExperimentID();
-    for (auto it = experiments.constBegin(); it != experiments.constEnd(); ++it) {
-        if (it.key() == 0) {
+    for (const APMEExperiment& experiment : snapshot.experiments()) {
+        if (experiment.experimentID() == 0) {
             launched = APMESnapshot(snapshot.sdkName(), timestamp);
-            launched->setExperiment(0, it.value());
+            launched->setExperiment(experiment);
         } else {
-            activated.setExperiment(it.key(), it.value());
+            activated.setExperiment(experiment);
         }
     }
     if (launched && !upsertSnapshot(*launched, kLaunchedTable, timestamp, std::nullopt, error))
         return false;
-    if (!activated.flagsByExperimentID().isEmpty()
+    if (!activated.experimentIDs().isEmpty()
         && !upsertSnapshot(activated, kActivatedTable, timestamp, std::nullopt, error))
         return false;
     return store_->deleteRecordsFromTableWithName(kPendingTable,

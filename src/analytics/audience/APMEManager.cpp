@@ -283,14 +283,13 @@ bool APMEManager::activateSnapshotOfSDK(const QString& sdkName, APMError* error)
         }
         const double now = clock_.now();
         APMESnapshot activated(sdkName, now);
-        const QMap<qint64, QVariantMap>& experiments = pending->flagsByExperimentID();
-        for (auto it = experiments.constBegin(); it != experiments.constEnd(); ++it) {
-            if (it.key() == 0) {
+        for (const APMEExperiment& experiment : pending->experiments()) {
+            if (experiment.experimentID() == 0) {
                 APMESnapshot launched(sdkName, now);
-                launched.addFlags(it.value(), 0);
+                launched.setExperiment(experiment);
                 launched_.insert(sdkName, launched);
             } else {
-                activated.addFlags(it.value(), it.key());
+                activated.setExperiment(experiment);
             }
         }
         activated_.insert(sdkName, activated);
@@ -409,9 +408,9 @@ void APMEManager::taskManagerDidStartWithSnapshots(
     });
 }
 
-void APMEManager::notifyNewSnapshot(const std::shared_ptr<APMEClient>& client)
+void APMEManager::notifyNewSnapshot(
+    const std::shared_ptr<APMEClient>& client, const std::shared_ptr<APMEExperimentObserverDelegate>& delegate)
 {
-    const auto delegate = client->delegate();
     platform::Executor* queue = delegate->queue();
     if (!queue)
         queue = noticeQueue_ ? noticeQueue_ : &platform::MainQueue::shared();
@@ -427,14 +426,17 @@ void APMEManager::taskManagerDidUpsertPendingSnapshots(const QList<APMESnapshot>
 {
     for (const APMESnapshot& snapshot : snapshots) {
         const auto client = clientForSDKName(snapshot.sdkName());
-        if (!client || !client->delegate()) {
+        // The observer is held weakly: locked once, so the one checked is the
+        // one notified even when its owner lets it go meanwhile.
+        const auto delegate = client ? client->delegate() : nullptr;
+        if (!delegate) {
             monitor().logWithLevel(APMMonitor::kLevelError, 800021,
                 QStringLiteral("Cannot notify new snapshot for SDK because the delegate does not implement "
                                "-clientDidReceiveNewSnapshot:"),
                 snapshot.sdkName());
             continue;
         }
-        notifyNewSnapshot(client);
+        notifyNewSnapshot(client, delegate);
     }
 }
 

@@ -21,6 +21,7 @@ class SerialQueue;
 } // namespace platform
 
 class APMEClient;
+class APMEExperimentObserverDelegate;
 class APMEMonitor;
 class APMError;
 class APMESDKProperty;
@@ -129,7 +130,8 @@ public:
 private:
     // Async steps hold the manager weakly and do nothing once it is gone.
     void dispatchAsyncWhileAlive(std::function<void(APMEManager&)> step);
-    void notifyNewSnapshot(const std::shared_ptr<APMEClient>& client);
+    void notifyNewSnapshot(
+        const std::shared_ptr<APMEClient>& client, const std::shared_ptr<APMEExperimentObserverDelegate>& delegate);
 
     platform::Clock& clock_;
     platform::Executor* const noticeQueue_;

@@ -3,6 +3,7 @@
 #include "analytics/audience/APMEDatabase.h"
 #include "analytics/audience/APMEExperimentRequestBuilder.h"
 #include "analytics/audience/APMETaskManagerDelegate.h"
+#include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMConfigStore.h"
 #include "analytics/audience/APMEManager.h"
 #include "analytics/base/APMEMonitor.h"
@@ -16,11 +17,14 @@
 #include "platform/Clock.h"
 #include "platform/Executor.h"
 #include "platform/HttpClient.h"
+#include "platform/SerialQueue.h"
 
 #include <cmath>
 #include <utility>
 
 const QString APMETaskManager::kSuiteName = QStringLiteral("APMExperimentSuiteName");
+const QString APMETaskManager::kWorkerQueueName = QStringLiteral("APMExperimentWorkerQueue");
+const QString APMETaskManager::kAlarmName = QStringLiteral("APMExperimentAlarm");
 const QString APMETaskManager::kSuccessTimestampKey = QStringLiteral("APMExperimentFetchSuccessTimestamp");
 const QString APMETaskManager::kFailureTimestampKey = QStringLiteral("APMExperimentFetchFailureTimestamp");
 const QString APMETaskManager::kBackoffTimestampKey = QStringLiteral("APMExperimentFetchBackoffTimestamp");
@@ -79,13 +83,30 @@ QUrl APMETaskManager::configuredServiceAddress()
 APMETaskManager::APMETaskManager(Environment environment)
     : environment_(std::move(environment))
 {
+    if (environment_.workerQueue) {
+        workerQueue_ = environment_.workerQueue;
+    } else {
+        ownQueue_ = std::make_unique<platform::SerialQueue>(kWorkerQueueName);
+        workerQueue_ = ownQueue_.get();
+    }
+    platform::Clock& clock = environment_.clock ? *environment_.clock : platform::Clock::system();
+    alarm_ = std::make_unique<APMAlarm>(*workerQueue_, clock, kAlarmName);
     initializationTimestamp_ = now();
 }
 
 APMETaskManager::~APMETaskManager()
 {
-    if (alarm_ && environment_.workerQueue)
-        environment_.workerQueue->cancel(*alarm_);
+    // Work already posted finds the task manager gone; a step running on the
+    // own queue finishes before the members it uses go away.
+    alive_.reset();
+    if (ownQueue_ && !ownQueue_->isCurrent())
+        ownQueue_->sync([] {});
+    alarm_->cancel();
+}
+
+double APMETaskManager::scheduledFetchTime() const
+{
+    return alarm_->scheduledTimestamp().value_or(0);
 }
 
 double APMETaskManager::now() const
@@ -96,7 +117,7 @@ double APMETaskManager::now() const
 template <class F> void APMETaskManager::post(F&& work)
 {
     std::weak_ptr<bool> alive = alive_;
-    environment_.workerQueue->async([alive, work = std::forward<F>(work)]() mutable {
+    workerQueue_->async([alive, work = std::forward<F>(work)]() mutable {
         if (!alive.expired())
             work();
     });
@@ -210,10 +231,11 @@ void APMETaskManager::scheduleFetchingExperimentsOnWorkerQueue()
         return;
     }
     const double time = now();
-    if (alarm_ && due >= alarmDue_) {
+    const double alarmDue = scheduledFetchTime();
+    if (alarmDue != 0 && due >= alarmDue) {
         monitor().logWithLevel(APMMonitor::kLevelVerbose, 820017,
             QStringLiteral("Do not schedule a fetch task. Task already exists. Will be executed in seconds"),
-            alarmDue_ - time);
+            alarmDue - time);
         return;
     }
     const double backoff = storedTime(kBackoffTimestampKey);
@@ -227,11 +249,8 @@ void APMETaskManager::scheduleFetchingExperimentsOnWorkerQueue()
 
 void APMETaskManager::armAlarm(double delay)
 {
-    if (alarm_)
-        environment_.workerQueue->cancel(*alarm_);
-    alarmDue_ = now() + delay;
     std::weak_ptr<bool> alive = alive_;
-    alarm_ = environment_.workerQueue->asyncAfter(delay, [this, alive] {
+    alarm_->runAfterDelay(delay, [this, alive] {
         if (!alive.expired())
             alarmFired();
     });
@@ -239,8 +258,6 @@ void APMETaskManager::armAlarm(double delay)
 
 void APMETaskManager::alarmFired()
 {
-    alarm_.reset();
-    alarmDue_ = 0;
     const auto delegate = delegate_.lock();
     if (delegate && !delegate->taskManagerShouldFetchExperiments())
         postponeFetchExperiments();

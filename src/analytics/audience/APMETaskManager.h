@@ -16,9 +16,11 @@ namespace platform {
 class Clock;
 class Executor;
 class HttpClient;
+class SerialQueue;
 using TaskId = quint64;
 } // namespace platform
 
+class APMAlarm;
 class APMConfigStore;
 class APMEDatabase;
 class APMEExperimentRequestBuilder;
@@ -28,8 +30,10 @@ class APMPBExperimentResponse;
 // Everything of the experiment client that touches disk or network: the
 // experiment database, the schedule of fetches with retry and back-off, the
 // POST of the request to the experiment service and the handling of its
-// reply. Runs on its own worker queue (an executor); the alarm is a task
-// there, so tests drive the schedule on virtual time.
+// reply. Runs on its own worker queue "APMExperimentWorkerQueue", apart from
+// the measurement engine's, with the alarm "APMExperimentAlarm" firing there;
+// tests inject an executor instead, so they drive the schedule on virtual
+// time.
 //
 // Schedule: a fetch 4 h after the last success (at the earliest 10 s after
 // the process started); after failures the retries follow at 30 min,
@@ -38,6 +42,8 @@ class APMPBExperimentResponse;
 class APMETaskManager {
 public:
     static const QString kSuiteName; // "APMExperimentSuiteName"
+    static const QString kWorkerQueueName; // "APMExperimentWorkerQueue"
+    static const QString kAlarmName; // "APMExperimentAlarm"
     static const QString kSuccessTimestampKey; // "APMExperimentFetchSuccessTimestamp"
     static const QString kFailureTimestampKey; // "APMExperimentFetchFailureTimestamp"
     static const QString kBackoffTimestampKey; // "APMExperimentFetchBackoffTimestamp"
@@ -54,6 +60,7 @@ public:
     static constexpr double kSmallestDelay = 0.001;
 
     struct Environment {
+        // Null: the task manager's own serial queue "APMExperimentWorkerQueue".
         platform::Executor* workerQueue = nullptr;
         platform::Clock* clock = nullptr;
         platform::HttpClient* network = nullptr;
@@ -82,7 +89,10 @@ public:
     bool hasMadeInitialFetch() const { return hasMadeInitialFetch_; }
     double initializationTimestamp() const { return initializationTimestamp_; }
     // When the pending fetch is due (seconds since 1970); 0 for none.
-    double scheduledFetchTime() const { return alarmDue_; }
+    double scheduledFetchTime() const;
+    // The queue every step runs on and the alarm that drives the fetches.
+    platform::Executor& workerQueue() const { return *workerQueue_; }
+    const APMAlarm& alarm() const { return *alarm_; }
 
     // Posts the start (open the database, load, schedule) to the worker queue.
     void startTaskManager();
@@ -120,13 +130,15 @@ private:
     template <class F> void post(F&& work);
 
     Environment environment_;
+    // Set when no queue was injected; every step then runs on it.
+    std::unique_ptr<platform::SerialQueue> ownQueue_;
+    platform::Executor* workerQueue_ = nullptr;
+    std::unique_ptr<APMAlarm> alarm_;
     std::unique_ptr<APMEDatabase> database_;
     std::weak_ptr<APMETaskManagerDelegate> delegate_;
     bool hasMadeInitialFetch_ = false;
     bool reportedUnconfigured_ = false;
     double initializationTimestamp_ = 0;
-    std::optional<platform::TaskId> alarm_;
-    double alarmDue_ = 0;
     // Posted work and replies hold this weakly and do nothing once the task
     // manager is gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

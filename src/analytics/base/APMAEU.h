@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QString>
+#include <QVariantMap>
 #include <QtGlobal>
 
 namespace platform {
@@ -26,16 +27,24 @@ public:
 
     static constexpr const char* kReceiptPathVariable = "PRAVIK_ANALYTICS_RECEIPT_PATH";
     static constexpr const char* kSandboxReceiptName = "sandboxReceipt";
+    static constexpr const char* kReceiptURLCheckEnabledKey = "BasaltAppStoreReceiptURLCheckEnabled";
+    static constexpr const char* kExtensionBundleSuffix = ".appex";
 
     // The store receipt's file: no store hands this application one, so it
-    // is whatever PRAVIK_ANALYTICS_RECEIPT_PATH names; empty when unset.
-    static QString appStoreRURL() { return qEnvironmentVariable(kReceiptPathVariable); }
+    // is whatever PRAVIK_ANALYTICS_RECEIPT_PATH names; empty when unset, and
+    // empty when the application's information dictionary switches the
+    // check off ("BasaltAppStoreReceiptURLCheckEnabled" a false number). The
+    // dictionary this application builds for itself carries no such switch.
+    static QString appStoreRURL(const QVariantMap& infoDictionary = {});
     // A sandbox (test purchase) receipt: its file is named "sandboxReceipt".
-    static bool isASRS()
+    static bool isASRS(const QVariantMap& infoDictionary = {})
     {
-        const QString path = appStoreRURL();
+        const QString path = appStoreRURL(infoDictionary);
         return !path.isEmpty() && QFileInfo(path).fileName() == QLatin1String(kSandboxReceiptName);
     }
+    // Whether the application bundle is an extension of another application:
+    // its folder's name ends in ".appex". Empty: the running program's folder.
+    static bool isAEX(const QString& bundlePath = QString());
     // Running on a simulator: never.
     static bool isNOD() { return false; }
 };

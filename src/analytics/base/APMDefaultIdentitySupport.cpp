@@ -3,7 +3,9 @@
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistedConfig.h"
+#include "analytics/base/APMPlatformIdentitySupport.h"
 #include "platform/SerialQueue.h"
+#include "platform/TrackingAuthorization.h"
 
 #include <QUuid>
 
@@ -28,12 +30,11 @@ struct IdentifierAnswered {
 APMDefaultIdentitySupport& APMDefaultIdentitySupport::sharedInstance()
 {
     static APMDefaultIdentitySupport* shared // lives with the process
-        = new APMDefaultIdentitySupport(&platform::TrackingAuthorization::shared(), APMLibrary::monitor());
+        = new APMDefaultIdentitySupport(&APMPlatformIdentitySupport::sharedInstance(), APMLibrary::monitor());
     return *shared;
 }
 
-APMDefaultIdentitySupport::APMDefaultIdentitySupport(
-    const platform::TrackingAuthorization* platformSupport, APMMonitor& monitor)
+APMDefaultIdentitySupport::APMDefaultIdentitySupport(const APMIdentitySupport* platformSupport, APMMonitor& monitor)
     : platformSupport_(platformSupport)
     , cache_(std::make_shared<Cache>())
 {
@@ -63,7 +64,7 @@ bool APMDefaultIdentitySupport::hasAppDataConsentStatus() const
 
 quint64 APMDefaultIdentitySupport::appDataConsentStatus() const
 {
-    return platformSupport_ ? platformSupport_->appDataConsentStatus() : kStatusUnavailable;
+    return platformSupport_ ? platformSupport_->appDataConsentStatus() : platform::TrackingAuthorization::kStatusUnavailable;
 }
 
 bool APMDefaultIdentitySupport::hasLimitedAdTracking() const
@@ -74,7 +75,7 @@ bool APMDefaultIdentitySupport::hasLimitedAdTracking() const
 bool APMDefaultIdentitySupport::limitedAdTracking() const
 {
     const std::optional<QString> identifier = resettableDeviceID();
-    return !identifier || *identifier == kZeroIdentifier;
+    return !identifier || *identifier == platform::TrackingAuthorization::kZeroIdentifier;
 }
 
 std::optional<QString> APMDefaultIdentitySupport::resettableDeviceID() const
@@ -83,7 +84,7 @@ std::optional<QString> APMDefaultIdentitySupport::resettableDeviceID() const
         return std::nullopt;
     const auto answered = std::make_shared<IdentifierAnswered>();
     const std::weak_ptr<Cache> weakCache = cache_;
-    const platform::TrackingAuthorization* source = platformSupport_;
+    const APMIdentitySupport* source = platformSupport_;
     queue_->async([weakCache, source, answered] {
         const std::optional<QString> identifier = source->resettableDeviceID();
         if (const std::shared_ptr<Cache> cache = weakCache.lock()) {

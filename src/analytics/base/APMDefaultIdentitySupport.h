@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/TrackingAuthorization.h"
+#include "analytics/base/APMIdentitySupport.h"
 
 #include <QMutex>
 #include <QString>
@@ -24,19 +24,19 @@ class APMPersistedConfig;
 //
 // Also the keeper of the identifier for vendors, which this system does not
 // offer: a random UUID made once and kept in the library's persisted state.
-class APMDefaultIdentitySupport final : public platform::TrackingAuthorization {
+class APMDefaultIdentitySupport final : public APMIdentitySupport {
 public:
     static const QString kQueueName; // "APMDefaultIdentitySupport"
     static const QString kVendorIdentifierKey; // "/vireo/measurement/vendor_identifier"
     // How long a caller waits for the system's identifier.
     static constexpr int kIdentifierWaitMilliseconds = 10;
 
-    // Over the system's source, logging to the process-wide monitor.
+    // Over the platform identity support, logging to the process-wide monitor.
     static APMDefaultIdentitySupport& sharedInstance();
 
-    // Null system source: every answer is the "unknown" one. The source and
-    // the monitor must outlive this object.
-    APMDefaultIdentitySupport(const platform::TrackingAuthorization* platformSupport, APMMonitor& monitor);
+    // Null platform support: every answer is the "unknown" one. The support
+    // and the monitor must outlive this object.
+    APMDefaultIdentitySupport(const APMIdentitySupport* platformSupport, APMMonitor& monitor);
     ~APMDefaultIdentitySupport() override;
 
     APMDefaultIdentitySupport(const APMDefaultIdentitySupport&) = delete;
@@ -46,7 +46,7 @@ public:
     static bool iOS14OrAbove() { return true; }
 
     bool hasAppDataConsentStatus() const override;
-    // kStatusUnavailable (all bits set) without a system source.
+    // All bits set without platform support.
     quint64 appDataConsentStatus() const override;
     bool hasLimitedAdTracking() const override;
     // True when there is no identifier, or it is all zeros.
@@ -65,7 +65,7 @@ private:
         std::optional<QString> resettableDeviceID;
     };
 
-    const platform::TrackingAuthorization* platformSupport_;
+    const APMIdentitySupport* platformSupport_;
     std::shared_ptr<Cache> cache_;
     // Last: destroyed first, finishing a question still running while the
     // source is alive.

@@ -2,6 +2,8 @@
 #include "analytics/engine/APMAnalyticsState.h"
 
 #include "analytics/base/APMClassRegistry.h"
+#include "analytics/engine/APMAppDelegateInterceptor.h"
+#include "platform/MainQueue.h"
 #include "analytics/base/APMConfigStore.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistedConfig.h"
@@ -44,6 +46,8 @@ namespace apm_frontend {
 
 const QString kOlderDatabaseClass = QStringLiteral("BASADatabase");
 const QString kAdLibraryClass = QStringLiteral("ADNMobileAds");
+const QString kTagManagerClass = QStringLiteral("VTMTagManager");
+const QString kTagManagerInitializer = QStringLiteral("initializeSharedInstance");
 const QString kHelpLink = QStringLiteral("https://pravik.invalid/help/analytics-setup");
 
 constexpr double kOperationQueueHoldSeconds = 0.5;
@@ -414,11 +418,17 @@ void APMAnalytics::startUp(
         : APMMeasurement::defaultEnvironment();
     engineEnvironment.eventListeners = [](const APMEvent& event) { notifyEventListeners(event); };
     engineEnvironment.frontEnd = APMMeasurement::Environment::FrontEnd { origin, hasPublicInterface };
-    s.serialQueue->async([appID, collectionEnabled, deactivated, safelist, engineEnvironment]() mutable {
+    const bool proxyEnabled = !s.environment.appDelegateProxyEnabled || s.environment.appDelegateProxyEnabled();
+    s.serialQueue->async([appID, collectionEnabled, deactivated, safelist, engineEnvironment, proxyEnabled]() mutable {
         APMMeasurement::initializeSharedInstanceWithAppID(
             appID, collectionEnabled, deactivated, safelist, std::move(engineEnvironment));
+        if (proxyEnabled && !deactivated)
+            platform::MainQueue::shared().async([] { createAppDelegateProxy(); });
+        if (!proxyEnabled)
+            log(APMMonitor::kLevelNotice, 25036, QStringLiteral("App Delegate Proxy is disabled"));
         if (const APMMeasurement* engine = APMMeasurement::sharedInstance())
             state().enabled = engine->wasEnabledDuringInitialization();
+        maybeEnableTagManager();
     });
     if (configuration.isValid())
         observeNotificationsForAnalyticsConfiguration(configuration);
@@ -429,6 +439,24 @@ void APMAnalytics::startUp(
         s.observingStore = true;
     }
     unsuspendOperationQueue();
+}
+
+void APMAnalytics::createAppDelegateProxy()
+{
+    APMAppDelegateInterceptor::sharedInstance().registerAsAppDelegateProxy();
+}
+
+void APMAnalytics::maybeEnableTagManager()
+{
+    FrontEndState& s = state();
+    if (!s.environment.classExists || !s.environment.classExists(kTagManagerClass))
+        return;
+    if (const APMClassRegistry::ClassMethod initialize
+        = APMClassRegistry::classMethod(kTagManagerClass, kTagManagerInitializer)) {
+        initialize();
+        return;
+    }
+    log(APMMonitor::kLevelErrorSilent, 25016, QStringLiteral("VTMTagManager class doesn't define initializeSharedInstance"));
 }
 
 // ---- Enabling --------------------------------------------------------------------------------

@@ -122,6 +122,9 @@ public:
         // Whose payment queue the front end observes from start; null: the
         // application's store.
         platform::AppStore* store = nullptr;
+        // Whether the application's delegate proxy is put in place at start;
+        // unset: it is.
+        std::function<bool()> appDelegateProxyEnabled;
     };
     static Environment defaultEnvironment();
 
@@ -234,6 +237,9 @@ public:
 
     using OpenURLListener = std::function<void(const QUrl&)>;
     static void handleOpenURL(const QUrl& url);
+    // The completion runs on the main queue once the library's request in
+    // flight, if any, has been handled.
+    static void handleEventsForBackgroundURLSession(const QString& identifier, std::function<void()> completion);
     static void handleUserActivity(const std::optional<APMUserActivity>& activity);
     static void setOpenURLListener(OpenURLListener listener);
     // A transaction of the newer store interface, handed on at once.
@@ -270,6 +276,10 @@ private:
     static void observeNotificationsForAnalyticsConfiguration(const QVariant& configuration);
     static APMScreenViewReporter& screenViewReporter();
     static APMInAppPurchaseTransactionReporter& purchaseReporter();
+    // Start-up hooks: the application's delegate proxy (once per process)
+    // and the tag manager's shared instance, when that library is linked.
+    static void createAppDelegateProxy();
+    static void maybeEnableTagManager();
     static platform::AppStore& store();
     static void logErrorEvent(qint64 code, const QString& name, qint64 maxLength, const QVariant& value);
     static double now();

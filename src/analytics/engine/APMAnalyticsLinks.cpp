@@ -5,6 +5,7 @@
 #include "analytics/engine/APMAnalyticsState.h"
 #include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
 #include "platform/AppStore.h"
+#include "platform/MainQueue.h"
 #include "platform/SerialQueue.h"
 
 using apm_frontend::FrontEndState;
@@ -26,6 +27,16 @@ void APMAnalytics::handleOpenURL(const QUrl& url)
         }
         if (listener)
             listener(url);
+    });
+}
+
+void APMAnalytics::handleEventsForBackgroundURLSession(const QString& identifier, std::function<void()> completion)
+{
+    dispatchAsyncOnSerialQueue([identifier, completion = std::move(completion)]() mutable {
+        if (APMMeasurement* engine = APMMeasurement::sharedInstance())
+            engine->handleEventsForBackgroundURLSessionID(identifier, std::move(completion));
+        else if (completion)
+            platform::MainQueue::shared().async(std::move(completion)); // no engine, nothing in flight
     });
 }
 

@@ -2,6 +2,7 @@
 #include "analytics/engine/APMAnalytics.h"
 
 #include "analytics/base/APMAlarm.h"
+#include "analytics/base/APMBackwardCompatibilityUtil.h"
 #include "analytics/base/APMBackupExclusion.h"
 #include "analytics/base/APMClassRegistry.h"
 #include "analytics/base/APMError.h"
@@ -13,6 +14,7 @@
 #include "analytics/base/APMEnvironmentInfo.h"
 #include "analytics/base/APMScheduler.h"
 #include "analytics/base/APMUserDefaults.h"
+#include "analytics/base/VULLogger.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMInfoPlistFileUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
@@ -201,6 +203,13 @@ bool APMMeasurement::hasSharedInstance()
 APMMeasurement* APMMeasurement::sharedInstance()
 {
     std::lock_guard locker(sharedInstanceMutex());
+    // Asked for before any start while the public interface is linked: the
+    // host has not configured the platform registry.
+    if (!sharedEngine().initialized && APMClassRegistry::classExists(APMIdentity::kBASAnalyticsClassName)) {
+        VULLogger::shared().log(VULLogger::Warning, APMMonitor::kDefaultLogTag, APMMonitor::formattedMessageCode(23147),
+            QStringLiteral("Vireo Analytics for Basalt has not been created. Please, configure Basalt by calling "
+                           "[BASApp configure]"));
+    }
     return sharedEngine().instance.get();
 }
 
@@ -444,6 +453,8 @@ bool APMMeasurement::startMeasurementOnWorkerQueue()
             didInitializeComponents_.store(true);
             if (environment_.reportsLifecycleAtStart)
                 reportLifecycleOnStartOnWorkerQueue();
+            // After the first-open and update reports.
+            initializeReportersOnWorkerQueue();
         }
     }
     if (environment_.reportsLifecycleAtStart) {
@@ -455,6 +466,8 @@ bool APMMeasurement::startMeasurementOnWorkerQueue()
         }
     }
     updateSchedule();
+    if (APMBackwardCompatibilityUtil::disableVMRMeasurement())
+        log(APMMonitor::kLevelErrorMonitored, 23210, QStringLiteral("VMRMeasurement has been disabled"));
     return true;
 }
 
@@ -521,17 +534,21 @@ bool APMMeasurement::initializeComponents()
             staleError.description());
     if (remoteConfig_->DMAConsentEnabled())
         updateConsentSettingsUtilWithRemoteConfig();
+    checkPSMDependencyOnWorkerQueue();
+    maybeDeleteExpiredPSMValueOnWorkerQueue();
+    return true;
+}
+
+void APMMeasurement::initializeReportersOnWorkerQueue()
+{
+    makeSearchAdReporter();
+    if (remoteConfig_->tcfFeatureEnabled())
+        makeTCFClient();
     // Feature rollouts are kept only for a configuration library that is
     // there to use them.
     if (!persistedConfig_->basaltFeatureRollouts().isEmpty() && !isBasaltRemoteConfigSDKPresent())
         persistedConfig_->setBasaltFeatureRollouts(QString());
-    checkPSMDependencyOnWorkerQueue();
-    maybeDeleteExpiredPSMValueOnWorkerQueue();
-    makeSearchAdReporter();
-    if (remoteConfig_->tcfFeatureEnabled())
-        makeTCFClient();
     subscribeForAppForegroundBackgroundNotifications();
-    return true;
 }
 
 void APMMeasurement::makeTCFClient()

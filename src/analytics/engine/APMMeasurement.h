@@ -295,6 +295,10 @@ public:
     // Handles the event; with notifyEventListeners its copy then goes to the
     // environment's event listeners.
     void logEventOnWorkerQueue(const APMEvent& event, bool notifyEventListeners);
+    // An internal event of the engine's own components: the default event
+    // parameters are added (not to "_err"), the whole pipeline runs, then
+    // the event listeners hear of it.
+    void handleInternalEventOnWorkerQueue(APMEvent event);
     // The callback receives 25 for every non-empty origin, on a global queue.
     void maxUserPropertiesForOrigin(const QString& origin, std::function<void(qint64)> callback);
     // The application's "VIREO_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED"
@@ -541,6 +545,13 @@ public:
     platform::Clock& clock() const { return *environment_.clock; }
     const QStringList& safelistedEvents() const { return safelistedEvents_; }
     bool isNetworkRequestPending() const { return isNetworkRequestPending_; }
+    void setIsNetworkRequestPending(bool pending) { isNetworkRequestPending_ = pending; }
+    // Flushes the persisted state; called where the engine stops working for now.
+    void terminateBackgroundTask();
+    // The application is told when the library's network work is done: the
+    // completion runs on the main queue once the request in flight (if any)
+    // has been handled, whatever the session identifier.
+    void handleEventsForBackgroundURLSessionID(const QString& identifier, std::function<void()> completion);
     double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_; }
     const QList<qint64>& uploadingBundleIDs() const { return uploadingBundleIDs_; }
 
@@ -556,6 +567,10 @@ private:
     double now() const;
     double bootClock() const;
     bool initializeComponents();
+    // The search-ad reporter, the TCF client and the application-state
+    // observers, made once the start's reports have run.
+    void initializeReportersOnWorkerQueue();
+    void finishBackgroundSessionEvents();
     std::shared_ptr<APMRemoteConfig> makeRemoteConfig();
     void initializeServices();
     std::shared_ptr<APMEManager> makeExperimentManager();
@@ -590,14 +605,15 @@ private:
     std::optional<QList<APMEvent>> processRawEvents(const QList<APMRawEventData>& rawEvents, qint64 fingerprint);
     bool checkConversion(APMEvent& event, APMDailyCounts& counts);
     bool checkRealtime(APMEvent& event, APMDailyCounts& counts);
-    bool evaluationTimeFromRawEvents(const QList<APMRawEventData>& rawEvents, APMPBMeasurementBundle& bundle);
+    // Session-scoped audience reset and engagement totals; a step that fails
+    // is logged and ends this evaluation only.
+    void evaluationTimeFromRawEvents(const QList<APMRawEventData>& rawEvents, APMPBMeasurementBundle& bundle);
     bool updateUserEngagement(qint64 engagementMs, APMPBMeasurementBundle& bundle, bool sessionScoped);
     void handleAnalyticsStorageConsentTransitions(const APMPBMeasurementBundle& bundle);
     std::optional<QList<APMEvent>> eventsAfterUpdatingEventAggregates(
         const QList<APMEvent>& events, bool allowEventFilterEvaluation);
     bool updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, double start, double end);
     void addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle, double start, double end);
-    bool deleteConsumedRawEvents(qint64 maxRowID, qint64 fingerprint);
     bool dropUnreadableRawEvents(qint64 maxRowID, qint64 fingerprint, const QString& reason);
 
     // Session pieces (APMMeasurementSession.cpp).
@@ -641,6 +657,10 @@ private:
     std::atomic<bool> enabled_ { false };
     bool wasEnabledDuringInitialization_ = false;
     bool isNetworkRequestPending_ = false;
+    // From sending a request until its reply came back (main thread).
+    std::atomic<bool> networkRequestInFlight_ { false };
+    // Completions waiting for the request in flight (worker queue only).
+    QList<std::function<void()>> backgroundSessionCompletions_;
     bool loggedMissingCollectionURL_ = false;
     bool shouldUpdateNPAUserProperty_ = false;
     bool wroteRealtimeEvent_ = false; // among the events of the current logging

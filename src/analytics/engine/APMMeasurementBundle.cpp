@@ -2,6 +2,7 @@
 // one queued bundle, and the raw events it used are deleted, in one
 // transaction.
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMRawEventBundling.h"
 
 #include "analytics/base/APMAEU.h"
 #include "analytics/base/APMError.h"
@@ -59,12 +60,6 @@ qint64 millisecondsOf(double seconds)
     return qint64(ms);
 }
 
-bool isRealtimeLimitedForBundle(const QString& name, bool debug)
-{
-    return !debug && name != QLatin1String("_iap") && name != QLatin1String("_f") && name != QLatin1String("_dcu")
-        && name != QLatin1String("_fx");
-}
-
 } // namespace
 
 bool APMMeasurement::bundleRawEvents()
@@ -107,13 +102,13 @@ bool APMMeasurement::bundleRawEvents()
         const std::optional<QList<APMEvent>> processed = processRawEvents(run.events, *fingerprint);
         if (!processed)
             return false;
-        if (processed->isEmpty()) {
-            consumed = true;
+        // Every event was rejected and its raw event deleted: committed,
+        // but no bundle was made.
+        if (processed->isEmpty())
             return true;
-        }
         const bool denied = APMConsentSettingsUtil::isAnalyticsStorageDenied();
-        if (!evaluationTimeFromRawEvents(run.events, *bundle))
-            return false;
+        // A step of it that fails is logged and ends only that evaluation.
+        evaluationTimeFromRawEvents(run.events, *bundle);
         handleAnalyticsStorageConsentTransitions(*bundle);
         environment_.audience->beginBundle();
         const std::optional<QList<APMEvent>> events = eventsAfterUpdatingEventAggregates(*processed, !denied);
@@ -134,7 +129,7 @@ bool APMMeasurement::bundleRawEvents()
         }
         if (protoEvents.empty()) {
             log(APMMonitor::kLevelWarningSilent, 23159, QStringLiteral("No events left after sampling. Dropping bundle"));
-            consumed = deleteConsumedRawEvents(lastRowID, *fingerprint);
+            consumed = APMDeleteConsumedRawEvents(*database_, lastRowID, *fingerprint, *environment_.monitor);
             return consumed;
         }
         APMPBSetArrayField(bundle.get(), kEvents, protoEvents);
@@ -166,16 +161,14 @@ bool APMMeasurement::bundleRawEvents()
         addBundleMetadataIntoBundle(*bundle, start, end);
         if (!remoteConfig_->sessionStitchingTokenFeatureEnabled() || denied)
             APMPBClearField(bundle.get(), kSessionStitchingToken);
-        const bool realtime
-            = std::any_of(events->begin(), events->end(), [](const APMEvent& event) { return event.isRealtime(); });
-        if (!database_->insertBundle(*bundle, realtime, &error)) {
+        if (!database_->insertBundle(*bundle, APMEventsContainRealtimeEvent(*events), &error)) {
             log(APMMonitor::kLevelErrorMonitored, 23115, QStringLiteral("Unable to insert bundle. Error"), error.description());
             return false;
         }
         log(APMMonitor::kLevelVerbose, 23221, APMConsentSettingsUtil::description());
         log(APMMonitor::kLevelDebug, 23116, QStringLiteral("Bundle added to the upload queue. BundleID, timestamp (ms)"),
             APMPBGetInt32Field(bundle.get(), kBundleIndex), qint64(APMPBGetInt64Field(bundle.get(), kEndTimestamp)));
-        consumed = deleteConsumedRawEvents(lastRowID, *fingerprint);
+        consumed = APMDeleteConsumedRawEvents(*database_, lastRowID, *fingerprint, *environment_.monitor);
         return consumed;
     });
     if (!committed)
@@ -235,10 +228,10 @@ APMMeasurement::RawEventRun APMMeasurement::rawEventsWithMetadataFingerprint(qin
 
 bool APMMeasurement::dropUnreadableRawEvents(qint64 maxRowID, qint64 fingerprint, const QString& reason)
 {
-    log(APMMonitor::kLevelErrorMonitored, 23096,
+    log(APMMonitor::kLevelErrorMonitored, 23271,
         QStringLiteral("Dropping raw events that cannot be read. Metadata fingerprint, last row ID, unreadable part"),
         fingerprint, QStringLiteral("%1 (%2)").arg(maxRowID).arg(reason));
-    return deleteConsumedRawEvents(maxRowID, fingerprint);
+    return APMDeleteConsumedRawEvents(*database_, maxRowID, fingerprint, *environment_.monitor);
 }
 
 std::optional<QList<APMEvent>> APMMeasurement::processRawEvents(const QList<APMRawEventData>& rawEvents, qint64 fingerprint)
@@ -265,7 +258,7 @@ std::optional<QList<APMEvent>> APMMeasurement::processRawEvents(const QList<APMR
         kept.append(event);
     }
     if (kept.isEmpty()) {
-        if (!deleteConsumedRawEvents(lastRowID, fingerprint))
+        if (!APMDeleteConsumedRawEvents(*database_, lastRowID, fingerprint, *environment_.monitor))
             return std::nullopt;
         log(APMMonitor::kLevelWarningMonitored, 23100, QStringLiteral("Rejected all events."));
         return kept;
@@ -289,7 +282,8 @@ std::optional<QList<APMEvent>> APMMeasurement::processRawEvents(const QList<APMR
         changed = checkConversion(event, *counts) || changed;
         changed = checkRealtime(event, *counts) || changed;
         // Purchases made with a sandbox (test) receipt are marked as such.
-        if (event.name() == APMEventNames::kInAppPurchaseEvent && APMAEU::isASRS()) {
+        if (event.name() == APMEventNames::kInAppPurchaseEvent
+            && APMAEU::isASRS(environment_.infoDictionary.value_or(QVariantMap()))) {
             QVariantMap parameters = APMVariantMapFromParameters(event.parameters());
             parameters.insert(QStringLiteral("sandbox"), qint64(1));
             event = event.copyWithParameters(parameters);
@@ -328,9 +322,8 @@ bool APMMeasurement::checkRealtime(APMEvent& event, APMDailyCounts& counts)
 {
     if (!event.isRealtime() && !event.isConversion())
         return false;
-    const bool debug = isDebugMode();
     const qint32 today = APMDailyCounts::dayNumberForTime(now(), persistedConfig_->midnightOffset());
-    if (isRealtimeLimitedForBundle(event.name(), debug)) {
+    if (APMIsRealtimeLimitedEvent(event, *environment_.monitor)) {
         if (counts.realtimeCount() < remoteConfig_->maxRealtimeEventCountPerDay()) {
             counts.incrementRealtimeCountsForCurrentDay(today);
             event.setRealtime(true);
@@ -345,7 +338,7 @@ bool APMMeasurement::checkRealtime(APMEvent& event, APMDailyCounts& counts)
             APMEventNameForLog(event.name()), APMParametersDescription(event.parameters()));
         return false;
     }
-    if (!debug && event.name() == QLatin1String("_dcu")) {
+    if (APMIsDCURealtimeEvent(event, *environment_.monitor)) {
         if (counts.dcuRealtimeCount() < remoteConfig_->maxRealtimeDCUEventCountPerDay()) {
             counts.incrementDCURealtimeCountsForCurrentDay(today);
             event.setRealtime(true);
@@ -361,7 +354,7 @@ bool APMMeasurement::checkRealtime(APMEvent& event, APMDailyCounts& counts)
     return false;
 }
 
-bool APMMeasurement::evaluationTimeFromRawEvents(const QList<APMRawEventData>& rawEvents, APMPBMeasurementBundle& bundle)
+void APMMeasurement::evaluationTimeFromRawEvents(const QList<APMRawEventData>& rawEvents, APMPBMeasurementBundle& bundle)
 {
     const bool sessionStarted = std::any_of(rawEvents.begin(), rawEvents.end(),
         [](const APMRawEventData& raw) { return raw.rawEvent().name() == kSessionStartEvent; });
@@ -369,13 +362,13 @@ bool APMMeasurement::evaluationTimeFromRawEvents(const QList<APMRawEventData>& r
         environment_.audience->clearEvaluationResultsForSessionScopedFilters();
         for (const auto& property : APMPBGetArrayField<APMPBUserAttribute>(&bundle, kUserAttributes)) {
             if (!environment_.audience->evaluateFiltersForUserProperty(*property, std::nullopt))
-                return false;
+                return;
         }
         APMError error;
         if (!database_->clearCurrentSessionCounts(&error)) {
             log(APMMonitor::kLevelErrorMonitored, 23185, QStringLiteral("Failed to clear event session counts. Error"),
                 error.description());
-            return false;
+            return;
         }
     }
     qint64 engagement = 0;
@@ -390,17 +383,16 @@ bool APMMeasurement::evaluationTimeFromRawEvents(const QList<APMRawEventData>& r
         }
     }
     if (!updateUserEngagement(engagement, bundle, false))
-        return true; // a failed total is logged; the bundle goes on without it
+        return; // a failed total is logged; the bundle goes on without it
     if (sessionStarted) {
         APMError error;
         if (!database_->deleteUserAttributeWithName(kSessionEngagementProperty, &error)) {
             log(APMMonitor::kLevelErrorMonitored, 23188,
                 QStringLiteral("Unable to delete session engagement property on session start. Error"), error.description());
-            return false;
+            return;
         }
     }
     updateUserEngagement(engagement, bundle, true);
-    return true;
 }
 
 bool APMMeasurement::updateUserEngagement(qint64 engagementMs, APMPBMeasurementBundle& bundle, bool sessionScoped)
@@ -547,24 +539,3 @@ void APMMeasurement::addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle,
     APMPBSetInt64Field(&bundle, kEndTimestamp, millisecondsOf(end));
 }
 
-bool APMMeasurement::deleteConsumedRawEvents(qint64 maxRowID, qint64 fingerprint)
-{
-    APMError error;
-    if (!database_->deleteRawEventsWithMaxRowID(maxRowID, fingerprint, &error)) {
-        log(APMMonitor::kLevelErrorMonitored, 23119, QStringLiteral("Unable to delete raw events. RowID, error"), maxRowID,
-            error.description());
-        return false;
-    }
-    const std::optional<bool> remaining = database_->containsRawEventWithMetadataFingerprint(fingerprint, &error);
-    if (!remaining) {
-        log(APMMonitor::kLevelErrorMonitored, 23120, QStringLiteral("Unable to query existence of raw event. Metadata, error"),
-            fingerprint, error.description());
-        return false;
-    }
-    if (!*remaining && !database_->deleteRawEventMetadataWithMetadataFingerprint(fingerprint, &error)) {
-        log(APMMonitor::kLevelErrorMonitored, 23121, QStringLiteral("Unable to delete raw event metadata. Metadata, error"),
-            fingerprint, error.description());
-        return false;
-    }
-    return true;
-}

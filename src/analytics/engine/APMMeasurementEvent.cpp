@@ -1,6 +1,7 @@
 // The event pipeline: one event on the worker queue becomes one raw_events
 // row under its metadata fingerprint, or is dropped by rule.
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMRawEventBundling.h"
 
 #include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMAEU.h"
@@ -33,6 +34,8 @@
 
 #include "platform/SystemFacts.h"
 
+#include <QCoreApplication>
+
 #include <limits>
 
 using namespace apm_engine;
@@ -53,12 +56,6 @@ constexpr qint64 kErrorCodeEventCardinality = 8;
 constexpr qint64 kErrorCodeBlocklisted = 11;
 constexpr qint64 kErrorCodePublicEventsPerDay = 16;
 constexpr qint32 kRefusalLogInterval = 1000;
-
-bool isExemptFromRealtimeLimits(const QString& name)
-{
-    return name == QLatin1String("_iap") || name == QLatin1String("_f") || name == QLatin1String("_dcu")
-        || name == QLatin1String("_fx");
-}
 
 QVariantMap plainParameters(const APMEvent& event)
 {
@@ -341,7 +338,7 @@ bool APMMeasurement::isRealtimeEvent(APMEvent& event, APMDailyCounts& counts)
 {
     const bool debug = isDebugMode();
     const qint32 maxRealtime = remoteConfig_->maxRealtimeEventCountPerDay();
-    const bool exempt = !debug && isExemptFromRealtimeLimits(event.name());
+    const bool exempt = !debug && !APMIsRealtimeLimitedEvent(event, *environment_.monitor);
     const bool conversion = event.isConversion() || remoteConfig_->isEventCustomConversion(event.name());
     const bool conversionRealtime = conversion && (debug || exempt || counts.realtimeCount() < maxRealtime);
     if (!debug && event.isRealtime() && !exempt && counts.realtimeCount() >= maxRealtime) {
@@ -350,7 +347,7 @@ bool APMMeasurement::isRealtimeEvent(APMEvent& event, APMDailyCounts& counts)
             QStringLiteral("Too many real-time events. Event is no longer real-time. Event name, parameters"),
             APMEventNameForLog(event.name()), APMParametersDescription(event.parameters()));
     }
-    if (!debug && event.isRealtime() && event.name() == QLatin1String("_dcu")
+    if (event.isRealtime() && APMIsDCURealtimeEvent(event, *environment_.monitor)
         && counts.dcuRealtimeCount() >= remoteConfig_->maxRealtimeDCUEventCountPerDay())
         event.setRealtime(false);
     if (debug) {
@@ -455,8 +452,10 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
     APMPBMeasurementBundle& bundle = *metadata;
     APMPBSetInt32Field(&bundle, kProtocolVersion, 1);
     APMPBSetStringField(&bundle, kPlatform, kPlatformName);
-    // The app ID the engine was started with: the identity's is the bundle identifier.
-    APMPBSetStringField(&bundle, kAppID, appID_);
+    // The application identifier (the bundle identifier); the analytics app
+    // ID the engine was started with travels in its own field.
+    const QString applicationID = identity_->appID();
+    APMPBSetStringField(&bundle, kAppID, !applicationID.isEmpty() ? applicationID : QCoreApplication::applicationName());
     if (!identity_->isFromAppStore())
         APMPBSetStringField(&bundle, kAppStore, kManualInstall);
     if (!identity_->appVersion().isEmpty())

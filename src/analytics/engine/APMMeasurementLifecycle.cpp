@@ -12,6 +12,7 @@
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMNumericUtil.h"
 #include "analytics/base/APMPersistedConfig.h"
+#include "analytics/model/APMEvent.h"
 #include "analytics/base/APMScheduler.h"
 #include "analytics/base/APMStoreReceipt.h"
 #include "analytics/base/APMValue.h"
@@ -54,10 +55,16 @@ constexpr qint64 kMillisecondsPerHour = 3'600'000;
 void APMMeasurement::logLifecycleEventOnWorkerQueue(
     const QString& name, const QVariantMap& parameters, double timestamp, const QVariantMap& screen)
 {
-    // Internal events of the engine get the default event parameters and
-    // run the whole pipeline; no interceptor applies to them.
-    logEventOnWorkerQueueWithOrigin(
-        kAutoOrigin, false, name, parameters, timestamp, true, true, false, nullptr, screen);
+    std::optional<APMEvent> event = APMEvent::initWithOrigin(
+        kAutoOrigin, false, name, timestamp, 0, parameters, remoteConfig()->eventParameterLimits());
+    if (!event) {
+        log(APMMonitor::kLevelErrorMonitored, 23219, QStringLiteral("Attempted to log nil event. Origin, name, parameters"),
+            kAutoOrigin, name);
+        return;
+    }
+    if (!screen.isEmpty())
+        event->addScreenParameters(screen);
+    handleInternalEventOnWorkerQueue(*event);
 }
 
 void APMMeasurement::logInternalEventWithOrigin(

@@ -82,6 +82,19 @@ void APMMeasurement::logEventOnWorkerQueueWithOrigin(const QString& origin, bool
     logEventOnWorkerQueue(*event, true);
 }
 
+void APMMeasurement::handleInternalEventOnWorkerQueue(APMEvent event)
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("handleInternalEventOnWorkerQueue"));
+    // Internal events of the engine's components get the default event
+    // parameters (not error events) and no interceptor; the front end's
+    // listeners hear of them as of any other.
+    if (event.name() != APMEventNames::kErrorEvent) {
+        if (const std::optional<QVariantMap> defaults = persistedConfig_->defaultEventParameters())
+            event.applyParameters(*defaults);
+    }
+    logEventOnWorkerQueue(event, true);
+}
+
 void APMMeasurement::logInternalEvent(const QString& name, const QVariantMap& parameters)
 {
     logEventWithOrigin(kAutoOrigin, false, name, parameters, now(), true, true, true, nullptr, {});

@@ -74,9 +74,9 @@ void APMMeasurement::initializeServices()
 std::shared_ptr<APMEManager> APMMeasurement::makeExperimentManager()
 {
     APMETaskManager::Environment environment;
-    // Fetches and their alarm run where the engine's own alarm is measured:
-    // its worker queue, or the injected timer.
-    environment.workerQueue = environment_.timer ? environment_.timer : &scheduler_->workerQueue();
+    // Fetches and their alarm run on the task manager's own worker queue;
+    // tests inject their timer instead and run it on virtual time.
+    environment.workerQueue = environment_.timer;
     environment.clock = environment_.clock;
     environment.network = environment_.http;
     if (!environment_.experimentStore && !experimentStore_)

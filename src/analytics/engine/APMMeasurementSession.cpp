@@ -7,6 +7,7 @@
 #include "analytics/base/APMScheduler.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMMeasurementNames.h"
 #include "analytics/engine/APMScreenViewReporter.h"
 #include "analytics/engine/APMSessionReporter.h"
@@ -169,7 +170,7 @@ void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timesta
     const std::optional<APMEvent> event = APMSessionStartEvent(persistedConfig_->sessionNumber(),
         markBackground, timestamp, markBackground ? QVariantMap() : screenViewReporter().screenParameters());
     if (event)
-        handleEventOnWorkerQueue(*event);
+        handleInternalEventOnWorkerQueue(*event);
 }
 
 void APMMeasurement::processSessionFromEvent(const APMEvent& event)
@@ -277,8 +278,18 @@ void APMMeasurement::handleAppWillResignActiveEvent()
     log(APMMonitor::kLevelVerbose, 23144,
         QStringLiteral("App will resign active state. Scheduling data upload"));
     const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:4250"), [weak] {
-        if (const auto self = weak.lock(); self && *self)
-            (*self)->uploadData();
-    });
+    auto scheduleUpload = [weak] {
+        if (const auto self = weak.lock(); self && *self) {
+            (*self)->scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:4250"), [weak] {
+                if (const auto engine = weak.lock(); engine && *engine)
+                    (*engine)->uploadData();
+            });
+        }
+    };
+    // Behind the front end's queued work: events it still holds reach the
+    // worker queue before this upload does.
+    if (environment_.frontEnd)
+        APMAnalytics::queueOperationWithBlock(std::move(scheduleUpload));
+    else
+        scheduleUpload();
 }

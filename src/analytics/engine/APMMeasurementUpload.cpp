@@ -21,10 +21,12 @@
 #include "analytics/wire/APMPBMeasurementBundle.h"
 #include "analytics/wire/APMPBUserAttribute.h"
 #include "platform/HttpClient.h"
+#include "platform/MainQueue.h"
 #include "platform/Reachability.h"
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 using namespace apm_engine;
 using namespace APMBundleSlot;
@@ -101,6 +103,14 @@ void APMMeasurement::stopSchedule()
 {
     alarm_->cancel();
     setReachabilityDelegate(false);
+    terminateBackgroundTask();
+}
+
+void APMMeasurement::terminateBackgroundTask()
+{
+    // Nothing more is due for a while: what the engine keeps of its state
+    // goes to disk now.
+    persistedConfig_->synchronizeToDisk();
 }
 
 void APMMeasurement::setReachabilityDelegate(bool waiting)
@@ -167,6 +177,7 @@ void APMMeasurement::updateSchedule()
         // Woken by reachabilityDidChange() when the network comes back.
         alarm_->cancel();
         setReachabilityDelegate(true);
+        terminateBackgroundTask();
         return;
     }
     setReachabilityDelegate(false);
@@ -222,7 +233,7 @@ bool APMMeasurement::isNetworkConnected() const
     const bool configured = environment_.collectionURL.isValid() && !environment_.collectionURL.host().isEmpty();
     if (!configured && !loggedMissingCollectionURL_) {
         const_cast<APMMeasurement*>(this)->loggedMissingCollectionURL_ = true;
-        log(APMMonitor::kLevelNotice, 23026,
+        log(APMMonitor::kLevelNotice, 23270,
             QStringLiteral("No collection address is configured (%1). Events are kept and not uploaded")
                 .arg(kCollectionURLVariable));
     }
@@ -231,8 +242,14 @@ bool APMMeasurement::isNetworkConnected() const
 
 bool APMMeasurement::isNetworkReadyForRequest()
 {
-    // One request at a time: the engine's flag is the network's "upload in progress".
-    return !isNetworkRequestPending_;
+    // One request at a time. The engine's flag lasts until its reply has
+    // been handled on the worker queue; the network's until the reply came.
+    const bool networkBusy = networkRequestInFlight_.load();
+    if (!isNetworkRequestPending_)
+        return !networkBusy;
+    if (!networkBusy)
+        log(APMMonitor::kLevelErrorMonitored, 23041, QStringLiteral("Analytics is uploading but network is not uploading"));
+    return false;
 }
 
 QUrl APMMeasurement::uploadURL() const
@@ -278,6 +295,7 @@ void APMMeasurement::uploadData()
         remoteConfig_->uploadMaxBundlesLimit(), quint64(std::max<qint64>(remoteConfig_->uploadMaxSizeLimitBytes(), 0)), &error);
     if (!bundles) {
         log(APMMonitor::kLevelErrorMonitored, 23036, QStringLiteral("Failed to query bundles. Error"), error.description());
+        terminateBackgroundTask();
         return;
     }
     if (bundles->empty()) {
@@ -285,6 +303,8 @@ void APMMeasurement::uploadData()
         log(APMMonitor::kLevelVerbose, 23037, QStringLiteral("No data to upload"));
         if (expired)
             fetchRemoteConfig();
+        else
+            terminateBackgroundTask();
         return;
     }
 
@@ -388,20 +408,47 @@ void APMMeasurement::sendNetworkRequest(const platform::HttpRequest& request, co
     void (APMMeasurement::*completion)(const platform::HttpResponse&))
 {
     isNetworkRequestPending_ = true;
+    networkRequestInFlight_ = true;
     const std::weak_ptr<APMMeasurement*> weak = self_;
     environment_.http->send(request, [weak, blockID, completion](const platform::HttpResponse& response) {
         // The reply arrives on the main thread; the engine's state lives on its queue.
         const auto self = weak.lock();
         if (!self || !*self)
             return;
+        (*self)->networkRequestInFlight_ = false;
         (*self)->scheduler_->scheduleOnWorkerQueueBlockID(blockID, [weak, response, completion] {
             const auto engine = weak.lock();
             if (!engine || !*engine)
                 return;
             (*engine)->isNetworkRequestPending_ = false;
             ((*engine)->*completion)(response);
+            (*engine)->finishBackgroundSessionEvents();
         });
     });
+}
+
+void APMMeasurement::handleEventsForBackgroundURLSessionID(
+    const QString& identifier, std::function<void()> completion)
+{
+    (void)identifier; // requests here never outlive the program: there is one road for all
+    if (!completion)
+        return;
+    const std::weak_ptr<APMMeasurement*> weak = self_;
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        QStringLiteral("APMMeasurement:backgroundSession"), [weak, completion = std::move(completion)]() mutable {
+            const auto self = weak.lock();
+            if (self && *self && (*self)->isNetworkRequestPending_) {
+                (*self)->backgroundSessionCompletions_.append(std::move(completion));
+                return;
+            }
+            platform::MainQueue::shared().async(std::move(completion));
+        });
+}
+
+void APMMeasurement::finishBackgroundSessionEvents()
+{
+    for (std::function<void()>& completion : std::exchange(backgroundSessionCompletions_, {}))
+        platform::MainQueue::shared().async(std::move(completion));
 }
 
 void APMMeasurement::setUploadInProgressWithBundleIDs(const QList<qint64>& rowIDs)

@@ -260,7 +260,7 @@ void APMIdentity::refreshOnWorkerQueue()
         && now - *lastAppInstanceIDUpdateTimestamp_ < environment_.adIDCacheTime())
         return;
 
-    platform::TrackingAuthorization& support = *environment_.identitySupport;
+    APMIdentitySupport& support = *environment_.identitySupport;
     const QString storedHash = persistedConfig_.hashedResettableDeviceID();
     std::optional<QString> previousDeviceID = resettableDeviceID_;
     const bool limited = support.limitedAdTracking();

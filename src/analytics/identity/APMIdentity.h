@@ -14,9 +14,9 @@
 namespace platform {
 class Clock;
 class SerialQueue;
-class TrackingAuthorization;
 } // namespace platform
 
+class APMIdentitySupport;
 class APMPersistedConfig;
 
 // The identifiers the analytics library attaches to what it records: the
@@ -63,7 +63,7 @@ public:
         std::function<void(qint64 level, qint64 code, const QString& message, const QVariantList& contexts)>
             log;
         platform::Clock* clock = nullptr;
-        platform::TrackingAuthorization* identitySupport = nullptr;
+        APMIdentitySupport* identitySupport = nullptr;
         // Remote settings: how long a refresh holds (seconds), and whether
         // the advertising identifier needs tracking authorisation.
         std::function<double()> adIDCacheTime;

@@ -149,6 +149,11 @@ void BASAnalytics::logTransactionWithProductID(const QString& productID, qint64 
         deviceVerificationNonce);
 }
 
+void BASAnalytics::handleEventsForBackgroundURLSession(const QString& identifier, std::function<void()> completion)
+{
+    APMAnalytics::handleEventsForBackgroundURLSession(identifier, std::move(completion));
+}
+
 void BASAnalytics::handleOpenURL(const QUrl& url)
 {
     APMAnalytics::handleOpenURL(url);
@@ -225,11 +230,15 @@ QString BASAnalytics::topLevelVersion()
     return kTopLevelVersion;
 }
 
+void BASAnalytics::load()
+{
+    // Linked means present from the start: the front end refuses starts from
+    // other origins, and the engine reports this interface's version.
+    APMClassRegistry::registerClassName(kClassName, kTopLevelVersion);
+}
+
 void BASAnalytics::startWithConfiguration(const QVariant& configuration, const BASApp::Options& options)
 {
-    // From now on the library defers to this interface: the front end
-    // refuses starts from other origins.
-    APMClassRegistry::registerClassName(kClassName, kTopLevelVersion);
     QVariantMap startOptions;
     if (configuration.isValid())
         startOptions.insert(APMAnalytics::kConfigurationOption, configuration);

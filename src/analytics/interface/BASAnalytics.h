@@ -9,6 +9,7 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include <functional>
 #include <optional>
 
 namespace platform {
@@ -51,6 +52,7 @@ public:
         std::optional<double> transactionDate, const QByteArray& deviceVerification,
         const QString& deviceVerificationUUID, const QString& deviceVerificationNonce);
     static void handleOpenURL(const QUrl& url);
+    static void handleEventsForBackgroundURLSession(const QString& identifier, std::function<void()> completion);
     static void handleUserActivity(const std::optional<APMUserActivity>& activity);
     static void setOpenURLListener(APMAnalytics::OpenURLListener listener);
     // Consent from the application through this interface ranks as
@@ -69,6 +71,9 @@ public:
     static double loadTimestamp();
     static QString topLevelVersion();
 
+    // Makes the interface known as linked; the program calls it once as it
+    // starts, before anything else of the library runs.
+    static void load();
     // What the platform registry calls once the default app is configured.
     static void startWithConfiguration(const QVariant& configuration, const BASApp::Options& options);
     // Asks the installations service and hands its answer (none included)
@@ -84,7 +89,8 @@ public:
     void maxUserPropertiesForOrigin(
         const QString& origin, platform::Executor* queue, std::function<void(qint64)> callback) const;
 
-    // Tests only: stops observing installation-ID changes and forgets the start.
+    // Tests only: stops observing installation-ID changes, forgets the start
+    // and the load.
     static void resetForTesting();
 
 private:

@@ -7,6 +7,11 @@
 #include "analytics/model/APMDataTypeValidator.h"
 #include "analytics/base/APMLibrary.h"
 
+#include <QCollator>
+#include <QLocale>
+
+#include <algorithm>
+
 namespace {
 
 using V = APMDataTypeValidator;
@@ -424,4 +429,27 @@ void APMTrimParametersToLimit(EventParameters& parameters, qint64 limit, bool it
 void APMTrimPublicParametersToLimit(EventParameters& parameters, qint64 limit)
 {
     APMTrimParametersToLimit(parameters, limit, false);
+}
+
+QStringList APMValidParameterNamesSorted(const QVariantMap& parameters, bool checkPublic, EventParameters* errors)
+{
+    QStringList names;
+    for (auto it = parameters.cbegin(); it != parameters.cend(); ++it) {
+        if (APMIsValidParameterName(it.key(), checkPublic, errors))
+            names.append(it.key());
+    }
+    std::sort(names.begin(), names.end(),
+        [](const QString& a, const QString& b) { return APMCompareNamesEnUS(a, b) < 0; });
+    return names;
+}
+
+int APMCompareNamesEnUS(const QString& a, const QString& b)
+{
+    if (a.isNull())
+        return -1;
+    if (b.isNull())
+        return 1;
+    QCollator collator { QLocale(QLocale::English, QLocale::UnitedStates) };
+    const int order = collator.compare(a, b);
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
 }

@@ -5,6 +5,7 @@
 
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
 
@@ -45,6 +46,13 @@ qint64 APMCountPublicParameters(const EventParameters& parameters, bool excludeI
 // checkPublic is set). A refused name is recorded in `errors`, when given, as
 // InvalidParameterName or ParameterNameIsReserved.
 bool APMIsValidParameterName(const QString& name, bool checkPublic, EventParameters* errors);
+
+// The names of the parameters that pass the name check (violations recorded
+// in `errors` as by APMIsValidParameterName), sorted by APMCompareNamesEnUS.
+QStringList APMValidParameterNamesSorted(const QVariantMap& parameters, bool checkPublic, EventParameters* errors);
+// Orders names as an English (United States) reader would; a null name
+// sorts first. -1, 0 or 1.
+int APMCompareNamesEnUS(const QString& a, const QString& b);
 
 // Error parameters: "_err" (the APMEventErrorCode), "_ev" (the offending name
 // or value, at most maxLength code points and then "..."), "_el" (the length

@@ -56,3 +56,8 @@ QVariantMap APMPreviousScreenParametersForScreen(const APMScreen& screen, const 
         parameters.insert(kPreviousNameKey, APMScreenText(screen.name()));
     return parameters;
 }
+
+bool APMAutomaticScreenReportingEnabled()
+{
+    return false;
+}

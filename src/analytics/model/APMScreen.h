@@ -48,3 +48,6 @@ QVariantMap APMScreenParametersForScreen(const APMScreen& screen, const EventPar
 // The same for the screen left behind, as "_pi", "_pc", "_pn"; silent.
 QVariantMap APMPreviousScreenParametersForScreen(
     const APMScreen& screen, const EventParameterLimits& limits = {});
+// Whether screens are discovered without the host's "screen_view" events:
+// never, screens are known only from those events.
+bool APMAutomaticScreenReportingEnabled();

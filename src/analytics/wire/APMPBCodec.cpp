@@ -130,7 +130,7 @@ APMPBMessageInfo* copyNew(const apmpb::MessageType& type, const APMPBMessageInfo
     auto* copy = static_cast<APMPBMessageInfo*>(std::calloc(1, sizeof(APMPBMessageInfo)));
     if (!copy)
         return nullptr;
-    bool ok = apmpb::initRecord(type, copy);
+    bool ok = apmpb::InitMessageInfo(type, copy);
     for (uint32_t slot = 0; ok && slot < type.slotCount; ++slot) {
         if (source->values[slot])
             ok = copySlot(type, slot, source->values[slot], copy);
@@ -215,7 +215,7 @@ bool decodesInTwoPasses(const MessageType& type)
     return false;
 }
 
-bool initRecord(const MessageType& type, APMPBMessageInfo* info)
+bool InitMessageInfo(const MessageType& type, APMPBMessageInfo* info)
 {
     if (!info)
         return false;

@@ -34,7 +34,10 @@ namespace apmpb {
 constexpr int kMaxNestingDepth = 100;
 constexpr size_t kMaxStringLength = 1048576;
 
-bool initRecord(const MessageType& type, APMPBMessageInfo* info);
+// Initialises an empty record of the type (every slot unset, every repeated
+// field empty); false for a null record. Each type's APMPB<Type>InitMessageInfo
+// is this for its own type.
+bool InitMessageInfo(const MessageType& type, APMPBMessageInfo* info);
 bool deallocField(const MessageType& type, APMPBMessageInfo* info, uint32_t slot);
 // Frees whatever *destination holds and stores a deep copy of source there
 // (nothing, and false, when the copy fails or source is another type).
@@ -115,7 +118,7 @@ int64_t APMPBEncodeToBuffer(const pb_msgdesc_t* fields, const void* nano, uint8_
 #define APMPB_DEFINE_OPERATIONS(Name)                                                                        \
     bool APMPB##Name##InitMessageInfo(APMPBMessageInfo* info)                                                \
     {                                                                                                        \
-        return apmpb::initRecord(APMPB##Name##MessageType, info);                                            \
+        return apmpb::InitMessageInfo(APMPB##Name##MessageType, info);                                       \
     }                                                                                                        \
     bool APMPB##Name##DeallocField(APMPBMessageInfo* info, uint32_t field)                                   \
     {                                                                                                        \

@@ -150,7 +150,7 @@ bool setDecoders(const MessageType& type, void** slot, void* nano)
     if (!info)
         return false;
     *slot = info;
-    return initRecord(type, info) && installDecoders(type, info, nano);
+    return InitMessageInfo(type, info) && installDecoders(type, info, nano);
 }
 
 bool allocateArrays(const MessageType& type, APMPBMessageInfo* info)
@@ -289,7 +289,7 @@ bool decodeRepeatedMessage(const MessageType& type, pb_istream_t* stream, void**
     // The element belongs to the parent from here on, even if it fails to decode.
     auto* element = static_cast<APMPBMessageInfo*>(std::calloc(1, sizeof(APMPBMessageInfo)));
     repeated->elements[repeated->fillIndex] = element;
-    if (!element || !initRecord(type, element)) {
+    if (!element || !InitMessageInfo(type, element)) {
         printError(kInitFailed, type.name);
         return false;
     }

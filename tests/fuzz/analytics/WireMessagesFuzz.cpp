@@ -51,7 +51,7 @@ using Record = std::unique_ptr<APMPBMessageInfo, RecordDeleter>;
 Record newRecord(const apmpb::MessageType& type)
 {
     auto* info = static_cast<APMPBMessageInfo*>(std::calloc(1, sizeof(APMPBMessageInfo)));
-    if (!info || !apmpb::initRecord(type, info))
+    if (!info || !apmpb::InitMessageInfo(type, info))
         fuzz::fail("cannot make an empty %s", type.name);
     return Record(info, RecordDeleter { &type });
 }
