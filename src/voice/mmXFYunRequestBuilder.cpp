@@ -85,6 +85,22 @@ struct DataFrameTemplate {
 
 constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+// The two Base64 characters of every 12-bit value: half a group of three bytes
+// in one look-up.
+struct Base64Pairs {
+    char pairs[4096][2] = {};
+
+    constexpr Base64Pairs()
+    {
+        for (int value = 0; value < 4096; ++value) {
+            pairs[value][0] = kBase64Alphabet[value >> 6];
+            pairs[value][1] = kBase64Alphabet[value & 63];
+        }
+    }
+};
+
+constexpr Base64Pairs kBase64Pairs;
+
 constexpr qsizetype base64Length(qsizetype bytes)
 {
     return (bytes + 2) / 3 * 4;
@@ -94,21 +110,19 @@ constexpr qsizetype base64Length(qsizetype bytes)
 void encodeBase64(const uchar* in, qsizetype size, char* out)
 {
     qsizetype i = 0;
-    for (; i + 3 <= size; i += 3) {
+    for (; i + 3 <= size; i += 3, out += 4) {
         const quint32 group = quint32(in[i]) << 16 | quint32(in[i + 1]) << 8 | in[i + 2];
-        *out++ = kBase64Alphabet[group >> 18];
-        *out++ = kBase64Alphabet[(group >> 12) & 63];
-        *out++ = kBase64Alphabet[(group >> 6) & 63];
-        *out++ = kBase64Alphabet[group & 63];
+        std::memcpy(out, kBase64Pairs.pairs[group >> 12], 2);
+        std::memcpy(out + 2, kBase64Pairs.pairs[group & 0xFFF], 2);
     }
     if (i == size)
         return;
     const bool two = size - i == 2;
     const quint32 group = quint32(in[i]) << 16 | (two ? quint32(in[i + 1]) << 8 : 0);
-    *out++ = kBase64Alphabet[group >> 18];
-    *out++ = kBase64Alphabet[(group >> 12) & 63];
-    *out++ = two ? kBase64Alphabet[(group >> 6) & 63] : '=';
-    *out = '=';
+    out[0] = kBase64Alphabet[group >> 18];
+    out[1] = kBase64Alphabet[(group >> 12) & 63];
+    out[2] = two ? kBase64Alphabet[(group >> 6) & 63] : '=';
+    out[3] = '=';
 }
 
 // The frame of `pieces` with the audio of `pcm` in place: one allocation, no
