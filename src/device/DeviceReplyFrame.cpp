@@ -1,6 +1,6 @@
 #include "device/DeviceReplyFrame.h"
 
-namespace {
+namespace device_reply_frame {
 
 using Kind = DeviceReplyFrame::Kind;
 
@@ -126,7 +126,7 @@ DeviceReplyFrame matchReply(const QByteArray& data, const QString& hex, const Re
     return reply;
 }
 
-} // namespace
+} // namespace device_reply_frame
 
 DeviceReplyFrame DeviceReplyFrame::parse(const QByteArray& data, DeviceLink link)
 {
@@ -138,7 +138,8 @@ DeviceReplyFrame DeviceReplyFrame::parse(const QByteArray& data, DeviceLink link
             // Only the first 32 bytes of a report are looked at, and never
             // more than were received.
             const QByteArray inspected = data.left(kUsbReplyBytes);
-            return matchReply(inspected, hexText(inspected), kUsbOrder);
+            return device_reply_frame::matchReply(
+                inspected, hexText(inspected), device_reply_frame::kUsbOrder);
         }
         DeviceReplyFrame reply;
         if (data.startsWith("\x9D\x01"))
@@ -153,7 +154,7 @@ DeviceReplyFrame DeviceReplyFrame::parse(const QByteArray& data, DeviceLink link
         reply.kind = Kind::Audio;
         return reply;
     }
-    return matchReply(data, hexText(data), kBleOrder);
+    return device_reply_frame::matchReply(data, hexText(data), device_reply_frame::kBleOrder);
 }
 
 QString DeviceReplyFrame::hexText(const QByteArray& bytes)
