@@ -1,6 +1,7 @@
 // The dictation audio path, from one USB audio report to one WebSocket frame: recognise the report as
 // the link does, decode its mSBC frame, build the JSON frame with Base64 audio. Prints the CPU time
-// per second of audio, against the same path decoding with libsbc, measured in the same run.
+// per second of audio against its goal, and against the same path decoding with libsbc measured in
+// the same run.
 #include "device/DeviceReplyFrame.h"
 #include "device/SBCDecoder.h"
 #include "voice/mmXFYunRequestBuilder.h"
@@ -27,7 +28,7 @@ constexpr int kSlotBytes = 58;
 constexpr int kSlotOffset = 3;
 constexpr int kReports = 400; // three seconds of speech
 constexpr double kAudioSeconds = kReports * kSamplesPerFrame / 16000.0;
-constexpr double kGoalMsPerAudioSecond = 2.0;
+constexpr double kGoalMsPerAudioSecond = 0.3;
 const char* const kOurs = "BM_AudioPath";
 const char* const kReference = "BM_AudioPathLibsbc";
 
@@ -136,8 +137,8 @@ int main(int argc, char** argv)
         return 0; // a filter left one of the pair out
     const double oursMs = ours->second * 1e3 / kAudioSeconds;
     const double referenceMs = reference->second * 1e3 / kAudioSeconds;
-    std::printf("audio path, report to frame: %.3f ms CPU per second of audio (goal: under %.1f ms, %s)\n",
-        oursMs, kGoalMsPerAudioSecond, oursMs < kGoalMsPerAudioSecond ? "met" : "MISSED");
+    std::printf("audio path, report to frame: %.3f ms CPU per second of audio (goal: at most %.1f ms, %s)\n",
+        oursMs, kGoalMsPerAudioSecond, oursMs <= kGoalMsPerAudioSecond ? "met" : "MISSED");
     std::printf("the same path decoding with libsbc: %.3f ms CPU per second of audio (ratio %.2f)\n",
         referenceMs, oursMs / referenceMs);
     return 0;

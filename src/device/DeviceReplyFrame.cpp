@@ -1,6 +1,6 @@
 #include "device/DeviceReplyFrame.h"
 
-namespace {
+namespace device_reply_frame {
 
 using Kind = DeviceReplyFrame::Kind;
 
@@ -126,32 +126,35 @@ DeviceReplyFrame matchReply(const QByteArray& data, const QString& hex, const Re
     return reply;
 }
 
-} // namespace
+} // namespace device_reply_frame
 
 DeviceReplyFrame DeviceReplyFrame::parse(const QByteArray& data, DeviceLink link)
 {
+    // The hex text has two digits per byte, so a text that starts with a whole
+    // number of bytes' digits ("a55a", "9d01", "9d") starts so exactly when the
+    // bytes do: the audio of every report is recognised without writing it out.
     if (link == DeviceLink::Usb) {
-        // Only the first 32 bytes of a report are looked at, and never more
-        // than were received.
-        const QByteArray inspected = data.left(kUsbReplyBytes);
-        const QString hex = hexText(inspected);
-        if (hex.startsWith(QLatin1StringView("a55a")))
-            return matchReply(inspected, hex, kUsbOrder);
+        if (data.startsWith("\xA5\x5A")) {
+            // Only the first 32 bytes of a report are looked at, and never
+            // more than were received.
+            const QByteArray inspected = data.left(kUsbReplyBytes);
+            return device_reply_frame::matchReply(
+                inspected, hexText(inspected), device_reply_frame::kUsbOrder);
+        }
         DeviceReplyFrame reply;
-        if (hex.startsWith(QLatin1StringView("9d01")))
+        if (data.startsWith("\x9D\x01"))
             reply.kind = Kind::Audio;
         return reply;
     }
 
     if (data.isEmpty())
         return {};
-    const QString hex = hexText(data);
-    if (hex.startsWith(QLatin1StringView("9d")) && data.size() >= kBleAudioPacketBytes) {
+    if (data.startsWith('\x9D') && data.size() >= kBleAudioPacketBytes) {
         DeviceReplyFrame reply;
         reply.kind = Kind::Audio;
         return reply;
     }
-    return matchReply(data, hex, kBleOrder);
+    return device_reply_frame::matchReply(data, hexText(data), device_reply_frame::kBleOrder);
 }
 
 QString DeviceReplyFrame::hexText(const QByteArray& bytes)

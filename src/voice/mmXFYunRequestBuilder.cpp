@@ -5,6 +5,8 @@
 #include <QJsonDocument>
 #include <QUrl>
 
+#include <cstring>
+
 const QString mmXFYunRequestBuilder::kAccentKey = QStringLiteral("accent");
 const QString mmXFYunRequestBuilder::kVadEosKey = QStringLiteral("vad_eos");
 const QString mmXFYunRequestBuilder::kRlangKey = QStringLiteral("rlang");
@@ -16,7 +18,7 @@ const QString mmXFYunRequestBuilder::kCantoneseTraditional = QStringLiteral("zh_
 const QString mmXFYunRequestBuilder::kRlangTraditional = QStringLiteral("zh-hk");
 const QString mmXFYunRequestBuilder::kRlangSimplified = QStringLiteral("zh-cn");
 
-namespace {
+namespace xfyun_request {
 
 const QString kPath = QStringLiteral("/v2/iat");
 
@@ -33,14 +35,9 @@ const QString kAudio = QStringLiteral("audio");
 // Business parameters.
 const QString kLanguage = QStringLiteral("language");
 const QString kDomain = QStringLiteral("domain");
-const QString& kAccent = mmXFYunRequestBuilder::kAccentKey;
 const QString kPtt = QStringLiteral("ptt");
-const QString& kRlang = mmXFYunRequestBuilder::kRlangKey;
 const QString kNunum = QStringLiteral("nunum");
-const QString& kDwa = mmXFYunRequestBuilder::kDwaKey;
-
 const QString kDomainIat = QStringLiteral("iat");
-const QString& kCantoneseTraditional = mmXFYunRequestBuilder::kCantoneseTraditional;
 const QString kTaiwanTraditional = QStringLiteral("zh_cn_taiwan_traditional");
 
 // Dialects of the Chinese family, by a substring of the language code; the
@@ -49,7 +46,7 @@ const std::pair<QString, QString> kAccents[] = {
     { QStringLiteral("zh_cn_cn_cantonese"), QStringLiteral("cn_cantonese") },
     { QStringLiteral("zh_cn_cn_lmz"), QStringLiteral("cn_lmz") },
     { QStringLiteral("zh_cn_henanese"), QStringLiteral("henanese") },
-    { kCantoneseTraditional, QStringLiteral("cantonese") },
+    { mmXFYunRequestBuilder::kCantoneseTraditional, QStringLiteral("cantonese") },
     { QStringLiteral("zh_cn_shanghainese"), QStringLiteral("shanghainese") },
     { QStringLiteral("zh_cn_nanchangnese"), QStringLiteral("nanchangnese") },
     { QStringLiteral("zh_cn_minnanese"), QStringLiteral("minnanese") },
@@ -65,10 +62,88 @@ QByteArray serialise(const QJsonObject& frame)
     return QJsonDocument(frame).toJson(QJsonDocument::Indented);
 }
 
-} // namespace
+// A frame that carries only the data member, split around its audio text. The
+// parts come from the JSON writer itself (once, with empty audio), so a frame
+// put together from them is the writer's output byte for byte: Base64 text
+// needs no escaping, and the writer escapes nothing of it.
+struct DataFrameTemplate {
+    QByteArray head; // up to and including the audio's opening quote
+    QByteArray tail; // from the audio's closing quote to the end
+
+    explicit DataFrameTemplate(const QJsonObject& frame)
+    {
+        // The writer's indented member with an empty text: "audio": ""
+        const QByteArray emptyAudio = '"' + kAudio.toLatin1() + "\": \"\"";
+        const QByteArray text = serialise(frame);
+        const qsizetype at = text.indexOf(emptyAudio);
+        Q_ASSERT(at >= 0 && text.indexOf(emptyAudio, at + 1) < 0);
+        const qsizetype split = at + emptyAudio.size() - 1;
+        head = text.left(split);
+        tail = text.mid(split);
+    }
+};
+
+constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The two Base64 characters of every 12-bit value: half a group of three bytes
+// in one look-up.
+struct Base64Pairs {
+    char pairs[4096][2] = {};
+
+    constexpr Base64Pairs()
+    {
+        for (int value = 0; value < 4096; ++value) {
+            pairs[value][0] = kBase64Alphabet[value >> 6];
+            pairs[value][1] = kBase64Alphabet[value & 63];
+        }
+    }
+};
+
+constexpr Base64Pairs kBase64Pairs;
+
+constexpr qsizetype base64Length(qsizetype bytes)
+{
+    return (bytes + 2) / 3 * 4;
+}
+
+// Standard padded Base64 of `size` bytes into `out`, which takes base64Length(size) characters.
+void encodeBase64(const uchar* in, qsizetype size, char* out)
+{
+    qsizetype i = 0;
+    for (; i + 3 <= size; i += 3, out += 4) {
+        const quint32 group = quint32(in[i]) << 16 | quint32(in[i + 1]) << 8 | in[i + 2];
+        std::memcpy(out, kBase64Pairs.pairs[group >> 12], 2);
+        std::memcpy(out + 2, kBase64Pairs.pairs[group & 0xFFF], 2);
+    }
+    if (i == size)
+        return;
+    const bool two = size - i == 2;
+    const quint32 group = quint32(in[i]) << 16 | (two ? quint32(in[i + 1]) << 8 : 0);
+    out[0] = kBase64Alphabet[group >> 18];
+    out[1] = kBase64Alphabet[(group >> 12) & 63];
+    out[2] = two ? kBase64Alphabet[(group >> 6) & 63] : '=';
+    out[3] = '=';
+}
+
+// The frame of `pieces` with the audio of `pcm` in place: one allocation, no
+// intermediate texts.
+QByteArray dataFrame(const DataFrameTemplate& pieces, const QByteArray& pcm)
+{
+    const qsizetype audio = base64Length(pcm.size());
+    QByteArray frame(pieces.head.size() + audio + pieces.tail.size(), Qt::Uninitialized);
+    char* out = frame.data();
+    std::memcpy(out, pieces.head.constData(), size_t(pieces.head.size()));
+    out += pieces.head.size();
+    encodeBase64(reinterpret_cast<const uchar*>(pcm.constData()), pcm.size(), out);
+    out += audio;
+    std::memcpy(out, pieces.tail.constData(), size_t(pieces.tail.size()));
+    return frame;
+}
+
+} // namespace xfyun_request
 
 const QString mmXFYunRequestBuilder::kRequestLine
-    = QStringLiteral("GET ") + kPath + QStringLiteral(" HTTP/1.1");
+    = QStringLiteral("GET ") + xfyun_request::kPath + QStringLiteral(" HTTP/1.1");
 const QString mmXFYunRequestBuilder::kAlgorithm = QStringLiteral("hmac-sha256");
 const QString mmXFYunRequestBuilder::kSignedHeaders = QStringLiteral("host date request-line");
 const QString mmXFYunRequestBuilder::kAudioFormat = QStringLiteral("audio/L16;rate=16000");
@@ -105,7 +180,7 @@ QString mmXFYunRequestBuilder::signedUrl(
 
 QString mmXFYunRequestBuilder::accentFor(const QString& language)
 {
-    for (const auto& [code, accent] : kAccents) {
+    for (const auto& [code, accent] : xfyun_request::kAccents) {
         if (language.contains(code))
             return accent;
     }
@@ -119,20 +194,21 @@ QJsonObject mmXFYunRequestBuilder::businessParameters(
     const QString businessLanguage = chinese ? kChineseFamily : language;
     QString rlang;
     if (chinese) {
-        const bool traditional = language == kCantoneseTraditional || language == kTaiwanTraditional;
+        const bool traditional
+            = language == kCantoneseTraditional || language == xfyun_request::kTaiwanTraditional;
         rlang = traditional ? kRlangTraditional : kRlangSimplified;
     }
     QJsonObject business {
-        { kLanguage, businessLanguage },
-        { kDomain, kDomainIat },
-        { kAccent, chinese ? accentFor(language) : kMandarin },
+        { xfyun_request::kLanguage, businessLanguage },
+        { xfyun_request::kDomain, xfyun_request::kDomainIat },
+        { kAccentKey, chinese ? accentFor(language) : kMandarin },
         { kVadEosKey, kVadEos },
-        { kPtt, punctuation != 0 ? 1 : 0 },
-        { kRlang, rlang },
-        { kNunum, 1 },
+        { xfyun_request::kPtt, punctuation != 0 ? 1 : 0 },
+        { kRlangKey, rlang },
+        { xfyun_request::kNunum, 1 },
     };
     if (requestsDynamicCorrection(businessLanguage, region))
-        business.insert(kDwa, kDynamicCorrection);
+        business.insert(kDwaKey, kDynamicCorrection);
     return business;
 }
 
@@ -151,29 +227,33 @@ bool mmXFYunRequestBuilder::requestsDynamicCorrection(const QString& businessLan
 QJsonObject mmXFYunRequestBuilder::dataObject(int status, const QByteArray& pcm)
 {
     return {
-        { kStatus, status },
-        { kFormat, kAudioFormat },
-        { kEncoding, kAudioEncoding },
-        { kAudio, QString::fromLatin1(pcm.toBase64()) },
+        { xfyun_request::kStatus, status },
+        { xfyun_request::kFormat, kAudioFormat },
+        { xfyun_request::kEncoding, kAudioEncoding },
+        { xfyun_request::kAudio, QString::fromLatin1(pcm.toBase64()) },
     };
 }
 
 QByteArray mmXFYunRequestBuilder::firstFrame(
     const QString& appId, const QJsonObject& business, const QByteArray& pcm)
 {
-    return serialise({
-        { kCommon, QJsonObject { { kAppId, appId } } },
-        { kBusiness, business },
-        { kRequestData, dataObject(kFirst, pcm) },
+    return xfyun_request::serialise({
+        { xfyun_request::kCommon, QJsonObject { { xfyun_request::kAppId, appId } } },
+        { xfyun_request::kBusiness, business },
+        { xfyun_request::kRequestData, dataObject(xfyun_request::kFirst, pcm) },
     });
 }
 
 QByteArray mmXFYunRequestBuilder::middleFrame(const QByteArray& pcm)
 {
-    return serialise({ { kRequestData, dataObject(kMiddle, pcm) } });
+    static const xfyun_request::DataFrameTemplate kPieces(
+        { { xfyun_request::kRequestData, dataObject(xfyun_request::kMiddle, {}) } });
+    return xfyun_request::dataFrame(kPieces, pcm);
 }
 
 QByteArray mmXFYunRequestBuilder::lastFrame()
 {
-    return serialise({ { kRequestData, dataObject(kRequestLast, {}) } });
+    static const xfyun_request::DataFrameTemplate kPieces(
+        { { xfyun_request::kRequestData, dataObject(xfyun_request::kRequestLast, {}) } });
+    return xfyun_request::dataFrame(kPieces, {});
 }

@@ -119,6 +119,35 @@ TEST(DeviceReplyFrameTest, BleAudioPacketsNeedTheWholePacket)
     EXPECT_EQ(ble(packet.left(243)).kind, Kind::None);
 }
 
+// The USB link tells replies from audio by the report's first bytes alone; only
+// a reply's first 32 bytes are searched for its marker.
+TEST(DeviceReplyFrameTest, UsbReportsAreSortedByTheirFirstWholeBytes)
+{
+    QByteArray audio(64, '\x5A');
+    audio[0] = char(0x9D);
+    audio[1] = 0x01;
+    // Status 05's marker in bytes 32 and 33, out of the USB link's sight.
+    QByteArray lateMarker = hex("a55a0554ee") + QByteArray(27, '\0') + hex("5405");
+    const struct {
+        QByteArray report;
+        Kind usbKind;
+    } cases[] = {
+        { hex("9d"), Kind::None },
+        { hex("9d00"), Kind::None },
+        { hex("9d01"), Kind::Audio },
+        { audio, Kind::Audio },
+        { hex("a5"), Kind::None },
+        { hex("5aa55a055405"), Kind::None },
+        { hex("0a55a0"), Kind::None },
+        { lateMarker, Kind::None },
+        { lateMarker.left(30) + hex("5405"), Kind::Status05 },
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(kindName(usb(c.report).kind), kindName(c.usbKind)) << c.report.toHex().constData();
+    }
+    EXPECT_EQ(ble(lateMarker).kind, Kind::Status05);
+}
+
 TEST(DeviceReplyFrameTest, FieldsOfEachReply)
 {
     EXPECT_EQ(usb(hex("a55a0854045802")).dpi, 600);

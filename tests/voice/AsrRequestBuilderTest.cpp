@@ -154,6 +154,71 @@ TEST(AsrFramesTest, CarryTheAudioAsBase64AndTheParametersOnlyFirst)
     EXPECT_TRUE(first.contains('\n'));
 }
 
+// What the JSON writer makes of a frame object: the text the service has
+// always been sent, which the builder must reproduce byte for byte.
+QByteArray writerText(const QJsonObject& frame)
+{
+    return QJsonDocument(frame).toJson(QJsonDocument::Indented);
+}
+
+// Bytes that walk through every value, so every Base64 character turns up.
+QByteArray pcmOf(qsizetype size)
+{
+    QByteArray pcm(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        pcm[i] = char(i * 37 + 11);
+    return pcm;
+}
+
+TEST(AsrFramesTest, AreTheJsonWritersTextByteForByte)
+{
+    struct Case {
+        QByteArray pcm;
+        QString audio; // null: whatever the writer's Base64 gives
+    };
+    // RFC 4648's vectors give the Base64 independently; then every remainder
+    // of three around one and several mSBC blocks (240 bytes each).
+    const Case cases[] = {
+        { QByteArray(), QStringLiteral("") },
+        { "f", QStringLiteral("Zg==") },
+        { "fo", QStringLiteral("Zm8=") },
+        { "foo", QStringLiteral("Zm9v") },
+        { "foob", QStringLiteral("Zm9vYg==") },
+        { "fooba", QStringLiteral("Zm9vYmE=") },
+        { "foobar", QStringLiteral("Zm9vYmFy") },
+        { pcmOf(239), {} },
+        { pcmOf(240), {} },
+        { pcmOf(241), {} },
+        { pcmOf(242), {} },
+        { pcmOf(960), {} },
+        { pcmOf(961), {} },
+    };
+    const QJsonObject mainland
+        = mmXFYunRequestBuilder::businessParameters(QStringLiteral("zh_cn"), 1, DictationRegion::Mainland);
+    const QJsonObject overseas
+        = mmXFYunRequestBuilder::businessParameters(QStringLiteral("en_us"), 0, DictationRegion::Overseas);
+    // An app id the writer has to escape: a quote, a backslash, a control character, non-ASCII.
+    const QString oddAppId = QStringLiteral("a\"b\\c\u0001d/é应用");
+    for (const Case& c : cases) {
+        const QString audio = c.audio.isNull() ? QString::fromLatin1(c.pcm.toBase64()) : c.audio;
+        EXPECT_EQ(mmXFYunRequestBuilder::middleFrame(c.pcm),
+            writerText({ { QStringLiteral("data"), data(1, audio) } }))
+            << c.pcm.size() << " bytes";
+        for (const auto& [appId, business] :
+            { std::pair { QStringLiteral("5f1e2d3c"), mainland }, std::pair { oddAppId, overseas } }) {
+            EXPECT_EQ(mmXFYunRequestBuilder::firstFrame(appId, business, c.pcm),
+                writerText({
+                    { QStringLiteral("common"), QJsonObject { { QStringLiteral("app_id"), appId } } },
+                    { QStringLiteral("business"), business },
+                    { QStringLiteral("data"), data(0, audio) },
+                }))
+                << c.pcm.size() << " bytes, app id " << appId.toStdString();
+        }
+    }
+    EXPECT_EQ(
+        mmXFYunRequestBuilder::lastFrame(), writerText({ { QStringLiteral("data"), data(2, QString()) } }));
+}
+
 TEST(AsrFramesTest, AFullMsbcBlockKeepsEveryByte)
 {
     QByteArray pcm(240, '\0');
