@@ -51,18 +51,32 @@ pss_mb() {
 window_of() { xdotool search --onlyvisible --pid "$1" --name '^PraVik$' 2>/dev/null | head -n1 || true; }
 
 # Waits until the window shows a drawn page: visible, and its page area no
-# longer one flat colour. Prints the moment.
+# longer one flat colour. Prints the moment; says on stderr when the window
+# showed an empty white panel first (a window not yet painted at all, black
+# under Xvfb, is not counted). With TRAY_MEMORY_SHOTS
+# set to a folder, the first pictures of the window are saved there.
+shots=0
 wait_drawn() {
-    local pid=$1 deadline=$(($(date +%s) + 30)) window spread
+    local pid=$1 deadline=$(($(date +%s) + 30)) window spread seen=""
     while (($(date +%s) < deadline)); do
         window=$(window_of "$pid")
         if [[ -n $window ]]; then
+            local picture=$home/window.png
+            import -silent -window "$window" "$picture" 2>/dev/null || true
+            if [[ $shots -lt 20 && -n ${TRAY_MEMORY_SHOTS:-} ]]; then
+                shots=$((shots + 1))
+                cp "$picture" "$TRAY_MEMORY_SHOTS/visible-$(date +%s.%N).png"
+            fi
             # The page area: right of the menu, below the title buttons.
-            spread=$(import -silent -window "$window" -crop 500x300+350+150 +repage -colorspace gray \
-                -format '%[fx:standard_deviation]' info: 2>/dev/null || echo 0)
+            read -r spread mean < <(convert "$picture" -crop 500x300+350+150 +repage -colorspace gray \
+                -format '%[fx:standard_deviation] %[fx:mean]\n' info: 2>/dev/null || echo "0 0")
             if python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) > 0.02 else 1)" "$spread"; then
+                [[ -z $seen ]] || echo "  (the window showed an empty white panel before its page)" >&2
                 now
                 return 0
+            fi
+            if python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) > 0.9 else 1)" "$mean"; then
+                seen=1
             fi
         fi
         sleep 0.02
