@@ -1,3 +1,5 @@
+#include "ui/PageViewLifetime.h"
+
 #include "core/AppDelegate.h"
 #include "core/HRPSqliteOperation.h"
 #include "core/MMUserInfo.h"
@@ -5,7 +7,6 @@
 #include "fakes/TempHome.h"
 #include "fakes/VirtualTime.h"
 #include "platform/Preferences.h"
-#include "ui/PageViewLifetime.h"
 #include "ui/ScriptMessageWebView.h"
 #include "ui/UWHomeViewController.h"
 
