@@ -123,7 +123,10 @@ void AppDelegate::applicationDidFinishLaunching()
     refreshLogObserver_ = center_.addObserver(notifications::kRefreshLog, [this](const auto&) { refreshLog(); });
     addStatusItem();
 
+    const bool background = userInfo_.webConfig().backgroundMode() != 0;
     homeVC_ = makeController_ ? makeController_() : nullptr;
+    if (homeVC_)
+        homeVC_->setViewStartsHidden(background && hasStatusArea());
     // The first read of the view runs the controller's whole start-up.
     QWidget* view = homeVC_ ? homeVC_->view() : nullptr;
     auto* content = new QWidget();
@@ -145,16 +148,20 @@ void AppDelegate::applicationDidFinishLaunching()
     }
     new WindowFrameAutosave(window_, kHomeWindowAutoSaveName, defaults_);
     window_->setProperty("frameAutosaveName", kHomeWindowAutoSaveName);
-    window_->show();
 
     if (!hasStatusArea())
         qInfo("There is no system tray: closing the main window quits PraVik");
-    if (userInfo_.webConfig().backgroundMode() != 0) {
-        if (hasStatusArea())
-            hideApp();
-        else
-            qInfo("Background mode is on, but without a system tray the window stays open");
+    if (background && hasStatusArea()) {
+        hideApp(); // never shown: nothing is drawn for a window nobody sees
+        return;
     }
+    if (background)
+        qInfo("Background mode is on, but without a system tray the window stays open");
+    // Shown once its content is drawn, never as an empty panel.
+    showWhenReady([window = window_] {
+        if (window)
+            window->show();
+    });
 }
 
 bool AppDelegate::hasStatusArea() const
@@ -194,9 +201,21 @@ void AppDelegate::addStatusItem()
 
 void AppDelegate::openApp()
 {
-    window_->show();
-    window_->raise();
-    window_->activateWindow();
+    showWhenReady([window = window_] {
+        if (!window)
+            return;
+        window->show();
+        window->raise();
+        window->activateWindow();
+    });
+}
+
+void AppDelegate::showWhenReady(std::function<void()> show)
+{
+    if (homeVC_)
+        homeVC_->whenReadyToShow(std::move(show));
+    else
+        show();
 }
 
 void AppDelegate::hideApp()

@@ -76,6 +76,8 @@ public:
     static QString logHeader(const QDateTime& launchTime);
 
 private:
+    void showWhenReady(std::function<void()> show);
+
     std::unique_ptr<platform::StatusBar> statusBar_;
     ControllerFactory makeController_;
     MMUserInfo& userInfo_;

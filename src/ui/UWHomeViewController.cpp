@@ -18,6 +18,7 @@
 #include "ui/IndicatorImage.h"
 #include "ui/MMpermiWC.h"
 #include "ui/NoticeArea.h"
+#include "ui/PageViewLifetime.h"
 #include "ui/ScriptMessageWebView.h"
 #include "ui/SecondaryWindows.h"
 #include "ui/WeakScriptMessageDelegate.h"
@@ -402,19 +403,51 @@ QString UWHomeViewController::tipText() const
 void UWHomeViewController::init_WebView()
 {
     relay_ = new WeakScriptMessageDelegate(view_);
+    relay_->setUucDelegate(
+        view_, [this](const QString& name, const QJsonValue& body) { userContentController(name, body); });
     if (!environment_.webView)
         return;
+    // The page lives while the window shows it; reopening builds it again.
+    pages_ = std::make_unique<PageViewLifetime>(
+        view_, mainQueue(), [this](std::function<void()> ready) { buildWebView(std::move(ready)); },
+        [this] { releaseWebView(); });
+    if (!startsHidden_)
+        pages_->whenReady({});
+}
+
+void UWHomeViewController::buildWebView(std::function<void()> ready)
+{
+    // A page built again starts on its first page: so does the menu.
+    selectedIndex_ = 0;
+    if (leftTableViewSelectedIndex_ != 0) {
+        leftTableViewSelectedIndex_ = 0;
+        initUIData();
+    }
     webView_ = new ScriptMessageWebView(messageNames(), relay_, AIVoiceSetView_);
     static_cast<QStackedLayout*>(AIVoiceSetView_->layout())->addWidget(webView_);
-    QObject::connect(webView_, &QWebEngineView::loadFinished, view_, [this](bool ok) {
+    if (loadingViewVisible())
+        loadingView_->raise();
+    QObject::connect(webView_, &QWebEngineView::loadFinished, webView_, [this, ready](bool ok) {
         if (ok)
             webViewDidFinishNavigation();
+        ready();
     });
     webView_->loadEntryPage(environment_.pagesFolder.isEmpty()
             ? platform::Resources::path(home::kPagesEntry)
             : QDir(environment_.pagesFolder).filePath(home::kPagesEntry));
-    relay_->setUucDelegate(
-        view_, [this](const QString& name, const QJsonValue& body) { userContentController(name, body); });
+}
+
+void UWHomeViewController::releaseWebView()
+{
+    delete webView_.data();
+}
+
+void UWHomeViewController::whenReadyToShow(std::function<void()> show)
+{
+    if (pages_)
+        pages_->whenReady(std::move(show));
+    else
+        show();
 }
 
 QStringList UWHomeViewController::noticeTexts() const

@@ -22,6 +22,7 @@ class HRPSqliteOperation;
 class MMpermiWC;
 class MMpermissionCheck;
 class NoticeArea;
+class PageViewLifetime;
 class ScriptMessageWebView;
 class SecondaryWindows;
 class WeakScriptMessageDelegate;
@@ -79,6 +80,8 @@ public:
     ~UWHomeViewController() override;
 
     QWidget* view() override;
+    void setViewStartsHidden(bool hidden) override { startsHidden_ = hidden; }
+    void whenReadyToShow(std::function<void()> show) override;
     bool isViewLoaded() const { return view_ != nullptr; }
     const QStringList& startupLog() const { return startupLog_; }
     QStringList noticeTexts() const;
@@ -118,6 +121,8 @@ private:
     void init_ui();
     void initUIData();
     void init_WebView();
+    void buildWebView(std::function<void()> ready);
+    void releaseWebView();
     void init_permissionTipsView();
     void showNotices();
     void init_data();
@@ -155,6 +160,8 @@ private:
     Environment environment_;
     std::shared_ptr<MMJsModel> jsModel_;
     std::shared_ptr<MMpermissionCheck> permissionCheck_;
+    std::unique_ptr<PageViewLifetime> pages_;
+    bool startsHidden_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     QPointer<QWidget> view_;

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/Executor.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QWidget;
+
+// Keeps a page view, and with it the browser engine's page and helper
+// processes, only while a window that shows it is open. The view is built
+// when the watched widget is shown (or ahead of a show, through whenReady)
+// and let go a while after the widget was hidden; a show in between keeps
+// it. A minimised window still counts as open. Main thread.
+class PageViewLifetime : public QObject {
+public:
+    // Builds the view and starts loading its page; `ready` is called once the
+    // page has loaded (or failed to).
+    using Build = std::function<void(std::function<void()> ready)>;
+    // Lets the view go (the settings it showed stay in the settings file).
+    using Release = std::function<void()>;
+
+    // Long enough that closing and reopening at once does not rebuild.
+    static constexpr double kReleaseDelay = 20.0;
+    // A page that never reports back does not keep its window hidden longer.
+    static constexpr double kReadyTimeout = 3.0;
+
+    PageViewLifetime(QWidget* watched, platform::Executor& queue, Build build, Release release,
+        double releaseDelay = kReleaseDelay);
+    ~PageViewLifetime() override;
+
+    // Builds the view when it is not there; `show` runs once its page is
+    // ready (at once when it already is). An empty `show` only builds.
+    void whenReady(std::function<void()> show);
+    bool isBuilt() const { return built_; }
+    bool isReady() const { return ready_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void build();
+    void pageReady(quint64 generation);
+    void cancelRelease();
+    void release();
+
+    QPointer<QWidget> watched_;
+    platform::Executor& queue_;
+    Build build_;
+    Release release_;
+    double releaseDelay_;
+    bool built_ = false;
+    bool ready_ = false;
+    quint64 generation_ = 0; // a late answer of a page already let go is ignored
+    platform::TaskId releaseTask_ = 0;
+    std::vector<std::function<void()>> waiting_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};

@@ -1,0 +1,181 @@
+#include "ui/PageViewLifetime.h"
+
+#include "core/AppDelegate.h"
+#include "core/HRPSqliteOperation.h"
+#include "core/MMUserInfo.h"
+#include "fakes/FakeStatusBar.h"
+#include "fakes/TempHome.h"
+#include "fakes/VirtualTime.h"
+#include "platform/Preferences.h"
+#include "ui/ScriptMessageWebView.h"
+#include "ui/UWHomeViewController.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace page_view_lifetime_test {
+
+// The lifetime over a plain widget: what it builds and lets go, on virtual time.
+class LifetimeTest : public ::testing::Test {
+protected:
+    fakes::VirtualTime time;
+    QWidget window;
+    int builds = 0;
+    int releases = 0;
+    std::function<void()> ready; // the last built page's "loaded"
+    PageViewLifetime lifetime { &window, time,
+        [this](std::function<void()> loaded) {
+            ++builds;
+            ready = std::move(loaded);
+        },
+        [this] { ++releases; } };
+};
+
+TEST_F(LifetimeTest, BuiltWhileShownLetGoAWhileAfterTheCloseAndBuiltAgainOnReopen)
+{
+    EXPECT_FALSE(lifetime.isBuilt()) << "nothing is built before a window shows the page";
+    window.show();
+    EXPECT_EQ(builds, 1);
+    window.hide();
+    time.advance(PageViewLifetime::kReleaseDelay - 1);
+    EXPECT_EQ(releases, 0);
+    window.show(); // reopened in time: the same page, no rebuild
+    time.advance(PageViewLifetime::kReleaseDelay + 1);
+    EXPECT_EQ(builds, 1);
+    EXPECT_EQ(releases, 0);
+
+    window.hide();
+    time.advance(PageViewLifetime::kReleaseDelay);
+    EXPECT_EQ(releases, 1);
+    EXPECT_FALSE(lifetime.isBuilt());
+    window.hide(); // a second close lets nothing go twice
+    time.advance(PageViewLifetime::kReleaseDelay * 2);
+    EXPECT_EQ(releases, 1);
+
+    window.show();
+    EXPECT_EQ(builds, 2);
+    EXPECT_TRUE(lifetime.isBuilt());
+}
+
+TEST_F(LifetimeTest, AShowWaitsForThePageAndNeverForeverNorForAPageLetGo)
+{
+    int shows = 0;
+    lifetime.whenReady([&] { ++shows; });
+    EXPECT_EQ(builds, 1);
+    EXPECT_EQ(shows, 0) << "the window waits until its page has loaded";
+    ready();
+    EXPECT_EQ(shows, 1);
+    ready(); // a reload reports again: the show is not repeated
+    EXPECT_EQ(shows, 1);
+    lifetime.whenReady([&] { ++shows; });
+    EXPECT_EQ(shows, 2) << "a loaded page shows at once";
+    EXPECT_EQ(builds, 1);
+
+    window.show();
+    window.hide();
+    time.advance(PageViewLifetime::kReleaseDelay);
+    ASSERT_EQ(releases, 1);
+    const std::function<void()> stale = ready;
+    lifetime.whenReady([&] { ++shows; });
+    ASSERT_EQ(builds, 2);
+    stale(); // the page let go answers late: not the new one
+    EXPECT_EQ(shows, 2);
+    time.advance(PageViewLifetime::kReadyTimeout); // the new page never answers
+    EXPECT_EQ(shows, 3);
+}
+
+bool waitFor(const std::function<bool()>& done, int milliseconds = 20000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < milliseconds) {
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return done();
+}
+
+// The main window with its real controller and browser engine: the window
+// appears with its page loaded, the engine goes after the close, and
+// reopening builds it again.
+class MainWindowPageTest : public ::testing::Test {
+protected:
+    fakes::TempHome home;
+    platform::Preferences prefs { home.path() + QStringLiteral("/prefs.plist") };
+    MMUserInfo userInfo { prefs };
+    HRPSqliteOperation database { home.path() + QStringLiteral("/db.sqlite") };
+    platform::NotificationCenter center;
+    fakes::VirtualTime time;
+    UWHomeViewController* controller = nullptr;
+
+    std::unique_ptr<AppDelegate> launch()
+    {
+        auto delegate = std::make_unique<AppDelegate>(
+            std::make_unique<fakes::FakeStatusBar>(),
+            [this] {
+                UWHomeViewController::Environment environment;
+                environment.mainQueue = &time;
+                auto made = std::make_unique<UWHomeViewController>(
+                    database, UWHomeViewController::StartupHooks {}, center, environment);
+                controller = made.get();
+                return made;
+            },
+            userInfo, prefs, center);
+        delegate->setRedirectsLog(false);
+        delegate->applicationDidFinishLaunching();
+        return delegate;
+    }
+
+    bool pageLoaded() const
+    {
+        return !controller->sentScripts().isEmpty() && controller->sentScripts().last().startsWith("init(");
+    }
+};
+
+TEST_F(MainWindowPageTest, TheWindowShowsItsLoadedPageAndTheEngineGoesAfterTheClose)
+{
+    auto delegate = launch();
+    QPointer<ScriptMessageWebView> first = controller->webView();
+    ASSERT_NE(first, nullptr);
+    EXPECT_FALSE(delegate->window()->isVisible()) << "no empty panel before the page has loaded";
+    ASSERT_TRUE(waitFor([&] { return delegate->window()->isVisible(); }));
+    EXPECT_TRUE(pageLoaded());
+
+    delegate->window()->close();
+    time.advance(PageViewLifetime::kReleaseDelay);
+    EXPECT_EQ(controller->webView(), nullptr);
+    EXPECT_TRUE(first.isNull()) << "the web view and its page are let go";
+
+    controller->tableViewSelectionDidChange(2); // the new page starts on its first page: so does the menu
+    delegate->openApp();
+    ASSERT_NE(controller->webView(), nullptr);
+    EXPECT_FALSE(delegate->window()->isVisible());
+    EXPECT_EQ(controller->leftTableViewSelectedIndex(), 0);
+    ASSERT_TRUE(waitFor([&] { return delegate->window()->isVisible(); }));
+    EXPECT_TRUE(pageLoaded());
+}
+
+TEST_F(MainWindowPageTest, StartingInTheBackgroundBuildsNoPageUntilTheWindowIsOpened)
+{
+    userInfo.webConfig().setBackgroundMode(1);
+    auto delegate = launch();
+    EXPECT_FALSE(delegate->window()->isVisible());
+    EXPECT_EQ(controller->webView(), nullptr) << "no browser engine for a window nobody has opened";
+    time.advance(PageViewLifetime::kReleaseDelay * 2);
+    EXPECT_EQ(controller->webView(), nullptr);
+
+    delegate->openApp();
+    ASSERT_NE(controller->webView(), nullptr);
+    ASSERT_TRUE(waitFor([&] { return delegate->window()->isVisible(); }));
+    EXPECT_TRUE(pageLoaded());
+}
+
+} // namespace page_view_lifetime_test
