@@ -757,6 +757,9 @@ QString UWHomeViewController::versionText() const
 void UWHomeViewController::webViewDidFinishNavigation()
 {
     js_ocSendMsgWithString(jsModel().reloadWithIndex(0));
+    // The stored commands go with the first data, so their page never shows
+    // "no commands" while the list is on its way.
+    js_ocSendMsgWithString(jsModel().oc_sendCustomCmdList());
     js_ocSendMsgWithString(jsModel().loadSomeObjFirst());
 }
 

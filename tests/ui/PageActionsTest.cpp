@@ -193,11 +193,17 @@ TEST(TargetChooserTest, SendsTheChosenFolderAsADecodedFileAddress)
     EXPECT_EQ(scripts[0], QStringLiteral("executionLocationLoad('file://%1/')").arg(QDir::cleanPath(music)));
     ASSERT_EQ(panels.requests().size(), 1);
     EXPECT_EQ(panels.requests()[0].texts,
-        QStringList({ LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("选择")), "/start/here" }));
+        QStringList({ LGNLocalizedString::lgnAppLocalizedString(TargetChooser::kTitleKey),
+            LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("选择")), "/start/here" }));
 
     panels.setChoice(std::nullopt);
     chooser.changeFolderAction([&](const QString& script) { scripts << script; });
     EXPECT_EQ(scripts.size(), 1);
+
+    // The application's chooser opens in the user's home folder.
+    TargetChooser(nullptr).changeFolderAction([](const QString&) {});
+    ASSERT_EQ(panels.requests().size(), 3);
+    EXPECT_EQ(panels.requests()[2].texts.value(2), QDir::homePath());
 }
 
 TEST(TargetChooserTest, FileNamesCannotBreakOutOfTheScriptString)

@@ -21,6 +21,7 @@
 #include "ui/ScriptMessageWebView.h"
 #include "ui/ScriptMessageBridge.h"
 #include "ui/SecondaryWindows.h"
+#include "ui/TargetChooser.h"
 #include "ui/UWHomeViewController.h"
 #include "voice/UWHomeViewModel.h"
 
@@ -743,6 +744,106 @@ TEST_F(PagesInBrowserTest, TheAiPageShowsTheHotKeyInThisDesktopsWords)
         EXPECT_TRUE(screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
                         .save(demo + QStringLiteral("/ai-page.png")));
     }
+}
+
+
+// The custom-command form: what it stores, what it refuses and says why,
+// the kind that follows a chosen target, and a stored list shown at once.
+TEST_F(PagesInBrowserTest, TheCustomCommandFormSaysWhatItDid)
+{
+    MMCustomCmdItem stored;
+    stored.setType(QStringLiteral("url"));
+    stored.setWord(QStringLiteral("News"));
+    stored.setTodo(QStringLiteral("https://news.example.org"));
+    commands.requestCreateCustomCmd(stored, {});
+    languages.setIndexOfUI(1);
+
+    auto controller = make(true);
+    ASSERT_TRUE(waitFor([&] {
+        return !controller->sentScripts().isEmpty() && controller->sentScripts().last().startsWith("init(");
+    }));
+    ASSERT_TRUE(waitFor([&] { return evaluate(*controller, "typeof goToPage").toString() == "function"; }));
+
+    // Before the delayed list arrives the page already shows the stored one.
+    controller->tableViewSelectionDidChange(2);
+    ASSERT_TRUE(waitFor([&] {
+        return evaluate(*controller, "document.getElementById('page-2').classList.contains('active')").toBool();
+    }));
+    EXPECT_EQ(
+        evaluate(*controller, "document.querySelector('#commandTable tbody').textContent").toString().toStdString(),
+        "Newshttps://news.example.orgWeb addressRemove");
+    EXPECT_EQ(evaluate(*controller, "getComputedStyle(document.getElementById('commandEmpty')).display").toString(),
+        "none");
+    time.advance(0.31);
+
+    const auto storedTargets = [&] {
+        QStringList targets;
+        for (const MMCustomCmdItem& item : commands.getCustomCmdList())
+            targets << item.word() + u'=' + item.todo();
+        return targets.join(u',');
+    };
+    const struct {
+        const char* word;
+        const char* type;
+        const char* target;
+        const char* error; // shown under the form; empty when the command is added
+        const char* stored; // the whole stored list afterwards
+    } cases[] = {
+        { "", "url", "", "Enter the command word and the web address, file or folder it opens.",
+            "News=https://news.example.org" },
+        { "mail", "url", "", "Enter a web address, or click Choose… to pick a file or folder.",
+            "News=https://news.example.org" },
+        { "", "url", "example.org", "Enter the command word to say.", "News=https://news.example.org" },
+        { " news ", "url", "example.org", "“news” is already a command word. Choose another word.",
+            "News=https://news.example.org" },
+        { "bad", "url", "not an address", "This is not a web address. Enter one like example.com.",
+            "News=https://news.example.org" },
+        { "shop", "url", "shop.example.org/cart", "",
+            "News=https://news.example.org,shop=https://shop.example.org/cart" },
+        { "ftp", "url", "ftp://files.example.org", "",
+            "News=https://news.example.org,shop=https://shop.example.org/cart,ftp=ftp://files.example.org" },
+    };
+    for (const auto& c : cases) {
+        evaluate(*controller,
+            QStringLiteral("document.getElementById('newWord').value = %1;"
+                           "document.getElementById('newType').value = %2;"
+                           "document.getElementById('newTarget').value = %3;"
+                           "document.getElementById('addCommand').click()")
+                .arg(ScriptMessageBridge::stringLiteral(QString::fromUtf8(c.word)),
+                    ScriptMessageBridge::stringLiteral(QString::fromUtf8(c.type)),
+                    ScriptMessageBridge::stringLiteral(QString::fromUtf8(c.target))));
+        EXPECT_TRUE(waitFor([&] { return storedTargets() == QString::fromUtf8(c.stored); }, 2000))
+            << c.word << " " << c.target << ": " << storedTargets().toStdString();
+        const QString error = evaluate(*controller,
+            "var e = document.getElementById('addError');"
+            "getComputedStyle(e).display === 'none' ? '' : e.textContent")
+                                  .toString();
+        EXPECT_EQ(error, QString::fromUtf8(c.error)) << c.word << " " << c.target;
+    }
+
+    // A chosen file or folder sets the kind to match.
+    const struct {
+        const char* chosen;
+        const char* kind;
+    } chosen[] = { { "file:///home/me/My Music/", "folder" }, { "file:///home/me/notes.txt", "file" } };
+    for (const auto& c : chosen) {
+        windows->chosenTarget = TargetChooser::pageScript(QString::fromUtf8(c.chosen));
+        evaluate(*controller, "document.getElementById('newType').value = 'url';"
+                              "document.getElementById('chooseTarget').click()");
+        EXPECT_TRUE(waitFor([&] {
+            return evaluate(*controller, "document.getElementById('newTarget').value").toString()
+                == QString::fromUtf8(c.chosen);
+        }));
+        EXPECT_EQ(evaluate(*controller, "document.getElementById('newType').value").toString(), c.kind);
+    }
+
+    // The complaint follows a language change.
+    evaluate(*controller, "document.getElementById('newWord').value = '';"
+                          "document.getElementById('addCommand').click()");
+    evaluate(*controller,
+        "var l = document.getElementById('systemLanguage'); l.value = '0'; l.dispatchEvent(new Event('change'))");
+    EXPECT_EQ(evaluate(*controller, "document.getElementById('addError').textContent").toString(),
+        QStringLiteral("请输入指令词"));
 }
 
 } // namespace settingspages
