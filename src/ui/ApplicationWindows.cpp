@@ -1,5 +1,6 @@
 #include "ui/ApplicationWindows.h"
 
+#include "core/BackendAddress.h"
 #include "core/MMUserInfo.h"
 #include "device/BLEModel.h"
 #include "device/MessageBoxAlertPresenter.h"
@@ -97,7 +98,7 @@ void ApplicationWindows::checkVersion()
 
 void ApplicationWindows::checkNewVersion()
 {
-    VersionCheckAction action(services_.user, services_.alerts, services_.makeUpdateCheck,
+    VersionCheckAction action(services_.user, services_.alerts, BackendAddress::configured(), services_.makeUpdateCheck,
         [this, alive = std::weak_ptr<bool>(alive_)] {
             if (!alive.expired())
                 showUpdateWindow();

@@ -11,6 +11,7 @@
 #include "core/Notifications.h"
 #include "core/StorageCheck.h"
 #include "device/MMpermissionCheck.h"
+#include "device/MessageBoxAlertPresenter.h"
 #include "platform/GlobalQueue.h"
 #include "platform/MainQueue.h"
 #include "platform/Resources.h"
@@ -290,8 +291,20 @@ void UWHomeViewController::init_ui()
     });
     QObject::connect(manual, &QPushButton::clicked, view_, [this] {
         const QString backend = BackendAddress::configured();
-        if (!BackendAddress::checkUsable(backend))
+        // The manual is served by the back end: without a usable address
+        // the click says so (the notice at the top may have been dismissed).
+        switch (BackendAddress::stateOf(backend)) {
+        case BackendAddress::State::Usable:
+            break;
+        case BackendAddress::State::NotConfigured:
+            tell(home::tr(home::kManual),
+                NoticeTexts::manualNeedsBackend(
+                    QString::fromLatin1(BackendAddress::kEnvironmentVariable), BackendAddress::kPreferenceKey));
             return;
+        case BackendAddress::State::Invalid:
+            tell(home::tr(home::kManual), NoticeTexts::backendInvalid(backend));
+            return;
+        }
         const QString address = QUrl(backend).resolved(QUrl(home::kManualPath)).toString();
         if (environment_.openUrl)
             environment_.openUrl(address);
@@ -772,6 +785,16 @@ void UWHomeViewController::js_ocSendMsgWithString(const QString& script)
         sentScripts_.removeFirst();
     if (webView_)
         webView_->evaluate(script);
+}
+
+void UWHomeViewController::tell(const QString& title, const QString& text)
+{
+    if (environment_.tell) {
+        environment_.tell(title, text);
+        return;
+    }
+    static MessageBoxAlertPresenter messageBoxes;
+    messageBoxes.presentAlert(title, text, { home::tr(QStringLiteral("确认")) }, [](int) {});
 }
 
 void UWHomeViewController::tableViewSelectionDidChange(int row)

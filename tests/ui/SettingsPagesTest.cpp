@@ -1,10 +1,12 @@
 // The settings pages' data model and dispatcher, the start-up gating, and the
 // pages themselves in the real browser engine.
+#include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"
 #include "core/KWLangManager.h"
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/MMwebconfig.h"
+#include "core/NoticeTexts.h"
 #include "core/Notifications.h"
 #include "device/KeyEventTap.h"
 #include "device/MMHidManager.h"
@@ -285,6 +287,8 @@ protected:
     MMHidManager classifier { user.webConfig(), time, time };
     int linkStarts = 0;
     QList<bool> loginItem;
+    QStringList told; // "title: text" of each dialog the controller showed
+    QStringList opened; // addresses handed to the browser
 
     std::unique_ptr<UWHomeViewController> make(bool webView = false, bool checkPermissions = true)
     {
@@ -292,6 +296,8 @@ protected:
         environment.pageServices = [this] { return services(); };
         environment.windows = windows;
         environment.setLoginItem = [this](bool on) { loginItem << on; };
+        environment.tell = [this](const QString& title, const QString& text) { told << title + QStringLiteral(": ") + text; };
+        environment.openUrl = [this](const QString& address) { opened << address; };
         environment.mainQueue = &time;
         environment.webView = webView;
         UWHomeViewController::StartupHooks hooks;
@@ -511,6 +517,43 @@ TEST_F(HomeControllerTest, IndicatorsMenuAndLoadingFollowTheirNotifications)
     EXPECT_EQ(controller->sentScripts().last(),
         QStringLiteral("indexLoading('[{\\u0022todo\\u0022:\\u0022example.org\\u0022,\\u0022word\\u0022:"
                        "\\u0022news\\u0022}]')"));
+}
+
+// "?" opens the manual from the back end; without a usable back end it says
+// why there is none, every time it is pressed.
+TEST_F(HomeControllerTest, TheManualButtonOpensTheManualOrSaysWhyNot)
+{
+    const QByteArray saved = qgetenv(BackendAddress::kEnvironmentVariable);
+    auto controller = make();
+    QPushButton* manual = nullptr;
+    for (QPushButton* button : controller->view()->findChildren<QPushButton*>()) {
+        if (button->property("toolTipKey").toString() == QStringLiteral("使用手册"))
+            manual = button;
+    }
+    ASSERT_NE(manual, nullptr);
+    const QString title = LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("使用手册"));
+    const struct {
+        const char* backend;
+        QString told; // empty: the manual is opened
+        const char* opened;
+    } cases[] = {
+        { "", title + QStringLiteral(": ") + NoticeTexts::manualNeedsBackend(QStringLiteral("PRAVIK_BACKEND_URL"), QStringLiteral("BackendBaseURL")), "" },
+        { "", title + QStringLiteral(": ") + NoticeTexts::manualNeedsBackend(QStringLiteral("PRAVIK_BACKEND_URL"), QStringLiteral("BackendBaseURL")), "" },
+        { "backend.example.org", title + QStringLiteral(": ") + NoticeTexts::backendInvalid(QStringLiteral("backend.example.org")), "" },
+        { "http://127.0.0.1:8080/", QString(), "http://127.0.0.1:8080/manual/KZ-31.html" },
+    };
+    for (const auto& c : cases) {
+        qputenv(BackendAddress::kEnvironmentVariable, c.backend);
+        told.clear();
+        opened.clear();
+        manual->click();
+        EXPECT_EQ(told, c.told.isEmpty() ? QStringList() : QStringList { c.told }) << c.backend;
+        EXPECT_EQ(opened, *c.opened ? QStringList { QString::fromUtf8(c.opened) } : QStringList()) << c.backend;
+    }
+    if (saved.isNull())
+        qunsetenv(BackendAddress::kEnvironmentVariable);
+    else
+        qputenv(BackendAddress::kEnvironmentVariable, saved);
 }
 
 // The pages in the browser engine.
