@@ -66,6 +66,7 @@ const QString kMinimise = QStringLiteral("最小化");
 const QString kClose = QStringLiteral("关闭");
 const QString kSearching = QStringLiteral("检索中");
 const QString kVersion = QStringLiteral("版本号");
+const QString kBatteryLevel = QStringLiteral("电量 %@");
 const QString kManualPath = QStringLiteral("/manual/KZ-31.html");
 const QString kMode = QStringLiteral("mode");
 const QString kIdx = QStringLiteral("idx");
@@ -106,6 +107,28 @@ QString connectWords(qlonglong mode)
     if (std::find(std::begin(kBluetoothModes), std::end(kBluetoothModes), mode) != std::end(kBluetoothModes))
         return tr(kBluetooth);
     return QString();
+}
+
+// "Version: 1.0.0"; a build number is added only when it says something more.
+QString versionLine(const QString& version, const QString& build)
+{
+    QString line = QStringLiteral("%1: %2").arg(tr(kVersion), version);
+    if (!build.isEmpty() && build != version)
+        line += QStringLiteral(" (%1)").arg(build);
+    return line;
+}
+
+// The words beside the link picture: how the mouse is connected, or that it is not.
+QString linkWords(qlonglong mode)
+{
+    const QString words = connectWords(mode);
+    return words.isEmpty() ? tr(kNotConnected) : words;
+}
+
+// The words beside the battery picture; none while no level is known.
+QString batteryWords(const QString& percentage)
+{
+    return percentage.isEmpty() ? QString() : tr(kBatteryLevel).replace(QStringLiteral("%@"), percentage);
 }
 
 const char* const kStyle = R"CSS(
@@ -381,16 +404,16 @@ void UWHomeViewController::initUIData()
     for (const home::MenuEntry& entry : home::menuEntries())
         leftMenuTableView_->addItem(home::tr(entry.title));
     leftMenuTableView_->setCurrentRow(leftTableViewSelectedIndex_);
-    versionLb_->setText(home::tr(
-        QStringLiteral("%1: %2 (%3)")
-            .arg(home::tr(home::kVersion), MMUserInfo::myVersion(), QCoreApplication::applicationVersion())));
+    versionLb_->setText(home::versionLine(MMUserInfo::myVersion(), QCoreApplication::applicationVersion()));
     for (QPushButton* button : view_->findChildren<QPushButton*>()) {
         const QString key = button->property("toolTipKey").toString();
         if (!key.isEmpty())
             button->setToolTip(home::tr(key));
     }
     if (connectLb_)
-        connectLb_->setText(home::connectWords(connectMode_));
+        connectLb_->setText(home::linkWords(connectMode_));
+    if (batteryLb_ && !batteryLb_->text().isEmpty())
+        batteryLb_->setText(home::batteryWords(jsModel().services().user.deviceInfo().batteryPercentage()));
     updateStatusToolTip();
 }
 
@@ -677,7 +700,7 @@ void UWHomeViewController::reloadConnectImageNoti(const QVariant& object)
     }
     setIndicator(deviceConnectModeImage_, &connectImage_, QStringLiteral("connect_mode%1").arg(mode));
     connectMode_ = mode;
-    connectLb_->setText(home::connectWords(mode));
+    connectLb_->setText(home::linkWords(mode));
     updateStatusToolTip();
     if (mode == 0) {
         setIndicator(batteryImgView_, &batteryImage_, QStringLiteral("disconnected"));
@@ -712,7 +735,7 @@ void UWHomeViewController::reloadDianciImageNoti()
     const MMDeviceInfo& device = jsModel().services().user.deviceInfo();
     setIndicator(batteryImgView_, &batteryImage_,
         QStringLiteral("battery%1").arg(IndicatorImage::batteryLevel(device.batteryfloat())));
-    batteryLb_->setText(device.batteryPercentage());
+    batteryLb_->setText(home::batteryWords(device.batteryPercentage()));
 }
 
 void UWHomeViewController::refreshUIData()

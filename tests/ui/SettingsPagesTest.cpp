@@ -477,11 +477,27 @@ TEST_F(HomeControllerTest, IndicatorsMenuAndLoadingFollowTheirNotifications)
     user.deviceInfo().setBatteryPercentage(QStringLiteral("90%"));
     center.post(notifications::kHadReloadDianciImage);
     EXPECT_EQ(controller->batteryImageName(), "battery100");
-    EXPECT_EQ(controller->batteryText(), "90%");
+    const auto tr = [](const char* key) { return LGNLocalizedString::lgnAppLocalizedString(QString::fromUtf8(key)); };
+    // Words beside the pictures, in the interface language; the version once.
+    EXPECT_EQ(controller->batteryText(), tr("电量 %@").replace(QStringLiteral("%@"), QStringLiteral("90%")));
+    EXPECT_EQ(controller->connectText(), tr("蓝牙"));
+    EXPECT_EQ(controller->versionText(), tr("版本号") + QStringLiteral(": 1.0.0"));
+    const quint64 interfaceLanguage = KWLangManager::sharedManager().indexOfUI();
+    const QString build = QCoreApplication::applicationVersion();
+    KWLangManager::sharedManager().setIndexOfUI(0);
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.42"));
+    center.post(notifications::kHadChangeUILanguage);
+    EXPECT_EQ(controller->batteryText(), QStringLiteral("电量 90%"));
+    EXPECT_EQ(controller->connectText(), QStringLiteral("蓝牙"));
+    EXPECT_EQ(controller->versionText(), QStringLiteral("版本号: 1.0.0 (1.0.0.42)"));
+    KWLangManager::sharedManager().setIndexOfUI(interfaceLanguage);
+    QCoreApplication::setApplicationVersion(build);
+    center.post(notifications::kHadChangeUILanguage);
     center.post(notifications::kHadReloadConnectImage, QVariantMap { { "mode", 0 } });
     EXPECT_EQ(controller->connectImageName(), "connect_mode0");
     EXPECT_EQ(controller->batteryImageName(), "disconnected");
     EXPECT_EQ(controller->batteryText(), "");
+    EXPECT_EQ(controller->connectText(), tr("未连接鼠标"));
     EXPECT_EQ(user.deviceInfo().sn(), "");
     EXPECT_TRUE(windows->calls.contains("ble wait 1"));
 

@@ -323,7 +323,7 @@ TEST_F(StartupGating, TheConnectionIndicatorFollowsTheScriptedMice)
     auto controller = make();
     ASSERT_TRUE(usb.has_value());
     ASSERT_TRUE(watcher->started());
-    EXPECT_EQ(controller->connectText(), QString());
+    EXPECT_EQ(controller->connectText(), tr("未连接鼠标"));
     EXPECT_EQ(controller->statusToolTip(), tr("未连接鼠标"));
 
     // The receiver.
@@ -342,7 +342,7 @@ TEST_F(StartupGating, TheConnectionIndicatorFollowsTheScriptedMice)
     EXPECT_TRUE(controller->statusToolTip().contains(tr("USB 接收器")));
     watcher->remove(receiver);
     EXPECT_EQ(controller->connectImageName(), QStringLiteral("connect_mode0"));
-    EXPECT_EQ(controller->connectText(), QString());
+    EXPECT_EQ(controller->connectText(), tr("未连接鼠标"));
 
     // The two Bluetooth links.
     for (const quint8 linkByte : { quint8(0x02), quint8(0x03) }) {
