@@ -11,6 +11,7 @@ class NoticeTexts {
 public:
     static QString backendNotConfigured(const QString& variable, const QString& settingKey);
     static QString backendInvalid(const QString& address);
+    static QString chatPortalNotConfigured(const QString& variable, const QString& settingKey);
     static QString backendUnreachable(const QString& address, const QString& reason);
     // What needs the back end and why it cannot be had without one.
     static QString manualNeedsBackend(const QString& variable, const QString& settingKey);

@@ -410,6 +410,8 @@ void UWHomeViewController::initUIData()
         if (!key.isEmpty())
             button->setToolTip(home::tr(key));
     }
+    if (notices_)
+        notices_->retranslate();
     if (connectLb_)
         connectLb_->setText(home::linkWords(connectMode_));
     if (batteryLb_ && !batteryLb_->text().isEmpty())
