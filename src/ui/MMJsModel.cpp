@@ -205,6 +205,8 @@ QString MMJsModel::readUserDefaultWebConfig1st() const
         { QStringLiteral("product_model_name"),
             jsmodel::described(services_.user.deviceInfo().productModelString()) },
         { QStringLiteral("product_myDev_name"), readMyDevModel() },
+        // Whether a mouse is linked now: the settings kept in the mouse wait for one.
+        { QStringLiteral("mouse_connected"), services_.user.deviceInfo().DeviceConnectionMode() != 0 ? "1" : "0" },
     });
 }
 

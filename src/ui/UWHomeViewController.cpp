@@ -701,6 +701,9 @@ void UWHomeViewController::reloadConnectImageNoti(const QVariant& object)
         return;
     }
     setIndicator(deviceConnectModeImage_, &connectImage_, QStringLiteral("connect_mode%1").arg(mode));
+    // The mouse page's settings that live in the mouse follow the link.
+    if ((connectMode_ == 0) != (mode == 0))
+        js_ocSendMsgWithString(jsModel().reloadWithIndex(0));
     connectMode_ = mode;
     connectLb_->setText(home::linkWords(mode));
     updateStatusToolTip();

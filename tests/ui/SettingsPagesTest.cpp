@@ -507,13 +507,18 @@ TEST_F(HomeControllerTest, IndicatorsMenuAndLoadingFollowTheirNotifications)
     EXPECT_TRUE(controller->loadingViewVisible());
     center.post(notifications::kReloadMyAppNumbersOneByOne, QVariantMap { { "idx", 7 } });
     EXPECT_TRUE(controller->loadingText().endsWith(QStringLiteral(".. 7")));
+    // The link coming and going told the mouse page (its settings wait for a mouse).
+    ASSERT_EQ(controller->sentScripts().size(), 2);
+    for (const QString& script : controller->sentScripts()) {
+        EXPECT_TRUE(script.startsWith(QStringLiteral("indexLoading('{"))) << script.toStdString();
+    }
     controller->tableViewSelectionDidChange(0); // already selected: nothing sent, overlay stays
     EXPECT_TRUE(controller->loadingViewVisible());
-    EXPECT_TRUE(controller->sentScripts().isEmpty());
+    EXPECT_EQ(controller->sentScripts().size(), 2);
     controller->tableViewSelectionDidChange(4);
     EXPECT_FALSE(controller->loadingViewVisible());
-    ASSERT_EQ(controller->sentScripts().size(), 1);
-    EXPECT_TRUE(controller->sentScripts().at(0).startsWith(QStringLiteral("goToPage('4','{")));
+    ASSERT_EQ(controller->sentScripts().size(), 3);
+    EXPECT_TRUE(controller->sentScripts().at(2).startsWith(QStringLiteral("goToPage('4','{")));
 
     controller->tableViewSelectionDidChange(2); // no custom commands: only the page switch
     time.advance(1.0);
@@ -602,6 +607,7 @@ protected:
 
 TEST_F(PagesInBrowserTest, PagesLoadRenderAndPostTheirChanges)
 {
+    user.deviceInfo().setDeviceConnectionMode(4); // a mouse is connected: its settings can be changed
     auto controller = make(true);
     ASSERT_NE(controller->webView(), nullptr);
     const auto loaded = [&] {
@@ -903,6 +909,39 @@ TEST_F(PagesInBrowserTest, TheCustomCommandFormSaysWhatItDid)
         "var l = document.getElementById('systemLanguage'); l.value = '0'; l.dispatchEvent(new Event('change'))");
     EXPECT_EQ(evaluate(*controller, "document.getElementById('addError').textContent").toString(),
         QStringLiteral("请输入指令词"));
+}
+
+// The settings kept in the mouse wait for one, and say so; the key
+// functions are kept by the application and say when they apply.
+TEST_F(PagesInBrowserTest, MouseSettingsSayTheyWaitForAMouse)
+{
+    auto controller = make(true);
+    ASSERT_TRUE(waitFor([&] { return evaluate(*controller, "typeof goToPage").toString() == "function"; }));
+    const auto state = [&] {
+        return evaluate(*controller,
+            "['keysWaiting', 'pointerWaiting'].map(function (id) {"
+            "  var e = document.getElementById(id); return getComputedStyle(e).display === 'none' ? '-' : e.textContent;"
+            "}).concat(Array.prototype.map.call("
+            "  document.querySelectorAll('[data-key=auxiliary_click] button, input[data-key=wheel_button_long_click]'),"
+            "  function (c) { return c.disabled ? 'off' : 'on'; })).join('|')")
+            .toString();
+    };
+    const QString waiting = QStringLiteral("No mouse connected: the key functions are saved and work as soon as a mouse "
+                                           "is connected.|No mouse connected: the pointer speed and the wheel setting "
+                                           "are kept in the mouse. Connect it to change them.|off|off|off|off|off|off");
+    ASSERT_TRUE(waitFor([&] { return state() == waiting; })) << state().toStdString();
+
+    // A press on a waiting control changes nothing.
+    evaluate(*controller, "document.querySelector('[data-key=auxiliary_click] button[value=\"3\"]').click()");
+    EXPECT_TRUE(dpiSent.isEmpty());
+
+    // The links tell the connection as they set it.
+    user.deviceInfo().setDeviceConnectionMode(4);
+    center.post(notifications::kHadReloadConnectImage, QVariantMap { { "mode", 4 } });
+    EXPECT_TRUE(waitFor([&] { return state() == "-|-|on|on|on|on|on|on"; })) << state().toStdString();
+    user.deviceInfo().setDeviceConnectionMode(0);
+    center.post(notifications::kHadReloadConnectImage, QVariantMap { { "mode", 0 } });
+    EXPECT_TRUE(waitFor([&] { return state() == waiting; })) << state().toStdString();
 }
 
 } // namespace settingspages

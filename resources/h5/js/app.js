@@ -141,6 +141,13 @@
       document.getElementById("deviceName").textContent = name || text("notConnected");
       document.getElementById("productModel").textContent = model;
     }
+    // The pointer speed and the wheel switch live in the mouse: without one
+    // a change would go nowhere, so they wait, and say so.
+    var connected = data.mouse_connected === "1";
+    document.getElementById("keysWaiting").style.display = connected ? "none" : "block";
+    document.getElementById("pointerWaiting").style.display = connected ? "none" : "block";
+    document.querySelectorAll("[data-key=auxiliary_click] button, input[data-key=wheel_button_long_click]")
+      .forEach(function (control) { control.disabled = !connected; });
     if (state.page === 1) {
       selectByCode(document.getElementById("typingLanguage"), data.speech_recognition_identify_language_id);
       selectByCode(document.getElementById("transFrom"), data.phonetic_translation_identify_language_id);

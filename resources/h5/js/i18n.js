@@ -8,6 +8,8 @@ var TEXTS = {
   voiceKey: ["语音键", "Voice key", "Tombol suara", "Phím giọng nói", "음성 키"],
   transKey: ["翻译键", "Translation key", "Tombol terjemahan", "Phím dịch", "번역 키"],
   aiKey: ["AI 键", "AI key", "Tombol AI", "Phím AI", "AI 키"],
+  keysWaiting: ["未连接鼠标：按键功能已保存，连接鼠标后生效。", "No mouse connected: the key functions are saved and work as soon as a mouse is connected.", "Mouse tidak terhubung: fungsi tombol disimpan dan berlaku begitu mouse terhubung.", "Chưa kết nối chuột: chức năng phím đã được lưu và có hiệu lực ngay khi kết nối chuột.", "마우스가 연결되지 않음: 키 기능은 저장되며 마우스를 연결하면 바로 적용됩니다."],
+  pointerWaiting: ["未连接鼠标：指针速度和滚轮设置保存在鼠标中，请先连接鼠标再更改。", "No mouse connected: the pointer speed and the wheel setting are kept in the mouse. Connect it to change them.", "Mouse tidak terhubung: kecepatan penunjuk dan pengaturan roda disimpan di mouse. Hubungkan mouse untuk mengubahnya.", "Chưa kết nối chuột: tốc độ con trỏ và cài đặt con lăn được lưu trong chuột. Hãy kết nối chuột để thay đổi.", "마우스가 연결되지 않음: 포인터 속도와 휠 설정은 마우스에 저장됩니다. 변경하려면 마우스를 연결하세요."],
   pointer: ["指针", "Pointer", "Penunjuk", "Con trỏ", "포인터"],
   dpi: ["指针速度（DPI）", "Pointer speed (DPI)", "Kecepatan penunjuk (DPI)", "Tốc độ con trỏ (DPI)", "포인터 속도(DPI)"],
   popup: ["滚轮长按打开官网", "Open the website by holding the wheel", "Buka situs web dengan menahan roda", "Giữ con lăn để mở trang web", "휠을 길게 눌러 웹사이트 열기"],
