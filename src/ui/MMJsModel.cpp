@@ -1,5 +1,6 @@
 #include "ui/MMJsModel.h"
 
+#include "core/AppStyle.h"
 #include "core/KWLangManager.h"
 #include "core/LGNLocalizedString.h"
 #include "core/MMDeviceInfo.h"
@@ -125,6 +126,7 @@ MMJsModel::Services MMJsModel::sharedServices()
             auto* box = new QMessageBox(QMessageBox::Information,
                 LGNLocalizedString::lgnAppLocalizedString(kNoticeTitle),
                 LGNLocalizedString::lgnAppLocalizedString(kNoticeTitle), QMessageBox::NoButton, parent);
+            AppStyle::applyTo(box);
             box->setInformativeText(LGNLocalizedString::lgnAppLocalizedString(kNoticeText));
             box->addButton(
                 LGNLocalizedString::lgnAppLocalizedString(kNoticeConfirm), QMessageBox::AcceptRole);

@@ -1,5 +1,6 @@
 #include "ui/MMpermiWC.h"
 
+#include "core/AppStyle.h"
 #include "core/LGNLocalizedString.h"
 #include "core/Notifications.h"
 #include "device/MMpermissionCheck.h"
@@ -91,7 +92,8 @@ MMpermiWC::MMpermiWC(CheckFactory makeCheck, platform::Executor& executor,
     , executor_(executor)
     , center_(center)
 {
-    setStyleSheet(QStringLiteral("QWidget#permissionRow { background: #f4f6fa; border-radius: 10px; }"
+    AppStyle::applyTo(this);
+    setStyleSheet(AppStyle::windowStyleSheet() + QStringLiteral("QWidget#permissionRow { background: #f4f6fa; border-radius: 10px; }"
                                  "QLabel#rowTitle { font-size: 15px; font-weight: 600; color: #1e2431; }"
                                  "QLabel#rowOptional { color: #5b6478; border: 1px solid #b8c0d0; "
                                  "border-radius: 4px; padding: 0 5px; }"
@@ -101,8 +103,7 @@ MMpermiWC::MMpermiWC(CheckFactory makeCheck, platform::Executor& executor,
                                  "QLabel#rowGranted { color: #2e9e62; font-size: 18px; }"
                                  "QLabel#rowResult { color: #a04a00; }"
                                  "QLabel#rowResult[added=\"true\"] { color: #2e9e62; }"
-                                 "QPushButton { background: #3b6df2; color: white; border: none; "
-                                 "border-radius: 5px; padding: 5px 14px; }"));
+                                 "QWidget#permissionRow QPushButton { background: #3b6df2; color: white; }"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 24);
     layout->setSpacing(16);

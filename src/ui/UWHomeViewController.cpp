@@ -1,6 +1,7 @@
 #include "ui/UWHomeViewController.h"
 
 #include "core/AppDelegate.h"
+#include "core/AppStyle.h"
 #include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"
 #include "core/KWLangManager.h"
@@ -233,6 +234,7 @@ void UWHomeViewController::init_ui()
 {
     view_ = new QWidget();
     view_->setObjectName(QStringLiteral("homeRoot"));
+    view_->setFont(AppStyle::font());
     view_->setStyleSheet(QString::fromUtf8(home::kStyle));
     view_->setMinimumSize(home::kMinimumSize);
     view_->resize(home::kStartSize);
