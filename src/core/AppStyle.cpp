@@ -14,8 +14,10 @@ QFont AppStyle::font(int pixelSize)
 {
     QFont font;
     // The CJK family carries Latin, Chinese and Korean glyphs of one design.
-    font.setFamilies({ QStringLiteral("Noto Sans"), QStringLiteral("Noto Sans CJK SC"),
-        QStringLiteral("Noto Sans CJK KR"), QStringLiteral("DejaVu Sans") });
+    // Named first: a family the system lacks would be replaced by whatever
+    // the font configuration offers for it, not by the next in the list.
+    font.setFamilies({ QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Sans CJK KR"),
+        QStringLiteral("DejaVu Sans") });
     font.setPixelSize(pixelSize);
     return font;
 }

@@ -1,5 +1,6 @@
 #include "ui/NoticeArea.h"
 
+#include "core/AppStyle.h"
 #include "core/LGNLocalizedString.h"
 
 #include <QEvent>
@@ -36,7 +37,10 @@ NoticeArea::NoticeArea(QWidget* parent)
     , content_(new QWidget())
     , list_(new QVBoxLayout(content_))
 {
-    setStyleSheet(notice_area::kStyle);
+    // The style sheet names the window's font: under a style sheet the
+    // labels would otherwise fall back to the application's default font.
+    setStyleSheet(notice_area::kStyle
+        + QStringLiteral("QLabel { font-family: \"%1\"; font-size: 13px; }").arg(AppStyle::font().family()));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     content_->setObjectName(QStringLiteral("noticeList"));

@@ -82,7 +82,7 @@ TEST(NoticeTexts, TheReadmeSectionsTheyReferToExist)
     QFile file(qEnvironmentVariable("PRAVIK_TEST_SOURCE_DIR") + QStringLiteral("/../README.md"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "PRAVIK_TEST_SOURCE_DIR is needed";
     const QString readme = QString::fromUtf8(file.readAll());
-    static const QRegularExpression section(QStringLiteral("“([^”]+)” in the README"));
+    static const QRegularExpression section(QStringLiteral("\"([^\"]+)\" in the README"));
     const QString backend = QStringLiteral("PRAVIK_BACKEND_URL"), backendKey = QStringLiteral("BackendBaseURL");
     const QString portal = QStringLiteral("PRAVIK_CHAT_PORTAL_URL"), portalKey = QStringLiteral("ChatPortalURL");
     const struct {

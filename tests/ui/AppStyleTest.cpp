@@ -1,9 +1,13 @@
 // Every window wears the main window's look: its font, colours, spacing and
 // button shapes, drawn by the real widgets offscreen.
 #include "core/AppStyle.h"
+#include "core/KWLangManager.h"
+#include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
+#include "core/NoticeTexts.h"
 #include "core/MMwebconfig.h"
 #include "device/MessageBoxAlertPresenter.h"
+#include "fakes/ScreenShot.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 #include "ui/MMupdateWindow.h"
@@ -87,6 +91,41 @@ TEST_F(AppStyleTest, TheRecorderTheUpdateWindowAndTheAlertsShareTheLook)
     ASSERT_NE(box, nullptr);
     expectTheLook(box, "alert");
     box->close();
+}
+
+// Pictures for a person to look at (PRAVIK_SHOT_DIR; PRAVIK_SHOT_LANG picks
+// the interface language).
+TEST_F(AppStyleTest, PicturesOfTheSecondaryWindows)
+{
+    if (!fakes::screenShotsWanted())
+        GTEST_SKIP() << "PRAVIK_SHOT_DIR is not set";
+    const quint64 language = qEnvironmentVariableIntValue("PRAVIK_SHOT_LANG");
+    const quint64 before = KWLangManager::sharedManager().indexOfUI();
+    KWLangManager::sharedManager().setIndexOfUI(language);
+    const QString suffix = language == 0 ? QStringLiteral("zh") : QStringLiteral("en");
+    {
+        mmShortcutWindow recorder(prefs_, config_, center_);
+        recorder.move(40, 40);
+        recorder.show();
+        user_.setNeewVersion(QStringLiteral("3.1.0"));
+        MMupdateWindow update(user_, commands_);
+        update.move(480, 40);
+        update.show();
+        MessageBoxAlertPresenter alerts;
+        alerts.presentAlert(LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("使用手册")),
+            NoticeTexts::manualNeedsBackend(QStringLiteral("PRAVIK_BACKEND_URL"), QStringLiteral("BackendBaseURL")),
+            { LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("确认")) }, [](int) {});
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget))
+                box->move(40, 340);
+        }
+        EXPECT_FALSE(fakes::saveScreenShot(QStringLiteral("windows-") + suffix).isEmpty());
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget))
+                box->close();
+        }
+    }
+    KWLangManager::sharedManager().setIndexOfUI(before);
 }
 
 } // namespace appstyle

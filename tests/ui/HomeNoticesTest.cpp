@@ -1,3 +1,4 @@
+#include "core/AppStyle.h"
 #include "core/HRPSqliteOperation.h"
 #include "core/StorageCheck.h"
 #include "fakes/TempHome.h"
@@ -8,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMutex>
 #include <QProcess>
@@ -208,6 +210,10 @@ TEST_F(HomeNotices, NoticesLineUpLeaveThePageItsRoomAndCanBeDismissed)
 
     const QList<QWidget*> rows = area->findChildren<QWidget*>(QStringLiteral("noticeRow"));
     ASSERT_EQ(rows.size(), 3);
+    // In the window's font, not the application's default.
+    for (const QLabel* label : area->findChildren<QLabel*>()) {
+        EXPECT_EQ(QFontInfo(label->font()).family(), QFontInfo(AppStyle::font()).family());
+    }
     const QRect pageRect(page->mapTo(view, QPoint(0, 0)), page->size());
     const QRect rowRect(rows[0]->mapTo(view, QPoint(0, 0)), rows[0]->size());
     EXPECT_EQ(rowRect.left(), pageRect.left());

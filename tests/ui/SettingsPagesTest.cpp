@@ -14,9 +14,12 @@
 #include "fakes/FakeKeyTap.h"
 #include "fakes/FakePermissions.h"
 #include "fakes/TempHome.h"
+#include "fakes/ScreenShot.h"
 #include "fakes/VirtualTime.h"
 #include "platform/LoginItem.h"
 #include "platform/Preferences.h"
+#include "platform/UserNotices.h"
+#include "ui/ChatPortalAddress.h"
 #include "ui/IndicatorImage.h"
 #include "ui/MMJsModel.h"
 #include "ui/MMpermiWC.h"
@@ -859,7 +862,7 @@ TEST_F(PagesInBrowserTest, TheCustomCommandFormSaysWhatItDid)
         { "mail", "url", "", "Enter a web address, or click Choose… to pick a file or folder.",
             "News=https://news.example.org" },
         { "", "url", "example.org", "Enter the command word to say.", "News=https://news.example.org" },
-        { " news ", "url", "example.org", "“news” is already a command word. Choose another word.",
+        { " news ", "url", "example.org", "\"news\" is already a command word. Choose another word.",
             "News=https://news.example.org" },
         { "bad", "url", "not an address", "This is not a web address. Enter one like example.com.",
             "News=https://news.example.org" },
@@ -942,6 +945,45 @@ TEST_F(PagesInBrowserTest, MouseSettingsSayTheyWaitForAMouse)
     user.deviceInfo().setDeviceConnectionMode(0);
     center.post(notifications::kHadReloadConnectImage, QVariantMap { { "mode", 0 } });
     EXPECT_TRUE(waitFor([&] { return state() == waiting; })) << state().toStdString();
+}
+
+// Pictures of the main window for a person to look at (PRAVIK_SHOT_DIR, and
+// PRAVIK_SHOT_LANG for the interface language): three notices, the status
+// box without a mouse, the mouse page waiting for one, the command form
+// refusing a word.
+TEST_F(PagesInBrowserTest, PicturesOfTheMainWindow)
+{
+    if (!fakes::screenShotsWanted())
+        GTEST_SKIP() << "PRAVIK_SHOT_DIR is not set";
+    const quint64 language = qEnvironmentVariableIntValue("PRAVIK_SHOT_LANG");
+    const quint64 before = KWLangManager::sharedManager().indexOfUI();
+    KWLangManager::sharedManager().setIndexOfUI(language);
+    languages.setIndexOfUI(language);
+    platform::UserNotices::shared().resetForTesting();
+    BackendAddress::checkUsable(QString());
+    BackendAddress::checkUsable(QStringLiteral("backend.example.org"));
+    ChatPortalAddress::reportNotConfigured();
+    MMCustomCmdItem stored;
+    stored.setType(QStringLiteral("url"));
+    stored.setWord(QStringLiteral("News"));
+    stored.setTodo(QStringLiteral("https://news.example.org"));
+    commands.requestCreateCustomCmd(stored, {});
+
+    auto controller = make(true);
+    controller->view()->resize(1080, 700);
+    controller->view()->show();
+    ASSERT_TRUE(waitFor([&] { return evaluate(*controller, "typeof goToPage").toString() == "function"; }));
+    const QString suffix = language == 0 ? QStringLiteral("zh") : QStringLiteral("en");
+    EXPECT_FALSE(fakes::saveScreenShot(QStringLiteral("main-mouse-") + suffix).isEmpty());
+
+    controller->tableViewSelectionDidChange(2);
+    time.advance(0.31);
+    evaluate(*controller, "document.getElementById('newWord').value = 'news';"
+                          "document.getElementById('newTarget').value = 'example.org';"
+                          "document.getElementById('addCommand').click()");
+    EXPECT_FALSE(fakes::saveScreenShot(QStringLiteral("main-commands-") + suffix).isEmpty());
+    platform::UserNotices::shared().resetForTesting();
+    KWLangManager::sharedManager().setIndexOfUI(before);
 }
 
 } // namespace settingspages

@@ -45,7 +45,7 @@ var TEXTS = {
   needWord: ["请输入指令词", "Enter the command word to say.", "Masukkan kata perintah yang akan diucapkan.", "Nhập từ lệnh cần nói.", "말할 명령어를 입력하세요."],
   needTarget: ["请输入网址，或点击“选择…”选择文件或文件夹", "Enter a web address, or click Choose… to pick a file or folder.", "Masukkan alamat web, atau klik Pilih… untuk memilih file atau folder.", "Nhập địa chỉ web hoặc nhấn Chọn… để chọn tệp hoặc thư mục.", "웹 주소를 입력하거나 선택…을 눌러 파일 또는 폴더를 고르세요."],
   needWordAndTarget: ["请输入指令词，以及它要打开的网址、文件或文件夹", "Enter the command word and the web address, file or folder it opens.", "Masukkan kata perintah dan alamat web, file, atau folder yang dibukanya.", "Nhập từ lệnh và địa chỉ web, tệp hoặc thư mục mà nó mở.", "명령어와 그 명령이 열 웹 주소, 파일 또는 폴더를 입력하세요."],
-  duplicateWord: ["“%@”已经是一条指令，请换一个指令词", "“%@” is already a command word. Choose another word.", "“%@” sudah menjadi kata perintah. Pilih kata lain.", "“%@” đã là một từ lệnh. Hãy chọn từ khác.", "“%@”은(는) 이미 명령어입니다. 다른 단어를 고르세요."],
+  duplicateWord: ["“%@”已经是一条指令，请换一个指令词", "\"%@\" is already a command word. Choose another word.", "\"%@\" sudah menjadi kata perintah. Pilih kata lain.", "\"%@\" đã là một từ lệnh. Hãy chọn từ khác.", "\"%@\"은(는) 이미 명령어입니다. 다른 단어를 고르세요."],
   notWebAddress: ["这不是网址，请输入类似 example.com 的网址", "This is not a web address. Enter one like example.com.", "Ini bukan alamat web. Masukkan seperti example.com.", "Đây không phải địa chỉ web. Hãy nhập dạng example.com.", "웹 주소가 아닙니다. example.com 같은 주소를 입력하세요."],
   remove: ["删除", "Remove", "Hapus", "Xóa", "삭제"],
   voiceTitle: ["语音指令设置", "Voice Command Settings", "Pengaturan Perintah Suara", "Cài đặt lệnh giọng nói", "음성 명령 설정"],
