@@ -11,7 +11,11 @@ class NoticeTexts {
 public:
     static QString backendNotConfigured(const QString& variable, const QString& settingKey);
     static QString backendInvalid(const QString& address);
+    static QString chatPortalNotConfigured(const QString& variable, const QString& settingKey);
     static QString backendUnreachable(const QString& address, const QString& reason);
+    // What needs the back end and why it cannot be had without one.
+    static QString manualNeedsBackend(const QString& variable, const QString& settingKey);
+    static QString updatesNeedBackend(const QString& variable, const QString& settingKey);
     static QString commandDatabaseDamaged(const QString& path, const QString& reason, const QString& keptAs);
     static QString storageNotWritable(const QString& folder, const QString& reason);
 

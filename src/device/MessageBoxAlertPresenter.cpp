@@ -1,6 +1,7 @@
 #include "device/MessageBoxAlertPresenter.h"
 
 #include "core/AppDelegate.h"
+#include "core/AppStyle.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -10,12 +11,15 @@ void MessageBoxAlertPresenter::presentAlert(const QString& messageText, const QS
 {
     QWidget* window = AppDelegate::shared() ? AppDelegate::shared()->window() : nullptr;
     auto* box = new QMessageBox(window);
+    AppStyle::applyTo(box);
     box->setIcon(QMessageBox::Information);
     box->setText(messageText);
     box->setInformativeText(informativeText);
     QList<QAbstractButton*> added;
     for (const QString& title : buttons)
         added.append(box->addButton(title, QMessageBox::ActionRole));
+    if (!added.isEmpty())
+        box->setDefaultButton(qobject_cast<QPushButton*>(added.first()));
     box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(box, &QMessageBox::finished, box, [box, added, completion = std::move(completion)] {

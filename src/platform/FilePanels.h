@@ -22,9 +22,9 @@ public:
         QWidget* window, const QString& proposedName, const QString& message, const QString& suffix)
         = 0;
     // One existing file or folder, starting in startFolder; the user may make
-    // new folders. prompt is the text of the choose button.
+    // new folders. title heads the panel; prompt is the text of the choose button.
     virtual std::optional<QString> chooseFileOrFolder(
-        QWidget* window, const QString& prompt, const QString& startFolder)
+        QWidget* window, const QString& title, const QString& prompt, const QString& startFolder)
         = 0;
 
     // Qt's file dialogs unless a test installed its own.

@@ -62,9 +62,9 @@ std::optional<QString> QtFilePanels::chooseSaveLocation(
 }
 
 std::optional<QString> QtFilePanels::chooseFileOrFolder(
-    QWidget* window, const QString& prompt, const QString& startFolder)
+    QWidget* window, const QString& title, const QString& prompt, const QString& startFolder)
 {
-    FileOrFolderDialog dialog(window);
+    FileOrFolderDialog dialog(window, title);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, false);

@@ -11,7 +11,7 @@ public:
     std::optional<QString> chooseSaveLocation(
         QWidget* window, const QString& proposedName, const QString& message, const QString& suffix) override;
     std::optional<QString> chooseFileOrFolder(
-        QWidget* window, const QString& prompt, const QString& startFolder) override;
+        QWidget* window, const QString& title, const QString& prompt, const QString& startFolder) override;
 };
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "ui/ApplicationWindows.h"
 
+#include "core/BackendAddress.h"
 #include "core/MMUserInfo.h"
 #include "device/BLEModel.h"
 #include "device/MessageBoxAlertPresenter.h"
@@ -48,7 +49,7 @@ std::shared_ptr<ApplicationWindows> ApplicationWindows::create(
     return std::make_shared<ApplicationWindows>(
         Services { chat, translation, MMUserInfo::sharedMMUserInfo(), UWCmdService::sharedUWCmdService(),
             platform::Preferences::standard(), platform::NotificationCenter::defaultCenter(), messageBoxes,
-            [] { return std::make_unique<MMupdateInfo>(); },
+            [] { return std::make_unique<MMupdateInfo>(); }, [] { return BackendAddress::configured(); },
             [](double seconds) { BLEModel::sharedManager().waitingForConnectMouseWithDaley(seconds); } });
 }
 
@@ -97,7 +98,7 @@ void ApplicationWindows::checkVersion()
 
 void ApplicationWindows::checkNewVersion()
 {
-    VersionCheckAction action(services_.user, services_.alerts, services_.makeUpdateCheck,
+    VersionCheckAction action(services_.user, services_.alerts, services_.updateSource(), services_.makeUpdateCheck,
         [this, alive = std::weak_ptr<bool>(alive_)] {
             if (!alive.expired())
                 showUpdateWindow();

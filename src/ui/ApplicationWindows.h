@@ -41,6 +41,7 @@ public:
         platform::NotificationCenter& center;
         DeviceAlertPresenter& alerts;
         UpdateCheckFactory makeUpdateCheck; // required
+        std::function<QString()> updateSource; // required: the back end the update checks ask
         BleRetry bleRetry; // required
     };
 

@@ -1,6 +1,7 @@
 #include "ui/ChatPortalAddress.h"
 
 #include "platform/Preferences.h"
+#include "core/NoticeTexts.h"
 #include "platform/UserNotices.h"
 
 const char* const ChatPortalAddress::kEnvironmentVariable = "PRAVIK_CHAT_PORTAL_URL";
@@ -35,8 +36,7 @@ QString ChatPortalAddress::configured()
 void ChatPortalAddress::reportNotConfigured()
 {
     if (platform::UserNotices::shared().post(kNotConfiguredNotice,
-            QStringLiteral("The AI assistant's portal is not configured: set %1 or the setting %2 to its address.")
-                .arg(QString::fromLatin1(kEnvironmentVariable), kPreferenceKey)))
+            NoticeTexts::chatPortalNotConfigured(QString::fromLatin1(kEnvironmentVariable), kPreferenceKey)))
         qWarning("Chat: no portal address is configured (%s or the setting %s)", kEnvironmentVariable,
             qUtf8Printable(kPreferenceKey));
 }

@@ -1,5 +1,6 @@
 #include "ui/MMJsModel.h"
 
+#include "core/AppStyle.h"
 #include "core/KWLangManager.h"
 #include "core/LGNLocalizedString.h"
 #include "core/MMDeviceInfo.h"
@@ -125,6 +126,7 @@ MMJsModel::Services MMJsModel::sharedServices()
             auto* box = new QMessageBox(QMessageBox::Information,
                 LGNLocalizedString::lgnAppLocalizedString(kNoticeTitle),
                 LGNLocalizedString::lgnAppLocalizedString(kNoticeTitle), QMessageBox::NoButton, parent);
+            AppStyle::applyTo(box);
             box->setInformativeText(LGNLocalizedString::lgnAppLocalizedString(kNoticeText));
             box->addButton(
                 LGNLocalizedString::lgnAppLocalizedString(kNoticeConfirm), QMessageBox::AcceptRole);
@@ -205,6 +207,8 @@ QString MMJsModel::readUserDefaultWebConfig1st() const
         { QStringLiteral("product_model_name"),
             jsmodel::described(services_.user.deviceInfo().productModelString()) },
         { QStringLiteral("product_myDev_name"), readMyDevModel() },
+        // Whether a mouse is linked now: the settings kept in the mouse wait for one.
+        { QStringLiteral("mouse_connected"), services_.user.deviceInfo().DeviceConnectionMode() != 0 ? "1" : "0" },
     });
 }
 

@@ -1,5 +1,6 @@
 #include "ui/MMpermiWC.h"
 
+#include "core/AppStyle.h"
 #include "core/LGNLocalizedString.h"
 #include "core/Notifications.h"
 #include "device/MMpermissionCheck.h"
@@ -10,6 +11,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 const QString MMpermiWC::kInputHowTo
@@ -26,6 +28,19 @@ constexpr double kPollInterval = 1.0;
 const QString kOptional = QStringLiteral("可选");
 const QString kClose = QStringLiteral("关闭");
 const QString kRulesFile = QStringLiteral("udev/70-pravik.rules");
+const QString kAdded = QStringLiteral("已添加。");
+
+// Why "Add" could not add a row's permission, by row: only input access can
+// be asked for by the application itself.
+const QString& notAddedText(size_t row)
+{
+    static const QString texts[] = {
+        QStringLiteral("仍然无法使用输入设备：请在终端运行上面的命令，然后拔下接收器再插上。"),
+        QStringLiteral("PraVik 无法自行添加蓝牙：没有找到蓝牙适配器，或蓝牙服务没有运行。请按上面的说明操作。"),
+        QStringLiteral("PraVik 无法自行允许读取屏幕：这由桌面会话决定。请按上面的说明操作。"),
+    };
+    return texts[row];
+}
 
 struct RowText {
     QString title, subTitle, howTo;
@@ -77,7 +92,8 @@ MMpermiWC::MMpermiWC(CheckFactory makeCheck, platform::Executor& executor,
     , executor_(executor)
     , center_(center)
 {
-    setStyleSheet(QStringLiteral("QWidget#permissionRow { background: #f4f6fa; border-radius: 10px; }"
+    AppStyle::applyTo(this);
+    setStyleSheet(AppStyle::windowStyleSheet() + QStringLiteral("QWidget#permissionRow { background: #f4f6fa; border-radius: 10px; }"
                                  "QLabel#rowTitle { font-size: 15px; font-weight: 600; color: #1e2431; }"
                                  "QLabel#rowOptional { color: #5b6478; border: 1px solid #b8c0d0; "
                                  "border-radius: 4px; padding: 0 5px; }"
@@ -85,8 +101,9 @@ MMpermiWC::MMpermiWC(CheckFactory makeCheck, platform::Executor& executor,
                                  "QLabel#rowCommand { background: #1e2431; color: #e8ecf4; border-radius: 4px; "
                                  "padding: 6px 8px; }"
                                  "QLabel#rowGranted { color: #2e9e62; font-size: 18px; }"
-                                 "QPushButton { background: #3b6df2; color: white; border: none; "
-                                 "border-radius: 5px; padding: 5px 14px; }"));
+                                 "QLabel#rowResult { color: #a04a00; }"
+                                 "QLabel#rowResult[added=\"true\"] { color: #2e9e62; }"
+                                 "QWidget#permissionRow QPushButton { background: #3b6df2; color: white; }"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 24);
     layout->setSpacing(16);
@@ -101,7 +118,10 @@ MMpermiWC::MMpermiWC(CheckFactory makeCheck, platform::Executor& executor,
         auto* grid = new QGridLayout(box);
         grid->setContentsMargins(16, 12, 16, 12);
         Row row { new QLabel(box), new QLabel(box), new QLabel(box), new QLabel(box), new QLabel(box),
-            new QLabel(box), new QPushButton(box), false };
+            new QLabel(box), new QPushButton(box), new QLabel(box), false, false, QString() };
+        row.result->setObjectName(QStringLiteral("rowResult"));
+        row.result->setWordWrap(true);
+        row.result->hide();
         row.title->setObjectName(QStringLiteral("rowTitle"));
         row.optional->setObjectName(QStringLiteral("rowOptional"));
         row.optional->setVisible(guide::rowTexts().at(size_t(i)).optional);
@@ -126,6 +146,7 @@ MMpermiWC::MMpermiWC(CheckFactory makeCheck, platform::Executor& executor,
         grid->addWidget(row.subTitle, 1, 0);
         grid->addWidget(row.howTo, 2, 0, 1, 2);
         grid->addWidget(row.command, 3, 0, 1, 2);
+        grid->addWidget(row.result, 4, 0, 1, 2);
         grid->addWidget(row.state, 0, 1, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(row.addBtn, 0, 1, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
         grid->setColumnStretch(0, 1);
@@ -168,6 +189,7 @@ void MMpermiWC::init_uidata()
         rows_[i].subTitle->setText(guide::tr(text.subTitle));
         rows_[i].howTo->setText(guide::tr(text.howTo));
         rows_[i].addBtn->setText(guide::tr(QStringLiteral("添加")));
+        rows_[i].result->setText(rows_[i].resultKey.isEmpty() ? QString() : guide::tr(rows_[i].resultKey));
     }
     closeBtn_->setText(guide::tr(guide::kClose));
 }
@@ -179,6 +201,7 @@ void MMpermiWC::reloadRows()
         row.howTo->setVisible(!row.granted);
         row.command->setVisible(!row.granted && !row.command->text().isEmpty());
         row.state->setVisible(row.granted);
+        row.result->setVisible(!row.resultKey.isEmpty());
     }
 }
 
@@ -195,7 +218,8 @@ MMpermiWC::RowView MMpermiWC::rowView(int row) const
     if (row < 0 || size_t(row) >= rows_.size())
         return {};
     const Row& r = rows_[size_t(row)];
-    return { r.title->text(), r.subTitle->text(), r.howTo->text(), r.command->text(), !r.optional->isHidden() };
+    return { r.title->text(), r.subTitle->text(), r.howTo->text(), r.command->text(),
+        r.resultKey.isEmpty() ? QString() : r.result->text(), !r.optional->isHidden() };
 }
 
 void MMpermiWC::scheduleTick()
@@ -224,6 +248,17 @@ void MMpermiWC::getPermisstionState()
         rows_[0].granted = check->permissionOfAccessibility() && check->keysTaken();
         rows_[1].granted = check->permissionOfBluetooth();
         rows_[2].granted = check->permissionOfcScreen();
+        for (size_t i = 0; i < rows_.size(); ++i) {
+            Row& row = rows_[i];
+            if (!row.added)
+                continue;
+            row.added = false;
+            row.resultKey = row.granted ? guide::kAdded : guide::notAddedText(i);
+            row.result->setText(guide::tr(row.resultKey));
+            row.result->setProperty("added", row.granted);
+            row.result->style()->unpolish(row.result);
+            row.result->style()->polish(row.result);
+        }
         reloadRows();
         if (rows_[0].granted && !mouseReadyPosted_) {
             // Once: the rest of the application starts what waited for it.
@@ -239,6 +274,7 @@ void MMpermiWC::addBtnAction(int row)
 {
     if (!check_ || row < 0 || row > 2)
         return;
+    rows_[size_t(row)].added = true;
     if (row == 0)
         check_->requestAccessibilityAuth();
     getPermisstionState();

@@ -45,6 +45,7 @@ public:
     // What a row shows, for tests and diagnostics.
     struct RowView {
         QString title, subTitle, howTo, command;
+        QString result; // what the last "Add" did or why it could not
         bool optional = false;
     };
     RowView rowView(int row) const;
@@ -59,7 +60,10 @@ private:
         QLabel* howTo;
         QLabel* command;
         QPushButton* addBtn;
+        QLabel* result;
         bool granted = false;
+        bool added = false; // "Add" was pressed: the next check's answer is told in the row
+        QString resultKey;
     };
     void init_uidata();
     void reloadRows();

@@ -108,8 +108,10 @@ void MMupdateInfo::checkVersion(std::function<void(Outcome)> callback)
             user.setUpdateURL(reply.url);
             callback(outcomeFor(reply, myVersion, user.jumpVersion()));
         },
-        [callback](const HttpFailure& failure) {
+        [callback, address = backendBaseUrl_](const HttpFailure& failure) {
             qWarning("MMupdateInfo: the update check failed: %s", qPrintable(failure.message));
+            if (failure.kind == HttpFailure::Kind::Transport || failure.kind == HttpFailure::Kind::Timeout)
+                BackendAddress::reportUnreachable(address, failure.message);
             callback(Outcome::Unknown);
         });
 }

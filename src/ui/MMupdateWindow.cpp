@@ -1,5 +1,6 @@
 #include "ui/MMupdateWindow.h"
 
+#include "core/AppStyle.h"
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/Notifications.h"
@@ -41,12 +42,10 @@ MMupdateWindow::MMupdateWindow(MMUserInfo& user, UWCmdService& commands, QWidget
 {
     setObjectName(QStringLiteral("MMupdateWindow"));
     setAttribute(Qt::WA_DeleteOnClose, false);
+    AppStyle::applyTo(this);
     titleLb_ = new QLabel(this);
     titleLb_->setTextFormat(Qt::PlainText);
-    QFont titleFont = titleLb_->font();
-    titleFont.setPixelSize(15);
-    titleFont.setBold(true);
-    titleLb_->setFont(titleFont);
+    titleLb_->setProperty("role", QStringLiteral("title"));
     infoTF_ = new QLabel(this);
     infoTF_->setTextFormat(Qt::PlainText);
     infoTF_->setWordWrap(true);
@@ -63,8 +62,8 @@ MMupdateWindow::MMupdateWindow(MMUserInfo& user, UWCmdService& commands, QWidget
     buttons->addWidget(jumpButton_);
     buttons->addWidget(donwLoadButton_);
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(24, 20, 24, 18);
-    column->setSpacing(10);
+    column->setContentsMargins(AppStyle::kMargin, AppStyle::kMargin - 4, AppStyle::kMargin, AppStyle::kMargin - 6);
+    column->setSpacing(AppStyle::kSpacing);
     column->addWidget(titleLb_);
     column->addWidget(infoTF_);
     column->addStretch();

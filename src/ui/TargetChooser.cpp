@@ -6,14 +6,13 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 const QString TargetChooser::kPromptKey = QStringLiteral("选择");
+const QString TargetChooser::kTitleKey = QStringLiteral("选择此指令要打开的文件或文件夹");
 const QString TargetChooser::kPageFunction = QStringLiteral("executionLocationLoad");
 
 TargetChooser::TargetChooser(QWidget* window)
-    : TargetChooser(platform::FilePanels::shared(),
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), window)
+    : TargetChooser(platform::FilePanels::shared(), QDir::homePath(), window)
 {
 }
 
@@ -27,7 +26,8 @@ TargetChooser::TargetChooser(platform::FilePanels& panels, QString startFolder, 
 void TargetChooser::changeFolderAction(const PageCall& sendToPage)
 {
     const std::optional<QString> chosen
-        = panels_.chooseFileOrFolder(window_, LGNLocalizedString::lgnAppLocalizedString(kPromptKey), startFolder_);
+        = panels_.chooseFileOrFolder(window_, LGNLocalizedString::lgnAppLocalizedString(kTitleKey),
+            LGNLocalizedString::lgnAppLocalizedString(kPromptKey), startFolder_);
     if (!chosen || !sendToPage)
         return;
     sendToPage(pageScript(addressText(*chosen)));

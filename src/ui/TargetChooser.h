@@ -21,12 +21,13 @@ class FilePanels;
 class TargetChooser {
 public:
     static const QString kPromptKey; // "选择"
+    static const QString kTitleKey; // the panel's title: what is being chosen
     static const QString kPageFunction; // "executionLocationLoad"
 
     // Sends a script to the settings page.
     using PageCall = std::function<void(const QString& script)>;
 
-    // Starts in the user's own documents folder, over the given window.
+    // Starts in the user's home folder, over the given window.
     explicit TargetChooser(QWidget* window);
     TargetChooser(platform::FilePanels& panels, QString startFolder, QWidget* window = nullptr);
 

@@ -1,6 +1,7 @@
 #include "ui/UWHomeViewController.h"
 
 #include "core/AppDelegate.h"
+#include "core/AppStyle.h"
 #include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"
 #include "core/KWLangManager.h"
@@ -11,6 +12,7 @@
 #include "core/Notifications.h"
 #include "core/StorageCheck.h"
 #include "device/MMpermissionCheck.h"
+#include "device/MessageBoxAlertPresenter.h"
 #include "platform/GlobalQueue.h"
 #include "platform/MainQueue.h"
 #include "platform/Resources.h"
@@ -66,6 +68,7 @@ const QString kMinimise = QStringLiteral("最小化");
 const QString kClose = QStringLiteral("关闭");
 const QString kSearching = QStringLiteral("检索中");
 const QString kVersion = QStringLiteral("版本号");
+const QString kBatteryLevel = QStringLiteral("电量 %@");
 const QString kManualPath = QStringLiteral("/manual/KZ-31.html");
 const QString kMode = QStringLiteral("mode");
 const QString kIdx = QStringLiteral("idx");
@@ -106,6 +109,28 @@ QString connectWords(qlonglong mode)
     if (std::find(std::begin(kBluetoothModes), std::end(kBluetoothModes), mode) != std::end(kBluetoothModes))
         return tr(kBluetooth);
     return QString();
+}
+
+// "Version: 1.0.0"; a build number is added only when it says something more.
+QString versionLine(const QString& version, const QString& build)
+{
+    QString line = QStringLiteral("%1: %2").arg(tr(kVersion), version);
+    if (!build.isEmpty() && build != version)
+        line += QStringLiteral(" (%1)").arg(build);
+    return line;
+}
+
+// The words beside the link picture: how the mouse is connected, or that it is not.
+QString linkWords(qlonglong mode)
+{
+    const QString words = connectWords(mode);
+    return words.isEmpty() ? tr(kNotConnected) : words;
+}
+
+// The words beside the battery picture; none while no level is known.
+QString batteryWords(const QString& percentage)
+{
+    return percentage.isEmpty() ? QString() : tr(kBatteryLevel).replace(QStringLiteral("%@"), percentage);
 }
 
 const char* const kStyle = R"CSS(
@@ -210,6 +235,7 @@ void UWHomeViewController::init_ui()
 {
     view_ = new QWidget();
     view_->setObjectName(QStringLiteral("homeRoot"));
+    view_->setFont(AppStyle::font());
     view_->setStyleSheet(QString::fromUtf8(home::kStyle));
     view_->setMinimumSize(home::kMinimumSize);
     view_->resize(home::kStartSize);
@@ -291,8 +317,20 @@ void UWHomeViewController::init_ui()
     });
     QObject::connect(manual, &QPushButton::clicked, view_, [this] {
         const QString backend = BackendAddress::configured();
-        if (!BackendAddress::checkUsable(backend))
+        // The manual is served by the back end: without a usable address
+        // the click says so (the notice at the top may have been dismissed).
+        switch (BackendAddress::stateOf(backend)) {
+        case BackendAddress::State::Usable:
+            break;
+        case BackendAddress::State::NotConfigured:
+            tell(home::tr(home::kManual),
+                NoticeTexts::manualNeedsBackend(
+                    QString::fromLatin1(BackendAddress::kEnvironmentVariable), BackendAddress::kPreferenceKey));
             return;
+        case BackendAddress::State::Invalid:
+            tell(home::tr(home::kManual), NoticeTexts::backendInvalid(backend));
+            return;
+        }
         const QString address = QUrl(backend).resolved(QUrl(home::kManualPath)).toString();
         if (environment_.openUrl)
             environment_.openUrl(address);
@@ -369,16 +407,18 @@ void UWHomeViewController::initUIData()
     for (const home::MenuEntry& entry : home::menuEntries())
         leftMenuTableView_->addItem(home::tr(entry.title));
     leftMenuTableView_->setCurrentRow(leftTableViewSelectedIndex_);
-    versionLb_->setText(home::tr(
-        QStringLiteral("%1: %2 (%3)")
-            .arg(home::tr(home::kVersion), MMUserInfo::myVersion(), QCoreApplication::applicationVersion())));
+    versionLb_->setText(home::versionLine(MMUserInfo::myVersion(), QCoreApplication::applicationVersion()));
     for (QPushButton* button : view_->findChildren<QPushButton*>()) {
         const QString key = button->property("toolTipKey").toString();
         if (!key.isEmpty())
             button->setToolTip(home::tr(key));
     }
+    if (notices_)
+        notices_->retranslate();
     if (connectLb_)
-        connectLb_->setText(home::connectWords(connectMode_));
+        connectLb_->setText(home::linkWords(connectMode_));
+    if (batteryLb_ && !batteryLb_->text().isEmpty())
+        batteryLb_->setText(home::batteryWords(jsModel().services().user.deviceInfo().batteryPercentage()));
     updateStatusToolTip();
 }
 
@@ -696,8 +736,11 @@ void UWHomeViewController::reloadConnectImageNoti(const QVariant& object)
         return;
     }
     setIndicator(deviceConnectModeImage_, &connectImage_, QStringLiteral("connect_mode%1").arg(mode));
+    // The mouse page's settings that live in the mouse follow the link.
+    if ((connectMode_ == 0) != (mode == 0))
+        js_ocSendMsgWithString(jsModel().reloadWithIndex(0));
     connectMode_ = mode;
-    connectLb_->setText(home::connectWords(mode));
+    connectLb_->setText(home::linkWords(mode));
     updateStatusToolTip();
     if (mode == 0) {
         setIndicator(batteryImgView_, &batteryImage_, QStringLiteral("disconnected"));
@@ -732,7 +775,7 @@ void UWHomeViewController::reloadDianciImageNoti()
     const MMDeviceInfo& device = jsModel().services().user.deviceInfo();
     setIndicator(batteryImgView_, &batteryImage_,
         QStringLiteral("battery%1").arg(IndicatorImage::batteryLevel(device.batteryfloat())));
-    batteryLb_->setText(device.batteryPercentage());
+    batteryLb_->setText(home::batteryWords(device.batteryPercentage()));
 }
 
 void UWHomeViewController::refreshUIData()
@@ -790,6 +833,9 @@ QString UWHomeViewController::versionText() const
 void UWHomeViewController::webViewDidFinishNavigation()
 {
     js_ocSendMsgWithString(jsModel().reloadWithIndex(0));
+    // The stored commands go with the first data, so their page never shows
+    // "no commands" while the list is on its way.
+    js_ocSendMsgWithString(jsModel().oc_sendCustomCmdList());
     js_ocSendMsgWithString(jsModel().loadSomeObjFirst());
 }
 
@@ -802,6 +848,16 @@ void UWHomeViewController::js_ocSendMsgWithString(const QString& script)
         sentScripts_.removeFirst();
     if (webView_)
         webView_->evaluate(script);
+}
+
+void UWHomeViewController::tell(const QString& title, const QString& text)
+{
+    if (environment_.tell) {
+        environment_.tell(title, text);
+        return;
+    }
+    static MessageBoxAlertPresenter messageBoxes;
+    messageBoxes.presentAlert(title, text, { home::tr(QStringLiteral("确认")) }, [](int) {});
 }
 
 void UWHomeViewController::tableViewSelectionDidChange(int row)

@@ -38,6 +38,9 @@ struct UWHomeEnvironment {
     std::shared_ptr<SecondaryWindows> windows; // none: no secondary windows (tests)
     std::function<void(bool)> setLoginItem; // start at login on or off
     std::function<void(const QString&)> openUrl;
+    // Tells the user something in a dialog over the main window: its title
+    // and text. None: a message box.
+    std::function<void(const QString& title, const QString& text)> tell;
     platform::Executor* mainQueue = nullptr; // none: the main queue
     QString pagesFolder; // none: the "h5" resources
     bool webView = true; // false: no pages (tests without a browser)
@@ -146,6 +149,7 @@ private:
     void reloadDianciImageNoti();
     void webViewDidFinishNavigation();
     void js_ocSendMsgWithString(const QString& script);
+    void tell(const QString& title, const QString& text);
     void sendMyAppListToJS();
     void sendCustomCommandList();
     void myAppListRefreshAction();

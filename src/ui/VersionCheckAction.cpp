@@ -1,6 +1,8 @@
 #include "ui/VersionCheckAction.h"
 
+#include "core/BackendAddress.h"
 #include "core/LGNLocalizedString.h"
+#include "core/NoticeTexts.h"
 #include "core/MMUserInfo.h"
 #include "device/DeviceAlertPresenter.h"
 
@@ -15,10 +17,11 @@ const QString kCancelKey = QStringLiteral("取消");
 
 } // namespace version_check
 
-VersionCheckAction::VersionCheckAction(MMUserInfo& user, DeviceAlertPresenter& alerts, CheckFactory makeCheck,
-    std::function<void()> showUpdateWindow)
+VersionCheckAction::VersionCheckAction(MMUserInfo& user, DeviceAlertPresenter& alerts, QString backendAddress,
+    CheckFactory makeCheck, std::function<void()> showUpdateWindow)
     : user_(user)
     , alerts_(alerts)
+    , backendAddress_(std::move(backendAddress))
     , makeCheck_(std::move(makeCheck))
     , showUpdateWindow_(std::move(showUpdateWindow))
 {
@@ -27,6 +30,21 @@ VersionCheckAction::VersionCheckAction(MMUserInfo& user, DeviceAlertPresenter& a
 void VersionCheckAction::web_checkNewVersionAction()
 {
     user_.setJumpVersion(QString());
+    const auto tr = LGNLocalizedString::lgnAppLocalizedString;
+    switch (BackendAddress::stateOf(backendAddress_)) {
+    case BackendAddress::State::Usable:
+        break;
+    case BackendAddress::State::NotConfigured:
+        alerts_.presentAlert(tr(kTitleKey),
+            NoticeTexts::updatesNeedBackend(
+                QString::fromLatin1(BackendAddress::kEnvironmentVariable), BackendAddress::kPreferenceKey),
+            { tr(version_check::kConfirmKey) }, [](int) {});
+        return;
+    case BackendAddress::State::Invalid:
+        alerts_.presentAlert(tr(kTitleKey), NoticeTexts::backendInvalid(backendAddress_),
+            { tr(version_check::kConfirmKey) }, [](int) {});
+        return;
+    }
     const std::unique_ptr<MMupdateInfo> check = makeCheck_();
     // The check may go away before it answers; the answer holds what it needs.
     check->checkVersion([&alerts = alerts_, showUpdateWindow = showUpdateWindow_](MMupdateInfo::Outcome outcome) {

@@ -1,5 +1,6 @@
 #include "ui/mmShortcutWindow.h"
 
+#include "core/AppStyle.h"
 #include "core/LGNLocalizedString.h"
 #include "core/MMwebconfig.h"
 #include "core/Notifications.h"
@@ -80,16 +81,20 @@ mmShortcutWindow::mmShortcutWindow(
     , config_(config)
     , center_(center)
 {
+    AppStyle::applyTo(this);
     titleString_ = new QLabel(this);
+    titleString_->setProperty("role", QStringLiteral("title"));
     shortcutView_ = new QLabel(this);
     shortcutView_->setAlignment(Qt::AlignCenter);
-    shortcutView_->setStyleSheet(QStringLiteral(
-        "QLabel { border: 1px solid #1191FE; border-radius: 6px; padding: 8px; font-size: 18px; }"));
+    shortcutView_->setStyleSheet(QStringLiteral("QLabel { border: 1px solid %1; border-radius: 6px; padding: 8px;"
+                                                " font-size: 18px; background: #f6f8fb; }")
+                                     .arg(AppStyle::kAccent.name()));
     prompt_ = new QLabel(this);
     prompt_->setWordWrap(true);
+    prompt_->setProperty("role", QStringLiteral("muted"));
     hint_ = new QLabel(this);
     hint_->setWordWrap(true);
-    hint_->setStyleSheet(QStringLiteral("QLabel { color: #c0392b; }"));
+    hint_->setProperty("role", QStringLiteral("error"));
     // The button never takes the keyboard: every key goes to the recorder.
     cancel_ = new QPushButton(this);
     cancel_->setFocusPolicy(Qt::NoFocus);
@@ -98,6 +103,8 @@ mmShortcutWindow::mmShortcutWindow(
     buttons->addStretch();
     buttons->addWidget(cancel_);
     auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(AppStyle::kMargin, AppStyle::kMargin - 4, AppStyle::kMargin, AppStyle::kMargin - 6);
+    layout->setSpacing(AppStyle::kSpacing);
     layout->addWidget(titleString_);
     layout->addWidget(prompt_);
     layout->addWidget(shortcutView_);

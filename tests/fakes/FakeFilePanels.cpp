@@ -19,9 +19,10 @@ std::optional<QString> FakeFilePanels::chooseSaveLocation(
     return choice_;
 }
 
-std::optional<QString> FakeFilePanels::chooseFileOrFolder(QWidget*, const QString& prompt, const QString& startFolder)
+std::optional<QString> FakeFilePanels::chooseFileOrFolder(
+    QWidget*, const QString& title, const QString& prompt, const QString& startFolder)
 {
-    requests_.append({ QStringLiteral("open"), { prompt, startFolder } });
+    requests_.append({ QStringLiteral("open"), { title, prompt, startFolder } });
     return choice_;
 }
 

@@ -14,7 +14,7 @@ class FakeFilePanels final : public platform::FilePanels {
 public:
     struct Request {
         QString kind; // "save" or "open"
-        QStringList texts; // save: name, message, suffix; open: prompt, start folder
+        QStringList texts; // save: name, message, suffix; open: title, prompt, start folder
     };
 
     FakeFilePanels();
@@ -25,7 +25,7 @@ public:
     std::optional<QString> chooseSaveLocation(
         QWidget* window, const QString& proposedName, const QString& message, const QString& suffix) override;
     std::optional<QString> chooseFileOrFolder(
-        QWidget* window, const QString& prompt, const QString& startFolder) override;
+        QWidget* window, const QString& title, const QString& prompt, const QString& startFolder) override;
 
     void setChoice(std::optional<QString> choice) { choice_ = std::move(choice); }
     const QList<Request>& requests() const { return requests_; }

@@ -40,15 +40,16 @@ TEST(QtFilePanelsTest, TheOpenPanelTakesAFileOrAFolder)
     platform::QtFilePanels panels;
     for (const QString& target : { file, folder }) {
         answerNextFilePanel([target](QFileDialog& dialog) {
+            EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Pick"));
             dialog.selectFile(target);
             static_cast<QDialog&>(dialog).accept(); // what the accept button does
         });
-        const std::optional<QString> chosen = panels.chooseFileOrFolder(nullptr, QStringLiteral("Choose"), dir.path());
+        const std::optional<QString> chosen = panels.chooseFileOrFolder(nullptr, QStringLiteral("Pick"), QStringLiteral("Choose"), dir.path());
         ASSERT_TRUE(chosen.has_value());
         EXPECT_EQ(*chosen, QDir::cleanPath(target));
     }
     answerNextFilePanel([](QFileDialog& dialog) { dialog.reject(); });
-    EXPECT_FALSE(panels.chooseFileOrFolder(nullptr, QStringLiteral("Choose"), dir.path()).has_value());
+    EXPECT_FALSE(panels.chooseFileOrFolder(nullptr, QStringLiteral("Pick"), QStringLiteral("Choose"), dir.path()).has_value());
 }
 
 TEST(QtFilePanelsTest, TheSavePanelProposesTheNameAndKeepsTheSuffix)

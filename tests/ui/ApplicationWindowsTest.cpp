@@ -66,6 +66,7 @@ protected:
             [this] {
                 return std::make_unique<MMupdateInfo>(user, http, backend.baseUrl(), QStringLiteral("2.0.0"));
             },
+            [this] { return backend.baseUrl(); },
             [this](double seconds) { bleRetries << seconds; } });
     }
 

@@ -1,3 +1,4 @@
+#include "core/AppStyle.h"
 #include "core/HRPSqliteOperation.h"
 #include "core/StorageCheck.h"
 #include "fakes/TempHome.h"
@@ -8,10 +9,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStyle>
+#include <QToolButton>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -178,6 +182,57 @@ TEST_F(HomeNotices, WithNothingToTellTheNoticeAreaStaysHidden)
 
     platform::UserNotices::shared().post(QStringLiteral("k"), QStringLiteral("now there is something"));
     EXPECT_TRUE(area->isVisible());
+}
+
+// Three long notices in the smallest window: they line up with the page and
+// its tip bar, scroll within their strip instead of squeezing the page, and
+// each can be put away for this start.
+TEST_F(HomeNotices, NoticesLineUpLeaveThePageItsRoomAndCanBeDismissed)
+{
+    HRPSqliteOperation database(home.path() + QStringLiteral("/db.sqlite"));
+    UWHomeViewController controller(database);
+    QWidget* view = controller.view();
+    view->resize(view->minimumSize());
+    view->show();
+    const QString longText = QStringLiteral("A notice long enough to wrap over several lines in a narrow window. ").repeated(4);
+    for (const char* key : { "one", "two", "three" })
+        platform::UserNotices::shared().post(QString::fromUtf8(key), QString::fromUtf8(key) + u' ' + longText);
+    QCoreApplication::processEvents(); // the notices arrive
+    QCoreApplication::processEvents(); // and are laid out
+    auto* area = view->findChild<NoticeArea*>();
+    ASSERT_NE(area, nullptr);
+    ASSERT_EQ(controller.noticeTexts().size(), 3);
+
+    const QWidget* page = view->findChild<QWidget*>(QStringLiteral("rightPanel"));
+    ASSERT_NE(page, nullptr);
+    EXPECT_GE(page->height(), view->height() / 2) << "page " << page->height() << " of " << view->height();
+    EXPECT_LE(area->height(), view->height() / 4 + 1);
+
+    const QList<QWidget*> rows = area->findChildren<QWidget*>(QStringLiteral("noticeRow"));
+    ASSERT_EQ(rows.size(), 3);
+    // In the window's font, not the application's default.
+    for (const QLabel* label : area->findChildren<QLabel*>()) {
+        EXPECT_EQ(QFontInfo(label->font()).family(), QFontInfo(AppStyle::font()).family());
+    }
+    const QRect pageRect(page->mapTo(view, QPoint(0, 0)), page->size());
+    const QRect rowRect(rows[0]->mapTo(view, QPoint(0, 0)), rows[0]->size());
+    EXPECT_EQ(rowRect.left(), pageRect.left());
+    // The strip may give room to its scroll bar, never more.
+    EXPECT_LE(pageRect.right() - rowRect.right(), area->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 1);
+
+    // Dismissed for this start: gone, and not shown again when posted again.
+    QToolButton* dismiss = rows[1]->findChild<QToolButton*>(QStringLiteral("noticeDismiss"));
+    ASSERT_NE(dismiss, nullptr);
+    EXPECT_FALSE(dismiss->toolTip().isEmpty());
+    dismiss->click();
+    EXPECT_EQ(controller.noticeTexts(), (QStringList { QStringLiteral("one ") + longText, QStringLiteral("three ") + longText }));
+    area->addNotice(QStringLiteral("two"), QStringLiteral("again"));
+    EXPECT_EQ(controller.noticeTexts().size(), 2);
+    for (const char* key : { "one", "three" }) {
+        area->dismissNotice(QString::fromUtf8(key));
+    }
+    EXPECT_TRUE(controller.noticeTexts().isEmpty());
+    EXPECT_FALSE(area->isVisible());
 }
 
 } // namespace

@@ -2,8 +2,10 @@
 #include "ui/TargetChooser.h"
 #include "ui/VersionCheckAction.h"
 
+#include "core/BackendAddress.h"
 #include "core/KWLangManager.h"
 #include "core/LGNLocalizedString.h"
+#include "core/NoticeTexts.h"
 #include "core/MMUserInfo.h"
 #include "core/Notifications.h"
 #include "core/SHHttpManager.h"
@@ -15,6 +17,7 @@
 #include "platform/HttpClient.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
+#include "platform/UserNotices.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -24,6 +27,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QWidget>
 
@@ -331,11 +335,17 @@ TEST(TargetChooserTest, SendsTheChosenFolderAsADecodedFileAddress)
     EXPECT_EQ(scripts[0], QStringLiteral("executionLocationLoad('file://%1/')").arg(QDir::cleanPath(music)));
     ASSERT_EQ(panels.requests().size(), 1);
     EXPECT_EQ(panels.requests()[0].texts,
-        QStringList({ LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("选择")), "/start/here" }));
+        QStringList({ LGNLocalizedString::lgnAppLocalizedString(TargetChooser::kTitleKey),
+            LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("选择")), "/start/here" }));
 
     panels.setChoice(std::nullopt);
     chooser.changeFolderAction([&](const QString& script) { scripts << script; });
     EXPECT_EQ(scripts.size(), 1);
+
+    // The application's chooser opens in the user's home folder.
+    TargetChooser(nullptr).changeFolderAction([](const QString&) {});
+    ASSERT_EQ(panels.requests().size(), 3);
+    EXPECT_EQ(panels.requests()[2].texts.value(2), QDir::homePath());
 }
 
 TEST(TargetChooserTest, FileNamesCannotBreakOutOfTheScriptString)
@@ -362,7 +372,7 @@ protected:
         : prefs_(dir_.filePath(QStringLiteral("defaults.plist")))
         , user_(prefs_)
         , http_(platform::HttpClient::shared())
-        , action_(user_, alerts_,
+        , action_(user_, alerts_, backend_.baseUrl(),
               [this] { return std::make_unique<MMupdateInfo>(user_, http_, backend_.baseUrl(), QStringLiteral("2.0.0")); },
               [this] { ++windows_; })
     {
@@ -412,6 +422,60 @@ TEST_F(VersionCheckActionTest, UpToDateAndUnknownAreToldApart)
     EXPECT_EQ(alerts_.alerts[1].informative, tr(VersionCheckAction::kUnknownKey));
     EXPECT_EQ(alerts_.alerts[2].informative, tr(VersionCheckAction::kUnknownKey));
     EXPECT_TRUE(backend_.problems().isEmpty()) << backend_.problems().join(u'\n').toStdString();
+}
+
+// Without a back end to ask there is no check to wait for: the user is
+// told what to set, and no check is even made.
+TEST_F(VersionCheckActionTest, WithoutABackEndTheAlertSaysWhatToSet)
+{
+    const auto tr = LGNLocalizedString::lgnAppLocalizedString;
+    const struct {
+        QString address;
+        QString told;
+    } cases[] = {
+        { QString(), NoticeTexts::updatesNeedBackend(QStringLiteral("PRAVIK_BACKEND_URL"), QStringLiteral("BackendBaseURL")) },
+        { QStringLiteral("backend.example.org"), NoticeTexts::backendInvalid(QStringLiteral("backend.example.org")) },
+    };
+    for (const auto& c : cases) {
+        int checks = 0;
+        RecordedAlerts alerts;
+        VersionCheckAction action(user_, alerts, c.address,
+            [&] {
+                ++checks;
+                return std::make_unique<MMupdateInfo>(user_, http_, c.address, QStringLiteral("2.0.0"));
+            },
+            [this] { ++windows_; });
+        action.web_checkNewVersionAction();
+        ASSERT_EQ(alerts.alerts.size(), 1) << c.address.toStdString();
+        EXPECT_EQ(alerts.alerts[0].message, tr(VersionCheckAction::kTitleKey));
+        EXPECT_EQ(alerts.alerts[0].informative, c.told);
+        EXPECT_EQ(alerts.alerts[0].buttons, QStringList({ tr(QStringLiteral("确认")) }));
+        EXPECT_EQ(checks, 0);
+    }
+    EXPECT_TRUE(NoticeTexts::updatesNeedBackend(QStringLiteral("PRAVIK_BACKEND_URL"), QStringLiteral("BackendBaseURL"))
+                    .contains(QStringLiteral("PRAVIK_BACKEND_URL")));
+    EXPECT_EQ(windows_, 0);
+}
+
+// A back end that does not answer is told in the main window's notices, not
+// only in the log.
+TEST_F(VersionCheckActionTest, AnUnreachableBackEndIsANotice)
+{
+    platform::UserNotices::shared().resetForTesting();
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const QString address = QStringLiteral("http://127.0.0.1:%1").arg(closed.serverPort());
+    closed.close(); // nothing listens there any more: the connection is refused
+    RecordedAlerts alerts;
+    VersionCheckAction action(user_, alerts, address,
+        [&] { return std::make_unique<MMupdateInfo>(user_, http_, address, QStringLiteral("2.0.0")); }, {});
+    action.web_checkNewVersionAction();
+    ASSERT_TRUE(FakeHttpServer::waitUntil([&] { return !alerts.alerts.isEmpty(); }));
+    const std::vector<platform::UserNotices::Notice> notices = platform::UserNotices::shared().pending();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].key, BackendAddress::kUnreachableNotice);
+    EXPECT_TRUE(notices[0].text.contains(address)) << notices[0].text.toStdString();
+    platform::UserNotices::shared().resetForTesting();
 }
 
 } // namespace

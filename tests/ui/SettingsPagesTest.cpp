@@ -1,10 +1,12 @@
 // The settings pages' data model and dispatcher, the start-up gating, and the
 // pages themselves in the real browser engine.
+#include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"
 #include "core/KWLangManager.h"
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/MMwebconfig.h"
+#include "core/NoticeTexts.h"
 #include "core/Notifications.h"
 #include "device/KeyEventTap.h"
 #include "device/MMHidManager.h"
@@ -12,15 +14,19 @@
 #include "fakes/FakeKeyTap.h"
 #include "fakes/FakePermissions.h"
 #include "fakes/TempHome.h"
+#include "fakes/ScreenShot.h"
 #include "fakes/VirtualTime.h"
 #include "platform/LoginItem.h"
 #include "platform/Preferences.h"
+#include "platform/UserNotices.h"
+#include "ui/ChatPortalAddress.h"
 #include "ui/IndicatorImage.h"
 #include "ui/MMJsModel.h"
 #include "ui/MMpermiWC.h"
 #include "ui/ScriptMessageWebView.h"
 #include "ui/ScriptMessageBridge.h"
 #include "ui/SecondaryWindows.h"
+#include "ui/TargetChooser.h"
 #include "ui/UWHomeViewController.h"
 #include "voice/UWHomeViewModel.h"
 
@@ -284,6 +290,8 @@ protected:
     MMHidManager classifier { user.webConfig(), time, time };
     int linkStarts = 0;
     QList<bool> loginItem;
+    QStringList told; // "title: text" of each dialog the controller showed
+    QStringList opened; // addresses handed to the browser
 
     std::unique_ptr<UWHomeViewController> make(bool webView = false, bool checkPermissions = true)
     {
@@ -291,6 +299,8 @@ protected:
         environment.pageServices = [this] { return services(); };
         environment.windows = windows;
         environment.setLoginItem = [this](bool on) { loginItem << on; };
+        environment.tell = [this](const QString& title, const QString& text) { told << title + QStringLiteral(": ") + text; };
+        environment.openUrl = [this](const QString& address) { opened << address; };
         environment.mainQueue = &time;
         environment.webView = webView;
         UWHomeViewController::StartupHooks hooks;
@@ -470,11 +480,27 @@ TEST_F(HomeControllerTest, IndicatorsMenuAndLoadingFollowTheirNotifications)
     user.deviceInfo().setBatteryPercentage(QStringLiteral("90%"));
     center.post(notifications::kHadReloadDianciImage);
     EXPECT_EQ(controller->batteryImageName(), "battery100");
-    EXPECT_EQ(controller->batteryText(), "90%");
+    const auto tr = [](const char* key) { return LGNLocalizedString::lgnAppLocalizedString(QString::fromUtf8(key)); };
+    // Words beside the pictures, in the interface language; the version once.
+    EXPECT_EQ(controller->batteryText(), tr("电量 %@").replace(QStringLiteral("%@"), QStringLiteral("90%")));
+    EXPECT_EQ(controller->connectText(), tr("蓝牙"));
+    EXPECT_EQ(controller->versionText(), tr("版本号") + QStringLiteral(": 1.0.0"));
+    const quint64 interfaceLanguage = KWLangManager::sharedManager().indexOfUI();
+    const QString build = QCoreApplication::applicationVersion();
+    KWLangManager::sharedManager().setIndexOfUI(0);
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.42"));
+    center.post(notifications::kHadChangeUILanguage);
+    EXPECT_EQ(controller->batteryText(), QStringLiteral("电量 90%"));
+    EXPECT_EQ(controller->connectText(), QStringLiteral("蓝牙"));
+    EXPECT_EQ(controller->versionText(), QStringLiteral("版本号: 1.0.0 (1.0.0.42)"));
+    KWLangManager::sharedManager().setIndexOfUI(interfaceLanguage);
+    QCoreApplication::setApplicationVersion(build);
+    center.post(notifications::kHadChangeUILanguage);
     center.post(notifications::kHadReloadConnectImage, QVariantMap { { "mode", 0 } });
     EXPECT_EQ(controller->connectImageName(), "connect_mode0");
     EXPECT_EQ(controller->batteryImageName(), "disconnected");
     EXPECT_EQ(controller->batteryText(), "");
+    EXPECT_EQ(controller->connectText(), tr("未连接鼠标"));
     EXPECT_EQ(user.deviceInfo().sn(), "");
     EXPECT_TRUE(windows->calls.contains("ble wait 1"));
 
@@ -484,13 +510,18 @@ TEST_F(HomeControllerTest, IndicatorsMenuAndLoadingFollowTheirNotifications)
     EXPECT_TRUE(controller->loadingViewVisible());
     center.post(notifications::kReloadMyAppNumbersOneByOne, QVariantMap { { "idx", 7 } });
     EXPECT_TRUE(controller->loadingText().endsWith(QStringLiteral(".. 7")));
+    // The link coming and going told the mouse page (its settings wait for a mouse).
+    ASSERT_EQ(controller->sentScripts().size(), 2);
+    for (const QString& script : controller->sentScripts()) {
+        EXPECT_TRUE(script.startsWith(QStringLiteral("indexLoading('{"))) << script.toStdString();
+    }
     controller->tableViewSelectionDidChange(0); // already selected: nothing sent, overlay stays
     EXPECT_TRUE(controller->loadingViewVisible());
-    EXPECT_TRUE(controller->sentScripts().isEmpty());
+    EXPECT_EQ(controller->sentScripts().size(), 2);
     controller->tableViewSelectionDidChange(4);
     EXPECT_FALSE(controller->loadingViewVisible());
-    ASSERT_EQ(controller->sentScripts().size(), 1);
-    EXPECT_TRUE(controller->sentScripts().at(0).startsWith(QStringLiteral("goToPage('4','{")));
+    ASSERT_EQ(controller->sentScripts().size(), 3);
+    EXPECT_TRUE(controller->sentScripts().at(2).startsWith(QStringLiteral("goToPage('4','{")));
 
     controller->tableViewSelectionDidChange(2); // no custom commands: only the page switch
     time.advance(1.0);
@@ -510,6 +541,43 @@ TEST_F(HomeControllerTest, IndicatorsMenuAndLoadingFollowTheirNotifications)
     EXPECT_EQ(controller->sentScripts().last(),
         QStringLiteral("indexLoading('[{\\u0022todo\\u0022:\\u0022example.org\\u0022,\\u0022word\\u0022:"
                        "\\u0022news\\u0022}]')"));
+}
+
+// "?" opens the manual from the back end; without a usable back end it says
+// why there is none, every time it is pressed.
+TEST_F(HomeControllerTest, TheManualButtonOpensTheManualOrSaysWhyNot)
+{
+    const QByteArray saved = qgetenv(BackendAddress::kEnvironmentVariable);
+    auto controller = make();
+    QPushButton* manual = nullptr;
+    for (QPushButton* button : controller->view()->findChildren<QPushButton*>()) {
+        if (button->property("toolTipKey").toString() == QStringLiteral("使用手册"))
+            manual = button;
+    }
+    ASSERT_NE(manual, nullptr);
+    const QString title = LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("使用手册"));
+    const struct {
+        const char* backend;
+        QString told; // empty: the manual is opened
+        const char* opened;
+    } cases[] = {
+        { "", title + QStringLiteral(": ") + NoticeTexts::manualNeedsBackend(QStringLiteral("PRAVIK_BACKEND_URL"), QStringLiteral("BackendBaseURL")), "" },
+        { "", title + QStringLiteral(": ") + NoticeTexts::manualNeedsBackend(QStringLiteral("PRAVIK_BACKEND_URL"), QStringLiteral("BackendBaseURL")), "" },
+        { "backend.example.org", title + QStringLiteral(": ") + NoticeTexts::backendInvalid(QStringLiteral("backend.example.org")), "" },
+        { "http://127.0.0.1:8080/", QString(), "http://127.0.0.1:8080/manual/KZ-31.html" },
+    };
+    for (const auto& c : cases) {
+        qputenv(BackendAddress::kEnvironmentVariable, c.backend);
+        told.clear();
+        opened.clear();
+        manual->click();
+        EXPECT_EQ(told, c.told.isEmpty() ? QStringList() : QStringList { c.told }) << c.backend;
+        EXPECT_EQ(opened, *c.opened ? QStringList { QString::fromUtf8(c.opened) } : QStringList()) << c.backend;
+    }
+    if (saved.isNull())
+        qunsetenv(BackendAddress::kEnvironmentVariable);
+    else
+        qputenv(BackendAddress::kEnvironmentVariable, saved);
 }
 
 // The pages in the browser engine.
@@ -542,6 +610,7 @@ protected:
 
 TEST_F(PagesInBrowserTest, PagesLoadRenderAndPostTheirChanges)
 {
+    user.deviceInfo().setDeviceConnectionMode(4); // a mouse is connected: its settings can be changed
     auto controller = make(true);
     ASSERT_NE(controller->webView(), nullptr);
     const auto loaded = [&] {
@@ -743,6 +812,178 @@ TEST_F(PagesInBrowserTest, TheAiPageShowsTheHotKeyInThisDesktopsWords)
         EXPECT_TRUE(screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
                         .save(demo + QStringLiteral("/ai-page.png")));
     }
+}
+
+
+// The custom-command form: what it stores, what it refuses and says why,
+// the kind that follows a chosen target, and a stored list shown at once.
+TEST_F(PagesInBrowserTest, TheCustomCommandFormSaysWhatItDid)
+{
+    MMCustomCmdItem stored;
+    stored.setType(QStringLiteral("url"));
+    stored.setWord(QStringLiteral("News"));
+    stored.setTodo(QStringLiteral("https://news.example.org"));
+    commands.requestCreateCustomCmd(stored, {});
+    languages.setIndexOfUI(1);
+
+    auto controller = make(true);
+    ASSERT_TRUE(waitFor([&] {
+        return !controller->sentScripts().isEmpty() && controller->sentScripts().last().startsWith("init(");
+    }));
+    ASSERT_TRUE(waitFor([&] { return evaluate(*controller, "typeof goToPage").toString() == "function"; }));
+
+    // Before the delayed list arrives the page already shows the stored one.
+    controller->tableViewSelectionDidChange(2);
+    ASSERT_TRUE(waitFor([&] {
+        return evaluate(*controller, "document.getElementById('page-2').classList.contains('active')").toBool();
+    }));
+    EXPECT_EQ(
+        evaluate(*controller, "document.querySelector('#commandTable tbody').textContent").toString().toStdString(),
+        "Newshttps://news.example.orgWeb addressRemove");
+    EXPECT_EQ(evaluate(*controller, "getComputedStyle(document.getElementById('commandEmpty')).display").toString(),
+        "none");
+    time.advance(0.31);
+
+    const auto storedTargets = [&] {
+        QStringList targets;
+        for (const MMCustomCmdItem& item : commands.getCustomCmdList())
+            targets << item.word() + u'=' + item.todo();
+        return targets.join(u',');
+    };
+    const struct {
+        const char* word;
+        const char* type;
+        const char* target;
+        const char* error; // shown under the form; empty when the command is added
+        const char* stored; // the whole stored list afterwards
+    } cases[] = {
+        { "", "url", "", "Enter the command word and the web address, file or folder it opens.",
+            "News=https://news.example.org" },
+        { "mail", "url", "", "Enter a web address, or click Choose… to pick a file or folder.",
+            "News=https://news.example.org" },
+        { "", "url", "example.org", "Enter the command word to say.", "News=https://news.example.org" },
+        { " news ", "url", "example.org", "\"news\" is already a command word. Choose another word.",
+            "News=https://news.example.org" },
+        { "bad", "url", "not an address", "This is not a web address. Enter one like example.com.",
+            "News=https://news.example.org" },
+        { "shop", "url", "shop.example.org/cart", "",
+            "News=https://news.example.org,shop=https://shop.example.org/cart" },
+        { "ftp", "url", "ftp://files.example.org", "",
+            "News=https://news.example.org,shop=https://shop.example.org/cart,ftp=ftp://files.example.org" },
+    };
+    for (const auto& c : cases) {
+        evaluate(*controller,
+            QStringLiteral("document.getElementById('newWord').value = %1;"
+                           "document.getElementById('newType').value = %2;"
+                           "document.getElementById('newTarget').value = %3;"
+                           "document.getElementById('addCommand').click()")
+                .arg(ScriptMessageBridge::stringLiteral(QString::fromUtf8(c.word)),
+                    ScriptMessageBridge::stringLiteral(QString::fromUtf8(c.type)),
+                    ScriptMessageBridge::stringLiteral(QString::fromUtf8(c.target))));
+        EXPECT_TRUE(waitFor([&] { return storedTargets() == QString::fromUtf8(c.stored); }, 2000))
+            << c.word << " " << c.target << ": " << storedTargets().toStdString();
+        const QString error = evaluate(*controller,
+            "var e = document.getElementById('addError');"
+            "getComputedStyle(e).display === 'none' ? '' : e.textContent")
+                                  .toString();
+        EXPECT_EQ(error, QString::fromUtf8(c.error)) << c.word << " " << c.target;
+    }
+
+    // A chosen file or folder sets the kind to match.
+    const struct {
+        const char* chosen;
+        const char* kind;
+    } chosen[] = { { "file:///home/me/My Music/", "folder" }, { "file:///home/me/notes.txt", "file" } };
+    for (const auto& c : chosen) {
+        windows->chosenTarget = TargetChooser::pageScript(QString::fromUtf8(c.chosen));
+        evaluate(*controller, "document.getElementById('newType').value = 'url';"
+                              "document.getElementById('chooseTarget').click()");
+        EXPECT_TRUE(waitFor([&] {
+            return evaluate(*controller, "document.getElementById('newTarget').value").toString()
+                == QString::fromUtf8(c.chosen);
+        }));
+        EXPECT_EQ(evaluate(*controller, "document.getElementById('newType').value").toString(), c.kind);
+    }
+
+    // The complaint follows a language change.
+    evaluate(*controller, "document.getElementById('newWord').value = '';"
+                          "document.getElementById('addCommand').click()");
+    evaluate(*controller,
+        "var l = document.getElementById('systemLanguage'); l.value = '0'; l.dispatchEvent(new Event('change'))");
+    EXPECT_EQ(evaluate(*controller, "document.getElementById('addError').textContent").toString(),
+        QStringLiteral("请输入指令词"));
+}
+
+// The settings kept in the mouse wait for one, and say so; the key
+// functions are kept by the application and say when they apply.
+TEST_F(PagesInBrowserTest, MouseSettingsSayTheyWaitForAMouse)
+{
+    auto controller = make(true);
+    ASSERT_TRUE(waitFor([&] { return evaluate(*controller, "typeof goToPage").toString() == "function"; }));
+    const auto state = [&] {
+        return evaluate(*controller,
+            "['keysWaiting', 'pointerWaiting'].map(function (id) {"
+            "  var e = document.getElementById(id); return getComputedStyle(e).display === 'none' ? '-' : e.textContent;"
+            "}).concat(Array.prototype.map.call("
+            "  document.querySelectorAll('[data-key=auxiliary_click] button, input[data-key=wheel_button_long_click]'),"
+            "  function (c) { return c.disabled ? 'off' : 'on'; })).join('|')")
+            .toString();
+    };
+    const QString waiting = QStringLiteral("No mouse connected: the key functions are saved and work as soon as a mouse "
+                                           "is connected.|No mouse connected: the pointer speed and the wheel setting "
+                                           "are kept in the mouse. Connect it to change them.|off|off|off|off|off|off");
+    ASSERT_TRUE(waitFor([&] { return state() == waiting; })) << state().toStdString();
+
+    // A press on a waiting control changes nothing.
+    evaluate(*controller, "document.querySelector('[data-key=auxiliary_click] button[value=\"3\"]').click()");
+    EXPECT_TRUE(dpiSent.isEmpty());
+
+    // The links tell the connection as they set it.
+    user.deviceInfo().setDeviceConnectionMode(4);
+    center.post(notifications::kHadReloadConnectImage, QVariantMap { { "mode", 4 } });
+    EXPECT_TRUE(waitFor([&] { return state() == "-|-|on|on|on|on|on|on"; })) << state().toStdString();
+    user.deviceInfo().setDeviceConnectionMode(0);
+    center.post(notifications::kHadReloadConnectImage, QVariantMap { { "mode", 0 } });
+    EXPECT_TRUE(waitFor([&] { return state() == waiting; })) << state().toStdString();
+}
+
+// Pictures of the main window for a person to look at (PRAVIK_SHOT_DIR, and
+// PRAVIK_SHOT_LANG for the interface language): three notices, the status
+// box without a mouse, the mouse page waiting for one, the command form
+// refusing a word.
+TEST_F(PagesInBrowserTest, PicturesOfTheMainWindow)
+{
+    if (!fakes::screenShotsWanted())
+        GTEST_SKIP() << "PRAVIK_SHOT_DIR is not set";
+    const quint64 language = qEnvironmentVariableIntValue("PRAVIK_SHOT_LANG");
+    const quint64 before = KWLangManager::sharedManager().indexOfUI();
+    KWLangManager::sharedManager().setIndexOfUI(language);
+    languages.setIndexOfUI(language);
+    platform::UserNotices::shared().resetForTesting();
+    BackendAddress::checkUsable(QString());
+    BackendAddress::checkUsable(QStringLiteral("backend.example.org"));
+    ChatPortalAddress::reportNotConfigured();
+    MMCustomCmdItem stored;
+    stored.setType(QStringLiteral("url"));
+    stored.setWord(QStringLiteral("News"));
+    stored.setTodo(QStringLiteral("https://news.example.org"));
+    commands.requestCreateCustomCmd(stored, {});
+
+    auto controller = make(true);
+    controller->view()->resize(1080, 700);
+    controller->view()->show();
+    ASSERT_TRUE(waitFor([&] { return evaluate(*controller, "typeof goToPage").toString() == "function"; }));
+    const QString suffix = language == 0 ? QStringLiteral("zh") : QStringLiteral("en");
+    EXPECT_FALSE(fakes::saveScreenShot(QStringLiteral("main-mouse-") + suffix).isEmpty());
+
+    controller->tableViewSelectionDidChange(2);
+    time.advance(0.31);
+    evaluate(*controller, "document.getElementById('newWord').value = 'news';"
+                          "document.getElementById('newTarget').value = 'example.org';"
+                          "document.getElementById('addCommand').click()");
+    EXPECT_FALSE(fakes::saveScreenShot(QStringLiteral("main-commands-") + suffix).isEmpty());
+    platform::UserNotices::shared().resetForTesting();
+    KWLangManager::sharedManager().setIndexOfUI(before);
 }
 
 } // namespace settingspages

@@ -232,6 +232,39 @@ TEST_F(StartupGating, TheGuideWithoutAnAdapter)
     EXPECT_EQ(bluetoothStarts, 1);
 }
 
+// "Add" on a row tells in the row what it did, or why the application cannot
+// add that permission by itself.
+TEST_F(StartupGating, AddOnARowSaysWhatItDid)
+{
+    permissions.input = false;
+    permissions.bluetooth = false;
+    permissions.screen = false;
+    auto controller = make();
+    MMpermiWC* guide = controller->permissionWindow();
+    ASSERT_NE(guide, nullptr);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(guide->rowView(row).result, QString()) << "nothing is said before Add";
+    }
+    const QString still = tr("仍然无法使用输入设备：请在终端运行上面的命令，然后拔下接收器再插上。");
+    guide->addBtnAction(0);
+    guide->addBtnAction(1);
+    guide->addBtnAction(2);
+    EXPECT_EQ(guide->rowView(0).result, still);
+    EXPECT_EQ(guide->rowView(1).result,
+        tr("PraVik 无法自行添加蓝牙：没有找到蓝牙适配器，或蓝牙服务没有运行。请按上面的说明操作。"));
+    EXPECT_EQ(guide->rowView(2).result, tr("PraVik 无法自行允许读取屏幕：这由桌面会话决定。请按上面的说明操作。"));
+
+    // Access granted in the meantime: the next Add says it is there.
+    permissions.input = true;
+    guide->addBtnAction(0);
+    EXPECT_EQ(guide->rowView(0).result, tr("已添加。"));
+    KWLangManager::sharedManager().setIndexOfUI(0);
+    center.post(notifications::kHadChangeUILanguage);
+    EXPECT_EQ(guide->rowView(0).result, QStringLiteral("已添加。"));
+    KWLangManager::sharedManager().setIndexOfUI(1);
+    center.post(notifications::kHadChangeUILanguage);
+}
+
 // The guide names what is optional and what it adds, gives commands whole on
 // their own lines and no developer script, in every interface language, and
 // closes with its own button.
@@ -290,7 +323,7 @@ TEST_F(StartupGating, TheConnectionIndicatorFollowsTheScriptedMice)
     auto controller = make();
     ASSERT_TRUE(usb.has_value());
     ASSERT_TRUE(watcher->started());
-    EXPECT_EQ(controller->connectText(), QString());
+    EXPECT_EQ(controller->connectText(), tr("未连接鼠标"));
     EXPECT_EQ(controller->statusToolTip(), tr("未连接鼠标"));
 
     // The receiver.
@@ -309,7 +342,7 @@ TEST_F(StartupGating, TheConnectionIndicatorFollowsTheScriptedMice)
     EXPECT_TRUE(controller->statusToolTip().contains(tr("USB 接收器")));
     watcher->remove(receiver);
     EXPECT_EQ(controller->connectImageName(), QStringLiteral("connect_mode0"));
-    EXPECT_EQ(controller->connectText(), QString());
+    EXPECT_EQ(controller->connectText(), tr("未连接鼠标"));
 
     // The two Bluetooth links.
     for (const quint8 linkByte : { quint8(0x02), quint8(0x03) }) {

@@ -8,7 +8,7 @@
   // page) updates its own keys and leaves the others. commands: the custom
   // commands as the application last sent them whole, or as the page itself
   // last stored them; the application sends no list for an empty table.
-  var state = { page: 0, lang: 0, country: "", data: {}, commands: [], apps: [], lists: {}, strings: {} };
+  var state = { page: 0, lang: 0, country: "", data: {}, commands: [], apps: [], lists: {}, strings: {}, addError: null };
   var LANGUAGE_FOLDERS = ["zh-Hans", "en", "id", "vi", "ko"];
 
   function post(name, body) {
@@ -114,6 +114,7 @@
       });
     });
     document.getElementById("systemLanguage").value = String(state.lang);
+    renderAddError();
     render();
   }
 
@@ -140,6 +141,13 @@
       document.getElementById("deviceName").textContent = name || text("notConnected");
       document.getElementById("productModel").textContent = model;
     }
+    // The pointer speed and the wheel switch live in the mouse: without one
+    // a change would go nowhere, so they wait, and say so.
+    var connected = data.mouse_connected === "1";
+    document.getElementById("keysWaiting").style.display = connected ? "none" : "block";
+    document.getElementById("pointerWaiting").style.display = connected ? "none" : "block";
+    document.querySelectorAll("[data-key=auxiliary_click] button, input[data-key=wheel_button_long_click]")
+      .forEach(function (control) { control.disabled = !connected; });
     if (state.page === 1) {
       selectByCode(document.getElementById("typingLanguage"), data.speech_recognition_identify_language_id);
       selectByCode(document.getElementById("transFrom"), data.phonetic_translation_identify_language_id);
@@ -260,8 +268,11 @@
     if (value && typeof value.lang === "number" && value.lang >= 0 && value.lang <= 4) state.lang = value.lang;
     translate();
   };
+  // A chosen folder's address ends with a slash; the kind follows what was chosen.
   window.executionLocationLoad = function (path) {
     document.getElementById("newTarget").value = path;
+    document.getElementById("newType").value = /\/$/.test(path) ? "folder" : "file";
+    showAddError(null);
   };
 
   function wire() {
@@ -315,17 +326,65 @@
       post("setSystemLanguage", state.lang);
       translate();
     });
-    document.getElementById("addCommand").addEventListener("click", function () {
-      var word = document.getElementById("newWord").value.trim();
-      var target = document.getElementById("newTarget").value.trim();
-      var type = document.getElementById("newType").value;
-      if (!word || !target) return;
-      if (type !== "url" && target.indexOf("file://") !== 0) target = "file://" + target;
-      state.commands.push({ type: type, word: word, todo: target, iconType: type, name: word });
-      document.getElementById("newWord").value = "";
-      document.getElementById("newTarget").value = "";
-      saveCommands();
+    document.getElementById("addCommand").addEventListener("click", addCommand);
+    ["newWord", "newTarget", "newType"].forEach(function (id) {
+      document.getElementById(id).addEventListener("input", function () { showAddError(null); });
     });
+  }
+
+  // A typed web address without a scheme is meant for the browser: it gets
+  // "https://". What still is no address with a host is refused.
+  function webAddress(typed) {
+    var address = /^[a-z][a-z0-9+.-]*:\/\//i.test(typed) || /^(mailto|tel):/i.test(typed) ? typed : "https://" + typed;
+    if (/\s/.test(address)) return null;
+    var url;
+    try { url = new URL(address); } catch (e) { return null; }
+    if ((url.protocol === "http:" || url.protocol === "https:") && !/[^.]\.[^.]|^localhost$/i.test(url.hostname)) return null;
+    return address;
+  }
+
+  function sameWord(a, b) {
+    return String(a || "").trim().toLocaleLowerCase() === String(b || "").trim().toLocaleLowerCase();
+  }
+
+  // The add form's complaint, kept as its text key so it follows a language change.
+  function showAddError(key, word) {
+    state.addError = key ? { key: key, word: word || "" } : null;
+    renderAddError();
+  }
+
+  function renderAddError() {
+    var box = document.getElementById("addError");
+    box.textContent = state.addError ? text(state.addError.key).replace("%@", state.addError.word) : "";
+    box.style.display = state.addError ? "block" : "none";
+  }
+
+  function addCommand() {
+    var word = document.getElementById("newWord").value.trim();
+    var target = document.getElementById("newTarget").value.trim();
+    var type = document.getElementById("newType").value;
+    if (!word || !target) {
+      showAddError(!word && !target ? "needWordAndTarget" : !word ? "needWord" : "needTarget");
+      return;
+    }
+    if (state.commands.some(function (command) { return sameWord(command.word, word); })) {
+      showAddError("duplicateWord", word);
+      return;
+    }
+    if (type === "url") {
+      target = webAddress(target);
+      if (!target) {
+        showAddError("notWebAddress");
+        return;
+      }
+    } else if (target.indexOf("file://") !== 0) {
+      target = "file://" + target;
+    }
+    showAddError(null);
+    state.commands.push({ type: type, word: word, todo: target, iconType: type, name: word });
+    document.getElementById("newWord").value = "";
+    document.getElementById("newTarget").value = "";
+    saveCommands();
   }
 
   wire();
