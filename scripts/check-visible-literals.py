@@ -139,6 +139,23 @@ def key_form(body):
     return body.replace("\\n", "\n").replace("\\t", "\t").replace('\\"', '"').replace("\\\\", "\\")
 
 
+def adjacent_literals(text):
+    """Each run of literals that C++ joins into one (separated by white space
+    only), as its start offset and the joined body: a long text written over
+    several lines is one table key."""
+    run_start, bodies, run_end = None, [], None
+    for m in LITERAL.finditer(text):
+        if run_start is not None and text[run_end:m.start()].strip() == "":
+            bodies.append(m.group(1))
+        else:
+            if run_start is not None:
+                yield run_start, "".join(bodies)
+            run_start, bodies = m.start(), [m.group(1)]
+        run_end = m.end()
+    if run_start is not None:
+        yield run_start, "".join(bodies)
+
+
 def findings_in(path, rel, keys):
     raw = path.read_text(encoding="utf-8")
     marked = {n for n, line in enumerate(raw.splitlines(), 1) if NOT_SHOWN_MARK in line}
@@ -150,21 +167,20 @@ def findings_in(path, rel, keys):
     quiet = list(spans(code, NOT_SHOWN))
     shown = list(spans(code, CALL))
     found = []
-    for m in LITERAL.finditer(text):
-        body = m.group(1)
+    for start, body in adjacent_literals(text):
         if len(LETTER.findall(PLACEHOLDER.sub("", body))) < 2 or body in NAMES:
             continue
-        if text[:m.start()].rstrip().endswith("#include"):
+        if text[:start].rstrip().endswith("#include"):
             continue
-        if inside(m.start(), quiet):
+        if inside(start, quiet):
             continue
-        line = text.count("\n", 0, m.start()) + 1
+        line = text.count("\n", 0, start) + 1
         if line in marked:
             continue
         key = key_form(body)
         if HAN.search(body) and key not in keys:
             found.append((line, body, "Chinese text missing from the string tables"))
-        elif inside(m.start(), shown) and not inside(m.start(), lookups):
+        elif inside(start, shown) and not inside(start, lookups):
             found.append((line, body, "shown without a lookup in the string tables"))
     return [(f"{rel}:{line}", body, why) for line, body, why in found]
 
