@@ -24,7 +24,7 @@ usage() {
 # Memory limits per target: libFuzzer reports a run whose resident memory
 # or a single allocation goes past them, so a program or message that makes
 # the code under test allocate without bound is a finding, not a swapping
-# machine. The rules runtime holds at most a few tens of megabytes by design
+# machine. The rules runtime holds at most a few tens of megabytes
 # (its arrays' element limit), so its limits are tight; every other target
 # gets libFuzzer's own resident limit, stated here.
 memory_limits() {
