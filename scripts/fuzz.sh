@@ -21,6 +21,19 @@ usage() {
   exit 2
 }
 
+# Memory limits per target: libFuzzer reports a run whose resident memory
+# or a single allocation goes past them, so a program or message that makes
+# the code under test allocate without bound is a finding, not a swapping
+# machine. The rules runtime holds at most a few tens of megabytes
+# (its arrays' element limit), so its limits are tight; every other target
+# gets libFuzzer's own resident limit, stated here.
+memory_limits() {
+  case "$1" in
+    rules_program) echo "-rss_limit_mb=1024 -malloc_limit_mb=128" ;;
+    *) echo "-rss_limit_mb=2048" ;;
+  esac
+}
+
 # One target: its corpus copied to a scratch folder, so runs leave the
 # repository as it was; the log goes to $2 when given.
 run_one() {
@@ -41,7 +54,8 @@ run_one() {
   cp -r "$corpus/$target" "$work/corpus"
   # Standard output is closed: the code under test reports there, and
   # libFuzzer's own report goes to standard error.
-  "$binary" -max_total_time="$seconds" -timeout=10 -close_fd_mask=1 -print_final_stats=1 \
+  # shellcheck disable=SC2046 # the limits are separate words
+  "$binary" -max_total_time="$seconds" -timeout=10 $(memory_limits "$target") -close_fd_mask=1 -print_final_stats=1 \
     -artifact_prefix="$findings/" "$work/corpus" >"$log" 2>&1 || status=$?
   rm -rf "$work"
   return $status

@@ -93,6 +93,10 @@ TEST(RulesCommands, Switch)
         { "(switch 1 (list) 2)", "error 9" },
         { "(switch 1 (list 1) (list (continue)))", "control:continue" },
         { "(switch 1 (list 1) (list 5))", "undefined" },
+        // A match without a break falls through into the default as well.
+        { "(let \"r\") (= \"r\" \"\") (switch 2 (list 1 2) (list (= \"r\" \"a\") (= \"r\" (+ $r \"b\"))"
+          " (= \"r\" (+ $r \"d\")))) $r",
+            "\"bd\"" },
     });
 }
 
@@ -144,6 +148,13 @@ TEST(RulesCommands, Operators)
         { "(<= nan nan)", "false" },
         { "(== nan nan)", "false" },
         { "(=== nan nan)", "false" },
+        // NaN on the general path, where an operand is not a number value.
+        { "(== nan \"x\")", "false" },
+        { "(!= \"x\" nan)", "true" },
+        { "(== nan (array nan))", "false" },
+        { "(<= \"a\" 1)", "false" },
+        { "(>= 1 \"a\")", "false" },
+        { "(<= (undefined) (undefined))", "false" },
         { "(=== 0 (neg 0))", "true" },
         { "(== (undefined) (null))", "true" },
         { "(=== (undefined) (null))", "false" },
@@ -160,6 +171,9 @@ TEST(RulesCommands, Operators)
         { "(< \"10\" \"9\")", "true" },
         { "(< 10 \"9\")", "false" },
         { "(< (array 2) (array 10))", "false" },
+        // A function is text (its name) to comparison and addition.
+        { "(< (fn \"a\" (list) 0) \"b\")", "true" },
+        { "(+ (fn \"g\" (list) 0) 1)", "\"g1\"" },
         { "(!= 1 2)", "true" },
         { "(!== 1 \"1\")", "true" },
         { "(>= 2 2)", "true" },
@@ -218,6 +232,10 @@ TEST(RulesCommands, Loops)
           " (forin-let \"k\" $a (list (= \"r\" (+ $r $k)))) $r",
             "\"02\"" },
         { "(let \"r\") (= \"r\" \"\") (forof-let \"v\" (array 1 2) (list (= \"r\" (+ $r $v)))) $r", "\"12\"" },
+        // Named properties come before the indices.
+        { "(let \"a\" \"r\") (= \"a\" (array 5 6)) (setprop $a \"x\" 0) (= \"r\" \"\")"
+          " (forin \"k\" $a (list (= \"r\" (+ $r $k)))) $r",
+            "\"x01\"" },
         { "(let \"r\") (= \"r\" 0) (forin-const \"k\" (map \"a\" 1 \"b\" 2) (list (= \"r\" (+ $r 1)))) $r", "2" },
         { "(forin \"k\" 5 (list))", "undefined" },
         { "(forin \"k\" (null) (list))", "undefined" },

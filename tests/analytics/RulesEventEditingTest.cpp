@@ -8,6 +8,7 @@
 #include "analytics/rules/APMPKeyValueStore.h"
 #include "analytics/rules/APMPLoggerDelegate.h"
 #include "analytics/rules/APMPMessageLogger.h"
+#include "analytics/rules/APMPObjectManager.h"
 #include "analytics/rules/APMPObjectProvider.h"
 
 #include <gtest/gtest.h>
@@ -144,6 +145,34 @@ TEST(RulesEventEditing, AFailingProgramLeavesTheEventAsItWas)
     EXPECT_TRUE(editing->eventContext().outputEvent().hasParameterName("a"));
     EXPECT_FALSE(editing->eventContext().outputEvent().hasParameterName("b"));
     EXPECT_FALSE(editing->hasCreatedEvents());
+}
+
+TEST(RulesEventEditing, AProgramCannotHoardMemoryAcrossEvents)
+{
+    // Every event keeps three more arrays of 2^20 holes and renames the
+    // event. The runtime's element limit ends the run that would pass it,
+    // that event is logged as it came, and what the runtime holds stays
+    // bounded however many events follow.
+    const auto editing = loaded(QStringLiteral("(let \"kept\") (= \"kept\" (array))"
+                                               " (defun \"big\" (list) (let \"a\") (= \"a\" (array))"
+                                               " (setprop $a \"length\" 1048576) (return $a))")
+        + editCallback("(call $e \"setEventName\" (array \"x\")) (call $kept \"push\" (array (big) (big) (big))) 0"));
+    const APMPObjectManager& objects = editing->runtime().objectManager();
+    int failedEvents = 0;
+    for (int event = 0; event < 6; ++event) {
+        APMError error;
+        const bool edited = editing->handleEvent(purchase(), &error);
+        if (error.code() != 0) {
+            ++failedEvents;
+            EXPECT_EQ(error.code(), APMPRuntimeError::LimitExceeded) << event;
+            EXPECT_FALSE(edited) << event;
+            EXPECT_TRUE(editing->eventContext().outputEvent().isEqualToEvent(purchase())) << event;
+        } else {
+            EXPECT_EQ(editing->eventContext().outputEvent().name(), QStringLiteral("x")) << event;
+        }
+        EXPECT_LE(objects.liveElementCount(), APMPLimits::kMaxLiveElements) << event;
+    }
+    EXPECT_EQ(failedEvents, 5);
 }
 
 TEST(RulesEventEditing, ResultsDecideWhetherAnEditIsKept)

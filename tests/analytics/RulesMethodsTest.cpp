@@ -124,6 +124,11 @@ TEST(RulesMethods, Arrays)
         { "(call (array 1 2 3) \"indexOf\" (array 1 -1))", "-1" },
         { "(call (array 1 2 3) \"indexOf\" (array \"1\"))", "-1" },
         { "(call (array 1 2 3) \"indexOf\" (array 1 5))", "-1" },
+        // Strict equality: NaN is found nowhere, and arrays only as themselves.
+        { "(call (array nan) \"indexOf\" (array nan))", "-1" },
+        { "(call (array (array 1)) \"indexOf\" (array (array 1)))", "-1" },
+        { "(let \"a\") (= \"a\" (array 1)) (call (array 0 $a) \"indexOf\" (array $a))", "1" },
+        { "(call (array nan) \"lastIndexOf\" (array nan))", "-1" },
         { "(call (array 1 2 3) \"lastIndexOf\" (array 1 -4))", "-1" },
         { "(call (array 1 2 1) \"lastIndexOf\" (array 1))", "2" },
         { "(call (array 1 2 1) \"lastIndexOf\" (array 1 1))", "0" },
@@ -151,6 +156,8 @@ TEST(RulesMethods, Arrays)
         { "(call (array 1 2 3) \"slice\" (array))", "[1,2,3]" },
         { "(call (array 3 (undefined) 1) \"sort\" (array))", "[1,3,undefined]" },
         { "(call (array 10 9) \"sort\" (array))", "[10,9]" },
+        // Undefined goes last rather than sorting as the text "undefined".
+        { "(call (array \"z\" (undefined) \"a\") \"sort\" (array))", "[\"a\",\"z\",undefined]" },
         { "(call (array 10 9 1) \"sort\" (array (fn \"\" (list \"a\" \"b\") (- $a $b))))", "[1,9,10]" },
         { "(call (array 2 1) \"sort\" (array 5))", "error 10" },
         { "(call (array 2) \"sort\" (array 5))", "[2]" },

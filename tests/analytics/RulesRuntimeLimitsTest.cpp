@@ -5,6 +5,10 @@
 #include "RulesTestRunner.h"
 #include "analytics/rules/APMPObjectManager.h"
 
+#include <QElapsedTimer>
+
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 using rulesrunner::run;
@@ -47,9 +51,98 @@ TEST(RulesBudget, BulkWorkCountsAgainstTheBudget)
     const QString program = QStringLiteral("(let \"a\") (= \"a\" (array)) (setprop $a \"length\" 1000000)"
                                            " (while true (call $a \"slice\" (array)) false (list))");
     EXPECT_EQ(run(program), QStringLiteral("error 18"));
-    EXPECT_EQ(run("(let \"s\") (= \"s\" (call \"x\" \"concat\" (array))) (setprop (array) \"length\" 1000)"
-                  " (while true (call (call \"ab\" \"split\" (array \"\")) \"sort\" (array)) false (list))"),
+
+    // Each kind of bulk work costs by its size: a handful of statements that
+    // touch 2^20 elements or code units cost at least 2^20 / 16 instructions
+    // each, where their steps alone would cost a few dozen.
+    const QString holes = QStringLiteral("(let \"a\" \"s\") (= \"a\" (array)) (setprop $a \"length\" 1048576) ");
+    constexpr int kOneMillionUnits = (1 << 20) / APMPLimits::kUnitsPerInstruction;
+    const std::vector<std::pair<QString, int>> cases = {
+        // Growing, by "length" and by an index, and the walks over the holes.
+        { QStringLiteral("(let \"a\") (= \"a\" (array)) (setprop $a \"length\" 1048576)"), kOneMillionUnits },
+        { QStringLiteral("(let \"a\") (= \"a\" (array)) (setprop $a 1048575 1)"), kOneMillionUnits },
+        { holes + "(call $a \"map\" (array (fn \"\" (list) 0)))", 2 * kOneMillionUnits },
+        { holes + "(call $a \"forEach\" (array (fn \"\" (list) 0)))", 2 * kOneMillionUnits },
+        { holes + "(call $a \"reduce\" (array (fn \"\" (list) 0) 0))", 2 * kOneMillionUnits },
+        { holes + "(forin \"k\" $a (list))", 2 * kOneMillionUnits },
+        { holes + "(switch 0 (list) $a)", 2 * kOneMillionUnits },
+        // Converting the array to text or to a number, wherever it happens.
+        { holes + "(== $a \"x\")", 2 * kOneMillionUnits },
+        { holes + "(< $a \"x\")", 2 * kOneMillionUnits },
+        { holes + "(- $a 1)", 2 * kOneMillionUnits },
+        { holes + "(| $a 0)", 2 * kOneMillionUnits },
+        { holes + "(map $a 1)", 2 * kOneMillionUnits },
+        { holes + "(prop (map) $a)", 2 * kOneMillionUnits },
+        { holes + "(call (array 1) \"indexOf\" (array 1 $a))", 2 * kOneMillionUnits },
+        { holes + "(call $a \"join\" (array \"\"))", 2 * kOneMillionUnits },
+        // Reading a long text as a number scans all of it.
+        { holes + "(= \"s\" (call $a \"join\" (array \" \"))) (- $s 1)", 3 * kOneMillionUnits },
+    };
+    for (const auto& [text, least] : cases) {
+        APMPRuntime runtime;
+        run(runtime, text);
+        EXPECT_GE(runtime.getInstructionCount(), least) << text.toStdString();
+        EXPECT_LT(runtime.getInstructionCount(), APMPLimits::kMaxInstructions) << text.toStdString();
+    }
+}
+
+TEST(RulesLimits, HostileProgramsEndWithinASecond)
+{
+    // Each holds a huge array or text and then asks for bulk work on it over
+    // and over. Charged by size, every one of them runs out of budget (18)
+    // or into a limit (19) within a second, or, in a build where an ordinary
+    // program that spends its whole budget is slow itself (sanitizers, whose
+    // checks slow tight loops over elements more than evaluation), within a
+    // few times that program's time; charged by the step, some ran for
+    // minutes, hundreds of times longer.
+    QElapsedTimer ordinaryTimer;
+    ordinaryTimer.start();
+    EXPECT_EQ(run("(let \"i\" \"s\" \"m\") (= \"i\" 0) (= \"m\" (map \"k\" 1)) (while true (seq (= \"i\" (+ $i"
+                  " (prop $m \"k\"))) (= \"s\" (+ \"ab\" $i))) false (list))"),
         QStringLiteral("error 18"));
+    const qint64 limit = std::max<qint64>(1000, 4 * ordinaryTimer.elapsed());
+    RecordProperty("limit_ms", static_cast<int>(limit));
+    qint64 slowest = 0;
+
+    const QString holes = QStringLiteral("(let \"a\" \"b\" \"s\" \"i\") (= \"a\" (array))"
+                                         " (setprop $a \"length\" 1048576) ");
+    const QString endless = QStringLiteral("(while true %1 false (list))");
+    const std::vector<QString> programs = {
+        holes + endless.arg("(== $a \"x\")"),
+        holes + endless.arg("(< $a \"x\")"),
+        holes + endless.arg("(- $a 1)"),
+        holes + endless.arg("(^ $a 1)"),
+        holes + endless.arg("(map $a 1)"),
+        holes + endless.arg("(prop (map) $a)"),
+        holes + endless.arg("(setprop (array) $a 1)"),
+        holes + endless.arg("(call (array 1) \"indexOf\" (array 1 $a))"),
+        holes + endless.arg("(call $a \"join\" (array \"\"))"),
+        holes + endless.arg("(call $a \"forEach\" (array (fn \"\" (list) 0)))"),
+        holes + endless.arg("(call $a \"some\" (array (fn \"\" (list) false)))"),
+        holes + endless.arg("(call $a \"reduce\" (array (fn \"\" (list) 0) 0))"),
+        holes + endless.arg("(forin \"k\" $a (list))"),
+        holes + endless.arg("(switch 0 (list) $a)"),
+        holes + endless.arg("(call $a \"map\" (array (fn \"\" (list) 0)))"),
+        // One sort of a thousand references to the huge array.
+        holes + "(= \"b\" (array)) (= \"i\" 0) (while (< $i 1000) (= \"i\" (+ $i 1)) false"
+                " (list (call $b \"push\" (array $a)))) (call $b \"sort\" (array))",
+        // A text of 2^20 blanks read as a number again and again.
+        holes + "(= \"s\" (call $a \"join\" (array \" \"))) " + endless.arg("(- $s 1)"),
+        // Arrays kept until memory runs out.
+        "(let \"k\" \"a\") (= \"k\" (array)) (while true (seq (= \"a\" (array)) (setprop $a \"length\" 1048576)"
+        " (call $k \"push\" (array $a))) false (list))",
+    };
+    for (const QString& program : programs) {
+        QElapsedTimer timer;
+        timer.start();
+        const QString result = run(program);
+        const qint64 elapsed = timer.elapsed();
+        EXPECT_TRUE(result == QStringLiteral("error 18") || result == QStringLiteral("error 19"))
+            << result.toStdString() << " from " << program.toStdString();
+        EXPECT_LT(elapsed, limit) << program.toStdString();
+        slowest = std::max(slowest, elapsed);
+    }
+    RecordProperty("slowest_ms", static_cast<int>(slowest));
 }
 
 TEST(RulesLimits, NothingAProgramDoesExhaustsTheHost)
@@ -67,6 +160,10 @@ TEST(RulesLimits, NothingAProgramDoesExhaustsTheHost)
             "error 19" },
         { "(let \"a\") (= \"a\" (array 1)) (while true (call $a \"push\" (array $a $a $a $a)) false (list))",
             "error 18" },
+        // All arrays of a runtime together hold a bounded number of elements.
+        { "(let \"k\" \"i\") (= \"k\" (array)) (= \"i\" 0) (while (< $i 100) (= \"i\" (+ $i 1)) false"
+          " (list (let \"a\") (= \"a\" (array)) (setprop $a \"length\" 1048576) (call $k \"push\" (array $a))))",
+            "error 19" },
         // A deeply nested array cannot be printed, but ends with an error.
         { "(let \"a\") (= \"a\" (array)) (for (seq (let \"i\") (= \"i\" 0) (array \"i\")) (< $i 100) (= \"i\" (+ $i 1))"
           " (list (= \"a\" (array $a)))) (+ $a \"\")",

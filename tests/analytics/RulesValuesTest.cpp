@@ -143,7 +143,11 @@ TEST(RulesValues, IntegerConversionsStayInRange)
         { kNaN, 0 },
         { kInf, 0 },
         { -kInf, 0 },
-        { 1e300, APMPToInt32(1e300) }, // any 32-bit value, without undefined behaviour
+        // Far beyond 64 bits: 1e300 is a multiple of 2^32, 1e20 leaves
+        // 1661992960 (both worked out with exact integers).
+        { 1e300, 0 },
+        { 1e20, 1661992960 },
+        { -1e20, -1661992960 },
     };
     for (const auto& [value, expected] : int32Cases)
         EXPECT_EQ(APMPToInt32(value), expected) << value;
@@ -196,8 +200,8 @@ TEST(RulesValues, Equality)
     EXPECT_FALSE(statement->isEqualToRuntimeValue(*other));
 
     // Structural equality of arrays and maps, also when they hold themselves.
-    const auto a = APMPObjectManager::arrayValueWithArray({ numberValue(1) }, *runtime.globalScope());
-    const auto b = APMPObjectManager::arrayValueWithArray({ numberValue(1) }, *runtime.globalScope());
+    const auto a = APMPObjectManager::arrayValueWithArray({ numberValue(1) }, *runtime.globalScope(), &error);
+    const auto b = APMPObjectManager::arrayValueWithArray({ numberValue(1) }, *runtime.globalScope(), &error);
     EXPECT_TRUE(a->isEqualToRuntimeValue(*b));
     a->appendElements({ a }, &error);
     b->appendElements({ b }, &error);

@@ -33,15 +33,15 @@ APMPValue count(qint64 value)
 }
 
 // NaN made 0, infinities kept, else truncated.
-double integerOf(const APMPValue& value, APMError* error)
+double integerOf(const APMPValue& value, APMPScope& scope, APMError* error)
 {
-    return APMPToInteger(value->doubleValueOrError(error));
+    return APMPToInteger(APMPChargedDoubleValue(*value, scope, error));
 }
 
 // With the count added when negative.
-double relativeOf(const APMPValue& value, qint64 size, APMError* error)
+double relativeOf(const APMPValue& value, qint64 size, APMPScope& scope, APMError* error)
 {
-    const double integer = integerOf(value, error);
+    const double integer = integerOf(value, scope, error);
     return integer < 0 ? integer + static_cast<double>(size) : integer;
 }
 
@@ -54,14 +54,17 @@ qint64 clampTo(double value, qint64 low, qint64 high)
     return static_cast<qint64>(value);
 }
 
-// The one function argument of the callback methods.
-APMPFunctionValue* callbackOf(const APMPValueList& values, APMError* error)
+// The one function argument of the callback methods, with the walk over
+// the array's count (holes included) charged.
+APMPFunctionValue* callbackOf(const ArrayPtr& array, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckArgumentCount(values, 1, error))
         return nullptr;
     auto* function = APMPAs<APMPFunctionValue>(values[0]);
     if (!function)
         set(error, ArgumentType);
+    else if (!scope.chargeWalk(array->count(), error))
+        return nullptr;
     return function;
 }
 
@@ -86,7 +89,7 @@ bool eachElement(const ArrayPtr& array, APMPFunctionValue& function, APMPScope& 
 
 APMPValue every(const ArrayPtr& array, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
-    APMPFunctionValue* function = callbackOf(values, error);
+    APMPFunctionValue* function = callbackOf(array, values, scope, error);
     if (!function)
         return arrayUndefined();
     bool all = true;
@@ -99,7 +102,7 @@ APMPValue every(const ArrayPtr& array, const APMPValueList& values, APMPScope& s
 
 APMPValue some(const ArrayPtr& array, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
-    APMPFunctionValue* function = callbackOf(values, error);
+    APMPFunctionValue* function = callbackOf(array, values, scope, error);
     if (!function)
         return arrayUndefined();
     bool any = false;
@@ -112,7 +115,7 @@ APMPValue some(const ArrayPtr& array, const APMPValueList& values, APMPScope& sc
 
 APMPValue filter(const ArrayPtr& array, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
-    APMPFunctionValue* function = callbackOf(values, error);
+    APMPFunctionValue* function = callbackOf(array, values, scope, error);
     if (!function)
         return arrayUndefined();
     APMPValueList kept;
@@ -122,12 +125,12 @@ APMPValue filter(const ArrayPtr& array, const APMPValueList& values, APMPScope& 
                   kept.push_back(element);
               return !failed(error);
           });
-    return done ? APMPValue(APMPObjectManager::arrayValueWithArray(std::move(kept), scope)) : arrayUndefined();
+    return done ? APMPValue(APMPObjectManager::arrayValueWithArray(std::move(kept), scope, error)) : arrayUndefined();
 }
 
 APMPValue forEach(const ArrayPtr& array, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
-    APMPFunctionValue* function = callbackOf(values, error);
+    APMPFunctionValue* function = callbackOf(array, values, scope, error);
     if (!function)
         return arrayUndefined();
     eachElement(array, *function, scope, error, [](qint64, const APMPValue&, const APMPValue&) { return true; });
@@ -136,15 +139,18 @@ APMPValue forEach(const ArrayPtr& array, const APMPValueList& values, APMPScope&
 
 APMPValue map(const ArrayPtr& array, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
-    APMPFunctionValue* function = callbackOf(values, error);
+    APMPFunctionValue* function = callbackOf(array, values, scope, error);
     if (!function)
+        return arrayUndefined();
+    // The result is made at full size before the first call.
+    if (!scope.chargeWork(array->count(), error))
         return arrayUndefined();
     APMPValueList mapped(static_cast<std::size_t>(array->count()), APMPArrayValue::emptyValue());
     const bool done = eachElement(array, *function, scope, error, [&](qint64 i, const APMPValue&, const APMPValue& result) {
         mapped[static_cast<std::size_t>(i)] = result;
         return true;
     });
-    return done ? APMPValue(APMPObjectManager::arrayValueWithArray(std::move(mapped), scope)) : arrayUndefined();
+    return done ? APMPValue(APMPObjectManager::arrayValueWithArray(std::move(mapped), scope, error)) : arrayUndefined();
 }
 
 APMPValue reduceIn(const ArrayPtr& array, const APMPValueList& values, APMPScope& scope, APMError* error, bool backward)
@@ -159,6 +165,8 @@ APMPValue reduceIn(const ArrayPtr& array, const APMPValueList& values, APMPScope
         return arrayUndefined();
     }
     const qint64 size = array->count();
+    if (!scope.chargeWalk(size, error))
+        return arrayUndefined();
     qint64 i = backward ? size - 1 : 0;
     const qint64 direction = backward ? -1 : 1;
     const auto inside = [&] { return backward ? i >= 0 : i < size; };
@@ -197,7 +205,9 @@ APMPValue reduceRight(const ArrayPtr& array, const APMPValueList& values, APMPSc
 
 APMPValue concat(const ArrayPtr& array, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
-    const auto result = APMPObjectManager::subarrayWithArray(*array, 0, array->count(), scope);
+    const auto result = APMPObjectManager::subarrayWithArray(*array, 0, array->count(), scope, error);
+    if (failed(error))
+        return arrayUndefined();
     for (const APMPValue& value : values) {
         if (!result->concat(value, error))
             return arrayUndefined();
@@ -207,9 +217,9 @@ APMPValue concat(const ArrayPtr& array, const APMPValueList& values, APMPScope& 
     return result;
 }
 
-APMPValue hasOwnProperty(const ArrayPtr& array, const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue hasOwnProperty(const ArrayPtr& array, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
-    if (!APMPCheckArgumentCount(values, 1, error))
+    if (!APMPCheckArgumentCount(values, 1, error) || !APMPChargeConversion(*values[0], true, scope, error))
         return arrayUndefined();
     const QString name = values[0]->stringValueOrError(error);
     if (failed(error))
@@ -227,7 +237,7 @@ APMPValue indexOf(const ArrayPtr& array, const APMPValueList& values, APMPScope&
     const APMPValue& wanted = values.empty() ? APMPUndefinedValue::sharedInstance() : values[0];
     double start = 0;
     if (values.size() == 2) {
-        start = std::max(relativeOf(values[1], array->count(), error), 0.0);
+        start = std::max(relativeOf(values[1], array->count(), scope, error), 0.0);
         if (failed(error))
             return arrayUndefined();
     }
@@ -247,11 +257,11 @@ APMPValue lastIndexOf(const ArrayPtr& array, const APMPValueList& values, APMPSc
     const qint64 size = array->count();
     double start = static_cast<double>(size - 1);
     if (values.size() == 2) {
-        const double given = values[1]->doubleValueOrError(error);
+        const double given = APMPChargedDoubleValue(*values[1], scope, error);
         if (failed(error))
             return arrayUndefined();
         if (!std::isnan(given))
-            start = relativeOf(values[1], size, error);
+            start = relativeOf(values[1], size, scope, error);
     }
     if (start < 0)
         return count(-1);
@@ -269,10 +279,12 @@ APMPValue join(const ArrayPtr& array, const APMPValueList& values, APMPScope& sc
         return arrayUndefined();
     QString separator = kDefaultSeparator;
     if (values.size() == 1) {
-        separator = values[0]->isNullOrUndefined() ? QString() : values[0]->stringValueOrError(error);
+        separator = values[0]->isNullOrUndefined() ? QString() : APMPChargedStringValue(*values[0], scope, error);
         if (failed(error))
             return arrayUndefined();
     }
+    if (!APMPChargeConversion(*array, false, scope, error))
+        return arrayUndefined();
     const QString joined = array->stringValueWithSeparator(separator, error);
     if (failed(error) || !scope.chargeWork(joined.size(), error))
         return arrayUndefined();
@@ -320,19 +332,19 @@ APMPValue slice(const ArrayPtr& array, const APMPValueList& values, APMPScope& s
     const qint64 size = array->count();
     qint64 start = 0;
     if (!values.empty()) {
-        start = clampTo(relativeOf(values[0], size, error), 0, size);
+        start = clampTo(relativeOf(values[0], size, scope, error), 0, size);
         if (failed(error))
             return arrayUndefined();
     }
     qint64 end = size;
     if (values.size() == 2) {
-        end = clampTo(relativeOf(values[1], size, error), start, size);
+        end = clampTo(relativeOf(values[1], size, scope, error), start, size);
         if (failed(error))
             return arrayUndefined();
     }
     if (!scope.chargeWork(end - start, error))
         return arrayUndefined();
-    return APMPObjectManager::subarrayWithArray(*array, start, end - start, scope);
+    return APMPObjectManager::subarrayWithArray(*array, start, end - start, scope, error);
 }
 
 APMPValue sort(const ArrayPtr& array, const APMPValueList& values, APMPScope& scope, APMError* error)
@@ -361,12 +373,12 @@ APMPValue splice(const ArrayPtr& array, const APMPValueList& values, APMPScope& 
     if (values.empty())
         return APMPObjectManager::arrayValueWithScope(scope);
     const qint64 size = array->count();
-    const qint64 start = clampTo(relativeOf(values[0], size, error), 0, size);
+    const qint64 start = clampTo(relativeOf(values[0], size, scope, error), 0, size);
     if (failed(error))
         return arrayUndefined();
     qint64 deleteCount = size - start;
     if (values.size() >= 2) {
-        deleteCount = clampTo(integerOf(values[1], error), 0, size - start);
+        deleteCount = clampTo(integerOf(values[1], scope, error), 0, size - start);
         if (failed(error))
             return arrayUndefined();
     }
@@ -376,14 +388,14 @@ APMPValue splice(const ArrayPtr& array, const APMPValueList& values, APMPScope& 
     APMPValueList removed = array->spliceFrom(start, deleteCount, inserted, error);
     if (failed(error))
         return arrayUndefined();
-    return APMPObjectManager::arrayValueWithArray(std::move(removed), scope);
+    return APMPObjectManager::arrayValueWithArray(std::move(removed), scope, error);
 }
 
 APMPValue toString(const ArrayPtr& array, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckArgumentCount(values, 0, error))
         return arrayUndefined();
-    const QString text = array->stringValueOrError(error);
+    const QString text = APMPChargedStringValue(*array, scope, error);
     if (failed(error) || !scope.chargeWork(text.size(), error))
         return arrayUndefined();
     return std::make_shared<APMPStringValue>(text);

@@ -2,6 +2,7 @@
 
 #include "analytics/base/APMError.h"
 #include "analytics/rules/APMPArrayCommandEvaluator.h"
+#include "analytics/rules/APMPElementAccount.h"
 #include "analytics/rules/APMPFunctionValue.h"
 #include "analytics/rules/APMPNumberValue.h"
 #include "analytics/rules/APMPRuntimeError.h"
@@ -49,7 +50,61 @@ APMPArrayValue::APMPArrayValue(APMPValueList elements)
 
 APMPArrayValue::~APMPArrayValue()
 {
+    if (account_)
+        account_->release(accounted_);
     APMPReleaseValues(std::move(elements_));
+}
+
+bool APMPArrayValue::attachAccount(std::shared_ptr<APMPElementAccount> account, APMError* error)
+{
+    if (account_)
+        account_->release(accounted_);
+    accounted_ = 0;
+    account_ = std::move(account);
+    if (admit(count(), error))
+        return true;
+    APMPReleaseValues(std::move(elements_));
+    elements_.clear();
+    return false;
+}
+
+bool APMPArrayValue::admit(qint64 newCount, APMError* error)
+{
+    if (!account_ || newCount <= accounted_)
+        return true;
+    if (!account_->admit(newCount - accounted_)) {
+        set(error, LimitExceeded);
+        return false;
+    }
+    accounted_ = newCount;
+    return true;
+}
+
+void APMPArrayValue::settle()
+{
+    if (account_ && count() < accounted_) {
+        account_->release(accounted_ - count());
+        accounted_ = count();
+    }
+}
+
+qint64 APMPArrayValue::conversionUnits(qint64 allowance) const
+{
+    const APMPNestingGuard guard(this);
+    if (guard.isCycle() || guard.tooDeep())
+        return 0; // the conversion stops there at once
+    // Each element is visited and followed by a separator in the text.
+    qint64 units = 0;
+    for (const APMPValue& element : elements_) {
+        if (units > allowance)
+            break;
+        units += 2;
+        if (const auto* text = APMPAs<APMPStringValue>(element))
+            units += text->value().size();
+        else if (const auto* array = APMPAs<APMPArrayValue>(element))
+            units += array->conversionUnits(allowance - units);
+    }
+    return units;
 }
 
 qint64 APMPArrayValue::indexForProperty(const APMPRuntimeValue& property)
@@ -110,8 +165,11 @@ bool APMPArrayValue::growTo(qint64 count, APMError* error)
         set(error, LimitExceeded);
         return false;
     }
-    if (count > this->count())
-        elements_.resize(static_cast<std::size_t>(count), emptyValue());
+    if (count <= this->count())
+        return true;
+    if (!admit(count, error))
+        return false;
+    elements_.resize(static_cast<std::size_t>(count), emptyValue());
     return true;
 }
 
@@ -125,6 +183,7 @@ bool APMPArrayValue::setLength(qint64 count, APMError* error)
         return growTo(count, error);
     APMPValueList dropped(std::make_move_iterator(elements_.begin() + count), std::make_move_iterator(elements_.end()));
     elements_.resize(static_cast<std::size_t>(count));
+    settle();
     APMPReleaseValues(std::move(dropped));
     return true;
 }
@@ -245,14 +304,18 @@ APMPValueList APMPArrayValue::spliceFrom(qint64 start, qint64 deleteCount, const
 {
     start = std::clamp<qint64>(start, 0, count());
     deleteCount = std::clamp<qint64>(deleteCount, 0, count() - start);
-    if (count() - deleteCount + static_cast<qint64>(values.size()) > APMPLimits::kMaxArrayLength) {
+    const qint64 newCount = count() - deleteCount + static_cast<qint64>(values.size());
+    if (newCount > APMPLimits::kMaxArrayLength) {
         set(error, LimitExceeded);
         return {};
     }
+    if (!admit(newCount, error))
+        return {};
     APMPValueList removed(std::make_move_iterator(elements_.begin() + start),
         std::make_move_iterator(elements_.begin() + start + deleteCount));
     elements_.erase(elements_.begin() + start, elements_.begin() + start + deleteCount);
     elements_.insert(elements_.begin() + start, values.begin(), values.end());
+    settle();
     return removed;
 }
 
@@ -267,6 +330,8 @@ bool APMPArrayValue::concat(const APMPValue& value, APMError* error)
             set(error, LimitExceeded);
             return false;
         }
+        if (!admit(count() + array->count(), error))
+            return false;
         const APMPValueList copy = array->elements_; // the array may be this one
         elements_.insert(elements_.end(), copy.begin(), copy.end());
         return true;
@@ -288,6 +353,7 @@ APMPValue APMPArrayValue::removeFirstElement()
         return APMPUndefinedValue::sharedInstance();
     APMPValue first = valueAt(0);
     elements_.erase(elements_.begin());
+    settle();
     return first;
 }
 
@@ -297,6 +363,7 @@ APMPValue APMPArrayValue::removeLastElement()
         return APMPUndefinedValue::sharedInstance();
     APMPValue last = valueAt(count() - 1);
     elements_.pop_back();
+    settle();
     return last;
 }
 
@@ -306,6 +373,8 @@ qint64 APMPArrayValue::appendElements(const APMPValueList& values, APMError* err
         set(error, LimitExceeded);
         return count();
     }
+    if (!admit(count() + static_cast<qint64>(values.size()), error))
+        return count();
     elements_.insert(elements_.end(), values.begin(), values.end());
     return count();
 }
@@ -316,6 +385,8 @@ qint64 APMPArrayValue::prependElements(const APMPValueList& values, APMError* er
         set(error, LimitExceeded);
         return count();
     }
+    if (!admit(count() + static_cast<qint64>(values.size()), error))
+        return count();
     elements_.insert(elements_.begin(), values.begin(), values.end());
     return count();
 }
@@ -362,15 +433,15 @@ void APMPArrayValue::sortUsingFunctionValue(APMPFunctionValue* function, APMPSco
             const APMPValue result = function->invokeWithArguments({ a, b }, scope, error);
             if (failed(error))
                 return 0;
-            const double order = result->doubleValueOrError(error);
+            const double order = APMPChargedDoubleValue(*result, scope, error);
             if (failed(error) || std::isnan(order))
                 return 0;
             return order < 0 ? -1 : (order > 0 ? 1 : 0);
         }
-        const QString first = a->stringValueOrError(error);
+        const QString first = APMPChargedStringValue(*a, scope, error);
         if (failed(error))
             return 0;
-        const QString second = b->stringValueOrError(error);
+        const QString second = APMPChargedStringValue(*b, scope, error);
         if (failed(error))
             return 0;
         const int order = first.compare(second);
@@ -400,6 +471,7 @@ void APMPArrayValue::sortUsingFunctionValue(APMPFunctionValue* function, APMPSco
     // elements replace whatever it holds now.
     APMPValueList replaced = std::move(elements_);
     elements_ = std::move(values);
+    settle();
     APMPReleaseValues(std::move(replaced));
     APMPReleaseValues(std::move(buffer));
 }
@@ -439,5 +511,6 @@ void APMPArrayValue::sweep(quint64 epoch)
         return;
     APMPReleaseValues(std::move(elements_));
     elements_.clear();
+    settle();
     properties_.clear();
 }

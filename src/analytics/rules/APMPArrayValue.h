@@ -2,13 +2,15 @@
 
 #include "analytics/rules/APMPPropertyMap.h"
 
+class APMPElementAccount;
 class APMPFunctionValue;
 
 // An array: ordered elements with holes, plus named properties. A property
 // is an index when it is a number value, or a string value whose number is
 // finite, not negative and whole ("2", 2 and 2.0 are one index); anything
 // else names a property. Arrays hold at most APMPLimits::kMaxArrayLength
-// elements; growing past that fails with error 19.
+// elements; growing past that fails with error 19, and so does growing past
+// what the runtime's element account (APMPObjectManager) still admits.
 class APMPArrayValue final : public APMPRuntimeValue {
 public:
     static constexpr Kind kKind = Kind::Array;
@@ -19,6 +21,17 @@ public:
     APMPArrayValue();
     explicit APMPArrayValue(APMPValueList elements);
     ~APMPArrayValue() override;
+
+    // Charges the elements held now, and all later growth, to a runtime's
+    // account. When the account cannot take them the array drops its
+    // elements and reports error 19.
+    bool attachAccount(std::shared_ptr<APMPElementAccount> account, APMError* error);
+
+    // The work of converting this array to text, in elements visited
+    // (nested arrays included) and code units of the text built from them
+    // (separators and the texts it holds), counted only up to just past
+    // `allowance`.
+    qint64 conversionUnits(qint64 allowance) const;
 
     // Elements joined by the separator; holes, undefined and null give "".
     QString stringValueWithSeparator(const QString& separator, APMError* error) const;
@@ -76,8 +89,14 @@ public:
 
 private:
     bool growTo(qint64 count, APMError* error);
+    // Charges the account for growth to `newCount` elements; error 19 when
+    // it cannot take them. settle() credits what the array no longer holds.
+    bool admit(qint64 newCount, APMError* error);
+    void settle();
 
     APMPValueList elements_;
+    std::shared_ptr<APMPElementAccount> account_;
+    qint64 accounted_ = 0; // elements charged to the account
     APMPPropertyMap properties_;
     quint64 markEpoch_ = 0;
 };

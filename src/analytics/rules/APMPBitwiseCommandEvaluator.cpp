@@ -9,12 +9,13 @@ using namespace APMPRuntimeError;
 
 namespace APMPBitwiseCommandEvaluatorLocal {
 
-bool int32Operands(const APMPValueList& values, std::size_t count, int32_t* operands, APMError* error)
+bool int32Operands(
+    const APMPValueList& values, std::size_t count, int32_t* operands, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckArgumentCount(values, count, error))
         return false;
     for (std::size_t i = 0; i < count; ++i) {
-        const double number = values[i]->doubleValueOrError(error);
+        const double number = APMPChargedDoubleValue(*values[i], scope, error);
         if (failed(error))
             return false;
         operands[i] = APMPToInt32(number);
@@ -22,52 +23,53 @@ bool int32Operands(const APMPValueList& values, std::size_t count, int32_t* oper
     return true;
 }
 
-template <class Operation> APMPValue binary(const APMPValueList& values, APMError* error, Operation operation)
+template <class Operation>
+APMPValue binary(const APMPValueList& values, APMPScope& scope, APMError* error, Operation operation)
 {
     int32_t operands[2] = {};
-    if (!int32Operands(values, 2, operands, error))
+    if (!int32Operands(values, 2, operands, scope, error))
         return APMPUndefinedValue::sharedInstance();
     return APMPNumberValue::valueWithDouble(operation(operands[0], operands[1]));
 }
 
-APMPValue bitAnd(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue bitAnd(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
-    return binary(values, error, [](int32_t a, int32_t b) { return static_cast<double>(a & b); });
+    return binary(values, scope, error, [](int32_t a, int32_t b) { return static_cast<double>(a & b); });
 }
 
-APMPValue bitOr(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue bitOr(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
-    return binary(values, error, [](int32_t a, int32_t b) { return static_cast<double>(a | b); });
+    return binary(values, scope, error, [](int32_t a, int32_t b) { return static_cast<double>(a | b); });
 }
 
-APMPValue bitXor(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue bitXor(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
-    return binary(values, error, [](int32_t a, int32_t b) { return static_cast<double>(a ^ b); });
+    return binary(values, scope, error, [](int32_t a, int32_t b) { return static_cast<double>(a ^ b); });
 }
 
-APMPValue shiftLeft(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue shiftLeft(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
-    return binary(values, error, [](int32_t a, int32_t b) {
+    return binary(values, scope, error, [](int32_t a, int32_t b) {
         // Shift the unsigned pattern: shifting a negative signed value is undefined.
         return static_cast<double>(static_cast<int32_t>(static_cast<uint32_t>(a) << (b & 31)));
     });
 }
 
-APMPValue shiftRight(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue shiftRight(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
-    return binary(values, error, [](int32_t a, int32_t b) { return static_cast<double>(a >> (b & 31)); });
+    return binary(values, scope, error, [](int32_t a, int32_t b) { return static_cast<double>(a >> (b & 31)); });
 }
 
-APMPValue shiftRightUnsigned(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue shiftRightUnsigned(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
-    return binary(values, error,
+    return binary(values, scope, error,
         [](int32_t a, int32_t b) { return static_cast<double>(static_cast<uint32_t>(a) >> (b & 31)); });
 }
 
-APMPValue bitNot(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue bitNot(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     int32_t operand = 0;
-    if (!int32Operands(values, 1, &operand, error))
+    if (!int32Operands(values, 1, &operand, scope, error))
         return APMPUndefinedValue::sharedInstance();
     return APMPNumberValue::valueWithDouble(~operand);
 }

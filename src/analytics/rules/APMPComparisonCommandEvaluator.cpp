@@ -14,22 +14,22 @@ enum class Order { Less, Equal, Greater };
 
 // Text order when both are text-like, else numeric order with NaN unordered
 // (which counts as greater).
-Order ordering(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMError* error)
+Order ordering(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMPScope& scope, APMError* error)
 {
     if (APMPIsStringLikeValue(a) && APMPIsStringLikeValue(b)) {
-        const QString first = a.stringValueOrError(error);
+        const QString first = APMPChargedStringValue(a, scope, error);
         if (failed(error))
             return Order::Greater;
-        const QString second = b.stringValueOrError(error);
+        const QString second = APMPChargedStringValue(b, scope, error);
         if (failed(error))
             return Order::Greater;
         const int order = first.compare(second);
         return order < 0 ? Order::Less : (order == 0 ? Order::Equal : Order::Greater);
     }
-    const double first = a.doubleValueOrError(error);
+    const double first = APMPChargedDoubleValue(a, scope, error);
     if (failed(error))
         return Order::Greater;
-    const double second = b.doubleValueOrError(error);
+    const double second = APMPChargedDoubleValue(b, scope, error);
     if (failed(error))
         return Order::Greater;
     if (first < second)
@@ -53,7 +53,7 @@ int looseCategory(const APMPRuntimeValue& value)
     }
 }
 
-bool looseEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMError* error)
+bool looseEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMPScope& scope, APMError* error)
 {
     const bool aLower = looseCategory(a) <= looseCategory(b);
     const APMPRuntimeValue& low = aLower ? a : b;
@@ -62,9 +62,9 @@ bool looseEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMError*
     case 0:
         return looseCategory(high) == 0;
     case 1:
-        return APMPNumberValuesEqual(low, high, error);
+        return APMPChargeConversion(high, true, scope, error) && APMPNumberValuesEqual(low, high, error);
     case 2:
-        return APMPStringValuesEqual(low, high, error);
+        return APMPChargeConversion(high, false, scope, error) && APMPStringValuesEqual(low, high, error);
     default:
         return &a == &b;
     }
@@ -78,40 +78,40 @@ template <class Test> APMPValue compare(const APMPValueList& values, APMError* e
     return APMPBooleanValue::booleanValueWithBool(result);
 }
 
-APMPValue lessThan(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue lessThan(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     return compare(values, error,
-        [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return ordering(a, b, error) == Order::Less; });
+        [&scope, error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return ordering(a, b, scope, error) == Order::Less; });
 }
 
-APMPValue lessThanOrEqual(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue lessThanOrEqual(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     return compare(values, error,
-        [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return ordering(a, b, error) != Order::Greater; });
+        [&scope, error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return ordering(a, b, scope, error) != Order::Greater; });
 }
 
-APMPValue greaterThan(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue greaterThan(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     return compare(values, error,
-        [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return ordering(b, a, error) == Order::Less; });
+        [&scope, error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return ordering(b, a, scope, error) == Order::Less; });
 }
 
-APMPValue greaterThanOrEqual(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue greaterThanOrEqual(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     return compare(values, error,
-        [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return ordering(b, a, error) != Order::Greater; });
+        [&scope, error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return ordering(b, a, scope, error) != Order::Greater; });
 }
 
-APMPValue looseEqual(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue looseEqual(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     return compare(values, error,
-        [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return looseEquals(a, b, error); });
+        [&scope, error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return looseEquals(a, b, scope, error); });
 }
 
-APMPValue looseNotEqual(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue looseNotEqual(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     return compare(values, error,
-        [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return !looseEquals(a, b, error); });
+        [&scope, error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return !looseEquals(a, b, scope, error); });
 }
 
 APMPValue strictEqual(const APMPValueList& values, APMPScope&, APMError* error)

@@ -33,15 +33,18 @@ constexpr std::size_t kAny = static_cast<std::size_t>(-1);
 constexpr int kStatementListOpcode = 46;
 
 // Runs an array's elements as a statement list in the scope. The elements
-// are copied first: the statements may change the array.
+// are copied first (the statements may change the array), which is charged
+// as bulk work like every other walk over an array.
 APMPValue runArray(const APMPArrayValue& array, APMPScope& scope, APMError* error)
 {
+    if (!scope.chargeWalk(array.count(), error))
+        return controlUndefined();
     return APMPEvaluator::executeStatements(array.allElements(), scope, error);
 }
 
-APMPValue statementList(const APMPValueList& arguments, APMPScope& scope, APMError*)
+APMPValue statementList(const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
-    return APMPObjectManager::arrayValueWithArray(arguments, scope);
+    return APMPObjectManager::arrayValueWithArray(arguments, scope, error);
 }
 
 APMPValue block(const APMPValueList& arguments, APMPScope& scope, APMError* error)
@@ -171,6 +174,8 @@ APMPValue switchCommand(const APMPValueList& arguments, APMPScope& scope, APMErr
         set(error, ArgumentCount);
         return controlUndefined();
     }
+    if (!scope.chargeWalk(caseList->count() + bodyList->count(), error))
+        return controlUndefined();
     const APMPValueList cases = caseList->allElements();
     const APMPValueList bodies = bodyList->allElements();
     bool matched = false;
@@ -217,9 +222,11 @@ std::shared_ptr<APMPFunctionValue> makeFunction(const APMPValueList& arguments, 
         set(error, ArgumentType);
         return nullptr;
     }
+    if (!scope.chargeWalk(parameters->count(), error))
+        return nullptr;
     QStringList names;
     for (const APMPValue& parameter : parameters->allElements()) {
-        names << parameter->stringValueOrError(error);
+        names << APMPChargedStringValue(*parameter, scope, error);
         if (failed(error))
             return nullptr;
     }
@@ -255,6 +262,8 @@ APMPValue methodCall(const APMPValueList& arguments, APMPScope& scope, APMError*
         set(error, ArgumentType);
         return controlUndefined();
     }
+    if (!scope.chargeWalk(methodArguments->count(), error))
+        return controlUndefined();
     return values[0]->applyWithName(name->value(), methodArguments->allElements(), scope, error);
 }
 

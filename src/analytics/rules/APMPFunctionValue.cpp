@@ -166,7 +166,7 @@ APMPValue APMPFunctionValue::applyWithName(
         const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
         if (failed(error) || !APMPCheckArgumentCount(values, 1, error))
             return APMPUndefinedValue::sharedInstance();
-        const QString key = values[0]->stringValueOrError(error);
+        const QString key = APMPChargedStringValue(*values[0], scope, error);
         if (failed(error))
             return APMPUndefinedValue::sharedInstance();
         return APMPBooleanValue::booleanValueWithBool(hasProperty(key));

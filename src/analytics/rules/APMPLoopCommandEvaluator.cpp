@@ -52,12 +52,20 @@ APMPValue iterate(const APMPValueList& arguments, APMPScope& scope, APMError* er
     const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
     if (failed(error))
         return loopUndefined();
-    const QString name = values[0]->stringValueOrError(error);
+    const QString name = APMPChargedStringValue(*values[0], scope, error);
     if (failed(error))
         return loopUndefined();
 
+    // Listing a text's or an array's items walks all of it, holes included.
     APMPValueList items;
     const APMPValue& iterated = values[1];
+    qint64 walked = 0;
+    if (const auto* text = APMPAs<APMPStringValue>(iterated))
+        walked = text->value().size();
+    else if (const auto* array = APMPAs<APMPArrayValue>(iterated))
+        walked = array->count();
+    if (!scope.chargeWalk(walked, error))
+        return loopUndefined();
     if (const auto* text = APMPAs<APMPStringValue>(iterated)) {
         const QString& string = text->value();
         items.reserve(static_cast<std::size_t>(string.size()));
@@ -90,6 +98,8 @@ APMPValue iterate(const APMPValueList& arguments, APMPScope& scope, APMError* er
         set(error, ArgumentType);
         return loopUndefined();
     }
+    if (!scope.chargeWalk(bodyArray->count(), error))
+        return loopUndefined();
     const APMPValueList body = bodyArray->allElements();
     APMPValue returned;
     for (const APMPValue& item : items) {
@@ -158,6 +168,8 @@ bool bodyOf(const APMPValue& argument, APMPScope& scope, APMError* error, APMPVa
         set(error, ArgumentType);
         return false;
     }
+    if (!scope.chargeWalk(array->count(), error))
+        return false;
     *body = array->allElements();
     return true;
 }
@@ -216,9 +228,11 @@ APMPValue countedLoop(const APMPValueList& arguments, APMPScope& scope, APMError
     APMPValueList body;
     if (!bodyOf(arguments[3], scope, error, &body))
         return loopUndefined();
+    if (!scope.chargeWalk(variableList->count(), error))
+        return loopUndefined();
     QStringList names;
     for (const APMPValue& variable : variableList->allElements()) {
-        names << variable->stringValueOrError(error);
+        names << APMPChargedStringValue(*variable, scope, error);
         if (failed(error))
             return loopUndefined();
     }

@@ -19,14 +19,14 @@ const APMPValue& mathUndefined()
 }
 
 // Both operands as doubles; false on a count or conversion error.
-bool twoNumbers(const APMPValueList& values, double* a, double* b, APMError* error)
+bool twoNumbers(const APMPValueList& values, double* a, double* b, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckArgumentCount(values, 2, error))
         return false;
-    *a = values[0]->doubleValueOrError(error);
+    *a = APMPChargedDoubleValue(*values[0], scope, error);
     if (failed(error))
         return false;
-    *b = values[1]->doubleValueOrError(error);
+    *b = APMPChargedDoubleValue(*values[1], scope, error);
     return !failed(error);
 }
 
@@ -40,10 +40,10 @@ APMPValue add(const APMPValueList& values, APMPScope& scope, APMError* error)
     if (!APMPCheckArgumentCount(values, 2, error))
         return mathUndefined();
     if (APMPIsStringLikeValue(*values[0]) || APMPIsStringLikeValue(*values[1])) {
-        const QString first = values[0]->stringValueOrError(error);
+        const QString first = APMPChargedStringValue(*values[0], scope, error);
         if (failed(error))
             return mathUndefined();
-        const QString second = values[1]->stringValueOrError(error);
+        const QString second = APMPChargedStringValue(*values[1], scope, error);
         if (failed(error))
             return mathUndefined();
         const qsizetype length = first.size() + second.size();
@@ -56,7 +56,7 @@ APMPValue add(const APMPValueList& values, APMPScope& scope, APMError* error)
         return std::make_shared<APMPStringValue>(first + second);
     }
     double a = 0, b = 0;
-    if (!twoNumbers(values, &a, &b, error))
+    if (!twoNumbers(values, &a, &b, scope, error))
         return mathUndefined();
     return addNumbers(a, b);
 }
@@ -66,10 +66,10 @@ APMPValue subtractNumbers(double a, double b)
     return APMPNumberValue::valueWithDouble(a - b);
 }
 
-APMPValue subtract(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue subtract(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     double a = 0, b = 0;
-    return twoNumbers(values, &a, &b, error) ? subtractNumbers(a, b) : mathUndefined();
+    return twoNumbers(values, &a, &b, scope, error) ? subtractNumbers(a, b) : mathUndefined();
 }
 
 APMPValue multiplyNumbers(double a, double b)
@@ -77,10 +77,10 @@ APMPValue multiplyNumbers(double a, double b)
     return APMPNumberValue::valueWithDouble(a * b);
 }
 
-APMPValue multiply(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue multiply(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     double a = 0, b = 0;
-    return twoNumbers(values, &a, &b, error) ? multiplyNumbers(a, b) : mathUndefined();
+    return twoNumbers(values, &a, &b, scope, error) ? multiplyNumbers(a, b) : mathUndefined();
 }
 
 APMPValue divideNumbers(double a, double b)
@@ -88,10 +88,10 @@ APMPValue divideNumbers(double a, double b)
     return APMPNumberValue::valueWithDouble(a / b);
 }
 
-APMPValue divide(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue divide(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     double a = 0, b = 0;
-    return twoNumbers(values, &a, &b, error) ? divideNumbers(a, b) : mathUndefined();
+    return twoNumbers(values, &a, &b, scope, error) ? divideNumbers(a, b) : mathUndefined();
 }
 
 APMPValue remainderNumbers(double a, double b)
@@ -99,17 +99,17 @@ APMPValue remainderNumbers(double a, double b)
     return APMPNumberValue::valueWithDouble(std::fmod(a, b));
 }
 
-APMPValue remainder(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue remainder(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     double a = 0, b = 0;
-    return twoNumbers(values, &a, &b, error) ? remainderNumbers(a, b) : mathUndefined();
+    return twoNumbers(values, &a, &b, scope, error) ? remainderNumbers(a, b) : mathUndefined();
 }
 
-APMPValue negate(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue negate(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckArgumentCount(values, 1, error))
         return mathUndefined();
-    const double a = values[0]->doubleValueOrError(error);
+    const double a = APMPChargedDoubleValue(*values[0], scope, error);
     return failed(error) ? mathUndefined() : APMPNumberValue::valueWithDouble(-a);
 }
 

@@ -1,6 +1,7 @@
 #include "analytics/rules/APMPObjectManager.h"
 
 #include "analytics/rules/APMPArrayValue.h"
+#include "analytics/rules/APMPElementAccount.h"
 #include "analytics/rules/APMPFunctionValue.h"
 #include "analytics/rules/APMPMapValue.h"
 #include "analytics/rules/APMPScope.h"
@@ -23,7 +24,28 @@ template <class T, class... A> std::shared_ptr<T> makeTracked(APMPScope& scope, 
     return object;
 }
 
+// An array charged to the account of the scope's manager.
+std::shared_ptr<APMPArrayValue> makeTrackedArray(APMPScope& scope, APMPValueList elements, APMError* error)
+{
+    auto array = makeTracked<APMPArrayValue>(scope, std::move(elements));
+    if (APMPObjectManager* manager = scope.objectManager())
+        array->attachAccount(manager->elementAccount(), error);
+    return array;
+}
+
 } // namespace
+
+APMPObjectManager::APMPObjectManager()
+    : elements_(std::make_shared<APMPElementAccount>())
+{
+}
+
+APMPObjectManager::~APMPObjectManager() = default;
+
+qint64 APMPObjectManager::liveElementCount() const
+{
+    return elements_->live();
+}
 
 std::shared_ptr<APMPFunctionValue> APMPObjectManager::functionValueWithFunctionName(const QString& functionName,
     const QStringList& parameterNames, APMPValueList statements, const std::shared_ptr<APMPScope>& definingScope)
@@ -42,20 +64,21 @@ std::shared_ptr<APMPMapValue> APMPObjectManager::mapValueWithScope(APMPScope& sc
 std::shared_ptr<APMPArrayValue> APMPObjectManager::arrayValueWithScope(APMPScope& scope)
 {
     using namespace APMPObjectManagerLocal;
-    return makeTracked<APMPArrayValue>(scope);
+    return makeTrackedArray(scope, {}, nullptr); // an empty array is always admitted
 }
 
-std::shared_ptr<APMPArrayValue> APMPObjectManager::arrayValueWithArray(APMPValueList elements, APMPScope& scope)
+std::shared_ptr<APMPArrayValue> APMPObjectManager::arrayValueWithArray(
+    APMPValueList elements, APMPScope& scope, APMError* error)
 {
     using namespace APMPObjectManagerLocal;
-    return makeTracked<APMPArrayValue>(scope, std::move(elements));
+    return makeTrackedArray(scope, std::move(elements), error);
 }
 
 std::shared_ptr<APMPArrayValue> APMPObjectManager::subarrayWithArray(
-    const APMPArrayValue& array, qint64 start, qint64 length, APMPScope& scope)
+    const APMPArrayValue& array, qint64 start, qint64 length, APMPScope& scope, APMError* error)
 {
     using namespace APMPObjectManagerLocal;
-    return makeTracked<APMPArrayValue>(scope, array.subarrayWithRange(start, length));
+    return makeTrackedArray(scope, array.subarrayWithRange(start, length), error);
 }
 
 void APMPObjectManager::addRoot(const std::shared_ptr<APMPMarkable>& root)

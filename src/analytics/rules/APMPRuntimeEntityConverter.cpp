@@ -174,7 +174,7 @@ APMPValue fromObject(const QVariant& object, APMPScope& scope, int depth, APMErr
             if (failed(error))
                 return APMPUndefinedValue::sharedInstance();
         }
-        return APMPObjectManager::arrayValueWithArray(std::move(elements), scope);
+        return APMPObjectManager::arrayValueWithArray(std::move(elements), scope, error);
     }
     set(error, UnsupportedNativeObject);
     return APMPUndefinedValue::sharedInstance();

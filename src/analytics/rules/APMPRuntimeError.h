@@ -37,9 +37,10 @@ enum Code : qint64 {
     NotIterable = 16,
     NoSuchMethod = 17,
     InstructionBudgetExhausted = 18,
-    // Not in the original table: a program went past one of the runtime's
-    // size or depth limits (string length, array length, nesting of calls
-    // and statements). The run ends as it does for the instruction budget.
+    // This runtime's own code: a program went past one of the runtime's
+    // size or depth limits (string length, array length, elements held by
+    // all arrays, nesting of calls and statements). The run ends as it does
+    // for the instruction budget.
     LimitExceeded = 19,
     RegularExpression = 20,
 };
@@ -69,12 +70,21 @@ namespace APMPLimits {
 constexpr int kMaxInstructions = 1000000; // evaluations per run
 constexpr qsizetype kMaxStringLength = 1 << 20; // UTF-16 code units
 constexpr qsizetype kMaxArrayLength = 1 << 20; // elements, holes included
+// Elements, holes included, that all arrays of one runtime hold together at
+// any time: what a program keeps from one event to the next counts too.
+constexpr qint64 kMaxLiveElements = 4 << 20;
 constexpr int kMaxEvaluationDepth = 300; // nested evaluations (calls included)
 constexpr int kMaxEntityDepth = 64; // nesting of a program tree from the configuration
 constexpr int kMaxConversionDepth = 64; // nesting of maps and arrays converted to plain objects
-// Bulk work (copying, joining, sorting) costs one instruction per this many
-// elements or code units, so that the budget bounds time as well as steps.
+// Bulk work (copying, joining, sorting, growing an array, converting an
+// array or a long text) costs one instruction per this many elements or code
+// units, so that the budget bounds time and memory as well as steps.
 constexpr qsizetype kUnitsPerInstruction = 16;
+// Reading a text of up to this many code units as a number, or walking a
+// statement or argument list of up to this many elements, is part of the
+// instruction that asks for it, as programs are written; anything longer is
+// charged as bulk work.
+constexpr qsizetype kFreeBulkUnits = 64;
 // One regular-expression match costs this many instructions.
 constexpr int kRegularExpressionCost = 1000;
 } // namespace APMPLimits

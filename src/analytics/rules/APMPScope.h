@@ -63,6 +63,19 @@ public:
     }
     // Counts bulk work of `units` elements or code units.
     bool chargeWork(qint64 units, APMError* error);
+    // The same for work that stays within its instruction while it is as
+    // small as programs write it (APMPLimits::kFreeBulkUnits).
+    bool chargeWalk(qint64 units, APMError* error)
+    {
+        return units <= APMPLimits::kFreeBulkUnits || chargeWork(units, error);
+    }
+    // The most units chargeWork can still take in this run.
+    qint64 remainingWorkUnits() const
+    {
+        return static_cast<qint64>(APMPLimits::kMaxInstructions - root_->instructionCount_)
+            * APMPLimits::kUnitsPerInstruction
+            + (APMPLimits::kUnitsPerInstruction - 1);
+    }
     // Nesting of evaluations; error 19 when too deep.
     bool enterEvaluation(APMError* error)
     {

@@ -43,17 +43,18 @@ APMPValue number(double value)
 }
 
 // The argument's string value, or `absent` when there is no such argument.
-QString textArgument(const APMPValueList& values, std::size_t at, const QString& absent, APMError* error)
+QString textArgument(
+    const APMPValueList& values, std::size_t at, const QString& absent, APMPScope& scope, APMError* error)
 {
-    return at < values.size() ? values[at]->stringValueOrError(error) : absent;
+    return at < values.size() ? APMPChargedStringValue(*values[at], scope, error) : absent;
 }
 
 // APMPToInteger of the argument's number, or `absent`.
-double integerArgument(const APMPValueList& values, std::size_t at, double absent, APMError* error)
+double integerArgument(const APMPValueList& values, std::size_t at, double absent, APMPScope& scope, APMError* error)
 {
     if (at >= values.size())
         return absent;
-    const double value = values[at]->doubleValueOrError(error);
+    const double value = APMPChargedDoubleValue(*values[at], scope, error);
     return APMPToInteger(value);
 }
 
@@ -86,11 +87,11 @@ bool compilePattern(const QString& pattern, APMPScope& scope, QRegularExpression
     return false;
 }
 
-APMPValue charAt(const QString& string, const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue charAt(const QString& string, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckMaximumArgumentCount(values, 1, error))
         return stringUndefined();
-    const double position = integerArgument(values, 0, 0, error);
+    const double position = integerArgument(values, 0, 0, scope, error);
     if (failed(error))
         return stringUndefined();
     if (position < 0 || position >= static_cast<double>(string.size()))
@@ -102,34 +103,34 @@ APMPValue concat(const QString& string, const APMPValueList& values, APMPScope& 
 {
     QString result = string;
     for (const APMPValue& value : values) {
-        result += value->stringValueOrError(error);
+        result += APMPChargedStringValue(*value, scope, error);
         if (failed(error) || !checkLength(result.size(), scope, error))
             return stringUndefined();
     }
     return text(result);
 }
 
-APMPValue hasOwnProperty(const QString& string, const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue hasOwnProperty(const QString& string, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckArgumentCount(values, 1, error))
         return stringUndefined();
     if (const auto* key = APMPAs<APMPStringValue>(values[0]); key && key->value() == kLengthKey)
         return APMPBooleanValue::booleanValueWithBool(true);
-    const double index = values[0]->doubleValueOrError(error);
+    const double index = APMPChargedDoubleValue(*values[0], scope, error);
     if (failed(error))
         return stringUndefined();
     return APMPBooleanValue::booleanValueWithBool(
         std::trunc(index) == index && index >= 0 && index < static_cast<double>(string.size()));
 }
 
-APMPValue indexOf(const QString& string, const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue indexOf(const QString& string, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckMaximumArgumentCount(values, 2, error))
         return stringUndefined();
-    const QString search = textArgument(values, 0, kUndefinedText, error);
+    const QString search = textArgument(values, 0, kUndefinedText, scope, error);
     if (failed(error))
         return stringUndefined();
-    const double start = integerArgument(values, 1, 0, error);
+    const double start = integerArgument(values, 1, 0, scope, error);
     if (failed(error))
         return stringUndefined();
     if (search.isEmpty())
@@ -137,16 +138,16 @@ APMPValue indexOf(const QString& string, const APMPValueList& values, APMPScope&
     return number(static_cast<double>(string.indexOf(search, clampPosition(start, string.size()))));
 }
 
-APMPValue lastIndexOf(const QString& string, const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue lastIndexOf(const QString& string, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckMaximumArgumentCount(values, 2, error))
         return stringUndefined();
-    const QString search = textArgument(values, 0, kUndefinedText, error);
+    const QString search = textArgument(values, 0, kUndefinedText, scope, error);
     if (failed(error))
         return stringUndefined();
     double start = std::numeric_limits<double>::infinity();
     if (values.size() >= 2) {
-        const double given = values[1]->doubleValueOrError(error);
+        const double given = APMPChargedDoubleValue(*values[1], scope, error);
         if (failed(error))
             return stringUndefined();
         if (!std::isnan(given))
@@ -165,25 +166,25 @@ APMPValue match(const QString& string, const APMPValueList& values, APMPScope& s
 {
     if (!APMPCheckMaximumArgumentCount(values, 1, error))
         return stringUndefined();
-    const QString pattern = textArgument(values, 0, QString(), error);
+    const QString pattern = textArgument(values, 0, QString(), scope, error);
     if (failed(error))
         return stringUndefined();
     if (pattern.isEmpty())
-        return APMPObjectManager::arrayValueWithArray({ text(QString()) }, scope);
+        return APMPObjectManager::arrayValueWithArray({ text(QString()) }, scope, error);
     QRegularExpression expression;
     if (!compilePattern(pattern, scope, &expression, error))
         return stringUndefined();
     const QRegularExpressionMatch found = expression.match(string);
     if (!found.hasMatch())
         return APMPNullValue::sharedInstance();
-    return APMPObjectManager::arrayValueWithArray({ text(found.captured(0)) }, scope);
+    return APMPObjectManager::arrayValueWithArray({ text(found.captured(0)) }, scope, error);
 }
 
 APMPValue replace(const QString& string, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckMaximumArgumentCount(values, 2, error))
         return stringUndefined();
-    const QString search = textArgument(values, 0, kUndefinedText, error);
+    const QString search = textArgument(values, 0, kUndefinedText, scope, error);
     if (failed(error))
         return stringUndefined();
     const qsizetype at = search.isEmpty() ? 0 : string.indexOf(search);
@@ -196,9 +197,9 @@ APMPValue replace(const QString& string, const APMPValueList& values, APMPScope&
                 { text(search), number(static_cast<double>(at)), text(string) }, scope, error);
             if (failed(error))
                 return stringUndefined();
-            replacement = result->stringValueOrError(error);
+            replacement = APMPChargedStringValue(*result, scope, error);
         } else {
-            replacement = values[1]->stringValueOrError(error);
+            replacement = APMPChargedStringValue(*values[1], scope, error);
         }
         if (failed(error))
             return stringUndefined();
@@ -214,7 +215,7 @@ APMPValue search(const QString& string, const APMPValueList& values, APMPScope& 
 {
     if (!APMPCheckMaximumArgumentCount(values, 1, error))
         return stringUndefined();
-    const QString pattern = textArgument(values, 0, kUndefinedText, error);
+    const QString pattern = textArgument(values, 0, kUndefinedText, scope, error);
     if (failed(error))
         return stringUndefined();
     if (pattern.isEmpty())
@@ -226,15 +227,15 @@ APMPValue search(const QString& string, const APMPValueList& values, APMPScope& 
     return number(found.hasMatch() ? static_cast<double>(found.capturedStart(0)) : -1);
 }
 
-APMPValue slice(const QString& string, const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue slice(const QString& string, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckMaximumArgumentCount(values, 2, error))
         return stringUndefined();
     const double length = static_cast<double>(string.size());
-    double start = integerArgument(values, 0, 0, error);
+    double start = integerArgument(values, 0, 0, scope, error);
     if (failed(error))
         return stringUndefined();
-    double end = integerArgument(values, 1, length, error);
+    double end = integerArgument(values, 1, length, scope, error);
     if (failed(error))
         return stringUndefined();
     const auto bound = [length](double value) {
@@ -254,13 +255,13 @@ APMPValue split(const QString& string, const APMPValueList& values, APMPScope& s
     if (!APMPCheckMaximumArgumentCount(values, 2, error))
         return stringUndefined();
     if (string.isEmpty() || values.empty())
-        return APMPObjectManager::arrayValueWithArray({ text(string) }, scope);
-    const QString separator = values[0]->stringValueOrError(error);
+        return APMPObjectManager::arrayValueWithArray({ text(string) }, scope, error);
+    const QString separator = APMPChargedStringValue(*values[0], scope, error);
     if (failed(error))
         return stringUndefined();
     quint64 limit = std::numeric_limits<quint64>::max();
     if (values.size() >= 2) {
-        const double given = values[1]->doubleValueOrError(error);
+        const double given = APMPChargedDoubleValue(*values[1], scope, error);
         if (failed(error))
             return stringUndefined();
         limit = APMPToUInt32(given);
@@ -283,10 +284,10 @@ APMPValue split(const QString& string, const APMPValueList& values, APMPScope& s
             from = at + separator.size();
         }
     }
-    return APMPObjectManager::arrayValueWithArray(std::move(pieces), scope);
+    return APMPObjectManager::arrayValueWithArray(std::move(pieces), scope, error);
 }
 
-APMPValue substring(const QString& string, const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue substring(const QString& string, const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckMaximumArgumentCount(values, 2, error))
         return stringUndefined();
@@ -297,10 +298,10 @@ APMPValue substring(const QString& string, const APMPValueList& values, APMPScop
                                                                                : std::numeric_limits<qint32>::min();
         return static_cast<qsizetype>(std::clamp<qint64>(whole, 0, length));
     };
-    const double first = integerArgument(values, 0, 0, error);
+    const double first = integerArgument(values, 0, 0, scope, error);
     if (failed(error))
         return stringUndefined();
-    const double second = integerArgument(values, 1, static_cast<double>(length), error);
+    const double second = integerArgument(values, 1, static_cast<double>(length), scope, error);
     if (failed(error))
         return stringUndefined();
     const qsizetype a = bound(first);

@@ -3,6 +3,7 @@
 #include "analytics/base/APMNumericUtil.h"
 
 #include "analytics/base/APMError.h"
+#include "analytics/rules/APMPArrayValue.h"
 #include "analytics/rules/APMPEvaluator.h"
 #include "analytics/rules/APMPFunctionValue.h"
 #include "analytics/rules/APMPUndefinedValue.h"
@@ -122,6 +123,36 @@ uint32_t APMPToUInt32(double value)
 int64_t APMPToInt64(double value)
 {
     return APMSaturatingInt64(value);
+}
+
+bool APMPChargeConversion(const APMPRuntimeValue& value, bool toNumber, APMPScope& scope, APMError* error)
+{
+    switch (value.kind()) {
+    case Kind::Array:
+        return scope.chargeWalk(
+            static_cast<const APMPArrayValue&>(value).conversionUnits(scope.remainingWorkUnits()), error);
+    case Kind::String: {
+        // A text short enough to be a number's is read within its instruction.
+        const qsizetype length = static_cast<const APMPStringValue&>(value).value().size();
+        return !toNumber || scope.chargeWalk(length, error);
+    }
+    default:
+        return true;
+    }
+}
+
+QString APMPChargedStringValue(const APMPRuntimeValue& value, APMPScope& scope, APMError* error)
+{
+    if (!APMPChargeConversion(value, false, scope, error))
+        return QString();
+    return value.stringValueOrError(error);
+}
+
+double APMPChargedDoubleValue(const APMPRuntimeValue& value, APMPScope& scope, APMError* error)
+{
+    if (!APMPChargeConversion(value, true, scope, error))
+        return std::numeric_limits<double>::quiet_NaN();
+    return value.doubleValueOrError(error);
 }
 
 bool APMPStringValuesEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMError* error)

@@ -55,6 +55,15 @@ uint32_t APMPToUInt32(double value);
 // Saturating: NaN gives 0, values beyond the 64-bit range the nearest end.
 int64_t APMPToInt64(double value);
 
+// Conversions of a program's operands that charge the run for their work
+// first (APMPScope::chargeWork): converting an array touches every element,
+// nested arrays included, and the texts it holds; reading a text as a number
+// scans all of it. Any other conversion is free. A charge the budget cannot
+// take ends the run with error 18 before the work is done.
+bool APMPChargeConversion(const APMPRuntimeValue& value, bool toNumber, APMPScope& scope, APMError* error);
+QString APMPChargedStringValue(const APMPRuntimeValue& value, APMPScope& scope, APMError* error);
+double APMPChargedDoubleValue(const APMPRuntimeValue& value, APMPScope& scope, APMError* error);
+
 bool APMPStringValuesEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMError* error);
 bool APMPNumberValuesEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMError* error);
 // Same class; numbers and booleans by number, strings by text, others by identity.

@@ -81,9 +81,9 @@ APMPValue readVariable(const APMPValueList& values, APMPScope& scope, APMError* 
     return name ? scope.valueForName(name->value()) : variableUndefined();
 }
 
-APMPValue arrayLiteral(const APMPValueList& values, APMPScope& scope, APMError*)
+APMPValue arrayLiteral(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
-    return APMPObjectManager::arrayValueWithArray(values, scope);
+    return APMPObjectManager::arrayValueWithArray(values, scope, error);
 }
 
 APMPValue mapLiteral(const APMPValueList& values, APMPScope& scope, APMError* error)
@@ -94,7 +94,7 @@ APMPValue mapLiteral(const APMPValueList& values, APMPScope& scope, APMError* er
     }
     QStringList keys;
     for (std::size_t i = 0; i < values.size(); i += 2) {
-        keys << values[i]->stringValueOrError(error);
+        keys << APMPChargedStringValue(*values[i], scope, error);
         if (failed(error))
             return variableUndefined();
     }
@@ -104,12 +104,18 @@ APMPValue mapLiteral(const APMPValueList& values, APMPScope& scope, APMError* er
     return map;
 }
 
-APMPValue getProperty(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue getProperty(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckArgumentCount(values, 2, error))
         return variableUndefined();
     const APMPValue& object = values[0];
     const APMPValue& key = values[1];
+    // Arrays and texts read the key as an index (a number) first; maps and
+    // functions only as a name.
+    const bool readAsIndex = object->kind() == APMPRuntimeValue::Kind::Array
+        || object->kind() == APMPRuntimeValue::Kind::String;
+    if (!APMPChargeConversion(*key, readAsIndex, scope, error))
+        return variableUndefined();
     if (const auto* array = APMPAs<APMPArrayValue>(object))
         return array->valueForProperty(key, error);
     const auto* map = APMPAs<APMPMapValue>(object);
@@ -134,7 +140,7 @@ APMPValue getProperty(const APMPValueList& values, APMPScope&, APMError* error)
     return variableUndefined();
 }
 
-APMPValue setProperty(const APMPValueList& values, APMPScope&, APMError* error)
+APMPValue setProperty(const APMPValueList& values, APMPScope& scope, APMError* error)
 {
     if (!APMPCheckArgumentCount(values, 3, error))
         return variableUndefined();
@@ -144,8 +150,13 @@ APMPValue setProperty(const APMPValueList& values, APMPScope&, APMError* error)
         set(error, PropertyOfNullOrUndefined);
         return variableUndefined();
     }
+    if (!APMPChargeConversion(*values[1], object->kind() == APMPRuntimeValue::Kind::Array, scope, error))
+        return variableUndefined();
     if (auto* array = APMPAs<APMPArrayValue>(object)) {
-        if (!array->setValueForProperty(value, values[1], error))
+        // Growing by an index or "length" fills the gap with holes: that
+        // costs by the elements added.
+        const qint64 before = array->count();
+        if (!array->setValueForProperty(value, values[1], error) || !scope.chargeWork(array->count() - before, error))
             return variableUndefined();
         return value;
     }

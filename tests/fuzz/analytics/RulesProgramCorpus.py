@@ -81,6 +81,12 @@ SEEDS = {
       ' (return "many"))))))'
       ' (reg 0 (fn "" (list "e") (let "h") (= "h" (mk 2)) (call $e "setParamValue" (array "k" (h))) 0)'
       ' (map "type" "edit"))',
+    "growing-arrays": PRELUDE
+    + ' (let "kept") (= "kept" (array))'
+      ' (reg 0 (fn "" (list "e") (let "a") (= "a" (array)) (setprop $a "length" 4096)'
+      ' (call $kept "push" (array (call $a "map" (array (fn "" (list "x") $x)))))'
+      ' (call $e "setParamValue" (array "k" (+ (== $a "x") (call (array 1) "indexOf" (array 1 $a)))))'
+      ' (call (array $a "z" (undefined)) "sort" (array)) 1) (map "type" "edit"))',
 }
 
 

@@ -11,6 +11,7 @@
 #include "analytics/rules/APMPKeyValueStore.h"
 #include "analytics/rules/APMPLoggerDelegate.h"
 #include "analytics/rules/APMPMessageLogger.h"
+#include "analytics/rules/APMPObjectManager.h"
 #include "analytics/rules/APMPObjectProvider.h"
 #include "analytics/rules/APMPRuntime.h"
 #include "analytics/wire/APMPBFieldAccess.h"
@@ -60,6 +61,8 @@ void checkHandled(APMPEventEditing& editing, const APMPEvent& event)
     const bool changed = editing.handleEvent(event, &error);
     if (editing.runtime().getInstructionCount() > APMPLimits::kMaxInstructions)
         fuzz::fail("the run went past its instruction budget");
+    if (editing.runtime().objectManager().liveElementCount() > APMPLimits::kMaxLiveElements)
+        fuzz::fail("the runtime's arrays hold more elements than its limit");
     const APMPEventContext& context = editing.eventContext();
     if (!context.inputEvent().isEqualToEvent(event) || !event.isEqualToEvent(context.inputEvent()))
         fuzz::fail("the input event changed");
