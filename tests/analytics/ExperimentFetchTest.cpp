@@ -234,27 +234,40 @@ TEST_F(ExperimentFetchTest, FailuresRetryAndUnavailableRepliesBackOff)
     EXPECT_EQ(flag("feature").toLongLong(), 0);
 }
 
-TEST_F(ExperimentFetchTest, AMalformedReplyLeavesEverySnapshotAsItWas)
+TEST_F(ExperimentFetchTest, UnreadableAnswersKeepEverySnapshotAndTheRegularSchedule)
 {
+    // Seven unreadable answers in a row (not a message, a broken gzip
+    // stream, an empty 204 is readable and so not among them) never stop
+    // the fetching: each counts as a success for the schedule.
     server.replyWithSnapshots({ snapshotOf(kSDK, { { 11, { { "feature", 1 } } } }) });
-    server.replyWithBody(QByteArray("\x0a\xff\x01garbage", 10));
-    server.replyWithBody(QByteArray("\x1f\x8b\x08\x00broken gzip", 15));
+    const QByteArray unreadable[] = { QByteArray("\x0a\xff\x01garbage", 10),
+        QByteArray("\x1f\x8b\x08\x00broken gzip", 15) };
+    for (int i = 0; i < 7; ++i)
+        server.replyWithBody(unreadable[i % 2]);
+    server.replyWithSnapshots({ snapshotOf(kSDK, { { 12, { { "feature", 2 } } } }) });
     start();
     fetchAt(kStart + 10);
     ASSERT_TRUE(client->activateLatestSnapshot(nullptr));
     time.runPending();
     ASSERT_EQ(flag("feature").toLongLong(), 1);
-    const double success = times.doubleForKey(APMETaskManager::kSuccessTimestampKey);
 
-    fetchAt(kStart + 10 + 14400);
-    EXPECT_EQ(flag("feature").toLongLong(), 1);
-    EXPECT_EQ(times.doubleForKey(APMETaskManager::kSuccessTimestampKey), success);
-    EXPECT_EQ(times.doubleForKey(APMETaskManager::kFailureTimestampKey), kStart + 10 + 14400);
-    EXPECT_EQ(task->scheduledFetchTime(), success + 14400 + 1800);
-    fetchAt(success + 14400 + 1800);
-    EXPECT_EQ(flag("feature").toLongLong(), 1);
+    double success = times.doubleForKey(APMETaskManager::kSuccessTimestampKey);
+    for (int i = 0; i < 7; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(task->scheduledFetchTime(), success + 14400);
+        fetchAt(success + 14400);
+        EXPECT_EQ(flag("feature").toLongLong(), 1);
+        EXPECT_EQ(times.doubleForKey(APMETaskManager::kSuccessTimestampKey), success + 14400);
+        EXPECT_EQ(times.doubleForKey(APMETaskManager::kFailureTimestampKey), 0);
+        success = times.doubleForKey(APMETaskManager::kSuccessTimestampKey);
+    }
     EXPECT_EQ(observer->newSnapshots, 1);
     EXPECT_EQ(manager->experimentIDs(), QList<qint64> { 11 });
+    // The eighth fetch goes out and its snapshot arrives.
+    ASSERT_EQ(task->scheduledFetchTime(), success + 14400);
+    fetchAt(success + 14400);
+    EXPECT_EQ(observer->newSnapshots, 2);
+    EXPECT_EQ(server.requestCount(), 9);
 }
 
 TEST_F(ExperimentFetchTest, GzippedRepliesAndPerSDKErrors)

@@ -314,28 +314,33 @@ void APMETaskManager::handleFetchingExperimentsResponse(
 {
     using experiment_fetch::monitor;
     const double time = now();
-    std::unique_ptr<APMPBExperimentResponse> message;
-    if (status == 200 || status == 204)
-        message = APMPBExperimentResponse::initWithBuffer(data.value_or(QByteArray()));
-    // A body that does not inflate or decode is a failed fetch: nothing of
-    // it reaches the stored snapshots, and the retry schedule applies.
-    if (!message || !data) {
+    const bool answered = status == 200 || status == 204;
+    if (!answered) {
         setStoredTime(kFailureTimestampKey, time);
         if (status == 503 || status == 429)
             setStoredTime(kBackoffTimestampKey, time);
         monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 820002,
-            QStringLiteral("Network fetch failed. Will retry later. Code, error"), status,
-            networkError.isEmpty() && status >= 200 && status < 300 ? QStringLiteral("malformed experiment response")
-                                                                      : networkError);
+            QStringLiteral("Network fetch failed. Will retry later. Code, error"), status, networkError);
+        scheduleFetchingExperimentsOnWorkerQueue();
+        return;
+    }
+    // The service answered: the fetch succeeded and the regular schedule
+    // applies, whatever the body. A body that does not inflate or decode
+    // changes none of the stored snapshots.
+    setStoredTime(kSuccessTimestampKey, time);
+    setStoredTime(kFailureTimestampKey, 0);
+    setStoredTime(kBackoffTimestampKey, 0);
+    const std::unique_ptr<APMPBExperimentResponse> message
+        = data ? APMPBExperimentResponse::initWithBuffer(*data) : nullptr;
+    if (!message) {
+        monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 820030,
+            QStringLiteral("Experiment response cannot be read; snapshots kept. Code"), status);
         scheduleFetchingExperimentsOnWorkerQueue();
         return;
     }
     monitor().logWithLevel(APMMonitor::kLevelVerbose, 820003,
         QStringLiteral("Successful fetch. Got network response. Code, data"), status,
         QString::fromLatin1(data->toBase64()));
-    setStoredTime(kSuccessTimestampKey, time);
-    setStoredTime(kFailureTimestampKey, 0);
-    setStoredTime(kBackoffTimestampKey, 0);
     const QList<APMESnapshot> snapshots
         = experimentSnapshotsFromExperimentResponse(message.get(), time).value_or(QList<APMESnapshot>());
     const QMap<QString, APMError> errors = errorsFromExperimentResponse(message.get()).value_or(QMap<QString, APMError>());
