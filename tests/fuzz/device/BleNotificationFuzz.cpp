@@ -31,10 +31,9 @@ class BleFuzzCentral final : public platform::BleCentral {
 public:
     void setDelegate(platform::BleCentralDelegate*) override { }
     platform::BleAdapterState state() const override { return platform::BleAdapterState::PoweredOn; }
-    QList<platform::BlePeripheral> retrieveConnectedPeripherals(const QString&) override
-    {
-        return { { kFuzzMouse, QStringLiteral("KZ31") } };
-    }
+    void retrieveConnectedPeripherals(const QString&) override { }
+    void scanForPeripherals() override { }
+    void stopScan() override { }
     void connectPeripheral(const QString&) override { }
     void cancelPeripheralConnection(const QString&) override { }
     void discoverServices(const QString&) override { }
@@ -93,7 +92,9 @@ PRAVIK_FUZZ_TARGET(ble_notification)
     });
 
     // Attached and connected, as after discovery.
+    link.start();
     link.retrievePeripheralWithUUIDString(BLEModel::kServiceUuid);
+    link.connectedPeripheralsRetrieved(BLEModel::kServiceUuid, { { kFuzzMouse, QStringLiteral("KZ31") } });
     link.peripheralConnected(kFuzzMouse);
     link.characteristicsDiscovered(
         kFuzzMouse, BLEModel::kServiceUuid, { BLEModel::kReplyUuid, BLEModel::kWriteUuid, BLEModel::kAudioUuid }, true);
