@@ -42,7 +42,10 @@ void FakeBleMouse::retrieveConnectedPeripherals(const QString& service)
     QList<platform::BlePeripheral> found;
     if (state_ == platform::BleAdapterState::PoweredOn && systemConnected_ && service == kFakeService)
         found = { { kIdentifier, QString::fromLatin1(name_) } };
-    later([service, found](auto& d) { d.connectedPeripheralsRetrieved(service, found); });
+    executor_.asyncAfter(retrievalDelay_, [this, alive = std::weak_ptr<int>(alive_), service, found] {
+        if (!alive.expired() && delegate_)
+            delegate_->connectedPeripheralsRetrieved(service, found);
+    });
 }
 
 void FakeBleMouse::scanForPeripherals()

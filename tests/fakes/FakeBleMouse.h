@@ -62,6 +62,8 @@ public:
     // The order in which the service lists its characteristics.
     void setCharacteristicOrder(const QStringList& order) { characteristics_ = order; }
     void setConnectFails(bool fails) { connectFails_ = fails; }
+    // How long the system takes to say which devices it holds connected.
+    void setRetrievalDelay(double seconds) { retrievalDelay_ = seconds; }
     void setSerial(const QByteArray& sixBytes) { serial_ = sixBytes; }
     void setLinkByte(quint8 link) { link_ = link; }
     void setDeviceName(const QByteArray& name) { name_ = name; }
@@ -114,6 +116,7 @@ private:
     platform::BleAdapterState state_ = platform::BleAdapterState::PoweredOn;
     bool systemConnected_ = true;
     bool advertising_ = false;
+    double retrievalDelay_ = 0;
     bool scanning_ = false;
     QList<platform::BlePeripheral> nearby_;
     bool connectFails_ = false;
