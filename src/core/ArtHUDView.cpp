@@ -5,6 +5,8 @@
 #include <QPainterPath>
 #include <QPropertyAnimation>
 
+#include <utility>
+
 namespace art_hud_view {
 
 // The black rounded panel, of the window's corner radius.
@@ -33,8 +35,8 @@ private:
 } // namespace art_hud_view
 
 ArtHUDView::ArtHUDView(QWidget* parent)
-    : QWidget(parent,
-        Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
+    : QWidget(
+        parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
     , panel_(new art_hud_view::Panel(*this))
     , alpha_(new QGraphicsOpacityEffect(panel_))
     , fade_(new QPropertyAnimation(alpha_, "opacity", this))

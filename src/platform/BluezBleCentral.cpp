@@ -70,8 +70,6 @@ void logFailure(QObject* owner, const QDBusPendingCall& call, const char* what)
 
 } // namespace bluez_central
 
-using namespace bluez_central;
-
 BluezBleCentral::BluezBleCentral(const QDBusConnection& bus)
     : bus_(bus)
 {
@@ -94,7 +92,7 @@ BluezBleCentral::~BluezBleCentral()
 bool BluezBleCentral::isAvailable()
 {
     const QDBusConnection bus = QDBusConnection::systemBus();
-    return bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(kBluezService);
+    return bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(bluez_central::kBluezService);
 }
 
 BleAdapterState BluezBleCentral::state() const
@@ -108,7 +106,7 @@ BleAdapterState BluezBleCentral::state() const
 void BluezBleCentral::managedObjects(ObjectsHandler handler)
 {
     const QDBusMessage call = QDBusMessage::createMethodCall(
-        kBluezService, QStringLiteral("/"), kObjectManager, QStringLiteral("GetManagedObjects"));
+        bluez_central::kBluezService, QStringLiteral("/"), bluez_central::kObjectManager, QStringLiteral("GetManagedObjects"));
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kBusTimeoutMs), this);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, handler = std::move(handler)] {
         watcher->deleteLater();
@@ -128,11 +126,11 @@ void BluezBleCentral::managedObjects(ObjectsHandler handler)
 
 void BluezBleCentral::retrieveConnectedPeripherals(const QString& service)
 {
-    const QString wanted = bleUuidFromText(service).toString(QUuid::WithoutBraces).toLower();
+    const QString wanted = bluez_central::bleUuidFromText(service).toString(QUuid::WithoutBraces).toLower();
     managedObjects([this, service, wanted](bool, const QMap<QString, BluezInterfaces>& objects) {
         QList<BlePeripheral> found;
         for (const BluezInterfaces& interfaces : objects) {
-            const auto device = interfaces.constFind(kDeviceInterface);
+            const auto device = interfaces.constFind(bluez_central::kDeviceInterface);
             if (device == interfaces.constEnd())
                 continue;
             const QVariantMap& properties = *device;
@@ -143,7 +141,7 @@ void BluezBleCentral::retrieveConnectedPeripherals(const QString& service)
                 uuids << uuid.toLower();
             if (!uuids.contains(wanted))
                 continue;
-            const BlePeripheral peripheral = peripheralOf(properties);
+            const BlePeripheral peripheral = bluez_central::peripheralOf(properties);
             if (peripheral.identifier.isEmpty())
                 continue;
             names_.insert(peripheral.identifier, peripheral.name);
@@ -159,20 +157,20 @@ void BluezBleCentral::scanForPeripherals()
     if (scanning_)
         return;
     scanning_ = true;
-    bus_.connect(kBluezService, QString(), kObjectManager, QStringLiteral("InterfacesAdded"), this,
+    bus_.connect(bluez_central::kBluezService, QString(), bluez_central::kObjectManager, QStringLiteral("InterfacesAdded"), this,
         SLOT(interfacesAdded(QDBusMessage)));
-    bus_.connect(kBluezService, QString(), kProperties, QStringLiteral("PropertiesChanged"), this,
+    bus_.connect(bluez_central::kBluezService, QString(), bluez_central::kProperties, QStringLiteral("PropertiesChanged"), this,
         SLOT(propertiesChanged(QDBusMessage)));
     managedObjects([this](bool ok, const QMap<QString, BluezInterfaces>& objects) {
         if (!scanning_ || !ok || !discoveryAdapter_.isEmpty())
             return;
         QString adapterPath;
         for (auto it = objects.constBegin(); it != objects.constEnd(); ++it) {
-            if (adapterPath.isEmpty() && it->contains(kAdapterInterface))
+            if (adapterPath.isEmpty() && it->contains(bluez_central::kAdapterInterface))
                 adapterPath = it.key();
             // Devices BlueZ already knows are reported when discovery sees them again.
-            if (it->contains(kDeviceInterface) && !scannedDevices_.contains(it.key()))
-                scannedDevices_.insert(it.key(), it->value(kDeviceInterface));
+            if (it->contains(bluez_central::kDeviceInterface) && !scannedDevices_.contains(it.key()))
+                scannedDevices_.insert(it.key(), it->value(bluez_central::kDeviceInterface));
         }
         if (adapterPath.isEmpty()) {
             qInfo() << "BLE: no adapter to scan with";
@@ -186,12 +184,12 @@ void BluezBleCentral::startDiscoveryOn(const QString& adapterPath)
 {
     discoveryAdapter_ = adapterPath;
     QDBusMessage filter = QDBusMessage::createMethodCall(
-        kBluezService, adapterPath, kAdapterInterface, QStringLiteral("SetDiscoveryFilter"));
+        bluez_central::kBluezService, adapterPath, bluez_central::kAdapterInterface, QStringLiteral("SetDiscoveryFilter"));
     filter << QVariantMap { { QStringLiteral("Transport"), QStringLiteral("le") } };
-    logFailure(this, bus_.asyncCall(filter, kBusTimeoutMs), "the discovery filter");
+    bluez_central::logFailure(this, bus_.asyncCall(filter, kBusTimeoutMs), "the discovery filter");
     const QDBusMessage start = QDBusMessage::createMethodCall(
-        kBluezService, adapterPath, kAdapterInterface, QStringLiteral("StartDiscovery"));
-    logFailure(this, bus_.asyncCall(start, kBusTimeoutMs), "starting discovery");
+        bluez_central::kBluezService, adapterPath, bluez_central::kAdapterInterface, QStringLiteral("StartDiscovery"));
+    bluez_central::logFailure(this, bus_.asyncCall(start, kBusTimeoutMs), "starting discovery");
 }
 
 void BluezBleCentral::stopScan()
@@ -199,17 +197,17 @@ void BluezBleCentral::stopScan()
     if (!scanning_)
         return;
     scanning_ = false;
-    bus_.disconnect(kBluezService, QString(), kObjectManager, QStringLiteral("InterfacesAdded"), this,
+    bus_.disconnect(bluez_central::kBluezService, QString(), bluez_central::kObjectManager, QStringLiteral("InterfacesAdded"), this,
         SLOT(interfacesAdded(QDBusMessage)));
-    bus_.disconnect(kBluezService, QString(), kProperties, QStringLiteral("PropertiesChanged"), this,
+    bus_.disconnect(bluez_central::kBluezService, QString(), bluez_central::kProperties, QStringLiteral("PropertiesChanged"), this,
         SLOT(propertiesChanged(QDBusMessage)));
     scannedDevices_.clear();
     if (discoveryAdapter_.isEmpty())
         return;
     const QDBusMessage stop = QDBusMessage::createMethodCall(
-        kBluezService, discoveryAdapter_, kAdapterInterface, QStringLiteral("StopDiscovery"));
+        bluez_central::kBluezService, discoveryAdapter_, bluez_central::kAdapterInterface, QStringLiteral("StopDiscovery"));
     discoveryAdapter_.clear();
-    logFailure(this, bus_.asyncCall(stop, kBusTimeoutMs), "stopping discovery");
+    bluez_central::logFailure(this, bus_.asyncCall(stop, kBusTimeoutMs), "stopping discovery");
 }
 
 void BluezBleCentral::interfacesAdded(const QDBusMessage& message)
@@ -219,7 +217,7 @@ void BluezBleCentral::interfacesAdded(const QDBusMessage& message)
         return;
     const QString path = qvariant_cast<QDBusObjectPath>(arguments[0]).path();
     const BluezInterfaces interfaces = qdbus_cast<BluezInterfaces>(arguments[1].value<QDBusArgument>());
-    const auto device = interfaces.constFind(kDeviceInterface);
+    const auto device = interfaces.constFind(bluez_central::kDeviceInterface);
     if (path.isEmpty() || device == interfaces.constEnd())
         return;
     scannedDevices_.insert(path, *device);
@@ -229,7 +227,7 @@ void BluezBleCentral::interfacesAdded(const QDBusMessage& message)
 void BluezBleCentral::propertiesChanged(const QDBusMessage& message)
 {
     const QList<QVariant> arguments = message.arguments();
-    if (!scanning_ || arguments.size() < 2 || arguments[0].toString() != kDeviceInterface
+    if (!scanning_ || arguments.size() < 2 || arguments[0].toString() != bluez_central::kDeviceInterface
         || !arguments[1].canConvert<QDBusArgument>())
         return;
     const auto known = scannedDevices_.find(message.path());
@@ -246,7 +244,7 @@ void BluezBleCentral::propertiesChanged(const QDBusMessage& message)
 
 void BluezBleCentral::reportSighting(const QVariantMap& device)
 {
-    const BlePeripheral peripheral = peripheralOf(device);
+    const BlePeripheral peripheral = bluez_central::peripheralOf(device);
     if (peripheral.identifier.isEmpty())
         return;
     names_.insert(peripheral.identifier, peripheral.name);
@@ -290,7 +288,7 @@ void BluezBleCentral::connectPeripheral(const QString& identifier)
             return;
         QStringList services;
         for (const QBluetoothUuid& uuid : it->controller->services())
-            services << bleUuidText(uuid);
+            services << bluez_central::bleUuidText(uuid);
         delegate_->servicesDiscovered(identifier, services, true);
     });
     controller->connectToDevice();
@@ -317,7 +315,7 @@ void BluezBleCentral::discoverCharacteristics(const QString& identifier, const Q
         return;
     QLowEnergyService* object = it->services.value(service);
     if (!object) {
-        object = it->controller->createServiceObject(bleUuidFromText(service), it->controller);
+        object = it->controller->createServiceObject(bluez_central::bleUuidFromText(service), it->controller);
         if (!object) {
             if (delegate_)
                 delegate_->characteristicsDiscovered(identifier, service, {}, false);
@@ -337,7 +335,7 @@ void BluezBleCentral::watchService(const QString& identifier, const QString& ser
                 return;
             QStringList characteristics;
             for (const QLowEnergyCharacteristic& c : service->characteristics())
-                characteristics << bleUuidText(c.uuid());
+                characteristics << bluez_central::bleUuidText(c.uuid());
             delegate_->characteristicsDiscovered(identifier, serviceText, characteristics, true);
         });
     QObject::connect(service, &QLowEnergyService::errorOccurred, this,
@@ -350,7 +348,7 @@ void BluezBleCentral::watchService(const QString& identifier, const QString& ser
         });
     const auto value = [this, identifier](const QLowEnergyCharacteristic& c, const QByteArray& bytes) {
         if (delegate_)
-            delegate_->valueUpdated(identifier, bleUuidText(c.uuid()), bytes, true);
+            delegate_->valueUpdated(identifier, bluez_central::bleUuidText(c.uuid()), bytes, true);
     };
     QObject::connect(service, &QLowEnergyService::characteristicChanged, this, value);
     QObject::connect(service, &QLowEnergyService::characteristicRead, this, value);
@@ -360,7 +358,7 @@ void BluezBleCentral::watchService(const QString& identifier, const QString& ser
                 return;
             for (const QLowEnergyCharacteristic& c : service->characteristics()) {
                 if (c.descriptors().contains(descriptor))
-                    delegate_->notificationStateUpdated(identifier, bleUuidText(c.uuid()), true);
+                    delegate_->notificationStateUpdated(identifier, bluez_central::bleUuidText(c.uuid()), true);
             }
         });
 }
@@ -370,7 +368,7 @@ QLowEnergyService* BluezBleCentral::serviceHolding(const QString& identifier, co
     const auto it = connections_.constFind(identifier);
     if (it == connections_.constEnd())
         return nullptr;
-    const QBluetoothUuid uuid = bleUuidFromText(characteristic);
+    const QBluetoothUuid uuid = bluez_central::bleUuidFromText(characteristic);
     for (QLowEnergyService* service : it->services) {
         if (service->characteristic(uuid).isValid())
             return service;
@@ -383,7 +381,7 @@ void BluezBleCentral::setNotifyValue(const QString& identifier, const QString& c
     QLowEnergyService* service = serviceHolding(identifier, characteristic);
     if (!service)
         return;
-    const QLowEnergyDescriptor config = service->characteristic(bleUuidFromText(characteristic))
+    const QLowEnergyDescriptor config = service->characteristic(bluez_central::bleUuidFromText(characteristic))
                                             .descriptor(QBluetoothUuid::DescriptorType::ClientCharacteristicConfiguration);
     if (!config.isValid()) {
         if (delegate_)
@@ -397,13 +395,13 @@ void BluezBleCentral::setNotifyValue(const QString& identifier, const QString& c
 void BluezBleCentral::readValue(const QString& identifier, const QString& characteristic)
 {
     if (QLowEnergyService* service = serviceHolding(identifier, characteristic))
-        service->readCharacteristic(service->characteristic(bleUuidFromText(characteristic)));
+        service->readCharacteristic(service->characteristic(bluez_central::bleUuidFromText(characteristic)));
 }
 
 void BluezBleCentral::writeValue(const QString& identifier, const QString& characteristic, const QByteArray& value)
 {
     if (QLowEnergyService* service = serviceHolding(identifier, characteristic))
-        service->writeCharacteristic(service->characteristic(bleUuidFromText(characteristic)), value,
+        service->writeCharacteristic(service->characteristic(bluez_central::bleUuidFromText(characteristic)), value,
             QLowEnergyService::WriteWithoutResponse);
 }
 
