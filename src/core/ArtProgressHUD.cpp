@@ -169,12 +169,13 @@ ArtProgressHUD::ArtProgressHUD(platform::Executor& executor)
     window_->setCornerRadius(kCornerRadius);
     window_->installEventFilter(this);
 
-    iconImageView_ = new QLabel(window_.get());
+    QWidget* content = window_->contentView();
+    iconImageView_ = new QLabel(content);
     iconImageView_->setFixedSize(art_hud::kIconSize, art_hud::kIconSize);
     iconImageView_->setScaledContents(true);
-    tipTextField_ = new QLabel(window_.get());
-    onlyTipTextField_ = new QLabel(window_.get());
-    auto* spinner = new art_hud::Spinner(window_.get());
+    tipTextField_ = new QLabel(content);
+    onlyTipTextField_ = new QLabel(content);
+    auto* spinner = new art_hud::Spinner(content);
     loadingIndicator_ = spinner;
     for (QLabel* field : { tipTextField_, onlyTipTextField_ }) {
         field->setTextFormat(Qt::PlainText);
@@ -186,7 +187,7 @@ ArtProgressHUD::ArtProgressHUD(platform::Executor& executor)
     tipTextField_->setMaximumWidth(kTipTextMaxWidth);
     onlyTipTextField_->setWordWrap(true);
 
-    auto* column = new QVBoxLayout(window_.get());
+    auto* column = new QVBoxLayout(content);
     column->setContentsMargins(12, 12, 12, 12);
     column->setSpacing(8);
     // The panel takes the size it is given, smaller than its content over a small view.
@@ -274,12 +275,13 @@ void ArtProgressHUD::showWindow()
     // Attached to the host window, so that it stays above it; shown again
     // rather than attached a second time.
     QWidget* host = art_hud::hostWindow();
-    window_->setWindowOpacity(kAlpha);
+    window_->setAlphaValue(0);
     window_->show();
     if (host && host->windowHandle() && window_->windowHandle())
         window_->windowHandle()->setTransientParent(host->windowHandle());
     updateWindowPosition();
     window_->raise();
+    window_->fadeTo(kAlpha);
 
     stopTimerAndClickWatch();
     if (alertType_ == kLoading)
@@ -304,8 +306,9 @@ void ArtProgressHUD::updateWindowPosition()
         reference = host->frameGeometry();
     }
     // A long notice widens and heightens the panel to fit its text.
-    size = size.expandedTo(window_->sizeHint().boundedTo(QSize(2 * kWidth, 2 * kHeight)));
-    if (QLayout* layout = window_->layout(); layout && layout->hasHeightForWidth())
+    QWidget* content = window_->contentView();
+    size = size.expandedTo(content->sizeHint().boundedTo(QSize(2 * kWidth, 2 * kHeight)));
+    if (QLayout* layout = content->layout(); layout && layout->hasHeightForWidth())
         size.setHeight(std::max(size.height(), std::min(layout->totalHeightForWidth(size.width()), 2 * kHeight)));
     if (popView_)
         size = size.boundedTo(popView_->size());
@@ -328,13 +331,18 @@ void ArtProgressHUD::stopTimerAndClickWatch()
 
 void ArtProgressHUD::dismiss()
 {
+    if (dismissing_)
+        return;
+    dismissing_ = true;
     stopTimerAndClickWatch();
-    window_->hide();
     ArtProgressHUD*& slot = art_hud::sharedSlot();
-    if (slot == this) {
+    if (slot == this)
         slot = nullptr;
+    // Closed once faded out; deleted later, as this runs inside the fade's own signal.
+    window_->fadeTo(0, [this] {
+        window_->hide();
         deleteLater();
-    }
+    });
 }
 
 bool ArtProgressHUD::eventFilter(QObject* watched, QEvent* event)

@@ -19,11 +19,13 @@ class QWidget;
 // the old) or make a new one after a dismissal.
 //
 // A shown notice is centred over its host window (or over a view of it),
-// fades in to kAlpha, and, unless it is the loading kind, goes away after
+// fades in from nothing to kAlpha, and, unless it is the loading kind, goes away after
 // kDismissSeconds, on a click on it or on a click anywhere outside it (that
 // click still reaches its target). The loading kind ends only through
 // dismissLoading() or dismiss(). Dismissing also ends the HUD's timer and
-// click watch, so a late timer of an old HUD never ends a newer one.
+// click watch, so a late timer of an old HUD never ends a newer one; the
+// dismissed notice fades out and only then closes, while a new show
+// already makes a new HUD.
 //
 // Main thread only.
 class ArtProgressHUD : public QObject {
@@ -64,6 +66,7 @@ public:
 
     ~ArtProgressHUD() override;
 
+    // Fades the notice out and lets it go; the next show makes a new one.
     void dismiss();
 
     quint64 alertType() const { return alertType_; }
@@ -100,4 +103,5 @@ private:
     QString iconImageName_;
     platform::TaskId dismissTimer_ = 0;
     bool clickWatch_ = false;
+    bool dismissing_ = false;
 };

@@ -9,6 +9,8 @@
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
 
+#include <QDebug>
+
 const QString BLEModel::kServiceUuid = QStringLiteral("AE50");
 const QString BLEModel::kWriteUuid = QStringLiteral("AE51");
 const QString BLEModel::kReplyUuid = QStringLiteral("AE52");
@@ -93,14 +95,21 @@ void BLEModel::centralStateChanged(platform::BleAdapterState state)
         return;
     if (state == platform::BleAdapterState::PoweredOn) {
         waitingForConnectMouseWithDaley(kRetryInterval);
-        return;
+    } else {
+        if (state == platform::BleAdapterState::PoweredOff)
+            reportDeviceState(kDeviceStateBluetoothOff);
+        retryTimer_.stop(); // nothing can be found until the adapter is on again
+        // A mouse held through an adapter that went away is gone too.
+        cancelPeripheralConnection();
     }
-    retryTimer_.stop(); // nothing can be found until the adapter is on again
-    // A mouse held through an adapter that went away is gone too.
-    if (held_) {
-        central_.cancelPeripheralConnection(held_->identifier);
-        peripheralHasbeenDisconnected();
-    }
+    if (bleStateBlock_)
+        bleStateBlock_(bleWorkState_);
+}
+
+void BLEModel::reportDeviceState(int state) const
+{
+    if (deviceStateBlock_)
+        deviceStateBlock_(state);
 }
 
 void BLEModel::waitingForConnectMouseWithDaley(double interval)
@@ -118,15 +127,66 @@ void BLEModel::waitingForConnectMouseWithDaley(double interval)
 
 void BLEModel::retrievePeripheralWithUUIDString(const QString& service)
 {
-    if (held_)
+    if (held_ || retrieving_)
         return;
-    const QList<platform::BlePeripheral> peripherals = central_.retrieveConnectedPeripherals(service);
-    if (peripherals.isEmpty())
+    retrieving_ = true;
+    central_.retrieveConnectedPeripherals(service);
+}
+
+void BLEModel::connectedPeripheralsRetrieved(const QString&, const QList<platform::BlePeripheral>& peripherals)
+{
+    retrieving_ = false;
+    if (peripherals.isEmpty()) {
+        reportDeviceState(
+            bleWorkState_ == stateText(platform::BleAdapterState::PoweredOff) ? kDeviceStateBluetoothOff
+                                                                              : kDeviceStateNotFound);
+        return;
+    }
+    // A mouse taken meanwhile (a scanned one), or an adapter gone off, wins.
+    if (held_ || state_ != platform::BleAdapterState::PoweredOn)
         return;
     // One mouse at a time: the first the system lists.
     held_ = peripherals.first();
     retryTimer_.stop();
     central_.connectPeripheral(held_->identifier);
+}
+
+void BLEModel::startScan()
+{
+    deviceArray_.clear();
+    central_.scanForPeripherals();
+}
+
+void BLEModel::stopScan()
+{
+    central_.stopScan();
+}
+
+void BLEModel::peripheralDiscovered(const platform::BlePeripheral& peripheral)
+{
+    // Only while no mouse is held (connected or being connected).
+    if (held_ || peripheral.name.isEmpty())
+        return;
+    for (const platform::BlePeripheral& listed : std::as_const(deviceArray_)) {
+        if (listed.identifier == peripheral.identifier)
+            return;
+    }
+    deviceArray_ << peripheral;
+    if (searchBlock_)
+        searchBlock_(deviceArray_, kSearchFound);
+}
+
+void BLEModel::connectBluetoothDevice(const platform::BlePeripheral& peripheral)
+{
+    stopScan();
+    if (held_) {
+        qInfo() << "BLE: a mouse is already held; not connecting" << peripheral.identifier;
+        return;
+    }
+    reportDeviceState(kDeviceStateConnecting);
+    held_ = peripheral;
+    retryTimer_.stop();
+    central_.connectPeripheral(peripheral.identifier);
 }
 
 void BLEModel::peripheralConnected(const QString& identifier)
@@ -137,11 +197,24 @@ void BLEModel::peripheralConnected(const QString& identifier)
 
 void BLEModel::peripheralConnectFailed(const QString& identifier)
 {
-    if (!isHeld(identifier))
-        return;
+    if (isHeld(identifier))
+        didFailToConnectPeripheral();
+}
+
+void BLEModel::didFailToConnectPeripheral()
+{
     // Let go of it so the next attempt can find it (or another mouse) again.
     held_.reset();
+    reportDeviceState(kDeviceStateDisconnected);
     waitingForConnectMouseWithDaley(kRetryInterval);
+}
+
+void BLEModel::cancelPeripheralConnection()
+{
+    if (!held_)
+        return;
+    central_.cancelPeripheralConnection(held_->identifier);
+    peripheralHasbeenDisconnected();
 }
 
 void BLEModel::servicesDiscovered(const QString& identifier, const QStringList& services, bool ok)
@@ -174,16 +247,17 @@ void BLEModel::notificationStateUpdated(const QString& identifier, const QString
 
 void BLEModel::valueUpdated(const QString& identifier, const QString&, const QByteArray& value, bool ok)
 {
-    if (ok && isHeld(identifier))
-        handleNotification(value);
+    if (!ok || !isHeld(identifier))
+        return;
+    if (dataBlock_)
+        dataBlock_(value);
+    handleNotification(value);
 }
 
 void BLEModel::peripheralDisconnected(const QString& identifier)
 {
-    if (!isHeld(identifier))
-        return;
-    central_.cancelPeripheralConnection(identifier);
-    peripheralHasbeenDisconnected();
+    if (isHeld(identifier))
+        cancelPeripheralConnection();
 }
 
 void BLEModel::peripheralHasbeenConnected()
@@ -193,6 +267,7 @@ void BLEModel::peripheralHasbeenConnected()
     retryTimer_.stop();
     connected_ = true;
     bleName_ = held_->name;
+    reportDeviceState(kDeviceStateConnected);
     sendGetMouseInfo();
     initLowPowerTimer();
 }
@@ -202,6 +277,7 @@ void BLEModel::peripheralHasbeenDisconnected()
     held_.reset();
     connected_ = false;
     bleName_ = kNotConnectedName;
+    reportDeviceState(kDeviceStateDisconnected);
     splicedVoicePack_.reset();
     if (infoRequest_ != 0) {
         executor_.cancel(infoRequest_);

@@ -8,6 +8,7 @@
 #include "platform/Executor.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -20,15 +21,20 @@ namespace platform {
 class NotificationCenter;
 }
 
-// The link to the mouse over Bluetooth LE, in the central role. It does not
-// scan: every second while it holds no mouse and the adapter is on, it
-// looks for a mouse the system already has connected that offers the
-// service "AE50", connects it, finds the command characteristic "AE51"
-// (write), the reply characteristic "AE52" and the audio characteristic
-// "AE42" (both notify), asks for the device information, and hands every
-// notification to BLETool, joining audio packets that arrive in parts.
-// Commands (DeviceCommandLink) are written to "AE51" without response.
-// Main thread only.
+// The link to the mouse over Bluetooth LE, in the central role. Every
+// second while it holds no mouse and the adapter is on, it looks for a
+// mouse the system already has connected that offers the service "AE50",
+// connects it, finds the command characteristic "AE51" (write), the reply
+// characteristic "AE52" and the audio characteristic "AE42" (both notify),
+// asks for the device information, and hands every notification to
+// BLETool, joining audio packets that arrive in parts. Commands
+// (DeviceCommandLink) are written to "AE51" without response.
+//
+// It can also scan: startScan() lists the named devices seen while no
+// mouse is held (searchBlock), and connectBluetoothDevice() connects one of
+// them the same way. Observers: bleStateBlock (the adapter state's text),
+// deviceStateBlock (the codes below), searchBlock, dataBlock (every value
+// the held mouse notifies, as it arrives). Main thread only.
 class BLEModel final : public platform::BleCentralDelegate, public DeviceCommandLink {
 public:
     static const QString kServiceUuid; // "AE50"
@@ -42,6 +48,22 @@ public:
     static constexpr double kDeviceInfoDelay = double(0.3f);
     static constexpr double kUsbRecheckDelay = 3.0;
     static constexpr double kLowPowerInterval = LowPowerTimer::kInterval;
+
+    // What deviceStateBlock is told.
+    enum DeviceState : int {
+        kDeviceStateBluetoothOff = -2,
+        kDeviceStateNotFound = -1, // no connected mouse offers the service
+        kDeviceStateConnecting = 4, // a scanned device is being connected
+        kDeviceStateConnected = 5,
+        kDeviceStateDisconnected = 6, // disconnected, or the connection failed
+    };
+    // searchBlock's second value for a new device in the list.
+    static constexpr int kSearchFound = 1;
+
+    using BleStateBlock = std::function<void(const QString& state)>;
+    using DeviceStateBlock = std::function<void(int state)>;
+    using SearchBlock = std::function<void(const QList<platform::BlePeripheral>& devices, int found)>;
+    using DataBlock = std::function<void(const QByteArray& value)>;
 
     // The process's link over the session's central; created idle.
     static BLEModel& sharedManager();
@@ -57,6 +79,11 @@ public:
     // Asked 3 s after a disconnection: the USB receiver link's device-information request.
     void setUsbDeviceInfoRequest(std::function<void()> request) { usbDeviceInfoRequest_ = std::move(request); }
 
+    void setBleStateBlock(BleStateBlock block) { bleStateBlock_ = std::move(block); }
+    void setDeviceStateBlock(DeviceStateBlock block) { deviceStateBlock_ = std::move(block); }
+    void setSearchBlock(SearchBlock block) { searchBlock_ = std::move(block); }
+    void setDataBlock(DataBlock block) { dataBlock_ = std::move(block); }
+
     // Starts the link: takes the adapter's state as it is now (attachment
     // starts 1 s later when it is on). Later calls do nothing.
     void start();
@@ -70,9 +97,23 @@ public:
     // Starts the attachment retry unless it runs, a mouse is held or the
     // adapter is not on.
     void waitingForConnectMouseWithDaley(double interval);
-    // One attachment attempt: holds and connects the first connected device
-    // that offers the service.
+    // One attachment attempt: asks for the connected devices that offer the
+    // service and holds and connects the first. One question at a time: a
+    // slow answer is waited for, not asked again.
     void retrievePeripheralWithUUIDString(const QString& service);
+
+    // Scanning: empties the list and looks for advertising devices.
+    void startScan();
+    void stopScan();
+    // The named devices seen since startScan(), in the order first seen.
+    const QList<platform::BlePeripheral>& deviceArray() const { return deviceArray_; }
+    // Stops scanning and connects the device (one seen while scanning),
+    // unless a mouse is already held.
+    void connectBluetoothDevice(const platform::BlePeripheral& peripheral);
+    // A connection asked for did not come about: the mouse is let go and looked for again.
+    void didFailToConnectPeripheral();
+    // Ends the held mouse's connection as a disconnection would.
+    void cancelPeripheralConnection();
     // Writes one command frame to "AE51" of the held mouse; nothing until it is connected.
     void sendData(const QByteArray& frame);
     // The device-information request, 0.3 s from now.
@@ -90,6 +131,9 @@ public:
 
     // platform::BleCentralDelegate
     void centralStateChanged(platform::BleAdapterState state) override;
+    void connectedPeripheralsRetrieved(
+        const QString& service, const QList<platform::BlePeripheral>& peripherals) override;
+    void peripheralDiscovered(const platform::BlePeripheral& peripheral) override;
     void peripheralConnected(const QString& identifier) override;
     void peripheralConnectFailed(const QString& identifier) override;
     void peripheralDisconnected(const QString& identifier) override;
@@ -110,6 +154,7 @@ private:
     // A notification of "AE52" or "AE42": replies and whole packets to the
     // decoder, parts of a packet joined first.
     void handleNotification(const QByteArray& value);
+    void reportDeviceState(int state) const;
 
     platform::BleCentral& central_;
     platform::Executor& executor_;
@@ -118,11 +163,17 @@ private:
     BLETool& tool_;
     DeviceLinkHooks hooks_;
     std::function<void()> usbDeviceInfoRequest_;
+    BleStateBlock bleStateBlock_;
+    DeviceStateBlock deviceStateBlock_;
+    SearchBlock searchBlock_;
+    DataBlock dataBlock_;
 
     bool started_ = false;
     platform::BleAdapterState state_ = platform::BleAdapterState::Unknown;
     QString bleWorkState_;
     std::optional<platform::BlePeripheral> held_;
+    bool retrieving_ = false;
+    QList<platform::BlePeripheral> deviceArray_;
     bool connected_ = false;
     QString bleName_;
     RepeatingTimer retryTimer_;

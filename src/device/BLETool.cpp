@@ -1,6 +1,7 @@
 #include "device/BLETool.h"
 
 #include "core/MMUserInfo.h"
+#include "core/StringCoding.h"
 #include "device/DeviceReplyFrame.h"
 #include "device/MessageBoxAlertPresenter.h"
 #include "device/SBCDecoder.h"
@@ -23,6 +24,38 @@ BLETool::BLETool(MMDeviceInfo& device, MMwebconfig& config, platform::Notificati
 }
 
 int BLETool::eventTypeConvertDataToHexStr(const QByteArray& data)
+{
+    const int event = decode(data);
+    if (const EventCallback observer = eventCallBack_)
+        observer(event, convertDataToHexStr(data), data);
+    return event;
+}
+
+QString BLETool::byteToString(const QByteArray& data)
+{
+    const QString hex = StringCoding::convertDataToHexStringWithData(data);
+    return hex.isNull() ? QStringLiteral("") : hex;
+}
+
+QString BLETool::convertDataToHexStr(const QByteArray& data)
+{
+    return StringCoding::convertDataToHexStringWithData(data);
+}
+
+std::optional<QByteArray> BLETool::stringToByte(const QString& hex)
+{
+    QString digits = hex.toUpper();
+    digits.remove(QLatin1Char(' '));
+    if (digits.size() % 2 != 0)
+        return std::nullopt;
+    for (const QChar c : std::as_const(digits)) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('A') && c <= QLatin1Char('F'))))
+            return std::nullopt;
+    }
+    return StringCoding::convertHexStringToDataWithString(digits);
+}
+
+int BLETool::decode(const QByteArray& data)
 {
     using Kind = DeviceReplyFrame::Kind;
     const DeviceReplyFrame reply = DeviceReplyFrame::parse(data, DeviceLink::Ble);
@@ -61,10 +94,9 @@ void BLETool::handleAudio(const QByteArray& packet)
     QByteArray pcm;
     for (qsizetype piece = 0; piece + kAudioPieceBytes <= packet.size(); piece += kAudioPieceBytes)
         pcm += decoder_.decodeFrame(packet.mid(piece + kAudioSlotOffset, kAudioSlotBytes));
-    if (pcm.isEmpty())
-        return;
-    // On this link the subscriber hears the audio before the recording does.
-    if (const PcmCallback subscriber = pcmCallBack_)
+    // On this link the subscriber hears the audio before the recording does;
+    // a packet that gave no audio still goes to the recording (as nothing).
+    if (const PcmCallback subscriber = pcmCallBack_; subscriber && !pcm.isEmpty())
         subscriber(pcm);
     if (hooks_.isQuite)
         hooks_.isQuite(pcm);

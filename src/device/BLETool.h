@@ -5,8 +5,10 @@
 #include "device/DeviceReplyHandler.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <functional>
+#include <optional>
 
 class DeviceAlertPresenter;
 class MMDeviceInfo;
@@ -21,7 +23,8 @@ class NotificationCenter;
 // are recognised in the BLE order and applied to the application's state,
 // audio packets (four 61-byte pieces, each three header bytes and a 58-byte
 // mSBC slot) are decoded and handed first to the single PCM subscriber,
-// then to the recording. Main thread only.
+// then to the recording. An event observer, when one is set, hears each
+// notification's code with its hex text and bytes. Main thread only.
 class BLETool {
 public:
     // What a notification was, as eventTypeConvertDataToHexStr() answers.
@@ -35,6 +38,7 @@ public:
     };
 
     using PcmCallback = std::function<void(const QByteArray& pcm)>;
+    using EventCallback = std::function<void(int event, const QString& hex, const QByteArray& data)>;
 
     static constexpr qsizetype kAudioPacketBytes = 244;
     static constexpr qsizetype kAudioPieceBytes = 61;
@@ -51,16 +55,28 @@ public:
     void setHooks(DeviceLinkHooks hooks) { hooks_ = std::move(hooks); }
 
     // Recognises one reply frame or whole audio packet, applies it and
-    // answers what it was. Bytes are read only as far as they were received:
-    // a reply too short for its fields, and an audio packet that is not
-    // exactly 244 bytes, change nothing.
+    // answers what it was; then tells the event observer. Bytes are read
+    // only as far as they were received: a reply too short for its fields,
+    // and an audio packet that is not exactly 244 bytes, change nothing.
     int eventTypeConvertDataToHexStr(const QByteArray& data);
+    // The event observer; a new one replaces the last, an empty one clears it.
+    void bleEventCallBack(EventCallback callback) { eventCallBack_ = std::move(callback); }
+
+    // Lower-case hex, two digits a byte; empty for no bytes.
+    static QString byteToString(const QByteArray& data);
+    // The same text, but null for no bytes.
+    static QString convertDataToHexStr(const QByteArray& data);
+    // The bytes of a hex text of either case, spaces ignored; nothing when
+    // a character is not a hex digit or the digits do not pair up, no bytes
+    // for an empty text.
+    static std::optional<QByteArray> stringToByte(const QString& hex);
 
     // The single PCM subscriber; a new one replaces the last, an empty one clears it.
     void blePcmAudioCallBack(PcmCallback callback) { pcmCallBack_ = std::move(callback); }
     bool hasPcmSubscriber() const { return bool(pcmCallBack_); }
 
 private:
+    int decode(const QByteArray& data);
     void handleAudio(const QByteArray& packet);
 
     SBCDecoder& decoder_;
@@ -68,4 +84,5 @@ private:
     DeviceBattery battery_;
     DeviceReplyHandler replies_;
     PcmCallback pcmCallBack_;
+    EventCallback eventCallBack_;
 };

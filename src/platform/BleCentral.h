@@ -27,6 +27,11 @@ public:
     virtual ~BleCentralDelegate() = default;
 
     virtual void centralStateChanged(BleAdapterState state) = 0;
+    // The answer to retrieveConnectedPeripherals(): empty when none offers
+    // the service or the system could not say.
+    virtual void connectedPeripheralsRetrieved(const QString& service, const QList<BlePeripheral>& peripherals) = 0;
+    // A device seen while scanning; the same device may be reported again.
+    virtual void peripheralDiscovered(const BlePeripheral& peripheral) = 0;
     virtual void peripheralConnected(const QString& identifier) = 0;
     // A connection asked for did not come about.
     virtual void peripheralConnectFailed(const QString& identifier) = 0;
@@ -43,9 +48,10 @@ public:
 };
 
 // The central role of Bluetooth LE, as much of it as the mouse's link needs:
-// attach to devices the system has already connected, connect, discover,
-// switch notifications on, read and write characteristics. It does not scan.
-// Main thread only.
+// attach to devices the system has already connected, scan for advertising
+// devices, connect, discover, switch notifications on, read and write
+// characteristics. No request waits for the system: answers come later
+// through the delegate. Main thread only.
 class BleCentral {
 public:
     virtual ~BleCentral() = default;
@@ -55,8 +61,13 @@ public:
     // The state now; later changes go to the delegate.
     virtual BleAdapterState state() const = 0;
 
-    // Devices the system holds connected that offer the service.
-    virtual QList<BlePeripheral> retrieveConnectedPeripherals(const QString& service) = 0;
+    // Asks which devices the system holds connected that offer the service;
+    // the answer goes to connectedPeripheralsRetrieved().
+    virtual void retrieveConnectedPeripherals(const QString& service) = 0;
+    // Looks for advertising devices until stopScan(); each sighting goes to
+    // peripheralDiscovered().
+    virtual void scanForPeripherals() = 0;
+    virtual void stopScan() = 0;
     virtual void connectPeripheral(const QString& identifier) = 0;
     virtual void cancelPeripheralConnection(const QString& identifier) = 0;
     virtual void discoverServices(const QString& identifier) = 0;

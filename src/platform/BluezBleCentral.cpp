@@ -8,7 +8,8 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QDBusReply>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDebug>
 #include <QLowEnergyController>
 #include <QLowEnergyService>
@@ -18,12 +19,13 @@ using BluezObjects = QMap<QDBusObjectPath, BluezInterfaces>;
 
 namespace platform {
 
-namespace {
+namespace bluez_central {
 
 const QString kBluezService = QStringLiteral("org.bluez");
 const QString kDeviceInterface = QStringLiteral("org.bluez.Device1");
-// BlueZ answers from memory; a bus that takes longer is not worth blocking for.
-constexpr int kBusTimeoutMs = 1000;
+const QString kAdapterInterface = QStringLiteral("org.bluez.Adapter1");
+const QString kObjectManager = QStringLiteral("org.freedesktop.DBus.ObjectManager");
+const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
 // "AE50" for a 16-bit UUID, the full upper-case text otherwise.
 QString bleUuidText(const QBluetoothUuid& uuid)
@@ -46,9 +48,30 @@ QBluetoothUuid bleUuidFromText(const QString& text)
     return QBluetoothUuid(QUuid::fromString(text));
 }
 
-} // namespace
+// A device's address and the name it goes by; no identifier when BlueZ gave no address.
+BlePeripheral peripheralOf(const QVariantMap& device)
+{
+    BlePeripheral peripheral;
+    peripheral.identifier = device.value(QStringLiteral("Address")).toString();
+    peripheral.name = device.value(QStringLiteral("Alias"), device.value(QStringLiteral("Name"))).toString();
+    return peripheral;
+}
 
-BluezBleCentral::BluezBleCentral()
+// Logs a bus call that failed; nothing else waits for its answer.
+void logFailure(QObject* owner, const QDBusPendingCall& call, const char* what)
+{
+    auto* watcher = new QDBusPendingCallWatcher(call, owner);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, owner, [watcher, what] {
+        watcher->deleteLater();
+        if (watcher->isError())
+            qInfo() << "BLE:" << what << "failed:" << watcher->error().message();
+    });
+}
+
+} // namespace bluez_central
+
+BluezBleCentral::BluezBleCentral(const QDBusConnection& bus)
+    : bus_(bus)
 {
     qDBusRegisterMetaType<BluezInterfaces>();
     qDBusRegisterMetaType<BluezObjects>();
@@ -60,6 +83,7 @@ BluezBleCentral::BluezBleCentral()
 
 BluezBleCentral::~BluezBleCentral()
 {
+    stopScan();
     const QStringList identifiers = connections_.keys();
     for (const QString& identifier : identifiers)
         dropConnection(identifier);
@@ -68,7 +92,7 @@ BluezBleCentral::~BluezBleCentral()
 bool BluezBleCentral::isAvailable()
 {
     const QDBusConnection bus = QDBusConnection::systemBus();
-    return bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(kBluezService);
+    return bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(bluez_central::kBluezService);
 }
 
 BleAdapterState BluezBleCentral::state() const
@@ -79,40 +103,153 @@ BleAdapterState BluezBleCentral::state() const
                                                                        : BleAdapterState::PoweredOn;
 }
 
-QList<BlePeripheral> BluezBleCentral::retrieveConnectedPeripherals(const QString& service)
+void BluezBleCentral::managedObjects(ObjectsHandler handler)
 {
-    const QString wanted = bleUuidFromText(service).toString(QUuid::WithoutBraces).toLower();
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        kBluezService, QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
-        QStringLiteral("GetManagedObjects"));
-    const QDBusReply<BluezObjects> reply = QDBusConnection::systemBus().call(call, QDBus::Block, kBusTimeoutMs);
-    if (!reply.isValid()) {
-        qInfo() << "BLE: BlueZ did not list its devices:" << reply.error().message();
-        return {};
-    }
-    QList<BlePeripheral> found;
-    const BluezObjects objects = reply.value();
-    for (const BluezInterfaces& interfaces : objects) {
-        const auto device = interfaces.constFind(kDeviceInterface);
-        if (device == interfaces.constEnd())
-            continue;
-        const QVariantMap& properties = *device;
-        if (!properties.value(QStringLiteral("Connected")).toBool())
-            continue;
-        QStringList uuids;
-        for (const QString& uuid : properties.value(QStringLiteral("UUIDs")).toStringList())
-            uuids << uuid.toLower();
-        if (!uuids.contains(wanted))
-            continue;
-        BlePeripheral peripheral;
-        peripheral.identifier = properties.value(QStringLiteral("Address")).toString();
-        peripheral.name = properties.value(QStringLiteral("Alias"), properties.value(QStringLiteral("Name"))).toString();
-        if (peripheral.identifier.isEmpty())
-            continue;
-        names_.insert(peripheral.identifier, peripheral.name);
-        found << peripheral;
-    }
-    return found;
+    const QDBusMessage call = QDBusMessage::createMethodCall(
+        bluez_central::kBluezService, QStringLiteral("/"), bluez_central::kObjectManager, QStringLiteral("GetManagedObjects"));
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kBusTimeoutMs), this);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, handler = std::move(handler)] {
+        watcher->deleteLater();
+        const QDBusPendingReply<BluezObjects> reply = *watcher;
+        QMap<QString, BluezInterfaces> objects;
+        if (reply.isError()) {
+            qInfo() << "BLE: BlueZ did not list its devices:" << reply.error().message();
+            handler(false, objects);
+            return;
+        }
+        const BluezObjects listed = reply.value();
+        for (auto it = listed.constBegin(); it != listed.constEnd(); ++it)
+            objects.insert(it.key().path(), it.value());
+        handler(true, objects);
+    });
+}
+
+void BluezBleCentral::retrieveConnectedPeripherals(const QString& service)
+{
+    const QString wanted = bluez_central::bleUuidFromText(service).toString(QUuid::WithoutBraces).toLower();
+    managedObjects([this, service, wanted](bool, const QMap<QString, BluezInterfaces>& objects) {
+        QList<BlePeripheral> found;
+        for (const BluezInterfaces& interfaces : objects) {
+            const auto device = interfaces.constFind(bluez_central::kDeviceInterface);
+            if (device == interfaces.constEnd())
+                continue;
+            const QVariantMap& properties = *device;
+            if (!properties.value(QStringLiteral("Connected")).toBool())
+                continue;
+            QStringList uuids;
+            for (const QString& uuid : properties.value(QStringLiteral("UUIDs")).toStringList())
+                uuids << uuid.toLower();
+            if (!uuids.contains(wanted))
+                continue;
+            const BlePeripheral peripheral = bluez_central::peripheralOf(properties);
+            if (peripheral.identifier.isEmpty())
+                continue;
+            names_.insert(peripheral.identifier, peripheral.name);
+            found << peripheral;
+        }
+        if (delegate_)
+            delegate_->connectedPeripheralsRetrieved(service, found);
+    });
+}
+
+void BluezBleCentral::scanForPeripherals()
+{
+    if (scanning_)
+        return;
+    scanning_ = true;
+    bus_.connect(bluez_central::kBluezService, QString(), bluez_central::kObjectManager, QStringLiteral("InterfacesAdded"), this,
+        SLOT(interfacesAdded(QDBusMessage)));
+    bus_.connect(bluez_central::kBluezService, QString(), bluez_central::kProperties, QStringLiteral("PropertiesChanged"), this,
+        SLOT(propertiesChanged(QDBusMessage)));
+    managedObjects([this](bool ok, const QMap<QString, BluezInterfaces>& objects) {
+        if (!scanning_ || !ok || !discoveryAdapter_.isEmpty())
+            return;
+        QString adapterPath;
+        for (auto it = objects.constBegin(); it != objects.constEnd(); ++it) {
+            if (adapterPath.isEmpty() && it->contains(bluez_central::kAdapterInterface))
+                adapterPath = it.key();
+            // Devices BlueZ already knows are reported when discovery sees them again.
+            if (it->contains(bluez_central::kDeviceInterface) && !scannedDevices_.contains(it.key()))
+                scannedDevices_.insert(it.key(), it->value(bluez_central::kDeviceInterface));
+        }
+        if (adapterPath.isEmpty()) {
+            qInfo() << "BLE: no adapter to scan with";
+            return;
+        }
+        startDiscoveryOn(adapterPath);
+    });
+}
+
+void BluezBleCentral::startDiscoveryOn(const QString& adapterPath)
+{
+    discoveryAdapter_ = adapterPath;
+    QDBusMessage filter = QDBusMessage::createMethodCall(
+        bluez_central::kBluezService, adapterPath, bluez_central::kAdapterInterface, QStringLiteral("SetDiscoveryFilter"));
+    filter << QVariantMap { { QStringLiteral("Transport"), QStringLiteral("le") } };
+    bluez_central::logFailure(this, bus_.asyncCall(filter, kBusTimeoutMs), "the discovery filter");
+    const QDBusMessage start = QDBusMessage::createMethodCall(
+        bluez_central::kBluezService, adapterPath, bluez_central::kAdapterInterface, QStringLiteral("StartDiscovery"));
+    bluez_central::logFailure(this, bus_.asyncCall(start, kBusTimeoutMs), "starting discovery");
+}
+
+void BluezBleCentral::stopScan()
+{
+    if (!scanning_)
+        return;
+    scanning_ = false;
+    bus_.disconnect(bluez_central::kBluezService, QString(), bluez_central::kObjectManager, QStringLiteral("InterfacesAdded"), this,
+        SLOT(interfacesAdded(QDBusMessage)));
+    bus_.disconnect(bluez_central::kBluezService, QString(), bluez_central::kProperties, QStringLiteral("PropertiesChanged"), this,
+        SLOT(propertiesChanged(QDBusMessage)));
+    scannedDevices_.clear();
+    if (discoveryAdapter_.isEmpty())
+        return;
+    const QDBusMessage stop = QDBusMessage::createMethodCall(
+        bluez_central::kBluezService, discoveryAdapter_, bluez_central::kAdapterInterface, QStringLiteral("StopDiscovery"));
+    discoveryAdapter_.clear();
+    bluez_central::logFailure(this, bus_.asyncCall(stop, kBusTimeoutMs), "stopping discovery");
+}
+
+void BluezBleCentral::interfacesAdded(const QDBusMessage& message)
+{
+    const QList<QVariant> arguments = message.arguments();
+    if (!scanning_ || arguments.size() < 2 || !arguments[1].canConvert<QDBusArgument>())
+        return;
+    const QString path = qvariant_cast<QDBusObjectPath>(arguments[0]).path();
+    const BluezInterfaces interfaces = qdbus_cast<BluezInterfaces>(arguments[1].value<QDBusArgument>());
+    const auto device = interfaces.constFind(bluez_central::kDeviceInterface);
+    if (path.isEmpty() || device == interfaces.constEnd())
+        return;
+    scannedDevices_.insert(path, *device);
+    reportSighting(*device);
+}
+
+void BluezBleCentral::propertiesChanged(const QDBusMessage& message)
+{
+    const QList<QVariant> arguments = message.arguments();
+    if (!scanning_ || arguments.size() < 2 || arguments[0].toString() != bluez_central::kDeviceInterface
+        || !arguments[1].canConvert<QDBusArgument>())
+        return;
+    const auto known = scannedDevices_.find(message.path());
+    if (known == scannedDevices_.end())
+        return;
+    const QVariantMap changed = qdbus_cast<QVariantMap>(arguments[1].value<QDBusArgument>());
+    for (auto it = changed.constBegin(); it != changed.constEnd(); ++it)
+        known->insert(it.key(), it.value());
+    // A new signal strength is discovery seeing the device again.
+    if (changed.contains(QStringLiteral("RSSI")) || changed.contains(QStringLiteral("Alias"))
+        || changed.contains(QStringLiteral("Name")))
+        reportSighting(*known);
+}
+
+void BluezBleCentral::reportSighting(const QVariantMap& device)
+{
+    const BlePeripheral peripheral = bluez_central::peripheralOf(device);
+    if (peripheral.identifier.isEmpty())
+        return;
+    names_.insert(peripheral.identifier, peripheral.name);
+    if (delegate_)
+        delegate_->peripheralDiscovered(peripheral);
 }
 
 void BluezBleCentral::connectPeripheral(const QString& identifier)
@@ -151,7 +288,7 @@ void BluezBleCentral::connectPeripheral(const QString& identifier)
             return;
         QStringList services;
         for (const QBluetoothUuid& uuid : it->controller->services())
-            services << bleUuidText(uuid);
+            services << bluez_central::bleUuidText(uuid);
         delegate_->servicesDiscovered(identifier, services, true);
     });
     controller->connectToDevice();
@@ -178,7 +315,7 @@ void BluezBleCentral::discoverCharacteristics(const QString& identifier, const Q
         return;
     QLowEnergyService* object = it->services.value(service);
     if (!object) {
-        object = it->controller->createServiceObject(bleUuidFromText(service), it->controller);
+        object = it->controller->createServiceObject(bluez_central::bleUuidFromText(service), it->controller);
         if (!object) {
             if (delegate_)
                 delegate_->characteristicsDiscovered(identifier, service, {}, false);
@@ -198,7 +335,7 @@ void BluezBleCentral::watchService(const QString& identifier, const QString& ser
                 return;
             QStringList characteristics;
             for (const QLowEnergyCharacteristic& c : service->characteristics())
-                characteristics << bleUuidText(c.uuid());
+                characteristics << bluez_central::bleUuidText(c.uuid());
             delegate_->characteristicsDiscovered(identifier, serviceText, characteristics, true);
         });
     QObject::connect(service, &QLowEnergyService::errorOccurred, this,
@@ -211,7 +348,7 @@ void BluezBleCentral::watchService(const QString& identifier, const QString& ser
         });
     const auto value = [this, identifier](const QLowEnergyCharacteristic& c, const QByteArray& bytes) {
         if (delegate_)
-            delegate_->valueUpdated(identifier, bleUuidText(c.uuid()), bytes, true);
+            delegate_->valueUpdated(identifier, bluez_central::bleUuidText(c.uuid()), bytes, true);
     };
     QObject::connect(service, &QLowEnergyService::characteristicChanged, this, value);
     QObject::connect(service, &QLowEnergyService::characteristicRead, this, value);
@@ -221,7 +358,7 @@ void BluezBleCentral::watchService(const QString& identifier, const QString& ser
                 return;
             for (const QLowEnergyCharacteristic& c : service->characteristics()) {
                 if (c.descriptors().contains(descriptor))
-                    delegate_->notificationStateUpdated(identifier, bleUuidText(c.uuid()), true);
+                    delegate_->notificationStateUpdated(identifier, bluez_central::bleUuidText(c.uuid()), true);
             }
         });
 }
@@ -231,7 +368,7 @@ QLowEnergyService* BluezBleCentral::serviceHolding(const QString& identifier, co
     const auto it = connections_.constFind(identifier);
     if (it == connections_.constEnd())
         return nullptr;
-    const QBluetoothUuid uuid = bleUuidFromText(characteristic);
+    const QBluetoothUuid uuid = bluez_central::bleUuidFromText(characteristic);
     for (QLowEnergyService* service : it->services) {
         if (service->characteristic(uuid).isValid())
             return service;
@@ -244,7 +381,7 @@ void BluezBleCentral::setNotifyValue(const QString& identifier, const QString& c
     QLowEnergyService* service = serviceHolding(identifier, characteristic);
     if (!service)
         return;
-    const QLowEnergyDescriptor config = service->characteristic(bleUuidFromText(characteristic))
+    const QLowEnergyDescriptor config = service->characteristic(bluez_central::bleUuidFromText(characteristic))
                                             .descriptor(QBluetoothUuid::DescriptorType::ClientCharacteristicConfiguration);
     if (!config.isValid()) {
         if (delegate_)
@@ -258,13 +395,13 @@ void BluezBleCentral::setNotifyValue(const QString& identifier, const QString& c
 void BluezBleCentral::readValue(const QString& identifier, const QString& characteristic)
 {
     if (QLowEnergyService* service = serviceHolding(identifier, characteristic))
-        service->readCharacteristic(service->characteristic(bleUuidFromText(characteristic)));
+        service->readCharacteristic(service->characteristic(bluez_central::bleUuidFromText(characteristic)));
 }
 
 void BluezBleCentral::writeValue(const QString& identifier, const QString& characteristic, const QByteArray& value)
 {
     if (QLowEnergyService* service = serviceHolding(identifier, characteristic))
-        service->writeCharacteristic(service->characteristic(bleUuidFromText(characteristic)), value,
+        service->writeCharacteristic(service->characteristic(bluez_central::bleUuidFromText(characteristic)), value,
             QLowEnergyService::WriteWithoutResponse);
 }
 
@@ -273,6 +410,11 @@ void BluezBleCentral::dropConnection(const QString& identifier)
     const auto it = connections_.find(identifier);
     if (it == connections_.end())
         return;
+    // Nothing a dropped controller or its services still say may reach a
+    // newer connection to the same device: a late "disconnected" would end it.
+    for (QLowEnergyService* service : std::as_const(it->services))
+        QObject::disconnect(service, nullptr, this, nullptr);
+    QObject::disconnect(it->controller, nullptr, this, nullptr);
     // Deleted later: this may run inside one of the controller's own signals.
     it->controller->deleteLater();
     connections_.erase(it);

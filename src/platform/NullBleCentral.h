@@ -5,12 +5,15 @@
 namespace platform {
 
 // No Bluetooth in this session: the adapter is unsupported, no device is
-// ever found and every request is dropped.
+// ever found and every request is dropped (a retrieval is never answered:
+// the link asks only while the adapter is on).
 class NullBleCentral final : public BleCentral {
 public:
     void setDelegate(BleCentralDelegate*) override { }
     BleAdapterState state() const override { return BleAdapterState::Unsupported; }
-    QList<BlePeripheral> retrieveConnectedPeripherals(const QString&) override { return {}; }
+    void retrieveConnectedPeripherals(const QString&) override { }
+    void scanForPeripherals() override { }
+    void stopScan() override { }
     void connectPeripheral(const QString&) override { }
     void cancelPeripheralConnection(const QString&) override { }
     void discoverServices(const QString&) override { }

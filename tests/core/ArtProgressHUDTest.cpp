@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QPropertyAnimation>
 #include <QScreen>
 #include <QWidget>
 
@@ -31,8 +33,20 @@ protected:
     void TearDown() override
     {
         ArtProgressHUD::dismissLoading();
+        finishFades();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         ArtProgressHUD::configure(time_, {});
+    }
+    // Runs every HUD window's fade to its end at once.
+    static void finishFades()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* hud = dynamic_cast<ArtHUDView*>(w)) {
+                QPropertyAnimation* fade = hud->fadeAnimation();
+                if (fade->state() != QAbstractAnimation::Stopped)
+                    fade->setCurrentTime(fade->totalDuration());
+            }
+        }
     }
     static void press(QWidget* target, QPoint local, Qt::MouseButton button = Qt::LeftButton)
     {
@@ -95,6 +109,57 @@ TEST_F(ArtProgressHUDTest, ShortcutsPickTheirKinds)
     EXPECT_EQ(ArtProgressHUD::shared()->alertType(), ArtProgressHUD::kLoading);
     caller.art_dismissLoading();
     EXPECT_EQ(ArtProgressHUD::shared(), nullptr);
+}
+
+TEST_F(ArtProgressHUDTest, FadesInToItsAlphaAndOutBeforeItCloses)
+{
+    ArtProgressHUD::showInfoText(QStringLiteral("fading"));
+    QPointer<ArtProgressHUD> hud = ArtProgressHUD::shared();
+    ArtHUDView* window = hud->window();
+    QPropertyAnimation* fade = window->fadeAnimation();
+    // Shown at nothing and animated, not put up at once.
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_DOUBLE_EQ(window->alphaValue(), 0.0);
+    ASSERT_EQ(fade->state(), QAbstractAnimation::Running);
+    EXPECT_EQ(fade->propertyName(), QByteArray("opacity"));
+    EXPECT_EQ(fade->duration(), ArtHUDView::kFadeMilliseconds);
+    EXPECT_DOUBLE_EQ(fade->startValue().toDouble(), 0.0);
+    EXPECT_DOUBLE_EQ(fade->endValue().toDouble(), ArtProgressHUD::kAlpha);
+    const struct {
+        int ms;
+        double alpha;
+    } fadeIn[] = { { 0, 0.0 }, { 125, 0.43 }, { 250, 0.86 } };
+    for (const auto& step : fadeIn) {
+        fade->setCurrentTime(step.ms);
+        EXPECT_NEAR(window->alphaValue(), step.alpha, 1e-6) << step.ms << " ms";
+    }
+    EXPECT_EQ(fade->state(), QAbstractAnimation::Stopped);
+
+    // The timer ends it: a new show would already get a new HUD, while this
+    // one fades out from where it was and closes only at the end.
+    time_.advance(ArtProgressHUD::kDismissSeconds);
+    EXPECT_EQ(ArtProgressHUD::shared(), nullptr);
+    ASSERT_EQ(fade->state(), QAbstractAnimation::Running);
+    EXPECT_DOUBLE_EQ(fade->endValue().toDouble(), 0.0);
+    fade->setCurrentTime(125);
+    EXPECT_NEAR(window->alphaValue(), 0.43, 1e-6);
+    EXPECT_TRUE(window->isVisible());
+    fade->setCurrentTime(250);
+    EXPECT_FALSE(window->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(hud.isNull());
+}
+
+TEST_F(ArtProgressHUDTest, ADismissalHalfWayInFadesOutFromThere)
+{
+    ArtProgressHUD::showInfoText(QStringLiteral("brief"));
+    ArtHUDView* window = ArtProgressHUD::shared()->window();
+    window->fadeAnimation()->setCurrentTime(50);
+    const double reached = window->alphaValue();
+    ArtProgressHUD::dismissLoading();
+    EXPECT_NEAR(window->fadeAnimation()->startValue().toDouble(), reached, 1e-9);
+    EXPECT_DOUBLE_EQ(window->fadeAnimation()->endValue().toDouble(), 0.0);
+    EXPECT_TRUE(window->isVisible()) << "the fade-in's end does not close it; the fade-out's does";
 }
 
 TEST_F(ArtProgressHUDTest, TwoShowsInARowGiveOneHudWithTheSecondText)
@@ -222,10 +287,19 @@ TEST(ArtProgressHUDShot, NoticesOverTheMainWindow)
     ArtProgressHUD::showLoading(right);
     const QString three = fakes::saveScreenShot(QStringLiteral("hud-loading"));
     ArtProgressHUD::dismissLoading();
+    // Half-way through a fade-in, held there for the picture.
+    ArtProgressHUD::showText(QStringLiteral("Fading in"), ArtProgressHUD::kInfo, middle);
+    QPropertyAnimation* fade = ArtProgressHUD::shared()->window()->fadeAnimation();
+    fade->setCurrentTime(fade->duration() / 2);
+    fade->pause();
+    const QString four = fakes::saveScreenShot(QStringLiteral("hud-fade-in-half"));
+    fade->resume();
+    ArtProgressHUD::dismissLoading();
     ArtProgressHUD::configure(time, {});
     EXPECT_FALSE(one.isEmpty());
     EXPECT_FALSE(two.isEmpty());
     EXPECT_FALSE(three.isEmpty());
+    EXPECT_FALSE(four.isEmpty());
 }
 
 } // namespace

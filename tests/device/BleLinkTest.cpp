@@ -1,6 +1,7 @@
 // The Bluetooth LE link against a scripted mouse: attachment to a mouse the
-// system holds connected, identification, command frames, every kind of
-// notification, joined audio packets, battery, disconnection and reattachment.
+// system holds connected, scanning for one, the link's observers,
+// identification, command frames, every kind of notification and its
+// observer, joined audio packets, battery, disconnection and reattachment.
 #include "device/BLEModel.h"
 #include "device/BLETool.h"
 
@@ -337,11 +338,13 @@ TEST_F(BleLinkTest, AudioGoesToTheSubscriberBeforeTheRecording)
     time.runPending();
     EXPECT_EQ(log, QStringList({ "level 960", "record 960" }));
 
-    // Undecodable slots give no audio at all: nothing is recorded.
+    // Undecodable slots give no audio at all: the subscriber hears nothing,
+    // the recording is still handed the (empty) packet.
+    subscribe();
     log.clear();
     mouse.notify(QStringLiteral("AE42"), FakeBleMouse::audioPacket({}));
     time.runPending();
-    EXPECT_TRUE(log.isEmpty()) << log.join(u',').toStdString();
+    EXPECT_EQ(log, QStringList({ "level 0", "record 0" }));
 }
 
 TEST_F(BleLinkTest, PacketsInPartsAreJoined)
@@ -490,6 +493,185 @@ TEST_F(BleLinkTest, ADisconnectionBeforeTheRequestLeavesCancelsIt)
     mouse.dropLink(true);
     time.advance(BLEModel::kDeviceInfoDelay);
     EXPECT_TRUE(mouse.commandWrites().isEmpty());
+}
+
+// The link's observers, as a person's code would install them.
+class BleObservedTest : public BleLinkTest {
+protected:
+    BleObservedTest()
+    {
+        link.setBleStateBlock([this](const QString& state) { seen << QStringLiteral("state ") + state; });
+        link.setDeviceStateBlock([this](int code) { seen << QStringLiteral("device %1").arg(code); });
+        link.setSearchBlock([this](const QList<platform::BlePeripheral>& devices, int found) {
+            QStringList names;
+            for (const platform::BlePeripheral& d : devices)
+                names << d.name;
+            seen << QStringLiteral("search %1 [%2]").arg(found).arg(names.join(u','));
+        });
+    }
+    QStringList seen;
+};
+
+TEST_F(BleObservedTest, StateAndDeviceObserversFollowTheLink)
+{
+    mouse.setSystemConnected(false);
+    link.start();
+    time.advance(1.0); // no connected mouse yet
+    mouse.setSystemConnected(true);
+    time.advance(1.0);
+    time.advance(BLEModel::kDeviceInfoDelay);
+    mouse.dropLink(false);
+    time.runPending();
+    mouse.setAdapterState(BleAdapterState::PoweredOff);
+    time.runPending();
+    EXPECT_EQ(seen,
+        QStringList({ "state 蓝牙已打开", "device -1", "device 5", "device 6", "device -2", "state 蓝牙已关闭" }));
+}
+
+TEST_F(BleObservedTest, AScanListsNamedDevicesOnceAndConnectsTheChosenOne)
+{
+    mouse.setSystemConnected(false);
+    mouse.setAdvertising(true);
+    mouse.addNearbyDevice({ QStringLiteral("11:11:11:11:11:11"), QString() }); // no name: not listed
+    mouse.addNearbyDevice({ QStringLiteral("22:22:22:22:22:22"), QStringLiteral("Keyboard") });
+    link.start();
+    seen.clear();
+    link.startScan();
+    time.runPending();
+    EXPECT_TRUE(mouse.isScanning());
+    EXPECT_EQ(seen, QStringList({ "search 1 [KZ31 Mouse]", "search 1 [KZ31 Mouse,Keyboard]" }));
+    // Seen again: already listed.
+    mouse.addNearbyDevice({ QStringLiteral("22:22:22:22:22:22"), QStringLiteral("Keyboard") });
+    time.runPending();
+    EXPECT_EQ(link.deviceArray().size(), 2);
+
+    seen.clear();
+    link.connectBluetoothDevice(link.deviceArray().first());
+    EXPECT_FALSE(mouse.isScanning());
+    time.advance(BLEModel::kDeviceInfoDelay);
+    EXPECT_EQ(seen, QStringList({ "device 4", "device 5" }));
+    EXPECT_TRUE(link.connected());
+    EXPECT_EQ(device.sn(), QStringLiteral("A1B2C3D4E5F6"));
+
+    // A new scan while the mouse is held lists nothing, and starts empty.
+    seen.clear();
+    link.startScan();
+    time.runPending();
+    EXPECT_TRUE(link.deviceArray().isEmpty());
+    EXPECT_EQ(seen, QStringList());
+    link.stopScan();
+    EXPECT_FALSE(mouse.isScanning());
+}
+
+TEST_F(BleObservedTest, AFailedConnectionOfAScannedDeviceIsReportedAndLetGo)
+{
+    mouse.setSystemConnected(false);
+    mouse.setAdvertising(true);
+    mouse.setConnectFails(true);
+    link.start();
+    link.startScan();
+    time.runPending();
+    ASSERT_EQ(link.deviceArray().size(), 1);
+    seen.clear();
+    link.connectBluetoothDevice(link.deviceArray().first());
+    time.runPending();
+    EXPECT_EQ(seen, QStringList({ "device 4", "device 6" }));
+    EXPECT_FALSE(link.holdsMouse());
+    EXPECT_TRUE(link.isRetrying());
+}
+
+TEST_F(BleObservedTest, CancellingTheConnectionIsADisconnection)
+{
+    link.cancelPeripheralConnection(); // nothing held: nothing to cancel
+    EXPECT_EQ(mouse.cancelCount(), 0);
+    attach();
+    seen.clear();
+    log.clear();
+    mouse.setSystemConnected(false);
+    link.cancelPeripheralConnection();
+    EXPECT_EQ(mouse.cancelCount(), 1);
+    EXPECT_FALSE(link.holdsMouse());
+    EXPECT_EQ(link.BLEName(), QStringLiteral("Not connected"));
+    EXPECT_EQ(device.DeviceConnectionMode(), 0u);
+    EXPECT_TRUE(link.isRetrying());
+    EXPECT_EQ(seen, QStringList({ "device 6" }));
+    time.advance(BLEModel::kUsbRecheckDelay);
+    EXPECT_TRUE(log.contains(QStringLiteral("kHadReloadConnectImageNoti mode=0")));
+    EXPECT_TRUE(log.contains(QStringLiteral("usb device info")));
+}
+
+TEST_F(BleLinkTest, ASlowAnswerIsWaitedForNotAskedAgain)
+{
+    mouse.setRetrievalDelay(2.5);
+    link.start();
+    time.advance(3.0); // the retry fired at 1, 2 and 3 s
+    EXPECT_EQ(mouse.retrieveCount(), 1);
+    EXPECT_FALSE(link.holdsMouse());
+    time.advance(0.5);
+    EXPECT_TRUE(link.holdsMouse());
+    EXPECT_EQ(mouse.connectCount(), 1);
+}
+
+TEST_F(BleLinkTest, TheDataObserverHearsEveryValueAndTheEventObserverEachDecodedOne)
+{
+    attach();
+    QList<QByteArray> values;
+    QStringList events;
+    link.setDataBlock([&](const QByteArray& value) { values << value; });
+    tool.bleEventCallBack([&](int event, const QString& hex, const QByteArray& data) {
+        events << QStringLiteral("%1 %2").arg(event).arg(hex);
+        EXPECT_EQ(BLETool::stringToByte(hex).value_or(QByteArray()), data);
+    });
+    const QByteArray dpi = fakes::mouse_replies::dpi(1000);
+    const QByteArray packet = FakeBleMouse::audioPacket(QList<QByteArray>(4, silentMsbcFrame()));
+    mouse.notify(QStringLiteral("AE52"), dpi);
+    mouse.notify(QStringLiteral("AE42"), packet.left(100)); // half a packet: not decoded yet
+    mouse.notify(QStringLiteral("AE42"), packet.mid(100));
+    time.runPending();
+    EXPECT_EQ(values, QList<QByteArray>({ dpi, packet.left(100), packet.mid(100) }));
+    EXPECT_EQ(events,
+        QStringList({ QStringLiteral("2 ") + QString::fromLatin1(dpi.toHex()),
+            QStringLiteral("1 ") + QString::fromLatin1(packet.toHex()) }));
+
+    // Cleared observers hear nothing more.
+    link.setDataBlock({});
+    tool.bleEventCallBack({});
+    mouse.notify(QStringLiteral("AE52"), dpi);
+    time.runPending();
+    EXPECT_EQ(values.size(), 3);
+    EXPECT_EQ(events.size(), 2);
+}
+
+TEST(BleHexTest, HexTextAndBackAgain)
+{
+    const QByteArray bytes = QByteArray::fromHex("00a55a0fff");
+    EXPECT_EQ(BLETool::byteToString(bytes), QStringLiteral("00a55a0fff"));
+    EXPECT_EQ(BLETool::convertDataToHexStr(bytes), QStringLiteral("00a55a0fff"));
+    EXPECT_TRUE(BLETool::convertDataToHexStr({}).isNull());
+    EXPECT_TRUE(BLETool::byteToString({}).isEmpty());
+    EXPECT_FALSE(BLETool::byteToString({}).isNull());
+
+    const struct {
+        const char* text;
+        std::optional<QByteArray> bytes;
+    } cases[] = {
+        { "a55a0fff", QByteArray::fromHex("a55a0fff") },
+        { "A5 5A 0F FF", QByteArray::fromHex("a55a0fff") },
+        { " 0 0 ", QByteArray(1, '\0') },
+        { "", QByteArray() },
+        { "a55", std::nullopt }, // the digits do not pair up
+        { "a5 5", std::nullopt },
+        { "a5g0", std::nullopt }, // not a hex digit
+        { "0x1f", std::nullopt },
+        { "a5-5a", std::nullopt },
+    };
+    for (const auto& c : cases) {
+        const std::optional<QByteArray> got = BLETool::stringToByte(QString::fromLatin1(c.text));
+        EXPECT_EQ(got.has_value(), c.bytes.has_value()) << c.text;
+        if (got && c.bytes) {
+            EXPECT_EQ(*got, *c.bytes) << c.text;
+        }
+    }
 }
 
 } // namespace bletest

@@ -36,21 +36,60 @@ void FakeBleMouse::later(std::function<void(platform::BleCentralDelegate&)> call
     });
 }
 
-QList<platform::BlePeripheral> FakeBleMouse::retrieveConnectedPeripherals(const QString& service)
+void FakeBleMouse::retrieveConnectedPeripherals(const QString& service)
 {
     ++retrievals_;
-    if (state_ != platform::BleAdapterState::PoweredOn || !systemConnected_ || service != kFakeService)
-        return {};
-    return { { kIdentifier, QString::fromLatin1(name_) } };
+    QList<platform::BlePeripheral> found;
+    if (state_ == platform::BleAdapterState::PoweredOn && systemConnected_ && service == kFakeService)
+        found = { { kIdentifier, QString::fromLatin1(name_) } };
+    executor_.asyncAfter(retrievalDelay_, [this, alive = std::weak_ptr<int>(alive_), service, found] {
+        if (!alive.expired() && delegate_)
+            delegate_->connectedPeripheralsRetrieved(service, found);
+    });
+}
+
+void FakeBleMouse::scanForPeripherals()
+{
+    ++scans_;
+    scanning_ = true;
+    if (state_ != platform::BleAdapterState::PoweredOn)
+        return;
+    if (advertising_)
+        sight({ kIdentifier, QString::fromLatin1(name_) });
+    for (const platform::BlePeripheral& device : std::as_const(nearby_))
+        sight(device);
+}
+
+void FakeBleMouse::stopScan()
+{
+    scanning_ = false;
+}
+
+void FakeBleMouse::addNearbyDevice(const platform::BlePeripheral& device)
+{
+    nearby_ << device;
+    if (scanning_ && state_ == platform::BleAdapterState::PoweredOn)
+        sight(device);
+}
+
+void FakeBleMouse::sight(const platform::BlePeripheral& device)
+{
+    later([this, device](auto& d) {
+        // A sighting still on its way when the scan stopped is not delivered.
+        if (scanning_)
+            d.peripheralDiscovered(device);
+    });
 }
 
 void FakeBleMouse::connectPeripheral(const QString& identifier)
 {
     ++connects_;
-    if (identifier != kIdentifier || connectFails_ || !systemConnected_) {
+    if (identifier != kIdentifier || connectFails_ || !(systemConnected_ || advertising_)) {
         later([identifier](auto& d) { d.peripheralConnectFailed(identifier); });
         return;
     }
+    // Connected now, whether the system held it or a scan found it.
+    systemConnected_ = true;
     linked_ = true;
     later([identifier](auto& d) { d.peripheralConnected(identifier); });
 }

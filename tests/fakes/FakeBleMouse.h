@@ -24,8 +24,10 @@ namespace fakes {
 // 244-byte audio packet (four 61-byte pieces: three header bytes and a
 // 58-byte mSBC slot) on "AE42" every 30 ms, whole or in parts of the sizes
 // the test chose. Notifications reach the link only on characteristics
-// whose notifications it switched on. Every answer comes later, on the
-// executor (virtual time in tests), as a central's callbacks do.
+// whose notifications it switched on. While scanning it reports the devices
+// nearby (the mouse itself when it advertises, and others the test adds).
+// Every answer comes later, on the executor (virtual time in tests), as a
+// central's callbacks do.
 class FakeBleMouse final : public platform::BleCentral {
 public:
     static const QString kIdentifier;
@@ -37,7 +39,9 @@ public:
     // platform::BleCentral
     void setDelegate(platform::BleCentralDelegate* delegate) override { delegate_ = delegate; }
     platform::BleAdapterState state() const override { return state_; }
-    QList<platform::BlePeripheral> retrieveConnectedPeripherals(const QString& service) override;
+    void retrieveConnectedPeripherals(const QString& service) override;
+    void scanForPeripherals() override;
+    void stopScan() override;
     void connectPeripheral(const QString& identifier) override;
     void cancelPeripheralConnection(const QString& identifier) override;
     void discoverServices(const QString& identifier) override;
@@ -51,9 +55,15 @@ public:
     void setAdapterState(platform::BleAdapterState state);
     // Whether the system holds the mouse connected (it is found by retrieval).
     void setSystemConnected(bool connected) { systemConnected_ = connected; }
+    // The mouse advertises (found by scanning, connectable without the system holding it).
+    void setAdvertising(bool advertising) { advertising_ = advertising; }
+    // Another device nearby, seen by the next scan; seen at once when a scan runs.
+    void addNearbyDevice(const platform::BlePeripheral& device);
     // The order in which the service lists its characteristics.
     void setCharacteristicOrder(const QStringList& order) { characteristics_ = order; }
     void setConnectFails(bool fails) { connectFails_ = fails; }
+    // How long the system takes to say which devices it holds connected.
+    void setRetrievalDelay(double seconds) { retrievalDelay_ = seconds; }
     void setSerial(const QByteArray& sixBytes) { serial_ = sixBytes; }
     void setLinkByte(quint8 link) { link_ = link; }
     void setDeviceName(const QByteArray& name) { name_ = name; }
@@ -82,6 +92,8 @@ public:
     quint16 dpi() const { return dpi_; }
     bool popUpWebsite() const { return popUp_; }
     int retrieveCount() const { return retrievals_; }
+    bool isScanning() const { return scanning_; }
+    int scanCount() const { return scans_; }
     int connectCount() const { return connects_; }
     int cancelCount() const { return cancels_; }
     size_t audioFramesLeft() const { return frames_.size(); }
@@ -93,6 +105,7 @@ public:
 
 private:
     void later(std::function<void(platform::BleCentralDelegate&)> call);
+    void sight(const platform::BlePeripheral& device);
     void answer(const QByteArray& command);
     void reply(const QByteArray& frame) { notify(QStringLiteral("AE52"), frame); }
     void scheduleAudio();
@@ -102,6 +115,10 @@ private:
     platform::BleCentralDelegate* delegate_ = nullptr;
     platform::BleAdapterState state_ = platform::BleAdapterState::PoweredOn;
     bool systemConnected_ = true;
+    bool advertising_ = false;
+    double retrievalDelay_ = 0;
+    bool scanning_ = false;
+    QList<platform::BlePeripheral> nearby_;
     bool connectFails_ = false;
     bool linked_ = false;
     QStringList characteristics_ { QStringLiteral("AE52"), QStringLiteral("AE51"), QStringLiteral("AE41"),
@@ -123,7 +140,7 @@ private:
 
     std::vector<Write> writes_;
     std::vector<QByteArray> unexpected_;
-    int retrievals_ = 0, connects_ = 0, cancels_ = 0;
+    int retrievals_ = 0, connects_ = 0, cancels_ = 0, scans_ = 0;
     // Answers still scheduled when the fake goes find it gone.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
