@@ -17,7 +17,7 @@ PACKAGES=(
   qt6-connectivity-dev qt6-speech-dev qt6-multimedia-dev
   libhidapi-dev libudev-dev libevdev-dev libx11-dev libxi-dev libxtst-dev libxext-dev libxrandr-dev
   libsqlite3-dev zlib1g-dev libssl-dev libnanopb-dev
-  xvfb xauth zip fonts-noto-cjk qt6-wayland qt6-speech-flite-plugin
+  xvfb xauth zip fonts-noto-cjk qt6-wayland qt6-speech-flite-plugin qt6-translations-l10n
 )
 TEST_PACKAGES=(
   clang libclang-rt-14-dev

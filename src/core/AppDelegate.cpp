@@ -98,6 +98,10 @@ AppDelegate::AppDelegate(std::unique_ptr<platform::StatusBar> statusBar, Control
     if (!icon.isEmpty())
         window_->setWindowIcon(QIcon(icon));
     new QuitOnClose(window_, this);
+    qtTranslations_.apply(LGNLocalizedString::appInterfaceLanguage());
+    languageObserver_ = center_.addObserver(notifications::kHadChangeUILanguage, [this](const auto&) {
+        qtTranslations_.apply(LGNLocalizedString::appInterfaceLanguage());
+    });
     g_shared = this;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/MainContentController.h"
+#include "core/QtTranslations.h"
 #include "platform/NotificationCenter.h"
 #include "platform/StatusItem.h"
 
@@ -87,5 +88,8 @@ private:
     std::unique_ptr<MainContentController> homeVC_;
     std::unique_ptr<platform::StatusItem> statusItem_;
     platform::ObserverToken refreshLogObserver_;
+    // Qt's own dialog texts follow the interface language from the start.
+    QtTranslations qtTranslations_;
+    platform::ObserverToken languageObserver_;
     bool redirectsLog_ = true;
 };

@@ -61,14 +61,25 @@ QString LGNLocalizedString::lookup(const QString& key, const QString& language)
     return v.typeId() == QMetaType::QString ? v.toString() : key;
 }
 
-QString LGNLocalizedString::preferredTableLookup(const QString& key, const QStringList& preferredLanguages)
+QString LGNLocalizedString::preferredTableLanguage(const QStringList& preferredLanguages)
 {
     for (const QString& tag : preferredLanguages) {
         const QString folder = folderForSystemLanguage(tag);
         if (!folder.isEmpty())
-            return lookup(key, folder);
+            return folder;
     }
-    return lookup(key, kDevelopmentLanguage);
+    return kDevelopmentLanguage;
+}
+
+QString LGNLocalizedString::interfaceLanguage(quint64 indexOfUI, const QStringList& preferredLanguages)
+{
+    const QString folder = languageFolderForIndex(indexOfUI);
+    return folder.isEmpty() ? preferredTableLanguage(preferredLanguages) : folder;
+}
+
+QString LGNLocalizedString::appInterfaceLanguage()
+{
+    return interfaceLanguage(KWLangManager::sharedManager().indexOfUI(), QLocale::system().uiLanguages());
 }
 
 QString LGNLocalizedString::languageFolderForIndex(quint64 indexOfUI)
@@ -79,10 +90,7 @@ QString LGNLocalizedString::languageFolderForIndex(quint64 indexOfUI)
 QString LGNLocalizedString::appLocalizedString(const QString& key, quint64 indexOfUI,
                                                const QStringList& preferredLanguages)
 {
-    const QString folder = languageFolderForIndex(indexOfUI);
-    if (folder.isEmpty())
-        return preferredTableLookup(key, preferredLanguages);
-    return lookup(key, folder);
+    return lookup(key, interfaceLanguage(indexOfUI, preferredLanguages));
 }
 
 QString LGNLocalizedString::systemLocalizedString(const QString& key, const QStringList& preferredLanguages)
@@ -90,7 +98,7 @@ QString LGNLocalizedString::systemLocalizedString(const QString& key, const QStr
     const QString first = preferredLanguages.value(0);
     if (first.contains(QLatin1String("en")) || first.contains(QLatin1String("zh-Hant"))
         || first.contains(QLatin1String("zh-Hans")))
-        return preferredTableLookup(key, preferredLanguages);
+        return lookup(key, preferredTableLanguage(preferredLanguages));
     return lookup(key, QStringLiteral("en"));
 }
 

@@ -21,11 +21,18 @@ public:
     static QString appLocalizedString(const QString& key, quint64 indexOfUI, const QStringList& preferredLanguages);
     static QString systemLocalizedString(const QString& key, const QStringList& preferredLanguages);
 
+    // The table folder the interface texts come from: the chosen language's,
+    // or for an index outside 0 to 4 the first preferred system language
+    // that has a table, else the Chinese one.
+    static QString interfaceLanguage(quint64 indexOfUI, const QStringList& preferredLanguages);
+    // The same for the user's choice and the system's languages.
+    static QString appInterfaceLanguage();
+
     // The folder for an interface-language index; empty outside 0 to 4.
     static QString languageFolderForIndex(quint64 indexOfUI);
     // The text of key in a language folder's table ("zh-Hans", "en", ...).
     static QString lookup(const QString& key, const QString& language);
 
 private:
-    static QString preferredTableLookup(const QString& key, const QStringList& preferredLanguages);
+    static QString preferredTableLanguage(const QStringList& preferredLanguages);
 };

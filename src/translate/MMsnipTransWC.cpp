@@ -139,6 +139,14 @@ void MMsnipTransWC::init_uidata()
     setWindowTitle(snipTransLocalized(isSniping_ ? kSnipTitle : kSelectionTitle));
     retryButton_->setText(snipTransLocalized(kRetryTitle));
     playButton_->setText(snipTransLocalized(kCopyTitle));
+    // Once a flow has filled the language lists, their names and the flow's
+    // title follow the interface language too.
+    if (langListBtnTo_->count() > 0) {
+        if (isSniping_)
+            ini_snipLangs();
+        else
+            ini_selectionLangs();
+    }
     showMessage(messageReason_, messageDetail_);
 }
 

@@ -1,5 +1,6 @@
 #include "translate/SnipManager.h"
 
+#include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/Notifications.h"
 #include "core/StringCoding.h"
@@ -43,8 +44,10 @@ QString chooseSavePathInDialog(const QString& folder, const QString& proposedNam
 {
     // The dialog's title carries both texts: it has no separate message line.
     return QFileDialog::getSaveFileName(nullptr,
-        SnipManager::kSavePanelTitle + QStringLiteral(" — ") + SnipManager::kSavePanelMessage,
-        folder + QLatin1Char('/') + proposedName, QStringLiteral("Images (*.png *.jpg)"));
+        LGNLocalizedString::lgnAppLocalizedString(SnipManager::kSavePanelTitle) + QStringLiteral(" — ")
+            + LGNLocalizedString::lgnAppLocalizedString(SnipManager::kSavePanelMessage),
+        folder + QLatin1Char('/') + proposedName,
+        LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("图片 (*.png *.jpg)")));
 }
 
 } // namespace

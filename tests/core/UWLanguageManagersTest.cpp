@@ -5,7 +5,11 @@
 #include "core/UWLanguageTables.h"
 #include "platform/Preferences.h"
 
+#include <QHash>
 #include <QTemporaryDir>
+
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -55,6 +59,45 @@ TEST(UWLanguageTablesTest, TablesHaveTheirShapes)
     const UWLanguageItem item(QStringLiteral("英语"), QStringLiteral("en-US"), QStringLiteral("en"), QStringLiteral("Y"), true);
     EXPECT_EQ(item.microTransCode, QStringLiteral("en"));
     EXPECT_TRUE(item.isChoose);
+}
+
+// Every language name the tables hold is shown through the interface-string
+// tables: each has its own text in every interface language, and no two names
+// of one list read the same, so the user can tell the entries apart.
+TEST(UWLanguageTablesTest, EveryNameHasItsTextInEveryLanguage)
+{
+    std::vector<std::pair<const char*, QStringList>> lists = {
+        { "Microsoft dictation", UWLanguageTables::microsoftAsrNames() },
+        { "Baidu translation", UWLanguageTables::baiduTranslationNames() },
+        { "iFlytek dictation", UWLanguageTables::iflyDictationNames() },
+        { "Baidu dictation", UWLanguageTables::baiduDictationNames() },
+    };
+    const std::pair<const char*, const UWLanguageTables::Sections*> sectioned[] = {
+        { "sectioned dictation", &UWLanguageTables::sectionedAsrNames() },
+        { "sectioned translation", &UWLanguageTables::sectionedTranslationNames() },
+    };
+    for (const auto& [name, sections] : sectioned) {
+        QStringList all;
+        for (const QStringList& section : *sections)
+            all += section;
+        lists.emplace_back(name, all);
+    }
+    for (const char* language : { "en", "id", "vi", "ko" }) {
+        for (const auto& [list, names] : lists) {
+            QHash<QString, QString> keyOfText;
+            for (const QString& key : names) {
+                if (key.isEmpty())
+                    continue;
+                const QString text = LGNLocalizedString::lookup(key, QString::fromLatin1(language));
+                EXPECT_NE(text, key) << language << ", " << list << ": " << key.toStdString();
+                const QString other = keyOfText.value(text);
+                EXPECT_TRUE(other.isEmpty() || other == key) << language << ", " << list << ": " << key.toStdString()
+                                                             << " and " << other.toStdString() << " both read "
+                                                             << text.toStdString();
+                keyOfText.insert(text, key);
+            }
+        }
+    }
 }
 
 TEST_F(OlderLanguageManagersTest, FreshAccountWithTheMicrosoftEngine)

@@ -499,6 +499,78 @@ TEST(OcrReplyTest, TheOlderReadingJoinsEachRegionsWords)
     }
 }
 
+// The interface language changes while the window is open with a result:
+// its titles, buttons and language lists follow at once, in each flow.
+TEST_F(ResultWindowTest, AnOpenWindowFollowsALanguageChange)
+{
+    struct RestoreLanguage {
+        KWLangManager& shared = KWLangManager::sharedManager();
+        const quint64 before = shared.indexOfUI();
+        ~RestoreLanguage() { shared.setIndexOfUI(before); }
+    } restore;
+    restore.shared.setIndexOfUI(1);
+    auto choose = [&](quint64 index) {
+        restore.shared.setIndexOfUI(index);
+        center_.post(notifications::kHadChangeUILanguage);
+    };
+    QComboBox* from = nullptr;
+    QComboBox* to = nullptr;
+    const auto popUps = window_.findChildren<QComboBox*>();
+    ASSERT_EQ(popUps.size(), 2);
+    from = popUps[0];
+    to = popUps[1];
+
+    struct Flow {
+        const char* name;
+        std::function<void()> open;
+        bool sniping;
+        QString title;
+    };
+    const Flow flows[] = {
+        { "picture",
+            [&] {
+                imageOcr_.reply(fakes::FakeImageOcrService::recognised(
+                    QStringLiteral("en"), { { { QStringLiteral("Hello") } } }));
+                textTranslation_.reply(fakes::FakeTextTranslationService::translation(QStringLiteral("你好")));
+                window_.recognizeImage(resultWindowPicture());
+                waitForPanes();
+            },
+            true, MMsnipTransWC::kSnipFlowTitle },
+        { "selection",
+            [&] {
+                textTranslation_.reply(fakes::FakeTextTranslationService::translation(QStringLiteral("你好")));
+                window_.translateSelectedText(QStringLiteral("Hello"));
+                waitForPanes();
+            },
+            false, MMsnipTransWC::kSelectionFlowTitle },
+    };
+    for (const Flow& flow : flows) {
+        choose(1);
+        window_.setIsSniping(flow.sniping);
+        flow.open();
+        window_.show();
+        ASSERT_GT(to->count(), 0) << flow.name;
+        const int fromIndex = from->currentIndex();
+        const int toIndex = to->currentIndex();
+        const QString englishTo = to->currentText();
+        EXPECT_EQ(window_.windowTitle(), LGNLocalizedString::lookup(flow.title, QStringLiteral("en"))) << flow.name;
+
+        choose(0);
+        EXPECT_EQ(window_.windowTitle(), flow.title) << flow.name;
+        EXPECT_EQ(window_.retryButton()->text(), QStringLiteral("刷新")) << flow.name;
+        EXPECT_EQ(window_.copyButton()->text(), QStringLiteral("复制")) << flow.name;
+        EXPECT_NE(to->currentText(), englishTo) << flow.name << ": the list of languages stays English";
+        EXPECT_EQ(to->currentText(), LGNLocalizedString::lookup(to->currentText(), QStringLiteral("zh-Hans")));
+        EXPECT_EQ(from->currentIndex(), fromIndex) << flow.name << ": the choice stays";
+        EXPECT_EQ(to->currentIndex(), toIndex) << flow.name;
+        EXPECT_EQ(window_.sourceText().isEmpty(), false) << flow.name << ": the result stays";
+
+        choose(1);
+        EXPECT_EQ(to->currentText(), englishTo) << flow.name;
+        EXPECT_EQ(window_.windowTitle(), LGNLocalizedString::lookup(flow.title, QStringLiteral("en"))) << flow.name;
+    }
+}
+
 // Pictures of the window for people to look at (scripts/window-shots.sh):
 // a translation and a recognition failure, in English and in Chinese.
 TEST_F(ResultWindowTest, PicturesOfTheWindow)

@@ -1,5 +1,6 @@
 // The capture session on the offscreen platform: a fake desktop picture,
 // a scripted window list, pointer input given to the capture windows.
+#include "core/KWLangManager.h"
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/Notifications.h"
@@ -23,6 +24,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
@@ -31,6 +33,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -513,6 +516,52 @@ TEST_F(SnipCaptureTest, ExportWritesTheChosenFormatWhereTheUserChose)
     manager_.setSavePathChooser([](const QString&, const QString&) { return QString(); });
     startWithArea().onToolClick(ToolContainer::Export);
     EXPECT_EQ(QDir(dir_.path()).entryList({ QStringLiteral("*.png"), QStringLiteral("*.jpg") }).size(), 2);
+}
+
+// The save dialog the user gets without a chooser set: its title and filter
+// in the interface language.
+TEST_F(SnipCaptureTest, TheSaveDialogSpeaksTheInterfaceLanguage)
+{
+    struct RestoreLanguage {
+        KWLangManager& languages = KWLangManager::sharedManager();
+        const quint64 before = languages.indexOfUI();
+        ~RestoreLanguage() { languages.setIndexOfUI(before); }
+    } restore;
+    KWLangManager& languages = restore.languages;
+    struct Case {
+        quint64 indexOfUI;
+        const char* title;
+        const char* filter;
+    };
+    const Case cases[] = {
+        { 1, "Save Image — Choose where to save the image", "Images (*.png *.jpg)" },
+        { 0, "保存图片 — 选择图片保存地址", "图片 (*.png *.jpg)" },
+        { 4, "이미지 저장 — 이미지 저장 위치 선택", "이미지 (*.png *.jpg)" },
+    };
+    for (const Case& k : cases) {
+        languages.setIndexOfUI(k.indexOfUI);
+        QString title;
+        QStringList filters;
+        bool seen = false;
+        // The dialog runs its own loop: look at it from inside and cancel it.
+        std::function<void()> inspect = [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) {
+                QTimer::singleShot(10, inspect);
+                return;
+            }
+            seen = true;
+            title = dialog->windowTitle();
+            filters = dialog->nameFilters();
+            dialog->reject();
+        };
+        QTimer::singleShot(0, inspect);
+        startWithArea().onToolClick(ToolContainer::Export);
+        ASSERT_TRUE(seen) << "language " << k.indexOfUI;
+        EXPECT_EQ(title, QString::fromUtf8(k.title));
+        EXPECT_EQ(filters, QStringList { QString::fromUtf8(k.filter) });
+    }
+    EXPECT_TRUE(QDir(dir_.path()).entryList({ QStringLiteral("*.png"), QStringLiteral("*.jpg") }).isEmpty());
 }
 
 TEST_F(SnipCaptureTest, EscapeAndRightClickEndTheSessionOnEveryScreen)
