@@ -122,7 +122,7 @@ TEST_F(LauncherTest, AKeyHeldByAnotherProgramIsReported)
     launcher->start();
     const auto notices = platform::UserNotices::shared().pending();
     ASSERT_EQ(notices.size(), 1u);
-    EXPECT_TRUE(notices[0].text.contains(QStringLiteral("⌘ + 3")));
+    EXPECT_TRUE(notices[0].text.contains(QStringLiteral("Ctrl+3")));
     EXPECT_TRUE(notices[0].text.contains(QStringLiteral("another program")));
 
     hotkey_.setAvailable(false);
