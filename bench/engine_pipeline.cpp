@@ -27,6 +27,9 @@ using engine_setup_bench::EngineSetup;
 constexpr int kEventsPerRun = 3000;
 constexpr int kUploadEvents = 10000;
 constexpr int kRounds = 5;
+// Each figure's goal: time per event against the bare insert loop.
+constexpr double kLoggingGoal = 1.5;
+constexpr double kUploadGoal = 1.5;
 const char* const kLogging = "BM_EngineLogEvents";
 const char* const kUpload = "BM_EngineBundleAndUpload";
 const char* const kBare = "BM_BareSqlite";
@@ -98,12 +101,14 @@ int main(int argc, char** argv)
     std::printf("bare sqlite3 insert loop: %.0f events/s\n", 1.0 / bare->second);
     if (const auto logging = reporter.bestSeconds.find(kLogging); logging != reporter.bestSeconds.end()) {
         std::printf("engine, logged to stored raw event: %.0f events/s\n", 1.0 / logging->second);
-        std::printf("ratio engine logging/bare insert: %.2f (goal: at most 2.0)\n", logging->second / bare->second);
+        std::printf("ratio engine logging/bare insert: %.2f (goal: at most %.1f)\n", logging->second / bare->second,
+            kLoggingGoal);
     }
     if (const auto upload = reporter.bestSeconds.find(kUpload); upload != reporter.bestSeconds.end()) {
         const double perEvent = upload->second / kUploadEvents; // one iteration handles them all
         std::printf("engine, %d raw events bundled and uploaded: %.0f events/s\n", kUploadEvents, 1.0 / perEvent);
-        std::printf("ratio bundling and upload/bare insert (time per event): %.2f\n", perEvent / bare->second);
+        std::printf("ratio bundling and upload/bare insert (time per event): %.2f (goal: at most %.1f)\n",
+            perEvent / bare->second, kUploadGoal);
     }
     return 0;
 }

@@ -423,6 +423,88 @@ TEST_F(DatabaseAggregatesTest, KeptUserPropertiesFollowTheTable)
         for (const auto& a : database_->userAttributesIncludingInternal(true, &error).value_or(QList<APMUserAttribute>()))
             rows << QStringLiteral("%1=%2").arg(a.name()).arg(a.value().int64Value());
         EXPECT_EQ(rows.join(QLatin1Char(',')).toStdString(), c.expected);
+        // A single property read answers from the kept list: the same rows.
+        for (const QString& name : { QStringLiteral("a"), QStringLiteral("b") }) {
+            const auto one = database_->userAttributeWithName(name, &error);
+            const std::string expectedOne = [&] {
+                for (const QString& row : rows) {
+                    if (row.startsWith(name + QLatin1Char('=')))
+                        return row.toStdString();
+                }
+                return std::string();
+            }();
+            EXPECT_EQ(one ? QStringLiteral("%1=%2").arg(one->name()).arg(one->value().int64Value()).toStdString()
+                          : std::string(),
+                expectedOne)
+                << name.toStdString();
+        }
+    }
+}
+
+// The names whose aggregates exist are kept between questions; whatever
+// removes a row, empties the table or undoes an insert must show in the next
+// answer, and a row that does not read stays an error.
+TEST_F(DatabaseAggregatesTest, KeptAggregateNamesFollowTheTable)
+{
+    struct Case {
+        const char* name;
+        std::function<void(APMDatabase&)> change;
+        bool aExists;
+        bool bExists;
+    };
+    const QList<Case> cases = {
+        { "a new name", [&](APMDatabase& db) { db.updateEventAggregates(aggregates(QStringLiteral("b"), 1), nullptr); },
+            true, true },
+        { "all removed", [](APMDatabase& db) { db.deleteAllEventAggregates(nullptr); }, false, false },
+        { "a new name rolled back",
+            [&](APMDatabase& db) {
+                db.performTransaction([&] {
+                    EXPECT_TRUE(db.updateEventAggregates(aggregates(QStringLiteral("b"), 1), nullptr));
+                    EXPECT_TRUE(*db.hasEventAggregatesWithName(QStringLiteral("b"), nullptr));
+                    return false;
+                });
+            },
+            true, false },
+        { "another connection's delete", [&](APMDatabase&) { sqlite("DELETE FROM events WHERE name = 'a'"); },
+            false, false },
+        { "a statement of this connection",
+            [](APMDatabase& db) {
+                db.sqliteStore()->executeSQL(QStringLiteral("DELETE FROM events WHERE name = 'a'"), nullptr);
+            },
+            false, false },
+        { "a snapshot restored",
+            [&](APMDatabase& db) {
+                db.deleteAllEventAggregates(nullptr);
+                db.updateEventAggregates(aggregates(QStringLiteral("b"), 1), nullptr);
+                db.createEventsSnapshotTable(nullptr);
+                db.deleteAllEventAggregates(nullptr);
+                db.updateEventAggregates(aggregates(QStringLiteral("a"), 1), nullptr);
+                EXPECT_TRUE(*db.hasEventAggregatesWithName(QStringLiteral("a"), nullptr));
+                db.restoreFromEventsSnapshotTable(nullptr);
+            },
+            false, true },
+        { "a reset", [](APMDatabase& db) { db.reset(nullptr); }, false, false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        APMError error;
+        ASSERT_TRUE(database_->reset(&error));
+        ASSERT_TRUE(database_->updateEventAggregates(aggregates(QStringLiteral("a"), 1), &error));
+        ASSERT_EQ(database_->hasEventAggregatesWithName(QStringLiteral("a"), &error), std::optional<bool>(true));
+        c.change(*database_);
+        EXPECT_EQ(database_->hasEventAggregatesWithName(QStringLiteral("a"), &error), std::optional<bool>(c.aExists));
+        EXPECT_EQ(database_->hasEventAggregatesWithName(QStringLiteral("b"), &error), std::optional<bool>(c.bExists));
+    }
+
+    // A row whose counts do not read is an error, every time it is asked.
+    APMError error;
+    ASSERT_TRUE(database_->reset(&error));
+    sqlite("INSERT INTO events (name, lifetime_count, current_bundle_count, last_fire_timestamp) "
+           "VALUES ('bad', 'x', 0, 0)");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        APMError readError;
+        EXPECT_FALSE(database_->hasEventAggregatesWithName(QStringLiteral("bad"), &readError)) << attempt;
+        EXPECT_NE(readError.code(), 0) << attempt;
     }
 }
 

@@ -367,13 +367,13 @@ bool APMMeasurement::writeEvent(
 {
     APMError error;
     APMError aggregatesError;
-    const std::optional<APMEventAggregates> aggregates = database_->eventAggregatesWithName(event.name(), &aggregatesError);
-    if (!aggregates && aggregatesError.code() != 0) {
+    const std::optional<bool> hasAggregates = database_->hasEventAggregatesWithName(event.name(), &aggregatesError);
+    if (!hasAggregates) {
         log(APMMonitor::kLevelErrorMonitored, 23063, QStringLiteral("Cannot query event aggregates. Name, error"),
             APMEventNameForLog(event.name()), aggregatesError.description());
         return false;
     }
-    if (!aggregates) {
+    if (!*hasAggregates) {
         if (isPublicEvent) {
             const std::optional<qint64> count = database_->publicEventCount(&error);
             if (!count) {

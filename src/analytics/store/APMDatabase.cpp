@@ -330,6 +330,8 @@ void APMDatabase::forgetKeptRows(const char* table)
         dailyCountsCache_.reset();
     if (!table || kUserAttributesTable == QLatin1StringView(table))
         userAttributesCache_.reset();
+    if (!table || kEventsTable == QLatin1StringView(table))
+        knownAggregatesCache_.reset();
 }
 
 qint64 APMDatabase::dataVersion() const

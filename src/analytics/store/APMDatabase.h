@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 
@@ -172,6 +173,10 @@ public:
     std::optional<qint64> publicEventCount(APMError* error);
     std::optional<QList<APMEventAggregates>> allEventAggregates(APMError* error);
     std::optional<APMEventAggregates> eventAggregatesWithName(const QString& name, APMError* error);
+    // Whether the event's aggregates row is there (and reads, as
+    // eventAggregatesWithName tells: a row that does not read is an error).
+    // Asked for every logged event: names found are kept between reads.
+    std::optional<bool> hasEventAggregatesWithName(const QString& name, APMError* error);
     std::optional<APMEventAggregates> eventAggregatesSnapshotWithName(const QString& name, APMError* error);
     std::optional<APMEventAggregates> eventAggregatesWithNameInTable(
         const QString& name, const QString& table, APMError* error);
@@ -184,6 +189,7 @@ public:
     std::optional<qint64> publicUserAttributeCount(APMError* error);
     std::optional<qint64> userAttributeCountForOrigin(const QString& origin, APMError* error);
     std::optional<bool> containsUserAttributeWithName(const QString& name, APMError* error);
+    // Answered from the kept user properties when they hold the whole table.
     std::optional<APMUserAttribute> userAttributeWithName(const QString& name, APMError* error);
     std::optional<QList<APMUserAttribute>> allLifetimeValueUserAttributes(APMError* error);
     // Kept between reads like the daily counts (without the day).
@@ -265,6 +271,13 @@ private:
         qint64 dataVersion;
     };
     std::optional<UserAttributesCache> userAttributesCache_;
+    // The event names whose aggregates row was read, forgotten like the
+    // rows above on a change to the events table.
+    struct KnownAggregatesCache {
+        QSet<QString> names;
+        qint64 dataVersion;
+    };
+    std::optional<KnownAggregatesCache> knownAggregatesCache_;
     // A table's name, or nullptr for a rollback.
     void forgetKeptRows(const char* table);
     // The file's data version, or -1 when it cannot be read.

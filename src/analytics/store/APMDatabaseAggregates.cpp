@@ -190,6 +190,30 @@ std::optional<APMEventAggregates> APMDatabase::eventAggregatesWithName(const QSt
     return eventAggregatesWithNameInTable(name, kEventsTable, error);
 }
 
+std::optional<bool> APMDatabase::hasEventAggregatesWithName(const QString& name, APMError* error)
+{
+    const qint64 version = dataVersion();
+    if (knownAggregatesCache_ && (version < 0 || knownAggregatesCache_->dataVersion != version))
+        knownAggregatesCache_.reset();
+    if (knownAggregatesCache_ && knownAggregatesCache_->names.contains(name))
+        return true;
+    APMError readError;
+    const std::optional<APMEventAggregates> aggregates = eventAggregatesWithName(name, &readError);
+    if (!aggregates && readError.code() != 0) {
+        if (error)
+            *error = readError;
+        return std::nullopt;
+    }
+    if (!aggregates)
+        return false;
+    if (version >= 0) {
+        if (!knownAggregatesCache_)
+            knownAggregatesCache_ = KnownAggregatesCache { {}, version };
+        knownAggregatesCache_->names.insert(name);
+    }
+    return true;
+}
+
 std::optional<APMEventAggregates> APMDatabase::eventAggregatesSnapshotWithName(
     const QString& name, APMError* error)
 {
@@ -344,6 +368,18 @@ std::optional<bool> APMDatabase::containsUserAttributeWithName(const QString& na
 
 std::optional<APMUserAttribute> APMDatabase::userAttributeWithName(const QString& name, APMError* error)
 {
+    // The kept list is the whole table when every row read and the table
+    // limit was not reached; a name missing from it is missing from the file.
+    if (userAttributesCache_ && userAttributesCache_->attributes.size() < kUserAttributesTableLimit) {
+        const qint64 version = dataVersion();
+        if (version >= 0 && userAttributesCache_->dataVersion == version) {
+            for (const APMUserAttribute& attribute : userAttributesCache_->attributes) {
+                if (attribute.name() == name)
+                    return attribute;
+            }
+            return std::nullopt;
+        }
+    }
     const auto attributes = dataTypesFromTableWithName<APMUserAttribute>(
         kUserAttributesTable, kNameColumn, name, error, userAttributeFromRow);
     if (!attributes || attributes->isEmpty())
