@@ -5,6 +5,7 @@
 #include "core/MMUserInfo.h"
 #include "core/MMwebconfig.h"
 #include "core/StringCoding.h"
+#include "core/XunfeiSignature.h"
 #include "platform/Preferences.h"
 #include "platform/PrimaryInterface.h"
 
@@ -358,15 +359,13 @@ void UWHttpRequestManager::httpXunfeiTranslateRequestWithQ(const QString& q, con
             QJsonObject { { QStringLiteral("text"), q } } } };
     const QByteArray body = QJsonDocument(object).toJson(QJsonDocument::Compact);
     const QString date = StringCoding::getTime();
-    const QString host = url.authority(QUrl::FullyEncoded);
+    const QString host = XunfeiSignature::hostField(url);
     const QString digest = QStringLiteral("SHA-256=")
         + QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Sha256).toBase64());
     const QString signedText = QStringLiteral("host: %1\ndate: %2\n%3\ndigest: %4")
                                    .arg(host, date, request_manager::kXunfeiRequestLine, digest);
-    const QString authorization
-        = QStringLiteral("api_key=\"%1\", algorithm=\"hmac-sha256\", headers=\"host date request-line digest\", "
-                         "signature=\"%2\"")
-              .arg(kXunfeiApiKey, HLParamTools::hmacSHA256WithSecret(kXunfeiSecret, signedText));
+    const QString authorization = XunfeiSignature::authorization(kXunfeiApiKey,
+        QStringLiteral("host date request-line digest"), HLParamTools::hmacSHA256WithSecret(kXunfeiSecret, signedText));
     platform::HttpRequest request;
     request.method = "POST";
     request.url = url;

@@ -6,9 +6,9 @@
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/StringCoding.h"
+#include "core/XunfeiSignature.h"
 #include "platform/MainQueue.h"
 #include "translate/TranslationEndpoint.h"
-#include "translate/XunfeiSignature.h"
 
 #include <QCryptographicHash>
 #include <QUrl>

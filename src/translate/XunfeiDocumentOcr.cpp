@@ -4,10 +4,10 @@
 #include "core/MMImage.h"
 #include "core/MMUserInfo.h"
 #include "core/StringCoding.h"
+#include "core/XunfeiSignature.h"
 #include "platform/GlobalQueue.h"
 #include "platform/MainQueue.h"
 #include "translate/TranslationEndpoint.h"
-#include "translate/XunfeiSignature.h"
 
 #include <QJsonDocument>
 #include <QStringList>
