@@ -27,7 +27,6 @@ const QString HLMachineTranslationRequest::kNoTranslation = QStringLiteral("The 
 
 namespace {
 
-const QString kRegionMainland = QStringLiteral("cn");
 const QString kCodeKey = QStringLiteral("code");
 
 // The error texts are shown in the result window: in the interface language.
@@ -95,7 +94,7 @@ void HLMachineTranslationRequest::getMachineTranslationWithParam(
 HLMachineTranslationRequest::Credentials HLMachineTranslationRequest::credentialsFor(const MMUserInfo& user)
 {
     const mmApiKeyItem keys = user.apikeyItem().value_or(mmApiKeyItem());
-    if (user.ipCountry() == kRegionMainland)
+    if (user.ipCountry() == MMUserInfo::kMainlandRegion)
         return { keys.ots_appid, keys.ots_appkey, keys.ots_appsecret };
     return { keys.int_ots_appid, keys.int_ots_appkey, keys.int_ots_appsecret };
 }

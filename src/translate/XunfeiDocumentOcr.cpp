@@ -29,12 +29,6 @@ const QString XunfeiDocumentOcr::kRefusedAddress = QStringLiteral("识别服务�
 const QString XunfeiDocumentOcr::kNoText = QStringLiteral("图片中没有识别到文字。");
 const QString XunfeiDocumentOcr::kUnreadableReply = QStringLiteral("识别服务的回复无法读取。");
 
-namespace {
-
-const QString kXunfeiOcrMainland = QStringLiteral("cn");
-
-} // namespace
-
 void XunfeiDocumentOcr::recognize(
     const QImage& image, const MMUserInfo& user, const QString& baseUrl, Callback callback)
 {
@@ -61,7 +55,7 @@ void XunfeiDocumentOcr::recognize(
 XunfeiDocumentOcr::Credentials XunfeiDocumentOcr::credentialsFor(const MMUserInfo& user)
 {
     const mmApiKeyItem keys = user.apikeyItem().value_or(mmApiKeyItem());
-    if (user.ipCountry() == kXunfeiOcrMainland)
+    if (user.ipCountry() == MMUserInfo::kMainlandRegion)
         return { keys.ocr_appid, keys.ocr_appkey, keys.ocr_appsecret };
     return { keys.ocr_appid, keys.int_ocr_appkey, keys.int_ocr_appsecret };
 }
