@@ -49,14 +49,9 @@ const QString kRuntimeVersionKey = QStringLiteral("runtime_version");
 const QString kConfigPathFormat = QStringLiteral("/config/app/%1?");
 const QString kUploadPath = QStringLiteral("/a");
 
-bool hasError(const APMError& error)
-{
-    return !error.domain().isEmpty() || error.code() != 0;
-}
-
 QVariant errorContext(const APMError& error)
 {
-    return hasError(error) ? QVariant::fromValue(error) : QVariant();
+    return error.isSet() ? QVariant::fromValue(error) : QVariant();
 }
 
 // The parser adopts only a configuration that carries settings; nothing of
@@ -215,7 +210,7 @@ void APMRemoteConfig::start(std::shared_ptr<const APMPBMeasurementConfig> measur
     }
     if (experimentClient_) {
         APMError error;
-        if (!experimentClient_->activateLatestSnapshot(&error) && hasError(error)) {
+        if (!experimentClient_->activateLatestSnapshot(&error) && error.isSet()) {
             log(APMMonitor::kLevelErrorSilent, 29023, QStringLiteral("Cannot activate stale snapshot. Error"),
                 { errorContext(error) });
         }
@@ -320,7 +315,7 @@ std::shared_ptr<const APMPBMeasurementConfig> APMRemoteConfig::measurementConfig
         stored = database->queryMeasurementConfigWithError(&error);
     if (stored)
         return stored;
-    if (hasError(error)) {
+    if (error.isSet()) {
         log(APMMonitor::kLevelErrorSilent, 29016,
             QStringLiteral("Cannot retrieve configuration data from database. Error"),
             { errorContext(error) });
@@ -538,7 +533,7 @@ double APMRemoteConfig::lastRemoteConfigUpdateTimestamp() const
     APMError error;
     const std::optional<double> timestamp = database->lastRemoteConfigUpdateTimestamp(&error);
     if (!timestamp) {
-        if (hasError(error)) {
+        if (error.isSet()) {
             log(APMMonitor::kLevelWarningMonitored, 29009,
                 QStringLiteral("Failed to query last configuration update timestamp. Error"),
                 { errorContext(error) });
