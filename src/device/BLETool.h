@@ -50,6 +50,7 @@ public:
 
     void setHooks(DeviceLinkHooks hooks) { hooks_ = std::move(hooks); }
 
+    // Despite its name, answers an event code (Event), not hex text.
     // Recognises one reply frame or whole audio packet, applies it and
     // answers what it was. Bytes are read only as far as they were received:
     // a reply too short for its fields, and an audio packet that is not
