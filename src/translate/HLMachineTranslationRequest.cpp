@@ -5,10 +5,10 @@
 #include "core/HLParamTools.h"
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
+#include "core/SecureEndpoint.h"
 #include "core/StringCoding.h"
 #include "core/XunfeiSignature.h"
 #include "platform/MainQueue.h"
-#include "translate/TranslationEndpoint.h"
 
 #include <QCryptographicHash>
 #include <QUrl>
@@ -72,7 +72,7 @@ void HLMachineTranslationRequest::getMachineTranslationWithParam(
 {
     if (!callBack)
         callBack = [](bool, const QString&) {};
-    if (const QString refusal = TranslationEndpoint::refusal(QUrl(baseUrl)); !refusal.isNull()) {
+    if (const QString refusal = SecureEndpoint::refusal(QUrl(baseUrl)); !refusal.isNull()) {
         qWarning("HLMachineTranslationRequest: %s", qPrintable(refusal));
         deliverLater(std::move(callBack), true, requestError(refusal));
         return;

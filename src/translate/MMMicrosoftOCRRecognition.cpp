@@ -2,9 +2,9 @@
 
 #include "core/MMImage.h"
 #include "core/MMUserInfo.h"
+#include "core/SecureEndpoint.h"
 #include "platform/GlobalQueue.h"
 #include "platform/MainQueue.h"
-#include "translate/TranslationEndpoint.h"
 
 #include <QBuffer>
 #include <QJsonArray>
@@ -28,7 +28,7 @@ std::optional<QUrl> microsoftOcrAddress(const QString& format, const mmApiKeyIte
     if (keys.azure_ocr_url.isEmpty())
         return std::nullopt;
     const QUrl url(format.arg(keys.azure_ocr_url), QUrl::StrictMode);
-    if (const QString refusal = TranslationEndpoint::refusal(url); !refusal.isNull()) {
+    if (const QString refusal = SecureEndpoint::refusal(url); !refusal.isNull()) {
         qWarning("MMMicrosoftOCRRecognition: %s", qPrintable(refusal));
         return std::nullopt;
     }

@@ -1,11 +1,11 @@
 #include "translate/NiutransTranslator.h"
 
 #include "core/MMUserInfo.h"
+#include "core/SecureEndpoint.h"
 #include "core/StringCoding.h"
 #include "core/XunfeiSignature.h"
 #include "platform/MainQueue.h"
 #include "translate/HLMachineTranslationRequest.h"
-#include "translate/TranslationEndpoint.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -100,7 +100,7 @@ void NiutransTranslator::translateText(const QString& text, const QString& sourc
     apiKey_ = keys.ots_appkey;
     apiSecret_ = keys.ots_appsecret;
 
-    if (const QString refusal = TranslationEndpoint::refusal(QUrl(baseURL_)); !refusal.isNull()) {
+    if (const QString refusal = SecureEndpoint::refusal(QUrl(baseURL_)); !refusal.isNull()) {
         platform::MainQueue::shared().async([completion, refusal] { completion(QString(), refusal); });
         return;
     }

@@ -3,11 +3,11 @@
 #include "core/HLParamTools.h"
 #include "core/MMImage.h"
 #include "core/MMUserInfo.h"
+#include "core/SecureEndpoint.h"
 #include "core/StringCoding.h"
 #include "core/XunfeiSignature.h"
 #include "platform/GlobalQueue.h"
 #include "platform/MainQueue.h"
-#include "translate/TranslationEndpoint.h"
 
 #include <QJsonDocument>
 #include <QStringList>
@@ -34,7 +34,7 @@ void XunfeiDocumentOcr::recognize(
 {
     if (!callback)
         callback = [](const OcrResult&) {};
-    if (const QString refusal = TranslationEndpoint::refusal(QUrl(baseUrl)); !refusal.isNull()) {
+    if (const QString refusal = SecureEndpoint::refusal(QUrl(baseUrl)); !refusal.isNull()) {
         platform::MainQueue::shared().async([callback = std::move(callback), refusal] {
             callback(OcrResult::failure(kRefusedAddress, refusal));
         });
