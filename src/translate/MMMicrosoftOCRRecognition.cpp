@@ -14,11 +14,11 @@
 
 const QString MMMicrosoftOCRRecognition::kAddressFormat = QStringLiteral("%1/vision/v3.2/ocr");
 const QString MMMicrosoftOCRRecognition::kAddressFormat222 = QStringLiteral("%1/vision/v3.1/ocr");
-const QString MMMicrosoftOCRRecognition::kHttpError = QStringLiteral("识别服务返回 HTTP 状态 %@。");
-const QString MMMicrosoftOCRRecognition::kTransportError = QStringLiteral("无法连接识别服务：%@");
-const QString MMMicrosoftOCRRecognition::kNoText = QStringLiteral("图片中没有识别到文字。");
+const QString& MMMicrosoftOCRRecognition::kHttpError = OcrResult::kHttpError;
+const QString& MMMicrosoftOCRRecognition::kTransportError = OcrResult::kTransportError;
+const QString& MMMicrosoftOCRRecognition::kNoText = OcrResult::kNoText;
 const QString MMMicrosoftOCRRecognition::kNoAddress = QStringLiteral("没有配置识别服务地址。");
-const QString MMMicrosoftOCRRecognition::kUnreadableReply = QStringLiteral("识别服务的回复无法读取。");
+const QString& MMMicrosoftOCRRecognition::kUnreadableReply = OcrResult::kUnreadableReply;
 
 namespace {
 

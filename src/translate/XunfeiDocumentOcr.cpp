@@ -23,11 +23,11 @@ const QString XunfeiDocumentOcr::kRequestLine
     = QStringLiteral("POST /v1/private/hh_ocr_recognize_doc HTTP/1.1");
 const QString XunfeiDocumentOcr::kSignedHeaders = QStringLiteral("host date request-line");
 const QString XunfeiDocumentOcr::kServiceError = QStringLiteral("识别服务返回错误码 %@。");
-const QString XunfeiDocumentOcr::kHttpError = QStringLiteral("识别服务返回 HTTP 状态 %@。");
-const QString XunfeiDocumentOcr::kTransportError = QStringLiteral("无法连接识别服务：%@");
+const QString& XunfeiDocumentOcr::kHttpError = OcrResult::kHttpError;
+const QString& XunfeiDocumentOcr::kTransportError = OcrResult::kTransportError;
 const QString XunfeiDocumentOcr::kRefusedAddress = QStringLiteral("识别服务地址不可用：%@");
-const QString XunfeiDocumentOcr::kNoText = QStringLiteral("图片中没有识别到文字。");
-const QString XunfeiDocumentOcr::kUnreadableReply = QStringLiteral("识别服务的回复无法读取。");
+const QString& XunfeiDocumentOcr::kNoText = OcrResult::kNoText;
+const QString& XunfeiDocumentOcr::kUnreadableReply = OcrResult::kUnreadableReply;
 
 void XunfeiDocumentOcr::recognize(
     const QImage& image, const MMUserInfo& user, const QString& baseUrl, Callback callback)
