@@ -4,6 +4,7 @@
 #include "analytics/model/APMEventNames.h"
 #include "analytics/model/APMLogNames.h"
 #include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMNumericUtil.h"
 #include "analytics/model/APMDataTypeValidator.h"
 #include "analytics/base/APMLibrary.h"
 #include "analytics/model/APMPEvent.h"
@@ -311,13 +312,7 @@ bool APMEvent::addScreenParameters(const QVariantMap& screen)
 
 std::optional<qint64> APMMillisecondsFromSeconds(double seconds)
 {
-    const double millis = seconds * 1000.0;
-    // -2^63 is exact as a double; 2^63 is the first value past the range.
-    constexpr double kLowest = -9223372036854775808.0;
-    constexpr double kPastHighest = 9223372036854775808.0;
-    if (!(millis >= kLowest && millis < kPastHighest))
-        return std::nullopt;
-    return static_cast<qint64>(millis);
+    return APMCheckedInt64(seconds * 1000.0);
 }
 
 std::optional<APMEvent> APMEvent::initWithEventProto(
