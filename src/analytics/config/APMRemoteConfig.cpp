@@ -40,7 +40,6 @@ using namespace APMRemoteConfigPrivate;
 
 namespace {
 
-const QString kAdNestOriginText = QStringLiteral("am");
 constexpr qint64 kTrackingAuthorized = 3;
 constexpr qint32 kMinSamplingRate = 2;
 constexpr qint32 kMaxSamplingRate = 65535;
@@ -265,7 +264,7 @@ bool APMRemoteConfig::updateMeasurementConfig(std::shared_ptr<const APMPBMeasure
         return false;
     }
     const QString origin = environment_.identifiersOrigin ? environment_.identifiersOrigin() : QString();
-    if (origin == kAdNestOriginText
+    if (origin == APMEventNames::kAdOrigin
         && APMPBGetStringField(measurementConfig.get(), kConfigAdNestAppID) != appID_) {
         log(APMMonitor::kLevelErrorSilent, 29022,
             QStringLiteral("Cannot set measurement config when AdNest App ID does not match"));

@@ -22,7 +22,6 @@ namespace N = APMEventNames;
 
 const QString kEventForwardedOriginSuffix = QStringLiteral("+vtm");
 // The origin of an edited event that does not say where it came from.
-const QString kAppOrigin = QStringLiteral("app");
 
 // Slots of the event message.
 constexpr int32_t kEventParamsSlot = 0;
@@ -428,6 +427,6 @@ std::optional<APMEvent> APMEvent::eventFromEditEvent(
 {
     const QString name = APMPublicToInternalEventNames().value(editEvent.name(), editEvent.name());
     const QVariant origin = editEvent.parameters().value(N::kOriginParameter);
-    const QString originText = origin.metaType().id() == QMetaType::QString ? origin.toString() : kAppOrigin;
+    const QString originText = origin.metaType().id() == QMetaType::QString ? origin.toString() : N::kAppOrigin;
     return initWithOrigin(originText, false, name, editEvent.timestamp(), 0, editEvent.parameters(), limits);
 }
