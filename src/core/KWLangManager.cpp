@@ -25,7 +25,6 @@ const QString KWLangManager::kIndexHuaciFrom = QStringLiteral("k_indexHuaciFromK
 const QString KWLangManager::kIndexHuaciTo = QStringLiteral("k_indexHuaciToKey");
 
 namespace {
-const QString kMainlandRegion = QStringLiteral("cn");
 const QString kAsrMainland = QStringLiteral("ASROfXunfei_cn");
 const QString kAsrOverseas = QStringLiteral("ASROfXunfei_haiwai");
 const QString kOcrMainland = QStringLiteral("OcrLanguageXunfei");
@@ -140,7 +139,7 @@ std::optional<LanguageList> KWLangManager::loadList(const QString& fileName)
 
 bool KWLangManager::isMainland() const
 {
-    return region_ && region_() == kMainlandRegion;
+    return region_ && region_() == MMUserInfo::kMainlandRegion;
 }
 
 std::optional<LanguageList> KWLangManager::getXunfeiAsrLanguageArray() const

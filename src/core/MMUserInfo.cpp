@@ -2,6 +2,7 @@
 
 #include "platform/Preferences.h"
 
+const QString MMUserInfo::kMainlandRegion = QStringLiteral("cn");
 const QString MMUserInfo::kHasLaunchedBefore = QStringLiteral("HasLaunchedBefore_2");
 const QString MMUserInfo::kJumpVersion = QStringLiteral("jumpVersionKey");
 const QString MMUserInfo::kSnipImgPath = QStringLiteral("snipImgPathKey");

@@ -28,6 +28,8 @@ public:
 
     static const QString kHasLaunchedBefore, kJumpVersion, kSnipImgPath;
     static const QString kDefaultOcrShortcut; // "⌘ + 3"
+    // The service region of the mainland services: "cn".
+    static const QString kMainlandRegion;
 
     MMwebconfig& webConfig() { return webConfig_; }
     // The connected mouse (memory only).

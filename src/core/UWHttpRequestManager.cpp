@@ -4,7 +4,9 @@
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
 #include "core/MMwebconfig.h"
+#include "core/SecureEndpoint.h"
 #include "core/StringCoding.h"
+#include "core/XunfeiSignature.h"
 #include "platform/Preferences.h"
 #include "platform/PrimaryInterface.h"
 
@@ -40,14 +42,6 @@ QString overridden(const char* variable, const QString& fallback)
 {
     const QString value = qEnvironmentVariable(variable).trimmed();
     return value.isEmpty() ? fallback : value;
-}
-
-bool isLoopback(const QString& host)
-{
-    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(host);
-    return !address.isNull() && address.isLoopback();
 }
 
 // Every byte but the unreserved ones escaped: a value can never add a
@@ -135,16 +129,6 @@ UWHttpRequestManager::UWHttpRequestManager(platform::HttpClient& http, MMwebconf
 {
 }
 
-QString UWHttpRequestManager::refusal(const QUrl& url)
-{
-    if (!url.isValid() || url.host().isEmpty())
-        return QStringLiteral("No usable address: \"%1\"").arg(url.toString());
-    const QString scheme = url.scheme().toLower();
-    if (scheme == QLatin1String("https") || (scheme == QLatin1String("http") && request_manager::isLoopback(url.host())))
-        return {};
-    return QStringLiteral("Refusing %1: requests must go over HTTPS").arg(url.toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery));
-}
-
 bool UWHttpRequestManager::validNetworkIsNotReable() const
 {
     return probe_ && probe_() == Reachability::NotReachable;
@@ -187,7 +171,7 @@ platform::HttpRequest UWHttpRequestManager::sceneRequest(const UWNetSceneInterfa
     }
     request.url = url;
     if (refusalText)
-        *refusalText = refusal(url);
+        *refusalText = SecureEndpoint::refusal(url);
     const QVariantMap header = scene.requestHeader();
     for (auto it = header.cbegin(); it != header.cend(); ++it)
         request.headers.append({ it.key().toLatin1(), it.value().toString().toUtf8() });
@@ -313,7 +297,7 @@ void UWHttpRequestManager::httpBaiduTranslateRequestWithQ(const QString& q, cons
         failure = [](const QString&) {};
     QUrl url(endpoints_.baiduTranslate);
     url.setPath(request_manager::kBaiduPath);
-    if (const QString refused = refusal(url); !refused.isNull()) {
+    if (const QString refused = SecureEndpoint::refusal(url); !refused.isNull()) {
         QMetaObject::invokeMethod(this, [failure, refused] { failure(refused); }, Qt::QueuedConnection);
         return;
     }
@@ -346,7 +330,7 @@ void UWHttpRequestManager::httpXunfeiTranslateRequestWithQ(const QString& q, con
 {
     QUrl url(endpoints_.xunfeiTranslate);
     url.setPath(request_manager::kXunfeiPath);
-    if (const QString refused = refusal(url); !refused.isNull()) {
+    if (const QString refused = SecureEndpoint::refusal(url); !refused.isNull()) {
         if (failure)
             failure(refused);
         return;
@@ -358,15 +342,13 @@ void UWHttpRequestManager::httpXunfeiTranslateRequestWithQ(const QString& q, con
             QJsonObject { { QStringLiteral("text"), q } } } };
     const QByteArray body = QJsonDocument(object).toJson(QJsonDocument::Compact);
     const QString date = StringCoding::getTime();
-    const QString host = url.authority(QUrl::FullyEncoded);
+    const QString host = XunfeiSignature::hostField(url);
     const QString digest = QStringLiteral("SHA-256=")
         + QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Sha256).toBase64());
     const QString signedText = QStringLiteral("host: %1\ndate: %2\n%3\ndigest: %4")
                                    .arg(host, date, request_manager::kXunfeiRequestLine, digest);
-    const QString authorization
-        = QStringLiteral("api_key=\"%1\", algorithm=\"hmac-sha256\", headers=\"host date request-line digest\", "
-                         "signature=\"%2\"")
-              .arg(kXunfeiApiKey, HLParamTools::hmacSHA256WithSecret(kXunfeiSecret, signedText));
+    const QString authorization = XunfeiSignature::authorization(kXunfeiApiKey,
+        QStringLiteral("host date request-line digest"), HLParamTools::hmacSHA256WithSecret(kXunfeiSecret, signedText));
     platform::HttpRequest request;
     request.method = "POST";
     request.url = url;
@@ -394,7 +376,7 @@ void UWHttpRequestManager::httpXunfeiTranslateRequestWithQ(const QString& q, con
 
 void UWHttpRequestManager::setSearchEngineFromCountry(const QUrl& url, const QString& key, const QString& chinaValue)
 {
-    if (const QString refused = refusal(url); !refused.isNull()) {
+    if (const QString refused = SecureEndpoint::refusal(url); !refused.isNull()) {
         qWarning("UWHttpRequestManager: %s", qPrintable(refused));
         return;
     }

@@ -117,8 +117,6 @@ public:
     static QString getIPAddress();
     static QString getIPAddress(const QString& interfaceName, const QList<InterfaceAddress>& addresses);
 
-    // Why a request must not go to the address; null when it may.
-    static QString refusal(const QUrl& url);
     // The scene's address and its parameters as a request.
     static platform::HttpRequest sceneRequest(const UWNetSceneInterface& scene, QString* refusalText);
     // The outcome of a scene reply's bytes; nullopt when no callback is due.

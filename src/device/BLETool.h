@@ -54,6 +54,7 @@ public:
 
     void setHooks(DeviceLinkHooks hooks) { hooks_ = std::move(hooks); }
 
+    // Despite its name, answers an event code (Event), not hex text.
     // Recognises one reply frame or whole audio packet, applies it and
     // answers what it was; then tells the event observer. Bytes are read
     // only as far as they were received: a reply too short for its fields,

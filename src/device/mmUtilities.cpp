@@ -35,7 +35,6 @@ const QString kProductModelKey = QStringLiteral("product_model");
 const QString kProductKey = QStringLiteral("product");
 const QString kPageIndexKey = QStringLiteral("pageIndex");
 
-const QString kMainlandCountry = QStringLiteral("cn");
 const QString kIndonesiaCountry = QStringLiteral("id");
 const QString kMainlandLanguageCode = QStringLiteral("zh_cn");
 const QString kIndonesianLanguageCode = QStringLiteral("id_ID");
@@ -308,7 +307,7 @@ void mmUtilities::InitializeTypingLanguageBasedOnDeviceIp(const QString& country
 {
     if (!languages_.TypingFromCode().isEmpty() && !languages_.TransFromCode().isEmpty())
         return;
-    if (country == kMainlandCountry) {
+    if (country == MMUserInfo::kMainlandRegion) {
         mainlandDevice();
         return;
     }

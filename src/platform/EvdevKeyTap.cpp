@@ -1,5 +1,7 @@
 #include "platform/EvdevKeyTap.h"
 
+#include "platform/UdevDeviceMonitor.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QSocketNotifier>
@@ -106,75 +108,39 @@ std::unique_ptr<EvdevKeyTap> EvdevKeyTap::open()
 {
     if (::access("/dev/uinput", W_OK) != 0 || !someInputDeviceReadable())
         return nullptr;
-    udev* context = udev_new();
-    if (!context)
+    std::unique_ptr<UdevDeviceMonitor> monitor = UdevDeviceMonitor::open(kSubsystem);
+    if (!monitor)
         return nullptr;
-    udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
-    if (!monitor || udev_monitor_filter_add_match_subsystem_devtype(monitor, kSubsystem, nullptr) < 0
-        || udev_monitor_enable_receiving(monitor) < 0 || udev_monitor_get_fd(monitor) < 0) {
-        if (monitor)
-            udev_monitor_unref(monitor);
-        udev_unref(context);
-        return nullptr;
-    }
-    return std::unique_ptr<EvdevKeyTap>(new EvdevKeyTap(context, monitor));
+    return std::unique_ptr<EvdevKeyTap>(new EvdevKeyTap(std::move(monitor)));
 }
 
-EvdevKeyTap::EvdevKeyTap(udev* context, udev_monitor* monitor)
-    : udev_(context)
-    , monitor_(monitor)
+EvdevKeyTap::EvdevKeyTap(std::unique_ptr<UdevDeviceMonitor> monitor)
+    : monitor_(std::move(monitor))
 {
 }
 
 EvdevKeyTap::~EvdevKeyTap()
 {
-    notifier_.reset();
+    // The monitor goes first so that no hot-plug report reaches a keyboard
+    // being released.
+    monitor_.reset();
     keyboards_.clear();
-    udev_monitor_unref(monitor_);
-    udev_unref(udev_);
 }
 
 bool EvdevKeyTap::start(Handler handler)
 {
-    if (notifier_)
+    if (started_)
         return false;
+    started_ = true;
     handler_ = std::move(handler);
-
-    udev_enumerate* scan = udev_enumerate_new(udev_);
-    if (scan) {
-        udev_enumerate_add_match_subsystem(scan, kSubsystem);
-        udev_enumerate_add_match_sysname(scan, "event*");
-        udev_enumerate_scan_devices(scan);
-        udev_list_entry* entry;
-        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan))
-        {
-            if (udev_device* device = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(entry))) {
-                add(device);
-                udev_device_unref(device);
-            }
-        }
-        udev_enumerate_unref(scan);
-    }
-
-    notifier_ = std::make_unique<QSocketNotifier>(udev_monitor_get_fd(monitor_), QSocketNotifier::Read);
-    QObject::connect(
-        notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { receiveHotplug(); });
-    return true;
+    return monitor_->start(
+        "event*", [this](udev_device* device) { add(device); }, [this](udev_device* device) { remove(device); });
 }
 
-void EvdevKeyTap::receiveHotplug()
+void EvdevKeyTap::remove(udev_device* device)
 {
-    udev_device* device = udev_monitor_receive_device(monitor_);
-    if (!device)
-        return;
-    const QByteArray action = udev_device_get_action(device);
-    if (action == "add") {
-        add(device);
-    } else if (action == "remove") {
-        if (const char* node = udev_device_get_devnode(device))
-            keyboards_.erase(QString::fromLocal8Bit(node));
-    }
-    udev_device_unref(device);
+    if (const char* node = udev_device_get_devnode(device))
+        keyboards_.erase(QString::fromLocal8Bit(node));
 }
 
 void EvdevKeyTap::add(udev_device* device)
@@ -291,7 +257,7 @@ void EvdevKeyTap::dropLater(const Keyboard* keyboard)
     // Not from inside the notifier's own signal; and only this very device,
     // not one plugged in at the same node meanwhile.
     QMetaObject::invokeMethod(
-        notifier_.get(),
+        &dropContext_,
         [this, keyboard, node = keyboard->node] {
             const auto it = keyboards_.find(node);
             if (it != keyboards_.end() && it->second.get() == keyboard)

@@ -2,17 +2,17 @@
 
 #include "platform/KeyTap.h"
 
+#include <QObject>
 #include <QString>
 
 #include <map>
 #include <memory>
 
-class QSocketNotifier;
-struct udev;
 struct udev_device;
-struct udev_monitor;
 
 namespace platform {
+
+class UdevDeviceMonitor;
 
 // Takes the mouse's keys from the kernel's input devices, for sessions
 // without an X server (Wayland). The compositor reads the same devices, and
@@ -44,17 +44,17 @@ public:
 private:
     struct Keyboard;
 
-    EvdevKeyTap(udev* context, udev_monitor* monitor);
-    void receiveHotplug();
+    explicit EvdevKeyTap(std::unique_ptr<UdevDeviceMonitor> monitor);
     void add(udev_device* device);
+    void remove(udev_device* device);
     void grabWhenIdle(Keyboard& keyboard);
     void read(Keyboard& keyboard);
     void forwardLeds(Keyboard& keyboard);
     void dropLater(const Keyboard* keyboard);
 
-    udev* udev_;
-    udev_monitor* monitor_;
-    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<UdevDeviceMonitor> monitor_;
+    bool started_ = false;
+    QObject dropContext_; // runs the queued removal of a keyboard that went away
     Handler handler_;
     std::map<QString, std::unique_ptr<Keyboard>> keyboards_; // by device node
 };

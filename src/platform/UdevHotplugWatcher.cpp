@@ -1,6 +1,8 @@
 #include "platform/UdevHotplugWatcher.h"
 
-#include <QSocketNotifier>
+#include "platform/UdevDeviceMonitor.h"
+
+#include <QByteArray>
 
 #include <libudev.h>
 
@@ -21,81 +23,41 @@ quint16 hexId(const char* text)
 
 std::unique_ptr<UdevHotplugWatcher> UdevHotplugWatcher::open()
 {
-    udev* context = udev_new();
-    if (!context)
+    std::unique_ptr<UdevDeviceMonitor> monitor = UdevDeviceMonitor::open(kUdevSubsystem);
+    if (!monitor)
         return nullptr;
-    // The "udev" source reports a node after its rules ran, so its permissions are in place.
-    udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
-    if (!monitor || udev_monitor_filter_add_match_subsystem_devtype(monitor, kUdevSubsystem, nullptr) < 0
-        || udev_monitor_enable_receiving(monitor) < 0 || udev_monitor_get_fd(monitor) < 0) {
-        if (monitor)
-            udev_monitor_unref(monitor);
-        udev_unref(context);
-        return nullptr;
-    }
-    return std::unique_ptr<UdevHotplugWatcher>(new UdevHotplugWatcher(context, monitor));
+    return std::unique_ptr<UdevHotplugWatcher>(new UdevHotplugWatcher(std::move(monitor)));
 }
 
-UdevHotplugWatcher::UdevHotplugWatcher(udev* context, udev_monitor* monitor)
-    : udev_(context)
-    , monitor_(monitor)
+UdevHotplugWatcher::UdevHotplugWatcher(std::unique_ptr<UdevDeviceMonitor> monitor)
+    : monitor_(std::move(monitor))
 {
 }
 
-UdevHotplugWatcher::~UdevHotplugWatcher()
-{
-    notifier_.reset();
-    udev_monitor_unref(monitor_);
-    udev_unref(udev_);
-}
+UdevHotplugWatcher::~UdevHotplugWatcher() = default;
 
 bool UdevHotplugWatcher::start(Handler attached, Handler removed)
 {
-    if (notifier_)
+    if (started_)
         return false;
+    started_ = true;
     attached_ = std::move(attached);
     removed_ = std::move(removed);
-
-    // The monitor already receives, so nothing attached during this scan is
-    // lost; a node seen twice is reported once.
-    udev_enumerate* scan = udev_enumerate_new(udev_);
-    if (scan) {
-        udev_enumerate_add_match_subsystem(scan, kUdevSubsystem);
-        udev_enumerate_scan_devices(scan);
-        udev_list_entry* entry;
-        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan))
-        {
-            if (udev_device* device = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(entry))) {
-                add(device);
-                udev_device_unref(device);
-            }
-        }
-        udev_enumerate_unref(scan);
-    }
-
-    notifier_ = std::make_unique<QSocketNotifier>(udev_monitor_get_fd(monitor_), QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { receive(); });
-    return true;
+    // A node seen twice (present at the scan and reported by the monitor) is
+    // reported once.
+    return monitor_->start(
+        nullptr, [this](udev_device* device) { add(device); }, [this](udev_device* device) { remove(device); });
 }
 
-void UdevHotplugWatcher::receive()
+void UdevHotplugWatcher::remove(udev_device* device)
 {
-    udev_device* device = udev_monitor_receive_device(monitor_);
-    if (!device)
+    const auto it = known_.constFind(QString::fromUtf8(udev_device_get_syspath(device)));
+    if (it == known_.cend())
         return;
-    const QByteArray action = udev_device_get_action(device);
-    if (action == "add") {
-        add(device);
-    } else if (action == "remove") {
-        const auto it = known_.constFind(QString::fromUtf8(udev_device_get_syspath(device)));
-        if (it != known_.cend()) {
-            const HidHotplugDevice gone = it.value();
-            known_.erase(it);
-            if (removed_)
-                removed_(gone);
-        }
-    }
-    udev_device_unref(device);
+    const HidHotplugDevice gone = it.value();
+    known_.erase(it);
+    if (removed_)
+        removed_(gone);
 }
 
 void UdevHotplugWatcher::add(udev_device* device)

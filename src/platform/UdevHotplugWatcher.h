@@ -6,15 +6,14 @@
 
 #include <memory>
 
-class QSocketNotifier;
-struct udev;
 struct udev_device;
-struct udev_monitor;
 
 namespace platform {
 
+class UdevDeviceMonitor;
+
 // Hot-plug reports from a libudev monitor on the "hidraw" subsystem, read on
-// the main thread through a socket notifier. A device is described by its
+// the main thread. A device is described by its
 // USB parent (product string and ids); the description of each node is kept
 // so its removal, when sysfs is already gone, can still be reported.
 class UdevHotplugWatcher final : public HidHotplugWatcher {
@@ -26,14 +25,13 @@ public:
     bool start(Handler attached, Handler removed) override;
 
 private:
-    UdevHotplugWatcher(udev* context, udev_monitor* monitor);
-    void receive();
+    explicit UdevHotplugWatcher(std::unique_ptr<UdevDeviceMonitor> monitor);
     void add(udev_device* device);
+    void remove(udev_device* device);
     static HidHotplugDevice describe(udev_device* device);
 
-    udev* udev_;
-    udev_monitor* monitor_;
-    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<UdevDeviceMonitor> monitor_;
+    bool started_ = false;
     Handler attached_, removed_;
     QHash<QString, HidHotplugDevice> known_; // by the hidraw node's sysfs path
 };

@@ -5,10 +5,10 @@
 #include "core/HLParamTools.h"
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
+#include "core/SecureEndpoint.h"
 #include "core/StringCoding.h"
+#include "core/XunfeiSignature.h"
 #include "platform/MainQueue.h"
-#include "translate/TranslationEndpoint.h"
-#include "translate/XunfeiSignature.h"
 
 #include <QCryptographicHash>
 #include <QUrl>
@@ -27,7 +27,6 @@ const QString HLMachineTranslationRequest::kNoTranslation = QStringLiteral("The 
 
 namespace {
 
-const QString kRegionMainland = QStringLiteral("cn");
 const QString kCodeKey = QStringLiteral("code");
 
 // The error texts are shown in the result window: in the interface language.
@@ -73,7 +72,7 @@ void HLMachineTranslationRequest::getMachineTranslationWithParam(
 {
     if (!callBack)
         callBack = [](bool, const QString&) {};
-    if (const QString refusal = TranslationEndpoint::refusal(QUrl(baseUrl)); !refusal.isNull()) {
+    if (const QString refusal = SecureEndpoint::refusal(QUrl(baseUrl)); !refusal.isNull()) {
         qWarning("HLMachineTranslationRequest: %s", qPrintable(refusal));
         deliverLater(std::move(callBack), true, requestError(refusal));
         return;
@@ -95,7 +94,7 @@ void HLMachineTranslationRequest::getMachineTranslationWithParam(
 HLMachineTranslationRequest::Credentials HLMachineTranslationRequest::credentialsFor(const MMUserInfo& user)
 {
     const mmApiKeyItem keys = user.apikeyItem().value_or(mmApiKeyItem());
-    if (user.ipCountry() == kRegionMainland)
+    if (user.ipCountry() == MMUserInfo::kMainlandRegion)
         return { keys.ots_appid, keys.ots_appkey, keys.ots_appsecret };
     return { keys.int_ots_appid, keys.int_ots_appkey, keys.int_ots_appsecret };
 }

@@ -2,9 +2,9 @@
 
 #include "core/MMImage.h"
 #include "core/MMUserInfo.h"
+#include "core/SecureEndpoint.h"
 #include "platform/GlobalQueue.h"
 #include "platform/MainQueue.h"
-#include "translate/TranslationEndpoint.h"
 
 #include <QBuffer>
 #include <QJsonArray>
@@ -14,11 +14,11 @@
 
 const QString MMMicrosoftOCRRecognition::kAddressFormat = QStringLiteral("%1/vision/v3.2/ocr");
 const QString MMMicrosoftOCRRecognition::kAddressFormat222 = QStringLiteral("%1/vision/v3.1/ocr");
-const QString MMMicrosoftOCRRecognition::kHttpError = QStringLiteral("识别服务返回 HTTP 状态 %@。");
-const QString MMMicrosoftOCRRecognition::kTransportError = QStringLiteral("无法连接识别服务：%@");
-const QString MMMicrosoftOCRRecognition::kNoText = QStringLiteral("图片中没有识别到文字。");
+const QString& MMMicrosoftOCRRecognition::kHttpError = OcrResult::kHttpError;
+const QString& MMMicrosoftOCRRecognition::kTransportError = OcrResult::kTransportError;
+const QString& MMMicrosoftOCRRecognition::kNoText = OcrResult::kNoText;
 const QString MMMicrosoftOCRRecognition::kNoAddress = QStringLiteral("没有配置识别服务地址。");
-const QString MMMicrosoftOCRRecognition::kUnreadableReply = QStringLiteral("识别服务的回复无法读取。");
+const QString& MMMicrosoftOCRRecognition::kUnreadableReply = OcrResult::kUnreadableReply;
 
 namespace {
 
@@ -28,7 +28,7 @@ std::optional<QUrl> microsoftOcrAddress(const QString& format, const mmApiKeyIte
     if (keys.azure_ocr_url.isEmpty())
         return std::nullopt;
     const QUrl url(format.arg(keys.azure_ocr_url), QUrl::StrictMode);
-    if (const QString refusal = TranslationEndpoint::refusal(url); !refusal.isNull()) {
+    if (const QString refusal = SecureEndpoint::refusal(url); !refusal.isNull()) {
         qWarning("MMMicrosoftOCRRecognition: %s", qPrintable(refusal));
         return std::nullopt;
     }

@@ -25,11 +25,11 @@ public:
     static const QString kAddressFormat;
     static const QString kAddressFormat222;
     // Failure reasons (interface-string keys; see OcrResult).
-    static const QString kHttpError; // detail: the HTTP status
-    static const QString kTransportError; // detail: the transport's text
-    static const QString kNoText;
+    static const QString& kHttpError;
+    static const QString& kTransportError;
+    static const QString& kNoText;
     static const QString kNoAddress;
-    static const QString kUnreadableReply;
+    static const QString& kUnreadableReply;
     static constexpr double kTimeoutSeconds = 30;
 
     explicit MMMicrosoftOCRRecognition(const MMUserInfo& user);

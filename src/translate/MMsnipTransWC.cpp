@@ -43,7 +43,6 @@ const QString MMsnipTransWC::kEmptyTranslation = QStringLiteral("翻译服务没
 
 namespace {
 
-const QString kSnipTransMainland = QStringLiteral("cn");
 const QString kSnipTransOcrApi = QStringLiteral("ify");
 
 QString snipTransLocalized(const QString& key)
@@ -228,7 +227,7 @@ void MMsnipTransWC::recognizeImage(const QImage& image)
         if (self && self->recognition_ == recognition)
             self->showOcrResult(result);
     };
-    if (services_.user.ipCountry() == kSnipTransMainland)
+    if (services_.user.ipCountry() == MMUserInfo::kMainlandRegion)
         XunfeiDocumentOcr::recognize(image, services_.user, services_.documentOcrBaseUrl, deliver);
     else
         MMMicrosoftOCRRecognition(services_.user).performOCRWithImage(image, deliver);
@@ -310,7 +309,7 @@ void MMsnipTransWC::transRetry()
         to = KWLangManager::getLanguageCodeWithLanguageList(
             languages.getTransLangeArray(), languages.indexHuaciTo());
     }
-    if (services_.user.ipCountry() == kSnipTransMainland)
+    if (services_.user.ipCountry() == MMUserInfo::kMainlandRegion)
         transWithFrom(from, to, text);
     else
         microsoftTransWithFrom(from, to, text);

@@ -1,10 +1,11 @@
 #include "translate/NiutransTranslator.h"
 
 #include "core/MMUserInfo.h"
+#include "core/SecureEndpoint.h"
 #include "core/StringCoding.h"
+#include "core/XunfeiSignature.h"
 #include "platform/MainQueue.h"
 #include "translate/HLMachineTranslationRequest.h"
-#include "translate/TranslationEndpoint.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -61,8 +62,7 @@ QString NiutransTranslator::currentTimestamp()
 
 QString NiutransTranslator::hostField() const
 {
-    // Host and port as the Host header carries them.
-    return QUrl(baseURL_).authority(QUrl::FullyEncoded);
+    return XunfeiSignature::hostField(QUrl(baseURL_));
 }
 
 QString NiutransTranslator::generateSignatureWithBody(const QString& body, const QString& date) const
@@ -77,10 +77,8 @@ platform::HttpRequest NiutransTranslator::signedRequest(const QByteArray& body, 
 {
     const QString bodyText = QString::fromUtf8(body);
     const QString digest = QStringLiteral("SHA-256=") + sha256AndBase64Encode(bodyText);
-    const QString authorization
-        = QStringLiteral("api_key=\"%1\", algorithm=\"%2\", headers=\"%3\", signature=\"%4\"")
-              .arg(apiKey_, HLMachineTranslationRequest::kAlgorithm, HLMachineTranslationRequest::kSignedHeaders,
-                  generateSignatureWithBody(bodyText, date));
+    const QString authorization = XunfeiSignature::authorization(
+        apiKey_, HLMachineTranslationRequest::kSignedHeaders, generateSignatureWithBody(bodyText, date));
     platform::HttpRequest request;
     request.method = "POST";
     QUrl url(baseURL_);
@@ -102,7 +100,7 @@ void NiutransTranslator::translateText(const QString& text, const QString& sourc
     apiKey_ = keys.ots_appkey;
     apiSecret_ = keys.ots_appsecret;
 
-    if (const QString refusal = TranslationEndpoint::refusal(QUrl(baseURL_)); !refusal.isNull()) {
+    if (const QString refusal = SecureEndpoint::refusal(QUrl(baseURL_)); !refusal.isNull()) {
         platform::MainQueue::shared().async([completion, refusal] { completion(QString(), refusal); });
         return;
     }

@@ -3,11 +3,11 @@
 #include "core/HLParamTools.h"
 #include "core/MMImage.h"
 #include "core/MMUserInfo.h"
+#include "core/SecureEndpoint.h"
 #include "core/StringCoding.h"
+#include "core/XunfeiSignature.h"
 #include "platform/GlobalQueue.h"
 #include "platform/MainQueue.h"
-#include "translate/TranslationEndpoint.h"
-#include "translate/XunfeiSignature.h"
 
 #include <QJsonDocument>
 #include <QStringList>
@@ -23,24 +23,18 @@ const QString XunfeiDocumentOcr::kRequestLine
     = QStringLiteral("POST /v1/private/hh_ocr_recognize_doc HTTP/1.1");
 const QString XunfeiDocumentOcr::kSignedHeaders = QStringLiteral("host date request-line");
 const QString XunfeiDocumentOcr::kServiceError = QStringLiteral("识别服务返回错误码 %@。");
-const QString XunfeiDocumentOcr::kHttpError = QStringLiteral("识别服务返回 HTTP 状态 %@。");
-const QString XunfeiDocumentOcr::kTransportError = QStringLiteral("无法连接识别服务：%@");
+const QString& XunfeiDocumentOcr::kHttpError = OcrResult::kHttpError;
+const QString& XunfeiDocumentOcr::kTransportError = OcrResult::kTransportError;
 const QString XunfeiDocumentOcr::kRefusedAddress = QStringLiteral("识别服务地址不可用：%@");
-const QString XunfeiDocumentOcr::kNoText = QStringLiteral("图片中没有识别到文字。");
-const QString XunfeiDocumentOcr::kUnreadableReply = QStringLiteral("识别服务的回复无法读取。");
-
-namespace {
-
-const QString kXunfeiOcrMainland = QStringLiteral("cn");
-
-} // namespace
+const QString& XunfeiDocumentOcr::kNoText = OcrResult::kNoText;
+const QString& XunfeiDocumentOcr::kUnreadableReply = OcrResult::kUnreadableReply;
 
 void XunfeiDocumentOcr::recognize(
     const QImage& image, const MMUserInfo& user, const QString& baseUrl, Callback callback)
 {
     if (!callback)
         callback = [](const OcrResult&) {};
-    if (const QString refusal = TranslationEndpoint::refusal(QUrl(baseUrl)); !refusal.isNull()) {
+    if (const QString refusal = SecureEndpoint::refusal(QUrl(baseUrl)); !refusal.isNull()) {
         platform::MainQueue::shared().async([callback = std::move(callback), refusal] {
             callback(OcrResult::failure(kRefusedAddress, refusal));
         });
@@ -61,7 +55,7 @@ void XunfeiDocumentOcr::recognize(
 XunfeiDocumentOcr::Credentials XunfeiDocumentOcr::credentialsFor(const MMUserInfo& user)
 {
     const mmApiKeyItem keys = user.apikeyItem().value_or(mmApiKeyItem());
-    if (user.ipCountry() == kXunfeiOcrMainland)
+    if (user.ipCountry() == MMUserInfo::kMainlandRegion)
         return { keys.ocr_appid, keys.ocr_appkey, keys.ocr_appsecret };
     return { keys.ocr_appid, keys.int_ocr_appkey, keys.int_ocr_appsecret };
 }

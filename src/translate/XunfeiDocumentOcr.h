@@ -28,11 +28,11 @@ public:
     static const QString kSignedHeaders;
     // Failure reasons (interface-string keys; see OcrResult).
     static const QString kServiceError; // detail: the service's code
-    static const QString kHttpError; // detail: the HTTP status
-    static const QString kTransportError; // detail: the transport's text
+    static const QString& kHttpError;
+    static const QString& kTransportError;
     static const QString kRefusedAddress; // detail: why the address is refused
-    static const QString kUnreadableReply;
-    static const QString kNoText;
+    static const QString& kUnreadableReply;
+    static const QString& kNoText;
     static constexpr double kTimeoutSeconds = 10;
 
     struct Credentials {

@@ -4,8 +4,8 @@
 
 #include "core/HLBaseResponse.h"
 #include "core/MMUserInfo.h"
+#include "core/SecureEndpoint.h"
 #include "platform/MainQueue.h"
-#include "translate/TranslationEndpoint.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -91,7 +91,7 @@ std::optional<platform::HttpRequest> mmMicrosoftTextTrans::request(
     const QString address
         = kAddressFormat.arg(keys.azure_translate_url, QString::fromLatin1(QUrl::toPercentEncoding(to)));
     const QUrl url(address, QUrl::StrictMode);
-    if (const QString refusal = TranslationEndpoint::refusal(url); !refusal.isNull()) {
+    if (const QString refusal = SecureEndpoint::refusal(url); !refusal.isNull()) {
         qWarning("mmMicrosoftTextTrans: %s", qPrintable(refusal));
         return std::nullopt;
     }

@@ -46,7 +46,7 @@ public:
     static QString translatorTargetCode(const QString& code);
 
     // The request for the credentials, or nullopt when their address is
-    // missing or not allowed (TranslationEndpoint).
+    // missing or not allowed (SecureEndpoint).
     static std::optional<platform::HttpRequest> request(
         const mmApiKeyItem& keys, const QString& to, const QString& text, double timeoutSeconds);
     // What a reply comes to: (true, translation) or (false, what went wrong).

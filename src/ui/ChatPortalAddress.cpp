@@ -1,6 +1,7 @@
 #include "ui/ChatPortalAddress.h"
 
 #include "platform/Preferences.h"
+#include "core/MMUserInfo.h"
 #include "core/NoticeTexts.h"
 #include "platform/UserNotices.h"
 
@@ -44,7 +45,7 @@ void ChatPortalAddress::reportNotConfigured()
 QUrl ChatPortalAddress::pageAddress(
     const QString& origin, const QString& country, const QString& serial, const QString& openKey)
 {
-    const QString path = country.contains(QLatin1StringView("cn")) ? QStringLiteral("/") : QStringLiteral("/id/");
+    const QString path = country.contains(MMUserInfo::kMainlandRegion) ? QStringLiteral("/") : QStringLiteral("/id/");
     const QString query = QStringLiteral("serialstring=%1&customer=zorvane&openkey=%2")
                               .arg(QString::fromLatin1(QUrl::toPercentEncoding(serial)),
                                   QString::fromLatin1(QUrl::toPercentEncoding(openKey)));

@@ -1,9 +1,9 @@
 #include "ui/CheckUpdateInfo.h"
 
 #include "core/MMUserInfo.h"
+#include "core/SecureEndpoint.h"
 #include "platform/MainQueue.h"
 #include "platform/Preferences.h"
-#include "translate/TranslationEndpoint.h"
 #include "ui/MMupdateInfo.h"
 
 #include <QUrl>
@@ -122,7 +122,7 @@ void CheckUpdateInfo::checkVersion(CheckCallBack callback)
     // The feed names what to download: HTTPS only (plain HTTP to this
     // machine for local test doubles).
     const QString refusal = storageOrigin_.isEmpty() ? QStringLiteral("no update-feed address is configured")
-                                                     : TranslationEndpoint::refusal(QUrl(storageOrigin_));
+                                                     : SecureEndpoint::refusal(QUrl(storageOrigin_));
     if (!refusal.isNull()) {
         qWarning("CheckUpdateInfo: %s", qPrintable(refusal));
         platform::MainQueue::shared().async([this, callback] { finish(Outcome::Unknown, callback); });

@@ -28,7 +28,7 @@ EarlierDictationClient::Service KWAsrXunfeiWebApiService::serviceFor(
     const mmApiKeyItem& keys, const QString& language) const
 {
     // The region is read at every begin: it comes with the device.
-    if (user().ipCountry() != QLatin1String("cn"))
+    if (user().ipCountry() != MMUserInfo::kMainlandRegion)
         return { keys.int_urlstr, keys.int_iat_appid, keys.int_iat_appkey, keys.int_iat_appsecret };
     const bool minor = !language.contains(QLatin1String("zh")) && !language.contains(QLatin1String("en"));
     return { minor ? minorLanguageEndpoint_ : keys.cn_urlstr, keys.iat_appid, keys.iat_appkey, keys.iat_appsecret };

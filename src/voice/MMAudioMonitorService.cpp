@@ -27,7 +27,6 @@ const QString MMAudioMonitorService::kRecordingTitle = QStringLiteral("PravikREC
 
 namespace {
 
-const QString kMainlandRegion = QStringLiteral("cn");
 const QString kDictationLanguageMark = QStringLiteral("cn"); // Chinese dictation languages ("zh_cn", ...)
 
 bool isVoiceTypingPress(quint64 pressType)
@@ -117,7 +116,7 @@ void MMAudioMonitorService::usePressType(quint64 pressType)
 
 bool MMAudioMonitorService::usesMainlandServices() const
 {
-    return env_.user.ipCountry().contains(kMainlandRegion);
+    return env_.user.ipCountry().contains(MMUserInfo::kMainlandRegion);
 }
 
 mmXFYunDictationClient& MMAudioMonitorService::clientForRegion() const
@@ -252,7 +251,7 @@ void MMAudioMonitorService::handleResult(Dictation& dictation, const QString& te
     // The window shows the latest dictation only; an earlier one that still
     // delivers its last sentence is typed without being shown.
     if (isCurrent(dictation)
-        && (env_.user.ipCountry() != kMainlandRegion
+        && (env_.user.ipCountry() != MMUserInfo::kMainlandRegion
             || (type == RecognitionResultType::RunningText && !text.isEmpty())))
         speechWindowText(text);
 
@@ -263,7 +262,7 @@ void MMAudioMonitorService::handleResult(Dictation& dictation, const QString& te
             return;
         }
         const bool segmentsAreTyped
-            = dictation.language.contains(kDictationLanguageMark) && env_.user.ipCountry() != kMainlandRegion;
+            = dictation.language.contains(kDictationLanguageMark) && env_.user.ipCountry() != MMUserInfo::kMainlandRegion;
         const RecognitionResultType typed
             = segmentsAreTyped ? RecognitionResultType::NewSegment : RecognitionResultType::SessionFinished;
         if (type == typed)

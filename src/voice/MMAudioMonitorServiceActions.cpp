@@ -21,7 +21,6 @@ namespace {
 const QString kFileTarget = QStringLiteral("file");
 const QString kActionsFileScheme = QStringLiteral("file:///");
 const QString kTranslationService = QStringLiteral("ify");
-const QString kActionsMainlandRegion = QStringLiteral("cn");
 
 enum ClickFunction : quint64 {
     kReturn = 1,
@@ -182,7 +181,7 @@ void MMAudioMonitorService::transWrokWithText(const QString& text, const QString
     // The language the sentence was said in, not that of a dictation begun since.
     const QString from = StringCoding::conversionlanguagecodeToTranslationLanguagecodeWithLanguage(
         recognitionLanguage, kTranslationService);
-    if (env_.user.ipCountry() == kActionsMainlandRegion)
+    if (env_.user.ipCountry() == MMUserInfo::kMainlandRegion)
         transWithFrom(from, to, text);
     else
         microsoftTransWithFrom(from, to, text);

@@ -112,8 +112,9 @@ void UWSpeechViewShow::createWindow()
     speechWindow_->setFocusPolicy(Qt::NoFocus);
     speechWindow_->setObjectName(QStringLiteral("speechOverlay"));
     speechWindow_->setFixedSize(kWidth, kHeight);
-    // Near the upper right of the primary screen, 180 points above its
-    // bottom edge in the original's bottom-up terms.
+    // Near the lower right of the primary screen: the panel's bottom edge
+    // 180 pixels above the screen's, its left edge 330 pixels left of the
+    // screen's right edge.
     QPoint origin(-speech_overlay::kRightInset, speech_overlay::kTopFromBottom);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();

@@ -14,8 +14,8 @@ class QLabel;
 class QWidget;
 
 // A floating speech overlay: a prompt image, a line of text and a
-// microphone level image, in a small white rounded panel at the upper right
-// of the screen. It floats above every window and never takes the keyboard
+// microphone level image, in a small white rounded panel near the lower
+// right of the primary screen. It floats above every window and never takes the keyboard
 // focus. It listens to the recorder's level reports from its creation.
 //
 // Every call may come from any thread; the display work is moved to the

@@ -1,6 +1,7 @@
 #include "voice/mmXFYunRequestBuilder.h"
 
 #include "core/StringCoding.h"
+#include "core/XunfeiSignature.h"
 
 #include <QJsonDocument>
 #include <QUrl>
@@ -144,7 +145,7 @@ QByteArray dataFrame(const DataFrameTemplate& pieces, const QByteArray& pcm)
 
 const QString mmXFYunRequestBuilder::kRequestLine
     = QStringLiteral("GET ") + xfyun_request::kPath + QStringLiteral(" HTTP/1.1");
-const QString mmXFYunRequestBuilder::kAlgorithm = QStringLiteral("hmac-sha256");
+const QString mmXFYunRequestBuilder::kAlgorithm = XunfeiSignature::algorithm();
 const QString mmXFYunRequestBuilder::kSignedHeaders = QStringLiteral("host date request-line");
 const QString mmXFYunRequestBuilder::kAudioFormat = QStringLiteral("audio/L16;rate=16000");
 const QString mmXFYunRequestBuilder::kAudioEncoding = QStringLiteral("raw");
@@ -160,8 +161,7 @@ QString mmXFYunRequestBuilder::authorization(
     const QString signature = StringCoding::hmacSHA256WithSecret(apiSecret, signatureOrigin(endpoint, date));
     if (signature.isNull())
         return {};
-    const QString text = QStringLiteral("api_key=\"%1\", algorithm=\"%2\", headers=\"%3\", signature=\"%4\"")
-                             .arg(apiKey, kAlgorithm, kSignedHeaders, signature);
+    const QString text = XunfeiSignature::authorization(apiKey, kSignedHeaders, signature);
     return QString::fromLatin1(text.toUtf8().toBase64());
 }
 

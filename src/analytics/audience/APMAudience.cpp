@@ -46,11 +46,6 @@ APMMonitor& monitor()
     return APMLibrary::monitor();
 }
 
-bool hasError(const APMError& error)
-{
-    return error.code() != 0 || !error.domain().isEmpty();
-}
-
 QVariant errorForLog(const APMError& error)
 {
     return error.description();
@@ -164,7 +159,7 @@ bool evaluateFilterRows(APMDatabase& database, const QList<FilterRow>& rows, APM
         if (audience == store.audiences.end()) {
             APMError error;
             auto read = database.filterResultForAudienceID(audienceID, &error);
-            if (!read && hasError(error)) {
+            if (!read && error.isSet()) {
                 monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, texts.readCode, texts.readMessage,
                     texts.nameForLog, errorForLog(error));
                 return false;
@@ -201,7 +196,7 @@ bool saveResultRows(APMDatabase& database, APMAudience::ResultRows& store, APMAu
     if (rows.isEmpty())
         return true;
     APMError error;
-    if (!database.updateFilterResults(rows, &error) && hasError(error)) {
+    if (!database.updateFilterResults(rows, &error) && error.isSet()) {
         monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, code, message, nameForLog, errorForLog(error));
         return false;
     }
@@ -303,7 +298,7 @@ bool APMAudience::updateAudiences(const std::vector<std::unique_ptr<APMPBAudienc
         return false;
     forgetDefinitions();
     auto step = [](bool ok, const APMError& error, qint64 code, const char* message) {
-        if (!ok && audience_evaluation::hasError(error)) {
+        if (!ok && error.isSet()) {
             audience_evaluation::monitor().logWithLevel(
                 APMMonitor::kLevelErrorMonitored, code, QString::fromLatin1(message), error.description());
             return false;
@@ -457,7 +452,7 @@ bool APMAudience::evaluateEvent(const QString& eventName, const EventParameters&
     APMError error;
     const auto rows = eventFilterRows(eventName, &error);
     if (!rows) {
-        if (!audience_evaluation::hasError(error))
+        if (!error.isSet())
             return true;
         audience_evaluation::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 6000,
             QStringLiteral("Unable to query event filters for event. Event will not be evaluated. Event name, error"),
@@ -512,7 +507,7 @@ bool APMAudience::evaluateProperty(
     const QString nameForLog = APMUserPropertyNameForLog(attribute.name());
     const auto rows = propertyFilterRows(attribute.name(), &error);
     if (!rows) {
-        if (!audience_evaluation::hasError(error))
+        if (!error.isSet())
             return true;
         audience_evaluation::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 6004,
             QStringLiteral(
@@ -691,7 +686,7 @@ std::optional<std::vector<std::unique_ptr<APMPBAudienceLeafFilterResult>>> APMAu
     }
     if (!queued.isEmpty()) {
         error = APMError();
-        if (!database_.updateFilterResults(queued, &error) && audience_evaluation::hasError(error)) {
+        if (!database_.updateFilterResults(queued, &error) && error.isSet()) {
             audience_evaluation::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 6022,
                 QStringLiteral("Unable to save updated Audience filter results. Audience results will not be "
                                "bundled. Error"),

@@ -23,11 +23,6 @@ APMMonitor& monitor()
     return APMLibrary::monitor();
 }
 
-bool hasError(const APMError& error)
-{
-    return error.code() != 0 || !error.domain().isEmpty();
-}
-
 // The companion event of a template: the property's origin, not public, the
 // template's name and parameters, the given time, no previous time.
 std::optional<APMEvent> companionEvent(const APMEvent& templateEvent, const QString& origin, double time)
@@ -145,7 +140,7 @@ std::optional<QList<APMConditionalUserProperty>> APMConditionalUserPropertyContr
     }
     APMError error;
     auto properties = database_.conditionalUserPropertiesWithPrefix(prefix, origin, &error);
-    if (!properties && conditional_properties::hasError(error)) {
+    if (!properties && error.isSet()) {
         conditional_properties::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 11006,
             QStringLiteral("Cannot query for conditional user properties. Name prefix, origin, error"), prefix,
             origin, error.description());
@@ -220,7 +215,7 @@ std::optional<APMEvent> APMConditionalUserPropertyController::setConditionalUser
     const bool committed = database_.performTransaction([&] {
         APMError error;
         const auto stored = database_.conditionalUserPropertyWithName(property.name(), &error);
-        if (!stored && conditional_properties::hasError(error)) {
+        if (!stored && error.isSet()) {
             conditional_properties::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 11009,
                 QStringLiteral("Cannot query conditional user property. Name, origin, error"), nameForLog,
                 property.origin(), error.description());
@@ -293,7 +288,7 @@ std::optional<APMEvent> APMConditionalUserPropertyController::removeConditionalU
         APMError error;
         const auto stored = database_.conditionalUserPropertyWithName(property.name(), &error);
         if (!stored) {
-            if (conditional_properties::hasError(error)) {
+            if (error.isSet()) {
                 conditional_properties::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 11017,
                     QStringLiteral("Cannot query conditional user property to remove. Name, origin, error"),
                     nameForLog, property.origin(), error.description());
@@ -304,14 +299,14 @@ std::optional<APMEvent> APMConditionalUserPropertyController::removeConditionalU
                 property.origin());
             return true;
         }
-        if (!database_.deleteConditionalUserPropertyWithName(property.name(), &error) && conditional_properties::hasError(error)) {
+        if (!database_.deleteConditionalUserPropertyWithName(property.name(), &error) && error.isSet()) {
             conditional_properties::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 11019,
                 QStringLiteral("Cannot delete conditional user property. Name, origin, error"), nameForLog,
                 stored->origin(), error.description());
             return false;
         }
         if (stored->isActive() && !database_.deleteUserAttributeWithName(property.name(), &error)
-            && conditional_properties::hasError(error)) {
+            && error.isSet()) {
             conditional_properties::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 11020,
                 QStringLiteral(
                     "Cannot remove conditional user property. Failed to delete the user property. Name, origin, error"),
@@ -363,7 +358,7 @@ bool APMConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(Q
     APMError error;
     const auto properties = database_.timedOutConditionalUserPropertiesWithError(&error);
     if (!properties) {
-        if (!conditional_properties::hasError(error))
+        if (!error.isSet())
             return true;
         conditional_properties::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 10001,
             QStringLiteral("Cannot fetch timed out conditional user properties. Error"), error.description());
@@ -374,7 +369,7 @@ bool APMConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(Q
         const QString nameForLog = APMUserPropertyNameForLog(property.name());
         conditional_properties::monitor().logWithLevel(
             APMMonitor::kLevelDebug, 10002, QStringLiteral("Conditional user property has timed out. Name"), nameForLog);
-        if (!database_.deleteConditionalUserPropertyWithName(property.name(), &error) && conditional_properties::hasError(error)) {
+        if (!database_.deleteConditionalUserPropertyWithName(property.name(), &error) && error.isSet()) {
             conditional_properties::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 10003,
                 QStringLiteral("Cannot delete timed out condition user property. Name, error"), nameForLog,
                 error.description());
@@ -395,7 +390,7 @@ bool APMConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(QLi
     APMError error;
     const auto properties = database_.expiredConditionalUserPropertiesWithError(&error);
     if (!properties) {
-        if (!conditional_properties::hasError(error))
+        if (!error.isSet())
             return true;
         conditional_properties::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 10004,
             QStringLiteral("Cannot fetch expired conditional user properties. Error"), error.description());
@@ -407,14 +402,14 @@ bool APMConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(QLi
         conditional_properties::monitor().logWithLevel(APMMonitor::kLevelDebug, 10005,
             QStringLiteral("Conditional user property has expired. Name, expired event"), nameForLog,
             property.expiredEvent() ? property.expiredEvent()->name() : QString());
-        if (!database_.deleteUserAttributeWithName(property.name(), &error) && conditional_properties::hasError(error)) {
+        if (!database_.deleteUserAttributeWithName(property.name(), &error) && error.isSet()) {
             conditional_properties::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 10006,
                 QStringLiteral(
                     "Cannot remove conditional user property. Failed to delete the user property. Name, origin, error"),
                 nameForLog, property.origin(), error.description());
             return false;
         }
-        if (!database_.deleteConditionalUserPropertyWithName(property.name(), &error) && conditional_properties::hasError(error)) {
+        if (!database_.deleteConditionalUserPropertyWithName(property.name(), &error) && error.isSet()) {
             conditional_properties::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 10007,
                 QStringLiteral("Cannot delete expired condition user property. Name, error"), nameForLog,
                 error.description());
@@ -436,7 +431,7 @@ APMConditionalUserPropertyController::updateConditionalUserPropertiesWithEventNa
 {
     APMError error;
     auto properties = database_.triggeredConditionalUserPropertiesWithEventName(eventName, &error);
-    if (!properties && conditional_properties::hasError(error)) {
+    if (!properties && error.isSet()) {
         conditional_properties::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 10008,
             QStringLiteral("Cannot fetch triggering conditional user properties. Event name, error"),
             APMEventNameForLog(eventName), error.description());
@@ -470,7 +465,7 @@ APMConditionalUserPropertyController::updateConditionalUserPropertiesWithEventNa
         property.setActive(true);
         property.setTriggeredTimestamp(time);
         error = APMError();
-        if (!database_.updateConditionalUserProperty(property, &error) && conditional_properties::hasError(error)) {
+        if (!database_.updateConditionalUserProperty(property, &error) && error.isSet()) {
             conditional_properties::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 10011,
                 QStringLiteral("Cannot update conditional user property. Name, origin, error"), nameForLog,
                 property.origin(), error.description());

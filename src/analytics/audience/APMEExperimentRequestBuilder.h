@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analytics/base/APMEnvironmentInfo.h"
+
 #include <QHash>
 #include <QMutex>
 #include <QString>
@@ -18,7 +20,7 @@ public:
     // What the request says about the application, and the diversion key
     // of the measurement identity for SDKs without one of their own.
     struct Environment {
-        QString platform = QStringLiteral("macos");
+        QString platform = APMEnvironmentInfo::platformName();
         std::function<QString()> language; // lower-cased; empty: left out
         std::function<QString()> bundleIdentifier;
         std::function<bool()> isFromAppStore;

@@ -49,11 +49,6 @@ bool isZero(double value)
     return std::fabs(value) < kZero;
 }
 
-bool hasError(const APMError& error)
-{
-    return error.code() != 0 || !error.domain().isEmpty();
-}
-
 // A gzip member inflated; any other body as it came.
 std::optional<QByteArray> inflated(const QByteArray& body)
 {
@@ -160,13 +155,13 @@ void APMETaskManager::fetchAllSnapshotsOnWorkerQueue()
     const double time = now();
     const bool loaded = database_->performTransaction([&] {
         APMError error;
-        if (!database_->deleteStaleActivatedSnapshots(time, &error) && experiment_fetch::hasError(error)) {
+        if (!database_->deleteStaleActivatedSnapshots(time, &error) && error.isSet()) {
             monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 820006,
                 QStringLiteral("Cannot delete stale activated snapshots. Error"), error.description());
             return false;
         }
         error = APMError();
-        if (!database_->activatePendingSnapshotsAutomatically(&error) && experiment_fetch::hasError(error)) {
+        if (!database_->activatePendingSnapshotsAutomatically(&error) && error.isSet()) {
             monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 820007,
                 QStringLiteral("Cannot activate pending snapshots automatically. Error"), error.description());
             return false;
@@ -383,7 +378,7 @@ void APMETaskManager::resetToDefaultsForSDKName(const QString& name)
     post([this, name] {
         APMError error;
         if (database_ && !database_->deleteActivatedExperimentsOfSDKName(name, &error)
-            && experiment_fetch::hasError(error))
+            && error.isSet())
             experiment_fetch::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 820019,
                 QStringLiteral("Cannot reset to defaults in the database. SDK Name, error"), name, error.description());
     });

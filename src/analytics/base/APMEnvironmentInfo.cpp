@@ -24,6 +24,11 @@ APMMonitor& APMEnvironmentInfo::monitor() const
     return monitor_ ? *monitor_ : APMLibrary::monitor();
 }
 
+QString APMEnvironmentInfo::platformName()
+{
+    return QStringLiteral("macos");
+}
+
 QString APMEnvironmentInfo::deviceModel()
 {
     std::call_once(deviceModelOnce_, [this] {

@@ -36,6 +36,10 @@ public:
     // Whole minutes, truncated toward zero.
     int timeZoneOffsetMinutes();
 
+    // The platform name the collection, configuration and experiment
+    // services know this library's hosts by: "macos".
+    static QString platformName();
+
 private:
     APMMonitor& monitor() const;
 

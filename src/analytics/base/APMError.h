@@ -45,6 +45,10 @@ public:
     // kMonitorContextKey, each present only when not empty.
     const QVariantMap& userInfo() const { return userInfo_; }
 
+    // True once a domain or a non-zero code was filled in: an out-parameter
+    // that was left alone reads false.
+    bool isSet() const { return code_ != 0 || !domain_.isEmpty(); }
+
     // "Error Domain=<domain> Code=<code> "<description>"" for logs.
     QString description() const;
 

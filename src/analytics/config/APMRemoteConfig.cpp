@@ -40,7 +40,6 @@ using namespace APMRemoteConfigPrivate;
 
 namespace {
 
-const QString kAdNestOriginText = QStringLiteral("am");
 constexpr qint64 kTrackingAuthorized = 3;
 constexpr qint32 kMinSamplingRate = 2;
 constexpr qint32 kMaxSamplingRate = 65535;
@@ -49,14 +48,9 @@ const QString kRuntimeVersionKey = QStringLiteral("runtime_version");
 const QString kConfigPathFormat = QStringLiteral("/config/app/%1?");
 const QString kUploadPath = QStringLiteral("/a");
 
-bool hasError(const APMError& error)
-{
-    return !error.domain().isEmpty() || error.code() != 0;
-}
-
 QVariant errorContext(const APMError& error)
 {
-    return hasError(error) ? QVariant::fromValue(error) : QVariant();
+    return error.isSet() ? QVariant::fromValue(error) : QVariant();
 }
 
 // The parser adopts only a configuration that carries settings; nothing of
@@ -215,7 +209,7 @@ void APMRemoteConfig::start(std::shared_ptr<const APMPBMeasurementConfig> measur
     }
     if (experimentClient_) {
         APMError error;
-        if (!experimentClient_->activateLatestSnapshot(&error) && hasError(error)) {
+        if (!experimentClient_->activateLatestSnapshot(&error) && error.isSet()) {
             log(APMMonitor::kLevelErrorSilent, 29023, QStringLiteral("Cannot activate stale snapshot. Error"),
                 { errorContext(error) });
         }
@@ -270,7 +264,7 @@ bool APMRemoteConfig::updateMeasurementConfig(std::shared_ptr<const APMPBMeasure
         return false;
     }
     const QString origin = environment_.identifiersOrigin ? environment_.identifiersOrigin() : QString();
-    if (origin == kAdNestOriginText
+    if (origin == APMEventNames::kAdOrigin
         && APMPBGetStringField(measurementConfig.get(), kConfigAdNestAppID) != appID_) {
         log(APMMonitor::kLevelErrorSilent, 29022,
             QStringLiteral("Cannot set measurement config when AdNest App ID does not match"));
@@ -320,7 +314,7 @@ std::shared_ptr<const APMPBMeasurementConfig> APMRemoteConfig::measurementConfig
         stored = database->queryMeasurementConfigWithError(&error);
     if (stored)
         return stored;
-    if (hasError(error)) {
+    if (error.isSet()) {
         log(APMMonitor::kLevelErrorSilent, 29016,
             QStringLiteral("Cannot retrieve configuration data from database. Error"),
             { errorContext(error) });
@@ -538,7 +532,7 @@ double APMRemoteConfig::lastRemoteConfigUpdateTimestamp() const
     APMError error;
     const std::optional<double> timestamp = database->lastRemoteConfigUpdateTimestamp(&error);
     if (!timestamp) {
-        if (hasError(error)) {
+        if (error.isSet()) {
             log(APMMonitor::kLevelWarningMonitored, 29009,
                 QStringLiteral("Failed to query last configuration update timestamp. Error"),
                 { errorContext(error) });

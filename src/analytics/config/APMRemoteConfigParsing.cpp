@@ -1,6 +1,7 @@
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMEventEditingProvider.h"
 #include "analytics/base/APMError.h"
+#include "analytics/base/APMEnvironmentInfo.h"
 #include "analytics/model/APMEventNames.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/config/APMRemoteConfig.h"
@@ -29,7 +30,6 @@ namespace {
 
 const QString kPackageNameKey = QStringLiteral("package_name");
 const QString kAppVersionKey = QStringLiteral("app_version");
-const QString kPlatformName = QStringLiteral("macos");
 
 QString consentValueForNumber(qint64 number)
 {
@@ -180,7 +180,7 @@ APMEventEditingProvider::Modules APMRemoteConfig::eventEditingModules(const std:
     const auto appVersion = environment_.appVersion;
     modules.appMetadata = [bundleIdentifier, appVersion]() {
         QVariantMap metadata;
-        metadata.insert(kPlatformKey, kPlatformName);
+        metadata.insert(kPlatformKey, APMEnvironmentInfo::platformName());
         const QString package = bundleIdentifier ? bundleIdentifier() : QString();
         if (!package.isEmpty())
             metadata.insert(kPackageNameKey, package);

@@ -7,6 +7,7 @@
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMScreenViewReporter.h"
 #include "analytics/engine/APMSessionReporter.h"
+#include "analytics/model/APMEventNames.h"
 #include "analytics/model/APMScreen.h"
 #include "platform/Clock.h"
 
@@ -14,7 +15,6 @@ const QString APMAdExposureReporter::kQueueName = QStringLiteral("APMAdExposureR
 
 namespace ad_exposure_reporter {
 
-const QString kAdOrigin = QStringLiteral("am");
 const QString kUnitExposureEvent = QStringLiteral("_xu");
 const QString kOverallExposureEvent = QStringLiteral("_xa");
 const QString kAdUnitParameter = QStringLiteral("_ai");
@@ -199,7 +199,7 @@ void APMAdExposureReporter::logUnitEvent(
     QVariantMap parameters = withExposure(screenParameters, ms);
     parameters.insert(
         kAdUnitParameter, QVariant::fromValue(APMValue::initWithString(adUnitID).value_or(APMValue())));
-    environment_.logEvent(kAdOrigin, kUnitExposureEvent, parameters, environment_.clock->now());
+    environment_.logEvent(APMEventNames::kAdOrigin, kUnitExposureEvent, parameters, environment_.clock->now());
 }
 
 void APMAdExposureReporter::logOverallEvent(double endTime, const QVariantMap& screenParameters)
@@ -220,7 +220,7 @@ void APMAdExposureReporter::logOverallEvent(double endTime, const QVariantMap& s
         return;
     }
     environment_.logEvent(
-        kAdOrigin, kOverallExposureEvent, withExposure(screenParameters, ms), environment_.clock->now());
+        APMEventNames::kAdOrigin, kOverallExposureEvent, withExposure(screenParameters, ms), environment_.clock->now());
 }
 
 void APMAdExposureReporter::handleScreenDidChangeFromScreen(

@@ -16,6 +16,7 @@
 #include "analytics/identity/APMIdentifiers.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMDataTypeValidator.h"
+#include "analytics/model/APMEventNames.h"
 #include "platform/AppStore.h"
 #include "platform/Clock.h"
 #include "platform/NotificationCenter.h"
@@ -37,7 +38,7 @@ const QString APMAnalytics::kConfigurationSetEnabledNotification
     = QStringLiteral("BASAnalyticsConfigurationSetEnabledNotification");
 const QString APMAnalytics::kAllowPersonalizedAdsProperty = QStringLiteral("allow_personalized_ads");
 const QString APMAnalytics::kPlatformOrigin = QStringLiteral("fa");
-const QString APMAnalytics::kAdOrigin = QStringLiteral("am");
+const QString& APMAnalytics::kAdOrigin = APMEventNames::kAdOrigin;
 
 using apm_frontend::FrontEndState;
 using apm_frontend::state;

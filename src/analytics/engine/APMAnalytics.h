@@ -80,7 +80,7 @@ public:
     static const QString kConfigurationSetEnabledNotification; // "BASAnalyticsConfigurationSetEnabledNotification"
     static const QString kAllowPersonalizedAdsProperty; // "allow_personalized_ads"
     static const QString kPlatformOrigin; // "fa"
-    static const QString kAdOrigin; // "am"
+    static const QString& kAdOrigin; // "am"
 
     using Block = std::function<void()>;
     using Listener = std::function<void(const APMEvent&)>;

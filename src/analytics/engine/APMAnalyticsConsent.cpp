@@ -2,6 +2,7 @@
 // the bookkeeping of data resets.
 #include "analytics/engine/APMAnalytics.h"
 #include "analytics/engine/APMAnalyticsState.h"
+#include "analytics/engine/APMMeasurementNames.h"
 
 #include "analytics/base/APMConfigStore.h"
 #include "analytics/base/APMMonitor.h"
@@ -25,9 +26,7 @@ const QString APMAnalytics::kDeferredConsentResetKey = QStringLiteral("deferred_
 
 namespace apm_frontend_consent {
 
-const QString kConsentChangeEvent = QStringLiteral("_dcu");
 const QString kReasonParameter = QStringLiteral("_r");
-const QString kAutoOriginForConsent = QStringLiteral("auto");
 
 // Where each stored dictionary ranks when it is read back at start: the
 // highest source a restored setting may claim.
@@ -95,7 +94,7 @@ void APMAnalytics::setConsent(const QVariantMap& consent, const QString& key)
     const std::shared_ptr<APMRemoteConfig> remote = APMMeasurement::remoteConfig();
     if (remote->dcuEventFeatureEnabled() && !remote->consentDefaults().isEmpty()
         && APMConsentSettingsUtil::didAdUserDataConsentChange(wasAdUserDataDenied)) {
-        logInternalEventWithOrigin(kAutoOriginForConsent, kConsentChangeEvent, { { kReasonParameter, qint64(1) } });
+        logInternalEventWithOrigin(apm_engine::kAutoOrigin, apm_engine::kConsentChangeEvent, { { kReasonParameter, qint64(1) } });
     }
     const std::optional<qint64> adPersonalization = APMConsentSettingsUtil::adPersonalization();
     if (remote->DMAConsentEnabled() && settings.contains(APMConsentSettingsUtil::kAdPersonalization) && adPersonalization)

@@ -27,8 +27,8 @@ namespace apm_frontend_logging {
 const QString kAdEventIDParameter = QStringLiteral("_aeid");
 constexpr qint64 kMaxEventNameLength = 40;
 constexpr qint64 kMaxUserPropertyNameLength = 24;
-const QStringList kScreenParameterNames
-    = { QStringLiteral("_sn"), QStringLiteral("_sc"), QStringLiteral("_si") };
+const QStringList kScreenParameterNames = { APMEventNames::kScreenNameParameter,
+    APMEventNames::kScreenClassParameter, APMEventNames::kScreenIDParameter };
 
 } // namespace apm_frontend_logging
 

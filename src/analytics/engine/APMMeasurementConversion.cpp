@@ -47,7 +47,6 @@ const QString kPSMEmailCountProperty = QStringLiteral("_psmcount");
 const QString kPSMPhoneCountProperty = QStringLiteral("_psmcountph");
 const QString kPSMHashedEmailCountProperty = QStringLiteral("_psmcounth");
 const QString kPSMHashedPhoneCountProperty = QStringLiteral("_psmcounthph");
-const QString kPSMMatchEvent = QStringLiteral("_fx");
 const QString kPSMMatchSourceParameter = QStringLiteral("_fxs");
 const QString kPSMMatchSource = QStringLiteral("psm");
 const QString kPSMCountQueryKey = QStringLiteral("psm_count");

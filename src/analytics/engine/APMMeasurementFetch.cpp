@@ -4,6 +4,7 @@
 // end asks for, the configuration library's presence and the network
 // library's log lines.
 #include "analytics/base/APMClassRegistry.h"
+#include "analytics/base/APMEnvironmentInfo.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistedConfig.h"
@@ -26,7 +27,6 @@
 
 namespace apm_fetch {
 
-const QString kConfigRequestPlatform = QStringLiteral("macos");
 const QString kRemoteConfigClassName = QStringLiteral("BASRemoteConfig");
 using apm_engine::kFirstOpenTimeProperty;
 const QByteArray kIfModifiedSinceHeader = "If-Modified-Since";
@@ -60,7 +60,7 @@ void APMMeasurement::fetchRemoteConfig()
     if (!remoteConfig_)
         return;
     const std::optional<QUrl> url = remoteConfig_->remoteConfigURLWithPlatform(
-        kConfigRequestPlatform, kAppMetricsLibraryVersion, APMPRuntime::runtimeVersion());
+        APMEnvironmentInfo::platformName(), kAppMetricsLibraryVersion, APMPRuntime::runtimeVersion());
     if (!url || !url->isValid() || url->host().isEmpty()) {
         log(APMMonitor::kLevelErrorSilent, 23125, QStringLiteral("Invalid server URL to get configuration"));
         return;

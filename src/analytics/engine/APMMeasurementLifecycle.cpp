@@ -32,14 +32,11 @@ using namespace apm_engine;
 
 namespace {
 
-const QString kFirstOpenAfterInstallProperty = QStringLiteral("_fi");
 const QString kAppUpdateEvent = QStringLiteral("_au");
 const QString kOSUpdateEvent = QStringLiteral("_ou");
 const QString kPreviousAppVersionParameter = QStringLiteral("_pv");
 const QString kPreviousOSVersionParameter = QStringLiteral("_po");
 const QString kPreviousVMPAppIDParameter = QStringLiteral("_pvmp");
-const QString kPreviousFirstOpenCountParameter = QStringLiteral("_pfo");
-const QString kUpdateWithAnalyticsParameter = QStringLiteral("_uwa");
 const QString kCampaignCacheParameter = QStringLiteral("_cc");
 const QString kDeferredAnalyticsCollectionParameter = QStringLiteral("_dac");
 const QString kNotSet = QStringLiteral("(not set)");

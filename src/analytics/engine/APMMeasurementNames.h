@@ -1,11 +1,23 @@
 #pragma once
 
+#include "analytics/model/APMEventNames.h"
+
 #include <QString>
 
 // Names the engine's own code uses in more than one place.
 namespace apm_engine {
-inline const QString kAutoOrigin = QStringLiteral("auto");
-inline const QString kAppOrigin = QStringLiteral("app");
+using APMEventNames::kAutoOrigin;
+using APMEventNames::kAppOrigin;
+using APMEventNames::kCampaignEvent;
+inline const QString kClickTimestampParameter = QStringLiteral("click_timestamp");
+// A change of the consent settings, sent in real time.
+inline const QString kConsentChangeEvent = QStringLiteral("_dcu");
+// The on-device conversion match, sent in real time.
+inline const QString kPSMMatchEvent = QStringLiteral("_fx");
+// First-open facts: the install flag and the two first-open parameters.
+inline const QString kFirstOpenAfterInstallProperty = QStringLiteral("_fi");
+inline const QString kPreviousFirstOpenCountParameter = QStringLiteral("_pfo");
+inline const QString kUpdateWithAnalyticsParameter = QStringLiteral("_uwa");
 inline const QString kUserIDProperty = QStringLiteral("_id");
 inline const QString kLastAdvertisingIDResetProperty = QStringLiteral("_lair");
 inline const QString kNPAProperty = QStringLiteral("_npa");

@@ -33,10 +33,8 @@ const QString APMMeasurement::kLaunchOptionsURLKey = QStringLiteral("UIApplicati
 
 namespace {
 
-const QString kURLCampaignEvent = QStringLiteral("_cmp");
 const QString kURLCachedCampaignEvent = QStringLiteral("_cmpx");
 const QString kCampaignCacheKey = QStringLiteral("_cc");
-const QString kClickTimestampParameter = QStringLiteral("click_timestamp");
 const QString kVbraidParameter = QStringLiteral("vbraid");
 const QString kVbraidProperty = QStringLiteral("_vbraid");
 const QString kDeferredDeepLinkSwitchKey = QStringLiteral("VIREO_ANALYTICS_DEFERRED_DEEP_LINK_ENABLED");
@@ -158,7 +156,7 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<q
     for (auto it = numberExtras.cbegin(); it != numberExtras.cend(); ++it)
         parameters.insert(it.key(), *it);
     if (clickTimestampInMs)
-        parameters.insert(kClickTimestampParameter, *clickTimestampInMs);
+        parameters.insert(apm_engine::kClickTimestampParameter, *clickTimestampInMs);
 
     const double firstOpen = double(persistedConfig_->firstOpenTimestampMilliseconds()) / 1000.0;
     const double eventTime = std::max(firstOpen, eventTimestampInSeconds);
@@ -168,7 +166,7 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<q
             = APMUserAttribute::initWithOrigin(kAutoOrigin, kVbraidProperty, APMValue::valueFromObject(vbraid).value(), eventTime))
             setUserPropertyInDatabaseOnWorkerQueue(*attribute);
     }
-    const QString name = isNumberOne(parameters.value(kCampaignCacheKey)) ? kURLCachedCampaignEvent : kURLCampaignEvent;
+    const QString name = isNumberOne(parameters.value(kCampaignCacheKey)) ? kURLCachedCampaignEvent : apm_engine::kCampaignEvent;
     logLifecycleEventOnWorkerQueue(name, parameters, eventTime);
 }
 

@@ -2,7 +2,9 @@
 
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
+#include "analytics/engine/APMMeasurementNames.h"
 #include "analytics/model/APMEvent.h"
+#include "analytics/model/APMEventNames.h"
 #include "analytics/store/APMDatabase.h"
 
 #include <algorithm>
@@ -39,11 +41,11 @@ bool APMIsRealtimeLimitedEvent(const APMEvent& event, const APMMonitor& monitor)
     if (monitor.isDebugModeEnabled())
         return false;
     const QString& name = event.name();
-    return name != QLatin1String("_iap") && name != QLatin1String("_f") && name != QLatin1String("_dcu")
-        && name != QLatin1String("_fx");
+    return name != APMEventNames::kInAppPurchaseEvent && name != apm_engine::kFirstOpenEvent
+        && name != apm_engine::kConsentChangeEvent && name != apm_engine::kPSMMatchEvent;
 }
 
 bool APMIsDCURealtimeEvent(const APMEvent& event, const APMMonitor& monitor)
 {
-    return !monitor.isDebugModeEnabled() && event.name() == QLatin1String("_dcu");
+    return !monitor.isDebugModeEnabled() && event.name() == apm_engine::kConsentChangeEvent;
 }

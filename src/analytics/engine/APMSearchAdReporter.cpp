@@ -21,7 +21,6 @@
 const QString APMSearchAdReporter::kAlarmName = QStringLiteral("Search Ad campaign report alarm");
 const QString APMSearchAdReporter::kServicePath = QStringLiteral("/api/v1/");
 const QString APMSearchAdReporter::kServiceURLVariable = QStringLiteral("PRAVIK_ANALYTICS_SEARCHADS_URL");
-const QString APMSearchAdReporter::kCampaignEvent = QStringLiteral("_cmp");
 
 namespace search_ad_reporter {
 
@@ -348,7 +347,7 @@ void APMSearchAdReporter::logCampaignEventWithSearchAdCampaign(
     if (firstOpen < 2)
         log(APMMonitor::kLevelWarningSilent, 32009, QStringLiteral("Search Ad Campaign does not have click_timestamp."));
     else
-        parameters.insert(QStringLiteral("click_timestamp"), firstOpen - 1);
+        parameters.insert(apm_engine::kClickTimestampParameter, firstOpen - 1);
     if (environment_.logEvent)
-        environment_.logEvent(apm_engine::kAutoOrigin, kCampaignEvent, parameters, environment_.clock->now());
+        environment_.logEvent(apm_engine::kAutoOrigin, apm_engine::kCampaignEvent, parameters, environment_.clock->now());
 }

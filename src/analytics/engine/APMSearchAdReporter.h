@@ -35,7 +35,6 @@ public:
     static const QString kAlarmName; // "Search Ad campaign report alarm"
     static const QString kServicePath; // "/api/v1/"
     static const QString kServiceURLVariable; // "PRAVIK_ANALYTICS_SEARCHADS_URL"
-    static const QString kCampaignEvent; // "_cmp"
     static constexpr qint64 kMaxAttempts = 10;
     static constexpr double kAttemptInterval = 86400;
     static constexpr double kRequestTimeout = 10;

@@ -3,13 +3,14 @@
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMInfoPlistFileUtil.h"
 #include "analytics/base/APMUserDefaults.h"
+#include "analytics/model/APMEventNames.h"
 
 #include <QStringList>
 
 const QString APMTCFClient::kSuiteName = QStringLiteral("com.vireo.vmp.measurement.tcf.userdefaults");
 const QString APMTCFClient::kStringRepresentationKey = QStringLiteral("tcf_StringRepresentation");
 const QString APMTCFClient::kConsentSettingsKey = QStringLiteral("consent_settings_tcf");
-const QString APMTCFClient::kEventOrigin = QStringLiteral("auto");
+const QString& APMTCFClient::kEventOrigin = APMEventNames::kAutoOrigin;
 const QString APMTCFClient::kEventName = QStringLiteral("_tcf");
 const QString APMTCFClient::kEventParameterName = QStringLiteral("_tcfd");
 

@@ -24,7 +24,7 @@ public:
     static const QString kSuiteName; // "com.vireo.vmp.measurement.tcf.userdefaults"
     static const QString kStringRepresentationKey; // "tcf_StringRepresentation"
     static const QString kConsentSettingsKey; // "consent_settings_tcf"
-    static const QString kEventOrigin; // "auto"
+    static const QString& kEventOrigin; // "auto"
     static const QString kEventName; // "_tcf"
     static const QString kEventParameterName; // "_tcfd"
 

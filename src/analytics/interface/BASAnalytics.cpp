@@ -6,12 +6,13 @@
 #include "analytics/base/APMUserActivity.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMLogNames.h"
+#include "analytics/model/APMEventNames.h"
 #include "platform/NotificationCenter.h"
 
 #include <mutex>
 
 const QString& BASAnalytics::kClassName = APMIdentity::kBASAnalyticsClassName;
-const QString BASAnalytics::kAppOrigin = QStringLiteral("app");
+const QString& BASAnalytics::kAppOrigin = APMEventNames::kAppOrigin;
 const QString BASAnalytics::kLogTag = QStringLiteral("BasaltAnalytics");
 const QString BASAnalytics::kTopLevelVersion = QStringLiteral("10.27.0");
 

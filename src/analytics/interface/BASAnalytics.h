@@ -24,7 +24,7 @@ class BASAnalytics {
 public:
     // The name the engine's identity looks for to tell that this interface is present.
     static const QString& kClassName; // "BASAnalytics"
-    static const QString kAppOrigin; // "app"
+    static const QString& kAppOrigin; // "app"
     static const QString kLogTag; // "BasaltAnalytics"
     static const QString kTopLevelVersion; // "10.27.0"
 

@@ -7,7 +7,6 @@
 #include "analytics/base/APMConfigStore.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMRemoteConfig.h"
-#include "analytics/engine/APMSearchAdReporter.h"
 #include "analytics/model/APMConditionalUserProperty.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMEventNames.h"
@@ -122,7 +121,7 @@ void BASAnalyticsConnector::logEventWithOrigin(const QString& origin, const QStr
     if (!BASConnectorUtils::isOriginAllowed(origin) || !BASConnectorUtils::shouldLogEventWithName(name, parameters))
         return;
     QVariantMap copy = parameters;
-    if (name == APMSearchAdReporter::kCampaignEvent) {
+    if (name == APMEventNames::kCampaignEvent) {
         static const QMap<QString, QString> integrations {
             { QStringLiteral("bcm"), QStringLiteral("bcm_integration") },
             { QStringLiteral("bdl"), QStringLiteral("bdl_integration") },

@@ -1,5 +1,7 @@
 #include "analytics/interface/BASConnectorUtils.h"
 
+#include "analytics/model/APMEventNames.h"
+
 namespace bas_connector_utils {
 
 QSet<QString> setOf(std::initializer_list<const char*> names)
@@ -25,7 +27,8 @@ const QSet<QString>& BASConnectorUtils::allowedListenerOrigins()
 
 const QSet<QString>& BASConnectorUtils::blocklistedOrigins()
 {
-    static const QSet<QString> set = setOf({ "auto", "app", "am" });
+    static const QSet<QString> set
+        = { APMEventNames::kAutoOrigin, APMEventNames::kAppOrigin, APMEventNames::kAdOrigin };
     return set;
 }
 

@@ -4,6 +4,7 @@
 #include "analytics/model/APMEventNames.h"
 #include "analytics/model/APMLogNames.h"
 #include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMNumericUtil.h"
 #include "analytics/model/APMDataTypeValidator.h"
 #include "analytics/base/APMLibrary.h"
 #include "analytics/model/APMPEvent.h"
@@ -21,7 +22,6 @@ namespace N = APMEventNames;
 
 const QString kEventForwardedOriginSuffix = QStringLiteral("+vtm");
 // The origin of an edited event that does not say where it came from.
-const QString kAppOrigin = QStringLiteral("app");
 
 // Slots of the event message.
 constexpr int32_t kEventParamsSlot = 0;
@@ -311,13 +311,7 @@ bool APMEvent::addScreenParameters(const QVariantMap& screen)
 
 std::optional<qint64> APMMillisecondsFromSeconds(double seconds)
 {
-    const double millis = seconds * 1000.0;
-    // -2^63 is exact as a double; 2^63 is the first value past the range.
-    constexpr double kLowest = -9223372036854775808.0;
-    constexpr double kPastHighest = 9223372036854775808.0;
-    if (!(millis >= kLowest && millis < kPastHighest))
-        return std::nullopt;
-    return static_cast<qint64>(millis);
+    return APMCheckedInt64(seconds * 1000.0);
 }
 
 std::optional<APMEvent> APMEvent::initWithEventProto(
@@ -433,6 +427,6 @@ std::optional<APMEvent> APMEvent::eventFromEditEvent(
 {
     const QString name = APMPublicToInternalEventNames().value(editEvent.name(), editEvent.name());
     const QVariant origin = editEvent.parameters().value(N::kOriginParameter);
-    const QString originText = origin.metaType().id() == QMetaType::QString ? origin.toString() : kAppOrigin;
+    const QString originText = origin.metaType().id() == QMetaType::QString ? origin.toString() : N::kAppOrigin;
     return initWithOrigin(originText, false, name, editEvent.timestamp(), 0, editEvent.parameters(), limits);
 }

@@ -41,6 +41,11 @@ enum APMEventErrorCode : qint64 {
 
 // Names that carry meaning of their own.
 namespace APMEventNames {
+// Event origins: the library's own events, the application's, the ad front end's.
+inline const QString kAutoOrigin = QStringLiteral("auto");
+inline const QString kAppOrigin = QStringLiteral("app");
+inline const QString kAdOrigin = QStringLiteral("am");
+inline const QString kCampaignEvent = QStringLiteral("_cmp");
 inline const QString kErrorEvent = QStringLiteral("_err");
 inline const QString kScreenViewEvent = QStringLiteral("screen_view");
 inline const QString kAdImpressionEvent = QStringLiteral("ad_impression");

@@ -17,7 +17,6 @@ namespace {
 using V = APMDataTypeValidator;
 namespace N = APMEventNames;
 
-const QString kErrorEventOrigin = QStringLiteral("auto");
 const QString kNilDescription = QStringLiteral("(nil)");
 const QString kEllipsis = QStringLiteral("...");
 // Offending names are cut where a parameter name would have to end.
@@ -257,7 +256,7 @@ void APMLogErrorEvent(qint64 code, const InternalEventLogger& logger)
         return;
     EventParameters parameters;
     APMSetErrorCodeIfAbsent(parameters, code);
-    logger(kErrorEventOrigin, N::kErrorEvent, APMVariantMapFromParameters(parameters));
+    logger(N::kAutoOrigin, N::kErrorEvent, APMVariantMapFromParameters(parameters));
 }
 
 void APMLogErrorEventWithValue(qint64 code, const QString& name, qint64 maxLength, const QVariant& value,
@@ -274,7 +273,7 @@ void APMLogErrorEventWithValue(qint64 code, const QString& name, qint64 maxLengt
         && (code == APMEventErrorCodeInvalidParameterValue
             || code == APMEventErrorCodeUserPropertyValueTooLong || tooLong);
     trimStringToLength(parameters, name, maxLength, withLength ? value : QVariant());
-    logger(kErrorEventOrigin, N::kErrorEvent, APMVariantMapFromParameters(parameters));
+    logger(N::kAutoOrigin, N::kErrorEvent, APMVariantMapFromParameters(parameters));
 }
 
 std::optional<EventParameters> APMCleanEventParameters(const QVariantMap& parameters,

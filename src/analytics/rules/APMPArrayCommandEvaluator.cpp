@@ -19,7 +19,6 @@ using ArrayPtr = std::shared_ptr<APMPArrayValue>;
 
 namespace APMPArrayCommandEvaluatorLocal {
 
-const QString kLengthName = QStringLiteral("length");
 const QString kDefaultSeparator = QStringLiteral(",");
 
 const APMPValue& arrayUndefined()
@@ -224,7 +223,7 @@ APMPValue hasOwnProperty(const ArrayPtr& array, const APMPValueList& values, APM
     const QString name = values[0]->stringValueOrError(error);
     if (failed(error))
         return arrayUndefined();
-    if (name == kLengthName)
+    if (name == kAPMPLengthProperty)
         return APMPBooleanValue::booleanValueWithBool(true);
     const bool has = array->hasProperty(values[0], error);
     return failed(error) ? arrayUndefined() : APMPBooleanValue::booleanValueWithBool(has);

@@ -17,7 +17,6 @@ using namespace APMPRuntimeError;
 
 namespace APMPArrayValueLocal {
 
-const QString kLength = QStringLiteral("length");
 const QString kComma = QStringLiteral(",");
 
 class HoleMarker final : public APMPRuntimeValue {
@@ -26,7 +25,7 @@ class HoleMarker final : public APMPRuntimeValue {
 bool isLengthName(const APMPRuntimeValue& property)
 {
     return property.kind() == APMPRuntimeValue::Kind::String
-        && static_cast<const APMPStringValue&>(property).value() == kLength;
+        && static_cast<const APMPStringValue&>(property).value() == kAPMPLengthProperty;
 }
 
 } // namespace

@@ -25,7 +25,6 @@ using namespace APMPRuntimeError;
 namespace APMPStringCommandEvaluatorLocal {
 
 const QString kUndefinedText = QStringLiteral("undefined");
-const QString kLengthKey = QStringLiteral("length");
 
 const APMPValue& stringUndefined()
 {
@@ -114,7 +113,7 @@ APMPValue hasOwnProperty(const QString& string, const APMPValueList& values, APM
 {
     if (!APMPCheckArgumentCount(values, 1, error))
         return stringUndefined();
-    if (const auto* key = APMPAs<APMPStringValue>(values[0]); key && key->value() == kLengthKey)
+    if (const auto* key = APMPAs<APMPStringValue>(values[0]); key && key->value() == kAPMPLengthProperty)
         return APMPBooleanValue::booleanValueWithBool(true);
     const double index = APMPChargedDoubleValue(*values[0], scope, error);
     if (failed(error))

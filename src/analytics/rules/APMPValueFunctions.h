@@ -2,10 +2,16 @@
 
 #include "analytics/rules/APMPRuntimeValue.h"
 
+#include <QString>
+
 #include <cstdint>
 
 // The conversions, checks and comparisons that every command evaluator of
 // the rules runtime shares.
+
+// The property that reads (and, on an array, sets) the length of an array or
+// a string.
+inline const QString kAPMPLengthProperty = QStringLiteral("length");
 
 // Evaluates each argument statement in order in the scope; stops after the
 // first error (the list then ends with that statement's result).

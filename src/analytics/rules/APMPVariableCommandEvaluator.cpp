@@ -16,7 +16,6 @@ using namespace APMPRuntimeError;
 
 namespace APMPVariableCommandEvaluatorLocal {
 
-const QString kLengthProperty = QStringLiteral("length");
 
 const APMPValue& variableUndefined()
 {
@@ -128,7 +127,7 @@ APMPValue getProperty(const APMPValueList& values, APMPScope& scope, APMError* e
     }
     if (const auto* string = APMPAs<APMPStringValue>(object)) {
         const QString& text = string->value();
-        if (const auto* keyText = APMPAs<APMPStringValue>(key); keyText && keyText->value() == kLengthProperty)
+        if (const auto* keyText = APMPAs<APMPStringValue>(key); keyText && keyText->value() == kAPMPLengthProperty)
             return APMPNumberValue::valueWithDouble(static_cast<double>(text.size()));
         if (APMPIsArrayIndexValue(*key)) {
             APMError ignored;

@@ -1,8 +1,8 @@
-#include "translate/TranslationEndpoint.h"
+#include "core/SecureEndpoint.h"
 
 #include <QHostAddress>
 
-namespace {
+namespace secure_endpoint {
 
 bool isThisMachine(const QString& host)
 {
@@ -12,16 +12,16 @@ bool isThisMachine(const QString& host)
     return !address.isNull() && address.isLoopback();
 }
 
-} // namespace
+} // namespace secure_endpoint
 
-QString TranslationEndpoint::refusal(const QUrl& url)
+QString SecureEndpoint::refusal(const QUrl& url)
 {
     if (!url.isValid() || url.host().isEmpty())
         return QStringLiteral("No usable service address: \"%1\"").arg(url.toString());
     const QString scheme = url.scheme().toLower();
     if (scheme == QLatin1String("https"))
         return {};
-    if (scheme == QLatin1String("http") && isThisMachine(url.host()))
+    if (scheme == QLatin1String("http") && secure_endpoint::isThisMachine(url.host()))
         return {};
     return QStringLiteral("Refusing to send to %1: the service must be reached over HTTPS")
         .arg(url.toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery));

@@ -1,4 +1,4 @@
-#include "translate/XunfeiSignature.h"
+#include "core/XunfeiSignature.h"
 
 #include <QStringList>
 
