@@ -1,6 +1,8 @@
 #include "core/ArtHUDView.h"
 
+#include <QBitmap>
 #include <QGraphicsOpacityEffect>
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPropertyAnimation>
@@ -92,7 +94,20 @@ void ArtHUDView::resizeEvent(QResizeEvent* event)
 
 void ArtHUDView::updateMask()
 {
-    QPainterPath panel;
-    panel.addRoundedRect(QRectF(rect()), cornerRadius_, cornerRadius_);
-    setMask(QRegion(panel.toFillPolygon().toPolygon()));
+    if (size().isEmpty())
+        return;
+    // The mask keeps every pixel the antialiased panel touches, its faint
+    // edge pixels included: a mask cut at the pixel centres would clip the
+    // soft edge and leave a jagged corner. Without a compositor those edge
+    // pixels blend into black, the panel's own colour.
+    QImage coverage(size(), QImage::Format_ARGB32_Premultiplied);
+    coverage.fill(Qt::transparent);
+    {
+        QPainter painter(&coverage);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath panel;
+        panel.addRoundedRect(QRectF(rect()), cornerRadius_, cornerRadius_);
+        painter.fillPath(panel, Qt::black);
+    }
+    setMask(QBitmap::fromImage(coverage.createMaskFromColor(qRgba(0, 0, 0, 0), Qt::MaskOutColor)));
 }

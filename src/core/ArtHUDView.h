@@ -40,7 +40,8 @@ protected:
 
 private:
     // Without a compositor the see-through corners would show black: the
-    // window is cut to its rounded shape instead.
+    // window is cut to its rounded shape instead, the panel's antialiased
+    // edge kept whole.
     void updateMask();
 
     double cornerRadius_ = kInitialCornerRadius;

@@ -1,6 +1,7 @@
 #include "core/ArtProgressHUD.h"
 
 #include "core/AppDelegate.h"
+#include "core/AppStyle.h"
 #include "core/ArtHUDView.h"
 #include "platform/MainQueue.h"
 
@@ -179,6 +180,8 @@ ArtProgressHUD::ArtProgressHUD(platform::Executor& executor)
     loadingIndicator_ = spinner;
     for (QLabel* field : { tipTextField_, onlyTipTextField_ }) {
         field->setTextFormat(Qt::PlainText);
+        // The interface's own font at its body size, never smaller.
+        field->setFont(AppStyle::font());
         field->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
         field->setAlignment(Qt::AlignCenter);
         field->setAttribute(Qt::WA_TransparentForMouseEvents);

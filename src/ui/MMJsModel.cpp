@@ -276,9 +276,16 @@ QString MMJsModel::reloadWithIndex(quint64 index) const
 
 QString MMJsModel::oc_sendLocalAppList() const
 {
+    return oc_sendLocalAppList(nullptr);
+}
+
+QString MMJsModel::oc_sendLocalAppList(qsizetype* count) const
+{
     QJsonArray list;
     for (const MMAppdataItem& item : services_.commands.getLocalMyAppsCmdList())
         list.append(QJsonObject::fromVariantMap(item.keyValues()));
+    if (count)
+        *count = list.size();
     return ScriptMessageBridge::functionCall(QStringLiteral("indexLoading"), { jsmodel::compact(list) });
 }
 

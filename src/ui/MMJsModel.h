@@ -60,6 +60,8 @@ public:
     QString oc_sendMegToH5WithSelectedMenuIndex(quint64 index) const;
     QString reloadWithIndex(quint64 index) const;
     QString oc_sendLocalAppList() const;
+    // The same call for a list already read; `count` receives its length.
+    QString oc_sendLocalAppList(qsizetype* count) const;
     // Empty when there is no custom command (then nothing is sent).
     QString oc_sendCustomCmdList() const;
     QString loadSomeObjFirst() const;

@@ -2,6 +2,7 @@
 
 #include "core/AppDelegate.h"
 #include "core/AppStyle.h"
+#include "core/ArtProgressHUD.h"
 #include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"
 #include "core/KWLangManager.h"
@@ -58,6 +59,8 @@ namespace home {
 const QString kTipMouse = QStringLiteral("鼠标的接收器和按键还不能使用：需要输入设备的访问权限。");
 const QString kTipScreen = QStringLiteral("此会话不允许读取屏幕：截图翻译和划词翻译不可用。");
 const QString kTipButton = QStringLiteral("立即授权");
+// Told when "Find applications again" ends; %1 is how many were found.
+const QString kApplicationsFoundKey = QStringLiteral("已找到 %1 个应用");
 // The connection as the status box names it.
 const QString kUsbReceiver = QStringLiteral("USB 接收器");
 const QString kBluetooth = QStringLiteral("蓝牙");
@@ -889,18 +892,26 @@ void UWHomeViewController::tableViewSelectionDidChange(int row)
     }
 }
 
-void UWHomeViewController::sendMyAppListToJS()
+void UWHomeViewController::sendMyAppListToJS(std::function<void(qsizetype)> listed)
 {
     // Listing the installed applications can take a while: off the main
     // thread, the page call sent back through the main queue.
     std::shared_ptr<MMJsModel> model = jsModelShared();
     std::weak_ptr<bool> alive = alive_;
     platform::Executor* queue = &mainQueue();
-    platform::GlobalQueue::async([this, model, alive, queue] {
-        QString script = model->oc_sendLocalAppList();
-        queue->async([this, alive, script = std::move(script)] {
-            if (!alive.expired())
-                js_ocSendMsgWithString(script);
+    platform::GlobalQueue::async([this, model, alive, queue, listed = std::move(listed)]() mutable {
+        qsizetype count = 0;
+        QString script = model->oc_sendLocalAppList(&count);
+        queue->async([this, alive, script = std::move(script), count, listed = std::move(listed)] {
+            if (alive.expired()) {
+                // The page is gone; its spinner must not stay behind.
+                if (listed)
+                    ArtProgressHUD::dismissLoading();
+                return;
+            }
+            js_ocSendMsgWithString(script);
+            if (listed)
+                listed(count);
         });
     });
 }
@@ -914,10 +925,17 @@ void UWHomeViewController::myAppListRefreshAction()
 {
     jsModel().services().commands.cleanLocalMyAppsCmdList();
     js_ocSendMsgWithString(jsModel().oc_sendMegToH5WithSelectedMenuIndex(3));
+    // A spinner while the list is rebuilt, then how many were found.
+    ArtProgressHUD::showLoading(view_);
     std::weak_ptr<bool> alive = alive_;
     mainQueue().async([this, alive] {
-        if (!alive.expired())
-            sendMyAppListToJS();
+        if (alive.expired()) {
+            ArtProgressHUD::dismissLoading();
+            return;
+        }
+        sendMyAppListToJS([this](qsizetype count) {
+            ArtProgressHUD::showText(home::tr(home::kApplicationsFoundKey).arg(count), ArtProgressHUD::kSuccess, view_);
+        });
     });
 }
 

@@ -150,7 +150,9 @@ private:
     void webViewDidFinishNavigation();
     void js_ocSendMsgWithString(const QString& script);
     void tell(const QString& title, const QString& text);
-    void sendMyAppListToJS();
+    // `listed`, when given, runs on the main thread with the number of
+    // applications sent to the page.
+    void sendMyAppListToJS(std::function<void(qsizetype)> listed = {});
     void sendCustomCommandList();
     void myAppListRefreshAction();
     void startupAppWhenLoginWithStartup(bool on);

@@ -1,3 +1,4 @@
+#include "core/AppStyle.h"
 #include "core/ArtHUDView.h"
 #include "core/ArtProgressHUD.h"
 #include "core/HUDPresenting.h"
@@ -6,6 +7,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFontInfo>
+#include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPointer>
@@ -254,6 +257,42 @@ TEST_F(ArtProgressHUDTest, TextBesideAnIconWrapsAndALongTextOnlyNoticeGrows)
     EXPECT_TRUE(hud->tipTextField()->wordWrap());
     ArtProgressHUD::showText(longText);
     EXPECT_GT(hud->onlyTipTextField()->width(), ArtProgressHUD::kTipTextMaxWidth);
+}
+
+TEST_F(ArtProgressHUDTest, TextIsBodySizedAndCornersAreSmooth)
+{
+    ArtProgressHUD::showText(QStringLiteral("Saved"), ArtProgressHUD::kSuccess, nullptr);
+    ArtProgressHUD* hud = ArtProgressHUD::shared();
+    ASSERT_NE(hud, nullptr);
+    const int body = QFontInfo(AppStyle::font()).pixelSize();
+    for (QLabel* field : { hud->tipTextField(), hud->onlyTipTextField() }) {
+        EXPECT_GE(QFontInfo(field->font()).pixelSize(), body);
+    }
+
+    // The window as drawn, its mask applied. Along the top-left corner's
+    // arc the edge fades out: the outermost pixel of each row is a faint
+    // one, not a solid pixel followed by nothing (a mask cut at pixel centres).
+    ArtHUDView* window = hud->window();
+    window->setAlphaValue(1.0);
+    const QImage picture = window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const int radius = int(ArtProgressHUD::kCornerRadius);
+    int rows = 0;
+    int faintEdges = 0;
+    for (int y = 0; y < radius - 2; ++y) {
+        for (int x = 0; x < radius; ++x) {
+            const int alpha = qAlpha(picture.pixel(x, y));
+            if (alpha == 0) {
+                continue;
+            }
+            ++rows;
+            if (alpha < 128) {
+                ++faintEdges;
+            }
+            break;
+        }
+    }
+    EXPECT_GE(rows, radius - 4);
+    EXPECT_GT(faintEdges, rows * 2 / 3) << faintEdges << " of " << rows;
 }
 
 } // namespace

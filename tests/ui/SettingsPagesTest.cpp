@@ -1,5 +1,6 @@
 // The settings pages' data model and dispatcher, the start-up gating, and the
 // pages themselves in the real browser engine.
+#include "core/ArtProgressHUD.h"
 #include "core/BackendAddress.h"
 #include "core/HRPSqliteOperation.h"
 #include "core/KWLangManager.h"
@@ -30,6 +31,7 @@
 #include "ui/UWHomeViewController.h"
 #include "voice/UWHomeViewModel.h"
 
+#include <QLabel>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -384,8 +386,12 @@ TEST_F(HomeControllerTest, SelfAdaptionListsTheApplicationsAnewOffTheMainThread)
     entry.write("[Desktop Entry]\nType=Application\nName=Notes\nExec=notes\n");
     entry.close();
 
+    languages.setIndexOfUI(1);
     controller->userContentController(QStringLiteral("selfAdaption"), json(R"("")"));
     EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("goToPage('3','')"));
+    // A spinner while the list is rebuilt ...
+    ASSERT_NE(ArtProgressHUD::shared(), nullptr);
+    EXPECT_EQ(ArtProgressHUD::shared()->alertType(), quint64(ArtProgressHUD::kLoading));
     QElapsedTimer clock;
     clock.start();
     while (!controller->sentScripts().last().startsWith(QStringLiteral("indexLoading('[")) && clock.elapsed() < 10000) {
@@ -395,6 +401,12 @@ TEST_F(HomeControllerTest, SelfAdaptionListsTheApplicationsAnewOffTheMainThread)
     const QString sent = controller->sentScripts().last();
     EXPECT_TRUE(sent.contains(QStringLiteral("Notes"))) << sent.toStdString();
     EXPECT_FALSE(sent.contains(QStringLiteral("Gone"))) << sent.toStdString();
+    // ... then how many were found, in the interface language.
+    ArtProgressHUD* hud = ArtProgressHUD::shared();
+    ASSERT_NE(hud, nullptr);
+    EXPECT_EQ(hud->alertType(), quint64(ArtProgressHUD::kSuccess));
+    EXPECT_EQ(hud->tipTextField()->text(), QStringLiteral("Found 1 applications"));
+    ArtProgressHUD::dismissLoading();
 }
 
 TEST_F(HomeControllerTest, PageMessagesReachTheSettings)
