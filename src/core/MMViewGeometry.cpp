@@ -1,5 +1,8 @@
 #include "core/MMViewGeometry.h"
 
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QWidget>
 
 #include <algorithm>
@@ -36,4 +39,16 @@ void MMViewGeometry::update(QWidget& view, const std::function<void(MMFrameGeome
     if (change)
         change(geometry);
     setFrame(view, geometry);
+}
+
+void MMViewGeometry::centreOnScreen(QWidget& window)
+{
+    const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window.frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window.move(frame.topLeft());
 }

@@ -17,4 +17,7 @@ public:
     // Reads the frame, lets the function change it, writes it back:
     // update(label, [](MMFrameGeometry& g) { g.setCenterX(200); }).
     static void update(QWidget& view, const std::function<void(MMFrameGeometry&)>& change);
+    // Centres a window on the screen under the pointer (else the primary
+    // screen), frame included, within the screen's available area.
+    static void centreOnScreen(QWidget& window);
 };

@@ -1,5 +1,7 @@
 #include "platform/BluezAdapterWatcher.h"
 
+#include "platform/BluezNames.h"
+
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -7,16 +9,10 @@
 #include <QDBusPendingReply>
 #include <QDebug>
 
-using BluezAdapterInterfaces = QMap<QString, QVariantMap>;
-using BluezAdapterObjects = QMap<QDBusObjectPath, BluezAdapterInterfaces>;
-
 namespace platform {
 
 namespace bluez_adapters {
 
-const QString kService = QStringLiteral("org.bluez");
-const QString kObjectManager = QStringLiteral("org.freedesktop.DBus.ObjectManager");
-const QString kAdapterInterface = QStringLiteral("org.bluez.Adapter1");
 // BlueZ answers from memory; an answer later than this is treated as none.
 constexpr int kAnswerTimeoutMs = 5000;
 
@@ -28,17 +24,17 @@ bool g_missingSaid = false;
 BluezAdapterWatcher::BluezAdapterWatcher(const QDBusConnection& bus, QObject* parent)
     : QObject(parent)
     , bus_(bus)
-    , service_(bluez_adapters::kService, bus, QDBusServiceWatcher::WatchForOwnerChange)
+    , service_(bluez::kService, bus, QDBusServiceWatcher::WatchForOwnerChange)
 {
-    qDBusRegisterMetaType<BluezAdapterInterfaces>();
-    qDBusRegisterMetaType<BluezAdapterObjects>();
+    qDBusRegisterMetaType<bluez::Interfaces>();
+    qDBusRegisterMetaType<bluez::Objects>();
     if (!bus_.isConnected()) {
         setPresent(false, QStringLiteral("there is no system bus"));
         return;
     }
     QObject::connect(&service_, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] { refresh(); });
     for (const char* signal : { "InterfacesAdded", "InterfacesRemoved" })
-        bus_.connect(bluez_adapters::kService, QStringLiteral("/"), bluez_adapters::kObjectManager,
+        bus_.connect(bluez::kService, QStringLiteral("/"), bluez::kObjectManager,
             QString::fromLatin1(signal), this, SLOT(objectsChanged(QDBusMessage)));
     refresh();
 }
@@ -47,13 +43,13 @@ void BluezAdapterWatcher::objectsChanged(const QDBusMessage& message)
 {
     // Devices come and go all the time; only an adapter changes the answer.
     for (const QVariant& argument : message.arguments()) {
-        if (argument.toStringList().contains(bluez_adapters::kAdapterInterface)) {
+        if (argument.toStringList().contains(bluez::kAdapterInterface)) {
             refresh();
             return;
         }
         if (argument.canConvert<QDBusArgument>()) {
-            const BluezAdapterInterfaces interfaces = qdbus_cast<BluezAdapterInterfaces>(argument);
-            if (interfaces.contains(bluez_adapters::kAdapterInterface)) {
+            const bluez::Interfaces interfaces = qdbus_cast<bluez::Interfaces>(argument);
+            if (interfaces.contains(bluez::kAdapterInterface)) {
                 refresh();
                 return;
             }
@@ -64,23 +60,23 @@ void BluezAdapterWatcher::objectsChanged(const QDBusMessage& message)
 void BluezAdapterWatcher::refresh()
 {
     const quint64 generation = ++generation_;
-    const QDBusMessage call = QDBusMessage::createMethodCall(bluez_adapters::kService, QStringLiteral("/"),
-        bluez_adapters::kObjectManager, QStringLiteral("GetManagedObjects"));
+    const QDBusMessage call = QDBusMessage::createMethodCall(bluez::kService, QStringLiteral("/"),
+        bluez::kObjectManager, QStringLiteral("GetManagedObjects"));
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, bluez_adapters::kAnswerTimeoutMs), this);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation] {
         watcher->deleteLater();
         if (generation != generation_)
             return; // a later question is under way
-        const QDBusPendingReply<BluezAdapterObjects> reply = *watcher;
+        const QDBusPendingReply<bluez::Objects> reply = *watcher;
         if (reply.isError()) {
             setPresent(false,
                 QStringLiteral("the Bluetooth service does not answer (%1)").arg(reply.error().name()));
             return;
         }
         bool found = false;
-        const BluezAdapterObjects objects = reply.value();
-        for (const BluezAdapterInterfaces& interfaces : objects)
-            found = found || interfaces.contains(bluez_adapters::kAdapterInterface);
+        const bluez::Objects objects = reply.value();
+        for (const bluez::Interfaces& interfaces : objects)
+            found = found || interfaces.contains(bluez::kAdapterInterface);
         setPresent(found, QStringLiteral("the Bluetooth service lists none"));
     });
 }

@@ -1,5 +1,7 @@
 #include "platform/BluezBleCentral.h"
 
+#include "platform/BluezNames.h"
+
 #include <QBluetoothDeviceInfo>
 #include <QBluetoothUuid>
 #include <QDBusArgument>
@@ -14,18 +16,9 @@
 #include <QLowEnergyController>
 #include <QLowEnergyService>
 
-using BluezInterfaces = QMap<QString, QVariantMap>;
-using BluezObjects = QMap<QDBusObjectPath, BluezInterfaces>;
-
 namespace platform {
 
 namespace bluez_central {
-
-const QString kBluezService = QStringLiteral("org.bluez");
-const QString kDeviceInterface = QStringLiteral("org.bluez.Device1");
-const QString kAdapterInterface = QStringLiteral("org.bluez.Adapter1");
-const QString kObjectManager = QStringLiteral("org.freedesktop.DBus.ObjectManager");
-const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
 // "AE50" for a 16-bit UUID, the full upper-case text otherwise.
 QString bleUuidText(const QBluetoothUuid& uuid)
@@ -73,8 +66,8 @@ void logFailure(QObject* owner, const QDBusPendingCall& call, const char* what)
 BluezBleCentral::BluezBleCentral(const QDBusConnection& bus)
     : bus_(bus)
 {
-    qDBusRegisterMetaType<BluezInterfaces>();
-    qDBusRegisterMetaType<BluezObjects>();
+    qDBusRegisterMetaType<bluez::Interfaces>();
+    qDBusRegisterMetaType<bluez::Objects>();
     QObject::connect(&adapter_, &QBluetoothLocalDevice::hostModeStateChanged, this, [this] {
         if (delegate_)
             delegate_->centralStateChanged(state());
@@ -92,7 +85,7 @@ BluezBleCentral::~BluezBleCentral()
 bool BluezBleCentral::isAvailable()
 {
     const QDBusConnection bus = QDBusConnection::systemBus();
-    return bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(bluez_central::kBluezService);
+    return bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(bluez::kService);
 }
 
 BleAdapterState BluezBleCentral::state() const
@@ -106,18 +99,18 @@ BleAdapterState BluezBleCentral::state() const
 void BluezBleCentral::managedObjects(ObjectsHandler handler)
 {
     const QDBusMessage call = QDBusMessage::createMethodCall(
-        bluez_central::kBluezService, QStringLiteral("/"), bluez_central::kObjectManager, QStringLiteral("GetManagedObjects"));
+        bluez::kService, QStringLiteral("/"), bluez::kObjectManager, QStringLiteral("GetManagedObjects"));
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kBusTimeoutMs), this);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, handler = std::move(handler)] {
         watcher->deleteLater();
-        const QDBusPendingReply<BluezObjects> reply = *watcher;
-        QMap<QString, BluezInterfaces> objects;
+        const QDBusPendingReply<bluez::Objects> reply = *watcher;
+        QMap<QString, bluez::Interfaces> objects;
         if (reply.isError()) {
             qInfo() << "BLE: BlueZ did not list its devices:" << reply.error().message();
             handler(false, objects);
             return;
         }
-        const BluezObjects listed = reply.value();
+        const bluez::Objects listed = reply.value();
         for (auto it = listed.constBegin(); it != listed.constEnd(); ++it)
             objects.insert(it.key().path(), it.value());
         handler(true, objects);
@@ -127,10 +120,10 @@ void BluezBleCentral::managedObjects(ObjectsHandler handler)
 void BluezBleCentral::retrieveConnectedPeripherals(const QString& service)
 {
     const QString wanted = bluez_central::bleUuidFromText(service).toString(QUuid::WithoutBraces).toLower();
-    managedObjects([this, service, wanted](bool, const QMap<QString, BluezInterfaces>& objects) {
+    managedObjects([this, service, wanted](bool, const QMap<QString, bluez::Interfaces>& objects) {
         QList<BlePeripheral> found;
-        for (const BluezInterfaces& interfaces : objects) {
-            const auto device = interfaces.constFind(bluez_central::kDeviceInterface);
+        for (const bluez::Interfaces& interfaces : objects) {
+            const auto device = interfaces.constFind(bluez::kDeviceInterface);
             if (device == interfaces.constEnd())
                 continue;
             const QVariantMap& properties = *device;
@@ -157,20 +150,20 @@ void BluezBleCentral::scanForPeripherals()
     if (scanning_)
         return;
     scanning_ = true;
-    bus_.connect(bluez_central::kBluezService, QString(), bluez_central::kObjectManager, QStringLiteral("InterfacesAdded"), this,
+    bus_.connect(bluez::kService, QString(), bluez::kObjectManager, QStringLiteral("InterfacesAdded"), this,
         SLOT(interfacesAdded(QDBusMessage)));
-    bus_.connect(bluez_central::kBluezService, QString(), bluez_central::kProperties, QStringLiteral("PropertiesChanged"), this,
+    bus_.connect(bluez::kService, QString(), bluez::kProperties, QStringLiteral("PropertiesChanged"), this,
         SLOT(propertiesChanged(QDBusMessage)));
-    managedObjects([this](bool ok, const QMap<QString, BluezInterfaces>& objects) {
+    managedObjects([this](bool ok, const QMap<QString, bluez::Interfaces>& objects) {
         if (!scanning_ || !ok || !discoveryAdapter_.isEmpty())
             return;
         QString adapterPath;
         for (auto it = objects.constBegin(); it != objects.constEnd(); ++it) {
-            if (adapterPath.isEmpty() && it->contains(bluez_central::kAdapterInterface))
+            if (adapterPath.isEmpty() && it->contains(bluez::kAdapterInterface))
                 adapterPath = it.key();
             // Devices BlueZ already knows are reported when discovery sees them again.
-            if (it->contains(bluez_central::kDeviceInterface) && !scannedDevices_.contains(it.key()))
-                scannedDevices_.insert(it.key(), it->value(bluez_central::kDeviceInterface));
+            if (it->contains(bluez::kDeviceInterface) && !scannedDevices_.contains(it.key()))
+                scannedDevices_.insert(it.key(), it->value(bluez::kDeviceInterface));
         }
         if (adapterPath.isEmpty()) {
             qInfo() << "BLE: no adapter to scan with";
@@ -184,11 +177,11 @@ void BluezBleCentral::startDiscoveryOn(const QString& adapterPath)
 {
     discoveryAdapter_ = adapterPath;
     QDBusMessage filter = QDBusMessage::createMethodCall(
-        bluez_central::kBluezService, adapterPath, bluez_central::kAdapterInterface, QStringLiteral("SetDiscoveryFilter"));
+        bluez::kService, adapterPath, bluez::kAdapterInterface, QStringLiteral("SetDiscoveryFilter"));
     filter << QVariantMap { { QStringLiteral("Transport"), QStringLiteral("le") } };
     bluez_central::logFailure(this, bus_.asyncCall(filter, kBusTimeoutMs), "the discovery filter");
     const QDBusMessage start = QDBusMessage::createMethodCall(
-        bluez_central::kBluezService, adapterPath, bluez_central::kAdapterInterface, QStringLiteral("StartDiscovery"));
+        bluez::kService, adapterPath, bluez::kAdapterInterface, QStringLiteral("StartDiscovery"));
     bluez_central::logFailure(this, bus_.asyncCall(start, kBusTimeoutMs), "starting discovery");
 }
 
@@ -197,15 +190,15 @@ void BluezBleCentral::stopScan()
     if (!scanning_)
         return;
     scanning_ = false;
-    bus_.disconnect(bluez_central::kBluezService, QString(), bluez_central::kObjectManager, QStringLiteral("InterfacesAdded"), this,
+    bus_.disconnect(bluez::kService, QString(), bluez::kObjectManager, QStringLiteral("InterfacesAdded"), this,
         SLOT(interfacesAdded(QDBusMessage)));
-    bus_.disconnect(bluez_central::kBluezService, QString(), bluez_central::kProperties, QStringLiteral("PropertiesChanged"), this,
+    bus_.disconnect(bluez::kService, QString(), bluez::kProperties, QStringLiteral("PropertiesChanged"), this,
         SLOT(propertiesChanged(QDBusMessage)));
     scannedDevices_.clear();
     if (discoveryAdapter_.isEmpty())
         return;
     const QDBusMessage stop = QDBusMessage::createMethodCall(
-        bluez_central::kBluezService, discoveryAdapter_, bluez_central::kAdapterInterface, QStringLiteral("StopDiscovery"));
+        bluez::kService, discoveryAdapter_, bluez::kAdapterInterface, QStringLiteral("StopDiscovery"));
     discoveryAdapter_.clear();
     bluez_central::logFailure(this, bus_.asyncCall(stop, kBusTimeoutMs), "stopping discovery");
 }
@@ -216,8 +209,8 @@ void BluezBleCentral::interfacesAdded(const QDBusMessage& message)
     if (!scanning_ || arguments.size() < 2 || !arguments[1].canConvert<QDBusArgument>())
         return;
     const QString path = qvariant_cast<QDBusObjectPath>(arguments[0]).path();
-    const BluezInterfaces interfaces = qdbus_cast<BluezInterfaces>(arguments[1].value<QDBusArgument>());
-    const auto device = interfaces.constFind(bluez_central::kDeviceInterface);
+    const bluez::Interfaces interfaces = qdbus_cast<bluez::Interfaces>(arguments[1].value<QDBusArgument>());
+    const auto device = interfaces.constFind(bluez::kDeviceInterface);
     if (path.isEmpty() || device == interfaces.constEnd())
         return;
     scannedDevices_.insert(path, *device);
@@ -227,7 +220,7 @@ void BluezBleCentral::interfacesAdded(const QDBusMessage& message)
 void BluezBleCentral::propertiesChanged(const QDBusMessage& message)
 {
     const QList<QVariant> arguments = message.arguments();
-    if (!scanning_ || arguments.size() < 2 || arguments[0].toString() != bluez_central::kDeviceInterface
+    if (!scanning_ || arguments.size() < 2 || arguments[0].toString() != bluez::kDeviceInterface
         || !arguments[1].canConvert<QDBusArgument>())
         return;
     const auto known = scannedDevices_.find(message.path());

@@ -4,6 +4,7 @@
 #include "core/KWLangManager.h"
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
+#include "core/MMViewGeometry.h"
 #include "core/Notifications.h"
 #include "core/StringCoding.h"
 #include "platform/MainQueue.h"
@@ -158,14 +159,7 @@ void MMsnipTransWC::showEvent(QShowEvent* event)
 
 void MMsnipTransWC::centreOnScreen()
 {
-    const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame = frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft());
+    MMViewGeometry::centreOnScreen(*this);
 }
 
 void MMsnipTransWC::ini_snipLangs()

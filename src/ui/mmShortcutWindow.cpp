@@ -2,6 +2,7 @@
 
 #include "core/AppStyle.h"
 #include "core/LGNLocalizedString.h"
+#include "core/MMViewGeometry.h"
 #include "core/MMwebconfig.h"
 #include "core/Notifications.h"
 #include "translate/SnipTranslationLauncher.h"
@@ -141,14 +142,7 @@ void mmShortcutWindow::showEvent(QShowEvent* event)
 void mmShortcutWindow::centre()
 {
     centred_ = true;
-    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame = frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft());
+    MMViewGeometry::centreOnScreen(*this);
 }
 
 QString mmShortcutWindow::prompt() const
