@@ -10,6 +10,7 @@
 // worker: the longest time its event loop stood still, against the longest
 // of the same loop left idle for as long, in the same run.
 #include "BestRunReporter.h"
+#include "MainThreadStall.h"
 #include "core/HRPSqliteOperation.h"
 #include "core/Notifications.h"
 #include "platform/NotificationCenter.h"
@@ -102,6 +103,8 @@ void BM_RowByRowRebuild(benchmark::State& state)
 constexpr int kStallApplications = 1000;
 constexpr int kStallIconSize = 512;
 constexpr double kStallGoalMs = 50;
+// A rebuild that never ends stops the measurement instead of hanging it.
+constexpr int kStallTimeLimitMs = 10 * 60 * 1000;
 
 // Desktop entries under dataFolder/applications, each with its own
 // 512-pixel icon file.
@@ -132,31 +135,6 @@ void installApplications(const QString& dataFolder)
                         .arg(iconPath)
                         .toUtf8());
     }
-}
-
-// Runs the main event loop, ticking every millisecond, until `finished`
-// says so; `onTick` runs at every tick. The longest gap between two ticks,
-// in milliseconds.
-double longestLoopGapMs(const std::function<bool()>& finished, const std::function<void()>& onTick)
-{
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed();
-    qint64 longest = 0;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(1);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        onTick();
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-        if (finished())
-            QCoreApplication::exit();
-    });
-    ticker.start();
-    QCoreApplication::exec();
-    return double(longest) / 1e6;
 }
 
 struct StallFigures {
@@ -190,21 +168,22 @@ StallFigures measureStall()
     // Once the worker is rebuilding, the user asks for the list again: the
     // page's message empties the table on the main thread.
     bool pressed = false;
-    const double busyMs = longestLoopGapMs([&] { return done.load(); },
+    const double busyMs = bench::longestMainThreadStallMs(
         [&] {
             if (started && !pressed) {
                 pressed = true;
                 model.cleanLocalMyAppsCmdList();
             }
-        });
+        },
+        [&] { return done.load(); }, kStallTimeLimitMs);
     const double rebuildMs = double(rebuildClock.nsecsElapsed()) / 1e6;
     worker.join();
     QCoreApplication::processEvents(); // the rebuild's progress notifications
 
     QElapsedTimer idleClock;
     idleClock.start();
-    const double idleMs
-        = longestLoopGapMs([&] { return double(idleClock.nsecsElapsed()) / 1e6 >= rebuildMs; }, [] {});
+    const double idleMs = bench::longestMainThreadStallMs(
+        [] {}, [&] { return double(idleClock.nsecsElapsed()) / 1e6 >= rebuildMs; }, kStallTimeLimitMs);
     return { rebuildMs, busyMs, idleMs };
 }
 

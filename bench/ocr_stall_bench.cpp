@@ -7,6 +7,7 @@
 // between two of its ticks. Prints both figures and their ratio; the goal is
 // a recognition stall of at most 50 ms.
 //   QT_QPA_PLATFORM=offscreen build-release/bench/ocr_stall_bench
+#include "MainThreadStall.h"
 #include "core/KWLangManager.h"
 #include "core/MMUserInfo.h"
 #include "fakes/FakeDocumentOcrService.h"
@@ -33,6 +34,7 @@
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace ocrstallbench {
@@ -65,32 +67,6 @@ QImage ocrStallPicture()
                     .arg(panel));
     }
     return image;
-}
-
-// Measures the longest gap between the ticks of a 1 ms timer on the main
-// thread while the loop runs until done() holds (or the time is up).
-double ocrStallLongestGapMs(const std::function<void()>& start, const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed();
-    qint64 longest = 0;
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    probe.setInterval(1);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-    });
-    probe.start();
-    // The start runs from the loop, so its own time counts as a stall.
-    QTimer::singleShot(5, start);
-    while (!done() && clock.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    const qint64 now = clock.nsecsElapsed();
-    longest = std::max(longest, now - last);
-    return double(longest) / 1e6;
 }
 
 struct OcrStallFixture {
@@ -155,7 +131,13 @@ void BM_RecognitionStall(benchmark::State& state)
         f.translation.reply(fakes::FakeMachineTranslationService::translation(expected));
         QElapsedTimer whole;
         whole.start();
-        const double stall = ocrStallLongestGapMs([&] { f.window.recognizeImage(f.picture); },
+        // The recognition starts from the loop, so its own time counts as a stall.
+        bool started = false;
+        const double stall = bench::longestMainThreadStallMs(
+            [&] {
+                if (!std::exchange(started, true))
+                    f.window.recognizeImage(f.picture);
+            },
             [&] { return f.window.translationText() == expected; }, 30000);
         lastRecognitionMs = double(whole.elapsed());
         if (f.window.translationText() != expected) {
@@ -175,7 +157,7 @@ void BM_IdleStall(benchmark::State& state)
     for (auto _ : state) {
         QElapsedTimer whole;
         whole.start();
-        const double stall = ocrStallLongestGapMs(
+        const double stall = bench::longestMainThreadStallMs(
             [] {}, [&] { return whole.elapsed() >= qint64(lastRecognitionMs); }, 30000);
         idleStalls.push_back(stall);
         state.SetIterationTime(stall / 1e3);
