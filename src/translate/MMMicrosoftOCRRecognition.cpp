@@ -35,6 +35,21 @@ std::optional<QUrl> microsoftOcrAddress(const QString& format, const mmApiKeyIte
     return url;
 }
 
+// A picture posted to the service with the subscription key.
+platform::HttpRequest microsoftOcrPost(const QUrl& url, const mmApiKeyItem& keys, const QByteArray& picture)
+{
+    platform::HttpRequest request;
+    request.method = "POST";
+    request.url = url;
+    request.timeoutSeconds = MMMicrosoftOCRRecognition::kTimeoutSeconds;
+    request.headers = {
+        { "Content-Type", "application/octet-stream" },
+        { "Ocp-Apim-Subscription-Key", keys.azure_ocr_key.toUtf8() },
+    };
+    request.body = picture;
+    return request;
+}
+
 // The reply's JSON object, or the failure it comes to.
 std::optional<OcrResult> microsoftOcrFailure(const platform::HttpResponse& response, QJsonObject& reply)
 {
@@ -109,17 +124,8 @@ std::optional<platform::HttpRequest> MMMicrosoftOCRRecognition::request(
     QBuffer buffer(&jpeg);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPEG", 95);
-
-    platform::HttpRequest request;
-    request.method = "POST";
-    request.url = *url;
-    request.timeoutSeconds = kTimeoutSeconds;
-    request.headers = {
-        { "Content-Type", "application/octet-stream" },
-        { "Accept", "application/json" },
-        { "Ocp-Apim-Subscription-Key", keys.azure_ocr_key.toUtf8() },
-    };
-    request.body = jpeg;
+    platform::HttpRequest request = microsoftOcrPost(*url, keys, jpeg);
+    request.headers.insert(1, { "Accept", "application/json" });
     return request;
 }
 
@@ -129,17 +135,8 @@ std::optional<platform::HttpRequest> MMMicrosoftOCRRecognition::request222(
     const std::optional<QUrl> url = microsoftOcrAddress(kAddressFormat222, keys);
     if (!url)
         return std::nullopt;
-    platform::HttpRequest request;
-    request.method = "POST";
-    request.url = *url;
-    request.timeoutSeconds = kTimeoutSeconds;
-    request.headers = {
-        { "Content-Type", "application/octet-stream" },
-        { "Ocp-Apim-Subscription-Key", keys.azure_ocr_key.toUtf8() },
-    };
     // PNG is lossless: the service sees every pixel as captured.
-    request.body = MMImage(image).mm_PNGData();
-    return request;
+    return microsoftOcrPost(*url, keys, MMImage(image).mm_PNGData());
 }
 
 OcrResult MMMicrosoftOCRRecognition::readReply(const platform::HttpResponse& response)
