@@ -109,5 +109,5 @@ void ArtHUDView::updateMask()
         panel.addRoundedRect(QRectF(rect()), cornerRadius_, cornerRadius_);
         painter.fillPath(panel, Qt::black);
     }
-    setMask(QBitmap::fromImage(coverage.createMaskFromColor(qRgba(0, 0, 0, 0), Qt::MaskOutColor)));
+    setMask(QBitmap::fromImage(coverage.createMaskFromColor(qRgba(0, 0, 0, 0), Qt::MaskInColor)));
 }
