@@ -1,14 +1,17 @@
 #include "ui/PageViewLifetime.h"
 
+#include "platform/ProcessMemory.h"
+
 #include <QEvent>
 #include <QWidget>
 
-PageViewLifetime::PageViewLifetime(
-    QWidget* watched, platform::Executor& queue, Build build, Release release, double releaseDelay)
+PageViewLifetime::PageViewLifetime(QWidget* watched, platform::Executor& queue, Build build, Release release,
+    double releaseDelay, Settle settle)
     : watched_(watched)
     , queue_(queue)
     , build_(std::move(build))
     , release_(std::move(release))
+    , settle_(std::move(settle))
     , releaseDelay_(releaseDelay)
 {
     if (watched)
@@ -19,6 +22,17 @@ PageViewLifetime::~PageViewLifetime()
 {
     *alive_ = false;
     cancelRelease();
+    if (settleTask_)
+        queue_.cancel(settleTask_);
+}
+
+void PageViewLifetime::returnEngineMemory()
+{
+    platform::ProcessMemory::trimHeap();
+    // Not only the engine's code: the graphics stack its drawing used and
+    // the toolkit's code for the window are idle too while the program waits
+    // in the tray. What the tray touches again comes back from the page cache.
+    platform::ProcessMemory::dropLibraryPages({ QStringLiteral("*") });
 }
 
 void PageViewLifetime::whenReady(std::function<void()> show)
@@ -37,6 +51,9 @@ void PageViewLifetime::whenReady(std::function<void()> show)
 
 void PageViewLifetime::build()
 {
+    if (settleTask_)
+        queue_.cancel(settleTask_); // the engine is in use again
+    settleTask_ = 0;
     built_ = true;
     ready_ = false;
     const quint64 generation = ++generation_;
@@ -94,4 +111,13 @@ void PageViewLifetime::release()
     ++generation_;
     waiting_.clear(); // a show asked for before the close is stale
     release_();
+    if (!settle_)
+        return;
+    std::weak_ptr<bool> alive = alive_;
+    settleTask_ = queue_.asyncAfter(kSettleDelay, [this, alive] {
+        if (alive.expired())
+            return;
+        settleTask_ = 0;
+        settle_();
+    });
 }
