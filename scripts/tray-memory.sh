@@ -100,8 +100,10 @@ wait_drawn() {
                 shots=$((shots + 1))
                 cp "$picture" "$TRAY_MEMORY_SHOTS/visible-$(date +%s.%N).png"
             fi
-            # The page area: right of the menu, below the title buttons.
-            read -r spread mean < <(convert "$picture" -crop 500x300+350+150 +repage -colorspace gray \
+            # The page area: right of the menu, below the notices a private
+            # home shows above it (no back end is configured there), which
+            # would otherwise pass an empty panel off as a drawn page.
+            read -r spread mean < <(convert "$picture" -crop 600x250+320+380 +repage -colorspace gray \
                 -format '%[fx:standard_deviation] %[fx:mean]\n' info: 2>/dev/null || echo "0 0")
             if python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) > 0.02 else 1)" "$spread"; then
                 [[ -z $seen ]] || echo "  (the window showed an empty white panel before its page)" >&2
