@@ -24,6 +24,8 @@ PageViewLifetime::~PageViewLifetime()
     cancelRelease();
     if (settleTask_)
         queue_.cancel(settleTask_);
+    if (readyTask_)
+        queue_.cancel(readyTask_);
 }
 
 void PageViewLifetime::returnEngineMemory()
@@ -62,8 +64,17 @@ void PageViewLifetime::build()
         if (!alive.expired())
             pageReady(generation);
     };
-    queue_.asyncAfter(kReadyTimeout, ready);
+    readyTimeout_ = ready;
+    readyTask_ = queue_.asyncAfter(kReadyTimeout, ready);
     build_(ready);
+}
+
+void PageViewLifetime::pageProgressed()
+{
+    if (!built_ || ready_ || !readyTimeout_)
+        return;
+    queue_.cancel(readyTask_);
+    readyTask_ = queue_.asyncAfter(kReadyTimeout, readyTimeout_);
 }
 
 void PageViewLifetime::pageReady(quint64 generation)
@@ -71,6 +82,9 @@ void PageViewLifetime::pageReady(quint64 generation)
     if (generation != generation_ || !built_ || ready_)
         return;
     ready_ = true;
+    queue_.cancel(readyTask_);
+    readyTask_ = 0;
+    readyTimeout_ = nullptr;
     const std::vector<std::function<void()>> waiting = std::move(waiting_);
     waiting_.clear();
     for (const auto& show : waiting)
@@ -110,6 +124,9 @@ void PageViewLifetime::release()
     ready_ = false;
     ++generation_;
     waiting_.clear(); // a show asked for before the close is stale
+    queue_.cancel(readyTask_);
+    readyTask_ = 0;
+    readyTimeout_ = nullptr;
     release_();
     if (!settle_)
         return;

@@ -31,8 +31,11 @@ public:
 
     // Long enough that closing and reopening at once does not rebuild.
     static constexpr double kReleaseDelay = 20.0;
-    // A page that never reports back does not keep its window hidden longer.
-    static constexpr double kReadyTimeout = 3.0;
+    // A page that stops loading without reporting back does not keep its
+    // window hidden longer than this after its last sign of progress. A busy
+    // computer starts a page slowly: shown too early, the window would show an
+    // empty panel.
+    static constexpr double kReadyTimeout = 10.0;
     // The engine ends the page's helper process and frees its state in the
     // seconds after the view is gone.
     static constexpr double kSettleDelay = 5.0;
@@ -49,6 +52,8 @@ public:
     // Builds the view when it is not there; `show` runs once its page is
     // ready (at once when it already is). An empty `show` only builds.
     void whenReady(std::function<void()> show);
+    // The page is still loading: the wait for it starts again.
+    void pageProgressed();
     bool isBuilt() const { return built_; }
     bool isReady() const { return ready_; }
 
@@ -72,6 +77,8 @@ private:
     quint64 generation_ = 0; // a late answer of a page already let go is ignored
     platform::TaskId releaseTask_ = 0;
     platform::TaskId settleTask_ = 0;
+    platform::TaskId readyTask_ = 0;
+    std::function<void()> readyTimeout_; // the current page's "loaded", for the wait
     std::vector<std::function<void()>> waiting_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

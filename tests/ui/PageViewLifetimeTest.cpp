@@ -94,6 +94,32 @@ TEST_F(LifetimeTest, AShowWaitsForThePageAndNeverForeverNorForAPageLetGo)
     EXPECT_EQ(shows, 3);
 }
 
+TEST_F(LifetimeTest, APageStillLoadingKeepsItsWindowWaitingAndAStalledOneDoesNot)
+{
+    int shows = 0;
+    lifetime.whenReady([&] { ++shows; });
+    time.advance(PageViewLifetime::kReadyTimeout - 1);
+    lifetime.pageProgressed(); // a busy computer: slow, but loading
+    time.advance(PageViewLifetime::kReadyTimeout - 1);
+    EXPECT_EQ(shows, 0) << "shown now, the window would show an empty panel";
+    time.advance(1); // no progress since: the page has stalled
+    EXPECT_EQ(shows, 1);
+    lifetime.pageProgressed();
+    ready();
+    time.advance(PageViewLifetime::kReadyTimeout * 2);
+    EXPECT_EQ(shows, 1) << "shown once";
+
+    window.show();
+    window.hide();
+    time.advance(PageViewLifetime::kReleaseDelay);
+    lifetime.pageProgressed(); // a page let go: nothing to wait for
+    lifetime.whenReady([&] { ++shows; });
+    ready();
+    EXPECT_EQ(shows, 2);
+    time.advance(PageViewLifetime::kReadyTimeout * 2);
+    EXPECT_EQ(shows, 2);
+}
+
 TEST_F(LifetimeTest, MemoryIsHandedBackAWhileAfterAReleaseAndNotWhileAPageIsBuiltAgain)
 {
     window.show();
