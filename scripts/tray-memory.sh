@@ -90,7 +90,7 @@ window_of() { xdotool search --onlyvisible --pid "$1" --name '^PraVik$' 2>/dev/n
 # set to a folder, the first pictures of the window are saved there.
 shots=0
 wait_drawn() {
-    local pid=$1 deadline=$(($(date +%s) + 30)) window spread seen=""
+    local pid=$1 deadline=$(($(date +%s) + 60)) window spread seen=""
     while (($(date +%s) < deadline)); do
         window=$(window_of "$pid")
         if [[ -n $window ]]; then
@@ -116,7 +116,7 @@ wait_drawn() {
         fi
         sleep 0.02
     done
-    echo "the page was not drawn within 30 s" >&2
+    echo "the page was not drawn within 60 s" >&2
     return 1
 }
 
