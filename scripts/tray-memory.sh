@@ -7,7 +7,10 @@
 #     the window is open, 60 s after it was closed, and after a start in the
 #     background (before the window is ever opened)
 #   - the time from asking the running program to reopen to a drawn page
-# Each figure is printed with the load average at that moment.
+# Each figure is printed with the load average at that moment. With
+# TRAY_MEMORY_MAPS set, each memory figure is followed by where the memory
+# is: the largest groups of mappings (by file, heap, stack, anonymous) summed
+# over all the processes.
 # Usage: scripts/tray-memory.sh [build-folder]   (default build-release)
 set -euo pipefail
 
@@ -46,6 +49,36 @@ pss_mb() {
         total=$((total + ${kb:-0}))
     done
     echo "$((total / 1024)) MB in $(tree "$1" | wc -l) processes"
+    [[ -z ${TRAY_MEMORY_MAPS:-} ]] || mappings "$1" >&2
+}
+# Proportional set size by mapping: a library's code, read-only and writable
+# segments apart, then the heap, the stacks and the anonymous maps.
+mappings() {
+    python3 - $(tree "$1") <<'PY'
+import collections, os, sys
+sizes = collections.Counter()
+for pid in sys.argv[1:]:
+    try:
+        with open(f"/proc/{pid}/smaps_rollup") as rollup:
+            pss = next(int(line.split()[1]) for line in rollup if line.startswith("Pss:"))
+        with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+            words = [w.decode(errors="replace") for w in cmdline.read().split(b"\0") if w]
+        kind = next((w for w in words if w.startswith("--type=")), "")
+        print(f"      {pss / 1024:7.1f} MB  process {pid} {os.path.basename(words[0]) if words else ''} {kind}")
+        with open(f"/proc/{pid}/smaps") as smaps:
+            name = None
+            for line in smaps:
+                fields = line.split()
+                if not fields[0].endswith(":"):
+                    kind = "code" if "x" in fields[1] else "writable" if "w" in fields[1] else "read-only"
+                    name = f"{os.path.basename(fields[5])} {kind}" if len(fields) > 5 else "anonymous"
+                elif fields[0] == "Pss:":
+                    sizes[name] += int(fields[1])
+    except OSError:
+        pass
+for name, kb in sizes.most_common(14):
+    print(f"      {kb / 1024:7.1f} MB  {name}")
+PY
 }
 
 window_of() { xdotool search --onlyvisible --pid "$1" --name '^PraVik$' 2>/dev/null | head -n1 || true; }
@@ -57,7 +90,7 @@ window_of() { xdotool search --onlyvisible --pid "$1" --name '^PraVik$' 2>/dev/n
 # set to a folder, the first pictures of the window are saved there.
 shots=0
 wait_drawn() {
-    local pid=$1 deadline=$(($(date +%s) + 30)) window spread seen=""
+    local pid=$1 deadline=$(($(date +%s) + 60)) window spread seen=""
     while (($(date +%s) < deadline)); do
         window=$(window_of "$pid")
         if [[ -n $window ]]; then
@@ -67,8 +100,10 @@ wait_drawn() {
                 shots=$((shots + 1))
                 cp "$picture" "$TRAY_MEMORY_SHOTS/visible-$(date +%s.%N).png"
             fi
-            # The page area: right of the menu, below the title buttons.
-            read -r spread mean < <(convert "$picture" -crop 500x300+350+150 +repage -colorspace gray \
+            # The page area: right of the menu, below the notices a private
+            # home shows above it (no back end is configured there), which
+            # would otherwise pass an empty panel off as a drawn page.
+            read -r spread mean < <(convert "$picture" -crop 600x250+320+380 +repage -colorspace gray \
                 -format '%[fx:standard_deviation] %[fx:mean]\n' info: 2>/dev/null || echo "0 0")
             if python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) > 0.02 else 1)" "$spread"; then
                 [[ -z $seen ]] || echo "  (the window showed an empty white panel before its page)" >&2
@@ -81,7 +116,7 @@ wait_drawn() {
         fi
         sleep 0.02
     done
-    echo "the page was not drawn within 30 s" >&2
+    echo "the page was not drawn within 60 s" >&2
     return 1
 }
 

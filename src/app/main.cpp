@@ -157,6 +157,14 @@ int main(int argc, char** argv)
         std::fputs("PraVik runs as root: the settings pages' browser engine runs without its sandbox\n", stderr);
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     }
+    if (!qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
+        // Without the sandbox the engine's pre-started helper processes save
+        // nothing but a few milliseconds per page, and they stay for the
+        // program's life, long after the window that needed them has closed.
+        const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        if (!flags.contains("--no-zygote"))
+            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --no-zygote").trimmed());
+    }
     // A start says what matters to the person who started it: not the
     // browser engine's configuration dump, nor Qt Bluetooth's complaint about
     // a missing BlueZ (the missing adapter is said once by the permissions).

@@ -1,14 +1,17 @@
 #include "ui/PageViewLifetime.h"
 
+#include "platform/ProcessMemory.h"
+
 #include <QEvent>
 #include <QWidget>
 
-PageViewLifetime::PageViewLifetime(
-    QWidget* watched, platform::Executor& queue, Build build, Release release, double releaseDelay)
+PageViewLifetime::PageViewLifetime(QWidget* watched, platform::Executor& queue, Build build, Release release,
+    double releaseDelay, Settle settle)
     : watched_(watched)
     , queue_(queue)
     , build_(std::move(build))
     , release_(std::move(release))
+    , settle_(std::move(settle))
     , releaseDelay_(releaseDelay)
 {
     if (watched)
@@ -19,6 +22,19 @@ PageViewLifetime::~PageViewLifetime()
 {
     *alive_ = false;
     cancelRelease();
+    if (settleTask_)
+        queue_.cancel(settleTask_);
+    if (readyTask_)
+        queue_.cancel(readyTask_);
+}
+
+void PageViewLifetime::returnEngineMemory()
+{
+    platform::ProcessMemory::trimHeap();
+    // Not only the engine's code: the graphics stack its drawing used and
+    // the toolkit's code for the window are idle too while the program waits
+    // in the tray. What the tray touches again comes back from the page cache.
+    platform::ProcessMemory::dropLibraryPages({ QStringLiteral("*") });
 }
 
 void PageViewLifetime::whenReady(std::function<void()> show)
@@ -37,6 +53,9 @@ void PageViewLifetime::whenReady(std::function<void()> show)
 
 void PageViewLifetime::build()
 {
+    if (settleTask_)
+        queue_.cancel(settleTask_); // the engine is in use again
+    settleTask_ = 0;
     built_ = true;
     ready_ = false;
     const quint64 generation = ++generation_;
@@ -45,8 +64,17 @@ void PageViewLifetime::build()
         if (!alive.expired())
             pageReady(generation);
     };
-    queue_.asyncAfter(kReadyTimeout, ready);
+    readyTimeout_ = ready;
+    readyTask_ = queue_.asyncAfter(kReadyTimeout, ready);
     build_(ready);
+}
+
+void PageViewLifetime::pageProgressed()
+{
+    if (!built_ || ready_ || !readyTimeout_)
+        return;
+    queue_.cancel(readyTask_);
+    readyTask_ = queue_.asyncAfter(kReadyTimeout, readyTimeout_);
 }
 
 void PageViewLifetime::pageReady(quint64 generation)
@@ -54,6 +82,9 @@ void PageViewLifetime::pageReady(quint64 generation)
     if (generation != generation_ || !built_ || ready_)
         return;
     ready_ = true;
+    queue_.cancel(readyTask_);
+    readyTask_ = 0;
+    readyTimeout_ = nullptr;
     const std::vector<std::function<void()>> waiting = std::move(waiting_);
     waiting_.clear();
     for (const auto& show : waiting)
@@ -93,5 +124,17 @@ void PageViewLifetime::release()
     ready_ = false;
     ++generation_;
     waiting_.clear(); // a show asked for before the close is stale
+    queue_.cancel(readyTask_);
+    readyTask_ = 0;
+    readyTimeout_ = nullptr;
     release_();
+    if (!settle_)
+        return;
+    std::weak_ptr<bool> alive = alive_;
+    settleTask_ = queue_.asyncAfter(kSettleDelay, [this, alive] {
+        if (alive.expired())
+            return;
+        settleTask_ = 0;
+        settle_();
+    });
 }

@@ -7,14 +7,18 @@
 #include <QPointer>
 #include <QUrl>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
 
 ScriptMessageWebView::ScriptMessageWebView(
     const QStringList& messageNames, WeakScriptMessageDelegate* relay, QWidget* parent)
     : QWebEngineView(parent)
+    , profile_(new QWebEngineProfile(this)) // no storage name: kept in memory only
+    , page_(new QWebEnginePage(profile_, this))
 {
-    new ScriptMessageBridge(page(), messageNames,
+    setPage(page_);
+    new ScriptMessageBridge(page_, messageNames,
         [relay = QPointer<WeakScriptMessageDelegate>(relay)](const QString& name, const QJsonValue& body) {
             if (relay)
                 relay->postMessage(name, body);
@@ -24,6 +28,13 @@ ScriptMessageWebView::ScriptMessageWebView(
     settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
     settings()->setFontSize(QWebEngineSettings::MinimumFontSize, 0);
     setContextMenuPolicy(Qt::NoContextMenu);
+}
+
+ScriptMessageWebView::~ScriptMessageWebView()
+{
+    // The engine wants a profile's pages gone before the profile.
+    delete page_;
+    delete profile_;
 }
 
 void ScriptMessageWebView::loadEntryPage(const QString& filePath)

@@ -470,6 +470,10 @@ void UWHomeViewController::buildWebView(std::function<void()> ready)
     static_cast<QStackedLayout*>(AIVoiceSetView_->layout())->addWidget(webView_);
     if (loadingViewVisible())
         loadingView_->raise();
+    QObject::connect(webView_, &QWebEngineView::loadProgress, webView_, [this] {
+        if (pages_)
+            pages_->pageProgressed(); // slow, not stuck: the window waits for the page
+    });
     QObject::connect(webView_, &QWebEngineView::loadFinished, webView_, [this, ready](bool ok) {
         if (ok)
             webViewDidFinishNavigation();

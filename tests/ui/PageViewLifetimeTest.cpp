@@ -16,6 +16,8 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -29,13 +31,14 @@ protected:
     QWidget window;
     int builds = 0;
     int releases = 0;
+    int settles = 0;
     std::function<void()> ready; // the last built page's "loaded"
     PageViewLifetime lifetime { &window, time,
         [this](std::function<void()> loaded) {
             ++builds;
             ready = std::move(loaded);
         },
-        [this] { ++releases; } };
+        [this] { ++releases; }, PageViewLifetime::kReleaseDelay, [this] { ++settles; } };
 };
 
 TEST_F(LifetimeTest, BuiltWhileShownLetGoAWhileAfterTheCloseAndBuiltAgainOnReopen)
@@ -89,6 +92,52 @@ TEST_F(LifetimeTest, AShowWaitsForThePageAndNeverForeverNorForAPageLetGo)
     EXPECT_EQ(shows, 2);
     time.advance(PageViewLifetime::kReadyTimeout); // the new page never answers
     EXPECT_EQ(shows, 3);
+}
+
+TEST_F(LifetimeTest, APageStillLoadingKeepsItsWindowWaitingAndAStalledOneDoesNot)
+{
+    int shows = 0;
+    lifetime.whenReady([&] { ++shows; });
+    time.advance(PageViewLifetime::kReadyTimeout - 1);
+    lifetime.pageProgressed(); // a busy computer: slow, but loading
+    time.advance(PageViewLifetime::kReadyTimeout - 1);
+    EXPECT_EQ(shows, 0) << "shown now, the window would show an empty panel";
+    time.advance(1); // no progress since: the page has stalled
+    EXPECT_EQ(shows, 1);
+    lifetime.pageProgressed();
+    ready();
+    time.advance(PageViewLifetime::kReadyTimeout * 2);
+    EXPECT_EQ(shows, 1) << "shown once";
+
+    window.show();
+    window.hide();
+    time.advance(PageViewLifetime::kReleaseDelay);
+    lifetime.pageProgressed(); // a page let go: nothing to wait for
+    lifetime.whenReady([&] { ++shows; });
+    ready();
+    EXPECT_EQ(shows, 2);
+    time.advance(PageViewLifetime::kReadyTimeout * 2);
+    EXPECT_EQ(shows, 2);
+}
+
+TEST_F(LifetimeTest, MemoryIsHandedBackAWhileAfterAReleaseAndNotWhileAPageIsBuiltAgain)
+{
+    window.show();
+    window.hide();
+    time.advance(PageViewLifetime::kReleaseDelay);
+    ASSERT_EQ(releases, 1);
+    time.advance(PageViewLifetime::kSettleDelay - 1);
+    EXPECT_EQ(settles, 0) << "the engine is still tearing the page down";
+    window.show(); // reopened: the engine's code is in use again
+    time.advance(PageViewLifetime::kSettleDelay * 2);
+    EXPECT_EQ(settles, 0);
+
+    window.hide();
+    time.advance(PageViewLifetime::kReleaseDelay + PageViewLifetime::kSettleDelay);
+    EXPECT_EQ(releases, 2);
+    EXPECT_EQ(settles, 1);
+    time.advance(PageViewLifetime::kSettleDelay * 10);
+    EXPECT_EQ(settles, 1) << "once per release";
 }
 
 bool waitFor(const std::function<bool()>& done, int milliseconds = 20000)
@@ -145,6 +194,8 @@ TEST_F(MainWindowPageTest, TheWindowShowsItsLoadedPageAndTheEngineGoesAfterTheCl
     auto delegate = launch();
     QPointer<ScriptMessageWebView> first = controller->webView();
     ASSERT_NE(first, nullptr);
+    QPointer<QWebEngineProfile> profile = first->page()->profile();
+    EXPECT_TRUE(profile->isOffTheRecord()) << "the pages keep nothing of their own on disk";
     EXPECT_FALSE(delegate->window()->isVisible()) << "no empty panel before the page has loaded";
     ASSERT_TRUE(waitFor([&] { return delegate->window()->isVisible(); }));
     EXPECT_TRUE(pageLoaded());
@@ -153,6 +204,7 @@ TEST_F(MainWindowPageTest, TheWindowShowsItsLoadedPageAndTheEngineGoesAfterTheCl
     time.advance(PageViewLifetime::kReleaseDelay);
     EXPECT_EQ(controller->webView(), nullptr);
     EXPECT_TRUE(first.isNull()) << "the web view and its page are let go";
+    EXPECT_TRUE(profile.isNull()) << "and the engine's state for them with the view's own profile";
 
     controller->tableViewSelectionDidChange(2); // the new page starts on its first page: so does the menu
     delegate->openApp();
