@@ -242,7 +242,10 @@ void UWHomeViewController::init_ui()
     view_ = new QWidget();
     view_->setObjectName(QStringLiteral("homeRoot"));
     view_->setFont(AppStyle::font());
-    view_->setStyleSheet(QString::fromUtf8(home::kStyle));
+    // The family named in the sheet too: once the view is put into the main
+    // window, a style sheet resolves its children's fonts without the view's.
+    view_->setStyleSheet(QStringLiteral("QWidget { font-family: \"%1\"; }").arg(AppStyle::font().family())
+        + QString::fromUtf8(home::kStyle));
     view_->setMinimumSize(home::kMinimumSize);
     view_->resize(home::kStartSize);
     auto* root = new QHBoxLayout(view_);
