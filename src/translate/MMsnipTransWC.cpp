@@ -56,9 +56,13 @@ QTextEdit* snipTransTextView(QWidget* parent)
 {
     auto* view = new QTextEdit(parent);
     view->setAcceptRichText(false);
-    view->setStyleSheet(QStringLiteral("QTextEdit { border: 1px solid %1; border-radius: 10px; padding: 10px;"
-                                       " color: %2; font-size: 16px; background: transparent; }")
-                            .arg(AppStyle::kLine.darker(115).name(), AppStyle::kInk.name()));
+    // The family is named: a style sheet's font size alone gives the
+    // default family, not the window's.
+    view->setStyleSheet(
+        QStringLiteral("QTextEdit { border: 1px solid %1; border-radius: 10px; padding: 10px;"
+                       " color: %2; font-family: \"%3\"; font-size: 16px;"
+                       " background: transparent; }")
+            .arg(AppStyle::kLine.darker(115).name(), AppStyle::kInk.name(), AppStyle::font().family()));
     return view;
 }
 
