@@ -386,18 +386,24 @@ TEST(ArtProgressHUDShot, NoticesOverTheMainWindow)
         ArtProgressHUD::dismissLoading();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     };
-    // Each look is shown through the shared instance and captured by its own shot.
+    // Each look is shown through the shared instance and captured by its own
+    // shot, faded in whole first: a slow run must not catch it half-way.
+    const auto fadedIn = [](const QString& name) {
+        QPropertyAnimation* fade = ArtProgressHUD::shared()->window()->fadeAnimation();
+        fade->setCurrentTime(fade->totalDuration());
+        return fakes::saveScreenShot(name);
+    };
     ArtProgressHUD::showText(tr("已找到 %1 个应用").arg(12), ArtProgressHUD::kSuccess, nullptr);
-    const QString one = fakes::saveScreenShot(QStringLiteral("hud-success"));
+    const QString one = fadedIn(QStringLiteral("hud-success"));
     restart();
     ArtProgressHUD::showText(tr("已找到 1 个应用"), ArtProgressHUD::kSuccess, columns[0]);
-    const QString two = fakes::saveScreenShot(QStringLiteral("hud-success-over-a-view"));
+    const QString two = fadedIn(QStringLiteral("hud-success-over-a-view"));
     restart();
     ArtProgressHUD::showText(tr("请检查网络"), ArtProgressHUD::kError, columns[1]);
-    const QString three = fakes::saveScreenShot(QStringLiteral("hud-error"));
+    const QString three = fadedIn(QStringLiteral("hud-error"));
     restart();
     ArtProgressHUD::showLoading(columns[2]);
-    const QString four = fakes::saveScreenShot(QStringLiteral("hud-loading"));
+    const QString four = fadedIn(QStringLiteral("hud-loading"));
     restart();
     // Half-way through a fade-in, held there for the picture.
     ArtProgressHUD::showText(tr("请检查网络"), ArtProgressHUD::kInfo, columns[1]);
