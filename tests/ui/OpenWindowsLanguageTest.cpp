@@ -31,8 +31,10 @@ class OpenWindowsLanguageTest : public ::testing::Test {
 protected:
     ~OpenWindowsLanguageTest() override { KWLangManager::sharedManager().setIndexOfUI(languageBefore_); }
 
-    const quint64 languageBefore_ = KWLangManager::sharedManager().indexOfUI();
+    // The home first: the shared language choice is made under it when this
+    // test is the first to ask for it, never in the real user's settings.
     fakes::TempHome home_;
+    const quint64 languageBefore_ = KWLangManager::sharedManager().indexOfUI();
     platform::Preferences prefs_ { home_.path() + QStringLiteral("/defaults.plist") };
     MMUserInfo user_ { prefs_ };
     MMwebconfig config_ { prefs_ };

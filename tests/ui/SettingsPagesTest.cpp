@@ -381,6 +381,10 @@ TEST_F(HomeControllerTest, SelfAdaptionListsTheApplicationsAnewOffTheMainThread)
     stale.setPath(QStringLiteral("file:///nowhere.desktop"));
     commands.requestCreateMyAppListCmd(stale, {});
     QDir(home.path()).mkpath(QStringLiteral("apps/applications"));
+    // The notice is told in the interface language of the moment, whatever
+    // an earlier test left.
+    const quint64 before = KWLangManager::sharedManager().indexOfUI();
+    KWLangManager::sharedManager().setIndexOfUI(1);
     languages.setIndexOfUI(1);
     // The count reads as a person would write it: one application, two applications.
     const struct {
@@ -417,6 +421,7 @@ TEST_F(HomeControllerTest, SelfAdaptionListsTheApplicationsAnewOffTheMainThread)
         EXPECT_EQ(hud->tipTextField()->text(), QString::fromUtf8(c.found));
         ArtProgressHUD::dismissLoading();
     }
+    KWLangManager::sharedManager().setIndexOfUI(before);
 }
 
 TEST_F(HomeControllerTest, PageMessagesReachTheSettings)

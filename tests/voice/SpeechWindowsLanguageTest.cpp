@@ -35,8 +35,10 @@ protected:
         center_.post(notifications::kHadChangeUILanguage);
     }
 
-    const quint64 languageBefore_ = KWLangManager::sharedManager().indexOfUI();
+    // The home first: the shared language choice is made under it when this
+    // test is the first to ask for it, never in the real user's settings.
     fakes::TempHome home_;
+    const quint64 languageBefore_ = KWLangManager::sharedManager().indexOfUI();
     fakes::VirtualTime time_;
     platform::Preferences defaults_ { home_.path() + QStringLiteral("/defaults.plist") };
     MMAudioObjectManager recorder_ { time_, UWSanboxFileManager::sharedManager() };
