@@ -1,5 +1,6 @@
 #include "translate/MMsnipTransWC.h"
 
+#include "core/AppStyle.h"
 #include "core/HLParamTools.h"
 #include "core/KWLangManager.h"
 #include "core/LGNLocalizedString.h"
@@ -55,9 +56,13 @@ QTextEdit* snipTransTextView(QWidget* parent)
 {
     auto* view = new QTextEdit(parent);
     view->setAcceptRichText(false);
-    view->setStyleSheet(QStringLiteral(
-        "QTextEdit { border: 1px solid #c8c8c8; border-radius: 10px; padding: 10px; color: black; "
-        "font-size: 16px; background: transparent; }"));
+    // The family is named: a style sheet's font size alone gives the
+    // default family, not the window's.
+    view->setStyleSheet(
+        QStringLiteral("QTextEdit { border: 1px solid %1; border-radius: 10px; padding: 10px;"
+                       " color: %2; font-family: \"%3\"; font-size: 16px;"
+                       " background: transparent; }")
+            .arg(AppStyle::kLine.darker(115).name(), AppStyle::kInk.name(), AppStyle::font().family()));
     return view;
 }
 
@@ -84,6 +89,7 @@ MMsnipTransWC::MMsnipTransWC(Services services)
 void MMsnipTransWC::loadSubviews()
 {
     resize(720, 420);
+    AppStyle::applyTo(this);
     fromTitleLb_ = new QLabel(this);
     toTitleLb_ = new QLabel(this);
     langListBtnFrom_ = new QComboBox(this);
@@ -95,7 +101,7 @@ void MMsnipTransWC::loadSubviews()
     messageLb_ = new QLabel(this);
     messageLb_->setWordWrap(true);
     messageLb_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    messageLb_->setStyleSheet(QStringLiteral("QLabel { color: #c62828; }"));
+    messageLb_->setProperty("role", QStringLiteral("error"));
     messageLb_->hide();
     playButton_->setEnabled(false);
 

@@ -28,16 +28,32 @@ constexpr double kPollInterval = 1.0;
 const QString kOptional = QStringLiteral("可选");
 const QString kClose = QStringLiteral("关闭");
 const QString kRulesFile = QStringLiteral("udev/70-pravik.rules");
-const QString kAdded = QStringLiteral("已添加。");
+// The button of a row says what it does: input access the application can
+// take itself once the system allows it; Bluetooth and screen capture it can
+// only look for again after the user has set them up.
+const QString kEnable = QStringLiteral("启用");
+const QString kCheckAgain = QStringLiteral("重新检查");
 
-// Why "Add" could not add a row's permission, by row: only input access can
-// be asked for by the application itself.
+const QString& actionText(size_t row)
+{
+    return row == 0 ? kEnable : kCheckAgain;
+}
+
+// What the button found, by row: there now, or why it is still missing.
+const QString& availableText(size_t row)
+{
+    static const QString enabled = QStringLiteral("已启用。");
+    static const QString available = QStringLiteral("现在可以使用了。");
+    return row == 0 ? enabled : available;
+}
+
 const QString& notAddedText(size_t row)
 {
     static const QString texts[] = {
         QStringLiteral("仍然无法使用输入设备：请在终端运行上面的命令，然后拔下接收器再插上。"),
-        QStringLiteral("PraVik 无法自行添加蓝牙：没有找到蓝牙适配器，或蓝牙服务没有运行。请按上面的说明操作。"),
-        QStringLiteral("PraVik 无法自行允许读取屏幕：这由桌面会话决定。请按上面的说明操作。"),
+        QStringLiteral("仍然没有找到蓝牙适配器，或蓝牙服务没有运行。请按上面的说明操作，然后重新检查。"),
+        QStringLiteral(
+            "此会话仍然不允许读取屏幕，PraVik 无法自行更改：这由桌面会话决定。请按上面的说明操作。"),
     };
     return texts[row];
 }
@@ -188,7 +204,7 @@ void MMpermiWC::init_uidata()
         rows_[i].optional->setText(guide::tr(guide::kOptional));
         rows_[i].subTitle->setText(guide::tr(text.subTitle));
         rows_[i].howTo->setText(guide::tr(text.howTo));
-        rows_[i].addBtn->setText(guide::tr(QStringLiteral("添加")));
+        rows_[i].addBtn->setText(guide::tr(guide::actionText(i)));
         rows_[i].result->setText(rows_[i].resultKey.isEmpty() ? QString() : guide::tr(rows_[i].resultKey));
     }
     closeBtn_->setText(guide::tr(guide::kClose));
@@ -219,7 +235,7 @@ MMpermiWC::RowView MMpermiWC::rowView(int row) const
         return {};
     const Row& r = rows_[size_t(row)];
     return { r.title->text(), r.subTitle->text(), r.howTo->text(), r.command->text(),
-        r.resultKey.isEmpty() ? QString() : r.result->text(), !r.optional->isHidden() };
+        r.resultKey.isEmpty() ? QString() : r.result->text(), r.addBtn->text(), !r.optional->isHidden() };
 }
 
 void MMpermiWC::scheduleTick()
@@ -253,7 +269,7 @@ void MMpermiWC::getPermisstionState()
             if (!row.added)
                 continue;
             row.added = false;
-            row.resultKey = row.granted ? guide::kAdded : guide::notAddedText(i);
+            row.resultKey = row.granted ? guide::availableText(i) : guide::notAddedText(i);
             row.result->setText(guide::tr(row.resultKey));
             row.result->setProperty("added", row.granted);
             row.result->style()->unpolish(row.result);

@@ -39,13 +39,16 @@ public:
     std::vector<bool> rowsGranted() const;
     // Runs one check now, as a tick of the poll does.
     void getPermisstionState();
-    // The add button of a row.
+    // The button of a row missing its permission: input access is taken
+    // ("Enable"); Bluetooth and screen capture are looked for again ("Check
+    // again"). The row then tells what was found.
     void addBtnAction(int row);
 
     // What a row shows, for tests and diagnostics.
     struct RowView {
         QString title, subTitle, howTo, command;
-        QString result; // what the last "Add" did or why it could not
+        QString result; // what the row's button found, or why it is still missing
+        QString action; // the button's label
         bool optional = false;
     };
     RowView rowView(int row) const;
@@ -62,7 +65,7 @@ private:
         QPushButton* addBtn;
         QLabel* result;
         bool granted = false;
-        bool added = false; // "Add" was pressed: the next check's answer is told in the row
+        bool added = false; // its button was pressed: the next check's answer is told in the row
         QString resultKey;
     };
     void init_uidata();

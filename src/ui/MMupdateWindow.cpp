@@ -17,8 +17,10 @@
 namespace update_window {
 
 const QString kTitleKey = QStringLiteral("版本更新");
-const QString kLatestKey = QStringLiteral("最新版本");
-const QString kCurrentKey = QStringLiteral("当前版本");
+// A label and its value are joined in the table, as each language writes
+// them: only Chinese uses the full-width colon.
+const QString kLatestKey = QStringLiteral("最新版本：%1");
+const QString kCurrentKey = QStringLiteral("当前版本：%1");
 const QString kHintKey = QStringLiteral("点击跳过之后可以从设置页重新检测更新。");
 const QString kSkipKey = QStringLiteral("跳过此版本");
 const QString kDownloadKey = QStringLiteral("下载");
@@ -81,9 +83,8 @@ void MMupdateWindow::init_uidata()
 {
     using update_window::localized;
     setWindowTitle(localized(update_window::kTitleKey));
-    titleLb_->setText(QStringLiteral("%1：%2\n%3：%4")
-                          .arg(localized(update_window::kLatestKey), user_.neewVersion(), localized(update_window::kCurrentKey),
-                              MMUserInfo::myVersion()));
+    titleLb_->setText(localized(update_window::kLatestKey).arg(user_.neewVersion()) + u'\n'
+        + localized(update_window::kCurrentKey).arg(MMUserInfo::myVersion()));
     infoTF_->setText(QStringLiteral("%1\n%2").arg(QString(), localized(update_window::kHintKey)));
     jumpButton_->setText(localized(update_window::kSkipKey));
     donwLoadButton_->setText(localized(update_window::kDownloadKey));

@@ -59,7 +59,10 @@ namespace home {
 const QString kTipMouse = QStringLiteral("鼠标的接收器和按键还不能使用：需要输入设备的访问权限。");
 const QString kTipScreen = QStringLiteral("此会话不允许读取屏幕：截图翻译和划词翻译不可用。");
 const QString kTipButton = QStringLiteral("立即授权");
-// Told when "Find applications again" ends; %1 is how many were found.
+// Told when "Find applications again" ends; %1 is how many were found. One
+// application has a text of its own, for the languages whose noun then
+// takes the singular.
+const QString kOneApplicationFoundKey = QStringLiteral("已找到 1 个应用");
 const QString kApplicationsFoundKey = QStringLiteral("已找到 %1 个应用");
 // The connection as the status box names it.
 const QString kUsbReceiver = QStringLiteral("USB 接收器");
@@ -239,7 +242,10 @@ void UWHomeViewController::init_ui()
     view_ = new QWidget();
     view_->setObjectName(QStringLiteral("homeRoot"));
     view_->setFont(AppStyle::font());
-    view_->setStyleSheet(QString::fromUtf8(home::kStyle));
+    // The family named in the sheet too: once the view is put into the main
+    // window, a style sheet resolves its children's fonts without the view's.
+    view_->setStyleSheet(QStringLiteral("QWidget { font-family: \"%1\"; }").arg(AppStyle::font().family())
+        + QString::fromUtf8(home::kStyle));
     view_->setMinimumSize(home::kMinimumSize);
     view_->resize(home::kStartSize);
     auto* root = new QHBoxLayout(view_);
@@ -938,7 +944,9 @@ void UWHomeViewController::myAppListRefreshAction()
             return;
         }
         sendMyAppListToJS([this](qsizetype count) {
-            ArtProgressHUD::showText(home::tr(home::kApplicationsFoundKey).arg(count), ArtProgressHUD::kSuccess, view_);
+            const QString found = count == 1 ? home::tr(home::kOneApplicationFoundKey)
+                                             : home::tr(home::kApplicationsFoundKey).arg(count);
+            ArtProgressHUD::showText(found, ArtProgressHUD::kSuccess, view_);
         });
     });
 }

@@ -125,6 +125,13 @@ void mmShortcutWindow::init_uidata()
     setWindowTitle(titleString_->text());
     prompt_->setText(LGNLocalizedString::lgnAppLocalizedString(kPrompt));
     cancel_->setText(LGNLocalizedString::lgnAppLocalizedString(kCancel));
+    showHint(hintKey_);
+}
+
+void mmShortcutWindow::showHint(const QString& key)
+{
+    hintKey_ = key;
+    hint_->setText(key.isEmpty() ? QString() : LGNLocalizedString::lgnAppLocalizedString(key));
 }
 
 void mmShortcutWindow::showCurrent()
@@ -202,14 +209,14 @@ void mmShortcutWindow::keyPressEvent(QKeyEvent* event)
         // Modifiers alone are the start of a combination, not a mistake.
         if (event->key() != Qt::Key_Shift && event->key() != Qt::Key_Control && event->key() != Qt::Key_Alt
             && event->key() != Qt::Key_Meta)
-            hint_->setText(LGNLocalizedString::lgnAppLocalizedString(kUnknownKeyHint));
+            showHint(kUnknownKeyHint);
         return;
     }
     if (!hotkey->hasModifier()) {
-        hint_->setText(LGNLocalizedString::lgnAppLocalizedString(kNeedsModifierHint));
+        showHint(kNeedsModifierHint);
         return;
     }
-    hint_->clear();
+    showHint(QString());
     SnipTranslationLauncher::storeHotkey(defaults_, *hotkey);
     // The settings keep the readable form their readers know.
     config_.setSec_ocr_ShortcutKey(hotkey->displayText());

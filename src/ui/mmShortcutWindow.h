@@ -52,6 +52,7 @@ protected:
 
 private:
     void init_uidata();
+    void showHint(const QString& key);
     void showCurrent();
     void centre();
 
@@ -63,6 +64,7 @@ private:
     QLabel* prompt_ = nullptr;
     QLabel* hint_ = nullptr;
     QPushButton* cancel_ = nullptr;
+    QString hintKey_; // the hint shown, so that it follows a language change
     bool centred_ = false;
     platform::ObserverToken languageToken_;
 };

@@ -36,6 +36,30 @@ bool isVoiceTypingPress(quint64 pressType)
 
 } // namespace
 
+namespace audio_monitor {
+
+QString tr(const QString& key)
+{
+    return LGNLocalizedString::lgnAppLocalizedString(key);
+}
+
+// A recognition language by name in the interface language. The stored name
+// was written in the interface language of the day it was chosen, so the
+// name of the code's entry in the recognition list is used where there is one.
+QString spokenLanguageName(const KWLangManager& languages, const QString& code, const QString& storedName)
+{
+    if (const std::optional<LanguageList> list = languages.getTypingFromLangeArray()) {
+        for (const QVariant& entry : *list) {
+            const QVariantMap fields = entry.toMap();
+            if (!code.isEmpty() && fields.value(QStringLiteral("value")).toString() == code)
+                return tr(fields.value(QStringLiteral("name")).toString());
+        }
+    }
+    return storedName;
+}
+
+} // namespace audio_monitor
+
 MMAudioMonitorService& MMAudioMonitorService::sharedMMAudioMonitorService()
 {
     static auto* service = [] {
@@ -205,7 +229,7 @@ void MMAudioMonitorService::recognitionFailed(const Dictation& dictation, Recogn
 {
     if (!isCurrent(dictation) || speechEnd_)
         return;
-    speechWindowText(LGNLocalizedString::lgnAppLocalizedString(recognitionFailureMessageKey(failure)));
+    speechWindowText([failure] { return audio_monitor::tr(recognitionFailureMessageKey(failure)); });
 }
 
 void MMAudioMonitorService::endAsr()
@@ -334,29 +358,37 @@ void MMAudioMonitorService::pasteWithText(const QString& text)
 
 QString MMAudioMonitorService::speechWindowLabel(quint64 pressType) const
 {
-    const auto tr = [](const char* key) { return LGNLocalizedString::lgnAppLocalizedString(QString::fromUtf8(key)); };
+    using audio_monitor::tr;
+    const KWLangManager& languages = env_.languages;
     if (pressType == PressTypeVoiceTranslationBegin) {
         const QString target = KWLangManager::getLanguageNameWithLanguageList(
-            env_.languages.getTransLangeArray(), env_.languages.indexTransTo());
+            languages.getTransLangeArray(), languages.indexTransTo());
         return QStringLiteral("%1: %2 - %3")
-            .arg(tr("语音翻译"), env_.languages.TransFromName(), LGNLocalizedString::lgnAppLocalizedString(target));
+            .arg(tr(QStringLiteral("语音翻译")),
+                audio_monitor::spokenLanguageName(
+                    languages, languages.TransFromCode(), languages.TransFromName()),
+                tr(target));
     }
-    const char* mode = "长语音打字";
+    QString mode = QStringLiteral("长语音打字");
     if (pressType == PressTypeVoiceTypingBegin)
-        mode = "语音打字";
+        mode = QStringLiteral("语音打字");
     else if (pressType == PressTypeVoiceSearchBegin)
-        mode = "语音搜索";
+        mode = QStringLiteral("语音搜索");
     else if (pressType == PressTypeAiVoiceBegin)
-        mode = "Ai助手";
-    return QStringLiteral("%1: %2").arg(tr(mode), env_.languages.TypingFromName());
+        mode = QStringLiteral("Ai助手");
+    return QStringLiteral("%1: %2").arg(tr(mode),
+        audio_monitor::spokenLanguageName(languages, languages.TypingFromCode(), languages.TypingFromName()));
 }
 
 void MMAudioMonitorService::showSpeechWindow()
 {
     if (!speechWC_)
-        speechWC_ = std::make_unique<mmSpeechViewWC>(env_.executor, env_.defaults, env_.recorder);
+        speechWC_
+            = std::make_unique<mmSpeechViewWC>(env_.executor, env_.defaults, env_.recorder, env_.center);
     speechWC_->showWindow();
-    speechWC_->languageLabel(speechWindowLabel(current_ ? current_->pressType : thePressType_));
+    // Composed again when the interface language changes during the dictation.
+    const quint64 pressType = current_ ? current_->pressType : thePressType_;
+    speechWC_->languageLabel([this, pressType] { return speechWindowLabel(pressType); });
     speechWC_->windowText(QStringLiteral("..."));
 }
 
@@ -372,6 +404,12 @@ void MMAudioMonitorService::speechWindowText(const QString& text)
         speechWC_->windowText(text);
 }
 
+void MMAudioMonitorService::speechWindowText(LocalizedText text)
+{
+    if (speechWC_)
+        speechWC_->windowText(std::move(text));
+}
+
 void MMAudioMonitorService::apiCheck()
 {
     // The credentials of the region and language the dictation will use.
@@ -380,8 +418,9 @@ void MMAudioMonitorService::apiCheck()
     const quint64 pressType = current_ ? current_->pressType : thePressType_;
     if (client.hasCredentials(recognitionLanguageForPressType(pressType, mainland)))
         return;
-    speechWindowText(
-        LGNLocalizedString::lgnAppLocalizedString(recognitionFailureMessageKey(RecognitionFailure::MissingCredentials)));
+    speechWindowText([] {
+        return audio_monitor::tr(recognitionFailureMessageKey(RecognitionFailure::MissingCredentials));
+    });
     std::weak_ptr<Dictation> checked = current_;
     std::weak_ptr<int> alive = alive_;
     env_.executor.asyncAfter(kCredentialsMessageSeconds, [this, alive, checked] {

@@ -2,6 +2,7 @@
 
 #include "platform/Executor.h"
 #include "platform/NotificationCenter.h"
+#include "voice/LocalizedText.h"
 #include "voice/RecognitionFailure.h"
 #include "voice/RecognitionResult.h"
 
@@ -101,7 +102,9 @@ public:
 
     void showSpeechWindow();
     void closeSpeechWindow();
+    // Recognised words, or a message composed again at a language change.
     void speechWindowText(const QString& text);
+    void speechWindowText(LocalizedText text);
     void apiCheck();
     void reloadDeviceConnectionStatusNoti(const platform::Notification& notification);
 

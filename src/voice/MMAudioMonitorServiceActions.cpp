@@ -112,9 +112,12 @@ void MMAudioMonitorService::changeVoiceKeyFunction()
     const bool wasTyping = config.fir_voice_long() == 1;
     config.setFir_voice_long(wasTyping ? 2 : 1);
     env_.center.post(notifications::kHadProductConnected);
-    const auto tr = [](const char* key) { return LGNLocalizedString::lgnAppLocalizedString(QString::fromUtf8(key)); };
-    env_.tips.showTextWithString(
-        QStringLiteral("%1: %2").arg(tr("语音键功能"), tr(wasTyping ? "语音翻译" : "语音打字")));
+    env_.tips.showTextWithString(LocalizedText([wasTyping] {
+        const auto tr = [](const char* key) {
+            return LGNLocalizedString::lgnAppLocalizedString(QString::fromUtf8(key));
+        };
+        return QStringLiteral("%1: %2").arg(tr("语音键功能"), tr(wasTyping ? "语音翻译" : "语音打字"));
+    }));
 }
 
 QString MMAudioMonitorService::searchPrefixForEngine(quint64 engine)

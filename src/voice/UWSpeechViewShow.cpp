@@ -1,7 +1,10 @@
 #include "voice/UWSpeechViewShow.h"
 
+#include "core/AppStyle.h"
+#include "core/Notifications.h"
 #include "platform/MainQueue.h"
 #include "voice/MMAudioObjectManager.h"
+#include "voice/TextFitting.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -18,6 +21,11 @@ namespace speech_overlay {
 constexpr int kRightInset = 280 + 50;
 constexpr int kTopFromBottom = 180;
 constexpr int kCornerRadius = 10;
+constexpr int kFontPixels = 20;
+constexpr int kSmallestFontPixels = 12;
+// The text's room: right of the prompt image, left of the level image.
+constexpr int kTextLeft = 60;
+constexpr int kTextRight = UWSpeechViewShow::kWidth - 32;
 constexpr int kMaxLevelImage = 8;
 constexpr int kLevelThreshold = 30;
 const QColor kTextColor(10, 10, 10);
@@ -79,13 +87,20 @@ UWSpeechViewShow& UWSpeechViewShow::sharedUWSpeechViewShow()
     return *shared;
 }
 
-UWSpeechViewShow::UWSpeechViewShow(platform::Executor& executor, MMAudioObjectManager& recorder)
+UWSpeechViewShow::UWSpeechViewShow(
+    platform::Executor& executor, MMAudioObjectManager& recorder, platform::NotificationCenter& center)
     : executor_(executor)
     , levelListener_(std::make_shared<speech_overlay::LevelListener>(*this))
 {
     if (QCoreApplication* app = QCoreApplication::instance())
         moveToThread(app->thread());
     recorder.setDelegate(levelListener_);
+    languageObserver_
+        = center.addObserver(notifications::kHadChangeUILanguage, [this](const platform::Notification&) {
+              if (shownText_ && tipTextView_)
+                  TextFitting::setFittedText(*tipTextView_, shownText_(), speech_overlay::kFontPixels,
+                      speech_overlay::kSmallestFontPixels);
+          });
 }
 
 UWSpeechViewShow::~UWSpeechViewShow()
@@ -145,13 +160,13 @@ void UWSpeechViewShow::createWindow()
     tipImageView_ = new QLabel(speechWindow_.get());
     tipImageView_->setGeometry(5, 5, 50, 50);
     tipTextView_ = new QLabel(speechWindow_.get());
-    tipTextView_->setGeometry((kWidth - 150) / 2, 0, 150, kHeight);
+    tipTextView_->setGeometry(
+        speech_overlay::kTextLeft, 0, speech_overlay::kTextRight - speech_overlay::kTextLeft, kHeight);
+    tipTextView_->setContentsMargins(0, 2, 0, 2);
     tipTextView_->setAlignment(Qt::AlignCenter);
     tipTextView_->setTextFormat(Qt::PlainText);
     tipTextView_->setTextInteractionFlags(Qt::NoTextInteraction);
-    QFont font = tipTextView_->font();
-    font.setPixelSize(20);
-    tipTextView_->setFont(font);
+    tipTextView_->setFont(AppStyle::font(speech_overlay::kFontPixels));
     QPalette palette = tipTextView_->palette();
     palette.setColor(QPalette::WindowText, speech_overlay::kTextColor);
     tipTextView_->setPalette(palette);
@@ -205,26 +220,50 @@ void UWSpeechViewShow::cancelTimer()
     }
 }
 
-void UWSpeechViewShow::showSpeechView(const QString& text, int type)
+void UWSpeechViewShow::showSpeechView(const QString& text, int)
 {
-    if (!onMainThread([this, text, type] { showSpeechView(text, type); }))
+    show(text, {});
+}
+
+void UWSpeechViewShow::showSpeechView(LocalizedText text, int)
+{
+    show(QString(), std::move(text));
+}
+
+void UWSpeechViewShow::show(const QString& text, LocalizedText localized)
+{
+    if (!onMainThread([this, text, localized] { show(text, localized); }))
         return;
     createWindow();
     isLast_ = false;
     isShow_ = true;
     volumeView_->hide();
     cancelTimer();
-    tipTextView_->setText(text);
+    setText(text, std::move(localized));
     speechWindow_->show();
     speechWindow_->raise();
+}
+
+void UWSpeechViewShow::setText(const QString& text, LocalizedText localized)
+{
+    createWindow();
+    shownText_ = std::move(localized);
+    TextFitting::setFittedText(*tipTextView_, shownText_ ? shownText_() : text, speech_overlay::kFontPixels,
+        speech_overlay::kSmallestFontPixels);
 }
 
 void UWSpeechViewShow::changePromptString(const QString& text)
 {
     if (!onMainThread([this, text] { changePromptString(text); }))
         return;
-    createWindow();
-    tipTextView_->setText(text);
+    setText(text, {});
+}
+
+void UWSpeechViewShow::changePromptString(LocalizedText text)
+{
+    if (!onMainThread([this, text] { changePromptString(text); }))
+        return;
+    setText(QString(), std::move(text));
 }
 
 void UWSpeechViewShow::changePromptImgByType(int type)
@@ -240,14 +279,23 @@ void UWSpeechViewShow::changePromptImgByType(int type)
 
 void UWSpeechViewShow::dismissWithFinishString(const QString& text, double delay)
 {
-    if (!onMainThread([this, text, delay] { dismissWithFinishString(text, delay); }))
+    finish(text, {}, delay);
+}
+
+void UWSpeechViewShow::dismissWithFinishString(LocalizedText text, double delay)
+{
+    finish(QString(), std::move(text), delay);
+}
+
+void UWSpeechViewShow::finish(const QString& text, LocalizedText localized, double delay)
+{
+    if (!onMainThread([this, text, localized, delay] { finish(text, localized, delay); }))
         return;
-    if (text.isEmpty()) {
+    if ((localized ? localized() : text).isEmpty()) {
         dismiss();
         return;
     }
-    createWindow();
-    tipTextView_->setText(text);
+    setText(text, std::move(localized));
     dismissSpeechView(delay);
 }
 

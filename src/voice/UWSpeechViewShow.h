@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/Executor.h"
+#include "platform/NotificationCenter.h"
+#include "voice/LocalizedText.h"
 
 #include <QObject>
 #include <QPoint>
@@ -19,7 +21,9 @@ class QWidget;
 // focus. It listens to the recorder's level reports from its creation.
 //
 // Every call may come from any thread; the display work is moved to the
-// main thread. Timed dismissals run on the injected executor.
+// main thread. Timed dismissals run on the injected executor. A text given
+// as LocalizedText is composed on the main thread and again whenever the
+// interface language changes while it is the one shown.
 class UWSpeechViewShow : public QObject {
 public:
     static constexpr int kWidth = 250;
@@ -31,16 +35,20 @@ public:
 
     static UWSpeechViewShow& sharedUWSpeechViewShow();
 
-    UWSpeechViewShow(platform::Executor& executor, MMAudioObjectManager& recorder);
+    UWSpeechViewShow(platform::Executor& executor, MMAudioObjectManager& recorder,
+        platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter());
     ~UWSpeechViewShow() override;
     UWSpeechViewShow(const UWSpeechViewShow&) = delete;
     UWSpeechViewShow& operator=(const UWSpeechViewShow&) = delete;
 
     void showSpeechView(const QString& text, int type = 0);
+    void showSpeechView(LocalizedText text, int type = 0);
     void changePromptString(const QString& text);
+    void changePromptString(LocalizedText text);
     void changePromptImgByType(int type);
     // Shows the text, then dismisses after the delay; an empty text dismisses at once.
     void dismissWithFinishString(const QString& text, double delay = kFinishDelay);
+    void dismissWithFinishString(LocalizedText text, double delay = kFinishDelay);
     void dismiss();
     void dismissSpeechView();
     void dismissSpeechView(double seconds);
@@ -63,6 +71,9 @@ public:
 private:
     bool onMainThread(std::function<void()> work);
     void createWindow();
+    void show(const QString& text, LocalizedText localized);
+    void setText(const QString& text, LocalizedText localized);
+    void finish(const QString& text, LocalizedText localized, double delay);
     void setPromptImage(const QString& name);
     void setLevelImage(int number);
     void cancelTimer();
@@ -78,4 +89,6 @@ private:
     QString promptImageName_;
     QString levelImageName_;
     platform::TaskId timer_ = 0;
+    LocalizedText shownText_; // empty while the text is a plain one
+    platform::ObserverToken languageObserver_;
 };

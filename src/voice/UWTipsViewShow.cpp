@@ -1,7 +1,10 @@
 #include "voice/UWTipsViewShow.h"
 
+#include "core/AppStyle.h"
 #include "core/MMColor.h"
+#include "core/Notifications.h"
 #include "platform/MainQueue.h"
+#include "voice/TextFitting.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -18,6 +21,7 @@ constexpr int kRightMargin = 30;
 constexpr int kBottomMargin = 150;
 constexpr int kCornerRadius = 10;
 constexpr int kFontPixels = 21;
+constexpr int kSmallestFontPixels = 13;
 
 } // namespace
 
@@ -27,13 +31,18 @@ UWTipsViewShow& UWTipsViewShow::sharedUWTipsViewShow()
     return *shared;
 }
 
-UWTipsViewShow::UWTipsViewShow(platform::Executor& executor)
+UWTipsViewShow::UWTipsViewShow(platform::Executor& executor, platform::NotificationCenter& center)
     : executor_(executor)
 {
     // Messages from other threads are handed over through this object, so it
     // belongs to the main thread whoever creates it.
     if (QCoreApplication* app = QCoreApplication::instance())
         moveToThread(app->thread());
+    languageObserver_
+        = center.addObserver(notifications::kHadChangeUILanguage, [this](const platform::Notification&) {
+              if (shownText_ && tipTextView_)
+                  TextFitting::setFittedText(*tipTextView_, shownText_(), kFontPixels, kSmallestFontPixels);
+          });
 }
 
 UWTipsViewShow::~UWTipsViewShow()
@@ -73,22 +82,33 @@ void UWTipsViewShow::createWindow()
     tipTextView_->setTextFormat(Qt::PlainText);
     tipTextView_->setTextInteractionFlags(Qt::NoTextInteraction);
     tipTextView_->setAlignment(Qt::AlignCenter);
-    QFont font = tipTextView_->font();
-    font.setPixelSize(kFontPixels);
-    tipTextView_->setFont(font);
+    tipTextView_->setContentsMargins(10, 2, 10, 2);
+    tipTextView_->setFont(AppStyle::font(kFontPixels));
 }
 
 void UWTipsViewShow::showTextWithString(const QString& text)
 {
+    show(text, {});
+}
+
+void UWTipsViewShow::showTextWithString(LocalizedText text)
+{
+    show(QString(), std::move(text));
+}
+
+void UWTipsViewShow::show(const QString& text, LocalizedText localized)
+{
     if (!platform::MainQueue::isMainThread()) {
         QMetaObject::invokeMethod(
-            this, [this, text] { showTextWithString(text); }, Qt::QueuedConnection);
+            this, [this, text, localized] { show(text, localized); }, Qt::QueuedConnection);
         return;
     }
     cancelTimer();
     if (!speechWindow_)
         createWindow();
-    tipTextView_->setText(text);
+    shownText_ = std::move(localized);
+    TextFitting::setFittedText(
+        *tipTextView_, shownText_ ? shownText_() : text, kFontPixels, kSmallestFontPixels);
     speechWindow_->show();
     speechWindow_->raise();
     dismissSpeechView(kShowSeconds);

@@ -1,6 +1,8 @@
 #include "voice/mmSpeechViewWC.h"
 
+#include "core/AppStyle.h"
 #include "core/MMColor.h"
+#include "core/Notifications.h"
 #include "core/WindowFrameAutosave.h"
 #include "platform/MainQueue.h"
 #include "voice/MMAudioObjectManager.h"
@@ -71,8 +73,8 @@ private:
 
 } // namespace
 
-mmSpeechViewWC::mmSpeechViewWC(
-    platform::Executor& executor, platform::Preferences& defaults, MMAudioObjectManager& recorder)
+mmSpeechViewWC::mmSpeechViewWC(platform::Executor& executor, platform::Preferences& defaults,
+    MMAudioObjectManager& recorder, platform::NotificationCenter& center)
     : executor_(executor)
     , levelListener_(std::make_shared<LevelListener>(*this))
 {
@@ -81,6 +83,8 @@ mmSpeechViewWC::mmSpeechViewWC(
     // Restores the frame of an earlier run over the default placement.
     new WindowFrameAutosave(window_.get(), kWindowFrameAutosaveName, defaults);
     recorder.setDelegate(levelListener_);
+    languageObserver_ = center.addObserver(
+        notifications::kHadChangeUILanguage, [this](const platform::Notification&) { languageChanged(); });
 }
 
 mmSpeechViewWC::~mmSpeechViewWC()
@@ -114,8 +118,7 @@ void mmSpeechViewWC::buildWindow()
     languageLabel_ = new QLabel(window_.get());
     languageLabel_->setTextFormat(Qt::PlainText);
     languageLabel_->setTextInteractionFlags(Qt::NoTextInteraction);
-    QFont labelFont = languageLabel_->font();
-    labelFont.setPixelSize(13);
+    QFont labelFont = AppStyle::font(13);
     labelFont.setBold(true);
     languageLabel_->setFont(labelFont);
 
@@ -132,9 +135,7 @@ void mmSpeechViewWC::buildWindow()
     fromTextView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     fromTextView_->setLineWrapMode(QTextEdit::WidgetWidth);
     fromTextView_->viewport()->setAutoFillBackground(false);
-    QFont textFont = fromTextView_->font();
-    textFont.setPixelSize(kTextFontPixels);
-    fromTextView_->setFont(textFont);
+    fromTextView_->setFont(AppStyle::font(kTextFontPixels));
     fromTextView_->document()->setDocumentMargin(kTextInset);
 
     auto* top = new QHBoxLayout;
@@ -194,6 +195,18 @@ void mmSpeechViewWC::cancelPendingClose()
 
 void mmSpeechViewWC::windowText(const QString& text)
 {
+    shownText_ = {};
+    showText(text);
+}
+
+void mmSpeechViewWC::windowText(LocalizedText text)
+{
+    shownText_ = std::move(text);
+    showText(shownText_ ? shownText_() : QString());
+}
+
+void mmSpeechViewWC::showText(const QString& text)
+{
     fromTextView_->setPlainText(text);
     QTextBlockFormat spacing;
     spacing.setLineHeight(kLineSpacing, QTextBlockFormat::LineDistanceHeight);
@@ -206,7 +219,22 @@ void mmSpeechViewWC::windowText(const QString& text)
 
 void mmSpeechViewWC::languageLabel(const QString& text)
 {
+    labelText_ = {};
     languageLabel_->setText(text);
+}
+
+void mmSpeechViewWC::languageLabel(LocalizedText text)
+{
+    labelText_ = std::move(text);
+    languageLabel_->setText(labelText_ ? labelText_() : QString());
+}
+
+void mmSpeechViewWC::languageChanged()
+{
+    if (labelText_)
+        languageLabel_->setText(labelText_());
+    if (shownText_)
+        showText(shownText_());
 }
 
 void mmSpeechViewWC::getAudioDecibelValue(int level)

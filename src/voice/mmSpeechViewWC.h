@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/Executor.h"
+#include "platform/NotificationCenter.h"
+#include "voice/LocalizedText.h"
 
 #include <QObject>
 #include <QPoint>
@@ -22,7 +24,8 @@ class Preferences;
 // and the language, the running recognised text, and a microphone level
 // meter fed by the recorder. It floats above every window without taking the
 // keyboard focus from the application that receives the typed text, can be
-// dragged by its background, and remembers its position between runs.
+// dragged by its background, and remembers its position between runs. Texts
+// given as LocalizedText follow a change of the interface language.
 //
 // Main thread only, except changeVolumeLevel() and getAudioDecibelValue(),
 // which move themselves to the main thread when called from another.
@@ -31,9 +34,11 @@ public:
     // The frame is kept in the user defaults under this autosave name.
     static const QString kWindowFrameAutosaveName; // "mmSpeechWindow"
 
-    // Builds the window (hidden) and becomes the recorder's level listener.
-    mmSpeechViewWC(
-        platform::Executor& executor, platform::Preferences& defaults, MMAudioObjectManager& recorder);
+    // Builds the window (hidden), becomes the recorder's level listener and
+    // hears language changes on the centre.
+    mmSpeechViewWC(platform::Executor& executor, platform::Preferences& defaults,
+        MMAudioObjectManager& recorder,
+        platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter());
     ~mmSpeechViewWC() override;
     mmSpeechViewWC(const mmSpeechViewWC&) = delete;
     mmSpeechViewWC& operator=(const mmSpeechViewWC&) = delete;
@@ -47,10 +52,13 @@ public:
     // first; a later call replaces an earlier pending one.
     void closeAfterDelay(double seconds);
 
-    // Replaces the shown text and scrolls so that its last line is visible.
+    // Replaces the shown text and scrolls so that its last line is visible:
+    // words as they are, or a message composed again at a language change.
     void windowText(const QString& text);
+    void windowText(LocalizedText text);
     // Sets the mode and language label.
     void languageLabel(const QString& text);
+    void languageLabel(LocalizedText text);
     // The recorder's level of one audio packet (0 for silence, 87 for full scale).
     void getAudioDecibelValue(int level);
     // Shows level image number level / 10 (0 to 8); any other number, such as
@@ -71,6 +79,8 @@ private:
     void buildWindow();
     void placeWindowByDefault();
     void cancelPendingClose();
+    void showText(const QString& text);
+    void languageChanged();
 
     platform::Executor& executor_;
     std::unique_ptr<QWidget> window_;
@@ -82,4 +92,7 @@ private:
     platform::TaskId pendingClose_ = 0;
     bool dragging_ = false;
     QPoint dragOffset_;
+    LocalizedText labelText_; // empty while the label is a plain text
+    LocalizedText shownText_; // empty while the words shown are plain text
+    platform::ObserverToken languageObserver_;
 };

@@ -2,6 +2,8 @@
 #include "core/ArtHUDView.h"
 #include "core/ArtProgressHUD.h"
 #include "core/HUDPresenting.h"
+#include "core/KWLangManager.h"
+#include "core/LGNLocalizedString.h"
 #include "fakes/ScreenShot.h"
 #include "fakes/VirtualTime.h"
 
@@ -251,6 +253,52 @@ TEST_F(ArtProgressHUDTest, CentredOverTheHostOrOverAView)
     EXPECT_EQ(ArtProgressHUD::shared()->popView(), view);
 }
 
+// The panel's centre is its reference's centre, to a pixel, whether the
+// panel keeps its size, grows for a long text or shrinks to a small view.
+// CTest runs this once more with QT_SCALE_FACTOR=2, for a screen at 200 %.
+TEST_F(ArtProgressHUDTest, ThePanelsCentreIsTheHostsOrTheViewsCentreAtEveryScale)
+{
+    const qreal scale = qEnvironmentVariableIsSet("QT_SCALE_FACTOR")
+        ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble()
+        : 1.0;
+    EXPECT_DOUBLE_EQ(host_->devicePixelRatioF(), scale) << "the screen runs at the scale asked for";
+    auto* page = new QWidget(host_.get());
+    page->setGeometry(240, 60, 545, 425); // odd sizes: the halves do not fall on whole pixels
+    auto* corner = new QWidget(host_.get());
+    corner->setGeometry(5, 7, 97, 61); // smaller than the panel
+    host_->show();
+    const struct {
+        const char* name;
+        QWidget* view;
+        quint64 type;
+        const char* text;
+    } cases[] = {
+        { "host, success", nullptr, ArtProgressHUD::kSuccess, "Found 12 applications" },
+        { "host, a long text", nullptr, ArtProgressHUD::kTextOnly,
+            "A long notice that needs more room than the panel has, so the panel grows to hold it" },
+        { "page, success", page, ArtProgressHUD::kSuccess, "Found 1 application" },
+        { "page, loading", page, ArtProgressHUD::kLoading, "" },
+        { "small view", corner, ArtProgressHUD::kError, "Could not be written" },
+    };
+    for (const auto& c : cases) {
+        // A show without a view keeps the stored one: each case starts anew.
+        ArtProgressHUD::dismissLoading();
+        finishFades();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (c.type == ArtProgressHUD::kLoading)
+            ArtProgressHUD::showLoading(c.view);
+        else
+            ArtProgressHUD::showText(QString::fromUtf8(c.text), c.type, c.view);
+        const QWidget* panel = ArtProgressHUD::shared()->window();
+        const QRectF reference = c.view ? QRectF(c.view->mapToGlobal(QPoint(0, 0)), QSizeF(c.view->size()))
+                                        : QRectF(host_->frameGeometry());
+        const QRectF shown(panel->frameGeometry());
+        EXPECT_LE(std::abs(shown.center().x() - reference.center().x()), 1.0) << c.name;
+        EXPECT_LE(std::abs(shown.center().y() - reference.center().y()), 1.0) << c.name;
+        EXPECT_TRUE(reference.contains(shown)) << c.name << ": the panel stays over what it belongs to";
+    }
+}
+
 TEST_F(ArtProgressHUDTest, TextBesideAnIconWrapsAndALongTextOnlyNoticeGrows)
 {
     const QString longText = QStringLiteral("A rather long notice that does not fit into one short line");
@@ -309,46 +357,66 @@ TEST_F(ArtProgressHUDTest, TextIsBodySizedAndCornersAreSmooth)
 
 namespace {
 
-// A picture of the three looks, for people to check (scripts/window-shots.sh).
+// Pictures of the looks, for people to check (scripts/window-shots.sh), in
+// the interface language asked for. The host's three columns are told apart
+// by their colours, so the picture shows what each notice is centred over:
+// the whole window, or the column given as its view.
 TEST(ArtProgressHUDShot, NoticesOverTheMainWindow)
 {
     if (!fakes::screenShotsWanted())
         GTEST_SKIP() << "PRAVIK_SHOT_DIR is not set";
+    KWLangManager& languages = KWLangManager::sharedManager();
+    const quint64 before = languages.indexOfUI();
+    languages.setIndexOfUI(fakes::screenShotLanguage());
+    const auto tr
+        = [](const char* key) { return LGNLocalizedString::lgnAppLocalizedString(QString::fromUtf8(key)); };
     fakes::VirtualTime time;
     QWidget host;
-    host.setWindowTitle(QStringLiteral("main window"));
     host.setGeometry(100, 100, 900, 560);
-    host.setStyleSheet(QStringLiteral("background: #dfe6ee;"));
-    auto* left = new QWidget(&host);
-    left->setGeometry(0, 0, 300, 560);
-    auto* middle = new QWidget(&host);
-    middle->setGeometry(300, 0, 300, 560);
-    auto* right = new QWidget(&host);
-    right->setGeometry(600, 0, 300, 560);
+    QWidget* columns[3] = {};
+    const char* colours[3] = { "#dfe6ee", "#f3e9dc", "#e3f0e1" };
+    for (int i = 0; i < 3; ++i) {
+        columns[i] = new QWidget(&host);
+        columns[i]->setGeometry(300 * i, 0, 300, 560);
+        columns[i]->setStyleSheet(QStringLiteral("background: %1;").arg(QLatin1String(colours[i])));
+    }
     host.show();
     ArtProgressHUD::configure(time, [&host] { return &host; });
-    // Three HUD objects cannot be shown at once through the shared instance,
-    // so each is shown, captured into the picture by its own shot.
-    ArtProgressHUD::showText(QStringLiteral("Saved"), ArtProgressHUD::kSuccess, left);
-    const QString one = fakes::saveScreenShot(QStringLiteral("hud-success"));
-    ArtProgressHUD::showText(QStringLiteral("The export could not be written"), ArtProgressHUD::kError, middle);
-    const QString two = fakes::saveScreenShot(QStringLiteral("hud-error"));
-    ArtProgressHUD::showLoading(right);
-    const QString three = fakes::saveScreenShot(QStringLiteral("hud-loading"));
-    ArtProgressHUD::dismissLoading();
+    const auto restart = [] {
+        ArtProgressHUD::dismissLoading();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    // Each look is shown through the shared instance and captured by its own
+    // shot, faded in whole first: a slow run must not catch it half-way.
+    const auto fadedIn = [](const QString& name) {
+        QPropertyAnimation* fade = ArtProgressHUD::shared()->window()->fadeAnimation();
+        fade->setCurrentTime(fade->totalDuration());
+        return fakes::saveScreenShot(name);
+    };
+    ArtProgressHUD::showText(tr("已找到 %1 个应用").arg(12), ArtProgressHUD::kSuccess, nullptr);
+    const QString one = fadedIn(QStringLiteral("hud-success"));
+    restart();
+    ArtProgressHUD::showText(tr("已找到 1 个应用"), ArtProgressHUD::kSuccess, columns[0]);
+    const QString two = fadedIn(QStringLiteral("hud-success-over-a-view"));
+    restart();
+    ArtProgressHUD::showText(tr("请检查网络"), ArtProgressHUD::kError, columns[1]);
+    const QString three = fadedIn(QStringLiteral("hud-error"));
+    restart();
+    ArtProgressHUD::showLoading(columns[2]);
+    const QString four = fadedIn(QStringLiteral("hud-loading"));
+    restart();
     // Half-way through a fade-in, held there for the picture.
-    ArtProgressHUD::showText(QStringLiteral("Fading in"), ArtProgressHUD::kInfo, middle);
+    ArtProgressHUD::showText(tr("请检查网络"), ArtProgressHUD::kInfo, columns[1]);
     QPropertyAnimation* fade = ArtProgressHUD::shared()->window()->fadeAnimation();
     fade->setCurrentTime(fade->duration() / 2);
     fade->pause();
-    const QString four = fakes::saveScreenShot(QStringLiteral("hud-fade-in-half"));
+    const QString five = fakes::saveScreenShot(QStringLiteral("hud-fade-in-half"));
     fade->resume();
-    ArtProgressHUD::dismissLoading();
+    restart();
     ArtProgressHUD::configure(time, {});
-    EXPECT_FALSE(one.isEmpty());
-    EXPECT_FALSE(two.isEmpty());
-    EXPECT_FALSE(three.isEmpty());
-    EXPECT_FALSE(four.isEmpty());
+    languages.setIndexOfUI(before);
+    for (const QString& shot : { one, two, three, four, five })
+        EXPECT_FALSE(shot.isEmpty());
 }
 
 } // namespace

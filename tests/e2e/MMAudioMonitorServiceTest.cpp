@@ -317,6 +317,45 @@ TEST_F(Orchestrator, DoubleClickSwitchesTheVoiceKeysLongPressFunction)
     }
 }
 
+// The dictation window and the voice key's tip change language with the
+// interface while they are shown: the mode, the language (named after its
+// code, not by the name stored in the language of the day it was chosen) and
+// a failure message.
+TEST_F(Orchestrator, TheSpeechWindowAndTheTipFollowALanguageChange)
+{
+    KWLangManager& shared = KWLangManager::sharedManager();
+    const quint64 before = shared.indexOfUI();
+    const auto changeLanguage = [&](quint64 index) {
+        shared.setIndexOfUI(index);
+        center.post(notifications::kHadChangeUILanguage);
+    };
+    changeLanguage(0);
+    pretendConnected(QStringLiteral("cn")); // without credentials: the window tells so
+    languages.setTypingFromCode(QStringLiteral("zh_cn"));
+    languages.setTypingFromName(QStringLiteral("Mandarin"));
+    service.usePressType(PressTypeVoiceTypingBegin);
+    ASSERT_TRUE(service.speechWC());
+    EXPECT_EQ(windowLabel(), QStringLiteral("语音打字: 普通话"));
+    EXPECT_EQ(windowText(), QStringLiteral(" apikey 不存在 "));
+    user.webConfig().setFir_voice_long(1);
+    service.usePressType(PressTypeVoiceDoubleClick);
+    ASSERT_TRUE(tips.tipTextView());
+    EXPECT_EQ(tips.tipTextView()->text(), QStringLiteral("语音键功能: 语音翻译"));
+
+    changeLanguage(1);
+    EXPECT_EQ(windowLabel(), QStringLiteral("Voice Typing: Mandarin"));
+    EXPECT_EQ(windowText(), QStringLiteral(" API key missing "));
+    EXPECT_EQ(tips.tipTextView()->text(), QStringLiteral("Voice key function: Voice Translation"));
+    changeLanguage(4);
+    EXPECT_EQ(windowLabel(), QStringLiteral("음성 입력: 표준 중국어"));
+
+    // Recognised words stay as they were spoken.
+    service.processingRecognitionResults(QStringLiteral("今天"), Type::RunningText);
+    changeLanguage(1);
+    EXPECT_EQ(windowText(), QStringLiteral("今天"));
+    shared.setIndexOfUI(before);
+}
+
 TEST_F(Orchestrator, HandsFreeDictationRunsUntilAnotherPress)
 {
     user.webConfig().setFir_voice_short(10);

@@ -246,7 +246,7 @@ protected:
     platform::KeyPoster& keyPoster;
     UWKeyboardEventManager keys;
     mmTypingManager typing;
-    UWTipsViewShow tips { time };
+    UWTipsViewShow tips { time, center };
 
     fakes::FakeKeyTap keyTap;
     KeyEventTap tap { keyTap };

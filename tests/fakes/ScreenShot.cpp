@@ -6,12 +6,40 @@
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
+#include <QStringList>
 
 namespace fakes {
 
 bool screenShotsWanted()
 {
     return !qEnvironmentVariableIsEmpty("PRAVIK_SHOT_DIR");
+}
+
+namespace screen_shot {
+
+const QStringList& languageNames()
+{
+    static const QStringList names { QStringLiteral("zh"), QStringLiteral("en"), QStringLiteral("id"),
+        QStringLiteral("vi"), QStringLiteral("ko") };
+    return names;
+}
+
+} // namespace screen_shot
+
+quint64 screenShotLanguage()
+{
+    const QStringList& names = screen_shot::languageNames();
+    const QString asked = qEnvironmentVariable("PRAVIK_SHOT_LANG").trimmed().toLower();
+    if (const qsizetype named = names.indexOf(asked); named >= 0)
+        return quint64(named);
+    bool number = false;
+    const uint index = asked.toUInt(&number);
+    return number && index < uint(names.size()) ? index : 0;
+}
+
+QString screenShotLanguageName()
+{
+    return screen_shot::languageNames().at(qsizetype(screenShotLanguage()));
 }
 
 QString saveScreenShot(const QString& name)

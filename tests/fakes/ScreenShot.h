@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 namespace fakes {
 
@@ -11,5 +12,11 @@ namespace fakes {
 QString saveScreenShot(const QString& name);
 // Whether pictures are asked for at all.
 bool screenShotsWanted();
+// The interface language pictures are taken in, as an interface-language
+// index: PRAVIK_SHOT_LANG names it ("zh", "en", "id", "vi", "ko") or gives
+// its index; Chinese when it is unset or unknown.
+quint64 screenShotLanguage();
+// Its short name ("zh", "en", ...), for the names of the pictures.
+QString screenShotLanguageName();
 
 } // namespace fakes

@@ -99,10 +99,9 @@ TEST_F(AppStyleTest, PicturesOfTheSecondaryWindows)
 {
     if (!fakes::screenShotsWanted())
         GTEST_SKIP() << "PRAVIK_SHOT_DIR is not set";
-    const quint64 language = qEnvironmentVariableIntValue("PRAVIK_SHOT_LANG");
     const quint64 before = KWLangManager::sharedManager().indexOfUI();
-    KWLangManager::sharedManager().setIndexOfUI(language);
-    const QString suffix = language == 0 ? QStringLiteral("zh") : QStringLiteral("en");
+    KWLangManager::sharedManager().setIndexOfUI(fakes::screenShotLanguage());
+    const QString suffix = fakes::screenShotLanguageName();
     {
         mmShortcutWindow recorder(prefs_, config_, center_);
         recorder.move(40, 40);

@@ -1,13 +1,16 @@
 #include "ui/MMupdateInfo.h"
 #include "ui/MMupdateWindow.h"
 
+#include "core/KWLangManager.h"
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
+#include "core/Notifications.h"
 #include "core/SHHttpManager.h"
 #include "fakes/FakeBackend.h"
 #include "fakes/FakeWorkspace.h"
 #include "fakes/ScreenShot.h"
 #include "platform/HttpClient.h"
+#include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 #include "voice/UWCmdService.h"
 
@@ -185,16 +188,42 @@ protected:
     fakes::FakeWorkspace workspace_;
 };
 
-TEST_F(MMupdateWindowTest, ShowsBothVersionsAndTheHint)
+// Each label is joined to its version as the language writes it (only
+// Chinese with the full-width colon); an open window follows a change of
+// the interface language.
+TEST_F(MMupdateWindowTest, ShowsBothVersionsAndTheHintInEachLanguage)
 {
+    KWLangManager& languages = KWLangManager::sharedManager();
+    const quint64 before = languages.indexOfUI();
     MMupdateWindow window(user_, commands_);
+    window.show();
     const auto tr = [](const char* key) { return LGNLocalizedString::lgnAppLocalizedString(QString::fromUtf8(key)); };
-    EXPECT_EQ(window.windowTitle(), tr("版本更新"));
-    EXPECT_EQ(window.titleLb()->text(),
-        QStringLiteral("%1：3.1.0\n%2：%3").arg(tr("最新版本"), tr("当前版本"), MMUserInfo::myVersion()));
-    EXPECT_TRUE(window.infoTF()->text().startsWith(u'\n'));
-    EXPECT_EQ(window.jumpButton()->text(), tr("跳过此版本"));
-    EXPECT_EQ(window.donwLoadButton()->text(), tr("下载"));
+    const struct {
+        quint64 language;
+        const char* latest;
+        const char* current;
+    } cases[] = {
+        { 0, "最新版本：", "当前版本：" },
+        { 1, "Latest version: ", "Current version: " },
+        { 2, "Versi terbaru: ", "Versi saat ini: " },
+        { 3, "Phiên bản mới nhất: ", "Phiên bản hiện tại: " },
+        { 4, "최신 버전: ", "현재 버전: " },
+    };
+    for (const auto& c : cases) {
+        languages.setIndexOfUI(c.language);
+        platform::NotificationCenter::defaultCenter().post(notifications::kHadChangeUILanguage);
+        EXPECT_EQ(window.titleLb()->text(),
+            QString::fromUtf8(c.latest) + QStringLiteral("3.1.0\n") + QString::fromUtf8(c.current)
+                + MMUserInfo::myVersion())
+            << c.language;
+        EXPECT_EQ(window.windowTitle(), tr("版本更新")) << c.language;
+        EXPECT_TRUE(window.infoTF()->text().startsWith(u'\n'));
+        EXPECT_TRUE(window.infoTF()->text().endsWith(tr("点击跳过之后可以从设置页重新检测更新。")))
+            << c.language;
+        EXPECT_EQ(window.jumpButton()->text(), tr("跳过此版本")) << c.language;
+        EXPECT_EQ(window.donwLoadButton()->text(), tr("下载")) << c.language;
+    }
+    languages.setIndexOfUI(before);
 }
 
 TEST_F(MMupdateWindowTest, DownloadOpensTheAddressAndKeepsTheWindowSkipStoresTheVersionAndCloses)
@@ -229,9 +258,13 @@ TEST_F(MMupdateWindowTest, PictureOfTheUpdateWindow)
 {
     if (!fakes::screenShotsWanted())
         GTEST_SKIP() << "PRAVIK_SHOT_DIR is not set";
+    KWLangManager& languages = KWLangManager::sharedManager();
+    const quint64 before = languages.indexOfUI();
+    languages.setIndexOfUI(fakes::screenShotLanguage());
     MMupdateWindow window(user_, commands_);
     window.show();
     EXPECT_FALSE(fakes::saveScreenShot(QStringLiteral("update-window")).isEmpty());
+    languages.setIndexOfUI(before);
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 // control reachable, large ones are filled. Pictures of both sizes are saved
 // when PRAVIK_SHOT_DIR is set.
 #include "core/AppDelegate.h"
+#include "core/AppStyle.h"
 #include "core/HRPSqliteOperation.h"
+#include "core/KWLangManager.h"
 #include "core/MMUserInfo.h"
 #include "device/KeyEventTap.h"
 #include "device/MMHidManager.h"
@@ -19,6 +21,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFontInfo>
 #include <QMainWindow>
 #include <QPushButton>
 
@@ -61,9 +64,15 @@ protected:
     KeyEventTap tap { keys };
     MMHidManager classifier { user.webConfig(), time, time };
     UWHomeViewController* controller = nullptr;
+    const quint64 languageBefore = KWLangManager::sharedManager().indexOfUI();
+
+    ~MainWindowSize() override { KWLangManager::sharedManager().setIndexOfUI(languageBefore); }
 
     std::unique_ptr<AppDelegate> launch(bool webView)
     {
+        // Pictures are taken in the interface language asked for.
+        if (fakes::screenShotsWanted())
+            KWLangManager::sharedManager().setIndexOfUI(fakes::screenShotLanguage());
         auto delegate = std::make_unique<AppDelegate>(
             std::make_unique<fakes::FakeStatusBar>(),
             [this, webView] {
@@ -111,6 +120,14 @@ TEST_F(MainWindowSize, SmallWindowsKeepEveryControlAndLargeOnesAreFilled)
         EXPECT_TRUE(reachable(content->findChild<QPushButton*>(QStringLiteral("tipButton")), window))
             << label;
         EXPECT_TRUE(reachable(content->findChild<QWidget*>(QStringLiteral("statusBox")), window)) << label;
+        // Inside the main window the left column keeps the interface font.
+        for (const char* name : { "leftMenu", "statusText", "versionLine" }) {
+            QWidget* part = content->findChild<QWidget*>(QLatin1String(name));
+            ASSERT_NE(part, nullptr) << name;
+            EXPECT_EQ(QFontInfo(part->font()).family().toStdString(),
+                QFontInfo(AppStyle::font()).family().toStdString())
+                << name;
+        }
         QWidget* page = content->findChild<QWidget*>(QStringLiteral("rightPanel"));
         ASSERT_TRUE(reachable(page, window)) << label;
         // The page fills the window up to its margin.

@@ -305,6 +305,9 @@ TEST_F(DocumentExporterTest, PictureOfTheExportMessages)
 {
     if (!fakes::screenShotsWanted())
         GTEST_SKIP() << "PRAVIK_SHOT_DIR is not set";
+    KWLangManager& languages = KWLangManager::sharedManager();
+    const quint64 before = languages.indexOfUI();
+    languages.setIndexOfUI(fakes::screenShotLanguage());
     MessageBoxAlertPresenter boxes;
     DocumentExporter exporting(panels_, center_, boxes, documents_);
     exporting.setArchiver(slowArchiver());
@@ -319,6 +322,7 @@ TEST_F(DocumentExporterTest, PictureOfTheExportMessages)
     EXPECT_FALSE(fakes::saveScreenShot(QStringLiteral("export-finished")).isEmpty());
     for (QWidget* box : QApplication::topLevelWidgets())
         box->close();
+    languages.setIndexOfUI(before);
 }
 
 TEST(TargetChooserTest, SendsTheChosenFolderAsADecodedFileAddress)

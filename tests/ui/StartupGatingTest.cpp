@@ -232,9 +232,10 @@ TEST_F(StartupGating, TheGuideWithoutAnAdapter)
     EXPECT_EQ(bluetoothStarts, 1);
 }
 
-// "Add" on a row tells in the row what it did, or why the application cannot
-// add that permission by itself.
-TEST_F(StartupGating, AddOnARowSaysWhatItDid)
+// The button of a row says what it does in every interface language: input
+// access is enabled, Bluetooth and screen capture are looked for again. It
+// then tells in the row what it found, or why the permission is still missing.
+TEST_F(StartupGating, TheButtonOfARowSaysWhatItDoesAndWhatItFound)
 {
     permissions.input = false;
     permissions.bluetooth = false;
@@ -243,24 +244,50 @@ TEST_F(StartupGating, AddOnARowSaysWhatItDid)
     MMpermiWC* guide = controller->permissionWindow();
     ASSERT_NE(guide, nullptr);
     for (int row = 0; row < 3; ++row) {
-        EXPECT_EQ(guide->rowView(row).result, QString()) << "nothing is said before Add";
+        EXPECT_EQ(guide->rowView(row).result, QString()) << "nothing is said before the button is pressed";
     }
-    const QString still = tr("仍然无法使用输入设备：请在终端运行上面的命令，然后拔下接收器再插上。");
+    const struct {
+        quint64 language;
+        const char* enable;
+        const char* checkAgain;
+    } labels[] = { { 0, "启用", "重新检查" }, { 1, "Enable", "Check again" },
+        { 2, "Aktifkan", "Periksa lagi" }, { 3, "Bật", "Kiểm tra lại" }, { 4, "사용 설정", "다시 확인" } };
+    for (const auto& c : labels) {
+        KWLangManager::sharedManager().setIndexOfUI(c.language);
+        center.post(notifications::kHadChangeUILanguage);
+        EXPECT_EQ(guide->rowView(0).action, QString::fromUtf8(c.enable)) << c.language;
+        EXPECT_EQ(guide->rowView(1).action, QString::fromUtf8(c.checkAgain)) << c.language;
+        EXPECT_EQ(guide->rowView(2).action, QString::fromUtf8(c.checkAgain)) << c.language;
+    }
+    KWLangManager::sharedManager().setIndexOfUI(1);
+    center.post(notifications::kHadChangeUILanguage);
+
+    for (int row = 0; row < 3; ++row)
+        guide->addBtnAction(row);
+    EXPECT_EQ(guide->rowView(0).result,
+        QStringLiteral(
+            "Still no access to the input devices: run the command above in a terminal, then unplug "
+            "the receiver and plug it in again."));
+    EXPECT_EQ(guide->rowView(1).result,
+        QStringLiteral(
+            "Still no Bluetooth adapter was found, or the Bluetooth service is not running. Follow the "
+            "steps above, then check again."));
+    EXPECT_EQ(guide->rowView(2).result,
+        QStringLiteral(
+            "This session still does not allow reading the screen, and PraVik cannot change that: the "
+            "desktop session decides it. Follow the steps above."));
+
+    // Set up in the meantime: the next press says so, in the language of the moment.
+    permissions.input = true;
+    permissions.bluetooth = true;
     guide->addBtnAction(0);
     guide->addBtnAction(1);
-    guide->addBtnAction(2);
-    EXPECT_EQ(guide->rowView(0).result, still);
-    EXPECT_EQ(guide->rowView(1).result,
-        tr("PraVik 无法自行添加蓝牙：没有找到蓝牙适配器，或蓝牙服务没有运行。请按上面的说明操作。"));
-    EXPECT_EQ(guide->rowView(2).result, tr("PraVik 无法自行允许读取屏幕：这由桌面会话决定。请按上面的说明操作。"));
-
-    // Access granted in the meantime: the next Add says it is there.
-    permissions.input = true;
-    guide->addBtnAction(0);
-    EXPECT_EQ(guide->rowView(0).result, tr("已添加。"));
+    EXPECT_EQ(guide->rowView(0).result, QStringLiteral("Enabled."));
+    EXPECT_EQ(guide->rowView(1).result, QStringLiteral("Available now."));
     KWLangManager::sharedManager().setIndexOfUI(0);
     center.post(notifications::kHadChangeUILanguage);
-    EXPECT_EQ(guide->rowView(0).result, QStringLiteral("已添加。"));
+    EXPECT_EQ(guide->rowView(0).result, QStringLiteral("已启用。"));
+    EXPECT_EQ(guide->rowView(1).result, QStringLiteral("现在可以使用了。"));
     KWLangManager::sharedManager().setIndexOfUI(1);
     center.post(notifications::kHadChangeUILanguage);
 }
