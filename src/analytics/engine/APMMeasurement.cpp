@@ -1,5 +1,4 @@
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMAnalytics.h"
 
 #include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMBackwardCompatibilityUtil.h"
@@ -21,13 +20,17 @@
 #include "analytics/config/APMRemoteConfigDatabase.h"
 #include "analytics/engine/APMAudienceEvaluator.h"
 #include "analytics/engine/APMEventEditor.h"
-#include "analytics/engine/APMLifetimeValueRecorder.h"
-#include "analytics/engine/APMMeasurementRemoteConfig.h"
+#include "analytics/engine/APMFrontEndLink.h"
+#include "analytics/engine/APMLoadTime.h"
+#include "analytics/reporters/APMEventRoute.h"
+#include "analytics/reporters/APMMeasurementNames.h"
+#include "analytics/reporters/APMLifetimeValueRecorder.h"
+#include "analytics/reporters/APMMeasurementRemoteConfig.h"
 #include "analytics/engine/APMRateEventSampler.h"
 #include "analytics/engine/APMRulesEventEditor.h"
-#include "analytics/engine/APMSearchAdReporter.h"
-#include "analytics/engine/APMSessionReporter.h"
-#include "analytics/engine/APMSessionState.h"
+#include "analytics/reporters/APMSearchAdReporter.h"
+#include "analytics/reporters/APMSessionReporter.h"
+#include "analytics/reporters/APMSessionState.h"
 #include "analytics/audience/APMEManager.h"
 #include "analytics/audience/APMETaskManager.h"
 #include "analytics/identity/APMIdentity.h"
@@ -100,6 +103,26 @@ SharedEngine& sharedEngine()
 
 // Makes the shared engine once per process (or per resetSharedInstance());
 // the environment is only built when the engine is.
+// The reporters below the engine reach the shared engine through these
+// doors; each asks for the shared engine when it is used.
+[[maybe_unused]] const bool measurementReporterDoorsInstalled = [] {
+    APMEventRoute::Engine doors;
+    doors.logOwnInternalEvent = &APMMeasurement::logInternalEventOnSharedInstance;
+    doors.logEvent = [](const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp) {
+        if (APMMeasurement* engine = APMMeasurement::sharedInstance())
+            engine->logEventWithOrigin(
+                origin, false, name, parameters, timestamp, engine->isEnabled(), false, true, nullptr, {});
+    };
+    doors.sessionReporter = []() -> std::shared_ptr<APMSessionReporter> {
+        if (!APMMeasurement::hasSharedInstance())
+            return nullptr;
+        APMMeasurement* engine = APMMeasurement::sharedInstance();
+        return engine && engine->didInitializeComponents() ? engine->sessionReporter() : nullptr;
+    };
+    APMEventRoute::setEngine(std::move(doors));
+    return true;
+}();
+
 void initializeSharedEngine(const QString& appID, bool isAnalyticsCollectionEnabled,
     bool isAnalyticsCollectionDeactivated, const QStringList& safelistedEvents,
     const std::function<APMMeasurement::Environment()>& makeEnvironment)
@@ -148,7 +171,7 @@ APMMeasurement::Environment APMMeasurement::defaultEnvironment()
         environment.adServicesURL = QUrl(adServices);
     // A data reset restarts first open at the front end's load time, and
     // the automatic reports go through the front end like every other event.
-    environment.loadTimestamp = [] { return APMAnalytics::loadTimestamp(); };
+    environment.loadTimestamp = [] { return APMLoadTime::timestamp(); };
     environment.logInternalEventWithOrigin = &APMMeasurement::logReportedInternalEvent;
     return environment;
 }
@@ -156,10 +179,7 @@ APMMeasurement::Environment APMMeasurement::defaultEnvironment()
 void APMMeasurement::logReportedInternalEvent(
     const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
 {
-    if (APMAnalytics::hasStarted())
-        APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
-    else
-        logInternalEventOnSharedInstance(origin, name, parameters, timestamp);
+    APMEventRoute::logReportedInternalEvent(origin, name, parameters, timestamp);
 }
 
 APMMonitor& APMMeasurement::monitor()
@@ -460,9 +480,9 @@ bool APMMeasurement::startMeasurementOnWorkerQueue()
     if (environment_.reportsLifecycleAtStart) {
         setPersonalizedAdsUserPropertyOnWorkerQueue();
         // A data reset the front end asked for restarts the install's story.
-        if (environment_.frontEnd && APMAnalytics::needFirstOpenAfterReset()) {
+        if (environment_.frontEnd && environment_.frontEnd->link->needFirstOpenAfterReset()) {
             reportFirstOpenOnWorkerQueue();
-            APMAnalytics::removeNeedFirstOpenAfterReset();
+            environment_.frontEnd->link->removeNeedFirstOpenAfterReset();
         }
     }
     updateSchedule();
@@ -476,8 +496,8 @@ bool APMMeasurement::initializeComponents()
     identity_ = environment_.identity ? environment_.identity : &APMIdentity::sharedInstance();
     if (environment_.frontEnd) {
         setProspectiveConsentSettings();
-        APMAnalytics::removeStartUpConsentSettings();
-        APMAnalytics::removeDeferredResetOnDeniedConsent();
+        environment_.frontEnd->link->removeStartUpConsentSettings();
+        environment_.frontEnd->link->removeDeferredResetOnDeniedConsent();
     }
 
     const QString persistedVMP = persistedConfig_->appIDFromVMP();
@@ -487,18 +507,18 @@ bool APMMeasurement::initializeComponents()
         // Raised first: a crash in the middle of the wipe leaves the next
         // start to wipe again.
         if (environment_.frontEnd)
-            APMAnalytics::setResetRetryCount(APMAnalytics::resetRetryCount() + 1);
+            environment_.frontEnd->link->setResetRetryCount(environment_.frontEnd->link->resetRetryCount() + 1);
         if (!wipeoutAnalyticsDataAndResetComponents())
             log(APMMonitor::kLevelWarningMonitored, 23208, QStringLiteral("Failed to wipe out Analytics data"));
         else if (environment_.frontEnd)
-            APMAnalytics::setResetRetryCount(0);
+            environment_.frontEnd->link->setResetRetryCount(0);
     }
     identity_->updateIdentifiers();
     if (environment_.frontEnd) {
-        const QString afterReset = APMAnalytics::appInstanceIDAfterReset();
+        const QString afterReset = environment_.frontEnd->link->appInstanceIDAfterReset();
         if (!afterReset.isEmpty()) {
             identity_->setAppInstanceID(afterReset);
-            APMAnalytics::setAppInstanceIDAfterReset(QString());
+            environment_.frontEnd->link->setAppInstanceIDAfterReset(QString());
         }
     }
     updatePersistedAppIDFromVMPAndAdNest();
@@ -561,8 +581,8 @@ void APMMeasurement::makeTCFClient()
     // The platform's consent goes through the front end, which keeps it
     // under the TCF source; an engine alone has nowhere to keep it.
     if (environment_.frontEnd)
-        environment.setConsent = [](const QVariantMap& consent, const QString& key) {
-            APMAnalytics::setConsent(consent, key);
+        environment.setConsent = [link = environment_.frontEnd->link](const QVariantMap& consent, const QString& key) {
+            link->setConsent(consent, key);
         };
     const std::weak_ptr<APMMeasurement*> weak = self_;
     environment.logInternalEvent = [weak](const QString& origin, const QString& name, const QVariantMap& parameters) {
@@ -632,7 +652,7 @@ std::shared_ptr<APMRemoteConfig> APMMeasurement::makeRemoteConfig()
 bool APMMeasurement::shouldWipeDataWithAppID(const QString& appID, const QString& appIDFromVMP,
     const QString& appIDFromAdNest, const QString& persistedAppIDFromVMP, const QString& persistedAppIDFromAdNest) const
 {
-    if (environment_.frontEnd && isResetPending(APMAnalytics::resetRetryCount()))
+    if (environment_.frontEnd && isResetPending(environment_.frontEnd->link->resetRetryCount()))
         return true;
     if (isPresent(persistedAppIDFromVMP) && isPresent(appIDFromVMP))
         return persistedAppIDFromVMP != appIDFromVMP;
@@ -657,9 +677,9 @@ void APMMeasurement::updatePersistedAppIDFromVMPAndAdNest()
     // The ID the engine was started with belongs to whoever started it.
     if (!environment_.frontEnd)
         return;
-    if (environment_.frontEnd->origin == APMAnalytics::kPlatformOrigin)
+    if (environment_.frontEnd->origin == apm_engine::kPlatformOrigin)
         persistedConfig_->setAppIDFromVMP(appID_);
-    else if (environment_.frontEnd->origin == APMAnalytics::kAdOrigin)
+    else if (environment_.frontEnd->origin == apm_engine::kAdOrigin)
         persistedConfig_->setAppIDFromAdNest(appID_);
 }
 
@@ -710,11 +730,11 @@ void APMMeasurement::setProspectiveConsentSettings()
 {
     const auto wins = [](qint64 source) { return APMConsentSettingsUtil::isConsentSourceHigherPriority(source); };
     const qint64 current = APMConsentSettingsUtil::consentSource();
-    const QVariantMap thirdParty = APMAnalytics::consentSettings3P().value_or(QVariantMap());
-    const QVariantMap atStart = APMAnalytics::consentSettings1PStart().value_or(QVariantMap());
+    const QVariantMap thirdParty = environment_.frontEnd->link->consentSettings3P().value_or(QVariantMap());
+    const QVariantMap atStart = environment_.frontEnd->link->consentSettings1PStart().value_or(QVariantMap());
     const QVariantMap fromPlist = APMConsentSettingsUtil::consentSettingsFromPlist(
         environment_.infoDictionary.value_or(QVariantMap()));
-    const QVariantMap tcf = APMAnalytics::consentSettingsTCF().value_or(QVariantMap());
+    const QVariantMap tcf = environment_.frontEnd->link->consentSettingsTCF().value_or(QVariantMap());
 
     QVariantMap settings;
     qint64 source = APMConsentSettingsUtil::SourceThirdParty;
@@ -728,7 +748,7 @@ void APMMeasurement::setProspectiveConsentSettings()
     } else if (environment_.frontEnd->hasPublicInterface
         && (current == APMConsentSettingsUtil::SourceApplication
             || current == APMConsentSettingsUtil::SourceApplicationAtStart)) {
-        APMAnalytics::clearConsent();
+        environment_.frontEnd->link->clearConsent();
     } else {
         settings = thirdParty;
         if (!atStart.isEmpty() && wins(APMConsentSettingsUtil::SourceApplicationAtStart)) {
@@ -740,7 +760,7 @@ void APMMeasurement::setProspectiveConsentSettings()
         return;
     APMConsentSettingsUtil::setConsentSettings(settings);
     APMConsentSettingsUtil::setConsentSource(source);
-    APMAnalytics::persistConsentSettings(settings, source);
+    environment_.frontEnd->link->persistConsentSettings(settings, source);
 }
 
 void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig()

@@ -43,6 +43,7 @@ class APMDatabase;
 class APMEvent;
 class APMEventEditor;
 class APMEventSampler;
+class APMFrontEndLink;
 class APMIdentity;
 class APMLifetimeValueRecorder;
 class APMMonitor;
@@ -189,6 +190,8 @@ public:
             // The public interface is linked: first-party consent of an
             // earlier run is not carried into this one.
             bool hasPublicInterface = false;
+            // The front end's stored state and operation queue; never null.
+            std::shared_ptr<APMFrontEndLink> link;
         };
         std::optional<FrontEnd> frontEnd;
         // The TCF client's stores: where a consent-management platform
@@ -581,7 +584,7 @@ private:
     bool shouldDropDuplicatedSessionStartWithRolloutEvent(const APMEvent& event);
     void writeSessionStartEventOnWorkerQueue(const APMEvent& event);
     void writeEditedEventsOnWorkerQueue(const APMEvent& event);
-    bool isScheduleUnmovedByNewData();
+    bool armedUploadCannotMoveEarlier();
     void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
     void logFirstOpenConsentedEvent(double timestamp);
     std::function<void(const QString&, const QString&, const QVariantMap&)> internalEventLogger();

@@ -14,7 +14,7 @@
 #include "analytics/engine/APMAudienceEvaluator.h"
 #include "analytics/engine/APMBundleFields.h"
 #include "analytics/engine/APMEventSampler.h"
-#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMAppMetadata.h"
 #include "analytics/model/APMDailyCounts.h"
@@ -48,19 +48,6 @@ struct APMMeasurement::RawEventRun {
     // be bundled, and must not hold up the rows behind it).
     std::optional<qint64> unreadableRowID;
 };
-
-namespace {
-
-qint64 millisecondsOf(double seconds)
-{
-    const double ms = std::trunc(seconds * 1000.0);
-    if (!std::isfinite(ms) || ms < double(std::numeric_limits<qint64>::min())
-        || ms >= double(std::numeric_limits<qint64>::max()))
-        return 0;
-    return qint64(ms);
-}
-
-} // namespace
 
 bool APMMeasurement::bundleRawEvents()
 {
@@ -425,7 +412,7 @@ bool APMMeasurement::updateUserEngagement(qint64 engagementMs, APMPBMeasurementB
     });
     if (found != properties.end()) {
         APMPBSetInt64Field(found->get(), APMUserAttributeSlot::kIntValue, total);
-        APMPBSetInt64Field(found->get(), APMUserAttributeSlot::kSetTimestamp, millisecondsOf(setTime));
+        APMPBSetInt64Field(found->get(), APMUserAttributeSlot::kSetTimestamp, APMMillisecondsFromSeconds(setTime).value_or(0));
     } else if (auto property = attribute->protoUserAttribute()) {
         properties.push_back(std::move(property));
     }
@@ -497,11 +484,11 @@ bool APMMeasurement::updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, 
     const double previousEnd = metadata->lastBundleEndTimestamp();
     const double previousStart = metadata->lastBundleStartTimestamp();
     if (previousEnd > 0)
-        APMPBSetInt64Field(&bundle, kPreviousBundleEnd, millisecondsOf(previousEnd));
+        APMPBSetInt64Field(&bundle, kPreviousBundleEnd, APMMillisecondsFromSeconds(previousEnd).value_or(0));
     if (previousStart > 0)
-        APMPBSetInt64Field(&bundle, kPreviousBundleStart, millisecondsOf(previousStart));
+        APMPBSetInt64Field(&bundle, kPreviousBundleStart, APMMillisecondsFromSeconds(previousStart).value_or(0));
     else if (previousEnd > 0)
-        APMPBSetInt64Field(&bundle, kPreviousBundleStart, millisecondsOf(previousEnd));
+        APMPBSetInt64Field(&bundle, kPreviousBundleStart, APMMillisecondsFromSeconds(previousEnd).value_or(0));
     metadata->incrementLastBundleIndex();
     metadata->setLastBundleStartTimestamp(start);
     metadata->setLastBundleEndTimestamp(end);
@@ -535,7 +522,7 @@ void APMMeasurement::addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle,
         const QString appID = identity_->appID();
         APMPBSetStringField(&bundle, kAppID, !appID.isEmpty() ? appID : QCoreApplication::applicationName());
     }
-    APMPBSetInt64Field(&bundle, kStartTimestamp, millisecondsOf(start));
-    APMPBSetInt64Field(&bundle, kEndTimestamp, millisecondsOf(end));
+    APMPBSetInt64Field(&bundle, kStartTimestamp, APMMillisecondsFromSeconds(start).value_or(0));
+    APMPBSetInt64Field(&bundle, kEndTimestamp, APMMillisecondsFromSeconds(end).value_or(0));
 }
 

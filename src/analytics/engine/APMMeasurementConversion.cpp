@@ -15,7 +15,7 @@
 #include "analytics/base/APMUserDataHashing.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMRemoteConfig.h"
-#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMUserAttribute.h"
@@ -375,7 +375,7 @@ void APMMeasurement::handlePSMValueOnWorkerQueue(const QString& value)
         if (const auto attribute = APMUserAttribute::initWithOrigin(kAutoOrigin, kPSMValueProperty, *typed, timestamp))
             setUserAttributeOnWorkerQueue(*attribute);
     }
-    if (auto event = APMEvent::initWithOrigin(kAutoOrigin, false, kPSMMatchEvent, timestamp, 0,
+    if (auto event = APMEvent::initWithOrigin(kAutoOrigin, false, kFirstOpenConsentedEvent, timestamp, 0,
             { { kPSMMatchSourceParameter, kPSMMatchSource } }, remoteConfig_->eventParameterLimits())) {
         event->setRealtime(true);
         writeEventOnWorkerQueue(*event);

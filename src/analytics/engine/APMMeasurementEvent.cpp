@@ -16,9 +16,9 @@
 #include "analytics/engine/APMBundleFields.h"
 #include "analytics/engine/APMConditionalPropertyProcessor.h"
 #include "analytics/engine/APMEventEditor.h"
-#include "analytics/engine/APMLifetimeValueRecorder.h"
-#include "analytics/engine/APMMeasurementNames.h"
-#include "analytics/engine/APMSessionState.h"
+#include "analytics/reporters/APMLifetimeValueRecorder.h"
+#include "analytics/reporters/APMMeasurementNames.h"
+#include "analytics/reporters/APMSessionState.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMDailyCounts.h"
 #include "analytics/model/APMEvent.h"
@@ -49,8 +49,6 @@ const QString kAppExceptionEvent = QStringLiteral("_ae");
 const QString kRolloutsParameter = QStringLiteral("_ffr");
 const QString kSubscriptionIDParameter = QStringLiteral("_did");
 const QString kProductIDParameter = QStringLiteral("product_id");
-const QString kFirstOpenConsentedEvent = QStringLiteral("_fx");
-const QString kPlatformName = QStringLiteral("macos");
 const QString kManualInstall = QStringLiteral("manual_install");
 constexpr qint64 kErrorCodeEventCardinality = 8;
 constexpr qint64 kErrorCodeBlocklisted = 11;
@@ -199,7 +197,7 @@ void APMMeasurement::writeEditedEventsOnWorkerQueue(const APMEvent& event)
         // The unedited event is stored like any other and needs its upload
         // scheduled: with a program that fails on every event nothing else
         // would ever schedule one.
-        if (!isScheduleUnmovedByNewData())
+        if (!armedUploadCannotMoveEarlier())
             updateSchedule();
         return;
     }
@@ -208,17 +206,17 @@ void APMMeasurement::writeEditedEventsOnWorkerQueue(const APMEvent& event)
         edited = APMEvent::eventFromEditEvent(*result->editedEvent, event.limits());
     writeEventOnWorkerQueue(edited ? *edited : event);
     for (const APMPEvent& created : result->eventsToLog) {
-        const QVariant origin = created.parameters().value(QStringLiteral("_o"));
+        const QVariant origin = created.parameters().value(APMEventNames::kOriginParameter);
         const QString originText = origin.typeId() == QMetaType::QString ? origin.toString() : kAppOrigin;
         if (const auto made = APMEvent::initWithOrigin(
                 originText, false, created.name(), created.timestamp(), 0, created.parameters(), event.limits()))
             writeEventOnWorkerQueue(*made);
     }
-    if (!isScheduleUnmovedByNewData())
+    if (!armedUploadCannotMoveEarlier())
         updateSchedule();
 }
 
-bool APMMeasurement::isScheduleUnmovedByNewData()
+bool APMMeasurement::armedUploadCannotMoveEarlier()
 {
     // With an upload already armed, data that is neither real-time nor newer
     // than a failure (there is none) can only move the next upload time
@@ -338,7 +336,7 @@ bool APMMeasurement::isRealtimeEvent(APMEvent& event, APMDailyCounts& counts)
 {
     const bool debug = isDebugMode();
     const qint32 maxRealtime = remoteConfig_->maxRealtimeEventCountPerDay();
-    const bool exempt = !debug && !APMIsRealtimeLimitedEvent(event, *environment_.monitor);
+    const bool exempt = !debug && APMIsRealtimeExemptEvent(event);
     const bool conversion = event.isConversion() || remoteConfig_->isEventCustomConversion(event.name());
     const bool conversionRealtime = conversion && (debug || exempt || counts.realtimeCount() < maxRealtime);
     if (!debug && event.isRealtime() && !exempt && counts.realtimeCount() >= maxRealtime) {
@@ -451,7 +449,7 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
     auto metadata = APMPBMeasurementBundle::initWithMessageInfo();
     APMPBMeasurementBundle& bundle = *metadata;
     APMPBSetInt32Field(&bundle, kProtocolVersion, 1);
-    APMPBSetStringField(&bundle, kPlatform, kPlatformName);
+    APMPBSetStringField(&bundle, kPlatform, APMEnvironmentInfo::platformName());
     // The application identifier (the bundle identifier); the analytics app
     // ID the engine was started with travels in its own field.
     const QString applicationID = identity_->appID();
@@ -540,10 +538,10 @@ void APMMeasurement::logFirstOpenConsentedEvent(double timestamp)
 {
     persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(false);
     const qint64 count = previousFirstOpenCount().toLongLong();
-    const std::optional<APMUserAttribute> firstInstall = database_->userAttributeWithName(QStringLiteral("_fi"), nullptr);
+    const std::optional<APMUserAttribute> firstInstall = database_->userAttributeWithName(kFirstOpenAfterInstallProperty, nullptr);
     const bool withoutAttribution = firstInstall && firstInstall->value().isInt64() && firstInstall->value().int64Value() < 1;
-    const QVariantMap parameters { { QStringLiteral("_pfo"), count < 2 ? qint64(0) : count - 1 },
-        { QStringLiteral("_uwa"), qint64(withoutAttribution ? 1 : 0) } };
+    const QVariantMap parameters { { kPreviousFirstOpenCountParameter, count < 2 ? qint64(0) : count - 1 },
+        { kUpdateWithAnalyticsParameter, qint64(withoutAttribution ? 1 : 0) } };
     const std::weak_ptr<APMMeasurement*> weak = self_;
     scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:933"), [weak, timestamp, parameters] {
         const auto self = weak.lock();

@@ -2,8 +2,8 @@
 // updates, the campaign of a stored deep link, the session-number backfill,
 // and the personalized-ads user property with the ad-personalization consent it implies.
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMMeasurementNames.h"
-#include "analytics/engine/APMAnalytics.h"
+#include "analytics/engine/APMFrontEndLink.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 
 #include "analytics/base/APMAEU.h"
 #include "analytics/base/APMConfigStore.h"
@@ -18,7 +18,7 @@
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
-#include "analytics/engine/APMScreenViewReporter.h"
+#include "analytics/reporters/APMScreenViewReporter.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMEventAggregates.h"
 #include "analytics/model/APMLogNames.h"
@@ -189,7 +189,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
         return;
     }
 
-    const qint64 firstOpenMs = APMSaturatingInt64(initTimestamp_ * 1000.0);
+    const qint64 firstOpenMs = APMMillisecondsFromSeconds(initTimestamp_).value_or(0);
     if (const auto attribute = APMUserAttribute::initWithOrigin(kAutoOrigin, kFirstOpenTimeProperty,
             APMValue::initWithInt64(timestampMillisRoundedUpToNextHour(firstOpenMs)), initTimestamp_))
         setUserAttributeOnWorkerQueue(*attribute);
@@ -211,7 +211,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
     parameters.insert(kPreviousFirstOpenCountParameter, qint64(count < 1 ? 0 : count));
     parameters.insert(kUpdateWithAnalyticsParameter, qint64(installFlag ? 0 : 1));
     // Collection was off when the engine first decided and is on now.
-    const QVariant deferred = environment_.frontEnd ? APMAnalytics::deferredAnalyticsCollection() : QVariant();
+    const QVariant deferred = environment_.frontEnd ? environment_.frontEnd->link->deferredAnalyticsCollection() : QVariant();
     if (APMConfigStore::isNumber(deferred) && deferred.toBool())
         parameters.insert(kDeferredAnalyticsCollectionParameter, qint64(1));
     if (efficientEngagement)
@@ -239,14 +239,14 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
 void APMMeasurement::markDeferredAnalyticsCollection(bool enabled)
 {
     if (environment_.frontEnd && !isAnalyticsCollectionDeactivated_
-        && !APMAnalytics::deferredAnalyticsCollection().isValid())
-        APMAnalytics::setDeferredAnalyticsCollection(qint64(enabled ? 0 : 1));
+        && !environment_.frontEnd->link->deferredAnalyticsCollection().isValid())
+        environment_.frontEnd->link->setDeferredAnalyticsCollection(qint64(enabled ? 0 : 1));
 }
 
 void APMMeasurement::clearDeferredAnalyticsCollection()
 {
     if (environment_.frontEnd)
-        APMAnalytics::setDeferredAnalyticsCollection(QVariant());
+        environment_.frontEnd->link->setDeferredAnalyticsCollection(QVariant());
 }
 
 // ---- Session number ------------------------------------------------------------------
@@ -321,7 +321,7 @@ void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<qint64
         parameters.insert(kUTMMedium, kNotSet);
         parameters.insert(kCampaignCacheParameter, qint64(1));
     } else {
-        parameters.insert(kCampaignCacheParameter, qint64(APMSaturatingInt64(timestamp * 1000.0)));
+        parameters.insert(kCampaignCacheParameter, qint64(APMMillisecondsFromSeconds(timestamp).value_or(0)));
     }
     clearStoredDeepLink(store);
     handleOpenURLOnWorkerQueue(QUrl(link), clickTimestampInMillis, timestamp, parameters);

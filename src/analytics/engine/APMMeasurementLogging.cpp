@@ -1,7 +1,7 @@
 // The engine's doors for events, default event parameters and user
 // properties: each public method posts its work to the worker queue.
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
@@ -9,7 +9,7 @@
 #include "analytics/base/APMScheduler.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMInfoPlistFileUtil.h"
-#include "analytics/engine/APMSessionState.h"
+#include "analytics/reporters/APMSessionState.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMDataTypeValidator.h"
@@ -32,8 +32,8 @@ const QString kAdNetworkRegistrationKey = QStringLiteral("VIREO_ANALYTICS_REGIST
 
 bool isAdEventForLogging(const APMEvent& event)
 {
-    return event.origin() == QLatin1String("am") || event.name() == QLatin1String("_xa")
-        || event.name() == QLatin1String("_xu");
+    return event.origin() == APMEventNames::kAdOrigin || event.name() == apm_engine::kOverallExposureEvent
+        || event.name() == apm_engine::kUnitExposureEvent;
 }
 
 } // namespace

@@ -7,10 +7,10 @@
 #include "analytics/base/APMScheduler.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMAnalytics.h"
-#include "analytics/engine/APMMeasurementNames.h"
-#include "analytics/engine/APMScreenViewReporter.h"
-#include "analytics/engine/APMSessionReporter.h"
+#include "analytics/engine/APMFrontEndLink.h"
+#include "analytics/reporters/APMMeasurementNames.h"
+#include "analytics/reporters/APMScreenViewReporter.h"
+#include "analytics/reporters/APMSessionReporter.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMEventParameters.h"
 #include "analytics/model/APMUserAttribute.h"
@@ -289,7 +289,7 @@ void APMMeasurement::handleAppWillResignActiveEvent()
     // Behind the front end's queued work: events it still holds reach the
     // worker queue before this upload does.
     if (environment_.frontEnd)
-        APMAnalytics::queueOperationWithBlock(std::move(scheduleUpload));
+        environment_.frontEnd->link->queueOperationWithBlock(std::move(scheduleUpload));
     else
         scheduleUpload();
 }

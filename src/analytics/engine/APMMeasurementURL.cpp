@@ -2,7 +2,7 @@
 // with becomes a campaign event, the deferred deep link is asked for once
 // after installation, and the launch address is kept for the next start.
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 
 #include "analytics/base/APMAEU.h"
 #include "analytics/base/APMCampaignURL.h"

@@ -2,6 +2,7 @@
 // included), how a batch is assembled and sent, and what a reply does.
 #include "analytics/engine/APMMeasurement.h"
 
+#include "analytics/model/APMEvent.h"
 #include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMHelpers.h"
@@ -11,7 +12,7 @@
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/engine/APMBundleFields.h"
-#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMUserAttribute.h"
 #include "analytics/store/APMDatabase.h"
@@ -359,7 +360,7 @@ void APMMeasurement::uploadData()
     }
     bundles->resize(compatible);
 
-    const qint64 nowMs = qint64(std::trunc(now() * 1000.0));
+    const qint64 nowMs = APMMillisecondsFromSeconds(now()).value_or(0);
     const APMPBMeasurementBundle* first = bundles->size() >= 2 ? bundles->front().bundle.get() : nullptr;
     const QStringList controls = remoteConfig_->dataControls();
     const bool checksum = remoteConfig_->checksumEnabled();

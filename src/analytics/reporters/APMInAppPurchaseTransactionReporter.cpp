@@ -1,13 +1,13 @@
-#include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
+#include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
 
 #include "analytics/base/APMAEU.h"
+#include "analytics/base/APMError.h"
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMStoreReceipt.h"
-#include "analytics/engine/APMAnalytics.h"
-#include "analytics/engine/APMInAppPurchaseProductCache.h"
-#include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/reporters/APMInAppPurchaseProductCache.h"
+#include "analytics/reporters/APMEventRoute.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 #include "analytics/model/APMEventNames.h"
 #include "platform/Clock.h"
 #include "platform/GlobalQueue.h"
@@ -43,13 +43,7 @@ APMInAppPurchaseTransactionReporter::Environment APMInAppPurchaseTransactionRepo
     e.monitor = &APMLibrary::monitor();
     e.receipt = [] { return APMStoreReceipt::readReceipt(); };
     e.isSandbox = [] { return APMAEU::isASRS(); };
-    e.logEvent = [](const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp) {
-        if (APMAnalytics::hasStarted())
-            APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
-        else if (APMMeasurement* engine = APMMeasurement::sharedInstance())
-            engine->logEventWithOrigin(
-                origin, false, name, parameters, timestamp, engine->isEnabled(), false, true, nullptr, {});
-    };
+    e.logEvent = &APMEventRoute::logEventThroughFrontEndOrEngine;
     return e;
 }
 

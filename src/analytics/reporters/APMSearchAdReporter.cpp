@@ -1,11 +1,11 @@
-#include "analytics/engine/APMSearchAdReporter.h"
+#include "analytics/reporters/APMSearchAdReporter.h"
 
 #include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMNumericUtil.h"
 #include "analytics/base/APMPersistedConfig.h"
-#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 #include "platform/AttributionTokenSource.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"

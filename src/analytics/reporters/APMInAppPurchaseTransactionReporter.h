@@ -1,7 +1,7 @@
 #pragma once
 
 #include "analytics/base/APMInAppPurchaseItem.h"
-#include "analytics/engine/APMProductsRequest.h"
+#include "analytics/reporters/APMProductsRequest.h"
 
 #include <QDateTime>
 #include <QList>

@@ -1,15 +1,15 @@
-#include "analytics/engine/APMScreenViewReporter.h"
+#include "analytics/reporters/APMScreenViewReporter.h"
 
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMNumericUtil.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMRemoteConfig.h"
-#include "analytics/engine/APMAdExposureReporter.h"
-#include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMMeasurementNames.h"
-#include "analytics/engine/APMMeasurementRemoteConfig.h"
-#include "analytics/engine/APMSessionReporter.h"
+#include "analytics/reporters/APMAdExposureReporter.h"
+#include "analytics/reporters/APMEventRoute.h"
+#include "analytics/reporters/APMMeasurementNames.h"
+#include "analytics/reporters/APMMeasurementRemoteConfig.h"
+#include "analytics/reporters/APMSessionReporter.h"
 #include "analytics/model/APMDataTypeValidator.h"
 #include "analytics/model/APMEventNames.h"
 #include "analytics/model/APMEventParameters.h"
@@ -42,14 +42,6 @@ QVariant screenTextArgument(const QVariant& value)
             return text.stringValue();
     }
     return value;
-}
-
-std::shared_ptr<APMSessionReporter> sharedEngineSessionReporter()
-{
-    if (!APMMeasurement::hasSharedInstance())
-        return nullptr;
-    APMMeasurement* engine = APMMeasurement::sharedInstance();
-    return engine && engine->didInitializeComponents() ? engine->sessionReporter() : nullptr;
 }
 
 } // namespace screen_view_reporter
@@ -96,11 +88,11 @@ APMScreenViewReporter::APMScreenViewReporter(Environment environment)
     if (!environment_.remoteConfig)
         environment_.remoteConfig = [] { return APMMeasurementRemoteConfig::remoteConfig(); };
     if (!environment_.sessionReporter)
-        environment_.sessionReporter = &sharedEngineSessionReporter;
+        environment_.sessionReporter = &APMEventRoute::engineSessionReporter;
     if (!environment_.adExposureReporter)
         environment_.adExposureReporter = [] { return &APMAdExposureReporter::sharedInstance(); };
     if (!environment_.logEvent)
-        environment_.logEvent = &APMMeasurement::logReportedInternalEvent;
+        environment_.logEvent = &APMEventRoute::logReportedInternalEvent;
     currentScreenInstanceID_ = environment_.firstInstanceID.value_or(APMNumericUtil::randomInt64());
 }
 

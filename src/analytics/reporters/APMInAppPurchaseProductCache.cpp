@@ -1,4 +1,4 @@
-#include "analytics/engine/APMInAppPurchaseProductCache.h"
+#include "analytics/reporters/APMInAppPurchaseProductCache.h"
 
 #include "analytics/base/APMError.h"
 

@@ -1,4 +1,4 @@
-#include "analytics/engine/APMProductsRequest.h"
+#include "analytics/reporters/APMProductsRequest.h"
 
 #include "analytics/base/APMError.h"
 

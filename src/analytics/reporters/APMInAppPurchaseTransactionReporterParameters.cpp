@@ -1,7 +1,7 @@
 // How one purchase is classified and what its event carries: the
 // receipt's records of the product decide between revenue, no revenue,
 // renewal and conversion; amounts are computed in decimal.
-#include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
+#include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
 
 #include "analytics/base/APMDecimalNumber.h"
 #include "analytics/base/APMHelpers.h"

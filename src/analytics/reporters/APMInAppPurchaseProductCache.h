@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analytics/engine/APMProductsRequest.h"
+#include "analytics/reporters/APMProductsRequest.h"
 
 #include <QMap>
 #include <QSet>

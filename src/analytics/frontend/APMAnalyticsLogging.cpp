@@ -1,7 +1,7 @@
 // The front end's logging entry, user properties, settings, queries,
 // interceptor and listeners, and the shared instance's doors.
-#include "analytics/engine/APMAnalytics.h"
-#include "analytics/engine/APMAnalyticsState.h"
+#include "analytics/frontend/APMAnalytics.h"
+#include "analytics/frontend/APMAnalyticsState.h"
 
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMNumericUtil.h"
@@ -9,8 +9,8 @@
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
-#include "analytics/engine/APMMeasurementNames.h"
-#include "analytics/engine/APMScreenViewReporter.h"
+#include "analytics/reporters/APMMeasurementNames.h"
+#include "analytics/reporters/APMScreenViewReporter.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMDataTypeValidator.h"
 #include "analytics/model/APMEvent.h"

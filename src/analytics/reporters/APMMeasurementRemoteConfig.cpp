@@ -1,4 +1,4 @@
-#include "analytics/engine/APMMeasurementRemoteConfig.h"
+#include "analytics/reporters/APMMeasurementRemoteConfig.h"
 
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/model/APMStoreLimits.h"

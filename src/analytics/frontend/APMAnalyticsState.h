@@ -1,7 +1,7 @@
 #pragma once
 
 // The front end's class-level state, shared by its source files.
-#include "analytics/engine/APMAnalytics.h"
+#include "analytics/frontend/APMAnalytics.h"
 
 #include "platform/NotificationCenter.h"
 #include "platform/SerialQueue.h"

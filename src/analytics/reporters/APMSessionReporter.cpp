@@ -1,4 +1,4 @@
-#include "analytics/engine/APMSessionReporter.h"
+#include "analytics/reporters/APMSessionReporter.h"
 
 #include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMLibrary.h"
@@ -7,8 +7,8 @@
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMRemoteConfig.h"
-#include "analytics/engine/APMMeasurementNames.h"
-#include "analytics/engine/APMMeasurementRemoteConfig.h"
+#include "analytics/reporters/APMMeasurementNames.h"
+#include "analytics/reporters/APMMeasurementRemoteConfig.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMScreen.h"
 #include "analytics/model/APMUserAttribute.h"
@@ -305,8 +305,8 @@ qint64 APMSessionReporter::logEngagementEventAndReturnTimeWithScreen(
     const bool efficient = isEfficientMode();
     qint64 ms = 0;
     if (isReportingEnabled()) {
-        ms = APMSaturatingInt64(
-            std::min(incurredEngagementTime(), session_reporter::kMaxEngagementSeconds) * 1000.0);
+        ms = APMMillisecondsFromSeconds(
+            std::min(incurredEngagementTime(), session_reporter::kMaxEngagementSeconds)).value_or(0);
         QVariantMap parameters { { kEngagementTimeParameter, int64Value(ms) } };
         if (screen) {
             const QVariantMap screenParameters
@@ -340,7 +340,7 @@ qint64 APMSessionReporter::cutFreerideEngagementTimeMillis()
         std::lock_guard locker(mutex_);
         freerideEngagementStartUptime_ = uptime;
     }
-    return APMSaturatingInt64(incurred * 1000.0);
+    return APMMillisecondsFromSeconds(incurred).value_or(0);
 }
 
 void APMSessionReporter::logAppBackgroundEvent(qint64 engagementMs)

@@ -1,11 +1,11 @@
-#include "analytics/engine/APMLifetimeValueRecorder.h"
+#include "analytics/reporters/APMLifetimeValueRecorder.h"
 
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMNumericUtil.h"
 #include "analytics/base/CodePoints.h"
 #include "analytics/config/APMRemoteConfig.h"
-#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMEventNames.h"
 #include "analytics/model/APMLogNames.h"

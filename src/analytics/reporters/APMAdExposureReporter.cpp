@@ -1,12 +1,13 @@
-#include "analytics/engine/APMAdExposureReporter.h"
+#include "analytics/reporters/APMAdExposureReporter.h"
 
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMMonitor.h"
-#include "analytics/base/APMNumericUtil.h"
+#include "analytics/model/APMEvent.h"
 #include "analytics/base/APMValue.h"
-#include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMScreenViewReporter.h"
-#include "analytics/engine/APMSessionReporter.h"
+#include "analytics/reporters/APMEventRoute.h"
+#include "analytics/reporters/APMMeasurementNames.h"
+#include "analytics/reporters/APMScreenViewReporter.h"
+#include "analytics/reporters/APMSessionReporter.h"
 #include "analytics/model/APMEventNames.h"
 #include "analytics/model/APMScreen.h"
 #include "platform/Clock.h"
@@ -15,8 +16,8 @@ const QString APMAdExposureReporter::kQueueName = QStringLiteral("APMAdExposureR
 
 namespace ad_exposure_reporter {
 
-const QString kUnitExposureEvent = QStringLiteral("_xu");
-const QString kOverallExposureEvent = QStringLiteral("_xa");
+using apm_engine::kOverallExposureEvent;
+using apm_engine::kUnitExposureEvent;
 const QString kAdUnitParameter = QStringLiteral("_ai");
 const QString kExposureTimeParameter = QStringLiteral("_xt");
 // Shorter exposure is not reported.
@@ -24,7 +25,7 @@ constexpr qint64 kMinExposureMs = 1000;
 
 qint64 exposureMs(double endTime, double startTime)
 {
-    return APMSaturatingInt64((endTime - startTime) * 1000.0);
+    return APMMillisecondsFromSeconds(endTime - startTime).value_or(0);
 }
 
 QVariantMap withExposure(QVariantMap parameters, qint64 ms)
@@ -74,7 +75,7 @@ APMAdExposureReporter::APMAdExposureReporter(Environment environment)
         environment_.screenParameters
             = [] { return APMScreenViewReporter::sharedInstance().screenParameters(); };
     if (!environment_.logEvent)
-        environment_.logEvent = &APMMeasurement::logReportedInternalEvent;
+        environment_.logEvent = &APMEventRoute::logReportedInternalEvent;
 }
 
 APMAdExposureReporter::~APMAdExposureReporter()

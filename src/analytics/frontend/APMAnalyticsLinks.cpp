@@ -1,9 +1,9 @@
 // The front end's links (opened addresses and continued activities) and the
 // store's purchases.
 #include "analytics/base/APMUserActivity.h"
-#include "analytics/engine/APMAnalytics.h"
-#include "analytics/engine/APMAnalyticsState.h"
-#include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
+#include "analytics/frontend/APMAnalytics.h"
+#include "analytics/frontend/APMAnalyticsState.h"
+#include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
 #include "platform/AppStore.h"
 #include "platform/MainQueue.h"
 #include "platform/SerialQueue.h"

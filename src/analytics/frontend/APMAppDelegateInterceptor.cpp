@@ -1,4 +1,4 @@
-#include "analytics/engine/APMAppDelegateInterceptor.h"
+#include "analytics/frontend/APMAppDelegateInterceptor.h"
 
 APMAppDelegateInterceptor& APMAppDelegateInterceptor::sharedInstance()
 {

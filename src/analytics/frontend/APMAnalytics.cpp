@@ -1,8 +1,12 @@
-#include "analytics/engine/APMAnalytics.h"
-#include "analytics/engine/APMAnalyticsState.h"
+#include "analytics/frontend/APMAnalytics.h"
+#include "analytics/frontend/APMAnalyticsState.h"
 
 #include "analytics/base/APMClassRegistry.h"
-#include "analytics/engine/APMAppDelegateInterceptor.h"
+#include "analytics/engine/APMLoadTime.h"
+#include "analytics/frontend/APMAnalyticsEngineLink.h"
+#include "analytics/frontend/APMAppDelegateInterceptor.h"
+#include "analytics/reporters/APMEventRoute.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 #include "platform/MainQueue.h"
 #include "analytics/base/APMConfigStore.h"
 #include "analytics/base/APMMonitor.h"
@@ -11,8 +15,8 @@
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMInfoPlistFileUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
-#include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
-#include "analytics/engine/APMScreenViewReporter.h"
+#include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
+#include "analytics/reporters/APMScreenViewReporter.h"
 #include "analytics/identity/APMIdentifiers.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMDataTypeValidator.h"
@@ -37,7 +41,7 @@ const QString APMAnalytics::kWillStartNotification = QStringLiteral("kBASAnalyti
 const QString APMAnalytics::kConfigurationSetEnabledNotification
     = QStringLiteral("BASAnalyticsConfigurationSetEnabledNotification");
 const QString APMAnalytics::kAllowPersonalizedAdsProperty = QStringLiteral("allow_personalized_ads");
-const QString APMAnalytics::kPlatformOrigin = QStringLiteral("fa");
+const QString APMAnalytics::kPlatformOrigin = apm_engine::kPlatformOrigin;
 const QString& APMAnalytics::kAdOrigin = APMEventNames::kAdOrigin;
 
 using apm_frontend::FrontEndState;
@@ -79,20 +83,7 @@ FrontEndState& state()
     return *shared;
 }
 
-// The load time does not need the rest of the state: recording it at start
-// makes nothing else of the library.
-struct LoadTime {
-    std::mutex mutex;
-    double timestamp = 0;
-};
-
-LoadTime& loadTime()
-{
-    static LoadTime* shared = new LoadTime; // lives with the process
-    return *shared;
-}
-
-// Whether the front end started. The engine asks this in every process,
+// Whether the front end started. The reporters ask this in every process,
 // also in one that never uses the front end, so it stands apart from the
 // state as well.
 std::atomic<bool>& started()
@@ -100,6 +91,19 @@ std::atomic<bool>& started()
     static std::atomic<bool> flag { false };
     return flag;
 }
+
+// The reporters below log their internal events through the front end once
+// it has started: its queue keeps their order with the application's events.
+[[maybe_unused]] const bool frontEndReporterDoorInstalled = [] {
+    APMEventRoute::setFrontEnd(
+        [](const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp) {
+            if (!APMAnalytics::hasStarted())
+                return false;
+            APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
+            return true;
+        });
+    return true;
+}();
 
 void FrontEndState::makeQueues()
 {
@@ -210,16 +214,12 @@ void APMAnalytics::load()
 
 double APMAnalytics::loadTimestamp()
 {
-    LoadTime& l = loadTime();
-    std::lock_guard locker(l.mutex);
-    return l.timestamp;
+    return APMLoadTime::timestamp();
 }
 
 void APMAnalytics::setLoadTimestamp(double timestamp)
 {
-    LoadTime& l = loadTime();
-    std::lock_guard locker(l.mutex);
-    l.timestamp = timestamp;
+    APMLoadTime::setTimestamp(timestamp);
 }
 
 // ---- Queues ---------------------------------------------------------------------------
@@ -418,7 +418,8 @@ void APMAnalytics::startUp(
         ? s.environment.engineEnvironment()
         : APMMeasurement::defaultEnvironment();
     engineEnvironment.eventListeners = [](const APMEvent& event) { notifyEventListeners(event); };
-    engineEnvironment.frontEnd = APMMeasurement::Environment::FrontEnd { origin, hasPublicInterface };
+    engineEnvironment.frontEnd
+        = APMMeasurement::Environment::FrontEnd { origin, hasPublicInterface, std::make_shared<APMAnalyticsEngineLink>() };
     const bool proxyEnabled = !s.environment.appDelegateProxyEnabled || s.environment.appDelegateProxyEnabled();
     s.serialQueue->async([appID, collectionEnabled, deactivated, safelist, engineEnvironment, proxyEnabled]() mutable {
         APMMeasurement::initializeSharedInstanceWithAppID(

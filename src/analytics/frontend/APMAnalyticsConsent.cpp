@@ -1,8 +1,8 @@
 // The front end's own preferences: consent settings with their source, and
 // the bookkeeping of data resets.
-#include "analytics/engine/APMAnalytics.h"
-#include "analytics/engine/APMAnalyticsState.h"
-#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/frontend/APMAnalytics.h"
+#include "analytics/frontend/APMAnalyticsState.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 
 #include "analytics/base/APMConfigStore.h"
 #include "analytics/base/APMMonitor.h"
