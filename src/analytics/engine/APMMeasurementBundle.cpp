@@ -53,13 +53,13 @@ bool APMMeasurement::bundleRawEvents()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("bundleRawEvents"));
     bool consumed = false;
-    const bool committed = database_->performTransaction([&] {
+    const bool committed = shared_.database->performTransaction([&] {
         APMError error;
-        const std::optional<qint64> fingerprint = database_->nextMetadataFingerprintToProcess(&error);
+        const std::optional<qint64> fingerprint = shared_.database->nextMetadataFingerprintToProcess(&error);
         if (!fingerprint) {
             if (error.code() == 0)
                 return true; // no raw events
-            log(APMMonitor::kLevelErrorMonitored, 23095, QStringLiteral("Unable to fetch next event metadata. Error"),
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23095, QStringLiteral("Unable to fetch next event metadata. Error"),
                 error.description());
             return false;
         }
@@ -75,9 +75,9 @@ bool APMMeasurement::bundleRawEvents()
         const qint64 lastRowID = run.events.last().rowID();
         APMError metadataError;
         std::unique_ptr<APMPBMeasurementBundle> bundle
-            = database_->queryRawEventsMetadataWithFingerprint(*fingerprint, &metadataError);
+            = shared_.database->queryRawEventsMetadataWithFingerprint(*fingerprint, &metadataError);
         if (!bundle) {
-            log(APMMonitor::kLevelErrorMonitored, 23098, QStringLiteral("Unable to fetch event metadata. Metadata fingerprint, error"),
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23098, QStringLiteral("Unable to fetch event metadata. Metadata fingerprint, error"),
                 *fingerprint, metadataError.description());
             // Missing or undecodable metadata never comes back: the events
             // under it cannot be bundled and must not block the others.
@@ -97,7 +97,7 @@ bool APMMeasurement::bundleRawEvents()
         // A step of it that fails is logged and ends only that evaluation.
         evaluationTimeFromRawEvents(run.events, *bundle);
         handleAnalyticsStorageConsentTransitions(*bundle);
-        environment_.audience->beginBundle();
+        shared_.environment.audience->beginBundle();
         const std::optional<QList<APMEvent>> events = eventsAfterUpdatingEventAggregates(*processed, !denied);
         if (!events)
             return false;
@@ -106,17 +106,17 @@ bool APMMeasurement::bundleRawEvents()
             if (auto proto = event.protoEvent())
                 protoEvents.push_back(std::move(proto));
         }
-        if (remoteConfig_->isEventSamplingEnabled() && !isDebugMode()) {
+        if (shared_.remoteConfig->isEventSamplingEnabled() && !shared_.isDebugMode()) {
             APMError samplingError;
             std::optional<APMEventSampler::Events> sampled
-                = environment_.sampler->sampleEvents(std::move(protoEvents), &samplingError);
+                = shared_.environment.sampler->sampleEvents(std::move(protoEvents), &samplingError);
             if (!sampled)
                 return false;
             protoEvents = std::move(*sampled);
         }
         if (protoEvents.empty()) {
-            log(APMMonitor::kLevelWarningSilent, 23159, QStringLiteral("No events left after sampling. Dropping bundle"));
-            consumed = APMDeleteConsumedRawEvents(*database_, lastRowID, *fingerprint, *environment_.monitor);
+            shared_.log(APMMonitor::kLevelWarningSilent, 23159, QStringLiteral("No events left after sampling. Dropping bundle"));
+            consumed = APMDeleteConsumedRawEvents(*shared_.database, lastRowID, *fingerprint, *shared_.environment.monitor);
             return consumed;
         }
         APMPBSetArrayField(bundle.get(), kEvents, protoEvents);
@@ -128,34 +128,34 @@ bool APMMeasurement::bundleRawEvents()
         }
         if (!updateAppMetadataForBundle(*bundle, start, end))
             return false;
-        if (remoteConfig_->DMAConsentEnabled() && shouldUpdateNPAUserProperty()) {
+        if (shared_.remoteConfig->DMAConsentEnabled() && shouldUpdateNPAUserProperty()) {
             setPersonalizedAdsUserPropertyOnWorkerQueue();
             setShouldUpdateNPAUserProperty(false);
         }
         if (!denied) {
             for (const auto& property : APMPBGetArrayField<APMPBUserAttribute>(bundle.get(), kUserAttributes)) {
-                if (!environment_.audience->evaluateFiltersForUserProperty(*property, start))
+                if (!shared_.environment.audience->evaluateFiltersForUserProperty(*property, start))
                     return false;
             }
-            std::optional<APMAudienceEvaluator::Results> results = environment_.audience->resultsForBundling();
+            std::optional<APMAudienceEvaluator::Results> results = shared_.environment.audience->resultsForBundling();
             if (!results) {
-                log(APMMonitor::kLevelErrorMonitored, 23113, QStringLiteral("Unable to read audience evaluation results"));
+                shared_.log(APMMonitor::kLevelErrorMonitored, 23113, QStringLiteral("Unable to read audience evaluation results"));
                 return false;
             }
             if (!results->empty())
                 APMPBSetArrayField(bundle.get(), kAudienceResults, *results);
         }
         addBundleMetadataIntoBundle(*bundle, start, end);
-        if (!remoteConfig_->sessionStitchingTokenFeatureEnabled() || denied)
+        if (!shared_.remoteConfig->sessionStitchingTokenFeatureEnabled() || denied)
             APMPBClearField(bundle.get(), kSessionStitchingToken);
-        if (!database_->insertBundle(*bundle, APMEventsContainRealtimeEvent(*events), &error)) {
-            log(APMMonitor::kLevelErrorMonitored, 23115, QStringLiteral("Unable to insert bundle. Error"), error.description());
+        if (!shared_.database->insertBundle(*bundle, APMEventsContainRealtimeEvent(*events), &error)) {
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23115, QStringLiteral("Unable to insert bundle. Error"), error.description());
             return false;
         }
-        log(APMMonitor::kLevelVerbose, 23221, APMConsentSettingsUtil::description());
-        log(APMMonitor::kLevelDebug, 23116, QStringLiteral("Bundle added to the upload queue. BundleID, timestamp (ms)"),
+        shared_.log(APMMonitor::kLevelVerbose, 23221, APMConsentSettingsUtil::description());
+        shared_.log(APMMonitor::kLevelDebug, 23116, QStringLiteral("Bundle added to the upload queue. BundleID, timestamp (ms)"),
             APMPBGetInt32Field(bundle.get(), kBundleIndex), qint64(APMPBGetInt64Field(bundle.get(), kEndTimestamp)));
-        consumed = APMDeleteConsumedRawEvents(*database_, lastRowID, *fingerprint, *environment_.monitor);
+        consumed = APMDeleteConsumedRawEvents(*shared_.database, lastRowID, *fingerprint, *shared_.environment.monitor);
         return consumed;
     });
     if (!committed)
@@ -168,8 +168,8 @@ bool APMMeasurement::bundleRawEvents()
 APMMeasurement::RawEventRun APMMeasurement::rawEventsWithMetadataFingerprint(qint64 fingerprint)
 {
     RawEventRun run;
-    const qint64 maxEvents = remoteConfig_->uploadMaxEventsPerBundle();
-    const qint64 maxBytes = remoteConfig_->uploadMaxSizeLimitBytes();
+    const qint64 maxEvents = shared_.remoteConfig->uploadMaxEventsPerBundle();
+    const qint64 maxBytes = shared_.remoteConfig->uploadMaxSizeLimitBytes();
     qint64 hour = 0;
     qint64 previousRowID = 0;
     qint64 totalBytes = 0;
@@ -177,9 +177,9 @@ APMMeasurement::RawEventRun APMMeasurement::rawEventsWithMetadataFingerprint(qin
         if (index >= 1 && qint64(index) >= maxEvents)
             return false;
         APMError error;
-        const std::optional<APMRawEventData> data = database_->rawEventDataFromDictionary(row, &error);
+        const std::optional<APMRawEventData> data = shared_.database->rawEventDataFromDictionary(row, &error);
         if (!data) {
-            log(APMMonitor::kLevelWarningMonitored, 23096, QStringLiteral("Failed to filter raw event. Error"),
+            shared_.log(APMMonitor::kLevelWarningMonitored, 23096, QStringLiteral("Failed to filter raw event. Error"),
                 error.description());
             if (index == 0 && row.value(QStringLiteral("rowid")).canConvert<qint64>())
                 run.unreadableRowID = row.value(QStringLiteral("rowid")).toLongLong();
@@ -204,9 +204,9 @@ APMMeasurement::RawEventRun APMMeasurement::rawEventsWithMetadataFingerprint(qin
         return true;
     };
     APMError error;
-    if (!database_->rawEventsWithMetadataFingerprint(fingerprint, &error, filter) && !run.unreadableRowID
+    if (!shared_.database->rawEventsWithMetadataFingerprint(fingerprint, &error, filter) && !run.unreadableRowID
         && run.events.isEmpty() && error.code() != 0) {
-        log(APMMonitor::kLevelErrorMonitored, 23097, QStringLiteral("Inconsistent state, raw event is expected. Error"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23097, QStringLiteral("Inconsistent state, raw event is expected. Error"),
             error.description());
         run.failed = true;
     }
@@ -215,25 +215,25 @@ APMMeasurement::RawEventRun APMMeasurement::rawEventsWithMetadataFingerprint(qin
 
 bool APMMeasurement::dropUnreadableRawEvents(qint64 maxRowID, qint64 fingerprint, const QString& reason)
 {
-    log(APMMonitor::kLevelErrorMonitored, 23271,
+    shared_.log(APMMonitor::kLevelErrorMonitored, 23271,
         QStringLiteral("Dropping raw events that cannot be read. Metadata fingerprint, last row ID, unreadable part"),
         fingerprint, QStringLiteral("%1 (%2)").arg(maxRowID).arg(reason));
-    return APMDeleteConsumedRawEvents(*database_, maxRowID, fingerprint, *environment_.monitor);
+    return APMDeleteConsumedRawEvents(*shared_.database, maxRowID, fingerprint, *shared_.environment.monitor);
 }
 
 std::optional<QList<APMEvent>> APMMeasurement::processRawEvents(const QList<APMRawEventData>& rawEvents, qint64 fingerprint)
 {
     const qint64 lastRowID = rawEvents.last().rowID();
-    const bool keepInternalUnchecked = remoteConfig_->blocklistInternal() && !remoteConfig_->blocklistPublic();
-    const bool removeRedundantEngagement = remoteConfig_->redundantEngagementRemovalEnabled();
+    const bool keepInternalUnchecked = shared_.remoteConfig->blocklistInternal() && !shared_.remoteConfig->blocklistPublic();
+    const bool removeRedundantEngagement = shared_.remoteConfig->redundantEngagementRemovalEnabled();
     QList<APMEvent> kept;
     for (const APMRawEventData& raw : rawEvents) {
         const APMEvent& event = raw.rawEvent();
         const QString internalName = APMPublicEventsConvertedToInternal().value(event.name(), event.name());
         const bool internal = !APMIsPublicName(event.name());
         if (!(internal && keepInternalUnchecked)
-            && (remoteConfig_->isEventBlocklisted(event.name()) || remoteConfig_->isEventBlocklisted(internalName))) {
-            log(APMMonitor::kLevelWarningMonitored, 23099, QStringLiteral("Rejected event. Event name"),
+            && (shared_.remoteConfig->isEventBlocklisted(event.name()) || shared_.remoteConfig->isEventBlocklisted(internalName))) {
+            shared_.log(APMMonitor::kLevelWarningMonitored, 23099, QStringLiteral("Rejected event. Event name"),
                 APMEventNameForLog(event.name()));
             continue;
         }
@@ -245,15 +245,15 @@ std::optional<QList<APMEvent>> APMMeasurement::processRawEvents(const QList<APMR
         kept.append(event);
     }
     if (kept.isEmpty()) {
-        if (!APMDeleteConsumedRawEvents(*database_, lastRowID, fingerprint, *environment_.monitor))
+        if (!APMDeleteConsumedRawEvents(*shared_.database, lastRowID, fingerprint, *shared_.environment.monitor))
             return std::nullopt;
-        log(APMMonitor::kLevelWarningMonitored, 23100, QStringLiteral("Rejected all events."));
+        shared_.log(APMMonitor::kLevelWarningMonitored, 23100, QStringLiteral("Rejected all events."));
         return kept;
     }
     APMError error;
-    std::optional<APMDailyCounts> counts = database_->dailyCounts(&error);
+    std::optional<APMDailyCounts> counts = shared_.database->dailyCounts(&error);
     if (!counts) {
-        log(APMMonitor::kLevelErrorMonitored, 23101, QStringLiteral("Failed to query daily event counts. Error"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23101, QStringLiteral("Failed to query daily event counts. Error"),
             error.description());
         return std::nullopt;
     }
@@ -270,15 +270,15 @@ std::optional<QList<APMEvent>> APMMeasurement::processRawEvents(const QList<APMR
         changed = checkRealtime(event, *counts) || changed;
         // Purchases made with a sandbox (test) receipt are marked as such.
         if (event.name() == APMEventNames::kInAppPurchaseEvent
-            && APMAEU::isASRS(environment_.infoDictionary.value_or(QVariantMap()))) {
+            && APMAEU::isASRS(shared_.environment.infoDictionary.value_or(QVariantMap()))) {
             QVariantMap parameters = APMVariantMapFromParameters(event.parameters());
             parameters.insert(QStringLiteral("sandbox"), qint64(1));
             event = event.copyWithParameters(parameters);
         }
         result.append(event);
     }
-    if (changed && !database_->updateDailyCounts(*counts, &error)) {
-        log(APMMonitor::kLevelErrorSilent, 23106, QStringLiteral("Failed to update daily event counts. Name, error"),
+    if (changed && !shared_.database->updateDailyCounts(*counts, &error)) {
+        shared_.log(APMMonitor::kLevelErrorSilent, 23106, QStringLiteral("Failed to update daily event counts. Name, error"),
             QString(), error.description());
         return std::nullopt;
     }
@@ -287,19 +287,19 @@ std::optional<QList<APMEvent>> APMMeasurement::processRawEvents(const QList<APMR
 
 bool APMMeasurement::checkConversion(APMEvent& event, APMDailyCounts& counts)
 {
-    if (remoteConfig_->isEventCustomConversion(event.name()))
+    if (shared_.remoteConfig->isEventCustomConversion(event.name()))
         event.setConversion(true);
     if (!event.isConversion() || !APMIsPublicName(event.name()))
         return false;
-    const qint32 limit = remoteConfig_->maxConversionsPerDay();
+    const qint32 limit = shared_.remoteConfig->maxConversionsPerDay();
     if (counts.conversionsCount() < limit) {
-        const qint32 today = APMDailyCounts::dayNumberForTime(now(), persistedConfig_->midnightOffset());
+        const qint32 today = APMDailyCounts::dayNumberForTime(shared_.now(), shared_.persistedConfig->midnightOffset());
         counts.incrementCountsForCurrentDay(today, false, true);
         counts.decrementAllEventsCount();
         return true;
     }
     event.setConversion(false);
-    log(APMMonitor::kLevelWarning, 23102,
+    shared_.log(APMMonitor::kLevelWarning, 23102,
         QStringLiteral("Too many conversion events. Not logging event as conversion. Name, limit"),
         APMEventNameForLog(event.name()), limit);
     return false;
@@ -309,24 +309,24 @@ bool APMMeasurement::checkRealtime(APMEvent& event, APMDailyCounts& counts)
 {
     if (!event.isRealtime() && !event.isConversion())
         return false;
-    const qint32 today = APMDailyCounts::dayNumberForTime(now(), persistedConfig_->midnightOffset());
-    if (APMIsRealtimeLimitedEvent(event, *environment_.monitor)) {
-        if (counts.realtimeCount() < remoteConfig_->maxRealtimeEventCountPerDay()) {
+    const qint32 today = APMDailyCounts::dayNumberForTime(shared_.now(), shared_.persistedConfig->midnightOffset());
+    if (APMIsRealtimeLimitedEvent(event, *shared_.environment.monitor)) {
+        if (counts.realtimeCount() < shared_.remoteConfig->maxRealtimeEventCountPerDay()) {
             counts.incrementRealtimeCountsForCurrentDay(today);
             event.setRealtime(true);
-            log(APMMonitor::kLevelDebug, 23103,
+            shared_.log(APMMonitor::kLevelDebug, 23103,
                 QStringLiteral("Event is under real-time event count daily limit. Marking the event as real-time. Event name, parameters"),
                 APMEventNameForLog(event.name()), APMParametersDescription(event.parameters()));
             return true;
         }
         event.setRealtime(false);
-        log(APMMonitor::kLevelWarningMonitored, 23104,
+        shared_.log(APMMonitor::kLevelWarningMonitored, 23104,
             QStringLiteral("Number of real-time events is over the real-time event count daily limit. Event is no longer real-time. Event name, parameters"),
             APMEventNameForLog(event.name()), APMParametersDescription(event.parameters()));
         return false;
     }
-    if (APMIsDCURealtimeEvent(event, *environment_.monitor)) {
-        if (counts.dcuRealtimeCount() < remoteConfig_->maxRealtimeDCUEventCountPerDay()) {
+    if (APMIsDCURealtimeEvent(event, *shared_.environment.monitor)) {
+        if (counts.dcuRealtimeCount() < shared_.remoteConfig->maxRealtimeDCUEventCountPerDay()) {
             counts.incrementDCURealtimeCountsForCurrentDay(today);
             event.setRealtime(true);
             return true;
@@ -335,7 +335,7 @@ bool APMMeasurement::checkRealtime(APMEvent& event, APMDailyCounts& counts)
         return false;
     }
     event.setRealtime(true);
-    log(APMMonitor::kLevelDebug, 23105,
+    shared_.log(APMMonitor::kLevelDebug, 23105,
         QStringLiteral("Event is not subject to real-time event count daily limit. Marking an event as real-time. Event name, parameters"),
         APMEventNameForLog(event.name()), APMParametersDescription(event.parameters()));
     return false;
@@ -346,14 +346,14 @@ void APMMeasurement::evaluationTimeFromRawEvents(const QList<APMRawEventData>& r
     const bool sessionStarted = std::any_of(rawEvents.begin(), rawEvents.end(),
         [](const APMRawEventData& raw) { return raw.rawEvent().name() == kSessionStartEvent; });
     if (sessionStarted) {
-        environment_.audience->clearEvaluationResultsForSessionScopedFilters();
+        shared_.environment.audience->clearEvaluationResultsForSessionScopedFilters();
         for (const auto& property : APMPBGetArrayField<APMPBUserAttribute>(&bundle, kUserAttributes)) {
-            if (!environment_.audience->evaluateFiltersForUserProperty(*property, std::nullopt))
+            if (!shared_.environment.audience->evaluateFiltersForUserProperty(*property, std::nullopt))
                 return;
         }
         APMError error;
-        if (!database_->clearCurrentSessionCounts(&error)) {
-            log(APMMonitor::kLevelErrorMonitored, 23185, QStringLiteral("Failed to clear event session counts. Error"),
+        if (!shared_.database->clearCurrentSessionCounts(&error)) {
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23185, QStringLiteral("Failed to clear event session counts. Error"),
                 error.description());
             return;
         }
@@ -373,8 +373,8 @@ void APMMeasurement::evaluationTimeFromRawEvents(const QList<APMRawEventData>& r
         return; // a failed total is logged; the bundle goes on without it
     if (sessionStarted) {
         APMError error;
-        if (!database_->deleteUserAttributeWithName(kSessionEngagementProperty, &error)) {
-            log(APMMonitor::kLevelErrorMonitored, 23188,
+        if (!shared_.database->deleteUserAttributeWithName(kSessionEngagementProperty, &error)) {
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23188,
                 QStringLiteral("Unable to delete session engagement property on session start. Error"), error.description());
             return;
         }
@@ -385,23 +385,23 @@ void APMMeasurement::evaluationTimeFromRawEvents(const QList<APMRawEventData>& r
 bool APMMeasurement::updateUserEngagement(qint64 engagementMs, APMPBMeasurementBundle& bundle, bool sessionScoped)
 {
     if (engagementMs < 0) {
-        log(APMMonitor::kLevelErrorSilent, 23186, QStringLiteral("User engagement time is negative."));
+        shared_.log(APMMonitor::kLevelErrorSilent, 23186, QStringLiteral("User engagement time is negative."));
         return false;
     }
     if (engagementMs == 0)
         return true;
     const QString& name = sessionScoped ? kSessionEngagementProperty : kLifetimeEngagementProperty;
     APMError error;
-    const std::optional<APMUserAttribute> stored = database_->userAttributeWithName(name, &error);
+    const std::optional<APMUserAttribute> stored = shared_.database->userAttributeWithName(name, &error);
     if (!stored && error.code() != 0) {
-        log(APMMonitor::kLevelErrorMonitored, 23187, QStringLiteral("Failed to query for user engagement user property. Name, error"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23187, QStringLiteral("Failed to query for user engagement user property. Name, error"),
             name, error.description());
         return false;
     }
     qint64 total = engagementMs;
     if (stored && stored->value().isInt64() && stored->value().int64Value() <= std::numeric_limits<qint64>::max() - total)
         total += stored->value().int64Value();
-    const double setTime = now();
+    const double setTime = shared_.now();
     const std::optional<APMUserAttribute> attribute
         = APMUserAttribute::initWithOrigin(kAutoOrigin, name, APMValue::initWithInt64(total), setTime);
     if (!attribute || !setUserPropertyInDatabaseOnWorkerQueue(*attribute))
@@ -422,20 +422,20 @@ bool APMMeasurement::updateUserEngagement(qint64 engagementMs, APMPBMeasurementB
 
 void APMMeasurement::handleAnalyticsStorageConsentTransitions(const APMPBMeasurementBundle& bundle)
 {
-    const QString previous = persistedConfig_->previousBundledConsentSignals();
+    const QString previous = shared_.persistedConfig->previousBundledConsentSignals();
     const QString current = APMPBGetStringField(&bundle, kConsentSignals);
     if (previous == current)
         return;
     const bool wasDenied = APMIsAnalyticsStorageDeniedInSignal(previous);
     const bool isDenied = APMIsAnalyticsStorageDeniedInSignal(current);
     APMError error;
-    if (!wasDenied && isDenied && !database_->createEventsSnapshotTable(&error))
-        log(APMMonitor::kLevelWarningMonitored, 23266, QStringLiteral("Unable to create table snapshot. Error"),
+    if (!wasDenied && isDenied && !shared_.database->createEventsSnapshotTable(&error))
+        shared_.log(APMMonitor::kLevelWarningMonitored, 23266, QStringLiteral("Unable to create table snapshot. Error"),
             error.description());
-    if (wasDenied && !isDenied && !database_->restoreFromEventsSnapshotTable(&error))
-        log(APMMonitor::kLevelWarningMonitored, 23267, QStringLiteral("Unable to restore from table snapshot. Error"),
+    if (wasDenied && !isDenied && !shared_.database->restoreFromEventsSnapshotTable(&error))
+        shared_.log(APMMonitor::kLevelWarningMonitored, 23267, QStringLiteral("Unable to restore from table snapshot. Error"),
             error.description());
-    persistedConfig_->setPreviousBundledConsentSignals(current);
+    shared_.persistedConfig->setPreviousBundledConsentSignals(current);
 }
 
 std::optional<QList<APMEvent>> APMMeasurement::eventsAfterUpdatingEventAggregates(
@@ -444,9 +444,9 @@ std::optional<QList<APMEvent>> APMMeasurement::eventsAfterUpdatingEventAggregate
     QList<APMEvent> result;
     for (const APMEvent& input : events) {
         APMError error;
-        std::optional<APMEventAggregates> aggregates = database_->eventAggregatesWithName(input.name(), &error);
+        std::optional<APMEventAggregates> aggregates = shared_.database->eventAggregatesWithName(input.name(), &error);
         if (!aggregates && error.code() != 0) {
-            log(APMMonitor::kLevelErrorMonitored, 23107, QStringLiteral("Failed to query event aggregates. Name, error"),
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23107, QStringLiteral("Failed to query event aggregates. Name, error"),
                 APMEventNameForLog(input.name()), error.description());
             return std::nullopt;
         }
@@ -460,12 +460,12 @@ std::optional<QList<APMEvent>> APMMeasurement::eventsAfterUpdatingEventAggregate
         } else {
             aggregates = APMEventAggregates::initWithName(input.name(), 1, 1, 1, input.timestamp());
         }
-        if (!aggregates || !database_->updateEventAggregates(*aggregates, &error)) {
-            log(APMMonitor::kLevelErrorMonitored, 23108, QStringLiteral("Failed to update event aggregates. Error"),
+        if (!aggregates || !shared_.database->updateEventAggregates(*aggregates, &error)) {
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23108, QStringLiteral("Failed to update event aggregates. Error"),
                 error.description());
             return std::nullopt;
         }
-        if (allowEventFilterEvaluation && !environment_.audience->evaluateFiltersForEvent(event, *aggregates))
+        if (allowEventFilterEvaluation && !shared_.environment.audience->evaluateFiltersForEvent(event, *aggregates))
             return std::nullopt;
         result.append(event);
     }
@@ -475,9 +475,9 @@ std::optional<QList<APMEvent>> APMMeasurement::eventsAfterUpdatingEventAggregate
 bool APMMeasurement::updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, double start, double end)
 {
     APMError error;
-    std::optional<APMAppMetadata> metadata = database_->queryAppMetadata(&error);
+    std::optional<APMAppMetadata> metadata = shared_.database->queryAppMetadata(&error);
     if (!metadata) {
-        log(APMMonitor::kLevelErrorMonitored, 23111, QStringLiteral("Unable to fetch app metadata for bundling events. Error"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23111, QStringLiteral("Unable to fetch app metadata for bundling events. Error"),
             error.description());
         return false;
     }
@@ -493,8 +493,8 @@ bool APMMeasurement::updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, 
     metadata->setLastBundleStartTimestamp(start);
     metadata->setLastBundleEndTimestamp(end);
     APMPBSetInt32Field(&bundle, kBundleIndex, metadata->lastBundleIndex());
-    if (!database_->updateAppMetadata(*metadata, &error)) {
-        log(APMMonitor::kLevelErrorMonitored, 23112, QStringLiteral("Unable to update the app metadata. Error"),
+    if (!shared_.database->updateAppMetadata(*metadata, &error)) {
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23112, QStringLiteral("Unable to update the app metadata. Error"),
             error.description());
         return false;
     }
@@ -503,23 +503,23 @@ bool APMMeasurement::updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, 
 
 void APMMeasurement::addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle, double start, double end)
 {
-    const QList<qint64> experiments = remoteConfig_->experimentIDs();
+    const QList<qint64> experiments = shared_.remoteConfig->experimentIDs();
     if (!experiments.isEmpty()) {
         QVariantList ids;
         for (qint64 id : experiments)
             ids.append(QVariant::fromValue(quint32(id)));
         APMPBSetArrayField(&bundle, kExperimentIDs, ids);
     }
-    const QString monitoring = environment_.monitor->monitoringDataForDispatchWithSamplePeriod(
-        remoteConfig_->monitoringSamplePeriod(), persistedConfig_->lastMonitorDataSampledTimestamp());
+    const QString monitoring = shared_.environment.monitor->monitoringDataForDispatchWithSamplePeriod(
+        shared_.remoteConfig->monitoringSamplePeriod(), shared_.persistedConfig->lastMonitorDataSampledTimestamp());
     if (!monitoring.isEmpty()) {
         APMPBSetStringField(&bundle, kMonitoringData, monitoring);
-        persistedConfig_->setLastMonitorDataSampledTimestamp(now());
+        shared_.persistedConfig->setLastMonitorDataSampledTimestamp(shared_.now());
     }
-    if (remoteConfig_->version() >= 0)
-        APMPBSetInt64Field(&bundle, kConfigVersion, remoteConfig_->version());
+    if (shared_.remoteConfig->version() >= 0)
+        APMPBSetInt64Field(&bundle, kConfigVersion, shared_.remoteConfig->version());
     if (APMPBGetStringField(&bundle, kAppID).isEmpty()) {
-        const QString appID = identity_->appID();
+        const QString appID = shared_.identity->appID();
         APMPBSetStringField(&bundle, kAppID, !appID.isEmpty() ? appID : QCoreApplication::applicationName());
     }
     APMPBSetInt64Field(&bundle, kStartTimestamp, APMMillisecondsFromSeconds(start).value_or(0));

@@ -86,8 +86,8 @@ using namespace measurement_conversion;
 
 void APMMeasurement::setUserData(const QVariantMap& userData)
 {
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:3105"), [weak, userData] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:3105"), [weak, userData] {
         if (const auto self = weak.lock(); self && *self)
             (*self)->setUserDataOnWorkerQueue(userData);
     });
@@ -96,7 +96,7 @@ void APMMeasurement::setUserData(const QVariantMap& userData)
 void APMMeasurement::setUserDataOnWorkerQueue(const QVariantMap& userData)
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("setUserDataOnWorkerQueue"));
-    if (!database_)
+    if (!shared_.database)
         return;
     if (userData.contains(kUserDataEmailAddressKey)) {
         const QString address = userData.value(kUserDataEmailAddressKey).toString();
@@ -123,29 +123,29 @@ void APMMeasurement::setUserDataOnWorkerQueue(const QVariantMap& userData)
     PSMRetryCount_ = 0;
     ++PSMStartCount_;
     retrievePSMResponse();
-    log(APMMonitor::kLevelDebug, 23225, QStringLiteral("Initiated on-device conversion measurement"));
+    shared_.log(APMMonitor::kLevelDebug, 23225, QStringLiteral("Initiated on-device conversion measurement"));
 }
 
 // ---- The component ------------------------------------------------------------------
 
 APMPrivateSetMembershipClientClass* APMMeasurement::PSMClientClass() const
 {
-    APMPrivateSetMembershipClientClass* found = environment_.PSMClientClass.get();
+    APMPrivateSetMembershipClientClass* found = shared_.environment.PSMClientClass.get();
     return found && found->isAvailable() ? found : nullptr;
 }
 
 void APMMeasurement::checkPSMDependencyOnWorkerQueue()
 {
     if (PSMClientClass()) {
-        log(APMMonitor::kLevelDebug, 23253,
+        shared_.log(APMMonitor::kLevelDebug, 23253,
             QStringLiteral("VireoAppMetricsOnDeviceConversion dependency is linked. On-device conversion measurement "
                            "is ready to initiate."));
         return;
     }
-    const bool counted = database_->containsUserAttributeWithName(kPSMEmailCountProperty, nullptr).value_or(false)
-        || database_->containsUserAttributeWithName(kPSMPhoneCountProperty, nullptr).value_or(false);
+    const bool counted = shared_.database->containsUserAttributeWithName(kPSMEmailCountProperty, nullptr).value_or(false)
+        || shared_.database->containsUserAttributeWithName(kPSMPhoneCountProperty, nullptr).value_or(false);
     if (counted)
-        log(APMMonitor::kLevelWarningMonitored, 23254,
+        shared_.log(APMMonitor::kLevelWarningMonitored, 23254,
             QStringLiteral("VireoAppMetricsOnDeviceConversion dependency is not currently linked. On-device conversion "
                            "measurement will fail to initiate."));
 }
@@ -153,66 +153,66 @@ void APMMeasurement::checkPSMDependencyOnWorkerQueue()
 std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithEmailAddress(const QString& address)
 {
     return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::EmailAddress,
-        APMUserDataHashing::hashedEmailAddress(address), identity_->appID(), remoteConfig_->hashPrefixBitLengthEmail());
+        APMUserDataHashing::hashedEmailAddress(address), shared_.identity->appID(), shared_.remoteConfig->hashPrefixBitLengthEmail());
 }
 
 std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithPhoneNumber(const QString& number)
 {
     return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::PhoneNumber,
-        APMUserDataHashing::hashedPhoneNumber(number), identity_->appID(), remoteConfig_->hashPrefixBitLengthPhone());
+        APMUserDataHashing::hashedPhoneNumber(number), shared_.identity->appID(), shared_.remoteConfig->hashPrefixBitLengthPhone());
 }
 
 std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHashedEmailAddress(const QByteArray& digest)
 {
     return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::HashedEmailAddress, digest,
-        identity_->appID(), remoteConfig_->hashPrefixBitLengthEmail());
+        shared_.identity->appID(), shared_.remoteConfig->hashPrefixBitLengthEmail());
 }
 
 std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHashedPhoneNumber(const QByteArray& digest)
 {
     return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::HashedPhoneNumber, digest,
-        identity_->appID(), remoteConfig_->hashPrefixBitLengthPhone());
+        shared_.identity->appID(), shared_.remoteConfig->hashPrefixBitLengthPhone());
 }
 
 // ---- Gate -----------------------------------------------------------------------------
 
 double APMMeasurement::PSMFirstOpenTimestamp()
 {
-    const qint64 firstOpenMs = persistedConfig_->firstOpenTimestampMilliseconds();
-    return firstOpenMs != 0 ? double(firstOpenMs) / 1000.0 : initTimestamp_;
+    const qint64 firstOpenMs = shared_.persistedConfig->firstOpenTimestampMilliseconds();
+    return firstOpenMs != 0 ? double(firstOpenMs) / 1000.0 : shared_.initTimestamp;
 }
 
 bool APMMeasurement::shouldRetrievePSMResponse()
 {
     if (!PSMClientClass()) {
-        log(APMMonitor::kLevelErrorMonitored, 23233,
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23233,
             kPSMFailurePrefix + QStringLiteral("VireoAppMetricsOnDeviceConversion dependency not linked in."));
         return false;
     }
-    if (!remoteConfig_->PSMFeatureEnabled())
+    if (!shared_.remoteConfig->PSMFeatureEnabled())
         return false;
-    const double window = double(remoteConfig_->maxSignInDelayInDays()) * 86400.0;
-    if (std::fabs(now() - PSMFirstOpenTimestamp()) > window) {
-        log(APMMonitor::kLevelErrorMonitored, 23261,
+    const double window = double(shared_.remoteConfig->maxSignInDelayInDays()) * 86400.0;
+    if (std::fabs(shared_.now() - PSMFirstOpenTimestamp()) > window) {
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23261,
             kPSMFailurePrefix + QStringLiteral("Attempted to initiate outside the first open window."));
         return false;
     }
     if (isPSMRequestInProgress_) {
-        log(APMMonitor::kLevelErrorMonitored, 23235,
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23235,
             kPSMFailurePrefix
                 + QStringLiteral("Request to query data set for on-device conversion measurement already in progress."));
         return false;
     }
-    if (PSMStartCount_ >= remoteConfig_->maxPSMStartCount()) {
-        log(APMMonitor::kLevelErrorMonitored, 23236, kPSMFailurePrefix + QStringLiteral("Exceeded limit per app run."));
+    if (PSMStartCount_ >= shared_.remoteConfig->maxPSMStartCount()) {
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23236, kPSMFailurePrefix + QStringLiteral("Exceeded limit per app run."));
         return false;
     }
-    if (database_->containsUserAttributeWithName(kPSMValueProperty, nullptr).value_or(false)) {
-        log(APMMonitor::kLevelErrorMonitored, 23237, kPSMFailurePrefix + QStringLiteral("Found existing match."));
+    if (shared_.database->containsUserAttributeWithName(kPSMValueProperty, nullptr).value_or(false)) {
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23237, kPSMFailurePrefix + QStringLiteral("Found existing match."));
         return false;
     }
-    if (PSMRetryCount_ >= remoteConfig_->maxPSMRetryCount()) {
-        log(APMMonitor::kLevelErrorMonitored, 23238, kPSMFailurePrefix + QStringLiteral("Exceeded retry limit."));
+    if (PSMRetryCount_ >= shared_.remoteConfig->maxPSMRetryCount()) {
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23238, kPSMFailurePrefix + QStringLiteral("Exceeded retry limit."));
         return false;
     }
     return true;
@@ -222,7 +222,7 @@ bool APMMeasurement::shouldRetrievePSMResponseWithEmailAddress(const QString& ad
 {
     // An address of blanks only has nothing to match: refused like an empty one.
     if (APMUserDataHashing::normalizedEmailAddress(address).isEmpty()) {
-        log(APMMonitor::kLevelErrorMonitored, 23234, kPSMFailurePrefix + QStringLiteral("Email address was empty."));
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23234, kPSMFailurePrefix + QStringLiteral("Email address was empty."));
         return false;
     }
     return shouldRetrievePSMResponse();
@@ -231,12 +231,12 @@ bool APMMeasurement::shouldRetrievePSMResponseWithEmailAddress(const QString& ad
 bool APMMeasurement::shouldRetrievePSMResponseWithPhoneNumber(const QString& number)
 {
     if (APMUserDataHashing::normalizedPhoneNumber(number).isEmpty()) {
-        log(APMMonitor::kLevelErrorMonitored, 23239, kPSMFailurePrefix + QStringLiteral("Phone number was empty."));
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23239, kPSMFailurePrefix + QStringLiteral("Phone number was empty."));
         return false;
     }
     const APMPrivateSetMembershipClientClass* found = PSMClientClass();
     if (found && !found->supportsInputType(APMPrivateSetMembershipClient::PhoneNumber)) {
-        log(APMMonitor::kLevelErrorMonitored, 23262,
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23262,
             kPSMFailurePrefix
                 + QStringLiteral("Linked VireoAppMetricsOnDeviceConversion dependency does not support phone numbers."));
         return false;
@@ -247,13 +247,13 @@ bool APMMeasurement::shouldRetrievePSMResponseWithPhoneNumber(const QString& num
 bool APMMeasurement::shouldRetrievePSMResponseWithHashedIdentifier(const QByteArray& identifier)
 {
     if (identifier.isEmpty()) {
-        log(APMMonitor::kLevelErrorMonitored, 23264, kPSMFailurePrefix + QStringLiteral("Hashed identifier was empty."));
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23264, kPSMFailurePrefix + QStringLiteral("Hashed identifier was empty."));
         return false;
     }
     const APMPrivateSetMembershipClientClass* found = PSMClientClass();
     if (found && !found->supportsInputType(APMPrivateSetMembershipClient::HashedEmailAddress)
         && !found->supportsInputType(APMPrivateSetMembershipClient::HashedPhoneNumber)) {
-        log(APMMonitor::kLevelErrorMonitored, 23265,
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23265,
             kPSMFailurePrefix
                 + QStringLiteral(
                     "Linked VireoAppMetricsOnDeviceConversion dependency does not support hashed identifiers."));
@@ -271,13 +271,13 @@ void APMMeasurement::retrievePSMResponse()
     if (privateSetMembershipClient_)
         url = privateSetMembershipClient_->PSMRequestURLWithRetryCount(PSMRetryCount_);
     if (!url || !url->isValid()) {
-        log(APMMonitor::kLevelErrorMonitored, 23227,
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23227,
             QStringLiteral("URL to query data set for on-device conversion measurement is invalid"));
         return;
     }
     const auto [countProperty, countKey] = PSMCountNamesForInputType(privateSetMembershipClient_->inputType());
     qint64 count = 0;
-    if (const auto stored = database_->userAttributeWithName(countProperty, nullptr); stored && stored->value().isInt64())
+    if (const auto stored = shared_.database->userAttributeWithName(countProperty, nullptr); stored && stored->value().isInt64())
         count = stored->value().int64Value();
     QUrlQuery query(*url);
     query.addQueryItem(countKey, QString::number(count));
@@ -286,14 +286,14 @@ void APMMeasurement::retrievePSMResponse()
         const double minute = std::floor(firstOpen / 60.0) * 60.0 + 60.0;
         query.addQueryItem(kPSMFirstOpenQueryKey, QString::number(minute, 'f', 0));
     }
-    const bool debugging = isDebugMode() || environment_.monitor->isVerboseLoggingEnabled();
+    const bool debugging = shared_.isDebugMode() || shared_.environment.monitor->isVerboseLoggingEnabled();
     const std::optional<QString> debugKey = privateSetMembershipClient_->debugKey();
     if (debugging && !APMAEU::isFAS() && debugKey && APMMonitor::launchArguments().contains(kDebugPSMArgument))
         query.addQueryItem(kPSMDebugQueryKey, *debugKey);
     url->setQuery(query);
 
     if (!isNetworkReadyForRequest()) {
-        log(APMMonitor::kLevelDebug, 23232,
+        shared_.log(APMMonitor::kLevelDebug, 23232,
             QStringLiteral("Network operation is pending. Request to query data set for on-device conversion "
                            "measurement postponed."));
         isPSMRequestPostponed_ = true;
@@ -305,7 +305,7 @@ void APMMeasurement::retrievePSMResponse()
     platform::HttpRequest request;
     request.method = "GET";
     request.url = *url;
-    request.timeoutSeconds = remoteConfig_->networkTimeout();
+    request.timeoutSeconds = shared_.remoteConfig->networkTimeout();
     sendNetworkRequest(
         request, QStringLiteral("APMMeasurement:psm"), &APMMeasurement::PSMResponseCompletionOnWorkerQueue);
 }
@@ -320,7 +320,7 @@ void APMMeasurement::PSMResponseCompletionOnWorkerQueue(const platform::HttpResp
     }
     const int status = response.error == platform::HttpResponse::Error::None ? response.status : 0;
     if (status != 200 && status != 204 && status != 304) {
-        log(APMMonitor::kLevelErrorMonitored, 23228,
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23228,
             QStringLiteral("Failed to query data set for on-device conversion measurement. Will retry later. "
                            "Code, error"),
             status, response.errorString);
@@ -332,10 +332,10 @@ void APMMeasurement::PSMResponseCompletionOnWorkerQueue(const platform::HttpResp
     const QString value
         = privateSetMembershipClient_ ? privateSetMembershipClient_->parsedPSMValueFromResponse(response.body) : QString();
     if (!value.isEmpty()) {
-        log(APMMonitor::kLevelDebug, 23229, QStringLiteral("On-device conversion measurement found a match"));
+        shared_.log(APMMonitor::kLevelDebug, 23229, QStringLiteral("On-device conversion measurement found a match"));
         handlePSMValueOnWorkerQueue(value);
     } else {
-        log(APMMonitor::kLevelDebug, 23230,
+        shared_.log(APMMonitor::kLevelDebug, 23230,
             QStringLiteral("On-device conversion measurement did not find a match. Will try again given new user "
                            "data."));
     }
@@ -348,17 +348,17 @@ void APMMeasurement::maybeSchedulePSMRetry()
 {
     const qint32 attempt = PSMRetryCount_;
     PSMRetryCount_ = attempt + 1;
-    if (PSMRetryCount_ >= remoteConfig_->maxPSMRetryCount()) {
-        log(APMMonitor::kLevelWarningMonitored, 23231,
+    if (PSMRetryCount_ >= shared_.remoteConfig->maxPSMRetryCount()) {
+        shared_.log(APMMonitor::kLevelWarningMonitored, 23231,
             QStringLiteral("On-device conversion measurement failed to find a match. Reached retry limit."));
         return;
     }
     if (!PSMRetryAlarm_) {
-        platform::Executor& timer = environment_.timer ? *environment_.timer : scheduler_->workerQueue();
-        PSMRetryAlarm_ = std::make_unique<APMAlarm>(scheduler_->workerQueue(), timer, *environment_.clock, kPSMAlarmName);
+        platform::Executor& timer = shared_.environment.timer ? *shared_.environment.timer : shared_.scheduler->workerQueue();
+        PSMRetryAlarm_ = std::make_unique<APMAlarm>(shared_.scheduler->workerQueue(), timer, *shared_.environment.clock, kPSMAlarmName);
     }
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    PSMRetryAlarm_->runAfterDelay(std::ldexp(remoteConfig_->PSMRetryInterval(), std::min(attempt, 1000)), [weak] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    PSMRetryAlarm_->runAfterDelay(std::ldexp(shared_.remoteConfig->PSMRetryInterval(), std::min(attempt, 1000)), [weak] {
         if (const auto self = weak.lock(); self && *self)
             (*self)->retrievePSMResponse();
     });
@@ -370,13 +370,13 @@ void APMMeasurement::handlePSMValueOnWorkerQueue(const QString& value)
 {
     if (value.isEmpty())
         return;
-    const double timestamp = now();
+    const double timestamp = shared_.now();
     if (const std::optional<APMValue> typed = APMValue::initWithString(value)) {
         if (const auto attribute = APMUserAttribute::initWithOrigin(kAutoOrigin, kPSMValueProperty, *typed, timestamp))
             setUserAttributeOnWorkerQueue(*attribute);
     }
     if (auto event = APMEvent::initWithOrigin(kAutoOrigin, false, kFirstOpenConsentedEvent, timestamp, 0,
-            { { kPSMMatchSourceParameter, kPSMMatchSource } }, remoteConfig_->eventParameterLimits())) {
+            { { kPSMMatchSourceParameter, kPSMMatchSource } }, shared_.remoteConfig->eventParameterLimits())) {
         event->setRealtime(true);
         writeEventOnWorkerQueue(*event);
     }
@@ -385,24 +385,24 @@ void APMMeasurement::handlePSMValueOnWorkerQueue(const QString& value)
 void APMMeasurement::incrementPSMCountOnWorkerQueueWithName(const QString& name)
 {
     qint64 count = 0;
-    if (const auto stored = database_->userAttributeWithName(name, nullptr); stored && stored->value().isInt64())
+    if (const auto stored = shared_.database->userAttributeWithName(name, nullptr); stored && stored->value().isInt64())
         count = stored->value().int64Value();
     if (const auto attribute = APMUserAttribute::initWithOrigin(
-            kAutoOrigin, name, APMValue::initWithInt64(count < std::numeric_limits<qint64>::max() ? count + 1 : count), now()))
+            kAutoOrigin, name, APMValue::initWithInt64(count < std::numeric_limits<qint64>::max() ? count + 1 : count), shared_.now()))
         setUserAttributeOnWorkerQueue(*attribute);
 }
 
 void APMMeasurement::maybeDeleteExpiredPSMValueOnWorkerQueue()
 {
-    const std::optional<APMUserAttribute> stored = database_->userAttributeWithName(kPSMValueProperty, nullptr);
-    if (!stored || now() - stored->lastSetTimestamp() < kPSMValueLifetime)
+    const std::optional<APMUserAttribute> stored = shared_.database->userAttributeWithName(kPSMValueProperty, nullptr);
+    if (!stored || shared_.now() - stored->lastSetTimestamp() < kPSMValueLifetime)
         return;
     for (const QString& name :
         { kPSMValueProperty, kPSMEmailCountProperty, kPSMPhoneCountProperty, kPSMHashedEmailCountProperty, kPSMHashedPhoneCountProperty }) {
         APMError error;
-        if (database_->containsUserAttributeWithName(name, nullptr).value_or(false)
-            && !database_->deleteUserAttributeWithName(name, &error))
-            log(APMMonitor::kLevelErrorMonitored, 23077, QStringLiteral("Unable to remove user property. Name, error"), name,
+        if (shared_.database->containsUserAttributeWithName(name, nullptr).value_or(false)
+            && !shared_.database->deleteUserAttributeWithName(name, &error))
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23077, QStringLiteral("Unable to remove user property. Name, error"), name,
                 error.description());
     }
 }

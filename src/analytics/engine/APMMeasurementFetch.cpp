@@ -49,32 +49,32 @@ using namespace apm_fetch;
 QUrl APMMeasurement::configAddress() const
 {
     const QUrl address
-        = environment_.configURL.isEmpty() ? environment_.collectionURL : environment_.configURL;
+        = shared_.environment.configURL.isEmpty() ? shared_.environment.collectionURL : shared_.environment.configURL;
     return address.isValid() && !address.host().isEmpty() ? address : QUrl();
 }
 
 void APMMeasurement::fetchRemoteConfig()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("fetchRemoteConfig"));
-    if (!remoteConfig_)
+    if (!shared_.remoteConfig)
         return;
-    const std::optional<QUrl> url = remoteConfig_->remoteConfigURLWithPlatform(
+    const std::optional<QUrl> url = shared_.remoteConfig->remoteConfigURLWithPlatform(
         APMEnvironmentInfo::platformName(), kAppMetricsLibraryVersion, APMPRuntime::runtimeVersion());
     if (!url || !url->isValid() || url->host().isEmpty()) {
-        log(APMMonitor::kLevelErrorSilent, 23125, QStringLiteral("Invalid server URL to get configuration"));
+        shared_.log(APMMonitor::kLevelErrorSilent, 23125, QStringLiteral("Invalid server URL to get configuration"));
         return;
     }
-    log(APMMonitor::kLevelVerbose, 23126, QStringLiteral("Fetching configuration from the server"));
+    shared_.log(APMMonitor::kLevelVerbose, 23126, QStringLiteral("Fetching configuration from the server"));
     platform::HttpRequest request;
     request.method = "GET";
     request.url = *url;
-    const QString lastModified = persistedConfig_->configServerLastModifiedString();
+    const QString lastModified = shared_.persistedConfig->configServerLastModifiedString();
     if (!lastModified.isEmpty())
         request.headers.append({ kIfModifiedSinceHeader, lastModified.toUtf8() });
-    const QString eTag = persistedConfig_->configServerETag();
+    const QString eTag = shared_.persistedConfig->configServerETag();
     if (!eTag.isEmpty())
         request.headers.append({ kIfNoneMatchHeader, eTag.toUtf8() });
-    request.timeoutSeconds = remoteConfig_->networkTimeout();
+    request.timeoutSeconds = shared_.remoteConfig->networkTimeout();
     sendNetworkRequest(request, QStringLiteral("APMMeasurement:config"),
         &APMMeasurement::networkRemoteConfigFetchCompletionHandler);
 }
@@ -82,54 +82,54 @@ void APMMeasurement::fetchRemoteConfig()
 void APMMeasurement::recordConfigFetchTime(qint64 failureCode, const QString& failureMessage)
 {
     APMError error;
-    if (database_->updateRemoteConfigSuccessfulTimestamp(now(), &error)) {
+    if (shared_.database->updateRemoteConfigSuccessfulTimestamp(shared_.now(), &error)) {
         suspendedUploadTimestamp_ = 0;
         return;
     }
     // Without the fetch time the configuration would read as expired and be
     // fetched again at once: uploads and fetches pause instead.
-    log(APMMonitor::kLevelErrorMonitored, failureCode, failureMessage, error.description());
-    suspendedUploadTimestamp_ = bootClock();
+    shared_.log(APMMonitor::kLevelErrorMonitored, failureCode, failureMessage, error.description());
+    suspendedUploadTimestamp_ = shared_.bootClock();
 }
 
 void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::HttpResponse& response)
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(
         QStringLiteral("networkRemoteConfigFetchCompletionHandler"));
-    if (!database_)
+    if (!shared_.database)
         return;
     const int status = response.error == platform::HttpResponse::Error::None ? response.status : 0;
-    log(APMMonitor::kLevelVerbose, 23127, QStringLiteral("Fetched configuration. Status code"), status);
+    shared_.log(APMMonitor::kLevelVerbose, 23127, QStringLiteral("Fetched configuration. Status code"), status);
     if (status != 200 && status != 204 && status != 304 && status != 404) {
-        log(APMMonitor::kLevelWarning, 23128,
+        shared_.log(APMMonitor::kLevelWarning, 23128,
             QStringLiteral("Network request failed to fetch remote config. Code, Error"), status,
             response.errorString);
-        persistedConfig_->setLastFailedUploadTimestamp(now());
+        shared_.persistedConfig->setLastFailedUploadTimestamp(shared_.now());
         if (status == 503 || status == 429)
-            persistedConfig_->setLastBackoffTimestamp(now());
-        log(APMMonitor::kLevelWarning, 23129,
+            shared_.persistedConfig->setLastBackoffTimestamp(shared_.now());
+        shared_.log(APMMonitor::kLevelWarning, 23129,
             QStringLiteral("Network fetch failed. Will retry later. Code, error"), status,
             response.errorString);
         updateSchedule();
         return;
     }
-    persistedConfig_->setLastFailedUploadTimestamp(0);
-    persistedConfig_->setLastBackoffTimestamp(0);
+    shared_.persistedConfig->setLastFailedUploadTimestamp(0);
+    shared_.persistedConfig->setLastBackoffTimestamp(0);
     // The validators name the configuration the server sent; they are kept
     // only with a configuration that was kept, so a refused body is sent in
     // full again rather than answered "not modified".
     bool keepValidators = true;
     if (status == 304 || status == 404) {
         if (status == 304)
-            log(APMMonitor::kLevelVerbose, 23131,
+            shared_.log(APMMonitor::kLevelVerbose, 23131,
                 QStringLiteral("Configuration has not been modified. Using the same configuration. Code"),
                 status);
         else
-            log(APMMonitor::kLevelWarning, 23130,
+            shared_.log(APMMonitor::kLevelWarning, 23130,
                 QStringLiteral("Configuration not found. Using default configuration"));
         recordConfigFetchTime(23132, QStringLiteral("Failed to update config last set timestamp. Error"));
     } else {
-        log(APMMonitor::kLevelVerbose, 23133,
+        shared_.log(APMMonitor::kLevelVerbose, 23133,
             QStringLiteral("Successfully fetched configuration from the server. Code, size"), status,
             qint64(response.body.size()));
         // A refused body leaves the configuration in use until the next
@@ -139,20 +139,20 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::H
             keepValidators = applyMeasurementConfigData(response.body);
     }
     if (keepValidators) {
-        persistedConfig_->setConfigServerLastModifiedString(
+        shared_.persistedConfig->setConfigServerLastModifiedString(
             QString::fromUtf8(response.header(kLastModifiedHeader)));
-        persistedConfig_->setConfigServerETag(QString::fromUtf8(response.header(kETagHeader)));
+        shared_.persistedConfig->setConfigServerETag(QString::fromUtf8(response.header(kETagHeader)));
     }
     // A deferred deep link held back at start for want of a fresh
     // configuration goes out now, in place of this round's upload.
-    if (remoteConfig_->DMAConsentEnabled() && shouldRequestDeferredDeepLinkAfterConfigFetch_) {
+    if (shared_.remoteConfig->DMAConsentEnabled() && shouldRequestDeferredDeepLinkAfterConfigFetch_) {
         shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
         requestDeferredDeepLink();
     } else {
         uploadDataOrRegisterAlarm();
     }
     if (tcfClient_)
-        tcfClient_->setIsDMARegion(remoteConfig_->isDMARegion());
+        tcfClient_->setIsDMARegion(shared_.remoteConfig->isDMARegion());
 }
 
 // ---- Services ---------------------------------------------------------------------------
@@ -160,8 +160,8 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::H
 void APMMeasurement::filterPurchaseTransactions(const QList<platform::StorePaymentTransaction>& transactions,
     std::function<void(QList<platform::StorePaymentTransaction>)> callback)
 {
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(
         QStringLiteral("APMMeasurement:4063"), [weak, transactions, callback] {
             const auto self = weak.lock();
             if (!self || !*self)
@@ -171,11 +171,11 @@ void APMMeasurement::filterPurchaseTransactions(const QList<platform::StorePayme
             for (const platform::StorePaymentTransaction& transaction : transactions) {
                 if (transaction.state != platform::StorePaymentTransaction::State::Purchased)
                     continue;
-                const QString fingerprint = engine.environment_.transactionFingerprint
-                    ? engine.environment_.transactionFingerprint(transaction)
-                    : purchaseReporterFingerprint(transaction, *engine.environment_.monitor);
+                const QString fingerprint = engine.shared_.environment.transactionFingerprint
+                    ? engine.shared_.environment.transactionFingerprint(transaction)
+                    : purchaseReporterFingerprint(transaction, *engine.shared_.environment.monitor);
                 if (fingerprint.isEmpty()) {
-                    engine.log(APMMonitor::kLevelErrorSilent, 23139,
+                    engine.shared_.log(APMMonitor::kLevelErrorSilent, 23139,
                         QStringLiteral("Purchase has nil or empty fingerprint. Purchase will not be checked "
                                        "for duplicates. "
                                        "Product ID"),
@@ -184,11 +184,11 @@ void APMMeasurement::filterPurchaseTransactions(const QList<platform::StorePayme
                     continue;
                 }
                 APMError error;
-                const std::optional<bool> isNew = engine.database_
-                    ? engine.database_->insertIfNotDuplicatePurchaseFingerprint(fingerprint, &error)
+                const std::optional<bool> isNew = engine.shared_.database
+                    ? engine.shared_.database->insertIfNotDuplicatePurchaseFingerprint(fingerprint, &error)
                     : std::nullopt;
                 if (!isNew) {
-                    engine.log(APMMonitor::kLevelErrorMonitored, 23140,
+                    engine.shared_.log(APMMonitor::kLevelErrorMonitored, 23140,
                         QStringLiteral("Failed to save purchase fingerprint. Purchase will not be checked "
                                        "for duplicates. "
                                        "Product ID, error"),
@@ -197,7 +197,7 @@ void APMMeasurement::filterPurchaseTransactions(const QList<platform::StorePayme
                 } else if (*isNew) {
                     result.append(transaction);
                 } else {
-                    engine.log(APMMonitor::kLevelWarningMonitored, 23141,
+                    engine.shared_.log(APMMonitor::kLevelWarningMonitored, 23141,
                         QStringLiteral("Purchase is a duplicate and will not be reported. Product ID"),
                         transaction.productIdentifier);
                 }
@@ -210,18 +210,18 @@ void APMMeasurement::filterPurchaseTransactions(const QList<platform::StorePayme
 double APMMeasurement::firstOpenTimestamp()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("firstOpenTimestamp"));
-    if (!database_)
+    if (!shared_.database)
         return 0;
     APMError error;
     const std::optional<QList<APMUserAttribute>> properties
-        = database_->userAttributesIncludingInternal(true, &error);
+        = shared_.database->userAttributesIncludingInternal(true, &error);
     if (!properties) {
-        log(APMMonitor::kLevelErrorMonitored, 23123,
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23123,
             QStringLiteral("Unable to query current user properties. Error"), error.description());
         return 0;
     }
     if (properties->isEmpty()) {
-        log(APMMonitor::kLevelErrorSilent, 23124,
+        shared_.log(APMMonitor::kLevelErrorSilent, 23124,
             QStringLiteral("Cannot extract first open timestamp. Empty user properties"));
         return 0;
     }
@@ -240,25 +240,25 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const QString& appInsta
 {
     if (appInstanceID.isEmpty()) {
         if (!APMConsentSettingsUtil::isAnalyticsStorageDenied()) {
-            log(APMMonitor::kLevelErrorMonitored, 23167,
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23167,
                 QStringLiteral("Cannot reset with an empty app instance ID"));
             return false;
         }
-        log(APMMonitor::kLevelDebug, 23218, QStringLiteral("Resetting with an empty app instance ID"));
+        shared_.log(APMMonitor::kLevelDebug, 23218, QStringLiteral("Resetting with an empty app instance ID"));
     }
-    const double loadTimestamp = environment_.loadTimestamp ? environment_.loadTimestamp() : initTimestamp_;
+    const double loadTimestamp = shared_.environment.loadTimestamp ? shared_.environment.loadTimestamp() : shared_.initTimestamp;
     bool reset = false;
-    scheduler_->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:3644"), [&] {
+    shared_.scheduler->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:3644"), [&] {
         if (!wipeoutAnalyticsDataAndResetComponents())
             return;
         reset = true;
-        persistedConfig_->setAppInstanceID(appInstanceID);
+        shared_.persistedConfig->setAppInstanceID(appInstanceID);
         updatePersistedAppIDFromVMPAndAdNest();
-        log(APMMonitor::kLevelNotice, 23168, QStringLiteral("Analytics data has been reset"));
-        markDeferredAnalyticsCollection(enabled_);
-        initTimestamp_ = loadTimestamp;
-        persistedConfig_->setLoadTimestampValue(loadTimestamp);
-        if (enabled_) {
+        shared_.log(APMMonitor::kLevelNotice, 23168, QStringLiteral("Analytics data has been reset"));
+        markDeferredAnalyticsCollection(shared_.enabled);
+        shared_.initTimestamp = loadTimestamp;
+        shared_.persistedConfig->setLoadTimestampValue(loadTimestamp);
+        if (shared_.enabled) {
             setPersonalizedAdsUserPropertyOnWorkerQueue();
             reportFirstOpenOnWorkerQueue();
         }
@@ -309,5 +309,5 @@ void APMMeasurement::VULNetwork_logWithLevelMessageCodeMessageContexts(
     default:
         break;
     }
-    environment_.monitor->logWithLevelContexts(monitorLevel, code, message, contexts);
+    shared_.environment.monitor->logWithLevelContexts(monitorLevel, code, message, contexts);
 }

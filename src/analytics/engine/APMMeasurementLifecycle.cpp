@@ -55,7 +55,7 @@ void APMMeasurement::logLifecycleEventOnWorkerQueue(
     std::optional<APMEvent> event = APMEvent::initWithOrigin(
         kAutoOrigin, false, name, timestamp, 0, parameters, remoteConfig()->eventParameterLimits());
     if (!event) {
-        log(APMMonitor::kLevelErrorMonitored, 23219, QStringLiteral("Attempted to log nil event. Origin, name, parameters"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23219, QStringLiteral("Attempted to log nil event. Origin, name, parameters"),
             kAutoOrigin, name);
         return;
     }
@@ -67,26 +67,26 @@ void APMMeasurement::logLifecycleEventOnWorkerQueue(
 void APMMeasurement::logInternalEventWithOrigin(
     const QString& origin, const QString& name, const QVariantMap& parameters)
 {
-    if (environment_.logInternalEventWithOrigin) {
-        environment_.logInternalEventWithOrigin(origin, name, parameters, now());
+    if (shared_.environment.logInternalEventWithOrigin) {
+        shared_.environment.logInternalEventWithOrigin(origin, name, parameters, shared_.now());
         return;
     }
-    logEventWithOrigin(origin, false, name, parameters, now(), true, true, true, nullptr, {});
+    logEventWithOrigin(origin, false, name, parameters, shared_.now(), true, true, true, nullptr, {});
 }
 
 APMConfigStore& APMMeasurement::deepLinkStore() const
 {
-    return *environment_.deepLinkStore;
+    return *shared_.environment.deepLinkStore;
 }
 
 platform::SystemFacts& APMMeasurement::systemFacts() const
 {
-    return *environment_.systemFacts;
+    return *shared_.environment.systemFacts;
 }
 
 QString APMMeasurement::previousFirstOpenCount()
 {
-    const QVariant count = persistedConfig_->previousFirstOpenCount();
+    const QVariant count = shared_.persistedConfig->previousFirstOpenCount();
     if (APMConfigStore::isNumber(count))
         return QString::number(APMConfigStore::int64FromNumber(count));
     // Earlier versions stored the count as decimal text: it still counts.
@@ -100,10 +100,10 @@ QString APMMeasurement::previousFirstOpenCount()
 void APMMeasurement::setPreviousFirstOpenCount(const QString& count)
 {
     if (count.isNull()) {
-        persistedConfig_->setPreviousFirstOpenCount(QVariant());
+        shared_.persistedConfig->setPreviousFirstOpenCount(QVariant());
         return;
     }
-    persistedConfig_->setPreviousFirstOpenCount(count.toLongLong());
+    shared_.persistedConfig->setPreviousFirstOpenCount(count.toLongLong());
 }
 
 qint64 APMMeasurement::timestampMillisRoundedUpToNextHour(qint64 milliseconds)
@@ -118,12 +118,12 @@ qint64 APMMeasurement::timestampMillisRoundedUpToNextHour(qint64 milliseconds)
 bool APMMeasurement::isVersionSameAsOriginalVersion()
 {
     std::call_once(originalVersionOnce_, [this] {
-        const QString running = identity_ ? identity_->appVersion() : QString();
-        if (!environment_.originalApplicationVersion) {
+        const QString running = shared_.identity ? shared_.identity->appVersion() : QString();
+        if (!shared_.environment.originalApplicationVersion) {
             isVersionSameAsOriginalVersion_ = APMStoreReceipt::receiptFileOriginalVersionMatches(running);
             return;
         }
-        const std::optional<QString> original = environment_.originalApplicationVersion();
+        const std::optional<QString> original = shared_.environment.originalApplicationVersion();
         isVersionSameAsOriginalVersion_ = original && !original->isEmpty() && *original == running;
     });
     return isVersionSameAsOriginalVersion_;
@@ -138,7 +138,7 @@ void APMMeasurement::reportLifecycleOnStartOnWorkerQueue()
     if (deepLinkStore().objectForKey(APMDeepLinkStore::kDeepLinkKey).isValid()) {
         reportStoredCampaignEventOnWorkerQueue(std::nullopt);
     } else if (shouldAllowRequestDeferredDeepLink()) {
-        if (remoteConfig_->isExpired() && remoteConfig_->DMAConsentEnabled())
+        if (shared_.remoteConfig->isExpired() && shared_.remoteConfig->DMAConsentEnabled())
             shouldRequestDeferredDeepLinkAfterConfigFetch_ = true;
         else
             requestDeferredDeepLink();
@@ -153,9 +153,9 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportFirstOpenOnWorkerQueue"));
     APMError error;
-    const std::optional<bool> hasFirstOpen = database_->containsUserAttributeWithName(kFirstOpenTimeProperty, &error);
+    const std::optional<bool> hasFirstOpen = shared_.database->containsUserAttributeWithName(kFirstOpenTimeProperty, &error);
     if (!hasFirstOpen) {
-        log(APMMonitor::kLevelErrorMonitored, 23019, QStringLiteral("Failed to query first open property. Error"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23019, QStringLiteral("Failed to query first open property. Error"),
             error.description());
         return;
     }
@@ -165,53 +165,53 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
         if (count < 1)
             setPreviousFirstOpenCount(QStringLiteral("1"));
         clearDeferredAnalyticsCollection();
-        reportSessionStartOnWorkerQueueWithTimestamp(initTimestamp_, false);
-        persistedConfig_->setLoadTimestampValue(QVariant());
+        reportSessionStartOnWorkerQueueWithTimestamp(shared_.initTimestamp, false);
+        shared_.persistedConfig->setLoadTimestampValue(QVariant());
         return;
     }
 
     const bool installFlag = count > 0 || isVersionSameAsOriginalVersion();
-    const qint64 storedFirstOpenMs = persistedConfig_->firstOpenTimestampMilliseconds();
-    const double installTime = storedFirstOpenMs != 0 ? double(storedFirstOpenMs) / 1000.0 : initTimestamp_;
+    const qint64 storedFirstOpenMs = shared_.persistedConfig->firstOpenTimestampMilliseconds();
+    const double installTime = storedFirstOpenMs != 0 ? double(storedFirstOpenMs) / 1000.0 : shared_.initTimestamp;
     if (const auto attribute = APMUserAttribute::initWithOrigin(
             kAutoOrigin, kFirstOpenAfterInstallProperty, APMValue::initWithInt64(installFlag ? 1 : 0), installTime))
         setUserAttributeOnWorkerQueue(*attribute);
     const std::optional<bool> hasInstallFlag
-        = database_->containsUserAttributeWithName(kFirstOpenAfterInstallProperty, &error);
+        = shared_.database->containsUserAttributeWithName(kFirstOpenAfterInstallProperty, &error);
     if (!hasInstallFlag) {
-        log(APMMonitor::kLevelErrorMonitored, 23161,
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23161,
             QStringLiteral("Failed to query first open after install property after setting it. Error"),
             error.description());
         return;
     }
     if (!*hasInstallFlag) {
-        log(APMMonitor::kLevelErrorMonitored, 23162, QStringLiteral("Failed to set first open after install property"));
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23162, QStringLiteral("Failed to set first open after install property"));
         return;
     }
 
-    const qint64 firstOpenMs = APMMillisecondsFromSeconds(initTimestamp_).value_or(0);
+    const qint64 firstOpenMs = APMMillisecondsFromSeconds(shared_.initTimestamp).value_or(0);
     if (const auto attribute = APMUserAttribute::initWithOrigin(kAutoOrigin, kFirstOpenTimeProperty,
-            APMValue::initWithInt64(timestampMillisRoundedUpToNextHour(firstOpenMs)), initTimestamp_))
+            APMValue::initWithInt64(timestampMillisRoundedUpToNextHour(firstOpenMs)), shared_.initTimestamp))
         setUserAttributeOnWorkerQueue(*attribute);
-    const std::optional<bool> hasFirstOpenTime = database_->containsUserAttributeWithName(kFirstOpenTimeProperty, &error);
+    const std::optional<bool> hasFirstOpenTime = shared_.database->containsUserAttributeWithName(kFirstOpenTimeProperty, &error);
     if (!hasFirstOpenTime) {
-        log(APMMonitor::kLevelErrorMonitored, 23020,
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23020,
             QStringLiteral("Failed to query first open property after setting it. Error"), error.description());
         return;
     }
     if (!*hasFirstOpenTime) {
-        log(APMMonitor::kLevelErrorMonitored, 23021, QStringLiteral("Failed to set first open property"));
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23021, QStringLiteral("Failed to set first open property"));
         return;
     }
 
-    const bool efficientEngagement = remoteConfig_->efficientEngagementReportingEnabled();
+    const bool efficientEngagement = shared_.remoteConfig->efficientEngagementReportingEnabled();
     QVariantMap parameters;
     if (!previousVMPAppID_.isEmpty())
         parameters.insert(kPreviousVMPAppIDParameter, previousVMPAppID_);
     parameters.insert(kPreviousFirstOpenCountParameter, qint64(count < 1 ? 0 : count));
     parameters.insert(kUpdateWithAnalyticsParameter, qint64(installFlag ? 0 : 1));
     // Collection was off when the engine first decided and is on now.
-    const QVariant deferred = environment_.frontEnd ? environment_.frontEnd->link->deferredAnalyticsCollection() : QVariant();
+    const QVariant deferred = shared_.environment.frontEnd ? shared_.environment.frontEnd->link->deferredAnalyticsCollection() : QVariant();
     if (APMConfigStore::isNumber(deferred) && deferred.toBool())
         parameters.insert(kDeferredAnalyticsCollectionParameter, qint64(1));
     if (efficientEngagement)
@@ -219,18 +219,18 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
     // First open and its engagement carry the screen, as the session start
     // between them does.
     const QVariantMap screen = screenViewReporter().screenParameters();
-    logLifecycleEventOnWorkerQueue(kFirstOpenEvent, parameters, initTimestamp_, screen);
+    logLifecycleEventOnWorkerQueue(kFirstOpenEvent, parameters, shared_.initTimestamp, screen);
     clearDeferredAnalyticsCollection();
-    persistedConfig_->setLoadTimestampValue(QVariant());
-    reportSessionStartOnWorkerQueueWithTimestamp(initTimestamp_, false);
+    shared_.persistedConfig->setLoadTimestampValue(QVariant());
+    reportSessionStartOnWorkerQueueWithTimestamp(shared_.initTimestamp, false);
 
-    if (!remoteConfig_->redundantEngagementRemovalEnabled()) {
+    if (!shared_.remoteConfig->redundantEngagementRemovalEnabled()) {
         QVariantMap engagement { { kEngagementTimeParameter, qint64(1) } };
         if (efficientEngagement)
             engagement.insert(kFirstRunParameter, qint64(1));
-        logLifecycleEventOnWorkerQueue(kEngagementEvent, engagement, initTimestamp_, screen);
+        logLifecycleEventOnWorkerQueue(kEngagementEvent, engagement, shared_.initTimestamp, screen);
     }
-    persistedConfig_->setFirstOpenTimestampMilliseconds(firstOpenMs);
+    shared_.persistedConfig->setFirstOpenTimestampMilliseconds(firstOpenMs);
     reportStoredCampaignEventOnWorkerQueue(firstOpenMs - 1);
 }
 
@@ -238,15 +238,15 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
 // reports it and clears the mark.
 void APMMeasurement::markDeferredAnalyticsCollection(bool enabled)
 {
-    if (environment_.frontEnd && !isAnalyticsCollectionDeactivated_
-        && !environment_.frontEnd->link->deferredAnalyticsCollection().isValid())
-        environment_.frontEnd->link->setDeferredAnalyticsCollection(qint64(enabled ? 0 : 1));
+    if (shared_.environment.frontEnd && !shared_.isAnalyticsCollectionDeactivated
+        && !shared_.environment.frontEnd->link->deferredAnalyticsCollection().isValid())
+        shared_.environment.frontEnd->link->setDeferredAnalyticsCollection(qint64(enabled ? 0 : 1));
 }
 
 void APMMeasurement::clearDeferredAnalyticsCollection()
 {
-    if (environment_.frontEnd)
-        environment_.frontEnd->link->setDeferredAnalyticsCollection(QVariant());
+    if (shared_.environment.frontEnd)
+        shared_.environment.frontEnd->link->setDeferredAnalyticsCollection(QVariant());
 }
 
 // ---- Session number ------------------------------------------------------------------
@@ -256,19 +256,19 @@ void APMMeasurement::clearDeferredAnalyticsCollection()
 void APMMeasurement::backfillSessionNumber()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("backfillSessionNumber"));
-    if (persistedConfig_->sessionNumber() != 0)
+    if (shared_.persistedConfig->sessionNumber() != 0)
         return;
     APMError error;
     const std::optional<APMEventAggregates> aggregates
-        = database_->eventAggregatesWithName(kSessionStartEvent, &error);
+        = shared_.database->eventAggregatesWithName(kSessionStartEvent, &error);
     if (!aggregates) {
         if (error.code() != 0)
-            log(APMMonitor::kLevelErrorMonitored, 23063,
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23063,
                 QStringLiteral("Unable to query event aggregates. Name, error"), APMEventNameForLog(kSessionStartEvent),
                 error.description());
         return;
     }
-    persistedConfig_->setSessionNumber(aggregates->lifetimeCount());
+    shared_.persistedConfig->setSessionNumber(aggregates->lifetimeCount());
 }
 
 // ---- Updates -----------------------------------------------------------------------
@@ -276,11 +276,11 @@ void APMMeasurement::backfillSessionNumber()
 void APMMeasurement::reportAppUpdateOnWorkerQueue()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportAppUpdateOnWorkerQueue"));
-    const QString current = identity_->appVersion();
-    const QString stored = persistedConfig_->appVersion();
+    const QString current = shared_.identity->appVersion();
+    const QString stored = shared_.persistedConfig->appVersion();
     if (current == stored)
         return;
-    persistedConfig_->setAppVersion(current);
+    shared_.persistedConfig->setAppVersion(current);
     if (!stored.isEmpty())
         logInternalEventWithOrigin(kAutoOrigin, kAppUpdateEvent, { { kPreviousAppVersionParameter, stored } });
 }
@@ -289,10 +289,10 @@ void APMMeasurement::reportOSUpdateOnWorkerQueue()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportOSUpdateOnWorkerQueue"));
     const QString current = APMAEU::systemVersion(&systemFacts());
-    const QString stored = persistedConfig_->osVersion();
+    const QString stored = shared_.persistedConfig->osVersion();
     if (current == stored)
         return;
-    persistedConfig_->setOSVersion(current);
+    shared_.persistedConfig->setOSVersion(current);
     if (!stored.isEmpty())
         logInternalEventWithOrigin(kAutoOrigin, kOSUpdateEvent, { { kPreviousOSVersionParameter, stored } });
 }
@@ -314,7 +314,7 @@ void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<qint64
     const QVariant storedTime = store.numberForKey(APMDeepLinkStore::kDeepLinkTimestampKey);
     const double timestamp = storedTime.isValid() ? storedTime.toDouble() : 0;
     QVariantMap parameters;
-    if (isStoredDeepLinkExpired(store, remoteConfig_->attributionCacheTTLInterval(), now())) {
+    if (isStoredDeepLinkExpired(store, shared_.remoteConfig->attributionCacheTTLInterval(), shared_.now())) {
         // Too old to attribute: the campaign is reported without its source.
         link = kNotSet;
         parameters.insert(kUTMSource, kNotSet);
@@ -331,10 +331,10 @@ void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<qint64
 
 std::optional<qint64> APMMeasurement::shouldDisableAdPersonalization()
 {
-    const QVariant allow = persistedConfig_->allowPersonalizedAds();
+    const QVariant allow = shared_.persistedConfig->allowPersonalizedAds();
     if (APMConfigStore::isNumber(allow))
         return allow.toBool() ? 0 : 1;
-    const bool dma = remoteConfig_ && remoteConfig_->DMAConsentEnabled();
+    const bool dma = shared_.remoteConfig && shared_.remoteConfig->DMAConsentEnabled();
     if (dma) {
         const std::optional<QVariantMap> settings = APMConsentSettingsUtil::consentSettings();
         if (settings && settings->contains(APMConsentSettingsUtil::kAdPersonalization)) {
@@ -342,9 +342,9 @@ std::optional<qint64> APMMeasurement::shouldDisableAdPersonalization()
                 return *granted ? 0 : 1;
         }
     }
-    const auto plist = environment_.infoDictionary->constFind(
+    const auto plist = shared_.environment.infoDictionary->constFind(
         APMConsentSettingsUtil::kDefaultAllowAdPersonalizationSignalsKey);
-    if (plist != environment_.infoDictionary->constEnd()) {
+    if (plist != shared_.environment.infoDictionary->constEnd()) {
         if (APMConfigStore::isNumber(*plist)) {
             foundAdPersonalizationPlistFlag_ = true;
             return plist->toBool() ? 0 : 1;
@@ -368,9 +368,9 @@ void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("setPersonalizedAdsUserPropertyOnWorkerQueue"));
     APMError error;
-    const std::optional<APMUserAttribute> stored = database_->userAttributeWithName(kNPAProperty, &error);
+    const std::optional<APMUserAttribute> stored = shared_.database->userAttributeWithName(kNPAProperty, &error);
     if (!stored && error.code() != 0) {
-        log(APMMonitor::kLevelErrorMonitored, 23172, QStringLiteral("Unable to read personalized ads user property. Error"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23172, QStringLiteral("Unable to read personalized ads user property. Error"),
             error.description());
         return;
     }
@@ -379,23 +379,23 @@ void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue()
         if (!stored)
             return;
         APMError removeError;
-        if (database_->deleteUserAttributeWithName(kNPAProperty, &removeError)) {
-            log(APMMonitor::kLevelWarningMonitored, 23180,
+        if (shared_.database->deleteUserAttributeWithName(kNPAProperty, &removeError)) {
+            shared_.log(APMMonitor::kLevelWarningMonitored, 23180,
                 QStringLiteral("No value set for personalized ads. Removing user property."));
             APMConsentSettingsUtil::setDiagnosticSource(0, APMConsentSettingsUtil::kAdPersonalization);
         } else {
-            log(APMMonitor::kLevelErrorMonitored, 23173,
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23173,
                 QStringLiteral("Unable to remove personalized ads user property in the database. Error"),
                 removeError.description());
         }
         return;
     }
-    if (remoteConfig_->DMAConsentEnabled() && !APMConsentSettingsUtil::adPersonalization())
+    if (shared_.remoteConfig->DMAConsentEnabled() && !APMConsentSettingsUtil::adPersonalization())
         updateAdPersonalizationConsentFromNPAValue(*wanted);
     if (stored && stored->value().isInt64() && stored->value().int64Value() == *wanted)
         return;
     if (const auto attribute
-        = APMUserAttribute::initWithOrigin(kAutoOrigin, kNPAProperty, APMValue::initWithInt64(*wanted), now()))
+        = APMUserAttribute::initWithOrigin(kAutoOrigin, kNPAProperty, APMValue::initWithInt64(*wanted), shared_.now()))
         setUserAttributeOnWorkerQueue(*attribute);
 }
 
@@ -408,7 +408,7 @@ void APMMeasurement::updateAdPersonalizationConsentFromNPAValue(qint64 value)
     APMConsentSettingsUtil::updateSettings({ { APMConsentSettingsUtil::kAdPersonalization,
         value != 0 ? APMConsentSettingsUtil::kDenied : APMConsentSettingsUtil::kGranted } });
     std::optional<qint64> source;
-    if (persistedConfig_->allowPersonalizedAds().isValid())
+    if (shared_.persistedConfig->allowPersonalizedAds().isValid())
         source = 5;
     else if (foundAdPersonalizationPlistFlag_)
         source = 3;

@@ -38,20 +38,20 @@ constexpr int32_t kConfigAudiencesSlot = 5; // field 6
 
 void APMMeasurement::initializeServices()
 {
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    if (!environment_.audience) {
-        const std::weak_ptr<APMRemoteConfig> config = remoteConfig_;
-        auto audience = std::make_unique<APMAudience>(*database_, [config] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    if (!shared_.environment.audience) {
+        const std::weak_ptr<APMRemoteConfig> config = shared_.remoteConfig;
+        auto audience = std::make_unique<APMAudience>(*shared_.database, [config] {
             const std::shared_ptr<APMRemoteConfig> current = config.lock();
             return current ? APMAudienceLimits::fromRemoteConfig(*current) : APMAudienceLimits();
         });
-        environment_.audience = std::make_shared<APMAudienceBundleEvaluator>(std::move(audience));
+        shared_.environment.audience = std::make_shared<APMAudienceBundleEvaluator>(std::move(audience));
     }
-    if (!environment_.conditionalProperties) {
+    if (!shared_.environment.conditionalProperties) {
         // Companion events of setting and clearing go through the pipeline
         // like any other event.
         conditionalUserPropertyController_ = std::make_shared<APMConditionalUserPropertyController>(
-            *database_, scheduler_->workerQueue(),
+            *shared_.database, shared_.scheduler->workerQueue(),
             [weak](const APMEvent& event) {
                 if (const auto self = weak.lock(); self && *self)
                     (*self)->writeEventOnWorkerQueue(event);
@@ -62,11 +62,11 @@ void APMMeasurement::initializeServices()
             });
         // Queries wait for the worker queue on the engine's timer; from the
         // worker queue itself they run inline.
-        conditionalUserPropertyController_->setQueryWaiting(environment_.timer, [weak] {
+        conditionalUserPropertyController_->setQueryWaiting(shared_.environment.timer, [weak] {
             const auto self = weak.lock();
             return self && *self && (*self)->scheduler().isOnWorkerQueue();
         });
-        environment_.conditionalProperties
+        shared_.environment.conditionalProperties
             = std::make_shared<APMConditionalPropertyEventProcessor>(conditionalUserPropertyController_);
     }
 }
@@ -76,21 +76,21 @@ std::shared_ptr<APMEManager> APMMeasurement::makeExperimentManager()
     APMETaskManager::Environment environment;
     // Fetches and their alarm run on the task manager's own worker queue;
     // tests inject their timer instead and run it on virtual time.
-    environment.workerQueue = environment_.timer;
-    environment.clock = environment_.clock;
-    environment.network = environment_.http;
-    if (!environment_.experimentStore && !experimentStore_)
+    environment.workerQueue = shared_.environment.timer;
+    environment.clock = shared_.environment.clock;
+    environment.network = shared_.environment.http;
+    if (!shared_.environment.experimentStore && !experimentStore_)
         experimentStore_ = std::make_unique<APMUserDefaults>(APMETaskManager::kSuiteName);
-    environment.persistedStorage = environment_.experimentStore ? environment_.experimentStore : experimentStore_.get();
+    environment.persistedStorage = shared_.environment.experimentStore ? shared_.environment.experimentStore : experimentStore_.get();
     const QString measurementPath
-        = environment_.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName) : environment_.databasePath;
+        = shared_.environment.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName) : shared_.environment.databasePath;
     environment.databasePath = QFileInfo(measurementPath).absoluteDir().filePath(APMEDatabase::kDatabaseName);
-    environment.serviceAddress = environment_.experimentsURL;
+    environment.serviceAddress = shared_.environment.experimentsURL;
     environment.requestBuilder = std::make_shared<APMEExperimentRequestBuilder>();
     // New-snapshot notices go where the fetch task's alarm runs when that is
     // injected (tests on virtual time), else to the main queue.
     return APMEManager::initWithTaskManager(
-        *environment_.clock, std::make_shared<APMETaskManager>(environment), environment_.timer);
+        *shared_.environment.clock, std::make_shared<APMETaskManager>(environment), shared_.environment.timer);
 }
 
 bool APMMeasurement::applyMeasurementConfigData(const QByteArray& data)
@@ -100,34 +100,34 @@ bool APMMeasurement::applyMeasurementConfigData(const QByteArray& data)
     // fails one leaves the stored and the live configuration as they were.
     std::unique_ptr<APMPBMeasurementConfig> config = APMPBMeasurementConfig::initWithBuffer(data);
     if (!config) {
-        log(APMMonitor::kLevelErrorSilent, 23135, QStringLiteral("Configuration data is invalid."));
+        shared_.log(APMMonitor::kLevelErrorSilent, 23135, QStringLiteral("Configuration data is invalid."));
         return false;
     }
-    if (APMPBGetStringField(config.get(), kConfigAppIDSlot) != identity_->appIDFromVMP()) {
-        log(APMMonitor::kLevelErrorSilent, 23136, QStringLiteral("Configuration does not have valid Vireo App ID."));
+    if (APMPBGetStringField(config.get(), kConfigAppIDSlot) != shared_.identity->appIDFromVMP()) {
+        shared_.log(APMMonitor::kLevelErrorSilent, 23136, QStringLiteral("Configuration does not have valid Vireo App ID."));
         return false;
     }
     if (APMPBGetArrayField<APMPBSetting>(config.get(), kConfigSettingsSlot).empty()) {
-        log(APMMonitor::kLevelErrorSilent, 23135, QStringLiteral("Configuration data is invalid."),
+        shared_.log(APMMonitor::kLevelErrorSilent, 23135, QStringLiteral("Configuration data is invalid."),
             QStringLiteral("no settings"));
         return false;
     }
     const auto audiences = APMPBGetArrayField<APMPBAudience>(config.get(), kConfigAudiencesSlot);
     APMPBClearField(config.get(), kConfigAudiencesSlot);
     std::shared_ptr<const APMPBMeasurementConfig> adopted(std::move(config));
-    const std::shared_ptr<const APMPBMeasurementConfig> previous = remoteConfig_->remoteConfigProto();
+    const std::shared_ptr<const APMPBMeasurementConfig> previous = shared_.remoteConfig->remoteConfigProto();
     bool adoptedLive = false;
-    const bool applied = database_->performTransaction([&] {
+    const bool applied = shared_.database->performTransaction([&] {
         // The audiences go first: they only write rows, which a rollback
         // takes back. Adopting the configuration replaces the live one in a
         // single step and is the last step that can fail.
-        if (!environment_.audience->updateAudiences(audiences)) {
-            log(APMMonitor::kLevelErrorSilent, 23137,
+        if (!shared_.environment.audience->updateAudiences(audiences)) {
+            shared_.log(APMMonitor::kLevelErrorSilent, 23137,
                 QStringLiteral("Failed to update audiences with new server configuration"), data);
             return false;
         }
-        if (!remoteConfig_->updateMeasurementConfig(adopted)) {
-            log(APMMonitor::kLevelErrorSilent, 23138,
+        if (!shared_.remoteConfig->updateMeasurementConfig(adopted)) {
+            shared_.log(APMMonitor::kLevelErrorSilent, 23138,
                 QStringLiteral("Failed to update configuration with new server configuration"), data);
             return false;
         }
@@ -138,7 +138,7 @@ bool APMMeasurement::applyMeasurementConfigData(const QByteArray& data)
         // The commit failed after the configuration went live: back to the
         // one the database still holds.
         if (adoptedLive && previous)
-            remoteConfig_->updateMeasurementConfig(previous);
+            shared_.remoteConfig->updateMeasurementConfig(previous);
         return false;
     }
     updateConsentSettingsUtilWithRemoteConfig();

@@ -57,7 +57,7 @@ void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& n
 
 APMScreenViewReporter& APMMeasurement::screenViewReporter() const
 {
-    return environment_.screenViewReporter ? *environment_.screenViewReporter
+    return shared_.environment.screenViewReporter ? *shared_.environment.screenViewReporter
                                            : APMScreenViewReporter::sharedInstance();
 }
 
@@ -70,18 +70,18 @@ std::shared_ptr<APMSessionReporter> APMMeasurement::sessionReporter() const
 std::shared_ptr<APMSessionReporter> APMMeasurement::makeSessionReporter()
 {
     APMSessionReporter::Environment e;
-    e.clock = environment_.clock;
-    e.mainQueue = environment_.mainQueue;
-    e.notificationCenter = environment_.notificationCenter;
-    e.monitor = environment_.monitor;
-    const std::weak_ptr<APMMeasurement*> weak = self_;
+    e.clock = shared_.environment.clock;
+    e.mainQueue = shared_.environment.mainQueue;
+    e.notificationCenter = shared_.environment.notificationCenter;
+    e.monitor = shared_.environment.monitor;
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
     const auto engine = [weak]() -> APMMeasurement* {
         const auto self = weak.lock();
         return self ? *self : nullptr;
     };
     e.remoteConfig = [engine] {
         APMMeasurement* self = engine();
-        return self && self->remoteConfig_ ? self->remoteConfig_ : APMMeasurement::remoteConfig();
+        return self && self->shared_.remoteConfig ? self->shared_.remoteConfig : APMMeasurement::remoteConfig();
     };
     e.isAppActive = [engine] {
         APMMeasurement* self = engine();
@@ -96,7 +96,7 @@ std::shared_ptr<APMSessionReporter> APMMeasurement::makeSessionReporter()
         APMMeasurement* self = engine();
         if (!self)
             return;
-        const double now = self->now();
+        const double now = self->shared_.now();
         const auto set = [&](const QString& name, const std::optional<qint64>& value) {
             if (value)
                 self->setUserAttribute(APMUserAttribute::initWithOrigin(
@@ -107,19 +107,19 @@ std::shared_ptr<APMSessionReporter> APMMeasurement::makeSessionReporter()
         set(kSessionIDProperty, id);
         set(kSessionNumberProperty, number);
     };
-    auto reporter = APMSessionReporter::initWithPersistedConfig(*persistedConfig_, std::move(e));
+    auto reporter = APMSessionReporter::initWithPersistedConfig(*shared_.persistedConfig, std::move(e));
     {
         std::lock_guard locker(sessionReporterMutex_);
         sessionReporter_ = reporter;
     }
-    environment_.session = reporter;
+    shared_.environment.session = reporter;
     return reporter;
 }
 
 void APMMeasurement::setSessionTimeoutInterval(double seconds)
 {
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:1584"), [weak, seconds] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:1584"), [weak, seconds] {
         const auto self = weak.lock();
         if (!self || !*self)
             return;
@@ -131,8 +131,8 @@ void APMMeasurement::setSessionTimeoutInterval(double seconds)
 void APMMeasurement::logInternalEventWithOrigin(
     const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
 {
-    if (environment_.logInternalEventWithOrigin)
-        environment_.logInternalEventWithOrigin(origin, name, parameters, timestamp);
+    if (shared_.environment.logInternalEventWithOrigin)
+        shared_.environment.logInternalEventWithOrigin(origin, name, parameters, timestamp);
     else
         logOwnInternalEvent(origin, name, parameters, timestamp);
 }
@@ -166,8 +166,8 @@ void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timesta
         setUserAttributeOnWorkerQueue(*id);
     if (const auto number = reporter->sessionNumberProperty())
         setUserAttributeOnWorkerQueue(*number);
-    const bool markBackground = appInBackground && remoteConfig_->appInBackgroundParameterEnabled();
-    const std::optional<APMEvent> event = APMSessionStartEvent(persistedConfig_->sessionNumber(),
+    const bool markBackground = appInBackground && shared_.remoteConfig->appInBackgroundParameterEnabled();
+    const std::optional<APMEvent> event = APMSessionStartEvent(shared_.persistedConfig->sessionNumber(),
         markBackground, timestamp, markBackground ? QVariantMap() : screenViewReporter().screenParameters());
     if (event)
         handleInternalEventOnWorkerQueue(*event);
@@ -175,7 +175,7 @@ void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timesta
 
 void APMMeasurement::processSessionFromEvent(const APMEvent& event)
 {
-    const std::shared_ptr<APMSessionState>& session = environment_.session;
+    const std::shared_ptr<APMSessionState>& session = shared_.environment.session;
     if (!session || session->isAppActive())
         return;
     const std::shared_ptr<APMSessionReporter> reporter = sessionReporter();
@@ -187,7 +187,7 @@ void APMMeasurement::processSessionFromEvent(const APMEvent& event)
             else if (reporter)
                 reporter->extendSession();
         } else {
-            log(APMMonitor::kLevelWarning, 23179,
+            shared_.log(APMMonitor::kLevelWarning, 23179,
                 QStringLiteral("extend_session is a reserved parameter. To extend or start a session in the "
                                "background, set an event parameter {@'extend_session': @1}"));
         }
@@ -211,15 +211,15 @@ void APMMeasurement::processSessionFromEvent(const APMEvent& event)
     // Most events after a session ended find nothing to remove; a read is
     // much cheaper than a write transaction (a failed read counts as stored).
     const bool anyStored = std::any_of(std::begin(removals), std::end(removals), [this](const Removal& removal) {
-        return database_->containsUserAttributeWithName(removal.name, nullptr).value_or(true);
+        return shared_.database->containsUserAttributeWithName(removal.name, nullptr).value_or(true);
     });
     if (!anyStored)
         return;
-    database_->performTransaction([&] {
+    shared_.database->performTransaction([&] {
         for (const Removal& removal : removals) {
             APMError error;
-            if (!database_->deleteUserAttributeWithName(removal.name, &error) && error.code() != 0) {
-                log(APMMonitor::kLevelErrorSilent, removal.code, QString::fromLatin1(removal.message),
+            if (!shared_.database->deleteUserAttributeWithName(removal.name, &error) && error.code() != 0) {
+                shared_.log(APMMonitor::kLevelErrorSilent, removal.code, QString::fromLatin1(removal.message),
                     error.description());
                 return false;
             }
@@ -232,11 +232,11 @@ void APMMeasurement::processSessionFromEvent(const APMEvent& event)
 
 void APMMeasurement::subscribeForAppForegroundBackgroundNotifications()
 {
-    platform::NotificationCenter& center = environment_.notificationCenter
-        ? *environment_.notificationCenter
+    platform::NotificationCenter& center = shared_.environment.notificationCenter
+        ? *shared_.environment.notificationCenter
         : platform::NotificationCenter::defaultCenter();
     observers_ = std::make_shared<APMMeasurementObservers>();
-    const std::weak_ptr<APMMeasurement*> weak = self_;
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
     observers_->willResignActive = center.addObserver(
         platform::ApplicationStateNotifier::kWillResignActive, [weak](const platform::Notification&) {
             if (const auto self = weak.lock(); self && *self)
@@ -253,34 +253,34 @@ void APMMeasurement::handleAppDidBecomeActiveEvent()
 {
     // The configuration is read on the worker queue only, so the whole
     // decision is made there.
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:4197"), [weak] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:4197"), [weak] {
         const auto self = weak.lock();
         if (!self || !*self)
             return;
         APMMeasurement& engine = **self;
-        if (!engine.remoteConfig_ || !engine.remoteConfig_->blocklistInternal())
+        if (!engine.shared_.remoteConfig || !engine.shared_.remoteConfig->blocklistInternal())
             return;
-        const double age = std::fabs(engine.now() - engine.remoteConfig_->lastRemoteConfigUpdateTimestamp());
+        const double age = std::fabs(engine.shared_.now() - engine.shared_.remoteConfig->lastRemoteConfigUpdateTimestamp());
         if (age < measurement_session::kConfigRefreshInterval)
             return;
         if (engine.isNetworkReadyForRequest())
             engine.fetchRemoteConfig();
         else
-            engine.log(APMMonitor::kLevelVerbose, 23143,
+            engine.shared_.log(APMMonitor::kLevelVerbose, 23143,
                 QStringLiteral("Network operation is pending. Ignoring request to fetch configuration"));
     });
 }
 
 void APMMeasurement::handleAppWillResignActiveEvent()
 {
-    persistedConfig_->synchronizeToDisk();
-    log(APMMonitor::kLevelVerbose, 23144,
+    shared_.persistedConfig->synchronizeToDisk();
+    shared_.log(APMMonitor::kLevelVerbose, 23144,
         QStringLiteral("App will resign active state. Scheduling data upload"));
-    const std::weak_ptr<APMMeasurement*> weak = self_;
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
     auto scheduleUpload = [weak] {
         if (const auto self = weak.lock(); self && *self) {
-            (*self)->scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:4250"), [weak] {
+            (*self)->shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:4250"), [weak] {
                 if (const auto engine = weak.lock(); engine && *engine)
                     (*engine)->uploadData();
             });
@@ -288,8 +288,8 @@ void APMMeasurement::handleAppWillResignActiveEvent()
     };
     // Behind the front end's queued work: events it still holds reach the
     // worker queue before this upload does.
-    if (environment_.frontEnd)
-        environment_.frontEnd->link->queueOperationWithBlock(std::move(scheduleUpload));
+    if (shared_.environment.frontEnd)
+        shared_.environment.frontEnd->link->queueOperationWithBlock(std::move(scheduleUpload));
     else
         scheduleUpload();
 }

@@ -87,8 +87,8 @@ void APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(
 
 void APMMeasurement::handleNonFirstOpenEventURL(const QUrl& url, double eventTimestampInSeconds)
 {
-    if (scheduler_->workerQueue().isCurrent()) {
-        log(APMMonitor::kLevelErrorSilent, 23163,
+    if (shared_.scheduler->workerQueue().isCurrent()) {
+        shared_.log(APMMonitor::kLevelErrorSilent, 23163,
             QStringLiteral("Do not call handleNonFirstOpenOpenURL on the measurement worker queue"));
         return;
     }
@@ -106,8 +106,8 @@ void APMMeasurement::handleOpenURL(
 void APMMeasurement::handleDeepLink(
     const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds)
 {
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(
         QStringLiteral("APMMeasurement:446"), [weak, url, clickTimestampInMs, eventTimestampInSeconds] {
             if (const auto self = weak.lock(); self && *self)
                 (*self)->handleOpenURLOnWorkerQueue(url, clickTimestampInMs, eventTimestampInSeconds, {});
@@ -116,11 +116,11 @@ void APMMeasurement::handleDeepLink(
 
 bool APMMeasurement::shouldAllowClickID()
 {
-    if (!identity_->iOS14OrAbove())
+    if (!shared_.identity->iOS14OrAbove())
         return true;
-    if (!identity_->resettableDeviceID().isEmpty())
+    if (!shared_.identity->resettableDeviceID().isEmpty())
         return true;
-    return identity_->appleConsentStatus() == APMIdentity::StatusAuthorized;
+    return shared_.identity->appleConsentStatus() == APMIdentity::StatusAuthorized;
 }
 
 void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<qint64> clickTimestampInMs,
@@ -140,11 +140,11 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<q
     for (auto it = query.cbegin(); it != query.cend(); ++it)
         working.insert(it.key(), *it);
     if (working.isEmpty()) {
-        log(APMMonitor::kLevelDebug, 23000, QStringLiteral("Deep Link Web URL query is empty"));
+        shared_.log(APMMonitor::kLevelDebug, 23000, QStringLiteral("Deep Link Web URL query is empty"));
         return;
     }
     if (!APMCampaignURL::isValidCampaignURLParamDictionary(working)) {
-        log(APMMonitor::kLevelWarning, 23001, QStringLiteral("Deep Link does not contain valid required params. URL params"),
+        shared_.log(APMMonitor::kLevelWarning, 23001, QStringLiteral("Deep Link does not contain valid required params. URL params"),
             QVariant(working.keys()));
         return;
     }
@@ -158,7 +158,7 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<q
     if (clickTimestampInMs)
         parameters.insert(apm_engine::kClickTimestampParameter, *clickTimestampInMs);
 
-    const double firstOpen = double(persistedConfig_->firstOpenTimestampMilliseconds()) / 1000.0;
+    const double firstOpen = double(shared_.persistedConfig->firstOpenTimestampMilliseconds()) / 1000.0;
     const double eventTime = std::max(firstOpen, eventTimestampInSeconds);
     const QString vbraid = parameters.value(kVbraidParameter).toString();
     if (!vbraid.isEmpty()) {
@@ -174,40 +174,40 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<q
 
 bool APMMeasurement::shouldAllowRequestDeferredDeepLink()
 {
-    if (!remoteConfig_->isDeferredDeepLinkEnabled()) {
-        log(APMMonitor::kLevelWarningSilent, 23193, QStringLiteral("Deferred Deep Link feature disabled"));
+    if (!shared_.remoteConfig->isDeferredDeepLinkEnabled()) {
+        shared_.log(APMMonitor::kLevelWarningSilent, 23193, QStringLiteral("Deferred Deep Link feature disabled"));
         return false;
     }
-    const QVariant enabled = environment_.infoDictionary->value(kDeferredDeepLinkSwitchKey);
+    const QVariant enabled = shared_.environment.infoDictionary->value(kDeferredDeepLinkSwitchKey);
     if (!APMConfigStore::isNumber(enabled) || !enabled.toBool())
         return false;
-    if (persistedConfig_->deferredDeepLinkRetrievalComplete().isValid()) {
-        log(APMMonitor::kLevelDebug, 23194, QStringLiteral("Already retrieved Deferred Deep Link. Skipping"));
+    if (shared_.persistedConfig->deferredDeepLinkRetrievalComplete().isValid()) {
+        shared_.log(APMMonitor::kLevelDebug, 23194, QStringLiteral("Already retrieved Deferred Deep Link. Skipping"));
         return false;
     }
-    if (persistedConfig_->deferredDeepLinkRetryCount() >= remoteConfig_->maxDeferredDeepLinkRetryCount()) {
-        log(APMMonitor::kLevelWarning, 23195, QStringLiteral("Failed to retrieve Deferred Deep Link. Reached retry limit"));
-        persistedConfig_->setDeferredDeepLinkRetrievalComplete(qint64(1));
+    if (shared_.persistedConfig->deferredDeepLinkRetryCount() >= shared_.remoteConfig->maxDeferredDeepLinkRetryCount()) {
+        shared_.log(APMMonitor::kLevelWarning, 23195, QStringLiteral("Failed to retrieve Deferred Deep Link. Reached retry limit"));
+        shared_.persistedConfig->setDeferredDeepLinkRetrievalComplete(qint64(1));
         return false;
     }
     if (APMConsentSettingsUtil::isAdStorageDenied()) {
-        log(APMMonitor::kLevelWarning, 23252,
+        shared_.log(APMMonitor::kLevelWarning, 23252,
             QStringLiteral("IDFA unavailable to retrieve Deferred Deep Link due to denied ad storage consent. Skipping"));
         return false;
     }
-    if (identity_->hasLimitedAdTracking() && !identity_->limitedAdTracking()) {
-        log(APMMonitor::kLevelDebug, 23197, QStringLiteral("Deferred Deep Link feature enabled"));
+    if (shared_.identity->hasLimitedAdTracking() && !shared_.identity->limitedAdTracking()) {
+        shared_.log(APMMonitor::kLevelDebug, 23197, QStringLiteral("Deferred Deep Link feature enabled"));
         return true;
     }
-    log(APMMonitor::kLevelWarning, 23196, QStringLiteral("IDFA unavailable to retrieve Deferred Deep Link. Skipping"));
+    shared_.log(APMMonitor::kLevelWarning, 23196, QStringLiteral("IDFA unavailable to retrieve Deferred Deep Link. Skipping"));
     return false;
 }
 
 void APMMeasurement::requestDeferredDeepLink()
 {
-    const QUrl& host = environment_.adServicesURL;
+    const QUrl& host = shared_.environment.adServicesURL;
     if (!host.isValid() || host.host().isEmpty()) {
-        log(APMMonitor::kLevelWarning, 23198, QStringLiteral("URL to retrieve Deferred Deep Link is invalid"));
+        shared_.log(APMMonitor::kLevelWarning, 23198, QStringLiteral("URL to retrieve Deferred Deep Link is invalid"));
         return;
     }
     // Values are percent-encoded into the query, so no value can add a pair.
@@ -216,19 +216,19 @@ void APMMeasurement::requestDeferredDeepLink()
         query.append(key + QLatin1Char('=') + QString::fromLatin1(QUrl::toPercentEncoding(value)));
     };
     add(QStringLiteral("sdk_version"), QString::number(kAppMetricsLibraryVersion));
-    add(QStringLiteral("rdid"), identity_->resettableDeviceID());
+    add(QStringLiteral("rdid"), shared_.identity->resettableDeviceID());
     add(QStringLiteral("id_type"), QStringLiteral("idfa"));
-    add(QStringLiteral("bundleid"), identity_->appID());
-    add(QStringLiteral("retry"), QString::number(persistedConfig_->deferredDeepLinkRetryCount()));
-    if (environment_.processArguments->contains(kDebugDeferredDeepLinkArgument) && !APMAEU::isFAS())
+    add(QStringLiteral("bundleid"), shared_.identity->appID());
+    add(QStringLiteral("retry"), QString::number(shared_.persistedConfig->deferredDeepLinkRetryCount()));
+    if (shared_.environment.processArguments->contains(kDebugDeferredDeepLinkArgument) && !APMAEU::isFAS())
         add(QStringLiteral("ddl_test"), QStringLiteral("1"));
-    if (remoteConfig_->DMAConsentEnabled()) {
+    if (shared_.remoteConfig->DMAConsentEnabled()) {
         const QString consentSignalText = APMConsentSettingsUtil::consentSignals();
         if (!consentSignalText.isEmpty())
             add(QStringLiteral("gcs"), consentSignalText);
-        const bool dmaRegion = remoteConfig_->isDMARegion();
+        const bool dmaRegion = shared_.remoteConfig->isDMARegion();
         add(QStringLiteral("dma"), dmaRegion ? QStringLiteral("1") : QStringLiteral("0"));
-        const QSet<QString> services = remoteConfig_->corePlatformServices();
+        const QSet<QString> services = shared_.remoteConfig->corePlatformServices();
         if (APMConsentSettingsUtil::isAdUserDataDenied()) {
             add(QStringLiteral("dma_cps"), QStringLiteral("-"));
         } else if (dmaRegion && !services.isEmpty()) {
@@ -243,14 +243,14 @@ void APMMeasurement::requestDeferredDeepLink()
     url.setPath(kDeferredDeepLinkPath);
     url.setQuery(query.join(QLatin1Char('&')), QUrl::StrictMode);
     if (!url.isValid()) {
-        log(APMMonitor::kLevelWarning, 23198, QStringLiteral("URL to retrieve Deferred Deep Link is invalid"));
+        shared_.log(APMMonitor::kLevelWarning, 23198, QStringLiteral("URL to retrieve Deferred Deep Link is invalid"));
         return;
     }
 
     platform::HttpRequest request;
     request.method = "GET";
     request.url = url;
-    request.timeoutSeconds = remoteConfig_->networkTimeout();
+    request.timeoutSeconds = shared_.remoteConfig->networkTimeout();
     sendNetworkRequest(
         request, QStringLiteral("APMMeasurement:ddl"), &APMMeasurement::deferredDeepLinkCompletionOnWorkerQueue);
 }
@@ -260,17 +260,17 @@ void APMMeasurement::deferredDeepLinkCompletionOnWorkerQueue(const platform::Htt
     const bool answered = response.error == platform::HttpResponse::Error::None
         && (response.status == 200 || response.status == 204 || response.status == 304);
     if (!answered) {
-        log(APMMonitor::kLevelErrorMonitored, 23199,
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23199,
             QStringLiteral("Failed to retrieve Deferred Deep Link. Will retry on next launch. Code, error"),
             response.status, response.errorString);
-        persistedConfig_->setDeferredDeepLinkRetryCount(persistedConfig_->deferredDeepLinkRetryCount() + 1);
+        shared_.persistedConfig->setDeferredDeepLinkRetryCount(shared_.persistedConfig->deferredDeepLinkRetryCount() + 1);
         updateSchedule();
         return;
     }
-    persistedConfig_->setDeferredDeepLinkRetrievalComplete(qint64(0));
+    shared_.persistedConfig->setDeferredDeepLinkRetrievalComplete(qint64(0));
     if (const std::optional<QVariantMap> info
-        = APMCampaignURL::deepLinkInfoFromResponseData(response.body, *environment_.monitor)) {
-        log(APMMonitor::kLevelDebug, 23200, QStringLiteral("Successfully retrieved Deferred Deep Link"));
+        = APMCampaignURL::deepLinkInfoFromResponseData(response.body, *shared_.environment.monitor)) {
+        shared_.log(APMMonitor::kLevelDebug, 23200, QStringLiteral("Successfully retrieved Deferred Deep Link"));
         handleDeferredDeepLinkInfo(*info);
     } else {
         updateSchedule();
@@ -280,11 +280,11 @@ void APMMeasurement::deferredDeepLinkCompletionOnWorkerQueue(const platform::Htt
 void APMMeasurement::handleDeferredDeepLinkInfo(const QVariantMap& info)
 {
     const QUrl url(info.value(APMCampaignURL::kDeepLinkKey).toString());
-    log(APMMonitor::kLevelVerbose, 23203, QStringLiteral("Sending Deferred Deep Link to app delegate"));
+    shared_.log(APMMonitor::kLevelVerbose, 23203, QStringLiteral("Sending Deferred Deep Link to app delegate"));
     QVariantMap extraInfo;
     if (info.contains(APMCampaignURL::kTimestampKey))
         extraInfo.insert(APMCampaignURL::kTimestampKey, info.value(APMCampaignURL::kTimestampKey));
-    APMMonitor* engineMonitor = environment_.monitor;
+    APMMonitor* engineMonitor = shared_.environment.monitor;
     platform::MainQueue::shared().async([url, extraInfo, engineMonitor] {
         if (!sendDeepLinkURLToAppDelegateOnMainThread(url, extraInfo))
             engineMonitor->logWithLevel(APMMonitor::kLevelWarning, 23204,

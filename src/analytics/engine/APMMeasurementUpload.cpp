@@ -52,46 +52,46 @@ double APMMeasurement::nextUploadingTime()
 {
     // An empty table answers nothing without an error: no time, not a failure.
     APMError rawError;
-    const std::optional<double> rawTime = database_->queryLatestRawEventTime(&rawError);
+    const std::optional<double> rawTime = shared_.database->queryLatestRawEventTime(&rawError);
     if (!rawTime && rawError.code() != 0)
-        log(APMMonitor::kLevelWarningSilent, 23029, QStringLiteral("Failed to query latest raw event time. Error"),
+        shared_.log(APMMonitor::kLevelWarningSilent, 23029, QStringLiteral("Failed to query latest raw event time. Error"),
             rawError.description());
     APMError bundleError;
-    const std::optional<double> bundleTime = database_->queryLatestBundleTime(&bundleError);
+    const std::optional<double> bundleTime = shared_.database->queryLatestBundleTime(&bundleError);
     if (!bundleTime && bundleError.code() != 0)
-        log(APMMonitor::kLevelWarningSilent, 23030, QStringLiteral("Failed to query latest bundle time. Error"),
+        shared_.log(APMMonitor::kLevelWarningSilent, 23030, QStringLiteral("Failed to query latest bundle time. Error"),
             bundleError.description());
     APMError error;
     const double latest = std::max(rawTime.value_or(0), bundleTime.value_or(0));
     if (std::fabs(latest) < kEpsilon)
         return 0;
-    const bool debug = isDebugMode();
+    const bool debug = shared_.isDebugMode();
     bool realtime = debug;
     if (!realtime) {
-        const std::optional<bool> bundles = database_->containsRealtimeBundlesWithError(&error);
+        const std::optional<bool> bundles = shared_.database->containsRealtimeBundlesWithError(&error);
         if (!bundles)
-            log(APMMonitor::kLevelWarningSilent, 23031, QStringLiteral("Failed to query for real-time bundle indicator. Error"),
+            shared_.log(APMMonitor::kLevelWarningSilent, 23031, QStringLiteral("Failed to query for real-time bundle indicator. Error"),
                 error.description());
         realtime = bundles.value_or(false);
     }
     if (!realtime) {
-        const std::optional<bool> raw = database_->containsRealtimeRawEventsWithError(&error);
+        const std::optional<bool> raw = shared_.database->containsRealtimeRawEventsWithError(&error);
         if (!raw)
-            log(APMMonitor::kLevelWarningSilent, 23032, QStringLiteral("Failed to query for real-time raw event indicator. Error"),
+            shared_.log(APMMonitor::kLevelWarningSilent, 23032, QStringLiteral("Failed to query for real-time raw event indicator. Error"),
                 error.description());
         realtime = raw.value_or(false);
     }
-    const double interval = realtime ? remoteConfig_->uploadingRealTimeInterval() : remoteConfig_->uploadingInterval();
-    const double current = now();
+    const double interval = realtime ? shared_.remoteConfig->uploadingRealTimeInterval() : shared_.remoteConfig->uploadingInterval();
+    const double current = shared_.now();
     const double t = current - std::fabs(latest - current);
-    const double lastSuccess = persistedConfig_->lastSuccessfulUploadTimestamp();
-    const double lastFailed = persistedConfig_->lastFailedUploadTimestamp();
+    const double lastSuccess = shared_.persistedConfig->lastSuccessfulUploadTimestamp();
+    const double lastFailed = shared_.persistedConfig->lastFailedUploadTimestamp();
     double base = std::fabs(current - lastSuccess) < interval ? lastSuccess + interval
-                                                              : t + remoteConfig_->uploadingInitialDelayInterval();
+                                                              : t + shared_.remoteConfig->uploadingInitialDelayInterval();
     if (lastFailed < t)
-        return debug ? std::min(base, t + remoteConfig_->uploadingDebugModeInterval()) : base;
-    const qint32 retries = remoteConfig_->uploadingRetryCount();
-    const double retryInterval = remoteConfig_->uploadingRetryInterval();
+        return debug ? std::min(base, t + shared_.remoteConfig->uploadingDebugModeInterval()) : base;
+    const qint32 retries = shared_.remoteConfig->uploadingRetryCount();
+    const double retryInterval = shared_.remoteConfig->uploadingRetryInterval();
     for (int i = 0; i < retries; ++i) {
         base += retryStep(i, retryInterval);
         if (base > lastFailed)
@@ -102,7 +102,7 @@ double APMMeasurement::nextUploadingTime()
 
 void APMMeasurement::stopSchedule()
 {
-    alarm_->cancel();
+    shared_.alarm->cancel();
     setReachabilityDelegate(false);
     terminateBackgroundTask();
 }
@@ -111,19 +111,19 @@ void APMMeasurement::terminateBackgroundTask()
 {
     // Nothing more is due for a while: what the engine keeps of its state
     // goes to disk now.
-    persistedConfig_->synchronizeToDisk();
+    shared_.persistedConfig->synchronizeToDisk();
 }
 
 void APMMeasurement::setReachabilityDelegate(bool waiting)
 {
-    if (!environment_.reachability)
+    if (!shared_.environment.reachability)
         return;
     if (!waiting) {
-        environment_.reachability->setChangeHandler({});
+        shared_.environment.reachability->setChangeHandler({});
         return;
     }
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    environment_.reachability->setChangeHandler([weak] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.environment.reachability->setChangeHandler([weak] {
         if (const auto self = weak.lock(); self && *self)
             (*self)->reachabilityDidChange();
     });
@@ -131,8 +131,8 @@ void APMMeasurement::setReachabilityDelegate(bool waiting)
 
 void APMMeasurement::reachabilityDidChange()
 {
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:1034"), [weak] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:1034"), [weak] {
         if (const auto self = weak.lock(); self && *self)
             (*self)->updateSchedule();
     });
@@ -149,12 +149,12 @@ void APMMeasurement::uploadDataOrRegisterAlarm()
 void APMMeasurement::updateSchedule()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("updateSchedule"));
-    if (!database_)
+    if (!shared_.database)
         return;
     if (suspendedUploadTimestamp_ != 0) {
-        const double elapsed = std::fabs(bootClock() - suspendedUploadTimestamp_);
+        const double elapsed = std::fabs(shared_.bootClock() - suspendedUploadTimestamp_);
         if (elapsed < kSuspensionSeconds) {
-            log(APMMonitor::kLevelWarning, 23023,
+            shared_.log(APMMonitor::kLevelWarning, 23023,
                 QStringLiteral("Upload has been suspended. Will update scheduling later. Seconds"), kSuspensionSeconds - elapsed);
             stopSchedule();
             return;
@@ -162,67 +162,67 @@ void APMMeasurement::updateSchedule()
         suspendedUploadTimestamp_ = 0;
     }
     if (!hasDataToUpload()) {
-        remoteConfig_->activateNewSnapshot();
-        log(APMMonitor::kLevelVerbose, 23024, QStringLiteral("No data to upload. Upload task will not be scheduled"));
+        shared_.remoteConfig->activateNewSnapshot();
+        shared_.log(APMMonitor::kLevelVerbose, 23024, QStringLiteral("No data to upload. Upload task will not be scheduled"));
         stopSchedule();
         return;
     }
     double next = nextUploadingTime();
     if (next == 0) {
-        log(APMMonitor::kLevelVerbose, 23025, QStringLiteral("No next uploading time. Upload task will not be scheduled"));
+        shared_.log(APMMonitor::kLevelVerbose, 23025, QStringLiteral("No next uploading time. Upload task will not be scheduled"));
         stopSchedule();
         return;
     }
     if (!isNetworkConnected()) {
-        log(APMMonitor::kLevelVerbose, 23026, QStringLiteral("No network. Upload task will not be scheduled"));
+        shared_.log(APMMonitor::kLevelVerbose, 23026, QStringLiteral("No network. Upload task will not be scheduled"));
         // Woken by reachabilityDidChange() when the network comes back.
-        alarm_->cancel();
+        shared_.alarm->cancel();
         setReachabilityDelegate(true);
         terminateBackgroundTask();
         return;
     }
     setReachabilityDelegate(false);
-    const double lastBackoff = persistedConfig_->lastBackoffTimestamp();
-    const double backoff = remoteConfig_->uploadingBackoffInterval();
-    if (lastBackoff > 0 && backoff > now() - lastBackoff)
+    const double lastBackoff = shared_.persistedConfig->lastBackoffTimestamp();
+    const double backoff = shared_.remoteConfig->uploadingBackoffInterval();
+    if (lastBackoff > 0 && backoff > shared_.now() - lastBackoff)
         next = std::max(next, lastBackoff + backoff);
-    const std::optional<double> scheduled = alarm_->scheduledTimestamp();
+    const std::optional<double> scheduled = shared_.alarm->scheduledTimestamp();
     // An armed upload whose wall-clock moment already passed (the machine
     // slept through it) is stale: it is armed again rather than trusted.
-    if (scheduled && *scheduled <= next && *scheduled >= now()) {
-        log(APMMonitor::kLevelVerbose, 23027,
+    if (scheduled && *scheduled <= next && *scheduled >= shared_.now()) {
+        shared_.log(APMMonitor::kLevelVerbose, 23027,
             QStringLiteral("Do not schedule an upload task. Task already exists. Will be executed in seconds"),
-            *scheduled - now());
+            *scheduled - shared_.now());
         return;
     }
-    double delay = next - now();
+    double delay = next - shared_.now();
     if (std::fabs(delay) < kEpsilon)
         delay = 0.001;
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    alarm_->runAfterDelay(delay, [weak] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.alarm->runAfterDelay(delay, [weak] {
         const auto self = weak.lock();
         if (!self || !*self)
             return;
-        (*self)->scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:1762"), [weak] {
+        (*self)->shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:1762"), [weak] {
             if (const auto engine = weak.lock(); engine && *engine)
                 (*engine)->uploadData();
         });
     });
-    log(APMMonitor::kLevelVerbose, 23028, QStringLiteral("Upload task scheduled to be executed in approx. (s)"), delay);
+    shared_.log(APMMonitor::kLevelVerbose, 23028, QStringLiteral("Upload task scheduled to be executed in approx. (s)"), delay);
 }
 
 bool APMMeasurement::hasDataToUpload()
 {
     APMError error;
-    const std::optional<bool> queueEmpty = database_->isQueuedBundleTableEmpty(&error);
+    const std::optional<bool> queueEmpty = shared_.database->isQueuedBundleTableEmpty(&error);
     if (!queueEmpty) {
-        log(APMMonitor::kLevelErrorMonitored, 23117, QStringLiteral("Failed to check if queue table is empty. Error"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23117, QStringLiteral("Failed to check if queue table is empty. Error"),
             error.description());
         return false;
     }
-    const std::optional<bool> rawEmpty = database_->isRawEventsTableEmpty(&error);
+    const std::optional<bool> rawEmpty = shared_.database->isRawEventsTableEmpty(&error);
     if (!rawEmpty) {
-        log(APMMonitor::kLevelErrorMonitored, 23118, QStringLiteral("Failed to check if raw events table is empty. Error"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23118, QStringLiteral("Failed to check if raw events table is empty. Error"),
             error.description());
         return false;
     }
@@ -231,14 +231,14 @@ bool APMMeasurement::hasDataToUpload()
 
 bool APMMeasurement::isNetworkConnected() const
 {
-    const bool configured = environment_.collectionURL.isValid() && !environment_.collectionURL.host().isEmpty();
+    const bool configured = shared_.environment.collectionURL.isValid() && !shared_.environment.collectionURL.host().isEmpty();
     if (!configured && !loggedMissingCollectionURL_) {
         const_cast<APMMeasurement*>(this)->loggedMissingCollectionURL_ = true;
-        log(APMMonitor::kLevelNotice, 23270,
+        shared_.log(APMMonitor::kLevelNotice, 23270,
             QStringLiteral("No collection address is configured (%1). Events are kept and not uploaded")
                 .arg(kCollectionURLVariable));
     }
-    return configured && (!environment_.reachability || environment_.reachability->isConnected());
+    return configured && (!shared_.environment.reachability || shared_.environment.reachability->isConnected());
 }
 
 bool APMMeasurement::isNetworkReadyForRequest()
@@ -249,15 +249,15 @@ bool APMMeasurement::isNetworkReadyForRequest()
     if (!isNetworkRequestPending_)
         return !networkBusy;
     if (!networkBusy)
-        log(APMMonitor::kLevelErrorMonitored, 23041, QStringLiteral("Analytics is uploading but network is not uploading"));
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23041, QStringLiteral("Analytics is uploading but network is not uploading"));
     return false;
 }
 
 QUrl APMMeasurement::uploadURL() const
 {
-    QUrl url = remoteConfig_->uploadURL();
-    url.setScheme(environment_.collectionURL.scheme());
-    url.setPort(environment_.collectionURL.port());
+    QUrl url = shared_.remoteConfig->uploadURL();
+    url.setScheme(shared_.environment.collectionURL.scheme());
+    url.setPort(shared_.environment.collectionURL.port());
     url.setPath(kBatchPath);
     return url;
 }
@@ -267,41 +267,41 @@ QUrl APMMeasurement::uploadURL() const
 void APMMeasurement::uploadData()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("uploadData"));
-    if (!database_)
+    if (!shared_.database)
         return;
     if (suspendedUploadTimestamp_ > 0) {
         updateSchedule();
         return;
     }
-    log(APMMonitor::kLevelVerbose, 23033, QStringLiteral("Starting data upload"));
+    shared_.log(APMMonitor::kLevelVerbose, 23033, QStringLiteral("Starting data upload"));
     if (!isNetworkReadyForRequest()) {
-        log(APMMonitor::kLevelVerbose, 23034, QStringLiteral("Network operation is pending. Ignoring upload request"));
+        shared_.log(APMMonitor::kLevelVerbose, 23034, QStringLiteral("Network operation is pending. Ignoring upload request"));
         return;
     }
     if (!isNetworkConnected()) {
-        log(APMMonitor::kLevelDebug, 23035, QStringLiteral("Network not connected, ignoring upload request"));
+        shared_.log(APMMonitor::kLevelDebug, 23035, QStringLiteral("Network not connected, ignoring upload request"));
         updateSchedule();
         return;
     }
     // Raw events are bundled under a current configuration only: an expired
     // one is fetched again first (below, once the queue is empty).
-    const bool expired = remoteConfig_->isExpired();
+    const bool expired = shared_.remoteConfig->isExpired();
     if (!expired) {
-        const qint32 rounds = std::max(1, remoteConfig_->maxBundlesCreatedPerIteration());
+        const qint32 rounds = std::max(1, shared_.remoteConfig->maxBundlesCreatedPerIteration());
         for (qint32 i = 0; i < rounds && bundleRawEvents(); ++i) {
         }
     }
     APMError error;
-    std::optional<std::vector<APMQueuedBundle>> bundles = database_->queryBundlesWithCountLimit(
-        remoteConfig_->uploadMaxBundlesLimit(), quint64(std::max<qint64>(remoteConfig_->uploadMaxSizeLimitBytes(), 0)), &error);
+    std::optional<std::vector<APMQueuedBundle>> bundles = shared_.database->queryBundlesWithCountLimit(
+        shared_.remoteConfig->uploadMaxBundlesLimit(), quint64(std::max<qint64>(shared_.remoteConfig->uploadMaxSizeLimitBytes(), 0)), &error);
     if (!bundles) {
-        log(APMMonitor::kLevelErrorMonitored, 23036, QStringLiteral("Failed to query bundles. Error"), error.description());
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23036, QStringLiteral("Failed to query bundles. Error"), error.description());
         terminateBackgroundTask();
         return;
     }
     if (bundles->empty()) {
-        remoteConfig_->activateNewSnapshot();
-        log(APMMonitor::kLevelVerbose, 23037, QStringLiteral("No data to upload"));
+        shared_.remoteConfig->activateNewSnapshot();
+        shared_.log(APMMonitor::kLevelVerbose, 23037, QStringLiteral("No data to upload"));
         if (expired)
             fetchRemoteConfig();
         else
@@ -310,28 +310,28 @@ void APMMeasurement::uploadData()
     }
 
     // Consent a platform changed since the last look counts for this upload.
-    if (remoteConfig_->tcfFeatureEnabled())
+    if (shared_.remoteConfig->tcfFeatureEnabled())
         tcfClientSetConsentFromData();
     const QString consentSignals = APMConsentSettingsUtil::consentSignals();
-    const bool gate = remoteConfig_->gateIDFAOnATTMASEnabled();
-    const bool dma = remoteConfig_->DMAConsentEnabled();
+    const bool gate = shared_.remoteConfig->gateIDFAOnATTMASEnabled();
+    const bool dma = shared_.remoteConfig->DMAConsentEnabled();
     const QString diagnostics = APMConsentSettingsUtil::consentDiagnostics();
     const bool adUserDataDenied = APMConsentSettingsUtil::isAdUserDataDenied();
     std::unique_ptr<APMPBUserAttribute> npa;
-    if (const auto stored = database_->userAttributeWithName(kNPAProperty, nullptr))
+    if (const auto stored = shared_.database->userAttributeWithName(kNPAProperty, nullptr))
         npa = stored->protoUserAttribute();
     bool override = dma ? consentSignals.contains(QLatin1Char('0')) : true;
     for (APMQueuedBundle& queued : *bundles) {
         if (!override)
             override = APMBundleContainsFirstOpenEvent(*queued.bundle);
-        APMApplyIdentifiersToBundle(*queued.bundle, consentSignals, gate, *identity_, override);
+        APMApplyIdentifiersToBundle(*queued.bundle, consentSignals, gate, *shared_.identity, override);
         if (dma)
-            APMApplyDMAConsentToBundle(*queued.bundle, diagnostics, adUserDataDenied, npa.get(), *remoteConfig_, override);
+            APMApplyDMAConsentToBundle(*queued.bundle, diagnostics, adUserDataDenied, npa.get(), *shared_.remoteConfig, override);
     }
-    const double lastSuccess = persistedConfig_->lastSuccessfulUploadTimestamp();
+    const double lastSuccess = shared_.persistedConfig->lastSuccessfulUploadTimestamp();
     if (lastSuccess > 0)
-        log(APMMonitor::kLevelVerbose, 23038,
-            QStringLiteral("Uploading events. Elapsed time since last successful upload (s)"), std::fabs(now() - lastSuccess));
+        shared_.log(APMMonitor::kLevelVerbose, 23038,
+            QStringLiteral("Uploading events. Elapsed time since last successful upload (s)"), std::fabs(shared_.now() - lastSuccess));
 
     // One app and one device per batch: the leading run of bundles that agree.
     const QString batchAppID = APMPBGetStringField(bundles->front().bundle.get(), kAppID);
@@ -360,17 +360,17 @@ void APMMeasurement::uploadData()
     }
     bundles->resize(compatible);
 
-    const qint64 nowMs = APMMillisecondsFromSeconds(now()).value_or(0);
+    const qint64 nowMs = APMMillisecondsFromSeconds(shared_.now()).value_or(0);
     const APMPBMeasurementBundle* first = bundles->size() >= 2 ? bundles->front().bundle.get() : nullptr;
-    const QStringList controls = remoteConfig_->dataControls();
-    const bool checksum = remoteConfig_->checksumEnabled();
+    const QStringList controls = shared_.remoteConfig->dataControls();
+    const bool checksum = shared_.remoteConfig->checksumEnabled();
     std::vector<const NANOMessageBase*> batchBundles;
     QList<qint64> rowIDs;
     for (APMQueuedBundle& queued : *bundles) {
         APMPBMeasurementBundle& bundle = *queued.bundle;
         APMPBSetInt64Field(&bundle, kUploadingLibraryVersion, kAppMetricsLibraryVersion);
         APMPBSetInt64Field(&bundle, kUploadTimestamp, nowMs);
-        APMApplyDataControlsToBundle(bundle, controls, *identity_);
+        APMApplyDataControlsToBundle(bundle, controls, *shared_.identity);
         if (checksum)
             APMPBSetInt64Field(&bundle, kChecksum, apm_64LSBMD5(bundle.protoBuffer().value_or(QByteArray())));
         if (first && dma && &bundle != first && !APMBundlesHaveSameConsentState(*first, bundle))
@@ -381,17 +381,17 @@ void APMMeasurement::uploadData()
     auto batch = APMPBMeasurementBatch::initWithMessageInfo();
     APMPBSetArrayField(batch.get(), 0, batchBundles);
     const QByteArray payload = batch->protoBuffer().value_or(QByteArray());
-    log(APMMonitor::kLevelDebug, 23039, QStringLiteral("Measurement data sent to network. Timestamp (ms), data"), nowMs,
+    shared_.log(APMMonitor::kLevelDebug, 23039, QStringLiteral("Measurement data sent to network. Timestamp (ms), data"), nowMs,
         payload.size());
 
     setUploadInProgressWithBundleIDs(rowIDs);
     if (uploadingBundleIDs_.isEmpty())
         return;
-    persistedConfig_->setLastFailedUploadTimestamp(now()); // a request counts as failed until it succeeds
+    shared_.persistedConfig->setLastFailedUploadTimestamp(shared_.now()); // a request counts as failed until it succeeds
     QString gzipError;
     const QByteArray body = APMGzip::dataByGzippingData(payload, &gzipError);
     if (body.isEmpty()) {
-        log(APMMonitor::kLevelErrorSilent, 23040, QStringLiteral("Unable to create network session."), gzipError);
+        shared_.log(APMMonitor::kLevelErrorSilent, 23040, QStringLiteral("Unable to create network session."), gzipError);
         uploadingBundleIDs_.clear();
         return;
     }
@@ -400,7 +400,7 @@ void APMMeasurement::uploadData()
     request.url = uploadURL();
     request.headers = { { "Content-Type", "application/x-protobuf" }, { "Content-Encoding", "gzip" } };
     request.body = body;
-    request.timeoutSeconds = remoteConfig_->networkTimeout();
+    request.timeoutSeconds = shared_.remoteConfig->networkTimeout();
     sendNetworkRequest(request, QStringLiteral("APMMeasurement:upload"),
         &APMMeasurement::networkUploadCompletionHandlerWithResponse);
 }
@@ -410,14 +410,14 @@ void APMMeasurement::sendNetworkRequest(const platform::HttpRequest& request, co
 {
     isNetworkRequestPending_ = true;
     networkRequestInFlight_ = true;
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    environment_.http->send(request, [weak, blockID, completion](const platform::HttpResponse& response) {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.environment.http->send(request, [weak, blockID, completion](const platform::HttpResponse& response) {
         // The reply arrives on the main thread; the engine's state lives on its queue.
         const auto self = weak.lock();
         if (!self || !*self)
             return;
         (*self)->networkRequestInFlight_ = false;
-        (*self)->scheduler_->scheduleOnWorkerQueueBlockID(blockID, [weak, response, completion] {
+        (*self)->shared_.scheduler->scheduleOnWorkerQueueBlockID(blockID, [weak, response, completion] {
             const auto engine = weak.lock();
             if (!engine || !*engine)
                 return;
@@ -434,8 +434,8 @@ void APMMeasurement::handleEventsForBackgroundURLSessionID(
     (void)identifier; // requests here never outlive the program: there is one road for all
     if (!completion)
         return;
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(
         QStringLiteral("APMMeasurement:backgroundSession"), [weak, completion = std::move(completion)]() mutable {
             const auto self = weak.lock();
             if (self && *self && (*self)->isNetworkRequestPending_) {
@@ -455,11 +455,11 @@ void APMMeasurement::finishBackgroundSessionEvents()
 void APMMeasurement::setUploadInProgressWithBundleIDs(const QList<qint64>& rowIDs)
 {
     if (rowIDs.isEmpty()) {
-        log(APMMonitor::kLevelErrorSilent, 23046, QStringLiteral("Bundle list is empty. Cancelling upload"));
+        shared_.log(APMMonitor::kLevelErrorSilent, 23046, QStringLiteral("Bundle list is empty. Cancelling upload"));
         return;
     }
     if (!uploadingBundleIDs_.isEmpty()) {
-        log(APMMonitor::kLevelErrorSilent, 23047,
+        shared_.log(APMMonitor::kLevelErrorSilent, 23047,
             QStringLiteral("Set uploading progress before finishing the previous upload"));
         return;
     }
@@ -470,23 +470,23 @@ void APMMeasurement::networkUploadCompletionHandlerWithResponse(const platform::
 {
     const int status = response.error == platform::HttpResponse::Error::None ? response.status : 0;
     if (status == 200 || status == 204) {
-        log(APMMonitor::kLevelDebug, 23044, QStringLiteral("Successful upload. Got network response. Code, size"), status,
+        shared_.log(APMMonitor::kLevelDebug, 23044, QStringLiteral("Successful upload. Got network response. Code, size"), status,
             qint64(response.body.size()));
-        persistedConfig_->setLastSuccessfulUploadTimestamp(now());
-        persistedConfig_->setLastFailedUploadTimestamp(0);
-        persistedConfig_->setLastBackoffTimestamp(0);
+        shared_.persistedConfig->setLastSuccessfulUploadTimestamp(shared_.now());
+        shared_.persistedConfig->setLastFailedUploadTimestamp(0);
+        shared_.persistedConfig->setLastBackoffTimestamp(0);
         if (removeBundlesFromDatabaseWithIDs(uploadingBundleIDs_)) {
             suspendedUploadTimestamp_ = 0;
         } else {
-            log(APMMonitor::kLevelErrorMonitored, 23045,
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23045,
                 QStringLiteral("Unable to delete uploaded bundles. Uploads will be suspended for seconds"), kSuspensionSeconds);
-            suspendedUploadTimestamp_ = bootClock();
+            suspendedUploadTimestamp_ = shared_.bootClock();
         }
         uploadingBundleIDs_.clear();
         // An expired configuration is fetched by the next round once the
         // queue is empty.
         if (suspendedUploadTimestamp_ == 0
-            && ((isNetworkConnected() && hasDataToUpload()) || remoteConfig_->isExpired())) {
+            && ((isNetworkConnected() && hasDataToUpload()) || shared_.remoteConfig->isExpired())) {
             uploadData();
         } else if (isPSMRequestPostponed_) {
             // The conversion query waited for this upload to finish.
@@ -497,10 +497,10 @@ void APMMeasurement::networkUploadCompletionHandlerWithResponse(const platform::
         }
         return;
     }
-    persistedConfig_->setLastFailedUploadTimestamp(now());
+    shared_.persistedConfig->setLastFailedUploadTimestamp(shared_.now());
     if (status == 503 || status == 429)
-        persistedConfig_->setLastBackoffTimestamp(now());
-    log(APMMonitor::kLevelDebug, 23043, QStringLiteral("Network upload failed. Will retry later. Code, error"), status,
+        shared_.persistedConfig->setLastBackoffTimestamp(shared_.now());
+    shared_.log(APMMonitor::kLevelDebug, 23043, QStringLiteral("Network upload failed. Will retry later. Code, error"), status,
         response.errorString);
     incrementRetryCounter();
     uploadingBundleIDs_.clear();
@@ -510,16 +510,16 @@ void APMMeasurement::networkUploadCompletionHandlerWithResponse(const platform::
 void APMMeasurement::incrementRetryCounter()
 {
     APMError error;
-    if (!database_->incrementRetryCounterForBundlesWithIDs(uploadingBundleIDs_, &error))
-        log(APMMonitor::kLevelErrorSilent, 23166, QStringLiteral("Failed to update the bundles' retry counts. Error"),
+    if (!shared_.database->incrementRetryCounterForBundlesWithIDs(uploadingBundleIDs_, &error))
+        shared_.log(APMMonitor::kLevelErrorSilent, 23166, QStringLiteral("Failed to update the bundles' retry counts. Error"),
             error.description());
 }
 
 bool APMMeasurement::removeBundlesFromDatabaseWithIDs(const QList<qint64>& rowIDs)
 {
     APMError error;
-    if (!database_->deleteBundlesWithRowIDs(rowIDs, &error)) {
-        log(APMMonitor::kLevelErrorMonitored, 23122, QStringLiteral("Failed to delete bundles from database. Error"),
+    if (!shared_.database->deleteBundlesWithRowIDs(rowIDs, &error)) {
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23122, QStringLiteral("Failed to delete bundles from database. Error"),
             error.description());
         return false;
     }
