@@ -1,5 +1,6 @@
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMEngineContext.h"
+#include "analytics/engine/APMOnDeviceConversion.h"
 
 #include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMBackwardCompatibilityUtil.h"
@@ -290,6 +291,7 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
           std::move(environment))
 {
     shared_.self = std::make_shared<APMMeasurement*>(this);
+    conversion_ = std::make_unique<APMOnDeviceConversion>(shared_, *this);
     if (!shared_.environment.clock)
         shared_.environment.clock = &platform::Clock::system();
     if (!shared_.environment.http)
@@ -351,7 +353,7 @@ APMMeasurement::~APMMeasurement()
         shared_.alarm->cancel();
         // Their alarms belong to the queue: they go on it.
         searchAdReporter_.reset();
-        PSMRetryAlarm_.reset();
+        conversion_->cancelRetries();
     });
     if (shared_.environment.reachability)
         shared_.environment.reachability->setChangeHandler({});
@@ -749,4 +751,131 @@ void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig()
     const std::optional<qint64> after = APMConsentSettingsUtil::adPersonalization();
     if (dma && after && after != before)
         shouldUpdateNPAUserProperty_ = true;
+}
+
+// ---- On-device conversion (APMOnDeviceConversion) ----------------------------------------
+
+void APMMeasurement::setUserData(const QVariantMap& userData)
+{
+    conversion_->setUserData(userData);
+}
+
+void APMMeasurement::setUserDataOnWorkerQueue(const QVariantMap& userData)
+{
+    conversion_->setUserDataOnWorkerQueue(userData);
+}
+
+APMPrivateSetMembershipClientClass* APMMeasurement::PSMClientClass() const
+{
+    return conversion_->PSMClientClass();
+}
+
+void APMMeasurement::checkPSMDependencyOnWorkerQueue()
+{
+    conversion_->checkPSMDependencyOnWorkerQueue();
+}
+
+bool APMMeasurement::shouldRetrievePSMResponse()
+{
+    return conversion_->shouldRetrievePSMResponse();
+}
+
+bool APMMeasurement::shouldRetrievePSMResponseWithEmailAddress(const QString& address)
+{
+    return conversion_->shouldRetrievePSMResponseWithEmailAddress(address);
+}
+
+bool APMMeasurement::shouldRetrievePSMResponseWithPhoneNumber(const QString& number)
+{
+    return conversion_->shouldRetrievePSMResponseWithPhoneNumber(number);
+}
+
+bool APMMeasurement::shouldRetrievePSMResponseWithHashedIdentifier(const QByteArray& identifier)
+{
+    return conversion_->shouldRetrievePSMResponseWithHashedIdentifier(identifier);
+}
+
+std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithEmailAddress(const QString& address)
+{
+    return conversion_->PSMClientWithEmailAddress(address);
+}
+
+std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithPhoneNumber(const QString& number)
+{
+    return conversion_->PSMClientWithPhoneNumber(number);
+}
+
+std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHashedEmailAddress(const QByteArray& digest)
+{
+    return conversion_->PSMClientWithHashedEmailAddress(digest);
+}
+
+std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHashedPhoneNumber(const QByteArray& digest)
+{
+    return conversion_->PSMClientWithHashedPhoneNumber(digest);
+}
+
+void APMMeasurement::retrievePSMResponse()
+{
+    conversion_->retrievePSMResponse();
+}
+
+void APMMeasurement::PSMResponseCompletionOnWorkerQueue(const platform::HttpResponse& response)
+{
+    conversion_->PSMResponseCompletionOnWorkerQueue(response);
+}
+
+void APMMeasurement::maybeSchedulePSMRetry()
+{
+    conversion_->maybeSchedulePSMRetry();
+}
+
+void APMMeasurement::handlePSMValueOnWorkerQueue(const QString& value)
+{
+    conversion_->handlePSMValueOnWorkerQueue(value);
+}
+
+void APMMeasurement::incrementPSMCountOnWorkerQueueWithName(const QString& name)
+{
+    conversion_->incrementPSMCountOnWorkerQueueWithName(name);
+}
+
+void APMMeasurement::maybeDeleteExpiredPSMValueOnWorkerQueue()
+{
+    conversion_->maybeDeleteExpiredPSMValueOnWorkerQueue();
+}
+
+void APMMeasurement::resetPSMCounts()
+{
+    conversion_->resetPSMCounts();
+}
+
+bool APMMeasurement::isPSMRequestInProgress() const
+{
+    return conversion_->isPSMRequestInProgress();
+}
+
+bool APMMeasurement::isPSMRequestPostponed() const
+{
+    return conversion_->isPSMRequestPostponed();
+}
+
+qint32 APMMeasurement::PSMStartCount() const
+{
+    return conversion_->PSMStartCount();
+}
+
+qint32 APMMeasurement::PSMRetryCount() const
+{
+    return conversion_->PSMRetryCount();
+}
+
+bool APMMeasurement::hasPSMClient() const
+{
+    return conversion_->hasPSMClient();
+}
+
+APMAlarm* APMMeasurement::PSMRetryAlarm() const
+{
+    return conversion_->PSMRetryAlarm();
 }

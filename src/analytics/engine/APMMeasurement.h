@@ -49,6 +49,7 @@ class APMFrontEndLink;
 class APMIdentity;
 class APMLifetimeValueRecorder;
 class APMMonitor;
+class APMOnDeviceConversion;
 class APMPBMeasurementBundle;
 class APMPersistedConfig;
 class APMPrivateSetMembershipClient;
@@ -262,13 +263,13 @@ public:
     void maybeDeleteExpiredPSMValueOnWorkerQueue();
     void resetPSMCounts();
 
-    bool isPSMRequestInProgress() const { return isPSMRequestInProgress_; }
-    bool isPSMRequestPostponed() const { return isPSMRequestPostponed_; }
-    qint32 PSMStartCount() const { return PSMStartCount_; }
-    qint32 PSMRetryCount() const { return PSMRetryCount_; }
-    bool hasPSMClient() const { return privateSetMembershipClient_ != nullptr; }
+    bool isPSMRequestInProgress() const;
+    bool isPSMRequestPostponed() const;
+    qint32 PSMStartCount() const;
+    qint32 PSMRetryCount() const;
+    bool hasPSMClient() const;
     // Null until the first retry was scheduled.
-    APMAlarm* PSMRetryAlarm() const { return PSMRetryAlarm_.get(); }
+    APMAlarm* PSMRetryAlarm() const;
 
     // ---- Search-ad attribution ------------------------------------------------
 
@@ -301,6 +302,10 @@ public:
     bool isNetworkConnected() const;
     bool isNetworkReadyForRequest();
     void networkUploadCompletionHandlerWithResponse(const platform::HttpResponse& response);
+    // Sends the request with the network marked busy; the reply clears the
+    // mark and goes to the completion on the worker queue.
+    void sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
+        void (APMMeasurement::*completion)(const platform::HttpResponse&));
     // uploadData() when online with data to send, else updateSchedule().
     void uploadDataOrRegisterAlarm();
     // The network came or went while an upload waited for it: posts
@@ -515,10 +520,6 @@ private:
     void setUploadInProgressWithBundleIDs(const QList<qint64>& rowIDs);
     bool removeBundlesFromDatabaseWithIDs(const QList<qint64>& rowIDs);
     QUrl uploadURL() const;
-    // Sends the request with the network marked busy; the reply clears the
-    // mark and goes to the completion on the worker queue.
-    void sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
-        void (APMMeasurement::*completion)(const platform::HttpResponse&));
     QUrl configAddress() const;
     // Fetch pieces (APMMeasurementFetch.cpp).
     void recordConfigFetchTime(qint64 failureCode, const QString& failureMessage);
@@ -558,18 +559,11 @@ private:
 
     // On-device conversion measurement and search-ad attribution (worker
     // queue); their alarms go in the destructor's last task on the queue.
-    std::unique_ptr<APMPrivateSetMembershipClient> privateSetMembershipClient_;
-    bool isPSMRequestInProgress_ = false;
-    bool isPSMRequestPostponed_ = false;
-    qint32 PSMStartCount_ = 0;
-    qint32 PSMRetryCount_ = 0;
-    std::unique_ptr<APMAlarm> PSMRetryAlarm_;
+    std::unique_ptr<APMOnDeviceConversion> conversion_;
     std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
     void makeSearchAdReporter();
     std::unique_ptr<APMTCFClient> tcfClient_;
     void makeTCFClient();
-    // The persisted first-open time, or the engine's start before one is known.
-    double PSMFirstOpenTimestamp();
 
     // Replaced by a wipe on the worker queue, read from the main thread too.
     mutable std::mutex sessionReporterMutex_;

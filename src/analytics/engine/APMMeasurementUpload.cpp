@@ -1,6 +1,7 @@
 // Upload: when the next batch is due (retry, back-off and suspension
 // included), how a batch is assembled and sent, and what a reply does.
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMOnDeviceConversion.h"
 
 #include "analytics/model/APMEvent.h"
 #include "analytics/base/APMAlarm.h"
@@ -488,10 +489,8 @@ void APMMeasurement::networkUploadCompletionHandlerWithResponse(const platform::
         if (suspendedUploadTimestamp_ == 0
             && ((isNetworkConnected() && hasDataToUpload()) || shared_.remoteConfig->isExpired())) {
             uploadData();
-        } else if (isPSMRequestPostponed_) {
+        } else if (conversion_->resumePostponedRequest()) {
             // The conversion query waited for this upload to finish.
-            isPSMRequestPostponed_ = false;
-            retrievePSMResponse();
         } else {
             updateSchedule();
         }

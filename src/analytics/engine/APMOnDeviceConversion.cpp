@@ -3,6 +3,9 @@
 // match becomes the user property "_psmvalue" and a real-time "_fx" event.
 // Plain e-mail addresses and phone numbers are normalised and hashed here,
 // before anything else sees them, and never written to a log.
+#include "analytics/engine/APMOnDeviceConversion.h"
+
+#include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMMeasurement.h"
 
 #include "analytics/base/APMAEU.h"
@@ -82,9 +85,17 @@ std::unique_ptr<APMPrivateSetMembershipClient> PSMClientFromClass(APMPrivateSetM
 
 using namespace measurement_conversion;
 
+APMOnDeviceConversion::APMOnDeviceConversion(APMEngineContext& shared, APMMeasurement& engine)
+    : shared_(shared)
+    , engine_(engine)
+{
+}
+
+APMOnDeviceConversion::~APMOnDeviceConversion() = default;
+
 // ---- Entry --------------------------------------------------------------------------
 
-void APMMeasurement::setUserData(const QVariantMap& userData)
+void APMOnDeviceConversion::setUserData(const QVariantMap& userData)
 {
     const std::weak_ptr<APMMeasurement*> weak = shared_.self;
     shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:3105"), [weak, userData] {
@@ -93,48 +104,48 @@ void APMMeasurement::setUserData(const QVariantMap& userData)
     });
 }
 
-void APMMeasurement::setUserDataOnWorkerQueue(const QVariantMap& userData)
+void APMOnDeviceConversion::setUserDataOnWorkerQueue(const QVariantMap& userData)
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("setUserDataOnWorkerQueue"));
     if (!shared_.database)
         return;
-    if (userData.contains(kUserDataEmailAddressKey)) {
-        const QString address = userData.value(kUserDataEmailAddressKey).toString();
+    if (userData.contains(APMMeasurement::kUserDataEmailAddressKey)) {
+        const QString address = userData.value(APMMeasurement::kUserDataEmailAddressKey).toString();
         if (shouldRetrievePSMResponseWithEmailAddress(address))
-            privateSetMembershipClient_ = PSMClientWithEmailAddress(address);
+            client_ = PSMClientWithEmailAddress(address);
     }
-    if (!privateSetMembershipClient_ && userData.contains(kUserDataPhoneNumberKey)) {
-        const QString number = userData.value(kUserDataPhoneNumberKey).toString();
+    if (!client_ && userData.contains(APMMeasurement::kUserDataPhoneNumberKey)) {
+        const QString number = userData.value(APMMeasurement::kUserDataPhoneNumberKey).toString();
         if (shouldRetrievePSMResponseWithPhoneNumber(number))
-            privateSetMembershipClient_ = PSMClientWithPhoneNumber(number);
+            client_ = PSMClientWithPhoneNumber(number);
     }
-    if (!privateSetMembershipClient_ && userData.contains(kUserDataHashedEmailAddressKey)) {
-        const QByteArray digest = userData.value(kUserDataHashedEmailAddressKey).toByteArray();
+    if (!client_ && userData.contains(APMMeasurement::kUserDataHashedEmailAddressKey)) {
+        const QByteArray digest = userData.value(APMMeasurement::kUserDataHashedEmailAddressKey).toByteArray();
         if (shouldRetrievePSMResponseWithHashedIdentifier(digest))
-            privateSetMembershipClient_ = PSMClientWithHashedEmailAddress(digest);
+            client_ = PSMClientWithHashedEmailAddress(digest);
     }
-    if (!privateSetMembershipClient_ && userData.contains(kUserDataHashedPhoneNumberKey)) {
-        const QByteArray digest = userData.value(kUserDataHashedPhoneNumberKey).toByteArray();
+    if (!client_ && userData.contains(APMMeasurement::kUserDataHashedPhoneNumberKey)) {
+        const QByteArray digest = userData.value(APMMeasurement::kUserDataHashedPhoneNumberKey).toByteArray();
         if (shouldRetrievePSMResponseWithHashedIdentifier(digest))
-            privateSetMembershipClient_ = PSMClientWithHashedPhoneNumber(digest);
+            client_ = PSMClientWithHashedPhoneNumber(digest);
     }
-    if (!privateSetMembershipClient_)
+    if (!client_)
         return;
-    PSMRetryCount_ = 0;
-    ++PSMStartCount_;
+    retryCount_ = 0;
+    ++startCount_;
     retrievePSMResponse();
     shared_.log(APMMonitor::kLevelDebug, 23225, QStringLiteral("Initiated on-device conversion measurement"));
 }
 
 // ---- The component ------------------------------------------------------------------
 
-APMPrivateSetMembershipClientClass* APMMeasurement::PSMClientClass() const
+APMPrivateSetMembershipClientClass* APMOnDeviceConversion::PSMClientClass() const
 {
     APMPrivateSetMembershipClientClass* found = shared_.environment.PSMClientClass.get();
     return found && found->isAvailable() ? found : nullptr;
 }
 
-void APMMeasurement::checkPSMDependencyOnWorkerQueue()
+void APMOnDeviceConversion::checkPSMDependencyOnWorkerQueue()
 {
     if (PSMClientClass()) {
         shared_.log(APMMonitor::kLevelDebug, 23253,
@@ -150,25 +161,25 @@ void APMMeasurement::checkPSMDependencyOnWorkerQueue()
                            "measurement will fail to initiate."));
 }
 
-std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithEmailAddress(const QString& address)
+std::unique_ptr<APMPrivateSetMembershipClient> APMOnDeviceConversion::PSMClientWithEmailAddress(const QString& address)
 {
     return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::EmailAddress,
         APMUserDataHashing::hashedEmailAddress(address), shared_.identity->appID(), shared_.remoteConfig->hashPrefixBitLengthEmail());
 }
 
-std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithPhoneNumber(const QString& number)
+std::unique_ptr<APMPrivateSetMembershipClient> APMOnDeviceConversion::PSMClientWithPhoneNumber(const QString& number)
 {
     return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::PhoneNumber,
         APMUserDataHashing::hashedPhoneNumber(number), shared_.identity->appID(), shared_.remoteConfig->hashPrefixBitLengthPhone());
 }
 
-std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHashedEmailAddress(const QByteArray& digest)
+std::unique_ptr<APMPrivateSetMembershipClient> APMOnDeviceConversion::PSMClientWithHashedEmailAddress(const QByteArray& digest)
 {
     return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::HashedEmailAddress, digest,
         shared_.identity->appID(), shared_.remoteConfig->hashPrefixBitLengthEmail());
 }
 
-std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHashedPhoneNumber(const QByteArray& digest)
+std::unique_ptr<APMPrivateSetMembershipClient> APMOnDeviceConversion::PSMClientWithHashedPhoneNumber(const QByteArray& digest)
 {
     return PSMClientFromClass(PSMClientClass(), APMPrivateSetMembershipClient::HashedPhoneNumber, digest,
         shared_.identity->appID(), shared_.remoteConfig->hashPrefixBitLengthPhone());
@@ -176,13 +187,13 @@ std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHash
 
 // ---- Gate -----------------------------------------------------------------------------
 
-double APMMeasurement::PSMFirstOpenTimestamp()
+double APMOnDeviceConversion::PSMFirstOpenTimestamp()
 {
     const qint64 firstOpenMs = shared_.persistedConfig->firstOpenTimestampMilliseconds();
     return firstOpenMs != 0 ? double(firstOpenMs) / 1000.0 : shared_.initTimestamp;
 }
 
-bool APMMeasurement::shouldRetrievePSMResponse()
+bool APMOnDeviceConversion::shouldRetrievePSMResponse()
 {
     if (!PSMClientClass()) {
         shared_.log(APMMonitor::kLevelErrorMonitored, 23233,
@@ -197,13 +208,13 @@ bool APMMeasurement::shouldRetrievePSMResponse()
             kPSMFailurePrefix + QStringLiteral("Attempted to initiate outside the first open window."));
         return false;
     }
-    if (isPSMRequestInProgress_) {
+    if (requestInProgress_) {
         shared_.log(APMMonitor::kLevelErrorMonitored, 23235,
             kPSMFailurePrefix
                 + QStringLiteral("Request to query data set for on-device conversion measurement already in progress."));
         return false;
     }
-    if (PSMStartCount_ >= shared_.remoteConfig->maxPSMStartCount()) {
+    if (startCount_ >= shared_.remoteConfig->maxPSMStartCount()) {
         shared_.log(APMMonitor::kLevelErrorMonitored, 23236, kPSMFailurePrefix + QStringLiteral("Exceeded limit per app run."));
         return false;
     }
@@ -211,14 +222,14 @@ bool APMMeasurement::shouldRetrievePSMResponse()
         shared_.log(APMMonitor::kLevelErrorMonitored, 23237, kPSMFailurePrefix + QStringLiteral("Found existing match."));
         return false;
     }
-    if (PSMRetryCount_ >= shared_.remoteConfig->maxPSMRetryCount()) {
+    if (retryCount_ >= shared_.remoteConfig->maxPSMRetryCount()) {
         shared_.log(APMMonitor::kLevelErrorMonitored, 23238, kPSMFailurePrefix + QStringLiteral("Exceeded retry limit."));
         return false;
     }
     return true;
 }
 
-bool APMMeasurement::shouldRetrievePSMResponseWithEmailAddress(const QString& address)
+bool APMOnDeviceConversion::shouldRetrievePSMResponseWithEmailAddress(const QString& address)
 {
     // An address of blanks only has nothing to match: refused like an empty one.
     if (APMUserDataHashing::normalizedEmailAddress(address).isEmpty()) {
@@ -228,7 +239,7 @@ bool APMMeasurement::shouldRetrievePSMResponseWithEmailAddress(const QString& ad
     return shouldRetrievePSMResponse();
 }
 
-bool APMMeasurement::shouldRetrievePSMResponseWithPhoneNumber(const QString& number)
+bool APMOnDeviceConversion::shouldRetrievePSMResponseWithPhoneNumber(const QString& number)
 {
     if (APMUserDataHashing::normalizedPhoneNumber(number).isEmpty()) {
         shared_.log(APMMonitor::kLevelErrorMonitored, 23239, kPSMFailurePrefix + QStringLiteral("Phone number was empty."));
@@ -244,7 +255,7 @@ bool APMMeasurement::shouldRetrievePSMResponseWithPhoneNumber(const QString& num
     return shouldRetrievePSMResponse();
 }
 
-bool APMMeasurement::shouldRetrievePSMResponseWithHashedIdentifier(const QByteArray& identifier)
+bool APMOnDeviceConversion::shouldRetrievePSMResponseWithHashedIdentifier(const QByteArray& identifier)
 {
     if (identifier.isEmpty()) {
         shared_.log(APMMonitor::kLevelErrorMonitored, 23264, kPSMFailurePrefix + QStringLiteral("Hashed identifier was empty."));
@@ -264,18 +275,18 @@ bool APMMeasurement::shouldRetrievePSMResponseWithHashedIdentifier(const QByteAr
 
 // ---- Request ----------------------------------------------------------------------------
 
-void APMMeasurement::retrievePSMResponse()
+void APMOnDeviceConversion::retrievePSMResponse()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("retrievePSMResponse"));
     std::optional<QUrl> url;
-    if (privateSetMembershipClient_)
-        url = privateSetMembershipClient_->PSMRequestURLWithRetryCount(PSMRetryCount_);
+    if (client_)
+        url = client_->PSMRequestURLWithRetryCount(retryCount_);
     if (!url || !url->isValid()) {
         shared_.log(APMMonitor::kLevelErrorMonitored, 23227,
             QStringLiteral("URL to query data set for on-device conversion measurement is invalid"));
         return;
     }
-    const auto [countProperty, countKey] = PSMCountNamesForInputType(privateSetMembershipClient_->inputType());
+    const auto [countProperty, countKey] = PSMCountNamesForInputType(client_->inputType());
     qint64 count = 0;
     if (const auto stored = shared_.database->userAttributeWithName(countProperty, nullptr); stored && stored->value().isInt64())
         count = stored->value().int64Value();
@@ -287,35 +298,35 @@ void APMMeasurement::retrievePSMResponse()
         query.addQueryItem(kPSMFirstOpenQueryKey, QString::number(minute, 'f', 0));
     }
     const bool debugging = shared_.isDebugMode() || shared_.environment.monitor->isVerboseLoggingEnabled();
-    const std::optional<QString> debugKey = privateSetMembershipClient_->debugKey();
-    if (debugging && !APMAEU::isFAS() && debugKey && APMMonitor::launchArguments().contains(kDebugPSMArgument))
+    const std::optional<QString> debugKey = client_->debugKey();
+    if (debugging && !APMAEU::isFAS() && debugKey && APMMonitor::launchArguments().contains(APMMeasurement::kDebugPSMArgument))
         query.addQueryItem(kPSMDebugQueryKey, *debugKey);
     url->setQuery(query);
 
-    if (!isNetworkReadyForRequest()) {
+    if (!engine_.isNetworkReadyForRequest()) {
         shared_.log(APMMonitor::kLevelDebug, 23232,
             QStringLiteral("Network operation is pending. Request to query data set for on-device conversion "
                            "measurement postponed."));
-        isPSMRequestPostponed_ = true;
+        requestPostponed_ = true;
         return;
     }
-    if (PSMRetryAlarm_)
-        PSMRetryAlarm_->cancel();
-    isPSMRequestInProgress_ = true;
+    if (retryAlarm_)
+        retryAlarm_->cancel();
+    requestInProgress_ = true;
     platform::HttpRequest request;
     request.method = "GET";
     request.url = *url;
     request.timeoutSeconds = shared_.remoteConfig->networkTimeout();
-    sendNetworkRequest(
+    engine_.sendNetworkRequest(
         request, QStringLiteral("APMMeasurement:psm"), &APMMeasurement::PSMResponseCompletionOnWorkerQueue);
 }
 
-void APMMeasurement::PSMResponseCompletionOnWorkerQueue(const platform::HttpResponse& response)
+void APMOnDeviceConversion::PSMResponseCompletionOnWorkerQueue(const platform::HttpResponse& response)
 {
     // No new client is taken while a request is in progress: the one here
     // is the one that asked, and its input type names the count to raise.
-    if (privateSetMembershipClient_) {
-        const qint32 type = privateSetMembershipClient_->inputType();
+    if (client_) {
+        const qint32 type = client_->inputType();
         incrementPSMCountOnWorkerQueueWithName(PSMCountNamesForInputType(type).first);
     }
     const int status = response.error == platform::HttpResponse::Error::None ? response.status : 0;
@@ -324,13 +335,13 @@ void APMMeasurement::PSMResponseCompletionOnWorkerQueue(const platform::HttpResp
             QStringLiteral("Failed to query data set for on-device conversion measurement. Will retry later. "
                            "Code, error"),
             status, response.errorString);
-        isPSMRequestInProgress_ = false;
+        requestInProgress_ = false;
         maybeSchedulePSMRetry();
-        updateSchedule();
+        engine_.updateSchedule();
         return;
     }
     const QString value
-        = privateSetMembershipClient_ ? privateSetMembershipClient_->parsedPSMValueFromResponse(response.body) : QString();
+        = client_ ? client_->parsedPSMValueFromResponse(response.body) : QString();
     if (!value.isEmpty()) {
         shared_.log(APMMonitor::kLevelDebug, 23229, QStringLiteral("On-device conversion measurement found a match"));
         handlePSMValueOnWorkerQueue(value);
@@ -339,26 +350,26 @@ void APMMeasurement::PSMResponseCompletionOnWorkerQueue(const platform::HttpResp
             QStringLiteral("On-device conversion measurement did not find a match. Will try again given new user "
                            "data."));
     }
-    isPSMRequestInProgress_ = false;
-    privateSetMembershipClient_.reset();
-    updateSchedule();
+    requestInProgress_ = false;
+    client_.reset();
+    engine_.updateSchedule();
 }
 
-void APMMeasurement::maybeSchedulePSMRetry()
+void APMOnDeviceConversion::maybeSchedulePSMRetry()
 {
-    const qint32 attempt = PSMRetryCount_;
-    PSMRetryCount_ = attempt + 1;
-    if (PSMRetryCount_ >= shared_.remoteConfig->maxPSMRetryCount()) {
+    const qint32 attempt = retryCount_;
+    retryCount_ = attempt + 1;
+    if (retryCount_ >= shared_.remoteConfig->maxPSMRetryCount()) {
         shared_.log(APMMonitor::kLevelWarningMonitored, 23231,
             QStringLiteral("On-device conversion measurement failed to find a match. Reached retry limit."));
         return;
     }
-    if (!PSMRetryAlarm_) {
+    if (!retryAlarm_) {
         platform::Executor& timer = shared_.environment.timer ? *shared_.environment.timer : shared_.scheduler->workerQueue();
-        PSMRetryAlarm_ = std::make_unique<APMAlarm>(shared_.scheduler->workerQueue(), timer, *shared_.environment.clock, kPSMAlarmName);
+        retryAlarm_ = std::make_unique<APMAlarm>(shared_.scheduler->workerQueue(), timer, *shared_.environment.clock, APMMeasurement::kPSMAlarmName);
     }
     const std::weak_ptr<APMMeasurement*> weak = shared_.self;
-    PSMRetryAlarm_->runAfterDelay(std::ldexp(shared_.remoteConfig->PSMRetryInterval(), std::min(attempt, 1000)), [weak] {
+    retryAlarm_->runAfterDelay(std::ldexp(shared_.remoteConfig->PSMRetryInterval(), std::min(attempt, 1000)), [weak] {
         if (const auto self = weak.lock(); self && *self)
             (*self)->retrievePSMResponse();
     });
@@ -366,33 +377,33 @@ void APMMeasurement::maybeSchedulePSMRetry()
 
 // ---- Stored state -------------------------------------------------------------------
 
-void APMMeasurement::handlePSMValueOnWorkerQueue(const QString& value)
+void APMOnDeviceConversion::handlePSMValueOnWorkerQueue(const QString& value)
 {
     if (value.isEmpty())
         return;
     const double timestamp = shared_.now();
     if (const std::optional<APMValue> typed = APMValue::initWithString(value)) {
         if (const auto attribute = APMUserAttribute::initWithOrigin(kAutoOrigin, kPSMValueProperty, *typed, timestamp))
-            setUserAttributeOnWorkerQueue(*attribute);
+            engine_.setUserAttributeOnWorkerQueue(*attribute);
     }
     if (auto event = APMEvent::initWithOrigin(kAutoOrigin, false, kFirstOpenConsentedEvent, timestamp, 0,
             { { kPSMMatchSourceParameter, kPSMMatchSource } }, shared_.remoteConfig->eventParameterLimits())) {
         event->setRealtime(true);
-        writeEventOnWorkerQueue(*event);
+        engine_.writeEventOnWorkerQueue(*event);
     }
 }
 
-void APMMeasurement::incrementPSMCountOnWorkerQueueWithName(const QString& name)
+void APMOnDeviceConversion::incrementPSMCountOnWorkerQueueWithName(const QString& name)
 {
     qint64 count = 0;
     if (const auto stored = shared_.database->userAttributeWithName(name, nullptr); stored && stored->value().isInt64())
         count = stored->value().int64Value();
     if (const auto attribute = APMUserAttribute::initWithOrigin(
             kAutoOrigin, name, APMValue::initWithInt64(count < std::numeric_limits<qint64>::max() ? count + 1 : count), shared_.now()))
-        setUserAttributeOnWorkerQueue(*attribute);
+        engine_.setUserAttributeOnWorkerQueue(*attribute);
 }
 
-void APMMeasurement::maybeDeleteExpiredPSMValueOnWorkerQueue()
+void APMOnDeviceConversion::maybeDeleteExpiredPSMValueOnWorkerQueue()
 {
     const std::optional<APMUserAttribute> stored = shared_.database->userAttributeWithName(kPSMValueProperty, nullptr);
     if (!stored || shared_.now() - stored->lastSetTimestamp() < kPSMValueLifetime)
@@ -407,8 +418,22 @@ void APMMeasurement::maybeDeleteExpiredPSMValueOnWorkerQueue()
     }
 }
 
-void APMMeasurement::resetPSMCounts()
+bool APMOnDeviceConversion::resumePostponedRequest()
 {
-    PSMStartCount_ = 0;
-    PSMRetryCount_ = 0;
+    if (!requestPostponed_)
+        return false;
+    requestPostponed_ = false;
+    retrievePSMResponse();
+    return true;
+}
+
+void APMOnDeviceConversion::cancelRetries()
+{
+    retryAlarm_.reset();
+}
+
+void APMOnDeviceConversion::resetPSMCounts()
+{
+    startCount_ = 0;
+    retryCount_ = 0;
 }
