@@ -1,6 +1,7 @@
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMOnDeviceConversion.h"
+#include "analytics/engine/APMUploadScheduler.h"
 
 #include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMBackwardCompatibilityUtil.h"
@@ -292,6 +293,7 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
 {
     shared_.self = std::make_shared<APMMeasurement*>(this);
     conversion_ = std::make_unique<APMOnDeviceConversion>(shared_, *this);
+    uploads_ = std::make_unique<APMUploadScheduler>(shared_, *this);
     if (!shared_.environment.clock)
         shared_.environment.clock = &platform::Clock::system();
     if (!shared_.environment.http)
@@ -850,6 +852,11 @@ void APMMeasurement::resetPSMCounts()
     conversion_->resetPSMCounts();
 }
 
+bool APMMeasurement::resumePostponedPSMRequest()
+{
+    return conversion_->resumePostponedRequest();
+}
+
 bool APMMeasurement::isPSMRequestInProgress() const
 {
     return conversion_->isPSMRequestInProgress();
@@ -878,4 +885,87 @@ bool APMMeasurement::hasPSMClient() const
 APMAlarm* APMMeasurement::PSMRetryAlarm() const
 {
     return conversion_->PSMRetryAlarm();
+}
+
+// ---- Upload scheduling (APMUploadScheduler) ------------------------------------------------
+
+void APMMeasurement::updateSchedule()
+{
+    uploads_->updateSchedule();
+}
+
+double APMMeasurement::nextUploadingTime()
+{
+    return uploads_->nextUploadingTime();
+}
+
+bool APMMeasurement::hasDataToUpload()
+{
+    return uploads_->hasDataToUpload();
+}
+
+void APMMeasurement::uploadData()
+{
+    uploads_->uploadData();
+}
+
+bool APMMeasurement::isNetworkConnected() const
+{
+    return uploads_->isNetworkConnected();
+}
+
+bool APMMeasurement::isNetworkReadyForRequest()
+{
+    return uploads_->isNetworkReadyForRequest();
+}
+
+void APMMeasurement::networkUploadCompletionHandlerWithResponse(const platform::HttpResponse& response)
+{
+    uploads_->networkUploadCompletionHandlerWithResponse(response);
+}
+
+void APMMeasurement::uploadDataOrRegisterAlarm()
+{
+    uploads_->uploadDataOrRegisterAlarm();
+}
+
+void APMMeasurement::reachabilityDidChange()
+{
+    uploads_->reachabilityDidChange();
+}
+
+void APMMeasurement::terminateBackgroundTask()
+{
+    uploads_->terminateBackgroundTask();
+}
+
+void APMMeasurement::handleEventsForBackgroundURLSessionID(const QString& identifier, std::function<void()> completion)
+{
+    uploads_->handleEventsForBackgroundURLSessionID(identifier, std::move(completion));
+}
+
+void APMMeasurement::sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
+    void (APMMeasurement::*completion)(const platform::HttpResponse&))
+{
+    uploads_->sendNetworkRequest(request, blockID, completion);
+}
+
+bool APMMeasurement::isNetworkRequestPending() const
+{
+    return uploads_->isNetworkRequestPending();
+}
+
+void APMMeasurement::setIsNetworkRequestPending(bool pending)
+{
+    uploads_->setIsNetworkRequestPending(pending);
+}
+
+double APMMeasurement::suspendedUploadTimestamp() const
+{
+    return uploads_->suspendedUploadTimestamp();
+}
+
+const QList<qint64>& APMMeasurement::uploadingBundleIDs() const
+{
+    return uploads_->uploadingBundleIDs();
 }

@@ -50,6 +50,7 @@ class APMIdentity;
 class APMLifetimeValueRecorder;
 class APMMonitor;
 class APMOnDeviceConversion;
+class APMUploadScheduler;
 class APMPBMeasurementBundle;
 class APMPersistedConfig;
 class APMPrivateSetMembershipClient;
@@ -262,6 +263,8 @@ public:
     void incrementPSMCountOnWorkerQueueWithName(const QString& name);
     void maybeDeleteExpiredPSMValueOnWorkerQueue();
     void resetPSMCounts();
+    // A conversion query that waited for the network is sent now; false when none waited.
+    bool resumePostponedPSMRequest();
 
     bool isPSMRequestInProgress() const;
     bool isPSMRequestPostponed() const;
@@ -443,16 +446,16 @@ public:
     APMAlarm& alarm() const { return *shared_.alarm; }
     platform::Clock& clock() const { return *shared_.environment.clock; }
     const QStringList& safelistedEvents() const { return shared_.safelistedEvents; }
-    bool isNetworkRequestPending() const { return isNetworkRequestPending_; }
-    void setIsNetworkRequestPending(bool pending) { isNetworkRequestPending_ = pending; }
+    bool isNetworkRequestPending() const;
+    void setIsNetworkRequestPending(bool pending);
     // Flushes the persisted state; called where the engine stops working for now.
     void terminateBackgroundTask();
     // The application is told when the library's network work is done: the
     // completion runs on the main queue once the request in flight (if any)
     // has been handled, whatever the session identifier.
     void handleEventsForBackgroundURLSessionID(const QString& identifier, std::function<void()> completion);
-    double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_; }
-    const QList<qint64>& uploadingBundleIDs() const { return uploadingBundleIDs_; }
+    double suspendedUploadTimestamp() const;
+    const QList<qint64>& uploadingBundleIDs() const;
 
 private:
     APMMeasurement(const QString& appID, bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated,
@@ -462,7 +465,6 @@ private:
     // The search-ad reporter, the TCF client and the application-state
     // observers, made once the start's reports have run.
     void initializeReportersOnWorkerQueue();
-    void finishBackgroundSessionEvents();
     std::shared_ptr<APMRemoteConfig> makeRemoteConfig();
     void initializeServices();
     std::shared_ptr<APMEManager> makeExperimentManager();
@@ -513,13 +515,6 @@ private:
     std::shared_ptr<APMSessionReporter> makeSessionReporter();
     void subscribeForAppForegroundBackgroundNotifications();
 
-    // Upload pieces (APMMeasurementUpload.cpp).
-    void stopSchedule();
-    void setReachabilityDelegate(bool waiting);
-    void incrementRetryCounter();
-    void setUploadInProgressWithBundleIDs(const QList<qint64>& rowIDs);
-    bool removeBundlesFromDatabaseWithIDs(const QList<qint64>& rowIDs);
-    QUrl uploadURL() const;
     QUrl configAddress() const;
     // Fetch pieces (APMMeasurementFetch.cpp).
     void recordConfigFetchTime(qint64 failureCode, const QString& failureMessage);
@@ -536,17 +531,9 @@ private:
 
     // Worker-queue state.
     bool wasEnabledDuringInitialization_ = false;
-    bool isNetworkRequestPending_ = false;
-    // From sending a request until its reply came back (main thread).
-    std::atomic<bool> networkRequestInFlight_ { false };
-    // Completions waiting for the request in flight (worker queue only).
-    QList<std::function<void()>> backgroundSessionCompletions_;
-    bool loggedMissingCollectionURL_ = false;
     bool shouldUpdateNPAUserProperty_ = false;
     bool wroteRealtimeEvent_ = false; // among the events of the current logging
-    double suspendedUploadTimestamp_ = 0; // boot clock; 0 = not suspended
     QString previousVMPAppID_;
-    QList<qint64> uploadingBundleIDs_;
     qint64 timeZoneHour_ = -1;
     bool foundAdPersonalizationPlistFlag_ = false;
     std::once_flag originalVersionOnce_;
@@ -560,6 +547,7 @@ private:
     // On-device conversion measurement and search-ad attribution (worker
     // queue); their alarms go in the destructor's last task on the queue.
     std::unique_ptr<APMOnDeviceConversion> conversion_;
+    std::unique_ptr<APMUploadScheduler> uploads_;
     std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
     void makeSearchAdReporter();
     std::unique_ptr<APMTCFClient> tcfClient_;

@@ -2,6 +2,7 @@
 // one queued bundle, and the raw events it used are deleted, in one
 // transaction.
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMUploadScheduler.h"
 #include "analytics/engine/APMRawEventBundling.h"
 
 #include "analytics/base/APMAEU.h"
@@ -161,7 +162,7 @@ bool APMMeasurement::bundleRawEvents()
     if (!committed)
         return false;
     if (consumed)
-        suspendedUploadTimestamp_ = 0;
+        uploads_->resumeUploads();
     return consumed;
 }
 

@@ -1,6 +1,7 @@
 // The event pipeline: one event on the worker queue becomes one raw_events
 // row under its metadata fingerprint, or is dropped by rule.
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMUploadScheduler.h"
 #include "analytics/engine/APMRawEventBundling.h"
 
 #include "analytics/base/APMAlarm.h"
@@ -224,7 +225,7 @@ bool APMMeasurement::armedUploadCannotMoveEarlier()
     // would decide the same. Anything else is decided in full.
     const std::optional<double> scheduled = shared_.alarm->scheduledTimestamp();
     return scheduled && *scheduled >= shared_.now() && !wroteRealtimeEvent_ && !shared_.isDebugMode()
-        && suspendedUploadTimestamp_ == 0 && shared_.persistedConfig->lastFailedUploadTimestamp() == 0;
+        && uploads_->suspendedUploadTimestamp() == 0 && shared_.persistedConfig->lastFailedUploadTimestamp() == 0;
 }
 
 void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event)

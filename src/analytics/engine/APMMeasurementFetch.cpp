@@ -13,6 +13,7 @@
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMUploadScheduler.h"
 #include "analytics/reporters/APMMeasurementNames.h"
 #include "analytics/identity/APMTCFClient.h"
 #include "analytics/model/APMUserAttribute.h"
@@ -83,13 +84,13 @@ void APMMeasurement::recordConfigFetchTime(qint64 failureCode, const QString& fa
 {
     APMError error;
     if (shared_.database->updateRemoteConfigSuccessfulTimestamp(shared_.now(), &error)) {
-        suspendedUploadTimestamp_ = 0;
+        uploads_->resumeUploads();
         return;
     }
     // Without the fetch time the configuration would read as expired and be
     // fetched again at once: uploads and fetches pause instead.
     shared_.log(APMMonitor::kLevelErrorMonitored, failureCode, failureMessage, error.description());
-    suspendedUploadTimestamp_ = shared_.bootClock();
+    uploads_->suspendUploads();
 }
 
 void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::HttpResponse& response)

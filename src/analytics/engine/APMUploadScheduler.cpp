@@ -1,7 +1,9 @@
 // Upload: when the next batch is due (retry, back-off and suspension
 // included), how a batch is assembled and sent, and what a reply does.
+#include "analytics/engine/APMUploadScheduler.h"
+
+#include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMOnDeviceConversion.h"
 
 #include "analytics/model/APMEvent.h"
 #include "analytics/base/APMAlarm.h"
@@ -47,9 +49,25 @@ double retryStep(int attempt, double interval)
 
 } // namespace
 
+APMUploadScheduler::APMUploadScheduler(APMEngineContext& shared, APMMeasurement& engine)
+    : shared_(shared)
+    , engine_(engine)
+{
+}
+
+void APMUploadScheduler::suspendUploads()
+{
+    suspendedUploadTimestamp_ = shared_.bootClock();
+}
+
+void APMUploadScheduler::resumeUploads()
+{
+    suspendedUploadTimestamp_ = 0;
+}
+
 // ---- Schedule -----------------------------------------------------------------------
 
-double APMMeasurement::nextUploadingTime()
+double APMUploadScheduler::nextUploadingTime()
 {
     // An empty table answers nothing without an error: no time, not a failure.
     APMError rawError;
@@ -101,21 +119,21 @@ double APMMeasurement::nextUploadingTime()
     return 0; // retries exhausted until new data arrives
 }
 
-void APMMeasurement::stopSchedule()
+void APMUploadScheduler::stopSchedule()
 {
     shared_.alarm->cancel();
     setReachabilityDelegate(false);
     terminateBackgroundTask();
 }
 
-void APMMeasurement::terminateBackgroundTask()
+void APMUploadScheduler::terminateBackgroundTask()
 {
     // Nothing more is due for a while: what the engine keeps of its state
     // goes to disk now.
     shared_.persistedConfig->synchronizeToDisk();
 }
 
-void APMMeasurement::setReachabilityDelegate(bool waiting)
+void APMUploadScheduler::setReachabilityDelegate(bool waiting)
 {
     if (!shared_.environment.reachability)
         return;
@@ -130,7 +148,7 @@ void APMMeasurement::setReachabilityDelegate(bool waiting)
     });
 }
 
-void APMMeasurement::reachabilityDidChange()
+void APMUploadScheduler::reachabilityDidChange()
 {
     const std::weak_ptr<APMMeasurement*> weak = shared_.self;
     shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:1034"), [weak] {
@@ -139,7 +157,7 @@ void APMMeasurement::reachabilityDidChange()
     });
 }
 
-void APMMeasurement::uploadDataOrRegisterAlarm()
+void APMUploadScheduler::uploadDataOrRegisterAlarm()
 {
     if (isNetworkConnected() && hasDataToUpload())
         uploadData();
@@ -147,7 +165,7 @@ void APMMeasurement::uploadDataOrRegisterAlarm()
         updateSchedule();
 }
 
-void APMMeasurement::updateSchedule()
+void APMUploadScheduler::updateSchedule()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("updateSchedule"));
     if (!shared_.database)
@@ -204,7 +222,7 @@ void APMMeasurement::updateSchedule()
         const auto self = weak.lock();
         if (!self || !*self)
             return;
-        (*self)->shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:1762"), [weak] {
+        (*self)->scheduler().scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:1762"), [weak] {
             if (const auto engine = weak.lock(); engine && *engine)
                 (*engine)->uploadData();
         });
@@ -212,7 +230,7 @@ void APMMeasurement::updateSchedule()
     shared_.log(APMMonitor::kLevelVerbose, 23028, QStringLiteral("Upload task scheduled to be executed in approx. (s)"), delay);
 }
 
-bool APMMeasurement::hasDataToUpload()
+bool APMUploadScheduler::hasDataToUpload()
 {
     APMError error;
     const std::optional<bool> queueEmpty = shared_.database->isQueuedBundleTableEmpty(&error);
@@ -230,19 +248,19 @@ bool APMMeasurement::hasDataToUpload()
     return !*queueEmpty || !*rawEmpty;
 }
 
-bool APMMeasurement::isNetworkConnected() const
+bool APMUploadScheduler::isNetworkConnected() const
 {
     const bool configured = shared_.environment.collectionURL.isValid() && !shared_.environment.collectionURL.host().isEmpty();
     if (!configured && !loggedMissingCollectionURL_) {
-        const_cast<APMMeasurement*>(this)->loggedMissingCollectionURL_ = true;
+        loggedMissingCollectionURL_ = true;
         shared_.log(APMMonitor::kLevelNotice, 23270,
             QStringLiteral("No collection address is configured (%1). Events are kept and not uploaded")
-                .arg(kCollectionURLVariable));
+                .arg(APMMeasurement::kCollectionURLVariable));
     }
     return configured && (!shared_.environment.reachability || shared_.environment.reachability->isConnected());
 }
 
-bool APMMeasurement::isNetworkReadyForRequest()
+bool APMUploadScheduler::isNetworkReadyForRequest()
 {
     // One request at a time. The engine's flag lasts until its reply has
     // been handled on the worker queue; the network's until the reply came.
@@ -254,7 +272,7 @@ bool APMMeasurement::isNetworkReadyForRequest()
     return false;
 }
 
-QUrl APMMeasurement::uploadURL() const
+QUrl APMUploadScheduler::uploadURL() const
 {
     QUrl url = shared_.remoteConfig->uploadURL();
     url.setScheme(shared_.environment.collectionURL.scheme());
@@ -265,7 +283,7 @@ QUrl APMMeasurement::uploadURL() const
 
 // ---- Batches --------------------------------------------------------------------------
 
-void APMMeasurement::uploadData()
+void APMUploadScheduler::uploadData()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("uploadData"));
     if (!shared_.database)
@@ -289,7 +307,7 @@ void APMMeasurement::uploadData()
     const bool expired = shared_.remoteConfig->isExpired();
     if (!expired) {
         const qint32 rounds = std::max(1, shared_.remoteConfig->maxBundlesCreatedPerIteration());
-        for (qint32 i = 0; i < rounds && bundleRawEvents(); ++i) {
+        for (qint32 i = 0; i < rounds && engine_.bundleRawEvents(); ++i) {
         }
     }
     APMError error;
@@ -304,7 +322,7 @@ void APMMeasurement::uploadData()
         shared_.remoteConfig->activateNewSnapshot();
         shared_.log(APMMonitor::kLevelVerbose, 23037, QStringLiteral("No data to upload"));
         if (expired)
-            fetchRemoteConfig();
+            engine_.fetchRemoteConfig();
         else
             terminateBackgroundTask();
         return;
@@ -312,7 +330,7 @@ void APMMeasurement::uploadData()
 
     // Consent a platform changed since the last look counts for this upload.
     if (shared_.remoteConfig->tcfFeatureEnabled())
-        tcfClientSetConsentFromData();
+        engine_.tcfClientSetConsentFromData();
     const QString consentSignals = APMConsentSettingsUtil::consentSignals();
     const bool gate = shared_.remoteConfig->gateIDFAOnATTMASEnabled();
     const bool dma = shared_.remoteConfig->DMAConsentEnabled();
@@ -369,7 +387,7 @@ void APMMeasurement::uploadData()
     QList<qint64> rowIDs;
     for (APMQueuedBundle& queued : *bundles) {
         APMPBMeasurementBundle& bundle = *queued.bundle;
-        APMPBSetInt64Field(&bundle, kUploadingLibraryVersion, kAppMetricsLibraryVersion);
+        APMPBSetInt64Field(&bundle, kUploadingLibraryVersion, APMMeasurement::kAppMetricsLibraryVersion);
         APMPBSetInt64Field(&bundle, kUploadTimestamp, nowMs);
         APMApplyDataControlsToBundle(bundle, controls, *shared_.identity);
         if (checksum)
@@ -406,30 +424,32 @@ void APMMeasurement::uploadData()
         &APMMeasurement::networkUploadCompletionHandlerWithResponse);
 }
 
-void APMMeasurement::sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
+void APMUploadScheduler::sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
     void (APMMeasurement::*completion)(const platform::HttpResponse&))
 {
     isNetworkRequestPending_ = true;
     networkRequestInFlight_ = true;
+    // The scheduler lives as long as the engine: whoever finds the engine
+    // there finds the scheduler too.
     const std::weak_ptr<APMMeasurement*> weak = shared_.self;
-    shared_.environment.http->send(request, [weak, blockID, completion](const platform::HttpResponse& response) {
+    shared_.environment.http->send(request, [this, weak, blockID, completion](const platform::HttpResponse& response) {
         // The reply arrives on the main thread; the engine's state lives on its queue.
         const auto self = weak.lock();
         if (!self || !*self)
             return;
-        (*self)->networkRequestInFlight_ = false;
-        (*self)->shared_.scheduler->scheduleOnWorkerQueueBlockID(blockID, [weak, response, completion] {
+        networkRequestInFlight_ = false;
+        shared_.scheduler->scheduleOnWorkerQueueBlockID(blockID, [this, weak, response, completion] {
             const auto engine = weak.lock();
             if (!engine || !*engine)
                 return;
-            (*engine)->isNetworkRequestPending_ = false;
+            isNetworkRequestPending_ = false;
             ((*engine)->*completion)(response);
-            (*engine)->finishBackgroundSessionEvents();
+            finishBackgroundSessionEvents();
         });
     });
 }
 
-void APMMeasurement::handleEventsForBackgroundURLSessionID(
+void APMUploadScheduler::handleEventsForBackgroundURLSessionID(
     const QString& identifier, std::function<void()> completion)
 {
     (void)identifier; // requests here never outlive the program: there is one road for all
@@ -437,23 +457,23 @@ void APMMeasurement::handleEventsForBackgroundURLSessionID(
         return;
     const std::weak_ptr<APMMeasurement*> weak = shared_.self;
     shared_.scheduler->scheduleOnWorkerQueueBlockID(
-        QStringLiteral("APMMeasurement:backgroundSession"), [weak, completion = std::move(completion)]() mutable {
+        QStringLiteral("APMMeasurement:backgroundSession"), [this, weak, completion = std::move(completion)]() mutable {
             const auto self = weak.lock();
-            if (self && *self && (*self)->isNetworkRequestPending_) {
-                (*self)->backgroundSessionCompletions_.append(std::move(completion));
+            if (self && *self && isNetworkRequestPending_) {
+                backgroundSessionCompletions_.append(std::move(completion));
                 return;
             }
             platform::MainQueue::shared().async(std::move(completion));
         });
 }
 
-void APMMeasurement::finishBackgroundSessionEvents()
+void APMUploadScheduler::finishBackgroundSessionEvents()
 {
     for (std::function<void()>& completion : std::exchange(backgroundSessionCompletions_, {}))
         platform::MainQueue::shared().async(std::move(completion));
 }
 
-void APMMeasurement::setUploadInProgressWithBundleIDs(const QList<qint64>& rowIDs)
+void APMUploadScheduler::setUploadInProgressWithBundleIDs(const QList<qint64>& rowIDs)
 {
     if (rowIDs.isEmpty()) {
         shared_.log(APMMonitor::kLevelErrorSilent, 23046, QStringLiteral("Bundle list is empty. Cancelling upload"));
@@ -467,7 +487,7 @@ void APMMeasurement::setUploadInProgressWithBundleIDs(const QList<qint64>& rowID
     uploadingBundleIDs_ = rowIDs;
 }
 
-void APMMeasurement::networkUploadCompletionHandlerWithResponse(const platform::HttpResponse& response)
+void APMUploadScheduler::networkUploadCompletionHandlerWithResponse(const platform::HttpResponse& response)
 {
     const int status = response.error == platform::HttpResponse::Error::None ? response.status : 0;
     if (status == 200 || status == 204) {
@@ -489,7 +509,7 @@ void APMMeasurement::networkUploadCompletionHandlerWithResponse(const platform::
         if (suspendedUploadTimestamp_ == 0
             && ((isNetworkConnected() && hasDataToUpload()) || shared_.remoteConfig->isExpired())) {
             uploadData();
-        } else if (conversion_->resumePostponedRequest()) {
+        } else if (engine_.resumePostponedPSMRequest()) {
             // The conversion query waited for this upload to finish.
         } else {
             updateSchedule();
@@ -506,7 +526,7 @@ void APMMeasurement::networkUploadCompletionHandlerWithResponse(const platform::
     updateSchedule();
 }
 
-void APMMeasurement::incrementRetryCounter()
+void APMUploadScheduler::incrementRetryCounter()
 {
     APMError error;
     if (!shared_.database->incrementRetryCounterForBundlesWithIDs(uploadingBundleIDs_, &error))
@@ -514,7 +534,7 @@ void APMMeasurement::incrementRetryCounter()
             error.description());
 }
 
-bool APMMeasurement::removeBundlesFromDatabaseWithIDs(const QList<qint64>& rowIDs)
+bool APMUploadScheduler::removeBundlesFromDatabaseWithIDs(const QList<qint64>& rowIDs)
 {
     APMError error;
     if (!shared_.database->deleteBundlesWithRowIDs(rowIDs, &error)) {
