@@ -1,4 +1,5 @@
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMConfigFetcher.h"
 #include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMOnDeviceConversion.h"
 #include "analytics/engine/APMUploadScheduler.h"
@@ -294,6 +295,7 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
     shared_.self = std::make_shared<APMMeasurement*>(this);
     conversion_ = std::make_unique<APMOnDeviceConversion>(shared_, *this);
     uploads_ = std::make_unique<APMUploadScheduler>(shared_, *this);
+    configFetcher_ = std::make_unique<APMConfigFetcher>(shared_, *this);
     if (!shared_.environment.clock)
         shared_.environment.clock = &platform::Clock::system();
     if (!shared_.environment.http)
@@ -611,7 +613,7 @@ std::shared_ptr<APMRemoteConfig> APMMeasurement::makeRemoteConfig()
         environment.authorizedCollectionHost = shared_.environment.collectionURL.host();
     }
     // Only the configured address is ever asked; none: nothing is fetched.
-    environment.configEndpoint = configAddress().toString(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment
+    environment.configEndpoint = configFetcher_->configAddress().toString(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment
         | QUrl::StripTrailingSlash | QUrl::RemoveUserInfo);
     experimentManager_ = makeExperimentManager();
     return APMRemoteConfig::initWithAppID(shared_.appID, remoteConfigDatabase_, experimentManager_, std::move(environment));
@@ -968,4 +970,26 @@ double APMMeasurement::suspendedUploadTimestamp() const
 const QList<qint64>& APMMeasurement::uploadingBundleIDs() const
 {
     return uploads_->uploadingBundleIDs();
+}
+
+void APMMeasurement::suspendUploads()
+{
+    uploads_->suspendUploads();
+}
+
+void APMMeasurement::resumeUploads()
+{
+    uploads_->resumeUploads();
+}
+
+// ---- Configuration fetch (APMConfigFetcher) ----------------------------------------------
+
+void APMMeasurement::fetchRemoteConfig()
+{
+    configFetcher_->fetchRemoteConfig();
+}
+
+void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::HttpResponse& response)
+{
+    configFetcher_->networkRemoteConfigFetchCompletionHandler(response);
 }

@@ -37,6 +37,7 @@ class APMAlarm;
 class APMAudienceEvaluator;
 class APMConditionalPropertyProcessor;
 class APMConditionalUserPropertyController;
+class APMConfigFetcher;
 class APMConfigStore;
 class APMEManager;
 class APMEnvironmentInfo;
@@ -455,6 +456,9 @@ public:
     // has been handled, whatever the session identifier.
     void handleEventsForBackgroundURLSessionID(const QString& identifier, std::function<void()> completion);
     double suspendedUploadTimestamp() const;
+    // Uploads and configuration fetches pause for an hour from now, or go on.
+    void suspendUploads();
+    void resumeUploads();
     const QList<qint64>& uploadingBundleIDs() const;
 
 private:
@@ -515,9 +519,6 @@ private:
     std::shared_ptr<APMSessionReporter> makeSessionReporter();
     void subscribeForAppForegroundBackgroundNotifications();
 
-    QUrl configAddress() const;
-    // Fetch pieces (APMMeasurementFetch.cpp).
-    void recordConfigFetchTime(qint64 failureCode, const QString& failureMessage);
 
     // What the jobs share; first, so that it goes last.
     APMEngineContext shared_;
@@ -548,6 +549,7 @@ private:
     // queue); their alarms go in the destructor's last task on the queue.
     std::unique_ptr<APMOnDeviceConversion> conversion_;
     std::unique_ptr<APMUploadScheduler> uploads_;
+    std::unique_ptr<APMConfigFetcher> configFetcher_;
     std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
     void makeSearchAdReporter();
     std::unique_ptr<APMTCFClient> tcfClient_;
