@@ -1,4 +1,5 @@
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMBundler.h"
 #include "analytics/engine/APMConfigFetcher.h"
 #include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMOnDeviceConversion.h"
@@ -296,6 +297,7 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
     conversion_ = std::make_unique<APMOnDeviceConversion>(shared_, *this);
     uploads_ = std::make_unique<APMUploadScheduler>(shared_, *this);
     configFetcher_ = std::make_unique<APMConfigFetcher>(shared_, *this);
+    bundler_ = std::make_unique<APMBundler>(shared_, *this);
     if (!shared_.environment.clock)
         shared_.environment.clock = &platform::Clock::system();
     if (!shared_.environment.http)
@@ -992,4 +994,11 @@ void APMMeasurement::fetchRemoteConfig()
 void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::HttpResponse& response)
 {
     configFetcher_->networkRemoteConfigFetchCompletionHandler(response);
+}
+
+// ---- Bundling (APMBundler) ----------------------------------------------------------------
+
+bool APMMeasurement::bundleRawEvents()
+{
+    return bundler_->bundleRawEvents();
 }

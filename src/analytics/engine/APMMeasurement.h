@@ -35,6 +35,7 @@ class SystemFacts;
 
 class APMAlarm;
 class APMAudienceEvaluator;
+class APMBundler;
 class APMConditionalPropertyProcessor;
 class APMConditionalUserPropertyController;
 class APMConfigFetcher;
@@ -497,23 +498,6 @@ private:
     platform::SystemFacts& systemFacts() const;
     void deferredDeepLinkCompletionOnWorkerQueue(const platform::HttpResponse& response);
 
-    // Bundling pieces (APMMeasurementBundle.cpp).
-    struct RawEventRun;
-    RawEventRun rawEventsWithMetadataFingerprint(qint64 fingerprint);
-    std::optional<QList<APMEvent>> processRawEvents(const QList<APMRawEventData>& rawEvents, qint64 fingerprint);
-    bool checkConversion(APMEvent& event, APMDailyCounts& counts);
-    bool checkRealtime(APMEvent& event, APMDailyCounts& counts);
-    // Session-scoped audience reset and engagement totals; a step that fails
-    // is logged and ends this evaluation only.
-    void evaluationTimeFromRawEvents(const QList<APMRawEventData>& rawEvents, APMPBMeasurementBundle& bundle);
-    bool updateUserEngagement(qint64 engagementMs, APMPBMeasurementBundle& bundle, bool sessionScoped);
-    void handleAnalyticsStorageConsentTransitions(const APMPBMeasurementBundle& bundle);
-    std::optional<QList<APMEvent>> eventsAfterUpdatingEventAggregates(
-        const QList<APMEvent>& events, bool allowEventFilterEvaluation);
-    bool updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, double start, double end);
-    void addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle, double start, double end);
-    bool dropUnreadableRawEvents(qint64 maxRowID, qint64 fingerprint, const QString& reason);
-
     // Session pieces (APMMeasurementSession.cpp).
     APMScreenViewReporter& screenViewReporter() const;
     std::shared_ptr<APMSessionReporter> makeSessionReporter();
@@ -550,6 +534,7 @@ private:
     std::unique_ptr<APMOnDeviceConversion> conversion_;
     std::unique_ptr<APMUploadScheduler> uploads_;
     std::unique_ptr<APMConfigFetcher> configFetcher_;
+    std::unique_ptr<APMBundler> bundler_;
     std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
     void makeSearchAdReporter();
     std::unique_ptr<APMTCFClient> tcfClient_;

@@ -1,8 +1,10 @@
 // Bundling: the oldest run of raw events of one metadata fingerprint becomes
 // one queued bundle, and the raw events it used are deleted, in one
 // transaction.
+#include "analytics/engine/APMBundler.h"
+
+#include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMUploadScheduler.h"
 #include "analytics/engine/APMRawEventBundling.h"
 
 #include "analytics/base/APMAEU.h"
@@ -42,7 +44,7 @@ using namespace APMBundleSlot;
 
 // The raw events one bundle takes: a run of consecutive rows of one
 // fingerprint within one clock hour, below the size and count limits.
-struct APMMeasurement::RawEventRun {
+struct APMBundler::RawEventRun {
     bool failed = false;
     QList<APMRawEventData> events;
     // The first row of the run could not be read: its row ID (it can never
@@ -50,7 +52,13 @@ struct APMMeasurement::RawEventRun {
     std::optional<qint64> unreadableRowID;
 };
 
-bool APMMeasurement::bundleRawEvents()
+APMBundler::APMBundler(APMEngineContext& shared, APMMeasurement& engine)
+    : shared_(shared)
+    , engine_(engine)
+{
+}
+
+bool APMBundler::bundleRawEvents()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("bundleRawEvents"));
     bool consumed = false;
@@ -129,9 +137,9 @@ bool APMMeasurement::bundleRawEvents()
         }
         if (!updateAppMetadataForBundle(*bundle, start, end))
             return false;
-        if (shared_.remoteConfig->DMAConsentEnabled() && shouldUpdateNPAUserProperty()) {
-            setPersonalizedAdsUserPropertyOnWorkerQueue();
-            setShouldUpdateNPAUserProperty(false);
+        if (shared_.remoteConfig->DMAConsentEnabled() && engine_.shouldUpdateNPAUserProperty()) {
+            engine_.setPersonalizedAdsUserPropertyOnWorkerQueue();
+            engine_.setShouldUpdateNPAUserProperty(false);
         }
         if (!denied) {
             for (const auto& property : APMPBGetArrayField<APMPBUserAttribute>(bundle.get(), kUserAttributes)) {
@@ -162,11 +170,11 @@ bool APMMeasurement::bundleRawEvents()
     if (!committed)
         return false;
     if (consumed)
-        uploads_->resumeUploads();
+        engine_.resumeUploads();
     return consumed;
 }
 
-APMMeasurement::RawEventRun APMMeasurement::rawEventsWithMetadataFingerprint(qint64 fingerprint)
+APMBundler::RawEventRun APMBundler::rawEventsWithMetadataFingerprint(qint64 fingerprint)
 {
     RawEventRun run;
     const qint64 maxEvents = shared_.remoteConfig->uploadMaxEventsPerBundle();
@@ -214,7 +222,7 @@ APMMeasurement::RawEventRun APMMeasurement::rawEventsWithMetadataFingerprint(qin
     return run;
 }
 
-bool APMMeasurement::dropUnreadableRawEvents(qint64 maxRowID, qint64 fingerprint, const QString& reason)
+bool APMBundler::dropUnreadableRawEvents(qint64 maxRowID, qint64 fingerprint, const QString& reason)
 {
     shared_.log(APMMonitor::kLevelErrorMonitored, 23271,
         QStringLiteral("Dropping raw events that cannot be read. Metadata fingerprint, last row ID, unreadable part"),
@@ -222,7 +230,7 @@ bool APMMeasurement::dropUnreadableRawEvents(qint64 maxRowID, qint64 fingerprint
     return APMDeleteConsumedRawEvents(*shared_.database, maxRowID, fingerprint, *shared_.environment.monitor);
 }
 
-std::optional<QList<APMEvent>> APMMeasurement::processRawEvents(const QList<APMRawEventData>& rawEvents, qint64 fingerprint)
+std::optional<QList<APMEvent>> APMBundler::processRawEvents(const QList<APMRawEventData>& rawEvents, qint64 fingerprint)
 {
     const qint64 lastRowID = rawEvents.last().rowID();
     const bool keepInternalUnchecked = shared_.remoteConfig->blocklistInternal() && !shared_.remoteConfig->blocklistPublic();
@@ -286,7 +294,7 @@ std::optional<QList<APMEvent>> APMMeasurement::processRawEvents(const QList<APMR
     return result;
 }
 
-bool APMMeasurement::checkConversion(APMEvent& event, APMDailyCounts& counts)
+bool APMBundler::checkConversion(APMEvent& event, APMDailyCounts& counts)
 {
     if (shared_.remoteConfig->isEventCustomConversion(event.name()))
         event.setConversion(true);
@@ -306,7 +314,7 @@ bool APMMeasurement::checkConversion(APMEvent& event, APMDailyCounts& counts)
     return false;
 }
 
-bool APMMeasurement::checkRealtime(APMEvent& event, APMDailyCounts& counts)
+bool APMBundler::checkRealtime(APMEvent& event, APMDailyCounts& counts)
 {
     if (!event.isRealtime() && !event.isConversion())
         return false;
@@ -342,7 +350,7 @@ bool APMMeasurement::checkRealtime(APMEvent& event, APMDailyCounts& counts)
     return false;
 }
 
-void APMMeasurement::evaluationTimeFromRawEvents(const QList<APMRawEventData>& rawEvents, APMPBMeasurementBundle& bundle)
+void APMBundler::evaluationTimeFromRawEvents(const QList<APMRawEventData>& rawEvents, APMPBMeasurementBundle& bundle)
 {
     const bool sessionStarted = std::any_of(rawEvents.begin(), rawEvents.end(),
         [](const APMRawEventData& raw) { return raw.rawEvent().name() == kSessionStartEvent; });
@@ -383,7 +391,7 @@ void APMMeasurement::evaluationTimeFromRawEvents(const QList<APMRawEventData>& r
     updateUserEngagement(engagement, bundle, true);
 }
 
-bool APMMeasurement::updateUserEngagement(qint64 engagementMs, APMPBMeasurementBundle& bundle, bool sessionScoped)
+bool APMBundler::updateUserEngagement(qint64 engagementMs, APMPBMeasurementBundle& bundle, bool sessionScoped)
 {
     if (engagementMs < 0) {
         shared_.log(APMMonitor::kLevelErrorSilent, 23186, QStringLiteral("User engagement time is negative."));
@@ -405,7 +413,7 @@ bool APMMeasurement::updateUserEngagement(qint64 engagementMs, APMPBMeasurementB
     const double setTime = shared_.now();
     const std::optional<APMUserAttribute> attribute
         = APMUserAttribute::initWithOrigin(kAutoOrigin, name, APMValue::initWithInt64(total), setTime);
-    if (!attribute || !setUserPropertyInDatabaseOnWorkerQueue(*attribute))
+    if (!attribute || !engine_.setUserPropertyInDatabaseOnWorkerQueue(*attribute))
         return false;
     auto properties = APMPBGetArrayField<APMPBUserAttribute>(&bundle, kUserAttributes);
     auto found = std::find_if(properties.begin(), properties.end(), [&name](const auto& property) {
@@ -421,7 +429,7 @@ bool APMMeasurement::updateUserEngagement(qint64 engagementMs, APMPBMeasurementB
     return true;
 }
 
-void APMMeasurement::handleAnalyticsStorageConsentTransitions(const APMPBMeasurementBundle& bundle)
+void APMBundler::handleAnalyticsStorageConsentTransitions(const APMPBMeasurementBundle& bundle)
 {
     const QString previous = shared_.persistedConfig->previousBundledConsentSignals();
     const QString current = APMPBGetStringField(&bundle, kConsentSignals);
@@ -439,7 +447,7 @@ void APMMeasurement::handleAnalyticsStorageConsentTransitions(const APMPBMeasure
     shared_.persistedConfig->setPreviousBundledConsentSignals(current);
 }
 
-std::optional<QList<APMEvent>> APMMeasurement::eventsAfterUpdatingEventAggregates(
+std::optional<QList<APMEvent>> APMBundler::eventsAfterUpdatingEventAggregates(
     const QList<APMEvent>& events, bool allowEventFilterEvaluation)
 {
     QList<APMEvent> result;
@@ -473,7 +481,7 @@ std::optional<QList<APMEvent>> APMMeasurement::eventsAfterUpdatingEventAggregate
     return result;
 }
 
-bool APMMeasurement::updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, double start, double end)
+bool APMBundler::updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, double start, double end)
 {
     APMError error;
     std::optional<APMAppMetadata> metadata = shared_.database->queryAppMetadata(&error);
@@ -502,7 +510,7 @@ bool APMMeasurement::updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, 
     return true;
 }
 
-void APMMeasurement::addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle, double start, double end)
+void APMBundler::addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle, double start, double end)
 {
     const QList<qint64> experiments = shared_.remoteConfig->experimentIDs();
     if (!experiments.isEmpty()) {
