@@ -2,6 +2,7 @@
 #include "analytics/engine/APMBundler.h"
 #include "analytics/engine/APMConfigFetcher.h"
 #include "analytics/engine/APMEngineContext.h"
+#include "analytics/engine/APMLifecycleReporter.h"
 #include "analytics/engine/APMOnDeviceConversion.h"
 #include "analytics/engine/APMUploadScheduler.h"
 
@@ -298,6 +299,7 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
     uploads_ = std::make_unique<APMUploadScheduler>(shared_, *this);
     configFetcher_ = std::make_unique<APMConfigFetcher>(shared_, *this);
     bundler_ = std::make_unique<APMBundler>(shared_, *this);
+    lifecycleReporter_ = std::make_unique<APMLifecycleReporter>(shared_, *this);
     if (!shared_.environment.clock)
         shared_.environment.clock = &platform::Clock::system();
     if (!shared_.environment.http)
@@ -412,7 +414,7 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled)
         shared_.log(APMMonitor::kLevelNotice, 23206, QStringLiteral("Analytics collection deactivated"));
         return;
     }
-    markDeferredAnalyticsCollection(enabled);
+    lifecycleReporter_->markDeferredAnalyticsCollection(enabled);
     shared_.enabled = enabled;
     if (enabled) {
         if (!startMeasurementOnWorkerQueue()) {
@@ -446,7 +448,7 @@ bool APMMeasurement::startMeasurementOnWorkerQueue()
                 return false;
             didInitializeComponents_.store(true);
             if (shared_.environment.reportsLifecycleAtStart)
-                reportLifecycleOnStartOnWorkerQueue();
+                lifecycleReporter_->reportLifecycleOnStartOnWorkerQueue();
             // After the first-open and update reports.
             initializeReportersOnWorkerQueue();
         }
@@ -662,7 +664,7 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents()
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("wipeoutAnalyticsDataAndResetComponents"));
     shared_.log(APMMonitor::kLevelNotice, 23171, QStringLiteral("Resetting App Measurement data"));
     resetPSMCounts();
-    previousVMPAppID_ = shared_.persistedConfig->appIDFromVMP();
+    lifecycleReporter_->setPreviousVMPAppID(shared_.persistedConfig->appIDFromVMP());
     shared_.persistedConfig->clearValues();
     shared_.environment.monitor->clearMonitoringData();
     if (shared_.remoteConfig && shared_.remoteConfig->DMAConsentEnabled() && APMConsentSettingsUtil::adPersonalization()) {
@@ -1001,4 +1003,76 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::H
 bool APMMeasurement::bundleRawEvents()
 {
     return bundler_->bundleRawEvents();
+}
+
+APMConfigStore& APMMeasurement::deepLinkStore() const
+{
+    return *shared_.environment.deepLinkStore;
+}
+
+platform::SystemFacts& APMMeasurement::systemFacts() const
+{
+    return *shared_.environment.systemFacts;
+}
+
+// ---- Lifecycle reports (APMLifecycleReporter) ---------------------------------------------
+
+qint64 APMMeasurement::timestampMillisRoundedUpToNextHour(qint64 milliseconds)
+{
+    return APMLifecycleReporter::timestampMillisRoundedUpToNextHour(milliseconds);
+}
+
+void APMMeasurement::reportFirstOpenOnWorkerQueue()
+{
+    lifecycleReporter_->reportFirstOpenOnWorkerQueue();
+}
+
+void APMMeasurement::backfillSessionNumber()
+{
+    lifecycleReporter_->backfillSessionNumber();
+}
+
+void APMMeasurement::reportAppUpdateOnWorkerQueue()
+{
+    lifecycleReporter_->reportAppUpdateOnWorkerQueue();
+}
+
+void APMMeasurement::reportOSUpdateOnWorkerQueue()
+{
+    lifecycleReporter_->reportOSUpdateOnWorkerQueue();
+}
+
+void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<qint64> clickTimestampInMillis)
+{
+    lifecycleReporter_->reportStoredCampaignEventOnWorkerQueue(clickTimestampInMillis);
+}
+
+void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue()
+{
+    lifecycleReporter_->setPersonalizedAdsUserPropertyOnWorkerQueue();
+}
+
+void APMMeasurement::updateAdPersonalizationConsentFromNPAValue(qint64 value)
+{
+    lifecycleReporter_->updateAdPersonalizationConsentFromNPAValue(value);
+}
+
+std::optional<qint64> APMMeasurement::shouldDisableAdPersonalization()
+{
+    return lifecycleReporter_->shouldDisableAdPersonalization();
+}
+
+bool APMMeasurement::isVersionSameAsOriginalVersion()
+{
+    return lifecycleReporter_->isVersionSameAsOriginalVersion();
+}
+
+QString APMMeasurement::previousFirstOpenCount()
+{
+    return lifecycleReporter_->previousFirstOpenCount();
+}
+
+void APMMeasurement::setPreviousFirstOpenCount(const QString& count)
+{
+    lifecycleReporter_->setPreviousFirstOpenCount(count);
 }

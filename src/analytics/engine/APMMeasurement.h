@@ -49,6 +49,7 @@ class APMEventEditor;
 class APMEventSampler;
 class APMFrontEndLink;
 class APMIdentity;
+class APMLifecycleReporter;
 class APMLifetimeValueRecorder;
 class APMMonitor;
 class APMOnDeviceConversion;
@@ -435,6 +436,13 @@ public:
     static void logReportedInternalEvent(
         const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
 
+    // The screen-view reporter that knows whether the application is active
+    // and on which screen.
+    APMScreenViewReporter& screenViewReporter() const;
+    // An internal event of the engine's jobs, now: where the environment's
+    // `logInternalEventWithOrigin` sends it, else the engine's own entry.
+    void logInternalEventWithOrigin(const QString& origin, const QString& name, const QVariantMap& parameters);
+
     // ---- State ----------------------------------------------------------------
 
     const QString& appID() const { return shared_.appID; }
@@ -485,21 +493,12 @@ private:
     void logFirstOpenConsentedEvent(double timestamp);
     std::function<void(const QString&, const QString&, const QVariantMap&)> internalEventLogger();
 
-    // Lifecycle and deep-link pieces (APMMeasurementLifecycle.cpp, APMMeasurementURL.cpp).
-    void logLifecycleEventOnWorkerQueue(
-        const QString& name, const QVariantMap& parameters, double timestamp, const QVariantMap& screen = {});
-    void logInternalEventWithOrigin(const QString& origin, const QString& name, const QVariantMap& parameters);
-    void reportLifecycleOnStartOnWorkerQueue();
-    // The deferred-collection mark: set once (1 when collection is off),
-    // cleared when first open has reported it or did not need it.
-    void markDeferredAnalyticsCollection(bool enabled);
-    void clearDeferredAnalyticsCollection();
+    // Deep-link pieces (APMMeasurementURL.cpp).
     APMConfigStore& deepLinkStore() const;
     platform::SystemFacts& systemFacts() const;
     void deferredDeepLinkCompletionOnWorkerQueue(const platform::HttpResponse& response);
 
     // Session pieces (APMMeasurementSession.cpp).
-    APMScreenViewReporter& screenViewReporter() const;
     std::shared_ptr<APMSessionReporter> makeSessionReporter();
     void subscribeForAppForegroundBackgroundNotifications();
 
@@ -518,11 +517,7 @@ private:
     bool wasEnabledDuringInitialization_ = false;
     bool shouldUpdateNPAUserProperty_ = false;
     bool wroteRealtimeEvent_ = false; // among the events of the current logging
-    QString previousVMPAppID_;
     qint64 timeZoneHour_ = -1;
-    bool foundAdPersonalizationPlistFlag_ = false;
-    std::once_flag originalVersionOnce_;
-    bool isVersionSameAsOriginalVersion_ = false;
     bool shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
     qint32 timeZoneOffsetMinutes_ = 0;
     std::unique_ptr<APMEnvironmentInfo> ownEnvironmentInfo_;
@@ -535,6 +530,7 @@ private:
     std::unique_ptr<APMUploadScheduler> uploads_;
     std::unique_ptr<APMConfigFetcher> configFetcher_;
     std::unique_ptr<APMBundler> bundler_;
+    std::unique_ptr<APMLifecycleReporter> lifecycleReporter_;
     std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
     void makeSearchAdReporter();
     std::unique_ptr<APMTCFClient> tcfClient_;

@@ -22,6 +22,7 @@
 #include "analytics/engine/APMConditionalPropertyEventProcessor.h"
 #include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMLifecycleReporter.h"
 #include "analytics/engine/APMUploadScheduler.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMUserAttribute.h"
@@ -269,7 +270,7 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const QString& appInsta
         shared_.persistedConfig->setAppInstanceID(appInstanceID);
         updatePersistedAppIDFromVMPAndAdNest();
         shared_.log(APMMonitor::kLevelNotice, 23168, QStringLiteral("Analytics data has been reset"));
-        markDeferredAnalyticsCollection(shared_.enabled);
+        lifecycleReporter_->markDeferredAnalyticsCollection(shared_.enabled);
         shared_.initTimestamp = loadTimestamp;
         shared_.persistedConfig->setLoadTimestampValue(loadTimestamp);
         if (shared_.enabled) {

@@ -137,6 +137,16 @@ void APMMeasurement::logInternalEventWithOrigin(
         logOwnInternalEvent(origin, name, parameters, timestamp);
 }
 
+void APMMeasurement::logInternalEventWithOrigin(
+    const QString& origin, const QString& name, const QVariantMap& parameters)
+{
+    if (shared_.environment.logInternalEventWithOrigin) {
+        shared_.environment.logInternalEventWithOrigin(origin, name, parameters, shared_.now());
+        return;
+    }
+    logEventWithOrigin(origin, false, name, parameters, shared_.now(), true, true, true, nullptr, {});
+}
+
 void APMMeasurement::logOwnInternalEvent(
     const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
 {

@@ -2,6 +2,7 @@
 // with becomes a campaign event, the deferred deep link is asked for once
 // after installation, and the launch address is kept for the next start.
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMLifecycleReporter.h"
 #include "analytics/reporters/APMMeasurementNames.h"
 
 #include "analytics/base/APMAEU.h"
@@ -167,7 +168,7 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<q
             setUserPropertyInDatabaseOnWorkerQueue(*attribute);
     }
     const QString name = isNumberOne(parameters.value(kCampaignCacheKey)) ? kURLCachedCampaignEvent : apm_engine::kCampaignEvent;
-    logLifecycleEventOnWorkerQueue(name, parameters, eventTime);
+    lifecycleReporter_->logLifecycleEventOnWorkerQueue(name, parameters, eventTime);
 }
 
 // ---- Deferred deep link --------------------------------------------------------------

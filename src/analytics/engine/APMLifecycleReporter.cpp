@@ -1,6 +1,9 @@
 // The automatic lifecycle reports of the engine: first open, app and OS
 // updates, the campaign of a stored deep link, the session-number backfill,
 // and the personalized-ads user property with the ad-personalization consent it implies.
+#include "analytics/engine/APMLifecycleReporter.h"
+
+#include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMFrontEndLink.h"
 #include "analytics/reporters/APMMeasurementNames.h"
@@ -30,7 +33,7 @@
 
 using namespace apm_engine;
 
-namespace {
+namespace lifecycle_reporter {
 
 const QString kAppUpdateEvent = QStringLiteral("_au");
 const QString kOSUpdateEvent = QStringLiteral("_ou");
@@ -45,15 +48,28 @@ const QString kUTMMedium = QStringLiteral("utm_medium");
 
 constexpr qint64 kMillisecondsPerHour = 3'600'000;
 
-} // namespace
+} // namespace lifecycle_reporter
+
+using namespace lifecycle_reporter;
+
+APMLifecycleReporter::APMLifecycleReporter(APMEngineContext& shared, APMMeasurement& engine)
+    : shared_(shared)
+    , engine_(engine)
+{
+}
+
+void APMLifecycleReporter::setPreviousVMPAppID(const QString& appID)
+{
+    previousVMPAppID_ = appID;
+}
 
 // ---- Helpers -----------------------------------------------------------------
 
-void APMMeasurement::logLifecycleEventOnWorkerQueue(
+void APMLifecycleReporter::logLifecycleEventOnWorkerQueue(
     const QString& name, const QVariantMap& parameters, double timestamp, const QVariantMap& screen)
 {
     std::optional<APMEvent> event = APMEvent::initWithOrigin(
-        kAutoOrigin, false, name, timestamp, 0, parameters, remoteConfig()->eventParameterLimits());
+        kAutoOrigin, false, name, timestamp, 0, parameters, APMMeasurement::remoteConfig()->eventParameterLimits());
     if (!event) {
         shared_.log(APMMonitor::kLevelErrorMonitored, 23219, QStringLiteral("Attempted to log nil event. Origin, name, parameters"),
             kAutoOrigin, name);
@@ -61,30 +77,10 @@ void APMMeasurement::logLifecycleEventOnWorkerQueue(
     }
     if (!screen.isEmpty())
         event->addScreenParameters(screen);
-    handleInternalEventOnWorkerQueue(*event);
+    engine_.handleInternalEventOnWorkerQueue(*event);
 }
 
-void APMMeasurement::logInternalEventWithOrigin(
-    const QString& origin, const QString& name, const QVariantMap& parameters)
-{
-    if (shared_.environment.logInternalEventWithOrigin) {
-        shared_.environment.logInternalEventWithOrigin(origin, name, parameters, shared_.now());
-        return;
-    }
-    logEventWithOrigin(origin, false, name, parameters, shared_.now(), true, true, true, nullptr, {});
-}
-
-APMConfigStore& APMMeasurement::deepLinkStore() const
-{
-    return *shared_.environment.deepLinkStore;
-}
-
-platform::SystemFacts& APMMeasurement::systemFacts() const
-{
-    return *shared_.environment.systemFacts;
-}
-
-QString APMMeasurement::previousFirstOpenCount()
+QString APMLifecycleReporter::previousFirstOpenCount()
 {
     const QVariant count = shared_.persistedConfig->previousFirstOpenCount();
     if (APMConfigStore::isNumber(count))
@@ -97,7 +93,7 @@ QString APMMeasurement::previousFirstOpenCount()
     return QString::number(whole ? value : APMSaturatingInt64(count.toString().toDouble()));
 }
 
-void APMMeasurement::setPreviousFirstOpenCount(const QString& count)
+void APMLifecycleReporter::setPreviousFirstOpenCount(const QString& count)
 {
     if (count.isNull()) {
         shared_.persistedConfig->setPreviousFirstOpenCount(QVariant());
@@ -106,7 +102,7 @@ void APMMeasurement::setPreviousFirstOpenCount(const QString& count)
     shared_.persistedConfig->setPreviousFirstOpenCount(count.toLongLong());
 }
 
-qint64 APMMeasurement::timestampMillisRoundedUpToNextHour(qint64 milliseconds)
+qint64 APMLifecycleReporter::timestampMillisRoundedUpToNextHour(qint64 milliseconds)
 {
     const qint64 hourStart = milliseconds / kMillisecondsPerHour * kMillisecondsPerHour;
     // The last hour of the 64-bit range has no next one.
@@ -115,7 +111,7 @@ qint64 APMMeasurement::timestampMillisRoundedUpToNextHour(qint64 milliseconds)
     return hourStart + kMillisecondsPerHour;
 }
 
-bool APMMeasurement::isVersionSameAsOriginalVersion()
+bool APMLifecycleReporter::isVersionSameAsOriginalVersion()
 {
     std::call_once(originalVersionOnce_, [this] {
         const QString running = shared_.identity ? shared_.identity->appVersion() : QString();
@@ -130,18 +126,18 @@ bool APMMeasurement::isVersionSameAsOriginalVersion()
 }
 
 // The reports of a start, after the components are made.
-void APMMeasurement::reportLifecycleOnStartOnWorkerQueue()
+void APMLifecycleReporter::reportLifecycleOnStartOnWorkerQueue()
 {
     setPersonalizedAdsUserPropertyOnWorkerQueue();
     backfillSessionNumber();
     reportFirstOpenOnWorkerQueue();
-    if (deepLinkStore().objectForKey(APMDeepLinkStore::kDeepLinkKey).isValid()) {
+    if ((*shared_.environment.deepLinkStore).objectForKey(APMDeepLinkStore::kDeepLinkKey).isValid()) {
         reportStoredCampaignEventOnWorkerQueue(std::nullopt);
-    } else if (shouldAllowRequestDeferredDeepLink()) {
+    } else if (engine_.shouldAllowRequestDeferredDeepLink()) {
         if (shared_.remoteConfig->isExpired() && shared_.remoteConfig->DMAConsentEnabled())
-            shouldRequestDeferredDeepLinkAfterConfigFetch_ = true;
+            engine_.setShouldRequestDeferredDeepLinkAfterConfigFetch(true);
         else
-            requestDeferredDeepLink();
+            engine_.requestDeferredDeepLink();
     }
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
@@ -149,7 +145,7 @@ void APMMeasurement::reportLifecycleOnStartOnWorkerQueue()
 
 // ---- First open ------------------------------------------------------------------
 
-void APMMeasurement::reportFirstOpenOnWorkerQueue()
+void APMLifecycleReporter::reportFirstOpenOnWorkerQueue()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportFirstOpenOnWorkerQueue"));
     APMError error;
@@ -165,7 +161,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
         if (count < 1)
             setPreviousFirstOpenCount(QStringLiteral("1"));
         clearDeferredAnalyticsCollection();
-        reportSessionStartOnWorkerQueueWithTimestamp(shared_.initTimestamp, false);
+        engine_.reportSessionStartOnWorkerQueueWithTimestamp(shared_.initTimestamp, false);
         shared_.persistedConfig->setLoadTimestampValue(QVariant());
         return;
     }
@@ -175,7 +171,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
     const double installTime = storedFirstOpenMs != 0 ? double(storedFirstOpenMs) / 1000.0 : shared_.initTimestamp;
     if (const auto attribute = APMUserAttribute::initWithOrigin(
             kAutoOrigin, kFirstOpenAfterInstallProperty, APMValue::initWithInt64(installFlag ? 1 : 0), installTime))
-        setUserAttributeOnWorkerQueue(*attribute);
+        engine_.setUserAttributeOnWorkerQueue(*attribute);
     const std::optional<bool> hasInstallFlag
         = shared_.database->containsUserAttributeWithName(kFirstOpenAfterInstallProperty, &error);
     if (!hasInstallFlag) {
@@ -192,7 +188,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
     const qint64 firstOpenMs = APMMillisecondsFromSeconds(shared_.initTimestamp).value_or(0);
     if (const auto attribute = APMUserAttribute::initWithOrigin(kAutoOrigin, kFirstOpenTimeProperty,
             APMValue::initWithInt64(timestampMillisRoundedUpToNextHour(firstOpenMs)), shared_.initTimestamp))
-        setUserAttributeOnWorkerQueue(*attribute);
+        engine_.setUserAttributeOnWorkerQueue(*attribute);
     const std::optional<bool> hasFirstOpenTime = shared_.database->containsUserAttributeWithName(kFirstOpenTimeProperty, &error);
     if (!hasFirstOpenTime) {
         shared_.log(APMMonitor::kLevelErrorMonitored, 23020,
@@ -218,11 +214,11 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
         parameters.insert(kEngagementTimeParameter, qint64(1));
     // First open and its engagement carry the screen, as the session start
     // between them does.
-    const QVariantMap screen = screenViewReporter().screenParameters();
+    const QVariantMap screen = engine_.screenViewReporter().screenParameters();
     logLifecycleEventOnWorkerQueue(kFirstOpenEvent, parameters, shared_.initTimestamp, screen);
     clearDeferredAnalyticsCollection();
     shared_.persistedConfig->setLoadTimestampValue(QVariant());
-    reportSessionStartOnWorkerQueueWithTimestamp(shared_.initTimestamp, false);
+    engine_.reportSessionStartOnWorkerQueueWithTimestamp(shared_.initTimestamp, false);
 
     if (!shared_.remoteConfig->redundantEngagementRemovalEnabled()) {
         QVariantMap engagement { { kEngagementTimeParameter, qint64(1) } };
@@ -236,14 +232,14 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue()
 
 // Whether collection was off when the engine first decided: first open
 // reports it and clears the mark.
-void APMMeasurement::markDeferredAnalyticsCollection(bool enabled)
+void APMLifecycleReporter::markDeferredAnalyticsCollection(bool enabled)
 {
     if (shared_.environment.frontEnd && !shared_.isAnalyticsCollectionDeactivated
         && !shared_.environment.frontEnd->link->deferredAnalyticsCollection().isValid())
         shared_.environment.frontEnd->link->setDeferredAnalyticsCollection(qint64(enabled ? 0 : 1));
 }
 
-void APMMeasurement::clearDeferredAnalyticsCollection()
+void APMLifecycleReporter::clearDeferredAnalyticsCollection()
 {
     if (shared_.environment.frontEnd)
         shared_.environment.frontEnd->link->setDeferredAnalyticsCollection(QVariant());
@@ -253,7 +249,7 @@ void APMMeasurement::clearDeferredAnalyticsCollection()
 
 // Session numbers began to be kept after sessions were already counted as
 // events: a store without one takes the number of sessions seen so far.
-void APMMeasurement::backfillSessionNumber()
+void APMLifecycleReporter::backfillSessionNumber()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("backfillSessionNumber"));
     if (shared_.persistedConfig->sessionNumber() != 0)
@@ -273,7 +269,7 @@ void APMMeasurement::backfillSessionNumber()
 
 // ---- Updates -----------------------------------------------------------------------
 
-void APMMeasurement::reportAppUpdateOnWorkerQueue()
+void APMLifecycleReporter::reportAppUpdateOnWorkerQueue()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportAppUpdateOnWorkerQueue"));
     const QString current = shared_.identity->appVersion();
@@ -282,28 +278,28 @@ void APMMeasurement::reportAppUpdateOnWorkerQueue()
         return;
     shared_.persistedConfig->setAppVersion(current);
     if (!stored.isEmpty())
-        logInternalEventWithOrigin(kAutoOrigin, kAppUpdateEvent, { { kPreviousAppVersionParameter, stored } });
+        engine_.logInternalEventWithOrigin(kAutoOrigin, kAppUpdateEvent, { { kPreviousAppVersionParameter, stored } });
 }
 
-void APMMeasurement::reportOSUpdateOnWorkerQueue()
+void APMLifecycleReporter::reportOSUpdateOnWorkerQueue()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportOSUpdateOnWorkerQueue"));
-    const QString current = APMAEU::systemVersion(&systemFacts());
+    const QString current = APMAEU::systemVersion(&(*shared_.environment.systemFacts));
     const QString stored = shared_.persistedConfig->osVersion();
     if (current == stored)
         return;
     shared_.persistedConfig->setOSVersion(current);
     if (!stored.isEmpty())
-        logInternalEventWithOrigin(kAutoOrigin, kOSUpdateEvent, { { kPreviousOSVersionParameter, stored } });
+        engine_.logInternalEventWithOrigin(kAutoOrigin, kOSUpdateEvent, { { kPreviousOSVersionParameter, stored } });
 }
 
 // ---- Stored campaign -----------------------------------------------------------------
 
-void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<qint64> clickTimestampInMillis)
+void APMLifecycleReporter::reportStoredCampaignEventOnWorkerQueue(std::optional<qint64> clickTimestampInMillis)
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(
         QStringLiteral("reportStoredCampaignEventWithClickTimestampInMillisOnWorkerQueue:"));
-    APMConfigStore& store = deepLinkStore();
+    APMConfigStore& store = (*shared_.environment.deepLinkStore);
     QString link = store.stringForKey(APMDeepLinkStore::kDeepLinkKey);
     if (link.isEmpty()) {
         // Something stored that is no link would otherwise stay and keep
@@ -324,12 +320,12 @@ void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<qint64
         parameters.insert(kCampaignCacheParameter, qint64(APMMillisecondsFromSeconds(timestamp).value_or(0)));
     }
     clearStoredDeepLink(store);
-    handleOpenURLOnWorkerQueue(QUrl(link), clickTimestampInMillis, timestamp, parameters);
+    engine_.handleOpenURLOnWorkerQueue(QUrl(link), clickTimestampInMillis, timestamp, parameters);
 }
 
 // ---- Personalized ads -------------------------------------------------------------------
 
-std::optional<qint64> APMMeasurement::shouldDisableAdPersonalization()
+std::optional<qint64> APMLifecycleReporter::shouldDisableAdPersonalization()
 {
     const QVariant allow = shared_.persistedConfig->allowPersonalizedAds();
     if (APMConfigStore::isNumber(allow))
@@ -364,7 +360,7 @@ std::optional<qint64> APMMeasurement::shouldDisableAdPersonalization()
     return std::nullopt;
 }
 
-void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue()
+void APMLifecycleReporter::setPersonalizedAdsUserPropertyOnWorkerQueue()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("setPersonalizedAdsUserPropertyOnWorkerQueue"));
     APMError error;
@@ -396,10 +392,10 @@ void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue()
         return;
     if (const auto attribute
         = APMUserAttribute::initWithOrigin(kAutoOrigin, kNPAProperty, APMValue::initWithInt64(*wanted), shared_.now()))
-        setUserAttributeOnWorkerQueue(*attribute);
+        engine_.setUserAttributeOnWorkerQueue(*attribute);
 }
 
-void APMMeasurement::updateAdPersonalizationConsentFromNPAValue(qint64 value)
+void APMLifecycleReporter::updateAdPersonalizationConsentFromNPAValue(qint64 value)
 {
     const std::optional<qint64> consent = APMConsentSettingsUtil::adPersonalization();
     // Consent granted (1) goes with ads not disabled (0): already consistent.
