@@ -63,7 +63,7 @@ void APMConfigFetcher::fetchRemoteConfig()
         request.headers.append({ kIfNoneMatchHeader, eTag.toUtf8() });
     request.timeoutSeconds = shared_.remoteConfig->networkTimeout();
     engine_.sendNetworkRequest(request, QStringLiteral("APMMeasurement:config"),
-        &APMMeasurement::networkRemoteConfigFetchCompletionHandler);
+        [this](const platform::HttpResponse& response) { networkRemoteConfigFetchCompletionHandler(response); });
 }
 
 void APMConfigFetcher::recordConfigFetchTime(qint64 failureCode, const QString& failureMessage)

@@ -1,6 +1,7 @@
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMBundler.h"
 #include "analytics/engine/APMConfigFetcher.h"
+#include "analytics/engine/APMDeepLinkHandler.h"
 #include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMLifecycleReporter.h"
 #include "analytics/engine/APMOnDeviceConversion.h"
@@ -300,6 +301,7 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
     configFetcher_ = std::make_unique<APMConfigFetcher>(shared_, *this);
     bundler_ = std::make_unique<APMBundler>(shared_, *this);
     lifecycleReporter_ = std::make_unique<APMLifecycleReporter>(shared_, *this);
+    deepLinks_ = std::make_unique<APMDeepLinkHandler>(shared_, *this);
     if (!shared_.environment.clock)
         shared_.environment.clock = &platform::Clock::system();
     if (!shared_.environment.http)
@@ -951,9 +953,9 @@ void APMMeasurement::handleEventsForBackgroundURLSessionID(const QString& identi
 }
 
 void APMMeasurement::sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
-    void (APMMeasurement::*completion)(const platform::HttpResponse&))
+    std::function<void(const platform::HttpResponse&)> completion)
 {
-    uploads_->sendNetworkRequest(request, blockID, completion);
+    uploads_->sendNetworkRequest(request, blockID, std::move(completion));
 }
 
 bool APMMeasurement::isNetworkRequestPending() const
@@ -1075,4 +1077,79 @@ QString APMMeasurement::previousFirstOpenCount()
 void APMMeasurement::setPreviousFirstOpenCount(const QString& count)
 {
     lifecycleReporter_->setPreviousFirstOpenCount(count);
+}
+
+void APMMeasurement::logLifecycleEventOnWorkerQueue(
+    const QString& name, const QVariantMap& parameters, double timestamp, const QVariantMap& screen)
+{
+    lifecycleReporter_->logLifecycleEventOnWorkerQueue(name, parameters, timestamp, screen);
+}
+
+// ---- Deep links and campaign URLs (APMDeepLinkHandler) ------------------------------------
+
+std::optional<QUrl> APMMeasurement::deepLinkFromUserActivity(const std::optional<APMUserActivity>& activity)
+{
+    return APMDeepLinkHandler::deepLinkFromUserActivity(activity);
+}
+
+void APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(
+    const QVariantMap& userInfo, APMConfigStore* deepLinkStore, platform::Clock* clock)
+{
+    APMDeepLinkHandler::handleStoredURLAfterAppLaunchWithNotification(userInfo, deepLinkStore, clock);
+}
+
+bool APMMeasurement::sendDeepLinkURLToAppDelegateOnMainThread(const QUrl& url, const QVariantMap& extraInfo)
+{
+    return APMDeepLinkHandler::sendDeepLinkURLToAppDelegateOnMainThread(url, extraInfo);
+}
+
+void APMMeasurement::handleNonFirstOpenEventURL(const QUrl& url, double eventTimestampInSeconds)
+{
+    deepLinks_->handleNonFirstOpenEventURL(url, eventTimestampInSeconds);
+}
+
+void APMMeasurement::handleOpenURL(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds)
+{
+    deepLinks_->handleOpenURL(url, clickTimestampInMs, eventTimestampInSeconds);
+}
+
+void APMMeasurement::handleDeepLink(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds)
+{
+    deepLinks_->handleDeepLink(url, clickTimestampInMs, eventTimestampInSeconds);
+}
+
+void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<qint64> clickTimestampInMs,
+    double eventTimestampInSeconds, const QVariantMap& extraParameters)
+{
+    deepLinks_->handleOpenURLOnWorkerQueue(url, clickTimestampInMs, eventTimestampInSeconds, extraParameters);
+}
+
+bool APMMeasurement::shouldAllowClickID()
+{
+    return deepLinks_->shouldAllowClickID();
+}
+
+bool APMMeasurement::shouldAllowRequestDeferredDeepLink()
+{
+    return deepLinks_->shouldAllowRequestDeferredDeepLink();
+}
+
+void APMMeasurement::requestDeferredDeepLink()
+{
+    deepLinks_->requestDeferredDeepLink();
+}
+
+void APMMeasurement::handleDeferredDeepLinkInfo(const QVariantMap& info)
+{
+    deepLinks_->handleDeferredDeepLinkInfo(info);
+}
+
+bool APMMeasurement::shouldRequestDeferredDeepLinkAfterConfigFetch() const
+{
+    return deepLinks_->shouldRequestDeferredDeepLinkAfterConfigFetch();
+}
+
+void APMMeasurement::setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value)
+{
+    deepLinks_->setShouldRequestDeferredDeepLinkAfterConfigFetch(value);
 }

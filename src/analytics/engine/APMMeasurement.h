@@ -40,6 +40,7 @@ class APMConditionalPropertyProcessor;
 class APMConditionalUserPropertyController;
 class APMConfigFetcher;
 class APMConfigStore;
+class APMDeepLinkHandler;
 class APMEManager;
 class APMEnvironmentInfo;
 class APMDailyCounts;
@@ -311,7 +312,7 @@ public:
     // Sends the request with the network marked busy; the reply clears the
     // mark and goes to the completion on the worker queue.
     void sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
-        void (APMMeasurement::*completion)(const platform::HttpResponse&));
+        std::function<void(const platform::HttpResponse&)> completion);
     // uploadData() when online with data to send, else updateSchedule().
     void uploadDataOrRegisterAlarm();
     // The network came or went while an upload waited for it: posts
@@ -397,8 +398,8 @@ public:
     // Set at start when the deferred deep link must wait for a fresh
     // configuration (an expired one with DMA consent on); the configuration
     // fetch asks for the link once it has adopted the new one.
-    bool shouldRequestDeferredDeepLinkAfterConfigFetch() const { return shouldRequestDeferredDeepLinkAfterConfigFetch_; }
-    void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value) { shouldRequestDeferredDeepLinkAfterConfigFetch_ = value; }
+    bool shouldRequestDeferredDeepLinkAfterConfigFetch() const;
+    void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value);
 
     // ---- Sessions and the application's state (APMMeasurementSession.cpp) -----
 
@@ -442,6 +443,9 @@ public:
     // An internal event of the engine's jobs, now: where the environment's
     // `logInternalEventWithOrigin` sends it, else the engine's own entry.
     void logInternalEventWithOrigin(const QString& origin, const QString& name, const QVariantMap& parameters);
+    // An automatic lifecycle event of the engine's own, through the whole pipeline.
+    void logLifecycleEventOnWorkerQueue(
+        const QString& name, const QVariantMap& parameters, double timestamp, const QVariantMap& screen = {});
 
     // ---- State ----------------------------------------------------------------
 
@@ -493,10 +497,8 @@ private:
     void logFirstOpenConsentedEvent(double timestamp);
     std::function<void(const QString&, const QString&, const QVariantMap&)> internalEventLogger();
 
-    // Deep-link pieces (APMMeasurementURL.cpp).
     APMConfigStore& deepLinkStore() const;
     platform::SystemFacts& systemFacts() const;
-    void deferredDeepLinkCompletionOnWorkerQueue(const platform::HttpResponse& response);
 
     // Session pieces (APMMeasurementSession.cpp).
     std::shared_ptr<APMSessionReporter> makeSessionReporter();
@@ -518,7 +520,6 @@ private:
     bool shouldUpdateNPAUserProperty_ = false;
     bool wroteRealtimeEvent_ = false; // among the events of the current logging
     qint64 timeZoneHour_ = -1;
-    bool shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
     qint32 timeZoneOffsetMinutes_ = 0;
     std::unique_ptr<APMEnvironmentInfo> ownEnvironmentInfo_;
     QString osVersion_;
@@ -531,6 +532,7 @@ private:
     std::unique_ptr<APMConfigFetcher> configFetcher_;
     std::unique_ptr<APMBundler> bundler_;
     std::unique_ptr<APMLifecycleReporter> lifecycleReporter_;
+    std::unique_ptr<APMDeepLinkHandler> deepLinks_;
     std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
     void makeSearchAdReporter();
     std::unique_ptr<APMTCFClient> tcfClient_;

@@ -317,8 +317,8 @@ void APMOnDeviceConversion::retrievePSMResponse()
     request.method = "GET";
     request.url = *url;
     request.timeoutSeconds = shared_.remoteConfig->networkTimeout();
-    engine_.sendNetworkRequest(
-        request, QStringLiteral("APMMeasurement:psm"), &APMMeasurement::PSMResponseCompletionOnWorkerQueue);
+    engine_.sendNetworkRequest(request, QStringLiteral("APMMeasurement:psm"),
+        [this](const platform::HttpResponse& response) { PSMResponseCompletionOnWorkerQueue(response); });
 }
 
 void APMOnDeviceConversion::PSMResponseCompletionOnWorkerQueue(const platform::HttpResponse& response)

@@ -421,18 +421,18 @@ void APMUploadScheduler::uploadData()
     request.body = body;
     request.timeoutSeconds = shared_.remoteConfig->networkTimeout();
     sendNetworkRequest(request, QStringLiteral("APMMeasurement:upload"),
-        &APMMeasurement::networkUploadCompletionHandlerWithResponse);
+        [this](const platform::HttpResponse& response) { networkUploadCompletionHandlerWithResponse(response); });
 }
 
 void APMUploadScheduler::sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
-    void (APMMeasurement::*completion)(const platform::HttpResponse&))
+    std::function<void(const platform::HttpResponse&)> completion)
 {
     isNetworkRequestPending_ = true;
     networkRequestInFlight_ = true;
     // The scheduler lives as long as the engine: whoever finds the engine
     // there finds the scheduler too.
     const std::weak_ptr<APMMeasurement*> weak = shared_.self;
-    shared_.environment.http->send(request, [this, weak, blockID, completion](const platform::HttpResponse& response) {
+    shared_.environment.http->send(request, [this, weak, blockID, completion = std::move(completion)](const platform::HttpResponse& response) {
         // The reply arrives on the main thread; the engine's state lives on its queue.
         const auto self = weak.lock();
         if (!self || !*self)
@@ -443,7 +443,7 @@ void APMUploadScheduler::sendNetworkRequest(const platform::HttpRequest& request
             if (!engine || !*engine)
                 return;
             isNetworkRequestPending_ = false;
-            ((*engine)->*completion)(response);
+            completion(response);
             finishBackgroundSessionEvents();
         });
     });

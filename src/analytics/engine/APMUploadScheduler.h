@@ -40,9 +40,10 @@ public:
     void terminateBackgroundTask();
     void handleEventsForBackgroundURLSessionID(const QString& identifier, std::function<void()> completion);
     // Sends the request with the network marked busy; the reply clears the
-    // mark and goes to the engine's completion on the worker queue.
+    // mark and goes to the completion on the worker queue while the engine
+    // is there.
     void sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
-        void (APMMeasurement::*completion)(const platform::HttpResponse&));
+        std::function<void(const platform::HttpResponse&)> completion);
 
     bool isNetworkRequestPending() const { return isNetworkRequestPending_; }
     void setIsNetworkRequestPending(bool pending) { isNetworkRequestPending_ = pending; }

@@ -1,6 +1,9 @@
 // Campaign addresses and deep links: an address the application was opened
 // with becomes a campaign event, the deferred deep link is asked for once
 // after installation, and the launch address is kept for the next start.
+#include "analytics/engine/APMDeepLinkHandler.h"
+
+#include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMLifecycleReporter.h"
 #include "analytics/reporters/APMMeasurementNames.h"
@@ -32,7 +35,7 @@ const QString APMMeasurement::kLaunchOptionsUserActivityDictionaryKey
 const QString APMMeasurement::kLaunchOptionsUserActivityKey = QStringLiteral("UIApplicationLaunchOptionsUserActivityKey");
 const QString APMMeasurement::kLaunchOptionsURLKey = QStringLiteral("UIApplicationLaunchOptionsURLKey");
 
-namespace {
+namespace deep_link_handler {
 
 const QString kURLCachedCampaignEvent = QStringLiteral("_cmpx");
 const QString kCampaignCacheKey = QStringLiteral("_cc");
@@ -47,30 +50,38 @@ bool isNumberOne(const QVariant& value)
     return APMConfigStore::isNumber(value) && value.toDouble() == 1.0;
 }
 
-} // namespace
+} // namespace deep_link_handler
+
+using namespace deep_link_handler;
+
+APMDeepLinkHandler::APMDeepLinkHandler(APMEngineContext& shared, APMMeasurement& engine)
+    : shared_(shared)
+    , engine_(engine)
+{
+}
 
 // ---- Launch -----------------------------------------------------------------------
 
-std::optional<QUrl> APMMeasurement::deepLinkFromUserActivity(const std::optional<APMUserActivity>& activity)
+std::optional<QUrl> APMDeepLinkHandler::deepLinkFromUserActivity(const std::optional<APMUserActivity>& activity)
 {
     if (!activity) {
-        monitor().logWithLevel(APMMonitor::kLevelDebug, 23003, QStringLiteral("User Activity is empty. User Activity"));
+        APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelDebug, 23003, QStringLiteral("User Activity is empty. User Activity"));
         return std::nullopt;
     }
     if (activity->activityType == APMUserActivity::kBrowsingWebActivityType && !activity->webpageURL.isEmpty())
         return activity->webpageURL;
-    monitor().logWithLevel(APMMonitor::kLevelWarning, 23006,
+    APMMeasurement::monitor().logWithLevel(APMMonitor::kLevelWarning, 23006,
         QStringLiteral("User Activity does not have Deep Link. User Activity"), activity->activityType);
     return std::nullopt;
 }
 
-void APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(
+void APMDeepLinkHandler::handleStoredURLAfterAppLaunchWithNotification(
     const QVariantMap& userInfo, APMConfigStore* deepLinkStore, platform::Clock* clock)
 {
     APMConfigStore& store = deepLinkStore ? *deepLinkStore : APMUserDefaults::sharedUserDefaults();
     const double now = (clock ? *clock : platform::Clock::system()).now();
-    const QVariantMap activities = userInfo.value(kLaunchOptionsUserActivityDictionaryKey).toMap();
-    const QVariant activity = activities.value(kLaunchOptionsUserActivityKey);
+    const QVariantMap activities = userInfo.value(APMMeasurement::kLaunchOptionsUserActivityDictionaryKey).toMap();
+    const QVariant activity = activities.value(APMMeasurement::kLaunchOptionsUserActivityKey);
     if (activity.canConvert<APMUserActivity>()) {
         const std::optional<QUrl> link = deepLinkFromUserActivity(activity.value<APMUserActivity>());
         if (link && !link->isEmpty()) {
@@ -78,7 +89,7 @@ void APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(
             return;
         }
     }
-    const QUrl url = userInfo.value(kLaunchOptionsURLKey).toUrl();
+    const QUrl url = userInfo.value(APMMeasurement::kLaunchOptionsURLKey).toUrl();
     const QString text = url.toString(QUrl::FullyEncoded);
     if (!url.isRelative() && !text.isEmpty())
         storeDeepLink(store, text, now);
@@ -86,7 +97,7 @@ void APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(
 
 // ---- Opened addresses --------------------------------------------------------------
 
-void APMMeasurement::handleNonFirstOpenEventURL(const QUrl& url, double eventTimestampInSeconds)
+void APMDeepLinkHandler::handleNonFirstOpenEventURL(const QUrl& url, double eventTimestampInSeconds)
 {
     if (shared_.scheduler->workerQueue().isCurrent()) {
         shared_.log(APMMonitor::kLevelErrorSilent, 23163,
@@ -96,7 +107,7 @@ void APMMeasurement::handleNonFirstOpenEventURL(const QUrl& url, double eventTim
     handleOpenURL(url, std::nullopt, eventTimestampInSeconds);
 }
 
-void APMMeasurement::handleOpenURL(
+void APMDeepLinkHandler::handleOpenURL(
     const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds)
 {
     if (url.toString(QUrl::FullyEncoded).isEmpty())
@@ -104,7 +115,7 @@ void APMMeasurement::handleOpenURL(
     handleDeepLink(url, clickTimestampInMs, eventTimestampInSeconds);
 }
 
-void APMMeasurement::handleDeepLink(
+void APMDeepLinkHandler::handleDeepLink(
     const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds)
 {
     const std::weak_ptr<APMMeasurement*> weak = shared_.self;
@@ -115,7 +126,7 @@ void APMMeasurement::handleDeepLink(
         });
 }
 
-bool APMMeasurement::shouldAllowClickID()
+bool APMDeepLinkHandler::shouldAllowClickID()
 {
     if (!shared_.identity->iOS14OrAbove())
         return true;
@@ -124,7 +135,7 @@ bool APMMeasurement::shouldAllowClickID()
     return shared_.identity->appleConsentStatus() == APMIdentity::StatusAuthorized;
 }
 
-void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<qint64> clickTimestampInMs,
+void APMDeepLinkHandler::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<qint64> clickTimestampInMs,
     double eventTimestampInSeconds, const QVariantMap& extraParameters)
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(
@@ -165,15 +176,15 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<q
     if (!vbraid.isEmpty()) {
         if (const auto attribute
             = APMUserAttribute::initWithOrigin(kAutoOrigin, kVbraidProperty, APMValue::valueFromObject(vbraid).value(), eventTime))
-            setUserPropertyInDatabaseOnWorkerQueue(*attribute);
+            engine_.setUserPropertyInDatabaseOnWorkerQueue(*attribute);
     }
     const QString name = isNumberOne(parameters.value(kCampaignCacheKey)) ? kURLCachedCampaignEvent : apm_engine::kCampaignEvent;
-    lifecycleReporter_->logLifecycleEventOnWorkerQueue(name, parameters, eventTime);
+    engine_.logLifecycleEventOnWorkerQueue(name, parameters, eventTime);
 }
 
 // ---- Deferred deep link --------------------------------------------------------------
 
-bool APMMeasurement::shouldAllowRequestDeferredDeepLink()
+bool APMDeepLinkHandler::shouldAllowRequestDeferredDeepLink()
 {
     if (!shared_.remoteConfig->isDeferredDeepLinkEnabled()) {
         shared_.log(APMMonitor::kLevelWarningSilent, 23193, QStringLiteral("Deferred Deep Link feature disabled"));
@@ -204,7 +215,7 @@ bool APMMeasurement::shouldAllowRequestDeferredDeepLink()
     return false;
 }
 
-void APMMeasurement::requestDeferredDeepLink()
+void APMDeepLinkHandler::requestDeferredDeepLink()
 {
     const QUrl& host = shared_.environment.adServicesURL;
     if (!host.isValid() || host.host().isEmpty()) {
@@ -216,7 +227,7 @@ void APMMeasurement::requestDeferredDeepLink()
     const auto add = [&query](const QString& key, const QString& value) {
         query.append(key + QLatin1Char('=') + QString::fromLatin1(QUrl::toPercentEncoding(value)));
     };
-    add(QStringLiteral("sdk_version"), QString::number(kAppMetricsLibraryVersion));
+    add(QStringLiteral("sdk_version"), QString::number(APMMeasurement::kAppMetricsLibraryVersion));
     add(QStringLiteral("rdid"), shared_.identity->resettableDeviceID());
     add(QStringLiteral("id_type"), QStringLiteral("idfa"));
     add(QStringLiteral("bundleid"), shared_.identity->appID());
@@ -252,11 +263,11 @@ void APMMeasurement::requestDeferredDeepLink()
     request.method = "GET";
     request.url = url;
     request.timeoutSeconds = shared_.remoteConfig->networkTimeout();
-    sendNetworkRequest(
-        request, QStringLiteral("APMMeasurement:ddl"), &APMMeasurement::deferredDeepLinkCompletionOnWorkerQueue);
+    engine_.sendNetworkRequest(request, QStringLiteral("APMMeasurement:ddl"),
+        [this](const platform::HttpResponse& response) { deferredDeepLinkCompletionOnWorkerQueue(response); });
 }
 
-void APMMeasurement::deferredDeepLinkCompletionOnWorkerQueue(const platform::HttpResponse& response)
+void APMDeepLinkHandler::deferredDeepLinkCompletionOnWorkerQueue(const platform::HttpResponse& response)
 {
     const bool answered = response.error == platform::HttpResponse::Error::None
         && (response.status == 200 || response.status == 204 || response.status == 304);
@@ -265,7 +276,7 @@ void APMMeasurement::deferredDeepLinkCompletionOnWorkerQueue(const platform::Htt
             QStringLiteral("Failed to retrieve Deferred Deep Link. Will retry on next launch. Code, error"),
             response.status, response.errorString);
         shared_.persistedConfig->setDeferredDeepLinkRetryCount(shared_.persistedConfig->deferredDeepLinkRetryCount() + 1);
-        updateSchedule();
+        engine_.updateSchedule();
         return;
     }
     shared_.persistedConfig->setDeferredDeepLinkRetrievalComplete(qint64(0));
@@ -274,11 +285,11 @@ void APMMeasurement::deferredDeepLinkCompletionOnWorkerQueue(const platform::Htt
         shared_.log(APMMonitor::kLevelDebug, 23200, QStringLiteral("Successfully retrieved Deferred Deep Link"));
         handleDeferredDeepLinkInfo(*info);
     } else {
-        updateSchedule();
+        engine_.updateSchedule();
     }
 }
 
-void APMMeasurement::handleDeferredDeepLinkInfo(const QVariantMap& info)
+void APMDeepLinkHandler::handleDeferredDeepLinkInfo(const QVariantMap& info)
 {
     const QUrl url(info.value(APMCampaignURL::kDeepLinkKey).toString());
     shared_.log(APMMonitor::kLevelVerbose, 23203, QStringLiteral("Sending Deferred Deep Link to app delegate"));
@@ -293,7 +304,7 @@ void APMMeasurement::handleDeferredDeepLinkInfo(const QVariantMap& info)
     });
 }
 
-bool APMMeasurement::sendDeepLinkURLToAppDelegateOnMainThread(const QUrl&, const QVariantMap&)
+bool APMDeepLinkHandler::sendDeepLinkURLToAppDelegateOnMainThread(const QUrl&, const QVariantMap&)
 {
     return false;
 }
