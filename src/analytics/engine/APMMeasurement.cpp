@@ -5,6 +5,7 @@
 #include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMLifecycleReporter.h"
 #include "analytics/engine/APMOnDeviceConversion.h"
+#include "analytics/engine/APMSessionTracker.h"
 #include "analytics/engine/APMUploadScheduler.h"
 
 #include "analytics/base/APMAlarm.h"
@@ -302,6 +303,7 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
     bundler_ = std::make_unique<APMBundler>(shared_, *this);
     lifecycleReporter_ = std::make_unique<APMLifecycleReporter>(shared_, *this);
     deepLinks_ = std::make_unique<APMDeepLinkHandler>(shared_, *this);
+    sessions_ = std::make_unique<APMSessionTracker>(shared_, *this);
     if (!shared_.environment.clock)
         shared_.environment.clock = &platform::Clock::system();
     if (!shared_.environment.http)
@@ -517,7 +519,7 @@ bool APMMeasurement::initializeComponents()
     APMMeasurementRemoteConfig::setRemoteConfig(shared_.remoteConfig);
     initializeServices();
     if (!shared_.environment.session)
-        makeSessionReporter();
+        sessions_->makeSessionReporter();
 
     APMError backupError;
     if (!APMExcludePathFromBackup(QFileInfo(path).absolutePath(), &backupError))
@@ -546,7 +548,7 @@ void APMMeasurement::initializeReportersOnWorkerQueue()
     // there to use them.
     if (!shared_.persistedConfig->basaltFeatureRollouts().isEmpty() && !isBasaltRemoteConfigSDKPresent())
         shared_.persistedConfig->setBasaltFeatureRollouts(QString());
-    subscribeForAppForegroundBackgroundNotifications();
+    sessions_->subscribeForAppForegroundBackgroundNotifications();
 }
 
 void APMMeasurement::makeTCFClient()
@@ -689,7 +691,7 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents()
         }
         // The session number and activity went with the persisted state.
         if (sessionReporter())
-            makeSessionReporter()->setReportingEnabled(shared_.enabled);
+            sessions_->makeSessionReporter()->setReportingEnabled(shared_.enabled);
     } else {
         const QString path = shared_.environment.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName)
                                                                  : shared_.environment.databasePath;
@@ -1152,4 +1154,41 @@ bool APMMeasurement::shouldRequestDeferredDeepLinkAfterConfigFetch() const
 void APMMeasurement::setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value)
 {
     deepLinks_->setShouldRequestDeferredDeepLinkAfterConfigFetch(value);
+}
+
+// ---- Sessions and the application's state (APMSessionTracker) ------------------------------
+
+APMScreenViewReporter& APMMeasurement::screenViewReporter() const
+{
+    return sessions_->screenViewReporter();
+}
+
+std::shared_ptr<APMSessionReporter> APMMeasurement::sessionReporter() const
+{
+    return sessions_->sessionReporter();
+}
+
+void APMMeasurement::setSessionTimeoutInterval(double seconds)
+{
+    sessions_->setSessionTimeoutInterval(seconds);
+}
+
+void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground)
+{
+    sessions_->reportSessionStartOnWorkerQueueWithTimestamp(timestamp, appInBackground);
+}
+
+void APMMeasurement::processSessionFromEvent(const APMEvent& event)
+{
+    sessions_->processSessionFromEvent(event);
+}
+
+void APMMeasurement::handleAppDidBecomeActiveEvent()
+{
+    sessions_->handleAppDidBecomeActiveEvent();
+}
+
+void APMMeasurement::handleAppWillResignActiveEvent()
+{
+    sessions_->handleAppWillResignActiveEvent();
 }

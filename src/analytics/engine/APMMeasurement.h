@@ -67,6 +67,7 @@ class APMScheduler;
 class APMScreenViewReporter;
 class APMSessionReporter;
 class APMSessionState;
+class APMSessionTracker;
 class APMTCFClient;
 class APMUserAttribute;
 
@@ -500,9 +501,6 @@ private:
     APMConfigStore& deepLinkStore() const;
     platform::SystemFacts& systemFacts() const;
 
-    // Session pieces (APMMeasurementSession.cpp).
-    std::shared_ptr<APMSessionReporter> makeSessionReporter();
-    void subscribeForAppForegroundBackgroundNotifications();
 
 
     // What the jobs share; first, so that it goes last.
@@ -533,14 +531,11 @@ private:
     std::unique_ptr<APMBundler> bundler_;
     std::unique_ptr<APMLifecycleReporter> lifecycleReporter_;
     std::unique_ptr<APMDeepLinkHandler> deepLinks_;
+    std::unique_ptr<APMSessionTracker> sessions_;
     std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
     void makeSearchAdReporter();
     std::unique_ptr<APMTCFClient> tcfClient_;
     void makeTCFClient();
 
-    // Replaced by a wipe on the worker queue, read from the main thread too.
-    mutable std::mutex sessionReporterMutex_;
-    std::shared_ptr<APMSessionReporter> sessionReporter_;
-    std::shared_ptr<struct APMMeasurementObservers> observers_;
 
 };

@@ -1,6 +1,7 @@
 // The engine's doors for events, default event parameters and user
 // properties: each public method posts its work to the worker queue.
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMEngineContext.h"
 #include "analytics/reporters/APMMeasurementNames.h"
 
 #include "analytics/base/APMError.h"
@@ -19,6 +20,9 @@
 #include "analytics/model/APMLogNames.h"
 #include "analytics/model/APMUserAttribute.h"
 #include "analytics/store/APMDatabase.h"
+#include "platform/NotificationCenter.h"
+#include "platform/ApplicationStateNotifier.h"
+#include "analytics/reporters/APMScreenViewReporter.h"
 #include "platform/GlobalQueue.h"
 
 using namespace apm_engine;
@@ -441,4 +445,58 @@ void APMMeasurement::sessionIDWithCompletion(SessionIDCompletion completion)
         }
         completion(stored->value().int64Value(), std::nullopt);
     });
+}
+
+// ---- Internal events of the engine and its reporters ----------------------------------
+
+void APMMeasurement::logInternalEventWithOrigin(
+    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
+{
+    if (shared_.environment.logInternalEventWithOrigin)
+        shared_.environment.logInternalEventWithOrigin(origin, name, parameters, timestamp);
+    else
+        logOwnInternalEvent(origin, name, parameters, timestamp);
+}
+
+void APMMeasurement::logInternalEventWithOrigin(
+    const QString& origin, const QString& name, const QVariantMap& parameters)
+{
+    if (shared_.environment.logInternalEventWithOrigin) {
+        shared_.environment.logInternalEventWithOrigin(origin, name, parameters, shared_.now());
+        return;
+    }
+    logEventWithOrigin(origin, false, name, parameters, shared_.now(), true, true, true, nullptr, {});
+}
+
+void APMMeasurement::logOwnInternalEvent(
+    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
+{
+    const QVariantMap screen
+        = APMHasScreenParameters(parameters) ? QVariantMap() : screenViewReporter().screenParameters();
+    logEventWithOrigin(origin, false, name, parameters, timestamp, true, true, true, nullptr, screen);
+}
+
+void APMMeasurement::logInternalEventOnSharedInstance(
+    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
+{
+    if (APMMeasurement* engine = sharedInstance())
+        engine->logOwnInternalEvent(origin, name, parameters, timestamp);
+}
+
+// ---- Launch ---------------------------------------------------------------------------
+
+void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter& center)
+{
+    // Held for the rest of the process.
+    static auto* token = new platform::ObserverToken;
+    *token = center.addObserver(
+        platform::ApplicationStateNotifier::kDidFinishLaunching, &handleAppDidFinishLaunching);
+}
+
+void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& notification)
+{
+    // The reporter must follow the application's state from its first activation.
+    APMScreenViewReporter::sharedInstance();
+    if (!notification.userInfo.isEmpty())
+        handleStoredURLAfterAppLaunchWithNotification(notification.userInfo);
 }

@@ -6,6 +6,9 @@
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMScheduler.h"
 #include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMSessionTracker.h"
+
+#include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMFrontEndLink.h"
 #include "analytics/reporters/APMMeasurementNames.h"
@@ -23,7 +26,7 @@
 
 using namespace apm_engine;
 
-struct APMMeasurementObservers {
+struct APMSessionTracker::Observers {
     platform::ObserverToken willResignActive;
     platform::ObserverToken didBecomeActive;
 };
@@ -35,39 +38,29 @@ constexpr double kConfigRefreshInterval = 7 * 24 * 3600.0;
 
 } // namespace measurement_session
 
-// ---- Launch ---------------------------------------------------------------------------
-
-void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter& center)
+APMSessionTracker::APMSessionTracker(APMEngineContext& shared, APMMeasurement& engine)
+    : shared_(shared)
+    , engine_(engine)
 {
-    // Held for the rest of the process.
-    static auto* token = new platform::ObserverToken;
-    *token = center.addObserver(
-        platform::ApplicationStateNotifier::kDidFinishLaunching, &handleAppDidFinishLaunching);
 }
 
-void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& notification)
-{
-    // The reporter must follow the application's state from its first activation.
-    APMScreenViewReporter::sharedInstance();
-    if (!notification.userInfo.isEmpty())
-        handleStoredURLAfterAppLaunchWithNotification(notification.userInfo);
-}
+APMSessionTracker::~APMSessionTracker() = default;
 
 // ---- The session reporter ---------------------------------------------------------------
 
-APMScreenViewReporter& APMMeasurement::screenViewReporter() const
+APMScreenViewReporter& APMSessionTracker::screenViewReporter() const
 {
     return shared_.environment.screenViewReporter ? *shared_.environment.screenViewReporter
                                            : APMScreenViewReporter::sharedInstance();
 }
 
-std::shared_ptr<APMSessionReporter> APMMeasurement::sessionReporter() const
+std::shared_ptr<APMSessionReporter> APMSessionTracker::sessionReporter() const
 {
-    std::lock_guard locker(sessionReporterMutex_);
-    return sessionReporter_;
+    std::lock_guard locker(reporterMutex_);
+    return reporter_;
 }
 
-std::shared_ptr<APMSessionReporter> APMMeasurement::makeSessionReporter()
+std::shared_ptr<APMSessionReporter> APMSessionTracker::makeSessionReporter()
 {
     APMSessionReporter::Environment e;
     e.clock = shared_.environment.clock;
@@ -79,9 +72,10 @@ std::shared_ptr<APMSessionReporter> APMMeasurement::makeSessionReporter()
         const auto self = weak.lock();
         return self ? *self : nullptr;
     };
-    e.remoteConfig = [engine] {
+    // Whoever finds the engine there finds its session tracker too.
+    e.remoteConfig = [this, engine] {
         APMMeasurement* self = engine();
-        return self && self->shared_.remoteConfig ? self->shared_.remoteConfig : APMMeasurement::remoteConfig();
+        return self && shared_.remoteConfig ? shared_.remoteConfig : APMMeasurement::remoteConfig();
     };
     e.isAppActive = [engine] {
         APMMeasurement* self = engine();
@@ -92,11 +86,11 @@ std::shared_ptr<APMSessionReporter> APMMeasurement::makeSessionReporter()
         if (APMMeasurement* self = engine())
             self->logInternalEventWithOrigin(origin, name, parameters, timestamp);
     };
-    e.setSessionProperties = [engine](const std::optional<qint64>& id, const std::optional<qint64>& number) {
+    e.setSessionProperties = [this, engine](const std::optional<qint64>& id, const std::optional<qint64>& number) {
         APMMeasurement* self = engine();
         if (!self)
             return;
-        const double now = self->shared_.now();
+        const double now = shared_.now();
         const auto set = [&](const QString& name, const std::optional<qint64>& value) {
             if (value)
                 self->setUserAttribute(APMUserAttribute::initWithOrigin(
@@ -109,14 +103,14 @@ std::shared_ptr<APMSessionReporter> APMMeasurement::makeSessionReporter()
     };
     auto reporter = APMSessionReporter::initWithPersistedConfig(*shared_.persistedConfig, std::move(e));
     {
-        std::lock_guard locker(sessionReporterMutex_);
-        sessionReporter_ = reporter;
+        std::lock_guard locker(reporterMutex_);
+        reporter_ = reporter;
     }
     shared_.environment.session = reporter;
     return reporter;
 }
 
-void APMMeasurement::setSessionTimeoutInterval(double seconds)
+void APMSessionTracker::setSessionTimeoutInterval(double seconds)
 {
     const std::weak_ptr<APMMeasurement*> weak = shared_.self;
     shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:1584"), [weak, seconds] {
@@ -128,43 +122,9 @@ void APMMeasurement::setSessionTimeoutInterval(double seconds)
     });
 }
 
-void APMMeasurement::logInternalEventWithOrigin(
-    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
-{
-    if (shared_.environment.logInternalEventWithOrigin)
-        shared_.environment.logInternalEventWithOrigin(origin, name, parameters, timestamp);
-    else
-        logOwnInternalEvent(origin, name, parameters, timestamp);
-}
-
-void APMMeasurement::logInternalEventWithOrigin(
-    const QString& origin, const QString& name, const QVariantMap& parameters)
-{
-    if (shared_.environment.logInternalEventWithOrigin) {
-        shared_.environment.logInternalEventWithOrigin(origin, name, parameters, shared_.now());
-        return;
-    }
-    logEventWithOrigin(origin, false, name, parameters, shared_.now(), true, true, true, nullptr, {});
-}
-
-void APMMeasurement::logOwnInternalEvent(
-    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
-{
-    const QVariantMap screen
-        = APMHasScreenParameters(parameters) ? QVariantMap() : screenViewReporter().screenParameters();
-    logEventWithOrigin(origin, false, name, parameters, timestamp, true, true, true, nullptr, screen);
-}
-
-void APMMeasurement::logInternalEventOnSharedInstance(
-    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
-{
-    if (APMMeasurement* engine = sharedInstance())
-        engine->logOwnInternalEvent(origin, name, parameters, timestamp);
-}
-
 // ---- Session starts -------------------------------------------------------------------------
 
-void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground)
+void APMSessionTracker::reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground)
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("reportSessionStartOnWorkerQueue"));
     const std::shared_ptr<APMSessionReporter> reporter = sessionReporter();
@@ -173,17 +133,17 @@ void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timesta
     if (!reporter || !reporter->startNewSessionIfExpired())
         return;
     if (const auto id = reporter->sessionIDPropertyWithTimestamp(timestamp))
-        setUserAttributeOnWorkerQueue(*id);
+        engine_.setUserAttributeOnWorkerQueue(*id);
     if (const auto number = reporter->sessionNumberProperty())
-        setUserAttributeOnWorkerQueue(*number);
+        engine_.setUserAttributeOnWorkerQueue(*number);
     const bool markBackground = appInBackground && shared_.remoteConfig->appInBackgroundParameterEnabled();
     const std::optional<APMEvent> event = APMSessionStartEvent(shared_.persistedConfig->sessionNumber(),
         markBackground, timestamp, markBackground ? QVariantMap() : screenViewReporter().screenParameters());
     if (event)
-        handleInternalEventOnWorkerQueue(*event);
+        engine_.handleInternalEventOnWorkerQueue(*event);
 }
 
-void APMMeasurement::processSessionFromEvent(const APMEvent& event)
+void APMSessionTracker::processSessionFromEvent(const APMEvent& event)
 {
     const std::shared_ptr<APMSessionState>& session = shared_.environment.session;
     if (!session || session->isAppActive())
@@ -240,12 +200,12 @@ void APMMeasurement::processSessionFromEvent(const APMEvent& event)
 
 // ---- The application's state -------------------------------------------------------------
 
-void APMMeasurement::subscribeForAppForegroundBackgroundNotifications()
+void APMSessionTracker::subscribeForAppForegroundBackgroundNotifications()
 {
     platform::NotificationCenter& center = shared_.environment.notificationCenter
         ? *shared_.environment.notificationCenter
         : platform::NotificationCenter::defaultCenter();
-    observers_ = std::make_shared<APMMeasurementObservers>();
+    observers_ = std::make_shared<Observers>();
     const std::weak_ptr<APMMeasurement*> weak = shared_.self;
     observers_->willResignActive = center.addObserver(
         platform::ApplicationStateNotifier::kWillResignActive, [weak](const platform::Notification&) {
@@ -259,30 +219,30 @@ void APMMeasurement::subscribeForAppForegroundBackgroundNotifications()
         });
 }
 
-void APMMeasurement::handleAppDidBecomeActiveEvent()
+void APMSessionTracker::handleAppDidBecomeActiveEvent()
 {
     // The configuration is read on the worker queue only, so the whole
     // decision is made there.
     const std::weak_ptr<APMMeasurement*> weak = shared_.self;
-    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:4197"), [weak] {
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:4197"), [this, weak] {
         const auto self = weak.lock();
         if (!self || !*self)
             return;
         APMMeasurement& engine = **self;
-        if (!engine.shared_.remoteConfig || !engine.shared_.remoteConfig->blocklistInternal())
+        if (!shared_.remoteConfig || !shared_.remoteConfig->blocklistInternal())
             return;
-        const double age = std::fabs(engine.shared_.now() - engine.shared_.remoteConfig->lastRemoteConfigUpdateTimestamp());
+        const double age = std::fabs(shared_.now() - shared_.remoteConfig->lastRemoteConfigUpdateTimestamp());
         if (age < measurement_session::kConfigRefreshInterval)
             return;
         if (engine.isNetworkReadyForRequest())
             engine.fetchRemoteConfig();
         else
-            engine.shared_.log(APMMonitor::kLevelVerbose, 23143,
+            shared_.log(APMMonitor::kLevelVerbose, 23143,
                 QStringLiteral("Network operation is pending. Ignoring request to fetch configuration"));
     });
 }
 
-void APMMeasurement::handleAppWillResignActiveEvent()
+void APMSessionTracker::handleAppWillResignActiveEvent()
 {
     shared_.persistedConfig->synchronizeToDisk();
     shared_.log(APMMonitor::kLevelVerbose, 23144,
@@ -290,7 +250,7 @@ void APMMeasurement::handleAppWillResignActiveEvent()
     const std::weak_ptr<APMMeasurement*> weak = shared_.self;
     auto scheduleUpload = [weak] {
         if (const auto self = weak.lock(); self && *self) {
-            (*self)->shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:4250"), [weak] {
+            (*self)->scheduler().scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:4250"), [weak] {
                 if (const auto engine = weak.lock(); engine && *engine)
                     (*engine)->uploadData();
             });
