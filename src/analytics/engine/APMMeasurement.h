@@ -83,11 +83,20 @@ class APMUserAttribute;
 // after the collection server accepted the batch that carried them, so a
 // crash at any point leaves the data to be sent by the next run.
 //
-// The code is split by duty: APMMeasurement.cpp (life cycle),
-// APMMeasurementLogging.cpp (logging entry and user properties),
-// APMMeasurementEvent.cpp (event pipeline), APMMeasurementBundle.cpp
-// (bundling), APMMeasurementUpload.cpp (upload schedule and batches) and
-// APMMeasurementFetch.cpp (configuration fetch and small services).
+// This class is the engine's face: the doors callers use. The work is split
+// by job. The jobs with state of their own are classes, each owning its
+// state and documenting its doors: APMBundler (bundling), APMUploadScheduler
+// (upload schedule, batches and the one network request at a time),
+// APMConfigFetcher (configuration fetch), APMLifecycleReporter (first open,
+// updates, stored campaign, personalized ads), APMSessionTracker (sessions
+// and the application's state), APMDeepLinkHandler (campaign URLs and deep
+// links) and APMOnDeviceConversion. What they share is APMEngineContext,
+// which the engine owns and gives each job by reference; the engine's doors
+// of those jobs hand the call over (APMMeasurementJobs.cpp). The engine
+// itself keeps the start and life cycle with consent restore and the wipe
+// (APMMeasurement.cpp), the logging entry and user properties
+// (APMMeasurementLogging.cpp), the event pipeline (APMMeasurementEvent.cpp)
+// and its services (APMMeasurementServices.cpp).
 class APMMeasurement {
 public:
     static constexpr qint64 kAppMetricsLibraryVersion = APMLibrary::kAppMetricsLibraryVersion;
@@ -185,7 +194,7 @@ public:
     void userAttributeWithName(const QString& name, std::function<void(std::optional<APMUserAttribute>)> callback);
     void userPropertiesIncludingInternal(bool includeInternal, std::function<void(QVariantMap)> callback);
 
-    // ---- Doors of the front end (APMMeasurementLogging.cpp) --------------------
+    // ---- Doors of the front end --------------------------------------------------
 
     static constexpr qint64 kMaxUserPropertiesPerOrigin = 25;
     using SessionIDCompletion = std::function<void(qint64 sessionID, const std::optional<APMError>& error)>;
@@ -217,7 +226,7 @@ public:
     // Whether enabling was asked for when the engine was made.
     bool wasEnabledDuringInitialization() const { return wasEnabledDuringInitialization_; }
 
-    // ---- Configuration and services (APMMeasurementServices.cpp) --------------
+    // ---- Configuration and services ----------------------------------------------
 
     // Applies a fetched configuration body in one transaction: it must parse
     // and name this app; its audience definitions go to the audience
@@ -235,7 +244,7 @@ public:
     // from; null until the components are initialized.
     APMEManager* experimentManager() const { return experimentManager_.get(); }
 
-    // ---- On-device conversion measurement (APMMeasurementConversion.cpp) ------
+    // ---- On-device conversion measurement (APMOnDeviceConversion) ----------------
 
     // Keys of the user data: "email_address" and "phone_number" (text),
     // "hashed_email_address" and "hashed_phone_number" (SHA-256 digests of
@@ -250,7 +259,6 @@ public:
 
     void setUserData(const QVariantMap& userData);
     void setUserDataOnWorkerQueue(const QVariantMap& userData);
-    // The component, or null when there is none.
     APMPrivateSetMembershipClientClass* PSMClientClass() const;
     void checkPSMDependencyOnWorkerQueue();
     bool shouldRetrievePSMResponse();
@@ -268,15 +276,12 @@ public:
     void incrementPSMCountOnWorkerQueueWithName(const QString& name);
     void maybeDeleteExpiredPSMValueOnWorkerQueue();
     void resetPSMCounts();
-    // A conversion query that waited for the network is sent now; false when none waited.
     bool resumePostponedPSMRequest();
-
     bool isPSMRequestInProgress() const;
     bool isPSMRequestPostponed() const;
     qint32 PSMStartCount() const;
     qint32 PSMRetryCount() const;
     bool hasPSMClient() const;
-    // Null until the first retry was scheduled.
     APMAlarm* PSMRetryAlarm() const;
 
     // ---- Search-ad attribution ------------------------------------------------
@@ -295,13 +300,11 @@ public:
     std::unique_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
         const QList<APMUserAttribute>& attributes);
 
-    // ---- Bundling (worker queue) ----------------------------------------------
+    // ---- Bundling (APMBundler) ----------------------------------------------------
 
-    // One bundle from the oldest run of raw events, in one transaction; true
-    // when a bundle was stored or raw events were consumed (call again).
     bool bundleRawEvents();
 
-    // ---- Upload (worker queue) ------------------------------------------------
+    // ---- Upload (APMUploadScheduler) ----------------------------------------------
 
     void updateSchedule();
     double nextUploadingTime();
@@ -310,22 +313,26 @@ public:
     bool isNetworkConnected() const;
     bool isNetworkReadyForRequest();
     void networkUploadCompletionHandlerWithResponse(const platform::HttpResponse& response);
-    // Sends the request with the network marked busy; the reply clears the
-    // mark and goes to the completion on the worker queue.
     void sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
         std::function<void(const platform::HttpResponse&)> completion);
-    // uploadData() when online with data to send, else updateSchedule().
     void uploadDataOrRegisterAlarm();
-    // The network came or went while an upload waited for it: posts
-    // updateSchedule() (any thread).
     void reachabilityDidChange();
+    bool isNetworkRequestPending() const;
+    void setIsNetworkRequestPending(bool pending);
+    void terminateBackgroundTask();
+    void handleEventsForBackgroundURLSessionID(const QString& identifier, std::function<void()> completion);
+    double suspendedUploadTimestamp() const;
+    void suspendUploads();
+    void resumeUploads();
+    const QList<qint64>& uploadingBundleIDs() const;
 
-    // ---- Configuration fetch and engine services (APMMeasurementFetch.cpp) ----
+    // ---- Configuration fetch (APMConfigFetcher) ------------------------------------
 
-    // A conditional GET of this app's configuration; the reply is handled on
-    // the worker queue. Worker queue.
     void fetchRemoteConfig();
     void networkRemoteConfigFetchCompletionHandler(const platform::HttpResponse& response);
+
+    // ---- Small services ------------------------------------------------------------
+
     // Posts the duplicate filter: the purchased transactions whose
     // fingerprint was not seen before (or cannot be checked), in order. The
     // callback runs on a global queue; never when the engine is gone. Any
@@ -347,44 +354,30 @@ public:
     void VULNetwork_logWithLevelMessageCodeMessageContexts(
         qint64 level, qint64 code, const QString& message, const QVariantList& contexts);
 
-    // ---- Lifecycle reports and the personalized-ads property -------------------
-    // (APMMeasurementLifecycle.cpp; worker queue unless noted)
+    // ---- Lifecycle reports and the personalized-ads property (APMLifecycleReporter) --
 
     void reportFirstOpenOnWorkerQueue();
-    // A store without a session number takes the count of sessions seen.
     void backfillSessionNumber();
     void reportAppUpdateOnWorkerQueue();
     void reportOSUpdateOnWorkerQueue();
     void reportStoredCampaignEventOnWorkerQueue(std::optional<qint64> clickTimestampInMillis);
     void setPersonalizedAdsUserPropertyOnWorkerQueue();
     void updateAdPersonalizationConsentFromNPAValue(qint64 value);
-    // 1 (disable), 0 (allow) or nothing, from the first source that has a value.
     std::optional<qint64> shouldDisableAdPersonalization();
-    // Any thread: the next whole hour after the time (an hour start moves on).
     static qint64 timestampMillisRoundedUpToNextHour(qint64 milliseconds);
-    // Any thread: whether the running version is the one first installed.
     bool isVersionSameAsOriginalVersion();
-    // The number of first-open events stored so far as decimal text; a null
-    // QString when unset. The setter stores the text's integer value; a null
-    // text clears it.
     QString previousFirstOpenCount();
     void setPreviousFirstOpenCount(const QString& count);
 
-    // ---- Deep links and campaign URLs (APMMeasurementURL.cpp) -----------------
+    // ---- Deep links and campaign URLs (APMDeepLinkHandler) ---------------------------
 
-    // The page address of a browsing activity; nothing for any other.
     static std::optional<QUrl> deepLinkFromUserActivity(const std::optional<APMUserActivity>& activity);
-    // The application finished launching (any thread): keeps the address it
-    // was launched with (from a continued activity, else the launch URL) in
-    // the deep-link store, for the engine's next start to report.
+    // Null stores and clocks: the application's defaults and the system clock.
     static void handleStoredURLAfterAppLaunchWithNotification(const QVariantMap& userInfo,
         APMConfigStore* deepLinkStore = nullptr, platform::Clock* clock = nullptr);
     static const QString kLaunchOptionsUserActivityDictionaryKey; // "UIApplicationLaunchOptionsUserActivityDictionaryKey"
     static const QString kLaunchOptionsUserActivityKey; // "UIApplicationLaunchOptionsUserActivityKey"
     static const QString kLaunchOptionsURLKey; // "UIApplicationLaunchOptionsURLKey"
-
-    // An address the application was opened with, reported as a campaign.
-    // Never from the worker queue.
     void handleNonFirstOpenEventURL(const QUrl& url, double eventTimestampInSeconds);
     void handleOpenURL(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds);
     void handleDeepLink(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds);
@@ -394,32 +387,27 @@ public:
     bool shouldAllowRequestDeferredDeepLink();
     void requestDeferredDeepLink();
     void handleDeferredDeepLinkInfo(const QVariantMap& info);
-    // Handing a deep link to the application has no receiver here: false.
     static bool sendDeepLinkURLToAppDelegateOnMainThread(const QUrl& url, const QVariantMap& extraInfo);
-    // Set at start when the deferred deep link must wait for a fresh
-    // configuration (an expired one with DMA consent on); the configuration
-    // fetch asks for the link once it has adopted the new one.
     bool shouldRequestDeferredDeepLinkAfterConfigFetch() const;
     void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value);
 
-    // ---- Sessions and the application's state (APMMeasurementSession.cpp) -----
+    // ---- Sessions and the application's state (APMSessionTracker) -------------------
+
+    APMScreenViewReporter& screenViewReporter() const;
+    std::shared_ptr<APMSessionReporter> sessionReporter() const;
+    void setSessionTimeoutInterval(double seconds);
+    void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground);
+    void processSessionFromEvent(const APMEvent& event);
+    void handleAppWillResignActiveEvent();
+    void handleAppDidBecomeActiveEvent();
+
+    // ---- The application's launch and the engine's internal events -------------------
 
     // Installed once when the program starts: on the application's launch
     // the screen-view reporter comes to life and the address the
     // application was launched with is kept.
     static void subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter& center);
     static void handleAppDidFinishLaunching(const platform::Notification& notification);
-    // Null until the components are initialized or when a session state was injected.
-    std::shared_ptr<APMSessionReporter> sessionReporter() const;
-    void setSessionTimeoutInterval(double seconds);
-    // A new session when the current one has expired (worker queue).
-    void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground);
-    // Sessions of events logged while the application is not active.
-    void processSessionFromEvent(const APMEvent& event);
-    void handleAppWillResignActiveEvent();
-    // Any thread: refreshes a week-old configuration when internal events
-    // are blocklisted.
-    void handleAppDidBecomeActiveEvent();
     // An internal event of the engine's reporters: where the environment's
     // `logInternalEventWithOrigin` sends it, else the engine's own entry.
     void logInternalEventWithOrigin(
@@ -437,14 +425,11 @@ public:
     // engine's own entry.
     static void logReportedInternalEvent(
         const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
-
-    // The screen-view reporter that knows whether the application is active
-    // and on which screen.
-    APMScreenViewReporter& screenViewReporter() const;
     // An internal event of the engine's jobs, now: where the environment's
     // `logInternalEventWithOrigin` sends it, else the engine's own entry.
     void logInternalEventWithOrigin(const QString& origin, const QString& name, const QVariantMap& parameters);
-    // An automatic lifecycle event of the engine's own, through the whole pipeline.
+    // An automatic lifecycle event of the engine's own, through the whole
+    // pipeline (APMLifecycleReporter).
     void logLifecycleEventOnWorkerQueue(
         const QString& name, const QVariantMap& parameters, double timestamp, const QVariantMap& screen = {});
 
@@ -461,19 +446,6 @@ public:
     APMAlarm& alarm() const { return *shared_.alarm; }
     platform::Clock& clock() const { return *shared_.environment.clock; }
     const QStringList& safelistedEvents() const { return shared_.safelistedEvents; }
-    bool isNetworkRequestPending() const;
-    void setIsNetworkRequestPending(bool pending);
-    // Flushes the persisted state; called where the engine stops working for now.
-    void terminateBackgroundTask();
-    // The application is told when the library's network work is done: the
-    // completion runs on the main queue once the request in flight (if any)
-    // has been handled, whatever the session identifier.
-    void handleEventsForBackgroundURLSessionID(const QString& identifier, std::function<void()> completion);
-    double suspendedUploadTimestamp() const;
-    // Uploads and configuration fetches pause for an hour from now, or go on.
-    void suspendUploads();
-    void resumeUploads();
-    const QList<qint64>& uploadingBundleIDs() const;
 
 private:
     APMMeasurement(const QString& appID, bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated,
@@ -500,8 +472,8 @@ private:
 
     APMConfigStore& deepLinkStore() const;
     platform::SystemFacts& systemFacts() const;
-
-
+    void makeSearchAdReporter();
+    void makeTCFClient();
 
     // What the jobs share; first, so that it goes last.
     APMEngineContext shared_;
@@ -523,8 +495,8 @@ private:
     QString osVersion_;
     QString userDefaultLanguage_;
 
-    // On-device conversion measurement and search-ad attribution (worker
-    // queue); their alarms go in the destructor's last task on the queue.
+    // The jobs. The conversion's and the search-ad reporter's alarms go in
+    // the destructor's last task on the worker queue.
     std::unique_ptr<APMOnDeviceConversion> conversion_;
     std::unique_ptr<APMUploadScheduler> uploads_;
     std::unique_ptr<APMConfigFetcher> configFetcher_;
@@ -533,9 +505,5 @@ private:
     std::unique_ptr<APMDeepLinkHandler> deepLinks_;
     std::unique_ptr<APMSessionTracker> sessions_;
     std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
-    void makeSearchAdReporter();
     std::unique_ptr<APMTCFClient> tcfClient_;
-    void makeTCFClient();
-
-
 };
