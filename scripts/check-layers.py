@@ -33,8 +33,10 @@ ANALYTICS = {
     "identity": 5,
     "rules": 6,
     "audience": 6,
-    "engine": 7,
-    "interface": 8,
+    "reporters": 7,
+    "engine": 8,
+    "frontend": 9,
+    "interface": 10,
 }
 SOURCE_SUFFIXES = {".h", ".hpp", ".cpp", ".cc"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')

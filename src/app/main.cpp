@@ -1,7 +1,7 @@
 // PraVik: wires the libraries together and runs the event loop.
 #include "analytics/base/APMMonitor.h"
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMAnalytics.h"
+#include "analytics/frontend/APMAnalytics.h"
 #include "analytics/interface/BASAnalytics.h"
 #include "analytics/interface/BASAnalyticsConnector.h"
 #include "core/AppDelegate.h"

@@ -11,7 +11,7 @@
 #include "analytics/base/APMError.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/base/APMPersistedConfig.h"
-#include "analytics/engine/APMMeasurementRemoteConfig.h"
+#include "analytics/reporters/APMMeasurementRemoteConfig.h"
 #include "analytics/store/APMDatabase.h"
 #include "analytics/wire/APMPBFieldAccess.h"
 #include "analytics/wire/APMPBMeasurementBundle.h"

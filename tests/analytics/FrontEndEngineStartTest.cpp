@@ -5,7 +5,7 @@
 #include "FrontEndTestFixture.h"
 
 #include "analytics/base/APMClassRegistry.h"
-#include "analytics/engine/APMAppDelegateInterceptor.h"
+#include "analytics/frontend/APMAppDelegateInterceptor.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/identity/APMTCFClient.h"
 #include "analytics/identity/APMTCFData.h"

@@ -5,7 +5,7 @@
 
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
-#include "analytics/engine/APMLifetimeValueRecorder.h"
+#include "analytics/reporters/APMLifetimeValueRecorder.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMUserAttribute.h"
 #include "analytics/store/APMDatabase.h"

@@ -7,8 +7,8 @@
 
 #include "analytics/base/APMAEU.h"
 #include "analytics/base/APMMonitor.h"
-#include "analytics/engine/APMInAppPurchaseProductCache.h"
-#include "analytics/engine/APMInAppPurchaseTransactionReporter.h"
+#include "analytics/reporters/APMInAppPurchaseProductCache.h"
+#include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
 #include "fakes/FakeAppStore.h"
 #include "fakes/ScopedEnv.h"
 #include "fakes/VirtualTime.h"

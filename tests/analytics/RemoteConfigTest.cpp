@@ -4,7 +4,7 @@
 
 #include "RemoteConfigTestSupport.h"
 #include "analytics/config/APMRemoteConfig.h"
-#include "analytics/engine/APMMeasurementRemoteConfig.h"
+#include "analytics/reporters/APMMeasurementRemoteConfig.h"
 #include "analytics/rules/APMPEventEditing.h"
 #include "analytics/rules/APMPKeyValueStore.h"
 #include "analytics/rules/APMPMessageLogger.h"

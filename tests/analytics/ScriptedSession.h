@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analytics/engine/APMSessionState.h"
+#include "analytics/reporters/APMSessionState.h"
 
 #include <atomic>
 

@@ -3,7 +3,7 @@
 // collection.
 #include "EngineTestFixture.h"
 
-#include "analytics/engine/APMSearchAdReporter.h"
+#include "analytics/reporters/APMSearchAdReporter.h"
 #include "fakes/CountingHttpClient.h"
 #include "fakes/FakeAttributionTokenSource.h"
 #include "fakes/FakeSearchAdsServer.h"

@@ -4,7 +4,7 @@
 
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMPersistentDictionary.h"
-#include "analytics/engine/APMSearchAdReporter.h"
+#include "analytics/reporters/APMSearchAdReporter.h"
 #include "fakes/CountingHttpClient.h"
 #include "fakes/FakeAttributionTokenSource.h"
 #include "fakes/FakeHttpServer.h"

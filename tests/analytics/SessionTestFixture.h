@@ -4,9 +4,9 @@
 // reporter, and a screen-view and ad exposure reporter wired to it, all
 // hearing the application's state from a private notification centre.
 #include "EngineTestFixture.h"
-#include "analytics/engine/APMAdExposureReporter.h"
-#include "analytics/engine/APMScreenViewReporter.h"
-#include "analytics/engine/APMSessionReporter.h"
+#include "analytics/reporters/APMAdExposureReporter.h"
+#include "analytics/reporters/APMScreenViewReporter.h"
+#include "analytics/reporters/APMSessionReporter.h"
 #include "analytics/model/APMRawEventData.h"
 #include "platform/ApplicationStateNotifier.h"
 #include "platform/NotificationCenter.h"

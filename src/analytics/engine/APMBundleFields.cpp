@@ -1,7 +1,7 @@
 #include "analytics/engine/APMBundleFields.h"
 
 #include "analytics/config/APMRemoteConfig.h"
-#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/wire/APMPBEvent.h"
 #include "analytics/wire/APMPBFieldAccess.h"

@@ -1,5 +1,12 @@
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMAnalytics.h"
+#include "analytics/engine/APMBundler.h"
+#include "analytics/engine/APMConfigFetcher.h"
+#include "analytics/engine/APMDeepLinkHandler.h"
+#include "analytics/engine/APMEngineContext.h"
+#include "analytics/engine/APMLifecycleReporter.h"
+#include "analytics/engine/APMOnDeviceConversion.h"
+#include "analytics/engine/APMSessionTracker.h"
+#include "analytics/engine/APMUploadScheduler.h"
 
 #include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMBackwardCompatibilityUtil.h"
@@ -21,13 +28,17 @@
 #include "analytics/config/APMRemoteConfigDatabase.h"
 #include "analytics/engine/APMAudienceEvaluator.h"
 #include "analytics/engine/APMEventEditor.h"
-#include "analytics/engine/APMLifetimeValueRecorder.h"
-#include "analytics/engine/APMMeasurementRemoteConfig.h"
+#include "analytics/engine/APMFrontEndLink.h"
+#include "analytics/engine/APMLoadTime.h"
+#include "analytics/reporters/APMEventRoute.h"
+#include "analytics/reporters/APMMeasurementNames.h"
+#include "analytics/reporters/APMLifetimeValueRecorder.h"
+#include "analytics/reporters/APMMeasurementRemoteConfig.h"
 #include "analytics/engine/APMRateEventSampler.h"
 #include "analytics/engine/APMRulesEventEditor.h"
-#include "analytics/engine/APMSearchAdReporter.h"
-#include "analytics/engine/APMSessionReporter.h"
-#include "analytics/engine/APMSessionState.h"
+#include "analytics/reporters/APMSearchAdReporter.h"
+#include "analytics/reporters/APMSessionReporter.h"
+#include "analytics/reporters/APMSessionState.h"
 #include "analytics/audience/APMEManager.h"
 #include "analytics/audience/APMETaskManager.h"
 #include "analytics/identity/APMIdentity.h"
@@ -61,24 +72,24 @@ const QString kLibraryVersionText = QStringLiteral("102700000");
 class MeasurementConfigStore final : public APMRemoteConfigDatabase {
 public:
     explicit MeasurementConfigStore(APMDatabase& database)
-        : database_(database)
+        : store_(database)
     {
     }
     bool updateRemoteConfig(const APMPBMeasurementConfig& config, APMError* error) override
     {
-        return database_.updateRemoteConfig(config, error);
+        return store_.updateRemoteConfig(config, error);
     }
     std::unique_ptr<APMPBMeasurementConfig> queryMeasurementConfigWithError(APMError* error) override
     {
-        return database_.queryMeasurementConfigWithError(error);
+        return store_.queryMeasurementConfigWithError(error);
     }
     std::optional<double> lastRemoteConfigUpdateTimestamp(APMError* error) override
     {
-        return database_.lastRemoteConfigUpdateTimestamp(error);
+        return store_.lastRemoteConfigUpdateTimestamp(error);
     }
 
 private:
-    APMDatabase& database_;
+    APMDatabase& store_;
 };
 
 std::mutex& sharedInstanceMutex()
@@ -100,6 +111,26 @@ SharedEngine& sharedEngine()
 
 // Makes the shared engine once per process (or per resetSharedInstance());
 // the environment is only built when the engine is.
+// The reporters below the engine reach the shared engine through these
+// doors; each asks for the shared engine when it is used.
+[[maybe_unused]] const bool measurementReporterDoorsInstalled = [] {
+    APMEventRoute::Engine doors;
+    doors.logOwnInternalEvent = &APMMeasurement::logInternalEventOnSharedInstance;
+    doors.logEvent = [](const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp) {
+        if (APMMeasurement* engine = APMMeasurement::sharedInstance())
+            engine->logEventWithOrigin(
+                origin, false, name, parameters, timestamp, engine->isEnabled(), false, true, nullptr, {});
+    };
+    doors.sessionReporter = []() -> std::shared_ptr<APMSessionReporter> {
+        if (!APMMeasurement::hasSharedInstance())
+            return nullptr;
+        APMMeasurement* engine = APMMeasurement::sharedInstance();
+        return engine && engine->didInitializeComponents() ? engine->sessionReporter() : nullptr;
+    };
+    APMEventRoute::setEngine(std::move(doors));
+    return true;
+}();
+
 void initializeSharedEngine(const QString& appID, bool isAnalyticsCollectionEnabled,
     bool isAnalyticsCollectionDeactivated, const QStringList& safelistedEvents,
     const std::function<APMMeasurement::Environment()>& makeEnvironment)
@@ -148,7 +179,7 @@ APMMeasurement::Environment APMMeasurement::defaultEnvironment()
         environment.adServicesURL = QUrl(adServices);
     // A data reset restarts first open at the front end's load time, and
     // the automatic reports go through the front end like every other event.
-    environment.loadTimestamp = [] { return APMAnalytics::loadTimestamp(); };
+    environment.loadTimestamp = [] { return APMLoadTime::timestamp(); };
     environment.logInternalEventWithOrigin = &APMMeasurement::logReportedInternalEvent;
     return environment;
 }
@@ -156,10 +187,7 @@ APMMeasurement::Environment APMMeasurement::defaultEnvironment()
 void APMMeasurement::logReportedInternalEvent(
     const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
 {
-    if (APMAnalytics::hasStarted())
-        APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
-    else
-        logInternalEventOnSharedInstance(origin, name, parameters, timestamp);
+    APMEventRoute::logReportedInternalEvent(origin, name, parameters, timestamp);
 }
 
 APMMonitor& APMMeasurement::monitor()
@@ -265,61 +293,65 @@ std::unique_ptr<APMMeasurement> APMMeasurement::initWithAppID(const QString& app
 
 APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionEnabled,
     bool isAnalyticsCollectionDeactivated, const QStringList& safelistedEvents, Environment environment)
-    : environment_(std::move(environment))
-    , appID_(appID)
-    , safelistedEvents_(safelistedEvents)
-    , isAnalyticsCollectionEnabled_(isAnalyticsCollectionEnabled)
-    , isAnalyticsCollectionDeactivated_(isAnalyticsCollectionDeactivated)
-    , self_(std::make_shared<APMMeasurement*>(this))
+    : shared_(appID, safelistedEvents, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
+          std::move(environment))
 {
-    if (!environment_.clock)
-        environment_.clock = &platform::Clock::system();
-    if (!environment_.http)
-        environment_.http = &platform::HttpClient::shared();
-    if (!environment_.persistedConfig)
-        environment_.persistedConfig = &APMPersistedConfig::sharedInstance();
-    if (!environment_.monitor)
-        environment_.monitor = &monitor();
-    if (!environment_.eventEditor)
-        environment_.eventEditor = std::make_shared<APMRulesEventEditor>();
+    shared_.self = std::make_shared<APMMeasurement*>(this);
+    conversion_ = std::make_unique<APMOnDeviceConversion>(shared_, *this);
+    uploads_ = std::make_unique<APMUploadScheduler>(shared_, *this);
+    configFetcher_ = std::make_unique<APMConfigFetcher>(shared_, *this);
+    bundler_ = std::make_unique<APMBundler>(shared_, *this);
+    lifecycleReporter_ = std::make_unique<APMLifecycleReporter>(shared_, *this);
+    deepLinks_ = std::make_unique<APMDeepLinkHandler>(shared_, *this);
+    sessions_ = std::make_unique<APMSessionTracker>(shared_, *this);
+    if (!shared_.environment.clock)
+        shared_.environment.clock = &platform::Clock::system();
+    if (!shared_.environment.http)
+        shared_.environment.http = &platform::HttpClient::shared();
+    if (!shared_.environment.persistedConfig)
+        shared_.environment.persistedConfig = &APMPersistedConfig::sharedInstance();
+    if (!shared_.environment.monitor)
+        shared_.environment.monitor = &monitor();
+    if (!shared_.environment.eventEditor)
+        shared_.environment.eventEditor = std::make_shared<APMRulesEventEditor>();
     // Sampling and lifetime value reach the database and configuration the
     // worker queue makes at start; both run only on that queue.
-    if (!environment_.sampler) {
+    if (!shared_.environment.sampler) {
         APMRateEventSampler::Sources sources;
-        sources.database = [this] { return database_.get(); };
-        sources.remoteConfig = [this] { return remoteConfig_.get(); };
-        sources.monitor = environment_.monitor;
-        environment_.sampler = std::make_shared<APMRateEventSampler>(std::move(sources));
+        sources.database = [this] { return shared_.database.get(); };
+        sources.remoteConfig = [this] { return shared_.remoteConfig.get(); };
+        sources.monitor = shared_.environment.monitor;
+        shared_.environment.sampler = std::make_shared<APMRateEventSampler>(std::move(sources));
     }
-    if (!environment_.lifetimeValue) {
+    if (!shared_.environment.lifetimeValue) {
         APMLifetimeValueRecorder::Sources sources;
-        sources.database = [this] { return database_.get(); };
-        sources.remoteConfig = [this] { return remoteConfig_.get(); };
-        sources.clock = environment_.clock;
-        sources.monitor = environment_.monitor;
-        environment_.lifetimeValue = APMLifetimeValueRecorder::recordingToDatabase(std::move(sources));
+        sources.database = [this] { return shared_.database.get(); };
+        sources.remoteConfig = [this] { return shared_.remoteConfig.get(); };
+        sources.clock = shared_.environment.clock;
+        sources.monitor = shared_.environment.monitor;
+        shared_.environment.lifetimeValue = APMLifetimeValueRecorder::recordingToDatabase(std::move(sources));
     }
-    persistedConfig_ = environment_.persistedConfig;
-    if (!environment_.systemFacts)
-        environment_.systemFacts = &platform::SystemFacts::shared();
-    ownEnvironmentInfo_ = std::make_unique<APMEnvironmentInfo>(*environment_.systemFacts, environment_.monitor);
-    if (!environment_.deepLinkStore)
-        environment_.deepLinkStore = &APMUserDefaults::sharedUserDefaults();
-    if (!environment_.infoDictionary)
-        environment_.infoDictionary = APMInfoPlistFileUtil::mainBundleInfoDictionary();
-    if (!environment_.processArguments)
-        environment_.processArguments = QCoreApplication::arguments();
+    shared_.persistedConfig = shared_.environment.persistedConfig;
+    if (!shared_.environment.systemFacts)
+        shared_.environment.systemFacts = &platform::SystemFacts::shared();
+    ownEnvironmentInfo_ = std::make_unique<APMEnvironmentInfo>(*shared_.environment.systemFacts, shared_.environment.monitor);
+    if (!shared_.environment.deepLinkStore)
+        shared_.environment.deepLinkStore = &APMUserDefaults::sharedUserDefaults();
+    if (!shared_.environment.infoDictionary)
+        shared_.environment.infoDictionary = APMInfoPlistFileUtil::mainBundleInfoDictionary();
+    if (!shared_.environment.processArguments)
+        shared_.environment.processArguments = QCoreApplication::arguments();
 
-    scheduler_ = std::make_unique<APMScheduler>(kWorkerQueueLabel);
-    platform::Executor& timer = environment_.timer ? *environment_.timer : scheduler_->workerQueue();
-    alarm_ = std::make_unique<APMAlarm>(scheduler_->workerQueue(), timer, *environment_.clock, kAlarmName);
+    shared_.scheduler = std::make_unique<APMScheduler>(kWorkerQueueLabel);
+    platform::Executor& timer = shared_.environment.timer ? *shared_.environment.timer : shared_.scheduler->workerQueue();
+    shared_.alarm = std::make_unique<APMAlarm>(shared_.scheduler->workerQueue(), timer, *shared_.environment.clock, kAlarmName);
 
-    const QVariant loadTimestamp = persistedConfig_->loadTimestampValue();
+    const QVariant loadTimestamp = shared_.persistedConfig->loadTimestampValue();
     if (loadTimestamp.isValid() && loadTimestamp.canConvert<double>()) {
-        initTimestamp_ = loadTimestamp.toDouble();
+        shared_.initTimestamp = loadTimestamp.toDouble();
     } else {
-        initTimestamp_ = now();
-        persistedConfig_->setLoadTimestampValue(initTimestamp_);
+        shared_.initTimestamp = shared_.now();
+        shared_.persistedConfig->setLoadTimestampValue(shared_.initTimestamp);
     }
     const bool enable = shouldEnableMeasurement();
     setEnabled(enable);
@@ -329,83 +361,51 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
 APMMeasurement::~APMMeasurement()
 {
     // Work posted before runs first; then no firing and no reply reaches us.
-    scheduler_->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:dealloc"), [this] {
-        alarm_->cancel();
+    shared_.scheduler->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:dealloc"), [this] {
+        shared_.alarm->cancel();
         // Their alarms belong to the queue: they go on it.
         searchAdReporter_.reset();
-        PSMRetryAlarm_.reset();
+        conversion_->cancelRetries();
     });
-    if (environment_.reachability)
-        environment_.reachability->setChangeHandler({});
-    self_.reset();
-    scheduler_->workerQueue().stop();
-    alarm_.reset();
-    if (remoteConfig_ && APMMeasurementRemoteConfig::remoteConfig() == remoteConfig_)
+    if (shared_.environment.reachability)
+        shared_.environment.reachability->setChangeHandler({});
+    shared_.self.reset();
+    shared_.scheduler->workerQueue().stop();
+    shared_.alarm.reset();
+    if (shared_.remoteConfig && APMMeasurementRemoteConfig::remoteConfig() == shared_.remoteConfig)
         APMMeasurementRemoteConfig::setRemoteConfig(nullptr);
     // The experiment fetch task cancels its alarm on the queue it was given:
     // it goes (with the configuration holding it) while that queue exists.
-    remoteConfig_.reset();
+    shared_.remoteConfig.reset();
     experimentManager_.reset();
 }
 
-// ---- Helpers --------------------------------------------------------------------
-
-void APMMeasurement::log(qint64 level, qint64 code, const QString& message) const
-{
-    environment_.monitor->logWithLevel(level, code, message);
-}
-
-void APMMeasurement::log(qint64 level, qint64 code, const QString& message, const QVariant& context) const
-{
-    environment_.monitor->logWithLevel(level, code, message, context);
-}
-
-void APMMeasurement::log(
-    qint64 level, qint64 code, const QString& message, const QVariant& context1, const QVariant& context2) const
-{
-    environment_.monitor->logWithLevel(level, code, message, context1, context2);
-}
-
-bool APMMeasurement::isDebugMode() const
-{
-    return environment_.monitor->isDebugModeEnabled();
-}
-
-double APMMeasurement::now() const
-{
-    return environment_.clock->now();
-}
-
-double APMMeasurement::bootClock() const
-{
-    return environment_.clock->monotonic();
-}
 
 void APMMeasurement::dispatchSyncOnWorkerQueue(const std::function<void()>& work)
 {
-    scheduler_->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:sync"), work);
+    shared_.scheduler->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:sync"), work);
 }
 
 // ---- Enabling -------------------------------------------------------------------
 
 bool APMMeasurement::shouldEnableMeasurement()
 {
-    if (isAnalyticsCollectionDeactivated_)
+    if (shared_.isAnalyticsCollectionDeactivated)
         return false;
-    switch (persistedConfig_->measurementEnabledState()) {
+    switch (shared_.persistedConfig->measurementEnabledState()) {
     case 1:
         return true;
     case 2:
         return false;
     default:
-        return isAnalyticsCollectionEnabled_;
+        return shared_.isAnalyticsCollectionEnabled;
     }
 }
 
 void APMMeasurement::setEnabled(bool enabled)
 {
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:611"), [weak, enabled] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:611"), [weak, enabled] {
         if (const auto self = weak.lock(); self && *self)
             (*self)->setEnabledOnWorkerQueue(enabled);
     });
@@ -414,15 +414,15 @@ void APMMeasurement::setEnabled(bool enabled)
 void APMMeasurement::setEnabledOnWorkerQueue(bool enabled)
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("setIsEnabledOnWorkerQueue"));
-    if (enabled && isAnalyticsCollectionDeactivated_) {
-        log(APMMonitor::kLevelNotice, 23206, QStringLiteral("Analytics collection deactivated"));
+    if (enabled && shared_.isAnalyticsCollectionDeactivated) {
+        shared_.log(APMMonitor::kLevelNotice, 23206, QStringLiteral("Analytics collection deactivated"));
         return;
     }
-    markDeferredAnalyticsCollection(enabled);
-    enabled_ = enabled;
+    lifecycleReporter_->markDeferredAnalyticsCollection(enabled);
+    shared_.enabled = enabled;
     if (enabled) {
         if (!startMeasurementOnWorkerQueue()) {
-            log(APMMonitor::kLevelError, 23011, QStringLiteral("Failed to start Analytics. Analytics is disabled"));
+            shared_.log(APMMonitor::kLevelError, 23011, QStringLiteral("Failed to start Analytics. Analytics is disabled"));
             setEnabled(false);
             return;
         }
@@ -430,15 +430,15 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled)
             searchAdReporter_->setSearchAdReporterEnabled(true);
         if (const auto reporter = sessionReporter())
             reporter->setReportingEnabled(true);
-        log(APMMonitor::kLevelNotice, 23012, QStringLiteral("Analytics collection enabled"));
+        shared_.log(APMMonitor::kLevelNotice, 23012, QStringLiteral("Analytics collection enabled"));
     } else {
-        clearExpiredStoredDeepLink(deepLinkStore(), remoteConfig()->attributionCacheTTLInterval(), now());
-        alarm_->cancel();
+        clearExpiredStoredDeepLink(deepLinkStore(), remoteConfig()->attributionCacheTTLInterval(), shared_.now());
+        shared_.alarm->cancel();
         if (searchAdReporter_)
             searchAdReporter_->setSearchAdReporterEnabled(false);
         if (const auto reporter = sessionReporter())
             reporter->setReportingEnabled(false);
-        log(APMMonitor::kLevelNotice, 23013, QStringLiteral("Analytics collection disabled"));
+        shared_.log(APMMonitor::kLevelNotice, 23013, QStringLiteral("Analytics collection disabled"));
     }
 }
 
@@ -451,88 +451,88 @@ bool APMMeasurement::startMeasurementOnWorkerQueue()
             if (!initializeComponents())
                 return false;
             didInitializeComponents_.store(true);
-            if (environment_.reportsLifecycleAtStart)
-                reportLifecycleOnStartOnWorkerQueue();
+            if (shared_.environment.reportsLifecycleAtStart)
+                lifecycleReporter_->reportLifecycleOnStartOnWorkerQueue();
             // After the first-open and update reports.
             initializeReportersOnWorkerQueue();
         }
     }
-    if (environment_.reportsLifecycleAtStart) {
+    if (shared_.environment.reportsLifecycleAtStart) {
         setPersonalizedAdsUserPropertyOnWorkerQueue();
         // A data reset the front end asked for restarts the install's story.
-        if (environment_.frontEnd && APMAnalytics::needFirstOpenAfterReset()) {
+        if (shared_.environment.frontEnd && shared_.environment.frontEnd->link->needFirstOpenAfterReset()) {
             reportFirstOpenOnWorkerQueue();
-            APMAnalytics::removeNeedFirstOpenAfterReset();
+            shared_.environment.frontEnd->link->removeNeedFirstOpenAfterReset();
         }
     }
     updateSchedule();
     if (APMBackwardCompatibilityUtil::disableVMRMeasurement())
-        log(APMMonitor::kLevelErrorMonitored, 23210, QStringLiteral("VMRMeasurement has been disabled"));
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23210, QStringLiteral("VMRMeasurement has been disabled"));
     return true;
 }
 
 bool APMMeasurement::initializeComponents()
 {
-    identity_ = environment_.identity ? environment_.identity : &APMIdentity::sharedInstance();
-    if (environment_.frontEnd) {
+    shared_.identity = shared_.environment.identity ? shared_.environment.identity : &APMIdentity::sharedInstance();
+    if (shared_.environment.frontEnd) {
         setProspectiveConsentSettings();
-        APMAnalytics::removeStartUpConsentSettings();
-        APMAnalytics::removeDeferredResetOnDeniedConsent();
+        shared_.environment.frontEnd->link->removeStartUpConsentSettings();
+        shared_.environment.frontEnd->link->removeDeferredResetOnDeniedConsent();
     }
 
-    const QString persistedVMP = persistedConfig_->appIDFromVMP();
-    const QString persistedAdNest = persistedConfig_->appIDFromAdNest();
+    const QString persistedVMP = shared_.persistedConfig->appIDFromVMP();
+    const QString persistedAdNest = shared_.persistedConfig->appIDFromAdNest();
     if (shouldWipeDataWithAppID(
-            appID_, identity_->appIDFromVMP(), identity_->appIDFromAdNest(), persistedVMP, persistedAdNest)) {
+            shared_.appID, shared_.identity->appIDFromVMP(), shared_.identity->appIDFromAdNest(), persistedVMP, persistedAdNest)) {
         // Raised first: a crash in the middle of the wipe leaves the next
         // start to wipe again.
-        if (environment_.frontEnd)
-            APMAnalytics::setResetRetryCount(APMAnalytics::resetRetryCount() + 1);
+        if (shared_.environment.frontEnd)
+            shared_.environment.frontEnd->link->setResetRetryCount(shared_.environment.frontEnd->link->resetRetryCount() + 1);
         if (!wipeoutAnalyticsDataAndResetComponents())
-            log(APMMonitor::kLevelWarningMonitored, 23208, QStringLiteral("Failed to wipe out Analytics data"));
-        else if (environment_.frontEnd)
-            APMAnalytics::setResetRetryCount(0);
+            shared_.log(APMMonitor::kLevelWarningMonitored, 23208, QStringLiteral("Failed to wipe out Analytics data"));
+        else if (shared_.environment.frontEnd)
+            shared_.environment.frontEnd->link->setResetRetryCount(0);
     }
-    identity_->updateIdentifiers();
-    if (environment_.frontEnd) {
-        const QString afterReset = APMAnalytics::appInstanceIDAfterReset();
+    shared_.identity->updateIdentifiers();
+    if (shared_.environment.frontEnd) {
+        const QString afterReset = shared_.environment.frontEnd->link->appInstanceIDAfterReset();
         if (!afterReset.isEmpty()) {
-            identity_->setAppInstanceID(afterReset);
-            APMAnalytics::setAppInstanceIDAfterReset(QString());
+            shared_.identity->setAppInstanceID(afterReset);
+            shared_.environment.frontEnd->link->setAppInstanceIDAfterReset(QString());
         }
     }
     updatePersistedAppIDFromVMPAndAdNest();
 
     const QString path
-        = environment_.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName) : environment_.databasePath;
+        = shared_.environment.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName) : shared_.environment.databasePath;
     APMError error;
-    for (int attempt = 0; attempt < 2 && !database_; ++attempt)
-        database_ = APMDatabase::initWithDatabasePath(path, persistedConfig_, &error);
-    if (!database_)
+    for (int attempt = 0; attempt < 2 && !shared_.database; ++attempt)
+        shared_.database = APMDatabase::initWithDatabasePath(path, shared_.persistedConfig, &error);
+    if (!shared_.database)
         return false;
-    database_->setClock(environment_.clock);
-    remoteConfigDatabase_ = std::make_shared<MeasurementConfigStore>(*database_);
-    remoteConfig_ = makeRemoteConfig();
-    if (!remoteConfig_)
+    shared_.database->setClock(shared_.environment.clock);
+    remoteConfigDatabase_ = std::make_shared<MeasurementConfigStore>(*shared_.database);
+    shared_.remoteConfig = makeRemoteConfig();
+    if (!shared_.remoteConfig)
         return false;
     // The store, the identity and the naming rules read this configuration from now on.
-    APMMeasurementRemoteConfig::setRemoteConfig(remoteConfig_);
+    APMMeasurementRemoteConfig::setRemoteConfig(shared_.remoteConfig);
     initializeServices();
-    if (!environment_.session)
-        makeSessionReporter();
+    if (!shared_.environment.session)
+        sessions_->makeSessionReporter();
 
     APMError backupError;
     if (!APMExcludePathFromBackup(QFileInfo(path).absolutePath(), &backupError))
-        log(APMMonitor::kLevelWarningSilent, 23015, QStringLiteral("Failed to exclude directory from backup. Error"),
+        shared_.log(APMMonitor::kLevelWarningSilent, 23015, QStringLiteral("Failed to exclude directory from backup. Error"),
             backupError.description());
-    log(APMMonitor::kLevelDebug, 23016, QStringLiteral("Analytics is ready to receive events"));
-    environment_.monitor->setEncodeContexts(identity_->isFromAppStore());
+    shared_.log(APMMonitor::kLevelDebug, 23016, QStringLiteral("Analytics is ready to receive events"));
+    shared_.environment.monitor->setEncodeContexts(shared_.identity->isFromAppStore());
 
     APMError staleError;
-    if (!database_->maybeDeleteStaleData(&staleError))
-        log(APMMonitor::kLevelWarningSilent, 23018, QStringLiteral("Unable to delete stale data. Error"),
+    if (!shared_.database->maybeDeleteStaleData(&staleError))
+        shared_.log(APMMonitor::kLevelWarningSilent, 23018, QStringLiteral("Unable to delete stale data. Error"),
             staleError.description());
-    if (remoteConfig_->DMAConsentEnabled())
+    if (shared_.remoteConfig->DMAConsentEnabled())
         updateConsentSettingsUtilWithRemoteConfig();
     checkPSMDependencyOnWorkerQueue();
     maybeDeleteExpiredPSMValueOnWorkerQueue();
@@ -542,35 +542,35 @@ bool APMMeasurement::initializeComponents()
 void APMMeasurement::initializeReportersOnWorkerQueue()
 {
     makeSearchAdReporter();
-    if (remoteConfig_->tcfFeatureEnabled())
+    if (shared_.remoteConfig->tcfFeatureEnabled())
         makeTCFClient();
     // Feature rollouts are kept only for a configuration library that is
     // there to use them.
-    if (!persistedConfig_->basaltFeatureRollouts().isEmpty() && !isBasaltRemoteConfigSDKPresent())
-        persistedConfig_->setBasaltFeatureRollouts(QString());
-    subscribeForAppForegroundBackgroundNotifications();
+    if (!shared_.persistedConfig->basaltFeatureRollouts().isEmpty() && !isBasaltRemoteConfigSDKPresent())
+        shared_.persistedConfig->setBasaltFeatureRollouts(QString());
+    sessions_->subscribeForAppForegroundBackgroundNotifications();
 }
 
 void APMMeasurement::makeTCFClient()
 {
     APMTCFClient::Environment environment;
-    environment.userDefaults = environment_.tcfUserDefaults;
-    if (environment_.tcfPrivateStore)
-        environment.tcfUserDefaults = environment_.tcfPrivateStore();
-    environment.infoDictionary = environment_.infoDictionary;
+    environment.userDefaults = shared_.environment.tcfUserDefaults;
+    if (shared_.environment.tcfPrivateStore)
+        environment.tcfUserDefaults = shared_.environment.tcfPrivateStore();
+    environment.infoDictionary = shared_.environment.infoDictionary;
     // The platform's consent goes through the front end, which keeps it
     // under the TCF source; an engine alone has nowhere to keep it.
-    if (environment_.frontEnd)
-        environment.setConsent = [](const QVariantMap& consent, const QString& key) {
-            APMAnalytics::setConsent(consent, key);
+    if (shared_.environment.frontEnd)
+        environment.setConsent = [link = shared_.environment.frontEnd->link](const QVariantMap& consent, const QString& key) {
+            link->setConsent(consent, key);
         };
-    const std::weak_ptr<APMMeasurement*> weak = self_;
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
     environment.logInternalEvent = [weak](const QString& origin, const QString& name, const QVariantMap& parameters) {
         if (const auto self = weak.lock(); self && *self)
             (*self)->logInternalEventWithOrigin(origin, name, parameters);
     };
     tcfClient_ = std::make_unique<APMTCFClient>(std::move(environment));
-    tcfClient_->setIsDMARegion(remoteConfig_->isDMARegion());
+    tcfClient_->setIsDMARegion(shared_.remoteConfig->isDMARegion());
     tcfClientSetConsentFromData();
 }
 
@@ -583,20 +583,20 @@ void APMMeasurement::tcfClientSetConsentFromData()
 void APMMeasurement::makeSearchAdReporter()
 {
     APMSearchAdReporter::Environment environment;
-    environment.clock = environment_.clock;
-    environment.timer = environment_.timer;
-    environment.http = environment_.http;
-    environment.tokenSource = environment_.attributionTokenSource;
-    environment.serviceURL = environment_.searchAdsURL;
-    environment.monitor = environment_.monitor;
-    const std::weak_ptr<APMMeasurement*> weak = self_;
+    environment.clock = shared_.environment.clock;
+    environment.timer = shared_.environment.timer;
+    environment.http = shared_.environment.http;
+    environment.tokenSource = shared_.environment.attributionTokenSource;
+    environment.serviceURL = shared_.environment.searchAdsURL;
+    environment.monitor = shared_.environment.monitor;
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
     environment.logEvent = [weak](const QString& origin, const QString& name, const QVariantMap& parameters,
                                double timestamp) {
         if (const auto self = weak.lock(); self && *self)
             (*self)->logInternalEventWithOrigin(origin, name, parameters, timestamp);
     };
     searchAdReporter_ = APMSearchAdReporter::initWithWorkerQueue(
-        &scheduler_->workerQueue(), persistedConfig_, std::move(environment));
+        &shared_.scheduler->workerQueue(), shared_.persistedConfig, std::move(environment));
     if (!searchAdReporter_)
         return;
     searchAdReporter_->setSearchAdReporterEnabled(true);
@@ -606,25 +606,25 @@ void APMMeasurement::makeSearchAdReporter()
 std::shared_ptr<APMRemoteConfig> APMMeasurement::makeRemoteConfig()
 {
     APMRemoteConfig::Environment environment = APMRemoteConfig::defaultEnvironment();
-    environment.clock = environment_.clock;
-    const std::weak_ptr<APMMeasurement*> weak = self_;
+    environment.clock = shared_.environment.clock;
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
     environment.isMeasurementEnabled = [weak] {
         const auto self = weak.lock();
         return self && *self && (*self)->isEnabled();
     };
-    const QString appVersion = identity_->appVersion();
+    const QString appVersion = shared_.identity->appVersion();
     environment.appVersion = [appVersion] { return appVersion; };
     // A configuration's event-editing program gets its runner from the rules layer.
     environment.eventEditingProvider = std::make_shared<APMPEventEditingProvider>();
-    if (environment_.collectionURL.isValid() && !environment_.collectionURL.host().isEmpty()) {
-        environment.collectionHost = environment_.collectionURL.host();
-        environment.authorizedCollectionHost = environment_.collectionURL.host();
+    if (shared_.environment.collectionURL.isValid() && !shared_.environment.collectionURL.host().isEmpty()) {
+        environment.collectionHost = shared_.environment.collectionURL.host();
+        environment.authorizedCollectionHost = shared_.environment.collectionURL.host();
     }
     // Only the configured address is ever asked; none: nothing is fetched.
-    environment.configEndpoint = configAddress().toString(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment
+    environment.configEndpoint = configFetcher_->configAddress().toString(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment
         | QUrl::StripTrailingSlash | QUrl::RemoveUserInfo);
     experimentManager_ = makeExperimentManager();
-    return APMRemoteConfig::initWithAppID(appID_, remoteConfigDatabase_, experimentManager_, std::move(environment));
+    return APMRemoteConfig::initWithAppID(shared_.appID, remoteConfigDatabase_, experimentManager_, std::move(environment));
 }
 
 // ---- Wiping ---------------------------------------------------------------------
@@ -632,7 +632,7 @@ std::shared_ptr<APMRemoteConfig> APMMeasurement::makeRemoteConfig()
 bool APMMeasurement::shouldWipeDataWithAppID(const QString& appID, const QString& appIDFromVMP,
     const QString& appIDFromAdNest, const QString& persistedAppIDFromVMP, const QString& persistedAppIDFromAdNest) const
 {
-    if (environment_.frontEnd && isResetPending(APMAnalytics::resetRetryCount()))
+    if (shared_.environment.frontEnd && isResetPending(shared_.environment.frontEnd->link->resetRetryCount()))
         return true;
     if (isPresent(persistedAppIDFromVMP) && isPresent(appIDFromVMP))
         return persistedAppIDFromVMP != appIDFromVMP;
@@ -648,61 +648,61 @@ bool APMMeasurement::shouldWipeDataWithAppID(const QString& appID, const QString
 
 void APMMeasurement::updatePersistedAppIDFromVMPAndAdNest()
 {
-    const QString vmp = identity_->appIDFromVMP();
-    const QString adNest = identity_->appIDFromAdNest();
-    if (vmp != persistedConfig_->appIDFromVMP())
-        persistedConfig_->setAppIDFromVMP(vmp);
-    if (adNest != persistedConfig_->appIDFromAdNest())
-        persistedConfig_->setAppIDFromAdNest(adNest);
+    const QString vmp = shared_.identity->appIDFromVMP();
+    const QString adNest = shared_.identity->appIDFromAdNest();
+    if (vmp != shared_.persistedConfig->appIDFromVMP())
+        shared_.persistedConfig->setAppIDFromVMP(vmp);
+    if (adNest != shared_.persistedConfig->appIDFromAdNest())
+        shared_.persistedConfig->setAppIDFromAdNest(adNest);
     // The ID the engine was started with belongs to whoever started it.
-    if (!environment_.frontEnd)
+    if (!shared_.environment.frontEnd)
         return;
-    if (environment_.frontEnd->origin == APMAnalytics::kPlatformOrigin)
-        persistedConfig_->setAppIDFromVMP(appID_);
-    else if (environment_.frontEnd->origin == APMAnalytics::kAdOrigin)
-        persistedConfig_->setAppIDFromAdNest(appID_);
+    if (shared_.environment.frontEnd->origin == apm_engine::kPlatformOrigin)
+        shared_.persistedConfig->setAppIDFromVMP(shared_.appID);
+    else if (shared_.environment.frontEnd->origin == apm_engine::kAdOrigin)
+        shared_.persistedConfig->setAppIDFromAdNest(shared_.appID);
 }
 
 bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("wipeoutAnalyticsDataAndResetComponents"));
-    log(APMMonitor::kLevelNotice, 23171, QStringLiteral("Resetting App Measurement data"));
+    shared_.log(APMMonitor::kLevelNotice, 23171, QStringLiteral("Resetting App Measurement data"));
     resetPSMCounts();
-    previousVMPAppID_ = persistedConfig_->appIDFromVMP();
-    persistedConfig_->clearValues();
-    environment_.monitor->clearMonitoringData();
-    if (remoteConfig_ && remoteConfig_->DMAConsentEnabled() && APMConsentSettingsUtil::adPersonalization()) {
+    lifecycleReporter_->setPreviousVMPAppID(shared_.persistedConfig->appIDFromVMP());
+    shared_.persistedConfig->clearValues();
+    shared_.environment.monitor->clearMonitoringData();
+    if (shared_.remoteConfig && shared_.remoteConfig->DMAConsentEnabled() && APMConsentSettingsUtil::adPersonalization()) {
         APMConsentSettingsUtil::unsetAdPersonalization();
         APMConsentSettingsUtil::setDefaultSettings(std::nullopt);
         APMConsentSettingsUtil::setDelegatedSettings(std::nullopt);
     }
-    if (database_) {
+    if (shared_.database) {
         APMError error;
-        if (!database_->reset(&error)) {
-            log(APMMonitor::kLevelErrorMonitored, 23209, QStringLiteral("Failed to reset database"));
+        if (!shared_.database->reset(&error)) {
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23209, QStringLiteral("Failed to reset database"));
             return false;
         }
-        remoteConfig_->reset();
+        shared_.remoteConfig->reset();
         // The stored audience definitions went with the data; the evaluator
         // must not go on with the ones it read before.
-        if (environment_.audience && !environment_.audience->updateAudiences({})) {
-            log(APMMonitor::kLevelErrorMonitored, 23209, QStringLiteral("Failed to reset database"));
+        if (shared_.environment.audience && !shared_.environment.audience->updateAudiences({})) {
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23209, QStringLiteral("Failed to reset database"));
             return false;
         }
         // The session number and activity went with the persisted state.
         if (sessionReporter())
-            makeSessionReporter()->setReportingEnabled(enabled_);
+            sessions_->makeSessionReporter()->setReportingEnabled(shared_.enabled);
     } else {
-        const QString path = environment_.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName)
-                                                                 : environment_.databasePath;
+        const QString path = shared_.environment.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName)
+                                                                 : shared_.environment.databasePath;
         APMError error;
         if (QFileInfo::exists(path) && !APMDeleteFileAtPath(path, &error))
-            log(APMMonitor::kLevelErrorMonitored, 23014, QStringLiteral("Failed to delete old database file. Error"),
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23014, QStringLiteral("Failed to delete old database file. Error"),
                 error.description());
     }
-    identity_->updateIdentifiersAndWait();
-    identity_->resetEphemeralAppInstanceID();
-    identity_->resetSessionStitchingToken();
+    shared_.identity->updateIdentifiersAndWait();
+    shared_.identity->resetEphemeralAppInstanceID();
+    shared_.identity->resetSessionStitchingToken();
     return true;
 }
 
@@ -710,11 +710,11 @@ void APMMeasurement::setProspectiveConsentSettings()
 {
     const auto wins = [](qint64 source) { return APMConsentSettingsUtil::isConsentSourceHigherPriority(source); };
     const qint64 current = APMConsentSettingsUtil::consentSource();
-    const QVariantMap thirdParty = APMAnalytics::consentSettings3P().value_or(QVariantMap());
-    const QVariantMap atStart = APMAnalytics::consentSettings1PStart().value_or(QVariantMap());
+    const QVariantMap thirdParty = shared_.environment.frontEnd->link->consentSettings3P().value_or(QVariantMap());
+    const QVariantMap atStart = shared_.environment.frontEnd->link->consentSettings1PStart().value_or(QVariantMap());
     const QVariantMap fromPlist = APMConsentSettingsUtil::consentSettingsFromPlist(
-        environment_.infoDictionary.value_or(QVariantMap()));
-    const QVariantMap tcf = APMAnalytics::consentSettingsTCF().value_or(QVariantMap());
+        shared_.environment.infoDictionary.value_or(QVariantMap()));
+    const QVariantMap tcf = shared_.environment.frontEnd->link->consentSettingsTCF().value_or(QVariantMap());
 
     QVariantMap settings;
     qint64 source = APMConsentSettingsUtil::SourceThirdParty;
@@ -725,10 +725,10 @@ void APMMeasurement::setProspectiveConsentSettings()
     } else if (!fromPlist.isEmpty() && wins(APMConsentSettingsUtil::SourceInfoDictionary)) {
         settings = fromPlist;
         source = APMConsentSettingsUtil::SourceInfoDictionary;
-    } else if (environment_.frontEnd->hasPublicInterface
+    } else if (shared_.environment.frontEnd->hasPublicInterface
         && (current == APMConsentSettingsUtil::SourceApplication
             || current == APMConsentSettingsUtil::SourceApplicationAtStart)) {
-        APMAnalytics::clearConsent();
+        shared_.environment.frontEnd->link->clearConsent();
     } else {
         settings = thirdParty;
         if (!atStart.isEmpty() && wins(APMConsentSettingsUtil::SourceApplicationAtStart)) {
@@ -740,21 +740,21 @@ void APMMeasurement::setProspectiveConsentSettings()
         return;
     APMConsentSettingsUtil::setConsentSettings(settings);
     APMConsentSettingsUtil::setConsentSource(source);
-    APMAnalytics::persistConsentSettings(settings, source);
+    shared_.environment.frontEnd->link->persistConsentSettings(settings, source);
 }
 
 void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig()
 {
     const std::optional<qint64> before = APMConsentSettingsUtil::adPersonalization();
-    const bool dma = remoteConfig_->DMAConsentEnabled();
-    const QVariantMap defaults = remoteConfig_->consentDefaults();
-    const QVariantMap delegations = remoteConfig_->consentDelegations();
+    const bool dma = shared_.remoteConfig->DMAConsentEnabled();
+    const QVariantMap defaults = shared_.remoteConfig->consentDefaults();
+    const QVariantMap delegations = shared_.remoteConfig->consentDelegations();
     if (dma && (!defaults.isEmpty() || !delegations.isEmpty())) {
         APMConsentSettingsUtil::setDefaultSettings(defaults);
         APMConsentSettingsUtil::setDelegatedSettings(delegations);
     }
-    if (remoteConfig_->regionalDefaultsEnabled()) {
-        const QVariantMap regional = remoteConfig_->regionalDefaults();
+    if (shared_.remoteConfig->regionalDefaultsEnabled()) {
+        const QVariantMap regional = shared_.remoteConfig->regionalDefaults();
         if (!regional.isEmpty())
             APMConsentSettingsUtil::setRegionalDefaults(regional);
     } else {
@@ -763,4 +763,14 @@ void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig()
     const std::optional<qint64> after = APMConsentSettingsUtil::adPersonalization();
     if (dma && after && after != before)
         shouldUpdateNPAUserProperty_ = true;
+}
+
+APMConfigStore& APMMeasurement::deepLinkStore() const
+{
+    return *shared_.environment.deepLinkStore;
+}
+
+platform::SystemFacts& APMMeasurement::systemFacts() const
+{
+    return *shared_.environment.systemFacts;
 }

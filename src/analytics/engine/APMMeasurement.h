@@ -3,6 +3,8 @@
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMUserActivity.h"
+#include "analytics/engine/APMEngineContext.h"
+#include "analytics/engine/APMMeasurementEnvironment.h"
 
 #include <QList>
 #include <QString>
@@ -33,9 +35,12 @@ class SystemFacts;
 
 class APMAlarm;
 class APMAudienceEvaluator;
+class APMBundler;
 class APMConditionalPropertyProcessor;
 class APMConditionalUserPropertyController;
+class APMConfigFetcher;
 class APMConfigStore;
+class APMDeepLinkHandler;
 class APMEManager;
 class APMEnvironmentInfo;
 class APMDailyCounts;
@@ -43,9 +48,13 @@ class APMDatabase;
 class APMEvent;
 class APMEventEditor;
 class APMEventSampler;
+class APMFrontEndLink;
 class APMIdentity;
+class APMLifecycleReporter;
 class APMLifetimeValueRecorder;
 class APMMonitor;
+class APMOnDeviceConversion;
+class APMUploadScheduler;
 class APMPBMeasurementBundle;
 class APMPersistedConfig;
 class APMPrivateSetMembershipClient;
@@ -58,6 +67,7 @@ class APMScheduler;
 class APMScreenViewReporter;
 class APMSessionReporter;
 class APMSessionState;
+class APMSessionTracker;
 class APMTCFClient;
 class APMUserAttribute;
 
@@ -73,11 +83,20 @@ class APMUserAttribute;
 // after the collection server accepted the batch that carried them, so a
 // crash at any point leaves the data to be sent by the next run.
 //
-// The code is split by duty: APMMeasurement.cpp (life cycle),
-// APMMeasurementLogging.cpp (logging entry and user properties),
-// APMMeasurementEvent.cpp (event pipeline), APMMeasurementBundle.cpp
-// (bundling), APMMeasurementUpload.cpp (upload schedule and batches) and
-// APMMeasurementFetch.cpp (configuration fetch and small services).
+// This class is the engine's face: the doors callers use. The work is split
+// by job. The jobs with state of their own are classes, each owning its
+// state and documenting its doors: APMBundler (bundling), APMUploadScheduler
+// (upload schedule, batches and the one network request at a time),
+// APMConfigFetcher (configuration fetch), APMLifecycleReporter (first open,
+// updates, stored campaign, personalized ads), APMSessionTracker (sessions
+// and the application's state), APMDeepLinkHandler (campaign URLs and deep
+// links) and APMOnDeviceConversion. What they share is APMEngineContext,
+// which the engine owns and gives each job by reference; the engine's doors
+// of those jobs hand the call over (APMMeasurementJobs.cpp). The engine
+// itself keeps the start and life cycle with consent restore and the wipe
+// (APMMeasurement.cpp), the logging entry and user properties
+// (APMMeasurementLogging.cpp), the event pipeline (APMMeasurementEvent.cpp)
+// and its services (APMMeasurementServices.cpp).
 class APMMeasurement {
 public:
     static constexpr qint64 kAppMetricsLibraryVersion = APMLibrary::kAppMetricsLibraryVersion;
@@ -87,116 +106,7 @@ public:
     static const QString kCollectionURLVariable; // "PRAVIK_ANALYTICS_COLLECTION_URL"
     static const QString kAdServicesURLVariable; // "PRAVIK_ANALYTICS_ADSERVICES_URL"
 
-    // Everything the engine takes from outside; each member has a working
-    // default (defaultEnvironment()), tests replace them.
-    struct Environment {
-        platform::Clock* clock = nullptr; // wall time, and the boot clock as its monotonic time
-        // Measures the upload alarm's delay; null: the worker queue itself.
-        platform::Executor* timer = nullptr;
-        platform::HttpClient* http = nullptr;
-        // Scheme, host and port of the collection service; batches go to its
-        // path "/a". Empty: not configured, nothing is uploaded (the data
-        // waits) and this is logged once.
-        QUrl collectionURL;
-        // The database file; empty: "vireo-app-metrics.sql" in the library's folder.
-        QString databasePath;
-        APMPersistedConfig* persistedConfig = nullptr;
-        APMIdentity* identity = nullptr;
-        // The measurement-enabled switch's debug mode comes from the monitor.
-        APMMonitor* monitor = nullptr;
-        // The services of later layers, each replaceable on its own. Null:
-        // the engine's own (event editing by the configuration's programs;
-        // audiences and conditional user properties over its database).
-        std::shared_ptr<APMEventEditor> eventEditor;
-        std::shared_ptr<APMConditionalPropertyProcessor> conditionalProperties;
-        std::shared_ptr<APMAudienceEvaluator> audience;
-        std::shared_ptr<APMSessionState> session;
-        std::shared_ptr<APMEventSampler> sampler;
-        std::shared_ptr<APMLifetimeValueRecorder> lifetimeValue;
-        // "https://host" of the experiment service; empty: not configured,
-        // nothing is fetched.
-        QUrl experimentsURL;
-        // The experiment fetch times; null: the suite "APMExperimentSuiteName".
-        APMConfigStore* experimentStore = nullptr;
-        // The optional on-device conversion component; null: none (every
-        // attempt is refused with a message).
-        std::shared_ptr<APMPrivateSetMembershipClientClass> PSMClientClass;
-        // The system's attribution tokens; null: the system's own.
-        platform::AttributionTokenSource* attributionTokenSource = nullptr;
-        // "https://host" of the search-ad attribution service; empty: not
-        // configured, nothing is asked.
-        QUrl searchAdsURL;
-        // Scheme, host and port the configuration is fetched from (path
-        // "/config/app/<app ID>"); empty: the collection address.
-        QUrl configURL;
-        // Whether the machine is online; null: always connected.
-        platform::Reachability* reachability = nullptr;
-        // The duplicate filter's fingerprint of a purchased transaction; null:
-        // the purchase reporter's. Empty answers: not checked for duplicates.
-        std::function<QString(const platform::StorePaymentTransaction&)> transactionFingerprint;
-        // The front end's load time (seconds since 1970), which a data reset
-        // makes the new first-open time; null: the engine's own start time.
-        std::function<double()> loadTimestamp;
-
-        // Lifecycle reports and deep links (APMMeasurementLifecycle.cpp,
-        // APMMeasurementURL.cpp).
-        // The operating system's version; null: the system's own facts.
-        platform::SystemFacts* systemFacts = nullptr;
-        // Where a pending deep link waits; null: the application's defaults.
-        APMConfigStore* deepLinkStore = nullptr;
-        // Scheme, host and port of the ad-services host the deferred deep
-        // link comes from (PRAVIK_ANALYTICS_ADSERVICES_URL); empty: not
-        // configured, never asked.
-        QUrl adServicesURL;
-        // The application's information dictionary; none: the main bundle's.
-        std::optional<QVariantMap> infoDictionary;
-        // The process's arguments; none: the application's own.
-        std::optional<QStringList> processArguments;
-        // The version first installed; null: the store receipt's (read
-        // once per engine), nothing: unknown.
-        std::function<std::optional<QString>()> originalApplicationVersion;
-        // Where the automatic reports log their internal events; null: the
-        // engine's own logging entry (not public, ignoring the interceptor).
-        std::function<void(const QString& origin, const QString& name, const QVariantMap& parameters,
-            double timestamp)>
-            logInternalEventWithOrigin;
-        // False: the start leaves out the automatic lifecycle reports (first
-        // open, updates, stored campaign, deferred deep link, personalized
-        // ads), for callers that drive them one by one.
-        bool reportsLifecycleAtStart = true;
-        // The device facts of every bundle; null: the engine's own over
-        // `systemFacts`.
-        APMEnvironmentInfo* environmentInfo = nullptr;
-        // Sessions: where the engagement timer runs (null: the main queue),
-        // where the application's state is posted (null: the default
-        // centre), and which screen-view reporter knows whether the
-        // application is active and on which screen (null: the shared one).
-        // Without an injected `session` the engine makes its session reporter.
-        platform::Executor* mainQueue = nullptr;
-        platform::NotificationCenter* notificationCenter = nullptr;
-        std::shared_ptr<APMScreenViewReporter> screenViewReporter;
-        // Hears a copy of every event the engine handled and was asked to
-        // announce (the front end's event listeners); null: nobody listens.
-        std::function<void(const APMEvent&)> eventListeners;
-        // What the front end that makes the engine tells it. With one, the
-        // start reads the front end's stored state (consent from earlier
-        // runs and from the start options, the reset bookkeeping, the
-        // deferred-collection mark); without one the engine runs alone and
-        // none of it applies.
-        struct FrontEnd {
-            // "fa" or "am": which persisted app ID takes the engine's.
-            QString origin;
-            // The public interface is linked: first-party consent of an
-            // earlier run is not carried into this one.
-            bool hasPublicInterface = false;
-        };
-        std::optional<FrontEnd> frontEnd;
-        // The TCF client's stores: where a consent-management platform
-        // writes (null: the application's defaults) and the client's own
-        // record of what it saw (null: its private suite).
-        APMConfigStore* tcfUserDefaults = nullptr;
-        std::function<std::unique_ptr<APMConfigStore>()> tcfPrivateStore;
-    };
+    using Environment = APMMeasurementEnvironment;
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.
     static Environment defaultEnvironment();
@@ -284,7 +194,7 @@ public:
     void userAttributeWithName(const QString& name, std::function<void(std::optional<APMUserAttribute>)> callback);
     void userPropertiesIncludingInternal(bool includeInternal, std::function<void(QVariantMap)> callback);
 
-    // ---- Doors of the front end (APMMeasurementLogging.cpp) --------------------
+    // ---- Doors of the front end --------------------------------------------------
 
     static constexpr qint64 kMaxUserPropertiesPerOrigin = 25;
     using SessionIDCompletion = std::function<void(qint64 sessionID, const std::optional<APMError>& error)>;
@@ -316,7 +226,7 @@ public:
     // Whether enabling was asked for when the engine was made.
     bool wasEnabledDuringInitialization() const { return wasEnabledDuringInitialization_; }
 
-    // ---- Configuration and services (APMMeasurementServices.cpp) --------------
+    // ---- Configuration and services ----------------------------------------------
 
     // Applies a fetched configuration body in one transaction: it must parse
     // and name this app; its audience definitions go to the audience
@@ -334,7 +244,7 @@ public:
     // from; null until the components are initialized.
     APMEManager* experimentManager() const { return experimentManager_.get(); }
 
-    // ---- On-device conversion measurement (APMMeasurementConversion.cpp) ------
+    // ---- On-device conversion measurement (APMOnDeviceConversion) ----------------
 
     // Keys of the user data: "email_address" and "phone_number" (text),
     // "hashed_email_address" and "hashed_phone_number" (SHA-256 digests of
@@ -349,7 +259,6 @@ public:
 
     void setUserData(const QVariantMap& userData);
     void setUserDataOnWorkerQueue(const QVariantMap& userData);
-    // The component, or null when there is none.
     APMPrivateSetMembershipClientClass* PSMClientClass() const;
     void checkPSMDependencyOnWorkerQueue();
     bool shouldRetrievePSMResponse();
@@ -367,14 +276,13 @@ public:
     void incrementPSMCountOnWorkerQueueWithName(const QString& name);
     void maybeDeleteExpiredPSMValueOnWorkerQueue();
     void resetPSMCounts();
-
-    bool isPSMRequestInProgress() const { return isPSMRequestInProgress_; }
-    bool isPSMRequestPostponed() const { return isPSMRequestPostponed_; }
-    qint32 PSMStartCount() const { return PSMStartCount_; }
-    qint32 PSMRetryCount() const { return PSMRetryCount_; }
-    bool hasPSMClient() const { return privateSetMembershipClient_ != nullptr; }
-    // Null until the first retry was scheduled.
-    APMAlarm* PSMRetryAlarm() const { return PSMRetryAlarm_.get(); }
+    bool resumePostponedPSMRequest();
+    bool isPSMRequestInProgress() const;
+    bool isPSMRequestPostponed() const;
+    qint32 PSMStartCount() const;
+    qint32 PSMRetryCount() const;
+    bool hasPSMClient() const;
+    APMAlarm* PSMRetryAlarm() const;
 
     // ---- Search-ad attribution ------------------------------------------------
 
@@ -392,13 +300,11 @@ public:
     std::unique_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
         const QList<APMUserAttribute>& attributes);
 
-    // ---- Bundling (worker queue) ----------------------------------------------
+    // ---- Bundling (APMBundler) ----------------------------------------------------
 
-    // One bundle from the oldest run of raw events, in one transaction; true
-    // when a bundle was stored or raw events were consumed (call again).
     bool bundleRawEvents();
 
-    // ---- Upload (worker queue) ------------------------------------------------
+    // ---- Upload (APMUploadScheduler) ----------------------------------------------
 
     void updateSchedule();
     double nextUploadingTime();
@@ -407,18 +313,26 @@ public:
     bool isNetworkConnected() const;
     bool isNetworkReadyForRequest();
     void networkUploadCompletionHandlerWithResponse(const platform::HttpResponse& response);
-    // uploadData() when online with data to send, else updateSchedule().
+    void sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
+        std::function<void(const platform::HttpResponse&)> completion);
     void uploadDataOrRegisterAlarm();
-    // The network came or went while an upload waited for it: posts
-    // updateSchedule() (any thread).
     void reachabilityDidChange();
+    bool isNetworkRequestPending() const;
+    void setIsNetworkRequestPending(bool pending);
+    void terminateBackgroundTask();
+    void handleEventsForBackgroundURLSessionID(const QString& identifier, std::function<void()> completion);
+    double suspendedUploadTimestamp() const;
+    void suspendUploads();
+    void resumeUploads();
+    const QList<qint64>& uploadingBundleIDs() const;
 
-    // ---- Configuration fetch and engine services (APMMeasurementFetch.cpp) ----
+    // ---- Configuration fetch (APMConfigFetcher) ------------------------------------
 
-    // A conditional GET of this app's configuration; the reply is handled on
-    // the worker queue. Worker queue.
     void fetchRemoteConfig();
     void networkRemoteConfigFetchCompletionHandler(const platform::HttpResponse& response);
+
+    // ---- Small services ------------------------------------------------------------
+
     // Posts the duplicate filter: the purchased transactions whose
     // fingerprint was not seen before (or cannot be checked), in order. The
     // callback runs on a global queue; never when the engine is gone. Any
@@ -440,44 +354,30 @@ public:
     void VULNetwork_logWithLevelMessageCodeMessageContexts(
         qint64 level, qint64 code, const QString& message, const QVariantList& contexts);
 
-    // ---- Lifecycle reports and the personalized-ads property -------------------
-    // (APMMeasurementLifecycle.cpp; worker queue unless noted)
+    // ---- Lifecycle reports and the personalized-ads property (APMLifecycleReporter) --
 
     void reportFirstOpenOnWorkerQueue();
-    // A store without a session number takes the count of sessions seen.
     void backfillSessionNumber();
     void reportAppUpdateOnWorkerQueue();
     void reportOSUpdateOnWorkerQueue();
     void reportStoredCampaignEventOnWorkerQueue(std::optional<qint64> clickTimestampInMillis);
     void setPersonalizedAdsUserPropertyOnWorkerQueue();
     void updateAdPersonalizationConsentFromNPAValue(qint64 value);
-    // 1 (disable), 0 (allow) or nothing, from the first source that has a value.
     std::optional<qint64> shouldDisableAdPersonalization();
-    // Any thread: the next whole hour after the time (an hour start moves on).
     static qint64 timestampMillisRoundedUpToNextHour(qint64 milliseconds);
-    // Any thread: whether the running version is the one first installed.
     bool isVersionSameAsOriginalVersion();
-    // The number of first-open events stored so far as decimal text; a null
-    // QString when unset. The setter stores the text's integer value; a null
-    // text clears it.
     QString previousFirstOpenCount();
     void setPreviousFirstOpenCount(const QString& count);
 
-    // ---- Deep links and campaign URLs (APMMeasurementURL.cpp) -----------------
+    // ---- Deep links and campaign URLs (APMDeepLinkHandler) ---------------------------
 
-    // The page address of a browsing activity; nothing for any other.
     static std::optional<QUrl> deepLinkFromUserActivity(const std::optional<APMUserActivity>& activity);
-    // The application finished launching (any thread): keeps the address it
-    // was launched with (from a continued activity, else the launch URL) in
-    // the deep-link store, for the engine's next start to report.
+    // Null stores and clocks: the application's defaults and the system clock.
     static void handleStoredURLAfterAppLaunchWithNotification(const QVariantMap& userInfo,
         APMConfigStore* deepLinkStore = nullptr, platform::Clock* clock = nullptr);
     static const QString kLaunchOptionsUserActivityDictionaryKey; // "UIApplicationLaunchOptionsUserActivityDictionaryKey"
     static const QString kLaunchOptionsUserActivityKey; // "UIApplicationLaunchOptionsUserActivityKey"
     static const QString kLaunchOptionsURLKey; // "UIApplicationLaunchOptionsURLKey"
-
-    // An address the application was opened with, reported as a campaign.
-    // Never from the worker queue.
     void handleNonFirstOpenEventURL(const QUrl& url, double eventTimestampInSeconds);
     void handleOpenURL(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds);
     void handleDeepLink(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds);
@@ -487,32 +387,27 @@ public:
     bool shouldAllowRequestDeferredDeepLink();
     void requestDeferredDeepLink();
     void handleDeferredDeepLinkInfo(const QVariantMap& info);
-    // Handing a deep link to the application has no receiver here: false.
     static bool sendDeepLinkURLToAppDelegateOnMainThread(const QUrl& url, const QVariantMap& extraInfo);
-    // Set at start when the deferred deep link must wait for a fresh
-    // configuration (an expired one with DMA consent on); the configuration
-    // fetch asks for the link once it has adopted the new one.
-    bool shouldRequestDeferredDeepLinkAfterConfigFetch() const { return shouldRequestDeferredDeepLinkAfterConfigFetch_; }
-    void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value) { shouldRequestDeferredDeepLinkAfterConfigFetch_ = value; }
+    bool shouldRequestDeferredDeepLinkAfterConfigFetch() const;
+    void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value);
 
-    // ---- Sessions and the application's state (APMMeasurementSession.cpp) -----
+    // ---- Sessions and the application's state (APMSessionTracker) -------------------
+
+    APMScreenViewReporter& screenViewReporter() const;
+    std::shared_ptr<APMSessionReporter> sessionReporter() const;
+    void setSessionTimeoutInterval(double seconds);
+    void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground);
+    void processSessionFromEvent(const APMEvent& event);
+    void handleAppWillResignActiveEvent();
+    void handleAppDidBecomeActiveEvent();
+
+    // ---- The application's launch and the engine's internal events -------------------
 
     // Installed once when the program starts: on the application's launch
     // the screen-view reporter comes to life and the address the
     // application was launched with is kept.
     static void subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter& center);
     static void handleAppDidFinishLaunching(const platform::Notification& notification);
-    // Null until the components are initialized or when a session state was injected.
-    std::shared_ptr<APMSessionReporter> sessionReporter() const;
-    void setSessionTimeoutInterval(double seconds);
-    // A new session when the current one has expired (worker queue).
-    void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground);
-    // Sessions of events logged while the application is not active.
-    void processSessionFromEvent(const APMEvent& event);
-    void handleAppWillResignActiveEvent();
-    // Any thread: refreshes a week-old configuration when internal events
-    // are blocklisted.
-    void handleAppDidBecomeActiveEvent();
     // An internal event of the engine's reporters: where the environment's
     // `logInternalEventWithOrigin` sends it, else the engine's own entry.
     void logInternalEventWithOrigin(
@@ -530,47 +425,36 @@ public:
     // engine's own entry.
     static void logReportedInternalEvent(
         const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
+    // An internal event of the engine's jobs, now: where the environment's
+    // `logInternalEventWithOrigin` sends it, else the engine's own entry.
+    void logInternalEventWithOrigin(const QString& origin, const QString& name, const QVariantMap& parameters);
+    // An automatic lifecycle event of the engine's own, through the whole
+    // pipeline (APMLifecycleReporter).
+    void logLifecycleEventOnWorkerQueue(
+        const QString& name, const QVariantMap& parameters, double timestamp, const QVariantMap& screen = {});
 
     // ---- State ----------------------------------------------------------------
 
-    const QString& appID() const { return appID_; }
-    bool isEnabled() const { return enabled_; }
+    const QString& appID() const { return shared_.appID; }
+    bool isEnabled() const { return shared_.enabled; }
     bool didInitializeComponents() const { return didInitializeComponents_.load(); }
-    APMDatabase* database() const { return database_.get(); }
-    APMRemoteConfig* remoteConfigInstance() const { return remoteConfig_.get(); }
-    APMPersistedConfig& persistedConfig() const { return *persistedConfig_; }
-    APMIdentity* identity() const { return identity_; }
-    APMScheduler& scheduler() const { return *scheduler_; }
-    APMAlarm& alarm() const { return *alarm_; }
-    platform::Clock& clock() const { return *environment_.clock; }
-    const QStringList& safelistedEvents() const { return safelistedEvents_; }
-    bool isNetworkRequestPending() const { return isNetworkRequestPending_; }
-    void setIsNetworkRequestPending(bool pending) { isNetworkRequestPending_ = pending; }
-    // Flushes the persisted state; called where the engine stops working for now.
-    void terminateBackgroundTask();
-    // The application is told when the library's network work is done: the
-    // completion runs on the main queue once the request in flight (if any)
-    // has been handled, whatever the session identifier.
-    void handleEventsForBackgroundURLSessionID(const QString& identifier, std::function<void()> completion);
-    double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_; }
-    const QList<qint64>& uploadingBundleIDs() const { return uploadingBundleIDs_; }
+    APMDatabase* database() const { return shared_.database.get(); }
+    APMRemoteConfig* remoteConfigInstance() const { return shared_.remoteConfig.get(); }
+    APMPersistedConfig& persistedConfig() const { return *shared_.persistedConfig; }
+    APMIdentity* identity() const { return shared_.identity; }
+    APMScheduler& scheduler() const { return *shared_.scheduler; }
+    APMAlarm& alarm() const { return *shared_.alarm; }
+    platform::Clock& clock() const { return *shared_.environment.clock; }
+    const QStringList& safelistedEvents() const { return shared_.safelistedEvents; }
 
 private:
     APMMeasurement(const QString& appID, bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated,
         const QStringList& safelistedEvents, Environment environment);
 
-    void log(qint64 level, qint64 code, const QString& message) const;
-    void log(qint64 level, qint64 code, const QString& message, const QVariant& context) const;
-    void log(qint64 level, qint64 code, const QString& message, const QVariant& context1,
-        const QVariant& context2) const;
-    bool isDebugMode() const;
-    double now() const;
-    double bootClock() const;
     bool initializeComponents();
     // The search-ad reporter, the TCF client and the application-state
     // observers, made once the start's reports have run.
     void initializeReportersOnWorkerQueue();
-    void finishBackgroundSessionEvents();
     std::shared_ptr<APMRemoteConfig> makeRemoteConfig();
     void initializeServices();
     std::shared_ptr<APMEManager> makeExperimentManager();
@@ -581,127 +465,45 @@ private:
     bool shouldDropDuplicatedSessionStartWithRolloutEvent(const APMEvent& event);
     void writeSessionStartEventOnWorkerQueue(const APMEvent& event);
     void writeEditedEventsOnWorkerQueue(const APMEvent& event);
-    bool isScheduleUnmovedByNewData();
+    bool armedUploadCannotMoveEarlier();
     void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
     void logFirstOpenConsentedEvent(double timestamp);
     std::function<void(const QString&, const QString&, const QVariantMap&)> internalEventLogger();
 
-    // Lifecycle and deep-link pieces (APMMeasurementLifecycle.cpp, APMMeasurementURL.cpp).
-    void logLifecycleEventOnWorkerQueue(
-        const QString& name, const QVariantMap& parameters, double timestamp, const QVariantMap& screen = {});
-    void logInternalEventWithOrigin(const QString& origin, const QString& name, const QVariantMap& parameters);
-    void reportLifecycleOnStartOnWorkerQueue();
-    // The deferred-collection mark: set once (1 when collection is off),
-    // cleared when first open has reported it or did not need it.
-    void markDeferredAnalyticsCollection(bool enabled);
-    void clearDeferredAnalyticsCollection();
     APMConfigStore& deepLinkStore() const;
     platform::SystemFacts& systemFacts() const;
-    void deferredDeepLinkCompletionOnWorkerQueue(const platform::HttpResponse& response);
+    void makeSearchAdReporter();
+    void makeTCFClient();
 
-    // Bundling pieces (APMMeasurementBundle.cpp).
-    struct RawEventRun;
-    RawEventRun rawEventsWithMetadataFingerprint(qint64 fingerprint);
-    std::optional<QList<APMEvent>> processRawEvents(const QList<APMRawEventData>& rawEvents, qint64 fingerprint);
-    bool checkConversion(APMEvent& event, APMDailyCounts& counts);
-    bool checkRealtime(APMEvent& event, APMDailyCounts& counts);
-    // Session-scoped audience reset and engagement totals; a step that fails
-    // is logged and ends this evaluation only.
-    void evaluationTimeFromRawEvents(const QList<APMRawEventData>& rawEvents, APMPBMeasurementBundle& bundle);
-    bool updateUserEngagement(qint64 engagementMs, APMPBMeasurementBundle& bundle, bool sessionScoped);
-    void handleAnalyticsStorageConsentTransitions(const APMPBMeasurementBundle& bundle);
-    std::optional<QList<APMEvent>> eventsAfterUpdatingEventAggregates(
-        const QList<APMEvent>& events, bool allowEventFilterEvaluation);
-    bool updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, double start, double end);
-    void addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle, double start, double end);
-    bool dropUnreadableRawEvents(qint64 maxRowID, qint64 fingerprint, const QString& reason);
-
-    // Session pieces (APMMeasurementSession.cpp).
-    APMScreenViewReporter& screenViewReporter() const;
-    std::shared_ptr<APMSessionReporter> makeSessionReporter();
-    void subscribeForAppForegroundBackgroundNotifications();
-
-    // Upload pieces (APMMeasurementUpload.cpp).
-    void stopSchedule();
-    void setReachabilityDelegate(bool waiting);
-    void incrementRetryCounter();
-    void setUploadInProgressWithBundleIDs(const QList<qint64>& rowIDs);
-    bool removeBundlesFromDatabaseWithIDs(const QList<qint64>& rowIDs);
-    QUrl uploadURL() const;
-    // Sends the request with the network marked busy; the reply clears the
-    // mark and goes to the completion on the worker queue.
-    void sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
-        void (APMMeasurement::*completion)(const platform::HttpResponse&));
-    QUrl configAddress() const;
-    // Fetch pieces (APMMeasurementFetch.cpp).
-    void recordConfigFetchTime(qint64 failureCode, const QString& failureMessage);
-
-    Environment environment_;
-    const QString appID_;
-    const QStringList safelistedEvents_;
-    const bool isAnalyticsCollectionEnabled_;
-    const bool isAnalyticsCollectionDeactivated_;
-    APMPersistedConfig* persistedConfig_;
-    APMIdentity* identity_ = nullptr;
+    // What the jobs share; first, so that it goes last.
+    APMEngineContext shared_;
 
     std::mutex initializeComponentsLock_;
     std::atomic<bool> didInitializeComponents_ { false };
-    std::unique_ptr<APMDatabase> database_;
     std::shared_ptr<APMRemoteConfigDatabase> remoteConfigDatabase_;
-    std::shared_ptr<APMRemoteConfig> remoteConfig_;
     std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;
     std::unique_ptr<APMConfigStore> experimentStore_;
     std::shared_ptr<APMEManager> experimentManager_;
 
     // Worker-queue state.
-    std::atomic<bool> enabled_ { false };
     bool wasEnabledDuringInitialization_ = false;
-    bool isNetworkRequestPending_ = false;
-    // From sending a request until its reply came back (main thread).
-    std::atomic<bool> networkRequestInFlight_ { false };
-    // Completions waiting for the request in flight (worker queue only).
-    QList<std::function<void()>> backgroundSessionCompletions_;
-    bool loggedMissingCollectionURL_ = false;
     bool shouldUpdateNPAUserProperty_ = false;
     bool wroteRealtimeEvent_ = false; // among the events of the current logging
-    double suspendedUploadTimestamp_ = 0; // boot clock; 0 = not suspended
-    double initTimestamp_ = 0;
-    QString previousVMPAppID_;
-    QList<qint64> uploadingBundleIDs_;
     qint64 timeZoneHour_ = -1;
-    bool foundAdPersonalizationPlistFlag_ = false;
-    std::once_flag originalVersionOnce_;
-    bool isVersionSameAsOriginalVersion_ = false;
-    bool shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
     qint32 timeZoneOffsetMinutes_ = 0;
     std::unique_ptr<APMEnvironmentInfo> ownEnvironmentInfo_;
     QString osVersion_;
     QString userDefaultLanguage_;
 
-    // On-device conversion measurement and search-ad attribution (worker
-    // queue); their alarms go in the destructor's last task on the queue.
-    std::unique_ptr<APMPrivateSetMembershipClient> privateSetMembershipClient_;
-    bool isPSMRequestInProgress_ = false;
-    bool isPSMRequestPostponed_ = false;
-    qint32 PSMStartCount_ = 0;
-    qint32 PSMRetryCount_ = 0;
-    std::unique_ptr<APMAlarm> PSMRetryAlarm_;
+    // The jobs. The conversion's and the search-ad reporter's alarms go in
+    // the destructor's last task on the worker queue.
+    std::unique_ptr<APMOnDeviceConversion> conversion_;
+    std::unique_ptr<APMUploadScheduler> uploads_;
+    std::unique_ptr<APMConfigFetcher> configFetcher_;
+    std::unique_ptr<APMBundler> bundler_;
+    std::unique_ptr<APMLifecycleReporter> lifecycleReporter_;
+    std::unique_ptr<APMDeepLinkHandler> deepLinks_;
+    std::unique_ptr<APMSessionTracker> sessions_;
     std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
-    void makeSearchAdReporter();
     std::unique_ptr<APMTCFClient> tcfClient_;
-    void makeTCFClient();
-    // The persisted first-open time, or the engine's start before one is known.
-    double PSMFirstOpenTimestamp();
-
-    // Replaced by a wipe on the worker queue, read from the main thread too.
-    mutable std::mutex sessionReporterMutex_;
-    std::shared_ptr<APMSessionReporter> sessionReporter_;
-    std::shared_ptr<struct APMMeasurementObservers> observers_;
-
-    // Last: the queue stops (finishing its work) before the state above goes,
-    // and the alarm goes before the queue.
-    std::unique_ptr<APMScheduler> scheduler_;
-    std::unique_ptr<APMAlarm> alarm_;
-    // Keeps network completions that arrive after destruction harmless.
-    std::shared_ptr<APMMeasurement*> self_;
 };

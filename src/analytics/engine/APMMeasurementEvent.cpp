@@ -1,6 +1,7 @@
 // The event pipeline: one event on the worker queue becomes one raw_events
 // row under its metadata fingerprint, or is dropped by rule.
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMUploadScheduler.h"
 #include "analytics/engine/APMRawEventBundling.h"
 
 #include "analytics/base/APMAlarm.h"
@@ -16,9 +17,9 @@
 #include "analytics/engine/APMBundleFields.h"
 #include "analytics/engine/APMConditionalPropertyProcessor.h"
 #include "analytics/engine/APMEventEditor.h"
-#include "analytics/engine/APMLifetimeValueRecorder.h"
-#include "analytics/engine/APMMeasurementNames.h"
-#include "analytics/engine/APMSessionState.h"
+#include "analytics/reporters/APMLifetimeValueRecorder.h"
+#include "analytics/reporters/APMMeasurementNames.h"
+#include "analytics/reporters/APMSessionState.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMDailyCounts.h"
 #include "analytics/model/APMEvent.h"
@@ -49,8 +50,6 @@ const QString kAppExceptionEvent = QStringLiteral("_ae");
 const QString kRolloutsParameter = QStringLiteral("_ffr");
 const QString kSubscriptionIDParameter = QStringLiteral("_did");
 const QString kProductIDParameter = QStringLiteral("product_id");
-const QString kFirstOpenConsentedEvent = QStringLiteral("_fx");
-const QString kPlatformName = QStringLiteral("macos");
 const QString kManualInstall = QStringLiteral("manual_install");
 constexpr qint64 kErrorCodeEventCardinality = 8;
 constexpr qint64 kErrorCodeBlocklisted = 11;
@@ -86,8 +85,8 @@ bool isLogged(const APMMonitor& monitor, qint64 level)
 void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& input)
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("handleEventOnWorkerQueue"));
-    if (!enabled_ || !database_) {
-        log(APMMonitor::kLevelDebug, 23049, QStringLiteral("Analytics is disabled. Event not logged"));
+    if (!shared_.enabled || !shared_.database) {
+        shared_.log(APMMonitor::kLevelDebug, 23049, QStringLiteral("Analytics is disabled. Event not logged"));
         return;
     }
     std::optional<APMEvent> event = eventAfterSafelistingEvent(input);
@@ -96,7 +95,7 @@ void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& input)
     processSessionFromEvent(*event);
     if (!dedupeSubscriptionEvent(*event) || shouldDropDuplicatedSessionStartWithRolloutEvent(*event))
         return;
-    const QString rollouts = persistedConfig_->basaltFeatureRollouts();
+    const QString rollouts = shared_.persistedConfig->basaltFeatureRollouts();
     if (event->name() == kAppExceptionEvent && !rollouts.isNull()) {
         QVariantMap parameters = plainParameters(*event);
         parameters.insert(kRolloutsParameter, rollouts);
@@ -108,10 +107,10 @@ void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& input)
 
 std::optional<APMEvent> APMMeasurement::eventAfterSafelistingEvent(const APMEvent& event)
 {
-    if (safelistedEvents_.isEmpty())
+    if (shared_.safelistedEvents.isEmpty())
         return event;
-    if (!safelistedEvents_.contains(event.name())) {
-        log(APMMonitor::kLevelWarning, 23174, QStringLiteral("Event dropped. Reason: not in allowlist. Event name, origin"),
+    if (!shared_.safelistedEvents.contains(event.name())) {
+        shared_.log(APMMonitor::kLevelWarning, 23174, QStringLiteral("Event dropped. Reason: not in allowlist. Event name, origin"),
             APMEventNameForLog(event.name()), event.origin());
         return std::nullopt;
     }
@@ -130,23 +129,23 @@ bool APMMeasurement::dedupeSubscriptionEvent(const APMEvent& event)
     const QVariant productID
         = event.parameters().contains(kProductIDParameter) ? QVariant(event.parameters().value(kProductIDParameter).stringValue()) : QVariant();
     APMError error;
-    const std::optional<bool> inserted = database_->insertIfNotDuplicateSubscriptionID(QString::number(id->int64Value()), &error);
+    const std::optional<bool> inserted = shared_.database->insertIfNotDuplicateSubscriptionID(QString::number(id->int64Value()), &error);
     if (!inserted) {
-        log(APMMonitor::kLevelErrorSilent, 23181, QStringLiteral("Failed to save subscription ID. Product ID, error"),
+        shared_.log(APMMonitor::kLevelErrorSilent, 23181, QStringLiteral("Failed to save subscription ID. Product ID, error"),
             productID, error.description());
     } else if (!*inserted) {
-        log(APMMonitor::kLevelWarningMonitored, 23182,
+        shared_.log(APMMonitor::kLevelWarningMonitored, 23182,
             QStringLiteral("Event dropped. Reason: Subscription purchase is a duplicate. Product ID"), productID);
         return false;
     }
-    const std::optional<qint64> deleted = database_->deleteSubscriptionsOverLimit(&error);
+    const std::optional<qint64> deleted = shared_.database->deleteSubscriptionsOverLimit(&error);
     if (!deleted) {
-        log(APMMonitor::kLevelWarningSilent, 23183, QStringLiteral("Failed to delete older subscription records. Error"),
+        shared_.log(APMMonitor::kLevelWarningSilent, 23183, QStringLiteral("Failed to delete older subscription records. Error"),
             error.description());
         return false;
     }
     if (*deleted > 0)
-        log(APMMonitor::kLevelWarningSilent, 23184, QStringLiteral("Deleted older subscription records beyond limit"));
+        shared_.log(APMMonitor::kLevelWarningSilent, 23184, QStringLiteral("Deleted older subscription records beyond limit"));
     return true;
 }
 
@@ -154,22 +153,22 @@ bool APMMeasurement::shouldDropDuplicatedSessionStartWithRolloutEvent(const APME
 {
     if (event.name() != kRolloutSessionStartEvent)
         return false;
-    const QString stored = persistedConfig_->basaltFeatureRollouts();
+    const QString stored = shared_.persistedConfig->basaltFeatureRollouts();
     const auto parameter = event.parameters().constFind(kRolloutsParameter);
     const bool present = parameter != event.parameters().cend();
     const bool isString = present && parameter->isString();
     const QString text = isString ? parameter->stringValue() : QString();
     if ((isString && !stored.isNull() && text == stored) || (stored.isNull() && isString && text.isEmpty())
         || (stored.isNull() && !present)) {
-        log(APMMonitor::kLevelVerbose, 23191, QStringLiteral("Feature rollouts value is a duplicate, dropping event"));
+        shared_.log(APMMonitor::kLevelVerbose, 23191, QStringLiteral("Feature rollouts value is a duplicate, dropping event"));
         return true;
     }
     if (isString && !text.isEmpty()) {
-        persistedConfig_->setBasaltFeatureRollouts(text);
+        shared_.persistedConfig->setBasaltFeatureRollouts(text);
     } else {
-        persistedConfig_->setBasaltFeatureRollouts(QString());
+        shared_.persistedConfig->setBasaltFeatureRollouts(QString());
         if (present && !isString)
-            log(APMMonitor::kLevelErrorSilent, 23190,
+            shared_.log(APMMonitor::kLevelErrorSilent, 23190,
                 QStringLiteral("Unable to process basalt feature rollouts, value is not a string."));
     }
     return false;
@@ -177,11 +176,11 @@ bool APMMeasurement::shouldDropDuplicatedSessionStartWithRolloutEvent(const APME
 
 void APMMeasurement::writeSessionStartEventOnWorkerQueue(const APMEvent& event)
 {
-    const QString rollouts = persistedConfig_->basaltFeatureRollouts();
+    const QString rollouts = shared_.persistedConfig->basaltFeatureRollouts();
     if (event.name() != kSessionStartEvent || rollouts.isNull())
         return;
     const std::optional<APMEvent> companion = APMEvent::initWithOrigin(kAutoOrigin, false, kRolloutSessionStartEvent,
-        now(), 0, { { kRolloutsParameter, rollouts } }, event.limits());
+        shared_.now(), 0, { { kRolloutsParameter, rollouts } }, event.limits());
     if (companion)
         writeEventOnWorkerQueue(*companion);
 }
@@ -191,15 +190,15 @@ void APMMeasurement::writeEditedEventsOnWorkerQueue(const APMEvent& event)
     wroteRealtimeEvent_ = false;
     APMError error;
     const std::optional<APMEventEditor::Result> result
-        = environment_.eventEditor->handleEvent(event, *remoteConfig_, &error);
+        = shared_.environment.eventEditor->handleEvent(event, *shared_.remoteConfig, &error);
     if (!result) {
         writeEventOnWorkerQueue(event);
-        log(APMMonitor::kLevelErrorMonitored, 23223, QStringLiteral("Event editing failed. Event name"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23223, QStringLiteral("Event editing failed. Event name"),
             APMEventNameForLog(event.name()));
         // The unedited event is stored like any other and needs its upload
         // scheduled: with a program that fails on every event nothing else
         // would ever schedule one.
-        if (!isScheduleUnmovedByNewData())
+        if (!armedUploadCannotMoveEarlier())
             updateSchedule();
         return;
     }
@@ -208,35 +207,35 @@ void APMMeasurement::writeEditedEventsOnWorkerQueue(const APMEvent& event)
         edited = APMEvent::eventFromEditEvent(*result->editedEvent, event.limits());
     writeEventOnWorkerQueue(edited ? *edited : event);
     for (const APMPEvent& created : result->eventsToLog) {
-        const QVariant origin = created.parameters().value(QStringLiteral("_o"));
+        const QVariant origin = created.parameters().value(APMEventNames::kOriginParameter);
         const QString originText = origin.typeId() == QMetaType::QString ? origin.toString() : kAppOrigin;
         if (const auto made = APMEvent::initWithOrigin(
                 originText, false, created.name(), created.timestamp(), 0, created.parameters(), event.limits()))
             writeEventOnWorkerQueue(*made);
     }
-    if (!isScheduleUnmovedByNewData())
+    if (!armedUploadCannotMoveEarlier())
         updateSchedule();
 }
 
-bool APMMeasurement::isScheduleUnmovedByNewData()
+bool APMMeasurement::armedUploadCannotMoveEarlier()
 {
     // With an upload already armed, data that is neither real-time nor newer
     // than a failure (there is none) can only move the next upload time
     // later, so the armed one stays: the six queries of updateSchedule()
     // would decide the same. Anything else is decided in full.
-    const std::optional<double> scheduled = alarm_->scheduledTimestamp();
-    return scheduled && *scheduled >= now() && !wroteRealtimeEvent_ && !isDebugMode()
-        && suspendedUploadTimestamp_ == 0 && persistedConfig_->lastFailedUploadTimestamp() == 0;
+    const std::optional<double> scheduled = shared_.alarm->scheduledTimestamp();
+    return scheduled && *scheduled >= shared_.now() && !wroteRealtimeEvent_ && !shared_.isDebugMode()
+        && uploads_->suspendedUploadTimestamp() == 0 && shared_.persistedConfig->lastFailedUploadTimestamp() == 0;
 }
 
 void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event)
 {
-    log(APMMonitor::kLevelDebug, 23051, QStringLiteral("Logging event: origin, name, params"), event.origin(),
+    shared_.log(APMMonitor::kLevelDebug, 23051, QStringLiteral("Logging event: origin, name, params"), event.origin(),
         APMEventNameForLog(event.name()));
-    const std::optional<QList<APMEvent>> triggered = environment_.conditionalProperties->processEventOnWorkerQueue(
+    const std::optional<QList<APMEvent>> triggered = shared_.environment.conditionalProperties->processEventOnWorkerQueue(
         event, [this](const APMEvent& produced) { writeFilteredEventOnWorkerQueue(produced); });
     if (!triggered)
-        log(APMMonitor::kLevelWarningMonitored, 23050,
+        shared_.log(APMMonitor::kLevelWarningMonitored, 23050,
             QStringLiteral("Unable to process conditional user property. Event name, origin"),
             APMEventNameForLog(event.name()), event.origin());
     writeFilteredEventOnWorkerQueue(event);
@@ -246,38 +245,38 @@ void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event)
 
 void APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& input)
 {
-    if (remoteConfig_->isEventBlocklisted(input.name())) {
-        log(APMMonitor::kLevelWarningSilent, 23052, QStringLiteral("Rejected event. Event name"),
+    if (shared_.remoteConfig->isEventBlocklisted(input.name())) {
+        shared_.log(APMMonitor::kLevelWarningSilent, 23052, QStringLiteral("Rejected event. Event name"),
             APMEventNameForLog(input.name()));
-        if (!remoteConfig_->blocklistInternal() && !remoteConfig_->blocklistPublic() && input.name() != APMEventNames::kErrorEvent)
+        if (!shared_.remoteConfig->blocklistInternal() && !shared_.remoteConfig->blocklistPublic() && input.name() != APMEventNames::kErrorEvent)
             APMLogErrorEventWithValue(kErrorCodeBlocklisted, QStringLiteral("_ev"), 100, input.name(), internalEventLogger());
         return;
     }
     // The refresh and the reset flag the stored event needs, in one trip.
     const bool setLastAdvertisingIDReset
-        = identity_->updateIdentifiersAndReadShouldSetLastAdvertisingIDResetUserProperty();
+        = shared_.identity->updateIdentifiersAndReadShouldSetLastAdvertisingIDResetUserProperty();
     APMEvent event = input;
     if (APMIsPurchaseRelatedEvent(event.name()))
         event.setConversion(true);
     const bool isPublic = APMIsPublicName(event.name());
-    database_->performTransaction([&] {
-        if (!environment_.lifetimeValue->updateLifetimeValueWithEvent(event)) {
-            log(APMMonitor::kLevelErrorMonitored, 23053,
+    shared_.database->performTransaction([&] {
+        if (!shared_.environment.lifetimeValue->updateLifetimeValueWithEvent(event)) {
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23053,
                 QStringLiteral("Cannot record lifetime value of event. Name, currency code, transaction value"),
                 APMEventNameForLog(event.name()));
             return false;
         }
         APMError error;
-        std::optional<APMDailyCounts> counts = database_->dailyCounts(&error);
+        std::optional<APMDailyCounts> counts = shared_.database->dailyCounts(&error);
         if (!counts) {
-            log(APMMonitor::kLevelErrorMonitored, 23054, QStringLiteral("Data loss. Unable to query daily event counts. Error"),
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23054, QStringLiteral("Data loss. Unable to query daily event counts. Error"),
                 error.description());
             return false;
         }
         const bool keep = shouldProcessEvent(event, *counts, isPublic);
         const bool realtime = isRealtimeEvent(event, *counts);
-        if (!database_->updateDailyCounts(*counts, &error)) {
-            log(APMMonitor::kLevelErrorMonitored, 23061, QStringLiteral("Data loss. Unable to update daily event counts. Name, error"),
+        if (!shared_.database->updateDailyCounts(*counts, &error)) {
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23061, QStringLiteral("Data loss. Unable to update daily event counts. Name, error"),
                 APMEventNameForLog(event.name()), error.description());
             return false;
         }
@@ -293,30 +292,30 @@ void APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& input)
 
 bool APMMeasurement::shouldProcessEvent(const APMEvent& event, APMDailyCounts& counts, bool isPublicEvent)
 {
-    const qint32 today = APMDailyCounts::dayNumberForTime(now(), persistedConfig_->midnightOffset());
+    const qint32 today = APMDailyCounts::dayNumberForTime(shared_.now(), shared_.persistedConfig->midnightOffset());
     if (counts.day() != today)
         counts.resetWithNewDay(today);
     const bool isError = event.name() == APMEventNames::kErrorEvent;
-    const qint64 maxEvents = remoteConfig_->maxEventsPerDay();
+    const qint64 maxEvents = shared_.remoteConfig->maxEventsPerDay();
     const bool overAllEvents = counts.allEventsCount() >= maxEvents;
     bool refused = overAllEvents;
     if (overAllEvents) {
         if (isLoggedRefusal(counts.allEventsCount(), maxEvents))
-            log(APMMonitor::kLevelErrorMonitored, 23055, QStringLiteral("Data loss. Too many events logged. Name, limit"),
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23055, QStringLiteral("Data loss. Too many events logged. Name, limit"),
                 APMEventNameForLog(event.name()), maxEvents);
     } else if (isError) {
-        const qint64 maxErrors = remoteConfig_->maxErrorEventsPerDay();
+        const qint64 maxErrors = shared_.remoteConfig->maxErrorEventsPerDay();
         if (counts.errorEventsCount() >= maxErrors) {
             refused = true;
             if (isLoggedRefusal(counts.errorEventsCount(), maxErrors))
-                log(APMMonitor::kLevelErrorMonitored, 23056, QStringLiteral("Too many error events logged. Error code, limit"),
+                shared_.log(APMMonitor::kLevelErrorMonitored, 23056, QStringLiteral("Too many error events logged. Error code, limit"),
                     plainParameters(event).value(APMEventNames::kErrorParameter), maxErrors);
         }
-    } else if (isPublicEvent && counts.publicEventsCount() >= remoteConfig_->maxPublicEventsPerDay()) {
+    } else if (isPublicEvent && counts.publicEventsCount() >= shared_.remoteConfig->maxPublicEventsPerDay()) {
         refused = true;
-        const qint64 maxPublic = remoteConfig_->maxPublicEventsPerDay();
+        const qint64 maxPublic = shared_.remoteConfig->maxPublicEventsPerDay();
         if (isLoggedRefusal(counts.publicEventsCount(), maxPublic))
-            log(APMMonitor::kLevelErrorMonitored, 23057, QStringLiteral("Data loss. Too many public events logged. Name, limit"),
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23057, QStringLiteral("Data loss. Too many public events logged. Name, limit"),
                 APMEventNameForLog(event.name()), maxPublic);
         APMLogErrorEvent(kErrorCodePublicEventsPerDay, internalEventLogger());
     }
@@ -336,24 +335,24 @@ bool APMMeasurement::shouldProcessEvent(const APMEvent& event, APMDailyCounts& c
 
 bool APMMeasurement::isRealtimeEvent(APMEvent& event, APMDailyCounts& counts)
 {
-    const bool debug = isDebugMode();
-    const qint32 maxRealtime = remoteConfig_->maxRealtimeEventCountPerDay();
-    const bool exempt = !debug && !APMIsRealtimeLimitedEvent(event, *environment_.monitor);
-    const bool conversion = event.isConversion() || remoteConfig_->isEventCustomConversion(event.name());
+    const bool debug = shared_.isDebugMode();
+    const qint32 maxRealtime = shared_.remoteConfig->maxRealtimeEventCountPerDay();
+    const bool exempt = !debug && APMIsRealtimeExemptEvent(event);
+    const bool conversion = event.isConversion() || shared_.remoteConfig->isEventCustomConversion(event.name());
     const bool conversionRealtime = conversion && (debug || exempt || counts.realtimeCount() < maxRealtime);
     if (!debug && event.isRealtime() && !exempt && counts.realtimeCount() >= maxRealtime) {
         event.setRealtime(false);
-        log(APMMonitor::kLevelWarningMonitored, 23060,
+        shared_.log(APMMonitor::kLevelWarningMonitored, 23060,
             QStringLiteral("Too many real-time events. Event is no longer real-time. Event name, parameters"),
             APMEventNameForLog(event.name()), APMParametersDescription(event.parameters()));
     }
-    if (event.isRealtime() && APMIsDCURealtimeEvent(event, *environment_.monitor)
-        && counts.dcuRealtimeCount() >= remoteConfig_->maxRealtimeDCUEventCountPerDay())
+    if (event.isRealtime() && APMIsDCURealtimeEvent(event, *shared_.environment.monitor)
+        && counts.dcuRealtimeCount() >= shared_.remoteConfig->maxRealtimeDCUEventCountPerDay())
         event.setRealtime(false);
     if (debug) {
         event.setRealtime(true);
         event.setDebug(true);
-        log(APMMonitor::kLevelDebug, 23073,
+        shared_.log(APMMonitor::kLevelDebug, 23073,
             QStringLiteral("Debug mode is enabled. Marking event as debug and real-time. Event name, parameters"),
             APMEventNameForLog(event.name()), APMParametersDescription(event.parameters()));
     }
@@ -367,68 +366,68 @@ bool APMMeasurement::writeEvent(
 {
     APMError error;
     APMError aggregatesError;
-    const std::optional<bool> hasAggregates = database_->hasEventAggregatesWithName(event.name(), &aggregatesError);
+    const std::optional<bool> hasAggregates = shared_.database->hasEventAggregatesWithName(event.name(), &aggregatesError);
     if (!hasAggregates) {
-        log(APMMonitor::kLevelErrorMonitored, 23063, QStringLiteral("Cannot query event aggregates. Name, error"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23063, QStringLiteral("Cannot query event aggregates. Name, error"),
             APMEventNameForLog(event.name()), aggregatesError.description());
         return false;
     }
     if (!*hasAggregates) {
         if (isPublicEvent) {
-            const std::optional<qint64> count = database_->publicEventCount(&error);
+            const std::optional<qint64> count = shared_.database->publicEventCount(&error);
             if (!count) {
-                log(APMMonitor::kLevelErrorMonitored, 23064, QStringLiteral("Cannot query event count. Error"),
+                shared_.log(APMMonitor::kLevelErrorMonitored, 23064, QStringLiteral("Cannot query event count. Error"),
                     error.description());
                 return false;
             }
-            if (*count >= remoteConfig_->maxEventNameCardinality()) {
-                log(APMMonitor::kLevelErrorMonitored, 23065,
+            if (*count >= shared_.remoteConfig->maxEventNameCardinality()) {
+                shared_.log(APMMonitor::kLevelErrorMonitored, 23065,
                     QStringLiteral("Cannot set event. Reached limit on set events. Name"), APMEventNameForLog(event.name()));
                 APMLogErrorEvent(kErrorCodeEventCardinality, internalEventLogger());
                 return false;
             }
         }
         const std::optional<APMEventAggregates> fresh = APMEventAggregates::initWithName(event.name(), 0, 0, 0, 0);
-        if (!fresh || !database_->updateEventAggregates(*fresh, &error)) {
-            log(APMMonitor::kLevelErrorMonitored, 23066, QStringLiteral("Data loss. Cannot record event aggregates. Error"),
+        if (!fresh || !shared_.database->updateEventAggregates(*fresh, &error)) {
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23066, QStringLiteral("Data loss. Cannot record event aggregates. Error"),
                 error.description());
             return false;
         }
     }
     if (setLastAdvertisingIDReset)
         setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
-    const std::optional<QList<APMUserAttribute>> attributes = database_->userAttributesIncludingInternal(true, &error);
+    const std::optional<QList<APMUserAttribute>> attributes = shared_.database->userAttributesIncludingInternal(true, &error);
     if (!attributes) {
-        log(APMMonitor::kLevelErrorMonitored, 23067, QStringLiteral("Data loss. Cannot query user properties. Error"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23067, QStringLiteral("Data loss. Cannot query user properties. Error"),
             error.description());
         return false;
     }
     const std::unique_ptr<APMPBMeasurementBundle> metadata = createRawEventMetadataWithUserAttributes(*attributes);
     if (APMPBHasField(metadata.get(), kResettableDeviceID)) {
-        if (persistedConfig_->unmatchedFirstOpenWithoutIDFA())
+        if (shared_.persistedConfig->unmatchedFirstOpenWithoutIDFA())
             logFirstOpenConsentedEvent(event.timestamp());
     } else if (event.name() == kFirstOpenEvent) {
-        persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(true);
+        shared_.persistedConfig->setUnmatchedFirstOpenWithoutIDFA(true);
     }
     // Encoded once: the stored row and the event's fingerprint use the same bytes.
     const QByteArray metadataEncoding = metadata->protoBuffer().value_or(QByteArray());
     const qint64 fingerprint = apm_64LSBMD5(metadataEncoding);
-    if (!database_->insertIfNotExistsRawEventMetadataEncoding(metadataEncoding, fingerprint, &error)) {
-        log(APMMonitor::kLevelErrorMonitored, 23068, QStringLiteral("Data loss. Cannot record event metadata. Error"),
+    if (!shared_.database->insertIfNotExistsRawEventMetadataEncoding(metadataEncoding, fingerprint, &error)) {
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23068, QStringLiteral("Data loss. Cannot record event metadata. Error"),
             error.description());
         return false;
     }
-    const std::optional<qint64> deleted = database_->deleteRawEventsOverAbsoluteLimit(&error);
+    const std::optional<qint64> deleted = shared_.database->deleteRawEventsOverAbsoluteLimit(&error);
     if (!deleted) {
-        log(APMMonitor::kLevelErrorMonitored, 23069, QStringLiteral("Data loss. Unable to check raw event storage limit. Error"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23069, QStringLiteral("Data loss. Unable to check raw event storage limit. Error"),
             error.description());
         return false;
     }
     if (*deleted > 0)
-        log(APMMonitor::kLevelWarningMonitored, 23070, QStringLiteral("Data loss. Too many events stored on disk. Deleted count"),
+        shared_.log(APMMonitor::kLevelWarningMonitored, 23070, QStringLiteral("Data loss. Too many events stored on disk. Deleted count"),
             *deleted);
-    if (!database_->insertRawEvent(event, fingerprint, isRealtime, &error)) {
-        log(APMMonitor::kLevelErrorMonitored, 23071, QStringLiteral("Data loss. Cannot record raw event. Error"),
+    if (!shared_.database->insertRawEvent(event, fingerprint, isRealtime, &error)) {
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23071, QStringLiteral("Data loss. Cannot record raw event. Error"),
             error.description());
         return false;
     }
@@ -439,8 +438,8 @@ bool APMMeasurement::writeEvent(
         setPreviousFirstOpenCount(QString::number(next));
     }
     // The parameters' description is costly and only wanted when the line is.
-    if (apm_measurement_event::isLogged(*environment_.monitor, APMMonitor::kLevelDebug))
-        log(APMMonitor::kLevelDebug, 23072, QStringLiteral("Event logged. Event name, event params"),
+    if (apm_measurement_event::isLogged(*shared_.environment.monitor, APMMonitor::kLevelDebug))
+        shared_.log(APMMonitor::kLevelDebug, 23072, QStringLiteral("Event logged. Event name, event params"),
             APMEventNameForLog(event.name()), APMParametersDescription(event.parameters()));
     return true;
 }
@@ -451,50 +450,50 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
     auto metadata = APMPBMeasurementBundle::initWithMessageInfo();
     APMPBMeasurementBundle& bundle = *metadata;
     APMPBSetInt32Field(&bundle, kProtocolVersion, 1);
-    APMPBSetStringField(&bundle, kPlatform, kPlatformName);
+    APMPBSetStringField(&bundle, kPlatform, APMEnvironmentInfo::platformName());
     // The application identifier (the bundle identifier); the analytics app
     // ID the engine was started with travels in its own field.
-    const QString applicationID = identity_->appID();
+    const QString applicationID = shared_.identity->appID();
     APMPBSetStringField(&bundle, kAppID, !applicationID.isEmpty() ? applicationID : QCoreApplication::applicationName());
-    if (!identity_->isFromAppStore())
+    if (!shared_.identity->isFromAppStore())
         APMPBSetStringField(&bundle, kAppStore, kManualInstall);
-    if (!identity_->appVersion().isEmpty())
-        APMPBSetStringField(&bundle, kAppVersion, identity_->appVersion());
-    const QString vmpAppID = identity_->appIDFromVMP();
-    const QString adNestAppID = identity_->appIDFromAdNest();
+    if (!shared_.identity->appVersion().isEmpty())
+        APMPBSetStringField(&bundle, kAppVersion, shared_.identity->appVersion());
+    const QString vmpAppID = shared_.identity->appIDFromVMP();
+    const QString adNestAppID = shared_.identity->appIDFromAdNest();
     if (!vmpAppID.isEmpty())
         APMPBSetStringField(&bundle, kVMPAppID, vmpAppID);
     else if (!adNestAppID.isEmpty())
         APMPBSetStringField(&bundle, kAdNestAppID, adNestAppID);
     APMPBSetInt64Field(&bundle, kLibraryVersion, kAppMetricsLibraryVersion);
-    const QString installationID = identity_->basaltInstallationID();
+    const QString installationID = shared_.identity->basaltInstallationID();
     if (!installationID.isEmpty())
         APMPBSetStringField(&bundle, kInstallationID, installationID);
     const bool hasUserID = std::any_of(attributes.begin(), attributes.end(),
         [](const APMUserAttribute& attribute) { return attribute.name() == kUserIDProperty; });
-    const APMIdentity::EventIdentifiers identifiers = identity_->eventIdentifiersWithSessionNumber(
-        persistedConfig_->sessionNumber(), environment_.session->isSessionExpired(), hasUserID);
+    const APMIdentity::EventIdentifiers identifiers = shared_.identity->eventIdentifiersWithSessionNumber(
+        shared_.persistedConfig->sessionNumber(), shared_.environment.session->isSessionExpired(), hasUserID);
     const QString& token = identifiers.sessionStitchingToken;
     if (!token.isEmpty())
         APMPBSetStringField(&bundle, kSessionStitchingToken, token);
-    if (const auto major = identity_->appVersionMajor())
+    if (const auto major = shared_.identity->appVersionMajor())
         APMPBSetInt32Field(&bundle, kAppVersionMajor, *major);
-    if (const auto minor = identity_->appVersionMinor())
+    if (const auto minor = shared_.identity->appVersionMinor())
         APMPBSetInt32Field(&bundle, kAppVersionMinor, *minor);
-    if (const auto release = identity_->appVersionRelease())
+    if (const auto release = shared_.identity->appVersionRelease())
         APMPBSetInt32Field(&bundle, kAppVersionRelease, *release);
     APMApplyIdentifiersToBundle(bundle, APMConsentSettingsUtil::consentSignals(),
-        remoteConfig_->gateIDFAOnATTMASEnabled(), *identity_, identifiers.advertising, true);
-    const bool dma = remoteConfig_->DMAConsentEnabled();
+        shared_.remoteConfig->gateIDFAOnATTMASEnabled(), *shared_.identity, identifiers.advertising, true);
+    const bool dma = shared_.remoteConfig->DMAConsentEnabled();
     if (dma)
         APMApplyDMAConsentToBundle(bundle, APMConsentSettingsUtil::consentDiagnostics(),
-            APMConsentSettingsUtil::isAdUserDataDenied(), nullptr, *remoteConfig_, true);
+            APMConsentSettingsUtil::isAdUserDataDenied(), nullptr, *shared_.remoteConfig, true);
     // Every event's metadata carries the device facts; reading them costs
     // file reads, so they are read again once an hour (when the time zone's
     // offset could have changed too).
     APMEnvironmentInfo& facts
-        = environment_.environmentInfo ? *environment_.environmentInfo : *ownEnvironmentInfo_;
-    const qint64 hour = qint64(now() / 3600);
+        = shared_.environment.environmentInfo ? *shared_.environment.environmentInfo : *ownEnvironmentInfo_;
+    const qint64 hour = qint64(shared_.now() / 3600);
     if (hour != timeZoneHour_) {
         timeZoneHour_ = hour;
         timeZoneOffsetMinutes_ = facts.timeZoneOffsetMinutes();
@@ -515,7 +514,7 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
                 properties.push_back(std::move(property));
         }
         if (dma && !hasNPA) {
-            if (const auto npa = database_->userAttributeWithName(kNPAProperty, nullptr))
+            if (const auto npa = shared_.database->userAttributeWithName(kNPAProperty, nullptr))
                 properties.push_back(npa->protoUserAttribute());
         }
         APMPBSetArrayField(&bundle, kUserAttributes, properties);
@@ -525,32 +524,32 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
 
 void APMMeasurement::setLastAdvertisingIDResetUserPropertyOnWorkerQueue()
 {
-    if (!database_->containsUserAttributeWithName(kUserIDProperty, nullptr).value_or(false))
+    if (!shared_.database->containsUserAttributeWithName(kUserIDProperty, nullptr).value_or(false))
         return;
-    const std::optional<bool> hasReset = database_->containsUserAttributeWithName(kLastAdvertisingIDResetProperty, nullptr);
+    const std::optional<bool> hasReset = shared_.database->containsUserAttributeWithName(kLastAdvertisingIDResetProperty, nullptr);
     if (!hasReset || *hasReset)
         return;
     if (const auto attribute = APMUserAttribute::initWithOrigin(
-            kAutoOrigin, kLastAdvertisingIDResetProperty, APMValue::initWithInt64(1), now()))
+            kAutoOrigin, kLastAdvertisingIDResetProperty, APMValue::initWithInt64(1), shared_.now()))
         setUserAttributeOnWorkerQueue(*attribute);
-    identity_->setShouldSetLastAdvertisingIDResetUserProperty(false);
+    shared_.identity->setShouldSetLastAdvertisingIDResetUserProperty(false);
 }
 
 void APMMeasurement::logFirstOpenConsentedEvent(double timestamp)
 {
-    persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(false);
+    shared_.persistedConfig->setUnmatchedFirstOpenWithoutIDFA(false);
     const qint64 count = previousFirstOpenCount().toLongLong();
-    const std::optional<APMUserAttribute> firstInstall = database_->userAttributeWithName(QStringLiteral("_fi"), nullptr);
+    const std::optional<APMUserAttribute> firstInstall = shared_.database->userAttributeWithName(kFirstOpenAfterInstallProperty, nullptr);
     const bool withoutAttribution = firstInstall && firstInstall->value().isInt64() && firstInstall->value().int64Value() < 1;
-    const QVariantMap parameters { { QStringLiteral("_pfo"), count < 2 ? qint64(0) : count - 1 },
-        { QStringLiteral("_uwa"), qint64(withoutAttribution ? 1 : 0) } };
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:933"), [weak, timestamp, parameters] {
+    const QVariantMap parameters { { kPreviousFirstOpenCountParameter, count < 2 ? qint64(0) : count - 1 },
+        { kUpdateWithAnalyticsParameter, qint64(withoutAttribution ? 1 : 0) } };
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:933"), [weak, timestamp, parameters] {
         const auto self = weak.lock();
         if (!self || !*self)
             return;
         if (auto event = APMEvent::initWithOrigin(kAutoOrigin, false, kFirstOpenConsentedEvent, timestamp, 0,
-                parameters, (*self)->remoteConfig_->eventParameterLimits())) {
+                parameters, (*self)->shared_.remoteConfig->eventParameterLimits())) {
             event->setRealtime(true);
             (*self)->writeEventOnWorkerQueue(*event);
         }

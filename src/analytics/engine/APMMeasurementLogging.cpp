@@ -1,7 +1,8 @@
 // The engine's doors for events, default event parameters and user
 // properties: each public method posts its work to the worker queue.
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/engine/APMEngineContext.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
@@ -9,7 +10,7 @@
 #include "analytics/base/APMScheduler.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMInfoPlistFileUtil.h"
-#include "analytics/engine/APMSessionState.h"
+#include "analytics/reporters/APMSessionState.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMDataTypeValidator.h"
@@ -19,6 +20,9 @@
 #include "analytics/model/APMLogNames.h"
 #include "analytics/model/APMUserAttribute.h"
 #include "analytics/store/APMDatabase.h"
+#include "platform/NotificationCenter.h"
+#include "platform/ApplicationStateNotifier.h"
+#include "analytics/reporters/APMScreenViewReporter.h"
 #include "platform/GlobalQueue.h"
 
 using namespace apm_engine;
@@ -32,8 +36,8 @@ const QString kAdNetworkRegistrationKey = QStringLiteral("VIREO_ANALYTICS_REGIST
 
 bool isAdEventForLogging(const APMEvent& event)
 {
-    return event.origin() == QLatin1String("am") || event.name() == QLatin1String("_xa")
-        || event.name() == QLatin1String("_xu");
+    return event.origin() == APMEventNames::kAdOrigin || event.name() == apm_engine::kOverallExposureEvent
+        || event.name() == apm_engine::kUnitExposureEvent;
 }
 
 } // namespace
@@ -42,8 +46,8 @@ void APMMeasurement::logEventWithOrigin(const QString& origin, bool isPublicEven
     const QVariantMap& parameters, double timestamp, bool enabled, bool ignoreEnabled, bool ignoreInterceptor,
     Interceptor interceptor, const QVariantMap& addedScreenParameters)
 {
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2403"),
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2403"),
         [=, interceptor = std::move(interceptor)] {
             if (const auto self = weak.lock(); self && *self)
                 (*self)->logEventOnWorkerQueueWithOrigin(origin, isPublicEvent, name, parameters, timestamp, enabled,
@@ -62,7 +66,7 @@ void APMMeasurement::logEventOnWorkerQueueWithOrigin(const QString& origin, bool
     std::optional<APMEvent> event = APMEvent::initWithOrigin(
         origin, isPublicEvent, name, timestamp, 0, withDefaults, remoteConfig()->eventParameterLimits());
     if (!event) {
-        log(APMMonitor::kLevelErrorMonitored, 23219, QStringLiteral("Attempted to log nil event. Origin, name, parameters"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23219, QStringLiteral("Attempted to log nil event. Origin, name, parameters"),
             origin, name);
         return;
     }
@@ -89,7 +93,7 @@ void APMMeasurement::handleInternalEventOnWorkerQueue(APMEvent event)
     // parameters (not error events) and no interceptor; the front end's
     // listeners hear of them as of any other.
     if (event.name() != APMEventNames::kErrorEvent) {
-        if (const std::optional<QVariantMap> defaults = persistedConfig_->defaultEventParameters())
+        if (const std::optional<QVariantMap> defaults = shared_.persistedConfig->defaultEventParameters())
             event.applyParameters(*defaults);
     }
     logEventOnWorkerQueue(event, true);
@@ -97,13 +101,13 @@ void APMMeasurement::handleInternalEventOnWorkerQueue(APMEvent event)
 
 void APMMeasurement::logInternalEvent(const QString& name, const QVariantMap& parameters)
 {
-    logEventWithOrigin(kAutoOrigin, false, name, parameters, now(), true, true, true, nullptr, {});
+    logEventWithOrigin(kAutoOrigin, false, name, parameters, shared_.now(), true, true, true, nullptr, {});
 }
 
 std::function<void(const QString&, const QString&, const QVariantMap&)> APMMeasurement::internalEventLogger()
 {
     return [this](const QString& origin, const QString& name, const QVariantMap& parameters) {
-        logEventWithOrigin(origin, false, name, parameters, now(), true, true, true, nullptr, {});
+        logEventWithOrigin(origin, false, name, parameters, shared_.now(), true, true, true, nullptr, {});
     };
 }
 
@@ -111,8 +115,8 @@ std::function<void(const QString&, const QString&, const QVariantMap&)> APMMeasu
 
 void APMMeasurement::setDefaultEventParameters(const std::optional<QVariantMap>& parameters)
 {
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2518"), [weak, parameters] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2518"), [weak, parameters] {
         if (const auto self = weak.lock(); self && *self)
             (*self)->handleSetDefaultEventParametersOnWorkerQueue(parameters);
     });
@@ -120,18 +124,18 @@ void APMMeasurement::setDefaultEventParameters(const std::optional<QVariantMap>&
 
 void APMMeasurement::handleSetDefaultEventParametersOnWorkerQueue(const std::optional<QVariantMap>& parameters)
 {
-    if (!enabled_) {
-        log(APMMonitor::kLevelDebug, 23211, QStringLiteral("Analytics is disabled. Default event parameters not updated"));
+    if (!shared_.enabled) {
+        shared_.log(APMMonitor::kLevelDebug, 23211, QStringLiteral("Analytics is disabled. Default event parameters not updated"));
         return;
     }
-    QVariantMap defaults = parameters ? persistedConfig_->defaultEventParameters().value_or(QVariantMap()) : QVariantMap();
+    QVariantMap defaults = parameters ? shared_.persistedConfig->defaultEventParameters().value_or(QVariantMap()) : QVariantMap();
     const EventParameterLimits limits = remoteConfig()->eventParameterLimits();
     for (auto it = parameters.value_or(QVariantMap()).cbegin(); parameters && it != parameters->cend(); ++it) {
         const QVariant& value = it.value();
         const bool isNull = value.isNull() && value.typeId() != QMetaType::QString;
         const bool isPlain = value.typeId() == QMetaType::QString || value.canConvert<double>();
         if (!isNull && (!isPlain || value.typeId() == QMetaType::QVariantList)) {
-            log(APMMonitor::kLevelWarningMonitored, 23213,
+            shared_.log(APMMonitor::kLevelWarningMonitored, 23213,
                 QStringLiteral("Invalid key in default event parameters. Parameter ignored."), it.key());
             if (value.typeId() == QMetaType::QVariantList)
                 APMLogErrorEvent(kErrorCodeDefaultParameterArray, internalEventLogger());
@@ -139,7 +143,7 @@ void APMMeasurement::handleSetDefaultEventParametersOnWorkerQueue(const std::opt
         }
         qint64 failure = 0;
         if (!APMDataTypeValidator::isValidPublicEventParameterName(it.key(), &failure)) {
-            log(APMMonitor::kLevelWarningMonitored, 23214, QStringLiteral("Invalid default event parameter name. Name"),
+            shared_.log(APMMonitor::kLevelWarningMonitored, 23214, QStringLiteral("Invalid default event parameter name. Name"),
                 it.key());
             continue;
         }
@@ -164,17 +168,17 @@ void APMMeasurement::handleSetDefaultEventParametersOnWorkerQueue(const std::opt
             trimmed.insert(it.key(), defaults.value(it.key()));
         defaults = trimmed;
         APMLogErrorEvent(kErrorCodeDefaultParameterLimit, internalEventLogger());
-        log(APMMonitor::kLevelWarningMonitored, 23215,
+        shared_.log(APMMonitor::kLevelWarningMonitored, 23215,
             QStringLiteral("Too many default event parameters set. Discarding beyond event parameter limit"));
     }
-    log(APMMonitor::kLevelDebug, 23216, QStringLiteral("Updating default event parameters. Parameters"),
+    shared_.log(APMMonitor::kLevelDebug, 23216, QStringLiteral("Updating default event parameters. Parameters"),
         APMParametersDescription(QVariant(defaults)));
-    persistedConfig_->setDefaultEventParameters(defaults);
+    shared_.persistedConfig->setDefaultEventParameters(defaults);
 }
 
 QVariantMap APMMeasurement::parametersWithAddedDefaultEventParameters(const QVariantMap& parameters)
 {
-    const std::optional<QVariantMap> defaults = persistedConfig_->defaultEventParameters();
+    const std::optional<QVariantMap> defaults = shared_.persistedConfig->defaultEventParameters();
     if (!defaults || defaults->isEmpty())
         return parameters;
     QVariantMap merged = *defaults;
@@ -188,11 +192,11 @@ QVariantMap APMMeasurement::parametersWithAddedDefaultEventParameters(const QVar
 void APMMeasurement::setUserAttribute(const std::optional<APMUserAttribute>& attribute)
 {
     if (!attribute) {
-        log(APMMonitor::kLevelWarning, 23079, QStringLiteral("Attempted to set nil user property"));
+        shared_.log(APMMonitor::kLevelWarning, 23079, QStringLiteral("Attempted to set nil user property"));
         return;
     }
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2745"), [weak, attribute] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2745"), [weak, attribute] {
         if (const auto self = weak.lock(); self && *self)
             (*self)->setUserAttributeOnWorkerQueue(*attribute);
     });
@@ -200,8 +204,8 @@ void APMMeasurement::setUserAttribute(const std::optional<APMUserAttribute>& att
 
 void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute)
 {
-    if (!enabled_) {
-        log(APMMonitor::kLevelDebug, 23081, QStringLiteral("Analytics is disabled. User property not set"));
+    if (!shared_.enabled) {
+        shared_.log(APMMonitor::kLevelDebug, 23081, QStringLiteral("Analytics is disabled. User property not set"));
         return;
     }
     setUserPropertyInDatabaseOnWorkerQueue(attribute);
@@ -210,17 +214,17 @@ void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attri
 bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute)
 {
     APMError error;
-    const std::optional<bool> exists = database_->containsUserAttributeWithName(attribute.name(), &error);
+    const std::optional<bool> exists = shared_.database->containsUserAttributeWithName(attribute.name(), &error);
     if (!exists) {
-        log(APMMonitor::kLevelErrorMonitored, 23082, QStringLiteral("Unable to query existence of user property. Name, error"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23082, QStringLiteral("Unable to query existence of user property. Name, error"),
             APMUserPropertyNameForLog(attribute.name()), error.description());
         return false;
     }
     if (*exists && attribute.name() == kUserIDProperty) {
-        const std::optional<APMUserAttribute> stored = database_->userAttributeWithName(kUserIDProperty, nullptr);
+        const std::optional<APMUserAttribute> stored = shared_.database->userAttributeWithName(kUserIDProperty, nullptr);
         if (stored && stored->value().plainValue().toString() != attribute.value().plainValue().toString()) {
-            identity_->resetSessionStitchingToken();
-            database_->deleteUserAttributeWithName(kLastAdvertisingIDResetProperty, nullptr);
+            shared_.identity->resetSessionStitchingToken();
+            shared_.database->deleteUserAttributeWithName(kLastAdvertisingIDResetProperty, nullptr);
         }
     }
     // The stored personalized-ads choice and the ad-personalization consent go together.
@@ -228,29 +232,29 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribu
         updateAdPersonalizationConsentFromNPAValue(attribute.value().int64Value());
     if (!*exists) {
         const std::optional<qint64> count = attribute.isPublic()
-            ? database_->publicUserAttributeCount(&error)
-            : database_->userAttributeCountForOrigin(attribute.origin(), &error);
+            ? shared_.database->publicUserAttributeCount(&error)
+            : shared_.database->userAttributeCountForOrigin(attribute.origin(), &error);
         if (!count) {
-            log(APMMonitor::kLevelErrorMonitored, 23083, QStringLiteral("Unable to query user property count. Origin, error"),
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23083, QStringLiteral("Unable to query user property count. Origin, error"),
                 attribute.origin(), error.description());
             return false;
         }
         const qint64 limit = attribute.isPublic() ? qint64(remoteConfig()->maxPublicUserProperties())
                                                   : kMaxUserPropertiesPerOrigin;
         if (*count >= limit) {
-            log(APMMonitor::kLevelWarning, 23084,
+            shared_.log(APMMonitor::kLevelWarning, 23084,
                 QStringLiteral("Unable to set user property. Reached limit on set user properties for origin. Origin, name, value"),
                 attribute.origin(), APMUserPropertyNameForLog(attribute.name()));
             APMLogErrorEvent(kErrorCodeUserPropertyLimit, internalEventLogger());
             return false;
         }
     }
-    if (!database_->updateUserAttribute(attribute, &error)) {
-        log(APMMonitor::kLevelErrorMonitored, 23085, QStringLiteral("Unable to set user property. Name, value, error"),
+    if (!shared_.database->updateUserAttribute(attribute, &error)) {
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23085, QStringLiteral("Unable to set user property. Name, value, error"),
             APMUserPropertyNameForLog(attribute.name()), error.description());
         return false;
     }
-    log(APMMonitor::kLevelDebug, 23087, QStringLiteral("User property set. Name, value"),
+    shared_.log(APMMonitor::kLevelDebug, 23087, QStringLiteral("User property set. Name, value"),
         APMUserPropertyNameForLog(attribute.name()), attribute.value().plainValue());
     return true;
 }
@@ -258,11 +262,11 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribu
 void APMMeasurement::removeUserAttribute(const QString& name)
 {
     if (name.isEmpty()) {
-        log(APMMonitor::kLevelWarning, 23074, QStringLiteral("Attempted to remove nil user property"));
+        shared_.log(APMMonitor::kLevelWarning, 23074, QStringLiteral("Attempted to remove nil user property"));
         return;
     }
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2700"), [weak, name] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2700"), [weak, name] {
         if (const auto self = weak.lock(); self && *self)
             (*self)->removeUserAttributeOnWorkerQueue(name);
     });
@@ -270,24 +274,24 @@ void APMMeasurement::removeUserAttribute(const QString& name)
 
 void APMMeasurement::removeUserAttributeOnWorkerQueue(const QString& name)
 {
-    if (!enabled_) {
-        log(APMMonitor::kLevelDebug, 23076, QStringLiteral("Analytics is disabled. User property not removed"));
+    if (!shared_.enabled) {
+        shared_.log(APMMonitor::kLevelDebug, 23076, QStringLiteral("Analytics is disabled. User property not removed"));
         return;
     }
     if (name == kUserIDProperty)
-        identity_->resetSessionStitchingToken();
+        shared_.identity->resetSessionStitchingToken();
     APMError error;
-    if (database_->deleteUserAttributeWithName(name, &error))
-        log(APMMonitor::kLevelDebug, 23078, QStringLiteral("User property removed. Name"), APMUserPropertyNameForLog(name));
+    if (shared_.database->deleteUserAttributeWithName(name, &error))
+        shared_.log(APMMonitor::kLevelDebug, 23078, QStringLiteral("User property removed. Name"), APMUserPropertyNameForLog(name));
     else
-        log(APMMonitor::kLevelErrorMonitored, 23077, QStringLiteral("Unable to remove user property. Name, error"),
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23077, QStringLiteral("Unable to remove user property. Name, error"),
             APMUserPropertyNameForLog(name), error.description());
 }
 
 void APMMeasurement::setPersonalizedAdsUserPropertyWithTimestamp(double timestamp)
 {
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2760"), [weak, timestamp] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2760"), [weak, timestamp] {
         const auto self = weak.lock();
         if (!self || !*self)
             return;
@@ -306,19 +310,19 @@ void APMMeasurement::userAttributeWithName(
     const QString& name, std::function<void(std::optional<APMUserAttribute>)> callback)
 {
     if (!callback) {
-        log(APMMonitor::kLevelError, 23088, QStringLiteral("userAttributeWithName callback is nil"));
+        shared_.log(APMMonitor::kLevelError, 23088, QStringLiteral("userAttributeWithName callback is nil"));
         return;
     }
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2887"), [weak, name, callback] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2887"), [weak, name, callback] {
         const auto self = weak.lock();
         if (!self || !*self)
             return;
         APMError error;
         std::optional<APMUserAttribute> attribute
-            = (*self)->database_ ? (*self)->database_->userAttributeWithName(name, &error) : std::nullopt;
+            = (*self)->shared_.database ? (*self)->shared_.database->userAttributeWithName(name, &error) : std::nullopt;
         if (!attribute && error.code() != 0)
-            (*self)->log(APMMonitor::kLevelErrorMonitored, 23089, QStringLiteral("Unable to get user attribute by name. Name"),
+            (*self)->shared_.log(APMMonitor::kLevelErrorMonitored, 23089, QStringLiteral("Unable to get user attribute by name. Name"),
                 APMUserPropertyNameForLog(name));
         platform::GlobalQueue::async([callback, attribute] { callback(attribute); });
     });
@@ -327,20 +331,20 @@ void APMMeasurement::userAttributeWithName(
 void APMMeasurement::userPropertiesIncludingInternal(bool includeInternal, std::function<void(QVariantMap)> callback)
 {
     if (!callback) {
-        log(APMMonitor::kLevelError, 23090, QStringLiteral("Unable to retrieve user properties. Callback is nil"));
+        shared_.log(APMMonitor::kLevelError, 23090, QStringLiteral("Unable to retrieve user properties. Callback is nil"));
         return;
     }
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2942"), [weak, includeInternal, callback] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2942"), [weak, includeInternal, callback] {
         const auto self = weak.lock();
         if (!self || !*self)
             return;
         APMError error;
-        const auto attributes = (*self)->database_
-            ? (*self)->database_->userAttributesIncludingInternal(includeInternal, &error)
+        const auto attributes = (*self)->shared_.database
+            ? (*self)->shared_.database->userAttributesIncludingInternal(includeInternal, &error)
             : std::nullopt;
         if (!attributes)
-            (*self)->log(
+            (*self)->shared_.log(
                 APMMonitor::kLevelErrorMonitored, 23091, QStringLiteral("Unable to retrieve user properties. Error"), error.description());
         QVariantMap result;
         for (const APMUserAttribute& attribute : attributes.value_or(QList<APMUserAttribute>()))
@@ -354,11 +358,11 @@ void APMMeasurement::userPropertiesIncludingInternal(bool includeInternal, std::
 void APMMeasurement::logEvent(const std::optional<APMEvent>& event)
 {
     if (!event) {
-        log(APMMonitor::kLevelWarningMonitored, 23048, QStringLiteral("Attempted to log nil event"));
+        shared_.log(APMMonitor::kLevelWarningMonitored, 23048, QStringLiteral("Attempted to log nil event"));
         return;
     }
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2509"), [weak, event] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:2509"), [weak, event] {
         if (const auto self = weak.lock(); self && *self)
             (*self)->handleEventOnWorkerQueue(*event);
     });
@@ -370,18 +374,18 @@ void APMMeasurement::logEventOnWorkerQueue(const APMEvent& event, bool notifyEve
     // The copy is taken first: handling may not change what listeners hear.
     const APMEvent announced = event;
     handleEventOnWorkerQueue(event);
-    if (notifyEventListeners && environment_.eventListeners)
-        environment_.eventListeners(announced);
+    if (notifyEventListeners && shared_.environment.eventListeners)
+        shared_.environment.eventListeners(announced);
 }
 
 void APMMeasurement::maxUserPropertiesForOrigin(const QString& origin, std::function<void(qint64)> callback)
 {
     if (origin.isEmpty()) {
-        log(APMMonitor::kLevelError, 23093, QStringLiteral("Origin for querying MaxUserProperties cannot be nil"));
+        shared_.log(APMMonitor::kLevelError, 23093, QStringLiteral("Origin for querying MaxUserProperties cannot be nil"));
         return;
     }
     if (!callback) {
-        log(APMMonitor::kLevelError, 23094, QStringLiteral("MaxUserProperties callback cannot be nil. Origin"), origin);
+        shared_.log(APMMonitor::kLevelError, 23094, QStringLiteral("MaxUserProperties callback cannot be nil. Origin"), origin);
         return;
     }
     platform::GlobalQueue::async([callback = std::move(callback)] { callback(kMaxUserPropertiesPerOrigin); });
@@ -404,17 +408,17 @@ bool APMMeasurement::shouldAllowAdNetworkRegistrationWithInfoDictionary(const QV
 bool APMMeasurement::hasUserPropertyUserIDOnWorkerQueue()
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("hasUserPropertyUserIDOnWorkerQueue"));
-    if (!database_)
+    if (!shared_.database)
         return false;
-    return database_->containsUserAttributeWithName(kUserIDProperty, nullptr).value_or(false);
+    return shared_.database->containsUserAttributeWithName(kUserIDProperty, nullptr).value_or(false);
 }
 
 void APMMeasurement::sessionIDWithCompletion(SessionIDCompletion completion)
 {
     if (!completion)
         return;
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    scheduler_->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:3098"), [weak, completion] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:3098"), [weak, completion] {
         const auto answerError = [&completion](const QString& description) {
             completion(0, APMError::apm_errorWithCode(APMError::SessionIDUnavailable, description));
         };
@@ -424,16 +428,16 @@ void APMMeasurement::sessionIDWithCompletion(SessionIDCompletion completion)
             return;
         }
         APMMeasurement& engine = **self;
-        if (!engine.enabled_) {
+        if (!engine.shared_.enabled) {
             answerError(QStringLiteral("Analytics disabled"));
             return;
         }
-        if (engine.environment_.session->isSessionExpired()) {
+        if (engine.shared_.environment.session->isSessionExpired()) {
             answerError(QStringLiteral("Session expired"));
             return;
         }
         const std::optional<APMUserAttribute> stored
-            = engine.database_ ? engine.database_->userAttributeWithName(kSessionIDProperty, nullptr) : std::nullopt;
+            = engine.shared_.database ? engine.shared_.database->userAttributeWithName(kSessionIDProperty, nullptr) : std::nullopt;
         // The reporter stores the identifier as an integer; anything else is no identifier.
         if (!stored || !stored->value().isInt64()) {
             answerError(QStringLiteral("Session ID not found"));
@@ -441,4 +445,58 @@ void APMMeasurement::sessionIDWithCompletion(SessionIDCompletion completion)
         }
         completion(stored->value().int64Value(), std::nullopt);
     });
+}
+
+// ---- Internal events of the engine and its reporters ----------------------------------
+
+void APMMeasurement::logInternalEventWithOrigin(
+    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
+{
+    if (shared_.environment.logInternalEventWithOrigin)
+        shared_.environment.logInternalEventWithOrigin(origin, name, parameters, timestamp);
+    else
+        logOwnInternalEvent(origin, name, parameters, timestamp);
+}
+
+void APMMeasurement::logInternalEventWithOrigin(
+    const QString& origin, const QString& name, const QVariantMap& parameters)
+{
+    if (shared_.environment.logInternalEventWithOrigin) {
+        shared_.environment.logInternalEventWithOrigin(origin, name, parameters, shared_.now());
+        return;
+    }
+    logEventWithOrigin(origin, false, name, parameters, shared_.now(), true, true, true, nullptr, {});
+}
+
+void APMMeasurement::logOwnInternalEvent(
+    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
+{
+    const QVariantMap screen
+        = APMHasScreenParameters(parameters) ? QVariantMap() : screenViewReporter().screenParameters();
+    logEventWithOrigin(origin, false, name, parameters, timestamp, true, true, true, nullptr, screen);
+}
+
+void APMMeasurement::logInternalEventOnSharedInstance(
+    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
+{
+    if (APMMeasurement* engine = sharedInstance())
+        engine->logOwnInternalEvent(origin, name, parameters, timestamp);
+}
+
+// ---- Launch ---------------------------------------------------------------------------
+
+void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter& center)
+{
+    // Held for the rest of the process.
+    static auto* token = new platform::ObserverToken;
+    *token = center.addObserver(
+        platform::ApplicationStateNotifier::kDidFinishLaunching, &handleAppDidFinishLaunching);
+}
+
+void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& notification)
+{
+    // The reporter must follow the application's state from its first activation.
+    APMScreenViewReporter::sharedInstance();
+    if (!notification.userInfo.isEmpty())
+        handleStoredURLAfterAppLaunchWithNotification(notification.userInfo);
 }

@@ -1,6 +1,8 @@
 // The engine's services over its database (audiences, conditional user
-// properties), the experimentation client, and the application of a fetched
-// configuration.
+// properties), the experimentation client, the application of a fetched
+// configuration, and the small ones: the purchase duplicate filter, the
+// first-open time, the data reset the front end asks for, the configuration
+// library's presence and the network library's log lines.
 #include "analytics/audience/APMAudience.h"
 #include "analytics/audience/APMAudienceLimits.h"
 #include "analytics/audience/APMConditionalUserPropertyController.h"
@@ -8,50 +10,73 @@
 #include "analytics/audience/APMEExperimentRequestBuilder.h"
 #include "analytics/audience/APMEManager.h"
 #include "analytics/audience/APMETaskManager.h"
+#include "analytics/base/APMClassRegistry.h"
 #include "analytics/base/APMFileLocations.h"
+#include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMUserDefaults.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMScheduler.h"
+#include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/engine/APMAudienceBundleEvaluator.h"
 #include "analytics/engine/APMConditionalPropertyEventProcessor.h"
+#include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMLifecycleReporter.h"
+#include "analytics/engine/APMUploadScheduler.h"
 #include "analytics/identity/APMIdentity.h"
+#include "analytics/model/APMUserAttribute.h"
+#include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 #include "analytics/store/APMDatabase.h"
 #include "analytics/wire/APMPBAudience.h"
 #include "analytics/wire/APMPBFieldAccess.h"
 #include "analytics/wire/APMPBMeasurementConfig.h"
 #include "analytics/wire/APMPBSetting.h"
+#include "platform/AppStore.h"
+#include "platform/GlobalQueue.h"
 #include "platform/HttpClient.h"
 #include "platform/SerialQueue.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-namespace {
+namespace measurement_services {
+
+const QString kRemoteConfigClassName = QStringLiteral("BASRemoteConfig");
+using apm_engine::kFirstOpenTimeProperty;
+
+// The purchase reporter's fingerprint of a store transaction; empty when it
+// has none.
+QString purchaseReporterFingerprint(const platform::StorePaymentTransaction& transaction, APMMonitor& monitor)
+{
+    return APMInAppPurchaseTransactionReporter::transactionFingerprint(&transaction, monitor).value_or(QString());
+}
 
 constexpr int32_t kConfigAppIDSlot = 1; // field 2
 constexpr int32_t kConfigSettingsSlot = 3; // field 4
 constexpr int32_t kConfigAudiencesSlot = 5; // field 6
 
-} // namespace
+} // namespace measurement_services
+
+using namespace measurement_services;
 
 void APMMeasurement::initializeServices()
 {
-    const std::weak_ptr<APMMeasurement*> weak = self_;
-    if (!environment_.audience) {
-        const std::weak_ptr<APMRemoteConfig> config = remoteConfig_;
-        auto audience = std::make_unique<APMAudience>(*database_, [config] {
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    if (!shared_.environment.audience) {
+        const std::weak_ptr<APMRemoteConfig> config = shared_.remoteConfig;
+        auto audience = std::make_unique<APMAudience>(*shared_.database, [config] {
             const std::shared_ptr<APMRemoteConfig> current = config.lock();
             return current ? APMAudienceLimits::fromRemoteConfig(*current) : APMAudienceLimits();
         });
-        environment_.audience = std::make_shared<APMAudienceBundleEvaluator>(std::move(audience));
+        shared_.environment.audience = std::make_shared<APMAudienceBundleEvaluator>(std::move(audience));
     }
-    if (!environment_.conditionalProperties) {
+    if (!shared_.environment.conditionalProperties) {
         // Companion events of setting and clearing go through the pipeline
         // like any other event.
         conditionalUserPropertyController_ = std::make_shared<APMConditionalUserPropertyController>(
-            *database_, scheduler_->workerQueue(),
+            *shared_.database, shared_.scheduler->workerQueue(),
             [weak](const APMEvent& event) {
                 if (const auto self = weak.lock(); self && *self)
                     (*self)->writeEventOnWorkerQueue(event);
@@ -62,11 +87,11 @@ void APMMeasurement::initializeServices()
             });
         // Queries wait for the worker queue on the engine's timer; from the
         // worker queue itself they run inline.
-        conditionalUserPropertyController_->setQueryWaiting(environment_.timer, [weak] {
+        conditionalUserPropertyController_->setQueryWaiting(shared_.environment.timer, [weak] {
             const auto self = weak.lock();
             return self && *self && (*self)->scheduler().isOnWorkerQueue();
         });
-        environment_.conditionalProperties
+        shared_.environment.conditionalProperties
             = std::make_shared<APMConditionalPropertyEventProcessor>(conditionalUserPropertyController_);
     }
 }
@@ -76,21 +101,21 @@ std::shared_ptr<APMEManager> APMMeasurement::makeExperimentManager()
     APMETaskManager::Environment environment;
     // Fetches and their alarm run on the task manager's own worker queue;
     // tests inject their timer instead and run it on virtual time.
-    environment.workerQueue = environment_.timer;
-    environment.clock = environment_.clock;
-    environment.network = environment_.http;
-    if (!environment_.experimentStore && !experimentStore_)
+    environment.workerQueue = shared_.environment.timer;
+    environment.clock = shared_.environment.clock;
+    environment.network = shared_.environment.http;
+    if (!shared_.environment.experimentStore && !experimentStore_)
         experimentStore_ = std::make_unique<APMUserDefaults>(APMETaskManager::kSuiteName);
-    environment.persistedStorage = environment_.experimentStore ? environment_.experimentStore : experimentStore_.get();
+    environment.persistedStorage = shared_.environment.experimentStore ? shared_.environment.experimentStore : experimentStore_.get();
     const QString measurementPath
-        = environment_.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName) : environment_.databasePath;
+        = shared_.environment.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName) : shared_.environment.databasePath;
     environment.databasePath = QFileInfo(measurementPath).absoluteDir().filePath(APMEDatabase::kDatabaseName);
-    environment.serviceAddress = environment_.experimentsURL;
+    environment.serviceAddress = shared_.environment.experimentsURL;
     environment.requestBuilder = std::make_shared<APMEExperimentRequestBuilder>();
     // New-snapshot notices go where the fetch task's alarm runs when that is
     // injected (tests on virtual time), else to the main queue.
     return APMEManager::initWithTaskManager(
-        *environment_.clock, std::make_shared<APMETaskManager>(environment), environment_.timer);
+        *shared_.environment.clock, std::make_shared<APMETaskManager>(environment), shared_.environment.timer);
 }
 
 bool APMMeasurement::applyMeasurementConfigData(const QByteArray& data)
@@ -100,34 +125,34 @@ bool APMMeasurement::applyMeasurementConfigData(const QByteArray& data)
     // fails one leaves the stored and the live configuration as they were.
     std::unique_ptr<APMPBMeasurementConfig> config = APMPBMeasurementConfig::initWithBuffer(data);
     if (!config) {
-        log(APMMonitor::kLevelErrorSilent, 23135, QStringLiteral("Configuration data is invalid."));
+        shared_.log(APMMonitor::kLevelErrorSilent, 23135, QStringLiteral("Configuration data is invalid."));
         return false;
     }
-    if (APMPBGetStringField(config.get(), kConfigAppIDSlot) != identity_->appIDFromVMP()) {
-        log(APMMonitor::kLevelErrorSilent, 23136, QStringLiteral("Configuration does not have valid Vireo App ID."));
+    if (APMPBGetStringField(config.get(), kConfigAppIDSlot) != shared_.identity->appIDFromVMP()) {
+        shared_.log(APMMonitor::kLevelErrorSilent, 23136, QStringLiteral("Configuration does not have valid Vireo App ID."));
         return false;
     }
     if (APMPBGetArrayField<APMPBSetting>(config.get(), kConfigSettingsSlot).empty()) {
-        log(APMMonitor::kLevelErrorSilent, 23135, QStringLiteral("Configuration data is invalid."),
+        shared_.log(APMMonitor::kLevelErrorSilent, 23135, QStringLiteral("Configuration data is invalid."),
             QStringLiteral("no settings"));
         return false;
     }
     const auto audiences = APMPBGetArrayField<APMPBAudience>(config.get(), kConfigAudiencesSlot);
     APMPBClearField(config.get(), kConfigAudiencesSlot);
     std::shared_ptr<const APMPBMeasurementConfig> adopted(std::move(config));
-    const std::shared_ptr<const APMPBMeasurementConfig> previous = remoteConfig_->remoteConfigProto();
+    const std::shared_ptr<const APMPBMeasurementConfig> previous = shared_.remoteConfig->remoteConfigProto();
     bool adoptedLive = false;
-    const bool applied = database_->performTransaction([&] {
+    const bool applied = shared_.database->performTransaction([&] {
         // The audiences go first: they only write rows, which a rollback
         // takes back. Adopting the configuration replaces the live one in a
         // single step and is the last step that can fail.
-        if (!environment_.audience->updateAudiences(audiences)) {
-            log(APMMonitor::kLevelErrorSilent, 23137,
+        if (!shared_.environment.audience->updateAudiences(audiences)) {
+            shared_.log(APMMonitor::kLevelErrorSilent, 23137,
                 QStringLiteral("Failed to update audiences with new server configuration"), data);
             return false;
         }
-        if (!remoteConfig_->updateMeasurementConfig(adopted)) {
-            log(APMMonitor::kLevelErrorSilent, 23138,
+        if (!shared_.remoteConfig->updateMeasurementConfig(adopted)) {
+            shared_.log(APMMonitor::kLevelErrorSilent, 23138,
                 QStringLiteral("Failed to update configuration with new server configuration"), data);
             return false;
         }
@@ -138,9 +163,166 @@ bool APMMeasurement::applyMeasurementConfigData(const QByteArray& data)
         // The commit failed after the configuration went live: back to the
         // one the database still holds.
         if (adoptedLive && previous)
-            remoteConfig_->updateMeasurementConfig(previous);
+            shared_.remoteConfig->updateMeasurementConfig(previous);
         return false;
     }
     updateConsentSettingsUtilWithRemoteConfig();
     return true;
+}
+
+// ---- Services ---------------------------------------------------------------------------
+
+void APMMeasurement::filterPurchaseTransactions(const QList<platform::StorePaymentTransaction>& transactions,
+    std::function<void(QList<platform::StorePaymentTransaction>)> callback)
+{
+    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
+    shared_.scheduler->scheduleOnWorkerQueueBlockID(
+        QStringLiteral("APMMeasurement:4063"), [weak, transactions, callback] {
+            const auto self = weak.lock();
+            if (!self || !*self)
+                return;
+            APMMeasurement& engine = **self;
+            QList<platform::StorePaymentTransaction> result;
+            for (const platform::StorePaymentTransaction& transaction : transactions) {
+                if (transaction.state != platform::StorePaymentTransaction::State::Purchased)
+                    continue;
+                const QString fingerprint = engine.shared_.environment.transactionFingerprint
+                    ? engine.shared_.environment.transactionFingerprint(transaction)
+                    : purchaseReporterFingerprint(transaction, *engine.shared_.environment.monitor);
+                if (fingerprint.isEmpty()) {
+                    engine.shared_.log(APMMonitor::kLevelErrorSilent, 23139,
+                        QStringLiteral("Purchase has nil or empty fingerprint. Purchase will not be checked "
+                                       "for duplicates. "
+                                       "Product ID"),
+                        transaction.productIdentifier);
+                    result.append(transaction);
+                    continue;
+                }
+                APMError error;
+                const std::optional<bool> isNew = engine.shared_.database
+                    ? engine.shared_.database->insertIfNotDuplicatePurchaseFingerprint(fingerprint, &error)
+                    : std::nullopt;
+                if (!isNew) {
+                    engine.shared_.log(APMMonitor::kLevelErrorMonitored, 23140,
+                        QStringLiteral("Failed to save purchase fingerprint. Purchase will not be checked "
+                                       "for duplicates. "
+                                       "Product ID, error"),
+                        transaction.productIdentifier, error.description());
+                    result.append(transaction);
+                } else if (*isNew) {
+                    result.append(transaction);
+                } else {
+                    engine.shared_.log(APMMonitor::kLevelWarningMonitored, 23141,
+                        QStringLiteral("Purchase is a duplicate and will not be reported. Product ID"),
+                        transaction.productIdentifier);
+                }
+            }
+            if (callback)
+                platform::GlobalQueue::async([callback, result] { callback(result); });
+        });
+}
+
+double APMMeasurement::firstOpenTimestamp()
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("firstOpenTimestamp"));
+    if (!shared_.database)
+        return 0;
+    APMError error;
+    const std::optional<QList<APMUserAttribute>> properties
+        = shared_.database->userAttributesIncludingInternal(true, &error);
+    if (!properties) {
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23123,
+            QStringLiteral("Unable to query current user properties. Error"), error.description());
+        return 0;
+    }
+    if (properties->isEmpty()) {
+        shared_.log(APMMonitor::kLevelErrorSilent, 23124,
+            QStringLiteral("Cannot extract first open timestamp. Empty user properties"));
+        return 0;
+    }
+    // Without a first-open property, the earliest property set is the
+    // nearest the first open can be placed.
+    double earliest = std::numeric_limits<double>::infinity();
+    for (const APMUserAttribute& property : *properties) {
+        if (property.name() == kFirstOpenTimeProperty)
+            return property.lastSetTimestamp();
+        earliest = std::min(earliest, property.lastSetTimestamp());
+    }
+    return earliest;
+}
+
+bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const QString& appInstanceID)
+{
+    if (appInstanceID.isEmpty()) {
+        if (!APMConsentSettingsUtil::isAnalyticsStorageDenied()) {
+            shared_.log(APMMonitor::kLevelErrorMonitored, 23167,
+                QStringLiteral("Cannot reset with an empty app instance ID"));
+            return false;
+        }
+        shared_.log(APMMonitor::kLevelDebug, 23218, QStringLiteral("Resetting with an empty app instance ID"));
+    }
+    const double loadTimestamp = shared_.environment.loadTimestamp ? shared_.environment.loadTimestamp() : shared_.initTimestamp;
+    bool reset = false;
+    shared_.scheduler->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:3644"), [&] {
+        if (!wipeoutAnalyticsDataAndResetComponents())
+            return;
+        reset = true;
+        shared_.persistedConfig->setAppInstanceID(appInstanceID);
+        updatePersistedAppIDFromVMPAndAdNest();
+        shared_.log(APMMonitor::kLevelNotice, 23168, QStringLiteral("Analytics data has been reset"));
+        lifecycleReporter_->markDeferredAnalyticsCollection(shared_.enabled);
+        shared_.initTimestamp = loadTimestamp;
+        shared_.persistedConfig->setLoadTimestampValue(loadTimestamp);
+        if (shared_.enabled) {
+            setPersonalizedAdsUserPropertyOnWorkerQueue();
+            reportFirstOpenOnWorkerQueue();
+        }
+    });
+    return reset;
+}
+
+bool APMMeasurement::isBasaltRemoteConfigSDKPresent()
+{
+    return APMClassRegistry::classExists(kRemoteConfigClassName);
+}
+
+// ---- Network log lines ----------------------------------------------------------------
+
+void APMMeasurement::VULNetwork_logWithLevel(qint64 level, qint64 code, const QString& message)
+{
+    VULNetwork_logWithLevelMessageCodeMessageContexts(level, code, message, {});
+}
+
+void APMMeasurement::VULNetwork_logWithLevelMessageCodeMessageContext(
+    qint64 level, qint64 code, const QString& message, const QVariant& context)
+{
+    VULNetwork_logWithLevelMessageCodeMessageContexts(level, code, message, QVariantList { context });
+}
+
+void APMMeasurement::VULNetwork_logWithLevelMessageCodeMessageContexts(
+    qint64 level, qint64 code, const QString& message, const QVariantList& contexts)
+{
+    // The network library counts its levels like the system log (3 error,
+    // 4 warning, 5 notice, 6 info, 7 debug).
+    qint64 monitorLevel = APMMonitor::kLevelWarning;
+    switch (level) {
+    case 3:
+        monitorLevel = APMMonitor::kLevelErrorMonitored;
+        break;
+    case 4:
+        monitorLevel = APMMonitor::kLevelWarningMonitored;
+        break;
+    case 5:
+        monitorLevel = APMMonitor::kLevelWarning;
+        break;
+    case 6:
+        monitorLevel = APMMonitor::kLevelNotice;
+        break;
+    case 7:
+        monitorLevel = APMMonitor::kLevelDebug;
+        break;
+    default:
+        break;
+    }
+    shared_.environment.monitor->logWithLevelContexts(monitorLevel, code, message, contexts);
 }

@@ -2,7 +2,7 @@
 
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
-#include "analytics/engine/APMMeasurementNames.h"
+#include "analytics/reporters/APMMeasurementNames.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMEventNames.h"
 #include "analytics/store/APMDatabase.h"
@@ -36,13 +36,16 @@ bool APMEventsContainRealtimeEvent(const QList<APMEvent>& events)
     return std::any_of(events.begin(), events.end(), [](const APMEvent& event) { return event.isRealtime(); });
 }
 
+bool APMIsRealtimeExemptEvent(const APMEvent& event)
+{
+    const QString& name = event.name();
+    return name == APMEventNames::kInAppPurchaseEvent || name == apm_engine::kFirstOpenEvent
+        || name == apm_engine::kConsentChangeEvent || name == apm_engine::kFirstOpenConsentedEvent;
+}
+
 bool APMIsRealtimeLimitedEvent(const APMEvent& event, const APMMonitor& monitor)
 {
-    if (monitor.isDebugModeEnabled())
-        return false;
-    const QString& name = event.name();
-    return name != APMEventNames::kInAppPurchaseEvent && name != apm_engine::kFirstOpenEvent
-        && name != apm_engine::kConsentChangeEvent && name != apm_engine::kPSMMatchEvent;
+    return !monitor.isDebugModeEnabled() && !APMIsRealtimeExemptEvent(event);
 }
 
 bool APMIsDCURealtimeEvent(const APMEvent& event, const APMMonitor& monitor)

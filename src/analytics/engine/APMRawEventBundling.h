@@ -18,8 +18,12 @@ bool APMDeleteConsumedRawEvents(APMDatabase& database, qint64 maxRowID, qint64 f
 // Whether any of the events is marked real-time.
 bool APMEventsContainRealtimeEvent(const QList<APMEvent>& events);
 
+// The events the daily real-time limit never applies to: "_iap", "_f",
+// "_dcu" and "_fx".
+bool APMIsRealtimeExemptEvent(const APMEvent& event);
+
 // Whether the event counts against the daily real-time limit: never in the
-// monitor's debug mode, else every event but "_iap", "_f", "_dcu" and "_fx".
+// monitor's debug mode, else every event that is not exempt.
 bool APMIsRealtimeLimitedEvent(const APMEvent& event, const APMMonitor& monitor);
 
 // Whether the event counts against the daily real-time limit of consent

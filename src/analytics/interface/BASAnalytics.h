@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analytics/engine/APMAnalytics.h"
+#include "analytics/frontend/APMAnalytics.h"
 #include "analytics/interface/BASApp.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analytics/engine/APMAnalytics.h"
+#include "analytics/frontend/APMAnalytics.h"
 #include "analytics/interface/BASAnalyticsInterop.h"
 #include "analytics/interface/BASComponent.h"
 

@@ -3,8 +3,8 @@
 // The names callers of the older interface know, for the same classes.
 #include "analytics/audience/APMConditionalUserPropertyController.h"
 #include "analytics/base/APMValue.h"
-#include "analytics/engine/APMAdExposureReporter.h"
-#include "analytics/engine/APMScreenViewReporter.h"
+#include "analytics/reporters/APMAdExposureReporter.h"
+#include "analytics/reporters/APMScreenViewReporter.h"
 #include "analytics/identity/APMIdentifiers.h"
 #include "analytics/model/APMConditionalUserProperty.h"
 #include "analytics/model/APMEvent.h"

@@ -3,7 +3,7 @@
 // Input: a status selector byte, then the reply body.
 
 #include "FuzzTarget.h"
-#include "analytics/engine/APMSearchAdReporter.h"
+#include "analytics/reporters/APMSearchAdReporter.h"
 #include "platform/HttpClient.h"
 
 #include <QJsonDocument>

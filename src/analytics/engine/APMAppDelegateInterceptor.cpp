@@ -1,7 +1,0 @@
-#include "analytics/engine/APMAppDelegateInterceptor.h"
-
-APMAppDelegateInterceptor& APMAppDelegateInterceptor::sharedInstance()
-{
-    static APMAppDelegateInterceptor* shared = new APMAppDelegateInterceptor; // lives with the process
-    return *shared;
-}

@@ -1,0 +1,430 @@
+// The engine's doors to its jobs: each hands the call to the job that owns
+// the work and its state.
+#include "analytics/engine/APMMeasurement.h"
+
+#include "analytics/engine/APMBundler.h"
+#include "analytics/engine/APMConfigFetcher.h"
+#include "analytics/engine/APMDeepLinkHandler.h"
+#include "analytics/engine/APMLifecycleReporter.h"
+#include "analytics/engine/APMOnDeviceConversion.h"
+#include "analytics/engine/APMSessionTracker.h"
+#include "analytics/engine/APMUploadScheduler.h"
+#include "platform/HttpClient.h"
+
+// ---- On-device conversion (APMOnDeviceConversion) ----------------------------------------
+
+void APMMeasurement::setUserData(const QVariantMap& userData)
+{
+    conversion_->setUserData(userData);
+}
+
+void APMMeasurement::setUserDataOnWorkerQueue(const QVariantMap& userData)
+{
+    conversion_->setUserDataOnWorkerQueue(userData);
+}
+
+APMPrivateSetMembershipClientClass* APMMeasurement::PSMClientClass() const
+{
+    return conversion_->PSMClientClass();
+}
+
+void APMMeasurement::checkPSMDependencyOnWorkerQueue()
+{
+    conversion_->checkPSMDependencyOnWorkerQueue();
+}
+
+bool APMMeasurement::shouldRetrievePSMResponse()
+{
+    return conversion_->shouldRetrievePSMResponse();
+}
+
+bool APMMeasurement::shouldRetrievePSMResponseWithEmailAddress(const QString& address)
+{
+    return conversion_->shouldRetrievePSMResponseWithEmailAddress(address);
+}
+
+bool APMMeasurement::shouldRetrievePSMResponseWithPhoneNumber(const QString& number)
+{
+    return conversion_->shouldRetrievePSMResponseWithPhoneNumber(number);
+}
+
+bool APMMeasurement::shouldRetrievePSMResponseWithHashedIdentifier(const QByteArray& identifier)
+{
+    return conversion_->shouldRetrievePSMResponseWithHashedIdentifier(identifier);
+}
+
+std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithEmailAddress(const QString& address)
+{
+    return conversion_->PSMClientWithEmailAddress(address);
+}
+
+std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithPhoneNumber(const QString& number)
+{
+    return conversion_->PSMClientWithPhoneNumber(number);
+}
+
+std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHashedEmailAddress(const QByteArray& digest)
+{
+    return conversion_->PSMClientWithHashedEmailAddress(digest);
+}
+
+std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHashedPhoneNumber(const QByteArray& digest)
+{
+    return conversion_->PSMClientWithHashedPhoneNumber(digest);
+}
+
+void APMMeasurement::retrievePSMResponse()
+{
+    conversion_->retrievePSMResponse();
+}
+
+void APMMeasurement::PSMResponseCompletionOnWorkerQueue(const platform::HttpResponse& response)
+{
+    conversion_->PSMResponseCompletionOnWorkerQueue(response);
+}
+
+void APMMeasurement::maybeSchedulePSMRetry()
+{
+    conversion_->maybeSchedulePSMRetry();
+}
+
+void APMMeasurement::handlePSMValueOnWorkerQueue(const QString& value)
+{
+    conversion_->handlePSMValueOnWorkerQueue(value);
+}
+
+void APMMeasurement::incrementPSMCountOnWorkerQueueWithName(const QString& name)
+{
+    conversion_->incrementPSMCountOnWorkerQueueWithName(name);
+}
+
+void APMMeasurement::maybeDeleteExpiredPSMValueOnWorkerQueue()
+{
+    conversion_->maybeDeleteExpiredPSMValueOnWorkerQueue();
+}
+
+void APMMeasurement::resetPSMCounts()
+{
+    conversion_->resetPSMCounts();
+}
+
+bool APMMeasurement::resumePostponedPSMRequest()
+{
+    return conversion_->resumePostponedRequest();
+}
+
+bool APMMeasurement::isPSMRequestInProgress() const
+{
+    return conversion_->isPSMRequestInProgress();
+}
+
+bool APMMeasurement::isPSMRequestPostponed() const
+{
+    return conversion_->isPSMRequestPostponed();
+}
+
+qint32 APMMeasurement::PSMStartCount() const
+{
+    return conversion_->PSMStartCount();
+}
+
+qint32 APMMeasurement::PSMRetryCount() const
+{
+    return conversion_->PSMRetryCount();
+}
+
+bool APMMeasurement::hasPSMClient() const
+{
+    return conversion_->hasPSMClient();
+}
+
+APMAlarm* APMMeasurement::PSMRetryAlarm() const
+{
+    return conversion_->PSMRetryAlarm();
+}
+
+// ---- Upload scheduling (APMUploadScheduler) ------------------------------------------------
+
+void APMMeasurement::updateSchedule()
+{
+    uploads_->updateSchedule();
+}
+
+double APMMeasurement::nextUploadingTime()
+{
+    return uploads_->nextUploadingTime();
+}
+
+bool APMMeasurement::hasDataToUpload()
+{
+    return uploads_->hasDataToUpload();
+}
+
+void APMMeasurement::uploadData()
+{
+    uploads_->uploadData();
+}
+
+bool APMMeasurement::isNetworkConnected() const
+{
+    return uploads_->isNetworkConnected();
+}
+
+bool APMMeasurement::isNetworkReadyForRequest()
+{
+    return uploads_->isNetworkReadyForRequest();
+}
+
+void APMMeasurement::networkUploadCompletionHandlerWithResponse(const platform::HttpResponse& response)
+{
+    uploads_->networkUploadCompletionHandlerWithResponse(response);
+}
+
+void APMMeasurement::uploadDataOrRegisterAlarm()
+{
+    uploads_->uploadDataOrRegisterAlarm();
+}
+
+void APMMeasurement::reachabilityDidChange()
+{
+    uploads_->reachabilityDidChange();
+}
+
+void APMMeasurement::terminateBackgroundTask()
+{
+    uploads_->terminateBackgroundTask();
+}
+
+void APMMeasurement::handleEventsForBackgroundURLSessionID(const QString& identifier, std::function<void()> completion)
+{
+    uploads_->handleEventsForBackgroundURLSessionID(identifier, std::move(completion));
+}
+
+void APMMeasurement::sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
+    std::function<void(const platform::HttpResponse&)> completion)
+{
+    uploads_->sendNetworkRequest(request, blockID, std::move(completion));
+}
+
+bool APMMeasurement::isNetworkRequestPending() const
+{
+    return uploads_->isNetworkRequestPending();
+}
+
+void APMMeasurement::setIsNetworkRequestPending(bool pending)
+{
+    uploads_->setIsNetworkRequestPending(pending);
+}
+
+double APMMeasurement::suspendedUploadTimestamp() const
+{
+    return uploads_->suspendedUploadTimestamp();
+}
+
+const QList<qint64>& APMMeasurement::uploadingBundleIDs() const
+{
+    return uploads_->uploadingBundleIDs();
+}
+
+void APMMeasurement::suspendUploads()
+{
+    uploads_->suspendUploads();
+}
+
+void APMMeasurement::resumeUploads()
+{
+    uploads_->resumeUploads();
+}
+
+// ---- Configuration fetch (APMConfigFetcher) ----------------------------------------------
+
+void APMMeasurement::fetchRemoteConfig()
+{
+    configFetcher_->fetchRemoteConfig();
+}
+
+void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::HttpResponse& response)
+{
+    configFetcher_->networkRemoteConfigFetchCompletionHandler(response);
+}
+
+// ---- Bundling (APMBundler) ----------------------------------------------------------------
+
+bool APMMeasurement::bundleRawEvents()
+{
+    return bundler_->bundleRawEvents();
+}
+
+// ---- Lifecycle reports (APMLifecycleReporter) ---------------------------------------------
+
+qint64 APMMeasurement::timestampMillisRoundedUpToNextHour(qint64 milliseconds)
+{
+    return APMLifecycleReporter::timestampMillisRoundedUpToNextHour(milliseconds);
+}
+
+void APMMeasurement::reportFirstOpenOnWorkerQueue()
+{
+    lifecycleReporter_->reportFirstOpenOnWorkerQueue();
+}
+
+void APMMeasurement::backfillSessionNumber()
+{
+    lifecycleReporter_->backfillSessionNumber();
+}
+
+void APMMeasurement::reportAppUpdateOnWorkerQueue()
+{
+    lifecycleReporter_->reportAppUpdateOnWorkerQueue();
+}
+
+void APMMeasurement::reportOSUpdateOnWorkerQueue()
+{
+    lifecycleReporter_->reportOSUpdateOnWorkerQueue();
+}
+
+void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<qint64> clickTimestampInMillis)
+{
+    lifecycleReporter_->reportStoredCampaignEventOnWorkerQueue(clickTimestampInMillis);
+}
+
+void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue()
+{
+    lifecycleReporter_->setPersonalizedAdsUserPropertyOnWorkerQueue();
+}
+
+void APMMeasurement::updateAdPersonalizationConsentFromNPAValue(qint64 value)
+{
+    lifecycleReporter_->updateAdPersonalizationConsentFromNPAValue(value);
+}
+
+std::optional<qint64> APMMeasurement::shouldDisableAdPersonalization()
+{
+    return lifecycleReporter_->shouldDisableAdPersonalization();
+}
+
+bool APMMeasurement::isVersionSameAsOriginalVersion()
+{
+    return lifecycleReporter_->isVersionSameAsOriginalVersion();
+}
+
+QString APMMeasurement::previousFirstOpenCount()
+{
+    return lifecycleReporter_->previousFirstOpenCount();
+}
+
+void APMMeasurement::setPreviousFirstOpenCount(const QString& count)
+{
+    lifecycleReporter_->setPreviousFirstOpenCount(count);
+}
+
+void APMMeasurement::logLifecycleEventOnWorkerQueue(
+    const QString& name, const QVariantMap& parameters, double timestamp, const QVariantMap& screen)
+{
+    lifecycleReporter_->logLifecycleEventOnWorkerQueue(name, parameters, timestamp, screen);
+}
+
+// ---- Deep links and campaign URLs (APMDeepLinkHandler) ------------------------------------
+
+std::optional<QUrl> APMMeasurement::deepLinkFromUserActivity(const std::optional<APMUserActivity>& activity)
+{
+    return APMDeepLinkHandler::deepLinkFromUserActivity(activity);
+}
+
+void APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(
+    const QVariantMap& userInfo, APMConfigStore* deepLinkStore, platform::Clock* clock)
+{
+    APMDeepLinkHandler::handleStoredURLAfterAppLaunchWithNotification(userInfo, deepLinkStore, clock);
+}
+
+bool APMMeasurement::sendDeepLinkURLToAppDelegateOnMainThread(const QUrl& url, const QVariantMap& extraInfo)
+{
+    return APMDeepLinkHandler::sendDeepLinkURLToAppDelegateOnMainThread(url, extraInfo);
+}
+
+void APMMeasurement::handleNonFirstOpenEventURL(const QUrl& url, double eventTimestampInSeconds)
+{
+    deepLinks_->handleNonFirstOpenEventURL(url, eventTimestampInSeconds);
+}
+
+void APMMeasurement::handleOpenURL(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds)
+{
+    deepLinks_->handleOpenURL(url, clickTimestampInMs, eventTimestampInSeconds);
+}
+
+void APMMeasurement::handleDeepLink(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds)
+{
+    deepLinks_->handleDeepLink(url, clickTimestampInMs, eventTimestampInSeconds);
+}
+
+void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<qint64> clickTimestampInMs,
+    double eventTimestampInSeconds, const QVariantMap& extraParameters)
+{
+    deepLinks_->handleOpenURLOnWorkerQueue(url, clickTimestampInMs, eventTimestampInSeconds, extraParameters);
+}
+
+bool APMMeasurement::shouldAllowClickID()
+{
+    return deepLinks_->shouldAllowClickID();
+}
+
+bool APMMeasurement::shouldAllowRequestDeferredDeepLink()
+{
+    return deepLinks_->shouldAllowRequestDeferredDeepLink();
+}
+
+void APMMeasurement::requestDeferredDeepLink()
+{
+    deepLinks_->requestDeferredDeepLink();
+}
+
+void APMMeasurement::handleDeferredDeepLinkInfo(const QVariantMap& info)
+{
+    deepLinks_->handleDeferredDeepLinkInfo(info);
+}
+
+bool APMMeasurement::shouldRequestDeferredDeepLinkAfterConfigFetch() const
+{
+    return deepLinks_->shouldRequestDeferredDeepLinkAfterConfigFetch();
+}
+
+void APMMeasurement::setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value)
+{
+    deepLinks_->setShouldRequestDeferredDeepLinkAfterConfigFetch(value);
+}
+
+// ---- Sessions and the application's state (APMSessionTracker) ------------------------------
+
+APMScreenViewReporter& APMMeasurement::screenViewReporter() const
+{
+    return sessions_->screenViewReporter();
+}
+
+std::shared_ptr<APMSessionReporter> APMMeasurement::sessionReporter() const
+{
+    return sessions_->sessionReporter();
+}
+
+void APMMeasurement::setSessionTimeoutInterval(double seconds)
+{
+    sessions_->setSessionTimeoutInterval(seconds);
+}
+
+void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground)
+{
+    sessions_->reportSessionStartOnWorkerQueueWithTimestamp(timestamp, appInBackground);
+}
+
+void APMMeasurement::processSessionFromEvent(const APMEvent& event)
+{
+    sessions_->processSessionFromEvent(event);
+}
+
+void APMMeasurement::handleAppDidBecomeActiveEvent()
+{
+    sessions_->handleAppDidBecomeActiveEvent();
+}
+
+void APMMeasurement::handleAppWillResignActiveEvent()
+{
+    sessions_->handleAppWillResignActiveEvent();
+}

@@ -1,0 +1,7 @@
+#include "analytics/frontend/APMAppDelegateInterceptor.h"
+
+APMAppDelegateInterceptor& APMAppDelegateInterceptor::sharedInstance()
+{
+    static APMAppDelegateInterceptor* shared = new APMAppDelegateInterceptor; // lives with the process
+    return *shared;
+}
