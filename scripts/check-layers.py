@@ -30,9 +30,11 @@ ANALYTICS = {
     "model": 2,
     "store": 3,
     "config": 4,
+    "userproperties": 4,
     "identity": 5,
     "rules": 6,
     "audience": 6,
+    "experiments": 6,
     "engine": 7,
     "interface": 8,
 }
