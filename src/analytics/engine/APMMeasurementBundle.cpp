@@ -108,7 +108,7 @@ bool APMMeasurement::bundleRawEvents()
             return true;
         const bool denied = APMConsentSettingsUtil::isAnalyticsStorageDenied();
         // A step of it that fails is logged and ends only that evaluation.
-        evaluationTimeFromRawEvents(run.events, *bundle);
+        resetSessionStateAndAddEngagementTime(run.events, *bundle);
         handleAnalyticsStorageConsentTransitions(*bundle);
         environment_.audience->beginBundle();
         const std::optional<QList<APMEvent>> events = eventsAfterUpdatingEventAggregates(*processed, !denied);
@@ -354,7 +354,8 @@ bool APMMeasurement::checkRealtime(APMEvent& event, APMDailyCounts& counts)
     return false;
 }
 
-void APMMeasurement::evaluationTimeFromRawEvents(const QList<APMRawEventData>& rawEvents, APMPBMeasurementBundle& bundle)
+void APMMeasurement::resetSessionStateAndAddEngagementTime(
+    const QList<APMRawEventData>& rawEvents, APMPBMeasurementBundle& bundle)
 {
     const bool sessionStarted = std::any_of(rawEvents.begin(), rawEvents.end(),
         [](const APMRawEventData& raw) { return raw.rawEvent().name() == kSessionStartEvent; });
