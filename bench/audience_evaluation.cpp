@@ -1,8 +1,9 @@
 // Audience evaluation at bundling: 50 audience definitions (event filters
 // with string and number parameter tests, dynamic, sequence and plain ones,
-// and property filters) evaluated over a bundle of 1,000 events and a few
-// user properties in one pass, then the results handed to the bundle, the
-// way the bundling pass does it (one transaction for the bundle). Reported
+// and property filters) evaluated over a bundle of 1,000 events and a user
+// property through the engine's evaluator, one call per event as the
+// bundling pass makes them, then the results handed to the bundle (one
+// transaction for the bundle). Reported
 // per event, against the per-event cost of storing one event as a raw event
 // through the same database (one transaction per event: the metadata row,
 // the trim to the limit, the insert), and against the engine's whole
@@ -12,10 +13,10 @@
 #include "BestRunReporter.h"
 #include "EngineSetupBench.h"
 #include "analytics/audience/APMAudience.h"
-#include "analytics/audience/APMAudienceTimestampsCache.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMHelpers.h"
 #include "analytics/base/APMValue.h"
+#include "analytics/engine/APMAudienceBundleEvaluator.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMEventAggregates.h"
 #include "analytics/model/APMUserAttribute.h"
@@ -29,6 +30,7 @@
 #include "analytics/wire/APMPBNumberFilter.h"
 #include "analytics/wire/APMPBPropertyFilter.h"
 #include "analytics/wire/APMPBStringFilter.h"
+#include "analytics/wire/APMPBUserAttribute.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -151,7 +153,7 @@ void BM_AudienceEvaluationPerBundle(benchmark::State& state)
         return;
     }
     APMDatabase& database = *fixture.database;
-    APMAudience audience(database);
+    APMAudienceBundleEvaluator audience(std::make_unique<APMAudience>(database));
     if (!audience.updateAudiences(definitions())) {
         state.SkipWithError("cannot store the definitions");
         return;
@@ -160,17 +162,18 @@ void BM_AudienceEvaluationPerBundle(benchmark::State& state)
     for (int i = 0; i < kEventNames; ++i)
         aggregates.push_back(*APMEventAggregates::initWithName(eventName(i), 10, 0, 2, 0));
     const auto tier = APMUserAttribute::initWithOrigin(
-        QStringLiteral("app"), QStringLiteral("tier"), *APMValue::initWithString(QStringLiteral("gold")), 0);
+        QStringLiteral("app"), QStringLiteral("tier"), *APMValue::initWithString(QStringLiteral("gold")), 0)
+                          ->protoUserAttribute();
     const std::vector<APMEvent>& events = bundleEvents();
     for (auto _ : state) {
         auto bundle = APMPBMeasurementBundle::initWithMessageInfo();
         const bool done = database.performTransaction([&] {
-            APMAudienceTimestampsCache cache;
-            std::vector<APMAudience::BundleEvent> entries;
-            entries.reserve(events.size());
-            for (size_t i = 0; i < events.size(); ++i)
-                entries.push_back({ &events[i], &aggregates[i % kEventNames] });
-            if (!audience.evaluateBundle(entries, { *tier }, events.back().timestamp(), cache))
+            audience.beginBundle();
+            for (size_t i = 0; i < events.size(); ++i) {
+                if (!audience.evaluateFiltersForEvent(events[i], aggregates[i % kEventNames]))
+                    return false;
+            }
+            if (!audience.evaluateFiltersForUserProperty(*tier, events.back().timestamp()))
                 return false;
             auto results = audience.resultsForBundling();
             if (!results)

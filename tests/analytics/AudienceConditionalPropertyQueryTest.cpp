@@ -2,7 +2,7 @@
 // worker queue: inline from the worker queue itself, answered by the queue
 // for any other caller, and bounded by a time-out on the injected timer.
 
-#include "analytics/audience/APMConditionalUserPropertyController.h"
+#include "analytics/userproperties/APMConditionalUserPropertyController.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/store/APMDatabase.h"
 #include "fakes/VirtualTime.h"

@@ -2,7 +2,7 @@
 // time: activation at once or by a trigger event, time-outs, expiry,
 // removal, and the companion events the engine is handed to write.
 
-#include "analytics/audience/APMConditionalUserPropertyController.h"
+#include "analytics/userproperties/APMConditionalUserPropertyController.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/model/APMUserAttribute.h"

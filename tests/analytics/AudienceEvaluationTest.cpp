@@ -8,6 +8,7 @@
 #include "analytics/audience/APMAudienceFilterMatching.h"
 #include "analytics/audience/APMAudienceTimestampsCache.h"
 #include "analytics/base/APMValue.h"
+#include "analytics/engine/APMAudienceBundleEvaluator.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMEventAggregates.h"
 #include "analytics/model/APMEventFilter.h"
@@ -139,6 +140,28 @@ TEST_F(AudienceEvaluationTest, StoresCheckedDefinitionsWithInternalNames)
     list.push_back(audience(8, listOf(eventFilter(0, "b"))));
     EXPECT_TRUE(evaluator.updateAudiences(list));
     EXPECT_EQ(*db.allAudienceIDs(nullptr), (QList<qint32> { 1, 3 }));
+}
+
+TEST_F(AudienceEvaluationTest, ANewConfigurationReplacesTheDefinitionsEarlierEvaluationsRead)
+{
+    // Filter rows are kept per name between evaluations, names without
+    // filters too: a new configuration must reach the next evaluation.
+    store(audience(1, listOf(eventFilter(0, "buy", {}, nullptr, { .dynamic = true }))));
+    ASSERT_TRUE(logEvent("sell", {}, 100));
+    ASSERT_TRUE(setProperty("tier", evalText("gold"), 100));
+    ASSERT_TRUE(logEvent("buy", {}, 100));
+    ASSERT_TRUE(matched(1, 0));
+    const auto before = db.filterResultForAudienceID(1, nullptr)->currentResults();
+
+    store(audience(2, listOf(eventFilter(0, "sell")),
+        listOf(propertyFilter(1, "tier", valueFilter(stringFilter(kMatchExact, "gold").get(), nullptr).get()))));
+    ASSERT_TRUE(logEvent("sell", {}, 200));
+    ASSERT_TRUE(setProperty("tier", evalText("gold"), 200));
+    ASSERT_TRUE(logEvent("buy", {}, 200));
+    EXPECT_TRUE(matched(2, 0));
+    EXPECT_TRUE(matched(2, 1));
+    // "buy" has no filter now: its dynamic time stays.
+    EXPECT_EQ(db.filterResultForAudienceID(1, nullptr)->currentResults(), before);
 }
 
 TEST_F(AudienceEvaluationTest, APlainEventFilterThatMatchedIsNotEvaluatedAgain)
@@ -382,7 +405,7 @@ TEST_F(AudienceEvaluationTest, ResultsTravelInTheBundleAsTheWireSchemaSays)
         "dynamic_filter_timestamps { filter_id: 5 timestamp_millis: 1700000123 } } previous_results_cleared: true }");
 }
 
-TEST_F(AudienceEvaluationTest, ABundleAtOnceGivesWhatItsEventsOneByOneGive)
+TEST_F(AudienceEvaluationTest, TheEnginesBundleRoadGivesWhatItsEventsOneByOneGive)
 {
     std::vector<std::unique_ptr<APMPBAudience>> list;
     std::vector<std::unique_ptr<APMPBEventFilter>> filters;
@@ -408,11 +431,15 @@ TEST_F(AudienceEvaluationTest, ABundleAtOnceGivesWhatItsEventsOneByOneGive)
     const QByteArray second = db.filterResultForAudienceID(2, nullptr)->currentResults();
     ASSERT_TRUE(db.deleteFilterResults({ *db.filterResultForAudienceID(1, nullptr), *db.filterResultForAudienceID(2, nullptr) }, nullptr));
 
-    std::vector<APMAudience::BundleEvent> bundle;
-    for (const APMEvent& event : events)
-        bundle.push_back({ &event, nullptr });
-    APMAudienceTimestampsCache atOnce;
-    ASSERT_TRUE(evaluator.evaluateBundle(bundle, { tier }, 200, atOnce));
+    // The engine's evaluator: one timestamps cache for the bundle, every
+    // event with the aggregates of its name, the property in its bundle form.
+    APMAudienceBundleEvaluator engine(std::make_unique<APMAudience>(db));
+    engine.beginBundle();
+    for (const APMEvent& event : events) {
+        const auto aggregates = APMEventAggregates::initWithName(event.name(), 1, 1, 1, 0);
+        ASSERT_TRUE(aggregates && engine.evaluateFiltersForEvent(event, *aggregates));
+    }
+    ASSERT_TRUE(engine.evaluateFiltersForUserProperty(*tier.protoUserAttribute(), 200));
     EXPECT_EQ(db.filterResultForAudienceID(1, nullptr)->currentResults(), first);
     EXPECT_EQ(db.filterResultForAudienceID(2, nullptr)->currentResults(), second);
     EXPECT_EQ(current(1)->sequence.value(1), (QList<qint64> { 100, 103, 106 }));

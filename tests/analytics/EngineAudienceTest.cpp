@@ -6,7 +6,7 @@
 #include "AudienceTestSupport.h"
 #include "EngineTestFixture.h"
 #include "analytics/audience/APMAudienceFilterMatching.h"
-#include "analytics/audience/APMConditionalUserPropertyController.h"
+#include "analytics/userproperties/APMConditionalUserPropertyController.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/model/APMConditionalUserProperty.h"
 #include "analytics/model/APMFilterResult.h"

@@ -3,7 +3,7 @@
 // configuration reads the flags of the fetched experiments.
 #include "EngineTestFixture.h"
 
-#include "analytics/audience/APMEManager.h"
+#include "analytics/experiments/APMEManager.h"
 #include "fakes/FakeExperimentServer.h"
 
 using namespace engine_test;

@@ -2,8 +2,8 @@
 // launched, the activation split by experiment id, automatic activation at
 // start, the age limit, and rows that no longer decode.
 
-#include "analytics/audience/APMEDatabase.h"
-#include "analytics/audience/APMEExperiment.h"
+#include "analytics/experiments/APMEDatabase.h"
+#include "analytics/experiments/APMEExperiment.h"
 #include "analytics/wire/APMPBExperiment.h"
 #include "analytics/wire/APMPBFlag.h"
 #include "analytics/base/APMError.h"

@@ -4,10 +4,10 @@
 // let go of on its own queue.
 
 #include "ValidatorLogRecorder.h"
-#include "analytics/audience/APMEClient.h"
-#include "analytics/audience/APMEManager.h"
-#include "analytics/audience/APMESDKProperty.h"
-#include "analytics/audience/APMESnapshot.h"
+#include "analytics/experiments/APMEClient.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMESDKProperty.h"
+#include "analytics/experiments/APMESnapshot.h"
 #include "analytics/base/APMError.h"
 #include "analytics/config/APMEExperimentObserverDelegate.h"
 #include "fakes/VirtualTime.h"

@@ -4,12 +4,12 @@
 // flags through the interfaces the remote configuration reads; failures,
 // back-off, malformed replies and a restart.
 
-#include "analytics/audience/APMEClient.h"
-#include "analytics/audience/APMEDatabase.h"
-#include "analytics/audience/APMEExperimentRequestBuilder.h"
-#include "analytics/audience/APMEManager.h"
-#include "analytics/audience/APMETaskManager.h"
-#include "analytics/audience/APMETaskManagerDelegate.h"
+#include "analytics/experiments/APMEClient.h"
+#include "analytics/experiments/APMEDatabase.h"
+#include "analytics/experiments/APMEExperimentRequestBuilder.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMETaskManager.h"
+#include "analytics/experiments/APMETaskManagerDelegate.h"
 #include "analytics/base/APMAlarm.h"
 #include "analytics/base/APMConfigStore.h"
 #include "analytics/config/APMEExperimentObserverDelegate.h"

@@ -1,11 +1,11 @@
 // The experiment manager's view of how current an SDK's activated snapshot
 // is, the client's staleness question built on it, and the client version.
 
-#include "analytics/audience/APMEClient.h"
-#include "analytics/audience/APMEExperimentRequestBuilder.h"
-#include "analytics/audience/APMEManager.h"
-#include "analytics/audience/APMESDKProperty.h"
-#include "analytics/audience/APMESnapshot.h"
+#include "analytics/experiments/APMEClient.h"
+#include "analytics/experiments/APMEExperimentRequestBuilder.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMESDKProperty.h"
+#include "analytics/experiments/APMESnapshot.h"
 #include "analytics/base/APMError.h"
 #include "analytics/config/APMEExperimentObserverDelegate.h"
 #include "platform/Clock.h"

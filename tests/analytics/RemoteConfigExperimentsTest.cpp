@@ -3,10 +3,10 @@
 // the experiment manager's own rules that it relies on.
 
 #include "RemoteConfigTestSupport.h"
-#include "analytics/audience/APMEClient.h"
-#include "analytics/audience/APMEManager.h"
-#include "analytics/audience/APMESDKProperty.h"
-#include "analytics/audience/APMESnapshot.h"
+#include "analytics/experiments/APMEClient.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMESDKProperty.h"
+#include "analytics/experiments/APMESnapshot.h"
 #include "analytics/config/APMRemoteConfig.h"
 
 #include <gtest/gtest.h>

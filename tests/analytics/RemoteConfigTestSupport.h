@@ -5,7 +5,7 @@
 // writes configurations with our encoder, and an environment on virtual
 // time that records every monitor report.
 
-#include "analytics/audience/APMEManager.h"
+#include "analytics/experiments/APMEManager.h"
 #include "analytics/base/APMError.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/config/APMRemoteConfigDatabase.h"

@@ -1,13 +1,15 @@
 #pragma once
 
+#include "analytics/model/APMFilterResult.h"
+#include "analytics/wire/APMPBResultData.h"
+
 #include <QList>
 #include <QVariantList>
 #include <QtGlobal>
 
 #include <cmath>
 #include <limits>
-
-class APMPBResultData;
+#include <memory>
 
 // The bit sets of an audience result: filter f is bit f % 64 (bit 0 the
 // least significant) of word f / 64, in the status words (evaluated) and the
@@ -61,6 +63,18 @@ inline QVariantList variantsFromWords(const QList<quint64>& words)
     for (quint64 word : words)
         variants.append(QVariant::fromValue(word));
     return variants;
+}
+
+// Slots of an audience result message.
+constexpr int kResultStatusSlot = 0, kResultResultsSlot = 1, kResultDynamicSlot = 2, kResultSequenceSlot = 3;
+
+// The decoded current result of a stored row; null when the row has none or
+// it does not decode.
+inline std::unique_ptr<APMPBResultData> currentResultOf(const APMFilterResult* row)
+{
+    if (!row || row->currentResults().isEmpty())
+        return nullptr;
+    return APMPBResultData::initWithBuffer(row->currentResults());
 }
 
 // Seconds as the whole seconds a result message holds, the fraction dropped

@@ -104,7 +104,7 @@ bool APMBundler::bundleRawEvents()
             return true;
         const bool denied = APMConsentSettingsUtil::isAnalyticsStorageDenied();
         // A step of it that fails is logged and ends only that evaluation.
-        evaluationTimeFromRawEvents(run.events, *bundle);
+        resetSessionStateAndAddEngagementTime(run.events, *bundle);
         handleAnalyticsStorageConsentTransitions(*bundle);
         shared_.environment.audience->beginBundle();
         const std::optional<QList<APMEvent>> events = eventsAfterUpdatingEventAggregates(*processed, !denied);
@@ -350,7 +350,7 @@ bool APMBundler::checkRealtime(APMEvent& event, APMDailyCounts& counts)
     return false;
 }
 
-void APMBundler::evaluationTimeFromRawEvents(const QList<APMRawEventData>& rawEvents, APMPBMeasurementBundle& bundle)
+void APMBundler::resetSessionStateAndAddEngagementTime(const QList<APMRawEventData>& rawEvents, APMPBMeasurementBundle& bundle)
 {
     const bool sessionStarted = std::any_of(rawEvents.begin(), rawEvents.end(),
         [](const APMRawEventData& raw) { return raw.rawEvent().name() == kSessionStartEvent; });

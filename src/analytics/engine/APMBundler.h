@@ -34,9 +34,11 @@ private:
     std::optional<QList<APMEvent>> processRawEvents(const QList<APMRawEventData>& rawEvents, qint64 fingerprint);
     bool checkConversion(APMEvent& event, APMDailyCounts& counts);
     bool checkRealtime(APMEvent& event, APMDailyCounts& counts);
-    // Session-scoped audience reset and engagement totals; a step that fails
-    // is logged and ends this evaluation only.
-    void evaluationTimeFromRawEvents(const QList<APMRawEventData>& rawEvents, APMPBMeasurementBundle& bundle);
+    // When the raw events hold a session start, resets the session's state
+    // (session-scoped audience results, session event counts, the session
+    // engagement property); then adds the events' engagement time to the
+    // engagement totals. A step that fails is logged and ends this call only.
+    void resetSessionStateAndAddEngagementTime(const QList<APMRawEventData>& rawEvents, APMPBMeasurementBundle& bundle);
     bool updateUserEngagement(qint64 engagementMs, APMPBMeasurementBundle& bundle, bool sessionScoped);
     void handleAnalyticsStorageConsentTransitions(const APMPBMeasurementBundle& bundle);
     std::optional<QList<APMEvent>> eventsAfterUpdatingEventAggregates(

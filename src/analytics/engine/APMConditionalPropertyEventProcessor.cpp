@@ -1,6 +1,6 @@
 #include "analytics/engine/APMConditionalPropertyEventProcessor.h"
 
-#include "analytics/audience/APMConditionalUserPropertyController.h"
+#include "analytics/userproperties/APMConditionalUserPropertyController.h"
 
 APMConditionalPropertyEventProcessor::APMConditionalPropertyEventProcessor(
     std::shared_ptr<APMConditionalUserPropertyController> controller)

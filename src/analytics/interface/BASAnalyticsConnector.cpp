@@ -3,7 +3,7 @@
 #include "analytics/interface/BASApp.h"
 #include "analytics/interface/BASConnectorUtils.h"
 
-#include "analytics/audience/APMConditionalUserPropertyController.h"
+#include "analytics/userproperties/APMConditionalUserPropertyController.h"
 #include "analytics/base/APMConfigStore.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMRemoteConfig.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 // The names callers of the older interface know, for the same classes.
-#include "analytics/audience/APMConditionalUserPropertyController.h"
+#include "analytics/userproperties/APMConditionalUserPropertyController.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/reporters/APMAdExposureReporter.h"
 #include "analytics/reporters/APMScreenViewReporter.h"

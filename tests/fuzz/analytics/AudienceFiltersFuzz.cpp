@@ -14,7 +14,7 @@
 #include "analytics/audience/APMAudienceDefinitionCheck.h"
 #include "analytics/audience/APMAudienceFilterMatching.h"
 #include "analytics/audience/APMAudienceTimestampsCache.h"
-#include "analytics/audience/APMETaskManager.h"
+#include "analytics/experiments/APMETaskManager.h"
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/model/APMEventAggregates.h"

@@ -1,4 +1,4 @@
-#include "analytics/audience/APMConditionalUserPropertyController.h"
+#include "analytics/userproperties/APMConditionalUserPropertyController.h"
 
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMLibrary.h"

@@ -1,7 +1,7 @@
-#include "analytics/audience/APMEDatabase.h"
+#include "analytics/experiments/APMEDatabase.h"
 
 #include "analytics/base/APMError.h"
-#include "analytics/audience/APMEManager.h"
+#include "analytics/experiments/APMEManager.h"
 #include "analytics/base/APMEMonitor.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/store/APMSqliteStore.h"
@@ -39,8 +39,6 @@ const APMColumnInfo& columns()
 
 } // namespace experiment_database
 
-using namespace experiment_database;
-
 APMEDatabase::APMEDatabase(QString path)
     : path_(std::move(path))
 {
@@ -50,6 +48,7 @@ APMEDatabase::~APMEDatabase() = default;
 
 std::unique_ptr<APMEDatabase> APMEDatabase::initWithPath(const QString& path)
 {
+    using namespace experiment_database;
     if (path.isEmpty()) {
         monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 810000,
             QStringLiteral("Cannot initialize the database with invalid path"));
@@ -63,6 +62,7 @@ std::unique_ptr<APMEDatabase> APMEDatabase::initWithPath(const QString& path)
 
 bool APMEDatabase::initializeDatabaseResourcesWithContext(const QString& context)
 {
+    using namespace experiment_database;
     APMError error;
     store_ = APMSqliteStore::initWithDatabasePath(path_, &error);
     if (!store_) {
@@ -85,6 +85,7 @@ bool APMEDatabase::initializeDatabaseResourcesWithContext(const QString& context
 
 bool APMEDatabase::ensureAllTables(APMError* error)
 {
+    using namespace experiment_database;
     for (const QString& table : { kPendingTable, kActivatedTable, kLaunchedTable }) {
         if (!store_->ensureTableWithName(table, columns(), {}, error)) {
             monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 810004,
@@ -97,6 +98,7 @@ bool APMEDatabase::ensureAllTables(APMError* error)
 
 bool APMEDatabase::performTransaction(const std::function<bool()>& block)
 {
+    using namespace experiment_database;
     APMError error;
     if (!store_) {
         monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 810007,
@@ -113,6 +115,7 @@ bool APMEDatabase::performTransaction(const std::function<bool()>& block)
 
 void APMEDatabase::closeAndDelete()
 {
+    using namespace experiment_database;
     if (store_ && !store_->closeAndDeleteDatabase())
         monitor().logWithLevel(APMMonitor::kLevelWarningMonitored, 810005, QStringLiteral("Failed to delete database data"));
     store_.reset();
@@ -122,6 +125,7 @@ void APMEDatabase::closeAndDelete()
 
 void APMEDatabase::reset()
 {
+    using namespace experiment_database;
     closeAndDelete();
     if (!initializeDatabaseResourcesWithContext(QStringLiteral("Reset")))
         monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 810006, QStringLiteral("Cannot re-initialize the database"));
@@ -130,6 +134,7 @@ void APMEDatabase::reset()
 std::optional<QList<APMESnapshot>> APMEDatabase::snapshotsFromRows(
     const QString& query, const QVariantList& parameters, APMError* error)
 {
+    using namespace experiment_database;
     if (!store_) {
         APMSetErrorWithCode(error, APMError::InvalidState, QStringLiteral("Database not open"));
         return std::nullopt;
@@ -156,6 +161,7 @@ std::optional<QList<APMESnapshot>> APMEDatabase::snapshotsFromRows(
 
 std::optional<QList<APMESnapshot>> APMEDatabase::fetchAll(const QString& table, APMError* error)
 {
+    using namespace experiment_database;
     return snapshotsFromRows(
         QStringLiteral("SELECT rowid, * FROM %1 ORDER BY rowid LIMIT %2").arg(table).arg(kMaxRows), {}, error);
 }
@@ -178,6 +184,7 @@ std::optional<QList<APMESnapshot>> APMEDatabase::fetchAllLaunchedSnapshots(APMEr
 bool APMEDatabase::upsertSnapshot(const APMESnapshot& snapshot, const QString& table, double timestamp,
     std::optional<bool> manuallyActivated, APMError* error)
 {
+    using namespace experiment_database;
     if (!store_) {
         APMSetErrorWithCode(error, APMError::InvalidState, QStringLiteral("Database not open"));
         return false;
@@ -206,6 +213,7 @@ bool APMEDatabase::upsertPendingExperimentSnapshots(const QList<APMESnapshot>& s
 
 bool APMEDatabase::activateSnapshot(const APMESnapshot& snapshot, double timestamp, APMError* error)
 {
+    using namespace experiment_database;
     if (snapshot.sdkName().isEmpty()) {
         APMSetErrorWithCode(error, 1, QStringLiteral("Received nil pending snapshot"));
         return false;
@@ -237,6 +245,7 @@ bool APMEDatabase::activateSnapshot(const APMESnapshot& snapshot, double timesta
 
 bool APMEDatabase::activatePendingSnapshotsAutomatically(APMError* error)
 {
+    using namespace experiment_database;
     const auto pending = snapshotsFromRows(
         QStringLiteral("SELECT rowid,* FROM %1 WHERE NOT %2 = ? ORDER BY rowid").arg(kPendingTable, kManuallyActivatedColumn),
         { qint64(1) }, error);
@@ -252,6 +261,7 @@ bool APMEDatabase::activatePendingSnapshotsAutomatically(APMError* error)
 
 bool APMEDatabase::deleteStaleActivatedSnapshots(double now, APMError* error)
 {
+    using namespace experiment_database;
     if (!store_) {
         APMSetErrorWithCode(error, APMError::InvalidState, QStringLiteral("Database not open"));
         return false;
@@ -283,6 +293,7 @@ bool APMEDatabase::deleteLaunchedExperimentSDKName(const QString& name, APMError
 
 bool APMEDatabase::deleteExperimentsOfSDKName(const QString& name, const QString& table, APMError* error)
 {
+    using namespace experiment_database;
     if (!store_) {
         APMSetErrorWithCode(error, APMError::InvalidState, QStringLiteral("Database not open"));
         return false;

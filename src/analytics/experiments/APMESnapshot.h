@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analytics/audience/APMEExperiment.h"
+#include "analytics/experiments/APMEExperiment.h"
 
 #include <QList>
 #include <QMap>

@@ -1,7 +1,7 @@
-#include "analytics/audience/APMEExperimentRequestBuilder.h"
+#include "analytics/experiments/APMEExperimentRequestBuilder.h"
 
-#include "analytics/audience/APMESDKProperty.h"
-#include "analytics/audience/APMEManager.h"
+#include "analytics/experiments/APMESDKProperty.h"
+#include "analytics/experiments/APMEManager.h"
 #include "analytics/base/APMEMonitor.h"
 #include "analytics/base/APMEnvironmentInfo.h"
 #include "analytics/base/APMMonitor.h"

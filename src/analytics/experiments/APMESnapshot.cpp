@@ -1,6 +1,6 @@
-#include "analytics/audience/APMESnapshot.h"
+#include "analytics/experiments/APMESnapshot.h"
 
-#include "analytics/audience/APMEManager.h"
+#include "analytics/experiments/APMEManager.h"
 #include "analytics/base/APMEMonitor.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/config/APMEFlagConversion.h"

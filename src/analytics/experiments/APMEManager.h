@@ -1,7 +1,7 @@
 #pragma once
 
-#include "analytics/audience/APMESnapshot.h"
-#include "analytics/audience/APMETaskManagerDelegate.h"
+#include "analytics/experiments/APMESnapshot.h"
+#include "analytics/experiments/APMETaskManagerDelegate.h"
 #include "analytics/config/APMExperimentSource.h"
 
 #include <QHash>

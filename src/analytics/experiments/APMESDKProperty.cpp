@@ -1,6 +1,6 @@
-#include "analytics/audience/APMESDKProperty.h"
+#include "analytics/experiments/APMESDKProperty.h"
 
-#include "analytics/audience/APMEManager.h"
+#include "analytics/experiments/APMEManager.h"
 #include "analytics/base/APMEMonitor.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/config/APMESDKPropertyProviderDelegate.h"

@@ -1,7 +1,7 @@
-#include "analytics/audience/APMEClient.h"
+#include "analytics/experiments/APMEClient.h"
 
-#include "analytics/audience/APMEManager.h"
-#include "analytics/audience/APMESDKProperty.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMESDKProperty.h"
 #include "analytics/base/APMEMonitor.h"
 #include "analytics/base/APMMonitor.h"
 

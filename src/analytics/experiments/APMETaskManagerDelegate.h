@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analytics/audience/APMESnapshot.h"
+#include "analytics/experiments/APMESnapshot.h"
 #include "analytics/base/APMError.h"
 
 #include <QList>

@@ -1,6 +1,6 @@
-#include "analytics/audience/APMEExperiment.h"
+#include "analytics/experiments/APMEExperiment.h"
 
-#include "analytics/audience/APMEManager.h"
+#include "analytics/experiments/APMEManager.h"
 #include "analytics/base/APMConfigStore.h"
 #include "analytics/base/APMEMonitor.h"
 #include "analytics/base/APMMonitor.h"
