@@ -2,9 +2,10 @@
 // against the rows the sqlite3 tool reads back.
 
 #include "APMDatabaseRawQueueFixture.h"
+#include "analytics/base/APMHelpers.h"
+#include "analytics/model/APMRawEventData.h"
 #include "analytics/wire/APMPBEvent.h"
 #include "analytics/wire/APMPBEventParam.h"
-#include "analytics/model/APMRawEventData.h"
 
 #include <QRegularExpression>
 
@@ -267,6 +268,150 @@ TEST_F(RawEventsTest, ProbesOnEmptyAndFilledTables)
     insert(QStringLiteral("c"), fingerprint, 1'700'000'200.0, true);
     EXPECT_EQ(database_->containsRealtimeRawEventsWithError(&error), true);
     EXPECT_EQ(database_->containsRawEventWithMetadataFingerprint(fingerprint + 1, &error), false);
+}
+
+// The latest time and the real-time flag are kept between reads; after
+// every change, by this connection or another, they must still be what the
+// table holds, as the sqlite3 tool reads it.
+TEST_F(RawEventsTest, KeptLatestTimeAndRealtimeFlagFollowEveryChangeToTheTable)
+{
+    const qint64 fingerprint = storeMetadata(QStringLiteral("blue"));
+    const auto insertNow = [&](double timestamp, bool realtime) {
+        APMError error;
+        return database_->insertRawEvent(
+            event(QStringLiteral("e"), timestamp), fingerprint, realtime, &error);
+    };
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+    };
+    const std::vector<Step> steps = {
+        { "older first", [&] { EXPECT_TRUE(insertNow(1'700'000'300.25, false)); } },
+        { "an older one does not lower the latest", [&] { EXPECT_TRUE(insertNow(1'700'000'100.0, false)); } },
+        { "a real-time one", [&] { EXPECT_TRUE(insertNow(1'700'000'200.0, true)); } },
+        { "a newer one in a rolled-back transaction",
+            [&] {
+                EXPECT_FALSE(database_->performTransaction([&] {
+                    EXPECT_TRUE(insertNow(1'700'000'900.0, true));
+                    return false;
+                }));
+            } },
+        { "a newer one committed",
+            [&] {
+                EXPECT_TRUE(database_->performTransaction([&] { return insertNow(1'700'000'400.0, false); }));
+            } },
+        { "the newest deleted here",
+            [&] {
+                APMSqliteStore* store = database_->openStore(nullptr);
+                ASSERT_TRUE(store);
+                EXPECT_EQ(store->deleteRecordsFromTableWithName(APMDatabase::kRawEventsTable,
+                              QStringLiteral("timestamp > ?"), { 1'700'000'300.0 }, nullptr),
+                    2);
+            } },
+        { "the oldest deleted by row id",
+            [&] { EXPECT_TRUE(database_->deleteRawEventsWithMaxRowID(2, fingerprint, nullptr)); } },
+        { "the real-time one deleted here",
+            [&] {
+                APMSqliteStore* store = database_->openStore(nullptr);
+                ASSERT_TRUE(store);
+                EXPECT_TRUE(store->deleteRecordsFromTableWithName(
+                    APMDatabase::kRawEventsTable, QStringLiteral("is_realtime = ?"), { 1 }, nullptr));
+            } },
+        { "a newer real-time one by another connection",
+            [&] {
+                sql(QStringLiteral(
+                    "INSERT INTO raw_events (name, timestamp, metadata_fingerprint, data, is_realtime) "
+                    "VALUES ('x', 1700000700.5, %1, x'00', 1);")
+                        .arg(fingerprint));
+            } },
+        { "everything deleted by another connection",
+            [&] { sql(QStringLiteral("DELETE FROM raw_events;")); } },
+        { "one into the empty table", [&] { EXPECT_TRUE(insertNow(1'700'000'050.0, false)); } },
+        { "emptied here",
+            [&] {
+                EXPECT_TRUE(database_->openStore(nullptr)->deleteAllRecordsFromTableWithName(
+                    APMDatabase::kRawEventsTable, nullptr));
+            } },
+    };
+    const auto expectTableAnswers = [&](const char* after) {
+        APMError error;
+        const QString latest = sqlValue(QStringLiteral("SELECT quote(MAX(timestamp)) FROM raw_events;"));
+        const std::optional<double> answer = database_->queryLatestRawEventTime(&error);
+        if (latest == QStringLiteral("NULL"))
+            EXPECT_FALSE(answer) << after;
+        else
+            EXPECT_EQ(answer, latest.toDouble()) << after;
+        const bool realtime
+            = sqlValue(QStringLiteral("SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1);"))
+            == "1";
+        EXPECT_EQ(database_->containsRealtimeRawEventsWithError(&error), realtime) << after;
+        EXPECT_EQ(error, APMError()) << after;
+    };
+    expectTableAnswers("nothing yet");
+    for (const Step& step : steps) {
+        step.change();
+        expectTableAnswers(step.name);
+        expectTableAnswers(step.name); // the kept answers too
+    }
+}
+
+// Consecutive calls with equal metadata reuse its encoding and the knowledge
+// that its row is stored; neither may outlive a change: other metadata, the
+// same object changed, or the row gone or damaged by this connection,
+// another one or a rollback.
+TEST_F(RawEventsTest, RepeatedMetadataGivesItsFingerprintAndKeepsItsRowStored)
+{
+    const auto bundle = metadataBundle(QStringLiteral("blue"));
+    const auto fingerprintOf = [](const NANOMessageBase& message) { return apm_64LSBMD5(encoded(message)); };
+    const qint64 blue = fingerprintOf(*bundle);
+    const auto store = [&](const APMPBMeasurementBundle& metadata) {
+        APMError error;
+        qint64 fingerprint = 0;
+        EXPECT_TRUE(database_->insertIfNotExistsRawEventMetadata(metadata, &error, &fingerprint))
+            << error.description().toStdString();
+        return fingerprint;
+    };
+    const auto storedBytes = [&](qint64 fingerprint) {
+        return sqlValue(
+            QStringLiteral("SELECT hex(metadata) FROM raw_events_metadata WHERE metadata_fingerprint = %1;")
+                .arg(fingerprint));
+    };
+    const QString blueBytes = QString::fromLatin1(encoded(*bundle).toHex().toUpper());
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+    };
+    const std::vector<Step> steps = {
+        { "nothing changed", [] {} },
+        { "deleted here",
+            [&] { EXPECT_TRUE(database_->deleteRawEventMetadataWithMetadataFingerprint(blue, nullptr)); } },
+        { "deleted as unused", [&] { EXPECT_TRUE(database_->deleteUnusedRawEventsMetadata(nullptr)); } },
+        { "deleted by another connection", [&] { sql(QStringLiteral("DELETE FROM raw_events_metadata;")); } },
+        { "damaged by another connection",
+            [&] { sql(QStringLiteral("UPDATE raw_events_metadata SET metadata = x'ffff';")); } },
+        { "written in a rolled-back transaction",
+            [&] {
+                EXPECT_TRUE(database_->deleteRawEventMetadataWithMetadataFingerprint(blue, nullptr));
+                EXPECT_FALSE(database_->performTransaction([&] {
+                    store(*bundle);
+                    return false;
+                }));
+            } },
+        { "other metadata in between",
+            [&] { EXPECT_NE(store(*metadataBundle(QStringLiteral("green"))), blue); } },
+    };
+    for (const Step& step : steps) {
+        step.change();
+        EXPECT_EQ(store(*bundle), blue) << step.name;
+        EXPECT_EQ(storedBytes(blue), blueBytes) << step.name;
+    }
+
+    // The object itself changed since the last call: its new content counts.
+    APMPBSetStringField(bundle.get(), bundleSlot::platform, QStringLiteral("other"));
+    const qint64 changed = store(*bundle);
+    EXPECT_EQ(changed, fingerprintOf(*bundle));
+    EXPECT_NE(changed, blue);
+    EXPECT_EQ(storedBytes(changed), QString::fromLatin1(encoded(*bundle).toHex().toUpper()));
 }
 
 struct LimitCase {

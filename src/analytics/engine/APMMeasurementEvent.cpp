@@ -409,10 +409,10 @@ bool APMMeasurement::writeEvent(
     } else if (event.name() == kFirstOpenEvent) {
         shared_.persistedConfig->setUnmatchedFirstOpenWithoutIDFA(true);
     }
-    // Encoded once: the stored row and the event's fingerprint use the same bytes.
-    const QByteArray metadataEncoding = metadata->protoBuffer().value_or(QByteArray());
-    const qint64 fingerprint = apm_64LSBMD5(metadataEncoding);
-    if (!shared_.database->insertIfNotExistsRawEventMetadataEncoding(metadataEncoding, fingerprint, &error)) {
+    // Encoded and hashed by the database only when it differs from the
+    // previous event's metadata.
+    qint64 fingerprint = 0;
+    if (!shared_.database->insertIfNotExistsRawEventMetadata(*metadata, &error, &fingerprint)) {
         shared_.log(APMMonitor::kLevelErrorMonitored, 23068, QStringLiteral("Data loss. Cannot record event metadata. Error"),
             error.description());
         return false;

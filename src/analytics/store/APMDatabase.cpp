@@ -1,11 +1,12 @@
 #include "analytics/store/APMDatabase.h"
 
 #include "analytics/base/APMFileLocations.h"
-#include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMLibrary.h"
+#include "analytics/base/APMMonitor.h"
+#include "analytics/base/APMValue.h"
 #include "analytics/wire/APMPBEventParam.h"
 #include "analytics/wire/APMPBFieldAccess.h"
-#include "analytics/base/APMValue.h"
+#include "analytics/wire/APMPBMeasurementBundle.h"
 
 #include <QScopeGuard>
 
@@ -332,6 +333,10 @@ void APMDatabase::forgetKeptRows(const char* table)
         userAttributesCache_.reset();
     if (!table || kEventsTable == QLatin1StringView(table))
         knownAggregatesCache_.reset();
+    if (!table || kRawEventsTable == QLatin1StringView(table))
+        rawEventsSummaryCache_.reset();
+    if (!table || kRawEventsMetadataTable == QLatin1StringView(table))
+        storedMetadataCache_.reset();
 }
 
 qint64 APMDatabase::dataVersion() const

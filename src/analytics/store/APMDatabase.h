@@ -131,7 +131,11 @@ public:
     bool updateDailyCounts(const APMDailyCounts& counts, APMError* error);
 
     // --- Raw events ---
-    bool insertIfNotExistsRawEventMetadata(const APMPBMeasurementBundle& metadata, APMError* error);
+    // Stores the metadata under its fingerprint, given back in `fingerprint`
+    // when asked. Consecutive events mostly carry the same metadata: when it
+    // equals the previous call's, its encoding and fingerprint are reused.
+    bool insertIfNotExistsRawEventMetadata(
+        const APMPBMeasurementBundle& metadata, APMError* error, qint64* fingerprint = nullptr);
     // The same for metadata already encoded, under its fingerprint
     // (apm_64LSBMD5 of the encoding).
     bool insertIfNotExistsRawEventMetadataEncoding(const QByteArray& encoding, qint64 fingerprint, APMError* error);
@@ -278,6 +282,43 @@ private:
         qint64 dataVersion;
     };
     std::optional<KnownAggregatesCache> knownAggregatesCache_;
+    // What the upload schedule asks of the raw events after every logged
+    // event: the latest timestamp (nothing for an empty table) and whether
+    // any is real-time. Each is a walk over the whole table in SQLite (no
+    // index serves them), so the answers are kept; an insert through
+    // insertRawEvent brings them up to date, any other change to the table
+    // forgets them like the rows above.
+    struct RawEventsSummaryCache {
+        std::optional<std::optional<double>> latestTimestamp;
+        std::optional<bool> containsRealtime;
+        qint64 dataVersion;
+    };
+    std::optional<RawEventsSummaryCache> rawEventsSummaryCache_;
+    // The latest metadata encoded: a copy of the record with its bytes and
+    // fingerprint (no database state: it is never forgotten, only replaced).
+    struct MetadataEncodingCache {
+        std::unique_ptr<APMPBMeasurementBundle> record;
+        QByteArray encoding;
+        qint64 fingerprint;
+    };
+    std::optional<MetadataEncodingCache> metadataEncodingCache_;
+    // The metadata row this connection last wrote or found intact, so the
+    // next event of the same metadata needs no look at the file; forgotten
+    // like the rows above on a change to raw_events_metadata.
+    struct StoredMetadataCache {
+        QByteArray encoding;
+        qint64 fingerprint;
+        qint64 dataVersion;
+    };
+    std::optional<StoredMetadataCache> storedMetadataCache_;
+    // While rawEventsWithMetadataFingerprint reads: the rows its filter has
+    // already turned into events (a filter reads each row through
+    // rawEventDataFromDictionary), so no row is decoded twice.
+    struct RawEventReadMemo;
+    RawEventReadMemo* rawEventReadMemo_ = nullptr;
+    // The summary kept, when it is still good for this data version
+    // (otherwise it is dropped and a fresh one started for the version).
+    RawEventsSummaryCache* rawEventsSummary();
     // A table's name, or nullptr for a rollback.
     void forgetKeptRows(const char* table);
     // The file's data version, or -1 when it cannot be read.

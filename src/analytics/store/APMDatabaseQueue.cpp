@@ -48,8 +48,9 @@ const QString kStaleBundlesCondition
     = QStringLiteral("abs(bundle_end_timestamp - cast(? as REAL)) > cast(? as REAL)");
 const QString kLatestBundleTimeQuery = QStringLiteral("SELECT MAX(bundle_end_timestamp) FROM queue");
 const QString kQueueEmptyQuery = QStringLiteral("SELECT NOT EXISTS (SELECT 1 FROM queue LIMIT 1)");
+// The flag is bound, so the statement is prepared once and kept.
 const QString kContainsRealtimeQuery
-    = QStringLiteral("SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = 1 LIMIT 1)");
+    = QStringLiteral("SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = ? LIMIT 1)");
 
 constexpr qint64 kStoringOutsideMaxQueueTimeCode = 12016;
 constexpr qint64 kSavingBundleCode = 12018;
@@ -371,7 +372,7 @@ std::optional<bool> APMDatabase::containsRealtimeBundlesWithError(APMError* erro
     APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
-    const QVariant realtime = store->numberForQuery(kContainsRealtimeQuery, {}, error);
+    const QVariant realtime = store->numberForQuery(kContainsRealtimeQuery, { qint64(1) }, error);
     if (!realtime.isValid())
         return std::nullopt;
     return realtime.toLongLong() != 0;

@@ -3,18 +3,23 @@
 // properties) that was current when it was logged; that metadata is stored
 // once per fingerprint in raw_events_metadata.
 
-#include "analytics/model/APMEvent.h"
 #include "analytics/base/APMHelpers.h"
+#include "analytics/base/APMValue.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/model/APMRawEventData.h"
 #include "analytics/model/APMStoreLimits.h"
 #include "analytics/store/APMDatabase.h"
+#include "analytics/wire/APMPBCodec.h"
 #include "analytics/wire/APMPBEvent.h"
 #include "analytics/wire/APMPBEventParam.h"
 #include "analytics/wire/APMPBFieldAccess.h"
 #include "analytics/wire/APMPBMeasurementBundle.h"
-#include "analytics/model/APMRawEventData.h"
-#include "analytics/base/APMValue.h"
 #include "platform/Clock.h"
 
+#include <QHash>
+#include <QScopeGuard>
+
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -50,8 +55,9 @@ const QString kRawEventsOfFingerprintQuery = QStringLiteral(
     "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?");
 const QString kContainsFingerprintQuery
     = QStringLiteral("SELECT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ? LIMIT 1)");
+// The flag is bound, so the statement is prepared once and kept.
 const QString kRawEventContainsRealtimeQuery
-    = QStringLiteral("SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)");
+    = QStringLiteral("SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = ? LIMIT 1)");
 const QString kNextFingerprintQuery
     = QStringLiteral("SELECT metadata_fingerprint, MIN(rowid) FROM raw_events");
 // Whether the row ids span at least ? + 1 values. The row count never
@@ -99,10 +105,33 @@ QVariant eventParameterObject(const QVariant& decoded)
 
 } // namespace
 
-bool APMDatabase::insertIfNotExistsRawEventMetadata(const APMPBMeasurementBundle& metadata, APMError* error)
+struct APMDatabase::RawEventReadMemo {
+    // By row id: the row as read and the event made of it.
+    QHash<qint64, std::pair<APMRow, APMRawEventData>> decoded;
+};
+
+bool APMDatabase::insertIfNotExistsRawEventMetadata(
+    const APMPBMeasurementBundle& metadata, APMError* error, qint64* fingerprint)
 {
-    const QByteArray encoding = metadata.protoBuffer().value_or(QByteArray());
-    return insertIfNotExistsRawEventMetadataEncoding(encoding, apm_64LSBMD5(encoding), error);
+    if (!metadataEncodingCache_
+        || !apmpb::recordsEqual(
+            metadata.messageType(), metadataEncodingCache_->record->messageInfo(), metadata.messageInfo())) {
+        metadataEncodingCache_.reset();
+        const QByteArray encoding = metadata.protoBuffer().value_or(QByteArray());
+        auto copy = encoding.isEmpty() ? nullptr
+                                       : APMPBMeasurementBundle::initWithMessageInfo(metadata.messageInfo());
+        if (!copy) {
+            const qint64 hash = apm_64LSBMD5(encoding);
+            if (fingerprint)
+                *fingerprint = hash;
+            return insertIfNotExistsRawEventMetadataEncoding(encoding, hash, error);
+        }
+        metadataEncodingCache_ = MetadataEncodingCache { std::move(copy), encoding, apm_64LSBMD5(encoding) };
+    }
+    if (fingerprint)
+        *fingerprint = metadataEncodingCache_->fingerprint;
+    return insertIfNotExistsRawEventMetadataEncoding(
+        metadataEncodingCache_->encoding, metadataEncodingCache_->fingerprint, error);
 }
 
 bool APMDatabase::insertIfNotExistsRawEventMetadataEncoding(
@@ -112,15 +141,24 @@ bool APMDatabase::insertIfNotExistsRawEventMetadataEncoding(
             QStringLiteral(
                 "Received empty measurement bundle metadata for getting dictionary representation")))
         return false;
+    const qint64 version = dataVersion();
+    if (storedMetadataCache_ && version >= 0 && storedMetadataCache_->dataVersion == version
+        && storedMetadataCache_->fingerprint == fingerprint && storedMetadataCache_->encoding == encoding)
+        return true;
+    storedMetadataCache_.reset();
     // Comparing the stored bytes is all the check needs (no decoding), and
     // a damaged row under this fingerprint is replaced by the good one.
     const std::optional<bool> stored
         = booleanForQuery(*this, kMetadataExistsQuery, { fingerprint, encoding }, nullptr);
-    if (stored.value_or(false))
-        return true;
-    const APMRecord record { { kRawEventFingerprintColumn, fingerprint }, { kMetadataColumn, encoding } };
-    return upsertDataType(
-        record, kRawEventsMetadataTable, kRawEventFingerprintColumn, fingerprint, kMaxRawEventsMetadataRows, error);
+    if (!stored.value_or(false)) {
+        const APMRecord record { { kRawEventFingerprintColumn, fingerprint }, { kMetadataColumn, encoding } };
+        if (!upsertDataType(record, kRawEventsMetadataTable, kRawEventFingerprintColumn, fingerprint,
+                kMaxRawEventsMetadataRows, error))
+            return false;
+    }
+    if (version >= 0)
+        storedMetadataCache_ = StoredMetadataCache { encoding, fingerprint, version };
+    return true;
 }
 
 std::unique_ptr<APMPBMeasurementBundle> APMDatabase::queryRawEventsMetadataWithFingerprint(
@@ -184,7 +222,35 @@ bool APMDatabase::insertRawEvent(
         { kRawEventDataColumn, data },
         { kRawEventRealtimeColumn, qint64(isRealtime ? 1 : 0) },
     };
-    return insertDataType(record, kRawEventsTable, error);
+    // The row's insert drops the summary kept; once it is in, the summary
+    // is what it was plus this row.
+    std::optional<RawEventsSummaryCache> kept;
+    if (RawEventsSummaryCache* current = rawEventsSummary())
+        kept = *current;
+    if (!insertDataType(record, kRawEventsTable, error))
+        return false;
+    if (kept) {
+        if (kept->latestTimestamp) {
+            const std::optional<double> latest = *kept->latestTimestamp;
+            kept->latestTimestamp = latest ? std::max(*latest, event.timestamp()) : event.timestamp();
+        }
+        if (isRealtime)
+            kept->containsRealtime = true;
+        rawEventsSummaryCache_ = std::move(kept);
+    }
+    return true;
+}
+
+APMDatabase::RawEventsSummaryCache* APMDatabase::rawEventsSummary()
+{
+    const qint64 version = dataVersion();
+    if (version < 0) {
+        rawEventsSummaryCache_.reset();
+        return nullptr;
+    }
+    if (!rawEventsSummaryCache_ || rawEventsSummaryCache_->dataVersion != version)
+        rawEventsSummaryCache_ = RawEventsSummaryCache { std::nullopt, std::nullopt, version };
+    return &*rawEventsSummaryCache_;
 }
 
 std::optional<bool> APMDatabase::isRawEventsTableEmpty(APMError* error)
@@ -197,10 +263,17 @@ std::optional<double> APMDatabase::queryLatestRawEventTime(APMError* error)
     APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
-    const QVariant latest = store->numberForQuery(kLatestRawEventTimeQuery, {}, error);
-    if (!latest.isValid())
-        return std::nullopt;
-    return latest.toDouble();
+    if (const RawEventsSummaryCache* kept = rawEventsSummary(); kept && kept->latestTimestamp)
+        return *kept->latestTimestamp;
+    bool failed = false;
+    const QVariant latest = store->numberForQuery(kLatestRawEventTimeQuery, {}, error, &failed);
+    const std::optional<double> answer
+        = latest.isValid() ? std::optional<double>(latest.toDouble()) : std::nullopt;
+    if (!failed) {
+        if (RawEventsSummaryCache* kept = rawEventsSummary())
+            kept->latestTimestamp = answer;
+    }
+    return answer;
 }
 
 std::optional<QList<APMRawEventData>> APMDatabase::rawEventsWithMetadataFingerprint(
@@ -209,6 +282,9 @@ std::optional<QList<APMRawEventData>> APMDatabase::rawEventsWithMetadataFingerpr
     APMSqliteStore* store = openStore(error);
     if (!store)
         return std::nullopt;
+    RawEventReadMemo memo;
+    rawEventReadMemo_ = &memo;
+    const auto endOfRead = qScopeGuard([this] { rawEventReadMemo_ = nullptr; });
     const std::optional<QList<APMRow>> rows = store->recordsForQueryWithFilter(
         kRawEventsOfFingerprintQuery, { fingerprint, kMaxRawEventsPerRead }, error, eventFilter);
     if (!rows)
@@ -296,11 +372,26 @@ std::optional<qint64> APMDatabase::nextMetadataFingerprintToProcess(APMError* er
 
 std::optional<bool> APMDatabase::containsRealtimeRawEventsWithError(APMError* error)
 {
-    return booleanForQuery(*this, kRawEventContainsRealtimeQuery, {}, error);
+    if (!openStore(error))
+        return std::nullopt;
+    if (const RawEventsSummaryCache* kept = rawEventsSummary(); kept && kept->containsRealtime)
+        return *kept->containsRealtime;
+    const std::optional<bool> answer
+        = booleanForQuery(*this, kRawEventContainsRealtimeQuery, { qint64(1) }, error);
+    if (answer) {
+        if (RawEventsSummaryCache* kept = rawEventsSummary())
+            kept->containsRealtime = answer;
+    }
+    return answer;
 }
 
 std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APMRow& row, APMError* error)
 {
+    if (rawEventReadMemo_) {
+        const auto kept = rawEventReadMemo_->decoded.constFind(row.value(kRawEventRowIDColumn).toLongLong());
+        if (kept != rawEventReadMemo_->decoded.cend() && kept->first == row)
+            return kept->second;
+    }
     if (!APMCheckCondition(!row.isEmpty(), error, APMError::InvalidArgument,
             QStringLiteral("Received empty dictionary for getting raw event data")))
         return std::nullopt;
@@ -353,5 +444,7 @@ std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APM
         : std::nullopt;
     APMCheckCondition(rawEvent.has_value(), error, APMError::InvalidState,
         QStringLiteral("Failed to initialize raw event data from dictionary"));
+    if (rawEvent && rawEventReadMemo_)
+        rawEventReadMemo_->decoded.insert(rowID.toLongLong(), { row, *rawEvent });
     return rawEvent;
 }

@@ -75,6 +75,57 @@ void* copyString(const APMPBString* source)
 
 APMPBMessageInfo* copyNew(const apmpb::MessageType& type, const APMPBMessageInfo* source);
 
+// Whether two cells hold the same value of the kind: only the bytes the
+// encoder reads count.
+bool recordCellsEqual(uint32_t flags, const void* a, const void* b)
+{
+    size_t width = sizeof(uint64_t);
+    if (flags & APMPBFieldBool)
+        return (*static_cast<const uint8_t*>(a) != 0) == (*static_cast<const uint8_t*>(b) != 0);
+    if (flags & (APMPBFieldEnum | APMPBFieldInt32 | APMPBFieldUInt32 | APMPBFieldFloat))
+        width = sizeof(uint32_t);
+    return std::memcmp(a, b, width) == 0;
+}
+
+bool recordStringsEqual(const APMPBString* a, const APMPBString* b)
+{
+    if (a->length != b->length || !a->bytes != !b->bytes)
+        return false;
+    return a->length == 0 || !a->bytes || std::memcmp(a->bytes, b->bytes, a->length) == 0;
+}
+
+// One element of a repeated field, or a singular value, of the slot's kind.
+bool recordValuesEqual(const apmpb::Slot& info, uint32_t flags, const void* a, const void* b)
+{
+    if (!a || !b)
+        return a == b;
+    if (flags & APMPBFieldMessage)
+        return apmpb::recordsEqual(*info.messageType, static_cast<const APMPBMessageInfo*>(a),
+            static_cast<const APMPBMessageInfo*>(b));
+    if (flags & (APMPBFieldString | APMPBFieldBytes))
+        return recordStringsEqual(static_cast<const APMPBString*>(a), static_cast<const APMPBString*>(b));
+    return recordCellsEqual(flags, a, b);
+}
+
+bool recordSlotsEqual(const apmpb::MessageType& type, uint32_t slot, const void* a, const void* b)
+{
+    const uint32_t flags = type.fieldTypes[slot];
+    const apmpb::Slot& info = type.slotInfo[slot];
+    if (!(flags & APMPBFieldRepeated))
+        return recordValuesEqual(info, flags, a, b);
+    if (!a || !b)
+        return a == b;
+    const auto* left = static_cast<const APMPBRepeated*>(a);
+    const auto* right = static_cast<const APMPBRepeated*>(b);
+    if (left->count != right->count || !left->elements != !right->elements)
+        return false;
+    for (uint32_t i = 0; left->elements && i < left->count; ++i) {
+        if (!recordValuesEqual(info, flags, left->elements[i], right->elements[i]))
+            return false;
+    }
+    return true;
+}
+
 // A copy of one element of a repeated field; null elements stay null.
 bool copyElement(const apmpb::Slot& slot, uint32_t flags, const void* element, void** copy)
 {
@@ -201,6 +252,19 @@ bool isRecordOfType(const MessageType& type, const APMPBMessageInfo* info)
 bool fitsNestingLimit(const MessageType& type, const APMPBMessageInfo* info)
 {
     return fitsFrom(type, info, 1);
+}
+
+bool recordsEqual(const MessageType& type, const APMPBMessageInfo* a, const APMPBMessageInfo* b)
+{
+    if (!isRecordOfType(type, a) || !isRecordOfType(type, b))
+        return false;
+    if (a == b)
+        return true;
+    for (uint32_t slot = 0; slot < type.slotCount; ++slot) {
+        if (!recordSlotsEqual(type, slot, a->values[slot], b->values[slot]))
+            return false;
+    }
+    return true;
 }
 
 bool decodesInTwoPasses(const MessageType& type)

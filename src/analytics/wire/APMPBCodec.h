@@ -59,6 +59,10 @@ std::optional<QByteArray> encodeToByteArray(const MessageType& type, const APMPB
 
 bool decodesInTwoPasses(const MessageType& type);
 bool isRecordOfType(const MessageType& type, const APMPBMessageInfo* info);
+// True when two records of the type hold the same fields with the same
+// values, compared as the encoder reads them (so equal records encode to the
+// same bytes). False when either is not a record of the type.
+bool recordsEqual(const MessageType& type, const APMPBMessageInfo* a, const APMPBMessageInfo* b);
 // True when no message in the record lies deeper than kMaxNestingDepth levels.
 bool fitsNestingLimit(const MessageType& type, const APMPBMessageInfo* info);
 

@@ -55,6 +55,15 @@ void writeScalar(uint32_t flags, const void* cell, void* data)
     }
 }
 
+// Room reserved before encoding into a byte array: most messages fit.
+constexpr qsizetype kEncoderInitialCapacity = 512;
+
+bool appendToByteArray(pb_ostream_t* stream, const pb_byte_t* bytes, size_t count)
+{
+    static_cast<QByteArray*>(stream->state)->append(reinterpret_cast<const char*>(bytes), qsizetype(count));
+    return true;
+}
+
 // The filled nanopb structure of a record, ready for pb_encode.
 EncoderHeapBlock prepare(const apmpb::MessageType& type, const APMPBMessageInfo* info)
 {
@@ -132,13 +141,15 @@ std::optional<QByteArray> encodeToByteArray(const MessageType& type, const APMPB
     EncoderHeapBlock nano = prepare(type, info);
     if (!nano)
         return std::nullopt;
-    size_t size = 0;
-    if (!pb_get_encoded_size(&size, type.descriptor, nano.get())
-        || size > static_cast<size_t>(std::numeric_limits<qsizetype>::max() / 2))
-        return std::nullopt;
-    QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
-    pb_ostream_t stream = pb_ostream_from_buffer(reinterpret_cast<pb_byte_t*>(bytes.data()), size);
-    if (!pb_encode(&stream, type.descriptor, nano.get()) || stream.bytes_written != size)
+    // One pass that appends as it goes: measuring the size first would walk
+    // the whole message (and every submessage twice more) an extra time.
+    QByteArray bytes;
+    bytes.reserve(kEncoderInitialCapacity);
+    pb_ostream_t stream {};
+    stream.callback = &appendToByteArray;
+    stream.state = &bytes;
+    stream.max_size = static_cast<size_t>(std::numeric_limits<qsizetype>::max() / 2);
+    if (!pb_encode(&stream, type.descriptor, nano.get()))
         return std::nullopt;
     return bytes;
 }
