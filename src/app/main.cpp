@@ -120,12 +120,12 @@ static QString missingDisplay(int argc, char** argv)
         .arg(found);
 }
 
-// The main window's reach beyond the database: the secondary windows, start
-// at login through the desktop's autostart folder.
-static UWHomeViewController::Environment homeEnvironment(std::shared_ptr<SecondaryWindows> windows)
+// The main window's reach beyond the database: the secondary windows and
+// services, start at login through the desktop's autostart folder.
+static UWHomeViewController::Environment homeEnvironment(std::shared_ptr<ApplicationServices> services)
 {
     UWHomeViewController::Environment environment;
-    environment.windows = std::move(windows);
+    environment.services = std::move(services);
     environment.setLoginItem = [](bool on) {
         QString error;
         if (!platform::LoginItem::shared().setEnabled(on, &error))

@@ -2,6 +2,7 @@
 
 #include "core/LGNLocalizedString.h"
 #include "core/MMUserInfo.h"
+#include "core/MMViewGeometry.h"
 #include "core/Notifications.h"
 #include "core/StorageCheck.h"
 #include "core/WindowFrameAutosave.h"
@@ -206,11 +207,8 @@ void AppDelegate::addStatusItem()
 void AppDelegate::openApp()
 {
     showWhenReady([window = window_] {
-        if (!window)
-            return;
-        window->show();
-        window->raise();
-        window->activateWindow();
+        if (window)
+            MMViewGeometry::bringForward(*window);
     });
 }
 

@@ -5,13 +5,13 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include <functional>
 #include <memory>
 
 class ArtHUDView;
 class QLabel;
-class QWidget;
 
 // A small floating notice over the main window: a text with a status icon,
 // a text alone, or a spinner while something loads. One notice at a time:

@@ -52,3 +52,10 @@ void MMViewGeometry::centreOnScreen(QWidget& window)
     frame.moveCenter(screen->availableGeometry().center());
     window.move(frame.topLeft());
 }
+
+void MMViewGeometry::bringForward(QWidget& window)
+{
+    window.show();
+    window.raise();
+    window.activateWindow();
+}

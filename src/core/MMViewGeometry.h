@@ -20,4 +20,6 @@ public:
     // Centres a window on the screen under the pointer (else the primary
     // screen), frame included, within the screen's available area.
     static void centreOnScreen(QWidget& window);
+    // Brings a window forward: shown, raised above the others and active.
+    static void bringForward(QWidget& window);
 };

@@ -422,9 +422,7 @@ QByteArray StringCoding::convertHexStringToDataWithString(const QString& hex)
 
 QString StringCoding::convertDataToHexStringWithData(const QByteArray& data)
 {
-    if (data.isEmpty())
-        return {};
-    return QString::fromLatin1(data.toHex());
+    return data.isEmpty() ? QString() : lowerHex(data);
 }
 
 QString StringCoding::getBinaryByHex(const QString& hex)

@@ -4,6 +4,7 @@
 #include "core/MMUserInfo.h"
 #include "core/Notifications.h"
 #include "device/BLETool.h"
+#include "device/DeviceReplyFrame.h"
 #include "device/UWHidHelper.h"
 #include "device/UWHidapiManager.h"
 #include "platform/MainQueue.h"
@@ -347,7 +348,7 @@ void BLEModel::queryDeviceInfo()
 
 void BLEModel::handleNotification(const QByteArray& value)
 {
-    constexpr qsizetype kPacket = BLETool::kAudioPacketBytes;
+    constexpr qsizetype kPacket = DeviceReplyFrame::kBleAudioPacketBytes;
     if (value.startsWith("\xA5\x5A")) {
         tool_.eventTypeConvertDataToHexStr(value);
         return;

@@ -60,7 +60,7 @@ int BLETool::decode(const QByteArray& data)
     using Kind = DeviceReplyFrame::Kind;
     const DeviceReplyFrame reply = DeviceReplyFrame::parse(data, DeviceLink::Ble);
     if (reply.kind == Kind::Audio) {
-        if (data.size() != kAudioPacketBytes)
+        if (data.size() != DeviceReplyFrame::kBleAudioPacketBytes)
             return kEventNone;
         handleAudio(data);
         return kEventAudio;

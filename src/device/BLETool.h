@@ -40,7 +40,6 @@ public:
     using PcmCallback = std::function<void(const QByteArray& pcm)>;
     using EventCallback = std::function<void(int event, const QString& hex, const QByteArray& data)>;
 
-    static constexpr qsizetype kAudioPacketBytes = 244;
     static constexpr qsizetype kAudioPieceBytes = 61;
     static constexpr qsizetype kAudioSlotOffset = 3;
     static constexpr qsizetype kAudioSlotBytes = 58;
@@ -58,7 +57,8 @@ public:
     // Recognises one reply frame or whole audio packet, applies it and
     // answers what it was; then tells the event observer. Bytes are read
     // only as far as they were received: a reply too short for its fields,
-    // and an audio packet that is not exactly 244 bytes, change nothing.
+    // and an audio packet that is not exactly
+    // DeviceReplyFrame::kBleAudioPacketBytes long, change nothing.
     int eventTypeConvertDataToHexStr(const QByteArray& data);
     // The event observer; a new one replaces the last, an empty one clears it.
     void bleEventCallBack(EventCallback callback) { eventCallBack_ = std::move(callback); }

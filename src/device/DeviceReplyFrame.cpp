@@ -1,5 +1,7 @@
 #include "device/DeviceReplyFrame.h"
 
+#include "core/StringCoding.h"
+
 namespace device_reply_frame {
 
 using Kind = DeviceReplyFrame::Kind;
@@ -38,7 +40,7 @@ quint8 byteAt(const QByteArray& data, qsizetype i)
 
 QString byteHex(const QByteArray& data, qsizetype i)
 {
-    return DeviceReplyFrame::hexText(data.mid(i, 1));
+    return StringCoding::convertDataToHexStringWithData(data.mid(i, 1));
 }
 
 // Fills in the fields of the kind found; marks the reply too short when the
@@ -138,8 +140,8 @@ DeviceReplyFrame DeviceReplyFrame::parse(const QByteArray& data, DeviceLink link
             // Only the first 32 bytes of a report are looked at, and never
             // more than were received.
             const QByteArray inspected = data.left(kUsbReplyBytes);
-            return device_reply_frame::matchReply(
-                inspected, hexText(inspected), device_reply_frame::kUsbOrder);
+            return device_reply_frame::matchReply(inspected,
+                StringCoding::convertDataToHexStringWithData(inspected), device_reply_frame::kUsbOrder);
         }
         DeviceReplyFrame reply;
         if (data.startsWith("\x9D\x01"))
@@ -154,12 +156,8 @@ DeviceReplyFrame DeviceReplyFrame::parse(const QByteArray& data, DeviceLink link
         reply.kind = Kind::Audio;
         return reply;
     }
-    return device_reply_frame::matchReply(data, hexText(data), device_reply_frame::kBleOrder);
-}
-
-QString DeviceReplyFrame::hexText(const QByteArray& bytes)
-{
-    return QString::fromLatin1(bytes.toHex());
+    return device_reply_frame::matchReply(
+        data, StringCoding::convertDataToHexStringWithData(data), device_reply_frame::kBleOrder);
 }
 
 quint64 DeviceReplyFrame::leadingDecimal(const QString& text)

@@ -37,14 +37,13 @@ struct DeviceReplyFrame {
 
     // The bytes the hex text covers on the USB link: the first 32 of a report.
     static constexpr qsizetype kUsbReplyBytes = 32;
-    // Smallest BLE notification taken as an audio packet.
+    // A whole BLE audio packet (four 61-byte pieces); also the smallest
+    // notification taken as one.
     static constexpr qsizetype kBleAudioPacketBytes = 244;
 
     // Recognises `data`, the bytes actually received, with the order of tests of `link`.
     static DeviceReplyFrame parse(const QByteArray& data, DeviceLink link);
 
-    // Lower-case hex, two digits per byte.
-    static QString hexText(const QByteArray& bytes);
     // The leading decimal digits of a text as a number ("01" 1, "1A" 1, "A1" 0).
     static quint64 leadingDecimal(const QString& text);
     // The DPI setting level for a reported resolution: 800 1, 1000 2, 1300 3, 1600 4, else 0.

@@ -2,6 +2,7 @@
 
 #include "core/AppDelegate.h"
 #include "core/AppStyle.h"
+#include "core/MMViewGeometry.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -27,9 +28,6 @@ void MessageBoxAlertPresenter::presentAlert(const QString& messageText, const QS
             completion(int(added.indexOf(box->clickedButton())));
     });
     box->open();
-    if (window) {
-        window->show();
-        window->raise();
-        window->activateWindow();
-    }
+    if (window)
+        MMViewGeometry::bringForward(*window);
 }

@@ -2,6 +2,7 @@
 
 #include "core/BackendAddress.h"
 #include "core/MMUserInfo.h"
+#include "core/MMViewGeometry.h"
 #include "device/BLEModel.h"
 #include "device/MessageBoxAlertPresenter.h"
 #include "device/mmBleDebugWindow.h"
@@ -18,17 +19,6 @@
 #include "voice/UWCmdService.h"
 
 #include <QWidget>
-
-namespace application_windows {
-
-void bringToFront(QWidget* window)
-{
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-
-} // namespace application_windows
 
 ApplicationWindows::ApplicationWindows(Services services)
     : services_(std::move(services))
@@ -64,7 +54,7 @@ void ApplicationWindows::showShortCutWindow()
         shortcutWC_ = new mmShortcutWindow(services_.defaults, services_.user.webConfig(), services_.center);
         shortcutWC_->setAttribute(Qt::WA_DeleteOnClose);
     }
-    application_windows::bringToFront(shortcutWC_);
+    MMViewGeometry::bringForward(*shortcutWC_);
 }
 
 void ApplicationWindows::showSnipTransWC()
@@ -83,7 +73,7 @@ void ApplicationWindows::showUpdateWindow()
         updateWC_ = new MMupdateWindow(services_.user, services_.commands);
         updateWC_->setAttribute(Qt::WA_DeleteOnClose);
     }
-    application_windows::bringToFront(updateWC_);
+    MMViewGeometry::bringForward(*updateWC_);
 }
 
 void ApplicationWindows::checkVersion()
@@ -133,7 +123,7 @@ void ApplicationWindows::showBleDebugWindow()
 {
     if (!debugWC_)
         debugWC_ = std::make_unique<mmBleDebugWindow>(services_.center);
-    application_windows::bringToFront(debugWC_->window());
+    MMViewGeometry::bringForward(*debugWC_->window());
 }
 
 MMupdateWindow* ApplicationWindows::updateWindow() const

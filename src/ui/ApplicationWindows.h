@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/SecondaryWindows.h"
+#include "ui/ApplicationServices.h"
 
 #include <QPointer>
 
@@ -22,12 +22,13 @@ class NotificationCenter;
 class Preferences;
 } // namespace platform
 
-// The application's secondary windows and page actions. The chat window
-// and the translation windows belong to their presenters; the update
+// The application's secondary windows, page actions and the services behind
+// them. The chat window and the translation windows belong to their
+// presenters; the update
 // window and the hot-key recorder are made on demand and let go when
 // closed, so the next request makes a fresh one; the device debug window
 // is kept once made. Main thread.
-class ApplicationWindows final : public SecondaryWindows {
+class ApplicationWindows final : public ApplicationServices {
 public:
     using UpdateCheckFactory = std::function<std::unique_ptr<MMupdateInfo>()>;
     using BleRetry = std::function<void(double seconds)>;

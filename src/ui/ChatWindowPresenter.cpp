@@ -1,6 +1,7 @@
 #include "ui/ChatWindowPresenter.h"
 
 #include "core/MMUserInfo.h"
+#include "core/MMViewGeometry.h"
 #include "device/mmUtilities.h"
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
@@ -42,8 +43,5 @@ void ChatWindowPresenter::showChatWindow()
             });
         });
     }
-    QWidget* window = chat_->window();
-    window->show();
-    window->raise();
-    window->activateWindow();
+    MMViewGeometry::bringForward(*chat_->window());
 }

@@ -1,8 +1,6 @@
 #include "ui/MMJsModel.h"
 
-#include "core/AppStyle.h"
 #include "core/KWLangManager.h"
-#include "core/LGNLocalizedString.h"
 #include "core/MMDeviceInfo.h"
 #include "core/MMUserInfo.h"
 #include "core/MMwebconfig.h"
@@ -13,12 +11,9 @@
 #include "voice/CommandBookmarks.h"
 #include "voice/UWHomeViewModel.h"
 
-#include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMessageBox>
-#include <QPointer>
 
 #include <cmath>
 
@@ -121,20 +116,7 @@ MMJsModel::Services MMJsModel::sharedServices()
         platform::Preferences::standard(),
         [](quint64 level) { mmUtilities::shareInstance().setdpi(level); },
         [](bool on) { mmUtilities::shareInstance().setTanURLOpen(on); },
-        [] {
-            QWidget* parent = QApplication::activeWindow();
-            auto* box = new QMessageBox(QMessageBox::Information,
-                LGNLocalizedString::lgnAppLocalizedString(kNoticeTitle),
-                LGNLocalizedString::lgnAppLocalizedString(kNoticeTitle), QMessageBox::NoButton, parent);
-            AppStyle::applyTo(box);
-            box->setInformativeText(LGNLocalizedString::lgnAppLocalizedString(kNoticeText));
-            box->addButton(
-                LGNLocalizedString::lgnAppLocalizedString(kNoticeConfirm), QMessageBox::AcceptRole);
-            box->addButton(LGNLocalizedString::lgnAppLocalizedString(kNoticeCancel), QMessageBox::RejectRole);
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
-            box->open();
-        },
+        {},
     };
 }
 

@@ -36,10 +36,13 @@ public:
         platform::Preferences& defaults; // where local command targets are granted
         std::function<void(quint64 level)> setdpi; // the DPI command to the mouse
         std::function<void(bool on)> setTanURLOpen; // the pop-up-website switch to the mouse
+        // Asked for when dynamic typing is switched on: the notice of what to
+        // do if typing then fails (kNotice* texts). Shown by whoever shows
+        // the pages; none: nothing is shown.
         std::function<void()> showDynamicTypingNotice;
     };
 
-    // Over the process-wide services; the notice is a dialog over the main window.
+    // Over the process-wide services; no notice (the pages' host gives it).
     static Services sharedServices();
 
     explicit MMJsModel(Services services);

@@ -94,11 +94,6 @@ QString command(size_t row)
     return QString();
 }
 
-QString tr(const QString& key)
-{
-    return LGNLocalizedString::lgnAppLocalizedString(key);
-}
-
 } // namespace guide
 
 MMpermiWC::MMpermiWC(CheckFactory makeCheck, platform::Executor& executor,
@@ -196,18 +191,19 @@ MMpermiWC::~MMpermiWC()
 
 void MMpermiWC::init_uidata()
 {
-    setWindowTitle(guide::tr(QStringLiteral("权限管理")));
-    titleLable_->setText(guide::tr(QStringLiteral("请授权PraVik所需要的权限，以使用听写翻译功能。")));
+    setWindowTitle(LGNLocalizedString::lgnAppLocalizedString(QStringLiteral("权限管理")));
+    titleLable_->setText(LGNLocalizedString::lgnAppLocalizedString(
+        QStringLiteral("请授权PraVik所需要的权限，以使用听写翻译功能。")));
     for (size_t i = 0; i < rows_.size(); ++i) {
         const guide::RowText& text = guide::rowTexts().at(i);
-        rows_[i].title->setText(guide::tr(text.title));
-        rows_[i].optional->setText(guide::tr(guide::kOptional));
-        rows_[i].subTitle->setText(guide::tr(text.subTitle));
-        rows_[i].howTo->setText(guide::tr(text.howTo));
-        rows_[i].addBtn->setText(guide::tr(guide::actionText(i)));
-        rows_[i].result->setText(rows_[i].resultKey.isEmpty() ? QString() : guide::tr(rows_[i].resultKey));
+        rows_[i].title->setText(LGNLocalizedString::lgnAppLocalizedString(text.title));
+        rows_[i].optional->setText(LGNLocalizedString::lgnAppLocalizedString(guide::kOptional));
+        rows_[i].subTitle->setText(LGNLocalizedString::lgnAppLocalizedString(text.subTitle));
+        rows_[i].howTo->setText(LGNLocalizedString::lgnAppLocalizedString(text.howTo));
+        rows_[i].addBtn->setText(LGNLocalizedString::lgnAppLocalizedString(guide::actionText(i)));
+        rows_[i].result->setText(rows_[i].resultKey.isEmpty() ? QString() : LGNLocalizedString::lgnAppLocalizedString(rows_[i].resultKey));
     }
-    closeBtn_->setText(guide::tr(guide::kClose));
+    closeBtn_->setText(LGNLocalizedString::lgnAppLocalizedString(guide::kClose));
 }
 
 void MMpermiWC::reloadRows()
@@ -270,7 +266,7 @@ void MMpermiWC::getPermisstionState()
                 continue;
             row.added = false;
             row.resultKey = row.granted ? guide::availableText(i) : guide::notAddedText(i);
-            row.result->setText(guide::tr(row.resultKey));
+            row.result->setText(LGNLocalizedString::lgnAppLocalizedString(row.resultKey));
             row.result->setProperty("added", row.granted);
             row.result->style()->unpolish(row.result);
             row.result->style()->polish(row.result);

@@ -25,11 +25,6 @@ const QString kHintKey = QStringLiteral("点击跳过之后可以从设置页重
 const QString kSkipKey = QStringLiteral("跳过此版本");
 const QString kDownloadKey = QStringLiteral("下载");
 
-QString localized(const QString& key)
-{
-    return LGNLocalizedString::lgnAppLocalizedString(key);
-}
-
 } // namespace update_window
 
 MMupdateWindow::MMupdateWindow(QWidget* parent)
@@ -81,13 +76,12 @@ MMupdateWindow::MMupdateWindow(MMUserInfo& user, UWCmdService& commands, QWidget
 
 void MMupdateWindow::init_uidata()
 {
-    using update_window::localized;
-    setWindowTitle(localized(update_window::kTitleKey));
-    titleLb_->setText(localized(update_window::kLatestKey).arg(user_.neewVersion()) + u'\n'
-        + localized(update_window::kCurrentKey).arg(MMUserInfo::myVersion()));
-    infoTF_->setText(QStringLiteral("%1\n%2").arg(QString(), localized(update_window::kHintKey)));
-    jumpButton_->setText(localized(update_window::kSkipKey));
-    donwLoadButton_->setText(localized(update_window::kDownloadKey));
+    setWindowTitle(LGNLocalizedString::lgnAppLocalizedString(update_window::kTitleKey));
+    titleLb_->setText(LGNLocalizedString::lgnAppLocalizedString(update_window::kLatestKey).arg(user_.neewVersion()) + u'\n'
+        + LGNLocalizedString::lgnAppLocalizedString(update_window::kCurrentKey).arg(MMUserInfo::myVersion()));
+    infoTF_->setText(QStringLiteral("%1\n%2").arg(QString(), LGNLocalizedString::lgnAppLocalizedString(update_window::kHintKey)));
+    jumpButton_->setText(LGNLocalizedString::lgnAppLocalizedString(update_window::kSkipKey));
+    donwLoadButton_->setText(LGNLocalizedString::lgnAppLocalizedString(update_window::kDownloadKey));
 }
 
 void MMupdateWindow::reloadUI()

@@ -2,7 +2,9 @@
 
 #include "core/MainContentController.h"
 #include "platform/NotificationCenter.h"
+#include "ui/DeviceLinkGate.h"
 #include "ui/MMJsModel.h"
+#include "ui/UWHomeView.h"
 
 #include <QJsonValue>
 #include <QPointer>
@@ -11,21 +13,13 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <vector>
 
-class QLabel;
-class QListWidget;
-class QPushButton;
-class QWidget;
+class ApplicationServices;
 class HRPSqliteOperation;
-class MMpermiWC;
 class MMpermissionCheck;
-class NoticeArea;
-class PageViewLifetime;
 class ScriptMessageWebView;
-class SecondaryWindows;
-class WeakScriptMessageDelegate;
+class SettingsPagesHost;
 
 namespace platform {
 class Executor;
@@ -35,28 +29,30 @@ class Executor;
 struct UWHomeEnvironment {
     // The page-data services, made when the model is first used.
     std::function<MMJsModel::Services()> pageServices; // none: the process-wide ones
-    std::shared_ptr<SecondaryWindows> windows; // none: no secondary windows (tests)
+    std::shared_ptr<ApplicationServices> services; // none: no secondary windows (tests)
     std::function<void(bool)> setLoginItem; // start at login on or off
     std::function<void(const QString&)> openUrl;
     // Tells the user something in a dialog over the main window: its title
     // and text. None: a message box.
     std::function<void(const QString& title, const QString& text)> tell;
+    // Hears every page-function call sent, in order (tests); none: nobody.
+    std::function<void(const QString& script)> pageCallSent;
     platform::Executor* mainQueue = nullptr; // none: the main queue
     QString pagesFolder; // none: the "h5" resources
     bool webView = true; // false: no pages (tests without a browser)
 };
 
 // The main window's content controller. The first call of view() builds the
-// view and runs the application's start-up: the left menu, the settings web
-// view, the two command tables, the permission check (each device link
-// starts as soon as what it needs is there), the press-code consumer and the
-// notification observers. Afterwards it is the hub of the interface: menu, connection and
-// battery indicators, permission tip bar, loading overlay, the settings
-// pages' bridge, and the secondary windows.
+// view (UWHomeView) and runs the application's start-up: the settings pages
+// (SettingsPagesHost), the two command tables (CommandTables), the
+// permission check (DeviceLinkGate: each device link starts as soon as what
+// it needs is there), the press-code consumer and the notification
+// observers. Afterwards it is the hub of the interface: it tells the view
+// what to show (connection and battery, permission tip, loading overlay),
+// dispatches the menu, the settings pages' messages and the notifications,
+// and asks the application's services for the secondary windows.
 class UWHomeViewController : public MainContentController {
 public:
-    static const QString kAppTable; // "DBMyAppsoooCmdListKey"
-    static const QString kCustomTable; // "DBCustomizeCmdList"
     // The nine messages the settings pages may post, in registration order.
     static const QStringList& messageNames();
 
@@ -82,13 +78,12 @@ public:
         Environment environment = {});
     ~UWHomeViewController() override;
 
-    QWidget* view() override;
+    UWHomeView* view() override;
     void setViewStartsHidden(bool hidden) override { startsHidden_ = hidden; }
     void whenReadyToShow(std::function<void()> show) override;
     bool isViewLoaded() const { return view_ != nullptr; }
     const QStringList& startupLog() const { return startupLog_; }
     QStringList noticeTexts() const;
-    static const QString kCommandDatabaseNotice;
 
     // Page messages, as the bridge delivers them.
     void userContentController(const QString& name, const QJsonValue& body);
@@ -97,66 +92,34 @@ public:
     // The tip bar's button: the whole permission check again, and the guide.
     void permissionTipBtnAction();
 
-    // State the window shows, for tests and diagnostics.
-    QString connectImageName() const { return connectImage_; }
-    QString batteryImageName() const { return batteryImage_; }
-    QString batteryText() const;
-    bool tipBarVisible() const;
-    bool loadingViewVisible() const;
-    QString loadingText() const;
-    QStringList menuTitles() const;
-    QString versionText() const;
-    int leftTableViewSelectedIndex() const { return leftTableViewSelectedIndex_; }
-    QString connectText() const;
-    QString statusToolTip() const;
-    QString tipText() const;
-    int usbWatcherStarts() const { return usbWatcherStarts_; }
-    int bluetoothLinkStarts() const { return bluetoothLinkStarts_; }
-    int guideWindowShows() const { return guideWindowShows_; }
-    MMpermiWC* permissionWindow() const;
+    // The parts, for tests and diagnostics.
+    const DeviceLinkGate& linkGate() const { return *gate_; }
     ScriptMessageWebView* webView() const;
     MMJsModel& jsModel();
-    // Every page-function call sent, in order (the last 64).
-    const QStringList& sentScripts() const { return sentScripts_; }
 
 private:
     void viewDidLoad();
     void init_ui();
-    void initUIData();
-    void init_WebView();
-    void buildWebView(std::function<void()> ready);
-    void releaseWebView();
-    void init_permissionTipsView();
-    void showNotices();
     void init_data();
-    void openCommandDatabase();
     void somethingNetWork();
-    void withWindows(void (SecondaryWindows::*open)());
-    // Runs the probes and starts what they allow; `mayOpenGuide` lets a
-    // missing need of the mouse open the permission guide.
-    void checkPermission(bool mayOpenGuide = true);
-    void applyPermissions(const MMpermissionCheck& check, bool mayOpenGuide);
-    void canUSB();
-    void startBluetoothLink();
-    void showTip(const QString& key);
-    void updateStatusToolTip();
+    void withServices(void (ApplicationServices::*call)());
     void init_noti();
     void refreshUIData();
-    void loadingViewShow();
-    void loadingViewHide();
-    void showpermissionCheckWindow();
+    void manualButtonAction();
     void reloadConnectImageNoti(const QVariant& object);
     void reloadDianciImageNoti();
     void webViewDidFinishNavigation();
     void js_ocSendMsgWithString(const QString& script);
-    void tell(const QString& title, const QString& text);
+    // A dialog over the main window with the buttons given (default: one
+    // "confirm").
+    void tell(const QString& title, const QString& text, const QStringList& buttons = {});
+    void showDynamicTypingNotice();
     // `listed`, when given, runs on the main thread with the number of
     // applications sent to the page.
     void sendMyAppListToJS(std::function<void(qsizetype)> listed = {});
     void sendCustomCommandList();
     void myAppListRefreshAction();
     void startupAppWhenLoginWithStartup(bool on);
-    void setIndicator(QLabel* label, QString* nameField, const QString& name);
     platform::Executor& mainQueue();
     std::shared_ptr<MMJsModel> jsModelShared();
 
@@ -165,42 +128,15 @@ private:
     platform::NotificationCenter& center_;
     Environment environment_;
     std::shared_ptr<MMJsModel> jsModel_;
-    std::shared_ptr<MMpermissionCheck> permissionCheck_;
-    std::unique_ptr<PageViewLifetime> pages_;
+    std::unique_ptr<DeviceLinkGate> gate_;
+    std::unique_ptr<SettingsPagesHost> pages_;
     bool startsHidden_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
-    QPointer<QWidget> view_;
-    QPointer<NoticeArea> notices_;
-    QPointer<QListWidget> leftMenuTableView_;
-    QPointer<QLabel> versionLb_;
-    QPointer<QLabel> deviceConnectModeImage_;
-    QPointer<QLabel> connectLb_;
-    QPointer<QLabel> batteryImgView_;
-    QPointer<QLabel> batteryLb_;
-    QPointer<QWidget> statusBox_;
-    QPointer<QWidget> permissionTipsView_;
-    QPointer<QLabel> permissionTipLb_;
-    QPointer<QPushButton> permissionTipBtn_;
-    QPointer<QWidget> AIVoiceSetView_;
-    QPointer<QWidget> loadingView_;
-    QPointer<QLabel> loadingViewText_;
-    QPointer<ScriptMessageWebView> webView_;
-    QPointer<WeakScriptMessageDelegate> relay_;
-    QPointer<MMpermiWC> pmsWC_;
+    QPointer<UWHomeView> view_;
 
-    QString connectImage_;
-    QString batteryImage_;
-    int leftTableViewSelectedIndex_ = 0;
     int selectedIndex_ = 0;
-    bool usbStarted_ = false;
-    bool bluetoothStarted_ = false;
-    int usbWatcherStarts_ = 0;
-    int bluetoothLinkStarts_ = 0;
-    QString tipKey_; // the tip bar's text (interface-string key)
     qlonglong connectMode_ = 0;
-    int guideWindowShows_ = 0;
     QStringList startupLog_;
-    QStringList sentScripts_;
     std::vector<platform::ObserverToken> observers_;
 };

@@ -212,14 +212,13 @@ TEST(DeviceReplyFrameTest, ModelFromTheDeviceName)
         EXPECT_EQ(DeviceReplyFrame::modelForName(QByteArray(c.name)), c.model) << c.name;
 }
 
-TEST(DeviceReplyFrameTest, LeadingDecimalAndHexText)
+TEST(DeviceReplyFrameTest, LeadingDecimal)
 {
     EXPECT_EQ(DeviceReplyFrame::leadingDecimal(QStringLiteral("04")), 4u);
     EXPECT_EQ(DeviceReplyFrame::leadingDecimal(QStringLiteral("1A")), 1u);
     EXPECT_EQ(DeviceReplyFrame::leadingDecimal(QStringLiteral("A1")), 0u);
     EXPECT_EQ(
         DeviceReplyFrame::leadingDecimal(QStringLiteral("99999999999999999999999")), 9999999999999999999u);
-    EXPECT_EQ(DeviceReplyFrame::hexText(hex("00ffa5")), QStringLiteral("00ffa5"));
 }
 
 } // namespace

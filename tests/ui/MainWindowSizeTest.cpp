@@ -100,9 +100,9 @@ TEST_F(MainWindowSize, SmallWindowsKeepEveryControlAndLargeOnesAreFilled)
     const auto delegate = launch(fakes::screenShotsWanted());
     QMainWindow* window = delegate->window();
     ASSERT_NE(window, nullptr);
-    if (MMpermiWC* guide = controller->permissionWindow())
+    if (MMpermiWC* guide = controller->linkGate().permissionWindow())
         guide->hide();
-    ASSERT_TRUE(controller->tipBarVisible());
+    ASSERT_TRUE(controller->view()->tipBarVisible());
     for (const QSize size : { QSize(640, 480), QSize(1440, 900) }) {
         window->showNormal();
         window->resize(size);
@@ -151,7 +151,7 @@ TEST_F(MainWindowSize, PictureOfTheGuideWithoutAnAdapter)
     permissions.bluetooth = false;
     const auto delegate = launch(false);
     delegate->window()->hide();
-    MMpermiWC* guide = controller->permissionWindow();
+    MMpermiWC* guide = controller->linkGate().permissionWindow();
     ASSERT_NE(guide, nullptr);
     time.advance(1.0);
     guide->show();

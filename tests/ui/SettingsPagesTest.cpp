@@ -20,13 +20,14 @@
 #include "platform/LoginItem.h"
 #include "platform/Preferences.h"
 #include "platform/UserNotices.h"
+#include "ui/ApplicationServices.h"
 #include "ui/ChatPortalAddress.h"
+#include "ui/DeviceLinkGate.h"
 #include "ui/IndicatorImage.h"
 #include "ui/MMJsModel.h"
 #include "ui/MMpermiWC.h"
 #include "ui/ScriptMessageWebView.h"
 #include "ui/ScriptMessageBridge.h"
-#include "ui/SecondaryWindows.h"
 #include "ui/TargetChooser.h"
 #include "ui/UWHomeViewController.h"
 #include "voice/UWHomeViewModel.h"
@@ -60,7 +61,7 @@ QJsonValue json(const char* text)
     return value.value_or(QJsonValue());
 }
 
-struct RecordingWindows : SecondaryWindows {
+struct RecordingServices : ApplicationServices {
     QStringList calls;
     QWidget* over = nullptr; // the window the last dialog was asked over
     QString chosenTarget = QStringLiteral("executionLocationLoad('file:///chosen/')");
@@ -263,31 +264,12 @@ TEST(LoginItemTest, EnablingWritesAnAutostartEntryAndDisablingRemovesIt)
     EXPECT_TRUE(item.setEnabled(false));
 }
 
-TEST_F(MMJsModelTest, TheDynamicTypingNoticeIsADialogInTheInterfaceLanguage)
-{
-    KWLangManager& shared = KWLangManager::sharedManager();
-    const quint64 before = shared.indexOfUI();
-    shared.setIndexOfUI(1);
-    MMJsModel::sharedServices().showDynamicTypingNotice();
-    QMessageBox* box = nullptr;
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (auto* candidate = qobject_cast<QMessageBox*>(widget); candidate && candidate->isVisible())
-            box = candidate;
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->text(), LGNLocalizedString::lgnAppLocalizedString(MMJsModel::kNoticeTitle));
-    EXPECT_NE(box->informativeText(), MMJsModel::kNoticeText); // translated
-    EXPECT_EQ(box->buttons().size(), 2);
-    box->buttons().at(0)->click();
-    EXPECT_FALSE(box->isVisible());
-    shared.setIndexOfUI(before);
-}
-
 // The controller without a browser: dispatch, notifications, gating.
 class HomeControllerTest : public PagesFixture {
 protected:
     platform::NotificationCenter center;
     fakes::VirtualTime time;
-    std::shared_ptr<RecordingWindows> windows = std::make_shared<RecordingWindows>();
+    std::shared_ptr<RecordingServices> windows = std::make_shared<RecordingServices>();
     fakes::FakePermissions permissions;
     fakes::FakeKeyTap keys;
     KeyEventTap tap { keys };
@@ -296,15 +278,17 @@ protected:
     QList<bool> loginItem;
     QStringList told; // "title: text" of each dialog the controller showed
     QStringList opened; // addresses handed to the browser
+    QStringList sentScripts; // every page-function call, in order
 
     std::unique_ptr<UWHomeViewController> make(bool webView = false, bool checkPermissions = true)
     {
         UWHomeViewController::Environment environment;
         environment.pageServices = [this] { return services(); };
-        environment.windows = windows;
+        environment.services = windows;
         environment.setLoginItem = [this](bool on) { loginItem << on; };
         environment.tell = [this](const QString& title, const QString& text) { told << title + QStringLiteral(": ") + text; };
         environment.openUrl = [this](const QString& address) { opened << address; };
+        environment.pageCallSent = [this](const QString& script) { sentScripts << script; };
         environment.mainQueue = &time;
         environment.webView = webView;
         UWHomeViewController::StartupHooks hooks;
@@ -323,8 +307,8 @@ TEST_F(HomeControllerTest, AllPermissionsGrantedStartsTheLinksOnceWithoutGuideOr
 {
     auto controller = make();
     EXPECT_EQ(linkStarts, 1);
-    EXPECT_FALSE(controller->tipBarVisible());
-    EXPECT_EQ(controller->guideWindowShows(), 0);
+    EXPECT_FALSE(controller->view()->tipBarVisible());
+    EXPECT_EQ(controller->linkGate().guideWindowShows(), 0);
 }
 
 TEST_F(HomeControllerTest, RefusedPermissionWaitsUntilALaterCheckPasses)
@@ -332,23 +316,25 @@ TEST_F(HomeControllerTest, RefusedPermissionWaitsUntilALaterCheckPasses)
     permissions.input = false;
     auto controller = make();
     EXPECT_EQ(linkStarts, 0);
-    EXPECT_TRUE(controller->tipBarVisible());
-    EXPECT_EQ(controller->guideWindowShows(), 1);
-    ASSERT_NE(controller->permissionWindow(), nullptr);
-    EXPECT_EQ(controller->permissionWindow()->rowsGranted(), (std::vector<bool> { false, false, false }));
+    EXPECT_TRUE(controller->view()->tipBarVisible());
+    EXPECT_EQ(controller->linkGate().guideWindowShows(), 1);
+    ASSERT_NE(controller->linkGate().permissionWindow(), nullptr);
+    EXPECT_EQ(controller->linkGate().permissionWindow()->rowsGranted(),
+        (std::vector<bool> { false, false, false }));
 
     time.advance(1.0); // the guide's first poll: still refused
-    EXPECT_EQ(controller->permissionWindow()->rowsGranted(), (std::vector<bool> { false, true, true }));
-    EXPECT_TRUE(controller->permissionWindow()->polling());
+    EXPECT_EQ(
+        controller->linkGate().permissionWindow()->rowsGranted(), (std::vector<bool> { false, true, true }));
+    EXPECT_TRUE(controller->linkGate().permissionWindow()->polling());
 
     controller->permissionTipBtnAction(); // the tip bar's button: refused again
-    EXPECT_EQ(controller->guideWindowShows(), 2);
+    EXPECT_EQ(controller->linkGate().guideWindowShows(), 2);
     EXPECT_EQ(linkStarts, 0);
 
     permissions.input = true; // the user installed the udev rule
     time.advance(1.0);
-    EXPECT_FALSE(controller->permissionWindow()->polling());
-    EXPECT_FALSE(controller->tipBarVisible());
+    EXPECT_FALSE(controller->linkGate().permissionWindow()->polling());
+    EXPECT_FALSE(controller->view()->tipBarVisible());
     EXPECT_EQ(linkStarts, 1);
     time.advance(5.0);
     controller->permissionTipBtnAction();
@@ -360,17 +346,17 @@ TEST_F(HomeControllerTest, AKeyTapTheSessionRefusedIsTriedAgainAtEachCheck)
     keys.setAvailable(false); // input access, but the tap cannot be installed
     auto controller = make();
     EXPECT_EQ(linkStarts, 1); // the three permissions are there
-    EXPECT_TRUE(controller->tipBarVisible());
-    ASSERT_NE(controller->permissionWindow(), nullptr);
+    EXPECT_TRUE(controller->view()->tipBarVisible());
+    ASSERT_NE(controller->linkGate().permissionWindow(), nullptr);
     const int tries = keys.startCount();
     time.advance(1.0);
     EXPECT_GT(keys.startCount(), tries);
-    EXPECT_TRUE(controller->permissionWindow()->polling());
+    EXPECT_TRUE(controller->linkGate().permissionWindow()->polling());
     keys.setAvailable(true);
     time.advance(1.0);
     EXPECT_TRUE(keys.started());
-    EXPECT_FALSE(controller->permissionWindow()->polling());
-    EXPECT_FALSE(controller->tipBarVisible());
+    EXPECT_FALSE(controller->linkGate().permissionWindow()->polling());
+    EXPECT_FALSE(controller->view()->tipBarVisible());
 }
 
 TEST_F(HomeControllerTest, SelfAdaptionListsTheApplicationsAnewOffTheMainThread)
@@ -400,18 +386,18 @@ TEST_F(HomeControllerTest, SelfAdaptionListsTheApplicationsAnewOffTheMainThread)
         entry.close();
 
         controller->userContentController(QStringLiteral("selfAdaption"), json(R"("")"));
-        EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("goToPage('3','')"));
+        EXPECT_EQ(sentScripts.last(), QStringLiteral("goToPage('3','')"));
         // A spinner while the list is rebuilt ...
         ASSERT_NE(ArtProgressHUD::shared(), nullptr);
         EXPECT_EQ(ArtProgressHUD::shared()->alertType(), quint64(ArtProgressHUD::kLoading));
         QElapsedTimer clock;
         clock.start();
-        while (!controller->sentScripts().last().startsWith(QStringLiteral("indexLoading('["))
+        while (!sentScripts.last().startsWith(QStringLiteral("indexLoading('["))
             && clock.elapsed() < 10000) {
             time.runPending();
             QCoreApplication::processEvents();
         }
-        const QString sent = controller->sentScripts().last();
+        const QString sent = sentScripts.last();
         EXPECT_TRUE(sent.contains(name)) << sent.toStdString();
         EXPECT_FALSE(sent.contains(QStringLiteral("Gone"))) << sent.toStdString();
         // ... then how many were found, in the interface language.
@@ -440,7 +426,7 @@ TEST_F(HomeControllerTest, PageMessagesReachTheSettings)
     controller->userContentController(QStringLiteral("setSystemLanguage"), json(R"("9")"));
     controller->userContentController(QStringLiteral("setSystemLanguage"), json(R"({"lang": 1})"));
     EXPECT_EQ(languageChanges, 2);
-    EXPECT_EQ(controller->menuTitles().at(0), QStringLiteral("Mouse Settings"));
+    EXPECT_EQ(controller->view()->menuTitles().at(0), QStringLiteral("Mouse Settings"));
 
     controller->userContentController(QStringLiteral("noSuchMessage"), json(R"({"auxiliary_click": 4})"));
     EXPECT_EQ(user.webConfig().fir_dpi(), 0u);
@@ -495,7 +481,7 @@ TEST_F(HomeControllerTest, EachWindowRequestReachesItsWindowOnce)
             EXPECT_EQ(windows->over, controller->view()) << c.message;
         }
     }
-    EXPECT_TRUE(controller->sentScripts().contains(windows->chosenTarget));
+    EXPECT_TRUE(sentScripts.contains(windows->chosenTarget));
 }
 
 TEST_F(HomeControllerTest, IndicatorsMenuAndLoadingFollowTheirNotifications)
@@ -503,71 +489,72 @@ TEST_F(HomeControllerTest, IndicatorsMenuAndLoadingFollowTheirNotifications)
     auto controller = make();
     user.deviceInfo().setSn(QStringLiteral("A1B2C3D4E5F6"));
     center.post(notifications::kHadReloadConnectImage, QVariantMap { { "mode", 2 } });
-    EXPECT_EQ(controller->connectImageName(), "connect_mode2");
+    EXPECT_EQ(controller->view()->connectImageName(), "connect_mode2");
     EXPECT_EQ(user.deviceInfo().sn(), "A1B2C3D4E5F6");
     user.deviceInfo().setBatteryfloat(90);
     user.deviceInfo().setBatteryPercentage(QStringLiteral("90%"));
     center.post(notifications::kHadReloadDianciImage);
-    EXPECT_EQ(controller->batteryImageName(), "battery100");
+    EXPECT_EQ(controller->view()->batteryImageName(), "battery100");
     const auto tr = [](const char* key) { return LGNLocalizedString::lgnAppLocalizedString(QString::fromUtf8(key)); };
     // Words beside the pictures, in the interface language; the version once.
-    EXPECT_EQ(controller->batteryText(), tr("电量 %@").replace(QStringLiteral("%@"), QStringLiteral("90%")));
-    EXPECT_EQ(controller->connectText(), tr("蓝牙"));
-    EXPECT_EQ(controller->versionText(), tr("版本号") + QStringLiteral(": 1.0.0"));
+    EXPECT_EQ(controller->view()->batteryText(),
+        tr("电量 %@").replace(QStringLiteral("%@"), QStringLiteral("90%")));
+    EXPECT_EQ(controller->view()->connectText(), tr("蓝牙"));
+    EXPECT_EQ(controller->view()->versionText(), tr("版本号") + QStringLiteral(": 1.0.0"));
     const quint64 interfaceLanguage = KWLangManager::sharedManager().indexOfUI();
     const QString build = QCoreApplication::applicationVersion();
     KWLangManager::sharedManager().setIndexOfUI(0);
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.42"));
     center.post(notifications::kHadChangeUILanguage);
-    EXPECT_EQ(controller->batteryText(), QStringLiteral("电量 90%"));
-    EXPECT_EQ(controller->connectText(), QStringLiteral("蓝牙"));
-    EXPECT_EQ(controller->versionText(), QStringLiteral("版本号: 1.0.0 (1.0.0.42)"));
+    EXPECT_EQ(controller->view()->batteryText(), QStringLiteral("电量 90%"));
+    EXPECT_EQ(controller->view()->connectText(), QStringLiteral("蓝牙"));
+    EXPECT_EQ(controller->view()->versionText(), QStringLiteral("版本号: 1.0.0 (1.0.0.42)"));
     KWLangManager::sharedManager().setIndexOfUI(interfaceLanguage);
     QCoreApplication::setApplicationVersion(build);
     center.post(notifications::kHadChangeUILanguage);
     center.post(notifications::kHadReloadConnectImage, QVariantMap { { "mode", 0 } });
-    EXPECT_EQ(controller->connectImageName(), "connect_mode0");
-    EXPECT_EQ(controller->batteryImageName(), "disconnected");
-    EXPECT_EQ(controller->batteryText(), "");
-    EXPECT_EQ(controller->connectText(), tr("未连接鼠标"));
+    EXPECT_EQ(controller->view()->connectImageName(), "connect_mode0");
+    EXPECT_EQ(controller->view()->batteryImageName(), "disconnected");
+    EXPECT_EQ(controller->view()->batteryText(), "");
+    EXPECT_EQ(controller->view()->connectText(), tr("未连接鼠标"));
     EXPECT_EQ(user.deviceInfo().sn(), "");
     EXPECT_TRUE(windows->calls.contains("ble wait 1"));
 
     center.post(notifications::kGetMyApp, QStringLiteral("Other"));
-    EXPECT_FALSE(controller->loadingViewVisible());
+    EXPECT_FALSE(controller->view()->loadingViewVisible());
     center.post(notifications::kGetMyApp, QStringLiteral("Begin"));
-    EXPECT_TRUE(controller->loadingViewVisible());
+    EXPECT_TRUE(controller->view()->loadingViewVisible());
     center.post(notifications::kReloadMyAppNumbersOneByOne, QVariantMap { { "idx", 7 } });
-    EXPECT_TRUE(controller->loadingText().endsWith(QStringLiteral(".. 7")));
+    EXPECT_TRUE(controller->view()->loadingText().endsWith(QStringLiteral(".. 7")));
     // The link coming and going told the mouse page (its settings wait for a mouse).
-    ASSERT_EQ(controller->sentScripts().size(), 2);
-    for (const QString& script : controller->sentScripts()) {
+    ASSERT_EQ(sentScripts.size(), 2);
+    for (const QString& script : sentScripts) {
         EXPECT_TRUE(script.startsWith(QStringLiteral("indexLoading('{"))) << script.toStdString();
     }
     controller->tableViewSelectionDidChange(0); // already selected: nothing sent, overlay stays
-    EXPECT_TRUE(controller->loadingViewVisible());
-    EXPECT_EQ(controller->sentScripts().size(), 2);
+    EXPECT_TRUE(controller->view()->loadingViewVisible());
+    EXPECT_EQ(sentScripts.size(), 2);
     controller->tableViewSelectionDidChange(4);
-    EXPECT_FALSE(controller->loadingViewVisible());
-    ASSERT_EQ(controller->sentScripts().size(), 3);
-    EXPECT_TRUE(controller->sentScripts().at(2).startsWith(QStringLiteral("goToPage('4','{")));
+    EXPECT_FALSE(controller->view()->loadingViewVisible());
+    ASSERT_EQ(sentScripts.size(), 3);
+    EXPECT_TRUE(sentScripts.at(2).startsWith(QStringLiteral("goToPage('4','{")));
 
     controller->tableViewSelectionDidChange(2); // no custom commands: only the page switch
     time.advance(1.0);
-    EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("goToPage('2','')"));
+    EXPECT_EQ(sentScripts.last(), QStringLiteral("goToPage('2','')"));
     center.post(notifications::kHadProductConnected);
-    EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("indexLoading('')"));
+    EXPECT_EQ(sentScripts.last(), QStringLiteral("indexLoading('')"));
     MMCustomCmdItem command;
     command.setWord(QStringLiteral("news"));
     command.setTodo(QStringLiteral("example.org"));
     commands.requestCreateCustomCmd(command, {});
     controller->tableViewSelectionDidChange(0);
     controller->tableViewSelectionDidChange(2); // the list follows 0.3 s after the page switch
-    EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("goToPage('2','')"));
+    EXPECT_EQ(sentScripts.last(), QStringLiteral("goToPage('2','')"));
     time.advance(0.29);
-    EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("goToPage('2','')"));
+    EXPECT_EQ(sentScripts.last(), QStringLiteral("goToPage('2','')"));
     time.advance(0.02);
-    EXPECT_EQ(controller->sentScripts().last(),
+    EXPECT_EQ(sentScripts.last(),
         QStringLiteral("indexLoading('[{\\u0022todo\\u0022:\\u0022example.org\\u0022,\\u0022word\\u0022:"
                        "\\u0022news\\u0022}]')"));
 }
@@ -609,6 +596,39 @@ TEST_F(HomeControllerTest, TheManualButtonOpensTheManualOrSaysWhyNot)
         qputenv(BackendAddress::kEnvironmentVariable, saved);
 }
 
+// The model asks for the dynamic-typing notice; page services that bring no
+// way to show it get the controller's dialog, in the interface language.
+TEST_F(HomeControllerTest, TheDynamicTypingNoticeIsADialogInTheInterfaceLanguage)
+{
+    KWLangManager& shared = KWLangManager::sharedManager();
+    const quint64 language = shared.indexOfUI();
+    shared.setIndexOfUI(1);
+    UWHomeViewController::Environment environment;
+    environment.pageServices = [this] {
+        MMJsModel::Services pageServices = services();
+        pageServices.showDynamicTypingNotice = nullptr;
+        return pageServices;
+    };
+    environment.mainQueue = &time;
+    environment.webView = false;
+    UWHomeViewController controller(database, {}, center, environment);
+    controller.view();
+    const QWidgetList before = QApplication::topLevelWidgets(); // earlier tests may leave boxes open
+    controller.userContentController(QStringLiteral("aiSettings"), json(R"({"dynamic_typing_click": 1})"));
+    QMessageBox* box = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* candidate = qobject_cast<QMessageBox*>(widget);
+            candidate && candidate->isVisible() && !before.contains(candidate))
+            box = candidate;
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), LGNLocalizedString::lgnAppLocalizedString(MMJsModel::kNoticeTitle));
+    EXPECT_NE(box->informativeText(), MMJsModel::kNoticeText); // translated
+    EXPECT_EQ(box->buttons().size(), 2);
+    box->buttons().at(0)->click();
+    EXPECT_FALSE(box->isVisible());
+    shared.setIndexOfUI(language);
+}
+
 // The pages in the browser engine.
 class PagesInBrowserTest : public HomeControllerTest {
 protected:
@@ -642,11 +662,9 @@ TEST_F(PagesInBrowserTest, PagesLoadRenderAndPostTheirChanges)
     user.deviceInfo().setDeviceConnectionMode(4); // a mouse is connected: its settings can be changed
     auto controller = make(true);
     ASSERT_NE(controller->webView(), nullptr);
-    const auto loaded = [&] {
-        return controller->sentScripts().size() >= 2 && controller->sentScripts().last().startsWith("init(");
-    };
+    const auto loaded = [&] { return sentScripts.size() >= 2 && sentScripts.last().startsWith("init("); };
     ASSERT_TRUE(waitFor(loaded));
-    EXPECT_TRUE(controller->sentScripts().at(0).startsWith("indexLoading('{"));
+    EXPECT_TRUE(sentScripts.at(0).startsWith("indexLoading('{"));
     ASSERT_TRUE(waitFor([&] { return evaluate(*controller, "typeof goToPage").toString() == "function"; }));
 
     // A click in the page posts the message and the dispatcher applies it.
@@ -710,9 +728,9 @@ TEST_F(PagesInBrowserTest, PagesLoadRenderAndPostTheirChanges)
         "var l = document.getElementById('systemLanguage'); l.value = '3';"
         "l.dispatchEvent(new Event('change'))");
     EXPECT_TRUE(waitFor([&] { return languages.indexOfUI() == 3; }));
-    const qsizetype before = controller->sentScripts().size();
+    const qsizetype before = sentScripts.size();
     controller->webView()->reload();
-    EXPECT_TRUE(waitFor([&] { return controller->sentScripts().size() >= before + 2 && loaded(); }));
+    EXPECT_TRUE(waitFor([&] { return sentScripts.size() >= before + 2 && loaded(); }));
 }
 
 // What the pages show comes only from what the application sent whole: a
@@ -769,7 +787,7 @@ TEST_F(PagesInBrowserTest, NoCallBlanksAPageOrTruncatesTheStoredCommands)
     // any script sent may be the one that carried it.
     ASSERT_TRUE(waitFor([&] {
         time.runPending();
-        const QStringList sent = controller->sentScripts();
+        const QStringList sent = sentScripts;
         return std::any_of(sent.begin(), sent.end(),
             [&openNotes](const QString& script) { return script.contains(openNotes); });
     }));
@@ -777,7 +795,7 @@ TEST_F(PagesInBrowserTest, NoCallBlanksAPageOrTruncatesTheStoredCommands)
 
     // The mouse connects: the page of index 2 gets an empty call.
     center.post(notifications::kHadProductConnected);
-    EXPECT_EQ(controller->sentScripts().last(), QStringLiteral("indexLoading('')"));
+    EXPECT_EQ(sentScripts.last(), QStringLiteral("indexLoading('')"));
     EXPECT_EQ(rows(), "alpha,beta");
     add("gamma");
     EXPECT_TRUE(waitFor([&] { return storedWords() == "alpha,beta,gamma"; })) << storedWords().toStdString();
@@ -863,9 +881,7 @@ TEST_F(PagesInBrowserTest, TheCustomCommandFormSaysWhatItDid)
     languages.setIndexOfUI(1);
 
     auto controller = make(true);
-    ASSERT_TRUE(waitFor([&] {
-        return !controller->sentScripts().isEmpty() && controller->sentScripts().last().startsWith("init(");
-    }));
+    ASSERT_TRUE(waitFor([&] { return !sentScripts.isEmpty() && sentScripts.last().startsWith("init("); }));
     ASSERT_TRUE(waitFor([&] { return evaluate(*controller, "typeof goToPage").toString() == "function"; }));
 
     // Before the delayed list arrives the page already shows the stored one.

@@ -103,6 +103,7 @@ protected:
     int usbStarts = 0;
     int bluetoothStarts = 0;
     std::function<void()> onUsbStart, onBluetoothStart; // what the start-up really starts
+    QStringList sentScripts; // every page-function call, in order
     quint64 languageBefore = KWLangManager::sharedManager().indexOfUI();
 
     StartupGating() { KWLangManager::sharedManager().setIndexOfUI(1); }
@@ -116,6 +117,7 @@ protected:
                 [] {} };
         };
         environment.mainQueue = &time;
+        environment.pageCallSent = [this](const QString& script) { sentScripts << script; };
         environment.webView = false;
         UWHomeViewController::StartupHooks hooks;
         hooks.makePermissionCheck = [this] {
@@ -182,9 +184,9 @@ TEST_F(StartupGating, EachLinkStartsWhenWhatItNeedsIsThere)
         EXPECT_EQ(usbStarts, c.usb) << label;
         EXPECT_EQ(bluetoothStarts, c.bluetooth) << label;
         EXPECT_EQ(keys->started(), c.input) << label << ": the mouse's keys";
-        EXPECT_EQ(controller->guideWindowShows() > 0, c.guide) << label;
-        EXPECT_EQ(controller->tipBarVisible(), c.tip != nullptr) << label;
-        EXPECT_EQ(controller->tipText(), c.tip ? tr(c.tip) : QString()) << label;
+        EXPECT_EQ(controller->linkGate().guideWindowShows() > 0, c.guide) << label;
+        EXPECT_EQ(controller->view()->tipBarVisible(), c.tip != nullptr) << label;
+        EXPECT_EQ(controller->view()->tipText(), c.tip ? tr(c.tip) : QString()) << label;
     }
 }
 
@@ -194,11 +196,11 @@ TEST_F(StartupGating, TheBluetoothLinkStartsWhenAnAdapterAppears)
     auto controller = make();
     EXPECT_EQ(usbStarts, 1);
     EXPECT_EQ(bluetoothStarts, 0);
-    EXPECT_EQ(controller->guideWindowShows(), 0);
+    EXPECT_EQ(controller->linkGate().guideWindowShows(), 0);
     permissions.adapterChanged(true);
     EXPECT_EQ(bluetoothStarts, 1);
     EXPECT_EQ(usbStarts, 1);
-    EXPECT_EQ(controller->guideWindowShows(), 0) << "an adapter appearing opens nothing";
+    EXPECT_EQ(controller->linkGate().guideWindowShows(), 0) << "an adapter appearing opens nothing";
     permissions.adapterChanged(false);
     permissions.adapterChanged(true);
     EXPECT_EQ(bluetoothStarts, 1);
@@ -212,7 +214,7 @@ TEST_F(StartupGating, TheGuideWithoutAnAdapter)
     permissions.input = false;
     permissions.bluetooth = false;
     auto controller = make();
-    MMpermiWC* guide = controller->permissionWindow();
+    MMpermiWC* guide = controller->linkGate().permissionWindow();
     ASSERT_NE(guide, nullptr);
     int ready = 0;
     auto token = center.addObserver(notifications::kHadPermissinAllAccept, [&](const auto&) { ++ready; });
@@ -222,7 +224,7 @@ TEST_F(StartupGating, TheGuideWithoutAnAdapter)
     time.advance(1.0);
     EXPECT_EQ(ready, 1);
     EXPECT_EQ(usbStarts, 1);
-    EXPECT_FALSE(controller->tipBarVisible());
+    EXPECT_FALSE(controller->view()->tipBarVisible());
     EXPECT_TRUE(guide->polling()) << "Bluetooth is still missing and shown so";
     time.advance(3.0);
     EXPECT_EQ(ready, 1);
@@ -241,7 +243,7 @@ TEST_F(StartupGating, TheButtonOfARowSaysWhatItDoesAndWhatItFound)
     permissions.bluetooth = false;
     permissions.screen = false;
     auto controller = make();
-    MMpermiWC* guide = controller->permissionWindow();
+    MMpermiWC* guide = controller->linkGate().permissionWindow();
     ASSERT_NE(guide, nullptr);
     for (int row = 0; row < 3; ++row) {
         EXPECT_EQ(guide->rowView(row).result, QString()) << "nothing is said before the button is pressed";
@@ -299,7 +301,7 @@ TEST_F(StartupGating, TheGuideSaysHowInEveryLanguageAndCloses)
 {
     permissions.input = false;
     auto controller = make();
-    MMpermiWC* guide = controller->permissionWindow();
+    MMpermiWC* guide = controller->linkGate().permissionWindow();
     ASSERT_NE(guide, nullptr);
     for (quint64 language = 0; language < 5; ++language) {
         KWLangManager::sharedManager().setIndexOfUI(language);
@@ -350,8 +352,8 @@ TEST_F(StartupGating, TheConnectionIndicatorFollowsTheScriptedMice)
     auto controller = make();
     ASSERT_TRUE(usb.has_value());
     ASSERT_TRUE(watcher->started());
-    EXPECT_EQ(controller->connectText(), tr("未连接鼠标"));
-    EXPECT_EQ(controller->statusToolTip(), tr("未连接鼠标"));
+    EXPECT_EQ(controller->view()->connectText(), tr("未连接鼠标"));
+    EXPECT_EQ(controller->view()->statusToolTip(), tr("未连接鼠标"));
 
     // The receiver.
     const platform::HidHotplugDevice receiver = fakes::FakeHidHotplugWatcher::device(
@@ -363,13 +365,13 @@ TEST_F(StartupGating, TheConnectionIndicatorFollowsTheScriptedMice)
         const QLabel* picture = controller->view()->findChild<QLabel*>(QStringLiteral("connectImage"));
         return picture && !picture->pixmap().isNull();
     };
-    ASSERT_EQ(controller->connectImageName(), QStringLiteral("connect_mode4"));
+    ASSERT_EQ(controller->view()->connectImageName(), QStringLiteral("connect_mode4"));
     EXPECT_TRUE(pictureShown());
-    EXPECT_EQ(controller->connectText(), tr("USB 接收器"));
-    EXPECT_TRUE(controller->statusToolTip().contains(tr("USB 接收器")));
+    EXPECT_EQ(controller->view()->connectText(), tr("USB 接收器"));
+    EXPECT_TRUE(controller->view()->statusToolTip().contains(tr("USB 接收器")));
     watcher->remove(receiver);
-    EXPECT_EQ(controller->connectImageName(), QStringLiteral("connect_mode0"));
-    EXPECT_EQ(controller->connectText(), tr("未连接鼠标"));
+    EXPECT_EQ(controller->view()->connectImageName(), QStringLiteral("connect_mode0"));
+    EXPECT_EQ(controller->view()->connectText(), tr("未连接鼠标"));
 
     // The two Bluetooth links.
     for (const quint8 linkByte : { quint8(0x02), quint8(0x03) }) {
@@ -379,10 +381,10 @@ TEST_F(StartupGating, TheConnectionIndicatorFollowsTheScriptedMice)
         BLEModel bluetooth { ble, time, device, center, tool };
         bluetooth.start();
         time.advance(1.0 + BLEModel::kDeviceInfoDelay);
-        EXPECT_EQ(controller->connectImageName(), QStringLiteral("connect_mode%1").arg(linkByte));
+        EXPECT_EQ(controller->view()->connectImageName(), QStringLiteral("connect_mode%1").arg(linkByte));
         EXPECT_TRUE(pictureShown()) << int(linkByte);
-        EXPECT_EQ(controller->connectText(), tr("蓝牙"));
-        EXPECT_TRUE(controller->statusToolTip().contains(tr("蓝牙")));
+        EXPECT_EQ(controller->view()->connectText(), tr("蓝牙"));
+        EXPECT_TRUE(controller->view()->statusToolTip().contains(tr("蓝牙")));
         ble.dropLink();
         time.advance(0.1);
     }
@@ -418,10 +420,10 @@ TEST_F(StartupGating, TheLeftMenuByKeyboardAndAClickBelowIt)
     ASSERT_TRUE(reached) << "Tab never reached the menu";
     pressKey(Qt::Key_Down);
     pressKey(Qt::Key_Down);
-    EXPECT_EQ(controller->leftTableViewSelectedIndex(), 2);
-    EXPECT_TRUE(controller->sentScripts().last().startsWith(QStringLiteral("goToPage('2'")));
+    EXPECT_EQ(controller->view()->markedRow(), 2);
+    EXPECT_TRUE(sentScripts.last().startsWith(QStringLiteral("goToPage('2'")));
     pressKey(Qt::Key_Up);
-    EXPECT_EQ(controller->leftTableViewSelectedIndex(), 1);
+    EXPECT_EQ(controller->view()->markedRow(), 1);
 
     const QRect last = menu->visualItemRect(menu->item(menu->count() - 1));
     const QPoint below(last.center().x(), last.bottom() + 20);
@@ -429,7 +431,7 @@ TEST_F(StartupGating, TheLeftMenuByKeyboardAndAClickBelowIt)
     click(menu->viewport(), below);
     ASSERT_EQ(menu->selectedItems().size(), 1);
     EXPECT_EQ(menu->row(menu->selectedItems().first()), 1);
-    EXPECT_EQ(controller->leftTableViewSelectedIndex(), 1);
+    EXPECT_EQ(controller->view()->markedRow(), 1);
 }
 
 } // namespace gating

@@ -6,17 +6,19 @@
 
 class QWidget;
 
-// What the main window opens or runs beyond its own view: the chat window,
-// the hot-key recorder, the screenshot translation with its result window,
-// the update check and window, the page actions that need a dialog, the
-// selection monitor and the Bluetooth link's retry. The application gives
-// the main window its implementation; tests give a recording one.
-class SecondaryWindows {
+// What the main window asks of the rest of the application beyond its own
+// view: the secondary windows (the chat window, the hot-key recorder, the
+// screenshot translation with its result window, the update window), the
+// page actions that need a dialog, and the services behind them: the update
+// checks, the selection monitor and the Bluetooth link's retry. The
+// application gives the main window its implementation; tests give a
+// recording one.
+class ApplicationServices {
 public:
     // Sends a script to the settings page.
     using PageCall = std::function<void(const QString& script)>;
 
-    virtual ~SecondaryWindows() = default;
+    virtual ~ApplicationServices() = default;
 
     virtual void showChatWindow() = 0;
     virtual void showShortCutWindow() = 0;
