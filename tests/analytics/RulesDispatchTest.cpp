@@ -1,8 +1,12 @@
 // The short ways through statement evaluation: reads of a literal name,
-// operators on two numbers and calls by name. Each must give the result and
-// cost the instructions of the general path, to the last unit of the budget.
+// operators and conditions on two numbers, calls by name and the reuse of
+// their scopes, a body's own return statements, and method arguments
+// written as an array literal. Each must give the result and cost the
+// instructions of the general path, to the last unit of the budget.
 
 #include "RulesTestRunner.h"
+#include "analytics/rules/APMPElementAccount.h"
+#include "analytics/rules/APMPObjectManager.h"
 
 #include <gtest/gtest.h>
 
@@ -60,6 +64,28 @@ const DispatchCase kDispatchCases[] = {
     { "(defun \"fib\" (list \"n\") (if (< $n 2) (list (return $n))) (return (+ (fib (- $n 1)) (fib (- $n 2)))))"
       " (fib 10)",
         "55", 2301 },
+    // A scope kept from an earlier call holds nothing of it: not a name the
+    // body declared, nor a parameter the body made constant.
+    { "(defun \"f\" (list \"a\") (let \"b\") (= \"b\" $a) (return $b)) (+ (f 1) (f 2))", "3", 25 },
+    { "(defun \"f\" (list \"a\") (const \"a\" 5) (return $a)) (+ (f 1) (f 2))", "10", 19 },
+    { "(defun \"f\" (list \"a\") (if $a (list (let \"b\"))) (= \"b\" 1)) (f true) (f false)", "error 2", -1 },
+    // Returns: from the body itself, from inside a branch, with no data, and
+    // a return whose data is itself a return.
+    { "(defun \"f\" (list) (return)) (f)", "undefined", 4 },
+    { "(defun \"f\" (list \"a\") (if $a (list (return 1))) (return 2)) (+ (f true) (f false))", "3", 18 },
+    { "(defun \"f\" (list) (return (return 5))) (f)", "control:return", 6 },
+    // Conditions on two plain operands: numbers take the short way, texts
+    // and undefined the comparison's own.
+    { "(if (< \"10\" \"9\") (list 1) (list 2))", "1", 6 },
+    { "(if (< $nowhere 1) (list 1) (list 2))", "2", 7 },
+    { "(let \"i\") (= \"i\" 0) (while (< $i 3) (= \"i\" (+ $i 1)) false (list)) $i", "3", 44 },
+    // Method arguments as an array literal cost what the array would; the
+    // callbacks of array methods are called as calls by name are.
+    { "(call (array) \"push\" (array 1))", "1", 6 },
+    { "(let \"l\") (= \"l\" (array 1)) (call (array) \"push\" $l)", "1", 12 },
+    { "(call (array 1 2) \"map\" (array (fn \"\" (list \"x\") (return (* $x 2)))))", "[2,4]", 25 },
+    { "(call (array) \"push\" (array (= \"undeclared\" 1)))", "error 2", -1 },
+    { "(call (array) 5 (array 1))", "error 10", -1 },
     // A name bound to something else is no call, and its arguments are not
     // evaluated.
     { "(let \"g\") (= \"g\" 1) (g (= \"undeclared\" 1))", "undefined", 6 },
@@ -90,6 +116,21 @@ TEST(RulesDispatch, TheLastUnitOfTheBudgetIsExact)
             const std::string expected = spare == 0 ? c.expected : "error 18";
             EXPECT_EQ(run(runtime, QString::fromUtf8(c.program)).toStdString(), expected) << c.program;
         }
+    }
+}
+
+TEST(RulesDispatch, MethodArgumentsWrittenAsALiteralAreChargedToTheAccountForTheCall)
+{
+    // The literal's elements count among the runtime's elements while the
+    // method runs, as the array would: with room for one more element
+    // only, the push that follows finds none.
+    for (const qint64 room : { 1, 2 }) {
+        APMPRuntime runtime;
+        ASSERT_TRUE(runtime.objectManager().elementAccount()->admit(APMPLimits::kMaxLiveElements - room));
+        EXPECT_EQ(
+            run(runtime, "(call (array) \"push\" (array 1))").toStdString(), room == 1 ? "error 19" : "1")
+            << room;
+        EXPECT_EQ(runtime.objectManager().liveElementCount(), APMPLimits::kMaxLiveElements - room) << room;
     }
 }
 

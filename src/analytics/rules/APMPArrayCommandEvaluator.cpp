@@ -2,6 +2,7 @@
 
 #include "analytics/rules/APMPArrayValue.h"
 #include "analytics/rules/APMPBooleanValue.h"
+#include "analytics/rules/APMPEvaluator.h"
 #include "analytics/rules/APMPFunctionValue.h"
 #include "analytics/rules/APMPNumberValue.h"
 #include "analytics/rules/APMPObjectManager.h"
@@ -11,6 +12,7 @@
 #include "analytics/rules/APMPUndefinedValue.h"
 #include "analytics/rules/APMPValueFunctions.h"
 
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -76,8 +78,9 @@ bool eachElement(const ArrayPtr& array, APMPFunctionValue& function, APMPScope& 
     for (qint64 i = 0; i < size; ++i) {
         if (i >= array->count() || array->isHoleAt(i))
             continue;
-        const APMPValue element = array->valueAt(i);
-        const APMPValue result = function.invokeWithArguments({ element, count(i), array }, scope, error);
+        const std::array<APMPValue, 3> arguments { array->valueAt(i), count(i), array };
+        const APMPValue& element = arguments[0];
+        const APMPValue result = function.callWithArguments(arguments, scope, error);
         if (failed(error))
             return false;
         if (!step(i, element, result))
@@ -154,10 +157,8 @@ APMPValue map(const ArrayPtr& array, const APMPValueList& values, APMPScope& sco
 
 APMPValue reduceIn(const ArrayPtr& array, const APMPValueList& values, APMPScope& scope, APMError* error, bool backward)
 {
-    if (values.empty() || values.size() > 2) {
-        set(error, ArgumentCount);
+    if (!APMPCheckArgumentCountBetween(values, 1, 2, error))
         return arrayUndefined();
-    }
     auto* function = APMPAs<APMPFunctionValue>(values[0]);
     if (!function || (values.size() == 2 && values[1]->kind() == APMPRuntimeValue::Kind::Control)) {
         set(error, ArgumentType);
@@ -185,7 +186,9 @@ APMPValue reduceIn(const ArrayPtr& array, const APMPValueList& values, APMPScope
     for (; inside(); i += direction) {
         if (i >= array->count() || array->isHoleAt(i))
             continue;
-        accumulator = function->invokeWithArguments({ accumulator, array->valueAt(i), count(i), array }, scope, error);
+        const std::array<APMPValue, 4> arguments { std::move(accumulator), array->valueAt(i), count(i),
+            array };
+        accumulator = function->callWithArguments(arguments, scope, error);
         if (failed(error))
             return arrayUndefined();
     }
@@ -444,8 +447,11 @@ APMPValue APMPArrayCommandEvaluator::evaluateCommand(const QString& name, const 
         set(error, NoSuchMethod);
         return APMPUndefinedValue::sharedInstance();
     }
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
-    if (failed(error))
-        return APMPUndefinedValue::sharedInstance();
-    return handler(array, values, scope, error);
+    const APMPPooledValueList values(scope);
+    for (const APMPValue& argument : arguments) {
+        values->push_back(APMPEvaluator::evaluateStatement(argument, scope, error));
+        if (failed(error))
+            return APMPUndefinedValue::sharedInstance();
+    }
+    return handler(array, *values, scope, error);
 }

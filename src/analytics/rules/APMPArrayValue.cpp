@@ -277,10 +277,16 @@ bool APMPArrayValue::hasProperty(const APMPValue& property, APMError* error) con
 APMPValueList APMPArrayValue::allElements() const
 {
     APMPValueList values;
-    values.reserve(elements_.size());
-    for (const APMPValue& element : elements_)
-        values.push_back(element.get() == emptyValue().get() ? APMPUndefinedValue::sharedInstance() : element);
+    appendAllElementsTo(values);
     return values;
+}
+
+void APMPArrayValue::appendAllElementsTo(APMPValueList& values) const
+{
+    values.reserve(values.size() + elements_.size());
+    for (const APMPValue& element : elements_)
+        values.push_back(
+            element.get() == emptyValue().get() ? APMPUndefinedValue::sharedInstance() : element);
 }
 
 APMPValue APMPArrayValue::applyWithName(

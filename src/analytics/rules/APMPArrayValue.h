@@ -49,6 +49,8 @@ public:
     bool hasProperty(const APMPValue& property, APMError* error) const;
     // Holes read as undefined.
     APMPValueList allElements() const;
+    // The same, added at the end of the list.
+    void appendAllElementsTo(APMPValueList& values) const;
     // The element at an index below the count; null for a hole.
     const APMPRuntimeValue* elementAt(qint64 index) const
     {

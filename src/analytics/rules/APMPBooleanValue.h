@@ -6,7 +6,12 @@
 class APMPBooleanValue final : public APMPRuntimeValue {
 public:
     static constexpr Kind kKind = Kind::Boolean;
-    static const APMPValue& booleanValueWithBool(bool value);
+    static const APMPValue& booleanValueWithBool(bool value)
+    {
+        static const APMPValue yes = std::make_shared<APMPBooleanValue>(true);
+        static const APMPValue no = std::make_shared<APMPBooleanValue>(false);
+        return value ? yes : no;
+    }
 
     bool value() const { return value_; }
     QString stringValueOrError(APMError*) const override

@@ -3,6 +3,7 @@
 #include "analytics/rules/APMPEvaluator.h"
 #include "analytics/rules/APMPNumberValue.h"
 #include "analytics/rules/APMPRuntimeError.h"
+#include "analytics/rules/APMPStatementValue.h"
 #include "analytics/rules/APMPUndefinedValue.h"
 #include "analytics/rules/APMPValueFunctions.h"
 
@@ -66,9 +67,75 @@ APMPValue APMPCommandEvaluator::evaluateOpcode(
     return handler(*values, scope, error);
 }
 
+bool APMPCommandEvaluator::readPlainNumbers(Handler handler, const APMPValueList& arguments, APMPScope& scope,
+    APMError* error, double* a, double* b, APMPValue* result)
+{
+    // Neither operand can change what the other reads, so both are looked
+    // at where they are held.
+    APMPValue madeFirst;
+    APMPValue madeSecond;
+    const APMPValue& first = APMPEvaluator::evaluatePlainRead(arguments[0], scope, error, madeFirst);
+    if (APMPRuntimeError::failed(error)) {
+        *result = APMPUndefinedValue::sharedInstance();
+        return false;
+    }
+    const APMPValue& second = APMPEvaluator::evaluatePlainRead(arguments[1], scope, error, madeSecond);
+    if (APMPRuntimeError::failed(error)) {
+        *result = APMPUndefinedValue::sharedInstance();
+        return false;
+    }
+    const auto* firstNumber = APMPAs<APMPNumberValue>(first);
+    const auto* secondNumber = APMPAs<APMPNumberValue>(second);
+    if (firstNumber && secondNumber) {
+        *a = firstNumber->value();
+        *b = secondNumber->value();
+        return true;
+    }
+    const APMPPooledValueList values(scope);
+    values->push_back(first);
+    values->push_back(second);
+    *result = handler(*values, scope, error);
+    return false;
+}
+
+APMPValue APMPCommandEvaluator::evaluatePlainOperands(
+    int opcode, const APMPValueList& arguments, APMPScope& scope, APMError* error)
+{
+    if (requiredArgumentCount_ != 0 && requiredArgumentCount_ != 2) {
+        APMPRuntimeError::set(error, APMPRuntimeError::ArgumentCount);
+        return APMPUndefinedValue::sharedInstance();
+    }
+    double a = 0, b = 0;
+    APMPValue result;
+    if (readPlainNumbers(
+            handlers_[static_cast<std::size_t>(opcode)], arguments, scope, error, &a, &b, &result))
+        return numberOperations_[static_cast<std::size_t>(opcode)](a, b);
+    return result;
+}
+
+bool APMPCommandEvaluator::testPlainOperands(
+    int opcode, const APMPValueList& arguments, APMPScope& scope, APMError* error)
+{
+    if (requiredArgumentCount_ != 0 && requiredArgumentCount_ != 2) {
+        APMPRuntimeError::set(error, APMPRuntimeError::ArgumentCount);
+        return false;
+    }
+    double a = 0, b = 0;
+    APMPValue result;
+    if (readPlainNumbers(
+            handlers_[static_cast<std::size_t>(opcode)], arguments, scope, error, &a, &b, &result))
+        return numberTests_[static_cast<std::size_t>(opcode)](a, b);
+    return !APMPRuntimeError::failed(error) && result->booleanValueOrError(error);
+}
+
 APMPValue APMPCommandEvaluator::evaluateTwoOperands(
     NumberOperation operation, Handler handler, const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
+    if (APMPStatementValue::isPlainRead(arguments[0]) && APMPStatementValue::isPlainRead(arguments[1])) {
+        double a = 0, b = 0;
+        APMPValue result;
+        return readPlainNumbers(handler, arguments, scope, error, &a, &b, &result) ? operation(a, b) : result;
+    }
     APMPValue first = APMPEvaluator::evaluateStatement(arguments[0], scope, error);
     if (APMPRuntimeError::failed(error)) {
         APMPReleaseValue(std::move(first));

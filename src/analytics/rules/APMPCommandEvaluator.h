@@ -18,6 +18,9 @@ public:
     // arithmetic and comparison operators, which then needs no argument
     // list. Its result must be the handler's for the same operands.
     using NumberOperation = APMPValue (*)(double first, double second);
+    // The same for a command whose result is a truth value (a comparison),
+    // giving the truth itself, so that a condition needs no value.
+    using NumberTest = bool (*)(double first, double second);
 
     virtual ~APMPCommandEvaluator() = default;
 
@@ -44,6 +47,18 @@ public:
     // between 0 and 66, else -1.
     static int opcodeForCommand(const QString& command);
 
+    // Whether the opcode has a short way for two numbers, and a truth test.
+    bool hasNumberOperation(int opcode) const { return numberOperations_[static_cast<std::size_t>(opcode)]; }
+    bool hasNumberTest(int opcode) const { return numberTests_[static_cast<std::size_t>(opcode)]; }
+    // The opcode of a statement with two plain operands
+    // (APMPStatementValue::hasPlainOperands) that hasNumberOperation: the
+    // result evaluateOpcode gives, the operands read where they are held.
+    APMPValue evaluatePlainOperands(
+        int opcode, const APMPValueList& arguments, APMPScope& scope, APMError* error);
+    // The same for an opcode that hasNumberTest, read as a truth value
+    // (false after an error).
+    bool testPlainOperands(int opcode, const APMPValueList& arguments, APMPScope& scope, APMError* error);
+
 protected:
     enum class Arguments { Evaluated, Raw };
     explicit APMPCommandEvaluator(Arguments arguments = Arguments::Raw)
@@ -55,6 +70,7 @@ protected:
     {
         numberOperations_[static_cast<std::size_t>(opcode)] = operation;
     }
+    void addNumberTest(int opcode, NumberTest test) { numberTests_[static_cast<std::size_t>(opcode)] = test; }
     // Checked before any argument is evaluated (the comparison operators
     // require exactly two).
     std::size_t requiredArgumentCount_ = 0;
@@ -63,7 +79,13 @@ private:
     Arguments arguments_;
     APMPValue evaluateTwoOperands(NumberOperation operation, Handler handler, const APMPValueList& arguments,
         APMPScope& scope, APMError* error);
+    // Reads two plain operands in place: true with both numbers in `a`
+    // and `b`, or false with the handler's result in `result` (undefined
+    // after an error).
+    static bool readPlainNumbers(Handler handler, const APMPValueList& arguments, APMPScope& scope,
+        APMError* error, double* a, double* b, APMPValue* result);
 
     std::array<Handler, kOpcodeCount> handlers_ {};
     std::array<NumberOperation, kOpcodeCount> numberOperations_ {};
+    std::array<NumberTest, kOpcodeCount> numberTests_ {};
 };

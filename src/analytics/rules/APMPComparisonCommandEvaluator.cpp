@@ -126,35 +126,41 @@ APMPValue strictNotEqual(const APMPValueList& values, APMPScope&, APMError* erro
         [error](const APMPRuntimeValue& a, const APMPRuntimeValue& b) { return !APMPStrictEquals(a, b, error); });
 }
 
-// The same comparisons of two numbers (NaN is unordered and unequal).
-APMPValue lessThanNumbers(double a, double b)
+// The same comparisons of two numbers (NaN is unordered and unequal), as
+// truth values and as values.
+bool lessThanNumbers(double a, double b)
 {
-    return APMPBooleanValue::booleanValueWithBool(a < b);
+    return a < b;
 }
 
-APMPValue lessThanOrEqualNumbers(double a, double b)
+bool lessThanOrEqualNumbers(double a, double b)
 {
-    return APMPBooleanValue::booleanValueWithBool(a <= b);
+    return a <= b;
 }
 
-APMPValue greaterThanNumbers(double a, double b)
+bool greaterThanNumbers(double a, double b)
 {
-    return APMPBooleanValue::booleanValueWithBool(a > b);
+    return a > b;
 }
 
-APMPValue greaterThanOrEqualNumbers(double a, double b)
+bool greaterThanOrEqualNumbers(double a, double b)
 {
-    return APMPBooleanValue::booleanValueWithBool(a >= b);
+    return a >= b;
 }
 
-APMPValue equalNumbers(double a, double b)
+bool equalNumbers(double a, double b)
 {
-    return APMPBooleanValue::booleanValueWithBool(a == b);
+    return a == b;
 }
 
-APMPValue notEqualNumbers(double a, double b)
+bool notEqualNumbers(double a, double b)
 {
-    return APMPBooleanValue::booleanValueWithBool(!(a == b));
+    return !(a == b);
+}
+
+template <APMPCommandEvaluator::NumberTest test> APMPValue truthValue(double a, double b)
+{
+    return APMPBooleanValue::booleanValueWithBool(test(a, b));
 }
 
 } // namespace
@@ -172,12 +178,16 @@ APMPComparisonCommandEvaluator::APMPComparisonCommandEvaluator()
     addHandler(23, lessThan);
     addHandler(24, lessThanOrEqual);
     addHandler(29, looseNotEqual);
-    addNumberOperation(12, equalNumbers);
-    addNumberOperation(18, greaterThanNumbers);
-    addNumberOperation(19, greaterThanOrEqualNumbers);
-    addNumberOperation(20, equalNumbers);
-    addNumberOperation(21, notEqualNumbers);
-    addNumberOperation(23, lessThanNumbers);
-    addNumberOperation(24, lessThanOrEqualNumbers);
-    addNumberOperation(29, notEqualNumbers);
+    const auto addComparison = [this](int opcode, NumberTest test, NumberOperation operation) {
+        addNumberTest(opcode, test);
+        addNumberOperation(opcode, operation);
+    };
+    addComparison(12, equalNumbers, truthValue<equalNumbers>);
+    addComparison(18, greaterThanNumbers, truthValue<greaterThanNumbers>);
+    addComparison(19, greaterThanOrEqualNumbers, truthValue<greaterThanOrEqualNumbers>);
+    addComparison(20, equalNumbers, truthValue<equalNumbers>);
+    addComparison(21, notEqualNumbers, truthValue<notEqualNumbers>);
+    addComparison(23, lessThanNumbers, truthValue<lessThanNumbers>);
+    addComparison(24, lessThanOrEqualNumbers, truthValue<lessThanOrEqualNumbers>);
+    addComparison(29, notEqualNumbers, truthValue<notEqualNumbers>);
 }

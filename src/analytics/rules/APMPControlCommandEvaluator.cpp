@@ -2,6 +2,7 @@
 
 #include "analytics/rules/APMPArrayValue.h"
 #include "analytics/rules/APMPControlValue.h"
+#include "analytics/rules/APMPElementAccount.h"
 #include "analytics/rules/APMPEvaluator.h"
 #include "analytics/rules/APMPFunctionValue.h"
 #include "analytics/rules/APMPObjectManager.h"
@@ -21,16 +22,8 @@ const APMPValue& controlUndefined()
     return APMPUndefinedValue::sharedInstance();
 }
 
-bool countBetween(const APMPValueList& arguments, std::size_t low, std::size_t high, APMError* error)
-{
-    if (arguments.size() >= low && arguments.size() <= high)
-        return true;
-    set(error, ArgumentCount);
-    return false;
-}
-
-constexpr std::size_t kAny = static_cast<std::size_t>(-1);
 constexpr int kStatementListOpcode = 46;
+constexpr int kArrayLiteralOpcode = 7;
 
 // Runs an array's elements as a statement list in the scope. The elements
 // are copied first (the statements may change the array), which is charged
@@ -55,7 +48,7 @@ APMPValue block(const APMPValueList& arguments, APMPScope& scope, APMError* erro
 
 APMPValue runList(const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
-    if (!countBetween(arguments, 1, 1, error))
+    if (!APMPCheckArgumentCount(arguments, 1, error))
         return controlUndefined();
     const APMPValue list = APMPEvaluator::evaluateStatement(arguments[0], scope, error);
     if (failed(error))
@@ -70,7 +63,7 @@ APMPValue runList(const APMPValueList& arguments, APMPScope& scope, APMError* er
 
 APMPValue sequence(const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
-    if (!countBetween(arguments, 1, kAny, error))
+    if (!APMPCheckMinimumArgumentCount(arguments, 1, error))
         return controlUndefined();
     APMPValue result;
     for (const APMPValue& argument : arguments) {
@@ -87,17 +80,18 @@ APMPValue sequence(const APMPValueList& arguments, APMPScope& scope, APMError* e
 
 APMPValue breakCommand(const APMPValueList& arguments, APMPScope&, APMError* error)
 {
-    return countBetween(arguments, 0, 0, error) ? APMPControlValue::breakValue() : controlUndefined();
+    return APMPCheckArgumentCount(arguments, 0, error) ? APMPControlValue::breakValue() : controlUndefined();
 }
 
 APMPValue continueCommand(const APMPValueList& arguments, APMPScope&, APMError* error)
 {
-    return countBetween(arguments, 0, 0, error) ? APMPControlValue::continueValue() : controlUndefined();
+    return APMPCheckArgumentCount(arguments, 0, error) ? APMPControlValue::continueValue()
+                                                       : controlUndefined();
 }
 
 APMPValue returnCommand(const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
-    if (!countBetween(arguments, 0, 1, error))
+    if (!APMPCheckArgumentCountBetween(arguments, 0, 1, error))
         return controlUndefined();
     if (arguments.empty())
         return APMPControlValue::returnValueWithData(nullptr, scope.spareReturnValue());
@@ -107,19 +101,11 @@ APMPValue returnCommand(const APMPValueList& arguments, APMPScope& scope, APMErr
     return APMPControlValue::returnValueWithData(std::move(data), scope.spareReturnValue());
 }
 
-bool truthOf(const APMPValue& condition, APMPScope& scope, APMError* error)
-{
-    const APMPValue value = APMPEvaluator::evaluateStatement(condition, scope, error);
-    if (failed(error))
-        return false;
-    return value->booleanValueOrError(error);
-}
-
 APMPValue ifElse(const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
-    if (!countBetween(arguments, 1, 3, error))
+    if (!APMPCheckArgumentCountBetween(arguments, 1, 3, error))
         return controlUndefined();
-    const bool truth = truthOf(arguments[0], scope, error);
+    const bool truth = APMPEvaluator::evaluateCondition(arguments[0], scope, error);
     if (failed(error))
         return controlUndefined();
     const std::size_t branch = truth ? 1 : 2;
@@ -143,9 +129,9 @@ APMPValue ifElse(const APMPValueList& arguments, APMPScope& scope, APMError* err
 
 APMPValue conditional(const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
-    if (!countBetween(arguments, 3, 3, error))
+    if (!APMPCheckArgumentCount(arguments, 3, error))
         return controlUndefined();
-    const bool truth = truthOf(arguments[0], scope, error);
+    const bool truth = APMPEvaluator::evaluateCondition(arguments[0], scope, error);
     if (failed(error))
         return controlUndefined();
     APMPValue result = APMPEvaluator::evaluateStatement(arguments[truth ? 1 : 2], scope, error);
@@ -163,7 +149,7 @@ bool endsSwitch(const APMPValue& result, APMPValue* outcome)
 
 APMPValue switchCommand(const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
-    if (!countBetween(arguments, 3, 3, error))
+    if (!APMPCheckArgumentCount(arguments, 3, error))
         return controlUndefined();
     const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
     if (failed(error))
@@ -209,7 +195,7 @@ APMPValue switchCommand(const APMPValueList& arguments, APMPScope& scope, APMErr
 
 std::shared_ptr<APMPFunctionValue> makeFunction(const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
-    if (!countBetween(arguments, 2, kAny, error))
+    if (!APMPCheckMinimumArgumentCount(arguments, 2, error))
         return nullptr;
     const QString name = arguments[0]->stringValueOrError(error);
     if (failed(error))
@@ -249,22 +235,86 @@ APMPValue namedFunction(const APMPValueList& arguments, APMPScope& scope, APMErr
     return function;
 }
 
+// Elements charged to the runtime's account until the end of a call.
+class HeldElements {
+public:
+    HeldElements() = default;
+    HeldElements(const HeldElements&) = delete;
+    HeldElements& operator=(const HeldElements&) = delete;
+    ~HeldElements()
+    {
+        if (account_)
+            account_->release(count_);
+    }
+    bool admit(APMPElementAccount* account, qint64 count)
+    {
+        if (!account->admit(count))
+            return false;
+        account_ = account;
+        count_ = count;
+        return true;
+    }
+
+private:
+    APMPElementAccount* account_ = nullptr;
+    qint64 count_ = 0;
+};
+
+// A method's arguments written as an array literal, the usual form: the
+// literal's elements are evaluated straight into the list, at the cost of
+// evaluating the literal, and the array it would make (which the program
+// never sees) is not made. Its elements are still charged to the runtime's
+// account for the length of the call, as the array would be.
+bool listMethodArguments(const APMPStatementValue& literal, APMPScope& scope, APMError* error,
+    APMPValueList& elements, HeldElements& held)
+{
+    if (!scope.incrementInstructionCount(error) || !scope.enterEvaluation(error))
+        return false;
+    for (const APMPValue& argument : literal.arguments()) {
+        elements.push_back(APMPEvaluator::evaluateStatement(argument, scope, error));
+        if (failed(error)) {
+            scope.leaveEvaluation();
+            return false;
+        }
+    }
+    scope.leaveEvaluation();
+    if (APMPObjectManager* manager = scope.objectManager();
+        manager && !held.admit(manager->elementAccount().get(), static_cast<qint64>(elements.size()))) {
+        set(error, LimitExceeded);
+        return false;
+    }
+    return true;
+}
+
 APMPValue methodCall(const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
-    if (!countBetween(arguments, 3, 3, error))
+    if (!APMPCheckArgumentCount(arguments, 3, error))
         return controlUndefined();
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
-    if (failed(error))
+    // Both lists are lent by the run's pool: a method call allocates none.
+    const APMPPooledValueList values(scope);
+    const APMPPooledValueList elements(scope);
+    HeldElements held;
+    const auto* literal = APMPAs<APMPStatementValue>(arguments[2]);
+    if (literal && !(literal->commandEvaluator() && literal->opcode() == kArrayLiteralOpcode))
+        literal = nullptr;
+    for (std::size_t i = 0; i < (literal ? 2 : 3); ++i) {
+        values->push_back(APMPEvaluator::evaluateStatement(arguments[i], scope, error));
+        if (failed(error))
+            return controlUndefined();
+    }
+    if (literal && !listMethodArguments(*literal, scope, error, *elements, held))
         return controlUndefined();
-    const auto* name = APMPAs<APMPStringValue>(values[1]);
-    const auto* methodArguments = APMPAs<APMPArrayValue>(values[2]);
-    if (!name || !methodArguments) {
+    const auto* name = APMPAs<APMPStringValue>((*values)[1]);
+    const auto* list = literal ? nullptr : APMPAs<APMPArrayValue>((*values)[2]);
+    if (!name || (!literal && !list)) {
         set(error, ArgumentType);
         return controlUndefined();
     }
-    if (!scope.chargeWalk(methodArguments->count(), error))
+    if (!scope.chargeWalk(literal ? static_cast<qint64>(elements->size()) : list->count(), error))
         return controlUndefined();
-    return values[0]->applyWithName(name->value(), methodArguments->allElements(), scope, error);
+    if (list)
+        list->appendAllElementsTo(*elements);
+    return (*values)[0]->applyWithName(name->value(), *elements, scope, error);
 }
 
 } // namespace APMPControlCommandEvaluatorLocal

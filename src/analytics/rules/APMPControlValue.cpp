@@ -46,6 +46,19 @@ void APMPControlValue::releaseSpare(APMPValue& spare)
     APMPReleaseValue(std::exchange(control.data_, APMPUndefinedValue::sharedInstance()));
 }
 
+APMPValue APMPControlValue::takeReturnData(APMPValue&& returned, APMPValue& spare)
+{
+    auto& control = static_cast<APMPControlValue&>(*returned);
+    if (returned.get() == spare.get() && spare.use_count() == 2) {
+        returned.reset();
+        return std::exchange(control.data_, APMPUndefinedValue::sharedInstance());
+    }
+    APMPValue data = control.data_;
+    returned.reset();
+    releaseSpare(spare);
+    return data;
+}
+
 APMPControlValue::APMPControlValue(Type type, APMPValue data)
     : APMPRuntimeValue(kKind)
     , type_(type)

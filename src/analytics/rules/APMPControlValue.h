@@ -19,6 +19,10 @@ public:
     // Lets go of the data of a spare return value nothing else holds, and
     // of a spare still held elsewhere (the holders keep it).
     static void releaseSpare(APMPValue& spare);
+    // The data of a return value a body ended with, and the spare let go
+    // of as releaseSpare does; taken without a copy when the return value
+    // is the spare and nothing else holds it.
+    static APMPValue takeReturnData(APMPValue&& returned, APMPValue& spare);
 
     APMPControlValue(Type type, APMPValue data);
 

@@ -23,7 +23,37 @@ public:
     }
     // The same for a value known to be a statement.
     static APMPValue evaluateStatementValue(const APMPStatementValue& statement, APMPScope& scope, APMError* error);
+
+    // Evaluates a plain read (APMPStatementValue::isPlainRead) at the same
+    // cost, without taking a reference: the result is where the statement or
+    // the scope holds it, valid until a binding changes, or in `made` when
+    // the read makes it.
+    static const APMPValue& evaluatePlainRead(
+        const APMPValue& value, APMPScope& scope, APMError* error, APMPValue& made)
+    {
+        if (!value || value->kind() != APMPRuntimeValue::Kind::Statement) {
+            if (!scope.incrementInstructionCount(error))
+                return APMPUndefinedValue::sharedInstance();
+            return value;
+        }
+        if (!scope.incrementInstructionCount(error) || !scope.enterEvaluation(error))
+            return APMPUndefinedValue::sharedInstance();
+        const QString& name = *static_cast<const APMPStatementValue&>(*value).variableName();
+        const APMPValue& result = scope.incrementInstructionCount(error)
+            ? scope.bindingForName(name, made)
+            : APMPUndefinedValue::sharedInstance();
+        scope.leaveEvaluation();
+        return result;
+    }
+    // A condition's truth: the statement evaluated, then read as a boolean;
+    // false after an error.
+    static bool evaluateCondition(const APMPValue& condition, APMPScope& scope, APMError* error);
     // In order; stops at the first error (undefined) or control value (that
     // value); otherwise the last result (undefined for none).
     static APMPValue executeStatements(const APMPValueList& statements, APMPScope& scope, APMError* error);
+    // A function's body: what executeStatements gives, except that a return
+    // gives its data (undefined for none), and the run's reused return value
+    // lets go of it. A return statement among the body's own statements
+    // costs the same but makes no return value to carry its data.
+    static APMPValue executeBody(const APMPValueList& statements, APMPScope& scope, APMError* error);
 };

@@ -72,13 +72,23 @@ APMPValue APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList& v
     return runBody(std::move(callScope), error);
 }
 
-APMPValue APMPFunctionValue::callWithArguments(const APMPValueList& arguments, APMPScope& scope, APMError* error)
+APMPValue APMPFunctionValue::callWithArguments(
+    std::span<const APMPValue> arguments, APMPScope& scope, APMError* error)
 {
     if (!scripted_ || !definingScope_)
-        return invokeWithArguments(arguments, scope, error);
+        return invokeWithArguments(APMPValueList(arguments.begin(), arguments.end()), scope, error);
     // The call scope is nobody else's until the body runs, so nothing the
     // arguments do can see it.
     std::shared_ptr<APMPScope> callScope = takeCallScope();
+    // A scope left by an earlier call of this function may still hold the
+    // parameters' names: then each argument goes to its position.
+    const bool named = callScope->holdsParameters();
+    const auto bind = [&](std::size_t i, APMPValue&& value) {
+        if (named)
+            callScope->bindParameterAt(static_cast<int>(i), std::move(value));
+        else
+            callScope->addValue(std::move(value), parameterNames_[static_cast<qsizetype>(i)]);
+    };
     const std::size_t parameterCount = static_cast<std::size_t>(parameterNames_.size());
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         APMPValue value = APMPEvaluator::evaluateStatement(arguments[i], scope, error);
@@ -88,12 +98,12 @@ APMPValue APMPFunctionValue::callWithArguments(const APMPValueList& arguments, A
             return APMPUndefinedValue::sharedInstance();
         }
         if (i < parameterCount)
-            callScope->addValue(std::move(value), parameterNames_[static_cast<qsizetype>(i)]);
+            bind(i, std::move(value));
         else
             APMPReleaseValue(std::move(value));
     }
     for (std::size_t i = arguments.size(); i < parameterCount; ++i)
-        callScope->addValue(APMPUndefinedValue::sharedInstance(), parameterNames_[static_cast<qsizetype>(i)]);
+        bind(i, APMPValue(APMPUndefinedValue::sharedInstance()));
     return runBody(std::move(callScope), error);
 }
 
@@ -108,15 +118,7 @@ std::shared_ptr<APMPScope> APMPFunctionValue::takeCallScope()
 
 APMPValue APMPFunctionValue::runBody(std::shared_ptr<APMPScope> callScope, APMError* error)
 {
-    APMPValue result = APMPEvaluator::executeStatements(statements_, *callScope, error);
-    if (!failed(error)) {
-        if (const auto* control = APMPAs<APMPControlValue>(result); control && control->isReturn()) {
-            APMPValue data = control->data();
-            // The reused return value must not keep the data alive.
-            result = std::move(data);
-            APMPControlValue::releaseSpare(callScope->spareReturnValue());
-        }
-    }
+    APMPValue result = APMPEvaluator::executeBody(statements_, *callScope, error);
     recycleCallScope(std::move(callScope));
     return result;
 }
@@ -129,7 +131,7 @@ void APMPFunctionValue::recycleCallScope(std::shared_ptr<APMPScope> callScope)
     if (callScope.use_count() != 1 || callScope->contents().isImmutable() || !definingScope_
         || spareCallScopes_.size() >= APMPFunctionValueLocal::kMaxSpareCallScopes)
         return;
-    callScope->resetForReuse();
+    callScope->resetForReuse(parameterNames_);
     spareCallScopes_.push_back(std::move(callScope));
 }
 

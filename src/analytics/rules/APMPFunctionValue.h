@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <span>
+
 class APMPScope;
 
 // A function: a name, parameter names, a body of statements and the scope
@@ -32,11 +34,11 @@ public:
     // Binds the parameters in a child of the defining scope (missing ones to
     // undefined) and runs the body; a return hands back its data.
     virtual APMPValue invokeWithEvaluatedArguments(const APMPValueList& values, APMError* error);
-    // The call of a statement naming the function, for a caller that holds
-    // the function while it runs. The same as invokeWithArguments, but a
-    // script function binds each argument as it is evaluated, without an
+    // The same as invokeWithArguments, for a caller that holds the function
+    // while it runs (a statement naming it, an array method calling back):
+    // a script function binds each argument as it is evaluated, without an
     // argument list.
-    APMPValue callWithArguments(const APMPValueList& arguments, APMPScope& scope, APMError* error);
+    APMPValue callWithArguments(std::span<const APMPValue> arguments, APMPScope& scope, APMError* error);
 
     bool hasProperty(const QString& name) const { return properties_ && properties_->hasName(name); }
     void setValueForProperty(const APMPValue& value, const QString& name);

@@ -151,12 +151,6 @@ APMPValue forOfVariable(const APMPValueList& arguments, APMPScope& scope, APMErr
     return iterate(arguments, scope, error, false, Binding::Variable);
 }
 
-bool truthOf(const APMPValue& condition, APMPScope& scope, APMError* error)
-{
-    const APMPValue value = APMPEvaluator::evaluateStatement(condition, scope, error);
-    return !failed(error) && value->booleanValueOrError(error);
-}
-
 // The body argument, evaluated: an array value's elements, else error 10.
 bool bodyOf(const APMPValue& argument, APMPScope& scope, APMError* error, APMPValueList* body)
 {
@@ -178,7 +172,7 @@ APMPValue whileLoop(const APMPValueList& arguments, APMPScope& scope, APMError* 
 {
     if (!APMPCheckArgumentCount(arguments, 4, error))
         return loopUndefined();
-    const bool runFirst = truthOf(arguments[2], scope, error);
+    const bool runFirst = APMPEvaluator::evaluateCondition(arguments[2], scope, error);
     if (failed(error))
         return loopUndefined();
     APMPValueList body;
@@ -191,7 +185,7 @@ APMPValue whileLoop(const APMPValueList& arguments, APMPScope& scope, APMError* 
             return ended(pass, returned, error);
     }
     for (;;) {
-        const bool go = truthOf(arguments[0], scope, error);
+        const bool go = APMPEvaluator::evaluateCondition(arguments[0], scope, error);
         if (failed(error) || !go)
             return loopUndefined();
         const Pass pass = runBody(body, scope, error, &returned);
@@ -239,7 +233,7 @@ APMPValue countedLoop(const APMPValueList& arguments, APMPScope& scope, APMError
     APMPScopePtr current = iterationScope(scope, scope, names);
     APMPValue returned;
     for (;;) {
-        const bool go = truthOf(arguments[1], *current, error);
+        const bool go = APMPEvaluator::evaluateCondition(arguments[1], *current, error);
         if (failed(error) || !go)
             return loopUndefined();
         const Pass pass = runBody(body, *current, error, &returned);

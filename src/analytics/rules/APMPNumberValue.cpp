@@ -11,15 +11,12 @@ namespace APMPNumberValueLocal {
 constexpr int kCachedLow = -16;
 constexpr int kCachedHigh = 1023;
 
-const std::array<APMPValue, kCachedHigh - kCachedLow + 1>& cachedNumbers()
+std::array<APMPValue, kCachedHigh - kCachedLow + 1> makeCachedNumbers()
 {
-    static const auto numbers = [] {
-        std::array<APMPValue, kCachedHigh - kCachedLow + 1> made;
-        for (int i = kCachedLow; i <= kCachedHigh; ++i)
-            made[i - kCachedLow] = std::make_shared<APMPNumberValue>(i);
-        return made;
-    }();
-    return numbers;
+    std::array<APMPValue, kCachedHigh - kCachedLow + 1> made;
+    for (int i = kCachedLow; i <= kCachedHigh; ++i)
+        made[i - kCachedLow] = std::make_shared<APMPNumberValue>(i);
+    return made;
 }
 
 } // namespace
@@ -28,8 +25,11 @@ APMPValue APMPNumberValue::valueWithDouble(double value)
 {
     if (value >= APMPNumberValueLocal::kCachedLow && value <= APMPNumberValueLocal::kCachedHigh) {
         const int whole = static_cast<int>(value);
+        // Made on first use, here rather than behind a call of its own:
+        // this is on the path of every arithmetic result.
+        static const auto cached = APMPNumberValueLocal::makeCachedNumbers();
         if (whole == value && !(whole == 0 && std::signbit(value)))
-            return APMPNumberValueLocal::cachedNumbers()[whole - APMPNumberValueLocal::kCachedLow];
+            return cached[whole - APMPNumberValueLocal::kCachedLow];
     }
     return std::make_shared<APMPNumberValue>(value);
 }

@@ -16,14 +16,11 @@ thread_local PendingReleases pendingReleases;
 
 } // namespace
 
-void APMPReleaseValues(APMPValueList&& values)
+namespace APMPPropertyMapLocal {
+
+// Releases what is queued, unless an outer release is doing so already.
+void drain(PendingReleases& pending)
 {
-    APMPPropertyMapLocal::PendingReleases& pending = APMPPropertyMapLocal::pendingReleases;
-    for (APMPValue& value : values) {
-        if (value)
-            pending.values.push_back(std::move(value));
-    }
-    values.clear();
     if (pending.draining)
         return;
     pending.draining = true;
@@ -33,6 +30,28 @@ void APMPReleaseValues(APMPValueList&& values)
         next.reset(); // may queue what the value held
     }
     pending.draining = false;
+}
+
+} // namespace APMPPropertyMapLocal
+
+void APMPReleaseValues(APMPValueList&& values)
+{
+    APMPPropertyMapLocal::PendingReleases& pending = APMPPropertyMapLocal::pendingReleases;
+    for (APMPValue& value : values) {
+        if (value)
+            pending.values.push_back(std::move(value));
+    }
+    values.clear();
+    APMPPropertyMapLocal::drain(pending);
+}
+
+void APMPReleaseContainer(APMPValue&& value)
+{
+    // Straight to the queue, whose storage stays from one release to the
+    // next: releasing a container allocates nothing.
+    APMPPropertyMapLocal::PendingReleases& pending = APMPPropertyMapLocal::pendingReleases;
+    pending.values.push_back(std::move(value));
+    APMPPropertyMapLocal::drain(pending);
 }
 
 APMPPropertyMap::~APMPPropertyMap()
@@ -66,19 +85,30 @@ void APMPPropertyMap::reset()
     }
 }
 
-int APMPPropertyMap::indexOf(const QString& name) const
+bool APMPPropertyMap::holdsExactly(const QStringList& names) const
 {
-    if (index_)
-        return index_->value(name, -1);
-    const QChar* data = name.constData();
-    const qsizetype size = name.size();
+    if (immutable_ || entries_.size() != names.size())
+        return false;
     for (qsizetype i = 0; i < entries_.size(); ++i) {
-        const QString& candidate = entries_[i].name;
-        if (candidate.size() == size
-            && (candidate.constData() == data || std::equal(data, data + size, candidate.constData())))
-            return static_cast<int>(i);
+        const Entry& entry = entries_[i];
+        const QString& name = names[i];
+        if (entry.immutable || entry.name.size() != name.size()
+            || (entry.name.constData() != name.constData()
+                && !std::equal(name.constData(), name.constData() + name.size(), entry.name.constData())))
+            return false;
     }
-    return -1;
+    return true;
+}
+
+void APMPPropertyMap::releaseValues()
+{
+    for (qsizetype i = 0; i < entries_.size(); ++i)
+        replaceValueAt(static_cast<int>(i), nullptr);
+}
+
+int APMPPropertyMap::indexedOf(const QString& name) const
+{
+    return index_->value(name, -1);
 }
 
 void APMPPropertyMap::rebuildIndex()

@@ -6,6 +6,9 @@
 #include <QStringList>
 #include <QVarLengthArray>
 
+#include <algorithm>
+#include <utility>
+
 // Named values behind objects and scopes. Names set as immutable, and every
 // name once the whole map is made immutable, refuse later sets and removals
 // silently. Names keep the order in which they were first set.
@@ -46,6 +49,18 @@ public:
     // the inline capacity (a scope made again for the next call).
     void reset();
 
+    // Whether the map holds exactly these names, in this order, none of
+    // them immutable: a call scope that bound its function's parameters
+    // and nothing else.
+    bool holdsExactly(const QStringList& names) const;
+    // Lets go of every value, keeping the names, so that the same names can
+    // be bound again by position. The names are then bound to nothing: only
+    // for a map nobody reads before each name is bound again (a kept call
+    // scope, whose next call binds every parameter before its body runs).
+    void releaseValues();
+    // Binds the name at a position anew (a map that holdsExactly its names).
+    void replaceValueAt(int index, APMPValue&& value);
+
 private:
     struct Entry {
         QString name;
@@ -54,7 +69,23 @@ private:
     };
     static constexpr std::size_t kIndexThreshold = 12;
 
-    int indexOf(const QString& name) const;
+    // Inline for the few names most maps and scopes hold: every read of a
+    // variable comes here.
+    int indexOf(const QString& name) const
+    {
+        if (index_)
+            return indexedOf(name);
+        const QChar* data = name.constData();
+        const qsizetype size = name.size();
+        for (qsizetype i = 0; i < entries_.size(); ++i) {
+            const QString& candidate = entries_[i].name;
+            if (candidate.size() == size
+                && (candidate.constData() == data || std::equal(data, data + size, candidate.constData())))
+                return static_cast<int>(i);
+        }
+        return -1;
+    }
+    int indexedOf(const QString& name) const;
     void store(APMPValue&& value, const QString& name, bool immutable);
     void rebuildIndex();
 
@@ -68,6 +99,8 @@ private:
 // they drop to this, and a chain of nested arrays or maps is released one
 // link at a time instead of by recursive destructors.
 void APMPReleaseValues(APMPValueList&& values);
+// The same for the last reference to one array, map or function.
+void APMPReleaseContainer(APMPValue&& value);
 
 // The same for one value; values that hold nothing are simply dropped.
 inline void APMPReleaseValue(APMPValue&& value)
@@ -78,10 +111,13 @@ inline void APMPReleaseValue(APMPValue&& value)
     if (value.use_count() == 1
         && (kind == APMPRuntimeValue::Kind::Array || kind == APMPRuntimeValue::Kind::Map
             || kind == APMPRuntimeValue::Kind::Function)) {
-        APMPValueList one;
-        one.push_back(std::move(value));
-        APMPReleaseValues(std::move(one));
+        APMPReleaseContainer(std::move(value));
         return;
     }
     value.reset();
+}
+
+inline void APMPPropertyMap::replaceValueAt(int index, APMPValue&& value)
+{
+    APMPReleaseValue(std::exchange(entries_[index].value, std::move(value)));
 }

@@ -63,8 +63,8 @@ QString textOf(const APMPBMessageInfo& record, std::size_t slot)
 }
 
 // Short texts of programs (names above all) are shared process-wide, so
-// that a name read by a program and the name a scope stores it under are
-// one string and compare at once.
+// that a name read or called by a program and the name a scope stores it
+// under are one string and compare at once.
 QString interned(const QString& text)
 {
     constexpr qsizetype kLongest = 64;
@@ -111,7 +111,8 @@ APMPValue convert(const APMPBMessageInfo& record, int depth, APMError* error)
         set(error, UnknownEntityType);
         return APMPUndefinedValue::sharedInstance();
     }
-    const QString name = textOf(record, kStatementSlot);
+    // A function's name is looked up by every call of it.
+    const QString name = interned(textOf(record, kStatementSlot));
     if (name.isEmpty()) {
         set(error, StatementWithoutFunctionName);
         return APMPUndefinedValue::sharedInstance();

@@ -64,12 +64,19 @@ void APMPScope::setValue(const APMPValue& value, const QString& name)
 
 APMPValue APMPScope::valueForName(const QString& name) const
 {
-    for (const APMPScope* scope = this; scope; scope = scope->parent_.get()) {
-        if (const APMPValue* found = scope->contents_.find(name))
-            return *found;
+    APMPValue made;
+    const APMPValue& found = bindingForName(name, made);
+    if (&found == &made)
+        return made;
+    return found;
+}
+
+const APMPValue& APMPScope::unboundValue(const QString& name, APMPValue& made) const
+{
+    if (name == kInstructionCounterName) {
+        made = APMPNumberValue::valueWithDouble(root_->instructionCount_);
+        return made;
     }
-    if (name == kInstructionCounterName)
-        return APMPNumberValue::valueWithDouble(root_->instructionCount_);
     return APMPUndefinedValue::sharedInstance();
 }
 

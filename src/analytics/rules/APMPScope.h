@@ -22,12 +22,20 @@ public:
 
     std::shared_ptr<APMPScope> createChildScope();
     // Empties a scope nobody else holds, so that it can serve as a fresh
-    // child of the same parent.
-    void resetForReuse()
+    // child of the same parent. A scope that holds exactly `parameterNames`
+    // keeps the names, bound to nothing until the next call of the same
+    // function binds every argument by position (bindParameterAt).
+    void resetForReuse(const QStringList& parameterNames)
     {
-        contents_.reset();
+        if (contents_.holdsExactly(parameterNames))
+            contents_.releaseValues();
+        else
+            contents_.reset();
         markEpoch_ = 0;
     }
+    // Whether a reused scope still holds its parameters' names.
+    bool holdsParameters() const { return contents_.count() != 0; }
+    void bindParameterAt(int index, APMPValue&& value) { contents_.replaceValueAt(index, std::move(value)); }
     APMPScope* parentScope() const { return parent_.get(); }
     APMPScope& rootScope() const { return *root_; }
 
@@ -42,6 +50,17 @@ public:
     void setValue(const APMPValue& value, const QString& name);
     // The nearest binding, or the undefined value.
     APMPValue valueForName(const QString& name) const;
+    // The same without taking a reference: the value where the scope holds
+    // it, valid until the binding changes. A value made for the read (the
+    // instruction count) is left in `made`, which holds it.
+    const APMPValue& bindingForName(const QString& name, APMPValue& made) const
+    {
+        for (const APMPScope* scope = this; scope; scope = scope->parent_.get()) {
+            if (const APMPValue* found = scope->contents_.find(name))
+                return *found;
+        }
+        return unboundValue(name, made);
+    }
     void makeImmutable() { contents_.makeImmutable(); }
     const APMPPropertyMap& contents() const { return contents_; }
 
@@ -111,6 +130,9 @@ public:
 
 private:
     static bool refuseInstruction(APMError* error);
+    // What reading a name bound nowhere gives: the instruction count for its
+    // name (made in `made`), else undefined.
+    const APMPValue& unboundValue(const QString& name, APMPValue& made) const;
     static bool refuseNesting(APMError* error);
 
     std::shared_ptr<APMPScope> parent_;

@@ -19,6 +19,7 @@ APMPStatementValue::APMPStatementValue(QString functionName, APMPValueList argum
         if (const auto* name = APMPAs<APMPStringValue>(arguments_[0]))
             variableName_ = &name->value();
     }
+    plainOperands_ = arguments_.size() == 2 && isPlainRead(arguments_[0]) && isPlainRead(arguments_[1]);
 }
 
 bool APMPStatementValue::isEqualToRuntimeValue(const APMPRuntimeValue& other) const

@@ -24,6 +24,16 @@ public:
     // The name when the statement reads a variable named by a string
     // literal (the common form of a read), else null.
     const QString* variableName() const { return variableName_; }
+    // Whether evaluating the value only reads: a literal, or a read of a
+    // name given as a literal. Such a value cannot change what another one
+    // reads.
+    static bool isPlainRead(const APMPValue& value)
+    {
+        return !value || value->kind() != kKind
+            || static_cast<const APMPStatementValue&>(*value).variableName();
+    }
+    // Whether the statement has exactly two arguments, both plain reads.
+    bool hasPlainOperands() const { return plainOperands_; }
 
     // Same name and pairwise equal arguments.
     bool isEqualToRuntimeValue(const APMPRuntimeValue& other) const override;
@@ -35,4 +45,5 @@ private:
     int opcode_ = -1;
     APMPCommandEvaluator::Handler rawHandler_ = nullptr;
     const QString* variableName_ = nullptr;
+    bool plainOperands_ = false;
 };

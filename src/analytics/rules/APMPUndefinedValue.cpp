@@ -2,12 +2,6 @@
 
 #include "analytics/rules/APMPRuntimeError.h"
 
-const APMPValue& APMPUndefinedValue::sharedInstance()
-{
-    static const APMPValue instance = std::make_shared<APMPUndefinedValue>();
-    return instance;
-}
-
 APMPValue APMPUndefinedValue::applyWithName(const QString&, const APMPValueList&, APMPScope&, APMError* error)
 {
     APMPRuntimeError::set(error, APMPRuntimeError::MethodOfNullOrUndefined);

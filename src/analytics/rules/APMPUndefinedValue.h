@@ -8,7 +8,11 @@
 class APMPUndefinedValue final : public APMPRuntimeValue {
 public:
     static constexpr Kind kKind = Kind::Undefined;
-    static const APMPValue& sharedInstance();
+    static const APMPValue& sharedInstance()
+    {
+        static const APMPValue instance = std::make_shared<APMPUndefinedValue>();
+        return instance;
+    }
 
     QString stringValueOrError(APMError*) const override { return QStringLiteral("undefined"); }
     double doubleValueOrError(APMError*) const override { return std::numeric_limits<double>::quiet_NaN(); }

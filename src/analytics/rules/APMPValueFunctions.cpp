@@ -57,30 +57,6 @@ APMPValue APMPInvokeMethodProperty(
     return function->invokeWithArguments(arguments, scope, error);
 }
 
-bool APMPCheckArgumentCount(const APMPValueList& values, std::size_t n, APMError* error)
-{
-    if (values.size() == n)
-        return true;
-    set(error, ArgumentCount);
-    return false;
-}
-
-bool APMPCheckMinimumArgumentCount(const APMPValueList& values, std::size_t n, APMError* error)
-{
-    if (values.size() >= n)
-        return true;
-    set(error, ArgumentCount);
-    return false;
-}
-
-bool APMPCheckMaximumArgumentCount(const APMPValueList& values, std::size_t n, APMError* error)
-{
-    if (values.size() <= n)
-        return true;
-    set(error, ArgumentCount);
-    return false;
-}
-
 bool APMPIsStringLikeValue(const APMPRuntimeValue& value)
 {
     const Kind kind = value.kind();

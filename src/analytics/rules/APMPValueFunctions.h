@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analytics/rules/APMPRuntimeError.h"
 #include "analytics/rules/APMPRuntimeValue.h"
 
 #include <QString>
@@ -41,9 +42,26 @@ APMPValue APMPInvokeMethodProperty(
     const APMPValue& property, const APMPValueList& arguments, APMPScope& scope, APMError* error);
 
 // Argument counts: true when the count fits, else error 9.
-bool APMPCheckArgumentCount(const APMPValueList& values, std::size_t n, APMError* error);
-bool APMPCheckMinimumArgumentCount(const APMPValueList& values, std::size_t n, APMError* error);
-bool APMPCheckMaximumArgumentCount(const APMPValueList& values, std::size_t n, APMError* error);
+inline bool APMPCheckArgumentCountBetween(
+    const APMPValueList& values, std::size_t low, std::size_t high, APMError* error)
+{
+    if (values.size() >= low && values.size() <= high)
+        return true;
+    APMPRuntimeError::set(error, APMPRuntimeError::ArgumentCount);
+    return false;
+}
+inline bool APMPCheckArgumentCount(const APMPValueList& values, std::size_t n, APMError* error)
+{
+    return APMPCheckArgumentCountBetween(values, n, n, error);
+}
+inline bool APMPCheckMinimumArgumentCount(const APMPValueList& values, std::size_t n, APMError* error)
+{
+    return APMPCheckArgumentCountBetween(values, n, static_cast<std::size_t>(-1), error);
+}
+inline bool APMPCheckMaximumArgumentCount(const APMPValueList& values, std::size_t n, APMError* error)
+{
+    return APMPCheckArgumentCountBetween(values, 0, n, error);
+}
 
 // Array, function, map and string values: the operands that comparison and
 // addition treat as text.
