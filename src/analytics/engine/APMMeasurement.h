@@ -20,23 +20,17 @@
 #include <optional>
 
 namespace platform {
-class AttributionTokenSource;
 class Clock;
-class Executor;
-class HttpClient;
 class NotificationCenter;
 struct HttpRequest;
 struct StorePaymentTransaction;
 struct HttpResponse;
 struct Notification;
-class Reachability;
 class SystemFacts;
 } // namespace platform
 
 class APMAlarm;
-class APMAudienceEvaluator;
 class APMBundler;
-class APMConditionalPropertyProcessor;
 class APMConditionalUserPropertyController;
 class APMConfigFetcher;
 class APMConfigStore;
@@ -46,12 +40,8 @@ class APMEnvironmentInfo;
 class APMDailyCounts;
 class APMDatabase;
 class APMEvent;
-class APMEventEditor;
-class APMEventSampler;
-class APMFrontEndLink;
 class APMIdentity;
 class APMLifecycleReporter;
-class APMLifetimeValueRecorder;
 class APMMonitor;
 class APMOnDeviceConversion;
 class APMUploadScheduler;
@@ -60,13 +50,11 @@ class APMPersistedConfig;
 class APMPrivateSetMembershipClient;
 class APMPrivateSetMembershipClientClass;
 class APMSearchAdReporter;
-class APMRawEventData;
 class APMRemoteConfig;
 class APMRemoteConfigDatabase;
 class APMScheduler;
 class APMScreenViewReporter;
 class APMSessionReporter;
-class APMSessionState;
 class APMSessionTracker;
 class APMTCFClient;
 class APMUserAttribute;
