@@ -1,6 +1,7 @@
 #include "FuzzTarget.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -87,6 +88,13 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
         qInstallMessageHandler(quiet);
     // Main-thread services (queues, sockets) need an application object.
     new QCoreApplication(*argc, *argv);
+    // libFuzzer ends a timed run with exit(), so the background queues are
+    // stopped by an exit hook, which runs only after the static objects made
+    // later than it are destroyed. Qt makes its calendar tables on first use;
+    // made here, before any queue registers its hook, they outlive the
+    // queues' last save of dates (the settings' time stamps) instead of
+    // vanishing under it.
+    (void)QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
     return 0;
 }
 
