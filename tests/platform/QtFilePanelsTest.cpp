@@ -64,8 +64,11 @@ TEST(QtFilePanelsTest, TheSavePanelProposesTheNameAndKeepsTheSuffix)
     QString proposed;
     answerNextFilePanel([&proposed, &dir](QFileDialog& dialog) {
         proposed = dialog.selectedFiles().value(0);
-        dialog.setDirectory(dir.path());
-        dialog.selectFile(dir.filePath(QStringLiteral("export")));
+        // Typed into the name field, as a user can: a selection made through
+        // the list races the listing, which loads on a thread.
+        auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(dir.filePath(QStringLiteral("export")));
         static_cast<QDialog&>(dialog).accept();
     });
     const std::optional<QString> chosen
