@@ -1,5 +1,6 @@
 #include "platform/X11DesktopWatch.h"
 
+#include <QPointer>
 #include <QSocketNotifier>
 
 #include <X11/Xatom.h>
@@ -51,21 +52,30 @@ std::optional<long> X11DesktopWatch::currentDesktop() const
 
 void X11DesktopWatch::readEvents()
 {
-    bool changed = false;
-    while (XPending(display_)) {
-        XEvent event;
-        XNextEvent(display_, &event);
-        if (event.type == PropertyNotify && event.xproperty.atom == atom_)
-            changed = true;
-    }
-    if (!changed)
-        return;
-    const std::optional<long> now = currentDesktop();
-    if (now == current_)
-        return;
-    current_ = now;
-    if (handler_)
-        handler_();
+    // Reading the property is a round trip, during which Xlib may take the
+    // next change's event off the socket into its own queue; the socket
+    // then stays quiet and that event would wait for some later traffic. So
+    // the queue is drained until a round trip leaves nothing behind.
+    const QPointer<X11DesktopWatch> alive(this); // the handler may end the watch
+    do {
+        bool changed = false;
+        while (XPending(display_)) {
+            XEvent event;
+            XNextEvent(display_, &event);
+            if (event.type == PropertyNotify && event.xproperty.atom == atom_)
+                changed = true;
+        }
+        if (!changed)
+            return;
+        const std::optional<long> now = currentDesktop();
+        if (now != current_) {
+            current_ = now;
+            if (handler_)
+                handler_();
+            if (!alive)
+                return;
+        }
+    } while (XEventsQueued(display_, QueuedAlready) > 0);
 }
 
 } // namespace platform
