@@ -249,26 +249,12 @@ public:
     void setUserDataOnWorkerQueue(const QVariantMap& userData);
     APMPrivateSetMembershipClientClass* PSMClientClass() const;
     void checkPSMDependencyOnWorkerQueue();
-    bool shouldRetrievePSMResponse();
-    bool shouldRetrievePSMResponseWithEmailAddress(const QString& address);
-    bool shouldRetrievePSMResponseWithPhoneNumber(const QString& number);
-    bool shouldRetrievePSMResponseWithHashedIdentifier(const QByteArray& identifier);
-    std::unique_ptr<APMPrivateSetMembershipClient> PSMClientWithEmailAddress(const QString& address);
-    std::unique_ptr<APMPrivateSetMembershipClient> PSMClientWithPhoneNumber(const QString& number);
-    std::unique_ptr<APMPrivateSetMembershipClient> PSMClientWithHashedEmailAddress(const QByteArray& digest);
-    std::unique_ptr<APMPrivateSetMembershipClient> PSMClientWithHashedPhoneNumber(const QByteArray& digest);
     void retrievePSMResponse();
-    void PSMResponseCompletionOnWorkerQueue(const platform::HttpResponse& response);
-    void maybeSchedulePSMRetry();
-    void handlePSMValueOnWorkerQueue(const QString& value);
-    void incrementPSMCountOnWorkerQueueWithName(const QString& name);
     void maybeDeleteExpiredPSMValueOnWorkerQueue();
     void resetPSMCounts();
     bool resumePostponedPSMRequest();
     bool isPSMRequestInProgress() const;
     bool isPSMRequestPostponed() const;
-    qint32 PSMStartCount() const;
-    qint32 PSMRetryCount() const;
     bool hasPSMClient() const;
     APMAlarm* PSMRetryAlarm() const;
 
@@ -295,19 +281,15 @@ public:
     // ---- Upload (APMUploadScheduler) ----------------------------------------------
 
     void updateSchedule();
-    double nextUploadingTime();
     bool hasDataToUpload();
     void uploadData();
-    bool isNetworkConnected() const;
     bool isNetworkReadyForRequest();
-    void networkUploadCompletionHandlerWithResponse(const platform::HttpResponse& response);
     void sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
         std::function<void(const platform::HttpResponse&)> completion);
     void uploadDataOrRegisterAlarm();
     void reachabilityDidChange();
     bool isNetworkRequestPending() const;
     void setIsNetworkRequestPending(bool pending);
-    void terminateBackgroundTask();
     void handleEventsForBackgroundURLSessionID(const QString& identifier, std::function<void()> completion);
     double suspendedUploadTimestamp() const;
     void suspendUploads();
@@ -368,13 +350,10 @@ public:
     static const QString kLaunchOptionsURLKey; // "UIApplicationLaunchOptionsURLKey"
     void handleNonFirstOpenEventURL(const QUrl& url, double eventTimestampInSeconds);
     void handleOpenURL(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds);
-    void handleDeepLink(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds);
     void handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<qint64> clickTimestampInMs,
         double eventTimestampInSeconds, const QVariantMap& extraParameters);
-    bool shouldAllowClickID();
     bool shouldAllowRequestDeferredDeepLink();
     void requestDeferredDeepLink();
-    void handleDeferredDeepLinkInfo(const QVariantMap& info);
     static bool sendDeepLinkURLToAppDelegateOnMainThread(const QUrl& url, const QVariantMap& extraInfo);
     bool shouldRequestDeferredDeepLinkAfterConfigFetch() const;
     void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value);
@@ -495,3 +474,4 @@ private:
     std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
     std::unique_ptr<APMTCFClient> tcfClient_;
 };
+

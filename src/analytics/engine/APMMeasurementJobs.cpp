@@ -33,69 +33,9 @@ void APMMeasurement::checkPSMDependencyOnWorkerQueue()
     conversion_->checkPSMDependencyOnWorkerQueue();
 }
 
-bool APMMeasurement::shouldRetrievePSMResponse()
-{
-    return conversion_->shouldRetrievePSMResponse();
-}
-
-bool APMMeasurement::shouldRetrievePSMResponseWithEmailAddress(const QString& address)
-{
-    return conversion_->shouldRetrievePSMResponseWithEmailAddress(address);
-}
-
-bool APMMeasurement::shouldRetrievePSMResponseWithPhoneNumber(const QString& number)
-{
-    return conversion_->shouldRetrievePSMResponseWithPhoneNumber(number);
-}
-
-bool APMMeasurement::shouldRetrievePSMResponseWithHashedIdentifier(const QByteArray& identifier)
-{
-    return conversion_->shouldRetrievePSMResponseWithHashedIdentifier(identifier);
-}
-
-std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithEmailAddress(const QString& address)
-{
-    return conversion_->PSMClientWithEmailAddress(address);
-}
-
-std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithPhoneNumber(const QString& number)
-{
-    return conversion_->PSMClientWithPhoneNumber(number);
-}
-
-std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHashedEmailAddress(const QByteArray& digest)
-{
-    return conversion_->PSMClientWithHashedEmailAddress(digest);
-}
-
-std::unique_ptr<APMPrivateSetMembershipClient> APMMeasurement::PSMClientWithHashedPhoneNumber(const QByteArray& digest)
-{
-    return conversion_->PSMClientWithHashedPhoneNumber(digest);
-}
-
 void APMMeasurement::retrievePSMResponse()
 {
     conversion_->retrievePSMResponse();
-}
-
-void APMMeasurement::PSMResponseCompletionOnWorkerQueue(const platform::HttpResponse& response)
-{
-    conversion_->PSMResponseCompletionOnWorkerQueue(response);
-}
-
-void APMMeasurement::maybeSchedulePSMRetry()
-{
-    conversion_->maybeSchedulePSMRetry();
-}
-
-void APMMeasurement::handlePSMValueOnWorkerQueue(const QString& value)
-{
-    conversion_->handlePSMValueOnWorkerQueue(value);
-}
-
-void APMMeasurement::incrementPSMCountOnWorkerQueueWithName(const QString& name)
-{
-    conversion_->incrementPSMCountOnWorkerQueueWithName(name);
 }
 
 void APMMeasurement::maybeDeleteExpiredPSMValueOnWorkerQueue()
@@ -123,16 +63,6 @@ bool APMMeasurement::isPSMRequestPostponed() const
     return conversion_->isPSMRequestPostponed();
 }
 
-qint32 APMMeasurement::PSMStartCount() const
-{
-    return conversion_->PSMStartCount();
-}
-
-qint32 APMMeasurement::PSMRetryCount() const
-{
-    return conversion_->PSMRetryCount();
-}
-
 bool APMMeasurement::hasPSMClient() const
 {
     return conversion_->hasPSMClient();
@@ -150,11 +80,6 @@ void APMMeasurement::updateSchedule()
     uploads_->updateSchedule();
 }
 
-double APMMeasurement::nextUploadingTime()
-{
-    return uploads_->nextUploadingTime();
-}
-
 bool APMMeasurement::hasDataToUpload()
 {
     return uploads_->hasDataToUpload();
@@ -165,19 +90,9 @@ void APMMeasurement::uploadData()
     uploads_->uploadData();
 }
 
-bool APMMeasurement::isNetworkConnected() const
-{
-    return uploads_->isNetworkConnected();
-}
-
 bool APMMeasurement::isNetworkReadyForRequest()
 {
     return uploads_->isNetworkReadyForRequest();
-}
-
-void APMMeasurement::networkUploadCompletionHandlerWithResponse(const platform::HttpResponse& response)
-{
-    uploads_->networkUploadCompletionHandlerWithResponse(response);
 }
 
 void APMMeasurement::uploadDataOrRegisterAlarm()
@@ -188,11 +103,6 @@ void APMMeasurement::uploadDataOrRegisterAlarm()
 void APMMeasurement::reachabilityDidChange()
 {
     uploads_->reachabilityDidChange();
-}
-
-void APMMeasurement::terminateBackgroundTask()
-{
-    uploads_->terminateBackgroundTask();
 }
 
 void APMMeasurement::handleEventsForBackgroundURLSessionID(const QString& identifier, std::function<void()> completion)
@@ -351,20 +261,10 @@ void APMMeasurement::handleOpenURL(const QUrl& url, std::optional<qint64> clickT
     deepLinks_->handleOpenURL(url, clickTimestampInMs, eventTimestampInSeconds);
 }
 
-void APMMeasurement::handleDeepLink(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds)
-{
-    deepLinks_->handleDeepLink(url, clickTimestampInMs, eventTimestampInSeconds);
-}
-
 void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<qint64> clickTimestampInMs,
     double eventTimestampInSeconds, const QVariantMap& extraParameters)
 {
     deepLinks_->handleOpenURLOnWorkerQueue(url, clickTimestampInMs, eventTimestampInSeconds, extraParameters);
-}
-
-bool APMMeasurement::shouldAllowClickID()
-{
-    return deepLinks_->shouldAllowClickID();
 }
 
 bool APMMeasurement::shouldAllowRequestDeferredDeepLink()
@@ -375,11 +275,6 @@ bool APMMeasurement::shouldAllowRequestDeferredDeepLink()
 void APMMeasurement::requestDeferredDeepLink()
 {
     deepLinks_->requestDeferredDeepLink();
-}
-
-void APMMeasurement::handleDeferredDeepLinkInfo(const QVariantMap& info)
-{
-    deepLinks_->handleDeferredDeepLinkInfo(info);
 }
 
 bool APMMeasurement::shouldRequestDeferredDeepLinkAfterConfigFetch() const
