@@ -79,6 +79,9 @@ TEST_F(HidReportReaderTest, AReportArrivesWithinOneAudioFrame)
     constexpr auto kFrame = std::chrono::microseconds(7500);
     std::vector<Clock::time_point> queuedAt(kReports);
     std::vector<Clock::duration> latency;
+    // The same hand-over without the reader: what this machine's load alone
+    // adds to a report's way to the main thread, measured in the same run.
+    std::vector<Clock::duration> plainLatency;
     HidReportReader reader(*handle, 244, platform::MainQueue::shared(), [&](const QByteArray& report) {
         const int i = report.mid(2).toInt();
         handled.push_back(report);
@@ -87,24 +90,28 @@ TEST_F(HidReportReaderTest, AReportArrivesWithinOneAudioFrame)
     ASSERT_TRUE(waitUntil([&] { return mouse.readCount() > 0; }));
     std::thread device([&] {
         for (int i = 0; i < kReports; ++i) {
-            queuedAt[size_t(i)] = Clock::now();
+            const auto now = Clock::now();
+            queuedAt[size_t(i)] = now;
             mouse.queueReport(numbered(i));
+            platform::MainQueue::shared().async([&, now] { plainLatency.push_back(Clock::now() - now); });
             std::this_thread::sleep_for(kFrame);
         }
     });
     QElapsedTimer timer;
     timer.start();
-    while (handled.size() < size_t(kReports) && timer.elapsed() < 5000)
+    while ((handled.size() < size_t(kReports) || plainLatency.size() < size_t(kReports)) && timer.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     device.join();
 
     ASSERT_EQ(handled.size(), size_t(kReports));
     for (int i = 0; i < kReports; ++i)
         EXPECT_EQ(handled[size_t(i)], numbered(i));
-    // A busy test machine may delay a few; a reader that waits on a timer
-    // or gathers reports delays them all.
+    // A busy test machine delays every hand-over; a reader that waits on a
+    // timer or gathers reports adds up to a frame or more on top of that.
+    ASSERT_EQ(plainLatency.size(), size_t(kReports));
     std::sort(latency.begin(), latency.end());
-    EXPECT_LT(latency[latency.size() / 2], kFrame);
+    std::sort(plainLatency.begin(), plainLatency.end());
+    EXPECT_LT(latency[latency.size() / 2], plainLatency[plainLatency.size() / 2] + kFrame / 2);
 }
 
 TEST_F(HidReportReaderTest, ASilentDeviceIsReadOnceAndNotPolled)
