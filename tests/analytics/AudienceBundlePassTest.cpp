@@ -328,10 +328,6 @@ private:
     Aggregates aggregates_;
 };
 
-} // namespace audience_bundle_pass_test
-
-using namespace audience_bundle_pass_test;
-
 TEST(AudienceBundlePassTest, EachBundleStoresAndHandsOutWhatItsEventsOneByOneGive)
 {
     for (const Scenario& scenario : scenarios()) {
@@ -397,3 +393,5 @@ TEST(AudienceBundlePassTest, ABundleStoppedBeforeItIsStoredLeavesNothingAndIsEva
         }
     }
 }
+
+} // namespace audience_bundle_pass_test

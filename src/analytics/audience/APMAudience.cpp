@@ -107,7 +107,7 @@ bool evaluateFilterRows(const QList<FilterRow>& rows, APMAudienceResultRows& res
 
 // Writes the rows an evaluation call changed; a failure is logged with the
 // call's own texts.
-bool writeRows(APMAudienceResultRows& rows, APMAudienceTimestampsCache& cache, const FrameTexts& texts)
+bool writeRows(APMAudienceResultRows& rows, const APMAudienceTimestampsCache& cache, const FrameTexts& texts)
 {
     APMError error;
     if (!rows.write(cache, &error)) {
@@ -142,7 +142,7 @@ std::optional<std::vector<std::unique_ptr<APMPBAudienceLeafFilterResult>>> APMAu
     return bundler_.resultsForBundling();
 }
 
-bool APMAudience::writeBundleResults(APMAudienceResultRows& results, APMAudienceTimestampsCache& cache)
+bool APMAudience::writeBundleResults(APMAudienceResultRows& results, const APMAudienceTimestampsCache& cache)
 {
     APMError error;
     if (!results.write(cache, &error)) {

@@ -70,7 +70,7 @@ public:
         std::optional<double> evaluationTime, APMAudienceResultRows* results = nullptr);
     // Writes what a bundling pass changed in its rows, with the pass's
     // cache; due before resultsForBundling() reads the stored rows.
-    bool writeBundleResults(APMAudienceResultRows& results, APMAudienceTimestampsCache& cache);
+    bool writeBundleResults(APMAudienceResultRows& results, const APMAudienceTimestampsCache& cache);
     // The database the result rows of a pass are read from.
     APMDatabase& database() const { return database_; }
 

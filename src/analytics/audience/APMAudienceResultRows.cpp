@@ -63,7 +63,7 @@ APMAudienceResultRows::Row* APMAudienceResultRows::row(qint32 audienceID, APMErr
     return &*rows_.insert(audienceID, std::move(loaded));
 }
 
-bool APMAudienceResultRows::write(APMAudienceTimestampsCache& cache, APMError* error)
+bool APMAudienceResultRows::write(const APMAudienceTimestampsCache& cache, APMError* error)
 {
     QList<APMFilterResult> changed;
     for (auto it = rows_.cbegin(); it != rows_.cend(); ++it) {

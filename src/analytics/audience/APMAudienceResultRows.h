@@ -38,15 +38,16 @@ public:
 
     explicit APMAudienceResultRows(APMDatabase& database);
 
-    // The audience's row, read at the first ask. Null when it cannot be read,
-    // with the error set. A stored row with result bytes but without both
-    // word lists counts as no result (logged, as when reading one filter).
+    // The audience's row, read at the first ask; the pointer holds until the
+    // next call. Null when it cannot be read, with the error set. A stored
+    // row with result bytes but without both word lists counts as no result
+    // (logged, as when reading one filter).
     Row* row(qint32 audienceID, APMError* error);
     // Saves every changed row in one call (its current result from the words
     // and the cache's times of the audience, its previous result as read);
     // the next touch then reads the saved row again. False with the error
     // set when the save fails; the rows are then kept as they were.
-    bool write(APMAudienceTimestampsCache& cache, APMError* error);
+    bool write(const APMAudienceTimestampsCache& cache, APMError* error);
 
     // The current-result bytes of an audience's words with its times from
     // the cache.
