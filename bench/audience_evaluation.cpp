@@ -3,7 +3,8 @@
 // and property filters) evaluated over a bundle of 1,000 events and a user
 // property through the engine's evaluator, one call per event as the
 // bundling pass makes them, then the results handed to the bundle (one
-// transaction for the bundle). Reported
+// transaction for the bundle; each bundle of a run has later events than
+// the one before). Reported
 // per event, against the per-event cost of storing one event as a raw event
 // through the same database (one transaction per event: the metadata row,
 // the trim to the limit, the insert), and against the engine's whole
@@ -117,20 +118,21 @@ std::vector<std::unique_ptr<APMPBAudience>> definitions()
     return audiences;
 }
 
-const std::vector<APMEvent>& bundleEvents()
+// The events of one bundle of a run; each bundle's events come after the
+// previous bundle's, as logged events do (a time earlier than the one a
+// filter already holds is logged as a warning, which logged events never
+// cause).
+std::vector<APMEvent> bundleEvents(int bundle)
 {
-    static const std::vector<APMEvent> made = [] {
-        std::vector<APMEvent> list;
-        for (int i = 0; i < kEventsPerBundle; ++i) {
-            const QVariantMap parameters { { QStringLiteral("value"), i % 97 },
-                { QStringLiteral("item"), QStringLiteral("item-%1").arg(i) },
-                { QStringLiteral("_sc"), QStringLiteral("SettingsPage") } };
-            list.push_back(*APMEvent::initWithOrigin(QStringLiteral("app"), false, eventName(i),
-                1'700'000'000.0 + i * 0.5, 0, parameters, EventParameterLimits()));
-        }
-        return list;
-    }();
-    return made;
+    std::vector<APMEvent> list;
+    for (int i = 0; i < kEventsPerBundle; ++i) {
+        const QVariantMap parameters { { QStringLiteral("value"), i % 97 },
+            { QStringLiteral("item"), QStringLiteral("item-%1").arg(i) },
+            { QStringLiteral("_sc"), QStringLiteral("SettingsPage") } };
+        list.push_back(*APMEvent::initWithOrigin(QStringLiteral("app"), false, eventName(i),
+            1'700'000'000.0 + (bundle * kEventsPerBundle + i) * 0.5, 0, parameters, EventParameterLimits()));
+    }
+    return list;
 }
 
 QString benchFolder()
@@ -164,8 +166,12 @@ void BM_AudienceEvaluationPerBundle(benchmark::State& state)
     const auto tier = APMUserAttribute::initWithOrigin(
         QStringLiteral("app"), QStringLiteral("tier"), *APMValue::initWithString(QStringLiteral("gold")), 0)
                           ->protoUserAttribute();
-    const std::vector<APMEvent>& events = bundleEvents();
+    std::vector<std::vector<APMEvent>> bundles;
+    for (int i = 0; i < kBundlesPerRun; ++i)
+        bundles.push_back(bundleEvents(i));
+    size_t next = 0;
     for (auto _ : state) {
+        const std::vector<APMEvent>& events = bundles[next++ % bundles.size()];
         auto bundle = APMPBMeasurementBundle::initWithMessageInfo();
         const bool done = database.performTransaction([&] {
             audience.beginBundle();
@@ -202,7 +208,7 @@ void BM_RawEventInsert(benchmark::State& state)
     APMPBSetStringField(metadata.get(), 8, QStringLiteral("linux"));
     APMPBSetStringField(metadata.get(), 14, QStringLiteral("1:1234567890:linux:0a1b2c3d"));
     const qint64 fingerprint = apm_64LSBMD5(metadata->protoBuffer().value_or(QByteArray()));
-    const std::vector<APMEvent>& events = bundleEvents();
+    const std::vector<APMEvent> events = bundleEvents(0);
     size_t next = 0;
     for (auto _ : state) {
         const APMEvent& event = events[next++ % events.size()];
@@ -258,7 +264,7 @@ int main(int argc, char** argv)
     std::printf("ratio audience evaluation/raw-event insert per event: %.2f\n", perEvent / insert->second);
     if (const auto pipeline = reporter.bestSeconds.find(kPipeline); pipeline != reporter.bestSeconds.end()) {
         std::printf("engine pipeline, logged to stored raw event: %.2f us per event\n", pipeline->second * 1e6);
-        std::printf("ratio audience evaluation/engine pipeline per event: %.2f (goal: below 0.50)\n",
+        std::printf("ratio audience evaluation/engine pipeline per event: %.2f (goal: 0.30 or below)\n",
             perEvent / pipeline->second);
     }
     return 0;

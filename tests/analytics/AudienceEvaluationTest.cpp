@@ -440,6 +440,7 @@ TEST_F(AudienceEvaluationTest, TheEnginesBundleRoadGivesWhatItsEventsOneByOneGiv
         ASSERT_TRUE(aggregates && engine.evaluateFiltersForEvent(event, *aggregates));
     }
     ASSERT_TRUE(engine.evaluateFiltersForUserProperty(*tier.protoUserAttribute(), 200));
+    ASSERT_TRUE(engine.finishBundle());
     EXPECT_EQ(db.filterResultForAudienceID(1, nullptr)->currentResults(), first);
     EXPECT_EQ(db.filterResultForAudienceID(2, nullptr)->currentResults(), second);
     EXPECT_EQ(current(1)->sequence.value(1), (QList<qint64> { 100, 103, 106 }));

@@ -8,6 +8,7 @@
 #include "analytics/audience/APMAudienceFilterMatching.h"
 #include "analytics/userproperties/APMConditionalUserPropertyController.h"
 #include "analytics/base/APMValue.h"
+#include "analytics/engine/APMEventSampler.h"
 #include "analytics/model/APMConditionalUserProperty.h"
 #include "analytics/model/APMFilterResult.h"
 #include "analytics/model/APMUserAttribute.h"
@@ -22,6 +23,16 @@ using namespace engine_test;
 namespace engine_audience_test {
 
 constexpr int32_t kConfigAudiencesSlotInTest = 5; // field 6 of the configuration
+
+// Sampling that keeps no event while `dropping` holds, and every event after.
+class DroppingSampler final : public APMEventSampler {
+public:
+    bool dropping = true;
+    std::optional<Events> sampleEvents(Events events, APMError*) override
+    {
+        return dropping ? Events() : std::move(events);
+    }
+};
 
 class EngineAudienceTest : public EngineFixture {
 protected:
@@ -90,6 +101,33 @@ TEST_F(EngineAudienceTest, AudienceResultsTravelWithTheUploadedBundle)
     EXPECT_EQ(result->resultWords, (QList<quint64> { 0b01 }));
     EXPECT_TRUE(result->isNew);
     EXPECT_FALSE(resultOf(bundles[0], 8)) << "no filter of audience 8 was evaluated";
+}
+
+TEST_F(EngineAudienceTest, ABundleThatSamplingDropsKeepsItsEventsAudienceResultsForTheNext)
+{
+    using namespace audience_test;
+    auto sampler = std::make_shared<DroppingSampler>();
+    APMMeasurement::Environment e = environment();
+    e.sampler = sampler;
+    start(rcfg::kAppID, true, &e);
+    ASSERT_TRUE(applyAudiences(listOf(audience(7, listOf(eventFilter(0, QStringLiteral("checkout")))))));
+    rcfg::ConfigBuilder sampling(rcfg::kAppID);
+    sampling.setting(QStringLiteral("measurement.event_sampling_enabled"), QStringLiteral("1"));
+    ASSERT_TRUE(configure(sampling));
+
+    logEvent(QStringLiteral("checkout"));
+    ASSERT_TRUE(bundle());
+    EXPECT_EQ(rowCount(APMDatabase::kRawEventsTable), 0);
+    EXPECT_EQ(rowCount(APMDatabase::kQueueTable), 0) << "sampling left no event: no bundle";
+
+    sampler->dropping = false;
+    logEvent(QStringLiteral("browse"));
+    const auto bundles = uploadedBundles();
+    ASSERT_EQ(bundles.size(), 1);
+    const auto* result = resultOf(bundles[0], 7);
+    ASSERT_TRUE(result) << "the dropped bundle's checkout was evaluated, and its result must stay";
+    EXPECT_EQ(result->statusWords, (QList<quint64> { 1 }));
+    EXPECT_EQ(result->resultWords, (QList<quint64> { 1 }));
 }
 
 TEST_F(EngineAudienceTest, ASessionStartLeavesNoTimeForASessionScopedFilterItCleared)

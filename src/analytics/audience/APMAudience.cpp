@@ -1,6 +1,7 @@
 #include "analytics/audience/APMAudience.h"
 
 #include "analytics/audience/APMAudienceFilterMatching.h"
+#include "analytics/audience/APMAudienceResultRows.h"
 #include "analytics/audience/APMAudienceResultWords.h"
 #include "analytics/audience/APMAudienceTimestampsCache.h"
 #include "analytics/base/APMError.h"
@@ -23,8 +24,6 @@
 #include "analytics/wire/APMPBResultData.h"
 #include "analytics/wire/APMPBSequenceFilterResultTimestamp.h"
 #include "analytics/wire/APMPBUserAttribute.h"
-
-#include <QHash>
 
 #include <functional>
 
@@ -54,47 +53,6 @@ struct FrameTexts {
     QString saveMessage;
 };
 
-// One audience's result as read, and its words as evaluated so far.
-struct AudienceWords {
-    std::optional<APMFilterResult> stored;
-    QList<quint64> status, results;
-    bool changed = false;
-};
-
-// The words of a stored result; a row with result bytes but without both
-// word lists counts as no result (logged, as when reading one filter).
-void wordsOf(const APMFilterResult* row, QList<quint64>& status, QList<quint64>& results)
-{
-    if (!row || row->currentResults().isEmpty())
-        return;
-    const auto message = currentResultOf(row);
-    if (message) {
-        status = wordsFromVariants(APMPBGetArrayField(message.get(), kResultStatusSlot));
-        results = wordsFromVariants(APMPBGetArrayField(message.get(), kResultResultsSlot));
-    }
-    if (status.isEmpty() || results.isEmpty()) {
-        monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 6023,
-            QStringLiteral("Audience filter result is non-nil and is missing status or results array. Audience "
-                           "result will not be bundled. Audience ID, result data"),
-            row->audienceID(), message ? APMAudienceMessageForLog(message.get()) : QString());
-        status.clear();
-        results.clear();
-    }
-}
-
-// The result message of the words with the audience's times from the cache.
-QByteArray encodedResult(
-    const QList<quint64>& status, const QList<quint64>& results, qint32 audienceID, APMAudienceTimestampsCache& cache)
-{
-    auto next = APMPBResultData::initWithMessageInfo();
-    APMPBSetArrayField(next.get(), kResultStatusSlot, variantsFromWords(status));
-    APMPBSetArrayField(next.get(), kResultResultsSlot, variantsFromWords(results));
-    APMPBSetArrayField(next.get(), kResultDynamicSlot, cache.dynamicTimestampsForAudienceID(audienceID));
-    if (const auto sequence = cache.sequenceTimestampsForAudienceID(audienceID))
-        APMPBSetArrayField(next.get(), kResultSequenceSlot, *sequence);
-    return next->protoBuffer().value_or(QByteArray());
-}
-
 // Records one outcome into the words; both lists keep one length, grown
 // with zero words as higher IDs come.
 void recordOutcome(QList<quint64>& status, QList<quint64>& results, qint32 filterID, std::optional<bool> outcome)
@@ -110,36 +68,29 @@ void recordOutcome(QList<quint64>& status, QList<quint64>& results, qint32 filte
     setBit(results, filterID, outcome.value_or(false));
 }
 
-// Evaluates the filter rows of one name and saves what changed. `evaluate`
-// answers the outcome of one row (nothing when it is not evaluable or does
-// not decode); `decide` turns the outcome and the earlier state into the
-// value recorded, and records its time. Each audience's row is read at most
-// once and held as words; the changed rows are written in one call at the
-// end.
+// Evaluates the filter rows of one name into the audiences' rows.
+// `evaluate` answers the outcome of one filter row (nothing when it is not
+// evaluable or does not decode); `decide` turns the outcome and the earlier
+// state into the value recorded, and records its time. Nothing is written
+// here: a call writes its own rows at its end, a bundling pass its rows once at
+// the end of the bundle.
 template <class FilterRow>
-bool evaluateFilterRows(APMDatabase& database, const QList<FilterRow>& rows, APMAudienceTimestampsCache& cache,
-    const FrameTexts& texts, const std::function<std::optional<bool>(const FilterRow&)>& evaluate,
+bool evaluateFilterRows(const QList<FilterRow>& rows, APMAudienceResultRows& results,
+    APMAudienceTimestampsCache& cache, const FrameTexts& texts,
+    const std::function<std::optional<bool>(const FilterRow&)>& evaluate,
     const std::function<bool(const FilterRow&, bool wasTrue, bool outcome, APMAudienceTimestampsCache&)>& decide)
 {
-    QHash<qint32, AudienceWords> audiences;
     for (const FilterRow& row : rows) {
         const qint32 audienceID = row.audienceID();
         const qint32 filterID = row.filterID();
         if (filterID < 0 || filterID >= kMaxFilterID)
             continue;
-        auto audience = audiences.find(audienceID);
-        if (audience == audiences.end()) {
-            APMError error;
-            auto read = database.filterResultForAudienceID(audienceID, &error);
-            if (!read && error.isSet()) {
-                monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, texts.readCode, texts.readMessage,
-                    texts.nameForLog, errorForLog(error));
-                return false;
-            }
-            AudienceWords loaded;
-            loaded.stored = std::move(read);
-            wordsOf(loaded.stored ? &*loaded.stored : nullptr, loaded.status, loaded.results);
-            audience = audiences.insert(audienceID, std::move(loaded));
+        APMError error;
+        APMAudienceResultRows::Row* audience = results.row(audienceID, &error);
+        if (!audience) {
+            monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, texts.readCode, texts.readMessage,
+                texts.nameForLog, errorForLog(error));
+            return false;
         }
         const bool wasTrue = isBitSet(audience->status, filterID) && isBitSet(audience->results, filterID);
         if (wasTrue && !row.isDynamic() && !row.isSequence() && !row.isSessionScoped())
@@ -151,17 +102,15 @@ bool evaluateFilterRows(APMDatabase& database, const QList<FilterRow>& rows, APM
         recordOutcome(audience->status, audience->results, filterID, decide(row, wasTrue, *outcome, cache));
         audience->changed = true;
     }
-    QList<APMFilterResult> changed;
-    for (auto it = audiences.cbegin(); it != audiences.cend(); ++it) {
-        if (!it->changed)
-            continue;
-        changed.append(APMFilterResult(it.key(), encodedResult(it->status, it->results, it.key(), cache),
-            it->stored ? it->stored->previousResults() : QByteArray()));
-    }
-    if (changed.isEmpty())
-        return true;
+    return true;
+}
+
+// Writes the rows an evaluation call changed; a failure is logged with the
+// call's own texts.
+bool writeRows(APMAudienceResultRows& rows, const APMAudienceTimestampsCache& cache, const FrameTexts& texts)
+{
     APMError error;
-    if (!database.updateFilterResults(changed, &error) && error.isSet()) {
+    if (!rows.write(cache, &error)) {
         monitor().logWithLevel(
             APMMonitor::kLevelErrorMonitored, texts.saveCode, texts.saveMessage, texts.nameForLog, errorForLog(error));
         return false;
@@ -193,22 +142,39 @@ std::optional<std::vector<std::unique_ptr<APMPBAudienceLeafFilterResult>>> APMAu
     return bundler_.resultsForBundling();
 }
 
+bool APMAudience::writeBundleResults(APMAudienceResultRows& results, const APMAudienceTimestampsCache& cache)
+{
+    APMError error;
+    if (!results.write(cache, &error)) {
+        audience_evaluation::monitor().logWithLevel(APMMonitor::kLevelErrorMonitored, 6022,
+            QStringLiteral(
+                "Unable to save updated Audience filter results. Audience results will not be bundled. Error"),
+            error.description());
+        return false;
+    }
+    return true;
+}
+
 bool APMAudience::clearEvaluationResultsForSessionScopedFilters()
 {
     return bundler_.clearEvaluationResultsForSessionScopedFilters();
 }
 
-bool APMAudience::evaluateFiltersForEvent(
-    const APMEvent& event, const APMEventAggregates* aggregates, APMAudienceTimestampsCache* cache)
+bool APMAudience::evaluateFiltersForEvent(const APMEvent& event, const APMEventAggregates* aggregates,
+    APMAudienceTimestampsCache* cache, APMAudienceResultRows* results)
 {
-    return evaluateFiltersForEventName(event.name(), event.parameters(), aggregates, event.timestamp(), cache);
+    return evaluateFiltersForEventName(
+        event.name(), event.parameters(), aggregates, event.timestamp(), cache, results);
 }
 
 bool APMAudience::evaluateFiltersForEventName(const QString& eventName, const EventParameters& parameters,
-    const APMEventAggregates* aggregates, double eventTimestamp, APMAudienceTimestampsCache* cache)
+    const APMEventAggregates* aggregates, double eventTimestamp, APMAudienceTimestampsCache* cache,
+    APMAudienceResultRows* results)
 {
-    APMAudienceTimestampsCache own;
-    APMAudienceTimestampsCache& used = cache ? *cache : own;
+    APMAudienceTimestampsCache ownCache;
+    APMAudienceTimestampsCache& usedCache = cache ? *cache : ownCache;
+    APMAudienceResultRows ownResults(database_);
+    APMAudienceResultRows& usedResults = results ? *results : ownResults;
     APMError error;
     const auto rows = definitions_.eventFilterRows(eventName, &error);
     if (!rows) {
@@ -246,15 +212,19 @@ bool APMAudience::evaluateFiltersForEventName(const QString& eventName, const Ev
                   timestamps.addEvaluationTimestamp(eventTimestamp, row);
               return outcome || wasTrue;
           };
-    return audience_evaluation::evaluateFilterRows<APMEventFilter>(
-        database_, *rows, used, texts, evaluate, decide);
+    if (!audience_evaluation::evaluateFilterRows<APMEventFilter>(
+            *rows, usedResults, usedCache, texts, evaluate, decide))
+        return false;
+    return results || audience_evaluation::writeRows(ownResults, usedCache, texts);
 }
 
-bool APMAudience::evaluateFiltersForUserProperty(
-    const APMUserAttribute& attribute, APMAudienceTimestampsCache* cache, double evaluationTimestamp)
+bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& attribute,
+    APMAudienceTimestampsCache* cache, double evaluationTimestamp, APMAudienceResultRows* results)
 {
-    APMAudienceTimestampsCache own;
-    APMAudienceTimestampsCache& used = cache ? *cache : own;
+    APMAudienceTimestampsCache ownCache;
+    APMAudienceTimestampsCache& usedCache = cache ? *cache : ownCache;
+    APMAudienceResultRows ownResults(database_);
+    APMAudienceResultRows& usedResults = results ? *results : ownResults;
     APMError error;
     const QString nameForLog = APMUserPropertyNameForLog(attribute.name());
     const auto rows = definitions_.propertyFilterRows(attribute.name(), &error);
@@ -298,8 +268,10 @@ bool APMAudience::evaluateFiltersForUserProperty(
                   return false;
               return wasTrue;
           };
-    return audience_evaluation::evaluateFilterRows<APMPropertyFilter>(
-        database_, *rows, used, texts, evaluate, decide);
+    if (!audience_evaluation::evaluateFilterRows<APMPropertyFilter>(
+            *rows, usedResults, usedCache, texts, evaluate, decide))
+        return false;
+    return results || audience_evaluation::writeRows(ownResults, usedCache, texts);
 }
 
 std::optional<APMUserAttribute> APMAudience::userAttributeFromNanoUserProperty(const APMPBUserAttribute& property)
@@ -319,8 +291,8 @@ std::optional<APMUserAttribute> APMAudience::userAttributeFromNanoUserProperty(c
         double(APMPBGetInt64Field(&property, kAttributeSetTimeSlot)) / 1000.0);
 }
 
-bool APMAudience::evaluateFiltersForNanoUserProperty(
-    const APMPBUserAttribute& property, APMAudienceTimestampsCache* cache, std::optional<double> evaluationTime)
+bool APMAudience::evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& property,
+    APMAudienceTimestampsCache* cache, std::optional<double> evaluationTime, APMAudienceResultRows* results)
 {
     const auto attribute = userAttributeFromNanoUserProperty(property);
     if (!attribute) {
@@ -328,7 +300,8 @@ bool APMAudience::evaluateFiltersForNanoUserProperty(
             APMMonitor::kLevelErrorSilent, 6039, QStringLiteral("Could not convert user property from nano format."));
         return false;
     }
-    return evaluateFiltersForUserProperty(*attribute, cache, evaluationTime.value_or(attribute->lastSetTimestamp()));
+    return evaluateFiltersForUserProperty(
+        *attribute, cache, evaluationTime.value_or(attribute->lastSetTimestamp()), results);
 }
 
 bool APMAudience::isFilterResultTrueForFilterID(const APMFilterResult* result, qint32 filterID)
@@ -362,6 +335,6 @@ APMFilterResult APMAudience::updatedFilterResultWithFilterID(qint32 filterID, qi
         results = wordsFromVariants(APMPBGetArrayField(message.get(), kResultResultsSlot));
     }
     recordOutcome(status, results, filterID, newEvaluationResult);
-    return APMFilterResult(audienceID, encodedResult(status, results, audienceID, cache),
+    return APMFilterResult(audienceID, APMAudienceResultRows::encodedResult(status, results, audienceID, cache),
         current ? current->previousResults() : QByteArray());
 }

@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+class APMAudienceResultRows;
 class APMAudienceTimestampsCache;
 class APMDatabase;
 class APMEvent;
@@ -35,9 +36,10 @@ class APMPBUserAttribute;
 // - a new configuration: updateAudiences();
 // - bundling: at a session start
 //   clearEvaluationResultsForSessionScopedFilters(); then the per-event and
-//   per-property calls, all with one timestamps cache for the bundle; then
-//   resultsForBundling(), whose messages go into the bundle's audience
-//   results (slot audience_evaluation_results).
+//   per-property calls, all with one timestamps cache and one set of result
+//   rows for the bundle; then writeBundleResults() and resultsForBundling(),
+//   whose messages go into the bundle's audience results (slot
+//   audience_evaluation_results), all in the bundle's transaction.
 // A false answer reports a failure already logged; the caller stops its own
 // work on it. Not locked.
 class APMAudience {
@@ -50,19 +52,27 @@ public:
     bool updateAudiences(const std::vector<std::unique_ptr<APMPBAudience>>& audiences);
     bool maybeDeleteStaleFilterResults(const QSet<qint32>& acceptedAudienceIDs);
 
-    // The cache may be null: the call then uses one of its own. Each call
-    // reads the result row of every audience it touches once and writes the
-    // changed rows in one go.
-    bool evaluateFiltersForEvent(
-        const APMEvent& event, const APMEventAggregates* aggregates, APMAudienceTimestampsCache* cache);
+    // The cache may be null: the call then uses one of its own. Without
+    // result rows the call reads the row of every audience it touches once
+    // and writes the changed rows in one go before it returns; with the rows
+    // of a bundling pass it reads and changes those and writes nothing (see
+    // writeBundleResults()).
+    bool evaluateFiltersForEvent(const APMEvent& event, const APMEventAggregates* aggregates,
+        APMAudienceTimestampsCache* cache, APMAudienceResultRows* results = nullptr);
     bool evaluateFiltersForEventName(const QString& eventName, const EventParameters& parameters,
-        const APMEventAggregates* aggregates, double eventTimestamp, APMAudienceTimestampsCache* cache);
-    bool evaluateFiltersForUserProperty(
-        const APMUserAttribute& attribute, APMAudienceTimestampsCache* cache, double evaluationTimestamp);
+        const APMEventAggregates* aggregates, double eventTimestamp, APMAudienceTimestampsCache* cache,
+        APMAudienceResultRows* results = nullptr);
+    bool evaluateFiltersForUserProperty(const APMUserAttribute& attribute, APMAudienceTimestampsCache* cache,
+        double evaluationTimestamp, APMAudienceResultRows* results = nullptr);
     // A user property in its bundle form; without an evaluation time, its
     // own set time counts.
     bool evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& property, APMAudienceTimestampsCache* cache,
-        std::optional<double> evaluationTime);
+        std::optional<double> evaluationTime, APMAudienceResultRows* results = nullptr);
+    // Writes what a bundling pass changed in its rows, with the pass's
+    // cache; due before resultsForBundling() reads the stored rows.
+    bool writeBundleResults(APMAudienceResultRows& results, const APMAudienceTimestampsCache& cache);
+    // The database the result rows of a pass are read from.
+    APMDatabase& database() const { return database_; }
 
     // One leaf-filter result per audience that has an evaluated filter; the
     // stored current result becomes the previous one. Nothing on failure.

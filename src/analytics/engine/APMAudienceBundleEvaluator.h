@@ -5,11 +5,14 @@
 #include <memory>
 
 class APMAudience;
+class APMAudienceResultRows;
 class APMAudienceTimestampsCache;
 
 // Audience evaluation by the audiences stored from the configuration: the
 // bundling pass's calls go to the engine's APMAudience, with one timestamps
-// cache per bundle.
+// cache and one set of result rows per bundle. Each audience's stored row is
+// then read once and written once per bundle (at finishBundle()), not once
+// per event.
 class APMAudienceBundleEvaluator final : public APMAudienceEvaluator {
 public:
     explicit APMAudienceBundleEvaluator(std::unique_ptr<APMAudience> audience);
@@ -20,6 +23,7 @@ public:
     bool evaluateFiltersForEvent(const APMEvent& event, const APMEventAggregates& aggregates) override;
     bool evaluateFiltersForUserProperty(
         const APMPBUserAttribute& property, std::optional<double> evaluationTime) override;
+    bool finishBundle() override;
     std::optional<Results> resultsForBundling() override;
     void clearEvaluationResultsForSessionScopedFilters() override;
 
@@ -27,4 +31,7 @@ private:
     std::unique_ptr<APMAudience> audience_;
     // Null before the first bundle: the audience then uses one of its own.
     std::unique_ptr<APMAudienceTimestampsCache> cache_;
+    // From beginBundle() to finishBundle(); without them each call writes
+    // its own changes.
+    std::unique_ptr<APMAudienceResultRows> results_;
 };

@@ -125,6 +125,10 @@ bool APMBundler::bundleRawEvents()
         }
         if (protoEvents.empty()) {
             shared_.log(APMMonitor::kLevelWarningSilent, 23159, QStringLiteral("No events left after sampling. Dropping bundle"));
+            // The events were evaluated and their raw events go: their
+            // audience results stay, though no bundle carries them yet.
+            if (!shared_.environment.audience->finishBundle())
+                return false;
             consumed = APMDeleteConsumedRawEvents(*shared_.database, lastRowID, *fingerprint, *shared_.environment.monitor);
             return consumed;
         }
