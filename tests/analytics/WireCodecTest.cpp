@@ -4,6 +4,7 @@
 #include "analytics/wire/APMPBConfigurationSchema.h"
 #include "analytics/wire/APMPBConsentConfig.h"
 #include "analytics/wire/APMPBEvent.h"
+#include "analytics/wire/APMPBEventParam.h"
 #include "analytics/wire/APMPBExperimentRequest.h"
 #include "analytics/wire/APMPBFieldAccess.h"
 #include "analytics/wire/APMPBFilter.h"
@@ -14,11 +15,14 @@
 #include "analytics/wire/APMPBRuntimeEntity.h"
 #include "analytics/wire/APMPBSdkResponse.h"
 #include "analytics/wire/APMPBStringFilter.h"
+#include "analytics/wire/APMPBWireWriter.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -374,6 +378,38 @@ TEST(WireCodec, MalformedInputFailsCleanly)
             EXPECT_FALSE(APMPBMeasurementConfig::initWithBuffer(bytes));
         });
         EXPECT_NE(out.find("<ERROR> "), std::string::npos);
+    }
+}
+
+// The writer's bytes are the encoder's for the same fields: submessage
+// lengths of one, two and three bytes, and every value kind it writes.
+TEST(WireCodec, WriterWritesWhatTheEncoderWrites)
+{
+    for (const qsizetype length : { 0, 100, 126, 127, 200, 16'380, 20'000 }) {
+        SCOPED_TRACE(length);
+        const QString text(length, QLatin1Char('x'));
+        auto event = APMPBEvent::initWithMessageInfo();
+        std::vector<std::unique_ptr<APMPBEventParam>> params;
+        params.push_back(APMPBEventParam::initWithMessageInfo());
+        APMPBSetStringField(params.back().get(), 0, text);
+        APMPBSetInt64Field(params.back().get(), 2, -5);
+        params.push_back(APMPBEventParam::initWithMessageInfo());
+        APMPBSetDoubleField(params.back().get(), 4, -0.125);
+        APMPBSetArrayField(event.get(), 0, params);
+        APMPBSetInt64Field(event.get(), 2, std::numeric_limits<qint64>::min());
+
+        QByteArray written;
+        APMPBWireWriter out(written);
+        qsizetype mark = out.beginMessage(1);
+        out.writeStringField(1, text);
+        out.writeInt64Field(3, -5);
+        out.endMessage(mark);
+        mark = out.beginMessage(1);
+        out.writeStringField(1, QString()); // a null text is no field
+        out.writeDoubleField(5, -0.125);
+        out.endMessage(mark);
+        out.writeInt64Field(3, std::numeric_limits<qint64>::min());
+        EXPECT_EQ(written.toHex(), event->protoBuffer().value_or(QByteArray("<failed>")).toHex());
     }
 }
 

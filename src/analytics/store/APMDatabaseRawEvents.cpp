@@ -42,7 +42,6 @@ constexpr qint64 kMaxRawEventsPerRead = 1000;
 
 // Slots of the event and event-parameter messages.
 constexpr int32_t kRawEventParamsSlot = 0;
-constexpr int32_t kRawEventNameSlot = 1;
 constexpr int32_t kRawEventPreviousTimestampSlot = 3;
 constexpr int32_t kRawEventParamNameSlot = 0;
 constexpr int32_t kRawEventParamStringSlot = 1;
@@ -208,10 +207,7 @@ bool APMDatabase::insertRawEvent(
     const APMEvent& event, qint64 metadataFingerprint, bool isRealtime, APMError* error)
 {
     // The name has its own column; the stored wire form goes without it.
-    std::unique_ptr<APMPBEvent> proto = event.protoEvent();
-    if (proto)
-        APMPBClearField(proto.get(), kRawEventNameSlot);
-    const QByteArray data = proto ? proto->protoBuffer().value_or(QByteArray()) : QByteArray();
+    const QByteArray data = event.protoBytes(APMEvent::NameInWireForm::Leave);
     if (!APMCheckCondition(!data.isEmpty(), error, APMError::StorageFailure,
             QStringLiteral("Received empty raw event data for getting dictionary representation")))
         return false;
