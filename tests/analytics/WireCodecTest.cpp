@@ -414,3 +414,26 @@ TEST(WireCodec, WriterWritesWhatTheEncoderWrites)
 }
 
 } // namespace
+
+// Repeated submessages are written in one pass with their lengths put in
+// front afterwards, also inside a singular submessage, whose window nanopb
+// measures first: lengths of two bytes at every level come back the same.
+TEST(WireCodec, LongRepeatedSubmessagesInsideASingularOneEncodeAsDecoded)
+{
+    // sdk response { snapshot { experiments { experiment_id: 1 flags { name: "xx…" } } } }
+    QByteArray response;
+    APMPBWireWriter out(response);
+    const qsizetype snapshot = out.beginMessage(3);
+    const qsizetype experiment = out.beginMessage(2);
+    out.writeInt64Field(1, 1);
+    const qsizetype flag = out.beginMessage(2);
+    out.writeStringField(1, QString(300, QLatin1Char('x')));
+    out.endMessage(flag);
+    out.endMessage(experiment);
+    out.endMessage(snapshot);
+    ASSERT_GT(response.size(), 300);
+
+    const auto sdk = APMPBSdkResponse::initWithBuffer(response);
+    ASSERT_TRUE(sdk);
+    EXPECT_EQ(sdk->protoBuffer().value_or("<failed>").toHex(), response.toHex());
+}
