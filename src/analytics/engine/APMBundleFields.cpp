@@ -127,7 +127,7 @@ void APMApplyDMAConsentToBundle(APMPBMeasurementBundle& bundle, const QString& d
     } else {
         properties.push_back(APMPBUserAttribute::initWithMessageInfo(npa->messageInfo()));
     }
-    APMPBSetArrayField(&bundle, kUserAttributes, properties);
+    APMPBSetArrayField(&bundle, kUserAttributes, std::move(properties));
 }
 
 void APMApplyDataControlsToBundle(APMPBMeasurementBundle& bundle, const QStringList& controls, APMIdentity& identity)
@@ -144,7 +144,7 @@ void APMApplyDataControlsToBundle(APMPBMeasurementBundle& bundle, const QStringL
         std::erase_if(properties, [](const auto& property) {
             return APMPBGetStringField(property.get(), APMUserAttributeSlot::kName) == apm_engine::kUserIDProperty;
         });
-        APMPBSetArrayField(&bundle, kUserAttributes, properties);
+        APMPBSetArrayField(&bundle, kUserAttributes, std::move(properties));
     }
     const bool deviceInfo = controls.contains(QStringLiteral("device_info"));
     if (deviceInfo || controls.contains(QStringLiteral("os_version"))) {

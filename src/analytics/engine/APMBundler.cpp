@@ -132,7 +132,7 @@ bool APMBundler::bundleRawEvents()
             consumed = APMDeleteConsumedRawEvents(*shared_.database, lastRowID, *fingerprint, *shared_.environment.monitor);
             return consumed;
         }
-        APMPBSetArrayField(bundle.get(), kEvents, protoEvents);
+        APMPBSetArrayField(bundle.get(), kEvents, std::move(protoEvents));
         double start = run.events.first().rawEvent().timestamp();
         double end = start;
         for (const APMRawEventData& raw : run.events) {
@@ -429,7 +429,7 @@ bool APMBundler::updateUserEngagement(qint64 engagementMs, APMPBMeasurementBundl
     } else if (auto property = attribute->protoUserAttribute()) {
         properties.push_back(std::move(property));
     }
-    APMPBSetArrayField(&bundle, kUserAttributes, properties);
+    APMPBSetArrayField(&bundle, kUserAttributes, std::move(properties));
     return true;
 }
 

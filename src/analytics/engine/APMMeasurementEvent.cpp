@@ -517,7 +517,7 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
             if (const auto npa = shared_.database->userAttributeWithName(kNPAProperty, nullptr))
                 properties.push_back(npa->protoUserAttribute());
         }
-        APMPBSetArrayField(&bundle, kUserAttributes, properties);
+        APMPBSetArrayField(&bundle, kUserAttributes, std::move(properties));
     }
     return metadata;
 }

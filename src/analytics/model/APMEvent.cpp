@@ -126,7 +126,7 @@ std::unique_ptr<APMPBEventParam> itemParam(
         setScalarValue(field.get(), value);
         fields.push_back(std::move(field));
     }
-    APMPBSetArrayField(element.get(), kParamArraySlot, fields);
+    APMPBSetArrayField(element.get(), kParamArraySlot, std::move(fields));
     return element;
 }
 
@@ -443,13 +443,13 @@ std::unique_ptr<APMPBEvent> APMEvent::protoEvent() const
                     continue;
                 elements.push_back(std::move(element));
             }
-            APMPBSetArrayField(param.get(), kParamArraySlot, elements);
+            APMPBSetArrayField(param.get(), kParamArraySlot, std::move(elements));
         } else {
             setScalarValue(param.get(), *it);
         }
         params.push_back(std::move(param));
     }
-    APMPBSetArrayField(proto.get(), kEventParamsSlot, params);
+    APMPBSetArrayField(proto.get(), kEventParamsSlot, std::move(params));
     return proto;
 }
 

@@ -213,6 +213,22 @@ void freeBuilt(const FieldSlot& slot, std::vector<void*>& built)
     built.clear();
 }
 
+// Whether the message can be an element of the repeated message slot (a
+// refusal is logged).
+bool isElementOfSlot(const FieldSlot& slot, const NANOMessageBase* value)
+{
+    if (!(slot.flags & APMPBFieldMessage) || !value) {
+        const QByteArray className = value ? QByteArray("APMPB") + value->messageID() : QByteArray("(null)");
+        qWarning(invalidElementMessage(slot.flags), className.constData());
+        return false;
+    }
+    if (&value->messageType() != slot.type->slotInfo[slot.index].messageType) {
+        qWarning(kArrayWrongMessageType, slot.info->name, static_cast<int>(slot.index), value->messageID());
+        return false;
+    }
+    return true;
+}
+
 // Builds every element first, then replaces the field's elements with them;
 // on the first element that does not fit, the field is left empty.
 template <class Make> void setArray(NANOMessageBase* message, int32_t field, std::size_t count, Make&& make)
@@ -317,21 +333,25 @@ void APMPBSetArrayField(
 {
     setArray(message, field, values.size(), [&](const FieldSlot& slot, std::size_t i) -> void* {
         const NANOMessageBase* value = values[i];
-        const QByteArray className = value ? QByteArray("APMPB") + value->messageID() : QByteArray("(null)");
-        if (!(slot.flags & APMPBFieldMessage) || !value) {
-            qWarning(invalidElementMessage(slot.flags), className.constData());
+        if (!isElementOfSlot(slot, value))
             return nullptr;
-        }
-        if (&value->messageType() != slot.type->slotInfo[slot.index].messageType) {
-            qWarning(kArrayWrongMessageType, slot.info->name, static_cast<int>(slot.index), value->messageID());
-            return nullptr;
-        }
         APMPBMessageInfo* copy = nullptr;
         return value->copyMessageInfoFn()(&copy, value->messageInfo()) ? copy : nullptr;
     });
 }
 
 namespace apmpb {
+
+void setMessageArrayTakingRecords(
+    NANOMessageBase* message, int32_t field, const std::vector<NANOMessageBase*>& values)
+{
+    setArray(message, field, values.size(), [&](const FieldSlot& slot, std::size_t i) -> void* {
+        NANOMessageBase* value = values[i];
+        if (!isElementOfSlot(slot, value))
+            return nullptr;
+        return value->takeMessageInfo();
+    });
+}
 
 std::vector<const APMPBMessageInfo*> messageArrayRecords(const NANOMessageBase* message, int32_t field)
 {

@@ -75,8 +75,15 @@ void APMPBSetArrayField(
 template <class C>
 void APMPBSetArrayField(
     NANOMessageBase* message, int32_t field, const std::vector<std::unique_ptr<C>>& values);
+// The same, taking the elements' records over instead of copying them; the
+// elements are consumed whether or not the field takes them.
+template <class C>
+void APMPBSetArrayField(NANOMessageBase* message, int32_t field, std::vector<std::unique_ptr<C>>&& values);
 
 namespace apmpb {
+// The element records taken over from the messages (see takeMessageInfo()).
+void setMessageArrayTakingRecords(
+    NANOMessageBase* message, int32_t field, const std::vector<NANOMessageBase*>& values);
 // The record of a set singular message slot, or null (misuse logged).
 const APMPBMessageInfo* messageFieldRecord(const NANOMessageBase* message, int32_t field);
 // The element records of a repeated message slot, in order (misuse logged).
@@ -109,4 +116,15 @@ void APMPBSetArrayField(
     for (const auto& value : values)
         elements.push_back(value.get());
     APMPBSetArrayField(message, field, elements);
+}
+
+template <class C>
+void APMPBSetArrayField(NANOMessageBase* message, int32_t field, std::vector<std::unique_ptr<C>>&& values)
+{
+    std::vector<NANOMessageBase*> elements;
+    elements.reserve(values.size());
+    for (const auto& value : values)
+        elements.push_back(value.get());
+    apmpb::setMessageArrayTakingRecords(message, field, elements);
+    values.clear();
 }
