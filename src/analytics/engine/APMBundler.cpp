@@ -220,8 +220,7 @@ APMBundler::RawEventRun APMBundler::rawEventsWithMetadataFingerprint(qint64 fing
         } else if (eventHour != hour || data->rowID() != previousRowID + 1) {
             return false;
         }
-        const auto proto = data->rawEvent().protoEvent();
-        const qint64 size = proto ? proto->protoBuffer().value_or(QByteArray()).size() : 0;
+        const qint64 size = data->rawEvent().protoBytes().size();
         // The first event always goes, even alone above the limit: otherwise
         // it could never be sent and would hold up every event behind it.
         if (index > 0 && size + totalBytes >= maxBytes)
