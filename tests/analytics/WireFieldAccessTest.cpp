@@ -440,6 +440,34 @@ TEST_F(WireFieldAccess, ArraysOfMessagesCanTakeTheirElementsOver)
     EXPECT_EQ(logged().size(), 1);
 }
 
+// One string slot of every element, read where the elements are: a null
+// text for an element without one; a slot of another kind reads nothing.
+TEST_F(WireFieldAccess, ElementStringsAreReadInPlace)
+{
+    auto event = APMPBEvent::initWithMessageInfo();
+    std::vector<std::unique_ptr<APMPBEventParam>> params;
+    for (const QString& name : { QStringLiteral("a"), QString(), QStringLiteral("\u00e9") }) {
+        params.push_back(APMPBEventParam::initWithMessageInfo());
+        APMPBSetStringField(params.back().get(), 0, name);
+        APMPBSetInt64Field(params.back().get(), 2, 1);
+    }
+    APMPBSetArrayField(event.get(), 0, std::move(params));
+    const QStringList names = APMPBGetStringFieldOfElements(event.get(), 0, 0);
+    ASSERT_EQ(names.size(), 3);
+    EXPECT_EQ(names[0], QStringLiteral("a"));
+    EXPECT_TRUE(names[1].isNull());
+    EXPECT_EQ(names[2], QStringLiteral("\u00e9"));
+    EXPECT_TRUE(logged().isEmpty());
+
+    EXPECT_TRUE(APMPBGetStringFieldOfElements(event.get(), 0, 2).isEmpty());
+    EXPECT_TRUE(APMPBGetStringFieldOfElements(event.get(), 0, 9).isEmpty());
+    EXPECT_TRUE(APMPBGetStringFieldOfElements(event.get(), 1, 0).isEmpty());
+    EXPECT_EQ(logged(),
+        (QStringList { QStringLiteral("<Nano/Failure> Field type isn't a scalar STRING. Message: EventParam, field ID: 2"),
+            QStringLiteral("<Nano/Failure> Field type isn't a scalar STRING. Message: EventParam, field ID: 9"),
+            QStringLiteral("<Nano/Failure> Field type isn't REPEATED. Message: Event, field ID: 1") }));
+}
+
 TEST_F(WireFieldAccess, SubmessagesAreCopiedInAndOut)
 {
     auto property = APMPBPropertyFilter::initWithMessageInfo();

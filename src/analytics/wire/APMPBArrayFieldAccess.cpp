@@ -26,6 +26,7 @@ constexpr char kArrayWrongMessageType[]
     = "<Nano/Failure> Message type doesn't match the field. Message: %s, field ID: %d, given: %s";
 constexpr char kProvidedClass[]
     = "<ERROR> Provided class doesn't implement initWithMessageInfo: method. Class: %s";
+constexpr char kElementNotString[] = "<Nano/Failure> Field type isn't a scalar STRING. Message: %s, field ID: %d";
 constexpr char kNullElement[] = "<ERROR> Unable to convert NULL data to an ObjC object";
 constexpr char kUnknownToObject[] = "<ERROR> Unable to convert byte data to an ObjC object. Unknown type. %d";
 constexpr char kUnknownToBytes[] = "<ERROR> Unable to convert ObjC object to byte data. Unknown type. %d";
@@ -338,6 +339,24 @@ void APMPBSetArrayField(
         APMPBMessageInfo* copy = nullptr;
         return value->copyMessageInfoFn()(&copy, value->messageInfo()) ? copy : nullptr;
     });
+}
+
+QStringList APMPBGetStringFieldOfElements(const NANOMessageBase* message, int32_t arrayField, int32_t field)
+{
+    QStringList texts;
+    const std::vector<const APMPBMessageInfo*> records = apmpb::messageArrayRecords(message, arrayField);
+    if (records.empty())
+        return texts;
+    const apmpb::MessageType& type = *message->messageType().slotInfo[arrayField].messageType;
+    const uint32_t flags = field >= 0 && uint32_t(field) < type.slotCount ? type.fieldTypes[field] : 0;
+    if (!(flags & APMPBFieldString) || (flags & APMPBFieldRepeated)) {
+        qWarning(kElementNotString, type.name, field);
+        return texts;
+    }
+    texts.reserve(qsizetype(records.size()));
+    for (const APMPBMessageInfo* record : records)
+        texts.append(apmpb::decodeUtf8(static_cast<const APMPBString*>(record->values[field])));
+    return texts;
 }
 
 namespace apmpb {

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 
 #include <cstdint>
@@ -64,6 +65,10 @@ QVariantList APMPBGetArrayField(const NANOMessageBase* message, int32_t field);
 // elements of another type are left out.
 template <class C>
 std::vector<std::unique_ptr<C>> APMPBGetArrayField(const NANOMessageBase* message, int32_t field);
+// The string slot of every element of a repeated message slot, read in place
+// without copying the elements (a null QString where it is unset or not
+// UTF-8); nothing, logged, when either slot is of another kind.
+QStringList APMPBGetStringFieldOfElements(const NANOMessageBase* message, int32_t arrayField, int32_t field);
 // Replaces the elements of a repeated slot with copies of the values: numbers
 // (any integer, floating-point or boolean QVariant) for numeric slots, QString
 // for strings, QByteArray for bytes. An empty list empties the field; a value
