@@ -59,11 +59,12 @@ const QString kRawEventContainsRealtimeQuery
     = QStringLiteral("SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = ? LIMIT 1)");
 const QString kNextFingerprintQuery
     = QStringLiteral("SELECT metadata_fingerprint, MIN(rowid) FROM raw_events");
-// Whether the row ids span at least ? + 1 values. The row count never
-// exceeds the span, so below it nothing can be over the limit; each
-// subquery is one index lookup, where a count would walk every row.
-const QString kRowIDSpanReachesQuery
-    = QStringLiteral("SELECT (SELECT MAX(rowid) FROM raw_events) - (SELECT MIN(rowid) FROM raw_events) >= ?");
+// The lowest and highest row IDs (NULL for an empty table): each is one
+// index lookup, where a count would walk every row.
+const QString kRowIDRangeQuery
+    = QStringLiteral("SELECT MIN(rowid) AS lowest, MAX(rowid) AS highest FROM raw_events");
+const QString kLowestColumn = QStringLiteral("lowest");
+const QString kHighestColumn = QStringLiteral("highest");
 
 const QString kMetadataFingerprintCondition = QStringLiteral("metadata_fingerprint == ?");
 const QString kUnusedMetadataCondition
@@ -232,6 +233,12 @@ bool APMDatabase::insertRawEvent(
         }
         if (isRealtime)
             kept->containsRealtime = true;
+        if (kept->rowIDs) {
+            const qint64 inserted = openStore(nullptr)->lastInsertedRowID();
+            const std::optional<RowIDRange>& range = *kept->rowIDs;
+            kept->rowIDs = range ? RowIDRange { std::min(range->lowest, inserted), std::max(range->highest, inserted) }
+                                 : RowIDRange { inserted, inserted };
+        }
         rawEventsSummaryCache_ = std::move(kept);
     }
     return true;
@@ -245,7 +252,7 @@ APMDatabase::RawEventsSummaryCache* APMDatabase::rawEventsSummary()
         return nullptr;
     }
     if (!rawEventsSummaryCache_ || rawEventsSummaryCache_->dataVersion != version)
-        rawEventsSummaryCache_ = RawEventsSummaryCache { std::nullopt, std::nullopt, version };
+        rawEventsSummaryCache_ = RawEventsSummaryCache { std::nullopt, std::nullopt, std::nullopt, version };
     return &*rawEventsSummaryCache_;
 }
 
@@ -319,17 +326,38 @@ std::optional<qint64> APMDatabase::deleteRawEventsOverAbsoluteLimit(APMError* er
     // inserts next. A limit of 0 gives the offset -1, which SQLite reads as
     // no offset: every event goes.
     const qint64 keep = qint64(APMStoreLimits::current()->maxEventsStored()) - 1;
-    bool failed = false;
-    const QVariant mayBeOver = store->numberForQuery(kRowIDSpanReachesQuery, { keep }, error, &failed);
-    if (failed)
+    const std::optional<std::optional<RowIDRange>> rowIDs = rawEventRowIDRange(error);
+    if (!rowIDs)
         return std::nullopt;
-    if (!mayBeOver.isValid() || mayBeOver.toLongLong() == 0)
+    // The row count never exceeds the span of the row IDs: below it nothing
+    // can be over the limit.
+    if (!*rowIDs || (*rowIDs)->highest - (*rowIDs)->lowest < keep)
         return 0; // empty, or too few row ids to hold more than the limit
     const std::optional<qint32> deleted = store->deleteRecordsFromTableWithName(
         kRawEventsTable, kOverAbsoluteLimitCondition, { keep }, error);
     if (!deleted)
         return std::nullopt;
     return *deleted;
+}
+
+std::optional<std::optional<APMDatabase::RowIDRange>> APMDatabase::rawEventRowIDRange(APMError* error)
+{
+    if (const RawEventsSummaryCache* kept = rawEventsSummary(); kept && kept->rowIDs)
+        return kept->rowIDs;
+    APMSqliteStore* store = openStore(error);
+    if (!store)
+        return std::nullopt;
+    const std::optional<QList<APMRow>> rows = store->recordsForQuery(kRowIDRangeQuery, {}, error);
+    if (!rows || rows->size() != 1)
+        return std::nullopt;
+    const QVariant lowest = rows->first().value(kLowestColumn);
+    const QVariant highest = rows->first().value(kHighestColumn);
+    std::optional<RowIDRange> range;
+    if (isRawEventInteger(lowest) && isRawEventInteger(highest))
+        range = RowIDRange { lowest.toLongLong(), highest.toLongLong() };
+    if (RawEventsSummaryCache* kept = rawEventsSummary())
+        kept->rowIDs = range;
+    return range;
 }
 
 bool APMDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, APMError* error)

@@ -103,6 +103,8 @@ public:
         const QVariant& columnValue, APMError* error);
     // Rows the last INSERT, UPDATE or DELETE on this connection touched.
     qint64 lastChangedRowCount() const;
+    // The row ID of the last row this connection inserted (0 before any).
+    qint64 lastInsertedRowID() const;
     bool updateAllRecordsInTableWithName(
         const QString& table, const QString& columnName, const QVariant& columnValue, APMError* error);
     // Adds to an INTEGER column where the condition holds; the sum stops at

@@ -146,6 +146,11 @@ qint64 APMSqliteStore::lastChangedRowCount() const
     return handle_ ? sqlite3_changes64(handle_) : 0;
 }
 
+qint64 APMSqliteStore::lastInsertedRowID() const
+{
+    return handle_ ? sqlite3_last_insert_rowid(handle_) : 0;
+}
+
 bool APMSqliteStore::runCachedStatement(
     const QString& sql, const QVariantList& parameterValues, const QString& operation, APMError* error)
 {
