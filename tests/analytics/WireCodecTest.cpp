@@ -385,31 +385,36 @@ TEST(WireCodec, MalformedInputFailsCleanly)
 // lengths of one, two and three bytes, and every value kind it writes.
 TEST(WireCodec, WriterWritesWhatTheEncoderWrites)
 {
-    for (const qsizetype length : { 0, 100, 126, 127, 200, 16'380, 20'000 }) {
-        SCOPED_TRACE(length);
-        const QString text(length, QLatin1Char('x'));
-        auto event = APMPBEvent::initWithMessageInfo();
-        std::vector<std::unique_ptr<APMPBEventParam>> params;
-        params.push_back(APMPBEventParam::initWithMessageInfo());
-        APMPBSetStringField(params.back().get(), 0, text);
-        APMPBSetInt64Field(params.back().get(), 2, -5);
-        params.push_back(APMPBEventParam::initWithMessageInfo());
-        APMPBSetDoubleField(params.back().get(), 4, -0.125);
-        APMPBSetArrayField(event.get(), 0, params);
-        APMPBSetInt64Field(event.get(), 2, std::numeric_limits<qint64>::min());
+    // ASCII text of up to 256 units is stored without a converted copy; the
+    // same lengths of non-ASCII text go the other way.
+    for (const qsizetype length : { 0, 100, 126, 127, 200, 256, 257, 16'380, 20'000 }) {
+        for (const QChar unit : { QChar(u'x'), QChar(0xE9) }) {
+            SCOPED_TRACE(testing::Message() << length << " of U+" << int(unit.unicode()));
+            const QString text(length, unit);
+            auto event = APMPBEvent::initWithMessageInfo();
+            std::vector<std::unique_ptr<APMPBEventParam>> params;
+            params.push_back(APMPBEventParam::initWithMessageInfo());
+            APMPBSetStringField(params.back().get(), 0, text);
+            APMPBSetInt64Field(params.back().get(), 2, -5);
+            params.push_back(APMPBEventParam::initWithMessageInfo());
+            APMPBSetDoubleField(params.back().get(), 4, -0.125);
+            APMPBSetArrayField(event.get(), 0, params);
+            APMPBSetInt64Field(event.get(), 2, std::numeric_limits<qint64>::min());
+            EXPECT_EQ(APMPBGetStringField(params[0].get(), 0), text);
 
-        QByteArray written;
-        APMPBWireWriter out(written);
-        qsizetype mark = out.beginMessage(1);
-        out.writeStringField(1, text);
-        out.writeInt64Field(3, -5);
-        out.endMessage(mark);
-        mark = out.beginMessage(1);
-        out.writeStringField(1, QString()); // a null text is no field
-        out.writeDoubleField(5, -0.125);
-        out.endMessage(mark);
-        out.writeInt64Field(3, std::numeric_limits<qint64>::min());
-        EXPECT_EQ(written.toHex(), event->protoBuffer().value_or(QByteArray("<failed>")).toHex());
+            QByteArray written;
+            APMPBWireWriter out(written);
+            qsizetype mark = out.beginMessage(1);
+            out.writeStringField(1, text);
+            out.writeInt64Field(3, -5);
+            out.endMessage(mark);
+            mark = out.beginMessage(1);
+            out.writeStringField(1, QString()); // a null text is no field
+            out.writeDoubleField(5, -0.125);
+            out.endMessage(mark);
+            out.writeInt64Field(3, std::numeric_limits<qint64>::min());
+            EXPECT_EQ(written.toHex(), event->protoBuffer().value_or(QByteArray("<failed>")).toHex());
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include "analytics/wire/APMPBWireWriter.h"
 
+#include "analytics/wire/APMPBFieldSlot.h"
+
 #include <cstring>
 
 namespace {
@@ -55,8 +57,17 @@ void APMPBWireWriter::writeStringField(uint32_t number, const QString& text)
 {
     if (text.isNull())
         return;
-    const QByteArray utf8 = text.toUtf8();
     writeTag(number, kWireLengthDelimited);
+    // Plain ASCII text (names, most values) is its own UTF-8: written as it
+    // is read, without a converted copy.
+    if (apmpb::isAscii(text)) {
+        writeVarint(uint64_t(text.size()));
+        const qsizetype start = bytes_.size();
+        bytes_.resize(start + text.size());
+        apmpb::narrowAscii(text, bytes_.data() + start);
+        return;
+    }
+    const QByteArray utf8 = text.toUtf8();
     writeVarint(uint64_t(utf8.size()));
     bytes_.append(utf8);
 }
