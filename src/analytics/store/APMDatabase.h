@@ -119,6 +119,10 @@ public:
         const QVariant& columnValue, qint64 tableLimit, APMError* error);
     bool updateDataType(const APMRecord& record, const QString& table, const QString& columnName,
         const QVariant& columnValue, APMError* error);
+    // The same writes for a text the caller keeps, the values bound in
+    // order: an insert, and an update of a row that must exist.
+    bool insertRowWithStatement(const QString& sql, const QVariantList& values, APMError* error);
+    bool updateRowWithStatement(const QString& sql, const QVariantList& values, APMError* error);
 
     // --- App metadata and daily counts ---
     std::optional<APMAppMetadata> queryAppMetadata(APMError* error);

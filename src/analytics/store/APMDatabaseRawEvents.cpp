@@ -74,6 +74,16 @@ const QString kOverAbsoluteLimitCondition
     = QStringLiteral("rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)");
 const QString kStaleRawEventsCondition = QStringLiteral("abs(timestamp - cast(? as REAL)) > cast(? as REAL)");
 
+// The raw event's insert, its text built once: it runs on every logged
+// event. The values go name, timestamp, fingerprint, data, real-time flag.
+const QString& rawEventInsertSQL()
+{
+    static const QString sql = QStringLiteral("INSERT OR REPLACE INTO %1 (%2, %3, %4, %5, %6) VALUES (?, ?, ?, ?, ?)")
+                                   .arg(APMDatabase::kRawEventsTable, kRawEventNameColumn, kTimestampColumn,
+                                       kRawEventFingerprintColumn, kRawEventDataColumn, kRawEventRealtimeColumn);
+    return sql;
+}
+
 // A numeric probe that answers 0 or 1.
 std::optional<bool> booleanForQuery(
     const APMDatabase& database, const QString& query, const QVariantList& parameters, APMError* error)
@@ -212,19 +222,13 @@ bool APMDatabase::insertRawEvent(
     if (!APMCheckCondition(!data.isEmpty(), error, APMError::StorageFailure,
             QStringLiteral("Received empty raw event data for getting dictionary representation")))
         return false;
-    const APMRecord record {
-        { kRawEventNameColumn, event.name() },
-        { kTimestampColumn, event.timestamp() },
-        { kRawEventFingerprintColumn, metadataFingerprint },
-        { kRawEventDataColumn, data },
-        { kRawEventRealtimeColumn, qint64(isRealtime ? 1 : 0) },
-    };
     // The row's insert drops the summary kept; once it is in, the summary
     // is what it was plus this row.
     std::optional<RawEventsSummaryCache> kept;
     if (RawEventsSummaryCache* current = rawEventsSummary())
         kept = *current;
-    if (!insertDataType(record, kRawEventsTable, error))
+    if (!insertRowWithStatement(rawEventInsertSQL(),
+            { event.name(), event.timestamp(), metadataFingerprint, data, qint64(isRealtime ? 1 : 0) }, error))
         return false;
     if (kept) {
         if (kept->latestTimestamp) {

@@ -151,6 +151,10 @@ public:
 
     // Runs one statement that yields no rows (prepared for this use only).
     bool executeSQL(const QString& sql, APMError* error);
+    // One write whose text the caller keeps, so that none is built per call
+    // (the writes of every logged event), with the values bound in order;
+    // the statement is kept for reuse like those of the record writes.
+    bool executeStatementWithValues(const QString& sql, const QVariantList& values, APMError* error);
 
     // Statements prepared and kept for reuse (for tests and measurements).
     int cachedStatementCount() const { return static_cast<int>(statements_.size()); }

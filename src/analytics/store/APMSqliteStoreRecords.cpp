@@ -151,6 +151,11 @@ qint64 APMSqliteStore::lastInsertedRowID() const
     return handle_ ? sqlite3_last_insert_rowid(handle_) : 0;
 }
 
+bool APMSqliteStore::executeStatementWithValues(const QString& sql, const QVariantList& values, APMError* error)
+{
+    return runCachedStatement(sql, values, kRecordsOpExecuteStatement, error);
+}
+
 bool APMSqliteStore::runCachedStatement(
     const QString& sql, const QVariantList& parameterValues, const QString& operation, APMError* error)
 {
