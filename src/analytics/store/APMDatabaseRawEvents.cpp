@@ -442,7 +442,8 @@ std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APM
 
     QString origin;
     QVariantMap parameters;
-    for (const auto& param : APMPBGetArrayField<APMPBEventParam>(proto.get(), kRawEventParamsSlot)) {
+    // The decoded record is only read here: its parameters are taken, not copied.
+    for (const auto& param : APMPBTakeArrayField<APMPBEventParam>(proto.get(), kRawEventParamsSlot)) {
         if (APMPBGetStringField(param.get(), kRawEventParamNameSlot) == kOriginParameter) {
             if (!APMCheckCondition(APMPBHasField(param.get(), kRawEventParamStringSlot), error,
                     APMError::InvalidState,

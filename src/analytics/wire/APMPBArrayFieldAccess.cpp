@@ -394,4 +394,31 @@ std::vector<const APMPBMessageInfo*> messageArrayRecords(const NANOMessageBase* 
     return records;
 }
 
+std::vector<APMPBMessageInfo*> takeMessageArrayRecords(
+    NANOMessageBase* message, int32_t field, const MessageType& type)
+{
+    std::vector<APMPBMessageInfo*> records;
+    std::optional<FieldSlot> slot = FieldSlot::reachRepeated(message, field, "TakeArray");
+    if (!slot)
+        return records;
+    if (!(slot->flags & APMPBFieldMessage)) {
+        qWarning(kNotMessageArray, slot->info->name, field);
+        return records;
+    }
+    if (slot->type->slotInfo[slot->index].messageType != &type)
+        return records;
+    auto* repeated = static_cast<APMPBRepeated*>(slot->value());
+    if (repeated->elements) {
+        for (uint32_t i = 0; i < repeated->count; ++i) {
+            if (repeated->elements[i])
+                records.push_back(static_cast<APMPBMessageInfo*>(repeated->elements[i]));
+            else
+                qWarning(kNullElement);
+        }
+    }
+    // The elements are the caller's now: only their array goes.
+    APMPBFreeArrayStorage(repeated);
+    return records;
+}
+
 } // namespace apmpb
