@@ -26,7 +26,8 @@ constexpr char kArrayWrongMessageType[]
     = "<Nano/Failure> Message type doesn't match the field. Message: %s, field ID: %d, given: %s";
 constexpr char kProvidedClass[]
     = "<ERROR> Provided class doesn't implement initWithMessageInfo: method. Class: %s";
-constexpr char kElementNotString[] = "<Nano/Failure> Field type isn't a scalar STRING. Message: %s, field ID: %d";
+constexpr char kElementNotString[]
+    = "<Nano/Failure> Field type isn't a scalar STRING. Message: %s, field ID: %d";
 constexpr char kNullElement[] = "<ERROR> Unable to convert NULL data to an ObjC object";
 constexpr char kUnknownToObject[] = "<ERROR> Unable to convert byte data to an ObjC object. Unknown type. %d";
 constexpr char kUnknownToBytes[] = "<ERROR> Unable to convert ObjC object to byte data. Unknown type. %d";

@@ -68,7 +68,8 @@ std::vector<std::unique_ptr<C>> APMPBGetArrayField(const NANOMessageBase* messag
 // Repeated message slots: the elements themselves as objects of class C,
 // taken out of the message, whose field is left empty, where reading them
 // copies them. Nothing, and the field left alone, when C is of another type.
-template <class C> std::vector<std::unique_ptr<C>> APMPBTakeArrayField(NANOMessageBase* message, int32_t field);
+template <class C>
+std::vector<std::unique_ptr<C>> APMPBTakeArrayField(NANOMessageBase* message, int32_t field);
 // The string slot of every element of a repeated message slot, read in place
 // without copying the elements (a null QString where it is unset or not
 // UTF-8); nothing, logged, when either slot is of another kind.
@@ -120,7 +121,8 @@ std::vector<std::unique_ptr<C>> APMPBGetArrayField(const NANOMessageBase* messag
     return elements;
 }
 
-template <class C> std::vector<std::unique_ptr<C>> APMPBTakeArrayField(NANOMessageBase* message, int32_t field)
+template <class C>
+std::vector<std::unique_ptr<C>> APMPBTakeArrayField(NANOMessageBase* message, int32_t field)
 {
     std::vector<std::unique_ptr<C>> elements;
     for (APMPBMessageInfo* record : apmpb::takeMessageArrayRecords(message, field, C::staticMessageType()))
