@@ -53,6 +53,15 @@ TEST(RulesValues, NumbersPrintAsText)
         { kInf, "Infinity" },
         { -kInf, "-Infinity" },
         { 4294967295, "4294967295" },
+        // Whole numbers below 2^53 print their digits; from 2^53 on, the
+        // shortest text that reads back.
+        { 7, "7" },
+        { -42, "-42" },
+        { -9007199254740991.0, "-9007199254740991" },
+        { 9007199254740991.0, "9007199254740991" },
+        { 9007199254740992.0, "9007199254740992" },
+        { 1e20, "100000000000000000000" },
+        { 18014398509481988.0, "18014398509481988" },
     };
     for (const auto& [value, text] : cases)
         EXPECT_EQ(APMPNumberValue::textForDouble(value).toStdString(), text) << value;
