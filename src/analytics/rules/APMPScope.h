@@ -48,6 +48,11 @@ public:
     void addImmutableValue(const APMPValue& value, const QString& name);
     // Assigns to the nearest enclosing binding, else declares here.
     void setValue(const APMPValue& value, const QString& name);
+    // Assigns to the nearest enclosing binding: false, with nothing
+    // written, when no scope binds the name (hasName). In both, an
+    // immutable scope between here and the binding, the binding's own
+    // included, refuses the write silently.
+    bool assignValue(const APMPValue& value, const QString& name);
     // The nearest binding, or the undefined value.
     APMPValue valueForName(const QString& name) const;
     // The same without taking a reference: the value where the scope holds
@@ -130,6 +135,9 @@ public:
 
 private:
     static bool refuseInstruction(APMError* error);
+    // The nearest scope from here up that binds the name, or null; whether
+    // an immutable scope was met on the way, the binding's own included.
+    APMPScope* bindingScope(const QString& name, bool* blocked);
     // What reading a name bound nowhere gives: the instruction count for its
     // name (made in `made`), else undefined.
     const APMPValue& unboundValue(const QString& name, APMPValue& made) const;
