@@ -18,7 +18,6 @@
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMPrivateSetMembershipClient.h"
 #include "analytics/base/APMDeepLinkStore.h"
-#include "analytics/base/APMEnvironmentInfo.h"
 #include "analytics/base/APMScheduler.h"
 #include "analytics/base/APMUserDefaults.h"
 #include "analytics/base/VULLogger.h"
@@ -334,7 +333,7 @@ APMMeasurement::APMMeasurement(const QString& appID, bool isAnalyticsCollectionE
     shared_.persistedConfig = shared_.environment.persistedConfig;
     if (!shared_.environment.systemFacts)
         shared_.environment.systemFacts = &platform::SystemFacts::shared();
-    ownEnvironmentInfo_ = std::make_unique<APMEnvironmentInfo>(*shared_.environment.systemFacts, shared_.environment.monitor);
+    pipeline_ = std::make_unique<APMEventPipeline>(shared_, *this);
     if (!shared_.environment.deepLinkStore)
         shared_.environment.deepLinkStore = &APMUserDefaults::sharedUserDefaults();
     if (!shared_.environment.infoDictionary)

@@ -4,6 +4,7 @@
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMUserActivity.h"
 #include "analytics/engine/APMEngineContext.h"
+#include "analytics/engine/APMEventPipeline.h"
 #include "analytics/engine/APMMeasurementEnvironment.h"
 
 #include <QList>
@@ -36,8 +37,6 @@ class APMConfigFetcher;
 class APMConfigStore;
 class APMDeepLinkHandler;
 class APMEManager;
-class APMEnvironmentInfo;
-class APMDailyCounts;
 class APMDatabase;
 class APMEvent;
 class APMIdentity;
@@ -45,7 +44,6 @@ class APMLifecycleReporter;
 class APMMonitor;
 class APMOnDeviceConversion;
 class APMUploadScheduler;
-class APMPBMeasurementBundle;
 class APMPersistedConfig;
 class APMPrivateSetMembershipClient;
 class APMPrivateSetMembershipClientClass;
@@ -155,25 +153,16 @@ public:
 
     // ---- Logging entry, default parameters and user properties ----------------
 
-    using Interceptor = std::function<void(
-        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)>;
+    using Interceptor = APMEventPipeline::Interceptor;
 
     void logEventWithOrigin(const QString& origin, bool isPublicEvent, const QString& name,
         const QVariantMap& parameters, double timestamp, bool enabled, bool ignoreEnabled, bool ignoreInterceptor,
         Interceptor interceptor, const QVariantMap& addedScreenParameters);
-    void logEventOnWorkerQueueWithOrigin(const QString& origin, bool isPublicEvent, const QString& name,
-        const QVariantMap& parameters, double timestamp, bool enabled, bool ignoreEnabled, bool ignoreInterceptor,
-        const Interceptor& interceptor, const QVariantMap& addedScreenParameters);
     // An internal event of the engine itself (origin "auto", now).
     void logInternalEvent(const QString& name, const QVariantMap& parameters);
     void setDefaultEventParameters(const std::optional<QVariantMap>& parameters);
-    void handleSetDefaultEventParametersOnWorkerQueue(const std::optional<QVariantMap>& parameters);
-    QVariantMap parametersWithAddedDefaultEventParameters(const QVariantMap& parameters);
     void setUserAttribute(const std::optional<APMUserAttribute>& attribute);
-    void setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute);
-    bool setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute);
     void removeUserAttribute(const QString& name);
-    void removeUserAttributeOnWorkerQueue(const QString& name);
     // Any thread: one worker-queue block asks shouldDisableAdPersonalization()
     // and sets "_npa" (origin "auto", at the timestamp) to its answer or
     // removes it, so that no consent change can come between the two.
@@ -184,26 +173,17 @@ public:
 
     // ---- Doors of the front end --------------------------------------------------
 
-    static constexpr qint64 kMaxUserPropertiesPerOrigin = 25;
     using SessionIDCompletion = std::function<void(qint64 sessionID, const std::optional<APMError>& error)>;
 
     // An event made elsewhere goes through the pipeline; nothing is refused
     // with level 4, code 23048.
     void logEvent(const std::optional<APMEvent>& event);
-    // Handles the event; with notifyEventListeners its copy then goes to the
-    // environment's event listeners.
-    void logEventOnWorkerQueue(const APMEvent& event, bool notifyEventListeners);
-    // An internal event of the engine's own components: the default event
-    // parameters are added (not to "_err"), the whole pipeline runs, then
-    // the event listeners hear of it.
-    void handleInternalEventOnWorkerQueue(APMEvent event);
     // The callback receives 25 for every non-empty origin, on a global queue.
     void maxUserPropertiesForOrigin(const QString& origin, std::function<void(qint64)> callback);
     // The application's "VIREO_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED"
     // when it is a number; true otherwise.
     bool shouldAllowAdNetworkRegistration() const;
     static bool shouldAllowAdNetworkRegistrationWithInfoDictionary(const QVariantMap& infoDictionary);
-    bool hasUserPropertyUserIDOnWorkerQueue();
     // Set when a new configuration changed the ad-personalization consent;
     // the next bundling step brings "_npa" in line and clears it.
     bool shouldUpdateNPAUserProperty() const { return shouldUpdateNPAUserProperty_; }
@@ -263,16 +243,13 @@ public:
     // Null before start, or when there is nothing left to ask.
     APMSearchAdReporter* searchAdReporter() const { return searchAdReporter_.get(); }
 
-    // ---- Event pipeline (worker queue) ----------------------------------------
+    // ---- Event pipeline (APMEventPipeline, worker queue) ---------------------------
 
-    void handleEventOnWorkerQueue(const APMEvent& event);
+    void setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute);
+    bool setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute);
+    void handleInternalEventOnWorkerQueue(APMEvent event);
     void writeEventOnWorkerQueue(const APMEvent& event);
-    void writeFilteredEventOnWorkerQueue(const APMEvent& event);
-    bool shouldProcessEvent(const APMEvent& event, APMDailyCounts& counts, bool isPublicEvent);
-    bool isRealtimeEvent(APMEvent& event, APMDailyCounts& counts);
-    bool writeEvent(const APMEvent& event, bool isPublicEvent, bool isRealtime, bool setLastAdvertisingIDReset);
-    std::unique_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
-        const QList<APMUserAttribute>& attributes);
+    APMEventPipeline& pipeline() const { return *pipeline_; }
 
     // ---- Bundling (APMBundler) ----------------------------------------------------
 
@@ -426,17 +403,6 @@ private:
     void initializeServices();
     std::shared_ptr<APMEManager> makeExperimentManager();
 
-    // Pipeline pieces (APMMeasurementEvent.cpp).
-    std::optional<APMEvent> eventAfterSafelistingEvent(const APMEvent& event);
-    bool dedupeSubscriptionEvent(const APMEvent& event);
-    bool shouldDropDuplicatedSessionStartWithRolloutEvent(const APMEvent& event);
-    void writeSessionStartEventOnWorkerQueue(const APMEvent& event);
-    void writeEditedEventsOnWorkerQueue(const APMEvent& event);
-    bool armedUploadCannotMoveEarlier();
-    void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
-    void logFirstOpenConsentedEvent(double timestamp);
-    std::function<void(const QString&, const QString&, const QVariantMap&)> internalEventLogger();
-
     APMConfigStore& deepLinkStore() const;
     platform::SystemFacts& systemFacts() const;
     void makeSearchAdReporter();
@@ -455,15 +421,10 @@ private:
     // Worker-queue state.
     bool wasEnabledDuringInitialization_ = false;
     bool shouldUpdateNPAUserProperty_ = false;
-    bool wroteRealtimeEvent_ = false; // among the events of the current logging
-    qint64 timeZoneHour_ = -1;
-    qint32 timeZoneOffsetMinutes_ = 0;
-    std::unique_ptr<APMEnvironmentInfo> ownEnvironmentInfo_;
-    QString osVersion_;
-    QString userDefaultLanguage_;
 
     // The jobs. The conversion's and the search-ad reporter's alarms go in
     // the destructor's last task on the worker queue.
+    std::unique_ptr<APMEventPipeline> pipeline_;
     std::unique_ptr<APMOnDeviceConversion> conversion_;
     std::unique_ptr<APMUploadScheduler> uploads_;
     std::unique_ptr<APMConfigFetcher> configFetcher_;

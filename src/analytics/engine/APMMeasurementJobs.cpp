@@ -5,11 +5,36 @@
 #include "analytics/engine/APMBundler.h"
 #include "analytics/engine/APMConfigFetcher.h"
 #include "analytics/engine/APMDeepLinkHandler.h"
+#include "analytics/engine/APMEventPipeline.h"
 #include "analytics/engine/APMLifecycleReporter.h"
 #include "analytics/engine/APMOnDeviceConversion.h"
 #include "analytics/engine/APMSessionTracker.h"
 #include "analytics/engine/APMUploadScheduler.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/model/APMUserAttribute.h"
 #include "platform/HttpClient.h"
+
+// ---- Event pipeline (APMEventPipeline) -----------------------------------------------------
+
+void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute)
+{
+    pipeline_->setUserAttributeOnWorkerQueue(attribute);
+}
+
+bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute)
+{
+    return pipeline_->setUserPropertyInDatabaseOnWorkerQueue(attribute);
+}
+
+void APMMeasurement::handleInternalEventOnWorkerQueue(APMEvent event)
+{
+    pipeline_->handleInternalEventOnWorkerQueue(std::move(event));
+}
+
+void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event)
+{
+    pipeline_->writeEventOnWorkerQueue(event);
+}
 
 // ---- On-device conversion (APMOnDeviceConversion) ----------------------------------------
 
