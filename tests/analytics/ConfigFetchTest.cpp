@@ -7,6 +7,7 @@
 #include "analytics/base/APMClassRegistry.h"
 #include "analytics/base/APMHelpers.h"
 #include "analytics/engine/APMAudienceEvaluator.h"
+#include "analytics/engine/APMEngineLifecycle.h"
 #include "analytics/model/APMRawEventData.h"
 #include "analytics/wire/APMPBSetting.h"
 #include "fakes/FakeReachability.h"
@@ -610,13 +611,13 @@ TEST_F(ConfigFetchFixture, FeatureRolloutsAreKeptOnlyWithTheConfigurationLibrary
 {
     persisted_->setBasaltFeatureRollouts(QStringLiteral("rollout"));
     start(kEngineAppID);
-    EXPECT_FALSE(APMMeasurement::isBasaltRemoteConfigSDKPresent());
+    EXPECT_FALSE(APMEngineLifecycle::isBasaltRemoteConfigSDKPresent());
     EXPECT_TRUE(persisted_->basaltFeatureRollouts().isEmpty());
 
     APMClassRegistry::registerClassName(QStringLiteral("BASRemoteConfig"));
     persisted_->setBasaltFeatureRollouts(QStringLiteral("rollout"));
     start(kEngineAppID);
-    EXPECT_TRUE(APMMeasurement::isBasaltRemoteConfigSDKPresent());
+    EXPECT_TRUE(APMEngineLifecycle::isBasaltRemoteConfigSDKPresent());
     EXPECT_EQ(persisted_->basaltFeatureRollouts(), QStringLiteral("rollout"));
     APMClassRegistry::unregisterClassName(QStringLiteral("BASRemoteConfig"));
 }

@@ -8,6 +8,7 @@
 #include "analytics/audience/APMAudienceFilterMatching.h"
 #include "analytics/userproperties/APMConditionalUserPropertyController.h"
 #include "analytics/base/APMValue.h"
+#include "analytics/engine/APMEngineLifecycle.h"
 #include "analytics/engine/APMEventSampler.h"
 #include "analytics/model/APMConditionalUserProperty.h"
 #include "analytics/model/APMFilterResult.h"
@@ -210,7 +211,7 @@ TEST_F(EngineAudienceTest, WipingTheDataForgetsTheAudiences)
     logEvent(QStringLiteral("checkout"));
     ASSERT_TRUE(bundle());
     bool wiped = false;
-    engine_->dispatchSyncOnWorkerQueue([&] { wiped = engine_->wipeoutAnalyticsDataAndResetComponents(); });
+    engine_->dispatchSyncOnWorkerQueue([&] { wiped = engine_->lifecycle().wipeoutAnalyticsDataAndResetComponents(); });
     ASSERT_TRUE(wiped);
 
     logEvent(QStringLiteral("checkout"));

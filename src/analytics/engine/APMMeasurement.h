@@ -37,6 +37,7 @@ class APMConfigFetcher;
 class APMConfigStore;
 class APMDeepLinkHandler;
 class APMEManager;
+class APMEngineLifecycle;
 class APMDatabase;
 class APMEvent;
 class APMIdentity;
@@ -130,23 +131,12 @@ public:
     APMMeasurement(const APMMeasurement&) = delete;
     APMMeasurement& operator=(const APMMeasurement&) = delete;
 
-    bool shouldEnableMeasurement();
+    // Enabling, consent and the TCF client (APMEngineLifecycle).
     void setEnabled(bool enabled);
-    void setEnabledOnWorkerQueue(bool enabled);
-    bool startMeasurementOnWorkerQueue();
-    bool wipeoutAnalyticsDataAndResetComponents();
-    bool shouldWipeDataWithAppID(const QString& appID, const QString& appIDFromVMP, const QString& appIDFromAdNest,
-        const QString& persistedAppIDFromVMP, const QString& persistedAppIDFromAdNest) const;
-    void updatePersistedAppIDFromVMPAndAdNest();
     void updateConsentSettingsUtilWithRemoteConfig();
-    // Restores the consent that applies from start: the stored TCF,
-    // third-party and start-up settings and the information dictionary's,
-    // by source priority.
-    void setProspectiveConsentSettings();
-    // The TCF client reads the platform's keys and applies what changed;
-    // nothing without a client (the feature is off).
     void tcfClientSetConsentFromData();
-    APMTCFClient* tcfClient() const { return tcfClient_.get(); }
+    APMTCFClient* tcfClient() const;
+    APMEngineLifecycle& lifecycle() const { return *lifecycle_; }
 
     // Runs the work on the worker queue and waits for it (tests, shutdown).
     void dispatchSyncOnWorkerQueue(const std::function<void()>& work);
@@ -184,15 +174,13 @@ public:
     // when it is a number; true otherwise.
     bool shouldAllowAdNetworkRegistration() const;
     static bool shouldAllowAdNetworkRegistrationWithInfoDictionary(const QVariantMap& infoDictionary);
-    // Set when a new configuration changed the ad-personalization consent;
-    // the next bundling step brings "_npa" in line and clears it.
-    bool shouldUpdateNPAUserProperty() const { return shouldUpdateNPAUserProperty_; }
-    void setShouldUpdateNPAUserProperty(bool value) { shouldUpdateNPAUserProperty_ = value; }
+    bool shouldUpdateNPAUserProperty() const;
+    void setShouldUpdateNPAUserProperty(bool value);
     // The "_sid" user property, or an error of code 13; answered on the
     // worker queue (on the caller's thread once the engine is gone).
     void sessionIDWithCompletion(SessionIDCompletion completion);
     // Whether enabling was asked for when the engine was made.
-    bool wasEnabledDuringInitialization() const { return wasEnabledDuringInitialization_; }
+    bool wasEnabledDuringInitialization() const;
 
     // ---- Configuration and services ----------------------------------------------
 
@@ -203,14 +191,7 @@ public:
     bool applyMeasurementConfigData(const QByteArray& data);
     // Sets, clears and triggers conditional user properties; null until the
     // components are initialized.
-    APMConditionalUserPropertyController* conditionalUserPropertyController() const
-    {
-        return conditionalUserPropertyController_.get();
-    }
-
-    // The experimentation client the remote configuration reads its flags
-    // from; null until the components are initialized.
-    APMEManager* experimentManager() const { return experimentManager_.get(); }
+    APMConditionalUserPropertyController* conditionalUserPropertyController() const;
 
     // ---- On-device conversion measurement (APMOnDeviceConversion) ----------------
 
@@ -237,11 +218,6 @@ public:
     bool isPSMRequestPostponed() const;
     bool hasPSMClient() const;
     APMAlarm* PSMRetryAlarm() const;
-
-    // ---- Search-ad attribution ------------------------------------------------
-
-    // Null before start, or when there is nothing left to ask.
-    APMSearchAdReporter* searchAdReporter() const { return searchAdReporter_.get(); }
 
     // ---- Event pipeline (APMEventPipeline, worker queue) ---------------------------
 
@@ -289,7 +265,6 @@ public:
     // When the first open was recorded (seconds since 1970); 0 when unknown.
     // Worker queue.
     double firstOpenTimestamp();
-    static bool isBasaltRemoteConfigSDKPresent();
     // Wipes the measurement data and starts over under the given app
     // instance ID; false (nothing wiped) for an empty ID unless analytics
     // storage is denied, or when the wipe fails. Waits for the worker queue.
@@ -381,7 +356,7 @@ public:
 
     const QString& appID() const { return shared_.appID; }
     bool isEnabled() const { return shared_.enabled; }
-    bool didInitializeComponents() const { return didInitializeComponents_.load(); }
+    bool didInitializeComponents() const;
     APMDatabase* database() const { return shared_.database.get(); }
     APMRemoteConfig* remoteConfigInstance() const { return shared_.remoteConfig.get(); }
     APMPersistedConfig& persistedConfig() const { return *shared_.persistedConfig; }
@@ -391,39 +366,22 @@ public:
     platform::Clock& clock() const { return *shared_.environment.clock; }
     const QStringList& safelistedEvents() const { return shared_.safelistedEvents; }
 
+    // ---- The jobs ---------------------------------------------------------------
+
+    APMConfigFetcher& configFetcher() const { return *configFetcher_; }
+    APMLifecycleReporter& lifecycleReporter() const { return *lifecycleReporter_; }
+    APMSessionTracker& sessions() const { return *sessions_; }
+    APMOnDeviceConversion& conversion() const { return *conversion_; }
+
 private:
     APMMeasurement(const QString& appID, bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated,
         const QStringList& safelistedEvents, Environment environment);
 
-    bool initializeComponents();
-    // The search-ad reporter, the TCF client and the application-state
-    // observers, made once the start's reports have run.
-    void initializeReportersOnWorkerQueue();
-    std::shared_ptr<APMRemoteConfig> makeRemoteConfig();
-    void initializeServices();
-    std::shared_ptr<APMEManager> makeExperimentManager();
-
-    APMConfigStore& deepLinkStore() const;
-    platform::SystemFacts& systemFacts() const;
-    void makeSearchAdReporter();
-    void makeTCFClient();
-
     // What the jobs share; first, so that it goes last.
     APMEngineContext shared_;
 
-    std::mutex initializeComponentsLock_;
-    std::atomic<bool> didInitializeComponents_ { false };
-    std::shared_ptr<APMRemoteConfigDatabase> remoteConfigDatabase_;
-    std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;
-    std::unique_ptr<APMConfigStore> experimentStore_;
-    std::shared_ptr<APMEManager> experimentManager_;
-
-    // Worker-queue state.
-    bool wasEnabledDuringInitialization_ = false;
-    bool shouldUpdateNPAUserProperty_ = false;
-
-    // The jobs. The conversion's and the search-ad reporter's alarms go in
-    // the destructor's last task on the worker queue.
+    // The jobs.
+    std::unique_ptr<APMEngineLifecycle> lifecycle_;
     std::unique_ptr<APMEventPipeline> pipeline_;
     std::unique_ptr<APMOnDeviceConversion> conversion_;
     std::unique_ptr<APMUploadScheduler> uploads_;
@@ -432,7 +390,5 @@ private:
     std::unique_ptr<APMLifecycleReporter> lifecycleReporter_;
     std::unique_ptr<APMDeepLinkHandler> deepLinks_;
     std::unique_ptr<APMSessionTracker> sessions_;
-    std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
-    std::unique_ptr<APMTCFClient> tcfClient_;
 };
 

@@ -5,6 +5,7 @@
 #include "analytics/engine/APMBundler.h"
 #include "analytics/engine/APMConfigFetcher.h"
 #include "analytics/engine/APMDeepLinkHandler.h"
+#include "analytics/engine/APMEngineLifecycle.h"
 #include "analytics/engine/APMEventPipeline.h"
 #include "analytics/engine/APMLifecycleReporter.h"
 #include "analytics/engine/APMOnDeviceConversion.h"
@@ -13,6 +14,58 @@
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMUserAttribute.h"
 #include "platform/HttpClient.h"
+
+// ---- Life cycle (APMEngineLifecycle) --------------------------------------------------------
+
+void APMMeasurement::setEnabled(bool enabled)
+{
+    lifecycle_->setEnabled(enabled);
+}
+
+bool APMMeasurement::didInitializeComponents() const
+{
+    return lifecycle_->didInitializeComponents();
+}
+
+bool APMMeasurement::wasEnabledDuringInitialization() const
+{
+    return lifecycle_->wasEnabledDuringInitialization();
+}
+
+void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig()
+{
+    lifecycle_->updateConsentSettingsUtilWithRemoteConfig();
+}
+
+void APMMeasurement::tcfClientSetConsentFromData()
+{
+    lifecycle_->tcfClientSetConsentFromData();
+}
+
+APMTCFClient* APMMeasurement::tcfClient() const
+{
+    return lifecycle_->tcfClient();
+}
+
+bool APMMeasurement::shouldUpdateNPAUserProperty() const
+{
+    return lifecycle_->shouldUpdateNPAUserProperty();
+}
+
+void APMMeasurement::setShouldUpdateNPAUserProperty(bool value)
+{
+    lifecycle_->setShouldUpdateNPAUserProperty(value);
+}
+
+APMConditionalUserPropertyController* APMMeasurement::conditionalUserPropertyController() const
+{
+    return lifecycle_->conditionalUserPropertyController();
+}
+
+bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const QString& appInstanceID)
+{
+    return lifecycle_->resetAnalyticsDataWithAppInstanceID(appInstanceID);
+}
 
 // ---- Event pipeline (APMEventPipeline) -----------------------------------------------------
 

@@ -1,29 +1,12 @@
-// The engine's services over its database (audiences, conditional user
-// properties), the experimentation client, the application of a fetched
-// configuration, and the small ones: the purchase duplicate filter, the
-// first-open time, the data reset the front end asks for, the configuration
-// library's presence and the network library's log lines.
-#include "analytics/audience/APMAudience.h"
-#include "analytics/audience/APMAudienceLimits.h"
-#include "analytics/userproperties/APMConditionalUserPropertyController.h"
-#include "analytics/experiments/APMEDatabase.h"
-#include "analytics/experiments/APMEExperimentRequestBuilder.h"
-#include "analytics/experiments/APMEManager.h"
-#include "analytics/experiments/APMETaskManager.h"
-#include "analytics/base/APMClassRegistry.h"
-#include "analytics/base/APMFileLocations.h"
-#include "analytics/base/APMPersistedConfig.h"
-#include "analytics/base/APMUserDefaults.h"
+// The application of a fetched configuration, and the engine's small
+// services: the purchase duplicate filter, the first-open time and the
+// network library's log lines.
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMScheduler.h"
-#include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
-#include "analytics/engine/APMAudienceBundleEvaluator.h"
-#include "analytics/engine/APMConditionalPropertyEventProcessor.h"
+#include "analytics/engine/APMAudienceEvaluator.h"
 #include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMLifecycleReporter.h"
-#include "analytics/engine/APMUploadScheduler.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMUserAttribute.h"
 #include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
@@ -35,15 +18,9 @@
 #include "analytics/wire/APMPBSetting.h"
 #include "platform/AppStore.h"
 #include "platform/GlobalQueue.h"
-#include "platform/HttpClient.h"
-#include "platform/SerialQueue.h"
-
-#include <QDir>
-#include <QFileInfo>
 
 namespace measurement_services {
 
-const QString kRemoteConfigClassName = QStringLiteral("BASRemoteConfig");
 using apm_engine::kFirstOpenTimeProperty;
 
 // The purchase reporter's fingerprint of a store transaction; empty when it
@@ -60,63 +37,6 @@ constexpr int32_t kConfigAudiencesSlot = 5; // field 6
 } // namespace measurement_services
 
 using namespace measurement_services;
-
-void APMMeasurement::initializeServices()
-{
-    const std::weak_ptr<APMMeasurement*> weak = shared_.self;
-    if (!shared_.environment.audience) {
-        const std::weak_ptr<APMRemoteConfig> config = shared_.remoteConfig;
-        auto audience = std::make_unique<APMAudience>(*shared_.database, [config] {
-            const std::shared_ptr<APMRemoteConfig> current = config.lock();
-            return current ? APMAudienceLimits::fromRemoteConfig(*current) : APMAudienceLimits();
-        });
-        shared_.environment.audience = std::make_shared<APMAudienceBundleEvaluator>(std::move(audience));
-    }
-    if (!shared_.environment.conditionalProperties) {
-        // Companion events of setting and clearing go through the pipeline
-        // like any other event.
-        conditionalUserPropertyController_ = std::make_shared<APMConditionalUserPropertyController>(
-            *shared_.database, shared_.scheduler->workerQueue(),
-            [weak](const APMEvent& event) {
-                if (const auto self = weak.lock(); self && *self)
-                    (*self)->writeEventOnWorkerQueue(event);
-            },
-            [weak] {
-                const auto self = weak.lock();
-                return self && *self && (*self)->isEnabled();
-            });
-        // Queries wait for the worker queue on the engine's timer; from the
-        // worker queue itself they run inline.
-        conditionalUserPropertyController_->setQueryWaiting(shared_.environment.timer, [weak] {
-            const auto self = weak.lock();
-            return self && *self && (*self)->scheduler().isOnWorkerQueue();
-        });
-        shared_.environment.conditionalProperties
-            = std::make_shared<APMConditionalPropertyEventProcessor>(conditionalUserPropertyController_);
-    }
-}
-
-std::shared_ptr<APMEManager> APMMeasurement::makeExperimentManager()
-{
-    APMETaskManager::Environment environment;
-    // Fetches and their alarm run on the task manager's own worker queue;
-    // tests inject their timer instead and run it on virtual time.
-    environment.workerQueue = shared_.environment.timer;
-    environment.clock = shared_.environment.clock;
-    environment.network = shared_.environment.http;
-    if (!shared_.environment.experimentStore && !experimentStore_)
-        experimentStore_ = std::make_unique<APMUserDefaults>(APMETaskManager::kSuiteName);
-    environment.persistedStorage = shared_.environment.experimentStore ? shared_.environment.experimentStore : experimentStore_.get();
-    const QString measurementPath
-        = shared_.environment.databasePath.isEmpty() ? APMApplicationSupportPath(kDatabaseName) : shared_.environment.databasePath;
-    environment.databasePath = QFileInfo(measurementPath).absoluteDir().filePath(APMEDatabase::kDatabaseName);
-    environment.serviceAddress = shared_.environment.experimentsURL;
-    environment.requestBuilder = std::make_shared<APMEExperimentRequestBuilder>();
-    // New-snapshot notices go where the fetch task's alarm runs when that is
-    // injected (tests on virtual time), else to the main queue.
-    return APMEManager::initWithTaskManager(
-        *shared_.environment.clock, std::make_shared<APMETaskManager>(environment), shared_.environment.timer);
-}
 
 bool APMMeasurement::applyMeasurementConfigData(const QByteArray& data)
 {
@@ -249,41 +169,6 @@ double APMMeasurement::firstOpenTimestamp()
         earliest = std::min(earliest, property.lastSetTimestamp());
     }
     return earliest;
-}
-
-bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const QString& appInstanceID)
-{
-    if (appInstanceID.isEmpty()) {
-        if (!APMConsentSettingsUtil::isAnalyticsStorageDenied()) {
-            shared_.log(APMMonitor::kLevelErrorMonitored, 23167,
-                QStringLiteral("Cannot reset with an empty app instance ID"));
-            return false;
-        }
-        shared_.log(APMMonitor::kLevelDebug, 23218, QStringLiteral("Resetting with an empty app instance ID"));
-    }
-    const double loadTimestamp = shared_.environment.loadTimestamp ? shared_.environment.loadTimestamp() : shared_.initTimestamp;
-    bool reset = false;
-    shared_.scheduler->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:3644"), [&] {
-        if (!wipeoutAnalyticsDataAndResetComponents())
-            return;
-        reset = true;
-        shared_.persistedConfig->setAppInstanceID(appInstanceID);
-        updatePersistedAppIDFromVMPAndAdNest();
-        shared_.log(APMMonitor::kLevelNotice, 23168, QStringLiteral("Analytics data has been reset"));
-        lifecycleReporter_->markDeferredAnalyticsCollection(shared_.enabled);
-        shared_.initTimestamp = loadTimestamp;
-        shared_.persistedConfig->setLoadTimestampValue(loadTimestamp);
-        if (shared_.enabled) {
-            setPersonalizedAdsUserPropertyOnWorkerQueue();
-            reportFirstOpenOnWorkerQueue();
-        }
-    });
-    return reset;
-}
-
-bool APMMeasurement::isBasaltRemoteConfigSDKPresent()
-{
-    return APMClassRegistry::classExists(kRemoteConfigClassName);
 }
 
 // ---- Network log lines ----------------------------------------------------------------
