@@ -6,6 +6,7 @@
 #include "AudienceTestSupport.h"
 #include "EngineTestFixture.h"
 #include "analytics/audience/APMAudienceFilterMatching.h"
+#include "analytics/engine/APMConfigFetcher.h"
 #include "analytics/userproperties/APMConditionalUserPropertyController.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/engine/APMEngineLifecycle.h"
@@ -49,7 +50,7 @@ protected:
         APMPBSetArrayField(config.get(), kConfigAudiencesSlotInTest, audiences);
         const QByteArray body = config->protoBuffer().value_or(QByteArray());
         bool applied = false;
-        engine_->dispatchSyncOnWorkerQueue([&] { applied = engine_->applyMeasurementConfigData(body); });
+        engine_->dispatchSyncOnWorkerQueue([&] { applied = engine_->configFetcher().applyMeasurementConfigData(body); });
         return applied;
     }
 
@@ -192,7 +193,7 @@ TEST_F(EngineAudienceTest, AConfigurationForAnotherAppOrUnreadableIsNotApplied)
         QStringLiteral("1:999:linux:ffff")));
     bool applied = true;
     engine_->dispatchSyncOnWorkerQueue(
-        [&] { applied = engine_->applyMeasurementConfigData(QByteArrayLiteral("\xff\xff\xff")); });
+        [&] { applied = engine_->configFetcher().applyMeasurementConfigData(QByteArrayLiteral("\xff\xff\xff")); });
     EXPECT_FALSE(applied);
     EXPECT_EQ(rowCount(APMDatabase::kEventFiltersTable), 0);
 

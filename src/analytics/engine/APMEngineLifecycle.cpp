@@ -230,7 +230,7 @@ bool APMEngineLifecycle::initializeComponents()
     updatePersistedAppIDFromVMPAndAdNest();
 
     const QString path
-        = shared_.environment.databasePath.isEmpty() ? APMApplicationSupportPath(APMMeasurement::kDatabaseName) : shared_.environment.databasePath;
+        = shared_.environment.databasePath.isEmpty() ? APMApplicationSupportPath(APMDatabase::kDatabaseName) : shared_.environment.databasePath;
     APMError error;
     for (int attempt = 0; attempt < 2 && !shared_.database; ++attempt)
         shared_.database = APMDatabase::initWithDatabasePath(path, shared_.persistedConfig, &error);
@@ -336,7 +336,7 @@ std::shared_ptr<APMEManager> APMEngineLifecycle::makeExperimentManager()
         experimentStore_ = std::make_unique<APMUserDefaults>(APMETaskManager::kSuiteName);
     environment.persistedStorage = shared_.environment.experimentStore ? shared_.environment.experimentStore : experimentStore_.get();
     const QString measurementPath
-        = shared_.environment.databasePath.isEmpty() ? APMApplicationSupportPath(APMMeasurement::kDatabaseName) : shared_.environment.databasePath;
+        = shared_.environment.databasePath.isEmpty() ? APMApplicationSupportPath(APMDatabase::kDatabaseName) : shared_.environment.databasePath;
     environment.databasePath = QFileInfo(measurementPath).absoluteDir().filePath(APMEDatabase::kDatabaseName);
     environment.serviceAddress = shared_.environment.experimentsURL;
     environment.requestBuilder = std::make_shared<APMEExperimentRequestBuilder>();
@@ -542,7 +542,7 @@ bool APMEngineLifecycle::wipeoutAnalyticsDataAndResetComponents()
         if (engine_.sessionReporter())
             engine_.sessions().makeSessionReporter()->setReportingEnabled(shared_.enabled);
     } else {
-        const QString path = shared_.environment.databasePath.isEmpty() ? APMApplicationSupportPath(APMMeasurement::kDatabaseName)
+        const QString path = shared_.environment.databasePath.isEmpty() ? APMApplicationSupportPath(APMDatabase::kDatabaseName)
                                                                  : shared_.environment.databasePath;
         APMError error;
         if (QFileInfo::exists(path) && !APMDeleteFileAtPath(path, &error))

@@ -1,3 +1,6 @@
+// The engine's face itself: the shared instance, the environment's defaults,
+// the engine's making and stop, the launch hook and the route of internal
+// events.
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMBundler.h"
 #include "analytics/engine/APMConfigFetcher.h"
@@ -10,55 +13,35 @@
 #include "analytics/engine/APMUploadScheduler.h"
 
 #include "analytics/base/APMAlarm.h"
-#include "analytics/base/APMBackwardCompatibilityUtil.h"
-#include "analytics/base/APMBackupExclusion.h"
 #include "analytics/base/APMClassRegistry.h"
-#include "analytics/base/APMError.h"
-#include "analytics/base/APMFileLocations.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistedConfig.h"
-#include "analytics/base/APMPrivateSetMembershipClient.h"
-#include "analytics/base/APMDeepLinkStore.h"
 #include "analytics/base/APMScheduler.h"
 #include "analytics/base/APMUserDefaults.h"
 #include "analytics/base/VULLogger.h"
-#include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/config/APMInfoPlistFileUtil.h"
-#include "analytics/config/APMRemoteConfig.h"
-#include "analytics/config/APMRemoteConfigDatabase.h"
-#include "analytics/engine/APMAudienceEvaluator.h"
-#include "analytics/engine/APMEventEditor.h"
-#include "analytics/engine/APMFrontEndLink.h"
 #include "analytics/engine/APMLoadTime.h"
-#include "analytics/reporters/APMEventRoute.h"
-#include "analytics/reporters/APMMeasurementNames.h"
-#include "analytics/reporters/APMLifetimeValueRecorder.h"
-#include "analytics/reporters/APMMeasurementRemoteConfig.h"
 #include "analytics/engine/APMRateEventSampler.h"
 #include "analytics/engine/APMRulesEventEditor.h"
-#include "analytics/reporters/APMSearchAdReporter.h"
-#include "analytics/reporters/APMSessionReporter.h"
-#include "analytics/reporters/APMSessionState.h"
-#include "analytics/experiments/APMEManager.h"
 #include "analytics/experiments/APMETaskManager.h"
 #include "analytics/identity/APMIdentity.h"
-#include "analytics/identity/APMTCFClient.h"
-#include "analytics/rules/APMPEventEditingProvider.h"
-#include "analytics/store/APMDatabase.h"
-#include "analytics/wire/APMPBMeasurementConfig.h"
+#include "analytics/model/APMEventParameters.h"
+#include "analytics/reporters/APMEventRoute.h"
+#include "analytics/reporters/APMLifetimeValueRecorder.h"
+#include "analytics/reporters/APMMeasurementRemoteConfig.h"
+#include "analytics/reporters/APMScreenViewReporter.h"
+#include "analytics/reporters/APMSearchAdReporter.h"
+#include "analytics/reporters/APMSessionReporter.h"
+#include "platform/ApplicationStateNotifier.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
+#include "platform/NotificationCenter.h"
 #include "platform/Reachability.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemFacts.h"
 
 #include <QCoreApplication>
 
-#include <QFileInfo>
-
-#include <cmath>
-
-const QString APMMeasurement::kDatabaseName = QStringLiteral("vireo-app-metrics.sql");
 const QString APMMeasurement::kWorkerQueueLabel = QStringLiteral("com.vireo.basa.worker");
 const QString APMMeasurement::kAlarmName = QStringLiteral("Measurement timer");
 const QString APMMeasurement::kCollectionURLVariable = QStringLiteral("PRAVIK_ANALYTICS_COLLECTION_URL");
@@ -328,4 +311,58 @@ APMMeasurement::~APMMeasurement()
 void APMMeasurement::dispatchSyncOnWorkerQueue(const std::function<void()>& work)
 {
     shared_.scheduler->dispatchSyncOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:sync"), work);
+}
+
+// ---- Internal events of the engine and its reporters ----------------------------------
+
+void APMMeasurement::logInternalEventWithOrigin(
+    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
+{
+    if (shared_.environment.logInternalEventWithOrigin)
+        shared_.environment.logInternalEventWithOrigin(origin, name, parameters, timestamp);
+    else
+        logOwnInternalEvent(origin, name, parameters, timestamp);
+}
+
+void APMMeasurement::logInternalEventWithOrigin(
+    const QString& origin, const QString& name, const QVariantMap& parameters)
+{
+    if (shared_.environment.logInternalEventWithOrigin) {
+        shared_.environment.logInternalEventWithOrigin(origin, name, parameters, shared_.now());
+        return;
+    }
+    logEventWithOrigin(origin, false, name, parameters, shared_.now(), true, true, true, nullptr, {});
+}
+
+void APMMeasurement::logOwnInternalEvent(
+    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
+{
+    const QVariantMap screen
+        = APMHasScreenParameters(parameters) ? QVariantMap() : screenViewReporter().screenParameters();
+    logEventWithOrigin(origin, false, name, parameters, timestamp, true, true, true, nullptr, screen);
+}
+
+void APMMeasurement::logInternalEventOnSharedInstance(
+    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
+{
+    if (APMMeasurement* engine = sharedInstance())
+        engine->logOwnInternalEvent(origin, name, parameters, timestamp);
+}
+
+// ---- Launch ---------------------------------------------------------------------------
+
+void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter& center)
+{
+    // Held for the rest of the process.
+    static auto* token = new platform::ObserverToken;
+    *token = center.addObserver(
+        platform::ApplicationStateNotifier::kDidFinishLaunching, &handleAppDidFinishLaunching);
+}
+
+void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& notification)
+{
+    // The reporter must follow the application's state from its first activation.
+    APMScreenViewReporter::sharedInstance();
+    if (!notification.userInfo.isEmpty())
+        APMDeepLinkHandler::handleStoredURLAfterAppLaunchWithNotification(notification.userInfo, nullptr, nullptr);
 }

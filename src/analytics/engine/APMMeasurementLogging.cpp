@@ -1,29 +1,22 @@
 // The engine's doors for events, default event parameters and user
-// properties: each public method posts its work to the worker queue.
+// properties: each posts its work to the worker queue, where the event
+// pipeline takes it, or answers from there on a global queue.
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMEventPipeline.h"
-#include "analytics/reporters/APMMeasurementNames.h"
+#include "analytics/engine/APMLifecycleReporter.h"
 
 #include "analytics/base/APMError.h"
 #include "analytics/base/APMMonitor.h"
-#include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMScheduler.h"
 #include "analytics/base/APMValue.h"
 #include "analytics/config/APMInfoPlistFileUtil.h"
-#include "analytics/reporters/APMSessionState.h"
-#include "analytics/config/APMRemoteConfig.h"
-#include "analytics/identity/APMIdentity.h"
-#include "analytics/model/APMDataTypeValidator.h"
 #include "analytics/model/APMEvent.h"
-#include "analytics/model/APMEventNames.h"
-#include "analytics/model/APMEventParameters.h"
 #include "analytics/model/APMLogNames.h"
 #include "analytics/model/APMUserAttribute.h"
+#include "analytics/reporters/APMMeasurementNames.h"
+#include "analytics/reporters/APMSessionState.h"
 #include "analytics/store/APMDatabase.h"
-#include "platform/NotificationCenter.h"
-#include "platform/ApplicationStateNotifier.h"
-#include "analytics/reporters/APMScreenViewReporter.h"
 #include "platform/GlobalQueue.h"
 
 using namespace apm_engine;
@@ -99,7 +92,7 @@ void APMMeasurement::setPersonalizedAdsUserPropertyWithTimestamp(double timestam
         if (!self || !*self)
             return;
         APMMeasurement& engine = **self;
-        if (const std::optional<qint64> disable = engine.shouldDisableAdPersonalization()) {
+        if (const std::optional<qint64> disable = engine.lifecycleReporter_->shouldDisableAdPersonalization()) {
             if (const auto attribute = APMUserAttribute::initWithOrigin(
                     kAutoOrigin, kNPAProperty, APMValue::initWithInt64(*disable), timestamp))
                 engine.pipeline_->setUserAttributeOnWorkerQueue(*attribute);
@@ -230,58 +223,4 @@ void APMMeasurement::sessionIDWithCompletion(SessionIDCompletion completion)
         }
         completion(stored->value().int64Value(), std::nullopt);
     });
-}
-
-// ---- Internal events of the engine and its reporters ----------------------------------
-
-void APMMeasurement::logInternalEventWithOrigin(
-    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
-{
-    if (shared_.environment.logInternalEventWithOrigin)
-        shared_.environment.logInternalEventWithOrigin(origin, name, parameters, timestamp);
-    else
-        logOwnInternalEvent(origin, name, parameters, timestamp);
-}
-
-void APMMeasurement::logInternalEventWithOrigin(
-    const QString& origin, const QString& name, const QVariantMap& parameters)
-{
-    if (shared_.environment.logInternalEventWithOrigin) {
-        shared_.environment.logInternalEventWithOrigin(origin, name, parameters, shared_.now());
-        return;
-    }
-    logEventWithOrigin(origin, false, name, parameters, shared_.now(), true, true, true, nullptr, {});
-}
-
-void APMMeasurement::logOwnInternalEvent(
-    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
-{
-    const QVariantMap screen
-        = APMHasScreenParameters(parameters) ? QVariantMap() : screenViewReporter().screenParameters();
-    logEventWithOrigin(origin, false, name, parameters, timestamp, true, true, true, nullptr, screen);
-}
-
-void APMMeasurement::logInternalEventOnSharedInstance(
-    const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)
-{
-    if (APMMeasurement* engine = sharedInstance())
-        engine->logOwnInternalEvent(origin, name, parameters, timestamp);
-}
-
-// ---- Launch ---------------------------------------------------------------------------
-
-void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter& center)
-{
-    // Held for the rest of the process.
-    static auto* token = new platform::ObserverToken;
-    *token = center.addObserver(
-        platform::ApplicationStateNotifier::kDidFinishLaunching, &handleAppDidFinishLaunching);
-}
-
-void APMMeasurement::handleAppDidFinishLaunching(const platform::Notification& notification)
-{
-    // The reporter must follow the application's state from its first activation.
-    APMScreenViewReporter::sharedInstance();
-    if (!notification.userInfo.isEmpty())
-        handleStoredURLAfterAppLaunchWithNotification(notification.userInfo);
 }
