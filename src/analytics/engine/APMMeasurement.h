@@ -75,8 +75,8 @@ class APMUserAttribute;
 // application), APMLifecycleReporter (first open, updates, stored campaign,
 // personalized ads), APMSessionTracker, APMDeepLinkHandler (campaign URLs,
 // deep links) and APMOnDeviceConversion. They share APMEngineContext, which
-// the engine owns, and reach one another through the doors below; what only
-// a job itself or a test asks for is reached through the job's accessor.
+// the engine owns, and reach one another through the doors below, or through
+// a job's accessor (as tests do) for work the engine has no door for.
 class APMMeasurement {
 public:
     static constexpr qint64 kAppMetricsLibraryVersion = APMLibrary::kAppMetricsLibraryVersion;
