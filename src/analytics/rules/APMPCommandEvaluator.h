@@ -50,6 +50,10 @@ public:
     // Whether the opcode has a short way for two numbers, and a truth test.
     bool hasNumberOperation(int opcode) const { return numberOperations_[static_cast<std::size_t>(opcode)]; }
     bool hasNumberTest(int opcode) const { return numberTests_[static_cast<std::size_t>(opcode)]; }
+    // The handler of an opcode, however it takes its arguments.
+    Handler handler(int opcode) const { return handlers_[static_cast<std::size_t>(opcode)]; }
+    NumberOperation numberOperation(int opcode) const { return numberOperations_[static_cast<std::size_t>(opcode)]; }
+    NumberTest numberTest(int opcode) const { return numberTests_[static_cast<std::size_t>(opcode)]; }
     // The opcode of a statement with two plain operands
     // (APMPStatementValue::hasPlainOperands) that hasNumberOperation: the
     // result evaluateOpcode gives, the operands read where they are held.

@@ -36,9 +36,14 @@ public:
                 return APMPUndefinedValue::sharedInstance();
             return value;
         }
+        const QString& name = *static_cast<const APMPStatementValue&>(*value).variableName();
+        if (scope.enterStraight(2, 1)) {
+            const APMPValue& result = scope.bindingForName(name, made);
+            scope.leaveEvaluation();
+            return result;
+        }
         if (!scope.incrementInstructionCount(error) || !scope.enterEvaluation(error))
             return APMPUndefinedValue::sharedInstance();
-        const QString& name = *static_cast<const APMPStatementValue&>(*value).variableName();
         const APMPValue& result = scope.incrementInstructionCount(error)
             ? scope.bindingForName(name, made)
             : APMPUndefinedValue::sharedInstance();

@@ -1,6 +1,7 @@
 #include "analytics/rules/APMPStatementValue.h"
 
 #include "analytics/rules/APMPCommandRegistrar.h"
+#include "analytics/rules/APMPScope.h"
 #include "analytics/rules/APMPStringValue.h"
 
 namespace APMPStatementValueLocal {
@@ -20,6 +21,37 @@ APMPStatementValue::APMPStatementValue(QString functionName, APMPValueList argum
             variableName_ = &name->value();
     }
     plainOperands_ = arguments_.size() == 2 && isPlainRead(arguments_[0]) && isPlainRead(arguments_[1]);
+    if (evaluator_ && plainOperands_) {
+        numberOperation_ = evaluator_->numberOperation(opcode_);
+        numberTest_ = evaluator_->numberTest(opcode_);
+    }
+    if (variableName_) {
+        form_ = Form::Read;
+        // The statement and its literal; the read comes after both, so even
+        // the instruction count reads the same.
+        straightCost_ = 2;
+        straightDepth_ = 1;
+    } else if (numberOperation_) {
+        form_ = Form::NumberOperands;
+        straightCost_ = 1;
+        straightDepth_ = 1;
+        for (const APMPValue& operand : arguments_) {
+            const auto* read = APMPAs<APMPStatementValue>(operand);
+            if (read && *read->variableName_ == APMPScope::kInstructionCounterName) {
+                straightCost_ = 0;
+                break;
+            }
+            straightCost_ += read ? 2 : 1;
+            if (read)
+                straightDepth_ = 2;
+        }
+        if (straightCost_ == 0)
+            straightDepth_ = 0;
+    } else if (rawHandler_) {
+        form_ = Form::RawCommand;
+    } else if (evaluator_) {
+        form_ = Form::Command;
+    }
 }
 
 bool APMPStatementValue::isEqualToRuntimeValue(const APMPRuntimeValue& other) const
