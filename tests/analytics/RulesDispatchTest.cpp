@@ -74,6 +74,15 @@ const DispatchCase kDispatchCases[] = {
     { "(defun \"f\" (list) (return)) (f)", "undefined", 4 },
     { "(defun \"f\" (list \"a\") (if $a (list (return 1))) (return 2)) (+ (f true) (f false))", "3", 18 },
     { "(defun \"f\" (list) (return (return 5))) (f)", "control:return", 6 },
+    // A branch of the body written with statement lists runs the list taken
+    // as the body's own statements: its returns, its last result, a break
+    // handed back as it is, an error, and a branch inside a branch.
+    { "(defun \"f\" (list \"a\") (if $a (list 5) (list))) (f true)", "5", 9 },
+    { "(defun \"f\" (list \"a\") (if $a (list 5) (list))) (f false)", "undefined", 8 },
+    { "(defun \"f\" (list) (if true (list (break))) 7) (f)", "control:break", 7 },
+    { "(defun \"f\" (list) (if true (list (return))) 7) (f)", "undefined", 7 },
+    { "(defun \"f\" (list) (if true (list (= \"undeclared\" 1))) 7) (f)", "error 2", -1 },
+    { "(defun \"f\" (list \"a\") (if $a (list (if $a (list (return 3))))) 4) (+ (f true) (f false))", "7", 21 },
     // Conditions on two plain operands: numbers take the short way, texts
     // and undefined the comparison's own.
     { "(if (< \"10\" \"9\") (list 1) (list 2))", "1", 6 },

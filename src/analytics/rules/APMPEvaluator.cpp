@@ -10,8 +10,6 @@
 
 namespace APMPEvaluatorLocal {
 
-constexpr int kReturnOpcode = 36;
-
 // An operand of a statement counted as a whole: a literal, or what its
 // name is bound to (never the instruction count's, see straightCost).
 inline const APMPValue& countedOperand(const APMPValue& operand, const APMPScope& scope)
@@ -138,33 +136,83 @@ APMPValue APMPEvaluator::executeStatements(const APMPValueList& statements, APMP
     return result;
 }
 
-APMPValue APMPEvaluator::executeBody(const APMPValueList& statements, APMPScope& scope, APMError* error)
+namespace APMPEvaluatorLocal {
+
+bool runOwnStatements(const APMPValueList& statements, APMPScope& scope, APMError* error, APMPValue& result);
+
+// A branch with list branches among a body's own statements, entered and
+// counted: runs the list taken as the body's own statements, with the
+// result and cost of the branch command. True when the body ends.
+bool runListBranch(const APMPStatementValue& branch, APMPScope& scope, APMError* error, APMPValue& result)
 {
-    if (statements.empty())
-        return APMPUndefinedValue::sharedInstance();
-    APMPValue result;
+    const APMPValueList& arguments = branch.arguments();
+    const bool truth = APMPEvaluator::evaluateCondition(arguments[0], scope, error);
+    if (APMPRuntimeError::failed(error)) {
+        result = APMPUndefinedValue::sharedInstance();
+        return true;
+    }
+    const std::size_t taken = truth ? 1 : 2;
+    result = APMPUndefinedValue::sharedInstance();
+    if (taken >= arguments.size())
+        return false;
+    // The list costs its instruction; the array it would make is never seen.
+    if (!scope.incrementInstructionCount(error))
+        return true;
+    return runOwnStatements(
+        static_cast<const APMPStatementValue&>(*arguments[taken]).arguments(), scope, error, result);
+}
+
+// Runs statements of a function body: true when the body ends, with the
+// returned data (or a break or continue, or undefined after an error) in
+// `result`; false when the statements ran through, with the last one's
+// result. A return among them, or among those of a list branch taken, costs
+// what the return command does but makes no return value to carry its data.
+bool runOwnStatements(const APMPValueList& statements, APMPScope& scope, APMError* error, APMPValue& result)
+{
     for (const APMPValue& statement : statements) {
-        const auto* returned = APMPAs<APMPStatementValue>(statement);
-        if (returned && returned->commandEvaluator()
-            && returned->opcode() == APMPEvaluatorLocal::kReturnOpcode && returned->arguments().size() <= 1) {
-            if (!scope.incrementInstructionCount(error) || !scope.enterEvaluation(error))
-                return APMPUndefinedValue::sharedInstance();
-            APMPValue data = returned->arguments().empty()
-                ? APMPUndefinedValue::sharedInstance()
-                : evaluateStatement(returned->arguments()[0], scope, error);
+        const auto* own = APMPAs<APMPStatementValue>(statement);
+        if (own && own->isPlainReturn()) {
+            if (!scope.incrementInstructionCount(error) || !scope.enterEvaluation(error)) {
+                result = APMPUndefinedValue::sharedInstance();
+                return true;
+            }
+            result = own->arguments().empty() ? APMPUndefinedValue::sharedInstance()
+                                              : APMPEvaluator::evaluateStatement(own->arguments()[0], scope, error);
             scope.leaveEvaluation();
-            if (APMPRuntimeError::failed(error) || !data)
-                return APMPUndefinedValue::sharedInstance();
-            return data;
+            if (APMPRuntimeError::failed(error) || !result)
+                result = APMPUndefinedValue::sharedInstance();
+            return true;
         }
-        result = evaluateStatement(statement, scope, error);
-        if (APMPRuntimeError::failed(error))
-            return APMPUndefinedValue::sharedInstance();
+        if (own && own->hasListBranches()) {
+            if (!scope.incrementInstructionCount(error) || !scope.enterEvaluation(error)) {
+                result = APMPUndefinedValue::sharedInstance();
+                return true;
+            }
+            const bool ended = runListBranch(*own, scope, error, result);
+            scope.leaveEvaluation();
+            if (ended)
+                return true;
+            continue;
+        }
+        result = APMPEvaluator::evaluateStatement(statement, scope, error);
+        if (APMPRuntimeError::failed(error)) {
+            result = APMPUndefinedValue::sharedInstance();
+            return true;
+        }
         if (const auto* control = APMPAs<APMPControlValue>(result)) {
             if (control->isReturn())
-                return APMPControlValue::takeReturnData(std::move(result), scope.spareReturnValue());
-            return result;
+                result = APMPControlValue::takeReturnData(std::move(result), scope.spareReturnValue());
+            return true;
         }
     }
+    return false;
+}
+
+} // namespace APMPEvaluatorLocal
+
+APMPValue APMPEvaluator::executeBody(const APMPValueList& statements, APMPScope& scope, APMError* error)
+{
+    APMPValue result = APMPUndefinedValue::sharedInstance();
+    APMPEvaluatorLocal::runOwnStatements(statements, scope, error, result);
     return result;
 }

@@ -4,8 +4,13 @@
 #include "analytics/rules/APMPScope.h"
 #include "analytics/rules/APMPStringValue.h"
 
+#include <algorithm>
+
 namespace APMPStatementValueLocal {
 constexpr int kReadVariableOpcode = 15;
+constexpr int kBranchOpcode = 22;
+constexpr int kReturnOpcode = 36;
+constexpr int kStatementListOpcode = 46;
 }
 
 APMPStatementValue::APMPStatementValue(QString functionName, APMPValueList arguments)
@@ -21,6 +26,14 @@ APMPStatementValue::APMPStatementValue(QString functionName, APMPValueList argum
             variableName_ = &name->value();
     }
     plainOperands_ = arguments_.size() == 2 && isPlainRead(arguments_[0]) && isPlainRead(arguments_[1]);
+    plainReturn_ = evaluator_ && opcode_ == APMPStatementValueLocal::kReturnOpcode && arguments_.size() <= 1;
+    if (evaluator_ && opcode_ == APMPStatementValueLocal::kBranchOpcode && !arguments_.empty()
+        && arguments_.size() <= 3) {
+        listBranches_ = std::all_of(arguments_.begin() + 1, arguments_.end(), [](const APMPValue& branch) {
+            const auto* list = APMPAs<APMPStatementValue>(branch);
+            return list && list->evaluator_ && list->opcode_ == APMPStatementValueLocal::kStatementListOpcode;
+        });
+    }
     if (evaluator_ && plainOperands_) {
         numberOperation_ = evaluator_->numberOperation(opcode_);
         numberTest_ = evaluator_->numberTest(opcode_);

@@ -54,6 +54,12 @@ public:
     // an operand that reads the instruction count sees each step.
     int straightCost() const { return straightCost_; }
     int straightDepth() const { return straightDepth_; }
+    // A return with at most one argument.
+    bool isPlainReturn() const { return plainReturn_; }
+    // A branch whose branches (none, one or two) are all written as
+    // statement lists: a function body can run the list taken as statements
+    // of its own.
+    bool hasListBranches() const { return listBranches_; }
 
     // Same name and pairwise equal arguments.
     bool isEqualToRuntimeValue(const APMPRuntimeValue& other) const override;
@@ -66,6 +72,8 @@ private:
     APMPCommandEvaluator::Handler rawHandler_ = nullptr;
     const QString* variableName_ = nullptr;
     bool plainOperands_ = false;
+    bool plainReturn_ = false;
+    bool listBranches_ = false;
     Form form_ = Form::Call;
     quint8 straightCost_ = 0;
     quint8 straightDepth_ = 0;
