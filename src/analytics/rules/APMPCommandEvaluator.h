@@ -62,6 +62,10 @@ public:
     // The same for an opcode that hasNumberTest, read as a truth value
     // (false after an error).
     bool testPlainOperands(int opcode, const APMPValueList& arguments, APMPScope& scope, APMError* error);
+    // The result evaluateOpcode gives for two arguments of an opcode with a
+    // short way for numbers: the operation on two numbers, else the handler.
+    APMPValue evaluateTwoOperands(NumberOperation operation, Handler handler, const APMPValueList& arguments,
+        APMPScope& scope, APMError* error);
 
 protected:
     enum class Arguments { Evaluated, Raw };
@@ -81,8 +85,6 @@ protected:
 
 private:
     Arguments arguments_;
-    APMPValue evaluateTwoOperands(NumberOperation operation, Handler handler, const APMPValueList& arguments,
-        APMPScope& scope, APMError* error);
     // Reads two plain operands in place: true with both numbers in `a`
     // and `b`, or false with the handler's result in `result` (undefined
     // after an error).

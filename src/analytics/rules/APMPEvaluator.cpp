@@ -65,6 +65,10 @@ APMPValue APMPEvaluator::evaluateStatementValue(const APMPStatementValue& statem
         result = statement.commandEvaluator()->evaluatePlainOperands(
             statement.opcode(), statement.arguments(), scope, error);
         break;
+    case Form::NumberCommand:
+        result = statement.commandEvaluator()->evaluateTwoOperands(statement.numberOperation(),
+            statement.commandEvaluator()->handler(statement.opcode()), statement.arguments(), scope, error);
+        break;
     case Form::RawCommand:
         result = statement.rawHandler()(statement.arguments(), scope, error);
         break;

@@ -34,9 +34,10 @@ APMPStatementValue::APMPStatementValue(QString functionName, APMPValueList argum
             return list && list->evaluator_ && list->opcode_ == APMPStatementValueLocal::kStatementListOpcode;
         });
     }
-    if (evaluator_ && plainOperands_) {
+    if (evaluator_ && arguments_.size() == 2) {
         numberOperation_ = evaluator_->numberOperation(opcode_);
-        numberTest_ = evaluator_->numberTest(opcode_);
+        if (plainOperands_)
+            numberTest_ = evaluator_->numberTest(opcode_);
     }
     if (variableName_) {
         form_ = Form::Read;
@@ -44,6 +45,8 @@ APMPStatementValue::APMPStatementValue(QString functionName, APMPValueList argum
         // the instruction count reads the same.
         straightCost_ = 2;
         straightDepth_ = 1;
+    } else if (numberOperation_ && !plainOperands_) {
+        form_ = Form::NumberCommand;
     } else if (numberOperation_) {
         form_ = Form::NumberOperands;
         straightCost_ = 1;

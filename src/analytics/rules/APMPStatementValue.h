@@ -39,13 +39,14 @@ public:
     enum class Form : quint8 {
         Read, // a read of a name given as a literal (variableName)
         NumberOperands, // plain operands of a command with a short way for two numbers
+        NumberCommand, // two other operands of such a command
         RawCommand, // a command that takes its arguments raw (rawHandler)
         Command, // a command that takes its arguments evaluated
         Call, // a call by name
     };
     Form form() const { return form_; }
-    // The short ways of a NumberOperands statement's command (the test only
-    // for a comparison).
+    // The short ways of a NumberOperands or NumberCommand statement's
+    // command (the test only for a comparison, and only on plain operands).
     APMPCommandEvaluator::NumberOperation numberOperation() const { return numberOperation_; }
     APMPCommandEvaluator::NumberTest numberTest() const { return numberTest_; }
     // What a statement without a branch costs as a whole (a read, or an
