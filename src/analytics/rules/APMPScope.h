@@ -2,6 +2,7 @@
 
 #include "analytics/rules/APMPPropertyMap.h"
 #include "analytics/rules/APMPRuntimeError.h"
+#include "analytics/rules/APMPUndefinedValue.h"
 
 #include <memory>
 
@@ -66,6 +67,16 @@ public:
         }
         return unboundValue(name, made);
     }
+    // The same for a name other than the instruction count's: what the name
+    // is bound to, or undefined.
+    const APMPValue& boundValue(const QString& name) const
+    {
+        for (const APMPScope* scope = this; scope; scope = scope->parent_.get()) {
+            if (const APMPValue* found = scope->contents_.find(name))
+                return *found;
+        }
+        return APMPUndefinedValue::sharedInstance();
+    }
     void makeImmutable() { contents_.makeImmutable(); }
     const APMPPropertyMap& contents() const { return contents_; }
 
@@ -109,6 +120,22 @@ public:
         return true;
     }
     void leaveEvaluation() { --root_->depth_; }
+    // Counts a stretch of single steps without a branch at once (`cost`
+    // instructions reaching `depth` levels of nesting) and enters the
+    // evaluation of its statement, when the whole stretch fits within the
+    // budget and the nesting limit; leave it with leaveEvaluation. False,
+    // with nothing counted, when it does not fit: the caller then takes the
+    // single steps, which stop at the same instruction with the same error.
+    bool enterStraight(int cost, int depth)
+    {
+        APMPScope& root = *root_;
+        if (root.instructionCount_ > APMPLimits::kMaxInstructions - cost
+            || root.depth_ > APMPLimits::kMaxEvaluationDepth - depth)
+            return false;
+        root.instructionCount_ += cost;
+        ++root.depth_;
+        return true;
+    }
 
     // Value lists lent for the length of one call (APMPPooledValueList);
     // only on a root scope, given back in the reverse order.
