@@ -463,6 +463,69 @@ TEST_F(RawEventsTest, AbsoluteLimitLeavesRoomForTheNextEvent)
     EXPECT_EQ(storedRowIDs(), (QList<qint64> { 3, 4, 5 }));
 }
 
+// The limit looks at the row IDs it keeps from one insert to the next;
+// after any change by this connection, a rollback or another connection it
+// deletes what the table says is over, no more and no less.
+TEST_F(RawEventsTest, KeptRowIDsFollowEveryChangeBeforeTheLimitLooks)
+{
+    useSettings({ { QStringLiteral("measurement.store.max_stored_events_per_app"), QStringLiteral("4") } });
+    const qint64 fingerprint = storeMetadata(QStringLiteral("blue"));
+    const auto insertNow = [&] {
+        APMError error;
+        return database_->insertRawEvent(event(QStringLiteral("e"), 1'700'000'000.0), fingerprint, false, &error);
+    };
+    const auto insertElsewhere = [&](qint64 rowID) {
+        sql(QStringLiteral("INSERT INTO raw_events (rowid, name, timestamp, metadata_fingerprint, data) "
+                           "VALUES (%1, 'x', 1.0, %2, x'08');")
+                .arg(rowID)
+                .arg(fingerprint));
+    };
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+        qint64 deleted; // three events stay: the limit less one
+    };
+    const std::vector<Step> steps = {
+        { "nothing yet", [] {}, 0 },
+        { "three here", [&] { for (int i = 0; i < 3; ++i) EXPECT_TRUE(insertNow()); }, 0 },
+        { "one more here", [&] { EXPECT_TRUE(insertNow()); }, 1 },
+        { "one in a rolled-back transaction",
+            [&] {
+                EXPECT_FALSE(database_->performTransaction([&] {
+                    EXPECT_TRUE(insertNow());
+                    return false;
+                }));
+            },
+            0 },
+        { "one far ahead by another connection", [&] { insertElsewhere(100); }, 1 },
+        { "emptied by another connection", [&] { sql(QStringLiteral("DELETE FROM raw_events;")); }, 0 },
+        { "one into the empty table, then one far behind elsewhere",
+            [&] {
+                EXPECT_TRUE(insertNow());
+                insertElsewhere(-50);
+            },
+            0 },
+        { "two more here", [&] { for (int i = 0; i < 2; ++i) EXPECT_TRUE(insertNow()); }, 1 },
+        { "emptied here",
+            [&] {
+                EXPECT_TRUE(database_->openStore(nullptr)->deleteAllRecordsFromTableWithName(
+                    APMDatabase::kRawEventsTable, nullptr));
+            },
+            0 },
+        { "four here", [&] { for (int i = 0; i < 4; ++i) EXPECT_TRUE(insertNow()); }, 1 },
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.change();
+        const QList<qint64> before = storedRowIDs();
+        APMError error;
+        EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(&error), step.deleted);
+        EXPECT_EQ(error, APMError());
+        EXPECT_EQ(storedRowIDs(), before.mid(step.deleted));
+        EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(&error), 0); // the kept answer too
+    }
+}
+
 // Age counts both ways: an event dated in the future beyond the age goes
 // too. Metadata no event refers to any more goes with them.
 TEST_F(RawEventsTest, StaleDeletionRemovesOldAndFutureEventsAndTheirUnusedMetadata)

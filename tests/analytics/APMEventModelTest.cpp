@@ -274,6 +274,56 @@ TEST_F(APMEventModelTest, ReadingTheWireFormNeedsATextOrigin)
     EXPECT_FALSE(APMEvent::initWithEventProto(*empty, limits));
 }
 
+// The bytes written directly are the record's encoding, with and without
+// the name.
+TEST_F(APMEventModelTest, DirectWireBytesAreTheEncodedRecord)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const QVariantList items {
+        QVariantMap { { QStringLiteral("item_id"), QStringLiteral("sku") }, { QStringLiteral("price"), 1.5 },
+            { QStringLiteral("quantity"), -2 } },
+        QVariantMap {},
+        QStringLiteral("not an item"),
+        QVariantMap { { QStringLiteral("nested"), QVariantList { 1, 2 } } },
+    };
+    const struct {
+        const char* label;
+        QString name;
+        QVariantMap parameters;
+        double timestamp;
+        double previous;
+    } rows[] = {
+        { "origin only", QStringLiteral("_e"), {}, kNow, 0 },
+        { "scalars of every kind", QStringLiteral("_e"),
+            { { QStringLiteral("zero"), 0 }, { QStringLiteral("negative"), -1 },
+                { QStringLiteral("lowest"), std::numeric_limits<qint64>::min() },
+                { QStringLiteral("highest"), std::numeric_limits<qint64>::max() },
+                { QStringLiteral("real"), 2.5 }, { QStringLiteral("minus_zero"), -0.0 },
+                { QStringLiteral("not_a_number"), nan }, { QStringLiteral("empty"), QString(QLatin1String("")) },
+                { QStringLiteral("text"), QStringLiteral("Gr\u00fc\u00dfe \U0001F600") },
+                { QStringLiteral("lone_surrogate"), QString(QChar(0xD800)) } },
+            kNow, kNow - 60 },
+        // 256 two-byte characters: the parameter's length takes two bytes.
+        { "long text", QStringLiteral("_e"), { { QStringLiteral("long"), QString(256, QChar(0xE9)) } }, kNow, 0 },
+        { "items", QStringLiteral("purchase"), { { QStringLiteral("items"), items }, { QStringLiteral("count"), 3 } },
+            kNow, 1.5 },
+        { "times that do not fit", QStringLiteral("_e"), { { QStringLiteral("x"), 1 } }, nan, 9.3e15 },
+        { "negative time", QStringLiteral("_e"), {}, -1.0005, -3 },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        const APMEvent event = make(row.name, row.parameters, row.previous, row.timestamp);
+        const std::unique_ptr<APMPBEvent> proto = event.protoEvent();
+        ASSERT_TRUE(proto);
+        const QByteArray encoded = proto->protoBuffer().value_or(QByteArray("<failed>"));
+        APMPBClearField(proto.get(), 1);
+        const QByteArray encodedWithoutName = proto->protoBuffer().value_or(QByteArray("<failed>"));
+
+        EXPECT_EQ(event.protoBytes().toHex(), encoded.toHex());
+        EXPECT_EQ(event.protoBytes(APMEvent::NameInWireForm::Leave).toHex(), encodedWithoutName.toHex());
+    }
+}
+
 // A stored text that is not UTF-8 reads as no value: the parameter is left
 // out, so the event writes a wire form that reads back as the same event.
 TEST_F(APMEventModelTest, ReadingTheWireFormLeavesOutTextThatIsNotUtf8)

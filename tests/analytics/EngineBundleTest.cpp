@@ -5,10 +5,18 @@
 #include "ValidatorLogRecorder.h"
 
 #include "analytics/config/APMConsentSettingsUtil.h"
+#include "analytics/engine/APMBundleFields.h"
 #include "analytics/engine/APMConfigFetcher.h"
+#include "analytics/model/APMEvent.h"
 #include "analytics/model/APMEventAggregates.h"
+#include "analytics/wire/APMPBEvent.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementBundle.h"
 
 #include <QFile>
+#include <QHash>
+
+#include <tuple>
 
 using namespace engine_test;
 
@@ -203,6 +211,64 @@ TEST_F(EngineBundleTest, UnreadableRawEventsAreSkippedAndTheOthersGoOn)
         uploadNow();
         EXPECT_EQ(acceptedEventNames().mid(before), QStringList({ QStringLiteral("healthy") }));
     }
+}
+
+// Within a bundle each event takes its name's aggregates as the one before
+// left them: its previous time is that event's time, and the rows left are
+// those one read and one write per event would leave, the name seen last
+// written last.
+TEST_F(EngineBundleTest, AggregatesRunFromEventToEventThroughABundle)
+{
+    start();
+    QList<std::pair<QString, double>> logged;
+    const auto log = [&](const QString& name) {
+        time_.advance(1);
+        logEvent(name);
+        logged.append({ name, time_.now() });
+    };
+    log(QStringLiteral("tap"));
+    bundleAll(); // "tap" has aggregates from an earlier bundle
+    for (const char* name : { "tap", "swipe", "tap", "swipe", "tap" })
+        log(QString::fromLatin1(name));
+    bundleAll();
+
+    // The events as bundled: name, time and previous time.
+    QList<std::tuple<QString, double, double>> bundled;
+    engine_->dispatchSyncOnWorkerQueue([&] {
+        auto queued = engine_->database()->queryBundlesWithCountLimit(100, 1 << 30, nullptr);
+        ASSERT_TRUE(queued);
+        for (const APMQueuedBundle& entry : *queued) {
+            for (const auto& proto : APMPBGetArrayField<APMPBEvent>(entry.bundle.get(), APMBundleSlot::kEvents)) {
+                const auto event = APMEvent::initWithEventProto(*proto, EventParameterLimits());
+                ASSERT_TRUE(event);
+                if (event->name() == QStringLiteral("tap") || event->name() == QStringLiteral("swipe"))
+                    bundled.append({ event->name(), event->timestamp(), event->previousTimestamp() });
+            }
+        }
+    });
+    QList<std::tuple<QString, double, double>> expected;
+    QHash<QString, double> lastFire;
+    for (const auto& [name, time] : logged) {
+        expected.append({ name, time, lastFire.value(name, 0) });
+        lastFire.insert(name, time);
+    }
+    EXPECT_EQ(bundled, expected);
+
+    std::optional<QList<APMEventAggregates>> rows;
+    engine_->dispatchSyncOnWorkerQueue([&] { rows = engine_->database()->allEventAggregates(nullptr); });
+    ASSERT_TRUE(rows);
+    QStringList names;
+    for (const APMEventAggregates& row : *rows) {
+        if (row.name() != QStringLiteral("tap") && row.name() != QStringLiteral("swipe"))
+            continue;
+        names.append(row.name());
+        const qint32 count = row.name() == QStringLiteral("tap") ? 4 : 2;
+        EXPECT_EQ(row.lifetimeCount(), count) << qPrintable(row.name());
+        EXPECT_EQ(row.currentBundleCount(), count) << qPrintable(row.name());
+        EXPECT_EQ(row.currentSessionCount(), count) << qPrintable(row.name());
+        EXPECT_EQ(row.lastFireTimestamp(), lastFire.value(row.name())) << qPrintable(row.name());
+    }
+    EXPECT_EQ(names, QStringList({ QStringLiteral("swipe"), QStringLiteral("tap") }));
 }
 
 } // namespace

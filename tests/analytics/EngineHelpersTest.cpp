@@ -5,8 +5,12 @@
 #include "analytics/base/APMBackwardCompatibilityUtil.h"
 #include "analytics/base/APMClassRegistry.h"
 #include "analytics/base/APMHelpers.h"
+#include "analytics/engine/APMBundleFields.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/base/APMScheduler.h"
+#include "analytics/wire/APMPBEvent.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementBundle.h"
 #include "fakes/ScopedEnv.h"
 
 #include <QtEndian>
@@ -186,4 +190,31 @@ TEST(EngineHelpers, ClassMethodsBelongToTheirRegisteredClass)
     EXPECT_FALSE(APMClassRegistry::classMethod(QStringLiteral("EngineHelpersTool"), QStringLiteral("stop")));
     APMClassRegistry::unregisterClassName(QStringLiteral("EngineHelpersTool"));
     EXPECT_FALSE(APMClassRegistry::classMethod(QStringLiteral("EngineHelpersTool"), QStringLiteral("start")));
+}
+
+// Only the internal first-open name counts, wherever it is among the events.
+TEST(EngineHelpers, ABundleContainsAFirstOpenWhenOneOfItsEventsIsNamedSo)
+{
+    const struct {
+        const char* label;
+        QStringList names; // a null name: the event has none
+        bool contains;
+    } rows[] = {
+        { "no events", {}, false },
+        { "first open last", { QStringLiteral("_e"), QStringLiteral("_f") }, true },
+        { "first open first", { QStringLiteral("_f"), QString() }, true },
+        { "its public name", { QStringLiteral("first_open") }, false },
+        { "no name", { QString() }, false },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        auto bundle = APMPBMeasurementBundle::initWithMessageInfo();
+        std::vector<std::unique_ptr<APMPBEvent>> events;
+        for (const QString& name : row.names) {
+            events.push_back(APMPBEvent::initWithMessageInfo());
+            APMPBSetStringField(events.back().get(), APMEventSlot::kName, name);
+        }
+        APMPBSetArrayField(bundle.get(), APMBundleSlot::kEvents, std::move(events));
+        EXPECT_EQ(APMBundleContainsFirstOpenEvent(*bundle), row.contains);
+    }
 }

@@ -4,6 +4,7 @@
 #include "analytics/wire/APMPBConfigurationSchema.h"
 #include "analytics/wire/APMPBConsentConfig.h"
 #include "analytics/wire/APMPBEvent.h"
+#include "analytics/wire/APMPBEventParam.h"
 #include "analytics/wire/APMPBExperimentRequest.h"
 #include "analytics/wire/APMPBFieldAccess.h"
 #include "analytics/wire/APMPBFilter.h"
@@ -14,11 +15,14 @@
 #include "analytics/wire/APMPBRuntimeEntity.h"
 #include "analytics/wire/APMPBSdkResponse.h"
 #include "analytics/wire/APMPBStringFilter.h"
+#include "analytics/wire/APMPBWireWriter.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -377,4 +381,64 @@ TEST(WireCodec, MalformedInputFailsCleanly)
     }
 }
 
+// The writer's bytes are the encoder's for the same fields: submessage
+// lengths of one, two and three bytes, and every value kind it writes.
+TEST(WireCodec, WriterWritesWhatTheEncoderWrites)
+{
+    // ASCII text of up to 256 units is stored without a converted copy; the
+    // same lengths of non-ASCII text go the other way.
+    for (const qsizetype length : { 0, 100, 126, 127, 200, 256, 257, 16'380, 20'000 }) {
+        for (const QChar unit : { QChar(u'x'), QChar(0xE9) }) {
+            SCOPED_TRACE(testing::Message() << length << " of U+" << int(unit.unicode()));
+            const QString text(length, unit);
+            auto event = APMPBEvent::initWithMessageInfo();
+            std::vector<std::unique_ptr<APMPBEventParam>> params;
+            params.push_back(APMPBEventParam::initWithMessageInfo());
+            APMPBSetStringField(params.back().get(), 0, text);
+            APMPBSetInt64Field(params.back().get(), 2, -5);
+            params.push_back(APMPBEventParam::initWithMessageInfo());
+            APMPBSetDoubleField(params.back().get(), 4, -0.125);
+            APMPBSetArrayField(event.get(), 0, params);
+            APMPBSetInt64Field(event.get(), 2, std::numeric_limits<qint64>::min());
+            EXPECT_EQ(APMPBGetStringField(params[0].get(), 0), text);
+
+            QByteArray written;
+            APMPBWireWriter out(written);
+            qsizetype mark = out.beginMessage(1);
+            out.writeStringField(1, text);
+            out.writeInt64Field(3, -5);
+            out.endMessage(mark);
+            mark = out.beginMessage(1);
+            out.writeStringField(1, QString()); // a null text is no field
+            out.writeDoubleField(5, -0.125);
+            out.endMessage(mark);
+            out.writeInt64Field(3, std::numeric_limits<qint64>::min());
+            EXPECT_EQ(written.toHex(), event->protoBuffer().value_or(QByteArray("<failed>")).toHex());
+        }
+    }
+}
+
 } // namespace
+
+// Repeated submessages are written in one pass with their lengths put in
+// front afterwards, also inside a singular submessage, whose window nanopb
+// measures first: lengths of two bytes at every level come back the same.
+TEST(WireCodec, LongRepeatedSubmessagesInsideASingularOneEncodeAsDecoded)
+{
+    // sdk response { snapshot { experiments { experiment_id: 1 flags { name: "xx…" } } } }
+    QByteArray response;
+    APMPBWireWriter out(response);
+    const qsizetype snapshot = out.beginMessage(3);
+    const qsizetype experiment = out.beginMessage(2);
+    out.writeInt64Field(1, 1);
+    const qsizetype flag = out.beginMessage(2);
+    out.writeStringField(1, QString(300, QLatin1Char('x')));
+    out.endMessage(flag);
+    out.endMessage(experiment);
+    out.endMessage(snapshot);
+    ASSERT_GT(response.size(), 300);
+
+    const auto sdk = APMPBSdkResponse::initWithBuffer(response);
+    ASSERT_TRUE(sdk);
+    EXPECT_EQ(sdk->protoBuffer().value_or("<failed>").toHex(), response.toHex());
+}

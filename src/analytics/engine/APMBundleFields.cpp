@@ -3,7 +3,6 @@
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/reporters/APMMeasurementNames.h"
 #include "analytics/identity/APMIdentity.h"
-#include "analytics/wire/APMPBEvent.h"
 #include "analytics/wire/APMPBFieldAccess.h"
 #include "analytics/wire/APMPBMeasurementBundle.h"
 #include "analytics/wire/APMPBUserAttribute.h"
@@ -127,7 +126,7 @@ void APMApplyDMAConsentToBundle(APMPBMeasurementBundle& bundle, const QString& d
     } else {
         properties.push_back(APMPBUserAttribute::initWithMessageInfo(npa->messageInfo()));
     }
-    APMPBSetArrayField(&bundle, kUserAttributes, properties);
+    APMPBSetArrayField(&bundle, kUserAttributes, std::move(properties));
 }
 
 void APMApplyDataControlsToBundle(APMPBMeasurementBundle& bundle, const QStringList& controls, APMIdentity& identity)
@@ -144,7 +143,7 @@ void APMApplyDataControlsToBundle(APMPBMeasurementBundle& bundle, const QStringL
         std::erase_if(properties, [](const auto& property) {
             return APMPBGetStringField(property.get(), APMUserAttributeSlot::kName) == apm_engine::kUserIDProperty;
         });
-        APMPBSetArrayField(&bundle, kUserAttributes, properties);
+        APMPBSetArrayField(&bundle, kUserAttributes, std::move(properties));
     }
     const bool deviceInfo = controls.contains(QStringLiteral("device_info"));
     if (deviceInfo || controls.contains(QStringLiteral("os_version"))) {
@@ -163,10 +162,7 @@ void APMApplyDataControlsToBundle(APMPBMeasurementBundle& bundle, const QStringL
 
 bool APMBundleContainsFirstOpenEvent(const APMPBMeasurementBundle& bundle)
 {
-    const auto events = APMPBGetArrayField<APMPBEvent>(&bundle, kEvents);
-    return std::any_of(events.begin(), events.end(), [](const auto& event) {
-        return APMPBGetStringField(event.get(), APMEventSlot::kName) == apm_engine::kFirstOpenEvent;
-    });
+    return APMPBGetStringFieldOfElements(&bundle, kEvents, APMEventSlot::kName).contains(apm_engine::kFirstOpenEvent);
 }
 
 std::unique_ptr<APMPBUserAttribute> APMBundleNPAUserAttribute(const APMPBMeasurementBundle& bundle)

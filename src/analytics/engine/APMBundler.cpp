@@ -35,12 +35,27 @@
 #include "analytics/wire/APMPBUserAttribute.h"
 
 #include <QCoreApplication>
+#include <QHash>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 using namespace apm_engine;
 using namespace APMBundleSlot;
+
+namespace apm_bundler {
+
+// One more firing of the event under its name's aggregates.
+void advanceAggregates(APMEventAggregates& aggregates, double timestamp)
+{
+    aggregates.incrementCurrentBundleCount();
+    aggregates.incrementLifetimeCount();
+    aggregates.incrementCurrentSessionCount();
+    aggregates.setLastFireTimestamp(timestamp);
+}
+
+} // namespace apm_bundler
 
 // The raw events one bundle takes: a run of consecutive rows of one
 // fingerprint within one clock hour, below the size and count limits.
@@ -132,7 +147,7 @@ bool APMBundler::bundleRawEvents()
             consumed = APMDeleteConsumedRawEvents(*shared_.database, lastRowID, *fingerprint, *shared_.environment.monitor);
             return consumed;
         }
-        APMPBSetArrayField(bundle.get(), kEvents, protoEvents);
+        APMPBSetArrayField(bundle.get(), kEvents, std::move(protoEvents));
         double start = run.events.first().rawEvent().timestamp();
         double end = start;
         for (const APMRawEventData& raw : run.events) {
@@ -205,8 +220,7 @@ APMBundler::RawEventRun APMBundler::rawEventsWithMetadataFingerprint(qint64 fing
         } else if (eventHour != hour || data->rowID() != previousRowID + 1) {
             return false;
         }
-        const auto proto = data->rawEvent().protoEvent();
-        const qint64 size = proto ? proto->protoBuffer().value_or(QByteArray()).size() : 0;
+        const qint64 size = data->rawEvent().protoBytes().size();
         // The first event always goes, even alone above the limit: otherwise
         // it could never be sent and would hold up every event behind it.
         if (index > 0 && size + totalBytes >= maxBytes)
@@ -429,7 +443,7 @@ bool APMBundler::updateUserEngagement(qint64 engagementMs, APMPBMeasurementBundl
     } else if (auto property = attribute->protoUserAttribute()) {
         properties.push_back(std::move(property));
     }
-    APMPBSetArrayField(&bundle, kUserAttributes, properties);
+    APMPBSetArrayField(&bundle, kUserAttributes, std::move(properties));
     return true;
 }
 
@@ -454,33 +468,62 @@ void APMBundler::handleAnalyticsStorageConsentTransitions(const APMPBMeasurement
 std::optional<QList<APMEvent>> APMBundler::eventsAfterUpdatingEventAggregates(
     const QList<APMEvent>& events, bool allowEventFilterEvaluation)
 {
+    // Each name's aggregates are read once, carried from event to event and
+    // written once at the end, in the order the names were last seen: the
+    // rows a read and a write per event would leave, without a query and an
+    // upsert per event.
+    struct Running {
+        APMEventAggregates aggregates;
+        qsizetype lastSeen;
+    };
+    QHash<QString, Running> running;
     QList<APMEvent> result;
-    for (const APMEvent& input : events) {
-        APMError error;
-        std::optional<APMEventAggregates> aggregates = shared_.database->eventAggregatesWithName(input.name(), &error);
-        if (!aggregates && error.code() != 0) {
-            shared_.log(APMMonitor::kLevelErrorMonitored, 23107, QStringLiteral("Failed to query event aggregates. Name, error"),
-                APMEventNameForLog(input.name()), error.description());
-            return std::nullopt;
-        }
+    result.reserve(events.size());
+    for (qsizetype index = 0; index < events.size(); ++index) {
+        const APMEvent& input = events[index];
+        auto found = running.find(input.name());
         APMEvent event = input;
-        if (aggregates) {
-            event = input.copyWithPreviousTimestamp(aggregates->lastFireTimestamp());
-            aggregates->incrementCurrentBundleCount();
-            aggregates->incrementLifetimeCount();
-            aggregates->incrementCurrentSessionCount();
-            aggregates->setLastFireTimestamp(event.timestamp());
+        if (found == running.end()) {
+            APMError error;
+            std::optional<APMEventAggregates> aggregates = shared_.database->eventAggregatesWithName(input.name(), &error);
+            if (!aggregates && error.code() != 0) {
+                shared_.log(APMMonitor::kLevelErrorMonitored, 23107, QStringLiteral("Failed to query event aggregates. Name, error"),
+                    APMEventNameForLog(input.name()), error.description());
+                return std::nullopt;
+            }
+            if (aggregates) {
+                event = input.copyWithPreviousTimestamp(aggregates->lastFireTimestamp());
+                apm_bundler::advanceAggregates(*aggregates, event.timestamp());
+            } else {
+                aggregates = APMEventAggregates::initWithName(input.name(), 1, 1, 1, input.timestamp());
+            }
+            if (!aggregates) {
+                shared_.log(APMMonitor::kLevelErrorMonitored, 23108, QStringLiteral("Failed to update event aggregates. Error"),
+                    error.description());
+                return std::nullopt;
+            }
+            found = running.insert(input.name(), Running { *aggregates, index });
         } else {
-            aggregates = APMEventAggregates::initWithName(input.name(), 1, 1, 1, input.timestamp());
+            event = input.copyWithPreviousTimestamp(found->aggregates.lastFireTimestamp());
+            apm_bundler::advanceAggregates(found->aggregates, event.timestamp());
+            found->lastSeen = index;
         }
-        if (!aggregates || !shared_.database->updateEventAggregates(*aggregates, &error)) {
+        if (allowEventFilterEvaluation && !shared_.environment.audience->evaluateFiltersForEvent(event, found->aggregates))
+            return std::nullopt;
+        result.append(event);
+    }
+    std::vector<const Running*> toWrite;
+    toWrite.reserve(size_t(running.size()));
+    for (const Running& entry : std::as_const(running))
+        toWrite.push_back(&entry);
+    std::sort(toWrite.begin(), toWrite.end(), [](const Running* a, const Running* b) { return a->lastSeen < b->lastSeen; });
+    for (const Running* entry : toWrite) {
+        APMError error;
+        if (!shared_.database->updateEventAggregates(entry->aggregates, &error)) {
             shared_.log(APMMonitor::kLevelErrorMonitored, 23108, QStringLiteral("Failed to update event aggregates. Error"),
                 error.description());
             return std::nullopt;
         }
-        if (allowEventFilterEvaluation && !shared_.environment.audience->evaluateFiltersForEvent(event, *aggregates))
-            return std::nullopt;
-        result.append(event);
     }
     return result;
 }

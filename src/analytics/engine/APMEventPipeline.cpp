@@ -600,7 +600,7 @@ std::unique_ptr<APMPBMeasurementBundle> APMEventPipeline::createRawEventMetadata
             if (const auto npa = shared_.database->userAttributeWithName(kNPAProperty, nullptr))
                 properties.push_back(npa->protoUserAttribute());
         }
-        APMPBSetArrayField(&bundle, kUserAttributes, properties);
+        APMPBSetArrayField(&bundle, kUserAttributes, std::move(properties));
     }
     return metadata;
 }

@@ -383,7 +383,7 @@ void APMUploadScheduler::uploadData()
     const APMPBMeasurementBundle* first = bundles->size() >= 2 ? bundles->front().bundle.get() : nullptr;
     const QStringList controls = shared_.remoteConfig->dataControls();
     const bool checksum = shared_.remoteConfig->checksumEnabled();
-    std::vector<const NANOMessageBase*> batchBundles;
+    std::vector<NANOMessageBase*> batchBundles;
     QList<qint64> rowIDs;
     for (APMQueuedBundle& queued : *bundles) {
         APMPBMeasurementBundle& bundle = *queued.bundle;
@@ -397,8 +397,9 @@ void APMUploadScheduler::uploadData()
         batchBundles.push_back(&bundle);
         rowIDs.append(queued.rowID);
     }
+    // The batch takes the bundles' records over: nothing reads them again.
     auto batch = APMPBMeasurementBatch::initWithMessageInfo();
-    APMPBSetArrayField(batch.get(), 0, batchBundles);
+    apmpb::setMessageArrayTakingRecords(batch.get(), 0, batchBundles);
     const QByteArray payload = batch->protoBuffer().value_or(QByteArray());
     shared_.log(APMMonitor::kLevelDebug, 23039, QStringLiteral("Measurement data sent to network. Timestamp (ms), data"), nowMs,
         payload.size());

@@ -11,6 +11,7 @@
 #include "analytics/wire/APMPBEvent.h"
 #include "analytics/wire/APMPBEventParam.h"
 #include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBWireWriter.h"
 
 #include <limits>
 #include <vector>
@@ -23,6 +24,9 @@ namespace N = APMEventNames;
 const QString kEventForwardedOriginSuffix = QStringLiteral("+vtm");
 // The origin of an edited event that does not say where it came from.
 
+// Room reserved for an event's wire form: most events fit.
+constexpr qsizetype kProtoBytesCapacity = 256;
+
 // Slots of the event message.
 constexpr int32_t kEventParamsSlot = 0;
 constexpr int32_t kEventNameSlot = 1;
@@ -34,6 +38,16 @@ constexpr int32_t kParamStringSlot = 1;
 constexpr int32_t kParamIntSlot = 2;
 constexpr int32_t kParamDoubleSlot = 4;
 constexpr int32_t kParamArraySlot = 5;
+// Field numbers of the same messages, for writing them directly.
+constexpr uint32_t kEventParamsField = 1;
+constexpr uint32_t kEventNameField = 2;
+constexpr uint32_t kEventTimestampField = 3;
+constexpr uint32_t kEventPreviousTimestampField = 4;
+constexpr uint32_t kParamNameField = 1;
+constexpr uint32_t kParamStringField = 2;
+constexpr uint32_t kParamIntField = 3;
+constexpr uint32_t kParamDoubleField = 5;
+constexpr uint32_t kParamArrayField = 6;
 
 bool isValue(const QVariant& object)
 {
@@ -57,9 +71,11 @@ void setScalarValue(APMPBEventParam* param, const APMValue& value)
     }
 }
 
-// One element of an item array as a parameter message whose own array holds
-// the element's parameters. Only one level of nesting goes on the wire.
-std::unique_ptr<APMPBEventParam> itemParam(
+// The fields of one element of an item array that go on the wire: its
+// scalar values by name. Nothing, logged, when the item is not a dictionary;
+// values of other kinds and nested arrays stay out, logged. Only one level
+// of nesting goes on the wire.
+std::optional<std::vector<std::pair<QString, APMValue>>> itemFields(
     const QVariant& item, const QString& eventName, const QString& paramName)
 {
     const auto invalidValue = [&] {
@@ -69,34 +85,67 @@ std::unique_ptr<APMPBEventParam> itemParam(
     };
     if (item.metaType().id() != QMetaType::QVariantMap) {
         invalidValue();
-        return nullptr;
+        return std::nullopt;
     }
-    std::unique_ptr<APMPBEventParam> element = APMPBEventParam::initWithMessageInfo();
-    if (!element)
-        return nullptr;
-    std::vector<std::unique_ptr<APMPBEventParam>> fields;
+    std::vector<std::pair<QString, APMValue>> fields;
     const QVariantMap map = item.toMap();
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
         if (!isValue(*it)) {
             invalidValue();
             continue;
         }
-        const APMValue value = it->value<APMValue>();
+        APMValue value = it->value<APMValue>();
         if (value.isArray()) {
             APMLibrary::monitor().logWithLevel(APMMonitor::kLevelErrorSilent, 16007,
                 QStringLiteral("Nested params cannot have more than 1 level. Event name, param name"),
                 APMEventNameForLog(eventName), APMParameterNameForLog(paramName));
             continue;
         }
+        fields.emplace_back(it.key(), std::move(value));
+    }
+    return fields;
+}
+
+// One element of an item array as a parameter message whose own array holds
+// the element's parameters.
+std::unique_ptr<APMPBEventParam> itemParam(
+    const QVariant& item, const QString& eventName, const QString& paramName)
+{
+    const auto itemValues = itemFields(item, eventName, paramName);
+    if (!itemValues)
+        return nullptr;
+    std::unique_ptr<APMPBEventParam> element = APMPBEventParam::initWithMessageInfo();
+    if (!element)
+        return nullptr;
+    std::vector<std::unique_ptr<APMPBEventParam>> fields;
+    for (const auto& [name, value] : *itemValues) {
         std::unique_ptr<APMPBEventParam> field = APMPBEventParam::initWithMessageInfo();
         if (!field)
             return nullptr;
-        APMPBSetStringField(field.get(), kParamNameSlot, it.key());
+        APMPBSetStringField(field.get(), kParamNameSlot, name);
         setScalarValue(field.get(), value);
         fields.push_back(std::move(field));
     }
-    APMPBSetArrayField(element.get(), kParamArraySlot, fields);
+    APMPBSetArrayField(element.get(), kParamArraySlot, std::move(fields));
     return element;
+}
+
+// The same value as setScalarValue() sets, written straight to the wire.
+void writeScalarValue(APMPBWireWriter& out, const APMValue& value)
+{
+    switch (value.valueType()) {
+    case APMValue::Double:
+        out.writeDoubleField(kParamDoubleField, value.doubleValue());
+        break;
+    case APMValue::Int64:
+        out.writeInt64Field(kParamIntField, value.int64Value());
+        break;
+    case APMValue::String:
+        out.writeStringField(kParamStringField, value.stringValue());
+        break;
+    case APMValue::Array:
+        break;
+    }
 }
 
 // An item of an array as a plain dictionary; nested arrays and values of
@@ -394,14 +443,53 @@ std::unique_ptr<APMPBEvent> APMEvent::protoEvent() const
                     continue;
                 elements.push_back(std::move(element));
             }
-            APMPBSetArrayField(param.get(), kParamArraySlot, elements);
+            APMPBSetArrayField(param.get(), kParamArraySlot, std::move(elements));
         } else {
             setScalarValue(param.get(), *it);
         }
         params.push_back(std::move(param));
     }
-    APMPBSetArrayField(proto.get(), kEventParamsSlot, params);
+    APMPBSetArrayField(proto.get(), kEventParamsSlot, std::move(params));
     return proto;
+}
+
+QByteArray APMEvent::protoBytes(NameInWireForm name) const
+{
+    // Fields in tag order, as the encoder writes protoEvent()'s record.
+    QByteArray bytes;
+    bytes.reserve(kProtoBytesCapacity);
+    APMPBWireWriter out(bytes);
+    for (auto it = parameters_.cbegin(); it != parameters_.cend(); ++it) {
+        const qsizetype param = out.beginMessage(kEventParamsField);
+        out.writeStringField(kParamNameField, it.key());
+        if (it->isArray()) {
+            for (const QVariant& item : it->arrayValue()) {
+                const auto fields = itemFields(item, name_, it.key());
+                if (!fields)
+                    continue;
+                const qsizetype element = out.beginMessage(kParamArrayField);
+                for (const auto& [fieldName, value] : *fields) {
+                    const qsizetype field = out.beginMessage(kParamArrayField);
+                    out.writeStringField(kParamNameField, fieldName);
+                    writeScalarValue(out, value);
+                    out.endMessage(field);
+                }
+                out.endMessage(element);
+            }
+        } else {
+            writeScalarValue(out, *it);
+        }
+        out.endMessage(param);
+    }
+    if (name == NameInWireForm::Include)
+        out.writeStringField(kEventNameField, name_);
+    if (const std::optional<qint64> millis = APMMillisecondsFromSeconds(timestamp_))
+        out.writeInt64Field(kEventTimestampField, *millis);
+    if (previousTimestamp_ > std::numeric_limits<double>::epsilon()) {
+        if (const std::optional<qint64> millis = APMMillisecondsFromSeconds(previousTimestamp_))
+            out.writeInt64Field(kEventPreviousTimestampField, *millis);
+    }
+    return bytes;
 }
 
 APMPEvent APMEvent::editEvent() const

@@ -3,6 +3,7 @@
 #include "analytics/model/APMEventParameters.h"
 #include "analytics/model/EventParameterLimits.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QVariantMap>
 
@@ -47,6 +48,12 @@ public:
     // whose milliseconds are not a number or fall outside the int64 range
     // is left unset.
     std::unique_ptr<APMPBEvent> protoEvent() const;
+    // The wire form's bytes, written directly: exactly what encoding
+    // protoEvent() gives (logging the same refused items), without the
+    // record. The raw-event row leaves the name out, as it has a column of
+    // its own.
+    enum class NameInWireForm { Include, Leave };
+    QByteArray protoBytes(NameInWireForm name = NameInWireForm::Include) const;
 
     // The event as event-editing programs see it (public name, plain
     // values) and back (internal name, origin from "_o" or "app", no

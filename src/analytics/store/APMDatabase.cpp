@@ -419,6 +419,20 @@ bool APMDatabase::updateDataType(const APMRecord& record, const QString& table, 
     return APMCheckCondition(store->lastChangedRowCount() > 0, error, APMError::InvalidState, kItemMissing);
 }
 
+bool APMDatabase::insertRowWithStatement(const QString& sql, const QVariantList& values, APMError* error)
+{
+    APMSqliteStore* store = openStore(error);
+    return store && store->executeStatementWithValues(sql, values, error);
+}
+
+bool APMDatabase::updateRowWithStatement(const QString& sql, const QVariantList& values, APMError* error)
+{
+    APMSqliteStore* store = openStore(error);
+    if (!store || !store->executeStatementWithValues(sql, values, error))
+        return false;
+    return APMCheckCondition(store->lastChangedRowCount() > 0, error, APMError::InvalidState, kItemMissing);
+}
+
 // --- Value conversions ---
 
 std::optional<QVariantMap> eventParamsFromBlob(const APMPBEventParam* param, bool nested, APMError* error)

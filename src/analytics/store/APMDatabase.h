@@ -119,6 +119,10 @@ public:
         const QVariant& columnValue, qint64 tableLimit, APMError* error);
     bool updateDataType(const APMRecord& record, const QString& table, const QString& columnName,
         const QVariant& columnValue, APMError* error);
+    // The same writes for a text the caller keeps, the values bound in
+    // order: an insert, and an update of a row that must exist.
+    bool insertRowWithStatement(const QString& sql, const QVariantList& values, APMError* error);
+    bool updateRowWithStatement(const QString& sql, const QVariantList& values, APMError* error);
 
     // --- App metadata and daily counts ---
     std::optional<APMAppMetadata> queryAppMetadata(APMError* error);
@@ -287,10 +291,17 @@ private:
     // any is real-time. Each is a walk over the whole table in SQLite (no
     // index serves them), so the answers are kept; an insert through
     // insertRawEvent brings them up to date, any other change to the table
-    // forgets them like the rows above.
+    // forgets them like the rows above. The lowest and highest row IDs
+    // (nothing for an empty table), which the storage limit looks at before
+    // every insert, are kept the same way.
+    struct RowIDRange {
+        qint64 lowest;
+        qint64 highest;
+    };
     struct RawEventsSummaryCache {
         std::optional<std::optional<double>> latestTimestamp;
         std::optional<bool> containsRealtime;
+        std::optional<std::optional<RowIDRange>> rowIDs;
         qint64 dataVersion;
     };
     std::optional<RawEventsSummaryCache> rawEventsSummaryCache_;
@@ -319,6 +330,9 @@ private:
     // The summary kept, when it is still good for this data version
     // (otherwise it is dropped and a fresh one started for the version).
     RawEventsSummaryCache* rawEventsSummary();
+    // The raw events' row IDs, kept in the summary; nothing when the read
+    // fails, an empty range for an empty table.
+    std::optional<std::optional<RowIDRange>> rawEventRowIDRange(APMError* error);
     // A table's name, or nullptr for a rollback.
     void forgetKeptRows(const char* table);
     // The file's data version, or -1 when it cannot be read.

@@ -91,17 +91,23 @@ APMRecord recordFromAppMetadata(const APMAppMetadata& metadata)
     };
 }
 
-APMRecord recordFromDailyCounts(const APMDailyCounts& counts)
+// The daily counts' update, its text built once: it runs on every logged
+// event. The values go in the order of dailyCountsValues().
+const QString& dailyCountsUpdateSQL()
 {
-    return {
-        { kDayColumn, counts.day() },
-        { kConversionsColumn, counts.conversionsCount() },
-        { kEventsColumn, counts.allEventsCount() },
-        { kPublicEventsColumn, counts.publicEventsCount() },
-        { kErrorEventsColumn, counts.errorEventsCount() },
-        { kMetadataRealtimeColumn, counts.realtimeCount() },
-        { kDCURealtimeColumn, counts.dcuRealtimeCount() },
-    };
+    static const QString sql = [] {
+        const QStringList columns { kDayColumn, kConversionsColumn, kEventsColumn, kPublicEventsColumn,
+            kErrorEventsColumn, kMetadataRealtimeColumn, kDCURealtimeColumn };
+        return QStringLiteral("UPDATE %1 SET %2=? WHERE %3=?")
+            .arg(APMDatabase::kAppMetadataTable, columns.join(QStringLiteral("=?,")), kMetadataRowIDColumn);
+    }();
+    return sql;
+}
+
+QVariantList dailyCountsValues(const APMDailyCounts& counts)
+{
+    return { counts.day(), counts.conversionsCount(), counts.allEventsCount(), counts.publicEventsCount(),
+        counts.errorEventsCount(), counts.realtimeCount(), counts.dcuRealtimeCount(), kAppMetadataRowID };
 }
 
 // The first of the objects read, or nothing with an error when the row is missing.
@@ -188,8 +194,7 @@ bool APMDatabase::updateDailyCounts(const APMDailyCounts& counts, APMError* erro
     // The row's change drops the counts kept; once it is made they are these.
     std::optional<DailyCountsCache> kept = std::move(dailyCountsCache_);
     dailyCountsCache_.reset();
-    if (!updateDataType(
-            recordFromDailyCounts(counts), kAppMetadataTable, kMetadataRowIDColumn, kAppMetadataRowID, error))
+    if (!updateRowWithStatement(dailyCountsUpdateSQL(), dailyCountsValues(counts), error))
         return false;
     if (kept) {
         // What a read of the row gives back: counts below zero read as zero.

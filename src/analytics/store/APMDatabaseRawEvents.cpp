@@ -42,7 +42,6 @@ constexpr qint64 kMaxRawEventsPerRead = 1000;
 
 // Slots of the event and event-parameter messages.
 constexpr int32_t kRawEventParamsSlot = 0;
-constexpr int32_t kRawEventNameSlot = 1;
 constexpr int32_t kRawEventPreviousTimestampSlot = 3;
 constexpr int32_t kRawEventParamNameSlot = 0;
 constexpr int32_t kRawEventParamStringSlot = 1;
@@ -60,11 +59,12 @@ const QString kRawEventContainsRealtimeQuery
     = QStringLiteral("SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = ? LIMIT 1)");
 const QString kNextFingerprintQuery
     = QStringLiteral("SELECT metadata_fingerprint, MIN(rowid) FROM raw_events");
-// Whether the row ids span at least ? + 1 values. The row count never
-// exceeds the span, so below it nothing can be over the limit; each
-// subquery is one index lookup, where a count would walk every row.
-const QString kRowIDSpanReachesQuery
-    = QStringLiteral("SELECT (SELECT MAX(rowid) FROM raw_events) - (SELECT MIN(rowid) FROM raw_events) >= ?");
+// The lowest and highest row IDs (NULL for an empty table): each is one
+// index lookup, where a count would walk every row.
+const QString kRowIDRangeQuery
+    = QStringLiteral("SELECT MIN(rowid) AS lowest, MAX(rowid) AS highest FROM raw_events");
+const QString kLowestColumn = QStringLiteral("lowest");
+const QString kHighestColumn = QStringLiteral("highest");
 
 const QString kMetadataFingerprintCondition = QStringLiteral("metadata_fingerprint == ?");
 const QString kUnusedMetadataCondition
@@ -73,6 +73,16 @@ const QString kConsumedRawEventsCondition = QStringLiteral("rowid <= ? AND metad
 const QString kOverAbsoluteLimitCondition
     = QStringLiteral("rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)");
 const QString kStaleRawEventsCondition = QStringLiteral("abs(timestamp - cast(? as REAL)) > cast(? as REAL)");
+
+// The raw event's insert, its text built once: it runs on every logged
+// event. The values go name, timestamp, fingerprint, data, real-time flag.
+const QString& rawEventInsertSQL()
+{
+    static const QString sql = QStringLiteral("INSERT OR REPLACE INTO %1 (%2, %3, %4, %5, %6) VALUES (?, ?, ?, ?, ?)")
+                                   .arg(APMDatabase::kRawEventsTable, kRawEventNameColumn, kTimestampColumn,
+                                       kRawEventFingerprintColumn, kRawEventDataColumn, kRawEventRealtimeColumn);
+    return sql;
+}
 
 // A numeric probe that answers 0 or 1.
 std::optional<bool> booleanForQuery(
@@ -208,26 +218,17 @@ bool APMDatabase::insertRawEvent(
     const APMEvent& event, qint64 metadataFingerprint, bool isRealtime, APMError* error)
 {
     // The name has its own column; the stored wire form goes without it.
-    std::unique_ptr<APMPBEvent> proto = event.protoEvent();
-    if (proto)
-        APMPBClearField(proto.get(), kRawEventNameSlot);
-    const QByteArray data = proto ? proto->protoBuffer().value_or(QByteArray()) : QByteArray();
+    const QByteArray data = event.protoBytes(APMEvent::NameInWireForm::Leave);
     if (!APMCheckCondition(!data.isEmpty(), error, APMError::StorageFailure,
             QStringLiteral("Received empty raw event data for getting dictionary representation")))
         return false;
-    const APMRecord record {
-        { kRawEventNameColumn, event.name() },
-        { kTimestampColumn, event.timestamp() },
-        { kRawEventFingerprintColumn, metadataFingerprint },
-        { kRawEventDataColumn, data },
-        { kRawEventRealtimeColumn, qint64(isRealtime ? 1 : 0) },
-    };
     // The row's insert drops the summary kept; once it is in, the summary
     // is what it was plus this row.
     std::optional<RawEventsSummaryCache> kept;
     if (RawEventsSummaryCache* current = rawEventsSummary())
         kept = *current;
-    if (!insertDataType(record, kRawEventsTable, error))
+    if (!insertRowWithStatement(rawEventInsertSQL(),
+            { event.name(), event.timestamp(), metadataFingerprint, data, qint64(isRealtime ? 1 : 0) }, error))
         return false;
     if (kept) {
         if (kept->latestTimestamp) {
@@ -236,6 +237,12 @@ bool APMDatabase::insertRawEvent(
         }
         if (isRealtime)
             kept->containsRealtime = true;
+        if (kept->rowIDs) {
+            const qint64 inserted = openStore(nullptr)->lastInsertedRowID();
+            const std::optional<RowIDRange>& range = *kept->rowIDs;
+            kept->rowIDs = range ? RowIDRange { std::min(range->lowest, inserted), std::max(range->highest, inserted) }
+                                 : RowIDRange { inserted, inserted };
+        }
         rawEventsSummaryCache_ = std::move(kept);
     }
     return true;
@@ -249,7 +256,7 @@ APMDatabase::RawEventsSummaryCache* APMDatabase::rawEventsSummary()
         return nullptr;
     }
     if (!rawEventsSummaryCache_ || rawEventsSummaryCache_->dataVersion != version)
-        rawEventsSummaryCache_ = RawEventsSummaryCache { std::nullopt, std::nullopt, version };
+        rawEventsSummaryCache_ = RawEventsSummaryCache { std::nullopt, std::nullopt, std::nullopt, version };
     return &*rawEventsSummaryCache_;
 }
 
@@ -323,17 +330,38 @@ std::optional<qint64> APMDatabase::deleteRawEventsOverAbsoluteLimit(APMError* er
     // inserts next. A limit of 0 gives the offset -1, which SQLite reads as
     // no offset: every event goes.
     const qint64 keep = qint64(APMStoreLimits::current()->maxEventsStored()) - 1;
-    bool failed = false;
-    const QVariant mayBeOver = store->numberForQuery(kRowIDSpanReachesQuery, { keep }, error, &failed);
-    if (failed)
+    const std::optional<std::optional<RowIDRange>> rowIDs = rawEventRowIDRange(error);
+    if (!rowIDs)
         return std::nullopt;
-    if (!mayBeOver.isValid() || mayBeOver.toLongLong() == 0)
+    // The row count never exceeds the span of the row IDs: below it nothing
+    // can be over the limit.
+    if (!*rowIDs || (*rowIDs)->highest - (*rowIDs)->lowest < keep)
         return 0; // empty, or too few row ids to hold more than the limit
     const std::optional<qint32> deleted = store->deleteRecordsFromTableWithName(
         kRawEventsTable, kOverAbsoluteLimitCondition, { keep }, error);
     if (!deleted)
         return std::nullopt;
     return *deleted;
+}
+
+std::optional<std::optional<APMDatabase::RowIDRange>> APMDatabase::rawEventRowIDRange(APMError* error)
+{
+    if (const RawEventsSummaryCache* kept = rawEventsSummary(); kept && kept->rowIDs)
+        return kept->rowIDs;
+    APMSqliteStore* store = openStore(error);
+    if (!store)
+        return std::nullopt;
+    const std::optional<QList<APMRow>> rows = store->recordsForQuery(kRowIDRangeQuery, {}, error);
+    if (!rows || rows->size() != 1)
+        return std::nullopt;
+    const QVariant lowest = rows->first().value(kLowestColumn);
+    const QVariant highest = rows->first().value(kHighestColumn);
+    std::optional<RowIDRange> range;
+    if (isRawEventInteger(lowest) && isRawEventInteger(highest))
+        range = RowIDRange { lowest.toLongLong(), highest.toLongLong() };
+    if (RawEventsSummaryCache* kept = rawEventsSummary())
+        kept->rowIDs = range;
+    return range;
 }
 
 bool APMDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, APMError* error)

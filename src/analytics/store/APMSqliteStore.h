@@ -103,6 +103,8 @@ public:
         const QVariant& columnValue, APMError* error);
     // Rows the last INSERT, UPDATE or DELETE on this connection touched.
     qint64 lastChangedRowCount() const;
+    // The row ID of the last row this connection inserted (0 before any).
+    qint64 lastInsertedRowID() const;
     bool updateAllRecordsInTableWithName(
         const QString& table, const QString& columnName, const QVariant& columnValue, APMError* error);
     // Adds to an INTEGER column where the condition holds; the sum stops at
@@ -149,6 +151,10 @@ public:
 
     // Runs one statement that yields no rows (prepared for this use only).
     bool executeSQL(const QString& sql, APMError* error);
+    // One write whose text the caller keeps, so that none is built per call
+    // (the writes of every logged event), with the values bound in order;
+    // the statement is kept for reuse like those of the record writes.
+    bool executeStatementWithValues(const QString& sql, const QVariantList& values, APMError* error);
 
     // Statements prepared and kept for reuse (for tests and measurements).
     int cachedStatementCount() const { return static_cast<int>(statements_.size()); }

@@ -72,9 +72,15 @@ bool APMSqliteStore::upsertRecord(const APMRecord& record, const QString& table,
         || !APMCheckCondition(!table.isEmpty(), error, APMError::InvalidArgument, kEmptyUpsertTableMessage)
         || !APMCheckCondition(handle_ != nullptr, error, APMError::InvalidState, kUpsertNotOpen))
         return false;
-    QStringList columns;
-    QStringList placeholders;
+    // The statement's text is built in one buffer: it is looked up in the
+    // statement cache on every write.
+    QString sql;
+    sql.reserve(64 + table.size() + 24 * record.size());
+    sql += QLatin1String("INSERT OR REPLACE INTO ");
+    sql += table;
+    sql += QLatin1String(" (");
     QVariantList values;
+    values.reserve(record.size());
     for (auto it = record.constBegin(); it != record.constEnd(); ++it) {
         if (!isBindableValue(it.value())) {
             APMLibrary::monitor().logWithLevel(
@@ -82,13 +88,15 @@ bool APMSqliteStore::upsertRecord(const APMRecord& record, const QString& table,
             APMSetErrorWithCode(error, APMError::InvalidArgument, kUpsertUnexpectedType);
             return false;
         }
-        columns << it.key();
-        placeholders << QStringLiteral("?");
+        if (!values.isEmpty())
+            sql += QLatin1String(", ");
+        sql += it.key();
         values << it.value();
     }
-    const QString sql
-        = QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3);")
-              .arg(table, columns.join(QStringLiteral(", ")), placeholders.join(QStringLiteral(", ")));
+    sql += QLatin1String(") VALUES (");
+    for (qsizetype i = 0; i < values.size(); ++i)
+        sql += i == 0 ? QLatin1String("?") : QLatin1String(", ?");
+    sql += QLatin1String(");");
     // A table's rows are written with the same columns over and over (one
     // raw event per logged event): the statement is kept for reuse.
     return runCachedStatement(sql, values, kRecordsOpExecuteStatement, error);
@@ -103,8 +111,14 @@ bool APMSqliteStore::updateRecord(const APMRecord& record, const QString& table,
         || !APMCheckCondition(columnValue.isValid(), error, APMError::InvalidArgument, kNilUpdateValue)
         || !APMCheckCondition(handle_ != nullptr, error, APMError::InvalidState, kUpdateNotOpen))
         return false;
-    QStringList assignments;
+    // Built in one buffer, as the upsert's.
+    QString sql;
+    sql.reserve(32 + table.size() + columnName.size() + 24 * record.size());
+    sql += QLatin1String("UPDATE ");
+    sql += table;
+    sql += QLatin1String(" SET ");
     QVariantList values;
+    values.reserve(record.size() + 1);
     for (auto it = record.constBegin(); it != record.constEnd(); ++it) {
         if (!isBindableValue(it.value())) {
             APMLibrary::monitor().logWithLevel(
@@ -112,12 +126,16 @@ bool APMSqliteStore::updateRecord(const APMRecord& record, const QString& table,
             APMSetErrorWithCode(error, APMError::InvalidArgument, kUpdateUnexpectedType);
             return false;
         }
-        assignments << it.key() + QStringLiteral("=?");
+        if (!values.isEmpty())
+            sql += QLatin1Char(',');
+        sql += it.key();
+        sql += QLatin1String("=?");
         values << it.value();
     }
     values << columnValue;
-    const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3=?")
-                            .arg(table, assignments.join(QLatin1Char(',')), columnName);
+    sql += QLatin1String(" WHERE ");
+    sql += columnName;
+    sql += QLatin1String("=?");
     // The same rows are updated with the same columns over and over (the
     // daily counts once per logged event): the statement is kept for reuse.
     return runCachedStatement(sql, values, kRecordsOpExecuteStatement, error);
@@ -126,6 +144,16 @@ bool APMSqliteStore::updateRecord(const APMRecord& record, const QString& table,
 qint64 APMSqliteStore::lastChangedRowCount() const
 {
     return handle_ ? sqlite3_changes64(handle_) : 0;
+}
+
+qint64 APMSqliteStore::lastInsertedRowID() const
+{
+    return handle_ ? sqlite3_last_insert_rowid(handle_) : 0;
+}
+
+bool APMSqliteStore::executeStatementWithValues(const QString& sql, const QVariantList& values, APMError* error)
+{
+    return runCachedStatement(sql, values, kRecordsOpExecuteStatement, error);
 }
 
 bool APMSqliteStore::runCachedStatement(

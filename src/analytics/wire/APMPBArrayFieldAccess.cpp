@@ -26,6 +26,7 @@ constexpr char kArrayWrongMessageType[]
     = "<Nano/Failure> Message type doesn't match the field. Message: %s, field ID: %d, given: %s";
 constexpr char kProvidedClass[]
     = "<ERROR> Provided class doesn't implement initWithMessageInfo: method. Class: %s";
+constexpr char kElementNotString[] = "<Nano/Failure> Field type isn't a scalar STRING. Message: %s, field ID: %d";
 constexpr char kNullElement[] = "<ERROR> Unable to convert NULL data to an ObjC object";
 constexpr char kUnknownToObject[] = "<ERROR> Unable to convert byte data to an ObjC object. Unknown type. %d";
 constexpr char kUnknownToBytes[] = "<ERROR> Unable to convert ObjC object to byte data. Unknown type. %d";
@@ -213,6 +214,22 @@ void freeBuilt(const FieldSlot& slot, std::vector<void*>& built)
     built.clear();
 }
 
+// Whether the message can be an element of the repeated message slot (a
+// refusal is logged).
+bool isElementOfSlot(const FieldSlot& slot, const NANOMessageBase* value)
+{
+    if (!(slot.flags & APMPBFieldMessage) || !value) {
+        const QByteArray className = value ? QByteArray("APMPB") + value->messageID() : QByteArray("(null)");
+        qWarning(invalidElementMessage(slot.flags), className.constData());
+        return false;
+    }
+    if (&value->messageType() != slot.type->slotInfo[slot.index].messageType) {
+        qWarning(kArrayWrongMessageType, slot.info->name, static_cast<int>(slot.index), value->messageID());
+        return false;
+    }
+    return true;
+}
+
 // Builds every element first, then replaces the field's elements with them;
 // on the first element that does not fit, the field is left empty.
 template <class Make> void setArray(NANOMessageBase* message, int32_t field, std::size_t count, Make&& make)
@@ -317,21 +334,43 @@ void APMPBSetArrayField(
 {
     setArray(message, field, values.size(), [&](const FieldSlot& slot, std::size_t i) -> void* {
         const NANOMessageBase* value = values[i];
-        const QByteArray className = value ? QByteArray("APMPB") + value->messageID() : QByteArray("(null)");
-        if (!(slot.flags & APMPBFieldMessage) || !value) {
-            qWarning(invalidElementMessage(slot.flags), className.constData());
+        if (!isElementOfSlot(slot, value))
             return nullptr;
-        }
-        if (&value->messageType() != slot.type->slotInfo[slot.index].messageType) {
-            qWarning(kArrayWrongMessageType, slot.info->name, static_cast<int>(slot.index), value->messageID());
-            return nullptr;
-        }
         APMPBMessageInfo* copy = nullptr;
         return value->copyMessageInfoFn()(&copy, value->messageInfo()) ? copy : nullptr;
     });
 }
 
+QStringList APMPBGetStringFieldOfElements(const NANOMessageBase* message, int32_t arrayField, int32_t field)
+{
+    QStringList texts;
+    const std::vector<const APMPBMessageInfo*> records = apmpb::messageArrayRecords(message, arrayField);
+    if (records.empty())
+        return texts;
+    const apmpb::MessageType& type = *message->messageType().slotInfo[arrayField].messageType;
+    const uint32_t flags = field >= 0 && uint32_t(field) < type.slotCount ? type.fieldTypes[field] : 0;
+    if (!(flags & APMPBFieldString) || (flags & APMPBFieldRepeated)) {
+        qWarning(kElementNotString, type.name, field);
+        return texts;
+    }
+    texts.reserve(qsizetype(records.size()));
+    for (const APMPBMessageInfo* record : records)
+        texts.append(apmpb::decodeUtf8(static_cast<const APMPBString*>(record->values[field])));
+    return texts;
+}
+
 namespace apmpb {
+
+void setMessageArrayTakingRecords(
+    NANOMessageBase* message, int32_t field, const std::vector<NANOMessageBase*>& values)
+{
+    setArray(message, field, values.size(), [&](const FieldSlot& slot, std::size_t i) -> void* {
+        NANOMessageBase* value = values[i];
+        if (!isElementOfSlot(slot, value))
+            return nullptr;
+        return value->takeMessageInfo();
+    });
+}
 
 std::vector<const APMPBMessageInfo*> messageArrayRecords(const NANOMessageBase* message, int32_t field)
 {

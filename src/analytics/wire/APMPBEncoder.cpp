@@ -1,5 +1,6 @@
 // Encoding: message records to bytes through nanopb (see APMPBCodec.h).
 #include "analytics/wire/APMPBCodec.h"
+#include "analytics/wire/APMPBWireWriter.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +62,25 @@ constexpr qsizetype kEncoderInitialCapacity = 512;
 bool appendToByteArray(pb_ostream_t* stream, const pb_byte_t* bytes, size_t count)
 {
     static_cast<QByteArray*>(stream->state)->append(reinterpret_cast<const char*>(bytes), qsizetype(count));
+    return true;
+}
+
+// A submessage appended to a byte array in one pass, its length written in
+// front of it afterwards: nanopb's own way measures the submessage first,
+// and so every submessage inside it twice more at each level.
+bool appendSubmessage(
+    pb_ostream_t* stream, const pb_field_t* field, const pb_msgdesc_t* descriptor, const void* nano)
+{
+    static const pb_byte_t lengthPlace = 0;
+    if (!pb_encode_tag_for_field(stream, field) || !pb_write(stream, &lengthPlace, 1))
+        return false;
+    auto* bytes = static_cast<QByteArray*>(stream->state);
+    const qsizetype mark = bytes->size();
+    if (!pb_encode(stream, descriptor, nano))
+        return false;
+    // The stream may be nanopb's window on a singular submessage around
+    // this one, which counts its own bytes: the wider length is added.
+    stream->bytes_written += static_cast<size_t>(APMPBWireWriter::writeLengthBefore(*bytes, mark));
     return true;
 }
 
@@ -141,8 +161,8 @@ std::optional<QByteArray> encodeToByteArray(const MessageType& type, const APMPB
     EncoderHeapBlock nano = prepare(type, info);
     if (!nano)
         return std::nullopt;
-    // One pass that appends as it goes: measuring the size first would walk
-    // the whole message (and every submessage twice more) an extra time.
+    // One pass that appends as it goes, submessages included: measuring the
+    // size first would walk the whole message an extra time.
     QByteArray bytes;
     bytes.reserve(kEncoderInitialCapacity);
     pb_ostream_t stream {};
@@ -167,9 +187,15 @@ bool encodeRepeatedMessage(
     for (uint32_t i = 0; i < repeated->count; ++i) {
         EncoderHeapBlock nano(std::calloc(1, type.nanoSize));
         const auto* element = static_cast<const APMPBMessageInfo*>(repeated->elements[i]);
-        if (!nano || !fillEncoder(type, element, nano.get()) || !pb_encode_tag_for_field(stream, field)
-            || !pb_encode_submessage(stream, type.descriptor, nano.get()))
+        if (!nano || !fillEncoder(type, element, nano.get()))
             return false;
+        if (stream->callback == &appendToByteArray) {
+            if (!appendSubmessage(stream, field, type.descriptor, nano.get()))
+                return false;
+        } else if (!pb_encode_tag_for_field(stream, field)
+            || !pb_encode_submessage(stream, type.descriptor, nano.get())) {
+            return false;
+        }
     }
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 
 #include <cstdint>
@@ -64,6 +65,10 @@ QVariantList APMPBGetArrayField(const NANOMessageBase* message, int32_t field);
 // elements of another type are left out.
 template <class C>
 std::vector<std::unique_ptr<C>> APMPBGetArrayField(const NANOMessageBase* message, int32_t field);
+// The string slot of every element of a repeated message slot, read in place
+// without copying the elements (a null QString where it is unset or not
+// UTF-8); nothing, logged, when either slot is of another kind.
+QStringList APMPBGetStringFieldOfElements(const NANOMessageBase* message, int32_t arrayField, int32_t field);
 // Replaces the elements of a repeated slot with copies of the values: numbers
 // (any integer, floating-point or boolean QVariant) for numeric slots, QString
 // for strings, QByteArray for bytes. An empty list empties the field; a value
@@ -75,8 +80,15 @@ void APMPBSetArrayField(
 template <class C>
 void APMPBSetArrayField(
     NANOMessageBase* message, int32_t field, const std::vector<std::unique_ptr<C>>& values);
+// The same, taking the elements' records over instead of copying them; the
+// elements are consumed whether or not the field takes them.
+template <class C>
+void APMPBSetArrayField(NANOMessageBase* message, int32_t field, std::vector<std::unique_ptr<C>>&& values);
 
 namespace apmpb {
+// The element records taken over from the messages (see takeMessageInfo()).
+void setMessageArrayTakingRecords(
+    NANOMessageBase* message, int32_t field, const std::vector<NANOMessageBase*>& values);
 // The record of a set singular message slot, or null (misuse logged).
 const APMPBMessageInfo* messageFieldRecord(const NANOMessageBase* message, int32_t field);
 // The element records of a repeated message slot, in order (misuse logged).
@@ -109,4 +121,15 @@ void APMPBSetArrayField(
     for (const auto& value : values)
         elements.push_back(value.get());
     APMPBSetArrayField(message, field, elements);
+}
+
+template <class C>
+void APMPBSetArrayField(NANOMessageBase* message, int32_t field, std::vector<std::unique_ptr<C>>&& values)
+{
+    std::vector<NANOMessageBase*> elements;
+    elements.reserve(values.size());
+    for (const auto& value : values)
+        elements.push_back(value.get());
+    apmpb::setMessageArrayTakingRecords(message, field, elements);
+    values.clear();
 }

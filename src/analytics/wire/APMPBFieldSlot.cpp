@@ -77,10 +77,33 @@ QString decodeUtf8(const APMPBString* string)
     return text;
 }
 
+bool isAscii(QStringView text)
+{
+    for (const QChar unit : text) {
+        if (unit.unicode() >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+void narrowAscii(QStringView text, char* out)
+{
+    for (const QChar unit : text)
+        *out++ = char(unit.unicode());
+}
+
 } // namespace apmpb
 
 bool APMPBStoreNSString(void** slot, const QString& text)
 {
+    // Most texts stored are short ASCII names and values: narrowed on the
+    // stack they need no converted copy on the heap.
+    constexpr qsizetype kStackText = 256;
+    if (text.size() <= kStackText && apmpb::isAscii(text)) {
+        char narrowed[kStackText];
+        apmpb::narrowAscii(text, narrowed);
+        return APMPBStoreString(slot, reinterpret_cast<const uint8_t*>(narrowed), static_cast<size_t>(text.size()));
+    }
     return APMPBStoreNSData(slot, text.toUtf8());
 }
 

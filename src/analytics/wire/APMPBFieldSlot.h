@@ -4,6 +4,7 @@
 #include "analytics/wire/NANOMessageBase.h"
 
 #include <QString>
+#include <QStringView>
 
 #include <cstdint>
 #include <cstring>
@@ -57,6 +58,11 @@ inline uint8_t firstByte(const void* cell)
 // The text of a string record when its bytes are valid UTF-8 (an initial byte
 // order mark is kept as a character); a null QString otherwise.
 QString decodeUtf8(const APMPBString* string);
+
+// Whether every UTF-16 unit of the text is ASCII, so that its UTF-8 bytes
+// are its units narrowed one by one (narrowAscii writes text.size() bytes).
+bool isAscii(QStringView text);
+void narrowAscii(QStringView text, char* out);
 
 } // namespace apmpb
 

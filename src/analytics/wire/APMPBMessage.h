@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <utility>
 
 // The body shared by every message class, bound to one message type. Each
 // class derives from its own instantiation:
@@ -66,6 +67,7 @@ public:
     const char* messageID() const override { return Type.name; }
     APMPBMessageInfo* messageInfo() override { return _messageInfo; }
     const APMPBMessageInfo* messageInfo() const override { return _messageInfo; }
+    APMPBMessageInfo* takeMessageInfo() override { return std::exchange(_messageInfo, nullptr); }
     APMPBInitMessageInfoFn initMessageInfoFn() const override { return Type.initMessageInfo; }
     APMPBDeallocMessageFieldFn deallocMessageFieldFn() const override { return Type.deallocField; }
     APMPBCopyMessageInfoFn copyMessageInfoFn() const override { return Type.copyMessageInfo; }

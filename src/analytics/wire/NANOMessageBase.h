@@ -29,6 +29,9 @@ public:
     // The record, lent: valid while the object lives; never free it.
     virtual APMPBMessageInfo* messageInfo() = 0;
     virtual const APMPBMessageInfo* messageInfo() const = 0;
+    // The record, handed over: the caller frees it with the type's
+    // operation, and the object is left without one (its accessors refuse it).
+    virtual APMPBMessageInfo* takeMessageInfo() = 0;
     virtual APMPBInitMessageInfoFn initMessageInfoFn() const = 0;
     virtual APMPBDeallocMessageFieldFn deallocMessageFieldFn() const = 0;
     virtual APMPBCopyMessageInfoFn copyMessageInfoFn() const = 0;
