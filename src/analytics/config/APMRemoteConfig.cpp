@@ -29,9 +29,6 @@ const QString APMRemoteConfig::kSessionStitchingTokenFeatureFlag
     = QStringLiteral("session_stitching_token_feature_enabled");
 const QString APMRemoteConfig::kSKANUpdateConversionValueFeatureFlag
     = QStringLiteral("skan_update_conversion_value_feature_enabled");
-const QString APMRemoteConfig::kPSMPrefixEmailKey = QStringLiteral("measurement.psm_prefix_email");
-const QString APMRemoteConfig::kPSMPrefixPhoneKey = QStringLiteral("measurement.psm_prefix_phone");
-const QString APMRemoteConfig::kPSMSignInDelayKey = QStringLiteral("measurement.psm_signin_delay");
 const QString APMRemoteConfig::kModuleRemoteConfig = QStringLiteral("internal.remoteConfig");
 const QString APMRemoteConfig::kModuleAppMetadata = QStringLiteral("internal.appMetadata");
 const QString APMRemoteConfig::kModuleLogger = QStringLiteral("internal.logger");
@@ -41,6 +38,7 @@ using namespace APMRemoteConfigPrivate;
 namespace {
 
 constexpr qint64 kTrackingAuthorized = 3;
+constexpr qint32 kDebugPSMStartCount = 10;
 constexpr qint32 kMinSamplingRate = 2;
 constexpr qint32 kMaxSamplingRate = 65535;
 
@@ -87,6 +85,28 @@ bool isValidSubdomain(const QString& subdomain)
 QByteArray percentEncoded(const QString& text)
 {
     return QUrl::toPercentEncoding(text);
+}
+
+// How an experiment flag answers a switch: a number is on when it is not
+// zero; a text is on when, after blanks, an optional sign and leading zeros,
+// it starts with "Y", "y", "T", "t" or a digit 1 to 9.
+bool flagBoolValue(const QVariant& flag)
+{
+    if (flag.typeId() != QMetaType::QString)
+        return flag.toDouble() != 0.0;
+    const QString text = flag.toString();
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+        ++i;
+    while (i < text.size() && text[i] == QLatin1Char('0'))
+        ++i;
+    if (i >= text.size())
+        return false;
+    const QChar c = text[i];
+    return c == QLatin1Char('Y') || c == QLatin1Char('y') || c == QLatin1Char('T') || c == QLatin1Char('t')
+        || (c >= QLatin1Char('1') && c <= QLatin1Char('9'));
 }
 
 } // namespace
@@ -327,15 +347,13 @@ std::shared_ptr<const APMPBMeasurementConfig> APMRemoteConfig::measurementConfig
     return nullptr;
 }
 
-bool APMRemoteConfig::cacheValueIn(Caches& caches, const QVariant& value, const QString& key) const
+std::shared_ptr<APMRemoteConfig::Table> APMRemoteConfig::currentSettings() const
 {
-    if (!value.isValid() || key.isEmpty()) {
-        log(APMMonitor::kLevelWarningSilent, 29019, QStringLiteral("Cannot cache empty configuration value"));
-        return false;
-    }
-    QMutexLocker lock(&caches.mutex);
-    caches.settings.insert(key, value);
-    return true;
+    // Shares the ownership of its configuration's caches, as the table is
+    // part of them.
+    std::shared_ptr<Caches> caches = currentCaches();
+    Table* table = &caches->settings;
+    return std::shared_ptr<Table>(std::move(caches), table);
 }
 
 void APMRemoteConfig::reset()
@@ -423,6 +441,48 @@ QVariant APMRemoteConfig::experimentFlag(const QString& name) const
 QVariant APMRemoteConfig::clientFlag(const QString& name) const
 {
     return experimentClient_ ? experimentClient_->objectForKeyedSubscript(name) : QVariant();
+}
+
+// ---- Settings something else overrides --------------------------------------
+
+bool APMRemoteConfig::dcuEventFeatureEnabled() const
+{
+    const QVariant flag = experimentFlag(kDCUEventFeatureFlag);
+    if (flag.isValid())
+        return flagBoolValue(flag);
+    return boolValueFromCacheWithKey(QStringLiteral("measurement.dma.dcu_event_enabled"), true);
+}
+
+qint32 APMRemoteConfig::maxPSMStartCount() const
+{
+    if (environment_.isDebugModeEnabled && environment_.isDebugModeEnabled())
+        return kDebugPSMStartCount;
+    return intValueFromCacheWithKey(QStringLiteral("measurement.psm_start_count"), 3, 10, 0);
+}
+
+bool APMRemoteConfig::sessionStitchingTokenFeatureEnabled() const
+{
+    const QVariant flag = clientFlag(kSessionStitchingTokenFeatureFlag);
+    if (flag.isValid())
+        return flagBoolValue(flag);
+    return boolValueFromCacheWithKey(QStringLiteral("measurement.session_stitching_token_enabled"), false);
+}
+
+bool APMRemoteConfig::SKANUpdateConversionValueEnabled() const
+{
+    const QVariant flag = clientFlag(kSKANUpdateConversionValueFeatureFlag);
+    if (flag.isValid())
+        return flagBoolValue(flag);
+    return boolValueFromCacheWithKey(
+        QStringLiteral("measurement.skan.update_conversion_value_enabled"), false);
+}
+
+bool APMRemoteConfig::regionalDefaultsEnabled() const
+{
+    const QVariant flag = experimentFlag(kRegionalDefaultsFlag);
+    if (flag.isValid())
+        return flagBoolValue(flag);
+    return boolValueFromCacheWithKey(QStringLiteral("measurement.regional_defaults_enabled"), true);
 }
 
 // ---- Event rules ------------------------------------------------------------

@@ -3,7 +3,6 @@
 #include "analytics/config/APMRemoteConfig.h"
 
 #include <QHash>
-#include <QMutex>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -19,11 +18,10 @@ class APMPEventEditing;
 // What the files of the remote configuration share and nobody else needs.
 
 // One configuration's caches. Only the settings change after the set is in
-// place (each first read replaces a text by its number), so only they need
-// the lock.
+// place (each first read replaces a text by its number), so only their table
+// has a lock.
 struct APMRemoteConfig::Caches {
-    QMutex mutex;
-    QHash<QString, QVariant> settings; // text not yet read, or the validated number
+    Table settings;
     QHash<QString, std::shared_ptr<const APMPBEventConfig>> eventConfigs;
     QStringList dataControls;
     QVariantMap consentDefaults;
