@@ -38,18 +38,12 @@ using namespace APMRemoteConfigPrivate;
 namespace {
 
 constexpr qint64 kTrackingAuthorized = 3;
-constexpr qint32 kDebugPSMStartCount = 10;
 constexpr qint32 kMinSamplingRate = 2;
 constexpr qint32 kMaxSamplingRate = 65535;
 
 const QString kRuntimeVersionKey = QStringLiteral("runtime_version");
 const QString kConfigPathFormat = QStringLiteral("/config/app/%1?");
 const QString kUploadPath = QStringLiteral("/a");
-
-QVariant errorContext(const APMError& error)
-{
-    return error.isSet() ? QVariant::fromValue(error) : QVariant();
-}
 
 // The parser adopts only a configuration that carries settings; nothing of
 // one without them (its upload subdomain included) may become current.
@@ -85,28 +79,6 @@ bool isValidSubdomain(const QString& subdomain)
 QByteArray percentEncoded(const QString& text)
 {
     return QUrl::toPercentEncoding(text);
-}
-
-// How an experiment flag answers a switch: a number is on when it is not
-// zero; a text is on when, after blanks, an optional sign and leading zeros,
-// it starts with "Y", "y", "T", "t" or a digit 1 to 9.
-bool flagBoolValue(const QVariant& flag)
-{
-    if (flag.typeId() != QMetaType::QString)
-        return flag.toDouble() != 0.0;
-    const QString text = flag.toString();
-    qsizetype i = 0;
-    while (i < text.size() && text[i].isSpace())
-        ++i;
-    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
-        ++i;
-    while (i < text.size() && text[i] == QLatin1Char('0'))
-        ++i;
-    if (i >= text.size())
-        return false;
-    const QChar c = text[i];
-    return c == QLatin1Char('Y') || c == QLatin1Char('y') || c == QLatin1Char('T') || c == QLatin1Char('t')
-        || (c >= QLatin1Char('1') && c <= QLatin1Char('9'));
 }
 
 } // namespace
@@ -370,119 +342,6 @@ void APMRemoteConfig::reset()
     }
     if (experimentManager_)
         experimentManager_->reset();
-}
-
-// ---- Experiments ------------------------------------------------------------
-
-void APMRemoteConfig::updateCachedExperimentFlags()
-{
-    if (!experimentClient_)
-        return;
-    const QString names[] = { kDCUEventFeatureFlag, kRegionalDefaultsFlag };
-    QVariantMap values;
-    for (const QString& name : names)
-        values.insert(name, experimentClient_->objectForKeyedSubscript(name));
-    QMutexLocker lock(&mutex_);
-    for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
-        if (it->isValid())
-            cachedExperimentFlags_.insert(it.key(), *it);
-        else
-            cachedExperimentFlags_.remove(it.key());
-    }
-}
-
-bool APMRemoteConfig::activateNewSnapshot()
-{
-    {
-        QMutexLocker lock(&mutex_);
-        if (!hasNewSnapshot_)
-            return false;
-    }
-    APMError error;
-    if (!experimentClient_ || !experimentClient_->activateLatestSnapshot(&error)) {
-        log(APMMonitor::kLevelErrorSilent, 29024, QStringLiteral("Cannot activate snapshot. Error"),
-            { errorContext(error) });
-        return false;
-    }
-    updateCachedExperimentFlags();
-    QMutexLocker lock(&mutex_);
-    hasNewSnapshot_ = false;
-    return true;
-}
-
-void APMRemoteConfig::clientDidReceiveNewSnapshot(APMEClient& client)
-{
-    (void)client;
-    QMutexLocker lock(&mutex_);
-    hasNewSnapshot_ = true;
-}
-
-void APMRemoteConfig::client(APMEClient& client, const APMError* error)
-{
-    (void)client;
-    if (error) {
-        log(APMMonitor::kLevelErrorSilent, 29025, QStringLiteral("Cannot fetch experiment. Error"),
-            { QVariant::fromValue(*error) });
-    }
-}
-
-bool APMRemoteConfig::shouldFetchExperimentsForClient(APMEClient& client)
-{
-    (void)client;
-    return environment_.isMeasurementEnabled && environment_.isMeasurementEnabled();
-}
-
-QVariant APMRemoteConfig::experimentFlag(const QString& name) const
-{
-    QMutexLocker lock(&mutex_);
-    return cachedExperimentFlags_.value(name);
-}
-
-QVariant APMRemoteConfig::clientFlag(const QString& name) const
-{
-    return experimentClient_ ? experimentClient_->objectForKeyedSubscript(name) : QVariant();
-}
-
-// ---- Settings something else overrides --------------------------------------
-
-bool APMRemoteConfig::dcuEventFeatureEnabled() const
-{
-    const QVariant flag = experimentFlag(kDCUEventFeatureFlag);
-    if (flag.isValid())
-        return flagBoolValue(flag);
-    return boolValueFromCacheWithKey(QStringLiteral("measurement.dma.dcu_event_enabled"), true);
-}
-
-qint32 APMRemoteConfig::maxPSMStartCount() const
-{
-    if (environment_.isDebugModeEnabled && environment_.isDebugModeEnabled())
-        return kDebugPSMStartCount;
-    return intValueFromCacheWithKey(QStringLiteral("measurement.psm_start_count"), 3, 10, 0);
-}
-
-bool APMRemoteConfig::sessionStitchingTokenFeatureEnabled() const
-{
-    const QVariant flag = clientFlag(kSessionStitchingTokenFeatureFlag);
-    if (flag.isValid())
-        return flagBoolValue(flag);
-    return boolValueFromCacheWithKey(QStringLiteral("measurement.session_stitching_token_enabled"), false);
-}
-
-bool APMRemoteConfig::SKANUpdateConversionValueEnabled() const
-{
-    const QVariant flag = clientFlag(kSKANUpdateConversionValueFeatureFlag);
-    if (flag.isValid())
-        return flagBoolValue(flag);
-    return boolValueFromCacheWithKey(
-        QStringLiteral("measurement.skan.update_conversion_value_enabled"), false);
-}
-
-bool APMRemoteConfig::regionalDefaultsEnabled() const
-{
-    const QVariant flag = experimentFlag(kRegionalDefaultsFlag);
-    if (flag.isValid())
-        return flagBoolValue(flag);
-    return boolValueFromCacheWithKey(QStringLiteral("measurement.regional_defaults_enabled"), true);
 }
 
 // ---- Event rules ------------------------------------------------------------

@@ -2,6 +2,8 @@
 
 #include "analytics/config/APMRemoteConfig.h"
 
+#include "analytics/base/APMError.h"
+
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -62,6 +64,12 @@ constexpr int32_t kNamedEntryName = 0; // core platform services and data contro
 constexpr int32_t kPSMPrefixEmail = 0;
 constexpr int32_t kPSMPrefixPhone = 1;
 constexpr int32_t kPSMSignInDelay = 2;
+
+// An error for a log's contexts: nothing when it was not filled in.
+inline QVariant errorContext(const APMError& error)
+{
+    return error.isSet() ? QVariant::fromValue(error) : QVariant();
+}
 
 inline const QString kPlatformKey = QStringLiteral("platform");
 inline const QString kVMPVersionKey = QStringLiteral("vmp_version");
