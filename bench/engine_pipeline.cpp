@@ -10,6 +10,7 @@
 #include "RawEventBench.h"
 
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMUploadScheduler.h"
 #include "fakes/FakeCollectionServer.h"
 #include "platform/HttpClient.h"
 
@@ -50,8 +51,10 @@ void BM_EngineBundleAndUpload(benchmark::State& state)
         const bool done = fakes::FakeHttpServer::waitUntil(
             [&] {
                 bool idle = false;
-                setup.engine->dispatchSyncOnWorkerQueue(
-                    [&] { idle = !setup.engine->isNetworkRequestPending() && !setup.engine->hasDataToUpload(); });
+                setup.engine->dispatchSyncOnWorkerQueue([&] {
+                    idle = !setup.engine->uploads().isNetworkRequestPending()
+                        && !setup.engine->uploads().hasDataToUpload();
+                });
                 return idle;
             },
             120000);

@@ -171,6 +171,11 @@ int main(int argc, char** argv)
     // QT_LOGGING_RULES still overrides this.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false\n"
                                                     "qt.bluetooth.bluez.warning=false"));
+    // The pages' frames drawn by the processor and put on screen with the
+    // rest of the window: no graphics context to make before the first frame,
+    // so a window appears drawn at once. QT_QUICK_BACKEND still overrides it.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        qputenv("QT_QUICK_BACKEND", "software");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // the settings pages' web engine asks for it
     QApplication app(argc, argv);
     platform::AppPaths::keepToolkitSettingsInPreferences(); // the file dialogs' state stays under PRAVIK_HOME

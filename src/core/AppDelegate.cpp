@@ -151,7 +151,7 @@ void AppDelegate::applicationDidFinishLaunching()
         frame.moveCenter(screen->availableGeometry().center());
         window_->move(frame.topLeft());
     }
-    new WindowFrameAutosave(window_, kHomeWindowAutoSaveName, defaults_);
+    frameAutosave_ = new WindowFrameAutosave(window_, kHomeWindowAutoSaveName, defaults_);
     window_->setProperty("frameAutosaveName", kHomeWindowAutoSaveName);
 
     if (!hasStatusArea())
@@ -214,10 +214,57 @@ void AppDelegate::openApp()
 
 void AppDelegate::showWhenReady(std::function<void()> show)
 {
-    if (homeVC_)
-        homeVC_->whenReadyToShow(std::move(show));
-    else
+    if (!homeVC_) {
         show();
+        return;
+    }
+    stage();
+    homeVC_->whenReadyToShow([this, show = std::move(show)] {
+        reveal();
+        show();
+    });
+}
+
+bool AppDelegate::isWindowOnScreen() const
+{
+    return window_ && window_->isVisible() && !staged_;
+}
+
+void AppDelegate::stage()
+{
+    if (staged_ || window_->isVisible())
+        return;
+    staged_ = true;
+    place_ = window_->pos();
+    // The staged frame is no frame the user chose: the autosave must not
+    // see it, nor store it.
+    if (frameAutosave_)
+        window_->removeEventFilter(frameAutosave_);
+    // Beyond every screen; transparent too, for a window manager that pulls
+    // windows back onto a screen (it composites, so it honours opacity).
+    QRect desktop;
+    for (const QScreen* screen : QGuiApplication::screens())
+        desktop |= screen->geometry();
+    window_->setAttribute(Qt::WA_ShowWithoutActivating, true);
+    window_->setWindowOpacity(0.0);
+    window_->move(desktop.right() + 1 + window_->width(), desktop.top());
+    window_->show();
+}
+
+void AppDelegate::reveal()
+{
+    if (!staged_)
+        return;
+    staged_ = false;
+    if (frameAutosave_)
+        window_->installEventFilter(frameAutosave_);
+    window_->move(place_);
+    window_->setWindowOpacity(1.0);
+    window_->setAttribute(Qt::WA_ShowWithoutActivating, false);
+    if (window_->isVisible()) {
+        window_->raise();
+        window_->activateWindow(); // as a window shown at once would be
+    }
 }
 
 void AppDelegate::hideApp()

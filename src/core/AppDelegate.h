@@ -26,6 +26,12 @@ class Preferences;
 // controller, puts its view into the main window and, in background mode,
 // closes the window again so the application lives in the status bar.
 //
+// The window appears with its page drawn, never as an empty panel: a page
+// draws only in a shown window, so until the controller says its view is
+// ready the window is shown beyond every screen, transparent and without
+// taking the focus, and only then put in its place. The frame autosave never
+// sees it there.
+//
 // Where the session has no status area (no system tray) nothing could bring
 // a closed window back: there closing the window quits, and background mode
 // does not hide it.
@@ -46,6 +52,8 @@ public:
     static AppDelegate* shared();
 
     QMainWindow* window() const { return window_; }
+    // Shown and in its place (not waiting beyond the screens for its page).
+    bool isWindowOnScreen() const;
     MainContentController* homeVC() const { return homeVC_.get(); }
     platform::StatusItem* statusItem() const { return statusItem_.get(); }
 
@@ -78,6 +86,10 @@ public:
 
 private:
     void showWhenReady(std::function<void()> show);
+    // Shows the hidden window where nobody sees it, so its page draws.
+    void stage();
+    // Puts a staged window back in its place.
+    void reveal();
 
     std::unique_ptr<platform::StatusBar> statusBar_;
     ControllerFactory makeController_;
@@ -92,4 +104,7 @@ private:
     QtTranslations qtTranslations_;
     platform::ObserverToken languageObserver_;
     bool redirectsLog_ = true;
+    bool staged_ = false;
+    QPoint place_; // where a staged window goes
+    QPointer<WindowFrameAutosave> frameAutosave_; // deaf while the window is staged
 };

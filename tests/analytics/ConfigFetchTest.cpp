@@ -7,6 +7,9 @@
 #include "analytics/base/APMClassRegistry.h"
 #include "analytics/base/APMHelpers.h"
 #include "analytics/engine/APMAudienceEvaluator.h"
+#include "analytics/engine/APMConfigFetcher.h"
+#include "analytics/engine/APMEngineLifecycle.h"
+#include "analytics/engine/APMUploadScheduler.h"
 #include "analytics/model/APMRawEventData.h"
 #include "analytics/wire/APMPBSetting.h"
 #include "fakes/FakeReachability.h"
@@ -69,7 +72,7 @@ protected:
         start(kEngineAppID, true, custom);
         bool applied = false;
         engine_->dispatchSyncOnWorkerQueue([&] {
-            applied = engine_->applyMeasurementConfigData(encodedConfig(kEngineAppID, kStoredMaxBundles));
+            applied = engine_->configFetcher().applyMeasurementConfigData(encodedConfig(kEngineAppID, kStoredMaxBundles));
         });
         ASSERT_TRUE(applied);
         persisted_->setConfigServerETag(QString::fromUtf8(kStoredETag));
@@ -248,7 +251,7 @@ TEST_P(ConfigFetchAnswerTest, StoresAndAppliesWhatTheAnswerWarrants)
     EXPECT_DOUBLE_EQ(lastFetchTime(), c.fetchTimeRecorded ? fetchedAt : storedAt_);
     EXPECT_EQ(liveMaxBundles(), c.maxBundlesAfter);
     EXPECT_EQ(storedMaxBundles(), c.maxBundlesAfter);
-    EXPECT_FALSE(engine_->isNetworkRequestPending());
+    EXPECT_FALSE(engine_->uploads().isNetworkRequestPending());
     EXPECT_EQ(engine_->suspendedUploadTimestamp(), 0);
 }
 
@@ -361,7 +364,7 @@ TEST_F(ConfigFetchFixture, NoConfigurationAddressMeansNoFetch)
     e.configURL = QUrl();
     start(kEngineAppID, true, &e);
     engine_->dispatchSyncOnWorkerQueue([this] { engine_->fetchRemoteConfig(); });
-    EXPECT_FALSE(engine_->isNetworkRequestPending());
+    EXPECT_FALSE(engine_->uploads().isNetworkRequestPending());
     EXPECT_EQ(configServer_.requestCount(), 0);
 }
 
@@ -610,13 +613,13 @@ TEST_F(ConfigFetchFixture, FeatureRolloutsAreKeptOnlyWithTheConfigurationLibrary
 {
     persisted_->setBasaltFeatureRollouts(QStringLiteral("rollout"));
     start(kEngineAppID);
-    EXPECT_FALSE(APMMeasurement::isBasaltRemoteConfigSDKPresent());
+    EXPECT_FALSE(APMEngineLifecycle::isBasaltRemoteConfigSDKPresent());
     EXPECT_TRUE(persisted_->basaltFeatureRollouts().isEmpty());
 
     APMClassRegistry::registerClassName(QStringLiteral("BASRemoteConfig"));
     persisted_->setBasaltFeatureRollouts(QStringLiteral("rollout"));
     start(kEngineAppID);
-    EXPECT_TRUE(APMMeasurement::isBasaltRemoteConfigSDKPresent());
+    EXPECT_TRUE(APMEngineLifecycle::isBasaltRemoteConfigSDKPresent());
     EXPECT_EQ(persisted_->basaltFeatureRollouts(), QStringLiteral("rollout"));
     APMClassRegistry::unregisterClassName(QStringLiteral("BASRemoteConfig"));
 }

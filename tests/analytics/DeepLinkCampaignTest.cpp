@@ -8,6 +8,7 @@
 #include "analytics/base/APMHelpers.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMUserDefaults.h"
+#include "analytics/engine/APMDeepLinkHandler.h"
 #include "platform/ApplicationStateNotifier.h"
 #include "platform/NotificationCenter.h"
 
@@ -184,7 +185,7 @@ TEST_F(DeepLinkCampaignTest, AnOpenedAddressIsReportedFromAnyThreadButTheWorkerQ
     settleReports();
     EXPECT_TRUE(editor_->named(kCampaign).isEmpty());
 
-    engine_->handleOpenURL(QUrl(), std::nullopt, time_.now()); // nothing to report
+    engine_->deepLinks().handleOpenURL(QUrl(), std::nullopt, time_.now()); // nothing to report
     settleReports();
     EXPECT_TRUE(editor_->named(kCampaign).isEmpty());
 }
@@ -217,7 +218,7 @@ TEST_F(DeepLinkCampaignTest, TheLaunchAddressIsKeptForTheNextStart)
     const QVariant browsing = QVariant::fromValue(APMUserActivity { APMUserActivity::kBrowsingWebActivityType, page });
     const QVariant other = QVariant::fromValue(APMUserActivity { QStringLiteral("other"), page });
     const auto activities = [](const QVariant& activity) {
-        return QVariantMap { { APMMeasurement::kLaunchOptionsUserActivityKey, activity } };
+        return QVariantMap { { APMDeepLinkHandler::kLaunchOptionsUserActivityKey, activity } };
     };
     struct Case {
         const char* name;
@@ -225,27 +226,27 @@ TEST_F(DeepLinkCampaignTest, TheLaunchAddressIsKeptForTheNextStart)
         QString stored; // empty: nothing
     };
     const Case cases[] = {
-        { "browsing activity", { { APMMeasurement::kLaunchOptionsUserActivityDictionaryKey, activities(browsing) } },
+        { "browsing activity", { { APMDeepLinkHandler::kLaunchOptionsUserActivityDictionaryKey, activities(browsing) } },
             page.toString() },
         { "activity wins over the address",
-            { { APMMeasurement::kLaunchOptionsUserActivityDictionaryKey, activities(browsing) },
-                { APMMeasurement::kLaunchOptionsURLKey, launchURL } },
+            { { APMDeepLinkHandler::kLaunchOptionsUserActivityDictionaryKey, activities(browsing) },
+                { APMDeepLinkHandler::kLaunchOptionsURLKey, launchURL } },
             page.toString() },
         { "other activity, then the address",
-            { { APMMeasurement::kLaunchOptionsUserActivityDictionaryKey, activities(other) },
-                { APMMeasurement::kLaunchOptionsURLKey, launchURL } },
+            { { APMDeepLinkHandler::kLaunchOptionsUserActivityDictionaryKey, activities(other) },
+                { APMDeepLinkHandler::kLaunchOptionsURLKey, launchURL } },
             launchURL.toString() },
-        { "address only", { { APMMeasurement::kLaunchOptionsURLKey, launchURL } }, launchURL.toString() },
-        { "relative address", { { APMMeasurement::kLaunchOptionsURLKey, QUrl(QStringLiteral("open?x=1")) } }, "" },
-        { "address of the wrong kind", { { APMMeasurement::kLaunchOptionsURLKey, 42 } }, "" },
+        { "address only", { { APMDeepLinkHandler::kLaunchOptionsURLKey, launchURL } }, launchURL.toString() },
+        { "relative address", { { APMDeepLinkHandler::kLaunchOptionsURLKey, QUrl(QStringLiteral("open?x=1")) } }, "" },
+        { "address of the wrong kind", { { APMDeepLinkHandler::kLaunchOptionsURLKey, 42 } }, "" },
         { "activity of the wrong kind",
-            { { APMMeasurement::kLaunchOptionsUserActivityDictionaryKey, activities(QStringLiteral("x")) } }, "" },
+            { { APMDeepLinkHandler::kLaunchOptionsUserActivityDictionaryKey, activities(QStringLiteral("x")) } }, "" },
         { "nothing", {}, "" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         clearStoredDeepLink(*deepLinks_);
-        APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(c.userInfo, deepLinks_.get(), &time_);
+        APMDeepLinkHandler::handleStoredURLAfterAppLaunchWithNotification(c.userInfo, deepLinks_.get(), &time_);
         EXPECT_EQ(deepLinks_->stringForKey(APMDeepLinkStore::kDeepLinkKey), c.stored);
         if (!c.stored.isEmpty()) {
             EXPECT_EQ(deepLinks_->doubleForKey(APMDeepLinkStore::kDeepLinkTimestampKey), time_.now());
@@ -253,8 +254,8 @@ TEST_F(DeepLinkCampaignTest, TheLaunchAddressIsKeptForTheNextStart)
     }
     // The next start reports the kept address as its campaign.
     clearStoredDeepLink(*deepLinks_);
-    APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(
-        { { APMMeasurement::kLaunchOptionsURLKey, launchURL } }, deepLinks_.get(), &time_);
+    APMDeepLinkHandler::handleStoredURLAfterAppLaunchWithNotification(
+        { { APMDeepLinkHandler::kLaunchOptionsURLKey, launchURL } }, deepLinks_.get(), &time_);
     launch();
     ASSERT_EQ(editor_->named(kCampaign).size(), 1);
     EXPECT_EQ(editor_->named(kCampaign)[0].parameters.value(QStringLiteral("source")).toString(), QStringLiteral("launch"));
@@ -272,7 +273,7 @@ TEST_F(DeepLinkCampaignTest, TheLaunchNotificationKeepsItsAddressInTheSharedStor
         QString stored; // empty: nothing
     };
     const Case cases[] = {
-        { "launched with an address", { { APMMeasurement::kLaunchOptionsURLKey, launchURL } }, launchURL.toString() },
+        { "launched with an address", { { APMDeepLinkHandler::kLaunchOptionsURLKey, launchURL } }, launchURL.toString() },
         { "launched plainly", {}, "" },
     };
     platform::NotificationCenter launchCenter;

@@ -6,6 +6,7 @@
 #include "analytics/base/APMCampaignURL.h"
 #include "analytics/base/APMDeepLinkStore.h"
 #include "analytics/base/APMMonitor.h"
+#include "analytics/engine/APMUploadScheduler.h"
 #include "fakes/FakeAdServicesServer.h"
 
 #include <QFile>
@@ -267,7 +268,7 @@ TEST_F(DeepLinkDeferredTest, EachAnswerSetsTheRetrievalState)
         persisted_->setDeferredDeepLinkRetryCount(0);
         server_.script({ c.reply });
         ASSERT_TRUE(askNow());
-        EXPECT_FALSE(engine_->isNetworkRequestPending());
+        EXPECT_FALSE(engine_->uploads().isNetworkRequestPending());
         EXPECT_EQ(persisted_->deferredDeepLinkRetrievalComplete(), c.complete);
         EXPECT_EQ(persisted_->deferredDeepLinkRetryCount(), c.retries);
     }

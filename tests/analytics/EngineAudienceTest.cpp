@@ -6,8 +6,10 @@
 #include "AudienceTestSupport.h"
 #include "EngineTestFixture.h"
 #include "analytics/audience/APMAudienceFilterMatching.h"
+#include "analytics/engine/APMConfigFetcher.h"
 #include "analytics/userproperties/APMConditionalUserPropertyController.h"
 #include "analytics/base/APMValue.h"
+#include "analytics/engine/APMEngineLifecycle.h"
 #include "analytics/engine/APMEventSampler.h"
 #include "analytics/model/APMConditionalUserProperty.h"
 #include "analytics/model/APMFilterResult.h"
@@ -48,7 +50,7 @@ protected:
         APMPBSetArrayField(config.get(), kConfigAudiencesSlotInTest, audiences);
         const QByteArray body = config->protoBuffer().value_or(QByteArray());
         bool applied = false;
-        engine_->dispatchSyncOnWorkerQueue([&] { applied = engine_->applyMeasurementConfigData(body); });
+        engine_->dispatchSyncOnWorkerQueue([&] { applied = engine_->configFetcher().applyMeasurementConfigData(body); });
         return applied;
     }
 
@@ -191,7 +193,7 @@ TEST_F(EngineAudienceTest, AConfigurationForAnotherAppOrUnreadableIsNotApplied)
         QStringLiteral("1:999:linux:ffff")));
     bool applied = true;
     engine_->dispatchSyncOnWorkerQueue(
-        [&] { applied = engine_->applyMeasurementConfigData(QByteArrayLiteral("\xff\xff\xff")); });
+        [&] { applied = engine_->configFetcher().applyMeasurementConfigData(QByteArrayLiteral("\xff\xff\xff")); });
     EXPECT_FALSE(applied);
     EXPECT_EQ(rowCount(APMDatabase::kEventFiltersTable), 0);
 
@@ -210,7 +212,7 @@ TEST_F(EngineAudienceTest, WipingTheDataForgetsTheAudiences)
     logEvent(QStringLiteral("checkout"));
     ASSERT_TRUE(bundle());
     bool wiped = false;
-    engine_->dispatchSyncOnWorkerQueue([&] { wiped = engine_->wipeoutAnalyticsDataAndResetComponents(); });
+    engine_->dispatchSyncOnWorkerQueue([&] { wiped = engine_->lifecycle().wipeoutAnalyticsDataAndResetComponents(); });
     ASSERT_TRUE(wiped);
 
     logEvent(QStringLiteral("checkout"));

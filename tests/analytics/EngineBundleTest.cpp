@@ -5,6 +5,7 @@
 #include "ValidatorLogRecorder.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/engine/APMBundleFields.h"
+#include "analytics/engine/APMConfigFetcher.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMEventAggregates.h"
 #include "analytics/wire/APMPBEvent.h"
@@ -105,7 +106,7 @@ TEST_F(EngineBundleTest, AConfigurationThatChangesAdPersonalizationConsentUpdate
     builder.consent({ { int32_t(adPersonalization), 2 } }, {}, {}, std::nullopt, {}); // denied by default
     const QByteArray body = builder.bytes();
     bool applied = false;
-    engine_->dispatchSyncOnWorkerQueue([&] { applied = engine_->applyMeasurementConfigData(body); });
+    engine_->dispatchSyncOnWorkerQueue([&] { applied = engine_->configFetcher().applyMeasurementConfigData(body); });
     ASSERT_TRUE(applied);
     bool flagged = false;
     engine_->dispatchSyncOnWorkerQueue([&] { flagged = engine_->shouldUpdateNPAUserProperty(); });

@@ -3,6 +3,7 @@
 // configuration reads the flags of the fetched experiments.
 #include "EngineTestFixture.h"
 
+#include "analytics/engine/APMEngineLifecycle.h"
 #include "analytics/experiments/APMEManager.h"
 #include "fakes/FakeExperimentServer.h"
 
@@ -25,7 +26,7 @@ protected:
     {
         const int before = experiments_.requestCount();
         drain(); // the engine's start posted the task's own start
-        engine_->experimentManager()->dispatchSyncOnSerialQueue([] {}); // registrations are in
+        engine_->lifecycle().experimentManager()->dispatchSyncOnSerialQueue([] {}); // registrations are in
         time_.advance(seconds);
         if (!experiments_.waitForRequests(before + 1))
             return ::testing::AssertionFailure() << "no experiment request";
@@ -36,7 +37,7 @@ protected:
         // marks stored, the configuration told.
         for (int round = 0; round < 3; ++round) {
             time_.runPending();
-            engine_->experimentManager()->dispatchSyncOnSerialQueue([] {});
+            engine_->lifecycle().experimentManager()->dispatchSyncOnSerialQueue([] {});
         }
         time_.runPending();
         return ::testing::AssertionSuccess();
@@ -54,7 +55,7 @@ TEST_F(EngineExperimentTest, AFetchedExperimentSetsAFlagOfTheRemoteConfiguration
     rcfg::ConfigBuilder builder;
     builder.setting(QStringLiteral("measurement.session_stitching_token_enabled"), QStringLiteral("0"));
     ASSERT_TRUE(configure(builder));
-    ASSERT_TRUE(engine_->experimentManager());
+    ASSERT_TRUE(engine_->lifecycle().experimentManager());
     EXPECT_FALSE(engine_->remoteConfigInstance()->sessionStitchingTokenFeatureEnabled());
 
     ASSERT_TRUE(fetchAfter(10)); // the first fetch of a process, 10 s after the start
@@ -78,7 +79,7 @@ TEST_F(EngineExperimentTest, AFetchedExperimentSetsAFlagOfTheRemoteConfiguration
 TEST_F(EngineExperimentTest, WithoutAnExperimentServiceNothingIsFetched)
 {
     start();
-    ASSERT_TRUE(engine_->experimentManager());
+    ASSERT_TRUE(engine_->lifecycle().experimentManager());
     drain();
     time_.advance(4 * 3600);
     EXPECT_EQ(experiments_.requestCount(), 0);

@@ -76,12 +76,12 @@ TEST_F(EngineFrontEndDoorsTest, MaxUserPropertiesAndTheUserIDQuery)
     EXPECT_EQ(answer, 25);
 
     bool hasUserID = true;
-    engine_->dispatchSyncOnWorkerQueue([&] { hasUserID = engine_->hasUserPropertyUserIDOnWorkerQueue(); });
+    engine_->dispatchSyncOnWorkerQueue([&] { hasUserID = engine_->pipeline().hasUserPropertyUserIDOnWorkerQueue(); });
     EXPECT_FALSE(hasUserID);
     engine_->setUserAttribute(
         APMUserAttribute::initWithOrigin(QStringLiteral("app"), QStringLiteral("_id"), *APMValue::initWithString(QStringLiteral("u")), time_.now()));
     drain();
-    engine_->dispatchSyncOnWorkerQueue([&] { hasUserID = engine_->hasUserPropertyUserIDOnWorkerQueue(); });
+    engine_->dispatchSyncOnWorkerQueue([&] { hasUserID = engine_->pipeline().hasUserPropertyUserIDOnWorkerQueue(); });
     EXPECT_TRUE(hasUserID);
 }
 

@@ -11,6 +11,7 @@
 #include "analytics/base/APMConfigStore.h"
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMPersistentDictionary.h"
+#include "analytics/engine/APMUploadScheduler.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMRawEventData.h"
@@ -114,9 +115,9 @@ TEST_F(EngineServiceHooksTest, APendingRequestTheNetworkDoesNotKnowIsReported)
     EXPECT_TRUE(ready);
     EXPECT_FALSE(loggedCode(recorder, 23041));
     engine_->dispatchSyncOnWorkerQueue([&] {
-        engine_->setIsNetworkRequestPending(true);
+        engine_->uploads().setIsNetworkRequestPending(true);
         ready = engine_->isNetworkReadyForRequest();
-        engine_->setIsNetworkRequestPending(false);
+        engine_->uploads().setIsNetworkRequestPending(false);
     });
     EXPECT_FALSE(ready);
     EXPECT_TRUE(loggedCode(recorder, 23041));
@@ -158,7 +159,7 @@ TEST_F(EngineServiceHooksTest, BackgroundSessionEventsEndWithTheUploadInFlight)
 
     logEvent(QStringLiteral("sent_event"));
     engine_->dispatchSyncOnWorkerQueue([&] { engine_->uploadData(); });
-    ASSERT_TRUE(engine_->isNetworkRequestPending());
+    ASSERT_TRUE(engine_->uploads().isNetworkRequestPending());
     std::atomic<bool> uploadDone { false };
     engine_->handleEventsForBackgroundURLSessionID(QStringLiteral("any"), [&] { uploadDone = true; });
     drain();

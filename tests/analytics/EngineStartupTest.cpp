@@ -5,6 +5,7 @@
 #include "ValidatorLogRecorder.h"
 #include "analytics/base/APMClassRegistry.h"
 #include "analytics/base/APMScheduler.h"
+#include "analytics/engine/APMEngineLifecycle.h"
 #include "platform/SerialQueue.h"
 
 #include <QFile>
@@ -148,7 +149,7 @@ TEST_F(EngineStartupTest, WipeRule)
         { "app", "", "", "", "", false },
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(engine.shouldWipeDataWithAppID(QString::fromLatin1(c.appID), QString::fromLatin1(c.vmp),
+        EXPECT_EQ(engine.lifecycle().shouldWipeDataWithAppID(QString::fromLatin1(c.appID), QString::fromLatin1(c.vmp),
                       QString::fromLatin1(c.adNest), QString::fromLatin1(c.persistedVMP),
                       QString::fromLatin1(c.persistedAdNest)),
             c.wipe)

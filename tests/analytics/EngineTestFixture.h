@@ -10,6 +10,7 @@
 #include "analytics/config/APMInfoPlistFileUtil.h"
 #include "analytics/config/APMRemoteConfig.h"
 #include "analytics/engine/APMMeasurement.h"
+#include "analytics/engine/APMUploadScheduler.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMUserAttribute.h"
 #include "analytics/store/APMDatabase.h"
@@ -127,7 +128,7 @@ protected:
     {
         ASSERT_TRUE(fakes::FakeHttpServer::waitUntil([this] {
             drain();
-            return !engine_->isNetworkRequestPending();
+            return !engine_->uploads().isNetworkRequestPending();
         }));
         drain();
     }

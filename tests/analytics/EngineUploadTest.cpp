@@ -5,6 +5,7 @@
 #include "ValidatorLogRecorder.h"
 
 #include "analytics/base/APMPersistedConfig.h"
+#include "analytics/engine/APMUploadScheduler.h"
 
 #include <QFile>
 #include <QProcess>
@@ -178,8 +179,8 @@ TEST_F(EngineUploadTest, EachServerAnswer)
         const int attempts = server.requestCount();
         ASSERT_EQ(attempts, c.answer == EngineAnswer::Drop ? 2 : 1);
         EXPECT_TRUE(server.batches()[0].problems.isEmpty());
-        EXPECT_FALSE(engine_->isNetworkRequestPending());
-        EXPECT_TRUE(engine_->uploadingBundleIDs().isEmpty());
+        EXPECT_FALSE(engine_->uploads().isNetworkRequestPending());
+        EXPECT_TRUE(engine_->uploads().uploadingBundleIDs().isEmpty());
         if (c.delivered) {
             EXPECT_EQ(rowCount(APMDatabase::kQueueTable), 0);
             EXPECT_EQ(persisted_->lastSuccessfulUploadTimestamp(), time_.now());

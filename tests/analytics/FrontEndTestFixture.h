@@ -8,6 +8,7 @@
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMPersistentDictionary.h"
 #include "analytics/config/APMConsentSettingsUtil.h"
+#include "analytics/engine/APMUploadScheduler.h"
 #include "analytics/frontend/APMAnalytics.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/reporters/APMSessionState.h"
@@ -121,7 +122,7 @@ protected:
         ASSERT_TRUE(fakes::FakeHttpServer::waitUntil([] {
             drain();
             const APMMeasurement* engine = APMMeasurement::sharedInstance();
-            return !engine || !engine->isNetworkRequestPending();
+            return !engine || !engine->uploads().isNetworkRequestPending();
         }));
         drain();
     }

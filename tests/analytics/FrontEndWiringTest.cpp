@@ -5,6 +5,7 @@
 #include "FrontEndTestFixture.h"
 #include "ValidatorLogRecorder.h"
 #include "analytics/base/APMUserActivity.h"
+#include "analytics/engine/APMOnDeviceConversion.h"
 #include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
 #include "analytics/reporters/APMScreenViewReporter.h"
 #include "analytics/reporters/APMSessionReporter.h"
@@ -168,14 +169,14 @@ TEST_F(FrontEndWiringTest, UserDataReachesTheEngineOnlyWhileEnabled)
     };
 
     APMAnalytics::setUserData(
-        { { APMMeasurement::kUserDataEmailAddressKey, QStringLiteral("a@b.example") } });
+        { { APMOnDeviceConversion::kUserDataEmailAddressKey, QStringLiteral("a@b.example") } });
     advance(1);
     EXPECT_TRUE(engineTried());
     EXPECT_FALSE(loggedCodes().contains(25044));
 
     console.clear();
     APMAnalytics::setAnalyticsEnabled(false);
-    APMAnalytics::setUserData({ { APMMeasurement::kUserDataPhoneNumberKey, QStringLiteral("+15550100") } });
+    APMAnalytics::setUserData({ { APMOnDeviceConversion::kUserDataPhoneNumberKey, QStringLiteral("+15550100") } });
     advance(1);
     EXPECT_FALSE(engineTried());
     EXPECT_TRUE(loggedCodes().contains(25044));

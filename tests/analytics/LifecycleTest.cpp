@@ -7,6 +7,7 @@
 #include "analytics/base/APMDeepLinkStore.h"
 #include "analytics/base/APMAEU.h"
 #include "analytics/base/APMScheduler.h"
+#include "analytics/engine/APMLifecycleReporter.h"
 #include "analytics/model/APMEventAggregates.h"
 #include "ReceiptTestBuilder.h"
 #include "fakes/ScopedEnv.h"
@@ -46,7 +47,7 @@ TEST_F(LifecycleTest, FirstOpenIsReportedOnceAcrossRestarts)
     const qint64 firstOpenMs = qint64(loadTime * 1000);
     const auto fot = userProperty(QStringLiteral("_fot"));
     ASSERT_TRUE(fot.has_value());
-    EXPECT_EQ(fot->value().int64Value(), APMMeasurement::timestampMillisRoundedUpToNextHour(firstOpenMs));
+    EXPECT_EQ(fot->value().int64Value(), APMLifecycleReporter::timestampMillisRoundedUpToNextHour(firstOpenMs));
     const auto fi = userProperty(QStringLiteral("_fi"));
     ASSERT_TRUE(fi.has_value());
     EXPECT_EQ(fi->value().int64Value(), 0); // no receipt: not known to be a fresh install
@@ -61,7 +62,7 @@ TEST_F(LifecycleTest, FirstOpenIsReportedOnceAcrossRestarts)
         EXPECT_TRUE(editor_->named(kFirstOpen).isEmpty());
         EXPECT_TRUE(editor_->named(kEngagement).isEmpty());
         EXPECT_EQ(userProperty(QStringLiteral("_fot"))->value().int64Value(),
-            APMMeasurement::timestampMillisRoundedUpToNextHour(firstOpenMs));
+            APMLifecycleReporter::timestampMillisRoundedUpToNextHour(firstOpenMs));
         EXPECT_EQ(engine_->previousFirstOpenCount(), QStringLiteral("1"));
     }
 }
@@ -357,7 +358,7 @@ TEST_F(LifecycleTest, TimestampsRoundUpToTheNextWholeHour)
     };
     for (const auto& [in, out] : cases) {
         SCOPED_TRACE(in);
-        EXPECT_EQ(APMMeasurement::timestampMillisRoundedUpToNextHour(in), out);
+        EXPECT_EQ(APMLifecycleReporter::timestampMillisRoundedUpToNextHour(in), out);
     }
 }
 
@@ -482,7 +483,7 @@ TEST_F(LifecycleTest, PersonalizedAdsPropertyFollowsTheFirstSourceWithAValue)
                 QVariantMap { { APMConsentSettingsUtil::kAdPersonalization, c.defaultConsent } });
         std::optional<qint64> wanted;
         engine_->dispatchSyncOnWorkerQueue([&] {
-            wanted = engine_->shouldDisableAdPersonalization();
+            wanted = engine_->lifecycleReporter().shouldDisableAdPersonalization();
             engine_->setPersonalizedAdsUserPropertyOnWorkerQueue();
         });
         EXPECT_EQ(wanted, c.expected);

@@ -5,6 +5,8 @@
 
 #include "analytics/base/APMPrivateSetMembershipClientClass.h"
 #include "analytics/base/APMUserDataHashing.h"
+#include "analytics/engine/APMOnDeviceConversion.h"
+#include "analytics/engine/APMUploadScheduler.h"
 #include "analytics/model/APMRawEventData.h"
 #include "fakes/FakeHttpServer.h"
 
@@ -168,7 +170,7 @@ TEST_F(OnDeviceConversionTest, MatchIsStoredAsPropertyAndReportedInRealTime)
 {
     startWithComponent();
     psmServer_.enqueue("GET", kOdcPath, fakes::FakeHttpServer::Reply::text("match-42\n"));
-    setUserData({ { APMMeasurement::kUserDataEmailAddressKey, QStringLiteral("  Jane.Doe@Example.com ") } });
+    setUserData({ { APMOnDeviceConversion::kUserDataEmailAddressKey, QStringLiteral("  Jane.Doe@Example.com ") } });
 
     // The component gets the digest of the normalised address, never the address.
     const QList<OdcFakeClientClass::Made> made = component_->made();
@@ -192,12 +194,12 @@ TEST_F(OnDeviceConversionTest, MatchIsStoredAsPropertyAndReportedInRealTime)
     EXPECT_EQ(value->origin(), QStringLiteral("auto"));
     EXPECT_EQ(count(QStringLiteral("_psmcount")), 1);
     EXPECT_TRUE(storedEvents().contains(std::make_pair(QStringLiteral("_fx"), true)));
-    EXPECT_FALSE(engine_->isPSMRequestInProgress());
-    EXPECT_FALSE(engine_->hasPSMClient());
+    EXPECT_FALSE(engine_->conversion().isPSMRequestInProgress());
+    EXPECT_FALSE(engine_->conversion().hasPSMClient());
 
     // A stored match refuses every later attempt.
     ValidatorLogRecorder recorder;
-    setUserData({ { APMMeasurement::kUserDataPhoneNumberKey, QStringLiteral("+1 650 555 1234") } });
+    setUserData({ { APMOnDeviceConversion::kUserDataPhoneNumberKey, QStringLiteral("+1 650 555 1234") } });
     EXPECT_TRUE(recorder.has(APMMonitor::kLevelErrorMonitored, 23237));
     EXPECT_EQ(psmServer_.requestCount(), 1);
 }
@@ -214,15 +216,15 @@ TEST_F(OnDeviceConversionTest, EachKindOfInputKeepsItsOwnCount)
     const QByteArray given = odcSha256("already hashed");
     const QList<Case> cases {
         // With both, only the address is used.
-        { { { APMMeasurement::kUserDataEmailAddressKey, QStringLiteral("Jane.Doe@example.com") },
-              { APMMeasurement::kUserDataPhoneNumberKey, QStringLiteral("+1 650 555 1234") } },
+        { { { APMOnDeviceConversion::kUserDataEmailAddressKey, QStringLiteral("Jane.Doe@example.com") },
+              { APMOnDeviceConversion::kUserDataPhoneNumberKey, QStringLiteral("+1 650 555 1234") } },
             OdcInput::EmailAddress, "86e0b9e56c17cc4d12387e1949b85053fbe73bc3ce5a1188713a9d300cc6133d", "psm_count",
             "_psmcount" },
-        { { { APMMeasurement::kUserDataPhoneNumberKey, QStringLiteral("+1 (650) 555-1234") } }, OdcInput::PhoneNumber,
+        { { { APMOnDeviceConversion::kUserDataPhoneNumberKey, QStringLiteral("+1 (650) 555-1234") } }, OdcInput::PhoneNumber,
             "a2996076d3ad4af5dc818b908b3d8e354f26ededf7df0e0aa6ac354143805ee0", "psm_phone_count", "_psmcountph" },
-        { { { APMMeasurement::kUserDataHashedEmailAddressKey, given } }, OdcInput::HashedEmailAddress, given.toHex(),
+        { { { APMOnDeviceConversion::kUserDataHashedEmailAddressKey, given } }, OdcInput::HashedEmailAddress, given.toHex(),
             "psm_count", "_psmcounth" },
-        { { { APMMeasurement::kUserDataHashedPhoneNumberKey, given } }, OdcInput::HashedPhoneNumber, given.toHex(),
+        { { { APMOnDeviceConversion::kUserDataHashedPhoneNumberKey, given } }, OdcInput::HashedPhoneNumber, given.toHex(),
             "psm_phone_count", "_psmcounthph" },
     };
     for (const Case& c : cases) {
@@ -239,7 +241,7 @@ TEST_F(OnDeviceConversionTest, EachKindOfInputKeepsItsOwnCount)
             EXPECT_EQ(lastQuery().queryItemValue(QString::fromLatin1(c.queryKey)), QString::number(round));
             EXPECT_EQ(count(QString::fromLatin1(c.countProperty)), round + 1);
             EXPECT_FALSE(property(QStringLiteral("_psmvalue")).has_value());
-            EXPECT_FALSE(engine_->hasPSMClient()); // no match: released until new user data
+            EXPECT_FALSE(engine_->conversion().hasPSMClient()); // no match: released until new user data
         }
     }
 }
@@ -252,25 +254,25 @@ TEST_F(OnDeviceConversionTest, RefusedAttemptsSendNothing)
         QVariantMap data;
         qint64 code;
     };
-    const auto email = [](const QString& address) { return QVariantMap { { APMMeasurement::kUserDataEmailAddressKey, address } }; };
+    const auto email = [](const QString& address) { return QVariantMap { { APMOnDeviceConversion::kUserDataEmailAddressKey, address } }; };
     const QList<Case> cases {
         { "no component", [this] { startWithComponent(false); }, email(QStringLiteral("a@b.c")), 23233 },
         { "empty address", nullptr, email(QString()), 23234 },
         { "blank address", nullptr, email(QStringLiteral(" \t ")), 23234 },
-        { "number without digits", nullptr, { { APMMeasurement::kUserDataPhoneNumberKey, QStringLiteral("n/a") } }, 23239 },
+        { "number without digits", nullptr, { { APMOnDeviceConversion::kUserDataPhoneNumberKey, QStringLiteral("n/a") } }, 23239 },
         { "phone not supported",
             [this] {
                 component_->setSupported({ OdcInput::EmailAddress });
                 startWithComponent();
             },
-            { { APMMeasurement::kUserDataPhoneNumberKey, QStringLiteral("+16505551234") } }, 23262 },
-        { "empty digest", nullptr, { { APMMeasurement::kUserDataHashedEmailAddressKey, QByteArray() } }, 23264 },
+            { { APMOnDeviceConversion::kUserDataPhoneNumberKey, QStringLiteral("+16505551234") } }, 23262 },
+        { "empty digest", nullptr, { { APMOnDeviceConversion::kUserDataHashedEmailAddressKey, QByteArray() } }, 23264 },
         { "hashed not supported",
             [this] {
                 component_->setSupported({ OdcInput::EmailAddress, OdcInput::PhoneNumber });
                 startWithComponent();
             },
-            { { APMMeasurement::kUserDataHashedPhoneNumberKey, odcSha256("x") } }, 23265 },
+            { { APMOnDeviceConversion::kUserDataHashedPhoneNumberKey, odcSha256("x") } }, 23265 },
         { "outside the first-open window",
             [this] {
                 persisted_->setFirstOpenTimestampMilliseconds(qint64((time_.now() - 61 * 86400.0) * 1000));
@@ -298,7 +300,7 @@ TEST_F(OnDeviceConversionTest, RefusedAttemptsSendNothing)
         setUserData(c.data);
         EXPECT_TRUE(recorder.has(APMMonitor::kLevelErrorMonitored, c.code));
         EXPECT_EQ(psmServer_.requestCount(), before);
-        EXPECT_FALSE(engine_->hasPSMClient());
+        EXPECT_FALSE(engine_->conversion().hasPSMClient());
     }
 }
 
@@ -308,10 +310,10 @@ TEST_F(OnDeviceConversionTest, AttemptsPerRunAreLimited)
     for (int i = 0; i < 3; ++i)
         psmServer_.enqueue("GET", kOdcPath, fakes::FakeHttpServer::Reply::text("", 200));
     for (int i = 0; i < 3; ++i)
-        setUserData({ { APMMeasurement::kUserDataEmailAddressKey, QStringLiteral("a@b.c") } });
+        setUserData({ { APMOnDeviceConversion::kUserDataEmailAddressKey, QStringLiteral("a@b.c") } });
     EXPECT_EQ(psmServer_.requestCount(), 3);
     ValidatorLogRecorder recorder;
-    setUserData({ { APMMeasurement::kUserDataEmailAddressKey, QStringLiteral("a@b.c") } });
+    setUserData({ { APMOnDeviceConversion::kUserDataEmailAddressKey, QStringLiteral("a@b.c") } });
     EXPECT_TRUE(recorder.has(APMMonitor::kLevelErrorMonitored, 23236));
     EXPECT_EQ(psmServer_.requestCount(), 3);
 }
@@ -324,16 +326,16 @@ TEST_F(OnDeviceConversionTest, FailedQueriesAreRetriedWithDoublingDelaysUpToTheL
     ASSERT_TRUE(configure(builder));
     psmServer_.on("GET", kOdcPath, fakes::FakeHttpServer::Reply::text("busy", 500));
     ValidatorLogRecorder recorder;
-    setUserData({ { APMMeasurement::kUserDataEmailAddressKey, QStringLiteral("a@b.c") } });
+    setUserData({ { APMOnDeviceConversion::kUserDataEmailAddressKey, QStringLiteral("a@b.c") } });
     ASSERT_EQ(psmServer_.requestCount(), 1);
 
     for (const double delay : { 60.0, 120.0, 240.0, 480.0 }) {
         SCOPED_TRACE(delay);
         std::optional<double> due;
         engine_->dispatchSyncOnWorkerQueue([&] {
-            ASSERT_NE(engine_->PSMRetryAlarm(), nullptr);
-            EXPECT_EQ(engine_->PSMRetryAlarm()->name(), QStringLiteral("On-device conversion measurement timer"));
-            due = engine_->PSMRetryAlarm()->scheduledTimestamp();
+            ASSERT_NE(engine_->conversion().PSMRetryAlarm(), nullptr);
+            EXPECT_EQ(engine_->conversion().PSMRetryAlarm()->name(), QStringLiteral("On-device conversion measurement timer"));
+            due = engine_->conversion().PSMRetryAlarm()->scheduledTimestamp();
         });
         ASSERT_TRUE(due.has_value());
         EXPECT_DOUBLE_EQ(*due - time_.now(), delay);
@@ -349,13 +351,13 @@ TEST_F(OnDeviceConversionTest, FailedQueriesAreRetriedWithDoublingDelaysUpToTheL
     // The fifth failure reaches the limit of five: nothing more is scheduled.
     EXPECT_TRUE(recorder.has(APMMonitor::kLevelWarningMonitored, 23231));
     std::optional<double> due;
-    engine_->dispatchSyncOnWorkerQueue([&] { due = engine_->PSMRetryAlarm()->scheduledTimestamp(); });
+    engine_->dispatchSyncOnWorkerQueue([&] { due = engine_->conversion().PSMRetryAlarm()->scheduledTimestamp(); });
     EXPECT_FALSE(due.has_value());
     advance(3600);
     EXPECT_EQ(psmServer_.requestCount(), 5);
     EXPECT_EQ(count(QStringLiteral("_psmcount")), 5);
     // The client is kept, but the retry check refuses it until new user data.
-    EXPECT_TRUE(engine_->hasPSMClient());
+    EXPECT_TRUE(engine_->conversion().hasPSMClient());
 }
 
 TEST_F(OnDeviceConversionTest, NotModifiedIsReadLikeAnAnswer)
@@ -363,11 +365,11 @@ TEST_F(OnDeviceConversionTest, NotModifiedIsReadLikeAnAnswer)
     startWithComponent();
     psmServer_.enqueue("GET", kOdcPath, fakes::FakeHttpServer::Reply::text("", 304));
     ValidatorLogRecorder recorder;
-    setUserData({ { APMMeasurement::kUserDataEmailAddressKey, QStringLiteral("a@b.c") } });
+    setUserData({ { APMOnDeviceConversion::kUserDataEmailAddressKey, QStringLiteral("a@b.c") } });
     EXPECT_TRUE(recorder.has(APMMonitor::kLevelDebug, 23230));
     EXPECT_FALSE(recorder.has(APMMonitor::kLevelErrorMonitored, 23228));
-    EXPECT_EQ(engine_->PSMRetryAlarm(), nullptr);
-    EXPECT_FALSE(engine_->hasPSMClient());
+    EXPECT_EQ(engine_->conversion().PSMRetryAlarm(), nullptr);
+    EXPECT_FALSE(engine_->conversion().hasPSMClient());
 }
 
 TEST_F(OnDeviceConversionTest, QueryWaitsForAnUploadInFlight)
@@ -378,19 +380,19 @@ TEST_F(OnDeviceConversionTest, QueryWaitsForAnUploadInFlight)
     drain();
     time_.advance(15); // the upload starts; its reply is not handled yet
     drain();
-    ASSERT_TRUE(engine_->isNetworkRequestPending());
+    ASSERT_TRUE(engine_->uploads().isNetworkRequestPending());
 
     ValidatorLogRecorder recorder;
-    engine_->setUserData({ { APMMeasurement::kUserDataEmailAddressKey, QStringLiteral("a@b.c") } });
+    engine_->setUserData({ { APMOnDeviceConversion::kUserDataEmailAddressKey, QStringLiteral("a@b.c") } });
     drain();
     EXPECT_TRUE(recorder.has(APMMonitor::kLevelDebug, 23232));
-    EXPECT_TRUE(engine_->isPSMRequestPostponed());
+    EXPECT_TRUE(engine_->conversion().isPSMRequestPostponed());
     EXPECT_EQ(psmServer_.requestCount(), 0);
 
     settle(); // the upload finishes, then the query goes out
     EXPECT_EQ(server_.requestCount(), 1);
     EXPECT_EQ(psmServer_.requestCount(), 1);
-    EXPECT_FALSE(engine_->isPSMRequestPostponed());
+    EXPECT_FALSE(engine_->conversion().isPSMRequestPostponed());
     const std::optional<APMUserAttribute> value = property(QStringLiteral("_psmvalue"));
     ASSERT_TRUE(value.has_value());
     EXPECT_EQ(value->value().stringValue(), QStringLiteral("late-match"));
@@ -401,7 +403,7 @@ TEST_F(OnDeviceConversionTest, AnInvalidAddressIsReportedAndNothingIsSent)
     component_->setInvalidURL(true);
     startWithComponent();
     ValidatorLogRecorder recorder;
-    setUserData({ { APMMeasurement::kUserDataEmailAddressKey, QStringLiteral("a@b.c") } });
+    setUserData({ { APMOnDeviceConversion::kUserDataEmailAddressKey, QStringLiteral("a@b.c") } });
     EXPECT_TRUE(recorder.has(APMMonitor::kLevelErrorMonitored, 23227));
     EXPECT_EQ(psmServer_.requestCount(), 0);
 }
@@ -415,10 +417,10 @@ TEST_F(OnDeviceConversionTest, PlainAddressesAndNumbersNeverReachTheLogOrTheNetw
     startWithComponent();
     psmServer_.on("GET", kOdcPath, fakes::FakeHttpServer::Reply::text("oops", 500));
     // Accepted, refused and failing attempts alike.
-    setUserData({ { APMMeasurement::kUserDataEmailAddressKey, QStringLiteral("Secret.Person@Example.com") },
-        { APMMeasurement::kUserDataPhoneNumberKey, QStringLiteral("+1 (650) 555-9876") } });
-    setUserData({ { APMMeasurement::kUserDataEmailAddressKey, QStringLiteral("Secret.Person@Example.com") } });
-    setUserData({ { APMMeasurement::kUserDataPhoneNumberKey, QStringLiteral("+1 (650) 555-9876") } });
+    setUserData({ { APMOnDeviceConversion::kUserDataEmailAddressKey, QStringLiteral("Secret.Person@Example.com") },
+        { APMOnDeviceConversion::kUserDataPhoneNumberKey, QStringLiteral("+1 (650) 555-9876") } });
+    setUserData({ { APMOnDeviceConversion::kUserDataEmailAddressKey, QStringLiteral("Secret.Person@Example.com") } });
+    setUserData({ { APMOnDeviceConversion::kUserDataPhoneNumberKey, QStringLiteral("+1 (650) 555-9876") } });
     advance(7200);
     const QString sampled = monitor.monitoringDataForDispatchWithSamplePeriod(-1e9, 0);
     monitor.setVerboseLoggingEnabled(false);

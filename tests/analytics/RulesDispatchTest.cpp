@@ -74,6 +74,15 @@ const DispatchCase kDispatchCases[] = {
     { "(defun \"f\" (list) (return)) (f)", "undefined", 4 },
     { "(defun \"f\" (list \"a\") (if $a (list (return 1))) (return 2)) (+ (f true) (f false))", "3", 18 },
     { "(defun \"f\" (list) (return (return 5))) (f)", "control:return", 6 },
+    // A branch of the body written with statement lists runs the list taken
+    // as the body's own statements: its returns, its last result, a break
+    // handed back as it is, an error, and a branch inside a branch.
+    { "(defun \"f\" (list \"a\") (if $a (list 5) (list))) (f true)", "5", 9 },
+    { "(defun \"f\" (list \"a\") (if $a (list 5) (list))) (f false)", "undefined", 8 },
+    { "(defun \"f\" (list) (if true (list (break))) 7) (f)", "control:break", 7 },
+    { "(defun \"f\" (list) (if true (list (return))) 7) (f)", "undefined", 7 },
+    { "(defun \"f\" (list) (if true (list (= \"undeclared\" 1))) 7) (f)", "error 2", -1 },
+    { "(defun \"f\" (list \"a\") (if $a (list (if $a (list (return 3))))) 4) (+ (f true) (f false))", "7", 21 },
     // Conditions on two plain operands: numbers take the short way, texts
     // and undefined the comparison's own.
     { "(if (< \"10\" \"9\") (list 1) (list 2))", "1", 6 },
@@ -116,6 +125,81 @@ TEST(RulesDispatch, TheLastUnitOfTheBudgetIsExact)
             const std::string expected = spare == 0 ? c.expected : "error 18";
             EXPECT_EQ(run(runtime, QString::fromUtf8(c.program)).toStdString(), expected) << c.program;
         }
+    }
+}
+
+// A read, an operator on plain operands and a comparison used as a
+// condition are counted at once when the whole of them fits. An operand
+// spelled like the instruction count keeps an operator on single steps;
+// bound as a parameter, it reads like any other name. So each program below
+// runs once with its operators counted at once (parameter "k") and once
+// step by step (parameter "runtime_counter"), and both must stop at the
+// same instruction with the same work done.
+QString withStep(const char* program, const char* name)
+{
+    return QString::fromUtf8(program).replace(QStringLiteral("@"), QString::fromUtf8(name));
+}
+
+const char* const kStraightPrograms[] = {
+    "(let \"last\") (defun \"f\" (list \"n\" \"@\") (= \"last\" $n)"
+    " (if (< $n 4) (list (return (f (+ $n $@) $@)))) (return (* $n $@))) (f 0 1)",
+    "(let \"s\" \"i\") (= \"s\" 0) (= \"i\" 0) (defun \"g\" (list \"@\")"
+    " (while (< $i 3) (= \"i\" (+ $i $@)) false (list (= \"s\" (- $s $i))))) (g 1) $s",
+};
+
+TEST(RulesDispatch, AStretchCountedAtOnceStopsWhereSingleStepsWould)
+{
+    for (const char* program : kStraightPrograms) {
+        APMPRuntime whole;
+        ASSERT_EQ(run(whole, withStep(program, "k")), run(withStep(program, "runtime_counter"))) << program;
+        const int cost = whole.getInstructionCount();
+        for (int left = 0; left <= cost; ++left) {
+            QString outcomes[2];
+            int counts[2] = {};
+            QString last[2];
+            int i = 0;
+            for (const char* name : { "k", "runtime_counter" }) {
+                APMPRuntime runtime;
+                APMError charged;
+                ASSERT_TRUE(runtime.initialScope()->chargeWork(
+                    qint64(APMPLimits::kMaxInstructions - left) * APMPLimits::kUnitsPerInstruction, &charged));
+                outcomes[i] = run(runtime, withStep(program, name));
+                counts[i] = runtime.getInstructionCount();
+                // What the program had done when it stopped.
+                runtime.resetInstructionCount();
+                last[i] = run(runtime, "(seq $last $s)");
+                ++i;
+            }
+            EXPECT_EQ(outcomes[0], outcomes[1]) << program << " left " << left;
+            EXPECT_EQ(outcomes[0] == QStringLiteral("error 18"), left < cost) << program << " left " << left;
+            EXPECT_EQ(counts[0], counts[1]) << program << " left " << left;
+            EXPECT_EQ(last[0], last[1]) << program << " left " << left;
+        }
+    }
+}
+
+TEST(RulesDispatch, AStretchCountedAtOnceReachesTheNestingLimitWhereSingleStepsWould)
+{
+    // Each call nests two levels deeper until the limit (300) ends the run.
+    // The defun costs 2 and the first call 3; then each level costs its
+    // return 1, its call 1, the operator 5 (1 more inside the sequence) and
+    // the read of "k" 2. Level j runs its body at depth 2j - 1.
+    struct NestingCase {
+        const char* program;
+        int instructions;
+    };
+    const NestingCase cases[] = {
+        // At level 149 the operator starts at depth 299: its statement
+        // enters, its first read finds no room (4 counted at that level).
+        { "(defun \"f\" (list \"n\" \"k\") (return (f (+ $n $k) $k))) (f 0 1)", 5 + 148 * 9 + 4 },
+        // One level deeper inside the sequence: at level 149 the operator's
+        // own statement finds no room.
+        { "(defun \"f\" (list \"n\" \"k\") (return (f (seq (+ $n $k)) $k))) (f 0 1)", 5 + 148 * 10 + 4 },
+    };
+    for (const NestingCase& c : cases) {
+        APMPRuntime runtime;
+        EXPECT_EQ(run(runtime, QString::fromUtf8(c.program)), QStringLiteral("error 19")) << c.program;
+        EXPECT_EQ(runtime.getInstructionCount(), c.instructions) << c.program;
     }
 }
 

@@ -53,6 +53,15 @@ TEST(RulesValues, NumbersPrintAsText)
         { kInf, "Infinity" },
         { -kInf, "-Infinity" },
         { 4294967295, "4294967295" },
+        // Whole numbers below 2^53 print their digits; from 2^53 on, the
+        // shortest text that reads back.
+        { 7, "7" },
+        { -42, "-42" },
+        { -9007199254740991.0, "-9007199254740991" },
+        { 9007199254740991.0, "9007199254740991" },
+        { 9007199254740992.0, "9007199254740992" },
+        { 1e20, "100000000000000000000" },
+        { 18014398509481988.0, "18014398509481988" },
     };
     for (const auto& [value, text] : cases)
         EXPECT_EQ(APMPNumberValue::textForDouble(value).toStdString(), text) << value;
@@ -251,6 +260,50 @@ TEST(RulesValues, PropertyMapsKeepConstants)
     EXPECT_FALSE(large.hasName("3"));
     EXPECT_EQ(rulesrunner::show(large.valueForName("39")), QStringLiteral("39"));
     EXPECT_EQ(large.count(), 39);
+}
+
+TEST(RulesValues, AssignmentsGoToTheNearestBinding)
+{
+    // root <- outer (binds "x", "y") <- middle <- inner; `frozen` names the
+    // scope made immutable, if any.
+    struct Case {
+        const char* name;
+        const char* frozen;
+        bool bound; // what assignValue answers
+        const char* outerAfter; // the outer binding after both writes
+        bool declaredInInner; // setValue declared the name in the inner scope
+    };
+    const Case cases[] = {
+        { "x", "", true, "2", false },
+        { "x", "middle", true, "1", false }, // between the binding and the write
+        { "x", "outer", true, "1", false }, // the binding's own scope
+        { "x", "root", true, "2", false }, // above the binding: no matter
+        { "z", "", false, "undefined", true },
+        { "z", "middle", false, "undefined", true }, // nothing to pass through
+        { "z", "inner", false, "undefined", false },
+        { "runtime_counter", "", true, "undefined", false }, // never written
+    };
+    for (const Case& c : cases) {
+        const auto root = std::make_shared<APMPScope>();
+        const auto outer = root->createChildScope();
+        const auto middle = outer->createChildScope();
+        const auto inner = middle->createChildScope();
+        outer->addValue(numberValue(1), "x");
+        outer->addValue(numberValue(1), "y");
+        const std::pair<const char*, APMPScope*> scopes[]
+            = { { "root", root.get() }, { "outer", outer.get() }, { "middle", middle.get() }, { "inner", inner.get() } };
+        for (const auto& [name, scope] : scopes) {
+            if (QByteArray(c.frozen) == name)
+                scope->makeImmutable();
+        }
+        EXPECT_EQ(inner->assignValue(numberValue(2), c.name), c.bound) << c.name << " " << c.frozen;
+        inner->setValue(numberValue(2), c.name);
+        EXPECT_EQ(rulesrunner::show(outer->contents().valueForName(c.name)), QString::fromUtf8(c.outerAfter))
+            << c.name << " " << c.frozen;
+        EXPECT_EQ(inner->contents().hasName(c.name), c.declaredInInner) << c.name << " " << c.frozen;
+        EXPECT_EQ(rulesrunner::show(outer->contents().valueForName("y")), QStringLiteral("1"));
+        EXPECT_FALSE(middle->contents().hasName(c.name) || root->contents().hasName(c.name));
+    }
 }
 
 TEST(RulesValues, EntitiesConvertToValues)

@@ -3,6 +3,7 @@
 // collection.
 #include "EngineTestFixture.h"
 
+#include "analytics/engine/APMEngineLifecycle.h"
 #include "analytics/reporters/APMSearchAdReporter.h"
 #include "fakes/CountingHttpClient.h"
 #include "fakes/FakeAttributionTokenSource.h"
@@ -34,8 +35,8 @@ protected:
     {
         std::optional<double> due;
         engine_->dispatchSyncOnWorkerQueue([&] {
-            if (engine_->searchAdReporter())
-                due = engine_->searchAdReporter()->scheduledTimestamp();
+            if (engine_->lifecycle().searchAdReporter())
+                due = engine_->lifecycle().searchAdReporter()->scheduledTimestamp();
         });
         return due;
     }
@@ -55,8 +56,8 @@ TEST_F(SearchAdEngineTest, AttributedInstallIsLoggedAndUploadedOnce)
     persisted_->setFirstOpenTimestampMilliseconds(1'699'999'000'000);
     searchAds_.script({ fakes::FakeSearchAdsServer::attributed(QStringLiteral("77"), QStringLiteral("88")) });
     startWithSearchAds();
-    ASSERT_NE(engine_->searchAdReporter(), nullptr);
-    EXPECT_TRUE(engine_->searchAdReporter()->isSearchAdReporterEnabled());
+    ASSERT_NE(engine_->lifecycle().searchAdReporter(), nullptr);
+    EXPECT_TRUE(engine_->lifecycle().searchAdReporter()->isSearchAdReporterEnabled());
 
     advance(0); // a first run asks at once
     ASSERT_TRUE(searchAds_.waitForRequests(1));
@@ -79,7 +80,7 @@ TEST_F(SearchAdEngineTest, AttributedInstallIsLoggedAndUploadedOnce)
 
     // The answer is stored: the next start makes no reporter.
     startWithSearchAds();
-    EXPECT_EQ(engine_->searchAdReporter(), nullptr);
+    EXPECT_EQ(engine_->lifecycle().searchAdReporter(), nullptr);
     EXPECT_EQ(searchAds_.requestCount(), 1);
 }
 
@@ -96,7 +97,7 @@ TEST_F(SearchAdEngineTest, CollectionSwitchesTheReporter)
 
     engine_->setEnabled(false);
     drain();
-    EXPECT_FALSE(engine_->searchAdReporter()->isSearchAdReporterEnabled());
+    EXPECT_FALSE(engine_->lifecycle().searchAdReporter()->isSearchAdReporterEnabled());
     EXPECT_FALSE(reporterDue().has_value());
     advance(3 * 86400);
     EXPECT_EQ(searchAdRequestsSent(), 1);
@@ -118,7 +119,7 @@ TEST_F(SearchAdEngineTest, NoReporterWorkWithoutTheSystemsTokens)
 {
     tokens_.setAvailable(false);
     startWithSearchAds();
-    ASSERT_NE(engine_->searchAdReporter(), nullptr);
+    ASSERT_NE(engine_->lifecycle().searchAdReporter(), nullptr);
     EXPECT_FALSE(reporterDue().has_value());
     advance(2 * 86400);
     EXPECT_EQ(searchAdRequestsSent(), 0);

@@ -7,6 +7,7 @@
 #include "platform/Preferences.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QMainWindow>
@@ -33,6 +34,13 @@ public:
         if (view_ && !view_->parent())
             delete view_;
     }
+    void whenReadyToShow(std::function<void()> show) override
+    {
+        if (holdsShow)
+            heldShows.push_back(std::move(show));
+        else
+            show();
+    }
     QWidget* view() override
     {
         ++reads;
@@ -44,6 +52,8 @@ public:
         return view_;
     }
     int reads = 0;
+    bool holdsShow = false; // the view draws only when the test says so
+    std::vector<std::function<void()>> heldShows;
 
 private:
     std::function<void()> onLoad_;
@@ -60,6 +70,8 @@ protected:
     QStringList events;
     std::unique_ptr<AppDelegate> delegate;
 
+    bool holdShows = false;
+
     void launch()
     {
         auto bar = std::make_unique<fakes::FakeStatusBar>();
@@ -67,19 +79,40 @@ protected:
         delegate = std::make_unique<AppDelegate>(
             std::move(bar),
             [this] {
-                return std::make_unique<RecordingController>([this] {
+                auto made = std::make_unique<RecordingController>([this] {
                     QMainWindow* w = delegate->window();
                     events << QStringLiteral("controller start-up");
                     events << (w->isVisible() ? QStringLiteral("window visible") : QStringLiteral("window hidden"));
                     events << (w->property("frameAutosaveName").isValid() ? QStringLiteral("autosave set")
                                                                          : QStringLiteral("no autosave yet"));
                 });
+                made->holdsShow = holdShows;
+                return made;
             },
             userInfo, prefs, center);
         delegate->setRedirectsLog(false);
         delegate->applicationDidFinishLaunching();
     }
+
+    RecordingController& controller() { return *static_cast<RecordingController*>(delegate->homeVC()); }
 };
+
+void settle(int milliseconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+bool onAnyScreen(const QRect& frame)
+{
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->geometry().intersects(frame))
+            return true;
+    }
+    return false;
+}
 
 TEST_F(AppDelegateTest, ControllerStartsUpBeforeTheWindowIsCentredAndNamed)
 {
@@ -177,3 +210,40 @@ TEST(AppDelegateLog, RedirectionInAChildProcess)
 }
 
 } // namespace
+
+// Until its page has drawn, the window waits beyond every screen; the frame
+// autosave stores only the frame where it then appears, never the waiting
+// one, even when the window is closed or the program ends while it waits.
+TEST_F(AppDelegateTest, TheWindowWaitsOffScreenForItsPageAndItsFrameIsNeverSavedThere)
+{
+    const QString key = QStringLiteral("Window Frame HomeWindowAutoSaveName");
+    holdShows = true;
+    launch();
+    QMainWindow* w = delegate->window();
+    ASSERT_EQ(controller().heldShows.size(), 1u);
+    EXPECT_FALSE(delegate->isWindowOnScreen());
+    EXPECT_TRUE(w->isVisible()) << "shown, so that its page draws";
+    EXPECT_FALSE(onAnyScreen(w->frameGeometry()));
+    settle(500); // longer than the autosave waits after a move
+    EXPECT_FALSE(prefs.value(key).isValid()) << "the waiting frame is not stored";
+
+    controller().heldShows.front()();
+    EXPECT_TRUE(delegate->isWindowOnScreen());
+    const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE((w->frameGeometry().center() - centre).manhattanLength(), 8);
+    settle(500);
+    const QVariantList saved = prefs.value(key).toList();
+    ASSERT_EQ(saved.size(), 4);
+    EXPECT_TRUE(onAnyScreen(QRect(saved[0].toInt(), saved[1].toInt(), saved[2].toInt(), saved[3].toInt())));
+
+    // Closed, reopened and closed again while the page draws anew.
+    const QVariant onScreen = prefs.value(key);
+    delegate->hideApp();
+    delegate->openApp();
+    ASSERT_EQ(controller().heldShows.size(), 2u);
+    EXPECT_FALSE(onAnyScreen(w->frameGeometry()));
+    settle(500);
+    delegate->hideApp();
+    settle(100);
+    EXPECT_EQ(prefs.value(key), onScreen) << "the frame the user last saw is kept";
+}

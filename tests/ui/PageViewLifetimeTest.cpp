@@ -195,8 +195,8 @@ TEST_F(MainWindowPageTest, TheWindowShowsItsLoadedPageAndTheEngineGoesAfterTheCl
     ASSERT_NE(first, nullptr);
     QPointer<QWebEngineProfile> profile = first->page()->profile();
     EXPECT_TRUE(profile->isOffTheRecord()) << "the pages keep nothing of their own on disk";
-    EXPECT_FALSE(delegate->window()->isVisible()) << "no empty panel before the page has loaded";
-    ASSERT_TRUE(waitFor([&] { return delegate->window()->isVisible(); }));
+    EXPECT_FALSE(delegate->isWindowOnScreen()) << "no empty panel before the page has drawn";
+    ASSERT_TRUE(waitFor([&] { return delegate->isWindowOnScreen(); }));
     EXPECT_TRUE(pageLoaded());
 
     delegate->window()->close();
@@ -208,9 +208,9 @@ TEST_F(MainWindowPageTest, TheWindowShowsItsLoadedPageAndTheEngineGoesAfterTheCl
     controller->tableViewSelectionDidChange(2); // the new page starts on its first page: so does the menu
     delegate->openApp();
     ASSERT_NE(controller->webView(), nullptr);
-    EXPECT_FALSE(delegate->window()->isVisible());
+    EXPECT_FALSE(delegate->isWindowOnScreen());
     EXPECT_EQ(controller->view()->markedRow(), 0);
-    ASSERT_TRUE(waitFor([&] { return delegate->window()->isVisible(); }));
+    ASSERT_TRUE(waitFor([&] { return delegate->isWindowOnScreen(); }));
     EXPECT_TRUE(pageLoaded());
 }
 
@@ -225,7 +225,7 @@ TEST_F(MainWindowPageTest, StartingInTheBackgroundBuildsNoPageUntilTheWindowIsOp
 
     delegate->openApp();
     ASSERT_NE(controller->webView(), nullptr);
-    ASSERT_TRUE(waitFor([&] { return delegate->window()->isVisible(); }));
+    ASSERT_TRUE(waitFor([&] { return delegate->isWindowOnScreen(); }));
     EXPECT_TRUE(pageLoaded());
 }
 

@@ -29,9 +29,6 @@ const QString APMRemoteConfig::kSessionStitchingTokenFeatureFlag
     = QStringLiteral("session_stitching_token_feature_enabled");
 const QString APMRemoteConfig::kSKANUpdateConversionValueFeatureFlag
     = QStringLiteral("skan_update_conversion_value_feature_enabled");
-const QString APMRemoteConfig::kPSMPrefixEmailKey = QStringLiteral("measurement.psm_prefix_email");
-const QString APMRemoteConfig::kPSMPrefixPhoneKey = QStringLiteral("measurement.psm_prefix_phone");
-const QString APMRemoteConfig::kPSMSignInDelayKey = QStringLiteral("measurement.psm_signin_delay");
 const QString APMRemoteConfig::kModuleRemoteConfig = QStringLiteral("internal.remoteConfig");
 const QString APMRemoteConfig::kModuleAppMetadata = QStringLiteral("internal.appMetadata");
 const QString APMRemoteConfig::kModuleLogger = QStringLiteral("internal.logger");
@@ -47,11 +44,6 @@ constexpr qint32 kMaxSamplingRate = 65535;
 const QString kRuntimeVersionKey = QStringLiteral("runtime_version");
 const QString kConfigPathFormat = QStringLiteral("/config/app/%1?");
 const QString kUploadPath = QStringLiteral("/a");
-
-QVariant errorContext(const APMError& error)
-{
-    return error.isSet() ? QVariant::fromValue(error) : QVariant();
-}
 
 // The parser adopts only a configuration that carries settings; nothing of
 // one without them (its upload subdomain included) may become current.
@@ -327,15 +319,13 @@ std::shared_ptr<const APMPBMeasurementConfig> APMRemoteConfig::measurementConfig
     return nullptr;
 }
 
-bool APMRemoteConfig::cacheValueIn(Caches& caches, const QVariant& value, const QString& key) const
+std::shared_ptr<APMRemoteConfig::Table> APMRemoteConfig::currentSettings() const
 {
-    if (!value.isValid() || key.isEmpty()) {
-        log(APMMonitor::kLevelWarningSilent, 29019, QStringLiteral("Cannot cache empty configuration value"));
-        return false;
-    }
-    QMutexLocker lock(&caches.mutex);
-    caches.settings.insert(key, value);
-    return true;
+    // Shares the ownership of its configuration's caches, as the table is
+    // part of them.
+    std::shared_ptr<Caches> caches = currentCaches();
+    Table* table = &caches->settings;
+    return std::shared_ptr<Table>(std::move(caches), table);
 }
 
 void APMRemoteConfig::reset()
@@ -352,77 +342,6 @@ void APMRemoteConfig::reset()
     }
     if (experimentManager_)
         experimentManager_->reset();
-}
-
-// ---- Experiments ------------------------------------------------------------
-
-void APMRemoteConfig::updateCachedExperimentFlags()
-{
-    if (!experimentClient_)
-        return;
-    const QString names[] = { kDCUEventFeatureFlag, kRegionalDefaultsFlag };
-    QVariantMap values;
-    for (const QString& name : names)
-        values.insert(name, experimentClient_->objectForKeyedSubscript(name));
-    QMutexLocker lock(&mutex_);
-    for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
-        if (it->isValid())
-            cachedExperimentFlags_.insert(it.key(), *it);
-        else
-            cachedExperimentFlags_.remove(it.key());
-    }
-}
-
-bool APMRemoteConfig::activateNewSnapshot()
-{
-    {
-        QMutexLocker lock(&mutex_);
-        if (!hasNewSnapshot_)
-            return false;
-    }
-    APMError error;
-    if (!experimentClient_ || !experimentClient_->activateLatestSnapshot(&error)) {
-        log(APMMonitor::kLevelErrorSilent, 29024, QStringLiteral("Cannot activate snapshot. Error"),
-            { errorContext(error) });
-        return false;
-    }
-    updateCachedExperimentFlags();
-    QMutexLocker lock(&mutex_);
-    hasNewSnapshot_ = false;
-    return true;
-}
-
-void APMRemoteConfig::clientDidReceiveNewSnapshot(APMEClient& client)
-{
-    (void)client;
-    QMutexLocker lock(&mutex_);
-    hasNewSnapshot_ = true;
-}
-
-void APMRemoteConfig::client(APMEClient& client, const APMError* error)
-{
-    (void)client;
-    if (error) {
-        log(APMMonitor::kLevelErrorSilent, 29025, QStringLiteral("Cannot fetch experiment. Error"),
-            { QVariant::fromValue(*error) });
-    }
-}
-
-bool APMRemoteConfig::shouldFetchExperimentsForClient(APMEClient& client)
-{
-    (void)client;
-    return environment_.isMeasurementEnabled && environment_.isMeasurementEnabled();
-}
-
-QVariant APMRemoteConfig::experimentFlag(const QString& name) const
-{
-    QMutexLocker lock(&mutex_);
-    return cachedExperimentFlags_.value(name);
-}
-
-QVariant APMRemoteConfig::clientFlag(const QString& name) const
-{
-    return experimentClient_ ? experimentClient_->objectForKeyedSubscript(name) : QVariant();
 }
 
 // ---- Event rules ------------------------------------------------------------

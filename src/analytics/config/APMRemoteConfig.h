@@ -3,8 +3,7 @@
 #include "analytics/config/APMEExperimentObserverDelegate.h"
 #include "analytics/config/APMESDKPropertyProviderDelegate.h"
 #include "analytics/config/APMEventEditingProvider.h"
-#include "analytics/model/APMStoreLimits.h"
-#include "analytics/model/EventParameterLimits.h"
+#include "analytics/config/APMRemoteConfigSettings.h"
 
 #include <QList>
 #include <QMutex>
@@ -45,17 +44,14 @@ class APMRemoteConfigDatabase;
 // does not carry is back at its default. A program that fails to load is
 // dropped on its own; the rest of its configuration still applies.
 //
-// Settings arrive as texts. The first read of a setting parses its text
-// (plain decimal, whatever the user's locale), checks it against the
-// setting's range and replaces the text by the result; a missing, unreadable
-// or out-of-range value reads as the default, never clamped. Time settings
-// are stated in milliseconds and read in seconds.
+// The settings' getters and how a setting's text becomes a number are
+// APMRemoteConfigSettings, the base this class hands the table in force.
 //
 // Safe to use from any thread. Instances are shared: the experiment client
 // and the event-editing modules refer back to them weakly.
-class APMRemoteConfig final : public APMEExperimentObserverDelegate,
+class APMRemoteConfig final : public APMRemoteConfigSettings,
+                              public APMEExperimentObserverDelegate,
                               public APMESDKPropertyProviderDelegate,
-                              public APMStoreLimits,
                               public std::enable_shared_from_this<APMRemoteConfig> {
     struct Token { };
     struct Caches;
@@ -101,9 +97,6 @@ public:
     static const QString kSessionStitchingTokenFeatureFlag; // "session_stitching_token_feature_enabled"
     static const QString
         kSKANUpdateConversionValueFeatureFlag; // "skan_update_conversion_value_feature_enabled"
-    static const QString kPSMPrefixEmailKey; // "measurement.psm_prefix_email"
-    static const QString kPSMPrefixPhoneKey; // "measurement.psm_prefix_phone"
-    static const QString kPSMSignInDelayKey; // "measurement.psm_signin_delay"
     static const QString kModuleRemoteConfig; // "internal.remoteConfig"
     static const QString kModuleAppMetadata; // "internal.appMetadata"
     static const QString kModuleLogger; // "internal.logger"
@@ -207,124 +200,25 @@ public:
     QSet<QString> corePlatformServices() const;
     bool isDMARegion() const;
 
-    // ---- Lookup family ----------------------------------------------------
-    // Numbers are QVariants holding a qint64 or a double; an invalid QVariant
-    // is "none". A missing bound is an invalid QVariant.
+    // ---- Settings something else overrides ------------------------------
+    // The rest of the settings are answered by APMRemoteConfigSettings.
 
-    QVariant numberFromString(const QVariant& object) const;
-    QVariant cacheValue(const QVariant& value, const QString& key) const;
-    QVariant numberFromCacheWithKey(const QString& key, const QVariant& defaultValue,
-        const QVariant& maxValue, const QVariant& minValue,
-        const std::function<QVariant(const QVariant&)>& block = {}) const;
-    double timeIntervalInSecondsFromCacheWithKey(
-        const QString& key, double defaultValue, double maxValue, double minValue) const;
-    qint32 intValueFromCacheWithKey(
-        const QString& key, qint32 defaultValue, qint32 maxValue, qint32 minValue) const;
-    qint64 int64ValueFromCacheWithKey(
-        const QString& key, qint64 defaultValue, qint64 maxValue, qint64 minValue) const;
-    qint64 int64ValueFromCacheWithKey(const QString& key, qint64 defaultValue) const;
-    bool boolValueFromCacheWithKey(const QString& key, bool defaultValue) const;
-
-    // ---- Settings ---------------------------------------------------------
-
-    double uploadingBackoffInterval() const;
-    qint32 maxAudienceCount() const;
-    qint32 maxFiltersPerAudience() const;
-    qint32 maxFilterResultCount() const;
-    qint32 maxParametersPerFilter() const;
-    double databaseDeleteStaleBundlesInterval() const override;
-    double maxQueueTime() const override;
-    double adIDCacheTime() const;
-    bool gateIDFAOnATTMASEnabled() const;
-    double monitoringSamplePeriod() const;
-    bool isNetworkBackgroundSessionEnabled() const;
-    double networkTimeout() const;
-    double sessionDefaultMinimumInterval() const;
-    double sessionDefaultTimeoutInterval() const;
-    double sessionEventUserEngagementInterval() const;
-    bool efficientEngagementReportingEnabled() const;
-    bool redundantEngagementRemovalEnabled() const;
-    qint32 maxConversionsPerDay() const;
-    qint32 maxEventsPerDay() const;
-    qint32 maxPublicEventsPerDay() const;
-    qint32 maxErrorEventsPerDay() const;
-    qint32 maxTrackedCurrencies() const;
-    qint32 maxPublicUserProperties() const;
-    qint32 maxEventNameCardinality() const;
-    qint32 maxPublicEventParams() const;
-    qint32 maxEventsStored() const override;
-    double uploadingInterval() const;
-    double uploadingInitialDelayInterval() const;
-    qint64 uploadMaxBundlesLimit() const;
-    qint64 uploadMaxEventsPerBundle() const;
-    qint64 uploadMaxSizeLimitBytes() const;
-    qint32 uploadingRetryCount() const;
-    double uploadingRetryInterval() const;
-    // A count read through the seconds conversion: the configured value is
-    // divided by 1000 before the range check.
-    qint32 maxBundlesCreatedPerIteration() const;
-    qint32 maxRealtimeEventCountPerDay() const;
-    double uploadingDebugModeInterval() const;
-    double uploadingRealTimeInterval() const;
-    bool blocklistInternal() const;
-    bool blocklistPublic() const;
-    bool isEventSamplingEnabled() const;
-    qint32 analyticsAccountTimeZoneOffsetMinutes() const;
-    bool checksumEnabled() const;
-    bool appBackgroundedEventEnabled() const;
-    bool appInBackgroundParameterEnabled() const;
-    bool itemScopedCustomParameterEnabled() const;
-    qint32 maxItemScopedCustomParameters() const;
-    qint32 maxPublicEventParameterValueLength() const;
-    bool tcfFeatureEnabled() const;
     // The experiment flag wins when it has a value.
     bool dcuEventFeatureEnabled() const;
-    qint32 maxRealtimeDCUEventCountPerDay() const;
-    bool PSMFeatureEnabled() const;
-    // 10 whenever the monitor is in debug mode.
-    qint32 maxPSMStartCount() const;
-    qint32 maxPSMRetryCount() const;
-    double PSMRetryInterval() const;
-    // The PSM setting message of a configuration sets these three as they
-    // are, outside their ranges if so delivered.
-    qint32 hashPrefixBitLengthEmail() const;
-    qint32 hashPrefixBitLengthPhone() const;
-    qint32 maxSignInDelayInDays() const;
-    bool isDeferredDeepLinkEnabled() const;
-    qint32 maxDeferredDeepLinkRetryCount() const;
-    double attributionCacheTTLInterval() const;
-    double remoteConfigCacheTimeInterval() const;
-    bool isSessionIDEnabled() const;
     // The experiment flag wins when it has a value.
     bool sessionStitchingTokenFeatureEnabled() const;
     // The experiment flag wins when it has a value.
     bool SKANUpdateConversionValueEnabled() const;
-    double SKANInitialCVFetchDelay() const;
-    double SKANCVFetchRetryInterval() const;
-    qint32 SKANCVFetchRetryLimit() const;
-    double SKANFirstWindowCVFetchDelay() const;
-    double SKANFirstWindowCVFetchRetryInterval() const;
-    qint32 SKANFirstWindowCVFetchRetryLimit() const;
-    double SKANFirstWindowUploadInterval() const;
-    bool DMAConsentEnabled() const;
     // The experiment flag wins when it has a value.
     bool regionalDefaultsEnabled() const;
-
-    // Always true: the public value length always reads its setting.
-    bool maxPublicEventParamValueLimitFeatureEnabled() const { return true; }
-    // At least 256, more when the public limit is configured higher.
-    qint32 maxInternalEventParameterValueLength() const;
-    // The limits the event naming rules apply, as configured now.
-    EventParameterLimits eventParameterLimits() const override;
+    // 10 whenever the monitor is in debug mode.
+    qint32 maxPSMStartCount() const;
 
 private:
     void start(std::shared_ptr<const APMPBMeasurementConfig> measurementConfig);
-    void log(qint64 level, qint64 code, const QString& message, const QVariantList& contexts = {}) const;
+    void log(qint64 level, qint64 code, const QString& message, const QVariantList& contexts = {}) const override;
     std::shared_ptr<Caches> currentCaches() const;
-    bool cacheValueIn(Caches& caches, const QVariant& value, const QString& key) const;
-    // A settings entry as programs read it: a text as it is, a number read
-    // earlier as its text, nothing otherwise.
-    static std::optional<QString> settingText(const QVariant& entry);
+    std::shared_ptr<Table> currentSettings() const override;
     APMEventEditingProvider::Modules eventEditingModules(const std::shared_ptr<Caches>& caches) const;
     QVariant experimentFlag(const QString& name) const;
     QVariant clientFlag(const QString& name) const;

@@ -77,7 +77,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const APMPBMeasurem
 
     for (const auto& setting : settings) {
         const QString value = APMPBGetStringField(setting.get(), kSettingValue);
-        cacheValueIn(*next, value.isNull() ? QVariant() : QVariant(value),
+        cacheValueIn(next->settings, value.isNull() ? QVariant() : QVariant(value),
             APMPBGetStringField(setting.get(), kSettingName));
     }
 
@@ -153,7 +153,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const APMPBMeasurem
         };
         for (const auto& [slot, key] : fields) {
             if (APMPBHasField(psm.get(), slot))
-                cacheValueIn(*next, QVariant(static_cast<qint64>(APMPBGetInt32Field(psm.get(), slot))), *key);
+                cacheValueIn(next->settings, QVariant(static_cast<qint64>(APMPBGetInt32Field(psm.get(), slot))), *key);
         }
     }
 
@@ -172,8 +172,7 @@ APMEventEditingProvider::Modules APMRemoteConfig::eventEditingModules(const std:
         const std::shared_ptr<Caches> current = weakCaches.lock();
         if (!current)
             return std::nullopt;
-        QMutexLocker lock(&current->mutex);
-        return settingText(current->settings.value(key));
+        return current->settings.text(key);
     };
 
     const auto bundleIdentifier = environment_.bundleIdentifier;

@@ -2,8 +2,9 @@
 
 #include "analytics/config/APMRemoteConfig.h"
 
+#include "analytics/base/APMError.h"
+
 #include <QHash>
-#include <QMutex>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -19,11 +20,10 @@ class APMPEventEditing;
 // What the files of the remote configuration share and nobody else needs.
 
 // One configuration's caches. Only the settings change after the set is in
-// place (each first read replaces a text by its number), so only they need
-// the lock.
+// place (each first read replaces a text by its number), so only their table
+// has a lock.
 struct APMRemoteConfig::Caches {
-    QMutex mutex;
-    QHash<QString, QVariant> settings; // text not yet read, or the validated number
+    Table settings;
     QHash<QString, std::shared_ptr<const APMPBEventConfig>> eventConfigs;
     QStringList dataControls;
     QVariantMap consentDefaults;
@@ -64,6 +64,12 @@ constexpr int32_t kNamedEntryName = 0; // core platform services and data contro
 constexpr int32_t kPSMPrefixEmail = 0;
 constexpr int32_t kPSMPrefixPhone = 1;
 constexpr int32_t kPSMSignInDelay = 2;
+
+// An error for a log's contexts: nothing when it was not filled in.
+inline QVariant errorContext(const APMError& error)
+{
+    return error.isSet() ? QVariant::fromValue(error) : QVariant();
+}
 
 inline const QString kPlatformKey = QStringLiteral("platform");
 inline const QString kVMPVersionKey = QStringLiteral("vmp_version");

@@ -1,7 +1,7 @@
+#include "analytics/config/APMRemoteConfigSettings.h"
+
 #include "analytics/base/APMDecimalNumber.h"
 #include "analytics/base/APMMonitor.h"
-#include "analytics/config/APMRemoteConfig.h"
-#include "analytics/config/APMRemoteConfigPrivate.h"
 
 #include <QLocale>
 
@@ -11,9 +11,12 @@
 // The lookup of single settings, and one getter per setting with its key,
 // default and range (bounds inclusive; time settings in seconds).
 
+const QString APMRemoteConfigSettings::kPSMPrefixEmailKey = QStringLiteral("measurement.psm_prefix_email");
+const QString APMRemoteConfigSettings::kPSMPrefixPhoneKey = QStringLiteral("measurement.psm_prefix_phone");
+const QString APMRemoteConfigSettings::kPSMSignInDelayKey = QStringLiteral("measurement.psm_signin_delay");
+
 namespace {
 
-constexpr qint32 kDebugPSMStartCount = 10;
 constexpr qint32 kMinInternalEventParameterValueLength = 256;
 
 bool isInteger(const QVariant& value)
@@ -94,33 +97,11 @@ QString numberText(const QVariant& number)
     return QString::number(number.toDouble(), 'g', QLocale::FloatingPointShortest);
 }
 
-// How an experiment flag answers a switch: a number is on when it is not
-// zero; a text is on when, after blanks, an optional sign and leading zeros,
-// it starts with "Y", "y", "T", "t" or a digit 1 to 9.
-bool flagBoolValue(const QVariant& flag)
-{
-    if (flag.typeId() != QMetaType::QString)
-        return flag.toDouble() != 0.0;
-    const QString text = flag.toString();
-    qsizetype i = 0;
-    while (i < text.size() && text[i].isSpace())
-        ++i;
-    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
-        ++i;
-    while (i < text.size() && text[i] == QLatin1Char('0'))
-        ++i;
-    if (i >= text.size())
-        return false;
-    const QChar c = text[i];
-    return c == QLatin1Char('Y') || c == QLatin1Char('y') || c == QLatin1Char('T') || c == QLatin1Char('t')
-        || (c >= QLatin1Char('1') && c <= QLatin1Char('9'));
-}
-
 } // namespace
 
 // ---- Lookup family ----------------------------------------------------------
 
-QVariant APMRemoteConfig::numberFromString(const QVariant& object) const
+QVariant APMRemoteConfigSettings::numberFromString(const QVariant& object) const
 {
     if (object.typeId() != QMetaType::QString) {
         log(APMMonitor::kLevelErrorSilent, 29018, QStringLiteral("Cannot parse number from non-string"),
@@ -130,12 +111,23 @@ QVariant APMRemoteConfig::numberFromString(const QVariant& object) const
     return parseDecimal(object.toString());
 }
 
-QVariant APMRemoteConfig::cacheValue(const QVariant& value, const QString& key) const
+QVariant APMRemoteConfigSettings::cacheValue(const QVariant& value, const QString& key) const
 {
-    return cacheValueIn(*currentCaches(), value, key) ? value : QVariant();
+    return cacheValueIn(*currentSettings(), value, key) ? value : QVariant();
 }
 
-QVariant APMRemoteConfig::numberFromCacheWithKey(const QString& key, const QVariant& defaultValue,
+bool APMRemoteConfigSettings::cacheValueIn(Table& table, const QVariant& value, const QString& key) const
+{
+    if (!value.isValid() || key.isEmpty()) {
+        log(APMMonitor::kLevelWarningSilent, 29019, QStringLiteral("Cannot cache empty configuration value"));
+        return false;
+    }
+    QMutexLocker lock(&table.mutex);
+    table.values.insert(key, value);
+    return true;
+}
+
+QVariant APMRemoteConfigSettings::numberFromCacheWithKey(const QString& key, const QVariant& defaultValue,
     const QVariant& maxValue, const QVariant& minValue,
     const std::function<QVariant(const QVariant&)>& block) const
 {
@@ -143,13 +135,13 @@ QVariant APMRemoteConfig::numberFromCacheWithKey(const QString& key, const QVari
         log(APMMonitor::kLevelDebug, 29020, QStringLiteral("Cannot get setting with empty key from cache"));
         return QVariant();
     }
-    const std::shared_ptr<Caches> caches = currentCaches();
+    const std::shared_ptr<Table> table = currentSettings();
     QVariant entry;
     {
-        QMutexLocker lock(&caches->mutex);
-        const auto it = caches->settings.constFind(key);
-        if (it == caches->settings.constEnd()) {
-            caches->settings.insert(key, defaultValue);
+        QMutexLocker lock(&table->mutex);
+        const auto it = table->values.constFind(key);
+        if (it == table->values.constEnd()) {
+            table->values.insert(key, defaultValue);
             return defaultValue;
         }
         if (isNumber(*it))
@@ -162,12 +154,12 @@ QVariant APMRemoteConfig::numberFromCacheWithKey(const QString& key, const QVari
     if (!isNumber(number) || (minValue.isValid() && compareNumbers(number, minValue) < 0)
         || (maxValue.isValid() && compareNumbers(number, maxValue) > 0))
         number = defaultValue;
-    QMutexLocker lock(&caches->mutex);
-    caches->settings.insert(key, number);
+    QMutexLocker lock(&table->mutex);
+    table->values.insert(key, number);
     return number;
 }
 
-double APMRemoteConfig::timeIntervalInSecondsFromCacheWithKey(
+double APMRemoteConfigSettings::timeIntervalInSecondsFromCacheWithKey(
     const QString& key, double defaultValue, double maxValue, double minValue) const
 {
     // Stated in whole milliseconds (a fraction is dropped), read in seconds.
@@ -179,14 +171,14 @@ double APMRemoteConfig::timeIntervalInSecondsFromCacheWithKey(
     return seconds.isValid() ? seconds.toDouble() : 0.0;
 }
 
-qint32 APMRemoteConfig::intValueFromCacheWithKey(
+qint32 APMRemoteConfigSettings::intValueFromCacheWithKey(
     const QString& key, qint32 defaultValue, qint32 maxValue, qint32 minValue) const
 {
     return toInt32(numberFromCacheWithKey(key, QVariant(static_cast<qint64>(defaultValue)),
         QVariant(static_cast<qint64>(maxValue)), QVariant(static_cast<qint64>(minValue))));
 }
 
-qint64 APMRemoteConfig::int64ValueFromCacheWithKey(
+qint64 APMRemoteConfigSettings::int64ValueFromCacheWithKey(
     const QString& key, qint64 defaultValue, qint64 maxValue, qint64 minValue) const
 {
     const QVariant number
@@ -194,19 +186,21 @@ qint64 APMRemoteConfig::int64ValueFromCacheWithKey(
     return number.isValid() ? toInt64(number) : 0;
 }
 
-qint64 APMRemoteConfig::int64ValueFromCacheWithKey(const QString& key, qint64 defaultValue) const
+qint64 APMRemoteConfigSettings::int64ValueFromCacheWithKey(const QString& key, qint64 defaultValue) const
 {
     const QVariant number = numberFromCacheWithKey(key, QVariant(defaultValue), QVariant(), QVariant());
     return number.isValid() ? toInt64(number) : 0;
 }
 
-bool APMRemoteConfig::boolValueFromCacheWithKey(const QString& key, bool defaultValue) const
+bool APMRemoteConfigSettings::boolValueFromCacheWithKey(const QString& key, bool defaultValue) const
 {
     return intValueFromCacheWithKey(key, defaultValue ? 1 : 0, 1, 0) == 1;
 }
 
-std::optional<QString> APMRemoteConfig::settingText(const QVariant& entry)
+std::optional<QString> APMRemoteConfigSettings::Table::text(const QString& key)
 {
+    QMutexLocker lock(&mutex);
+    const QVariant entry = values.value(key);
     if (entry.typeId() == QMetaType::QString)
         return entry.toString();
     if (isNumber(entry))
@@ -216,441 +210,401 @@ std::optional<QString> APMRemoteConfig::settingText(const QVariant& entry)
 
 // ---- Settings ---------------------------------------------------------------
 
-double APMRemoteConfig::uploadingBackoffInterval() const
+double APMRemoteConfigSettings::uploadingBackoffInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.upload.backoff_period"), 43200, 604800, 3600);
 }
 
-qint32 APMRemoteConfig::maxAudienceCount() const
+qint32 APMRemoteConfigSettings::maxAudienceCount() const
 {
     return intValueFromCacheWithKey(QStringLiteral("measurement.audience.max_count"), 100, 500, 0);
 }
 
-qint32 APMRemoteConfig::maxFiltersPerAudience() const
+qint32 APMRemoteConfigSettings::maxFiltersPerAudience() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.audience.filter_max_count_per_audience"), 10, 100, 0);
 }
 
-qint32 APMRemoteConfig::maxFilterResultCount() const
+qint32 APMRemoteConfigSettings::maxFilterResultCount() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.audience.filter_result_max_count"), 200, 2000, 0);
 }
 
-qint32 APMRemoteConfig::maxParametersPerFilter() const
+qint32 APMRemoteConfigSettings::maxParametersPerFilter() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.audience.parameter_max_count_filter"), 25, 250, 0);
 }
 
-double APMRemoteConfig::databaseDeleteStaleBundlesInterval() const
+double APMRemoteConfigSettings::databaseDeleteStaleBundlesInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.upload.stale_data_deletion_interval"),
         kDefaultDatabaseDeleteStaleBundlesInterval, 604800, 3600);
 }
 
-double APMRemoteConfig::maxQueueTime() const
+double APMRemoteConfigSettings::maxQueueTime() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.upload.max_queue_time"), kDefaultMaxQueueTime, 7862400, 604800);
 }
 
-double APMRemoteConfig::adIDCacheTime() const
+double APMRemoteConfigSettings::adIDCacheTime() const
 {
     return timeIntervalInSecondsFromCacheWithKey(QStringLiteral("measurement.ad_id_cache_time"), 1, 86400, 0);
 }
 
-bool APMRemoteConfig::gateIDFAOnATTMASEnabled() const
+bool APMRemoteConfigSettings::gateIDFAOnATTMASEnabled() const
 {
     return boolValueFromCacheWithKey(QStringLiteral("measurement.attmas_gate"), false);
 }
 
-double APMRemoteConfig::monitoringSamplePeriod() const
+double APMRemoteConfigSettings::monitoringSamplePeriod() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.monitoring.sample_period_millis"), 86400, 604800, 0);
 }
 
-bool APMRemoteConfig::isNetworkBackgroundSessionEnabled() const
+bool APMRemoteConfigSettings::isNetworkBackgroundSessionEnabled() const
 {
     return boolValueFromCacheWithKey(QStringLiteral("measurement.network.background_session_enabled"), false);
 }
 
-double APMRemoteConfig::networkTimeout() const
+double APMRemoteConfigSettings::networkTimeout() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.network.network_timeout"), 60, 3600, 30);
 }
 
-double APMRemoteConfig::sessionDefaultMinimumInterval() const
+double APMRemoteConfigSettings::sessionDefaultMinimumInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.session.default_minimum_interval"), 10, 86400, 0);
 }
 
-double APMRemoteConfig::sessionDefaultTimeoutInterval() const
+double APMRemoteConfigSettings::sessionDefaultTimeoutInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.session.default_timeout_interval"), 1800, 86400, 0);
 }
 
-double APMRemoteConfig::sessionEventUserEngagementInterval() const
+double APMRemoteConfigSettings::sessionEventUserEngagementInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.session.event_user_engagement_interval"), 3600, 86400, 0);
 }
 
-bool APMRemoteConfig::efficientEngagementReportingEnabled() const
+bool APMRemoteConfigSettings::efficientEngagementReportingEnabled() const
 {
     return boolValueFromCacheWithKey(
         QStringLiteral("measurement.collection.efficient_engagement_reporting_enabled"), false);
 }
 
-bool APMRemoteConfig::redundantEngagementRemovalEnabled() const
+bool APMRemoteConfigSettings::redundantEngagementRemovalEnabled() const
 {
     return boolValueFromCacheWithKey(
         QStringLiteral("measurement.collection.redundant_engagement_removal_enabled"), false);
 }
 
-qint32 APMRemoteConfig::maxConversionsPerDay() const
+qint32 APMRemoteConfigSettings::maxConversionsPerDay() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.upload.max_conversions_per_day"), 10000, 1000000, 0);
 }
 
-qint32 APMRemoteConfig::maxEventsPerDay() const
+qint32 APMRemoteConfigSettings::maxEventsPerDay() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.upload.max_events_per_day"), 100000, 1000000, 0);
 }
 
-qint32 APMRemoteConfig::maxPublicEventsPerDay() const
+qint32 APMRemoteConfigSettings::maxPublicEventsPerDay() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.upload.max_public_events_per_day"), 50000, 1000000, 0);
 }
 
-qint32 APMRemoteConfig::maxErrorEventsPerDay() const
+qint32 APMRemoteConfigSettings::maxErrorEventsPerDay() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.upload.max_error_events_per_day"), 1000, 1000000, 0);
 }
 
-qint32 APMRemoteConfig::maxTrackedCurrencies() const
+qint32 APMRemoteConfigSettings::maxTrackedCurrencies() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.lifetimevalue.max_currency_tracked"), 4, 100, 1);
 }
 
-qint32 APMRemoteConfig::maxPublicUserProperties() const
+qint32 APMRemoteConfigSettings::maxPublicUserProperties() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.upload.max_public_user_properties"), 25, 100, 25);
 }
 
-qint32 APMRemoteConfig::maxEventNameCardinality() const
+qint32 APMRemoteConfigSettings::maxEventNameCardinality() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.upload.max_event_name_cardinality"), 500, 2000, 500);
 }
 
-qint32 APMRemoteConfig::maxPublicEventParams() const
+qint32 APMRemoteConfigSettings::maxPublicEventParams() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.upload.max_public_event_params"), 25, 100, 25);
 }
 
-qint32 APMRemoteConfig::maxEventsStored() const
+qint32 APMRemoteConfigSettings::maxEventsStored() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.store.max_stored_events_per_app"), kDefaultMaxEventsStored, 1000000, 0);
 }
 
-double APMRemoteConfig::uploadingInterval() const
+double APMRemoteConfigSettings::uploadingInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.upload.interval"), 3600, 86400, 15);
 }
 
-double APMRemoteConfig::uploadingInitialDelayInterval() const
+double APMRemoteConfigSettings::uploadingInitialDelayInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.upload.initial_upload_delay_time"), 15, 86400, 1);
 }
 
-qint64 APMRemoteConfig::uploadMaxBundlesLimit() const
+qint64 APMRemoteConfigSettings::uploadMaxBundlesLimit() const
 {
     return int64ValueFromCacheWithKey(QStringLiteral("measurement.upload.max_bundles"), 100, 10000, 1);
 }
 
-qint64 APMRemoteConfig::uploadMaxEventsPerBundle() const
+qint64 APMRemoteConfigSettings::uploadMaxEventsPerBundle() const
 {
     return int64ValueFromCacheWithKey(
         QStringLiteral("measurement.upload.max_events_per_bundle"), 1000, 1000000, 1);
 }
 
-qint64 APMRemoteConfig::uploadMaxSizeLimitBytes() const
+qint64 APMRemoteConfigSettings::uploadMaxSizeLimitBytes() const
 {
     return int64ValueFromCacheWithKey(
         QStringLiteral("measurement.upload.max_batch_size"), 65536, 10485760, 0);
 }
 
-qint32 APMRemoteConfig::uploadingRetryCount() const
+qint32 APMRemoteConfigSettings::uploadingRetryCount() const
 {
     return intValueFromCacheWithKey(QStringLiteral("measurement.upload.retry_count"), 6, 24, 1);
 }
 
-double APMRemoteConfig::uploadingRetryInterval() const
+double APMRemoteConfigSettings::uploadingRetryInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.upload.retry_time"), 1800, 86400, 60);
 }
 
-qint32 APMRemoteConfig::maxBundlesCreatedPerIteration() const
+qint32 APMRemoteConfigSettings::maxBundlesCreatedPerIteration() const
 {
     // A count, read through the seconds conversion like the time settings.
     return toInt32(QVariant(timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.upload.max_bundles_created_per_iteration"), 100, 10000, 1)));
 }
 
-qint32 APMRemoteConfig::maxRealtimeEventCountPerDay() const
+qint32 APMRemoteConfigSettings::maxRealtimeEventCountPerDay() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.upload.max_realtime_events_per_day"), 10, 10, 0);
 }
 
-double APMRemoteConfig::uploadingDebugModeInterval() const
+double APMRemoteConfigSettings::uploadingDebugModeInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.upload.debug_upload_interval"), 1, 15, 1);
 }
 
-double APMRemoteConfig::uploadingRealTimeInterval() const
+double APMRemoteConfigSettings::uploadingRealTimeInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.upload.realtime_upload_interval"), 10, 15, 10);
 }
 
-bool APMRemoteConfig::blocklistInternal() const
+bool APMRemoteConfigSettings::blocklistInternal() const
 {
     return boolValueFromCacheWithKey(QStringLiteral("measurement.upload.blacklist_internal"), false);
 }
 
-bool APMRemoteConfig::blocklistPublic() const
+bool APMRemoteConfigSettings::blocklistPublic() const
 {
     return boolValueFromCacheWithKey(QStringLiteral("measurement.upload.blacklist_public"), false);
 }
 
-bool APMRemoteConfig::isEventSamplingEnabled() const
+bool APMRemoteConfigSettings::isEventSamplingEnabled() const
 {
     return boolValueFromCacheWithKey(QStringLiteral("measurement.event_sampling_enabled"), false);
 }
 
-qint32 APMRemoteConfig::analyticsAccountTimeZoneOffsetMinutes() const
+qint32 APMRemoteConfigSettings::analyticsAccountTimeZoneOffsetMinutes() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.account.time_zone_offset_minutes"), 0, 900, -900);
 }
 
-bool APMRemoteConfig::checksumEnabled() const
+bool APMRemoteConfigSettings::checksumEnabled() const
 {
     return boolValueFromCacheWithKey(QStringLiteral("measurement.quality.checksum"), false);
 }
 
-bool APMRemoteConfig::appBackgroundedEventEnabled() const
+bool APMRemoteConfigSettings::appBackgroundedEventEnabled() const
 {
     return boolValueFromCacheWithKey(
         QStringLiteral("measurement.lifecycle.app_backgrounded_tracking"), false);
 }
 
-bool APMRemoteConfig::appInBackgroundParameterEnabled() const
+bool APMRemoteConfigSettings::appInBackgroundParameterEnabled() const
 {
     return boolValueFromCacheWithKey(
         QStringLiteral("measurement.lifecycle.app_in_background_parameter"), true);
 }
 
-bool APMRemoteConfig::itemScopedCustomParameterEnabled() const
+bool APMRemoteConfigSettings::itemScopedCustomParameterEnabled() const
 {
     return boolValueFromCacheWithKey(
         QStringLiteral("measurement.item_scoped_custom_parameter_enabled"), true);
 }
 
-qint32 APMRemoteConfig::maxItemScopedCustomParameters() const
+qint32 APMRemoteConfigSettings::maxItemScopedCustomParameters() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.upload.max_item_scoped_custom_parameters"), 27, 35, 10);
 }
 
-qint32 APMRemoteConfig::maxPublicEventParameterValueLength() const
+qint32 APMRemoteConfigSettings::maxPublicEventParameterValueLength() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.upload.max_event_parameter_value_length"), 100, 500, 100);
 }
 
-bool APMRemoteConfig::tcfFeatureEnabled() const
+bool APMRemoteConfigSettings::tcfFeatureEnabled() const
 {
     return boolValueFromCacheWithKey(QStringLiteral("measurement.tcf_enabled"), true);
 }
 
-bool APMRemoteConfig::dcuEventFeatureEnabled() const
-{
-    const QVariant flag = experimentFlag(kDCUEventFeatureFlag);
-    if (flag.isValid())
-        return flagBoolValue(flag);
-    return boolValueFromCacheWithKey(QStringLiteral("measurement.dma.dcu_event_enabled"), true);
-}
-
-qint32 APMRemoteConfig::maxRealtimeDCUEventCountPerDay() const
+qint32 APMRemoteConfigSettings::maxRealtimeDCUEventCountPerDay() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.dma.dcu_event_max_realtime_daily_count"), 1, 10, 0);
 }
 
-bool APMRemoteConfig::PSMFeatureEnabled() const
+bool APMRemoteConfigSettings::PSMFeatureEnabled() const
 {
     return boolValueFromCacheWithKey(QStringLiteral("measurement.psm_enabled"), true);
 }
 
-qint32 APMRemoteConfig::maxPSMStartCount() const
-{
-    if (environment_.isDebugModeEnabled && environment_.isDebugModeEnabled())
-        return kDebugPSMStartCount;
-    return intValueFromCacheWithKey(QStringLiteral("measurement.psm_start_count"), 3, 10, 0);
-}
-
-qint32 APMRemoteConfig::maxPSMRetryCount() const
+qint32 APMRemoteConfigSettings::maxPSMRetryCount() const
 {
     return intValueFromCacheWithKey(QStringLiteral("measurement.psm_retry_count"), 5, 10, 0);
 }
 
-double APMRemoteConfig::PSMRetryInterval() const
+double APMRemoteConfigSettings::PSMRetryInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.psm_retry_interval"), 300, 1800, 30);
 }
 
-qint32 APMRemoteConfig::hashPrefixBitLengthEmail() const
+qint32 APMRemoteConfigSettings::hashPrefixBitLengthEmail() const
 {
     return intValueFromCacheWithKey(kPSMPrefixEmailKey, 14, 20, 6);
 }
 
-qint32 APMRemoteConfig::hashPrefixBitLengthPhone() const
+qint32 APMRemoteConfigSettings::hashPrefixBitLengthPhone() const
 {
     return intValueFromCacheWithKey(kPSMPrefixPhoneKey, 11, 18, 6);
 }
 
-qint32 APMRemoteConfig::maxSignInDelayInDays() const
+qint32 APMRemoteConfigSettings::maxSignInDelayInDays() const
 {
     return intValueFromCacheWithKey(kPSMSignInDelayKey, 60, 90, 7);
 }
 
-bool APMRemoteConfig::isDeferredDeepLinkEnabled() const
+bool APMRemoteConfigSettings::isDeferredDeepLinkEnabled() const
 {
     return boolValueFromCacheWithKey(QStringLiteral("measurement.ddl.enabled"), true);
 }
 
-qint32 APMRemoteConfig::maxDeferredDeepLinkRetryCount() const
+qint32 APMRemoteConfigSettings::maxDeferredDeepLinkRetryCount() const
 {
     return intValueFromCacheWithKey(QStringLiteral("measurement.ddl.retry_count"), 5, 10, 0);
 }
 
-double APMRemoteConfig::attributionCacheTTLInterval() const
+double APMRemoteConfigSettings::attributionCacheTTLInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.attribution.cache.ttl"), 604800, 2592000, 86400);
 }
 
-double APMRemoteConfig::remoteConfigCacheTimeInterval() const
+double APMRemoteConfigSettings::remoteConfigCacheTimeInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.config.cache_time"), 3600, 86400, 60);
 }
 
-bool APMRemoteConfig::isSessionIDEnabled() const
+bool APMRemoteConfigSettings::isSessionIDEnabled() const
 {
     return boolValueFromCacheWithKey(QStringLiteral("measurement.api.session_id"), true);
 }
 
-bool APMRemoteConfig::sessionStitchingTokenFeatureEnabled() const
-{
-    const QVariant flag = clientFlag(kSessionStitchingTokenFeatureFlag);
-    if (flag.isValid())
-        return flagBoolValue(flag);
-    return boolValueFromCacheWithKey(QStringLiteral("measurement.session_stitching_token_enabled"), false);
-}
-
-bool APMRemoteConfig::SKANUpdateConversionValueEnabled() const
-{
-    const QVariant flag = clientFlag(kSKANUpdateConversionValueFeatureFlag);
-    if (flag.isValid())
-        return flagBoolValue(flag);
-    return boolValueFromCacheWithKey(
-        QStringLiteral("measurement.skan.update_conversion_value_enabled"), false);
-}
-
-double APMRemoteConfig::SKANInitialCVFetchDelay() const
+double APMRemoteConfigSettings::SKANInitialCVFetchDelay() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.skan.initial_cv_fetch_delay_sec"), 120, 3600, 30);
 }
 
-double APMRemoteConfig::SKANCVFetchRetryInterval() const
+double APMRemoteConfigSettings::SKANCVFetchRetryInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.skan.cv_fetch_retry_interval_sec"), 120, 3600, 30);
 }
 
-qint32 APMRemoteConfig::SKANCVFetchRetryLimit() const
+qint32 APMRemoteConfigSettings::SKANCVFetchRetryLimit() const
 {
     return intValueFromCacheWithKey(QStringLiteral("measurement.skan.cv_fetch_retry_limit"), 4, 10, 1);
 }
 
-double APMRemoteConfig::SKANFirstWindowCVFetchDelay() const
+double APMRemoteConfigSettings::SKANFirstWindowCVFetchDelay() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.skan.first_window.initial_cv_fetch_delay_sec"), 20, 3600, 1);
 }
 
-double APMRemoteConfig::SKANFirstWindowCVFetchRetryInterval() const
+double APMRemoteConfigSettings::SKANFirstWindowCVFetchRetryInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.skan.first_window.cv_fetch_retry_interval_sec"), 120, 3600, 30);
 }
 
-qint32 APMRemoteConfig::SKANFirstWindowCVFetchRetryLimit() const
+qint32 APMRemoteConfigSettings::SKANFirstWindowCVFetchRetryLimit() const
 {
     return intValueFromCacheWithKey(
         QStringLiteral("measurement.skan.first_window.cv_fetch_retry_limit"), 4, 10, 1);
 }
 
-double APMRemoteConfig::SKANFirstWindowUploadInterval() const
+double APMRemoteConfigSettings::SKANFirstWindowUploadInterval() const
 {
     return timeIntervalInSecondsFromCacheWithKey(
         QStringLiteral("measurement.skan.first_window.upload_interval_sec"), 1800, 86400, 15);
 }
 
-bool APMRemoteConfig::DMAConsentEnabled() const
+bool APMRemoteConfigSettings::DMAConsentEnabled() const
 {
     return boolValueFromCacheWithKey(QStringLiteral("measurement.upload.dma_consent_enabled"), true);
 }
 
-bool APMRemoteConfig::regionalDefaultsEnabled() const
-{
-    const QVariant flag = experimentFlag(kRegionalDefaultsFlag);
-    if (flag.isValid())
-        return flagBoolValue(flag);
-    return boolValueFromCacheWithKey(QStringLiteral("measurement.regional_defaults_enabled"), true);
-}
-
-qint32 APMRemoteConfig::maxInternalEventParameterValueLength() const
+qint32 APMRemoteConfigSettings::maxInternalEventParameterValueLength() const
 {
     return std::max(kMinInternalEventParameterValueLength, maxPublicEventParameterValueLength());
 }
 
-EventParameterLimits APMRemoteConfig::eventParameterLimits() const
+EventParameterLimits APMRemoteConfigSettings::eventParameterLimits() const
 {
     EventParameterLimits limits;
     limits.maxPublicEventParameterValueLength = maxPublicEventParameterValueLength();

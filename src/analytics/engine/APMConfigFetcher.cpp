@@ -6,12 +6,17 @@
 #include "analytics/base/APMPersistedConfig.h"
 #include "analytics/base/APMScheduler.h"
 #include "analytics/config/APMRemoteConfig.h"
+#include "analytics/engine/APMAudienceEvaluator.h"
 #include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMMeasurement.h"
 #include "analytics/reporters/APMMeasurementNames.h"
 #include "analytics/identity/APMTCFClient.h"
 #include "analytics/rules/APMPRuntime.h"
 #include "analytics/store/APMDatabase.h"
+#include "analytics/wire/APMPBAudience.h"
+#include "analytics/wire/APMPBFieldAccess.h"
+#include "analytics/wire/APMPBMeasurementConfig.h"
+#include "analytics/wire/APMPBSetting.h"
 #include "platform/HttpClient.h"
 
 namespace config_fetcher {
@@ -20,6 +25,9 @@ const QByteArray kIfModifiedSinceHeader = "If-Modified-Since";
 const QByteArray kIfNoneMatchHeader = "If-None-Match";
 const QByteArray kLastModifiedHeader = "Last-Modified";
 const QByteArray kETagHeader = "ETag";
+constexpr int32_t kConfigAppIDSlot = 1; // field 2
+constexpr int32_t kConfigSettingsSlot = 3; // field 4
+constexpr int32_t kConfigAudiencesSlot = 5; // field 6
 
 } // namespace config_fetcher
 
@@ -123,7 +131,7 @@ void APMConfigFetcher::networkRemoteConfigFetchCompletionHandler(const platform:
         // fetch falls due.
         recordConfigFetchTime(23134, QStringLiteral("Failed to set last set timestamp in database. Error"));
         if (!response.body.isEmpty())
-            keepValidators = engine_.applyMeasurementConfigData(response.body);
+            keepValidators = applyMeasurementConfigData(response.body);
     }
     if (keepValidators) {
         shared_.persistedConfig->setConfigServerLastModifiedString(
@@ -140,4 +148,58 @@ void APMConfigFetcher::networkRemoteConfigFetchCompletionHandler(const platform:
     }
     if (APMTCFClient* tcf = engine_.tcfClient())
         tcf->setIsDMARegion(shared_.remoteConfig->isDMARegion());
+}
+
+// ---- Application ------------------------------------------------------------------------
+
+bool APMConfigFetcher::applyMeasurementConfigData(const QByteArray& data)
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("applyMeasurementConfigData"));
+    // Every check comes before anything is stored or applied: a reply that
+    // fails one leaves the stored and the live configuration as they were.
+    std::unique_ptr<APMPBMeasurementConfig> config = APMPBMeasurementConfig::initWithBuffer(data);
+    if (!config) {
+        shared_.log(APMMonitor::kLevelErrorSilent, 23135, QStringLiteral("Configuration data is invalid."));
+        return false;
+    }
+    if (APMPBGetStringField(config.get(), kConfigAppIDSlot) != shared_.identity->appIDFromVMP()) {
+        shared_.log(APMMonitor::kLevelErrorSilent, 23136, QStringLiteral("Configuration does not have valid Vireo App ID."));
+        return false;
+    }
+    if (APMPBGetArrayField<APMPBSetting>(config.get(), kConfigSettingsSlot).empty()) {
+        shared_.log(APMMonitor::kLevelErrorSilent, 23135, QStringLiteral("Configuration data is invalid."),
+            QStringLiteral("no settings"));
+        return false;
+    }
+    const auto audiences = APMPBGetArrayField<APMPBAudience>(config.get(), kConfigAudiencesSlot);
+    APMPBClearField(config.get(), kConfigAudiencesSlot);
+    std::shared_ptr<const APMPBMeasurementConfig> adopted(std::move(config));
+    const std::shared_ptr<const APMPBMeasurementConfig> previous = shared_.remoteConfig->remoteConfigProto();
+    bool adoptedLive = false;
+    const bool applied = shared_.database->performTransaction([&] {
+        // The audiences go first: they only write rows, which a rollback
+        // takes back. Adopting the configuration replaces the live one in a
+        // single step and is the last step that can fail.
+        if (!shared_.environment.audience->updateAudiences(audiences)) {
+            shared_.log(APMMonitor::kLevelErrorSilent, 23137,
+                QStringLiteral("Failed to update audiences with new server configuration"), data);
+            return false;
+        }
+        if (!shared_.remoteConfig->updateMeasurementConfig(adopted)) {
+            shared_.log(APMMonitor::kLevelErrorSilent, 23138,
+                QStringLiteral("Failed to update configuration with new server configuration"), data);
+            return false;
+        }
+        adoptedLive = true;
+        return true;
+    });
+    if (!applied) {
+        // The commit failed after the configuration went live: back to the
+        // one the database still holds.
+        if (adoptedLive && previous)
+            shared_.remoteConfig->updateMeasurementConfig(previous);
+        return false;
+    }
+    engine_.updateConsentSettingsUtilWithRemoteConfig();
+    return true;
 }

@@ -30,10 +30,10 @@
 
 using namespace apm_engine;
 
-const QString APMMeasurement::kLaunchOptionsUserActivityDictionaryKey
+const QString APMDeepLinkHandler::kLaunchOptionsUserActivityDictionaryKey
     = QStringLiteral("UIApplicationLaunchOptionsUserActivityDictionaryKey");
-const QString APMMeasurement::kLaunchOptionsUserActivityKey = QStringLiteral("UIApplicationLaunchOptionsUserActivityKey");
-const QString APMMeasurement::kLaunchOptionsURLKey = QStringLiteral("UIApplicationLaunchOptionsURLKey");
+const QString APMDeepLinkHandler::kLaunchOptionsUserActivityKey = QStringLiteral("UIApplicationLaunchOptionsUserActivityKey");
+const QString APMDeepLinkHandler::kLaunchOptionsURLKey = QStringLiteral("UIApplicationLaunchOptionsURLKey");
 
 namespace deep_link_handler {
 
@@ -80,8 +80,8 @@ void APMDeepLinkHandler::handleStoredURLAfterAppLaunchWithNotification(
 {
     APMConfigStore& store = deepLinkStore ? *deepLinkStore : APMUserDefaults::sharedUserDefaults();
     const double now = (clock ? *clock : platform::Clock::system()).now();
-    const QVariantMap activities = userInfo.value(APMMeasurement::kLaunchOptionsUserActivityDictionaryKey).toMap();
-    const QVariant activity = activities.value(APMMeasurement::kLaunchOptionsUserActivityKey);
+    const QVariantMap activities = userInfo.value(kLaunchOptionsUserActivityDictionaryKey).toMap();
+    const QVariant activity = activities.value(kLaunchOptionsUserActivityKey);
     if (activity.canConvert<APMUserActivity>()) {
         const std::optional<QUrl> link = deepLinkFromUserActivity(activity.value<APMUserActivity>());
         if (link && !link->isEmpty()) {
@@ -89,7 +89,7 @@ void APMDeepLinkHandler::handleStoredURLAfterAppLaunchWithNotification(
             return;
         }
     }
-    const QUrl url = userInfo.value(APMMeasurement::kLaunchOptionsURLKey).toUrl();
+    const QUrl url = userInfo.value(kLaunchOptionsURLKey).toUrl();
     const QString text = url.toString(QUrl::FullyEncoded);
     if (!url.isRelative() && !text.isEmpty())
         storeDeepLink(store, text, now);

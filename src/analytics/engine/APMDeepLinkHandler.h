@@ -25,6 +25,11 @@ struct APMEngineContext;
 // from the worker queue unless the name says so.
 class APMDeepLinkHandler {
 public:
+    // Keys of the launch notification's information.
+    static const QString kLaunchOptionsUserActivityDictionaryKey; // "UIApplicationLaunchOptionsUserActivityDictionaryKey"
+    static const QString kLaunchOptionsUserActivityKey; // "UIApplicationLaunchOptionsUserActivityKey"
+    static const QString kLaunchOptionsURLKey; // "UIApplicationLaunchOptionsURLKey"
+
     APMDeepLinkHandler(APMEngineContext& shared, APMMeasurement& engine);
     APMDeepLinkHandler(const APMDeepLinkHandler&) = delete;
     APMDeepLinkHandler& operator=(const APMDeepLinkHandler&) = delete;

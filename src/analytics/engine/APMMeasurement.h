@@ -4,6 +4,7 @@
 #include "analytics/base/APMLibrary.h"
 #include "analytics/base/APMUserActivity.h"
 #include "analytics/engine/APMEngineContext.h"
+#include "analytics/engine/APMEventPipeline.h"
 #include "analytics/engine/APMMeasurementEnvironment.h"
 
 #include <QList>
@@ -13,50 +14,39 @@
 #include <QVariantMap>
 #include <QtGlobal>
 
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 namespace platform {
 class Clock;
 class NotificationCenter;
 struct HttpRequest;
-struct StorePaymentTransaction;
 struct HttpResponse;
 struct Notification;
-class SystemFacts;
+struct StorePaymentTransaction;
 } // namespace platform
 
 class APMAlarm;
 class APMBundler;
 class APMConditionalUserPropertyController;
 class APMConfigFetcher;
-class APMConfigStore;
-class APMDeepLinkHandler;
-class APMEManager;
-class APMEnvironmentInfo;
-class APMDailyCounts;
 class APMDatabase;
+class APMDeepLinkHandler;
+class APMEngineLifecycle;
 class APMEvent;
 class APMIdentity;
 class APMLifecycleReporter;
 class APMMonitor;
 class APMOnDeviceConversion;
-class APMUploadScheduler;
-class APMPBMeasurementBundle;
 class APMPersistedConfig;
-class APMPrivateSetMembershipClient;
-class APMPrivateSetMembershipClientClass;
-class APMSearchAdReporter;
 class APMRemoteConfig;
-class APMRemoteConfigDatabase;
 class APMScheduler;
 class APMScreenViewReporter;
 class APMSessionReporter;
 class APMSessionTracker;
 class APMTCFClient;
+class APMUploadScheduler;
 class APMUserAttribute;
 
 // The measurement engine: owns the measurement database, the remote
@@ -71,24 +61,25 @@ class APMUserAttribute;
 // after the collection server accepted the batch that carried them, so a
 // crash at any point leaves the data to be sent by the next run.
 //
-// This class is the engine's face: the doors callers use. The work is split
-// by job. The jobs with state of their own are classes, each owning its
-// state and documenting its doors: APMBundler (bundling), APMUploadScheduler
-// (upload schedule, batches and the one network request at a time),
-// APMConfigFetcher (configuration fetch), APMLifecycleReporter (first open,
-// updates, stored campaign, personalized ads), APMSessionTracker (sessions
-// and the application's state), APMDeepLinkHandler (campaign URLs and deep
-// links) and APMOnDeviceConversion. What they share is APMEngineContext,
-// which the engine owns and gives each job by reference; the engine's doors
-// of those jobs hand the call over (APMMeasurementJobs.cpp). The engine
-// itself keeps the start and life cycle with consent restore and the wipe
-// (APMMeasurement.cpp), the logging entry and user properties
-// (APMMeasurementLogging.cpp), the event pipeline (APMMeasurementEvent.cpp)
-// and its services (APMMeasurementServices.cpp).
+// This class is the engine's face: it makes the engine and keeps the shared
+// instance, the launch hook and the route of internal events
+// (APMMeasurement.cpp); its doors post a caller's work to the worker queue
+// (APMMeasurementLogging.cpp), hand it to the job that owns it
+// (APMMeasurementJobs.cpp) or are small services (APMMeasurementServices.cpp).
+// Each job is a class that owns its state and documents its doors:
+// APMEngineLifecycle (enabling, the start with consent restore, the services,
+// the TCF client, the wipe, the stop), APMEventPipeline (the logging entry's
+// worker-queue side, default event parameters, user properties, events into
+// raw events), APMBundler, APMUploadScheduler (schedule, batches, the one
+// network request at a time), APMConfigFetcher (configuration fetch and its
+// application), APMLifecycleReporter (first open, updates, stored campaign,
+// personalized ads), APMSessionTracker, APMDeepLinkHandler (campaign URLs,
+// deep links) and APMOnDeviceConversion. They share APMEngineContext, which
+// the engine owns, and reach one another through the doors below, or through
+// a job's accessor (as tests do) for work the engine has no door for.
 class APMMeasurement {
 public:
     static constexpr qint64 kAppMetricsLibraryVersion = APMLibrary::kAppMetricsLibraryVersion;
-    static const QString kDatabaseName; // "vireo-app-metrics.sql"
     static const QString kWorkerQueueLabel; // "com.vireo.basa.worker"
     static const QString kAlarmName; // "Measurement timer"
     static const QString kCollectionURLVariable; // "PRAVIK_ANALYTICS_COLLECTION_URL"
@@ -98,29 +89,23 @@ public:
     // The process's own: system clock, shared HTTP client, collection address
     // from PRAVIK_ANALYTICS_COLLECTION_URL, shared persisted state and identity.
     static Environment defaultEnvironment();
-
     static APMMonitor& monitor();
 
-    // ---- Shared instance ----------------------------------------------------
+    // ---- Shared instance and life cycle ------------------------------------------
 
     // At most once per process: makes the shared engine when the app ID is not
     // empty. A later call (or one after an empty ID) changes nothing.
     static void initializeSharedInstanceWithAppID(const QString& appID, bool isAnalyticsCollectionEnabled,
         bool isAnalyticsCollectionDeactivated, const QStringList& safelistedEvents);
-    // The same with the engine's environment given (the front end passes
-    // the one it was set up with).
+    // The same with the environment given (the front end passes its own).
     static void initializeSharedInstanceWithAppID(const QString& appID, bool isAnalyticsCollectionEnabled,
         bool isAnalyticsCollectionDeactivated, const QStringList& safelistedEvents, Environment environment);
-    // Tests only: destroys the shared engine (finishing its work) so that
-    // the next initialisation makes a new one.
+    // Tests only: ends the shared engine (finishing its work) for a new one.
     static void resetSharedInstance();
     static bool hasSharedInstance();
     static APMMeasurement* sharedInstance();
     // The engine's remote configuration, or the default instance without one.
     static std::shared_ptr<APMRemoteConfig> remoteConfig();
-
-    // ---- Life cycle -----------------------------------------------------------
-
     // Nothing for an empty app ID (level 1, code 23170). The engine posts its
     // own enabling (shouldEnableMeasurement()) to the worker queue.
     static std::unique_ptr<APMMeasurement> initWithAppID(const QString& appID, bool isAnalyticsCollectionEnabled,
@@ -128,52 +113,30 @@ public:
         Environment environment = defaultEnvironment());
     // Finishes the work already posted, then stops.
     ~APMMeasurement();
-
     APMMeasurement(const APMMeasurement&) = delete;
     APMMeasurement& operator=(const APMMeasurement&) = delete;
 
-    bool shouldEnableMeasurement();
-    void setEnabled(bool enabled);
-    void setEnabledOnWorkerQueue(bool enabled);
-    bool startMeasurementOnWorkerQueue();
-    bool wipeoutAnalyticsDataAndResetComponents();
-    bool shouldWipeDataWithAppID(const QString& appID, const QString& appIDFromVMP, const QString& appIDFromAdNest,
-        const QString& persistedAppIDFromVMP, const QString& persistedAppIDFromAdNest) const;
-    void updatePersistedAppIDFromVMPAndAdNest();
-    void updateConsentSettingsUtilWithRemoteConfig();
-    // Restores the consent that applies from start: the stored TCF,
-    // third-party and start-up settings and the information dictionary's,
-    // by source priority.
-    void setProspectiveConsentSettings();
-    // The TCF client reads the platform's keys and applies what changed;
-    // nothing without a client (the feature is off).
-    void tcfClientSetConsentFromData();
-    APMTCFClient* tcfClient() const { return tcfClient_.get(); }
-
     // Runs the work on the worker queue and waits for it (tests, shutdown).
     void dispatchSyncOnWorkerQueue(const std::function<void()>& work);
+    // Installed once at program start: at launch the screen-view reporter
+    // comes to life and the address the application was launched with is kept.
+    static void subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter& center);
+    static void handleAppDidFinishLaunching(const platform::Notification& notification);
 
-    // ---- Logging entry, default parameters and user properties ----------------
+    // ---- Logging entry, default parameters and user properties (posted) ----------
 
-    using Interceptor = std::function<void(
-        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp)>;
-
+    using Interceptor = APMEventPipeline::Interceptor;
+    using SessionIDCompletion = std::function<void(qint64 sessionID, const std::optional<APMError>& error)>;
     void logEventWithOrigin(const QString& origin, bool isPublicEvent, const QString& name,
         const QVariantMap& parameters, double timestamp, bool enabled, bool ignoreEnabled, bool ignoreInterceptor,
         Interceptor interceptor, const QVariantMap& addedScreenParameters);
-    void logEventOnWorkerQueueWithOrigin(const QString& origin, bool isPublicEvent, const QString& name,
-        const QVariantMap& parameters, double timestamp, bool enabled, bool ignoreEnabled, bool ignoreInterceptor,
-        const Interceptor& interceptor, const QVariantMap& addedScreenParameters);
+    // An event made elsewhere, through the pipeline; none: level 4, code 23048.
+    void logEvent(const std::optional<APMEvent>& event);
     // An internal event of the engine itself (origin "auto", now).
     void logInternalEvent(const QString& name, const QVariantMap& parameters);
     void setDefaultEventParameters(const std::optional<QVariantMap>& parameters);
-    void handleSetDefaultEventParametersOnWorkerQueue(const std::optional<QVariantMap>& parameters);
-    QVariantMap parametersWithAddedDefaultEventParameters(const QVariantMap& parameters);
     void setUserAttribute(const std::optional<APMUserAttribute>& attribute);
-    void setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute);
-    bool setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute);
     void removeUserAttribute(const QString& name);
-    void removeUserAttributeOnWorkerQueue(const QString& name);
     // Any thread: one worker-queue block asks shouldDisableAdPersonalization()
     // and sets "_npa" (origin "auto", at the timestamp) to its answer or
     // removes it, so that no consent change can come between the two.
@@ -181,142 +144,45 @@ public:
     // The callbacks run on the worker queue's caller side: a global queue.
     void userAttributeWithName(const QString& name, std::function<void(std::optional<APMUserAttribute>)> callback);
     void userPropertiesIncludingInternal(bool includeInternal, std::function<void(QVariantMap)> callback);
-
-    // ---- Doors of the front end --------------------------------------------------
-
-    static constexpr qint64 kMaxUserPropertiesPerOrigin = 25;
-    using SessionIDCompletion = std::function<void(qint64 sessionID, const std::optional<APMError>& error)>;
-
-    // An event made elsewhere goes through the pipeline; nothing is refused
-    // with level 4, code 23048.
-    void logEvent(const std::optional<APMEvent>& event);
-    // Handles the event; with notifyEventListeners its copy then goes to the
-    // environment's event listeners.
-    void logEventOnWorkerQueue(const APMEvent& event, bool notifyEventListeners);
-    // An internal event of the engine's own components: the default event
-    // parameters are added (not to "_err"), the whole pipeline runs, then
-    // the event listeners hear of it.
-    void handleInternalEventOnWorkerQueue(APMEvent event);
     // The callback receives 25 for every non-empty origin, on a global queue.
     void maxUserPropertiesForOrigin(const QString& origin, std::function<void(qint64)> callback);
+    // The "_sid" user property, or an error of code 13; answered on the
+    // worker queue (on the caller's thread once the engine is gone).
+    void sessionIDWithCompletion(SessionIDCompletion completion);
     // The application's "VIREO_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED"
     // when it is a number; true otherwise.
     bool shouldAllowAdNetworkRegistration() const;
     static bool shouldAllowAdNetworkRegistrationWithInfoDictionary(const QVariantMap& infoDictionary);
-    bool hasUserPropertyUserIDOnWorkerQueue();
-    // Set when a new configuration changed the ad-personalization consent;
-    // the next bundling step brings "_npa" in line and clears it.
-    bool shouldUpdateNPAUserProperty() const { return shouldUpdateNPAUserProperty_; }
-    void setShouldUpdateNPAUserProperty(bool value) { shouldUpdateNPAUserProperty_ = value; }
-    // The "_sid" user property, or an error of code 13; answered on the
-    // worker queue (on the caller's thread once the engine is gone).
-    void sessionIDWithCompletion(SessionIDCompletion completion);
-    // Whether enabling was asked for when the engine was made.
-    bool wasEnabledDuringInitialization() const { return wasEnabledDuringInitialization_; }
 
-    // ---- Configuration and services ----------------------------------------------
+    // ---- Internal events of the engine's reporters and jobs ------------------------
 
-    // Applies a fetched configuration body in one transaction: it must parse
-    // and name this app; its audience definitions go to the audience
-    // evaluator, the rest to the remote configuration. False: nothing
-    // applied (the failure is logged). Worker queue.
-    bool applyMeasurementConfigData(const QByteArray& data);
-    // Sets, clears and triggers conditional user properties; null until the
-    // components are initialized.
-    APMConditionalUserPropertyController* conditionalUserPropertyController() const
-    {
-        return conditionalUserPropertyController_.get();
-    }
+    // Where the environment's `logInternalEventWithOrigin` sends it, else the
+    // engine's own entry (now without a timestamp).
+    void logInternalEventWithOrigin(
+        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
+    void logInternalEventWithOrigin(
+        const QString& origin, const QString& name, const QVariantMap& parameters);
+    // The engine's own entry, on the current screen unless the event names one.
+    void logOwnInternalEvent(
+        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
+    // The engine's own entry on the shared engine; nothing without one.
+    static void logInternalEventOnSharedInstance(
+        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
+    // Where reporters and lifecycle reports log by default: the front end's
+    // internal-event entry once one has started (its queue keeps their order
+    // with the application's events), else the shared engine's own entry.
+    static void logReportedInternalEvent(
+        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
 
-    // The experimentation client the remote configuration reads its flags
-    // from; null until the components are initialized.
-    APMEManager* experimentManager() const { return experimentManager_.get(); }
+    // ---- Small services (APMMeasurementServices.cpp) ---------------------------------
 
-    // ---- On-device conversion measurement (APMOnDeviceConversion) ----------------
-
-    // Keys of the user data: "email_address" and "phone_number" (text),
-    // "hashed_email_address" and "hashed_phone_number" (SHA-256 digests of
-    // the normalised forms, as bytes). Plain values are normalised and hashed
-    // before they go anywhere, and never logged.
-    static const QString kUserDataEmailAddressKey;
-    static const QString kUserDataPhoneNumberKey;
-    static const QString kUserDataHashedEmailAddressKey;
-    static const QString kUserDataHashedPhoneNumberKey;
-    static const QString kPSMAlarmName; // "On-device conversion measurement timer"
-    static const QString kDebugPSMArgument; // "-DebugOnDeviceConversionMeasurement"
-
-    void setUserData(const QVariantMap& userData);
-    void setUserDataOnWorkerQueue(const QVariantMap& userData);
-    APMPrivateSetMembershipClientClass* PSMClientClass() const;
-    void checkPSMDependencyOnWorkerQueue();
-    void retrievePSMResponse();
-    void maybeDeleteExpiredPSMValueOnWorkerQueue();
-    void resetPSMCounts();
-    bool resumePostponedPSMRequest();
-    bool isPSMRequestInProgress() const;
-    bool isPSMRequestPostponed() const;
-    bool hasPSMClient() const;
-    APMAlarm* PSMRetryAlarm() const;
-
-    // ---- Search-ad attribution ------------------------------------------------
-
-    // Null before start, or when there is nothing left to ask.
-    APMSearchAdReporter* searchAdReporter() const { return searchAdReporter_.get(); }
-
-    // ---- Event pipeline (worker queue) ----------------------------------------
-
-    void handleEventOnWorkerQueue(const APMEvent& event);
-    void writeEventOnWorkerQueue(const APMEvent& event);
-    void writeFilteredEventOnWorkerQueue(const APMEvent& event);
-    bool shouldProcessEvent(const APMEvent& event, APMDailyCounts& counts, bool isPublicEvent);
-    bool isRealtimeEvent(APMEvent& event, APMDailyCounts& counts);
-    bool writeEvent(const APMEvent& event, bool isPublicEvent, bool isRealtime, bool setLastAdvertisingIDReset);
-    std::unique_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
-        const QList<APMUserAttribute>& attributes);
-
-    // ---- Bundling (APMBundler) ----------------------------------------------------
-
-    bool bundleRawEvents();
-
-    // ---- Upload (APMUploadScheduler) ----------------------------------------------
-
-    void updateSchedule();
-    bool hasDataToUpload();
-    void uploadData();
-    bool isNetworkReadyForRequest();
-    void sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
-        std::function<void(const platform::HttpResponse&)> completion);
-    void uploadDataOrRegisterAlarm();
-    void reachabilityDidChange();
-    bool isNetworkRequestPending() const;
-    void setIsNetworkRequestPending(bool pending);
-    void handleEventsForBackgroundURLSessionID(const QString& identifier, std::function<void()> completion);
-    double suspendedUploadTimestamp() const;
-    void suspendUploads();
-    void resumeUploads();
-    const QList<qint64>& uploadingBundleIDs() const;
-
-    // ---- Configuration fetch (APMConfigFetcher) ------------------------------------
-
-    void fetchRemoteConfig();
-    void networkRemoteConfigFetchCompletionHandler(const platform::HttpResponse& response);
-
-    // ---- Small services ------------------------------------------------------------
-
-    // Posts the duplicate filter: the purchased transactions whose
+    // Any thread: posts the duplicate filter, the purchased transactions whose
     // fingerprint was not seen before (or cannot be checked), in order. The
-    // callback runs on a global queue; never when the engine is gone. Any
-    // thread.
+    // callback runs on a global queue; never when the engine is gone.
     void filterPurchaseTransactions(const QList<platform::StorePaymentTransaction>& transactions,
         std::function<void(QList<platform::StorePaymentTransaction>)> callback);
-    // When the first open was recorded (seconds since 1970); 0 when unknown.
-    // Worker queue.
+    // Worker queue: the first open's time (seconds since 1970); 0 when unknown.
     double firstOpenTimestamp();
-    static bool isBasaltRemoteConfigSDKPresent();
-    // Wipes the measurement data and starts over under the given app
-    // instance ID; false (nothing wiped) for an empty ID unless analytics
-    // storage is denied, or when the wipe fails. Waits for the worker queue.
-    bool resetAnalyticsDataWithAppInstanceID(const QString& appInstanceID);
     // The network library's log lines, as monitor lines.
     void VULNetwork_logWithLevel(qint64 level, qint64 code, const QString& message);
     void VULNetwork_logWithLevelMessageCodeMessageContext(
@@ -324,87 +190,88 @@ public:
     void VULNetwork_logWithLevelMessageCodeMessageContexts(
         qint64 level, qint64 code, const QString& message, const QVariantList& contexts);
 
-    // ---- Lifecycle reports and the personalized-ads property (APMLifecycleReporter) --
+    // ---- Doors to the jobs (APMMeasurementJobs.cpp) -----------------------------------
 
+    // Life cycle (APMEngineLifecycle).
+    void setEnabled(bool enabled);
+    bool didInitializeComponents() const;
+    // Whether enabling was asked for when the engine was made.
+    bool wasEnabledDuringInitialization() const;
+    void updateConsentSettingsUtilWithRemoteConfig();
+    void tcfClientSetConsentFromData();
+    APMTCFClient* tcfClient() const;
+    bool shouldUpdateNPAUserProperty() const;
+    void setShouldUpdateNPAUserProperty(bool value);
+    // Null until the components are initialized.
+    APMConditionalUserPropertyController* conditionalUserPropertyController() const;
+    // Wipes the data and starts over under the app instance ID (waits).
+    bool resetAnalyticsDataWithAppInstanceID(const QString& appInstanceID);
+    // Event pipeline (APMEventPipeline), worker queue.
+    void setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute);
+    bool setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute);
+    void handleInternalEventOnWorkerQueue(APMEvent event);
+    void writeEventOnWorkerQueue(const APMEvent& event);
+    // On-device conversion measurement (APMOnDeviceConversion).
+    void setUserData(const QVariantMap& userData);
+    void checkPSMDependencyOnWorkerQueue();
+    void maybeDeleteExpiredPSMValueOnWorkerQueue();
+    void resetPSMCounts();
+    bool resumePostponedPSMRequest();
+    // Upload (APMUploadScheduler).
+    void updateSchedule();
+    void uploadData();
+    bool isNetworkReadyForRequest();
+    void sendNetworkRequest(const platform::HttpRequest& request, const QString& blockID,
+        std::function<void(const platform::HttpResponse&)> completion);
+    void uploadDataOrRegisterAlarm();
+    void reachabilityDidChange();
+    void handleEventsForBackgroundURLSessionID(const QString& identifier, std::function<void()> completion);
+    double suspendedUploadTimestamp() const;
+    void suspendUploads();
+    void resumeUploads();
+    // Configuration fetch (APMConfigFetcher).
+    void fetchRemoteConfig();
+    // Bundling (APMBundler).
+    bool bundleRawEvents();
+    // Lifecycle reports and the personalized-ads property (APMLifecycleReporter).
     void reportFirstOpenOnWorkerQueue();
-    void backfillSessionNumber();
-    void reportAppUpdateOnWorkerQueue();
-    void reportOSUpdateOnWorkerQueue();
-    void reportStoredCampaignEventOnWorkerQueue(std::optional<qint64> clickTimestampInMillis);
     void setPersonalizedAdsUserPropertyOnWorkerQueue();
     void updateAdPersonalizationConsentFromNPAValue(qint64 value);
-    std::optional<qint64> shouldDisableAdPersonalization();
-    static qint64 timestampMillisRoundedUpToNextHour(qint64 milliseconds);
-    bool isVersionSameAsOriginalVersion();
     QString previousFirstOpenCount();
     void setPreviousFirstOpenCount(const QString& count);
-
-    // ---- Deep links and campaign URLs (APMDeepLinkHandler) ---------------------------
-
+    void logLifecycleEventOnWorkerQueue(
+        const QString& name, const QVariantMap& parameters, double timestamp, const QVariantMap& screen = {});
+    // Deep links and campaign URLs (APMDeepLinkHandler).
     static std::optional<QUrl> deepLinkFromUserActivity(const std::optional<APMUserActivity>& activity);
-    // Null stores and clocks: the application's defaults and the system clock.
-    static void handleStoredURLAfterAppLaunchWithNotification(const QVariantMap& userInfo,
-        APMConfigStore* deepLinkStore = nullptr, platform::Clock* clock = nullptr);
-    static const QString kLaunchOptionsUserActivityDictionaryKey; // "UIApplicationLaunchOptionsUserActivityDictionaryKey"
-    static const QString kLaunchOptionsUserActivityKey; // "UIApplicationLaunchOptionsUserActivityKey"
-    static const QString kLaunchOptionsURLKey; // "UIApplicationLaunchOptionsURLKey"
     void handleNonFirstOpenEventURL(const QUrl& url, double eventTimestampInSeconds);
-    void handleOpenURL(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds);
     void handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<qint64> clickTimestampInMs,
         double eventTimestampInSeconds, const QVariantMap& extraParameters);
     bool shouldAllowRequestDeferredDeepLink();
     void requestDeferredDeepLink();
-    static bool sendDeepLinkURLToAppDelegateOnMainThread(const QUrl& url, const QVariantMap& extraInfo);
     bool shouldRequestDeferredDeepLinkAfterConfigFetch() const;
     void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool value);
-
-    // ---- Sessions and the application's state (APMSessionTracker) -------------------
-
+    // Sessions and the application's state (APMSessionTracker).
     APMScreenViewReporter& screenViewReporter() const;
     std::shared_ptr<APMSessionReporter> sessionReporter() const;
     void setSessionTimeoutInterval(double seconds);
     void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground);
     void processSessionFromEvent(const APMEvent& event);
-    void handleAppWillResignActiveEvent();
-    void handleAppDidBecomeActiveEvent();
 
-    // ---- The application's launch and the engine's internal events -------------------
+    // ---- The jobs -----------------------------------------------------------------
 
-    // Installed once when the program starts: on the application's launch
-    // the screen-view reporter comes to life and the address the
-    // application was launched with is kept.
-    static void subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter& center);
-    static void handleAppDidFinishLaunching(const platform::Notification& notification);
-    // An internal event of the engine's reporters: where the environment's
-    // `logInternalEventWithOrigin` sends it, else the engine's own entry.
-    void logInternalEventWithOrigin(
-        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
-    // The engine's own entry for a reporter's internal event, placed on the
-    // current screen unless it names its own.
-    void logOwnInternalEvent(
-        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
-    // The engine's own entry on the shared engine; nothing without one.
-    static void logInternalEventOnSharedInstance(
-        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
-    // Where the reporters and lifecycle reports log by default: the front
-    // end's internal-event entry once a front end has started (its queue
-    // keeps their order with the application's events), else the shared
-    // engine's own entry.
-    static void logReportedInternalEvent(
-        const QString& origin, const QString& name, const QVariantMap& parameters, double timestamp);
-    // An internal event of the engine's jobs, now: where the environment's
-    // `logInternalEventWithOrigin` sends it, else the engine's own entry.
-    void logInternalEventWithOrigin(const QString& origin, const QString& name, const QVariantMap& parameters);
-    // An automatic lifecycle event of the engine's own, through the whole
-    // pipeline (APMLifecycleReporter).
-    void logLifecycleEventOnWorkerQueue(
-        const QString& name, const QVariantMap& parameters, double timestamp, const QVariantMap& screen = {});
+    APMEngineLifecycle& lifecycle() const { return *lifecycle_; }
+    APMEventPipeline& pipeline() const { return *pipeline_; }
+    APMUploadScheduler& uploads() const { return *uploads_; }
+    APMConfigFetcher& configFetcher() const { return *configFetcher_; }
+    APMLifecycleReporter& lifecycleReporter() const { return *lifecycleReporter_; }
+    APMDeepLinkHandler& deepLinks() const { return *deepLinks_; }
+    APMSessionTracker& sessions() const { return *sessions_; }
+    APMOnDeviceConversion& conversion() const { return *conversion_; }
 
-    // ---- State ----------------------------------------------------------------
+    // ---- State ----------------------------------------------------------------------
 
     const QString& appID() const { return shared_.appID; }
     bool isEnabled() const { return shared_.enabled; }
-    bool didInitializeComponents() const { return didInitializeComponents_.load(); }
     APMDatabase* database() const { return shared_.database.get(); }
     APMRemoteConfig* remoteConfigInstance() const { return shared_.remoteConfig.get(); }
     APMPersistedConfig& persistedConfig() const { return *shared_.persistedConfig; }
@@ -418,52 +285,11 @@ private:
     APMMeasurement(const QString& appID, bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated,
         const QStringList& safelistedEvents, Environment environment);
 
-    bool initializeComponents();
-    // The search-ad reporter, the TCF client and the application-state
-    // observers, made once the start's reports have run.
-    void initializeReportersOnWorkerQueue();
-    std::shared_ptr<APMRemoteConfig> makeRemoteConfig();
-    void initializeServices();
-    std::shared_ptr<APMEManager> makeExperimentManager();
-
-    // Pipeline pieces (APMMeasurementEvent.cpp).
-    std::optional<APMEvent> eventAfterSafelistingEvent(const APMEvent& event);
-    bool dedupeSubscriptionEvent(const APMEvent& event);
-    bool shouldDropDuplicatedSessionStartWithRolloutEvent(const APMEvent& event);
-    void writeSessionStartEventOnWorkerQueue(const APMEvent& event);
-    void writeEditedEventsOnWorkerQueue(const APMEvent& event);
-    bool armedUploadCannotMoveEarlier();
-    void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
-    void logFirstOpenConsentedEvent(double timestamp);
-    std::function<void(const QString&, const QString&, const QVariantMap&)> internalEventLogger();
-
-    APMConfigStore& deepLinkStore() const;
-    platform::SystemFacts& systemFacts() const;
-    void makeSearchAdReporter();
-    void makeTCFClient();
-
     // What the jobs share; first, so that it goes last.
     APMEngineContext shared_;
-
-    std::mutex initializeComponentsLock_;
-    std::atomic<bool> didInitializeComponents_ { false };
-    std::shared_ptr<APMRemoteConfigDatabase> remoteConfigDatabase_;
-    std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;
-    std::unique_ptr<APMConfigStore> experimentStore_;
-    std::shared_ptr<APMEManager> experimentManager_;
-
-    // Worker-queue state.
-    bool wasEnabledDuringInitialization_ = false;
-    bool shouldUpdateNPAUserProperty_ = false;
-    bool wroteRealtimeEvent_ = false; // among the events of the current logging
-    qint64 timeZoneHour_ = -1;
-    qint32 timeZoneOffsetMinutes_ = 0;
-    std::unique_ptr<APMEnvironmentInfo> ownEnvironmentInfo_;
-    QString osVersion_;
-    QString userDefaultLanguage_;
-
-    // The jobs. The conversion's and the search-ad reporter's alarms go in
-    // the destructor's last task on the worker queue.
+    // The jobs; the life cycle's stop ends the worker queue before any goes.
+    std::unique_ptr<APMEngineLifecycle> lifecycle_;
+    std::unique_ptr<APMEventPipeline> pipeline_;
     std::unique_ptr<APMOnDeviceConversion> conversion_;
     std::unique_ptr<APMUploadScheduler> uploads_;
     std::unique_ptr<APMConfigFetcher> configFetcher_;
@@ -471,7 +297,4 @@ private:
     std::unique_ptr<APMLifecycleReporter> lifecycleReporter_;
     std::unique_ptr<APMDeepLinkHandler> deepLinks_;
     std::unique_ptr<APMSessionTracker> sessions_;
-    std::unique_ptr<APMSearchAdReporter> searchAdReporter_;
-    std::unique_ptr<APMTCFClient> tcfClient_;
 };
-

@@ -5,11 +5,89 @@
 #include "analytics/engine/APMBundler.h"
 #include "analytics/engine/APMConfigFetcher.h"
 #include "analytics/engine/APMDeepLinkHandler.h"
+#include "analytics/engine/APMEngineLifecycle.h"
+#include "analytics/engine/APMEventPipeline.h"
 #include "analytics/engine/APMLifecycleReporter.h"
 #include "analytics/engine/APMOnDeviceConversion.h"
 #include "analytics/engine/APMSessionTracker.h"
 #include "analytics/engine/APMUploadScheduler.h"
+#include "analytics/model/APMEvent.h"
+#include "analytics/model/APMUserAttribute.h"
 #include "platform/HttpClient.h"
+
+// ---- Life cycle (APMEngineLifecycle) --------------------------------------------------------
+
+void APMMeasurement::setEnabled(bool enabled)
+{
+    lifecycle_->setEnabled(enabled);
+}
+
+bool APMMeasurement::didInitializeComponents() const
+{
+    return lifecycle_->didInitializeComponents();
+}
+
+bool APMMeasurement::wasEnabledDuringInitialization() const
+{
+    return lifecycle_->wasEnabledDuringInitialization();
+}
+
+void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig()
+{
+    lifecycle_->updateConsentSettingsUtilWithRemoteConfig();
+}
+
+void APMMeasurement::tcfClientSetConsentFromData()
+{
+    lifecycle_->tcfClientSetConsentFromData();
+}
+
+APMTCFClient* APMMeasurement::tcfClient() const
+{
+    return lifecycle_->tcfClient();
+}
+
+bool APMMeasurement::shouldUpdateNPAUserProperty() const
+{
+    return lifecycle_->shouldUpdateNPAUserProperty();
+}
+
+void APMMeasurement::setShouldUpdateNPAUserProperty(bool value)
+{
+    lifecycle_->setShouldUpdateNPAUserProperty(value);
+}
+
+APMConditionalUserPropertyController* APMMeasurement::conditionalUserPropertyController() const
+{
+    return lifecycle_->conditionalUserPropertyController();
+}
+
+bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const QString& appInstanceID)
+{
+    return lifecycle_->resetAnalyticsDataWithAppInstanceID(appInstanceID);
+}
+
+// ---- Event pipeline (APMEventPipeline) -----------------------------------------------------
+
+void APMMeasurement::setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute)
+{
+    pipeline_->setUserAttributeOnWorkerQueue(attribute);
+}
+
+bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute)
+{
+    return pipeline_->setUserPropertyInDatabaseOnWorkerQueue(attribute);
+}
+
+void APMMeasurement::handleInternalEventOnWorkerQueue(APMEvent event)
+{
+    pipeline_->handleInternalEventOnWorkerQueue(std::move(event));
+}
+
+void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event)
+{
+    pipeline_->writeEventOnWorkerQueue(event);
+}
 
 // ---- On-device conversion (APMOnDeviceConversion) ----------------------------------------
 
@@ -18,24 +96,9 @@ void APMMeasurement::setUserData(const QVariantMap& userData)
     conversion_->setUserData(userData);
 }
 
-void APMMeasurement::setUserDataOnWorkerQueue(const QVariantMap& userData)
-{
-    conversion_->setUserDataOnWorkerQueue(userData);
-}
-
-APMPrivateSetMembershipClientClass* APMMeasurement::PSMClientClass() const
-{
-    return conversion_->PSMClientClass();
-}
-
 void APMMeasurement::checkPSMDependencyOnWorkerQueue()
 {
     conversion_->checkPSMDependencyOnWorkerQueue();
-}
-
-void APMMeasurement::retrievePSMResponse()
-{
-    conversion_->retrievePSMResponse();
 }
 
 void APMMeasurement::maybeDeleteExpiredPSMValueOnWorkerQueue()
@@ -53,36 +116,11 @@ bool APMMeasurement::resumePostponedPSMRequest()
     return conversion_->resumePostponedRequest();
 }
 
-bool APMMeasurement::isPSMRequestInProgress() const
-{
-    return conversion_->isPSMRequestInProgress();
-}
-
-bool APMMeasurement::isPSMRequestPostponed() const
-{
-    return conversion_->isPSMRequestPostponed();
-}
-
-bool APMMeasurement::hasPSMClient() const
-{
-    return conversion_->hasPSMClient();
-}
-
-APMAlarm* APMMeasurement::PSMRetryAlarm() const
-{
-    return conversion_->PSMRetryAlarm();
-}
-
 // ---- Upload scheduling (APMUploadScheduler) ------------------------------------------------
 
 void APMMeasurement::updateSchedule()
 {
     uploads_->updateSchedule();
-}
-
-bool APMMeasurement::hasDataToUpload()
-{
-    return uploads_->hasDataToUpload();
 }
 
 void APMMeasurement::uploadData()
@@ -116,24 +154,9 @@ void APMMeasurement::sendNetworkRequest(const platform::HttpRequest& request, co
     uploads_->sendNetworkRequest(request, blockID, std::move(completion));
 }
 
-bool APMMeasurement::isNetworkRequestPending() const
-{
-    return uploads_->isNetworkRequestPending();
-}
-
-void APMMeasurement::setIsNetworkRequestPending(bool pending)
-{
-    uploads_->setIsNetworkRequestPending(pending);
-}
-
 double APMMeasurement::suspendedUploadTimestamp() const
 {
     return uploads_->suspendedUploadTimestamp();
-}
-
-const QList<qint64>& APMMeasurement::uploadingBundleIDs() const
-{
-    return uploads_->uploadingBundleIDs();
 }
 
 void APMMeasurement::suspendUploads()
@@ -153,11 +176,6 @@ void APMMeasurement::fetchRemoteConfig()
     configFetcher_->fetchRemoteConfig();
 }
 
-void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const platform::HttpResponse& response)
-{
-    configFetcher_->networkRemoteConfigFetchCompletionHandler(response);
-}
-
 // ---- Bundling (APMBundler) ----------------------------------------------------------------
 
 bool APMMeasurement::bundleRawEvents()
@@ -167,34 +185,9 @@ bool APMMeasurement::bundleRawEvents()
 
 // ---- Lifecycle reports (APMLifecycleReporter) ---------------------------------------------
 
-qint64 APMMeasurement::timestampMillisRoundedUpToNextHour(qint64 milliseconds)
-{
-    return APMLifecycleReporter::timestampMillisRoundedUpToNextHour(milliseconds);
-}
-
 void APMMeasurement::reportFirstOpenOnWorkerQueue()
 {
     lifecycleReporter_->reportFirstOpenOnWorkerQueue();
-}
-
-void APMMeasurement::backfillSessionNumber()
-{
-    lifecycleReporter_->backfillSessionNumber();
-}
-
-void APMMeasurement::reportAppUpdateOnWorkerQueue()
-{
-    lifecycleReporter_->reportAppUpdateOnWorkerQueue();
-}
-
-void APMMeasurement::reportOSUpdateOnWorkerQueue()
-{
-    lifecycleReporter_->reportOSUpdateOnWorkerQueue();
-}
-
-void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<qint64> clickTimestampInMillis)
-{
-    lifecycleReporter_->reportStoredCampaignEventOnWorkerQueue(clickTimestampInMillis);
 }
 
 void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue()
@@ -205,16 +198,6 @@ void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue()
 void APMMeasurement::updateAdPersonalizationConsentFromNPAValue(qint64 value)
 {
     lifecycleReporter_->updateAdPersonalizationConsentFromNPAValue(value);
-}
-
-std::optional<qint64> APMMeasurement::shouldDisableAdPersonalization()
-{
-    return lifecycleReporter_->shouldDisableAdPersonalization();
-}
-
-bool APMMeasurement::isVersionSameAsOriginalVersion()
-{
-    return lifecycleReporter_->isVersionSameAsOriginalVersion();
 }
 
 QString APMMeasurement::previousFirstOpenCount()
@@ -240,25 +223,9 @@ std::optional<QUrl> APMMeasurement::deepLinkFromUserActivity(const std::optional
     return APMDeepLinkHandler::deepLinkFromUserActivity(activity);
 }
 
-void APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(
-    const QVariantMap& userInfo, APMConfigStore* deepLinkStore, platform::Clock* clock)
-{
-    APMDeepLinkHandler::handleStoredURLAfterAppLaunchWithNotification(userInfo, deepLinkStore, clock);
-}
-
-bool APMMeasurement::sendDeepLinkURLToAppDelegateOnMainThread(const QUrl& url, const QVariantMap& extraInfo)
-{
-    return APMDeepLinkHandler::sendDeepLinkURLToAppDelegateOnMainThread(url, extraInfo);
-}
-
 void APMMeasurement::handleNonFirstOpenEventURL(const QUrl& url, double eventTimestampInSeconds)
 {
     deepLinks_->handleNonFirstOpenEventURL(url, eventTimestampInSeconds);
-}
-
-void APMMeasurement::handleOpenURL(const QUrl& url, std::optional<qint64> clickTimestampInMs, double eventTimestampInSeconds)
-{
-    deepLinks_->handleOpenURL(url, clickTimestampInMs, eventTimestampInSeconds);
 }
 
 void APMMeasurement::handleOpenURLOnWorkerQueue(const QUrl& url, std::optional<qint64> clickTimestampInMs,
@@ -312,14 +279,4 @@ void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timesta
 void APMMeasurement::processSessionFromEvent(const APMEvent& event)
 {
     sessions_->processSessionFromEvent(event);
-}
-
-void APMMeasurement::handleAppDidBecomeActiveEvent()
-{
-    sessions_->handleAppDidBecomeActiveEvent();
-}
-
-void APMMeasurement::handleAppWillResignActiveEvent()
-{
-    sessions_->handleAppWillResignActiveEvent();
 }

@@ -35,12 +35,12 @@
 
 using namespace apm_engine;
 
-const QString APMMeasurement::kUserDataEmailAddressKey = QStringLiteral("email_address");
-const QString APMMeasurement::kUserDataPhoneNumberKey = QStringLiteral("phone_number");
-const QString APMMeasurement::kUserDataHashedEmailAddressKey = QStringLiteral("hashed_email_address");
-const QString APMMeasurement::kUserDataHashedPhoneNumberKey = QStringLiteral("hashed_phone_number");
-const QString APMMeasurement::kPSMAlarmName = QStringLiteral("On-device conversion measurement timer");
-const QString APMMeasurement::kDebugPSMArgument = QStringLiteral("-DebugOnDeviceConversionMeasurement");
+const QString APMOnDeviceConversion::kUserDataEmailAddressKey = QStringLiteral("email_address");
+const QString APMOnDeviceConversion::kUserDataPhoneNumberKey = QStringLiteral("phone_number");
+const QString APMOnDeviceConversion::kUserDataHashedEmailAddressKey = QStringLiteral("hashed_email_address");
+const QString APMOnDeviceConversion::kUserDataHashedPhoneNumberKey = QStringLiteral("hashed_phone_number");
+const QString APMOnDeviceConversion::kPSMAlarmName = QStringLiteral("On-device conversion measurement timer");
+const QString APMOnDeviceConversion::kDebugPSMArgument = QStringLiteral("-DebugOnDeviceConversionMeasurement");
 
 namespace measurement_conversion {
 
@@ -100,7 +100,7 @@ void APMOnDeviceConversion::setUserData(const QVariantMap& userData)
     const std::weak_ptr<APMMeasurement*> weak = shared_.self;
     shared_.scheduler->scheduleOnWorkerQueueBlockID(QStringLiteral("APMMeasurement:3105"), [weak, userData] {
         if (const auto self = weak.lock(); self && *self)
-            (*self)->setUserDataOnWorkerQueue(userData);
+            (*self)->conversion().setUserDataOnWorkerQueue(userData);
     });
 }
 
@@ -109,23 +109,23 @@ void APMOnDeviceConversion::setUserDataOnWorkerQueue(const QVariantMap& userData
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("setUserDataOnWorkerQueue"));
     if (!shared_.database)
         return;
-    if (userData.contains(APMMeasurement::kUserDataEmailAddressKey)) {
-        const QString address = userData.value(APMMeasurement::kUserDataEmailAddressKey).toString();
+    if (userData.contains(kUserDataEmailAddressKey)) {
+        const QString address = userData.value(kUserDataEmailAddressKey).toString();
         if (shouldRetrievePSMResponseWithEmailAddress(address))
             client_ = PSMClientWithEmailAddress(address);
     }
-    if (!client_ && userData.contains(APMMeasurement::kUserDataPhoneNumberKey)) {
-        const QString number = userData.value(APMMeasurement::kUserDataPhoneNumberKey).toString();
+    if (!client_ && userData.contains(kUserDataPhoneNumberKey)) {
+        const QString number = userData.value(kUserDataPhoneNumberKey).toString();
         if (shouldRetrievePSMResponseWithPhoneNumber(number))
             client_ = PSMClientWithPhoneNumber(number);
     }
-    if (!client_ && userData.contains(APMMeasurement::kUserDataHashedEmailAddressKey)) {
-        const QByteArray digest = userData.value(APMMeasurement::kUserDataHashedEmailAddressKey).toByteArray();
+    if (!client_ && userData.contains(kUserDataHashedEmailAddressKey)) {
+        const QByteArray digest = userData.value(kUserDataHashedEmailAddressKey).toByteArray();
         if (shouldRetrievePSMResponseWithHashedIdentifier(digest))
             client_ = PSMClientWithHashedEmailAddress(digest);
     }
-    if (!client_ && userData.contains(APMMeasurement::kUserDataHashedPhoneNumberKey)) {
-        const QByteArray digest = userData.value(APMMeasurement::kUserDataHashedPhoneNumberKey).toByteArray();
+    if (!client_ && userData.contains(kUserDataHashedPhoneNumberKey)) {
+        const QByteArray digest = userData.value(kUserDataHashedPhoneNumberKey).toByteArray();
         if (shouldRetrievePSMResponseWithHashedIdentifier(digest))
             client_ = PSMClientWithHashedPhoneNumber(digest);
     }
@@ -299,7 +299,7 @@ void APMOnDeviceConversion::retrievePSMResponse()
     }
     const bool debugging = shared_.isDebugMode() || shared_.environment.monitor->isVerboseLoggingEnabled();
     const std::optional<QString> debugKey = client_->debugKey();
-    if (debugging && !APMAEU::isFAS() && debugKey && APMMonitor::launchArguments().contains(APMMeasurement::kDebugPSMArgument))
+    if (debugging && !APMAEU::isFAS() && debugKey && APMMonitor::launchArguments().contains(kDebugPSMArgument))
         query.addQueryItem(kPSMDebugQueryKey, *debugKey);
     url->setQuery(query);
 
@@ -366,12 +366,12 @@ void APMOnDeviceConversion::maybeSchedulePSMRetry()
     }
     if (!retryAlarm_) {
         platform::Executor& timer = shared_.environment.timer ? *shared_.environment.timer : shared_.scheduler->workerQueue();
-        retryAlarm_ = std::make_unique<APMAlarm>(shared_.scheduler->workerQueue(), timer, *shared_.environment.clock, APMMeasurement::kPSMAlarmName);
+        retryAlarm_ = std::make_unique<APMAlarm>(shared_.scheduler->workerQueue(), timer, *shared_.environment.clock, kPSMAlarmName);
     }
     const std::weak_ptr<APMMeasurement*> weak = shared_.self;
     retryAlarm_->runAfterDelay(std::ldexp(shared_.remoteConfig->PSMRetryInterval(), std::min(attempt, 1000)), [weak] {
         if (const auto self = weak.lock(); self && *self)
-            (*self)->retrievePSMResponse();
+            (*self)->conversion().retrievePSMResponse();
     });
 }
 

@@ -25,6 +25,17 @@ struct APMEngineContext;
 // retry alarm. Worker queue, except setUserData().
 class APMOnDeviceConversion {
 public:
+    // Keys of the user data: "email_address" and "phone_number" (text),
+    // "hashed_email_address" and "hashed_phone_number" (SHA-256 digests of
+    // the normalised forms, as bytes). Plain values are normalised and hashed
+    // before they go anywhere, and never logged.
+    static const QString kUserDataEmailAddressKey;
+    static const QString kUserDataPhoneNumberKey;
+    static const QString kUserDataHashedEmailAddressKey;
+    static const QString kUserDataHashedPhoneNumberKey;
+    static const QString kPSMAlarmName; // "On-device conversion measurement timer"
+    static const QString kDebugPSMArgument; // "-DebugOnDeviceConversionMeasurement"
+
     APMOnDeviceConversion(APMEngineContext& shared, APMMeasurement& engine);
     ~APMOnDeviceConversion();
     APMOnDeviceConversion(const APMOnDeviceConversion&) = delete;

@@ -210,12 +210,12 @@ void APMSessionTracker::subscribeForAppForegroundBackgroundNotifications()
     observers_->willResignActive = center.addObserver(
         platform::ApplicationStateNotifier::kWillResignActive, [weak](const platform::Notification&) {
             if (const auto self = weak.lock(); self && *self)
-                (*self)->handleAppWillResignActiveEvent();
+                (*self)->sessions().handleAppWillResignActiveEvent();
         });
     observers_->didBecomeActive = center.addObserver(
         platform::ApplicationStateNotifier::kDidBecomeActive, [weak](const platform::Notification&) {
             if (const auto self = weak.lock(); self && *self)
-                (*self)->handleAppDidBecomeActiveEvent();
+                (*self)->sessions().handleAppDidBecomeActiveEvent();
         });
 }
 

@@ -185,7 +185,7 @@ public:
     static QString appInstanceID();
     static void resetAnalyticsData();
     static void setSessionTimeoutInterval(double seconds);
-    // On-device conversion measurement: the keys of APMMeasurement's user data.
+    // On-device conversion measurement: the keys of APMOnDeviceConversion's user data.
     static void setUserData(const QVariantMap& userData);
     static void setUserDataOnSerialQueue(const QVariantMap& userData);
     // The identity the front end works with.

@@ -4,6 +4,7 @@
 #include "analytics/base/APMClassRegistry.h"
 #include "analytics/base/APMMonitor.h"
 #include "analytics/base/APMUserActivity.h"
+#include "analytics/engine/APMOnDeviceConversion.h"
 #include "analytics/identity/APMIdentity.h"
 #include "analytics/model/APMLogNames.h"
 #include "analytics/model/APMEventNames.h"
@@ -117,27 +118,27 @@ void BASAnalytics::setSessionTimeoutInterval(double seconds)
 void BASAnalytics::initiateOnDeviceConversionMeasurementWithEmailAddress(const QString& emailAddress)
 {
     bas_analytics::initiateOnDeviceConversion(25051, QStringLiteral("Email address not set. Call +[BASApp configure]"),
-        APMMeasurement::kUserDataEmailAddressKey, emailAddress.isEmpty() ? QStringLiteral("") : emailAddress);
+        APMOnDeviceConversion::kUserDataEmailAddressKey, emailAddress.isEmpty() ? QStringLiteral("") : emailAddress);
 }
 
 void BASAnalytics::initiateOnDeviceConversionMeasurementWithPhoneNumber(const QString& phoneNumber)
 {
     bas_analytics::initiateOnDeviceConversion(25052, QStringLiteral("Phone number not set. Call +[BASApp configure]"),
-        APMMeasurement::kUserDataPhoneNumberKey, phoneNumber.isEmpty() ? QStringLiteral("") : phoneNumber);
+        APMOnDeviceConversion::kUserDataPhoneNumberKey, phoneNumber.isEmpty() ? QStringLiteral("") : phoneNumber);
 }
 
 void BASAnalytics::initiateOnDeviceConversionMeasurementWithHashedEmailAddress(const QByteArray& hashedEmailAddress)
 {
     bas_analytics::initiateOnDeviceConversion(25053,
         QStringLiteral("Hashed email address not set. Call +[BASApp configure]"),
-        APMMeasurement::kUserDataHashedEmailAddressKey, hashedEmailAddress.isEmpty() ? QByteArray("") : hashedEmailAddress);
+        APMOnDeviceConversion::kUserDataHashedEmailAddressKey, hashedEmailAddress.isEmpty() ? QByteArray("") : hashedEmailAddress);
 }
 
 void BASAnalytics::initiateOnDeviceConversionMeasurementWithHashedPhoneNumber(const QByteArray& hashedPhoneNumber)
 {
     bas_analytics::initiateOnDeviceConversion(25054,
         QStringLiteral("Hashed phone number not set. Call +[BASApp configure]"),
-        APMMeasurement::kUserDataHashedPhoneNumberKey, hashedPhoneNumber.isEmpty() ? QByteArray("") : hashedPhoneNumber);
+        APMOnDeviceConversion::kUserDataHashedPhoneNumberKey, hashedPhoneNumber.isEmpty() ? QByteArray("") : hashedPhoneNumber);
 }
 
 void BASAnalytics::logTransactionWithProductID(const QString& productID, qint64 paymentQuantity,

@@ -50,6 +50,10 @@ public:
     // Whether the opcode has a short way for two numbers, and a truth test.
     bool hasNumberOperation(int opcode) const { return numberOperations_[static_cast<std::size_t>(opcode)]; }
     bool hasNumberTest(int opcode) const { return numberTests_[static_cast<std::size_t>(opcode)]; }
+    // The handler of an opcode, however it takes its arguments.
+    Handler handler(int opcode) const { return handlers_[static_cast<std::size_t>(opcode)]; }
+    NumberOperation numberOperation(int opcode) const { return numberOperations_[static_cast<std::size_t>(opcode)]; }
+    NumberTest numberTest(int opcode) const { return numberTests_[static_cast<std::size_t>(opcode)]; }
     // The opcode of a statement with two plain operands
     // (APMPStatementValue::hasPlainOperands) that hasNumberOperation: the
     // result evaluateOpcode gives, the operands read where they are held.
@@ -58,6 +62,10 @@ public:
     // The same for an opcode that hasNumberTest, read as a truth value
     // (false after an error).
     bool testPlainOperands(int opcode, const APMPValueList& arguments, APMPScope& scope, APMError* error);
+    // The result evaluateOpcode gives for two arguments of an opcode with a
+    // short way for numbers: the operation on two numbers, else the handler.
+    APMPValue evaluateTwoOperands(NumberOperation operation, Handler handler, const APMPValueList& arguments,
+        APMPScope& scope, APMError* error);
 
 protected:
     enum class Arguments { Evaluated, Raw };
@@ -77,8 +85,6 @@ protected:
 
 private:
     Arguments arguments_;
-    APMPValue evaluateTwoOperands(NumberOperation operation, Handler handler, const APMPValueList& arguments,
-        APMPScope& scope, APMError* error);
     // Reads two plain operands in place: true with both numbers in `a`
     // and `b`, or false with the handler's result in `result` (undefined
     // after an error).

@@ -36,9 +36,14 @@ public:
                 return APMPUndefinedValue::sharedInstance();
             return value;
         }
+        const QString& name = *static_cast<const APMPStatementValue&>(*value).variableName();
+        if (scope.enterStraight(2, 1)) {
+            const APMPValue& result = scope.bindingForName(name, made);
+            scope.leaveEvaluation();
+            return result;
+        }
         if (!scope.incrementInstructionCount(error) || !scope.enterEvaluation(error))
             return APMPUndefinedValue::sharedInstance();
-        const QString& name = *static_cast<const APMPStatementValue&>(*value).variableName();
         const APMPValue& result = scope.incrementInstructionCount(error)
             ? scope.bindingForName(name, made)
             : APMPUndefinedValue::sharedInstance();
@@ -53,7 +58,8 @@ public:
     static APMPValue executeStatements(const APMPValueList& statements, APMPScope& scope, APMError* error);
     // A function's body: what executeStatements gives, except that a return
     // gives its data (undefined for none), and the run's reused return value
-    // lets go of it. A return statement among the body's own statements
-    // costs the same but makes no return value to carry its data.
+    // lets go of it. A return statement among the body's own statements, or
+    // among those of a branch written with statement lists, costs the same
+    // but makes no return value to carry its data.
     static APMPValue executeBody(const APMPValueList& statements, APMPScope& scope, APMError* error);
 };

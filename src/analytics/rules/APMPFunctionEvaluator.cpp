@@ -13,8 +13,12 @@ APMPValue APMPFunctionEvaluator::evaluateCommand(
 APMPValue APMPFunctionEvaluator::callFunction(
     const QString& command, const APMPValueList& arguments, APMPScope& scope, APMError* error)
 {
-    const APMPValue bound = scope.valueForName(command); // holds the function while it runs
-    if (auto* function = APMPAs<APMPFunctionValue>(bound))
-        return function->callWithArguments(arguments, scope, error);
+    // Only a function is called: the instruction count, which an unbound
+    // name would read as, never is one.
+    const APMPValue& bound = scope.boundValue(command);
+    if (bound && bound->kind() == APMPFunctionValue::kKind) {
+        const APMPValue held = bound; // holds the function while it runs
+        return static_cast<APMPFunctionValue&>(*held).callWithArguments(arguments, scope, error);
+    }
     return APMPUndefinedValue::sharedInstance();
 }

@@ -116,14 +116,14 @@ std::shared_ptr<APMPScope> APMPFunctionValue::takeCallScope()
     return callScope;
 }
 
-APMPValue APMPFunctionValue::runBody(std::shared_ptr<APMPScope> callScope, APMError* error)
+APMPValue APMPFunctionValue::runBody(std::shared_ptr<APMPScope>&& callScope, APMError* error)
 {
     APMPValue result = APMPEvaluator::executeBody(statements_, *callScope, error);
     recycleCallScope(std::move(callScope));
     return result;
 }
 
-void APMPFunctionValue::recycleCallScope(std::shared_ptr<APMPScope> callScope)
+void APMPFunctionValue::recycleCallScope(std::shared_ptr<APMPScope>&& callScope)
 {
     // A scope captured by a closure, or one the body made immutable, is
     // left to its holders. The sweep may have cut the function loose while

@@ -65,8 +65,8 @@ private:
     std::shared_ptr<APMPScope> takeCallScope();
     // Runs the body in the call scope (its parameters bound) and recycles
     // the scope.
-    APMPValue runBody(std::shared_ptr<APMPScope> callScope, APMError* error);
-    void recycleCallScope(std::shared_ptr<APMPScope> callScope);
+    APMPValue runBody(std::shared_ptr<APMPScope>&& callScope, APMError* error);
+    void recycleCallScope(std::shared_ptr<APMPScope>&& callScope);
 
     QString functionName_;
     QStringList parameterNames_;

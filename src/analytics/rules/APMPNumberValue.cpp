@@ -36,6 +36,13 @@ APMPValue APMPNumberValue::valueWithDouble(double value)
 
 QString APMPNumberValue::textForDouble(double value)
 {
+    // Whole numbers are what programs print most (counters, indexes, keys
+    // built from them). Below 2^53 every whole number is exact and its
+    // shortest text is its digits, which need no search for the shortest
+    // round trip. Both zeros print "0", as the general form gives.
+    constexpr double kExactWholeLimit = 9007199254740992.0; // 2^53
+    if (value > -kExactWholeLimit && value < kExactWholeLimit && value == std::trunc(value))
+        return QString::number(static_cast<qint64>(value));
     return APMShortestNumberText(value);
 }
 

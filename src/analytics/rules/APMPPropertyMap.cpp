@@ -85,27 +85,6 @@ void APMPPropertyMap::reset()
     }
 }
 
-bool APMPPropertyMap::holdsExactly(const QStringList& names) const
-{
-    if (immutable_ || entries_.size() != names.size())
-        return false;
-    for (qsizetype i = 0; i < entries_.size(); ++i) {
-        const Entry& entry = entries_[i];
-        const QString& name = names[i];
-        if (entry.immutable || entry.name.size() != name.size()
-            || (entry.name.constData() != name.constData()
-                && !std::equal(name.constData(), name.constData() + name.size(), entry.name.constData())))
-            return false;
-    }
-    return true;
-}
-
-void APMPPropertyMap::releaseValues()
-{
-    for (qsizetype i = 0; i < entries_.size(); ++i)
-        replaceValueAt(static_cast<int>(i), nullptr);
-}
-
 int APMPPropertyMap::indexedOf(const QString& name) const
 {
     return index_->value(name, -1);

@@ -121,3 +121,25 @@ inline void APMPPropertyMap::replaceValueAt(int index, APMPValue&& value)
 {
     APMPReleaseValue(std::exchange(entries_[index].value, std::move(value)));
 }
+
+// Inline, with the two that follow: a kept call scope asks on every call.
+inline bool APMPPropertyMap::holdsExactly(const QStringList& names) const
+{
+    if (immutable_ || entries_.size() != names.size())
+        return false;
+    for (qsizetype i = 0; i < entries_.size(); ++i) {
+        const Entry& entry = entries_[i];
+        const QString& name = names[i];
+        if (entry.immutable || entry.name.size() != name.size()
+            || (entry.name.constData() != name.constData()
+                && !std::equal(name.constData(), name.constData() + name.size(), entry.name.constData())))
+            return false;
+    }
+    return true;
+}
+
+inline void APMPPropertyMap::releaseValues()
+{
+    for (Entry& entry : entries_)
+        APMPReleaseValue(std::exchange(entry.value, nullptr));
+}

@@ -51,15 +51,43 @@ void APMPScope::addImmutableValue(const APMPValue& value, const QString& name)
     contents_.setImmutableValue(value, name);
 }
 
+APMPScope* APMPScope::bindingScope(const QString& name, bool* blocked)
+{
+    bool immutable = false;
+    for (APMPScope* scope = this; scope; scope = scope->parent_.get()) {
+        immutable = immutable || scope->contents_.isImmutable();
+        if (scope->contents_.hasName(name)) {
+            *blocked = immutable;
+            return scope;
+        }
+    }
+    *blocked = immutable;
+    return nullptr;
+}
+
 void APMPScope::setValue(const APMPValue& value, const QString& name)
 {
-    APMPScope* scope = this;
-    while (!scope->contents_.isImmutable() && !scope->contents_.hasName(name) && scope->parent_
-        && scope->parent_->hasName(name))
-        scope = scope->parent_.get();
-    if (scope->contents_.isImmutable())
+    // One walk up finds the binding; a name bound nowhere is declared here,
+    // except the instruction count's, which no program can write.
+    bool blocked = false;
+    if (APMPScope* binding = bindingScope(name, &blocked)) {
+        if (!blocked)
+            binding->addValue(value, name);
         return;
-    scope->addValue(value, name);
+    }
+    if (!contents_.isImmutable() && name != kInstructionCounterName)
+        addValue(value, name);
+}
+
+bool APMPScope::assignValue(const APMPValue& value, const QString& name)
+{
+    bool blocked = false;
+    APMPScope* binding = bindingScope(name, &blocked);
+    if (!binding)
+        return name == kInstructionCounterName;
+    if (!blocked)
+        binding->addValue(value, name);
+    return true;
 }
 
 APMPValue APMPScope::valueForName(const QString& name) const

@@ -2,6 +2,7 @@
 
 #include "analytics/rules/APMPPropertyMap.h"
 #include "analytics/rules/APMPRuntimeError.h"
+#include "analytics/rules/APMPUndefinedValue.h"
 
 #include <memory>
 
@@ -48,6 +49,11 @@ public:
     void addImmutableValue(const APMPValue& value, const QString& name);
     // Assigns to the nearest enclosing binding, else declares here.
     void setValue(const APMPValue& value, const QString& name);
+    // Assigns to the nearest enclosing binding: false, with nothing
+    // written, when no scope binds the name (hasName). In both, an
+    // immutable scope between here and the binding, the binding's own
+    // included, refuses the write silently.
+    bool assignValue(const APMPValue& value, const QString& name);
     // The nearest binding, or the undefined value.
     APMPValue valueForName(const QString& name) const;
     // The same without taking a reference: the value where the scope holds
@@ -60,6 +66,16 @@ public:
                 return *found;
         }
         return unboundValue(name, made);
+    }
+    // The same for a name other than the instruction count's: what the name
+    // is bound to, or undefined.
+    const APMPValue& boundValue(const QString& name) const
+    {
+        for (const APMPScope* scope = this; scope; scope = scope->parent_.get()) {
+            if (const APMPValue* found = scope->contents_.find(name))
+                return *found;
+        }
+        return APMPUndefinedValue::sharedInstance();
     }
     void makeImmutable() { contents_.makeImmutable(); }
     const APMPPropertyMap& contents() const { return contents_; }
@@ -104,6 +120,22 @@ public:
         return true;
     }
     void leaveEvaluation() { --root_->depth_; }
+    // Counts a stretch of single steps without a branch at once (`cost`
+    // instructions reaching `depth` levels of nesting) and enters the
+    // evaluation of its statement, when the whole stretch fits within the
+    // budget and the nesting limit; leave it with leaveEvaluation. False,
+    // with nothing counted, when it does not fit: the caller then takes the
+    // single steps, which stop at the same instruction with the same error.
+    bool enterStraight(int cost, int depth)
+    {
+        APMPScope& root = *root_;
+        if (root.instructionCount_ > APMPLimits::kMaxInstructions - cost
+            || root.depth_ > APMPLimits::kMaxEvaluationDepth - depth)
+            return false;
+        root.instructionCount_ += cost;
+        ++root.depth_;
+        return true;
+    }
 
     // Value lists lent for the length of one call (APMPPooledValueList);
     // only on a root scope, given back in the reverse order.
@@ -130,6 +162,9 @@ public:
 
 private:
     static bool refuseInstruction(APMError* error);
+    // The nearest scope from here up that binds the name, or null; whether
+    // an immutable scope was met on the way, the binding's own included.
+    APMPScope* bindingScope(const QString& name, bool* blocked);
     // What reading a name bound nowhere gives: the instruction count for its
     // name (made in `made`), else undefined.
     const APMPValue& unboundValue(const QString& name, APMPValue& made) const;

@@ -38,11 +38,10 @@ APMPValue assign(const APMPValueList& values, APMPScope& scope, APMError* error)
     const APMPStringValue* name = nameOf(values[0], error);
     if (!name)
         return variableUndefined();
-    if (!scope.hasName(name->value())) {
+    if (!scope.assignValue(values[1], name->value())) {
         set(error, AssignToUndeclared);
         return variableUndefined();
     }
-    scope.setValue(values[1], name->value());
     return values[1];
 }
 

@@ -1,7 +1,6 @@
-// The event pipeline: one event on the worker queue becomes one raw_events
-// row under its metadata fingerprint, or is dropped by rule.
+#include "analytics/engine/APMEventPipeline.h"
+#include "analytics/engine/APMEngineContext.h"
 #include "analytics/engine/APMMeasurement.h"
-#include "analytics/engine/APMUploadScheduler.h"
 #include "analytics/engine/APMRawEventBundling.h"
 
 #include "analytics/base/APMAlarm.h"
@@ -70,7 +69,16 @@ bool isLoggedRefusal(qint64 countBefore, qint64 limit)
 
 } // namespace
 
-namespace apm_measurement_event {
+namespace apm_event_pipeline {
+
+// Every event's metadata names the library that wrote it.
+constexpr qint64 kAppMetricsLibraryVersion = APMMeasurement::kAppMetricsLibraryVersion;
+
+bool isAdEventForLogging(const APMEvent& event)
+{
+    return event.origin() == APMEventNames::kAdOrigin || event.name() == apm_engine::kOverallExposureEvent
+        || event.name() == apm_engine::kUnitExposureEvent;
+}
 
 // Whether the monitor does anything with a line of this level.
 bool isLogged(const APMMonitor& monitor, qint64 level)
@@ -78,11 +86,86 @@ bool isLogged(const APMMonitor& monitor, qint64 level)
     return monitor.isLoggableLevel(level) || APMMonitor::isMonitorableLevel(level);
 }
 
-} // namespace apm_measurement_event
+} // namespace apm_event_pipeline
 
-// ---- Entry -----------------------------------------------------------------------
+using namespace apm_event_pipeline;
 
-void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& input)
+APMEventPipeline::APMEventPipeline(APMEngineContext& shared, APMMeasurement& engine)
+    : shared_(shared)
+    , engine_(engine)
+    , ownEnvironmentInfo_(
+          std::make_unique<APMEnvironmentInfo>(*shared.environment.systemFacts, shared.environment.monitor))
+{
+}
+
+APMEventPipeline::~APMEventPipeline() = default;
+
+// ---- Logging entry -------------------------------------------------------------------
+
+void APMEventPipeline::logEventOnWorkerQueueWithOrigin(const QString& origin, bool isPublicEvent, const QString& name,
+    const QVariantMap& parameters, double timestamp, bool enabled, bool ignoreEnabled, bool ignoreInterceptor,
+    const Interceptor& interceptor, const QVariantMap& addedScreenParameters)
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("logEventOnWorkerQueueWithOrigin"));
+    const QVariantMap withDefaults = ignoreInterceptor || name == APMEventNames::kErrorEvent
+        ? parameters
+        : parametersWithAddedDefaultEventParameters(parameters);
+    std::optional<APMEvent> event = APMEvent::initWithOrigin(
+        origin, isPublicEvent, name, timestamp, 0, withDefaults, APMMeasurement::remoteConfig()->eventParameterLimits());
+    if (!event) {
+        shared_.log(APMMonitor::kLevelErrorMonitored, 23219, QStringLiteral("Attempted to log nil event. Origin, name, parameters"),
+            origin, name);
+        return;
+    }
+    if (!addedScreenParameters.isEmpty())
+        event->addScreenParameters(addedScreenParameters);
+    if ((!enabled && !ignoreEnabled) || isAdEventForLogging(*event)) {
+        logEventOnWorkerQueue(*event, false);
+        return;
+    }
+    if (!ignoreInterceptor && isPublicEvent && interceptor) {
+        QVariantMap intercepted = withDefaults;
+        for (auto it = addedScreenParameters.begin(); it != addedScreenParameters.end(); ++it)
+            intercepted.insert(it.key(), it.value());
+        interceptor(origin, name, intercepted, timestamp);
+        return;
+    }
+    logEventOnWorkerQueue(*event, true);
+}
+
+void APMEventPipeline::handleInternalEventOnWorkerQueue(APMEvent event)
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("handleInternalEventOnWorkerQueue"));
+    // Internal events of the engine's components get the default event
+    // parameters (not error events) and no interceptor; the front end's
+    // listeners hear of them as of any other.
+    if (event.name() != APMEventNames::kErrorEvent) {
+        if (const std::optional<QVariantMap> defaults = shared_.persistedConfig->defaultEventParameters())
+            event.applyParameters(*defaults);
+    }
+    logEventOnWorkerQueue(event, true);
+}
+
+std::function<void(const QString&, const QString&, const QVariantMap&)> APMEventPipeline::internalEventLogger()
+{
+    return [this](const QString& origin, const QString& name, const QVariantMap& parameters) {
+        engine_.logEventWithOrigin(origin, false, name, parameters, shared_.now(), true, true, true, nullptr, {});
+    };
+}
+
+void APMEventPipeline::logEventOnWorkerQueue(const APMEvent& event, bool notifyEventListeners)
+{
+    APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("logEventOnWorkerQueue"));
+    // The copy is taken first: handling may not change what listeners hear.
+    const APMEvent announced = event;
+    handleEventOnWorkerQueue(event);
+    if (notifyEventListeners && shared_.environment.eventListeners)
+        shared_.environment.eventListeners(announced);
+}
+
+// ---- The pipeline -------------------------------------------------------------------
+
+void APMEventPipeline::handleEventOnWorkerQueue(const APMEvent& input)
 {
     APMScheduler::checkOnBackgroundThreadWithMethodName(QStringLiteral("handleEventOnWorkerQueue"));
     if (!shared_.enabled || !shared_.database) {
@@ -92,7 +175,7 @@ void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& input)
     std::optional<APMEvent> event = eventAfterSafelistingEvent(input);
     if (!event)
         return;
-    processSessionFromEvent(*event);
+    engine_.processSessionFromEvent(*event);
     if (!dedupeSubscriptionEvent(*event) || shouldDropDuplicatedSessionStartWithRolloutEvent(*event))
         return;
     const QString rollouts = shared_.persistedConfig->basaltFeatureRollouts();
@@ -105,7 +188,7 @@ void APMMeasurement::handleEventOnWorkerQueue(const APMEvent& input)
     writeEditedEventsOnWorkerQueue(*event);
 }
 
-std::optional<APMEvent> APMMeasurement::eventAfterSafelistingEvent(const APMEvent& event)
+std::optional<APMEvent> APMEventPipeline::eventAfterSafelistingEvent(const APMEvent& event)
 {
     if (shared_.safelistedEvents.isEmpty())
         return event;
@@ -119,7 +202,7 @@ std::optional<APMEvent> APMMeasurement::eventAfterSafelistingEvent(const APMEven
     return event.copyWithParameters(parameters);
 }
 
-bool APMMeasurement::dedupeSubscriptionEvent(const APMEvent& event)
+bool APMEventPipeline::dedupeSubscriptionEvent(const APMEvent& event)
 {
     if (!APMIsSubscriptionEvent(event))
         return true;
@@ -149,7 +232,7 @@ bool APMMeasurement::dedupeSubscriptionEvent(const APMEvent& event)
     return true;
 }
 
-bool APMMeasurement::shouldDropDuplicatedSessionStartWithRolloutEvent(const APMEvent& event)
+bool APMEventPipeline::shouldDropDuplicatedSessionStartWithRolloutEvent(const APMEvent& event)
 {
     if (event.name() != kRolloutSessionStartEvent)
         return false;
@@ -174,7 +257,7 @@ bool APMMeasurement::shouldDropDuplicatedSessionStartWithRolloutEvent(const APME
     return false;
 }
 
-void APMMeasurement::writeSessionStartEventOnWorkerQueue(const APMEvent& event)
+void APMEventPipeline::writeSessionStartEventOnWorkerQueue(const APMEvent& event)
 {
     const QString rollouts = shared_.persistedConfig->basaltFeatureRollouts();
     if (event.name() != kSessionStartEvent || rollouts.isNull())
@@ -185,7 +268,7 @@ void APMMeasurement::writeSessionStartEventOnWorkerQueue(const APMEvent& event)
         writeEventOnWorkerQueue(*companion);
 }
 
-void APMMeasurement::writeEditedEventsOnWorkerQueue(const APMEvent& event)
+void APMEventPipeline::writeEditedEventsOnWorkerQueue(const APMEvent& event)
 {
     wroteRealtimeEvent_ = false;
     APMError error;
@@ -199,7 +282,7 @@ void APMMeasurement::writeEditedEventsOnWorkerQueue(const APMEvent& event)
         // scheduled: with a program that fails on every event nothing else
         // would ever schedule one.
         if (!armedUploadCannotMoveEarlier())
-            updateSchedule();
+            engine_.updateSchedule();
         return;
     }
     std::optional<APMEvent> edited;
@@ -214,10 +297,10 @@ void APMMeasurement::writeEditedEventsOnWorkerQueue(const APMEvent& event)
             writeEventOnWorkerQueue(*made);
     }
     if (!armedUploadCannotMoveEarlier())
-        updateSchedule();
+        engine_.updateSchedule();
 }
 
-bool APMMeasurement::armedUploadCannotMoveEarlier()
+bool APMEventPipeline::armedUploadCannotMoveEarlier()
 {
     // With an upload already armed, data that is neither real-time nor newer
     // than a failure (there is none) can only move the next upload time
@@ -225,10 +308,10 @@ bool APMMeasurement::armedUploadCannotMoveEarlier()
     // would decide the same. Anything else is decided in full.
     const std::optional<double> scheduled = shared_.alarm->scheduledTimestamp();
     return scheduled && *scheduled >= shared_.now() && !wroteRealtimeEvent_ && !shared_.isDebugMode()
-        && uploads_->suspendedUploadTimestamp() == 0 && shared_.persistedConfig->lastFailedUploadTimestamp() == 0;
+        && engine_.suspendedUploadTimestamp() == 0 && shared_.persistedConfig->lastFailedUploadTimestamp() == 0;
 }
 
-void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event)
+void APMEventPipeline::writeEventOnWorkerQueue(const APMEvent& event)
 {
     shared_.log(APMMonitor::kLevelDebug, 23051, QStringLiteral("Logging event: origin, name, params"), event.origin(),
         APMEventNameForLog(event.name()));
@@ -243,7 +326,7 @@ void APMMeasurement::writeEventOnWorkerQueue(const APMEvent& event)
         writeFilteredEventOnWorkerQueue(produced);
 }
 
-void APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& input)
+void APMEventPipeline::writeFilteredEventOnWorkerQueue(const APMEvent& input)
 {
     if (shared_.remoteConfig->isEventBlocklisted(input.name())) {
         shared_.log(APMMonitor::kLevelWarningSilent, 23052, QStringLiteral("Rejected event. Event name"),
@@ -290,7 +373,7 @@ void APMMeasurement::writeFilteredEventOnWorkerQueue(const APMEvent& input)
 
 // ---- Limits ------------------------------------------------------------------------
 
-bool APMMeasurement::shouldProcessEvent(const APMEvent& event, APMDailyCounts& counts, bool isPublicEvent)
+bool APMEventPipeline::shouldProcessEvent(const APMEvent& event, APMDailyCounts& counts, bool isPublicEvent)
 {
     const qint32 today = APMDailyCounts::dayNumberForTime(shared_.now(), shared_.persistedConfig->midnightOffset());
     if (counts.day() != today)
@@ -333,7 +416,7 @@ bool APMMeasurement::shouldProcessEvent(const APMEvent& event, APMDailyCounts& c
     return !refused;
 }
 
-bool APMMeasurement::isRealtimeEvent(APMEvent& event, APMDailyCounts& counts)
+bool APMEventPipeline::isRealtimeEvent(APMEvent& event, APMDailyCounts& counts)
 {
     const bool debug = shared_.isDebugMode();
     const qint32 maxRealtime = shared_.remoteConfig->maxRealtimeEventCountPerDay();
@@ -361,7 +444,7 @@ bool APMMeasurement::isRealtimeEvent(APMEvent& event, APMDailyCounts& counts)
 
 // ---- Storing -----------------------------------------------------------------------
 
-bool APMMeasurement::writeEvent(
+bool APMEventPipeline::writeEvent(
     const APMEvent& event, bool isPublicEvent, bool isRealtime, bool setLastAdvertisingIDReset)
 {
     APMError error;
@@ -432,19 +515,19 @@ bool APMMeasurement::writeEvent(
         return false;
     }
     if (event.name() == kFirstOpenEvent) {
-        const qint64 previous = previousFirstOpenCount().toLongLong();
+        const qint64 previous = engine_.previousFirstOpenCount().toLongLong();
         const qint64 base = previous < 1 ? 0 : previous;
         const qint64 next = base == std::numeric_limits<qint64>::max() ? base : base + 1;
-        setPreviousFirstOpenCount(QString::number(next));
+        engine_.setPreviousFirstOpenCount(QString::number(next));
     }
     // The parameters' description is costly and only wanted when the line is.
-    if (apm_measurement_event::isLogged(*shared_.environment.monitor, APMMonitor::kLevelDebug))
+    if (apm_event_pipeline::isLogged(*shared_.environment.monitor, APMMonitor::kLevelDebug))
         shared_.log(APMMonitor::kLevelDebug, 23072, QStringLiteral("Event logged. Event name, event params"),
             APMEventNameForLog(event.name()), APMParametersDescription(event.parameters()));
     return true;
 }
 
-std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWithUserAttributes(
+std::unique_ptr<APMPBMeasurementBundle> APMEventPipeline::createRawEventMetadataWithUserAttributes(
     const QList<APMUserAttribute>& attributes)
 {
     auto metadata = APMPBMeasurementBundle::initWithMessageInfo();
@@ -522,7 +605,7 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
     return metadata;
 }
 
-void APMMeasurement::setLastAdvertisingIDResetUserPropertyOnWorkerQueue()
+void APMEventPipeline::setLastAdvertisingIDResetUserPropertyOnWorkerQueue()
 {
     if (!shared_.database->containsUserAttributeWithName(kUserIDProperty, nullptr).value_or(false))
         return;
@@ -535,10 +618,10 @@ void APMMeasurement::setLastAdvertisingIDResetUserPropertyOnWorkerQueue()
     shared_.identity->setShouldSetLastAdvertisingIDResetUserProperty(false);
 }
 
-void APMMeasurement::logFirstOpenConsentedEvent(double timestamp)
+void APMEventPipeline::logFirstOpenConsentedEvent(double timestamp)
 {
     shared_.persistedConfig->setUnmatchedFirstOpenWithoutIDFA(false);
-    const qint64 count = previousFirstOpenCount().toLongLong();
+    const qint64 count = engine_.previousFirstOpenCount().toLongLong();
     const std::optional<APMUserAttribute> firstInstall = shared_.database->userAttributeWithName(kFirstOpenAfterInstallProperty, nullptr);
     const bool withoutAttribution = firstInstall && firstInstall->value().isInt64() && firstInstall->value().int64Value() < 1;
     const QVariantMap parameters { { kPreviousFirstOpenCountParameter, count < 2 ? qint64(0) : count - 1 },
@@ -549,7 +632,7 @@ void APMMeasurement::logFirstOpenConsentedEvent(double timestamp)
         if (!self || !*self)
             return;
         if (auto event = APMEvent::initWithOrigin(kAutoOrigin, false, kFirstOpenConsentedEvent, timestamp, 0,
-                parameters, (*self)->shared_.remoteConfig->eventParameterLimits())) {
+                parameters, (*self)->remoteConfigInstance()->eventParameterLimits())) {
             event->setRealtime(true);
             (*self)->writeEventOnWorkerQueue(*event);
         }
