@@ -472,7 +472,8 @@ TEST_F(RawEventsTest, KeptRowIDsFollowEveryChangeBeforeTheLimitLooks)
     const qint64 fingerprint = storeMetadata(QStringLiteral("blue"));
     const auto insertNow = [&] {
         APMError error;
-        return database_->insertRawEvent(event(QStringLiteral("e"), 1'700'000'000.0), fingerprint, false, &error);
+        return database_->insertRawEvent(
+            event(QStringLiteral("e"), 1'700'000'000.0), fingerprint, false, &error);
     };
     const auto insertElsewhere = [&](qint64 rowID) {
         sql(QStringLiteral("INSERT INTO raw_events (rowid, name, timestamp, metadata_fingerprint, data) "
@@ -487,7 +488,12 @@ TEST_F(RawEventsTest, KeptRowIDsFollowEveryChangeBeforeTheLimitLooks)
     };
     const std::vector<Step> steps = {
         { "nothing yet", [] {}, 0 },
-        { "three here", [&] { for (int i = 0; i < 3; ++i) EXPECT_TRUE(insertNow()); }, 0 },
+        { "three here",
+            [&] {
+                for (int i = 0; i < 3; ++i)
+                    EXPECT_TRUE(insertNow());
+            },
+            0 },
         { "one more here", [&] { EXPECT_TRUE(insertNow()); }, 1 },
         { "one in a rolled-back transaction",
             [&] {
@@ -505,14 +511,24 @@ TEST_F(RawEventsTest, KeptRowIDsFollowEveryChangeBeforeTheLimitLooks)
                 insertElsewhere(-50);
             },
             0 },
-        { "two more here", [&] { for (int i = 0; i < 2; ++i) EXPECT_TRUE(insertNow()); }, 1 },
+        { "two more here",
+            [&] {
+                for (int i = 0; i < 2; ++i)
+                    EXPECT_TRUE(insertNow());
+            },
+            1 },
         { "emptied here",
             [&] {
                 EXPECT_TRUE(database_->openStore(nullptr)->deleteAllRecordsFromTableWithName(
                     APMDatabase::kRawEventsTable, nullptr));
             },
             0 },
-        { "four here", [&] { for (int i = 0; i < 4; ++i) EXPECT_TRUE(insertNow()); }, 1 },
+        { "four here",
+            [&] {
+                for (int i = 0; i < 4; ++i)
+                    EXPECT_TRUE(insertNow());
+            },
+            1 },
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);

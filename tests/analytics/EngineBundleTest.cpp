@@ -3,7 +3,6 @@
 // be read, which must not hold up the others.
 #include "EngineTestFixture.h"
 #include "ValidatorLogRecorder.h"
-
 #include "analytics/config/APMConsentSettingsUtil.h"
 #include "analytics/engine/APMBundleFields.h"
 #include "analytics/engine/APMConfigFetcher.h"
@@ -238,7 +237,8 @@ TEST_F(EngineBundleTest, AggregatesRunFromEventToEventThroughABundle)
         auto queued = engine_->database()->queryBundlesWithCountLimit(100, 1 << 30, nullptr);
         ASSERT_TRUE(queued);
         for (const APMQueuedBundle& entry : *queued) {
-            for (const auto& proto : APMPBGetArrayField<APMPBEvent>(entry.bundle.get(), APMBundleSlot::kEvents)) {
+            for (const auto& proto :
+                APMPBGetArrayField<APMPBEvent>(entry.bundle.get(), APMBundleSlot::kEvents)) {
                 const auto event = APMEvent::initWithEventProto(*proto, EventParameterLimits());
                 ASSERT_TRUE(event);
                 if (event->name() == QStringLiteral("tap") || event->name() == QStringLiteral("swipe"))

@@ -463,9 +463,40 @@ TEST_F(WireFieldAccess, ElementStringsAreReadInPlace)
     EXPECT_TRUE(APMPBGetStringFieldOfElements(event.get(), 0, 9).isEmpty());
     EXPECT_TRUE(APMPBGetStringFieldOfElements(event.get(), 1, 0).isEmpty());
     EXPECT_EQ(logged(),
-        (QStringList { QStringLiteral("<Nano/Failure> Field type isn't a scalar STRING. Message: EventParam, field ID: 2"),
-            QStringLiteral("<Nano/Failure> Field type isn't a scalar STRING. Message: EventParam, field ID: 9"),
+        (QStringList {
+            QStringLiteral(
+                "<Nano/Failure> Field type isn't a scalar STRING. Message: EventParam, field ID: 2"),
+            QStringLiteral(
+                "<Nano/Failure> Field type isn't a scalar STRING. Message: EventParam, field ID: 9"),
             QStringLiteral("<Nano/Failure> Field type isn't REPEATED. Message: Event, field ID: 1") }));
+}
+
+// Taken out instead of copied: the same elements, in order, and the field
+// left empty; a class of another type takes nothing and leaves the field.
+TEST_F(WireFieldAccess, ArraysOfMessagesCanBeTakenOut)
+{
+    auto event = APMPBEvent::initWithMessageInfo();
+    std::vector<std::unique_ptr<APMPBEventParam>> params;
+    for (const char* name : { "a", "b", "c" }) {
+        params.push_back(APMPBEventParam::initWithMessageInfo());
+        APMPBSetStringField(params.back().get(), 0, QString::fromLatin1(name));
+    }
+    APMPBSetArrayField(event.get(), 0, std::move(params));
+    APMPBSetStringField(event.get(), 1, QStringLiteral("e"));
+
+    EXPECT_TRUE(APMPBTakeArrayField<APMPBEvent>(event.get(), 0).empty());
+    EXPECT_EQ(APMPBGetStringFieldOfElements(event.get(), 0, 0), QStringList({ "a", "b", "c" }));
+
+    const std::vector<std::unique_ptr<APMPBEventParam>> taken
+        = APMPBTakeArrayField<APMPBEventParam>(event.get(), 0);
+    ASSERT_EQ(taken.size(), 3u);
+    EXPECT_EQ(APMPBGetStringField(taken[2].get(), 0), QStringLiteral("c"));
+    EXPECT_TRUE(APMPBGetArrayField<APMPBEventParam>(event.get(), 0).empty());
+    EXPECT_EQ(encoded(event.get()),
+        QByteArray("\x12\x01"
+                   "e",
+            3));
+    EXPECT_TRUE(logged().isEmpty());
 }
 
 TEST_F(WireFieldAccess, SubmessagesAreCopiedInAndOut)

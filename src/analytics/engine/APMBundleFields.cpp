@@ -162,7 +162,8 @@ void APMApplyDataControlsToBundle(APMPBMeasurementBundle& bundle, const QStringL
 
 bool APMBundleContainsFirstOpenEvent(const APMPBMeasurementBundle& bundle)
 {
-    return APMPBGetStringFieldOfElements(&bundle, kEvents, APMEventSlot::kName).contains(apm_engine::kFirstOpenEvent);
+    return APMPBGetStringFieldOfElements(&bundle, kEvents, APMEventSlot::kName)
+        .contains(apm_engine::kFirstOpenEvent);
 }
 
 std::unique_ptr<APMPBUserAttribute> APMBundleNPAUserAttribute(const APMPBMeasurementBundle& bundle)

@@ -485,9 +485,11 @@ std::optional<QList<APMEvent>> APMBundler::eventsAfterUpdatingEventAggregates(
         APMEvent event = input;
         if (found == running.end()) {
             APMError error;
-            std::optional<APMEventAggregates> aggregates = shared_.database->eventAggregatesWithName(input.name(), &error);
+            std::optional<APMEventAggregates> aggregates
+                = shared_.database->eventAggregatesWithName(input.name(), &error);
             if (!aggregates && error.code() != 0) {
-                shared_.log(APMMonitor::kLevelErrorMonitored, 23107, QStringLiteral("Failed to query event aggregates. Name, error"),
+                shared_.log(APMMonitor::kLevelErrorMonitored, 23107,
+                    QStringLiteral("Failed to query event aggregates. Name, error"),
                     APMEventNameForLog(input.name()), error.description());
                 return std::nullopt;
             }
@@ -498,8 +500,8 @@ std::optional<QList<APMEvent>> APMBundler::eventsAfterUpdatingEventAggregates(
                 aggregates = APMEventAggregates::initWithName(input.name(), 1, 1, 1, input.timestamp());
             }
             if (!aggregates) {
-                shared_.log(APMMonitor::kLevelErrorMonitored, 23108, QStringLiteral("Failed to update event aggregates. Error"),
-                    error.description());
+                shared_.log(APMMonitor::kLevelErrorMonitored, 23108,
+                    QStringLiteral("Failed to update event aggregates. Error"), error.description());
                 return std::nullopt;
             }
             found = running.insert(input.name(), Running { *aggregates, index });
@@ -508,7 +510,8 @@ std::optional<QList<APMEvent>> APMBundler::eventsAfterUpdatingEventAggregates(
             apm_bundler::advanceAggregates(found->aggregates, event.timestamp());
             found->lastSeen = index;
         }
-        if (allowEventFilterEvaluation && !shared_.environment.audience->evaluateFiltersForEvent(event, found->aggregates))
+        if (allowEventFilterEvaluation
+            && !shared_.environment.audience->evaluateFiltersForEvent(event, found->aggregates))
             return std::nullopt;
         result.append(event);
     }
@@ -516,7 +519,8 @@ std::optional<QList<APMEvent>> APMBundler::eventsAfterUpdatingEventAggregates(
     toWrite.reserve(size_t(running.size()));
     for (const Running& entry : std::as_const(running))
         toWrite.push_back(&entry);
-    std::sort(toWrite.begin(), toWrite.end(), [](const Running* a, const Running* b) { return a->lastSeen < b->lastSeen; });
+    std::sort(toWrite.begin(), toWrite.end(),
+        [](const Running* a, const Running* b) { return a->lastSeen < b->lastSeen; });
     for (const Running* entry : toWrite) {
         APMError error;
         if (!shared_.database->updateEventAggregates(entry->aggregates, &error)) {

@@ -78,9 +78,10 @@ const QString kStaleRawEventsCondition = QStringLiteral("abs(timestamp - cast(? 
 // event. The values go name, timestamp, fingerprint, data, real-time flag.
 const QString& rawEventInsertSQL()
 {
-    static const QString sql = QStringLiteral("INSERT OR REPLACE INTO %1 (%2, %3, %4, %5, %6) VALUES (?, ?, ?, ?, ?)")
-                                   .arg(APMDatabase::kRawEventsTable, kRawEventNameColumn, kTimestampColumn,
-                                       kRawEventFingerprintColumn, kRawEventDataColumn, kRawEventRealtimeColumn);
+    static const QString sql
+        = QStringLiteral("INSERT OR REPLACE INTO %1 (%2, %3, %4, %5, %6) VALUES (?, ?, ?, ?, ?)")
+              .arg(APMDatabase::kRawEventsTable, kRawEventNameColumn, kTimestampColumn,
+                  kRawEventFingerprintColumn, kRawEventDataColumn, kRawEventRealtimeColumn);
     return sql;
 }
 
@@ -228,7 +229,8 @@ bool APMDatabase::insertRawEvent(
     if (RawEventsSummaryCache* current = rawEventsSummary())
         kept = *current;
     if (!insertRowWithStatement(rawEventInsertSQL(),
-            { event.name(), event.timestamp(), metadataFingerprint, data, qint64(isRealtime ? 1 : 0) }, error))
+            { event.name(), event.timestamp(), metadataFingerprint, data, qint64(isRealtime ? 1 : 0) },
+            error))
         return false;
     if (kept) {
         if (kept->latestTimestamp) {
@@ -240,8 +242,9 @@ bool APMDatabase::insertRawEvent(
         if (kept->rowIDs) {
             const qint64 inserted = openStore(nullptr)->lastInsertedRowID();
             const std::optional<RowIDRange>& range = *kept->rowIDs;
-            kept->rowIDs = range ? RowIDRange { std::min(range->lowest, inserted), std::max(range->highest, inserted) }
-                                 : RowIDRange { inserted, inserted };
+            kept->rowIDs = range
+                ? RowIDRange { std::min(range->lowest, inserted), std::max(range->highest, inserted) }
+                : RowIDRange { inserted, inserted };
         }
         rawEventsSummaryCache_ = std::move(kept);
     }
@@ -442,7 +445,8 @@ std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const APM
 
     QString origin;
     QVariantMap parameters;
-    for (const auto& param : APMPBGetArrayField<APMPBEventParam>(proto.get(), kRawEventParamsSlot)) {
+    // The decoded record is only read here: its parameters are taken, not copied.
+    for (const auto& param : APMPBTakeArrayField<APMPBEventParam>(proto.get(), kRawEventParamsSlot)) {
         if (APMPBGetStringField(param.get(), kRawEventParamNameSlot) == kOriginParameter) {
             if (!APMCheckCondition(APMPBHasField(param.get(), kRawEventParamStringSlot), error,
                     APMError::InvalidState,

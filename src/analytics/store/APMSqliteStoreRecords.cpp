@@ -151,7 +151,8 @@ qint64 APMSqliteStore::lastInsertedRowID() const
     return handle_ ? sqlite3_last_insert_rowid(handle_) : 0;
 }
 
-bool APMSqliteStore::executeStatementWithValues(const QString& sql, const QVariantList& values, APMError* error)
+bool APMSqliteStore::executeStatementWithValues(
+    const QString& sql, const QVariantList& values, APMError* error)
 {
     return runCachedStatement(sql, values, kRecordsOpExecuteStatement, error);
 }

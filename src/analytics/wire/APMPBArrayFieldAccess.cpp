@@ -26,7 +26,8 @@ constexpr char kArrayWrongMessageType[]
     = "<Nano/Failure> Message type doesn't match the field. Message: %s, field ID: %d, given: %s";
 constexpr char kProvidedClass[]
     = "<ERROR> Provided class doesn't implement initWithMessageInfo: method. Class: %s";
-constexpr char kElementNotString[] = "<Nano/Failure> Field type isn't a scalar STRING. Message: %s, field ID: %d";
+constexpr char kElementNotString[]
+    = "<Nano/Failure> Field type isn't a scalar STRING. Message: %s, field ID: %d";
 constexpr char kNullElement[] = "<ERROR> Unable to convert NULL data to an ObjC object";
 constexpr char kUnknownToObject[] = "<ERROR> Unable to convert byte data to an ObjC object. Unknown type. %d";
 constexpr char kUnknownToBytes[] = "<ERROR> Unable to convert ObjC object to byte data. Unknown type. %d";
@@ -391,6 +392,33 @@ std::vector<const APMPBMessageInfo*> messageArrayRecords(const NANOMessageBase* 
         else
             qWarning(kNullElement);
     }
+    return records;
+}
+
+std::vector<APMPBMessageInfo*> takeMessageArrayRecords(
+    NANOMessageBase* message, int32_t field, const MessageType& type)
+{
+    std::vector<APMPBMessageInfo*> records;
+    std::optional<FieldSlot> slot = FieldSlot::reachRepeated(message, field, "TakeArray");
+    if (!slot)
+        return records;
+    if (!(slot->flags & APMPBFieldMessage)) {
+        qWarning(kNotMessageArray, slot->info->name, field);
+        return records;
+    }
+    if (slot->type->slotInfo[slot->index].messageType != &type)
+        return records;
+    auto* repeated = static_cast<APMPBRepeated*>(slot->value());
+    if (repeated->elements) {
+        for (uint32_t i = 0; i < repeated->count; ++i) {
+            if (repeated->elements[i])
+                records.push_back(static_cast<APMPBMessageInfo*>(repeated->elements[i]));
+            else
+                qWarning(kNullElement);
+        }
+    }
+    // The elements are the caller's now: only their array goes.
+    APMPBFreeArrayStorage(repeated);
     return records;
 }
 

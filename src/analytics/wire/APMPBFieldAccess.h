@@ -65,6 +65,11 @@ QVariantList APMPBGetArrayField(const NANOMessageBase* message, int32_t field);
 // elements of another type are left out.
 template <class C>
 std::vector<std::unique_ptr<C>> APMPBGetArrayField(const NANOMessageBase* message, int32_t field);
+// Repeated message slots: the elements themselves as objects of class C,
+// taken out of the message, whose field is left empty, where reading them
+// copies them. Nothing, and the field left alone, when C is of another type.
+template <class C>
+std::vector<std::unique_ptr<C>> APMPBTakeArrayField(NANOMessageBase* message, int32_t field);
 // The string slot of every element of a repeated message slot, read in place
 // without copying the elements (a null QString where it is unset or not
 // UTF-8); nothing, logged, when either slot is of another kind.
@@ -93,6 +98,10 @@ void setMessageArrayTakingRecords(
 const APMPBMessageInfo* messageFieldRecord(const NANOMessageBase* message, int32_t field);
 // The element records of a repeated message slot, in order (misuse logged).
 std::vector<const APMPBMessageInfo*> messageArrayRecords(const NANOMessageBase* message, int32_t field);
+// The same records handed over, the field left empty; nothing when the
+// field's elements are not of the type.
+std::vector<APMPBMessageInfo*> takeMessageArrayRecords(
+    NANOMessageBase* message, int32_t field, const MessageType& type);
 } // namespace apmpb
 
 template <class C> std::unique_ptr<C> APMPBGetMessageField(const NANOMessageBase* message, int32_t field)
@@ -109,6 +118,15 @@ std::vector<std::unique_ptr<C>> APMPBGetArrayField(const NANOMessageBase* messag
         if (auto element = C::initWithMessageInfo(record))
             elements.push_back(std::move(element));
     }
+    return elements;
+}
+
+template <class C>
+std::vector<std::unique_ptr<C>> APMPBTakeArrayField(NANOMessageBase* message, int32_t field)
+{
+    std::vector<std::unique_ptr<C>> elements;
+    for (APMPBMessageInfo* record : apmpb::takeMessageArrayRecords(message, field, C::staticMessageType()))
+        elements.push_back(C::initTakingMessageInfo(record));
     return elements;
 }
 

@@ -102,7 +102,8 @@ bool APMPBStoreNSString(void** slot, const QString& text)
     if (text.size() <= kStackText && apmpb::isAscii(text)) {
         char narrowed[kStackText];
         apmpb::narrowAscii(text, narrowed);
-        return APMPBStoreString(slot, reinterpret_cast<const uint8_t*>(narrowed), static_cast<size_t>(text.size()));
+        return APMPBStoreString(
+            slot, reinterpret_cast<const uint8_t*>(narrowed), static_cast<size_t>(text.size()));
     }
     return APMPBStoreNSData(slot, text.toUtf8());
 }

@@ -43,6 +43,14 @@ public:
         return std::unique_ptr<Derived>(new Derived(record));
     }
 
+    // A message holding the record itself, which must be of the type (the
+    // message frees it); nothing for a null record.
+    static std::unique_ptr<Derived> initTakingMessageInfo(APMPBMessageInfo* record)
+    {
+        return record ? std::unique_ptr<Derived>(new Derived(record)) : nullptr;
+    }
+    static const apmpb::MessageType& staticMessageType() { return Type; }
+
     // The decoded message; nothing when the bytes do not decode. Empty bytes
     // give an empty message.
     static std::unique_ptr<Derived> initWithBuffer(const QByteArray& data)
