@@ -4,9 +4,12 @@
 #include "EngineTestFixture.h"
 #include "analytics/base/APMHelpers.h"
 #include "analytics/base/APMMonitor.h"
+#include "analytics/config/APMConsentSettingsUtil.h"
+#include "analytics/engine/APMEventPipeline.h"
 #include "analytics/model/APMDailyCounts.h"
 #include "analytics/model/APMEvent.h"
 #include "analytics/model/APMRawEventData.h"
+#include "analytics/wire/APMPBMeasurementBundle.h"
 
 #include <QFile>
 
@@ -91,6 +94,98 @@ TEST_F(EnginePipelineTest, EventsAreStoredUnderTheFingerprintOfTheirMetadata)
             EXPECT_EQ(row.value(QStringLiteral("metadata_fingerprint")).toLongLong(),
                 apm_64LSBMD5(row.value(QStringLiteral("metadata")).toByteArray()));
     });
+}
+
+// The metadata is kept from event to event; each change to what it is made
+// of gives a new metadata row, byte for byte the one built afresh.
+TEST_F(EnginePipelineTest, EachChangeToWhatTheMetadataCarriesGivesItsRowAsBuiltAfresh)
+{
+    start();
+    const auto storedMetadata = [this](qint64 fingerprint) {
+        QByteArray bytes;
+        engine_->dispatchSyncOnWorkerQueue([&] {
+            const auto rows = engine_->database()->sqliteStore()->recordsForQuery(
+                QStringLiteral("SELECT metadata FROM raw_events_metadata WHERE metadata_fingerprint = ?"),
+                { fingerprint }, nullptr);
+            if (rows && rows->size() == 1)
+                bytes = rows->first().value(QStringLiteral("metadata")).toByteArray();
+        });
+        return bytes;
+    };
+    const auto builtAfresh = [this] {
+        QByteArray bytes;
+        engine_->dispatchSyncOnWorkerQueue([&] {
+            const auto attributes = engine_->database()->userAttributesIncludingInternal(true, nullptr);
+            ASSERT_TRUE(attributes);
+            bytes = engine_->pipeline()
+                        .createRawEventMetadataWithUserAttributes(*attributes)
+                        ->protoBuffer()
+                        .value_or(QByteArray());
+        });
+        return bytes;
+    };
+    const auto onWorkerQueue
+        = [this](const std::function<void()>& work) { engine_->dispatchSyncOnWorkerQueue(work); };
+    struct Change {
+        const char* what;
+        std::function<void()> apply;
+    };
+    const QList<Change> changes {
+        { "a user property is set",
+            [&] { setProperty(QStringLiteral("plan"), *APMValue::initWithString(QStringLiteral("pro"))); } },
+        { "its value changes",
+            [&] { setProperty(QStringLiteral("plan"), *APMValue::initWithString(QStringLiteral("max"))); } },
+        { "it is set again later with the same value",
+            [&] {
+                time_.advance(5);
+                setProperty(QStringLiteral("plan"), *APMValue::initWithString(QStringLiteral("max")));
+            } },
+        { "it is removed",
+            [&] {
+                engine_->removeUserAttribute(QStringLiteral("plan"));
+                drain();
+            } },
+        { "ad storage consent is denied",
+            [&] {
+                onWorkerQueue([] {
+                    APMConsentSettingsUtil::updateSettings(
+                        { { APMConsentSettingsUtil::kAdStorage, APMConsentSettingsUtil::kDenied } });
+                });
+            } },
+        { "analytics storage consent is denied",
+            [&] {
+                onWorkerQueue([] {
+                    APMConsentSettingsUtil::updateSettings(
+                        { { APMConsentSettingsUtil::kAnalyticsStorage, APMConsentSettingsUtil::kDenied } });
+                });
+            } },
+        { "the configuration switches the DMA consent off",
+            [&] {
+                rcfg::ConfigBuilder builder;
+                builder.setting(
+                    QStringLiteral("measurement.upload.dma_consent_enabled"), QStringLiteral("0"));
+                ASSERT_TRUE(configure(builder));
+            } },
+        { "the installation ID arrives",
+            [&] {
+                identity_->setBasaltInstallationID(QStringLiteral("installation-1"));
+                drain();
+            } },
+    };
+    logEvent(QStringLiteral("before"));
+    qint64 previous = storedEvents().last().fingerprint;
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.what);
+        change.apply();
+        logEvent(QStringLiteral("after"));
+        const qint64 fingerprint = storedEvents().last().fingerprint;
+        EXPECT_NE(fingerprint, previous);
+        previous = fingerprint;
+        EXPECT_EQ(storedMetadata(fingerprint), builtAfresh());
+        // The next event with nothing changed shares the row.
+        logEvent(QStringLiteral("again"));
+        EXPECT_EQ(storedEvents().last().fingerprint, fingerprint);
+    }
 }
 
 TEST_F(EnginePipelineTest, DefaultParametersJoinEveryEventButTheErrorEvent)

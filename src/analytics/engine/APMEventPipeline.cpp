@@ -33,6 +33,7 @@
 #include "analytics/wire/APMPBUserAttribute.h"
 
 #include "platform/SystemFacts.h"
+#include "platform/TrackingAuthorization.h"
 
 #include <QCoreApplication>
 
@@ -485,17 +486,16 @@ bool APMEventPipeline::writeEvent(
             error.description());
         return false;
     }
-    const std::unique_ptr<APMPBMeasurementBundle> metadata = createRawEventMetadataWithUserAttributes(*attributes);
-    if (APMPBHasField(metadata.get(), kResettableDeviceID)) {
+    const RawEventMetadata& metadata = rawEventMetadataWithUserAttributes(*attributes);
+    if (metadata.hasResettableDeviceID) {
         if (shared_.persistedConfig->unmatchedFirstOpenWithoutIDFA())
             logFirstOpenConsentedEvent(event.timestamp());
     } else if (event.name() == kFirstOpenEvent) {
         shared_.persistedConfig->setUnmatchedFirstOpenWithoutIDFA(true);
     }
-    // Encoded and hashed by the database only when it differs from the
-    // previous event's metadata.
-    qint64 fingerprint = 0;
-    if (!shared_.database->insertIfNotExistsRawEventMetadata(*metadata, &error, &fingerprint)) {
+    const qint64 fingerprint = metadata.fingerprint;
+    if (!shared_.database->insertIfNotExistsRawEventMetadataEncoding(
+            metadata.encoding, fingerprint, &error)) {
         shared_.log(APMMonitor::kLevelErrorMonitored, 23068, QStringLiteral("Data loss. Cannot record event metadata. Error"),
             error.description());
         return false;
@@ -527,50 +527,75 @@ bool APMEventPipeline::writeEvent(
     return true;
 }
 
+const APMEventPipeline::RawEventMetadata& APMEventPipeline::rawEventMetadataWithUserAttributes(
+    const QList<APMUserAttribute>& attributes)
+{
+    RawEventMetadataInputs inputs = rawEventMetadataInputs(attributes);
+    if (keptMetadataInputs_ && *keptMetadataInputs_ == inputs)
+        return keptMetadata_;
+    keptMetadataInputs_.reset();
+    const std::unique_ptr<APMPBMeasurementBundle> metadata = buildRawEventMetadata(inputs);
+    keptMetadata_.encoding = metadata->protoBuffer().value_or(QByteArray());
+    keptMetadata_.fingerprint = apm_64LSBMD5(keptMetadata_.encoding);
+    keptMetadata_.hasResettableDeviceID = APMPBHasField(metadata.get(), kResettableDeviceID);
+    keptMetadataInputs_ = std::move(inputs);
+    return keptMetadata_;
+}
+
 std::unique_ptr<APMPBMeasurementBundle> APMEventPipeline::createRawEventMetadataWithUserAttributes(
     const QList<APMUserAttribute>& attributes)
 {
-    auto metadata = APMPBMeasurementBundle::initWithMessageInfo();
-    APMPBMeasurementBundle& bundle = *metadata;
-    APMPBSetInt32Field(&bundle, kProtocolVersion, 1);
-    APMPBSetStringField(&bundle, kPlatform, APMEnvironmentInfo::platformName());
+    return buildRawEventMetadata(rawEventMetadataInputs(attributes));
+}
+
+APMEventPipeline::RawEventMetadataInputs APMEventPipeline::rawEventMetadataInputs(
+    const QList<APMUserAttribute>& attributes)
+{
+    RawEventMetadataInputs inputs;
     // The application identifier (the bundle identifier); the analytics app
     // ID the engine was started with travels in its own field.
-    const QString applicationID = shared_.identity->appID();
-    APMPBSetStringField(&bundle, kAppID, !applicationID.isEmpty() ? applicationID : QCoreApplication::applicationName());
-    if (!shared_.identity->isFromAppStore())
-        APMPBSetStringField(&bundle, kAppStore, kManualInstall);
-    if (!shared_.identity->appVersion().isEmpty())
-        APMPBSetStringField(&bundle, kAppVersion, shared_.identity->appVersion());
-    const QString vmpAppID = shared_.identity->appIDFromVMP();
-    const QString adNestAppID = shared_.identity->appIDFromAdNest();
-    if (!vmpAppID.isEmpty())
-        APMPBSetStringField(&bundle, kVMPAppID, vmpAppID);
-    else if (!adNestAppID.isEmpty())
-        APMPBSetStringField(&bundle, kAdNestAppID, adNestAppID);
-    APMPBSetInt64Field(&bundle, kLibraryVersion, kAppMetricsLibraryVersion);
-    const QString installationID = shared_.identity->basaltInstallationID();
-    if (!installationID.isEmpty())
-        APMPBSetStringField(&bundle, kInstallationID, installationID);
+    inputs.applicationID = shared_.identity->appID();
+    if (inputs.applicationID.isEmpty())
+        inputs.applicationID = QCoreApplication::applicationName();
+    inputs.fromAppStore = shared_.identity->isFromAppStore();
+    inputs.appVersion = shared_.identity->appVersion();
+    inputs.vmpAppID = shared_.identity->appIDFromVMP();
+    inputs.adNestAppID = shared_.identity->appIDFromAdNest();
+    inputs.installationID = shared_.identity->basaltInstallationID();
     const bool hasUserID = std::any_of(attributes.begin(), attributes.end(),
         [](const APMUserAttribute& attribute) { return attribute.name() == kUserIDProperty; });
-    const APMIdentity::EventIdentifiers identifiers = shared_.identity->eventIdentifiersWithSessionNumber(
+    // Also moves the session stitching token on, so it is asked for every
+    // event.
+    APMIdentity::EventIdentifiers identifiers = shared_.identity->eventIdentifiersWithSessionNumber(
         shared_.persistedConfig->sessionNumber(), shared_.environment.session->isSessionExpired(), hasUserID);
-    const QString& token = identifiers.sessionStitchingToken;
-    if (!token.isEmpty())
-        APMPBSetStringField(&bundle, kSessionStitchingToken, token);
-    if (const auto major = shared_.identity->appVersionMajor())
-        APMPBSetInt32Field(&bundle, kAppVersionMajor, *major);
-    if (const auto minor = shared_.identity->appVersionMinor())
-        APMPBSetInt32Field(&bundle, kAppVersionMinor, *minor);
-    if (const auto release = shared_.identity->appVersionRelease())
-        APMPBSetInt32Field(&bundle, kAppVersionRelease, *release);
-    APMApplyIdentifiersToBundle(bundle, APMConsentSettingsUtil::consentSignals(),
-        shared_.remoteConfig->gateIDFAOnATTMASEnabled(), *shared_.identity, identifiers.advertising, true);
-    const bool dma = shared_.remoteConfig->DMAConsentEnabled();
-    if (dma)
-        APMApplyDMAConsentToBundle(bundle, APMConsentSettingsUtil::consentDiagnostics(),
-            APMConsentSettingsUtil::isAdUserDataDenied(), nullptr, *shared_.remoteConfig, true);
+    inputs.sessionStitchingToken = std::move(identifiers.sessionStitchingToken);
+    inputs.appVersionMajor = shared_.identity->appVersionMajor();
+    inputs.appVersionMinor = shared_.identity->appVersionMinor();
+    inputs.appVersionRelease = shared_.identity->appVersionRelease();
+    const APMIdentity::AdvertisingIdentifiers& advertising = identifiers.advertising;
+    inputs.appleConsentStatus = advertising.appleConsentStatus;
+    inputs.hasLimitedAdTracking = advertising.hasLimitedAdTracking;
+    inputs.limitedAdTracking = advertising.limitedAdTracking;
+    inputs.resettableDeviceID = advertising.resettableDeviceID;
+    inputs.appInstanceID = advertising.appInstanceID;
+    inputs.consentSignals = APMConsentSettingsUtil::consentSignals();
+    inputs.gateIDFAOnATTMAS = shared_.remoteConfig->gateIDFAOnATTMASEnabled();
+    // As the identifiers' step decides whether the resettable device ID is
+    // used: the vendor ID is read exactly when that step would read it.
+    const bool adStorageDenied
+        = inputs.consentSignals.size() >= 4 && QStringLiteral("0dD").contains(inputs.consentSignals.at(2));
+    const bool trackingGated = shared_.identity->iOS14OrAbove() && inputs.gateIDFAOnATTMAS
+        && advertising.appleConsentStatus != quint64(platform::TrackingAuthorization::Authorized);
+    if (!advertising.hasLimitedAdTracking || advertising.resettableDeviceID.isEmpty() || adStorageDenied
+        || trackingGated)
+        inputs.vendorID = shared_.identity->identifierForVendor();
+    inputs.dma = shared_.remoteConfig->DMAConsentEnabled();
+    if (inputs.dma) {
+        inputs.consentDiagnostics = APMConsentSettingsUtil::consentDiagnostics();
+        inputs.adUserDataDenied = APMConsentSettingsUtil::isAdUserDataDenied();
+        inputs.dmaRegion = shared_.remoteConfig->isDMARegion();
+        inputs.corePlatformServices = shared_.remoteConfig->corePlatformServices();
+    }
     // Every event's metadata carries the device facts; reading them costs
     // file reads, so they are read again once an hour (when the time zone's
     // offset could have changed too).
@@ -583,23 +608,71 @@ std::unique_ptr<APMPBMeasurementBundle> APMEventPipeline::createRawEventMetadata
         osVersion_ = facts.deviceOSVersion();
         userDefaultLanguage_ = facts.userDefaultLanguage();
     }
-    APMPBSetStringField(&bundle, kDeviceModel, facts.deviceModel());
-    APMPBSetStringField(&bundle, kOSVersion, osVersion_);
-    APMPBSetInt32Field(&bundle, kTimeZoneOffsetMinutes, timeZoneOffsetMinutes_);
-    if (!userDefaultLanguage_.isEmpty())
-        APMPBSetStringField(&bundle, kUserDefaultLanguage, userDefaultLanguage_);
-    if (!attributes.isEmpty()) {
+    inputs.deviceModel = facts.deviceModel();
+    inputs.osVersion = osVersion_;
+    inputs.timeZoneOffsetMinutes = timeZoneOffsetMinutes_;
+    inputs.userDefaultLanguage = userDefaultLanguage_;
+    if (inputs.dma && !attributes.isEmpty()) {
+        const bool hasNPA = std::any_of(attributes.begin(), attributes.end(),
+            [](const APMUserAttribute& attribute) { return attribute.name() == kNPAProperty; });
+        if (!hasNPA)
+            inputs.npa = shared_.database->userAttributeWithName(kNPAProperty, nullptr);
+    }
+    inputs.attributes = attributes;
+    return inputs;
+}
+
+std::unique_ptr<APMPBMeasurementBundle> APMEventPipeline::buildRawEventMetadata(
+    const RawEventMetadataInputs& inputs)
+{
+    auto metadata = APMPBMeasurementBundle::initWithMessageInfo();
+    APMPBMeasurementBundle& bundle = *metadata;
+    APMPBSetInt32Field(&bundle, kProtocolVersion, 1);
+    APMPBSetStringField(&bundle, kPlatform, APMEnvironmentInfo::platformName());
+    APMPBSetStringField(&bundle, kAppID, inputs.applicationID);
+    if (!inputs.fromAppStore)
+        APMPBSetStringField(&bundle, kAppStore, kManualInstall);
+    if (!inputs.appVersion.isEmpty())
+        APMPBSetStringField(&bundle, kAppVersion, inputs.appVersion);
+    if (!inputs.vmpAppID.isEmpty())
+        APMPBSetStringField(&bundle, kVMPAppID, inputs.vmpAppID);
+    else if (!inputs.adNestAppID.isEmpty())
+        APMPBSetStringField(&bundle, kAdNestAppID, inputs.adNestAppID);
+    APMPBSetInt64Field(&bundle, kLibraryVersion, kAppMetricsLibraryVersion);
+    if (!inputs.installationID.isEmpty())
+        APMPBSetStringField(&bundle, kInstallationID, inputs.installationID);
+    if (!inputs.sessionStitchingToken.isEmpty())
+        APMPBSetStringField(&bundle, kSessionStitchingToken, inputs.sessionStitchingToken);
+    if (inputs.appVersionMajor)
+        APMPBSetInt32Field(&bundle, kAppVersionMajor, *inputs.appVersionMajor);
+    if (inputs.appVersionMinor)
+        APMPBSetInt32Field(&bundle, kAppVersionMinor, *inputs.appVersionMinor);
+    if (inputs.appVersionRelease)
+        APMPBSetInt32Field(&bundle, kAppVersionRelease, *inputs.appVersionRelease);
+    APMIdentity::AdvertisingIdentifiers advertising;
+    advertising.appleConsentStatus = inputs.appleConsentStatus;
+    advertising.hasLimitedAdTracking = inputs.hasLimitedAdTracking;
+    advertising.limitedAdTracking = inputs.limitedAdTracking;
+    advertising.resettableDeviceID = inputs.resettableDeviceID;
+    advertising.appInstanceID = inputs.appInstanceID;
+    APMApplyIdentifiersToBundle(
+        bundle, inputs.consentSignals, inputs.gateIDFAOnATTMAS, *shared_.identity, advertising, true);
+    if (inputs.dma)
+        APMApplyDMAConsentToBundle(
+            bundle, inputs.consentDiagnostics, inputs.adUserDataDenied, nullptr, *shared_.remoteConfig, true);
+    APMPBSetStringField(&bundle, kDeviceModel, inputs.deviceModel);
+    APMPBSetStringField(&bundle, kOSVersion, inputs.osVersion);
+    APMPBSetInt32Field(&bundle, kTimeZoneOffsetMinutes, inputs.timeZoneOffsetMinutes);
+    if (!inputs.userDefaultLanguage.isEmpty())
+        APMPBSetStringField(&bundle, kUserDefaultLanguage, inputs.userDefaultLanguage);
+    if (!inputs.attributes.isEmpty()) {
         std::vector<std::unique_ptr<APMPBUserAttribute>> properties;
-        bool hasNPA = false;
-        for (const APMUserAttribute& attribute : attributes) {
-            hasNPA = hasNPA || attribute.name() == kNPAProperty;
+        for (const APMUserAttribute& attribute : inputs.attributes) {
             if (auto property = attribute.protoUserAttribute())
                 properties.push_back(std::move(property));
         }
-        if (dma && !hasNPA) {
-            if (const auto npa = shared_.database->userAttributeWithName(kNPAProperty, nullptr))
-                properties.push_back(npa->protoUserAttribute());
-        }
+        if (inputs.npa)
+            properties.push_back(inputs.npa->protoUserAttribute());
         APMPBSetArrayField(&bundle, kUserAttributes, std::move(properties));
     }
     return metadata;

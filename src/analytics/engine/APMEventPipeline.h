@@ -1,6 +1,10 @@
 #pragma once
 
+#include "analytics/model/APMUserAttribute.h"
+
+#include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QVariantMap>
 #include <QtGlobal>
@@ -14,7 +18,6 @@ class APMEnvironmentInfo;
 class APMEvent;
 class APMMeasurement;
 class APMPBMeasurementBundle;
-class APMUserAttribute;
 struct APMEngineContext;
 
 // The worker-queue side of the engine's logging entry and the event
@@ -70,10 +73,63 @@ public:
     bool shouldProcessEvent(const APMEvent& event, APMDailyCounts& counts, bool isPublicEvent);
     bool isRealtimeEvent(APMEvent& event, APMDailyCounts& counts);
     bool writeEvent(const APMEvent& event, bool isPublicEvent, bool isRealtime, bool setLastAdvertisingIDReset);
+
+    // The raw events' metadata as stored: its encoding and fingerprint.
+    struct RawEventMetadata {
+        QByteArray encoding;
+        qint64 fingerprint = 0;
+        bool hasResettableDeviceID = false;
+    };
+    // The metadata for the given user properties and the current app,
+    // identity, consent, configuration and device facts. They are all read
+    // for every event (reading is cheap next to building and encoding the
+    // message); the message is built and encoded again only when one of them
+    // differs from what the kept metadata was made of.
+    const RawEventMetadata& rawEventMetadataWithUserAttributes(const QList<APMUserAttribute>& attributes);
     std::unique_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
         const QList<APMUserAttribute>& attributes);
 
 private:
+    // Everything the metadata is made of, as read for one event.
+    struct RawEventMetadataInputs {
+        QString applicationID;
+        bool fromAppStore = false;
+        QString appVersion;
+        QString vmpAppID;
+        QString adNestAppID;
+        QString installationID;
+        std::optional<qint32> appVersionMajor;
+        std::optional<qint32> appVersionMinor;
+        std::optional<qint32> appVersionRelease;
+        QString sessionStitchingToken;
+        quint64 appleConsentStatus = 0;
+        bool hasLimitedAdTracking = false;
+        bool limitedAdTracking = false;
+        QString resettableDeviceID;
+        QString appInstanceID;
+        // Read only when the resettable device ID is not used, as reading
+        // it first makes one.
+        std::optional<QString> vendorID;
+        QString consentSignals;
+        bool gateIDFAOnATTMAS = false;
+        bool dma = false;
+        // The DMA consent's inputs, read only with dma.
+        QString consentDiagnostics;
+        bool adUserDataDenied = false;
+        bool dmaRegion = false;
+        QSet<QString> corePlatformServices;
+        std::optional<APMUserAttribute> npa;
+        QString deviceModel;
+        QString osVersion;
+        qint32 timeZoneOffsetMinutes = 0;
+        QString userDefaultLanguage;
+        QList<APMUserAttribute> attributes;
+
+        bool operator==(const RawEventMetadataInputs& other) const = default;
+    };
+    RawEventMetadataInputs rawEventMetadataInputs(const QList<APMUserAttribute>& attributes);
+    std::unique_ptr<APMPBMeasurementBundle> buildRawEventMetadata(const RawEventMetadataInputs& inputs);
+
     std::optional<APMEvent> eventAfterSafelistingEvent(const APMEvent& event);
     bool dedupeSubscriptionEvent(const APMEvent& event);
     bool shouldDropDuplicatedSessionStartWithRolloutEvent(const APMEvent& event);
@@ -93,4 +149,7 @@ private:
     std::unique_ptr<APMEnvironmentInfo> ownEnvironmentInfo_;
     QString osVersion_;
     QString userDefaultLanguage_;
+    // The metadata of the previous event and what it was made of.
+    std::optional<RawEventMetadataInputs> keptMetadataInputs_;
+    RawEventMetadata keptMetadata_;
 };

@@ -25,6 +25,8 @@ public:
     // A name that is not empty and does not begin with "_".
     bool isPublic() const;
 
+    bool operator==(const APMUserAttribute& other) const = default;
+
     // The property as a wire message: name, the value in the slot of its
     // type (none for an array) and the set time in milliseconds. The origin
     // is not sent. A set time whose milliseconds fall outside the int64 range
