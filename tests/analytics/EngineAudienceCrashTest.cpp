@@ -10,9 +10,7 @@
 #include "analytics/audience/APMAudienceFilterMatching.h"
 #include "analytics/engine/APMAudienceBundleEvaluator.h"
 
-#include <QCoreApplication>
 #include <QProcess>
-#include <QProcessEnvironment>
 
 #include <csignal>
 #include <functional>
@@ -21,9 +19,6 @@ using namespace engine_test;
 
 namespace engine_audience_crash_test {
 
-const char* const kModeVariable = "ENGINE_AUDIENCE_CRASH_MODE";
-const char* const kDatabaseVariable = "ENGINE_AUDIENCE_CRASH_DATABASE";
-const char* const kCollectionVariable = "ENGINE_AUDIENCE_CRASH_COLLECTION_URL";
 const char* const kBeforeTheWrite = "before-the-write";
 const char* const kAfterTheWrite = "after-the-write";
 
@@ -99,28 +94,10 @@ protected:
     void runChild(const QString& mode)
     {
         QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QString::fromLatin1(kModeVariable), mode);
-        environment.insert(QString::fromLatin1(kDatabaseVariable), databasePath());
-        environment.insert(QString::fromLatin1(kCollectionVariable), server_.url().toString());
-        child.setProcessEnvironment(environment);
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(),
-            { QStringLiteral("--gtest_also_run_disabled_tests"),
-                QStringLiteral("--gtest_filter=EngineAudienceCrashChild.DISABLED_EvaluateThenDie") });
+        startCrashChild(child, QStringLiteral("EngineAudienceCrashChild.DISABLED_EvaluateThenDie"), mode);
         ASSERT_TRUE(child.waitForStarted());
         ASSERT_TRUE(child.waitForFinished(60000));
         EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
-    }
-
-    static const fakes::FakeCollectionServer::AudienceResult* resultOf(
-        const fakes::FakeCollectionServer::Bundle& bundle, qint32 audienceID)
-    {
-        for (const auto& result : bundle.audienceResults) {
-            if (result.audienceID == audienceID)
-                return &result;
-        }
-        return nullptr;
     }
 };
 
@@ -139,12 +116,12 @@ TEST_P(EngineAudienceCrashTest, KilledInTheSecondBundleThenRestarted)
             bundles.append(batch.bundles);
     }
     ASSERT_EQ(bundles.size(), 2);
-    const auto* first = resultOf(bundles[0], 7);
+    const auto* first = bundles[0].audienceResult(7);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->statusWords, (QList<quint64> { 0b11 }));
     EXPECT_EQ(first->resultWords, (QList<quint64> { 0b01 }));
     EXPECT_TRUE(first->isNew);
-    const auto* second = resultOf(bundles[1], 7);
+    const auto* second = bundles[1].audienceResult(7);
     ASSERT_TRUE(second) << "the killed bundle's evaluation was lost";
     EXPECT_EQ(second->statusWords, (QList<quint64> { 0b11 }));
     EXPECT_EQ(second->resultWords, (QList<quint64> { 0b11 }));
@@ -160,11 +137,9 @@ class EngineAudienceCrashChild : public EngineFixture { };
 
 TEST_F(EngineAudienceCrashChild, DISABLED_EvaluateThenDie)
 {
-    const QString mode = qEnvironmentVariable(kModeVariable);
+    const QString mode = crashChildMode();
     ASSERT_FALSE(mode.isEmpty());
-    APMMeasurement::Environment e = environment();
-    e.databasePath = qEnvironmentVariable(kDatabaseVariable);
-    e.collectionURL = QUrl(qEnvironmentVariable(kCollectionVariable));
+    APMMeasurement::Environment e = crashChildEnvironment();
     auto audience
         = std::make_shared<KillingAudience>(mode, [this]() -> APMDatabase& { return *engine_->database(); });
     e.audience = audience;

@@ -65,16 +65,6 @@ protected:
         }
         return bundles;
     }
-
-    static const fakes::FakeCollectionServer::AudienceResult* resultOf(
-        const fakes::FakeCollectionServer::Bundle& bundle, qint32 audienceID)
-    {
-        for (const auto& result : bundle.audienceResults) {
-            if (result.audienceID == audienceID)
-                return &result;
-        }
-        return nullptr;
-    }
 };
 
 TEST_F(EngineAudienceTest, AudienceResultsTravelWithTheUploadedBundle)
@@ -96,13 +86,13 @@ TEST_F(EngineAudienceTest, AudienceResultsTravelWithTheUploadedBundle)
     logEvent(QStringLiteral("checkout"), { { QStringLiteral("amount"), 4 } });
     const auto bundles = uploadedBundles();
     ASSERT_EQ(bundles.size(), 1);
-    const auto* result = resultOf(bundles[0], 7);
+    const auto* result = bundles[0].audienceResult(7);
     ASSERT_TRUE(result);
     // Both filters evaluated; only the first matched.
     EXPECT_EQ(result->statusWords, (QList<quint64> { 0b11 }));
     EXPECT_EQ(result->resultWords, (QList<quint64> { 0b01 }));
     EXPECT_TRUE(result->isNew);
-    EXPECT_FALSE(resultOf(bundles[0], 8)) << "no filter of audience 8 was evaluated";
+    EXPECT_FALSE(bundles[0].audienceResult(8)) << "no filter of audience 8 was evaluated";
 }
 
 TEST_F(EngineAudienceTest, ABundleThatSamplingDropsKeepsItsEventsAudienceResultsForTheNext)
@@ -126,7 +116,7 @@ TEST_F(EngineAudienceTest, ABundleThatSamplingDropsKeepsItsEventsAudienceResults
     logEvent(QStringLiteral("browse"));
     const auto bundles = uploadedBundles();
     ASSERT_EQ(bundles.size(), 1);
-    const auto* result = resultOf(bundles[0], 7);
+    const auto* result = bundles[0].audienceResult(7);
     ASSERT_TRUE(result) << "the dropped bundle's checkout was evaluated, and its result must stay";
     EXPECT_EQ(result->statusWords, (QList<quint64> { 1 }));
     EXPECT_EQ(result->resultWords, (QList<quint64> { 1 }));

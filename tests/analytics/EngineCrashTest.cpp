@@ -7,9 +7,7 @@
 #include "analytics/engine/APMAudienceEvaluator.h"
 #include "analytics/wire/APMPBAudienceLeafFilterResult.h"
 
-#include <QCoreApplication>
 #include <QProcess>
-#include <QProcessEnvironment>
 
 #include <csignal>
 
@@ -17,9 +15,6 @@ using namespace engine_test;
 
 namespace {
 
-const char* const kModeVariable = "ENGINE_CRASH_MODE";
-const char* const kDatabaseVariable = "ENGINE_CRASH_DATABASE";
-const char* const kCollectionVariable = "ENGINE_CRASH_COLLECTION_URL";
 const QStringList kFirstRunEvents
     = { QStringLiteral("crash_a1"), QStringLiteral("crash_a2"), QStringLiteral("crash_a3") };
 const QStringList kSecondRunEvents = { QStringLiteral("crash_b1"), QStringLiteral("crash_b2") };
@@ -51,15 +46,7 @@ protected:
     void runChild(const QString& mode)
     {
         QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QString::fromLatin1(kModeVariable), mode);
-        environment.insert(QString::fromLatin1(kDatabaseVariable), databasePath());
-        environment.insert(QString::fromLatin1(kCollectionVariable), server_.url().toString());
-        child.setProcessEnvironment(environment);
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(),
-            { QStringLiteral("--gtest_also_run_disabled_tests"),
-                QStringLiteral("--gtest_filter=EngineCrashChild.DISABLED_LogThenDie") });
+        startCrashChild(child, QStringLiteral("EngineCrashChild.DISABLED_LogThenDie"), mode);
         ASSERT_TRUE(child.waitForStarted());
         if (mode == QLatin1String("upload")) {
             ASSERT_TRUE(server_.waitForRequests(1, 60000));
@@ -105,11 +92,9 @@ class EngineCrashChild : public EngineFixture { };
 
 TEST_F(EngineCrashChild, DISABLED_LogThenDie)
 {
-    const QString mode = qEnvironmentVariable(kModeVariable);
+    const QString mode = crashChildMode();
     ASSERT_FALSE(mode.isEmpty());
-    APMMeasurement::Environment e = environment();
-    e.databasePath = qEnvironmentVariable(kDatabaseVariable);
-    e.collectionURL = QUrl(qEnvironmentVariable(kCollectionVariable));
+    APMMeasurement::Environment e = crashChildEnvironment();
     if (mode == QLatin1String("bundle"))
         e.audience = std::make_shared<KillingAudience>();
     start(QString(), true, &e);

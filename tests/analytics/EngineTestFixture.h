@@ -22,6 +22,8 @@
 #include "platform/HttpClient.h"
 #include "RemoteConfigTestSupport.h"
 
+#include <QCoreApplication>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -36,6 +38,10 @@ inline const QString kEngineAppID = QStringLiteral("1:1234567890:linux:0a1b2c3d"
 
 class EngineFixture : public ::testing::Test {
 protected:
+    static constexpr char kCrashModeVariable[] = "ENGINE_CRASH_MODE";
+    static constexpr char kCrashDatabaseVariable[] = "ENGINE_CRASH_DATABASE";
+    static constexpr char kCrashCollectionVariable[] = "ENGINE_CRASH_COLLECTION_URL";
+
     EngineFixture()
     {
         APMConsentSettingsUtil::clearAllSettings();
@@ -95,6 +101,31 @@ protected:
     }
 
     QString databasePath() const { return dir_.filePath(APMDatabase::kDatabaseName); }
+
+    // A crash test's child: this test binary again, running only the
+    // disabled test `childTest`, which dies on purpose at the kill point
+    // `mode`, over this test's database and collection server.
+    void startCrashChild(QProcess& child, const QString& childTest, const QString& mode)
+    {
+        QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+        variables.insert(QString::fromLatin1(kCrashModeVariable), mode);
+        variables.insert(QString::fromLatin1(kCrashDatabaseVariable), databasePath());
+        variables.insert(QString::fromLatin1(kCrashCollectionVariable), server_.url().toString());
+        child.setProcessEnvironment(variables);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+            { QStringLiteral("--gtest_also_run_disabled_tests"), QStringLiteral("--gtest_filter=") + childTest });
+    }
+    // The child's side: its kill point, and the engine's environment over
+    // the parent's database and collection server.
+    static QString crashChildMode() { return qEnvironmentVariable(kCrashModeVariable); }
+    APMMeasurement::Environment crashChildEnvironment()
+    {
+        APMMeasurement::Environment e = environment();
+        e.databasePath = qEnvironmentVariable(kCrashDatabaseVariable);
+        e.collectionURL = QUrl(qEnvironmentVariable(kCrashCollectionVariable));
+        return e;
+    }
 
     // A launch: a new identity and engine over the stored state; the engine
     // has run its start-up when this returns.

@@ -69,6 +69,15 @@ public:
         QList<Event> events;
         QVariantMap userProperties;
         QList<AudienceResult> audienceResults;
+        // The result of one audience, or null when the bundle carries none.
+        const AudienceResult* audienceResult(qint32 audienceID) const
+        {
+            for (const AudienceResult& result : audienceResults) {
+                if (result.audienceID == audienceID)
+                    return &result;
+            }
+            return nullptr;
+        }
     };
     struct Batch {
         Answer answer = Answer::Ok; // what the server answered (or would have)
