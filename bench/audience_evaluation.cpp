@@ -207,13 +207,14 @@ void BM_RawEventInsert(benchmark::State& state)
     auto metadata = APMPBMeasurementBundle::initWithMessageInfo();
     APMPBSetStringField(metadata.get(), 8, QStringLiteral("linux"));
     APMPBSetStringField(metadata.get(), 14, QStringLiteral("1:1234567890:linux:0a1b2c3d"));
-    const qint64 fingerprint = apm_64LSBMD5(metadata->protoBuffer().value_or(QByteArray()));
+    const QByteArray metadataBytes = metadata->protoBuffer().value_or(QByteArray());
+    const qint64 fingerprint = apm_64LSBMD5(metadataBytes);
     const std::vector<APMEvent> events = bundleEvents(0);
     size_t next = 0;
     for (auto _ : state) {
         const APMEvent& event = events[next++ % events.size()];
         const bool stored = database.performTransaction([&] {
-            return database.insertIfNotExistsRawEventMetadata(*metadata, nullptr)
+            return database.insertIfNotExistsRawEventMetadataEncoding(metadataBytes, fingerprint, nullptr)
                 && database.deleteRawEventsOverAbsoluteLimit(nullptr).has_value()
                 && database.insertRawEvent(event, fingerprint, false, nullptr);
         });

@@ -30,14 +30,15 @@ void BM_TableOperations(benchmark::State& state)
         return;
     }
     const auto bundle = metadata();
-    const qint64 fingerprint = apm_64LSBMD5(bundle->protoBuffer().value_or(QByteArray()));
+    const QByteArray metadataBytes = bundle->protoBuffer().value_or(QByteArray());
+    const qint64 fingerprint = apm_64LSBMD5(metadataBytes);
     const std::vector<APMEvent>& input = events();
     size_t next = 0;
     for (auto _ : state) {
         const APMEvent& event = input[next++ % input.size()];
         APMError error;
         const bool stored = database->performTransaction([&] {
-            return database->insertIfNotExistsRawEventMetadata(*bundle, &error)
+            return database->insertIfNotExistsRawEventMetadataEncoding(metadataBytes, fingerprint, &error)
                 && database->deleteRawEventsOverAbsoluteLimit(&error).has_value()
                 && database->insertRawEvent(event, fingerprint, false, &error);
         });

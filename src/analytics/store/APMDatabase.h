@@ -136,8 +136,8 @@ public:
 
     // --- Raw events ---
     // Stores the metadata under its fingerprint, given back in `fingerprint`
-    // when asked. Consecutive events mostly carry the same metadata: when it
-    // equals the previous call's, its encoding and fingerprint are reused.
+    // when asked. The event pipeline keeps its metadata encoded and calls
+    // the encoding's door below.
     bool insertIfNotExistsRawEventMetadata(
         const APMPBMeasurementBundle& metadata, APMError* error, qint64* fingerprint = nullptr);
     // The same for metadata already encoded, under its fingerprint
@@ -305,14 +305,6 @@ private:
         qint64 dataVersion;
     };
     std::optional<RawEventsSummaryCache> rawEventsSummaryCache_;
-    // The latest metadata encoded: a copy of the record with its bytes and
-    // fingerprint (no database state: it is never forgotten, only replaced).
-    struct MetadataEncodingCache {
-        std::unique_ptr<APMPBMeasurementBundle> record;
-        QByteArray encoding;
-        qint64 fingerprint;
-    };
-    std::optional<MetadataEncodingCache> metadataEncodingCache_;
     // The metadata row this connection last wrote or found intact, so the
     // next event of the same metadata needs no look at the file; forgotten
     // like the rows above on a change to raw_events_metadata.

@@ -9,7 +9,6 @@
 #include "analytics/model/APMRawEventData.h"
 #include "analytics/model/APMStoreLimits.h"
 #include "analytics/store/APMDatabase.h"
-#include "analytics/wire/APMPBCodec.h"
 #include "analytics/wire/APMPBEvent.h"
 #include "analytics/wire/APMPBEventParam.h"
 #include "analytics/wire/APMPBFieldAccess.h"
@@ -124,25 +123,11 @@ struct APMDatabase::RawEventReadMemo {
 bool APMDatabase::insertIfNotExistsRawEventMetadata(
     const APMPBMeasurementBundle& metadata, APMError* error, qint64* fingerprint)
 {
-    if (!metadataEncodingCache_
-        || !apmpb::recordsEqual(
-            metadata.messageType(), metadataEncodingCache_->record->messageInfo(), metadata.messageInfo())) {
-        metadataEncodingCache_.reset();
-        const QByteArray encoding = metadata.protoBuffer().value_or(QByteArray());
-        auto copy = encoding.isEmpty() ? nullptr
-                                       : APMPBMeasurementBundle::initWithMessageInfo(metadata.messageInfo());
-        if (!copy) {
-            const qint64 hash = apm_64LSBMD5(encoding);
-            if (fingerprint)
-                *fingerprint = hash;
-            return insertIfNotExistsRawEventMetadataEncoding(encoding, hash, error);
-        }
-        metadataEncodingCache_ = MetadataEncodingCache { std::move(copy), encoding, apm_64LSBMD5(encoding) };
-    }
+    const QByteArray encoding = metadata.protoBuffer().value_or(QByteArray());
+    const qint64 hash = apm_64LSBMD5(encoding);
     if (fingerprint)
-        *fingerprint = metadataEncodingCache_->fingerprint;
-    return insertIfNotExistsRawEventMetadataEncoding(
-        metadataEncodingCache_->encoding, metadataEncodingCache_->fingerprint, error);
+        *fingerprint = hash;
+    return insertIfNotExistsRawEventMetadataEncoding(encoding, hash, error);
 }
 
 bool APMDatabase::insertIfNotExistsRawEventMetadataEncoding(
