@@ -41,35 +41,36 @@ void APMApplyIdentifiersToBundle(
     APMApplyIdentifiersToBundle(bundle, consentSignals, gate, identity, identity.advertisingIdentifiers(), override);
 }
 
+bool APMBundleUsesResettableDeviceID(const QString& signalsInForce, bool gate, const APMIdentity& identity,
+    const APMIdentity::AdvertisingIdentifiers& identifiers)
+{
+    const bool adStorageDenied = signalsInForce.size() > 2 && isDeniedCharacter(signalsInForce.at(2));
+    const bool trackingGated
+        = identity.iOS14OrAbove() && identifiers.appleConsentStatus != kTrackingStatusAuthorized && gate;
+    return identifiers.hasLimitedAdTracking && !identifiers.resettableDeviceID.isEmpty() && !adStorageDenied
+        && !trackingGated;
+}
+
 void APMApplyIdentifiersToBundle(APMPBMeasurementBundle& bundle, const QString& consentSignals, bool gate,
     APMIdentity& identity, const APMIdentity::AdvertisingIdentifiers& identifiers, bool override)
 {
-    bool adStorageDenied = false;
-    bool analyticsStorageDenied = false;
+    QString source; // the signals in force
     if (consentSignals.size() < 4) {
         if (consentSignals.isEmpty() && APMPBHasField(&bundle, kConsentSignals))
             APMPBClearField(&bundle, kConsentSignals);
     } else {
-        QString source = consentSignals;
+        source = consentSignals;
         if (!override && APMPBHasField(&bundle, kConsentSignals))
             source = APMPBGetStringField(&bundle, kConsentSignals);
         else
             APMPBSetStringField(&bundle, kConsentSignals, consentSignals);
-        adStorageDenied = source.size() > 2 && isDeniedCharacter(source.at(2));
-        analyticsStorageDenied = source.size() > 3 && isDeniedCharacter(source.at(3));
     }
-    bool trackingGated = false;
-    if (identity.iOS14OrAbove()) {
-        const quint64 status = identifiers.appleConsentStatus;
-        if (status != kTrackingStatusUnavailable)
-            APMPBSetInt32Field(&bundle, kTrackingStatus, qint32(status));
-        trackingGated = status != kTrackingStatusAuthorized && gate;
-    }
-    const bool hasLimitedAdTracking = identifiers.hasLimitedAdTracking;
-    const QString& resettable = identifiers.resettableDeviceID;
-    const bool useResettable = hasLimitedAdTracking && !resettable.isEmpty() && !adStorageDenied && !trackingGated;
-    if (useResettable) {
-        setStringUnlessPresent(bundle, kResettableDeviceID, resettable);
+    const bool adStorageDenied = source.size() > 2 && isDeniedCharacter(source.at(2));
+    const bool analyticsStorageDenied = source.size() > 3 && isDeniedCharacter(source.at(3));
+    if (identity.iOS14OrAbove() && identifiers.appleConsentStatus != kTrackingStatusUnavailable)
+        APMPBSetInt32Field(&bundle, kTrackingStatus, qint32(identifiers.appleConsentStatus));
+    if (APMBundleUsesResettableDeviceID(source, gate, identity, identifiers)) {
+        setStringUnlessPresent(bundle, kResettableDeviceID, identifiers.resettableDeviceID);
         APMPBClearField(&bundle, kVendorDeviceID);
     } else {
         APMPBClearField(&bundle, kResettableDeviceID);
@@ -92,7 +93,7 @@ void APMApplyIdentifiersToBundle(APMPBMeasurementBundle& bundle, const QString& 
         APMPBClearField(&bundle, kSessionStitchingToken);
         APMPBClearField(&bundle, kAudienceResults);
     }
-    if (hasLimitedAdTracking)
+    if (identifiers.hasLimitedAdTracking)
         APMPBSetBoolField(&bundle, kLimitedAdTracking, identifiers.limitedAdTracking);
 }
 

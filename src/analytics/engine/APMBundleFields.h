@@ -74,6 +74,13 @@ constexpr int kName = 1;
 // "D" at the fourth character means analytics storage denied.
 bool APMIsAnalyticsStorageDeniedInSignal(const QString& consentSignals);
 
+// Whether a bundle carries the resettable device ID rather than the
+// vendor's: the identity has one and limits ad tracking, and neither the
+// consent signals in force (the field's text; empty for none) deny ad
+// storage nor tracking authorization gates it.
+bool APMBundleUsesResettableDeviceID(const QString& signalsInForce, bool gate, const APMIdentity& identity,
+    const APMIdentity::AdvertisingIdentifiers& identifiers);
+
 // The identifiers and consent consentSignals a bundle carries, as consent allows.
 void APMApplyIdentifiersToBundle(APMPBMeasurementBundle& bundle, const QString& consentSignals, bool gate,
     APMIdentity& identity, bool override);

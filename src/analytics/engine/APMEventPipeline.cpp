@@ -33,7 +33,6 @@
 #include "analytics/wire/APMPBUserAttribute.h"
 
 #include "platform/SystemFacts.h"
-#include "platform/TrackingAuthorization.h"
 
 #include <QCoreApplication>
 
@@ -580,14 +579,10 @@ APMEventPipeline::RawEventMetadataInputs APMEventPipeline::rawEventMetadataInput
     inputs.appInstanceID = advertising.appInstanceID;
     inputs.consentSignals = APMConsentSettingsUtil::consentSignals();
     inputs.gateIDFAOnATTMAS = shared_.remoteConfig->gateIDFAOnATTMASEnabled();
-    // As the identifiers' step decides whether the resettable device ID is
-    // used: the vendor ID is read exactly when that step would read it.
-    const bool adStorageDenied
-        = inputs.consentSignals.size() >= 4 && QStringLiteral("0dD").contains(inputs.consentSignals.at(2));
-    const bool trackingGated = shared_.identity->iOS14OrAbove() && inputs.gateIDFAOnATTMAS
-        && advertising.appleConsentStatus != quint64(platform::TrackingAuthorization::Authorized);
-    if (!advertising.hasLimitedAdTracking || advertising.resettableDeviceID.isEmpty() || adStorageDenied
-        || trackingGated)
+    // The vendor ID is read exactly when the identifiers' step would read it
+    // (its first read makes one).
+    const QString signalsInForce = inputs.consentSignals.size() >= 4 ? inputs.consentSignals : QString();
+    if (!APMBundleUsesResettableDeviceID(signalsInForce, inputs.gateIDFAOnATTMAS, *shared_.identity, advertising))
         inputs.vendorID = shared_.identity->identifierForVendor();
     inputs.dma = shared_.remoteConfig->DMAConsentEnabled();
     if (inputs.dma) {
