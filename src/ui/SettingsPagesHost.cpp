@@ -21,7 +21,6 @@ const QString kDrawnTitle = QStringLiteral("drawn %1");
 const QString kMarkDrawnFrame = QStringLiteral("requestAnimationFrame(function () { requestAnimationFrame(function () {"
                                                " requestAnimationFrame(function () { document.title = %1; }); }); });");
 
-
 } // namespace settings_pages_host
 
 SettingsPagesHost::SettingsPagesHost(UWHomeView& view, platform::Executor& mainQueue, QStringList messageNames,
